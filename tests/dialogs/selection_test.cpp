@@ -1,0 +1,177 @@
+#include "dialogs/selection.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+using selection::state;
+
+namespace {
+
+// A 24-row grid where every cell shows a letter derived from its position, so any wrong column or row shows in the
+// copied text.
+struct grid {
+    int columns = 80;
+    std::array<std::string, 25> rows;
+    grid() {
+        for (int r = 1; r <= 24; ++r) {
+            rows[r].assign(132, ' ');
+            for (int c = 1; c <= 132; ++c) rows[r][c - 1] = static_cast<char>('A' + (r * 7 + c) % 26);
+        }
+    }
+    selection::char_at_fn reader() const {
+        return [this](int r, int c) { return static_cast<std::uint8_t>(rows[r][c - 1]); };
+    }
+    std::string cells(int r, int c1, int c2) const { return rows[r].substr(c1 - 1, c2 - c1 + 1); }
+};
+
+state drag(int col0, int row0, int col1, int row1) {
+    state s;
+    s.shown = true;
+    s.start_col = col0;
+    s.start_row = row0;
+    s.end_col = col1;
+    s.end_row = row1;
+    return s;
+}
+
+}  // namespace
+
+TEST(SelectionBlock, DownRightAndUpLeftCopyTheSameBlock) {
+    grid g;
+    const std::string expect = g.cells(3, 10, 20) + "\r\n" + g.cells(4, 10, 20) + "\r\n" + g.cells(5, 10, 20);
+    EXPECT_EQ(selection::block_text(drag(10, 3, 20, 5), g.reader()), expect);
+    EXPECT_EQ(selection::block_text(drag(20, 5, 10, 3), g.reader()), expect);
+}
+
+TEST(SelectionBlock, DownLeftDragSelectsNoCellsButKeepsTheLines) {
+    grid g;
+    const state s = drag(20, 3, 10, 5);
+    EXPECT_EQ(selection::block_text(s, g.reader()), "\r\n\r\n");
+    for (int r = 1; r <= 24; ++r)
+        for (int c = 1; c <= 80; ++c) EXPECT_FALSE(selection::contains(s, r, c)) << r << "," << c;
+    // Up and to the right is the same block seen from the other end.
+    EXPECT_EQ(selection::block_text(drag(10, 5, 20, 3), g.reader()), "\r\n\r\n");
+}
+
+TEST(SelectionBlock, OneRowBackwardsIsOrdered) {
+    grid g;
+    EXPECT_EQ(selection::block_text(drag(20, 7, 10, 7), g.reader()), g.cells(7, 10, 20));
+    EXPECT_EQ(selection::block_text(drag(5, 7, 5, 7), g.reader()), g.cells(7, 5, 5));
+}
+
+TEST(SelectionBlock, TrailingBlanksAreKept) {
+    grid g;
+    g.rows[2].replace(3, 5, "ab   ");
+    EXPECT_EQ(selection::block_text(drag(4, 2, 8, 2), g.reader()), "ab   ");
+}
+
+TEST(SelectionBlock, HighlightMatchesCopiedCells) {
+    const state s = drag(10, 3, 20, 5);
+    int inside = 0;
+    for (int r = 1; r <= 24; ++r)
+        for (int c = 1; c <= 80; ++c) inside += selection::contains(s, r, c);
+    EXPECT_EQ(inside, 33);
+    EXPECT_TRUE(selection::contains(s, 4, 10));
+    EXPECT_TRUE(selection::contains(s, 5, 20));
+    EXPECT_FALSE(selection::contains(s, 4, 9));
+    EXPECT_FALSE(selection::contains(s, 4, 21));
+    EXPECT_FALSE(selection::contains(s, 2, 15));
+    EXPECT_FALSE(selection::contains(s, 6, 15));
+}
+
+TEST(SelectionWord, StopsAtBlanksAndReachesTheEdges) {
+    grid g;
+    g.rows[1] = std::string(132, ' ');
+    g.rows[1].replace(0, 5, "hello");
+    g.rows[1].replace(10, 3, "foo");
+    g.rows[1].replace(76, 4, "tail");  // columns 77..80
+    int a = 0, b = 0;
+    selection::word_span(g.reader(), 1, 12, 80, a, b);
+    EXPECT_EQ(a, 11);
+    EXPECT_EQ(b, 13);
+    selection::word_span(g.reader(), 1, 3, 80, a, b);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 5);
+    selection::word_span(g.reader(), 1, 78, 80, a, b);
+    EXPECT_EQ(a, 77);
+    EXPECT_EQ(b, 80);
+    // Word end is the screen width, not the stored 132 cells.
+    g.rows[1].replace(80, 3, "xyz");
+    selection::word_span(g.reader(), 1, 80, 80, a, b);
+    EXPECT_EQ(b, 80);
+}
+
+TEST(SelectionWord, ControlCodesAndBlankSeparateWordsAndABlankSelectsItself) {
+    grid g;
+    g.rows[4] = std::string(132, 'x');
+    g.rows[4][9] = '\x1f';  // column 10
+    g.rows[4][19] = ' ';    // column 20
+    int a = 0, b = 0;
+    selection::word_span(g.reader(), 4, 15, 80, a, b);
+    EXPECT_EQ(a, 11);
+    EXPECT_EQ(b, 19);
+    selection::word_span(g.reader(), 4, 20, 80, a, b);
+    EXPECT_EQ(a, 20);
+    EXPECT_EQ(b, 20);
+    g.rows[4][0] = ' ';
+    selection::word_span(g.reader(), 4, 1, 80, a, b);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 1);
+}
+
+TEST(SelectionClipboard, AppendJoinsWithCrLf) {
+    EXPECT_EQ(selection::append_text("abc", "xy"), "abc\r\nxy");
+    EXPECT_EQ(selection::append_text("", "xy"), "\r\nxy");
+}
+
+TEST(SelectionClipboard, PasteDropsLfAndStopsAtZero) {
+    auto sent = [](std::string_view text) {
+        std::string out;
+        selection::for_each_paste_byte(text, [&](std::uint8_t b) { out += static_cast<char>(b); });
+        return out;
+    };
+    EXPECT_EQ(sent("ls\r\npwd\r\n"), "ls\rpwd\r");
+    EXPECT_EQ(sent(std::string_view("ab\0cd", 5)), "ab");
+    EXPECT_EQ(sent("a\n\n\nb"), "ab");
+    EXPECT_EQ(sent("\xe9\xff\t"), "\xe9\xff\t");
+}
+
+TEST(SelectionPointer, PixelsMapToClampedCells) {
+    auto c = selection::pointer_cell(0, 0, 9, 17, 80);
+    EXPECT_EQ(c.col, 1);
+    EXPECT_EQ(c.row, 1);
+    c = selection::pointer_cell(17, 33, 9, 17, 80);
+    EXPECT_EQ(c.col, 2);
+    EXPECT_EQ(c.row, 2);
+    c = selection::pointer_cell(18, 34, 9, 17, 80);
+    EXPECT_EQ(c.col, 3);
+    EXPECT_EQ(c.row, 3);
+    c = selection::pointer_cell(5000, 5000, 9, 17, 132);
+    EXPECT_EQ(c.col, 132);
+    EXPECT_EQ(c.row, 24);
+    c = selection::pointer_cell(-40, -3, 9, 17, 80);
+    EXPECT_EQ(c.col, 1);
+    EXPECT_EQ(c.row, 1);
+}
+
+TEST(SelectionFocus, TwoWholeSecondsMustPass) {
+    EXPECT_FALSE(selection::click_allowed(true, 100, 100));
+    EXPECT_FALSE(selection::click_allowed(true, 101, 100));
+    EXPECT_TRUE(selection::click_allowed(true, 102, 100));
+    EXPECT_FALSE(selection::click_allowed(false, 500, 100));
+}
+
+TEST(SelectionWheel, OneLinePerMessageWithinLimits) {
+    EXPECT_EQ(selection::wheel_position(200, -120), 200);
+    EXPECT_EQ(selection::wheel_position(200, 120), 199);
+    EXPECT_EQ(selection::wheel_position(200, 960), 199);
+    EXPECT_EQ(selection::wheel_position(150, -1), 151);
+    EXPECT_EQ(selection::wheel_position(1, 120), 1);
+    EXPECT_EQ(selection::wheel_position(1, -120), 2);
+    int p = 200;
+    for (int i = 0; i < 500; ++i) p = selection::wheel_position(p, 120);
+    EXPECT_EQ(p, 1);
+}
