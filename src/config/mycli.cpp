@@ -1,0 +1,110 @@
+#include "config/mycli.h"
+
+#include <cctype>
+
+StartupValues& startup_values() {
+    static StartupValues sv;
+    return sv;
+}
+
+void mycli::set_host(std::string_view text) {
+    static constexpr std::string_view scheme = "telnet://";
+    if (text.substr(0, scheme.size()) != scheme) {
+        out_.host = std::string(text);
+        return;
+    }
+    std::string_view rest = text.substr(scheme.size());
+    std::size_t end = rest.find_first_of(":/");
+    out_.host = std::string(rest.substr(0, end));
+    // A port only after ":"; the loader takes the number at its start, so "2323/" gives 2323.
+    if (end != std::string_view::npos && rest[end] == ':') out_.port = std::string(rest.substr(end + 1));
+}
+
+void mycli::parse_param(std::string_view text, bool is_switch, bool /*last*/) {
+    if (is_switch) {
+        if (text.empty()) return;
+        char option = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        std::string_view value = text.substr(1);
+        bool alone = value.empty();
+        switch (option) {
+        case 'C':
+            if (alone) pend_c_ = true; else out_.config_name = std::string(value);
+            break;
+        case 'H':
+            if (alone) pend_h_ = true; else set_host(value);
+            break;
+        case 'M':
+            if (alone) pend_m_ = true; else out_.no_menu = true;
+            break;
+        case 'N':
+            if (alone) pend_n_ = true; else out_.window_name = std::string(value);
+            break;
+        case 'P':
+            if (alone) pend_p_ = true; else out_.port = std::string(value);
+            break;
+        case 'R':
+            if (alone) pend_r_ = true; else out_.direct_connect = std::string(value);
+            break;
+        case 'S':
+            out_.silent = true;
+            if (alone) pend_s_ = true; else out_.save_switch = std::string(value);
+            break;
+        case 'T':
+            if (alone) pend_t_ = true; else out_.no_toolbar = true;
+            break;
+        default:
+            // The framework's own switches (printing, registration, embedding) mean nothing here.
+            break;
+        }
+        return;
+    }
+    // A plain parameter goes to the first waiting option in this order.
+    if (pend_n_) { pend_n_ = false; out_.window_name = std::string(text); return; }
+    if (pend_h_) { pend_h_ = false; set_host(text); return; }
+    if (pend_s_) { pend_s_ = false; out_.save_switch = std::string(text); return; }
+    if (pend_r_) { pend_r_ = false; out_.direct_connect = std::string(text); return; }
+    if (pend_m_) { pend_m_ = false; out_.no_menu = true; return; }
+    if (pend_t_) { pend_t_ = false; out_.no_toolbar = true; return; }
+    if (pend_p_) { pend_p_ = false; out_.port = std::string(text); return; }
+    if (pend_c_) { pend_c_ = false; out_.config_name = std::string(text); return; }
+    // Nothing was waiting: this would name a document, and the client opens none.
+    if (error_.empty()) {
+        error_ = "Unexpected parameter \"" + std::string(text) +
+                 "\": the program opens no documents. Options: /C config, /H host or telnet://host[:port], "
+                 "/P port, /N window name, /R direct connect, /S save switch, /M no menu, /T no toolbar.";
+    }
+}
+
+bool mycli::parse(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view a = args[i];
+        bool last = i + 1 == args.size();
+        if (!a.empty() && (a[0] == '/' || a[0] == '-')) {
+            parse_param(a.substr(1), true, last);
+        } else {
+            parse_param(a, false, last);
+        }
+    }
+    return ok();
+}
+
+bool mycli::parse(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    return parse(args);
+}
+
+std::string document_title(std::string_view requested, const StartupValues& sv) {
+    if (!sv.window_name.empty() && sv.window_name.size() < 20) return sv.window_name;
+    return std::string(requested);
+}
+
+int command_line_port(std::string_view text) {
+    long long v = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > 65535) return -1;
+    }
+    return i == 0 ? -1 : static_cast<int>(v);
+}

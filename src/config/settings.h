@@ -1,0 +1,128 @@
+#pragma once
+// The process-wide settings record. Every field that is a stored key carries the key's exact name; the loader and
+// saver (settings_store.h) read and write them under those names. Dialogs and menu toggles change the record in
+// memory; it is written back once, when the main window closes.
+#include <array>
+#include <string>
+
+// Fixed buffers of 40 characters including the terminator: the two font face names and the toolbar captions.
+inline constexpr int face_name_size = 40;
+inline constexpr int toolbar_text_size = 40;
+inline constexpr int host_history_count = 8;
+inline constexpr int toolbar_row_count = 30;
+
+// One stored toolbar row (`newtoolbarused_N`, `newtoolbarpos_N`, `newtoolbartext_N`). The full table with commands
+// and validation lives with the main window (app/toolbar_table.h); the store only moves these values.
+struct toolbar_row_setting {
+    int used = 0;
+    int pos = 0;
+    char text[toolbar_text_size] = {};
+};
+
+// Defaults of the 30 toolbar rows: used flag, position, caption.
+struct toolbar_row_default {
+    int used;
+    int pos;
+    const char* text;
+};
+const std::array<toolbar_row_default, toolbar_row_count>& toolbar_row_defaults();
+
+struct Settings {
+    Settings();  // every field at its load default
+
+    // Colours are 0x00BBGGRR values.
+    int color_fg = 0;
+    int color_bg = 0xFFFF80;
+    int color_cursor = 0x808080;
+    int color_bold = 0x000080;
+    int fontsize = 12;
+    int font_weight = 0;
+    int font_italic = 0;
+    char font_name[face_name_size] = "Courier New";
+    int font_charset = 0;
+    int term_size = 80;  // only 132 starts in 132-column mode
+    int pfontsize = -17;
+    int pfont_weight = 0;
+    int pfont_italic = 0;
+    char pfont_name[face_name_size] = "Courier New";
+    int font_pcharset = 0;  // low byte only
+    int askprint = 1;
+    int x_margin = 10;
+    int y_margin = 10;
+    int rawprint = 0;
+    int use_cv = 0;
+    int numlock = 0;
+    int ignore_app = 0;
+    int bell = 1;
+    std::string myid = "QUILL_TELNET";
+    std::string termtype = "vt220";
+    int port = 23;
+    int autoconnect = 0;
+    std::string host_name;
+    int exit = 0;
+    int confirm = 1;
+    std::string proxy_host = "myproxy";
+    int proxy_port = 1080;
+    int proxy_enable = 0;
+    int proxy_socks_enable = 1;
+    std::string proxy_syntax = "$1 $2\\n\\r";  // literal backslash pairs, 9 characters
+    std::string proxy_return = "\\015\\012";   // literal backslash-octal escapes, 8 characters
+    std::string auto_search1;
+    std::string auto_response1;
+    std::string auto_search2;
+    std::string auto_response2;
+    std::string keyname;  // defaults to <current directory>/keys.map at load time
+    std::string pctonet;  // <current directory>/pctonet.map
+    std::string nettopc;  // <current directory>/nettopc.map
+    int cursortype = 0;   // 0 full block, 1 half block, 2 underline
+    int blink_cursor = 0;
+    int local_echo = 0;
+    int host_echo = 0;
+    int auto_wrap = 1;
+    int new_line = 0;
+    int wheel = 1;
+    int scroll_bar = 1;
+    int status_bar = 1;
+    int knap_bar = 1;
+    int ssh = 0;
+    int ssh_type_1_2 = 0;    // 0 SSH-1, 1 SSH-2
+    int ssh_encryption = 0;  // SSH-1: 0 DES, 1 3-DES, 2 Blowfish
+    int ssh_default = 0;
+    std::string ssh_user;
+    std::string ssh_password;
+
+    // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
+    std::array<std::string, host_history_count> host_hist;
+
+    // Toolbar rows N = 0..29, stored as newtoolbarused_N / newtoolbarpos_N / newtoolbartext_N.
+    std::array<toolbar_row_setting, toolbar_row_count> newtoolbar;
+
+    // Main window placement as last read or written; -1 means not stored.
+    int flags = -1;
+    int showCmd = -1;
+    int x1 = -1;
+    int y1 = -1;
+    int x2 = -1;
+    int y2 = -1;
+
+    // Not keys: where the record came from.
+    std::string config_name = "1";  // configuration whose section is written at save
+    std::string dir;                // program directory (where keys.map was found)
+    bool dir_was_absent = true;     // the stored `dir` value was missing at load; save writes it then
+};
+
+// The one record of the process.
+Settings& settings();
+// Puts the process-wide record back to its load defaults (tests, and before a fresh load).
+void reset_settings();
+
+// "host_hist" with its first i characters dropped: "host_hist", "ost_hist", ... "st".
+std::string host_hist_key(int i);
+
+// Copies text into a fixed buffer, cutting it to size - 1 characters.
+template <std::size_t N>
+void copy_fixed(char (&dst)[N], const std::string& text) {
+    std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    text.copy(dst, n);
+    dst[n] = '\0';
+}
