@@ -1,0 +1,122 @@
+#pragma once
+// The main window: menu bar, toolbar, status bar around the terminal view.
+//
+// Other parts of the program plug into it by command:
+//   frame.set_command(cmd::proxy, [&]{ ... }, [&]{ return frame.save_allowed(); });
+// installs the handler for a menu/toolbar command together with optional predicates for its enabled state and its
+// check mark. Predicates are polled when a menu is about to show and by the idle timer (toolbar buttons), so they
+// must be cheap. A later set_command for the same command replaces the earlier one.
+//
+// Hand-over hooks: register_dialog_commands() (frame_dialogs.cpp) and register_file_commands() (frame_files.cpp)
+// are called once from the constructor, after the view, the menus and the built-in commands exist, so they may
+// override built-in handlers.
+#include <QMainWindow>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "app/commands.h"
+#include "app/toolbar_table.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+class CVellumView;
+class CVellumDoc;
+class vt;
+class session;
+struct ui_services;
+struct start_values;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // `start` are the parsed command-line values; `ui` shows message boxes (both outlive the frame).
+    CMainFrame(CVellumDoc& doc, const start_values& start, ui_services& ui, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // --- commands -----------------------------------------------------------------------------------------
+    using handler = std::function<void()>;
+    using predicate = std::function<bool()>;
+    void set_command(int command, handler run, predicate enabled = {}, predicate checked = {});
+    // Runs the handler if the command is enabled; returns false when there is no handler or it is disabled.
+    bool run_command(int command);
+    bool command_enabled(int command) const;
+    bool command_checked(int command) const;
+    QAction* action(int command) const;  // the menu action (nullptr for commands without a menu item)
+    void refresh_command_states();       // re-polls every predicate (menus, toolbar buttons)
+
+    // --- the parts ------------------------------------------------------------------------------------------
+    CVellumView& view() { return *view_; }
+    CVellumDoc& document() { return doc_; }
+    vt& terminal();
+    session& net();
+    const start_values& start() const { return start_; }
+    ui_services& ui() { return ui_; }
+    // Settings commands and the log-file commands are enabled only when the save switch begins with "0".
+    bool save_allowed() const;
+    // The direct-connect switch begins with "1".
+    bool direct_connect() const;
+    // Whether a session is connected right now.
+    bool connected() const;
+
+    // --- layout and painting ----------------------------------------------------------------------------------
+    void repaint_view();    // whole terminal grid redrawn now
+    void request_relayout();  // font fitted again on the next paint (font change, column switch, bar toggles)
+    void relayout();        // font fitted again now
+
+    // --- toolbar ----------------------------------------------------------------------------------------------
+    toolbar_table& toolbar_rows() { return rows_; }
+    void rebuild_toolbar();         // from the table
+    void collect_toolbar_layout();  // table from the toolbar as it is now
+    void customize_toolbar();       // opens the Customize dialog
+    QToolBar* toolbar() const { return toolbar_; }
+
+    // --- closing ----------------------------------------------------------------------------------------------
+    // Asks the close question when needed; true when the window may close.
+    bool may_close();
+    // Window placement and toolbar layout into the settings record, then the settings are saved.
+    void save_settings();
+
+    // Status pane labels (security, position, CTRL, SHIFT), for tests.
+    QLabel* status_pane(int i) const { return panes_[i]; }
+    void update_status_panes();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    bool event(QEvent* e) override;
+
+private:
+    struct entry {
+        handler run;
+        predicate enabled;
+        predicate checked;
+        QAction* menu_action = nullptr;
+    };
+    void build_menus();
+    void build_status_bar();
+    void install_builtin_commands();
+    QAction* add_item(QMenu* m, const char* text, int command, bool checkable = false);
+    void show_bars();
+    void apply_placement();
+    void fkey_clicked(int n);
+
+    CVellumDoc& doc_;
+    const start_values& start_;
+    ui_services& ui_;
+    CVellumView* view_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QLabel* panes_[4] = {};
+    std::map<int, entry> commands_;
+    toolbar_table rows_;
+    bool relayout_pending_ = false;
+    bool saved_ = false;
+    class QTimer* idle_ = nullptr;
+};
+
+// Filled by the dialogs (frame_dialogs.cpp) and by the printing/capture code (frame_files.cpp).
+void register_dialog_commands(CMainFrame& frame);
+void register_file_commands(CMainFrame& frame);

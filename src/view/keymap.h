@@ -1,0 +1,110 @@
+#pragma once
+// VT220 keyboard: PC key events to the bytes sent to the host. Qt-free so that it can be tested on its own;
+// the view turns QKeyEvents into the two events below.
+//
+// A key press is handled in two steps, as the PC keyboard reports it: key_down() for the key itself, then
+// character() for the character it produced (if any). Keys whose bytes key_down() already produced set the
+// swallow flag so that their character is not sent a second time.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+enum class vkey : std::uint8_t {
+    none,
+    up, down, right, left,
+    f,  // function key, number in key_down_event::fnum (1..12)
+    home, end, page_up, page_down, insert, del,
+    clear,  // keypad 5 with NumLock off
+    pause, print, scroll_lock, num_lock,
+    kp_multiply, kp_add, kp_subtract, kp_divide,
+    letter,  // a letter key; key_down_event::letter holds it in upper case
+    other,
+};
+
+struct key_down_event {
+    vkey key = vkey::none;
+    int fnum = 0;
+    bool extended = true;  // false for the keypad's own keys with NumLock off
+    bool shift = false;
+    bool ctrl = false;
+    char letter = 0;
+};
+
+struct char_event {
+    std::uint8_t ch = 0;
+    bool backspace_key = false;  // character 8 from the Backspace key (not Ctrl+H)
+    bool keypad_enter = false;   // character 13 from the keypad Enter key
+    bool auto_repeat = false;
+};
+
+// Emulator modes and settings the keyboard looks at.
+struct key_modes {
+    bool app_keys = false;
+    bool vt52_mode = false;
+    bool vt100_level = false;
+    bool c1_8bit = false;
+    bool auto_repeat = true;
+    bool new_line_mode = false;
+    bool ignore_app = false;
+    bool numlock = false;  // NumLock key sends entry 110
+    bool use_cv = false;
+    bool local_echo = false;
+};
+
+struct key_bytes {
+    static constexpr std::size_t capacity = 256;
+    std::uint8_t data[capacity];
+    std::size_t len = 0;
+    void push(std::uint8_t b) {
+        if (len < capacity) data[len++] = b;
+    }
+    void append(std::string_view s) {
+        for (char c : s) push(static_cast<std::uint8_t>(c));
+    }
+    std::string_view view() const { return {reinterpret_cast<const char*>(data), len}; }
+};
+
+enum class key_action { none, send, copy, paste };
+
+struct key_result {
+    key_action action = key_action::none;
+    key_bytes bytes;
+    bool echo = false;  // also feed the bytes to the emulator (local echo)
+};
+
+// Indices into the 111-slot key table.
+namespace key_slot {
+constexpr int up = 0, down = 1, right = 2, left = 3, f1 = 4, home = 84, end = 85, page_up = 86, page_down = 87,
+              insert = 88, del = 89, backspace = 90, scroll_lock = 91, print = 92, pause = 93, kp0 = 94,
+              kp_enter = 104, kp_point = 105, kp_add = 106, kp_subtract = 107, kp_multiply = 108,
+              kp_divide = 109, num_lock = 110, count = 111;
+}
+
+class keyboard {
+public:
+    // `entry(i)` gives key-table slot i (empty when unset); `pctonet` is the 256-byte outgoing translation
+    // table or nullptr.
+    using table_lookup = std::function<std::string_view(int)>;
+    keyboard(table_lookup entry, const std::uint8_t* pctonet) : entry_(std::move(entry)), pctonet_(pctonet) {}
+
+    key_result key_down(const key_down_event& e, const key_modes& m, bool selection_shown);
+    key_result character(const char_event& e, const key_modes& m, bool selection_shown);
+    key_result key_up(vkey k, const key_modes& m);
+    // Toolbar function-key command Fn (n = 1..20).
+    key_result function_key(int n, bool shift, bool ctrl, const key_modes& m);
+
+    bool swallow() const { return swallow_; }
+    void set_pctonet(const std::uint8_t* t) { pctonet_ = t; }
+
+private:
+    void table_entry(key_bytes& out, int slot, const key_modes& m) const;
+    void app_keypad(key_bytes& out, char final, const key_modes& m) const;
+    void cursor_key(key_bytes& out, char final, int slot, const key_modes& m) const;
+    void keypad_key(key_bytes& out, int digit_or_point, const key_modes& m) const;
+    std::string_view entry(int slot) const { return entry_ ? entry_(slot) : std::string_view{}; }
+
+    table_lookup entry_;
+    const std::uint8_t* pctonet_;
+    bool swallow_ = false;
+};

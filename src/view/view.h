@@ -1,0 +1,152 @@
+#pragma once
+// The terminal view: draws the screen ring, turns key events into VT220 key codes, owns the emulator, the
+// session and the display state (fonts, cell size, blink phase, scroll-back position).
+//
+// What the mouse/selection code (view_mouse) may use:
+//   cell_width(), cell_height()        pixels per cell after stretching (a double-width row uses twice the width)
+//   columns(), rows()                  80 or 132, and 24
+//   cell_at(pixel)                     1-based (column, row) under a pixel, clamped into the grid
+//   cell_rect(row, column)             pixel rectangle of a cell
+//   scroll_position() / set_scroll_position(p)
+//                                      1..200, 200 = live screen; setting moves the ring origin, syncs the
+//                                      scroll bar and repaints everything
+//   ring()                             the screen ring (cells carry the selection bit, see terminal/screen.h)
+//   send_to_host(bytes)                the single outgoing path (paste)
+//   update_all(), update_changed()     repaint everything / only the marked rows
+//   has_focus_flag()                   whether the view has the keyboard focus
+// The view forwards mouse, wheel, context-menu and focus-in events to view_mouse, tells it key_pressed()
+// before a key is acted on and data_arrived() before host data is shown.
+#include <QFont>
+#include <QWidget>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "view/keymap.h"
+
+class QScrollBar;
+class QTimer;
+class CVellumDoc;
+class view_mouse;
+class vt;
+class session;
+class screen_ring;
+class view_host;
+struct ui_services;
+
+class CVellumView : public QWidget {
+    Q_OBJECT
+public:
+    CVellumView(CVellumDoc& doc, ui_services& ui, QWidget* parent = nullptr);
+    ~CVellumView() override;
+
+    // --- parts ------------------------------------------------------------------------------------------------
+    screen_ring& ring();
+    vt& terminal() { return *vt_; }
+    session& net() { return *session_; }
+    view_mouse& mouse() { return *mouse_; }
+    CVellumDoc& document() { return doc_; }
+
+    // --- geometry ---------------------------------------------------------------------------------------------
+    int cell_width() const { return cell_w_; }
+    int cell_height() const { return cell_h_; }
+    int columns() const;
+    static constexpr int rows() { return 24; }
+    QPoint cell_at(QPoint pixel) const;
+    QRect cell_rect(int row, int column) const;
+    int character_extra() const { return char_extra_; }
+    int line_gap() const { return line_gap_; }
+    int descent() const { return descent_; }
+    const QFont& screen_font() const { return font_; }
+
+    // Fits the font to a client area of the frame; `reserved_h` is the height the frame's bars take.
+    void fit_screen_font(int client_w, int client_h, int reserved_h);
+    // Width the scroll bar takes when shown.
+    int scroll_bar_width() const;
+
+    // --- scroll-back -----------------------------------------------------------------------------------------
+    int scroll_position() const;
+    void set_scroll_position(int pos);
+    void show_scroll_bar(bool on);
+
+    // --- painting ---------------------------------------------------------------------------------------------
+    void update_all();
+    void update_changed();
+    bool has_focus_flag() const { return focus_; }
+    bool blink_phase() const { return blink_phase_; }
+    void set_blink_phase(bool on) { blink_phase_ = on; }
+    void blink_tick();  // timer 4
+    // Renders the grid into an image of the view's size without touching the marks (tests, benchmarks).
+    QImage render_image();
+
+    // --- data paths -------------------------------------------------------------------------------------------
+    void send_to_host(const std::uint8_t* data, std::size_t n);
+    void display_from_host(const std::uint8_t* data, std::size_t n);
+    void connect_to(const char* host, int port);
+    void disconnect();
+    bool connected() const;
+    void reset_terminal();  // "&Reset Terminal"
+    void function_key_command(int n, bool shift, bool ctrl);  // toolbar F1..F20
+
+    // --- status panes -----------------------------------------------------------------------------------------
+    QString security_text() const;
+    QString position_text() const;
+
+    // One-time automatic connection at start: connects to the stored host when the flag is still set and
+    // `autoconnect` is 1. Returns true when it connected.
+    bool run_autoconnect();
+    bool autoconnect_pending() const { return autoconnect_pending_; }
+
+    // The keyboard layer's modes (emulator flags and settings) gathered for key_to_bytes.
+    key_modes current_key_modes() const;
+
+signals:
+    void columns_changed();  // the frame refits the font
+    void title_changed(const QString& host);
+    void session_ended_exit();  // the host closed and `exit` is on
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool focusNextPrevChild(bool) override { return false; }  // Tab goes to the host
+    bool event(QEvent* e) override;
+
+private:
+    friend class view_host;
+    void paint_rows(QPainter& p, bool all);
+    void send_bytes(const key_bytes& b);
+    void echo_bytes(const key_bytes& b);
+    void schedule_repaint();
+    void scroll_bar_moved(int value);
+
+    CVellumDoc& doc_;
+    ui_services& ui_;
+    std::unique_ptr<view_host> host_;
+    std::unique_ptr<vt> vt_;
+    std::unique_ptr<session> session_;
+    std::unique_ptr<view_mouse> mouse_;
+    QScrollBar* bar_ = nullptr;
+    QTimer* blink_timer_ = nullptr;
+    QTimer* repaint_timer_ = nullptr;
+    QFont font_;
+    QFont double_font_;
+    bool have_font_ = false;
+    int cell_w_ = 4, cell_h_ = 4, char_extra_ = 0, line_gap_ = 0, descent_ = 0, ascent_ = 0;
+    bool blink_phase_ = false;
+    bool focus_ = true;
+    bool swallow_ = false;
+    bool paint_all_ = true;
+    int last_cursor_row_ = 1;
+    bool autoconnect_pending_ = true;
+    bool in_display_ = false;
+};
