@@ -1,0 +1,146 @@
+#pragma once
+// The screen ring: 24 live rows plus scroll-back history in a fixed 280-line ring, the current attribute, the
+// repaint marks and the screen operations. The emulator changes the grid only through these operations.
+// Rows and columns are 1-based everywhere.
+#include <cstdint>
+#include <cstring>
+
+constexpr int screen_rows = 24;
+constexpr int ring_lines = 280;
+constexpr int line_cells = 132;
+constexpr int history_lines = 199;
+constexpr int scroll_live = 200;  // scroll-back position of the live screen (1..200)
+
+// Cell bits (32-bit cell).
+constexpr uint32_t cell_char_mask = 0xFF;
+constexpr uint32_t cell_bold = 0x100;
+constexpr uint32_t cell_underline = 0x200;
+constexpr uint32_t cell_blink = 0x400;
+constexpr uint32_t cell_reverse = 0x800;
+constexpr uint32_t cell_cursor = 0x1000;  // display side only; the emulator never sets it
+constexpr uint32_t cell_graphics = 0x2000;
+constexpr uint32_t cell_protected = 0x4000;
+constexpr uint32_t cell_blank = 0x20;
+
+// Line attribute word (low three bits).
+constexpr uint32_t line_double_width = 0x1;
+constexpr uint32_t line_double_top = 0x2;
+constexpr uint32_t line_double_bottom = 0x4;
+
+// Cell mark values.
+constexpr uint8_t mark_clean = 0;
+constexpr uint8_t mark_repaint = 1;
+constexpr uint8_t mark_selected = 8;
+
+struct ring_line {
+    uint32_t attr;
+    uint32_t cells[line_cells];  // cells[c - 1] is column c
+
+    uint32_t cell(int column) const { return cells[column - 1]; }
+};
+
+class screen_ring {
+public:
+    screen_ring();
+
+    // Geometry. Only 80 and 132 are accepted; anything else is ignored.
+    int columns() const { return columns_; }
+    void set_columns(int w);
+
+    // Ring mapping. origin is 0..279.
+    int origin() const { return origin_; }
+    // Ring index (0..279) of a screen row; rows 0, -1, ... reach back into the history.
+    int ring_index(int row) const {
+        int i = row - 1 + origin_;
+        i %= ring_lines;
+        return i < 0 ? i + ring_lines : i;
+    }
+    ring_line& line(int row) { return lines_[fast_index(row)]; }
+    const ring_line& line(int row) const { return lines_[fast_index(row)]; }
+    // History line k (1..199) as scrolling back shows it: 1 is the oldest, 199 the line just above row 1.
+    const ring_line& history_line(int k) const { return lines_[ring_index(k - history_lines)]; }
+
+    // Current attribute (bits 0x0100..0x4000).
+    uint16_t attr() const { return attr_; }
+    void set_attr(uint16_t a) { attr_ = a; }
+    void attr_clear() { attr_ = 0; }
+    void attr_bold(bool on) { attr_bit(cell_bold, on); }
+    void attr_underline(bool on) { attr_bit(cell_underline, on); }
+    void attr_blink(bool on) { attr_bit(cell_blink, on); }
+    void attr_reverse(bool on) { attr_bit(cell_reverse, on); }
+    void attr_graphics(bool on) { attr_bit(cell_graphics, on); }
+    void attr_protected(bool on) { attr_bit(cell_protected, on); }
+
+    // Screen operations. Every one marks what it changed.
+    void put_char(uint8_t c, int row, int column) { put_cell(attr_ | c, row, column); }
+    // Writes a whole cell value (attribute bits and character) with put_char's mark-on-change rule.
+    void put_cell(uint32_t value, int row, int column) {
+        uint32_t& cell = line(row).cells[column - 1];
+        if (cell != value) {
+            cell = value;
+            cell_marks_[row - 1][column - 1] = mark_repaint;
+            row_marks_[row - 1] = 1;
+        }
+    }
+    void put_char_selective(uint8_t c, int row, int column);
+    void insert_blank(int row, int column);
+    void delete_char(int row, int column);
+    // n repetitions of insert_blank + put_char(value) at the same column, done in one pass.
+    void insert_cells(int row, int column, int n, uint32_t value);
+    // n repetitions of delete_char at the same column, done in one pass.
+    void delete_chars(int row, int column, int n);
+    void fill_line(int row, uint8_t c, bool reset_line_attr);
+    void fill_line_selective(int row, uint8_t c, bool reset_line_attr);
+    // Whole screen (1..24): the ring rotates and lines leave into / come back from the history; a count above 280
+    // acts like 280. Smaller regions: lines leaving the region are lost; a count above the height acts like it.
+    void scroll_up(int n, int top, int bottom);
+    void scroll_down(int n, int top, int bottom);
+    void copy_line(int dst_row, int src_row);
+
+    // Line attributes.
+    void set_double_top(int row) { set_line_attr(row, (line(row).attr | 3) & ~4u); }
+    void set_double_bottom(int row) { set_line_attr(row, (line(row).attr | 5) & ~2u); }
+    void set_single(int row) { set_line_attr(row, line(row).attr & ~7u); }
+    void set_double_width(int row) { set_line_attr(row, line(row).attr | 1); }
+    uint32_t line_attr(int row) const { return line(row).attr; }
+    bool is_double_width(int row) const { return line(row).attr & line_double_width; }
+    bool is_double_top(int row) const { return line(row).attr & line_double_top; }
+    bool is_double_bottom(int row) const { return line(row).attr & line_double_bottom; }
+
+    // Repaint marks, indexed by screen row (and column).
+    bool row_marked(int row) const { return row_marks_[row - 1] != 0; }
+    // Sets the row mark and clears that row's cell marks (the whole row is redrawn anyway).
+    void mark_row(int row);
+    void clear_row_mark(int row) { row_marks_[row - 1] = 0; }
+    // Sets the row mark only (cell marks untouched).
+    void set_row_mark(int row) { row_marks_[row - 1] = 1; }
+    uint8_t& cell_mark(int row, int column) { return cell_marks_[row - 1][column - 1]; }
+    uint8_t cell_mark(int row, int column) const { return cell_marks_[row - 1][column - 1]; }
+    // Every row and every cell marked for repaint.
+    void mark_all();
+    void clear_marks();
+
+    // Scroll-back viewing: position 1..200, 200 is the live screen. Returns true when the position changed
+    // (the caller then repaints everything).
+    int scroll_position() const { return scroll_pos_; }
+    bool set_scroll_position(int position);
+    bool scroll_to_live() { return set_scroll_position(scroll_live); }
+
+private:
+    int fast_index(int row) const {
+        int i = row - 1 + origin_;
+        return i >= ring_lines ? i - ring_lines : i;
+    }
+    void attr_bit(uint32_t bit, bool on) { attr_ = on ? uint16_t(attr_ | bit) : uint16_t(attr_ & ~bit); }
+    void set_line_attr(int row, uint32_t a);
+    void mark_cells(int row, int first, int last);
+    void rotate(int delta);
+
+    ring_line lines_[ring_lines];
+    int origin_ = 0;
+    int columns_ = 80;
+    int scroll_pos_ = scroll_live;
+    uint16_t attr_ = 0;
+    uint8_t row_marks_[screen_rows];
+    uint8_t cell_marks_[screen_rows][line_cells];
+};

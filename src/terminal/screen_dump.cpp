@@ -1,0 +1,121 @@
+#include "terminal/screen_dump.h"
+
+#include "terminal/vt.h"
+
+void append_cell_char(std::string& out, uint8_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+namespace {
+
+void append_line_text(std::string& out, const ring_line& l, int columns) {
+    for (int c = 1; c <= columns; ++c) append_cell_char(out, uint8_t(l.cell(c) & cell_char_mask));
+}
+
+// A JSON string of a line's characters.
+void append_json_text(std::string& out, const ring_line& l, int columns) {
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    for (int c = 1; c <= columns; ++c) {
+        const uint8_t ch = uint8_t(l.cell(c) & cell_char_mask);
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += char(ch);
+        } else if (ch < 0x20 || ch == 0x7F) {
+            out += "\\u00";
+            out += hex[ch >> 4];
+            out += hex[ch & 15];
+        } else {
+            append_cell_char(out, ch);
+        }
+    }
+    out += '"';
+}
+
+void field(std::string& out, const char* name, long value, bool comma = true) {
+    out += '"';
+    out += name;
+    out += "\":";
+    out += std::to_string(value);
+    if (comma) out += ',';
+}
+
+}  // namespace
+
+std::string screen_dump_plain(const screen_ring& ring) {
+    std::string out;
+    out.reserve(size_t(screen_rows) * (ring.columns() + 1));
+    for (int r = 1; r <= screen_rows; ++r) {
+        append_line_text(out, ring.line(r), ring.columns());
+        out += '\n';
+    }
+    return out;
+}
+
+std::string screen_dump_json(const vt& term, const dump_extras& x) {
+    const screen_ring& ring = term.ring();
+    const int cols = ring.columns();
+    std::string out;
+    out.reserve(32768);
+    out += '{';
+    field(out, "rows", screen_rows);
+    field(out, "cols", cols);
+    out += "\"cursor\":{";
+    field(out, "row", term.cursor_row());
+    field(out, "col", term.cursor_column());
+    out += "\"visible\":";
+    out += term.cursor_visible() ? "true" : "false";
+    out += "},\"modes\":{";
+    field(out, "app_keys", term.app_keys());
+    field(out, "vt52_mode", term.vt52_mode());
+    field(out, "vt100_level", term.vt100_level());
+    field(out, "c1_8bit", term.c1_8bit());
+    field(out, "auto_repeat", term.auto_repeat());
+    field(out, "new_line_mode", term.new_line_mode());
+    field(out, "insert_mode", term.insert_mode());
+    field(out, "origin_mode", term.origin_mode());
+    field(out, "auto_wrap_mode", term.auto_wrap_mode());
+    field(out, "pending_wrap", term.pending_wrap());
+    field(out, "reverse_screen", x.reverse_screen ? 1 : 0);
+    field(out, "printer_controller", term.printer_controller());
+    field(out, "local_echo", x.local_echo ? 1 : 0);
+    field(out, "top_margin", term.top_margin());
+    field(out, "bottom_margin", term.bottom_margin(), false);
+    out += "},\"lines\":[";
+    for (int r = 1; r <= screen_rows; ++r) {
+        const ring_line& l = ring.line(r);
+        if (r > 1) out += ',';
+        out += "{\"text\":";
+        append_json_text(out, l, cols);
+        out += ",\"attrs\":[";
+        for (int c = 1; c <= cols; ++c) {
+            if (c > 1) out += ',';
+            out += std::to_string((l.cell(c) >> 8) & 0x6F);
+        }
+        out += "],";
+        field(out, "line_attr", l.attr & 7, false);
+        out += '}';
+    }
+    out += "],";
+    if (x.history) {
+        out += "\"history\":[";
+        for (int k = 1; k <= history_lines; ++k) {
+            if (k > 1) out += ',';
+            append_json_text(out, ring.history_line(k), cols);
+        }
+        out += "],";
+    }
+    out += "\"replies\":\"";
+    static const char hex[] = "0123456789abcdef";
+    for (unsigned char b : x.replies) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    out += "\"}\n";
+    return out;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Text dumps of the screen shared by the headless tools: plain (24 lines of exactly `columns` characters) and one
+// JSON object with cursor, modes, lines, optional history and the collected replies.
+#include <string>
+#include <string_view>
+
+#include "terminal/screen.h"
+
+class vt;
+
+// Appends the UTF-8 form of a cell byte (>= 0x80 becomes the code point of the same value).
+void append_cell_char(std::string& out, uint8_t c);
+
+// Values the emulator does not hold itself.
+struct dump_extras {
+    bool reverse_screen = false;  // DECSCNM, held by the view
+    bool local_echo = false;      // the local_echo setting value as SRM last left it
+    bool history = false;         // include the 199 scroll-back lines
+    std::string_view replies;     // every reply byte, in order
+};
+
+// 24 lines, each `columns` characters and a newline.
+std::string screen_dump_plain(const screen_ring& ring);
+// One JSON object and a newline.
+std::string screen_dump_json(const vt& term, const dump_extras& extras);

@@ -1,0 +1,825 @@
+#include "terminal/vt.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t ESC = 0x1B;
+
+vt_host null_host;
+null_printer_sink null_printer;
+
+enum : int {
+    st_ground = 0,
+    st_escape = 1,
+    st_csi = 2,
+    st_hash = 3,
+    st_g0 = 4,
+    st_g1 = 5,
+    st_vt52_address = 6,
+    st_dcs = 7,
+};
+
+// Bytes that the ground state prints: 0x20..0xFF except the five C1 introducers it acts on.
+struct printable_table {
+    bool v[256];
+    constexpr printable_table() : v() {
+        for (int i = 0x20; i < 256; ++i) v[i] = true;
+        v[0x84] = v[0x8D] = v[0x8F] = v[0x90] = v[0x9B] = false;
+    }
+};
+constexpr printable_table printable;
+
+int clamp_int(long long v, int lo, int hi) { return int(std::clamp<long long>(v, lo, hi)); }
+
+}  // namespace
+
+bool null_printer_sink::controller_byte(uint8_t c, const vt&) {
+    if (c == ESC) {
+        state_ = 1;
+    } else if ((c == '[' && state_ == 1) || c == 0x9B) {
+        state_ = 2;
+    } else if (c == '4' && state_ == 2) {
+        state_ = 3;
+    } else if (c == 'i' && state_ == 3) {
+        state_ = 0;
+        return true;
+    } else {
+        state_ = 0;
+    }
+    return false;
+}
+
+vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
+    : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer) {
+    std::memset(buf_, 0, sizeof buf_);
+    std::memset(params_, 0, sizeof params_);
+    reset_terminal(true);
+}
+
+void vt::set_host(vt_host* host) { host_ = host ? host : &null_host; }
+void vt::set_printer(printer_sink* printer) { printer_ = printer ? printer : &null_printer; }
+
+void vt::set_tab_defaults() {
+    std::memset(tabs_, 1, sizeof tabs_);
+    for (int c = 9; c <= line_cells; c += 8) tabs_[c] = 0;
+}
+
+void vt::reset_terminal(bool keep_screen) {
+    if (!keep_screen)
+        for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+    printer_controller_ = 0;
+    row_ = col_ = 1;
+    top_ = 1;
+    bottom_ = screen_rows;
+    window1_active_ = 1;
+    win_[0] = split_window{};
+    win_[1] = split_window{};
+    win_[1].top = win_[1].bottom = screen_rows;
+    if (!keep_screen) ring_.attr_clear();
+    flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
+    pending_wrap_ = insert_mode_ = origin_mode_ = app_keys_ = vt52_mode_ = vt100_level_ = c1_8bit_ = 0;
+    auto_wrap_mode_ = auto_repeat_ = cursor_visible_ = 1;
+    g0_ = 0;
+    g1_ = 1;
+    invoked_ = 0;
+    active_set_ = 0;
+    set_tab_defaults();
+    if (!keep_screen) clamp_column();
+}
+
+void vt::clamp_column() {
+    int limit = ring_.is_double_width(row_) ? ring_.columns() / 2 : ring_.columns();
+    if (col_ > limit) col_ = limit;
+}
+
+void vt::set_columns(int w) {
+    if (w != 80 && w != 132) return;
+    ring_.set_columns(w);
+    host_->columns_changed(w);
+}
+
+int vt::tab_column(int column) const {
+    int cols = ring_.columns();
+    if (column < cols) ++column;
+    while (column < cols && tabs_[column] != 0) ++column;
+    if (tabs_[column] != 0) --column;
+    return std::max(column, 1);
+}
+
+void vt::reply(const char* text, bool introducer) {
+    reply_.clear();
+    if (introducer) reply_ += c1_8bit_ ? "\x9b" : "\x1b[";
+    reply_ += text;
+    reply_pending_ = true;
+}
+
+const char* vt::take_reply() {
+    if (!reply_pending_) return nullptr;
+    reply_pending_ = false;
+    return reply_.c_str();
+}
+
+void vt::feed_text(const char* text) {
+    for (; *text; ++text) feed_byte(uint8_t(*text));
+    host_->update_changed();
+}
+
+int vt::feed_byte(uint8_t c) {
+    if (printer_controller_) {
+        if (printer_->controller_byte(c, *this)) printer_controller_ = 0;
+        return reply_pending_;
+    }
+    switch (state_) {
+        case st_ground: ground(c); break;
+        case st_escape: escape(c); break;
+        case st_csi: csi(c); break;
+        case st_hash: esc_hash(c); break;
+        case st_g0: designate(c, 0); break;
+        case st_g1: designate(c, 1); break;
+        case st_vt52_address: vt52_address(c); break;
+        default: dcs(c); break;
+    }
+    return reply_pending_;
+}
+
+size_t vt::feed(const uint8_t* data, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        if (state_ == st_ground && !printer_controller_ && printable.v[data[i]]) {
+            i += print_run(data + i, n - i);
+            continue;
+        }
+        if (feed_byte(data[i++])) break;
+    }
+    return i;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Ground state
+
+void vt::print(uint8_t c) {
+    int cols = ring_.columns();
+    if (pending_wrap_ && col_ == cols) {
+        col_ = 1;
+        if (row_ == bottom_)
+            ring_.scroll_up(1, top_, bottom_);
+        else if (row_ < screen_rows)
+            ++row_;
+    }
+    pending_wrap_ = 0;
+    if (insert_mode_) ring_.insert_blank(row_, col_);
+    ring_.put_cell(ring_.attr() | c | (active_set_ ? cell_graphics : 0), row_, col_);
+    if (col_ < cols) {
+        ++col_;
+    } else if (auto_wrap_mode_) {
+        pending_wrap_ = 1;
+    }
+    clamp_column();
+}
+
+// A run of printable bytes in the ground state: the same steps as print(), with the row's line held between
+// wraps.
+size_t vt::print_run(const uint8_t* data, size_t n) {
+    size_t i = 0;
+    const int cols = ring_.columns();
+    const uint32_t base = ring_.attr() | (active_set_ ? cell_graphics : 0);
+    while (i < n && printable.v[data[i]]) {
+        if ((pending_wrap_ && col_ == cols) || insert_mode_) {
+            print(data[i++]);
+            continue;
+        }
+        pending_wrap_ = 0;
+        const int limit = ring_.is_double_width(row_) ? cols / 2 : cols;
+        ring_line& l = ring_.line(row_);
+        bool changed = false;
+        // Plain writes until the last column or the end of the run.
+        while (i < n && printable.v[data[i]] && col_ < cols) {
+            const uint32_t v = base | data[i++];
+            uint32_t& cell = l.cells[col_ - 1];
+            if (cell != v) {
+                cell = v;
+                ring_.cell_mark(row_, col_) = mark_repaint;
+                changed = true;
+            }
+            ++col_;
+            if (col_ > limit) col_ = limit;
+        }
+        if (changed) ring_.set_row_mark(row_);
+        if (i < n && printable.v[data[i]] && col_ == cols) print(data[i++]);
+    }
+    return i;
+}
+
+void vt::line_feed() {
+    if (row_ == bottom_)
+        ring_.scroll_up(1, top_, bottom_);
+    else if (row_ < screen_rows)
+        ++row_;
+    clamp_column();
+}
+
+void vt::reverse_index() {
+    if (row_ == top_)
+        ring_.scroll_down(1, top_, bottom_);
+    else if (row_ > 1)
+        --row_;
+    clamp_column();
+}
+
+void vt::ground(uint8_t c) {
+    if (printable.v[c]) {
+        print(c);
+        return;
+    }
+    switch (c) {
+        case 0x9B: flag_question_ = flag_greater_ = false; enter_csi(); break;
+        case 0x90: flag_question_ = flag_greater_ = false; state_ = st_dcs; break;
+        case 0x84: line_feed(); break;
+        case 0x8D: reverse_index(); break;
+        case 0x8F: break;  // ESC O is unknown to the escape state
+        case 0x05: reply(options_.answerback.c_str(), false); break;
+        case 0x07:
+            if (options_.bell) host_->bell();
+            break;
+        case 0x08:
+            if (col_ > 1) --col_;
+            clamp_column();
+            break;
+        case 0x09:
+            col_ = tab_column(col_);
+            clamp_column();
+            break;
+        case 0x0A: line_feed(); break;
+        case 0x0D:
+            col_ = 1;
+            clamp_column();
+            break;
+        case 0x0E: invoked_ = 1; active_set_ = g1_; break;
+        case 0x0F: invoked_ = 0; active_set_ = g0_; break;
+        case ESC:
+            state_ = st_escape;
+            flag_question_ = flag_greater_ = flag_space_ = false;
+            break;
+        default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Escape state
+
+void vt::enter_csi() {
+    state_ = st_csi;
+    len_ = 0;
+    params_[0] = params_[1] = 0;
+    flag_bang_ = flag_quote_ = false;
+}
+
+void vt::escape(uint8_t c) {
+    state_ = st_ground;
+    const bool v52 = vt52_mode_;
+    switch (c) {
+        case ESC: state_ = st_escape; return;
+        case ' ': flag_space_ = true; state_ = st_escape; return;
+        case '#': state_ = st_hash; return;
+        case '(': state_ = st_g0; return;
+        case ')': state_ = st_g1; return;
+        case '7': saved_ = {col_, row_, ring_.attr(), pending_wrap_, g0_, g1_, active_set_}; return;
+        case '8':
+            col_ = saved_.col;
+            row_ = saved_.row;
+            ring_.set_attr(saved_.attr);
+            pending_wrap_ = saved_.pending_wrap;
+            g0_ = saved_.g0;
+            g1_ = saved_.g1;
+            active_set_ = saved_.active;
+            clamp_column();
+            return;
+        case '<': vt52_mode_ = 0; c1_8bit_ = 0; vt100_level_ = 1; return;
+        case '=': app_keys_ = 1; return;
+        case '>': app_keys_ = 0; return;
+        case 'A':
+            if (v52 && row_ > 1) --row_;
+            break;
+        case 'B':
+            if (v52 && row_ < screen_rows) ++row_;
+            break;
+        case 'C':
+            if (v52 && col_ < ring_.columns()) ++col_;
+            break;
+        case 'D':
+            if (v52) {
+                if (col_ > 1) --col_;
+            } else {
+                line_feed();
+            }
+            break;
+        case 'E':
+            line_feed();
+            col_ = 1;
+            break;
+        case 'F':
+        case 'G':
+            if (!v52 && flag_space_) {
+                flag_space_ = false;
+                if (!vt100_level_) c1_8bit_ = c == 'G';
+            }
+            return;
+        case 'H':
+            if (v52) {
+                row_ = col_ = 1;
+            } else {
+                tabs_[col_] = 0;
+                return;
+            }
+            break;
+        case 'I':
+            if (v52) reverse_index();
+            break;
+        case 'M': reverse_index(); break;
+        case 'J':
+            if (v52) {
+                for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
+                for (int r = row_ + 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+            }
+            return;
+        case 'K':
+            if (v52)
+                for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
+            return;
+        case 'P': state_ = st_dcs; return;
+        case 'Y':
+            if (v52) {
+                state_ = st_vt52_address;
+                len_ = 0;
+            }
+            return;
+        case 'Z':
+            if (v52)
+                reply("\x1b/Z", false);
+            else
+                reply("?62;1;6c", true);
+            return;
+        case '[': enter_csi(); return;
+        case 'c': reset_terminal(false); return;
+        default: return;
+    }
+    clamp_column();
+}
+
+void vt::esc_hash(uint8_t c) {
+    state_ = st_ground;
+    const int half = ring_.columns() / 2;
+    switch (c) {
+        case '3':
+            ring_.set_double_top(row_);
+            col_ = std::min(col_, half);
+            break;
+        case '4':
+            ring_.set_double_bottom(row_);
+            col_ = std::min(col_, half);
+            break;
+        case '5': ring_.set_single(row_); break;
+        case '6':
+            ring_.set_single(row_);
+            ring_.set_double_width(row_);
+            col_ = std::min(col_, half);
+            break;
+        case '8':
+            for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, 'E', false);
+            break;
+        case ESC: state_ = st_escape; break;
+        default: break;
+    }
+    ring_.mark_row(row_);
+}
+
+void vt::designate(uint8_t c, int which) {
+    state_ = st_ground;
+    int value;
+    if (c == '0')
+        value = 1;
+    else if (c == 'A' || c == 'B')
+        value = 0;
+    else {
+        if (c == ESC) state_ = st_escape;
+        return;
+    }
+    (which ? g1_ : g0_) = value;
+    if (invoked_ == which) active_set_ = value;
+}
+
+void vt::vt52_address(uint8_t c) {
+    state_ = st_ground;
+    if (c == ESC) {
+        len_ = 0;
+        state_ = st_escape;
+        return;
+    }
+    if (len_ == 0) {
+        buf_[len_++] = char(c);
+        state_ = st_vt52_address;
+        return;
+    }
+    row_ = std::clamp(int(uint8_t(buf_[0])) - 31, 1, screen_rows);
+    col_ = std::clamp(int(c) - 31, 1, ring_.columns());
+    clamp_column();
+    len_ = 0;
+}
+
+void vt::dcs(uint8_t c) {
+    if (c == '\\' && dcs_prev_ == ESC) {
+        state_ = st_ground;
+        return;
+    }
+    dcs_prev_ = c;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Control sequences
+
+void vt::parse_params() {
+    nparams_ = 0;
+    long long v = 0;
+    for (int i = 0; i < len_; ++i) {
+        char ch = buf_[i];
+        if (ch == ';') {
+            params_[nparams_++] = int(v);
+            v = 0;
+        } else if (ch >= '0' && ch <= '9') {
+            // Saturate instead of overflowing: the actions below clamp anyway.
+            v = std::min<long long>(v * 10 + (ch - '0'), INT32_MAX);
+        }
+    }
+    params_[nparams_++] = int(v);
+}
+
+void vt::csi(uint8_t c) {
+    state_ = st_ground;
+    if ((c >= '0' && c <= '9') || c == ';' || c == '\'') {
+        flag_bang_ = flag_quote_ = false;
+        if (c == '0' && len_ > 0) {
+            bool all_zero = true;
+            for (int i = 0; i < len_; ++i) all_zero = all_zero && buf_[i] == '0';
+            if (all_zero) {
+                state_ = st_csi;
+                return;
+            }
+        }
+        if (len_ + 1 >= 20) {
+            len_ = 0;  // too long: abandoned, what follows is text
+            return;
+        }
+        buf_[len_++] = char(c);
+        state_ = st_csi;
+        return;
+    }
+    switch (c) {
+        case '?': flag_question_ = true; state_ = st_csi; return;
+        case '>': flag_greater_ = true; state_ = st_csi; return;
+        case '!': flag_bang_ = true; state_ = st_csi; return;
+        case '"': flag_quote_ = true; state_ = st_csi; return;
+        case 0x08:
+            if (len_ > 0) {
+                --len_;
+                state_ = st_csi;
+            }
+            return;
+        case ESC:
+            len_ = 0;
+            state_ = st_escape;
+            return;
+        case '=': reply("Not implemented", false); return;
+        default: break;
+    }
+    csi_final(c);
+}
+
+void vt::cursor_to(int row, int col) {
+    row_ = row;
+    col_ = col;
+}
+
+void vt::erase_display(int mode, bool selective) {
+    const int cols = ring_.columns();
+    auto cell = [&](int r, int col) {
+        if (selective)
+            ring_.put_char_selective(' ', r, col);
+        else
+            ring_.put_char(' ', r, col);
+    };
+    auto whole = [&](int r) {
+        if (selective)
+            ring_.fill_line_selective(r, ' ', true);
+        else
+            ring_.fill_line(r, ' ', true);
+    };
+    switch (mode) {
+        case 0:
+            for (int col = col_; col <= cols; ++col) cell(row_, col);
+            for (int r = row_ + 1; r <= screen_rows; ++r) whole(r);
+            break;
+        case 1:
+            for (int col = 1; col <= col_; ++col) cell(row_, col);
+            for (int r = 1; r < row_; ++r) whole(r);
+            break;
+        case 2:
+            for (int r = 1; r <= screen_rows; ++r) whole(r);
+            break;
+        default: break;
+    }
+}
+
+void vt::erase_line(int mode, bool selective) {
+    const int cols = ring_.columns();
+    auto cell = [&](int col) {
+        if (selective)
+            ring_.put_char_selective(' ', row_, col);
+        else
+            ring_.put_char(' ', row_, col);
+    };
+    switch (mode) {
+        case 0:
+            for (int col = col_; col <= cols; ++col) cell(col);
+            break;
+        case 1:
+            for (int col = 1; col <= col_; ++col) cell(col);
+            break;
+        case 2:
+            if (selective)
+                for (int col = 1; col <= cols; ++col) cell(col);
+            else
+                ring_.fill_line(row_, ' ', false);
+            break;
+        default: break;
+    }
+}
+
+void vt::fill_all_rows() {
+    for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', false);
+}
+
+void vt::set_mode(bool on) {
+    for (int i = 0; i < nparams_; ++i) {
+        switch (params_[i]) {
+            case 4: insert_mode_ = on; break;
+            case 12: host_->set_local_echo(!on); break;
+            case 20: new_line_mode_ = on; break;
+            default: break;
+        }
+    }
+}
+
+void vt::set_dec_mode(bool on) {
+    for (int i = 0; i < nparams_; ++i) {
+        switch (params_[i]) {
+            case 1: app_keys_ = on; break;
+            case 2:
+                if (!on) vt52_mode_ = 1;
+                break;
+            case 3:
+                set_columns(on ? 132 : 80);
+                pending_wrap_ = 0;
+                fill_all_rows();
+                cursor_to(1, 1);
+                break;
+            case 5: host_->set_reverse_screen(on); break;
+            case 6:
+                origin_mode_ = on;
+                if (on)
+                    row_ = top_;
+                else
+                    cursor_to(1, 1);
+                break;
+            case 7: auto_wrap_mode_ = on; break;
+            case 8: auto_repeat_ = on; break;
+            case 25: cursor_visible_ = on; break;
+            default: break;
+        }
+    }
+}
+
+void vt::split_screen(int n) {
+    n = std::min(n, screen_rows);
+    window1_active_ = 1;
+    bottom_ = n;
+    split_window& w2 = win_[1];
+    w2.top = n == screen_rows ? 1 : n + 1;
+    // Keep window 2's region non-empty even when its saved bottom lies above the new split.
+    w2.bottom = std::max(w2.bottom, w2.top);
+    win_[0].col = win_[0].row = 1;
+    w2.col = 1;
+    w2.row = n == screen_rows ? 1 : screen_rows;
+    cursor_to(1, 1);
+}
+
+void vt::switch_window(int to) {
+    const int from = window1_active_ ? 0 : 1;
+    if (from == to) return;
+    split_window& s = win_[from];
+    s = {col_, row_, top_, bottom_, ring_.attr(), pending_wrap_};
+    const split_window& r = win_[to];
+    col_ = r.col;
+    row_ = r.row;
+    top_ = r.top;
+    bottom_ = r.bottom;
+    ring_.set_attr(r.attr);
+    pending_wrap_ = r.pending_wrap;
+    window1_active_ = to == 0;
+}
+
+void vt::csi_final(uint8_t c) {
+    parse_params();
+    const int p1 = params_[0];
+    const int p2 = nparams_ > 1 ? params_[1] : 0;
+    const int n = p1 == 0 ? 1 : p1;
+    const int cols = ring_.columns();
+    char text[48];
+    switch (c) {
+        case '@':
+            if (p1 > 0) ring_.insert_cells(row_, col_, p1, ring_.attr() | ' ');
+            return;
+        case 'A':
+            if (nparams_ == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
+            break;
+        case 'B':
+            if (nparams_ == 1)
+                row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows);
+            break;
+        case 'C':
+            if (nparams_ == 1) col_ = clamp_int((long long)col_ + n, 1, cols);
+            break;
+        case 'D':
+            if (nparams_ == 1) col_ = clamp_int((long long)col_ - n, 1, cols);
+            break;
+        case 'H':
+        case 'f': {
+            long long r = p1 == 0 ? 1 : p1;
+            if (origin_mode_) r += top_ - 1;
+            cursor_to(clamp_int(r, 1, screen_rows), clamp_int(p2 == 0 ? 1 : p2, 1, cols));
+            pending_wrap_ = 0;
+            break;
+        }
+        case 'J': {
+            const uint16_t saved = ring_.attr();
+            ring_.attr_clear();
+            for (int i = 0; i < nparams_; ++i) erase_display(params_[i], flag_question_);
+            ring_.set_attr(saved);
+            break;
+        }
+        case 'K': {
+            const uint16_t saved = ring_.attr();
+            ring_.attr_clear();
+            for (int i = 0; i < nparams_; ++i) erase_line(params_[i], flag_question_);
+            ring_.set_attr(saved);
+            break;
+        }
+        case 'L':
+        case 'M': {
+            int a, b;
+            if (row_ < top_)
+                a = row_, b = top_ - 1;
+            else if (row_ <= bottom_)
+                a = row_, b = bottom_;
+            else
+                a = bottom_ + 1, b = row_;
+            if (c == 'L')
+                ring_.scroll_down(n, a, b);
+            else
+                ring_.scroll_up(n, a, b);
+            col_ = 1;
+            break;
+        }
+        case 'P': ring_.delete_chars(row_, col_, n); return;
+        case 'X':
+            if (p1 > 0) {
+                const int last = clamp_int((long long)col_ + p1 - 1, col_, cols);
+                for (int col = col_; col <= last; ++col) ring_.put_cell(' ', row_, col);
+            }
+            return;
+        case 'c':
+            if (flag_greater_) {
+                flag_greater_ = false;
+                reply(">1;1;0c", true);
+            } else {
+                reply("?62;1;6c", true);
+            }
+            return;
+        case 'g':
+            if (p1 == 0)
+                tabs_[col_] = 1;
+            else if (p1 == 3)
+                std::memset(tabs_, 1, sizeof tabs_);
+            return;
+        case 'h':
+        case 'l':
+            if (flag_question_)
+                set_dec_mode(c == 'h');
+            else
+                set_mode(c == 'h');
+            break;
+        case 'i':
+            for (int i = 0; i < nparams_; ++i) {
+                switch (params_[i]) {
+                    case 0: printer_->print_screen(ring_); break;
+                    case 4:
+                        printer_->end_print_job();
+                        printer_controller_ = 0;
+                        break;
+                    case 5: printer_controller_ = 1; break;
+                    default: break;
+                }
+            }
+            return;
+        case 'm':
+            for (int i = 0; i < nparams_; ++i) {
+                switch (params_[i]) {
+                    case 0:
+                    case 40: ring_.attr_clear(); break;
+                    case 1: ring_.attr_bold(true); break;
+                    case 4: ring_.attr_underline(true); break;
+                    case 5: ring_.attr_blink(true); break;
+                    case 7: ring_.attr_reverse(true); break;
+                    case 22: ring_.attr_bold(false); break;
+                    case 24: ring_.attr_underline(false); break;
+                    case 25: ring_.attr_blink(false); break;
+                    case 27: ring_.attr_reverse(false); break;
+                    default: break;
+                }
+            }
+            break;
+        case 'n':
+            switch (p1) {
+                case 5: reply("0n", true); break;
+                case 6:
+                    std::snprintf(text, sizeof text, "%d;%dR", row_, col_);
+                    reply(text, true);
+                    break;
+                case 15: reply("?10n", true); break;
+                case 25: reply("?21n", true); break;
+                case 26: reply("?27;1;0;1n", true); break;
+                default: break;
+            }
+            return;
+        case 'p':
+            if (flag_quote_) {
+                flag_quote_ = false;
+                if (p1 == 61) {
+                    vt100_level_ = 1;
+                    c1_8bit_ = 0;  // level 1 has no 8-bit controls
+                } else {
+                    vt100_level_ = 0;
+                    c1_8bit_ = p2 != 1;
+                }
+                return;
+            }
+            if (flag_bang_) {
+                flag_bang_ = false;
+                reset_terminal(false);
+                return;
+            }
+            if (p1 == 0) break;
+            split_screen(p1);
+            break;
+        case 'q':
+            if (flag_quote_) {
+                if (p1 == 1)
+                    ring_.attr_protected(true);
+                else if (p1 == 0 || p1 == 2)
+                    ring_.attr_protected(false);
+            }
+            return;
+        case 'r': {
+            int t = nparams_ < 2 ? 1 : p1, b = nparams_ < 2 ? screen_rows : p2;
+            if (t == 0) t = 1;
+            if (b == 0) b = 1;
+            if (t > screen_rows || b > screen_rows || b - t < 1) break;
+            top_ = t;
+            bottom_ = b;
+            cursor_to(top_, 1);
+            break;
+        }
+        case 's':
+            if (nparams_ == 1) {
+                if (p1 == 0 && !window1_active_)
+                    switch_window(0);
+                else if (p1 == 1 && window1_active_)
+                    switch_window(1);
+            }
+            break;
+        case 'x': reply(p1 ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true); return;
+        case 'y':
+            if (p1 != 2) break;
+            if (p2 == 1) {
+                reset_terminal(false);
+            } else {
+                fill_all_rows();
+                cursor_to(1, 1);
+            }
+            break;
+        default: return;  // not a final: the sequence ends, the byte is dropped
+    }
+    clamp_column();
+}

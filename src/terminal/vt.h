@@ -1,0 +1,188 @@
+#pragma once
+// The VT220 emulator: a byte-at-a-time parser that changes a screen_ring through its screen operations, answers
+// host queries through the reply slot, and hands printer controller data to a printer sink.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "terminal/screen.h"
+
+class vt;
+
+// What the emulator asks of the window around it. Every method has a harmless default.
+struct vt_host {
+    virtual ~vt_host() = default;
+    // BEL received while the bell setting is on.
+    virtual void bell() {}
+    // The column count changed (DECCOLM): recompute the layout and repaint everything.
+    virtual void columns_changed(int columns) { (void)columns; }
+    // DECSCNM.
+    virtual void set_reverse_screen(bool on) { (void)on; }
+    // SRM: the local_echo setting value becomes on (CSI 12 l) or off (CSI 12 h).
+    virtual void set_local_echo(bool on) { (void)on; }
+    // Repaint what is marked (after feed_text).
+    virtual void update_changed() {}
+};
+
+// Printer controller mode and print screen go through this sink.
+struct printer_sink {
+    virtual ~printer_sink() = default;
+    // Every byte received while printer controller mode is on. Returns true when the byte completed the end
+    // sequence (ESC [ 4 i or 0x9B 4 i); the sink has then ended its job and the emulator leaves controller mode.
+    virtual bool controller_byte(uint8_t c, const vt& term) = 0;
+    // CSI i / CSI 0 i: print rows 1..24, columns 1..column count, then end the job.
+    virtual void print_screen(const screen_ring& ring) = 0;
+    virtual void end_print_job() = 0;
+};
+
+// Discards printer data but still recognises the end of controller mode, so the screen never stays dead.
+class null_printer_sink : public printer_sink {
+public:
+    bool controller_byte(uint8_t c, const vt& term) override;
+    void print_screen(const screen_ring&) override {}
+    void end_print_job() override {}
+
+private:
+    int state_ = 0;  // 0 nothing, 1 ESC, 2 ESC [ or 0x9B, 3 ... 4
+};
+
+// Settings values the emulator reads.
+struct vt_options {
+    std::string answerback = "QUILL_TELNET";  // myid
+    bool bell = true;
+};
+
+class vt {
+public:
+    // The ring outlives the emulator. host and printer may be null (null objects are used).
+    explicit vt(screen_ring& ring, vt_host* host = nullptr, printer_sink* printer = nullptr);
+    vt(const vt&) = delete;
+    vt& operator=(const vt&) = delete;
+
+    // Feeds one received byte; returns 1 when a reply is pending (collect it with take_reply before the next byte).
+    int feed_byte(uint8_t c);
+    // Feeds bytes until all are consumed or a byte leaves a reply pending; returns how many were consumed.
+    // Same effect as feed_byte on each byte, faster on runs of printable text.
+    size_t feed(const uint8_t* data, size_t n);
+    // The pending reply (owned by vt, valid until the next reply) or nullptr when none is pending.
+    const char* take_reply();
+    bool reply_pending() const { return reply_pending_; }
+    // Feeds a local message; replies stay pending; then asks the host to repaint.
+    void feed_text(const char* text);
+
+    void reset_terminal(bool keep_screen);
+    void clamp_column();
+    // Column count 80 or 132 (also the menu's width toggle, which then calls clamp_column).
+    void set_columns(int w);
+
+    vt_options& options() { return options_; }
+    const vt_options& options() const { return options_; }
+    void set_host(vt_host* host);
+    void set_printer(printer_sink* printer);
+    screen_ring& ring() { return ring_; }
+    const screen_ring& ring() const { return ring_; }
+
+    // State read by the keyboard, the display and the tools.
+    int cursor_row() const { return row_; }
+    int cursor_column() const { return col_; }
+    int cursor_visible() const { return cursor_visible_; }
+    int pending_wrap() const { return pending_wrap_; }
+    int top_margin() const { return top_; }
+    int bottom_margin() const { return bottom_; }
+    int origin_mode() const { return origin_mode_; }
+    int auto_wrap_mode() const { return auto_wrap_mode_; }
+    int insert_mode() const { return insert_mode_; }
+    int app_keys() const { return app_keys_; }
+    int auto_repeat() const { return auto_repeat_; }
+    int vt52_mode() const { return vt52_mode_; }
+    int vt100_level() const { return vt100_level_; }
+    int c1_8bit() const { return c1_8bit_; }
+    int new_line_mode() const { return new_line_mode_; }
+    int printer_controller() const { return printer_controller_; }
+    int g0() const { return g0_; }
+    int g1() const { return g1_; }
+    int active_set() const { return active_set_; }
+    int parser_state() const { return state_; }
+    bool tab_stop(int column) const { return column >= 1 && column <= line_cells && tabs_[column] == 0; }
+    // Where HT from the given column lands (also used by text-mode printing).
+    int tab_column(int column) const;
+
+    void set_new_line_mode(bool on) { new_line_mode_ = on; }
+    void set_auto_wrap_mode(bool on) { auto_wrap_mode_ = on; }
+
+private:
+    struct saved_cursor {
+        int col = 1, row = 1;
+        uint16_t attr = 0;
+        int pending_wrap = 0;
+        int g0 = 0, g1 = 1, active = 0;
+    };
+    struct split_window {
+        int col = 1, row = 1, top = 1, bottom = screen_rows;
+        uint16_t attr = 0;
+        int pending_wrap = 0;
+    };
+
+    void ground(uint8_t c);
+    void escape(uint8_t c);
+    void esc_hash(uint8_t c);
+    void designate(uint8_t c, int which);
+    void vt52_address(uint8_t c);
+    void dcs(uint8_t c);
+    void csi(uint8_t c);
+    void csi_final(uint8_t c);
+    void print(uint8_t c);
+    size_t print_run(const uint8_t* data, size_t n);
+
+    void enter_csi();
+    void parse_params();
+    int p(int i) const { return i < nparams_ ? params_[i] : 0; }
+    void line_feed();
+    void reverse_index();
+    void cursor_to(int row, int col);
+    void erase_display(int mode, bool selective);
+    void erase_line(int mode, bool selective);
+    void set_mode(bool on);
+    void set_dec_mode(bool on);
+    void split_screen(int n);
+    void switch_window(int to);
+    void fill_all_rows();
+    void reply(const char* text, bool introducer);
+    void set_tab_defaults();
+
+    screen_ring& ring_;
+    vt_host* host_;
+    printer_sink* printer_;
+    vt_options options_;
+
+    int row_ = 1, col_ = 1;
+    int pending_wrap_ = 0;
+    int top_ = 1, bottom_ = screen_rows;
+    int origin_mode_ = 0;
+    int auto_wrap_mode_ = 1;
+    int insert_mode_ = 0;
+    int app_keys_ = 0;
+    int auto_repeat_ = 1;
+    int cursor_visible_ = 1;
+    int vt52_mode_ = 0;
+    int vt100_level_ = 0;
+    int c1_8bit_ = 0;
+    int new_line_mode_ = 0;
+    int printer_controller_ = 0;
+    int g0_ = 0, g1_ = 1, invoked_ = 0, active_set_ = 0;
+    saved_cursor saved_;
+    uint8_t tabs_[line_cells + 1];  // 0 = stop, 1 = no stop; index = column
+    int window1_active_ = 1;
+    split_window win_[2];
+
+    int state_ = 0;
+    bool flag_question_ = false, flag_greater_ = false, flag_bang_ = false, flag_quote_ = false, flag_space_ = false;
+    char buf_[20];
+    int len_ = 0;
+    int params_[20];
+    int nparams_ = 0;
+    uint8_t dcs_prev_ = 'A';
+
+    std::string reply_;
+    bool reply_pending_ = false;
+};
