@@ -1,0 +1,91 @@
+#include "session/debug_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+void format_hex_dump(std::string& out, std::string_view label, const local_time& t, const std::uint8_t* bytes,
+                     std::size_t n) {
+    char head[64];
+    std::snprintf(head, sizeof head, " -- %02d:%02d:%02d.%u\n", t.hour, t.minute, t.second,
+                  static_cast<unsigned>(t.millisecond));
+    out.append(label);
+    out.append(head);
+    static const char hex[] = "0123456789abcdef";
+    for (std::size_t line = 0; line < n; line += 16) {
+        const std::size_t k = n - line < 16 ? n - line : 16;
+        for (std::size_t i = 0; i < k; ++i) {
+            const std::uint8_t b = bytes[line + i];
+            out.push_back(hex[b >> 4]);
+            out.push_back(hex[b & 15]);
+            out.push_back(' ');
+        }
+        out.append((16 - k) * 3, ' ');
+        out.append("    ");
+        for (std::size_t i = 0; i < k; ++i) {
+            const std::uint8_t b = bytes[line + i];
+            out.push_back(b < 32 ? '.' : static_cast<char>(b));
+        }
+        out.push_back('\n');
+    }
+    out.push_back('\n');
+}
+
+std::string default_debug_log_path() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base;
+    if (state && state[0] == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && home[0] ? home : "/tmp") + "/.local/state";
+    }
+    return base + "/qtelnet/vtlog";
+}
+
+namespace {
+void make_parents(const std::string& path) {
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        if (path[i] != '/') continue;
+        const std::string dir = path.substr(0, i);
+        ::mkdir(dir.c_str(), 0700);  // existing folders are fine
+    }
+}
+}  // namespace
+
+bool debug_log::open_truncated() {
+    close();
+    make_parents(path_);
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    ::fchmod(fd, 0600);  // an older log may have been created with wider rights
+    file_ = ::fdopen(fd, "w");
+    if (!file_) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+void debug_log::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+void debug_log::write_hex(std::string_view label, const local_time& t, const std::uint8_t* bytes, std::size_t n) {
+    if (!file_) return;
+    scratch_.clear();
+    format_hex_dump(scratch_, label, t, bytes, n);
+    std::fwrite(scratch_.data(), 1, scratch_.size(), file_);
+    std::fflush(file_);
+}
+
+void debug_log::write_line(std::string_view text) {
+    if (!file_) return;
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+}

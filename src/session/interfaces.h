@@ -1,0 +1,82 @@
+#pragma once
+// The outside world as the session core sees it: a TCP socket with notifications, a one-shot timer, the clock for
+// log time stamps, the view's display hooks and the SSH engine seam. Qt implementations live in src/adapters
+// (qt_socket, qt_timer); tests use in-memory ones.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+// Notifications from a socket, delivered on the user-interface thread.
+struct socket_events {
+    virtual ~socket_events() = default;
+    virtual void on_read(int error) = 0;              // data (or an error) is waiting
+    virtual void on_connect_complete(int error) = 0;  // an in-progress connect finished; 0 = connected
+    virtual void on_close() = 0;                      // the peer closed the connection
+};
+
+struct session_socket {
+    enum class connect_result { connected, in_progress, failed };
+    virtual ~session_socket() = default;
+    // Starts a TCP connection to host (dotted address or name, first address used) on port.
+    virtual connect_result connect(std::string_view host, std::uint16_t port) = 0;
+    // Up to n bytes of what has arrived; 0 when nothing is there, negative on error. Never blocks.
+    virtual long read(std::uint8_t* buf, std::size_t n) = 0;
+    // Takes all n bytes (returns n) or none (negative, socket error). Never takes part of them silently.
+    virtual long write(const std::uint8_t* buf, std::size_t n) = 0;
+    // Sends what is still pending (bounded wait) and closes. No notifications arrive afterwards.
+    virtual void close() = 0;
+};
+
+struct socket_factory {
+    virtual ~socket_factory() = default;
+    // A new unconnected TCP socket reporting to events, or nullptr when the socket interface is unusable.
+    virtual std::unique_ptr<session_socket> create(socket_events& events) = 0;
+    // Blocking name lookup: the first IPv4 address of name in host byte order, nullopt when it cannot be found.
+    virtual std::optional<std::uint32_t> lookup_ipv4(std::string_view name) = 0;
+};
+
+// A one-shot timer; start() while running restarts it. The owner routes its expiry to the session.
+struct session_timer {
+    virtual ~session_timer() = default;
+    virtual void start(int milliseconds) = 0;
+    virtual void stop() = 0;
+};
+
+struct local_time {
+    int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+struct session_clock {
+    virtual ~session_clock() = default;
+    virtual local_time now() = 0;
+};
+
+// What the session asks of the terminal view. Every hook has a harmless default so tools need not care.
+struct session_view {
+    virtual ~session_view() = default;
+    // Lets queued UI events run. False when the application is quitting (the session then stops reading).
+    virtual bool pump_pending_messages() { return true; }
+    // Before host data is shown: drop a shown selection and return from the scroll-back to the live screen.
+    virtual void before_host_data() {}
+    virtual void update_all() {}
+    virtual void update_changed() {}
+    // A connection attempt starts: first-connection map loading, scroll bar, blink timer. Runs before the
+    // socket is created, so tables loaded here are used by this connection.
+    virtual void connection_starting() {}
+    virtual void show_host_in_title(std::string_view host) { (void)host; }
+    virtual void clear_host_from_title() {}
+    // The session ended with `exit` on: close the program by the normal close path.
+    virtual void post_exit_command() {}
+};
+
+// The SSH engine seam. The session calls these for Ssh1/Ssh2 transports; the engine calls back through
+// session_services (session.h). Without an engine, SSH connections are refused with a message.
+struct ssh_engine {
+    virtual ~ssh_engine() = default;
+    virtual void ssh_receive(const std::uint8_t* bytes, std::size_t n) = 0;
+    virtual void ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) = 0;
+    // Forgets all connection state: identification sent, SSH-1 state 0, keys.
+    virtual void ssh_reset() = 0;
+};

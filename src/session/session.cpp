@@ -1,0 +1,468 @@
+#include "session/session.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "session/escape.h"
+#include "session/proxy.h"
+#include "terminal/vt.h"
+
+namespace {
+
+constexpr std::uint8_t ESC = 27;
+constexpr int proxy_timer_ms = 2000;
+constexpr std::size_t socks_reply_size = 8;
+constexpr std::uint8_t socks_granted = 90;
+
+class system_clock_impl final : public session_clock {
+public:
+    local_time now() override {
+        const auto tp = std::chrono::system_clock::now();
+        const std::time_t t = std::chrono::system_clock::to_time_t(tp);
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(tp.time_since_epoch()).count() % 1000;
+        return {tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms)};
+    }
+};
+
+}  // namespace
+
+session_clock& system_session_clock() {
+    static system_clock_impl clock;
+    return clock;
+}
+
+session::session(vt& terminal, Settings& settings, const translation_table_t& nettopc,
+                 const translation_table_t& pctonet, socket_factory& sockets, session_timer& proxy_timer,
+                 ui_services& ui, session_view& view, session_clock& clock)
+    : vt_(terminal),
+      s_(settings),
+      sockets_(sockets),
+      timer_(proxy_timer),
+      ui_(ui),
+      view_(view),
+      netop_(*this),
+      nettopc_(nettopc),
+      pctonet_(pctonet),
+      clock_(clock) {}
+
+session::~session() {
+    if (socket_) socket_->close();
+}
+
+TransportKind session::transport() const {
+    if (s_.ssh == 0) return TransportKind::Telnet;
+    return s_.ssh_type_1_2 == 1 ? TransportKind::Ssh2 : TransportKind::Ssh1;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Connection
+
+bool session::connect_to(std::string_view host, int port) {
+    if (busy()) return false;  // the Connect command is disabled then; never two sockets at once
+    const TransportKind kind = transport();
+    if (kind != TransportKind::Telnet && !ssh_) {
+        ui_.message_box(session_msg::no_ssh);
+        return false;
+    }
+    if (log_enabled_) log_.open_truncated();
+    if (kind != TransportKind::Telnet) {
+        vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
+        vt_.set_new_line_mode(s_.new_line != 0);
+    }
+    if (ssh_) ssh_->ssh_reset();
+    socks_reply_pending_ = false;
+    socks_got_ = 0;
+    close_pending_ = false;
+    view_.connection_starting();
+    vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
+
+    ++generation_;
+    previous_byte_ = 0;
+    netop_.reset();
+    auto_pending_[0] = !s_.auto_search1.empty();
+    auto_pending_[1] = !s_.auto_search2.empty();
+    queue_count_ = 0;
+
+    socket_ = sockets_.create(*this);
+    if (!socket_) {
+        ui_.message_box(session_msg::no_socket);
+        return false;
+    }
+    connect_aborted_ = false;
+    view_.show_host_in_title(host);
+
+    std::string_view target = host;
+    int target_port = port;
+    if (s_.proxy_enable == 1) {
+        proxy_login_pending_ = true;
+        target = s_.proxy_host;
+        target_port = s_.proxy_port;
+    } else {
+        proxy_login_pending_ = false;
+    }
+
+    session_socket::connect_result r = session_socket::connect_result::failed;
+    if (!target.empty() && target_port > 0 && target_port <= 65535)
+        r = socket_->connect(target, static_cast<std::uint16_t>(target_port));
+    switch (r) {
+    case session_socket::connect_result::connected:
+        connect_aborted_ = true;
+        connecting_ = true;
+        connected_ = true;
+        timer_.start(proxy_timer_ms);
+        return true;
+    case session_socket::connect_result::in_progress:
+        connecting_ = true;
+        timer_.start(proxy_timer_ms);
+        return true;
+    case session_socket::connect_result::failed:
+        break;
+    }
+    connect_failed();
+    return false;
+}
+
+void session::connect_failed() {
+    const bool aborted = connect_aborted_;
+    discard_connection();
+    connecting_ = false;
+    view_.clear_host_from_title();
+    ui_.message_box(aborted ? session_msg::aborted : session_msg::cannot_connect);
+}
+
+void session::on_connect_complete(int error) {
+    if (!connecting_ || connected_ || !socket_) return;
+    connecting_ = false;
+    if (error == 0) {
+        connect_aborted_ = true;
+        connected_ = true;
+        return;
+    }
+    // The wait for the connection is asynchronous here, so a late failure is the ordinary "refused or not
+    // found" case and gets its message.
+    connect_failed();
+}
+
+bool session::abort_connect_by_click() {
+    if (!connecting_ || connected_ || connect_aborted_ || !socket_) return false;
+    connect_aborted_ = true;
+    timer_.stop();
+    connect_failed();
+    return true;
+}
+
+void session::discard_connection() {
+    if (socket_) {
+        socket_->close();
+        socket_.reset();
+    }
+    ++generation_;
+}
+
+void session::disconnect(bool suppress_exit) {
+    connecting_ = false;
+    timer_.stop();
+    discard_connection();
+    queue_count_ = 0;
+    connected_ = false;
+    socks_reply_pending_ = false;
+    close_pending_ = false;
+    view_.clear_host_from_title();
+    if (s_.exit != 0 && !suppress_exit) view_.post_exit_command();
+}
+
+void session::lost_connection() {
+    if (!connected_) return;
+    const unsigned gen = generation_;
+    if (s_.exit == 0) ui_.message_box(session_msg::lost);
+    if (gen != generation_) return;  // the user already ended or replaced the session meanwhile
+    disconnect(false);
+}
+
+void session::on_close() {
+    if (!connected_) return;
+    close_pending_ = true;
+    // Whatever the host sent before closing is shown first; a running pass handles the close when it ends.
+    if (receive_guard_ == 0) on_read(0);
+}
+
+void session::session_disconnect() {
+    if (ssh_) ssh_->ssh_reset();
+    if (socket_ && connected_) disconnect(true);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Proxy log-in
+
+void session::on_proxy_timer() {
+    timer_.stop();
+    if (!connected_ || !proxy_login_pending_) return;
+    proxy_login_pending_ = false;
+    if (s_.proxy_socks_enable != 0)
+        send_socks_request();
+    else
+        send_proxy_text();
+}
+
+void session::send_socks_request() {
+    const std::string& host = s_.host_name;
+    std::optional<std::uint32_t> addr;
+    if (host.size() < socks_host_size) {
+        const signed char first = host.empty() ? 0 : static_cast<signed char>(host[0]);
+        addr = first <= '9' ? parse_dotted_ipv4(host) : sockets_.lookup_ipv4(host);
+    }
+    if (!addr || *addr == 0 || *addr == 0xFFFFFFFFu) {
+        ui_.message_box(session_msg::dns);
+        disconnect(true);
+        return;
+    }
+    std::uint8_t req[9 + 255];
+    const std::size_t len =
+        build_socks4_request(*addr, static_cast<std::uint16_t>(s_.port), s_.proxy_syntax, req, sizeof req);
+    if (len == 0) {
+        ui_.message_box(session_msg::proxy_too_long);
+        disconnect(true);
+        return;
+    }
+    socks_reply_pending_ = true;
+    socks_got_ = 0;
+    session_write(req, len);
+}
+
+void session::send_proxy_text() {
+    std::uint8_t text[proxy_text_size];
+    const proxy_text_result r = build_proxy_text(s_.proxy_syntax, s_.host_name, s_.port, text, sizeof text);
+    if (r.too_long) {
+        ui_.message_box(session_msg::proxy_too_long);
+        disconnect(true);
+        return;
+    }
+    if (r.count == 0) return;  // an empty text sends nothing at all
+    if (text[0] < 32 || text[0] > 127) {
+        const unsigned gen = generation_;
+        session_write(text, 1);
+        if (r.count > 1 && gen == generation_) session_write(text + 1, r.count - 1);
+    } else {
+        session_write(text, r.count);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Receive
+
+void session::on_read(int error) {
+    if (receive_guard_ != 0) {
+        ++receive_guard_;
+        return;
+    }
+    if (error != 0 && !close_pending_) return;
+    receive_guard_ = 1;
+    for (;;) {
+        const long got = read_pass();
+        // One extra pass for any number of notifications that came in meanwhile; after the peer closed, read on
+        // until the socket is empty.
+        if (receive_guard_ > 1 || (close_pending_ && got > 0 && connected_)) {
+            receive_guard_ = 1;
+            continue;
+        }
+        break;
+    }
+    receive_guard_ = 0;
+    if (close_pending_) {
+        close_pending_ = false;
+        lost_connection();
+    }
+}
+
+long session::read_pass() {
+    const unsigned gen = generation_;
+    if (!view_.pump_pending_messages() || !connected_ || !socket_ || gen != generation_) return 0;
+    long got = socket_->read(rx_.data(), rx_.size());
+    if (got <= 0) return 0;
+    std::size_t n = static_cast<std::size_t>(got);
+    std::size_t off = 0;
+
+    if (s_.proxy_socks_enable != 0 && socks_reply_pending_ && (socks_got_ > 0 || rx_[0] == 0)) {
+        // The proxy's 8-byte reply; the target's first bytes may follow in the same read and are kept.
+        while (off < n && socks_got_ < socks_reply_size) socks_reply_[socks_got_++] = rx_[off++];
+        if (socks_got_ >= 2 && socks_reply_[1] != socks_granted) {
+            socks_reply_pending_ = false;
+            close_pending_ = false;
+            lost_connection();
+            return got;
+        }
+        if (socks_got_ == socks_reply_size) socks_reply_pending_ = false;
+        if (off == n) return got;
+    }
+
+    const std::uint8_t* data = rx_.data() + off;
+    n -= off;
+    const TransportKind kind = transport();
+    if (log_enabled_ && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
+    if (kind != TransportKind::Telnet) {
+        if (ssh_) ssh_->ssh_receive(data, n);
+        return got;
+    }
+    telnet_pass(data, n);
+    return got;
+}
+
+void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
+    const unsigned gen = generation_;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t b = in[i];
+        const bool command = netop_.process_byte(b);
+        if (gen != generation_) return;  // an answer's message box let the user end the session
+        if (!command) out_[count++] = (nettopc_[b] != 0 && previous_byte_ != ESC) ? nettopc_[b] & 0xFF : b;
+        previous_byte_ = b;
+    }
+    out_[count] = 0;
+    auto_login_check(out_.data(), count);
+    if (gen != generation_) return;
+    capture_append(out_.data(), count);
+    display_from_host(out_.data(), count);
+}
+
+void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
+    if (!socket_ || !connected_) return;
+    session_log_hex("FROM UNIX (descrypted)", bytes, n);
+    const unsigned gen = generation_;
+    // SSH packets may be larger than the output buffer; they are shown in buffer-sized pieces.
+    while (n > 0 && gen == generation_) {
+        const std::size_t k = n < receive_buffer_size ? n : receive_buffer_size;
+        for (std::size_t i = 0; i < k; ++i) {
+            const std::uint8_t b = bytes[i];
+            out_[i] = (nettopc_[b] != 0 && previous_byte_ != ESC) ? nettopc_[b] & 0xFF : b;
+            previous_byte_ = b;
+        }
+        capture_append(out_.data(), k);
+        display_from_host(out_.data(), k);
+        bytes += k;
+        n -= k;
+    }
+}
+
+void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
+    if (!connected_) return;
+    const unsigned gen = generation_;
+    view_.before_host_data();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (vt_.feed_byte(bytes[i])) {
+            const char* reply = vt_.take_reply();
+            if (reply && *reply) {
+                send_to_host(reinterpret_cast<const std::uint8_t*>(reply), std::strlen(reply));
+                if (gen != generation_) return;
+            }
+        }
+    }
+    view_.update_changed();
+}
+
+void session::auto_login_check(const std::uint8_t* text, std::size_t n) {
+    const std::string_view data(reinterpret_cast<const char*>(text), ::strnlen(reinterpret_cast<const char*>(text), n));
+    const unsigned gen = generation_;
+    const std::string* pairs[2][2] = {{&s_.auto_search1, &s_.auto_response1}, {&s_.auto_search2, &s_.auto_response2}};
+    for (int k = 0; k < 2; ++k) {
+        if (!auto_pending_[k] || pairs[k][0]->empty()) continue;
+        if (data.find(*pairs[k][0]) == std::string_view::npos) continue;
+        auto_pending_[k] = false;
+        send_text_escaped(*pairs[k][1]);
+        if (gen != generation_) return;
+    }
+}
+
+void session::capture_append(const std::uint8_t* data, std::size_t n) {
+    if (capture_path_.empty() || n == 0) return;
+    std::FILE* f = std::fopen(capture_path_.c_str(), "ab");
+    if (!f) return;
+    std::fwrite(data, 1, n, f);
+    std::fclose(f);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Send
+
+int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
+    if (!connected_) return 0;
+    if (transport() != TransportKind::Telnet) {
+        if (!ssh_) return 0;
+        ssh_->ssh_send_user_data(bytes, n);
+        return static_cast<int>(n);
+    }
+    if (n >= send_queue_size - 1 || queue_count_ + n >= send_queue_size - 1) {
+        ui_.message_box(session_msg::send_overflow);
+        return 0;
+    }
+    std::memcpy(queue_.data() + queue_count_, bytes, n);
+    queue_count_ += n;
+    const int taken = session_write(queue_.data(), queue_count_);
+    if (taken <= 0) return 0;  // socket error: everything stays queued for the next call
+    const std::size_t t = static_cast<std::size_t>(taken);
+    if (t < queue_count_) {
+        std::memmove(queue_.data(), queue_.data() + t, queue_count_ - t);
+        queue_count_ -= t;
+    } else {
+        queue_count_ = 0;
+    }
+    return taken;
+}
+
+int session::send_text_escaped(std::string_view text) {
+    std::uint8_t buf[autologin_response_size];
+    bool literal[autologin_response_size];
+    const escape_result r = decode_escapes(text, buf, sizeof buf, literal);
+    if (r.overflow) {
+        ui_.message_box(session_msg::response_too_long);
+        return 0;
+    }
+    for (std::size_t i = 0; i < r.count; ++i)
+        if (literal[i]) buf[i] = translate_byte(pctonet_, buf[i]);
+    if (r.count == 0) return 0;
+    return send_to_host(buf, r.count);
+}
+
+int session::session_write(const std::uint8_t* bytes, std::size_t n) {
+    if (!socket_ || !connected_) return 0;
+    if (log_enabled_ && transport() != TransportKind::Telnet) session_log_hex("PC (RAW)", bytes, n);
+    const long r = socket_->write(bytes, n);
+    return r < 0 ? -1 : static_cast<int>(r);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Logs and Telnet hooks
+
+void session::session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) {
+    if (!log_.is_open()) return;
+    log_.write_hex(label, clock_.now(), bytes, n);
+}
+
+void session::session_log_line(std::string_view text) {
+    if (!log_.is_open()) return;
+    log_.write_line(text);
+}
+
+void session::toggle_debug_log() {
+    if (log_enabled_) {
+        log_enabled_ = false;
+        log_.close();
+        return;
+    }
+    log_enabled_ = true;
+    std::string msg(session_msg::log_prefix);
+    msg += log_.path();
+    ui_.message_box(msg);
+    log_.open_truncated();  // a file that cannot be created leaves logging on with nothing written
+}
+
+void session::set_host_echo(bool on) {
+    if (s_.host_echo != 0) s_.local_echo = on ? 1 : 0;
+}
+
+std::string_view session::terminal_type() const { return s_.termtype; }

@@ -1,0 +1,193 @@
+#pragma once
+// The one network session of the terminal view: the receive and send pipeline, Telnet through netop, connecting
+// directly or through a proxy (SOCKS 4 or a free-form log-in text), auto-login, capture append and the debug log.
+//
+// Ownership and use (the view, CVellumView, owns one `session` for its lifetime):
+//   session s(term, settings(), nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view_hooks,
+//             system_session_clock());
+//   proxy_timer expiry          -> s.on_proxy_timer()        (timer 1, one-shot, 2000 ms)
+//   Connect command / dialog    -> s.connect_to(host, port)   then repaint everything
+//   Disconnect command          -> if (s.connected()) s.disconnect(true)
+//   left mouse press            -> if (s.abort_connect_by_click()) the click is consumed
+//   keyboard, paste, file send  -> s.send_to_host(bytes, n)
+//   "SS&H log to a file"        -> s.toggle_debug_log(); check mark: s.log_enabled()
+//   capture ("&Save to File...")-> s.set_capture_file(path) / s.capture_file()
+//   translation tables          -> read through the references given at construction (fill them in
+//                                  session_view::connection_starting at the first connection)
+//   SSH engines                 -> s.set_ssh_engine(&engine); they call back through session_services
+// Socket notifications go straight from the socket adapter to the session (it is the socket_events sink).
+// Everything runs on the user-interface thread; re-entry through pump_pending_messages and message boxes is
+// expected and guarded.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config/maps.h"
+#include "session/debug_log.h"
+#include "session/interfaces.h"
+#include "session/telnet.h"
+
+class vt;
+struct Settings;
+struct ui_services;
+
+// Local time from the system clock.
+session_clock& system_session_clock();
+
+enum class TransportKind { Telnet, Ssh1, Ssh2 };
+
+// Services the SSH engines call. All of them do nothing unless a socket exists and the session is connected.
+struct session_services {
+    virtual ~session_services() = default;
+    virtual int session_write(const std::uint8_t* bytes, std::size_t n) = 0;
+    virtual void session_deliver(const std::uint8_t* bytes, std::size_t n) = 0;
+    virtual void session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) = 0;
+    virtual void session_log_line(std::string_view text) = 0;
+    // The engine gives up (after showing its own message): ssh_reset, then disconnect without exit.
+    virtual void session_disconnect() = 0;
+};
+
+// Fixed sizes of the pipeline.
+inline constexpr std::size_t receive_buffer_size = 2000;
+inline constexpr std::size_t send_queue_size = 2000;
+inline constexpr std::size_t proxy_text_size = 80;       // decoded proxy text and its substituted result
+inline constexpr std::size_t socks_host_size = 80;       // host name for the SOCKS lookup, terminator included
+inline constexpr std::size_t autologin_response_size = 200;
+
+// Message texts shown by the session.
+namespace session_msg {
+inline constexpr std::string_view send_overflow = "Cannot send data to the host. Check TCP/IP protocol stack.";
+inline constexpr std::string_view no_socket = "Cannot access the socket interface. Check the tcp/ip protocol stack.";
+inline constexpr std::string_view cannot_connect = "Sorry, cannot create a connection to the selected host.";
+inline constexpr std::string_view aborted = "Connection has been aborted. (Left mouse key pressed)";
+inline constexpr std::string_view lost = "Connection to host has been lost";
+inline constexpr std::string_view dns =
+    "Cannot make a DNS lookup for the host. Check tcp/ip configuration or use a raw ip address.";
+inline constexpr std::string_view log_prefix = "All data will be logged to file ";
+inline constexpr std::string_view proxy_too_long = "The proxy log-in text is too long; nothing was sent to the proxy.";
+inline constexpr std::string_view response_too_long =
+    "An auto-login response is too long (more than 200 bytes); it was not sent.";
+inline constexpr std::string_view no_ssh = "Secure Shell is not available in this program. Use Telnet instead.";
+}  // namespace session_msg
+
+class session final : public socket_events, public session_services, private netop_host {
+public:
+    session(vt& terminal, Settings& settings, const translation_table_t& nettopc, const translation_table_t& pctonet,
+            socket_factory& sockets, session_timer& proxy_timer, ui_services& ui, session_view& view,
+            session_clock& clock);
+    ~session() override;
+    session(const session&) = delete;
+    session& operator=(const session&) = delete;
+
+    // --- state ------------------------------------------------------------------------------------------------
+    bool connected() const { return connected_; }
+    bool connecting() const { return connecting_; }
+    // Connect command enabled only when neither is true.
+    bool busy() const { return connected_ || connecting_; }
+    TransportKind transport() const;
+    std::size_t send_queue_count() const { return queue_count_; }
+    bool socks_reply_pending() const { return socks_reply_pending_; }
+    bool proxy_login_pending() const { return proxy_login_pending_; }
+
+    // --- connection -------------------------------------------------------------------------------------------
+    // Opens a session; false on failure (the message has been shown). Callers repaint the whole view afterwards.
+    bool connect_to(std::string_view host, int port);
+    // Closes the session; with suppress_exit false and `exit` on, the program is asked to close as well.
+    void disconnect(bool suppress_exit);
+    // A left mouse press while a connect is still waiting cancels it. True when the click was used for that.
+    bool abort_connect_by_click();
+    // Timer 1: the delayed proxy log-in.
+    void on_proxy_timer();
+
+    // --- data paths -------------------------------------------------------------------------------------------
+    // The single outgoing path: bytes taken by the socket (Telnet), n (SSH), or 0 when nothing was sent.
+    int send_to_host(const std::uint8_t* bytes, std::size_t n) override;
+    // Hands terminal data to the emulator; replies go out at once, before the next byte.
+    void display_from_host(const std::uint8_t* bytes, std::size_t n);
+    // Decodes a settings text with the escape rule, translates its literal characters through pctonet_table and
+    // sends it in one send_to_host call.
+    int send_text_escaped(std::string_view text);
+
+    // --- socket notifications ---------------------------------------------------------------------------------
+    void on_read(int error) override;
+    void on_connect_complete(int error) override;
+    void on_close() override;
+
+    // --- SSH seam ---------------------------------------------------------------------------------------------
+    void set_ssh_engine(ssh_engine* engine) { ssh_ = engine; }
+    int session_write(const std::uint8_t* bytes, std::size_t n) override;
+    void session_deliver(const std::uint8_t* bytes, std::size_t n) override;
+    void session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) override;
+    void session_log_line(std::string_view text) override;
+    void session_disconnect() override;
+
+    // --- capture and debug log --------------------------------------------------------------------------------
+    // Empty path: capture off. Every block of terminal data is appended to the file, which is opened and closed
+    // for each block; a file that cannot be opened is skipped silently.
+    void set_capture_file(std::string path) { capture_path_ = std::move(path); }
+    const std::string& capture_file() const { return capture_path_; }
+    // "SS&H log to a file": on shows the message naming the file and opens it truncated; off closes it.
+    void toggle_debug_log();
+    bool log_enabled() const { return log_enabled_; }
+    debug_log& log() { return log_; }
+
+    // --- auto-login -------------------------------------------------------------------------------------------
+    bool auto_login_pending(int pair) const { return pair >= 1 && pair <= 2 && auto_pending_[pair - 1]; }
+
+    const netop& telnet() const { return netop_; }
+
+private:
+    // netop_host
+    void set_host_echo(bool on) override;
+    std::string_view terminal_type() const override;
+
+    long read_pass();
+    void telnet_pass(const std::uint8_t* in, std::size_t n);
+    void translate_and_show(std::uint8_t* data, std::size_t n, bool telnet);
+    void auto_login_check(const std::uint8_t* text, std::size_t n);
+    void capture_append(const std::uint8_t* data, std::size_t n);
+    void send_socks_request();
+    void send_proxy_text();
+    void lost_connection();
+    void discard_connection();
+    void connect_failed();
+
+    vt& vt_;
+    Settings& s_;
+    socket_factory& sockets_;
+    session_timer& timer_;
+    ui_services& ui_;
+    session_view& view_;
+    ssh_engine* ssh_ = nullptr;
+
+    std::unique_ptr<session_socket> socket_;
+    netop netop_;
+    bool connected_ = false;
+    bool connecting_ = false;
+    bool connect_aborted_ = true;
+    bool proxy_login_pending_ = false;
+    bool socks_reply_pending_ = false;
+    bool auto_pending_[2] = {false, false};
+    std::uint8_t previous_byte_ = 0;
+    unsigned generation_ = 0;  // bumped at every connect and disconnect; a pass stops when it changes
+    int receive_guard_ = 0;
+
+    std::array<std::uint8_t, receive_buffer_size> rx_{};
+    std::array<std::uint8_t, receive_buffer_size + 1> out_{};
+    std::array<std::uint8_t, send_queue_size> queue_{};
+    std::size_t queue_count_ = 0;
+
+    const translation_table_t& nettopc_;
+    const translation_table_t& pctonet_;
+    session_clock& clock_;
+    bool close_pending_ = false;      // the peer closed while a read pass was running
+    std::uint8_t socks_reply_[8] = {};
+    std::size_t socks_got_ = 0;       // bytes of the SOCKS reply taken so far
+
+    std::string capture_path_;
+    bool log_enabled_ = false;
+    debug_log log_;
+};

@@ -1,0 +1,61 @@
+#pragma once
+// Telnet option engine, one per connection. Passive: it never starts a negotiation, it only answers with a fixed
+// policy, sends the terminal type on request and couples the ECHO option to the local echo setting.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+inline constexpr std::uint8_t TN_TRANSBIT_BINARY = 0;
+inline constexpr std::uint8_t TN_ECHO = 1;
+inline constexpr std::uint8_t TN_SUPPRESS_GA = 3;
+inline constexpr std::uint8_t TN_STATUS = 5;
+inline constexpr std::uint8_t TN_TIMING_MARK = 6;
+inline constexpr std::uint8_t TN_TERMTYPE = 24;
+inline constexpr int TELNET_NOPTIONS = 250;
+
+namespace telnet {
+inline constexpr std::uint8_t IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, DM = 242, SE = 240;
+inline constexpr std::uint8_t SB_SEND = 1, SB_IS = 0;
+}  // namespace telnet
+
+// What the option engine needs from the session.
+struct netop_host {
+    virtual ~netop_host() = default;
+    virtual int send_to_host(const std::uint8_t* bytes, std::size_t n) = 0;
+    // The host takes over (false) or hands back (true) the echo; only effective with host echo control on.
+    virtual void set_host_echo(bool on) = 0;
+    virtual std::string_view terminal_type() const = 0;
+};
+
+class netop {
+public:
+    explicit netop(netop_host& host) : host_(host) { reset(); }
+
+    // Fresh option state, as at the start of a connection.
+    void reset();
+
+    // True when b belonged to a Telnet command and must not be shown. IAC IAC yields one data byte 255 (returns
+    // false on the second IAC); the two-byte commands NOP, GA, AYT, ... are consumed. Any answer is sent as the
+    // last action, so the caller may find the session gone after a call.
+    bool process_byte(std::uint8_t b);
+
+    bool remote_enabled(std::uint8_t option) const { return option < TELNET_NOPTIONS && remote_[option]; }
+    bool local_enabled(std::uint8_t option) const { return option < TELNET_NOPTIONS && local_[option]; }
+    bool in_subnegotiation() const { return state_ == state::subneg; }
+
+    static constexpr std::size_t subneg_capacity = 80;
+
+private:
+    enum class state : std::uint8_t { data, iac, option, subneg };
+    void negotiate(std::uint8_t command, std::uint8_t option);
+    void end_subnegotiation();
+    void answer(std::uint8_t command, std::uint8_t option);
+
+    netop_host& host_;
+    state state_ = state::data;
+    std::uint8_t last_command_ = 0;
+    bool remote_[TELNET_NOPTIONS];
+    bool local_[TELNET_NOPTIONS];
+    std::uint8_t subneg_[subneg_capacity];
+    std::size_t subneg_len_ = 0;
+};
