@@ -63,11 +63,17 @@ struct text_line {
     std::string text;
 };
 
+struct segment {
+    int x1, y1, x2, y2, width;
+    bool operator==(const segment&) const = default;
+};
+
 struct recording_device : page_device {
-    recording_device(event_log& log, std::vector<text_line>& lines, int lh, int ph)
-        : log_(log), lines_(lines), lh_(lh), ph_(ph) {}
+    recording_device(event_log& log, std::vector<text_line>& lines, std::vector<segment>& segments, int lh, int ph,
+                     int cw = 6)
+        : log_(log), lines_(lines), segments_(segments), lh_(lh), ph_(ph), cw_(cw) {}
     int line_height() const override { return lh_; }
-    int char_width() const override { return 6; }
+    int char_width() const override { return cw_; }
     int page_height() const override { return ph_; }
     bool begin_document() override {
         log_.add("doc:begin");
@@ -83,12 +89,16 @@ struct recording_device : page_device {
         log_.add("doc:text");
         lines_.push_back({x, y, page_, std::string(s)});
     }
-    void line(int, int, int, int, int) override { log_.add("doc:line"); }
+    void line(int x1, int y1, int x2, int y2, int w) override {
+        log_.add("doc:line");
+        segments_.push_back({x1, y1, x2, y2, w});
+    }
 
 private:
     event_log& log_;
     std::vector<text_line>& lines_;
-    int lh_, ph_;
+    std::vector<segment>& segments_;
+    int lh_, ph_, cw_;
     int page_ = 0;
 };
 
@@ -98,12 +108,13 @@ struct recording_pages : page_printer {
     int line_height = 10;
     int page_height = 1000;
     std::vector<text_line> lines;
+    std::vector<segment> segments;
     std::vector<print_font> fonts;  // font of every device made
     std::unique_ptr<page_device> create_default(const print_font& font) override {
         log_.add("dev:create");
         if (!has_default) return nullptr;
         fonts.push_back(font);
-        return std::make_unique<recording_device>(log_, lines, line_height, page_height);
+        return std::make_unique<recording_device>(log_, lines, segments, line_height, page_height);
     }
 
 private:
