@@ -78,3 +78,6 @@ inline constexpr const char* msg_reset_question = "Do you really want to reset t
 
 // Probe default of color_bg: coming back means the configuration was never saved.
 inline constexpr int first_start_probe = 1210469;
+
+// One config.txt read (at most 79 characters) written into section. False when the chunk was skipped.
+bool import_config_chunk(std::string_view chunk, settings_backend& backend, const std::string& section);

@@ -1,0 +1,378 @@
+#include "config/settings_store.h"
+
+#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "config/text_scan.h"
+
+namespace {
+struct int_key {
+    const char* name;
+    int Settings::*field;
+};
+struct text_key {
+    const char* name;
+    std::string Settings::*field;
+};
+
+// Integer keys read and written plainly, defaults taken from a default-constructed record.
+constexpr int_key int_keys[] = {
+    {"color_fg", &Settings::color_fg},
+    {"color_bg", &Settings::color_bg},
+    {"color_cursor", &Settings::color_cursor},
+    {"color_bold", &Settings::color_bold},
+    {"fontsize", &Settings::fontsize},
+    {"font_weight", &Settings::font_weight},
+    {"font_italic", &Settings::font_italic},
+    {"font_charset", &Settings::font_charset},
+    {"term_size", &Settings::term_size},
+    {"pfontsize", &Settings::pfontsize},
+    {"pfont_weight", &Settings::pfont_weight},
+    {"pfont_italic", &Settings::pfont_italic},
+    {"font_pcharset", &Settings::font_pcharset},
+    {"askprint", &Settings::askprint},
+    {"x_margin", &Settings::x_margin},
+    {"y_margin", &Settings::y_margin},
+    {"rawprint", &Settings::rawprint},
+    {"use_cv", &Settings::use_cv},
+    {"numlock", &Settings::numlock},
+    {"ignore_app", &Settings::ignore_app},
+    {"bell", &Settings::bell},
+    {"port", &Settings::port},
+    {"autoconnect", &Settings::autoconnect},
+    {"exit", &Settings::exit},
+    {"confirm", &Settings::confirm},
+    {"proxy_port", &Settings::proxy_port},
+    {"proxy_enable", &Settings::proxy_enable},
+    {"proxy_socks_enable", &Settings::proxy_socks_enable},
+    {"cursortype", &Settings::cursortype},
+    {"blink_cursor", &Settings::blink_cursor},
+    {"local_echo", &Settings::local_echo},
+    {"host_echo", &Settings::host_echo},
+    {"auto_wrap", &Settings::auto_wrap},
+    {"new_line", &Settings::new_line},
+    {"wheel", &Settings::wheel},
+    {"scroll_bar", &Settings::scroll_bar},
+    {"status_bar", &Settings::status_bar},
+    {"knap_bar", &Settings::knap_bar},
+    {"ssh", &Settings::ssh},
+    {"ssh_type_1_2", &Settings::ssh_type_1_2},
+    {"ssh_encryption", &Settings::ssh_encryption},
+    {"ssh_default", &Settings::ssh_default},
+};
+
+// Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).
+constexpr text_key text_keys[] = {
+    {"myid", &Settings::myid},
+    {"termtype", &Settings::termtype},
+    {"host_name", &Settings::host_name},
+    {"proxy_host", &Settings::proxy_host},
+    {"proxy_syntax", &Settings::proxy_syntax},
+    {"proxy_return", &Settings::proxy_return},
+    {"auto_search1", &Settings::auto_search1},
+    {"auto_response1", &Settings::auto_response1},
+    {"auto_search2", &Settings::auto_search2},
+    {"auto_response2", &Settings::auto_response2},
+};
+
+constexpr text_key map_keys[] = {
+    {"keyname", &Settings::keyname},
+    {"nettopc", &Settings::nettopc},
+    {"pctonet", &Settings::pctonet},
+};
+constexpr const char* map_files[] = {"keys.map", "nettopc.map", "pctonet.map"};
+
+constexpr const char* placement_keys[] = {"flags", "showCmd", "x1", "y1", "x2", "y2"};
+
+struct file_closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+std::string join(const std::string& dir, const char* name) {
+    std::string p = dir;
+    if (p.empty() || p.back() != '/') p += '/';
+    p += name;
+    return p;
+}
+
+bool can_open(const std::string& path) {
+    file_ptr f(std::fopen(path.c_str(), "rb"));
+    return f != nullptr;
+}
+
+bool begins_with_1(const std::string& s) { return !s.empty() && s[0] == '1'; }
+
+bool has_overwrite_line(const std::string& path) {
+    file_ptr f(std::fopen(path.c_str(), "rb"));
+    if (!f) return false;
+    chunk_reader reader(f.get());
+    std::string chunk;
+    while (reader.next(chunk)) {
+        if (chunk.compare(0, 9, "OVERWRITE") == 0) return true;
+    }
+    return false;
+}
+
+std::string num_key(const char* base, int n) { return base + std::to_string(n); }
+
+
+void place_window(Settings& s, settings_window* w) {
+    if (!w) return;
+    bool stored = s.flags != -1 && s.showCmd != -1 && s.x1 != -1 && s.y1 != -1 && s.x2 != -1 && s.y2 != -1;
+    if (!stored) {
+        w->show_normal();
+    } else {
+        int max_x = w->screen_width() - w->icon_width();
+        int max_y = w->screen_height() - w->icon_height();
+        if (s.x1 >= max_x) s.x1 = max_x;
+        if (s.y1 >= max_y) s.y1 = max_y;
+        // Never come back minimised.
+        if (s.showCmd == 2) s.showCmd = 1;
+        w->apply_placement({s.flags, s.showCmd, s.x1, s.y1, s.x2, s.y2});
+    }
+    w->fit_font();
+}
+}  // namespace
+
+bool import_config_chunk(std::string_view chunk, settings_backend& backend, const std::string& section) {
+    if (chunk.empty() || chunk[0] == '#') return false;
+    std::size_t p = 0;
+    while (p < chunk.size() && is_space(chunk[p])) ++p;
+    std::size_t k0 = p;
+    while (p < chunk.size() && !is_space(chunk[p])) ++p;
+    if (p == k0) return false;
+    std::string_view key = chunk.substr(k0, p - k0);
+    while (p < chunk.size() && is_space(chunk[p])) ++p;
+    if (p >= chunk.size() || chunk[p] != '=') return false;
+    ++p;
+    while (p < chunk.size() && is_space(chunk[p])) ++p;
+    std::size_t v0 = p;
+    while (p < chunk.size() && !is_space(chunk[p])) ++p;
+    if (p == v0) return false;
+    std::string_view token = chunk.substr(v0, p - v0);
+
+    if (token[0] == '"') {
+        std::size_t close = chunk.find('"', v0 + 1);
+        if (close == std::string_view::npos || close == v0 + 1) return false;
+        backend.write_text(section, key, chunk.substr(v0 + 1, close - v0 - 1));
+        return true;
+    }
+    std::size_t q = 0;
+    long long v = 0;
+    // The whole token must be the number: "12abc" or "abc" is not written at all.
+    if (token[0] == '+' || token[0] == '-' || (token[0] >= '0' && token[0] <= '9')) {
+        if (!scan_c_integer(token, q, v) || q != token.size()) return false;
+    } else {
+        return false;
+    }
+    // 32-bit values; 0xFFFFFFFF and the like wrap to their signed form.
+    if (v < -2147483648LL || v > 4294967295LL) return false;
+    backend.write_int(section, key, static_cast<int>(static_cast<std::uint32_t>(static_cast<std::int64_t>(v))));
+    return true;
+}
+
+std::vector<std::string> default_install_dirs() {
+    std::string data;
+    if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/') {
+        data = x;
+    } else if (const char* h = std::getenv("HOME"); h && *h) {
+        data = std::string(h) + "/.local/share";
+    }
+    std::vector<std::string> dirs;
+    if (!data.empty()) dirs.push_back(data + "/QuillSoft/qtelnet");
+    dirs.emplace_back("/usr/local/share/QuillSoft/qtelnet");
+    return dirs;
+}
+
+load_report load_settings(Settings& s, settings_backend& backend, const StartupValues& sv, ui_services& ui,
+                          settings_window* window, const load_options& opt) {
+    load_report r;
+    const std::string section = config_section(sv.config_name);
+    s.config_name = sv.config_name;
+
+    std::string cur = opt.current_dir;
+    if (cur.empty()) {
+        std::error_code ec;
+        cur = std::filesystem::current_path(ec).string();
+        if (ec) cur = ".";
+    }
+    auto change_dir = [&](const std::string& d) {
+        cur = d;
+        if (opt.change_process_dir) {
+            std::error_code ec;
+            std::filesystem::current_path(d, ec);
+        }
+    };
+
+    r.first_start = backend.read_int(section, "color_bg", first_start_probe) == first_start_probe;
+    std::optional<std::string> dir = backend.read_program_dir();
+    s.dir = dir.value_or("");
+    s.dir_was_absent = !dir.has_value();
+
+    const std::string cfg = join(cur, "config.txt");
+    if (r.first_start || has_overwrite_line(cfg)) {
+        if (file_ptr f{std::fopen(cfg.c_str(), "rb")}) {
+            r.imported = true;
+            chunk_reader reader(f.get());
+            std::string chunk;
+            while (reader.next(chunk)) import_config_chunk(chunk, backend, section);
+            f.reset();
+            const std::string old = join(cur, "config.old");
+            std::remove(old.c_str());
+            if (std::rename(cfg.c_str(), old.c_str()) != 0) {
+                r.rename_failed = true;
+                if (begins_with_1(sv.config_name)) ui.message_box(msg_rename_failed);
+            }
+        }
+        // Directory search: where keys.map lives becomes the program directory.
+        if (can_open(join(cur, "keys.map"))) {
+            s.dir = cur;
+        } else if (s.dir.size() > 2 && can_open(join(s.dir, "keys.map"))) {
+            change_dir(s.dir);
+        } else {
+            bool found = false;
+            for (const std::string& d : opt.install_dirs.empty() ? default_install_dirs() : opt.install_dirs) {
+                if (can_open(join(d, "keys.map"))) {
+                    s.dir = d;
+                    change_dir(d);
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) {
+                r.files_missing = true;
+                ui.message_box(msg_files_missing);
+            }
+        }
+    }
+
+    // A new configuration starts from the values of configuration "1"; what config.txt just put into its own
+    // section still counts (otherwise the import would be overwritten by configuration "1" at the first exit).
+    const bool borrow = r.first_start && !begins_with_1(sv.config_name);
+    const std::string one = config_section("1");
+    auto read_int = [&](const std::string& key, int def) {
+        if (borrow) def = backend.read_int(one, key, def);
+        return backend.read_int(section, key, def);
+    };
+    auto read_text = [&](const std::string& key, const std::string& def) {
+        if (!borrow) return backend.read_text(section, key, def);
+        return backend.read_text(section, key, backend.read_text(one, key, def));
+    };
+
+    const Settings defaults;
+    for (const int_key& k : int_keys) s.*k.field = read_int(k.name, defaults.*k.field);
+    s.font_pcharset &= 0xFF;
+    for (const text_key& k : text_keys) s.*k.field = read_text(k.name, defaults.*k.field);
+    s.ssh_user = read_text("ssh_user", "");
+    s.ssh_password = read_text("ssh_password", "");
+    copy_fixed(s.font_name, read_text("font_name", defaults.font_name));
+    copy_fixed(s.pfont_name, read_text("pfont_name", defaults.pfont_name));
+    for (int i = 0; i < 3; ++i) s.*map_keys[i].field = read_text(map_keys[i].name, join(cur, map_files[i]));
+
+    const auto& rows = toolbar_row_defaults();
+    for (int n = 0; n < toolbar_row_count; ++n) {
+        toolbar_row_setting& row = s.newtoolbar[n];
+        row.used = read_int(num_key("newtoolbarused_", n), rows[n].used);
+        row.pos = read_int(num_key("newtoolbarpos_", n), rows[n].pos);
+        copy_fixed(row.text, rows[n].text);
+        // The first 15 captions are fixed; from F9 on a stored caption replaces the default one.
+        if (n >= 15) {
+            std::string t = read_text(num_key("newtoolbartext_", n), rows[n].text);
+            if (!t.empty()) copy_fixed(row.text, t);
+        }
+    }
+    for (int i = 0; i < host_history_count; ++i) s.host_hist[i] = read_text(host_hist_key(i), "");
+
+    if (sv.no_toolbar) s.knap_bar = 0;
+    if (!sv.host.empty()) {
+        s.host_name = sv.host;
+        s.autoconnect = 1;
+    }
+    if (!sv.port.empty()) {
+        int p = command_line_port(sv.port);
+        if (p >= 0) s.port = p;
+    }
+
+    int* placement[] = {&s.flags, &s.showCmd, &s.x1, &s.y1, &s.x2, &s.y2};
+    for (int i = 0; i < 6; ++i) *placement[i] = read_int(placement_keys[i], -1);
+    place_window(s, window);
+    r.current_dir = cur;
+    return r;
+}
+
+void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, settings_window* window) {
+    if (!sv.saving_enabled()) return;
+    const std::string sec = config_section(sv.config_name);
+    if (s.dir_was_absent) {
+        b.write_program_dir(s.dir);
+        s.dir_was_absent = false;
+    }
+    if (window) {
+        window_placement p = window->current_placement();
+        s.flags = p.flags;
+        s.showCmd = p.showCmd;
+        s.x1 = p.x1;
+        s.y1 = p.y1;
+        s.x2 = p.x2;
+        s.y2 = p.y2;
+        window->collect_toolbar(s.newtoolbar);
+    }
+    const int placement[] = {s.flags, s.showCmd, s.x1, s.y1, s.x2, s.y2};
+    for (int i = 0; i < 6; ++i) b.write_int(sec, placement_keys[i], placement[i]);
+    for (int n = 0; n < toolbar_row_count; ++n) {
+        b.write_int(sec, num_key("newtoolbarused_", n), s.newtoolbar[n].used);
+        b.write_int(sec, num_key("newtoolbarpos_", n), s.newtoolbar[n].pos);
+        b.write_text(sec, num_key("newtoolbartext_", n), s.newtoolbar[n].text);
+    }
+
+    for (const int_key& k : int_keys) {
+        int v = s.*k.field;
+        if (k.field == &Settings::font_pcharset) v &= 0xFF;
+        b.write_int(sec, k.name, v);
+    }
+    for (const text_key& k : text_keys) b.write_text(sec, k.name, s.*k.field);
+    for (const text_key& k : map_keys) b.write_text(sec, k.name, s.*k.field);
+    b.write_text(sec, "font_name", s.font_name);
+    b.write_text(sec, "pfont_name", s.pfont_name);
+    // Credentials are kept only when the user asked for it.
+    b.write_text(sec, "ssh_user", s.ssh_default ? s.ssh_user : std::string());
+    b.write_text(sec, "ssh_password", s.ssh_default ? s.ssh_password : std::string());
+    for (int i = 0; i < host_history_count; ++i) b.write_text(sec, host_hist_key(i), s.host_hist[i]);
+}
+
+bool reset_configuration(Settings& s, ui_services& ui, settings_window* window) {
+    if (!ui.ask_yes_no(msg_reset_question)) return false;
+    const Settings d;
+    s.color_fg = 0;
+    s.color_bg = 0xFFFF80;
+    s.color_cursor = 0x505050;
+    s.color_bold = 0x208020;
+    s.fontsize = 12;
+    s.font_weight = 0;
+    s.font_italic = 0;
+    copy_fixed(s.font_name, "Courier");
+    s.term_size = 80;
+    s.termtype = "vt220";
+    s.port = 23;
+    s.autoconnect = 0;
+    s.host_name.clear();
+    s.proxy_host = "myproxy";
+    s.proxy_port = 1080;
+    s.proxy_enable = 0;
+    s.proxy_syntax = d.proxy_syntax;
+    s.auto_search1.clear();
+    s.auto_response1.clear();
+    s.auto_search2.clear();
+    s.auto_response2.clear();
+    s.local_echo = 0;
+    s.host_echo = 0;
+    s.auto_wrap = 1;
+    s.new_line = 0;
+    if (window) window->relayout();
+    return true;
+}

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "config/mycli.h"
+
+namespace {
+
+StartupValues parse(std::vector<std::string> args, std::string* error = nullptr) {
+    StartupValues sv;
+    mycli cli(sv);
+    bool ok = cli.parse(args);
+    if (error) *error = cli.error();
+    EXPECT_EQ(ok, cli.error().empty());
+    return sv;
+}
+
+TEST(mycli_test, Defaults) {
+    StartupValues sv = parse({});
+    EXPECT_EQ(sv.config_name, "1");
+    EXPECT_EQ(sv.save_switch, "0");
+    EXPECT_EQ(sv.direct_connect, "0");
+    EXPECT_TRUE(sv.saving_enabled());
+    EXPECT_FALSE(sv.direct_connect_enabled());
+    EXPECT_FALSE(sv.no_menu || sv.no_toolbar || sv.silent);
+}
+
+TEST(mycli_test, JoinedAndSeparateValuesAgree) {
+    for (auto args : {std::vector<std::string>{"/Hmyhost", "/P2323"},
+                      std::vector<std::string>{"/H", "myhost", "/P", "2323"},
+                      std::vector<std::string>{"-h", "myhost", "-p2323"}}) {
+        StartupValues sv = parse(args);
+        EXPECT_EQ(sv.host, "myhost");
+        EXPECT_EQ(sv.port, "2323");
+        EXPECT_EQ(command_line_port(sv.port), 2323);
+    }
+    EXPECT_EQ(parse({"/Cwork"}).config_name, "work");
+    EXPECT_EQ(parse({"/C", "work"}).config_name, "work");
+    EXPECT_EQ(parse({"/R1"}).direct_connect, "1");
+    EXPECT_TRUE(parse({"/R", "1"}).direct_connect_enabled());
+    EXPECT_EQ(parse({"/NMy Window"}).window_name, "My Window");
+}
+
+TEST(mycli_test, TelnetUrls) {
+    StartupValues sv = parse({"/Htelnet://myhost:2323/"});
+    EXPECT_EQ(sv.host, "myhost");
+    EXPECT_EQ(sv.port, "2323/");
+    EXPECT_EQ(command_line_port(sv.port), 2323);
+
+    sv = parse({"/Htelnet://myhost/"});
+    EXPECT_EQ(sv.host, "myhost");
+    EXPECT_EQ(sv.port, "");
+
+    sv = parse({"/H", "telnet://otherhost"});
+    EXPECT_EQ(sv.host, "otherhost");
+    EXPECT_EQ(sv.port, "");
+
+    // A /P given earlier is replaced by the URL's port; one given later wins.
+    sv = parse({"/P1", "/Htelnet://h:99"});
+    EXPECT_EQ(sv.port, "99");
+    sv = parse({"/Htelnet://h:99", "/P7"});
+    EXPECT_EQ(sv.port, "7");
+}
+
+TEST(mycli_test, FlagsAndSaveSwitch) {
+    StartupValues sv = parse({"/S1"});
+    EXPECT_TRUE(sv.silent);
+    EXPECT_FALSE(sv.saving_enabled());
+    sv = parse({"/S0"});
+    EXPECT_TRUE(sv.silent);
+    EXPECT_TRUE(sv.saving_enabled());
+    sv = parse({"/S", "1"});
+    EXPECT_FALSE(sv.saving_enabled());
+
+    EXPECT_FALSE(parse({"/M"}).no_menu);  // last parameter: nothing follows
+    EXPECT_TRUE(parse({"/Mx"}).no_menu);
+    EXPECT_TRUE(parse({"/M", "anything"}).no_menu);
+    EXPECT_FALSE(parse({"/T"}).no_toolbar);
+    EXPECT_TRUE(parse({"-t1"}).no_toolbar);
+}
+
+TEST(mycli_test, PendingMarksTakePlainParametersInFixedOrder) {
+    // Order N, H, S, R, M, T, P, C regardless of the order of the switches.
+    StartupValues sv = parse({"/C", "/P", "/T", "/M", "/R", "/S", "/H", "/N", "name", "host", "1", "1", "m", "t",
+                              "23", "cfg"});
+    EXPECT_EQ(sv.window_name, "name");
+    EXPECT_EQ(sv.host, "host");
+    EXPECT_EQ(sv.save_switch, "1");
+    EXPECT_EQ(sv.direct_connect, "1");
+    EXPECT_TRUE(sv.no_menu);
+    EXPECT_TRUE(sv.no_toolbar);
+    EXPECT_EQ(sv.port, "23");
+    EXPECT_EQ(sv.config_name, "cfg");
+
+    sv = parse({"/P", "/H", "first", "second"});
+    EXPECT_EQ(sv.host, "first");
+    EXPECT_EQ(sv.port, "second");
+}
+
+TEST(mycli_test, StrayPlainParameterIsAnError) {
+    std::string error;
+    parse({"document.txt"}, &error);
+    EXPECT_NE(error.find("document.txt"), std::string::npos);
+    parse({"/H", "host", "extra"}, &error);
+    EXPECT_NE(error.find("extra"), std::string::npos);
+    // Unknown switches are ignored, not errors.
+    parse({"/X", "/Hh"}, &error);
+    EXPECT_TRUE(error.empty());
+}
+
+TEST(mycli_test, DocumentTitle) {
+    StartupValues sv;
+    EXPECT_EQ(document_title("host.example", sv), "host.example");
+    sv.window_name = "W";
+    EXPECT_EQ(document_title("host.example", sv), "W");
+    EXPECT_EQ(document_title("", sv), "W");
+    sv.window_name = std::string(19, 'n');
+    EXPECT_EQ(document_title("h", sv), sv.window_name);
+    sv.window_name = std::string(20, 'n');
+    EXPECT_EQ(document_title("h", sv), "h");
+}
+
+TEST(mycli_test, CommandLinePort) {
+    EXPECT_EQ(command_line_port("2323"), 2323);
+    EXPECT_EQ(command_line_port("0"), 0);
+    EXPECT_EQ(command_line_port("65535x"), 65535);
+    EXPECT_EQ(command_line_port("65536"), -1);
+    EXPECT_EQ(command_line_port("99999999999999999999"), -1);
+    EXPECT_EQ(command_line_port("x23"), -1);
+    EXPECT_EQ(command_line_port(""), -1);
+}
+
+}  // namespace

@@ -1,0 +1,476 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "config/memory_backend.h"
+#include "config/settings_store.h"
+#include "fakes.h"
+
+namespace {
+
+// A start in a scratch folder that holds keys.map unless told otherwise.
+struct store_fixture : ::testing::Test {
+    scratch_dir cwd;
+    memory_backend backend;
+    recording_ui ui;
+    fake_window window;
+    StartupValues sv;
+    Settings s;
+
+    store_fixture() { cwd.write("keys.map", "UP \\033[A\n"); }
+
+    load_report load() {
+        s = Settings();
+        load_options opt;
+        opt.current_dir = cwd.str();
+        opt.install_dirs = {cwd.file("no-such-install")};
+        return load_settings(s, backend, sv, ui, &window, opt);
+    }
+    const memory_backend::value* stored(const std::string& key, const std::string& config = "1") {
+        return backend.find(config_section(config), key);
+    }
+    int stored_int(const std::string& key, const std::string& config = "1") {
+        auto* v = stored(key, config);
+        return v && std::holds_alternative<int>(*v) ? std::get<int>(*v) : -999999;
+    }
+    std::string stored_text(const std::string& key, const std::string& config = "1") {
+        auto* v = stored(key, config);
+        return v && std::holds_alternative<std::string>(*v) ? std::get<std::string>(*v) : "<missing>";
+    }
+};
+
+TEST_F(store_fixture, FreshUserWithoutConfigTxtTakesTableDefaults) {
+    load_report r = load();
+    EXPECT_TRUE(r.first_start);
+    EXPECT_FALSE(r.imported);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(s.color_bg, 16777088);
+    EXPECT_EQ(s.color_cursor, 8421504);
+    EXPECT_EQ(s.color_bold, 128);
+    EXPECT_EQ(s.pfontsize, -17);
+    EXPECT_STREQ(s.font_name, "Courier New");
+    EXPECT_EQ(s.myid, "QUILL_TELNET");
+    EXPECT_EQ(s.proxy_syntax.size(), 9u);
+    EXPECT_EQ(s.proxy_return, "\\015\\012");
+    EXPECT_EQ(s.proxy_port, 1080);
+    EXPECT_EQ(s.proxy_socks_enable, 1);
+    EXPECT_EQ(s.keyname, cwd.file("keys.map"));
+    EXPECT_EQ(s.nettopc, cwd.file("nettopc.map"));
+    EXPECT_EQ(s.pctonet, cwd.file("pctonet.map"));
+    EXPECT_EQ(s.dir, cwd.str());  // keys.map was found here
+    EXPECT_EQ(s.newtoolbar[2].used, 0);
+    EXPECT_EQ(s.newtoolbar[2].pos, 26);
+    EXPECT_STREQ(s.newtoolbar[29].text, "Toolbar");
+    // Nothing stored: the window opens normally, then the font is fitted.
+    EXPECT_EQ(window.normal_shows, 1);
+    EXPECT_EQ(window.placements, 0);
+    EXPECT_EQ(window.fits, 1);
+    EXPECT_EQ(backend.writes, 0);
+}
+
+TEST_F(store_fixture, ConfigTxtImportOnFirstStart) {
+    cwd.write("config.old", "previous");
+    cwd.write("config.txt",
+              "# a comment = 5\n"
+              "color_bg = 0xFFFFFF\n"
+              "color_fg= 5\n"
+              "myid = \"HELLO WORLD\"\n"
+              "termtype = \"\"\n"
+              "proxy_host = \"unterminated\n"
+              "fontsize = -010\n"
+              "port = +2323\n"
+              "x_margin = abc\n"
+              "y_margin = 12abc\n"
+              "bell =\n"
+              "Custom_Key = 7\n"
+              "   confirm   =   0   trailing words\n"
+              "color_bold = 0xFFFFFFFF\n"
+              "font_italic = 0x1FFFFFFFF\n");
+    load_report r = load();
+    EXPECT_TRUE(r.imported);
+    EXPECT_FALSE(r.rename_failed);
+    EXPECT_EQ(stored_int("color_bg"), 16777215);
+    EXPECT_FALSE(stored("color_fg"));  // no blank before "="
+    EXPECT_EQ(stored_text("myid"), "HELLO WORLD");
+    EXPECT_FALSE(stored("termtype"));    // empty quotes write nothing
+    EXPECT_FALSE(stored("proxy_host"));  // no closing quote
+    EXPECT_EQ(stored_int("fontsize"), -8);
+    EXPECT_EQ(stored_int("port"), 2323);
+    EXPECT_FALSE(stored("x_margin"));
+    EXPECT_FALSE(stored("y_margin"));
+    EXPECT_FALSE(stored("bell"));
+    EXPECT_FALSE(stored("a"));
+    EXPECT_EQ(stored_int("Custom_Key"), 7);
+    EXPECT_EQ(stored_int("confirm"), 0);
+    EXPECT_EQ(stored_int("color_bold"), -1);
+    EXPECT_FALSE(stored("font_italic"));  // beyond 32 bits
+    // The record reflects the import.
+    EXPECT_EQ(s.color_bg, 16777215);
+    EXPECT_EQ(s.myid, "HELLO WORLD");
+    EXPECT_EQ(s.port, 2323);
+    EXPECT_EQ(s.termtype, "vt220");
+    // The file moved to config.old, replacing the old one.
+    EXPECT_FALSE(cwd.exists("config.txt"));
+    std::ifstream old(cwd.file("config.old"));
+    std::string first;
+    std::getline(old, first);
+    EXPECT_EQ(first, "# a comment = 5");
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(store_fixture, LongLinesArriveInPiecesOf79) {
+    // 79 characters fill one read; the rest of the line is scanned as a line of its own.
+    std::string pad(79 - std::strlen("port = 1 "), 'x');
+    cwd.write("config.txt", "port = 1 " + pad + "bell = 0\n");
+    load();
+    EXPECT_EQ(stored_int("port"), 1);
+    EXPECT_EQ(stored_int("bell"), 0);
+}
+
+TEST_F(store_fixture, LaterStartsImportOnlyWithOverwrite) {
+    load();
+    save_settings(s, backend, sv, &window);
+    cwd.write("config.txt", "port = 99\n");
+    load_report r = load();
+    EXPECT_FALSE(r.first_start);
+    EXPECT_FALSE(r.imported);
+    EXPECT_EQ(s.port, 23);
+    EXPECT_TRUE(cwd.exists("config.txt"));
+
+    cwd.write("config.txt", "# OVERWRITE in a comment does not count\nport = 99\n");
+    EXPECT_FALSE(load().imported);
+
+    cwd.write("config.txt", "OVERWRITE\nport = 99\n");
+    r = load();
+    EXPECT_TRUE(r.imported);
+    EXPECT_EQ(s.port, 99);
+    EXPECT_FALSE(cwd.exists("config.txt"));
+}
+
+TEST_F(store_fixture, FailedRenameWarnsAndImportsAgain) {
+    // A non-empty folder named config.old can be neither removed as a file nor replaced by a rename.
+    std::filesystem::create_directory(cwd.path / "config.old");
+    cwd.write("config.old/keep", "x");
+    cwd.write("config.txt", "OVERWRITE\nport = 77\n");
+    load_report r = load();
+    EXPECT_TRUE(r.rename_failed);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], msg_rename_failed);
+    EXPECT_TRUE(cwd.exists("config.txt"));
+    save_settings(s, backend, sv, &window);
+    backend.write_int(config_section("1"), "port", 1);
+
+    r = load();
+    EXPECT_FALSE(r.first_start);
+    EXPECT_TRUE(r.imported);
+    EXPECT_EQ(s.port, 77);
+
+    // Only configurations whose name begins with "1" are told.
+    ui.messages.clear();
+    sv.config_name = "work";
+    load();
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(store_fixture, NewConfigurationStartsFromConfigurationOne) {
+    backend.write_int(config_section("1"), "color_bg", 42);
+    backend.write_text(config_section("1"), "host_name", "one.example");
+    backend.write_int(config_section("1"), "port", 2424);
+    cwd.write("config.txt", "myid = \"WORK\"\n");
+    sv.config_name = "work";
+    load_report r = load();
+    EXPECT_TRUE(r.first_start);
+    // Values come from "1", except what config.txt imported into the new section.
+    EXPECT_EQ(s.host_name, "one.example");
+    EXPECT_EQ(s.port, 2424);
+    EXPECT_EQ(s.myid, "WORK");
+    EXPECT_EQ(stored_text("myid", "work"), "WORK");
+    EXPECT_FALSE(stored("myid", "1"));
+
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_text("host_name", "work"), "one.example");
+    EXPECT_EQ(stored_int("color_bg", "work"), 42);
+    // The second start reads its own section.
+    backend.write_int(config_section("1"), "port", 1);
+    r = load();
+    EXPECT_FALSE(r.first_start);
+    EXPECT_EQ(s.port, 2424);
+    EXPECT_EQ(s.myid, "WORK");
+
+    // A name beginning with "1" never borrows.
+    sv.config_name = "1b";
+    load();
+    EXPECT_EQ(s.host_name, "");
+}
+
+TEST_F(store_fixture, SaveSwitchNotBeginningWithZeroWritesNothing) {
+    load();
+    s.port = 4000;
+    for (const char* sw : {"1", "", "x0"}) {
+        sv.save_switch = sw;
+        save_settings(s, backend, sv, &window);
+        EXPECT_EQ(backend.writes, 0) << "switch '" << sw << "'";
+        EXPECT_FALSE(backend.program_dir.has_value());
+    }
+    sv.save_switch = "0junk";
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_int("port"), 4000);
+}
+
+TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
+    load();
+    save_settings(s, backend, sv, &window);
+    const char* ints[] = {"color_fg", "color_bg", "color_cursor", "color_bold", "fontsize", "font_weight",
+                          "font_italic", "font_charset", "term_size", "pfontsize", "pfont_weight", "pfont_italic",
+                          "font_pcharset", "askprint", "x_margin", "y_margin", "rawprint", "use_cv", "numlock",
+                          "ignore_app", "bell", "port", "autoconnect", "exit", "confirm", "proxy_port",
+                          "proxy_enable", "proxy_socks_enable", "cursortype", "blink_cursor", "local_echo",
+                          "host_echo", "auto_wrap", "new_line", "wheel", "scroll_bar", "status_bar", "knap_bar",
+                          "ssh", "ssh_type_1_2", "ssh_encryption", "ssh_default", "flags", "showCmd", "x1", "y1",
+                          "x2", "y2"};
+    const char* texts[] = {"font_name", "pfont_name", "myid", "termtype", "host_name", "proxy_host",
+                           "proxy_syntax", "proxy_return", "auto_search1", "auto_response1", "auto_search2",
+                           "auto_response2", "keyname", "pctonet", "nettopc", "ssh_user", "ssh_password",
+                           "host_hist", "ost_hist", "st_hist", "t_hist", "_hist", "hist", "ist", "st"};
+    std::size_t expected = std::size(ints) + std::size(texts) + 3 * 30;
+    for (const char* k : ints) EXPECT_NE(stored_int(k), -999999) << k;
+    for (const char* k : texts) EXPECT_NE(stored_text(k), "<missing>") << k;
+    for (int n = 0; n < 30; ++n) {
+        EXPECT_NE(stored_int("newtoolbarused_" + std::to_string(n)), -999999);
+        EXPECT_NE(stored_int("newtoolbarpos_" + std::to_string(n)), -999999);
+        EXPECT_NE(stored_text("newtoolbartext_" + std::to_string(n)), "<missing>");
+    }
+    EXPECT_EQ(backend.size(), expected);  // nothing under a misspelt extra name
+    EXPECT_EQ(stored_text("proxy_syntax"), "$1 $2\\n\\r");
+    EXPECT_EQ(stored_int("x2"), 810);
+}
+
+TEST_F(store_fixture, ChangedValuesSurviveSaveAndLoad) {
+    load();
+    s.color_fg = 0x123456;
+    s.fontsize = 20;
+    copy_fixed(s.font_name, "DejaVu Sans Mono");
+    copy_fixed(s.pfont_name, "Printer Face");
+    s.term_size = 132;
+    s.termtype = "vt100";
+    s.proxy_syntax = "CONNECT $1 $2\\015";
+    s.auto_response2 = "secret\\015";
+    s.ssh_type_1_2 = 1;
+    s.keyname = "/tmp/other.map";
+    for (int i = 0; i < host_history_count; ++i) s.host_hist[i] = "host" + std::to_string(i);
+    save_settings(s, backend, sv, &window);
+    load();
+    EXPECT_EQ(s.color_fg, 0x123456);
+    EXPECT_EQ(s.fontsize, 20);
+    EXPECT_STREQ(s.font_name, "DejaVu Sans Mono");
+    EXPECT_STREQ(s.pfont_name, "Printer Face");
+    EXPECT_EQ(s.term_size, 132);
+    EXPECT_EQ(s.termtype, "vt100");
+    EXPECT_EQ(s.proxy_syntax, "CONNECT $1 $2\\015");
+    EXPECT_EQ(s.auto_response2, "secret\\015");
+    EXPECT_EQ(s.ssh_type_1_2, 1);
+    EXPECT_EQ(s.keyname, "/tmp/other.map");
+    EXPECT_EQ(stored_text("st"), "host7");
+    EXPECT_EQ(stored_text("_hist"), "host4");
+    for (int i = 0; i < host_history_count; ++i) EXPECT_EQ(s.host_hist[i], "host" + std::to_string(i));
+}
+
+TEST_F(store_fixture, HistoryKeysDropLeadingCharacters) {
+    EXPECT_EQ(host_hist_key(0), "host_hist");
+    EXPECT_EQ(host_hist_key(1), "ost_hist");
+    EXPECT_EQ(host_hist_key(4), "_hist");
+    EXPECT_EQ(host_hist_key(7), "st");
+}
+
+TEST_F(store_fixture, SshCredentialsKeptOnlyWhenRemembered) {
+    load();
+    s.ssh_user = "alice";
+    s.ssh_password = "pw";
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_text("ssh_user"), "");
+    EXPECT_EQ(stored_text("ssh_password"), "");
+    EXPECT_EQ(s.ssh_user, "alice");  // the running session keeps them
+    s.ssh_default = 1;
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_text("ssh_user"), "alice");
+    EXPECT_EQ(stored_text("ssh_password"), "pw");
+}
+
+TEST_F(store_fixture, StoredPlacementIsSanitised) {
+    const char* keys[] = {"flags", "showCmd", "x1", "y1", "x2", "y2"};
+    int values[] = {0, 2, 5000, 3000, 5800, 3600};
+    for (int i = 0; i < 6; ++i) backend.write_int(config_section("1"), keys[i], values[i]);
+    load();
+    ASSERT_EQ(window.placements, 1);
+    EXPECT_EQ(window.normal_shows, 0);
+    EXPECT_EQ(window.applied.showCmd, 1);  // minimised comes back normal
+    EXPECT_EQ(window.applied.x1, 1920 - 32);
+    EXPECT_EQ(window.applied.y1, 1080 - 32);
+    EXPECT_EQ(window.applied.x2, 5800);
+    EXPECT_EQ(window.fits, 1);
+
+    // One missing value: normal window, stored rectangle ignored.
+    backend.values.erase({config_section("1"), "y2"});
+    window.placements = 0;
+    load();
+    EXPECT_EQ(window.placements, 0);
+    EXPECT_EQ(window.normal_shows, 1);
+}
+
+TEST_F(store_fixture, SaveTakesPlacementAndToolbarFromWindow) {
+    load();
+    window.collect = true;
+    for (int n = 0; n < 30; ++n) {
+        window.live[n].used = n < 3;
+        window.live[n].pos = 29 - n;
+        copy_fixed(window.live[n].text, "T" + std::to_string(n));
+    }
+    window.current = {2, 3, 1, 2, 3, 4};
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_int("showCmd"), 3);
+    EXPECT_EQ(stored_int("y2"), 4);
+    EXPECT_EQ(stored_int("newtoolbarused_2"), 1);
+    EXPECT_EQ(stored_int("newtoolbarused_3"), 0);
+    EXPECT_EQ(stored_int("newtoolbarpos_0"), 29);
+    EXPECT_EQ(stored_text("newtoolbartext_20"), "T20");
+}
+
+TEST_F(store_fixture, ToolbarCaptionsAndFaceNamesAreBounded) {
+    backend.write_int(config_section("1"), "color_bg", 0);
+    backend.write_text(config_section("1"), "newtoolbartext_3", "Mine");
+    backend.write_text(config_section("1"), "newtoolbartext_15", "Ten");
+    backend.write_text(config_section("1"), "newtoolbartext_16", "");
+    backend.write_text(config_section("1"), "newtoolbartext_17", std::string(60, 'y'));
+    backend.write_text(config_section("1"), "font_name", std::string(45, 'f'));
+    backend.write_int(config_section("1"), "newtoolbarused_5", 0);
+    backend.write_int(config_section("1"), "font_pcharset", 0x1234);
+    load();
+    EXPECT_STREQ(s.newtoolbar[3].text, "Copy");  // the first 15 captions are fixed
+    EXPECT_STREQ(s.newtoolbar[15].text, "Ten");
+    EXPECT_STREQ(s.newtoolbar[16].text, "F10");  // an empty caption keeps the default
+    EXPECT_EQ(std::string(s.newtoolbar[17].text), std::string(39, 'y'));
+    EXPECT_EQ(std::string(s.font_name), std::string(39, 'f'));
+    EXPECT_EQ(s.newtoolbar[5].used, 0);
+    EXPECT_EQ(s.font_pcharset, 0x34);
+}
+
+TEST_F(store_fixture, CommandLineOverridesAreSaved) {
+    sv.host = "myhost";
+    sv.port = "2323/";
+    sv.no_toolbar = true;
+    load();
+    EXPECT_EQ(s.host_name, "myhost");
+    EXPECT_EQ(s.autoconnect, 1);
+    EXPECT_EQ(s.port, 2323);
+    EXPECT_EQ(s.knap_bar, 0);
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_text("host_name"), "myhost");
+    EXPECT_EQ(stored_int("autoconnect"), 1);
+    EXPECT_EQ(stored_int("port"), 2323);
+
+    // A port text without a leading number, or out of range, changes nothing.
+    sv = StartupValues();
+    backend.write_int(config_section("1"), "port", 23);
+    for (const char* p : {"abc", "99999", "-5"}) {
+        sv.port = p;
+        load();
+        EXPECT_EQ(s.port, 23) << p;
+    }
+}
+
+TEST_F(store_fixture, DirectorySearchOrder) {
+    scratch_dir remembered, install;
+    std::filesystem::remove(cwd.path / "keys.map");
+    load_options opt;
+    opt.current_dir = cwd.str();
+    opt.install_dirs = {install.str()};
+
+    // Nowhere: the message, start-up goes on.
+    load_report r = load_settings(s, backend, sv, ui, &window, opt);
+    EXPECT_TRUE(r.files_missing);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], msg_files_missing);
+
+    // In the install folder: it becomes the program directory and the map defaults point there.
+    install.write("keys.map", "");
+    ui.messages.clear();
+    s = Settings();
+    r = load_settings(s, backend, sv, ui, &window, opt);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(s.dir, install.str());
+    EXPECT_EQ(r.current_dir, install.str());
+    EXPECT_EQ(s.keyname, install.file("keys.map"));
+
+    // The remembered program directory comes before the install folders.
+    remembered.write("keys.map", "");
+    backend.program_dir = remembered.str();
+    s = Settings();
+    r = load_settings(s, backend, sv, ui, &window, opt);
+    EXPECT_EQ(r.current_dir, remembered.str());
+    EXPECT_EQ(s.pctonet, remembered.file("pctonet.map"));
+}
+
+TEST_F(store_fixture, ProgramDirWrittenOnlyWhenAbsent) {
+    load();
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(backend.program_dir, cwd.str());
+    backend.program_dir = "/elsewhere";
+    load();  // not a first start: no search, the remembered value stays
+    EXPECT_EQ(s.dir, "/elsewhere");
+    s.dir = "/changed";
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(backend.program_dir, "/elsewhere");
+}
+
+TEST_F(store_fixture, ResetConfiguration) {
+    load();
+    s.color_cursor = 1;
+    s.color_bold = 2;
+    copy_fixed(s.font_name, "Other");
+    s.host_name = "h";
+    s.autoconnect = 1;
+    s.auto_search1 = "login:";
+    s.new_line = 1;
+    s.bell = 0;           // no reset value: untouched
+    s.myid = "ME";
+    ui.answer = false;
+    EXPECT_FALSE(reset_configuration(s, ui, &window));
+    EXPECT_EQ(s.color_cursor, 1);
+    EXPECT_EQ(window.relayouts, 0);
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0], msg_reset_question);
+
+    ui.answer = true;
+    int writes = backend.writes;
+    EXPECT_TRUE(reset_configuration(s, ui, &window));
+    EXPECT_EQ(s.color_cursor, 0x505050);
+    EXPECT_EQ(s.color_bold, 0x208020);
+    EXPECT_STREQ(s.font_name, "Courier");
+    EXPECT_EQ(s.host_name, "");
+    EXPECT_EQ(s.autoconnect, 0);
+    EXPECT_EQ(s.auto_search1, "");
+    EXPECT_EQ(s.new_line, 0);
+    EXPECT_EQ(s.bell, 0);
+    EXPECT_EQ(s.myid, "ME");
+    EXPECT_EQ(window.relayouts, 1);
+    EXPECT_EQ(backend.writes, writes);
+}
+
+TEST(memory_backend_test, TypesAndSections) {
+    memory_backend b;
+    b.write_text("Version 1.0/1", "port", "2323");
+    b.write_text("Version 1.0/1", "bad", "23x");
+    b.write_int("Version 1.0/1", "n", -5);
+    b.write_int("Version 1.0/10", "n", 10);
+    b.write_int("Version 1.0/1/sub", "n", 11);
+    EXPECT_EQ(b.read_int("Version 1.0/1", "port", 0), 2323);
+    EXPECT_EQ(b.read_int("Version 1.0/1", "bad", 7), 7);
+    EXPECT_EQ(b.read_text("Version 1.0/1", "n", ""), "-5");
+    EXPECT_EQ(b.read_int("Version 1.0/2", "n", 3), 3);
+    EXPECT_TRUE(b.remove_section("Version 1.0/1"));
+    EXPECT_EQ(b.size(), 1u);  // "1/sub" went with "1"; "10" is another section
+    EXPECT_EQ(b.read_int("Version 1.0/10", "n", 0), 10);
+    EXPECT_FALSE(b.remove_section("Version 1.0/1"));
+}
+
+}  // namespace
