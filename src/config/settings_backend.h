@@ -19,6 +19,9 @@ struct settings_backend {
     // The program directory value `dir`, kept outside the configuration sections. nullopt when absent.
     virtual std::optional<std::string> read_program_dir() = 0;
     virtual void write_program_dir(std::string_view dir) = 0;
+
+    // Pushes buffered writes to permanent storage (called once at the end of a save).
+    virtual void flush() {}
 };
 
 // "Version 1.0/<configuration name>": the section of one configuration.

@@ -343,6 +343,7 @@ void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, se
     b.write_text(sec, "ssh_user", s.ssh_default ? s.ssh_user : std::string());
     b.write_text(sec, "ssh_password", s.ssh_default ? s.ssh_password : std::string());
     for (int i = 0; i < host_history_count; ++i) b.write_text(sec, host_hist_key(i), s.host_hist[i]);
+    b.flush();
 }
 
 bool reset_configuration(Settings& s, ui_services& ui, settings_window* window) {

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fstream>
+
+#include "adapters/qsettings_backend.h"
+#include "config/settings_store.h"
+
+namespace {
+
+// XDG_CONFIG_HOME must point into a scratch folder before QSettings looks for it.
+QTemporaryDir* g_home = nullptr;
+
+struct qt_environment : ::testing::Environment {
+    QCoreApplication* app = nullptr;
+    void SetUp() override {
+        g_home = new QTemporaryDir();
+        ASSERT_TRUE(g_home->isValid());
+        setenv("XDG_CONFIG_HOME", g_home->path().toLocal8Bit().constData(), 1);
+        static int argc = 1;
+        static char name[] = "qsettings_backend_tests";
+        static char* argv[] = {name, nullptr};
+        app = new QCoreApplication(argc, argv);
+    }
+    void TearDown() override {
+        delete app;
+        delete g_home;
+    }
+};
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new qt_environment);
+
+struct silent_ui : ui_services {
+    std::vector<std::string> messages;
+    void message_box(std::string_view t) override { messages.emplace_back(t); }
+    bool ask_yes_no(std::string_view) override { return true; }
+};
+
+QString config_file(const QString& program) { return g_home->path() + "/QuillSoft/" + program + ".conf"; }
+
+QString file_text(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+struct scratch_cwd {
+    QTemporaryDir dir;
+    std::string str() const { return dir.path().toStdString(); }
+    void write(const char* name, const std::string& text) const {
+        std::ofstream(str() + "/" + name, std::ios::binary) << text;
+    }
+};
+
+TEST(qsettings_backend_test, PerUserFileUnderXdgConfig) {
+    {
+        qsettings_backend b(QStringLiteral("qt_a"));
+        EXPECT_EQ(b.file_name(), config_file("qt_a"));
+        b.write_int("Version 1.0/1", "port", 2323);
+        b.write_text("Version 1.0/1", "host_name", "example.org");
+        b.write_program_dir("/opt/prog");
+        b.flush();
+    }
+    QString text = file_text(config_file("qt_a"));
+    // Integers are plain numbers in the file, not quoted or wrapped.
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\port=2323\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\host_name=example.org\n"))) << text.toStdString();
+    EXPECT_TRUE(file_text(config_file("telnet")).contains(QStringLiteral("dir=/opt/prog")));
+
+    qsettings_backend again(QStringLiteral("qt_a"));
+    EXPECT_EQ(again.read_int("Version 1.0/1", "port", 0), 2323);
+    EXPECT_EQ(again.read_text("Version 1.0/1", "host_name", ""), "example.org");
+    EXPECT_EQ(again.read_int("Version 1.0/1", "missing", -1), -1);
+    EXPECT_EQ(again.read_text("Version 1.0/2", "host_name", "dflt"), "dflt");
+    EXPECT_EQ(again.read_program_dir(), std::optional<std::string>("/opt/prog"));
+}
+
+TEST(qsettings_backend_test, AwkwardTextsAndTypeMismatches) {
+    const std::string texts[] = {"$1 $2\\n\\r", "\\015\\012", "a, b, c", "  padded  ", "#not a comment",
+                                 ";semi", "quote \" inside", "caf\xc3\xa9", "@Variant(x)", ""};
+    {
+        qsettings_backend b(QStringLiteral("qt_b"));
+        for (std::size_t i = 0; i < std::size(texts); ++i) b.write_text("Version 1.0/1", "t" + std::to_string(i), texts[i]);
+        b.write_text("Version 1.0/1", "numtext", "42");
+        b.write_text("Version 1.0/1", "badnum", "42x");
+        b.write_int("Version 1.0/1", "neg", -17);
+    }
+    qsettings_backend b(QStringLiteral("qt_b"));
+    for (std::size_t i = 0; i < std::size(texts); ++i)
+        EXPECT_EQ(b.read_text("Version 1.0/1", "t" + std::to_string(i), "?"), texts[i]) << i;
+    EXPECT_EQ(b.read_int("Version 1.0/1", "numtext", 0), 42);
+    EXPECT_EQ(b.read_int("Version 1.0/1", "badnum", 5), 5);
+    EXPECT_EQ(b.read_int("Version 1.0/1", "neg", 0), -17);
+    EXPECT_EQ(b.read_text("Version 1.0/1", "neg", ""), "-17");
+}
+
+TEST(qsettings_backend_test, RemoveSectionKeepsOthers) {
+    qsettings_backend b(QStringLiteral("qt_c"));
+    b.write_int("Version 1.0/1", "port", 1);
+    b.write_int("Version 1.0/10", "port", 10);
+    b.write_int("Version 1.0/work", "port", 3);
+    EXPECT_TRUE(b.remove_section("Version 1.0/1"));
+    EXPECT_FALSE(b.remove_section("Version 1.0/1"));
+    EXPECT_EQ(b.read_int("Version 1.0/1", "port", -1), -1);
+    EXPECT_EQ(b.read_int("Version 1.0/10", "port", -1), 10);
+    qsettings_backend reread(QStringLiteral("qt_c"));
+    EXPECT_EQ(reread.read_int("Version 1.0/1", "port", -1), -1);
+    EXPECT_EQ(reread.read_int("Version 1.0/work", "port", -1), 3);
+}
+
+// The whole store through a real file: first start with config.txt, a saved run, the next start.
+TEST(qsettings_backend_test, LoadSaveThroughTheFile) {
+    scratch_cwd cwd;
+    cwd.write("keys.map", "UP \\033[A\n");
+    cwd.write("config.txt", "host_name = \"unix.example\"\ncolor_bg = 0xFFFFFF\nmyid = \"MY ID\"\nshortcut_desc = 1\n");
+    silent_ui ui;
+    StartupValues sv;
+    load_options opt;
+    opt.current_dir = cwd.str();
+    opt.install_dirs = {cwd.str() + "/none"};
+    QFile::remove(config_file("telnet"));
+    {
+        qsettings_backend b(QStringLiteral("qt_d"));
+        Settings s;
+        load_report r = load_settings(s, b, sv, ui, nullptr, opt);
+        EXPECT_TRUE(r.first_start);
+        EXPECT_TRUE(r.imported);
+        EXPECT_EQ(s.host_name, "unix.example");
+        EXPECT_EQ(s.color_bg, 0xFFFFFF);
+        EXPECT_EQ(s.myid, "MY ID");
+        s.port = 2323;
+        s.host_hist[7] = "oldest";
+        copy_fixed(s.font_name, "DejaVu Sans Mono");
+        s.proxy_syntax = "CONNECT $1:$2 HTTP/1.0\\015\\012\\015\\012";
+        save_settings(s, b, sv, nullptr);
+    }
+    QString text = file_text(config_file("qt_d"));
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\port=2323\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\st=oldest\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\shortcut_desc=1\n")));  // stored as spelled, never used
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\newtoolbartext_29=Toolbar\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\n1\\color_bg=16777215\n")));
+
+    qsettings_backend b(QStringLiteral("qt_d"));
+    Settings s;
+    load_report r = load_settings(s, b, sv, ui, nullptr, opt);
+    EXPECT_FALSE(r.first_start);
+    EXPECT_EQ(s.port, 2323);
+    EXPECT_EQ(s.host_hist[7], "oldest");
+    EXPECT_STREQ(s.font_name, "DejaVu Sans Mono");
+    EXPECT_EQ(s.proxy_syntax, "CONNECT $1:$2 HTTP/1.0\\015\\012\\015\\012");
+    EXPECT_EQ(s.myid, "MY ID");
+    EXPECT_EQ(s.keyname, cwd.str() + "/keys.map");
+    // `dir` was absent, so the first save stored where keys.map was found.
+    EXPECT_EQ(b.read_program_dir(), std::optional<std::string>(cwd.str()));
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST(qsettings_backend_test, ExplicitFileKeepsDirInside) {
+    QString path = g_home->path() + "/explicit.ini";
+    {
+        auto b = qsettings_backend::from_file(path);
+        b->write_program_dir("/x");
+        b->write_int("Version 1.0/1", "port", 7);
+    }
+    auto b = qsettings_backend::from_file(path);
+    EXPECT_EQ(b->read_program_dir(), std::optional<std::string>("/x"));
+    EXPECT_EQ(b->read_int("Version 1.0/1", "port", 0), 7);
+    EXPECT_TRUE(file_text(path).contains(QStringLiteral("dir=/x")));
+}
+
+}  // namespace
