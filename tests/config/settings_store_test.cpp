@@ -275,13 +275,6 @@ TEST_F(store_fixture, ChangedValuesSurviveSaveAndLoad) {
     for (int i = 0; i < host_history_count; ++i) EXPECT_EQ(s.host_hist[i], "host" + std::to_string(i));
 }
 
-TEST_F(store_fixture, HistoryKeysDropLeadingCharacters) {
-    EXPECT_EQ(host_hist_key(0), "host_hist");
-    EXPECT_EQ(host_hist_key(1), "ost_hist");
-    EXPECT_EQ(host_hist_key(4), "_hist");
-    EXPECT_EQ(host_hist_key(7), "st");
-}
-
 TEST_F(store_fixture, SshCredentialsKeptOnlyWhenRemembered) {
     load();
     s.ssh_user = "alice";
