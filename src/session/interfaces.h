@@ -69,6 +69,8 @@ struct session_view {
     virtual void clear_host_from_title() {}
     // The session ended with `exit` on: close the program by the normal close path.
     virtual void post_exit_command() {}
+    // An emulator reply (to a host query) was just passed to send_to_host.
+    virtual void host_reply(std::string_view reply) { (void)reply; }
 };
 
 // The SSH engine seam. The session calls these for Ssh1/Ssh2 transports; the engine calls back through

@@ -357,7 +357,9 @@ void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
         if (vt_.feed_byte(bytes[i])) {
             const char* reply = vt_.take_reply();
             if (reply && *reply) {
-                send_to_host(reinterpret_cast<const std::uint8_t*>(reply), std::strlen(reply));
+                const std::size_t len = std::strlen(reply);
+                view_.host_reply(std::string_view(reply, len));
+                send_to_host(reinterpret_cast<const std::uint8_t*>(reply), len);
                 if (gen != generation_) return;
             }
         }

@@ -1,0 +1,403 @@
+// Connecting and closing, proxy log-in texts, SOCKS 4, auto-login and the settings escape rule.
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "session/escape.h"
+#include "session/proxy.h"
+
+namespace {
+
+using cr = session_socket::connect_result;
+
+// ---------------------------------------------------------------------------------------------------------------
+TEST(Escape, DecodesOctalAndOddCases) {
+    EXPECT_EQ(decode_escapes("\\015\\012"), "\r\n");
+    EXPECT_EQ(decode_escapes("a\\33[b"), "a\033[b");
+    EXPECT_EQ(decode_escapes("\\n"), std::string("\0n", 2));
+    EXPECT_EQ(decode_escapes("\\0155"), "\r5") << "at most three digits";
+    EXPECT_EQ(decode_escapes("\\\\x"), std::string("\0\0x", 3)) << "a second backslash ends the first escape";
+    EXPECT_EQ(decode_escapes("x\\"), std::string("x\0", 2));
+    EXPECT_EQ(decode_escapes("\\777"), "\xff") << "only the low 8 bits";
+    EXPECT_EQ(decode_escapes("\\8"), std::string("\0" "8", 2));
+
+    std::uint8_t out[4];
+    bool lit[4];
+    escape_result r = decode_escapes("a\\141b", out, 4, lit);
+    ASSERT_EQ(r.count, 3u);
+    EXPECT_FALSE(r.overflow);
+    EXPECT_TRUE(lit[0]);
+    EXPECT_FALSE(lit[1]);
+    EXPECT_TRUE(lit[2]);
+    r = decode_escapes("abcdefgh", out, 4, lit);
+    EXPECT_EQ(r.count, 4u);
+    EXPECT_TRUE(r.overflow);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+TEST(ProxyText, Substitution) {
+    std::uint8_t out[80];
+    auto text = [&](std::string_view syntax, std::string_view host, int port) {
+        const proxy_text_result r = build_proxy_text(syntax, host, port, out, sizeof out);
+        return r.too_long ? std::string("<too long>") : std::string(reinterpret_cast<char*>(out), r.count);
+    };
+    EXPECT_EQ(text("$1 $2\\n\\r", "unix1", 23), "unix1 23") << "\\n decodes to a zero byte that ends the text";
+    EXPECT_EQ(text("\\015$1 $2\\015\\012", "h", 23), "\rh 23\r\n");
+    EXPECT_EQ(text("$2:$1", "h", 2323), "2323:h");
+    EXPECT_EQ(text("$1$1$3$", "ab", 1), "abab$3$");
+    EXPECT_EQ(text("", "h", 1), "");
+    EXPECT_EQ(text("\\0$1", "h", 1), "");
+    EXPECT_EQ(text("connect $1 $2", std::string(100, 'x'), 23), "<too long>");
+    EXPECT_EQ(text(std::string(100, 'y'), "h", 23), "<too long>");
+    EXPECT_EQ(text(std::string(60, 'y') + "\\0" + std::string(60, 'z'), "h", 23), std::string(60, 'y'))
+        << "only the text before the first zero byte counts";
+}
+
+TEST(ProxyText, DottedAddresses) {
+    EXPECT_EQ(parse_dotted_ipv4("10.1.2.3"), 0x0A010203u);
+    EXPECT_EQ(parse_dotted_ipv4("255.255.255.255"), 0xFFFFFFFFu);
+    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "1.2.3.4 ", "9gag.com", "0001.1.1.1"})
+        EXPECT_FALSE(parse_dotted_ipv4(bad)) << bad;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+struct ProxyTest : ::testing::Test {
+    session_rig rig;
+    void SetUp() override {
+        rig.settings.proxy_enable = 1;
+        rig.settings.proxy_host = "proxy.local";
+        rig.settings.proxy_port = 1080;
+        rig.settings.host_name = "10.1.2.3";
+        rig.settings.port = 23;
+    }
+};
+
+TEST_F(ProxyTest, ProxyTextIsSentByTimerOne) {
+    rig.settings.proxy_socks_enable = 0;
+    rig.settings.proxy_syntax = "\\015$1 $2\\015\\012";
+    rig.settings.host_name = "h";
+    ASSERT_TRUE(rig.connect("h", 23));
+    EXPECT_EQ(rig.sock().host, "proxy.local");
+    EXPECT_EQ(rig.sock().port, 1080);
+    EXPECT_TRUE(rig.timer.running);
+    EXPECT_EQ(rig.timer.last_ms, 2000);
+    EXPECT_TRUE(rig.sock().writes.empty());
+    rig.s.on_proxy_timer();
+    EXPECT_FALSE(rig.timer.running);
+    ASSERT_EQ(rig.sock().writes.size(), 2u);
+    EXPECT_EQ(rig.sock().writes[0], "\r");
+    EXPECT_EQ(rig.sock().writes[1], "h 23\r\n");
+    rig.s.on_proxy_timer();
+    EXPECT_EQ(rig.sock().writes.size(), 2u) << "sent once";
+}
+
+TEST_F(ProxyTest, PrintableProxyTextGoesInOneWriteAndEmptyTextSendsNothing) {
+    rig.settings.proxy_socks_enable = 0;
+    rig.settings.host_name = "unix1";
+    ASSERT_TRUE(rig.connect("unix1", 23));
+    rig.s.on_proxy_timer();
+    ASSERT_EQ(rig.sock().writes.size(), 1u);
+    EXPECT_EQ(rig.sock().writes[0], "unix1 23");
+
+    rig.s.disconnect(true);
+    rig.settings.proxy_syntax = "\\0";
+    ASSERT_TRUE(rig.connect("unix1", 23));
+    rig.s.on_proxy_timer();
+    EXPECT_TRUE(rig.sock().writes.empty());
+    EXPECT_TRUE(rig.s.connected());
+}
+
+TEST_F(ProxyTest, OverlongProxyTextIsRefusedNotCut) {
+    rig.settings.proxy_socks_enable = 0;
+    rig.settings.host_name = std::string(200, 'n');
+    ASSERT_TRUE(rig.connect(rig.settings.host_name, 23));
+    rig.s.on_proxy_timer();
+    EXPECT_TRUE(rig.sock().writes.empty());
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.ui.messages[0], session_msg::proxy_too_long);
+    EXPECT_FALSE(rig.s.connected());
+}
+
+TEST_F(ProxyTest, LateConnectionNeverSendsItsLogIn) {
+    rig.settings.proxy_socks_enable = 0;
+    rig.sockets.result = cr::in_progress;
+    ASSERT_TRUE(rig.connect());
+    EXPECT_TRUE(rig.s.connecting());
+    rig.s.on_proxy_timer();  // fires while still waiting
+    rig.s.on_connect_complete(0);
+    EXPECT_TRUE(rig.s.connected());
+    EXPECT_FALSE(rig.timer.running) << "completion does not arm the log-in again";
+    EXPECT_TRUE(rig.sock().writes.empty());
+}
+
+TEST_F(ProxyTest, SocksRequestAndGrantedReply) {
+    rig.settings.proxy_syntax = "abc";
+    ASSERT_TRUE(rig.connect("10.1.2.3", 23));
+    rig.s.on_proxy_timer();
+    ASSERT_EQ(rig.sock().writes.size(), 1u);
+    EXPECT_EQ(rig.sock().writes[0], bytes({4, 1, 0, 23, 10, 1, 2, 3, 97, 98, 99, 0}));
+    EXPECT_TRUE(rig.s.socks_reply_pending());
+    // Data from the target may arrive in the same read as the reply; it is kept.
+    rig.receive(bytes({0, 90, 0, 0, 0, 0, 0, 0}) + "login: ");
+    EXPECT_FALSE(rig.s.socks_reply_pending());
+    EXPECT_EQ(rig.row(1), "login:");
+    EXPECT_TRUE(rig.s.connected());
+}
+
+TEST_F(ProxyTest, SocksReplySplitAcrossReads) {
+    rig.settings.proxy_syntax = "";
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_proxy_timer();
+    rig.receive(bytes({0}));
+    EXPECT_TRUE(rig.s.socks_reply_pending());
+    rig.receive(bytes({90, 1, 2}));
+    rig.receive(bytes({3, 4, 5, 6}) + "ok");
+    EXPECT_FALSE(rig.s.socks_reply_pending());
+    EXPECT_EQ(rig.row(1), "ok");
+}
+
+TEST_F(ProxyTest, DataBeforeTheReplyIsOrdinaryData) {
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_proxy_timer();
+    rig.receive("hello");
+    EXPECT_TRUE(rig.s.socks_reply_pending());
+    EXPECT_EQ(rig.row(1), "hello");
+}
+
+TEST_F(ProxyTest, SocksRefusalEndsTheSessionLikeALostConnection) {
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_proxy_timer();
+    rig.receive(bytes({0, 91, 0, 0, 0, 0, 0, 0}) + "junk");
+    EXPECT_FALSE(rig.s.connected());
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.ui.messages[0], "Connection to host has been lost");
+    EXPECT_EQ(rig.row(1), "");
+    EXPECT_EQ(rig.view.exits, 0);
+
+    rig.settings.exit = 1;
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_proxy_timer();
+    rig.receive(bytes({0, 92}));
+    EXPECT_FALSE(rig.s.connected());
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.view.exits, 1);
+}
+
+TEST_F(ProxyTest, SocksNameLookupAndItsFailure) {
+    rig.settings.host_name = "unix1";
+    rig.sockets.names["unix1"] = 0xC0A80001;
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_proxy_timer();
+    ASSERT_EQ(rig.sock().writes.size(), 1u);
+    EXPECT_EQ(rig.sock().writes[0].substr(4, 4), bytes({192, 168, 0, 1}));
+    rig.s.disconnect(true);
+
+    rig.settings.exit = 1;
+    for (const std::string& host : std::vector<std::string>{"nowhere", "0.0.0.0", "255.255.255.255", "9gag.example", "",
+                                                             std::string(80, 'a')}) {
+        rig.ui.messages.clear();
+        rig.settings.host_name = host;
+        if (host.size() == 80) rig.sockets.names[host] = 0x01020304;
+        ASSERT_TRUE(rig.connect());
+        rig.s.on_proxy_timer();
+        EXPECT_TRUE(rig.sock().writes.empty()) << host;
+        ASSERT_EQ(rig.ui.messages.size(), 1u) << host;
+        EXPECT_EQ(rig.ui.messages[0],
+                  "Cannot make a DNS lookup for the host. Check tcp/ip configuration or use a raw ip address.");
+        EXPECT_FALSE(rig.s.connected());
+    }
+    EXPECT_EQ(rig.view.exits, 0) << "the program stays even with exit on";
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+TEST(Connection, FailuresShowTheirMessagesAndLeaveNoSession) {
+    session_rig rig;
+    rig.sockets.fail_create = true;
+    EXPECT_FALSE(rig.connect());
+    rig.sockets.fail_create = false;
+    rig.sockets.result = cr::failed;
+    EXPECT_FALSE(rig.connect());
+    EXPECT_TRUE(rig.sock().closed);
+    rig.sockets.result = cr::in_progress;
+    ASSERT_TRUE(rig.connect("slow", 23));
+    EXPECT_EQ(rig.view.title, "slow");
+    EXPECT_TRUE(rig.s.busy());
+    EXPECT_TRUE(rig.s.abort_connect_by_click());
+    EXPECT_FALSE(rig.s.busy());
+    EXPECT_EQ(rig.view.title, "");
+    ASSERT_TRUE(rig.connect("late", 23));
+    rig.s.on_connect_complete(111);
+    EXPECT_FALSE(rig.s.busy());
+    const std::vector<std::string> expected = {
+        "Cannot access the socket interface. Check the tcp/ip protocol stack.",
+        "Sorry, cannot create a connection to the selected host.",
+        "Connection has been aborted. (Left mouse key pressed)",
+        "Sorry, cannot create a connection to the selected host.",
+    };
+    EXPECT_EQ(rig.ui.messages, expected);
+}
+
+TEST(Connection, ClicksDoNotAbortAnEstablishedConnection) {
+    session_rig rig;
+    rig.sockets.result = cr::in_progress;
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_connect_complete(0);
+    EXPECT_TRUE(rig.s.connected());
+    EXPECT_FALSE(rig.s.connecting());
+    EXPECT_FALSE(rig.s.abort_connect_by_click());
+    EXPECT_TRUE(rig.s.connected());
+    EXPECT_FALSE(rig.connect()) << "never two sessions at once";
+    EXPECT_EQ(rig.sockets.created, 1);
+}
+
+TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().incoming = {"bye"};
+    rig.s.on_close();
+    EXPECT_EQ(rig.row(1), "bye");
+    EXPECT_FALSE(rig.s.connected());
+    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{"Connection to host has been lost"});
+    EXPECT_EQ(rig.view.exits, 0);
+    EXPECT_TRUE(rig.sock().closed);
+}
+
+TEST(Connection, CloseDuringAPassIsHandledAfterIt) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().incoming = {"first", "second"};
+    rig.view.during_pump = [&] { rig.s.on_close(); };
+    rig.s.on_read(0);
+    EXPECT_EQ(rig.row(1), "firstsecond");
+    EXPECT_FALSE(rig.s.connected());
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
+}
+
+TEST(Connection, ExitSettingEndsTheProgramOnlyWhenTheHostCloses) {
+    session_rig rig;
+    rig.settings.exit = 1;
+    ASSERT_TRUE(rig.connect());
+    rig.s.disconnect(true);  // the Disconnect command
+    EXPECT_EQ(rig.view.exits, 0);
+    ASSERT_TRUE(rig.connect());
+    rig.s.on_close();
+    EXPECT_EQ(rig.view.exits, 1);
+    EXPECT_TRUE(rig.ui.messages.empty());
+}
+
+TEST(Connection, DisconnectDuringAMessageBoxStopsThePass) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().write_limit = -1;
+    const std::string fill(1995, 'f');
+    rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(fill.data()), fill.size());
+    // The emulator's reply overflows the queue; the user disconnects while the message is up.
+    rig.ui.during_message = [&] { rig.s.disconnect(true); };
+    rig.receive("A\033[cB");
+    EXPECT_FALSE(rig.s.connected());
+    EXPECT_EQ(rig.row(1), "A");
+}
+
+TEST(Connection, SettingsAppliedAtConnect) {
+    session_rig rig;
+    rig.settings.auto_wrap = 0;
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.term.auto_wrap_mode(), 0);
+    EXPECT_EQ(rig.view.starting, 1);
+    EXPECT_EQ(rig.sock().host, "h");
+    EXPECT_EQ(rig.sock().port, 23);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+struct AutoLogin : ::testing::Test {
+    session_rig rig;
+};
+
+TEST_F(AutoLogin, AnswersEachPromptOncePerConnection) {
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = "guest\\015";
+    rig.settings.auto_search2 = "Password:";
+    rig.settings.auto_response2 = "secret\\015";
+    ASSERT_TRUE(rig.connect());
+    rig.receive("welcome\r\nlogin: ");
+    ASSERT_EQ(rig.sock().writes.size(), 1u);
+    EXPECT_EQ(rig.sock().writes[0], "guest\r");
+    rig.receive("login: ");
+    EXPECT_EQ(rig.sock().writes.size(), 1u);
+    rig.receive("Password:");
+    ASSERT_EQ(rig.sock().writes.size(), 2u);
+    EXPECT_EQ(rig.sock().writes[1], "secret\r");
+
+    rig.s.disconnect(true);
+    ASSERT_TRUE(rig.connect());
+    rig.receive("login: Password:");  // both pairs on one read, armed again by the new connection
+    EXPECT_EQ(rig.sock().all_written(), "guest\rsecret\r");
+}
+
+TEST_F(AutoLogin, SplitPromptIsNotRecognised) {
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = "guest";
+    ASSERT_TRUE(rig.connect());
+    rig.receive("log");
+    rig.receive("in:");
+    EXPECT_TRUE(rig.sock().writes.empty());
+    EXPECT_TRUE(rig.s.auto_login_pending(1));
+}
+
+TEST_F(AutoLogin, EmptyTextsAndTranslation) {
+    rig.settings.auto_search1 = "";
+    rig.settings.auto_response1 = "never";
+    rig.settings.auto_search2 = "user";
+    rig.settings.auto_response2 = "";
+    ASSERT_TRUE(rig.connect());
+    EXPECT_FALSE(rig.s.auto_login_pending(1));
+    rig.receive("user");
+    EXPECT_TRUE(rig.sock().writes.empty());
+    EXPECT_FALSE(rig.s.auto_login_pending(2));
+
+    rig.s.disconnect(true);
+    rig.pctonet['a'] = 'b';
+    rig.settings.auto_search1 = "?";
+    rig.settings.auto_response1 = "a\\141\\n";
+    ASSERT_TRUE(rig.connect());
+    rig.receive("?");
+    ASSERT_EQ(rig.sock().writes.size(), 1u);
+    EXPECT_EQ(rig.sock().writes[0], std::string("ba\0n", 4));
+}
+
+TEST_F(AutoLogin, DataAfterAZeroByteIsNotSearched) {
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = "x";
+    ASSERT_TRUE(rig.connect());
+    rig.receive(std::string("a\0login:", 8));
+    EXPECT_TRUE(rig.sock().writes.empty());
+}
+
+TEST_F(AutoLogin, OverlongResponseIsRefused) {
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = std::string(201, 'r');
+    ASSERT_TRUE(rig.connect());
+    rig.receive("login:");
+    EXPECT_TRUE(rig.sock().writes.empty());
+    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{std::string(session_msg::response_too_long)});
+    rig.s.disconnect(true);
+    rig.settings.auto_response1 = std::string(200, 'r');
+    ASSERT_TRUE(rig.connect());
+    rig.receive("login:");
+    EXPECT_EQ(rig.sock().all_written(), std::string(200, 'r'));
+}
+
+TEST_F(AutoLogin, SshSessionsNeverAnswer) {
+    fake_ssh engine;
+    rig.s.set_ssh_engine(&engine);
+    rig.settings.ssh = 1;
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = "guest";
+    ASSERT_TRUE(rig.connect());
+    const std::string prompt = "login: ";
+    rig.s.session_deliver(reinterpret_cast<const std::uint8_t*>(prompt.data()), prompt.size());
+    EXPECT_EQ(rig.row(1), "login:");
+    EXPECT_TRUE(engine.user_data.empty());
+    EXPECT_TRUE(rig.sock().writes.empty());
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+// Receive and send pipeline: translation, replies, the read guard, the send queue, capture and the debug log.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fakes.h"
+#include "session/debug_log.h"
+
+namespace {
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+struct temp_dir {
+    std::filesystem::path path;
+    temp_dir() {
+        char tmpl[] = "/tmp/session_test_XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~temp_dir() { std::filesystem::remove_all(path); }
+    std::string file(const char* name) const { return (path / name).string(); }
+};
+
+TEST(Pipeline, FullReadIsShownWholeAndNextPassStartsAtTheFront) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    std::string data;
+    for (int i = 0; i < 2000; ++i) data.push_back(static_cast<char>('A' + i % 26));
+    temp_dir dir;
+    rig.s.set_capture_file(dir.file("cap.txt"));
+    rig.receive(data);
+    rig.receive("xyz");
+    EXPECT_EQ(read_file(dir.file("cap.txt")), data + "xyz");
+}
+
+TEST(Pipeline, IncomingTranslationSparesEscapeSequencesAcrossReads) {
+    for (bool ssh : {false, true}) {
+        session_rig rig;
+        fake_ssh engine;
+        rig.s.set_ssh_engine(&engine);
+        rig.settings.ssh = ssh ? 1 : 0;
+        rig.nettopc['['] = 'X';
+        temp_dir dir;
+        rig.s.set_capture_file(dir.file("cap.txt"));
+        ASSERT_TRUE(rig.connect());
+        auto deliver = [&](const std::string& d) {
+            if (ssh)
+                rig.s.session_deliver(reinterpret_cast<const std::uint8_t*>(d.data()), d.size());
+            else
+                rig.receive(d);
+        };
+        deliver("[a\033");
+        deliver("[1m[");
+        EXPECT_EQ(read_file(dir.file("cap.txt")), "Xa\033[1mX") << (ssh ? "ssh" : "telnet");
+        // The escape sequence was taken by the emulator: bold is on for what follows, and no '[' was printed.
+        EXPECT_EQ(rig.row(1), "XaX") << (ssh ? "ssh" : "telnet");
+        EXPECT_TRUE(rig.ring.line(1).cell(3) & cell_bold);
+    }
+}
+
+TEST(Pipeline, ReplyLeavesBeforeTheRestIsShown) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    std::vector<std::string> rows_at_write;
+    rig.sock().on_write = [&](const std::string&) { rows_at_write.push_back(rig.row(1)); };
+    rig.receive("AB\033[cCD\033[6nEF");
+    ASSERT_EQ(rig.sock().writes.size(), 2u);
+    EXPECT_EQ(rig.sock().writes[0], "\033[?62;1;6c");
+    EXPECT_EQ(rig.sock().writes[1], "\033[1;5R");
+    EXPECT_EQ(rows_at_write[0], "AB");
+    EXPECT_EQ(rows_at_write[1], "ABCD");
+    EXPECT_EQ(rig.row(1), "ABCDEF");
+}
+
+TEST(Pipeline, NotificationsDuringAPassCauseExactlyOneExtraPass) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().incoming = {"one", "two", "three"};
+    rig.view.during_pump = [&] {
+        rig.s.on_read(0);
+        rig.s.on_read(0);
+    };
+    rig.s.on_read(0);
+    EXPECT_EQ(rig.sock().reads, 2);
+    EXPECT_EQ(rig.row(1), "onetwo");
+    rig.s.on_read(0);  // the guard is back to 0: a new notification runs a pass
+    EXPECT_EQ(rig.row(1), "onetwothree");
+}
+
+TEST(Pipeline, ReadNotificationWithErrorReadsNothing) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().incoming = {"data"};
+    rig.s.on_read(10054);
+    EXPECT_EQ(rig.sock().reads, 0);
+    rig.s.on_read(0);
+    EXPECT_EQ(rig.row(1), "data");
+}
+
+TEST(Pipeline, SendQueueOverflowDropsTheNewBytesOnly) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().write_limit = -1;  // the socket refuses: bytes pile up in the queue
+    const std::string big(1990, 'q');
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(big.data()), big.size()), 0);
+    EXPECT_EQ(rig.s.send_queue_count(), 1990u);
+    EXPECT_TRUE(rig.ui.messages.empty()) << "a write error shows no message";
+
+    const std::uint8_t nine[9] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(rig.s.send_to_host(nine, 9), 0);
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.ui.messages[0], "Cannot send data to the host. Check TCP/IP protocol stack.");
+    EXPECT_EQ(rig.s.send_queue_count(), 1990u);
+
+    EXPECT_EQ(rig.s.send_to_host(nine, 8), 0);
+    EXPECT_EQ(rig.s.send_queue_count(), 1998u);
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
+
+    // The socket recovers: the next send takes the whole backlog in order.
+    rig.sock().write_limit = -2;
+    rig.sock().writes.clear();
+    EXPECT_EQ(rig.s.send_to_host(nine, 0), 1998);
+    EXPECT_EQ(rig.sock().all_written(), big + "12345678");
+    EXPECT_EQ(rig.s.send_queue_count(), 0u);
+
+    // Oversized input never overruns the queue.
+    const std::string huge(5000, 'h');
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(huge.data()), huge.size()), 0);
+    EXPECT_EQ(rig.ui.messages.size(), 2u);
+}
+
+TEST(Pipeline, PartlyTakenBytesStayQueuedInOrder) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().write_limit = 3;
+    const std::string a = "abcdefg";
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(a.data()), a.size()), 3);
+    EXPECT_EQ(rig.s.send_queue_count(), 4u);
+    rig.sock().write_limit = -2;
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("h"), 1), 5);
+    EXPECT_EQ(rig.sock().all_written(), "abcdefgh");
+}
+
+TEST(Pipeline, NothingMovesWhileDisconnected) {
+    session_rig rig;
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("x"), 1), 0);
+    rig.s.display_from_host(reinterpret_cast<const std::uint8_t*>("x"), 1);
+    rig.s.session_deliver(reinterpret_cast<const std::uint8_t*>("x"), 1);
+    EXPECT_EQ(rig.s.session_write(reinterpret_cast<const std::uint8_t*>("x"), 1), 0);
+    EXPECT_EQ(rig.row(1), "");
+}
+
+TEST(Pipeline, SshTrafficGoesThroughTheEngine) {
+    session_rig rig;
+    fake_ssh engine;
+    rig.s.set_ssh_engine(&engine);
+    rig.settings.ssh = 1;
+    rig.settings.ssh_type_1_2 = 1;
+    EXPECT_EQ(rig.s.transport(), TransportKind::Ssh2);
+    ASSERT_TRUE(rig.connect());
+    EXPECT_GE(engine.resets, 1);
+    rig.receive(bytes({255, 253, 24}) + "SSH-2.0-x\r\n");
+    EXPECT_EQ(engine.received, bytes({255, 253, 24}) + "SSH-2.0-x\r\n") << "no Telnet layer in SSH sessions";
+    EXPECT_TRUE(rig.sock().writes.empty());
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("ls\r"), 3), 3);
+    EXPECT_EQ(engine.user_data, "ls\r");
+    rig.s.session_disconnect();
+    EXPECT_FALSE(rig.s.connected());
+    EXPECT_TRUE(rig.ui.messages.empty());
+}
+
+TEST(Pipeline, SshWithoutAnEngineIsRefusedClearly) {
+    session_rig rig;
+    rig.settings.ssh = 1;
+    EXPECT_EQ(rig.s.transport(), TransportKind::Ssh1);
+    EXPECT_FALSE(rig.connect());
+    EXPECT_EQ(rig.sockets.created, 0);
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.ui.messages[0], session_msg::no_ssh);
+}
+
+TEST(HexDump, Layout) {
+    const local_time t{9, 5, 7, 42};
+    std::string out;
+    const std::uint8_t ls[] = {0x6C, 0x73, 0x0D};
+    format_hex_dump(out, "PC (RAW)", t, ls, 3);
+    EXPECT_EQ(out, "PC (RAW) -- 09:05:07.42\n6c 73 0d " + std::string(13 * 3, ' ') + "    ls.\n\n");
+
+    out.clear();
+    std::uint8_t sixteen[16];
+    for (int i = 0; i < 16; ++i) sixteen[i] = static_cast<std::uint8_t>(0x41 + i);
+    format_hex_dump(out, "L", {23, 59, 0, 999}, sixteen, 16);
+    EXPECT_EQ(out, "L -- 23:59:00.999\n41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50     ABCDEFGHIJKLMNOP\n\n");
+
+    out.clear();
+    format_hex_dump(out, "E", {0, 0, 0, 0}, nullptr, 0);
+    EXPECT_EQ(out, "E -- 00:00:00.0\n\n");
+
+    out.clear();
+    std::uint8_t seventeen[17] = {};
+    seventeen[16] = 0xFF;
+    format_hex_dump(out, "S", t, seventeen, 17);
+    EXPECT_NE(out.find("\nff " + std::string(15 * 3, ' ') + "    \xff\n\n"), std::string::npos) << out;
+}
+
+TEST(DebugLog, OnlySshTrafficIsLoggedToAPrivateFile) {
+    temp_dir dir;
+    const std::string path = dir.file("state/qtelnet/vtlog");
+    for (bool ssh : {false, true}) {
+        session_rig rig;
+        fake_ssh engine;
+        rig.s.set_ssh_engine(&engine);
+        rig.settings.ssh = ssh ? 1 : 0;
+        rig.s.log().set_path(path);
+        rig.s.toggle_debug_log();
+        ASSERT_TRUE(rig.s.log_enabled());
+        ASSERT_EQ(rig.ui.messages.size(), 1u);
+        EXPECT_EQ(rig.ui.messages[0], "All data will be logged to file " + path);
+        ASSERT_TRUE(rig.connect());
+        rig.receive("abc");
+        rig.receive("de");
+        rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("x"), 1);
+        rig.s.toggle_debug_log();
+        EXPECT_FALSE(rig.s.log_enabled());
+        const std::string log = read_file(path);
+        if (!ssh) {
+            EXPECT_EQ(log, "");
+        } else {
+            EXPECT_EQ(log,
+                      "FROM UNIX (RAW) -- 09:05:07.42\n61 62 63 " + std::string(39, ' ') + "    abc\n\n"
+                      "FROM UNIX (RAW) -- 09:05:07.42\n64 65 " + std::string(42, ' ') + "    de\n\n");
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+}
+
+TEST(DebugLog, EachConnectionStartsAnEmptyLog) {
+    temp_dir dir;
+    session_rig rig;
+    rig.s.log().set_path(dir.file("vtlog"));
+    rig.s.toggle_debug_log();
+    ASSERT_TRUE(rig.connect());
+    rig.s.session_log_line("first");
+    rig.s.disconnect(true);
+    rig.s.session_log_line("after disconnect");
+    ASSERT_TRUE(rig.connect());
+    rig.s.session_log_line("second");
+    rig.s.log().close();
+    EXPECT_EQ(read_file(dir.file("vtlog")), "second\n");
+}
+
+TEST(DebugLog, UncreatableFileLeavesLoggingOnAndSilent) {
+    session_rig rig;
+    rig.s.log().set_path("/proc/no/such/vtlog");
+    rig.s.toggle_debug_log();
+    EXPECT_TRUE(rig.s.log_enabled());
+    EXPECT_FALSE(rig.s.log().is_open());
+    ASSERT_TRUE(rig.connect());
+    rig.s.session_log_line("lost");  // must not crash
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
+}
+
+TEST(DebugLog, DefaultPathFollowsXdgStateHome) {
+    ::setenv("XDG_STATE_HOME", "/tmp/xdgstate", 1);
+    EXPECT_EQ(default_debug_log_path(), "/tmp/xdgstate/qtelnet/vtlog");
+    ::unsetenv("XDG_STATE_HOME");
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", "/home/u", 1);
+    EXPECT_EQ(default_debug_log_path(), "/home/u/.local/state/qtelnet/vtlog");
+    ::setenv("HOME", home.c_str(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Telnet option engine, driven through the session's read path so answers travel the real send path.
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+
+namespace {
+
+constexpr int IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240, DM = 242;
+
+struct TelnetTest : ::testing::Test {
+    session_rig rig;
+    void SetUp() override { ASSERT_TRUE(rig.connect()); }
+    std::vector<std::string>& writes() { return rig.sock().writes; }
+};
+
+TEST_F(TelnetTest, TerminalTypeIsOfferedAndSent) {
+    rig.receive(bytes({IAC, DO, 24}));
+    rig.receive(bytes({IAC, SB, 24, 1, IAC, SE}));
+    ASSERT_EQ(writes().size(), 2u);
+    EXPECT_EQ(writes()[0], bytes({IAC, WILL, 24}));
+    EXPECT_EQ(writes()[1], bytes({IAC, SB, 24, 0}) + "vt220" + bytes({IAC, SE}));
+
+    rig.settings.termtype = "xterm-color";
+    rig.receive(bytes({IAC, SB, 24, 1, IAC, SE}));
+    EXPECT_EQ(writes().back(), bytes({IAC, SB, 24, 0}) + "xterm-color" + bytes({IAC, SE}));
+}
+
+TEST_F(TelnetTest, EchoFollowsHostOnlyWithHostEchoControl) {
+    rig.settings.host_echo = 1;
+    rig.settings.local_echo = 1;
+    rig.receive(bytes({IAC, WILL, 1}));
+    EXPECT_EQ(rig.settings.local_echo, 0);
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writes()[0], bytes({IAC, DO, 1}));
+    rig.receive(bytes({IAC, WILL, 1}));
+    EXPECT_EQ(writes().size(), 1u) << "a repeated WILL ECHO is not answered";
+
+    rig.receive(bytes({IAC, WONT, 1}));
+    EXPECT_EQ(rig.settings.local_echo, 1);
+    EXPECT_EQ(writes().back(), bytes({IAC, DONT, 1}));
+}
+
+TEST_F(TelnetTest, EchoUntouchedWithoutHostEchoControl) {
+    rig.settings.host_echo = 0;
+    rig.settings.local_echo = 1;
+    rig.receive(bytes({IAC, WILL, 1}));
+    EXPECT_EQ(rig.settings.local_echo, 1);
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writes()[0], bytes({IAC, DO, 1}));
+}
+
+TEST_F(TelnetTest, FirstDoEchoIsNotAnsweredButSwitchesEcho) {
+    rig.settings.host_echo = 1;
+    rig.receive(bytes({IAC, DO, 1}));
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(rig.settings.local_echo, 1);
+    rig.receive(bytes({IAC, DONT, 1}));
+    EXPECT_EQ(writes().back(), bytes({IAC, WONT, 1}));
+    EXPECT_EQ(rig.settings.local_echo, 0);
+}
+
+TEST_F(TelnetTest, FixedPolicyForOtherOptions) {
+    struct {
+        std::string in, out;
+    } cases[] = {
+        {bytes({IAC, DO, 31}), bytes({IAC, WONT, 31})},     {bytes({IAC, WILL, 31}), bytes({IAC, DONT, 31})},
+        {bytes({IAC, DO, 0}), bytes({IAC, WONT, 0})},       {bytes({IAC, WILL, 0}), bytes({IAC, DO, 0})},
+        {bytes({IAC, WONT, 250}), bytes({IAC, DONT, 250})}, {bytes({IAC, DONT, 255}), bytes({IAC, WONT, 255})},
+        {bytes({IAC, WILL, 3}), bytes({IAC, DO, 3})},       {bytes({IAC, DO, 3}), bytes({IAC, WILL, 3})},
+    };
+    for (const auto& c : cases) {
+        writes().clear();
+        rig.receive(c.in);
+        ASSERT_EQ(writes().size(), 1u) << testing::PrintToString(c.in);
+        EXPECT_EQ(writes()[0], c.out) << testing::PrintToString(c.in);
+    }
+    // Already agreed: no second answer; withdrawing is acknowledged once.
+    writes().clear();
+    rig.receive(bytes({IAC, WILL, 3, IAC, DO, 3, IAC, WONT, 3, IAC, WONT, 3}));
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writes()[0], bytes({IAC, DONT, 3}));
+}
+
+TEST_F(TelnetTest, WontBeforeWillIsNotAnswered) {
+    rig.receive(bytes({IAC, WONT, 3, IAC, DONT, 24}));
+    EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(TelnetTest, CommandsAreRemovedFromTheData) {
+    rig.receive("a" + bytes({IAC, DM}) + "A" + bytes({IAC, 241, IAC, 249}) + "b" + bytes({IAC, IAC}) + "c");
+    // NOP and GA vanish, DM keeps the data, IAC IAC is one data byte 255.
+    const std::string row = rig.row(1);
+    ASSERT_GE(row.size(), 4u);
+    EXPECT_EQ(row.substr(0, 3), "aAb");
+    EXPECT_EQ(rig.ring.line(1).cells[3] & 0xFF, 0xFF);
+    EXPECT_EQ(rig.ring.line(1).cells[4] & 0xFF, 'c');
+    EXPECT_TRUE(writes().empty());
+}
+
+TEST_F(TelnetTest, SplitAtEveryPositionGivesTheSameResult) {
+    const std::string stream = "ab" + bytes({IAC, DO, 24, IAC, WILL, 3}) + "cd" + bytes({IAC, SB, 24, 1, IAC, SE}) +
+                               "e" + bytes({IAC, IAC}) + "f" + bytes({IAC, DO, 31}) + "g";
+    session_rig whole;
+    ASSERT_TRUE(whole.connect());
+    whole.receive(stream);
+    const std::string expect_written = whole.sock().all_written();
+    const std::string expect_row = whole.row(1);
+    ASSERT_EQ(expect_row.substr(0, 5), "abcde");
+
+    for (std::size_t chunk = 1; chunk < stream.size(); ++chunk) {
+        session_rig r;
+        ASSERT_TRUE(r.connect());
+        r.receive_split(stream, chunk);
+        EXPECT_EQ(r.sock().all_written(), expect_written) << "chunk " << chunk;
+        EXPECT_EQ(r.row(1), expect_row) << "chunk " << chunk;
+    }
+}
+
+TEST_F(TelnetTest, OverlongSubnegotiationIsCutAndIgnored) {
+    std::string sb = bytes({IAC, SB, 24, 1});
+    sb += std::string(500, 'x');
+    sb += bytes({IAC, SE});
+    rig.receive(sb + "ok");
+    // Still a terminal-type request by its first two bytes; the junk never reaches the screen.
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writes()[0], bytes({IAC, SB, 24, 0}) + "vt220" + bytes({IAC, SE}));
+    EXPECT_EQ(rig.row(1), "ok");
+    rig.receive(bytes({IAC, SB, 31, 0, 80, 0, 24, IAC, SE}));
+    EXPECT_EQ(writes().size(), 1u);
+}
+
+TEST_F(TelnetTest, EveryConnectionStartsWithFreshOptions) {
+    rig.receive(bytes({IAC, WILL, 3}));
+    rig.s.disconnect(true);
+    ASSERT_TRUE(rig.connect());
+    rig.receive(bytes({IAC, WILL, 3}));
+    ASSERT_EQ(rig.sock().writes.size(), 1u);
+    EXPECT_EQ(rig.sock().writes[0], bytes({IAC, DO, 3}));
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+// vtsession: runs one session through the session core, emulator and settings store, headless, and prints the
+// screen like vtreplay. Connects (directly or through the configured proxy, with auto-login), waits for --expect,
+// sends each --send text, waits until the host is quiet for 500 ms, closes or the timeout passes.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QFileInfo>
+
+#include "adapters/qsettings_backend.h"
+#include "adapters/qt_socket.h"
+#include "adapters/qt_timer.h"
+#include "config/maps.h"
+#include "config/memory_backend.h"
+#include "config/mycli.h"
+#include "config/settings.h"
+#include "config/settings_store.h"
+#include "config/ui_services.h"
+#include "session/escape.h"
+#include "session/session.h"
+#include "terminal/screen_dump.h"
+#include "terminal/vt.h"
+
+namespace {
+
+constexpr int quiet_ms = 500;
+
+int usage() {
+    std::fputs(
+        "usage: vtsession --host H --port P [--settings FILE] [--config NAME] [--set key=value]... [--send TEXT]...\n"
+        "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history]\n",
+        stderr);
+    return 2;
+}
+
+// Messages are collected: the last one explains a failure; after a run they are listed on stderr.
+struct tool_ui : ui_services {
+    std::string last;
+    std::vector<std::string> all;
+    void message_box(std::string_view text) override {
+        last = std::string(text);
+        all.push_back(last);
+    }
+    void print() const {
+        for (const auto& m : all) std::fprintf(stderr, "vtsession: %s\n", m.c_str());
+    }
+    bool ask_yes_no(std::string_view) override { return false; }
+};
+
+struct tool_term_host : vt_host {
+    bool reverse_screen = false;
+    void set_reverse_screen(bool on) override { reverse_screen = on; }
+    void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
+};
+
+struct tool_view : session_view {
+    QElapsedTimer since_data;
+    std::string replies;
+    bool exit_posted = false;
+    bool pump_pending_messages() override {
+        QCoreApplication::processEvents();
+        return true;
+    }
+    void before_host_data() override { since_data.restart(); }
+    void connection_starting() override {
+        Settings& s = settings();
+        read_translation_map(s.nettopc, nettopc_table());
+        read_translation_map(s.pctonet, pctonet_table());
+    }
+    void host_reply(std::string_view r) override { replies.append(r); }
+    void post_exit_command() override { exit_posted = true; }
+};
+
+// --set values win over whatever the settings file holds for the chosen configuration.
+class overlay_backend final : public settings_backend {
+public:
+    overlay_backend(settings_backend& base, std::map<std::string, std::string> values)
+        : base_(base), values_(std::move(values)) {}
+    int read_int(std::string_view section, std::string_view key, int def) override {
+        auto it = values_.find(std::string(key));
+        if (it == values_.end()) return base_.read_int(section, key, def);
+        char* end = nullptr;
+        const long v = std::strtol(it->second.c_str(), &end, 0);
+        return (end && *end == '\0' && !it->second.empty()) ? static_cast<int>(v) : def;
+    }
+    std::string read_text(std::string_view section, std::string_view key, std::string_view def) override {
+        auto it = values_.find(std::string(key));
+        return it == values_.end() ? base_.read_text(section, key, def) : it->second;
+    }
+    void write_int(std::string_view, std::string_view, int) override {}
+    void write_text(std::string_view, std::string_view, std::string_view) override {}
+    bool remove_section(std::string_view) override { return false; }
+    std::optional<std::string> read_program_dir() override { return base_.read_program_dir(); }
+    void write_program_dir(std::string_view) override {}
+
+private:
+    settings_backend& base_;
+    std::map<std::string, std::string> values_;
+};
+
+// The product's INI file, or an empty store when none is given. Null when the file is not there.
+std::unique_ptr<settings_backend> open_settings_file(const std::string& path) {
+    if (path.empty()) return std::make_unique<memory_backend>();
+    const QString p = QString::fromStdString(path);
+    if (!QFileInfo(p).isFile()) return nullptr;
+    return qsettings_backend::from_file(p);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::string host, settings_file, config_name = "1", expect;
+    int port = -1;
+    double timeout_s = 10;
+    bool json = false, history = false;
+    std::vector<std::string> sends;
+    std::map<std::string, std::string> sets;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (a == "--host" && has_value) {
+            host = argv[++i];
+        } else if (a == "--port" && has_value) {
+            char* end = nullptr;
+            const long v = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || v <= 0 || v > 65535) return usage();
+            port = static_cast<int>(v);
+        } else if (a == "--settings" && has_value) {
+            settings_file = argv[++i];
+        } else if (a == "--config" && has_value) {
+            config_name = argv[++i];
+        } else if (a == "--set" && has_value) {
+            const std::string kv = argv[++i];
+            const auto eq = kv.find('=');
+            if (eq == std::string::npos || eq == 0) return usage();
+            sets[kv.substr(0, eq)] = kv.substr(eq + 1);
+        } else if (a == "--send" && has_value) {
+            sends.emplace_back(argv[++i]);
+        } else if (a == "--expect" && has_value) {
+            expect = argv[++i];
+        } else if (a == "--timeout" && has_value) {
+            timeout_s = std::strtod(argv[++i], nullptr);
+            if (!(timeout_s > 0)) return usage();
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "--history") {
+            history = true;
+        } else {
+            return usage();
+        }
+    }
+    if (host.empty() || port < 0) return usage();
+
+    // Settings: the product's INI file (or nothing), --set on top, loaded by the same store as the client.
+    tool_ui ui;
+    std::unique_ptr<settings_backend> file_backend = open_settings_file(settings_file);
+    if (!file_backend) {
+        std::fprintf(stderr, "vtsession: cannot read settings file %s\n", settings_file.c_str());
+        return 1;
+    }
+    overlay_backend backend(*file_backend, sets);
+    StartupValues sv;
+    sv.config_name = config_name;
+    sv.save_switch = "1";  // never write anything back
+    QTemporaryDir scratch;  // stands for the current directory: no config.txt import from wherever we run
+    load_options opt;
+    opt.current_dir = scratch.path().toStdString();
+    {
+        // Start-up notices of the store (missing map files and the like) are not this tool's business.
+        struct quiet_ui : ui_services {
+            void message_box(std::string_view) override {}
+            bool ask_yes_no(std::string_view) override { return false; }
+        } quiet;
+        load_settings(settings(), backend, sv, quiet, nullptr, opt);
+    }
+    Settings& s = settings();
+    s.host_name = host;
+    s.port = port;
+
+    auto ring = std::make_unique<screen_ring>();
+    tool_term_host term_host;
+    vt term(*ring, &term_host);
+    if (s.term_size == 132) term.set_columns(132);
+
+    qt_socket_factory sockets;
+    qt_timer proxy_timer;
+    tool_view view;
+    session net(term, s, nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view, system_session_clock());
+    proxy_timer.set_callback([&] { net.on_proxy_timer(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    view.since_data.start();
+    const qint64 timeout_ms = static_cast<qint64>(timeout_s * 1000);
+    QTimer heartbeat;
+    heartbeat.start(20);
+
+    if (!net.connect_to(host, port)) {
+        std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.c_str());
+        return 1;
+    }
+    while (net.connecting() && !net.connected() && clock.elapsed() < timeout_ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!net.connected()) {
+        std::fprintf(stderr, "vtsession: connect failed: %s\n",
+                     ui.last.empty() ? "timed out" : ui.last.c_str());
+        return 1;
+    }
+
+    auto screen_has = [&](const std::string& text) { return screen_dump_plain(*ring).find(text) != std::string::npos; };
+    if (!expect.empty()) {
+        while (!screen_has(expect) && net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (!screen_has(expect)) {
+            std::fprintf(stderr, "vtsession: %s while waiting for \"%s\"\n",
+                         net.connected() ? "timed out" : "connection closed", expect.c_str());
+            if (net.connected()) net.disconnect(true);
+            return 1;
+        }
+    }
+    for (const std::string& text : sends) {
+        if (!net.connected()) break;
+        const std::string bytes = decode_escapes(text);
+        net.send_to_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    view.since_data.restart();
+    while (net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
+           view.since_data.elapsed() < quiet_ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (net.connected()) net.disconnect(true);
+
+    std::string out;
+    if (json) {
+        dump_extras x;
+        x.reverse_screen = term_host.reverse_screen;
+        x.local_echo = s.local_echo != 0;
+        x.history = history;
+        x.replies = view.replies;
+        out = screen_dump_json(term, x);
+    } else {
+        out = screen_dump_plain(*ring);
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    ui.print();
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
