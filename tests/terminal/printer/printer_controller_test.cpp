@@ -163,6 +163,17 @@ TEST_F(ControllerTest, FontChangeTakesEffectAfterRelease) {
     EXPECT_EQ(texts(), (std::vector<std::string>{"a", "b", "c"}));
 }
 
+TEST_F(ControllerTest, NewJobNoticesChangedFont) {
+    feed("a\f");
+    settings.f.size = -24;
+    feed("b\n");
+    ASSERT_EQ(pages.fonts.size(), 2u);
+    EXPECT_EQ(pages.fonts[1].size, -24);
+    feed("\fc\n");  // same font: the device is kept
+    EXPECT_EQ(pages.fonts.size(), 2u);
+    EXPECT_EQ(log.count("doc:begin"), 3);
+}
+
 // ---- raw path -------------------------------------------------------------------------------------------------
 
 TEST_F(ControllerTest, RawBytesPassUnchangedInOneJob) {

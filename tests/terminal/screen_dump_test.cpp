@@ -1,0 +1,155 @@
+// The plain and JSON screen dumps the headless tools print.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "term_fixture.h"
+#include "terminal/screen_dump.h"
+
+namespace {
+
+const std::string C = "\x1b[";
+
+// A strict little JSON syntax checker: enough to prove the dump parses.
+struct json_checker {
+    const std::string& s;
+    size_t i = 0;
+    void ws() {
+        while (i < s.size() && std::isspace(uint8_t(s[i]))) ++i;
+    }
+    bool lit(const char* w) {
+        size_t n = std::char_traits<char>::length(w);
+        if (s.compare(i, n, w) != 0) return false;
+        i += n;
+        return true;
+    }
+    bool string() {
+        if (s[i] != '"') return false;
+        for (++i; i < s.size(); ++i) {
+            uint8_t c = uint8_t(s[i]);
+            if (c == '"') return ++i, true;
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                ++i;
+                if (i >= s.size()) return false;
+                if (s[i] == 'u') {
+                    for (int k = 0; k < 4; ++k)
+                        if (++i >= s.size() || !std::isxdigit(uint8_t(s[i]))) return false;
+                } else if (std::string("\"\\/bfnrt").find(s[i]) == std::string::npos) {
+                    return false;
+                }
+            }
+        }
+        return false;
+    }
+    bool value() {
+        ws();
+        if (i >= s.size()) return false;
+        char c = s[i];
+        if (c == '{' || c == '[') {
+            const char close = c == '{' ? '}' : ']';
+            ++i;
+            ws();
+            if (s[i] == close) return ++i, true;
+            for (;;) {
+                ws();
+                if (c == '{') {
+                    if (!string()) return false;
+                    ws();
+                    if (s[i++] != ':') return false;
+                }
+                if (!value()) return false;
+                ws();
+                if (s[i] == ',') {
+                    ++i;
+                    continue;
+                }
+                if (s[i] == close) return ++i, true;
+                return false;
+            }
+        }
+        if (c == '"') return string();
+        if (lit("true") || lit("false") || lit("null")) return true;
+        size_t start = i;
+        if (s[i] == '-') ++i;
+        while (i < s.size() && std::isdigit(uint8_t(s[i]))) ++i;
+        return i > start;
+    }
+    bool document() {
+        if (!value()) return false;
+        ws();
+        return i == s.size();
+    }
+};
+
+size_t count(const std::string& s, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
+    return n;
+}
+
+TEST(ScreenDump, PlainIs24FullWidthLinesInUtf8) {
+    term_fixture t;
+    t.feed("A\xe9\x85" "B\r\n\x7f");
+    const std::string out = screen_dump_plain(*t.ring);
+    EXPECT_EQ(count(out, "\n"), 24u);
+    EXPECT_EQ(out.substr(0, 7), "A\xc3\xa9\xc2\x85" "B ");
+    // First line: 4 characters, two of them two bytes long, then 76 spaces.
+    EXPECT_EQ(out.find('\n'), size_t(80 + 2));
+    EXPECT_EQ(out.substr(83, 1), "\x7f");
+
+    t.term.set_columns(132);
+    const std::string wide = screen_dump_plain(*t.ring);
+    EXPECT_EQ(wide.size(), size_t(24 * 133 + 2));
+}
+
+TEST(ScreenDump, JsonCarriesCursorModesLinesAndReplies) {
+    term_fixture t;
+    t.feed(C + "1;4;5;7mX" + C + "0m" + "\x0eq\x0f" + C + "1\"qP" + C + "0\"q" + C + "?25l" + C + "4h" + C + "12h" +
+           "\x1b#6" + C + "3;7r" + C + "6n" + C + "?5h");
+    dump_extras x;
+    x.replies = t.replies;
+    x.reverse_screen = t.host.reverse == 1;
+    x.local_echo = t.host.local_echo == 1;
+    const std::string out = screen_dump_json(t.term, x);
+    ASSERT_TRUE(json_checker{out}.document()) << out;
+    EXPECT_EQ(out.rfind("{\"rows\":24,\"cols\":80,\"cursor\":{\"row\":3,\"col\":1,\"visible\":false},", 0), 0u);
+    EXPECT_NE(out.find("\"modes\":{\"app_keys\":0,\"vt52_mode\":0,\"vt100_level\":0,\"c1_8bit\":0,\"auto_repeat\":1,"
+                       "\"new_line_mode\":0,\"insert_mode\":1,\"origin_mode\":0,\"auto_wrap_mode\":1,"
+                       "\"pending_wrap\":0,\"reverse_screen\":1,\"printer_controller\":0,\"local_echo\":0,"
+                       "\"top_margin\":3,\"bottom_margin\":7}"),
+              std::string::npos);
+    EXPECT_NE(out.find("{\"text\":\"XqP" + std::string(77, ' ') + "\",\"attrs\":[15,32,64,0,"), std::string::npos);
+    EXPECT_EQ(count(out, "\"line_attr\":"), 24u);
+    EXPECT_EQ(count(out, "\"line_attr\":0"), 23u);
+    EXPECT_NE(out.find("\"line_attr\":1}"), std::string::npos);
+    EXPECT_EQ(out.find("\"history\""), std::string::npos);
+    EXPECT_NE(out.find("\"replies\":\"1b5b333b3152\"}"), std::string::npos);
+}
+
+TEST(ScreenDump, JsonEscapesQuotesBackslashesAndDelete) {
+    term_fixture t;
+    t.feed("say \"a\\b\"\x7f\xff");
+    const std::string out = screen_dump_json(t.term, {});
+    ASSERT_TRUE(json_checker{out}.document());
+    EXPECT_NE(out.find("\"text\":\"say \\\"a\\\\b\\\"\\u007f\xc3\xbf "), std::string::npos);
+}
+
+TEST(ScreenDump, HistoryHolds199LinesOldestFirst) {
+    term_fixture t;
+    for (int i = 1; i <= 40; ++i) t.feed("line" + std::to_string(i) + "\r\n");
+    dump_extras x;
+    x.history = true;
+    const std::string out = screen_dump_json(t.term, x);
+    ASSERT_TRUE(json_checker{out}.document());
+    const size_t h = out.find("\"history\":[");
+    ASSERT_NE(h, std::string::npos);
+    const std::string hist = out.substr(h, out.find(']', h) - h);
+    EXPECT_EQ(count(hist, "\""), 2u + 2 * 199);
+    // Rows 1..23 show line18..line40: line17 is the newest history line, line1 the oldest written one.
+    EXPECT_LT(hist.find("\"line1 "), hist.find("\"line17"));
+    EXPECT_EQ(hist.substr(hist.size() - 82), "\"line17" + std::string(74, ' ') + "\"");
+}
+
+}  // namespace

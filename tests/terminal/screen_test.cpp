@@ -1,0 +1,280 @@
+// The screen ring on its own: mapping, history, marks and the grid operations.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "terminal/screen.h"
+
+namespace {
+
+std::string text_of(const ring_line& l, int cols = 80) {
+    std::string s;
+    for (int c = 1; c <= cols; ++c) s += char(l.cell(c) & 0xFF);
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+void write(screen_ring& r, int row, const std::string& s, int col = 1) {
+    for (size_t i = 0; i < s.size(); ++i) r.put_char(uint8_t(s[i]), row, col + int(i));
+}
+
+int marked_cells(const screen_ring& r, int row) {
+    int n = 0;
+    for (int c = 1; c <= line_cells; ++c) n += r.cell_mark(row, c) == mark_repaint;
+    return n;
+}
+
+struct ScreenRing : ::testing::Test {
+    std::unique_ptr<screen_ring> ring = std::make_unique<screen_ring>();
+};
+
+TEST_F(ScreenRing, StartsBlankWithEveryRowMarked) {
+    EXPECT_EQ(ring->origin(), 0);
+    EXPECT_EQ(ring->columns(), 80);
+    for (int r = 1; r <= screen_rows; ++r) {
+        EXPECT_TRUE(ring->row_marked(r));
+        EXPECT_EQ(ring->line_attr(r), 0u);
+        EXPECT_EQ(ring->line(r).cell(1), cell_blank);
+        EXPECT_EQ(ring->line(r).cell(line_cells), cell_blank);
+    }
+}
+
+TEST_F(ScreenRing, PutCharStoresAttributeAndMarksOnlyChanges) {
+    ring->clear_marks();
+    ring->attr_bold(true);
+    ring->attr_underline(true);
+    ring->put_char('x', 3, 7);
+    EXPECT_EQ(ring->line(3).cell(7), cell_bold | cell_underline | 'x');
+    EXPECT_TRUE(ring->row_marked(3));
+    EXPECT_EQ(ring->cell_mark(3, 7), mark_repaint);
+
+    ring->clear_marks();
+    ring->put_char('x', 3, 7);  // same value: nothing to repaint
+    EXPECT_FALSE(ring->row_marked(3));
+    EXPECT_EQ(ring->cell_mark(3, 7), mark_clean);
+
+    ring->attr_underline(false);
+    ring->put_char('x', 3, 7);  // same byte, other attribute: a change
+    EXPECT_TRUE(ring->row_marked(3));
+    EXPECT_EQ(ring->line(3).cell(7), cell_bold | 'x');
+}
+
+TEST_F(ScreenRing, AttributeBitsSetAndClearIndependently) {
+    ring->attr_bold(true);
+    ring->attr_blink(true);
+    ring->attr_reverse(true);
+    ring->attr_graphics(true);
+    ring->attr_protected(true);
+    EXPECT_EQ(ring->attr(), cell_bold | cell_blink | cell_reverse | cell_graphics | cell_protected);
+    ring->attr_blink(false);
+    ring->attr_graphics(false);
+    EXPECT_EQ(ring->attr(), cell_bold | cell_reverse | cell_protected);
+    ring->attr_clear();
+    EXPECT_EQ(ring->attr(), 0);
+}
+
+TEST_F(ScreenRing, SelectiveOperationsSpareProtectedCells) {
+    ring->attr_protected(true);
+    write(*ring, 2, "AB");
+    ring->attr_clear();
+    write(*ring, 2, "cd", 3);
+    ring->clear_marks();
+    ring->put_char_selective('-', 2, 1);
+    ring->put_char_selective('-', 2, 3);
+    EXPECT_EQ(text_of(ring->line(2)), "AB-d");
+    // Marked even when left unchanged.
+    EXPECT_EQ(ring->cell_mark(2, 1), mark_repaint);
+
+    ring->set_double_width(2);
+    ring->fill_line_selective(2, ' ', true);
+    EXPECT_EQ(text_of(ring->line(2)), "AB");
+    EXPECT_EQ(ring->line(2).cell(1), cell_protected | 'A');
+    EXPECT_EQ(ring->line_attr(2), 0u);
+}
+
+TEST_F(ScreenRing, InsertBlankThenPutShiftsRightAndDropsLastColumn) {
+    for (int c = 1; c <= 80; ++c) ring->put_char(uint8_t('0' + c % 10), 1, c);
+    ring->insert_blank(1, 5);
+    ring->put_char('#', 1, 5);
+    std::string t = text_of(ring->line(1));
+    EXPECT_EQ(t.substr(0, 7), "1234#56");
+    EXPECT_EQ(t.size(), 80u);
+    EXPECT_EQ(t[79], '9');  // old column 79 moved to 80, old column 80 ('0') is gone
+    EXPECT_EQ(ring->line(1).cell(81), cell_blank);  // cells past the column count stay alone
+}
+
+TEST_F(ScreenRing, DeleteCharShiftsLeftAndBlanksTheLastColumn) {
+    ring->attr_bold(true);
+    write(*ring, 4, "abcdef");
+    write(*ring, 4, "Z", 80);
+    ring->delete_char(4, 2);
+    EXPECT_EQ(text_of(ring->line(4)).substr(0, 5), "acdef");
+    EXPECT_EQ(ring->line(4).cell(79), cell_bold | 'Z');
+    EXPECT_EQ(ring->line(4).cell(80), cell_blank);
+
+    write(*ring, 4, "Q", 80);
+    ring->delete_char(4, 80);  // at the last column only that column is blanked
+    EXPECT_EQ(ring->line(4).cell(79), cell_bold | 'Z');
+    EXPECT_EQ(ring->line(4).cell(80), cell_blank);
+}
+
+TEST_F(ScreenRing, BulkInsertAndDeleteMatchRepeatedSingleSteps) {
+    auto a = std::make_unique<screen_ring>();
+    auto b = std::make_unique<screen_ring>();
+    for (int c = 1; c <= 80; ++c) {
+        a->put_char(uint8_t('A' + c % 26), 1, c);
+        b->put_char(uint8_t('A' + c % 26), 1, c);
+    }
+    for (int n : {1, 3, 40, 76, 200}) {
+        a->insert_cells(1, 5, n, 'x');
+        for (int i = 0; i < std::min(n, 76); ++i) {
+            b->insert_blank(1, 5);
+            b->put_char('x', 1, 5);
+        }
+        EXPECT_EQ(text_of(a->line(1)), text_of(b->line(1))) << "insert " << n;
+        a->delete_chars(1, 3, n);
+        for (int i = 0; i < std::min(n, 78); ++i) b->delete_char(1, 3);
+        EXPECT_EQ(text_of(a->line(1)), text_of(b->line(1))) << "delete " << n;
+    }
+}
+
+TEST_F(ScreenRing, FullScreenScrollKeepsHistory) {
+    for (int i = 1; i <= 30; ++i) {
+        write(*ring, 24, "line " + std::to_string(i));
+        ring->scroll_up(1, 1, 24);
+    }
+    // Rows 1..23 are lines 8..30, row 24 is blank; lines 1..7 are in the history.
+    EXPECT_EQ(text_of(ring->line(1)), "line 8");
+    EXPECT_EQ(text_of(ring->line(23)), "line 30");
+    EXPECT_EQ(text_of(ring->line(24)), "");
+    EXPECT_EQ(text_of(ring->history_line(history_lines)), "line 7");
+    EXPECT_EQ(text_of(ring->history_line(history_lines - 6)), "line 1");
+
+    // Scrolling the view back by 7 brings the lines that left the top onto the view's first rows.
+    ASSERT_TRUE(ring->set_scroll_position(scroll_live - 7));
+    for (int i = 1; i <= 24; ++i) EXPECT_EQ(text_of(ring->line(i)), "line " + std::to_string(i));
+    ASSERT_TRUE(ring->scroll_to_live());
+    EXPECT_EQ(ring->scroll_position(), scroll_live);
+    EXPECT_EQ(text_of(ring->line(1)), "line 8");
+    EXPECT_FALSE(ring->scroll_to_live());
+}
+
+TEST_F(ScreenRing, HistoryReachesAtMost199Lines) {
+    for (int i = 1; i <= 300; ++i) {
+        write(*ring, 24, "L" + std::to_string(i));
+        ring->scroll_up(1, 1, 24);
+    }
+    EXPECT_EQ(text_of(ring->line(23)), "L300");
+    // 23 lines on screen (row 24 blank) + 199 history lines: L79 is the oldest reachable one.
+    EXPECT_EQ(text_of(ring->history_line(1)), "L79");
+    EXPECT_EQ(text_of(ring->history_line(history_lines)), "L277");
+    ring->set_scroll_position(-5);  // limited to 1
+    EXPECT_EQ(ring->scroll_position(), 1);
+    EXPECT_EQ(text_of(ring->line(1)), "L79");
+    ring->scroll_to_live();
+    EXPECT_EQ(ring->origin(), 300 % ring_lines);
+}
+
+TEST_F(ScreenRing, RegionScrollLosesTheLineThatLeaves) {
+    for (int r = 1; r <= 24; ++r) write(*ring, r, "r" + std::to_string(r));
+    ring->scroll_up(1, 5, 10);
+    EXPECT_EQ(ring->origin(), 0);
+    EXPECT_EQ(text_of(ring->line(4)), "r4");
+    EXPECT_EQ(text_of(ring->line(5)), "r6");
+    EXPECT_EQ(text_of(ring->line(9)), "r10");
+    EXPECT_EQ(text_of(ring->line(10)), "");
+    EXPECT_EQ(text_of(ring->line(11)), "r11");
+    for (int k = 1; k <= history_lines; ++k) EXPECT_EQ(text_of(ring->history_line(k)), "") << k;
+
+    ring->scroll_down(2, 5, 10);
+    EXPECT_EQ(text_of(ring->line(5)), "");
+    EXPECT_EQ(text_of(ring->line(6)), "");
+    EXPECT_EQ(text_of(ring->line(7)), "r6");
+    EXPECT_EQ(text_of(ring->line(10)), "r9");
+    EXPECT_EQ(text_of(ring->line(11)), "r11");
+}
+
+TEST_F(ScreenRing, ScrollCarriesLineAttributes) {
+    write(*ring, 3, "wide");
+    ring->set_double_width(3);
+    ring->scroll_up(1, 2, 6);
+    EXPECT_EQ(ring->line_attr(2), line_double_width);
+    EXPECT_EQ(ring->line_attr(3), 0u);
+    EXPECT_EQ(ring->line_attr(6), 0u);  // the blank line entering the region is single width
+}
+
+TEST_F(ScreenRing, ScrollDownAfterScrollUpBringsNoOldText) {
+    write(*ring, 1, "top");
+    ring->scroll_up(1, 1, 24);
+    ring->scroll_down(1, 1, 24);
+    EXPECT_EQ(text_of(ring->line(1)), "");
+    EXPECT_EQ(ring->origin(), 0);
+}
+
+TEST_F(ScreenRing, HugeCountsAreBoundedAndLeaveOnlyBlanks) {
+    for (int r = 1; r <= 24; ++r) write(*ring, r, "x");
+    ring->scroll_up(1000000000, 1, 24);
+    EXPECT_EQ(ring->origin(), 0);  // 280 steps around a 280-line ring
+    for (int r = 1; r <= 24; ++r) EXPECT_EQ(text_of(ring->line(r)), "");
+    for (int k = 1; k <= history_lines; ++k) EXPECT_EQ(text_of(ring->history_line(k)), "");
+
+    write(*ring, 7, "y");
+    ring->scroll_down(2147483647, 3, 9);
+    EXPECT_EQ(text_of(ring->line(7)), "");
+    // Degenerate arguments do nothing rather than touch memory outside the screen.
+    ring->scroll_up(1, 9, 3);
+    ring->scroll_up(1, 0, 24);
+    ring->scroll_down(-4, 1, 24);
+    EXPECT_EQ(ring->origin(), 0);
+}
+
+TEST_F(ScreenRing, LineAttributeOperations) {
+    ring->set_double_top(5);
+    EXPECT_EQ(ring->line_attr(5), line_double_width | line_double_top);
+    ring->set_double_bottom(5);
+    EXPECT_EQ(ring->line_attr(5), line_double_width | line_double_bottom);
+    EXPECT_TRUE(ring->is_double_bottom(5));
+    EXPECT_FALSE(ring->is_double_top(5));
+    ring->set_single(5);
+    EXPECT_EQ(ring->line_attr(5), 0u);
+    ring->set_double_width(5);
+    EXPECT_TRUE(ring->is_double_width(5));
+    ring->fill_line(5, 'z', false);
+    EXPECT_TRUE(ring->is_double_width(5));
+    ring->fill_line(5, ' ', true);
+    EXPECT_FALSE(ring->is_double_width(5));
+}
+
+TEST_F(ScreenRing, CopyLineAndMarks) {
+    write(*ring, 2, "src");
+    ring->set_double_width(2);
+    ring->clear_marks();
+    ring->copy_line(9, 2);
+    EXPECT_EQ(text_of(ring->line(9)), "src");
+    EXPECT_EQ(ring->line_attr(9), line_double_width);
+    EXPECT_TRUE(ring->row_marked(9));
+    EXPECT_FALSE(ring->row_marked(2));
+    EXPECT_EQ(marked_cells(*ring, 9), line_cells);
+
+    ring->cell_mark(9, 4) = mark_selected;
+    ring->mark_row(9);  // row mark set, the row's cell marks cleared
+    EXPECT_TRUE(ring->row_marked(9));
+    EXPECT_EQ(marked_cells(*ring, 9), 0);
+    EXPECT_EQ(ring->cell_mark(9, 4), mark_clean);
+
+    ring->clear_marks();
+    ring->scroll_up(1, 1, 24);
+    for (int r = 1; r <= 24; ++r) EXPECT_TRUE(ring->row_marked(r)) << r;
+}
+
+TEST_F(ScreenRing, ColumnsAcceptOnly80And132) {
+    ring->set_columns(132);
+    EXPECT_EQ(ring->columns(), 132);
+    ring->set_columns(100);
+    EXPECT_EQ(ring->columns(), 132);
+    ring->set_columns(80);
+    EXPECT_EQ(ring->columns(), 80);
+}
+
+}  // namespace
