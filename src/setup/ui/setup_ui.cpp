@@ -1,14 +1,60 @@
 #include "setup/ui/setup_ui.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <memory>
+
+#include "config/mycli.h"
+#include "setup/locations.h"
+#include "setup/ui/setup_pages_qt.h"
+#include "setup/ui/setup_settings.h"
+#include "setup/ui/setup_window.h"
+#include "setup/wizard.h"
+
+namespace {
+
+int exit_code(setup_outcome o)
+{
+    switch (o) {
+    case setup_outcome::done:
+        return 0;
+    case setup_outcome::cancelled:
+        return 2;
+    case setup_outcome::failed:
+        break;
+    }
+    return 1;
+}
+
+} // namespace
 
 int run_setup(int argc, char** argv, bool uninstall)
 {
     std::unique_ptr<QApplication> own;
     if (!QApplication::instance())
         own = std::make_unique<QApplication>(argc, argv);
-    QMessageBox::information(nullptr, "Setup", uninstall ? "Uninstaller not available yet." : "Installer not available yet.");
-    return 1;
+
+    bool silent = false;
+    if (!uninstall) {
+        // Only the silent flag matters here; other parameters are ignored as the client would not use them.
+        StartupValues sv;
+        mycli cli(sv);
+        cli.parse(argc, argv);
+        silent = sv.silent;
+    }
+    const setup_locations where = default_locations(argc > 0 ? argv[0] : nullptr);
+
+    CMainWindow window([&](QWidget* parent) {
+        qt_setup_pages pages(parent);
+        if (uninstall) {
+            auto settings = open_client_settings();
+            return exit_code(run_uninstall(where, pages, *settings));
+        }
+        qt_setup_shell shell;
+        return exit_code(run_install(where, silent, pages, shell));
+    });
+    QObject::connect(&window, &CMainWindow::wizard_finished, qApp, [](int) { QApplication::quit(); },
+                     Qt::QueuedConnection);
+    window.showMaximized();
+    QApplication::exec();
+    return window.exit_code();
 }

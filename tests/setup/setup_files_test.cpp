@@ -1,0 +1,228 @@
+#include "setup/setup_files.h"
+
+#include "setup/wizard.h"
+#include "setup_fixture.h"
+
+namespace {
+
+struct counting_question : overwrite_question {
+    overwrite_answer answer = overwrite_answer::yes;
+    int asked = 0;
+    overwrite_answer ask_overwrite(const std::string&) override
+    {
+        ++asked;
+        return answer;
+    }
+};
+
+using CopyFile = temp_home;
+
+TEST_F(CopyFile, CopiesExactlyAcrossBlockBoundaries)
+{
+    counting_question q;
+    copy_state st;
+    for (size_t size : {0u, 1u, 1023u, 1024u, 1025u, 70000u}) {
+        std::string data(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            data[i] = static_cast<char>((i * 131) >> 3);
+        spit(root / "src.bin", data);
+        ASSERT_TRUE(copy_file(root / "dst.bin", root / "src.bin", overwrite_mode::plain, st, q)) << size;
+        EXPECT_EQ(slurp(root / "dst.bin"), data) << size;
+    }
+    // Replacing a longer file leaves no stale tail.
+    spit(root / "src.bin", "short");
+    ASSERT_TRUE(copy_file(root / "dst.bin", root / "src.bin", overwrite_mode::plain, st, q));
+    EXPECT_EQ(slurp(root / "dst.bin"), "short");
+    EXPECT_EQ(q.asked, 0);
+}
+
+TEST_F(CopyFile, FailuresAreReported)
+{
+    counting_question q;
+    copy_state st;
+    spit(root / "src", "data");
+    EXPECT_FALSE(copy_file(root / "dst", root / "missing", overwrite_mode::plain, st, q));
+    EXPECT_FALSE(fs::exists(root / "dst"));
+    EXPECT_FALSE(copy_file(root / "no/such/dir/dst", root / "src", overwrite_mode::plain, st, q));
+    fs::create_directories(root / "adir");
+    EXPECT_FALSE(copy_file(root / "dst", root / "adir", overwrite_mode::plain, st, q));
+}
+
+TEST_F(CopyFile, AskModeQuestionsOnlyExistingFiles)
+{
+    counting_question q;
+    copy_state st;
+    spit(root / "src", "new");
+    ASSERT_TRUE(copy_file(root / "dst", root / "src", overwrite_mode::ask, st, q));
+    EXPECT_EQ(q.asked, 0);
+    EXPECT_EQ(slurp(root / "dst"), "new");
+
+    spit(root / "dst", "mine");
+    q.answer = overwrite_answer::no;
+    EXPECT_TRUE(copy_file(root / "dst", root / "src", overwrite_mode::ask, st, q));
+    EXPECT_EQ(q.asked, 1);
+    EXPECT_EQ(slurp(root / "dst"), "mine");
+
+    q.answer = overwrite_answer::yes_to_all;
+    EXPECT_TRUE(copy_file(root / "dst", root / "src", overwrite_mode::ask, st, q));
+    EXPECT_TRUE(st.yes_to_all);
+    EXPECT_EQ(slurp(root / "dst"), "new");
+    spit(root / "dst", "mine again");
+    EXPECT_TRUE(copy_file(root / "dst", root / "src", overwrite_mode::ask, st, q));
+    EXPECT_EQ(q.asked, 2);
+    EXPECT_EQ(slurp(root / "dst"), "new");
+}
+
+TEST_F(CopyFile, OntoItselfLeavesTheFileAlone)
+{
+    counting_question q;
+    copy_state st;
+    spit(root / "same", "precious");
+    fs::create_symlink(root / "same", root / "link");
+    EXPECT_TRUE(copy_file(root / "same", root / "same", overwrite_mode::plain, st, q));
+    EXPECT_TRUE(copy_file(root / "link", root / "same", overwrite_mode::plain, st, q));
+    EXPECT_EQ(slurp(root / "same"), "precious");
+}
+
+TEST_F(CopyFile, ProgramCopiesBecomeExecutable)
+{
+    counting_question q;
+    copy_state st;
+    spit(root / "prog", "#!/bin/sh\n");
+    spit(root / "old", "previous, not executable");
+    fs::permissions(root / "old", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(copy_file(root / "old", root / "prog", overwrite_mode::plain, st, q, true));
+    EXPECT_TRUE(is_executable(root / "old"));
+    ASSERT_TRUE(copy_file(root / "data", root / "prog", overwrite_mode::plain, st, q, false));
+    EXPECT_FALSE(is_executable(root / "data"));
+}
+
+using ShortcutValue = temp_home;
+
+TEST_F(ShortcutValue, ScanRules)
+{
+    const fs::path cfg = root / "config.txt";
+    spit(cfg, "# shortcut_desc = \"comment\"\n"
+              "shortcut_desc=\"no blank\"\n"
+              "shortcut_desc = unquoted\n"
+              "shortcut_desc = \"\"\n"
+              "  shortcut_desc\t=  \"It's 'quoted'\" trailing\n"
+              "shortcut_desc = \"second\"\n"
+              "shortcut_param = \"/C 1\n");
+    EXPECT_EQ(read_shortcut_value(cfg, "shortcut_desc"), "It\"s \"quoted\"");
+    // No closing quote in the piece: absent.
+    EXPECT_EQ(read_shortcut_value(cfg, "shortcut_param"), std::nullopt);
+    // The key must match exactly.
+    EXPECT_EQ(read_shortcut_value(cfg, "shortcut_des"), std::nullopt);
+    EXPECT_EQ(read_shortcut_value(root / "missing.txt", "shortcut_desc"), std::nullopt);
+}
+
+TEST_F(ShortcutValue, LongLinesAreReadIn79CharacterPieces)
+{
+    const fs::path cfg = root / "config.txt";
+    // The value's closing quote lies beyond the first 79 characters.
+    std::string longline = "shortcut_desc = \"" + std::string(70, 'a') + "\"\n";
+    // A continuation piece that happens to look like a line of its own.
+    std::string carrier = "#" + std::string(78, '-') + "shortcut_param = \"/H tail\"\n";
+    spit(cfg, longline + carrier);
+    EXPECT_EQ(read_shortcut_value(cfg, "shortcut_desc"), std::nullopt);
+    EXPECT_EQ(read_shortcut_value(cfg, "shortcut_param"), "/H tail");
+
+    std::string fits = "shortcut_desc = \"" + std::string(60, 'b') + "\"\n";
+    spit(cfg, longline + fits);
+    EXPECT_EQ(read_shortcut_value(cfg, "shortcut_desc"), std::string(60, 'b'));
+}
+
+TEST_F(ShortcutValue, ShortcutSetFromConfig)
+{
+    const fs::path cfg = root / "config.txt";
+    auto none = shortcuts_from_config(cfg);
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_EQ(none[0].description, "QuillSoft Telnet");
+    EXPECT_EQ(none[0].arguments, "");
+
+    spit(cfg, "shortcut_param3 = \"/C three\"\nshortcut_desc2 = \"unused\"\n");
+    auto s = shortcuts_from_config(cfg);
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].description, "QuillSoft Telnet");
+    EXPECT_EQ(s[1].description, "QuillSoft Telnet-3");
+    EXPECT_EQ(s[1].arguments, "/C three");
+}
+
+TEST(DesktopEntry, ExecLineQuotesThePathAndEscapesFieldCodes)
+{
+    shortcut s{"100% host", "/N 'my name' /H h%1"};
+    const std::string t = desktop_entry_text(s, "/opt/my \"q\" dir/qtelnet", "/opt/my \"q\" dir");
+    EXPECT_NE(t.find("Exec=\"/opt/my \\\"q\\\" dir/qtelnet\" /N 'my name' /H h%%1\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("Name=100% host\n"), std::string::npos);
+    EXPECT_EQ(t.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
+    EXPECT_EQ(desktop_file_name("a/b"), "a_b.desktop");
+}
+
+TEST_F(CopyFile, UninstallRecordRoundTrip)
+{
+    uninstall_record r;
+    r.uninstall_string = "/home/u/.local/bin/qtuninst";
+    r.install_location = "/home/u/odd\\dir\nname";
+    r.shortcuts = {"/a/QuillSoft Telnet.desktop", "/b/x=y.desktop"};
+    ASSERT_TRUE(write_uninstall_record(root / "rec/qtelnet", r));
+    auto back = read_uninstall_record(root / "rec/qtelnet");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->display_name, "Quill W32 Telnet");
+    EXPECT_EQ(back->uninstall_string, r.uninstall_string);
+    EXPECT_EQ(back->install_location, r.install_location);
+    EXPECT_EQ(back->shortcuts, r.shortcuts);
+    EXPECT_FALSE(read_uninstall_record(root / "rec/none"));
+}
+
+TEST(FolderText, DotsCutTheText)
+{
+    EXPECT_EQ(trim_folder_dots("/home/u/.local/share/applications"), "/home/u/.local/share/applications");
+    EXPECT_EQ(trim_folder_dots("/home/u/menu/."), "/home/u/menu/");
+    EXPECT_EQ(trim_folder_dots("/home/u/menu/../x"), "/home/u/menu/");
+    EXPECT_EQ(trim_folder_dots(""), "");
+}
+
+using Licence = temp_home;
+
+TEST_F(Licence, ReadLimitsAndByteOrderMark)
+{
+    EXPECT_FALSE(read_licence(root));
+    spit(root / "license.txt", "");
+    EXPECT_EQ(read_licence(root), ""); // present but empty: the page is still shown
+    spit(root / "LICENSE.TXT", "\xEF\xBB\xBFMIT");
+    EXPECT_EQ(read_licence(root), "MIT");
+    spit(root / "LICENSE.TXT", std::string(9000, 'L'));
+    EXPECT_EQ(read_licence(root)->size(), licence_read_limit);
+}
+
+using Locations = temp_home;
+
+TEST_F(Locations, PerUserFolders)
+{
+    auto l = default_locations((root / "dist/setup").c_str());
+    EXPECT_EQ(l.source_dir, root / "dist");
+    EXPECT_EQ(l.self, root / "dist/setup");
+    EXPECT_EQ(l.destination, root / "home/.local/share/QuillSoft/qtelnet");
+    EXPECT_EQ(l.bin_dir, root / "home/.local/bin");
+    EXPECT_EQ(l.program_folder, root / "home/.local/share/applications");
+    EXPECT_EQ(l.desktop, root / "home/Desktop");
+
+    // A relative XDG value is ignored.
+    ::setenv("XDG_DATA_HOME", "relative/share", 1);
+    EXPECT_EQ(default_locations("/x/setup").destination, root / "home/.local/share/QuillSoft/qtelnet");
+}
+
+TEST_F(Locations, DesktopFromUserDirs)
+{
+    ::setenv("XDG_DESKTOP_DIR", (root / "envdesk").c_str(), 1);
+    EXPECT_EQ(desktop_folder(), root / "envdesk");
+    spit(root / "home/.config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
+                                               "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+                                               "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    EXPECT_EQ(desktop_folder(), root / "home/Schreibtisch");
+    spit(root / "home/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/srv/desk\"\n");
+    EXPECT_EQ(desktop_folder(), fs::path("/srv/desk"));
+}
+
+} // namespace
