@@ -178,11 +178,16 @@ void printer_controller::tab(const printer_screen& screen) {
 
 void printer_controller::line_printer(const char* text, int n) {
     if (device_ && new_document_needed_) {
-        if (!device_->begin_document()) return;
-        new_document_needed_ = false;
+        if (settings_.font() != device_font_) {
+            release_device();  // the font changed between jobs
+        } else {
+            if (!device_->begin_document()) return;
+            new_document_needed_ = false;
+        }
     }
     if (!device_) {
-        device_ = pages_.create_default(settings_.font());
+        device_font_ = settings_.font();
+        device_ = pages_.create_default(device_font_);
         if (!device_) return;
         line_height_ = std::max(1, device_->line_height());
         lines_per_page_ = device_->page_height() / line_height_ - 2;

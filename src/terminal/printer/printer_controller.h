@@ -73,7 +73,8 @@ public:
     bool feed(std::uint8_t c, const printer_screen& screen);
     // Print the screen through the line printer and end the job (CSI i, CSI 0 i).
     void print_screen(const printer_screen& screen);
-    // Drops the printer device (after the printer font changed) so that the next line makes it anew.
+    // Drops the printer device (after the printer font changed) so that the next line makes it anew. A new job
+    // also notices a changed font by itself and makes a new device.
     void release_device();
     // Prints one line of n bytes on the text path.
     void line_printer(const char* text, int n);
@@ -114,6 +115,7 @@ private:
     bool raw_open_ = false;
 
     std::unique_ptr<page_device> device_;
+    print_font device_font_;
     bool new_document_needed_ = true;
     int line_index_ = 0;
     int lines_per_page_ = 999;

@@ -16,6 +16,7 @@ struct print_font {
     bool italic = false;
     std::string face = "Courier New";
     int charset = 0;
+    bool operator==(const print_font&) const = default;
 };
 
 // Logical font height for a printer of the given vertical resolution: the settings' size taken as points, made

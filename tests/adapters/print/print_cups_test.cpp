@@ -1,0 +1,114 @@
+// Printer controller output to a real CUPS queue: a private scheduler on a file socket, a raw AppSocket queue on
+// 127.0.0.1 whose device is socat writing to a file.
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPrinterInfo>
+
+#include "adapters/cups_printer.h"
+#include "adapters/qt_line_printer.h"
+#include "config/ui_services.h"
+#include "cups_sandbox.h"
+#include "terminal/printer/printer_controller.h"
+
+using namespace print_test;
+
+namespace {
+
+struct recording_ui : ui_services {
+    std::vector<std::string> messages;
+    void message_box(std::string_view text) override { messages.emplace_back(text); }
+    bool ask_yes_no(std::string_view) override { return true; }
+};
+
+struct fixed_settings : printing::printer_settings {
+    bool raw = true;
+    bool rawprint() const override { return raw; }
+    printing::print_font font() const override { return {}; }
+};
+
+struct blank_screen : printing::printer_screen {
+    int columns() const override { return 80; }
+    bool tab_stop(int column) const override { return column % 8 == 1 && column > 1; }
+    std::uint32_t cell(int row, int column) const override {
+        if (column == 1) return static_cast<std::uint32_t>('A' + row - 1);
+        return ' ';
+    }
+};
+
+class CupsPrintTest : public ::testing::Test {
+protected:
+    static inline cups_sandbox* cups = nullptr;
+    static inline QApplication* app = nullptr;
+
+    static void SetUpTestSuite() {
+        cups = new cups_sandbox;
+        if (cups->problem.empty()) cupsSetServer(cups->socket_path.c_str());
+        static int argc = 1;
+        static char name[] = "print_cups_test";
+        static char* argv[] = {name, nullptr};
+        app = new QApplication(argc, argv);
+    }
+    static void TearDownTestSuite() {
+        delete app;
+        delete cups;  // stops cupsd and socat
+    }
+    void SetUp() override {
+        if (!cups->problem.empty()) GTEST_SKIP() << cups->problem;
+    }
+
+    recording_ui ui;
+    fixed_settings settings;
+    blank_screen screen;
+    cups_raw_spooler spooler;
+};
+
+// Runs first: the scheduler has no queue yet.
+TEST_F(CupsPrintTest, A_NoDefaultPrinterIsReportedPerByte) {
+    std::string name;
+    EXPECT_FALSE(spooler.default_printer(name));
+    qt_page_printer pages;
+    printing::printer_controller pc(settings, spooler, pages, ui);
+    for (char c : std::string("ab")) pc.feed(static_cast<std::uint8_t>(c), screen);
+    EXPECT_EQ(ui.messages, std::vector<std::string>(2, printing::kNoDefaultPrinter));
+    // The text path drops lines silently when there is no printer.
+    EXPECT_EQ(pages.create_default({}), nullptr);
+    ASSERT_TRUE(cups->add_queue("testq", true));
+}
+
+TEST_F(CupsPrintTest, B_RawControllerDataArrivesByteForByte) {
+    qt_page_printer pages;
+    printing::printer_controller pc(settings, spooler, pages, ui);
+    std::string sent;
+    for (int i = 0; i < 256; ++i) sent.push_back(static_cast<char>(i));
+    sent += "\x1b[4x\x1b\x1b[\x9b" "5z\r\n";
+    std::string stream = sent + "\x1b[4i";
+    bool ended = false;
+    for (char c : stream) ended = pc.feed(static_cast<std::uint8_t>(c), screen);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(pc.raw_job_open());
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(wait_for([&] { return cups->received().size() >= sent.size(); }, 30))
+        << "received " << cups->received().size() << " bytes";
+    EXPECT_EQ(cups->received(), sent);
+}
+
+TEST_F(CupsPrintTest, C_TextPathPrintsThroughDefaultQueue) {
+    const std::size_t before = cups->received().size();
+    settings.raw = false;
+    qt_page_printer pages;  // the system default printer, through Qt's CUPS support
+    printing::printer_controller pc(settings, spooler, pages, ui);
+    std::string text = "controller text\r\n\f";
+    for (char c : text) pc.feed(static_cast<std::uint8_t>(c), screen);
+    ASSERT_TRUE(pc.has_device()) << "Qt found no default printer";
+    // Qt sends the job as PDF; the raw queue passes it on unchanged.
+    EXPECT_TRUE(wait_for([&] { return cups->received().find("%%EOF", before) != std::string::npos; }, 60));
+    const std::string job = cups->received().substr(before);
+    ASSERT_EQ(job.compare(0, 5, "%PDF-"), 0);
+    const std::string pdf = cups->dir + "/job.pdf";
+    std::ofstream(pdf, std::ios::binary) << job;
+    EXPECT_NE(pdf_text(pdf).find("controller text"), std::string::npos) << pdf_text(pdf);
+}
+
+}  // namespace
