@@ -1,0 +1,300 @@
+// End-to-end sessions through vtsession against real peers on loopback: telnetd behind socat, a SOCKS 4 proxy
+// and a text log-in proxy. Every peer is started here and killed at the end, whatever happens.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "adapters/qsettings_backend.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// A child process in its own process group; the whole group is killed when this goes away.
+class child {
+public:
+    child(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setpgid(0, 0);
+            const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(o, 1);
+            ::dup2(e, 2);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execvp(args[0], args.data());
+            ::_exit(127);
+        }
+        if (pid_ > 0) ::setpgid(pid_, pid_);
+    }
+    ~child() { stop(); }
+    child(const child&) = delete;
+    child& operator=(const child&) = delete;
+
+    // Exit status, or -1 when it had to be killed after the limit.
+    int wait(std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (pid_ > 0) {
+            int st = 0;
+            const pid_t r = ::waitpid(pid_, &st, WNOHANG);
+            if (r == pid_) {
+                pid_ = -1;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            }
+            if (std::chrono::steady_clock::now() > end) {
+                stop();
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+    void stop() {
+        if (pid_ <= 0) return;
+        ::kill(-pid_, SIGKILL);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+int free_port() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    socklen_t len = sizeof a;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(s);
+        return -1;
+    }
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+bool port_open(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+struct run_result {
+    int status = -1;
+    std::string out, err;
+};
+
+struct SessionPeers : ::testing::Test {
+    fs::path dir;
+    int telnet_port = -1;
+    std::unique_ptr<child> telnetd;
+    std::vector<std::unique_ptr<child>> proxies;
+
+    static bool tools_present() {
+        return fs::exists("/usr/sbin/telnetd") && ::system("command -v socat >/dev/null 2>&1") == 0 &&
+               ::system("command -v python3 >/dev/null 2>&1") == 0;
+    }
+
+    void SetUp() override {
+        if (!tools_present()) GTEST_SKIP() << "socat, telnetd or python3 missing (scripts/deps.sh installs them)";
+        char tmpl[] = "/tmp/session_peers_XXXXXX";
+        dir = ::mkdtemp(tmpl);
+        write_script("peer.sh",
+                     "#!/bin/sh\n"
+                     "echo \"TERM=$TERM\"\n"
+                     "printf 'login: '\nread name\necho \"hello $name\"\n"
+                     "printf 'cmd> '\nread cmd\necho \"got $cmd\"\nsleep 0.3\n");
+        write_script("lines.sh", "#!/bin/sh\nseq 1 3000\nprintf 'done> '\nsleep 0.5\n");
+    }
+    void TearDown() override {
+        proxies.clear();
+        telnetd.reset();
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+
+    void write_script(const char* name, const std::string& text) {
+        const fs::path p = dir / name;
+        std::ofstream(p) << text;
+        fs::permissions(p, fs::perms::owner_all);
+    }
+
+    // telnetd behind socat, running the given script instead of a log-in program.
+    void start_telnetd(const char* script) {
+        for (int attempt = 0; attempt < 5 && !telnetd; ++attempt) {
+            const int port = free_port();
+            ASSERT_GT(port, 0);
+            auto c = std::make_unique<child>(
+                std::vector<std::string>{"socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+                                         "EXEC:/usr/sbin/telnetd -h -E " + (dir / script).string()},
+                dir / "socat.out", dir / "socat.err");
+            for (int i = 0; i < 100 && !port_open(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (port_open(port)) {
+                telnet_port = port;
+                telnetd = std::move(c);
+            }
+        }
+        ASSERT_TRUE(telnetd) << "socat did not start: " << slurp(dir / "socat.err");
+    }
+
+    // A proxy_peer.py instance; returns its port.
+    int start_proxy(const std::vector<std::string>& args, const std::string& tag) {
+        std::vector<std::string> argv{"python3", std::string(TEST_DATA_DIR) + "/proxy_peer.py"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const fs::path out = dir / (tag + ".port");
+        proxies.push_back(std::make_unique<child>(argv, out, dir / (tag + ".err")));
+        for (int i = 0; i < 250; ++i) {
+            const std::string text = slurp(out);
+            if (!text.empty() && text.back() == '\n') return std::stoi(text);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+    run_result vtsession(std::vector<std::string> args) {
+        std::vector<std::string> argv{VTSESSION_BIN, "--host", "127.0.0.1", "--port", std::to_string(telnet_port),
+                                      "--timeout", "10"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        run_result r;
+        {
+            child c(argv, dir / "vt.out", dir / "vt.err");
+            r.status = c.wait(std::chrono::seconds(30));
+        }
+        r.out = slurp(dir / "vt.out");
+        r.err = slurp(dir / "vt.err");
+        return r;
+    }
+};
+
+TEST_F(SessionPeers, TelnetSessionNegotiatesAndCarriesDataBothWays) {
+    start_telnetd("peer.sh");
+    run_result r = vtsession({"--set", "termtype=vt100", "--expect", "login:", "--send", "guest\\015", "--send",
+                              "status\\015"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("TERM=vt100"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("hello guest"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("got status"), std::string::npos) << r.out;
+    // No Telnet command bytes leak onto the screen.
+    EXPECT_EQ(r.out.find('\xff'), std::string::npos);
+
+    r = vtsession({"--json", "--expect", "login:"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"rows\":24,\"cols\":80", 0), 0u) << r.out.substr(0, 80);
+    EXPECT_NE(r.out.find("TERM=vt220"), std::string::npos);
+}
+
+TEST_F(SessionPeers, AutoLoginAnswersThePrompt) {
+    start_telnetd("peer.sh");
+    const run_result r = vtsession({"--set", "auto_search1=login:", "--set", "auto_response1=robot\\015", "--set",
+                                    "auto_search2=cmd>", "--set", "auto_response2=uptime\\015", "--expect", "got "});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("hello robot"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("got uptime"), std::string::npos) << r.out;
+}
+
+TEST_F(SessionPeers, LongOutputArrivesWhole) {
+    start_telnetd("lines.sh");
+    const run_result r = vtsession({"--expect", "done>"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("2999"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3000"), std::string::npos) << r.out;
+}
+
+TEST_F(SessionPeers, SessionThroughSocks4) {
+    start_telnetd("peer.sh");
+    const int proxy = start_proxy({"socks4", (dir / "socks.log").string()}, "socks");
+    ASSERT_GT(proxy, 0) << slurp(dir / "socks.err");
+    const run_result r = vtsession({"--set", "proxy_enable=1", "--set", "proxy_socks_enable=1", "--set",
+                                    "proxy_host=127.0.0.1", "--set", "proxy_port=" + std::to_string(proxy), "--set",
+                                    "proxy_syntax=alice", "--expect", "login:", "--send", "viaproxy\\015"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "socks.log"), "4 1 127.0.0.1 " + std::to_string(telnet_port) + " alice\n");
+    EXPECT_NE(r.out.find("hello viaproxy"), std::string::npos) << r.out;
+}
+
+TEST_F(SessionPeers, RefusedSocksRequestEndsTheSession) {
+    start_telnetd("peer.sh");
+    const int proxy = start_proxy({"socks4", (dir / "socks.log").string(), "refuse"}, "socks");
+    ASSERT_GT(proxy, 0);
+    const run_result r = vtsession({"--set", "proxy_enable=1", "--set", "proxy_host=127.0.0.1", "--set",
+                                    "proxy_port=" + std::to_string(proxy), "--expect", "login:"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("connection closed"), std::string::npos) << r.err;
+}
+
+TEST_F(SessionPeers, SessionThroughATextProxy) {
+    start_telnetd("peer.sh");
+    const int proxy = start_proxy({"text", (dir / "text.log").string()}, "text");
+    ASSERT_GT(proxy, 0);
+    const run_result r = vtsession({"--set", "proxy_enable=1", "--set", "proxy_socks_enable=0", "--set",
+                                    "proxy_host=127.0.0.1", "--set", "proxy_port=" + std::to_string(proxy), "--set",
+                                    "proxy_syntax=\\015$1 $2\\015\\012", "--expect", "login:", "--send", "t\\015"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "text.log"), "\r127.0.0.1 " + std::to_string(telnet_port) + "\r\n");
+    EXPECT_NE(r.out.find("hello t"), std::string::npos) << r.out;
+}
+
+TEST_F(SessionPeers, FailuresExitWithAReason) {
+    telnet_port = free_port();  // nothing listens there
+    run_result r = vtsession({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Sorry, cannot create a connection to the selected host."), std::string::npos) << r.err;
+
+    start_telnetd("peer.sh");
+    r = vtsession({"--set", "ssh=1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Secure Shell"), std::string::npos) << r.err;
+
+    r = vtsession({"--expect", "never shown", "--timeout", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("never shown"), std::string::npos) << r.err;
+}
+
+TEST_F(SessionPeers, SettingsFileAndConfigurationAreUsed) {
+    start_telnetd("peer.sh");
+    const fs::path ini = dir / "qtelnet.conf";
+    {
+        auto store = qsettings_backend::from_file(QString::fromStdString(ini.string()));
+        store->write_int(config_section("work"), "color_bg", 0);  // a saved configuration, not a first start
+        store->write_text(config_section("work"), "termtype", "vt52");
+        store->write_text(config_section("work"), "auto_search1", "login:");
+        store->write_text(config_section("work"), "auto_response1", "fromfile\\015");
+        store->flush();
+    }
+    const run_result r = vtsession({"--settings", ini.string(), "--config", "work", "--expect", "hello"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("TERM=vt52"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("hello fromfile"), std::string::npos) << r.out;
+}
+
+}  // namespace
