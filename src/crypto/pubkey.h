@@ -64,7 +64,7 @@ std::optional<dss_public_key> parse_dss_key(const uint8_t* blob, std::size_t n);
 // for a complete, well-formed key and 0 < r, s < q with the DSA equation holding over SHA-1(h).
 bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_len, const uint8_t h[20]);
 
-constexpr unsigned dss_max_p_bits = 8192;
+constexpr unsigned dss_max_p_bits = 4096;
 constexpr unsigned dss_max_q_bits = 256;
 
 }  // namespace crypto
