@@ -159,6 +159,30 @@ TEST(qsettings_backend_test, LoadSaveThroughTheFile) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST(qsettings_backend_test, FreshUserDefaultsAndNoSaveSwitch) {
+    scratch_cwd cwd;
+    silent_ui ui;
+    StartupValues sv;
+    sv.save_switch = "1";
+    load_options opt;
+    opt.current_dir = cwd.str();
+    opt.install_dirs = {cwd.str()};
+    qsettings_backend b(QStringLiteral("qt_e"));
+    Settings s;
+    s.port = 1;
+    load_report r = load_settings(s, b, sv, ui, nullptr, opt);
+    EXPECT_TRUE(r.first_start);
+    EXPECT_FALSE(r.imported);
+    EXPECT_EQ(s.port, 23);
+    EXPECT_EQ(s.color_bg, 0xFFFF80);
+    EXPECT_EQ(s.flags, -1);
+    EXPECT_EQ(s.proxy_return, "\\015\\012");
+    s.port = 99;
+    save_settings(s, b, sv, nullptr);
+    b.flush();
+    EXPECT_FALSE(QFile::exists(config_file("qt_e")));
+}
+
 TEST(qsettings_backend_test, ExplicitFileKeepsDirInside) {
     QString path = g_home->path() + "/explicit.ini";
     {
