@@ -23,15 +23,19 @@ void screen_ring::mark_cells(int row, int first, int last) {
 
 void screen_ring::mark_row(int row) {
     row_marks_[row - 1] = 1;
+    all_marked_ = false;
     std::memset(cell_marks_[row - 1], mark_clean, line_cells);
 }
 
 void screen_ring::mark_all() {
+    if (all_marked_) return;
+    all_marked_ = true;
     std::memset(row_marks_, 1, sizeof row_marks_);
     std::memset(cell_marks_, mark_repaint, sizeof cell_marks_);
 }
 
 void screen_ring::clear_marks() {
+    all_marked_ = false;
     std::memset(row_marks_, 0, sizeof row_marks_);
     std::memset(cell_marks_, mark_clean, sizeof cell_marks_);
 }

@@ -82,6 +82,21 @@ public:
             row_marks_[row - 1] = 1;
         }
     }
+    // Writes n bytes with the same attribute bits into consecutive cells of one row (put_cell for each).
+    void put_run(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
+        uint32_t* cells = line(row).cells + column - 1;
+        uint8_t* marks = cell_marks_[row - 1] + column - 1;
+        bool changed = false;
+        for (int i = 0; i < n; ++i) {
+            const uint32_t v = attr_bits | bytes[i];
+            if (cells[i] != v) {
+                cells[i] = v;
+                marks[i] = mark_repaint;
+                changed = true;
+            }
+        }
+        if (changed) row_marks_[row - 1] = 1;
+    }
     void put_char_selective(uint8_t c, int row, int column);
     void insert_blank(int row, int column);
     void delete_char(int row, int column);
@@ -111,10 +126,16 @@ public:
     bool row_marked(int row) const { return row_marks_[row - 1] != 0; }
     // Sets the row mark and clears that row's cell marks (the whole row is redrawn anyway).
     void mark_row(int row);
-    void clear_row_mark(int row) { row_marks_[row - 1] = 0; }
+    void clear_row_mark(int row) {
+        row_marks_[row - 1] = 0;
+        all_marked_ = false;
+    }
     // Sets the row mark only (cell marks untouched).
     void set_row_mark(int row) { row_marks_[row - 1] = 1; }
-    uint8_t& cell_mark(int row, int column) { return cell_marks_[row - 1][column - 1]; }
+    uint8_t& cell_mark(int row, int column) {
+        all_marked_ = false;  // the caller may change it
+        return cell_marks_[row - 1][column - 1];
+    }
     uint8_t cell_mark(int row, int column) const { return cell_marks_[row - 1][column - 1]; }
     // Every row and every cell marked for repaint.
     void mark_all();
@@ -141,6 +162,7 @@ private:
     int columns_ = 80;
     int scroll_pos_ = scroll_live;
     uint16_t attr_ = 0;
+    bool all_marked_ = false;  // every row and cell mark is known to be mark_repaint (saves refilling them)
     uint8_t row_marks_[screen_rows];
     uint8_t cell_marks_[screen_rows][line_cells];
 };

@@ -180,35 +180,23 @@ void vt::print(uint8_t c) {
     clamp_column();
 }
 
-// A run of printable bytes in the ground state: the same steps as print(), with the row's line held between
-// wraps.
+// A run of printable bytes in the ground state: the same steps as print(), with the cells before the last column
+// written in one pass.
 size_t vt::print_run(const uint8_t* data, size_t n) {
     size_t i = 0;
     const int cols = ring_.columns();
-    const uint32_t base = ring_.attr() | (active_set_ ? cell_graphics : 0);
     while (i < n && printable.v[data[i]]) {
-        if ((pending_wrap_ && col_ == cols) || insert_mode_) {
+        if ((pending_wrap_ && col_ == cols) || insert_mode_ || col_ >= cols || ring_.is_double_width(row_)) {
             print(data[i++]);
             continue;
         }
         pending_wrap_ = 0;
-        const int limit = ring_.is_double_width(row_) ? cols / 2 : cols;
-        ring_line& l = ring_.line(row_);
-        bool changed = false;
-        // Plain writes until the last column or the end of the run.
-        while (i < n && printable.v[data[i]] && col_ < cols) {
-            const uint32_t v = base | data[i++];
-            uint32_t& cell = l.cells[col_ - 1];
-            if (cell != v) {
-                cell = v;
-                ring_.cell_mark(row_, col_) = mark_repaint;
-                changed = true;
-            }
-            ++col_;
-            if (col_ > limit) col_ = limit;
-        }
-        if (changed) ring_.set_row_mark(row_);
-        if (i < n && printable.v[data[i]] && col_ == cols) print(data[i++]);
+        size_t k = 0;
+        const size_t room = size_t(cols - col_);
+        while (k < room && i + k < n && printable.v[data[i + k]]) ++k;
+        ring_.put_run(row_, col_, data + i, int(k), ring_.attr() | (active_set_ ? cell_graphics : 0));
+        col_ += int(k);
+        i += k;
     }
     return i;
 }

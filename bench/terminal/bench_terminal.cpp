@@ -1,0 +1,164 @@
+// Emulator throughput against libvterm on the same generated streams. Prints MB/s for both and the ratio.
+// usage: bench_terminal [MiB per stream, default 64]
+#include <vterm.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "terminal/vt.h"
+
+namespace {
+
+constexpr size_t chunk = 2000;  // one socket read
+
+std::string plain_stream(size_t size, std::mt19937& rng) {
+    std::string s;
+    s.reserve(size + 200);
+    while (s.size() < size) {
+        const int len = 10 + int(rng() % 70);
+        for (int i = 0; i < len; ++i) s += char(0x20 + rng() % 95);
+        s += "\r\n";
+    }
+    s.resize(size);
+    return s;
+}
+
+std::string mixed_stream(size_t size, std::mt19937& rng) {
+    std::string s;
+    s.reserve(size + 200);
+    auto text = [&](int n) {
+        for (int i = 0; i < n; ++i) s += char(0x20 + rng() % 95);
+    };
+    auto num = [&](int hi) { return std::to_string(1 + rng() % unsigned(hi)); };
+    while (s.size() < size) {
+        switch (rng() % 10) {
+            case 0:  // attribute changes around a word
+                s += "\x1b[" + std::string(rng() % 2 ? "1" : "7") + ";4m";
+                text(3 + int(rng() % 12));
+                s += "\x1b[0m";
+                break;
+            case 1:  // cursor addressing
+                s += "\x1b[" + num(24) + ";" + num(80) + "H";
+                text(5 + int(rng() % 20));
+                break;
+            case 2:  // a scrolling region, text scrolled through it, region reset
+                s += "\x1b[" + num(8) + ";" + std::to_string(12 + rng() % 13) + "r";
+                for (int i = 0; i < 4; ++i) {
+                    s += "\x1b[24;1H";
+                    text(20);
+                    s += "\n";
+                }
+                s += "\x1b[r";
+                break;
+            case 3:  // erases
+                s += "\x1b[" + num(24) + ";" + num(80) + "H";
+                s += rng() % 2 ? "\x1b[K" : "\x1b[1K";
+                if (rng() % 8 == 0) s += "\x1b[J";
+                break;
+            case 4:  // insert / delete lines and characters
+                s += "\x1b[" + num(24) + ";1H\x1b[" + num(3) + (rng() % 2 ? "L" : "M");
+                s += "\x1b[" + num(4) + (rng() % 2 ? "P" : "@");
+                break;
+            default:  // ordinary lines of output
+                text(10 + int(rng() % 60));
+                s += "\r\n";
+                break;
+        }
+    }
+    s.resize(size);
+    return s;
+}
+
+// Thread CPU time, so that other processes on a shared machine do not distort the figures.
+double cpu_seconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+template <class F>
+double best_mbps(const std::string& data, int runs, F&& run) {
+    double best = 0;
+    for (int i = 0; i < runs; ++i) {
+        const double t0 = cpu_seconds();
+        run(data);
+        const double secs = cpu_seconds() - t0;
+        best = std::max(best, double(data.size()) / (1024.0 * 1024.0) / secs);
+    }
+    return best;
+}
+
+// Our emulator through the bulk entry, replies taken as the receive path does.
+double ours(const std::string& data, int runs) {
+    return best_mbps(data, runs, [](const std::string& d) {
+        auto ring = std::make_unique<screen_ring>();
+        vt term(*ring);
+        const auto* p = reinterpret_cast<const uint8_t*>(d.data());
+        for (size_t off = 0; off < d.size(); off += chunk) {
+            const size_t n = std::min(chunk, d.size() - off);
+            size_t done = 0;
+            while (done < n) {
+                done += term.feed(p + off + done, n - done);
+                term.take_reply();
+            }
+            ring->clear_marks();  // the painter consumes the marks after each read
+        }
+    });
+}
+
+// Our emulator one feed_byte call per byte.
+double ours_bytewise(const std::string& data, int runs) {
+    return best_mbps(data, runs, [](const std::string& d) {
+        auto ring = std::make_unique<screen_ring>();
+        vt term(*ring);
+        for (size_t off = 0; off < d.size(); off += chunk) {
+            const size_t n = std::min(chunk, d.size() - off);
+            for (size_t i = 0; i < n; ++i)
+                if (term.feed_byte(uint8_t(d[off + i]))) term.take_reply();
+            ring->clear_marks();
+        }
+    });
+}
+
+void discard_output(const char*, size_t, void*) {}
+
+double libvterm(const std::string& data, int runs) {
+    return best_mbps(data, runs, [](const std::string& d) {
+        VTerm* t = vterm_new(24, 80);
+        vterm_set_utf8(t, 0);
+        vterm_output_set_callback(t, discard_output, nullptr);
+        VTermScreen* screen = vterm_obtain_screen(t);
+        vterm_screen_reset(screen, 1);
+        for (size_t off = 0; off < d.size(); off += chunk) {
+            const size_t n = std::min(chunk, d.size() - off);
+            vterm_input_write(t, d.data() + off, n);
+        }
+        vterm_free(t);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const size_t mib = argc > 1 ? size_t(std::max(1, std::atoi(argv[1]))) : 64;
+    const int runs = 3;
+    std::mt19937 rng(2026);
+    const std::string plain = plain_stream(mib << 20, rng);
+    const std::string mixed = mixed_stream(mib << 20, rng);
+
+    std::printf("%zu MiB per stream, best of %d, thread CPU time\n", mib, runs);
+    std::printf("stream          ours MB/s  ours bytewise  libvterm MB/s  ratio\n");
+    for (const auto& [name, data] : {std::pair<const char*, const std::string&>{"plain text", plain},
+                                    std::pair<const char*, const std::string&>{"mixed", mixed}}) {
+        const double a = ours(data, runs);
+        const double b = ours_bytewise(data, runs);
+        const double v = libvterm(data, runs);
+        std::printf("%-14s %10.1f %14.1f %14.1f %6.2fx\n", name, a, b, v, a / v);
+    }
+    return 0;
+}
