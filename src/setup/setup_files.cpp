@@ -12,6 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr size_t record_read_limit = 1 << 20;
+
 struct fd_guard {
     int fd = -1;
     explicit fd_guard(int f) : fd(f) {}
@@ -169,6 +171,27 @@ bool copy_file(const fs::path& dest, const fs::path& src, overwrite_mode mode, c
     return ::close(out.release()) == 0;
 }
 
+std::optional<std::string> find_shortcut_value(std::string_view contents, const std::string& key)
+{
+    // Pieces as a 80-byte line buffer yields them: up to 79 characters, ending after a line feed.
+    size_t pos = 0;
+    while (pos < contents.size()) {
+        size_t len = 0;
+        while (len < 79 && pos + len < contents.size()) {
+            if (contents[pos + len++] == '\n')
+                break;
+        }
+        std::string_view piece = contents.substr(pos, len);
+        pos += len;
+        // A NUL ends the text a C line reader sees.
+        if (auto nul = piece.find('\0'); nul != std::string_view::npos)
+            piece = piece.substr(0, nul);
+        if (auto v = scan_piece(piece, key))
+            return v;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> read_shortcut_value(const fs::path& config_txt, const std::string& key)
 {
     std::FILE* f = std::fopen(config_txt.c_str(), "r");
@@ -250,20 +273,19 @@ bool write_uninstall_record(const fs::path& path, const uninstall_record& r)
     return write_text_file(path, t, false);
 }
 
-std::optional<uninstall_record> read_uninstall_record(const fs::path& path)
+uninstall_record parse_uninstall_record(std::string_view text)
 {
-    std::ifstream in(path);
-    if (!in)
-        return std::nullopt;
     uninstall_record r;
     r.display_name.clear();
-    std::string line;
-    while (std::getline(in, line)) {
+    while (!text.empty()) {
+        size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
         auto eq = line.find('=');
-        if (eq == std::string::npos)
+        if (eq == std::string_view::npos)
             continue;
-        std::string key = line.substr(0, eq);
-        std::string raw = line.substr(eq + 1), v;
+        std::string_view key = line.substr(0, eq), raw = line.substr(eq + 1);
+        std::string v;
         for (size_t i = 0; i < raw.size(); ++i) {
             if (raw[i] == '\\' && i + 1 < raw.size()) {
                 char n = raw[++i];
@@ -278,8 +300,20 @@ std::optional<uninstall_record> read_uninstall_record(const fs::path& path)
             r.uninstall_string = v;
         else if (key == "InstallLocation")
             r.install_location = v;
-        else if (key == "Shortcut")
+        else if (key == "Shortcut" && !v.empty())
             r.shortcuts.push_back(v);
     }
     return r;
+}
+
+std::optional<uninstall_record> read_uninstall_record(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    // The record is a few lines; anything beyond this is not ours.
+    std::string text(record_read_limit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return parse_uninstall_record(text);
 }

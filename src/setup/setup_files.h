@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class overwrite_mode { plain, ask };
@@ -30,6 +31,8 @@ bool copy_file(const std::filesystem::path& dest, const std::filesystem::path& s
 // blanks, a value starting with a double quote; the text between the piece's first two double quotes is taken when
 // non-empty and shorter than 254 characters, single quotes turned into double quotes. First match wins.
 std::optional<std::string> read_shortcut_value(const std::filesystem::path& config_txt, const std::string& key);
+// The same scan over file contents held in memory.
+std::optional<std::string> find_shortcut_value(std::string_view contents, const std::string& key);
 
 struct shortcut {
     std::string description;
@@ -59,3 +62,4 @@ struct uninstall_record {
 
 bool write_uninstall_record(const std::filesystem::path& path, const uninstall_record& r);
 std::optional<uninstall_record> read_uninstall_record(const std::filesystem::path& path);
+uninstall_record parse_uninstall_record(std::string_view text);

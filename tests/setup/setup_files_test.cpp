@@ -127,6 +127,11 @@ TEST_F(ShortcutValue, LongLinesAreReadIn79CharacterPieces)
     spit(cfg, longline + carrier);
     EXPECT_EQ(read_shortcut_value(cfg, "shortcut_desc"), std::nullopt);
     EXPECT_EQ(read_shortcut_value(cfg, "shortcut_param"), "/H tail");
+    // The in-memory scan cuts the same pieces.
+    EXPECT_EQ(find_shortcut_value(longline + carrier, "shortcut_param"), "/H tail");
+    EXPECT_EQ(find_shortcut_value(longline + carrier, "shortcut_desc"), std::nullopt);
+    // Text after a NUL in a piece is not seen.
+    EXPECT_EQ(find_shortcut_value(std::string("shortcut_desc = \"a\0b\"\n", 21), "shortcut_desc"), std::nullopt);
 
     std::string fits = "shortcut_desc = \"" + std::string(60, 'b') + "\"\n";
     spit(cfg, longline + fits);
