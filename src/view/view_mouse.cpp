@@ -1,22 +1,197 @@
 #include "view/view_mouse.h"
 
-#include "view/view.h"
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QWheelEvent>
 
-view_mouse::view_mouse(CVellumView& view) : view_(view) {}
+#include "terminal/screen.h"
+
+namespace {
+
+std::int64_t wall_seconds() { return QDateTime::currentSecsSinceEpoch(); }
+
+}  // namespace
+
+view_mouse::view_mouse(std::unique_ptr<mouse_host> host) : host_(std::move(host)), clock_(wall_seconds) {}
+
 view_mouse::~view_mouse() = default;
 
-void view_mouse::mouse_press(QMouseEvent*) {}
-void view_mouse::mouse_move(QMouseEvent*) {}
-void view_mouse::mouse_release(QMouseEvent*) {}
-void view_mouse::mouse_double_click(QMouseEvent*) {}
-void view_mouse::wheel(QWheelEvent*) {}
-void view_mouse::context_menu(QContextMenuEvent*) {}
-void view_mouse::focus_in() {}
-void view_mouse::key_pressed(bool) {}
-void view_mouse::data_arrived() {}
-bool view_mouse::has_selection() const { return false; }
-void view_mouse::remove_selection() {}
-void view_mouse::select_all() {}
-void view_mouse::copy() {}
-void view_mouse::append() {}
-void view_mouse::paste() {}
+std::uint8_t view_mouse::char_at(int row, int col) const {
+    return static_cast<std::uint8_t>(host_->ring().line(row).cell(col) & cell_char_mask);
+}
+
+void view_mouse::mouse_press(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    button_held_ = true;
+    if (!selection::click_allowed(host_->has_focus(), clock_(), focus_time_)) return;
+    const QPoint c = host_->cell_at(e->position().toPoint());
+    sel_.start_col = sel_.end_col = c.x();
+    sel_.start_row = sel_.end_row = c.y();
+    sel_.shown = true;
+}
+
+void view_mouse::mouse_move(QMouseEvent* e) {
+    if (!(e->buttons() & Qt::LeftButton)) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    const QPoint c = host_->cell_at(e->position().toPoint());
+    if (c.x() == sel_.end_col && c.y() == sel_.end_row) return;
+    sel_.end_col = c.x();
+    sel_.end_row = c.y();
+    host_->update_changed();
+}
+
+void view_mouse::mouse_release(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) button_held_ = false;
+    e->ignore();
+}
+
+void view_mouse::mouse_double_click(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    const QPoint c = host_->cell_at(e->position().toPoint());
+    int first = 0, last = 0;
+    selection::word_span([this](int r, int col) { return char_at(r, col); }, c.y(), c.x(), host_->columns(), first,
+                         last);
+    sel_.start_row = sel_.end_row = c.y();
+    sel_.start_col = first;
+    sel_.end_col = last;
+    sel_.shown = true;
+    host_->update_all();
+}
+
+void view_mouse::wheel(QWheelEvent* e) {
+    const int delta = e->angleDelta().y();
+    if (!host_->wheel_enabled() || delta == 0) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    const bool had = sel_.shown;
+    sel_.shown = false;
+    const int old_pos = host_->scroll_position();
+    const int pos = selection::wheel_position(old_pos, delta);
+    if (pos != old_pos)
+        host_->set_scroll_position(pos);
+    else if (had)
+        host_->update_all();
+}
+
+std::unique_ptr<QMenu> view_mouse::make_context_menu() {
+    auto menu = std::make_unique<QMenu>();
+    QObject::connect(menu->addAction(QStringLiteral("Select All")), &QAction::triggered, [this] { select_all(); });
+    QAction* c = menu->addAction(QStringLiteral("Copy"));
+    QObject::connect(c, &QAction::triggered, [this] { copy(); });
+    QAction* p = menu->addAction(QStringLiteral("Paste"));
+    p->setEnabled(clipboard_has_text());
+    QObject::connect(p, &QAction::triggered, [this] { paste(); });
+    QObject::connect(menu->addAction(QStringLiteral("Append")), &QAction::triggered, [this] { append(); });
+    return menu;
+}
+
+void view_mouse::context_menu(QContextMenuEvent* e) {
+    if (!host_->client_rect().contains(e->globalPos())) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    auto menu = make_context_menu();
+    menu->exec(e->globalPos());
+}
+
+void view_mouse::focus_in() { focus_time_ = clock_(); }
+
+void view_mouse::key_pressed(bool ctrl_only) {
+    if (sel_.shown && !ctrl_only) remove_selection();
+}
+
+void view_mouse::data_arrived() {
+    if (sel_.shown) remove_selection();
+}
+
+bool view_mouse::has_selection() const { return sel_.shown; }
+
+void view_mouse::remove_selection() {
+    sel_.shown = false;
+    host_->update_all();
+}
+
+void view_mouse::select_all() {
+    sel_.start_col = 1;
+    sel_.start_row = 1;
+    sel_.end_col = host_->columns();
+    sel_.end_row = selection::screen_rows;
+    sel_.shown = true;
+    host_->update_all();
+}
+
+bool view_mouse::clipboard_has_text() {
+    const QMimeData* m = QGuiApplication::clipboard()->mimeData();
+    return m && m->hasText() && !m->text().isEmpty();
+}
+
+void view_mouse::copy_to_clipboard(bool append) {
+    if (!sel_.shown) return;
+    // Cells hold single bytes, shown as Latin-1; the clipboard gets the same characters.
+    std::string text = selection::block_text(sel_, [this](int r, int c) { return char_at(r, c); });
+    QClipboard* cb = QGuiApplication::clipboard();
+    if (append) {
+        const QByteArray old = cb->text().toLatin1();
+        text = selection::append_text(std::string_view(old.constData(), static_cast<std::size_t>(old.size())), text);
+    }
+    // The clipboard text ends at a zero byte, as a C string would.
+    if (auto z = text.find('\0'); z != std::string::npos) text.resize(z);
+    cb->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    remove_selection();
+}
+
+void view_mouse::copy() { copy_to_clipboard(false); }
+void view_mouse::append() { copy_to_clipboard(true); }
+
+void view_mouse::paste() {
+    const QMimeData* m = QGuiApplication::clipboard()->mimeData();
+    if (!m || !m->hasText()) return;
+    // Characters outside Latin-1 cannot travel as one byte; they go as '?'.
+    const QByteArray bytes = m->text().toLatin1();
+    selection::for_each_paste_byte(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                                   [this](std::uint8_t b) { host_->send_to_host(&b, 1); });
+}
+
+void view_mouse::update_highlight() {
+    // The selected bit of the cell marks is the highlight itself; anything that wiped it (a row marked whole,
+    // the ring rotated) is put right here, and only cells whose highlight changes are marked for repaint.
+    screen_ring& ring = host_->ring();
+    const int cols = host_->columns();
+    for (int r = 1; r <= selection::screen_rows; ++r) {
+        int first = 0, last = -1;
+        const bool any = sel_.shown && selection::row_span(sel_, r, first, last);
+        bool changed = false;
+        for (int c = 1; c <= line_cells; ++c) {
+            const bool want = any && c >= first && c <= last && c <= cols;
+            std::uint8_t& mark = ring.cell_mark(r, c);
+            if (want == ((mark & mark_selected) != 0)) continue;
+            mark = want ? (mark_selected | mark_repaint) : mark_repaint;
+            changed = true;
+        }
+        if (changed) ring.set_row_mark(r);
+    }
+}
+
+bool view_mouse::highlighted(int row, int column) const {
+    if (row < 1 || row > selection::screen_rows || column < 1 || column > line_cells) return false;
+    return (host_->ring().cell_mark(row, column) & mark_selected) != 0;
+}

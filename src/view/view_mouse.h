@@ -1,15 +1,45 @@
 #pragma once
 // Selection, clipboard, mouse wheel and context menu of the terminal view. The view owns one instance and
 // forwards its mouse, wheel, context-menu and focus-in events to it, and tells it about keys and host data so
-// that a shown selection can be removed.
+// that a shown selection can be removed. The highlight is the selected bit of the ring's cell marks:
+// update_highlight() (run by update_all / update_changed before painting) sets and clears it and marks the cells
+// whose highlight changed; the painter shows cells with that bit reversed.
+#include <QPoint>
+#include <QRect>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "dialogs/selection.h"
+
 class CVellumView;
+class QContextMenuEvent;
+class QMenu;
 class QMouseEvent;
 class QWheelEvent;
-class QContextMenuEvent;
+class screen_ring;
+
+// What the selection code needs from the view; the real view is wrapped, tests supply their own.
+struct mouse_host {
+    virtual ~mouse_host() = default;
+    virtual screen_ring& ring() = 0;
+    virtual int columns() const = 0;
+    virtual QPoint cell_at(QPoint pixel) const = 0;  // (column, row), clamped into the grid
+    virtual QRect client_rect() const = 0;           // in global coordinates
+    virtual bool has_focus() const = 0;
+    virtual int scroll_position() const = 0;
+    virtual void set_scroll_position(int pos) = 0;   // moves the origin, syncs the bar, repaints everything
+    virtual void send_to_host(const std::uint8_t* data, std::size_t n) = 0;
+    virtual void update_all() = 0;
+    virtual void update_changed() = 0;
+    virtual bool wheel_enabled() const = 0;          // setting `wheel`
+};
 
 class view_mouse {
 public:
     explicit view_mouse(CVellumView& view);
+    explicit view_mouse(std::unique_ptr<mouse_host> host);
     ~view_mouse();
 
     void mouse_press(QMouseEvent* e);
@@ -31,7 +61,25 @@ public:
     void copy();
     void append();
     void paste();
+    static bool clipboard_has_text();
+
+    // Display side: brings the cell marks in line with the selection, and what the painter shows reversed.
+    void update_highlight();
+    bool highlighted(int row, int column) const;
+
+    const selection::state& state() const { return sel_; }
+    // Whole seconds of the clock used by the focus rule (tests set their own).
+    void set_clock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+    // The context menu as it would be shown (tests inspect it without running it).
+    std::unique_ptr<QMenu> make_context_menu();
 
 private:
-    CVellumView& view_;
+    void copy_to_clipboard(bool append);
+    std::uint8_t char_at(int row, int col) const;
+
+    std::unique_ptr<mouse_host> host_;
+    selection::state sel_;
+    bool button_held_ = false;
+    std::int64_t focus_time_ = 0;
+    std::function<std::int64_t()> clock_;
 };

@@ -1,0 +1,194 @@
+#include "dialogs/settings_dialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "config/settings.h"
+#include "dialogs/connect_logic.h"
+
+namespace {
+
+QString number_text(int v) { return QString::number(v); }
+
+// A typed number replaces the stored one only when it scans as a decimal number.
+void scan_into(const QLineEdit* e, int& target) {
+    if (auto v = connect_logic::decimal_scan(to_std(e->text()))) target = *v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+getproxy::getproxy(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Proxy Configuration"), QStringLiteral("proxy"), parent), s_(s) {
+    add_edit(1000, QStringLiteral("Proxy Host:"), 40, to_qstring(s.proxy_host));
+    add_edit(1001, QStringLiteral("Proxy Port:"), 40, number_text(s.proxy_port));
+    add_edit(1002, QStringLiteral("Proxy Syntax:"), 40, to_qstring(s.proxy_syntax));
+    add_edit(1004, QStringLiteral("Proxy Return Key:"), 40, to_qstring(s.proxy_return));
+    add_check(1005, QStringLiteral("Enable Proxy Server"), s.proxy_enable != 0);
+    add_check(1006, QStringLiteral("Use  Protocol SOCKS  V. 4 "), s.proxy_socks_enable != 0);
+    finish();
+}
+
+void getproxy::store() {
+    s_.proxy_host = to_std(control<QLineEdit>(1000)->text());
+    scan_into(control<QLineEdit>(1001), s_.proxy_port);
+    s_.proxy_syntax = to_std(control<QLineEdit>(1002)->text());
+    s_.proxy_return = to_std(control<QLineEdit>(1004)->text());
+    s_.proxy_enable = control<QCheckBox>(1005)->isChecked() ? 1 : 0;
+    s_.proxy_socks_enable = control<QCheckBox>(1006)->isChecked() ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+getauto::getauto(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Auto - Login"), QStringLiteral("autologin"), parent), s_(s) {
+    add_edit(1000, QStringLiteral("Search:"), 20, to_qstring(s.auto_search1));
+    add_edit(1001, QStringLiteral("Response:"), 20, to_qstring(s.auto_response1));
+    add_edit(1002, QStringLiteral("Search:"), 20, to_qstring(s.auto_search2));
+    add_edit(1003, QStringLiteral("Response:"), 20, to_qstring(s.auto_response2));
+    finish();
+}
+
+void getauto::store() {
+    s_.auto_search1 = to_std(control<QLineEdit>(1000)->text());
+    s_.auto_response1 = to_std(control<QLineEdit>(1001)->text());
+    s_.auto_search2 = to_std(control<QLineEdit>(1002)->text());
+    s_.auto_response2 = to_std(control<QLineEdit>(1003)->text());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+getterm::getterm(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Terminal type"), QStringLiteral("terminal"), parent), s_(s) {
+    add_edit(1000, QStringLiteral("Terminal type:"), 20, to_qstring(s.termtype));
+    add_edit(1001, QStringLiteral("ENQ reponse: "), 20, to_qstring(s.myid));
+    add_check(1005, QStringLiteral("Start in 80x132 screen size mode"), s.term_size == 132);
+    add_check(1006, QStringLiteral("Ignore application key mode request"), s.ignore_app != 0);
+    add_check(1007, QStringLiteral("Use keypad NumLock as a normal key"), s.numlock != 0);
+    add_check(1008, QStringLiteral("Bell can be used."), s.bell != 0);
+    finish();
+}
+
+void getterm::store() {
+    s_.termtype = to_std(control<QLineEdit>(1000)->text());
+    s_.myid = to_std(control<QLineEdit>(1001)->text());
+    s_.term_size = control<QCheckBox>(1005)->isChecked() ? 132 : 80;
+    s_.ignore_app = control<QCheckBox>(1006)->isChecked() ? 1 : 0;
+    s_.numlock = control<QCheckBox>(1007)->isChecked() ? 1 : 0;
+    s_.bell = control<QCheckBox>(1008)->isChecked() ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+getcursor::getcursor(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Cursor"), QStringLiteral("cursor"), parent), s_(s) {
+    list_ = new QListWidget(this);
+    set_control_id(list_, 1010);
+    list_->addItems({QStringLiteral("Full Block"), QStringLiteral("Half Block"), QStringLiteral("Underline")});
+    if (s.cursortype >= 0 && s.cursortype < list_->count()) list_->setCurrentRow(s.cursortype);
+    list_->setMaximumHeight(list_->sizeHintForRow(0) * 4 + 2 * list_->frameWidth());
+    connect(list_, &QListWidget::itemDoubleClicked, this, [this] { accept(); });
+    add_row(QStringLiteral("Shape:"), list_);
+    add_check(1005, QStringLiteral("Cursor blinks twice every second."), s.blink_cursor != 0);
+    finish();
+}
+
+void getcursor::store() {
+    // No selection (an out-of-range stored shape) keeps the stored value.
+    if (list_->currentRow() >= 0) s_.cursortype = list_->currentRow();
+    s_.blink_cursor = control<QCheckBox>(1005)->isChecked() ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+namespace {
+
+// A page with a few lines of text: A is the distance from the left edge, B from the top edge.
+class margin_picture : public QWidget {
+public:
+    explicit margin_picture(QWidget* parent) : QWidget(parent) { setFixedSize(150, 170); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRect page(20, 10, 110, 150);
+        p.fillRect(page, Qt::white);
+        p.setPen(Qt::black);
+        p.drawRect(page);
+        const int left = page.left() + 30, top = page.top() + 34;
+        p.setPen(QPen(Qt::gray, 2));
+        for (int i = 0; i < 7; ++i) p.drawLine(left, top + i * 12, page.right() - 10 - (i % 3) * 12, top + i * 12);
+        p.setPen(QPen(Qt::darkBlue, 1, Qt::DashLine));
+        p.drawLine(left, page.top(), left, page.bottom());
+        p.drawLine(page.left(), top - 6, page.right(), top - 6);
+        p.setPen(QPen(Qt::red, 1));
+        const int ay = page.top() + 110;
+        p.drawLine(page.left(), ay, left, ay);
+        p.drawText(QRect(page.left(), ay - 16, left - page.left(), 14), Qt::AlignCenter, QStringLiteral("A"));
+        const int bx = page.left() + 70;
+        p.drawLine(bx, page.top(), bx, top - 6);
+        p.drawText(QRect(bx + 3, page.top() + 2, 14, top - 6 - page.top()), Qt::AlignVCenter, QStringLiteral("B"));
+    }
+};
+
+}  // namespace
+
+getmargin::getmargin(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Margins"), QStringLiteral("margins"), parent), s_(s) {
+    add_edit(1000, QStringLiteral("A = "), 4, number_text(s.x_margin));
+    add_edit(1001, QStringLiteral("B = "), 4, number_text(s.y_margin));
+    auto* pic = new margin_picture(this);
+    pic->setObjectName(QStringLiteral("c157"));
+    add_widget(pic);
+    finish();
+}
+
+void getmargin::store() {
+    scan_into(control<QLineEdit>(1000), s_.x_margin);
+    scan_into(control<QLineEdit>(1001), s_.y_margin);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+getkey::getkey(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Select names of mapping files"), QStringLiteral("keymaps"), parent), s_(s) {
+    add_edit(1000, QStringLiteral("Mapping file for Function keys:"), 80, to_qstring(s.keyname));
+    add_edit(1001, QStringLiteral("Mapping file for data from host to Quill Telnet:"), 80, to_qstring(s.nettopc));
+    add_edit(1002, QStringLiteral("Mapping file for data from Quill Telnet to host:"), 80, to_qstring(s.pctonet));
+    form_->setRowWrapPolicy(QFormLayout::WrapAllRows);
+    for (int id : {1000, 1001, 1002}) control<QLineEdit>(id)->setMinimumWidth(420);
+    finish();
+}
+
+void getkey::store() {
+    s_.keyname = to_std(control<QLineEdit>(1000)->text());
+    s_.nettopc = to_std(control<QLineEdit>(1001)->text());
+    s_.pctonet = to_std(control<QLineEdit>(1002)->text());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+getssh::getssh(Settings& s, QWidget* parent)
+    : settings_dialog(QStringLiteral("Sign on to the host"), QStringLiteral("signon"), parent), s_(s) {
+    add_widget(new QLabel(QStringLiteral("User authentication is required."), this));
+    add_edit(1000, QStringLiteral("Sign on as:"), 40, to_qstring(s.ssh_user));
+    add_edit(1001, QStringLiteral("Password"), 40, to_qstring(s.ssh_password))->setEchoMode(QLineEdit::Password);
+    add_check(1005, QStringLiteral("Remember Username and Password "), s.ssh_default != 0);
+    add_widget(new QLabel(QStringLiteral("(not much security in this option!)"), this));
+    finish();
+    control<QLineEdit>(1000)->setFocus();
+}
+
+void getssh::store() {
+    s_.ssh_user = to_std(control<QLineEdit>(1000)->text());
+    s_.ssh_password = to_std(control<QLineEdit>(1001)->text());
+    s_.ssh_default = control<QCheckBox>(1005)->isChecked() ? 1 : 0;
+}
+
+bool session_sign_on(Settings& s, QWidget* parent) {
+    getssh dlg(s, parent);
+    return dlg.exec() == QDialog::Accepted;
+}
+
+bool session_sign_on() { return session_sign_on(settings(), QApplication::activeWindow()); }

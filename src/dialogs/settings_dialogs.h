@@ -1,0 +1,105 @@
+#pragma once
+// The settings dialogs opened from the Settings menu and the sign-on dialog the Secure Shell engines use.
+// Each is built from a settings record and writes it back only when OK is accepted.
+#include "dialogs/dialog_base.h"
+
+struct Settings;
+class QListWidget;
+
+// Proxy Configuration.
+class getproxy : public settings_dialog {
+    Q_OBJECT
+public:
+    getproxy(Settings& s, QWidget* parent = nullptr);
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+};
+
+// Auto - Login: two search/response pairs.
+class getauto : public settings_dialog {
+    Q_OBJECT
+public:
+    getauto(Settings& s, QWidget* parent = nullptr);
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+};
+
+// Terminal type, answerback and keyboard/bell options.
+class getterm : public settings_dialog {
+    Q_OBJECT
+public:
+    getterm(Settings& s, QWidget* parent = nullptr);
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+};
+
+// Cursor shape and blinking; a double-click on a shape acts as OK.
+class getcursor : public settings_dialog {
+    Q_OBJECT
+public:
+    getcursor(Settings& s, QWidget* parent = nullptr);
+    QListWidget* shapes() const { return list_; }
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+    QListWidget* list_ = nullptr;
+};
+
+// Printer margins A (left) and B (top), with a picture of both.
+class getmargin : public settings_dialog {
+    Q_OBJECT
+public:
+    getmargin(Settings& s, QWidget* parent = nullptr);
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+};
+
+// Names of the three mapping files.
+class getkey : public settings_dialog {
+    Q_OBJECT
+public:
+    getkey(Settings& s, QWidget* parent = nullptr);
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+};
+
+// Sign on to the host: user name, password and the remember switch.
+class getssh : public settings_dialog {
+    Q_OBJECT
+public:
+    getssh(Settings& s, QWidget* parent = nullptr);
+
+protected:
+    void store() override;
+
+private:
+    Settings& s_;
+};
+
+// Asks for the user name and password of a secure session. On OK `ssh_user`, `ssh_password` and `ssh_default`
+// are stored and the result is true; on Cancel nothing changes and the result is false.
+bool session_sign_on(Settings& s, QWidget* parent = nullptr);
+bool session_sign_on();  // process-wide record, active window as parent

@@ -1,0 +1,518 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest/QTest>
+#include <functional>
+
+#include "config/settings.h"
+#include "dialogs/connect_dialogs.h"
+#include "dialogs/font_dialogs.h"
+#include "dialogs/settings_dialogs.h"
+#include "qt_app.h"
+
+namespace {
+
+struct DialogTest : ::testing::Test {
+    Settings s;
+    QStringList messages;
+    QList<QUrl> opened;
+
+    void SetUp() override {
+        test_app();
+        hooks().message = [this](QWidget*, const QString& t) { messages << t; };
+        hooks().open_url = [this](const QUrl& u) { opened << u; };
+    }
+
+    static QLineEdit* edit(settings_dialog& d, int id) {
+        auto* e = d.control<QLineEdit>(id);
+        EXPECT_NE(e, nullptr) << id;
+        return e;
+    }
+    static QCheckBox* check(settings_dialog& d, int id) {
+        auto* c = d.control<QCheckBox>(id);
+        EXPECT_NE(c, nullptr) << id;
+        return c;
+    }
+    static void ok(QDialog& d) { d.accept(); }
+    // Runs `inside` on the next modal dialog once it is shown by exec().
+    static void on_next_modal(std::function<void(QDialog*)> inside) {
+        QTimer::singleShot(0, [inside] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            inside(d);
+        });
+    }
+};
+
+// A fake of the rest of the program for the Connect command.
+struct fake_actions : connect_actions {
+    bool is_connected = false, direct = false, answer_ok = true;
+    std::string typed = "unix1";
+    std::vector<std::string> log;
+    std::string host;
+    int port = -1;
+    void apply_modes(bool w, bool n) override { log.push_back(std::string("modes ") + (w ? "1" : "0") + (n ? "1" : "0")); }
+    bool connected() override { return is_connected; }
+    bool direct_connect() override { return direct; }
+    void message(std::string_view t) override { log.push_back("msg " + std::string(t)); }
+    bool ask_host(Settings& s) override {
+        log.push_back("dialog");
+        if (answer_ok) s.host_name = typed;
+        return answer_ok;
+    }
+    void connect_to(const std::string& h, int p) override {
+        host = h;
+        port = p;
+        log.push_back("connect");
+    }
+    void repaint() override { log.push_back("repaint"); }
+};
+
+}  // namespace
+
+TEST_F(DialogTest, ProxyPrefillsStoresOnOkOnly) {
+    s.proxy_host = "gate";
+    s.proxy_port = 3128;
+    s.proxy_enable = 1;
+    s.proxy_socks_enable = 0;
+    {
+        getproxy d(s);
+        EXPECT_EQ(d.windowTitle(), "Proxy Configuration");
+        EXPECT_EQ(edit(d, 1000)->text(), "gate");
+        EXPECT_EQ(edit(d, 1001)->text(), "3128");
+        EXPECT_EQ(edit(d, 1002)->text(), "$1 $2\\n\\r");
+        EXPECT_EQ(edit(d, 1004)->text(), "\\015\\012");
+        EXPECT_TRUE(check(d, 1005)->isChecked());
+        EXPECT_FALSE(check(d, 1006)->isChecked());
+        EXPECT_EQ(check(d, 1006)->text(), "Use  Protocol SOCKS  V. 4 ");
+        edit(d, 1000)->setText("other");
+        d.reject();
+    }
+    EXPECT_EQ(s.proxy_host, "gate");
+    {
+        getproxy d(s);
+        edit(d, 1000)->setText("socks.lan");
+        edit(d, 1001)->setText(" 1081 ");
+        edit(d, 1002)->setText("\\015$1 $2\\015\\012");
+        check(d, 1005)->setChecked(false);
+        check(d, 1006)->setChecked(true);
+        ok(d);
+        EXPECT_EQ(d.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(s.proxy_host, "socks.lan");
+    EXPECT_EQ(s.proxy_port, 1081);
+    EXPECT_EQ(s.proxy_syntax, "\\015$1 $2\\015\\012");
+    EXPECT_EQ(s.proxy_enable, 0);
+    EXPECT_EQ(s.proxy_socks_enable, 1);
+    {
+        getproxy d(s);
+        edit(d, 1001)->setText("none");
+        ok(d);
+    }
+    EXPECT_EQ(s.proxy_port, 1081);
+}
+
+TEST_F(DialogTest, TypingStopsAtTheLimit) {
+    getauto d(s);
+    auto* e = edit(d, 1000);
+    e->setFocus();
+    QTest::keyClicks(e, "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(e->text(), "abcdefghijklmnopqrst");
+    auto* p = edit(d, 1001);
+    QTest::keyClicks(p, "0123456789012345678901234");
+    EXPECT_EQ(p->text().size(), 20);
+}
+
+TEST_F(DialogTest, OverlongPrefilledValueBlocksOkUntilShortened) {
+    s.auto_search1 = "login:";
+    s.auto_response2 = std::string(25, 'r');  // from an imported file
+    getauto d(s);
+    auto* e = edit(d, 1003);
+    EXPECT_EQ(e->text().size(), 25);  // shown whole, not cut
+    QTest::keyClicks(e, "more");
+    EXPECT_EQ(e->text().size(), 25);  // cannot grow
+    ok(d);
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Enter no more than 20 characters.");
+    EXPECT_EQ(s.auto_response2, std::string(25, 'r'));
+    e->setCursorPosition(25);
+    for (int i = 0; i < 5; ++i) QTest::keyClick(e, Qt::Key_Backspace);
+    EXPECT_EQ(e->text().size(), 20);
+    QTest::keyClicks(e, "x");
+    EXPECT_EQ(e->text().size(), 20);
+    ok(d);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(s.auto_response2, std::string(20, 'r'));
+    EXPECT_EQ(s.auto_search1, "login:");
+}
+
+TEST_F(DialogTest, AutoLoginPairsMapToTheirKeys) {
+    getauto d(s);
+    EXPECT_EQ(d.windowTitle(), "Auto - Login");
+    edit(d, 1000)->setText("s1");
+    edit(d, 1001)->setText("r1");
+    edit(d, 1002)->setText("s2");
+    edit(d, 1003)->setText("r2\\015");
+    ok(d);
+    EXPECT_EQ(s.auto_search1, "s1");
+    EXPECT_EQ(s.auto_response1, "r1");
+    EXPECT_EQ(s.auto_search2, "s2");
+    EXPECT_EQ(s.auto_response2, "r2\\015");
+}
+
+TEST_F(DialogTest, TerminalTypeWidthAndSwitches) {
+    s.term_size = 132;
+    s.bell = 1;
+    {
+        getterm d(s);
+        EXPECT_EQ(edit(d, 1000)->text(), "vt220");
+        EXPECT_EQ(edit(d, 1001)->text(), "QUILL_TELNET");
+        EXPECT_TRUE(check(d, 1005)->isChecked());
+        EXPECT_TRUE(check(d, 1008)->isChecked());
+        edit(d, 1000)->setText("vt100");
+        edit(d, 1001)->setText("me");
+        check(d, 1005)->setChecked(false);
+        check(d, 1006)->setChecked(true);
+        check(d, 1007)->setChecked(true);
+        check(d, 1008)->setChecked(false);
+        ok(d);
+    }
+    EXPECT_EQ(s.termtype, "vt100");
+    EXPECT_EQ(s.myid, "me");
+    EXPECT_EQ(s.term_size, 80);
+    EXPECT_EQ(s.ignore_app, 1);
+    EXPECT_EQ(s.numlock, 1);
+    EXPECT_EQ(s.bell, 0);
+    // Any width other than 132 shows unticked; ticking stores 132.
+    s.term_size = 100;
+    getterm d(s);
+    EXPECT_FALSE(check(d, 1005)->isChecked());
+    check(d, 1005)->setChecked(true);
+    ok(d);
+    EXPECT_EQ(s.term_size, 132);
+}
+
+TEST_F(DialogTest, CursorShapeBlinkAndDoubleClick) {
+    s.cursortype = 2;
+    s.blink_cursor = 5;
+    {
+        getcursor d(s);
+        ASSERT_EQ(d.shapes()->count(), 3);
+        EXPECT_EQ(d.shapes()->item(0)->text(), "Full Block");
+        EXPECT_EQ(d.shapes()->item(1)->text(), "Half Block");
+        EXPECT_EQ(d.shapes()->item(2)->text(), "Underline");
+        EXPECT_EQ(d.shapes()->currentRow(), 2);
+        EXPECT_TRUE(check(d, 1005)->isChecked());
+        d.shapes()->setCurrentRow(1);
+        ok(d);
+    }
+    EXPECT_EQ(s.cursortype, 1);
+    EXPECT_EQ(s.blink_cursor, 1);
+    {
+        getcursor d(s);
+        check(d, 1005)->setChecked(false);
+        d.shapes()->setCurrentRow(0);
+        emit d.shapes()->itemDoubleClicked(d.shapes()->item(0));
+        EXPECT_EQ(d.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(s.cursortype, 0);
+    EXPECT_EQ(s.blink_cursor, 0);
+}
+
+TEST_F(DialogTest, MarginsAreDecimalWithFourCharacters) {
+    getmargin d(s);
+    EXPECT_EQ(edit(d, 1000)->text(), "10");
+    EXPECT_NE(d.findChild<QWidget*>("c157"), nullptr);
+    edit(d, 1000)->clear();
+    QTest::keyClicks(edit(d, 1000), "123456");
+    EXPECT_EQ(edit(d, 1000)->text(), "1234");
+    edit(d, 1001)->setText("x9");
+    ok(d);
+    EXPECT_EQ(s.x_margin, 1234);
+    EXPECT_EQ(s.y_margin, 10);
+}
+
+TEST_F(DialogTest, MappingFilesGoToTheirOwnKeys) {
+    s.keyname = "/k.map";
+    s.nettopc = "/in.map";
+    s.pctonet = "/out.map";
+    getkey d(s);
+    EXPECT_EQ(d.windowTitle(), "Select names of mapping files");
+    EXPECT_EQ(edit(d, 1001)->text(), "/in.map");
+    EXPECT_EQ(edit(d, 1002)->text(), "/out.map");
+    edit(d, 1000)->setText("/a");
+    edit(d, 1001)->setText("/b");
+    edit(d, 1002)->setText("/c");
+    ok(d);
+    EXPECT_EQ(s.keyname, "/a");
+    EXPECT_EQ(s.nettopc, "/b");
+    EXPECT_EQ(s.pctonet, "/c");
+}
+
+TEST_F(DialogTest, SignOnStoresOnOkAndLeavesEverythingOnCancel) {
+    s.ssh_user = "root";
+    on_next_modal([](QDialog* d) {
+        auto* dlg = static_cast<getssh*>(d);
+        EXPECT_EQ(dlg->windowTitle(), "Sign on to the host");
+        EXPECT_EQ(dlg->control<QLineEdit>(1000)->text(), "root");
+        EXPECT_EQ(dlg->control<QLineEdit>(1001)->echoMode(), QLineEdit::Password);
+        dlg->control<QLineEdit>(1000)->setText("alice");
+        dlg->control<QLineEdit>(1001)->setText("s3cret");
+        dlg->control<QCheckBox>(1005)->setChecked(true);
+        dlg->reject();
+    });
+    EXPECT_FALSE(session_sign_on(s));
+    EXPECT_EQ(s.ssh_user, "root");
+    EXPECT_EQ(s.ssh_password, "");
+    EXPECT_EQ(s.ssh_default, 0);
+    on_next_modal([](QDialog* d) {
+        auto* dlg = static_cast<getssh*>(d);
+        dlg->control<QLineEdit>(1000)->setText("alice");
+        dlg->control<QLineEdit>(1001)->setText("s3cret");
+        dlg->control<QCheckBox>(1005)->setChecked(true);
+        dlg->accept();
+    });
+    EXPECT_TRUE(session_sign_on(s));
+    EXPECT_EQ(s.ssh_user, "alice");
+    EXPECT_EQ(s.ssh_password, "s3cret");
+    EXPECT_EQ(s.ssh_default, 1);
+}
+
+TEST_F(DialogTest, HelpAndF1OpenTheDialogsSection) {
+    getproxy p(s);
+    p.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help)->click();
+    getcursor c(s);
+    QTest::keyClick(&c, Qt::Key_F1);
+    gethost h(s);
+    QTest::keyClick(&h, Qt::Key_F1);
+    ASSERT_EQ(opened.size(), 3);
+    EXPECT_EQ(opened[0].fragment(), "proxy");
+    EXPECT_EQ(opened[1].fragment(), "cursor");
+    EXPECT_EQ(opened[2].fragment(), "connect");
+    EXPECT_TRUE(opened[0].isLocalFile());
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("qtelnet.html"));
+}
+
+TEST_F(DialogTest, ConnectListsHistoryAndStoresOnOk) {
+    s.host_hist = {"first", "", " blank", "second", "", "", "", ""};
+    s.host_name = "typed.example";
+    s.port = 2323;
+    s.exit = 1;
+    {
+        gethost d(s);
+        EXPECT_EQ(d.windowTitle(), "Connect");
+        auto* box = d.host_box();
+        ASSERT_EQ(box->count(), 2);
+        EXPECT_EQ(box->itemText(0), "first");
+        EXPECT_EQ(box->itemText(1), "second");
+        EXPECT_EQ(box->currentText(), "typed.example");
+        EXPECT_EQ(d.values().port_text, "2323");
+        EXPECT_TRUE(d.values().exit);
+        box->setEditText("changed");
+        d.reject();
+    }
+    EXPECT_EQ(s.host_name, "typed.example");
+    {
+        gethost d(s);
+        d.host_box()->setCurrentIndex(1);
+        ok(d);
+    }
+    EXPECT_EQ(s.host_name, "second");
+    EXPECT_EQ(s.port, 2323);
+}
+
+TEST_F(DialogTest, AdvancedSshStaysWhenConnectIsCancelled) {
+    s.port = 23;
+    s.ssh = 0;
+    gethost d(s);
+    on_next_modal([](QDialog* a) {
+        auto* ad = static_cast<gethost_ad*>(a);
+        EXPECT_EQ(ad->windowTitle(), "Connect - Advanced");
+        EXPECT_EQ(ad->control<QLineEdit>(1001)->text(), "23");
+        ad->control<QCheckBox>(1006)->setChecked(true);
+        ad->control<QRadioButton>(1028)->setChecked(true);
+        ad->control<QRadioButton>(1030)->setChecked(true);
+        ad->control<QCheckBox>(1005)->setChecked(true);
+        ad->accept();
+    });
+    d.advanced();
+    EXPECT_EQ(s.ssh, 1);
+    EXPECT_EQ(s.ssh_encryption, 2);
+    EXPECT_EQ(s.ssh_type_1_2, 1);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].toStdString(), ssh_port_warning_text);
+    EXPECT_EQ(s.autoconnect, 0);  // waits for Connect's OK
+    d.reject();
+    EXPECT_EQ(s.ssh, 1);
+    EXPECT_EQ(s.autoconnect, 0);
+}
+
+TEST_F(DialogTest, AdvancedValuesReachSettingsOnConnectOk) {
+    s.ssh = 1;
+    gethost d(s);
+    on_next_modal([](QDialog* a) {
+        auto* ad = static_cast<gethost_ad*>(a);
+        ad->control<QLineEdit>(1001)->setText("22");
+        ad->control<QCheckBox>(1005)->setChecked(true);
+        ad->control<QCheckBox>(1007)->setChecked(true);
+        ad->control<QCheckBox>(1008)->setChecked(false);
+        ad->accept();
+    });
+    d.advanced();
+    EXPECT_TRUE(messages.isEmpty());  // port 22: no warning
+    ok(d);
+    EXPECT_EQ(s.port, 22);
+    EXPECT_EQ(s.autoconnect, 1);
+    EXPECT_EQ(s.exit, 1);
+    EXPECT_EQ(s.confirm, 0);
+}
+
+TEST_F(DialogTest, AdvancedCancelChangesNothing) {
+    gethost d(s);
+    on_next_modal([](QDialog* a) {
+        static_cast<gethost_ad*>(a)->control<QCheckBox>(1006)->setChecked(true);
+        static_cast<gethost_ad*>(a)->control<QLineEdit>(1001)->setText("99");
+        a->reject();
+    });
+    d.advanced();
+    EXPECT_EQ(s.ssh, 0);
+    EXPECT_EQ(d.values().port_text, "23");
+}
+
+TEST_F(DialogTest, ConnectCommandFlow) {
+    {
+        fake_actions a;
+        a.is_connected = true;
+        connect_command(s, a);
+        ASSERT_EQ(a.log.size(), 2u);
+        EXPECT_EQ(a.log[0], "modes 10");
+        EXPECT_EQ(a.log[1], std::string("msg ") + one_connection_text);
+    }
+    {
+        fake_actions a;
+        a.direct = true;
+        s.host_name = "direct.host";
+        s.port = 2000;
+        connect_command(s, a);
+        EXPECT_EQ(a.host, "direct.host");
+        EXPECT_EQ(a.port, 2000);
+        EXPECT_EQ(a.log.back(), "repaint");
+        EXPECT_EQ(s.host_hist[0], "");  // no dialog, no history
+    }
+    {
+        fake_actions a;
+        a.direct = true;
+        s.port = 0;  // direct connect needs a port: the dialog opens
+        a.typed = "unix1:2323";
+        connect_command(s, a);
+        EXPECT_EQ(a.log[1], "dialog");
+        EXPECT_EQ(a.host, "unix1");
+        EXPECT_EQ(a.port, 2323);
+        EXPECT_EQ(s.host_name, "unix1");
+        EXPECT_EQ(s.port, 2323);
+        EXPECT_EQ(s.host_hist[0], "unix1:2323");
+    }
+    {
+        fake_actions a;
+        a.answer_ok = false;
+        s.new_line = 1;
+        s.auto_wrap = 0;
+        connect_command(s, a);
+        EXPECT_EQ(a.log.front(), "modes 01");
+        EXPECT_EQ(a.port, -1);
+    }
+    {
+        fake_actions a;
+        a.typed = "UNIX1:2323";
+        s.host_hist[1] = "older";
+        connect_command(s, a);
+        EXPECT_EQ(s.host_hist[0], "unix1:2323");  // known host, order kept
+        EXPECT_EQ(s.host_hist[1], "older");
+        EXPECT_EQ(a.host, "UNIX1");
+    }
+}
+
+TEST_F(DialogTest, ScreenFontStoresStyleAndKeepsHeight) {
+    s.font_weight = 700;
+    s.font_italic = 1;
+    s.fontsize = 15;
+    s.font_charset = 204;
+    font_chooser d(s, font_chooser::screen);
+    EXPECT_EQ(d.windowTitle(), "Font ");
+    EXPECT_EQ(d.sizes(), nullptr);
+    EXPECT_EQ(d.styles()->currentRow(), 3);
+    EXPECT_EQ(d.chosen_charset(), 204);
+    ASSERT_GT(d.faces()->count(), 0) << "no fixed-pitch font installed";
+    d.faces()->setCurrentRow(0);
+    const std::string face = d.faces()->item(0)->text().toStdString();
+    d.styles()->setCurrentRow(0);
+    ok(d);
+    EXPECT_EQ(std::string(s.font_name), face.substr(0, 39));
+    EXPECT_EQ(s.font_weight, 400);
+    EXPECT_EQ(s.font_italic, 0);
+    EXPECT_EQ(s.fontsize, 15);
+}
+
+TEST_F(DialogTest, PrinterFontCarriesAskprintAndSize) {
+    s.askprint = 1;
+    s.pfontsize = -17;
+    {
+        font_chooser d(s, font_chooser::printer);
+        EXPECT_EQ(d.windowTitle(), "Print Font");
+        auto* ask = d.control<QCheckBox>(1041);
+        ASSERT_NE(ask, nullptr);
+        EXPECT_EQ(ask->text(), "&Show printer selection box for every print job");
+        EXPECT_TRUE(ask->isChecked());
+        EXPECT_EQ(d.sizes()->currentText(), "13");
+        ask->setChecked(false);
+        d.styles()->setCurrentRow(2);
+        ok(d);
+    }
+    EXPECT_EQ(s.askprint, 0);
+    EXPECT_EQ(s.pfontsize, -17);  // size untouched stays exact
+    EXPECT_EQ(s.pfont_weight, 700);
+    EXPECT_EQ(s.pfont_italic, 0);
+    {
+        font_chooser d(s, font_chooser::printer);
+        d.sizes()->setEditText("9");
+        ok(d);
+    }
+    EXPECT_EQ(s.pfontsize, -12);
+    {
+        font_chooser d(s, font_chooser::printer);
+        d.sizes()->setEditText("big");
+        ok(d);
+        EXPECT_NE(d.result(), QDialog::Accepted);
+        EXPECT_EQ(messages.size(), 1);
+    }
+    EXPECT_EQ(s.pfontsize, -12);
+}
+
+TEST_F(DialogTest, ColourChooserUsesWindowsByteOrder) {
+    EXPECT_EQ(color_from_ref(0x0000FF), QColor(255, 0, 0));
+    EXPECT_EQ(color_from_ref(0xFF0000), QColor(0, 0, 255));
+    EXPECT_EQ(ref_from_color(QColor(0x12, 0x34, 0x56)), 0x563412);
+    int value = 0xFFFF80;
+    {
+        colour_chooser d(value);
+        EXPECT_EQ(d.currentColor(), QColor(0x80, 0xFF, 0xFF));
+        d.setCurrentColor(QColor(1, 2, 3));
+        d.reject();
+    }
+    EXPECT_EQ(value, 0xFFFF80);
+    {
+        colour_chooser d(value);
+        d.setCurrentColor(QColor(1, 2, 3));
+        d.accept();
+    }
+    EXPECT_EQ(value, 0x030201);
+}

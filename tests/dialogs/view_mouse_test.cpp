@@ -1,0 +1,289 @@
+#include "view/view_mouse.h"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QWheelEvent>
+#include <string>
+
+#include "qt_app.h"
+#include "terminal/screen.h"
+
+namespace {
+
+constexpr int cw = 10, ch = 20;
+
+struct fake_host : mouse_host {
+    screen_ring ring_;
+    int cols = 80;
+    bool focus = true;
+    bool wheel_on = true;
+    int pos = 200;
+    int all_updates = 0, changed_updates = 0;
+    std::string sent;
+
+    screen_ring& ring() override { return ring_; }
+    int columns() const override { return cols; }
+    QPoint cell_at(QPoint p) const override {
+        auto c = selection::pointer_cell(p.x(), p.y(), cw, ch, cols);
+        return {c.col, c.row};
+    }
+    QRect client_rect() const override { return QRect(100, 100, cols * cw, 24 * ch); }
+    bool has_focus() const override { return focus; }
+    int scroll_position() const override { return pos; }
+    void set_scroll_position(int p) override { pos = p; ++all_updates; }
+    void send_to_host(const std::uint8_t* d, std::size_t n) override { sent.append(reinterpret_cast<const char*>(d), n); }
+    void update_all() override { ++all_updates; }
+    void update_changed() override { ++changed_updates; }
+    bool wheel_enabled() const override { return wheel_on; }
+
+    void write(int row, int col, const std::string& text) {
+        for (std::size_t i = 0; i < text.size(); ++i)
+            ring_.put_char(static_cast<std::uint8_t>(text[i]), row, col + static_cast<int>(i));
+    }
+};
+
+QPointF at(int col, int row) { return QPointF((col - 1) * cw + 3, (row - 1) * ch + 5); }
+
+struct MouseTest : ::testing::Test {
+    fake_host* host = nullptr;
+    std::unique_ptr<view_mouse> m;
+    std::int64_t now = 1000;
+
+    void SetUp() override {
+        test_app();
+        auto h = std::make_unique<fake_host>();
+        host = h.get();
+        m = std::make_unique<view_mouse>(std::move(h));
+        m->set_clock([this] { return now; });
+        m->focus_in();
+        now += 5;
+        QGuiApplication::clipboard()->clear();
+    }
+    void press(int col, int row) {
+        QMouseEvent e(QEvent::MouseButtonPress, at(col, row), at(col, row), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+        m->mouse_press(&e);
+    }
+    void move(int col, int row, Qt::MouseButtons held = Qt::LeftButton) {
+        QMouseEvent e(QEvent::MouseMove, at(col, row), at(col, row), Qt::NoButton, held, Qt::NoModifier);
+        m->mouse_move(&e);
+    }
+    void release(int col, int row) {
+        QMouseEvent e(QEvent::MouseButtonRelease, at(col, row), at(col, row), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+        m->mouse_release(&e);
+    }
+    void drag(int c0, int r0, int c1, int r1) {
+        press(c0, r0);
+        move(c1, r1);
+        release(c1, r1);
+    }
+    void double_click(int col, int row) {
+        QMouseEvent e(QEvent::MouseButtonDblClick, at(col, row), at(col, row), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+        m->mouse_double_click(&e);
+    }
+    bool wheel(int dy) {
+        QWheelEvent e(QPointF(5, 5), QPointF(105, 105), QPoint(), QPoint(0, dy), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        e.setAccepted(false);
+        m->wheel(&e);
+        return e.isAccepted();
+    }
+    std::string clip() const { return QGuiApplication::clipboard()->text().toLatin1().toStdString(); }
+};
+
+}  // namespace
+
+TEST_F(MouseTest, DragCopiesTheBlockWithCrLfAndClearsTheSelection) {
+    host->write(3, 10, "line three!");
+    host->write(4, 10, "LINE FOUR  ");
+    host->write(5, 10, "line five..");
+    drag(10, 3, 20, 5);
+    ASSERT_TRUE(m->has_selection());
+    m->copy();
+    EXPECT_EQ(clip(), "line three!\r\nLINE FOUR  \r\nline five..");
+    EXPECT_FALSE(m->has_selection());
+    // Nothing shown: Copy leaves the clipboard alone.
+    QGuiApplication::clipboard()->setText("keep");
+    m->copy();
+    EXPECT_EQ(clip(), "keep");
+}
+
+TEST_F(MouseTest, AppendAddsToTheClipboardText) {
+    host->write(1, 1, "xy");
+    QGuiApplication::clipboard()->setText("abc");
+    drag(1, 1, 2, 1);
+    m->append();
+    EXPECT_EQ(clip(), "abc\r\nxy");
+    // An empty clipboard still gets the line break first.
+    QGuiApplication::clipboard()->clear();
+    drag(1, 1, 2, 1);
+    m->append();
+    EXPECT_EQ(clip(), "\r\nxy");
+}
+
+TEST_F(MouseTest, HighBytesReachTheClipboardAsLatin1) {
+    host->write(2, 1, "\xe9t\xe9");
+    drag(1, 2, 3, 2);
+    m->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("\xc3\xa9t\xc3\xa9"));
+}
+
+TEST_F(MouseTest, PressSoonAfterFocusStartsNothingButMovesStillTrack) {
+    m->focus_in();  // focus gained at `now`
+    now += 1;
+    drag(5, 5, 9, 5);
+    EXPECT_FALSE(m->has_selection());
+    EXPECT_EQ(m->state().end_col, 9);
+    now += 1;
+    drag(5, 5, 9, 6);
+    EXPECT_TRUE(m->has_selection());
+    EXPECT_EQ(m->state().start_col, 5);
+    host->focus = false;
+    m->remove_selection();
+    drag(1, 1, 4, 1);
+    EXPECT_FALSE(m->has_selection());
+}
+
+TEST_F(MouseTest, MovesWithoutTheButtonAreIgnored) {
+    drag(2, 2, 4, 2);
+    move(30, 10, Qt::NoButton);
+    EXPECT_EQ(m->state().end_col, 4);
+    EXPECT_EQ(m->state().end_row, 2);
+    move(200, 200);  // beyond the grid: clamped
+    EXPECT_EQ(m->state().end_col, 80);
+    EXPECT_EQ(m->state().end_row, 24);
+}
+
+TEST_F(MouseTest, DoubleClickSelectsTheWordToTheLastColumn) {
+    host->write(7, 1, "cat /etc/passwd");
+    host->write(7, 75, "the end");  // "end" ends at column 81 -> cut at the screen edge
+    double_click(6, 7);
+    EXPECT_EQ(m->state().start_col, 5);
+    EXPECT_EQ(m->state().end_col, 15);
+    m->copy();
+    EXPECT_EQ(clip(), "/etc/passwd");
+    double_click(79, 7);
+    m->copy();
+    EXPECT_EQ(clip(), "en");
+}
+
+TEST_F(MouseTest, SelectAllCoversTheWholeScreenWidth) {
+    host->cols = 132;
+    host->write(24, 131, "Z!");
+    m->select_all();
+    m->copy();
+    const std::string t = clip();
+    EXPECT_EQ(t.size(), 24u * 132u + 23u * 2u);
+    EXPECT_EQ(t.substr(t.size() - 2), "Z!");
+}
+
+TEST_F(MouseTest, PasteSendsBytesWithoutLf) {
+    QGuiApplication::clipboard()->setText("echo hi\r\nls\n");
+    m->paste();
+    EXPECT_EQ(host->sent, "echo hi\rls");
+    host->sent.clear();
+    QGuiApplication::clipboard()->setText(QString::fromLatin1("a\0b", 3));
+    m->paste();
+    EXPECT_EQ(host->sent, "a");
+    host->sent.clear();
+    QGuiApplication::clipboard()->clear();
+    m->paste();
+    EXPECT_EQ(host->sent, "");
+}
+
+TEST_F(MouseTest, WheelMovesOneLineWithinLimits) {
+    EXPECT_TRUE(wheel(-120));
+    EXPECT_EQ(host->pos, 200);
+    EXPECT_TRUE(wheel(120));
+    EXPECT_EQ(host->pos, 199);
+    EXPECT_TRUE(wheel(480));
+    EXPECT_EQ(host->pos, 198);
+    EXPECT_TRUE(wheel(-15));
+    EXPECT_EQ(host->pos, 199);
+    host->pos = 1;
+    wheel(120);
+    EXPECT_EQ(host->pos, 1);
+    drag(1, 1, 5, 1);
+    wheel(-120);
+    EXPECT_EQ(host->pos, 2);
+    EXPECT_FALSE(m->has_selection());
+    host->wheel_on = false;
+    EXPECT_FALSE(wheel(120));
+    EXPECT_EQ(host->pos, 2);
+}
+
+TEST_F(MouseTest, KeysAndHostDataRemoveTheSelectionButCtrlKeepsIt) {
+    drag(1, 1, 5, 1);
+    m->key_pressed(true);
+    EXPECT_TRUE(m->has_selection());
+    m->key_pressed(false);
+    EXPECT_FALSE(m->has_selection());
+    drag(1, 1, 5, 1);
+    m->data_arrived();
+    EXPECT_FALSE(m->has_selection());
+}
+
+TEST_F(MouseTest, HighlightMarksOnlyChangedCells) {
+    auto& ring = host->ring_;
+    ring.clear_marks();
+    drag(10, 3, 20, 5);
+    m->update_highlight();
+    EXPECT_TRUE(m->highlighted(4, 10));
+    EXPECT_TRUE(m->highlighted(5, 20));
+    EXPECT_FALSE(m->highlighted(4, 21));
+    EXPECT_FALSE(m->highlighted(2, 15));
+    EXPECT_TRUE(ring.row_marked(3));
+    EXPECT_FALSE(ring.row_marked(6));
+    EXPECT_TRUE(ring.cell_mark(4, 15) & mark_selected);
+    EXPECT_FALSE(ring.cell_mark(4, 21) & mark_selected);
+    // What the painter does: row marks and repaint bits go, the selected bit stays.
+    for (int r = 1; r <= 24; ++r) {
+        ring.clear_row_mark(r);
+        for (int c = 1; c <= 132; ++c) ring.cell_mark(r, c) &= mark_selected;
+    }
+    m->update_highlight();  // nothing changed, nothing marked
+    for (int r = 1; r <= 24; ++r) EXPECT_FALSE(ring.row_marked(r)) << r;
+    m->remove_selection();
+    m->update_highlight();
+    EXPECT_FALSE(m->highlighted(4, 15));
+    EXPECT_TRUE(ring.row_marked(4));
+    EXPECT_EQ(ring.cell_mark(4, 15), mark_repaint);
+    // A row marked whole loses the bit; the next update puts it back.
+    drag(10, 3, 20, 5);
+    m->update_highlight();
+    ring.mark_row(4);
+    EXPECT_FALSE(m->highlighted(4, 15));
+    m->update_highlight();
+    EXPECT_TRUE(m->highlighted(4, 15));
+    m->remove_selection();
+    m->update_highlight();
+    // The down-and-left block lights nothing.
+    drag(20, 3, 10, 5);
+    m->update_highlight();
+    for (int c = 1; c <= 80; ++c) EXPECT_FALSE(m->highlighted(4, c));
+}
+
+TEST_F(MouseTest, ContextMenuHasFourItemsAndPasteNeedsText) {
+    auto menu = m->make_context_menu();
+    auto acts = menu->actions();
+    ASSERT_EQ(acts.size(), 4);
+    EXPECT_EQ(acts[0]->text(), "Select All");
+    EXPECT_EQ(acts[1]->text(), "Copy");
+    EXPECT_EQ(acts[2]->text(), "Paste");
+    EXPECT_EQ(acts[3]->text(), "Append");
+    EXPECT_FALSE(acts[2]->isEnabled());
+    QGuiApplication::clipboard()->setText("x");
+    EXPECT_TRUE(m->make_context_menu()->actions()[2]->isEnabled());
+    acts[0]->trigger();
+    EXPECT_TRUE(m->has_selection());
+    // Outside the client area the event is left to the default handling.
+    QContextMenuEvent outside(QContextMenuEvent::Mouse, QPoint(-50, -50), QPoint(10, 10));
+    m->context_menu(&outside);
+    EXPECT_FALSE(outside.isAccepted());
+}
