@@ -10,7 +10,8 @@ constexpr int close_flush_ms = 100;     // bounded wait for the last bytes befor
 constexpr int close_give_up_ms = 2000;  // a peer that never acknowledges the close
 }  // namespace
 
-qt_socket::qt_socket(socket_events& events) : events_(events), sock_(new QTcpSocket) {
+qt_socket::qt_socket(socket_events& events)
+    : events_(events), guard_(std::make_unique<QObject>()), sock_(new QTcpSocket) {
     QTcpSocket* s = sock_.data();
     QObject::connect(s, &QTcpSocket::connected, s, [this] {
         connected_ = true;
@@ -73,7 +74,7 @@ void qt_socket::renotify_if_data_left() {
     if (renotify_queued_ || !sock_) return;
     if (tail_.isEmpty() && sock_->bytesAvailable() <= 0) return;
     renotify_queued_ = true;
-    QTimer::singleShot(0, sock_.data(), [this] {
+    QTimer::singleShot(0, guard_.get(), [this] {
         renotify_queued_ = false;
         events_.on_read(0);
     });

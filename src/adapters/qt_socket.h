@@ -2,6 +2,7 @@
 // The session's TCP socket on Qt: a QTcpSocket whose signals become the session's read, connect-complete and close
 // notifications on the user-interface thread. Connecting (name lookup included) never blocks the event loop.
 #include <QByteArray>
+#include <QObject>
 #include <QPointer>
 #include <memory>
 
@@ -23,6 +24,7 @@ private:
     void renotify_if_data_left();
 
     socket_events& events_;
+    std::unique_ptr<QObject> guard_;  // context of queued calls: they die with this object, not with the socket
     QPointer<QTcpSocket> sock_;
     QByteArray tail_;  // data saved when the peer finished sending, served before the socket's own buffer
     bool connected_ = false;

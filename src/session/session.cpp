@@ -261,7 +261,7 @@ void session::on_read(int error) {
         ++receive_guard_;
         return;
     }
-    if (error != 0 && !close_pending_) return;
+    if (error != 0) return;
     receive_guard_ = 1;
     for (;;) {
         const long got = read_pass();
@@ -441,12 +441,12 @@ int session::session_write(const std::uint8_t* bytes, std::size_t n) {
 // Logs and Telnet hooks
 
 void session::session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) {
-    if (!log_.is_open()) return;
+    if (!socket_ || !connected_ || !log_.is_open()) return;
     log_.write_hex(label, clock_.now(), bytes, n);
 }
 
 void session::session_log_line(std::string_view text) {
-    if (!log_.is_open()) return;
+    if (!socket_ || !connected_ || !log_.is_open()) return;
     log_.write_line(text);
 }
 
