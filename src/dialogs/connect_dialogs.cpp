@@ -77,6 +77,10 @@ gethost::gethost(Settings& s, QWidget* parent)
     combo_->setMinimumWidth(280);
     for (const auto& h : connect_logic::history_choices(s.host_hist)) combo_->addItem(to_qstring(h));
     track(combo_->lineEdit(), 64, to_qstring(s.host_name));
+    // The combo would cut a history entry to the edit's current length; show it whole.
+    connect(combo_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0) set_limited_text(combo_->lineEdit(), combo_->itemText(i));
+    });
     label->setBuddy(combo_);
     add_widget(combo_);
     auto* adv = new QPushButton(QStringLiteral("&Advanced..."), this);

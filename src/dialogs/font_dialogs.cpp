@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -74,15 +75,23 @@ font_chooser::font_chooser(Settings& s, kind k, QWidget* parent)
 
     auto* grid = new QGridLayout;
     outer_->insertLayout(0, grid);
-    grid->addWidget(new QLabel(QStringLiteral("&Font:"), this), 0, 0);
-    grid->addWidget(new QLabel(QStringLiteral("Font st&yle:"), this), 0, 1);
+    auto* face_label = new QLabel(QStringLiteral("&Font:"), this);
+    auto* style_label = new QLabel(QStringLiteral("Font st&yle:"), this);
+    grid->addWidget(face_label, 0, 0);
+    grid->addWidget(style_label, 0, 1);
 
     faces_ = new QListWidget(this);
     faces_->setObjectName(QStringLiteral("face"));
     for (const auto& f : QFontDatabase::families())
         if (QFontDatabase::isFixedPitch(f) && !QFontDatabase::isPrivateFamily(f)) faces_->addItem(f);
-    if (auto found = faces_->findItems(face, Qt::MatchFixedString); !found.isEmpty())
-        faces_->setCurrentItem(found.first());
+    // A stored face that is not installed starts on the face the system would draw instead.
+    for (const QString& name : {face, QFontInfo(QFont(face)).family()}) {
+        if (auto found = faces_->findItems(name, Qt::MatchFixedString); !found.isEmpty()) {
+            faces_->setCurrentItem(found.first());
+            break;
+        }
+    }
+    face_label->setBuddy(faces_);
     grid->addWidget(faces_, 1, 0);
 
     styles_ = new QListWidget(this);
@@ -90,12 +99,15 @@ font_chooser::font_chooser(Settings& s, kind k, QWidget* parent)
     styles_->addItems({QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold"),
                        QStringLiteral("Bold Italic")});
     styles_->setCurrentRow((bold ? 2 : 0) + (italic ? 1 : 0));
+    style_label->setBuddy(styles_);
     grid->addWidget(styles_, 1, 1);
 
     int row = 2;
     if (prn) {
-        grid->addWidget(new QLabel(QStringLiteral("&Size:"), this), 0, 2);
+        auto* size_label = new QLabel(QStringLiteral("&Size:"), this);
+        grid->addWidget(size_label, 0, 2);
         sizes_ = new QComboBox(this);
+        size_label->setBuddy(sizes_);
         sizes_->setObjectName(QStringLiteral("size"));
         sizes_->setEditable(true);
         for (int pt : {6, 7, 8, 9, 10, 11, 12, 13, 14, 16, 18, 20, 22, 24, 26, 28, 36, 48, 72})
