@@ -47,6 +47,85 @@ void mul_raw(uint16_t* r, const uint16_t* a, std::size_t na, const uint16_t* b, 
     }
 }
 
+// Column-sum multiplication: each 16 x 16 -> 32-bit partial product is split into its halves, which are added to
+// 32-bit column sums (lo for column i + j, hi for column i + j + 1). No carry runs along the inner loop, so it
+// vectorises; one pass at the end turns the sums into digits. Sums stay below 2^32 for up to max_column_digits.
+constexpr std::size_t max_column_digits = 16384;
+
+struct column_sums {
+    std::vector<uint32_t> lo, hi;
+    explicit column_sums(std::size_t n) : lo(n, 0), hi(n, 0) {}
+    ~column_sums() {
+        wipe(lo.data(), lo.size() * sizeof(uint32_t));
+        wipe(hi.data(), hi.size() * sizeof(uint32_t));
+    }
+    column_sums(const column_sums&) = delete;
+    column_sums& operator=(const column_sums&) = delete;
+
+    // r[0 .. n) = the digits of the sums over the first n columns.
+    void to_digits(uint16_t* r, std::size_t n) {
+        uint32_t carry = 0, prev_hi = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            uint32_t t = lo[k] + prev_hi + carry;
+            prev_hi = hi[k];
+            r[k] = uint16_t(t);
+            carry = t >> 16;
+        }
+    }
+};
+
+inline void mul_rows(uint32_t* __restrict lo, uint32_t* __restrict hi, const uint16_t* __restrict a, std::size_t na,
+                     const uint16_t* __restrict b, std::size_t nb) {
+    for (std::size_t i = 0; i < na; ++i) {
+        const uint32_t ai = a[i];
+        uint32_t* __restrict l = lo + i;
+        uint32_t* __restrict h = hi + i;
+        for (std::size_t j = 0; j < nb; ++j) {
+            uint32_t p = ai * b[j];
+            l[j] += p & 0xFFFF;
+            h[j] += p >> 16;
+        }
+    }
+}
+
+// r[0 .. 2n) = a * a: the cross products once, doubled, then the squares on the diagonal.
+void sqr_columns(uint16_t* r, const uint16_t* a, std::size_t n, column_sums& cs) {
+    uint32_t* lo = cs.lo.data();
+    uint32_t* hi = cs.hi.data();
+    std::memset(lo, 0, 2 * n * sizeof(uint32_t));
+    std::memset(hi, 0, 2 * n * sizeof(uint32_t));
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        const uint32_t ai = a[i];
+        uint32_t* __restrict l = lo + 2 * i + 1;
+        uint32_t* __restrict h = hi + 2 * i + 1;
+        const uint16_t* __restrict b = a + i + 1;
+        const std::size_t m = n - i - 1;
+        for (std::size_t j = 0; j < m; ++j) {
+            uint32_t p = ai * b[j];
+            l[j] += p & 0xFFFF;
+            h[j] += p >> 16;
+        }
+    }
+    for (std::size_t k = 0; k < 2 * n; ++k) {
+        lo[k] <<= 1;
+        hi[k] <<= 1;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        uint32_t p = uint32_t(a[i]) * a[i];
+        lo[2 * i] += p & 0xFFFF;
+        hi[2 * i] += p >> 16;
+    }
+    cs.to_digits(r, 2 * n);
+}
+
+void mul_columns(uint16_t* r, const uint16_t* a, std::size_t na, const uint16_t* b, std::size_t nb,
+                 column_sums& cs) {
+    std::memset(cs.lo.data(), 0, (na + nb) * sizeof(uint32_t));
+    std::memset(cs.hi.data(), 0, (na + nb) * sizeof(uint32_t));
+    mul_rows(cs.lo.data(), cs.hi.data(), a, na, b, nb);
+    cs.to_digits(r, na + nb);
+}
+
 // Knuth's Algorithm D. u has nu + 1 digits (u[nu] the extra top digit), nu >= nv; v has nv digits with the top
 // bit of v[nv - 1] set. Leaves the remainder in u[0 .. nv) and, when q is given, nu - nv + 1 quotient digits.
 void divrem_core(uint16_t* u, std::size_t nu, const uint16_t* v, std::size_t nv, uint16_t* q) {
@@ -295,6 +374,8 @@ bignum modexp(const bignum& base, const bignum& exponent, const bignum& m) {
     scratch acc(nm);
     acc.data()[0] = 1;
     scratch t(2 * nm + 1);
+    const bool columns = nm <= max_column_digits;
+    column_sums cs(columns ? 2 * nm : 0);
 
     auto reduce_into_acc = [&] {
         t.data()[2 * nm] = 0;
@@ -303,10 +384,16 @@ bignum modexp(const bignum& base, const bignum& exponent, const bignum& m) {
     };
 
     for (unsigned i = exponent.bit_length(); i-- > 0;) {
-        mul_raw(t.data(), acc.data(), nm, acc.data(), nm);
+        if (columns)
+            sqr_columns(t.data(), acc.data(), nm, cs);
+        else
+            mul_raw(t.data(), acc.data(), nm, acc.data(), nm);
         reduce_into_acc();
         if (exponent.bit(i)) {
-            mul_raw(t.data(), acc.data(), nm, b.data(), nm);
+            if (columns)
+                mul_columns(t.data(), acc.data(), nm, b.data(), nm, cs);
+            else
+                mul_raw(t.data(), acc.data(), nm, b.data(), nm);
             reduce_into_acc();
         }
     }
