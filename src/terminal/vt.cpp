@@ -102,7 +102,8 @@ void vt::set_columns(int w) {
 }
 
 int vt::tab_column(int column) const {
-    int cols = ring_.columns();
+    const int cols = ring_.columns();
+    column = std::clamp(column, 1, cols);
     if (column < cols) ++column;
     while (column < cols && tabs_[column] != 0) ++column;
     if (tabs_[column] != 0) --column;

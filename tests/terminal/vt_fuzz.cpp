@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::memcmp(&ra->line(row), &rb->line(row), sizeof(ring_line)) != 0) std::abort();
     // The dump must cope with whatever the stream left behind.
     dump_extras x;
-    x.history = true;
+    x.history = size % 4 == 0;  // the history part is slow to build; every fourth input is enough
     if (screen_dump_json(a, x).empty()) std::abort();
     return 0;
 }

@@ -199,6 +199,8 @@ TEST_F(VtModes, TabStopsReach132Columns) {
     EXPECT_EQ(t.term.cursor_column(), 131);
     EXPECT_EQ(t.term.tab_column(1), 9);
     EXPECT_EQ(t.term.tab_column(132), 131);
+    EXPECT_EQ(t.term.tab_column(500), 131);  // callers counting past the edge stay on the screen
+    EXPECT_EQ(t.term.tab_column(-3), 9);
 }
 
 TEST_F(VtModes, MenuWidthSwitchThenClamp) {

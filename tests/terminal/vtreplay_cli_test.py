@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""Command-line behaviour of vtreplay: output shapes, options, standard input, errors."""
+import json
+import subprocess
+import sys
+import tempfile
+import os
+
+tool, demo = sys.argv[1], sys.argv[2]
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+
+
+def run(args, data=None):
+    return subprocess.run([tool] + args, input=data, capture_output=True, timeout=30)
+
+
+# Plain output of the demo: 24 lines of exactly 80 characters.
+r = run([demo])
+check(r.returncode == 0, "demo exit code")
+lines = r.stdout.decode("utf-8").split("\n")
+check(len(lines) == 25 and lines[-1] == "", "24 newline-terminated lines")
+check(all(len(l) == 80 for l in lines[:24]), "every plain line is 80 characters")
+
+# 132 columns, standard input, a byte above 0x7F.
+r = run(["--cols", "132"], b"\xe9abc")
+lines = r.stdout.decode("utf-8").split("\n")
+check(all(len(l) == 132 for l in lines[:24]), "every plain line is 132 characters")
+check(lines[0].startswith("\u00e9abc"), "byte 0xE9 shown as U+00E9")
+
+# JSON with history and replies, read from standard input through "-".
+stream = b"".join(b"line%d\r\n" % i for i in range(1, 41)) + b"\x1b[6n\x05\x1b[?5h\x1b[12l"
+r = run(["--json", "--history", "-"], stream)
+check(r.returncode == 0, "json exit code")
+doc = json.loads(r.stdout)
+check(list(doc) == ["rows", "cols", "cursor", "modes", "lines", "history", "replies"], "json key order")
+check(doc["rows"] == 24 and doc["cols"] == 80, "geometry")
+check(doc["cursor"] == {"row": 24, "col": 1, "visible": True}, "cursor")
+check(list(doc["modes"]) == ["app_keys", "vt52_mode", "vt100_level", "c1_8bit", "auto_repeat", "new_line_mode",
+                             "insert_mode", "origin_mode", "auto_wrap_mode", "pending_wrap", "reverse_screen",
+                             "printer_controller", "local_echo", "top_margin", "bottom_margin"], "mode names")
+check(doc["modes"]["reverse_screen"] == 1 and doc["modes"]["local_echo"] == 1, "host-held modes")
+check(len(doc["lines"]) == 24 and all(len(l["attrs"]) == 80 for l in doc["lines"]), "24 lines of 80 attrs")
+check(doc["lines"][22]["text"].rstrip() == "line40", "last written line on row 23")
+check(len(doc["history"]) == 199 and all(len(h) == 80 for h in doc["history"]), "199 history lines")
+check(doc["history"][-1].rstrip() == "line17" and doc["history"][-17].rstrip() == "line1", "history order")
+check(doc["replies"] == (b"\x1b[24;1R" + b"QUILL_TELNET").hex(), "replies hex")
+
+# Without --history there is no history member.
+r = run(["--json"], b"x")
+check("history" not in json.loads(r.stdout), "history only on request")
+
+# Errors.
+check(run(["--cols", "100"]).returncode == 2, "bad width rejected")
+check(run(["--bogus"]).returncode == 2, "unknown option rejected")
+with tempfile.TemporaryDirectory() as d:
+    check(run([os.path.join(d, "missing.vt")]).returncode == 1, "missing file is an error")
+
+for f in failures:
+    print("FAILED:", f)
+sys.exit(1 if failures else 0)
