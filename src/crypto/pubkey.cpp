@@ -112,7 +112,8 @@ std::optional<dss_public_key> parse_dss_key(const uint8_t* blob, std::size_t n) 
     if (!name || name->size() != 7 || std::memcmp(name->data(), "ssh-dss", 7) != 0) return std::nullopt;
     dss_public_key k;
     k.p = rd.read_mpint();
-    if (k.p) k.q = rd.read_mpint();
+    if (!k.p) return std::nullopt;
+    k.q = rd.read_mpint();
     if (k.q) k.g = rd.read_mpint();
     if (k.g) k.y = rd.read_mpint();
     return k;

@@ -56,8 +56,8 @@ struct dss_public_key {
     std::optional<bignum> p, q, g, y;
 };
 
-// string "ssh-dss", then mpints p, q, g, y. Empty when the type name is not exactly "ssh-dss"; components that are
-// missing, negative or over-long stay absent (and the key then verifies nothing).
+// string "ssh-dss", then mpints p, q, g, y. Empty when the type name is not exactly "ssh-dss" or p cannot be read;
+// q, g or y that are missing, negative or over-long stay absent (and the key then verifies nothing).
 std::optional<dss_public_key> parse_dss_key(const uint8_t* blob, std::size_t n);
 
 // Signature blob: 40 bytes r || s, or string "ssh-dss", 4 bytes (the inner length, not compared), r, s. True only

@@ -1,5 +1,6 @@
 #include "crypto/random.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 
 #include <cerrno>
@@ -22,7 +23,19 @@ random_failure_handler failure_handler = default_failure;
 uint8_t pool[256];
 std::size_t pool_left = 0;
 
+// A forked child must not hand out the bytes its parent still holds.
+void forget_pool_in_child() {
+    wipe(pool, sizeof pool);
+    pool_left = 0;
+}
+
+bool fork_guard_installed = false;
+
 void os_random(uint8_t* out, std::size_t n) {
+    if (!fork_guard_installed) {
+        pthread_atfork(nullptr, nullptr, forget_pool_in_child);
+        fork_guard_installed = true;
+    }
     while (n > 0) {
         ssize_t got = getrandom(out, n, 0);
         if (got < 0) {

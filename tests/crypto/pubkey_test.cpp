@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 
+#include "crypto/keyderive.h"
 #include "crypto/pubkey.h"
 #include "crypto/random.h"
 #include "fixtures.h"
@@ -307,5 +311,45 @@ TEST(RandomSource, BytesCoverTheWholeRangeEvenly) {
     for (int v = 0; v < 256; ++v) {
         EXPECT_GT(count[size_t(v)], 700) << v;
         EXPECT_LT(count[size_t(v)], 1350) << v;
+    }
+}
+
+TEST(RandomSource, ForkedChildDrawsOtherBytesThanItsParent) {
+    (void)random_byte();  // the parent now holds unread bytes that a child would inherit
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        uint8_t mine[32];
+        random_fill(mine, sizeof mine);
+        ssize_t w = write(fds[1], mine, sizeof mine);
+        _exit(w == ssize_t(sizeof mine) ? 0 : 1);
+    }
+    close(fds[1]);
+    uint8_t child[32] = {}, parent[32];
+    ssize_t got = 0;
+    while (got < 32) {
+        ssize_t r = read(fds[0], child + got, size_t(32 - got));
+        if (r <= 0) break;
+        got += r;
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_EQ(got, 32);
+    random_fill(parent, sizeof parent);
+    EXPECT_NE(0, std::memcmp(child, parent, sizeof parent));
+}
+
+TEST(KeyDerivation, MatchesReferenceForAllSixLetters) {
+    for (auto& r : fixtures::load("key_derivation.txt")) {
+        bignum k = number(r["k"]);
+        bytes h = fixtures::hex(r["h"]), sid = fixtures::hex(r["session_id"]);
+        for (char letter : std::string("ABCDEF")) {
+            uint8_t out[40];
+            ssh2_derive_key(k, h.data(), letter, sid.data(), out);
+            EXPECT_EQ(fixtures::to_hex(out, 40), r[std::string(1, letter)]) << letter;
+        }
     }
 }
