@@ -1,4 +1,97 @@
+#include <QDateTime>
+#include <QDir>
+#include <QObject>
+#include <QProcess>
+#include <memory>
+
+#include "adapters/cups_printer.h"
+#include "adapters/print_settings.h"
+#include "adapters/qt_line_printer.h"
 #include "app/mainframe.h"
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "session/session.h"
+#include "terminal/printer/printer_controller.h"
+#include "terminal/vt.h"
+#include "view/capture.h"
+#include "view/print_screen.h"
+#include "view/view.h"
+
+namespace {
+
+// Everything printing needs for the life of the view. A child of the view, so it goes after the emulator that
+// calls into it.
+class file_commands_state : public QObject {
+public:
+    file_commands_state(QObject* parent, ui_services& ui)
+        : QObject(parent),
+          // Headless use: line-printer jobs become PDF files in this folder instead of going to a printer.
+          pages_(qEnvironmentVariable("QTELNET_PRINT_PDF_DIR")),
+          controller_(options_, spooler_, pages_, ui) {}
+
+    printing::printer_controller& controller() { return controller_; }
+    print_screen::app_printer& printer() { return printer_; }
+
+    void printer_chosen() {
+        const QString name = printer_.name();
+        spooler_.set_preferred(name.toStdString());
+        pages_.set_preferred(name);
+    }
+
+private:
+    cups_raw_spooler spooler_;
+    qt_page_printer pages_;
+    settings_printer_options options_;
+    printing::printer_controller controller_;
+    print_screen::app_printer printer_;
+};
+
+}  // namespace
 
 // Handlers for capture, send file, debug log, mail, print screen and print setup.
-void register_file_commands(CMainFrame&) {}
+void register_file_commands(CMainFrame& f) {
+    auto* state = new file_commands_state(&f.view(), f.ui());
+    f.terminal().set_printer(&state->controller());
+
+    f.set_command(
+        cmd::log_save, [&f] { capture::toggle(f.net(), [&f] { return capture::choose_capture_file(&f); }); },
+        [&f] { return f.save_allowed(); }, [&f] { return !f.net().capture_file().empty(); });
+
+    f.set_command(
+        cmd::log_read,
+        [&f] {
+            capture::read_from_file([&f](const std::uint8_t* b, std::size_t n) { return f.net().send_to_host(b, n); },
+                                    f.ui(), [&f] { return capture::choose_file_to_send(&f); });
+        },
+        [&f] { return f.save_allowed(); });
+
+    f.set_command(
+        cmd::ssh_log, [&f] { f.net().toggle_debug_log(); }, {}, [&f] { return f.net().log_enabled(); });
+
+    const QString mailer = capture::mail_program();
+    f.set_command(
+        cmd::send_mail,
+        [&f, mailer] {
+            const vt& term = f.terminal();
+            printing::ring_screen screen(term.ring(), &term);
+            const QString path = capture::mail_screen(screen, QDir::tempPath(), QTime::currentTime(), mailer,
+                                                      [](const QString& program, const QStringList& args) {
+                                                          return QProcess::startDetached(program, args);
+                                                      });
+            if (path.isEmpty()) f.ui().message_box("The screen could not be handed to the mail program.");
+        },
+        [mailer] { return !mailer.isEmpty(); });
+
+    f.set_command(cmd::print_screen, [&f, state] {
+        const Settings& s = settings();
+        const vt& term = f.terminal();
+        printing::ring_screen screen(term.ring(), &term);
+        printing::print_font font = settings_print_font();
+        print_screen::run(&f, f.ui(), state->printer(), s.askprint != 0, screen, font, {s.x_margin, s.y_margin});
+    });
+
+    f.set_command(cmd::print_setup, [&f, state] {
+        state->printer().setup(&f);
+        state->printer_chosen();
+    });
+}

@@ -17,6 +17,9 @@
 
 #include "app/commands.h"
 #include "app/toolbar_table.h"
+// Named through a macro: a literal include of a "ui_*.h" file makes AUTOUIC look for a .ui form.
+#define QTELNET_UI_SERVICES_HEADER "config/ui_services.h"
+#include QTELNET_UI_SERVICES_HEADER
 
 class QAction;
 class QLabel;
@@ -26,14 +29,19 @@ class CVellumView;
 class CVellumDoc;
 class vt;
 class session;
-struct ui_services;
-struct start_values;
+struct settings_backend;
+struct socket_factory;
+class frame_window;
+struct StartupValues;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // `start` are the parsed command-line values; `ui` shows message boxes (both outlive the frame).
-    CMainFrame(CVellumDoc& doc, const start_values& start, ui_services& ui, QWidget* parent = nullptr);
+    // `start` are the parsed command-line values, `ui` shows message boxes, `store` is where the settings live,
+    // `sockets` makes the session's sockets; all outlive the frame. The constructor loads the settings, places
+    // and shows the window.
+    CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services& ui, settings_backend& store,
+               socket_factory& sockets, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // --- commands -----------------------------------------------------------------------------------------
@@ -52,7 +60,7 @@ public:
     CVellumDoc& document() { return doc_; }
     vt& terminal();
     session& net();
-    const start_values& start() const { return start_; }
+    const StartupValues& start() const { return start_; }
     ui_services& ui() { return ui_; }
     // Settings commands and the log-file commands are enabled only when the save switch begins with "0".
     bool save_allowed() const;
@@ -101,19 +109,25 @@ private:
     void install_builtin_commands();
     QAction* add_item(QMenu* m, const char* text, int command, bool checkable = false);
     void show_bars();
-    void apply_placement();
     void fkey_clicked(int n);
+    void load_toolbar_table();
+    void set_title(const QString& host);
+    friend class frame_window;
 
     CVellumDoc& doc_;
-    const start_values& start_;
+    const StartupValues& start_;
     ui_services& ui_;
+    settings_backend& store_;
+    std::unique_ptr<frame_window> window_;
     CVellumView* view_ = nullptr;
+    QAction* row_actions_[toolbar_rows_count] = {};
     QToolBar* toolbar_ = nullptr;
     QLabel* panes_[4] = {};
     std::map<int, entry> commands_;
     toolbar_table rows_;
     bool relayout_pending_ = false;
     bool saved_ = false;
+    bool maximized_ = false;
     class QTimer* idle_ = nullptr;
 };
 

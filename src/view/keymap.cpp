@@ -55,7 +55,7 @@ void keyboard::keypad_key(key_bytes& out, int key, const key_modes& m) const {
         app_keypad(out, keypad_finals[key], m);
         return;
     }
-    int slot = key == point ? key_slot::kp_point : key_slot::kp0 + key;
+    int slot = key == point ? key_slot::keypad_point : key_slot::keypad0 + key;
     if (!entry(slot).empty())
         table_entry(out, slot, m);
     else
@@ -93,23 +93,23 @@ key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool 
         break;
     case vkey::kp_multiply:
         swallow_ = true;
-        if (!entry(key_slot::kp_multiply).empty()) table_entry(b, key_slot::kp_multiply, m); else b.push('*');
+        if (!entry(key_slot::keypad_star).empty()) table_entry(b, key_slot::keypad_star, m); else b.push('*');
         break;
     case vkey::kp_add:
         swallow_ = true;
         if (app_mode(m)) app_keypad(b, 'l', m);
-        else if (!entry(key_slot::kp_add).empty()) table_entry(b, key_slot::kp_add, m);
+        else if (!entry(key_slot::keypad_plus).empty()) table_entry(b, key_slot::keypad_plus, m);
         else b.push('+');
         break;
     case vkey::kp_subtract:
         swallow_ = true;
         if (app_mode(m)) app_keypad(b, 'm', m);
-        else if (!entry(key_slot::kp_subtract).empty()) table_entry(b, key_slot::kp_subtract, m);
+        else if (!entry(key_slot::keypad_minus).empty()) table_entry(b, key_slot::keypad_minus, m);
         else b.push('-');
         break;
     case vkey::kp_divide:
         swallow_ = true;
-        if (!entry(key_slot::kp_divide).empty()) table_entry(b, key_slot::kp_divide, m); else b.push('/');
+        if (!entry(key_slot::keypad_slash).empty()) table_entry(b, key_slot::keypad_slash, m); else b.push('/');
         break;
     default: break;
     }
@@ -139,8 +139,8 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
     } else if (e.ch == 13) {
         if (e.keypad_enter && app_mode(m)) {
             app_keypad(b, 'M', m);
-        } else if (e.keypad_enter && !entry(key_slot::kp_enter).empty()) {
-            b.append(entry(key_slot::kp_enter));
+        } else if (e.keypad_enter && !entry(key_slot::keypad_enter).empty()) {
+            b.append(entry(key_slot::keypad_enter));
         } else {
             b.push('\r');
             if (m.new_line_mode) b.push('\n');
@@ -151,7 +151,7 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
     } else {
         if (e.auto_repeat && !m.auto_repeat) return r;
         std::uint8_t c = e.ch;
-        if (pctonet_ && pctonet_[c]) c = pctonet_[c];
+        if (pctonet_ && pctonet_[c]) c = static_cast<std::uint8_t>(pctonet_[c] & 0xff);
         b.push(c);
         r.echo = m.local_echo;
     }

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string_view>
 
+#include "config/maps.h"  // key_slot indices
+
 enum class vkey : std::uint8_t {
     none,
     up, down, right, left,
@@ -73,20 +75,13 @@ struct key_result {
     bool echo = false;  // also feed the bytes to the emulator (local echo)
 };
 
-// Indices into the 111-slot key table.
-namespace key_slot {
-constexpr int up = 0, down = 1, right = 2, left = 3, f1 = 4, home = 84, end = 85, page_up = 86, page_down = 87,
-              insert = 88, del = 89, backspace = 90, scroll_lock = 91, print = 92, pause = 93, kp0 = 94,
-              kp_enter = 104, kp_point = 105, kp_add = 106, kp_subtract = 107, kp_multiply = 108,
-              kp_divide = 109, num_lock = 110, count = 111;
-}
 
 class keyboard {
 public:
-    // `entry(i)` gives key-table slot i (empty when unset); `pctonet` is the 256-byte outgoing translation
-    // table or nullptr.
+    // `entry(i)` gives key-table slot i (empty when unset); `pctonet` is the 256-entry outgoing translation
+    // table (0 = no translation) or nullptr.
     using table_lookup = std::function<std::string_view(int)>;
-    keyboard(table_lookup entry, const std::uint8_t* pctonet) : entry_(std::move(entry)), pctonet_(pctonet) {}
+    keyboard(table_lookup entry, const std::int32_t* pctonet) : entry_(std::move(entry)), pctonet_(pctonet) {}
 
     key_result key_down(const key_down_event& e, const key_modes& m, bool selection_shown);
     key_result character(const char_event& e, const key_modes& m, bool selection_shown);
@@ -95,7 +90,7 @@ public:
     key_result function_key(int n, bool shift, bool ctrl, const key_modes& m);
 
     bool swallow() const { return swallow_; }
-    void set_pctonet(const std::uint8_t* t) { pctonet_ = t; }
+    void set_pctonet(const std::int32_t* t) { pctonet_ = t; }
 
 private:
     void table_entry(key_bytes& out, int slot, const key_modes& m) const;
@@ -105,6 +100,6 @@ private:
     std::string_view entry(int slot) const { return entry_ ? entry_(slot) : std::string_view{}; }
 
     table_lookup entry_;
-    const std::uint8_t* pctonet_;
+    const std::int32_t* pctonet_;
     bool swallow_ = false;
 };

@@ -20,11 +20,18 @@
 #include <QWidget>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "view/keymap.h"
 
 class QScrollBar;
+class QPainter;
+class QLine;
+struct ring_line;
+struct cell_palette;
 class QTimer;
 class CVellumDoc;
 class view_mouse;
@@ -32,12 +39,15 @@ class vt;
 class session;
 class screen_ring;
 class view_host;
+class view_timer;
 struct ui_services;
+struct socket_factory;
 
 class CVellumView : public QWidget {
     Q_OBJECT
 public:
-    CVellumView(CVellumDoc& doc, ui_services& ui, QWidget* parent = nullptr);
+    // `sockets` makes the session's sockets (the Qt adapter in the client, fakes in tests); it outlives the view.
+    CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& sockets, QWidget* parent = nullptr);
     ~CVellumView() override;
 
     // --- parts ------------------------------------------------------------------------------------------------
@@ -61,6 +71,8 @@ public:
 
     // Fits the font to a client area of the frame; `reserved_h` is the height the frame's bars take.
     void fit_screen_font(int client_w, int client_h, int reserved_h);
+    // Fits the font to the view's own size (after a font, column or bar change).
+    void refit();
     // Width the scroll bar takes when shown.
     int scroll_bar_width() const;
 
@@ -82,7 +94,7 @@ public:
     // --- data paths -------------------------------------------------------------------------------------------
     void send_to_host(const std::uint8_t* data, std::size_t n);
     void display_from_host(const std::uint8_t* data, std::size_t n);
-    void connect_to(const char* host, int port);
+    bool connect_to(const std::string& host, int port);  // then repaints everything
     void disconnect();
     bool connected() const;
     void reset_terminal();  // "&Reset Terminal"
@@ -97,8 +109,13 @@ public:
     bool run_autoconnect();
     bool autoconnect_pending() const { return autoconnect_pending_; }
 
-    // The keyboard layer's modes (emulator flags and settings) gathered for key_to_bytes.
+    // The keyboard layer's modes (emulator flags and settings).
     key_modes current_key_modes() const;
+    bool reverse_screen() const { return reverse_screen_; }
+
+    // Set by the SSH engines: whether the SSH identification has been sent, the SSH-1 state and whether SSH-2
+    // keys are active (the security pane). Unset: no SSH.
+    std::function<void(bool& id_sent, int& ssh1_state, bool& ssh2_keys_active)> ssh_status;
 
 signals:
     void columns_changed();  // the frame refits the font
@@ -123,15 +140,25 @@ protected:
 
 private:
     friend class view_host;
-    void paint_rows(QPainter& p, bool all);
-    void send_bytes(const key_bytes& b);
-    void echo_bytes(const key_bytes& b);
-    void schedule_repaint();
+    QRect row_rect(int row) const;
+    QFont make_font(int pixel_height) const;
+    void mark_view_row(int row);
+    void invalidate_marked();
+    void paint_rows(QPainter& p, int first, int last);
+    void paint_run(QPainter& p, int r, int c0, int c1, int cw, const ring_line& ln, std::uint32_t key, bool dtop,
+                   bool dbottom, const cell_palette& pal);
+    void draw_text(QPainter& p, int x, int top, const QString& text, const QColor& ink, bool double_width);
+    void draw_cursor_overlay(QPainter& p, const QRect& cell, int type, std::uint8_t ch, const QColor& ink);
+    void draw_lines(QPainter& p, const std::vector<QLine>& lines, const QColor& ink);
+    void run_key_result(const key_result& r);
+    void connection_starting();
     void scroll_bar_moved(int value);
 
     CVellumDoc& doc_;
     ui_services& ui_;
     std::unique_ptr<view_host> host_;
+    std::unique_ptr<view_timer> proxy_timer_;
+    std::unique_ptr<keyboard> keys_;
     std::unique_ptr<vt> vt_;
     std::unique_ptr<session> session_;
     std::unique_ptr<view_mouse> mouse_;
@@ -139,14 +166,14 @@ private:
     QTimer* blink_timer_ = nullptr;
     QTimer* repaint_timer_ = nullptr;
     QFont font_;
-    QFont double_font_;
     bool have_font_ = false;
     int cell_w_ = 4, cell_h_ = 4, char_extra_ = 0, line_gap_ = 0, descent_ = 0, ascent_ = 0;
     bool blink_phase_ = false;
+    bool reverse_screen_ = false;
     bool focus_ = true;
-    bool swallow_ = false;
-    bool paint_all_ = true;
+    bool pending_all_ = true;
+    bool extra_rows_[24] = {};
     int last_cursor_row_ = 1;
     bool autoconnect_pending_ = true;
-    bool in_display_ = false;
+    bool maps_loaded_ = false;
 };

@@ -49,7 +49,7 @@ void view_mouse::mouse_move(QMouseEvent* e) {
     if (c.x() == sel_.end_col && c.y() == sel_.end_row) return;
     sel_.end_col = c.x();
     sel_.end_row = c.y();
-    host_->update_changed();
+    repaint(false);
 }
 
 void view_mouse::mouse_release(QMouseEvent* e) {
@@ -71,7 +71,7 @@ void view_mouse::mouse_double_click(QMouseEvent* e) {
     sel_.start_col = first;
     sel_.end_col = last;
     sel_.shown = true;
-    host_->update_all();
+    repaint(true);
 }
 
 void view_mouse::wheel(QWheelEvent* e) {
@@ -85,10 +85,12 @@ void view_mouse::wheel(QWheelEvent* e) {
     sel_.shown = false;
     const int old_pos = host_->scroll_position();
     const int pos = selection::wheel_position(old_pos, delta);
-    if (pos != old_pos)
+    if (pos != old_pos) {
+        update_highlight();
         host_->set_scroll_position(pos);
-    else if (had)
-        host_->update_all();
+    } else if (had) {
+        repaint(true);
+    }
 }
 
 std::unique_ptr<QMenu> view_mouse::make_context_menu() {
@@ -113,6 +115,16 @@ void view_mouse::context_menu(QContextMenuEvent* e) {
     menu->exec(e->globalPos());
 }
 
+void view_mouse::repaint(bool all) {
+    // The highlight is brought up to date here as well as by the view's own updates, so a selection change shows
+    // even when the view repaints only the rows it finds marked.
+    update_highlight();
+    if (all)
+        host_->update_all();
+    else
+        host_->update_changed();
+}
+
 void view_mouse::focus_in() { focus_time_ = clock_(); }
 
 void view_mouse::key_pressed(bool ctrl_only) {
@@ -127,7 +139,7 @@ bool view_mouse::has_selection() const { return sel_.shown; }
 
 void view_mouse::remove_selection() {
     sel_.shown = false;
-    host_->update_all();
+    repaint(true);
 }
 
 void view_mouse::select_all() {
@@ -136,7 +148,7 @@ void view_mouse::select_all() {
     sel_.end_col = host_->columns();
     sel_.end_row = selection::screen_rows;
     sel_.shown = true;
-    host_->update_all();
+    repaint(true);
 }
 
 bool view_mouse::clipboard_has_text() {

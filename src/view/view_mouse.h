@@ -75,6 +75,7 @@ public:
 
 private:
     void copy_to_clipboard(bool append);
+    void repaint(bool all);
     std::uint8_t char_at(int row, int col) const;
 
     std::unique_ptr<mouse_host> host_;

@@ -1,0 +1,51 @@
+#include "app/app.h"
+
+#include <QApplication>
+#include <QSessionManager>
+#include <QTimer>
+#include <cstdio>
+
+#include "adapters/qsettings_backend.h"
+#include "adapters/qt_socket.h"
+#include "adapters/qt_ui_services.h"
+#include "app/mainframe.h"
+#include "config/mycli.h"
+#include "setup/role.h"
+#include "setup/ui/setup_ui.h"
+#include "view/document.h"
+#include "view/view.h"
+
+int CVellumApp::run(int argc, char** argv) {
+    switch (program_role(argc > 0 ? argv[0] : "")) {
+    case app_role::installer: return run_setup(argc, argv, false);
+    case app_role::uninstaller: return run_setup(argc, argv, true);
+    case app_role::client: break;
+    }
+
+    QApplication app(argc, argv);  // takes its own options (-platform, -display, ...) out of argv
+    QApplication::setApplicationName(QStringLiteral("qtelnet"));
+    QApplication::setOrganizationName(QStringLiteral("QuillSoft"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quill W32 Telnet"));
+
+    StartupValues& sv = startup_values();
+    mycli cli(sv);
+    if (!cli.parse(argc, argv)) {
+        std::fprintf(stderr, "qtelnet: %s\n", cli.error().c_str());
+        return 2;
+    }
+
+    qt_ui_services ui;
+    qsettings_backend store;
+    qt_socket_factory sockets;
+    CVellumDoc doc;
+    CMainFrame frame(doc, sv, ui, store, sockets);
+    ui.set_parent(&frame);
+
+    // The desktop session is ending: save without asking.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame, [&frame](QSessionManager&) {
+        frame.save_settings();
+    });
+    // The one automatic connection of the run, once the window is up.
+    QTimer::singleShot(0, &frame, [&frame] { frame.view().run_autoconnect(); });
+    return app.exec();
+}

@@ -1,0 +1,500 @@
+#include "app/mainframe.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/customize_dialog.h"
+#include "config/mycli.h"
+#include "config/settings.h"
+#include "config/settings_store.h"
+#include "config/ui_services.h"
+#include "session/session.h"
+#include "terminal/vt.h"
+#include "view/document.h"
+#include "view/help.h"
+#include "view/view.h"
+#include "view/view_mouse.h"
+
+namespace {
+const char* const app_title = "Quill W32 Telnet";
+const char* const close_question =
+    "There is an active session with the Unix Host. Do you really want to close this program ?";
+constexpr int idle_ms = 200;
+}  // namespace
+
+// What the settings loader and saver ask of the window.
+class frame_window final : public settings_window {
+public:
+    explicit frame_window(CMainFrame& f) : f_(f) {}
+    int screen_width() override { return screen().width(); }
+    int screen_height() override { return screen().height(); }
+    int icon_width() override { return f_.style()->pixelMetric(QStyle::PM_LargeIconSize); }
+    int icon_height() override { return f_.style()->pixelMetric(QStyle::PM_LargeIconSize); }
+    void apply_placement(const window_placement& p) override {
+        if (p.x2 > p.x1 && p.y2 > p.y1) f_.setGeometry(p.x1, p.y1, p.x2 - p.x1, p.y2 - p.y1);
+        if (p.showCmd == 3) f_.showMaximized(); else f_.show();
+    }
+    void show_normal() override {
+        f_.resize(800, 560);
+        f_.show();
+    }
+    void fit_font() override { f_.view().refit(); }
+    window_placement current_placement() override {
+        window_placement p;
+        QRect g = f_.normalGeometry();
+        if (!g.isValid()) g = f_.geometry();
+        p.flags = 0;
+        p.showCmd = f_.isMaximized() ? 3 : f_.isMinimized() ? 2 : 1;
+        p.x1 = g.left();
+        p.y1 = g.top();
+        p.x2 = g.left() + g.width();
+        p.y2 = g.top() + g.height();
+        return p;
+    }
+    void collect_toolbar(std::array<toolbar_row_setting, toolbar_row_count>& rows) override {
+        f_.collect_toolbar_layout();
+        for (int i = 0; i < toolbar_row_count; ++i) {
+            rows[i].used = f_.rows_[i].used ? 1 : 0;
+            rows[i].pos = f_.rows_[i].position;
+            copy_fixed(rows[i].text, std::string(f_.rows_[i].text));
+        }
+    }
+    void relayout() override { f_.relayout(); }
+
+private:
+    QRect screen() const {
+        QScreen* s = f_.screen() ? f_.screen() : QGuiApplication::primaryScreen();
+        return s ? s->geometry() : QRect(0, 0, 1024, 768);
+    }
+    CMainFrame& f_;
+};
+
+CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services& ui, settings_backend& store,
+                       socket_factory& sockets, QWidget* parent)
+    : QMainWindow(parent), doc_(doc), start_(start), ui_(ui), store_(store) {
+    window_ = std::make_unique<frame_window>(*this);
+    setWindowTitle(app_title);
+
+    // 1. The view.
+    view_ = new CVellumView(doc_, ui_, sockets, this);
+    setCentralWidget(view_);
+
+    // 2. Settings; this places and shows the window.
+    load_settings(settings(), store_, start_, ui_, window_.get(), load_options{{}, true, {}});
+    Settings& s = settings();
+    if (s.term_size == 132) view_->terminal().set_columns(132);
+    view_->show_scroll_bar(s.scroll_bar != 0);
+
+    // 3.-6. Toolbar from the validated table, menus, status bar.
+    build_menus();
+    toolbar_ = new QToolBar(QStringLiteral("Standard"), this);
+    toolbar_->setObjectName(QStringLiteral("Standard"));
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolbar_->setMovable(true);
+    toolbar_->setFloatable(true);
+    toolbar_->setFocusPolicy(Qt::NoFocus);
+    addToolBar(Qt::TopToolBarArea, toolbar_);
+    for (int i = 0; i < toolbar_rows_count; ++i) {
+        auto* a = new QAction(QString::fromLatin1(rows_[i].default_text), this);
+        int c = rows_[i].command;
+        a->setData(c);
+        connect(a, &QAction::triggered, this, [this, c] { run_command(c); });
+        row_actions_[i] = a;
+    }
+    load_toolbar_table();
+    rebuild_toolbar();
+    build_status_bar();
+    install_builtin_commands();
+
+    // 9.-10.
+    if (start_.no_menu) menuBar()->hide();
+    show_bars();
+
+    connect(view_, &CVellumView::title_changed, this, &CMainFrame::set_title);
+    connect(view_, &CVellumView::session_ended_exit, this, [this] { close(); });
+    idle_ = new QTimer(this);
+    idle_->setInterval(idle_ms);
+    connect(idle_, &QTimer::timeout, this, [this] {
+        update_status_panes();
+        refresh_command_states();
+    });
+    idle_->start();
+
+    register_dialog_commands(*this);
+    register_file_commands(*this);
+    refresh_command_states();
+    view_->setFocus();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+vt& CMainFrame::terminal() { return view_->terminal(); }
+session& CMainFrame::net() { return view_->net(); }
+bool CMainFrame::save_allowed() const { return start_.saving_enabled(); }
+bool CMainFrame::direct_connect() const { return start_.direct_connect_enabled(); }
+bool CMainFrame::connected() const { return view_->connected(); }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Commands
+
+void CMainFrame::set_command(int command, handler run, predicate enabled, predicate checked) {
+    entry& e = commands_[command];
+    e.run = std::move(run);
+    e.enabled = std::move(enabled);
+    e.checked = std::move(checked);
+    if (e.menu_action) {
+        e.menu_action->setCheckable(static_cast<bool>(e.checked));
+        e.menu_action->setEnabled(command_enabled(command));
+        if (e.checked) e.menu_action->setChecked(e.checked());
+    }
+}
+
+bool CMainFrame::run_command(int command) {
+    auto it = commands_.find(command);
+    if (it == commands_.end() || !it->second.run || !command_enabled(command)) return false;
+    handler h = it->second.run;  // the handler may replace itself
+    h();
+    refresh_command_states();
+    return true;
+}
+
+bool CMainFrame::command_enabled(int command) const {
+    auto it = commands_.find(command);
+    if (it == commands_.end() || !it->second.run) return false;
+    return !it->second.enabled || it->second.enabled();
+}
+
+bool CMainFrame::command_checked(int command) const {
+    auto it = commands_.find(command);
+    return it != commands_.end() && it->second.checked && it->second.checked();
+}
+
+QAction* CMainFrame::action(int command) const {
+    auto it = commands_.find(command);
+    return it == commands_.end() ? nullptr : it->second.menu_action;
+}
+
+void CMainFrame::refresh_command_states() {
+    for (auto& [c, e] : commands_) {
+        if (!e.menu_action) continue;
+        e.menu_action->setEnabled(command_enabled(c));
+        if (e.checked) {
+            e.menu_action->setCheckable(true);
+            e.menu_action->setChecked(e.checked());
+        }
+    }
+    for (int i = 0; i < toolbar_rows_count; ++i)
+        if (row_actions_[i]) row_actions_[i]->setEnabled(command_enabled(rows_[i].command));
+}
+
+QAction* CMainFrame::add_item(QMenu* m, const char* text, int command, bool checkable) {
+    QAction* a = m->addAction(QString::fromLatin1(text));
+    a->setCheckable(checkable);
+    a->setData(command);
+    a->setEnabled(false);
+    connect(a, &QAction::triggered, this, [this, command, a] {
+        if (!run_command(command)) refresh_command_states();
+        (void)a;
+    });
+    commands_[command].menu_action = a;
+    return a;
+}
+
+void CMainFrame::build_menus() {
+    QMenuBar* mb = menuBar();
+    QMenu* file = mb->addMenu(QStringLiteral("&File"));
+    add_item(file, "&Connect...", cmd::connect);
+    add_item(file, "&Disconnect", cmd::disconnect);
+    file->addSeparator();
+    add_item(file, "&Print Screen...", cmd::print_screen);
+    add_item(file, "P&rint Setup...", cmd::print_setup);
+    add_item(file, "&Send...", cmd::send_mail);
+    QMenu* log = file->addMenu(QStringLiteral("&LogFile"));
+    add_item(log, "&Save to File...", cmd::log_save);
+    add_item(log, "&Read from File...", cmd::log_read);
+    add_item(log, "SS&H log to a file", cmd::ssh_log, true);
+    file->addSeparator();
+    add_item(file, "E&xit", cmd::exit);
+
+    QMenu* edit = mb->addMenu(QStringLiteral("&Edit"));
+    add_item(edit, "Select &All", cmd::select_all);
+    add_item(edit, "&Copy", cmd::copy);
+    add_item(edit, "&Paste", cmd::paste);
+    add_item(edit, "App&end", cmd::append);
+    edit->addSeparator();
+    add_item(edit, "&Reset Terminal", cmd::reset_terminal);
+    add_item(edit, "C&trl+C and Ctrl+V", cmd::ctrl_cv, true);
+
+    QMenu* view = mb->addMenu(QStringLiteral("&View"));
+    add_item(view, "&Toolbar", cmd::view_toolbar, true);
+    add_item(view, "&Status Bar", cmd::view_status_bar, true);
+    add_item(view, "S&croll Bar", cmd::scroll_bar, true);
+    add_item(view, "Sc&reen width 132", cmd::screen_132, true);
+
+    QMenu* set = mb->addMenu(QStringLiteral("&Settings"));
+    add_item(set, "&Font...", cmd::screen_font);
+    QMenu* colors = set->addMenu(QStringLiteral("&Colors"));
+    add_item(colors, "&Text Color...", cmd::color_text);
+    add_item(colors, "&Background Color...", cmd::color_background);
+    add_item(colors, "&Cursor Color...", cmd::color_cursor);
+    add_item(colors, "B&old Color...", cmd::color_bold);
+    add_item(set, "&Proxy Configuration...", cmd::proxy);
+    add_item(set, "A&uto-Login...", cmd::auto_login);
+    add_item(set, "&Mapping Files...", cmd::mapping_files);
+    QMenu* printer = set->addMenu(QStringLiteral("Pri&nter..."));
+    add_item(printer, "&Printer Font...", cmd::printer_font);
+    add_item(printer, "P&rinter Margins...", cmd::printer_margins);
+    add_item(printer, "R&aw Auxiliary Printing", cmd::raw_aux_print, true);
+    add_item(set, "&Termtype...", cmd::termtype);
+    add_item(set, "C&ursor...", cmd::cursor);
+    QAction* blink = add_item(set, "Cursor &Blinks", cmd::cursor_blink, true);
+    blink->setStatusTip(QStringLiteral("Select if the Cursor should blink"));
+    set->addSeparator();
+    add_item(set, "&Local Echo", cmd::local_echo, true);
+    add_item(set, "Us&e Host Echo Control", cmd::host_echo, true);
+    add_item(set, "&Autowrap", cmd::autowrap, true);
+    add_item(set, "&Swap LF to CRLF", cmd::swap_lf, true);
+    add_item(set, "M&ouse Wheel", cmd::mouse_wheel, true);
+    set->addSeparator();
+    add_item(set, "Tool&bar...", cmd::customize_toolbar);
+    add_item(set, "&Reset Configuration...", cmd::reset_config);
+
+    QMenu* help = mb->addMenu(QStringLiteral("&Help"));
+    add_item(help, "&Help Topics", cmd::help_topics);
+    add_item(help, "&About Quill telnet", cmd::about);
+
+    for (QMenu* m : mb->findChildren<QMenu*>())
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::refresh_command_states);
+}
+
+void CMainFrame::build_status_bar() {
+    QStatusBar* sb = statusBar();
+    const char* sizing[4] = {"Secure (SSH-1)xx", "Ln 00, Col 000", "CTRL", "SHIFT"};
+    for (int i = 0; i < 4; ++i) {
+        auto* l = new QLabel(sb);
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QString::fromLatin1(sizing[i])) + 8);
+        l->setAlignment(Qt::AlignCenter);
+        sb->addPermanentWidget(l);
+        panes_[i] = l;
+    }
+    update_status_panes();
+}
+
+void CMainFrame::update_status_panes() {
+    Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+    panes_[0]->setText(view_->security_text());
+    panes_[1]->setText(view_->position_text());
+    panes_[2]->setText(mods & Qt::ControlModifier ? QStringLiteral("CTRL") : QStringLiteral(" "));
+    panes_[3]->setText(mods & Qt::ShiftModifier ? QStringLiteral("SHIFT") : QStringLiteral(" "));
+}
+
+namespace {
+template <class F>
+std::function<bool()> flag(F f) {
+    return [f] { return f() != 0; };
+}
+}  // namespace
+
+void CMainFrame::install_builtin_commands() {
+    Settings& s = settings();
+    CVellumView& v = *view_;
+
+    set_command(cmd::connect, [this, &v] {
+        const Settings& st = settings();
+        if (!st.host_name.empty() && st.port != 0) v.connect_to(st.host_name, st.port);
+    }, [&v] { return !v.net().busy(); });
+    set_command(cmd::disconnect, [&v] { v.disconnect(); }, [&v] { return v.net().busy(); });
+    set_command(cmd::exit, [this] { close(); });
+
+    set_command(cmd::select_all, [&v] { v.mouse().select_all(); });
+    set_command(cmd::copy, [&v] { v.mouse().copy(); }, [&v] { return v.mouse().has_selection(); });
+    set_command(cmd::append, [&v] { v.mouse().append(); }, [&v] { return v.mouse().has_selection(); });
+    set_command(cmd::paste, [&v] { v.mouse().paste(); });
+    set_command(cmd::reset_terminal, [&v] { v.reset_terminal(); });
+
+    auto toggle = [](int& field) { field = field ? 0 : 1; };
+    set_command(cmd::ctrl_cv, [&s, toggle] { toggle(s.use_cv); }, {}, flag([&s] { return s.use_cv; }));
+    set_command(cmd::local_echo, [&s, toggle] { toggle(s.local_echo); }, {}, flag([&s] { return s.local_echo; }));
+    set_command(cmd::host_echo, [&s, toggle] { toggle(s.host_echo); }, {}, flag([&s] { return s.host_echo; }));
+    set_command(cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
+    set_command(cmd::raw_aux_print, [&s, toggle] { toggle(s.rawprint); }, {}, flag([&s] { return s.rawprint; }));
+    set_command(cmd::cursor_blink, [&s, &v] {
+        s.blink_cursor = ~s.blink_cursor;
+        v.update_all();
+    }, {}, flag([&s] { return s.blink_cursor; }));
+    set_command(cmd::autowrap, [&s, &v] {
+        bool on = !v.terminal().auto_wrap_mode();
+        v.terminal().set_auto_wrap_mode(on);
+        s.auto_wrap = on ? 1 : 0;
+    }, {}, [&v] { return v.terminal().auto_wrap_mode() != 0; });
+    set_command(cmd::swap_lf, [&s, &v] {
+        bool on = !v.terminal().new_line_mode();
+        v.terminal().set_new_line_mode(on);
+        s.new_line = on ? 1 : 0;
+    }, {}, [&v] { return v.terminal().new_line_mode() != 0; });
+    set_command(cmd::scroll_bar, [&s, &v, toggle] {
+        toggle(s.scroll_bar);
+        v.show_scroll_bar(s.scroll_bar != 0);
+    }, {}, flag([&s] { return s.scroll_bar; }));
+    set_command(cmd::screen_132, [&v] {
+        v.terminal().set_columns(v.columns() == 132 ? 80 : 132);
+        v.terminal().clamp_column();
+        v.refit();
+        v.update_all();
+    }, {}, [&v] { return v.columns() == 132; });
+    set_command(cmd::ssh_log, [&v] { v.net().toggle_debug_log(); }, {}, [&v] { return v.net().log_enabled(); });
+
+    set_command(cmd::view_toolbar, [this, &s, toggle] {
+        toggle(s.knap_bar);
+        show_bars();
+    }, {}, flag([&s] { return s.knap_bar; }));
+    set_command(cmd::view_status_bar, [this, &s, toggle] {
+        toggle(s.status_bar);
+        show_bars();
+    }, {}, flag([&s] { return s.status_bar; }));
+
+    set_command(cmd::customize_toolbar, [this] { customize_toolbar(); });
+    set_command(cmd::reset_config, [this] {
+        if (reset_configuration(settings(), ui_, window_.get())) {
+            show_bars();
+            view_->show_scroll_bar(settings().scroll_bar != 0);
+            relayout();
+        }
+    }, [this] { return save_allowed(); });
+    set_command(cmd::help_topics, [this] {
+        if (!open_help()) ui_.message_box("The help document could not be opened.");
+    });
+    set_command(cmd::about, [this] {
+        QMessageBox::about(this, QStringLiteral("About Quill telnet"), QStringLiteral("Quill W32 Telnet . Version 6.3"));
+    });
+    for (int n = 1; n <= 20; ++n) set_command(cmd::fkey(n), [this, n] { fkey_clicked(n); });
+}
+
+void CMainFrame::fkey_clicked(int n) {
+    Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+    view_->function_key_command(n, mods & Qt::ShiftModifier, mods & Qt::ControlModifier);
+    view_->setFocus();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Layout
+
+void CMainFrame::show_bars() {
+    const Settings& s = settings();
+    statusBar()->setVisible(s.status_bar != 0);
+    if (toolbar_) toolbar_->setVisible(s.knap_bar != 0);
+    request_relayout();
+}
+
+void CMainFrame::repaint_view() { view_->update_all(); }
+
+void CMainFrame::request_relayout() {
+    if (relayout_pending_) return;
+    relayout_pending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (relayout_pending_) relayout();
+    });
+}
+
+void CMainFrame::relayout() {
+    relayout_pending_ = false;
+    view_->refit();
+    view_->update_all();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    if (!isMinimized()) maximized_ = isMaximized();
+}
+
+void CMainFrame::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange) request_relayout();
+}
+
+bool CMainFrame::event(QEvent* e) { return QMainWindow::event(e); }
+
+void CMainFrame::set_title(const QString& host) {
+    std::string t = document_title(host.toStdString(), start_);
+    setWindowTitle(t.empty() ? QString::fromLatin1(app_title)
+                             : QString::fromStdString(t) + QStringLiteral(" - ") + QString::fromLatin1(app_title));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Toolbar
+
+void CMainFrame::load_toolbar_table() {
+    const Settings& s = settings();
+    for (int i = 0; i < toolbar_rows_count; ++i) {
+        rows_[i].used = s.newtoolbar[i].used != 0;
+        rows_[i].position = s.newtoolbar[i].pos;
+        rows_.set_text(i, s.newtoolbar[i].text);
+    }
+    if (!rows_.validate()) ui_.message_box(toolbar_registry_error);
+}
+
+void CMainFrame::rebuild_toolbar() {
+    toolbar_->clear();
+    for (int row : rows_.used_rows_in_order()) {
+        QAction* a = row_actions_[row];
+        a->setText(QString::fromLatin1(rows_[row].text));
+        toolbar_->addAction(a);
+        if (auto* b = qobject_cast<QToolButton*>(toolbar_->widgetForAction(a))) b->setMaximumWidth(180);
+    }
+    refresh_command_states();
+}
+
+void CMainFrame::collect_toolbar_layout() {
+    std::vector<int> commands;
+    for (QAction* a : toolbar_->actions()) {
+        if (a->isSeparator()) continue;
+        bool ok = false;
+        int c = a->data().toInt(&ok);
+        if (ok) commands.push_back(c);
+    }
+    rows_.collect(commands);
+}
+
+void CMainFrame::customize_toolbar() {
+    collect_toolbar_layout();
+    customize_dialog d(rows_, this);
+    connect(&d, &customize_dialog::changed, this, [this] { rebuild_toolbar(); });
+    d.exec();
+    rebuild_toolbar();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Closing
+
+bool CMainFrame::may_close() {
+    if (settings().confirm && view_->connected()) return ui_.ask_yes_no(close_question);
+    return true;
+}
+
+void CMainFrame::save_settings() {
+    ::save_settings(settings(), store_, start_, window_.get());
+    saved_ = true;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+    if (!may_close()) {
+        e->ignore();
+        return;
+    }
+    save_settings();
+    if (view_->connected()) view_->disconnect();
+    e->accept();
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Pieces of screen rendering that do not need a widget: font fitting arithmetic, colours, run splitting,
+// the line-drawing glyph table and the status pane texts.
+#include <QColor>
+#include <QLine>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Windows-style 0x00BBGGRR colour value.
+inline QColor color_from_bgr(int v) { return QColor(v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff); }
+
+struct cell_metrics {
+    int width = 0;   // average character width
+    int height = 0;  // height plus external leading
+};
+
+struct fit_result {
+    int font_height = 1;  // best candidate height (1 when even 2 does not fit)
+    int cell_width = 4;
+    int cell_height = 4;
+    int char_extra = 0;
+    int line_gap = 0;
+};
+
+// Picks the largest font height h (2, 3, ...) whose 24 x columns grid fits into the client area less the
+// reserved width/height, then spreads the surplus as character extra and line gap. `measure(h)` gives the
+// metrics of the font at height h; a measure with width or height 0 means the font could not be made.
+fit_result fit_grid(int client_w, int client_h, int reserved_w, int reserved_h, int columns,
+                    const std::function<cell_metrics(int)>& measure, int max_height = 400);
+
+// Colours of one run of cells.
+struct run_colors {
+    int paper;
+    int ink;
+};
+struct cell_palette {
+    int fg, bg, bold, cursor;
+};
+// `selected` is the selection highlight, which shows like the reverse attribute.
+run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bool blink_phase, const cell_palette& p);
+
+// Lines of a DEC line-drawing glyph in the cell (L, T)-(R, B) with centre (X, Y). Each line runs from its first
+// point up to, not including, its last point. Returns false for bytes drawn as text or left blank.
+struct glyph_geometry {
+    int L, T, R, B, X, Y;
+};
+bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out);
+// Bytes '}' and '~' of the graphics set are shown as these Latin-1 characters on single-height rows.
+inline std::uint8_t graphics_text_char(std::uint8_t c) { return c == '}' ? 0xA3 : c == '~' ? 0xB7 : 0; }
+
+// Status bar panes.
+QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active);
+QString position_pane(int row, int column);
+QString ctrl_pane(bool held);
+QString shift_pane(bool held);

@@ -1,0 +1,743 @@
+#include "view/view.h"
+
+#include <QApplication>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTime>
+#include <QTimer>
+#include <cmath>
+
+#include "config/maps.h"
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "session/session.h"
+#include "terminal/vt.h"
+#include "view/document.h"
+#include "view/render.h"
+#include "view/view_mouse.h"
+
+namespace {
+constexpr int blink_ms = 600;
+constexpr int proxy_login_ms = 2000;
+constexpr int repaint_coalesce_ms = 15;  // host floods repaint at most ~60 times a second
+}  // namespace
+
+// Everything the emulator and the session ask of the window.
+class view_host final : public vt_host, public session_view, public session_clock {
+public:
+    explicit view_host(CVellumView& v) : v_(v) {}
+
+    // vt_host
+    void bell() override { QApplication::beep(); }
+    void columns_changed(int) override {
+        v_.ring().set_scroll_position(scroll_live);
+        v_.refit();
+        emit v_.columns_changed();
+        v_.update_all();
+    }
+    void set_reverse_screen(bool on) override {
+        v_.reverse_screen_ = on;
+        v_.update_all();
+    }
+    void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
+    void update_changed() override { v_.update_changed(); }
+
+    // session_view
+    bool pump_pending_messages() override {
+        if (QCoreApplication::closingDown()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return !QCoreApplication::closingDown();
+    }
+    void before_host_data() override {
+        v_.mouse_->data_arrived();
+        if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
+    }
+    void update_all() override { v_.update_all(); }
+    void connection_starting() override { v_.connection_starting(); }
+    void show_host_in_title(std::string_view host) override {
+        emit v_.title_changed(QString::fromLatin1(host.data(), static_cast<int>(host.size())));
+    }
+    void clear_host_from_title() override { emit v_.title_changed(QString()); }
+    void post_exit_command() override {
+        QTimer::singleShot(0, &v_, [v = &v_] { emit v->session_ended_exit(); });
+    }
+
+    // session_clock
+    local_time now() override {
+        QTime t = QTime::currentTime();
+        return {t.hour(), t.minute(), t.second(), t.msec()};
+    }
+
+private:
+    CVellumView& v_;
+};
+
+// Timer 1: the delayed proxy log-in.
+class view_timer final : public session_timer {
+public:
+    explicit view_timer(QObject* parent) {
+        t_.setParent(parent);
+        t_.setSingleShot(true);
+    }
+    void start(int ms) override { t_.start(ms > 0 ? ms : proxy_login_ms); }
+    void stop() override { t_.stop(); }
+    QTimer& timer() { return t_; }
+
+private:
+    QTimer t_;
+};
+
+CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& sockets, QWidget* parent)
+    : QWidget(parent), doc_(doc), ui_(ui) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(false);
+
+    host_ = std::make_unique<view_host>(*this);
+    proxy_timer_ = std::make_unique<view_timer>(this);
+    vt_ = std::make_unique<vt>(doc.ring(), host_.get(), nullptr);
+    Settings& s = settings();
+    vt_->options().answerback = s.myid;
+    vt_->options().bell = s.bell != 0;
+    session_ = std::make_unique<session>(*vt_, s, nettopc_table(), pctonet_table(), sockets, *proxy_timer_, ui_, *host_, *host_);
+    connect(&proxy_timer_->timer(), &QTimer::timeout, this, [this] { session_->on_proxy_timer(); });
+    keys_ = std::make_unique<keyboard>(
+        [](int i) { return key_table()[static_cast<std::size_t>(i)].view(); }, pctonet_table().data());
+    mouse_ = std::make_unique<view_mouse>(*this);
+
+    bar_ = new QScrollBar(Qt::Vertical, this);
+    bar_->setRange(1, scroll_live);
+    bar_->setSingleStep(1);
+    bar_->setPageStep(screen_rows);
+    bar_->setValue(scroll_live);
+    bar_->setFocusPolicy(Qt::NoFocus);
+    connect(bar_, &QScrollBar::valueChanged, this, &CVellumView::scroll_bar_moved);
+    show_scroll_bar(s.scroll_bar != 0);
+
+    blink_timer_ = new QTimer(this);
+    blink_timer_->setInterval(blink_ms);
+    connect(blink_timer_, &QTimer::timeout, this, &CVellumView::blink_tick);
+
+    repaint_timer_ = new QTimer(this);
+    repaint_timer_->setSingleShot(true);
+    repaint_timer_->setInterval(repaint_coalesce_ms);
+    connect(repaint_timer_, &QTimer::timeout, this, &CVellumView::invalidate_marked);
+}
+
+CVellumView::~CVellumView() {
+    if (session_ && session_->connected()) session_->disconnect(true);
+    session_.reset();
+    mouse_.reset();
+    vt_.reset();
+}
+
+screen_ring& CVellumView::ring() { return doc_.ring(); }
+int CVellumView::columns() const { return doc_.ring().columns(); }
+
+QPoint CVellumView::cell_at(QPoint pixel) const {
+    int col = pixel.x() / std::max(1, cell_w_) + 1;
+    int row = pixel.y() / std::max(1, cell_h_) + 1;
+    return {std::clamp(col, 1, columns()), std::clamp(row, 1, screen_rows)};
+}
+
+QRect CVellumView::cell_rect(int row, int column) const {
+    return {(column - 1) * cell_w_, (row - 1) * cell_h_, cell_w_, cell_h_};
+}
+
+QRect CVellumView::row_rect(int row) const { return {0, (row - 1) * cell_h_, columns() * cell_w_, cell_h_}; }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Fonts and layout
+
+int CVellumView::scroll_bar_width() const {
+    return bar_ && !bar_->isHidden() ? style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0;
+}
+
+QFont CVellumView::make_font(int pixel_height) const {
+    const Settings& s = settings();
+    QFont f(QString::fromLatin1(s.font_name));
+    f.setStyleHint(QFont::TypeWriter, QFont::PreferAntialias);
+    f.setFixedPitch(true);
+    f.setWeight(s.font_weight >= 600 ? QFont::Bold : QFont::Normal);
+    f.setItalic(s.font_italic != 0);
+    f.setKerning(false);
+    f.setPixelSize(std::max(1, pixel_height));
+    return f;
+}
+
+void CVellumView::fit_screen_font(int client_w, int client_h, int reserved_h) {
+    int sbw = scroll_bar_width();
+    auto measure = [this](int h) -> cell_metrics {
+        QFontMetricsF fm(make_font(h));
+        return {static_cast<int>(std::ceil(fm.horizontalAdvance(QLatin1Char('M')) - 0.01)),
+                static_cast<int>(std::ceil(fm.lineSpacing() - 0.01))};
+    };
+    fit_result r = fit_grid(client_w, client_h, sbw, reserved_h, columns(), measure);
+    settings().fontsize = r.font_height;
+    font_ = make_font(std::max(2, r.font_height));
+    QFontMetricsF fm(font_);
+    // Letter spacing makes every glyph advance exactly one cell, so a run is one drawText call.
+    font_.setLetterSpacing(QFont::AbsoluteSpacing, r.cell_width - fm.horizontalAdvance(QLatin1Char('M')));
+    ascent_ = static_cast<int>(std::ceil(fm.ascent()));
+    descent_ = static_cast<int>(std::ceil(fm.descent()));
+    cell_w_ = r.cell_width;
+    cell_h_ = r.cell_height;
+    char_extra_ = r.char_extra;
+    line_gap_ = r.line_gap;
+    have_font_ = true;
+    update();
+}
+
+void CVellumView::refit() { fit_screen_font(width(), height(), 0); }
+
+void CVellumView::resizeEvent(QResizeEvent*) {
+    if (bar_) {
+        int w = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        bar_->setGeometry(width() - w, 0, w, height());
+    }
+    refit();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Scroll-back
+
+int CVellumView::scroll_position() const { return doc_.ring().scroll_position(); }
+
+void CVellumView::set_scroll_position(int pos) {
+    pos = std::clamp(pos, 1, scroll_live);
+    bool changed = ring().set_scroll_position(pos);
+    if (bar_ && !bar_->isHidden() && bar_->value() != pos) {
+        QSignalBlocker block(bar_);
+        bar_->setValue(pos);
+    }
+    if (changed) update_all();
+}
+
+void CVellumView::scroll_bar_moved(int value) { set_scroll_position(value); }
+
+void CVellumView::show_scroll_bar(bool on) {
+    if (!bar_) return;
+    QSignalBlocker block(bar_);
+    if (on) {
+        bar_->setRange(1, scroll_live);
+        bar_->setValue(scroll_live);
+        bar_->show();
+    } else {
+        bar_->setRange(0, 0);
+        bar_->hide();
+    }
+    if (ring().scroll_position() != scroll_live) set_scroll_position(scroll_live);
+    refit();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Repaint requests
+
+void CVellumView::update_all() {
+    repaint_timer_->stop();
+    for (int r = 1; r <= screen_rows; ++r) ring().clear_row_mark(r);
+    pending_all_ = true;
+    update();
+}
+
+void CVellumView::update_changed() {
+    if (!repaint_timer_->isActive()) repaint_timer_->start();
+}
+
+void CVellumView::mark_view_row(int row) {
+    if (row >= 1 && row <= screen_rows) extra_rows_[row - 1] = true;
+}
+
+void CVellumView::invalidate_marked() {
+    mark_view_row(vt_->cursor_row());
+    mark_view_row(last_cursor_row_);
+    const screen_ring& rg = ring();
+    for (int r = 1; r <= screen_rows; ++r) {
+        if (!rg.row_marked(r) && !extra_rows_[r - 1]) continue;
+        extra_rows_[r - 1] = false;
+        QRect rect = row_rect(r);
+        // Double-height halves are drawn together.
+        if (rg.is_double_top(r) && r < screen_rows) rect = rect.united(row_rect(r + 1));
+        if (rg.is_double_bottom(r) && r > 1) rect = rect.united(row_rect(r - 1));
+        update(rect);
+    }
+}
+
+void CVellumView::blink_tick() {
+    blink_phase_ = !blink_phase_;
+    const screen_ring& rg = ring();
+    bool any = false;
+    for (int r = 1; r <= screen_rows; ++r) {
+        const ring_line& ln = rg.line(r);
+        for (int c = 0; c < rg.columns(); ++c) {
+            if (ln.cells[c] & cell_blink) {
+                mark_view_row(r);
+                any = true;
+                break;
+            }
+        }
+    }
+    if (any || settings().blink_cursor) {
+        mark_view_row(vt_->cursor_row());
+        update_changed();
+    }
+}
+
+QImage CVellumView::render_image() {
+    invalidate_marked();
+    return grab().toImage();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Painting
+
+void CVellumView::paintEvent(QPaintEvent* e) {
+    QPainter p(this);
+    const Settings& s = settings();
+    QColor bg = color_from_bgr(reverse_screen_ ? s.color_fg : s.color_bg);
+    QRect area = e->rect();
+    if (!have_font_) {
+        p.fillRect(area, bg);
+        return;
+    }
+    int cols = columns();
+    int text_w = cols * cell_w_, text_h = screen_rows * cell_h_;
+    if (area.right() >= text_w) p.fillRect(QRect(text_w, 0, width() - text_w, height()), bg);
+    if (area.bottom() >= text_h) p.fillRect(QRect(0, text_h, text_w, height() - text_h), bg);
+
+    int first = std::clamp(area.top() / cell_h_ + 1, 1, screen_rows);
+    int last = std::min(area.bottom() / cell_h_ + 1, screen_rows);
+    if (pending_all_) {
+        first = 1;
+        last = screen_rows;
+        pending_all_ = false;
+    }
+    paint_rows(p, first, last);
+}
+
+void CVellumView::paint_rows(QPainter& p, int first, int last) {
+    screen_ring& rg = ring();
+    const Settings& s = settings();
+    const cell_palette pal{s.color_fg, s.color_bg, s.color_bold, s.color_cursor};
+    const int cols = rg.columns();
+    const bool live = rg.scroll_position() == scroll_live;
+    const int cur_row = vt_->cursor_row();
+    const bool cursor_shown = focus_ && live && vt_->cursor_visible() && (!s.blink_cursor || blink_phase_);
+
+    // A double-height pair is painted whole; widen the range so that both halves are in it.
+    if (first > 1 && rg.is_double_bottom(first)) --first;
+    if (last < screen_rows && rg.is_double_top(last)) ++last;
+
+    p.setFont(font_);
+    p.setRenderHint(QPainter::Antialiasing, false);
+
+    for (int r = first; r <= last; ++r) {
+        rg.clear_row_mark(r);
+        for (int c = 1; c <= cols; ++c) rg.cell_mark(r, c) &= mark_selected;
+        const ring_line& ln = rg.line(r);
+        const bool dw = ln.attr & line_double_width;
+        const bool dtop = ln.attr & line_double_top;
+        const bool dbottom = ln.attr & line_double_bottom;
+        const int cw = dw ? cell_w_ * 2 : cell_w_;
+        const int ncols = dw ? cols / 2 : cols;
+        const int top = (r - 1) * cell_h_;
+        int cursor_col = 0;
+        if (cursor_shown && r == cur_row) cursor_col = std::min(vt_->cursor_column(), ncols);
+
+        // Right of the last double-width cell.
+        if (dw) p.fillRect(QRect(ncols * cw, top, cols * cell_w_ - ncols * cw, cell_h_),
+                           color_from_bgr(reverse_screen_ ? pal.fg : pal.bg));
+
+        int c = 1;
+        while (c <= ncols) {
+            uint32_t cell = ln.cells[c - 1];
+            bool sel = rg.cell_mark(r, c) & mark_selected;
+            uint32_t key = (cell & 0xFF00) | (sel ? 0x10000u : 0) | (c == cursor_col ? cell_cursor : 0);
+            int end = c;
+            if (!dw && !(cell & cell_graphics)) {
+                while (end < ncols) {
+                    uint32_t nc = ln.cells[end];
+                    bool nsel = rg.cell_mark(r, end + 1) & mark_selected;
+                    uint32_t nkey = (nc & 0xFF00) | (nsel ? 0x10000u : 0) | (end + 1 == cursor_col ? cell_cursor : 0);
+                    if (nkey != key) break;
+                    ++end;
+                }
+            }
+            paint_run(p, r, c, end, cw, ln, key, dtop, dbottom, pal);
+            c = end + 1;
+        }
+    }
+    last_cursor_row_ = cur_row;
+}
+
+void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ring_line& ln, uint32_t key, bool dtop,
+                            bool dbottom, const cell_palette& pal) {
+    const Settings& s = settings();
+    const int top = (r - 1) * cell_h_;
+    const int x0 = (c0 - 1) * cw;
+    const int x1 = c1 * cw;
+    const bool selected = key & 0x10000u;
+    const bool is_cursor = key & cell_cursor;
+    const run_colors col = colors_for(key & 0xFFFF, selected, reverse_screen_, blink_phase_, pal);
+    const QColor paper = color_from_bgr(col.paper), ink = color_from_bgr(col.ink);
+    const QRect rect(x0, top, x1 - x0, cell_h_);
+
+    // Double height: the top half shows only its background; the bottom half draws both halves.
+    if (dtop) {
+        p.fillRect(rect, paper);
+        return;
+    }
+    if (dbottom && r >= 2) {
+        QRect both(x0, top - cell_h_, x1 - x0, 2 * cell_h_);
+        p.fillRect(both, paper);
+        uint8_t ch = ln.cells[c0 - 1] & cell_char_mask;
+        if (ln.cells[c0 - 1] & cell_graphics && ch >= 0x5F && ch <= 0x7E) {
+            std::vector<QLine> lines;
+            glyph_geometry g{x0, top - cell_h_, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
+            if (line_glyph(ch, g, lines)) draw_lines(p, lines, ink);
+            return;
+        }
+        p.save();
+        p.setClipRect(both, Qt::IntersectClip);
+        p.setPen(ink);
+        p.translate(x0, top - cell_h_);
+        p.scale(2.0, 2.0);
+        p.drawText(QPointF(0, ascent_), QString(QChar(ch)));
+        p.restore();
+        if (is_cursor) draw_cursor_overlay(p, QRect(x0, top, x1 - x0, cell_h_), s.cursortype, ch, ink);
+        return;
+    }
+
+    // Background, with the block cursor shapes.
+    if (is_cursor && s.cursortype == 0) {
+        p.fillRect(rect, color_from_bgr(pal.cursor));
+    } else {
+        p.fillRect(rect, paper);
+        if (is_cursor && s.cursortype == 1) {
+            int y0 = top + cell_h_ / 2 - line_gap_;
+            int y1 = top + cell_h_ - line_gap_;
+            p.fillRect(QRect(x0, y0, x1 - x0, y1 - y0), color_from_bgr(pal.cursor));
+        }
+    }
+
+    const uint32_t first_cell = ln.cells[c0 - 1];
+    const uint8_t first_ch = first_cell & cell_char_mask;
+    if ((first_cell & cell_graphics) && first_ch >= 0x5F && first_ch <= 0x7E) {
+        // A run of one cell.
+        if (uint8_t t = graphics_text_char(first_ch)) {
+            draw_text(p, x0, top, QString(QChar(t)), ink, ln.attr & line_double_width);
+        } else {
+            std::vector<QLine> lines;
+            glyph_geometry g{x0, top, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
+            if (line_glyph(first_ch, g, lines)) draw_lines(p, lines, ink);
+        }
+    } else {
+        QString text(c1 - c0 + 1, Qt::Uninitialized);
+        bool blank = true;
+        for (int c = c0; c <= c1; ++c) {
+            uint8_t b = ln.cells[c - 1] & cell_char_mask;
+            text[c - c0] = QChar(b);  // Latin-1 code point
+            if (b != ' ' && b != 0) blank = false;
+        }
+        if (!blank) draw_text(p, x0, top, text, ink, ln.attr & line_double_width);
+    }
+
+    const int underline_y = top + cell_h_ - descent_ - line_gap_ + 1;
+    if (is_cursor && s.cursortype == 2) {
+        p.fillRect(QRect(x0, std::min(underline_y, top + cell_h_ - 1), x1 - x0, 1), color_from_bgr(pal.cursor));
+    } else if (key & cell_underline) {
+        for (int c = c0; c <= c1; ++c) {
+            if ((ln.cells[c - 1] & cell_char_mask) == '_') continue;
+            p.fillRect(QRect((c - 1) * cw, std::min(underline_y, top + cell_h_ - 1), cw, 1), ink);
+        }
+    }
+}
+
+void CVellumView::draw_text(QPainter& p, int x, int top, const QString& text, const QColor& ink, bool double_width) {
+    p.setPen(ink);
+    if (double_width) {
+        p.save();
+        p.translate(x, top);
+        p.scale(2.0, 1.0);
+        p.drawText(QPointF(0, ascent_), text);
+        p.restore();
+    } else {
+        p.drawText(QPointF(x, top + ascent_), text);
+    }
+}
+
+void CVellumView::draw_cursor_overlay(QPainter& p, const QRect& cell, int type, uint8_t, const QColor&) {
+    // Cursor on the lower half of a double-height character: drawn as a frame so the glyph stays readable.
+    const Settings& s = settings();
+    QColor cc = color_from_bgr(s.color_cursor);
+    if (type == 2)
+        p.fillRect(QRect(cell.left(), cell.bottom(), cell.width(), 1), cc);
+    else
+        p.fillRect(QRect(cell.left(), cell.top() + cell.height() / 2, cell.width(), cell.height() / 2), cc);
+}
+
+void CVellumView::draw_lines(QPainter& p, const std::vector<QLine>& lines, const QColor& ink) {
+    // Each line ends one pixel before its last point.
+    for (const QLine& l : lines) {
+        int dx = (l.x2() > l.x1()) - (l.x2() < l.x1());
+        int dy = (l.y2() > l.y1()) - (l.y2() < l.y1());
+        int x2 = l.x2() - dx, y2 = l.y2() - dy;
+        if ((x2 - l.x1()) * dx < 0 || (y2 - l.y1()) * dy < 0) continue;
+        QRect px = QRect(QPoint(std::min(l.x1(), x2), std::min(l.y1(), y2)),
+                         QPoint(std::max(l.x1(), x2), std::max(l.y1(), y2)));
+        p.fillRect(px, ink);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Keyboard
+
+key_modes CVellumView::current_key_modes() const {
+    const Settings& s = settings();
+    key_modes m;
+    m.app_keys = vt_->app_keys();
+    m.vt52_mode = vt_->vt52_mode();
+    m.vt100_level = vt_->vt100_level();
+    m.c1_8bit = vt_->c1_8bit();
+    m.auto_repeat = vt_->auto_repeat();
+    m.new_line_mode = vt_->new_line_mode();
+    m.ignore_app = s.ignore_app != 0;
+    m.numlock = s.numlock != 0;
+    m.use_cv = s.use_cv != 0;
+    m.local_echo = s.local_echo != 0;
+    return m;
+}
+
+namespace {
+vkey vkey_of(int k, bool keypad) {
+    switch (k) {
+    case Qt::Key_Up: return vkey::up;
+    case Qt::Key_Down: return vkey::down;
+    case Qt::Key_Right: return vkey::right;
+    case Qt::Key_Left: return vkey::left;
+    case Qt::Key_Home: return vkey::home;
+    case Qt::Key_End: return vkey::end;
+    case Qt::Key_PageUp: return vkey::page_up;
+    case Qt::Key_PageDown: return vkey::page_down;
+    case Qt::Key_Insert: return vkey::insert;
+    case Qt::Key_Delete: return vkey::del;
+    case Qt::Key_Clear: return vkey::clear;
+    case Qt::Key_Pause: return vkey::pause;
+    case Qt::Key_ScrollLock: return vkey::scroll_lock;
+    case Qt::Key_NumLock: return vkey::num_lock;
+    case Qt::Key_Asterisk: return keypad ? vkey::kp_multiply : vkey::other;
+    case Qt::Key_Plus: return keypad ? vkey::kp_add : vkey::other;
+    case Qt::Key_Minus: return keypad ? vkey::kp_subtract : vkey::other;
+    case Qt::Key_Slash: return keypad ? vkey::kp_divide : vkey::other;
+    default: break;
+    }
+    if (k >= Qt::Key_F1 && k <= Qt::Key_F12) return vkey::f;
+    if (k >= Qt::Key_A && k <= Qt::Key_Z) return vkey::letter;
+    return vkey::other;
+}
+
+// The character a key press produces, -1 for none.
+int character_of(const QKeyEvent* e, bool ctrl) {
+    const int k = e->key();
+    switch (k) {
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return 9;
+    default: break;
+    }
+    if (ctrl) {
+        if (k >= Qt::Key_A && k <= Qt::Key_Z) return k - Qt::Key_A + 1;
+        switch (k) {
+        case Qt::Key_At: case Qt::Key_Space: case Qt::Key_2: return 0;
+        case Qt::Key_BracketLeft: return 27;
+        case Qt::Key_Backslash: return 28;
+        case Qt::Key_BracketRight: return 29;
+        case Qt::Key_AsciiCircum: case Qt::Key_6: return 30;
+        case Qt::Key_Underscore: case Qt::Key_Minus: return 31;
+        default: break;
+        }
+    }
+    const QString t = e->text();
+    if (t.size() != 1) return -1;
+    char16_t u = t.at(0).unicode();
+    if (u > 0xFF) return -1;  // outside Latin-1: nothing to send
+    return u;
+}
+}  // namespace
+
+void CVellumView::keyPressEvent(QKeyEvent* e) {
+    blink_phase_ = true;
+    const Qt::KeyboardModifiers mods = e->modifiers();
+    if (mods & Qt::AltModifier) {  // menu access; Alt combinations never reach the host
+        QWidget::keyPressEvent(e);
+        return;
+    }
+    const int k = e->key();
+    const bool keypad = mods & Qt::KeypadModifier;
+    const bool ctrl = mods & Qt::ControlModifier;
+    key_down_event kd;
+    kd.key = vkey_of(k, keypad);
+    kd.fnum = kd.key == vkey::f ? k - Qt::Key_F1 + 1 : 0;
+    kd.extended = !keypad;
+    kd.shift = mods & Qt::ShiftModifier;
+    kd.ctrl = ctrl;
+    kd.letter = kd.key == vkey::letter ? static_cast<char>('A' + (k - Qt::Key_A)) : 0;
+    if (k == Qt::Key_Print) {  // sent on release
+        e->accept();
+        return;
+    }
+
+    const key_modes m = current_key_modes();
+    key_result r = keys_->key_down(kd, m, mouse_->has_selection());
+    if (r.action == key_action::copy) {
+        mouse_->copy();
+    } else {
+        if (k != Qt::Key_Control) mouse_->key_pressed(false);
+        run_key_result(r);
+    }
+
+    // The character step: keys mapped above send nothing more, except through the swallow rule.
+    bool char_key = kd.key == vkey::letter || kd.key == vkey::other || keys_->swallow();
+    if (char_key) {
+        int ch = character_of(e, ctrl);
+        if (ch < 0 && keys_->swallow()) ch = 0;  // consume the swallow flag even without text
+        if (ch >= 0) {
+            char_event ce;
+            ce.ch = static_cast<std::uint8_t>(ch);
+            ce.backspace_key = k == Qt::Key_Backspace;
+            ce.keypad_enter = k == Qt::Key_Enter;
+            ce.auto_repeat = e->isAutoRepeat();
+            run_key_result(keys_->character(ce, m, mouse_->has_selection()));
+        }
+    }
+    e->accept();
+}
+
+void CVellumView::keyReleaseEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Print && !e->isAutoRepeat()) run_key_result(keys_->key_up(vkey::print, current_key_modes()));
+    e->accept();
+}
+
+void CVellumView::run_key_result(const key_result& r) {
+    switch (r.action) {
+    case key_action::send:
+        send_to_host(r.bytes.data, r.bytes.len);
+        if (r.echo)
+            for (std::size_t i = 0; i < r.bytes.len; ++i) vt_->feed_byte(r.bytes.data[i]);
+        break;
+    case key_action::copy: mouse_->copy(); break;
+    case key_action::paste: mouse_->paste(); break;
+    case key_action::none: break;
+    }
+}
+
+void CVellumView::function_key_command(int n, bool shift, bool ctrl) {
+    mouse_->remove_selection();
+    run_key_result(keys_->function_key(n, shift, ctrl, current_key_modes()));
+}
+
+bool CVellumView::event(QEvent* e) {
+    // Tab and Backtab are terminal keys, not focus moves.
+    if (e->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(e);
+        if (ke->key() == Qt::Key_Tab || ke->key() == Qt::Key_Backtab) {
+            keyPressEvent(ke);
+            return true;
+        }
+    }
+    return QWidget::event(e);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Mouse and focus: selection lives in view_mouse.
+
+void CVellumView::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton && session_->abort_connect_by_click()) return;
+    mouse_->mouse_press(e);
+}
+void CVellumView::mouseMoveEvent(QMouseEvent* e) { mouse_->mouse_move(e); }
+void CVellumView::mouseReleaseEvent(QMouseEvent* e) { mouse_->mouse_release(e); }
+void CVellumView::mouseDoubleClickEvent(QMouseEvent* e) { mouse_->mouse_double_click(e); }
+void CVellumView::wheelEvent(QWheelEvent* e) { mouse_->wheel(e); }
+void CVellumView::contextMenuEvent(QContextMenuEvent* e) { mouse_->context_menu(e); }
+
+void CVellumView::focusInEvent(QFocusEvent*) {
+    focus_ = true;
+    mouse_->focus_in();
+    mark_view_row(vt_->cursor_row());
+    update_changed();
+}
+
+void CVellumView::focusOutEvent(QFocusEvent*) {
+    focus_ = false;
+    mark_view_row(vt_->cursor_row());
+    update_changed();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Session
+
+void CVellumView::send_to_host(const std::uint8_t* data, std::size_t n) {
+    if (n) session_->send_to_host(data, n);
+}
+
+void CVellumView::display_from_host(const std::uint8_t* data, std::size_t n) { session_->display_from_host(data, n); }
+
+void CVellumView::connection_starting() {
+    autoconnect_pending_ = false;
+    Settings& s = settings();
+    if (!maps_loaded_) {
+        // The map files are read once, at the first connection of the run.
+        read_key_map(s.keyname, key_table());
+        read_translation_map(s.nettopc, nettopc_table());
+        read_translation_map(s.pctonet, pctonet_table());
+        maps_loaded_ = true;
+    }
+    vt_->options().answerback = s.myid;
+    vt_->options().bell = s.bell != 0;
+    if (!blink_timer_->isActive()) blink_timer_->start();
+}
+
+bool CVellumView::connect_to(const std::string& host, int port) {
+    autoconnect_pending_ = false;
+    bool ok = session_->connect_to(host, port);
+    update_all();
+    return ok;
+}
+
+void CVellumView::disconnect() {
+    if (session_->connected() || session_->connecting()) session_->disconnect(true);
+    update_all();
+}
+
+bool CVellumView::connected() const { return session_->connected(); }
+
+void CVellumView::reset_terminal() {
+    vt_->reset_terminal(false);
+    update_all();
+}
+
+bool CVellumView::run_autoconnect() {
+    if (!autoconnect_pending_ || settings().autoconnect != 1) return false;
+    autoconnect_pending_ = false;
+    const Settings& s = settings();
+    return connect_to(s.host_name, s.port);
+}
+
+QString CVellumView::security_text() const {
+    bool id_sent = false, keys = false;
+    int ssh1 = 0;
+    if (ssh_status) ssh_status(id_sent, ssh1, keys);
+    return security_pane(session_->connected(), id_sent, ssh1, keys);
+}
+
+QString CVellumView::position_text() const { return position_pane(vt_->cursor_row(), vt_->cursor_column()); }
