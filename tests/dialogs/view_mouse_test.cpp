@@ -105,7 +105,10 @@ TEST_F(MouseTest, DragCopiesTheBlockWithCrLfAndClearsTheSelection) {
     host->write(5, 10, "line five..");
     drag(10, 3, 20, 5);
     ASSERT_TRUE(m->has_selection());
+    EXPECT_TRUE(m->highlighted(4, 15));  // shown without waiting for the view's own update
+    EXPECT_GT(host->changed_updates, 0);
     m->copy();
+    EXPECT_FALSE(m->highlighted(4, 15));
     EXPECT_EQ(clip(), "line three!\r\nLINE FOUR  \r\nline five..");
     EXPECT_FALSE(m->has_selection());
     // Nothing shown: Copy leaves the clipboard alone.
