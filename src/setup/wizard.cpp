@@ -85,6 +85,20 @@ bool remove_file(const fs::path& p, int& error_code)
 
 } // namespace
 
+fs::path user_path(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    fs::path p = text;
+    if (text == "~")
+        p = home_folder();
+    else if (text.compare(0, 2, "~/") == 0)
+        p = home_folder() / text.substr(2);
+    std::error_code ec;
+    fs::path abs = fs::absolute(p, ec);
+    return ec ? p : abs.lexically_normal();
+}
+
 const std::vector<install_item>& install_list()
 {
     static const std::vector<install_item> list = {
@@ -148,10 +162,11 @@ setup_outcome run_install(const setup_locations& where, bool silent, setup_pages
     if (!silent && !run_pages(pages, licence, choices))
         return setup_outcome::cancelled;
 
-    const fs::path dest = choices.destination;
+    const fs::path dest = user_path(choices.destination);
     std::error_code ec;
-    fs::create_directories(dest, ec);
-    if (!fs::is_directory(dest, ec)) {
+    if (!dest.empty())
+        fs::create_directories(dest, ec);
+    if (dest.empty() || !fs::is_directory(dest, ec)) {
         pages.error(std::string("Installation has failed. (mkdir).") + readme_hint);
         return setup_outcome::failed;
     }
@@ -195,7 +210,7 @@ setup_outcome run_install(const setup_locations& where, bool silent, setup_pages
     record.install_location = dest.string();
     const fs::path config_txt = where.source_dir / "config.txt";
     if (choices.add_to_program_folder)
-        create_shortcuts(trim_folder_dots(choices.program_folder), dest, config_txt, where, record, pages);
+        create_shortcuts(user_path(trim_folder_dots(choices.program_folder)), dest, config_txt, where, record, pages);
     if (choices.add_to_desktop)
         create_shortcuts(where.desktop, dest, config_txt, where, record, pages);
 
@@ -213,8 +228,10 @@ setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, se
                                                                     : where.destination.string();
     if (!pages.uninstall(home))
         return setup_outcome::cancelled;
-
-    const fs::path dir = home;
+    // An empty answer would otherwise mean the current folder.
+    const fs::path dir = user_path(home);
+    if (dir.empty())
+        return setup_outcome::cancelled;
     bool all_removed = true;
     for (const install_item& item : uninstall_list()) {
         const fs::path p = dir / item.dest;

@@ -59,6 +59,9 @@ enum class setup_outcome { done, cancelled, failed };
 setup_outcome run_install(const setup_locations& where, bool silent, setup_pages& pages, setup_shell& shell);
 setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, settings_backend& settings);
 
+// A folder typed by the user made absolute; "~" stands for the home folder. Empty stays empty.
+std::filesystem::path user_path(const std::string& text);
+
 // Cuts a folder text at a "." that is followed by another "." or ends the text.
 std::string trim_folder_dots(const std::string& folder);
 

@@ -203,6 +203,31 @@ TEST_F(Install, UninstallerCopyFailureHasItsOwnMessage)
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
 }
 
+TEST_F(Install, TypedFoldersAreMadeAbsolute)
+{
+    pages.destination_override = "~/apps/../qt";
+    pages.icons_desktop = false;
+    ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
+    EXPECT_TRUE(fs::exists(root / "home/qt/qtelnet"));
+    EXPECT_EQ(shell.started.back(), (root / "home/qt/qtelnet").string());
+    EXPECT_EQ(user_path(""), fs::path());
+    EXPECT_EQ(user_path("~"), root / "home");
+}
+
+TEST_F(Install, EmptyDestinationIsAnError)
+{
+    struct empty_pages : scripted_pages {
+        page_result start(install_choices& c) override
+        {
+            c.destination.clear();
+            return page_result::next;
+        }
+    } p;
+    EXPECT_EQ(run_install(where, false, p, shell), setup_outcome::failed);
+    EXPECT_EQ(p.errors.size(), 1u);
+    EXPECT_TRUE(shell.started.empty());
+}
+
 TEST_F(Install, FailedProgramStartIsReported)
 {
     shell.start_ok = false;
@@ -324,6 +349,24 @@ TEST_F(Uninstall, WrongFolderReportsEachMissingProgramFile)
     EXPECT_EQ(pages.errors.size(), 3u); // README.TXT, qtelnet, LICENSE.TXT
     EXPECT_NE(pages.errors[1].find("qtelnet Error Code 2"), std::string::npos);
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
+}
+
+TEST_F(Uninstall, EmptyFolderAnswerRemovesNothing)
+{
+    struct empty_home : scripted_pages {
+        bool uninstall(std::string& home) override
+        {
+            home.clear();
+            return true;
+        }
+    } p;
+    // Run from inside the install folder: an empty answer must not mean "here".
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dest());
+    EXPECT_EQ(run_uninstall(where, p, settings), setup_outcome::cancelled);
+    fs::current_path(cwd);
+    EXPECT_TRUE(fs::exists(dest() / "README.TXT"));
+    EXPECT_TRUE(settings.has(config_section("1"), "host_name"));
 }
 
 TEST_F(Uninstall, WithoutRecordTheDefaultFolderIsOffered)
