@@ -594,6 +594,8 @@ void vt::split_screen(int n) {
     n = std::min(n, screen_rows);
     window1_active_ = 1;
     bottom_ = n;
+    // Split again while window 2 was active: its top margin lies below the new window 1.
+    if (top_ > bottom_) top_ = 1;
     split_window& w2 = win_[1];
     w2.top = n == screen_rows ? 1 : n + 1;
     // Keep window 2's region non-empty even when its saved bottom lies above the new split.

@@ -337,6 +337,13 @@ TEST_F(VtSplitScreen, RegionsStayOrderedAfterManySwitches) {
     t.feed("\n\n\nx" + C + "M" + C + "L");
     EXPECT_GE(t.term.cursor_row(), 1);
     EXPECT_LE(t.term.cursor_row(), 24);
+    // Splitting again from window 2 must not leave window 2's top above the new bottom.
+    t.feed(C + "10p" + C + "1s" + C + "10p");
+    EXPECT_EQ(t.term.top_margin(), 1);
+    EXPECT_EQ(t.term.bottom_margin(), 10);
+    t.feed("\n\n\nx" + C + "M" + C + "L");
+    EXPECT_GE(t.term.cursor_row(), 1);
+    EXPECT_LE(t.term.cursor_row(), 24);
 }
 
 // A sink that records what the emulator hands it and ends controller mode on "END".
