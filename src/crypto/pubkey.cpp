@@ -35,6 +35,7 @@ bool rsa_encrypt(uint8_t* buf, std::size_t n, const rsa_public_key& key) {
     if (k != key.bytes || k < 11 || n > k - 11) return false;
     if (mbits > rsa_max_modulus_bits || !key.modulus.bit(0)) return false;
     if (key.exponent.bit_length() < 2 || (key.exponent.bit_length() == 2 && !key.exponent.bit(0))) return false;
+    if (compare(key.exponent, key.modulus) >= 0) return false;
     if (mbits > 3072 && key.exponent.bit_length() > 64) return false;
 
     std::memmove(buf + k - n, buf, n);

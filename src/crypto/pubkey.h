@@ -31,7 +31,7 @@ constexpr unsigned rsa_max_modulus_bits = 16384;
 
 // PKCS#1 v1.5 block type 2, in place: buf holds n input bytes and has room for key.bytes; afterwards it holds the
 // key.bytes-byte ciphertext. False (buffer untouched) when the modulus has no room for 11 bytes of padding or the
-// key is unusable (even or oversized modulus, exponent below 3).
+// key is unusable (even or oversized modulus, exponent below 3 or not below the modulus).
 bool rsa_encrypt(uint8_t* buf, std::size_t n, const rsa_public_key& key);
 
 // ---- Diffie-Hellman, group 1 (RFC 2409 section 6.2) ----
@@ -64,7 +64,7 @@ std::optional<dss_public_key> parse_dss_key(const uint8_t* blob, std::size_t n);
 // for a complete, well-formed key and 0 < r, s < q with the DSA equation holding over SHA-1(h).
 bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_len, const uint8_t h[20]);
 
-constexpr unsigned dss_max_p_bits = 4096;
+constexpr unsigned dss_max_p_bits = 3072;  // the largest DSA size FIPS 186 defines
 constexpr unsigned dss_max_q_bits = 256;
 
 }  // namespace crypto

@@ -39,8 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint8_t h[20] = {1, 2, 3};
     switch (mode % 4) {
         case 0: {  // key blob, verified against the rest of the input as signature
+            // Parsing is what is explored here; the arithmetic on large groups is bounded and tested elsewhere,
+            // and would only slow the search down.
             auto key = parse_dss_key(data, size);
-            if (key) dss_verify(*key, data, size, h);
+            if (key && key->p->bit_length() <= 512) dss_verify(*key, data, size, h);
             break;
         }
         case 1: {  // signature blob against a fixed small key

@@ -114,6 +114,12 @@ TEST(Rsa, RefusesWhatCannotBePaddedOrIsNoKey) {
     rsa_public_key e1 = k.pub;
     e1.exponent = bignum::from_u32(1);
     EXPECT_FALSE(rsa_encrypt(buf.data(), 32, e1)) << "exponent 1 would send the key in clear";
+    rsa_public_key huge_e = k.pub;
+    huge_e.exponent = with_bit(60000);
+    huge_e.exponent.set_bit(0, true);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(rsa_encrypt(buf.data(), 32, huge_e)) << "an exponent beyond the modulus only stalls the client";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
     rsa_public_key zero;
     EXPECT_FALSE(rsa_encrypt(buf.data(), 0, zero));
 }
