@@ -58,20 +58,31 @@ struct fake_socket : session_socket {
     }
 };
 
+// What the session owns: a handle onto a fake the factory keeps, so tests can inspect it after disconnect.
+struct fake_socket_handle : session_socket {
+    fake_socket& f;
+    explicit fake_socket_handle(fake_socket& s) : f(s) {}
+    connect_result connect(std::string_view h, std::uint16_t p) override { return f.connect(h, p); }
+    long read(std::uint8_t* buf, std::size_t n) override { return f.read(buf, n); }
+    long write(const std::uint8_t* buf, std::size_t n) override { return f.write(buf, n); }
+    void close() override { f.close(); }
+};
+
 struct fake_factory : socket_factory {
     bool fail_create = false;
     session_socket::connect_result result = session_socket::connect_result::connected;
-    fake_socket* last = nullptr;  // owned by the session
+    std::vector<std::unique_ptr<fake_socket>> all;
+    fake_socket* last = nullptr;
     std::map<std::string, std::uint32_t> names;
     int created = 0;
 
     std::unique_ptr<session_socket> create(socket_events&) override {
         if (fail_create) return nullptr;
-        auto s = std::make_unique<fake_socket>();
-        s->result = result;
-        last = s.get();
+        all.push_back(std::make_unique<fake_socket>());
+        last = all.back().get();
+        last->result = result;
         ++created;
-        return s;
+        return std::make_unique<fake_socket_handle>(*last);
     }
     std::optional<std::uint32_t> lookup_ipv4(std::string_view name) override {
         auto it = names.find(std::string(name));

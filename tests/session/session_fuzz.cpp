@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return r;
     }();
     rig->s.disconnect(true);
+    rig->sockets.all.clear();  // the session holds no socket after disconnect
     rig->ui.messages.clear();
     if (!rig->connect()) return 0;
     rig->sock().write_limit = (data[0] & 1) ? -1 : -2;  // sometimes the socket refuses, filling the queue
