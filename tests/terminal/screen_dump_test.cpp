@@ -1,7 +1,7 @@
-// The plain and JSON screen dumps the headless tools print.
+// The plain and JSON screen dumps the headless tools print (JSON syntax is checked by a real parser in
+// vtreplay_cli_test.py).
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 
 #include "term_fixture.h"
@@ -10,78 +10,6 @@
 namespace {
 
 const std::string C = "\x1b[";
-
-// A strict little JSON syntax checker: enough to prove the dump parses.
-struct json_checker {
-    const std::string& s;
-    size_t i = 0;
-    void ws() {
-        while (i < s.size() && std::isspace(uint8_t(s[i]))) ++i;
-    }
-    bool lit(const char* w) {
-        size_t n = std::char_traits<char>::length(w);
-        if (s.compare(i, n, w) != 0) return false;
-        i += n;
-        return true;
-    }
-    bool string() {
-        if (s[i] != '"') return false;
-        for (++i; i < s.size(); ++i) {
-            uint8_t c = uint8_t(s[i]);
-            if (c == '"') return ++i, true;
-            if (c < 0x20) return false;
-            if (c == '\\') {
-                ++i;
-                if (i >= s.size()) return false;
-                if (s[i] == 'u') {
-                    for (int k = 0; k < 4; ++k)
-                        if (++i >= s.size() || !std::isxdigit(uint8_t(s[i]))) return false;
-                } else if (std::string("\"\\/bfnrt").find(s[i]) == std::string::npos) {
-                    return false;
-                }
-            }
-        }
-        return false;
-    }
-    bool value() {
-        ws();
-        if (i >= s.size()) return false;
-        char c = s[i];
-        if (c == '{' || c == '[') {
-            const char close = c == '{' ? '}' : ']';
-            ++i;
-            ws();
-            if (s[i] == close) return ++i, true;
-            for (;;) {
-                ws();
-                if (c == '{') {
-                    if (!string()) return false;
-                    ws();
-                    if (s[i++] != ':') return false;
-                }
-                if (!value()) return false;
-                ws();
-                if (s[i] == ',') {
-                    ++i;
-                    continue;
-                }
-                if (s[i] == close) return ++i, true;
-                return false;
-            }
-        }
-        if (c == '"') return string();
-        if (lit("true") || lit("false") || lit("null")) return true;
-        size_t start = i;
-        if (s[i] == '-') ++i;
-        while (i < s.size() && std::isdigit(uint8_t(s[i]))) ++i;
-        return i > start;
-    }
-    bool document() {
-        if (!value()) return false;
-        ws();
-        return i == s.size();
-    }
-};
 
 size_t count(const std::string& s, const std::string& what) {
     size_t n = 0;
@@ -113,7 +41,6 @@ TEST(ScreenDump, JsonCarriesCursorModesLinesAndReplies) {
     x.reverse_screen = t.host.reverse == 1;
     x.local_echo = t.host.local_echo == 1;
     const std::string out = screen_dump_json(t.term, x);
-    ASSERT_TRUE(json_checker{out}.document()) << out;
     EXPECT_EQ(out.rfind("{\"rows\":24,\"cols\":80,\"cursor\":{\"row\":3,\"col\":1,\"visible\":false},", 0), 0u);
     EXPECT_NE(out.find("\"modes\":{\"app_keys\":0,\"vt52_mode\":0,\"vt100_level\":0,\"c1_8bit\":0,\"auto_repeat\":1,"
                        "\"new_line_mode\":0,\"insert_mode\":1,\"origin_mode\":0,\"auto_wrap_mode\":1,"
@@ -132,7 +59,6 @@ TEST(ScreenDump, JsonEscapesQuotesBackslashesAndDelete) {
     term_fixture t;
     t.feed("say \"a\\b\"\x7f\xff");
     const std::string out = screen_dump_json(t.term, {});
-    ASSERT_TRUE(json_checker{out}.document());
     EXPECT_NE(out.find("\"text\":\"say \\\"a\\\\b\\\"\\u007f\xc3\xbf "), std::string::npos);
 }
 
@@ -142,7 +68,6 @@ TEST(ScreenDump, HistoryHolds199LinesOldestFirst) {
     dump_extras x;
     x.history = true;
     const std::string out = screen_dump_json(t.term, x);
-    ASSERT_TRUE(json_checker{out}.document());
     const size_t h = out.find("\"history\":[");
     ASSERT_NE(h, std::string::npos);
     const std::string hist = out.substr(h, out.find(']', h) - h);

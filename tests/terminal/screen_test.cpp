@@ -29,17 +29,6 @@ struct ScreenRing : ::testing::Test {
     std::unique_ptr<screen_ring> ring = std::make_unique<screen_ring>();
 };
 
-TEST_F(ScreenRing, StartsBlankWithEveryRowMarked) {
-    EXPECT_EQ(ring->origin(), 0);
-    EXPECT_EQ(ring->columns(), 80);
-    for (int r = 1; r <= screen_rows; ++r) {
-        EXPECT_TRUE(ring->row_marked(r));
-        EXPECT_EQ(ring->line_attr(r), 0u);
-        EXPECT_EQ(ring->line(r).cell(1), cell_blank);
-        EXPECT_EQ(ring->line(r).cell(line_cells), cell_blank);
-    }
-}
-
 TEST_F(ScreenRing, PutCharStoresAttributeAndMarksOnlyChanges) {
     ring->clear_marks();
     ring->attr_bold(true);
@@ -58,20 +47,6 @@ TEST_F(ScreenRing, PutCharStoresAttributeAndMarksOnlyChanges) {
     ring->put_char('x', 3, 7);  // same byte, other attribute: a change
     EXPECT_TRUE(ring->row_marked(3));
     EXPECT_EQ(ring->line(3).cell(7), cell_bold | 'x');
-}
-
-TEST_F(ScreenRing, AttributeBitsSetAndClearIndependently) {
-    ring->attr_bold(true);
-    ring->attr_blink(true);
-    ring->attr_reverse(true);
-    ring->attr_graphics(true);
-    ring->attr_protected(true);
-    EXPECT_EQ(ring->attr(), cell_bold | cell_blink | cell_reverse | cell_graphics | cell_protected);
-    ring->attr_blink(false);
-    ring->attr_graphics(false);
-    EXPECT_EQ(ring->attr(), cell_bold | cell_reverse | cell_protected);
-    ring->attr_clear();
-    EXPECT_EQ(ring->attr(), 0);
 }
 
 TEST_F(ScreenRing, SelectiveOperationsSpareProtectedCells) {
@@ -229,23 +204,6 @@ TEST_F(ScreenRing, HugeCountsAreBoundedAndLeaveOnlyBlanks) {
     EXPECT_EQ(ring->origin(), 0);
 }
 
-TEST_F(ScreenRing, LineAttributeOperations) {
-    ring->set_double_top(5);
-    EXPECT_EQ(ring->line_attr(5), line_double_width | line_double_top);
-    ring->set_double_bottom(5);
-    EXPECT_EQ(ring->line_attr(5), line_double_width | line_double_bottom);
-    EXPECT_TRUE(ring->is_double_bottom(5));
-    EXPECT_FALSE(ring->is_double_top(5));
-    ring->set_single(5);
-    EXPECT_EQ(ring->line_attr(5), 0u);
-    ring->set_double_width(5);
-    EXPECT_TRUE(ring->is_double_width(5));
-    ring->fill_line(5, 'z', false);
-    EXPECT_TRUE(ring->is_double_width(5));
-    ring->fill_line(5, ' ', true);
-    EXPECT_FALSE(ring->is_double_width(5));
-}
-
 TEST_F(ScreenRing, CopyLineAndMarks) {
     write(*ring, 2, "src");
     ring->set_double_width(2);
@@ -266,15 +224,6 @@ TEST_F(ScreenRing, CopyLineAndMarks) {
     ring->clear_marks();
     ring->scroll_up(1, 1, 24);
     for (int r = 1; r <= 24; ++r) EXPECT_TRUE(ring->row_marked(r)) << r;
-}
-
-TEST_F(ScreenRing, ColumnsAcceptOnly80And132) {
-    ring->set_columns(132);
-    EXPECT_EQ(ring->columns(), 132);
-    ring->set_columns(100);
-    EXPECT_EQ(ring->columns(), 132);
-    ring->set_columns(80);
-    EXPECT_EQ(ring->columns(), 80);
 }
 
 }  // namespace

@@ -50,6 +50,10 @@ check(len(doc["history"]) == 199 and all(len(h) == 80 for h in doc["history"]), 
 check(doc["history"][-1].rstrip() == "line17" and doc["history"][-17].rstrip() == "line1", "history order")
 check(doc["replies"] == (b"\x1b[24;1R" + b"QUILL_TELNET").hex(), "replies hex")
 
+# Quotes, backslashes and DEL inside JSON strings.
+r = run(["--json"], b'say "a\\b"\x7f\xff')
+check(json.loads(r.stdout)["lines"][0]["text"].rstrip() == 'say "a\\b"\x7f\u00ff', "escaped text round-trips")
+
 # Without --history there is no history member.
 r = run(["--json"], b"x")
 check("history" not in json.loads(r.stdout), "history only on request")
