@@ -78,7 +78,7 @@ inline void ip(uint32_t& l, uint32_t& r) {
     l = rotl(l, 1);
 }
 
-// Final permutation; takes the halves as the rounds leave them and returns them in output order.
+// Final permutation on the halves before the swap; the block comes out as (r, l).
 inline void fp(uint32_t& l, uint32_t& r) {
     uint32_t w;
     r = rotr(r, 1);
@@ -97,7 +97,7 @@ inline uint32_t f(uint32_t r, const uint32_t* k) {
     return v | SP[7][w & 0x3f] | SP[5][(w >> 8) & 0x3f] | SP[3][(w >> 16) & 0x3f] | SP[1][(w >> 24) & 0x3f];
 }
 
-// Sixteen rounds in the permuted domain; the halves come out swapped, ready for fp (or the next DES).
+// One DES operation from permuted block to permuted block: sixteen rounds and the final swap of the halves.
 template <bool Decrypt>
 inline void rounds(const uint32_t* k, uint32_t& l, uint32_t& r) {
     if (!Decrypt) {
