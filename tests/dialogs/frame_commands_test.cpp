@@ -1,0 +1,183 @@
+// The dialog and Edit commands on the real main window, with a real TCP peer on loopback.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <functional>
+
+#include "adapters/qt_socket.h"
+#include "app/mainframe.h"
+#include "config/memory_backend.h"
+#include "config/mycli.h"
+#include "config/settings.h"
+#include "dialogs/connect_dialogs.h"
+#include "qt_app.h"
+#include "view/document.h"
+#include "view/view.h"
+#include "terminal/vt.h"
+#include "view/view_mouse.h"
+
+namespace {
+
+struct recording_ui final : ui_services {
+    std::vector<std::string> messages;
+    void message_box(std::string_view t) override { messages.emplace_back(t); }
+    bool ask_yes_no(std::string_view) override { return true; }
+};
+
+bool wait_for(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+struct FrameTest : ::testing::Test {
+    CVellumDoc doc;
+    StartupValues start;
+    recording_ui ui;
+    memory_backend store;
+    qt_socket_factory sockets;
+    std::unique_ptr<CMainFrame> frame;
+
+    void SetUp() override {
+        test_app();
+        reset_settings();
+        QGuiApplication::clipboard()->clear();
+    }
+    void TearDown() override {
+        if (frame && frame->connected()) frame->view().disconnect();
+        frame.reset();
+    }
+    void make(const char* save_switch, const char* direct = "0") {
+        start.save_switch = save_switch;
+        start.direct_connect = direct;
+        frame = std::make_unique<CMainFrame>(doc, start, ui, store, sockets);
+        ui.messages.clear();
+    }
+    // Straight into the emulator, as if it had arrived before.
+    void show(const char* text) {
+        for (const char* p = text; *p; ++p) frame->terminal().feed_byte(static_cast<std::uint8_t>(*p));
+    }
+};
+
+}  // namespace
+
+TEST_F(FrameTest, SettingsItemsFollowTheSaveSwitch) {
+    make("1");
+    for (int c : {cmd::proxy, cmd::auto_login, cmd::termtype, cmd::mapping_files})
+        EXPECT_FALSE(frame->command_enabled(c)) << c;
+    EXPECT_TRUE(frame->command_enabled(cmd::cursor));
+    EXPECT_TRUE(frame->command_enabled(cmd::screen_font));
+    frame.reset();
+    make("0");
+    for (int c : {cmd::proxy, cmd::auto_login, cmd::termtype, cmd::mapping_files})
+        EXPECT_TRUE(frame->command_enabled(c)) << c;
+}
+
+TEST_F(FrameTest, EditCommandsUseTheRealClipboard) {
+    make("0");
+    show("first line\r\nsecond");
+    EXPECT_FALSE(frame->command_enabled(cmd::copy));
+    EXPECT_FALSE(frame->command_enabled(cmd::paste));
+    ASSERT_TRUE(frame->run_command(cmd::select_all));
+    EXPECT_TRUE(frame->command_enabled(cmd::copy));
+    ASSERT_TRUE(frame->run_command(cmd::copy));
+    const QString text = QGuiApplication::clipboard()->text();
+    const int cols = frame->view().columns();
+    EXPECT_TRUE(text.startsWith("first line" + QString(cols - 10, ' ') + "\r\nsecond"));
+    EXPECT_EQ(text.size(), 24 * cols + 23 * 2);
+    EXPECT_FALSE(frame->view().mouse().has_selection());
+    EXPECT_TRUE(frame->command_enabled(cmd::paste));
+    // Append adds the block to what the clipboard holds.
+    QGuiApplication::clipboard()->setText("abc");
+    frame->view().mouse().select_all();
+    ASSERT_TRUE(frame->run_command(cmd::append));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("abc\r\nfirst line"));
+}
+
+TEST_F(FrameTest, SelectedCellsShowReversed) {
+    make("0");
+    frame->resize(900, 600);
+    QCoreApplication::processEvents();
+    CVellumView& v = frame->view();
+    const Settings& s = settings();
+    auto colour_at = [&](int row, int col) {
+        const QImage img = v.render_image();
+        const QRect r = v.cell_rect(row, col);
+        return img.pixelColor(r.left() + 1, r.top() + 1);
+    };
+    const QColor paper(s.color_bg & 0xFF, (s.color_bg >> 8) & 0xFF, (s.color_bg >> 16) & 0xFF);
+    const QColor ink(s.color_fg & 0xFF, (s.color_fg >> 8) & 0xFF, (s.color_fg >> 16) & 0xFF);
+    ASSERT_NE(paper, ink);
+    EXPECT_EQ(colour_at(10, 40), paper);
+    v.mouse().select_all();
+    EXPECT_EQ(colour_at(10, 40), ink);
+    v.mouse().remove_selection();
+    EXPECT_EQ(colour_at(10, 40), paper);
+}
+
+TEST_F(FrameTest, ConnectThroughTheDialogAndPasteToThePeer) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    make("0");
+    settings().port = 23;
+    const QString typed = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+    QTimer::singleShot(0, [typed] {
+        auto* d = qobject_cast<gethost*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->host_box()->setEditText(typed);
+        d->accept();
+    });
+    ASSERT_TRUE(frame->run_command(cmd::connect));
+    ASSERT_TRUE(wait_for([&] { return server.hasPendingConnections() || server.waitForNewConnection(10); }));
+    QTcpSocket* peer = server.nextPendingConnection();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(wait_for([&] { return frame->connected(); }));
+    EXPECT_EQ(settings().host_name, "127.0.0.1");
+    EXPECT_EQ(settings().port, server.serverPort());
+    EXPECT_EQ(settings().host_hist[0], typed.toStdString());
+
+    // A second Connect is refused before any dialog opens.
+    ASSERT_TRUE(frame->run_command(cmd::connect));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], one_connection_text);
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("ls -l\r\npwd\n"));
+    ASSERT_TRUE(frame->run_command(cmd::paste));
+    QByteArray got;
+    const bool arrived = wait_for([&] {
+        got += peer->readAll();
+        return got.size() >= 9;
+    });
+    ASSERT_TRUE(arrived) << got.toHex().toStdString();
+    EXPECT_EQ(got, QByteArray("ls -l\rpwd"));
+
+    // Data from the host drops a selection.
+    frame->run_command(cmd::select_all);
+    ASSERT_TRUE(frame->view().mouse().has_selection());
+    peer->write("hello");
+    peer->flush();
+    ASSERT_TRUE(wait_for([&] { return !frame->view().mouse().has_selection(); }));
+}
+
+TEST_F(FrameTest, DirectConnectSkipsTheDialog) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    make("0", "1");
+    settings().host_name = "127.0.0.1";
+    settings().port = server.serverPort();
+    ASSERT_TRUE(frame->run_command(cmd::connect));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_TRUE(wait_for([&] { return frame->connected(); }));
+    EXPECT_EQ(settings().host_hist[0], "");
+}
