@@ -130,6 +130,7 @@ bool session::connect_to(std::string_view host, int port) {
 
 void session::connect_failed() {
     const bool aborted = connect_aborted_;
+    timer_.stop();
     discard_connection();
     connecting_ = false;
     view_.clear_host_from_title();

@@ -207,10 +207,16 @@ TEST_F(SessionPeers, TelnetSessionNegotiatesAndCarriesDataBothWays) {
     // No Telnet command bytes leak onto the screen.
     EXPECT_EQ(r.out.find('\xff'), std::string::npos);
 
-    r = vtsession({"--json", "--expect", "login:"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("{\"rows\":24,\"cols\":80", 0), 0u) << r.out.substr(0, 80);
-    EXPECT_NE(r.out.find("TERM=vt220"), std::string::npos);
+    // telnetd offers to echo: with host echo control the local echo goes off, without it stays as set.
+    for (const char* host_echo : {"0", "1"}) {
+        r = vtsession({"--json", "--set", "local_echo=1", "--set", std::string("host_echo=") + host_echo, "--expect",
+                       "login:"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("{\"rows\":24,\"cols\":80", 0), 0u) << r.out.substr(0, 80);
+        EXPECT_NE(r.out.find("TERM=vt220"), std::string::npos);
+        EXPECT_NE(r.out.find(host_echo[0] == '1' ? "\"local_echo\":0" : "\"local_echo\":1"), std::string::npos)
+            << "host_echo=" << host_echo;
+    }
 }
 
 TEST_F(SessionPeers, AutoLoginAnswersThePrompt) {
