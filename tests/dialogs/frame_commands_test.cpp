@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <functional>
 
 #include "adapters/qt_socket.h"
@@ -103,6 +104,14 @@ TEST_F(FrameTest, EditCommandsUseTheRealClipboard) {
     frame->view().mouse().select_all();
     ASSERT_TRUE(frame->run_command(cmd::append));
     EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("abc\r\nfirst line"));
+
+    // With Ctrl+C and Ctrl+V on, Ctrl+C copies a shown selection.
+    settings().use_cv = 1;
+    QGuiApplication::clipboard()->clear();
+    frame->view().mouse().select_all();
+    QTest::keyClick(&frame->view(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("first line"));
+    EXPECT_FALSE(frame->view().mouse().has_selection());
 }
 
 TEST_F(FrameTest, SelectedCellsShowReversed) {
