@@ -91,13 +91,7 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     view_ = new CVellumView(doc_, ui_, sockets, this);
     setCentralWidget(view_);
 
-    // 2. Settings; this places and shows the window.
-    load_settings(settings(), store_, start_, ui_, window_.get(), load_options{{}, true, {}});
-    Settings& s = settings();
-    if (s.term_size == 132) view_->terminal().set_columns(132);
-    view_->show_scroll_bar(s.scroll_bar != 0);
-
-    // 3.-6. Toolbar from the validated table, menus, status bar.
+    // Bars first, so that they are children of the window before it is shown.
     build_menus();
     toolbar_ = new QToolBar(QStringLiteral("Standard"), this);
     toolbar_->setObjectName(QStringLiteral("Standard"));
@@ -113,13 +107,20 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
         connect(a, &QAction::triggered, this, [this, c] { run_command(c); });
         row_actions_[i] = a;
     }
+    build_status_bar();
+
+    // 2. Settings; this places and shows the window.
+    load_settings(settings(), store_, start_, ui_, window_.get(), load_options{{}, true, {}});
+    Settings& s = settings();
+    if (s.term_size == 132) view_->terminal().set_columns(132);
+    view_->show_scroll_bar(s.scroll_bar != 0);
+
+    // The toolbar from the validated table.
     load_toolbar_table();
     rebuild_toolbar();
-    build_status_bar();
     install_builtin_commands();
 
-    // 9.-10.
-    if (start_.no_menu) menuBar()->hide();
+    menuBar()->setVisible(!start_.no_menu);
     show_bars();
 
     connect(view_, &CVellumView::title_changed, this, &CMainFrame::set_title);

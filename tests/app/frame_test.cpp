@@ -1,0 +1,276 @@
+// The main window on the offscreen platform: close confirmation, toolbar layout through the settings store,
+// menu command states, status panes.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QMenuBar>
+#include <QToolBar>
+
+#include "../view/fakes.h"
+#include "app/commands.h"
+#include "app/customize_dialog.h"
+#include "app/mainframe.h"
+#include "config/maps.h"
+#include "config/memory_backend.h"
+#include "config/mycli.h"
+#include "config/settings.h"
+#include "terminal/vt.h"
+#include "view/document.h"
+#include "view/render.h"
+#include "view/view.h"
+
+namespace {
+QApplication* app() {
+    static int argc = 1;
+    static char name[] = "frame_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
+    return a;
+}
+
+const char* const question =
+    "There is an active session with the Unix Host. Do you really want to close this program ?";
+
+struct frame_fixture : ::testing::Test {
+    memory_backend store;
+    recording_sockets sockets;
+    recording_ui ui;
+    StartupValues start;
+    std::unique_ptr<CVellumDoc> doc;
+    std::unique_ptr<CMainFrame> frame;
+
+    void SetUp() override {
+        app();
+        // A stored configuration, so that no first-start import runs.
+        store.write_int(config_section("1"), "color_bg", 0xFFFFFF);
+        open();
+    }
+    void open() {
+        frame.reset();
+        doc.reset();
+        reset_settings();
+        doc = std::make_unique<CVellumDoc>();
+        frame = std::make_unique<CMainFrame>(*doc, start, ui, store, sockets);
+    }
+    std::vector<QString> toolbar_texts() const {
+        std::vector<QString> out;
+        for (QAction* a : frame->toolbar()->actions()) out.push_back(a->text());
+        return out;
+    }
+    int stored(const std::string& key) {
+        return store.read_int(config_section("1"), key, -99);
+    }
+};
+
+TEST_F(frame_fixture, CloseAsksOnlyWhenConnectedAndConfirmSet) {
+    settings().confirm = 1;
+    EXPECT_TRUE(frame->may_close());
+    EXPECT_TRUE(ui.questions.empty()) << "not connected: no question";
+
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    ui.answer = false;
+    EXPECT_FALSE(frame->close());
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0], question);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_FALSE(store.has(config_section("1"), "newtoolbarused_0")) << "nothing saved on Cancel";
+
+    settings().confirm = 0;
+    EXPECT_TRUE(frame->may_close());
+    EXPECT_EQ(ui.questions.size(), 1u) << "confirm off: never asks";
+
+    settings().confirm = 1;
+    ui.answer = true;
+    EXPECT_TRUE(frame->close());
+    EXPECT_EQ(ui.questions.size(), 2u);
+    EXPECT_EQ(stored("newtoolbarused_0"), 1) << "settings saved at close";
+}
+
+TEST_F(frame_fixture, ToolbarLayoutSurvivesARestart) {
+    EXPECT_EQ(toolbar_texts().size(), 16u);
+    {
+        customize_dialog d(frame->toolbar_rows(), frame.get());
+        QObject::connect(&d, &customize_dialog::changed, frame.get(), [this] { frame->rebuild_toolbar(); });
+        d.remove_row(0);            // Open
+        d.add_row(29, 0);           // Toolbar first
+        d.move(6, +1);              // About one place right
+        d.add_row(26);              // F20 at the end
+    }
+    std::vector<QString> before = toolbar_texts();
+    ASSERT_EQ(before.front(), "Toolbar");
+    ASSERT_EQ(before.back(), "F20");
+    ASSERT_TRUE(frame->close());
+    EXPECT_EQ(stored("newtoolbarused_0"), 0);
+    EXPECT_EQ(stored("newtoolbarpos_29"), 0);
+
+    open();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(toolbar_texts(), before);
+}
+
+TEST_F(frame_fixture, EmptyToolbarIsKeptWithoutError) {
+    {
+        customize_dialog d(frame->toolbar_rows(), frame.get());
+        for (int r : d.current_rows()) d.remove_row(r);
+        EXPECT_TRUE(d.current_rows().empty());
+        EXPECT_EQ(d.available_rows().size(), 30u);
+    }
+    frame->rebuild_toolbar();
+    ASSERT_TRUE(frame->close());
+    open();
+    EXPECT_TRUE(toolbar_texts().empty());
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(frame_fixture, BrokenStoredLayoutGivesDefaultToolbarAndMessage) {
+    std::vector<QString> defaults = toolbar_texts();
+    ASSERT_TRUE(frame->close());
+    store.write_int(config_section("1"), "newtoolbarpos_3", 0);  // Copy on Open's place
+    open();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0], "Registry error for the toolbar. Default toolbar will be used");
+    EXPECT_EQ(toolbar_texts(), defaults);
+}
+
+TEST_F(frame_fixture, StoredCaptionsFromF9On) {
+    ASSERT_TRUE(frame->close());
+    store.write_int(config_section("1"), "newtoolbarused_20", 1);
+    store.write_int(config_section("1"), "newtoolbarpos_20", 17);
+    store.write_int(config_section("1"), "newtoolbarused_17", 0);
+    store.write_int(config_section("1"), "newtoolbarpos_17", 20);
+    store.write_text(config_section("1"), "newtoolbartext_20", "Logout");
+    store.write_text(config_section("1"), "newtoolbartext_3", "Grab");
+    open();
+    auto t = toolbar_texts();
+    EXPECT_EQ(t.back(), "Logout");
+    EXPECT_EQ(t[2], "Copy");
+}
+
+TEST_F(frame_fixture, CustomizeResetRestoresDefaults) {
+    customize_dialog d(frame->toolbar_rows(), frame.get());
+    d.remove_row(3);
+    d.add_row(27);
+    d.reset();
+    toolbar_table defaults;
+    EXPECT_EQ(d.current_rows(), defaults.used_rows_in_order());
+    // Adding a row twice or moving past the ends changes nothing.
+    auto rows = d.current_rows();
+    d.add_row(rows[0]);
+    d.move(rows[0], -1);
+    d.move(rows.back(), +1);
+    EXPECT_EQ(d.current_rows(), rows);
+}
+
+TEST_F(frame_fixture, ToggleCommandsAndTheirCheckMarks) {
+    int echo = settings().local_echo;
+    ASSERT_TRUE(frame->run_command(cmd::local_echo));
+    EXPECT_NE(settings().local_echo, echo);
+    EXPECT_EQ(frame->action(cmd::local_echo)->isChecked(), settings().local_echo != 0);
+
+    ASSERT_TRUE(frame->run_command(cmd::screen_132));
+    EXPECT_EQ(frame->view().columns(), 132);
+    EXPECT_TRUE(frame->action(cmd::screen_132)->isChecked());
+    frame->run_command(cmd::screen_132);
+    EXPECT_EQ(frame->view().columns(), 80);
+
+    bool wrap = frame->terminal().auto_wrap_mode();
+    frame->run_command(cmd::autowrap);
+    EXPECT_NE(frame->terminal().auto_wrap_mode() != 0, wrap);
+    EXPECT_EQ(settings().auto_wrap, frame->terminal().auto_wrap_mode());
+
+    settings().blink_cursor = 0;
+    frame->run_command(cmd::cursor_blink);
+    EXPECT_EQ(settings().blink_cursor, -1);
+    frame->run_command(cmd::cursor_blink);
+    EXPECT_EQ(settings().blink_cursor, 0);
+
+    frame->run_command(cmd::view_status_bar);
+    EXPECT_EQ(settings().status_bar, 0);
+    frame->run_command(cmd::view_toolbar);
+    EXPECT_EQ(settings().knap_bar, 0);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame->toolbar()->isVisible());
+}
+
+TEST_F(frame_fixture, ConnectionDependentCommands) {
+    frame->refresh_command_states();
+    EXPECT_FALSE(frame->command_enabled(cmd::disconnect));
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    frame->refresh_command_states();
+    EXPECT_TRUE(frame->command_enabled(cmd::disconnect));
+    // A toolbar function key sends its key-table entry.
+    key_table()[key_slot::f1 + 2].length = 3;
+    std::memcpy(key_table()[key_slot::f1 + 2].bytes, "\x1bOR", 3);
+    sockets.sent.clear();
+    EXPECT_TRUE(frame->run_command(cmd::fkey(3)));
+    EXPECT_EQ(sockets.sent, "\x1bOR");
+    key_table()[key_slot::f1 + 2].length = 0;
+    frame->run_command(cmd::disconnect);
+    EXPECT_FALSE(frame->view().connected());
+}
+
+TEST_F(frame_fixture, SaveSwitchDisablesSettingsCommandsAndSaving) {
+    EXPECT_TRUE(frame->command_enabled(cmd::reset_config));
+    frame.reset();
+    start.save_switch = "1";
+    store.values.clear();
+    store.write_int(config_section("1"), "color_bg", 0xFFFFFF);
+    open();
+    EXPECT_FALSE(frame->command_enabled(cmd::reset_config));
+    ASSERT_TRUE(frame->close());
+    EXPECT_FALSE(store.has(config_section("1"), "newtoolbarused_0"));
+}
+
+TEST_F(frame_fixture, InstalledHandlersReplaceBuiltIns) {
+    int runs = 0;
+    bool allowed = false;
+    frame->set_command(cmd::proxy, [&] { ++runs; }, [&] { return allowed; });
+    EXPECT_FALSE(frame->run_command(cmd::proxy));
+    allowed = true;
+    EXPECT_TRUE(frame->run_command(cmd::proxy));
+    EXPECT_EQ(runs, 1);
+    frame->refresh_command_states();
+    EXPECT_TRUE(frame->action(cmd::proxy)->isEnabled());
+    EXPECT_FALSE(frame->run_command(123456));
+}
+
+TEST_F(frame_fixture, StatusPanesAndMenuFlag) {
+    frame->terminal().feed_text("\x1b[4;9H");
+    frame->update_status_panes();
+    EXPECT_EQ(frame->status_pane(1)->text(), "Ln 4, Col 9");
+    EXPECT_EQ(frame->status_pane(0)->text(), QString(9, ' '));
+    EXPECT_EQ(frame->status_pane(2)->text(), " ");
+    EXPECT_EQ(frame->status_pane(3)->text(), " ");
+    EXPECT_FALSE(frame->menuBar()->isHidden());
+    frame.reset();
+    start.no_menu = true;
+    open();
+    EXPECT_TRUE(frame->menuBar()->isHidden());
+}
+
+TEST_F(frame_fixture, WholeWindowDraws) {
+    frame->resize(900, 600);
+    QApplication::processEvents();
+    frame->terminal().feed_text("\x1b[2;3HHello, \x1b[1mworld\x1b[m \x1b(0lqqk\x1b(B");
+    frame->view().update_all();
+    QImage img = frame->grab().toImage();
+    QString path = QDir::temp().filePath("qtelnet_frame_test.png");
+    img.save(path);
+    // The terminal area shows the text in the foreground and bold colours.
+    QRect text = frame->view().cell_rect(2, 3).united(frame->view().cell_rect(2, 20));
+    QImage v = frame->view().grab().toImage();
+    int fg = 0, bold = 0;
+    QRgb fgc = color_from_bgr(settings().color_fg).rgb(), boldc = color_from_bgr(settings().color_bold).rgb();
+    for (int y = text.top(); y <= text.bottom(); ++y)
+        for (int x = text.left(); x <= text.right(); ++x) {
+            fg += v.pixel(x, y) == fgc;
+            bold += v.pixel(x, y) == boldc;
+        }
+    EXPECT_GT(fg, 0);
+    EXPECT_GT(bold, 0);
+}
+}  // namespace

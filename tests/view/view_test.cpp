@@ -1,0 +1,356 @@
+// The terminal view on the offscreen platform: what it draws for the emulator's screen, how it fits its font,
+// and what key events send to the host.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <cstring>
+
+#include "config/settings.h"
+#include "fakes.h"
+#include "terminal/vt.h"
+#include "view/document.h"
+#include "view/render.h"
+#include "view/view.h"
+
+namespace {
+QApplication* app() {
+    static int argc = 1;
+    static char name[] = "view_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
+    return a;
+}
+
+constexpr int FG = 0x000000;       // black
+constexpr int BG = 0xFFFFFF;       // white
+constexpr int BOLD = 0x0000FF;     // red
+constexpr int CURSOR = 0x00FF00;   // green
+
+struct view_fixture : ::testing::Test {
+    recording_sockets sockets;
+    recording_ui ui;
+    std::unique_ptr<CVellumDoc> doc;
+    std::unique_ptr<CVellumView> view;
+
+    void SetUp() override {
+        app();
+        reset_settings();
+        Settings& s = settings();
+        s.color_fg = FG;
+        s.color_bg = BG;
+        s.color_bold = BOLD;
+        s.color_cursor = CURSOR;
+        s.scroll_bar = 0;
+        s.blink_cursor = 0;
+        s.cursortype = 0;
+        s.keyname = s.nettopc = s.pctonet = "/nonexistent";
+        doc = std::make_unique<CVellumDoc>();
+        view = std::make_unique<CVellumView>(*doc, ui, sockets);
+        view->resize(800, 480);
+        view->show();
+        view->refit();
+    }
+    void TearDown() override {
+        view.reset();
+        doc.reset();
+    }
+
+    void feed(const std::string& bytes) {
+        for (unsigned char c : bytes) {
+            view->terminal().feed_byte(c);
+            view->terminal().take_reply();
+        }
+    }
+    QImage shot() { return view->render_image(); }
+    QRect cell(int row, int col) const { return view->cell_rect(row, col); }
+    // Pixels of one colour inside a rectangle.
+    static int count(const QImage& img, const QRect& r, int bgr) {
+        QRgb want = color_from_bgr(bgr).rgb();
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (img.pixel(x, y) == want) ++n;
+        return n;
+    }
+    int area(const QRect& r) const { return r.width() * r.height(); }
+    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}, bool repeat = false) {
+        QKeyEvent press(QEvent::KeyPress, k, mods, text, repeat);
+        QApplication::sendEvent(view.get(), &press);
+        QKeyEvent release(QEvent::KeyRelease, k, mods, text, repeat);
+        QApplication::sendEvent(view.get(), &release);
+    }
+};
+
+TEST_F(view_fixture, PlainTextInkOnPaperAndBoldColour) {
+    feed("\x1b[2;1HAB\x1b[1mCD\x1b[m");
+    QImage img = shot();
+    // Text cells hold both ink and paper; an empty cell is paper only.
+    EXPECT_GT(count(img, cell(2, 1), FG), 0);
+    EXPECT_GT(count(img, cell(2, 1), BG), 0);
+    EXPECT_EQ(count(img, cell(5, 40), BG), area(cell(5, 40)));
+    EXPECT_GT(count(img, cell(2, 3), BOLD), 0) << "bold text uses the bold colour";
+    EXPECT_EQ(count(img, cell(2, 3), FG), 0);
+}
+
+TEST_F(view_fixture, ReverseAttributeAndReverseScreen) {
+    feed("\x1b[3;1H\x1b[7m \x1b[m");
+    QImage img = shot();
+    EXPECT_EQ(count(img, cell(3, 1), FG), area(cell(3, 1))) << "a reversed blank is a block of foreground";
+    feed("\x1b[?5h");  // reverse screen
+    img = shot();
+    EXPECT_EQ(count(img, cell(10, 10), FG), area(cell(10, 10)));
+    EXPECT_EQ(count(img, cell(3, 1), BG), area(cell(3, 1))) << "reverse on a reverse screen";
+    feed("\x1b[4;1H\x1b[1mX\x1b[m");
+    img = shot();
+    EXPECT_GT(count(img, cell(4, 1), BOLD), 0);
+    EXPECT_GT(count(img, cell(4, 1), FG), 0) << "bold on foreground-coloured paper";
+}
+
+TEST_F(view_fixture, CursorShapes) {
+    feed("\x1b[5;10H");
+    QRect c = cell(5, 10);
+    settings().cursortype = 0;
+    QImage img = shot();
+    EXPECT_EQ(count(img, c, CURSOR), area(c)) << "full block";
+    settings().cursortype = 1;
+    view->update_all();
+    img = shot();
+    int half = count(img, c, CURSOR);
+    EXPECT_GT(half, area(c) / 3);
+    EXPECT_LT(half, area(c) * 2 / 3) << "half block";
+    // Only the lower half is filled.
+    EXPECT_EQ(count(img, QRect(c.left(), c.top(), c.width(), c.height() / 4), CURSOR), 0);
+    settings().cursortype = 2;
+    view->update_all();
+    img = shot();
+    EXPECT_EQ(count(img, c, CURSOR), c.width()) << "underline: one pixel row";
+    // The cursor is not drawn where it is not.
+    EXPECT_EQ(count(img, cell(5, 11), CURSOR), 0);
+}
+
+TEST_F(view_fixture, HalfBlockCursorShowsOnFirstRow) {
+    settings().cursortype = 1;
+    feed("\x1b[1;1H");
+    EXPECT_GT(count(shot(), cell(1, 1), CURSOR), 0);
+}
+
+TEST_F(view_fixture, CursorHiddenWithoutFocusOrWhenHostHidesIt) {
+    feed("\x1b[5;10H\x1b[?25l");
+    EXPECT_EQ(count(shot(), cell(5, 10), CURSOR), 0);
+    feed("\x1b[?25h");
+    view->update_all();
+    EXPECT_GT(count(shot(), cell(5, 10), CURSOR), 0);
+    // Blinking cursor: visible while the phase is on only.
+    settings().blink_cursor = 1;
+    view->set_blink_phase(false);
+    view->update_all();
+    EXPECT_EQ(count(shot(), cell(5, 10), CURSOR), 0);
+    view->set_blink_phase(true);
+    view->update_all();
+    EXPECT_GT(count(shot(), cell(5, 10), CURSOR), 0);
+}
+
+TEST_F(view_fixture, BlinkingTextFollowsThePhase) {
+    feed("\x1b[6;1H\x1b[5mWWW\x1b[1mWWW\x1b[m\x1b[20;1H");
+    view->set_blink_phase(true);
+    view->update_all();
+    QImage on = shot();
+    EXPECT_EQ(count(on, cell(6, 1), BG), area(cell(6, 1))) << "invisible while the phase is on";
+    EXPECT_EQ(count(on, cell(6, 4), BG), area(cell(6, 4))) << "bold blinking text too";
+    view->set_blink_phase(false);
+    view->update_all();
+    QImage off = shot();
+    EXPECT_GT(count(off, cell(6, 1), FG), 0);
+    EXPECT_GT(count(off, cell(6, 4), BOLD), 0);
+    // The blink timer step flips the phase.
+    bool before = view->blink_phase();
+    view->blink_tick();
+    EXPECT_NE(view->blink_phase(), before);
+}
+
+TEST_F(view_fixture, LineDrawingCharacters) {
+    feed("\x1b[7;1H\x1b(0qx`a\x1b(B\x1b[20;1H");
+    QImage img = shot();
+    QRect q = cell(7, 1), x = cell(7, 2), blank = cell(7, 3), full = cell(7, 4);
+    // q: one horizontal line across the middle.
+    int mid = q.top() + q.height() / 2;
+    EXPECT_EQ(count(img, QRect(q.left(), mid, q.width(), 1), FG), q.width());
+    EXPECT_EQ(count(img, q, FG), q.width());
+    // x: one vertical line down the centre.
+    int cx = x.left() + x.width() / 2;
+    EXPECT_EQ(count(img, QRect(cx, x.top(), 1, x.height()), FG), x.height());
+    EXPECT_EQ(count(img, x, FG), x.height());
+    EXPECT_EQ(count(img, blank, FG), 0) << "'`' is blank";
+    EXPECT_EQ(count(img, full, FG), area(full)) << "'a' fills the cell";
+}
+
+TEST_F(view_fixture, DoubleWidthLineSpreadsCharacters) {
+    feed("\x1b[8;1H\x1b#6\x1b(0qq\x1b(B\x1b[9;1H\x1b(0qq\x1b(B\x1b[20;1H");
+    QImage img = shot();
+    int w = view->cell_width();
+    // The double-width row's two line characters span four normal cells.
+    QRect dw(0, cell(8, 1).top(), 4 * w, view->cell_height());
+    QRect sw(0, cell(9, 1).top(), 4 * w, view->cell_height());
+    EXPECT_EQ(count(img, dw, FG), 4 * w);
+    EXPECT_EQ(count(img, sw, FG), 2 * w);
+}
+
+TEST_F(view_fixture, DoubleHeightPairDrawsTallGlyph) {
+    feed("\x1b[10;1H\x1b#3MM\x1b[11;1H\x1b#4MM\x1b[20;1H");
+    QImage img = shot();
+    // Ink appears in both rows of the pair: the top row carries the upper half of the glyph.
+    EXPECT_GT(count(img, cell(10, 1).united(cell(10, 2)), FG), 0);
+    EXPECT_GT(count(img, cell(11, 1).united(cell(11, 2)), FG), 0);
+    // A lone top half shows only background.
+    feed("\x1b[13;1H\x1b#3MM\x1b[20;1H");
+    img = shot();
+    EXPECT_EQ(count(img, cell(13, 1), FG), 0);
+}
+
+TEST_F(view_fixture, UnderlineSkipsUnderscore) {
+    feed("\x1b[12;1H\x1b[4m \x1b[m\x1b[12;3H\x1b[4m_\x1b[m \x1b[20;1H");
+    QImage img = shot();
+    EXPECT_EQ(count(img, cell(12, 1), FG), view->cell_width()) << "an underlined blank is a line";
+    QImage plain = img;
+    feed("\x1b[12;5H_");
+    QImage ref = shot();
+    EXPECT_EQ(count(img, cell(12, 3), FG), count(ref, cell(12, 5), FG)) << "no extra line under '_'";
+}
+
+TEST_F(view_fixture, FontFitsWindowAndShrinksFor132Columns) {
+    for (QSize sz : {QSize(640, 400), QSize(1024, 700), QSize(1600, 1000)}) {
+        view->resize(sz);
+        view->refit();
+        EXPECT_LE(80 * view->cell_width(), sz.width()) << sz.width();
+        EXPECT_LE(24 * view->cell_height(), sz.height());
+        EXPECT_GT(80 * view->cell_width(), sz.width() - 80) << "surplus is spread as character extra";
+        EXPECT_GT(24 * view->cell_height(), sz.height() - 24) << "and as line gap";
+    }
+    view->resize(1024, 700);
+    view->refit();
+    int h80 = settings().fontsize;
+    feed("\x1b[?3h");
+    EXPECT_EQ(view->columns(), 132);
+    EXPECT_LT(settings().fontsize, h80);
+    EXPECT_LE(132 * view->cell_width(), 1024);
+    int small = settings().fontsize;
+    view->resize(1600, 1000);
+    view->refit();
+    EXPECT_GT(settings().fontsize, small);
+}
+
+TEST_F(view_fixture, ScrollBarTakesItsWidth) {
+    view->resize(800, 480);
+    view->show_scroll_bar(true);
+    int with = 80 * view->cell_width();
+    EXPECT_LE(with + view->scroll_bar_width(), 800);
+    EXPECT_GT(view->scroll_bar_width(), 0);
+    view->show_scroll_bar(false);
+    EXPECT_EQ(view->scroll_bar_width(), 0);
+}
+
+TEST_F(view_fixture, ScrollBackShowsHistory) {
+    settings().scroll_bar = 1;
+    view->show_scroll_bar(true);
+    for (int i = 0; i < 30; ++i) feed("line\r\n");
+    view->set_scroll_position(190);
+    EXPECT_EQ(view->scroll_position(), 190);
+    view->set_scroll_position(500);
+    EXPECT_EQ(view->scroll_position(), 200);
+    view->set_scroll_position(-3);
+    EXPECT_EQ(view->scroll_position(), 1);
+}
+
+TEST_F(view_fixture, CellGeometry) {
+    QPoint c = view->cell_at(QPoint(view->cell_width() * 3 + 1, view->cell_height() * 2 + 1));
+    EXPECT_EQ(c, QPoint(4, 3));
+    EXPECT_EQ(view->cell_at(QPoint(-5, 99999)), QPoint(1, 24));
+}
+
+TEST_F(view_fixture, KeyEventsReachTheHost) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    sockets.sent.clear();
+    key(Qt::Key_A, Qt::NoModifier, "a");
+    key(Qt::Key_Return, Qt::NoModifier, "\r");
+    key(Qt::Key_Backspace, Qt::NoModifier, "\b");
+    key(Qt::Key_H, Qt::ControlModifier, "\x08");
+    key(Qt::Key_C, Qt::ControlModifier, "\x03");
+    key(Qt::Key_Escape, Qt::NoModifier, "\x1b");
+    key(Qt::Key_Tab, Qt::NoModifier, "\t");
+    EXPECT_EQ(sockets.sent, std::string("a\r\x7f\x08\x03\x1b\t"));
+    sockets.sent.clear();
+    // Keypad + with NumLock on sends once; Alt combinations never reach the host.
+    key(Qt::Key_Plus, Qt::KeypadModifier, "+");
+    key(Qt::Key_F, Qt::AltModifier, "f");
+    key(Qt::Key_5, Qt::KeypadModifier, "5");
+    EXPECT_EQ(sockets.sent, "+5");
+    sockets.sent.clear();
+    // Keypad 5 with NumLock off (Clear), in application keypad mode.
+    feed("\x1b=");
+    key(Qt::Key_Clear, Qt::KeypadModifier);
+    key(Qt::Key_Enter, Qt::KeypadModifier, "\r");
+    EXPECT_EQ(sockets.sent, "\x1bOu\x1bOM");
+    sockets.sent.clear();
+    // Latin-1 characters go out as one byte; others are not sent.
+    key(Qt::Key_Eacute, Qt::NoModifier, QString(QChar(0xe9)));
+    key(Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20ac)));
+    EXPECT_EQ(sockets.sent, "\xe9");
+}
+
+TEST_F(view_fixture, LocalEchoAndNewLineMode) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    settings().local_echo = 1;
+    view->terminal().set_new_line_mode(true);
+    sockets.sent.clear();
+    feed("\x1b[1;1H");
+    key(Qt::Key_Z, Qt::NoModifier, "z");
+    key(Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(sockets.sent, "z\r\n");
+    EXPECT_EQ(view->ring().line(1).cell(1) & cell_char_mask, 'z') << "echoed to the screen";
+    EXPECT_EQ(view->terminal().cursor_row(), 2);
+}
+
+TEST_F(view_fixture, AutoRepeatDroppedWhenHostSwitchesItOff) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    sockets.sent.clear();
+    feed("\x1b[?8l");
+    key(Qt::Key_K, Qt::NoModifier, "k", true);
+    key(Qt::Key_K, Qt::NoModifier, "k", false);
+    EXPECT_EQ(sockets.sent, "k");
+}
+
+TEST_F(view_fixture, StatusTexts) {
+    feed("\x1b[7;33H");
+    EXPECT_EQ(view->position_text(), "Ln 7, Col 33");
+    EXPECT_EQ(view->security_text(), QString(9, ' '));
+    view->ssh_status = [](bool& id, int& s1, bool& keys) {
+        id = false;
+        s1 = 0;
+        keys = true;
+    };
+    EXPECT_EQ(view->security_text(), QString(9, ' ')) << "not connected";
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 22));
+    EXPECT_EQ(view->security_text(), "Secure (SSH-2)");
+}
+
+TEST_F(view_fixture, AutomaticConnectionRunsOnce) {
+    settings().autoconnect = 1;
+    settings().host_name = "127.0.0.1";
+    settings().port = 2323;
+    EXPECT_TRUE(view->run_autoconnect());
+    EXPECT_EQ(sockets.created, 1);
+    view->disconnect();
+    EXPECT_FALSE(view->run_autoconnect());
+    EXPECT_EQ(sockets.created, 1);
+}
+
+TEST_F(view_fixture, NoAutomaticConnectionAfterManualOne) {
+    settings().autoconnect = 1;
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    view->disconnect();
+    EXPECT_FALSE(view->run_autoconnect());
+    EXPECT_EQ(sockets.created, 1);
+}
+}  // namespace
