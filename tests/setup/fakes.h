@@ -6,38 +6,34 @@
 
 #include "setup/wizard.h"
 
+template <class T> T take(std::deque<T>& q, T fallback)
+{
+    if (q.empty())
+        return fallback;
+    T v = q.front();
+    q.pop_front();
+    return v;
+}
+
 struct scripted_pages : setup_pages {
     std::deque<page_result> welcome_answers, agreement_answers, start_answers;
-    std::deque<overwrite_answer> overwrite_answers;
-    bool icons_program = true, icons_desktop = true;
-    std::string destination_override;
-    bool uninstall_ok = true;
-    std::string uninstall_home_override;
-    bool click_view_readme = false;
+    std::deque<overwrite_answer> overwrite_answers; // then "Yes"
+    bool icons_program = true, icons_desktop = true, uninstall_ok = true;
+    std::string destination_override, uninstall_home_override;
 
-    std::vector<std::string> shown;        // page names in order
-    std::vector<std::string> asked;        // overwrite questions (paths)
-    std::vector<std::string> errors, warnings;
+    std::vector<std::string> shown, asked, errors, warnings; // page titles, overwrite paths, messages
     std::string licence_seen, uninstall_home_seen;
 
-    page_result next(std::deque<page_result>& q)
-    {
-        if (q.empty())
-            return page_result::next;
-        page_result r = q.front();
-        q.pop_front();
-        return r;
-    }
     page_result welcome() override
     {
         shown.push_back("Welcome");
-        return next(welcome_answers);
+        return take(welcome_answers, page_result::next);
     }
     page_result agreement(const std::string& text) override
     {
         shown.push_back("License Agreement");
         licence_seen = text;
-        return next(agreement_answers);
+        return take(agreement_answers, page_result::next);
     }
     page_result start(install_choices& c) override
     {
@@ -46,22 +42,13 @@ struct scripted_pages : setup_pages {
         c.add_to_desktop = icons_desktop;
         if (!destination_override.empty())
             c.destination = destination_override;
-        return next(start_answers);
+        return take(start_answers, page_result::next);
     }
-    void completed(const std::function<void()>& view_readme) override
-    {
-        shown.push_back("Installation Completed");
-        if (click_view_readme)
-            view_readme();
-    }
+    void completed(const std::function<void()>&) override { shown.push_back("Installation Completed"); }
     overwrite_answer ask_overwrite(const std::string& path) override
     {
         asked.push_back(path);
-        if (overwrite_answers.empty())
-            return overwrite_answer::yes;
-        overwrite_answer a = overwrite_answers.front();
-        overwrite_answers.pop_front();
-        return a;
+        return take(overwrite_answers, overwrite_answer::yes);
     }
     bool uninstall(std::string& home) override
     {

@@ -84,19 +84,6 @@ TEST_F(CopyFile, OntoItselfLeavesTheFileAlone)
     EXPECT_EQ(slurp(root / "same"), "precious");
 }
 
-TEST_F(CopyFile, ProgramCopiesBecomeExecutable)
-{
-    counting_question q;
-    copy_state st;
-    spit(root / "prog", "#!/bin/sh\n");
-    spit(root / "old", "previous, not executable");
-    fs::permissions(root / "old", fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(copy_file(root / "old", root / "prog", overwrite_mode::plain, st, q, true));
-    EXPECT_TRUE(is_executable(root / "old"));
-    ASSERT_TRUE(copy_file(root / "data", root / "prog", overwrite_mode::plain, st, q, false));
-    EXPECT_FALSE(is_executable(root / "data"));
-}
-
 using ShortcutValue = temp_home;
 
 TEST_F(ShortcutValue, ScanRules)
@@ -180,14 +167,6 @@ TEST_F(CopyFile, UninstallRecordRoundTrip)
     EXPECT_FALSE(read_uninstall_record(root / "rec/none"));
 }
 
-TEST(FolderText, DotsCutTheText)
-{
-    EXPECT_EQ(trim_folder_dots("/home/u/.local/share/applications"), "/home/u/.local/share/applications");
-    EXPECT_EQ(trim_folder_dots("/home/u/menu/."), "/home/u/menu/");
-    EXPECT_EQ(trim_folder_dots("/home/u/menu/../x"), "/home/u/menu/");
-    EXPECT_EQ(trim_folder_dots(""), "");
-}
-
 using Licence = temp_home;
 
 TEST_F(Licence, ReadLimitsAndByteOrderMark)
@@ -202,21 +181,6 @@ TEST_F(Licence, ReadLimitsAndByteOrderMark)
 }
 
 using Locations = temp_home;
-
-TEST_F(Locations, PerUserFolders)
-{
-    auto l = default_locations((root / "dist/setup").c_str());
-    EXPECT_EQ(l.source_dir, root / "dist");
-    EXPECT_EQ(l.self, root / "dist/setup");
-    EXPECT_EQ(l.destination, root / "home/.local/share/QuillSoft/qtelnet");
-    EXPECT_EQ(l.bin_dir, root / "home/.local/bin");
-    EXPECT_EQ(l.program_folder, root / "home/.local/share/applications");
-    EXPECT_EQ(l.desktop, root / "home/Desktop");
-
-    // A relative XDG value is ignored.
-    ::setenv("XDG_DATA_HOME", "relative/share", 1);
-    EXPECT_EQ(default_locations("/x/setup").destination, root / "home/.local/share/QuillSoft/qtelnet");
-}
 
 TEST_F(Locations, DesktopFromUserDirs)
 {

@@ -54,11 +54,8 @@ TEST_F(Install, SilentInstallCopiesEverythingAndRegisters)
     EXPECT_EQ(shell.started[0], (dest() / "qtelnet").string());
     EXPECT_EQ(shell.started_in[0], dest().string());
     EXPECT_TRUE(shell.opened.empty());
-}
 
-TEST_F(Install, SilentReinstallReplacesMapsWithoutAsking)
-{
-    ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
+    // Silent again over the user's map file: replaced, no question.
     spit(dest() / "keys.map", "user keys\n");
     ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
     EXPECT_TRUE(pages.asked.empty());
@@ -83,47 +80,19 @@ TEST_F(Install, ReinstallAsksPerMapFileAndNoKeepsTheUsersFile)
     EXPECT_EQ(slurp(dest() / "README.TXT"), "read me\n");
 }
 
-TEST_F(Install, YesToAllStopsAsking)
-{
-    ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
-    for (const char* f : {"keys.map", "pctonet.map", "nettopc.map"})
-        spit(dest() / f, "user");
-    pages.overwrite_answers = {overwrite_answer::yes_to_all};
-    ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
-    EXPECT_EQ(pages.asked.size(), 1u);
-    EXPECT_EQ(slurp(dest() / "nettopc.map"), "shipped nettopc\n");
-}
-
-TEST_F(Install, FreshInstallAsksNothing)
-{
-    ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
-    EXPECT_TRUE(pages.asked.empty());
-    EXPECT_EQ(pages.shown, (std::vector<std::string>{"Welcome", "License Agreement", "Start Installation",
-                                                     "Installation Completed"}));
-    EXPECT_EQ(pages.licence_seen, "MIT licence text\n");
-}
-
 TEST_F(Install, NoIconsOpensFileManagerAndRegistersNothing)
 {
     pages.icons_program = false;
     pages.icons_desktop = false;
     ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
+    EXPECT_EQ(pages.shown, (std::vector<std::string>{"Welcome", "License Agreement", "Start Installation",
+                                                     "Installation Completed"}));
+    EXPECT_EQ(pages.licence_seen, "MIT licence text\n");
     EXPECT_EQ(shell.opened, std::vector<std::string>{dest().string()});
     EXPECT_FALSE(fs::exists(apps()));
     EXPECT_FALSE(fs::exists(desktop()));
     EXPECT_FALSE(fs::exists(record()));
     EXPECT_EQ(shell.started.size(), 1u);
-}
-
-TEST_F(Install, DesktopOnlyStillRegisters)
-{
-    pages.icons_program = false;
-    ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
-    EXPECT_TRUE(shell.opened.empty());
-    EXPECT_FALSE(fs::exists(apps() / "QuillSoft Telnet.desktop"));
-    auto rec = read_uninstall_record(record());
-    ASSERT_TRUE(rec);
-    EXPECT_EQ(rec->shortcuts, std::vector<std::string>{(desktop() / "QuillSoft Telnet.desktop").string()});
 }
 
 TEST_F(Install, CancelOnAnyPageInstallsNothing)
@@ -156,13 +125,6 @@ TEST_F(Install, WithoutLicenceTheAgreementIsSkipped)
     EXPECT_EQ(run_install(where, false, pages, shell), setup_outcome::failed);
     EXPECT_EQ(pages.shown, (std::vector<std::string>{"Welcome", "Start Installation", "Welcome",
                                                      "Start Installation"}));
-}
-
-TEST_F(Install, ViewReadmeOpensTheInstalledCopy)
-{
-    pages.click_view_readme = true;
-    ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
-    EXPECT_EQ(shell.viewed, std::vector<std::string>{(dest() / "README.TXT").string()});
 }
 
 TEST_F(Install, MissingOptionalFilesAreSkipped)
@@ -260,17 +222,6 @@ TEST_F(Install, ExtraShortcutsFromConfigAndFolderDots)
     EXPECT_NE(slurp(root / "menu/QuillSoft Telnet-2.desktop").find("\" /C work\n"), std::string::npos);
 }
 
-TEST_F(Install, RunningFromTheInstallFolderKeepsFilesIntact)
-{
-    ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
-    // The installed copy started as setup from the install folder itself.
-    fs::copy_file(dest() / "qtelnet", dest() / "setup");
-    setup_locations again = default_locations((dest() / "setup").c_str());
-    ASSERT_EQ(run_install(again, true, pages, shell), setup_outcome::done);
-    EXPECT_EQ(slurp(dest() / "README.TXT"), "read me\n");
-    EXPECT_EQ(slurp(dest() / "qtelnet"), slurp(where.self));
-}
-
 class Uninstall : public Install {
 protected:
     memory_backend settings;
@@ -286,6 +237,7 @@ protected:
 
 TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations)
 {
+    fs::remove(dest() / "config.txt"); // imported and renamed by the client: its absence is no error
     ASSERT_EQ(run_uninstall(where, pages, settings), setup_outcome::done);
     EXPECT_EQ(pages.uninstall_home_seen, dest().string());
     EXPECT_TRUE(pages.errors.empty()) << pages.errors[0];
@@ -333,14 +285,6 @@ TEST_F(Uninstall, FailedDeletionIsReportedAndTheRestGoes)
     EXPECT_EQ(pages.shown.back(), "Farewell");
 }
 
-TEST_F(Uninstall, ConfigFilesMayBeMissing)
-{
-    fs::remove(dest() / "config.txt");
-    fs::remove(dest() / "config.old");
-    EXPECT_EQ(run_uninstall(where, pages, settings), setup_outcome::done);
-    EXPECT_TRUE(pages.errors.empty());
-}
-
 TEST_F(Uninstall, WrongFolderReportsEachMissingProgramFile)
 {
     fs::create_directories(root / "elsewhere");
@@ -367,14 +311,6 @@ TEST_F(Uninstall, EmptyFolderAnswerRemovesNothing)
     fs::current_path(cwd);
     EXPECT_TRUE(fs::exists(dest() / "README.TXT"));
     EXPECT_TRUE(settings.has(config_section("1"), "host_name"));
-}
-
-TEST_F(Uninstall, WithoutRecordTheDefaultFolderIsOffered)
-{
-    fs::remove(record());
-    EXPECT_EQ(run_uninstall(where, pages, settings), setup_outcome::done);
-    EXPECT_EQ(pages.uninstall_home_seen, dest().string());
-    EXPECT_FALSE(fs::exists(apps() / "QuillSoft Telnet.desktop"));
 }
 
 } // namespace

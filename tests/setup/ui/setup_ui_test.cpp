@@ -135,14 +135,6 @@ TEST_F(SetupPages, NextAndBackWalkTheInstallPages)
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
 }
 
-TEST_F(SetupPages, CancelEndsTheWizard)
-{
-    page_driver driver(std::vector<page_driver::step>{{"Welcome", "Cancel"}});
-    qt_setup_pages pages(nullptr);
-    EXPECT_EQ(run_install(where, false, pages, shell), setup_outcome::cancelled);
-    EXPECT_FALSE(fs::exists(dest()));
-}
-
 TEST_F(SetupPages, OverwriteQuestionOffersNoAndYesToAll)
 {
     qt_setup_pages silent_pages(nullptr);
