@@ -8,7 +8,6 @@
 #include <QTcpSocket>
 
 #include "adapters/qt_socket.h"
-#include "adapters/qt_timer.h"
 
 namespace {
 
@@ -126,21 +125,6 @@ TEST(QtSocket, ClosingStopsNotificationsAndFlushes) {
     EXPECT_EQ(got, "bye");
     EXPECT_EQ(events.reads, reads) << "no notification after close";
     EXPECT_EQ(events.closes, 0);
-}
-
-TEST(QtTimer, FiresOnceAfterStart) {
-    app();
-    int fired = 0;
-    qt_timer t([&] { ++fired; });
-    t.start(10);
-    EXPECT_TRUE(t.running());
-    ASSERT_TRUE(spin([&] { return fired == 1; }));
-    spin([] { return false; }, 60);
-    EXPECT_EQ(fired, 1);
-    t.start(10);
-    t.stop();
-    spin([] { return false; }, 60);
-    EXPECT_EQ(fired, 1);
 }
 
 }  // namespace

@@ -74,16 +74,13 @@ TEST_F(TelnetTest, FixedPolicyForOtherOptions) {
         ASSERT_EQ(writes().size(), 1u) << testing::PrintToString(c.in);
         EXPECT_EQ(writes()[0], c.out) << testing::PrintToString(c.in);
     }
-    // Already agreed: no second answer; withdrawing is acknowledged once.
+    // Already agreed: no second answer; withdrawing is acknowledged once; withdrawing what never was: silence.
     writes().clear();
+    rig.receive(bytes({IAC, WONT, 24, IAC, DONT, 31}));
+    EXPECT_TRUE(writes().empty());
     rig.receive(bytes({IAC, WILL, 3, IAC, DO, 3, IAC, WONT, 3, IAC, WONT, 3}));
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0], bytes({IAC, DONT, 3}));
-}
-
-TEST_F(TelnetTest, WontBeforeWillIsNotAnswered) {
-    rig.receive(bytes({IAC, WONT, 3, IAC, DONT, 24}));
-    EXPECT_TRUE(writes().empty());
 }
 
 TEST_F(TelnetTest, CommandsAreRemovedFromTheData) {
