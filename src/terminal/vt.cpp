@@ -9,7 +9,6 @@ namespace {
 constexpr uint8_t ESC = 0x1B;
 
 vt_host null_host;
-null_printer_sink null_printer;
 
 enum : int {
     st_ground = 0,
@@ -53,14 +52,14 @@ bool null_printer_sink::controller_byte(uint8_t c, const vt&) {
 }
 
 vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
-    : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer) {
+    : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer_) {
     std::memset(buf_, 0, sizeof buf_);
     std::memset(params_, 0, sizeof params_);
     reset_terminal(true);
 }
 
 void vt::set_host(vt_host* host) { host_ = host ? host : &null_host; }
-void vt::set_printer(printer_sink* printer) { printer_ = printer ? printer : &null_printer; }
+void vt::set_printer(printer_sink* printer) { printer_ = printer ? printer : &null_printer_; }
 
 void vt::set_tab_defaults() {
     std::memset(tabs_, 1, sizeof tabs_);

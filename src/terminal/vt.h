@@ -152,6 +152,7 @@ private:
 
     screen_ring& ring_;
     vt_host* host_;
+    null_printer_sink null_printer_;  // own state, so that two emulators never share an end-sequence match
     printer_sink* printer_;
     vt_options options_;
 

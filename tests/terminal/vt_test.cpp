@@ -397,6 +397,13 @@ TEST(VtNullPrinter, LeavesControllerModeOnEitherEndSequence) {
     EXPECT_EQ(t.text(1), "visible");
     t.feed(C + "5i" + "\x9b" "4iagain");
     EXPECT_EQ(t.text(1), "visibleagain");
+
+    // A half-seen end sequence in one emulator does not leak into another.
+    term_fixture u;
+    t.feed(C + "5i" + C + "4");
+    u.feed(C + "5iiok");
+    EXPECT_EQ(u.text(1), "");
+    EXPECT_EQ(u.term.printer_controller(), 1);
 }
 
 struct VtReplySlot : ::testing::Test {
