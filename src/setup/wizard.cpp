@@ -247,14 +247,18 @@ setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, se
 
     std::error_code ec;
     fs::remove(where.program_folder / desktop_file_name("QuillSoft Telnet"), ec);
+    // The record is a user-writable file: it may only make us remove launchers and our own uninstaller.
     if (record)
         for (const auto& s : record->shortcuts)
-            fs::remove(s, ec);
+            if (fs::path(s).extension() == ".desktop")
+                fs::remove(s, ec);
 
     // Only empty folders go: anything the user put there stays.
     fs::remove(dir / "help", ec);
     fs::remove(dir, ec);
     fs::remove(where.bin_dir / "qtuninst", ec);
+    if (record && fs::path(record->uninstall_string).filename() == "qtuninst")
+        fs::remove(record->uninstall_string, ec);
 
     fs::remove(where.record, ec);
     fs::remove(where.record.parent_path(), ec);

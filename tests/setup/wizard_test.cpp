@@ -238,6 +238,9 @@ protected:
 TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations)
 {
     fs::remove(dest() / "config.txt"); // imported and renamed by the client: its absence is no error
+    // Entries that are no launchers are not ours to remove.
+    spit(root / "precious.txt", "keep");
+    std::ofstream(record(), std::ios::app) << "Shortcut=" << (root / "precious.txt").string() << "\n";
     ASSERT_EQ(run_uninstall(where, pages, settings), setup_outcome::done);
     EXPECT_EQ(pages.uninstall_home_seen, dest().string());
     EXPECT_TRUE(pages.errors.empty()) << pages.errors[0];
@@ -247,6 +250,7 @@ TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations)
     EXPECT_FALSE(fs::exists(desktop() / "QuillSoft Telnet.desktop"));
     EXPECT_FALSE(fs::exists(record()));
     EXPECT_FALSE(fs::exists(root / "home/.local/share/QuillSoft"));
+    EXPECT_TRUE(fs::exists(root / "precious.txt"));
     EXPECT_FALSE(settings.has(config_section("1"), "host_name"));
     EXPECT_FALSE(settings.has(config_section("5"), "host_name"));
     EXPECT_FALSE(settings.has(config_section("9"), "host_name"));
