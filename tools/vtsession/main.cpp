@@ -215,6 +215,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Through a proxy, nothing of ours may reach it before the proxy log-in (and the SOCKS grant).
+    while (net.connected() && (net.proxy_login_pending() || net.socks_reply_pending()) && clock.elapsed() < timeout_ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
     auto screen_has = [&](const std::string& text) { return screen_dump_plain(*ring).find(text) != std::string::npos; };
     if (!expect.empty()) {
         while (!screen_has(expect) && net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms)
