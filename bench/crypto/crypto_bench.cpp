@@ -277,6 +277,18 @@ int main() {
     bool met = total < 10.0;
     if (!met) ++failures;
     std::printf("%-28s %9.3f ms   (target < 10 ms: %s)\n", "DH exchange + DSS verify", total, met ? "met" : "MISSED");
+    {
+        // Wall time of the same work, for comparison; it includes waiting for the processor on a busy machine.
+        const int runs = 20;
+        auto w0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < runs; ++i) {
+            bignum e = dh_public_value(grp, x);
+            auto k = dh_shared_secret(grp, f, x);
+            ok = ok && dss_verify(*dk, sig.data(), sig.size(), h.data());
+        }
+        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count() / runs;
+        std::printf("%-28s %9.3f ms   (wall clock, machine load included)\n", "DH exchange + DSS verify", wall * 1e3);
+    }
 
     DSA_SIG_free(dsig);
     DSA_free(dsa);

@@ -264,7 +264,11 @@ void bignum::set_bit(std::size_t i, bool value) {
     std::size_t w = i / 16;
     if (w >= d_.size()) {
         if (!value) return;
-        d_.resize(w + 1, 0);
+        // grow into a fresh buffer so the old digits can be wiped rather than left behind by a reallocation
+        std::vector<uint16_t> grown(w + 1, 0);
+        std::memcpy(grown.data(), d_.data(), d_.size() * sizeof(uint16_t));
+        wipe(d_.data(), d_.size() * sizeof(uint16_t));
+        d_.swap(grown);
     }
     uint16_t m = uint16_t(1u << (i % 16));
     d_[w] = value ? uint16_t(d_[w] | m) : uint16_t(d_[w] & ~m);

@@ -38,8 +38,8 @@ TEST(Bignum, ArithmeticMatchesPythonIntegers) {
             ++invs;
         }
     }
-    EXPECT_EQ(divs, 300);
-    EXPECT_EQ(exps, 150);
+    EXPECT_EQ(divs, 340) << "300 random and 40 that need the add-back step";
+    EXPECT_EQ(exps, 160);
     EXPECT_EQ(invs, 150);
     EXPECT_GT(none, 10);
 }

@@ -169,8 +169,60 @@ def rand_num(bits):
     return rng.getrandbits(bits) if bits else 0
 
 
+def needs_add_back(a, m):
+    """Emulates the quotient-digit steps of Algorithm D in base 2^16: True when some step estimates one too high
+    even after the two-digit test, so the divisor has to be added back (rare with random operands)."""
+    def digits(x):
+        d = []
+        while x:
+            d.append(x & 0xFFFF)
+            x >>= 16
+        return d or [0]
+    v = digits(m)
+    n = len(v)
+    if n < 2:
+        return False
+    s = 16 - v[-1].bit_length()
+    v, u = digits(m << s), digits(a << s) + [0]
+    if len(u) - 1 < n:
+        return False
+    mv = m << s
+    for j in range(len(u) - 1 - n, -1, -1):
+        num = (u[j + n] << 16) | u[j + n - 1]
+        qhat, rhat = num // v[n - 1], num % v[n - 1]
+        while qhat >= 1 << 16 or qhat * v[n - 2] > ((rhat << 16) | u[j + n - 2]):
+            qhat -= 1
+            rhat += v[n - 1]
+            if rhat >= 1 << 16:
+                break
+        res = sum(u[j + i] << (16 * i) for i in range(n + 1)) - qhat * mv
+        if res < 0:
+            return True
+        for i in range(n + 1):
+            u[j + i] = (res >> (16 * i)) & 0xFFFF
+    return False
+
+
+def add_back_cases(count):
+    pool = [0, 1, 2, 0x7FFF, 0x8000, 0x8001, 0xFFFE, 0xFFFF]
+    found = []
+    while len(found) < count:
+        nv = rng.randint(2, 5)
+        v = [rng.choice(pool) for _ in range(nv - 1)] + [rng.choice([1, 0x7FFF, 0x8000, 0x8001, 0xFFFF])]
+        u = [rng.choice(pool) for _ in range(nv + rng.randint(0, 4))]
+        m = sum(x << (16 * i) for i, x in enumerate(v))
+        a = sum(x << (16 * i) for i, x in enumerate(u))
+        if needs_add_back(a, m):
+            found.append((a, m))
+    return found
+
+
 def gen_bignum():
     recs = []
+    for a, m in add_back_cases(40):
+        recs.append([("op", "divmod"), ("a", ihex(a)), ("m", ihex(m)), ("q", ihex(a // m)), ("r", ihex(a % m))])
+    for a, m in add_back_cases(10):  # the same steps inside modexp's reductions
+        recs.append([("op", "modexp"), ("b", ihex(a)), ("e", "3"), ("m", ihex(m)), ("r", ihex(pow(a, 3, m)))])
     for i in range(300):
         abits = rng.choice([1, 15, 16, 17, 31, 32, 33, 64, 100, 160, 255, 256, 257, 511, 512, 1024, 2048])
         mbits = rng.choice([1, 2, 15, 16, 17, 31, 32, 33, 48, 64, 100, 160, 256, 512, 1024])
