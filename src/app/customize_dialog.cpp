@@ -23,8 +23,12 @@ customize_dialog::customize_dialog(toolbar_table& rows, QWidget* parent)
     auto* close_b = new QPushButton(QStringLiteral("&Close"), this);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(QStringLiteral("A&vailable toolbar buttons:"), this), 0, 0);
-    grid->addWidget(new QLabel(QStringLiteral("&Toolbar buttons:"), this), 0, 2);
+    auto* avail_label = new QLabel(QStringLiteral("A&vailable toolbar buttons:"), this);
+    auto* cur_label = new QLabel(QStringLiteral("&Toolbar buttons:"), this);
+    avail_label->setBuddy(available_list_);
+    cur_label->setBuddy(current_list_);
+    grid->addWidget(avail_label, 0, 0);
+    grid->addWidget(cur_label, 0, 2);
     grid->addWidget(available_list_, 1, 0);
     auto* middle = new QVBoxLayout;
     middle->addStretch();

@@ -1,0 +1,114 @@
+// Time to take a 10 MiB text flood through display_from_host in 2000-byte reads, with the view repainting as
+// the running client does (offscreen), compared with xterm under Xvfb running cat on the same file.
+// Usage: view_flood_bench [MiB]   (xterm part skipped when xvfb-run or xterm is missing)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "config/settings.h"
+#include "fakes.h"
+#include "view/document.h"
+#include "view/view.h"
+
+namespace {
+std::string make_flood(std::size_t bytes) {
+    std::string out;
+    out.reserve(bytes + 100);
+    const char* words[] = {"alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta", "iota", "kappa"};
+    unsigned n = 0;
+    while (out.size() < bytes) {
+        std::string line = std::to_string(n) + ":";
+        while (line.size() < 72) {
+            line += ' ';
+            line += words[(n * 7 + line.size()) % 10];
+        }
+        out += line;
+        out += "\r\n";
+        ++n;
+    }
+    out.resize(bytes);
+    return out;
+}
+
+double seconds_of(const std::string& command) {
+    auto t0 = std::chrono::steady_clock::now();
+    int rc = std::system(command.c_str());
+    auto t1 = std::chrono::steady_clock::now();
+    if (rc != 0) return -1;
+    return std::chrono::duration<double>(t1 - t0).count();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int mib = argc > 1 ? std::atoi(argv[1]) : 10;
+    if (mib <= 0) mib = 10;
+    QApplication app(argc, argv);
+    const std::string flood = make_flood(static_cast<std::size_t>(mib) << 20);
+
+    reset_settings();
+    settings().keyname = settings().nettopc = settings().pctonet = "/nonexistent";
+    recording_sockets sockets;
+    recording_ui ui;
+    CVellumDoc doc;
+    CVellumView view(doc, ui, sockets);
+    view.resize(1024, 700);
+    view.show();
+    view.connect_to("127.0.0.1", 23);
+    QApplication::processEvents();
+
+    int paints = 0;
+    struct counter : QObject {
+        int& n;
+        explicit counter(int& c) : n(c) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++n;
+            return false;
+        }
+    } count(paints);
+    view.installEventFilter(&count);
+
+    QElapsedTimer t;
+    t.start();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(flood.data());
+    for (std::size_t off = 0; off < flood.size(); off += 2000) {
+        std::size_t n = std::min<std::size_t>(2000, flood.size() - off);
+        view.display_from_host(p + off, n);
+        // What the read handler does between reads: let queued events (timers, repaints) run.
+        QCoreApplication::processEvents();
+    }
+    view.update_all();
+    QCoreApplication::processEvents();
+    view.repaint();
+    const double ours = t.nsecsElapsed() / 1e9;
+    std::printf("qtelnet view: %d MiB in %.3f s (%.1f MB/s), %d paint events\n", mib, ours,
+                flood.size() / ours / 1e6, paints);
+
+    if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v xterm >/dev/null 2>&1") != 0) {
+        std::printf("xterm: not measured (xvfb-run or xterm missing)\n");
+        return 0;
+    }
+    QTemporaryDir dir;
+    std::string file = dir.filePath("flood.txt").toStdString();
+    {
+        std::ofstream f(file, std::ios::binary);
+        f << flood;
+    }
+    const std::string xterm = "xvfb-run -a xterm -geometry 80x24 -e sh -c ";
+    double base = seconds_of(xterm + "'true' >/dev/null 2>&1");
+    double full = seconds_of(xterm + "'cat " + file + "' >/dev/null 2>&1");
+    if (base < 0 || full < 0) {
+        std::printf("xterm: failed to run\n");
+        return 0;
+    }
+    double xterm_time = full - base;
+    std::printf("xterm: %.3f s with start-up, %.3f s start-up alone, %.3f s for the flood (%.1f MB/s)\n", full, base,
+                xterm_time, flood.size() / xterm_time / 1e6);
+    std::printf("ratio xterm time / qtelnet time: %.2f (above 1 means qtelnet is faster)\n", xterm_time / ours);
+    return 0;
+}
