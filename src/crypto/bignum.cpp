@@ -147,17 +147,20 @@ void divrem_core(uint16_t* u, std::size_t nu, const uint16_t* v, std::size_t nv,
             qhat = 0xFFFF;  // cannot happen with a single-digit divisor, kept for safety
         }
         if (qhat) {
-            uint32_t carry = 0, borrow = 0;
+            // One signed carry (-3 .. 0) instead of a product carry and a borrow: the products stay off the
+            // dependency chain, which is then one add and one shift per digit.
+            int32_t c = 0;
+            uint32_t hi_prev = 0;
             for (std::size_t i = 0; i < nv; ++i) {
-                uint32_t p = qhat * v[i] + carry;
-                carry = p >> 16;
-                uint32_t t = uint32_t(uj[i]) - (p & 0xFFFF) - borrow;
+                uint32_t p = qhat * v[i];
+                int32_t t = int32_t(uj[i]) - int32_t(p & 0xFFFF) - int32_t(hi_prev) + c;
+                hi_prev = p >> 16;
                 uj[i] = uint16_t(t);
-                borrow = t >> 31;
+                c = t >> 16;
             }
-            uint32_t t = uint32_t(uj[nv]) - carry - borrow;
+            int32_t t = int32_t(uj[nv]) - int32_t(hi_prev) + c;
             uj[nv] = uint16_t(t);
-            if (t >> 31) {
+            if (t < 0) {
                 // estimate was one too high: add the divisor back
                 --qhat;
                 uint32_t c = 0;
