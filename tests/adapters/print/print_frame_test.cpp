@@ -1,0 +1,255 @@
+// The File menu's capture, send-file, debug-log and print commands on the real main window, with a TCP peer on
+// loopback, controller printing to PDF files and print screen to a private CUPS queue.
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "adapters/qt_socket.h"
+#include "app/commands.h"
+#include "app/mainframe.h"
+#include "config/memory_backend.h"
+#include "config/mycli.h"
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "cups_sandbox.h"
+#include "session/session.h"
+#include "terminal/printer/file_commands.h"
+#include "terminal/vt.h"
+#include "view/document.h"
+#include "view/view.h"
+
+using namespace print_test;
+
+namespace {
+
+// One application for the program, gone before the exit handlers run (Qt's own statics go first there).
+class app_environment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "print_frame_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const app_env = ::testing::AddGlobalTestEnvironment(new app_environment);
+
+struct recording_ui final : ui_services {
+    std::vector<std::string> messages;
+    void message_box(std::string_view t) override { messages.emplace_back(t); }
+    bool ask_yes_no(std::string_view) override { return true; }
+};
+
+bool pump_until(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Answers the next file dialog with `path` (or cancels it when empty); counts the dialogs it saw.
+struct dialog_answer {
+    int seen = 0;
+    void arm(const QString& path) {
+        QTimer::singleShot(0, [this, path] {
+            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            ++seen;
+            if (path.isEmpty()) {
+                d->reject();
+                return;
+            }
+            d->selectFile(path);
+            static_cast<QDialog*>(d)->accept();  // QFileDialog::accept is protected
+        });
+    }
+};
+
+class FrameFilesTest : public ::testing::Test {
+protected:
+    std::string dir;
+    CVellumDoc doc;
+    StartupValues start;
+    recording_ui ui;
+    memory_backend store;
+    qt_socket_factory sockets;
+    std::unique_ptr<CMainFrame> frame;
+    QTcpServer server;
+    QTcpSocket* peer = nullptr;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/qtelnet-frame-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        // Controller printing goes to PDF files here; the debug log lives under this state folder.
+        setenv("QTELNET_PRINT_PDF_DIR", dir.c_str(), 1);
+        setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+        reset_settings();
+    }
+    void TearDown() override {
+        if (frame && frame->connected()) frame->view().disconnect();
+        frame.reset();
+        unsetenv("QTELNET_PRINT_PDF_DIR");
+        std::filesystem::remove_all(dir);
+    }
+    void make(const char* save_switch) {
+        start.save_switch = save_switch;
+        frame = std::make_unique<CMainFrame>(doc, start, ui, store, sockets);
+        ui.messages.clear();
+    }
+    void connect_peer() {
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+        ASSERT_TRUE(frame->view().connect_to("127.0.0.1", server.serverPort()));
+        ASSERT_TRUE(pump_until([&] { return server.hasPendingConnections() && frame->connected(); }));
+        peer = server.nextPendingConnection();
+        ASSERT_NE(peer, nullptr);
+    }
+    void show(std::string_view bytes) {
+        for (char c : bytes) frame->terminal().feed_byte(static_cast<std::uint8_t>(c));
+    }
+};
+
+TEST_F(FrameFilesTest, ControllerModePrintsThroughTheWindowsPrinter) {
+    make("0");
+    show("\x1b[5iprinted by the host\r\n\x1b[4ion screen");
+    EXPECT_EQ(frame->terminal().printer_controller(), 0);
+    EXPECT_NE(pdf_text(dir + "/print-1.pdf").find("printed by the host"), std::string::npos);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(FrameFilesTest, CaptureStartsWithDialogStopsWithoutAndAppends) {
+    make("0");
+    connect_peer();
+    const std::string path = dir + "/capture.txt";
+    std::ofstream(path) << "kept\n";
+    dialog_answer answer;
+    answer.arm(QString::fromStdString(path));
+    ASSERT_TRUE(frame->run_command(cmd::log_save));
+    EXPECT_EQ(answer.seen, 1);
+    EXPECT_EQ(frame->net().capture_file(), path);
+    EXPECT_TRUE(frame->command_checked(cmd::log_save));
+
+    peer->write("abc\r\nxyz");
+    peer->flush();
+    ASSERT_TRUE(pump_until([&] { return slurp(path).size() >= 13; }));
+    EXPECT_EQ(slurp(path), "kept\nabc\r\nxyz");
+
+    answer.arm(QString::fromStdString(dir + "/other.txt"));
+    ASSERT_TRUE(frame->run_command(cmd::log_save));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(answer.seen, 1);  // stopping asks nothing
+    EXPECT_TRUE(frame->net().capture_file().empty());
+    EXPECT_FALSE(frame->command_checked(cmd::log_save));
+
+    answer.arm({});  // Cancel leaves capture off
+    ASSERT_TRUE(frame->run_command(cmd::log_save));
+    EXPECT_EQ(answer.seen, 2);
+    EXPECT_TRUE(frame->net().capture_file().empty());
+}
+
+TEST_F(FrameFilesTest, FileCommandsFollowTheSaveSwitch) {
+    make("1");
+    EXPECT_FALSE(frame->command_enabled(cmd::log_save));
+    EXPECT_FALSE(frame->command_enabled(cmd::log_read));
+    EXPECT_TRUE(frame->command_enabled(cmd::ssh_log));
+    EXPECT_TRUE(frame->command_enabled(cmd::print_screen));
+}
+
+TEST_F(FrameFilesTest, ReadFromFileReachesThePeer) {
+    make("0");
+    connect_peer();
+    std::string content;
+    for (int i = 0; i < 450; ++i) content.push_back(static_cast<char>('A' + i % 26));
+    const std::string path = dir + "/send.txt";
+    std::ofstream(path, std::ios::binary) << content;
+    dialog_answer answer;
+    answer.arm(QString::fromStdString(path));
+    ASSERT_TRUE(frame->run_command(cmd::log_read));
+    QByteArray got;
+    ASSERT_TRUE(pump_until([&] {
+        got += peer->readAll();
+        return got.size() >= 450;
+    }));
+    EXPECT_EQ(got.toStdString(), content);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(FrameFilesTest, LargeFileStopsWithMessage) {
+    make("0");
+    connect_peer();
+    const std::string path = dir + "/big.txt";
+    std::ofstream(path, std::ios::binary) << std::string(20000, 'z');
+    dialog_answer answer;
+    answer.arm(QString::fromStdString(path));
+    ASSERT_TRUE(frame->run_command(cmd::log_read));
+    QByteArray got;
+    pump_until([&] {
+        got += peer->readAll();
+        return got.size() >= 10200;
+    });
+    pump_until([] { return false; }, 200);  // nothing more follows
+    got += peer->readAll();
+    EXPECT_EQ(got.size(), 10200);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{printing::kOutgoingFull});
+}
+
+TEST_F(FrameFilesTest, DebugLogToggleNamesPrivateFile) {
+    make("0");
+    ASSERT_TRUE(frame->run_command(cmd::ssh_log));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    const std::string prefix = "All data will be logged to file ";
+    ASSERT_EQ(ui.messages[0].rfind(prefix, 0), 0u);
+    const std::string path = ui.messages[0].substr(prefix.size());
+    EXPECT_EQ(path.rfind(dir + "/state/", 0), 0u) << path;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(frame->command_checked(cmd::ssh_log));
+    ASSERT_TRUE(frame->run_command(cmd::ssh_log));
+    EXPECT_FALSE(frame->command_checked(cmd::ssh_log));
+    EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+TEST_F(FrameFilesTest, PrintScreenWithoutAskingGoesToDefaultQueue) {
+    cups_sandbox cups;
+    if (!cups.problem.empty()) GTEST_SKIP() << cups.problem;
+    cupsSetServer(cups.socket_path.c_str());
+    make("0");
+    show("Screen for the printer\r\n\x1b(0lqk\x1b(B");
+    settings().askprint = 0;
+
+    // No queue yet: the user is told, nothing is asked.
+    ASSERT_TRUE(frame->run_command(cmd::print_screen));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{printing::kNoDefaultPrinter});
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    ASSERT_TRUE(cups.add_queue("screenq", true));
+    ui.messages.clear();
+    ASSERT_TRUE(frame->run_command(cmd::print_screen));
+    EXPECT_TRUE(ui.messages.empty());
+    ASSERT_TRUE(wait_for([&] { return cups.received().find("%%EOF") != std::string::npos; }, 60));
+    const std::string pdf = dir + "/screen.pdf";
+    std::ofstream(pdf, std::ios::binary) << cups.received();
+    const std::string text = pdf_text(pdf);
+    EXPECT_NE(text.find("Screen for the printer"), std::string::npos) << text;
+    EXPECT_EQ(text.find("lqk"), std::string::npos);
+    cupsSetServer(nullptr);
+}
+
+}  // namespace
