@@ -43,7 +43,7 @@ public:
     void end_print_job() override {}
 
 private:
-    int state_ = 0;  // 0 nothing, 1 ESC, 2 ESC [ or 0x9B, 3 ... 4
+    int state_ = 0;  // 0 nothing, 1 after ESC, 2 after ESC [ or 0x9B, 3 after the 4
 };
 
 // Settings values the emulator reads.
