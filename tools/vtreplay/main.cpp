@@ -1,4 +1,5 @@
 // vtreplay: feeds a byte stream to the emulator as the receive path does and prints the resulting screen.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
