@@ -58,6 +58,12 @@ void create_shortcuts(const fs::path& folder, const fs::path& destination, const
                       const setup_locations& where, uninstall_record& record, setup_pages& pages)
 {
     std::error_code ec;
+    if (folder.empty()) {
+        // Never the current folder by accident.
+        pages.warning("No folder for the program icons. Use the file manager to define shortcut!");
+        write_uninstall_record(where.record, record);
+        return;
+    }
     fs::create_directories(folder, ec);
     for (const shortcut& s : shortcuts_from_config(config_txt)) {
         const fs::path file = folder / desktop_file_name(s.description);

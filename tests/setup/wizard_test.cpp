@@ -214,6 +214,15 @@ TEST_F(Install, ExtraShortcutsFromConfigAndFolderDots)
         }
     } p;
     p.icons_desktop = false;
+    p.folder = ".";
+    const fs::path cwd = fs::current_path();
+    fs::current_path(root / "menu");
+    ASSERT_EQ(run_install(where, false, p, shell), setup_outcome::done);
+    fs::current_path(cwd);
+    EXPECT_TRUE(fs::is_empty(root / "menu"));
+    EXPECT_EQ(p.warnings.size(), 1u);
+    EXPECT_TRUE(fs::exists(record()));
+
     p.folder = (root / "menu").string() + "/.";
     ASSERT_EQ(run_install(where, false, p, shell), setup_outcome::done);
     EXPECT_TRUE(fs::exists(root / "menu/Work host.desktop"));
