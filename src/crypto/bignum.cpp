@@ -7,6 +7,7 @@
 #include "crypto/wipe.h"
 
 namespace crypto {
+namespace {
 
 // Scratch digit buffer for intermediate values; wiped on release.
 struct scratch {
@@ -17,12 +18,6 @@ struct scratch {
     scratch(const scratch&) = delete;
     scratch& operator=(const scratch&) = delete;
 };
-
-struct bignum_access {
-    static std::vector<uint16_t>& d(bignum& a) { return a.d_; }
-};
-
-namespace {
 
 std::size_t used_digits(const uint16_t* a, std::size_t n) {
     while (n > 1 && a[n - 1] == 0) --n;

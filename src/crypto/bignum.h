@@ -43,7 +43,6 @@ public:
     void normalise();
 
 private:
-    friend struct bignum_access;
     std::vector<uint16_t> d_;
 };
 
