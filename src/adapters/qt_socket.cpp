@@ -15,7 +15,7 @@ qt_socket::qt_socket(socket_events& events)
     QTcpSocket* s = sock_.data();
     QObject::connect(s, &QTcpSocket::connected, s, [this] {
         connected_ = true;
-        events_.on_connect_complete(0);
+        if (!in_connect_) events_.on_connect_complete(0);
     });
     QObject::connect(s, &QTcpSocket::readyRead, s, [this] { events_.on_read(0); });
     // Keep what the peer sent last: the device may be closed by the time the close is handled.
@@ -31,7 +31,7 @@ qt_socket::qt_socket(socket_events& events)
     QObject::connect(s, &QTcpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError err) {
         if (!connected_) {
             // Refused, unreachable, host not found: the attempt ends here.
-            events_.on_connect_complete(static_cast<int>(err) + 1);
+            if (!in_connect_) events_.on_connect_complete(static_cast<int>(err) + 1);
             return;
         }
         if (sock_ && sock_->state() != QAbstractSocket::ConnectedState && !close_sent_) {
@@ -47,8 +47,12 @@ qt_socket::~qt_socket() { close(); }
 session_socket::connect_result qt_socket::connect(std::string_view host, std::uint16_t port) {
     if (!sock_) return connect_result::failed;
     sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    in_connect_ = true;
     sock_->connectToHost(QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size())), port);
-    if (sock_->state() == QAbstractSocket::UnconnectedState) return connect_result::failed;
+    in_connect_ = false;
+    // Qt may finish (or fail) a loopback connect before connectToHost returns.
+    if (!sock_ || sock_->state() == QAbstractSocket::UnconnectedState) return connect_result::failed;
+    if (connected_) return connect_result::connected;
     return connect_result::in_progress;
 }
 

@@ -28,6 +28,7 @@ private:
     QPointer<QTcpSocket> sock_;
     QByteArray tail_;  // data saved when the peer finished sending, served before the socket's own buffer
     bool connected_ = false;
+    bool in_connect_ = false;  // inside connectToHost: outcomes are returned, not notified
     bool close_sent_ = false;
     bool renotify_queued_ = false;
 };

@@ -56,8 +56,9 @@ TEST(QtSocket, DeliversEverythingThenTheClose) {
     sink events;
     qt_socket sock(events);
     events.sock = &sock;
-    EXPECT_EQ(sock.connect("127.0.0.1", server.serverPort()), session_socket::connect_result::in_progress);
-    ASSERT_TRUE(spin([&] { return events.connects == 1 && server.hasPendingConnections(); }));
+    // Either finished at once or reported exactly once later, never both.
+    const bool at_once = sock.connect("127.0.0.1", server.serverPort()) == session_socket::connect_result::connected;
+    ASSERT_TRUE(spin([&] { return events.connects == (at_once ? 0 : 1) && server.hasPendingConnections(); }));
     QTcpSocket* peer = server.nextPendingConnection();
 
     // The peer sends in one go far more than one read takes, then closes.
@@ -96,8 +97,9 @@ TEST(QtSocket, RefusedConnectReportsAnError) {
     sink events;
     qt_socket sock(events);
     events.sock = &sock;
-    sock.connect("127.0.0.1", port);
-    ASSERT_TRUE(spin([&] { return events.connect_errors == 1; }));
+    if (sock.connect("127.0.0.1", port) != session_socket::connect_result::failed) {
+        ASSERT_TRUE(spin([&] { return events.connect_errors == 1; }));
+    }
     EXPECT_EQ(events.connects, 0);
 }
 
@@ -108,8 +110,8 @@ TEST(QtSocket, ClosingStopsNotificationsAndFlushes) {
     sink events;
     auto sock = std::make_unique<qt_socket>(events);
     events.sock = sock.get();
-    sock->connect("127.0.0.1", server.serverPort());
-    ASSERT_TRUE(spin([&] { return events.connects == 1 && server.hasPendingConnections(); }));
+    ASSERT_NE(sock->connect("127.0.0.1", server.serverPort()), session_socket::connect_result::failed);
+    ASSERT_TRUE(spin([&] { return server.hasPendingConnections(); }));
     QTcpSocket* peer = server.nextPendingConnection();
     peer->write(QByteArray(3000, 'z'));  // more than one read: a re-notification gets queued
     ASSERT_TRUE(spin([&] { return !events.data.empty(); }));
