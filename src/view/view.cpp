@@ -646,6 +646,14 @@ void CVellumView::function_key_command(int n, bool shift, bool ctrl) {
 }
 
 bool CVellumView::event(QEvent* e) {
+    // Keys belong to the host: no menu shortcut may take one, except Alt combinations (menu access).
+    if (e->type() == QEvent::ShortcutOverride) {
+        auto* ke = static_cast<QKeyEvent*>(e);
+        if (!(ke->modifiers() & Qt::AltModifier)) {
+            e->accept();
+            return true;
+        }
+    }
     // Tab and Backtab are terminal keys, not focus moves.
     if (e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);

@@ -354,3 +354,34 @@ TEST_F(view_fixture, NoAutomaticConnectionAfterManualOne) {
     EXPECT_EQ(sockets.created, 1);
 }
 }  // namespace
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "view/help.h"
+
+namespace {
+TEST(HelpDocument, FoundBesideTheProgramOrInTheSourceTree) {
+    app();
+    QTemporaryDir empty;
+    QString from_tree = help_file_path(empty.path());
+    ASSERT_FALSE(from_tree.isEmpty()) << "the source tree's copy is found from a build tree";
+    EXPECT_TRUE(from_tree.endsWith("dist/help/qtelnet.html"));
+    // An installed copy next to the program wins.
+    QTemporaryDir installed;
+    QDir(installed.path()).mkpath("help");
+    QFile f(installed.filePath("help/qtelnet.html"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<html></html>");
+    f.close();
+    EXPECT_EQ(help_file_path(installed.path()), QFileInfo(f.fileName()).canonicalFilePath());
+    // Every dialog's section is there.
+    QFile doc(from_tree);
+    ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
+    QByteArray html = doc.readAll();
+    for (const char* id : {"connect", "advanced", "proxy", "autologin", "terminal", "cursor", "margins", "keymaps",
+                           "signon", "fonts", "colours"})
+        EXPECT_TRUE(html.contains(QByteArray("id=\"") + id + "\"")) << id;
+}
+}  // namespace
