@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QPrintDialog>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -226,7 +227,7 @@ TEST_F(FrameFilesTest, DebugLogToggleNamesPrivateFile) {
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(FrameFilesTest, PrintScreenWithoutAskingGoesToDefaultQueue) {
+TEST_F(FrameFilesTest, PrintScreenToDefaultQueueWithAndWithoutDialog) {
     cups_sandbox cups;
     if (!cups.problem.empty()) GTEST_SKIP() << cups.problem;
     cupsSetServer(cups.socket_path.c_str());
@@ -249,6 +250,30 @@ TEST_F(FrameFilesTest, PrintScreenWithoutAskingGoesToDefaultQueue) {
     const std::string text = pdf_text(pdf);
     EXPECT_NE(text.find("Screen for the printer"), std::string::npos) << text;
     EXPECT_EQ(text.find("lqk"), std::string::npos);
+
+    // Asking first: Cancel prints nothing, OK prints on the printer the dialog offered.
+    settings().askprint = 1;
+    auto answer_print_dialog = [](bool ok, int* seen) {
+        QTimer::singleShot(0, [ok, seen] {
+            auto* d = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!d) return;
+            ++*seen;
+            ok ? static_cast<QDialog*>(d)->accept() : d->reject();
+        });
+    };
+    const std::size_t after_first = cups.received().size();
+    int dialogs = 0;
+    answer_print_dialog(false, &dialogs);
+    ASSERT_TRUE(frame->run_command(cmd::print_screen));
+    EXPECT_EQ(dialogs, 1);
+    answer_print_dialog(true, &dialogs);
+    ASSERT_TRUE(frame->run_command(cmd::print_screen));
+    EXPECT_EQ(dialogs, 2);
+    ASSERT_TRUE(wait_for([&] { return cups.received().find("%%EOF", after_first) != std::string::npos; }, 60));
+    // Exactly one more job: the cancelled one never reached the queue.
+    EXPECT_EQ(cups.received().compare(after_first, 5, "%PDF-"), 0);
+    EXPECT_EQ(cups.received().find("%PDF-", after_first + 5), std::string::npos);
+    EXPECT_TRUE(ui.messages.empty());
     cupsSetServer(nullptr);
 }
 

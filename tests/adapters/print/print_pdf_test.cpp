@@ -181,45 +181,6 @@ TEST_F(PdfTest, PrintScreenPageDrawsTextAndLines) {
 
 // ---- file commands ---------------------------------------------------------------------------------------------
 
-struct fake_session {
-    std::string path;
-    const std::string& capture_file() const { return path; }
-    void set_capture_file(std::string p) { path = std::move(p); }
-};
-
-TEST_F(PdfTest, CaptureToggleAsksOnlyToStart) {
-    fake_session s;
-    int asked = 0;
-    auto choose = [&] {
-        ++asked;
-        return QString::fromStdString(dir + "/cap.txt");
-    };
-    EXPECT_TRUE(capture::toggle(s, choose));
-    EXPECT_EQ(s.path, dir + "/cap.txt");
-    EXPECT_FALSE(capture::toggle(s, choose));
-    EXPECT_TRUE(s.path.empty());
-    EXPECT_EQ(asked, 1);
-    EXPECT_FALSE(capture::toggle(s, [] { return QString(); }));  // Cancel
-    EXPECT_TRUE(s.path.empty());
-}
-
-TEST_F(PdfTest, ReadFromFileSendsChosenFile) {
-    const std::string file = dir + "/send.txt";
-    std::ofstream(file) << std::string(450, 'x');
-    std::vector<std::size_t> blocks;
-    auto send = [&](const std::uint8_t*, std::size_t n) {
-        blocks.push_back(n);
-        return static_cast<int>(n);
-    };
-    auto r = capture::read_from_file(send, ui, [&] { return QString::fromStdString(file); });
-    EXPECT_EQ(blocks, (std::vector<std::size_t>{200, 200, 50}));
-    EXPECT_EQ(r.sent, 450u);
-    blocks.clear();
-    capture::read_from_file(send, ui, [] { return QString(); });
-    EXPECT_TRUE(blocks.empty());
-    EXPECT_TRUE(ui.messages.empty());
-}
-
 TEST_F(PdfTest, MailAttachesScreenTextFile) {
     screen_ring ring;
     vt term(ring);

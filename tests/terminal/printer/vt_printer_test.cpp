@@ -51,17 +51,6 @@ TEST_F(VtPrinterTest, RawControllerModeWithEightBitIntroducers) {
     EXPECT_EQ(row(1, 1), "Y");
 }
 
-TEST_F(VtPrinterTest, PrintScreenRequests) {
-    host("top line\r\n\x1b[1mbold\x1b[m");
-    host("\x1b[i\x1b[0i");
-    ASSERT_EQ(pages.lines.size(), 48u);
-    EXPECT_EQ(pages.lines[0].text.substr(0, 9), "top line ");
-    EXPECT_EQ(pages.lines[1].text.substr(0, 5), "bold ");
-    EXPECT_EQ(pages.lines[0].text.size(), 80u);
-    EXPECT_EQ(log.count("doc:begin"), 2);
-    EXPECT_EQ(log.count("doc:end"), 2);
-}
-
 TEST_F(VtPrinterTest, ParserEndOfControllerEndsOpenJob) {
     settings.raw = true;
     host("\x1b[5iabc");
