@@ -70,7 +70,7 @@ bool session::connect_to(std::string_view host, int port) {
         ui_.message_box(session_msg::no_ssh);
         return false;
     }
-    if (log_enabled_) log_.open_truncated();
+    if (st_.log_enabled) log_.open_truncated();
     if (kind != TransportKind::Telnet) {
         vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
         vt_.set_new_line_mode(s_.new_line != 0);
@@ -87,7 +87,7 @@ bool session::connect_to(std::string_view host, int port) {
     netop_.reset();
     auto_pending_[0] = !s_.auto_search1.empty();
     auto_pending_[1] = !s_.auto_search2.empty();
-    queue_count_ = 0;
+    st_.send_queue_count = 0;
 
     socket_ = sockets_.create(*this);
     if (!socket_) {
@@ -113,12 +113,12 @@ bool session::connect_to(std::string_view host, int port) {
     switch (r) {
     case session_socket::connect_result::connected:
         connect_aborted_ = true;
-        connecting_ = true;
-        connected_ = true;
+        st_.connecting = true;
+        st_.connected = true;
         timer_.start(proxy_timer_ms);
         return true;
     case session_socket::connect_result::in_progress:
-        connecting_ = true;
+        st_.connecting = true;
         timer_.start(proxy_timer_ms);
         return true;
     case session_socket::connect_result::failed:
@@ -132,17 +132,17 @@ void session::connect_failed() {
     const bool aborted = connect_aborted_;
     timer_.stop();
     discard_connection();
-    connecting_ = false;
+    st_.connecting = false;
     view_.clear_host_from_title();
     ui_.message_box(aborted ? session_msg::aborted : session_msg::cannot_connect);
 }
 
 void session::on_connect_complete(int error) {
-    if (!connecting_ || connected_ || !socket_) return;
-    connecting_ = false;
+    if (!st_.connecting || st_.connected || !socket_) return;
+    st_.connecting = false;
     if (error == 0) {
         connect_aborted_ = true;
-        connected_ = true;
+        st_.connected = true;
         return;
     }
     // The wait for the connection is asynchronous here, so a late failure is the ordinary "refused or not
@@ -151,7 +151,7 @@ void session::on_connect_complete(int error) {
 }
 
 bool session::abort_connect_by_click() {
-    if (!connecting_ || connected_ || connect_aborted_ || !socket_) return false;
+    if (!st_.connecting || st_.connected || connect_aborted_ || !socket_) return false;
     connect_aborted_ = true;
     timer_.stop();
     connect_failed();
@@ -167,11 +167,11 @@ void session::discard_connection() {
 }
 
 void session::disconnect(bool suppress_exit) {
-    connecting_ = false;
+    st_.connecting = false;
     timer_.stop();
     discard_connection();
-    queue_count_ = 0;
-    connected_ = false;
+    st_.send_queue_count = 0;
+    st_.connected = false;
     socks_reply_pending_ = false;
     close_pending_ = false;
     view_.clear_host_from_title();
@@ -179,7 +179,7 @@ void session::disconnect(bool suppress_exit) {
 }
 
 void session::lost_connection() {
-    if (!connected_) return;
+    if (!st_.connected) return;
     const unsigned gen = generation_;
     if (s_.exit == 0) ui_.message_box(session_msg::lost);
     if (gen != generation_) return;  // the user already ended or replaced the session meanwhile
@@ -187,15 +187,15 @@ void session::lost_connection() {
 }
 
 void session::on_close() {
-    if (!connected_) return;
+    if (!st_.connected) return;
     close_pending_ = true;
     // Whatever the host sent before closing is shown first; a running pass handles the close when it ends.
-    if (receive_guard_ == 0) on_read(0);
+    if (st_.receive_guard == 0) on_read(0);
 }
 
 void session::session_disconnect() {
     if (ssh_) ssh_->ssh_reset();
-    if (socket_ && connected_) disconnect(true);
+    if (socket_ && st_.connected) disconnect(true);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -203,7 +203,7 @@ void session::session_disconnect() {
 
 void session::on_proxy_timer() {
     timer_.stop();
-    if (!connected_ || !proxy_login_pending_) return;
+    if (!st_.connected || !proxy_login_pending_) return;
     proxy_login_pending_ = false;
     if (s_.proxy_socks_enable != 0)
         send_socks_request();
@@ -258,23 +258,23 @@ void session::send_proxy_text() {
 // Receive
 
 void session::on_read(int error) {
-    if (receive_guard_ != 0) {
-        ++receive_guard_;
+    if (st_.receive_guard != 0) {
+        ++st_.receive_guard;
         return;
     }
     if (error != 0) return;
-    receive_guard_ = 1;
+    st_.receive_guard = 1;
     for (;;) {
         const long got = read_pass();
         // One extra pass for any number of notifications that came in meanwhile; after the peer closed, read on
         // until the socket is empty.
-        if (receive_guard_ > 1 || (close_pending_ && got > 0 && connected_)) {
-            receive_guard_ = 1;
+        if (st_.receive_guard > 1 || (close_pending_ && got > 0 && st_.connected)) {
+            st_.receive_guard = 1;
             continue;
         }
         break;
     }
-    receive_guard_ = 0;
+    st_.receive_guard = 0;
     if (close_pending_) {
         close_pending_ = false;
         lost_connection();
@@ -283,7 +283,7 @@ void session::on_read(int error) {
 
 long session::read_pass() {
     const unsigned gen = generation_;
-    if (!view_.pump_pending_messages() || !connected_ || !socket_ || gen != generation_) return 0;
+    if (!view_.pump_pending_messages() || !st_.connected || !socket_ || gen != generation_) return 0;
     long got = socket_->read(rx_.data(), rx_.size());
     if (got <= 0) return 0;
     std::size_t n = static_cast<std::size_t>(got);
@@ -305,7 +305,7 @@ long session::read_pass() {
     const std::uint8_t* data = rx_.data() + off;
     n -= off;
     const TransportKind kind = transport();
-    if (log_enabled_ && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
+    if (st_.log_enabled && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
     if (kind != TransportKind::Telnet) {
         if (ssh_) ssh_->ssh_receive(data, n);
         return got;
@@ -332,7 +332,7 @@ void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
 }
 
 void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
-    if (!socket_ || !connected_) return;
+    if (!socket_ || !st_.connected) return;
     session_log_hex("FROM UNIX (descrypted)", bytes, n);
     const unsigned gen = generation_;
     // SSH packets may be larger than the output buffer; they are shown in buffer-sized pieces.
@@ -351,7 +351,7 @@ void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
-    if (!connected_) return;
+    if (!st_.connected) return;
     const unsigned gen = generation_;
     view_.before_host_data();
     for (std::size_t i = 0; i < n; ++i) {
@@ -393,26 +393,26 @@ void session::capture_append(const std::uint8_t* data, std::size_t n) {
 // Send
 
 int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
-    if (!connected_) return 0;
+    if (!st_.connected) return 0;
     if (transport() != TransportKind::Telnet) {
         if (!ssh_) return 0;
         ssh_->ssh_send_user_data(bytes, n);
         return static_cast<int>(n);
     }
-    if (n >= send_queue_size - 1 || queue_count_ + n >= send_queue_size - 1) {
+    if (n >= send_queue_size - 1 || st_.send_queue_count + n >= send_queue_size - 1) {
         ui_.message_box(session_msg::send_overflow);
         return 0;
     }
-    std::memcpy(queue_.data() + queue_count_, bytes, n);
-    queue_count_ += n;
-    const int taken = session_write(queue_.data(), queue_count_);
+    std::memcpy(st_.send_queue.data() + st_.send_queue_count, bytes, n);
+    st_.send_queue_count += n;
+    const int taken = session_write(st_.send_queue.data(), st_.send_queue_count);
     if (taken <= 0) return 0;  // socket error: everything stays queued for the next call
     const std::size_t t = static_cast<std::size_t>(taken);
-    if (t < queue_count_) {
-        std::memmove(queue_.data(), queue_.data() + t, queue_count_ - t);
-        queue_count_ -= t;
+    if (t < st_.send_queue_count) {
+        std::memmove(st_.send_queue.data(), st_.send_queue.data() + t, st_.send_queue_count - t);
+        st_.send_queue_count -= t;
     } else {
-        queue_count_ = 0;
+        st_.send_queue_count = 0;
     }
     return taken;
 }
@@ -432,8 +432,8 @@ int session::send_text_escaped(std::string_view text) {
 }
 
 int session::session_write(const std::uint8_t* bytes, std::size_t n) {
-    if (!socket_ || !connected_) return 0;
-    if (log_enabled_ && transport() != TransportKind::Telnet) session_log_hex("PC (RAW)", bytes, n);
+    if (!socket_ || !st_.connected) return 0;
+    if (st_.log_enabled && transport() != TransportKind::Telnet) session_log_hex("PC (RAW)", bytes, n);
     const long r = socket_->write(bytes, n);
     return r < 0 ? -1 : static_cast<int>(r);
 }
@@ -442,22 +442,22 @@ int session::session_write(const std::uint8_t* bytes, std::size_t n) {
 // Logs and Telnet hooks
 
 void session::session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) {
-    if (!socket_ || !connected_ || !log_.is_open()) return;
+    if (!socket_ || !st_.connected || !log_.is_open()) return;
     log_.write_hex(label, clock_.now(), bytes, n);
 }
 
 void session::session_log_line(std::string_view text) {
-    if (!socket_ || !connected_ || !log_.is_open()) return;
+    if (!socket_ || !st_.connected || !log_.is_open()) return;
     log_.write_line(text);
 }
 
 void session::toggle_debug_log() {
-    if (log_enabled_) {
-        log_enabled_ = false;
+    if (st_.log_enabled) {
+        st_.log_enabled = false;
         log_.close();
         return;
     }
-    log_enabled_ = true;
+    st_.log_enabled = true;
     std::string msg(session_msg::log_prefix);
     msg += log_.path();
     ui_.message_box(msg);

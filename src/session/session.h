@@ -39,6 +39,23 @@ session_clock& system_session_clock();
 
 enum class TransportKind { Telnet, Ssh1, Ssh2 };
 
+// Fixed sizes of the pipeline.
+inline constexpr std::size_t receive_buffer_size = 2000;
+inline constexpr std::size_t send_queue_size = 2000;
+inline constexpr std::size_t proxy_text_size = 80;       // decoded proxy text and its substituted result
+inline constexpr std::size_t socks_host_size = 80;       // host name for the SOCKS lookup, terminator included
+inline constexpr std::size_t autologin_response_size = 200;
+
+// The session's own state. The transport is not stored: it follows the settings at each use (transport()).
+struct SessionState {
+    bool connected = false;   // from the established connection until disconnect
+    bool connecting = false;  // a connection attempt is outstanding (kept until disconnect after a direct success)
+    int receive_guard = 0;    // read notifications during a running read pass; 0 when none runs
+    std::array<std::uint8_t, send_queue_size> send_queue{};  // Telnet bytes the socket has not taken yet
+    std::size_t send_queue_count = 0;                         // 0..1998
+    bool log_enabled = false;                                 // "SS&H log to a file"; not saved
+};
+
 // Services the SSH engines call. All of them do nothing unless a socket exists and the session is connected.
 struct session_services {
     virtual ~session_services() = default;
@@ -49,13 +66,6 @@ struct session_services {
     // The engine gives up (after showing its own message): ssh_reset, then disconnect without exit.
     virtual void session_disconnect() = 0;
 };
-
-// Fixed sizes of the pipeline.
-inline constexpr std::size_t receive_buffer_size = 2000;
-inline constexpr std::size_t send_queue_size = 2000;
-inline constexpr std::size_t proxy_text_size = 80;       // decoded proxy text and its substituted result
-inline constexpr std::size_t socks_host_size = 80;       // host name for the SOCKS lookup, terminator included
-inline constexpr std::size_t autologin_response_size = 200;
 
 // Message texts shown by the session.
 namespace session_msg {
@@ -83,12 +93,13 @@ public:
     session& operator=(const session&) = delete;
 
     // --- state ------------------------------------------------------------------------------------------------
-    bool connected() const { return connected_; }
-    bool connecting() const { return connecting_; }
+    bool connected() const { return st_.connected; }
+    bool connecting() const { return st_.connecting; }
     // Connect command enabled only when neither is true.
-    bool busy() const { return connected_ || connecting_; }
+    bool busy() const { return st_.connected || st_.connecting; }
     TransportKind transport() const;
-    std::size_t send_queue_count() const { return queue_count_; }
+    const SessionState& state() const { return st_; }
+    std::size_t send_queue_count() const { return st_.send_queue_count; }
     bool socks_reply_pending() const { return socks_reply_pending_; }
     bool proxy_login_pending() const { return proxy_login_pending_; }
 
@@ -131,7 +142,7 @@ public:
     const std::string& capture_file() const { return capture_path_; }
     // "SS&H log to a file": on shows the message naming the file and opens it truncated; off closes it.
     void toggle_debug_log();
-    bool log_enabled() const { return log_enabled_; }
+    bool log_enabled() const { return st_.log_enabled; }
     debug_log& log() { return log_; }
 
     // --- auto-login -------------------------------------------------------------------------------------------
@@ -163,22 +174,18 @@ private:
     session_view& view_;
     ssh_engine* ssh_ = nullptr;
 
+    SessionState st_;
     std::unique_ptr<session_socket> socket_;
     netop netop_;
-    bool connected_ = false;
-    bool connecting_ = false;
     bool connect_aborted_ = true;
     bool proxy_login_pending_ = false;
     bool socks_reply_pending_ = false;
     bool auto_pending_[2] = {false, false};
     std::uint8_t previous_byte_ = 0;
     unsigned generation_ = 0;  // bumped at every connect and disconnect; a pass stops when it changes
-    int receive_guard_ = 0;
 
     std::array<std::uint8_t, receive_buffer_size> rx_{};
     std::array<std::uint8_t, receive_buffer_size + 1> out_{};
-    std::array<std::uint8_t, send_queue_size> queue_{};
-    std::size_t queue_count_ = 0;
 
     const translation_table_t& nettopc_;
     const translation_table_t& pctonet_;
@@ -188,6 +195,5 @@ private:
     std::size_t socks_got_ = 0;       // bytes of the SOCKS reply taken so far
 
     std::string capture_path_;
-    bool log_enabled_ = false;
     debug_log log_;
 };
