@@ -99,16 +99,31 @@ TEST_F(CupsPrintTest, C_TextPathPrintsThroughDefaultQueue) {
     settings.raw = false;
     qt_page_printer pages;  // the system default printer, through Qt's CUPS support
     printing::printer_controller pc(settings, spooler, pages, ui);
-    std::string text = "controller text\r\n\f";
+    // Two jobs on the same device: each form feed ends one.
+    std::string text = "controller text\r\n\fsecond job\n\f";
     for (char c : text) pc.feed(static_cast<std::uint8_t>(c), screen);
     ASSERT_TRUE(pc.has_device()) << "Qt found no default printer";
-    // Qt sends the job as PDF; the raw queue passes it on unchanged.
-    EXPECT_TRUE(wait_for([&] { return cups->received().find("%%EOF", before) != std::string::npos; }, 60));
-    const std::string job = cups->received().substr(before);
-    ASSERT_EQ(job.compare(0, 5, "%PDF-"), 0);
-    const std::string pdf = cups->dir + "/job.pdf";
-    std::ofstream(pdf, std::ios::binary) << job;
-    EXPECT_NE(pdf_text(pdf).find("controller text"), std::string::npos) << pdf_text(pdf);
+    // Qt sends each job as PDF; the raw queue passes it on unchanged.
+    auto jobs = [&] {
+        std::vector<std::string> found;
+        const std::string all = cups->received();
+        for (std::size_t at = all.find("%PDF-", before); at != std::string::npos;) {
+            std::size_t end = all.find("%%EOF", at);
+            if (end == std::string::npos) break;
+            found.push_back(all.substr(at, end + 5 - at));
+            at = all.find("%PDF-", end);
+        }
+        return found;
+    };
+    EXPECT_TRUE(wait_for([&] { return jobs().size() >= 2; }, 60));
+    const auto found = jobs();
+    ASSERT_EQ(found.size(), 2u);
+    const char* expected[] = {"controller text", "second job"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string pdf = cups->dir + "/job" + std::to_string(i) + ".pdf";
+        std::ofstream(pdf, std::ios::binary) << found[i];
+        EXPECT_NE(pdf_text(pdf).find(expected[i]), std::string::npos) << pdf_text(pdf);
+    }
 }
 
 }  // namespace
