@@ -1,0 +1,127 @@
+// The client as a whole: the real main window with the Qt socket against telnetd on loopback (typing reaches
+// the host and its answer reaches the screen), and the executable's command-line error path.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "../view/fakes.h"
+#include "adapters/qt_socket.h"
+#include "app/mainframe.h"
+#include "config/memory_backend.h"
+#include "config/mycli.h"
+#include "config/settings.h"
+#include "terminal/screen.h"
+#include "view/document.h"
+#include "view/view.h"
+
+namespace {
+QApplication* app() {
+    static int argc = 1;
+    static char name[] = "client_integration_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* a = new QApplication(argc, argv);
+    return a;
+}
+
+int free_port() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+std::string screen_text(CVellumView& v) {
+    std::string out;
+    for (int r = 1; r <= screen_rows; ++r) {
+        for (int c = 1; c <= v.columns(); ++c) out += static_cast<char>(v.ring().line(r).cell(c) & cell_char_mask);
+        out += '\n';
+    }
+    return out;
+}
+
+template <class F>
+bool wait_for(F done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+struct telnet_peer {
+    QProcess socat;
+    QTemporaryDir dir;
+    int port = 0;
+    bool start() {
+        if (QStandardPaths::findExecutable("socat").isEmpty() || !QFile::exists("/usr/sbin/telnetd")) return false;
+        QString shell = dir.filePath("shell.sh");
+        QFile f(shell);
+        if (!f.open(QIODevice::WriteOnly)) return false;
+        f.write("#!/bin/sh\nPS1='peer$ ' exec /bin/sh -i\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        port = free_port();
+        socat.start("socat", {QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port),
+                              QString("EXEC:/usr/sbin/telnetd -h -E %1").arg(shell)});
+        if (!socat.waitForStarted(3000)) return false;
+        QTest::qWait(300);
+        return true;
+    }
+    ~telnet_peer() {
+        if (socat.state() != QProcess::NotRunning) {
+            socat.kill();
+            socat.waitForFinished(3000);
+        }
+    }
+};
+
+TEST(Client, TypesToTelnetHostAndShowsTheAnswer) {
+    app();
+    telnet_peer peer;
+    if (!peer.start()) GTEST_SKIP() << "socat or telnetd missing";
+
+    memory_backend store;
+    store.write_int(config_section("1"), "color_bg", 0xFFFFFF);
+    recording_ui ui;
+    StartupValues start;
+    qt_socket_factory sockets;
+    reset_settings();
+    CVellumDoc doc;
+    CMainFrame frame(doc, start, ui, store, sockets);
+    frame.view().setFocus();
+    ASSERT_TRUE(frame.view().connect_to("127.0.0.1", peer.port));
+    ASSERT_TRUE(wait_for([&] { return screen_text(frame.view()).find("peer$") != std::string::npos; }, 10000))
+        << screen_text(frame.view());
+    QTest::keyClicks(&frame.view(), "echo $((6*7))");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(&frame.view(), &enter);
+    EXPECT_TRUE(wait_for([&] { return screen_text(frame.view()).find("\n42 ") != std::string::npos; }, 10000))
+        << screen_text(frame.view());
+    EXPECT_TRUE(frame.windowTitle().startsWith("127.0.0.1")) << frame.windowTitle().toStdString();
+    settings().confirm = 0;
+    EXPECT_TRUE(frame.close());
+    EXPECT_FALSE(frame.view().connected());
+}
+
+TEST(Client, PlainParameterIsAnErrorWithMessage) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir cfg;
+    env.insert("XDG_CONFIG_HOME", cfg.path());
+    p.setProcessEnvironment(env);
+    p.start(QTELNET_BINARY, {"/Hmyhost", "stray.txt"});
+    ASSERT_TRUE(p.waitForFinished(15000));
+    EXPECT_NE(p.exitCode(), 0);
+    QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(err.contains("stray.txt")) << err.toStdString();
+}
+}  // namespace
