@@ -211,6 +211,7 @@ TEST(DebugLog, OnlySshTrafficIsLoggedToAPrivateFile) {
         rig.receive("abc");
         rig.receive("de");
         rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("x"), 1);
+        rig.s.session_write(reinterpret_cast<const std::uint8_t*>("\r"), 1);  // as an SSH engine writes a packet
         rig.s.toggle_debug_log();
         EXPECT_FALSE(rig.s.log_enabled());
         const std::string log = read_file(path);
@@ -219,7 +220,8 @@ TEST(DebugLog, OnlySshTrafficIsLoggedToAPrivateFile) {
         } else {
             EXPECT_EQ(log,
                       "FROM UNIX (RAW) -- 09:05:07.42\n61 62 63 " + std::string(39, ' ') + "    abc\n\n"
-                      "FROM UNIX (RAW) -- 09:05:07.42\n64 65 " + std::string(42, ' ') + "    de\n\n");
+                      "FROM UNIX (RAW) -- 09:05:07.42\n64 65 " + std::string(42, ' ') + "    de\n\n"
+                      "PC (RAW) -- 09:05:07.42\n0d " + std::string(45, ' ') + "    .\n\n");
         }
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
