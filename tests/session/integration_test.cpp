@@ -281,6 +281,10 @@ TEST_F(SessionPeers, FailuresExitWithAReason) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Secure Shell"), std::string::npos) << r.err;
 
+    r = vtsession({"--set", "termtpye=vt100"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown setting termtpye"), std::string::npos) << r.err;
+
     r = vtsession({"--expect", "never shown", "--timeout", "1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("never shown"), std::string::npos) << r.err;

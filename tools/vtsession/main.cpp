@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,13 +87,22 @@ public:
     int read_int(std::string_view section, std::string_view key, int def) override {
         auto it = values_.find(std::string(key));
         if (it == values_.end()) return base_.read_int(section, key, def);
+        used_.insert(it->first);
         char* end = nullptr;
         const long v = std::strtol(it->second.c_str(), &end, 0);
         return (end && *end == '\0' && !it->second.empty()) ? static_cast<int>(v) : def;
     }
     std::string read_text(std::string_view section, std::string_view key, std::string_view def) override {
         auto it = values_.find(std::string(key));
-        return it == values_.end() ? base_.read_text(section, key, def) : it->second;
+        if (it == values_.end()) return base_.read_text(section, key, def);
+        used_.insert(it->first);
+        return it->second;
+    }
+    // A --set key the store never asked for is not a setting (a typo, most likely).
+    std::string first_unused() const {
+        for (const auto& [k, v] : values_)
+            if (!used_.count(k)) return k;
+        return {};
     }
     void write_int(std::string_view, std::string_view, int) override {}
     void write_text(std::string_view, std::string_view, std::string_view) override {}
@@ -103,6 +113,7 @@ public:
 private:
     settings_backend& base_;
     std::map<std::string, std::string> values_;
+    std::set<std::string> used_;
 };
 
 // The product's INI file, or an empty store when none is given. Null when the file is not there.
@@ -180,6 +191,10 @@ int main(int argc, char** argv) {
             bool ask_yes_no(std::string_view) override { return false; }
         } quiet;
         load_settings(settings(), backend, sv, quiet, nullptr, opt);
+    }
+    if (const std::string unknown = backend.first_unused(); !unknown.empty()) {
+        std::fprintf(stderr, "vtsession: unknown setting %s\n", unknown.c_str());
+        return 2;
     }
     Settings& s = settings();
     s.host_name = host;
