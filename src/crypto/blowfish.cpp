@@ -67,7 +67,9 @@ struct little_endian {
     static void store(uint8_t* p, uint32_t v) { store_le(p, v); }
 };
 
-inline std::size_t whole(std::size_t n) { return (n + 7) & ~std::size_t(7); }
+// Only the whole blocks inside the n bytes: a length that is not a multiple of 8 (a caller's or a peer's error)
+// must not make the cipher touch bytes beyond it.
+inline std::size_t whole(std::size_t n) { return n & ~std::size_t(7); }
 
 template <class Order>
 void cbc_encrypt(blowfish_context& c, uint8_t* buf, std::size_t n) {

@@ -5,7 +5,8 @@
 namespace crypto {
 
 // Algorithm descriptors of the SSH engines. Each keyed primitive keeps one process-wide context per direction
-// (one session at a time); the operations work on the caller's buffer in place, over whole 8-byte blocks.
+// (one session at a time); the operations work on the caller's buffer in place, over the whole 8-byte blocks
+// within the length given (never past it).
 
 struct ssh1_cipher {
     void (*set_key)(const uint8_t session_key[32]);  // both directions, chains zero

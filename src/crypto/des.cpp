@@ -238,7 +238,9 @@ void three_pass(const uint32_t* k1, const uint32_t* k2, const uint32_t* k3, uint
     c.store(c3);
 }
 
-inline std::size_t whole(std::size_t n) { return (n + 7) & ~std::size_t(7); }
+// Only the whole blocks inside the n bytes: a length that is not a multiple of 8 (a caller's or a peer's error)
+// must not make the cipher touch bytes beyond it.
+inline std::size_t whole(std::size_t n) { return n & ~std::size_t(7); }
 
 template <bool Decrypt>
 void one_pass(des_key_context& c, uint32_t chain[2], uint8_t* buf, std::size_t n) {

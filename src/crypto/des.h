@@ -18,7 +18,8 @@ void des_set_subkeys(des_key_context& c, const uint8_t key[8]);
 void des_encrypt_block(const des_key_context& c, uint32_t block[2]);
 void des_decrypt_block(const des_key_context& c, uint32_t block[2]);
 
-// CBC in place over (n + 7) / 8 whole blocks, big-endian words; callers pass multiples of 8.
+// CBC in place over the n / 8 whole blocks, big-endian words; SSH lengths are multiples of 8, and a partial
+// tail is left alone rather than processed past the end.
 void des_cbc_encrypt(des_key_context& c, uint8_t* buf, std::size_t n);
 void des_cbc_decrypt(des_key_context& c, uint8_t* buf, std::size_t n);
 

@@ -230,3 +230,26 @@ TEST(CipherModes, Ssh1DesUsesOneChainPerDirection) {
     ssh1_des.decrypt(c, 16);
     EXPECT_EQ(0, std::memcmp(c, p, 16));
 }
+
+TEST(CipherModes, PartialTailAndBytesBeyondAreLeftAlone) {
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i) key[i] = uint8_t(i + 40);
+    ssh2_3des_cbc.set_out_key(key);
+    ssh2_3des_cbc.set_in_key(key);
+    ssh2_blowfish_cbc.set_out_key(key);
+    ssh2_blowfish_cbc.set_in_key(key);
+    ssh1_3des.set_key(key);
+    ssh1_blowfish.set_key(key);
+    ssh1_des.set_key(key);
+    using op = void (*)(uint8_t*, std::size_t);
+    for (op f : {ssh2_3des_cbc.encrypt, ssh2_3des_cbc.decrypt, ssh2_blowfish_cbc.encrypt,
+                 ssh2_blowfish_cbc.decrypt, ssh1_3des.encrypt, ssh1_3des.decrypt, ssh1_blowfish.encrypt,
+                 ssh1_blowfish.decrypt, ssh1_des.encrypt, ssh1_des.decrypt}) {
+        uint8_t buf[32], untouched[8];
+        std::memset(buf, 0xC3, sizeof buf);
+        std::memset(untouched, 0xC3, sizeof untouched);
+        f(buf, 13);  // one whole block and five bytes of a second
+        EXPECT_NE(0, std::memcmp(buf, untouched, 8)) << "the whole block is processed";
+        for (int i = 8; i < 32; ++i) ASSERT_EQ(buf[i], 0xC3) << "byte " << i;
+    }
+}
