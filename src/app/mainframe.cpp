@@ -313,7 +313,7 @@ void CMainFrame::install_builtin_commands() {
     Settings& s = settings();
     CVellumView& v = *view_;
 
-    set_command(cmd::connect, [this, &v] {
+    set_command(cmd::connect, [&v] {
         const Settings& st = settings();
         if (!st.host_name.empty() && st.port != 0) v.connect_to(st.host_name, st.port);
     }, [&v] { return !v.net().busy(); });

@@ -131,6 +131,7 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
 }
 
 CVellumView::~CVellumView() {
+    blockSignals(true);  // the frame around may already be half gone
     if (session_ && session_->connected()) session_->disconnect(true);
     session_.reset();
     mouse_.reset();

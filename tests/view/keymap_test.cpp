@@ -165,7 +165,7 @@ TEST_F(fixture, AutoRepeatTranslationAndEcho) {
     m.auto_repeat = false;
     EXPECT_EQ(chr('x', false, false, true), "") << "repeat dropped while the host switched it off";
     EXPECT_EQ(chr('x'), "x");
-    pctonet['x'] = 'y';
+    pctonet[static_cast<unsigned char>('x')] = 'y';
     pctonet[0xe9] = 0x182;  // only the low byte counts
     EXPECT_EQ(chr('x'), "y");
     EXPECT_EQ(chr(0xe9), "\x82");
