@@ -241,6 +241,7 @@ void CVellumView::show_scroll_bar(bool on) {
 // Repaint requests
 
 void CVellumView::update_all() {
+    mouse_->update_highlight();
     repaint_timer_->stop();
     for (int r = 1; r <= screen_rows; ++r) ring().clear_row_mark(r);
     pending_all_ = true;
@@ -256,6 +257,7 @@ void CVellumView::mark_view_row(int row) {
 }
 
 void CVellumView::invalidate_marked() {
+    mouse_->update_highlight();
     mark_view_row(vt_->cursor_row());
     mark_view_row(last_cursor_row_);
     const screen_ring& rg = ring();
@@ -592,9 +594,14 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     kd.shift = mods & Qt::ShiftModifier;
     kd.ctrl = ctrl;
     kd.letter = kd.key == vkey::letter ? static_cast<char>('A' + (k - Qt::Key_A)) : 0;
-    if (k == Qt::Key_Print) {  // sent on release
-        e->accept();
-        return;
+    if (k == Qt::Key_Cancel) {  // copies like Ctrl+C
+        kd.key = vkey::letter;
+        kd.letter = 'C';
+        kd.ctrl = true;
+    }
+    if (k == Qt::Key_Print) {
+        // Print Screen: the NumLock slot on press (when that setting is on), the Print slot on release.
+        kd.key = vkey::num_lock;
     }
 
     const key_modes m = current_key_modes();

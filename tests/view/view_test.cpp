@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <cstring>
 
+#include "config/maps.h"
 #include "config/settings.h"
 #include "fakes.h"
 #include "terminal/vt.h"
@@ -297,6 +298,26 @@ TEST_F(view_fixture, KeyEventsReachTheHost) {
     key(Qt::Key_Eacute, Qt::NoModifier, QString(QChar(0xe9)));
     key(Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20ac)));
     EXPECT_EQ(sockets.sent, "\xe9");
+}
+
+TEST_F(view_fixture, PrintScreenSendsOnRelease) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    key_table()[key_slot::print].length = 1;
+    key_table()[key_slot::print].bytes[0] = 'P';
+    key_table()[key_slot::num_lock].length = 1;
+    key_table()[key_slot::num_lock].bytes[0] = 'N';
+    sockets.sent.clear();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Print, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &press);
+    EXPECT_EQ(sockets.sent, "");
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Print, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &release);
+    EXPECT_EQ(sockets.sent, "P");
+    settings().numlock = 1;
+    key(Qt::Key_Print);
+    EXPECT_EQ(sockets.sent, "PNP");
+    key_table()[key_slot::print].length = 0;
+    key_table()[key_slot::num_lock].length = 0;
 }
 
 TEST_F(view_fixture, LocalEchoAndNewLineMode) {
