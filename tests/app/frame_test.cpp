@@ -252,6 +252,18 @@ TEST_F(frame_fixture, StatusPanesAndMenuFlag) {
     EXPECT_TRUE(frame->menuBar()->isHidden());
 }
 
+TEST_F(frame_fixture, WindowPlacementRoundTrip) {
+    frame->setGeometry(40, 50, 700, 500);
+    ASSERT_TRUE(frame->close());
+    EXPECT_EQ(stored("showCmd"), 1);
+    EXPECT_EQ(stored("x1"), 40);
+    EXPECT_EQ(stored("y2"), 550);
+    store.write_int(config_section("1"), "x1", 60);
+    store.write_int(config_section("1"), "x2", 860);
+    open();
+    EXPECT_EQ(frame->geometry(), QRect(60, 50, 800, 500));
+}
+
 TEST_F(frame_fixture, WholeWindowDraws) {
     frame->resize(900, 600);
     QApplication::processEvents();
