@@ -148,7 +148,8 @@ int vt::feed_byte(uint8_t c) {
 size_t vt::feed(const uint8_t* data, size_t n) {
     size_t i = 0;
     while (i < n) {
-        if (state_ == st_ground && !printer_controller_ && printable.v[data[i]]) {
+        // A reply left pending by local input must be taken after the next byte, as feed_byte reports it.
+        if (state_ == st_ground && !printer_controller_ && !reply_pending_ && printable.v[data[i]]) {
             i += print_run(data + i, n - i);
             continue;
         }
@@ -225,8 +226,9 @@ void vt::ground(uint8_t c) {
     switch (c) {
         case 0x9B: flag_question_ = flag_greater_ = false; enter_csi(); break;
         case 0x90: flag_question_ = flag_greater_ = false; state_ = st_dcs; break;
-        case 0x84: line_feed(); break;
-        case 0x8D: reverse_index(); break;
+        // Exactly ESC D and ESC M, so in VT52 mode 0x84 moves the cursor left.
+        case 0x84: escape('D'); break;
+        case 0x8D: escape('M'); break;
         case 0x8F: break;  // ESC O is unknown to the escape state
         case 0x05: reply(options_.answerback.c_str(), false); break;
         case 0x07:

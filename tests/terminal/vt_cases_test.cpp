@@ -83,6 +83,7 @@ const std::vector<vt_case> cases = {
      {{1, "a"}, {2, ""}, {3, ""}}, 1, 2},
     {"vt52_reverse_index", "top" + C + "?2l" + E + "H" + E + "Inew", {{1, "new"}, {2, "top"}}, 1, 4},
     {"vt52_identify", C + "?2l" + E + "Z", {}, 1, 1, "\x1b/Z"},
+    {"vt52_c1_ind_moves_left_ri_moves_up", C + "?2l" + C + "3;5H\x84x\x8dy", {{2, "    y"}, {3, "   x"}}, 2, 6},
     {"vt52_left_by_esc_less", C + "?2l" + E + "<" + E + "Ax", {{1, "x"}}, 1, 2},
 
     // ESC #, designations, device control strings
@@ -162,6 +163,7 @@ const std::vector<vt_case> cases = {
     {"g_without_space_ignored", E + "G" + C + "5n", {}, 1, 1, "\x1b[0n"},
     {"esc_less_turns_8bit_off", E + " G" + E + "<" + C + "5n", {}, 1, 1, "\x1b[0n"},
     {"level_1_blocks_s8c1t", C + "61\"p" + E + " G" + C + "5n", {}, 1, 1, "\x1b[0n"},
+    {"level_1_turns_8bit_replies_off", E + " G" + C + "61\"p" + C + "5n", {}, 1, 1, "\x1b[0n"},
     {"decscl_8bit", C + "62;0\"p" + C + "5n" + C + "62;1\"p" + C + "5n" + C + "62\"p" + C + "5n", {}, 1, 1,
      "\x9b" "0n\x1b[0n\x9b" "0n"},
     {"reply_per_request", C + "5n" + "\x05" + C + "6n", {}, 1, 1, "\x1b[0nQUILL_TELNET\x1b[1;1R"},

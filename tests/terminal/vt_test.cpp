@@ -450,10 +450,20 @@ TEST_F(VtReplySlot, BulkFeedStopsRightAfterAReply) {
     EXPECT_EQ(t.text(1), "abcd");
 }
 
+TEST_F(VtReplySlot, BulkFeedHandsOverALocallyLeftReplyAfterOneByte) {
+    t.term.feed_text("\x05");  // ENQ echoed locally: the answerback waits for the next received byte
+    const std::string s = "abc";
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    EXPECT_EQ(t.term.feed(p, s.size()), 1u);
+    EXPECT_STREQ(t.term.take_reply(), "QUILL_TELNET");
+    EXPECT_EQ(t.term.feed(p + 1, s.size() - 1), 2u);
+    EXPECT_EQ(t.text(1), "abc");
+}
+
 // Random streams built from pieces of real sequences must leave the same state whichever feed path is used.
 TEST(VtFeedPaths, BulkAndBytewiseAgreeOnRandomStreams) {
     const std::vector<std::string> pieces = {
-        "hello ", "\r\n", "\n", "\t", "\b", "\x0e", "\x0f", "\x05", std::string(90, 'w'), "\xe9\xff\x85",
+        "hello ", "\r\n", "\n", "\t", "\b", "\x0e", "\x0f", "\x05", std::string(90, 'w'), "\xe9\xff\x85", "\x84", "\x8d",
         C + "7m", C + "0m", C + "1;4m", C + "H", C + "24;80H", C + "12;40f", C + "2J", C + "K", C + "1K",
         C + "3L", C + "2M", C + "4P", C + "5@", C + "3X", C + "5;15r", C + "r", C + "?6h", C + "?6l", C + "?7l",
         C + "?7h", C + "4h", C + "4l", C + "6n", C + "c", E + "#6", E + "#3", E + "#5", E + "(0", E + "(B",
