@@ -81,16 +81,14 @@ void view_mouse::wheel(QWheelEvent* e) {
         return;
     }
     e->accept();
-    const bool had = sel_.shown;
-    sel_.shown = false;
     const int old_pos = host_->scroll_position();
     const int pos = selection::wheel_position(old_pos, delta);
-    if (pos != old_pos) {
-        update_highlight();
-        host_->set_scroll_position(pos);
-    } else if (had) {
-        repaint(true);
-    }
+    // At a limit nothing moves, and the selection stays as it is (visible and copyable alike); once the view
+    // moves, the selected cells would no longer be the ones shown, so the selection goes.
+    if (pos == old_pos) return;
+    sel_.shown = false;
+    update_highlight();
+    host_->set_scroll_position(pos);
 }
 
 std::unique_ptr<QMenu> view_mouse::make_context_menu() {

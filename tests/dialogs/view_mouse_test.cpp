@@ -216,9 +216,17 @@ TEST_F(MouseTest, WheelMovesOneLineWithinLimits) {
     wheel(-120);
     EXPECT_EQ(host->pos, 2);
     EXPECT_FALSE(m->has_selection());
+    EXPECT_FALSE(m->highlighted(1, 3));
+    // At the live screen turning toward the user moves nothing and keeps the selection.
+    host->pos = 200;
+    drag(1, 1, 5, 1);
+    wheel(-120);
+    EXPECT_EQ(host->pos, 200);
+    EXPECT_TRUE(m->has_selection());
+    EXPECT_TRUE(m->highlighted(1, 3));
     host->wheel_on = false;
     EXPECT_FALSE(wheel(120));
-    EXPECT_EQ(host->pos, 2);
+    EXPECT_EQ(host->pos, 200);
 }
 
 TEST_F(MouseTest, KeysAndHostDataRemoveTheSelectionButCtrlKeepsIt) {
