@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -26,6 +27,10 @@
 #include "view/help.h"
 #include "view/view.h"
 #include "view/view_mouse.h"
+
+#ifndef QTELNET_SOURCE_DIR
+#define QTELNET_SOURCE_DIR ""
+#endif
 
 namespace {
 const char* const app_title = "Quill W32 Telnet";
@@ -110,7 +115,14 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     build_status_bar();
 
     // 2. Settings; this places and shows the window.
-    load_settings(settings(), store_, start_, ui_, window_.get(), load_options{{}, true, {}});
+    load_options opts;
+    opts.change_process_dir = true;
+    opts.install_dirs = default_install_dirs();
+    // Run from a build tree: the map files of the source tree.
+    opts.install_dirs.push_back(QCoreApplication::applicationDirPath().toStdString());
+    if (QFileInfo::exists(QStringLiteral(QTELNET_SOURCE_DIR "/dist/keys.map")))
+        opts.install_dirs.push_back(QTELNET_SOURCE_DIR "/dist");
+    load_settings(settings(), store_, start_, ui_, window_.get(), opts);
     Settings& s = settings();
     if (s.term_size == 132) view_->terminal().set_columns(132);
     view_->show_scroll_bar(s.scroll_bar != 0);
