@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -300,6 +301,25 @@ TEST_F(DialogTest, HelpAndF1OpenTheDialogsSection) {
     EXPECT_EQ(opened[2].fragment(), "connect");
     EXPECT_TRUE(opened[0].isLocalFile());
     EXPECT_TRUE(opened[0].toLocalFile().endsWith("qtelnet.html"));
+}
+
+TEST_F(DialogTest, EveryHelpAnchorExistsInTheShippedDocument) {
+    QFile f(QStringLiteral(SOURCE_DIR "/dist/help/qtelnet.html"));
+    if (!f.open(QIODevice::ReadOnly)) GTEST_SKIP() << "help document not in this checkout";
+    const QString html = QString::fromUtf8(f.readAll());
+    getproxy a(s);
+    getauto b(s);
+    getterm c(s);
+    getcursor d(s);
+    getmargin e(s);
+    getkey g(s);
+    getssh h(s);
+    gethost i(s);
+    gethost_ad j(s, advanced_values{});
+    font_chooser k(s, font_chooser::screen);
+    for (settings_dialog* dlg : std::initializer_list<settings_dialog*>{&a, &b, &c, &d, &e, &g, &h, &i, &j, &k})
+        EXPECT_TRUE(html.contains(QStringLiteral("id=\"%1\"").arg(dlg->help_anchor()))) << dlg->help_anchor().toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("id=\"colours\"")));
 }
 
 TEST_F(DialogTest, ConnectListsHistoryAndStoresOnOk) {
