@@ -143,7 +143,7 @@ void parse_key_map(std::string_view text, key_table_t& table) {
 }
 
 bool read_key_map(const std::string& path, key_table_t& table) {
-    file_ptr f(std::fopen(path.c_str(), "rb"));
+    file_ptr f(open_regular_file(path));
     if (!f) return false;
     chunk_reader reader(f.get());
     std::string chunk;
@@ -171,7 +171,7 @@ void parse_translation_map(std::string_view text, translation_table_t& table) {
 }
 
 bool read_translation_map(const std::string& path, translation_table_t& table) {
-    file_ptr f(std::fopen(path.c_str(), "rb"));
+    file_ptr f(open_regular_file(path));
     if (!f) return false;
     chunk_reader reader(f.get());
     std::string chunk;

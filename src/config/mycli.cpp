@@ -14,8 +14,16 @@ void mycli::set_host(std::string_view text) {
         return;
     }
     std::string_view rest = text.substr(scheme.size());
-    std::size_t end = rest.find_first_of(":/");
-    out_.host = std::string(rest.substr(0, end));
+    std::size_t end;
+    if (std::size_t close = rest.find(']'); !rest.empty() && rest[0] == '[' && close != std::string_view::npos &&
+                                             rest.find('/') > close) {
+        // An IPv6 address in brackets: its colons are not the port separator.
+        out_.host = std::string(rest.substr(1, close - 1));
+        end = close + 1 < rest.size() ? close + 1 : std::string_view::npos;
+    } else {
+        end = rest.find_first_of(":/");
+        out_.host = std::string(rest.substr(0, end));
+    }
     // A port only after ":"; the loader takes the number at its start, so "2323/" gives 2323.
     if (end != std::string_view::npos && rest[end] == ':') out_.port = std::string(rest.substr(end + 1));
 }
@@ -95,7 +103,10 @@ bool mycli::parse(int argc, const char* const* argv) {
 }
 
 std::string document_title(std::string_view requested, const StartupValues& sv) {
-    if (!sv.window_name.empty() && sv.window_name.size() < 20) return sv.window_name;
+    // Counted in characters, not UTF-8 bytes.
+    std::size_t chars = 0;
+    for (char c : sv.window_name) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (chars >= 1 && chars < 20) return sv.window_name;
     return std::string(requested);
 }
 

@@ -119,10 +119,14 @@ void reset_settings();
 // "host_hist" with its first i characters dropped: "host_hist", "ost_hist", ... "st".
 std::string host_hist_key(int i);
 
-// Copies text into a fixed buffer, cutting it to size - 1 characters.
+// Copies text into a fixed buffer, cutting it to size - 1 bytes. A cut never splits a UTF-8 character: half a
+// character would come back from the store as a replacement character.
 template <std::size_t N>
 void copy_fixed(char (&dst)[N], const std::string& text) {
     std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    for (int back = 0; n < text.size() && n > 0 && back < 3 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80;
+         ++back)
+        --n;
     text.copy(dst, n);
     dst[n] = '\0';
 }

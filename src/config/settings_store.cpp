@@ -101,14 +101,14 @@ std::string join(const std::string& dir, const char* name) {
 }
 
 bool can_open(const std::string& path) {
-    file_ptr f(std::fopen(path.c_str(), "rb"));
+    file_ptr f(open_regular_file(path));
     return f != nullptr;
 }
 
 bool begins_with_1(const std::string& s) { return !s.empty() && s[0] == '1'; }
 
 bool has_overwrite_line(const std::string& path) {
-    file_ptr f(std::fopen(path.c_str(), "rb"));
+    file_ptr f(open_regular_file(path));
     if (!f) return false;
     chunk_reader reader(f.get());
     std::string chunk;
@@ -119,6 +119,46 @@ bool has_overwrite_line(const std::string& path) {
 }
 
 std::string num_key(const char* base, int n) { return base + std::to_string(n); }
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Every key name the loader reads, spelled as it reads them.
+const std::vector<std::string>& known_keys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        for (const int_key& i : int_keys) k.emplace_back(i.name);
+        for (const text_key& t : text_keys) k.emplace_back(t.name);
+        for (const text_key& t : map_keys) k.emplace_back(t.name);
+        for (const char* n : {"font_name", "pfont_name", "ssh_user", "ssh_password"}) k.emplace_back(n);
+        for (const char* n : placement_keys) k.emplace_back(n);
+        for (int i = 0; i < host_history_count; ++i) k.push_back(host_hist_key(i));
+        for (int n = 0; n < toolbar_row_count; ++n) {
+            k.push_back(num_key("newtoolbarused_", n));
+            k.push_back(num_key("newtoolbarpos_", n));
+            k.push_back(num_key("newtoolbartext_", n));
+        }
+        return k;
+    }();
+    return keys;
+}
+
+// The store's key names are case-sensitive, unlike the registry's: "Port" in config.txt must still set `port`.
+// Keys nobody reads keep their spelling.
+std::string_view stored_key_name(std::string_view key) {
+    for (const std::string& k : known_keys()) {
+        if (same_ignoring_case(k, key)) return k;
+    }
+    return key;
+}
 
 
 void place_window(Settings& s, settings_window* w) {
@@ -146,7 +186,7 @@ bool import_config_chunk(std::string_view chunk, settings_backend& backend, cons
     std::size_t k0 = p;
     while (p < chunk.size() && !is_space(chunk[p])) ++p;
     if (p == k0) return false;
-    std::string_view key = chunk.substr(k0, p - k0);
+    std::string_view key = stored_key_name(chunk.substr(k0, p - k0));
     while (p < chunk.size() && is_space(chunk[p])) ++p;
     if (p >= chunk.size() || chunk[p] != '=') return false;
     ++p;
@@ -216,12 +256,14 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
 
     const std::string cfg = join(cur, "config.txt");
     if (r.first_start || has_overwrite_line(cfg)) {
-        if (file_ptr f{std::fopen(cfg.c_str(), "rb")}) {
+        if (file_ptr f{open_regular_file(cfg)}) {
             r.imported = true;
             chunk_reader reader(f.get());
             std::string chunk;
             while (reader.next(chunk)) import_config_chunk(chunk, backend, section);
             f.reset();
+            // The imported values must be on disk before config.txt goes away, or a crash loses both.
+            backend.flush();
             const std::string old = join(cur, "config.old");
             std::remove(old.c_str());
             if (std::rename(cfg.c_str(), old.c_str()) != 0) {

@@ -17,6 +17,10 @@ private:
     std::FILE* f_;
 };
 
+// Opens a regular file (or a link to one) for reading. Null for anything else: a FIFO would block the start-up,
+// a directory opens but reads nothing and must not count as a present file.
+std::FILE* open_regular_file(const std::string& path);
+
 // The same splitting over text in memory.
 class chunk_splitter {
 public:

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
 #include <string>
 
 #include "config/maps.h"
@@ -154,6 +157,16 @@ TEST(shipped_maps, KeysMapGivesAVt220Keyboard) {
     EXPECT_EQ(t[key_slot::ctrl_f1].length, 0);
 }
 
+TEST(shipped_maps, EveryLineFitsOneRead) {
+    // A longer line is read in pieces, and the tail of a comment would be parsed as a key or a translation.
+    for (const char* name : {"/dist/keys.map", "/dist/pctonet.map", "/dist/nettopc.map"}) {
+        std::ifstream in(std::string(SOURCE_DIR) + name);
+        ASSERT_TRUE(in) << name;
+        std::string line;
+        for (int n = 1; std::getline(in, line); ++n) EXPECT_LT(line.size() + 1, 80u) << name << ":" << n;
+    }
+}
+
 TEST(shipped_maps, TranslationMapsAreIdentity) {
     for (const char* name : {"/dist/pctonet.map", "/dist/nettopc.map"}) {
         translation_table_t t{};
@@ -165,6 +178,23 @@ TEST(shipped_maps, TranslationMapsAreIdentity) {
             }
         }
     }
+}
+
+TEST(map_files, OnlyRegularFilesAreRead) {
+    scratch_dir d;
+    std::filesystem::create_directory(d.path / "dir.map");
+    ASSERT_EQ(::mkfifo(d.file("fifo.map").c_str(), 0600), 0);
+    key_table_t t;
+    translation_table_t tr{};
+    // Both would otherwise "open": the folder reading nothing, the FIFO waiting for a writer forever.
+    EXPECT_FALSE(read_key_map(d.file("dir.map"), t));
+    EXPECT_FALSE(read_key_map(d.file("fifo.map"), t));
+    EXPECT_FALSE(read_translation_map(d.file("fifo.map"), tr));
+    // A link to a map file is fine.
+    d.write("real.map", "UP x\n");
+    std::filesystem::create_symlink(d.path / "real.map", d.path / "link.map");
+    EXPECT_TRUE(read_key_map(d.file("link.map"), t));
+    EXPECT_EQ(seq(t, 0), "x");
 }
 
 TEST(map_files, ReadThroughTheFileSystem) {

@@ -53,6 +53,17 @@ TEST(mycli_test, TelnetUrls) {
     EXPECT_EQ(sv.host, "otherhost");
     EXPECT_EQ(sv.port, "");
 
+    // IPv6 addresses in brackets.
+    sv = parse({"/Htelnet://[::1]:2323/"});
+    EXPECT_EQ(sv.host, "::1");
+    EXPECT_EQ(command_line_port(sv.port), 2323);
+    sv = parse({"/Htelnet://[fe80::1]/"});
+    EXPECT_EQ(sv.host, "fe80::1");
+    EXPECT_EQ(sv.port, "");
+    sv = parse({"/Htelnet://[::1]"});
+    EXPECT_EQ(sv.host, "::1");
+    EXPECT_EQ(sv.port, "");
+
     // A /P given earlier is replaced by the URL's port; one given later wins.
     sv = parse({"/P1", "/Htelnet://h:99"});
     EXPECT_EQ(sv.port, "99");
@@ -115,6 +126,13 @@ TEST(mycli_test, DocumentTitle) {
     sv.window_name = std::string(19, 'n');
     EXPECT_EQ(document_title("h", sv), sv.window_name);
     sv.window_name = std::string(20, 'n');
+    EXPECT_EQ(document_title("h", sv), "h");
+    // Characters, not bytes: 19 two-byte characters still replace the title, 20 do not.
+    std::string umlauts;
+    for (int i = 0; i < 19; ++i) umlauts += "\xc3\xbc";
+    sv.window_name = umlauts;
+    EXPECT_EQ(document_title("h", sv), umlauts);
+    sv.window_name = umlauts + "\xc3\xbc";
     EXPECT_EQ(document_title("h", sv), "h");
 }
 

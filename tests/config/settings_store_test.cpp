@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <unistd.h>
 
 #include "config/memory_backend.h"
 #include "config/settings_store.h"
@@ -116,6 +122,71 @@ TEST_F(store_fixture, ConfigTxtImportOnFirstStart) {
     std::getline(old, first);
     EXPECT_EQ(first, "# a comment = 5");
     EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(store_fixture, KnownKeysMatchWhateverTheirCase) {
+    cwd.write("config.txt",
+              "PORT = 2323\n"
+              "ShowCmd = 3\n"
+              "NewToolbarUsed_20 = 1\n"
+              "Host_Hist = \"h0\"\n"
+              "ST = \"h7\"\n"
+              "Font_Name = \"Mono\"\n"
+              "Custom_Key = 7\n");
+    load();
+    EXPECT_EQ(stored_int("port"), 2323);
+    EXPECT_EQ(stored_int("showCmd"), 3);
+    EXPECT_EQ(stored_int("newtoolbarused_20"), 1);
+    EXPECT_EQ(stored_text("host_hist"), "h0");
+    EXPECT_EQ(stored_text("st"), "h7");
+    EXPECT_FALSE(stored("PORT"));
+    EXPECT_EQ(stored_int("Custom_Key"), 7);  // nobody reads it: kept as spelled
+    EXPECT_EQ(s.port, 2323);
+    EXPECT_EQ(s.newtoolbar[20].used, 1);
+    EXPECT_EQ(s.host_hist[0], "h0");
+    EXPECT_EQ(s.host_hist[7], "h7");
+    EXPECT_STREQ(s.font_name, "Mono");
+}
+
+// Records, at each flush, whether config.txt was still in place and what had been stored.
+struct flush_watching_backend : memory_backend {
+    std::string config_txt;
+    std::vector<std::pair<bool, std::size_t>> flushes;
+    void flush() override { flushes.emplace_back(std::filesystem::exists(config_txt), size()); }
+};
+
+TEST_F(store_fixture, ImportIsFlushedBeforeConfigTxtMoves) {
+    cwd.write("config.txt", "port = 2323\nmyid = \"X\"\n");
+    flush_watching_backend b;
+    b.config_txt = cwd.file("config.txt");
+    load_options opt;
+    opt.current_dir = cwd.str();
+    opt.install_dirs = {cwd.file("none")};
+    load_settings(s, b, sv, ui, &window, opt);
+    ASSERT_FALSE(b.flushes.empty());
+    EXPECT_TRUE(b.flushes[0].first);
+    EXPECT_EQ(b.flushes[0].second, 2u);
+    EXPECT_FALSE(cwd.exists("config.txt"));
+}
+
+TEST_F(store_fixture, OnlyRegularFilesCount) {
+    // A FIFO named config.txt must not block the start; a folder named keys.map is not a key map.
+    ASSERT_EQ(::mkfifo(cwd.file("config.txt").c_str(), 0600), 0);
+    std::filesystem::remove(cwd.path / "keys.map");
+    std::filesystem::create_directory(cwd.path / "keys.map");
+    auto run = std::async(std::launch::async, [this] { return load(); });
+    if (run.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Unblock the reader so the test ends, then fail.
+        int fd = ::open(cwd.file("config.txt").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        run.wait();
+        FAIL() << "load blocked on a FIFO";
+    }
+    load_report r = run.get();
+    EXPECT_FALSE(r.imported);
+    EXPECT_TRUE(r.files_missing);
+    EXPECT_TRUE(cwd.exists("config.txt"));  // not renamed
+    EXPECT_EQ(backend.writes, 0);
 }
 
 TEST_F(store_fixture, LongLinesArriveInPiecesOf79) {
@@ -335,6 +406,7 @@ TEST_F(store_fixture, ToolbarCaptionsAndFaceNamesAreBounded) {
     backend.write_text(config_section("1"), "newtoolbartext_16", "");
     backend.write_text(config_section("1"), "newtoolbartext_17", std::string(60, 'y'));
     backend.write_text(config_section("1"), "font_name", std::string(45, 'f'));
+    backend.write_text(config_section("1"), "pfont_name", std::string(38, 'p') + "\xc3\xa9");  // 38 + é = 40 bytes
     backend.write_int(config_section("1"), "newtoolbarused_5", 0);
     backend.write_int(config_section("1"), "font_pcharset", 0x1234);
     load();
@@ -343,6 +415,7 @@ TEST_F(store_fixture, ToolbarCaptionsAndFaceNamesAreBounded) {
     EXPECT_STREQ(s.newtoolbar[16].text, "F10");  // an empty caption keeps the default
     EXPECT_EQ(std::string(s.newtoolbar[17].text), std::string(39, 'y'));
     EXPECT_EQ(std::string(s.font_name), std::string(39, 'f'));
+    EXPECT_EQ(std::string(s.pfont_name), std::string(38, 'p'));  // never half a character
     EXPECT_EQ(s.newtoolbar[5].used, 0);
     EXPECT_EQ(s.font_pcharset, 0x34);
 }
@@ -417,18 +490,52 @@ TEST_F(store_fixture, ProgramDirWrittenOnlyWhenAbsent) {
 
 TEST_F(store_fixture, ResetConfiguration) {
     load();
-    s.color_cursor = 1;
-    s.color_bold = 2;
+    // Every integer field away from both its default and its reset value, so any field reset wrongly or not at all
+    // shows.
+    struct int_field {
+        const char* name;
+        int Settings::*field;
+        int reset;  // the value after a reset; unset_marker: untouched
+    };
+    constexpr int unset_marker = 0x7EADBEEF;
+    const int_field ints[] = {
+        {"color_fg", &Settings::color_fg, 0},          {"color_bg", &Settings::color_bg, 0xFFFF80},
+        {"color_cursor", &Settings::color_cursor, 0x505050}, {"color_bold", &Settings::color_bold, 0x208020},
+        {"fontsize", &Settings::fontsize, 12},         {"font_weight", &Settings::font_weight, 0},
+        {"font_italic", &Settings::font_italic, 0},    {"font_charset", &Settings::font_charset, unset_marker},
+        {"term_size", &Settings::term_size, 80},       {"pfontsize", &Settings::pfontsize, unset_marker},
+        {"askprint", &Settings::askprint, unset_marker}, {"bell", &Settings::bell, unset_marker},
+        {"port", &Settings::port, 23},                 {"autoconnect", &Settings::autoconnect, 0},
+        {"exit", &Settings::exit, unset_marker},       {"confirm", &Settings::confirm, unset_marker},
+        {"proxy_port", &Settings::proxy_port, 1080},   {"proxy_enable", &Settings::proxy_enable, 0},
+        {"proxy_socks_enable", &Settings::proxy_socks_enable, unset_marker},
+        {"cursortype", &Settings::cursortype, unset_marker}, {"local_echo", &Settings::local_echo, 0},
+        {"host_echo", &Settings::host_echo, 0},        {"auto_wrap", &Settings::auto_wrap, 1},
+        {"new_line", &Settings::new_line, 0},          {"knap_bar", &Settings::knap_bar, unset_marker},
+        {"ssh", &Settings::ssh, unset_marker},         {"ssh_default", &Settings::ssh_default, unset_marker},
+    };
+    struct text_field {
+        const char* name;
+        std::string Settings::*field;
+        const char* reset;  // null: untouched
+    };
+    const text_field texts[] = {
+        {"termtype", &Settings::termtype, "vt220"},      {"host_name", &Settings::host_name, ""},
+        {"proxy_host", &Settings::proxy_host, "myproxy"}, {"proxy_syntax", &Settings::proxy_syntax, "$1 $2\\n\\r"},
+        {"auto_search1", &Settings::auto_search1, ""},   {"auto_response1", &Settings::auto_response1, ""},
+        {"auto_search2", &Settings::auto_search2, ""},   {"auto_response2", &Settings::auto_response2, ""},
+        {"myid", &Settings::myid, nullptr},              {"proxy_return", &Settings::proxy_return, nullptr},
+        {"keyname", &Settings::keyname, nullptr},        {"ssh_user", &Settings::ssh_user, nullptr},
+    };
+    for (const auto& f : ints) s.*f.field = 777;
+    for (const auto& f : texts) s.*f.field = "changed";
     copy_fixed(s.font_name, "Other");
-    s.host_name = "h";
-    s.autoconnect = 1;
-    s.auto_search1 = "login:";
-    s.new_line = 1;
-    s.bell = 0;           // no reset value: untouched
-    s.myid = "ME";
+    copy_fixed(s.pfont_name, "Other");
+    s.host_hist[0] = "kept";
+
     ui.answer = false;
     EXPECT_FALSE(reset_configuration(s, ui, &window));
-    EXPECT_EQ(s.color_cursor, 1);
+    EXPECT_EQ(s.color_cursor, 777);
     EXPECT_EQ(window.relayouts, 0);
     ASSERT_EQ(ui.questions.size(), 1u);
     EXPECT_EQ(ui.questions[0], msg_reset_question);
@@ -436,17 +543,13 @@ TEST_F(store_fixture, ResetConfiguration) {
     ui.answer = true;
     int writes = backend.writes;
     EXPECT_TRUE(reset_configuration(s, ui, &window));
-    EXPECT_EQ(s.color_cursor, 0x505050);
-    EXPECT_EQ(s.color_bold, 0x208020);
+    for (const auto& f : ints) EXPECT_EQ(s.*f.field, f.reset == unset_marker ? 777 : f.reset) << f.name;
+    for (const auto& f : texts) EXPECT_EQ(s.*f.field, f.reset ? f.reset : "changed") << f.name;
     EXPECT_STREQ(s.font_name, "Courier");
-    EXPECT_EQ(s.host_name, "");
-    EXPECT_EQ(s.autoconnect, 0);
-    EXPECT_EQ(s.auto_search1, "");
-    EXPECT_EQ(s.new_line, 0);
-    EXPECT_EQ(s.bell, 0);
-    EXPECT_EQ(s.myid, "ME");
+    EXPECT_STREQ(s.pfont_name, "Other");
+    EXPECT_EQ(s.host_hist[0], "kept");
     EXPECT_EQ(window.relayouts, 1);
-    EXPECT_EQ(backend.writes, writes);
+    EXPECT_EQ(backend.writes, writes);  // saved at exit like any other change
 }
 
 TEST(memory_backend_test, TypesAndSections) {
