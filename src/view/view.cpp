@@ -321,10 +321,14 @@ void CVellumView::paintEvent(QPaintEvent* e) {
         last = screen_rows;
         pending_all_ = false;
     }
-    paint_rows(p, first, last);
+    paint_rows(p, first, last, e->region());
 }
 
-void CVellumView::paint_rows(QPainter& p, int first, int last) {
+bool CVellumView::row_covered(int row, const QRegion& painted) const {
+    return QRegion(row_rect(row) & rect()).subtracted(painted).isEmpty();
+}
+
+void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& painted) {
     screen_ring& rg = ring();
     const Settings& s = settings();
     const cell_palette pal{s.color_fg, s.color_bg, s.color_bold, s.color_cursor};
@@ -340,9 +344,16 @@ void CVellumView::paint_rows(QPainter& p, int first, int last) {
     p.setFont(font_);
     p.setRenderHint(QPainter::Antialiasing, false);
 
+    bool cursor_row_drawn = false;
     for (int r = first; r <= last; ++r) {
-        rg.clear_row_mark(r);
-        for (int c = 1; c <= cols; ++c) rg.cell_mark(r, c) &= mark_selected;
+        // Marks are consumed only when the whole row was drawn; a row drawn in part (an exposed corner) keeps
+        // them so that the next update draws the rest.
+        const bool whole = row_covered(r, painted);
+        if (whole) {
+            rg.clear_row_mark(r);
+            for (int c = 1; c <= cols; ++c) rg.cell_mark(r, c) &= mark_selected;
+            if (r == cur_row) cursor_row_drawn = true;
+        }
         const ring_line& ln = rg.line(r);
         const bool dw = ln.attr & line_double_width;
         const bool dtop = ln.attr & line_double_top;
@@ -376,7 +387,17 @@ void CVellumView::paint_rows(QPainter& p, int first, int last) {
             c = end + 1;
         }
     }
-    last_cursor_row_ = cur_row;
+    if (cursor_row_drawn) {
+        if (last_cursor_row_ != cur_row && (last_cursor_row_ < first || last_cursor_row_ > last ||
+                                            !row_covered(last_cursor_row_, painted)))
+            mark_view_row(last_cursor_row_);  // the old cursor still shows there
+        last_cursor_row_ = cur_row;
+    } else {
+        mark_view_row(cur_row);
+    }
+    bool more = false;
+    for (int r = 1; r <= screen_rows; ++r) more = more || rg.row_marked(r) || extra_rows_[r - 1];
+    if (more && !repaint_timer_->isActive()) repaint_timer_->start();
 }
 
 void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ring_line& ln, uint32_t key, bool dtop,

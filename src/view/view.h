@@ -28,6 +28,7 @@
 #include "view/keymap.h"
 
 class QScrollBar;
+class QRegion;
 class QPainter;
 class QLine;
 struct ring_line;
@@ -144,7 +145,8 @@ private:
     QFont make_font(int pixel_height) const;
     void mark_view_row(int row);
     void invalidate_marked();
-    void paint_rows(QPainter& p, int first, int last);
+    void paint_rows(QPainter& p, int first, int last, const QRegion& painted);
+    bool row_covered(int row, const QRegion& painted) const;
     void paint_run(QPainter& p, int r, int c0, int c1, int cw, const ring_line& ln, std::uint32_t key, bool dtop,
                    bool dbottom, const cell_palette& pal);
     void draw_text(QPainter& p, int x, int top, const QString& text, const QColor& ink, bool double_width);

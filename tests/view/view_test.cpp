@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QTest>
 #include <cstring>
 
 #include "config/maps.h"
@@ -218,6 +219,32 @@ TEST_F(view_fixture, UnderlineSkipsUnderscore) {
     feed("\x1b[12;5H_");
     QImage ref = shot();
     EXPECT_EQ(count(img, cell(12, 3), FG), count(ref, cell(12, 5), FG)) << "no extra line under '_'";
+}
+
+TEST_F(view_fixture, PartlyExposedRowKeepsItsMarkUntilDrawnWhole) {
+    view->render_image();
+    feed("\x1b[5;70HZ\x1b[20;1H");
+    ASSERT_TRUE(view->ring().row_marked(5));
+    // An exposed corner that cuts through row 5: the right part of the row is not drawn yet.
+    view->repaint(QRect(0, 0, 2 * view->cell_width(), 10 * view->cell_height()));
+    EXPECT_TRUE(view->ring().row_marked(5));
+    // The pending repaint draws the whole row and consumes the mark.
+    QApplication::processEvents();
+    QTest::qWait(60);
+    QApplication::processEvents();
+    EXPECT_FALSE(view->ring().row_marked(5));
+    EXPECT_GT(count(view->grab().toImage(), cell(5, 70), FG), 0);
+}
+
+TEST_F(view_fixture, NoRepaintLoopWhenTheGridIsTallerThanTheView) {
+    view->resize(60, 30);  // smaller than any grid
+    view->refit();
+    feed("\x1b[24;1Hbottom");
+    view->render_image();
+    QApplication::processEvents();
+    QTest::qWait(60);
+    QApplication::processEvents();
+    EXPECT_FALSE(view->ring().row_marked(24));
 }
 
 TEST_F(view_fixture, FontFitsWindowAndShrinksFor132Columns) {
