@@ -6,6 +6,16 @@
 namespace {
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// Texts are UTF-8, but a config.txt saved in Latin-1 brings other bytes: keep their characters instead of
+// replacing them.
+QString text_value(std::string_view s) {
+    QString u = qs(s);
+    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    if (u.contains(QChar::ReplacementCharacter) && s.find(replacement) == std::string_view::npos)
+        return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+    return u;
+}
+
 QString full_key(std::string_view section, std::string_view key) { return qs(section) + QLatin1Char('/') + qs(key); }
 
 std::string text_of(const QVariant& v) {
@@ -52,7 +62,7 @@ void qsettings_backend::write_int(std::string_view section, std::string_view key
 }
 
 void qsettings_backend::write_text(std::string_view section, std::string_view key, std::string_view value) {
-    values_->setValue(full_key(section, key), qs(value));
+    values_->setValue(full_key(section, key), text_value(value));
 }
 
 bool qsettings_backend::remove_section(std::string_view section) {

@@ -1,10 +1,14 @@
-// Feeds arbitrary bytes to the key-map, translation-map and config.txt scanners.
+// Feeds arbitrary bytes to the key-map, translation-map and config.txt scanners, and (split at zero bytes) to the
+// command-line parser.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/maps.h"
 #include "config/memory_backend.h"
+#include "config/mycli.h"
 #include "config/settings_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,5 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         import_config_chunk(rest.substr(0, n), b, "s");
         rest.remove_prefix(n);
     }
+
+    std::vector<std::string> args;
+    std::string_view all = text;
+    while (!all.empty()) {
+        std::size_t z = all.find('\0');
+        args.emplace_back(all.substr(0, z));
+        all.remove_prefix(z == std::string_view::npos ? all.size() : z + 1);
+    }
+    StartupValues sv;
+    mycli cli(sv);
+    cli.parse(args);
+    (void)document_title("h", sv);
+    if (command_line_port(sv.port) > 65535) __builtin_trap();
     return 0;
 }

@@ -86,12 +86,17 @@ TEST(qsettings_backend_test, AwkwardTextsAndTypeMismatches) {
         for (std::size_t i = 0; i < std::size(texts); ++i) b.write_text("Version 1.0/1", "t" + std::to_string(i), texts[i]);
         b.write_text("Version 1.0/1", "numtext", "42");
         b.write_text("Version 1.0/1", "badnum", "42x");
+        b.write_text("Version 1.0/1", "latin1", "B\xfcro");
+        b.write_text("Version 1.0/1", "replacement", "a\xef\xbf\xbd");
         b.write_int("Version 1.0/1", "neg", -17);
     }
     qsettings_backend b(QStringLiteral("qt_b"));
     for (std::size_t i = 0; i < std::size(texts); ++i)
         EXPECT_EQ(b.read_text("Version 1.0/1", "t" + std::to_string(i), "?"), texts[i]) << i;
     EXPECT_EQ(b.read_int("Version 1.0/1", "numtext", 0), 42);
+    // A Latin-1 text (config.txt from another editor) keeps its characters, read back as UTF-8.
+    EXPECT_EQ(b.read_text("Version 1.0/1", "latin1", ""), "B\xc3\xbcro");
+    EXPECT_EQ(b.read_text("Version 1.0/1", "replacement", ""), "a\xef\xbf\xbd");
     EXPECT_EQ(b.read_int("Version 1.0/1", "badnum", 5), 5);
     EXPECT_EQ(b.read_int("Version 1.0/1", "neg", 0), -17);
     EXPECT_EQ(b.read_text("Version 1.0/1", "neg", ""), "-17");
