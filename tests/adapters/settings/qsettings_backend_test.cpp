@@ -164,6 +164,44 @@ TEST(qsettings_backend_test, LoadSaveThroughTheFile) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST(qsettings_backend_test, NewConfigurationStartsFromConfigurationOne) {
+    scratch_cwd cwd;
+    cwd.write("keys.map", "");
+    silent_ui ui;
+    load_options opt;
+    opt.current_dir = cwd.str();
+    opt.install_dirs = {cwd.str()};
+    StartupValues one;
+    {
+        qsettings_backend b(QStringLiteral("qt_f"));
+        Settings s;
+        load_settings(s, b, one, ui, nullptr, opt);
+        s.host_name = "one.example";
+        s.port = 2424;
+        save_settings(s, b, one, nullptr);
+    }
+    StartupValues work;
+    work.config_name = "my work/2";  // a blank and a slash in the name
+    {
+        qsettings_backend b(QStringLiteral("qt_f"));
+        Settings s;
+        EXPECT_TRUE(load_settings(s, b, work, ui, nullptr, opt).first_start);
+        EXPECT_EQ(s.host_name, "one.example");
+        EXPECT_EQ(s.port, 2424);
+        s.port = 2525;
+        save_settings(s, b, work, nullptr);
+    }
+    qsettings_backend b(QStringLiteral("qt_f"));
+    Settings s;
+    EXPECT_FALSE(load_settings(s, b, work, ui, nullptr, opt).first_start);
+    EXPECT_EQ(s.port, 2525);
+    EXPECT_EQ(s.host_name, "one.example");
+    load_settings(s, b, one, ui, nullptr, opt);
+    EXPECT_EQ(s.port, 2424);  // configuration "1" untouched
+    EXPECT_TRUE(b.remove_section(config_section("my work/2")));
+    EXPECT_EQ(b.read_int(config_section("1"), "port", 0), 2424);
+}
+
 TEST(qsettings_backend_test, FreshUserDefaultsAndNoSaveSwitch) {
     scratch_cwd cwd;
     silent_ui ui;
