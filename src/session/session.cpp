@@ -354,15 +354,18 @@ void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
     if (!st_.connected) return;
     const unsigned gen = generation_;
     view_.before_host_data();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (vt_.feed_byte(bytes[i])) {
-            const char* reply = vt_.take_reply();
-            if (reply && *reply) {
-                const std::size_t len = std::strlen(reply);
-                view_.host_reply(std::string_view(reply, len));
-                send_to_host(reinterpret_cast<const std::uint8_t*>(reply), len);
-                if (gen != generation_) return;
-            }
+    std::size_t i = 0;
+    while (i < n) {
+        // feed() stops right after a byte that leaves a reply (one left pending by local input included), so each
+        // reply still leaves before the next byte.
+        i += vt_.feed(bytes + i, n - i);
+        if (!vt_.reply_pending()) continue;
+        const char* reply = vt_.take_reply();
+        if (reply && *reply) {
+            const std::size_t len = std::strlen(reply);
+            view_.host_reply(std::string_view(reply, len));
+            send_to_host(reinterpret_cast<const std::uint8_t*>(reply), len);
+            if (gen != generation_) return;
         }
     }
     view_.update_changed();

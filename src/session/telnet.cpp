@@ -15,7 +15,7 @@ void netop::reset() {
     subneg_len_ = 0;
 }
 
-bool netop::process_byte(std::uint8_t b) {
+bool netop::process_command_byte(std::uint8_t b) {
     switch (state_) {
     case state::subneg:
         if (b == SE) {

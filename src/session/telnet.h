@@ -37,7 +37,10 @@ public:
     // True when b belonged to a Telnet command and must not be shown. IAC IAC yields one data byte 255 (returns
     // false on the second IAC); the two-byte commands NOP, GA, AYT, ... are consumed. Any answer is sent as the
     // last action, so the caller may find the session gone after a call.
-    bool process_byte(std::uint8_t b);
+    bool process_byte(std::uint8_t b) {
+        if (state_ == state::data && b != telnet::IAC) return false;  // the common case, kept inline
+        return process_command_byte(b);
+    }
 
     bool remote_enabled(std::uint8_t option) const { return option < TELNET_NOPTIONS && remote_[option]; }
     bool local_enabled(std::uint8_t option) const { return option < TELNET_NOPTIONS && local_[option]; }
@@ -47,6 +50,7 @@ public:
 
 private:
     enum class state : std::uint8_t { data, iac, option, subneg };
+    bool process_command_byte(std::uint8_t b);
     void negotiate(std::uint8_t command, std::uint8_t option);
     void end_subnegotiation();
     void answer(std::uint8_t command, std::uint8_t option);
