@@ -56,12 +56,14 @@ void screen_ring::put_char_selective(uint8_t c, int row, int column) {
 }
 
 void screen_ring::insert_blank(int row, int column) {
+    if (column < 1 || column > columns_) return;  // past a narrowed width there is nothing to shift
     uint32_t* cells = line(row).cells;
     for (int i = columns_; i > column; --i) cells[i - 1] = cells[i - 2];
     mark_cells(row, column, columns_);
 }
 
 void screen_ring::delete_char(int row, int column) {
+    if (column < 1 || column > columns_) return;
     uint32_t* cells = line(row).cells;
     for (int i = column; i < columns_; ++i) cells[i - 1] = cells[i];
     cells[columns_ - 1] = cell_blank;

@@ -97,6 +97,7 @@ void vt::clamp_column() {
 void vt::set_columns(int w) {
     if (w != 80 && w != 132) return;
     ring_.set_columns(w);
+    clamp_column();  // the cursor never stays beyond the new right edge, whoever switched the width
     host_->columns_changed(w);
 }
 

@@ -72,7 +72,7 @@ public:
 
     void reset_terminal(bool keep_screen);
     void clamp_column();
-    // Column count 80 or 132 (also the menu's width toggle, which then calls clamp_column).
+    // Column count 80 or 132 (DECCOLM and the menu's width toggle); the cursor column is limited to the new width.
     void set_columns(int w);
 
     vt_options& options() { return options_; }

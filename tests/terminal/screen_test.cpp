@@ -94,6 +94,17 @@ TEST_F(ScreenRing, DeleteCharShiftsLeftAndBlanksTheLastColumn) {
     EXPECT_EQ(ring->line(4).cell(80), cell_blank);
 }
 
+TEST_F(ScreenRing, InsertAndDeletePastANarrowedWidthTouchNothing) {
+    ring->set_columns(132);
+    write(*ring, 2, "wide", 100);
+    ring->set_columns(80);
+    ring->clear_marks();
+    ring->insert_blank(2, 101);
+    ring->delete_char(2, 100);
+    EXPECT_EQ(text_of(ring->line(2), 132), std::string(99, ' ') + "wide");
+    EXPECT_FALSE(ring->row_marked(2));
+}
+
 TEST_F(ScreenRing, BulkInsertAndDeleteMatchRepeatedSingleSteps) {
     auto a = std::make_unique<screen_ring>();
     auto b = std::make_unique<screen_ring>();

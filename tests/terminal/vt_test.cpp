@@ -203,12 +203,14 @@ TEST_F(VtModes, TabStopsReach132Columns) {
     EXPECT_EQ(t.term.tab_column(-3), 9);
 }
 
-TEST_F(VtModes, MenuWidthSwitchThenClamp) {
+TEST_F(VtModes, MenuWidthSwitchKeepsTheCursorOnScreen) {
     t.term.set_columns(132);
-    t.feed(C + "3;120H");
+    t.feed(C + "3;120H" + C + "4h");
     t.term.set_columns(80);
-    t.term.clamp_column();
     EXPECT_EQ(t.term.cursor_column(), 80);
+    t.feed("x");  // insert mode at the new right edge
+    EXPECT_EQ(t.cell(3, 80), uint32_t('x'));
+    EXPECT_EQ(t.cell(3, 81), cell_blank);
     t.term.set_columns(100);  // not a width this terminal has
     EXPECT_EQ(t.ring->columns(), 80);
 }
