@@ -24,12 +24,6 @@ struct state {
 bool row_span(const state& s, int row, int& first_col, int& last_col);
 bool contains(const state& s, int row, int col);
 
-// Pixel to cell with the cell size of the current font, clamped to the grid.
-struct cell {
-    int col, row;
-};
-cell pointer_cell(int x, int y, int cell_w, int cell_h, int columns, int rows = screen_rows);
-
 // A press starts a selection only when the view has had the focus for at least two whole seconds.
 bool click_allowed(bool focused, std::int64_t now_s, std::int64_t focus_gained_s);
 
@@ -76,15 +70,6 @@ inline bool row_span(const state& s, int row, int& first_col, int& last_col) {
 inline bool contains(const state& s, int row, int col) {
     int first = 0, last = -1;
     return row_span(s, row, first, last) && col >= first && col <= last;
-}
-
-inline cell pointer_cell(int x, int y, int cell_w, int cell_h, int columns, int rows) {
-    cell c{1, 1};
-    if (cell_w > 0 && x > 0) c.col = x / cell_w + 1;
-    if (cell_h > 0 && y > 0) c.row = y / cell_h + 1;
-    c.col = std::clamp(c.col, 1, std::max(columns, 1));
-    c.row = std::clamp(c.row, 1, std::max(rows, 1));
-    return c;
 }
 
 inline bool click_allowed(bool focused, std::int64_t now_s, std::int64_t focus_gained_s) {

@@ -121,17 +121,6 @@ TEST_F(DialogTest, ProxyPrefillsStoresOnOkOnly) {
     EXPECT_EQ(s.proxy_port, 1081);
 }
 
-TEST_F(DialogTest, TypingStopsAtTheLimit) {
-    getauto d(s);
-    auto* e = edit(d, 1000);
-    e->setFocus();
-    QTest::keyClicks(e, "abcdefghijklmnopqrstuvwxyz");
-    EXPECT_EQ(e->text(), "abcdefghijklmnopqrst");
-    auto* p = edit(d, 1001);
-    QTest::keyClicks(p, "0123456789012345678901234");
-    EXPECT_EQ(p->text().size(), 20);
-}
-
 TEST_F(DialogTest, OverlongPrefilledValueBlocksOkUntilShortened) {
     s.auto_search1 = "login:";
     s.auto_response2 = std::string(25, 'r');  // from an imported file

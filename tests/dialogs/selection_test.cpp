@@ -68,20 +68,6 @@ TEST(SelectionBlock, TrailingBlanksAreKept) {
     EXPECT_EQ(selection::block_text(drag(4, 2, 8, 2), g.reader()), "ab   ");
 }
 
-TEST(SelectionBlock, HighlightMatchesCopiedCells) {
-    const state s = drag(10, 3, 20, 5);
-    int inside = 0;
-    for (int r = 1; r <= 24; ++r)
-        for (int c = 1; c <= 80; ++c) inside += selection::contains(s, r, c);
-    EXPECT_EQ(inside, 33);
-    EXPECT_TRUE(selection::contains(s, 4, 10));
-    EXPECT_TRUE(selection::contains(s, 5, 20));
-    EXPECT_FALSE(selection::contains(s, 4, 9));
-    EXPECT_FALSE(selection::contains(s, 4, 21));
-    EXPECT_FALSE(selection::contains(s, 2, 15));
-    EXPECT_FALSE(selection::contains(s, 6, 15));
-}
-
 TEST(SelectionWord, StopsAtBlanksAndReachesTheEdges) {
     grid g;
     g.rows[1] = std::string(132, ' ');
@@ -122,11 +108,6 @@ TEST(SelectionWord, ControlCodesAndBlankSeparateWordsAndABlankSelectsItself) {
     EXPECT_EQ(b, 1);
 }
 
-TEST(SelectionClipboard, AppendJoinsWithCrLf) {
-    EXPECT_EQ(selection::append_text("abc", "xy"), "abc\r\nxy");
-    EXPECT_EQ(selection::append_text("", "xy"), "\r\nxy");
-}
-
 TEST(SelectionClipboard, PasteDropsLfAndStopsAtZero) {
     auto sent = [](std::string_view text) {
         std::string out;
@@ -137,41 +118,4 @@ TEST(SelectionClipboard, PasteDropsLfAndStopsAtZero) {
     EXPECT_EQ(sent(std::string_view("ab\0cd", 5)), "ab");
     EXPECT_EQ(sent("a\n\n\nb"), "ab");
     EXPECT_EQ(sent("\xe9\xff\t"), "\xe9\xff\t");
-}
-
-TEST(SelectionPointer, PixelsMapToClampedCells) {
-    auto c = selection::pointer_cell(0, 0, 9, 17, 80);
-    EXPECT_EQ(c.col, 1);
-    EXPECT_EQ(c.row, 1);
-    c = selection::pointer_cell(17, 33, 9, 17, 80);
-    EXPECT_EQ(c.col, 2);
-    EXPECT_EQ(c.row, 2);
-    c = selection::pointer_cell(18, 34, 9, 17, 80);
-    EXPECT_EQ(c.col, 3);
-    EXPECT_EQ(c.row, 3);
-    c = selection::pointer_cell(5000, 5000, 9, 17, 132);
-    EXPECT_EQ(c.col, 132);
-    EXPECT_EQ(c.row, 24);
-    c = selection::pointer_cell(-40, -3, 9, 17, 80);
-    EXPECT_EQ(c.col, 1);
-    EXPECT_EQ(c.row, 1);
-}
-
-TEST(SelectionFocus, TwoWholeSecondsMustPass) {
-    EXPECT_FALSE(selection::click_allowed(true, 100, 100));
-    EXPECT_FALSE(selection::click_allowed(true, 101, 100));
-    EXPECT_TRUE(selection::click_allowed(true, 102, 100));
-    EXPECT_FALSE(selection::click_allowed(false, 500, 100));
-}
-
-TEST(SelectionWheel, OneLinePerMessageWithinLimits) {
-    EXPECT_EQ(selection::wheel_position(200, -120), 200);
-    EXPECT_EQ(selection::wheel_position(200, 120), 199);
-    EXPECT_EQ(selection::wheel_position(200, 960), 199);
-    EXPECT_EQ(selection::wheel_position(150, -1), 151);
-    EXPECT_EQ(selection::wheel_position(1, 120), 1);
-    EXPECT_EQ(selection::wheel_position(1, -120), 2);
-    int p = 200;
-    for (int i = 0; i < 500; ++i) p = selection::wheel_position(p, 120);
-    EXPECT_EQ(p, 1);
 }
