@@ -402,12 +402,31 @@ int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
         ssh_->ssh_send_user_data(bytes, n);
         return static_cast<int>(n);
     }
-    if (n >= send_queue_size - 1 || st_.send_queue_count + n >= send_queue_size - 1) {
+    return queue_and_write(bytes, n, true);
+}
+
+void session::send_command(const std::uint8_t* bytes, std::size_t n) {
+    if (st_.connected) queue_and_write(bytes, n, false);
+}
+
+int session::queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac) {
+    std::size_t wire = n;
+    if (double_iac && n < send_queue_size)
+        for (std::size_t i = 0; i < n; ++i) wire += bytes[i] == telnet::IAC;
+    if (wire >= send_queue_size - 1 || st_.send_queue_count + wire >= send_queue_size - 1) {
         ui_.message_box(session_msg::send_overflow);
         return 0;
     }
-    std::memcpy(st_.send_queue.data() + st_.send_queue_count, bytes, n);
-    st_.send_queue_count += n;
+    std::uint8_t* q = st_.send_queue.data() + st_.send_queue_count;
+    if (wire == n) {
+        std::memcpy(q, bytes, n);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            *q++ = bytes[i];
+            if (bytes[i] == telnet::IAC) *q++ = telnet::IAC;
+        }
+    }
+    st_.send_queue_count += wire;
     const int taken = session_write(st_.send_queue.data(), st_.send_queue_count);
     if (taken <= 0) return 0;  // socket error: everything stays queued for the next call
     const std::size_t t = static_cast<std::size_t>(taken);

@@ -114,8 +114,9 @@ public:
     void on_proxy_timer();
 
     // --- data paths -------------------------------------------------------------------------------------------
-    // The single outgoing path: bytes taken by the socket (Telnet), n (SSH), or 0 when nothing was sent.
-    int send_to_host(const std::uint8_t* bytes, std::size_t n) override;
+    // The single outgoing path: bytes taken by the socket (Telnet), n (SSH), or 0 when nothing was sent. In Telnet
+    // sessions a data byte 255 goes out doubled, so the host does not take it for IAC.
+    int send_to_host(const std::uint8_t* bytes, std::size_t n);
     // Hands terminal data to the emulator; replies go out at once, before the next byte.
     void display_from_host(const std::uint8_t* bytes, std::size_t n);
     // Decodes a settings text with the escape rule, translates its literal characters through pctonet_table and
@@ -152,9 +153,11 @@ public:
 
 private:
     // netop_host
+    void send_command(const std::uint8_t* bytes, std::size_t n) override;
     void set_host_echo(bool on) override;
     std::string_view terminal_type() const override;
 
+    int queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac);
     long read_pass();
     void telnet_pass(const std::uint8_t* in, std::size_t n);
     void translate_and_show(std::uint8_t* data, std::size_t n, bool telnet);

@@ -54,7 +54,7 @@ bool netop::process_command_byte(std::uint8_t b) {
 
 void netop::answer(std::uint8_t command, std::uint8_t option) {
     const std::uint8_t msg[3] = {IAC, command, option};
-    host_.send_to_host(msg, sizeof msg);
+    host_.send_command(msg, sizeof msg);
 }
 
 void netop::negotiate(std::uint8_t command, std::uint8_t o) {
@@ -138,5 +138,5 @@ void netop::end_subnegotiation() {
     n += len;
     msg[n++] = IAC;
     msg[n++] = SE;
-    host_.send_to_host(msg, n);
+    host_.send_command(msg, n);
 }

@@ -21,7 +21,8 @@ inline constexpr std::uint8_t SB_SEND = 1, SB_IS = 0;
 // What the option engine needs from the session.
 struct netop_host {
     virtual ~netop_host() = default;
-    virtual int send_to_host(const std::uint8_t* bytes, std::size_t n) = 0;
+    // A Telnet command, sent as it is (no doubling of IAC) through the session's send queue.
+    virtual void send_command(const std::uint8_t* bytes, std::size_t n) = 0;
     // The host takes over (false) or hands back (true) the echo; only effective with host echo control on.
     virtual void set_host_echo(bool on) = 0;
     virtual std::string_view terminal_type() const = 0;

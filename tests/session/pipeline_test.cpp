@@ -196,6 +196,37 @@ TEST(Pipeline, SendQueueOverflowDropsTheNewBytesOnly) {
     EXPECT_EQ(rig.ui.messages.size(), 2u);
 }
 
+TEST(Pipeline, DataByte255IsDoubledOnlyInTelnetData) {
+    session_rig rig;
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = "\\377x";
+    ASSERT_TRUE(rig.connect());
+    const std::uint8_t typed[] = {'a', 0xFF, 'b'};
+    EXPECT_EQ(rig.s.send_to_host(typed, 3), 4);
+    rig.receive(bytes({255, 253, 31}) + "login:");  // an option answer, then an auto-login response
+    EXPECT_EQ(rig.sock().all_written(), bytes({'a', 255, 255, 'b', 255, 252, 31, 255, 255, 'x'}));
+
+    // The queue limit counts the bytes as they go out.
+    rig.sock().write_limit = -1;
+    const std::string fill(1990, 'q');
+    rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(fill.data()), fill.size());
+    const std::uint8_t five[] = {0xFF, 0xFF, 0xFF, 0xFF, 'z'};
+    EXPECT_EQ(rig.s.send_to_host(five, 5), 0);
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.s.send_queue_count(), 1990u);
+    rig.s.send_to_host(five, 4);
+    EXPECT_EQ(rig.s.send_queue_count(), 1998u);
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
+
+    session_rig ssh;
+    fake_ssh engine;
+    ssh.s.set_ssh_engine(&engine);
+    ssh.settings.ssh = 1;
+    ASSERT_TRUE(ssh.connect());
+    EXPECT_EQ(ssh.s.send_to_host(typed, 3), 3);
+    EXPECT_EQ(engine.user_data, bytes({'a', 255, 'b'}));
+}
+
 TEST(Pipeline, PartlyTakenBytesStayQueuedInOrder) {
     session_rig rig;
     ASSERT_TRUE(rig.connect());
