@@ -31,7 +31,6 @@ void view_mouse::mouse_press(QMouseEvent* e) {
         return;
     }
     e->accept();
-    button_held_ = true;
     if (!selection::click_allowed(host_->has_focus(), clock_(), focus_time_)) return;
     const QPoint c = host_->cell_at(e->position().toPoint());
     sel_.start_col = sel_.end_col = c.x();
@@ -52,10 +51,7 @@ void view_mouse::mouse_move(QMouseEvent* e) {
     repaint(false);
 }
 
-void view_mouse::mouse_release(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) button_held_ = false;
-    e->ignore();
-}
+void view_mouse::mouse_release(QMouseEvent* e) { e->ignore(); }
 
 void view_mouse::mouse_double_click(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) {

@@ -80,7 +80,6 @@ private:
 
     std::unique_ptr<mouse_host> host_;
     selection::state sel_;
-    bool button_held_ = false;
     std::int64_t focus_time_ = 0;
     std::function<std::int64_t()> clock_;
 };
