@@ -214,9 +214,11 @@ void session::on_proxy_timer() {
 void session::send_socks_request() {
     const std::string& host = s_.host_name;
     std::optional<std::uint32_t> addr;
-    if (host.size() < socks_host_size) {
-        const signed char first = host.empty() ? 0 : static_cast<signed char>(host[0]);
-        addr = first <= '9' ? parse_dotted_ipv4(host) : sockets_.lookup_ipv4(host);
+    if (!host.empty() && host.size() < socks_host_size) {
+        // A dotted address is used as it is; anything else (names starting with a digit or a non-ASCII letter
+        // included) is looked up.
+        addr = parse_dotted_ipv4(host);
+        if (!addr) addr = sockets_.lookup_ipv4(host);
     }
     if (!addr || *addr == 0 || *addr == 0xFFFFFFFFu) {
         ui_.message_box(session_msg::dns);

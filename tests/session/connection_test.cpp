@@ -184,6 +184,18 @@ TEST_F(ProxyTest, SocksNameLookupAndItsFailure) {
     EXPECT_EQ(rig.sock().writes[0].substr(4, 4), bytes({192, 168, 0, 1}));
     rig.s.disconnect(true);
 
+    // Names that start with a digit or a non-ASCII letter are names too.
+    for (const std::string host : {"1und1.example", "\xc3\xb1u.example"}) {
+        rig.settings.host_name = host;
+        rig.sockets.names[host] = 0x0A000002;
+        ASSERT_TRUE(rig.connect());
+        rig.s.on_proxy_timer();
+        ASSERT_EQ(rig.sock().writes.size(), 1u) << host;
+        EXPECT_EQ(rig.sock().writes[0].substr(4, 4), bytes({10, 0, 0, 2})) << host;
+        rig.s.disconnect(true);
+    }
+    EXPECT_TRUE(rig.ui.messages.empty());
+
     rig.settings.exit = 1;
     for (const std::string& host : std::vector<std::string>{"nowhere", "0.0.0.0", "255.255.255.255", "9gag.example", "",
                                                              std::string(80, 'a')}) {
