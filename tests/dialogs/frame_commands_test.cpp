@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest/QTest>
 #include <functional>
 
@@ -21,6 +22,7 @@
 #include "qt_app.h"
 #include "view/document.h"
 #include "view/view.h"
+#include "terminal/screen.h"
 #include "terminal/vt.h"
 #include "view/view_mouse.h"
 
@@ -133,6 +135,31 @@ TEST_F(FrameTest, SelectedCellsShowReversed) {
     EXPECT_EQ(colour_at(10, 40), ink);
     v.mouse().remove_selection();
     EXPECT_EQ(colour_at(10, 40), paper);
+}
+
+TEST_F(FrameTest, WheelScrollsTheHistoryOfTheRealView) {
+    make("0");
+    for (int i = 0; i < 30; ++i) show(("line " + std::to_string(i) + "\r\n").c_str());
+    CVellumView& v = frame->view();
+    auto wheel = [&](int dy) {
+        QWheelEvent e(QPointF(5, 5), v.mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, dy), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&v, &e);
+    };
+    ASSERT_EQ(v.scroll_position(), 200);
+    wheel(-120);
+    EXPECT_EQ(v.scroll_position(), 200);
+    wheel(120);
+    wheel(120);
+    EXPECT_EQ(v.scroll_position(), 198);
+    // Row 1 now shows the line two above the live top row.
+    const ring_line& top = v.ring().line(1);
+    std::string text;
+    for (int c = 1; c <= 7; ++c) text += static_cast<char>(top.cell(c) & cell_char_mask);
+    EXPECT_EQ(text, "line 5 ");
+    settings().wheel = 0;
+    wheel(120);
+    EXPECT_EQ(v.scroll_position(), 198);
 }
 
 TEST_F(FrameTest, ConnectThroughTheDialogAndPasteToThePeer) {
