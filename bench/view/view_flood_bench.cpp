@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "terminal/screen.h"
 #include "fakes.h"
 #include "view/document.h"
 #include "view/view.h"
@@ -59,7 +60,10 @@ int main(int argc, char** argv) {
     CVellumView view(doc, ui, sockets);
     view.resize(1024, 700);
     view.show();
-    view.connect_to("127.0.0.1", 23);
+    if (!view.connect_to("127.0.0.1", 23) || !view.connected()) {
+        std::fprintf(stderr, "the session did not connect; nothing measured\n");
+        return 1;
+    }
     QApplication::processEvents();
 
     int paints = 0;
@@ -86,6 +90,11 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     view.repaint();
     const double ours = t.nsecsElapsed() / 1e9;
+    // The flood must have reached the screen: its last full line is on row 23 or 24.
+    std::string last;
+    for (int r = 23; r <= 24; ++r)
+        for (int c = 1; c <= 8; ++c) last += static_cast<char>(view.ring().line(r).cell(c) & cell_char_mask);
+    std::printf("screen rows 23-24 start: \"%s\"\n", last.c_str());
     std::printf("qtelnet view: %d MiB in %.3f s (%.1f MB/s), %d paint events\n", mib, ours,
                 flood.size() / ours / 1e6, paints);
 
