@@ -252,6 +252,21 @@ TEST_F(frame_fixture, StatusPanesAndMenuFlag) {
     EXPECT_TRUE(frame->menuBar()->isHidden());
 }
 
+TEST_F(frame_fixture, HidingBarsRefitsTheFont) {
+    frame->resize(900, 600);
+    QApplication::processEvents();
+    int h_before = frame->view().height();
+    int cell_before = frame->view().cell_height();
+    frame->run_command(cmd::view_toolbar);
+    frame->run_command(cmd::view_status_bar);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_GT(frame->view().height(), h_before);
+    EXPECT_GE(frame->view().cell_height(), cell_before);
+    EXPECT_LE(24 * frame->view().cell_height(), frame->view().height());
+    EXPECT_GT(24 * frame->view().cell_height(), frame->view().height() - 24) << "the taller view is filled";
+}
+
 TEST_F(frame_fixture, WindowPlacementRoundTrip) {
     frame->setGeometry(40, 50, 700, 500);
     ASSERT_TRUE(frame->close());
