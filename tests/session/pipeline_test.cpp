@@ -327,6 +327,24 @@ TEST(DebugLog, OnlySshTrafficIsLoggedToAPrivateFile) {
     }
 }
 
+TEST(DebugLog, SshTerminalDataIsLoggedAsReceivedAndShownTranslated) {
+    temp_dir dir;
+    session_rig rig;
+    fake_ssh engine;
+    rig.s.set_ssh_engine(&engine);
+    rig.settings.ssh = 1;
+    rig.nettopc['h'] = 'H';
+    rig.s.log().set_path(dir.file("vtlog"));
+    rig.s.toggle_debug_log();
+    ASSERT_TRUE(rig.connect());
+    const std::string data = "hi\n";
+    rig.s.session_deliver(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    rig.s.log().close();
+    EXPECT_EQ(read_file(dir.file("vtlog")),
+              "FROM UNIX (descrypted) -- 09:05:07.42\n68 69 0a " + std::string(39, ' ') + "    hi.\n\n");
+    EXPECT_EQ(rig.row(1), "Hi");
+}
+
 TEST(DebugLog, EachConnectionStartsAnEmptyLog) {
     temp_dir dir;
     session_rig rig;
