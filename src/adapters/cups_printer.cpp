@@ -28,17 +28,22 @@ bool cups_raw_spooler::open(const std::string& name) {
 
 bool cups_raw_spooler::start_document(std::string_view doc_name) {
     if (printer_.empty()) return false;
+    disconnect();
+    http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+    if (!http_) return false;
     const std::string title(doc_name);
-    job_id_ = cupsCreateJob(CUPS_HTTP_DEFAULT, printer_.c_str(), title.c_str(), 0, nullptr);
+    job_id_ = cupsCreateJob(http_, printer_.c_str(), title.c_str(), 0, nullptr);
     if (job_id_ <= 0) {
         job_id_ = 0;
+        disconnect();
         return false;
     }
-    if (cupsStartDocument(CUPS_HTTP_DEFAULT, printer_.c_str(), job_id_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
+    if (cupsStartDocument(http_, printer_.c_str(), job_id_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
         HTTP_STATUS_CONTINUE) {
         // Do not leave an empty job waiting for a document that never comes.
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, printer_.c_str(), job_id_, 0);
+        cupsCancelJob2(http_, printer_.c_str(), job_id_, 0);
         job_id_ = 0;
+        disconnect();
         return false;
     }
     document_open_ = true;
@@ -47,16 +52,23 @@ bool cups_raw_spooler::start_document(std::string_view doc_name) {
 
 void cups_raw_spooler::write(const std::uint8_t* bytes, std::size_t n) {
     if (!document_open_ || n == 0) return;
-    cupsWriteRequestData(CUPS_HTTP_DEFAULT, reinterpret_cast<const char*>(bytes), n);
+    cupsWriteRequestData(http_, reinterpret_cast<const char*>(bytes), n);
 }
 
 void cups_raw_spooler::end_document() {
     if (!document_open_) return;
-    cupsFinishDocument(CUPS_HTTP_DEFAULT, printer_.c_str());
+    cupsFinishDocument(http_, printer_.c_str());
     document_open_ = false;
+    disconnect();
 }
 
 void cups_raw_spooler::close() {
+    disconnect();
     printer_.clear();
     job_id_ = 0;
+}
+
+void cups_raw_spooler::disconnect() {
+    if (http_) httpClose(http_);
+    http_ = nullptr;
 }

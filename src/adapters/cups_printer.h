@@ -1,6 +1,8 @@
 #pragma once
 // Raw spooler jobs through CUPS: the default destination, one job per document with the raw format, bytes streamed
-// into the open document. The server is the usual one (CUPS_SERVER, client.conf, or the local scheduler).
+// into the open document. The server is the usual one (CUPS_SERVER, client.conf, or the local scheduler). Each job
+// has a connection of its own: the shared default connection is used by every other CUPS caller in the process
+// (Qt's printer lookups among them), and a request there in the middle of a job would cut the job's data off.
 #include <string>
 
 #include "terminal/printer/printer_device.h"
@@ -25,8 +27,11 @@ public:
     void set_preferred(std::string name) { preferred_ = std::move(name); }
 
 private:
+    void disconnect();
+
     std::string preferred_;
     std::string printer_;
     int job_id_ = 0;
     bool document_open_ = false;
+    struct _http_s* http_ = nullptr;  // libcups' http_t
 };

@@ -8,14 +8,23 @@
 #include <algorithm>
 
 QFont make_printer_font(const printing::print_font& spec, int resolution_y) {
-    const int cell = std::max(1, printing::printer_font_height(spec.size, resolution_y));
-    QFont f(QString::fromLatin1(spec.face.c_str()));
+    int height = printing::printer_font_height(spec.size, resolution_y);
+    // A size of 0 means "the usual size", not a one-unit font.
+    if (height == 0) height = printing::printer_font_height(printing::print_font{}.size, resolution_y);
+    // Settings texts are UTF-8.
+    QFont f(QString::fromUtf8(spec.face.c_str()));
     f.setStyleHint(QFont::TypeWriter);
     f.setFixedPitch(true);
     if (spec.weight >= 100 && spec.weight <= 900) f.setWeight(static_cast<QFont::Weight>(spec.weight));
     f.setItalic(spec.italic);
     f.setStyleStrategy(QFont::PreferAntialias);
-    // The stored height is a cell height (ascent + descent); Qt sizes by em, so scale once by what it measured.
+    if (height < 0) {
+        // A positive stored size comes out negative: a character (em) height, which is what Qt sizes by.
+        f.setPixelSize(-height);
+        return f;
+    }
+    // A cell height (ascent + descent); Qt sizes by em, so scale once by what it measured.
+    const int cell = std::max(1, height);
     f.setPixelSize(cell);
     const int measured = QFontMetrics(f).height();
     if (measured > 0 && measured != cell) f.setPixelSize(std::max(1, cell * cell / measured));

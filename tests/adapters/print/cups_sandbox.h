@@ -2,9 +2,11 @@
 // A CUPS scheduler of the test's own in a temporary folder, reached through its local socket, with one raw
 // AppSocket queue whose "printer" is socat appending everything it receives to a file. Everything listens on
 // 127.0.0.1 or a file socket only, and is stopped by PID when the sandbox goes away.
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,21 +23,27 @@
 
 namespace print_test {
 
+// Starts a program in a process group of its own. The child only calls what is safe after fork in a threaded
+// process, and dies with the test process even when that one crashes or is killed by a time limit.
 inline pid_t spawn(const std::vector<std::string>& argv, const std::string& log = "/dev/null") {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
-        FILE* f = std::fopen(log.c_str(), "a");
-        if (f) {
-            dup2(fileno(f), 1);
-            dup2(fileno(f), 2);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);  // the test is gone already
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
         }
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
+    if (out >= 0) ::close(out);
     return pid;
 }
 
@@ -158,7 +166,11 @@ public:
             problem = "cupsd did not start: " + slurp(dir + "/error_log");
             return;
         }
+        const char* old = std::getenv("CUPS_SERVER");
+        had_server_ = old != nullptr;
+        if (old) old_server_ = old;
         setenv("CUPS_SERVER", socket_path.c_str(), 1);
+        server_set_ = true;
     }
 
     // The raw socket queue, made the default destination when `make_default`.
@@ -171,9 +183,17 @@ public:
 
     std::string received() const { return slurp(out_file); }
 
+    // Stops the peers and points CUPS clients back where they were, so nothing after the sandbox talks to a
+    // scheduler that is gone.
     ~cups_sandbox() {
         stop(cupsd_);
         stop(socat_);
+        if (server_set_) {
+            if (had_server_)
+                setenv("CUPS_SERVER", old_server_.c_str(), 1);
+            else
+                unsetenv("CUPS_SERVER");
+        }
         if (!dir.empty()) std::filesystem::remove_all(dir);
     }
 
@@ -181,6 +201,8 @@ private:
     int port_ = 0;
     pid_t socat_ = -1;
     pid_t cupsd_ = -1;
+    bool server_set_ = false, had_server_ = false;
+    std::string old_server_;
 };
 
 }  // namespace print_test

@@ -53,6 +53,7 @@ protected:
     static void TearDownTestSuite() {
         delete app;
         delete cups;  // stops cupsd and socat
+        cupsSetServer(nullptr);
     }
     void SetUp() override {
         if (!cups->problem.empty()) GTEST_SKIP() << cups->problem;
@@ -92,6 +93,28 @@ TEST_F(CupsPrintTest, B_RawControllerDataArrivesByteForByte) {
     EXPECT_TRUE(wait_for([&] { return cups->received().size() >= sent.size(); }, 30))
         << "received " << cups->received().size() << " bytes";
     EXPECT_EQ(cups->received(), sent);
+}
+
+TEST_F(CupsPrintTest, B2_RawJobSurvivesOtherSchedulerRequests) {
+    const std::size_t before = cups->received().size();
+    qt_page_printer pages;
+    printing::printer_controller pc(settings, spooler, pages, ui);
+    auto feed = [&](std::string_view bytes) {
+        for (char c : bytes) pc.feed(static_cast<std::uint8_t>(c), screen);
+    };
+    feed("first half, ");
+    ASSERT_TRUE(pc.raw_job_open());
+    // While the host's job streams, the rest of the program asks the scheduler about printers.
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    EXPECT_NE(dest, nullptr);
+    if (dest) cupsFreeDests(1, dest);
+    EXPECT_FALSE(QPrinterInfo::defaultPrinter().isNull());
+    feed("second half\x1b[4i");
+    EXPECT_FALSE(pc.raw_job_open());
+    const std::string expected = "first half, second half";
+    EXPECT_TRUE(wait_for([&] { return cups->received().size() >= before + expected.size(); }, 30));
+    EXPECT_EQ(cups->received().substr(before), expected);
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(CupsPrintTest, C_TextPathPrintsThroughDefaultQueue) {

@@ -231,6 +231,9 @@ TEST_F(FrameFilesTest, PrintScreenToDefaultQueueWithAndWithoutDialog) {
     cups_sandbox cups;
     if (!cups.problem.empty()) GTEST_SKIP() << cups.problem;
     cupsSetServer(cups.socket_path.c_str());
+    struct server_reset {
+        ~server_reset() { cupsSetServer(nullptr); }  // also when an assertion ends the test early
+    } reset_server;
     make("0");
     show("Screen for the printer\r\n\x1b(0lqk\x1b(B");
     settings().askprint = 0;
@@ -274,7 +277,6 @@ TEST_F(FrameFilesTest, PrintScreenToDefaultQueueWithAndWithoutDialog) {
     EXPECT_EQ(cups.received().compare(after_first, 5, "%PDF-"), 0);
     EXPECT_EQ(cups.received().find("%PDF-", after_first + 5), std::string::npos);
     EXPECT_TRUE(ui.messages.empty());
-    cupsSetServer(nullptr);
 }
 
 }  // namespace

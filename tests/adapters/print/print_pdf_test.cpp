@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QPrinter>
 #include <QTime>
 #include <filesystem>
@@ -177,6 +178,19 @@ TEST_F(PdfTest, PrintScreenPageDrawsTextAndLines) {
     ASSERT_TRUE(print_screen::print_to(make_printer(text_pdf), printing::ring_screen(ring), font, {10, 10}));
     const std::string text = pdf_text(text_pdf);
     EXPECT_TRUE(std::regex_search(text, std::regex("Title of the screen\\s*\\n\\s*bold"))) << text;
+}
+
+TEST_F(PdfTest, PrinterFontFromStoredSizeAndFace) {
+    printing::print_font f;  // -17, as the font dialog stores it: a cell height
+    EXPECT_NEAR(QFontMetrics(make_printer_font(f, 600)).height(), 71, 3);
+    // A positive stored size is a character height, zero the usual size; neither may come out as a speck.
+    f.size = 17;
+    EXPECT_EQ(make_printer_font(f, 600).pixelSize(), 71);
+    f.size = 0;
+    EXPECT_NEAR(QFontMetrics(make_printer_font(f, 600)).height(), 71, 3);
+    // Face names are kept as UTF-8 in the settings.
+    f.face = "Mon\xc3\xb6 Test";
+    EXPECT_EQ(make_printer_font(f, 600).family(), QString::fromUtf8("Mon\xc3\xb6 Test"));
 }
 
 // ---- file commands ---------------------------------------------------------------------------------------------

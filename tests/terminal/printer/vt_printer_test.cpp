@@ -62,4 +62,16 @@ TEST_F(VtPrinterTest, ParserEndOfControllerEndsOpenJob) {
     EXPECT_EQ(spooler.data, "abc");
 }
 
+TEST_F(VtPrinterTest, EachPrintScreenRequestIsADocumentOfItsOwn) {
+    settings.raw = true;  // print screen takes the text path whatever the mode
+    host("top row\x1b[i\x1b[0i");
+    ASSERT_EQ(pages.lines.size(), 48u);
+    EXPECT_EQ(pages.lines[0].text, "top row" + std::string(73, ' '));
+    EXPECT_EQ(pages.lines[24].text, pages.lines[0].text);
+    EXPECT_EQ(log.count("doc:begin"), 2);
+    EXPECT_EQ(log.count("doc:end"), 2);
+    EXPECT_TRUE(spooler.data.empty());
+    EXPECT_EQ(term.printer_controller(), 0);
+}
+
 }  // namespace
