@@ -83,7 +83,8 @@ std::optional<std::string> scan_piece(std::string_view piece, const std::string&
     return v;
 }
 
-// Desktop entry string values escape backslashes, and Exec reserves '%' for field codes.
+// Exec quoting: '%' is reserved for field codes, and inside double quotes '"', '`', '$' and '\\' take a backslash.
+// The string-value escaping (value_escape) is applied to the whole line afterwards.
 std::string exec_escape(const std::string& s, bool quoted)
 {
     std::string out;
@@ -93,8 +94,6 @@ std::string exec_escape(const std::string& s, bool quoted)
             continue;
         }
         if (quoted && (c == '"' || c == '`' || c == '$' || c == '\\'))
-            out += '\\';
-        if (c == '\\')
             out += '\\';
         if (c == '\n' || c == '\r')
             c = ' ';
@@ -241,7 +240,7 @@ std::string desktop_entry_text(const shortcut& s, const fs::path& program, const
     t += "Version=1.0\n";
     t += "Name=" + value_escape(s.description) + "\n";
     t += "Comment=Quill W32 Telnet\n";
-    t += "Exec=" + exec + "\n";
+    t += "Exec=" + value_escape(exec) + "\n";
     t += "Path=" + value_escape(working_dir.string()) + "\n";
     t += "Icon=utilities-terminal\n";
     t += "Terminal=false\n";

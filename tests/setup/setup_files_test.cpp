@@ -141,13 +141,64 @@ TEST_F(ShortcutValue, ShortcutSetFromConfig)
     EXPECT_EQ(s[1].arguments, "/C three");
 }
 
-TEST(DesktopEntry, ExecLineQuotesThePathAndEscapesFieldCodes)
+// Reads an Exec line back as a desktop would: string-value escapes first, then quoting and field codes.
+std::vector<std::string> exec_argv(const std::string& entry)
 {
-    shortcut s{"100% host", "/N 'my name' /H h%1"};
-    const std::string t = desktop_entry_text(s, "/opt/my \"q\" dir/qtelnet", "/opt/my \"q\" dir");
-    EXPECT_NE(t.find("Exec=\"/opt/my \\\"q\\\" dir/qtelnet\" /N 'my name' /H h%%1\n"), std::string::npos) << t;
+    const size_t at = entry.find("\nExec=");
+    if (at == std::string::npos)
+        return {};
+    std::string raw = entry.substr(at + 6, entry.find('\n', at + 6) - at - 6), line;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\' || i + 1 == raw.size()) {
+            line += raw[i];
+            continue;
+        }
+        const char n = raw[++i];
+        line += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+    }
+    std::vector<std::string> argv;
+    std::string cur;
+    bool in_arg = false, quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"')
+                quoted = false;
+            else if ((c == '\\' || c == '%') && i + 1 < line.size())
+                cur += line[++i]; // "%%" is a percent sign inside quotes too
+            else
+                cur += c;
+        } else if (c == ' ') {
+            if (in_arg)
+                argv.push_back(cur);
+            cur.clear();
+            in_arg = false;
+        } else if (c == '"') {
+            quoted = in_arg = true;
+        } else if (c == '%' && i + 1 < line.size()) {
+            cur += line[++i]; // only %% is written
+            in_arg = true;
+        } else {
+            cur += c;
+            in_arg = true;
+        }
+    }
+    if (in_arg)
+        argv.push_back(cur);
+    return argv;
+}
+
+TEST(DesktopEntry, ExecLineStartsTheProgramWithItsArguments)
+{
+    const std::string odd_dir = "/opt/my \"q\" $dir\\x`y`100%";
+    shortcut s{"100% host", "/N \"my name\" /H h%1"};
+    const std::string t = desktop_entry_text(s, odd_dir + "/qtelnet", odd_dir);
+    EXPECT_EQ(exec_argv(t), (std::vector<std::string>{odd_dir + "/qtelnet", "/N", "my name", "/H", "h%1"})) << t;
+    EXPECT_NE(t.find("Path=/opt/my \"q\" $dir\\\\x`y`100%\n"), std::string::npos) << t;
     EXPECT_NE(t.find("Name=100% host\n"), std::string::npos);
     EXPECT_EQ(t.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
+    EXPECT_EQ(exec_argv(desktop_entry_text({"plain", ""}, "/a/qtelnet", "/a")),
+              std::vector<std::string>{"/a/qtelnet"});
     EXPECT_EQ(desktop_file_name("a/b"), "a_b.desktop");
 }
 
