@@ -214,6 +214,11 @@ setup_outcome run_install(const setup_locations& where, bool silent, setup_pages
     uninstall_record record;
     record.uninstall_string = uninstaller.string();
     record.install_location = dest.string();
+    // Launchers of an earlier install into the same folder stay known, or a renamed one would outlive qtuninst.
+    if (auto earlier = read_uninstall_record(where.record); earlier && earlier->install_location == dest.string())
+        for (const auto& s : earlier->shortcuts)
+            if (fs::exists(s, ec))
+                record.shortcuts.push_back(s);
     const fs::path config_txt = where.source_dir / "config.txt";
     if (choices.add_to_program_folder)
         create_shortcuts(user_path(trim_folder_dots(choices.program_folder)), dest, config_txt, where, record, pages);
@@ -227,12 +232,13 @@ setup_outcome run_install(const setup_locations& where, bool silent, setup_pages
     return setup_outcome::done;
 }
 
-setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, settings_backend& settings)
+setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, settings_backend& settings,
+                            bool silent)
 {
     const auto record = read_uninstall_record(where.record);
     std::string home = record && !record->install_location.empty() ? record->install_location
                                                                     : where.destination.string();
-    if (!pages.uninstall(home))
+    if (!silent && !pages.uninstall(home))
         return setup_outcome::cancelled;
     // An empty answer would otherwise mean the current folder.
     const fs::path dir = user_path(home);
@@ -272,6 +278,7 @@ setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, se
     for (char c = '1'; c <= '9'; ++c)
         settings.remove_section(config_section(std::string(1, c)));
 
-    pages.farewell();
+    if (!silent)
+        pages.farewell();
     return all_removed ? setup_outcome::done : setup_outcome::failed;
 }

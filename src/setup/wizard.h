@@ -57,7 +57,9 @@ const std::vector<install_item>& uninstall_list();
 enum class setup_outcome { done, cancelled, failed };
 
 setup_outcome run_install(const setup_locations& where, bool silent, setup_pages& pages, setup_shell& shell);
-setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, settings_backend& settings);
+// Silent (qtuninst /S, for scripts): no Uninstallation or Farewell page; the recorded installation is removed.
+setup_outcome run_uninstall(const setup_locations& where, setup_pages& pages, settings_backend& settings,
+                            bool silent = false);
 
 // A folder typed by the user made absolute; "~" stands for the home folder. Empty stays empty.
 std::filesystem::path user_path(const std::string& text);

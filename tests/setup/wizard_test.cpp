@@ -268,6 +268,31 @@ TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations)
     EXPECT_EQ(pages.shown.back(), "Farewell");
 }
 
+TEST_F(Uninstall, SilentRemovesTheRecordedInstallationWithoutPages)
+{
+    // Installed elsewhere than the default, with a launcher renamed between two installs.
+    scripted_pages p;
+    p.destination_override = (root / "opt/qt").string();
+    ASSERT_EQ(run_install(where, false, p, shell), setup_outcome::done);
+    spit(where.source_dir / "config.txt", "shortcut_desc = \"Renamed\"\n");
+    ASSERT_EQ(run_install(where, false, p, shell), setup_outcome::done);
+    ASSERT_TRUE(fs::exists(desktop() / "QuillSoft Telnet.desktop"));
+
+    scripted_pages quiet;
+    ASSERT_EQ(run_uninstall(where, quiet, settings, true), setup_outcome::done);
+    EXPECT_TRUE(quiet.shown.empty());
+    EXPECT_TRUE(quiet.errors.empty()) << quiet.errors[0];
+    EXPECT_FALSE(fs::exists(root / "opt/qt"));
+    for (const char* name : {"QuillSoft Telnet.desktop", "Renamed.desktop"}) {
+        EXPECT_FALSE(fs::exists(desktop() / name)) << name;
+        EXPECT_FALSE(fs::exists(apps() / name)) << name;
+    }
+    EXPECT_FALSE(settings.has(config_section("1"), "host_name"));
+    EXPECT_TRUE(settings.has(config_section("work"), "host_name"));
+    // The default folder was not the one recorded: it is left alone.
+    EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
+}
+
 TEST_F(Uninstall, CancelRemovesNothing)
 {
     pages.uninstall_ok = false;

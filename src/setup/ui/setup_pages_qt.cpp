@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -213,11 +214,14 @@ void qt_setup_pages::farewell()
 
 void qt_setup_pages::error(const std::string& text)
 {
+    // Also for the log of a scripted (/S) run.
+    std::fprintf(stderr, "%s\n", text.c_str());
     QMessageBox::critical(parent_, "Error", qs(text));
 }
 
 void qt_setup_pages::warning(const std::string& text)
 {
+    std::fprintf(stderr, "%s\n", text.c_str());
     QMessageBox::warning(parent_, "Setup", qs(text));
 }
 

@@ -33,21 +33,19 @@ int run_setup(int argc, char** argv, bool uninstall)
     if (!QApplication::instance())
         own = std::make_unique<QApplication>(argc, argv);
 
-    bool silent = false;
-    if (!uninstall) {
-        // Only the silent flag matters here; other parameters are ignored as the client would not use them.
-        StartupValues sv;
-        mycli cli(sv);
-        cli.parse(argc, argv);
-        silent = sv.silent;
-    }
+    // Only the silent flag matters here; the client's other parameters mean nothing to the wizards. The
+    // uninstaller takes /S too, so a scripted removal needs no one at the screen.
+    StartupValues sv;
+    mycli cli(sv);
+    cli.parse(argc, argv);
+    const bool silent = sv.silent;
     const setup_locations where = default_locations(argc > 0 ? argv[0] : nullptr);
 
     CMainWindow window([&](QWidget* parent) {
         qt_setup_pages pages(parent);
         if (uninstall) {
             auto settings = open_client_settings();
-            return exit_code(run_uninstall(where, pages, *settings));
+            return exit_code(run_uninstall(where, pages, *settings, silent));
         }
         qt_setup_shell shell;
         return exit_code(run_install(where, silent, pages, shell));

@@ -1,6 +1,6 @@
 // The program as a user would start it, reduced to the role dispatch: copied to "setup" it installs, as
-// "qtuninst" it uninstalls (its pages answered with their default button), under any other name it only leaves a
-// mark that it was started, and where.
+// "qtuninst" it uninstalls (its pages answered with their default button unless it was started with parameters,
+// such as /S), under any other name it only leaves a mark that it was started, and where.
 #include <QApplication>
 #include <QPushButton>
 #include <QTimer>
@@ -27,7 +27,8 @@ int main(int argc, char** argv)
                         return;
                     }
         });
-        answer.start(10);
+        if (argc < 2)
+            answer.start(10);
         return run_setup(argc, argv, true);
     }
     case app_role::client:

@@ -13,7 +13,7 @@ namespace {
 
 int run(const fs::path& program, const std::string& args)
 {
-    const std::string cmd = "timeout 60 '" + program.string() + "' " + args + " >/dev/null 2>&1";
+    const std::string cmd = "timeout 30 '" + program.string() + "' " + args + " >/dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
@@ -59,6 +59,20 @@ TEST_F(SetupRoundTrip, SetupInstallsAndQtuninstRemoves)
     EXPECT_EQ(s->read_text(config_section("1"), "host_name", "gone"), "gone");
     EXPECT_EQ(s->read_text(config_section("3"), "host_name", "gone"), "gone");
     EXPECT_EQ(s->read_text(config_section("work"), "host_name", "gone"), "work");
+}
+
+TEST_F(SetupRoundTrip, ScriptedUninstallNeedsNoClicks)
+{
+    const setup_locations where = make_source();
+    fs::copy_file(E2E_HOST, where.self, fs::copy_options::overwrite_existing);
+    ASSERT_EQ(run(where.self, "/S"), 0);
+    const fs::path uninst = root / "home/.local/bin/qtuninst";
+    ASSERT_TRUE(fs::exists(uninst));
+    // No one answers the pages here: a page shown would hold the program until the time limit.
+    ASSERT_EQ(run(uninst, "/S"), 0);
+    EXPECT_FALSE(fs::exists(root / "home/.local/share/QuillSoft"));
+    EXPECT_FALSE(fs::exists(uninst));
+    EXPECT_FALSE(fs::exists(root / "home/Desktop/QuillSoft Telnet.desktop"));
 }
 
 TEST_F(SetupRoundTrip, OtherNamesRunTheClient)
