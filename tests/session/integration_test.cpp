@@ -270,6 +270,16 @@ TEST_F(SessionPeers, SessionThroughATextProxy) {
     EXPECT_NE(r.out.find("hello t"), std::string::npos) << r.out;
 }
 
+// What goes over the wire: the option answer as it is, a data byte 255 doubled.
+TEST_F(SessionPeers, BytesOnTheWire) {
+    telnet_port = start_proxy({"record", (dir / "wire.log").string()}, "record");
+    ASSERT_GT(telnet_port, 0) << slurp(dir / "record.err");
+    const run_result r = vtsession({"--expect", "send>", "--send", "a\\377b\\015"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "wire.log"), "ff fb 18 61 ff ff 62 0d\n");
+    EXPECT_NE(r.out.find("ok"), std::string::npos) << r.out;
+}
+
 TEST_F(SessionPeers, FailuresExitWithAReason) {
     telnet_port = free_port();  // nothing listens there
     run_result r = vtsession({});

@@ -3,6 +3,8 @@
 
   proxy_peer.py socks4 LOG [refuse]   SOCKS 4 CONNECT server
   proxy_peer.py text LOG              reads one "host port" line ending in LF, then relays
+  proxy_peer.py record LOG            no proxy: asks for the terminal type, prompts "send> ", writes every byte
+                                      received up to a CR to LOG in hex, answers "ok" and closes
 
 Prints the listening port on stdout, handles one client, writes what the client asked for to LOG and relays
 bytes both ways. It only ever connects to loopback addresses.
@@ -48,6 +50,15 @@ def main():
     lsock.settimeout(30)
     conn, _ = lsock.accept()
     conn.settimeout(30)
+    if mode == "record":
+        conn.sendall(bytes([255, 253, 24]) + b"send> ")
+        data = read_until(conn, lambda b: b.endswith(b"\r"))
+        if data is None:
+            return
+        with open(log, "w") as f:
+            f.write(data.hex(" ") + "\n")
+        conn.sendall(b"\r\nok\r\n")
+        return
     if mode == "socks4":
         head = read_until(conn, lambda b: len(b) >= 9 and b[8:].endswith(b"\0"))
         if head is None:
