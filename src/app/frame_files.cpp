@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <memory>
 
 #include "adapters/cups_printer.h"
@@ -74,7 +75,10 @@ void register_file_commands(CMainFrame& f) {
         [&f, mailer] {
             const vt& term = f.terminal();
             printing::ring_screen screen(term.ring(), &term);
-            const QString path = capture::mail_screen(screen, QDir::tempPath(), QTime::currentTime(), mailer,
+            // A folder of the user's own: the file name is predictable, so a shared /tmp is no place for it.
+            QString temp = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+            if (temp.isEmpty()) temp = QDir::tempPath();
+            const QString path = capture::mail_screen(screen, temp, QTime::currentTime(), mailer,
                                                       [](const QString& program, const QStringList& args) {
                                                           return QProcess::startDetached(program, args);
                                                       });

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "config/ui_services.h"
 
 namespace printing {
@@ -64,8 +67,14 @@ std::string screen_text(const printer_screen& screen) {
 }
 
 bool write_screen_text(const std::string& path, const printer_screen& screen) {
-    std::unique_ptr<std::FILE, file_closer> f(std::fopen(path.c_str(), "wb"));
-    if (!f) return false;
+    // The name is predictable: never write through a link someone else planted, and keep the screen private.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    std::unique_ptr<std::FILE, file_closer> f(::fdopen(fd, "wb"));
+    if (!f) {
+        ::close(fd);
+        return false;
+    }
     std::string text = screen_text(screen);
     bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
     return std::fclose(f.release()) == 0 && ok;

@@ -31,7 +31,8 @@ send_result send_file(const std::string& path, const std::function<int(const std
 
 // The screen as text: each of the 24 rows as the character bytes of its columns and "\n", then one more "\n".
 std::string screen_text(const printer_screen& screen);
-// Writes screen_text to path (created anew). False when the file cannot be written.
+// Writes screen_text to path (created anew, owner-only; a symbolic link there is refused). False when the file
+// cannot be written.
 bool write_screen_text(const std::string& path, const printer_screen& screen);
 
 // "<dir>vt220HHMMSS.txt"; a separator is put after dir when it has none.

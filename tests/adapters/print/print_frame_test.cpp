@@ -227,6 +227,49 @@ TEST_F(FrameFilesTest, DebugLogToggleNamesPrivateFile) {
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
+TEST_F(FrameFilesTest, SendHandsAPrivateScreenFileToTheMailProgram) {
+    // A stand-in mail program that notes its arguments.
+    const std::string bin = dir + "/bin", empty = dir + "/empty", run_dir = dir + "/run";
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(empty);
+    ASSERT_EQ(mkdir(run_dir.c_str(), 0700), 0);
+    const std::string args_file = dir + "/mail-args";
+    std::ofstream(bin + "/xdg-email") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << args_file << ".part && mv "
+                                      << args_file << ".part " << args_file << "\n";
+    ASSERT_EQ(chmod((bin + "/xdg-email").c_str(), 0755), 0);
+    const char* path_env = std::getenv("PATH");
+    const std::string saved_path = path_env ? path_env : "/usr/bin:/bin";
+    setenv("XDG_RUNTIME_DIR", run_dir.c_str(), 1);
+
+    // No mail program: the command is off.
+    setenv("PATH", empty.c_str(), 1);
+    make("0");
+    EXPECT_FALSE(frame->command_enabled(cmd::send_mail));
+
+    frame.reset();
+    setenv("PATH", (bin + ":" + saved_path).c_str(), 1);
+    make("0");
+    setenv("PATH", saved_path.c_str(), 1);
+    ASSERT_TRUE(frame->command_enabled(cmd::send_mail));
+    show("mail this screen");
+    ASSERT_TRUE(frame->run_command(cmd::send_mail));
+    const bool launched = wait_for([&] { return std::filesystem::exists(args_file); }, 10);
+    unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_TRUE(launched);
+    std::vector<std::string> args;
+    std::ifstream in(args_file);
+    for (std::string line; std::getline(in, line);) args.push_back(line);
+    ASSERT_EQ(args.size(), 2u);
+    EXPECT_EQ(args[0], "--attach");
+    // Not in the shared /tmp: the name is predictable.
+    EXPECT_EQ(args[1].rfind(run_dir + "/vt220", 0), 0u) << args[1];
+    EXPECT_EQ(args[1].size(), run_dir.size() + std::string("/vt220HHMMSS.txt").size());
+    const std::string text = slurp(args[1]);
+    EXPECT_EQ(text.size(), 24u * 81u + 1u);
+    EXPECT_EQ(text.substr(0, 16), "mail this screen");
+    EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST_F(FrameFilesTest, PrintScreenToDefaultQueueWithAndWithoutDialog) {
     cups_sandbox cups;
     if (!cups.problem.empty()) GTEST_SKIP() << cups.problem;

@@ -1,6 +1,7 @@
 #include "terminal/printer/file_commands.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -135,6 +136,30 @@ TEST(ScreenText, WrittenToFileAndReplacesOld) {
     EXPECT_EQ(ss.str(), screen_text(s));
     std::remove(tmpl);
     EXPECT_FALSE(write_screen_text("/nonexistent-dir/x.txt", s));
+}
+
+TEST(ScreenText, PrivateFileAndNoWritingThroughALink) {
+    char tmpl[] = "/tmp/screenlinkXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    fake_screen s;
+    const std::string own = dir + "/vt220090507.txt";
+    ASSERT_TRUE(write_screen_text(own, s));
+    struct stat st {};
+    ASSERT_EQ(stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A link planted under the predictable name must not lead the screen into its target.
+    const std::string victim = dir + "/victim";
+    std::ofstream(victim) << "precious";
+    const std::string planted = dir + "/vt220090508.txt";
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    EXPECT_FALSE(write_screen_text(planted, s));
+    std::ifstream f(victim);
+    std::string kept;
+    std::getline(f, kept);
+    EXPECT_EQ(kept, "precious");
+    std::filesystem::remove_all(dir);
 }
 
 TEST(MailFileName, TimeDigits) {
