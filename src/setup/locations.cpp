@@ -1,9 +1,11 @@
 #include "setup/locations.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <pwd.h>
+#include <sstream>
 #include <unistd.h>
+
+#include "setup/setup_files.h"
 
 namespace fs = std::filesystem;
 
@@ -39,7 +41,8 @@ fs::path home_folder()
 fs::path desktop_folder()
 {
     const fs::path home = home_folder();
-    std::ifstream in(xdg("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs");
+    const auto dirs = read_regular_file(xdg("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs", 64 * 1024);
+    std::istringstream in(dirs.value_or(""));
     std::string line;
     while (std::getline(in, line)) {
         // Format: XDG_DESKTOP_DIR="$HOME/Desktop" or an absolute path in quotes.

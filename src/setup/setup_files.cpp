@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +44,19 @@ bool write_all(int fd, const char* p, size_t n)
         n -= static_cast<size_t>(w);
     }
     return true;
+}
+
+// Created or truncated; only a regular file (a FIFO without reader would block the open, a device the writes).
+int open_for_writing(const fs::path& path, mode_t perms)
+{
+    fd_guard fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, perms));
+    struct stat st {};
+    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int flags = ::fcntl(fd.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
@@ -120,14 +132,45 @@ std::string value_escape(const std::string& s)
 
 } // namespace
 
+int open_regular_file(const fs::path& path)
+{
+    fd_guard fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int flags = ::fcntl(fd.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
+}
+
+std::optional<std::string> read_regular_file(const fs::path& path, std::size_t limit)
+{
+    fd_guard fd(open_regular_file(path));
+    if (fd.fd < 0)
+        return std::nullopt;
+    std::string text(limit, '\0');
+    size_t got = 0;
+    while (got < limit) {
+        ssize_t n = ::read(fd.fd, text.data() + got, limit - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+    return text;
+}
+
 bool copy_file(const fs::path& dest, const fs::path& src, overwrite_mode mode, copy_state& state,
                overwrite_question& ask, bool executable)
 {
-    fd_guard in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.fd < 0)
-        return false;
+    fd_guard in(open_regular_file(src));
     struct stat st_src {};
-    if (::fstat(in.fd, &st_src) != 0 || S_ISDIR(st_src.st_mode))
+    if (in.fd < 0 || ::fstat(in.fd, &st_src) != 0)
         return false;
 
     const mode_t perms = executable ? 0755 : 0644;
@@ -148,7 +191,7 @@ bool copy_file(const fs::path& dest, const fs::path& src, overwrite_mode mode, c
         }
     }
 
-    fd_guard out(::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, perms));
+    fd_guard out(open_for_writing(dest, perms));
     if (out.fd < 0)
         return false;
     char block[1024];
@@ -193,9 +236,13 @@ std::optional<std::string> find_shortcut_value(std::string_view contents, const 
 
 std::optional<std::string> read_shortcut_value(const fs::path& config_txt, const std::string& key)
 {
-    std::FILE* f = std::fopen(config_txt.c_str(), "r");
-    if (!f)
+    const int fd = open_regular_file(config_txt);
+    std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "r");
+    if (!f) {
+        if (fd >= 0)
+            ::close(fd);
         return std::nullopt;
+    }
     char piece[80];
     std::optional<std::string> found;
     while (!found && std::fgets(piece, sizeof piece, f))
@@ -251,7 +298,7 @@ std::string desktop_entry_text(const shortcut& s, const fs::path& program, const
 bool write_text_file(const fs::path& path, const std::string& text, bool executable)
 {
     const mode_t perms = executable ? 0755 : 0644;
-    fd_guard out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, perms));
+    fd_guard out(open_for_writing(path, perms));
     if (out.fd < 0)
         return false;
     if (!write_all(out.fd, text.data(), text.size()) || ::fchmod(out.fd, perms) != 0)
@@ -307,12 +354,9 @@ uninstall_record parse_uninstall_record(std::string_view text)
 
 std::optional<uninstall_record> read_uninstall_record(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
     // The record is a few lines; anything beyond this is not ours.
-    std::string text(record_read_limit, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    return parse_uninstall_record(text);
+    auto text = read_regular_file(path, record_read_limit);
+    if (!text)
+        return std::nullopt;
+    return parse_uninstall_record(*text);
 }

@@ -7,6 +7,11 @@
 #include <string_view>
 #include <vector>
 
+// Opens a regular file for reading (a FIFO or device would block or never end): the descriptor, or -1.
+int open_regular_file(const std::filesystem::path& path);
+// Up to `limit` bytes of a regular file; nullopt when it cannot be opened or read.
+std::optional<std::string> read_regular_file(const std::filesystem::path& path, std::size_t limit);
+
 enum class overwrite_mode { plain, ask };
 enum class overwrite_answer { yes, yes_to_all, no };
 

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <unistd.h>
 
 #include "config/settings_backend.h"
@@ -145,16 +144,11 @@ std::string trim_folder_dots(const std::string& folder)
 
 std::optional<std::string> read_licence(const fs::path& source_dir)
 {
-    std::ifstream in(source_dir / "LICENSE.TXT", std::ios::binary);
-    if (!in)
-        in.open(source_dir / "license.txt", std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string text(licence_read_limit, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
+    auto text = read_regular_file(source_dir / "LICENSE.TXT", licence_read_limit);
+    if (!text)
+        text = read_regular_file(source_dir / "license.txt", licence_read_limit);
+    if (text && text->compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text->erase(0, 3);
     return text;
 }
 

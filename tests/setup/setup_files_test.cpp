@@ -1,5 +1,7 @@
 #include "setup/setup_files.h"
 
+#include <unistd.h>
+
 #include "setup/wizard.h"
 #include "setup_fixture.h"
 
@@ -44,8 +46,6 @@ TEST_F(CopyFile, FailuresAreReported)
     EXPECT_FALSE(copy_file(root / "dst", root / "missing", overwrite_mode::plain, st, q));
     EXPECT_FALSE(fs::exists(root / "dst"));
     EXPECT_FALSE(copy_file(root / "no/such/dir/dst", root / "src", overwrite_mode::plain, st, q));
-    fs::create_directories(root / "adir");
-    EXPECT_FALSE(copy_file(root / "dst", root / "adir", overwrite_mode::plain, st, q));
 }
 
 TEST_F(CopyFile, AskModeQuestionsOnlyExistingFiles)
@@ -82,6 +82,30 @@ TEST_F(CopyFile, OntoItselfLeavesTheFileAlone)
     EXPECT_TRUE(copy_file(root / "same", root / "same", overwrite_mode::plain, st, q));
     EXPECT_TRUE(copy_file(root / "link", root / "same", overwrite_mode::plain, st, q));
     EXPECT_EQ(slurp(root / "same"), "precious");
+}
+
+TEST_F(CopyFile, PipesAndFoldersAreNoFiles)
+{
+    // A FIFO where a file is expected must fail at once, not wait for a writer or reader.
+    ::alarm(20);
+    counting_question q;
+    copy_state st;
+    spit(root / "src", "data");
+    ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
+    fs::create_directories(root / "adir");
+    EXPECT_FALSE(copy_file(root / "dst", root / "fifo", overwrite_mode::plain, st, q));
+    EXPECT_FALSE(copy_file(root / "dst", root / "adir", overwrite_mode::plain, st, q));
+    EXPECT_FALSE(copy_file(root / "fifo", root / "src", overwrite_mode::plain, st, q));
+    EXPECT_FALSE(copy_file(root / "fifo", root / "src", overwrite_mode::ask, st, q));
+    EXPECT_FALSE(write_text_file(root / "fifo", "text", false));
+
+    EXPECT_EQ(read_shortcut_value(root / "fifo", "shortcut_desc"), std::nullopt);
+    EXPECT_FALSE(read_uninstall_record(root / "fifo"));
+    ASSERT_EQ(::mkfifo((root / "LICENSE.TXT").c_str(), 0600), 0);
+    EXPECT_FALSE(read_licence(root));
+    spit(root / "license.txt", "lower case name");
+    EXPECT_EQ(read_licence(root), "lower case name");
+    ::alarm(0);
 }
 
 using ShortcutValue = temp_home;
