@@ -165,8 +165,8 @@ bool CMainFrame::connected() const { return view_->connected(); }
 void CMainFrame::set_command(int command, handler run, predicate enabled, predicate checked) {
     entry& e = commands_[command];
     e.run = std::move(run);
-    e.enabled = std::move(enabled);
-    e.checked = std::move(checked);
+    if (enabled) e.enabled = std::move(enabled);
+    if (checked) e.checked = std::move(checked);
     if (e.menu_action) {
         e.menu_action->setCheckable(static_cast<bool>(e.checked));
         e.menu_action->setEnabled(command_enabled(command));
@@ -329,6 +329,7 @@ void CMainFrame::install_builtin_commands() {
         const Settings& st = settings();
         if (!st.host_name.empty() && st.port != 0) v.connect_to(st.host_name, st.port);
     }, [&v] { return !v.net().busy(); });
+    // Disconnect also while an attempt is outstanding, so a connection that hangs can be given up.
     set_command(cmd::disconnect, [&v] { v.disconnect(); }, [&v] { return v.net().busy(); });
     set_command(cmd::exit, [this] { close(); });
 

@@ -5,7 +5,8 @@
 //   frame.set_command(cmd::proxy, [&]{ ... }, [&]{ return frame.save_allowed(); });
 // installs the handler for a menu/toolbar command together with optional predicates for its enabled state and its
 // check mark. Predicates are polled when a menu is about to show and by the idle timer (toolbar buttons), so they
-// must be cheap. A later set_command for the same command replaces the earlier one.
+// must be cheap. A later set_command for the same command replaces the earlier handler; a predicate it leaves
+// empty keeps the one installed before (so a dialog handler for Connect keeps the frame's enable rule).
 //
 // Hand-over hooks: register_dialog_commands() (frame_dialogs.cpp) and register_file_commands() (frame_files.cpp)
 // are called once from the constructor, after the view, the menus and the built-in commands exist, so they may
@@ -17,9 +18,7 @@
 
 #include "app/commands.h"
 #include "app/toolbar_table.h"
-// Named through a macro: a literal include of a "ui_*.h" file makes AUTOUIC look for a .ui form.
-#define QTELNET_UI_SERVICES_HEADER "config/ui_services.h"
-#include QTELNET_UI_SERVICES_HEADER
+#include "config/ui_services.h"
 
 class QAction;
 class QLabel;

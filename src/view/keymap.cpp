@@ -120,7 +120,10 @@ key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool 
 key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
     key_result r;
     if (m.use_cv && e.ch == 3) {
-        r.action = key_action::copy;
+        // A copy already made on key-down leaves the swallow flag for this character; using it up here keeps
+        // the next typed character from being dropped and the selection from being copied twice.
+        if (swallow_) swallow_ = false;
+        else r.action = key_action::copy;
         return r;
     }
     if (m.use_cv && e.ch == 22) {

@@ -199,9 +199,13 @@ TEST_F(frame_fixture, ToggleCommandsAndTheirCheckMarks) {
 TEST_F(frame_fixture, ConnectionDependentCommands) {
     frame->refresh_command_states();
     EXPECT_FALSE(frame->command_enabled(cmd::disconnect));
+    EXPECT_TRUE(frame->command_enabled(cmd::connect));
     ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
     frame->refresh_command_states();
     EXPECT_TRUE(frame->command_enabled(cmd::disconnect));
+    // The Connect dialog's handler keeps the frame's rule: one connection at a time.
+    EXPECT_FALSE(frame->command_enabled(cmd::connect));
+    EXPECT_FALSE(frame->action(cmd::connect)->isEnabled());
     // A toolbar function key sends its key-table entry.
     key_table()[key_slot::f1 + 2].length = 3;
     std::memcpy(key_table()[key_slot::f1 + 2].bytes, "\x1bOR", 3);

@@ -158,6 +158,12 @@ TEST_F(fixture, CtrlCAndCtrlVMode) {
     d.ctrl = true;
     EXPECT_EQ(kb.key_down(d, m, true).action, key_action::copy);
     EXPECT_TRUE(kb.swallow());
+    // Its character 3 follows: no second copy, nothing sent, and the next typed key is not lost.
+    c.ch = 3;
+    r = kb.character(c, m, false);
+    EXPECT_EQ(r.action, key_action::none);
+    EXPECT_EQ(r.bytes.len, 0u);
+    EXPECT_EQ(chr('a'), "a");
 }
 
 TEST_F(fixture, AutoRepeatTranslationAndEcho) {
