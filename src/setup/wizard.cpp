@@ -147,8 +147,20 @@ std::optional<std::string> read_licence(const fs::path& source_dir)
     auto text = read_regular_file(source_dir / "LICENSE.TXT", licence_read_limit);
     if (!text)
         text = read_regular_file(source_dir / "license.txt", licence_read_limit);
-    if (text && text->compare(0, 3, "\xEF\xBB\xBF") == 0)
+    if (!text)
+        return text;
+    if (text->compare(0, 3, "\xEF\xBB\xBF") == 0)
         text->erase(0, 3);
+    // A UTF-8 character cut by the read limit would show as a replacement character: drop its bytes.
+    size_t lead = text->size();
+    while (lead > 0 && lead + 4 > text->size() && (static_cast<unsigned char>((*text)[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead > 0) {
+        const auto c = static_cast<unsigned char>((*text)[lead - 1]);
+        const size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (c >= 0xC0 && text->size() - (lead - 1) < need)
+            text->resize(lead - 1);
+    }
     return text;
 }
 

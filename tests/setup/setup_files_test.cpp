@@ -253,6 +253,14 @@ TEST_F(Licence, ReadLimitsAndByteOrderMark)
     EXPECT_EQ(read_licence(root), "MIT");
     spit(root / "LICENSE.TXT", std::string(9000, 'L'));
     EXPECT_EQ(read_licence(root)->size(), licence_read_limit);
+    // A character the limit cuts is left out whole; one that fits stays.
+    const std::string base(licence_read_limit - 2, 'L');
+    spit(root / "LICENSE.TXT", base + "\xE2\x82\xAC more");
+    EXPECT_EQ(read_licence(root), base);
+    spit(root / "LICENSE.TXT", base + "\xC3\xA9 more");
+    EXPECT_EQ(read_licence(root), base + "\xC3\xA9");
+    spit(root / "LICENSE.TXT", base + "\xF0\x9F");
+    EXPECT_EQ(read_licence(root), base);
 }
 
 using Locations = temp_home;
