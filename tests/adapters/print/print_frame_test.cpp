@@ -126,7 +126,7 @@ protected:
     }
 };
 
-TEST_F(FrameFilesTest, ControllerModePrintsThroughTheWindowsPrinter) {
+TEST_F(FrameFilesTest, ControllerModePrintsThroughTheFramesPrinter) {
     make("0");
     show("\x1b[5iprinted by the host\r\n\x1b[4ion screen");
     EXPECT_EQ(frame->terminal().printer_controller(), 0);
