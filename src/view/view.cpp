@@ -424,7 +424,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         if (ln.cells[c0 - 1] & cell_graphics && ch >= 0x5F && ch <= 0x7E) {
             std::vector<QLine> lines;
             glyph_geometry g{x0, top - cell_h_, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
-            if (line_glyph(ch, g, lines)) draw_lines(p, lines, ink);
+            if (line_glyph(ch, g, lines)) draw_lines(p, lines, ink, both);
             return;
         }
         p.save();
@@ -459,7 +459,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         } else {
             std::vector<QLine> lines;
             glyph_geometry g{x0, top, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
-            if (line_glyph(first_ch, g, lines)) draw_lines(p, lines, ink);
+            if (line_glyph(first_ch, g, lines)) draw_lines(p, lines, ink, rect);
         }
     } else {
         QString text(c1 - c0 + 1, Qt::Uninitialized);
@@ -506,16 +506,15 @@ void CVellumView::draw_cursor_overlay(QPainter& p, const QRect& cell, int type, 
         p.fillRect(QRect(cell.left(), cell.top() + cell.height() / 2, cell.width(), cell.height() / 2), cc);
 }
 
-void CVellumView::draw_lines(QPainter& p, const std::vector<QLine>& lines, const QColor& ink) {
-    // Each line ends one pixel before its last point.
+void CVellumView::draw_lines(QPainter& p, const std::vector<QLine>& lines, const QColor& ink, const QRect& cell) {
+    // Each line keeps both of its points but stays inside its cell: the right and bottom edges belong to the
+    // next cell. Dropping the last point instead would leave a one-pixel gap where a line that runs up or left
+    // ('j', 'u', 'v') meets its neighbour.
     for (const QLine& l : lines) {
-        int dx = (l.x2() > l.x1()) - (l.x2() < l.x1());
-        int dy = (l.y2() > l.y1()) - (l.y2() < l.y1());
-        int x2 = l.x2() - dx, y2 = l.y2() - dy;
-        if ((x2 - l.x1()) * dx < 0 || (y2 - l.y1()) * dy < 0) continue;
-        QRect px = QRect(QPoint(std::min(l.x1(), x2), std::min(l.y1(), y2)),
-                         QPoint(std::max(l.x1(), x2), std::max(l.y1(), y2)));
-        p.fillRect(px, ink);
+        QRect px = QRect(QPoint(std::min(l.x1(), l.x2()), std::min(l.y1(), l.y2())),
+                         QPoint(std::max(l.x1(), l.x2()), std::max(l.y1(), l.y2())))
+                       .intersected(cell);
+        if (!px.isEmpty()) p.fillRect(px, ink);
     }
 }
 

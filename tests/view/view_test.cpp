@@ -188,6 +188,20 @@ TEST_F(view_fixture, LineDrawingCharacters) {
     EXPECT_EQ(count(img, full, FG), area(full)) << "'a' fills the cell";
 }
 
+TEST_F(view_fixture, LineDrawingJoinsWithoutGaps) {
+    // A box's right side ('x' over 'j') and a T joint ('q' then 'u'): lines that run up or left still meet.
+    feed("\x1b[10;1H\x1b(0x\x1b[11;1Hj\x1b[12;1Hqu\x1b(B\x1b[20;1H");
+    QImage img = shot();
+    QRect x = cell(10, 1), j = cell(11, 1), q = cell(12, 1), u = cell(12, 2);
+    int cx = x.left() + x.width() / 2;
+    int jy = j.top() + j.height() / 2;
+    EXPECT_EQ(count(img, QRect(cx, x.top(), 1, jy - x.top() + 1), FG), jy - x.top() + 1);
+    int my = q.top() + q.height() / 2;
+    int ux = u.left() + u.width() / 2;
+    EXPECT_EQ(count(img, QRect(q.left(), my, ux - q.left() + 1, 1), FG), ux - q.left() + 1);
+    EXPECT_EQ(count(img, QRect(u.right(), my, 1, 1), FG), 0) << "'u' has no arm to the right";
+}
+
 TEST_F(view_fixture, DoubleWidthLineSpreadsCharacters) {
     feed("\x1b[8;1H\x1b#6\x1b(0qq\x1b(B\x1b[9;1H\x1b(0qq\x1b(B\x1b[20;1H");
     QImage img = shot();
