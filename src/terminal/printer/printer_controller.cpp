@@ -177,13 +177,12 @@ void printer_controller::tab(const printer_screen& screen) {
 }
 
 void printer_controller::line_printer(const char* text, int n) {
+    // A changed printer font takes effect with the next line: the device is made anew (an open document is
+    // finished first, so nothing printed so far is lost).
+    if (device_ && settings_.font() != device_font_) release_device();
     if (device_ && new_document_needed_) {
-        if (settings_.font() != device_font_) {
-            release_device();  // the font changed between jobs
-        } else {
-            if (!device_->begin_document()) return;
-            new_document_needed_ = false;
-        }
+        if (!device_->begin_document()) return;
+        new_document_needed_ = false;
     }
     if (!device_) {
         device_font_ = settings_.font();

@@ -73,8 +73,8 @@ public:
     bool feed(std::uint8_t c, const printer_screen& screen);
     // Print the screen through the line printer and end the job (CSI i, CSI 0 i).
     void print_screen(const printer_screen& screen);
-    // Drops the printer device (after the printer font changed) so that the next line makes it anew. A new job
-    // also notices a changed font by itself and makes a new device.
+    // Drops the printer device (after the printer font changed) so that the next line makes it anew. The line
+    // printer also notices a changed font by itself and does the same.
     void release_device();
     // Prints one line of n bytes on the text path.
     void line_printer(const char* text, int n);

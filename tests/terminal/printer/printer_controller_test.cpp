@@ -149,18 +149,30 @@ TEST_F(ControllerTest, TextPathWithoutPrinterDropsSilently) {
     EXPECT_EQ(texts(), std::vector<std::string>{"found"});
 }
 
-TEST_F(ControllerTest, FontChangeTakesEffectAfterRelease) {
+TEST_F(ControllerTest, FontChangeTakesEffectWithTheNextLine) {
     settings.f.face = "Mono A";
-    feed("a\n");
+    feed("a\nb\n");
     settings.f.face = "Mono B";
-    feed("b\n");
-    ASSERT_EQ(pages.fonts.size(), 1u);
-    pc.release_device();
-    EXPECT_EQ(log.events.back(), "doc:end");  // the open document was finished, not dropped
     feed("c\n");
+    // The open document was finished with the old font, not dropped; the next line starts one with the new font.
     ASSERT_EQ(pages.fonts.size(), 2u);
     EXPECT_EQ(pages.fonts[1].face, "Mono B");
+    EXPECT_EQ(log.count("doc:end"), 1);
+    EXPECT_EQ(log.count("doc:begin"), 2);
+    EXPECT_EQ(pages.lines[2].y, 10);  // at the top of the new document
     EXPECT_EQ(texts(), (std::vector<std::string>{"a", "b", "c"}));
+    feed("d\n");  // same font: the device is kept
+    EXPECT_EQ(pages.fonts.size(), 2u);
+}
+
+TEST_F(ControllerTest, ReleasedDeviceIsMadeAgainForTheNextLine) {
+    feed("a\n");
+    pc.release_device();
+    EXPECT_EQ(log.events.back(), "doc:end");
+    EXPECT_FALSE(pc.has_device());
+    feed("b\n");
+    EXPECT_EQ(pages.fonts.size(), 2u);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(ControllerTest, NewJobNoticesChangedFont) {
