@@ -6,6 +6,7 @@
 #include "dialogs/connect_dialogs.h"
 #include "dialogs/font_dialogs.h"
 #include "dialogs/settings_dialogs.h"
+#include "session/session.h"
 #include "terminal/vt.h"
 #include "view/view.h"
 #include "view/view_mouse.h"
@@ -21,7 +22,8 @@ public:
         f_.terminal().set_auto_wrap_mode(auto_wrap);
         f_.terminal().set_new_line_mode(new_line);
     }
-    bool connected() override { return f_.connected(); }
+    // An attempt still under way counts too: a second one would leave the first socket behind.
+    bool connected() override { return f_.view().net().busy(); }
     bool direct_connect() override { return f_.direct_connect(); }
     void message(std::string_view text) override { f_.ui().message_box(text); }
     bool ask_host(Settings& s) override {

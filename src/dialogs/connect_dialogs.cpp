@@ -74,6 +74,9 @@ gethost::gethost(Settings& s, QWidget* parent)
     set_control_id(combo_, 1016);
     combo_->setEditable(true);
     combo_->setInsertPolicy(QComboBox::NoInsert);
+    // The toolkit's completer would turn "UNIX1" into the listed "unix1" or "foo" into "foobar": the host is
+    // kept exactly as typed.
+    combo_->setCompleter(nullptr);
     combo_->setMinimumWidth(280);
     for (const auto& h : connect_logic::history_choices(s.host_hist)) combo_->addItem(to_qstring(h));
     track(combo_->lineEdit(), 64, to_qstring(s.host_name));

@@ -339,6 +339,22 @@ TEST_F(DialogTest, ConnectListsHistoryAndStoresOnOk) {
     EXPECT_EQ(s.port, 2323);
 }
 
+TEST_F(DialogTest, TypedHostStaysAsTypedBesideSimilarHistory) {
+    // Neither a case-insensitive history match nor a history entry starting with the typed text may replace it.
+    s.host_hist = {"unix1", "foobar", "", "", "", "", "", ""};
+    for (const char* typed : {"UNIX1", "foo", "unix1"}) {
+        s.host_name.clear();
+        gethost d(s);
+        d.show();
+        auto* line = d.host_box()->lineEdit();
+        line->setFocus();
+        QTest::keyClicks(line, typed);
+        QTest::keyClick(line, Qt::Key_Return);
+        EXPECT_EQ(d.result(), QDialog::Accepted) << typed;
+        EXPECT_EQ(s.host_name, typed);
+    }
+}
+
 TEST_F(DialogTest, AdvancedSshStaysWhenConnectIsCancelled) {
     s.port = 23;
     s.ssh = 0;
