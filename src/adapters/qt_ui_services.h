@@ -3,9 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-// Named through a macro: a literal include of a "ui_*.h" file makes AUTOUIC look for a .ui form.
-#define QTELNET_UI_SERVICES_HEADER "config/ui_services.h"
-#include QTELNET_UI_SERVICES_HEADER
+#include "config/ui_services.h"
 
 class qt_ui_services final : public ui_services {
 public:
