@@ -49,8 +49,20 @@ bool remember_host(std::span<std::string> history, std::string_view host) {
 }
 
 void split_host_port(std::string& host, int& port) {
+    if (!host.empty() && host[0] == '[') {
+        // "[address]" or "[address]:port": the colons inside the brackets belong to the address.
+        const auto close = host.find(']');
+        if (close != std::string::npos) {
+            if (close + 1 < host.size() && host[close + 1] == ':')
+                if (auto p = decimal_scan(std::string_view(host).substr(close + 2))) port = *p;
+            host = host.substr(1, close - 1);
+            return;
+        }
+    }
     const auto colon = host.find(':');
     if (colon == std::string::npos) return;
+    // A bare address with several colons is an IPv6 address, not a name and a port.
+    if (host.find(':', colon + 1) != std::string::npos) return;
     if (auto p = decimal_scan(std::string_view(host).substr(colon + 1))) port = *p;
     host.resize(colon);
 }

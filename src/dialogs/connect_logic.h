@@ -23,7 +23,7 @@ std::vector<std::string> history_choices(std::span<const std::string> history);
 bool remember_host(std::span<std::string> history, std::string_view host);
 
 // "name:2323" -> host "name", port 2323. Without a colon nothing changes; a colon followed by no number cuts the
-// host and keeps the port.
+// host and keeps the port. IPv6: "[::1]:2323" -> "::1" and 2323; a bare address such as "::1" stays whole.
 void split_host_port(std::string& host, int& port);
 
 }  // namespace connect_logic

@@ -75,8 +75,28 @@ TEST(HostPort, ColonSplitsAndHistoryKeepsTheTypedText) {
     EXPECT_EQ(host, "box");
     EXPECT_EQ(port, 22);
 
-    host = "a:1:2";
+}
+
+TEST(HostPort, Ipv6AddressesKeepTheirColons) {
+    std::string host = "[::1]:2323";
+    int port = 23;
     split_host_port(host, port);
-    EXPECT_EQ(host, "a");
-    EXPECT_EQ(port, 1);
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, 2323);
+
+    host = "[fe80::1]";
+    split_host_port(host, port);
+    EXPECT_EQ(host, "fe80::1");
+    EXPECT_EQ(port, 2323);
+
+    host = "::1";
+    port = 23;
+    split_host_port(host, port);
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, 23);
+
+    host = "2001:db8::7";
+    split_host_port(host, port);
+    EXPECT_EQ(host, "2001:db8::7");
+    EXPECT_EQ(port, 23);
 }

@@ -216,6 +216,25 @@ TEST_F(FrameTest, ConnectThroughTheDialogAndPasteToThePeer) {
     ASSERT_TRUE(wait_for([&] { return !frame->view().mouse().has_selection(); }));
 }
 
+TEST_F(FrameTest, ConnectDialogReachesAnIpv6LoopbackPeer) {
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHostIPv6, 0)) GTEST_SKIP() << "no IPv6 loopback here";
+    make("0");
+    const QString typed = QStringLiteral("[::1]:%1").arg(server.serverPort());
+    QTimer::singleShot(0, [typed] {
+        auto* d = qobject_cast<gethost*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->host_box()->setEditText(typed);
+        d->accept();
+    });
+    ASSERT_TRUE(frame->run_command(cmd::connect));
+    ASSERT_TRUE(wait_for([&] { return server.hasPendingConnections() || server.waitForNewConnection(10); }));
+    ASSERT_TRUE(wait_for([&] { return frame->connected(); }));
+    EXPECT_EQ(settings().host_name, "::1");
+    EXPECT_EQ(settings().port, server.serverPort());
+    EXPECT_EQ(settings().host_hist[0], typed.toStdString());
+}
+
 TEST_F(FrameTest, DirectConnectSkipsTheDialog) {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
