@@ -272,7 +272,7 @@ void CMainFrame::build_menus() {
     add_item(printer, "R&aw Auxiliary Printing", cmd::raw_aux_print, true);
     add_item(set, "&Termtype...", cmd::termtype);
     add_item(set, "C&ursor...", cmd::cursor);
-    QAction* blink = add_item(set, "Cursor &Blinks", cmd::cursor_blink, true);
+    QAction* blink = add_item(set, "Cursor Bl&inks", cmd::cursor_blink, true);
     blink->setStatusTip(QStringLiteral("Select if the Cursor should blink"));
     set->addSeparator();
     add_item(set, "&Local Echo", cmd::local_echo, true);

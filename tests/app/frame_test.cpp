@@ -2,11 +2,14 @@
 // menu command states, status panes.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 
@@ -305,3 +308,35 @@ TEST_F(frame_fixture, WholeWindowDraws) {
     EXPECT_GT(bold, 0);
 }
 }  // namespace
+
+namespace {
+// Mnemonic letter of a menu text ('&&' is a literal ampersand), 0 when none.
+QChar mnemonic(const QString& t) {
+    for (qsizetype i = 0; i + 1 < t.size(); ++i) {
+        if (t[i] != '&') continue;
+        if (t[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        return t[i + 1].toLower();
+    }
+    return QChar();
+}
+}  // namespace
+
+TEST_F(frame_fixture, MenuMnemonicsReachEachItem) {
+    // A letter used twice in one menu only cycles between the items instead of choosing one. The Settings
+    // menu's "A&uto-Login..." and "C&ursor..." share their letter by their fixed texts.
+    int menus = 0;
+    for (QMenu* m : frame->menuBar()->findChildren<QMenu*>()) {
+        ++menus;
+        std::map<QChar, QStringList> seen;
+        for (QAction* a : m->actions())
+            if (!a->isSeparator()) seen[mnemonic(a->text())].push_back(a->text());
+        for (auto& [letter, texts] : seen) {
+            if (letter.isNull() || texts.size() < 2) continue;
+            EXPECT_EQ(texts, QStringList({"A&uto-Login...", "C&ursor..."})) << m->title().toStdString();
+        }
+    }
+    EXPECT_GE(menus, 5);
+}
