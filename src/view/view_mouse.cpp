@@ -36,6 +36,8 @@ void view_mouse::mouse_press(QMouseEvent* e) {
     sel_.start_col = sel_.end_col = c.x();
     sel_.start_row = sel_.end_row = c.y();
     sel_.shown = true;
+    // The block of an earlier drag goes now: a click with no move is a one-cell selection, and Copy takes that.
+    repaint(false);
 }
 
 void view_mouse::mouse_move(QMouseEvent* e) {

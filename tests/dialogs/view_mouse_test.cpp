@@ -153,6 +153,18 @@ TEST_F(MouseTest, PressSoonAfterFocusStartsNothingButMovesStillTrack) {
     EXPECT_FALSE(m->has_selection());
 }
 
+TEST_F(MouseTest, AClickWithoutAMoveReplacesTheEarlierBlock) {
+    host->write(9, 1, "abcdefghij");
+    drag(2, 9, 6, 9);
+    ASSERT_TRUE(m->highlighted(9, 4));
+    press(9, 9);
+    release(9, 9);
+    EXPECT_FALSE(m->highlighted(9, 4));
+    EXPECT_TRUE(m->highlighted(9, 9));
+    m->copy();
+    EXPECT_EQ(clip(), "i");
+}
+
 TEST_F(MouseTest, MovesWithoutTheButtonAreIgnored) {
     drag(2, 2, 4, 2);
     move(30, 10, Qt::NoButton);
