@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFormLayout>
+#include <QLabel>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -121,6 +123,190 @@ TEST_F(DialogTest, ProxyPrefillsStoresOnOkOnly) {
     EXPECT_EQ(s.proxy_port, 1081);
 }
 
+// Every field of every settings dialog: title, label, length limit, the key it fills, and Cancel keeping the key.
+namespace {
+
+std::unique_ptr<settings_dialog> open_dialog(std::string_view name, Settings& s) {
+    if (name == "proxy") return std::make_unique<getproxy>(s);
+    if (name == "auto") return std::make_unique<getauto>(s);
+    if (name == "term") return std::make_unique<getterm>(s);
+    if (name == "cursor") return std::make_unique<getcursor>(s);
+    if (name == "margin") return std::make_unique<getmargin>(s);
+    if (name == "key") return std::make_unique<getkey>(s);
+    if (name == "ssh") return std::make_unique<getssh>(s);
+    return nullptr;
+}
+
+QString label_of(settings_dialog& d, QWidget* field) {
+    for (auto* form : d.findChildren<QFormLayout*>())
+        if (auto* l = qobject_cast<QLabel*>(form->labelForField(field))) return l->text();
+    return QStringLiteral("<no label>");
+}
+
+struct text_field {
+    const char* dialog;
+    const char* title;
+    int id;
+    const char* label;
+    int limit;
+    std::string Settings::*key;
+};
+const text_field text_fields[] = {
+    {"proxy", "Proxy Configuration", 1000, "Proxy Host:", 40, &Settings::proxy_host},
+    {"proxy", "Proxy Configuration", 1002, "Proxy Syntax:", 40, &Settings::proxy_syntax},
+    {"proxy", "Proxy Configuration", 1004, "Proxy Return Key:", 40, &Settings::proxy_return},
+    {"auto", "Auto - Login", 1000, "Search:", 20, &Settings::auto_search1},
+    {"auto", "Auto - Login", 1001, "Response:", 20, &Settings::auto_response1},
+    {"auto", "Auto - Login", 1002, "Search:", 20, &Settings::auto_search2},
+    {"auto", "Auto - Login", 1003, "Response:", 20, &Settings::auto_response2},
+    {"term", "Terminal type", 1000, "Terminal type:", 20, &Settings::termtype},
+    {"term", "Terminal type", 1001, "ENQ reponse: ", 20, &Settings::myid},
+    {"key", "Select names of mapping files", 1000, "Mapping file for Function keys:", 80, &Settings::keyname},
+    {"key", "Select names of mapping files", 1001, "Mapping file for data from host to Quill Telnet:", 80,
+     &Settings::nettopc},
+    {"key", "Select names of mapping files", 1002, "Mapping file for data from Quill Telnet to host:", 80,
+     &Settings::pctonet},
+    {"ssh", "Sign on to the host", 1000, "Sign on as:", 40, &Settings::ssh_user},
+    {"ssh", "Sign on to the host", 1001, "Password", 40, &Settings::ssh_password},
+};
+
+struct number_field {
+    const char* dialog;
+    int id;
+    const char* label;
+    int limit;
+    int Settings::*key;
+};
+const number_field number_fields[] = {
+    {"proxy", 1001, "Proxy Port:", 40, &Settings::proxy_port},
+    {"margin", 1000, "A = ", 4, &Settings::x_margin},
+    {"margin", 1001, "B = ", 4, &Settings::y_margin},
+};
+
+struct check_field {
+    const char* dialog;
+    int id;
+    const char* label;
+    int Settings::*key;
+};
+const check_field check_fields[] = {
+    {"proxy", 1005, "Enable Proxy Server", &Settings::proxy_enable},
+    {"proxy", 1006, "Use  Protocol SOCKS  V. 4 ", &Settings::proxy_socks_enable},
+    {"term", 1006, "Ignore application key mode request", &Settings::ignore_app},
+    {"term", 1007, "Use keypad NumLock as a normal key", &Settings::numlock},
+    {"term", 1008, "Bell can be used.", &Settings::bell},
+    {"cursor", 1005, "Cursor blinks twice every second.", &Settings::blink_cursor},
+    {"ssh", 1005, "Remember Username and Password ", &Settings::ssh_default},
+};
+
+}  // namespace
+
+TEST_F(DialogTest, EveryTextFieldHasItsLabelLimitAndKey) {
+    for (const auto& f : text_fields) {
+        SCOPED_TRACE(std::string(f.dialog) + " " + std::to_string(f.id));
+        Settings local;
+        local.*f.key = "before";
+        {
+            auto d = open_dialog(f.dialog, local);
+            EXPECT_EQ(d->windowTitle(), f.title);
+            QLineEdit* e = edit(*d, f.id);
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ(label_of(*d, e), f.label);
+            EXPECT_EQ(e->text(), "before");
+            e->clear();
+            QTest::keyClicks(e, QString(f.limit + 3, 'x'));
+            EXPECT_EQ(e->text().size(), f.limit);
+            d->reject();
+        }
+        EXPECT_EQ(local.*f.key, "before");
+        {
+            auto d = open_dialog(f.dialog, local);
+            edit(*d, f.id)->setText(QStringLiteral("v%1").arg(f.id));
+            ok(*d);
+            EXPECT_EQ(d->result(), QDialog::Accepted);
+        }
+        EXPECT_EQ(local.*f.key, "v" + std::to_string(f.id));
+    }
+}
+
+TEST_F(DialogTest, EveryNumberFieldScansDecimalAndKeepsTheOldValueOnJunk) {
+    for (const auto& f : number_fields) {
+        SCOPED_TRACE(std::string(f.dialog) + " " + std::to_string(f.id));
+        Settings local;
+        local.*f.key = 77;
+        {
+            auto d = open_dialog(f.dialog, local);
+            QLineEdit* e = edit(*d, f.id);
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ(label_of(*d, e), f.label);
+            EXPECT_EQ(e->text(), "77");
+            e->clear();
+            QTest::keyClicks(e, QString(f.limit + 3, '1'));
+            EXPECT_EQ(e->text().size(), f.limit);
+            e->setText("12");
+            d->reject();
+        }
+        EXPECT_EQ(local.*f.key, 77);
+        for (const char* junk : {"", "abc"}) {
+            auto d = open_dialog(f.dialog, local);
+            edit(*d, f.id)->setText(junk);
+            ok(*d);
+        }
+        EXPECT_EQ(local.*f.key, 77);
+        {
+            auto d = open_dialog(f.dialog, local);
+            edit(*d, f.id)->setText(" 12");
+            ok(*d);
+        }
+        EXPECT_EQ(local.*f.key, 12);
+    }
+}
+
+TEST_F(DialogTest, EveryCheckBoxShowsAndStoresItsKey) {
+    for (const auto& f : check_fields) {
+        SCOPED_TRACE(std::string(f.dialog) + " " + std::to_string(f.id));
+        for (int start : {0, 1}) {
+            Settings local;
+            local.*f.key = start;
+            {
+                auto d = open_dialog(f.dialog, local);
+                QCheckBox* c = check(*d, f.id);
+                ASSERT_NE(c, nullptr);
+                EXPECT_EQ(c->text(), f.label);
+                EXPECT_EQ(c->isChecked(), start == 1);
+                c->setChecked(start == 0);
+                d->reject();
+            }
+            EXPECT_EQ(local.*f.key, start);
+            {
+                auto d = open_dialog(f.dialog, local);
+                check(*d, f.id)->setChecked(start == 0);
+                ok(*d);
+            }
+            EXPECT_EQ(local.*f.key, 1 - start);
+        }
+    }
+}
+
+TEST_F(DialogTest, ConnectAndAdvancedLabels) {
+    gethost h(s);
+    EXPECT_EQ(h.control<QPushButton>(1013)->text(), "&Advanced...");
+    bool prompt = false;
+    for (auto* l : h.findChildren<QLabel*>()) prompt = prompt || l->text() == "Enter Host Name or IP Address:";
+    EXPECT_TRUE(prompt);
+    gethost_ad a(s, advanced_values{"23", false, false, false});
+    EXPECT_EQ(label_of(a, a.control<QLineEdit>(1001)), "Port:");
+    const std::pair<int, const char*> texts[] = {
+        {1005, "Use as default &Host"}, {1007, "&Exit on session termination"}, {1008, "Confirm Exit"},
+        {1006, "Secure Shell (SSH) - use Port 22"}, {1026, "DES Encryption"}, {1027, "3-DES Encryption"},
+        {1028, "BlowFish Encryption"}, {1029, "SSH-1"}, {1030, "SSH-2"}};
+    for (const auto& [id, text] : texts) {
+        auto* b = a.control<QAbstractButton>(id);
+        ASSERT_NE(b, nullptr) << id;
+        EXPECT_EQ(b->text(), text) << id;
+    }
+}
+
 TEST_F(DialogTest, OverlongPrefilledValueBlocksOkUntilShortened) {
     s.auto_search1 = "login:";
     s.auto_response2 = std::string(25, 'r');  // from an imported file
@@ -143,20 +329,6 @@ TEST_F(DialogTest, OverlongPrefilledValueBlocksOkUntilShortened) {
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(s.auto_response2, std::string(20, 'r'));
     EXPECT_EQ(s.auto_search1, "login:");
-}
-
-TEST_F(DialogTest, AutoLoginPairsMapToTheirKeys) {
-    getauto d(s);
-    EXPECT_EQ(d.windowTitle(), "Auto - Login");
-    edit(d, 1000)->setText("s1");
-    edit(d, 1001)->setText("r1");
-    edit(d, 1002)->setText("s2");
-    edit(d, 1003)->setText("r2\\015");
-    ok(d);
-    EXPECT_EQ(s.auto_search1, "s1");
-    EXPECT_EQ(s.auto_response1, "r1");
-    EXPECT_EQ(s.auto_search2, "s2");
-    EXPECT_EQ(s.auto_response2, "r2\\015");
 }
 
 TEST_F(DialogTest, TerminalTypeWidthAndSwitches) {
@@ -229,23 +401,6 @@ TEST_F(DialogTest, MarginsAreDecimalWithFourCharacters) {
     ok(d);
     EXPECT_EQ(s.x_margin, 1234);
     EXPECT_EQ(s.y_margin, 10);
-}
-
-TEST_F(DialogTest, MappingFilesGoToTheirOwnKeys) {
-    s.keyname = "/k.map";
-    s.nettopc = "/in.map";
-    s.pctonet = "/out.map";
-    getkey d(s);
-    EXPECT_EQ(d.windowTitle(), "Select names of mapping files");
-    EXPECT_EQ(edit(d, 1001)->text(), "/in.map");
-    EXPECT_EQ(edit(d, 1002)->text(), "/out.map");
-    edit(d, 1000)->setText("/a");
-    edit(d, 1001)->setText("/b");
-    edit(d, 1002)->setText("/c");
-    ok(d);
-    EXPECT_EQ(s.keyname, "/a");
-    EXPECT_EQ(s.nettopc, "/b");
-    EXPECT_EQ(s.pctonet, "/c");
 }
 
 TEST_F(DialogTest, SignOnStoresOnOkAndLeavesEverythingOnCancel) {
