@@ -15,6 +15,7 @@
 #include "view/document.h"
 #include "view/render.h"
 #include "view/view.h"
+#include "view/view_mouse.h"
 
 namespace {
 QApplication* app() {
@@ -339,6 +340,19 @@ TEST_F(view_fixture, KeyEventsReachTheHost) {
     key(Qt::Key_Eacute, Qt::NoModifier, QString(QChar(0xe9)));
     key(Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20ac)));
     EXPECT_EQ(sockets.sent, "\xe9");
+}
+
+TEST_F(view_fixture, CtrlCCopiesASelectionWithoutLosingTheNextKey) {
+    settings().use_cv = 1;
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    feed("some text");
+    view->mouse().select_all();
+    ASSERT_TRUE(view->mouse().has_selection());
+    sockets.sent.clear();
+    key(Qt::Key_C, Qt::ControlModifier, "\x03");
+    key(Qt::Key_A, Qt::NoModifier, "a");
+    EXPECT_EQ(sockets.sent, "a");
+    settings().use_cv = 0;
 }
 
 TEST_F(view_fixture, PrintScreenSendsOnRelease) {
