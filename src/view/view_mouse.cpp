@@ -148,8 +148,10 @@ void view_mouse::select_all() {
 }
 
 bool view_mouse::clipboard_has_text() {
+    // Polled by the idle timer for the Paste button: ask only whether a text format is offered. Reading the text
+    // itself would fetch the whole clipboard from its owner five times a second.
     const QMimeData* m = QGuiApplication::clipboard()->mimeData();
-    return m && m->hasText() && !m->text().isEmpty();
+    return m && m->hasText();
 }
 
 void view_mouse::copy_to_clipboard(bool append) {

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <algorithm>
@@ -206,6 +207,37 @@ TEST_F(MouseTest, PasteSendsBytesWithoutLf) {
     QGuiApplication::clipboard()->clear();
     m->paste();
     EXPECT_EQ(host->sent, "");
+}
+
+namespace {
+// Clipboard contents that count how often their text is fetched.
+class counting_mime : public QMimeData {
+public:
+    explicit counting_mime(int* fetches) : fetches_(fetches) {}
+    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
+    bool hasFormat(const QString& f) const override { return f == QStringLiteral("text/plain"); }
+
+protected:
+    QVariant retrieveData(const QString& f, QMetaType) const override {
+        if (f != QStringLiteral("text/plain")) return {};
+        ++*fetches_;
+        return QByteArray("big\r\ntext");
+    }
+
+private:
+    int* fetches_;
+};
+}  // namespace
+
+TEST_F(MouseTest, PasteStateAsksForTheFormatWithoutFetchingTheText) {
+    int fetches = 0;
+    QGuiApplication::clipboard()->setMimeData(new counting_mime(&fetches));
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(view_mouse::clipboard_has_text());
+    EXPECT_TRUE(m->make_context_menu()->actions()[2]->isEnabled());
+    EXPECT_EQ(fetches, 0);
+    m->paste();
+    EXPECT_GT(fetches, 0);
+    EXPECT_EQ(host->sent, "big\rtext");
 }
 
 TEST_F(MouseTest, WheelMovesOneLineWithinLimits) {
