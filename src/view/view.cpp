@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -95,7 +96,8 @@ private:
 CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& sockets, QWidget* parent)
     : QWidget(parent), doc_(doc), ui_(ui) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
+    // Dead keys and compose sequences arrive only through the input method, as committed text.
+    setAttribute(Qt::WA_InputMethodEnabled, true);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
 
@@ -648,6 +650,31 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
         }
     }
     e->accept();
+}
+
+void CVellumView::inputMethodEvent(QInputMethodEvent* e) {
+    // Committed text is typed text: each Latin-1 character takes the character step of a key press.
+    const QString text = e->commitString();
+    if (!text.isEmpty()) {
+        blink_phase_ = true;
+        mouse_->key_pressed(false);
+    }
+    for (QChar ch : text) {
+        if (ch.unicode() > 0xFF) continue;  // outside Latin-1: nothing to send
+        char_event ce;
+        ce.ch = static_cast<std::uint8_t>(ch.unicode());
+        run_key_result(keys_->character(ce, current_key_modes(), mouse_->has_selection()));
+    }
+    e->accept();
+}
+
+QVariant CVellumView::inputMethodQuery(Qt::InputMethodQuery q) const {
+    switch (q) {
+    case Qt::ImEnabled: return true;
+    case Qt::ImCursorRectangle: return cell_rect(vt_->cursor_row(), vt_->cursor_column());
+    case Qt::ImHints: return int(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
+    default: return QWidget::inputMethodQuery(q);
+    }
 }
 
 void CVellumView::keyReleaseEvent(QKeyEvent* e) {

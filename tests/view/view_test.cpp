@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QTest>
 #include <cstring>
@@ -353,6 +354,21 @@ TEST_F(view_fixture, CtrlCCopiesASelectionWithoutLosingTheNextKey) {
     key(Qt::Key_A, Qt::NoModifier, "a");
     EXPECT_EQ(sockets.sent, "a");
     settings().use_cv = 0;
+}
+
+TEST_F(view_fixture, ComposedTextFromTheInputMethodIsTyped) {
+    // Dead keys and compose sequences: the committed text goes out like typed characters, Latin-1 only.
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    EXPECT_TRUE(static_cast<QWidget*>(view.get())->inputMethodQuery(Qt::ImEnabled).toBool());
+    EXPECT_TRUE(view->testAttribute(Qt::WA_InputMethodEnabled));
+    sockets.sent.clear();
+    QInputMethodEvent e;
+    e.setCommitString(QString::fromUtf8("\xc3\xa9^\xe2\x82\xac~"));
+    QApplication::sendEvent(view.get(), &e);
+    EXPECT_EQ(sockets.sent, "\xe9^~");
+    QInputMethodEvent preedit(QStringLiteral("\u00b4"), {});
+    QApplication::sendEvent(view.get(), &preedit);
+    EXPECT_EQ(sockets.sent, "\xe9^~") << "text still being composed is not sent";
 }
 
 TEST_F(view_fixture, PrintScreenSendsOnRelease) {
