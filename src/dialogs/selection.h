@@ -37,9 +37,6 @@ void word_span(const char_at_fn& char_at, int row, int col, int columns, int& fi
 // Selected text, rows top to bottom joined by CR LF (none after the last row), trailing blanks kept.
 std::string block_text(const state& s, const char_at_fn& char_at);
 
-// Text that Append puts on the clipboard: what it held, CR LF, then the block.
-std::string append_text(std::string_view existing, std::string_view block);
-
 // Bytes of a pasted text in sending order: LF bytes left out, stop at the first zero byte.
 void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send);
 
@@ -104,15 +101,6 @@ inline std::string block_text(const state& s, const char_at_fn& char_at) {
         if (!row_span(s, r, first, last)) continue;
         for (int c = first; c <= last; ++c) out += static_cast<char>(char_at(r, c));
     }
-    return out;
-}
-
-inline std::string append_text(std::string_view existing, std::string_view block) {
-    std::string out;
-    out.reserve(existing.size() + 2 + block.size());
-    out.append(existing);
-    out += "\r\n";
-    out.append(block);
     return out;
 }
 

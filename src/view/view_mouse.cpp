@@ -157,15 +157,14 @@ bool view_mouse::clipboard_has_text() {
 void view_mouse::copy_to_clipboard(bool append) {
     if (!sel_.shown) return;
     // Cells hold single bytes, shown as Latin-1; the clipboard gets the same characters.
-    std::string text = selection::block_text(sel_, [this](int r, int c) { return char_at(r, c); });
+    const std::string block = selection::block_text(sel_, [this](int r, int c) { return char_at(r, c); });
+    QString text = QString::fromLatin1(block.data(), static_cast<qsizetype>(block.size()));
     QClipboard* cb = QGuiApplication::clipboard();
-    if (append) {
-        const QByteArray old = cb->text().toLatin1();
-        text = selection::append_text(std::string_view(old.constData(), static_cast<std::size_t>(old.size())), text);
-    }
+    // What the clipboard held is kept as it is, characters outside Latin-1 included.
+    if (append) text = cb->text() + QStringLiteral("\r\n") + text;
     // The clipboard text ends at a zero byte, as a C string would.
-    if (auto z = text.find('\0'); z != std::string::npos) text.resize(z);
-    cb->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    if (const auto z = text.indexOf(QChar(0)); z >= 0) text.truncate(z);
+    cb->setText(text);
     remove_selection();
 }
 

@@ -129,6 +129,12 @@ TEST_F(MouseTest, AppendAddsToTheClipboardText) {
     drag(1, 1, 2, 1);
     m->append();
     EXPECT_EQ(clip(), "\r\nxy");
+    // Text from elsewhere survives whole, whatever its characters.
+    const QString foreign = QString::fromUtf8("\xe2\x82\xac 5 \xce\xb1\xce\xb2");
+    QGuiApplication::clipboard()->setText(foreign);
+    drag(1, 1, 2, 1);
+    m->append();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), foreign + "\r\nxy");
 }
 
 TEST_F(MouseTest, HighBytesReachTheClipboardAsLatin1) {
