@@ -33,6 +33,11 @@ struct DialogTest : ::testing::Test {
         hooks().message = [this](QWidget*, const QString& t) { messages << t; };
         hooks().open_url = [this](const QUrl& u) { opened << u; };
     }
+    // The hooks outlive the fixture; they must not keep pointing at it.
+    void TearDown() override {
+        hooks().message = [](QWidget*, const QString&) {};
+        hooks().open_url = [](const QUrl&) {};
+    }
 
     static QLineEdit* edit(settings_dialog& d, int id) {
         auto* e = d.control<QLineEdit>(id);
