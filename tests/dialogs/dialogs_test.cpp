@@ -515,6 +515,23 @@ TEST_F(DialogTest, TypedHostStaysAsTypedBesideSimilarHistory) {
     }
 }
 
+TEST_F(DialogTest, HostFieldTakesSixtyFourCharactersAndRefusesALongerStoredName) {
+    s.host_name = std::string(70, 'h');
+    gethost d(s);
+    auto* line = d.host_box()->lineEdit();
+    EXPECT_EQ(line->text().size(), 70);
+    ok(d);
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Enter no more than 64 characters.");
+    line->clear();
+    QTest::keyClicks(line, QString(70, 'k'));
+    EXPECT_EQ(line->text().size(), 64);
+    ok(d);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(s.host_name, std::string(64, 'k'));
+}
+
 TEST_F(DialogTest, AdvancedSshStaysWhenConnectIsCancelled) {
     s.port = 23;
     s.ssh = 0;
