@@ -28,8 +28,8 @@
 #include "view/view.h"
 #include "view/view_mouse.h"
 
-#ifndef QTELNET_SOURCE_DIR
-#define QTELNET_SOURCE_DIR ""
+#ifndef QTELNET_BUILD_MAPS_DIR
+#define QTELNET_BUILD_MAPS_DIR ""
 #endif
 
 namespace {
@@ -118,10 +118,10 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     load_options opts;
     opts.change_process_dir = true;
     opts.install_dirs = default_install_dirs();
-    // Run from a build tree: the map files of the source tree.
+    // Run from a build tree: the build's copy of the shipped map files.
     opts.install_dirs.push_back(QCoreApplication::applicationDirPath().toStdString());
-    if (QFileInfo::exists(QStringLiteral(QTELNET_SOURCE_DIR "/dist/keys.map")))
-        opts.install_dirs.push_back(QTELNET_SOURCE_DIR "/dist");
+    if (QFileInfo::exists(QStringLiteral(QTELNET_BUILD_MAPS_DIR "/keys.map")))
+        opts.install_dirs.push_back(QTELNET_BUILD_MAPS_DIR);
     load_settings(settings(), store_, start_, ui_, window_.get(), opts);
     Settings& s = settings();
     if (s.term_size == 132) view_->terminal().set_columns(132);
