@@ -7,16 +7,16 @@
 #include <QPrinterInfo>
 #include <algorithm>
 
-QFont make_printer_font(const printing::print_font& spec, int resolution_y) {
-    int height = printing::printer_font_height(spec.size, resolution_y);
+QFont make_printer_font(const printing::print_font& pf, int resolution_y) {
+    int height = printing::printer_font_height(pf.size, resolution_y);
     // A size of 0 means "the usual size", not a one-unit font.
     if (height == 0) height = printing::printer_font_height(printing::print_font{}.size, resolution_y);
     // Settings texts are UTF-8.
-    QFont f(QString::fromUtf8(spec.face.c_str()));
+    QFont f(QString::fromUtf8(pf.face.c_str()));
     f.setStyleHint(QFont::TypeWriter);
     f.setFixedPitch(true);
-    if (spec.weight >= 100 && spec.weight <= 900) f.setWeight(static_cast<QFont::Weight>(spec.weight));
-    f.setItalic(spec.italic);
+    if (pf.weight >= 100 && pf.weight <= 900) f.setWeight(static_cast<QFont::Weight>(pf.weight));
+    f.setItalic(pf.italic);
     f.setStyleStrategy(QFont::PreferAntialias);
     if (height < 0) {
         // A positive stored size comes out negative: a character (em) height, which is what Qt sizes by.

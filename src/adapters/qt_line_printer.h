@@ -12,7 +12,7 @@ class QPrinter;
 
 // The printer font for a printer of the given vertical resolution: cell height from the stored size, weight,
 // italic and face; a fixed-pitch face is preferred when the named one is missing.
-QFont make_printer_font(const printing::print_font& spec, int resolution_y);
+QFont make_printer_font(const printing::print_font& pf, int resolution_y);
 
 class qt_page_device : public printing::page_device {
 public:
