@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/blowfish_tables.h"
+#include "crypto/bytes.h"
 
 namespace crypto {
 namespace {
@@ -37,25 +38,6 @@ inline void decrypt(const blowfish_context& c, uint32_t& xl, uint32_t& xr) {
     r ^= c.p[0];
     xl = r;
     xr = l;
-}
-
-inline uint32_t load_be(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-inline void store_be(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-inline uint32_t load_le(const uint8_t* p) {
-    return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[0]);
-}
-inline void store_le(uint8_t* p, uint32_t v) {
-    p[3] = uint8_t(v >> 24);
-    p[2] = uint8_t(v >> 16);
-    p[1] = uint8_t(v >> 8);
-    p[0] = uint8_t(v);
 }
 
 struct big_endian {

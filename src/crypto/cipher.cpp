@@ -1,6 +1,7 @@
 #include "crypto/cipher.h"
 
 #include "crypto/blowfish.h"
+#include "crypto/bytes.h"
 #include "crypto/des.h"
 #include "crypto/hmac.h"
 #include "crypto/wipe.h"
@@ -18,8 +19,8 @@ direction out_state;
 direction in_state;
 
 inline void set_chain(uint32_t chain[2], const uint8_t iv[8]) {
-    chain[0] = uint32_t(iv[0]) << 24 | uint32_t(iv[1]) << 16 | uint32_t(iv[2]) << 8 | iv[3];
-    chain[1] = uint32_t(iv[4]) << 24 | uint32_t(iv[5]) << 16 | uint32_t(iv[6]) << 8 | iv[7];
+    chain[0] = load_be(iv);
+    chain[1] = load_be(iv + 4);
 }
 
 // SSH-1 DES: the outgoing first context carries both chains; the incoming one is keyed too but unused.

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "crypto/bytes.h"
 #include "crypto/wipe.h"
 
 namespace crypto {
@@ -114,16 +115,6 @@ inline void rounds(const uint32_t* k, uint32_t& l, uint32_t& r) {
     uint32_t t = l;
     l = r;
     r = t;
-}
-
-inline uint32_t load_be(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-inline void store_be(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
 }
 
 // Rounds and CBC chaining run in the permuted domain (the image under ip): XOR commutes with a permutation, so a

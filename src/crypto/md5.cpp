@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/bytes.h"
 #include "crypto/wipe.h"
 
 namespace crypto {
@@ -24,9 +25,7 @@ constexpr int R[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 2
 
 void compress(uint32_t h[4], const uint8_t* p) {
     uint32_t m[16];
-    for (int i = 0; i < 16; ++i)
-        m[i] = uint32_t(p[4 * i]) | uint32_t(p[4 * i + 1]) << 8 | uint32_t(p[4 * i + 2]) << 16 |
-               uint32_t(p[4 * i + 3]) << 24;
+    for (int i = 0; i < 16; ++i) m[i] = load_le(p + 4 * i);
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
     for (int i = 0; i < 64; ++i) {
         uint32_t f;
@@ -72,25 +71,9 @@ void md5_context::init() {
 void md5_context::update(const void* data, std::size_t n) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     length += n;
-    if (used) {
-        std::size_t take = 64 - used < n ? 64 - used : n;
-        std::memcpy(block + used, p, take);
-        used += uint32_t(take);
-        p += take;
-        n -= take;
-        if (used < 64) return;
-        compress(h, block);
-        used = 0;
-    }
-    while (n >= 64) {
-        compress(h, p);
-        p += 64;
-        n -= 64;
-    }
-    if (n) {
-        std::memcpy(block, p, n);
-        used = uint32_t(n);
-    }
+    absorb_blocks(block, used, p, n, [this](const uint8_t* b, std::size_t blocks) {
+        for (; blocks; --blocks, b += 64) compress(h, b);
+    });
 }
 
 void md5_context::final(uint8_t out[16]) {
@@ -99,8 +82,7 @@ void md5_context::final(uint8_t out[16]) {
     std::size_t padlen = (used < 56) ? 56 - used : 120 - used;
     for (int i = 0; i < 8; ++i) pad[padlen + i] = uint8_t(bits >> (8 * i));
     update(pad, padlen + 8);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) out[4 * i + j] = uint8_t(h[i] >> (8 * j));
+    for (int i = 0; i < 4; ++i) store_le(out + 4 * i, h[i]);
     wipe(this, sizeof *this);
 }
 

@@ -2,16 +2,13 @@
 
 #include <cstring>
 
+#include "crypto/bytes.h"
 #include "crypto/wipe.h"
 
 namespace crypto {
 namespace {
 
 inline uint32_t rol(uint32_t x, int k) { return (x << k) | (x >> (32 - k)); }
-
-inline uint32_t load_be(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 // Fully unrolled rounds over a rolling 16-word schedule.
 void compress(uint32_t h[5], const uint8_t* p, std::size_t blocks) {
@@ -95,25 +92,7 @@ void sha1_context::update(const void* data, std::size_t n) {
     uint64_t total = (uint64_t(len_high) << 32 | len_low) + n;
     len_high = uint32_t(total >> 32);
     len_low = uint32_t(total);
-    if (used) {
-        std::size_t take = 64 - used < n ? 64 - used : n;
-        std::memcpy(block + used, p, take);
-        used += uint32_t(take);
-        p += take;
-        n -= take;
-        if (used < 64) return;
-        compress(h, block, 1);
-        used = 0;
-    }
-    if (n >= 64) {
-        compress(h, p, n / 64);
-        p += n & ~std::size_t(63);
-        n &= 63;
-    }
-    if (n) {
-        std::memcpy(block, p, n);
-        used = uint32_t(n);
-    }
+    absorb_blocks(block, used, p, n, [this](const uint8_t* b, std::size_t blocks) { compress(h, b, blocks); });
 }
 
 void sha1_context::final(uint8_t out[20]) {
@@ -122,12 +101,7 @@ void sha1_context::final(uint8_t out[20]) {
     std::size_t padlen = (used < 56) ? 56 - used : 120 - used;
     for (int i = 0; i < 8; ++i) pad[padlen + i] = uint8_t(bits >> (56 - 8 * i));
     update(pad, padlen + 8);
-    for (int i = 0; i < 5; ++i) {
-        out[4 * i] = uint8_t(h[i] >> 24);
-        out[4 * i + 1] = uint8_t(h[i] >> 16);
-        out[4 * i + 2] = uint8_t(h[i] >> 8);
-        out[4 * i + 3] = uint8_t(h[i]);
-    }
+    for (int i = 0; i < 5; ++i) store_be(out + 4 * i, h[i]);
     wipe(this, sizeof *this);
 }
 
