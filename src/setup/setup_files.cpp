@@ -46,10 +46,11 @@ bool write_all(int fd, const char* p, size_t n)
     return true;
 }
 
-// Created or truncated; only a regular file (a FIFO without reader would block the open, a device the writes).
-int open_for_writing(const fs::path& path, mode_t perms)
+// Keeps a descriptor opened with O_NONBLOCK only if it is a regular file, then makes it blocking again; -1 (and
+// closed) otherwise.
+int keep_regular(int raw)
 {
-    fd_guard fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, perms));
+    fd_guard fd(raw);
     struct stat st {};
     if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
@@ -57,6 +58,12 @@ int open_for_writing(const fs::path& path, mode_t perms)
     if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
         return -1;
     return fd.release();
+}
+
+// Created or truncated; only a regular file (a FIFO without reader would block the open, a device the writes).
+int open_for_writing(const fs::path& path, mode_t perms)
+{
+    return keep_regular(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, perms));
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
@@ -134,14 +141,7 @@ std::string value_escape(const std::string& s)
 
 int open_regular_file(const fs::path& path)
 {
-    fd_guard fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return -1;
-    const int flags = ::fcntl(fd.fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return -1;
-    return fd.release();
+    return keep_regular(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
 std::optional<std::string> read_regular_file(const fs::path& path, std::size_t limit)

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QToolBar>
 
+#include "../support/qt_test_support.h"
 #include "../view/fakes.h"
 #include "app/commands.h"
 #include "app/customize_dialog.h"
@@ -27,13 +28,7 @@
 #include "view/view.h"
 
 namespace {
-QApplication* app() {
-    static int argc = 1;
-    static char name[] = "frame_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return a;
-}
+using qt_test_support::test_app;
 
 const char* const question =
     "There is an active session with the Unix Host. Do you really want to close this program ?";
@@ -47,7 +42,7 @@ struct frame_fixture : ::testing::Test {
     std::unique_ptr<CMainFrame> frame;
 
     void SetUp() override {
-        app();
+        test_app();
         // A stored configuration, so that no first-start import runs.
         store.write_int(config_section("1"), "color_bg", 0xFFFFFF);
         open();

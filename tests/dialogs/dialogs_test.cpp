@@ -19,7 +19,9 @@
 #include "dialogs/connect_dialogs.h"
 #include "dialogs/font_dialogs.h"
 #include "dialogs/settings_dialogs.h"
-#include "qt_app.h"
+#include "../support/qt_test_support.h"
+
+using qt_test_support::test_app;
 
 namespace {
 

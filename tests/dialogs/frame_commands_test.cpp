@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -19,7 +18,7 @@
 #include "config/mycli.h"
 #include "config/settings.h"
 #include "dialogs/connect_dialogs.h"
-#include "qt_app.h"
+#include "../support/qt_test_support.h"
 #include "view/document.h"
 #include "view/view.h"
 #include "terminal/screen.h"
@@ -28,21 +27,10 @@
 
 namespace {
 
-struct recording_ui final : ui_services {
-    std::vector<std::string> messages;
-    void message_box(std::string_view t) override { messages.emplace_back(t); }
-    bool ask_yes_no(std::string_view) override { return true; }
-};
+using qt_test_support::recording_ui;
+using qt_test_support::test_app;
 
-bool wait_for(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+bool wait_for(const std::function<bool()>& done, int ms = 5000) { return qt_test_support::pump_until(done, ms); }
 
 struct FrameTest : ::testing::Test {
     CVellumDoc doc;

@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <string>
 
-#include "qt_app.h"
+#include "../support/qt_test_support.h"
 #include "terminal/screen.h"
+
+using qt_test_support::test_app;
 
 namespace {
 

@@ -11,6 +11,7 @@
 
 #include "config/maps.h"
 #include "config/settings.h"
+#include "../support/qt_test_support.h"
 #include "fakes.h"
 #include "terminal/vt.h"
 #include "view/document.h"
@@ -19,13 +20,7 @@
 #include "view/view_mouse.h"
 
 namespace {
-QApplication* app() {
-    static int argc = 1;
-    static char name[] = "view_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = new QApplication(argc, argv);
-    return a;
-}
+using qt_test_support::test_app;
 
 constexpr int FG = 0x000000;       // black
 constexpr int BG = 0xFFFFFF;       // white
@@ -39,7 +34,7 @@ struct view_fixture : ::testing::Test {
     std::unique_ptr<CVellumView> view;
 
     void SetUp() override {
-        app();
+        test_app();
         reset_settings();
         Settings& s = settings();
         s.color_fg = FG;
@@ -455,7 +450,7 @@ TEST_F(view_fixture, NoAutomaticConnectionAfterManualOne) {
 
 namespace {
 TEST(HelpDocument, FoundBesideTheProgramOrInTheSourceTree) {
-    app();
+    test_app();
     QTemporaryDir empty;
     QString from_tree = help_file_path(empty.path());
     ASSERT_FALSE(from_tree.isEmpty()) << "the source tree's copy is found from a build tree";

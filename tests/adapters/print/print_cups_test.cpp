@@ -9,6 +9,7 @@
 #include "adapters/cups_printer.h"
 #include "adapters/qt_line_printer.h"
 #include "config/ui_services.h"
+#include "../../support/qt_test_support.h"
 #include "cups_sandbox.h"
 #include "terminal/printer/printer_controller.h"
 
@@ -16,11 +17,7 @@ using namespace print_test;
 
 namespace {
 
-struct recording_ui : ui_services {
-    std::vector<std::string> messages;
-    void message_box(std::string_view text) override { messages.emplace_back(text); }
-    bool ask_yes_no(std::string_view) override { return true; }
-};
+using qt_test_support::recording_ui;
 
 struct fixed_settings : printing::printer_settings {
     bool raw = true;
@@ -40,18 +37,12 @@ struct blank_screen : printing::printer_screen {
 class CupsPrintTest : public ::testing::Test {
 protected:
     static inline cups_sandbox* cups = nullptr;
-    static inline QApplication* app = nullptr;
 
     static void SetUpTestSuite() {
         cups = new cups_sandbox;
         if (cups->problem.empty()) cupsSetServer(cups->socket_path.c_str());
-        static int argc = 1;
-        static char name[] = "print_cups_test";
-        static char* argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
     }
     static void TearDownTestSuite() {
-        delete app;
         delete cups;  // stops cupsd and socat
         cupsSetServer(nullptr);
     }

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QPrintDialog>
 #include <QTcpServer>
@@ -21,6 +20,7 @@
 #include "config/mycli.h"
 #include "config/settings.h"
 #include "config/ui_services.h"
+#include "../../support/qt_test_support.h"
 #include "cups_sandbox.h"
 #include "session/session.h"
 #include "terminal/printer/file_commands.h"
@@ -32,37 +32,8 @@ using namespace print_test;
 
 namespace {
 
-// One application for the program, gone before the exit handlers run (Qt's own statics go first there).
-class app_environment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "print_frame_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const app_env = ::testing::AddGlobalTestEnvironment(new app_environment);
-
-struct recording_ui final : ui_services {
-    std::vector<std::string> messages;
-    void message_box(std::string_view t) override { messages.emplace_back(t); }
-    bool ask_yes_no(std::string_view) override { return true; }
-};
-
-bool pump_until(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using qt_test_support::pump_until;
+using qt_test_support::recording_ui;
 
 // Answers the next file dialog with `path` (or cancels it when empty); counts the dialogs it saw.
 struct dialog_answer {

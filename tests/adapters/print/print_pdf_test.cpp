@@ -11,6 +11,7 @@
 
 #include "adapters/qt_line_printer.h"
 #include "config/ui_services.h"
+#include "../../support/qt_test_support.h"
 #include "cups_sandbox.h"
 #include "terminal/printer/printer_controller.h"
 #include "terminal/screen.h"
@@ -22,11 +23,7 @@ using namespace print_test;
 
 namespace {
 
-struct recording_ui : ui_services {
-    std::vector<std::string> messages;
-    void message_box(std::string_view text) override { messages.emplace_back(text); }
-    bool ask_yes_no(std::string_view) override { return true; }
-};
+using qt_test_support::recording_ui;
 
 struct text_settings : printing::printer_settings {
     printing::print_font f;
@@ -38,15 +35,6 @@ int count_of(const std::string& s, char c) { return static_cast<int>(std::count(
 
 class PdfTest : public ::testing::Test {
 protected:
-    static inline QApplication* app = nullptr;
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "print_pdf_test";
-        static char* argv[] = {name, nullptr};
-        app = new QApplication(argc, argv);
-    }
-    static void TearDownTestSuite() { delete app; }
-
     void SetUp() override {
         char tmpl[] = "/tmp/qtelnet-pdf-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
