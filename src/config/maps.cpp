@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "config/escape.h"
 #include "config/text_scan.h"
 
 namespace {
@@ -74,44 +75,9 @@ int key_slot_of(std::string_view line) {
 }
 
 int decode_key_sequence(std::string_view text, std::uint8_t* out, int cap) {
-    int n = 0;
-    auto emit = [&](unsigned v) {
-        if (n < cap) out[n++] = static_cast<std::uint8_t>(v & 0xFF);
-    };
-    bool open = false;
-    unsigned value = 0;
-    int digits = 0;
-    for (char ch : text) {
-        if (open) {
-            if (ch >= '0' && ch <= '7') {
-                value = value * 8 + static_cast<unsigned>(ch - '0');
-                if (++digits == 3) {
-                    emit(value);
-                    open = false;
-                }
-                continue;
-            }
-            emit(value);
-            open = false;
-            if (ch == '\\') {
-                open = true;
-                value = 0;
-                digits = 0;
-                continue;
-            }
-            emit(static_cast<unsigned char>(ch));
-            continue;
-        }
-        if (ch == '\\') {
-            open = true;
-            value = 0;
-            digits = 0;
-        } else {
-            emit(static_cast<unsigned char>(ch));
-        }
-    }
-    if (open) emit(value);
-    return n;
+    // Same escape rule as settings texts; a sequence longer than its slot is cut.
+    if (cap <= 0) return 0;
+    return static_cast<int>(decode_escapes(text, out, static_cast<std::size_t>(cap)).count);
 }
 
 int parse_key_map_line(std::string_view line, key_table_t& table) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "session/escape.h"
+#include "config/escape.h"
 
 std::optional<std::uint32_t> parse_dotted_ipv4(std::string_view text) {
     std::uint32_t addr = 0;

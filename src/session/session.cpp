@@ -7,7 +7,7 @@
 
 #include "config/settings.h"
 #include "config/ui_services.h"
-#include "session/escape.h"
+#include "config/escape.h"
 #include "session/proxy.h"
 #include "terminal/vt.h"
 
@@ -323,8 +323,10 @@ void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
         const std::uint8_t b = in[i];
         const bool command = netop_.process_byte(b);
         if (gen != generation_) return;  // an answer's message box let the user end the session
-        if (!command) out_[count++] = (nettopc_[b] != 0 && previous_byte_ != ESC) ? nettopc_[b] & 0xFF : b;
-        previous_byte_ = b;
+        if (!command)
+            out_[count++] = translate_incoming(b);
+        else
+            previous_byte_ = b;
     }
     out_[count] = 0;
     auto_login_check(out_.data(), count);
@@ -340,16 +342,19 @@ void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
     // SSH packets may be larger than the output buffer; they are shown in buffer-sized pieces.
     while (n > 0 && gen == generation_) {
         const std::size_t k = n < receive_buffer_size ? n : receive_buffer_size;
-        for (std::size_t i = 0; i < k; ++i) {
-            const std::uint8_t b = bytes[i];
-            out_[i] = (nettopc_[b] != 0 && previous_byte_ != ESC) ? nettopc_[b] & 0xFF : b;
-            previous_byte_ = b;
-        }
+        for (std::size_t i = 0; i < k; ++i) out_[i] = translate_incoming(bytes[i]);
         capture_append(out_.data(), k);
         display_from_host(out_.data(), k);
         bytes += k;
         n -= k;
     }
+}
+
+std::uint8_t session::translate_incoming(std::uint8_t b) {
+    // The byte after an ESC is never translated, so escape sequences survive the table.
+    const std::uint8_t t = (nettopc_[b] != 0 && previous_byte_ != ESC) ? nettopc_[b] & 0xFF : b;
+    previous_byte_ = b;
+    return t;
 }
 
 void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {

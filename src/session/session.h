@@ -160,6 +160,7 @@ private:
     int queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac);
     long read_pass();
     void telnet_pass(const std::uint8_t* in, std::size_t n);
+    std::uint8_t translate_incoming(std::uint8_t b);
     void auto_login_check(const std::uint8_t* text, std::size_t n);
     void capture_append(const std::uint8_t* data, std::size_t n);
     void send_socks_request();

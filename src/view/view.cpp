@@ -424,9 +424,9 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         p.fillRect(both, paper);
         uint8_t ch = ln.cells[c0 - 1] & cell_char_mask;
         if (ln.cells[c0 - 1] & cell_graphics && ch >= 0x5F && ch <= 0x7E) {
-            std::vector<QLine> lines;
+            glyph_lines_.clear();
             glyph_geometry g{x0, top - cell_h_, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
-            if (line_glyph(ch, g, lines)) draw_lines(p, lines, ink, both);
+            if (line_glyph(ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, both);
             return;
         }
         p.save();
@@ -459,9 +459,9 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         if (uint8_t t = graphics_text_char(first_ch)) {
             draw_text(p, x0, top, QString(QChar(t)), ink, ln.attr & line_double_width);
         } else {
-            std::vector<QLine> lines;
+            glyph_lines_.clear();
             glyph_geometry g{x0, top, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
-            if (line_glyph(first_ch, g, lines)) draw_lines(p, lines, ink, rect);
+            if (line_glyph(first_ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, rect);
         }
     } else {
         QString text(c1 - c0 + 1, Qt::Uninitialized);

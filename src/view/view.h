@@ -160,6 +160,7 @@ private:
 
     CVellumDoc& doc_;
     ui_services& ui_;
+    std::vector<QLine> glyph_lines_;  // reused by every line-drawing cell of a paint
     std::unique_ptr<view_host> host_;
     std::unique_ptr<view_timer> proxy_timer_;
     std::unique_ptr<keyboard> keys_;

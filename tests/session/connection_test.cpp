@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "session/escape.h"
+#include "config/escape.h"
 #include "session/proxy.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include "config/settings.h"
 #include "config/settings_store.h"
 #include "config/ui_services.h"
-#include "session/escape.h"
+#include "config/escape.h"
 #include "session/session.h"
 #include "terminal/screen_dump.h"
 #include "terminal/vt.h"

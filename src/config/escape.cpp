@@ -1,4 +1,4 @@
-#include "session/escape.h"
+#include "config/escape.h"
 
 namespace {
 

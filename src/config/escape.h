@@ -1,7 +1,7 @@
 #pragma once
 // The escape rule for texts typed in settings: a backslash followed by up to three octal digits gives one byte
 // ("\015" is CR, "\33" is ESC, "\n" is a zero byte followed by 'n'). Used by the proxy log-in text, the auto-login
-// responses and the vtsession --send texts.
+// responses, the keys.map sequences and the vtsession --send texts.
 #include <cstddef>
 #include <cstdint>
 #include <string>
