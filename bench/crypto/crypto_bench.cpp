@@ -147,10 +147,11 @@ int main() {
     {
         // 1 KiB packets, each with its sequence number, as the transport does per packet.
         const std::size_t P = 1024;
-        ssh2_hmac_sha1.set_out_key(key);
+        mac_context mk;
+        ssh2_hmac_sha1.set_key(mk, key);
         uint32_t seq = 0;
         auto ours = [&] {
-            for (std::size_t off = 0; off + P + 20 <= N; off += P + 20) ssh2_hmac_sha1.make(buf.data() + off, P, seq++);
+            for (std::size_t off = 0; off + P + 20 <= N; off += P + 20) ssh2_hmac_sha1.make(mk, buf.data() + off, P, seq++);
         };
         EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
         EVP_MAC_CTX* mctx = EVP_MAC_CTX_new(mac);
@@ -183,17 +184,19 @@ int main() {
         EVP_CIPHER_CTX_free(e);
     }
     {
-        ssh2_3des_cbc.set_out_key(key);
-        ssh2_3des_cbc.set_out_iv(iv);
-        auto ours = [&] { ssh2_3des_cbc.encrypt(buf.data(), N); };
+        cipher_context cc;
+        ssh2_3des_cbc.set_key(cc, key);
+        ssh2_3des_cbc.set_iv(cc, iv);
+        auto ours = [&] { ssh2_3des_cbc.encrypt(cc, buf.data(), N); };
         EVP_CIPHER_CTX* e = evp("DES-EDE3-CBC", key, 24, true);
         std::function<void()> ref = [&] { evp_run(e, buf.data(), int(N)); };
         throughput("SSH-2 3des-cbc", N, ours, &ref, 0.8);
         EVP_CIPHER_CTX_free(e);
     }
     {
-        ssh1_3des.set_key(key);
-        auto ours = [&] { ssh1_3des.encrypt(buf.data(), N); };
+        cipher_context cc;
+        ssh1_3des.set_key(cc, key);
+        auto ours = [&] { ssh1_3des.encrypt(cc, buf.data(), N); };
         // three full CBC passes: encrypt K1, decrypt K2, encrypt K3
         EVP_CIPHER_CTX* e1 = evp("DES-CBC", key, 8, true);
         EVP_CIPHER_CTX* d2 = evp("DES-CBC", key + 8, 8, false);
@@ -209,17 +212,19 @@ int main() {
         EVP_CIPHER_CTX_free(e3);
     }
     {
-        ssh2_blowfish_cbc.set_out_key(key);
-        ssh2_blowfish_cbc.set_out_iv(iv);
-        auto ours = [&] { ssh2_blowfish_cbc.encrypt(buf.data(), N); };
+        cipher_context cc;
+        ssh2_blowfish_cbc.set_key(cc, key);
+        ssh2_blowfish_cbc.set_iv(cc, iv);
+        auto ours = [&] { ssh2_blowfish_cbc.encrypt(cc, buf.data(), N); };
         EVP_CIPHER_CTX* e = evp("BF-CBC", key, 16, true);
         std::function<void()> ref = [&] { evp_run(e, buf.data(), int(N)); };
         throughput("Blowfish-CBC big-endian", N, ours, &ref, 0.8);
         EVP_CIPHER_CTX_free(e);
     }
     {
-        ssh1_blowfish.set_key(key);
-        auto ours = [&] { ssh1_blowfish.encrypt(buf.data(), N); };
+        cipher_context cc;
+        ssh1_blowfish.set_key(cc, key);
+        auto ours = [&] { ssh1_blowfish.encrypt(cc, buf.data(), N); };
         EVP_CIPHER_CTX* e = evp("BF-CBC", key, 32, true);
         std::function<void()> ref = [&] { evp_run(e, buf.data(), int(N)); };
         throughput("Blowfish-CBC little-endian", N, ours, &ref, 0.8);

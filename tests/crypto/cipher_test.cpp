@@ -116,28 +116,30 @@ TEST(CipherModes, MatchReferenceAcrossCalls) {
         bytes b1 = p1, b2 = p2;
         if (mode.rfind("ssh1-", 0) == 0) {
             const ssh1_cipher* c = mode == "ssh1-des" ? &ssh1_des : mode == "ssh1-3des" ? &ssh1_3des : &ssh1_blowfish;
-            c->set_key(key.data());
-            c->encrypt(b1.data(), b1.size());
-            c->encrypt(b2.data(), b2.size());
+            auto out = std::make_unique<cipher_context>(), in = std::make_unique<cipher_context>();
+            c->set_key(*out, key.data());
+            c->encrypt(*out, b1.data(), b1.size());
+            c->encrypt(*out, b2.data(), b2.size());
             ASSERT_EQ(fixtures::to_hex(concat(b1, b2)), r["cipher"]) << mode;
-            // Decrypt in a different split: all of it at once after a fresh key set-up.
-            c->set_key(key.data());
+            // Decrypt in a different split: all of it at once with the other direction's context.
+            c->set_key(*in, key.data());
             bytes all = want;
-            c->decrypt(all.data(), all.size());
+            c->decrypt(*in, all.data(), all.size());
             EXPECT_EQ(all, concat(p1, p2)) << mode;
         } else {
             const ssh2_cipher* c = mode == "ssh2-3des-cbc" ? &ssh2_3des_cbc : &ssh2_blowfish_cbc;
+            auto out = std::make_unique<cipher_context>(), in = std::make_unique<cipher_context>();
             bytes iv = fixtures::hex(r["iv"]);
-            c->set_out_key(key.data());
-            c->set_out_iv(iv.data());
-            c->encrypt(b1.data(), b1.size());
-            c->encrypt(b2.data(), b2.size());
+            c->set_key(*out, key.data());
+            c->set_iv(*out, iv.data());
+            c->encrypt(*out, b1.data(), b1.size());
+            c->encrypt(*out, b2.data(), b2.size());
             ASSERT_EQ(fixtures::to_hex(concat(b1, b2)), r["cipher"]) << mode;
             // The incoming side, IV installed before the key, block by block.
-            c->set_in_iv(iv.data());
-            c->set_in_key(key.data());
+            c->set_iv(*in, iv.data());
+            c->set_key(*in, key.data());
             bytes all = want;
-            for (size_t off = 0; off < all.size(); off += 8) c->decrypt(all.data() + off, 8);
+            for (size_t off = 0; off < all.size(); off += 8) c->decrypt(*in, all.data() + off, 8);
             EXPECT_EQ(all, concat(p1, p2)) << mode;
         }
         ++seen;
@@ -153,19 +155,20 @@ TEST(CipherModes, DirectionsKeepSeparateChains) {
         iv_in[i] = uint8_t(i);
     }
     for (const ssh2_cipher* c : {&ssh2_3des_cbc, &ssh2_blowfish_cbc}) {
-        c->set_out_key(key);
-        c->set_in_key(key);
-        c->set_out_iv(iv_out);
-        c->set_in_iv(iv_in);
+        auto out = std::make_unique<cipher_context>(), in = std::make_unique<cipher_context>();
+        c->set_key(*out, key);
+        c->set_key(*in, key);
+        c->set_iv(*out, iv_out);
+        c->set_iv(*in, iv_in);
         // Interleave: encrypt packet A, decrypt it, encrypt B, decrypt it. Shared chains would break B.
         uint8_t a[16] = "first packet...", b[24] = "second packet, 24 bytes";
         uint8_t a0[16], b0[24];
         std::memcpy(a0, a, 16);
         std::memcpy(b0, b, 24);
-        c->encrypt(a, 16);
-        c->decrypt(a, 16);
-        c->encrypt(b, 24);
-        c->decrypt(b, 24);
+        c->encrypt(*out, a, 16);
+        c->decrypt(*in, a, 16);
+        c->encrypt(*out, b, 24);
+        c->decrypt(*in, b, 24);
         EXPECT_EQ(0, std::memcmp(a, a0, 16)) << c->name;
         EXPECT_EQ(0, std::memcmp(b, b0, 24)) << c->name;
     }
@@ -179,8 +182,9 @@ TEST(CipherModes, Ssh1AndSsh2BlowfishDifferOnlyByHalfByteOrder) {
 
     uint8_t one[16], two[16];
     std::memcpy(one, data, 16);
-    ssh1_blowfish.set_key(key);
-    ssh1_blowfish.encrypt(one, 16);
+    auto ctx = std::make_unique<cipher_context>();
+    ssh1_blowfish.set_key(*ctx, key);
+    ssh1_blowfish.encrypt(*ctx, one, 16);
 
     // The SSH-1 key set-up uses all 32 bytes; rebuild the same context by hand for the big-endian order.
     auto bf = std::make_unique<blowfish_context>();
@@ -209,11 +213,12 @@ TEST(CipherModes, Ssh1InnerCbcAndSsh2OuterCbcShareOnlyTheFirstBlock) {
     const uint8_t zero_iv[8] = {};
     uint8_t a[24], b[24];
     for (int i = 0; i < 24; ++i) a[i] = b[i] = uint8_t(i * 13);
-    ssh1_3des.set_key(key);
-    ssh1_3des.encrypt(a, 24);
-    ssh2_3des_cbc.set_out_key(key);
-    ssh2_3des_cbc.set_out_iv(zero_iv);
-    ssh2_3des_cbc.encrypt(b, 24);
+    auto one = std::make_unique<cipher_context>(), two = std::make_unique<cipher_context>();
+    ssh1_3des.set_key(*one, key);
+    ssh1_3des.encrypt(*one, a, 24);
+    ssh2_3des_cbc.set_key(*two, key);
+    ssh2_3des_cbc.set_iv(*two, zero_iv);
+    ssh2_3des_cbc.encrypt(*two, b, 24);
     EXPECT_EQ(0, std::memcmp(a, b, 8));
     EXPECT_NE(0, std::memcmp(a + 8, b + 8, 8));
     EXPECT_NE(0, std::memcmp(a + 16, b + 16, 8));
@@ -224,31 +229,28 @@ TEST(CipherModes, Ssh1DesUsesOneChainPerDirection) {
     uint8_t p[16] = "0123456789abcde";
     uint8_t c[16];
     std::memcpy(c, p, 16);
-    ssh1_des.set_key(key);
-    ssh1_des.encrypt(c, 16);
-    // A decrypt right after encrypting starts from its own zero chain.
-    ssh1_des.decrypt(c, 16);
+    auto ctx = std::make_unique<cipher_context>();
+    ssh1_des.set_key(*ctx, key);
+    ssh1_des.encrypt(*ctx, c, 16);
+    // A decrypt right after encrypting, in the same context, starts from its own zero chain.
+    ssh1_des.decrypt(*ctx, c, 16);
     EXPECT_EQ(0, std::memcmp(c, p, 16));
 }
 
 TEST(CipherModes, PartialTailAndBytesBeyondAreLeftAlone) {
     uint8_t key[32];
     for (int i = 0; i < 32; ++i) key[i] = uint8_t(i + 40);
-    ssh2_3des_cbc.set_out_key(key);
-    ssh2_3des_cbc.set_in_key(key);
-    ssh2_blowfish_cbc.set_out_key(key);
-    ssh2_blowfish_cbc.set_in_key(key);
-    ssh1_3des.set_key(key);
-    ssh1_blowfish.set_key(key);
-    ssh1_des.set_key(key);
-    using op = void (*)(uint8_t*, std::size_t);
+    auto ctx = std::make_unique<cipher_context>();
+    ssh2_3des_cbc.set_key(*ctx, key);
+    ssh2_blowfish_cbc.set_key(*ctx, key);
+    using op = void (*)(cipher_context&, uint8_t*, std::size_t);
     for (op f : {ssh2_3des_cbc.encrypt, ssh2_3des_cbc.decrypt, ssh2_blowfish_cbc.encrypt,
                  ssh2_blowfish_cbc.decrypt, ssh1_3des.encrypt, ssh1_3des.decrypt, ssh1_blowfish.encrypt,
                  ssh1_blowfish.decrypt, ssh1_des.encrypt, ssh1_des.decrypt}) {
         uint8_t buf[32], untouched[8];
         std::memset(buf, 0xC3, sizeof buf);
         std::memset(untouched, 0xC3, sizeof untouched);
-        f(buf, 13);  // one whole block and five bytes of a second
+        f(*ctx, buf, 13);  // one whole block and five bytes of a second
         EXPECT_NE(0, std::memcmp(buf, untouched, 8)) << "the whole block is processed";
         for (int i = 8; i < 32; ++i) ASSERT_EQ(buf[i], 0xC3) << "byte " << i;
     }

@@ -104,33 +104,35 @@ TEST(HmacSha1, SequenceNumberedPacketsMatchReference) {
         // The descriptor appends the MAC behind the packet and checks it on the other side.
         bytes pkt = data;
         pkt.resize(data.size() + 20);
-        ssh2_hmac_sha1.set_out_key(key.data());
-        ssh2_hmac_sha1.set_in_key(key.data());
-        ssh2_hmac_sha1.make(pkt.data(), data.size(), seq);
+        mac_context out, in;
+        ssh2_hmac_sha1.set_key(out, key.data());
+        ssh2_hmac_sha1.set_key(in, key.data());
+        ssh2_hmac_sha1.make(out, pkt.data(), data.size(), seq);
         EXPECT_EQ(fixtures::to_hex(pkt.data() + data.size(), 20), r["mac"]);
-        EXPECT_TRUE(ssh2_hmac_sha1.verify(pkt.data(), data.size(), seq));
+        EXPECT_TRUE(ssh2_hmac_sha1.verify(in, pkt.data(), data.size(), seq));
     }
 }
 
 TEST(HmacSha1, VerifyRejectsAnyChange) {
     uint8_t out_key[20], in_key[20];
     for (int i = 0; i < 20; ++i) out_key[i] = in_key[i] = uint8_t(i + 1);
-    ssh2_hmac_sha1.set_out_key(out_key);
-    ssh2_hmac_sha1.set_in_key(in_key);
+    mac_context out, in;
+    ssh2_hmac_sha1.set_key(out, out_key);
+    ssh2_hmac_sha1.set_key(in, in_key);
     uint8_t pkt[64 + 20] = {};
     std::memcpy(pkt, "some packet bytes", 17);
-    ssh2_hmac_sha1.make(pkt, 64, 7);
-    ASSERT_TRUE(ssh2_hmac_sha1.verify(pkt, 64, 7));
-    EXPECT_FALSE(ssh2_hmac_sha1.verify(pkt, 64, 8)) << "sequence number is covered";
+    ssh2_hmac_sha1.make(out, pkt, 64, 7);
+    ASSERT_TRUE(ssh2_hmac_sha1.verify(in, pkt, 64, 7));
+    EXPECT_FALSE(ssh2_hmac_sha1.verify(in, pkt, 64, 8)) << "sequence number is covered";
     for (size_t i : {size_t(0), size_t(63), size_t(64), size_t(83)}) {
         pkt[i] ^= 1;
-        EXPECT_FALSE(ssh2_hmac_sha1.verify(pkt, 64, 7)) << "byte " << i;
+        EXPECT_FALSE(ssh2_hmac_sha1.verify(in, pkt, 64, 7)) << "byte " << i;
         pkt[i] ^= 1;
     }
     // incoming and outgoing keys are separate
     in_key[0] ^= 0x80;
-    ssh2_hmac_sha1.set_in_key(in_key);
-    EXPECT_FALSE(ssh2_hmac_sha1.verify(pkt, 64, 7));
+    ssh2_hmac_sha1.set_key(in, in_key);
+    EXPECT_FALSE(ssh2_hmac_sha1.verify(in, pkt, 64, 7));
     EXPECT_STREQ(ssh2_hmac_sha1.name, "hmac-sha1");
     EXPECT_EQ(ssh2_hmac_sha1.length, 20);
 }

@@ -143,6 +143,8 @@ struct sshd_peer {
 struct client {
     int fd = -1;
     bool keys = false;
+    cipher_context enc_out, enc_in;
+    mac_context mac_out, mac_in;
     uint32_t seq_out = 0, seq_in = 0;
 
     bool read_exact(uint8_t* p, size_t n) {
@@ -180,8 +182,8 @@ struct client {
         size_t n = pkt.size();
         if (keys) {
             pkt.resize(n + 20);
-            ssh2_hmac_sha1.make(pkt.data(), n, seq_out);
-            ssh2_3des_cbc.encrypt(pkt.data(), n);
+            ssh2_hmac_sha1.make(mac_out, pkt.data(), n, seq_out);
+            ssh2_3des_cbc.encrypt(enc_out, pkt.data(), n);
         }
         ++seq_out;
         return send(fd, pkt.data(), pkt.size(), MSG_NOSIGNAL) == ssize_t(pkt.size());
@@ -191,14 +193,14 @@ struct client {
     std::optional<bytes> recv_packet(std::string& why) {
         bytes pkt(8);
         if (!read_exact(pkt.data(), 8)) return why = "connection closed", std::nullopt;
-        if (keys) ssh2_3des_cbc.decrypt(pkt.data(), 8);
+        if (keys) ssh2_3des_cbc.decrypt(enc_in, pkt.data(), 8);
         uint32_t len = uint32_t(pkt[0]) << 24 | uint32_t(pkt[1]) << 16 | uint32_t(pkt[2]) << 8 | pkt[3];
         if (len < 12 || len > 35000 || (len + 4) % 8) return why = "bad packet length", std::nullopt;
         pkt.resize(4 + len + (keys ? 20 : 0));
         if (!read_exact(pkt.data() + 8, pkt.size() - 8)) return why = "connection closed", std::nullopt;
         if (keys) {
-            ssh2_3des_cbc.decrypt(pkt.data() + 8, 4 + len - 8);
-            if (!ssh2_hmac_sha1.verify(pkt.data(), 4 + len, seq_in)) return why = "wrong MAC", std::nullopt;
+            ssh2_3des_cbc.decrypt(enc_in, pkt.data() + 8, 4 + len - 8);
+            if (!ssh2_hmac_sha1.verify(mac_in, pkt.data(), 4 + len, seq_in)) return why = "wrong MAC", std::nullopt;
         }
         ++seq_in;
         size_t pad = pkt[4];
@@ -283,12 +285,12 @@ TEST(SshPeer, KeyExchangeSignatureAndEncryptedServiceRequestWithOpenSsh) {
 
     uint8_t v[6][40];
     for (int i = 0; i < 6; ++i) ssh2_derive_key(*k, h, char('A' + i), h, v[i]);
-    ssh2_3des_cbc.set_out_key(v[2]);
-    ssh2_3des_cbc.set_in_key(v[3]);
-    ssh2_3des_cbc.set_out_iv(v[0]);
-    ssh2_3des_cbc.set_in_iv(v[1]);
-    ssh2_hmac_sha1.set_out_key(v[4]);
-    ssh2_hmac_sha1.set_in_key(v[5]);
+    ssh2_3des_cbc.set_key(c.enc_out, v[2]);
+    ssh2_3des_cbc.set_key(c.enc_in, v[3]);
+    ssh2_3des_cbc.set_iv(c.enc_out, v[0]);
+    ssh2_3des_cbc.set_iv(c.enc_in, v[1]);
+    ssh2_hmac_sha1.set_key(c.mac_out, v[4]);
+    ssh2_hmac_sha1.set_key(c.mac_in, v[5]);
     c.keys = true;
 
     bytes req = {5};
