@@ -22,6 +22,13 @@ int CVellumApp::run(int argc, char** argv) {
     case app_role::client: break;
     }
 
+    // Before any window system is needed, so it also works without a display.
+    if (mycli::wants_usage(argc, argv)) {
+        const std::string_view text = usage_text();
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
+    }
+
     QApplication app(argc, argv);  // takes its own options (-platform, -display, ...) out of argv
     QApplication::setApplicationName(QStringLiteral("qtelnet"));
     QApplication::setOrganizationName(QStringLiteral("QuillSoft"));

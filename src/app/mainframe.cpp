@@ -264,7 +264,8 @@ void CMainFrame::build_menus() {
     add_item(colors, "&Cursor Color...", cmd::color_cursor);
     add_item(colors, "B&old Color...", cmd::color_bold);
     add_item(set, "&Proxy Configuration...", cmd::proxy);
-    add_item(set, "A&uto-Login...", cmd::auto_login);
+    // Not "A&uto-Login...": 'u' belongs to "C&ursor...", and every letter of "Cursor" is taken in this menu.
+    add_item(set, "Auto-Lo&gin...", cmd::auto_login);
     add_item(set, "&Mapping Files...", cmd::mapping_files);
     QMenu* printer = set->addMenu(QStringLiteral("Pri&nter..."));
     add_item(printer, "&Printer Font...", cmd::printer_font);
@@ -294,6 +295,10 @@ void CMainFrame::build_menus() {
 
 void CMainFrame::build_status_bar() {
     QStatusBar* sb = statusBar();
+    // A normal widget, not a status message: menu prompts cover it for a moment and it comes back after them.
+    note_ = new QLabel(sb);
+    note_->setObjectName(QStringLiteral("connection_note"));
+    sb->addWidget(note_, 1);
     const char* sizing[4] = {"Secure (SSH-1)xx", "Ln 00, Col 000", "CTRL", "SHIFT"};
     for (int i = 0; i < 4; ++i) {
         auto* l = new QLabel(sb);
@@ -308,6 +313,7 @@ void CMainFrame::build_status_bar() {
 
 void CMainFrame::update_status_panes() {
     Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+    note_->setText(view_->connection_text());
     panes_[0]->setText(view_->security_text());
     panes_[1]->setText(view_->position_text());
     panes_[2]->setText(mods & Qt::ControlModifier ? QStringLiteral("CTRL") : QStringLiteral(" "));

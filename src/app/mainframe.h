@@ -88,6 +88,7 @@ public:
 
     // Status pane labels (security, position, CTRL, SHIFT), for tests.
     QLabel* status_pane(int i) const { return panes_[i]; }
+    QLabel* status_note() const { return note_; }  // the message pane's connection state
     void update_status_panes();
 
 protected:
@@ -122,6 +123,7 @@ private:
     QAction* row_actions_[toolbar_rows_count] = {};
     QToolBar* toolbar_ = nullptr;
     QLabel* panes_[4] = {};
+    QLabel* note_ = nullptr;
     std::map<int, entry> commands_;
     toolbar_table rows_;
     bool relayout_pending_ = false;

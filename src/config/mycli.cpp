@@ -102,6 +102,35 @@ bool mycli::parse(int argc, const char* const* argv) {
     return parse(args);
 }
 
+bool mycli::wants_usage(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "/?" || a == "-?") return true;
+        if (i + 1 == args.size() && a == "-h") return true;
+    }
+    return false;
+}
+
+bool mycli::wants_usage(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    return wants_usage(args);
+}
+
+std::string_view usage_text() {
+    return "Usage: qtelnet [switches]\n"
+           "  /H host       host name or address, or telnet://host[:port][/]\n"
+           "  /P port       port number\n"
+           "  /C name       settings configuration to use (default 1)\n"
+           "  /N name       window name (1 to 19 characters)\n"
+           "  /R 1          Connect goes straight to the stored host\n"
+           "  /S x          save settings only when x begins with 0\n"
+           "  /M x          start without a menu\n"
+           "  /T x          start without the toolbar\n"
+           "Switches may begin with / or -, in either case; a value may follow joined (/Hmyhost) or apart.\n"
+           "  --help, -h, /?  this text\n";
+}
+
 std::string document_title(std::string_view requested, const StartupValues& sv) {
     // Counted in characters, not UTF-8 bytes.
     std::size_t chars = 0;

@@ -42,6 +42,11 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
 
+    // True when the parameters ask for the usage text: "--help", "/?" or "-?" anywhere, or "-h" as the last
+    // parameter ("-h name" gives the host, as /H does).
+    static bool wants_usage(const std::vector<std::string>& args);
+    static bool wants_usage(int argc, const char* const* argv);
+
 private:
     void set_host(std::string_view text);
 
@@ -51,6 +56,9 @@ private:
     bool pend_p_ = false, pend_r_ = false, pend_s_ = false, pend_t_ = false;
     std::string error_;
 };
+
+// What `qtelnet --help` prints: the switches, one a line.
+std::string_view usage_text();
 
 // The title the window shows when the session asks for `requested` (the host name, or empty).
 std::string document_title(std::string_view requested, const StartupValues& sv);

@@ -71,3 +71,7 @@ QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh
 QString position_pane(int row, int column) { return QStringLiteral("Ln %1, Col %2").arg(row).arg(column); }
 QString ctrl_pane(bool held) { return held ? QStringLiteral("CTRL") : QStringLiteral(" "); }
 QString shift_pane(bool held) { return held ? QStringLiteral("SHIFT") : QStringLiteral(" "); }
+QString connection_pane(bool busy, bool attempted) {
+    if (busy) return {};
+    return attempted ? QStringLiteral("Not connected") : QStringLiteral("File > Connect... opens a session");
+}

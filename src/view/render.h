@@ -55,3 +55,6 @@ QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh
 QString position_pane(int row, int column);
 QString ctrl_pane(bool held);
 QString shift_pane(bool held);
+// The message pane while no session runs: how to open one until the first attempt, then "Not connected";
+// empty while a session runs or is being set up.
+QString connection_pane(bool busy, bool attempted);

@@ -757,6 +757,12 @@ void CVellumView::display_from_host(const std::uint8_t* data, std::size_t n) { s
 
 void CVellumView::connection_starting() {
     autoconnect_pending_ = false;
+    attempted_ = true;
+    // The screen stays as the last session left it, but the new output must not continue after its prompt.
+    if (vt_->cursor_column() > 1) {
+        vt_->feed_text("\r\n");
+        update_all();
+    }
     Settings& s = settings();
     if (!maps_loaded_) {
         // The map files are read once, at the first connection of the run.
@@ -802,5 +808,7 @@ QString CVellumView::security_text() const {
     if (ssh_status) ssh_status(id_sent, ssh1, keys);
     return security_pane(session_->connected(), id_sent, ssh1, keys);
 }
+
+QString CVellumView::connection_text() const { return connection_pane(session_->busy(), attempted_); }
 
 QString CVellumView::position_text() const { return position_pane(vt_->cursor_row(), vt_->cursor_column()); }

@@ -104,6 +104,7 @@ public:
     // --- status panes -----------------------------------------------------------------------------------------
     QString security_text() const;
     QString position_text() const;
+    QString connection_text() const;  // the message pane
 
     // One-time automatic connection at start: connects to the stored host when the flag is still set and
     // `autoconnect` is 1. Returns true when it connected.
@@ -180,5 +181,6 @@ private:
     bool extra_rows_[24] = {};
     int last_cursor_row_ = 1;
     bool autoconnect_pending_ = true;
+    bool attempted_ = false;  // a connection was started in this run
     bool maps_loaded_ = false;
 };

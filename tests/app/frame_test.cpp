@@ -22,6 +22,7 @@
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "terminal/screen.h"
 #include "terminal/vt.h"
 #include "view/document.h"
 #include "view/render.h"
@@ -215,6 +216,29 @@ TEST_F(frame_fixture, ConnectionDependentCommands) {
     EXPECT_FALSE(frame->view().connected());
 }
 
+TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFreshLine) {
+    CVellumView& v = frame->view();
+    frame->update_status_panes();
+    EXPECT_EQ(frame->status_note()->text(), "File > Connect... opens a session");
+    ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
+    frame->update_status_panes();
+    EXPECT_EQ(frame->status_note()->text(), "");
+    v.terminal().feed_text("\x1b[5;1Hold$ ");
+    frame->run_command(cmd::disconnect);
+    frame->update_status_panes();
+    EXPECT_EQ(frame->status_note()->text(), "Not connected");
+
+    ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
+    EXPECT_EQ(v.terminal().cursor_row(), 6);
+    EXPECT_EQ(v.terminal().cursor_column(), 1);
+    EXPECT_EQ(v.ring().line(5).cell(1) & cell_char_mask, 'o') << "the screen stays";
+    frame->run_command(cmd::disconnect);
+    // At the start of a line already: no blank line in between.
+    ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
+    EXPECT_EQ(v.terminal().cursor_row(), 6);
+    frame->run_command(cmd::disconnect);
+}
+
 TEST_F(frame_fixture, SaveSwitchDisablesSettingsCommandsAndSaving) {
     EXPECT_TRUE(frame->command_enabled(cmd::reset_config));
     frame.reset();
@@ -320,18 +344,22 @@ QChar mnemonic(const QString& t) {
 }  // namespace
 
 TEST_F(frame_fixture, MenuMnemonicsReachEachItem) {
-    // A letter used twice in one menu only cycles between the items instead of choosing one. The Settings
-    // menu's "A&uto-Login..." and "C&ursor..." share their letter by their fixed texts.
+    // A letter used twice in one menu only cycles between the items instead of choosing one: no two items of a
+    // menu (the menu bar's titles included) share a letter.
     int menus = 0;
-    for (QMenu* m : frame->menuBar()->findChildren<QMenu*>()) {
-        ++menus;
+    auto check = [](const QString& name, const QList<QAction*>& actions) {
         std::map<QChar, QStringList> seen;
-        for (QAction* a : m->actions())
+        for (QAction* a : actions)
             if (!a->isSeparator()) seen[mnemonic(a->text())].push_back(a->text());
         for (auto& [letter, texts] : seen) {
-            if (letter.isNull() || texts.size() < 2) continue;
-            EXPECT_EQ(texts, QStringList({"A&uto-Login...", "C&ursor..."})) << m->title().toStdString();
+            if (letter.isNull()) continue;
+            EXPECT_EQ(texts.size(), 1) << name.toStdString() << ": " << texts.join(", ").toStdString();
         }
+    };
+    check(QStringLiteral("menu bar"), frame->menuBar()->actions());
+    for (QMenu* m : frame->menuBar()->findChildren<QMenu*>()) {
+        ++menus;
+        check(m->title(), m->actions());
     }
     EXPECT_GE(menus, 5);
 }

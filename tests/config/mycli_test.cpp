@@ -117,6 +117,30 @@ TEST(mycli_test, StrayPlainParameterIsAnError) {
     EXPECT_TRUE(error.empty());
 }
 
+TEST(mycli_test, HelpSwitchesAskForUsageWithoutTakingAHostSwitch) {
+    struct row {
+        std::vector<std::string> args;
+        bool usage;
+    };
+    const row rows[] = {
+        {{"--help"}, true},  {{"-h"}, true},           {{"/?"}, true},         {{"-?"}, true},
+        {{"/Hhost", "--help"}, true},                   {{"/P", "23", "-h"}, true},
+        {{}, false},          {{"-h", "myhost"}, false}, {{"/H"}, false},       {{"-help"}, false},
+        {{"/Hhost", "/P23"}, false},
+    };
+    for (const auto& r : rows) {
+        std::string joined;
+        for (const auto& a : r.args) joined += a + " ";
+        EXPECT_EQ(mycli::wants_usage(r.args), r.usage) << joined;
+    }
+    // "-h name" still names the host.
+    EXPECT_EQ(parse({"-h", "myhost"}).host, "myhost");
+    // Every switch the parser knows is listed.
+    const std::string text(usage_text());
+    for (const char* sw : {"/H", "/P", "/C", "/N", "/R", "/S", "/M", "/T", "--help"})
+        EXPECT_NE(text.find(sw), std::string::npos) << sw;
+}
+
 TEST(mycli_test, DocumentTitle) {
     StartupValues sv;
     EXPECT_EQ(document_title("host.example", sv), "host.example");
