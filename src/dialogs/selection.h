@@ -34,10 +34,18 @@ using char_at_fn = std::function<std::uint8_t(int row, int col)>;
 // that cell alone.
 void word_span(const char_at_fn& char_at, int row, int col, int columns, int& first_col, int& last_col);
 
-// Selected text, rows top to bottom joined by CR LF (none after the last row), trailing blanks kept.
-std::string block_text(const state& s, const char_at_fn& char_at);
+// Line ending of clipboard text on this platform, as other programs expect it there.
+#ifdef _WIN32
+inline constexpr std::string_view clipboard_line_end = "\r\n";
+#else
+inline constexpr std::string_view clipboard_line_end = "\n";
+#endif
 
-// Bytes of a pasted text in sending order: LF bytes left out, stop at the first zero byte.
+// Selected text, rows top to bottom joined by `line_end` (none after the last row), trailing blanks kept.
+std::string block_text(const state& s, const char_at_fn& char_at, std::string_view line_end = clipboard_line_end);
+
+// Bytes of a pasted text in sending order: each line ending (LF, CR LF or a lone CR) becomes the one CR the
+// host expects for Return; stop at the first zero byte.
 void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send);
 
 // New scroll-back position after one wheel message: one line toward the live screen when the wheel turns toward
@@ -91,12 +99,12 @@ inline void word_span(const char_at_fn& char_at, int row, int col, int columns, 
     last_col = detail::is_word(char_at(row, m)) ? m : m - 1;
 }
 
-inline std::string block_text(const state& s, const char_at_fn& char_at) {
+inline std::string block_text(const state& s, const char_at_fn& char_at, std::string_view line_end) {
     std::string out;
     const int top = std::min(s.start_row, s.end_row);
     const int bottom = std::max(s.start_row, s.end_row);
     for (int r = top; r <= bottom; ++r) {
-        if (r != top) out += "\r\n";
+        if (r != top) out += line_end;
         int first = 0, last = -1;
         if (!row_span(s, r, first, last)) continue;
         for (int c = first; c <= last; ++c) out += static_cast<char>(char_at(r, c));
@@ -105,10 +113,11 @@ inline std::string block_text(const state& s, const char_at_fn& char_at) {
 }
 
 inline void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send) {
-    for (char ch : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         if (ch == '\0') break;
-        if (ch == '\n') continue;
-        send(static_cast<std::uint8_t>(ch));
+        if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        send(ch == '\n' ? std::uint8_t{'\r'} : static_cast<std::uint8_t>(ch));
     }
 }
 

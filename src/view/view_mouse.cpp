@@ -15,9 +15,21 @@ namespace {
 
 std::int64_t wall_seconds() { return QDateTime::currentSecsSinceEpoch(); }
 
+view_mouse::primary_port platform_primary() {
+    return {[](const QString& text) {
+                QClipboard* cb = QGuiApplication::clipboard();
+                if (cb->supportsSelection()) cb->setText(text, QClipboard::Selection);
+            },
+            [] {
+                QClipboard* cb = QGuiApplication::clipboard();
+                return cb->supportsSelection() ? cb->text(QClipboard::Selection) : QString();
+            }};
+}
+
 }  // namespace
 
-view_mouse::view_mouse(std::unique_ptr<mouse_host> host) : host_(std::move(host)), clock_(wall_seconds) {}
+view_mouse::view_mouse(std::unique_ptr<mouse_host> host)
+    : host_(std::move(host)), clock_(wall_seconds), primary_(platform_primary()) {}
 
 view_mouse::~view_mouse() = default;
 
@@ -26,6 +38,11 @@ std::uint8_t view_mouse::char_at(int row, int col) const {
 }
 
 void view_mouse::mouse_press(QMouseEvent* e) {
+    if (e->button() == Qt::MiddleButton) {
+        e->accept();
+        if (primary_.get) paste_text(primary_.get());
+        return;
+    }
     if (e->button() != Qt::LeftButton) {
         e->ignore();
         return;
@@ -36,6 +53,7 @@ void view_mouse::mouse_press(QMouseEvent* e) {
     sel_.start_col = sel_.end_col = c.x();
     sel_.start_row = sel_.end_row = c.y();
     sel_.shown = true;
+    dragged_ = false;
     // The block of an earlier drag goes now: a click with no move is a one-cell selection, and Copy takes that.
     repaint(false);
 }
@@ -50,10 +68,16 @@ void view_mouse::mouse_move(QMouseEvent* e) {
     if (c.x() == sel_.end_col && c.y() == sel_.end_row) return;
     sel_.end_col = c.x();
     sel_.end_row = c.y();
+    dragged_ = true;
     repaint(false);
 }
 
-void view_mouse::mouse_release(QMouseEvent* e) { e->ignore(); }
+void view_mouse::mouse_release(QMouseEvent* e) {
+    e->ignore();
+    // A plain click leaves PRIMARY alone, as in other X programs.
+    if (e->button() == Qt::LeftButton && dragged_ && sel_.shown) offer_primary();
+    dragged_ = false;
+}
 
 void view_mouse::mouse_double_click(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) {
@@ -70,6 +94,7 @@ void view_mouse::mouse_double_click(QMouseEvent* e) {
     sel_.end_col = last;
     sel_.shown = true;
     repaint(true);
+    offer_primary();
 }
 
 void view_mouse::wheel(QWheelEvent* e) {
@@ -92,12 +117,16 @@ void view_mouse::wheel(QWheelEvent* e) {
 std::unique_ptr<QMenu> view_mouse::make_context_menu() {
     auto menu = std::make_unique<QMenu>();
     QObject::connect(menu->addAction(QStringLiteral("Select All")), &QAction::triggered, [this] { select_all(); });
+    // The same enable rules as the Edit menu.
     QAction* c = menu->addAction(QStringLiteral("Copy"));
+    c->setEnabled(has_selection());
     QObject::connect(c, &QAction::triggered, [this] { copy(); });
     QAction* p = menu->addAction(QStringLiteral("Paste"));
     p->setEnabled(clipboard_has_text());
     QObject::connect(p, &QAction::triggered, [this] { paste(); });
-    QObject::connect(menu->addAction(QStringLiteral("Append")), &QAction::triggered, [this] { append(); });
+    QAction* a = menu->addAction(QStringLiteral("Append"));
+    a->setEnabled(has_selection());
+    QObject::connect(a, &QAction::triggered, [this] { append(); });
     return menu;
 }
 
@@ -145,6 +174,7 @@ void view_mouse::select_all() {
     sel_.end_row = selection::screen_rows;
     sel_.shown = true;
     repaint(true);
+    offer_primary();
 }
 
 bool view_mouse::clipboard_has_text() {
@@ -154,16 +184,30 @@ bool view_mouse::clipboard_has_text() {
     return m && m->hasText();
 }
 
-void view_mouse::copy_to_clipboard(bool append) {
-    if (!sel_.shown) return;
+QString view_mouse::selected_text() const {
     // Cells hold single bytes, shown as Latin-1; the clipboard gets the same characters.
     const std::string block = selection::block_text(sel_, [this](int r, int c) { return char_at(r, c); });
     QString text = QString::fromLatin1(block.data(), static_cast<qsizetype>(block.size()));
-    QClipboard* cb = QGuiApplication::clipboard();
-    // What the clipboard held is kept as it is, characters outside Latin-1 included.
-    if (append) text = cb->text() + QStringLiteral("\r\n") + text;
     // The clipboard text ends at a zero byte, as a C string would.
     if (const auto z = text.indexOf(QChar(0)); z >= 0) text.truncate(z);
+    return text;
+}
+
+void view_mouse::offer_primary() {
+    if (sel_.shown && primary_.set) primary_.set(selected_text());
+}
+
+void view_mouse::copy_to_clipboard(bool append) {
+    if (!sel_.shown) return;
+    QString text = selected_text();
+    QClipboard* cb = QGuiApplication::clipboard();
+    // What the clipboard held is kept as it is, characters outside Latin-1 included.
+    if (append) {
+        QString before = cb->text();
+        if (const auto z = before.indexOf(QChar(0)); z >= 0) before.truncate(z);
+        text = before + QString::fromLatin1(selection::clipboard_line_end.data(),
+                                            static_cast<qsizetype>(selection::clipboard_line_end.size())) + text;
+    }
     cb->setText(text);
     remove_selection();
 }
@@ -174,8 +218,12 @@ void view_mouse::append() { copy_to_clipboard(true); }
 void view_mouse::paste() {
     const QMimeData* m = QGuiApplication::clipboard()->mimeData();
     if (!m || !m->hasText()) return;
+    paste_text(m->text());
+}
+
+void view_mouse::paste_text(const QString& text) {
     // Characters outside Latin-1 cannot travel as one byte; they go as '?'.
-    const QByteArray bytes = m->text().toLatin1();
+    const QByteArray bytes = text.toLatin1();
     selection::for_each_paste_byte(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
                                    [this](std::uint8_t b) { host_->send_to_host(&b, 1); });
 }

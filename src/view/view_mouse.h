@@ -6,6 +6,7 @@
 // whose highlight changed; the painter shows cells with that bit reversed.
 #include <QPoint>
 #include <QRect>
+#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -70,11 +71,22 @@ public:
     const selection::state& state() const { return sel_; }
     // Whole seconds of the clock used by the focus rule (tests set their own).
     void set_clock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+
+    // The X11 PRIMARY selection: set when a selection is made, pasted by the middle button. The defaults use the
+    // platform's selection clipboard when it has one (tests set their own; the offscreen platform has none).
+    struct primary_port {
+        std::function<void(const QString&)> set;
+        std::function<QString()> get;
+    };
+    void set_primary(primary_port p) { primary_ = std::move(p); }
     // The context menu as it would be shown (tests inspect it without running it).
     std::unique_ptr<QMenu> make_context_menu();
 
 private:
     void copy_to_clipboard(bool append);
+    QString selected_text() const;
+    void offer_primary();
+    void paste_text(const QString& text);
     void repaint(bool all);
     std::uint8_t char_at(int row, int col) const;
 
@@ -82,4 +94,6 @@ private:
     selection::state sel_;
     std::int64_t focus_time_ = 0;
     std::function<std::int64_t()> clock_;
+    primary_port primary_;
+    bool dragged_ = false;  // the pointer left the pressed cell, so the release offers the block as PRIMARY
 };

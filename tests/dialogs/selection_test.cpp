@@ -42,18 +42,24 @@ state drag(int col0, int row0, int col1, int row1) {
 TEST(SelectionBlock, DownRightAndUpLeftCopyTheSameBlock) {
     grid g;
     const std::string expect = g.cells(3, 10, 20) + "\r\n" + g.cells(4, 10, 20) + "\r\n" + g.cells(5, 10, 20);
-    EXPECT_EQ(selection::block_text(drag(10, 3, 20, 5), g.reader()), expect);
-    EXPECT_EQ(selection::block_text(drag(20, 5, 10, 3), g.reader()), expect);
+    EXPECT_EQ(selection::block_text(drag(10, 3, 20, 5), g.reader(), "\r\n"), expect);
+    EXPECT_EQ(selection::block_text(drag(20, 5, 10, 3), g.reader(), "\r\n"), expect);
+}
+
+TEST(SelectionBlock, RowsAreJoinedByThePlatformLineEnding) {
+    grid g;
+    EXPECT_EQ(selection::clipboard_line_end, "\n");
+    EXPECT_EQ(selection::block_text(drag(10, 3, 12, 4), g.reader()), g.cells(3, 10, 12) + "\n" + g.cells(4, 10, 12));
 }
 
 TEST(SelectionBlock, DownLeftDragSelectsNoCellsButKeepsTheLines) {
     grid g;
     const state s = drag(20, 3, 10, 5);
-    EXPECT_EQ(selection::block_text(s, g.reader()), "\r\n\r\n");
+    EXPECT_EQ(selection::block_text(s, g.reader(), "\r\n"), "\r\n\r\n");
     for (int r = 1; r <= 24; ++r)
         for (int c = 1; c <= 80; ++c) EXPECT_FALSE(selection::contains(s, r, c)) << r << "," << c;
     // Up and to the right is the same block seen from the other end.
-    EXPECT_EQ(selection::block_text(drag(10, 5, 20, 3), g.reader()), "\r\n\r\n");
+    EXPECT_EQ(selection::block_text(drag(10, 5, 20, 3), g.reader(), "\r\n"), "\r\n\r\n");
 }
 
 TEST(SelectionBlock, OneRowBackwardsIsOrdered) {
@@ -108,7 +114,7 @@ TEST(SelectionWord, ControlCodesAndBlankSeparateWordsAndABlankSelectsItself) {
     EXPECT_EQ(b, 1);
 }
 
-TEST(SelectionClipboard, PasteDropsLfAndStopsAtZero) {
+TEST(SelectionClipboard, PasteTurnsEveryLineEndingIntoCrAndStopsAtZero) {
     auto sent = [](std::string_view text) {
         std::string out;
         selection::for_each_paste_byte(text, [&](std::uint8_t b) { out += static_cast<char>(b); });
@@ -116,6 +122,10 @@ TEST(SelectionClipboard, PasteDropsLfAndStopsAtZero) {
     };
     EXPECT_EQ(sent("ls\r\npwd\r\n"), "ls\rpwd\r");
     EXPECT_EQ(sent(std::string_view("ab\0cd", 5)), "ab");
-    EXPECT_EQ(sent("a\n\n\nb"), "ab");
+    EXPECT_EQ(sent("ls\npwd\n"), "ls\rpwd\r");
+    EXPECT_EQ(sent("ls\rpwd\r"), "ls\rpwd\r");
+    EXPECT_EQ(sent("a\n\n\nb"), "a\r\r\rb");
+    EXPECT_EQ(sent("a\r\r\nb\n\rc"), "a\r\rb\r\rc");
+    EXPECT_EQ(sent("end\r"), "end\r");
     EXPECT_EQ(sent("\xe9\xff\t"), "\xe9\xff\t");
 }

@@ -10,6 +10,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "../support/qt_test_support.h"
 #include "terminal/screen.h"
@@ -102,7 +103,7 @@ struct MouseTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(MouseTest, DragCopiesTheBlockWithCrLfAndClearsTheSelection) {
+TEST_F(MouseTest, DragCopiesTheBlockWithLfAndClearsTheSelection) {
     host->write(3, 10, "line three!");
     host->write(4, 10, "LINE FOUR  ");
     host->write(5, 10, "line five..");
@@ -112,7 +113,7 @@ TEST_F(MouseTest, DragCopiesTheBlockWithCrLfAndClearsTheSelection) {
     EXPECT_GT(host->changed_updates, 0);
     m->copy();
     EXPECT_FALSE(m->highlighted(4, 15));
-    EXPECT_EQ(clip(), "line three!\r\nLINE FOUR  \r\nline five..");
+    EXPECT_EQ(clip(), "line three!\nLINE FOUR  \nline five..");
     EXPECT_FALSE(m->has_selection());
     // Nothing shown: Copy leaves the clipboard alone.
     QGuiApplication::clipboard()->setText("keep");
@@ -125,18 +126,18 @@ TEST_F(MouseTest, AppendAddsToTheClipboardText) {
     QGuiApplication::clipboard()->setText("abc");
     drag(1, 1, 2, 1);
     m->append();
-    EXPECT_EQ(clip(), "abc\r\nxy");
+    EXPECT_EQ(clip(), "abc\nxy");
     // An empty clipboard still gets the line break first.
     QGuiApplication::clipboard()->clear();
     drag(1, 1, 2, 1);
     m->append();
-    EXPECT_EQ(clip(), "\r\nxy");
+    EXPECT_EQ(clip(), "\nxy");
     // Text from elsewhere survives whole, whatever its characters.
     const QString foreign = QString::fromUtf8("\xe2\x82\xac 5 \xce\xb1\xce\xb2");
     QGuiApplication::clipboard()->setText(foreign);
     drag(1, 1, 2, 1);
     m->append();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), foreign + "\r\nxy");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), foreign + "\nxy");
 }
 
 TEST_F(MouseTest, HighBytesReachTheClipboardAsLatin1) {
@@ -203,14 +204,14 @@ TEST_F(MouseTest, SelectAllCoversTheWholeScreenWidth) {
     m->select_all();
     m->copy();
     const std::string t = clip();
-    EXPECT_EQ(t.size(), 24u * 132u + 23u * 2u);
+    EXPECT_EQ(t.size(), 24u * 132u + 23u);
     EXPECT_EQ(t.substr(t.size() - 2), "Z!");
 }
 
-TEST_F(MouseTest, PasteSendsBytesWithoutLf) {
+TEST_F(MouseTest, PasteSendsEachLineEndingAsCr) {
     QGuiApplication::clipboard()->setText("echo hi\r\nls\n");
     m->paste();
-    EXPECT_EQ(host->sent, "echo hi\rls");
+    EXPECT_EQ(host->sent, "echo hi\rls\r");
     host->sent.clear();
     QGuiApplication::clipboard()->clear();
     m->paste();
@@ -337,12 +338,67 @@ TEST_F(MouseTest, ContextMenuHasFourItemsAndPasteNeedsText) {
     EXPECT_EQ(acts[2]->text(), "Paste");
     EXPECT_EQ(acts[3]->text(), "Append");
     EXPECT_FALSE(acts[2]->isEnabled());
+    // Copy and Append need a selection, as in the Edit menu.
+    EXPECT_FALSE(acts[1]->isEnabled());
+    EXPECT_FALSE(acts[3]->isEnabled());
     QGuiApplication::clipboard()->setText("x");
     EXPECT_TRUE(m->make_context_menu()->actions()[2]->isEnabled());
     acts[0]->trigger();
     EXPECT_TRUE(m->has_selection());
+    auto with_selection = m->make_context_menu();
+    EXPECT_TRUE(with_selection->actions()[1]->isEnabled());
+    EXPECT_TRUE(with_selection->actions()[3]->isEnabled());
     // Outside the client area the event is left to the default handling.
     QContextMenuEvent outside(QContextMenuEvent::Mouse, QPoint(-50, -50), QPoint(10, 10));
     m->context_menu(&outside);
     EXPECT_FALSE(outside.isAccepted());
+}
+
+namespace {
+struct PrimaryTest : MouseTest {
+    std::vector<QString> offered;
+    QString primary = QStringLiteral("from elsewhere");
+    void SetUp() override {
+        MouseTest::SetUp();
+        m->set_primary({[this](const QString& t) { offered.push_back(t); }, [this] { return primary; }});
+    }
+    void middle_click(int col, int row) {
+        QMouseEvent e(QEvent::MouseButtonPress, at(col, row), at(col, row), Qt::MiddleButton, Qt::MiddleButton,
+                      Qt::NoModifier);
+        m->mouse_press(&e);
+        EXPECT_TRUE(e.isAccepted());
+    }
+};
+}  // namespace
+
+TEST_F(PrimaryTest, ADragDoubleClickOrSelectAllSetsPrimaryAndAClickDoesNot) {
+    host->write(2, 1, "alpha beta");
+    host->write(3, 1, "gamma");
+    press(3, 2);
+    release(3, 2);
+    EXPECT_TRUE(offered.empty()) << "a click with no move";
+    drag(1, 2, 5, 3);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered.back(), "alpha\ngamma");
+    EXPECT_TRUE(m->has_selection()) << "PRIMARY does not take the highlight away";
+    double_click(2, 3);
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered.back(), "gamma");
+    m->select_all();
+    ASSERT_EQ(offered.size(), 3u);
+    EXPECT_EQ(offered.back().size(), 24 * 80 + 23);
+    EXPECT_EQ(offered.back().mid(80, 11), "\nalpha beta");
+}
+
+TEST_F(PrimaryTest, MiddleButtonPastesPrimaryWithCrLineEndsAndLeavesTheClipboard) {
+    QGuiApplication::clipboard()->setText("clipboard");
+    primary = QStringLiteral("ls\npwd\r\nid");
+    middle_click(5, 5);
+    EXPECT_EQ(host->sent, "ls\rpwd\rid");
+    EXPECT_EQ(clip(), "clipboard");
+    EXPECT_FALSE(m->has_selection());
+    host->sent.clear();
+    primary.clear();
+    middle_click(5, 5);
+    EXPECT_EQ(host->sent, "");
 }
