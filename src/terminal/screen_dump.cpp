@@ -1,5 +1,6 @@
 #include "terminal/screen_dump.h"
 
+#include "terminal/charset.h"
 #include "terminal/vt.h"
 
 void append_cell_char(std::string& out, uint8_t c) {
@@ -13,8 +14,19 @@ void append_cell_char(std::string& out, uint8_t c) {
 
 namespace {
 
+// A cell's character as UTF-8: a byte as its Latin-1 character, a code point as itself; the right half of a wide
+// character adds nothing (a half left alone by a shift or an erase counts as the blank it holds).
+void append_cell(std::string& out, uint32_t cell, uint32_t before) {
+    if ((cell & cell_wide_right) && (before & cell_wide)) return;
+    const uint32_t cp = cell_code(cell);
+    if (cp < 0x100)
+        append_cell_char(out, uint8_t(cp));
+    else
+        append_utf8(out, cp);
+}
+
 void append_line_text(std::string& out, const ring_line& l, int columns) {
-    for (int c = 1; c <= columns; ++c) append_cell_char(out, uint8_t(l.cell(c) & cell_char_mask));
+    for (int c = 1; c <= columns; ++c) append_cell(out, l.cell(c), c > 1 ? l.cell(c - 1) : 0);
 }
 
 // A JSON string of a line's characters.
@@ -22,8 +34,11 @@ void append_json_text(std::string& out, const ring_line& l, int columns) {
     static const char hex[] = "0123456789abcdef";
     out += '"';
     for (int c = 1; c <= columns; ++c) {
-        const uint8_t ch = uint8_t(l.cell(c) & cell_char_mask);
-        if (ch == '"' || ch == '\\') {
+        const uint32_t cell = l.cell(c);
+        const uint8_t ch = uint8_t(cell & cell_char_mask);
+        if (cell & (cell_code_high_mask | cell_wide_right)) {
+            append_cell(out, cell, c > 1 ? l.cell(c - 1) : 0);
+        } else if (ch == '"' || ch == '\\') {
             out += '\\';
             out += char(ch);
         } else if (ch < 0x20 || ch == 0x7F) {

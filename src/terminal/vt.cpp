@@ -31,6 +31,15 @@ struct printable_table {
 };
 constexpr printable_table printable;
 
+// With utf8 on, the fast path takes only ASCII; the rest goes through the decoder.
+struct printable_ascii_table {
+    bool v[256];
+    constexpr printable_ascii_table() : v() {
+        for (int i = 0x20; i < 0x80; ++i) v[i] = true;
+    }
+};
+constexpr printable_ascii_table printable_ascii;
+
 int clamp_int(long long v, int lo, int hi) { return int(std::clamp<long long>(v, lo, hi)); }
 
 }  // namespace
@@ -86,6 +95,7 @@ void vt::reset_terminal(bool keep_screen) {
     invoked_ = 0;
     active_set_ = 0;
     set_tab_defaults();
+    utf8_.reset();
     if (!keep_screen) clamp_column();
 }
 
@@ -148,10 +158,21 @@ int vt::feed_byte(uint8_t c) {
 
 size_t vt::feed(const uint8_t* data, size_t n) {
     size_t i = 0;
+    if (options_.utf8) {
+        while (i < n) {
+            if (state_ == st_ground && !printer_controller_ && !reply_pending_ && printable_ascii.v[data[i]] &&
+                !utf8_.pending()) {
+                i += print_run<true>(data + i, n - i);
+                continue;
+            }
+            if (feed_byte(data[i++])) break;
+        }
+        return i;
+    }
     while (i < n) {
         // A reply left pending by local input must be taken after the next byte, as feed_byte reports it.
         if (state_ == st_ground && !printer_controller_ && !reply_pending_ && printable.v[data[i]]) {
-            i += print_run(data + i, n - i);
+            i += print_run<false>(data + i, n - i);
             continue;
         }
         if (feed_byte(data[i++])) break;
@@ -183,19 +204,25 @@ void vt::print(uint8_t c) {
 }
 
 // A run of printable bytes in the ground state: the same steps as print(), with the cells before the last column
-// written in one pass.
+// written in one pass. With utf8 the run is ASCII only.
+template <bool utf8>
 size_t vt::print_run(const uint8_t* data, size_t n) {
+    const bool* table = utf8 ? printable_ascii.v : printable.v;
     size_t i = 0;
     const int cols = ring_.columns();
-    while (i < n && printable.v[data[i]]) {
+    while (i < n && table[data[i]]) {
         if ((pending_wrap_ && col_ == cols) || insert_mode_ || col_ >= cols || ring_.is_double_width(row_)) {
-            print(data[i++]);
+            if (utf8)
+                print_code(data[i++]);
+            else
+                print(data[i++]);
             continue;
         }
         pending_wrap_ = 0;
         size_t k = 0;
         const size_t room = size_t(cols - col_);
-        while (k < room && i + k < n && printable.v[data[i + k]]) ++k;
+        while (k < room && i + k < n && table[data[i + k]]) ++k;
+        if (utf8) split_wide_edges(col_, col_ + int(k) - 1);
         ring_.put_run(row_, col_, data + i, int(k), ring_.attr() | (active_set_ ? cell_graphics : 0));
         col_ += int(k);
         i += k;
@@ -219,8 +246,98 @@ void vt::reverse_index() {
     clamp_column();
 }
 
+// Overwriting cells first..last of the cursor row: a wide character cut in half there loses its other half too.
+void vt::split_wide_edges(int first, int last) {
+    ring_line& l = ring_.line(row_);
+    const uint32_t at_first = l.cell(first);
+    if ((at_first & cell_wide_right) && first > 1) {
+        const uint32_t left = l.cell(first - 1);
+        if (left & cell_wide) ring_.put_cell((left & 0x7F00) | cell_blank, row_, first - 1);
+    }
+    if (last < line_cells) {
+        const uint32_t after = l.cell(last + 1);
+        if (after & cell_wide_right) ring_.put_cell((after & 0x7F00) | cell_blank, row_, last + 1);
+    }
+}
+
+// A decoded character in the ground state (utf8 on): print()'s steps, with wide characters taking two cells.
+void vt::print_code(uint32_t cp) {
+    if (cp >= 0x80 && cp < 0xA0) return;  // C1 controls are not acted on inside UTF-8, nor drawn
+    const int w = char_width(cp);
+    if (w == 0) {
+        join_mark(cp);
+        return;
+    }
+    const int cols = ring_.columns();
+    const bool wide = w == 2 && !ring_.is_double_width(row_) && cols >= 2;
+    auto wrap = [&] {
+        col_ = 1;
+        if (row_ == bottom_)
+            ring_.scroll_up(1, top_, bottom_);
+        else if (row_ < screen_rows)
+            ++row_;
+    };
+    if (pending_wrap_ && col_ == cols) wrap();
+    pending_wrap_ = 0;
+    if (wide && col_ == cols) {
+        // No room for both halves: wrap first like an ordinary character would, else stay inside the margin.
+        if (auto_wrap_mode_)
+            wrap();
+        else
+            col_ = cols - 1;
+    }
+    const uint32_t graphics = active_set_ && cp < 0x80 ? cell_graphics : 0;
+    const uint32_t base = ring_.attr() | graphics;
+    if (insert_mode_) {
+        ring_.insert_blank(row_, col_);
+        if (wide) ring_.insert_blank(row_, col_);
+    }
+    split_wide_edges(col_, wide ? col_ + 1 : col_);
+    if (wide) {
+        ring_.put_cell(base | cell_wide | cell_of_code(cp), row_, col_);
+        ring_.put_cell(ring_.attr() | cell_wide_right | cell_blank, row_, col_ + 1);
+        ++col_;
+    } else {
+        ring_.put_cell(base | cell_of_code(cp), row_, col_);
+    }
+    if (col_ < cols) {
+        ++col_;
+    } else if (auto_wrap_mode_) {
+        pending_wrap_ = 1;
+    }
+    clamp_column();
+}
+
+// A combining mark joins the character before the cursor when Unicode has the composed form; other zero-width
+// characters leave the screen as it is.
+void vt::join_mark(uint32_t cp) {
+    int c = pending_wrap_ ? col_ : col_ - 1;
+    if (c < 1) return;
+    uint32_t cell = ring_.line(row_).cell(c);
+    if ((cell & cell_wide_right) && c > 1) cell = ring_.line(row_).cell(--c);
+    const uint32_t composed = compose(cell_code(cell), cp);
+    if (composed == 0 || char_width(composed) != ((cell & cell_wide) ? 2 : 1)) return;
+    ring_.put_cell((cell & ~(cell_char_mask | cell_code_high_mask)) | cell_of_code(composed), row_, c);
+}
+
 void vt::ground(uint8_t c) {
-    if (printable.v[c]) {
+    if (options_.utf8) {
+        if (c >= 0x80 || utf8_.pending()) {
+            uint32_t cp = 0;
+            const auto r = utf8_.step(c, cp);
+            if (r == utf8_decoder::more) return;
+            print_code(cp);
+            if (r == utf8_decoder::done) return;
+            if (c >= 0x80) {  // the byte that broke the sequence starts anew
+                ground(c);
+                return;
+            }
+        }
+        if (printable.v[c]) {
+            print_code(c);
+            return;
+        }
+    } else if (printable.v[c]) {
         print(c);
         return;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "terminal/charset.h"
 #include "terminal/screen.h"
 
 class vt;
@@ -50,6 +51,7 @@ private:
 struct vt_options {
     std::string answerback = "QUILL_TELNET";  // myid
     bool bell = true;
+    bool utf8 = false;  // utf8: the ground state decodes UTF-8 and cells hold code points
 };
 
 class vt {
@@ -132,7 +134,11 @@ private:
     void csi(uint8_t c);
     void csi_final(uint8_t c);
     void print(uint8_t c);
+    template <bool utf8>
     size_t print_run(const uint8_t* data, size_t n);
+    void print_code(uint32_t cp);
+    void join_mark(uint32_t cp);
+    void split_wide_edges(int first, int last);
 
     void enter_csi();
     void parse_params();
@@ -183,6 +189,7 @@ private:
     int params_[20];
     int nparams_ = 0;
     uint8_t dcs_prev_ = 'A';
+    utf8_decoder utf8_;
 
     std::string reply_;
     bool reply_pending_ = false;

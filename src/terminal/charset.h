@@ -1,0 +1,60 @@
+#pragma once
+// Bytes and characters: the script number (font_charset / font_pcharset) chooses a single-byte code page, and the
+// UTF-8 rules the utf8 setting switches on. Qt-free, so the emulator, printer and keyboard share one mapping.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t replacement_char = 0xFFFD;
+
+// Code page index of a script number; unknown and multi-byte East Asian scripts give Windows-1252.
+int code_page_of_script(int script);
+// True for the East Asian scripts that fall back to Windows-1252 (the Font dialog notes it).
+bool script_falls_back(int script);
+// iconv's name for a code page index ("SYMBOL" for the Symbol font's own mapping, which iconv lacks).
+const char* code_page_name(int page);
+
+// Unicode of a byte; U+FFFD where the code page leaves it undefined.
+uint32_t byte_to_unicode(int page, uint8_t b);
+// The byte of a character in a code page, or -1 when the code page has none.
+int unicode_to_byte(int page, uint32_t cp);
+
+// Display cells of a character: 0 (combining, format), 2 (East Asian wide or full-width) or 1.
+int char_width(uint32_t cp);
+// The precomposed character of base + combining mark, or 0 when Unicode has none.
+uint32_t compose(uint32_t base, uint32_t mark);
+
+// Appends cp as UTF-8 (surrogates and values above U+10FFFF as U+FFFD).
+void append_utf8(std::string& out, uint32_t cp);
+
+// Incremental UTF-8 decoder. Malformed input gives one U+FFFD per maximal ill-formed subpart and never swallows
+// a byte that could start something valid.
+class utf8_decoder {
+public:
+    enum result : int {
+        more = 0,      // nothing complete yet
+        done = 1,      // code point ready
+        redo = 2,      // U+FFFD ready, and the byte must be fed again
+    };
+    result step(uint8_t b, uint32_t& out);
+    bool pending() const { return need_ != 0; }
+    void reset() { need_ = 0; }
+
+private:
+    uint32_t cp_ = 0;
+    int need_ = 0;
+    uint8_t lo_ = 0x80, hi_ = 0xBF;  // allowed range of the next continuation byte
+};
+
+// Decodes a whole text (a paste, a file) to code points, calling f(cp) for each.
+template <class F>
+void decode_utf8(const char* data, size_t n, F&& f) {
+    utf8_decoder d;
+    uint32_t cp = 0;
+    for (size_t i = 0; i < n;) {
+        const auto r = d.step(uint8_t(data[i]), cp);
+        if (r != utf8_decoder::redo) ++i;
+        if (r != utf8_decoder::more) f(cp);
+    }
+    if (d.pending()) f(replacement_char);
+}
