@@ -13,6 +13,18 @@ constexpr int close_give_up_ms = 2000;  // a peer that never acknowledges the cl
 qt_socket::qt_socket(socket_events& events)
     : events_(events), guard_(std::make_unique<QObject>()), sock_(new QTcpSocket) {
     QTcpSocket* s = sock_.data();
+    // Qt's buffer would otherwise take everything the host sends, whatever the session manages to show.
+    s->setReadBufferSize(static_cast<qint64>(socket_read_buffer_limit));
+    QObject::connect(s, &QTcpSocket::bytesWritten, s, [this] {
+        // Queued: bytesWritten may come from inside write(), while the session is filling its queue.
+        if (write_ready_queued_) return;
+        write_ready_queued_ = true;
+        QTimer::singleShot(0, guard_.get(), [this] {
+            write_ready_queued_ = false;
+            if (sock_ && static_cast<std::size_t>(sock_->bytesToWrite()) < socket_write_buffer_limit)
+                events_.on_write_ready();
+        });
+    });
     QObject::connect(s, &QTcpSocket::connected, s, [this] {
         connected_ = true;
         if (!in_connect_) events_.on_connect_complete(0);
@@ -72,16 +84,26 @@ long qt_socket::read(std::uint8_t* buf, std::size_t n) {
     return static_cast<long>(r);
 }
 
-// Qt signals readyRead once per arrival; the session reads at most one buffer per notification, so another
-// notification is queued while data is left (as a level-triggered socket would do).
+// Qt signals readyRead once per arrival, and not at all for data that arrives while its own readyRead handler runs
+// a nested event loop. A reader may also stop early (the session yields after a budget), so another notification
+// is queued while data is left, as a level-triggered socket would do.
 void qt_socket::renotify_if_data_left() {
     if (renotify_queued_ || !sock_) return;
     if (tail_.isEmpty() && sock_->bytesAvailable() <= 0) return;
     renotify_queued_ = true;
     QTimer::singleShot(0, guard_.get(), [this] {
         renotify_queued_ = false;
-        events_.on_read(0);
+        if (buffered_input() > 0) events_.on_read(0);
     });
+}
+
+std::size_t qt_socket::pending_output() const {
+    return sock_ ? static_cast<std::size_t>(sock_->bytesToWrite()) : 0;
+}
+
+std::size_t qt_socket::buffered_input() const {
+    const qint64 own = sock_ ? sock_->bytesAvailable() : 0;
+    return static_cast<std::size_t>(tail_.size() + (own > 0 ? own : 0));
 }
 
 long qt_socket::write(const std::uint8_t* buf, std::size_t n) {

@@ -19,6 +19,9 @@ public:
     long read(std::uint8_t* buf, std::size_t n) override;
     long write(const std::uint8_t* buf, std::size_t n) override;
     void close() override;
+    std::size_t pending_output() const override;
+    // What has arrived and not been read yet (the read limit bounds it, apart from the peer's last bytes).
+    std::size_t buffered_input() const;
 
 private:
     void renotify_if_data_left();
@@ -31,6 +34,7 @@ private:
     bool in_connect_ = false;  // inside connectToHost: outcomes are returned, not notified
     bool close_sent_ = false;
     bool renotify_queued_ = false;
+    bool write_ready_queued_ = false;
 };
 
 class qt_socket_factory final : public socket_factory {

@@ -14,17 +14,29 @@ struct socket_events {
     virtual void on_read(int error) = 0;              // data (or an error) is waiting
     virtual void on_connect_complete(int error) = 0;  // an in-progress connect finished; 0 = connected
     virtual void on_close() = 0;                      // the peer closed the connection
+    // Output the socket held back has gone out: there is room for more (see session_socket::pending_output).
+    virtual void on_write_ready() {}
 };
+
+// What a transport may hold in memory per direction. Beyond the read limit the socket stops taking data from the
+// system, so TCP flow control slows the host down; the session stops handing the socket more output once the
+// write limit is reached, so a host that stops reading cannot make pasted data pile up.
+inline constexpr std::size_t socket_read_buffer_limit = 64 * 1024;
+inline constexpr std::size_t socket_write_buffer_limit = 16 * 1024;
 
 struct session_socket {
     enum class connect_result { connected, in_progress, failed };
     virtual ~session_socket() = default;
     // Starts a TCP connection to host (dotted address or name, first address used) on port.
     virtual connect_result connect(std::string_view host, std::uint16_t port) = 0;
-    // Up to n bytes of what has arrived; 0 when nothing is there, negative on error. Never blocks.
+    // Up to n bytes of what has arrived; 0 when nothing is there, negative on error. Never blocks. The socket holds
+    // at most socket_read_buffer_limit bytes, and while data is left after a read it notifies again (level
+    // triggered), so a reader that stops early loses nothing.
     virtual long read(std::uint8_t* buf, std::size_t n) = 0;
     // Takes all n bytes (returns n) or none (negative, socket error). Never takes part of them silently.
     virtual long write(const std::uint8_t* buf, std::size_t n) = 0;
+    // Bytes taken by write that have not gone to the system yet; on_write_ready follows when they have.
+    virtual std::size_t pending_output() const { return 0; }
     // Sends what is still pending (bounded wait) and closes. No notifications arrive afterwards.
     virtual void close() = 0;
 };

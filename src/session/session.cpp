@@ -266,21 +266,27 @@ void session::on_read(int error) {
     }
     if (error != 0) return;
     st_.receive_guard = 1;
+    // Passes go on until the socket is empty: data that came in while a pass ran a nested event loop (a message
+    // box, the pump) gets no notification of its own. After a budget of passes the session yields to the event
+    // loop; the socket notifies again for what is left. After the peer closed, read on until nothing is left.
+    std::size_t passes = 0;
     for (;;) {
         const long got = read_pass();
-        // One extra pass for any number of notifications that came in meanwhile; after the peer closed, read on
-        // until the socket is empty.
-        if (st_.receive_guard > 1 || (close_pending_ && got > 0 && st_.connected)) {
-            st_.receive_guard = 1;
-            continue;
-        }
-        break;
+        ++passes;
+        const bool again = st_.receive_guard > 1 || got > 0;
+        st_.receive_guard = 1;
+        if (!again || !st_.connected || !socket_) break;
+        if (passes >= receive_passes_per_notification && !close_pending_) break;
     }
     st_.receive_guard = 0;
     if (close_pending_) {
         close_pending_ = false;
         lost_connection();
     }
+}
+
+void session::on_write_ready() {
+    if (st_.connected && socket_ && st_.send_queue_count > 0 && transport() == TransportKind::Telnet) flush_queue();
 }
 
 long session::read_pass() {
@@ -406,6 +412,11 @@ int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
     if (!st_.connected) return 0;
     if (transport() != TransportKind::Telnet) {
         if (!ssh_) return 0;
+        // Encrypted packets cannot wait in the queue; user data is refused while the socket is full.
+        if (socket_ && socket_->pending_output() >= socket_write_buffer_limit) {
+            ui_.message_box(session_msg::send_overflow);
+            return 0;
+        }
         ssh_->ssh_send_user_data(bytes, n);
         return static_cast<int>(n);
     }
@@ -434,6 +445,13 @@ int session::queue_and_write(const std::uint8_t* bytes, std::size_t n, bool doub
         }
     }
     st_.send_queue_count += wire;
+    return flush_queue();
+}
+
+int session::flush_queue() {
+    // While the socket still holds its limit of earlier output, the bytes wait in the queue: it fills and
+    // overflows with its message instead of memory growing without bound.
+    if (socket_ && socket_->pending_output() >= socket_write_buffer_limit) return 0;
     const int taken = session_write(st_.send_queue.data(), st_.send_queue_count);
     if (taken <= 0) return 0;  // socket error: everything stays queued for the next call
     const std::size_t t = static_cast<std::size_t>(taken);

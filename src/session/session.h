@@ -45,6 +45,7 @@ inline constexpr std::size_t send_queue_size = 2000;
 inline constexpr std::size_t proxy_text_size = 80;       // decoded proxy text and its substituted result
 inline constexpr std::size_t socks_host_size = 80;       // host name for the SOCKS lookup, terminator included
 inline constexpr std::size_t autologin_response_size = 200;
+inline constexpr std::size_t receive_passes_per_notification = 32;  // then the session yields to the event loop
 
 // The session's own state. The transport is not stored: it follows the settings at each use (transport()).
 struct SessionState {
@@ -127,6 +128,7 @@ public:
     void on_read(int error) override;
     void on_connect_complete(int error) override;
     void on_close() override;
+    void on_write_ready() override;
 
     // --- SSH seam ---------------------------------------------------------------------------------------------
     void set_ssh_engine(ssh_engine* engine) { ssh_ = engine; }
@@ -158,6 +160,7 @@ private:
     std::string_view terminal_type() const override;
 
     int queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac);
+    int flush_queue();
     long read_pass();
     void telnet_pass(const std::uint8_t* in, std::size_t n);
     std::uint8_t translate_incoming(std::uint8_t b);

@@ -23,6 +23,7 @@ struct fake_socket : session_socket {
     long write_limit = -2;  // -2: take all; -1: error; k >= 0: take at most k bytes
     bool closed = false;
     int reads = 0;
+    std::size_t pending = 0;  // output the socket still holds
     std::function<void(const std::string&)> on_write;
 
     connect_result connect(std::string_view h, std::uint16_t p) override {
@@ -50,6 +51,7 @@ struct fake_socket : session_socket {
         return static_cast<long>(k);
     }
     void close() override { closed = true; }
+    std::size_t pending_output() const override { return pending; }
 
     std::string all_written() const {
         std::string r;
@@ -66,6 +68,7 @@ struct fake_socket_handle : session_socket {
     long read(std::uint8_t* buf, std::size_t n) override { return f.read(buf, n); }
     long write(const std::uint8_t* buf, std::size_t n) override { return f.write(buf, n); }
     void close() override { f.close(); }
+    std::size_t pending_output() const override { return f.pending_output(); }
 };
 
 struct fake_factory : socket_factory {

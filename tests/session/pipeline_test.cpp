@@ -147,21 +147,86 @@ TEST(Pipeline, AReplyLeftPendingElsewhereLeavesWithTheNextHostByte) {
     EXPECT_EQ(rig.row(1), "abc");
 }
 
-TEST(Pipeline, NotificationsDuringAPassCauseExactlyOneExtraPass) {
+TEST(Pipeline, NotificationsDuringAPassDoNotNestAndOneNotificationDrainsTheSocket) {
     session_rig rig;
     ASSERT_TRUE(rig.connect());
     rig.sock().incoming = {"one", "two", "three"};
+    std::string row_in_pump;
     rig.view.during_pump = [&] {
         rig.s.on_read(0);
         rig.s.on_read(0);
+        row_in_pump = rig.row(1);
     };
     rig.s.on_read(0);
-    EXPECT_EQ(rig.sock().reads, 2);
-    EXPECT_EQ(rig.row(1), "onetwo");
-    rig.s.on_read(10054);  // a notification with an error reads nothing
-    EXPECT_EQ(rig.sock().reads, 2);
-    rig.s.on_read(0);  // the guard is back to 0: a new notification runs a pass
+    EXPECT_EQ(row_in_pump, "") << "a notification during a pass must not start a nested pass";
     EXPECT_EQ(rig.row(1), "onetwothree");
+    EXPECT_EQ(rig.sock().reads, 4) << "three reads with data, one that finds the socket empty";
+    rig.sock().incoming = {"four"};
+    rig.s.on_read(10054);  // a notification with an error reads nothing
+    EXPECT_EQ(rig.sock().reads, 4);
+    rig.s.on_read(0);  // the guard is back to 0: a new notification runs a pass
+    EXPECT_EQ(rig.row(1), "onetwothreefour");
+}
+
+TEST(Pipeline, AFloodIsReadInBudgetsSoTheEventLoopRuns) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    const std::size_t blocks = receive_passes_per_notification + 8;
+    for (std::size_t i = 0; i < blocks; ++i) rig.sock().incoming.push_back(std::string(receive_buffer_size, 'x'));
+    rig.s.on_read(0);
+    EXPECT_EQ(rig.sock().incoming.size(), 8u) << "one notification reads its budget, then yields";
+    rig.s.on_read(0);
+    EXPECT_TRUE(rig.sock().incoming.empty());
+}
+
+TEST(Pipeline, DataArrivingWhileAMessageBoxIsOpenIsShownAfterOk) {
+    session_rig rig;
+    rig.settings.auto_search1 = "login:";
+    rig.settings.auto_response1 = std::string(300, 'r');  // too long: the read pass shows a message box
+    ASSERT_TRUE(rig.connect());
+    // The host's next line arrives while the box is open; no notification comes for it.
+    rig.ui.during_message = [&] { rig.sock().incoming.push_back("\r\nsent meanwhile"); };
+    rig.receive("login:");
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.row(2), "sent meanwhile");
+}
+
+TEST(Pipeline, AFullSocketKeepsBytesInTheQueueUntilItHasRoomAgain) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().pending = socket_write_buffer_limit;  // the host stopped reading
+    const std::string paste(1500, 'p');
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(paste.data()), paste.size()), 0);
+    EXPECT_TRUE(rig.sock().writes.empty());
+    EXPECT_EQ(rig.s.send_queue_count(), 1500u);
+    const std::string more(600, 'm');
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(more.data()), more.size()), 0);
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.ui.messages[0], session_msg::send_overflow);
+    EXPECT_EQ(rig.s.send_queue_count(), 1500u);
+
+    rig.s.on_write_ready();  // still full: nothing moves
+    EXPECT_TRUE(rig.sock().writes.empty());
+    rig.sock().pending = socket_write_buffer_limit - 1;
+    rig.s.on_write_ready();
+    EXPECT_EQ(rig.sock().all_written(), paste) << "what the queue accepted goes out when there is room";
+    EXPECT_EQ(rig.s.send_queue_count(), 0u);
+}
+
+TEST(Pipeline, AFullSocketRefusesSshUserDataBeforeTheEngineSeesIt) {
+    session_rig rig;
+    fake_ssh engine;
+    rig.s.set_ssh_engine(&engine);
+    rig.settings.ssh = 1;
+    ASSERT_TRUE(rig.connect());
+    rig.sock().pending = socket_write_buffer_limit;
+    const std::uint8_t key[1] = {'k'};
+    EXPECT_EQ(rig.s.send_to_host(key, 1), 0);
+    EXPECT_EQ(engine.user_data, "");
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    rig.sock().pending = 0;
+    EXPECT_EQ(rig.s.send_to_host(key, 1), 1);
+    EXPECT_EQ(engine.user_data, "k");
 }
 
 TEST(Pipeline, SendQueueOverflowDropsTheNewBytesOnly) {

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 
 #include "adapters/qt_socket.h"
+#include "fakes.h"
 
 namespace {
 
@@ -127,6 +128,87 @@ TEST(QtSocket, ClosingStopsNotificationsAndFlushes) {
     EXPECT_EQ(got, "bye");
     EXPECT_EQ(events.reads, reads) << "no notification after close";
     EXPECT_EQ(events.closes, 0);
+}
+
+// Reads nothing until told to, then everything.
+struct lazy_reader : socket_events {
+    session_socket* sock = nullptr;
+    bool reading = false;
+    std::size_t got = 0;
+    void on_read(int) override {
+        if (!reading) return;
+        std::uint8_t buf[4096];
+        long n;
+        while ((n = sock->read(buf, sizeof buf)) > 0) got += static_cast<std::size_t>(n);
+    }
+    void on_connect_complete(int) override {}
+    void on_close() override {}
+};
+
+TEST(QtSocket, HoldsNoMoreThanTheReadLimitSoTheHostIsSlowedDown) {
+    app();
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    lazy_reader events;
+    qt_socket sock(events);
+    events.sock = &sock;
+    ASSERT_NE(sock.connect("127.0.0.1", server.serverPort()), session_socket::connect_result::failed);
+    ASSERT_TRUE(spin([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* peer = server.nextPendingConnection();
+    const qint64 total = 32 << 20;  // far more than the system's socket buffers hold
+    peer->write(QByteArray(total, 'f'));
+    spin([] { return false; }, 1000);
+    EXPECT_LE(sock.buffered_input(), socket_read_buffer_limit);
+    EXPECT_GT(peer->bytesToWrite(), 0) << "the host must be held back by flow control";
+
+    events.reading = true;
+    events.on_read(0);
+    ASSERT_TRUE(spin([&] { return events.got == static_cast<std::size_t>(total); }, 20000))
+        << "stalled at " << events.got;
+}
+
+// A session on the real socket whose host never reads: typing or pasting ends in the send-queue message instead
+// of memory growing.
+TEST(QtSocket, AHostThatStopsReadingFillsTheSendQueueAndItsMessageComes) {
+    app();
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    Settings settings;
+    translation_table_t nettopc{}, pctonet{};
+    screen_ring ring;
+    vt term{ring};
+    qt_socket_factory sockets;
+    fake_timer timer;
+    fake_ui ui;
+    fake_view view;
+    fixed_clock clock;
+    session s{term, settings, nettopc, pctonet, sockets, timer, ui, view, clock};
+    ASSERT_TRUE(s.connect_to("127.0.0.1", server.serverPort()));
+    ASSERT_TRUE(spin([&] { return s.connected() && server.hasPendingConnections(); }));
+    QTcpSocket* peer = server.nextPendingConnection();
+    peer->setReadBufferSize(1);  // the host takes (almost) nothing
+
+    const std::string block(1000, 'p');
+    std::size_t taken = 0;
+    for (int i = 0; i < 100000 && ui.messages.empty(); ++i) {
+        taken += static_cast<std::size_t>(s.send_to_host(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()));
+        if (i % 64 == 0) app().processEvents();
+    }
+    ASSERT_EQ(ui.messages.size(), 1u) << "no overflow after " << taken << " bytes";
+    EXPECT_EQ(ui.messages[0], session_msg::send_overflow);
+    EXPECT_LT(taken, std::size_t{64} << 20) << "the system's buffers and the write limit, no more";
+
+    // The host reads again: what the queue holds goes out without anything new being typed.
+    const std::size_t queued = s.send_queue_count();
+    EXPECT_GT(queued, 0u);
+    peer->setReadBufferSize(0);
+    std::size_t received = 0;
+    ASSERT_TRUE(spin([&] {
+        received += static_cast<std::size_t>(peer->readAll().size());
+        return received == taken + queued;
+    }, 20000)) << received << " of " << taken + queued;
+    EXPECT_EQ(s.send_queue_count(), 0u);
+    s.disconnect(true);
 }
 
 }  // namespace
