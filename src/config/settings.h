@@ -88,6 +88,7 @@ struct Settings {
     int ssh_type_1_2 = 0;    // 0 SSH-1, 1 SSH-2
     int ssh_encryption = 0;  // SSH-1: 0 DES, 1 3-DES, 2 Blowfish
     int ssh_default = 0;
+    int utf8 = 0;  // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     std::string ssh_user;
     std::string ssh_password;
 

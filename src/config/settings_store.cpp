@@ -63,6 +63,7 @@ constexpr int_key int_keys[] = {
     {"ssh_type_1_2", &Settings::ssh_type_1_2},
     {"ssh_encryption", &Settings::ssh_encryption},
     {"ssh_default", &Settings::ssh_default},
+    {"utf8", &Settings::utf8},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).

@@ -70,6 +70,7 @@ getterm::getterm(Settings& s, QWidget* parent)
     add_check(1006, QStringLiteral("Ignore application key mode request"), s.ignore_app != 0);
     add_check(1007, QStringLiteral("Use keypad NumLock as a normal key"), s.numlock != 0);
     add_check(1008, QStringLiteral("Bell can be used."), s.bell != 0);
+    add_check(1009, QStringLiteral("UTF-8 (host sends Unicode)"), s.utf8 != 0);
     finish();
 }
 
@@ -80,6 +81,7 @@ void getterm::store() {
     s_.ignore_app = control<QCheckBox>(1006)->isChecked() ? 1 : 0;
     s_.numlock = control<QCheckBox>(1007)->isChecked() ? 1 : 0;
     s_.bell = control<QCheckBox>(1008)->isChecked() ? 1 : 0;
+    s_.utf8 = control<QCheckBox>(1009)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -150,3 +150,45 @@ utf8_decoder::result utf8_decoder::step(uint8_t b, uint32_t& out) {
     }
     return more;
 }
+
+void append_cells_text(std::u32string& out, const ring_line& l, int first, int last, bool utf8, int page) {
+    first = std::max(first, 1);
+    last = std::min(last, line_cells);
+    for (int c = first; c <= last; ++c) {
+        const uint32_t cell = l.cell(c);
+        if ((cell & cell_wide_right) && c > 1 && (l.cell(c - 1) & cell_wide)) continue;
+        out += char32_t(cell_char(cell, utf8, page));
+    }
+}
+
+int encode_char(uint32_t cp, bool utf8, int page, char out[4]) {
+    if (cp < 0x80) {  // ASCII keys send their own byte in every page (the Symbol font shows 'a' as alpha)
+        out[0] = char(cp);
+        return 1;
+    }
+    if (utf8) {
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+        std::string s;
+        append_utf8(s, cp);
+        std::copy(s.begin(), s.end(), out);
+        return int(s.size());
+    }
+    const int b = unicode_to_byte(page, cp);
+    if (b < 0) return 0;
+    out[0] = char(b);
+    return 1;
+}
+
+std::string encode_text(std::u32string_view text, bool utf8, int page) {
+    std::string out;
+    out.reserve(text.size());
+    char buf[4];
+    for (char32_t ch : text) {
+        const int n = encode_char(uint32_t(ch), utf8, page, buf);
+        if (n == 0)
+            out += '?';
+        else
+            out.append(buf, size_t(n));
+    }
+    return out;
+}

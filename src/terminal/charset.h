@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "terminal/screen.h"
 
 constexpr uint32_t replacement_char = 0xFFFD;
 
@@ -26,6 +29,20 @@ uint32_t compose(uint32_t base, uint32_t mark);
 
 // Appends cp as UTF-8 (surrogates and values above U+10FFFF as U+FFFD).
 void append_utf8(std::string& out, uint32_t cp);
+
+// The character a cell shows: with utf8 its code point, else its byte in the code page.
+inline uint32_t cell_char(uint32_t cell, bool utf8, int page) {
+    return utf8 ? cell_code(cell) : byte_to_unicode(page, uint8_t(cell & cell_char_mask));
+}
+// Characters of cells first..last of a line as the view shows them; the right half of a wide character adds
+// nothing (one left alone by a shift or an erase counts as its blank).
+void append_cells_text(std::u32string& out, const ring_line& l, int first, int last, bool utf8, int page);
+
+// Bytes a typed character goes to the host as (its code page byte, or UTF-8); returns how many, 0 when the code
+// page has no byte for it.
+int encode_char(uint32_t cp, bool utf8, int page, char out[4]);
+// A pasted text's bytes: characters the code page lacks go as '?'.
+std::string encode_text(std::u32string_view text, bool utf8, int page);
 
 // Incremental UTF-8 decoder. Malformed input gives one U+FFFD per maximal ill-formed subpart and never swallows
 // a byte that could start something valid.

@@ -19,6 +19,7 @@
 #include "session/session.h"
 #include "terminal/vt.h"
 #include "view/document.h"
+#include "view/font_face.h"
 #include "view/render.h"
 #include "view/view_mouse.h"
 
@@ -107,6 +108,7 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     Settings& s = settings();
     vt_->options().answerback = s.myid;
     vt_->options().bell = s.bell != 0;
+    vt_->options().utf8 = s.utf8 != 0;
     session_ = std::make_unique<session>(*vt_, s, nettopc_table(), pctonet_table(), sockets, *proxy_timer_, ui_, *host_, *host_);
     connect(&proxy_timer_->timer(), &QTimer::timeout, this, [this] { session_->on_proxy_timer(); });
     keys_ = std::make_unique<keyboard>(
@@ -164,9 +166,7 @@ int CVellumView::scroll_bar_width() const {
 
 QFont CVellumView::make_font(int pixel_height) const {
     const Settings& s = settings();
-    QFont f(QString::fromLatin1(s.font_name));
-    f.setStyleHint(QFont::TypeWriter, QFont::PreferAntialias);
-    f.setFixedPitch(true);
+    QFont f = face_request(QString::fromUtf8(s.font_name));
     f.setWeight(s.font_weight >= 600 ? QFont::Bold : QFont::Normal);
     f.setItalic(s.font_italic != 0);
     f.setKerning(false);
@@ -434,7 +434,8 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         p.setPen(ink);
         p.translate(x0, top - cell_h_);
         p.scale(2.0, 2.0);
-        p.drawText(QPointF(0, ascent_), QString(QChar(ch)));
+        const uint32_t u = cell_char(ln.cells[c0 - 1], s.utf8 != 0, code_page_of_script(s.font_charset));
+        p.drawText(QPointF(0, ascent_), QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1));
         p.restore();
         if (is_cursor) draw_cursor_overlay(p, QRect(x0, top, x1 - x0, cell_h_), s.cursortype, ch, ink);
         return;
@@ -464,14 +465,44 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             if (line_glyph(first_ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, rect);
         }
     } else {
+        // Bytes show in the script's code page, code points (utf8) as themselves.
+        const bool utf8 = s.utf8 != 0;
+        const int page = code_page_of_script(s.font_charset);
         QString text(c1 - c0 + 1, Qt::Uninitialized);
-        bool blank = true;
+        bool blank = true, latin1 = true;
         for (int c = c0; c <= c1; ++c) {
-            uint8_t b = ln.cells[c - 1] & cell_char_mask;
-            text[c - c0] = QChar(b);  // Latin-1 code point
-            if (b != ' ' && b != 0) blank = false;
+            const uint32_t cell = ln.cells[c - 1];
+            const uint32_t u = cell_char(cell, utf8, page);
+            if (u > 0xFF || (cell & (cell_wide | cell_wide_right))) latin1 = false;
+            text[c - c0] = QChar(char16_t(u > 0xFF ? 0 : u));
+            if (u != ' ' && u != 0) blank = false;
         }
-        if (!blank) draw_text(p, x0, top, text, ink, ln.attr & line_double_width);
+        if (latin1) {
+            if (!blank) draw_text(p, x0, top, text, ink, ln.attr & line_double_width);
+        } else {
+            // Glyphs from fallback faces have their own advances: each character is placed at its own cell, a
+            // wide one across both of its cells.
+            p.save();
+            p.setClipRect(rect, Qt::IntersectClip);
+            for (int c = c0; c <= c1; ++c) {
+                const uint32_t cell = ln.cells[c - 1];
+                if ((cell & cell_wide_right) && c > 1 && (ln.cells[c - 2] & cell_wide)) continue;
+                const uint32_t u = cell_char(cell, utf8, page);
+                if (u == ' ' || u == 0) continue;
+                const QString g = QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1);
+                if (cell & cell_wide) {
+                    // Centred over both cells whatever the fallback face's advance.
+                    const qreal adv = QFontMetricsF(p.font()).horizontalAdvance(g);
+                    const int x = (c - 1) * cw + int((2 * cw - adv) / 2);
+                    p.setClipRect(QRect((c - 1) * cw, top, 2 * cw, cell_h_), Qt::ReplaceClip);
+                    draw_text(p, x, top, g, ink, ln.attr & line_double_width);
+                    p.setClipRect(rect, Qt::ReplaceClip);
+                } else {
+                    draw_text(p, (c - 1) * cw, top, g, ink, ln.attr & line_double_width);
+                }
+            }
+            p.restore();
+        }
     }
 
     const int underline_y = top + cell_h_ - descent_ - line_gap_ + 1;
@@ -591,11 +622,9 @@ int character_of(const QKeyEvent* e, bool ctrl) {
         default: break;
         }
     }
-    const QString t = e->text();
-    if (t.size() != 1) return -1;
-    char16_t u = t.at(0).unicode();
-    if (u > 0xFF) return -1;  // outside Latin-1: nothing to send
-    return u;
+    const QList<uint> u = e->text().toUcs4();
+    if (u.size() != 1) return -1;
+    return int(u.at(0));  // a character: encode_char makes the bytes
 }
 }  // namespace
 
@@ -638,32 +667,45 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     // The character step: keys mapped above send nothing more, except through the swallow rule.
     bool char_key = kd.key == vkey::letter || kd.key == vkey::other || keys_->swallow();
     if (char_key) {
-        int ch = character_of(e, ctrl);
-        if (ch < 0 && keys_->swallow()) ch = 0;  // consume the swallow flag even without text
-        if (ch >= 0) {
+        const int ch = character_of(e, ctrl);
+        char bytes[4];
+        int n = ch >= 0 ? encode_char(uint32_t(ch), settings().utf8 != 0,
+                                      code_page_of_script(settings().font_charset), bytes)
+                        : 0;
+        if (n == 0 && keys_->swallow()) {  // consume the swallow flag even without text
+            bytes[0] = 0;
+            n = 1;
+        }
+        for (int i = 0; i < n; ++i) {
             char_event ce;
-            ce.ch = static_cast<std::uint8_t>(ch);
+            ce.ch = static_cast<std::uint8_t>(bytes[i]);
             ce.backspace_key = k == Qt::Key_Backspace;
             ce.keypad_enter = k == Qt::Key_Enter;
             ce.auto_repeat = e->isAutoRepeat();
-            run_key_result(keys_->character(ce, m, mouse_->has_selection()));
+            run_key_result(keys_->character(ce, i == 0 ? m : current_key_modes(), mouse_->has_selection()));
         }
     }
     e->accept();
 }
 
 void CVellumView::inputMethodEvent(QInputMethodEvent* e) {
-    // Committed text is typed text: each Latin-1 character takes the character step of a key press.
+    // Committed text is typed text: each character's bytes (code page or UTF-8) take the character step of a key
+    // press; a character the code page lacks sends nothing.
     const QString text = e->commitString();
     if (!text.isEmpty()) {
         blink_phase_ = true;
         mouse_->key_pressed(false);
     }
-    for (QChar ch : text) {
-        if (ch.unicode() > 0xFF) continue;  // outside Latin-1: nothing to send
-        char_event ce;
-        ce.ch = static_cast<std::uint8_t>(ch.unicode());
-        run_key_result(keys_->character(ce, current_key_modes(), mouse_->has_selection()));
+    const bool utf8 = settings().utf8 != 0;
+    const int page = code_page_of_script(settings().font_charset);
+    for (uint u : text.toUcs4()) {
+        char bytes[4];
+        const int n = encode_char(u, utf8, page, bytes);
+        for (int i = 0; i < n; ++i) {
+            char_event ce;
+            ce.ch = static_cast<std::uint8_t>(bytes[i]);
+            run_key_result(keys_->character(ce, current_key_modes(), mouse_->has_selection()));
+        }
     }
     e->accept();
 }
@@ -773,6 +815,7 @@ void CVellumView::connection_starting() {
     }
     vt_->options().answerback = s.myid;
     vt_->options().bell = s.bell != 0;
+    vt_->options().utf8 = s.utf8 != 0;
     if (!blink_timer_->isActive()) blink_timer_->start();
 }
 

@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 
+#include "config/settings.h"
+#include "terminal/charset.h"
 #include "terminal/screen.h"
 
 namespace {
@@ -185,9 +187,20 @@ bool view_mouse::clipboard_has_text() {
 }
 
 QString view_mouse::selected_text() const {
-    // Cells hold single bytes, shown as Latin-1; the clipboard gets the same characters.
-    const std::string block = selection::block_text(sel_, [this](int r, int c) { return char_at(r, c); });
-    QString text = QString::fromLatin1(block.data(), static_cast<qsizetype>(block.size()));
+    // The clipboard gets the characters the view shows: bytes in the script's code page, or code points (utf8).
+    const bool utf8 = settings().utf8 != 0;
+    const int page = code_page_of_script(settings().font_charset);
+    const screen_ring& ring = host_->ring();
+    std::u32string block;
+    const int top = std::min(sel_.start_row, sel_.end_row);
+    const int bottom = std::max(sel_.start_row, sel_.end_row);
+    for (int r = top; r <= bottom; ++r) {
+        if (r != top)
+            for (char ch : selection::clipboard_line_end) block += char32_t(ch);
+        int first = 0, last = -1;
+        if (selection::row_span(sel_, r, first, last)) append_cells_text(block, ring.line(r), first, last, utf8, page);
+    }
+    QString text = QString::fromUcs4(block.data(), static_cast<qsizetype>(block.size()));
     // The clipboard text ends at a zero byte, as a C string would.
     if (const auto z = text.indexOf(QChar(0)); z >= 0) text.truncate(z);
     return text;
@@ -222,10 +235,12 @@ void view_mouse::paste() {
 }
 
 void view_mouse::paste_text(const QString& text) {
-    // Characters outside Latin-1 cannot travel as one byte; they go as '?'.
-    const QByteArray bytes = text.toLatin1();
-    selection::for_each_paste_byte(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                                   [this](std::uint8_t b) { host_->send_to_host(&b, 1); });
+    // Characters go in the script's code page (those it lacks as '?'), or as UTF-8.
+    const QList<uint> chars = text.toUcs4();
+    const std::string bytes =
+        encode_text(std::u32string_view(reinterpret_cast<const char32_t*>(chars.constData()), std::size_t(chars.size())),
+                    settings().utf8 != 0, code_page_of_script(settings().font_charset));
+    selection::for_each_paste_byte(bytes, [this](std::uint8_t b) { host_->send_to_host(&b, 1); });
 }
 
 void view_mouse::update_highlight() {

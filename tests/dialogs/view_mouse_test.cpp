@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "../support/qt_test_support.h"
+#include "config/settings.h"
+#include "terminal/charset.h"
 #include "terminal/screen.h"
 
 using qt_test_support::test_app;
@@ -401,4 +403,52 @@ TEST_F(PrimaryTest, MiddleButtonPastesPrimaryWithCrLineEndsAndLeavesTheClipboard
     primary.clear();
     middle_click(5, 5);
     EXPECT_EQ(host->sent, "");
+}
+
+namespace {
+struct ScriptTest : MouseTest {
+    void TearDown() override { reset_settings(); }
+};
+}  // namespace
+
+// Every defined high byte of each script's code page copies as its character and pastes back as the same byte.
+TEST_F(ScriptTest, ClipboardRoundTripForEachScript) {
+    host->cols = 132;
+    for (int script : {0, 238, 204, 161, 162, 177, 178, 186, 163, 222, 255, 2}) {
+        settings().font_charset = script;
+        const int page = code_page_of_script(script);
+        std::string bytes;
+        for (int b = 0x80; b < 0x100; ++b)
+            if (byte_to_unicode(page, uint8_t(b)) != replacement_char) bytes += char(b);
+        bytes += "az";
+        host->write(1, 1, std::string(132, ' '));
+        host->write(1, 1, bytes);
+        drag(1, 1, int(bytes.size()), 1);
+        m->copy();
+        const QString text = QGuiApplication::clipboard()->text();
+        EXPECT_EQ(text.toUcs4().at(0), byte_to_unicode(page, uint8_t(bytes[0]))) << script;
+        host->sent.clear();
+        m->paste();
+        EXPECT_EQ(host->sent, bytes) << "script " << script;
+    }
+}
+
+TEST_F(ScriptTest, Utf8CellsCopyAsTheirCharactersAndPasteAsUtf8) {
+    settings().utf8 = 1;
+    screen_ring& r = host->ring_;
+    r.put_cell(cell_wide | cell_of_code(0x4E2D), 1, 1);
+    r.put_cell(cell_wide_right | cell_blank, 1, 2);
+    r.put_cell(cell_of_code(0x416), 1, 3);
+    r.put_cell(cell_of_code(0xE9), 1, 4);
+    drag(1, 1, 4, 1);
+    m->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("\xe4\xb8\xad\xd0\x96\xc3\xa9"));
+    m->paste();
+    EXPECT_EQ(host->sent, "\xe4\xb8\xad\xd0\x96\xc3\xa9");
+    // In a code page, characters it lacks go as '?'.
+    settings().utf8 = 0;
+    settings().font_charset = 204;
+    host->sent.clear();
+    m->paste();
+    EXPECT_EQ(host->sent, "?\xc6?");
 }

@@ -332,10 +332,11 @@ TEST_F(view_fixture, KeyEventsReachTheHost) {
     key(Qt::Key_Enter, Qt::KeypadModifier, "\r");
     EXPECT_EQ(sockets.sent, "\x1bOu\x1bOM");
     sockets.sent.clear();
-    // Latin-1 characters go out as one byte; others are not sent.
+    // Characters go out as their byte in the script's code page (Windows-1252 here); others are not sent.
     key(Qt::Key_Eacute, Qt::NoModifier, QString(QChar(0xe9)));
     key(Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20ac)));
-    EXPECT_EQ(sockets.sent, "\xe9");
+    key(Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x416)));
+    EXPECT_EQ(sockets.sent, "\xe9\x80");
 }
 
 TEST_F(view_fixture, CtrlCCopiesASelectionWithoutLosingTheNextKey) {
@@ -352,18 +353,18 @@ TEST_F(view_fixture, CtrlCCopiesASelectionWithoutLosingTheNextKey) {
 }
 
 TEST_F(view_fixture, ComposedTextFromTheInputMethodIsTyped) {
-    // Dead keys and compose sequences: the committed text goes out like typed characters, Latin-1 only.
+    // Dead keys and compose sequences: the committed text goes out like typed characters, in the code page.
     ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
     EXPECT_TRUE(static_cast<QWidget*>(view.get())->inputMethodQuery(Qt::ImEnabled).toBool());
     EXPECT_TRUE(view->testAttribute(Qt::WA_InputMethodEnabled));
     sockets.sent.clear();
     QInputMethodEvent e;
-    e.setCommitString(QString::fromUtf8("\xc3\xa9^\xe2\x82\xac~"));
+    e.setCommitString(QString::fromUtf8("\xc3\xa9^\xe2\x82\xac~\xd0\x96"));
     QApplication::sendEvent(view.get(), &e);
-    EXPECT_EQ(sockets.sent, "\xe9^~");
+    EXPECT_EQ(sockets.sent, "\xe9^\x80~");
     QInputMethodEvent preedit(QStringLiteral("\u00b4"), {});
     QApplication::sendEvent(view.get(), &preedit);
-    EXPECT_EQ(sockets.sent, "\xe9^~") << "text still being composed is not sent";
+    EXPECT_EQ(sockets.sent, "\xe9^\x80~") << "text still being composed is not sent";
 }
 
 TEST_F(view_fixture, PrintScreenSendsOnRelease) {
@@ -472,3 +473,24 @@ TEST(HelpDocument, FoundBesideTheProgramOrInTheSourceTree) {
         EXPECT_TRUE(html.contains(QByteArray("id=\"") + id + "\"")) << id;
 }
 }  // namespace
+
+TEST_F(view_fixture, ScriptCodePageAndUtf8DrawTheSameLetters) {
+    // Byte 0xC6 is Ж in Windows-1251 and Æ in Windows-1252; the code point itself (utf8) draws the same Ж, also
+    // after a wide character, which takes two cells.
+    auto pixels = [&](int row, int col) { return shot().copy(cell(row, col)); };
+    settings().font_charset = 204;
+    feed("\x1b[3;1H\xc6");
+    const QImage cyrillic = pixels(3, 1);
+    settings().font_charset = 0;
+    view->update_all();
+    const QImage western = pixels(3, 1);
+    EXPECT_NE(cyrillic, western);
+    EXPECT_GT(count(cyrillic, cyrillic.rect(), FG), 0);
+
+    settings().utf8 = 1;
+    view->terminal().options().utf8 = true;
+    feed("\x1b[5;1H\xd0\x96\xe4\xb8\xad\xd0\x96");
+    EXPECT_EQ(pixels(5, 1), cyrillic);
+    EXPECT_EQ(pixels(5, 4), cyrillic) << "the wide character took cells 2 and 3";
+    settings().utf8 = 0;
+}

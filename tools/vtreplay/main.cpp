@@ -18,7 +18,7 @@ struct replay_host : vt_host {
 };
 
 int usage() {
-    std::fputs("usage: vtreplay [--cols 80|132] [--json] [--history] [FILE]\n", stderr);
+    std::fputs("usage: vtreplay [--cols 80|132] [--utf8] [--json] [--history] [FILE]\n", stderr);
     return 2;
 }
 
@@ -26,7 +26,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     int cols = 80;
-    bool json = false, history = false;
+    bool json = false, history = false, utf8 = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cols") == 0 && i + 1 < argc) {
@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
                 return usage();
         } else if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (std::strcmp(argv[i], "--utf8") == 0) {
+            utf8 = true;
         } else if (std::strcmp(argv[i], "--history") == 0) {
             history = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -63,6 +65,7 @@ int main(int argc, char** argv) {
     replay_host host;
     vt term(*ring, &host);
     if (cols != 80) term.set_columns(cols);
+    term.options().utf8 = utf8;
 
     std::string replies;
     unsigned char buf[65536];

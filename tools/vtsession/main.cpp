@@ -204,6 +204,7 @@ int main(int argc, char** argv) {
     tool_term_host term_host;
     vt term(*ring, &term_host);
     if (s.term_size == 132) term.set_columns(132);
+    term.options().utf8 = s.utf8 != 0;
 
     qt_socket_factory sockets;
     qt_timer proxy_timer;
