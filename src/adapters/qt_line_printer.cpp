@@ -1,4 +1,5 @@
 #include "adapters/qt_line_printer.h"
+#include "view/font_face.h"
 
 #include <QDir>
 #include <QFontMetrics>
@@ -12,9 +13,7 @@ QFont make_printer_font(const printing::print_font& pf, int resolution_y) {
     // A size of 0 means "the usual size", not a one-unit font.
     if (height == 0) height = printing::printer_font_height(printing::print_font{}.size, resolution_y);
     // Settings texts are UTF-8.
-    QFont f(QString::fromUtf8(pf.face.c_str()));
-    f.setStyleHint(QFont::TypeWriter);
-    f.setFixedPitch(true);
+    QFont f = face_request(QString::fromUtf8(pf.face.c_str()));
     if (pf.weight >= 100 && pf.weight <= 900) f.setWeight(static_cast<QFont::Weight>(pf.weight));
     f.setItalic(pf.italic);
     f.setStyleStrategy(QFont::PreferAntialias);

@@ -13,6 +13,7 @@
 
 #include "config/settings.h"
 #include "dialogs/connect_logic.h"
+#include "view/font_face.h"
 
 const std::vector<charset_entry>& charset_table() {
     static const std::vector<charset_entry> t{
@@ -82,15 +83,21 @@ font_chooser::font_chooser(Settings& s, kind k, QWidget* parent)
 
     faces_ = new QListWidget(this);
     faces_->setObjectName(QStringLiteral("face"));
+    // One row per family: the foundry variants of a family are one face for the stored name.
+    QStringList families;
     for (const auto& f : QFontDatabase::families())
-        if (QFontDatabase::isFixedPitch(f) && !QFontDatabase::isPrivateFamily(f)) faces_->addItem(f);
-    // A stored face that is not installed starts on the face the system would draw instead.
-    for (const QString& name : {face, QFontInfo(QFont(face)).family()}) {
-        if (auto found = faces_->findItems(name, Qt::MatchFixedString); !found.isEmpty()) {
-            faces_->setCurrentItem(found.first());
-            break;
-        }
+        if (QFontDatabase::isFixedPitch(f) && !QFontDatabase::isPrivateFamily(f)) families << face_family(f);
+    families.removeDuplicates();
+    faces_->addItems(families);
+    // Start on the face the terminal draws for the stored name, which is a substitute when it is not installed.
+    stored_face_ = face_family(face);
+    const QString drawn = resolved_face(face);
+    auto found = faces_->findItems(drawn, Qt::MatchFixedString);
+    if (found.isEmpty()) {
+        faces_->addItem(drawn);
+        found = faces_->findItems(drawn, Qt::MatchFixedString);
     }
+    faces_->setCurrentItem(found.first());
     face_label->setBuddy(faces_);
     grid->addWidget(faces_, 1, 0);
 
@@ -155,7 +162,7 @@ void font_chooser::fill_scripts(int keep) {
 }
 
 void font_chooser::update_sample() {
-    QFont f(chosen_face());
+    QFont f = face_request(chosen_face());
     f.setBold(chosen_bold());
     f.setItalic(chosen_italic());
     f.setPointSize(kind_ == printer && sizes_ ? std::max(6, sizes_->currentText().toInt()) : 14);
@@ -163,8 +170,7 @@ void font_chooser::update_sample() {
 }
 
 QString font_chooser::chosen_face() const {
-    if (faces_->currentItem()) return faces_->currentItem()->text();
-    return QString::fromUtf8(kind_ == printer ? s_.pfont_name : s_.font_name);
+    return faces_->currentItem() ? face_family(faces_->currentItem()->text()) : stored_face_;
 }
 bool font_chooser::chosen_bold() const { return styles_->currentRow() >= 2; }
 bool font_chooser::chosen_italic() const { return styles_->currentRow() == 1 || styles_->currentRow() == 3; }

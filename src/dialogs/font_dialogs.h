@@ -55,6 +55,7 @@ private:
     QComboBox* scripts_ = nullptr;
     QComboBox* sizes_ = nullptr;
     QLabel* sample_ = nullptr;
+    QString stored_face_;  // as stored, without a foundry
     QString initial_size_text_;
     int initial_charset_ = 0;
 };

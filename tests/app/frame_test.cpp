@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
+#include <QListWidget>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -17,14 +19,18 @@
 #include "../view/fakes.h"
 #include "app/commands.h"
 #include "app/customize_dialog.h"
+#include "adapters/print_settings.h"
+#include "adapters/qt_line_printer.h"
 #include "app/mainframe.h"
 #include "config/maps.h"
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "dialogs/font_dialogs.h"
 #include "terminal/screen.h"
 #include "terminal/vt.h"
 #include "view/document.h"
+#include "view/font_face.h"
 #include "view/render.h"
 #include "view/view.h"
 
@@ -237,6 +243,38 @@ TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFre
     ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
     EXPECT_EQ(v.terminal().cursor_row(), 6);
     frame->run_command(cmd::disconnect);
+}
+
+TEST_F(frame_fixture, FontChoosersStartOnTheDrawnFaceAndStoreFamiliesOnly) {
+    frame->resize(900, 600);
+    QApplication::processEvents();
+    auto family = [](const QFont& f) { return face_family(QFontInfo(f).family()); };
+    // Stored names that are installed, missing, or carry a foundry tag from an older version.
+    for (const char* stored : {"Courier New", "No Such Face", "Nimbus Mono PS [urw]", "DejaVu Sans Mono"}) {
+        SCOPED_TRACE(stored);
+        copy_fixed(settings().font_name, std::string(stored));
+        frame->view().refit();
+        const QString drawn = family(frame->view().screen_font());
+        font_chooser screen(settings(), font_chooser::screen, frame.get());
+        ASSERT_NE(screen.faces()->currentItem(), nullptr);
+        EXPECT_EQ(screen.faces()->currentItem()->text(), drawn);
+        // OK without touching anything keeps the terminal's font.
+        screen.accept();
+        frame->view().refit();
+        EXPECT_EQ(family(frame->view().screen_font()), drawn);
+        EXPECT_EQ(QString::fromUtf8(settings().font_name).contains('['), false) << settings().font_name;
+
+        copy_fixed(settings().pfont_name, std::string(stored));
+        const QString printed = family(make_printer_font(settings_print_font(), 300));
+        font_chooser printer(settings(), font_chooser::printer, frame.get());
+        ASSERT_NE(printer.faces()->currentItem(), nullptr);
+        EXPECT_EQ(printer.faces()->currentItem()->text(), printed);
+        // Another face chosen: its family only.
+        for (int i = 0; i < printer.faces()->count(); ++i) EXPECT_FALSE(printer.faces()->item(i)->text().contains(" ["));
+        printer.faces()->setCurrentRow(printer.faces()->count() - 1);
+        printer.accept();
+        EXPECT_EQ(QString::fromUtf8(settings().pfont_name), printer.faces()->item(printer.faces()->count() - 1)->text());
+    }
 }
 
 TEST_F(frame_fixture, SaveSwitchDisablesSettingsCommandsAndSaving) {
