@@ -1,0 +1,277 @@
+// SSH-2 sessions through vtsession against peers that cannot share the client's mistakes: a private OpenSSH sshd
+// with the legacy suite enabled, a paramiko server speaking blowfish-cbc, and peers/ssh2_peer.py, a small server of
+// our own with hostile modes. Every peer is started here and stopped at the end; every run is bounded in time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "../support/peer_process.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using peer_test::child;
+using peer_test::slurp;
+
+namespace {
+
+const std::string peers_dir = std::string(SOURCE_DIR) + "/tests/ssh/peers/";
+constexpr const char* python = "/usr/bin/python3";
+constexpr const char* sshd_user = "qtpeer";
+constexpr const char* sshd_password = "Peer-pass-42";
+
+struct run_result {
+    int status = -1;
+    std::chrono::milliseconds took{};
+    std::string out, err;
+    bool screen_has(const std::string& s) const { return out.find(s) != std::string::npos; }
+    bool said(const std::string& s) const { return err.find(s) != std::string::npos; }
+};
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+struct SshPeers : ::testing::Test {
+    fs::path dir;
+    std::vector<std::unique_ptr<child>> peers;
+
+    static bool python_modules_present() {
+        return ::system("/usr/bin/python3 -c 'import paramiko, cryptography, Cryptodome' >/dev/null 2>&1") == 0;
+    }
+
+    void SetUp() override {
+        if (!fs::exists(python) || !python_modules_present())
+            GTEST_SKIP() << "python3 with paramiko, cryptography and pycryptodome missing (scripts/deps.sh)";
+        char tmpl[] = "/tmp/ssh_peers_XXXXXX";
+        dir = ::mkdtemp(tmpl);
+        static const bool engine = has_ssh_engine();
+        if (!engine) GTEST_SKIP() << "this vtsession has no SSH-2 engine yet";
+    }
+
+    // A vtsession without the engine says so as soon as it connects; a silent listener is enough to find out.
+    bool has_ssh_engine() {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 1) != 0 ||
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            ::close(s);
+            return true;
+        }
+        const run_result r = vtsession(ntohs(a.sin_port), "x", "y", "1", {}, 1);
+        ::close(s);
+        return !r.said("Secure Shell is not available");
+    }
+    void TearDown() override {
+        peers.clear();
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+
+    // Starts a peer that prints "PORT <n>"; the fixture peer stops when its standard input closes.
+    int start_peer(const std::string& script, std::vector<std::string> args, const std::string& tag) {
+        std::vector<std::string> argv{python, peers_dir + script};
+        argv.insert(argv.end(), args.begin(), args.end());
+        peers.push_back(std::make_unique<child>(argv, dir / (tag + ".out"), dir / (tag + ".err"), true));
+        return peer_test::wait_port_line(dir / (tag + ".out"), 20s);
+    }
+
+    int start_sshd(std::vector<std::string> options = {}) {
+        if (!fs::exists("/usr/sbin/sshd")) return -1;
+        std::vector<std::string> args{"--legacy", "--user", sshd_user, "--password", sshd_password, "--timeout",
+                                      "90", "--keep-log", (dir / "sshd.log").string()};
+        for (auto& o : options) args.insert(args.end(), {"--option", o});
+        return start_peer("sshd_fixture.py", args, "sshd");
+    }
+
+    int start_ssh2_peer(const std::string& mode, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"--mode", mode, "--user", "alice:wonder", "--log", (dir / "peer.log").string(),
+                                      "--timeout", "30"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return start_peer("ssh2_peer.py", args, "peer");
+    }
+
+    run_result vtsession(int port, const std::string& user, const std::string& password, const std::string& enc,
+                         std::vector<std::string> args, int timeout_s = 10) {
+        std::vector<std::string> argv{VTSESSION_BIN, "--host",  "127.0.0.1",
+                                      "--port",      std::to_string(port),
+                                      "--timeout",   std::to_string(timeout_s),
+                                      "--set",       "ssh=1",
+                                      "--set",       "ssh_type_1_2=1",
+                                      "--set",       "ssh_encryption=" + enc,
+                                      "--set",       "ssh_default=1",
+                                      "--set",       "ssh_user=" + user,
+                                      "--set",       "ssh_password=" + password};
+        argv.insert(argv.end(), args.begin(), args.end());
+        run_result r;
+        const auto start = std::chrono::steady_clock::now();
+        {
+            child c(argv, dir / "vt.out", dir / "vt.err");
+            r.status = c.wait(std::chrono::seconds(timeout_s + 10));
+        }
+        r.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        r.out = slurp(dir / "vt.out");
+        r.err = slurp(dir / "vt.err");
+        return r;
+    }
+    run_result to_sshd(int port, std::vector<std::string> args, const std::string& password = sshd_password,
+                       int timeout_s = 10) {
+        return vtsession(port, sshd_user, password, "1", std::move(args), timeout_s);
+    }
+    run_result to_peer(int port, std::vector<std::string> args, const std::string& enc = "1") {
+        return vtsession(port, "alice", "wonder", enc, std::move(args));
+    }
+    std::string peer_log() const { return slurp(dir / "peer.log"); }
+};
+
+TEST_F(SshPeers, OpenSshLogInWithTripleDesGivesVt220And24x80) {
+    const int port = start_sshd();
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    // ssh_encryption 0 means 3des-cbc as well; the typed command line itself shows neither result.
+    for (const char* enc : {"1", "0"}) {
+        const run_result r = vtsession(port, sshd_user, sshd_password, enc,
+                                       {"--expect", "$ ", "--send", "echo T=$TERM; stty size; echo D$((6*7))\\015"});
+        ASSERT_EQ(r.status, 0) << r.err << r.out;
+        EXPECT_TRUE(r.screen_has("T=vt220")) << r.out;
+        EXPECT_TRUE(r.screen_has("\n24 80")) << r.out;
+        EXPECT_TRUE(r.screen_has("D42")) << r.out;
+        EXPECT_FALSE(r.said("not valid")) << r.err;
+    }
+}
+
+TEST_F(SshPeers, OpenSshWrongPasswordIsReported) {
+    const int port = start_sshd();
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const run_result r = to_sshd(port, {}, "not-the-password");
+    EXPECT_TRUE(r.said("vtsession: User name and/or password is not valid.")) << r.err;
+    EXPECT_FALSE(r.screen_has("$ ")) << r.out;
+    EXPECT_LT(r.took, 10s) << "the session did not end after the refused log-in";
+}
+
+// 10 MB from the host across the server's re-keys: the remote side asks for the cursor position after every
+// 64 KB block and counts the answers that only a terminal which saw every byte can give.
+TEST_F(SshPeers, TenMegabytesArriveWholeAcrossServerRekeys) {
+    const int port = start_sshd({"RekeyLimit 1M"});
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const run_result r = to_sshd(port, {"--expect", "$ ", "--send", "/usr/bin/python3 " + peers_dir + "cpr_bulk.py 161\\015"},
+                                 sshd_password, 45);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.screen_has("bulk 10548720 bytes blocks 161 cursor-ok 161")) << r.out;
+    EXPECT_TRUE(r.screen_has("00167439.....")) << r.out;  // the last line
+    peers.clear();  // the fixture leaves sshd's log behind when it stops
+    const std::string log = slurp(dir / "sshd.log");
+    const std::size_t exchanges = count_of(log, "SSH2_MSG_NEWKEYS received\n") - count_of(log, "received [preauth]");
+    EXPECT_GE(exchanges, 5u) << "sshd did not re-key during the transfer";
+}
+
+TEST_F(SshPeers, ShellExitEndsTheSession) {
+    const int port = start_sshd();
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const run_result r = to_sshd(port, {"--expect", "$ ", "--send", "exit\\015"}, sshd_password, 20);
+    EXPECT_TRUE(r.said("vtsession: Connection to host has been lost")) << r.err;
+    EXPECT_LT(r.took, 10s);
+}
+
+TEST_F(SshPeers, BlowfishAgainstParamiko) {
+    const int port = start_peer("paramiko_blowfish.py",
+                                {"--user", "bob:fish", "--log", (dir / "bf.log").string(), "--timeout", "30"}, "bf");
+    ASSERT_GT(port, 0) << slurp(dir / "bf.err");
+    const run_result r = vtsession(port, "bob", "fish", "2", {"--expect", "bf$ ", "--send", "echo over blowfish\\015"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(r.out, "over blowfish"), 2u) << r.out;  // typed, then printed
+    const std::string log = slurp(dir / "bf.log");
+    EXPECT_NE(log.find("cipher blowfish-cbc/blowfish-cbc mac hmac-sha1"), std::string::npos) << log;
+    EXPECT_NE(log.find("pty-req term=vt220 cols=80 rows=24"), std::string::npos) << log;
+}
+
+// Our own server, well-behaved, with both ciphers: the channel the client opens, its window top-ups, standard
+// error shown like output, data across re-keys started by the server every 40000 bytes.
+TEST_F(SshPeers, ScriptedServerSessionWithBothCiphers) {
+    for (const char* enc : {"1", "2"}) {
+        SCOPED_TRACE(std::string("ssh_encryption=") + enc);
+        fs::remove(dir / "peer.log");
+        peers.clear();
+        const int port = start_ssh2_peer("normal", {"--rekey-bytes", "40000"});
+        ASSERT_GT(port, 0) << slurp(dir / "peer.err");
+        const run_result r =
+            to_peer(port, {"--expect", "peer$ ", "--send", "stderr\\015", "--send", "send 300000\\015"}, enc);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.screen_has("this line went to stderr")) << r.out;
+        EXPECT_TRUE(r.screen_has("sent 300000 bytes sha1 ")) << r.out;
+        const std::string log = peer_log();
+        EXPECT_NE(log.find(std::string("newkeys ") + (enc[0] == '2' ? "blowfish-cbc" : "3des-cbc")),
+                  std::string::npos);
+        EXPECT_NE(log.find("channel open session channel=27 window=8000 max=16384"), std::string::npos) << log;
+        EXPECT_NE(log.find("term=vt220 cols=80 rows=24 px=0x0 modes=0"), std::string::npos) << log;
+        EXPECT_GE(count_of(log, "newkeys 3des-cbc rekey") + count_of(log, "newkeys blowfish-cbc rekey"), 5u) << log;
+        EXPECT_EQ(count_of(log, "service request"), 1u) << "a re-exchange asked for the service again";
+        // Top-ups: each brings the window back to 8000 from below 4000.
+        const std::regex adjust("window adjust (\\d+)");
+        int adjusts = 0;
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), adjust); it != std::sregex_iterator(); ++it) {
+            const int n = std::stoi((*it)[1]);
+            EXPECT_GT(n, 4000);
+            EXPECT_LE(n, 8000);
+            ++adjusts;
+        }
+        EXPECT_GE(adjusts, 300000 / 8000);
+    }
+}
+
+struct hostile_case {
+    const char* mode;
+    const char* expect;  // screen text to wait for, then "echo alive" is typed (surviving modes)
+    const char* message; // a message-box text that must be shown, or nullptr
+    bool survives;
+};
+
+// Each hostile server ends the session with the right message, or is survived, and never hangs the client.
+TEST_F(SshPeers, HostileServers) {
+    const hostile_case cases[] = {
+        {"bad-mac", nullptr, "MAC", false},
+        {"bad-sig", nullptr, "host key", false},
+        {"oversize", nullptr, "Illegal SSH message. Out of memory", false},
+        {"oversize-huge", nullptr, "vtsession: ", false},
+        {"truncated-kexdh-reply", nullptr, "vtsession: ", false},
+        {"channel-open-failure", nullptr, "UNIX host rejects a new session", false},
+        {"passwd-changereq", nullptr, "Your password has expired. Contact the System administrator.", false},
+        {"data-past-window", "window restored", nullptr, true},
+        {"keepalive", "keepalive answered", nullptr, true},
+        {"bare-lf", "peer$ ", nullptr, true},
+        {"pre-banner", "peer$ ", nullptr, true},
+    };
+    for (const hostile_case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        fs::remove(dir / "peer.log");
+        peers.clear();
+        const int port = start_ssh2_peer(c.mode);
+        ASSERT_GT(port, 0) << slurp(dir / "peer.err");
+        std::vector<std::string> args;
+        if (c.expect) args = {"--expect", c.expect, "--send", "echo alive\\015"};
+        const run_result r = to_peer(port, args);
+        EXPECT_LT(r.status, 128) << "crashed";
+        EXPECT_LT(r.took, 9s) << "ran into the timeout";
+        if (c.message) {
+            const auto at = r.err.find(c.message);
+            EXPECT_NE(at, std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("timed out"), std::string::npos) << r.err;
+        }
+        if (c.survives) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(r.screen_has("\nalive")) << r.out;
+            EXPECT_EQ(r.err.find("vtsession: "), std::string::npos) << r.err;
+        }
+        // A refused key exchange must not be followed by anything from the client.
+        EXPECT_EQ(peer_log().find("client went on"), std::string::npos) << peer_log();
+    }
+}
+
+}  // namespace
