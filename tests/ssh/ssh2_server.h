@@ -1,0 +1,318 @@
+#pragma once
+// The server side of SSH-2 for tests and fuzzers, in the same process as the client engine: frames, encrypts and
+// MACs server packets, reads the client's packets back from what it wrote, and runs the group-1 exchange with a
+// DSA host key it signs with itself.
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "crypto/bytes.h"
+#include "crypto/keyderive.h"
+#include "crypto/pubkey.h"
+#include "crypto/random.h"
+#include "session/session.h"
+#include "ssh/services.h"
+#include "ssh/ssh2.h"
+#include "ssh/wire.h"
+
+namespace ssh_test {
+
+using bytes = std::vector<std::uint8_t>;
+
+// Records what the engine does with the session; session_disconnect resets the engine, as the real session does.
+struct recorder : session_services {
+    ssh::ssh2_engine* engine = nullptr;
+    bytes wire;  // everything written, client to server
+    std::string delivered;
+    std::vector<std::string> lines;
+    std::vector<std::pair<std::string, bytes>> hex;
+    int disconnects = 0;
+
+    int session_write(const std::uint8_t* b, std::size_t n) override {
+        wire.insert(wire.end(), b, b + n);
+        return static_cast<int>(n);
+    }
+    void session_deliver(const std::uint8_t* b, std::size_t n) override { delivered.append(b, b + n); }
+    void session_log_hex(std::string_view label, const std::uint8_t* b, std::size_t n) override {
+        hex.emplace_back(std::string(label), bytes(b, b + n));
+    }
+    void session_log_line(std::string_view t) override { lines.emplace_back(t); }
+    void session_disconnect() override {
+        ++disconnects;
+        if (engine) engine->reset();
+    }
+};
+
+struct ui_recorder : ui_services {
+    std::vector<std::string> messages;
+    void message_box(std::string_view t) override { messages.emplace_back(t); }
+    bool ask_yes_no(std::string_view) override { return false; }
+};
+
+struct prompt_recorder : ssh::ssh_prompts {
+    int calls = 0;
+    bool accept = true;
+    std::string user = "dialog-user", password = "dialog-pass";
+    std::string seen_user, seen_password;  // what the dialog was filled with
+    bool sign_on(Settings& s) override {
+        ++calls;
+        seen_user = s.ssh_user;
+        seen_password = s.ssh_password;
+        if (!accept) return false;
+        s.ssh_user = user;
+        s.ssh_password = password;
+        return true;
+    }
+};
+
+inline void put_u32(bytes& b, std::uint32_t v) {
+    for (int i = 3; i >= 0; --i) b.push_back(std::uint8_t(v >> (8 * i)));
+}
+inline void put_string(bytes& b, const void* p, std::size_t n) {
+    put_u32(b, std::uint32_t(n));
+    const auto* c = static_cast<const std::uint8_t*>(p);
+    b.insert(b.end(), c, c + n);
+}
+inline void put_string(bytes& b, std::string_view s) { put_string(b, s.data(), s.size()); }
+inline void put_mpint(bytes& b, const crypto::bignum& v) {
+    const bytes m = crypto::to_ssh2_mpint_bytes(v);
+    put_string(b, m.data(), m.size());
+}
+
+inline crypto::bignum from_hex(const std::string& h) {
+    std::string s = h.size() % 2 ? "0" + h : h;
+    bytes b;
+    for (std::size_t i = 0; i < s.size(); i += 2) b.push_back(std::uint8_t(std::stoul(s.substr(i, 2), nullptr, 16)));
+    return crypto::from_bytes(b.data(), b.size());
+}
+
+struct dsa_key {
+    crypto::bignum p, q, g, y, x;
+    bytes blob() const {
+        bytes b;
+        put_string(b, "ssh-dss");
+        put_mpint(b, p);
+        put_mpint(b, q);
+        put_mpint(b, g);
+        put_mpint(b, y);
+        return b;
+    }
+    // string "ssh-dss", string r || s (20 bytes each).
+    bytes sign(const std::uint8_t h[20]) const {
+        std::uint8_t digest[20];
+        crypto::sha1(h, 20, digest);
+        const crypto::bignum m = crypto::from_bytes(digest, 20);
+        for (;;) {
+            std::uint8_t kb[20];
+            crypto::random_fill(kb, sizeof kb);
+            const crypto::bignum k = crypto::mod(crypto::from_bytes(kb, 20), q);
+            if (k.is_zero()) continue;
+            const crypto::bignum r = crypto::mod(crypto::modexp(g, k, p), q);
+            const auto kinv = crypto::inverse(k, q);
+            if (r.is_zero() || !kinv) continue;
+            const crypto::bignum s = crypto::mulmod(*kinv, crypto::mod(crypto::multiply_add(x, r, &m), q), q);
+            if (s.is_zero()) continue;
+            std::uint8_t rs[40];
+            crypto::to_bytes(r, rs, 20);
+            crypto::to_bytes(s, rs + 20, 20);
+            bytes b;
+            put_string(b, "ssh-dss");
+            put_string(b, rs, 40);
+            return b;
+        }
+    }
+};
+
+inline const dsa_key& host_key() {
+    static const dsa_key k = [] {
+        std::ifstream in(std::string(TEST_DATA_DIR) + "/dsa_host_key.txt");
+        std::map<std::string, std::string> v;
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto eq = line.find(" = ");
+            if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+            v[line.substr(0, eq)] = line.substr(eq + 3);
+        }
+        return dsa_key{from_hex(v["p"]), from_hex(v["q"]), from_hex(v["g"]), from_hex(v["y"]), from_hex(v["x"])};
+    }();
+    return k;
+}
+
+class test_server {
+public:
+    explicit test_server(recorder& io) : io_(io) {}
+    test_server(const test_server&) = delete;
+
+    std::string ident = "SSH-2.0-TestServer";
+    bytes server_kexinit_payload;
+    bytes session_id, last_h;
+    bool blowfish = false;
+    bool corrupt_signature = false;
+
+    // ---- framing ----
+    bytes packet(const bytes& payload) {
+        std::size_t pad = 8 - ((payload.size() + 5) % 8);
+        if (pad < 4) pad += 8;
+        bytes p;
+        put_u32(p, std::uint32_t(payload.size() + pad + 1));
+        p.push_back(std::uint8_t(pad));
+        p.insert(p.end(), payload.begin(), payload.end());
+        for (std::size_t i = 0; i < pad; ++i) p.push_back(std::uint8_t(i * 37));
+        const std::size_t n = p.size();
+        if (out_keys_) {
+            p.resize(n + 20);
+            crypto::ssh2_hmac_sha1.make(out_mac_, p.data(), n, out_seq_);
+            cipher()->encrypt(*out_, p.data(), n);
+        }
+        ++out_seq_;
+        return p;
+    }
+
+    // The identification line, then the next whole client packet's payload from what the client wrote.
+    std::optional<std::string> client_ident() {
+        auto& w = io_.wire;
+        for (std::size_t i = read_; i < w.size(); ++i)
+            if (w[i] == '\n') {
+                std::string line(w.begin() + std::ptrdiff_t(read_), w.begin() + std::ptrdiff_t(i));
+                read_ = i + 1;
+                return line;
+            }
+        return std::nullopt;
+    }
+    std::optional<bytes> client_packet() {
+        auto& w = io_.wire;
+        if (w.size() - read_ < 8) return std::nullopt;
+        bytes head(w.begin() + std::ptrdiff_t(read_), w.begin() + std::ptrdiff_t(read_ + 8));
+        if (in_keys_) cipher()->decrypt(*in_, head.data(), 8);
+        const std::uint32_t len = crypto::load_be(head.data());
+        const std::size_t total = 4 + len + (in_keys_ ? 20 : 0);
+        if (w.size() - read_ < total) return std::nullopt;
+        bytes p(w.begin() + std::ptrdiff_t(read_), w.begin() + std::ptrdiff_t(read_ + total));
+        std::memcpy(p.data(), head.data(), 8);
+        if (in_keys_) {
+            cipher()->decrypt(*in_, p.data() + 8, 4 + len - 8);
+            if (!crypto::ssh2_hmac_sha1.verify(in_mac_, p.data(), 4 + len, in_seq_)) return std::nullopt;
+        }
+        ++in_seq_;
+        read_ += total;
+        last_padding = p[4];
+        last_packet_size = total;
+        return bytes(p.begin() + 5, p.begin() + 5 + std::ptrdiff_t(len - p[4] - 1));
+    }
+    std::size_t last_padding = 0, last_packet_size = 0;
+
+    // ---- key exchange ----
+    bytes kexinit() {
+        bytes k{20};
+        for (int i = 0; i < 16; ++i) k.push_back(std::uint8_t(i));
+        const char* cipher_name = blowfish ? "blowfish-cbc" : "3des-cbc";
+        for (const char* l : {"diffie-hellman-group1-sha1", "ssh-dss", cipher_name, cipher_name, "hmac-sha1",
+                              "hmac-sha1", "none", "none", "", ""})
+            put_string(k, l);
+        k.push_back(0);
+        put_u32(k, 0);
+        server_kexinit_payload = k;
+        return packet(k);
+    }
+
+    // Answers a KEXDH_INIT (given the client's KEXINIT payload and e): KEXDH_REPLY followed by NEWKEYS. The keys
+    // of the server's outgoing side switch after its NEWKEYS; the incoming side when the client's NEWKEYS is read
+    // (take_client_newkeys).
+    bytes kex_reply(const std::string& client_id, const bytes& client_kexinit, const bytes& kexdh_init) {
+        ssh::wire_reader r(kexdh_init.data() + 1, kexdh_init.size() - 1);
+        const crypto::bignum e = *r.mpint();
+        const crypto::dh_group grp = crypto::dh_group1();
+        std::uint8_t yb[32];
+        crypto::random_fill(yb, sizeof yb);
+        const crypto::bignum y = crypto::from_bytes(yb, sizeof yb);
+        const crypto::bignum f = crypto::modexp(grp.g, y, grp.p);
+        const crypto::bignum k = crypto::modexp(e, y, grp.p);
+        const bytes ks = host_key().blob();
+        crypto::sha1_context h;
+        h.absorb_string(client_id.data(), client_id.size());
+        h.absorb_string(ident.data(), ident.size());
+        h.absorb_string(client_kexinit.data(), client_kexinit.size());
+        h.absorb_string(server_kexinit_payload.data(), server_kexinit_payload.size());
+        h.absorb_string(ks.data(), ks.size());
+        crypto::absorb_mpint(h, e);
+        crypto::absorb_mpint(h, f);
+        crypto::absorb_mpint(h, k);
+        last_h.assign(20, 0);
+        h.final(last_h.data());
+        if (session_id.empty()) session_id = last_h;
+        bytes sig = host_key().sign(last_h.data());
+        if (corrupt_signature) sig[sig.size() - 1] ^= 1;
+        bytes reply{31};
+        put_string(reply, ks.data(), ks.size());
+        put_mpint(reply, f);
+        put_string(reply, sig.data(), sig.size());
+        for (int i = 0; i < 6; ++i) crypto::ssh2_derive_key(k, last_h.data(), char('A' + i), session_id.data(), v_[i]);
+        bytes out = packet(reply);
+        const bytes nk = packet(bytes{21});
+        out.insert(out.end(), nk.begin(), nk.end());
+        // Server to client: IV B, key D, MAC F.
+        out_ = std::make_unique<crypto::cipher_context>();
+        cipher()->set_key(*out_, v_[3]);
+        cipher()->set_iv(*out_, v_[1]);
+        crypto::ssh2_hmac_sha1.set_key(out_mac_, v_[5]);
+        out_keys_ = true;
+        return out;
+    }
+    void take_client_newkeys() {
+        in_ = std::make_unique<crypto::cipher_context>();
+        cipher()->set_key(*in_, v_[2]);
+        cipher()->set_iv(*in_, v_[0]);
+        crypto::ssh2_hmac_sha1.set_key(in_mac_, v_[4]);
+        in_keys_ = true;
+    }
+    // Both directions keyed from fixed values, matching ssh2_engine::install_keys_for_test with the same values.
+    void install_fixed_keys(const std::uint8_t v[6][40]) {
+        std::memcpy(v_, v, sizeof v_);
+        out_ = std::make_unique<crypto::cipher_context>();
+        cipher()->set_key(*out_, v_[3]);
+        cipher()->set_iv(*out_, v_[1]);
+        crypto::ssh2_hmac_sha1.set_key(out_mac_, v_[5]);
+        out_keys_ = true;
+        take_client_newkeys();
+    }
+    bool keys() const { return out_keys_; }
+    std::uint32_t out_seq() const { return out_seq_; }
+
+private:
+    const crypto::ssh2_cipher* cipher() const { return blowfish ? &crypto::ssh2_blowfish_cbc : &crypto::ssh2_3des_cbc; }
+    recorder& io_;
+    std::size_t read_ = 0;
+    std::uint8_t v_[6][40] = {};
+    std::unique_ptr<crypto::cipher_context> out_, in_;
+    crypto::mac_context out_mac_, in_mac_;
+    bool out_keys_ = false, in_keys_ = false;
+    std::uint32_t out_seq_ = 0, in_seq_ = 0;
+};
+
+// Payload builders for server messages.
+inline bytes msg(std::uint8_t type) { return bytes{type}; }
+inline bytes channel_data(std::string_view data, bool extended = false) {
+    bytes b{std::uint8_t(extended ? 95 : 94)};
+    put_u32(b, 27);
+    if (extended) put_u32(b, 1);
+    put_string(b, data);
+    return b;
+}
+inline bytes open_confirmation(std::uint32_t server_channel, std::uint32_t window = 2097152,
+                               std::uint32_t max_packet = 32768) {
+    bytes b{91};
+    put_u32(b, 27);
+    put_u32(b, server_channel);
+    put_u32(b, window);
+    put_u32(b, max_packet);
+    return b;
+}
+
+}  // namespace ssh_test

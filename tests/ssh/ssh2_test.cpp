@@ -1,0 +1,485 @@
+// The SSH-2 engine against the in-process scripted server: framing, exchange and re-exchange, sign-on rules,
+// channel window, and every way a host can end or break the session.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ssh2_server.h"
+
+namespace {
+
+using namespace ssh_test;
+using ssh::ssh2_engine;
+
+bytes text(std::string_view s) { return bytes(s.begin(), s.end()); }
+std::string str(const bytes& b) { return std::string(b.begin(), b.end()); }
+
+class Ssh2 : public ::testing::Test {
+protected:
+    Settings s;
+    recorder io;
+    ui_recorder ui;
+    prompt_recorder prompts;
+    std::unique_ptr<test_server> srv_;
+    std::unique_ptr<ssh2_engine> eng;
+    std::string client_id;
+    bytes client_kexinit;
+    std::size_t chunk = SIZE_MAX;  // read size the socket hands over
+
+    void SetUp() override {
+        s.ssh = 1;
+        s.ssh_type_1_2 = 1;
+        s.ssh_default = 1;
+        s.ssh_user = "alice";
+        s.ssh_password = "secret";
+        fresh();
+    }
+    // A new connection: new recorder contents, server and engine; settings and dialog answers stay.
+    void fresh(bool blowfish = false) {
+        io = recorder();
+        ui.messages.clear();
+        srv_ = std::make_unique<test_server>(io);
+        srv_->blowfish = blowfish;
+        eng = std::make_unique<ssh2_engine>(s, io, ui, prompts);
+        io.engine = eng.get();
+    }
+    test_server& srv() { return *srv_; }
+
+    void feed(const bytes& b) {
+        for (std::size_t off = 0; off < b.size();) {
+            const std::size_t k = std::min(chunk, b.size() - off);
+            eng->receive(b.data() + off, k);
+            off += k;
+        }
+    }
+    void send(const bytes& payload) { feed(srv().packet(payload)); }
+    bytes next(std::uint8_t want_type) {
+        auto p = srv().client_packet();
+        EXPECT_TRUE(p) << "no client packet, wanted type " << int(want_type);
+        if (!p) return {};
+        EXPECT_EQ((*p)[0], want_type);
+        return *p;
+    }
+    bool nothing_sent() { return !srv().client_packet(); }
+
+    // Identification and the first exchange, up to the client's SERVICE_REQUEST under the new keys.
+    void handshake(std::string_view preamble = "", std::string_view eol = "\r\n") {
+        bytes first = text(preamble);
+        const bytes id = text(srv().ident + std::string(eol));
+        first.insert(first.end(), id.begin(), id.end());
+        const bytes k = srv().kexinit();
+        first.insert(first.end(), k.begin(), k.end());
+        feed(first);
+        client_id = srv().client_ident().value_or("");
+        client_kexinit = next(20);
+        const bytes dh = next(30);
+        ASSERT_FALSE(dh.empty());
+        feed(srv().kex_reply(client_id, client_kexinit, dh));
+        next(21);
+        srv().take_client_newkeys();
+        const bytes sr = next(5);
+        EXPECT_EQ(str(sr), std::string("\x05\0\0\0\x0cssh-userauth", 17));
+    }
+    // Sign-on, channel, pty and shell.
+    void login() {
+        handshake();
+        send(msg(6));
+        next(50);
+        send(msg(52));
+        next(90);
+        send(open_confirmation(7));
+        next(98);
+        send(msg(99));
+        next(98);
+    }
+    bool said(std::string_view m) const {
+        return std::find(ui.messages.begin(), ui.messages.end(), std::string(m)) != ui.messages.end();
+    }
+};
+
+TEST_F(Ssh2, WholeSessionEachCipherAndReadSize) {
+    for (bool blowfish : {false, true})
+        for (std::size_t c : {SIZE_MAX, std::size_t(1), std::size_t(7)}) {
+            SCOPED_TRACE(std::string(blowfish ? "blowfish" : "3des") + " chunk " + std::to_string(c));
+            s.ssh_encryption = blowfish ? 2 : 1;
+            fresh(blowfish);
+            chunk = c;
+            login();
+            EXPECT_EQ(client_id, "SSH-2.0-1.0.00");
+            EXPECT_TRUE(eng->keys_active());
+            EXPECT_EQ(0, std::memcmp(eng->session_id(), srv().session_id.data(), 20));
+            // Two data packets in one read, standard output and standard error alike.
+            bytes two = srv().packet(channel_data("hello "));
+            const bytes err = srv().packet(channel_data("world", true));
+            two.insert(two.end(), err.begin(), err.end());
+            feed(two);
+            EXPECT_EQ(io.delivered, "hello world");
+            const std::string typed = "ls -l\r";
+            eng->send_user_data(reinterpret_cast<const std::uint8_t*>(typed.data()), typed.size());
+            const bytes d = next(94);
+            ssh::wire_reader r(d.data() + 1, d.size() - 1);
+            EXPECT_EQ(*r.u32(), 7u) << "server channel from the confirmation";
+            EXPECT_EQ(*r.text(), typed);
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(io.disconnects, 0);
+        }
+}
+
+TEST_F(Ssh2, IdentificationEndingsAndLinesBeforeIt) {
+    const struct {
+        const char* preamble;
+        const char* eol;
+    } cases[] = {{"", "\r\n"}, {"", "\n"}, {"Welcome\r\nto the host\n", "\r\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("eol ") + (c.eol[0] == '\r' ? "CRLF" : "LF") + " preamble " + c.preamble);
+        fresh();
+        handshake(c.preamble, c.eol);
+        EXPECT_TRUE(eng->keys_active());
+    }
+}
+
+TEST_F(Ssh2, HostsThatAreNotSsh2AreToldApart) {
+    const struct {
+        const char* line;
+        std::string_view message;
+    } cases[] = {{"SSH-1.5-old\r\n", ssh::msg::ssh1_only_host},
+                 {"SSH-1.99-both\r\n", ""},
+                 {"SSH-3.0-future\r\n", ssh::msg::bad_identification}};
+    for (const auto& c : cases) {
+        ui.messages.clear();
+        io.disconnects = 0;
+        eng->reset();
+        feed(text(c.line));
+        if (c.message.empty()) {
+            EXPECT_TRUE(ui.messages.empty()) << c.line;
+        } else {
+            EXPECT_TRUE(said(c.message)) << c.line;
+            EXPECT_EQ(io.disconnects, 1) << c.line;
+        }
+    }
+}
+
+TEST_F(Ssh2, KexinitIsTheFixedSuite) {
+    for (int enc : {0, 1, 2}) {
+        s.ssh_encryption = enc;
+        fresh();
+        bytes first = text("SSH-2.0-x\r\n");
+        const bytes k = srv().kexinit();
+        first.insert(first.end(), k.begin(), k.end());
+        feed(first);
+        srv().client_ident();
+        const bytes ki = next(20);
+        ASSERT_GE(ki.size(), 17u);
+        const char* c = enc == 2 ? "blowfish-cbc" : "3des-cbc";
+        bytes want;
+        for (const char* l : {"diffie-hellman-group1-sha1", "ssh-dss", c, c, "hmac-sha1", "hmac-sha1", "none", "none",
+                              "", ""})
+            put_string(want, l);
+        want.push_back(0);
+        put_u32(want, 0);
+        EXPECT_EQ(bytes(ki.begin() + 17, ki.end()), want) << "ssh_encryption " << enc;
+    }
+}
+
+TEST_F(Ssh2, NewkeysPacketHasTenPaddingBytes) {
+    bytes first = text(srv().ident + "\r\n");
+    const bytes k = srv().kexinit();
+    first.insert(first.end(), k.begin(), k.end());
+    feed(first);
+    client_id = *srv().client_ident();
+    client_kexinit = next(20);
+    const bytes dh = next(30);
+    feed(srv().kex_reply(client_id, client_kexinit, dh));
+    next(21);
+    EXPECT_EQ(srv().last_padding, 10u);
+    EXPECT_EQ(srv().last_packet_size, 16u);
+}
+
+TEST_F(Ssh2, ReexchangeKeepsSessionIdAndPtyRequestAndAsksNoSecondService) {
+    handshake();
+    send(msg(6));
+    next(50);
+    send(msg(52));
+    next(90);
+    send(open_confirmation(7));
+    next(98);  // pty-req; its reply comes only after a re-exchange
+    const bytes first_id(eng->session_id(), eng->session_id() + 20);
+    feed(srv().kexinit());
+    const bytes ki = next(20);
+    const bytes dh = next(30);
+    feed(srv().kex_reply(client_id, ki, dh));
+    next(21);
+    srv().take_client_newkeys();
+    EXPECT_NE(srv().last_h, first_id) << "a new exchange hash";
+    EXPECT_EQ(bytes(eng->session_id(), eng->session_id() + 20), first_id);
+    EXPECT_TRUE(eng->pty_reply_pending());
+    send(msg(99));
+    const bytes shell = next(98);
+    EXPECT_NE(str(shell).find("shell"), std::string::npos) << "the shell is still requested";
+    EXPECT_TRUE(nothing_sent()) << "no second service request";
+    send(channel_data("after"));
+    EXPECT_EQ(io.delivered, "after");
+}
+
+TEST_F(Ssh2, TransportFailures) {
+    // Each row: what the host sends after the handshake, and how the session must end.
+    struct row {
+        const char* name;
+        bytes (*make)(test_server&);
+        std::string_view message;  // empty: no message
+        bool ends;
+    };
+    const row rows[] = {
+        {"bad MAC",
+         [](test_server& t) {
+             bytes p = t.packet(channel_data("x"));
+             p.back() ^= 1;
+             return p;
+         },
+         ssh::msg::bad_mac, true},
+        {"length over 65535 is dropped silently",
+         [](test_server&) { return bytes{0x00, 0x01, 0x00, 0x00, 1, 2, 3, 4}; }, "", false},
+        {"channel refused", [](test_server& t) { return t.packet(msg(92)); }, ssh::msg::channel_refused, true},
+        {"password expired", [](test_server& t) { return t.packet(msg(60)); }, ssh::msg::password_expired, true},
+        {"channel failure", [](test_server& t) { return t.packet(msg(100)); }, "", true},
+        {"channel close then data is not shown",
+         [](test_server& t) {
+             bytes a = t.packet(msg(97));
+             const bytes b = t.packet(channel_data("late"));
+             a.insert(a.end(), b.begin(), b.end());
+             return a;
+         },
+         "", true},
+        {"ignore, debug, banner, EOF are ignored",
+         [](test_server& t) {
+             bytes a;
+             for (std::uint8_t m : {2, 4, 53, 96, 93}) {
+                 const bytes b = t.packet(msg(m));
+                 a.insert(a.end(), b.begin(), b.end());
+             }
+             return a;
+         },
+         "", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        fresh();
+        handshake();
+        feed(r.make(srv()));
+        if (r.message.empty()) {
+            EXPECT_TRUE(ui.messages.empty());
+        } else {
+            EXPECT_TRUE(said(r.message));
+        }
+        EXPECT_EQ(io.disconnects, r.ends ? 1 : 0);
+        EXPECT_EQ(io.delivered, "");
+    }
+}
+
+TEST_F(Ssh2, BadMacIsLoggedBeforeTheMessage) {
+    handshake();
+    bytes p = srv().packet(channel_data("x"));
+    p[p.size() - 3] ^= 0x40;
+    feed(p);
+    EXPECT_NE(std::find(io.lines.begin(), io.lines.end(), "wrong mac ingoing"), io.lines.end());
+    EXPECT_TRUE(said(ssh::msg::bad_mac));
+    EXPECT_FALSE(eng->keys_active()) << "the session was reset";
+}
+
+TEST_F(Ssh2, ExchangeFailures) {
+    // A signature that does not verify: the impostor warning; a reply cut short: a protocol violation.
+    for (int which : {0, 1, 2}) {
+        fresh();
+        srv().corrupt_signature = which == 0;
+        bytes first = text("SSH-2.0-x\r\n");
+        const bytes k = srv().kexinit();
+        first.insert(first.end(), k.begin(), k.end());
+        feed(first);
+        client_id = *srv().client_ident();
+        client_kexinit = next(20);
+        const bytes dh = next(30);
+        if (which == 2) {
+            send(msg(21));  // the host's NEWKEYS before ours
+            EXPECT_EQ(io.disconnects, 1);
+            continue;
+        }
+        bytes reply = srv().kex_reply(client_id, client_kexinit, dh);
+        if (which == 1) {
+            // Cut the KEXDH_REPLY's host key string short and reframe it.
+            srv_ = std::make_unique<test_server>(io);
+            bytes cut{31};
+            put_u32(cut, 500);
+            cut.push_back(1);
+            reply = srv().packet(cut);
+        }
+        feed(reply);
+        EXPECT_TRUE(said(which == 0 ? ssh::msg::bad_host_signature : ssh::msg::protocol_violation)) << which;
+        EXPECT_EQ(io.disconnects, 1);
+        EXPECT_FALSE(srv().client_packet()) << "no NEWKEYS after a failed exchange";
+        if (which == 0) {
+            EXPECT_NE(std::find(io.lines.begin(), io.lines.end(), ssh::logtext::host_key_mismatch), io.lines.end());
+        }
+    }
+}
+
+TEST_F(Ssh2, ReassemblyLimits) {
+    // Before keys, a length field of 65531 makes a whole packet of 65535 bytes: too large to process.
+    feed(text("SSH-2.0-x\r\n"));
+    bytes big;
+    put_u32(big, 65531);
+    big.resize(65535, 0);
+    feed(big);
+    EXPECT_TRUE(said(ssh::msg::illegal_message));
+    EXPECT_EQ(io.disconnects, 1);
+
+    // More than 65535 bytes pending without a whole packet.
+    fresh();
+    feed(text("SSH-2.0-x\r\n"));
+    bytes partial;
+    put_u32(partial, 65000);
+    partial.resize(40000, 0);
+    feed(partial);
+    feed(partial);
+    EXPECT_TRUE(said(ssh::msg::out_of_memory));
+    EXPECT_EQ(io.disconnects, 0) << "the session stays open";
+}
+
+TEST_F(Ssh2, WindowTopUpAndOverrun) {
+    login();
+    auto window_adjust = [&]() -> std::optional<std::uint32_t> {
+        auto p = srv().client_packet();
+        if (!p) return std::nullopt;
+        EXPECT_EQ((*p)[0], 93);
+        return crypto::load_be(p->data() + 5);
+    };
+    send(channel_data(std::string(4000, 'a')));
+    EXPECT_EQ(eng->local_window(), 4000u);
+    EXPECT_FALSE(window_adjust()) << "4000 left: no top-up";
+    send(channel_data("b"));
+    EXPECT_EQ(window_adjust(), 4001u);
+    EXPECT_EQ(eng->local_window(), 8000u);
+    // A host that ignores the window: the count stops at zero instead of wrapping, and is topped up in full.
+    send(channel_data(std::string(9000, 'c')));
+    EXPECT_EQ(window_adjust(), 8000u);
+    EXPECT_EQ(io.delivered.size(), 13001u) << "nothing is lost";
+}
+
+TEST_F(Ssh2, SignOnRules) {
+    struct row {
+        const char* name;
+        int remember;
+        std::string stored_user;
+        bool accept;
+        std::string dialog_user;
+        int want_dialogs;
+        std::string want_user;  // in the request; empty with want_message set: no request
+        std::string_view want_message;
+    };
+    const row rows[] = {
+        {"remembered: no dialog", 1, "alice", true, "", 0, "alice", ""},
+        {"remembered, empty name: sent empty", 1, "", true, "", 0, "", ""},
+        {"not remembered: dialog", 0, "alice", true, "bob", 1, "bob", ""},
+        {"dialog cancelled", 0, "alice", false, "", 1, "", ""},
+        {"dialog gives no name", 0, "alice", true, "", 1, "", ssh::msg::no_user},
+        {"40 characters whole", 1, std::string(40, 'u'), true, "", 0, std::string(40, 'u'), ""},
+        {"41 characters refused", 1, std::string(41, 'u'), true, "", 0, "", ssh::msg::credentials_too_long},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        prompts = prompt_recorder();
+        prompts.accept = r.accept;
+        prompts.user = r.dialog_user;
+        s.ssh_default = r.remember;
+        s.ssh_user = r.stored_user;
+        s.ssh_password = "pw";
+        fresh();
+        handshake();
+        send(msg(6));
+        EXPECT_EQ(prompts.calls, r.want_dialogs);
+        if (r.want_dialogs) {
+            EXPECT_EQ(prompts.seen_user, "") << "the dialog opens with empty fields";
+        }
+        auto req = srv().client_packet();
+        const bool sent = r.want_message.empty() && r.accept;
+        EXPECT_EQ(bool(req), sent);
+        if (req) {
+            ssh::wire_reader rd(req->data() + 1, req->size() - 1);
+            EXPECT_EQ(*rd.text(), r.want_user);
+        }
+        if (!r.want_message.empty()) {
+            EXPECT_TRUE(said(r.want_message));
+        }
+        EXPECT_EQ(io.disconnects, sent ? 0 : 1);
+    }
+}
+
+TEST_F(Ssh2, FailedPasswordAsksAgainWithEmptyFieldsAndNeverLogsIt) {
+    s.ssh_password = "hunter2";
+    handshake();
+    send(msg(6));
+    next(50);
+    send(msg(51));
+    EXPECT_TRUE(said(ssh::msg::bad_login));
+    EXPECT_EQ(prompts.calls, 1) << "after a failure the dialog shows, remember flag or not";
+    EXPECT_EQ(prompts.seen_user, "");
+    EXPECT_EQ(prompts.seen_password, "");
+    const bytes again = next(50);
+    ssh::wire_reader rd(again.data() + 1, again.size() - 1);
+    EXPECT_EQ(*rd.text(), "dialog-user");
+    for (const auto& [label, b] : io.hex) {
+        const std::string dump = str(b);
+        EXPECT_EQ(dump.find("hunter2"), std::string::npos) << label;
+        EXPECT_EQ(dump.find("dialog-pass"), std::string::npos) << label;
+    }
+    const bool starred = std::any_of(io.hex.begin(), io.hex.end(), [](const auto& h) {
+        return h.first == "PC (not crypted)" && str(h.second).find("***********") != std::string::npos;
+    });
+    EXPECT_TRUE(starred) << "the password's place is starred, same length";
+}
+
+TEST_F(Ssh2, RequestsWantingAReplyAreRefused) {
+    login();
+    bytes global{80};
+    put_string(global, "keepalive@openssh.com");
+    global.push_back(1);
+    send(global);
+    EXPECT_EQ(next(82).size(), 1u);
+    bytes quiet{80};
+    put_string(quiet, "hostkeys-00@openssh.com");
+    quiet.push_back(0);
+    send(quiet);
+    EXPECT_TRUE(nothing_sent());
+    bytes chan{98};
+    put_u32(chan, 27);
+    put_string(chan, "keepalive@openssh.com");
+    chan.push_back(1);
+    send(chan);
+    const bytes f = next(100);
+    EXPECT_EQ(crypto::load_be(f.data() + 1), 7u);
+    bytes exit_status{98};
+    put_u32(exit_status, 27);
+    put_string(exit_status, "exit-status");
+    exit_status.push_back(0);
+    put_u32(exit_status, 0);
+    send(exit_status);
+    EXPECT_TRUE(nothing_sent());
+    EXPECT_EQ(io.disconnects, 0);
+}
+
+TEST_F(Ssh2, LargeUserDataGoesInPiecesOfTheHostsMaximum) {
+    login();
+    const std::string paste(70000, 'p');
+    eng->send_user_data(reinterpret_cast<const std::uint8_t*>(paste.data()), paste.size());
+    std::size_t total = 0, packets = 0;
+    while (auto p = srv().client_packet()) {
+        EXPECT_EQ((*p)[0], 94);
+        const std::uint32_t n = crypto::load_be(p->data() + 5);
+        EXPECT_LE(n, 32768u);
+        total += n;
+        ++packets;
+    }
+    EXPECT_EQ(total, paste.size());
+    EXPECT_EQ(packets, 3u);
+}
+
+}  // namespace
