@@ -26,6 +26,8 @@
 #include "config/ui_services.h"
 #include "config/escape.h"
 #include "session/session.h"
+#include "ssh/services.h"
+#include "ssh/ssh_client.h"
 #include "terminal/screen_dump.h"
 #include "terminal/vt.h"
 
@@ -53,6 +55,26 @@ struct tool_ui : ui_services {
         for (const auto& m : all) std::fprintf(stderr, "vtsession: %s\n", m.c_str());
     }
     bool ask_yes_no(std::string_view) override { return false; }
+};
+
+// No dialog here: the stored user name and password serve one sign-on; a second request ends the session.
+struct tool_prompts : ssh::ssh_prompts {
+    tool_ui& ui;
+    std::string user, password;
+    bool used;
+    tool_prompts(tool_ui& u, const Settings& s)
+        : ui(u), user(s.ssh_user), password(s.ssh_password), used(s.ssh_default != 0) {}
+    bool sign_on(Settings& s) override {
+        if (used || user.empty()) {
+            ui.message_box("sign-on dialog needed (the stored user name and password were refused or are missing; "
+                           "vtsession shows no dialog)");
+            return false;
+        }
+        used = true;
+        s.ssh_user = user;
+        s.ssh_password = password;
+        return true;
+    }
 };
 
 struct tool_term_host : vt_host {
@@ -203,6 +225,7 @@ int main(int argc, char** argv) {
     auto ring = std::make_unique<screen_ring>();
     tool_term_host term_host;
     vt term(*ring, &term_host);
+    term.options().answerback = s.myid;
     if (s.term_size == 132) term.set_columns(132);
     term.options().utf8 = s.utf8 != 0;
 
@@ -211,6 +234,9 @@ int main(int argc, char** argv) {
     tool_view view;
     session net(term, s, nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view, system_session_clock());
     proxy_timer.set_callback([&] { net.on_proxy_timer(); });
+    tool_prompts prompts(ui, s);
+    ssh::ssh_client ssh_engine(s, net, ui, prompts);
+    net.set_ssh_engine(&ssh_engine);
 
     QElapsedTimer clock;
     clock.start();
@@ -243,6 +269,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vtsession: %s while waiting for \"%s\"\n",
                          net.connected() ? "timed out" : "connection closed", expect.c_str());
             if (net.connected()) net.disconnect(true);
+            ui.print();
             return 1;
         }
     }

@@ -1,0 +1,44 @@
+#include "ssh/ssh_client.h"
+
+#include "config/settings.h"
+#include "ssh/ssh1.h"
+#include "ssh/ssh2.h"
+
+namespace ssh {
+
+ssh_client::ssh_client(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : s_(s),
+      v2_(std::make_unique<ssh2_engine>(s, io, ui, prompts)),
+      v1_(std::make_unique<ssh1_engine>(s, io, ui, prompts)) {}
+
+ssh_client::~ssh_client() = default;
+
+bool ssh_client::version2() const { return s_.ssh_type_1_2 == 1; }
+
+void ssh_client::ssh_receive(const std::uint8_t* bytes, std::size_t n) {
+    if (version2())
+        v2_->receive(bytes, n);
+    else
+        v1_->receive(bytes, n);
+}
+
+void ssh_client::ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) {
+    if (version2())
+        v2_->send_user_data(bytes, n);
+    else
+        v1_->send_user_data(bytes, n);
+}
+
+void ssh_client::ssh_reset() {
+    v2_->reset();
+    v1_->reset();
+}
+
+bool ssh_client::identification_sent() const {
+    return version2() ? v2_->identification_sent() : v1_->identification_sent();
+}
+int ssh_client::ssh1_state() const { return v1_->state(); }
+bool ssh_client::ssh2_keys_active() const { return v2_->keys_active(); }
+void ssh_client::set_ask_again() { v1_->set_ask_again(); }
+
+}  // namespace ssh

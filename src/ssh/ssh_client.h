@@ -1,0 +1,45 @@
+#pragma once
+// The session's SSH engine: one object for the whole program run, holding both protocol engines and handing the
+// session's calls to the one the settings select (`ssh_type_1_2` 1: SSH-2, otherwise SSH-1). The settings cannot
+// change while connected, so the choice is stable for a connection.
+#include <memory>
+
+#include "session/interfaces.h"
+
+struct Settings;
+struct session_services;
+struct ui_services;
+
+namespace ssh {
+
+struct ssh_prompts;
+class ssh2_engine;
+class ssh1_engine;
+
+class ssh_client final : public ssh_engine {
+public:
+    ssh_client(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ~ssh_client() override;
+
+    void ssh_receive(const std::uint8_t* bytes, std::size_t n) override;
+    void ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) override;
+    void ssh_reset() override;
+
+    // Status bar: identification sent, SSH-1 state (0..5), SSH-2 keys active.
+    bool identification_sent() const;
+    int ssh1_state() const;
+    bool ssh2_keys_active() const;
+    // The interactive Connect command: SSH-1 asks for the password again on every sign-on from now on.
+    void set_ask_again();
+
+    ssh2_engine& v2() { return *v2_; }
+    ssh1_engine& v1() { return *v1_; }
+
+private:
+    bool version2() const;
+    Settings& s_;
+    std::unique_ptr<ssh2_engine> v2_;
+    std::unique_ptr<ssh1_engine> v1_;
+};
+
+}  // namespace ssh
