@@ -10,6 +10,7 @@ printing::print_font settings_print_font() {
     f.italic = s.pfont_italic != 0;
     f.face = s.pfont_name;
     f.charset = s.font_pcharset & 0xFF;
+    f.utf8 = s.utf8 != 0;
     return f;
 }
 

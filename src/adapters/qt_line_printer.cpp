@@ -72,10 +72,10 @@ void qt_page_device::end_document() {
     if (painter_.isActive()) painter_.end();
 }
 
-void qt_page_device::text_out(int x, int y, std::string_view bytes) {
+void qt_page_device::text_out(int x, int y, std::string_view text) {
     if (!painter_.isActive()) return;
     open_pending_page();
-    painter_.drawText(QPoint(x, y + ascent_), QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    painter_.drawText(QPoint(x, y + ascent_), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 void qt_page_device::line(int x1, int y1, int x2, int y2, int width) {

@@ -192,3 +192,11 @@ std::string encode_text(std::u32string_view text, bool utf8, int page) {
     }
     return out;
 }
+
+void append_bytes_as_utf8(std::string& out, const char* bytes, size_t n, bool utf8, int page) {
+    if (utf8) {
+        decode_utf8(bytes, n, [&](uint32_t cp) { append_utf8(out, cp); });
+        return;
+    }
+    for (size_t i = 0; i < n; ++i) append_utf8(out, byte_to_unicode(page, uint8_t(bytes[i])));
+}

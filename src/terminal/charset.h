@@ -43,6 +43,9 @@ void append_cells_text(std::u32string& out, const ring_line& l, int first, int l
 int encode_char(uint32_t cp, bool utf8, int page, char out[4]);
 // A pasted text's bytes: characters the code page lacks go as '?'.
 std::string encode_text(std::u32string_view text, bool utf8, int page);
+// Received bytes as UTF-8 text (printing): each byte's character in the code page, or with utf8 the decoded text
+// (malformed parts as U+FFFD). Appends to out.
+void append_bytes_as_utf8(std::string& out, const char* bytes, size_t n, bool utf8, int page);
 
 // Incremental UTF-8 decoder. Malformed input gives one U+FFFD per maximal ill-formed subpart and never swallows
 // a byte that could start something valid.

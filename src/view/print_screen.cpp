@@ -14,7 +14,7 @@ bool print_to(std::unique_ptr<QPrinter> printer, const printing::printer_screen&
     if (!printer) return false;
     qt_page_device device(std::move(printer), font);
     if (!device.begin_document()) return false;
-    printing::draw_screen_page(screen, device, margins);
+    printing::draw_screen_page(screen, device, margins, font.charset, font.utf8);
     device.end_document();
     return true;
 }

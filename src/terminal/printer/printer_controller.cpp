@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "config/ui_services.h"
+#include "terminal/charset.h"
 
 namespace printing {
 
@@ -177,6 +178,14 @@ void printer_controller::tab(const printer_screen& screen) {
 }
 
 void printer_controller::line_printer(const char* text, int n) {
+    const print_font font = settings_.font();
+    text_.clear();
+    append_bytes_as_utf8(text_, text, size_t(std::clamp(n, 0, kLineBufferSize)), font.utf8,
+                         code_page_of_script(font.charset));
+    print_text_line();
+}
+
+void printer_controller::print_text_line() {
     // A changed printer font takes effect with the next line: the device is made anew (an open document is
     // finished first, so nothing printed so far is lost).
     if (device_ && settings_.font() != device_font_) release_device();
@@ -194,8 +203,7 @@ void printer_controller::line_printer(const char* text, int n) {
         if (!device_->begin_document()) return;
         new_document_needed_ = false;
     }
-    n = std::clamp(n, 0, kLineBufferSize);
-    device_->text_out(kTextLeft, (line_index_ + 1) * line_height_, std::string_view(text, static_cast<size_t>(n)));
+    device_->text_out(kTextLeft, (line_index_ + 1) * line_height_, text_);
     if (line_index_ >= lines_per_page_) {
         device_->new_page();
         line_index_ = 0;
@@ -220,7 +228,18 @@ void printer_controller::end_print_job() {
 void printer_controller::print_screen(const printer_screen& screen) {
     const int cols = std::clamp(screen.columns(), 1, kMaxColumns);
     std::array<char, kMaxColumns> row{};
+    const print_font font = settings_.font();
     for (int r = 1; r <= kScreenRows; ++r) {
+        if (font.utf8) {  // cells hold code points: the row goes out as their characters
+            text_.clear();
+            for (int c = 1; c <= cols; ++c) {
+                const std::uint32_t cell = screen.cell(r, c);
+                if ((cell & cell_wide_right) && c > 1 && (screen.cell(r, c - 1) & cell_wide)) continue;
+                append_utf8(text_, cell_code(cell));
+            }
+            print_text_line();
+            continue;
+        }
         for (int c = 1; c <= cols; ++c) row[c - 1] = static_cast<char>(screen.cell(r, c) & 0xFF);
         line_printer(row.data(), cols);
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "terminal/printer/printer_device.h"
@@ -78,6 +79,8 @@ public:
     void release_device();
     // Prints one line of n bytes on the text path.
     void line_printer(const char* text, int n);
+    // A line already in UTF-8.
+    void print_text_line();
 
     // Inspection for tests and the status display.
     int escape_state() const { return escape_state_; }
@@ -110,6 +113,7 @@ private:
     int held_count_ = 0;
 
     std::array<char, kLineBufferSize> line_{};
+    std::string text_;  // one printed line as UTF-8; capacity kept across lines
     int length_ = 0;
 
     bool raw_open_ = false;

@@ -15,7 +15,8 @@ struct print_font {
     int weight = 0;  // 0, 400 or 700
     bool italic = false;
     std::string face = "Courier New";
-    int charset = 0;
+    int charset = 0;    // script: the code page of the printed bytes
+    bool utf8 = false;  // the bytes are UTF-8 instead
     bool operator==(const print_font&) const = default;
 };
 
@@ -53,7 +54,8 @@ struct page_device {
     virtual bool begin_document() = 0;
     virtual void new_page() = 0;
     virtual void end_document() = 0;
-    virtual void text_out(int x, int y, std::string_view bytes) = 0;
+    // text is UTF-8 (the callers map bytes through the font's script or the utf8 setting).
+    virtual void text_out(int x, int y, std::string_view text) = 0;
     // Solid black line of the given width (used for line-drawing characters).
     virtual void line(int x1, int y1, int x2, int y2, int width) = 0;
 };

@@ -1,6 +1,9 @@
 #include "terminal/printer/screen_print.h"
 
 #include <algorithm>
+#include <string>
+
+#include "terminal/charset.h"
 
 namespace printing {
 
@@ -46,7 +49,10 @@ void draw_graphic(page_device& d, unsigned char c, int left, int top, int right,
 
 }  // namespace
 
-void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins) {
+void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins, int charset,
+                      bool utf8) {
+    const int page = code_page_of_script(charset);
+    std::string text;
     const int cols = std::clamp(screen.columns(), 1, printer_controller::kMaxColumns);
     const int lh = std::max(1, device.line_height());
     const int cw = std::max(1, device.char_width());
@@ -61,9 +67,11 @@ void draw_screen_page(const printer_screen& screen, page_device& device, page_ma
                 draw_graphic(device, ch, left, top, left + cw, bottom);
                 continue;
             }
-            if (ch == ' ') continue;  // nothing to see
-            const char text = static_cast<char>(ch);
-            device.text_out(left, top, std::string_view(&text, 1));
+            const std::uint32_t u = cell_char(cell, utf8, page);
+            if (u == ' ' || (cell & cell_wide_right)) continue;  // nothing to see
+            text.clear();
+            append_utf8(text, u);
+            device.text_out(left, top, text);
         }
     }
 }

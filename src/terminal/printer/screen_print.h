@@ -15,6 +15,8 @@ struct page_margins {
 
 // Draws the screen on the current page of `device`. Row r's cells start at r line heights below the top margin, so
 // the first line height under the margin stays empty.
-void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins);
+// Bytes show in the code page of the script `charset`; with utf8 the cells hold code points.
+void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins, int charset = 0,
+                      bool utf8 = false);
 
 }  // namespace printing

@@ -121,9 +121,9 @@ TEST_F(ControllerTest, EndSequenceFlushesLineAndEndsJob) {
 TEST_F(ControllerTest, EightBitEndSequence) {
     EXPECT_EQ(feed("q\x9b" "4i"), 3);
     EXPECT_EQ(texts(), std::vector<std::string>{"q"});
-    // 0x9B followed by something else is ordinary data, kept as received.
+    // 0x9B followed by something else is ordinary data, printed as its Windows-1252 character.
     feed("\x9b" "5\n");
-    EXPECT_EQ(texts().back(), "\x9b" "5");
+    EXPECT_EQ(texts().back(), "\xe2\x80\xba" "5");
 }
 
 TEST_F(ControllerTest, PagesHoldLinesPerPagePlusOne) {
@@ -312,3 +312,36 @@ TEST(PrinterFont, HeightFromDialogSize) {
 }
 
 }  // namespace
+
+// The printer font's script decides the characters of printed bytes; with utf8 the bytes are decoded instead.
+TEST_F(ControllerTest, PrintedCharactersFollowTheScriptOrUtf8) {
+    const struct {
+        int charset;
+        bool utf8;
+        std::string in, out;
+    } cases[] = {
+        {0, false, "\xc6\xe9", "\xc3\x86\xc3\xa9"},                         // Æé
+        {204, false, "\xc6\xe9", "\xd0\x96\xd0\xb9"},                       // Жй
+        {161, false, "\xc1\x81", "\xce\x91\xef\xbf\xbd"},                  // Α, undefined byte as U+FFFD
+        {204, true, "\xd0\x96\xe4\xb8\xad", "\xd0\x96\xe4\xb8\xad"},      // Ж中 whatever the script
+        {0, true, "a\xe4\xb8z", "a\xef\xbf\xbdz"},                          // malformed keeps the next byte
+    };
+    for (const auto& c : cases) {
+        settings.f.charset = c.charset;
+        settings.f.utf8 = c.utf8;
+        pages.lines.clear();
+        feed(c.in + "\n");
+        ASSERT_FALSE(texts().empty());
+        EXPECT_EQ(texts().back(), c.out) << c.charset << (c.utf8 ? " utf8" : "");
+    }
+}
+
+TEST_F(ControllerTest, PrintScreenOfUtf8CellsGivesEachCharacterOnce) {
+    settings.f.utf8 = true;
+    screen.cells[0][0] = cell_wide | cell_of_code(0x4E20);  // low byte 0x20, still a character
+    screen.cells[0][1] = cell_wide_right | cell_blank;
+    screen.cells[0][2] = cell_of_code(0x416);
+    pc.print_screen(screen);
+    ASSERT_EQ(pages.lines.size(), 24u);
+    EXPECT_EQ(pages.lines[0].text, "\xe4\xb8\xa0\xd0\x96" + std::string(77, ' '));
+}

@@ -81,3 +81,16 @@ TEST_F(ScreenPageTest, WideScreenUsesAllColumns) {
 }
 
 }  // namespace
+
+TEST_F(ScreenPageTest, CellsPrintInTheScriptOrAsCodePoints) {
+    screen.cells[0][0] = 0xC6;
+    draw_screen_page(screen, dev, {}, 204, false);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text, "\xd0\x96");  // Ж in Windows-1251
+    lines.clear();
+    screen.cells[0][0] = cell_wide | cell_of_code(0x4E20);
+    screen.cells[0][1] = cell_wide_right | cell_blank;
+    draw_screen_page(screen, dev, {}, 204, true);
+    ASSERT_EQ(lines.size(), 1u) << "the right half prints nothing";
+    EXPECT_EQ(lines[0].text, "\xe4\xb8\xa0");
+}
