@@ -32,6 +32,10 @@ struct settings_backend;
 struct socket_factory;
 class frame_window;
 struct StartupValues;
+namespace ssh {
+class ssh_client;
+struct ssh_prompts;
+}  // namespace ssh
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -57,6 +61,7 @@ public:
     // --- the parts ------------------------------------------------------------------------------------------
     CVellumView& view() { return *view_; }
     CVellumDoc& document() { return doc_; }
+    ssh::ssh_client& ssh() { return *ssh_; }
     vt& terminal();
     session& net();
     const StartupValues& start() const { return start_; }
@@ -106,6 +111,7 @@ private:
     };
     void build_menus();
     void build_status_bar();
+    void install_ssh_engine();  // frame_ssh.cpp
     void install_builtin_commands();
     QAction* add_item(QMenu* m, const char* text, int command, bool checkable = false);
     void show_bars();
@@ -120,6 +126,8 @@ private:
     settings_backend& store_;
     std::unique_ptr<frame_window> window_;
     CVellumView* view_ = nullptr;
+    std::unique_ptr<ssh::ssh_prompts> ssh_prompts_;
+    std::unique_ptr<ssh::ssh_client> ssh_;  // the one SSH engine of the run, behind the view's session
     QAction* row_actions_[toolbar_rows_count] = {};
     QToolBar* toolbar_ = nullptr;
     QLabel* panes_[4] = {};

@@ -1,0 +1,30 @@
+// The SSH engine of the client: one for the whole run, talking to the view's session, asking for credentials
+// with the sign-on dialog, and feeding the status bar's security pane.
+#include <QApplication>
+
+#include "app/mainframe.h"
+#include "config/settings.h"
+#include "dialogs/settings_dialogs.h"
+#include "session/session.h"
+#include "ssh/services.h"
+#include "ssh/ssh_client.h"
+#include "view/view.h"
+
+namespace {
+
+struct dialog_prompts final : ssh::ssh_prompts {
+    bool sign_on(Settings& s) override { return session_sign_on(s, QApplication::activeWindow()); }
+};
+
+}  // namespace
+
+void CMainFrame::install_ssh_engine() {
+    ssh_prompts_ = std::make_unique<dialog_prompts>();
+    ssh_ = std::make_unique<ssh::ssh_client>(settings(), view_->net(), ui_, *ssh_prompts_);
+    view_->net().set_ssh_engine(ssh_.get());
+    view_->ssh_status = [this](bool& id_sent, int& ssh1_state, bool& ssh2_keys) {
+        id_sent = ssh_->identification_sent();
+        ssh1_state = ssh_->ssh1_state();
+        ssh2_keys = ssh_->ssh2_keys_active();
+    };
+}
