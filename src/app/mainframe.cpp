@@ -22,6 +22,8 @@
 #include "config/settings_store.h"
 #include "config/ui_services.h"
 #include "session/session.h"
+#include "ssh/services.h"
+#include "ssh/ssh_client.h"
 #include "terminal/vt.h"
 #include "view/document.h"
 #include "view/help.h"
@@ -95,6 +97,7 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     // 1. The view.
     view_ = new CVellumView(doc_, ui_, sockets, this);
     setCentralWidget(view_);
+    install_ssh_engine();
 
     // Bars first, so that they are children of the window before it is shown.
     build_menus();
@@ -151,7 +154,10 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     view_->setFocus();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // The view (a child widget) outlives these members; its session must not keep the engine.
+    view_->net().set_ssh_engine(nullptr);
+}
 
 vt& CMainFrame::terminal() { return view_->terminal(); }
 session& CMainFrame::net() { return view_->net(); }
