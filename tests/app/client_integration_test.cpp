@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../support/peer_process.h"
 #include "../view/fakes.h"
 #include "adapters/qt_socket.h"
 #include "app/mainframe.h"
@@ -107,6 +108,47 @@ TEST(Client, TypesToTelnetHostAndShowsTheAnswer) {
         << screen_text(frame.view());
     EXPECT_TRUE(frame.windowTitle().startsWith("127.0.0.1")) << frame.windowTitle().toStdString();
     settings().confirm = 0;
+    EXPECT_TRUE(frame.close());
+    EXPECT_FALSE(frame.view().connected());
+}
+
+// The same over SSH-2: the private sshd with the legacy suite, credentials remembered, the security pane lit.
+TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
+    app();
+    if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/python3")) GTEST_SKIP() << "sshd missing";
+    QTemporaryDir dir;
+    const peer_test::fs::path d = dir.path().toStdString();
+    peer_test::child sshd({"/usr/bin/python3", std::string(SOURCE_DIR) + "/tests/ssh/peers/sshd_fixture.py", "--legacy",
+                           "--key", "dsa", "--user", "qtpeer", "--password", "Peer-pass-42", "--timeout", "60"},
+                          d / "sshd.out", d / "sshd.err", true);
+    const int port = peer_test::wait_port_line(d / "sshd.out", std::chrono::seconds(20));
+    if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(d / "sshd.err");
+
+    memory_backend store;
+    recording_ui ui;
+    StartupValues start;
+    qt_socket_factory sockets;
+    reset_settings();
+    CVellumDoc doc;
+    CMainFrame frame(doc, start, ui, store, sockets);
+    Settings& s = settings();
+    s.ssh = 1;
+    s.ssh_type_1_2 = 1;
+    s.ssh_encryption = 1;
+    s.ssh_default = 1;
+    s.ssh_user = "qtpeer";
+    s.ssh_password = "Peer-pass-42";
+    frame.view().setFocus();
+    ASSERT_TRUE(frame.view().connect_to("127.0.0.1", port));
+    ASSERT_TRUE(wait_for([&] { return screen_text(frame.view()).find("$ ") != std::string::npos; }, 15000))
+        << screen_text(frame.view()) << (ui.messages.empty() ? "" : ui.messages.back());
+    EXPECT_EQ(frame.view().security_text().toStdString(), "Secure (SSH-2)");
+    QTest::keyClicks(&frame.view(), "echo $((6*7))");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QApplication::sendEvent(&frame.view(), &enter);
+    EXPECT_TRUE(wait_for([&] { return screen_text(frame.view()).find("\n42 ") != std::string::npos; }, 10000))
+        << screen_text(frame.view());
+    s.confirm = 0;
     EXPECT_TRUE(frame.close());
     EXPECT_FALSE(frame.view().connected());
 }
