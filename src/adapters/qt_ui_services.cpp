@@ -5,7 +5,8 @@
 
 namespace {
 QString to_qstring(std::string_view t) { return QString::fromLocal8Bit(t.data(), static_cast<qsizetype>(t.size())); }
-QString title() { return QApplication::applicationDisplayName(); }
+// The program's name, as the main window shows it.
+QString title() { return QStringLiteral("Quill W32 Telnet"); }
 }  // namespace
 
 void qt_ui_services::message_box(std::string_view text) {

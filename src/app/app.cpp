@@ -32,7 +32,8 @@ int CVellumApp::run(int argc, char** argv) {
     QApplication app(argc, argv);  // takes its own options (-platform, -display, ...) out of argv
     QApplication::setApplicationName(QStringLiteral("qtelnet"));
     QApplication::setOrganizationName(QStringLiteral("QuillSoft"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quill W32 Telnet"));
+    // No display name: the platform would append it to every dialog title, and window managers then cut the
+    // dialog's own title short. The main window names the program itself.
 
     StartupValues& sv = startup_values();
     mycli cli(sv);

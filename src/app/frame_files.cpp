@@ -1,11 +1,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <memory>
 
 #include "adapters/cups_printer.h"
+#include "adapters/launch.h"
 #include "adapters/print_settings.h"
 #include "adapters/qt_line_printer.h"
 #include "app/mainframe.h"
@@ -78,10 +78,19 @@ void register_file_commands(CMainFrame& f) {
             // A folder of the user's own: the file name is predictable, so a shared /tmp is no place for it.
             QString temp = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
             if (temp.isEmpty()) temp = QDir::tempPath();
-            const QString path = capture::mail_screen(screen, temp, QTime::currentTime(), mailer,
-                                                      [](const QString& program, const QStringList& args) {
-                                                          return QProcess::startDetached(program, args);
-                                                      });
+            // The mail program may fail after starting (no mail client configured): that is told too.
+            const QString path = capture::mail_screen(
+                screen, temp, QTime::currentTime(), mailer, [&f](const QString& program, const QStringList& args) {
+                    const QString file = args.value(args.size() - 1);
+                    launch::start(program, args, [&f, file](const QString& why) {
+                        f.ui().message_box(
+                            QStringLiteral("The screen could not be handed to the mail program (%1).\n"
+                                           "The screen text is in %2")
+                                .arg(why, file)
+                                .toStdString());
+                    });
+                    return true;
+                });
             if (path.isEmpty()) f.ui().message_box("The screen could not be handed to the mail program.");
         },
         [mailer] { return !mailer.isEmpty(); });

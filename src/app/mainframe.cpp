@@ -401,7 +401,7 @@ void CMainFrame::install_builtin_commands() {
         }
     }, [this] { return save_allowed(); });
     set_command(cmd::help_topics, [this] {
-        if (!open_help()) ui_.message_box("The help document could not be opened.");
+        open_help(QString(), [this](const QString& message) { ui_.message_box(message.toStdString()); });
     });
     set_command(cmd::about, [this] {
         QMessageBox::about(this, QStringLiteral("About Quill telnet"), QStringLiteral("Quill W32 Telnet . Version 6.3"));

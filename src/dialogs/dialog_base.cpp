@@ -2,7 +2,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "adapters/launch.h"
+
 dialog_hooks& hooks() {
     static dialog_hooks h{
         [](QWidget* parent, const QString& text) {
@@ -22,7 +24,13 @@ dialog_hooks& hooks() {
                             parent);
             box.exec();
         },
-        [](const QUrl& url) { QDesktopServices::openUrl(url); },
+        [](const QUrl& url) {
+            const QString path = url.toLocalFile();
+            launch::start(launch::opener(), {url.toString(QUrl::FullyEncoded)}, [path](const QString& why) {
+                hooks().message(QApplication::activeWindow(),
+                                launch::not_opened_text(QStringLiteral("The help document"), why, path));
+            });
+        },
     };
     return h;
 }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
@@ -12,25 +13,43 @@ namespace capture {
 
 QString text_file_filter() { return QStringLiteral("Text files (*.txt);;All files (*)"); }
 
+namespace {
+QString& last_folder() {
+    static QString folder;
+    return folder;
+}
+
+QString chosen(QFileDialog& dlg) {
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+    const QString file = dlg.selectedFiles().first();
+    last_folder() = QFileInfo(file).absolutePath();
+    return file;
+}
+}  // namespace
+
+QString chooser_folder() {
+    // Never the program's own folder, where the process happens to run.
+    const QString& last = last_folder();
+    return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
+}
+
 QString choose_capture_file(QWidget* parent) {
-    QFileDialog dlg(parent);
+    QFileDialog dlg(parent, QString(), chooser_folder());
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
     dlg.setOption(QFileDialog::DontConfirmOverwrite);  // capture appends
     dlg.setNameFilter(text_file_filter());
     dlg.setDefaultSuffix(QStringLiteral("txt"));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
-    return dlg.selectedFiles().first();
+    return chosen(dlg);
 }
 
 QString choose_file_to_send(QWidget* parent) {
-    QFileDialog dlg(parent);
+    QFileDialog dlg(parent, QString(), chooser_folder());
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
     dlg.setNameFilter(text_file_filter());
     dlg.setDefaultSuffix(QStringLiteral("txt"));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
-    return dlg.selectedFiles().first();
+    return chosen(dlg);
 }
 
 std::string local_path(const QString& path) { return QFile::encodeName(path).toStdString(); }

@@ -19,6 +19,8 @@ using chooser = std::function<QString()>;  // a path, or empty for Cancel
 
 // "Text files (*.txt)" first, then all files.
 QString text_file_filter();
+// Where both choosers open: the folder of the file last chosen in this run, else the user's home.
+QString chooser_folder();
 // The dialogs: capture names a file that need not exist (it is appended to, never truncated); sending needs one
 // that does.
 QString choose_capture_file(QWidget* parent);

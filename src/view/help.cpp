@@ -1,10 +1,11 @@
 #include "view/help.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+
+#include "adapters/launch.h"
 
 #ifndef QTELNET_SOURCE_DIR
 #define QTELNET_SOURCE_DIR ""
@@ -24,10 +25,13 @@ QString help_file_path(const QString& app_dir) {
     return {};
 }
 
-bool open_help(const QString& anchor) {
-    QString path = help_file_path();
-    if (path.isEmpty()) return false;
-    QUrl url = QUrl::fromLocalFile(path);
-    if (!anchor.isEmpty()) url.setFragment(anchor);
-    return QDesktopServices::openUrl(url);
+void open_help(const QString& anchor, const std::function<void(const QString& message)>& failed) {
+    const QString path = help_file_path();
+    if (path.isEmpty()) {
+        if (failed) failed(QStringLiteral("The help document (help/qtelnet.html beside the program) is missing."));
+        return;
+    }
+    launch::open_file(path, anchor, [failed, path](const QString& why) {
+        if (failed) failed(launch::not_opened_text(QStringLiteral("The help document"), why, path));
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The help document that ships with the program (dist/help/qtelnet.html).
 #include <QString>
+#include <functional>
 
 // Where the help document is: next to the program (as installed: qtelnet.html or help/qtelnet.html beside the
 // binary, or ../share/qtelnet/help/), else the source tree's dist/help when run from a build tree. Empty when
@@ -8,5 +9,6 @@
 QString help_file_path(const QString& app_dir = QString());
 
 // Opens the help document in the desktop's browser, at `anchor` when given (e.g. "connect", "proxy").
-// False when there is no help document or no handler could open it.
-bool open_help(const QString& anchor = QString());
+// `failed` gets a message for the user, naming the document's path, when there is no help document or nothing
+// could show it (possibly later, from the event loop, when the opener gives up).
+void open_help(const QString& anchor, const std::function<void(const QString& message)>& failed);

@@ -19,6 +19,7 @@
 #include "../view/fakes.h"
 #include "app/commands.h"
 #include "app/customize_dialog.h"
+#include "adapters/launch.h"
 #include "adapters/print_settings.h"
 #include "adapters/qt_line_printer.h"
 #include "app/mainframe.h"
@@ -31,6 +32,7 @@
 #include "terminal/vt.h"
 #include "view/document.h"
 #include "view/font_face.h"
+#include "view/help.h"
 #include "view/render.h"
 #include "view/view.h"
 
@@ -275,6 +277,20 @@ TEST_F(frame_fixture, FontChoosersStartOnTheDrawnFaceAndStoreFamiliesOnly) {
         printer.accept();
         EXPECT_EQ(QString::fromUtf8(settings().pfont_name), printer.faces()->item(printer.faces()->count() - 1)->text());
     }
+}
+
+TEST_F(frame_fixture, HelpTopicsTellsWhenNothingCanShowTheDocument) {
+    const QString path = help_file_path();
+    ASSERT_FALSE(path.isEmpty());
+    const QString opener = launch::opener();
+    // As xdg-open ends when no browser or viewer is installed.
+    launch::opener() = QStringLiteral("/bin/false");
+    ASSERT_TRUE(frame->run_command(cmd::help_topics));
+    EXPECT_TRUE(qt_test_support::pump_until([&] { return !ui.messages.empty(); }, 10000));
+    launch::opener() = opener;
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("could not be opened"), std::string::npos) << ui.messages[0];
+    EXPECT_NE(ui.messages[0].find(path.toStdString()), std::string::npos) << ui.messages[0];
 }
 
 TEST_F(frame_fixture, SaveSwitchDisablesSettingsCommandsAndSaving) {

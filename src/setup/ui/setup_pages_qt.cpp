@@ -1,9 +1,10 @@
 #include "setup/ui/setup_pages_qt.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
+#include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,10 +13,13 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <memory>
+
+#include "adapters/launch.h"
 
 namespace {
 
@@ -105,7 +109,12 @@ page_result qt_setup_pages::agreement(const std::string& licence_text)
     text->setObjectName("licence");
     text->setPlainText(QString::fromUtf8(licence_text.data(), static_cast<qsizetype>(licence_text.size()))
                            .left(agreement_text_limit));
-    text->setMinimumSize(520, 320);
+    // The licence comes broken into lines already; re-wrapping it leaves orphan words. Its own lines, in a fixed
+    // pitch wide enough for 80 columns, with a horizontal scroll bar for anything longer.
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int columns80 = text->fontMetrics().horizontalAdvance(QString(80, QLatin1Char('M')));
+    text->setMinimumSize(columns80 + 2 * text->frameWidth() + text->verticalScrollBar()->sizeHint().width() + 8, 320);
     v->addWidget(text);
     auto* row = button_row(v);
     add_button(row, d.get(), "< Back", result_back);
@@ -225,14 +234,29 @@ void qt_setup_pages::warning(const std::string& text)
     QMessageBox::warning(parent_, "Setup", qs(text));
 }
 
+namespace {
+// The opener reports its failure after the fact, when the page that asked may be gone: a message of its own.
+void open_with_desktop(const std::filesystem::path& target)
+{
+    const QString path = QString::fromStdString(target.string());
+    launch::open_file(path, {}, [path](const QString& why) {
+        const QString text = launch::not_opened_text(path, why, path);
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        QMessageBox::critical(QApplication::activeWindow(), "Error", text);
+    });
+}
+}  // namespace
+
 bool qt_setup_shell::view_file(const std::filesystem::path& file)
 {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+    open_with_desktop(file);
+    return true;
 }
 
 bool qt_setup_shell::open_folder(const std::filesystem::path& folder)
 {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    open_with_desktop(folder);
+    return true;
 }
 
 bool qt_setup_shell::start_program(const std::filesystem::path& program, const std::filesystem::path& working_dir)

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QFontInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -96,6 +97,10 @@ TEST_F(SetupPages, NextAndBackWalkTheInstallPages)
              ASSERT_NE(t, nullptr);
              EXPECT_TRUE(t->isReadOnly());
              EXPECT_EQ(t->toPlainText(), "MIT licence text\n");
+             // The licence's own line breaks, never re-wrapped, and room for its 80 columns.
+             EXPECT_EQ(t->lineWrapMode(), QPlainTextEdit::NoWrap);
+             EXPECT_TRUE(QFontInfo(t->font()).fixedPitch());
+             EXPECT_GE(t->viewport()->width(), t->fontMetrics().horizontalAdvance(QString(80, 'M')));
          }},
         {"Welcome", "Next"},
         {"License Agreement", "Yes"},
