@@ -1,0 +1,432 @@
+#include "ssh/ssh1.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "crypto/crc32.h"
+#include "crypto/md5.h"
+#include "crypto/pubkey.h"
+#include "crypto/random.h"
+#include "crypto/wipe.h"
+#include "session/session.h"
+#include "ssh/services.h"
+#include "ssh/wire.h"
+
+namespace ssh {
+
+namespace {
+
+enum : std::uint8_t {
+    msg_disconnect = 1,
+    smsg_public_key = 2,
+    cmsg_session_key = 3,
+    cmsg_user = 4,
+    cmsg_auth_password = 9,
+    cmsg_request_pty = 10,
+    cmsg_exec_shell = 12,
+    smsg_success = 14,
+    smsg_failure = 15,
+    cmsg_stdin_data = 16,
+    smsg_stdout_data = 17,
+    smsg_stderr_data = 18,
+    smsg_exitstatus = 20,
+    msg_ignore = 32,
+    cmsg_exit_confirmation = 33,
+    msg_debug = 36,
+};
+
+// Indexed by ssh_encryption.
+struct cipher_choice {
+    std::uint8_t number;
+    std::string_view label;
+    std::string_view log_line;
+    const crypto::ssh1_cipher* cipher;
+};
+const cipher_choice cipher_choices[] = {
+    {2, "(DES)", "DES encryption", &crypto::ssh1_des},
+    {3, "(3-DES)", "3DES encryption", &crypto::ssh1_3des},
+    {6, "(BLOWFISH)", "Blowfish", &crypto::ssh1_blowfish},
+};
+
+// The order in which the supported-ciphers message names the server's mask bits.
+struct mask_word {
+    int bit;
+    std::string_view word;
+};
+constexpr mask_word mask_words[] = {{1, "IDEA "}, {2, "DES "}, {3, "3-DES "}, {6, "BLOWFISH "}, {4, "TSS "}, {5, "RC4 "}};
+
+constexpr std::size_t cookie_size = 8;
+constexpr std::size_t session_key_size = 32;
+constexpr std::size_t max_modulus_bytes = ssh1_engine::max_modulus_bits / 8;
+// Length field, at most 8 bytes of padding, type, CRC.
+constexpr std::size_t max_data = packet_buffer_size - 4 - 8 - 1 - 4;
+
+std::uint32_t load_be32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+void store_be32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = std::uint8_t(v >> 24);
+    p[1] = std::uint8_t(v >> 16);
+    p[2] = std::uint8_t(v >> 8);
+    p[3] = std::uint8_t(v);
+}
+
+bool sane_modulus(const crypto::rsa_public_key& k) {
+    const unsigned bits = k.modulus.bit_length();
+    return bits >= ssh1_engine::min_modulus_bits && bits <= ssh1_engine::max_modulus_bits;
+}
+
+}  // namespace
+
+ssh1_engine::ssh1_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : s_(s), io_(io), ui_(ui), prompts_(prompts) {}
+
+ssh1_engine::~ssh1_engine() {
+    crypto::wipe(msg_.data(), msg_.size());
+    crypto::wipe(typeahead_.data(), typeahead_.size());
+}
+
+void ssh1_engine::reset() {
+    ++generation_;
+    state_ = 0;
+    cipher_ = nullptr;
+    enc_.clear();
+    dec_.clear();
+    ident_.reset();
+    ident_done_ = false;
+    ident_sent_ = false;
+    rx_.clear();
+    crypto::wipe(typeahead_.data(), typeahead_n_);
+    typeahead_n_ = 0;
+}
+
+void ssh1_engine::fail(std::string_view text) {
+    ui_.message_box(text);
+    io_.session_disconnect();
+    reset();  // the session's disconnect path resets too; this keeps the engine sound without it
+}
+
+bool ssh1_engine::take_identification(const std::uint8_t*& p, std::size_t& n) {
+    std::size_t used = 0;
+    const auto st = ident_.feed(p, n, used);
+    p += used;
+    n -= used;
+    if (st == ident_reader::status::need_more) return false;
+    if (st == ident_reader::status::too_long) {
+        fail(ssh1_msg::not_ssh);
+        return false;
+    }
+    // "SSH-1.99-" offers both versions; anything else that is not 1.x cannot take an SSH-1 client.
+    const std::string_view line = ident_.line();
+    if (line.rfind("SSH-1.", 0) != 0) {
+        fail(line.rfind("SSH-2.", 0) == 0 ? ssh1_msg::ssh2_only : ssh1_msg::not_ssh);
+        return false;
+    }
+    ident_done_ = true;
+    ident_sent_ = true;
+    io_.session_write(reinterpret_cast<const std::uint8_t*>(identification.data()), identification.size());
+    return true;
+}
+
+void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
+    const unsigned gen = generation_;
+    if (!ident_done_ && !take_identification(bytes, n)) return;
+    if (n == 0 || gen != generation_) return;
+    if (!rx_.append(bytes, n)) ui_.message_box(ssh1_msg::out_of_memory);
+    while (gen == generation_ && rx_.size() >= 4) {
+        const std::uint32_t length = load_be32(rx_.data());
+        const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
+        // Refused before the whole packet is waited for: it could never fit the buffer.
+        if (padded >= 65535) {
+            fail(ssh1_msg::illegal_size);
+            return;
+        }
+        if (length < 5) {  // no room for the type and the CRC
+            fail(ssh1_msg::violation);
+            return;
+        }
+        if (rx_.size() < 4 + padded) return;
+        process(length, std::size_t(padded));
+        if (gen != generation_) return;
+        rx_.consume(4 + std::size_t(padded));
+    }
+}
+
+void ssh1_engine::process(std::uint32_t length, std::size_t padded) {
+    std::uint8_t* p = in_.data();
+    std::memcpy(p, rx_.data() + 4, padded);
+    if (cipher_) cipher_->decrypt(dec_, p, padded);
+    io_.session_log_hex("FROM UNIX (decrypted)", p, padded);
+    if (crypto::ssh1_crc32(p, padded - 4) != load_be32(p + padded - 4)) {
+        fail(ssh1_msg::bad_crc);
+        return;
+    }
+    const std::size_t pad = padded - length;
+    const std::uint8_t type = p[pad];
+    if (type == msg_ignore || type == msg_debug) return;
+    dispatch(type, p + pad + 1, length - 5);
+}
+
+void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n) {
+    switch (state_) {
+    case 0:
+        crypto::random_seed();
+        if (type != smsg_public_key) {
+            fail(ssh1_msg::violation);
+            return;
+        }
+        public_key(data, n);
+        return;
+    case 1:
+        if (type != smsg_success) {
+            fail(ssh1_msg::rejects_cipher);
+            return;
+        }
+        io_.session_log_line("encryption ok and online");
+        user_step();
+        return;
+    case 2:
+        if (type == smsg_failure) {
+            send_password();
+            state_ = 3;
+            return;
+        }
+        // Anything else means the user name alone was enough.
+        state_ = 3;
+        type = smsg_success;
+        [[fallthrough]];
+    case 3:
+        if (type != smsg_success) {
+            ui_.message_box(ssh1_msg::login_incorrect);
+            ask_again_ = true;
+            user_step();
+            return;
+        }
+        io_.session_log_line("Authentication successful");
+        {
+            wire_writer w(msg_.data(), max_data);
+            w.string(s_.termtype);
+            w.u32(24);
+            w.u32(80);
+            w.u32(0);
+            w.u32(0);
+            w.u8(0);  // no terminal modes
+            if (w.overflow()) {
+                fail(ssh1_msg::no_memory);
+                return;
+            }
+            send_packet(cmsg_request_pty, msg_.data(), w.size());
+        }
+        state_ = 4;
+        return;
+    case 4:
+        if (type != smsg_success && type != smsg_failure) {
+            fail(ssh1_msg::no_tty);
+            return;
+        }
+        // A refused pty still gets a shell.
+        send_packet(cmsg_exec_shell, nullptr, 0);
+        state_ = 5;
+        if (typeahead_n_) {
+            send_stdin(typeahead_.data(), typeahead_n_);
+            crypto::wipe(typeahead_.data(), typeahead_n_);
+            typeahead_n_ = 0;
+        }
+        return;
+    default:
+        switch (type) {
+        case smsg_stdout_data:
+        case smsg_stderr_data:
+            // A string length that disagrees with the packet is dropped without a word.
+            if (n >= 4 && load_be32(data) == n - 4) io_.session_deliver(data + 4, n - 4);
+            return;
+        case msg_disconnect:
+            fail(ssh1_msg::server_disconnect);
+            return;
+        case smsg_exitstatus:
+            send_packet(cmsg_exit_confirmation, nullptr, 0);
+            return;
+        default:
+            return;
+        }
+    }
+}
+
+void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
+    if (n < cookie_size) {
+        fail(ssh1_msg::bad_public_key);
+        return;
+    }
+    const std::uint8_t* cookie = data;
+    std::size_t pos = cookie_size;
+    auto server = crypto::parse_rsa_key(data + pos, n - pos);
+    if (!server) {
+        fail(ssh1_msg::bad_public_key);
+        return;
+    }
+    const std::uint8_t* server_mod = data + pos + server->modulus_offset;
+    pos += server->consumed;
+    auto host = crypto::parse_rsa_key(data + pos, n - pos);
+    if (!host || n - pos - host->consumed < 12) {
+        fail(ssh1_msg::bad_public_key);
+        return;
+    }
+    const std::uint8_t* host_mod = data + pos + host->modulus_offset;
+    pos += host->consumed;
+    const std::uint32_t mask = load_be32(data + pos + 4);
+
+    const auto& sk = server->key;
+    const auto& hk = host->key;
+    // Each encryption's PKCS#1 block needs 11 bytes beyond what it wraps.
+    const crypto::rsa_public_key& first = hk.bytes > sk.bytes ? sk : hk;
+    const crypto::rsa_public_key& second = hk.bytes > sk.bytes ? hk : sk;
+    if (!sane_modulus(sk) || !sane_modulus(hk) || second.bytes < first.bytes + 11) {
+        fail(ssh1_msg::bad_key_sizes);
+        return;
+    }
+
+    if (s_.ssh_encryption < 0 || s_.ssh_encryption > 2) {
+        fail(ssh1_msg::unknown_cipher);
+        return;
+    }
+    const cipher_choice& choice = cipher_choices[s_.ssh_encryption];
+    if (!(mask & (1u << choice.number))) {
+        std::string text(ssh1_msg::unsupported_prefix);
+        text += choice.label;
+        text += ssh1_msg::unsupported_middle;
+        for (const auto& m : mask_words)
+            if (mask & (1u << m.bit)) text += m.word;
+        fail(text);
+        return;
+    }
+
+    std::uint8_t session_id[16];
+    crypto::md5_context md;
+    md.update(host_mod, host->modulus_length);
+    md.update(server_mod, server->modulus_length);
+    md.update(cookie, cookie_size);
+    md.final(session_id);
+
+    std::uint8_t key[session_key_size];
+    for (auto& b : key) b = std::uint8_t(crypto::random_byte());
+    std::array<std::uint8_t, max_modulus_bytes> work{};
+    std::memcpy(work.data(), key, session_key_size);
+    for (std::size_t i = 0; i < sizeof session_id; ++i) work[i] ^= session_id[i];
+    const bool wrapped = crypto::rsa_encrypt(work.data(), session_key_size, first) &&
+                         crypto::rsa_encrypt(work.data(), first.bytes, second);
+    if (!wrapped) {
+        crypto::wipe(key, sizeof key);
+        crypto::wipe(work.data(), work.size());
+        fail(ssh1_msg::bad_key_sizes);
+        return;
+    }
+
+    io_.session_log_line(choice.log_line);
+    const std::size_t k = second.bytes;
+    wire_writer w(msg_.data(), max_data);
+    w.u8(choice.number);
+    w.raw(cookie, cookie_size);
+    w.u8(std::uint8_t((8 * k) >> 8));
+    w.u8(std::uint8_t(8 * k));
+    w.raw(work.data(), k);
+    w.u32(0);
+    send_packet(cmsg_session_key, msg_.data(), w.size());
+    crypto::wipe(work.data(), work.size());
+
+    cipher_ = choice.cipher;
+    cipher_->set_key(enc_, key);
+    cipher_->set_key(dec_, key);
+    crypto::wipe(key, sizeof key);
+    state_ = 1;
+}
+
+void ssh1_engine::user_step() {
+    const unsigned gen = generation_;
+    if (!s_.ssh_default || ask_again_) {
+        const bool ok = prompts_.sign_on(s_);
+        if (gen != generation_) return;  // the session ended while the dialog was open
+        if (!ok) {
+            io_.session_disconnect();
+            reset();
+            return;
+        }
+    }
+    if (s_.ssh_user.empty()) {
+        fail(ssh1_msg::no_user);
+        return;
+    }
+    wire_writer w(msg_.data(), max_data);
+    w.string(s_.ssh_user);
+    if (w.overflow()) {
+        fail(ssh1_msg::no_memory);
+        return;
+    }
+    send_packet(cmsg_user, msg_.data(), w.size());
+    state_ = 2;
+}
+
+void ssh1_engine::send_password() {
+    std::string& pw = s_.ssh_password;
+    wire_writer w(msg_.data(), max_data);
+    w.string(pw);
+    if (w.overflow()) {
+        crypto::wipe(msg_.data(), msg_.size());
+        fail(ssh1_msg::no_memory);
+        return;
+    }
+    send_packet(cmsg_auth_password, msg_.data(), w.size(), 4, pw.size());
+    crypto::wipe(msg_.data(), w.size());
+    if (!s_.ssh_default) {
+        crypto::wipe(pw.data(), pw.size());
+        pw.clear();
+    }
+}
+
+void ssh1_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
+    if (state_ != 5) {
+        const std::size_t take = std::min(n, typeahead_.size() - typeahead_n_);
+        if (take) std::memcpy(typeahead_.data() + typeahead_n_, bytes, take);
+        typeahead_n_ += take;
+        return;
+    }
+    send_stdin(bytes, n);
+}
+
+void ssh1_engine::send_stdin(const std::uint8_t* bytes, std::size_t n) {
+    while (n > 0) {
+        const std::size_t part = std::min(n, max_chunk);
+        wire_writer w(msg_.data(), max_data);
+        w.string(bytes, part);
+        send_packet(cmsg_stdin_data, msg_.data(), w.size());
+        bytes += part;
+        n -= part;
+    }
+}
+
+void ssh1_engine::send_packet(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t secret_at,
+                              std::size_t secret_len) {
+    const std::size_t length = n + 5;
+    const std::size_t pad = 8 - length % 8;
+    std::uint8_t* p = out_.data();
+    store_be32(p, std::uint32_t(length));
+    for (std::size_t i = 0; i < pad; ++i) p[4 + i] = std::uint8_t(crypto::random_byte());
+    p[4 + pad] = type;
+    if (n) std::memcpy(p + 5 + pad, data, n);
+    const std::size_t body = pad + length;  // everything after the length field
+    store_be32(p + 4 + body - 4, crypto::ssh1_crc32(p + 4, body - 4));
+    if (secret_len) {
+        std::memcpy(log_.data(), p, 4 + body);
+        std::memset(log_.data() + 5 + pad + secret_at, '*', secret_len);
+        io_.session_log_hex("PC (not crypted)", log_.data(), 4 + body);
+    } else {
+        io_.session_log_hex("PC (not crypted)", p, 4 + body);
+    }
+    if (cipher_) cipher_->encrypt(enc_, p + 4, body);
+    io_.session_write(p, 4 + body);
+    if (secret_len) crypto::wipe(p + 4, body);
+}
+
+}  // namespace ssh

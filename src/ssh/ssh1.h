@@ -1,0 +1,115 @@
+#pragma once
+// The SSH protocol 1.5 client engine: server identification, packets with CRC-32, the RSA-wrapped session key, one
+// of DES, 3DES or Blowfish, password sign-on, a pseudo-terminal and a shell, then the interactive data stream.
+//
+// ssh::ssh_client owns one engine and forwards the session's ssh_engine calls to it while the settings select
+// SSH-1. The engine writes, delivers and logs through session_services and asks the user through ui_services and
+// ssh_prompts; every fatal failure shows its message and then calls session_disconnect. Tests make engines of
+// their own over in-memory services.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "crypto/cipher.h"
+#include "ssh/framing.h"
+
+struct Settings;
+struct session_services;
+struct ui_services;
+
+namespace ssh {
+
+struct ssh_prompts;
+
+// Texts the SSH-1 engine shows. The first two are shared with the SSH-2 engine.
+namespace ssh1_msg {
+inline constexpr std::string_view out_of_memory = "SSH out of memory";
+inline constexpr std::string_view illegal_size = "Illegal SSH message. Out of memory";
+inline constexpr std::string_view bad_crc = "SSH message with illegal CRC checksum. Session must close!!!";
+inline constexpr std::string_view violation = "SSH protocol violation. Session must close!!!";
+inline constexpr std::string_view no_memory = "SSH protocol. Out of memory. Session must close!!!";
+inline constexpr std::string_view rejects_cipher = "SSH server rejects the encryption mode. Session must be terminated";
+inline constexpr std::string_view no_user = "Cannot sign on to the host without a valid user name";
+inline constexpr std::string_view login_incorrect = "Login incorrect";
+inline constexpr std::string_view no_tty = "SSH server has no TTY ressources. Session must be terminated";
+inline constexpr std::string_view server_disconnect = "Disconnect request from SSH Server. Session must be terminated";
+inline constexpr std::string_view unsupported_prefix = "Server does not support selected encryption ";
+inline constexpr std::string_view unsupported_middle = ". Try another encryption\nServer supports: ";
+// Cases the protocol leaves open; each ends the session.
+inline constexpr std::string_view not_ssh = "The host did not identify itself as an SSH server. Session must close!!!";
+inline constexpr std::string_view ssh2_only =
+    "The host speaks SSH-2 only. Choose SSH-2 under Connect - Advanced - SSH Options and connect again.";
+inline constexpr std::string_view bad_public_key =
+    "SSH server sent an unreadable public key message. Session must close!!!";
+inline constexpr std::string_view bad_key_sizes =
+    "SSH server keys are unusable: both moduli must have 512 to 8192 bits and the longer one must be at least 11 "
+    "bytes longer than the other. Session must close!!!";
+inline constexpr std::string_view unknown_cipher =
+    "The selected SSH encryption is unknown. Choose DES, 3-DES or BlowFish Encryption under Connect - Advanced.";
+}  // namespace ssh1_msg
+
+class ssh1_engine {
+public:
+    static constexpr std::string_view identification = "SSH-1.5-1.0.00\n";
+    static constexpr unsigned min_modulus_bits = 512;
+    static constexpr unsigned max_modulus_bits = 8192;
+    // Keystrokes typed before the shell runs wait here; a server takes no data before then.
+    static constexpr std::size_t typeahead_size = 2000;
+    // Larger user data goes out as several packets of this much.
+    static constexpr std::size_t max_chunk = 16384;
+
+    ssh1_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ~ssh1_engine();
+    ssh1_engine(const ssh1_engine&) = delete;
+    ssh1_engine& operator=(const ssh1_engine&) = delete;
+
+    void receive(const std::uint8_t* bytes, std::size_t n);
+    void send_user_data(const std::uint8_t* bytes, std::size_t n);
+    // State 0, no cipher, nothing buffered: called when a connection starts and when it ends.
+    void reset();
+    int state() const { return state_; }
+    bool identification_sent() const { return ident_sent_; }
+    // Once set (Connect command, failed password) the sign-on dialog is shown at every sign-on of this run.
+    void set_ask_again() { ask_again_ = true; }
+    bool ask_again() const { return ask_again_; }
+
+private:
+    bool take_identification(const std::uint8_t*& p, std::size_t& n);
+    void process(std::uint32_t length, std::size_t padded);
+    void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n);
+    void public_key(const std::uint8_t* data, std::size_t n);
+    void user_step();
+    void send_password();
+    void send_stdin(const std::uint8_t* bytes, std::size_t n);
+    // Frames, logs, encrypts and writes one packet. The data bytes [secret_at, secret_at + secret_len) are shown
+    // as '*' in the hex log.
+    void send_packet(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t secret_at = 0,
+                     std::size_t secret_len = 0);
+    void fail(std::string_view text);
+
+    Settings& s_;
+    session_services& io_;
+    ui_services& ui_;
+    ssh_prompts& prompts_;
+
+    int state_ = 0;
+    bool ident_done_ = false;
+    bool ident_sent_ = false;
+    bool ask_again_ = false;
+    unsigned generation_ = 0;  // bumped by reset(); a running pass stops when it changes
+    const crypto::ssh1_cipher* cipher_ = nullptr;
+    crypto::cipher_context enc_;
+    crypto::cipher_context dec_;
+
+    ident_reader ident_;
+    reassembly_buffer rx_;
+    std::array<std::uint8_t, packet_buffer_size> in_{};
+    std::array<std::uint8_t, packet_buffer_size> out_{};
+    std::array<std::uint8_t, packet_buffer_size> msg_{};
+    std::array<std::uint8_t, packet_buffer_size> log_{};
+    std::array<std::uint8_t, typeahead_size> typeahead_{};
+    std::size_t typeahead_n_ = 0;
+};
+
+}  // namespace ssh

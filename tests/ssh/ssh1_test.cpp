@@ -1,0 +1,496 @@
+// The SSH-1 engine against a server written here on the crypto primitives: it unwraps the session key with the
+// private halves of two fixture keys, so a wrong session identifier, key order or cipher shows up as garbage.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "crypto/crc32.h"
+#include "crypto/md5.h"
+#include "ssh/ssh1.h"
+#include "ssh2_server.h"
+
+using namespace ssh_test;
+namespace msg = ssh::ssh1_msg;
+
+namespace {
+
+struct rsa_pair {
+    crypto::bignum n, e, d;
+    std::size_t len() const { return (n.bit_length() + 7) / 8; }
+};
+
+// The 768- and 1024-bit pairs of the crypto fixtures.
+const std::vector<rsa_pair>& fixture_keys() {
+    static const std::vector<rsa_pair> keys = [] {
+        std::ifstream in(std::string(SOURCE_DIR) + "/tests/crypto/data/rsa_keys.txt");
+        std::map<std::string, std::string> f;
+        std::vector<rsa_pair> out;
+        for (std::string line; std::getline(in, line);) {
+            if (line.size() < 4 || line[1] != ' ') continue;
+            f[line.substr(0, 1)] = line.substr(4);
+            if (line[0] == 'd') out.push_back({from_hex(f["n"]), from_hex(f["e"]), from_hex(f["d"])});
+        }
+        return out;
+    }();
+    return keys;
+}
+
+bytes ssh1_mpint(const crypto::bignum& v) {
+    bytes b(crypto::ssh1_mpint_size(v));
+    crypto::to_ssh1_mpint(v, b.data());
+    return b;
+}
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// RSA with the private exponent, then the PKCS#1 type 2 block taken apart.
+bytes unwrap(const bytes& c, const rsa_pair& k) {
+    bytes block(k.len());
+    crypto::to_bytes(crypto::modexp(crypto::from_bytes(c.data(), c.size()), k.d, k.n), block.data(), block.size());
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[1], 2);
+    std::size_t z = 2;
+    while (z < block.size() && block[z]) ++z;
+    EXPECT_GE(z, 10u);
+    return bytes(block.begin() + std::ptrdiff_t(z) + 1, block.end());
+}
+
+struct ssh1_session : recorder {
+    ssh::ssh1_engine* e1 = nullptr;
+    void session_disconnect() override {
+        ++disconnects;
+        if (e1) e1->reset();
+    }
+};
+
+constexpr std::uint32_t all_three = 1u << 2 | 1u << 3 | 1u << 6;
+
+class Ssh1 : public ::testing::Test {
+public:
+    Settings s;
+    ssh1_session io;
+    ui_recorder ui;
+    prompt_recorder prompts;
+    ssh::ssh1_engine eng{s, io, ui, prompts};
+    rsa_pair server_key = fixture_keys().at(0), host_key = fixture_keys().at(1);
+    bytes cookie{1, 2, 3, 4, 5, 6, 7, 8};
+    const crypto::ssh1_cipher* cipher = nullptr;
+    crypto::cipher_context to_client, from_client;
+    std::size_t read_pos = 0;  // into io.wire
+    std::size_t split = 4096;  // largest piece handed to receive()
+
+    void SetUp() override {
+        io.e1 = &eng;
+        s.ssh_default = 1;
+        s.ssh_user = "alice";
+        s.ssh_password = "secret";
+        s.termtype = "vt220";
+    }
+
+    // A fresh connection on the same engine (the ask-again flag survives, as in a program run).
+    void restart() {
+        eng.reset();
+        io.wire.clear();
+        io.delivered.clear();
+        io.lines.clear();
+        io.hex.clear();
+        io.disconnects = 0;
+        ui.messages.clear();
+        read_pos = 0;
+        cipher = nullptr;
+    }
+
+    void feed(const bytes& b) {
+        for (std::size_t i = 0; i < b.size(); i += split)
+            eng.receive(b.data() + i, std::min(split, b.size() - i));
+    }
+    void feed(std::string_view t) { feed(bytes(t.begin(), t.end())); }
+
+    bytes packet(std::uint8_t type, const bytes& data, bool bad_crc = false) {
+        const std::size_t length = data.size() + 5, pad = 8 - length % 8;
+        bytes body(pad, 0x5A);
+        body.push_back(type);
+        body.insert(body.end(), data.begin(), data.end());
+        put_u32(body, crypto::ssh1_crc32(body.data(), body.size()) ^ (bad_crc ? 1u : 0u));
+        if (cipher) cipher->encrypt(to_client, body.data(), body.size());
+        bytes out;
+        put_u32(out, std::uint32_t(length));
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    }
+    void send(std::uint8_t type, const bytes& data = {}) { feed(packet(type, data)); }
+
+    bytes public_key(std::uint32_t mask = all_three) {
+        bytes m = cookie;
+        for (const rsa_pair* k : {&server_key, &host_key}) {
+            put_u32(m, std::uint32_t(k->n.bit_length()));
+            for (const auto& v : {k->e, k->n}) {
+                bytes mp = ssh1_mpint(v);
+                m.insert(m.end(), mp.begin(), mp.end());
+            }
+        }
+        put_u32(m, 0);
+        put_u32(m, mask);
+        put_u32(m, 1u << 3);
+        return m;
+    }
+
+    // The next client packet, decrypted and CRC-checked; type 0 when none is there.
+    std::pair<std::uint8_t, bytes> next() {
+        if (read_pos == 0 && io.wire.size() >= 15) read_pos = 15;  // the identification line
+        if (io.wire.size() < read_pos + 4) return {0, {}};
+        const std::uint32_t length = be32(io.wire.data() + read_pos);
+        const std::size_t padded = length + 8 - length % 8;
+        EXPECT_GE(io.wire.size(), read_pos + 4 + padded);
+        bytes body(io.wire.begin() + std::ptrdiff_t(read_pos) + 4,
+                   io.wire.begin() + std::ptrdiff_t(read_pos + 4 + padded));
+        read_pos += 4 + padded;
+        if (cipher) cipher->decrypt(from_client, body.data(), body.size());
+        EXPECT_EQ(crypto::ssh1_crc32(body.data(), padded - 4), be32(body.data() + padded - 4));
+        const std::size_t pad = padded - length;
+        return {body[pad], bytes(body.begin() + std::ptrdiff_t(pad) + 1, body.end() - 4)};
+    }
+    bytes expect(std::uint8_t type) {
+        auto [t, data] = next();
+        EXPECT_EQ(t, type);
+        return data;
+    }
+    static std::string text(const bytes& string_field) {
+        if (string_field.size() < 4) {
+            ADD_FAILURE() << "no string field";
+            return {};
+        }
+        EXPECT_EQ(be32(string_field.data()), string_field.size() - 4);
+        return std::string(string_field.begin() + 4, string_field.end());
+    }
+
+    // Banner, public key, session key: the client's key is unwrapped and both ciphers keyed.
+    void key_exchange(int encryption = 0) {
+        s.ssh_encryption = encryption;
+        feed("SSH-1.5-test\r\n");
+        ASSERT_TRUE(eng.identification_sent());
+        ASSERT_EQ(std::string(io.wire.begin(), io.wire.begin() + 15), ssh::ssh1_engine::identification);
+        send(2, public_key());
+        const bytes sk = expect(3);
+        ASSERT_EQ(eng.state(), 1);
+        const std::uint8_t numbers[] = {2, 3, 6};
+        ASSERT_EQ(sk[0], numbers[encryption]);
+        ASSERT_EQ(bytes(sk.begin() + 1, sk.begin() + 9), cookie);
+        const std::size_t k = host_key.len();
+        ASSERT_EQ(sk.size(), 1 + 8 + 2 + k + 4);
+        ASSERT_EQ(std::size_t(sk[9] << 8 | sk[10]), 8 * k);
+        // The longer host key was applied last, so it comes off first.
+        const bytes inner = unwrap(bytes(sk.begin() + 11, sk.begin() + 11 + std::ptrdiff_t(k)), host_key);
+        bytes key = unwrap(inner, server_key);
+        ASSERT_EQ(key.size(), 32u);
+        bytes id_input(host_key.len());
+        crypto::to_bytes(host_key.n, id_input.data(), id_input.size());
+        bytes sm(server_key.len());
+        crypto::to_bytes(server_key.n, sm.data(), sm.size());
+        id_input.insert(id_input.end(), sm.begin(), sm.end());
+        id_input.insert(id_input.end(), cookie.begin(), cookie.end());
+        std::uint8_t id[16];
+        crypto::md5(id_input.data(), id_input.size(), id);
+        for (int i = 0; i < 16; ++i) key[i] ^= id[i];
+        const crypto::ssh1_cipher* ciphers[] = {&crypto::ssh1_des, &crypto::ssh1_3des, &crypto::ssh1_blowfish};
+        cipher = ciphers[encryption];
+        cipher->set_key(to_client, key.data());
+        cipher->set_key(from_client, key.data());
+    }
+
+    // Up to the running shell, with the user and password of the settings.
+    void sign_in(int encryption = 0) {
+        key_exchange(encryption);
+        send(14);
+        EXPECT_EQ(text(expect(4)), s.ssh_user);
+        send(15);
+        expect(9);
+        send(14);
+        expect(10);
+        send(14);
+        expect(12);
+        ASSERT_EQ(eng.state(), 5);
+    }
+
+    bytes str(std::string_view t) {
+        bytes b;
+        put_string(b, t);
+        return b;
+    }
+    bool failed_with(std::string_view text) const {
+        return !ui.messages.empty() && ui.messages.back() == text && io.disconnects > 0 && eng.state() == 0;
+    }
+};
+
+TEST_F(Ssh1, WholeSessionEachCipherAndReadSize) {
+    for (int encryption : {0, 1, 2}) {
+        for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(2000)}) {
+            SCOPED_TRACE(testing::Message() << "cipher " << encryption << " piece " << piece);
+            restart();
+            split = piece;
+            sign_in(encryption);
+            send(17, str("hello\r\n"));
+            send(18, str("oops"));
+            EXPECT_EQ(io.delivered, "hello\r\noops");
+            const std::uint8_t typed[] = {'l', 's', '\r'};
+            eng.send_user_data(typed, 3);
+            EXPECT_EQ(text(expect(16)), "ls\r");
+            send(20, bytes{0, 0, 0, 3});
+            expect(33);
+            EXPECT_TRUE(ui.messages.empty());
+            const char* lines[] = {"DES encryption", "3DES encryption", "Blowfish"};
+            EXPECT_EQ(io.lines, (std::vector<std::string>{lines[encryption], "encryption ok and online",
+                                                          "Authentication successful"}));
+        }
+    }
+}
+
+TEST_F(Ssh1, PtyRequestFields) {
+    s.termtype = "vt100";
+    key_exchange();
+    send(14);
+    expect(4);
+    send(14);  // user accepted without a password: no password packet, the pty request follows
+    bytes want = str("vt100");
+    for (std::uint32_t v : {24u, 80u, 0u, 0u}) put_u32(want, v);
+    want.push_back(0);
+    EXPECT_EQ(expect(10), want);
+    send(15);  // a refused pty still gets the shell
+    expect(12);
+    EXPECT_EQ(eng.state(), 5);
+}
+
+TEST_F(Ssh1, AnyReplyButFailureToTheUserNameCountsAsAccepted) {
+    for (std::uint8_t reply : {1, 17, 14}) {
+        SCOPED_TRACE(int(reply));
+        restart();
+        key_exchange();
+        send(14);
+        expect(4);
+        send(reply);
+        expect(10);
+        EXPECT_EQ(eng.state(), 4);
+    }
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(Ssh1, UnsupportedCipherNamesTheServersOnes) {
+    struct row {
+        int encryption;
+        std::uint32_t mask;
+        std::string_view want;
+    } rows[] = {
+        {2, 0x0C, "Server does not support selected encryption (BLOWFISH). Try another encryption\n"
+                  "Server supports: DES 3-DES "},
+        {0, 0x7A, "Server does not support selected encryption (DES). Try another encryption\n"
+                  "Server supports: IDEA 3-DES BLOWFISH TSS RC4 "},
+        {1, 0, "Server does not support selected encryption (3-DES). Try another encryption\nServer supports: "},
+    };
+    for (const auto& r : rows) {
+        restart();
+        s.ssh_encryption = r.encryption;
+        feed("SSH-1.5-x\n");
+        send(2, public_key(r.mask));
+        EXPECT_TRUE(failed_with(r.want)) << r.want;
+    }
+}
+
+TEST_F(Ssh1, FailuresEndTheSessionWithTheirText) {
+    struct row {
+        const char* what;
+        std::function<void(Ssh1&)> run;
+        std::string_view want;
+    } rows[] = {
+        {"first message not the key", [](Ssh1& t) { t.feed("SSH-1.5-x\n"); t.send(14); }, msg::violation},
+        {"bad crc", [](Ssh1& t) { t.feed("SSH-1.5-x\n"); t.feed(t.packet(2, t.public_key(), true)); }, msg::bad_crc},
+        {"short length", [](Ssh1& t) { t.feed("SSH-1.5-x\n"); t.feed(bytes{0, 0, 0, 4}); }, msg::violation},
+        {"cipher rejected", [](Ssh1& t) { t.key_exchange(); t.send(15); }, msg::rejects_cipher},
+        {"no tty",
+         [](Ssh1& t) {
+             t.key_exchange();
+             t.send(14), t.send(14), t.send(17, t.str("x"));
+         },
+         msg::no_tty},
+        {"server disconnect", [](Ssh1& t) { t.sign_in(), t.send(1, t.str("bye")); }, msg::server_disconnect},
+        {"ssh-2 only", [](Ssh1& t) { t.feed("SSH-2.0-OpenSSH_9.2\r\n"); }, msg::ssh2_only},
+        {"not ssh", [](Ssh1& t) { t.feed("SSH-3.0-what\n"); }, msg::not_ssh},
+        {"unknown setting",
+         [](Ssh1& t) {
+             t.s.ssh_encryption = 3;
+             t.feed("SSH-1.5-x\n");
+             t.send(2, t.public_key());
+         },
+         msg::unknown_cipher},
+        {"equal moduli",
+         [](Ssh1& t) {
+             t.server_key = t.host_key;
+             t.feed("SSH-1.5-x\n");
+             t.send(2, t.public_key());
+         },
+         msg::bad_key_sizes},
+        {"tiny modulus",
+         [](Ssh1& t) {
+             t.server_key.n = from_hex("c5");
+             t.feed("SSH-1.5-x\n");
+             t.send(2, t.public_key());
+         },
+         msg::bad_key_sizes},
+        {"huge modulus",
+         [](Ssh1& t) {
+             t.host_key.n = crypto::from_bytes(bytes(1100, 0xFF).data(), 1100);
+             t.feed("SSH-1.5-x\n");
+             t.send(2, t.public_key());
+         },
+         msg::bad_key_sizes},
+        {"user name empty",
+         [](Ssh1& t) {
+             t.s.ssh_user.clear();
+             t.key_exchange();
+             t.send(14);
+         },
+         msg::no_user},
+    };
+    for (auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        restart();
+        server_key = fixture_keys().at(0);
+        host_key = fixture_keys().at(1);
+        s.ssh_encryption = 0;
+        s.ssh_user = "alice";
+        r.run(*this);
+        EXPECT_TRUE(failed_with(r.want)) << (ui.messages.empty() ? "no message" : ui.messages.back());
+        EXPECT_EQ(io.disconnects, 1);
+    }
+}
+
+TEST_F(Ssh1, PublicKeyCutShortAnywhereIsRefused) {
+    const bytes full = public_key();
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        restart();
+        feed("SSH-1.5-x\n");
+        send(2, bytes(full.begin(), full.begin() + std::ptrdiff_t(n)));
+        ASSERT_TRUE(failed_with(msg::bad_public_key)) << n;
+    }
+}
+
+TEST_F(Ssh1, IdentificationAfterOtherLinesAndWithPacketBytesBehindIt) {
+    bytes b;
+    for (char c : std::string_view("hello there\r\nSSH-1.99-both\n")) b.push_back(std::uint8_t(c));
+    bytes p = packet(32, str("ignored"));  // dropped before the state machine
+    b.insert(b.end(), p.begin(), p.end());
+    p = packet(2, public_key());
+    b.insert(b.end(), p.begin(), p.end());
+    feed(b);
+    EXPECT_EQ(eng.state(), 1);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(Ssh1, LoginIncorrectAsksOnEveryLaterSignOn) {
+    key_exchange();
+    send(14);
+    expect(4);
+    EXPECT_EQ(prompts.calls, 0);  // remembered values, ask-again clear
+    send(15);
+    expect(9);
+    send(15);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Login incorrect"});
+    EXPECT_EQ(prompts.calls, 1);
+    EXPECT_EQ(text(expect(4)), "dialog-user");
+    EXPECT_EQ(eng.state(), 2);
+    EXPECT_TRUE(eng.ask_again());
+    // A new connection, remember flag still set: the dialog comes again.
+    restart();
+    key_exchange();
+    send(14);
+    EXPECT_EQ(prompts.calls, 2);
+}
+
+TEST_F(Ssh1, ForgottenPasswordIsWipedAndNeverLogged) {
+    s.ssh_default = 0;
+    prompts.password = "hunter22";
+    key_exchange(1);
+    send(14);
+    EXPECT_EQ(prompts.calls, 1);
+    expect(4);
+    send(15);
+    EXPECT_EQ(text(expect(9)), "hunter22");
+    EXPECT_TRUE(s.ssh_password.empty());
+    const std::string pw = "hunter22";
+    int masked = 0;
+    for (const auto& [label, b] : io.hex) {
+        const std::string dump(b.begin(), b.end());
+        EXPECT_EQ(dump.find(pw), std::string::npos) << label;
+        // Exactly the password's bytes are covered, right after its length.
+        masked += dump.find(std::string("\0\0\0\x08********", 12)) != std::string::npos;
+    }
+    EXPECT_EQ(masked, 1);
+}
+
+TEST_F(Ssh1, CancelledSignOnDisconnectsQuietly) {
+    s.ssh_default = 0;
+    prompts.accept = false;
+    key_exchange();
+    send(14);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(io.disconnects, 1);
+    EXPECT_EQ(eng.state(), 0);
+}
+
+TEST_F(Ssh1, DataRules) {
+    const std::uint8_t early[] = {'a', 'b'};
+    eng.send_user_data(early, 2);  // before the shell: kept, sent once it runs
+    sign_in();
+    EXPECT_EQ(text(expect(16)), "ab");
+    bytes bad = str("HIDDEN");
+    bad[3] = 3;  // string length disagrees with the packet
+    send(17, bad);
+    send(36, str("debug"));
+    send(17, str("shown"));
+    EXPECT_EQ(io.delivered, "shown");
+    bytes big(40000, 'x');
+    eng.send_user_data(big.data(), big.size());
+    std::string got;
+    int packets = 0;
+    for (auto p = next(); p.first == 16; p = next(), ++packets) got += text(p.second);
+    EXPECT_EQ(packets, 3);
+    EXPECT_EQ(got, std::string(40000, 'x'));
+}
+
+TEST_F(Ssh1, PacketSizeLimits) {
+    sign_in();
+    // A padded part of 65528 bytes is the largest that fits: it is taken whole.
+    bytes data;
+    put_u32(data, 65519 - 4 - 4);
+    data.resize(65519 - 4, 'y');
+    split = 1900;
+    send(17, data);
+    EXPECT_EQ(io.delivered.size(), 65519u - 8);
+    EXPECT_TRUE(ui.messages.empty());
+    // The next length would need more: refused as soon as its length is seen.
+    feed(bytes{0, 0, 0xFF, 0xF8});
+    EXPECT_TRUE(failed_with(msg::illegal_size));
+}
+
+TEST_F(Ssh1, ReassemblyOverflowDropsBytesButKeepsTheSession) {
+    sign_in();
+    split = 2000;  // the session's read size
+    bytes data;
+    put_u32(data, 65511);
+    data.resize(65515, 'z');
+    bytes p = packet(17, data);
+    p.resize(p.size() - 10);  // the largest packet, all but its last 10 bytes
+    feed(p);
+    bytes more(2000, 0);
+    more[2] = 0x1F;  // the start of a packet still incomplete after the drop
+    feed(more);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"SSH out of memory"});
+    EXPECT_EQ(io.disconnects, 0);
+    EXPECT_EQ(eng.state(), 5);
+    EXPECT_EQ(io.delivered, "");
+}
+
+}  // namespace
