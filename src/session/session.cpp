@@ -88,6 +88,7 @@ bool session::connect_to(std::string_view host, int port) {
     auto_pending_[0] = !s_.auto_search1.empty();
     auto_pending_[1] = !s_.auto_search2.empty();
     st_.send_queue_count = 0;
+    overflow_reported_ = false;
 
     socket_ = sockets_.create(*this);
     if (!socket_) {
@@ -171,6 +172,7 @@ void session::disconnect(bool suppress_exit) {
     timer_.stop();
     discard_connection();
     st_.send_queue_count = 0;
+    overflow_reported_ = false;
     st_.connected = false;
     socks_reply_pending_ = false;
     close_pending_ = false;
@@ -414,7 +416,7 @@ int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
         if (!ssh_) return 0;
         // Encrypted packets cannot wait in the queue; user data is refused while the socket is full.
         if (socket_ && socket_->pending_output() >= socket_write_buffer_limit) {
-            ui_.message_box(session_msg::send_overflow);
+            report_overflow();
             return 0;
         }
         ssh_->ssh_send_user_data(bytes, n);
@@ -432,7 +434,7 @@ int session::queue_and_write(const std::uint8_t* bytes, std::size_t n, bool doub
     if (double_iac && n < send_queue_size)
         for (std::size_t i = 0; i < n; ++i) wire += bytes[i] == telnet::IAC;
     if (wire >= send_queue_size - 1 || st_.send_queue_count + wire >= send_queue_size - 1) {
-        ui_.message_box(session_msg::send_overflow);
+        report_overflow();
         return 0;
     }
     std::uint8_t* q = st_.send_queue.data() + st_.send_queue_count;
@@ -448,6 +450,14 @@ int session::queue_and_write(const std::uint8_t* bytes, std::size_t n, bool doub
     return flush_queue();
 }
 
+void session::report_overflow() {
+    // A host that floods queries or negotiation and never reads would otherwise bring one box per reply; the
+    // message comes again once the queue has emptied.
+    if (overflow_reported_) return;
+    overflow_reported_ = true;
+    ui_.message_box(session_msg::send_overflow);
+}
+
 int session::flush_queue() {
     // While the socket still holds its limit of earlier output, the bytes wait in the queue: it fills and
     // overflows with its message instead of memory growing without bound.
@@ -460,6 +470,7 @@ int session::flush_queue() {
         st_.send_queue_count -= t;
     } else {
         st_.send_queue_count = 0;
+        overflow_reported_ = false;
     }
     return taken;
 }

@@ -161,6 +161,7 @@ private:
 
     int queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac);
     int flush_queue();
+    void report_overflow();
     long read_pass();
     void telnet_pass(const std::uint8_t* in, std::size_t n);
     std::uint8_t translate_incoming(std::uint8_t b);
@@ -197,6 +198,7 @@ private:
     const translation_table_t& pctonet_;
     session_clock& clock_;
     bool close_pending_ = false;      // the peer closed while a read pass was running
+    bool overflow_reported_ = false;  // the send-queue message was shown and the queue has not emptied since
     std::uint8_t socks_reply_[8] = {};
     std::size_t socks_got_ = 0;       // bytes of the SOCKS reply taken so far
 
