@@ -80,6 +80,7 @@ struct SshPeers : ::testing::Test {
     int start_peer(const std::string& script, std::vector<std::string> args, const std::string& tag) {
         std::vector<std::string> argv{python, peers_dir + script};
         argv.insert(argv.end(), args.begin(), args.end());
+        fs::remove(dir / (tag + ".out"));  // an earlier peer's port line must not be read before the new one's
         peers.push_back(std::make_unique<child>(argv, dir / (tag + ".out"), dir / (tag + ".err"), true));
         return peer_test::wait_port_line(dir / (tag + ".out"), 20s);
     }
@@ -175,8 +176,11 @@ TEST_F(SshPeers, TenMegabytesArriveWholeAcrossServerRekeys) {
 TEST_F(SshPeers, ShellExitEndsTheSession) {
     const int port = start_sshd();
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    // The host's CHANNEL_CLOSE ends the session at once and without a message box; the tool then exits well
+    // before its timeout.
     const run_result r = to_sshd(port, {"--expect", "$ ", "--send", "exit\\015"}, sshd_password, 20);
-    EXPECT_TRUE(r.said("vtsession: Connection to host has been lost")) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("vtsession: "), std::string::npos) << r.err;
     EXPECT_LT(r.took, 10s);
 }
 
@@ -202,7 +206,7 @@ TEST_F(SshPeers, ScriptedServerSessionWithBothCiphers) {
         const int port = start_ssh2_peer("normal", {"--rekey-bytes", "40000"});
         ASSERT_GT(port, 0) << slurp(dir / "peer.err");
         const run_result r =
-            to_peer(port, {"--expect", "peer$ ", "--send", "stderr\\015", "--send", "send 300000\\015"}, enc);
+            to_peer(port, {"--expect", "peer$ ", "--send", "send 300000\\015", "--send", "stderr\\015"}, enc);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.screen_has("this line went to stderr")) << r.out;
         EXPECT_TRUE(r.screen_has("sent 300000 bytes sha1 ")) << r.out;
