@@ -131,7 +131,9 @@ bool printer_controller::feed(std::uint8_t c, const printer_screen& screen) {
 void printer_controller::raw_write(std::uint8_t c) {
     if (!raw_open_) {
         std::string name;
-        if (!spooler_.default_printer(name)) {
+        // A failed look-up holds for the rest of the job: the spooler is asked again with the next job only.
+        if (no_printer_in_job_ || !spooler_.default_printer(name)) {
+            no_printer_in_job_ = true;
             ui_.message_box(kNoDefaultPrinter);
             return;
         }
@@ -194,9 +196,14 @@ void printer_controller::print_text_line() {
         new_document_needed_ = false;
     }
     if (!device_) {
+        // Looking for a default printer is a spooler round trip: with none, the job's lines are dropped cheaply.
+        if (no_printer_in_job_) return;
         device_font_ = settings_.font();
         device_ = pages_.create_default(device_font_);
-        if (!device_) return;
+        if (!device_) {
+            no_printer_in_job_ = true;
+            return;
+        }
         line_height_ = std::max(1, device_->line_height());
         lines_per_page_ = device_->page_height() / line_height_ - 2;
         line_index_ = 0;
@@ -213,6 +220,7 @@ void printer_controller::print_text_line() {
 }
 
 void printer_controller::end_print_job() {
+    no_printer_in_job_ = false;
     if (raw_open_) {
         spooler_.end_document();
         spooler_.close();
@@ -247,6 +255,7 @@ void printer_controller::print_screen(const printer_screen& screen) {
 }
 
 void printer_controller::release_device() {
+    no_printer_in_job_ = false;
     if (device_ && !new_document_needed_) device_->end_document();
     device_.reset();
     new_document_needed_ = true;

@@ -117,6 +117,7 @@ private:
     int length_ = 0;
 
     bool raw_open_ = false;
+    bool no_printer_in_job_ = false;  // the default-printer look-up failed since the last end_print_job
 
     std::unique_ptr<page_device> device_;
     print_font device_font_;

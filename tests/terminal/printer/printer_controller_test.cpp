@@ -149,6 +149,29 @@ TEST_F(ControllerTest, TextPathWithoutPrinterDropsSilently) {
     EXPECT_EQ(texts(), std::vector<std::string>{"found"});
 }
 
+// A flood of controller data with no printer must not ask the spooler for every line (or byte).
+TEST_F(ControllerTest, WithoutPrinterTheDefaultIsLookedUpOncePerJob) {
+    pages.has_default = false;
+    std::string flood;
+    for (int i = 0; i < 500; ++i) flood += "line for nobody\n";
+    feed(flood);
+    EXPECT_EQ(log.count("dev:create"), 1);
+    EXPECT_TRUE(ui.messages.empty());
+    pages.has_default = true;
+    feed("still this job\n");
+    EXPECT_TRUE(pages.lines.empty()) << "the rest of the job is dropped";
+    feed("\x1b[4i");  // the job ends: the next one looks again and finds the printer
+    feed("next job\n");
+    EXPECT_EQ(texts(), std::vector<std::string>{"next job"});
+    EXPECT_EQ(log.count("dev:create"), 2);
+
+    settings.raw = true;
+    spooler.has_default = false;
+    feed("\x1b[4i" "abc");
+    EXPECT_EQ(log.count("raw:default"), 1);
+    EXPECT_EQ(ui.messages, std::vector<std::string>(3, kNoDefaultPrinter)) << "the message rule holds per byte";
+}
+
 TEST_F(ControllerTest, FontChangeTakesEffectWithTheNextLine) {
     settings.f.face = "Mono A";
     feed("a\nb\n");
