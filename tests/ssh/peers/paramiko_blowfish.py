@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """A paramiko SSH-2 server that speaks blowfish-cbc (registered from python3-cryptography, which paramiko no longer
 offers), with diffie-hellman-group1-sha1, ssh-dss and hmac-sha1 only, password log-in and a pty shell that echoes
-typed characters and runs "echo TEXT" and "exit". Prints "PORT <n>", logs to --log, exits after --timeout.
+typed characters and runs "echo TEXT" and "exit". Prints "PORT <n>", logs to --log, exits after --timeout
+or when standard input is a pipe and closes.
 
     paramiko_blowfish.py [--user NAME:PASSWORD] [--log FILE] [--timeout S]
 """
 import argparse
+import os
 import socket
+import stat
 import sys
 import threading
 import time
@@ -105,6 +108,19 @@ def handle(sock, users, host_key, log, timeout):
         t.close()
 
 
+def watch_stdin():
+    """Started by a test with a pipe as standard input: its end is the signal to go."""
+    if not stat.S_ISFIFO(os.fstat(0).st_mode):
+        return
+
+    def wait():
+        while os.read(0, 4096):
+            pass
+        os._exit(0)
+
+    threading.Thread(target=wait, daemon=True).start()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--user", action="append", default=[], help="NAME:PASSWORD")
@@ -120,6 +136,7 @@ def main():
             out.write(text + "\n")
             out.flush()
 
+    watch_stdin()
     host_key = paramiko.DSSKey.generate(1024)
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)

@@ -7,10 +7,10 @@ what is typed and runs a line on CR:
     echo TEXT    prints TEXT
     send N       prints N bytes of numbered lines, then "sent N bytes"
     stderr       prints a line as extended data (standard error)
-    exit         exit-status 0, CHANNEL_CLOSE, connection closed
+    exit         exit-status 0, CHANNEL_CLOSE (and data after it), connection closed a second later
 The server starts a re-exchange after --rekey-bytes bytes of channel data. --mode picks a hostile behaviour (see
 MODES). What happened is appended to --log, one line per event. Prints "PORT <n>" when listening; exits by itself
-after --timeout seconds.
+after --timeout seconds, or when standard input is a pipe and closes.
 
     ssh2_peer.py [--mode M] [--user NAME:PASSWORD]... [--rekey-bytes N] [--log FILE] [--timeout S]
     ssh2_peer.py --self-test
@@ -21,6 +21,7 @@ import hmac
 import os
 import secrets
 import socket
+import stat
 import struct
 import sys
 import threading
@@ -37,7 +38,7 @@ MODES = {
     "bad-mac": "the MAC of the first packet after NEWKEYS (SERVICE_ACCEPT) is corrupted",
     "bad-sig": "the KEXDH_REPLY signature does not verify",
     "oversize": "before keys, a packet whose length + 4 is 65535",
-    "oversize-huge": "before keys, a packet length field of 1 MiB; the connection is closed a second later",
+    "oversize-huge": "before keys, a packet length field of 1 MiB; the connection is closed 0.1 s later",
     "truncated-kexdh-reply": "the signature string of KEXDH_REPLY runs past the end of the packet",
     "channel-open-failure": "CHANNEL_OPEN is answered with CHANNEL_OPEN_FAILURE",
     "passwd-changereq": "a right password is answered with USERAUTH_PASSWD_CHANGEREQ",
@@ -292,7 +293,7 @@ class Connection:
         if self.mode == "oversize-huge":
             self.s.sendall(u32(1 << 20) + bytes([4]) + b"\0" * 300)
             self.log("sent huge packet length")
-            time.sleep(1.0)
+            time.sleep(0.1)
             return False
         if self.mode != "bare-lf":
             self.send(kexinit)
@@ -575,9 +576,11 @@ class Connection:
         elif words[0] == b"stderr":
             self.out(b"this line went to stderr\r\n", ext=True)
         elif words[0] == b"exit":
-            self.send(bytes([MSG_CHANNEL_REQUEST]) + u32(self.client_channel) + sstr("exit-status") + b"\0" + u32(0))
-            self.send(bytes([MSG_CHANNEL_EOF]) + u32(self.client_channel))
-            self.send(bytes([MSG_CHANNEL_CLOSE]) + u32(self.client_channel))
+            # Data after CHANNEL_CLOSE, in the same write: a client that ended the session never shows it.
+            ch = u32(self.client_channel)
+            self.s.sendall(self.frame(bytes([MSG_CHANNEL_REQUEST]) + ch + sstr("exit-status") + b"\0" + u32(0)) +
+                           self.frame(bytes([MSG_CHANNEL_EOF]) + ch) + self.frame(bytes([MSG_CHANNEL_CLOSE]) + ch) +
+                           self.frame(bytes([MSG_CHANNEL_DATA]) + ch + sstr("data after close\r\n")))
             self.log("sent exit-status and close")
             self.closing = True
             return
@@ -587,7 +590,8 @@ class Connection:
 
     def serve(self):
         if not self.identification():
-            self.wait_for_close()
+            if self.mode != "oversize-huge":
+                self.wait_for_close()
             return
         while not self.closing:
             while (self.echo or self.lines) and not self.closing:
@@ -599,15 +603,29 @@ class Connection:
             if self.closing:
                 break
             self.dispatch(self.read_packet())
-        time.sleep(0.2)
+        self.wait_for_close(1.0)
 
-    def wait_for_close(self):
-        self.s.settimeout(self.a.timeout)
+    def wait_for_close(self, limit=None):
+        self.s.settimeout(limit or self.a.timeout)
         try:
             while self.s.recv(65536):
                 pass
+            self.log("client closed the connection")
         except OSError:
+            self.log("client kept the connection")
+
+
+def watch_stdin():
+    """Started by a test with a pipe as standard input: its end is the signal to go."""
+    if not stat.S_ISFIFO(os.fstat(0).st_mode):
+        return
+
+    def wait():
+        while os.read(0, 4096):
             pass
+        os._exit(0)
+
+    threading.Thread(target=wait, daemon=True).start()
 
 
 def main():
@@ -632,6 +650,7 @@ def main():
             log_file.write(text + "\n")
             log_file.flush()
 
+    watch_stdin()
     host_key = dsa.generate_private_key(1024)
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
