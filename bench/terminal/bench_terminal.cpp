@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -74,6 +75,34 @@ std::string mixed_stream(size_t size, std::mt19937& rng) {
     return s;
 }
 
+// UTF-8 text as today's hosts send it: mostly ASCII with Latin-1 letters, Cyrillic words and CJK.
+std::string utf8_stream(size_t size, std::mt19937& rng) {
+    static const char* const words[] = {"caf\xc3\xa9",           "na\xc3\xafve",        "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82",
+                                        "\xd0\x9c\xd0\xbe\xd1\x81\xd0\xba\xd0\xb2\xd0\xb0", "\xe4\xb8\xad\xe6\x96\x87",
+                                        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4"};
+    std::string s;
+    s.reserve(size + 200);
+    while (s.size() < size) {
+        int col = 0;
+        while (col < 70) {
+            if (rng() % 3 == 0) {
+                const char* w = words[rng() % std::size(words)];
+                s += w;
+                col += 6;
+            } else {
+                const int n = 2 + int(rng() % 8);
+                for (int i = 0; i < n; ++i) s += char('a' + rng() % 26);
+                col += n;
+            }
+            s += ' ';
+            ++col;
+        }
+        s += "\r\n";
+    }
+    s.resize(size);
+    return s;
+}
+
 // Thread CPU time, so that other processes on a shared machine do not distort the figures.
 double cpu_seconds() {
     timespec ts;
@@ -94,10 +123,11 @@ double best_mbps(const std::string& data, int runs, F&& run) {
 }
 
 // Our emulator through the bulk entry, replies taken as the receive path does.
-double ours(const std::string& data, int runs) {
-    return best_mbps(data, runs, [](const std::string& d) {
+double ours(const std::string& data, int runs, bool utf8 = false) {
+    return best_mbps(data, runs, [utf8](const std::string& d) {
         auto ring = std::make_unique<screen_ring>();
         vt term(*ring);
+        term.options().utf8 = utf8;
         const auto* p = reinterpret_cast<const uint8_t*>(d.data());
         for (size_t off = 0; off < d.size(); off += chunk) {
             const size_t n = std::min(chunk, d.size() - off);
@@ -112,10 +142,11 @@ double ours(const std::string& data, int runs) {
 }
 
 // Our emulator one feed_byte call per byte.
-double ours_bytewise(const std::string& data, int runs) {
-    return best_mbps(data, runs, [](const std::string& d) {
+double ours_bytewise(const std::string& data, int runs, bool utf8 = false) {
+    return best_mbps(data, runs, [utf8](const std::string& d) {
         auto ring = std::make_unique<screen_ring>();
         vt term(*ring);
+        term.options().utf8 = utf8;
         for (size_t off = 0; off < d.size(); off += chunk) {
             const size_t n = std::min(chunk, d.size() - off);
             for (size_t i = 0; i < n; ++i)
@@ -127,10 +158,10 @@ double ours_bytewise(const std::string& data, int runs) {
 
 void discard_output(const char*, size_t, void*) {}
 
-double libvterm(const std::string& data, int runs) {
-    return best_mbps(data, runs, [](const std::string& d) {
+double libvterm(const std::string& data, int runs, bool utf8 = false) {
+    return best_mbps(data, runs, [utf8](const std::string& d) {
         VTerm* t = vterm_new(24, 80);
-        vterm_set_utf8(t, 0);
+        vterm_set_utf8(t, utf8 ? 1 : 0);
         vterm_output_set_callback(t, discard_output, nullptr);
         VTermScreen* screen = vterm_obtain_screen(t);
         vterm_screen_reset(screen, 1);
@@ -150,6 +181,7 @@ int main(int argc, char** argv) {
     std::mt19937 rng(2026);
     const std::string plain = plain_stream(mib << 20, rng);
     const std::string mixed = mixed_stream(mib << 20, rng);
+    const std::string unicode = utf8_stream(mib << 20, rng);
 
     std::printf("%zu MiB per stream, best of %d, thread CPU time\n", mib, runs);
     std::printf("stream          ours MB/s  ours bytewise  libvterm MB/s  ratio\n");
@@ -160,5 +192,13 @@ int main(int argc, char** argv) {
         const double v = libvterm(data, runs);
         std::printf("%-14s %10.1f %14.1f %14.1f %6.2fx\n", name, a, b, v, a / v);
     }
+    // The same UTF-8 text with the utf8 option (both emulators decoding) and as plain bytes.
+    const double ua = ours(unicode, runs, true);
+    const double ub = ours_bytewise(unicode, runs, true);
+    const double uv = libvterm(unicode, runs, true);
+    std::printf("%-14s %10.1f %14.1f %14.1f %6.2fx\n", "utf-8 (utf8)", ua, ub, uv, ua / uv);
+    const double ra = ours(unicode, runs);
+    const double rb = ours_bytewise(unicode, runs);
+    std::printf("%-14s %10.1f %14.1f %14s\n", "utf-8 as bytes", ra, rb, "-");
     return 0;
 }

@@ -320,24 +320,24 @@ void vt::join_mark(uint32_t cp) {
     ring_.put_cell((cell & ~(cell_char_mask | cell_code_high_mask)) | cell_of_code(composed), row_, c);
 }
 
+// The ground state's printing with utf8 on; false leaves a C0 control to the ground state.
+bool vt::ground_utf8(uint8_t c) {
+    if (c >= 0x80 || utf8_.pending()) {
+        uint32_t cp = 0;
+        const auto r = utf8_.step(c, cp);
+        if (r == utf8_decoder::more) return true;
+        print_code(cp);
+        if (r == utf8_decoder::done) return true;
+        if (c >= 0x80) return ground_utf8(c);  // the byte that broke the sequence starts anew
+    }
+    if (!printable.v[c]) return false;
+    print_code(c);
+    return true;
+}
+
 void vt::ground(uint8_t c) {
-    if (options_.utf8) {
-        if (c >= 0x80 || utf8_.pending()) {
-            uint32_t cp = 0;
-            const auto r = utf8_.step(c, cp);
-            if (r == utf8_decoder::more) return;
-            print_code(cp);
-            if (r == utf8_decoder::done) return;
-            if (c >= 0x80) {  // the byte that broke the sequence starts anew
-                ground(c);
-                return;
-            }
-        }
-        if (printable.v[c]) {
-            print_code(c);
-            return;
-        }
-    } else if (printable.v[c]) {
+    if (options_.utf8 && ground_utf8(c)) return;
+    if (printable.v[c]) {
         print(c);
         return;
     }

@@ -137,6 +137,7 @@ private:
     template <bool utf8>
     size_t print_run(const uint8_t* data, size_t n);
     void print_code(uint32_t cp);
+    bool ground_utf8(uint8_t c);
     void join_mark(uint32_t cp);
     void split_wide_edges(int first, int last);
 
