@@ -1,7 +1,15 @@
 #include "adapters/qsettings_backend.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
@@ -25,25 +33,93 @@ std::string text_of(const QVariant& v) {
 }
 
 const QString dir_key = QStringLiteral("dir");
+
+std::string utf8(const QString& s) { return s.toUtf8().toStdString(); }
+
+QString user_file(const QString& program_name) {
+    // Where QSettings keeps a per-user native-format store on this platform.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/QuillSoft/") +
+           program_name + QStringLiteral(".conf");
+}
+
+// Why a settings path cannot be used; empty for a regular file or nothing at all. Checked before QSettings opens
+// it: reading a FIFO blocks for ever, and what is written into a device vanishes without an error.
+QString unusable_reason(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    if (S_ISREG(st.st_mode)) return {};
+    if (S_ISDIR(st.st_mode)) return QStringLiteral("it is a folder");
+    if (S_ISFIFO(st.st_mode)) return QStringLiteral("it is a FIFO");
+    return QStringLiteral("it is a device or another special file");
+}
+
+QString write_failure_reason(const QString& path) {
+    const QString dir = QFileInfo(path).absolutePath();
+    const QByteArray d = QFile::encodeName(dir);
+    if (!QFileInfo(dir).isDir()) return QStringLiteral("the folder %1 cannot be created").arg(dir);
+    if (::access(d.constData(), W_OK) != 0) return QStringLiteral("the folder %1 is read-only").arg(dir);
+    struct statvfs v {};
+    if (::statvfs(d.constData(), &v) == 0 && v.f_bavail == 0) return QStringLiteral("the disk is full");
+    if (QFileInfo::exists(path) && ::access(QFile::encodeName(path).constData(), W_OK) != 0)
+        return QStringLiteral("the file is read-only");
+    return QStringLiteral("the system refused to write it");
+}
+
+// The folder is made owner-only when we create it; an existing one is the user's business.
+void make_private_folder(const QString& dir) {
+    if (QFileInfo(dir).isDir()) return;
+    QDir().mkpath(dir);
+    ::chmod(QFile::encodeName(dir).constData(), 0700);
+}
 }  // namespace
 
 qsettings_backend::qsettings_backend(const QString& program_name)
-    : values_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QuillSoft"),
-                                          program_name)),
-      machine_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QuillSoft"),
-                                           QStringLiteral("telnet"))) {}
+    : path_(user_file(program_name)), machine_path_(user_file(QStringLiteral("telnet"))) {
+    if (const QString why = unusable_reason(path_); why.isEmpty()) {
+        values_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QuillSoft"),
+                                              program_name);
+    } else {
+        load_problem_ = refusal_text(path_, why);
+    }
+    if (unusable_reason(machine_path_).isEmpty())
+        machine_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QuillSoft"),
+                                               QStringLiteral("telnet"));
+    else
+        machine_refused_ = true;
+}
 
-qsettings_backend::qsettings_backend(std::unique_ptr<QSettings> values, std::unique_ptr<QSettings> machine)
-    : values_(std::move(values)), machine_(std::move(machine)) {}
+qsettings_backend::qsettings_backend(const QString& path, bool) : path_(path) {
+    if (const QString why = unusable_reason(path_); why.isEmpty())
+        values_ = std::make_unique<QSettings>(path_, QSettings::IniFormat);
+    else
+        load_problem_ = refusal_text(path_, why);
+}
+
+std::string qsettings_backend::refusal_text(const QString& path, const QString& why) {
+    return utf8(QStringLiteral("The settings file %1 cannot be used: %2. It was left as it is; this run uses the "
+                               "default settings and saves nothing.")
+                    .arg(path, why));
+}
 
 std::unique_ptr<qsettings_backend> qsettings_backend::from_file(const QString& path) {
-    return std::unique_ptr<qsettings_backend>(
-        new qsettings_backend(std::make_unique<QSettings>(path, QSettings::IniFormat), nullptr));
+    return std::unique_ptr<qsettings_backend>(new qsettings_backend(path, true));
+}
+
+bool qsettings_backend::writable() {
+    // Checked at the first write of a save, before anything is handed to QSettings: it syncs pending changes by
+    // itself later, and a FIFO put in place of the file meanwhile would block that for ever.
+    if (!values_) return false;
+    if (!write_checked_) {
+        write_checked_ = true;
+        write_refusal_ = unusable_reason(path_);
+    }
+    return write_refusal_.isEmpty();
 }
 
 qsettings_backend::~qsettings_backend() = default;
 
 int qsettings_backend::read_int(std::string_view section, std::string_view key, int def) {
+    if (!values_) return def;
     QVariant v = values_->value(full_key(section, key));
     if (!v.isValid()) return def;
     bool ok = false;
@@ -52,29 +128,39 @@ int qsettings_backend::read_int(std::string_view section, std::string_view key, 
 }
 
 std::string qsettings_backend::read_text(std::string_view section, std::string_view key, std::string_view def) {
+    if (!values_) return std::string(def);
     QVariant v = values_->value(full_key(section, key));
     if (!v.isValid()) return std::string(def);
     return text_of(v);
 }
 
 void qsettings_backend::write_int(std::string_view section, std::string_view key, int value) {
+    if (!writable()) return;
     values_->setValue(full_key(section, key), value);
 }
 
 void qsettings_backend::write_text(std::string_view section, std::string_view key, std::string_view value) {
+    if (!writable()) return;
     values_->setValue(full_key(section, key), text_value(value));
 }
 
+void qsettings_backend::remove_key(std::string_view section, std::string_view key) {
+    if (!writable()) return;
+    values_->remove(full_key(section, key));
+}
+
 bool qsettings_backend::remove_section(std::string_view section) {
+    if (!writable()) return false;
     values_->beginGroup(qs(section));
     bool any = !values_->allKeys().isEmpty();
     values_->endGroup();
     values_->remove(qs(section));
-    values_->sync();
+    flush();
     return any;
 }
 
 std::optional<std::string> qsettings_backend::read_program_dir() {
+    if (machine_refused_ || (!machine_ && !values_)) return std::nullopt;
     QSettings& s = machine_ ? *machine_ : *values_;
     QVariant v = s.value(dir_key);
     if (!v.isValid()) return std::nullopt;
@@ -82,13 +168,39 @@ std::optional<std::string> qsettings_backend::read_program_dir() {
 }
 
 void qsettings_backend::write_program_dir(std::string_view dir) {
-    QSettings& s = machine_ ? *machine_ : *values_;
-    s.setValue(dir_key, qs(dir));
+    if (machine_refused_) return;
+    if (machine_) {
+        if (unusable_reason(machine_path_).isEmpty()) machine_->setValue(dir_key, qs(dir));
+        return;
+    }
+    if (writable()) values_->setValue(dir_key, qs(dir));
 }
 
 void qsettings_backend::flush() {
+    save_problem_.clear();
+    const bool refused = !writable();
+    write_checked_ = false;  // the next save looks at the file again
+    if (refused) {
+        const QString why = values_ ? write_refusal_ : unusable_reason(path_);
+        save_problem_ = utf8(QStringLiteral("The settings could not be saved to %1: %2. The changes made in this run "
+                                            "are lost.")
+                                 .arg(path_, why.isEmpty() ? QStringLiteral("it could not be read at start") : why));
+        return;
+    }
+    make_private_folder(QFileInfo(path_).absolutePath());
     values_->sync();
-    if (machine_) machine_->sync();
+    if (values_->status() != QSettings::NoError || !unusable_reason(path_).isEmpty() || !QFileInfo::exists(path_)) {
+        save_problem_ = utf8(QStringLiteral("The settings could not be saved to %1: %2. The changes made in this run "
+                                            "are lost.")
+                                 .arg(path_, write_failure_reason(path_)));
+    } else {
+        // Owner-only: the file holds the user's hosts and log-in texts.
+        ::chmod(QFile::encodeName(path_).constData(), 0600);
+    }
+    if (machine_ && unusable_reason(machine_path_).isEmpty()) {
+        machine_->sync();
+        ::chmod(QFile::encodeName(machine_path_).constData(), 0600);
+    }
 }
 
-QString qsettings_backend::file_name() const { return values_->fileName(); }
+QString qsettings_backend::file_name() const { return path_; }

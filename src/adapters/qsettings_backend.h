@@ -5,6 +5,8 @@
 //   Program directory `dir`: $XDG_CONFIG_HOME/QuillSoft/telnet.conf, key "dir" (per user; when the user has none,
 //   QSettings falls back to the machine-wide /etc/xdg/QuillSoft/telnet.conf an administrator may provide).
 // File names are case-sensitive here: every part of the program (client, installer, uninstaller) uses "qtelnet".
+// A path that is not a regular file (a FIFO, a device, a link to one, a folder) is never opened: the defaults apply
+// and load_problem says why. Files and the folder are created owner-only; a failed save is told by save_problem.
 #include <QString>
 #include <memory>
 
@@ -28,13 +30,25 @@ public:
     std::optional<std::string> read_program_dir() override;
     void write_program_dir(std::string_view dir) override;
     void flush() override;
+    void remove_key(std::string_view section, std::string_view key) override;
+    std::string load_problem() const override { return load_problem_; }
+    std::string save_problem() const override { return save_problem_; }
 
     // Where the configurations are stored.
     QString file_name() const;
 
 private:
-    qsettings_backend(std::unique_ptr<QSettings> values, std::unique_ptr<QSettings> machine);
+    qsettings_backend(const QString& path, bool);
+    static std::string refusal_text(const QString& path, const QString& why);
+    bool writable();
 
-    std::unique_ptr<QSettings> values_;
-    std::unique_ptr<QSettings> machine_;  // null: `dir` lives in values_
+    QString path_;
+    QString machine_path_;
+    std::unique_ptr<QSettings> values_;   // null: the file was refused at start
+    std::unique_ptr<QSettings> machine_;  // null: `dir` lives in values_ (or telnet.conf was refused)
+    bool machine_refused_ = false;
+    bool write_checked_ = false;
+    QString write_refusal_;
+    std::string load_problem_;
+    std::string save_problem_;
 };

@@ -53,6 +53,9 @@ int CVellumApp::run(int argc, char** argv) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame, [&frame](QSessionManager&) {
         frame.save_settings();
     });
+    // A settings file that could not be used is told once the window is up (the defaults are in use).
+    if (const std::string problem = store.load_problem(); !problem.empty())
+        QTimer::singleShot(0, &frame, [&ui, problem] { ui.message_box(problem); });
     // The one automatic connection of the run, once the window is up.
     QTimer::singleShot(0, &frame, [&frame] { frame.view().run_autoconnect(); });
     return app.exec();

@@ -513,6 +513,7 @@ bool CMainFrame::may_close() {
 void CMainFrame::save_settings() {
     ::save_settings(settings(), store_, start_, window_.get());
     saved_ = true;
+    if (const std::string problem = store_.save_problem(); !problem.empty()) ui_.message_box(problem);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

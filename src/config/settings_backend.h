@@ -1,7 +1,7 @@
 #pragma once
 // Where settings live between runs: integer and text values by section and key. Implementations: the in-memory one
 // (memory_backend.h, for tests) and the QSettings one (adapters/qsettings_backend.h). A missing or unreadable value
-// reads as the given default; write failures are ignored.
+// reads as the given default; a store that cannot be used or written says so through load_problem/save_problem.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +22,13 @@ struct settings_backend {
 
     // Pushes buffered writes to permanent storage (called once at the end of a save).
     virtual void flush() {}
+    // Removes one key; stores that cannot tell "empty" from "absent" may keep it as an empty text.
+    virtual void remove_key(std::string_view section, std::string_view key) { write_text(section, key, ""); }
+
+    // For the user, naming the place and the reason; empty when all went well. load_problem: the stored values
+    // could not be used at all (the defaults apply); save_problem: the last flush did not reach permanent storage.
+    virtual std::string load_problem() const { return {}; }
+    virtual std::string save_problem() const { return {}; }
 };
 
 // "Version 1.0/<configuration name>": the section of one configuration.

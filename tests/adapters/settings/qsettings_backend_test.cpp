@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "adapters/qsettings_backend.h"
 #include "config/settings_store.h"
@@ -237,6 +239,84 @@ TEST(qsettings_backend_test, ExplicitFileKeepsDirInside) {
     EXPECT_EQ(b->read_program_dir(), std::optional<std::string>("/x"));
     EXPECT_EQ(b->read_int("Version 1.0/1", "port", 0), 7);
     EXPECT_TRUE(file_text(path).contains(QStringLiteral("dir=/x")));
+}
+
+// ---- files that are not what they should be -------------------------------------------------------------------
+
+int mode_of(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+TEST(qsettings_backend_test, AFifoAtTheSettingsPathIsRefusedAndLeftAlone) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/qtelnet.conf";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    ::alarm(20);  // a read of the FIFO would block for ever: fail instead of hanging
+    auto b = qsettings_backend::from_file(path);
+    EXPECT_EQ(b->read_int("Version 1.0/1", "port", 23), 23);
+    Settings s;
+    silent_ui ui;
+    StartupValues sv;
+    sv.save_switch = "0";
+    scratch_cwd cwd;
+    load_options opt;
+    opt.current_dir = cwd.str();
+    load_settings(s, *b, sv, ui, nullptr, opt);
+    s.port = 2323;
+    save_settings(s, *b, sv, nullptr);
+    ::alarm(0);
+    EXPECT_NE(b->load_problem().find(path.toStdString()), std::string::npos) << b->load_problem();
+    EXPECT_NE(b->load_problem().find("FIFO"), std::string::npos);
+    EXPECT_NE(b->save_problem().find(path.toStdString()), std::string::npos) << "the lost save is told too";
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is untouched";
+}
+
+TEST(qsettings_backend_test, AFailedSaveIsToldWithThePlaceAndTheReason) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/qtelnet.conf";
+    auto b = qsettings_backend::from_file(path);
+    b->write_int("Version 1.0/1", "port", 1);
+    b->flush();
+    ASSERT_EQ(b->save_problem(), "");
+
+    // Replaced by a link to something that is no file while the program runs (a device would swallow the writes;
+    // a FIFO of our own stands in for it, so a faulty save cannot harm the machine's /dev).
+    const QString fifo = dir.path() + "/fifo";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::link(fifo, path));
+    ::alarm(20);
+    b->write_int("Version 1.0/1", "port", 2);
+    b->flush();
+    ::alarm(0);
+    EXPECT_NE(b->save_problem().find(path.toStdString()), std::string::npos) << b->save_problem();
+    EXPECT_NE(b->save_problem().find("FIFO"), std::string::npos) << b->save_problem();
+    EXPECT_EQ(QFileInfo(path).symLinkTarget(), fifo);
+
+    // A folder that cannot be made (a file stands in its way).
+    const QString blocker = dir.path() + "/blocker";
+    ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
+    auto c = qsettings_backend::from_file(blocker + "/sub/qtelnet.conf");
+    c->write_int("Version 1.0/1", "port", 3);
+    c->flush();
+    EXPECT_NE(c->save_problem().find("cannot be created"), std::string::npos) << c->save_problem();
+}
+
+TEST(qsettings_backend_test, FileAndFolderAreCreatedOwnerOnly) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/QuillSoft";
+    const QString path = folder + "/qtelnet.conf";
+    const mode_t old = ::umask(022);
+    auto b = qsettings_backend::from_file(path);
+    b->write_text("Version 1.0/1", "host_name", "unix1");
+    b->flush();
+    ::umask(old);
+    EXPECT_EQ(b->save_problem(), "");
+    EXPECT_EQ(mode_of(folder), 0700);
+    EXPECT_EQ(mode_of(path), 0600);
 }
 
 }  // namespace
