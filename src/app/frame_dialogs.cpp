@@ -7,6 +7,7 @@
 #include "dialogs/font_dialogs.h"
 #include "dialogs/settings_dialogs.h"
 #include "session/session.h"
+#include "ssh/ssh_client.h"
 #include "terminal/vt.h"
 #include "view/view.h"
 #include "view/view_mouse.h"
@@ -55,6 +56,8 @@ void colour_command(CMainFrame& f, int command, int Settings::*field) {
 
 void register_dialog_commands(CMainFrame& f) {
     f.set_command(cmd::connect, [&f] {
+        // Asked interactively, so SSH-1 shows the sign-on dialog from now on, even if this one is refused.
+        f.ssh().set_ask_again();
         frame_connect_actions a(f);
         connect_command(settings(), a);
     });

@@ -153,6 +153,60 @@ TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     EXPECT_FALSE(frame.view().connected());
 }
 
+// SSH-1 from the main window against the Python SSH-1 peer, once per cipher.
+TEST(Client, SignsOnToSsh1HostWithEachCipher) {
+    app();
+    if (::system("/usr/bin/python3 -c 'import Cryptodome' >/dev/null 2>&1") != 0) GTEST_SKIP() << "pycryptodome missing";
+    QTemporaryDir dir;
+    const peer_test::fs::path d = dir.path().toStdString();
+    peer_test::child peer({"/usr/bin/python3", std::string(SOURCE_DIR) + "/tests/ssh/peers/ssh1_peer.py", "--account",
+                           "alice:wonder", "--timeout", "60"},
+                          d / "peer.out", d / "peer.err", true);
+    const int port = peer_test::wait_port_line(d / "peer.out", std::chrono::seconds(20));
+    ASSERT_GT(port, 0) << peer_test::slurp(d / "peer.err");
+
+    memory_backend store;
+    recording_ui ui;
+    StartupValues start;
+    qt_socket_factory sockets;
+    reset_settings();
+    CVellumDoc doc;
+    CMainFrame frame(doc, start, ui, store, sockets);
+    Settings& s = settings();
+    s.ssh = 1;
+    s.ssh_type_1_2 = 0;
+    s.ssh_default = 1;
+    s.ssh_user = "alice";
+    s.ssh_password = "wonder";
+    frame.view().setFocus();
+    for (int enc : {0, 1, 2}) {
+        SCOPED_TRACE(enc);
+        s.ssh_encryption = enc;
+        ASSERT_TRUE(frame.view().connect_to("127.0.0.1", port));
+        // This session's prompt: the earlier sessions' text stays on the screen.
+        const auto prompt_after_welcome = [&] {
+            const std::string t = screen_text(frame.view());
+            std::size_t welcomes = 0, at = 0;
+            for (; (at = t.find("Welcome to ssh1peer", at)) != std::string::npos; ++at) ++welcomes;
+            return welcomes == std::size_t(enc) + 1 && t.find("$ ", t.rfind("Welcome")) != std::string::npos;
+        };
+        ASSERT_TRUE(wait_for(prompt_after_welcome, 15000))
+            << screen_text(frame.view()) << (ui.messages.empty() ? "" : ui.messages.back());
+        EXPECT_EQ(frame.view().security_text().toStdString(), "Secure (SSH-1)");
+        QTest::keyClicks(&frame.view(), "cipher" + QString::number(enc));
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QApplication::sendEvent(&frame.view(), &enter);
+        const std::string want = "you said: cipher" + std::to_string(enc);
+        EXPECT_TRUE(wait_for([&] { return screen_text(frame.view()).find(want) != std::string::npos; }, 10000))
+            << screen_text(frame.view());
+        frame.view().disconnect();
+        EXPECT_NE(frame.view().security_text().toStdString(), "Secure (SSH-1)");
+    }
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+    s.confirm = 0;
+    EXPECT_TRUE(frame.close());
+}
+
 TEST(Client, PlainParameterIsAnErrorWithMessage) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -28,6 +28,8 @@
 #include "config/mycli.h"
 #include "config/settings.h"
 #include "dialogs/font_dialogs.h"
+#include "ssh/ssh1.h"
+#include "ssh/ssh_client.h"
 #include "terminal/screen.h"
 #include "terminal/vt.h"
 #include "view/document.h"
@@ -222,6 +224,18 @@ TEST_F(frame_fixture, ConnectionDependentCommands) {
     key_table()[key_slot::f1 + 2].length = 0;
     frame->run_command(cmd::disconnect);
     EXPECT_FALSE(frame->view().connected());
+}
+
+// Connect is the interactive way in: from then on SSH-1 asks for the credentials at every sign-on.
+TEST_F(frame_fixture, ConnectCommandMakesSsh1AskAgain) {
+    start.direct_connect = "1";
+    settings().host_name = "127.0.0.1";
+    settings().port = 23;
+    EXPECT_FALSE(frame->ssh().v1().ask_again());
+    ASSERT_TRUE(frame->run_command(cmd::connect));
+    EXPECT_TRUE(frame->view().connected());
+    EXPECT_TRUE(frame->ssh().v1().ask_again());
+    frame->run_command(cmd::disconnect);
 }
 
 TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFreshLine) {
