@@ -13,6 +13,7 @@
 
 #include "config/settings.h"
 #include "dialogs/connect_logic.h"
+#include "terminal/charset.h"
 #include "view/font_face.h"
 
 const std::vector<charset_entry>& charset_table() {
@@ -142,6 +143,13 @@ font_chooser::font_chooser(Settings& s, kind k, QWidget* parent)
     script_label->setBuddy(scripts_);
     grid->addWidget(scripts_, row + 2, 0);
     fill_scripts(initial_charset_);
+    // Multi-byte East Asian scripts are not decoded; say so rather than show wrong letters without a word.
+    auto* note = new QLabel(QStringLiteral("Bytes show in the Western code page (Windows-1252)."), this);
+    note->setObjectName(QStringLiteral("script_note"));
+    grid->addWidget(note, row + 3, 0, 1, 2);
+    auto show_note = [this, note] { note->setVisible(script_falls_back(chosen_charset())); };
+    show_note();
+    connect(scripts_, &QComboBox::currentIndexChanged, this, show_note);
 
     connect(faces_, &QListWidget::currentTextChanged, this, [this] {
         fill_scripts(chosen_charset());

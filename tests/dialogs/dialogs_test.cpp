@@ -202,6 +202,7 @@ const check_field check_fields[] = {
     {"term", 1006, "Ignore application key mode request", &Settings::ignore_app},
     {"term", 1007, "Use keypad NumLock as a normal key", &Settings::numlock},
     {"term", 1008, "Bell can be used.", &Settings::bell},
+    {"term", 1009, "UTF-8 (host sends Unicode)", &Settings::utf8},
     {"cursor", 1005, "Cursor blinks twice every second.", &Settings::blink_cursor},
     {"ssh", 1005, "Remember Username and Password ", &Settings::ssh_default},
 };
@@ -719,4 +720,15 @@ TEST_F(DialogTest, ColourChooserUsesWindowsByteOrder) {
         d.accept();
     }
     EXPECT_EQ(value, 0x030201);
+}
+
+TEST_F(DialogTest, EastAsianScriptsNoteTheWesternFallback) {
+    for (const auto& [script, shown] : {std::pair{128, true}, {136, true}, {204, false}, {0, false}}) {
+        Settings s;
+        s.font_charset = script;
+        font_chooser d(s, font_chooser::screen);
+        auto* note = d.findChild<QLabel*>(QStringLiteral("script_note"));
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(note->isVisibleTo(&d), shown) << script;
+    }
 }

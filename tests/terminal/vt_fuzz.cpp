@@ -28,11 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto ra = std::make_unique<screen_ring>();
     auto rb = std::make_unique<screen_ring>();
     vt a(*ra), b(*rb);
-    // The first byte picks the starting width so both geometries get explored.
+    // The first byte picks the starting width and the utf8 option so every combination gets explored.
     if (size > 0 && (data[0] & 1)) {
         a.set_columns(132);
         b.set_columns(132);
     }
+    a.options().utf8 = b.options().utf8 = size > 0 && (data[0] & 2);
     for (size_t i = 0; i < size; ++i) {
         if (a.feed_byte(data[i])) a.take_reply();
         check(a);

@@ -32,6 +32,14 @@ lines = r.stdout.decode("utf-8").split("\n")
 check(all(len(l) == 132 for l in lines[:24]), "every plain line is 132 characters")
 check(lines[0].startswith("\u00e9abc"), "byte 0xE9 shown as U+00E9")
 
+# --utf8: decoded characters, a wide one once in text but two cells in attrs; without it the bytes stay bytes.
+r = run(["--utf8", "--json"], "中Жéx".encode("utf-8"))
+line = json.loads(r.stdout)["lines"][0]
+check(line["text"].rstrip() == "中Жéx" and len(line["text"]) == 79, "utf8 text, wide once")
+check(len(line["attrs"]) == 80, "utf8 attrs keep one entry per cell")
+r = run([], "Ж".encode("utf-8"))
+check(r.stdout.decode("utf-8").startswith("Ð"), "without --utf8 the bytes show one by one")
+
 # JSON with history and replies, read from standard input through "-".
 stream = b"".join(b"line%d\r\n" % i for i in range(1, 41)) + b"\x1b[6n\x05\x1b[?5h\x1b[12l"
 r = run(["--json", "--history", "-"], stream)
