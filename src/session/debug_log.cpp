@@ -1,9 +1,11 @@
 #include "session/debug_log.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,14 +38,17 @@ void format_hex_dump(std::string& out, std::string_view label, const local_time&
 
 std::string default_debug_log_path() {
     const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base;
-    if (state && state[0] == '/') {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && home[0] ? home : "/tmp") + "/.local/state";
+    if (state && state[0] == '/') return std::string(state) + "/qtelnet/vtlog";
+    // Without HOME the account's own folder; never a shared place such as /tmp, where another user could be
+    // waiting with a link.
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+        home = h;
+    } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+        home = pw->pw_dir;
     }
-    return base + "/qtelnet/vtlog";
+    if (home.empty()) return {};
+    return home + "/.local/state/qtelnet/vtlog";
 }
 
 namespace {
@@ -58,16 +63,38 @@ void make_parents(const std::string& path) {
 
 bool debug_log::open_truncated() {
     close();
+    error_ = ENOENT;
+    if (path_.empty()) return false;
     make_parents(path_);
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
-    ::fchmod(fd, 0600);  // an older log may have been created with wider rights
-    file_ = ::fdopen(fd, "w");
-    if (!file_) {
+    // No link is followed and nothing but a regular file is truncated (O_NONBLOCK: a FIFO must not block).
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        error_ = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        error_ = S_ISREG(st.st_mode) ? errno : EINVAL;
         ::close(fd);
         return false;
     }
+    ::fchmod(fd, 0600);  // an older log may have been created with wider rights
+    ::fcntl(fd, F_SETFL, 0);
+    file_ = ::fdopen(fd, "w");
+    if (!file_) {
+        error_ = errno;
+        ::close(fd);
+        return false;
+    }
+    error_ = 0;
     return true;
+}
+
+std::string debug_log::error_text() const {
+    if (path_.empty()) return "no home folder is known";
+    if (error_ == ELOOP) return "a link stands at that place";
+    if (error_ == EINVAL) return "it is not a regular file";
+    return std::strerror(error_);
 }
 
 void debug_log::close() {

@@ -14,7 +14,8 @@
 void format_hex_dump(std::string& out, std::string_view label, const local_time& t, const std::uint8_t* bytes,
                      std::size_t n);
 
-// $XDG_STATE_HOME/qtelnet/vtlog, else ~/.local/state/qtelnet/vtlog.
+// $XDG_STATE_HOME/qtelnet/vtlog, else ~/.local/state/qtelnet/vtlog (the account's home folder when HOME is unset);
+// empty when no home folder is known.
 std::string default_debug_log_path();
 
 class debug_log {
@@ -26,8 +27,10 @@ public:
 
     const std::string& path() const { return path_; }
     void set_path(std::string path) { close(); path_ = std::move(path); }
-    // Creates the file anew (mode 0600, folders made as needed). False when it cannot be created.
+    // Creates the file anew (mode 0600, folders made as needed). False when it cannot be created: a link or
+    // anything but a regular file at the path is refused. error_text() then says why.
     bool open_truncated();
+    std::string error_text() const;
     void close();
     bool is_open() const { return file_ != nullptr; }
 
@@ -38,4 +41,5 @@ private:
     std::string path_;
     std::FILE* file_ = nullptr;
     std::string scratch_;
+    int error_ = 0;
 };

@@ -1,7 +1,14 @@
 #include "session/session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -70,7 +77,7 @@ bool session::connect_to(std::string_view host, int port) {
         ui_.message_box(session_msg::no_ssh);
         return false;
     }
-    if (st_.log_enabled) log_.open_truncated();
+    if (st_.log_enabled && !log_.open_truncated()) report_log_failure();
     if (kind != TransportKind::Telnet) {
         vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
         vt_.set_new_line_mode(s_.new_line != 0);
@@ -399,12 +406,58 @@ void session::auto_login_check(const std::uint8_t* text, std::size_t n) {
     }
 }
 
+void session::set_capture_file(std::string path) {
+    // A link the user picked is the user's choice: it is followed now, once. A link put at the path later (by
+    // anyone) is refused by every append.
+    struct stat st {};
+    if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
+    capture_path_ = std::move(path);
+}
+
 void session::capture_append(const std::uint8_t* data, std::size_t n) {
     if (capture_path_.empty() || n == 0) return;
-    std::FILE* f = std::fopen(capture_path_.c_str(), "ab");
-    if (!f) return;
-    std::fwrite(data, 1, n, f);
-    std::fclose(f);
+    // Created with the user's umask like any file of theirs; O_NONBLOCK so that a FIFO cannot stall the session.
+    const int fd = ::open(capture_path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                          0666);
+    if (fd < 0) {
+        capture_failed(errno == ELOOP ? "a link stands at that place" : std::strerror(errno));
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        capture_failed("it is not a regular file");
+        return;
+    }
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        done += static_cast<std::size_t>(w);
+    }
+    const int err = done < n ? (errno ? errno : ENOSPC) : 0;
+    if (::close(fd) != 0 && done == n) {
+        capture_failed(std::strerror(errno));
+        return;
+    }
+    if (done < n) capture_failed(std::strerror(err));
+}
+
+void session::capture_failed(const char* why) {
+    // Reported once: capture stops (its check mark goes off) instead of losing data silently block after block.
+    std::string msg(session_msg::capture_failed);
+    msg += capture_path_;
+    msg += ": ";
+    msg += why;
+    msg += ". Capture has stopped.";
+    capture_path_.clear();
+    ui_.message_box(msg);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -515,11 +568,25 @@ void session::toggle_debug_log() {
         log_.close();
         return;
     }
+    if (!log_.open_truncated()) {
+        report_log_failure();
+        return;
+    }
     st_.log_enabled = true;
     std::string msg(session_msg::log_prefix);
     msg += log_.path();
     ui_.message_box(msg);
-    log_.open_truncated();  // a file that cannot be created leaves logging on with nothing written
+}
+
+void session::report_log_failure() {
+    // Logging stays off (and its check mark with it) rather than on with nothing written.
+    st_.log_enabled = false;
+    std::string msg(session_msg::log_failed);
+    msg += log_.path().empty() ? std::string("(none)") : log_.path();
+    msg += ": ";
+    msg += log_.error_text();
+    msg += ". Nothing will be logged.";
+    ui_.message_box(msg);
 }
 
 void session::set_host_echo(bool on) {

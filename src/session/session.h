@@ -78,6 +78,8 @@ inline constexpr std::string_view lost = "Connection to host has been lost";
 inline constexpr std::string_view dns =
     "Cannot make a DNS lookup for the host. Check tcp/ip configuration or use a raw ip address.";
 inline constexpr std::string_view log_prefix = "All data will be logged to file ";
+inline constexpr std::string_view log_failed = "The debug log cannot be written to ";
+inline constexpr std::string_view capture_failed = "The session cannot be captured to ";
 inline constexpr std::string_view proxy_too_long = "The proxy log-in text is too long; nothing was sent to the proxy.";
 inline constexpr std::string_view response_too_long =
     "An auto-login response is too long (more than 200 bytes); it was not sent.";
@@ -140,8 +142,8 @@ public:
 
     // --- capture and debug log --------------------------------------------------------------------------------
     // Empty path: capture off. Every block of terminal data is appended to the file, which is opened and closed
-    // for each block; a file that cannot be opened is skipped silently.
-    void set_capture_file(std::string path) { capture_path_ = std::move(path); }
+    // for each block; a file that cannot be opened or written is reported once and capture stops.
+    void set_capture_file(std::string path);
     const std::string& capture_file() const { return capture_path_; }
     // "SS&H log to a file": on shows the message naming the file and opens it truncated; off closes it.
     void toggle_debug_log();
@@ -167,6 +169,8 @@ private:
     std::uint8_t translate_incoming(std::uint8_t b);
     void auto_login_check(const std::uint8_t* text, std::size_t n);
     void capture_append(const std::uint8_t* data, std::size_t n);
+    void capture_failed(const char* why);
+    void report_log_failure();
     void send_socks_request();
     void send_proxy_text();
     void lost_connection();

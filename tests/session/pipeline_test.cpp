@@ -7,6 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include "fakes.h"
 #include "session/debug_log.h"
 
@@ -434,6 +437,81 @@ TEST(DebugLog, EachConnectionStartsAnEmptyLog) {
     rig.s.session_log_line("second");
     rig.s.log().close();
     EXPECT_EQ(read_file(dir.file("vtlog")), "second\n");
+}
+
+// Files the user did not get: each refusal is told once, and nothing is written through a planted link.
+TEST(Pipeline, CaptureRefusalsAreToldOnceAndStopCapture) {
+    struct refusal {
+        const char* name;
+        std::function<void(const temp_dir&)> plant;  // run after the file was chosen
+    };
+    const std::vector<refusal> cases = {
+        {"link planted after the choice",
+         [](const temp_dir& d) { std::filesystem::create_symlink(d.file("victim"), d.file("cap.txt")); }},
+        {"folder gone", [](const temp_dir& d) { std::filesystem::rename(d.path / "sub", d.path / "gone"); }},
+        {"a FIFO", [](const temp_dir& d) { ::mkfifo(d.file("cap.txt").c_str(), 0600); }},
+    };
+    for (const auto& c : cases) {
+        temp_dir dir;
+        std::filesystem::create_directory(dir.path / "sub");
+        std::ofstream(dir.file("victim")) << "keep";
+        session_rig rig;
+        ASSERT_TRUE(rig.connect());
+        const std::string chosen = std::string(c.name) == "folder gone" ? dir.file("sub/cap.txt") : dir.file("cap.txt");
+        rig.s.set_capture_file(chosen);
+        c.plant(dir);
+        rig.receive("first");
+        rig.receive("second");
+        ASSERT_EQ(rig.ui.messages.size(), 1u) << c.name;
+        EXPECT_EQ(rig.ui.messages[0].rfind(session_msg::capture_failed, 0), 0u) << rig.ui.messages[0];
+        EXPECT_NE(rig.ui.messages[0].find(chosen), std::string::npos) << c.name;
+        EXPECT_EQ(rig.s.capture_file(), "") << c.name;
+        EXPECT_EQ(read_file(dir.file("victim")), "keep") << c.name;
+        EXPECT_EQ(rig.row(1), "firstsecond") << "the session itself goes on: " << c.name;
+    }
+
+    // A link the user chose is followed.
+    temp_dir dir;
+    std::filesystem::create_symlink(dir.file("real.txt"), dir.file("chosen.txt"));
+    std::ofstream(dir.file("real.txt")) << "";
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.s.set_capture_file(dir.file("chosen.txt"));
+    rig.receive("kept");
+    EXPECT_TRUE(rig.ui.messages.empty());
+    EXPECT_EQ(read_file(dir.file("real.txt")), "kept");
+}
+
+TEST(DebugLog, ARefusedLogFileIsToldInsteadOfPromisingALog) {
+    temp_dir dir;
+    std::ofstream(dir.file("victim")) << "keep";
+    std::filesystem::create_symlink(dir.file("victim"), dir.file("vtlog"));
+    std::ofstream(dir.file("plain")) << "";
+    for (const std::string& path : {dir.file("vtlog"), dir.file("plain") + "/qtelnet/vtlog"}) {
+        session_rig rig;
+        rig.s.log().set_path(path);
+        rig.s.toggle_debug_log();
+        ASSERT_EQ(rig.ui.messages.size(), 1u) << path;
+        EXPECT_EQ(rig.ui.messages[0].rfind(session_msg::log_failed, 0), 0u) << rig.ui.messages[0];
+        EXPECT_NE(rig.ui.messages[0].find(path), std::string::npos);
+        EXPECT_FALSE(rig.s.log_enabled());
+    }
+    EXPECT_EQ(read_file(dir.file("victim")), "keep");
+}
+
+TEST(DebugLog, WithoutHomeTheLogStaysInTheAccountsOwnFolder) {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const std::string saved_state = state ? state : "";
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_STATE_HOME");
+    const std::string path = default_debug_log_path();
+    if (!home.empty()) ::setenv("HOME", home.c_str(), 1);
+    if (state) ::setenv("XDG_STATE_HOME", saved_state.c_str(), 1);
+    const passwd* pw = ::getpwuid(::getuid());
+    ASSERT_NE(pw, nullptr);
+    EXPECT_EQ(path, std::string(pw->pw_dir) + "/.local/state/qtelnet/vtlog");
+    EXPECT_NE(path.rfind("/tmp", 0), 0u);
 }
 
 }  // namespace
