@@ -8,6 +8,8 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "../support/peer_process.h"
@@ -132,6 +134,52 @@ struct SshPeers : ::testing::Test {
     }
     std::string peer_log() const { return slurp(dir / "peer.log"); }
 };
+
+// The peers themselves, against clients that share no code with them or with us: OpenSSH's ssh for the fixture
+// and for our server with 3des-cbc and its re-keys, paramiko's client (cryptography's Blowfish) for its
+// blowfish-cbc, and the server's own known-answer check of both ciphers.
+TEST_F(SshPeers, PeersAgreeWithIndependentClients) {
+    if (::system("command -v sshpass >/dev/null 2>&1") != 0) GTEST_SKIP() << "sshpass missing (scripts/deps.sh)";
+    const auto run = [&](std::vector<std::string> argv, const std::string& typed) {
+        child c(argv, dir / "client.out", dir / "client.err", true);
+        c.write_stdin(typed);
+        c.close_stdin();  // the end of input ends a shell without a terminal
+        const int status = c.wait(20s);
+        return std::pair{status, slurp(dir / "client.out") + slurp(dir / "client.err")};
+    };
+    const std::vector<std::string> legacy{"-oKexAlgorithms=diffie-hellman-group1-sha1", "-oHostKeyAlgorithms=ssh-dss",
+                                          "-oCiphers=3des-cbc", "-oMACs=hmac-sha1", "-oStrictHostKeyChecking=no",
+                                          "-oUserKnownHostsFile=/dev/null", "-oLogLevel=ERROR"};
+    const auto ssh = [&](int port, const std::string& password, const std::string& target, bool tty) {
+        std::vector<std::string> argv{"sshpass", "-p", password, "ssh", "-p", std::to_string(port)};
+        argv.insert(argv.end(), legacy.begin(), legacy.end());
+        if (tty) argv.push_back("-tt");
+        argv.push_back(target);
+        return argv;
+    };
+
+    EXPECT_EQ(run({python, peers_dir + "ssh2_peer.py", "--self-test"}, "").first, 0);
+
+    const int sshd = start_sshd();
+    ASSERT_GT(sshd, 0) << slurp(dir / "sshd.err");
+    auto [status, text] = run(ssh(sshd, sshd_password, std::string(sshd_user) + "@127.0.0.1", false), "echo $((6*7))\n");
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("42"), std::string::npos) << text;
+
+    const int port = start_ssh2_peer("normal", {"--rekey-bytes", "30000"});
+    ASSERT_GT(port, 0) << slurp(dir / "peer.err");
+    std::tie(status, text) = run(ssh(port, "wonder", "alice@127.0.0.1", true), "send 100000\rexit\r");
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("sent 100000 bytes sha1 "), std::string::npos) << text.substr(0, 300);
+    EXPECT_GE(count_of(peer_log(), "newkeys 3des-cbc rekey"), 3u) << peer_log();
+
+    std::tie(status, text) = run({python, peers_dir + "paramiko_blowfish.py", "--client", std::to_string(port),
+                                  "--user", "alice:wonder", "--type", "send 100000\\rexit\\r", "--timeout", "15"},
+                                 "");
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("sent 100000 bytes sha1 "), std::string::npos) << text.substr(0, 300);
+    EXPECT_GE(count_of(peer_log(), "newkeys blowfish-cbc rekey"), 3u) << peer_log();
+}
 
 TEST_F(SshPeers, OpenSshLogInWithTripleDesGivesVt220And24x80) {
     const int port = start_sshd();

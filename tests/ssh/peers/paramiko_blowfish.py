@@ -5,6 +5,10 @@ typed characters and runs "echo TEXT" and "exit". Prints "PORT <n>", logs to --l
 or when standard input is a pipe and closes.
 
     paramiko_blowfish.py [--user NAME:PASSWORD] [--log FILE] [--timeout S]
+    paramiko_blowfish.py --client PORT --user NAME:PASSWORD --type TEXT [--timeout S]
+
+The second form is a blowfish-cbc client instead: a vt220 pty and a shell, TEXT typed (\\r for Enter), everything
+received until the server closes the channel written to standard output.
 """
 import argparse
 import os
@@ -121,13 +125,44 @@ def watch_stdin():
     threading.Thread(target=wait, daemon=True).start()
 
 
+def run_client(port, user, password, text, timeout):
+    t = paramiko.Transport(socket.create_connection(("127.0.0.1", port), timeout=timeout))
+    t._preferred_ciphers = ("blowfish-cbc",)
+    opts = t.get_security_options()
+    opts.ciphers = ("blowfish-cbc",)
+    opts.kex = ("diffie-hellman-group1-sha1",)
+    opts.key_types = ("ssh-dss",)
+    opts.digests = ("hmac-sha1",)
+    t.start_client(timeout=timeout)
+    t.auth_password(user, password)
+    chan = t.open_session()
+    chan.get_pty("vt220", 80, 24)
+    chan.invoke_shell()
+    chan.sendall(text.replace("\\r", "\r").encode())
+    chan.settimeout(timeout)
+    out = sys.stdout.buffer
+    while True:
+        data = chan.recv(65536)
+        if not data:
+            break
+        out.write(data)
+    out.flush()
+    t.close()
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser()
+    ap.add_argument("--client", type=int, default=0, help="PORT: be a client of that server")
+    ap.add_argument("--type", default="")
     ap.add_argument("--user", action="append", default=[], help="NAME:PASSWORD")
     ap.add_argument("--log", default=None)
     ap.add_argument("--timeout", type=float, default=60)
     a = ap.parse_args()
     users = dict(u.split(":", 1) for u in a.user) or {"peer": "secret"}
+    if a.client:
+        user, password = next(iter(users.items()))
+        return run_client(a.client, user, password, a.type, a.timeout)
     lock = threading.Lock()
     out = open(a.log, "a", buffering=1) if a.log else sys.stderr
 

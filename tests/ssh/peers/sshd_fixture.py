@@ -9,6 +9,7 @@ stopped (by PID) and the folder removed when standard input closes or the hard t
                     [--option 'RekeyLimit 1M']... [--timeout S] [--keep-log FILE]
 """
 import argparse
+import ctypes
 import os
 import select
 import shutil
@@ -18,6 +19,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+PR_SET_PDEATHSIG = 1
 
 LEGACY = [
     "HostKeyAlgorithms +ssh-dss",
@@ -71,6 +74,11 @@ def write_config(folder, port, key_file, legacy, options):
     return path
 
 
+def die_with_parent():
+    """sshd runs in a session of its own; should this script be killed outright, the listener goes too."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def start(folder, key_file, legacy, options):
     """sshd on a free port; a port taken between the probe and sshd's bind gets another try."""
     for _ in range(5):
@@ -78,7 +86,7 @@ def start(folder, key_file, legacy, options):
         config = write_config(folder, port, key_file, legacy, options)
         log = os.path.join(folder, "sshd.log")
         proc = subprocess.Popen(["/usr/sbin/sshd", "-D", "-f", config, "-E", log],
-                                stdin=subprocess.DEVNULL, start_new_session=True)
+                                stdin=subprocess.DEVNULL, start_new_session=True, preexec_fn=die_with_parent)
         end = time.monotonic() + 10
         while time.monotonic() < end and proc.poll() is None:
             if accepts(port):
