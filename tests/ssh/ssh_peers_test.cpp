@@ -162,7 +162,8 @@ TEST_F(SshPeers, PeersAgreeWithIndependentClients) {
 
     const int sshd = start_sshd();
     ASSERT_GT(sshd, 0) << slurp(dir / "sshd.err");
-    auto [status, text] = run(ssh(sshd, sshd_password, std::string(sshd_user) + "@127.0.0.1", false), "echo $((6*7))\n");
+    auto [status, text] =
+        run(ssh(sshd, sshd_password, std::string(sshd_user) + "@127.0.0.1", false), "echo $((6*7))\n");
     EXPECT_EQ(status, 0) << text;
     EXPECT_NE(text.find("42"), std::string::npos) << text;
 
@@ -210,8 +211,8 @@ TEST_F(SshPeers, OpenSshWrongPasswordIsReported) {
 TEST_F(SshPeers, TenMegabytesArriveWholeAcrossServerRekeys) {
     const int port = start_sshd({"RekeyLimit 1M"});
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    const run_result r = to_sshd(port, {"--expect", "$ ", "--send", "/usr/bin/python3 " + peers_dir + "cpr_bulk.py 161\\015"},
-                                 sshd_password, 45);
+    const std::string bulk = "/usr/bin/python3 " + peers_dir + "cpr_bulk.py 161\\015";
+    const run_result r = to_sshd(port, {"--expect", "$ ", "--send", bulk}, sshd_password, 45);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.screen_has("bulk 10548720 bytes blocks 161 cursor-ok 161")) << r.out;
     EXPECT_TRUE(r.screen_has("00167439.....")) << r.out;  // the last line
@@ -248,7 +249,8 @@ TEST_F(SshPeers, BlowfishAgainstParamiko) {
     const int port = start_peer("paramiko_blowfish.py",
                                 {"--user", "bob:fish", "--log", (dir / "bf.log").string(), "--timeout", "30"}, "bf");
     ASSERT_GT(port, 0) << slurp(dir / "bf.err");
-    const run_result r = vtsession(port, "bob", "fish", "2", {"--expect", "bf$ ", "--send", "echo over blowfish\\015"});
+    const run_result r =
+        vtsession(port, "bob", "fish", "2", {"--expect", "bf$ ", "--send", "echo over blowfish\\015"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(count_of(r.out, "over blowfish"), 2u) << r.out;  // typed, then printed
     const std::string log = slurp(dir / "bf.log");
