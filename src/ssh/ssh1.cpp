@@ -103,6 +103,17 @@ void ssh1_engine::reset() {
     typeahead_n_ = 0;
 }
 
+void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32], int state) {
+    reset();
+    ident_done_ = ident_sent_ = true;
+    if (encryption >= 0 && encryption <= 2) {
+        cipher_ = cipher_choices[encryption].cipher;
+        cipher_->set_key(enc_, key);
+        cipher_->set_key(dec_, key);
+    }
+    state_ = std::clamp(state, 1, 5);
+}
+
 void ssh1_engine::fail(std::string_view text) {
     ui_.message_box(text);
     io_.session_disconnect();

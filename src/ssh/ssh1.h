@@ -73,6 +73,9 @@ public:
     // Once set (Connect command, failed password) the sign-on dialog is shown at every sign-on of this run.
     void set_ask_again() { ask_again_ = true; }
     bool ask_again() const { return ask_again_; }
+    // Tests and fuzzers: as if the server's identification had been read and the session key agreed on with
+    // this key and ssh_encryption value (0..2, anything else: no cipher), now in `state` (1..5).
+    void install_session_key(int encryption, const std::uint8_t key[32], int state);
 
 private:
     bool take_identification(const std::uint8_t*& p, std::size_t& n);
