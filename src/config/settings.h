@@ -88,6 +88,9 @@ struct Settings {
     int ssh_type_1_2 = 0;    // 0 SSH-1, 1 SSH-2
     int ssh_encryption = 0;  // SSH-1: 0 DES, 1 3-DES, 2 Blowfish
     int ssh_default = 0;
+    int ssh_algorithms = 1;      // SSH-2: 0 the fixed legacy suite, 1 negotiated (modern first)
+    int ssh_check_host_key = 1;  // host keys checked against known_hosts, new ones asked about
+    int ssh_keepalive = 0;       // seconds between keep-alive requests to an SSH-2 host; 0 = none
     int utf8 = 0;  // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     std::string ssh_user;
     std::string ssh_password;

@@ -63,6 +63,9 @@ constexpr int_key int_keys[] = {
     {"ssh_type_1_2", &Settings::ssh_type_1_2},
     {"ssh_encryption", &Settings::ssh_encryption},
     {"ssh_default", &Settings::ssh_default},
+    {"ssh_algorithms", &Settings::ssh_algorithms},
+    {"ssh_check_host_key", &Settings::ssh_check_host_key},
+    {"ssh_keepalive", &Settings::ssh_keepalive},
     {"utf8", &Settings::utf8},
 };
 

@@ -297,7 +297,8 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "ignore_app", "bell", "port", "autoconnect", "exit", "confirm", "proxy_port",
                           "proxy_enable", "proxy_socks_enable", "cursortype", "blink_cursor", "local_echo",
                           "host_echo", "auto_wrap", "new_line", "wheel", "scroll_bar", "status_bar", "knap_bar",
-                          "ssh", "ssh_type_1_2", "ssh_encryption", "ssh_default", "utf8", "flags", "showCmd", "x1", "y1",
+                          "ssh", "ssh_type_1_2", "ssh_encryption", "ssh_default", "ssh_algorithms", "ssh_check_host_key",
+                          "ssh_keepalive", "utf8", "flags", "showCmd", "x1", "y1",
                           "x2", "y2"};
     const char* texts[] = {"font_name", "pfont_name", "myid", "termtype", "host_name", "proxy_host",
                            "proxy_syntax", "proxy_return", "auto_search1", "auto_response1", "auto_search2",
