@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include "config/settings.h"
 #include "config/ui_services.h"
 
 namespace capture {
@@ -66,7 +67,7 @@ QString mail_screen(const printing::printer_screen& screen, const QString& temp_
                     const QString& program, const launcher& launch) {
     const std::string path = printing::mail_file_name(local_path(QDir::cleanPath(temp_dir)),
                                                       now.hour(), now.minute(), now.second());
-    if (!printing::write_screen_text(path, screen)) return {};
+    if (!printing::write_screen_text(path, screen, settings().utf8 != 0)) return {};
     const QString file = QFile::decodeName(QByteArray::fromStdString(path));
     if (program.isEmpty() || !launch || !launch(program, {QStringLiteral("--attach"), file})) return {};
     return file;

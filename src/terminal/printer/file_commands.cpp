@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "config/ui_services.h"
+#include "terminal/charset.h"
 
 namespace printing {
 
@@ -54,19 +55,26 @@ send_result send_file(const std::string& path, const std::function<int(const std
     return result;
 }
 
-std::string screen_text(const printer_screen& screen) {
+std::string screen_text(const printer_screen& screen, bool utf8) {
     const int cols = std::clamp(screen.columns(), 1, printer_controller::kMaxColumns);
     std::string out;
     out.reserve(static_cast<std::size_t>(printer_controller::kScreenRows * (cols + 1) + 1));
     for (int r = 1; r <= printer_controller::kScreenRows; ++r) {
-        for (int c = 1; c <= cols; ++c) out.push_back(static_cast<char>(screen.cell(r, c) & 0xFF));
+        for (int c = 1; c <= cols; ++c) {
+            const std::uint32_t cell = screen.cell(r, c);
+            if (!utf8) {
+                out.push_back(static_cast<char>(cell & 0xFF));
+            } else if (!((cell & cell_wide_right) && c > 1 && (screen.cell(r, c - 1) & cell_wide))) {
+                append_utf8(out, cell_code(cell));
+            }
+        }
         out.push_back('\n');
     }
     out.push_back('\n');
     return out;
 }
 
-bool write_screen_text(const std::string& path, const printer_screen& screen) {
+bool write_screen_text(const std::string& path, const printer_screen& screen, bool utf8) {
     // The name is predictable: never write through a link someone else planted, and keep the screen private.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
@@ -75,7 +83,7 @@ bool write_screen_text(const std::string& path, const printer_screen& screen) {
         ::close(fd);
         return false;
     }
-    std::string text = screen_text(screen);
+    std::string text = screen_text(screen, utf8);
     bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
     return std::fclose(f.release()) == 0 && ok;
 }

@@ -30,10 +30,11 @@ send_result send_file(const std::string& path, const std::function<int(const std
                       ui_services& ui);
 
 // The screen as text: each of the 24 rows as the character bytes of its columns and "\n", then one more "\n".
-std::string screen_text(const printer_screen& screen);
+// With utf8 the cells hold code points and each character is written as UTF-8 (a wide one once).
+std::string screen_text(const printer_screen& screen, bool utf8 = false);
 // Writes screen_text to path (created anew, owner-only; a symbolic link there is refused). False when the file
 // cannot be written.
-bool write_screen_text(const std::string& path, const printer_screen& screen);
+bool write_screen_text(const std::string& path, const printer_screen& screen, bool utf8 = false);
 
 // "<dir>vt220HHMMSS.txt"; a separator is put after dir when it has none.
 std::string mail_file_name(std::string_view temp_dir, int hour, int minute, int second);

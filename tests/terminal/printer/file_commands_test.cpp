@@ -169,3 +169,13 @@ TEST(MailFileName, TimeDigits) {
 }
 
 }  // namespace
+
+TEST(ScreenText, Utf8CellsBecomeUtf8Text) {
+    fake_screen s;
+    s.cells[0][0] = cell_wide | cell_of_code(0x4E2D);
+    s.cells[0][1] = cell_wide_right | cell_blank;
+    s.cells[0][2] = cell_of_code(0x416);
+    const std::string t = screen_text(s, true);
+    EXPECT_EQ(t.substr(0, 6), "\xe4\xb8\xad\xd0\x96 ");
+    EXPECT_EQ(t.find('\n'), 5u + 77u);  // the wide character once, then the 77 other cells
+}
