@@ -167,8 +167,8 @@ void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh1_engine::process(std::uint32_t length, std::size_t padded) {
-    std::uint8_t* p = in_.data();
-    std::memcpy(p, rx_.data() + 4, padded);
+    // Decrypted where it lies: the packet leaves the buffer once handled.
+    std::uint8_t* p = rx_.data() + 4;
     if (cipher_) cipher_->decrypt(dec_, p, padded);
     io_.session_log_hex("FROM UNIX (decrypted)", p, padded);
     if (crypto::ssh1_crc32(p, padded - 4) != load_be32(p + padded - 4)) {

@@ -107,7 +107,6 @@ private:
 
     ident_reader ident_;
     reassembly_buffer rx_;
-    std::array<std::uint8_t, packet_buffer_size> in_{};
     std::array<std::uint8_t, packet_buffer_size> out_{};
     std::array<std::uint8_t, packet_buffer_size> msg_{};
     std::array<std::uint8_t, packet_buffer_size> log_{};
