@@ -10,6 +10,7 @@ stopped (by PID) and the folder removed when standard input closes or the hard t
 """
 import argparse
 import ctypes
+import fcntl
 import os
 import select
 import shutil
@@ -46,9 +47,12 @@ def accepts(port):
 
 
 def ensure_account(user, password):
-    if subprocess.run(["id", "-u", user], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
-        subprocess.run(["useradd", "-m", "-s", "/bin/sh", user], check=True)
-    subprocess.run(["chpasswd"], input=f"{user}:{password}\n".encode(), check=True)
+    # Fixtures of tests running side by side would race on useradd and on the shadow file's lock.
+    with open("/tmp/sshd_fixture.account.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if subprocess.run(["id", "-u", user], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["useradd", "-m", "-s", "/bin/sh", user], check=True)
+        subprocess.run(["chpasswd"], input=f"{user}:{password}\n".encode(), check=True)
 
 
 def write_config(folder, port, key_file, legacy, options):
