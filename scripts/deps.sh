@@ -5,7 +5,7 @@ pkgs=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
   libgtest-dev libgmock-dev libcups2-dev
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   libvterm-dev libssl-dev
   python3 python3-cryptography python3-pycryptodome python3-paramiko
   openssh-server sshpass socat inetutils-telnetd
