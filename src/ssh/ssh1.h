@@ -43,8 +43,8 @@ inline constexpr std::string_view ssh2_only =
 inline constexpr std::string_view bad_public_key =
     "SSH server sent an unreadable public key message. Session must close!!!";
 inline constexpr std::string_view bad_key_sizes =
-    "SSH server keys are unusable: both moduli must have 512 to 8192 bits and the longer one must be at least 11 "
-    "bytes longer than the other. Session must close!!!";
+    "SSH server keys are unusable: each needs a modulus of 512 to 8192 bits and a usable exponent, and the longer "
+    "modulus must be at least 11 bytes longer than the other. Session must close!!!";
 inline constexpr std::string_view unknown_cipher =
     "The selected SSH encryption is unknown. Choose DES, 3-DES or BlowFish Encryption under Connect - Advanced.";
 }  // namespace ssh1_msg
