@@ -11,6 +11,7 @@ pkgs=(
   openssh-server sshpass socat inetutils-telnetd
   cups cups-client poppler-utils
   xvfb xterm xdg-utils fonts-dejavu-core
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-bin
 )
 missing=()
 for p in "${pkgs[@]}"; do

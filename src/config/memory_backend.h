@@ -21,6 +21,9 @@ public:
     bool remove_section(std::string_view section) override;
     std::optional<std::string> read_program_dir() override { return program_dir; }
     void write_program_dir(std::string_view dir) override { program_dir = std::string(dir); }
+    void remove_key(std::string_view section, std::string_view key) override {
+        values.erase({std::string(section), std::string(key)});
+    }
 
     // Direct access for tests.
     const value* find(std::string_view section, std::string_view key) const;

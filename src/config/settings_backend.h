@@ -25,8 +25,8 @@ struct settings_backend {
     // Removes one key; stores that cannot tell "empty" from "absent" may keep it as an empty text.
     virtual void remove_key(std::string_view section, std::string_view key) { write_text(section, key, ""); }
 
-    // For the user, naming the place and the reason; empty when all went well. load_problem: the stored values
-    // could not be used at all (the defaults apply); save_problem: the last flush did not reach permanent storage.
+    // For the user, naming the place and the reason; empty when all went well. load_problem: stored values could
+    // not be used (told at start); save_problem: the last flush did not reach permanent storage.
     virtual std::string load_problem() const { return {}; }
     virtual std::string save_problem() const { return {}; }
 };

@@ -1,0 +1,53 @@
+#include "config/secret_store.h"
+
+std::string secret_routing_backend::read_text(std::string_view section, std::string_view key, std::string_view def) {
+    if (key != secret_setting_key) return base_.read_text(section, key, def);
+    const std::string plain = base_.read_text(section, key, "");
+    if (!plain.empty()) {
+        // Left by an earlier version in plain text: moved out of the file as soon as the store takes it.
+        if (secrets_.write(section, plain)) {
+            base_.remove_key(section, key);
+            base_.flush();
+            return plain;
+        }
+        unavailable_ = true;
+        return std::string(def);
+    }
+    std::string value;
+    switch (secrets_.read(section, value)) {
+    case secret_store::result::found:
+        return value;
+    case secret_store::result::not_found:
+        return std::string(def);
+    case secret_store::result::unavailable:
+        unavailable_ = true;
+        return std::string(def);
+    }
+    return std::string(def);
+}
+
+void secret_routing_backend::write_text(std::string_view section, std::string_view key, std::string_view value) {
+    if (key != secret_setting_key) {
+        base_.write_text(section, key, value);
+        return;
+    }
+    base_.remove_key(section, key);
+    if (value.empty()) {
+        secrets_.remove(section);
+        return;
+    }
+    if (!secrets_.write(section, value)) unavailable_ = true;
+}
+
+bool secret_routing_backend::remove_section(std::string_view section) {
+    secrets_.remove(section);
+    return base_.remove_section(section);
+}
+
+std::string secret_routing_backend::with_notice(std::string problem) const {
+    if (!unavailable_ || told_) return problem;
+    told_ = true;
+    if (!problem.empty()) problem += "\n\n";
+    problem += no_secret_store_notice;
+    return problem;
+}
