@@ -36,7 +36,12 @@ view_mouse::view_mouse(std::unique_ptr<mouse_host> host)
 view_mouse::~view_mouse() = default;
 
 std::uint8_t view_mouse::char_at(int row, int col) const {
-    return static_cast<std::uint8_t>(host_->ring().line(row).cell(col) & cell_char_mask);
+    const std::uint32_t cell = host_->ring().line(row).cell(col);
+    // A code point beyond one byte (utf8), or the right half of a wide character, is part of a word whatever its
+    // low byte.
+    if ((cell & cell_code_high_mask) || ((cell & cell_wide_right) && col > 1 && (host_->ring().line(row).cell(col - 1) & cell_wide)))
+        return 0xFF;
+    return static_cast<std::uint8_t>(cell & cell_char_mask);
 }
 
 void view_mouse::mouse_press(QMouseEvent* e) {

@@ -452,3 +452,16 @@ TEST_F(ScriptTest, Utf8CellsCopyAsTheirCharactersAndPasteAsUtf8) {
     m->paste();
     EXPECT_EQ(host->sent, "?\xc6?");
 }
+
+TEST_F(ScriptTest, DoubleClickTakesAWordOfWideCharacters) {
+    settings().utf8 = 1;
+    screen_ring& r = host->ring_;
+    const uint32_t cps[] = {0x4E2D, 0x4E20};  // the second one's low byte is a blank's
+    for (int i = 0; i < 2; ++i) {
+        r.put_cell(cell_wide | cell_of_code(cps[i]), 1, 1 + 2 * i);
+        r.put_cell(cell_wide_right | cell_blank, 1, 2 + 2 * i);
+    }
+    double_click(2, 1);
+    m->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("\xe4\xb8\xad\xe4\xb8\xa0"));
+}
