@@ -222,25 +222,16 @@ TEST(Client, PlainParameterIsAnErrorWithMessage) {
 }
 
 TEST(Client, HelpPrintsUsageAndStartsNoWindow) {
-    for (const char* sw : {"--help", "-h", "/?"}) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        // No display at all: the usage must not need one.
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        QTemporaryDir cfg;
-        env.insert("XDG_CONFIG_HOME", cfg.path());
-        p.setProcessEnvironment(env);
-        p.start(QTELNET_BINARY, {sw});
-        const bool finished = p.waitForFinished(15000);
-        if (!finished) p.kill();
-        ASSERT_TRUE(finished) << sw;
-        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << sw;
-        EXPECT_EQ(p.exitCode(), 0) << sw;
-        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        EXPECT_TRUE(out.startsWith("Usage: qtelnet")) << sw << ": " << out.toStdString();
-        EXPECT_TRUE(out.contains("/H host")) << sw;
-    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // No display at all: the usage must not need one.
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(v);
+    p.setProcessEnvironment(env);
+    p.start(QTELNET_BINARY, {"--help"});
+    const bool finished = p.waitForFinished(15000);
+    if (!finished) p.kill();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardOutput()).startsWith("Usage: qtelnet"));
 }
 }  // namespace
