@@ -14,8 +14,8 @@
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "session/session.h"
-#include "ssh/services.h"
 #include "ssh/ssh1.h"
+#include "ssh2_server.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-struct counting_rig final : session_services, ui_services, ssh::ssh_prompts {
+struct counting_rig final : session_services, ui_services {
     std::size_t delivered = 0, messages = 0;
     std::uint32_t sum = 0;  // touches every byte, as a consumer would
     int session_write(const std::uint8_t*, std::size_t n) override { return int(n); }
@@ -36,10 +36,6 @@ struct counting_rig final : session_services, ui_services, ssh::ssh_prompts {
     void session_disconnect() override {}
     void message_box(std::string_view) override { ++messages; }
     bool ask_yes_no(std::string_view) override { return false; }
-    bool sign_on(Settings&) override { return false; }
-    ssh::host_key_answer confirm_host_key(std::string_view, int, std::string_view, std::string_view) override {
-        return ssh::host_key_answer::accept_once;
-    }
 };
 
 void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x) {
@@ -75,7 +71,8 @@ void run(int encryption, const char* name, std::size_t mib) {
 
     Settings s;
     counting_rig rig;
-    ssh::ssh1_engine eng(s, rig, rig, rig);
+    ssh_test::prompt_recorder prompts;
+    ssh::ssh1_engine eng(s, rig, rig, prompts);
     eng.install_session_key(encryption, key, 5);
     auto t0 = std::chrono::steady_clock::now();
     for (std::size_t off = 0; off < stream.size(); off += 2000)

@@ -12,14 +12,15 @@
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "session/session.h"
-#include "ssh/services.h"
 #include "ssh/ssh1.h"
+#include "ssh2_server.h"
 
 namespace {
 
-struct rig final : session_services, ui_services, ssh::ssh_prompts {
+struct rig final : session_services, ui_services {
     Settings s;
-    ssh::ssh1_engine engine{s, *this, *this, *this};
+    ssh_test::prompt_recorder prompts;  // accepts, with its own user name and password
+    ssh::ssh1_engine engine{s, *this, *this, prompts};
     std::size_t written = 0;
 
     int session_write(const std::uint8_t*, std::size_t n) override {
@@ -32,11 +33,6 @@ struct rig final : session_services, ui_services, ssh::ssh_prompts {
     void session_disconnect() override { engine.reset(); }
     void message_box(std::string_view) override {}
     bool ask_yes_no(std::string_view) override { return false; }
-    bool sign_on(Settings& st) override {
-        st.ssh_user = "fuzz";
-        st.ssh_password = "pw";
-        return true;
-    }
 };
 
 const std::uint8_t key[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
