@@ -129,17 +129,6 @@ TEST(Utf8Screen, WideCharactersReachTheScrollBack) {
     EXPECT_NE(json.find("\"\xE4\xB8\xAD\xE6\x96\x87 \xD0\x96  "), std::string::npos);
 }
 
-TEST(Utf8Screen, JsonTextSkipsRightHalvesButAttrsKeepEveryCell) {
-    utf8_term t;
-    t.feed("\xE4\xB8\xAD\"");
-    const std::string json = screen_dump_json(t.term, dump_extras{});
-    const std::string expect_text = "{\"text\":\"\xE4\xB8\xAD\\\"" + std::string(77, ' ') + "\"";
-    EXPECT_NE(json.find(expect_text), std::string::npos);
-    const size_t a = json.find("\"attrs\":[");
-    const size_t b = json.find(']', a);
-    EXPECT_EQ(std::count(json.begin() + long(a), json.begin() + long(b), ','), 79);
-}
-
 TEST(Utf8Screen, DecoderStateEndsWithAReset) {
     utf8_term t;
     t.feed("\xE4\xB8");
