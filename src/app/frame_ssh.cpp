@@ -4,8 +4,10 @@
 
 #include "app/mainframe.h"
 #include "config/settings.h"
+#include "dialogs/host_key_dialog.h"
 #include "dialogs/settings_dialogs.h"
 #include "session/session.h"
+#include "ssh/known_hosts.h"
 #include "ssh/services.h"
 #include "ssh/ssh_client.h"
 #include "view/view.h"
@@ -14,6 +16,11 @@ namespace {
 
 struct dialog_prompts final : ssh::ssh_prompts {
     bool sign_on(Settings& s) override { return session_sign_on(s, QApplication::activeWindow()); }
+    ssh::host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
+                                          std::string_view fingerprint) override {
+        return ask_host_key(ssh::unknown_host_key_question(host, port, type, fingerprint),
+                            ssh::known_host_name(host, port), type, fingerprint, QApplication::activeWindow());
+    }
 };
 
 }  // namespace

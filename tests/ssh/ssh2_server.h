@@ -70,6 +70,19 @@ struct prompt_recorder : ssh::ssh_prompts {
         s.ssh_password = password;
         return true;
     }
+    // The host-key question: each call recorded, answered with `host_key_reply`.
+    struct host_key_question {
+        std::string host;
+        int port;
+        std::string type, fingerprint;
+    };
+    std::vector<host_key_question> host_key_questions;
+    ssh::host_key_answer host_key_reply = ssh::host_key_answer::accept_once;
+    ssh::host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
+                                          std::string_view fingerprint) override {
+        host_key_questions.push_back({std::string(host), port, std::string(type), std::string(fingerprint)});
+        return host_key_reply;
+    }
 };
 
 inline void put_u32(bytes& b, std::uint32_t v) {

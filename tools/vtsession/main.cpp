@@ -26,6 +26,7 @@
 #include "config/ui_services.h"
 #include "config/escape.h"
 #include "session/session.h"
+#include "ssh/known_hosts.h"
 #include "ssh/services.h"
 #include "ssh/ssh_client.h"
 #include "terminal/screen_dump.h"
@@ -38,7 +39,9 @@ constexpr int quiet_ms = 500;
 int usage() {
     std::fputs(
         "usage: vtsession --host H --port P [--settings FILE] [--config NAME] [--set key=value]... [--send TEXT]...\n"
-        "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history]\n",
+        "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history] [--accept-new-host-key]\n"
+        "  --accept-new-host-key  trust and remember an SSH host key found in no known_hosts file\n"
+        "                         (a changed key is always refused)\n",
         stderr);
     return 2;
 }
@@ -62,6 +65,7 @@ struct tool_prompts : ssh::ssh_prompts {
     tool_ui& ui;
     std::string user, password;
     bool used;
+    bool accept_new_host_key = false;
     tool_prompts(tool_ui& u, const Settings& s)
         : ui(u), user(s.ssh_user), password(s.ssh_password), used(s.ssh_default != 0) {}
     bool sign_on(Settings& s) override {
@@ -74,6 +78,14 @@ struct tool_prompts : ssh::ssh_prompts {
         s.ssh_user = user;
         s.ssh_password = password;
         return true;
+    }
+    // Like ssh's StrictHostKeyChecking=accept-new when asked to; otherwise nobody is there to compare fingerprints.
+    ssh::host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
+                                          std::string_view fingerprint) override {
+        if (accept_new_host_key) return ssh::host_key_answer::accept_and_remember;
+        ui.message_box("host key of " + ssh::known_host_name(host, port) + " is unknown (" + std::string(type) + " " +
+                       std::string(fingerprint) + "); vtsession refuses it without --accept-new-host-key");
+        return ssh::host_key_answer::cancel;
     }
 };
 
@@ -153,7 +165,7 @@ int main(int argc, char** argv) {
     std::string host, settings_file, config_name = "1", expect;
     int port = -1;
     double timeout_s = 10;
-    bool json = false, history = false;
+    bool json = false, history = false, accept_new_host_key = false;
     std::vector<std::string> sends;
     std::map<std::string, std::string> sets;
     for (int i = 1; i < argc; ++i) {
@@ -186,6 +198,8 @@ int main(int argc, char** argv) {
             json = true;
         } else if (a == "--history") {
             history = true;
+        } else if (a == "--accept-new-host-key") {
+            accept_new_host_key = true;
         } else {
             return usage();
         }
@@ -235,6 +249,7 @@ int main(int argc, char** argv) {
     session net(term, s, nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view, system_session_clock());
     proxy_timer.set_callback([&] { net.on_proxy_timer(); });
     tool_prompts prompts(ui, s);
+    prompts.accept_new_host_key = accept_new_host_key;
     ssh::ssh_client ssh_engine(s, net, ui, prompts);
     net.set_ssh_engine(&ssh_engine);
 

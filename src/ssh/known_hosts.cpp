@@ -1,0 +1,458 @@
+#include "ssh/known_hosts.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "crypto/hmac.h"
+#include "ssh/wire.h"
+
+namespace ssh {
+
+namespace {
+
+constexpr char b64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// A line of 16 KiB cannot hold more key than this.
+constexpr std::size_t max_blob = known_hosts_max_line / 4 * 3 + 3;
+
+int b64_value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+// Next blank-separated word of `rest`; empty when none is left.
+std::string_view next_word(std::string_view& rest) {
+    std::size_t i = 0;
+    while (i < rest.size() && blank(rest[i])) ++i;
+    std::size_t j = i;
+    while (j < rest.size() && !blank(rest[j])) ++j;
+    const std::string_view w = rest.substr(i, j - i);
+    rest.remove_prefix(j);
+    return w;
+}
+
+// `*` and `?` globbing, case-insensitive on the pattern side (the name is lower case already). Iterative with one
+// back-track point, so a pattern of many stars costs no more than name length times pattern length.
+bool glob(std::string_view name, std::string_view pat) {
+    std::size_t n = 0, p = 0, star = std::string_view::npos, mark = 0;
+    while (n < name.size()) {
+        if (p < pat.size() && pat[p] == '*') {
+            star = p++;
+            mark = n;
+        } else if (p < pat.size() && (pat[p] == '?' || lower(pat[p]) == name[n])) {
+            ++n;
+            ++p;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pat.size() && pat[p] == '*') ++p;
+    return p == pat.size();
+}
+
+bool hashed_matches(std::string_view field, std::string_view name) {
+    // |1|salt|hash, both base64 of 20 bytes.
+    field.remove_prefix(3);
+    const std::size_t bar = field.find('|');
+    if (bar == std::string_view::npos) return false;
+    std::uint8_t salt[24], hash[24], mac[crypto::sha1_digest_size];
+    std::size_t salt_len = 0, hash_len = 0;
+    if (!base64_decode(field.substr(0, bar), salt, salt_len) || salt_len != crypto::sha1_digest_size) return false;
+    if (!base64_decode(field.substr(bar + 1), hash, hash_len) || hash_len != crypto::sha1_digest_size) return false;
+    crypto::hmac_sha1(salt, salt_len, reinterpret_cast<const std::uint8_t*>(name.data()), name.size(), mac);
+    return std::memcmp(mac, hash, sizeof mac) == 0;
+}
+
+// A comma list matches when some entry matches and no negated entry does.
+bool hosts_match(std::string_view field, std::string_view name) {
+    if (field.starts_with("|1|")) return hashed_matches(field, name);
+    bool hit = false;
+    while (!field.empty()) {
+        const std::size_t comma = field.find(',');
+        std::string_view pat = field.substr(0, comma);
+        field = comma == std::string_view::npos ? std::string_view{} : field.substr(comma + 1);
+        const bool negated = pat.starts_with('!');
+        if (negated) pat.remove_prefix(1);
+        if (pat.empty() || !glob(name, pat)) continue;
+        if (negated) return false;
+        hit = true;
+    }
+    return hit;
+}
+
+// The type a key blob names for itself; empty when the blob does not start with a sane string.
+std::string_view blob_type(std::span<const std::uint8_t> blob) {
+    wire_reader r(blob);
+    const auto t = r.text(64);
+    return t ? *t : std::string_view{};
+}
+
+// Every public-key blob is a run of SSH strings (mpints included) that fills it exactly; a cut or padded key is a
+// broken line, not another key.
+bool well_formed(std::span<const std::uint8_t> blob) {
+    wire_reader r(blob);
+    int fields = 0;
+    while (r.remaining() && r.string(blob.size())) ++fields;
+    return r.ok() && fields >= 2;
+}
+
+enum class marker { none, revoked, cert_authority, unknown };
+
+void fold(host_key_check& into, host_key_status s, std::string_view file, int line) {
+    auto rank = [](host_key_status v) {
+        switch (v) {
+            case host_key_status::revoked: return 3;
+            case host_key_status::known: return 2;
+            case host_key_status::changed: return 1;
+            case host_key_status::unknown: break;
+        }
+        return 0;
+    };
+    if (rank(s) <= rank(into.status)) return;  // the first line of the strongest verdict names the place
+    into.status = s;
+    into.file = std::string(file);
+    into.line = line;
+}
+
+void check_line(std::string_view line, std::string_view file, int number, std::string_view name,
+                std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into) {
+    std::string_view rest = line;
+    std::string_view word = next_word(rest);
+    if (word.empty() || word.front() == '#') return;
+    marker m = marker::none;
+    if (word.front() == '@') {
+        m = word == "@revoked" ? marker::revoked : word == "@cert-authority" ? marker::cert_authority : marker::unknown;
+        word = next_word(rest);
+    }
+    const std::string_view hosts = word;
+    const std::string_view line_type = next_word(rest);
+    const std::string_view key = next_word(rest);
+    if (m == marker::cert_authority || m == marker::unknown || key.empty()) return;
+    if (line_type != type) return;  // other key types of the host do not count
+    if (m != marker::revoked && !hosts_match(hosts, name)) return;
+
+    std::array<std::uint8_t, max_blob> buf;
+    std::size_t n = 0;
+    if (!base64_decode(key, buf, n)) return;
+    const std::span<const std::uint8_t> line_blob(buf.data(), n);
+    if (blob_type(line_blob) != line_type || !well_formed(line_blob)) return;  // a lying type word is not trusted
+    const bool same = n == blob.size() && std::memcmp(buf.data(), blob.data(), n) == 0;
+
+    if (m == marker::revoked) {
+        if (same) fold(into, host_key_status::revoked, file, number);
+        return;
+    }
+    fold(into, same ? host_key_status::known : host_key_status::changed, file, number);
+}
+
+std::string errno_text(int e) { return std::strerror(e); }
+
+// Reads a whole file of bounded size without blocking on a FIFO or device; false with the reason for `unread`.
+bool read_file(const std::string& path, std::string& text, bool& missing, std::string& why) {
+    missing = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        missing = errno == ENOENT || errno == ENOTDIR;
+        why = errno_text(errno);
+        return false;
+    }
+    struct stat st{};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) {
+        why = errno_text(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        ok = false;
+        why = "not a regular file";
+    } else if (std::uintmax_t(st.st_size) > known_hosts_max_file) {
+        ok = false;
+        why = "larger than " + std::to_string(known_hosts_max_file / (1024 * 1024)) + " MiB";
+    }
+    if (ok) {
+        text.resize(std::size_t(st.st_size));
+        std::size_t got = 0;
+        while (got < text.size()) {
+            const ssize_t r = ::read(fd, text.data() + got, text.size() - got);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) {
+                ok = false;
+                why = errno_text(errno);
+                break;
+            }
+            if (r == 0) break;  // shrank meanwhile: what was there is what counts
+            got += std::size_t(r);
+        }
+        text.resize(got);
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool valid_host(std::string_view host) {
+    if (host.empty() || host.front() == '|' || host.front() == '@') return false;
+    for (char c : host) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= ' ' || u == 0x7f || std::strchr(",*?![]#", c)) return false;
+    }
+    return true;
+}
+
+bool write_all(int fd, std::string_view s) {
+    while (!s.empty()) {
+        const ssize_t w = ::write(fd, s.data(), s.size());
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        s.remove_prefix(std::size_t(w));
+    }
+    return true;
+}
+
+bool is_link(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
+
+std::string base64_encode(std::span<const std::uint8_t> in, bool pad) {
+    std::string out;
+    out.reserve((in.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= in.size(); i += 3) {
+        const std::uint32_t v = (std::uint32_t(in[i]) << 16) | (std::uint32_t(in[i + 1]) << 8) | in[i + 2];
+        for (int s = 18; s >= 0; s -= 6) out.push_back(b64_alphabet[(v >> s) & 63]);
+    }
+    const std::size_t left = in.size() - i;
+    if (left) {
+        std::uint32_t v = std::uint32_t(in[i]) << 16;
+        if (left == 2) v |= std::uint32_t(in[i + 1]) << 8;
+        out.push_back(b64_alphabet[(v >> 18) & 63]);
+        out.push_back(b64_alphabet[(v >> 12) & 63]);
+        if (left == 2) out.push_back(b64_alphabet[(v >> 6) & 63]);
+        if (pad) out.append(left == 1 ? "==" : "=");
+    }
+    return out;
+}
+
+bool base64_decode(std::string_view in, std::span<std::uint8_t> out, std::size_t& written) {
+    written = 0;
+    std::size_t pads = 0;
+    while (pads < 2 && pads < in.size() && in[in.size() - 1 - pads] == '=') ++pads;
+    if (pads && in.size() % 4 != 0) return false;
+    in.remove_suffix(pads);
+    if (in.size() % 4 == 1) return false;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    for (char c : in) {
+        const int v = b64_value(c);
+        if (v < 0) return false;
+        acc = (acc << 6) | std::uint32_t(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            if (written == out.size()) return false;
+            out[written++] = std::uint8_t(acc >> bits);
+            acc &= (1u << bits) - 1;
+        }
+    }
+    return true;
+}
+
+std::string known_host_name(std::string_view host, int port) {
+    std::string h;
+    h.reserve(host.size() + 8);
+    for (char c : host) h.push_back(lower(c));
+    if (port == 22) return h;
+    return "[" + h + "]:" + std::to_string(port);
+}
+
+void check_host_key_text(std::string_view text, std::string_view file_name, std::string_view host, int port,
+                         std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into) {
+    const std::string name = known_host_name(host, port);
+    int number = 0;
+    while (!text.empty()) {
+        ++number;
+        const std::size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+        if (line.size() > known_hosts_max_line) continue;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        check_line(line, file_name, number, name, type, blob, into);
+    }
+}
+
+host_key_check check_host_key(const std::vector<std::string>& files, std::string_view host, int port,
+                              std::string_view type, std::span<const std::uint8_t> blob) {
+    host_key_check result;
+    std::string text;
+    for (const auto& f : files) {
+        if (f.empty()) continue;
+        bool missing = false;
+        std::string why;
+        if (!read_file(f, text, missing, why)) {
+            if (!missing) result.unread.push_back(f + ": " + why);
+            continue;
+        }
+        check_host_key_text(text, f, host, port, type, blob, result);
+    }
+    return result;
+}
+
+bool remember_host_key(const std::string& file, std::string_view host, int port, std::string_view type,
+                       std::span<const std::uint8_t> blob, std::string& error) {
+    const std::string where = "Cannot add the host key to " + file + ": ";
+    if (!valid_host(host)) {
+        error = where + "the host name \"" + std::string(host) + "\" cannot stand in the file";
+        return false;
+    }
+    if (port <= 0 || port > 65535) {
+        error = where + "port " + std::to_string(port) + " is out of range";
+        return false;
+    }
+    if (type.empty() || blob_type(blob) != type || !well_formed(blob)) {
+        error = where + "the key is not a \"" + std::string(type) + "\" key";
+        return false;
+    }
+    std::string line = known_host_name(host, port) + ' ' + std::string(type) + ' ' + base64_encode(blob) + '\n';
+    if (line.size() > known_hosts_max_line) {  // it could not be read back
+        error = where + "the key is too long for a line";
+        return false;
+    }
+    const std::size_t slash = file.rfind('/');
+    if (file.empty() || slash == file.size() - 1) {
+        error = where + "no file name";
+        return false;
+    }
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? file : file.substr(slash + 1);
+
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0 && errno == ENOENT) {
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = where + "cannot create the folder " + folder + ": " + errno_text(errno);
+            return false;
+        }
+        dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir >= 0) ::fchmod(dir, 0700);  // whatever the umask allowed
+    }
+    if (dir < 0) {
+        error = where + (is_link(folder) ? "the folder " + folder + " is a symbolic link; nothing is written through it"
+                                         : "cannot open the folder " + folder + ": " + errno_text(errno));
+        return false;
+    }
+    constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    bool created = true;
+    int fd = ::openat(dir, leaf.c_str(), flags | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::openat(dir, leaf.c_str(), flags);
+    }
+    const int open_errno = errno;
+    ::close(dir);
+    if (fd < 0) {
+        error = where + (open_errno == ELOOP ? std::string("the file is a symbolic link; nothing is written through it")
+                                             : errno_text(open_errno));
+        return false;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = where + "not a regular file";
+        return false;
+    }
+    if (created) ::fchmod(fd, 0600);
+
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') line.insert(0, 1, '\n');
+    const bool wrote = write_all(fd, line);
+    const int write_errno = errno;
+    if (::close(fd) != 0 || !wrote) {
+        error = where + errno_text(wrote ? errno : write_errno);
+        return false;
+    }
+    return true;
+}
+
+std::string default_user_known_hosts() {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    return std::string(home) + "/.ssh/known_hosts";
+}
+
+std::vector<std::string> default_known_hosts_files() {
+    std::vector<std::string> files;
+    std::string user = default_user_known_hosts();
+    if (!user.empty()) files.push_back(std::move(user));
+    files.emplace_back("/etc/ssh/ssh_known_hosts");
+    return files;
+}
+
+std::string host_key_fingerprint(std::span<const std::uint8_t> blob) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_Digest(blob.data(), blob.size(), md, &len, EVP_sha256(), nullptr) != 1) return {};
+    return "SHA256:" + base64_encode(std::span<const std::uint8_t>(md, len), false);
+}
+
+std::vector<std::uint8_t> ssh1_rsa_host_key_blob(std::span<const std::uint8_t> exponent,
+                                                 std::span<const std::uint8_t> modulus) {
+    std::vector<std::uint8_t> out;
+    auto put_string = [&out](std::span<const std::uint8_t> s, bool sign_byte) {
+        const std::uint32_t n = std::uint32_t(s.size() + (sign_byte ? 1 : 0));
+        for (int i = 3; i >= 0; --i) out.push_back(std::uint8_t(n >> (8 * i)));
+        if (sign_byte) out.push_back(0);
+        out.insert(out.end(), s.begin(), s.end());
+    };
+    auto put_mpint = [&put_string](std::span<const std::uint8_t> m) {
+        while (!m.empty() && m.front() == 0) m = m.subspan(1);
+        put_string(m, !m.empty() && (m.front() & 0x80));
+    };
+    const auto* t = reinterpret_cast<const std::uint8_t*>(ssh1_rsa_key_type.data());
+    put_string({t, ssh1_rsa_key_type.size()}, false);
+    put_mpint(exponent);
+    put_mpint(modulus);
+    return out;
+}
+
+std::string changed_host_key_message(const host_key_check& c, std::string_view host, int port, std::string_view type,
+                                     std::string_view fingerprint) {
+    std::string t = "WARNING: THE HOST KEY OF " + known_host_name(host, port) + " HAS CHANGED!\n\n";
+    t += "Someone may be posing as this host (an impostor listening in on the connection), or the host's key has "
+         "been replaced.\n";
+    t += "The " + std::string(type) + " key the host sent has the fingerprint " + std::string(fingerprint) + ".\n";
+    t += "The key trusted until now is in " + c.file + " on line " + std::to_string(c.line) + ".\n\n";
+    t += "The connection is refused. If the change is expected, remove that line and connect again.";
+    return t;
+}
+
+std::string revoked_host_key_message(const host_key_check& c, std::string_view host, int port, std::string_view type,
+                                     std::string_view fingerprint) {
+    return "WARNING: THE HOST KEY OF " + known_host_name(host, port) + " IS REVOKED!\n\nThe " + std::string(type) +
+           " key " + std::string(fingerprint) + " is marked @revoked in " + c.file + " on line " +
+           std::to_string(c.line) + ".\nThe connection is refused.";
+}
+
+std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
+                                      std::string_view fingerprint) {
+    return "The authenticity of host " + known_host_name(host, port) + " cannot be established: its key is not in "
+           "the known hosts files.\nThe " + std::string(type) + " key fingerprint is " + std::string(fingerprint) +
+           ".\nCompare it with the one the host's administrator gave you before you accept it.";
+}
+
+}  // namespace ssh

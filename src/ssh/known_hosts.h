@@ -1,0 +1,76 @@
+#pragma once
+// Host-key trust in OpenSSH's known_hosts format, so that a key the user already trusts with `ssh` is trusted here
+// too and a key remembered here is trusted by `ssh`.
+//
+// A line is `[@marker] patterns type base64 [comment]`. Patterns are a comma list of names or addresses with `*`
+// and `?` wildcards and `!` negation, `[host]:port` for ports other than 22, or one hashed `|1|salt|hash` entry
+// (HMAC-SHA1 of the host text keyed with the salt). Host names are compared in lower case. `@cert-authority` lines
+// are skipped; an `@revoked` line refuses its key for every host, whatever its patterns say.
+//
+// SSH-1 RSA host keys use the type name "rsa1" and the blob string "rsa1", mpint e, mpint n (see
+// ssh1_rsa_host_key_blob), so they never collide with an SSH-2 "ssh-rsa" key of the same host. The old decimal
+// "bits e n" lines of SSH-1 are not read.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ssh {
+
+constexpr std::size_t known_hosts_max_line = 16 * 1024;       // longer lines are skipped
+constexpr std::size_t known_hosts_max_file = 16 * 1024 * 1024;  // larger files are not read
+constexpr std::string_view ssh1_rsa_key_type = "rsa1";
+
+enum class host_key_status { known, unknown, changed, revoked };
+
+struct host_key_check {
+    host_key_status status = host_key_status::unknown;
+    std::string file;  // where the verdict comes from (changed: the first line with another key of the type)
+    int line = 0;
+    // Files that exist but could not be read, each with the reason: the verdict may be missing their lines.
+    std::vector<std::string> unread;
+};
+
+// `files` are read in order; missing files are no error. `type` is the blob's own type name.
+host_key_check check_host_key(const std::vector<std::string>& files, std::string_view host, int port,
+                              std::string_view type, std::span<const std::uint8_t> blob);
+// The same over the text of one file (the file readers and the fuzzer share it). Folds into `into`.
+void check_host_key_text(std::string_view text, std::string_view file_name, std::string_view host, int port,
+                         std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into);
+
+// Appends "host type base64\n" (or "[host]:port ..." when port != 22) to file, creating it 0600 and its folder
+// 0700 when missing, never through a symbolic link; false and a reason on failure.
+bool remember_host_key(const std::string& file, std::string_view host, int port, std::string_view type,
+                       std::span<const std::uint8_t> blob, std::string& error);
+
+std::string default_user_known_hosts();  // $HOME/.ssh/known_hosts; empty without HOME
+// The user's file (when HOME is set), then the system's.
+std::vector<std::string> default_known_hosts_files();
+
+// "SHA256:" and the unpadded base64 of SHA-256(blob), as OpenSSH prints it.
+std::string host_key_fingerprint(std::span<const std::uint8_t> blob);
+
+// The SSH-1 host key as a blob: string "rsa1", mpint e, mpint n, from big-endian magnitudes.
+std::vector<std::uint8_t> ssh1_rsa_host_key_blob(std::span<const std::uint8_t> exponent,
+                                                 std::span<const std::uint8_t> modulus);
+
+// The name a host is known by in the files: lower case, "[host]:port" for ports other than 22.
+std::string known_host_name(std::string_view host, int port);
+
+// The refusal of a changed key: loud, naming the file and line of the old key and the chance of an impostor.
+std::string changed_host_key_message(const host_key_check& c, std::string_view host, int port, std::string_view type,
+                                     std::string_view fingerprint);
+std::string revoked_host_key_message(const host_key_check& c, std::string_view host, int port, std::string_view type,
+                                     std::string_view fingerprint);
+// The question for a key not seen before.
+std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
+                                      std::string_view fingerprint);
+
+// Base64 as the files use it. decode: false on a character outside the alphabet, misplaced padding or output
+// beyond `out`; `written` is the decoded length.
+std::string base64_encode(std::span<const std::uint8_t> in, bool pad = true);
+bool base64_decode(std::string_view in, std::span<std::uint8_t> out, std::size_t& written);
+
+}  // namespace ssh
