@@ -243,6 +243,14 @@ TEST_F(Ssh1, WholeSessionEachCipherAndReadSize) {
             send(20, bytes{0, 0, 0, 3});
             expect(33);
             EXPECT_TRUE(ui.messages.empty());
+            ASSERT_GE(io.hex.size(), 2u);
+            EXPECT_EQ(io.hex[0].first, "FROM UNIX (decrypted)");
+            EXPECT_EQ(io.hex[1].first, "PC (not crypted)");
+            bool plain_logged = false;  // host data is logged after decryption
+            for (const auto& [label, b] : io.hex)
+                plain_logged |= label == "FROM UNIX (decrypted)" &&
+                                std::string(b.begin(), b.end()).find("hello\r\n") != std::string::npos;
+            EXPECT_TRUE(plain_logged);
             const char* lines[] = {"DES encryption", "3DES encryption", "Blowfish"};
             EXPECT_EQ(io.lines, (std::vector<std::string>{lines[encryption], "encryption ok and online",
                                                           "Authentication successful"}));
