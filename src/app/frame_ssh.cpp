@@ -1,6 +1,7 @@
 // The SSH engine of the client: one for the whole run, talking to the view's session, asking for credentials
 // with the sign-on dialog, and feeding the status bar's security pane.
 #include <QApplication>
+#include <QTimer>
 
 #include "app/mainframe.h"
 #include "config/settings.h"
@@ -34,4 +35,23 @@ void CMainFrame::install_ssh_engine() {
         ssh1_state = ssh_->ssh1_state();
         ssh2_keys = ssh_->ssh2_keys_active();
     };
+    view_->ssh_cipher = [this] { return ssh_->ssh2_cipher_name(); };
+    // The pty request carries the terminal's width, and a switch between 80 and 132 columns is told to the host.
+    ssh_->set_columns(view_->columns());
+    connect(view_, &CVellumView::columns_changed, this, [this] { ssh_->set_columns(view_->columns()); });
+    // Keep-alive requests every `ssh_keepalive` seconds while connected.
+    auto* tick = new QTimer(this);
+    tick->setInterval(1000);
+    connect(tick, &QTimer::timeout, this, [this, seconds = 0]() mutable {
+        const int every = settings().ssh_keepalive;
+        if (every <= 0 || !view_->connected()) {
+            seconds = 0;
+            return;
+        }
+        if (++seconds >= every) {
+            seconds = 0;
+            ssh_->keepalive();
+        }
+    });
+    tick->start();
 }

@@ -121,6 +121,11 @@ std::optional<dss_public_key> parse_dss_key(const uint8_t* blob, std::size_t n) 
 }
 
 bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_len, const uint8_t h[20]) {
+    return dss_verify(key, sig, sig_len, h, 20);
+}
+
+bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_len, const uint8_t* data,
+                std::size_t data_len) {
     if (!key.p || !key.q || !key.g || !key.y) return false;
     const bignum& p = *key.p;
     const bignum& q = *key.q;
@@ -147,7 +152,7 @@ bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_l
     auto w = inverse(*s, q);
     if (!w) return false;  // q not prime
     uint8_t digest[20];
-    sha1(h, 20, digest);
+    sha1(data, data_len, digest);
     bignum m = from_bytes(digest, 20);
     bignum u1 = mulmod(m, *w, q);
     bignum u2 = mulmod(*r, *w, q);

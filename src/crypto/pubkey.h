@@ -63,6 +63,9 @@ std::optional<dss_public_key> parse_dss_key(const uint8_t* blob, std::size_t n);
 // Signature blob: 40 bytes r || s, or string "ssh-dss", 4 bytes (the inner length, not compared), r, s. True only
 // for a complete, well-formed key and 0 < r, s < q with the DSA equation holding over SHA-1(h).
 bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_len, const uint8_t h[20]);
+// The same over data of any length (an exchange hash of SHA-2 size when ssh-dss meets a modern key exchange).
+bool dss_verify(const dss_public_key& key, const uint8_t* sig, std::size_t sig_len, const uint8_t* data,
+                std::size_t data_len);
 
 constexpr unsigned dss_max_p_bits = 3072;  // the largest DSA size FIPS 186 defines
 constexpr unsigned dss_max_q_bits = 256;

@@ -93,4 +93,9 @@ struct ssh_engine {
     virtual void ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) = 0;
     // Forgets all connection state: identification sent, SSH-1 state 0, keys.
     virtual void ssh_reset() = 0;
+    // The host and port a connection is being made to (the real target, also through a proxy).
+    virtual void ssh_target(std::string_view host, int port) {
+        (void)host;
+        (void)port;
+    }
 };

@@ -82,7 +82,10 @@ bool session::connect_to(std::string_view host, int port) {
         vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
         vt_.set_new_line_mode(s_.new_line != 0);
     }
-    if (ssh_) ssh_->ssh_reset();
+    if (ssh_) {
+        ssh_->ssh_reset();
+        ssh_->ssh_target(host, port);
+    }
     socks_reply_pending_ = false;
     socks_got_ = 0;
     close_pending_ = false;

@@ -6,12 +6,11 @@
 #include "config/settings.h"
 #include "config/ui_services.h"
 #include "crypto/bytes.h"
-#include "crypto/keyderive.h"
 #include "crypto/random.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
+#include "ssh/known_hosts.h"
 #include "ssh/services.h"
-#include "ssh/wire.h"
 
 namespace ssh {
 
@@ -24,8 +23,113 @@ constexpr std::uint32_t max_packet_length = 65535;
 
 std::string_view client_id_line() { return client_identification.substr(0, client_identification.size() - 1); }
 
+// An unsigned big-endian number in the SSH mpint string form: leading zeros dropped, a zero byte in front when
+// the top bit is set.
+std::vector<std::uint8_t> mpint_string(std::span<const std::uint8_t> v) {
+    std::size_t i = 0;
+    while (i < v.size() && v[i] == 0) ++i;
+    const bool sign = i < v.size() && (v[i] & 0x80);
+    const std::size_t len = v.size() - i + (sign ? 1 : 0);
+    std::vector<std::uint8_t> out(4 + len);
+    crypto::store_be(out.data(), static_cast<std::uint32_t>(len));
+    if (sign) out[4] = 0;
+    std::copy(v.begin() + std::ptrdiff_t(i), v.end(), out.begin() + 4 + (sign ? 1 : 0));
+    return out;
+}
+
+std::vector<std::uint8_t> mpint_string(const crypto::bignum& b) {
+    const std::vector<std::uint8_t> m = crypto::to_ssh2_mpint_bytes(b);
+    std::vector<std::uint8_t> out(4 + m.size());
+    crypto::store_be(out.data(), static_cast<std::uint32_t>(m.size()));
+    std::copy(m.begin(), m.end(), out.begin() + 4);
+    return out;
+}
+
+void wipe_vector(std::vector<std::uint8_t>& v) {
+    if (!v.empty()) crypto::wipe(v.data(), v.size());
+    v.clear();
+}
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+// One direction's keys
+
+bool packet_direction::install(const cipher_method& c, const mac_method* m, const std::uint8_t* iv,
+                               const std::uint8_t* key, const std::uint8_t* mac_key) {
+    clear();
+    cipher = &c;
+    mac = c.tag ? nullptr : m;
+    switch (c.kind) {
+    case cipher_kind::des3_cbc:
+        crypto::ssh2_3des_cbc.set_key(cbc, key);
+        crypto::ssh2_3des_cbc.set_iv(cbc, iv);
+        break;
+    case cipher_kind::blowfish_cbc:
+        crypto::ssh2_blowfish_cbc.set_key(cbc, key);
+        crypto::ssh2_blowfish_cbc.set_iv(cbc, iv);
+        break;
+    case cipher_kind::aes_ctr:
+        ctr = std::make_unique<crypto::evp::aes_ctr>(key, c.key_len, iv);
+        if (!ctr->ok()) return false;
+        break;
+    case cipher_kind::aes_gcm:
+        gcm = std::make_unique<crypto::evp::aes_gcm>(key, c.key_len, iv);
+        if (!gcm->ok()) return false;
+        break;
+    case cipher_kind::chacha:
+        chacha = std::make_unique<crypto::evp::chacha20_poly1305>(key);
+        if (!chacha->ok()) return false;
+        break;
+    }
+    if (mac) {
+        if (mac->hash == crypto::evp::hash_kind::sha1) {
+            crypto::ssh2_hmac_sha1.set_key(sha1, mac_key);
+        } else {
+            hmac = std::make_unique<crypto::evp::hmac>(mac->hash, mac_key, mac->key_len);
+            if (!hmac->ok()) return false;
+        }
+    }
+    return true;
+}
+
+void packet_direction::clear() {
+    cipher = nullptr;
+    mac = nullptr;
+    cbc.clear();
+    sha1.clear();
+    hmac.reset();
+    ctr.reset();
+    gcm.reset();
+    chacha.reset();
+}
+
+void packet_direction::crypt(bool encrypt, std::uint8_t* p, std::size_t n) {
+    switch (cipher->kind) {
+    case cipher_kind::des3_cbc:
+        return encrypt ? crypto::ssh2_3des_cbc.encrypt(cbc, p, n) : crypto::ssh2_3des_cbc.decrypt(cbc, p, n);
+    case cipher_kind::blowfish_cbc:
+        return encrypt ? crypto::ssh2_blowfish_cbc.encrypt(cbc, p, n) : crypto::ssh2_blowfish_cbc.decrypt(cbc, p, n);
+    case cipher_kind::aes_ctr:
+        return ctr->apply(p, n);
+    case cipher_kind::aes_gcm:
+    case cipher_kind::chacha:
+        return;  // sealed and opened whole, never block-wise
+    }
+}
+
+void packet_direction::mac_make(std::uint8_t* p, std::size_t n) {
+    if (hmac)
+        hmac->compute(seq, p, n, p + n);
+    else
+        crypto::ssh2_hmac_sha1.make(sha1, p, n, seq);
+}
+
+bool packet_direction::mac_verify(const std::uint8_t* p, std::size_t n) const {
+    return hmac ? hmac->verify(seq, p, n, p + n) : crypto::ssh2_hmac_sha1.verify(sha1, p, n, seq);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
 
 ssh2_engine::ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
     : s_(s), io_(io), ui_(ui), prompts_(prompts) {}
@@ -38,37 +142,52 @@ void ssh2_engine::reset() {
     id_done_ = false;
     ident_.reset();
     rx_.clear();
-    out_.cipher = in_.cipher = nullptr;
-    out_.mac = in_.mac = nullptr;
-    out_.cipher_state.clear();
-    in_.cipher_state.clear();
-    out_.mac_state.clear();
-    in_.mac_state.clear();
+    out_.clear();
+    in_.clear();
     out_.seq = in_.seq = 0;
+    v_s_.clear();
+    xhash_.reset();
     newkeys_sent_ = false;
     first_exchange_ = true;
     service_requested_ = false;
+    strict_ = false;
+    skip_guess_ = false;
     crypto::wipe(session_id_.data(), session_id_.size());
     crypto::wipe(h_.data(), h_.size());
+    host_key_.clear();
+    kex_ = nullptr;
+    host_key_alg_.clear();
+    cipher_out_ = cipher_in_ = nullptr;
+    mac_out_ = mac_in_ = nullptr;
     crypto::wipe(pending_in_, sizeof pending_in_);
     pending_cipher_ = nullptr;
+    pending_mac_ = nullptr;
     group_.reset();
     x_.reset();
     e_.reset();
+    share_.reset();
+    server_sig_algs_.clear();
     session_open_ = false;
     pty_pending_ = false;
+    server_window_ = 0;
     local_window_ = initial_window;
+    wipe_vector(pending_);
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
 }
 
-const crypto::ssh2_cipher* ssh2_engine::chosen_cipher() const {
-    return s_.ssh_encryption == 2 ? &crypto::ssh2_blowfish_cbc : &crypto::ssh2_3des_cbc;
+void ssh2_engine::set_target(std::string_view host, int port) {
+    host_.assign(host);
+    port_ = port;
 }
 
 void ssh2_engine::fail(std::string_view text) {
     ui_.message_box(text);
     io_.session_disconnect();
+}
+
+const crypto::ssh2_cipher* ssh2_engine::fixed_cipher() const {
+    return s_.ssh_encryption == 2 ? &crypto::ssh2_blowfish_cbc : &crypto::ssh2_3des_cbc;
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -77,7 +196,8 @@ void ssh2_engine::fail(std::string_view text) {
 void ssh2_engine::start_connection() {
     reset();
     id_sent_ = true;
-    out_.mac = in_.mac = &crypto::ssh2_hmac_sha1;
+    negotiated_ = s_.ssh_algorithms != 0;
+    if (negotiated_) pending_.reserve(pending_send_limit);
     const unsigned now = generation_;
     io_.session_write(reinterpret_cast<const std::uint8_t*>(client_identification.data()),
                       client_identification.size());
@@ -99,6 +219,7 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
         const std::string_view v = ident_.line();
         if (v.rfind("SSH-1.", 0) == 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::ssh1_only_host);
         if (v.rfind("SSH-2.0-", 0) != 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::bad_identification);
+        v_s_.assign(v);
         version_hash_.init();
         const std::string_view vc = client_id_line();
         version_hash_.absorb_string(vc.data(), vc.size());
@@ -118,42 +239,65 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
 void ssh2_engine::reassemble() {
     const unsigned gen = generation_;
     while (rx_.size() >= 4) {
-        const std::size_t block = in_.cipher ? static_cast<std::size_t>(in_.cipher->block_size) : 0;
-        if (in_.cipher && !rx_.head_decrypted) {
-            if (rx_.size() < block) return;
-            in_.cipher->decrypt(in_.cipher_state, rx_.data(), block);
-            rx_.head_decrypted = true;
+        std::uint32_t len;
+        if (!in_.keyed() || in_.etm() || in_.cipher->kind == cipher_kind::aes_gcm) {
+            len = crypto::load_be(rx_.data());
+        } else if (in_.cipher->kind == cipher_kind::chacha) {
+            len = in_.chacha->decrypt_length(in_.seq, rx_.data());
+        } else {
+            const std::size_t block = in_.cipher->block;
+            if (!rx_.head_decrypted) {
+                if (rx_.size() < block) return;
+                in_.crypt(false, rx_.data(), block);
+                rx_.head_decrypted = true;
+            }
+            len = crypto::load_be(rx_.data());
         }
-        const std::uint32_t len = crypto::load_be(rx_.data());
         if (len > max_packet_length) {
             rx_.clear();
             return;
         }
-        const std::size_t total = std::size_t(len) + 4 + (in_.cipher ? std::size_t(in_.mac->length) : 0);
+        const std::size_t total = std::size_t(len) + 4 + in_.trailer();
         if (rx_.size() < total) return;
         rx_.head_decrypted = false;
-        process_packet(total);
+        process_packet(total, len);
         // A packet that ended the session leaves whatever followed it unread.
         if (!alive(gen)) return;
         rx_.consume(total);
     }
 }
 
-void ssh2_engine::process_packet(std::size_t total) {
+void ssh2_engine::process_packet(std::size_t total, std::uint32_t len) {
     const unsigned gen = generation_;
     std::uint8_t* p = in_buf_.data();
     std::memcpy(p, rx_.data(), total);
-    const bool keys = in_.cipher != nullptr;
-    const std::size_t mac_len = keys ? std::size_t(in_.mac->length) : 0;
-    const std::size_t block = keys ? std::size_t(in_.cipher->block_size) : 0;
-    if (keys && total > block + mac_len) in_.cipher->decrypt(in_.cipher_state, p + block, total - block - mac_len);
-
-    const std::uint32_t len = crypto::load_be(p);
     const std::size_t a = std::size_t(len) + 4;
+    bool authentic = true;
+    if (in_.keyed()) {
+        if (in_.aead() || in_.etm()) {
+            // Nothing is decrypted before it is authenticated; the length must fill whole blocks.
+            if (len % in_.block() != 0) return fail(msg::protocol_violation);
+            if (in_.cipher->kind == cipher_kind::chacha) {
+                authentic = in_.chacha->open(in_.seq, p, len, p + a);
+                if (authentic) crypto::store_be(p, len);
+            } else if (in_.cipher->kind == cipher_kind::aes_gcm) {
+                authentic = in_.gcm->open(p, p + 4, len, p + a);
+            } else {
+                authentic = in_.mac_verify(p, a);
+                if (authentic) in_.crypt(false, p + 4, len);
+            }
+        } else {
+            const std::size_t block = in_.cipher->block;
+            if (total > block + in_.trailer()) in_.crypt(false, p + block, total - block - in_.trailer());
+        }
+    }
     if (a >= 65535) return fail(msg::illegal_message);
-    io_.session_log_hex(label_in, p, a);
-    if (!alive(gen)) return;
-    if (keys && !in_.mac->verify(in_.mac_state, p, a, in_.seq)) {
+    if (authentic) {
+        io_.session_log_hex(label_in, p, a);
+        if (!alive(gen)) return;
+        if (in_.keyed() && !in_.length_apart()) authentic = in_.mac_verify(p, a);
+    }
+    if (!authentic) {
         io_.session_log_line(logtext::wrong_mac);
         // Every later packet would fail too: the stream is lost, so say so and end the session.
         return fail(msg::bad_mac);
@@ -173,40 +317,69 @@ wire_writer ssh2_engine::begin(std::uint8_t type) {
 void ssh2_engine::send(const wire_writer& w, secret_range mask) {
     if (w.overflow()) return;  // the builders bound every field; this is the last line of defence
     const std::size_t l = w.size() + 1;  // type byte included
-    const std::size_t block = out_.cipher ? std::max<std::size_t>(8, std::size_t(out_.cipher->block_size)) : 8;
-    std::size_t pad = block - ((l + 5) % block);
+    const std::size_t block = out_.block();
+    // The length field is outside the padded part when it travels in clear or under its own key.
+    const std::size_t covered = out_.length_apart() ? 1 + l : 5 + l;
+    std::size_t pad = block - (covered % block);
     if (pad < 4) pad += block;
-    if (l + pad + 5 < 16) pad += block;
+    while (l + pad + 5 < 16) pad += block;
     std::uint8_t* p = out_buf_.data();
     crypto::random_fill(p + 5 + l, pad);
     crypto::store_be(p, static_cast<std::uint32_t>(l + pad + 1));
     p[4] = static_cast<std::uint8_t>(pad);
     const std::size_t n = l + pad + 5;
-    const bool keys = out_.cipher != nullptr;
-    const std::size_t mac_len = keys ? std::size_t(out_.mac->length) : 0;
-    if (keys) out_.mac->make(out_.mac_state, p, n, out_.seq);
-    ++out_.seq;
+    const std::size_t trailer = out_.trailer();
+    const bool classic = out_.keyed() && !out_.length_apart();
+    if (classic) out_.mac_make(p, n);
+    const std::size_t logged = classic ? n + trailer : n;
     if (mask.len == 0) {
-        io_.session_log_hex(label_out, p, n + mac_len);
+        io_.session_log_hex(label_out, p, logged);
     } else {
         // The log never sees a secret: the same bytes with the secret's place starred.
-        std::memcpy(log_copy_.data(), p, n + mac_len);
+        std::memcpy(log_copy_.data(), p, logged);
         std::memset(log_copy_.data() + 6 + mask.from, '*', mask.len);
-        io_.session_log_hex(label_out, log_copy_.data(), n + mac_len);
-        crypto::wipe(log_copy_.data(), n + mac_len);
+        io_.session_log_hex(label_out, log_copy_.data(), logged);
+        crypto::wipe(log_copy_.data(), logged);
     }
-    if (keys) out_.cipher->encrypt(out_.cipher_state, p, n);
-    io_.session_write(p, n + mac_len);
+    if (out_.keyed()) {
+        switch (out_.cipher->kind) {
+        case cipher_kind::chacha:
+            out_.chacha->seal(out_.seq, p, n - 4, p + n);
+            break;
+        case cipher_kind::aes_gcm:
+            out_.gcm->seal(p, p + 4, n - 4, p + n);
+            break;
+        default:
+            if (out_.etm()) {
+                out_.crypt(true, p + 4, n - 4);
+                out_.mac_make(p, n);
+            } else {
+                out_.crypt(true, p, n);
+            }
+        }
+    }
+    ++out_.seq;
+    io_.session_write(p, n + trailer);
 }
 
 void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t payload_len) {
+    if (skip_guess_ && type >= 30 && type <= 49) {
+        skip_guess_ = false;  // the host guessed our exchange method wrong: its first exchange packet is void
+        return;
+    }
+    // Strict key exchange: nothing but the exchange itself until the first NEWKEYS.
+    if (strict_ && first_exchange_ && !(type == SSH_MSG_KEXINIT || type == SSH_MSG_NEWKEYS ||
+                                        type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT))
+        return fail(msg::protocol_violation);
     switch (type) {
     case SSH_MSG_KEXINIT:
         return on_kexinit(data - 1, payload_len);
     case SSH_MSG_KEXDH_REPLY:
-        return on_kexdh_reply(data, n);
+        return on_kex_reply(data, n);
     case SSH_MSG_NEWKEYS:
         return on_newkeys();
+    case SSH_MSG_EXT_INFO:
+        return on_ext_info(data, n);
     case SSH_MSG_SERVICE_ACCEPT:
         return sign_on(false);
     case SSH_MSG_USERAUTH_FAILURE: {
@@ -216,12 +389,12 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         return;
     }
     case SSH_MSG_USERAUTH_SUCCESS: {
-        local_window_ = initial_window;
+        local_window_ = negotiated_ ? large_window : initial_window;
         wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
         w.string("session");
         w.u32(client_channel);
-        w.u32(initial_window);
-        w.u32(announced_max_packet);
+        w.u32(local_window_);
+        w.u32(negotiated_ ? large_max_packet : announced_max_packet);
         return send(w);
     }
     case SSH_MSG_USERAUTH_PASSWD_CHANGEREQ:
@@ -234,6 +407,8 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         return on_data(data, n, false);
     case SSH_MSG_CHANNEL_EXTENDED_DATA:
         return on_data(data, n, true);
+    case SSH_MSG_CHANNEL_WINDOW_ADJUST:
+        return on_window_adjust(data, n);
     case SSH_MSG_CHANNEL_CLOSE:
     case SSH_MSG_CHANNEL_FAILURE:
         return io_.session_disconnect();
@@ -248,26 +423,91 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
     case SSH_MSG_CHANNEL_REQUEST:
         return on_channel_request(data, n);
     default:
-        return;  // DISCONNECT, IGNORE, DEBUG, BANNER, EOF, WINDOW_ADJUST and the rest: the socket sees the end
+        return;  // DISCONNECT, IGNORE, DEBUG, BANNER, EOF and the rest: the socket sees the end
     }
 }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Key exchange
 
+bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t payload_len) {
+    wire_reader r(payload + 1, payload_len - 1);
+    r.bytes(16);
+    std::string_view lists[10];
+    for (auto& l : lists) l = r.text(16384).value_or("");
+    const auto follows = r.boolean();
+    if (!r.ok()) {
+        fail(msg::protocol_violation);
+        return false;
+    }
+    const std::string ours[] = {client_kex_list(),    client_host_key_list(), client_cipher_list(),
+                                client_cipher_list(), client_mac_list(),      client_mac_list(),
+                                "none",               "none"};
+    static constexpr std::string_view slots[] = {"key exchange method",     "host key type",
+                                                 "cipher (to the host)",    "cipher (from the host)",
+                                                 "MAC (to the host)",       "MAC (from the host)",
+                                                 "compression (to the host)", "compression (from the host)"};
+    std::string_view chosen[8];
+    for (int i = 0; i < 8; ++i) {
+        auto c = negotiate(ours[i], lists[i]);
+        const bool mac_slot = i == 4 || i == 5;
+        const bool aead = mac_slot && chosen[i - 2].size() && find_cipher(chosen[i - 2])->tag != 0;
+        if (!c && !aead) {
+            fail("SSH: the host and this program have no " + std::string(slots[i]) +
+                 " in common. Session must close!!!\nThis program offers: " + ours[i] +
+                 "\nThe host offers: " + std::string(lists[i]));
+            return false;
+        }
+        chosen[i] = c.value_or("");
+    }
+    if (first_exchange_) strict_ = name_list_has(lists[0], strict_kex_server);
+    kex_ = find_kex(chosen[0]);
+    host_key_alg_.assign(chosen[1]);
+    cipher_out_ = find_cipher(chosen[2]);
+    cipher_in_ = find_cipher(chosen[3]);
+    mac_out_ = cipher_out_->tag ? nullptr : find_mac(chosen[4]);
+    mac_in_ = cipher_in_->tag ? nullptr : find_mac(chosen[5]);
+    // A guessed first packet counts only when the guesses were right (RFC 4253 section 7).
+    if (follows && *follows) {
+        const std::string_view guess_kex = lists[0].substr(0, lists[0].find(','));
+        const std::string_view guess_key = lists[1].substr(0, lists[1].find(','));
+        skip_guess_ = guess_kex != kex_->name || guess_key != host_key_alg_;
+    }
+    return true;
+}
+
 void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_len) {
     // The pty-reply flag survives a re-exchange: clearing it would leave the shell never requested.
+    const unsigned gen = generation_;
+    if (negotiated_) {
+        if (!choose_algorithms(payload, payload_len)) return;
+    } else {
+        static const kex_method& group1 = *find_kex("diffie-hellman-group1-sha1");
+        kex_ = &group1;
+        host_key_alg_ = "ssh-dss";
+        cipher_out_ = cipher_in_ = find_cipher(fixed_cipher()->name);
+        mac_out_ = mac_in_ = find_mac("hmac-sha1");
+    }
     crypto::random_seed();
     wire_writer w = begin(SSH_MSG_KEXINIT);
     std::uint8_t cookie[16];
     crypto::random_fill(cookie, sizeof cookie);
     w.raw(cookie, sizeof cookie);
-    w.string("diffie-hellman-group1-sha1");
-    w.string("ssh-dss");
-    w.string(chosen_cipher()->name);
-    w.string(chosen_cipher()->name);
-    w.string("hmac-sha1");
-    w.string("hmac-sha1");
+    if (negotiated_) {
+        w.string(client_kex_list());
+        w.string(client_host_key_list());
+        w.string(client_cipher_list());
+        w.string(client_cipher_list());
+        w.string(client_mac_list());
+        w.string(client_mac_list());
+    } else {
+        w.string("diffie-hellman-group1-sha1");
+        w.string("ssh-dss");
+        w.string(fixed_cipher()->name);
+        w.string(fixed_cipher()->name);
+        w.string("hmac-sha1");
+        w.string("hmac-sha1");
+    }
     w.string("none");
     w.string("none");
     w.string("");
@@ -276,97 +516,257 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
     w.u32(0);
 
     newkeys_sent_ = false;
-    exchange_hash_ = version_hash_;
-    exchange_hash_.absorb_string(w.data() - 1, w.size() + 1);
-    exchange_hash_.absorb_string(payload, payload_len);
-    const unsigned gen = generation_;
+    if (negotiated_) {
+        xhash_.emplace(kex_->hash);
+        const std::string_view vc = client_id_line();
+        xhash_->absorb_string(vc.data(), vc.size());
+        xhash_->absorb_string(v_s_.data(), v_s_.size());
+        xhash_->absorb_string(w.data() - 1, w.size() + 1);
+        xhash_->absorb_string(payload, payload_len);
+    } else {
+        exchange_hash_ = version_hash_;
+        exchange_hash_.absorb_string(w.data() - 1, w.size() + 1);
+        exchange_hash_.absorb_string(payload, payload_len);
+    }
     send(w);
     if (!alive(gen)) return;
 
-    group_ = crypto::dh_group1();
-    x_ = crypto::dh_choose_exponent(*group_);
-    e_ = crypto::dh_public_value(*group_, *x_);
     wire_writer d = begin(SSH_MSG_KEXDH_INIT);
-    d.mpint(*e_);
+    switch (kex_->kind) {
+    case kex_kind::group1:
+        group_ = crypto::dh_group1();
+        x_ = crypto::dh_choose_exponent(*group_);
+        e_ = crypto::dh_public_value(*group_, *x_);
+        d.mpint(*e_);
+        break;
+    case kex_kind::modp:
+    case kex_kind::x25519:
+    case kex_kind::ecdh: {
+        share_ = kex_->kind == kex_kind::modp     ? crypto::evp::make_modp(kex_->param)
+                 : kex_->kind == kex_kind::x25519 ? crypto::evp::make_x25519()
+                                                  : crypto::evp::make_ecdh(kex_->param);
+        if (!share_) return fail(msg::protocol_violation);
+        const auto pub = share_->public_value();
+        if (kex_->kind == kex_kind::modp) {
+            const std::vector<std::uint8_t> m = mpint_string(pub);
+            d.raw(m.data(), m.size());
+        } else {
+            d.string(pub);
+        }
+        break;
+    }
+    }
     send(d);
 }
 
-void ssh2_engine::on_kexdh_reply(const std::uint8_t* data, std::size_t n) {
-    if (!group_ || !x_ || !e_) return;  // no exchange of ours is running
+void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
+    if (!kex_ || (!x_ && !share_)) return;  // no exchange of ours is running
+    const unsigned gen = generation_;
     wire_reader r(data, n);
     const auto ks = r.string();
-    const auto f = r.mpint();
-    const auto sig = r.string();
-    std::optional<crypto::bignum> k;
-    if (r.ok() && f) k = crypto::dh_shared_secret(*group_, *f, *x_);
-    if (!r.ok() || !k) {
-        group_.reset();
-        x_.reset();
-        e_.reset();
-        return fail(msg::protocol_violation);
+    std::vector<std::uint8_t> k_mpint, e_str, f_str;
+    std::optional<std::span<const std::uint8_t>> sig;
+    bool ok = false;
+    if (kex_->kind == kex_kind::group1) {
+        const auto f = r.mpint();
+        sig = r.string();
+        std::optional<crypto::bignum> k;
+        if (r.ok() && f) k = crypto::dh_shared_secret(*group_, *f, *x_);
+        if (r.ok() && k) {
+            k_mpint = mpint_string(*k);
+            e_str = mpint_string(*e_);
+            f_str = mpint_string(*f);
+            ok = true;
+        }
+    } else {
+        // MODP sends f as an mpint, the curves send Q_S as a string; both are the peer's share.
+        std::optional<std::span<const std::uint8_t>> peer =
+            kex_->kind == kex_kind::modp ? r.mpint_bytes() : r.string(1024);
+        sig = r.string();
+        if (r.ok() && peer) {
+            auto k = share_->shared(*peer);
+            if (k) {
+                k_mpint = mpint_string(*k);
+                crypto::wipe(k->data(), k->size());
+                const auto pub = share_->public_value();
+                if (kex_->kind == kex_kind::modp) {
+                    e_str = mpint_string(pub);
+                    f_str = mpint_string(*peer);
+                } else {
+                    e_str.resize(4 + pub.size());
+                    crypto::store_be(e_str.data(), static_cast<std::uint32_t>(pub.size()));
+                    std::copy(pub.begin(), pub.end(), e_str.begin() + 4);
+                    f_str.resize(4 + peer->size());
+                    crypto::store_be(f_str.data(), static_cast<std::uint32_t>(peer->size()));
+                    std::copy(peer->begin(), peer->end(), f_str.begin() + 4);
+                }
+                ok = true;
+            }
+        }
     }
-    exchange_hash_.absorb_string(ks->data(), ks->size());
-    crypto::absorb_mpint(exchange_hash_, *e_);
-    crypto::absorb_mpint(exchange_hash_, *f);
-    crypto::absorb_mpint(exchange_hash_, *k);
-    exchange_hash_.final(h_.data());
     group_.reset();
     x_.reset();
     e_.reset();
-    const unsigned gen = generation_;
-    io_.session_log_hex(label_hash, h_.data(), h_.size());
-    if (!alive(gen)) return;
+    share_.reset();
+    if (!ok || !ks || !sig) {
+        wipe_vector(k_mpint);
+        return fail(msg::protocol_violation);
+    }
+    // e, f and K already carry their length prefixes.
+    if (negotiated_) {
+        xhash_->absorb_string(ks->data(), ks->size());
+        xhash_->update(e_str.data(), e_str.size());
+        xhash_->update(f_str.data(), f_str.size());
+        xhash_->update(k_mpint.data(), k_mpint.size());
+        h_len_ = xhash_->final(h_.data());
+        xhash_.reset();
+    } else {
+        exchange_hash_.absorb_string(ks->data(), ks->size());
+        exchange_hash_.update(e_str.data(), e_str.size());
+        exchange_hash_.update(f_str.data(), f_str.size());
+        exchange_hash_.update(k_mpint.data(), k_mpint.size());
+        exchange_hash_.final(h_.data());
+        h_len_ = 20;
+    }
+    io_.session_log_hex(label_hash, h_.data(), h_len_);
+    if (!alive(gen)) return wipe_vector(k_mpint);
 
-    const auto key = crypto::parse_dss_key(ks->data(), ks->size());
-    if (!key || !crypto::dss_verify(*key, sig->data(), sig->size(), h_.data())) {
+    if (!verify_host_key(*ks, *sig)) {
+        wipe_vector(k_mpint);
         io_.session_log_line(logtext::host_key_mismatch);
         if (!alive(gen)) return;
         return fail(msg::bad_host_signature);
     }
+    if (!trust_host_key(*ks)) return wipe_vector(k_mpint);  // the session has ended
     if (first_exchange_) {
         session_id_ = h_;
+        sid_len_ = h_len_;
         first_exchange_ = false;
     }
-    std::uint8_t v[6][40];
-    for (int i = 0; i < 6; ++i) crypto::ssh2_derive_key(*k, h_.data(), char('A' + i), session_id_.data(), v[i]);
+    // Key values: IV c->s (A), IV s->c (B), key c->s (C), key s->c (D), MAC c->s (E), MAC s->c (F).
+    std::uint8_t v[6][64];
+    const std::size_t need[6] = {cipher_out_->iv_len, cipher_in_->iv_len, cipher_out_->key_len,
+                                 cipher_in_->key_len, mac_out_ ? mac_out_->key_len : 0,
+                                 mac_in_ ? mac_in_->key_len : 0};
+    for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), v[i], need[i]);
+    wipe_vector(k_mpint);
     send(begin(SSH_MSG_NEWKEYS));
     if (alive(gen)) {
         // Our packets after NEWKEYS travel under the new keys (the host expects that); the host's switch when its
         // NEWKEYS arrives.
-        const crypto::ssh2_cipher* c = chosen_cipher();
-        install_out_keys(c, v[0], v[2], v[4]);
-        std::memcpy(pending_in_[0], v[1], 40);
-        std::memcpy(pending_in_[1], v[3], 40);
-        std::memcpy(pending_in_[2], v[5], 40);
-        pending_cipher_ = c;
+        const bool ok_out = out_.install(*cipher_out_, mac_out_, v[0], v[2], v[4]);
+        if (strict_) out_.seq = 0;
+        std::memcpy(pending_in_[0], v[1], 64);
+        std::memcpy(pending_in_[1], v[3], 64);
+        std::memcpy(pending_in_[2], v[5], 64);
+        pending_cipher_ = cipher_in_;
+        pending_mac_ = mac_in_;
         newkeys_sent_ = true;
+        if (!ok_out) fail(msg::protocol_violation);
     }
     crypto::wipe(v, sizeof v);
 }
 
-void ssh2_engine::install_out_keys(const crypto::ssh2_cipher* c, const std::uint8_t iv[40],
-                                   const std::uint8_t key[40], const std::uint8_t mac[40]) {
-    out_.cipher = c;
-    out_.mac = &crypto::ssh2_hmac_sha1;
-    c->set_key(out_.cipher_state, key);
-    c->set_iv(out_.cipher_state, iv);
-    out_.mac->set_key(out_.mac_state, mac);
+bool ssh2_engine::verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig) {
+    if (host_key_alg_ == "ssh-dss") {
+        const auto key = crypto::parse_dss_key(ks.data(), ks.size());
+        return key && crypto::dss_verify(*key, sig.data(), sig.size(), h_.data(), h_len_);
+    }
+    return crypto::evp::verify_host_signature(host_key_alg_, ks, sig, std::span<const std::uint8_t>(h_.data(), h_len_));
 }
 
-void ssh2_engine::install_in_keys() {
-    in_.cipher = pending_cipher_;
-    in_.mac = &crypto::ssh2_hmac_sha1;
-    in_.cipher->set_key(in_.cipher_state, pending_in_[1]);
-    in_.cipher->set_iv(in_.cipher_state, pending_in_[0]);
-    in_.mac->set_key(in_.mac_state, pending_in_[2]);
-    crypto::wipe(pending_in_, sizeof pending_in_);
-    pending_cipher_ = nullptr;
+bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
+    if (!first_exchange_) {
+        // A re-exchange must show the key the first one did.
+        if (host_key_.size() == ks.size() && std::equal(ks.begin(), ks.end(), host_key_.begin())) return true;
+        fail(msg::host_key_switched);
+        return false;
+    }
+    host_key_.assign(ks.begin(), ks.end());
+    if (s_.ssh_check_host_key == 0) return true;
+    const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
+    std::vector<std::string> files;
+    if (const std::string user = default_user_known_hosts(); !user.empty()) files.push_back(user);
+    files.emplace_back("/etc/ssh/ssh_known_hosts");
+    const host_key_check c = check_host_key(files, host_, port_, type, ks);
+    const std::string fp = host_key_fingerprint(ks);
+    switch (c.status) {
+    case host_key_status::known:
+        return true;
+    case host_key_status::changed:
+        fail(changed_host_key_message(c, host_, port_, type, fp));
+        return false;
+    case host_key_status::revoked:
+        fail(revoked_host_key_message(c, host_, port_, type, fp));
+        return false;
+    case host_key_status::unknown:
+        break;
+    }
+    const unsigned gen = generation_;
+    const host_key_answer a = prompts_.confirm_host_key(host_, port_, type, fp);
+    if (!alive(gen)) return false;
+    if (a == host_key_answer::cancel) {
+        io_.session_disconnect();
+        return false;
+    }
+    if (a == host_key_answer::accept_and_remember && !files.empty() && files.front() != "/etc/ssh/ssh_known_hosts") {
+        std::string error;
+        if (!remember_host_key(files.front(), host_, port_, type, ks, error)) {
+            ui_.message_box("The host key could not be remembered in " + files.front() + ": " + error);
+            if (!alive(gen)) return false;
+        }
+    }
+    return true;
+}
+
+void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {
+    // RFC 4253 section 7.2: HASH(K || H || letter || session_id), extended by HASH(K || H || K1 || ...).
+    if (!negotiated_) {
+        // The fixed suite: 40 bytes, the project's own SHA-1.
+        crypto::sha1_context c;
+        c.update(k_mpint.data(), k_mpint.size());
+        c.update(h_.data(), 20);
+        c.update(&letter, 1);
+        c.update(session_id_.data(), 20);
+        c.final(out);
+        c.init();
+        c.update(k_mpint.data(), k_mpint.size());
+        c.update(h_.data(), 20);
+        c.update(out, 20);
+        c.final(out + 20);
+        return;
+    }
+    std::uint8_t buf[2 * crypto::evp::max_digest_length + 64];
+    std::size_t have = 0;
+    const std::size_t dl = crypto::evp::digest_length(kex_->hash);
+    {
+        crypto::evp::hash_context h(kex_->hash);
+        h.update(k_mpint.data(), k_mpint.size());
+        h.update(h_.data(), h_len_);
+        h.update(&letter, 1);
+        h.update(session_id_.data(), sid_len_);
+        have = h.final(buf);
+    }
+    while (have < len && have + dl <= sizeof buf) {
+        crypto::evp::hash_context h(kex_->hash);
+        h.update(k_mpint.data(), k_mpint.size());
+        h.update(h_.data(), h_len_);
+        h.update(buf, have);
+        have += h.final(buf + have);
+    }
+    std::memcpy(out, buf, std::min<std::size_t>(len, 64));
+    crypto::wipe(buf, sizeof buf);
 }
 
 void ssh2_engine::on_newkeys() {
     if (!newkeys_sent_ || !pending_cipher_) return io_.session_disconnect();
     newkeys_sent_ = false;
-    install_in_keys();
+    const bool ok = in_.install(*pending_cipher_, pending_mac_, pending_in_[0], pending_in_[1], pending_in_[2]);
+    crypto::wipe(pending_in_, sizeof pending_in_);
+    pending_cipher_ = nullptr;
+    pending_mac_ = nullptr;
+    if (strict_) in_.seq = 0;
+    if (!ok) return fail(msg::protocol_violation);
     // Only the first exchange asks for the sign-on service; a re-exchange, even one before the channel is open,
     // must not ask again.
     if (service_requested_) return;
@@ -376,17 +776,24 @@ void ssh2_engine::on_newkeys() {
     send(w);
 }
 
+void ssh2_engine::on_ext_info(const std::uint8_t* data, std::size_t n) {
+    wire_reader r(data, n);
+    const auto count = r.u32();
+    for (std::uint32_t i = 0; count && i < *count && r.ok(); ++i) {
+        const auto name = r.text(256);
+        const auto value = r.text(16384);
+        if (name && value && *name == "server-sig-algs") server_sig_algs_.assign(*value);
+    }
+}
+
 void ssh2_engine::install_keys_for_test(const std::uint8_t v[6][40], bool blowfish) {
     id_sent_ = id_done_ = true;
     first_exchange_ = false;
     service_requested_ = true;
-    const crypto::ssh2_cipher* c = blowfish ? &crypto::ssh2_blowfish_cbc : &crypto::ssh2_3des_cbc;
-    install_out_keys(c, v[0], v[2], v[4]);
-    std::memcpy(pending_in_[0], v[1], 40);
-    std::memcpy(pending_in_[1], v[3], 40);
-    std::memcpy(pending_in_[2], v[5], 40);
-    pending_cipher_ = c;
-    install_in_keys();
+    const cipher_method* c = find_cipher(blowfish ? "blowfish-cbc" : "3des-cbc");
+    const mac_method* m = find_mac("hmac-sha1");
+    out_.install(*c, m, v[0], v[2], v[4]);
+    in_.install(*c, m, v[1], v[3], v[5]);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -437,13 +844,39 @@ void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
     w.boolean(true);
     if (pty) {
         w.string(s_.termtype);
-        w.u32(80);
+        w.u32(negotiated_ ? static_cast<std::uint32_t>(columns_) : 80);
         w.u32(24);
         w.u32(0);
         w.u32(0);
         w.string("");
         pty_pending_ = true;
     }
+    send(w);
+}
+
+void ssh2_engine::set_columns(int columns) {
+    if (columns == columns_) return;
+    columns_ = columns;
+    if (negotiated_ && session_open_ && out_.keyed()) send_window_change();
+}
+
+void ssh2_engine::send_window_change() {
+    wire_writer w = begin(SSH_MSG_CHANNEL_REQUEST);
+    w.u32(server_channel_);
+    w.string("window-change");
+    w.boolean(false);
+    w.u32(static_cast<std::uint32_t>(columns_));
+    w.u32(24);
+    w.u32(0);
+    w.u32(0);
+    send(w);
+}
+
+void ssh2_engine::keepalive() {
+    if (!negotiated_ || !out_.keyed() || !service_requested_) return;
+    wire_writer w = begin(SSH_MSG_GLOBAL_REQUEST);
+    w.string("keepalive@openssh.com");
+    w.boolean(true);
     send(w);
 }
 
@@ -459,12 +892,25 @@ void ssh2_engine::on_data(const std::uint8_t* data, std::size_t n, bool extended
     // More than the window allows (a misbehaving host) empties it instead of wrapping the unsigned count.
     const std::uint32_t len = static_cast<std::uint32_t>(payload->size());
     local_window_ = len > local_window_ ? 0 : local_window_ - len;
-    if (local_window_ >= window_threshold) return;
+    const std::uint32_t full = negotiated_ ? large_window : initial_window;
+    const std::uint32_t threshold = negotiated_ ? large_window / 2 : window_threshold;
+    if (local_window_ >= threshold) return;
     wire_writer w = begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
     w.u32(server_channel_);
-    w.u32(initial_window - local_window_);
-    local_window_ = initial_window;
+    w.u32(full - local_window_);
+    local_window_ = full;
     send(w);
+}
+
+void ssh2_engine::on_window_adjust(const std::uint8_t* data, std::size_t n) {
+    if (!negotiated_) return;  // the fixed suite never limits what it sends
+    wire_reader r(data, n);
+    r.u32();
+    const auto add = r.u32();
+    if (!add) return;
+    const std::uint64_t w = std::uint64_t(server_window_) + *add;
+    server_window_ = w > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(w);
+    flush_pending();
 }
 
 void ssh2_engine::on_global_request(const std::uint8_t* data, std::size_t n) {
@@ -487,20 +933,47 @@ void ssh2_engine::on_channel_request(const std::uint8_t* data, std::size_t n) {
     send(w);
 }
 
+void ssh2_engine::send_data_packet(const std::uint8_t* bytes, std::size_t n) {
+    wire_writer w = begin(SSH_MSG_CHANNEL_DATA);
+    w.u32(server_channel_);
+    w.string(bytes, n);
+    send(w);
+}
+
 void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
+    if (negotiated_ && session_open_) {
+        // Behind what already waits, and within the host's window.
+        if (pending_.size() + n > pending_send_limit) {
+            ui_.message_box(msg::send_overflow);
+            return;
+        }
+        pending_.insert(pending_.end(), bytes, bytes + n);
+        return flush_pending();
+    }
     // A host drops channel data larger than its maximum packet, so big pastes go in pieces.
     std::size_t piece = max_data_per_packet;
     if (server_max_packet_ != 0 && server_max_packet_ < piece) piece = server_max_packet_;
     const unsigned gen = generation_;
     do {
         const std::size_t k = std::min(n, piece);
-        wire_writer w = begin(SSH_MSG_CHANNEL_DATA);
-        w.u32(server_channel_);
-        w.string(bytes, k);
-        send(w);
+        send_data_packet(bytes, k);
         bytes += k;
         n -= k;
     } while (n > 0 && alive(gen));
+}
+
+void ssh2_engine::flush_pending() {
+    const unsigned gen = generation_;
+    std::size_t sent = 0;
+    std::size_t piece = std::min<std::size_t>(max_data_per_packet, server_max_packet_ ? server_max_packet_ : 1);
+    while (sent < pending_.size() && server_window_ > 0 && piece > 0) {
+        const std::size_t k = std::min({pending_.size() - sent, piece, std::size_t(server_window_)});
+        send_data_packet(pending_.data() + sent, k);
+        if (!alive(gen)) return;
+        server_window_ -= static_cast<std::uint32_t>(k);
+        sent += k;
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(sent));
 }
 
 }  // namespace ssh

@@ -2,20 +2,29 @@
 // The SSH-2 client engine: transport (identification, reassembly, packet framing with per-direction keys, the
 // server-started key exchange and re-exchange), password sign-on and the one interactive session channel.
 //
+// Two modes, fixed for a connection by `ssh_algorithms`: the fixed legacy suite (group 1, ssh-dss, 3des-cbc or
+// blowfish-cbc, hmac-sha1; one name per list, the server's lists not read) and negotiated mode (RFC 4253 section
+// 7.1 over the tables of algorithms.h, modern algorithms first, strict key exchange, ext-info, known_hosts).
+//
 // The engine holds all of its state; the client makes exactly one. Bytes come in through receive() from the
-// session's read path; everything leaves through session_services. Message boxes and the sign-on dialog run
-// inside receive(), so any call out may end the session (reset() then runs from session_disconnect); every step
-// after such a call checks for that before touching the connection again.
+// session's read path; everything leaves through session_services. Message boxes and dialogs run inside receive(),
+// so any call out may end the session (reset() then runs from session_disconnect); every step after such a call
+// checks for that before touching the connection again.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "crypto/bignum.h"
 #include "crypto/cipher.h"
+#include "crypto/evp.h"
 #include "crypto/pubkey.h"
 #include "crypto/sha1.h"
+#include "ssh/algorithms.h"
 #include "ssh/framing.h"
 #include "ssh/wire.h"
 
@@ -46,6 +55,10 @@ inline constexpr std::string_view bad_identification =
     "The host did not identify itself as an SSH server. Session must close!!!";
 inline constexpr std::string_view credentials_too_long =
     "The stored SSH user name or password is longer than 40 characters. Session must close!!!";
+inline constexpr std::string_view host_key_switched =
+    "The host presented a different host key in a new key exchange. The host may be an impostor. Session must "
+    "close!!!";
+inline constexpr std::string_view send_overflow = "Cannot send data to the host. Check TCP/IP protocol stack.";
 }  // namespace msg
 
 // Debug-log texts.
@@ -61,8 +74,11 @@ inline constexpr std::size_t max_credential = 40;
 enum : std::uint8_t {
     SSH_MSG_DISCONNECT = 1,
     SSH_MSG_IGNORE = 2,
+    SSH_MSG_UNIMPLEMENTED = 3,
+    SSH_MSG_DEBUG = 4,
     SSH_MSG_SERVICE_REQUEST = 5,
     SSH_MSG_SERVICE_ACCEPT = 6,
+    SSH_MSG_EXT_INFO = 7,
     SSH_MSG_KEXINIT = 20,
     SSH_MSG_NEWKEYS = 21,
     SSH_MSG_KEXDH_INIT = 30,
@@ -88,13 +104,17 @@ enum : std::uint8_t {
     SSH_MSG_CHANNEL_FAILURE = 100,
 };
 
-// Channel constants of the session channel.
+// Channel constants of the session channel: the fixed suite's, then the negotiated mode's.
 inline constexpr std::uint32_t client_channel = 27;
 inline constexpr std::uint32_t initial_window = 8000;
 inline constexpr std::uint32_t window_threshold = 4000;
 inline constexpr std::uint32_t announced_max_packet = 16384;
+inline constexpr std::uint32_t large_window = 2 * 1024 * 1024;
+inline constexpr std::uint32_t large_max_packet = 32 * 1024;
 // Largest CHANNEL_DATA payload sent in one packet when the server has not said less.
 inline constexpr std::uint32_t max_data_per_packet = 32768;
+// Typed or pasted bytes held while the host's window is closed (negotiated mode).
+inline constexpr std::size_t pending_send_limit = 256 * 1024;
 
 // Bytes of an outgoing message (counted after its type byte) that the debug log shows as '*'.
 struct secret_range {
@@ -103,11 +123,30 @@ struct secret_range {
 
 // Keyed state of one direction of the connection.
 struct packet_direction {
-    const crypto::ssh2_cipher* cipher = nullptr;
-    const crypto::ssh2_mac* mac = nullptr;
-    crypto::cipher_context cipher_state;
-    crypto::mac_context mac_state;
+    const cipher_method* cipher = nullptr;  // null: no keys yet
+    const mac_method* mac = nullptr;        // null with an AEAD cipher
+    crypto::cipher_context cbc;             // 3des-cbc, blowfish-cbc: the project's own
+    crypto::mac_context sha1;               // hmac-sha1 (also -etm): the project's own
+    std::unique_ptr<crypto::evp::hmac> hmac;
+    std::unique_ptr<crypto::evp::aes_ctr> ctr;
+    std::unique_ptr<crypto::evp::aes_gcm> gcm;
+    std::unique_ptr<crypto::evp::chacha20_poly1305> chacha;
     std::uint32_t seq = 0;
+
+    bool keyed() const { return cipher != nullptr; }
+    bool aead() const { return cipher && cipher->tag != 0; }
+    bool etm() const { return mac && mac->etm; }
+    // Length field in clear (ETM, GCM) or under its own key (chacha20-poly1305): never decrypted block-wise.
+    bool length_apart() const { return aead() || etm(); }
+    std::size_t block() const { return cipher && cipher->block > 8 ? cipher->block : 8; }
+    std::size_t trailer() const { return !cipher ? 0 : aead() ? cipher->tag : mac->length; }
+    // Keys, IV and MAC key in the lengths the rows name; false when a library context could not be made.
+    bool install(const cipher_method& c, const mac_method* m, const std::uint8_t* iv, const std::uint8_t* key,
+                 const std::uint8_t* mac_key);
+    void clear();
+    void crypt(bool encrypt, std::uint8_t* p, std::size_t n);  // block and stream ciphers, in place
+    void mac_make(std::uint8_t* p, std::size_t n);             // MAC of p[0..n) written at p + n
+    bool mac_verify(const std::uint8_t* p, std::size_t n) const;
 };
 
 class ssh2_engine {
@@ -118,54 +157,74 @@ public:
     ssh2_engine& operator=(const ssh2_engine&) = delete;
 
     void receive(const std::uint8_t* bytes, std::size_t n);
-    // One CHANNEL_DATA per call, in whatever state the engine is; larger blocks go as several packets.
+    // CHANNEL_DATA, in whatever state the engine is; larger blocks go as several packets. In negotiated mode the
+    // host's window and maximum packet are respected: what does not fit waits for its WINDOW_ADJUST.
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
     // Forgets the connection: identification, keys, exchange, channel.
     void reset();
+    // The host and port of the coming connection (for known_hosts).
+    void set_target(std::string_view host, int port);
+    // The terminal's width changed (negotiated mode tells the host with window-change).
+    void set_columns(int columns);
+    // Keep-alive tick: a keepalive@openssh.com request while keys are active (negotiated mode).
+    void keepalive();
 
-    bool keys_active() const { return in_.cipher != nullptr; }
+    bool keys_active() const { return in_.keyed(); }
     bool identification_sent() const { return id_sent_; }
+    bool negotiated() const { return negotiated_; }
     bool session_open() const { return session_open_; }
     bool pty_reply_pending() const { return pty_pending_; }
     std::uint32_t local_window() const { return local_window_; }
     std::uint32_t incoming_sequence() const { return in_.seq; }
     std::uint32_t outgoing_sequence() const { return out_.seq; }
     const std::uint8_t* session_id() const { return session_id_.data(); }
+    // Negotiated names of the server-to-client cipher and MAC (empty before keys).
+    std::string_view cipher_name() const { return in_.cipher ? in_.cipher->name : std::string_view(); }
+    std::string_view kex_name() const { return kex_ ? kex_->name : std::string_view(); }
+    std::string_view host_key_algorithm() const { return host_key_alg_; }
+    bool strict_kex() const { return strict_; }
+    const std::string& server_sig_algs() const { return server_sig_algs_; }
+    std::size_t pending_send() const { return pending_.size(); }
 
-    // Installs both directions' keys from the six 40-byte values A..F, as a finished exchange would (fuzzers and
-    // tests that start mid-stream). The identification and the service request are taken as done.
+    // Installs both directions' keys from the six 40-byte values A..F, as a finished fixed-suite exchange would
+    // (fuzzers and tests that start mid-stream). The identification and the service request are taken as done.
     void install_keys_for_test(const std::uint8_t values[6][40], bool blowfish);
 
 private:
     // transport
     void start_connection();
     void reassemble();
-    void process_packet(std::size_t total);
+    void process_packet(std::size_t total, std::uint32_t len);
     void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t payload_len);
     // Message building: begin() hands out the payload area after the type byte; send() frames and writes it.
-    // The writer's bytes follow the type byte; `mask` is a range of them the debug log must not show.
     wire_writer begin(std::uint8_t type);
-    static constexpr std::size_t payload_room = packet_buffer_size - 5 - 1 - 11 - 32;
+    static constexpr std::size_t payload_room = packet_buffer_size - 5 - 1 - 32 - 64;
     void send(const wire_writer& w, secret_range mask = {});
     void fail(std::string_view text);
     bool alive(unsigned gen) const { return gen == generation_; }
 
     // key exchange
     void on_kexinit(const std::uint8_t* payload, std::size_t payload_len);
-    void on_kexdh_reply(const std::uint8_t* data, std::size_t n);
+    bool choose_algorithms(const std::uint8_t* payload, std::size_t payload_len);
+    void on_kex_reply(const std::uint8_t* data, std::size_t n);
+    bool verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig);
+    bool trust_host_key(std::span<const std::uint8_t> ks);
+    void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
     void on_newkeys();
-    const crypto::ssh2_cipher* chosen_cipher() const;
-    void install_out_keys(const crypto::ssh2_cipher* c, const std::uint8_t iv[40], const std::uint8_t key[40],
-                          const std::uint8_t mac[40]);
-    void install_in_keys();
+    void on_ext_info(const std::uint8_t* data, std::size_t n);
+    const crypto::ssh2_cipher* fixed_cipher() const;
 
     // sign-on and channel
     void sign_on(bool repeat);
     void on_open_confirmation(const std::uint8_t* data, std::size_t n);
     void on_data(const std::uint8_t* data, std::size_t n, bool extended);
+    void on_window_adjust(const std::uint8_t* data, std::size_t n);
     void on_global_request(const std::uint8_t* data, std::size_t n);
     void on_channel_request(const std::uint8_t* data, std::size_t n);
     void send_channel_request(std::string_view type, bool pty);
+    void send_window_change();
+    void flush_pending();
+    void send_data_packet(const std::uint8_t* bytes, std::size_t n);
 
     Settings& s_;
     session_services& io_;
@@ -175,23 +234,45 @@ private:
     unsigned generation_ = 0;  // bumped by reset(): a running step stops when it changes
     bool id_sent_ = false;
     bool id_done_ = false;
+    bool negotiated_ = false;
     ident_reader ident_;
     reassembly_buffer rx_;
+    std::string host_;
+    int port_ = 22;
+    int columns_ = 80;
 
     packet_direction out_;
     packet_direction in_;
-    crypto::sha1_context version_hash_;
-    crypto::sha1_context exchange_hash_;
+    std::string v_s_;                      // the host's identification line
+    crypto::sha1_context version_hash_;    // fixed suite: V_C and V_S absorbed once
+    crypto::sha1_context exchange_hash_;   // fixed suite
+    std::optional<crypto::evp::hash_context> xhash_;  // negotiated mode
     bool newkeys_sent_ = false;
     bool first_exchange_ = true;
     bool service_requested_ = false;
-    std::array<std::uint8_t, 20> session_id_{};
-    std::array<std::uint8_t, 20> h_{};
+    bool strict_ = false;
+    bool skip_guess_ = false;  // the host's guessed first exchange packet is to be ignored
+    std::array<std::uint8_t, crypto::evp::max_digest_length> session_id_{};
+    std::array<std::uint8_t, crypto::evp::max_digest_length> h_{};
+    std::size_t h_len_ = 20;
+    std::size_t sid_len_ = 20;
+    std::vector<std::uint8_t> host_key_;  // the first exchange's host key blob
+
+    // negotiated choices of the running exchange
+    const kex_method* kex_ = nullptr;
+    std::string host_key_alg_;
+    const cipher_method* cipher_out_ = nullptr;
+    const cipher_method* cipher_in_ = nullptr;
+    const mac_method* mac_out_ = nullptr;
+    const mac_method* mac_in_ = nullptr;
     // Server-to-client IV, key and MAC key of the running exchange, used from the server's NEWKEYS on.
-    std::uint8_t pending_in_[3][40] = {};
-    const crypto::ssh2_cipher* pending_cipher_ = nullptr;
+    std::uint8_t pending_in_[3][64] = {};
+    const cipher_method* pending_cipher_ = nullptr;
+    const mac_method* pending_mac_ = nullptr;
     std::optional<crypto::dh_group> group_;
     std::optional<crypto::bignum> x_, e_;
+    std::unique_ptr<crypto::evp::kex_share> share_;
+    std::string server_sig_algs_;
 
     bool session_open_ = false;
     bool pty_pending_ = false;
@@ -199,6 +280,7 @@ private:
     std::uint32_t server_window_ = 0;
     std::uint32_t server_max_packet_ = 0;
     std::uint32_t local_window_ = initial_window;
+    std::vector<std::uint8_t> pending_;  // negotiated mode: user data waiting for window
 
     std::array<std::uint8_t, packet_buffer_size> out_buf_{};
     std::array<std::uint8_t, packet_buffer_size> in_buf_{};

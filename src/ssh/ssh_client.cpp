@@ -34,6 +34,15 @@ void ssh_client::ssh_reset() {
     v1_->reset();
 }
 
+void ssh_client::ssh_target(std::string_view host, int port) { v2_->set_target(host, port); }
+void ssh_client::set_columns(int columns) { v2_->set_columns(columns); }
+void ssh_client::keepalive() {
+    if (version2()) v2_->keepalive();
+}
+std::string_view ssh_client::ssh2_cipher_name() const {
+    return v2_->negotiated() ? v2_->cipher_name() : std::string_view();
+}
+
 bool ssh_client::identification_sent() const {
     return version2() ? v2_->identification_sent() : v1_->identification_sent();
 }

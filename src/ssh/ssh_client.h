@@ -3,6 +3,7 @@
 // session's calls to the one the settings select (`ssh_type_1_2` 1: SSH-2, otherwise SSH-1). The settings cannot
 // change while connected, so the choice is stable for a connection.
 #include <memory>
+#include <string_view>
 
 #include "session/interfaces.h"
 
@@ -24,11 +25,19 @@ public:
     void ssh_receive(const std::uint8_t* bytes, std::size_t n) override;
     void ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) override;
     void ssh_reset() override;
+    void ssh_target(std::string_view host, int port) override;
+
+    // The terminal's width (80 or 132) for the pty request, and its changes for window-change.
+    void set_columns(int columns);
+    // Keep-alive timer tick (every `ssh_keepalive` seconds while connected).
+    void keepalive();
 
     // Status bar: identification sent, SSH-1 state (0..5), SSH-2 keys active.
     bool identification_sent() const;
     int ssh1_state() const;
     bool ssh2_keys_active() const;
+    // The cipher the host's data arrives under (SSH-2 negotiated mode), empty otherwise.
+    std::string_view ssh2_cipher_name() const;
     // The interactive Connect command: SSH-1 asks for the password again on every sign-on from now on.
     void set_ask_again();
 

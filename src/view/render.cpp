@@ -62,8 +62,12 @@ bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out
     return true;
 }
 
-QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active) {
+QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active,
+                      std::string_view ssh2_cipher) {
     if (ssh_id_sent && connected && ssh1_state >= 1) return QStringLiteral("Secure (SSH-1)");
+    if (connected && ssh2_keys_active && !ssh2_cipher.empty())
+        return QStringLiteral("Secure (SSH-2, %1)")
+            .arg(QString::fromLatin1(ssh2_cipher.data(), qsizetype(ssh2_cipher.size())));
     if (connected && ssh2_keys_active) return QStringLiteral("Secure (SSH-2)");
     return QString(9, QLatin1Char(' '));
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 // Windows-style 0x00BBGGRR colour value.
@@ -51,7 +52,9 @@ bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out
 inline std::uint8_t graphics_text_char(std::uint8_t c) { return c == '}' ? 0xA3 : c == '~' ? 0xB7 : 0; }
 
 // Status bar panes.
-QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active);
+// The negotiated SSH-2 cipher, when there is one, follows the protocol name.
+QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active,
+                      std::string_view ssh2_cipher = {});
 QString position_pane(int row, int column);
 QString ctrl_pane(bool held);
 QString shift_pane(bool held);

@@ -849,7 +849,8 @@ QString CVellumView::security_text() const {
     bool id_sent = false, keys = false;
     int ssh1 = 0;
     if (ssh_status) ssh_status(id_sent, ssh1, keys);
-    return security_pane(session_->connected(), id_sent, ssh1, keys);
+    const std::string_view cipher = ssh_cipher ? ssh_cipher() : std::string_view();
+    return security_pane(session_->connected(), id_sent, ssh1, keys, cipher);
 }
 
 QString CVellumView::connection_text() const { return connection_pane(session_->busy(), attempted_); }

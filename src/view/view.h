@@ -118,6 +118,8 @@ public:
     // Set by the SSH engines: whether the SSH identification has been sent, the SSH-1 state and whether SSH-2
     // keys are active (the security pane). Unset: no SSH.
     std::function<void(bool& id_sent, int& ssh1_state, bool& ssh2_keys_active)> ssh_status;
+    // The negotiated SSH-2 cipher for the same pane; unset or empty: none to show.
+    std::function<std::string_view()> ssh_cipher;
 
 signals:
     void columns_changed();  // the frame refits the font

@@ -1,7 +1,8 @@
 // libFuzzer target over the SSH-2 receive path. The first byte picks the mode: bit 0 keys active (fixed keys on
 // both sides: the input's records are framed, MACed and encrypted like a real host's packets, so the message
-// handlers see them), bit 1 blowfish-cbc, bit 2 remembered credentials. Without keys the records go in as raw
-// bytes after the identification line. Each record is a 16-bit big-endian length and that many bytes.
+// handlers see them), bit 1 blowfish-cbc, bit 2 remembered credentials, bit 3 the negotiated mode (its KEXINIT
+// parsing and exchanges). Without keys the records go in as raw bytes after the identification line. Each record
+// is a 16-bit big-endian length and that many bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +19,7 @@ struct harness {
     harness() {
         s.ssh_user = "u";
         s.ssh_password = "p";
+        s.ssh_check_host_key = 0;
         io.engine = &eng;
     }
 };
@@ -36,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     h->ui.messages.clear();
     h->s.ssh_encryption = (mode & 2) ? 2 : 1;
     h->s.ssh_default = (mode & 4) ? 1 : 0;
+    h->s.ssh_algorithms = (mode & 8) ? 1 : 0;
     ssh_test::test_server srv(h->io);
     srv.blowfish = (mode & 2) != 0;
     if (mode & 1) {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -93,6 +94,10 @@ struct tool_term_host : vt_host {
     bool reverse_screen = false;
     void set_reverse_screen(bool on) override { reverse_screen = on; }
     void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
+    std::function<void(int)> on_columns;
+    void columns_changed(int columns) override {
+        if (on_columns) on_columns(columns);
+    }
 };
 
 struct tool_view : session_view {
@@ -252,6 +257,13 @@ int main(int argc, char** argv) {
     prompts.accept_new_host_key = accept_new_host_key;
     ssh::ssh_client ssh_engine(s, net, ui, prompts);
     net.set_ssh_engine(&ssh_engine);
+    ssh_engine.set_columns(ring->columns());
+    term_host.on_columns = [&](int columns) { ssh_engine.set_columns(columns); };
+    QTimer keepalive;
+    if (s.ssh_keepalive > 0) {
+        QObject::connect(&keepalive, &QTimer::timeout, [&] { ssh_engine.keepalive(); });
+        keepalive.start(s.ssh_keepalive * 1000);
+    }
 
     QElapsedTimer clock;
     clock.start();
