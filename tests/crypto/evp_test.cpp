@@ -430,8 +430,9 @@ TEST(EvpSignature, FixturesVerifyAndEveryTamperFails) {
         const bool valid = r.at("valid") == "1";
         EXPECT_EQ(verify_host_signature(alg, key, sig, h), valid) << alg;
         if (!valid) continue;
-        bytes bad_sig = sig, bad_key = key, bad_h = h, long_sig = sig, long_key = key;
+        bytes bad_sig = sig, bad_key = key, bad_h = h, long_sig = sig, long_key = key, bad_name = sig;
         bad_sig.back() ^= 0x01;
+        bad_name[5] ^= 0x20;  // the second letter of the name inside the signature changes case
         bad_key.back() ^= 0x01;
         bad_h[0] ^= 0x80;
         long_sig.push_back(0);
@@ -439,6 +440,7 @@ TEST(EvpSignature, FixturesVerifyAndEveryTamperFails) {
         EXPECT_FALSE(verify_host_signature(alg, key, bad_sig, h)) << alg << ": signature bit";
         EXPECT_FALSE(verify_host_signature(alg, bad_key, sig, h)) << alg << ": key bit";
         EXPECT_FALSE(verify_host_signature(alg, key, sig, bad_h)) << alg << ": data bit";
+        EXPECT_FALSE(verify_host_signature(alg, key, bad_name, h)) << alg << ": name in the signature";
         EXPECT_FALSE(verify_host_signature(alg, key, long_sig, h)) << alg << ": trailing byte";
         EXPECT_FALSE(verify_host_signature(alg, long_key, sig, h)) << alg << ": trailing byte in key";
         for (std::size_t n = 0; n < sig.size(); n += 7)
@@ -475,7 +477,11 @@ TEST(EvpSignature, KeyTypeNames) {
     std::vector<std::pair<bytes, std::string>> rows;
     for (const auto& r : fixtures::load("evp_signatures.txt")) {
         const std::string alg(r.at("alg"), 1, r.at("alg").size() - 2);
-        rows.emplace_back(hex(r.at("key")), alg.rfind("rsa", 0) == 0 || alg == "ssh-rsa" ? "ssh-rsa" : alg);
+        const bytes key = hex(r.at("key"));
+        rows.emplace_back(key, alg.rfind("rsa", 0) == 0 || alg == "ssh-rsa" ? "ssh-rsa" : alg);
+        bytes trailing = key;
+        trailing.push_back(0);
+        rows.emplace_back(trailing, "");
     }
     rows.emplace_back(hex(fixtures::load("dsa_signatures.txt").at(0).at("key")), "ssh-dss");
     bytes unknown = hex("0000000f666f6f406578616d706c652e636f6d" "00000001ff");  // "foo@example.com", one field
@@ -483,7 +489,7 @@ TEST(EvpSignature, KeyTypeNames) {
     bytes ctrl = hex("00000003612062");  // "a b": a space is no part of a name
     rows.emplace_back(ctrl, "");
     rows.emplace_back(bytes{}, "");
-    bytes ed_short = rows[0].first;
+    bytes ed_short = rows[0].first;  // the ed25519 key
     ed_short.pop_back();
     rows.emplace_back(ed_short, "");
     bytes ec_wrong_curve = hex("00000013" "65636473612d736861322d6e69737470323536" "00000008" "6e69737470333834");
