@@ -52,7 +52,9 @@ def main():
     os.chmod(script, 0o700)
     expect = expected_lines(names_dir)
     failures = []
-    if not any(any(ord(ch) > 0x7F for ch in line) for line in expect[len(NAMES):]):
+    if len(expect) == len(NAMES):
+        print("note: no manual page of ls here (an image without manuals); only the file names are compared")
+    elif not any(any(ord(ch) > 0x7F for ch in line) for line in expect[len(NAMES):]):
         failures.append("the man page lines hold no non-ASCII character; the comparison would prove little")
 
     port = free_port()
