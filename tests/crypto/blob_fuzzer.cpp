@@ -58,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (!v) break;
                 std::vector<uint8_t> enc = to_ssh2_mpint_bytes(*v);
                 if (!enc.empty() && (enc[0] & 0x80)) __builtin_trap();  // must stay positive
+                // The 1024-bit arithmetic took most of each run while adding little to the search: only the first
+                // value of one input in eight (chosen by the mode byte's upper bits) goes through it.
+                if (i > 0 || (mode >> 2) % 8 != 0) continue;
                 if (v->bit_length() <= 1100 && dh_valid_public(grp, *v)) {
                     bignum x = bignum::from_u32(0x10001);
                     (void)dh_shared_secret(grp, *v, x);
