@@ -203,6 +203,7 @@ TEST(EvpAesGcm, PublishedVectorsThenCounterMovesOn) {
          "ba7a0abcc9f662",
          "76fc6ece0f4e1768cddf8853bb2d551b"},
     };
+    EXPECT_FALSE(aes_gcm(k128.data(), 17, iv.data()).ok());
     for (const auto& r : rows) {
         aes_gcm g(r.key.data(), r.key.size(), iv.data());
         ASSERT_TRUE(g.ok());
@@ -235,12 +236,15 @@ TEST(EvpAesGcm, PacketSequenceSealsOpensAndRefusesTampering) {
             const bytes sealed = buf;
             bytes bad_tag(tag, tag + 16);
             bad_tag[15] ^= 1;
-            bytes bad_aad = aad;
+            bytes bad_aad = aad, bad_body = sealed;
             bad_aad[3] ^= 0x80;
+            if (!bad_body.empty()) bad_body.back() ^= 0x01;
             struct {
                 bytes aad, body, tag;
-            } tampered[] = {{aad, sealed, bad_tag}, {bad_aad, sealed, bytes(tag, tag + 16)}};
+            } tampered[] = {{aad, sealed, bad_tag}, {bad_aad, sealed, bytes(tag, tag + 16)},
+                            {aad, bad_body, bytes(tag, tag + 16)}};
             for (auto& t : tampered) {
+                if (t.body == sealed && &t == &tampered[2]) continue;  // an empty packet has no body bit to flip
                 aes_gcm probe(key.data(), key.size(), iv.data());
                 for (int skip = 0; skip < i; ++skip) {
                     uint8_t z[16] = {};
@@ -253,17 +257,6 @@ TEST(EvpAesGcm, PacketSequenceSealsOpensAndRefusesTampering) {
             EXPECT_EQ(buf, plain);
         }
     }
-}
-
-TEST(EvpAesGcm, FlippedCiphertextBitFails) {
-    const bytes key(16, 7), iv(12, 9), aad = {0, 0, 0, 32};
-    aes_gcm a(key.data(), key.size(), iv.data()), b(key.data(), key.size(), iv.data());
-    bytes buf(32, 0x41);
-    uint8_t tag[16];
-    a.seal(aad.data(), buf.data(), buf.size(), tag);
-    buf[31] ^= 0x01;
-    EXPECT_FALSE(b.open(aad.data(), buf.data(), buf.size(), tag));
-    EXPECT_FALSE(aes_gcm(key.data(), 17, iv.data()).ok());
 }
 
 // ---- chacha20-poly1305@openssh.com
