@@ -247,6 +247,7 @@ void vt::reverse_index() {
 }
 
 // Overwriting cells first..last of the cursor row: a wide character cut in half there loses its other half too.
+// last < first checks the left edge only.
 void vt::split_wide_edges(int first, int last) {
     ring_line& l = ring_.line(row_);
     const uint32_t at_first = l.cell(first);
@@ -254,7 +255,7 @@ void vt::split_wide_edges(int first, int last) {
         const uint32_t left = l.cell(first - 1);
         if (left & cell_wide) ring_.put_cell((left & 0x7F00) | cell_blank, row_, first - 1);
     }
-    if (last < line_cells) {
+    if (last >= first && last < line_cells) {
         const uint32_t after = l.cell(last + 1);
         if (after & cell_wide_right) ring_.put_cell((after & 0x7F00) | cell_blank, row_, last + 1);
     }
@@ -289,6 +290,7 @@ void vt::print_code(uint32_t cp) {
     const uint32_t graphics = active_set_ && cp < 0x80 ? cell_graphics : 0;
     const uint32_t base = ring_.attr() | graphics;
     if (insert_mode_) {
+        split_wide_edges(col_, col_ - 1);  // inserting between the halves of a wide character
         ring_.insert_blank(row_, col_);
         if (wide) ring_.insert_blank(row_, col_);
     }

@@ -103,6 +103,7 @@ TEST(Utf8Screen, InsertDeleteEraseAndOverwrite) {
         std::string row1;
     } cases[] = {
         {"insert mode shifts by two", "abc\r\x1b[4h\xE4\xB8\xAD", "\xE4\xB8\xAD" "abc"},
+        {"insert between the halves", "\xE4\xB8\xAD" "b\x1b[1;2H\x1b[4hx", " x b"},
         {"ICH before a wide character", "\xE4\xB8\xAD" "b\r\x1b[2@", "  \xE4\xB8\xAD" "b"},
         {"DCH of both halves", "\xE4\xB8\xAD" "bc\r\x1b[2P", "bc"},
         {"ECH of both halves", "\xE4\xB8\xAD" "b\r\x1b[2X", "  b"},

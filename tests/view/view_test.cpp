@@ -495,3 +495,25 @@ TEST_F(view_fixture, ScriptCodePageAndUtf8DrawTheSameLetters) {
     EXPECT_EQ(pixels(5, 4), cyrillic) << "the wide character took cells 2 and 3";
     settings().utf8 = 0;
 }
+
+TEST_F(view_fixture, TypedCharactersFollowTheScriptOrUtf8) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    const struct {
+        int script;
+        int utf8;
+        char32_t typed;
+        const char* sent;
+    } cases[] = {
+        {204, 0, U'\u0416', "\xc6"},      {161, 0, U'\u03a9', "\xd9"}, {255, 0, U'\u2502', "\xb3"},
+        {2, 0, U'\u03b1', "a"},           {2, 0, U'a', "a"},           {204, 0, U'\u00e9', ""},
+        {204, 1, U'\u0416', "\xd0\x96"},  {0, 1, U'\u4e2d', "\xe4\xb8\xad"},
+    };
+    for (const auto& c : cases) {
+        settings().font_charset = c.script;
+        settings().utf8 = c.utf8;
+        sockets.sent.clear();
+        key(Qt::Key_unknown, Qt::NoModifier, QString::fromUcs4(&c.typed, 1));
+        EXPECT_EQ(sockets.sent, c.sent) << c.script << " " << c.utf8 << " " << uint32_t(c.typed);
+    }
+    settings().utf8 = 0;
+}
