@@ -316,27 +316,26 @@ host_key_check check_host_key(const std::vector<std::string>& files, std::string
 
 bool remember_host_key(const std::string& file, std::string_view host, int port, std::string_view type,
                        std::span<const std::uint8_t> blob, std::string& error) {
-    const std::string where = "Cannot add the host key to " + file + ": ";
     if (!valid_host(host)) {
-        error = where + "the host name \"" + std::string(host) + "\" cannot stand in the file";
+        error = "the host name \"" + std::string(host) + "\" cannot stand in the file";
         return false;
     }
     if (port <= 0 || port > 65535) {
-        error = where + "port " + std::to_string(port) + " is out of range";
+        error = "port " + std::to_string(port) + " is out of range";
         return false;
     }
     if (type.empty() || blob_type(blob) != type || !well_formed(blob)) {
-        error = where + "the key is not a \"" + std::string(type) + "\" key";
+        error = "the key is not a \"" + std::string(type) + "\" key";
         return false;
     }
     std::string line = known_host_name(host, port) + ' ' + std::string(type) + ' ' + base64_encode(blob) + '\n';
     if (line.size() > known_hosts_max_line) {  // it could not be read back
-        error = where + "the key is too long for a line";
+        error = "the key is too long for a line";
         return false;
     }
     const std::size_t slash = file.rfind('/');
     if (file.empty() || slash == file.size() - 1) {
-        error = where + "no file name";
+        error = "no file name";
         return false;
     }
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
@@ -345,15 +344,16 @@ bool remember_host_key(const std::string& file, std::string_view host, int port,
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dir < 0 && errno == ENOENT) {
         if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = where + "cannot create the folder " + folder + ": " + errno_text(errno);
+            error = "cannot create the folder " + folder + ": " + errno_text(errno);
             return false;
         }
         dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (dir >= 0) ::fchmod(dir, 0700);  // whatever the umask allowed
     }
     if (dir < 0) {
-        error = where + (is_link(folder) ? "the folder " + folder + " is a symbolic link; nothing is written through it"
-                                         : "cannot open the folder " + folder + ": " + errno_text(errno));
+        const std::string why = errno_text(errno);
+        error = is_link(folder) ? "the folder " + folder + " is a symbolic link; nothing is written through it"
+                                : "cannot open the folder " + folder + ": " + why;
         return false;
     }
     constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
@@ -366,14 +366,14 @@ bool remember_host_key(const std::string& file, std::string_view host, int port,
     const int open_errno = errno;
     ::close(dir);
     if (fd < 0) {
-        error = where + (open_errno == ELOOP ? std::string("the file is a symbolic link; nothing is written through it")
-                                             : errno_text(open_errno));
+        error = open_errno == ELOOP ? "the file is a symbolic link; nothing is written through it"
+                                    : errno_text(open_errno);
         return false;
     }
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        error = where + "not a regular file";
+        error = "not a regular file";
         return false;
     }
     if (created) ::fchmod(fd, 0600);
@@ -383,7 +383,7 @@ bool remember_host_key(const std::string& file, std::string_view host, int port,
     const bool wrote = write_all(fd, line);
     const int write_errno = errno;
     if (::close(fd) != 0 || !wrote) {
-        error = where + errno_text(wrote ? errno : write_errno);
+        error = errno_text(wrote ? errno : write_errno);
         return false;
     }
     return true;

@@ -41,7 +41,7 @@ void check_host_key_text(std::string_view text, std::string_view file_name, std:
                          std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into);
 
 // Appends "host type base64\n" (or "[host]:port ..." when port != 22) to file, creating it 0600 and its folder
-// 0700 when missing, never through a symbolic link; false and a reason on failure.
+// 0700 when missing, never through a symbolic link; false and the reason (without the file's name) on failure.
 bool remember_host_key(const std::string& file, std::string_view host, int port, std::string_view type,
                        std::span<const std::uint8_t> blob, std::string& error);
 
