@@ -56,6 +56,8 @@ public:
         return !QCoreApplication::closingDown();
     }
     void before_host_data() override {
+        // The Terminal type dialog may have switched utf8 since the last read: decode from now on.
+        v_.vt_->options().utf8 = settings().utf8 != 0;
         v_.mouse_->data_arrived();
         if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
     }

@@ -517,3 +517,12 @@ TEST_F(view_fixture, TypedCharactersFollowTheScriptOrUtf8) {
     }
     settings().utf8 = 0;
 }
+
+TEST_F(view_fixture, Utf8SwitchedOnTakesEffectWithTheNextHostData) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    settings().utf8 = 1;
+    const std::string text = "\x1b[1;1H\xd0\x96";
+    view->display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    EXPECT_EQ(cell_code(view->terminal().ring().line(1).cell(1)), 0x416u);
+    settings().utf8 = 0;
+}
