@@ -6,13 +6,14 @@ Published vectors (RFC 8439, the GCM paper's test cases, SP 800-38A) are checked
 
 Run with Debian's interpreter from this folder:  /usr/bin/python3 gen_evp_fixtures.py
 The output is committed. Fixed seeds keep everything stable except the RSA keys, which python3-cryptography
-always draws afresh. Also writes the seed corpus of crypto_evp_fuzzer (evp_corpus/).
+always draws afresh (--only NAME,... regenerates just those). Also writes the seed corpus of crypto_evp_fuzzer (evp_corpus/).
 """
 import hashlib
 import hmac
 import os
 import random
 import struct
+import sys
 
 from Cryptodome.Cipher import ChaCha20 as DjbChaCha20
 from cryptography.hazmat.primitives import hashes, serialization
@@ -200,6 +201,11 @@ def gen_kex():
                                                  serialization.NoEncryption()))),
                      ("pub", hx(a.public_key().public_bytes(*raw))), ("peer", hx(b.public_key().public_bytes(*raw))),
                      ("shared", hx(shared.lstrip(b"\0")))])
+    # Fuzzer seeds for the peer-value path: selector byte (top bit set) then a valid share of that kind.
+    os.makedirs(os.path.join(HERE, "evp_corpus"), exist_ok=True)
+    for sel, rec in ((0x80, recs[-1]), (0x81, recs[0]), (0x82, recs[2]), (0x83, recs[3])):
+        with open(os.path.join(HERE, "evp_corpus", "kex_" + dict(rec)["kind"]), "wb") as f:
+            f.write(bytes([sel]) + bytes.fromhex(dict(rec)["peer"]))
     write("evp_kex.txt", "Key exchange from a fixed private value: our public value, the peer's, and the shared secret\n"
           "without leading zero bytes. python3-cryptography (ECDH, X25519) and Python integers (group 14).", recs)
 
@@ -260,6 +266,8 @@ GENERATORS = {"chachapoly": gen_chachapoly, "gcm": gen_gcm, "ctr": gen_ctr, "hma
 
 if __name__ == "__main__":
     check_published()
-    for name, gen in GENERATORS.items():
+    # --only NAME[,NAME] regenerates some files and leaves the others (and the RSA keys) alone.
+    only = sys.argv[sys.argv.index("--only") + 1].split(",") if "--only" in sys.argv else list(GENERATORS)
+    for name in only:
         reseed(name)
-        gen()
+        GENERATORS[name]()
