@@ -458,9 +458,14 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
                  "\nThe host offers: " + std::string(lists[i]));
             return false;
         }
-        chosen[i] = c.value_or("");
+        chosen[i] = aead ? std::string_view() : c.value_or("");
     }
     if (first_exchange_) strict_ = name_list_has(lists[0], strict_kex_server);
+    io_.session_log_line("kex: " + std::string(chosen[0]) + ", host key " + std::string(chosen[1]) + ", ciphers " +
+                         std::string(chosen[2]) + " / " + std::string(chosen[3]) + ", MACs " +
+                         std::string(chosen[4].empty() ? "(implicit)" : chosen[4]) + " / " +
+                         std::string(chosen[5].empty() ? "(implicit)" : chosen[5]) +
+                         (strict_ ? ", strict key exchange" : ""));
     kex_ = find_kex(chosen[0]);
     host_key_alg_.assign(chosen[1]);
     cipher_out_ = find_cipher(chosen[2]);

@@ -44,6 +44,7 @@ struct SshPeers : ::testing::Test {
     fs::path dir;
     std::vector<std::unique_ptr<child>> peers;
     std::string algorithms = "0";  // the fixed legacy suite; "1" negotiates (legacy names come last there)
+    std::string check_host_key = "0";
 
     static bool python_modules_present() {
         return ::system("/usr/bin/python3 -c 'import paramiko, cryptography, Cryptodome' >/dev/null 2>&1") == 0;
@@ -88,10 +89,12 @@ struct SshPeers : ::testing::Test {
         return peer_test::wait_port_line(dir / (tag + ".out"), 20s);
     }
 
-    int start_sshd(std::vector<std::string> options = {}) {
+    // key "dsa" with the legacy suite added; any other key type: the stock configuration.
+    int start_sshd(std::vector<std::string> options = {}, const std::string& key = "dsa") {
         if (!fs::exists("/usr/sbin/sshd")) return -1;
-        std::vector<std::string> args{"--legacy", "--user", sshd_user, "--password", sshd_password, "--timeout",
+        std::vector<std::string> args{"--key", key, "--user", sshd_user, "--password", sshd_password, "--timeout",
                                       "90", "--keep-log", (dir / "sshd.log").string()};
+        if (key == "dsa") args.push_back("--legacy");
         for (auto& o : options) args.insert(args.end(), {"--option", o});
         return start_peer("sshd_fixture.py", args, "sshd");
     }
@@ -115,7 +118,7 @@ struct SshPeers : ::testing::Test {
                                       "--set",       "ssh_user=" + user,
                                       "--set",       "ssh_password=" + password,
                                       "--set",       "ssh_algorithms=" + algorithms,
-                                      "--set",       "ssh_check_host_key=0"};
+                                      "--set",       "ssh_check_host_key=" + check_host_key};
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         const auto start = std::chrono::steady_clock::now();
@@ -341,6 +344,198 @@ TEST_F(SshPeers, HostileServers) {
         // A refused key exchange must not be followed by anything from the client.
         EXPECT_EQ(peer_log().find("client went on"), std::string::npos) << peer_log();
     }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Negotiated mode against a stock sshd: only the port, the host key and the test account are set, plus the one
+// algorithm a row forces with the server's own options.
+
+struct SshModern : SshPeers {
+    fs::path home;
+    void SetUp() override {
+        SshPeers::SetUp();
+        if (IsSkipped()) return;
+        algorithms = "1";
+        // known_hosts and the debug log go to this test's own folders, never the runner's.
+        home = dir / "home";
+        fs::create_directories(home);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    }
+    std::string debug_log() const { return slurp(dir / "state" / "qtelnet" / "vtlog"); }
+};
+
+TEST_F(SshModern, EachAlgorithmForcedByTheServer) {
+    struct row {
+        const char* key;
+        std::vector<std::string> options;
+        std::vector<const char*> in_log;  // names the kex line must show
+    };
+    const row rows[] = {
+        {"ed25519", {"KexAlgorithms curve25519-sha256", "Ciphers chacha20-poly1305@openssh.com"},
+         {"curve25519-sha256,", "ssh-ed25519", "chacha20-poly1305@openssh.com", "strict key exchange"}},
+        {"ed25519", {"KexAlgorithms curve25519-sha256@libssh.org", "Ciphers aes256-gcm@openssh.com"},
+         {"curve25519-sha256@libssh.org", "aes256-gcm@openssh.com"}},
+        {"ecdsa", {"KexAlgorithms ecdh-sha2-nistp256", "Ciphers aes128-gcm@openssh.com"},
+         {"ecdh-sha2-nistp256", "ecdsa-sha2-nistp256", "aes128-gcm@openssh.com"}},
+        {"rsa",
+         {"KexAlgorithms ecdh-sha2-nistp384", "HostKeyAlgorithms rsa-sha2-512", "Ciphers aes256-ctr",
+          "MACs hmac-sha2-256-etm@openssh.com"},
+         {"ecdh-sha2-nistp384", "rsa-sha2-512", "aes256-ctr", "hmac-sha2-256-etm@openssh.com"}},
+        {"rsa",
+         {"KexAlgorithms ecdh-sha2-nistp521", "HostKeyAlgorithms rsa-sha2-256", "Ciphers aes192-ctr",
+          "MACs hmac-sha2-512-etm@openssh.com"},
+         {"ecdh-sha2-nistp521", "rsa-sha2-256", "aes192-ctr", "hmac-sha2-512-etm@openssh.com"}},
+        {"rsa",
+         {"KexAlgorithms diffie-hellman-group16-sha512", "HostKeyAlgorithms ssh-rsa", "Ciphers aes128-ctr",
+          "MACs hmac-sha2-256"},
+         {"diffie-hellman-group16-sha512", "host key ssh-rsa", "aes128-ctr", "MACs hmac-sha2-256 "}},
+        {"ed25519", {"KexAlgorithms diffie-hellman-group14-sha256", "Ciphers aes128-ctr", "MACs hmac-sha2-512"},
+         {"diffie-hellman-group14-sha256", "MACs hmac-sha2-512 "}},
+        {"ed25519",
+         {"KexAlgorithms diffie-hellman-group14-sha1", "Ciphers aes256-ctr", "MACs hmac-sha1-etm@openssh.com"},
+         {"diffie-hellman-group14-sha1", "hmac-sha1-etm@openssh.com"}},
+        {"ed25519", {"Ciphers aes128-ctr", "MACs hmac-sha1"}, {"MACs hmac-sha1 "}},
+    };
+    for (const row& r : rows) {
+        std::string name = r.key;
+        for (const auto& o : r.options) name += " / " + o;
+        SCOPED_TRACE(name);
+        peers.clear();
+        fs::remove_all(dir / "state");
+        const int port = start_sshd(r.options, r.key);
+        ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+        const run_result res =
+            to_sshd(port, {"--log", "--expect", "$ ", "--send", "echo got$((40+2))\\015"});
+        EXPECT_EQ(res.status, 0) << res.err;
+        EXPECT_TRUE(res.screen_has("\ngot42")) << res.out << res.err;
+        const std::string log = debug_log();
+        for (const char* want : r.in_log) EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log.substr(0, 400);
+    }
+}
+
+// 64 MB through the terminal under chacha20-poly1305 with the server re-keying every megabyte: every byte arrives,
+// in order, and the strict key exchange held across all the exchanges.
+TEST_F(SshModern, BulkTransferArrivesWholeAcrossRekeys) {
+    const fs::path data = dir / "data.txt";
+    {
+        std::string chunk;
+        for (int i = 0; i < 1000; ++i) chunk += "line " + std::to_string(i) + " of some printable text for the bulk test\n";
+        std::FILE* f = std::fopen(data.c_str(), "wb");
+        ASSERT_TRUE(f);
+        for (std::size_t written = 0; written < 64u * 1000 * 1000; written += chunk.size())
+            std::fwrite(chunk.data(), 1, chunk.size(), f);
+        std::fclose(f);
+    }
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    const int port = start_sshd({"RekeyLimit 1M"}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const fs::path cap = dir / "capture.bin";
+    const run_result r = to_sshd(port,
+                                 {"--log", "--capture", cap.string(), "--expect", "$ ", "--send",
+                                  "printf '%s\\134n' BE''GIN; cat " + data.string() + "; printf '%s\\134n' E''ND\\015"},
+                                 sshd_password, 120);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string got = slurp(cap);
+    const auto begin = got.find("\r\nBEGIN\r\n");
+    const auto end = got.find("END\r\n", begin == std::string::npos ? 0 : begin);
+    ASSERT_NE(begin, std::string::npos);
+    ASSERT_NE(end, std::string::npos) << "the end marker never came: " << got.size() << " bytes";
+    std::string want;
+    {
+        const std::string raw = slurp(data);
+        want.reserve(raw.size() + raw.size() / 40);
+        for (char c : raw) {
+            if (c == '\n') want += '\r';
+            want += c;
+        }
+    }
+    const std::string body = got.substr(begin + 9, end - begin - 9);
+    EXPECT_EQ(body.size(), want.size());
+    EXPECT_TRUE(body == want) << "the bytes differ";
+    const std::string log = debug_log();
+    EXPECT_GE(count_of(log, "kex: "), 10u) << "re-exchanges";
+    EXPECT_EQ(count_of(log, "strict key exchange"), count_of(log, "kex: "));
+}
+
+TEST_F(SshModern, ColumnSwitchReachesTheHost) {
+    const int port = start_sshd({}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    // Started at 132 columns, then the host itself switches to 80 (DECCOLM); stty reports what the pty was told.
+    const run_result wide = to_sshd(port, {"--set", "term_size=132", "--expect", "$ ", "--send", "stty size\\015"});
+    EXPECT_TRUE(wide.screen_has("\n24 132")) << wide.out;
+    const run_result sw = to_sshd(port, {"--set", "term_size=132", "--expect", "$ ", "--send",
+                                         "printf '\\134033[?3l'; sleep 0.3; stty size\\015"});
+    EXPECT_TRUE(sw.screen_has("24 80")) << sw.out;
+}
+
+TEST_F(SshModern, KnownHosts) {
+    check_host_key = "1";
+    const int port = start_sshd({}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const std::vector<std::string> work = {"--expect", "$ ", "--send", "echo in$((1+1))\\015"};
+    const fs::path kh = home / ".ssh" / "known_hosts";
+
+    const run_result refused = to_sshd(port, work);
+    EXPECT_FALSE(refused.screen_has("in2")) << "an unknown key without the switch";
+    EXPECT_TRUE(refused.said("SHA256:")) << refused.err;
+    EXPECT_FALSE(fs::exists(kh));
+
+    std::vector<std::string> accept = work;
+    accept.push_back("--accept-new-host-key");
+    EXPECT_TRUE(to_sshd(port, accept).screen_has("in2"));
+    ASSERT_TRUE(fs::exists(kh));
+    EXPECT_EQ(fs::status(kh).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    const run_result again = to_sshd(port, work);
+    EXPECT_TRUE(again.screen_has("in2")) << "remembered: no question " << again.err;
+
+    // The host's own keys as ssh-keyscan prints them, then hashed by ssh-keygen -H: both trusted as they are.
+    const std::string scan = "ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " + kh.string();
+    ASSERT_EQ(::system(scan.c_str()), 0);
+    EXPECT_TRUE(to_sshd(port, work).screen_has("in2")) << slurp(kh);
+    ASSERT_EQ(::system(("ssh-keygen -q -H -f " + kh.string() + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(slurp(kh).rfind("|1|", 0), 0u) << slurp(kh);
+    EXPECT_TRUE(to_sshd(port, work).screen_has("in2"));
+
+    // Another key for the same host on line 2: refused, naming the file and the line.
+    std::string other = "[127.0.0.1]:" + std::to_string(port) +
+                        " ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIBz1B6ZQ8a4P8kqYh1v0Zf3qzV0i9VvGqT7sC2bRkQ0x\n";
+    {
+        std::FILE* f = std::fopen(kh.c_str(), "w");
+        ASSERT_TRUE(f);
+        std::fputs("# comment\n", f);
+        std::fputs(other.c_str(), f);
+        std::fclose(f);
+    }
+    const run_result changed = to_sshd(port, work);
+    EXPECT_FALSE(changed.screen_has("in2"));
+    EXPECT_TRUE(changed.said(kh.string() + " on line 2")) << changed.err;
+}
+
+TEST_F(SshModern, NoCommonAlgorithmNamesTheSlotAndBothLists) {
+    const int port = start_sshd({"Ciphers aes128-cbc"}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const run_result r = to_sshd(port, {"--expect", "$ "});
+    EXPECT_TRUE(r.said("cipher (to the host)")) << r.err;
+    EXPECT_TRUE(r.said("The host offers: aes128-cbc")) << r.err;
+    EXPECT_TRUE(r.said("chacha20-poly1305@openssh.com,aes256-gcm@openssh.com")) << r.err;
+    EXPECT_LT(r.took, 9s);
+}
+
+// The legacy peers, reached in negotiated mode: their suite is at the end of our lists.
+TEST_F(SshModern, LegacyPeersStillWork) {
+    for (const char* enc : {"1", "2"}) {
+        peers.clear();
+        const int port = start_ssh2_peer("normal");
+        ASSERT_GT(port, 0) << slurp(dir / "peer.err");
+        const run_result r = to_peer(port, {"--expect", "peer$ ", "--send", "echo legacy ok\\015"}, enc);
+        EXPECT_EQ(count_of(r.out, "legacy ok"), 2u) << r.out << r.err;
+    }
+    peers.clear();
+    const int port = start_sshd();
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    EXPECT_TRUE(to_sshd(port, {"--expect", "$ ", "--send", "echo dss$((2*3))\\015"}).screen_has("dss6"));
 }
 
 }  // namespace

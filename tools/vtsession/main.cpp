@@ -41,7 +41,10 @@ int usage() {
     std::fputs(
         "usage: vtsession --host H --port P [--settings FILE] [--config NAME] [--set key=value]... [--send TEXT]...\n"
         "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history] [--accept-new-host-key]\n"
+        "                 [--capture FILE] [--log]\n"
         "  --accept-new-host-key  trust and remember an SSH host key found in no known_hosts file\n"
+        "  --capture FILE         append the terminal data as received to FILE\n"
+        "  --log                  write the session debug log (SSH hex dumps) as the client's log command does\n"
         "                         (a changed key is always refused)\n",
         stderr);
     return 2;
@@ -170,7 +173,8 @@ int main(int argc, char** argv) {
     std::string host, settings_file, config_name = "1", expect;
     int port = -1;
     double timeout_s = 10;
-    bool json = false, history = false, accept_new_host_key = false;
+    bool json = false, history = false, accept_new_host_key = false, debug_log = false;
+    std::string capture;
     std::vector<std::string> sends;
     std::map<std::string, std::string> sets;
     for (int i = 1; i < argc; ++i) {
@@ -205,6 +209,10 @@ int main(int argc, char** argv) {
             history = true;
         } else if (a == "--accept-new-host-key") {
             accept_new_host_key = true;
+        } else if (a == "--capture" && has_value) {
+            capture = argv[++i];
+        } else if (a == "--log") {
+            debug_log = true;
         } else {
             return usage();
         }
@@ -272,6 +280,8 @@ int main(int argc, char** argv) {
     QTimer heartbeat;
     heartbeat.start(20);
 
+    if (!capture.empty()) net.set_capture_file(capture);
+    if (debug_log) net.toggle_debug_log();
     if (!net.connect_to(host, port)) {
         std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.c_str());
         return 1;
