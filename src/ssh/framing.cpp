@@ -14,6 +14,7 @@ ident_reader::status ident_reader::feed(const std::uint8_t* p, std::size_t n, st
     used = 0;
     while (used < n) {
         const std::uint8_t b = p[used++];
+        if ((b < 0x20 && b != '\r' && b != '\n' && b != '\t') || b == 0x7F || b == 0xFF) return status::not_ssh;
         if (b == '\n') {
             if (len_ > 0 && line_[len_ - 1] == '\r') --len_;
             const bool is_ident = !overlong_ && len_ >= 4 && std::memcmp(line_.data(), "SSH-", 4) == 0;

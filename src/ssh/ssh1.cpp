@@ -126,7 +126,7 @@ bool ssh1_engine::take_identification(const std::uint8_t*& p, std::size_t& n) {
     p += used;
     n -= used;
     if (st == ident_reader::status::need_more) return false;
-    if (st == ident_reader::status::too_long) {
+    if (st != ident_reader::status::done) {
         fail(ssh1_msg::not_ssh);
         return false;
     }

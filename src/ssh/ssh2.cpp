@@ -214,7 +214,8 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
     if (!id_done_) {
         std::size_t used = 0;
         const ident_reader::status st = ident_.feed(bytes, n, used);
-        if (st == ident_reader::status::too_long) return fail(msg::bad_identification);
+        if (st == ident_reader::status::too_long || st == ident_reader::status::not_ssh)
+            return fail(msg::bad_identification);
         if (st == ident_reader::status::need_more) return;
         const std::string_view v = ident_.line();
         if (v.rfind("SSH-1.", 0) == 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::ssh1_only_host);
@@ -690,10 +691,9 @@ bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
     host_key_.assign(ks.begin(), ks.end());
     if (s_.ssh_check_host_key == 0) return true;
     const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
-    std::vector<std::string> files;
-    if (const std::string user = default_user_known_hosts(); !user.empty()) files.push_back(user);
-    files.emplace_back("/etc/ssh/ssh_known_hosts");
+    const std::vector<std::string> files = default_known_hosts_files();
     const host_key_check c = check_host_key(files, host_, port_, type, ks);
+    for (const std::string& why : c.unread) io_.session_log_line("known_hosts not read: " + why);
     const std::string fp = host_key_fingerprint(ks);
     switch (c.status) {
     case host_key_status::known:
@@ -714,10 +714,11 @@ bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
         io_.session_disconnect();
         return false;
     }
-    if (a == host_key_answer::accept_and_remember && !files.empty() && files.front() != "/etc/ssh/ssh_known_hosts") {
+    const std::string user_file = default_user_known_hosts();
+    if (a == host_key_answer::accept_and_remember && !user_file.empty()) {
         std::string error;
-        if (!remember_host_key(files.front(), host_, port_, type, ks, error)) {
-            ui_.message_box("The host key could not be remembered in " + files.front() + ": " + error);
+        if (!remember_host_key(user_file, host_, port_, type, ks, error)) {
+            ui_.message_box("The host key could not be remembered in " + user_file + ": " + error);
             if (!alive(gen)) return false;
         }
     }
