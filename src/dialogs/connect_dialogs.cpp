@@ -51,6 +51,9 @@ gethost_ad::gethost_ad(Settings& s, const advanced_values& in, QWidget* parent)
     }
     versions->addStretch();
     add_widget(box);
+    add_check(1031, QStringLiteral("SSH-2: &negotiate modern algorithms (off: the fixed legacy suite only)"),
+              s.ssh_algorithms != 0);
+    add_check(1032, QStringLiteral("Check SSH host &keys against known_hosts"), s.ssh_check_host_key != 0);
     finish();
 }
 
@@ -63,6 +66,8 @@ void gethost_ad::store() {
     // An unticked group (stored value out of range) keeps the stored choice.
     if (int id = findChild<QButtonGroup*>(QStringLiteral("encryption"))->checkedId(); id >= 0) s_.ssh_encryption = id;
     if (int id = findChild<QButtonGroup*>(QStringLiteral("version"))->checkedId(); id >= 0) s_.ssh_type_1_2 = id;
+    s_.ssh_algorithms = control<QCheckBox>(1031)->isChecked() ? 1 : 0;
+    s_.ssh_check_host_key = control<QCheckBox>(1032)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

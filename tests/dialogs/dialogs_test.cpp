@@ -141,6 +141,7 @@ std::unique_ptr<settings_dialog> open_dialog(std::string_view name, Settings& s)
     if (name == "margin") return std::make_unique<getmargin>(s);
     if (name == "key") return std::make_unique<getkey>(s);
     if (name == "ssh") return std::make_unique<getssh>(s);
+    if (name == "advanced") return std::make_unique<gethost_ad>(s, advanced_values{});
     return nullptr;
 }
 
@@ -205,6 +206,9 @@ const check_field check_fields[] = {
     {"term", 1009, "UTF-8 (host sends Unicode)", &Settings::utf8},
     {"cursor", 1005, "Cursor blinks twice every second.", &Settings::blink_cursor},
     {"ssh", 1005, "Remember Username and Password ", &Settings::ssh_default},
+    {"advanced", 1031, "SSH-2: &negotiate modern algorithms (off: the fixed legacy suite only)",
+     &Settings::ssh_algorithms},
+    {"advanced", 1032, "Check SSH host &keys against known_hosts", &Settings::ssh_check_host_key},
 };
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ssh/algorithms.h"
 #include "ssh/framing.h"
 #include "ssh/wire.h"
 
@@ -135,6 +137,37 @@ TEST(Wire, WriterRoundTripsAndReportsOverflow) {
     o.string("abc");
     EXPECT_TRUE(o.overflow());
     EXPECT_EQ(o.size(), 4u) << "the length went in, the bytes did not";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Negotiation, FirstClientNameTheServerAlsoHas) {
+    const struct {
+        const char *client, *server;
+        std::optional<std::string_view> want;
+    } rows[] = {
+        {"a,b,c", "c,b", "b"},
+        {"a,b,c", "x,y", std::nullopt},
+        {"a", "", std::nullopt},
+        {"", "a", std::nullopt},
+        {"aes128-ctr", "aes128-ctr-x,aes128-ct", std::nullopt},  // whole names only
+        {"x,,y", "y,,", "y"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(ssh::negotiate(r.client, r.server), r.want) << r.client << " / " << r.server;
+}
+
+TEST(Negotiation, ProposalsComeFromTheTablesInOrder) {
+    const std::string kex = ssh::client_kex_list();
+    EXPECT_EQ(kex.rfind("curve25519-sha256,", 0), 0u) << "modern first";
+    EXPECT_NE(kex.find("diffie-hellman-group1-sha1,ext-info-c,kex-strict-c-v00@openssh.com"), std::string::npos);
+    for (const auto& c : ssh::cipher_methods()) EXPECT_TRUE(ssh::name_list_has(ssh::client_cipher_list(), c.name));
+    EXPECT_EQ(ssh::client_cipher_list().substr(ssh::client_cipher_list().rfind(',') + 1), "blowfish-cbc");
+    EXPECT_EQ(ssh::client_host_key_list().substr(ssh::client_host_key_list().rfind(',') + 1), "ssh-dss");
+    // An AEAD cipher carries its own tag; every other row needs a MAC.
+    for (const auto& c : ssh::cipher_methods())
+        EXPECT_EQ(c.tag != 0, c.kind == ssh::cipher_kind::aes_gcm || c.kind == ssh::cipher_kind::chacha) << c.name;
 }
 
 }  // namespace
