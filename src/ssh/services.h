@@ -1,13 +1,22 @@
 #pragma once
 // What the SSH engines ask of the user beyond message boxes. The Qt client shows dialogs; tools and tests answer
 // from the settings.
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 struct Settings;
 
 namespace ssh {
 
 enum class host_key_answer { accept_once, accept_and_remember, cancel };
+
+// One prompt of a keyboard-interactive round (RFC 4256): its text and whether the answer may be shown.
+struct kbd_prompt {
+    std::string text;
+    bool echo = false;
+};
 
 struct ssh_prompts {
     virtual ~ssh_prompts() = default;
@@ -18,6 +27,21 @@ struct ssh_prompts {
     // file, or end the connection. `fingerprint` is host_key_fingerprint's text.
     virtual host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
                                              std::string_view fingerprint) = 0;
+    // A keyboard-interactive round: the server's name and instruction and its prompts; the answers in order, or
+    // nothing when the user cancels. The caller wipes the answers after use.
+    virtual std::optional<std::vector<std::string>> keyboard_interactive(std::string_view name,
+                                                                         std::string_view instruction,
+                                                                         const std::vector<kbd_prompt>& prompts) {
+        (void)name;
+        (void)instruction;
+        (void)prompts;
+        return std::nullopt;
+    }
+    // The passphrase of a private key file, or nothing when cancelled. Never stored; the caller wipes it.
+    virtual std::optional<std::string> key_passphrase(std::string_view key_file) {
+        (void)key_file;
+        return std::nullopt;
+    }
 };
 
 }  // namespace ssh
