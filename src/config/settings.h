@@ -94,6 +94,7 @@ struct Settings {
     int utf8 = 0;  // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     std::string ssh_user;
     std::string ssh_password;
+    std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa
 
     // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
     std::array<std::string, host_history_count> host_hist;

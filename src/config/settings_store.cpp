@@ -81,6 +81,7 @@ constexpr text_key text_keys[] = {
     {"auto_response1", &Settings::auto_response1},
     {"auto_search2", &Settings::auto_search2},
     {"auto_response2", &Settings::auto_response2},
+    {"ssh_key_file", &Settings::ssh_key_file},
 };
 
 constexpr text_key map_keys[] = {
