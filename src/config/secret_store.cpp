@@ -20,7 +20,7 @@ std::string secret_routing_backend::read_text(std::string_view section, std::str
     case secret_store::result::not_found:
         return std::string(def);
     case secret_store::result::unavailable:
-        unavailable_ = true;
+        // Nothing was remembered, so nothing is lost: the user hears of it only when a password is to be kept.
         return std::string(def);
     }
     return std::string(def);

@@ -91,6 +91,19 @@ TEST_F(SecretSettings, WithoutASecretStoreThePasswordIsNotRememberedAndTheUserIs
     EXPECT_EQ(store.save_problem(), "");
 }
 
+TEST_F(SecretSettings, WithoutASecretStoreNothingIsSaidUntilAPasswordWouldBeKept) {
+    secrets.available = false;
+    Settings s = load();
+    EXPECT_EQ(store.load_problem(), "") << "no message at every start of a fresh configuration";
+    save_settings(s, store, sv, nullptr);
+    EXPECT_EQ(store.save_problem(), "") << "no password to keep";
+    s.ssh_default = 1;
+    s.ssh_password = "typed";
+    save_settings(s, store, sv, nullptr);
+    EXPECT_EQ(store.save_problem(), no_secret_store_notice);
+    EXPECT_FALSE(file.has(sec, "ssh_password"));
+}
+
 TEST_F(SecretSettings, RemovingAConfigurationRemovesItsSecret) {
     secrets.values[sec] = "pw";
     secrets.values["Version 1.0/2"] = "other";
