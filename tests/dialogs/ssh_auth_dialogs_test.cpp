@@ -1,0 +1,107 @@
+// The key passphrase and keyboard-interactive questions: what they show, hidden fields, and that only OK (by button
+// or Enter) hands the typed text back.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <functional>
+
+#include "../support/qt_test_support.h"
+#include "dialogs/ssh_auth_dialogs.h"
+
+namespace {
+
+struct way_out {
+    const char* what;
+    std::function<void(QDialog*)> act;
+    bool answered;
+};
+const way_out ways_out[] = {
+    {"OK", [](QDialog* d) { d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click(); }, true},
+    {"Enter", [](QDialog* d) { QTest::keyClick(d->findChildren<QLineEdit*>().first(), Qt::Key_Return); }, true},
+    {"Cancel", [](QDialog* d) { d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click(); },
+     false},
+    {"Escape", [](QDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }, false},
+};
+
+// Runs `check` on the modal dialog once `ask` has opened it.
+template <class Ask>
+auto with_dialog(std::function<void(QDialog*)> check, Ask ask) {
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        ran = true;
+        check(d);
+    });
+    auto result = ask();
+    EXPECT_TRUE(ran);
+    return result;
+}
+
+bool shows(QDialog* d, const QString& text) {
+    for (auto* l : d->findChildren<QLabel*>())
+        if (l->text() == text) return true;
+    return false;
+}
+
+TEST(SshAuthDialogs, KeyPassphrase) {
+    qt_test_support::test_app();
+    for (const auto& w : ways_out) {
+        const auto got = with_dialog(
+            [&](QDialog* d) {
+                EXPECT_TRUE(shows(d, "Passphrase for key /home/u/.ssh/<b>id</b>&x:"));
+                auto* e = d->findChild<QLineEdit*>("passphrase");
+                ASSERT_NE(e, nullptr);
+                EXPECT_EQ(e->echoMode(), QLineEdit::Password);
+                QTest::keyClicks(e, "pass phrase");
+                e->insert(QString::fromUtf8("\xc3\xa4"));
+                w.act(d);
+            },
+            [] { return ask_key_passphrase("/home/u/.ssh/<b>id</b>&x"); });
+        if (w.answered)
+            EXPECT_EQ(got, std::optional<std::string>("pass phrase\xc3\xa4")) << w.what;
+        else
+            EXPECT_FALSE(got) << w.what;
+    }
+}
+
+TEST(SshAuthDialogs, KeyboardInteractiveRound) {
+    qt_test_support::test_app();
+    const std::vector<ssh::kbd_prompt> prompts = {{"Password: ", false}, {"Code <i>1</i>: ", true}, {"PIN: ", false}};
+    for (const auto& w : ways_out) {
+        const auto got = with_dialog(
+            [&](QDialog* d) {
+                EXPECT_EQ(d->windowTitle(), "host.example");
+                EXPECT_EQ(d->findChild<QLabel*>("instruction")->text(), "Answer <b>all</b>");
+                for (const auto& p : prompts) EXPECT_TRUE(shows(d, QString::fromStdString(p.text))) << p.text;
+                for (std::size_t i = 0; i < prompts.size(); ++i) {
+                    auto* e = d->findChild<QLineEdit*>(QStringLiteral("answer%1").arg(i));
+                    ASSERT_NE(e, nullptr);
+                    EXPECT_EQ(e->echoMode(), prompts[i].echo ? QLineEdit::Normal : QLineEdit::Password) << i;
+                    QTest::keyClicks(e, QStringLiteral("a%1").arg(i));
+                }
+                w.act(d);
+            },
+            [&] { return ask_keyboard_interactive("host.example", "Answer <b>all</b>", prompts); });
+        if (w.answered)
+            EXPECT_EQ(got, (std::optional<std::vector<std::string>>({"a0", "a1", "a2"}))) << w.what;
+        else
+            EXPECT_FALSE(got) << w.what;
+    }
+    // No name and no instruction: a title all the same, and no empty text line.
+    with_dialog(
+        [](QDialog* d) {
+            EXPECT_FALSE(d->windowTitle().isEmpty());
+            EXPECT_EQ(d->findChild<QLabel*>("instruction"), nullptr);
+            QTest::keyClick(d, Qt::Key_Escape);
+        },
+        [] { return ask_keyboard_interactive("", "", {{"Verification code: ", true}}); });
+}
+
+}  // namespace
