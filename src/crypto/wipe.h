@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string>
 
 namespace crypto {
 
@@ -7,6 +8,12 @@ namespace crypto {
 inline void wipe(void* p, std::size_t n) {
     volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
     while (n--) *v++ = 0;
+}
+
+// Wipes a string's characters (a password, a passphrase) and empties it.
+inline void wipe(std::string& s) {
+    if (!s.empty()) wipe(s.data(), s.size());
+    s.clear();
 }
 
 // Compares in time independent of where the first difference lies.

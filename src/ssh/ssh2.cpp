@@ -9,6 +9,7 @@
 #include "crypto/random.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
+#include "ssh/agent.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
 
@@ -170,6 +171,15 @@ void ssh2_engine::reset() {
     session_open_ = false;
     pty_pending_ = false;
     server_window_ = 0;
+    auth_ = auth_stage::idle;
+    methods_.clear();
+    for (auto& k : keys_) wipe_vector(k.blob);
+    keys_.clear();
+    key_index_ = 0;
+    keys_collected_ = false;
+    kbd_tried_ = false;
+    password_ready_ = false;
+    agent_.reset();
     local_window_ = initial_window;
     wipe_vector(pending_);
     crypto::wipe(in_buf_.data(), in_buf_.size());
@@ -382,13 +392,11 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
     case SSH_MSG_EXT_INFO:
         return on_ext_info(data, n);
     case SSH_MSG_SERVICE_ACCEPT:
-        return sign_on(false);
-    case SSH_MSG_USERAUTH_FAILURE: {
-        const unsigned gen = generation_;
-        ui_.message_box(msg::bad_login);
-        if (alive(gen)) sign_on(true);
-        return;
-    }
+        return on_service_accept();
+    case SSH_MSG_USERAUTH_FAILURE:
+        return on_auth_failure(data, n);
+    case SSH_MSG_USERAUTH_BANNER:
+        return on_banner(data, n);
     case SSH_MSG_USERAUTH_SUCCESS: {
         local_window_ = negotiated_ ? large_window : initial_window;
         wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
@@ -399,7 +407,7 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         return send(w);
     }
     case SSH_MSG_USERAUTH_PASSWD_CHANGEREQ:
-        return fail(msg::password_expired);
+        return on_auth_60(data, n);
     case SSH_MSG_CHANNEL_OPEN_CONFIRMATION:
         return on_open_confirmation(data, n);
     case SSH_MSG_CHANNEL_OPEN_FAILURE:

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ struct ui_services;
 namespace ssh {
 
 struct ssh_prompts;
+struct agent_client;
 
 // Texts shown to the user by the SSH-2 engine.
 namespace msg {
@@ -59,6 +61,7 @@ inline constexpr std::string_view host_key_switched =
     "The host presented a different host key in a new key exchange. The host may be an impostor. Session must "
     "close!!!";
 inline constexpr std::string_view send_overflow = "Cannot send data to the host. Check TCP/IP protocol stack.";
+inline constexpr std::string_view kbd_cancelled = "Sign-on cancelled.";
 }  // namespace msg
 
 // Debug-log texts.
@@ -87,7 +90,8 @@ enum : std::uint8_t {
     SSH_MSG_USERAUTH_FAILURE = 51,
     SSH_MSG_USERAUTH_SUCCESS = 52,
     SSH_MSG_USERAUTH_BANNER = 53,
-    SSH_MSG_USERAUTH_PASSWD_CHANGEREQ = 60,
+    SSH_MSG_USERAUTH_PASSWD_CHANGEREQ = 60,  // also PK_OK and INFO_REQUEST, by the method asked
+    SSH_MSG_USERAUTH_INFO_RESPONSE = 61,
     SSH_MSG_GLOBAL_REQUEST = 80,
     SSH_MSG_REQUEST_SUCCESS = 81,
     SSH_MSG_REQUEST_FAILURE = 82,
@@ -214,8 +218,21 @@ private:
     void on_ext_info(const std::uint8_t* data, std::size_t n);
     const crypto::ssh2_cipher* fixed_cipher() const;
 
-    // sign-on and channel
+    // sign-on: the fixed suite's password rules, and the negotiated mode's methods (ssh2_auth.cpp)
     void sign_on(bool repeat);
+    void on_service_accept();
+    void on_auth_failure(const std::uint8_t* data, std::size_t n);
+    void on_auth_60(const std::uint8_t* data, std::size_t n);
+    void on_banner(const std::uint8_t* data, std::size_t n);
+    void next_method();
+    bool send_password();
+    void collect_keys();
+    void query_key();
+    void sign_with_key();
+    void send_auth_request(std::string_view method);
+    void answer_info_request(const std::uint8_t* data, std::size_t n);
+
+    // sign-on and channel
     void on_open_confirmation(const std::uint8_t* data, std::size_t n);
     void on_data(const std::uint8_t* data, std::size_t n, bool extended);
     void on_window_adjust(const std::uint8_t* data, std::size_t n);
@@ -273,6 +290,26 @@ private:
     std::optional<crypto::bignum> x_, e_;
     std::unique_ptr<crypto::evp::kex_share> share_;
     std::string server_sig_algs_;
+
+    // negotiated-mode sign-on
+public:
+    // Where agent keys come from (tests give their own); defaults to the agent at SSH_AUTH_SOCK.
+    std::function<std::unique_ptr<agent_client>()> agent_factory;
+
+private:
+    enum class auth_stage { idle, none, pubkey_query, pubkey_sign, kbd, password };
+    struct key_candidate {
+        std::vector<std::uint8_t> blob;
+        std::string file;  // empty: an agent key
+    };
+    auth_stage auth_ = auth_stage::idle;
+    std::string methods_;  // the host's last "can continue" list
+    std::vector<key_candidate> keys_;
+    std::size_t key_index_ = 0;
+    bool keys_collected_ = false;
+    bool kbd_tried_ = false;
+    bool password_ready_ = false;  // a password was given (dialog) or remembered
+    std::unique_ptr<agent_client> agent_;
 
     bool session_open_ = false;
     bool pty_pending_ = false;

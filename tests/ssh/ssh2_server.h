@@ -83,6 +83,23 @@ struct prompt_recorder : ssh::ssh_prompts {
         host_key_questions.push_back({std::string(host), port, std::string(type), std::string(fingerprint)});
         return host_key_reply;
     }
+    // Keyboard-interactive rounds: the last round's prompts kept, answered with `kbd_answers` (nothing: cancel).
+    int kbd_calls = 0;
+    std::vector<ssh::kbd_prompt> kbd_prompts;
+    std::optional<std::vector<std::string>> kbd_answers;
+    std::optional<std::vector<std::string>> keyboard_interactive(std::string_view, std::string_view,
+                                                                 const std::vector<ssh::kbd_prompt>& p) override {
+        ++kbd_calls;
+        kbd_prompts = p;
+        return kbd_answers;
+    }
+    // Key passphrases: the files asked about, answered with `passphrase` (nothing: cancel).
+    std::vector<std::string> passphrase_files;
+    std::optional<std::string> passphrase;
+    std::optional<std::string> key_passphrase(std::string_view file) override {
+        passphrase_files.emplace_back(file);
+        return passphrase;
+    }
 };
 
 inline void put_u32(bytes& b, std::uint32_t v) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "ssh/agent.h"
 #include "ssh2_server.h"
 
 namespace {
@@ -485,3 +486,194 @@ TEST_F(Ssh2, LargeUserDataGoesInPiecesOfTheHostsMaximum) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+// Negotiated-mode sign-on against the scripted server (which offers only the legacy suite, the last choice of the
+// negotiated lists): methods in order, public keys from a fake agent, keyboard-interactive, banners.
+
+namespace {
+
+struct fake_agent : ssh::agent_client {
+    std::vector<ssh_test::bytes> keys;
+    std::vector<std::uint32_t> sign_flags;
+    ssh_test::bytes signed_data;
+    std::vector<ssh::agent_identity> identities() override {
+        std::vector<ssh::agent_identity> out;
+        for (const auto& k : keys) out.push_back({k, "test key"});
+        return out;
+    }
+    std::optional<std::vector<std::uint8_t>> sign(std::span<const std::uint8_t>, std::span<const std::uint8_t> data,
+                                                  std::uint32_t flags) override {
+        sign_flags.push_back(flags);
+        signed_data.assign(data.begin(), data.end());
+        ssh_test::bytes sig;
+        ssh_test::put_string(sig, "rsa-sha2-512");
+        ssh_test::put_string(sig, "SIGNATURE");
+        return sig;
+    }
+};
+
+ssh_test::bytes rsa_blob() {
+    ssh_test::bytes b;
+    ssh_test::put_string(b, "ssh-rsa");
+    ssh_test::put_string(b, "\x01\x00\x01", 3);
+    ssh_test::put_string(b, "modulus");
+    return b;
+}
+
+ssh_test::bytes failure(std::string_view methods, bool partial = false) {
+    ssh_test::bytes b{51};
+    ssh_test::put_string(b, methods);
+    b.push_back(partial ? 1 : 0);
+    return b;
+}
+
+// The method of a USERAUTH_REQUEST and what follows it.
+std::string method_of(const ssh_test::bytes& req, ssh::wire_reader* rest = nullptr) {
+    ssh::wire_reader r(req.data() + 1, req.size() - 1);
+    r.text();
+    r.text();
+    const std::string m(r.text().value_or(""));
+    if (rest) *rest = r;
+    return m;
+}
+
+}  // namespace
+
+class Ssh2Auth : public Ssh2 {
+protected:
+    fake_agent* agent = nullptr;
+    void SetUp() override {
+        Ssh2::SetUp();
+        s.ssh_algorithms = 1;
+        s.ssh_key_file = "/nonexistent/key";  // no key files: the agent alone
+        fresh();
+        eng->agent_factory = [this] {
+            auto a = std::make_unique<fake_agent>();
+            a->keys.push_back(rsa_blob());
+            agent = a.get();
+            return a;
+        };
+    }
+    void to_methods(std::string_view methods) {
+        handshake();
+        bytes ext{7};
+        put_u32(ext, 1);
+        put_string(ext, "server-sig-algs");
+        put_string(ext, "ssh-ed25519,rsa-sha2-256,rsa-sha2-512");
+        send(ext);
+        send(msg(6));
+        EXPECT_EQ(method_of(next(50)), "none");
+        send(failure(methods));
+    }
+};
+
+TEST_F(Ssh2Auth, AgentKeyIsOfferedThenSignedWithSha512) {
+    to_methods("publickey,password");
+    ssh::wire_reader r(nullptr, 0);
+    const bytes query = next(50);
+    ASSERT_EQ(method_of(query, &r), "publickey");
+    EXPECT_EQ(*r.boolean(), false) << "offered without a signature first";
+    EXPECT_EQ(*r.text(), "rsa-sha2-512") << "server-sig-algs decides";
+    ASSERT_NE(agent, nullptr);
+    EXPECT_TRUE(agent->sign_flags.empty()) << "nothing signed before the host accepts the key";
+    bytes pk_ok{60};
+    put_string(pk_ok, "rsa-sha2-512");
+    put_string(pk_ok, rsa_blob().data(), rsa_blob().size());
+    send(pk_ok);
+    const bytes signed_req = next(50);
+    ASSERT_EQ(method_of(signed_req, &r), "publickey");
+    EXPECT_EQ(*r.boolean(), true);
+    ASSERT_EQ(agent->sign_flags.size(), 1u);
+    EXPECT_EQ(agent->sign_flags[0], ssh::agent_rsa_sha2_512);
+    // The signed data starts with the session identifier as a string.
+    ASSERT_GE(agent->signed_data.size(), 24u);
+    EXPECT_EQ(0, std::memcmp(agent->signed_data.data() + 4, eng->session_id(), 20));
+    send(msg(52));
+    next(90);
+    EXPECT_EQ(prompts.calls, 0) << "remembered user, key accepted: no dialog";
+}
+
+TEST_F(Ssh2Auth, RefusedKeyFallsBackToThePassword) {
+    to_methods("publickey,password");
+    next(50);  // the key offered
+    send(failure("publickey,password"));
+    ssh::wire_reader r(nullptr, 0);
+    ASSERT_EQ(method_of(next(50), &r), "password");
+    r.boolean();
+    EXPECT_EQ(*r.text(), "secret");
+    // Two methods in a row: the key counted (partial success), the password follows.
+    fresh();
+    eng->agent_factory = [] {
+        auto a = std::make_unique<fake_agent>();
+        a->keys.push_back(rsa_blob());
+        return a;
+    };
+    to_methods("publickey");
+    next(50);
+    bytes pk_ok{60};
+    put_string(pk_ok, "rsa-sha2-512");
+    put_string(pk_ok, rsa_blob().data(), rsa_blob().size());
+    send(pk_ok);
+    next(50);
+    send(failure("password", true));
+    EXPECT_EQ(method_of(next(50)), "password");
+}
+
+TEST_F(Ssh2Auth, KeyboardInteractiveRounds) {
+    to_methods("keyboard-interactive");
+    ssh::wire_reader r(nullptr, 0);
+    ASSERT_EQ(method_of(next(50), &r), "keyboard-interactive");
+    // A round without prompts is answered at once, without a dialog.
+    bytes empty{60};
+    put_string(empty, "");
+    put_string(empty, "");
+    put_string(empty, "");
+    put_u32(empty, 0);
+    send(empty);
+    EXPECT_EQ(crypto::load_be(next(61).data() + 1), 0u);
+    prompts.kbd_answers = {"otp-123456", "hunter2"};
+    bytes two{60};
+    put_string(two, "PAM");
+    put_string(two, "Two questions");
+    put_string(two, "");
+    put_u32(two, 2);
+    put_string(two, "Code: ");
+    two.push_back(1);
+    put_string(two, "Password: ");
+    two.push_back(0);
+    send(two);
+    ASSERT_EQ(prompts.kbd_prompts.size(), 2u);
+    EXPECT_TRUE(prompts.kbd_prompts[0].echo);
+    EXPECT_FALSE(prompts.kbd_prompts[1].echo);
+    const bytes resp = next(61);
+    ssh::wire_reader a(resp.data() + 1, resp.size() - 1);
+    EXPECT_EQ(*a.u32(), 2u);
+    EXPECT_EQ(*a.text(), "otp-123456");
+    EXPECT_EQ(*a.text(), "hunter2");
+    for (const auto& [label, b] : io.hex) EXPECT_EQ(str(b).find("hunter2"), std::string::npos) << label;
+    send(msg(52));
+    next(90);
+}
+
+TEST_F(Ssh2Auth, BannerIsShownAsTextAndTheExpiredPasswordIsTold) {
+    handshake();
+    send(msg(6));
+    next(50);
+    bytes banner{53};
+    put_string(banner, "Authorised use only.\n\x1b[2Jno escapes\x07\n");
+    put_string(banner, "");
+    send(banner);
+    EXPECT_EQ(io.delivered, "Authorised use only.\r\n[2Jno escapes\r\n");
+    send(failure("password"));
+    next(50);
+    send(msg(60));
+    EXPECT_TRUE(said(ssh::msg::password_expired));
+}
+
+TEST_F(Ssh2Auth, NoMethodWeCanUse) {
+    to_methods("hostbased,gssapi-with-mic");
+    EXPECT_EQ(io.disconnects, 1);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find("hostbased,gssapi-with-mic"), std::string::npos);
+}

@@ -8,6 +8,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -533,6 +534,126 @@ TEST_F(SshModern, LegacyPeersStillWork) {
     const int port = start_sshd();
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
     EXPECT_TRUE(to_sshd(port, {"--expect", "$ ", "--send", "echo dss$((2*3))\\015"}).screen_has("dss6"));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Sign-on as people use it: keys from files and from ssh-agent, keyboard-interactive through PAM, banners, two
+// methods in a row, a key the host refuses.
+
+struct SshSignOn : SshModern {
+    fs::path keys_dir, authorized;
+    void SetUp() override {
+        SshModern::SetUp();
+        if (IsSkipped()) return;
+        // sshd reads authorized keys as the test account: a folder and file it may read, modes not checked.
+        keys_dir = dir / "keys";
+        fs::create_directories(keys_dir);
+        authorized = keys_dir / "authorized_keys";
+        const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+        fs::permissions(dir, open);
+        fs::permissions(keys_dir, open);
+        ::unsetenv("SSH_AUTH_SOCK");
+        ::unsetenv("VTSESSION_PASSPHRASE");
+    }
+    // A new key pair (ssh-keygen), its public half authorised.
+    fs::path make_key(const std::string& type, const std::string& passphrase = "", bool authorise = true) {
+        const fs::path key = keys_dir / ("id_" + type + (passphrase.empty() ? "" : "_pp"));
+        const std::string cmd = "ssh-keygen -q -t " + type + " -N '" + passphrase + "' -a 16 -f " + key.string() +
+                                " -C test </dev/null >/dev/null 2>&1";
+        EXPECT_EQ(::system(cmd.c_str()), 0) << cmd;
+        if (authorise) {
+            std::FILE* f = std::fopen(authorized.c_str(), "a");
+            const std::string pub = slurp(key.string() + ".pub");
+            std::fputs(pub.c_str(), f);
+            std::fclose(f);
+            fs::permissions(authorized, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                            fs::perms::others_read);
+        }
+        return key;
+    }
+    int start_keys_sshd(std::vector<std::string> options) {
+        options.insert(options.begin(), {"AuthorizedKeysFile " + authorized.string(), "StrictModes no"});
+        return start_sshd(options, "ed25519");
+    }
+    run_result sign_on(int port, std::vector<std::string> extra, const std::string& password = "") {
+        std::vector<std::string> args = {"--log", "--expect", "$ ", "--send", "echo signed$((6*7))\\015"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return to_sshd(port, args, password);
+    }
+};
+
+TEST_F(SshSignOn, KeyFilesOfEachTypeWithAndWithoutPassphrase) {
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"ed25519", ""}, {"ecdsa", ""}, {"rsa", ""}, {"ed25519", "Pass phrase 1"}, {"rsa", "rsa pass"}};
+    std::vector<fs::path> files;
+    for (const auto& [type, pass] : keys) files.push_back(make_key(type, pass));
+    const int port = start_keys_sshd({"AuthenticationMethods publickey"});
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        SCOPED_TRACE(files[i].string());
+        if (!keys[i].second.empty()) ::setenv("VTSESSION_PASSPHRASE", keys[i].second.c_str(), 1);
+        const run_result r = sign_on(port, {"--set", "ssh_key_file=" + files[i].string()});
+        ::unsetenv("VTSESSION_PASSPHRASE");
+        EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
+        if (keys[i].first == "rsa") {
+            EXPECT_NE(debug_log().find("offering key rsa-sha2-512"), std::string::npos);
+        }
+    }
+    // A key file others may read is refused, as OpenSSH refuses it.
+    fs::permissions(files[0], fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::others_read);
+    const run_result open_key = sign_on(port, {"--set", "ssh_key_file=" + files[0].string()});
+    EXPECT_FALSE(open_key.screen_has("signed42"));
+    EXPECT_TRUE(open_key.said(files[0].string())) << open_key.err;
+}
+
+TEST_F(SshSignOn, AgentKeysWithoutAPassword) {
+    const fs::path key = make_key("rsa");
+    const fs::path sock = dir / "agent.sock";
+    child agent({"ssh-agent", "-D", "-a", sock.string()}, dir / "agent.out", dir / "agent.err");
+    for (int i = 0; i < 100 && !fs::exists(sock); ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(fs::exists(sock)) << slurp(dir / "agent.err");
+    ::setenv("SSH_AUTH_SOCK", sock.c_str(), 1);
+    ASSERT_EQ(::system(("ssh-add -q " + key.string() + " >/dev/null 2>&1").c_str()), 0);
+    fs::remove(key);  // only the agent holds it now
+    const int port = start_keys_sshd({"AuthenticationMethods publickey"});
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const run_result r = sign_on(port, {"--set", "ssh_key_file=" + (dir / "none").string()});
+    ::unsetenv("SSH_AUTH_SOCK");
+    EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
+    EXPECT_NE(debug_log().find("offering key rsa-sha2-512 from the agent"), std::string::npos);
+}
+
+TEST_F(SshSignOn, KeyboardInteractiveBannerAndMethodsInARow) {
+    const fs::path banner = dir / "banner.txt";
+    {
+        std::FILE* f = std::fopen(banner.c_str(), "w");
+        std::fputs("Authorised use only.\nAll sessions are recorded.\n", f);
+        std::fclose(f);
+    }
+    fs::permissions(banner, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    {
+        const int port = start_keys_sshd({"KbdInteractiveAuthentication yes", "UsePAM yes",
+                                          "PasswordAuthentication no", "Banner " + banner.string()});
+        ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+        const run_result r = sign_on(port, {}, sshd_password);
+        EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
+        EXPECT_TRUE(r.screen_has("Authorised use only.")) << r.out;
+        EXPECT_EQ(debug_log().find(sshd_password), std::string::npos) << "the answer is never logged";
+    }
+    // A key and then the password; and a key the host does not take falls back to the password.
+    peers.clear();
+    const fs::path key = make_key("ed25519");
+    const fs::path stranger = make_key("ecdsa", "", false);
+    const int port = start_keys_sshd({"AuthenticationMethods publickey,password"});
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    EXPECT_TRUE(sign_on(port, {"--set", "ssh_key_file=" + key.string()}, sshd_password).screen_has("signed42"));
+    EXPECT_FALSE(sign_on(port, {"--set", "ssh_key_file=" + key.string()}, "wrong").screen_has("signed42"));
+    peers.clear();
+    const int port2 = start_keys_sshd({});
+    const run_result r = sign_on(port2, {"--set", "ssh_key_file=" + stranger.string()}, sshd_password);
+    EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
 }
 
 }  // namespace

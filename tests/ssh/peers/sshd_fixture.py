@@ -56,7 +56,8 @@ def ensure_account(user, password):
 
 
 def write_config(folder, port, key_file, legacy, options):
-    lines = [
+    # sshd takes the first value of a keyword, so the caller's options come first and override the defaults.
+    lines = list(options) + [
         f"Port {port}",
         "ListenAddress 127.0.0.1",
         f"HostKey {key_file}",
@@ -71,7 +72,6 @@ def write_config(folder, port, key_file, legacy, options):
     ]
     if legacy:
         lines += LEGACY
-    lines += options
     path = os.path.join(folder, "sshd_config")
     with open(path, "w") as f:
         f.write("\n".join(lines) + "\n")

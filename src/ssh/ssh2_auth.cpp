@@ -1,0 +1,339 @@
+// SSH-2 sign-on. The fixed suite keeps the password-only rules (sign_on); the negotiated mode asks with "none"
+// which methods the host takes and goes through them in this order: agent keys, key files, keyboard-interactive,
+// password (RFC 4252, 4256). Public keys are offered first without a signature; only keys the host accepts are
+// signed (and only then is a key file's passphrase asked). Nothing secret reaches the debug log.
+#include <algorithm>
+#include <cstring>
+
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "crypto/wipe.h"
+#include "session/session.h"
+#include "ssh/agent.h"
+#include "ssh/keys.h"
+#include "ssh/services.h"
+#include "ssh/ssh2.h"
+
+namespace ssh {
+
+namespace {
+
+std::string key_type_of(std::span<const std::uint8_t> blob) {
+    wire_reader r(blob);
+    const auto t = r.text(64);
+    return t ? std::string(*t) : std::string();
+}
+
+// The signature algorithm for a key: RSA keys sign with SHA-2 when the host lists it (server-sig-algs).
+std::string signature_algorithm(const std::string& type, const std::string& server_sig_algs) {
+    if (type != "ssh-rsa") return type;
+    if (name_list_has(server_sig_algs, "rsa-sha2-512")) return "rsa-sha2-512";
+    if (name_list_has(server_sig_algs, "rsa-sha2-256")) return "rsa-sha2-256";
+    return type;
+}
+
+}  // namespace
+
+void ssh2_engine::on_service_accept() {
+    if (!negotiated_) return sign_on(false);
+    const unsigned gen = generation_;
+    // The user name is needed before any method; the dialog gives it together with a password, the remember flag
+    // gives both from the settings.
+    bool asked = false;
+    if (s_.ssh_default == 0 || s_.ssh_user.empty()) {
+        s_.ssh_user.clear();
+        s_.ssh_password.clear();
+        const bool ok = prompts_.sign_on(s_);
+        if (!alive(gen)) return;
+        if (!ok) return io_.session_disconnect();
+        if (s_.ssh_user.empty()) return fail(msg::no_user);
+        asked = true;
+    }
+    if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
+        return fail(msg::credentials_too_long);
+    // A remembered name without a password leaves the password to the dialog, should the host want one.
+    password_ready_ = asked || !s_.ssh_password.empty();
+    auth_ = auth_stage::none;
+    send_auth_request("none");
+}
+
+void ssh2_engine::send_auth_request(std::string_view method) {
+    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
+    w.string(s_.ssh_user);
+    w.string("ssh-connection");
+    w.string(method);
+    if (method == "keyboard-interactive") {
+        w.string("");  // language
+        w.string("");  // submethods
+    }
+    send(w);
+}
+
+void ssh2_engine::on_auth_failure(const std::uint8_t* data, std::size_t n) {
+    if (!negotiated_ || auth_ == auth_stage::idle) {
+        const unsigned gen = generation_;
+        ui_.message_box(msg::bad_login);
+        if (alive(gen)) sign_on(true);
+        return;
+    }
+    wire_reader r(data, n);
+    const auto list = r.text(4096);
+    const auto partial = r.boolean();
+    if (!list || !partial) return fail(msg::protocol_violation);
+    methods_.assign(*list);
+    switch (auth_) {
+    case auth_stage::password: {
+        if (*partial) break;  // the password counted; the host wants another method too
+        if (!name_list_has(methods_, "password")) break;
+        // The written password rule: say so, then the dialog again with empty fields.
+        const unsigned gen = generation_;
+        ui_.message_box(msg::bad_login);
+        if (!alive(gen)) return;
+        s_.ssh_user.clear();
+        crypto::wipe(s_.ssh_password);
+        const bool ok = prompts_.sign_on(s_);
+        if (!alive(gen)) return;
+        if (!ok) return io_.session_disconnect();
+        if (s_.ssh_user.empty()) return fail(msg::no_user);
+        send_password();
+        return;
+    }
+    case auth_stage::pubkey_query:
+    case auth_stage::pubkey_sign:
+        if (*partial) {
+            key_index_ = keys_.size();  // that key counted: the other methods are next
+        } else {
+            ++key_index_;
+        }
+        break;
+    default:
+        break;
+    }
+    next_method();
+}
+
+void ssh2_engine::next_method() {
+    const unsigned gen = generation_;
+    if (name_list_has(methods_, "publickey")) {
+        if (!keys_collected_) {
+            collect_keys();
+            if (!alive(gen)) return;
+        }
+        if (key_index_ < keys_.size()) return query_key();
+    }
+    if (name_list_has(methods_, "keyboard-interactive") && !kbd_tried_) {
+        kbd_tried_ = true;
+        auth_ = auth_stage::kbd;
+        return send_auth_request("keyboard-interactive");
+    }
+    if (name_list_has(methods_, "password")) {
+        if (!password_ready_) {
+            s_.ssh_user.clear();
+            crypto::wipe(s_.ssh_password);
+            const bool ok = prompts_.sign_on(s_);
+            if (!alive(gen)) return;
+            if (!ok) return io_.session_disconnect();
+            if (s_.ssh_user.empty()) return fail(msg::no_user);
+        }
+        send_password();
+        return;
+    }
+    fail("The host accepts none of this program's ways to sign on (it offers: " + methods_ +
+         "). Session must close!!!");
+}
+
+bool ssh2_engine::send_password() {
+    auth_ = auth_stage::password;
+    password_ready_ = true;
+    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
+    w.string(s_.ssh_user);
+    w.string("ssh-connection");
+    w.string("password");
+    w.boolean(false);
+    w.u32(static_cast<std::uint32_t>(s_.ssh_password.size()));
+    const std::size_t secret_at = w.size();
+    w.raw(s_.ssh_password.data(), s_.ssh_password.size());
+    send(w, {secret_at, s_.ssh_password.size()});
+    return true;
+}
+
+void ssh2_engine::collect_keys() {
+    keys_collected_ = true;
+    if (!agent_) agent_ = agent_factory ? agent_factory() : connect_agent();
+    if (agent_)
+        for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string()});
+    std::vector<std::string> files;
+    if (!s_.ssh_key_file.empty())
+        files.push_back(s_.ssh_key_file);
+    else
+        files = default_key_files();
+    for (const std::string& f : files) {
+        key_load k = load_private_key(f);
+        if (k.status == key_status::missing) continue;
+        if (k.status == key_status::bad_permissions) {
+            // As OpenSSH does: a key others may read is not used, and the user is told why.
+            const unsigned gen = generation_;
+            ui_.message_box(k.reason);
+            if (!alive(gen)) return;
+            continue;
+        }
+        std::vector<std::uint8_t> blob;
+        if (k.key) {
+            const auto pb = k.key->public_blob();
+            blob.assign(pb.begin(), pb.end());
+        } else {
+            blob = std::move(k.public_blob);
+        }
+        if (blob.empty()) {
+            io_.session_log_line("key file not used: " + f + (k.reason.empty() ? "" : ": " + k.reason));
+            continue;
+        }
+        // A key already offered through the agent is not offered twice.
+        const bool dup = std::any_of(keys_.begin(), keys_.end(), [&](const key_candidate& c) { return c.blob == blob; });
+        if (!dup) keys_.push_back({std::move(blob), f});
+    }
+}
+
+void ssh2_engine::query_key() {
+    auth_ = auth_stage::pubkey_query;
+    const key_candidate& k = keys_[key_index_];
+    const std::string alg = signature_algorithm(key_type_of(k.blob), server_sig_algs_);
+    io_.session_log_line("offering key " + alg + " from " + (k.file.empty() ? std::string("the agent") : k.file));
+    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
+    w.string(s_.ssh_user);
+    w.string("ssh-connection");
+    w.string("publickey");
+    w.boolean(false);
+    w.string(alg);
+    w.string(k.blob);
+    send(w);
+}
+
+void ssh2_engine::sign_with_key() {
+    const unsigned gen = generation_;
+    const key_candidate& k = keys_[key_index_];
+    const std::string alg = signature_algorithm(key_type_of(k.blob), server_sig_algs_);
+    // What is signed (RFC 4252 section 7): the session identifier, then the request itself.
+    std::vector<std::uint8_t> data(4 + sid_len_ + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
+    wire_writer d(data.data(), data.size());
+    d.string(session_id_.data(), sid_len_);
+    d.u8(SSH_MSG_USERAUTH_REQUEST);
+    d.string(s_.ssh_user);
+    d.string("ssh-connection");
+    d.string("publickey");
+    d.boolean(true);
+    d.string(alg);
+    d.string(k.blob);
+    data.resize(d.size());
+
+    std::optional<std::vector<std::uint8_t>> sig;
+    if (k.file.empty()) {
+        const std::uint32_t flags = alg == "rsa-sha2-512"   ? agent_rsa_sha2_512
+                                    : alg == "rsa-sha2-256" ? agent_rsa_sha2_256
+                                                            : 0;
+        if (agent_) sig = agent_->sign(k.blob, data, flags);
+    } else {
+        key_load key = load_private_key(k.file);
+        if (key.status == key_status::needs_passphrase || key.status == key_status::wrong_passphrase) {
+            std::optional<std::string> pass = prompts_.key_passphrase(k.file);
+            if (!alive(gen)) return;
+            if (pass) {
+                key = load_private_key(k.file, *pass);
+                crypto::wipe(*pass);
+                if (key.status == key_status::wrong_passphrase) {
+                    ui_.message_box("Wrong passphrase for the key " + k.file + "; it is not used.");
+                    if (!alive(gen)) return;
+                }
+            }
+        }
+        if (key.key) sig = key.key->sign(alg, data);
+    }
+    if (!sig) {
+        // This key cannot sign after all: on to the next one.
+        io_.session_log_line("key not used for signing: " + (k.file.empty() ? std::string("agent key") : k.file));
+        ++key_index_;
+        return next_method();
+    }
+    auth_ = auth_stage::pubkey_sign;
+    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
+    w.string(s_.ssh_user);
+    w.string("ssh-connection");
+    w.string("publickey");
+    w.boolean(true);
+    w.string(alg);
+    w.string(k.blob);
+    w.string(*sig);
+    send(w);
+}
+
+void ssh2_engine::on_auth_60(const std::uint8_t* data, std::size_t n) {
+    // Message 60 means what the method asked makes of it.
+    switch (negotiated_ ? auth_ : auth_stage::password) {
+    case auth_stage::pubkey_query:
+        return sign_with_key();  // PK_OK: the host would take this key
+    case auth_stage::kbd:
+        return answer_info_request(data, n);
+    case auth_stage::password:
+        return fail(msg::password_expired);
+    default:
+        return fail(msg::protocol_violation);
+    }
+}
+
+void ssh2_engine::answer_info_request(const std::uint8_t* data, std::size_t n) {
+    wire_reader r(data, n);
+    const auto name = r.text(1024);
+    const auto instruction = r.text(4096);
+    r.string(256);  // language
+    const auto count = r.u32();
+    if (!r.ok() || !count || *count > 64) return fail(msg::protocol_violation);
+    std::vector<kbd_prompt> prompts(*count);
+    for (auto& p : prompts) {
+        const auto text = r.text(1024);
+        const auto echo = r.boolean();
+        if (!text || !echo) return fail(msg::protocol_violation);
+        p.text.assign(*text);
+        p.echo = *echo;
+    }
+    std::vector<std::string> answers;
+    if (*count > 0) {
+        const unsigned gen = generation_;
+        auto given = prompts_.keyboard_interactive(*name, *instruction, prompts);
+        if (!alive(gen)) return;
+        if (!given || given->size() != prompts.size()) {
+            if (given)
+                for (auto& a : *given) crypto::wipe(a);
+            return io_.session_disconnect();
+        }
+        answers = std::move(*given);
+    }
+    wire_writer w = begin(SSH_MSG_USERAUTH_INFO_RESPONSE);
+    w.u32(static_cast<std::uint32_t>(answers.size()));
+    // The answers are secrets (passwords, codes): the log stars all of them.
+    const std::size_t secret_at = w.size();
+    for (const auto& a : answers) w.string(a);
+    const std::size_t secret_len = w.size() - secret_at;
+    for (auto& a : answers) crypto::wipe(a);
+    send(w, {secret_at, secret_len});
+}
+
+void ssh2_engine::on_banner(const std::uint8_t* data, std::size_t n) {
+    if (!negotiated_) return;  // the fixed suite ignores banners
+    wire_reader r(data, n);
+    const auto text = r.string(16384);
+    if (!text) return;
+    // Shown as text: line ends as the terminal needs them, and no control byte (escape sequences included) from
+    // a host that has not even signed us on yet.
+    std::string out;
+    out.reserve(text->size() + 16);
+    for (std::uint8_t c : *text) {
+        if (c == '\n') {
+            out += "\r\n";
+        } else if (c == '\t' || (c >= 0x20 && c != 0x7F)) {
+            out += static_cast<char>(c);
+        }
+    }
+    io_.session_deliver(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
+}
+
+}  // namespace ssh
