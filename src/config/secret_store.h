@@ -26,7 +26,7 @@ inline constexpr std::string_view no_secret_store_notice =
 // Passes everything to base except the secret keys. A password still found in the settings file is moved to the
 // secret store and removed from the file. Without a secret store the password is neither read nor written (and
 // removed from the file at the next save); the user is told once, through load_problem or save_problem.
-class secret_routing_backend final : public settings_backend {
+class secret_routing_backend : public settings_backend {
 public:
     secret_routing_backend(settings_backend& base, secret_store& secrets) : base_(base), secrets_(secrets) {}
 
