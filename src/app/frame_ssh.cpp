@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "dialogs/host_key_dialog.h"
 #include "dialogs/settings_dialogs.h"
+#include "dialogs/ssh_auth_dialogs.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
@@ -21,6 +22,13 @@ struct dialog_prompts final : ssh::ssh_prompts {
                                           std::string_view fingerprint) override {
         return ask_host_key(ssh::unknown_host_key_question(host, port, type, fingerprint),
                             ssh::known_host_name(host, port), type, fingerprint, QApplication::activeWindow());
+    }
+    std::optional<std::vector<std::string>> keyboard_interactive(std::string_view name, std::string_view instruction,
+                                                                 const std::vector<ssh::kbd_prompt>& prompts) override {
+        return ask_keyboard_interactive(name, instruction, prompts, QApplication::activeWindow());
+    }
+    std::optional<std::string> key_passphrase(std::string_view key_file) override {
+        return ask_key_passphrase(key_file, QApplication::activeWindow());
     }
 };
 

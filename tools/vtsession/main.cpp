@@ -6,11 +6,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <set>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,7 +47,8 @@ int usage() {
         "  --accept-new-host-key  trust and remember an SSH host key found in no known_hosts file\n"
         "  --capture FILE         append the terminal data as received to FILE\n"
         "  --log                  write the session debug log (SSH hex dumps) as the client's log command does\n"
-        "                         (a changed key is always refused)\n",
+        "                         (a changed key is always refused)\n"
+        "  VTSESSION_PASSPHRASE   (environment) the passphrase of an encrypted SSH key file\n",
         stderr);
     return 2;
 }
@@ -90,6 +93,31 @@ struct tool_prompts : ssh::ssh_prompts {
         ui.message_box("host key of " + ssh::known_host_name(host, port) + " is unknown (" + std::string(type) + " " +
                        std::string(fingerprint) + "); vtsession refuses it without --accept-new-host-key");
         return ssh::host_key_answer::cancel;
+    }
+    // The stored password answers every hidden prompt of one round; a second round would mean it was refused, and
+    // sending it again would only count against the account.
+    bool kbd_used = false;
+    std::optional<std::vector<std::string>> keyboard_interactive(std::string_view, std::string_view,
+                                                                 const std::vector<ssh::kbd_prompt>& prompts) override {
+        if (kbd_used || password.empty()) {
+            ui.message_box(kbd_used ? "keyboard-interactive sign-on asked again after the stored password was sent; "
+                                      "vtsession shows no dialog"
+                                    : "keyboard-interactive sign-on needs the stored password, which is empty");
+            return std::nullopt;
+        }
+        kbd_used = true;
+        std::vector<std::string> answers;
+        for (const auto& p : prompts) answers.push_back(p.echo ? std::string() : password);
+        return answers;
+    }
+    std::optional<std::string> key_passphrase(std::string_view key_file) override {
+        const char* p = std::getenv("VTSESSION_PASSPHRASE");
+        if (!p) {
+            ui.message_box("key file " + std::string(key_file) +
+                           " needs a passphrase; vtsession takes it from VTSESSION_PASSPHRASE, which is unset");
+            return std::nullopt;
+        }
+        return std::string(p);
     }
 };
 
