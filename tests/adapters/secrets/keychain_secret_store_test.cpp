@@ -9,19 +9,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <cstdlib>
 
 #include "adapters/keychain_secret_store.h"
-#include "adapters/qsettings_backend.h"
-#include "config/settings.h"
-#include "config/settings_store.h"
 
 namespace {
-
-struct no_ui : ui_services {
-    void message_box(std::string_view) override {}
-    bool ask_yes_no(std::string_view) override { return false; }
-};
 
 // One bus and one keyring daemon for the whole suite: the secret-service client library keeps its connection for
 // the life of the process.
@@ -123,36 +114,6 @@ TEST_F(PrivateKeyring, SecretsAreWrittenReadAndRemoved) {
     EXPECT_EQ(store.read("Version 1.0/2", value), secret_store::result::not_found);
     EXPECT_TRUE(store.remove("Version 1.0/1"));
     EXPECT_EQ(store.read("Version 1.0/1", value), secret_store::result::not_found);
-}
-
-TEST_F(PrivateKeyring, AnOldSettingsFileLosesItsPasswordToTheKeyring) {
-    keychain_secret_store store(QStringLiteral("qtelnet-test"));
-    ASSERT_TRUE(write_when_ready(store, "probe", "x"));
-    const QString path = home->path() + QStringLiteral("/old.conf");
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Version%201.0]\n1\\color_bg=0\n1\\ssh_default=1\n1\\ssh_user=alice\n1\\ssh_password=hunter2\n");
-    }
-    auto file = qsettings_backend::from_file(path);
-    secret_routing_backend routed(*file, store);
-    Settings s;
-    no_ui ui;
-    StartupValues sv;
-    sv.save_switch = "0";
-    load_options opt;
-    opt.current_dir = home->path().toStdString();
-    load_settings(s, routed, sv, ui, nullptr, opt);
-    EXPECT_EQ(s.ssh_password, "hunter2");
-    EXPECT_EQ(routed.load_problem(), "");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray text = f.readAll();
-    EXPECT_FALSE(text.contains("hunter2")) << text.constData();
-    EXPECT_TRUE(text.contains("alice"));
-    std::string kept;
-    EXPECT_EQ(store.read("Version 1.0/1", kept), secret_store::result::found);
-    EXPECT_EQ(kept, "hunter2");
 }
 
 TEST_F(PrivateKeyring, NoSessionBusMeansUnavailableAtOnce) {
