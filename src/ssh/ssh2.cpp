@@ -810,6 +810,26 @@ void ssh2_engine::install_keys_for_test(const std::uint8_t v[6][40], bool blowfi
     in_.install(*c, m, v[1], v[3], v[5]);
 }
 
+bool ssh2_engine::install_keys_for_test(const std::uint8_t v[6][64], std::string_view cipher, std::string_view mac,
+                                        bool as_server) {
+    const cipher_method* c = find_cipher(cipher);
+    const mac_method* m = find_mac(mac);
+    if (!c || (!m && c->tag == 0)) return false;
+    id_sent_ = id_done_ = true;
+    negotiated_ = true;
+    first_exchange_ = false;
+    service_requested_ = true;
+    const int o = as_server ? 1 : 0, i = as_server ? 0 : 1;
+    return out_.install(*c, m, v[0 + o], v[2 + o], v[4 + o]) && in_.install(*c, m, v[0 + i], v[2 + i], v[4 + i]);
+}
+
+void ssh2_engine::send_message_for_test(const std::uint8_t* payload, std::size_t n) {
+    if (n == 0 || n > payload_room) return;
+    wire_writer w = begin(payload[0]);
+    w.raw(payload + 1, n - 1);
+    send(w);
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Sign-on and the session channel
 

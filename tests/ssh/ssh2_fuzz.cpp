@@ -1,8 +1,9 @@
 // libFuzzer target over the SSH-2 receive path. The first byte picks the mode: bit 0 keys active (fixed keys on
 // both sides: the input's records are framed, MACed and encrypted like a real host's packets, so the message
 // handlers see them), bit 1 blowfish-cbc, bit 2 remembered credentials, bit 3 the negotiated mode (its KEXINIT
-// parsing and exchanges). Without keys the records go in as raw bytes after the identification line. Each record
-// is a 16-bit big-endian length and that many bytes.
+// parsing and exchanges); with keys, bits 4..6 from 1 to 5 pick a negotiated framing instead (AEAD,
+// encrypt-then-MAC, SHA-2 MACs), sealed by a second engine playing the host. Without keys the records go in as raw
+// bytes after the identification line. Each record is a 16-bit big-endian length and that many bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -39,9 +40,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     h->s.ssh_encryption = (mode & 2) ? 2 : 1;
     h->s.ssh_default = (mode & 4) ? 1 : 0;
     h->s.ssh_algorithms = (mode & 8) ? 1 : 0;
+    static const struct {
+        const char *cipher, *mac;
+    } framings[] = {{"chacha20-poly1305@openssh.com", ""}, {"aes128-gcm@openssh.com", ""},
+                    {"aes256-ctr", "hmac-sha2-256-etm@openssh.com"}, {"aes128-ctr", "hmac-sha2-512"},
+                    {"3des-cbc", "hmac-sha1-etm@openssh.com"}};
+    const int framing = (mode >> 4) & 7;
     ssh_test::test_server srv(h->io);
     srv.blowfish = (mode & 2) != 0;
-    if (mode & 1) {
+    static ssh_test::recorder peer_io;
+    static Settings peer_settings;
+    static ssh_test::ui_recorder peer_ui;
+    static ssh_test::prompt_recorder peer_prompts;
+    static ssh::ssh2_engine* peer = new ssh::ssh2_engine(peer_settings, peer_io, peer_ui, peer_prompts);
+    const bool modern = (mode & 1) && framing >= 1 && framing <= 5;
+    if (modern) {
+        std::uint8_t v[6][64];
+        for (int i = 0; i < 6; ++i)
+            for (int j = 0; j < 64; ++j) v[i][j] = std::uint8_t(i * 64 + j);
+        peer->reset();
+        if (!h->eng.install_keys_for_test(v, framings[framing - 1].cipher, framings[framing - 1].mac, false) ||
+            !peer->install_keys_for_test(v, framings[framing - 1].cipher, framings[framing - 1].mac, true))
+            return 0;
+    } else if (mode & 1) {
         std::uint8_t v[6][40];
         for (int i = 0; i < 6; ++i)
             for (int j = 0; j < 40; ++j) v[i][j] = std::uint8_t(i * 40 + j);
@@ -56,7 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t n = std::size_t(data[off]) << 8 | data[off + 1];
         off += 2;
         if (n > size - off) n = size - off;
-        if (mode & 1) {
+        if (modern) {
+            peer_io.wire.clear();
+            peer->send_message_for_test(data + off, n);
+            h->eng.receive(peer_io.wire.data(), peer_io.wire.size());
+        } else if (mode & 1) {
             const ssh_test::bytes pkt = srv.packet(ssh_test::bytes(data + off, data + off + n));
             h->eng.receive(pkt.data(), pkt.size());
         } else if (n) {
