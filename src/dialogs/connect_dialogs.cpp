@@ -3,6 +3,10 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +17,10 @@
 
 #include "config/settings.h"
 #include "dialogs/connect_logic.h"
+
+namespace {
+constexpr int key_file_limit = 260;  // room for any sensible path to a key
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
 gethost_ad::gethost_ad(Settings& s, const advanced_values& in, QWidget* parent)
@@ -54,6 +62,27 @@ gethost_ad::gethost_ad(Settings& s, const advanced_values& in, QWidget* parent)
     add_check(1031, QStringLiteral("SSH-2: &negotiate modern algorithms (off: the fixed legacy suite only)"),
               s.ssh_algorithms != 0);
     add_check(1032, QStringLiteral("Check SSH host &keys against known_hosts"), s.ssh_check_host_key != 0);
+    auto* key = add_edit(1033, QStringLiteral("SSH key file (empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa):"),
+                         key_file_limit, to_qstring(s.ssh_key_file));
+    key->setMinimumWidth(320);
+    auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
+    set_control_id(browse, 1034);
+    browse->setAutoDefault(false);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(browse);
+    form_->addRow(row);
+    connect(browse, &QPushButton::clicked, this, [this, key] {
+        // Start beside the chosen file, or where OpenSSH keeps keys.
+        const QString now = key->text();
+        const QString dir = now.isEmpty() ? QDir::homePath() + QStringLiteral("/.ssh") : QFileInfo(now).absolutePath();
+        QFileDialog dlg(this, QStringLiteral("SSH key file"), dir);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        dlg.setOption(QFileDialog::DontUseNativeDialog);
+        dlg.setFilter(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+            set_limited_text(key, dlg.selectedFiles().front());
+    });
     finish();
 }
 
@@ -68,6 +97,7 @@ void gethost_ad::store() {
     if (int id = findChild<QButtonGroup*>(QStringLiteral("version"))->checkedId(); id >= 0) s_.ssh_type_1_2 = id;
     s_.ssh_algorithms = control<QCheckBox>(1031)->isChecked() ? 1 : 0;
     s_.ssh_check_host_key = control<QCheckBox>(1032)->isChecked() ? 1 : 0;
+    s_.ssh_key_file = to_std(control<QLineEdit>(1033)->text());
 }
 
 // ---------------------------------------------------------------------------------------------------------------

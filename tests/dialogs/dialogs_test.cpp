@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QDialogButtonBox>
@@ -10,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest/QTest>
@@ -176,6 +179,8 @@ const text_field text_fields[] = {
      &Settings::pctonet},
     {"ssh", "Sign on to the host", 1000, "Sign on as:", 40, &Settings::ssh_user},
     {"ssh", "Sign on to the host", 1001, "Password", 40, &Settings::ssh_password},
+    {"advanced", "Connect - Advanced", 1033, "SSH key file (empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa):", 260,
+     &Settings::ssh_key_file},
 };
 
 struct number_field {
@@ -311,11 +316,31 @@ TEST_F(DialogTest, ConnectAndAdvancedLabels) {
     const std::pair<int, const char*> texts[] = {
         {1005, "Use as default &Host"}, {1007, "&Exit on session termination"}, {1008, "Confirm Exit"},
         {1006, "Secure Shell (SSH) - use Port 22"}, {1026, "DES Encryption"}, {1027, "3-DES Encryption"},
-        {1028, "BlowFish Encryption"}, {1029, "SSH-1"}, {1030, "SSH-2"}};
+        {1028, "BlowFish Encryption"}, {1029, "SSH-1"}, {1030, "SSH-2"}, {1034, "Browse..."}};
     for (const auto& [id, text] : texts) {
         auto* b = a.control<QAbstractButton>(id);
         ASSERT_NE(b, nullptr) << id;
         EXPECT_EQ(b->text(), text) << id;
+    }
+}
+
+// Browse... opens beside the current key file and puts the chosen one in the field; cancelling keeps the field.
+TEST_F(DialogTest, AdvancedBrowseChoosesTheKeyFile) {
+    QTemporaryDir dir;
+    const QString old_key = dir.filePath("id_old"), new_key = dir.filePath("id_new");
+    for (const auto& f : {old_key, new_key}) QFile(f).open(QIODevice::WriteOnly);
+    s.ssh_key_file = old_key.toStdString();
+    gethost_ad a(s, advanced_values{});
+    for (const bool choose : {false, true}) {
+        QTimer::singleShot(0, [&] {
+            auto* f = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(f->directory().absolutePath(), QFileInfo(old_key).absolutePath());
+            f->selectFile(new_key);
+            choose ? f->QDialog::accept() : f->reject();
+        });
+        a.control<QPushButton>(1034)->click();
+        EXPECT_EQ(a.control<QLineEdit>(1033)->text(), choose ? new_key : old_key);
     }
 }
 
