@@ -8,6 +8,16 @@
 
 namespace ssh {
 
+// Texts both engines show.
+namespace msg {
+inline constexpr std::string_view out_of_memory = "SSH out of memory";
+inline constexpr std::string_view illegal_message = "Illegal SSH message. Out of memory";
+inline constexpr std::string_view protocol_violation = "SSH protocol violation. Session must close!!!";
+inline constexpr std::string_view no_user = "Cannot sign on to the host without a valid user name";
+inline constexpr std::string_view bad_identification =
+    "The host did not identify itself as an SSH server. Session must close!!!";
+}  // namespace msg
+
 inline constexpr std::size_t packet_buffer_size = 65536;
 inline constexpr std::size_t reassembly_limit = 65535;
 

@@ -22,22 +22,22 @@ namespace ssh {
 
 struct ssh_prompts;
 
-// Texts the SSH-1 engine shows. The first two are shared with the SSH-2 engine.
+// Texts the SSH-1 engine shows; some are shared with the SSH-2 engine (framing.h).
 namespace ssh1_msg {
-inline constexpr std::string_view out_of_memory = "SSH out of memory";
-inline constexpr std::string_view illegal_size = "Illegal SSH message. Out of memory";
+inline constexpr std::string_view out_of_memory = msg::out_of_memory;
+inline constexpr std::string_view illegal_size = msg::illegal_message;
 inline constexpr std::string_view bad_crc = "SSH message with illegal CRC checksum. Session must close!!!";
-inline constexpr std::string_view violation = "SSH protocol violation. Session must close!!!";
+inline constexpr std::string_view violation = msg::protocol_violation;
 inline constexpr std::string_view no_memory = "SSH protocol. Out of memory. Session must close!!!";
 inline constexpr std::string_view rejects_cipher = "SSH server rejects the encryption mode. Session must be terminated";
-inline constexpr std::string_view no_user = "Cannot sign on to the host without a valid user name";
+inline constexpr std::string_view no_user = msg::no_user;
 inline constexpr std::string_view login_incorrect = "Login incorrect";
 inline constexpr std::string_view no_tty = "SSH server has no TTY ressources. Session must be terminated";
 inline constexpr std::string_view server_disconnect = "Disconnect request from SSH Server. Session must be terminated";
 inline constexpr std::string_view unsupported_prefix = "Server does not support selected encryption ";
 inline constexpr std::string_view unsupported_middle = ". Try another encryption\nServer supports: ";
 // Cases the protocol leaves open; each ends the session.
-inline constexpr std::string_view not_ssh = "The host did not identify itself as an SSH server. Session must close!!!";
+inline constexpr std::string_view not_ssh = msg::bad_identification;
 inline constexpr std::string_view ssh2_only =
     "The host speaks SSH-2 only. Choose SSH-2 under Connect - Advanced - SSH Options and connect again.";
 inline constexpr std::string_view bad_public_key =

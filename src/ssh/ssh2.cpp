@@ -833,28 +833,29 @@ void ssh2_engine::send_message_for_test(const std::uint8_t* payload, std::size_t
 // ---------------------------------------------------------------------------------------------------------------
 // Sign-on and the session channel
 
-void ssh2_engine::sign_on(bool repeat) {
+bool ssh2_engine::ask_sign_on() {
     const unsigned gen = generation_;
-    if (repeat || s_.ssh_default == 0) {
-        s_.ssh_user.clear();
-        s_.ssh_password.clear();
-        const bool ok = prompts_.sign_on(s_);
-        if (!alive(gen)) return;
-        if (!ok) return io_.session_disconnect();
-        if (s_.ssh_user.empty()) return fail(msg::no_user);
+    s_.ssh_user.clear();
+    crypto::wipe(s_.ssh_password);
+    const bool ok = prompts_.sign_on(s_);
+    if (!alive(gen)) return false;
+    if (!ok) {
+        io_.session_disconnect();
+        return false;
     }
+    if (s_.ssh_user.empty()) {
+        fail(msg::no_user);
+        return false;
+    }
+    return true;
+}
+
+void ssh2_engine::sign_on(bool repeat) {
+    if ((repeat || s_.ssh_default == 0) && !ask_sign_on()) return;
     // The dialog cannot give more; a settings file can, and cutting a password silently would only fail later.
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
         return fail(msg::credentials_too_long);
-    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
-    w.string(s_.ssh_user);
-    w.string("ssh-connection");
-    w.string("password");
-    w.boolean(false);
-    w.u32(static_cast<std::uint32_t>(s_.ssh_password.size()));
-    const std::size_t secret_at = w.size();
-    w.raw(s_.ssh_password.data(), s_.ssh_password.size());
-    send(w, {secret_at, s_.ssh_password.size()});
+    send_password();
 }
 
 void ssh2_engine::on_open_confirmation(const std::uint8_t* data, std::size_t n) {

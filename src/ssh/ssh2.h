@@ -38,23 +38,17 @@ namespace ssh {
 struct ssh_prompts;
 struct agent_client;
 
-// Texts shown to the user by the SSH-2 engine.
+// Texts shown to the user by the SSH-2 engine (beside the shared ones of framing.h).
 namespace msg {
-inline constexpr std::string_view out_of_memory = "SSH out of memory";
-inline constexpr std::string_view illegal_message = "Illegal SSH message. Out of memory";
 inline constexpr std::string_view bad_login = "User name and/or password is not valid.";
 inline constexpr std::string_view password_expired = "Your password has expired. Contact the System administrator.";
 inline constexpr std::string_view channel_refused = "UNIX host rejects a new session";
-inline constexpr std::string_view no_user = "Cannot sign on to the host without a valid user name";
 inline constexpr std::string_view bad_mac = "SSH message with illegal MAC. Session must close!!!";
 inline constexpr std::string_view bad_host_signature =
     "Server's host key did not match the signature supplied. The host may be an impostor: do not trust this "
     "connection. Session must close!!!";
-inline constexpr std::string_view protocol_violation = "SSH protocol violation. Session must close!!!";
 inline constexpr std::string_view ssh1_only_host =
     "The host speaks only SSH protocol 1. Choose SSH-1 in the connection options. Session must close!!!";
-inline constexpr std::string_view bad_identification =
-    "The host did not identify itself as an SSH server. Session must close!!!";
 inline constexpr std::string_view credentials_too_long =
     "The stored SSH user name or password is longer than 40 characters. Session must close!!!";
 inline constexpr std::string_view host_key_switched =
@@ -225,12 +219,14 @@ private:
 
     // sign-on: the fixed suite's password rules, and the negotiated mode's methods (ssh2_auth.cpp)
     void sign_on(bool repeat);
+    // The sign-on dialog with empty fields; false when that ended the session (cancelled, no user name).
+    bool ask_sign_on();
     void on_service_accept();
     void on_auth_failure(const std::uint8_t* data, std::size_t n);
     void on_auth_60(const std::uint8_t* data, std::size_t n);
     void on_banner(const std::uint8_t* data, std::size_t n);
     void next_method();
-    bool send_password();
+    void send_password();
     void collect_keys();
     void query_key();
     void sign_with_key();

@@ -36,17 +36,11 @@ std::string signature_algorithm(const std::string& type, const std::string& serv
 
 void ssh2_engine::on_service_accept() {
     if (!negotiated_) return sign_on(false);
-    const unsigned gen = generation_;
     // The user name is needed before any method; the dialog gives it together with a password, the remember flag
     // gives both from the settings.
     bool asked = false;
     if (s_.ssh_default == 0 || s_.ssh_user.empty()) {
-        s_.ssh_user.clear();
-        s_.ssh_password.clear();
-        const bool ok = prompts_.sign_on(s_);
-        if (!alive(gen)) return;
-        if (!ok) return io_.session_disconnect();
-        if (s_.ssh_user.empty()) return fail(msg::no_user);
+        if (!ask_sign_on()) return;
         asked = true;
     }
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
@@ -88,14 +82,7 @@ void ssh2_engine::on_auth_failure(const std::uint8_t* data, std::size_t n) {
         // The written password rule: say so, then the dialog again with empty fields.
         const unsigned gen = generation_;
         ui_.message_box(msg::bad_login);
-        if (!alive(gen)) return;
-        s_.ssh_user.clear();
-        crypto::wipe(s_.ssh_password);
-        const bool ok = prompts_.sign_on(s_);
-        if (!alive(gen)) return;
-        if (!ok) return io_.session_disconnect();
-        if (s_.ssh_user.empty()) return fail(msg::no_user);
-        send_password();
+        if (alive(gen) && ask_sign_on()) send_password();
         return;
     }
     case auth_stage::pubkey_query:
@@ -127,22 +114,14 @@ void ssh2_engine::next_method() {
         return send_auth_request("keyboard-interactive");
     }
     if (name_list_has(methods_, "password")) {
-        if (!password_ready_) {
-            s_.ssh_user.clear();
-            crypto::wipe(s_.ssh_password);
-            const bool ok = prompts_.sign_on(s_);
-            if (!alive(gen)) return;
-            if (!ok) return io_.session_disconnect();
-            if (s_.ssh_user.empty()) return fail(msg::no_user);
-        }
-        send_password();
+        if (password_ready_ || ask_sign_on()) send_password();
         return;
     }
     fail("The host accepts none of this program's ways to sign on (it offers: " + methods_ +
          "). Session must close!!!");
 }
 
-bool ssh2_engine::send_password() {
+void ssh2_engine::send_password() {
     auth_ = auth_stage::password;
     password_ready_ = true;
     wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
@@ -154,7 +133,6 @@ bool ssh2_engine::send_password() {
     const std::size_t secret_at = w.size();
     w.raw(s_.ssh_password.data(), s_.ssh_password.size());
     send(w, {secret_at, s_.ssh_password.size()});
-    return true;
 }
 
 void ssh2_engine::collect_keys() {

@@ -65,8 +65,9 @@ protected:
     }
     bool nothing_sent() { return !srv().client_packet(); }
 
-    // Identification and the first exchange, up to the client's SERVICE_REQUEST under the new keys.
-    void handshake(std::string_view preamble = "", std::string_view eol = "\r\n") {
+    // The host's identification and KEXINIT in one read; the client's identification and KEXINIT are kept and its
+    // KEXDH_INIT returned.
+    bytes first_read(std::string_view preamble = "", std::string_view eol = "\r\n") {
         bytes first = text(preamble);
         const bytes id = text(srv().ident + std::string(eol));
         first.insert(first.end(), id.begin(), id.end());
@@ -75,7 +76,11 @@ protected:
         feed(first);
         client_id = srv().client_ident().value_or("");
         client_kexinit = next(20);
-        const bytes dh = next(30);
+        return next(30);
+    }
+    // Identification and the first exchange, up to the client's SERVICE_REQUEST under the new keys.
+    void handshake(std::string_view preamble = "", std::string_view eol = "\r\n") {
+        const bytes dh = first_read(preamble, eol);
         ASSERT_FALSE(dh.empty());
         feed(srv().kex_reply(client_id, client_kexinit, dh));
         next(21);
@@ -83,8 +88,8 @@ protected:
         const bytes sr = next(5);
         EXPECT_EQ(str(sr), std::string("\x05\0\0\0\x0cssh-userauth", 17));
     }
-    // Sign-on, channel, pty and shell.
-    void login() {
+    // Sign-on, channel and the pty request (its reply not yet given).
+    void open_channel() {
         handshake();
         send(msg(6));
         next(50);
@@ -92,6 +97,10 @@ protected:
         next(90);
         send(open_confirmation(7));
         next(98);
+    }
+    // ... and the shell.
+    void login() {
+        open_channel();
         send(msg(99));
         next(98);
     }
@@ -166,12 +175,8 @@ TEST_F(Ssh2, KexinitIsTheFixedSuite) {
     for (int enc : {0, 1, 2}) {
         s.ssh_encryption = enc;
         fresh();
-        bytes first = text("SSH-2.0-x\r\n");
-        const bytes k = srv().kexinit();
-        first.insert(first.end(), k.begin(), k.end());
-        feed(first);
-        srv().client_ident();
-        const bytes ki = next(20);
+        first_read();
+        const bytes& ki = client_kexinit;
         ASSERT_GE(ki.size(), 17u);
         const char* c = enc == 2 ? "blowfish-cbc" : "3des-cbc";
         bytes want;
@@ -185,13 +190,7 @@ TEST_F(Ssh2, KexinitIsTheFixedSuite) {
 }
 
 TEST_F(Ssh2, NewkeysPacketHasTenPaddingBytes) {
-    bytes first = text(srv().ident + "\r\n");
-    const bytes k = srv().kexinit();
-    first.insert(first.end(), k.begin(), k.end());
-    feed(first);
-    client_id = *srv().client_ident();
-    client_kexinit = next(20);
-    const bytes dh = next(30);
+    const bytes dh = first_read();
     feed(srv().kex_reply(client_id, client_kexinit, dh));
     next(21);
     EXPECT_EQ(srv().last_padding, 10u);
@@ -199,13 +198,7 @@ TEST_F(Ssh2, NewkeysPacketHasTenPaddingBytes) {
 }
 
 TEST_F(Ssh2, ReexchangeKeepsSessionIdAndPtyRequestAndAsksNoSecondService) {
-    handshake();
-    send(msg(6));
-    next(50);
-    send(msg(52));
-    next(90);
-    send(open_confirmation(7));
-    next(98);  // pty-req; its reply comes only after a re-exchange
+    open_channel();  // the pty request's reply comes only after a re-exchange
     const bytes first_id(eng->session_id(), eng->session_id() + 20);
     feed(srv().kexinit());
     const bytes ki = next(20);
@@ -294,13 +287,7 @@ TEST_F(Ssh2, ExchangeFailures) {
     for (int which : {0, 1, 2}) {
         fresh();
         srv().corrupt_signature = which == 0;
-        bytes first = text("SSH-2.0-x\r\n");
-        const bytes k = srv().kexinit();
-        first.insert(first.end(), k.begin(), k.end());
-        feed(first);
-        client_id = *srv().client_ident();
-        client_kexinit = next(20);
-        const bytes dh = next(30);
+        const bytes dh = first_read();
         if (which == 2) {
             send(msg(21));  // the host's NEWKEYS before ours
             EXPECT_EQ(io.disconnects, 1);
