@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "crypto/hmac.h"
+#include "ssh/services.h"
 #include "ssh/wire.h"
 
 namespace ssh {
@@ -453,6 +454,33 @@ std::string unknown_host_key_question(std::string_view host, int port, std::stri
     return "The authenticity of host " + known_host_name(host, port) + " cannot be established: its key is not in "
            "the known hosts files.\nThe " + std::string(type) + " key fingerprint is " + std::string(fingerprint) +
            ".\nCompare it with the one the host's administrator gave you before you accept it.";
+}
+
+host_trust decide_host_trust(std::string_view host, int port, std::string_view type,
+                             std::span<const std::uint8_t> blob, ssh_prompts& prompts,
+                             std::vector<std::string>& log) {
+    const std::vector<std::string> files = default_known_hosts_files();
+    const host_key_check c = check_host_key(files, host, port, type, blob);
+    for (const std::string& why : c.unread) log.push_back("known_hosts not read: " + why);
+    const std::string fp = host_key_fingerprint(blob);
+    switch (c.status) {
+    case host_key_status::known:
+        return {};
+    case host_key_status::changed:
+        return {host_trust::verdict::refused, changed_host_key_message(c, host, port, type, fp)};
+    case host_key_status::revoked:
+        return {host_trust::verdict::refused, revoked_host_key_message(c, host, port, type, fp)};
+    case host_key_status::unknown:
+        break;
+    }
+    const host_key_answer a = prompts.confirm_host_key(host, port, type, fp);
+    if (a == host_key_answer::cancel) return {host_trust::verdict::cancelled, {}};
+    const std::string user_file = default_user_known_hosts();
+    std::string error;
+    if (a == host_key_answer::accept_and_remember && !user_file.empty() &&
+        !remember_host_key(user_file, host, port, type, blob, error))
+        return {host_trust::verdict::trusted, "The host key could not be remembered in " + user_file + ": " + error};
+    return {};
 }
 
 }  // namespace ssh

@@ -68,6 +68,18 @@ std::string revoked_host_key_message(const host_key_check& c, std::string_view h
 std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
                                       std::string_view fingerprint);
 
+struct ssh_prompts;
+
+// The whole decision for a host key both engines make once per connection: known_hosts, then the question for an
+// unknown key (remembered in the user's file when the answer says so). `log` receives lines for the debug log.
+struct host_trust {
+    enum class verdict { trusted, refused, cancelled } result = verdict::trusted;
+    std::string message;  // refused: the refusal to show; trusted: a note to show (the key could not be remembered)
+};
+host_trust decide_host_trust(std::string_view host, int port, std::string_view type,
+                             std::span<const std::uint8_t> blob, ssh_prompts& prompts,
+                             std::vector<std::string>& log);
+
 // Base64 as the files use it. decode: false on a character outside the alphabet, misplaced padding or output
 // beyond `out`; `written` is the decoded length.
 std::string base64_encode(std::span<const std::uint8_t> in, bool pad = true);

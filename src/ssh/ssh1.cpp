@@ -12,6 +12,7 @@
 #include "crypto/random.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
+#include "ssh/known_hosts.h"
 #include "ssh/services.h"
 #include "ssh/wire.h"
 
@@ -297,6 +298,29 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
     if (!sane_modulus(sk) || !sane_modulus(hk) || second.bytes < first.bytes + 11) {
         fail(ssh1_msg::bad_key_sizes);
         return;
+    }
+
+    // The host key, as known_hosts keeps SSH-1 keys, checked before anything is sent under it.
+    if (s_.ssh_check_host_key != 0) {
+        std::vector<std::uint8_t> e((hk.exponent.bit_length() + 7) / 8);
+        crypto::to_bytes(hk.exponent, e.data(), e.size());
+        const std::vector<std::uint8_t> blob =
+            ssh1_rsa_host_key_blob(e, std::span<const std::uint8_t>(host_mod, host->modulus_length));
+        const unsigned gen = generation_;
+        std::vector<std::string> log;
+        const host_trust t = decide_host_trust(host_, port_, "rsa1", blob, prompts_, log);
+        if (gen != generation_) return;
+        for (const std::string& line : log) io_.session_log_line(line);
+        if (t.result == host_trust::verdict::refused) return fail(t.message);
+        if (t.result == host_trust::verdict::cancelled) {
+            io_.session_disconnect();
+            reset();
+            return;
+        }
+        if (!t.message.empty()) {
+            ui_.message_box(t.message);
+            if (gen != generation_) return;
+        }
     }
 
     if (s_.ssh_encryption < 0 || s_.ssh_encryption > 2) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "crypto/cipher.h"
@@ -72,6 +73,11 @@ public:
     bool identification_sent() const { return ident_sent_; }
     // Once set (Connect command, failed password) the sign-on dialog is shown at every sign-on of this run.
     void set_ask_again() { ask_again_ = true; }
+    // The host and port of the coming connection (for known_hosts).
+    void set_target(std::string_view host, int port) {
+        host_.assign(host);
+        port_ = port;
+    }
     bool ask_again() const { return ask_again_; }
     // Tests and fuzzers: as if the server's identification had been read and the session key agreed on with
     // this key and ssh_encryption value (0..2, anything else: no cipher), now in `state` (1..5).
@@ -97,6 +103,8 @@ private:
     ssh_prompts& prompts_;
 
     int state_ = 0;
+    std::string host_;
+    int port_ = 22;
     bool ident_done_ = false;
     bool ident_sent_ = false;
     bool ask_again_ = false;

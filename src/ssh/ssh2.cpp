@@ -699,36 +699,24 @@ bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
     host_key_.assign(ks.begin(), ks.end());
     if (s_.ssh_check_host_key == 0) return true;
     const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
-    const std::vector<std::string> files = default_known_hosts_files();
-    const host_key_check c = check_host_key(files, host_, port_, type, ks);
-    for (const std::string& why : c.unread) io_.session_log_line("known_hosts not read: " + why);
-    const std::string fp = host_key_fingerprint(ks);
-    switch (c.status) {
-    case host_key_status::known:
-        return true;
-    case host_key_status::changed:
-        fail(changed_host_key_message(c, host_, port_, type, fp));
-        return false;
-    case host_key_status::revoked:
-        fail(revoked_host_key_message(c, host_, port_, type, fp));
-        return false;
-    case host_key_status::unknown:
-        break;
-    }
     const unsigned gen = generation_;
-    const host_key_answer a = prompts_.confirm_host_key(host_, port_, type, fp);
+    std::vector<std::string> log;
+    const host_trust t = decide_host_trust(host_, port_, type, ks, prompts_, log);
     if (!alive(gen)) return false;
-    if (a == host_key_answer::cancel) {
+    for (const std::string& line : log) io_.session_log_line(line);
+    switch (t.result) {
+    case host_trust::verdict::refused:
+        fail(t.message);
+        return false;
+    case host_trust::verdict::cancelled:
         io_.session_disconnect();
         return false;
+    case host_trust::verdict::trusted:
+        break;
     }
-    const std::string user_file = default_user_known_hosts();
-    if (a == host_key_answer::accept_and_remember && !user_file.empty()) {
-        std::string error;
-        if (!remember_host_key(user_file, host_, port_, type, ks, error)) {
-            ui_.message_box("The host key could not be remembered in " + user_file + ": " + error);
-            if (!alive(gen)) return false;
-        }
+    if (!t.message.empty()) {
+        ui_.message_box(t.message);
+        if (!alive(gen)) return false;
     }
     return true;
 }

@@ -34,7 +34,10 @@ void ssh_client::ssh_reset() {
     v1_->reset();
 }
 
-void ssh_client::ssh_target(std::string_view host, int port) { v2_->set_target(host, port); }
+void ssh_client::ssh_target(std::string_view host, int port) {
+    v2_->set_target(host, port);
+    v1_->set_target(host, port);
+}
 void ssh_client::set_columns(int columns) { v2_->set_columns(columns); }
 void ssh_client::keepalive() {
     if (version2()) v2_->keepalive();

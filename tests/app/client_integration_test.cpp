@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 #include "../support/peer_process.h"
 #include "../view/fakes.h"
@@ -112,99 +113,112 @@ TEST(Client, TypesToTelnetHostAndShowsTheAnswer) {
     EXPECT_FALSE(frame.view().connected());
 }
 
-// The same over SSH-2: the private sshd with the legacy suite, credentials remembered, the security pane lit.
-TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
-    app();
-    if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/python3")) GTEST_SKIP() << "sshd missing";
+// A peer from tests/ssh/peers in a folder of its own and the real main window, for the SSH sessions below.
+struct ssh_window {
     QTemporaryDir dir;
-    const peer_test::fs::path d = dir.path().toStdString();
-    peer_test::child sshd({"/usr/bin/python3", std::string(SOURCE_DIR) + "/tests/ssh/peers/sshd_fixture.py", "--legacy",
-                           "--key", "dsa", "--user", "qtpeer", "--password", "Peer-pass-42", "--timeout", "60"},
-                          d / "sshd.out", d / "sshd.err", true);
-    const int port = peer_test::wait_port_line(d / "sshd.out", std::chrono::seconds(20));
-    if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(d / "sshd.err");
-
+    peer_test::fs::path d = dir.path().toStdString();
+    std::unique_ptr<peer_test::child> peer;
     memory_backend store;
     recording_ui ui;
     StartupValues start;
     qt_socket_factory sockets;
-    reset_settings();
     CVellumDoc doc;
-    CMainFrame frame(doc, start, ui, store, sockets);
-    Settings& s = settings();
+    std::unique_ptr<CMainFrame> frame;
+
+    // The peer's port, or -1 when it did not start.
+    int start_peer(const std::string& script, std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/python3", std::string(SOURCE_DIR) + "/tests/ssh/peers/" + script});
+        peer = std::make_unique<peer_test::child>(args, d / "peer.out", d / "peer.err", true);
+        return peer_test::wait_port_line(d / "peer.out", std::chrono::seconds(20));
+    }
+    Settings& open_window() {
+        app();
+        reset_settings();
+        frame = std::make_unique<CMainFrame>(doc, start, ui, store, sockets);
+        frame->view().setFocus();
+        return settings();
+    }
+    CVellumView& view() { return frame->view(); }
+    std::string last_message() const { return ui.messages.empty() ? "" : ui.messages.back(); }
+    void type_line(const QString& text) {
+        QTest::keyClicks(&view(), text);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QApplication::sendEvent(&view(), &enter);
+    }
+    bool screen_shows(const std::string& text, int ms = 10000) {
+        return wait_for([&] { return screen_text(view()).find(text) != std::string::npos; }, ms);
+    }
+    ~ssh_window() {
+        if (!frame) return;
+        settings().confirm = 0;
+        frame->close();
+    }
+};
+
+// The same over SSH-2 against a stock sshd: negotiated algorithms, the host key found in a known_hosts file (no
+// question), credentials remembered, the security pane naming the cipher.
+TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
+    if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) GTEST_SKIP() << "sshd missing";
+    ssh_window w;
+    const int port = w.start_peer("sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password",
+                                                      "Peer-pass-42", "--timeout", "60"});
+    if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(w.d / "peer.err");
+    const peer_test::fs::path home = w.d / "home";
+    peer_test::fs::create_directories(home / ".ssh");
+    const std::string scan = "ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " +
+                             (home / ".ssh" / "known_hosts").string();
+    ASSERT_EQ(::system(scan.c_str()), 0);
+    const QByteArray old_home = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.string()));
+
+    Settings& s = w.open_window();
     s.ssh = 1;
     s.ssh_type_1_2 = 1;
-    s.ssh_encryption = 1;
     s.ssh_default = 1;
     s.ssh_user = "qtpeer";
     s.ssh_password = "Peer-pass-42";
-    frame.view().setFocus();
-    ASSERT_TRUE(frame.view().connect_to("127.0.0.1", port));
-    ASSERT_TRUE(wait_for([&] { return screen_text(frame.view()).find("$ ") != std::string::npos; }, 15000))
-        << screen_text(frame.view()) << (ui.messages.empty() ? "" : ui.messages.back());
-    EXPECT_EQ(frame.view().security_text().toStdString(), "Secure (SSH-2)");
-    QTest::keyClicks(&frame.view(), "echo $((6*7))");
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
-    QApplication::sendEvent(&frame.view(), &enter);
-    EXPECT_TRUE(wait_for([&] { return screen_text(frame.view()).find("\n42 ") != std::string::npos; }, 10000))
-        << screen_text(frame.view());
-    s.confirm = 0;
-    EXPECT_TRUE(frame.close());
-    EXPECT_FALSE(frame.view().connected());
+    ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
+    const bool prompt = w.screen_shows("$ ", 15000);
+    qputenv("HOME", old_home);
+    ASSERT_TRUE(prompt) << screen_text(w.view()) << w.last_message();
+    EXPECT_EQ(w.view().security_text().toStdString(), "Secure (SSH-2, chacha20-poly1305@openssh.com)");
+    w.type_line("echo $((6*7))");
+    EXPECT_TRUE(w.screen_shows("\n42 ")) << screen_text(w.view());
+    EXPECT_TRUE(w.ui.messages.empty()) << w.last_message();
 }
 
 // SSH-1 from the main window against the Python SSH-1 peer, once per cipher.
 TEST(Client, SignsOnToSsh1HostWithEachCipher) {
-    app();
     if (::system("/usr/bin/python3 -c 'import Cryptodome' >/dev/null 2>&1") != 0) GTEST_SKIP() << "pycryptodome missing";
-    QTemporaryDir dir;
-    const peer_test::fs::path d = dir.path().toStdString();
-    peer_test::child peer({"/usr/bin/python3", std::string(SOURCE_DIR) + "/tests/ssh/peers/ssh1_peer.py", "--account",
-                           "alice:wonder", "--timeout", "60"},
-                          d / "peer.out", d / "peer.err", true);
-    const int port = peer_test::wait_port_line(d / "peer.out", std::chrono::seconds(20));
-    ASSERT_GT(port, 0) << peer_test::slurp(d / "peer.err");
-
-    memory_backend store;
-    recording_ui ui;
-    StartupValues start;
-    qt_socket_factory sockets;
-    reset_settings();
-    CVellumDoc doc;
-    CMainFrame frame(doc, start, ui, store, sockets);
-    Settings& s = settings();
+    ssh_window w;
+    const int port = w.start_peer("ssh1_peer.py", {"--account", "alice:wonder", "--timeout", "60"});
+    ASSERT_GT(port, 0) << peer_test::slurp(w.d / "peer.err");
+    Settings& s = w.open_window();
     s.ssh = 1;
     s.ssh_type_1_2 = 0;
     s.ssh_default = 1;
     s.ssh_user = "alice";
     s.ssh_password = "wonder";
-    frame.view().setFocus();
+    s.ssh_check_host_key = 0;
     for (int enc : {0, 1, 2}) {
         SCOPED_TRACE(enc);
         s.ssh_encryption = enc;
-        ASSERT_TRUE(frame.view().connect_to("127.0.0.1", port));
+        ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
         // This session's prompt: the earlier sessions' text stays on the screen.
         const auto prompt_after_welcome = [&] {
-            const std::string t = screen_text(frame.view());
+            const std::string t = screen_text(w.view());
             std::size_t welcomes = 0, at = 0;
             for (; (at = t.find("Welcome to ssh1peer", at)) != std::string::npos; ++at) ++welcomes;
             return welcomes == std::size_t(enc) + 1 && t.find("$ ", t.rfind("Welcome")) != std::string::npos;
         };
-        ASSERT_TRUE(wait_for(prompt_after_welcome, 15000))
-            << screen_text(frame.view()) << (ui.messages.empty() ? "" : ui.messages.back());
-        EXPECT_EQ(frame.view().security_text().toStdString(), "Secure (SSH-1)");
-        QTest::keyClicks(&frame.view(), "cipher" + QString::number(enc));
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
-        QApplication::sendEvent(&frame.view(), &enter);
-        const std::string want = "you said: cipher" + std::to_string(enc);
-        EXPECT_TRUE(wait_for([&] { return screen_text(frame.view()).find(want) != std::string::npos; }, 10000))
-            << screen_text(frame.view());
-        frame.view().disconnect();
-        EXPECT_NE(frame.view().security_text().toStdString(), "Secure (SSH-1)");
+        ASSERT_TRUE(wait_for(prompt_after_welcome, 15000)) << screen_text(w.view()) << w.last_message();
+        EXPECT_EQ(w.view().security_text().toStdString(), "Secure (SSH-1)");
+        w.type_line("cipher" + QString::number(enc));
+        EXPECT_TRUE(w.screen_shows("you said: cipher" + std::to_string(enc))) << screen_text(w.view());
+        w.view().disconnect();
+        EXPECT_NE(w.view().security_text().toStdString(), "Secure (SSH-1)");
     }
-    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
-    s.confirm = 0;
-    EXPECT_TRUE(frame.close());
+    EXPECT_TRUE(w.ui.messages.empty()) << w.last_message();
 }
 
 TEST(Client, PlainParameterIsAnErrorWithMessage) {

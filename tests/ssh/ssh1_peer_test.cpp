@@ -58,7 +58,8 @@ struct Ssh1Peer : ::testing::Test {
         std::vector<std::string> argv{VTSESSION_BIN, "--host", "127.0.0.1", "--port", std::to_string(port),
                                       "--timeout", "10", "--set", "ssh=1", "--set", "ssh_type_1_2=0",
                                       "--set", "ssh_encryption=" + enc, "--set", "ssh_default=1",
-                                      "--set", "ssh_user=" + user, "--set", "ssh_password=wonder"};
+                                      "--set", "ssh_user=" + user, "--set", "ssh_password=wonder",
+                                      "--set", "ssh_check_host_key=0"};
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         {

@@ -3,6 +3,8 @@
 // Failures a real peer can stage (bad CRC, server disconnect, SSH-2 banner, equal moduli) are in ssh1_peer_test.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -90,6 +92,7 @@ public:
         s.ssh_user = "alice";
         s.ssh_password = "secret";
         s.termtype = "vt220";
+        s.ssh_check_host_key = 0;  // never the test runner's own known_hosts (one test below uses a scratch HOME)
     }
 
     // A fresh connection on the same engine (the ask-again flag survives, as in a program run).
@@ -497,6 +500,45 @@ TEST_F(Ssh1, ReassemblyOverflowDropsBytesButKeepsTheSession) {
     EXPECT_EQ(io.disconnects, 0);
     EXPECT_EQ(eng.state(), 5);
     EXPECT_EQ(io.delivered, "");
+}
+
+// The SSH-1 host key in known_hosts: asked about once and remembered, then known; another key for the host is
+// refused before the session key is sent.
+TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
+    char tmpl[] = "/tmp/ssh1_home_XXXXXX";
+    const std::string home = ::mkdtemp(tmpl);
+    const char* old_home = std::getenv("HOME");
+    const std::string saved = old_home ? old_home : "";
+    ::setenv("HOME", home.c_str(), 1);
+    s.ssh_check_host_key = 1;
+    eng.set_target("ssh1.example", 2222);
+    prompts.host_key_reply = ssh::host_key_answer::accept_and_remember;
+    key_exchange();
+    ASSERT_EQ(prompts.host_key_questions.size(), 1u);
+    EXPECT_EQ(prompts.host_key_questions[0].type, "rsa1");
+    const std::string file = home + "/.ssh/known_hosts";
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line.rfind("[ssh1.example]:2222 rsa1 ", 0), 0u) << line;
+
+    restart();
+    key_exchange();
+    EXPECT_EQ(prompts.host_key_questions.size(), 1u) << "known now: no second question";
+
+    restart();
+    std::swap(host_key, server_key);  // the host now shows another key
+    feed("SSH-1.5-test\r\n");
+    send(2, public_key());
+    EXPECT_EQ(next().first, 0) << "no session key under a changed host key";
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find(file + " on line 1"), std::string::npos) << ui.messages.back();
+    EXPECT_EQ(io.disconnects, 1);
+    if (saved.empty())
+        ::unsetenv("HOME");
+    else
+        ::setenv("HOME", saved.c_str(), 1);
+    std::filesystem::remove_all(home);
 }
 
 }  // namespace
