@@ -266,6 +266,9 @@ void ssh2_engine::reassemble() {
         }
         if (len > max_packet_length) {
             rx_.clear();
+            // The fixed suite drops the buffer and waits; in negotiated mode the stream cannot recover from this,
+            // so the session ends with a word instead of going quiet.
+            if (negotiated_) fail(msg::protocol_violation);
             return;
         }
         const std::size_t total = std::size_t(len) + 4 + in_.trailer();
