@@ -320,8 +320,8 @@ pkey_ptr rsa_from(wire_reader& r) {
            q = to_bn(*f[5]);
     bn_ctx_ptr bctx(BN_CTX_secure_new());
     if (!n || !e || !d || !iqmp || !p || !q || !bctx) return nullptr;
-    const int bits = BN_num_bits(n.get());
-    if (bits < rsa_min_bits || bits > rsa_max_bits || !BN_is_odd(n.get()) || BN_num_bits(e.get()) > 64 ||
+    // Sizes SSH does not allow are left to adopt(), which calls them unsupported rather than damaged.
+    if (!BN_is_odd(n.get()) || BN_num_bits(e.get()) > 64 ||
         !BN_is_odd(e.get()) || BN_is_one(e.get()) || BN_num_bits(p.get()) < 2 || BN_num_bits(q.get()) < 2 ||
         BN_is_zero(d.get()))
         return nullptr;
