@@ -299,17 +299,6 @@ TEST_F(KeyFiles, FileChecks) {
     EXPECT_EQ(ssh::load_private_key(big.string()).status, key_status::malformed);
 }
 
-TEST(DefaultKeyFiles, FollowHome) {
-    const char* old = std::getenv("HOME");
-    const std::string saved = old ? old : "";
-    ::setenv("HOME", "/home/u", 1);
-    EXPECT_EQ(ssh::default_key_files(),
-              (std::vector<std::string>{"/home/u/.ssh/id_ed25519", "/home/u/.ssh/id_ecdsa", "/home/u/.ssh/id_rsa"}));
-    ::unsetenv("HOME");
-    EXPECT_TRUE(ssh::default_key_files().empty());
-    if (old) ::setenv("HOME", saved.c_str(), 1);
-}
-
 // ---- damaged files, rebuilt field by field from a real one
 
 std::string armour_v1(std::span<const std::uint8_t> bin) {
