@@ -53,10 +53,11 @@ public:
         if (stdin_pipe) {
             ::close(in[0]);
             stdin_ = in[1];
+            stdin_piped_ = true;
         }
     }
     ~child() {
-        if (stdin_ >= 0) {
+        if (stdin_piped_) {
             close_stdin();
             wait(std::chrono::seconds(5));
         }
@@ -103,6 +104,7 @@ public:
 private:
     pid_t pid_ = -1;
     int stdin_ = -1;
+    bool stdin_piped_ = false;  // its end lets the peer clean up, even when closed early
 };
 
 inline int free_port() {
