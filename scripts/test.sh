@@ -8,6 +8,13 @@ export QTELNET_REQUIRE_PEERS=1  # a test that would skip for want of a peer fail
 fail=0
 jobs=${JOBS:-2}
 
+# House style: every C++ file as clang-format (.clang-format) leaves it.
+if ! git ls-files -z -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'tools/*.cpp' 'tools/*.h' 'bench/*.cpp' \
+        'bench/*.h' | xargs -0 clang-format --dry-run --Werror; then
+  echo "unformatted C++ above: run clang-format -i on those files"
+  fail=1
+fi
+
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null && cmake --build build -j "$jobs" || exit 1
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 600) || fail=1
 

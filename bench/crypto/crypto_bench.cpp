@@ -152,7 +152,8 @@ int main() {
         ssh2_hmac_sha1.set_key(mk, key);
         uint32_t seq = 0;
         auto ours = [&] {
-            for (std::size_t off = 0; off + P + 20 <= N; off += P + 20) ssh2_hmac_sha1.make(mk, buf.data() + off, P, seq++);
+            for (std::size_t off = 0; off + P + 20 <= N; off += P + 20)
+                ssh2_hmac_sha1.make(mk, buf.data() + off, P, seq++);
         };
         EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
         EVP_MAC_CTX* mctx = EVP_MAC_CTX_new(mac);
@@ -327,8 +328,8 @@ int main() {
         return 1;
     }
 
-    std::printf("%-28s %9.3f ms   OpenSSL %9.3f ms   ratio %.2f\n", "DH exchange (e and K)", t_dh * 1e3,
-                t_dh_ref * 1e3, t_dh_ref / t_dh);
+    std::printf("%-28s %9.3f ms   OpenSSL %9.3f ms   ratio %.2f\n", "DH exchange (e and K)", t_dh * 1e3, t_dh_ref * 1e3,
+                t_dh_ref / t_dh);
     std::printf("%-28s %9.3f ms   OpenSSL %9.3f ms   ratio %.2f\n", "DSS verify (1024/160)", t_dss * 1e3,
                 t_dss_ref * 1e3, t_dss_ref / t_dss);
     double total = (t_dh + t_dss) * 1e3;

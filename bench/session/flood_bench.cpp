@@ -89,9 +89,8 @@ int main(int argc, char** argv) {
     qint64 worst_late_ms = 0;
     QElapsedTimer since_tick;
     QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        worst_late_ms = std::max(worst_late_ms, since_tick.restart() - 10);
-    });
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { worst_late_ms = std::max(worst_late_ms, since_tick.restart() - 10); });
 
     QElapsedTimer clock;
     clock.start();
@@ -104,7 +103,8 @@ int main(int argc, char** argv) {
     host.join();
     ::close(listener);
 
-    std::printf("loopback flood:        %ld MiB in %.2f s = %.1f MiB/s\n", mib, seconds, static_cast<double>(mib) / seconds);
+    std::printf("loopback flood:        %ld MiB in %.2f s = %.1f MiB/s\n", mib, seconds,
+                static_cast<double>(mib) / seconds);
     std::printf("peak resident memory:  %.1f MiB\n", static_cast<double>(peak_rss_kb()) / 1024.0);
     std::printf("worst 10 ms timer lateness during the flood: %lld ms\n", static_cast<long long>(worst_late_ms));
     return 0;

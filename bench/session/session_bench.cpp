@@ -83,7 +83,8 @@ int main() {
     const std::size_t total = 32u << 20;
     const double mb = static_cast<double>(total) / (1 << 20);
 
-    for (const auto& [name, data] : {std::pair{"listing", listing_stream(total)}, std::pair{"plain", plain_stream(total)}}) {
+    for (const auto& [name, data] :
+         {std::pair{"listing", listing_stream(total)}, std::pair{"plain", plain_stream(total)}}) {
         const double per_byte = emulator_per_byte(data);
         const double bulk = emulator_bulk(data);
         const double pipe = session_receive(data);

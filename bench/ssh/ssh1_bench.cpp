@@ -43,7 +43,7 @@ void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x) {
 }
 
 void run(int encryption, const char* name, std::size_t mib) {
-    static const std::uint8_t key[32] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 11, 12, 13, 14, 15, 16,
+    static const std::uint8_t key[32] = {9,  8,  7,  6,  5,  4,  3,  2,  1,  0,  11, 12, 13, 14, 15, 16,
                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
     const crypto::ssh1_cipher* ciphers[] = {&crypto::ssh1_des, &crypto::ssh1_3des, &crypto::ssh1_blowfish};
     const crypto::ssh1_cipher& c = *ciphers[encryption];

@@ -38,37 +38,37 @@ std::string mixed_stream(size_t size, std::mt19937& rng) {
     auto num = [&](int hi) { return std::to_string(1 + rng() % unsigned(hi)); };
     while (s.size() < size) {
         switch (rng() % 10) {
-            case 0:  // attribute changes around a word
-                s += "\x1b[" + std::string(rng() % 2 ? "1" : "7") + ";4m";
-                text(3 + int(rng() % 12));
-                s += "\x1b[0m";
-                break;
-            case 1:  // cursor addressing
-                s += "\x1b[" + num(24) + ";" + num(80) + "H";
-                text(5 + int(rng() % 20));
-                break;
-            case 2:  // a scrolling region, text scrolled through it, region reset
-                s += "\x1b[" + num(8) + ";" + std::to_string(12 + rng() % 13) + "r";
-                for (int i = 0; i < 4; ++i) {
-                    s += "\x1b[24;1H";
-                    text(20);
-                    s += "\n";
-                }
-                s += "\x1b[r";
-                break;
-            case 3:  // erases
-                s += "\x1b[" + num(24) + ";" + num(80) + "H";
-                s += rng() % 2 ? "\x1b[K" : "\x1b[1K";
-                if (rng() % 8 == 0) s += "\x1b[J";
-                break;
-            case 4:  // insert / delete lines and characters
-                s += "\x1b[" + num(24) + ";1H\x1b[" + num(3) + (rng() % 2 ? "L" : "M");
-                s += "\x1b[" + num(4) + (rng() % 2 ? "P" : "@");
-                break;
-            default:  // ordinary lines of output
-                text(10 + int(rng() % 60));
-                s += "\r\n";
-                break;
+        case 0:  // attribute changes around a word
+            s += "\x1b[" + std::string(rng() % 2 ? "1" : "7") + ";4m";
+            text(3 + int(rng() % 12));
+            s += "\x1b[0m";
+            break;
+        case 1:  // cursor addressing
+            s += "\x1b[" + num(24) + ";" + num(80) + "H";
+            text(5 + int(rng() % 20));
+            break;
+        case 2:  // a scrolling region, text scrolled through it, region reset
+            s += "\x1b[" + num(8) + ";" + std::to_string(12 + rng() % 13) + "r";
+            for (int i = 0; i < 4; ++i) {
+                s += "\x1b[24;1H";
+                text(20);
+                s += "\n";
+            }
+            s += "\x1b[r";
+            break;
+        case 3:  // erases
+            s += "\x1b[" + num(24) + ";" + num(80) + "H";
+            s += rng() % 2 ? "\x1b[K" : "\x1b[1K";
+            if (rng() % 8 == 0) s += "\x1b[J";
+            break;
+        case 4:  // insert / delete lines and characters
+            s += "\x1b[" + num(24) + ";1H\x1b[" + num(3) + (rng() % 2 ? "L" : "M");
+            s += "\x1b[" + num(4) + (rng() % 2 ? "P" : "@");
+            break;
+        default:  // ordinary lines of output
+            text(10 + int(rng() % 60));
+            s += "\r\n";
+            break;
         }
     }
     s.resize(size);
@@ -77,9 +77,13 @@ std::string mixed_stream(size_t size, std::mt19937& rng) {
 
 // UTF-8 text as today's hosts send it: mostly ASCII with Latin-1 letters, Cyrillic words and CJK.
 std::string utf8_stream(size_t size, std::mt19937& rng) {
-    static const char* const words[] = {"caf\xc3\xa9",           "na\xc3\xafve",        "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82",
-                                        "\xd0\x9c\xd0\xbe\xd1\x81\xd0\xba\xd0\xb2\xd0\xb0", "\xe4\xb8\xad\xe6\x96\x87",
-                                        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4"};
+    static const char* const words[] = {"caf\xc3\xa9",
+                                        "na\xc3\xafve",
+                                        "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82",
+                                        "\xd0\x9c\xd0\xbe\xd1\x81\xd0\xba\xd0\xb2\xd0\xb0",
+                                        "\xe4\xb8\xad\xe6\x96\x87",
+                                        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",
+                                        "\xed\x95\x9c\xea\xb5\xad\xec\x96\xb4"};
     std::string s;
     s.reserve(size + 200);
     while (s.size() < size) {
@@ -186,7 +190,7 @@ int main(int argc, char** argv) {
     std::printf("%zu MiB per stream, best of %d, thread CPU time\n", mib, runs);
     std::printf("stream          ours MB/s  ours bytewise  libvterm MB/s  ratio\n");
     for (const auto& [name, data] : {std::pair<const char*, const std::string&>{"plain text", plain},
-                                    std::pair<const char*, const std::string&>{"mixed", mixed}}) {
+                                     std::pair<const char*, const std::string&>{"mixed", mixed}}) {
         const double a = ours(data, runs);
         const double b = ours_bytewise(data, runs);
         const double v = libvterm(data, runs);

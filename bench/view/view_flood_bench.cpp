@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
     for (int r = 23; r <= 24; ++r)
         for (int c = 1; c <= 8; ++c) last += static_cast<char>(view.ring().line(r).cell(c) & cell_char_mask);
     std::printf("screen rows 23-24 start: \"%s\"\n", last.c_str());
-    std::printf("qtelnet view: %d MiB in %.3f s (%.1f MB/s), %d paint events\n", mib, ours,
-                flood.size() / ours / 1e6, paints);
+    std::printf("qtelnet view: %d MiB in %.3f s (%.1f MB/s), %d paint events\n", mib, ours, flood.size() / ours / 1e6,
+                paints);
 
     if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v xterm >/dev/null 2>&1") != 0) {
         std::printf("xterm: not measured (xvfb-run or xterm missing)\n");

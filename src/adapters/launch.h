@@ -55,8 +55,9 @@ inline QProcess* start(const QString& program, const QStringList& args, report f
     QObject::connect(p, &QProcess::finished, p, [p, program, tail, fail](int code, QProcess::ExitStatus status) {
         *tail += QString::fromLocal8Bit(p->readAllStandardError());
         if (status != QProcess::NormalExit || code != 0) {
-            QString why = status != QProcess::NormalExit ? QStringLiteral("%1 stopped").arg(program)
-                                                         : QStringLiteral("%1 ended with status %2").arg(program).arg(code);
+            QString why = status != QProcess::NormalExit
+                              ? QStringLiteral("%1 stopped").arg(program)
+                              : QStringLiteral("%1 ended with status %2").arg(program).arg(code);
             const QString last = tail->trimmed().section(QLatin1Char('\n'), -1).trimmed();
             if (!last.isEmpty()) why += QStringLiteral(": ") + last.right(error_tail_chars);
             fail(why);

@@ -76,14 +76,14 @@ void make_private_folder(const QString& dir) {
 qsettings_backend::qsettings_backend(const QString& program_name)
     : path_(user_file(program_name)), machine_path_(user_file(QStringLiteral("telnet"))) {
     if (const QString why = unusable_reason(path_); why.isEmpty()) {
-        values_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QuillSoft"),
-                                              program_name);
+        values_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                              QStringLiteral("QuillSoft"), program_name);
     } else {
         load_problem_ = refusal_text(path_, why);
     }
     if (unusable_reason(machine_path_).isEmpty())
-        machine_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QuillSoft"),
-                                               QStringLiteral("telnet"));
+        machine_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                               QStringLiteral("QuillSoft"), QStringLiteral("telnet"));
     else
         machine_refused_ = true;
 }

@@ -97,9 +97,7 @@ void qt_socket::renotify_if_data_left() {
     });
 }
 
-std::size_t qt_socket::pending_output() const {
-    return sock_ ? static_cast<std::size_t>(sock_->bytesToWrite()) : 0;
-}
+std::size_t qt_socket::pending_output() const { return sock_ ? static_cast<std::size_t>(sock_->bytesToWrite()) : 0; }
 
 std::size_t qt_socket::buffered_input() const {
     const qint64 own = sock_ ? sock_->bytesAvailable() : 0;

@@ -53,9 +53,8 @@ int CVellumApp::run(int argc, char** argv) {
     ui.set_parent(&frame);
 
     // The desktop session is ending: save without asking.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame, [&frame](QSessionManager&) {
-        frame.save_settings();
-    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame,
+                     [&frame](QSessionManager&) { frame.save_settings(); });
     // A settings file that could not be used is told once the window is up (the defaults are in use).
     if (const std::string problem = store.load_problem(); !problem.empty())
         QTimer::singleShot(0, &frame, [&ui, problem] { ui.message_box(problem); });

@@ -9,9 +9,9 @@ enum id : int {
     print_screen = 32811,
     print_setup = 57606,
     send_mail = 57612,
-    log_save = 32822,     // "&Save to File..."
-    log_read = 32823,     // "&Read from File..."
-    ssh_log = 32910,      // "SS&H log to a file"
+    log_save = 32822,  // "&Save to File..."
+    log_read = 32823,  // "&Read from File..."
+    ssh_log = 32910,   // "SS&H log to a file"
     exit = 57665,
     // Edit
     select_all = 32906,

@@ -63,10 +63,14 @@ void register_dialog_commands(CMainFrame& f) {
     });
 
     auto saving = [&f] { return f.save_allowed(); };
-    f.set_command(cmd::proxy, [&f] { run_dialog<getproxy>(f); }, saving);
-    f.set_command(cmd::auto_login, [&f] { run_dialog<getauto>(f); }, saving);
-    f.set_command(cmd::mapping_files, [&f] { run_dialog<getkey>(f); }, saving);
-    f.set_command(cmd::termtype, [&f] { run_dialog<getterm>(f); }, saving);
+    f.set_command(
+        cmd::proxy, [&f] { run_dialog<getproxy>(f); }, saving);
+    f.set_command(
+        cmd::auto_login, [&f] { run_dialog<getauto>(f); }, saving);
+    f.set_command(
+        cmd::mapping_files, [&f] { run_dialog<getkey>(f); }, saving);
+    f.set_command(
+        cmd::termtype, [&f] { run_dialog<getterm>(f); }, saving);
 
     f.set_command(cmd::cursor, [&f] {
         if (run_dialog<getcursor>(f)) f.repaint_view();
@@ -88,7 +92,10 @@ void register_dialog_commands(CMainFrame& f) {
     auto& mouse = f.view().mouse();
     auto has_selection = [&mouse] { return mouse.has_selection(); };
     f.set_command(cmd::select_all, [&mouse] { mouse.select_all(); });
-    f.set_command(cmd::copy, [&mouse] { mouse.copy(); }, has_selection);
-    f.set_command(cmd::append, [&mouse] { mouse.append(); }, has_selection);
-    f.set_command(cmd::paste, [&mouse] { mouse.paste(); }, [] { return view_mouse::clipboard_has_text(); });
+    f.set_command(
+        cmd::copy, [&mouse] { mouse.copy(); }, has_selection);
+    f.set_command(
+        cmd::append, [&mouse] { mouse.append(); }, has_selection);
+    f.set_command(
+        cmd::paste, [&mouse] { mouse.paste(); }, [] { return view_mouse::clipboard_has_text(); });
 }

@@ -83,11 +83,10 @@ void register_file_commands(CMainFrame& f) {
                 screen, temp, QTime::currentTime(), mailer, [&f](const QString& program, const QStringList& args) {
                     const QString file = args.value(args.size() - 1);
                     launch::start(program, args, [&f, file](const QString& why) {
-                        f.ui().message_box(
-                            QStringLiteral("The screen could not be handed to the mail program (%1).\n"
-                                           "The screen text is in %2")
-                                .arg(why, file)
-                                .toStdString());
+                        f.ui().message_box(QStringLiteral("The screen could not be handed to the mail program (%1).\n"
+                                                          "The screen text is in %2")
+                                               .arg(why, file)
+                                               .toStdString());
                     });
                     return true;
                 });

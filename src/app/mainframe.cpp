@@ -51,7 +51,10 @@ public:
     int icon_height() override { return f_.style()->pixelMetric(QStyle::PM_LargeIconSize); }
     void apply_placement(const window_placement& p) override {
         if (p.x2 > p.x1 && p.y2 > p.y1) f_.setGeometry(p.x1, p.y1, p.x2 - p.x1, p.y2 - p.y1);
-        if (p.showCmd == 3) f_.showMaximized(); else f_.show();
+        if (p.showCmd == 3)
+            f_.showMaximized();
+        else
+            f_.show();
     }
     void show_normal() override {
         f_.resize(800, 560);
@@ -337,74 +340,111 @@ void CMainFrame::install_builtin_commands() {
     Settings& s = settings();
     CVellumView& v = *view_;
 
-    set_command(cmd::connect, [&v] {
-        const Settings& st = settings();
-        if (!st.host_name.empty() && st.port != 0) v.connect_to(st.host_name, st.port);
-    }, [&v] { return !v.net().busy(); });
+    set_command(
+        cmd::connect,
+        [&v] {
+            const Settings& st = settings();
+            if (!st.host_name.empty() && st.port != 0) v.connect_to(st.host_name, st.port);
+        },
+        [&v] { return !v.net().busy(); });
     // Disconnect also while an attempt is outstanding, so a connection that hangs can be given up.
-    set_command(cmd::disconnect, [&v] { v.disconnect(); }, [&v] { return v.net().busy(); });
+    set_command(
+        cmd::disconnect, [&v] { v.disconnect(); }, [&v] { return v.net().busy(); });
     set_command(cmd::exit, [this] { close(); });
 
     set_command(cmd::select_all, [&v] { v.mouse().select_all(); });
-    set_command(cmd::copy, [&v] { v.mouse().copy(); }, [&v] { return v.mouse().has_selection(); });
-    set_command(cmd::append, [&v] { v.mouse().append(); }, [&v] { return v.mouse().has_selection(); });
+    set_command(
+        cmd::copy, [&v] { v.mouse().copy(); }, [&v] { return v.mouse().has_selection(); });
+    set_command(
+        cmd::append, [&v] { v.mouse().append(); }, [&v] { return v.mouse().has_selection(); });
     set_command(cmd::paste, [&v] { v.mouse().paste(); });
     set_command(cmd::reset_terminal, [&v] { v.reset_terminal(); });
 
     auto toggle = [](int& field) { field = field ? 0 : 1; };
-    set_command(cmd::ctrl_cv, [&s, toggle] { toggle(s.use_cv); }, {}, flag([&s] { return s.use_cv; }));
-    set_command(cmd::local_echo, [&s, toggle] { toggle(s.local_echo); }, {}, flag([&s] { return s.local_echo; }));
-    set_command(cmd::host_echo, [&s, toggle] { toggle(s.host_echo); }, {}, flag([&s] { return s.host_echo; }));
-    set_command(cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
-    set_command(cmd::raw_aux_print, [&s, toggle] { toggle(s.rawprint); }, {}, flag([&s] { return s.rawprint; }));
-    set_command(cmd::cursor_blink, [&s, &v] {
-        s.blink_cursor = ~s.blink_cursor;
-        v.update_all();
-    }, {}, flag([&s] { return s.blink_cursor; }));
-    set_command(cmd::autowrap, [&s, &v] {
-        bool on = !v.terminal().auto_wrap_mode();
-        v.terminal().set_auto_wrap_mode(on);
-        s.auto_wrap = on ? 1 : 0;
-    }, {}, [&v] { return v.terminal().auto_wrap_mode() != 0; });
-    set_command(cmd::swap_lf, [&s, &v] {
-        bool on = !v.terminal().new_line_mode();
-        v.terminal().set_new_line_mode(on);
-        s.new_line = on ? 1 : 0;
-    }, {}, [&v] { return v.terminal().new_line_mode() != 0; });
-    set_command(cmd::scroll_bar, [&s, &v, toggle] {
-        toggle(s.scroll_bar);
-        v.show_scroll_bar(s.scroll_bar != 0);
-    }, {}, flag([&s] { return s.scroll_bar; }));
-    set_command(cmd::screen_132, [&v] {
-        v.terminal().set_columns(v.columns() == 132 ? 80 : 132);
-        v.terminal().clamp_column();
-        v.refit();
-        v.update_all();
-    }, {}, [&v] { return v.columns() == 132; });
-    set_command(cmd::ssh_log, [&v] { v.net().toggle_debug_log(); }, {}, [&v] { return v.net().log_enabled(); });
+    set_command(
+        cmd::ctrl_cv, [&s, toggle] { toggle(s.use_cv); }, {}, flag([&s] { return s.use_cv; }));
+    set_command(
+        cmd::local_echo, [&s, toggle] { toggle(s.local_echo); }, {}, flag([&s] { return s.local_echo; }));
+    set_command(
+        cmd::host_echo, [&s, toggle] { toggle(s.host_echo); }, {}, flag([&s] { return s.host_echo; }));
+    set_command(
+        cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
+    set_command(
+        cmd::raw_aux_print, [&s, toggle] { toggle(s.rawprint); }, {}, flag([&s] { return s.rawprint; }));
+    set_command(
+        cmd::cursor_blink,
+        [&s, &v] {
+            s.blink_cursor = ~s.blink_cursor;
+            v.update_all();
+        },
+        {}, flag([&s] { return s.blink_cursor; }));
+    set_command(
+        cmd::autowrap,
+        [&s, &v] {
+            bool on = !v.terminal().auto_wrap_mode();
+            v.terminal().set_auto_wrap_mode(on);
+            s.auto_wrap = on ? 1 : 0;
+        },
+        {}, [&v] { return v.terminal().auto_wrap_mode() != 0; });
+    set_command(
+        cmd::swap_lf,
+        [&s, &v] {
+            bool on = !v.terminal().new_line_mode();
+            v.terminal().set_new_line_mode(on);
+            s.new_line = on ? 1 : 0;
+        },
+        {}, [&v] { return v.terminal().new_line_mode() != 0; });
+    set_command(
+        cmd::scroll_bar,
+        [&s, &v, toggle] {
+            toggle(s.scroll_bar);
+            v.show_scroll_bar(s.scroll_bar != 0);
+        },
+        {}, flag([&s] { return s.scroll_bar; }));
+    set_command(
+        cmd::screen_132,
+        [&v] {
+            v.terminal().set_columns(v.columns() == 132 ? 80 : 132);
+            v.terminal().clamp_column();
+            v.refit();
+            v.update_all();
+        },
+        {}, [&v] { return v.columns() == 132; });
+    set_command(
+        cmd::ssh_log, [&v] { v.net().toggle_debug_log(); }, {}, [&v] { return v.net().log_enabled(); });
 
-    set_command(cmd::view_toolbar, [this, &s, toggle] {
-        toggle(s.knap_bar);
-        show_bars();
-    }, {}, flag([&s] { return s.knap_bar; }));
-    set_command(cmd::view_status_bar, [this, &s, toggle] {
-        toggle(s.status_bar);
-        show_bars();
-    }, {}, flag([&s] { return s.status_bar; }));
+    set_command(
+        cmd::view_toolbar,
+        [this, &s, toggle] {
+            toggle(s.knap_bar);
+            show_bars();
+        },
+        {}, flag([&s] { return s.knap_bar; }));
+    set_command(
+        cmd::view_status_bar,
+        [this, &s, toggle] {
+            toggle(s.status_bar);
+            show_bars();
+        },
+        {}, flag([&s] { return s.status_bar; }));
 
     set_command(cmd::customize_toolbar, [this] { customize_toolbar(); });
-    set_command(cmd::reset_config, [this] {
-        if (reset_configuration(settings(), ui_, window_.get())) {
-            show_bars();
-            view_->show_scroll_bar(settings().scroll_bar != 0);
-            relayout();
-        }
-    }, [this] { return save_allowed(); });
+    set_command(
+        cmd::reset_config,
+        [this] {
+            if (reset_configuration(settings(), ui_, window_.get())) {
+                show_bars();
+                view_->show_scroll_bar(settings().scroll_bar != 0);
+                relayout();
+            }
+        },
+        [this] { return save_allowed(); });
     set_command(cmd::help_topics, [this] {
         open_help(QString(), [this](const QString& message) { ui_.message_box(message.toStdString()); });
     });
     set_command(cmd::about, [this] {
-        QMessageBox::about(this, QStringLiteral("About Quill telnet"), QStringLiteral("Quill W32 Telnet . Version 6.3"));
+        QMessageBox::about(this, QStringLiteral("About Quill telnet"),
+                           QStringLiteral("Quill W32 Telnet . Version 6.3"));
     });
     for (int n = 1; n <= 20; ++n) set_command(cmd::fkey(n), [this, n] { fkey_clicked(n); });
 }

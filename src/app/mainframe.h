@@ -74,9 +74,9 @@ public:
     bool connected() const;
 
     // --- layout and painting ----------------------------------------------------------------------------------
-    void repaint_view();    // whole terminal grid redrawn now
+    void repaint_view();      // whole terminal grid redrawn now
     void request_relayout();  // font fitted again on the next paint (font change, column switch, bar toggles)
-    void relayout();        // font fitted again now
+    void relayout();          // font fitted again now
 
     // --- toolbar ----------------------------------------------------------------------------------------------
     toolbar_table& toolbar_rows() { return rows_; }

@@ -32,9 +32,7 @@ constexpr row_default defaults[toolbar_rows_count] = {
     {cmd::help_topics, "Help", false, 28}, {cmd::customize_toolbar, "Toolbar", false, 29},
 };
 
-void copy_text(char (&dst)[40], const char* src) {
-    std::snprintf(dst, sizeof dst, "%s", src);
-}
+void copy_text(char (&dst)[40], const char* src) { std::snprintf(dst, sizeof dst, "%s", src); }
 }  // namespace
 
 toolbar_table::toolbar_table() {

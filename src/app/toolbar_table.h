@@ -8,7 +8,7 @@
 struct ToolbarButtonEntry {
     int command;
     bool used;
-    int position;      // 0..29
+    int position;  // 0..29
     char text[40];
     bool default_used;
     int default_position;
@@ -25,7 +25,7 @@ public:
 
     ToolbarButtonEntry& operator[](int row) { return rows_[row]; }
     const ToolbarButtonEntry& operator[](int row) const { return rows_[row]; }
-    int row_of_command(int command) const;  // -1 when no row carries it
+    int row_of_command(int command) const;    // -1 when no row carries it
     int row_at_position(int position) const;  // -1 when no row holds it
     int used_count() const;
 

@@ -8,8 +8,8 @@
 #include <string_view>
 
 struct escape_result {
-    std::size_t count = 0;   // bytes written to out
-    bool overflow = false;   // the decoded text did not fit; out holds the first `cap` bytes
+    std::size_t count = 0;  // bytes written to out
+    bool overflow = false;  // the decoded text did not fit; out holds the first `cap` bytes
 };
 
 // Decodes text into out (at most cap bytes). When literal is given, literal[i] tells whether out[i] was copied

@@ -15,8 +15,8 @@ void mycli::set_host(std::string_view text) {
     }
     std::string_view rest = text.substr(scheme.size());
     std::size_t end;
-    if (std::size_t close = rest.find(']'); !rest.empty() && rest[0] == '[' && close != std::string_view::npos &&
-                                             rest.find('/') > close) {
+    if (std::size_t close = rest.find(']');
+        !rest.empty() && rest[0] == '[' && close != std::string_view::npos && rest.find('/') > close) {
         // An IPv6 address in brackets: its colons are not the port separator.
         out_.host = std::string(rest.substr(1, close - 1));
         end = close + 1 < rest.size() ? close + 1 : std::string_view::npos;
@@ -36,29 +36,53 @@ void mycli::parse_param(std::string_view text, bool is_switch, bool /*last*/) {
         bool alone = value.empty();
         switch (option) {
         case 'C':
-            if (alone) pend_c_ = true; else out_.config_name = std::string(value);
+            if (alone)
+                pend_c_ = true;
+            else
+                out_.config_name = std::string(value);
             break;
         case 'H':
-            if (alone) pend_h_ = true; else set_host(value);
+            if (alone)
+                pend_h_ = true;
+            else
+                set_host(value);
             break;
         case 'M':
-            if (alone) pend_m_ = true; else out_.no_menu = true;
+            if (alone)
+                pend_m_ = true;
+            else
+                out_.no_menu = true;
             break;
         case 'N':
-            if (alone) pend_n_ = true; else out_.window_name = std::string(value);
+            if (alone)
+                pend_n_ = true;
+            else
+                out_.window_name = std::string(value);
             break;
         case 'P':
-            if (alone) pend_p_ = true; else out_.port = std::string(value);
+            if (alone)
+                pend_p_ = true;
+            else
+                out_.port = std::string(value);
             break;
         case 'R':
-            if (alone) pend_r_ = true; else out_.direct_connect = std::string(value);
+            if (alone)
+                pend_r_ = true;
+            else
+                out_.direct_connect = std::string(value);
             break;
         case 'S':
             out_.silent = true;
-            if (alone) pend_s_ = true; else out_.save_switch = std::string(value);
+            if (alone)
+                pend_s_ = true;
+            else
+                out_.save_switch = std::string(value);
             break;
         case 'T':
-            if (alone) pend_t_ = true; else out_.no_toolbar = true;
+            if (alone)
+                pend_t_ = true;
+            else
+                out_.no_toolbar = true;
             break;
         default:
             // The framework's own switches (printing, registration, embedding) mean nothing here.
@@ -67,14 +91,46 @@ void mycli::parse_param(std::string_view text, bool is_switch, bool /*last*/) {
         return;
     }
     // A plain parameter goes to the first waiting option in this order.
-    if (pend_n_) { pend_n_ = false; out_.window_name = std::string(text); return; }
-    if (pend_h_) { pend_h_ = false; set_host(text); return; }
-    if (pend_s_) { pend_s_ = false; out_.save_switch = std::string(text); return; }
-    if (pend_r_) { pend_r_ = false; out_.direct_connect = std::string(text); return; }
-    if (pend_m_) { pend_m_ = false; out_.no_menu = true; return; }
-    if (pend_t_) { pend_t_ = false; out_.no_toolbar = true; return; }
-    if (pend_p_) { pend_p_ = false; out_.port = std::string(text); return; }
-    if (pend_c_) { pend_c_ = false; out_.config_name = std::string(text); return; }
+    if (pend_n_) {
+        pend_n_ = false;
+        out_.window_name = std::string(text);
+        return;
+    }
+    if (pend_h_) {
+        pend_h_ = false;
+        set_host(text);
+        return;
+    }
+    if (pend_s_) {
+        pend_s_ = false;
+        out_.save_switch = std::string(text);
+        return;
+    }
+    if (pend_r_) {
+        pend_r_ = false;
+        out_.direct_connect = std::string(text);
+        return;
+    }
+    if (pend_m_) {
+        pend_m_ = false;
+        out_.no_menu = true;
+        return;
+    }
+    if (pend_t_) {
+        pend_t_ = false;
+        out_.no_toolbar = true;
+        return;
+    }
+    if (pend_p_) {
+        pend_p_ = false;
+        out_.port = std::string(text);
+        return;
+    }
+    if (pend_c_) {
+        pend_c_ = false;
+        out_.config_name = std::string(text);
+        return;
+    }
     // Nothing was waiting: this would name a document, and the client opens none.
     if (error_.empty()) {
         error_ = "Unexpected parameter \"" + std::string(text) +

@@ -10,15 +10,15 @@
 
 struct StartupValues {
     std::string config_name = "1";
-    std::string host;                   // command-line host, empty when none
-    std::string port;                   // command-line port text, empty when none
-    std::string save_switch = "0";      // settings are saved only when this begins with "0"
-    std::string direct_connect = "0";   // "1...": Connect goes straight to host_name:port
-    std::string window_name;            // replaces the document title when 1 to 19 characters long
+    std::string host;                  // command-line host, empty when none
+    std::string port;                  // command-line port text, empty when none
+    std::string save_switch = "0";     // settings are saved only when this begins with "0"
+    std::string direct_connect = "0";  // "1...": Connect goes straight to host_name:port
+    std::string window_name;           // replaces the document title when 1 to 19 characters long
     bool no_menu = false;
     bool no_toolbar = false;
-    bool silent = false;                // the installer runs without pages
-    bool uninstall = false;             // set by the program-name dispatch
+    bool silent = false;     // the installer runs without pages
+    bool uninstall = false;  // set by the program-name dispatch
 
     bool saving_enabled() const { return !save_switch.empty() && save_switch[0] == '0'; }
     bool direct_connect_enabled() const { return !direct_connect.empty() && direct_connect[0] == '1'; }

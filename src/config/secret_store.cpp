@@ -15,10 +15,8 @@ std::string secret_routing_backend::read_text(std::string_view section, std::str
     }
     std::string value;
     switch (secrets_.read(section, value)) {
-    case secret_store::result::found:
-        return value;
-    case secret_store::result::not_found:
-        return std::string(def);
+    case secret_store::result::found: return value;
+    case secret_store::result::not_found: return std::string(def);
     case secret_store::result::unavailable:
         // Nothing was remembered, so nothing is lost: the user hears of it only when a password is to be kept.
         return std::string(def);

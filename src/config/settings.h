@@ -91,7 +91,7 @@ struct Settings {
     int ssh_algorithms = 1;      // SSH-2: 0 the fixed legacy suite, 1 negotiated (modern first)
     int ssh_check_host_key = 1;  // host keys checked against known_hosts, new ones asked about
     int ssh_keepalive = 0;       // seconds between keep-alive requests to an SSH-2 host; 0 = none
-    int utf8 = 0;  // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
+    int utf8 = 0;                // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa

@@ -11,7 +11,7 @@
 
 struct window_placement {
     int flags = -1;
-    int showCmd = -1;  // 1 normal, 2 minimised, 3 maximised
+    int showCmd = -1;                        // 1 normal, 2 minimised, 3 maximised
     int x1 = -1, y1 = -1, x2 = -1, y2 = -1;  // normal-position left, top, right, bottom
 };
 
@@ -52,10 +52,10 @@ std::vector<std::string> default_install_dirs();
 
 struct load_report {
     bool first_start = false;
-    bool imported = false;           // config.txt was read
-    bool rename_failed = false;      // config.txt could not become config.old
-    bool files_missing = false;      // keys.map found nowhere
-    std::string current_dir;         // the current directory after the directory search
+    bool imported = false;       // config.txt was read
+    bool rename_failed = false;  // config.txt could not become config.old
+    bool files_missing = false;  // keys.map found nowhere
+    std::string current_dir;     // the current directory after the directory search
 };
 
 // Fills s from the backend, running the first-start probe, config.txt import and directory search. window may be
@@ -73,8 +73,10 @@ bool reset_configuration(Settings& s, ui_services& ui, settings_window* window);
 inline constexpr const char* msg_rename_failed =
     "Cannot rename config.txt file to config.old. Your configuration will be overwritten with the elements from "
     "config.txt on the next program start. Please remove file config.txt to prevent this situation.";
-inline constexpr const char* msg_files_missing = "Looks as many files are missing. Please re-install quill w32 telnet\n";
-inline constexpr const char* msg_reset_question = "Do you really want to reset the configuration to installation setup ? ";
+inline constexpr const char* msg_files_missing =
+    "Looks as many files are missing. Please re-install quill w32 telnet\n";
+inline constexpr const char* msg_reset_question =
+    "Do you really want to reset the configuration to installation setup ? ";
 
 // Probe default of color_bg: coming back means the configuration was never saved.
 inline constexpr int first_start_probe = 1210469;

@@ -113,8 +113,7 @@ void sqr_columns(uint16_t* r, const uint16_t* a, std::size_t n, column_sums& cs)
     cs.to_digits(r, 2 * n);
 }
 
-void mul_columns(uint16_t* r, const uint16_t* a, std::size_t na, const uint16_t* b, std::size_t nb,
-                 column_sums& cs) {
+void mul_columns(uint16_t* r, const uint16_t* a, std::size_t na, const uint16_t* b, std::size_t nb, column_sums& cs) {
     std::memset(cs.lo.data(), 0, (na + nb) * sizeof(uint32_t));
     std::memset(cs.hi.data(), 0, (na + nb) * sizeof(uint32_t));
     mul_rows(cs.lo.data(), cs.hi.data(), a, na, b, nb);

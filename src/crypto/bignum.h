@@ -49,9 +49,9 @@ private:
 int compare(const bignum& a, const bignum& b);
 inline bool operator==(const bignum& a, const bignum& b) { return compare(a, b) == 0; }
 
-bignum with_bit(unsigned k);                    // only bit k set
+bignum with_bit(unsigned k);  // only bit k set
 bignum shift_right(const bignum& a, unsigned k);
-bignum mask(const bignum& a);                   // all ones, as many bits as a has
+bignum mask(const bignum& a);                                                      // all ones, as many bits as a has
 bignum multiply_add(const bignum& a, const bignum& b, const bignum* c = nullptr);  // a * b + c
 
 struct divmod_result {

@@ -2,6 +2,8 @@
 
 namespace crypto {
 
+// Six words a line, as the digits are usually printed.
+// clang-format off
 // The initial P-array and S-boxes: successive 32-bit words of the fractional hexadecimal digits of pi.
 const uint32_t blowfish_init_p[18] = {
     0x243f6a88, 0x85a308d3, 0x13198a2e, 0x03707344, 0xa4093822, 0x299f31d0,
@@ -191,5 +193,7 @@ const uint32_t blowfish_init_s[4][256] = {
     0xb74e6132, 0xce77e25b, 0x578fdfe3, 0x3ac372e6,
   },
 };
+
+// clang-format on
 
 }  // namespace crypto

@@ -21,7 +21,9 @@ namespace {
 template <auto F>
 struct deleter {
     template <class T>
-    void operator()(T* p) const { F(p); }
+    void operator()(T* p) const {
+        F(p);
+    }
 };
 using pkey_ptr = std::unique_ptr<EVP_PKEY, deleter<EVP_PKEY_free>>;
 using pkey_ctx_ptr = std::unique_ptr<EVP_PKEY_CTX, deleter<EVP_PKEY_CTX_free>>;
@@ -378,8 +380,8 @@ bool verify_ecdsa(const curve& c, std::span<const std::uint8_t> key_blob, std::s
     blob k{key_blob};
     std::string_view name, curve_name;
     std::span<const std::uint8_t> point, body, r, s;
-    if (!k.text(name) || name != c.key_name || !k.text(curve_name) || curve_name != c.ssh_curve ||
-        !k.string(point) || !k.at_end())
+    if (!k.text(name) || name != c.key_name || !k.text(curve_name) || curve_name != c.ssh_curve || !k.string(point) ||
+        !k.at_end())
         return false;
     if (!signature_body(sig_blob, c.key_name, body)) return false;
     blob rs{body};
@@ -454,10 +456,10 @@ bool printable_name(std::string_view s) {
 
 std::size_t digest_length(hash_kind k) {
     switch (k) {
-        case hash_kind::sha1: return 20;
-        case hash_kind::sha256: return 32;
-        case hash_kind::sha384: return 48;
-        case hash_kind::sha512: return 64;
+    case hash_kind::sha1: return 20;
+    case hash_kind::sha256: return 32;
+    case hash_kind::sha384: return 48;
+    case hash_kind::sha512: return 64;
     }
     return 0;
 }
@@ -519,9 +521,8 @@ hmac::hmac(hash_kind k, const std::uint8_t* key, std::size_t key_len) : kind_(k)
     if (key_len > max_key || (!key && key_len > 0) || !mac_named("HMAC")) return;
     ctx_ = EVP_MAC_CTX_new(mac_named("HMAC"));
     if (!ctx_) return;
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(md_name(k)), 0),
-        OSSL_PARAM_construct_end()};
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(md_name(k)), 0),
+                           OSSL_PARAM_construct_end()};
     static const std::uint8_t no_key = 0;
     if (EVP_MAC_init(ctx_, key ? key : &no_key, key_len, params) != 1) {
         EVP_MAC_CTX_free(ctx_);
@@ -540,8 +541,8 @@ bool hmac::run(std::uint32_t seq, const std::uint8_t* data, std::size_t n, std::
     std::size_t got = 0;
     // A null key re-initialises with the key already set, without hashing it again.
     return EVP_MAC_init(ctx_, nullptr, 0, nullptr) == 1 && EVP_MAC_update(ctx_, s, 4) == 1 &&
-           (n == 0 || EVP_MAC_update(ctx_, data, n) == 1) &&
-           EVP_MAC_final(ctx_, out, &got, max_digest_length) == 1 && got == length();
+           (n == 0 || EVP_MAC_update(ctx_, data, n) == 1) && EVP_MAC_final(ctx_, out, &got, max_digest_length) == 1 &&
+           got == length();
 }
 
 void hmac::compute(std::uint32_t seq, const std::uint8_t* data, std::size_t n, std::uint8_t* out) const {
@@ -602,8 +603,7 @@ aes_gcm::~aes_gcm() {
     wipe(iv_, sizeof iv_);
 }
 
-bool aes_gcm::crypt(bool enc, std::span<const std::uint8_t> aad, std::uint8_t* buf, std::size_t n,
-                    std::uint8_t* tag) {
+bool aes_gcm::crypt(bool enc, std::span<const std::uint8_t> aad, std::uint8_t* buf, std::size_t n, std::uint8_t* tag) {
     error_queue_guard guard;
     int outl = 0;
     std::uint8_t tail[16];
@@ -705,8 +705,7 @@ bool chacha20_poly1305::poly_key(std::uint32_t seq, std::uint8_t out[32]) {
     return chacha_run(main_, 0, seq, out, 32);
 }
 
-bool chacha20_poly1305::tag_of(const std::uint8_t key[32], const std::uint8_t* p, std::size_t n,
-                               std::uint8_t out[16]) {
+bool chacha20_poly1305::tag_of(const std::uint8_t key[32], const std::uint8_t* p, std::size_t n, std::uint8_t out[16]) {
     std::size_t got = 0;
     return EVP_MAC_init(poly_, key, 32, nullptr) == 1 && EVP_MAC_update(poly_, p, n) == 1 &&
            EVP_MAC_final(poly_, out, &got, 16) == 1 && got == 16;
@@ -715,9 +714,8 @@ bool chacha20_poly1305::tag_of(const std::uint8_t key[32], const std::uint8_t* p
 void chacha20_poly1305::seal(std::uint32_t seq, std::uint8_t* pkt, std::size_t n, std::uint8_t tag[16]) {
     error_queue_guard guard;
     std::uint8_t key[32];
-    const bool sealed = ok() && n <= max_aead_bytes && poly_key(seq, key) &&
-                        chacha_run(header_, 0, seq, pkt, 4) && chacha_run(main_, 1, seq, pkt + 4, n) &&
-                        tag_of(key, pkt, 4 + n, tag);
+    const bool sealed = ok() && n <= max_aead_bytes && poly_key(seq, key) && chacha_run(header_, 0, seq, pkt, 4) &&
+                        chacha_run(main_, 1, seq, pkt + 4, n) && tag_of(key, pkt, 4 + n, tag);
     wipe(key, sizeof key);
     if (!sealed) {
         if (n <= max_aead_bytes) wipe(pkt, 4 + n);
@@ -819,8 +817,8 @@ std::unique_ptr<kex_share> make_modp(int group, std::span<const std::uint8_t> pr
     const modp_group* g = modp_by_number(group);
     if (!g || priv.empty() || priv.size() > g->bytes) return nullptr;
     try {
-        bn_ptr p(g->prime(nullptr)), x(BN_bin2bn(priv.data(), int(priv.size()), nullptr)), two(BN_new()),
-            y(BN_new()), p_minus_1(nullptr);
+        bn_ptr p(g->prime(nullptr)), x(BN_bin2bn(priv.data(), int(priv.size()), nullptr)), two(BN_new()), y(BN_new()),
+            p_minus_1(nullptr);
         bn_ctx_ptr bctx(BN_CTX_new());
         if (!p || !x || !two || !y || !bctx || BN_set_word(two.get(), 2) != 1) return nullptr;
         p_minus_1.reset(BN_dup(p.get()));

@@ -4,8 +4,7 @@
 
 namespace crypto {
 
-void ssh2_derive_key(const bignum& k, const uint8_t h[20], char letter, const uint8_t session_id[20],
-                     uint8_t out[40]) {
+void ssh2_derive_key(const bignum& k, const uint8_t h[20], char letter, const uint8_t session_id[20], uint8_t out[40]) {
     sha1_context base;
     absorb_mpint(base, k);
     base.update(h, 20);

@@ -10,8 +10,8 @@ namespace crypto {
 // ---- RSA (SSH-1 session key) ----
 
 struct rsa_public_key {
-    uint32_t bits = 0;     // as announced in the message, not checked
-    std::size_t bytes = 0; // modulus length in bytes: (modulus bits + 7) / 8
+    uint32_t bits = 0;      // as announced in the message, not checked
+    std::size_t bytes = 0;  // modulus length in bytes: (modulus bits + 7) / 8
     bignum modulus;
     bignum exponent;
 };

@@ -20,6 +20,8 @@ void compress(uint32_t h[5], const uint8_t* p, std::size_t blocks) {
         c = h[2];
         d = h[3];
         e = h[4];
+// The eighty rounds laid out four to a line.
+// clang-format off
 #define W(i) (w[(i) & 15] = rol(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i) & 15], 1))
 #define R0(v, x, y, z, u, i)                                                 \
     w[i] = load_be(p + 4 * (i));                                             \
@@ -57,13 +59,14 @@ void compress(uint32_t h[5], const uint8_t* p, std::size_t blocks) {
         R4(c, d, e, a, b, 68) R4(b, c, d, e, a, 69) R4(a, b, c, d, e, 70) R4(e, a, b, c, d, 71)
         R4(d, e, a, b, c, 72) R4(c, d, e, a, b, 73) R4(b, c, d, e, a, 74) R4(a, b, c, d, e, 75)
         R4(e, a, b, c, d, 76) R4(d, e, a, b, c, 77) R4(c, d, e, a, b, 78) R4(b, c, d, e, a, 79)
+        // clang-format on
 #undef W
 #undef R0
 #undef R1
 #undef R2
 #undef R3
 #undef R4
-        h[0] += a;
+                                                                                                    h[0] += a;
         h[1] += b;
         h[2] += c;
         h[3] += d;

@@ -63,9 +63,9 @@ struct connect_actions {
     virtual ~connect_actions() = default;
     virtual void apply_modes(bool auto_wrap, bool new_line) = 0;  // the emulator's auto-wrap and new-line modes
     virtual bool connected() = 0;
-    virtual bool direct_connect() = 0;             // the direct-connect switch begins with "1"
+    virtual bool direct_connect() = 0;  // the direct-connect switch begins with "1"
     virtual void message(std::string_view text) = 0;
-    virtual bool ask_host(Settings& s) = 0;        // runs the Connect dialog; true on OK (fields stored)
+    virtual bool ask_host(Settings& s) = 0;  // runs the Connect dialog; true on OK (fields stored)
     virtual void connect_to(const std::string& host, int port) = 0;
     virtual void repaint() = 0;
 };

@@ -20,8 +20,7 @@
 dialog_hooks& hooks() {
     static dialog_hooks h{
         [](QWidget* parent, const QString& text) {
-            QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                            parent);
+            QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
             box.exec();
         },
         [](const QUrl& url) {

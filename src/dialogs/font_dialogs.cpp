@@ -18,10 +18,22 @@
 
 const std::vector<charset_entry>& charset_table() {
     static const std::vector<charset_entry> t{
-        {0, "Western"},        {238, "Central European"}, {204, "Cyrillic"},   {161, "Greek"},
-        {162, "Turkish"},      {186, "Baltic"},           {177, "Hebrew"},     {178, "Arabic"},
-        {163, "Vietnamese"},   {222, "Thai"},             {128, "Japanese"},   {129, "Hangul"},
-        {134, "Chinese Simplified"}, {136, "Chinese Traditional"}, {2, "Symbol"}, {255, "OEM/DOS"},
+        {0, "Western"},
+        {238, "Central European"},
+        {204, "Cyrillic"},
+        {161, "Greek"},
+        {162, "Turkish"},
+        {186, "Baltic"},
+        {177, "Hebrew"},
+        {178, "Arabic"},
+        {163, "Vietnamese"},
+        {222, "Thai"},
+        {128, "Japanese"},
+        {129, "Hangul"},
+        {134, "Chinese Simplified"},
+        {136, "Chinese Traditional"},
+        {2, "Symbol"},
+        {255, "OEM/DOS"},
     };
     return t;
 }
@@ -104,8 +116,8 @@ font_chooser::font_chooser(Settings& s, kind k, QWidget* parent)
 
     styles_ = new QListWidget(this);
     styles_->setObjectName(QStringLiteral("style"));
-    styles_->addItems({QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold"),
-                       QStringLiteral("Bold Italic")});
+    styles_->addItems(
+        {QStringLiteral("Regular"), QStringLiteral("Italic"), QStringLiteral("Bold"), QStringLiteral("Bold Italic")});
     styles_->setCurrentRow((bold ? 2 : 0) + (italic ? 1 : 0));
     style_label->setBuddy(styles_);
     grid->addWidget(styles_, 1, 1);

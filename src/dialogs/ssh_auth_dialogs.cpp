@@ -53,8 +53,7 @@ key_passphrase_dialog::key_passphrase_dialog(const QString& key_file, QWidget* p
 std::string key_passphrase_dialog::take() { return take_text(edit_); }
 
 keyboard_interactive_dialog::keyboard_interactive_dialog(const QString& name, const QString& instruction,
-                                                         const std::vector<ssh::kbd_prompt>& prompts,
-                                                         QWidget* parent)
+                                                         const std::vector<ssh::kbd_prompt>& prompts, QWidget* parent)
     : QDialog(parent) {
     // Servers often send no name; the title still says what is being asked.
     setWindowTitle(name.isEmpty() ? QStringLiteral("Sign on to the host") : name);

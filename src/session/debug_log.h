@@ -26,7 +26,10 @@ public:
     debug_log& operator=(const debug_log&) = delete;
 
     const std::string& path() const { return path_; }
-    void set_path(std::string path) { close(); path_ = std::move(path); }
+    void set_path(std::string path) {
+        close();
+        path_ = std::move(path);
+    }
     // Creates the file anew (mode 0600, folders made as needed). False when it cannot be created: a link or
     // anything but a regular file at the path is refused. error_text() then says why.
     bool open_truncated();

@@ -27,8 +27,8 @@ std::optional<std::uint32_t> parse_dotted_ipv4(std::string_view text) {
     return addr;
 }
 
-std::size_t build_socks4_request(std::uint32_t address, std::uint16_t port, std::string_view user_id,
-                                 std::uint8_t* out, std::size_t cap) {
+std::size_t build_socks4_request(std::uint32_t address, std::uint16_t port, std::string_view user_id, std::uint8_t* out,
+                                 std::size_t cap) {
     const std::size_t len = 9 + user_id.size();
     if (len > cap) return 0;
     out[0] = 4;

@@ -10,8 +10,8 @@ std::optional<std::uint32_t> parse_dotted_ipv4(std::string_view text);
 
 // SOCKS 4 CONNECT: 4, 1, port (2 bytes, high first), address (network order), user id, 0. Returns the length
 // (9 + user id length), or 0 when it does not fit in cap.
-std::size_t build_socks4_request(std::uint32_t address, std::uint16_t port, std::string_view user_id,
-                                 std::uint8_t* out, std::size_t cap);
+std::size_t build_socks4_request(std::uint32_t address, std::uint16_t port, std::string_view user_id, std::uint8_t* out,
+                                 std::size_t cap);
 
 struct proxy_text_result {
     std::size_t count = 0;

@@ -132,8 +132,7 @@ bool session::connect_to(std::string_view host, int port) {
         st_.connecting = true;
         timer_.start(proxy_timer_ms);
         return true;
-    case session_socket::connect_result::failed:
-        break;
+    case session_socket::connect_result::failed: break;
     }
     connect_failed();
     return false;
@@ -425,8 +424,8 @@ void session::set_capture_file(std::string path) {
 void session::capture_append(const std::uint8_t* data, std::size_t n) {
     if (capture_path_.empty() || n == 0) return;
     // Created with the user's umask like any file of theirs; O_NONBLOCK so that a FIFO cannot stall the session.
-    const int fd = ::open(capture_path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                          0666);
+    const int fd =
+        ::open(capture_path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) {
         capture_failed(errno == ELOOP ? "a link stands at that place" : std::strerror(errno));
         return;

@@ -42,8 +42,8 @@ enum class TransportKind { Telnet, Ssh1, Ssh2 };
 // Fixed sizes of the pipeline.
 inline constexpr std::size_t receive_buffer_size = 2000;
 inline constexpr std::size_t send_queue_size = 2000;
-inline constexpr std::size_t proxy_text_size = 80;       // decoded proxy text and its substituted result
-inline constexpr std::size_t socks_host_size = 80;       // host name for the SOCKS lookup, terminator included
+inline constexpr std::size_t proxy_text_size = 80;  // decoded proxy text and its substituted result
+inline constexpr std::size_t socks_host_size = 80;  // host name for the SOCKS lookup, terminator included
 inline constexpr std::size_t autologin_response_size = 200;
 inline constexpr std::size_t receive_passes_per_notification = 32;  // then the session yields to the event loop
 
@@ -53,8 +53,8 @@ struct SessionState {
     bool connecting = false;  // a connection attempt is outstanding (kept until disconnect after a direct success)
     int receive_guard = 0;    // read notifications during a running read pass; 0 when none runs
     std::array<std::uint8_t, send_queue_size> send_queue{};  // Telnet bytes the socket has not taken yet
-    std::size_t send_queue_count = 0;                         // 0..1998
-    bool log_enabled = false;                                 // "SS&H log to a file"; not saved
+    std::size_t send_queue_count = 0;                        // 0..1998
+    bool log_enabled = false;                                // "SS&H log to a file"; not saved
 };
 
 // Services the SSH engines call. All of them do nothing unless a socket exists and the session is connected.
@@ -204,7 +204,7 @@ private:
     bool close_pending_ = false;      // the peer closed while a read pass was running
     bool overflow_reported_ = false;  // the send-queue message was shown and the queue has not emptied since
     std::uint8_t socks_reply_[8] = {};
-    std::size_t socks_got_ = 0;       // bytes of the SOCKS reply taken so far
+    std::size_t socks_got_ = 0;  // bytes of the SOCKS reply taken so far
 
     std::string capture_path_;
     debug_log log_;

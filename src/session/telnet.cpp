@@ -118,8 +118,7 @@ void netop::negotiate(std::uint8_t command, std::uint8_t o) {
             answer(WONT, o);
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -4,13 +4,13 @@
 #include <string>
 
 struct setup_locations {
-    std::filesystem::path source_dir;     // the folder holding the install files
-    std::filesystem::path self;           // the running program file, copied as client and uninstaller
-    std::filesystem::path destination;    // default install folder
-    std::filesystem::path bin_dir;        // where the uninstaller copy goes
-    std::filesystem::path program_folder; // applications menu folder (.desktop files)
-    std::filesystem::path desktop;        // the user's desktop folder
-    std::filesystem::path record;         // the uninstall record
+    std::filesystem::path source_dir;      // the folder holding the install files
+    std::filesystem::path self;            // the running program file, copied as client and uninstaller
+    std::filesystem::path destination;     // default install folder
+    std::filesystem::path bin_dir;         // where the uninstaller copy goes
+    std::filesystem::path program_folder;  // applications menu folder (.desktop files)
+    std::filesystem::path desktop;         // the user's desktop folder
+    std::filesystem::path record;          // the uninstall record
 };
 
 // Built from HOME, XDG_DATA_HOME, XDG_CONFIG_HOME (user-dirs.dirs) and XDG_DESKTOP_DIR. argv0 names the running

@@ -60,9 +60,9 @@ bool write_text_file(const std::filesystem::path& path, const std::string& text,
 // The per-user uninstall record: what the uninstaller needs to find and remove an installation.
 struct uninstall_record {
     std::string display_name = "Quill W32 Telnet";
-    std::string uninstall_string;         // the uninstaller program
-    std::string install_location;         // the destination folder
-    std::vector<std::string> shortcuts;   // every launcher file created
+    std::string uninstall_string;        // the uninstaller program
+    std::string install_location;        // the destination folder
+    std::vector<std::string> shortcuts;  // every launcher file created
 };
 
 bool write_uninstall_record(const std::filesystem::path& path, const uninstall_record& r);

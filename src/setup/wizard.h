@@ -28,25 +28,25 @@ struct setup_pages : overwrite_question {
     virtual page_result start(install_choices& choices) = 0;
     // "View README file" calls view_readme; the page stays until "Ok".
     virtual void completed(const std::function<void()>& view_readme) = 0;
-    virtual bool uninstall(std::string& home) = 0; // false: Cancel
+    virtual bool uninstall(std::string& home) = 0;  // false: Cancel
     virtual void farewell() = 0;
-    virtual void error(const std::string& text) = 0;   // title "Error", stop icon
-    virtual void warning(const std::string& text) = 0; // shortcut trouble; the install goes on
+    virtual void error(const std::string& text) = 0;    // title "Error", stop icon
+    virtual void warning(const std::string& text) = 0;  // shortcut trouble; the install goes on
 };
 
 // Starting other programs.
 struct setup_shell {
     virtual ~setup_shell() = default;
-    virtual bool view_file(const std::filesystem::path& file) = 0;     // the desktop's viewer; waits if it can
-    virtual bool open_folder(const std::filesystem::path& folder) = 0; // the file manager
+    virtual bool view_file(const std::filesystem::path& file) = 0;      // the desktop's viewer; waits if it can
+    virtual bool open_folder(const std::filesystem::path& folder) = 0;  // the file manager
     virtual bool start_program(const std::filesystem::path& program, const std::filesystem::path& working_dir) = 0;
 };
 
 struct install_item {
-    const char* source; // relative to the source folder
-    const char* dest;   // relative to the destination folder
+    const char* source;  // relative to the source folder
+    const char* dest;    // relative to the destination folder
     overwrite_mode mode;
-    bool optional;      // installed when present in the source folder (written by other parts of the project)
+    bool optional;  // installed when present in the source folder (written by other parts of the project)
 };
 
 // Copy order of the data files; the program copies follow.

@@ -19,8 +19,14 @@ constexpr kex_method kex_rows[] = {
 };
 
 constexpr std::string_view host_key_rows[] = {
-    "ssh-ed25519", "ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384", "ecdsa-sha2-nistp521",
-    "rsa-sha2-512", "rsa-sha2-256",       "ssh-rsa",             "ssh-dss",
+    "ssh-ed25519",
+    "ecdsa-sha2-nistp256",
+    "ecdsa-sha2-nistp384",
+    "ecdsa-sha2-nistp521",
+    "rsa-sha2-512",
+    "rsa-sha2-256",
+    "ssh-rsa",
+    "ssh-dss",
 };
 
 constexpr cipher_method cipher_rows[] = {
@@ -75,9 +81,15 @@ std::string client_kex_list() {
     return join(kex_rows, [](const kex_method& k) { return k.name; }) + "," + std::string(ext_info_client) + "," +
            std::string(strict_kex_client);
 }
-std::string client_host_key_list() { return join(host_key_rows, [](std::string_view n) { return n; }); }
-std::string client_cipher_list() { return join(cipher_rows, [](const cipher_method& c) { return c.name; }); }
-std::string client_mac_list() { return join(mac_rows, [](const mac_method& m) { return m.name; }); }
+std::string client_host_key_list() {
+    return join(host_key_rows, [](std::string_view n) { return n; });
+}
+std::string client_cipher_list() {
+    return join(cipher_rows, [](const cipher_method& c) { return c.name; });
+}
+std::string client_mac_list() {
+    return join(mac_rows, [](const mac_method& m) { return m.name; });
+}
 
 bool name_list_has(std::string_view list, std::string_view name) {
     while (!list.empty()) {

@@ -28,7 +28,7 @@ class ident_reader {
 public:
     // not_ssh: a byte no text line holds (a control byte, 0x7F, 0xFF: a Telnet server's negotiation, say).
     enum class status { need_more, done, too_long, not_ssh };
-    static constexpr std::size_t max_line = 255;      // RFC 4253: 255 bytes with CR LF
+    static constexpr std::size_t max_line = 255;       // RFC 4253: 255 bytes with CR LF
     static constexpr std::size_t max_preamble = 8192;  // bytes of other lines tolerated before it
 
     void reset();

@@ -34,7 +34,9 @@ using bytes = std::vector<std::uint8_t>;
 template <auto F>
 struct deleter {
     template <class T>
-    void operator()(T* p) const { F(p); }
+    void operator()(T* p) const {
+        F(p);
+    }
 };
 using pkey_ptr = std::unique_ptr<EVP_PKEY, deleter<EVP_PKEY_free>>;
 using pkey_ctx_ptr = std::unique_ptr<EVP_PKEY_CTX, deleter<EVP_PKEY_CTX_free>>;
@@ -123,9 +125,9 @@ void bcrypt_hash(const std::uint8_t* sha_pass, const std::uint8_t* sha_salt, std
 
 struct curve_info {
     std::string_view ssh_name, ssh_curve;
-    const char* group;    // OpenSSL's name
-    const char* alias;    // the other name OpenSSL may report
-    std::size_t coord;    // bytes of one coordinate
+    const char* group;  // OpenSSL's name
+    const char* alias;  // the other name OpenSSL may report
+    std::size_t coord;  // bytes of one coordinate
     const char* md;
     int bits;
 };
@@ -299,8 +301,7 @@ pkey_ptr ecdsa_from(wire_reader& r, const curve_info& c) {
         return nullptr;
     bn_ptr priv = to_bn(*d);
     bld_ptr bld(OSSL_PARAM_BLD_new());
-    if (!priv || !bld ||
-        OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, c.group, 0) != 1 ||
+    if (!priv || !bld || OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, c.group, 0) != 1 ||
         OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point->data(), point->size()) != 1 ||
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) != 1)
         return nullptr;
@@ -321,9 +322,8 @@ pkey_ptr rsa_from(wire_reader& r) {
     bn_ctx_ptr bctx(BN_CTX_secure_new());
     if (!n || !e || !d || !iqmp || !p || !q || !bctx) return nullptr;
     // Sizes SSH does not allow are left to adopt(), which calls them unsupported rather than damaged.
-    if (!BN_is_odd(n.get()) || BN_num_bits(e.get()) > 64 ||
-        !BN_is_odd(e.get()) || BN_is_one(e.get()) || BN_num_bits(p.get()) < 2 || BN_num_bits(q.get()) < 2 ||
-        BN_is_zero(d.get()))
+    if (!BN_is_odd(n.get()) || BN_num_bits(e.get()) > 64 || !BN_is_odd(e.get()) || BN_is_one(e.get()) ||
+        BN_num_bits(p.get()) < 2 || BN_num_bits(q.get()) < 2 || BN_is_zero(d.get()))
         return nullptr;
     // The factors must really make the modulus: the CRT signing below would otherwise give out a bad signature
     // that can betray them.
@@ -432,8 +432,8 @@ key_load parse_openssh(std::span<const std::uint8_t> bin, std::string_view passp
             out = fail(key_status::needs_passphrase, "it is protected by a passphrase");
         } else if (*rounds > max_rounds) {
             out = fail(key_status::unsupported, "it asks for " + std::to_string(*rounds) +
-                                                    " rounds of key derivation (at most " +
-                                                    std::to_string(max_rounds) + " are allowed)");
+                                                    " rounds of key derivation (at most " + std::to_string(max_rounds) +
+                                                    " are allowed)");
         } else {
             auto derived = bcrypt_pbkdf(passphrase, *salt, *rounds, cipher->key_len + cipher->iv_len);
             secret_bytes plain(sec->size());
@@ -496,7 +496,7 @@ key_load parse_pem(std::span<const std::uint8_t> text, std::string_view passphra
 bytes read_public_file(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};
-    struct stat st{};
+    struct stat st {};
     std::string text;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= 65536) {
         text.resize(std::size_t(st.st_size));
@@ -570,8 +570,7 @@ std::optional<private_key> private_key::adopt(EVP_PKEY* raw) {
         } else if (EVP_PKEY_is_a(key.get(), "EC")) {
             char group[64] = {};
             std::size_t glen = 0;
-            if (EVP_PKEY_get_utf8_string_param(key.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &glen) !=
-                1)
+            if (EVP_PKEY_get_utf8_string_param(key.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &glen) != 1)
                 return std::nullopt;
             const curve_info* c = curve_by_group(group);
             bn_ptr x = bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_X), y = bn_param(key.get(), OSSL_PKEY_PARAM_EC_PUB_Y);
@@ -652,8 +651,8 @@ std::optional<std::vector<std::uint8_t>> bcrypt_pbkdf(std::string_view pass, std
         const std::size_t stride = (out_len + bcrypt_hash_bytes - 1) / bcrypt_hash_bytes;
         const std::size_t amt = (out_len + stride - 1) / stride;
         std::uint8_t sha_pass[sha512_bytes], sha_salt[sha512_bytes], out[bcrypt_hash_bytes], tmp[bcrypt_hash_bytes];
-        bool ok = crypto::evp::digest(crypto::evp::hash_kind::sha512, pass.data(), pass.size(), sha_pass) ==
-                  sha512_bytes;
+        bool ok =
+            crypto::evp::digest(crypto::evp::hash_kind::sha512, pass.data(), pass.size(), sha_pass) == sha512_bytes;
         std::size_t left = out_len;
         for (std::uint32_t count = 1; ok && left > 0; ++count) {
             const std::uint8_t count_be[4] = {std::uint8_t(count >> 24), std::uint8_t(count >> 16),
@@ -722,7 +721,7 @@ key_load load_private_key(const std::string& path, std::string_view passphrase) 
         const int err = errno;
         return named(fail(key_status::missing, err == ENOENT ? std::string("no such file") : std::strerror(err)));
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int err = errno;
         ::close(fd);
@@ -734,7 +733,8 @@ key_load load_private_key(const std::string& path, std::string_view passphrase) 
     } else if ((st.st_mode & 077) != 0) {
         r = fail(key_status::bad_permissions, "permissions " + octal_mode(st.st_mode) +
                                                   " are too open; a private key must not be accessible by "
-                                                  "others (chmod 600 " + path + ")");
+                                                  "others (chmod 600 " +
+                                                  path + ")");
     } else if (st.st_size > off_t(max_key_file_bytes)) {
         r = fail(key_status::malformed, "larger than 1 MiB, not a key file");
     } else {

@@ -119,10 +119,10 @@ enum class marker { none, revoked, cert_authority, unknown };
 void fold(host_key_check& into, host_key_status s, std::string_view file, int line) {
     auto rank = [](host_key_status v) {
         switch (v) {
-            case host_key_status::revoked: return 3;
-            case host_key_status::known: return 2;
-            case host_key_status::changed: return 1;
-            case host_key_status::unknown: break;
+        case host_key_status::revoked: return 3;
+        case host_key_status::known: return 2;
+        case host_key_status::changed: return 1;
+        case host_key_status::unknown: break;
         }
         return 0;
     };
@@ -132,8 +132,8 @@ void fold(host_key_check& into, host_key_status s, std::string_view file, int li
     into.line = line;
 }
 
-void check_line(std::string_view line, std::string_view file, int number, std::string_view name,
-                std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into) {
+void check_line(std::string_view line, std::string_view file, int number, std::string_view name, std::string_view type,
+                std::span<const std::uint8_t> blob, host_key_check& into) {
     std::string_view rest = line;
     std::string_view word = next_word(rest);
     if (word.empty() || word.front() == '#') return;
@@ -174,7 +174,7 @@ bool read_file(const std::string& path, std::string& text, bool& missing, std::s
         why = errno_text(errno);
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     bool ok = ::fstat(fd, &st) == 0;
     if (!ok) {
         why = errno_text(errno);
@@ -225,7 +225,7 @@ bool write_all(int fd, std::string_view s) {
 }
 
 bool is_link(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
@@ -367,11 +367,11 @@ bool remember_host_key(const std::string& file, std::string_view host, int port,
     const int open_errno = errno;
     ::close(dir);
     if (fd < 0) {
-        error = open_errno == ELOOP ? "the file is a symbolic link; nothing is written through it"
-                                    : errno_text(open_errno);
+        error =
+            open_errno == ELOOP ? "the file is a symbolic link; nothing is written through it" : errno_text(open_errno);
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         error = "not a regular file";
@@ -451,27 +451,26 @@ std::string revoked_host_key_message(const host_key_check& c, std::string_view h
 
 std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
                                       std::string_view fingerprint) {
-    return "The authenticity of host " + known_host_name(host, port) + " cannot be established: its key is not in "
-           "the known hosts files.\nThe " + std::string(type) + " key fingerprint is " + std::string(fingerprint) +
+    return "The authenticity of host " + known_host_name(host, port) +
+           " cannot be established: its key is not in "
+           "the known hosts files.\nThe " +
+           std::string(type) + " key fingerprint is " + std::string(fingerprint) +
            ".\nCompare it with the one the host's administrator gave you before you accept it.";
 }
 
-host_trust decide_host_trust(std::string_view host, int port, std::string_view type,
-                             std::span<const std::uint8_t> blob, ssh_prompts& prompts,
-                             std::vector<std::string>& log) {
+host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
+                             ssh_prompts& prompts, std::vector<std::string>& log) {
     const std::vector<std::string> files = default_known_hosts_files();
     const host_key_check c = check_host_key(files, host, port, type, blob);
     for (const std::string& why : c.unread) log.push_back("known_hosts not read: " + why);
     const std::string fp = host_key_fingerprint(blob);
     switch (c.status) {
-    case host_key_status::known:
-        return {};
+    case host_key_status::known: return {};
     case host_key_status::changed:
         return {host_trust::verdict::refused, changed_host_key_message(c, host, port, type, fp)};
     case host_key_status::revoked:
         return {host_trust::verdict::refused, revoked_host_key_message(c, host, port, type, fp)};
-    case host_key_status::unknown:
-        break;
+    case host_key_status::unknown: break;
     }
     const host_key_answer a = prompts.confirm_host_key(host, port, type, fp);
     if (a == host_key_answer::cancel) return {host_trust::verdict::cancelled, {}};

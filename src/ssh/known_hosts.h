@@ -19,7 +19,7 @@
 
 namespace ssh {
 
-constexpr std::size_t known_hosts_max_line = 16 * 1024;       // longer lines are skipped
+constexpr std::size_t known_hosts_max_line = 16 * 1024;         // longer lines are skipped
 constexpr std::size_t known_hosts_max_file = 16 * 1024 * 1024;  // larger files are not read
 constexpr std::string_view ssh1_rsa_key_type = "rsa1";
 
@@ -76,9 +76,8 @@ struct host_trust {
     enum class verdict { trusted, refused, cancelled } result = verdict::trusted;
     std::string message;  // refused: the refusal to show; trusted: a note to show (the key could not be remembered)
 };
-host_trust decide_host_trust(std::string_view host, int port, std::string_view type,
-                             std::span<const std::uint8_t> blob, ssh_prompts& prompts,
-                             std::vector<std::string>& log);
+host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
+                             ssh_prompts& prompts, std::vector<std::string>& log);
 
 // Base64 as the files use it. decode: false on a character outside the alphabet, misplaced padding or output
 // beyond `out`; `written` is the decoded length.

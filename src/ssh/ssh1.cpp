@@ -57,7 +57,8 @@ struct mask_word {
     int bit;
     std::string_view word;
 };
-constexpr mask_word mask_words[] = {{1, "IDEA "}, {2, "DES "}, {3, "3-DES "}, {6, "BLOWFISH "}, {4, "TSS "}, {5, "RC4 "}};
+constexpr mask_word mask_words[] = {{1, "IDEA "},     {2, "DES "}, {3, "3-DES "},
+                                    {6, "BLOWFISH "}, {4, "TSS "}, {5, "RC4 "}};
 
 constexpr std::size_t cookie_size = 8;
 constexpr std::size_t session_key_size = 32;
@@ -255,14 +256,9 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
             // A string length that disagrees with the packet is dropped without a word.
             if (n >= 4 && load_be32(data) == n - 4) io_.session_deliver(data + 4, n - 4);
             return;
-        case msg_disconnect:
-            fail(ssh1_msg::server_disconnect);
-            return;
-        case smsg_exitstatus:
-            send_packet(cmsg_exit_confirmation, nullptr, 0);
-            return;
-        default:
-            return;
+        case msg_disconnect: fail(ssh1_msg::server_disconnect); return;
+        case smsg_exitstatus: send_packet(cmsg_exit_confirmation, nullptr, 0); return;
+        default: return;
         }
     }
 }

@@ -111,11 +111,9 @@ void packet_direction::crypt(bool encrypt, std::uint8_t* p, std::size_t n) {
         return encrypt ? crypto::ssh2_3des_cbc.encrypt(cbc, p, n) : crypto::ssh2_3des_cbc.decrypt(cbc, p, n);
     case cipher_kind::blowfish_cbc:
         return encrypt ? crypto::ssh2_blowfish_cbc.encrypt(cbc, p, n) : crypto::ssh2_blowfish_cbc.decrypt(cbc, p, n);
-    case cipher_kind::aes_ctr:
-        return ctr->apply(p, n);
+    case cipher_kind::aes_ctr: return ctr->apply(p, n);
     case cipher_kind::aes_gcm:
-    case cipher_kind::chacha:
-        return;  // sealed and opened whole, never block-wise
+    case cipher_kind::chacha: return;  // sealed and opened whole, never block-wise
     }
 }
 
@@ -329,7 +327,7 @@ wire_writer ssh2_engine::begin(std::uint8_t type) {
 }
 
 void ssh2_engine::send(const wire_writer& w, secret_range mask) {
-    if (w.overflow()) return;  // the builders bound every field; this is the last line of defence
+    if (w.overflow()) return;            // the builders bound every field; this is the last line of defence
     const std::size_t l = w.size() + 1;  // type byte included
     const std::size_t block = out_.block();
     // The length field is outside the padded part when it travels in clear or under its own key.
@@ -357,12 +355,8 @@ void ssh2_engine::send(const wire_writer& w, secret_range mask) {
     }
     if (out_.keyed()) {
         switch (out_.cipher->kind) {
-        case cipher_kind::chacha:
-            out_.chacha->seal(out_.seq, p, n - 4, p + n);
-            break;
-        case cipher_kind::aes_gcm:
-            out_.gcm->seal(p, p + 4, n - 4, p + n);
-            break;
+        case cipher_kind::chacha: out_.chacha->seal(out_.seq, p, n - 4, p + n); break;
+        case cipher_kind::aes_gcm: out_.gcm->seal(p, p + 4, n - 4, p + n); break;
         default:
             if (out_.etm()) {
                 out_.crypt(true, p + 4, n - 4);
@@ -382,24 +376,18 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         return;
     }
     // Strict key exchange: nothing but the exchange itself until the first NEWKEYS.
-    if (strict_ && first_exchange_ && !(type == SSH_MSG_KEXINIT || type == SSH_MSG_NEWKEYS ||
-                                        type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT))
+    if (strict_ && first_exchange_ &&
+        !(type == SSH_MSG_KEXINIT || type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY ||
+          type == SSH_MSG_DISCONNECT))
         return fail(msg::protocol_violation);
     switch (type) {
-    case SSH_MSG_KEXINIT:
-        return on_kexinit(data - 1, payload_len);
-    case SSH_MSG_KEXDH_REPLY:
-        return on_kex_reply(data, n);
-    case SSH_MSG_NEWKEYS:
-        return on_newkeys();
-    case SSH_MSG_EXT_INFO:
-        return on_ext_info(data, n);
-    case SSH_MSG_SERVICE_ACCEPT:
-        return on_service_accept();
-    case SSH_MSG_USERAUTH_FAILURE:
-        return on_auth_failure(data, n);
-    case SSH_MSG_USERAUTH_BANNER:
-        return on_banner(data, n);
+    case SSH_MSG_KEXINIT: return on_kexinit(data - 1, payload_len);
+    case SSH_MSG_KEXDH_REPLY: return on_kex_reply(data, n);
+    case SSH_MSG_NEWKEYS: return on_newkeys();
+    case SSH_MSG_EXT_INFO: return on_ext_info(data, n);
+    case SSH_MSG_SERVICE_ACCEPT: return on_service_accept();
+    case SSH_MSG_USERAUTH_FAILURE: return on_auth_failure(data, n);
+    case SSH_MSG_USERAUTH_BANNER: return on_banner(data, n);
     case SSH_MSG_USERAUTH_SUCCESS: {
         local_window_ = negotiated_ ? large_window : initial_window;
         wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
@@ -409,33 +397,23 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         w.u32(negotiated_ ? large_max_packet : announced_max_packet);
         return send(w);
     }
-    case SSH_MSG_USERAUTH_PASSWD_CHANGEREQ:
-        return on_auth_60(data, n);
-    case SSH_MSG_CHANNEL_OPEN_CONFIRMATION:
-        return on_open_confirmation(data, n);
-    case SSH_MSG_CHANNEL_OPEN_FAILURE:
-        return fail(msg::channel_refused);
-    case SSH_MSG_CHANNEL_DATA:
-        return on_data(data, n, false);
-    case SSH_MSG_CHANNEL_EXTENDED_DATA:
-        return on_data(data, n, true);
-    case SSH_MSG_CHANNEL_WINDOW_ADJUST:
-        return on_window_adjust(data, n);
+    case SSH_MSG_USERAUTH_PASSWD_CHANGEREQ: return on_auth_60(data, n);
+    case SSH_MSG_CHANNEL_OPEN_CONFIRMATION: return on_open_confirmation(data, n);
+    case SSH_MSG_CHANNEL_OPEN_FAILURE: return fail(msg::channel_refused);
+    case SSH_MSG_CHANNEL_DATA: return on_data(data, n, false);
+    case SSH_MSG_CHANNEL_EXTENDED_DATA: return on_data(data, n, true);
+    case SSH_MSG_CHANNEL_WINDOW_ADJUST: return on_window_adjust(data, n);
     case SSH_MSG_CHANNEL_CLOSE:
-    case SSH_MSG_CHANNEL_FAILURE:
-        return io_.session_disconnect();
+    case SSH_MSG_CHANNEL_FAILURE: return io_.session_disconnect();
     case SSH_MSG_CHANNEL_SUCCESS:
         if (pty_pending_) {
             pty_pending_ = false;
             send_channel_request("shell", false);
         }
         return;
-    case SSH_MSG_GLOBAL_REQUEST:
-        return on_global_request(data, n);
-    case SSH_MSG_CHANNEL_REQUEST:
-        return on_channel_request(data, n);
-    default:
-        return;  // DISCONNECT, IGNORE, DEBUG, BANNER, EOF and the rest: the socket sees the end
+    case SSH_MSG_GLOBAL_REQUEST: return on_global_request(data, n);
+    case SSH_MSG_CHANNEL_REQUEST: return on_channel_request(data, n);
+    default: return;  // DISCONNECT, IGNORE, DEBUG, BANNER, EOF and the rest: the socket sees the end
     }
 }
 
@@ -452,13 +430,17 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
         fail(msg::protocol_violation);
         return false;
     }
-    const std::string ours[] = {client_kex_list(),    client_host_key_list(), client_cipher_list(),
-                                client_cipher_list(), client_mac_list(),      client_mac_list(),
-                                "none",               "none"};
-    static constexpr std::string_view slots[] = {"key exchange method",     "host key type",
-                                                 "cipher (to the host)",    "cipher (from the host)",
-                                                 "MAC (to the host)",       "MAC (from the host)",
-                                                 "compression (to the host)", "compression (from the host)"};
+    const std::string ours[] = {client_kex_list(),
+                                client_host_key_list(),
+                                client_cipher_list(),
+                                client_cipher_list(),
+                                client_mac_list(),
+                                client_mac_list(),
+                                "none",
+                                "none"};
+    static constexpr std::string_view slots[] = {
+        "key exchange method", "host key type",       "cipher (to the host)",      "cipher (from the host)",
+        "MAC (to the host)",   "MAC (from the host)", "compression (to the host)", "compression (from the host)"};
     std::string_view chosen[8];
     for (int i = 0; i < 8; ++i) {
         auto c = negotiate(ours[i], lists[i]);
@@ -662,8 +644,11 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
     }
     // Key values: IV c->s (A), IV s->c (B), key c->s (C), key s->c (D), MAC c->s (E), MAC s->c (F).
     std::uint8_t v[6][64];
-    const std::size_t need[6] = {cipher_out_->iv_len, cipher_in_->iv_len, cipher_out_->key_len,
-                                 cipher_in_->key_len, mac_out_ ? mac_out_->key_len : 0,
+    const std::size_t need[6] = {cipher_out_->iv_len,
+                                 cipher_in_->iv_len,
+                                 cipher_out_->key_len,
+                                 cipher_in_->key_len,
+                                 mac_out_ ? mac_out_->key_len : 0,
                                  mac_in_ ? mac_in_->key_len : 0};
     for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), v[i], need[i]);
     wipe_vector(k_mpint);
@@ -708,14 +693,9 @@ bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
     if (!alive(gen)) return false;
     for (const std::string& line : log) io_.session_log_line(line);
     switch (t.result) {
-    case host_trust::verdict::refused:
-        fail(t.message);
-        return false;
-    case host_trust::verdict::cancelled:
-        io_.session_disconnect();
-        return false;
-    case host_trust::verdict::trusted:
-        break;
+    case host_trust::verdict::refused: fail(t.message); return false;
+    case host_trust::verdict::cancelled: io_.session_disconnect(); return false;
+    case host_trust::verdict::trusted: break;
     }
     if (!t.message.empty()) {
         ui_.message_box(t.message);

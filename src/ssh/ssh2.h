@@ -261,9 +261,9 @@ private:
 
     packet_direction out_;
     packet_direction in_;
-    std::string v_s_;                      // the host's identification line
-    crypto::sha1_context version_hash_;    // fixed suite: V_C and V_S absorbed once
-    crypto::sha1_context exchange_hash_;   // fixed suite
+    std::string v_s_;                                 // the host's identification line
+    crypto::sha1_context version_hash_;               // fixed suite: V_C and V_S absorbed once
+    crypto::sha1_context exchange_hash_;              // fixed suite
     std::optional<crypto::evp::hash_context> xhash_;  // negotiated mode
     bool newkeys_sent_ = false;
     bool first_exchange_ = true;

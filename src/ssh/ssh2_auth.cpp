@@ -93,8 +93,7 @@ void ssh2_engine::on_auth_failure(const std::uint8_t* data, std::size_t n) {
             ++key_index_;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     next_method();
 }
@@ -167,7 +166,8 @@ void ssh2_engine::collect_keys() {
             continue;
         }
         // A key already offered through the agent is not offered twice.
-        const bool dup = std::any_of(keys_.begin(), keys_.end(), [&](const key_candidate& c) { return c.blob == blob; });
+        const bool dup =
+            std::any_of(keys_.begin(), keys_.end(), [&](const key_candidate& c) { return c.blob == blob; });
         if (!dup) keys_.push_back({std::move(blob), f});
     }
 }
@@ -247,14 +247,10 @@ void ssh2_engine::sign_with_key() {
 void ssh2_engine::on_auth_60(const std::uint8_t* data, std::size_t n) {
     // Message 60 means what the method asked makes of it.
     switch (negotiated_ ? auth_ : auth_stage::password) {
-    case auth_stage::pubkey_query:
-        return sign_with_key();  // PK_OK: the host would take this key
-    case auth_stage::kbd:
-        return answer_info_request(data, n);
-    case auth_stage::password:
-        return fail(msg::password_expired);
-    default:
-        return fail(msg::protocol_violation);
+    case auth_stage::pubkey_query: return sign_with_key();  // PK_OK: the host would take this key
+    case auth_stage::kbd: return answer_info_request(data, n);
+    case auth_stage::password: return fail(msg::password_expired);
+    default: return fail(msg::protocol_violation);
     }
 }
 

@@ -20,7 +20,8 @@ const reverse_table& reverse_of(int page) {
         std::array<reverse_table, code_page_count> t{};
         for (int p = 0; p < code_page_count; ++p) {
             for (int b = 0; b < 256; ++b)
-                if (code_page_tables[p][b] != replacement_char) t[p].v[size_t(t[p].n++)] = {code_page_tables[p][b], uint8_t(b)};
+                if (code_page_tables[p][b] != replacement_char)
+                    t[p].v[size_t(t[p].n++)] = {code_page_tables[p][b], uint8_t(b)};
             std::sort(t[p].v.begin(), t[p].v.begin() + t[p].n);
         }
         return t;
@@ -38,18 +39,18 @@ bool in_ranges(const code_range* r, int n, uint32_t cp) {
 
 int code_page_of_script(int script) {
     switch (script) {
-        case 238: return cp1250;
-        case 204: return cp1251;
-        case 161: return cp1253;
-        case 162: return cp1254;
-        case 177: return cp1255;
-        case 178: return cp1256;
-        case 186: return cp1257;
-        case 163: return cp1258;
-        case 222: return cp874;
-        case 255: return cp437;
-        case 2: return symbol;
-        default: return cp1252;
+    case 238: return cp1250;
+    case 204: return cp1251;
+    case 161: return cp1253;
+    case 162: return cp1254;
+    case 177: return cp1255;
+    case 178: return cp1256;
+    case 186: return cp1257;
+    case 163: return cp1258;
+    case 222: return cp874;
+    case 255: return cp437;
+    case 2: return symbol;
+    default: return cp1252;
     }
 }
 

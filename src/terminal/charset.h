@@ -52,9 +52,9 @@ void append_bytes_as_utf8(std::string& out, const char* bytes, size_t n, bool ut
 class utf8_decoder {
 public:
     enum result : int {
-        more = 0,      // nothing complete yet
-        done = 1,      // code point ready
-        redo = 2,      // U+FFFD ready, and the byte must be fed again
+        more = 0,  // nothing complete yet
+        done = 1,  // code point ready
+        redo = 2,  // U+FFFD ready, and the byte must be fed again
     };
     result step(uint8_t b, uint32_t& out);
     bool pending() const { return need_ != 0; }

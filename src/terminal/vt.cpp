@@ -144,14 +144,14 @@ int vt::feed_byte(uint8_t c) {
         return reply_pending_;
     }
     switch (state_) {
-        case st_ground: ground(c); break;
-        case st_escape: escape(c); break;
-        case st_csi: csi(c); break;
-        case st_hash: esc_hash(c); break;
-        case st_g0: designate(c, 0); break;
-        case st_g1: designate(c, 1); break;
-        case st_vt52_address: vt52_address(c); break;
-        default: dcs(c); break;
+    case st_ground: ground(c); break;
+    case st_escape: escape(c); break;
+    case st_csi: csi(c); break;
+    case st_hash: esc_hash(c); break;
+    case st_g0: designate(c, 0); break;
+    case st_g1: designate(c, 1); break;
+    case st_vt52_address: vt52_address(c); break;
+    default: dcs(c); break;
     }
     return reply_pending_;
 }
@@ -344,36 +344,48 @@ void vt::ground(uint8_t c) {
         return;
     }
     switch (c) {
-        case 0x9B: flag_question_ = flag_greater_ = false; enter_csi(); break;
-        case 0x90: flag_question_ = flag_greater_ = false; state_ = st_dcs; break;
-        // Exactly ESC D and ESC M, so in VT52 mode 0x84 moves the cursor left.
-        case 0x84: escape('D'); break;
-        case 0x8D: escape('M'); break;
-        case 0x8F: break;  // ESC O is unknown to the escape state
-        case 0x05: reply(options_.answerback.c_str(), false); break;
-        case 0x07:
-            if (options_.bell) host_->bell();
-            break;
-        case 0x08:
-            if (col_ > 1) --col_;
-            clamp_column();
-            break;
-        case 0x09:
-            col_ = tab_column(col_);
-            clamp_column();
-            break;
-        case 0x0A: line_feed(); break;
-        case 0x0D:
-            col_ = 1;
-            clamp_column();
-            break;
-        case 0x0E: invoked_ = 1; active_set_ = g1_; break;
-        case 0x0F: invoked_ = 0; active_set_ = g0_; break;
-        case ESC:
-            state_ = st_escape;
-            flag_question_ = flag_greater_ = flag_space_ = false;
-            break;
-        default: break;
+    case 0x9B:
+        flag_question_ = flag_greater_ = false;
+        enter_csi();
+        break;
+    case 0x90:
+        flag_question_ = flag_greater_ = false;
+        state_ = st_dcs;
+        break;
+    // Exactly ESC D and ESC M, so in VT52 mode 0x84 moves the cursor left.
+    case 0x84: escape('D'); break;
+    case 0x8D: escape('M'); break;
+    case 0x8F: break;  // ESC O is unknown to the escape state
+    case 0x05: reply(options_.answerback.c_str(), false); break;
+    case 0x07:
+        if (options_.bell) host_->bell();
+        break;
+    case 0x08:
+        if (col_ > 1) --col_;
+        clamp_column();
+        break;
+    case 0x09:
+        col_ = tab_column(col_);
+        clamp_column();
+        break;
+    case 0x0A: line_feed(); break;
+    case 0x0D:
+        col_ = 1;
+        clamp_column();
+        break;
+    case 0x0E:
+        invoked_ = 1;
+        active_set_ = g1_;
+        break;
+    case 0x0F:
+        invoked_ = 0;
+        active_set_ = g0_;
+        break;
+    case ESC:
+        state_ = st_escape;
+        flag_question_ = flag_greater_ = flag_space_ = false;
+        break;
+    default: break;
     }
 }
 
@@ -391,90 +403,97 @@ void vt::escape(uint8_t c) {
     state_ = st_ground;
     const bool v52 = vt52_mode_;
     switch (c) {
-        case ESC: state_ = st_escape; return;
-        case ' ': flag_space_ = true; state_ = st_escape; return;
-        case '#': state_ = st_hash; return;
-        case '(': state_ = st_g0; return;
-        case ')': state_ = st_g1; return;
-        case '7': saved_ = {col_, row_, ring_.attr(), pending_wrap_, g0_, g1_, active_set_}; return;
-        case '8':
-            col_ = saved_.col;
-            row_ = saved_.row;
-            ring_.set_attr(saved_.attr);
-            pending_wrap_ = saved_.pending_wrap;
-            g0_ = saved_.g0;
-            g1_ = saved_.g1;
-            active_set_ = saved_.active;
-            clamp_column();
-            return;
-        case '<': vt52_mode_ = 0; c1_8bit_ = 0; vt100_level_ = 1; return;
-        case '=': app_keys_ = 1; return;
-        case '>': app_keys_ = 0; return;
-        case 'A':
-            if (v52 && row_ > 1) --row_;
-            break;
-        case 'B':
-            if (v52 && row_ < screen_rows) ++row_;
-            break;
-        case 'C':
-            if (v52 && col_ < ring_.columns()) ++col_;
-            break;
-        case 'D':
-            if (v52) {
-                if (col_ > 1) --col_;
-            } else {
-                line_feed();
-            }
-            break;
-        case 'E':
+    case ESC: state_ = st_escape; return;
+    case ' ':
+        flag_space_ = true;
+        state_ = st_escape;
+        return;
+    case '#': state_ = st_hash; return;
+    case '(': state_ = st_g0; return;
+    case ')': state_ = st_g1; return;
+    case '7': saved_ = {col_, row_, ring_.attr(), pending_wrap_, g0_, g1_, active_set_}; return;
+    case '8':
+        col_ = saved_.col;
+        row_ = saved_.row;
+        ring_.set_attr(saved_.attr);
+        pending_wrap_ = saved_.pending_wrap;
+        g0_ = saved_.g0;
+        g1_ = saved_.g1;
+        active_set_ = saved_.active;
+        clamp_column();
+        return;
+    case '<':
+        vt52_mode_ = 0;
+        c1_8bit_ = 0;
+        vt100_level_ = 1;
+        return;
+    case '=': app_keys_ = 1; return;
+    case '>': app_keys_ = 0; return;
+    case 'A':
+        if (v52 && row_ > 1) --row_;
+        break;
+    case 'B':
+        if (v52 && row_ < screen_rows) ++row_;
+        break;
+    case 'C':
+        if (v52 && col_ < ring_.columns()) ++col_;
+        break;
+    case 'D':
+        if (v52) {
+            if (col_ > 1) --col_;
+        } else {
             line_feed();
-            col_ = 1;
-            break;
-        case 'F':
-        case 'G':
-            if (!v52 && flag_space_) {
-                flag_space_ = false;
-                if (!vt100_level_) c1_8bit_ = c == 'G';
-            }
+        }
+        break;
+    case 'E':
+        line_feed();
+        col_ = 1;
+        break;
+    case 'F':
+    case 'G':
+        if (!v52 && flag_space_) {
+            flag_space_ = false;
+            if (!vt100_level_) c1_8bit_ = c == 'G';
+        }
+        return;
+    case 'H':
+        if (v52) {
+            row_ = col_ = 1;
+        } else {
+            tabs_[col_] = 0;
             return;
-        case 'H':
-            if (v52) {
-                row_ = col_ = 1;
-            } else {
-                tabs_[col_] = 0;
-                return;
-            }
-            break;
-        case 'I':
-            if (v52) reverse_index();
-            break;
-        case 'M': reverse_index(); break;
-        case 'J':
-            if (v52) {
-                for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
-                for (int r = row_ + 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
-            }
-            return;
-        case 'K':
-            if (v52)
-                for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
-            return;
-        case 'P': state_ = st_dcs; return;
-        case 'Y':
-            if (v52) {
-                state_ = st_vt52_address;
-                len_ = 0;
-            }
-            return;
-        case 'Z':
-            if (v52)
-                reply("\x1b/Z", false);
-            else
-                reply("?62;1;6c", true);
-            return;
-        case '[': enter_csi(); return;
-        case 'c': reset_terminal(false); return;
-        default: return;
+        }
+        break;
+    case 'I':
+        if (v52) reverse_index();
+        break;
+    case 'M': reverse_index(); break;
+    case 'J':
+        if (v52) {
+            for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
+            for (int r = row_ + 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+        }
+        return;
+    case 'K':
+        if (v52)
+            for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
+        return;
+    case 'P': state_ = st_dcs; return;
+    case 'Y':
+        if (v52) {
+            state_ = st_vt52_address;
+            len_ = 0;
+        }
+        return;
+    case 'Z':
+        if (v52)
+            reply("\x1b/Z", false);
+        else
+            reply("?62;1;6c", true);
+        return;
+    case '[': enter_csi(); return;
+    case 'c': reset_terminal(false); return;
+    default: return;
     }
     clamp_column();
 }
@@ -483,25 +502,25 @@ void vt::esc_hash(uint8_t c) {
     state_ = st_ground;
     const int half = ring_.columns() / 2;
     switch (c) {
-        case '3':
-            ring_.set_double_top(row_);
-            col_ = std::min(col_, half);
-            break;
-        case '4':
-            ring_.set_double_bottom(row_);
-            col_ = std::min(col_, half);
-            break;
-        case '5': ring_.set_single(row_); break;
-        case '6':
-            ring_.set_single(row_);
-            ring_.set_double_width(row_);
-            col_ = std::min(col_, half);
-            break;
-        case '8':
-            for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, 'E', false);
-            break;
-        case ESC: state_ = st_escape; break;
-        default: break;
+    case '3':
+        ring_.set_double_top(row_);
+        col_ = std::min(col_, half);
+        break;
+    case '4':
+        ring_.set_double_bottom(row_);
+        col_ = std::min(col_, half);
+        break;
+    case '5': ring_.set_single(row_); break;
+    case '6':
+        ring_.set_single(row_);
+        ring_.set_double_width(row_);
+        col_ = std::min(col_, half);
+        break;
+    case '8':
+        for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, 'E', false);
+        break;
+    case ESC: state_ = st_escape; break;
+    default: break;
     }
     ring_.mark_row(row_);
 }
@@ -587,22 +606,34 @@ void vt::csi(uint8_t c) {
         return;
     }
     switch (c) {
-        case '?': flag_question_ = true; state_ = st_csi; return;
-        case '>': flag_greater_ = true; state_ = st_csi; return;
-        case '!': flag_bang_ = true; state_ = st_csi; return;
-        case '"': flag_quote_ = true; state_ = st_csi; return;
-        case 0x08:
-            if (len_ > 0) {
-                --len_;
-                state_ = st_csi;
-            }
-            return;
-        case ESC:
-            len_ = 0;
-            state_ = st_escape;
-            return;
-        case '=': reply("Not implemented", false); return;
-        default: break;
+    case '?':
+        flag_question_ = true;
+        state_ = st_csi;
+        return;
+    case '>':
+        flag_greater_ = true;
+        state_ = st_csi;
+        return;
+    case '!':
+        flag_bang_ = true;
+        state_ = st_csi;
+        return;
+    case '"':
+        flag_quote_ = true;
+        state_ = st_csi;
+        return;
+    case 0x08:
+        if (len_ > 0) {
+            --len_;
+            state_ = st_csi;
+        }
+        return;
+    case ESC:
+        len_ = 0;
+        state_ = st_escape;
+        return;
+    case '=': reply("Not implemented", false); return;
+    default: break;
     }
     csi_final(c);
 }
@@ -627,18 +658,18 @@ void vt::erase_display(int mode, bool selective) {
             ring_.fill_line(r, ' ', true);
     };
     switch (mode) {
-        case 0:
-            for (int col = col_; col <= cols; ++col) cell(row_, col);
-            for (int r = row_ + 1; r <= screen_rows; ++r) whole(r);
-            break;
-        case 1:
-            for (int col = 1; col <= col_; ++col) cell(row_, col);
-            for (int r = 1; r < row_; ++r) whole(r);
-            break;
-        case 2:
-            for (int r = 1; r <= screen_rows; ++r) whole(r);
-            break;
-        default: break;
+    case 0:
+        for (int col = col_; col <= cols; ++col) cell(row_, col);
+        for (int r = row_ + 1; r <= screen_rows; ++r) whole(r);
+        break;
+    case 1:
+        for (int col = 1; col <= col_; ++col) cell(row_, col);
+        for (int r = 1; r < row_; ++r) whole(r);
+        break;
+    case 2:
+        for (int r = 1; r <= screen_rows; ++r) whole(r);
+        break;
+    default: break;
     }
 }
 
@@ -651,19 +682,19 @@ void vt::erase_line(int mode, bool selective) {
             ring_.put_char(' ', row_, col);
     };
     switch (mode) {
-        case 0:
-            for (int col = col_; col <= cols; ++col) cell(col);
-            break;
-        case 1:
-            for (int col = 1; col <= col_; ++col) cell(col);
-            break;
-        case 2:
-            if (selective)
-                for (int col = 1; col <= cols; ++col) cell(col);
-            else
-                ring_.fill_line(row_, ' ', false);
-            break;
-        default: break;
+    case 0:
+        for (int col = col_; col <= cols; ++col) cell(col);
+        break;
+    case 1:
+        for (int col = 1; col <= col_; ++col) cell(col);
+        break;
+    case 2:
+        if (selective)
+            for (int col = 1; col <= cols; ++col) cell(col);
+        else
+            ring_.fill_line(row_, ' ', false);
+        break;
+    default: break;
     }
 }
 
@@ -674,10 +705,10 @@ void vt::fill_all_rows() {
 void vt::set_mode(bool on) {
     for (int i = 0; i < nparams_; ++i) {
         switch (params_[i]) {
-            case 4: insert_mode_ = on; break;
-            case 12: host_->set_local_echo(!on); break;
-            case 20: new_line_mode_ = on; break;
-            default: break;
+        case 4: insert_mode_ = on; break;
+        case 12: host_->set_local_echo(!on); break;
+        case 20: new_line_mode_ = on; break;
+        default: break;
         }
     }
 }
@@ -685,28 +716,28 @@ void vt::set_mode(bool on) {
 void vt::set_dec_mode(bool on) {
     for (int i = 0; i < nparams_; ++i) {
         switch (params_[i]) {
-            case 1: app_keys_ = on; break;
-            case 2:
-                if (!on) vt52_mode_ = 1;
-                break;
-            case 3:
-                set_columns(on ? 132 : 80);
-                pending_wrap_ = 0;
-                fill_all_rows();
+        case 1: app_keys_ = on; break;
+        case 2:
+            if (!on) vt52_mode_ = 1;
+            break;
+        case 3:
+            set_columns(on ? 132 : 80);
+            pending_wrap_ = 0;
+            fill_all_rows();
+            cursor_to(1, 1);
+            break;
+        case 5: host_->set_reverse_screen(on); break;
+        case 6:
+            origin_mode_ = on;
+            if (on)
+                row_ = top_;
+            else
                 cursor_to(1, 1);
-                break;
-            case 5: host_->set_reverse_screen(on); break;
-            case 6:
-                origin_mode_ = on;
-                if (on)
-                    row_ = top_;
-                else
-                    cursor_to(1, 1);
-                break;
-            case 7: auto_wrap_mode_ = on; break;
-            case 8: auto_repeat_ = on; break;
-            case 25: cursor_visible_ = on; break;
-            default: break;
+            break;
+        case 7: auto_wrap_mode_ = on; break;
+        case 8: auto_repeat_ = on; break;
+        case 25: cursor_visible_ = on; break;
+        default: break;
         }
     }
 }
@@ -750,188 +781,187 @@ void vt::csi_final(uint8_t c) {
     const int cols = ring_.columns();
     char text[48];
     switch (c) {
-        case '@':
-            if (p1 > 0) ring_.insert_cells(row_, col_, p1, ring_.attr() | ' ');
-            return;
-        case 'A':
-            if (nparams_ == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
-            break;
-        case 'B':
-            if (nparams_ == 1)
-                row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows);
-            break;
-        case 'C':
-            if (nparams_ == 1) col_ = clamp_int((long long)col_ + n, 1, cols);
-            break;
-        case 'D':
-            if (nparams_ == 1) col_ = clamp_int((long long)col_ - n, 1, cols);
-            break;
-        case 'H':
-        case 'f': {
-            long long r = p1 == 0 ? 1 : p1;
-            if (origin_mode_) r += top_ - 1;
-            cursor_to(clamp_int(r, 1, screen_rows), clamp_int(p2 == 0 ? 1 : p2, 1, cols));
-            pending_wrap_ = 0;
-            break;
+    case '@':
+        if (p1 > 0) ring_.insert_cells(row_, col_, p1, ring_.attr() | ' ');
+        return;
+    case 'A':
+        if (nparams_ == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
+        break;
+    case 'B':
+        if (nparams_ == 1) row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows);
+        break;
+    case 'C':
+        if (nparams_ == 1) col_ = clamp_int((long long)col_ + n, 1, cols);
+        break;
+    case 'D':
+        if (nparams_ == 1) col_ = clamp_int((long long)col_ - n, 1, cols);
+        break;
+    case 'H':
+    case 'f': {
+        long long r = p1 == 0 ? 1 : p1;
+        if (origin_mode_) r += top_ - 1;
+        cursor_to(clamp_int(r, 1, screen_rows), clamp_int(p2 == 0 ? 1 : p2, 1, cols));
+        pending_wrap_ = 0;
+        break;
+    }
+    case 'J': {
+        const uint16_t saved = ring_.attr();
+        ring_.attr_clear();
+        for (int i = 0; i < nparams_; ++i) erase_display(params_[i], flag_question_);
+        ring_.set_attr(saved);
+        break;
+    }
+    case 'K': {
+        const uint16_t saved = ring_.attr();
+        ring_.attr_clear();
+        for (int i = 0; i < nparams_; ++i) erase_line(params_[i], flag_question_);
+        ring_.set_attr(saved);
+        break;
+    }
+    case 'L':
+    case 'M': {
+        int a, b;
+        if (row_ < top_)
+            a = row_, b = top_ - 1;
+        else if (row_ <= bottom_)
+            a = row_, b = bottom_;
+        else
+            a = bottom_ + 1, b = row_;
+        if (c == 'L')
+            ring_.scroll_down(n, a, b);
+        else
+            ring_.scroll_up(n, a, b);
+        col_ = 1;
+        break;
+    }
+    case 'P': ring_.delete_chars(row_, col_, n); return;
+    case 'X':
+        if (p1 > 0) {
+            const int last = clamp_int((long long)col_ + p1 - 1, col_, cols);
+            for (int col = col_; col <= last; ++col) ring_.put_cell(' ', row_, col);
         }
-        case 'J': {
-            const uint16_t saved = ring_.attr();
-            ring_.attr_clear();
-            for (int i = 0; i < nparams_; ++i) erase_display(params_[i], flag_question_);
-            ring_.set_attr(saved);
-            break;
+        return;
+    case 'c':
+        if (flag_greater_) {
+            flag_greater_ = false;
+            reply(">1;1;0c", true);
+        } else {
+            reply("?62;1;6c", true);
         }
-        case 'K': {
-            const uint16_t saved = ring_.attr();
-            ring_.attr_clear();
-            for (int i = 0; i < nparams_; ++i) erase_line(params_[i], flag_question_);
-            ring_.set_attr(saved);
-            break;
-        }
-        case 'L':
-        case 'M': {
-            int a, b;
-            if (row_ < top_)
-                a = row_, b = top_ - 1;
-            else if (row_ <= bottom_)
-                a = row_, b = bottom_;
-            else
-                a = bottom_ + 1, b = row_;
-            if (c == 'L')
-                ring_.scroll_down(n, a, b);
-            else
-                ring_.scroll_up(n, a, b);
-            col_ = 1;
-            break;
-        }
-        case 'P': ring_.delete_chars(row_, col_, n); return;
-        case 'X':
-            if (p1 > 0) {
-                const int last = clamp_int((long long)col_ + p1 - 1, col_, cols);
-                for (int col = col_; col <= last; ++col) ring_.put_cell(' ', row_, col);
+        return;
+    case 'g':
+        if (p1 == 0)
+            tabs_[col_] = 1;
+        else if (p1 == 3)
+            std::memset(tabs_, 1, sizeof tabs_);
+        return;
+    case 'h':
+    case 'l':
+        if (flag_question_)
+            set_dec_mode(c == 'h');
+        else
+            set_mode(c == 'h');
+        break;
+    case 'i':
+        for (int i = 0; i < nparams_; ++i) {
+            switch (params_[i]) {
+            case 0: printer_->print_screen(ring_); break;
+            case 4:
+                printer_->end_print_job();
+                printer_controller_ = 0;
+                break;
+            case 5: printer_controller_ = 1; break;
+            default: break;
             }
-            return;
-        case 'c':
-            if (flag_greater_) {
-                flag_greater_ = false;
-                reply(">1;1;0c", true);
+        }
+        return;
+    case 'm':
+        for (int i = 0; i < nparams_; ++i) {
+            switch (params_[i]) {
+            case 0:
+            case 40: ring_.attr_clear(); break;
+            case 1: ring_.attr_bold(true); break;
+            case 4: ring_.attr_underline(true); break;
+            case 5: ring_.attr_blink(true); break;
+            case 7: ring_.attr_reverse(true); break;
+            case 22: ring_.attr_bold(false); break;
+            case 24: ring_.attr_underline(false); break;
+            case 25: ring_.attr_blink(false); break;
+            case 27: ring_.attr_reverse(false); break;
+            default: break;
+            }
+        }
+        break;
+    case 'n':
+        switch (p1) {
+        case 5: reply("0n", true); break;
+        case 6:
+            std::snprintf(text, sizeof text, "%d;%dR", row_, col_);
+            reply(text, true);
+            break;
+        case 15: reply("?10n", true); break;
+        case 25: reply("?21n", true); break;
+        case 26: reply("?27;1;0;1n", true); break;
+        default: break;
+        }
+        return;
+    case 'p':
+        if (flag_quote_) {
+            flag_quote_ = false;
+            if (p1 == 61) {
+                vt100_level_ = 1;
+                c1_8bit_ = 0;  // level 1 has no 8-bit controls
             } else {
-                reply("?62;1;6c", true);
+                vt100_level_ = 0;
+                c1_8bit_ = p2 != 1;
             }
             return;
-        case 'g':
-            if (p1 == 0)
-                tabs_[col_] = 1;
-            else if (p1 == 3)
-                std::memset(tabs_, 1, sizeof tabs_);
-            return;
-        case 'h':
-        case 'l':
-            if (flag_question_)
-                set_dec_mode(c == 'h');
-            else
-                set_mode(c == 'h');
-            break;
-        case 'i':
-            for (int i = 0; i < nparams_; ++i) {
-                switch (params_[i]) {
-                    case 0: printer_->print_screen(ring_); break;
-                    case 4:
-                        printer_->end_print_job();
-                        printer_controller_ = 0;
-                        break;
-                    case 5: printer_controller_ = 1; break;
-                    default: break;
-                }
-            }
-            return;
-        case 'm':
-            for (int i = 0; i < nparams_; ++i) {
-                switch (params_[i]) {
-                    case 0:
-                    case 40: ring_.attr_clear(); break;
-                    case 1: ring_.attr_bold(true); break;
-                    case 4: ring_.attr_underline(true); break;
-                    case 5: ring_.attr_blink(true); break;
-                    case 7: ring_.attr_reverse(true); break;
-                    case 22: ring_.attr_bold(false); break;
-                    case 24: ring_.attr_underline(false); break;
-                    case 25: ring_.attr_blink(false); break;
-                    case 27: ring_.attr_reverse(false); break;
-                    default: break;
-                }
-            }
-            break;
-        case 'n':
-            switch (p1) {
-                case 5: reply("0n", true); break;
-                case 6:
-                    std::snprintf(text, sizeof text, "%d;%dR", row_, col_);
-                    reply(text, true);
-                    break;
-                case 15: reply("?10n", true); break;
-                case 25: reply("?21n", true); break;
-                case 26: reply("?27;1;0;1n", true); break;
-                default: break;
-            }
-            return;
-        case 'p':
-            if (flag_quote_) {
-                flag_quote_ = false;
-                if (p1 == 61) {
-                    vt100_level_ = 1;
-                    c1_8bit_ = 0;  // level 1 has no 8-bit controls
-                } else {
-                    vt100_level_ = 0;
-                    c1_8bit_ = p2 != 1;
-                }
-                return;
-            }
-            if (flag_bang_) {
-                flag_bang_ = false;
-                reset_terminal(false);
-                return;
-            }
-            if (p1 == 0) break;
-            split_screen(p1);
-            break;
-        case 'q':
-            if (flag_quote_) {
-                if (p1 == 1)
-                    ring_.attr_protected(true);
-                else if (p1 == 0 || p1 == 2)
-                    ring_.attr_protected(false);
-            }
-            return;
-        case 'r': {
-            int t = nparams_ < 2 ? 1 : p1, b = nparams_ < 2 ? screen_rows : p2;
-            if (t == 0) t = 1;
-            if (b == 0) b = 1;
-            if (t > screen_rows || b > screen_rows || b - t < 1) break;
-            top_ = t;
-            bottom_ = b;
-            cursor_to(top_, 1);
-            break;
         }
-        case 's':
-            if (nparams_ == 1) {
-                if (p1 == 0 && !window1_active_)
-                    switch_window(0);
-                else if (p1 == 1 && window1_active_)
-                    switch_window(1);
-            }
-            break;
-        case 'x': reply(p1 ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true); return;
-        case 'y':
-            if (p1 != 2) break;
-            if (p2 == 1) {
-                reset_terminal(false);
-            } else {
-                fill_all_rows();
-                cursor_to(1, 1);
-            }
-            break;
-        default: return;  // not a final: the sequence ends, the byte is dropped
+        if (flag_bang_) {
+            flag_bang_ = false;
+            reset_terminal(false);
+            return;
+        }
+        if (p1 == 0) break;
+        split_screen(p1);
+        break;
+    case 'q':
+        if (flag_quote_) {
+            if (p1 == 1)
+                ring_.attr_protected(true);
+            else if (p1 == 0 || p1 == 2)
+                ring_.attr_protected(false);
+        }
+        return;
+    case 'r': {
+        int t = nparams_ < 2 ? 1 : p1, b = nparams_ < 2 ? screen_rows : p2;
+        if (t == 0) t = 1;
+        if (b == 0) b = 1;
+        if (t > screen_rows || b > screen_rows || b - t < 1) break;
+        top_ = t;
+        bottom_ = b;
+        cursor_to(top_, 1);
+        break;
+    }
+    case 's':
+        if (nparams_ == 1) {
+            if (p1 == 0 && !window1_active_)
+                switch_window(0);
+            else if (p1 == 1 && window1_active_)
+                switch_window(1);
+        }
+        break;
+    case 'x': reply(p1 ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true); return;
+    case 'y':
+        if (p1 != 2) break;
+        if (p2 == 1) {
+            reset_terminal(false);
+        } else {
+            fill_all_rows();
+            cursor_to(1, 1);
+        }
+        break;
+    default: return;  // not a final: the sequence ends, the byte is dropped
     }
     clamp_column();
 }

@@ -65,8 +65,8 @@ QString mail_program() { return QStandardPaths::findExecutable(QStringLiteral("x
 
 QString mail_screen(const printing::printer_screen& screen, const QString& temp_dir, const QTime& now,
                     const QString& program, const launcher& launch) {
-    const std::string path = printing::mail_file_name(local_path(QDir::cleanPath(temp_dir)),
-                                                      now.hour(), now.minute(), now.second());
+    const std::string path =
+        printing::mail_file_name(local_path(QDir::cleanPath(temp_dir)), now.hour(), now.minute(), now.second());
     if (!printing::write_screen_text(path, screen, settings().utf8 != 0)) return {};
     const QString file = QFile::decodeName(QByteArray::fromStdString(path));
     if (program.isEmpty() || !launch || !launch(program, {QStringLiteral("--attach"), file})) return {};

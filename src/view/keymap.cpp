@@ -72,7 +72,8 @@ key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool 
     key_bytes& b = r.bytes;
     switch (e.key) {
     case vkey::f:
-        if (e.fnum >= 1 && e.fnum <= 12) table_entry(b, key_slot::f1 + e.fnum - 1 + modifier_offset(e.shift, e.ctrl), m);
+        if (e.fnum >= 1 && e.fnum <= 12)
+            table_entry(b, key_slot::f1 + e.fnum - 1 + modifier_offset(e.shift, e.ctrl), m);
         break;
     case vkey::up: e.extended ? cursor_key(b, 'A', key_slot::up, m) : keypad_key(b, 8, m); break;
     case vkey::down: e.extended ? cursor_key(b, 'B', key_slot::down, m) : keypad_key(b, 2, m); break;
@@ -93,23 +94,35 @@ key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool 
         break;
     case vkey::kp_multiply:
         swallow_ = true;
-        if (!entry(key_slot::keypad_star).empty()) table_entry(b, key_slot::keypad_star, m); else b.push('*');
+        if (!entry(key_slot::keypad_star).empty())
+            table_entry(b, key_slot::keypad_star, m);
+        else
+            b.push('*');
         break;
     case vkey::kp_add:
         swallow_ = true;
-        if (app_mode(m)) app_keypad(b, 'l', m);
-        else if (!entry(key_slot::keypad_plus).empty()) table_entry(b, key_slot::keypad_plus, m);
-        else b.push('+');
+        if (app_mode(m))
+            app_keypad(b, 'l', m);
+        else if (!entry(key_slot::keypad_plus).empty())
+            table_entry(b, key_slot::keypad_plus, m);
+        else
+            b.push('+');
         break;
     case vkey::kp_subtract:
         swallow_ = true;
-        if (app_mode(m)) app_keypad(b, 'm', m);
-        else if (!entry(key_slot::keypad_minus).empty()) table_entry(b, key_slot::keypad_minus, m);
-        else b.push('-');
+        if (app_mode(m))
+            app_keypad(b, 'm', m);
+        else if (!entry(key_slot::keypad_minus).empty())
+            table_entry(b, key_slot::keypad_minus, m);
+        else
+            b.push('-');
         break;
     case vkey::kp_divide:
         swallow_ = true;
-        if (!entry(key_slot::keypad_slash).empty()) table_entry(b, key_slot::keypad_slash, m); else b.push('/');
+        if (!entry(key_slot::keypad_slash).empty())
+            table_entry(b, key_slot::keypad_slash, m);
+        else
+            b.push('/');
         break;
     default: break;
     }
@@ -122,8 +135,10 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
     if (m.use_cv && e.ch == 3) {
         // A copy already made on key-down leaves the swallow flag for this character; using it up here keeps
         // the next typed character from being dropped and the selection from being copied twice.
-        if (swallow_) swallow_ = false;
-        else r.action = key_action::copy;
+        if (swallow_)
+            swallow_ = false;
+        else
+            r.action = key_action::copy;
         return r;
     }
     if (m.use_cv && e.ch == 22) {
@@ -137,8 +152,10 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
     key_bytes& b = r.bytes;
     if (e.ch == 8 && e.backspace_key) {
         std::string_view s = entry(key_slot::backspace);
-        if (!s.empty()) b.append(s);  // sent as stored, never converted to 8-bit
-        else b.push(0x7f);
+        if (!s.empty())
+            b.append(s);  // sent as stored, never converted to 8-bit
+        else
+            b.push(0x7f);
     } else if (e.ch == 13) {
         if (e.keypad_enter && app_mode(m)) {
             app_keypad(b, 'M', m);

@@ -14,12 +14,26 @@
 
 enum class vkey : std::uint8_t {
     none,
-    up, down, right, left,
+    up,
+    down,
+    right,
+    left,
     f,  // function key, number in key_down_event::fnum (1..12)
-    home, end, page_up, page_down, insert, del,
+    home,
+    end,
+    page_up,
+    page_down,
+    insert,
+    del,
     clear,  // keypad 5 with NumLock off
-    pause, print, scroll_lock, num_lock,
-    kp_multiply, kp_add, kp_subtract, kp_divide,
+    pause,
+    print,
+    scroll_lock,
+    num_lock,
+    kp_multiply,
+    kp_add,
+    kp_subtract,
+    kp_divide,
     letter,  // a letter key; key_down_event::letter holds it in upper case
     other,
 };

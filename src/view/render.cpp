@@ -41,18 +41,47 @@ bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out
     const int L = g.L, T = g.T, R = g.R, B = g.B, X = g.X, Y = g.Y;
     auto line = [&](int x1, int y1, int x2, int y2) { out.emplace_back(x1, y1, x2, y2); };
     switch (c) {
-    case 'j': line(L, Y, X, Y); line(X, Y, X, T); break;
-    case 'k': line(L, Y, X, Y); line(X, Y, X, B); break;
-    case 'l': line(X, Y, R, Y); line(X, Y, X, B); break;
-    case 'm': line(X, T, X, Y); line(X, Y, R, Y); break;
-    case 'n': line(L, Y, R, Y); line(X, T, X, B); break;
+    case 'j':
+        line(L, Y, X, Y);
+        line(X, Y, X, T);
+        break;
+    case 'k':
+        line(L, Y, X, Y);
+        line(X, Y, X, B);
+        break;
+    case 'l':
+        line(X, Y, R, Y);
+        line(X, Y, X, B);
+        break;
+    case 'm':
+        line(X, T, X, Y);
+        line(X, Y, R, Y);
+        break;
+    case 'n':
+        line(L, Y, R, Y);
+        line(X, T, X, B);
+        break;
     case 'o': line(L, T, R, T); break;
-    case 'p': case 'q': case 'r': line(L, Y, R, Y); break;
+    case 'p':
+    case 'q':
+    case 'r': line(L, Y, R, Y); break;
     case 's': line(L, B - 2, R, B - 2); break;
-    case 't': line(X, T, X, B); line(X, Y, R, Y); break;
-    case 'u': line(X, T, X, B); line(X, Y, L, Y); break;
-    case 'v': line(L, Y, R, Y); line(X, Y, X, T); break;
-    case 'w': line(L, Y, R, Y); line(X, Y, X, B); break;
+    case 't':
+        line(X, T, X, B);
+        line(X, Y, R, Y);
+        break;
+    case 'u':
+        line(X, T, X, B);
+        line(X, Y, L, Y);
+        break;
+    case 'v':
+        line(L, Y, R, Y);
+        line(X, Y, X, T);
+        break;
+    case 'w':
+        line(L, Y, R, Y);
+        line(X, Y, X, B);
+        break;
     case 'x': line(X, T, X, B); break;
     case 'a':
         for (int x = L; x < R; ++x) line(x, T, x, B);

@@ -111,10 +111,11 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     vt_->options().answerback = s.myid;
     vt_->options().bell = s.bell != 0;
     vt_->options().utf8 = s.utf8 != 0;
-    session_ = std::make_unique<session>(*vt_, s, nettopc_table(), pctonet_table(), sockets, *proxy_timer_, ui_, *host_, *host_);
+    session_ = std::make_unique<session>(*vt_, s, nettopc_table(), pctonet_table(), sockets, *proxy_timer_, ui_, *host_,
+                                         *host_);
     connect(&proxy_timer_->timer(), &QTimer::timeout, this, [this] { session_->on_proxy_timer(); });
-    keys_ = std::make_unique<keyboard>(
-        [](int i) { return key_table()[static_cast<std::size_t>(i)].view(); }, pctonet_table().data());
+    keys_ = std::make_unique<keyboard>([](int i) { return key_table()[static_cast<std::size_t>(i)].view(); },
+                                       pctonet_table().data());
     mouse_ = std::make_unique<view_mouse>(*this);
 
     bar_ = new QScrollBar(Qt::Vertical, this);
@@ -369,8 +370,9 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
         if (cursor_shown && r == cur_row) cursor_col = std::min(vt_->cursor_column(), ncols);
 
         // Right of the last double-width cell.
-        if (dw) p.fillRect(QRect(ncols * cw, top, cols * cell_w_ - ncols * cw, cell_h_),
-                           color_from_bgr(reverse_screen_ ? pal.fg : pal.bg));
+        if (dw)
+            p.fillRect(QRect(ncols * cw, top, cols * cell_w_ - ncols * cw, cell_h_),
+                       color_from_bgr(reverse_screen_ ? pal.fg : pal.bg));
 
         int c = 1;
         while (c <= ncols) {
@@ -392,8 +394,8 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
         }
     }
     if (cursor_row_drawn) {
-        if (last_cursor_row_ != cur_row && (last_cursor_row_ < first || last_cursor_row_ > last ||
-                                            !row_covered(last_cursor_row_, painted)))
+        if (last_cursor_row_ != cur_row &&
+            (last_cursor_row_ < first || last_cursor_row_ > last || !row_covered(last_cursor_row_, painted)))
             mark_view_row(last_cursor_row_);  // the old cursor still shows there
         last_cursor_row_ = cur_row;
     } else {
@@ -615,12 +617,16 @@ int character_of(const QKeyEvent* e, bool ctrl) {
     if (ctrl) {
         if (k >= Qt::Key_A && k <= Qt::Key_Z) return k - Qt::Key_A + 1;
         switch (k) {
-        case Qt::Key_At: case Qt::Key_Space: case Qt::Key_2: return 0;
+        case Qt::Key_At:
+        case Qt::Key_Space:
+        case Qt::Key_2: return 0;
         case Qt::Key_BracketLeft: return 27;
         case Qt::Key_Backslash: return 28;
         case Qt::Key_BracketRight: return 29;
-        case Qt::Key_AsciiCircum: case Qt::Key_6: return 30;
-        case Qt::Key_Underscore: case Qt::Key_Minus: return 31;
+        case Qt::Key_AsciiCircum:
+        case Qt::Key_6: return 30;
+        case Qt::Key_Underscore:
+        case Qt::Key_Minus: return 31;
         default: break;
         }
     }
@@ -671,8 +677,8 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     if (char_key) {
         const int ch = character_of(e, ctrl);
         char bytes[4];
-        int n = ch >= 0 ? encode_char(uint32_t(ch), settings().utf8 != 0,
-                                      code_page_of_script(settings().font_charset), bytes)
+        int n = ch >= 0 ? encode_char(uint32_t(ch), settings().utf8 != 0, code_page_of_script(settings().font_charset),
+                                      bytes)
                         : 0;
         if (n == 0 && keys_->swallow()) {  // consume the swallow flag even without text
             bytes[0] = 0;
@@ -722,7 +728,8 @@ QVariant CVellumView::inputMethodQuery(Qt::InputMethodQuery q) const {
 }
 
 void CVellumView::keyReleaseEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Print && !e->isAutoRepeat()) run_key_result(keys_->key_up(vkey::print, current_key_modes()));
+    if (e->key() == Qt::Key_Print && !e->isAutoRepeat())
+        run_key_result(keys_->key_up(vkey::print, current_key_modes()));
     e->accept();
 }
 

@@ -98,7 +98,7 @@ public:
     bool connect_to(const std::string& host, int port);  // then repaints everything
     void disconnect();
     bool connected() const;
-    void reset_terminal();  // "&Reset Terminal"
+    void reset_terminal();                                    // "&Reset Terminal"
     void function_key_command(int n, bool shift, bool ctrl);  // toolbar F1..F20
 
     // --- status panes -----------------------------------------------------------------------------------------

@@ -39,7 +39,8 @@ std::uint8_t view_mouse::char_at(int row, int col) const {
     const std::uint32_t cell = host_->ring().line(row).cell(col);
     // A code point beyond one byte (utf8), or the right half of a wide character, is part of a word whatever its
     // low byte.
-    if ((cell & cell_code_high_mask) || ((cell & cell_wide_right) && col > 1 && (host_->ring().line(row).cell(col - 1) & cell_wide)))
+    if ((cell & cell_code_high_mask) ||
+        ((cell & cell_wide_right) && col > 1 && (host_->ring().line(row).cell(col - 1) & cell_wide)))
         return 0xFF;
     return static_cast<std::uint8_t>(cell & cell_char_mask);
 }
@@ -223,8 +224,10 @@ void view_mouse::copy_to_clipboard(bool append) {
     if (append) {
         QString before = cb->text();
         if (const auto z = before.indexOf(QChar(0)); z >= 0) before.truncate(z);
-        text = before + QString::fromLatin1(selection::clipboard_line_end.data(),
-                                            static_cast<qsizetype>(selection::clipboard_line_end.size())) + text;
+        text = before +
+               QString::fromLatin1(selection::clipboard_line_end.data(),
+                                   static_cast<qsizetype>(selection::clipboard_line_end.size())) +
+               text;
     }
     cb->setText(text);
     remove_selection();
@@ -242,9 +245,9 @@ void view_mouse::paste() {
 void view_mouse::paste_text(const QString& text) {
     // Characters go in the script's code page (those it lacks as '?'), or as UTF-8.
     const QList<uint> chars = text.toUcs4();
-    const std::string bytes =
-        encode_text(std::u32string_view(reinterpret_cast<const char32_t*>(chars.constData()), std::size_t(chars.size())),
-                    settings().utf8 != 0, code_page_of_script(settings().font_charset));
+    const std::string bytes = encode_text(
+        std::u32string_view(reinterpret_cast<const char32_t*>(chars.constData()), std::size_t(chars.size())),
+        settings().utf8 != 0, code_page_of_script(settings().font_charset));
     selection::for_each_paste_byte(bytes, [this](std::uint8_t b) { host_->send_to_host(&b, 1); });
 }
 

@@ -30,11 +30,11 @@ struct mouse_host {
     virtual QRect client_rect() const = 0;           // in global coordinates
     virtual bool has_focus() const = 0;
     virtual int scroll_position() const = 0;
-    virtual void set_scroll_position(int pos) = 0;   // moves the origin, syncs the bar, repaints everything
+    virtual void set_scroll_position(int pos) = 0;  // moves the origin, syncs the bar, repaints everything
     virtual void send_to_host(const std::uint8_t* data, std::size_t n) = 0;
     virtual void update_all() = 0;
     virtual void update_changed() = 0;
-    virtual bool wheel_enabled() const = 0;          // setting `wheel`
+    virtual bool wheel_enabled() const = 0;  // setting `wheel`
 };
 
 class view_mouse {

@@ -160,8 +160,8 @@ struct ssh_window {
 TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) GTEST_SKIP() << "sshd missing";
     ssh_window w;
-    const int port = w.start_peer("sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password",
-                                                      "Peer-pass-42", "--timeout", "60"});
+    const int port = w.start_peer(
+        "sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password", "Peer-pass-42", "--timeout", "60"});
     if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(w.d / "peer.err");
     const peer_test::fs::path home = w.d / "home";
     peer_test::fs::create_directories(home / ".ssh");
@@ -189,7 +189,8 @@ TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
 
 // SSH-1 from the main window against the Python SSH-1 peer, once per cipher.
 TEST(Client, SignsOnToSsh1HostWithEachCipher) {
-    if (::system("/usr/bin/python3 -c 'import Cryptodome' >/dev/null 2>&1") != 0) GTEST_SKIP() << "pycryptodome missing";
+    if (::system("/usr/bin/python3 -c 'import Cryptodome' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "pycryptodome missing";
     ssh_window w;
     const int port = w.start_peer("ssh1_peer.py", {"--account", "alice:wonder", "--timeout", "60"});
     ASSERT_GT(port, 0) << peer_test::slurp(w.d / "peer.err");

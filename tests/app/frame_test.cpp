@@ -70,9 +70,7 @@ struct frame_fixture : ::testing::Test {
         for (QAction* a : frame->toolbar()->actions()) out.push_back(a->text());
         return out;
     }
-    int stored(const std::string& key) {
-        return store.read_int(config_section("1"), key, -99);
-    }
+    int stored(const std::string& key) { return store.read_int(config_section("1"), key, -99); }
 };
 
 TEST_F(frame_fixture, CloseAsksOnlyWhenConnectedAndConfirmSet) {
@@ -104,10 +102,10 @@ TEST_F(frame_fixture, ToolbarLayoutSurvivesARestart) {
     {
         customize_dialog d(frame->toolbar_rows(), frame.get());
         QObject::connect(&d, &customize_dialog::changed, frame.get(), [this] { frame->rebuild_toolbar(); });
-        d.remove_row(0);            // Open
-        d.add_row(29, 0);           // Toolbar first
-        d.move(6, +1);              // About one place right
-        d.add_row(26);              // F20 at the end
+        d.remove_row(0);   // Open
+        d.add_row(29, 0);  // Toolbar first
+        d.move(6, +1);     // About one place right
+        d.add_row(26);     // F20 at the end
     }
     std::vector<QString> before = toolbar_texts();
     ASSERT_EQ(before.front(), "Toolbar");
@@ -286,10 +284,12 @@ TEST_F(frame_fixture, FontChoosersStartOnTheDrawnFaceAndStoreFamiliesOnly) {
         ASSERT_NE(printer.faces()->currentItem(), nullptr);
         EXPECT_EQ(printer.faces()->currentItem()->text(), printed);
         // Another face chosen: its family only.
-        for (int i = 0; i < printer.faces()->count(); ++i) EXPECT_FALSE(printer.faces()->item(i)->text().contains(" ["));
+        for (int i = 0; i < printer.faces()->count(); ++i)
+            EXPECT_FALSE(printer.faces()->item(i)->text().contains(" ["));
         printer.faces()->setCurrentRow(printer.faces()->count() - 1);
         printer.accept();
-        EXPECT_EQ(QString::fromUtf8(settings().pfont_name), printer.faces()->item(printer.faces()->count() - 1)->text());
+        EXPECT_EQ(QString::fromUtf8(settings().pfont_name),
+                  printer.faces()->item(printer.faces()->count() - 1)->text());
     }
 }
 
@@ -322,7 +322,8 @@ TEST_F(frame_fixture, SaveSwitchDisablesSettingsCommandsAndSaving) {
 TEST_F(frame_fixture, InstalledHandlersReplaceBuiltIns) {
     int runs = 0;
     bool allowed = false;
-    frame->set_command(cmd::proxy, [&] { ++runs; }, [&] { return allowed; });
+    frame->set_command(
+        cmd::proxy, [&] { ++runs; }, [&] { return allowed; });
     EXPECT_FALSE(frame->run_command(cmd::proxy));
     allowed = true;
     EXPECT_TRUE(frame->run_command(cmd::proxy));

@@ -55,8 +55,10 @@ TEST(ToolbarTable, UnusedRowsMoveBehindUsedOnes) {
     EXPECT_TRUE(positions_are_permutation(t));
     int used = t.used_count();
     for (int i = 0; i < toolbar_rows_count; ++i) {
-        if (t[i].used) EXPECT_LT(t[i].position, used) << i;
-        else EXPECT_GE(t[i].position, used) << i;
+        if (t[i].used)
+            EXPECT_LT(t[i].position, used) << i;
+        else
+            EXPECT_GE(t[i].position, used) << i;
     }
     // The order of the used rows is kept.
     auto cmds = commands_of(t);

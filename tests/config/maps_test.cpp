@@ -16,10 +16,10 @@ int slot_of(const std::string& line) { return key_slot_of(line); }
 
 TEST(key_map_names, SlotRules) {
     const std::pair<const char*, int> cases[] = {
-        {"UP", 0},       {"DOWN", 1},      {"Down", 89},     {"DEL", 89},      {"RIGHT", 2},   {"LEFT", 3},
-        {"f1", 4},       {"f20", 23},      {"F1", 24},       {"F10", 33},      {"F10abc", 33}, {"cx12", 55},
-        {"c-1", 44},     {"Cs20", 83},     {"HOME", 84},     {"END", 85},      {"PGUP", 86},   {"PGDN", 87},
-        {"INS", 88},     {"BS", 90},       {"SCROLL", 91},   {"PRINT", 92},    {"PAUSE", 93},  {"KEYPAD0", 94},
+        {"UP", 0},        {"DOWN", 1},      {"Down", 89},     {"DEL", 89},      {"RIGHT", 2},     {"LEFT", 3},
+        {"f1", 4},        {"f20", 23},      {"F1", 24},       {"F10", 33},      {"F10abc", 33},   {"cx12", 55},
+        {"c-1", 44},      {"Cs20", 83},     {"HOME", 84},     {"END", 85},      {"PGUP", 86},     {"PGDN", 87},
+        {"INS", 88},      {"BS", 90},       {"SCROLL", 91},   {"PRINT", 92},    {"PAUSE", 93},    {"KEYPAD0", 94},
         {"Kxxxxx9", 103}, {"KEYPADE", 104}, {"KEYPADD", 105}, {"KEYPAD+", 106}, {"KEYPAD/", 109}, {"NUMLOCK", 110},
     };
     for (auto [name, slot] : cases) EXPECT_EQ(slot_of(std::string(name) + " x\n"), slot) << name;

@@ -24,9 +24,9 @@ TEST(mycli_test, Defaults) {
 }
 
 TEST(mycli_test, JoinedAndSeparateValuesAgree) {
-    for (auto args : {std::vector<std::string>{"/Hmyhost", "/P2323"},
-                      std::vector<std::string>{"/H", "myhost", "/P", "2323"},
-                      std::vector<std::string>{"-h", "myhost", "-p2323"}}) {
+    for (auto args :
+         {std::vector<std::string>{"/Hmyhost", "/P2323"}, std::vector<std::string>{"/H", "myhost", "/P", "2323"},
+          std::vector<std::string>{"-h", "myhost", "-p2323"}}) {
         StartupValues sv = parse(args);
         EXPECT_EQ(sv.host, "myhost");
         EXPECT_EQ(sv.port, "2323");
@@ -90,8 +90,8 @@ TEST(mycli_test, FlagsAndSaveSwitch) {
 
 TEST(mycli_test, PendingMarksTakePlainParametersInFixedOrder) {
     // Order N, H, S, R, M, T, P, C regardless of the order of the switches.
-    StartupValues sv = parse({"/C", "/P", "/T", "/M", "/R", "/S", "/H", "/N", "name", "host", "1", "1", "m", "t",
-                              "23", "cfg"});
+    StartupValues sv =
+        parse({"/C", "/P", "/T", "/M", "/R", "/S", "/H", "/N", "name", "host", "1", "1", "m", "t", "23", "cfg"});
     EXPECT_EQ(sv.window_name, "name");
     EXPECT_EQ(sv.host, "host");
     EXPECT_EQ(sv.save_switch, "1");
@@ -123,9 +123,16 @@ TEST(mycli_test, HelpSwitchesAskForUsageWithoutTakingAHostSwitch) {
         bool usage;
     };
     const row rows[] = {
-        {{"--help"}, true},  {{"-h"}, true},           {{"/?"}, true},         {{"-?"}, true},
-        {{"/Hhost", "--help"}, true},                   {{"/P", "23", "-h"}, true},
-        {{}, false},          {{"-h", "myhost"}, false}, {{"/H"}, false},       {{"-help"}, false},
+        {{"--help"}, true},
+        {{"-h"}, true},
+        {{"/?"}, true},
+        {{"-?"}, true},
+        {{"/Hhost", "--help"}, true},
+        {{"/P", "23", "-h"}, true},
+        {{}, false},
+        {{"-h", "myhost"}, false},
+        {{"/H"}, false},
+        {{"-help"}, false},
         {{"/Hhost", "/P23"}, false},
     };
     for (const auto& r : rows) {

@@ -76,22 +76,21 @@ TEST_F(store_fixture, FreshUserWithoutConfigTxtTakesTableDefaults) {
 
 TEST_F(store_fixture, ConfigTxtImportOnFirstStart) {
     cwd.write("config.old", "previous");
-    cwd.write("config.txt",
-              "# a comment = 5\n"
-              "color_bg = 0xFFFFFF\n"
-              "color_fg= 5\n"
-              "myid = \"HELLO WORLD\"\n"
-              "termtype = \"\"\n"
-              "proxy_host = \"unterminated\n"
-              "fontsize = -010\n"
-              "port = +2323\n"
-              "x_margin = abc\n"
-              "y_margin = 12abc\n"
-              "bell =\n"
-              "Custom_Key = 7\n"
-              "   confirm   =   0   trailing words\n"
-              "color_bold = 0xFFFFFFFF\n"
-              "font_italic = 0x1FFFFFFFF\n");
+    cwd.write("config.txt", "# a comment = 5\n"
+                            "color_bg = 0xFFFFFF\n"
+                            "color_fg= 5\n"
+                            "myid = \"HELLO WORLD\"\n"
+                            "termtype = \"\"\n"
+                            "proxy_host = \"unterminated\n"
+                            "fontsize = -010\n"
+                            "port = +2323\n"
+                            "x_margin = abc\n"
+                            "y_margin = 12abc\n"
+                            "bell =\n"
+                            "Custom_Key = 7\n"
+                            "   confirm   =   0   trailing words\n"
+                            "color_bold = 0xFFFFFFFF\n"
+                            "font_italic = 0x1FFFFFFFF\n");
     load_report r = load();
     EXPECT_TRUE(r.imported);
     EXPECT_FALSE(r.rename_failed);
@@ -125,14 +124,13 @@ TEST_F(store_fixture, ConfigTxtImportOnFirstStart) {
 }
 
 TEST_F(store_fixture, KnownKeysMatchWhateverTheirCase) {
-    cwd.write("config.txt",
-              "PORT = 2323\n"
-              "ShowCmd = 3\n"
-              "NewToolbarUsed_20 = 1\n"
-              "Host_Hist = \"h0\"\n"
-              "ST = \"h7\"\n"
-              "Font_Name = \"Mono\"\n"
-              "Custom_Key = 7\n");
+    cwd.write("config.txt", "PORT = 2323\n"
+                            "ShowCmd = 3\n"
+                            "NewToolbarUsed_20 = 1\n"
+                            "Host_Hist = \"h0\"\n"
+                            "ST = \"h7\"\n"
+                            "Font_Name = \"Mono\"\n"
+                            "Custom_Key = 7\n");
     load();
     EXPECT_EQ(stored_int("port"), 2323);
     EXPECT_EQ(stored_int("showCmd"), 3);
@@ -291,19 +289,71 @@ TEST_F(store_fixture, SaveSwitchNotBeginningWithZeroWritesNothing) {
 TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
     load();
     save_settings(s, backend, sv, &window);
-    const char* ints[] = {"color_fg", "color_bg", "color_cursor", "color_bold", "fontsize", "font_weight",
-                          "font_italic", "font_charset", "term_size", "pfontsize", "pfont_weight", "pfont_italic",
-                          "font_pcharset", "askprint", "x_margin", "y_margin", "rawprint", "use_cv", "numlock",
-                          "ignore_app", "bell", "port", "autoconnect", "exit", "confirm", "proxy_port",
-                          "proxy_enable", "proxy_socks_enable", "cursortype", "blink_cursor", "local_echo",
-                          "host_echo", "auto_wrap", "new_line", "wheel", "scroll_bar", "status_bar", "knap_bar",
-                          "ssh", "ssh_type_1_2", "ssh_encryption", "ssh_default", "ssh_algorithms", "ssh_check_host_key",
-                          "ssh_keepalive", "utf8", "flags", "showCmd", "x1", "y1",
-                          "x2", "y2"};
-    const char* texts[] = {"font_name", "pfont_name", "myid", "termtype", "host_name", "proxy_host",
-                           "proxy_syntax", "proxy_return", "auto_search1", "auto_response1", "auto_search2",
-                           "auto_response2", "ssh_key_file", "keyname", "pctonet", "nettopc", "ssh_user",
-                           "ssh_password", "host_hist", "ost_hist", "st_hist", "t_hist", "_hist", "hist", "ist", "st"};
+    const char* ints[] = {"color_fg",
+                          "color_bg",
+                          "color_cursor",
+                          "color_bold",
+                          "fontsize",
+                          "font_weight",
+                          "font_italic",
+                          "font_charset",
+                          "term_size",
+                          "pfontsize",
+                          "pfont_weight",
+                          "pfont_italic",
+                          "font_pcharset",
+                          "askprint",
+                          "x_margin",
+                          "y_margin",
+                          "rawprint",
+                          "use_cv",
+                          "numlock",
+                          "ignore_app",
+                          "bell",
+                          "port",
+                          "autoconnect",
+                          "exit",
+                          "confirm",
+                          "proxy_port",
+                          "proxy_enable",
+                          "proxy_socks_enable",
+                          "cursortype",
+                          "blink_cursor",
+                          "local_echo",
+                          "host_echo",
+                          "auto_wrap",
+                          "new_line",
+                          "wheel",
+                          "scroll_bar",
+                          "status_bar",
+                          "knap_bar",
+                          "ssh",
+                          "ssh_type_1_2",
+                          "ssh_encryption",
+                          "ssh_default",
+                          "ssh_algorithms",
+                          "ssh_check_host_key",
+                          "ssh_keepalive",
+                          "utf8",
+                          "flags",
+                          "showCmd",
+                          "x1",
+                          "y1",
+                          "x2",
+                          "y2"};
+    const char* texts[] = {"font_name",    "pfont_name",
+                           "myid",         "termtype",
+                           "host_name",    "proxy_host",
+                           "proxy_syntax", "proxy_return",
+                           "auto_search1", "auto_response1",
+                           "auto_search2", "auto_response2",
+                           "ssh_key_file", "keyname",
+                           "pctonet",      "nettopc",
+                           "ssh_user",     "ssh_password",
+                           "host_hist",    "ost_hist",
+                           "st_hist",      "t_hist",
+                           "_hist",        "hist",
+                           "ist",          "st"};
     std::size_t expected = std::size(ints) + std::size(texts) + 3 * 30;
     for (const char* k : ints) EXPECT_NE(stored_int(k), -999999) << k;
     for (const char* k : texts) EXPECT_NE(stored_text(k), "<missing>") << k;
@@ -500,20 +550,33 @@ TEST_F(store_fixture, ResetConfiguration) {
     };
     constexpr int unset_marker = 0x7EADBEEF;
     const int_field ints[] = {
-        {"color_fg", &Settings::color_fg, 0},          {"color_bg", &Settings::color_bg, 0xFFFF80},
-        {"color_cursor", &Settings::color_cursor, 0x505050}, {"color_bold", &Settings::color_bold, 0x208020},
-        {"fontsize", &Settings::fontsize, 12},         {"font_weight", &Settings::font_weight, 0},
-        {"font_italic", &Settings::font_italic, 0},    {"font_charset", &Settings::font_charset, unset_marker},
-        {"term_size", &Settings::term_size, 80},       {"pfontsize", &Settings::pfontsize, unset_marker},
-        {"askprint", &Settings::askprint, unset_marker}, {"bell", &Settings::bell, unset_marker},
-        {"port", &Settings::port, 23},                 {"autoconnect", &Settings::autoconnect, 0},
-        {"exit", &Settings::exit, unset_marker},       {"confirm", &Settings::confirm, unset_marker},
-        {"proxy_port", &Settings::proxy_port, 1080},   {"proxy_enable", &Settings::proxy_enable, 0},
+        {"color_fg", &Settings::color_fg, 0},
+        {"color_bg", &Settings::color_bg, 0xFFFF80},
+        {"color_cursor", &Settings::color_cursor, 0x505050},
+        {"color_bold", &Settings::color_bold, 0x208020},
+        {"fontsize", &Settings::fontsize, 12},
+        {"font_weight", &Settings::font_weight, 0},
+        {"font_italic", &Settings::font_italic, 0},
+        {"font_charset", &Settings::font_charset, unset_marker},
+        {"term_size", &Settings::term_size, 80},
+        {"pfontsize", &Settings::pfontsize, unset_marker},
+        {"askprint", &Settings::askprint, unset_marker},
+        {"bell", &Settings::bell, unset_marker},
+        {"port", &Settings::port, 23},
+        {"autoconnect", &Settings::autoconnect, 0},
+        {"exit", &Settings::exit, unset_marker},
+        {"confirm", &Settings::confirm, unset_marker},
+        {"proxy_port", &Settings::proxy_port, 1080},
+        {"proxy_enable", &Settings::proxy_enable, 0},
         {"proxy_socks_enable", &Settings::proxy_socks_enable, unset_marker},
-        {"cursortype", &Settings::cursortype, unset_marker}, {"local_echo", &Settings::local_echo, 0},
-        {"host_echo", &Settings::host_echo, 0},        {"auto_wrap", &Settings::auto_wrap, 1},
-        {"new_line", &Settings::new_line, 0},          {"knap_bar", &Settings::knap_bar, unset_marker},
-        {"ssh", &Settings::ssh, unset_marker},         {"ssh_default", &Settings::ssh_default, unset_marker},
+        {"cursortype", &Settings::cursortype, unset_marker},
+        {"local_echo", &Settings::local_echo, 0},
+        {"host_echo", &Settings::host_echo, 0},
+        {"auto_wrap", &Settings::auto_wrap, 1},
+        {"new_line", &Settings::new_line, 0},
+        {"knap_bar", &Settings::knap_bar, unset_marker},
+        {"ssh", &Settings::ssh, unset_marker},
+        {"ssh_default", &Settings::ssh_default, unset_marker},
     };
     struct text_field {
         const char* name;
@@ -521,12 +584,18 @@ TEST_F(store_fixture, ResetConfiguration) {
         const char* reset;  // null: untouched
     };
     const text_field texts[] = {
-        {"termtype", &Settings::termtype, "vt220"},      {"host_name", &Settings::host_name, ""},
-        {"proxy_host", &Settings::proxy_host, "myproxy"}, {"proxy_syntax", &Settings::proxy_syntax, "$1 $2\\n\\r"},
-        {"auto_search1", &Settings::auto_search1, ""},   {"auto_response1", &Settings::auto_response1, ""},
-        {"auto_search2", &Settings::auto_search2, ""},   {"auto_response2", &Settings::auto_response2, ""},
-        {"myid", &Settings::myid, nullptr},              {"proxy_return", &Settings::proxy_return, nullptr},
-        {"keyname", &Settings::keyname, nullptr},        {"ssh_user", &Settings::ssh_user, nullptr},
+        {"termtype", &Settings::termtype, "vt220"},
+        {"host_name", &Settings::host_name, ""},
+        {"proxy_host", &Settings::proxy_host, "myproxy"},
+        {"proxy_syntax", &Settings::proxy_syntax, "$1 $2\\n\\r"},
+        {"auto_search1", &Settings::auto_search1, ""},
+        {"auto_response1", &Settings::auto_response1, ""},
+        {"auto_search2", &Settings::auto_search2, ""},
+        {"auto_response2", &Settings::auto_response2, ""},
+        {"myid", &Settings::myid, nullptr},
+        {"proxy_return", &Settings::proxy_return, nullptr},
+        {"keyname", &Settings::keyname, nullptr},
+        {"ssh_user", &Settings::ssh_user, nullptr},
     };
     for (const auto& f : ints) s.*f.field = 777;
     for (const auto& f : texts) s.*f.field = "changed";

@@ -244,9 +244,9 @@ TEST(CipherModes, PartialTailAndBytesBeyondAreLeftAlone) {
     ssh2_3des_cbc.set_key(*ctx, key);
     ssh2_blowfish_cbc.set_key(*ctx, key);
     using op = void (*)(cipher_context&, uint8_t*, std::size_t);
-    for (op f : {ssh2_3des_cbc.encrypt, ssh2_3des_cbc.decrypt, ssh2_blowfish_cbc.encrypt,
-                 ssh2_blowfish_cbc.decrypt, ssh1_3des.encrypt, ssh1_3des.decrypt, ssh1_blowfish.encrypt,
-                 ssh1_blowfish.decrypt, ssh1_des.encrypt, ssh1_des.decrypt}) {
+    for (op f : {ssh2_3des_cbc.encrypt, ssh2_3des_cbc.decrypt, ssh2_blowfish_cbc.encrypt, ssh2_blowfish_cbc.decrypt,
+                 ssh1_3des.encrypt, ssh1_3des.decrypt, ssh1_blowfish.encrypt, ssh1_blowfish.decrypt, ssh1_des.encrypt,
+                 ssh1_des.decrypt}) {
         uint8_t buf[32], untouched[8];
         std::memset(buf, 0xC3, sizeof buf);
         std::memset(untouched, 0xC3, sizeof untouched);

@@ -8,8 +8,13 @@
 #include "crypto/evp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char* const algs[] = {"ssh-ed25519",  "ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384",
-                                       "ecdsa-sha2-nistp521", "rsa-sha2-256", "rsa-sha2-512", "ssh-rsa"};
+    static const char* const algs[] = {"ssh-ed25519",
+                                       "ecdsa-sha2-nistp256",
+                                       "ecdsa-sha2-nistp384",
+                                       "ecdsa-sha2-nistp521",
+                                       "rsa-sha2-256",
+                                       "rsa-sha2-512",
+                                       "ssh-rsa"};
     if (size >= 1 && (data[0] & 0x80)) {
         static const auto x = crypto::evp::make_x25519();
         static const auto e256 = crypto::evp::make_ecdh(256);

@@ -20,8 +20,10 @@ namespace {
 bytes text(const char* s) { return bytes(s, s + std::strlen(s)); }
 
 hash_kind kind_named(const std::string& s) {
-    return s == "sha1" ? hash_kind::sha1 : s == "sha256" ? hash_kind::sha256 : s == "sha384" ? hash_kind::sha384
-                                                                                            : hash_kind::sha512;
+    return s == "sha1"     ? hash_kind::sha1
+           : s == "sha256" ? hash_kind::sha256
+           : s == "sha384" ? hash_kind::sha384
+                           : hash_kind::sha512;
 }
 
 std::string digest_hex(hash_kind k, const bytes& b) {
@@ -184,9 +186,9 @@ TEST(EvpAesCtr, BadKeyLengthZeroesInsteadOfLeakingPlaintext) {
 // Test cases 4 and 16 of the GCM paper (20 bytes of additional data), then the next packet's IV.
 TEST(EvpAesGcm, PublishedVectorsThenCounterMovesOn) {
     const bytes k128 = hex("feffe9928665731c6d6a8f9467308308"), iv = hex("cafebabefacedbaddecaf888");
-    const bytes plain = hex(
-        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5"
-        "aa0de657ba637b39");
+    const bytes plain =
+        hex("d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5"
+            "aa0de657ba637b39");
     const bytes aad = hex("feedfacedeadbeeffeedfacedeadbeefabaddad2");
     bytes k256 = k128;
     k256.insert(k256.end(), k128.begin(), k128.end());
@@ -241,7 +243,8 @@ TEST(EvpAesGcm, PacketSequenceSealsOpensAndRefusesTampering) {
             if (!bad_body.empty()) bad_body.back() ^= 0x01;
             struct {
                 bytes aad, body, tag;
-            } tampered[] = {{aad, sealed, bad_tag}, {bad_aad, sealed, bytes(tag, tag + 16)},
+            } tampered[] = {{aad, sealed, bad_tag},
+                            {bad_aad, sealed, bytes(tag, tag + 16)},
                             {aad, bad_body, bytes(tag, tag + 16)}};
             for (auto& t : tampered) {
                 if (t.body == sealed && &t == &tampered[2]) continue;  // an empty packet has no body bit to flip
@@ -301,7 +304,9 @@ TEST(EvpChachaPoly, OpensshPacketsSealOpenAndRefuseTampering) {
         const struct {
             uint32_t seq;
             bytes pkt, tag;
-        } tampered[] = {{seq, packet, bad_tag}, {seq, bad_len, good_tag}, {seq, bad_body, good_tag},
+        } tampered[] = {{seq, packet, bad_tag},
+                        {seq, bad_len, good_tag},
+                        {seq, bad_body, good_tag},
                         {seq + 1, packet, good_tag}};
         for (const auto& t : tampered) {
             bytes p = t.pkt;
@@ -392,13 +397,20 @@ TEST(EvpKex, BadPeerValuesAreRefused) {
         bytes peer;
         const char* what;
     } rows[] = {
-        {x.get(), bytes(31, 9), "x25519 short"},    {x.get(), bytes(33, 9), "x25519 long"},
-        {x.get(), bytes(32, 0), "x25519 u = 0"},    {x.get(), u1, "x25519 u = 1 (small order)"},
-        {e.get(), off_curve, "point off the curve"}, {e.get(), compressed, "compressed point"},
-        {e.get(), bytes{0x00}, "point at infinity"}, {e.get(), bytes(64, 1), "no 0x04 prefix"},
-        {e.get(), bytes{}, "empty"},                 {m.get(), bytes{}, "f = 0 (empty)"},
-        {m.get(), bytes{0, 0, 1}, "f = 1"},          {m.get(), p_minus_1, "f = p - 1"},
-        {m.get(), p, "f = p"},                       {m.get(), p_plus_1, "f > p"},
+        {x.get(), bytes(31, 9), "x25519 short"},
+        {x.get(), bytes(33, 9), "x25519 long"},
+        {x.get(), bytes(32, 0), "x25519 u = 0"},
+        {x.get(), u1, "x25519 u = 1 (small order)"},
+        {e.get(), off_curve, "point off the curve"},
+        {e.get(), compressed, "compressed point"},
+        {e.get(), bytes{0x00}, "point at infinity"},
+        {e.get(), bytes(64, 1), "no 0x04 prefix"},
+        {e.get(), bytes{}, "empty"},
+        {m.get(), bytes{}, "f = 0 (empty)"},
+        {m.get(), bytes{0, 0, 1}, "f = 1"},
+        {m.get(), p_minus_1, "f = p - 1"},
+        {m.get(), p, "f = p"},
+        {m.get(), p_plus_1, "f > p"},
     };
     for (const auto& r : rows) EXPECT_FALSE(r.s->shared(r.peer)) << r.what;
     // The good value still works after all that.
@@ -449,12 +461,9 @@ TEST(EvpSignature, NameMustBeTheNegotiatedOne) {
         if (r.at("valid") == "1") by_alg[std::string(r.at("alg"), 1, r.at("alg").size() - 2)] = r;
     const struct {
         const char *signed_as, *verified_as;
-    } rows[] = {{"rsa-sha2-256", "rsa-sha2-512"},
-                {"rsa-sha2-512", "ssh-rsa"},
-                {"ssh-rsa", "rsa-sha2-256"},
-                {"ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384"},
-                {"ssh-ed25519", "ssh-dss"},
-                {"ssh-ed25519", "unknown-alg"}};
+    } rows[] = {{"rsa-sha2-256", "rsa-sha2-512"}, {"rsa-sha2-512", "ssh-rsa"},
+                {"ssh-rsa", "rsa-sha2-256"},      {"ecdsa-sha2-nistp256", "ecdsa-sha2-nistp384"},
+                {"ssh-ed25519", "ssh-dss"},       {"ssh-ed25519", "unknown-alg"}};
     for (const auto& row : rows) {
         const auto& r = by_alg.at(row.signed_as);
         EXPECT_FALSE(verify_host_signature(row.verified_as, hex(r.at("key")), hex(r.at("sig")), hex(r.at("h"))))
@@ -477,7 +486,8 @@ TEST(EvpSignature, KeyTypeNames) {
         rows.emplace_back(trailing, "");
     }
     rows.emplace_back(hex(fixtures::load("dsa_signatures.txt").at(0).at("key")), "ssh-dss");
-    bytes unknown = hex("0000000f666f6f406578616d706c652e636f6d" "00000001ff");  // "foo@example.com", one field
+    bytes unknown = hex("0000000f666f6f406578616d706c652e636f6d"
+                        "00000001ff");  // "foo@example.com", one field
     rows.emplace_back(unknown, "foo@example.com");
     bytes ctrl = hex("00000003612062");  // "a b": a space is no part of a name
     rows.emplace_back(ctrl, "");
@@ -485,7 +495,10 @@ TEST(EvpSignature, KeyTypeNames) {
     bytes ed_short = rows[0].first;  // the ed25519 key
     ed_short.pop_back();
     rows.emplace_back(ed_short, "");
-    bytes ec_wrong_curve = hex("00000013" "65636473612d736861322d6e69737470323536" "00000008" "6e69737470333834");
+    bytes ec_wrong_curve = hex("00000013"
+                               "65636473612d736861322d6e69737470323536"
+                               "00000008"
+                               "6e69737470333834");
     rows.emplace_back(ec_wrong_curve, "");
     for (const auto& [blob, want] : rows) EXPECT_EQ(key_type(blob), want) << to_hex(blob);
 }

@@ -219,8 +219,8 @@ TEST(Dss, OutOfRangeSignatureValuesAreInvalid) {
         return b;
     };
     const bytes zero(20, 0), ones(20, 0xFF);
-    for (const bytes& bad : {with(false, zero), with(true, zero), with(true, q20), with(false, q20),
-                             with(true, ones), with(false, ones)})
+    for (const bytes& bad :
+         {with(false, zero), with(true, zero), with(true, q20), with(false, q20), with(true, ones), with(false, ones)})
         EXPECT_FALSE(dss_verify(*key, bad.data(), bad.size(), c.h.data()));
     // r + q is congruent to r but outside the range: refused, not reduced.
     bignum r = from_bytes(rs.data(), 20);

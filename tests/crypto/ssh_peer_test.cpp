@@ -233,8 +233,8 @@ TEST(SshPeer, KeyExchangeSignatureAndEncryptedServiceRequestWithOpenSsh) {
 
     bytes i_c = {20};
     for (int i = 0; i < 16; ++i) i_c.push_back(uint8_t(random_byte()));
-    for (const char* list : {"diffie-hellman-group1-sha1", "ssh-dss", "3des-cbc", "3des-cbc", "hmac-sha1",
-                             "hmac-sha1", "none", "none", "", ""})
+    for (const char* list : {"diffie-hellman-group1-sha1", "ssh-dss", "3des-cbc", "3des-cbc", "hmac-sha1", "hmac-sha1",
+                             "none", "none", "", ""})
         put_string(i_c, std::string(list));
     i_c.push_back(0);
     put_u32(i_c, 0);

@@ -74,7 +74,6 @@ TEST(HostPort, ColonSplitsAndHistoryKeepsTheTypedText) {
     split_host_port(host, port);
     EXPECT_EQ(host, "box");
     EXPECT_EQ(port, 22);
-
 }
 
 TEST(HostPort, Ipv6AddressesKeepTheirColons) {

@@ -72,7 +72,9 @@ struct fake_actions : connect_actions {
     std::vector<std::string> log;
     std::string host;
     int port = -1;
-    void apply_modes(bool w, bool n) override { log.push_back(std::string("modes ") + (w ? "1" : "0") + (n ? "1" : "0")); }
+    void apply_modes(bool w, bool n) override {
+        log.push_back(std::string("modes ") + (w ? "1" : "0") + (n ? "1" : "0"));
+    }
     bool connected() override { return is_connected; }
     bool direct_connect() override { return direct; }
     void message(std::string_view t) override { log.push_back("msg " + std::string(t)); }
@@ -313,10 +315,16 @@ TEST_F(DialogTest, ConnectAndAdvancedLabels) {
     EXPECT_TRUE(prompt);
     gethost_ad a(s, advanced_values{"23", false, false, false});
     EXPECT_EQ(label_of(a, a.control<QLineEdit>(1001)), "Port:");
-    const std::pair<int, const char*> texts[] = {
-        {1005, "Use as default &Host"}, {1007, "&Exit on session termination"}, {1008, "Confirm Exit"},
-        {1006, "Secure Shell (SSH) - use Port 22"}, {1026, "DES Encryption"}, {1027, "3-DES Encryption"},
-        {1028, "BlowFish Encryption"}, {1029, "SSH-1"}, {1030, "SSH-2"}, {1034, "Browse..."}};
+    const std::pair<int, const char*> texts[] = {{1005, "Use as default &Host"},
+                                                 {1007, "&Exit on session termination"},
+                                                 {1008, "Confirm Exit"},
+                                                 {1006, "Secure Shell (SSH) - use Port 22"},
+                                                 {1026, "DES Encryption"},
+                                                 {1027, "3-DES Encryption"},
+                                                 {1028, "BlowFish Encryption"},
+                                                 {1029, "SSH-1"},
+                                                 {1030, "SSH-2"},
+                                                 {1034, "Browse..."}};
     for (const auto& [id, text] : texts) {
         auto* b = a.control<QAbstractButton>(id);
         ASSERT_NE(b, nullptr) << id;
@@ -499,7 +507,8 @@ TEST_F(DialogTest, EveryHelpAnchorExistsInTheShippedDocument) {
     gethost_ad j(s, advanced_values{});
     font_chooser k(s, font_chooser::screen);
     for (settings_dialog* dlg : std::initializer_list<settings_dialog*>{&a, &b, &c, &d, &e, &g, &h, &i, &j, &k})
-        EXPECT_TRUE(html.contains(QStringLiteral("id=\"%1\"").arg(dlg->help_anchor()))) << dlg->help_anchor().toStdString();
+        EXPECT_TRUE(html.contains(QStringLiteral("id=\"%1\"").arg(dlg->help_anchor())))
+            << dlg->help_anchor().toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("id=\"colours\"")));
 }
 

@@ -24,8 +24,7 @@ struct way_out {
 const way_out ways_out[] = {
     {"OK", [](QDialog* d) { d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click(); }, true},
     {"Enter", [](QDialog* d) { QTest::keyClick(d->findChildren<QLineEdit*>().first(), Qt::Key_Return); }, true},
-    {"Cancel", [](QDialog* d) { d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click(); },
-     false},
+    {"Cancel", [](QDialog* d) { d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click(); }, false},
     {"Escape", [](QDialog* d) { QTest::keyClick(d, Qt::Key_Escape); }, false},
 };
 
@@ -101,7 +100,9 @@ TEST(SshAuthDialogs, KeyboardInteractiveRound) {
             EXPECT_EQ(d->findChild<QLabel*>("instruction"), nullptr);
             QTest::keyClick(d, Qt::Key_Escape);
         },
-        [] { return ask_keyboard_interactive("", "", {{"Verification code: ", true}}); });
+        [] {
+            return ask_keyboard_interactive("", "", {{"Verification code: ", true}});
+        });
 }
 
 }  // namespace

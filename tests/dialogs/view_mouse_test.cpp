@@ -40,8 +40,13 @@ struct fake_host : mouse_host {
     QRect client_rect() const override { return QRect(100, 100, cols * cw, 24 * ch); }
     bool has_focus() const override { return focus; }
     int scroll_position() const override { return pos; }
-    void set_scroll_position(int p) override { pos = p; ++all_updates; }
-    void send_to_host(const std::uint8_t* d, std::size_t n) override { sent.append(reinterpret_cast<const char*>(d), n); }
+    void set_scroll_position(int p) override {
+        pos = p;
+        ++all_updates;
+    }
+    void send_to_host(const std::uint8_t* d, std::size_t n) override {
+        sent.append(reinterpret_cast<const char*>(d), n);
+    }
     void update_all() override { ++all_updates; }
     void update_changed() override { ++changed_updates; }
     bool wheel_enabled() const override { return wheel_on; }

@@ -197,8 +197,8 @@ TEST_F(ProxyTest, SocksNameLookupAndItsFailure) {
     EXPECT_TRUE(rig.ui.messages.empty());
 
     rig.settings.exit = 1;
-    for (const std::string& host : std::vector<std::string>{"nowhere", "0.0.0.0", "255.255.255.255", "9gag.example", "",
-                                                             std::string(80, 'a')}) {
+    for (const std::string& host :
+         std::vector<std::string>{"nowhere", "0.0.0.0", "255.255.255.255", "9gag.example", "", std::string(80, 'a')}) {
         rig.ui.messages.clear();
         rig.settings.host_name = host;
         if (host.size() == 80) rig.sockets.names[host] = 0x01020304;

@@ -146,7 +146,9 @@ struct fake_ssh : ssh_engine {
     std::string received;
     std::string user_data;
     int resets = 0;
-    void ssh_receive(const std::uint8_t* b, std::size_t n) override { received.append(reinterpret_cast<const char*>(b), n); }
+    void ssh_receive(const std::uint8_t* b, std::size_t n) override {
+        received.append(reinterpret_cast<const char*>(b), n);
+    }
     void ssh_send_user_data(const std::uint8_t* b, std::size_t n) override {
         user_data.append(reinterpret_cast<const char*>(b), n);
     }

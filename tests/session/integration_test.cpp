@@ -42,11 +42,10 @@ struct SessionPeers : ::testing::Test {
         if (!tools_present()) GTEST_SKIP() << "socat, telnetd or python3 missing (scripts/deps.sh installs them)";
         char tmpl[] = "/tmp/session_peers_XXXXXX";
         dir = ::mkdtemp(tmpl);
-        write_script("peer.sh",
-                     "#!/bin/sh\n"
-                     "echo \"TERM=$TERM\"\n"
-                     "printf 'login: '\nread name\necho \"hello $name\"\n"
-                     "printf 'cmd> '\nread cmd\necho \"got $cmd\"\nsleep 0.3\n");
+        write_script("peer.sh", "#!/bin/sh\n"
+                                "echo \"TERM=$TERM\"\n"
+                                "printf 'login: '\nread name\necho \"hello $name\"\n"
+                                "printf 'cmd> '\nread cmd\necho \"got $cmd\"\nsleep 0.3\n");
         write_script("lines.sh", "#!/bin/sh\nseq 1 3000\nprintf 'done> '\nsleep 0.5\n");
     }
     void TearDown() override {
@@ -67,10 +66,12 @@ struct SessionPeers : ::testing::Test {
             const int port = free_port();
             ASSERT_GT(port, 0);
             auto c = std::make_unique<child>(
-                std::vector<std::string>{"socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+                std::vector<std::string>{"socat",
+                                         "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
                                          "EXEC:/usr/sbin/telnetd -h -E " + (dir / script).string()},
                 dir / "socat.out", dir / "socat.err");
-            for (int i = 0; i < 100 && !port_open(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            for (int i = 0; i < 100 && !port_open(port); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (port_open(port)) {
                 telnet_port = port;
                 telnetd = std::move(c);
@@ -95,7 +96,7 @@ struct SessionPeers : ::testing::Test {
 
     run_result vtsession(std::vector<std::string> args) {
         std::vector<std::string> argv{VTSESSION_BIN, "--host", "127.0.0.1", "--port", std::to_string(telnet_port),
-                                      "--timeout", "10"};
+                                      "--timeout",   "10"};
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         {
@@ -110,8 +111,8 @@ struct SessionPeers : ::testing::Test {
 
 TEST_F(SessionPeers, TelnetSessionNegotiatesAndCarriesDataBothWays) {
     start_telnetd("peer.sh");
-    run_result r = vtsession({"--set", "termtype=vt100", "--expect", "login:", "--send", "guest\\015", "--send",
-                              "status\\015"});
+    run_result r =
+        vtsession({"--set", "termtype=vt100", "--expect", "login:", "--send", "guest\\015", "--send", "status\\015"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("TERM=vt100"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("hello guest"), std::string::npos) << r.out;
@@ -121,8 +122,8 @@ TEST_F(SessionPeers, TelnetSessionNegotiatesAndCarriesDataBothWays) {
 
     // telnetd offers to echo: with host echo control the local echo goes off, without it stays as set.
     for (const char* host_echo : {"0", "1"}) {
-        r = vtsession({"--json", "--set", "local_echo=1", "--set", std::string("host_echo=") + host_echo, "--expect",
-                       "login:"});
+        r = vtsession(
+            {"--json", "--set", "local_echo=1", "--set", std::string("host_echo=") + host_echo, "--expect", "login:"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out.rfind("{\"rows\":24,\"cols\":80", 0), 0u) << r.out.substr(0, 80);
         EXPECT_NE(r.out.find("TERM=vt220"), std::string::npos);

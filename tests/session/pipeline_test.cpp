@@ -87,9 +87,29 @@ TEST(Pipeline, ReplyLeavesBeforeTheRestIsShown) {
 // reply leaving while the screen shows exactly what preceded its query.
 TEST(Pipeline, BlockFeedingMatchesByteByByteFeeding) {
     const std::vector<std::string> pieces = {
-        "plain text ", "\r\n", "\033[c", "\033[6n", "\033[5n", "\033Z", "\033#6", "\033#5", "\033[4h", "\033[4l",
-        std::string(70, 'w'), "\033[1;31m", "\033[0m", "\t", "\b", "\033(0lqk\033(B", "\xe9\xfc", "\033[2J",
-        "\033[10;75H", "\033[?7l", "\033[?7h", "\033[", "5n",
+        "plain text ",
+        "\r\n",
+        "\033[c",
+        "\033[6n",
+        "\033[5n",
+        "\033Z",
+        "\033#6",
+        "\033#5",
+        "\033[4h",
+        "\033[4l",
+        std::string(70, 'w'),
+        "\033[1;31m",
+        "\033[0m",
+        "\t",
+        "\b",
+        "\033(0lqk\033(B",
+        "\xe9\xfc",
+        "\033[2J",
+        "\033[10;75H",
+        "\033[?7l",
+        "\033[?7h",
+        "\033[",
+        "5n",
     };
     std::uint32_t seed = 12345;
     auto next = [&] {
@@ -386,10 +406,13 @@ TEST(DebugLog, OnlySshTrafficIsLoggedToAPrivateFile) {
         if (!ssh) {
             EXPECT_EQ(log, "");
         } else {
-            EXPECT_EQ(log,
-                      "FROM UNIX (RAW) -- 09:05:07.42\n61 62 63 " + std::string(39, ' ') + "    abc\n\n"
-                      "FROM UNIX (RAW) -- 09:05:07.42\n64 65 " + std::string(42, ' ') + "    de\n\n"
-                      "PC (RAW) -- 09:05:07.42\n0d " + std::string(45, ' ') + "    .\n\n");
+            EXPECT_EQ(log, "FROM UNIX (RAW) -- 09:05:07.42\n61 62 63 " + std::string(39, ' ') +
+                               "    abc\n\n"
+                               "FROM UNIX (RAW) -- 09:05:07.42\n64 65 " +
+                               std::string(42, ' ') +
+                               "    de\n\n"
+                               "PC (RAW) -- 09:05:07.42\n0d " +
+                               std::string(45, ' ') + "    .\n\n");
         }
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);

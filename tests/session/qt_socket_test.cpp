@@ -38,7 +38,8 @@ struct sink : socket_events {
         // Drain what is left, as the session does before it reports the loss.
         std::uint8_t buf[64];
         long n;
-        while ((n = sock->read(buf, sizeof buf)) > 0) data.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
+        while ((n = sock->read(buf, sizeof buf)) > 0)
+            data.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
     }
 };
 
@@ -191,7 +192,8 @@ TEST(QtSocket, AHostThatStopsReadingFillsTheSendQueueAndItsMessageComes) {
     const std::string block(1000, 'p');
     std::size_t taken = 0;
     for (int i = 0; i < 100000 && ui.messages.empty(); ++i) {
-        taken += static_cast<std::size_t>(s.send_to_host(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()));
+        taken +=
+            static_cast<std::size_t>(s.send_to_host(reinterpret_cast<const std::uint8_t*>(block.data()), block.size()));
         if (i % 64 == 0) app().processEvents();
     }
     ASSERT_EQ(ui.messages.size(), 1u) << "no overflow after " << taken << " bytes";
@@ -203,10 +205,13 @@ TEST(QtSocket, AHostThatStopsReadingFillsTheSendQueueAndItsMessageComes) {
     EXPECT_GT(queued, 0u);
     peer->setReadBufferSize(0);
     std::size_t received = 0;
-    ASSERT_TRUE(spin([&] {
-        received += static_cast<std::size_t>(peer->readAll().size());
-        return received == taken + queued;
-    }, 20000)) << received << " of " << taken + queued;
+    ASSERT_TRUE(spin(
+        [&] {
+            received += static_cast<std::size_t>(peer->readAll().size());
+            return received == taken + queued;
+        },
+        20000))
+        << received << " of " << taken + queued;
     EXPECT_EQ(s.send_queue_count(), 0u);
     s.disconnect(true);
 }

@@ -10,8 +10,7 @@ namespace {
 struct counting_question : overwrite_question {
     overwrite_answer answer = overwrite_answer::yes;
     int asked = 0;
-    overwrite_answer ask_overwrite(const std::string&) override
-    {
+    overwrite_answer ask_overwrite(const std::string&) override {
         ++asked;
         return answer;
     }
@@ -19,14 +18,12 @@ struct counting_question : overwrite_question {
 
 using CopyFile = temp_home;
 
-TEST_F(CopyFile, CopiesExactlyAcrossBlockBoundaries)
-{
+TEST_F(CopyFile, CopiesExactlyAcrossBlockBoundaries) {
     counting_question q;
     copy_state st;
     for (size_t size : {0u, 1u, 1023u, 1024u, 1025u, 70000u}) {
         std::string data(size, '\0');
-        for (size_t i = 0; i < size; ++i)
-            data[i] = static_cast<char>((i * 131) >> 3);
+        for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131) >> 3);
         spit(root / "src.bin", data);
         ASSERT_TRUE(copy_file(root / "dst.bin", root / "src.bin", overwrite_mode::plain, st, q)) << size;
         EXPECT_EQ(slurp(root / "dst.bin"), data) << size;
@@ -38,8 +35,7 @@ TEST_F(CopyFile, CopiesExactlyAcrossBlockBoundaries)
     EXPECT_EQ(q.asked, 0);
 }
 
-TEST_F(CopyFile, FailuresAreReported)
-{
+TEST_F(CopyFile, FailuresAreReported) {
     counting_question q;
     copy_state st;
     spit(root / "src", "data");
@@ -48,8 +44,7 @@ TEST_F(CopyFile, FailuresAreReported)
     EXPECT_FALSE(copy_file(root / "no/such/dir/dst", root / "src", overwrite_mode::plain, st, q));
 }
 
-TEST_F(CopyFile, AskModeQuestionsOnlyExistingFiles)
-{
+TEST_F(CopyFile, AskModeQuestionsOnlyExistingFiles) {
     counting_question q;
     copy_state st;
     spit(root / "src", "new");
@@ -73,8 +68,7 @@ TEST_F(CopyFile, AskModeQuestionsOnlyExistingFiles)
     EXPECT_EQ(slurp(root / "dst"), "new");
 }
 
-TEST_F(CopyFile, OntoItselfLeavesTheFileAlone)
-{
+TEST_F(CopyFile, OntoItselfLeavesTheFileAlone) {
     counting_question q;
     copy_state st;
     spit(root / "same", "precious");
@@ -84,8 +78,7 @@ TEST_F(CopyFile, OntoItselfLeavesTheFileAlone)
     EXPECT_EQ(slurp(root / "same"), "precious");
 }
 
-TEST_F(CopyFile, PipesAndFoldersAreNoFiles)
-{
+TEST_F(CopyFile, PipesAndFoldersAreNoFiles) {
     // A FIFO where a file is expected must fail at once, not wait for a writer or reader.
     ::alarm(20);
     counting_question q;
@@ -110,8 +103,7 @@ TEST_F(CopyFile, PipesAndFoldersAreNoFiles)
 
 using ShortcutValue = temp_home;
 
-TEST_F(ShortcutValue, ScanRules)
-{
+TEST_F(ShortcutValue, ScanRules) {
     const fs::path cfg = root / "config.txt";
     spit(cfg, "# shortcut_desc = \"comment\"\n"
               "shortcut_desc=\"no blank\"\n"
@@ -128,8 +120,7 @@ TEST_F(ShortcutValue, ScanRules)
     EXPECT_EQ(read_shortcut_value(root / "missing.txt", "shortcut_desc"), std::nullopt);
 }
 
-TEST_F(ShortcutValue, LongLinesAreReadIn79CharacterPieces)
-{
+TEST_F(ShortcutValue, LongLinesAreReadIn79CharacterPieces) {
     const fs::path cfg = root / "config.txt";
     // The value's closing quote lies beyond the first 79 characters.
     std::string longline = "shortcut_desc = \"" + std::string(70, 'a') + "\"\n";
@@ -149,8 +140,7 @@ TEST_F(ShortcutValue, LongLinesAreReadIn79CharacterPieces)
     EXPECT_EQ(read_shortcut_value(cfg, "shortcut_desc"), std::string(60, 'b'));
 }
 
-TEST_F(ShortcutValue, ShortcutSetFromConfig)
-{
+TEST_F(ShortcutValue, ShortcutSetFromConfig) {
     const fs::path cfg = root / "config.txt";
     auto none = shortcuts_from_config(cfg);
     ASSERT_EQ(none.size(), 1u);
@@ -166,11 +156,9 @@ TEST_F(ShortcutValue, ShortcutSetFromConfig)
 }
 
 // Reads an Exec line back as a desktop would: string-value escapes first, then quoting and field codes.
-std::vector<std::string> exec_argv(const std::string& entry)
-{
+std::vector<std::string> exec_argv(const std::string& entry) {
     const size_t at = entry.find("\nExec=");
-    if (at == std::string::npos)
-        return {};
+    if (at == std::string::npos) return {};
     std::string raw = entry.substr(at + 6, entry.find('\n', at + 6) - at - 6), line;
     for (size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] != '\\' || i + 1 == raw.size()) {
@@ -189,31 +177,28 @@ std::vector<std::string> exec_argv(const std::string& entry)
             if (c == '"')
                 quoted = false;
             else if ((c == '\\' || c == '%') && i + 1 < line.size())
-                cur += line[++i]; // "%%" is a percent sign inside quotes too
+                cur += line[++i];  // "%%" is a percent sign inside quotes too
             else
                 cur += c;
         } else if (c == ' ') {
-            if (in_arg)
-                argv.push_back(cur);
+            if (in_arg) argv.push_back(cur);
             cur.clear();
             in_arg = false;
         } else if (c == '"') {
             quoted = in_arg = true;
         } else if (c == '%' && i + 1 < line.size()) {
-            cur += line[++i]; // only %% is written
+            cur += line[++i];  // only %% is written
             in_arg = true;
         } else {
             cur += c;
             in_arg = true;
         }
     }
-    if (in_arg)
-        argv.push_back(cur);
+    if (in_arg) argv.push_back(cur);
     return argv;
 }
 
-TEST(DesktopEntry, ExecLineStartsTheProgramWithItsArguments)
-{
+TEST(DesktopEntry, ExecLineStartsTheProgramWithItsArguments) {
     const std::string odd_dir = "/opt/my \"q\" $dir\\x`y`100%";
     shortcut s{"100% host", "/N \"my name\" /H h%1"};
     const std::string t = desktop_entry_text(s, odd_dir + "/qtelnet", odd_dir);
@@ -221,13 +206,11 @@ TEST(DesktopEntry, ExecLineStartsTheProgramWithItsArguments)
     EXPECT_NE(t.find("Path=/opt/my \"q\" $dir\\\\x`y`100%\n"), std::string::npos) << t;
     EXPECT_NE(t.find("Name=100% host\n"), std::string::npos);
     EXPECT_EQ(t.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
-    EXPECT_EQ(exec_argv(desktop_entry_text({"plain", ""}, "/a/qtelnet", "/a")),
-              std::vector<std::string>{"/a/qtelnet"});
+    EXPECT_EQ(exec_argv(desktop_entry_text({"plain", ""}, "/a/qtelnet", "/a")), std::vector<std::string>{"/a/qtelnet"});
     EXPECT_EQ(desktop_file_name("a/b"), "a_b.desktop");
 }
 
-TEST_F(CopyFile, UninstallRecordRoundTrip)
-{
+TEST_F(CopyFile, UninstallRecordRoundTrip) {
     uninstall_record r;
     r.uninstall_string = "/home/u/.local/bin/qtuninst";
     r.install_location = "/home/u/odd\\dir\nname";
@@ -244,11 +227,10 @@ TEST_F(CopyFile, UninstallRecordRoundTrip)
 
 using Licence = temp_home;
 
-TEST_F(Licence, ReadLimitsAndByteOrderMark)
-{
+TEST_F(Licence, ReadLimitsAndByteOrderMark) {
     EXPECT_FALSE(read_licence(root));
     spit(root / "license.txt", "");
-    EXPECT_EQ(read_licence(root), ""); // present but empty: the page is still shown
+    EXPECT_EQ(read_licence(root), "");  // present but empty: the page is still shown
     spit(root / "LICENSE.TXT", "\xEF\xBB\xBFMIT");
     EXPECT_EQ(read_licence(root), "MIT");
     spit(root / "LICENSE.TXT", std::string(9000, 'L'));
@@ -265,8 +247,7 @@ TEST_F(Licence, ReadLimitsAndByteOrderMark)
 
 using Locations = temp_home;
 
-TEST_F(Locations, DesktopFromUserDirs)
-{
+TEST_F(Locations, DesktopFromUserDirs) {
     ::setenv("XDG_DESKTOP_DIR", (root / "envdesk").c_str(), 1);
     EXPECT_EQ(desktop_folder(), root / "envdesk");
     spit(root / "home/.config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
@@ -277,4 +258,4 @@ TEST_F(Locations, DesktopFromUserDirs)
     EXPECT_EQ(desktop_folder(), fs::path("/srv/desk"));
 }
 
-} // namespace
+}  // namespace

@@ -13,22 +13,19 @@
 
 namespace fs = std::filesystem;
 
-inline std::string slurp(const fs::path& p)
-{
+inline std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-inline void spit(const fs::path& p, const std::string& text)
-{
+inline void spit(const fs::path& p, const std::string& text) {
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << text;
 }
 
-inline bool is_executable(const fs::path& p)
-{
+inline bool is_executable(const fs::path& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
 }
@@ -37,8 +34,7 @@ class temp_home : public ::testing::Test {
 protected:
     fs::path root;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string tmpl = (fs::temp_directory_path() / "setup-test-XXXXXX").string();
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         root = tmpl;
@@ -49,16 +45,14 @@ protected:
         fs::create_directories(root / "home");
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ec;
         fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(root, ec);
     }
 
     // A source folder as shipped: the program file named setup beside the install files.
-    setup_locations make_source(bool with_maps = true, bool with_help = true)
-    {
+    setup_locations make_source(bool with_maps = true, bool with_help = true) {
         const fs::path src = root / "dist";
         spit(src / "README.TXT", "read me\n");
         spit(src / "LICENSE.TXT", "MIT licence text\n");
@@ -68,11 +62,9 @@ protected:
             spit(src / "pctonet.map", "shipped pctonet\n");
             spit(src / "nettopc.map", "shipped nettopc\n");
         }
-        if (with_help)
-            spit(src / "help/qtelnet.html", "<html>help</html>\n");
-        std::string program(5000, 'x'); // not a multiple of the copy block
-        for (size_t i = 0; i < program.size(); ++i)
-            program[i] = static_cast<char>(i * 7);
+        if (with_help) spit(src / "help/qtelnet.html", "<html>help</html>\n");
+        std::string program(5000, 'x');  // not a multiple of the copy block
+        for (size_t i = 0; i < program.size(); ++i) program[i] = static_cast<char>(i * 7);
         spit(src / "setup", program);
         fs::permissions(src / "setup", fs::perms::owner_all);
         return default_locations((src / "setup").c_str());

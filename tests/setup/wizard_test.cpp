@@ -12,8 +12,7 @@ protected:
     scripted_pages pages;
     recording_shell shell;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         temp_home::SetUp();
         where = make_source();
     }
@@ -23,14 +22,13 @@ protected:
     fs::path record() const { return root / "home/.local/share/QuillSoft/uninstall/qtelnet"; }
 };
 
-TEST_F(Install, SilentInstallCopiesEverythingAndRegisters)
-{
+TEST_F(Install, SilentInstallCopiesEverythingAndRegisters) {
     ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
     EXPECT_TRUE(pages.shown.empty());
     EXPECT_TRUE(pages.errors.empty());
 
-    for (const char* f : {"README.TXT", "config.txt", "keys.map", "pctonet.map", "nettopc.map", "LICENSE.TXT",
-                          "help/qtelnet.html"})
+    for (const char* f :
+         {"README.TXT", "config.txt", "keys.map", "pctonet.map", "nettopc.map", "LICENSE.TXT", "help/qtelnet.html"})
         EXPECT_EQ(slurp(dest() / f), slurp(where.source_dir / f)) << f;
     EXPECT_EQ(slurp(dest() / "qtelnet"), slurp(where.self));
     EXPECT_TRUE(is_executable(dest() / "qtelnet"));
@@ -62,11 +60,9 @@ TEST_F(Install, SilentInstallCopiesEverythingAndRegisters)
     EXPECT_EQ(slurp(dest() / "keys.map"), "shipped keys\n");
 }
 
-TEST_F(Install, ReinstallAsksPerMapFileAndNoKeepsTheUsersFile)
-{
+TEST_F(Install, ReinstallAsksPerMapFileAndNoKeepsTheUsersFile) {
     ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
-    for (const char* f : {"keys.map", "pctonet.map", "nettopc.map"})
-        spit(dest() / f, std::string("user ") + f);
+    for (const char* f : {"keys.map", "pctonet.map", "nettopc.map"}) spit(dest() / f, std::string("user ") + f);
     spit(dest() / "README.TXT", "old readme");
 
     pages.overwrite_answers = {overwrite_answer::no, overwrite_answer::yes, overwrite_answer::no};
@@ -80,8 +76,7 @@ TEST_F(Install, ReinstallAsksPerMapFileAndNoKeepsTheUsersFile)
     EXPECT_EQ(slurp(dest() / "README.TXT"), "read me\n");
 }
 
-TEST_F(Install, NoIconsOpensFileManagerAndRegistersNothing)
-{
+TEST_F(Install, NoIconsOpensFileManagerAndRegistersNothing) {
     pages.icons_program = false;
     pages.icons_desktop = false;
     ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
@@ -95,11 +90,12 @@ TEST_F(Install, NoIconsOpensFileManagerAndRegistersNothing)
     EXPECT_EQ(shell.started.size(), 1u);
 }
 
-TEST_F(Install, CancelOnAnyPageInstallsNothing)
-{
+TEST_F(Install, CancelOnAnyPageInstallsNothing) {
     for (int page = 0; page < 3; ++page) {
         scripted_pages p;
-        (page == 0 ? p.welcome_answers : page == 1 ? p.agreement_answers : p.start_answers)
+        (page == 0   ? p.welcome_answers
+         : page == 1 ? p.agreement_answers
+                     : p.start_answers)
             .push_back(page_result::cancel);
         EXPECT_EQ(run_install(where, false, p, shell), setup_outcome::cancelled);
         EXPECT_FALSE(fs::exists(dest())) << page;
@@ -107,28 +103,25 @@ TEST_F(Install, CancelOnAnyPageInstallsNothing)
     EXPECT_TRUE(shell.started.empty());
 }
 
-TEST_F(Install, BackWalksToThePreviousPage)
-{
+TEST_F(Install, BackWalksToThePreviousPage) {
     pages.start_answers = {page_result::back, page_result::next};
     pages.agreement_answers = {page_result::back, page_result::next, page_result::next};
     ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
     EXPECT_EQ(pages.shown, (std::vector<std::string>{"Welcome", "License Agreement", "Welcome", "License Agreement",
-                                                     "Start Installation", "License Agreement",
-                                                     "Start Installation", "Installation Completed"}));
+                                                     "Start Installation", "License Agreement", "Start Installation",
+                                                     "Installation Completed"}));
 }
 
-TEST_F(Install, WithoutLicenceTheAgreementIsSkipped)
-{
+TEST_F(Install, WithoutLicenceTheAgreementIsSkipped) {
     fs::remove(where.source_dir / "LICENSE.TXT");
     // Missing licence file is also a missing install file, so the install stops after the pages.
     pages.start_answers = {page_result::back, page_result::next};
     EXPECT_EQ(run_install(where, false, pages, shell), setup_outcome::failed);
-    EXPECT_EQ(pages.shown, (std::vector<std::string>{"Welcome", "Start Installation", "Welcome",
-                                                     "Start Installation"}));
+    EXPECT_EQ(pages.shown,
+              (std::vector<std::string>{"Welcome", "Start Installation", "Welcome", "Start Installation"}));
 }
 
-TEST_F(Install, MissingOptionalFilesAreSkipped)
-{
+TEST_F(Install, MissingOptionalFilesAreSkipped) {
     fs::remove(where.source_dir / "keys.map");
     fs::remove_all(where.source_dir / "help");
     ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
@@ -136,8 +129,7 @@ TEST_F(Install, MissingOptionalFilesAreSkipped)
     EXPECT_TRUE(fs::exists(dest() / "pctonet.map"));
 }
 
-TEST_F(Install, FailuresStopWithTheirMessage)
-{
+TEST_F(Install, FailuresStopWithTheirMessage) {
     fs::remove(where.source_dir / "README.TXT");
     EXPECT_EQ(run_install(where, true, pages, shell), setup_outcome::failed);
     ASSERT_EQ(pages.errors.size(), 1u);
@@ -147,8 +139,7 @@ TEST_F(Install, FailuresStopWithTheirMessage)
     EXPECT_FALSE(fs::exists(record()));
 }
 
-TEST_F(Install, DestinationThatCannotBeCreated)
-{
+TEST_F(Install, DestinationThatCannotBeCreated) {
     spit(root / "blocker", "a file where a folder should be");
     pages.destination_override = (root / "blocker/sub").string();
     EXPECT_EQ(run_install(where, false, pages, shell), setup_outcome::failed);
@@ -156,17 +147,15 @@ TEST_F(Install, DestinationThatCannotBeCreated)
                                 "Installation has failed. (mkdir). See readme.txt file for manual installation"});
 }
 
-TEST_F(Install, UninstallerCopyFailureHasItsOwnMessage)
-{
+TEST_F(Install, UninstallerCopyFailureHasItsOwnMessage) {
     spit(root / "home/.local/bin", "not a folder");
     EXPECT_EQ(run_install(where, true, pages, shell), setup_outcome::failed);
-    EXPECT_EQ(pages.errors,
-              std::vector<std::string>{"Installation has failed. (file setup). See readme.txt file for manual installation"});
+    EXPECT_EQ(pages.errors, std::vector<std::string>{
+                                "Installation has failed. (file setup). See readme.txt file for manual installation"});
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
 }
 
-TEST_F(Install, TypedFoldersAreMadeAbsolute)
-{
+TEST_F(Install, TypedFoldersAreMadeAbsolute) {
     pages.destination_override = "~/apps/../qt";
     pages.icons_desktop = false;
     ASSERT_EQ(run_install(where, false, pages, shell), setup_outcome::done);
@@ -176,11 +165,9 @@ TEST_F(Install, TypedFoldersAreMadeAbsolute)
     EXPECT_EQ(user_path("~"), root / "home");
 }
 
-TEST_F(Install, EmptyDestinationIsAnError)
-{
+TEST_F(Install, EmptyDestinationIsAnError) {
     struct empty_pages : scripted_pages {
-        page_result start(install_choices& c) override
-        {
+        page_result start(install_choices& c) override {
             c.destination.clear();
             return page_result::next;
         }
@@ -190,15 +177,13 @@ TEST_F(Install, EmptyDestinationIsAnError)
     EXPECT_TRUE(shell.started.empty());
 }
 
-TEST_F(Install, FailedProgramStartIsReported)
-{
+TEST_F(Install, FailedProgramStartIsReported) {
     shell.start_ok = false;
     EXPECT_EQ(run_install(where, true, pages, shell), setup_outcome::failed);
     EXPECT_EQ(pages.errors.size(), 1u);
 }
 
-TEST_F(Install, ExtraShortcutsFromConfigAndFolderDots)
-{
+TEST_F(Install, ExtraShortcutsFromConfigAndFolderDots) {
     spit(where.source_dir / "config.txt", "shortcut_desc = \"Work host\"\n"
                                           "shortcut_param2 = \"/C work\"\n"
                                           "shortcut_desc3 = \"Never made\"\n");
@@ -207,8 +192,7 @@ TEST_F(Install, ExtraShortcutsFromConfigAndFolderDots)
     pages.destination_override = "";
     struct dots_pages : scripted_pages {
         std::string folder;
-        page_result start(install_choices& c) override
-        {
+        page_result start(install_choices& c) override {
             c.program_folder = folder;
             return scripted_pages::start(c);
         }
@@ -234,19 +218,16 @@ TEST_F(Install, ExtraShortcutsFromConfigAndFolderDots)
 class Uninstall : public Install {
 protected:
     memory_backend settings;
-    void SetUp() override
-    {
+    void SetUp() override {
         Install::SetUp();
         ASSERT_EQ(run_install(where, true, pages, shell), setup_outcome::done);
         spit(dest() / "config.old", "imported");
-        for (const char* c : {"1", "5", "9", "work", "10"})
-            settings.write_text(config_section(c), "host_name", c);
+        for (const char* c : {"1", "5", "9", "work", "10"}) settings.write_text(config_section(c), "host_name", c);
     }
 };
 
-TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations)
-{
-    fs::remove(dest() / "config.txt"); // imported and renamed by the client: its absence is no error
+TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations) {
+    fs::remove(dest() / "config.txt");  // imported and renamed by the client: its absence is no error
     // Entries that are no launchers are not ours to remove.
     spit(root / "precious.txt", "keep");
     std::ofstream(record(), std::ios::app) << "Shortcut=" << (root / "precious.txt").string() << "\n";
@@ -268,8 +249,7 @@ TEST_F(Uninstall, RemovesFilesShortcutsRecordAndNumberedConfigurations)
     EXPECT_EQ(pages.shown.back(), "Farewell");
 }
 
-TEST_F(Uninstall, SilentRemovesTheRecordedInstallationWithoutPages)
-{
+TEST_F(Uninstall, SilentRemovesTheRecordedInstallationWithoutPages) {
     // Installed elsewhere than the default, with a launcher renamed between two installs.
     scripted_pages p;
     p.destination_override = (root / "opt/qt").string();
@@ -293,8 +273,7 @@ TEST_F(Uninstall, SilentRemovesTheRecordedInstallationWithoutPages)
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
 }
 
-TEST_F(Uninstall, CancelRemovesNothing)
-{
+TEST_F(Uninstall, CancelRemovesNothing) {
     pages.uninstall_ok = false;
     EXPECT_EQ(run_uninstall(where, pages, settings), setup_outcome::cancelled);
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
@@ -303,16 +282,14 @@ TEST_F(Uninstall, CancelRemovesNothing)
     EXPECT_EQ(pages.shown.back(), "Uninstallation");
 }
 
-TEST_F(Uninstall, UserFilesAndTheirFolderStay)
-{
+TEST_F(Uninstall, UserFilesAndTheirFolderStay) {
     spit(dest() / "mine.log", "keep");
     ASSERT_EQ(run_uninstall(where, pages, settings), setup_outcome::done);
     EXPECT_EQ(slurp(dest() / "mine.log"), "keep");
     EXPECT_FALSE(fs::exists(dest() / "qtelnet"));
 }
 
-TEST_F(Uninstall, FailedDeletionIsReportedAndTheRestGoes)
-{
+TEST_F(Uninstall, FailedDeletionIsReportedAndTheRestGoes) {
     fs::remove(dest() / "README.TXT");
     fs::create_directories(dest() / "README.TXT/inner");
     EXPECT_EQ(run_uninstall(where, pages, settings), setup_outcome::failed);
@@ -323,21 +300,18 @@ TEST_F(Uninstall, FailedDeletionIsReportedAndTheRestGoes)
     EXPECT_EQ(pages.shown.back(), "Farewell");
 }
 
-TEST_F(Uninstall, WrongFolderReportsEachMissingProgramFile)
-{
+TEST_F(Uninstall, WrongFolderReportsEachMissingProgramFile) {
     fs::create_directories(root / "elsewhere");
     pages.uninstall_home_override = (root / "elsewhere").string();
     EXPECT_EQ(run_uninstall(where, pages, settings), setup_outcome::failed);
-    EXPECT_EQ(pages.errors.size(), 3u); // README.TXT, qtelnet, LICENSE.TXT
+    EXPECT_EQ(pages.errors.size(), 3u);  // README.TXT, qtelnet, LICENSE.TXT
     EXPECT_NE(pages.errors[1].find("qtelnet Error Code 2"), std::string::npos);
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
 }
 
-TEST_F(Uninstall, EmptyFolderAnswerRemovesNothing)
-{
+TEST_F(Uninstall, EmptyFolderAnswerRemovesNothing) {
     struct empty_home : scripted_pages {
-        bool uninstall(std::string& home) override
-        {
+        bool uninstall(std::string& home) override {
             home.clear();
             return true;
         }
@@ -351,4 +325,4 @@ TEST_F(Uninstall, EmptyFolderAnswerRemovesNothing)
     EXPECT_TRUE(settings.has(config_section("1"), "host_name"));
 }
 
-} // namespace
+}  // namespace

@@ -21,7 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
 
-bytes be32(std::uint32_t v) { return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)}; }
+bytes be32(std::uint32_t v) {
+    return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+}
 bytes cat(std::initializer_list<bytes> parts) {
     bytes out;
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());

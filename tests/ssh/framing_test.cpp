@@ -16,8 +16,8 @@ struct ident_case {
     const char* name;
     std::string input;
     ident_reader::status want;
-    std::string line;        // when done
-    std::size_t rest;        // packet bytes left after the identification
+    std::string line;  // when done
+    std::size_t rest;  // packet bytes left after the identification
 };
 
 // Fed whole and byte by byte: the split must never matter.
@@ -31,12 +31,17 @@ TEST(IdentReader, Cases) {
         {"overlong other line is skipped", big + "\nSSH-2.0-z\n!", ident_reader::status::done, "SSH-2.0-z", 1},
         {"overlong identification", "SSH-2.0-" + big + "\n", ident_reader::status::too_long, "", 0},
         {"endless preamble", std::string(9000, 'a'), ident_reader::status::too_long, "", 0},
-        {"many short lines", [] { std::string s; for (int i = 0; i < 5000; ++i) s += "a\n"; return s; }(),
+        {"many short lines",
+         [] {
+             std::string s;
+             for (int i = 0; i < 5000; ++i) s += "a\n";
+             return s;
+         }(),
          ident_reader::status::too_long, "", 0},
         {"a telnet server's negotiation", "\xff\xfd\x18", ident_reader::status::not_ssh, "", 0},
         {"a control byte in a banner", "Welcome\x01\r\nSSH-2.0-x\r\n", ident_reader::status::not_ssh, "", 0},
-        {"UTF-8 banner text is fine", "Willkommen \xc3\xa4\r\nSSH-2.0-x\r\n", ident_reader::status::done,
-         "SSH-2.0-x", 0},
+        {"UTF-8 banner text is fine", "Willkommen \xc3\xa4\r\nSSH-2.0-x\r\n", ident_reader::status::done, "SSH-2.0-x",
+         0},
     };
     for (const auto& c : cases) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(c.input.data());

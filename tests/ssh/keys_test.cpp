@@ -115,12 +115,15 @@ TEST(BcryptPbkdf, MatchesPythonBcrypt) {
         const char* salt;
         unsigned rounds;
         std::size_t len;
-    } rows[] = {{"pass", "0123456789abcdef", 2, 48}, {"a", "s", 1, 1}, {"x y z", "salty", 1, 33},
-                {"longer passphrase", "NaCl", 1, 100}, {"p", "ssssssss", 1, 512}};
+    } rows[] = {{"pass", "0123456789abcdef", 2, 48},
+                {"a", "s", 1, 1},
+                {"x y z", "salty", 1, 33},
+                {"longer passphrase", "NaCl", 1, 100},
+                {"p", "ssssssss", 1, 512}};
     for (const auto& r : rows) {
-        const std::string want = run("/usr/bin/python3 -W ignore -c \"import bcrypt; print(bcrypt.kdf(b'" +
-                                     std::string(r.pass) + "', b'" + r.salt + "', " + std::to_string(r.len) + ", " +
-                                     std::to_string(r.rounds) + ").hex())\"");
+        const std::string want =
+            run("/usr/bin/python3 -W ignore -c \"import bcrypt; print(bcrypt.kdf(b'" + std::string(r.pass) + "', b'" +
+                r.salt + "', " + std::to_string(r.len) + ", " + std::to_string(r.rounds) + ").hex())\"");
         const auto key = ssh::bcrypt_pbkdf(r.pass, as_bytes(r.salt), r.rounds, r.len);
         ASSERT_TRUE(key) << r.pass;
         EXPECT_EQ(hex(*key) + "\n", want) << r.pass << " " << r.len;
@@ -421,7 +424,7 @@ TEST_F(KeyFiles, DamagedFilesRefused) {
     // Every cut of an openssh-key-v1 body (armoured again) and of a PEM body (END line kept) is refused.
     for (const char* name : {"ed25519", "ecdsa384_pass", "rsa"}) {
         const bytes bin = decode_v1(slurp(dir / name));
-        for (std::size_t cut = 0; cut < bin.size(); cut += bin.size() > 1000 ? 13 : 3) {
+        for (std::size_t cut = 0; cut<bin.size(); cut += bin.size()> 1000 ? 13 : 3) {
             const bytes text = as_bytes(armour_v1({bin.data(), cut}));
             const auto r = ssh::parse_private_key(text, "pass", 16);
             EXPECT_NE(r.status, key_status::ok) << name << " cut at " << cut;

@@ -61,7 +61,7 @@ struct KnownHosts : ::testing::Test {
         return (dir / name).string();
     }
     static mode_t mode(const fs::path& p) {
-        struct stat st{};
+        struct stat st {};
         return ::lstat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 };
@@ -84,7 +84,8 @@ TEST_F(KnownHosts, MatchesLinesAsOpenSshDoes) {
         {"case folded", "Host.Example ssh-ed25519 " + A + "\n", "HOST.example", 22, host_key_status::known, 1},
         {"list", "a.example,host.example,10.0.0.1 ssh-ed25519 " + A, "10.0.0.1", 22, host_key_status::known, 1},
         {"port entry", "[host.example]:2222 ssh-ed25519 " + A, "host.example", 2222, host_key_status::known, 1},
-        {"port entry, port 22", "[host.example]:2222 ssh-ed25519 " + A, "host.example", 22, host_key_status::unknown, 0},
+        {"port entry, port 22", "[host.example]:2222 ssh-ed25519 " + A, "host.example", 22, host_key_status::unknown,
+         0},
         {"plain entry, other port", "host.example ssh-ed25519 " + A, "host.example", 2222, host_key_status::unknown, 0},
         {"[host]:22 is not how port 22 is written", "[host.example]:22 ssh-ed25519 " + A, "host.example", 22,
          host_key_status::unknown, 0},
@@ -97,15 +98,13 @@ TEST_F(KnownHosts, MatchesLinesAsOpenSshDoes) {
          host_key_status::known, 1},
         {"negation alone matches nothing", "!bad.example ssh-ed25519 " + A, "good.example", 22,
          host_key_status::unknown, 0},
-        {"hashed (ssh-keygen -H)",
-         "|1|2/+W4B0rWgX9DJ8+6l44m3Mg+EQ=|IE7kUWsCAoZNuaUO8VjNIzvIpCQ= ssh-ed25519 " + A, "host.example", 22,
-         host_key_status::known, 1},
-        {"hashed port entry",
-         "|1|0KpCTN3xGv3HcbCWXLotTFICoCg=|bDHz81dOwksLOF7xSaNUnzCPjmY= ssh-ed25519 " + A, "host.example", 2222,
-         host_key_status::known, 1},
+        {"hashed (ssh-keygen -H)", "|1|2/+W4B0rWgX9DJ8+6l44m3Mg+EQ=|IE7kUWsCAoZNuaUO8VjNIzvIpCQ= ssh-ed25519 " + A,
+         "host.example", 22, host_key_status::known, 1},
+        {"hashed port entry", "|1|0KpCTN3xGv3HcbCWXLotTFICoCg=|bDHz81dOwksLOF7xSaNUnzCPjmY= ssh-ed25519 " + A,
+         "host.example", 2222, host_key_status::known, 1},
         {"changed", "# old\nhost.example ssh-ed25519 " + B + "\n", "host.example", 22, host_key_status::changed, 2},
-        {"first changed line named", "h ssh-ed25519 " + B + "\nh ssh-ed25519 " + b64(key_blob("ssh-ed25519", 9)),
-         "h", 22, host_key_status::changed, 1},
+        {"first changed line named", "h ssh-ed25519 " + B + "\nh ssh-ed25519 " + b64(key_blob("ssh-ed25519", 9)), "h",
+         22, host_key_status::changed, 1},
         {"a second key of the type is fine", "h ssh-ed25519 " + B + "\nh ssh-ed25519 " + A, "h", 22,
          host_key_status::known, 2},
         {"other key types do not count", "h ssh-rsa " + R + "\n", "h", 22, host_key_status::unknown, 0},
@@ -117,18 +116,22 @@ TEST_F(KnownHosts, MatchesLinesAsOpenSshDoes) {
         {"revoked wins", "h ssh-ed25519 " + A + "\n@revoked * ssh-ed25519 " + A, "h", 22, host_key_status::revoked, 2},
         {"revoked for every host", "@revoked elsewhere ssh-ed25519 " + A + "\nh ssh-ed25519 " + A, "h", 22,
          host_key_status::revoked, 1},
-        {"another key revoked", "@revoked h ssh-ed25519 " + B + "\nh ssh-ed25519 " + A, "h", 22,
-         host_key_status::known, 2},
+        {"another key revoked", "@revoked h ssh-ed25519 " + B + "\nh ssh-ed25519 " + A, "h", 22, host_key_status::known,
+         2},
         {"type word lies about its key", "h ssh-ed25519 " + R, "h", 22, host_key_status::unknown, 0},
         {"bad base64", "h ssh-ed25519 AAAA!!!!", "h", 22, host_key_status::unknown, 0},
         {"truncated base64", "h ssh-ed25519 " + A.substr(0, A.size() - 5), "h", 22, host_key_status::unknown, 0},
-        {"key with a byte too many", "h ssh-ed25519 " + b64([] { bytes b = key_b; b.push_back(0); return b; }()), "h",
-         22, host_key_status::unknown, 0},
+        {"key with a byte too many", "h ssh-ed25519 " + b64([] {
+                                         bytes b = key_b;
+                                         b.push_back(0);
+                                         return b;
+                                     }()),
+         "h", 22, host_key_status::unknown, 0},
         {"comment", "# h ssh-ed25519 " + A, "h", 22, host_key_status::unknown, 0},
         {"blank lines, tabs, CRLF, comment", "\n  \n\th\tssh-ed25519\t" + A + " me@there\r\n", "h", 22,
          host_key_status::known, 3},
-        {"over-long line skipped, next read", "h ssh-ed25519 " + B + " " + long_comment + "\nh ssh-ed25519 " + A,
-         "h", 22, host_key_status::known, 2},
+        {"over-long line skipped, next read", "h ssh-ed25519 " + B + " " + long_comment + "\nh ssh-ed25519 " + A, "h",
+         22, host_key_status::known, 2},
     };
     for (const auto& r : rows) {
         ssh::host_key_check c;
@@ -156,8 +159,7 @@ TEST_F(KnownHosts, FilesAreReadInTurnAndOddFilesAreReportedNotRead) {
     // A FIFO must not block the check; a folder is no file.
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     fs::create_directory(dir / "folder");
-    c = ssh::check_host_key({(dir / "fifo").string(), (dir / "folder").string(), user}, "h", 22, "ssh-ed25519",
-                            key_b);
+    c = ssh::check_host_key({(dir / "fifo").string(), (dir / "folder").string(), user}, "h", 22, "ssh-ed25519", key_b);
     EXPECT_EQ(c.status, host_key_status::known);
     ASSERT_EQ(c.unread.size(), 2u);
     EXPECT_NE(c.unread[0].find("not a regular file"), std::string::npos) << c.unread[0];

@@ -36,7 +36,7 @@ struct rig final : session_services, ui_services {
     bool ask_yes_no(std::string_view) override { return false; }
 };
 
-const std::uint8_t key[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+const std::uint8_t key[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                               17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 const crypto::ssh1_cipher* const ciphers[] = {&crypto::ssh1_des, &crypto::ssh1_3des, &crypto::ssh1_blowfish};
 

@@ -46,8 +46,9 @@ struct Ssh1Peer : ::testing::Test {
     int start(std::vector<std::string> args) {
         peer.reset();
         for (const char* f : {"peer.log", "peer.out", "peer.err"}) fs::remove(dir / f);
-        std::vector<std::string> argv{python, peer_script, "--account", "alice:wonder", "--account", "guest:",
-                                      "--log", (dir / "peer.log").string(), "--timeout", "60"};
+        std::vector<std::string> argv{python,      peer_script, "--account", "alice:wonder",
+                                      "--account", "guest:",    "--log",     (dir / "peer.log").string(),
+                                      "--timeout", "60"};
         argv.insert(argv.end(), args.begin(), args.end());
         peer = std::make_unique<child>(argv, dir / "peer.out", dir / "peer.err", true);
         return peer_test::wait_port_line(dir / "peer.out", 20s);
@@ -55,11 +56,27 @@ struct Ssh1Peer : ::testing::Test {
 
     run_result vtsession(int port, const std::string& enc, std::vector<std::string> args,
                          const std::string& user = "alice") {
-        std::vector<std::string> argv{VTSESSION_BIN, "--host", "127.0.0.1", "--port", std::to_string(port),
-                                      "--timeout", "10", "--set", "ssh=1", "--set", "ssh_type_1_2=0",
-                                      "--set", "ssh_encryption=" + enc, "--set", "ssh_default=1",
-                                      "--set", "ssh_user=" + user, "--set", "ssh_password=wonder",
-                                      "--set", "ssh_check_host_key=0"};
+        std::vector<std::string> argv{VTSESSION_BIN,
+                                      "--host",
+                                      "127.0.0.1",
+                                      "--port",
+                                      std::to_string(port),
+                                      "--timeout",
+                                      "10",
+                                      "--set",
+                                      "ssh=1",
+                                      "--set",
+                                      "ssh_type_1_2=0",
+                                      "--set",
+                                      "ssh_encryption=" + enc,
+                                      "--set",
+                                      "ssh_default=1",
+                                      "--set",
+                                      "ssh_user=" + user,
+                                      "--set",
+                                      "ssh_password=wonder",
+                                      "--set",
+                                      "ssh_check_host_key=0"};
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         {
@@ -90,7 +107,8 @@ TEST_F(Ssh1Peer, EachCipherSignsOnAndTalks) {
         EXPECT_TRUE(logged(numbers[enc])) << log();
         // 30000 bytes in many packets: the last partial pattern line and the end mark arrive in order.
         const run_result bulk = vtsession(port, std::to_string(enc), {"--expect", "$ ", "--send", "bytes 30000\\015"});
-        EXPECT_TRUE(bulk.screen_has("\n0123456789abcdefgh \n") || bulk.screen_has("\n0123456789abcdefgh  ")) << bulk.out;
+        EXPECT_TRUE(bulk.screen_has("\n0123456789abcdefgh \n") || bulk.screen_has("\n0123456789abcdefgh  "))
+            << bulk.out;
         EXPECT_TRUE(bulk.screen_has("\nEND ")) << bulk.out;
     }
     EXPECT_TRUE(logged("pty vt220 24 80 0 0 modes 00")) << log();
@@ -115,7 +133,8 @@ TEST_F(Ssh1Peer, HostileServersGetTheirMessage) {
         {{"--mode", "wrong-first"}, "0", "SSH protocol violation. Session must close!!!", ""},
         {{"--mode", "disconnect"}, "2", "Disconnect request from SSH Server. Session must be terminated", ""},
         {{"--mode", "refuse-password"}, "0", "Login incorrect", ""},
-        {{"--mask", "0x0c"}, "2",
+        {{"--mask", "0x0c"},
+         "2",
          "Server does not support selected encryption (BLOWFISH). Try another encryption\nServer supports: DES 3-DES ",
          ""},
         {{"--banner", "SSH-2.0-OpenSSH_9.2"}, "0", "The host speaks SSH-2 only.", ""},

@@ -109,8 +109,7 @@ public:
     }
 
     void feed(const bytes& b) {
-        for (std::size_t i = 0; i < b.size(); i += split)
-            eng.receive(b.data() + i, std::min(split, b.size() - i));
+        for (std::size_t i = 0; i < b.size(); i += split) eng.receive(b.data() + i, std::min(split, b.size() - i));
     }
     void feed(std::string_view t) { feed(bytes(t.begin(), t.end())); }
 
@@ -296,10 +295,12 @@ TEST_F(Ssh1, UnsupportedCipherNamesTheServersOnes) {
         std::uint32_t mask;
         std::string_view want;
     } rows[] = {
-        {2, 0x0C, "Server does not support selected encryption (BLOWFISH). Try another encryption\n"
-                  "Server supports: DES 3-DES "},
-        {0, 0x7A, "Server does not support selected encryption (DES). Try another encryption\n"
-                  "Server supports: IDEA 3-DES BLOWFISH TSS RC4 "},
+        {2, 0x0C,
+         "Server does not support selected encryption (BLOWFISH). Try another encryption\n"
+         "Server supports: DES 3-DES "},
+        {0, 0x7A,
+         "Server does not support selected encryption (DES). Try another encryption\n"
+         "Server supports: IDEA 3-DES BLOWFISH TSS RC4 "},
         {1, 0, "Server does not support selected encryption (3-DES). Try another encryption\nServer supports: "},
     };
     for (const auto& r : rows) {
@@ -317,9 +318,24 @@ TEST_F(Ssh1, FailuresEndTheSessionWithTheirText) {
         std::function<void(Ssh1&)> run;
         std::string_view want;
     } rows[] = {
-        {"first message not the key", [](Ssh1& t) { t.feed("SSH-1.5-x\n"); t.send(14); }, msg::violation},
-        {"short length", [](Ssh1& t) { t.feed("SSH-1.5-x\n"); t.feed(bytes{0, 0, 0, 4}); }, msg::violation},
-        {"cipher rejected", [](Ssh1& t) { t.key_exchange(); t.send(15); }, msg::rejects_cipher},
+        {"first message not the key",
+         [](Ssh1& t) {
+             t.feed("SSH-1.5-x\n");
+             t.send(14);
+         },
+         msg::violation},
+        {"short length",
+         [](Ssh1& t) {
+             t.feed("SSH-1.5-x\n");
+             t.feed(bytes{0, 0, 0, 4});
+         },
+         msg::violation},
+        {"cipher rejected",
+         [](Ssh1& t) {
+             t.key_exchange();
+             t.send(15);
+         },
+         msg::rejects_cipher},
         {"no tty",
          [](Ssh1& t) {
              t.key_exchange();

@@ -42,8 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     h->s.ssh_algorithms = (mode & 8) ? 1 : 0;
     static const struct {
         const char *cipher, *mac;
-    } framings[] = {{"chacha20-poly1305@openssh.com", ""}, {"aes128-gcm@openssh.com", ""},
-                    {"aes256-ctr", "hmac-sha2-256-etm@openssh.com"}, {"aes128-ctr", "hmac-sha2-512"},
+    } framings[] = {{"chacha20-poly1305@openssh.com", ""},
+                    {"aes128-gcm@openssh.com", ""},
+                    {"aes256-ctr", "hmac-sha2-256-etm@openssh.com"},
+                    {"aes128-ctr", "hmac-sha2-512"},
                     {"3des-cbc", "hmac-sha1-etm@openssh.com"}};
     const int framing = (mode >> 4) & 7;
     ssh_test::test_server srv(h->io);

@@ -180,8 +180,8 @@ TEST_F(Ssh2, KexinitIsTheFixedSuite) {
         ASSERT_GE(ki.size(), 17u);
         const char* c = enc == 2 ? "blowfish-cbc" : "3des-cbc";
         bytes want;
-        for (const char* l : {"diffie-hellman-group1-sha1", "ssh-dss", c, c, "hmac-sha1", "hmac-sha1", "none", "none",
-                              "", ""})
+        for (const char* l :
+             {"diffie-hellman-group1-sha1", "ssh-dss", c, c, "hmac-sha1", "hmac-sha1", "none", "none", "", ""})
             put_string(want, l);
         want.push_back(0);
         put_u32(want, 0);

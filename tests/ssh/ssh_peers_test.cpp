@@ -93,15 +93,15 @@ struct SshPeers : ::testing::Test {
     // key "dsa" with the legacy suite added; any other key type: the stock configuration.
     int start_sshd(std::vector<std::string> options = {}, const std::string& key = "dsa") {
         if (!fs::exists("/usr/sbin/sshd")) return -1;
-        std::vector<std::string> args{"--key", key, "--user", sshd_user, "--password", sshd_password, "--timeout",
-                                      "90", "--keep-log", (dir / "sshd.log").string()};
+        std::vector<std::string> args{"--key",       key,         "--user", sshd_user,    "--password",
+                                      sshd_password, "--timeout", "90",     "--keep-log", (dir / "sshd.log").string()};
         if (key == "dsa") args.push_back("--legacy");
         for (auto& o : options) args.insert(args.end(), {"--option", o});
         return start_peer("sshd_fixture.py", args, "sshd");
     }
 
     int start_ssh2_peer(const std::string& mode, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"--mode", mode, "--user", "alice:wonder", "--log", (dir / "peer.log").string(),
+        std::vector<std::string> args{"--mode",    mode, "--user", "alice:wonder", "--log", (dir / "peer.log").string(),
                                       "--timeout", "30"};
         args.insert(args.end(), extra.begin(), extra.end());
         return start_peer("ssh2_peer.py", args, "peer");
@@ -109,17 +109,29 @@ struct SshPeers : ::testing::Test {
 
     run_result vtsession(int port, const std::string& user, const std::string& password, const std::string& enc,
                          std::vector<std::string> args, int timeout_s = 10) {
-        std::vector<std::string> argv{VTSESSION_BIN, "--host",  "127.0.0.1",
-                                      "--port",      std::to_string(port),
-                                      "--timeout",   std::to_string(timeout_s),
-                                      "--set",       "ssh=1",
-                                      "--set",       "ssh_type_1_2=1",
-                                      "--set",       "ssh_encryption=" + enc,
-                                      "--set",       "ssh_default=1",
-                                      "--set",       "ssh_user=" + user,
-                                      "--set",       "ssh_password=" + password,
-                                      "--set",       "ssh_algorithms=" + algorithms,
-                                      "--set",       "ssh_check_host_key=" + check_host_key};
+        std::vector<std::string> argv{VTSESSION_BIN,
+                                      "--host",
+                                      "127.0.0.1",
+                                      "--port",
+                                      std::to_string(port),
+                                      "--timeout",
+                                      std::to_string(timeout_s),
+                                      "--set",
+                                      "ssh=1",
+                                      "--set",
+                                      "ssh_type_1_2=1",
+                                      "--set",
+                                      "ssh_encryption=" + enc,
+                                      "--set",
+                                      "ssh_default=1",
+                                      "--set",
+                                      "ssh_user=" + user,
+                                      "--set",
+                                      "ssh_password=" + password,
+                                      "--set",
+                                      "ssh_algorithms=" + algorithms,
+                                      "--set",
+                                      "ssh_check_host_key=" + check_host_key};
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         const auto start = std::chrono::steady_clock::now();
@@ -154,9 +166,13 @@ TEST_F(SshPeers, PeersAgreeWithIndependentClients) {
         const int status = c.wait(20s);
         return std::pair{status, slurp(dir / "client.out") + slurp(dir / "client.err")};
     };
-    const std::vector<std::string> legacy{"-oKexAlgorithms=diffie-hellman-group1-sha1", "-oHostKeyAlgorithms=ssh-dss",
-                                          "-oCiphers=3des-cbc", "-oMACs=hmac-sha1", "-oStrictHostKeyChecking=no",
-                                          "-oUserKnownHostsFile=/dev/null", "-oLogLevel=ERROR"};
+    const std::vector<std::string> legacy{"-oKexAlgorithms=diffie-hellman-group1-sha1",
+                                          "-oHostKeyAlgorithms=ssh-dss",
+                                          "-oCiphers=3des-cbc",
+                                          "-oMACs=hmac-sha1",
+                                          "-oStrictHostKeyChecking=no",
+                                          "-oUserKnownHostsFile=/dev/null",
+                                          "-oLogLevel=ERROR"};
     const auto ssh = [&](int port, const std::string& password, const std::string& target, bool tty) {
         std::vector<std::string> argv{"sshpass", "-p", password, "ssh", "-p", std::to_string(port)};
         argv.insert(argv.end(), legacy.begin(), legacy.end());
@@ -223,7 +239,7 @@ TEST_F(SshPeers, TenMegabytesArriveWholeAcrossServerRekeys) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.screen_has("bulk 10548720 bytes blocks 161 cursor-ok 161")) << r.out;
     EXPECT_TRUE(r.screen_has("00167439.....")) << r.out;  // the last line
-    peers.clear();  // the fixture leaves sshd's log behind when it stops
+    peers.clear();                                        // the fixture leaves sshd's log behind when it stops
     const std::string log = slurp(dir / "sshd.log");
     const std::size_t exchanges = count_of(log, "SSH2_MSG_NEWKEYS received\n") - count_of(log, "received [preauth]");
     EXPECT_GE(exchanges, 5u) << "sshd did not re-key during the transfer";
@@ -253,8 +269,7 @@ TEST_F(SshPeers, BlowfishAgainstParamiko) {
     const int port = start_peer("paramiko_blowfish.py",
                                 {"--user", "bob:fish", "--log", (dir / "bf.log").string(), "--timeout", "30"}, "bf");
     ASSERT_GT(port, 0) << slurp(dir / "bf.err");
-    const run_result r =
-        vtsession(port, "bob", "fish", "2", {"--expect", "bf$ ", "--send", "echo over blowfish\\015"});
+    const run_result r = vtsession(port, "bob", "fish", "2", {"--expect", "bf$ ", "--send", "echo over blowfish\\015"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(count_of(r.out, "over blowfish"), 2u) << r.out;  // typed, then printed
     const std::string log = slurp(dir / "bf.log");
@@ -277,8 +292,7 @@ TEST_F(SshPeers, ScriptedServerSessionWithBothCiphers) {
         EXPECT_TRUE(r.screen_has("this line went to stderr")) << r.out;
         EXPECT_TRUE(r.screen_has("sent 300000 bytes sha1 ")) << r.out;
         const std::string log = peer_log();
-        EXPECT_NE(log.find(std::string("newkeys ") + (enc[0] == '2' ? "blowfish-cbc" : "3des-cbc")),
-                  std::string::npos);
+        EXPECT_NE(log.find(std::string("newkeys ") + (enc[0] == '2' ? "blowfish-cbc" : "3des-cbc")), std::string::npos);
         EXPECT_NE(log.find("channel open session channel=27 window=8000 max=16384"), std::string::npos) << log;
         EXPECT_NE(log.find("term=vt220 cols=80 rows=24 px=0x0 modes=0"), std::string::npos) << log;
         EXPECT_GE(count_of(log, "newkeys 3des-cbc rekey") + count_of(log, "newkeys blowfish-cbc rekey"), 5u) << log;
@@ -298,8 +312,8 @@ TEST_F(SshPeers, ScriptedServerSessionWithBothCiphers) {
 
 struct hostile_case {
     const char* mode;
-    const char* expect;  // screen text to wait for, then "echo alive" is typed (surviving modes)
-    const char* message; // a message-box text that must be shown, or nullptr
+    const char* expect;   // screen text to wait for, then "echo alive" is typed (surviving modes)
+    const char* message;  // a message-box text that must be shown, or nullptr
     bool survives;
 };
 
@@ -370,11 +384,14 @@ TEST_F(SshModern, EachAlgorithmForcedByTheServer) {
         std::vector<const char*> in_log;  // names the kex line must show
     };
     const row rows[] = {
-        {"ed25519", {"KexAlgorithms curve25519-sha256", "Ciphers chacha20-poly1305@openssh.com"},
+        {"ed25519",
+         {"KexAlgorithms curve25519-sha256", "Ciphers chacha20-poly1305@openssh.com"},
          {"curve25519-sha256,", "ssh-ed25519", "chacha20-poly1305@openssh.com", "strict key exchange"}},
-        {"ed25519", {"KexAlgorithms curve25519-sha256@libssh.org", "Ciphers aes256-gcm@openssh.com"},
+        {"ed25519",
+         {"KexAlgorithms curve25519-sha256@libssh.org", "Ciphers aes256-gcm@openssh.com"},
          {"curve25519-sha256@libssh.org", "aes256-gcm@openssh.com"}},
-        {"ecdsa", {"KexAlgorithms ecdh-sha2-nistp256", "Ciphers aes128-gcm@openssh.com"},
+        {"ecdsa",
+         {"KexAlgorithms ecdh-sha2-nistp256", "Ciphers aes128-gcm@openssh.com"},
          {"ecdh-sha2-nistp256", "ecdsa-sha2-nistp256", "aes128-gcm@openssh.com"}},
         {"rsa",
          {"KexAlgorithms ecdh-sha2-nistp384", "HostKeyAlgorithms rsa-sha2-512", "Ciphers aes256-ctr",
@@ -388,7 +405,8 @@ TEST_F(SshModern, EachAlgorithmForcedByTheServer) {
          {"KexAlgorithms diffie-hellman-group16-sha512", "HostKeyAlgorithms ssh-rsa", "Ciphers aes128-ctr",
           "MACs hmac-sha2-256"},
          {"diffie-hellman-group16-sha512", "host key ssh-rsa", "aes128-ctr", "MACs hmac-sha2-256 "}},
-        {"ed25519", {"KexAlgorithms diffie-hellman-group14-sha256", "Ciphers aes128-ctr", "MACs hmac-sha2-512"},
+        {"ed25519",
+         {"KexAlgorithms diffie-hellman-group14-sha256", "Ciphers aes128-ctr", "MACs hmac-sha2-512"},
          {"diffie-hellman-group14-sha256", "MACs hmac-sha2-512 "}},
         {"ed25519",
          {"KexAlgorithms diffie-hellman-group14-sha1", "Ciphers aes256-ctr", "MACs hmac-sha1-etm@openssh.com"},
@@ -403,12 +421,12 @@ TEST_F(SshModern, EachAlgorithmForcedByTheServer) {
         fs::remove_all(dir / "state");
         const int port = start_sshd(r.options, r.key);
         ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-        const run_result res =
-            to_sshd(port, {"--log", "--expect", "$ ", "--send", "echo got$((40+2))\\015"});
+        const run_result res = to_sshd(port, {"--log", "--expect", "$ ", "--send", "echo got$((40+2))\\015"});
         EXPECT_EQ(res.status, 0) << res.err;
         EXPECT_TRUE(res.screen_has("\ngot42")) << res.out << res.err;
         const std::string log = debug_log();
-        for (const char* want : r.in_log) EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log.substr(0, 400);
+        for (const char* want : r.in_log)
+            EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log.substr(0, 400);
     }
 }
 
@@ -418,15 +436,16 @@ TEST_F(SshModern, BulkTransferArrivesWholeAcrossRekeys) {
     const fs::path data = dir / "data.txt";
     {
         std::string chunk;
-        for (int i = 0; i < 1000; ++i) chunk += "line " + std::to_string(i) + " of some printable text for the bulk test\n";
+        for (int i = 0; i < 1000; ++i)
+            chunk += "line " + std::to_string(i) + " of some printable text for the bulk test\n";
         std::FILE* f = std::fopen(data.c_str(), "wb");
         ASSERT_TRUE(f);
         for (std::size_t written = 0; written < 64u * 1000 * 1000; written += chunk.size())
             std::fwrite(chunk.data(), 1, chunk.size(), f);
         std::fclose(f);
     }
-    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
     const int port = start_sshd({"RekeyLimit 1M"}, "ed25519");
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
     const fs::path cap = dir / "capture.bin";
@@ -584,8 +603,11 @@ struct SshSignOn : SshModern {
 };
 
 TEST_F(SshSignOn, KeyFilesOfEachTypeWithAndWithoutPassphrase) {
-    const std::vector<std::pair<std::string, std::string>> keys = {
-        {"ed25519", ""}, {"ecdsa", ""}, {"rsa", ""}, {"ed25519", "Pass phrase 1"}, {"rsa", "rsa pass"}};
+    const std::vector<std::pair<std::string, std::string>> keys = {{"ed25519", ""},
+                                                                   {"ecdsa", ""},
+                                                                   {"rsa", ""},
+                                                                   {"ed25519", "Pass phrase 1"},
+                                                                   {"rsa", "rsa pass"}};
     std::vector<fs::path> files;
     for (const auto& [type, pass] : keys) files.push_back(make_key(type, pass));
     const int port = start_keys_sshd({"AuthenticationMethods publickey"});
@@ -601,8 +623,8 @@ TEST_F(SshSignOn, KeyFilesOfEachTypeWithAndWithoutPassphrase) {
         }
     }
     // A key file others may read is refused, as OpenSSH refuses it.
-    fs::permissions(files[0], fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                  fs::perms::others_read);
+    fs::permissions(files[0],
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     const run_result open_key = sign_on(port, {"--set", "ssh_key_file=" + files[0].string()});
     EXPECT_FALSE(open_key.screen_has("signed42"));
     EXPECT_TRUE(open_key.said(files[0].string())) << open_key.err;
@@ -634,8 +656,8 @@ TEST_F(SshSignOn, KeyboardInteractiveBannerAndMethodsInARow) {
     }
     fs::permissions(banner, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
     {
-        const int port = start_keys_sshd({"KbdInteractiveAuthentication yes", "UsePAM yes",
-                                          "PasswordAuthentication no", "Banner " + banner.string()});
+        const int port = start_keys_sshd({"KbdInteractiveAuthentication yes", "UsePAM yes", "PasswordAuthentication no",
+                                          "Banner " + banner.string()});
         ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
         const run_result r = sign_on(port, {}, sshd_password);
         EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;

@@ -22,7 +22,8 @@ class skipped_means_failed final : public testing::EmptyTestEventListener {
             for (int j = 0; j < suite->total_test_count(); ++j) {
                 const testing::TestInfo* t = suite->GetTestInfo(j);
                 if (t->result()->Skipped())
-                    std::fprintf(stderr, "FAILED (QTELNET_REQUIRE_PEERS): %s.%s was skipped\n", suite->name(), t->name());
+                    std::fprintf(stderr, "FAILED (QTELNET_REQUIRE_PEERS): %s.%s was skipped\n", suite->name(),
+                                 t->name());
             }
         }
         std::fflush(nullptr);

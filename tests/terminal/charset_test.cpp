@@ -34,8 +34,7 @@ TEST(CodePages, EveryByteMatchesIconv) {
         const char* name = code_page_name(page);
         if (std::string(name) == "SYMBOL") continue;  // iconv has no Symbol font
         for (int b = 0; b < 256; ++b)
-            ASSERT_EQ(byte_to_unicode(page, uint8_t(b)), iconv_byte(name, uint8_t(b)))
-                << name << " byte " << b;
+            ASSERT_EQ(byte_to_unicode(page, uint8_t(b)), iconv_byte(name, uint8_t(b))) << name << " byte " << b;
     }
 }
 
@@ -82,10 +81,10 @@ TEST(CodePages, CharactersRoundTripToTheirBytes) {
             ASSERT_EQ(unicode_to_byte(page, cp), b) << code_page_name(page) << " byte " << b;
         }
     }
-    EXPECT_EQ(unicode_to_byte(code_page_of_script(0), 0x0416), -1);       // Ж in Western
-    EXPECT_EQ(unicode_to_byte(code_page_of_script(204), 0x0416), 0xC6);   // Ж in Cyrillic
-    EXPECT_EQ(unicode_to_byte(code_page_of_script(204), 0x00E9), -1);     // é in Cyrillic
-    EXPECT_EQ(unicode_to_byte(code_page_of_script(204), 0x0D), 0x0D);     // controls pass
+    EXPECT_EQ(unicode_to_byte(code_page_of_script(0), 0x0416), -1);      // Ж in Western
+    EXPECT_EQ(unicode_to_byte(code_page_of_script(204), 0x0416), 0xC6);  // Ж in Cyrillic
+    EXPECT_EQ(unicode_to_byte(code_page_of_script(204), 0x00E9), -1);    // é in Cyrillic
+    EXPECT_EQ(unicode_to_byte(code_page_of_script(204), 0x0D), 0x0D);    // controls pass
     EXPECT_EQ(unicode_to_byte(code_page_of_script(0), replacement_char), -1);
 }
 
@@ -94,8 +93,8 @@ TEST(Unicode, WidthsAndComposition) {
         uint32_t cp;
         int width;
     } widths[] = {
-        {'A', 1},    {0xE9, 1},    {0x0301, 0}, {0x200B, 0},  {0x0E31, 0},  {0x4E2D, 2}, {0xAC00, 2},
-        {0x3000, 2}, {0xFF21, 2},  {0xFF61, 1}, {0x1F600, 2}, {0x10000, 1}, {0x0416, 1}, {0x20000, 2},
+        {'A', 1},    {0xE9, 1},   {0x0301, 0}, {0x200B, 0},  {0x0E31, 0},  {0x4E2D, 2}, {0xAC00, 2},
+        {0x3000, 2}, {0xFF21, 2}, {0xFF61, 1}, {0x1F600, 2}, {0x10000, 1}, {0x0416, 1}, {0x20000, 2},
     };
     for (const auto& w : widths) EXPECT_EQ(char_width(w.cp), w.width) << std::hex << w.cp;
     EXPECT_EQ(compose('e', 0x0301), 0xE9u);

@@ -19,10 +19,12 @@ size_t count(const std::string& s, const std::string& what) {
 
 TEST(ScreenDump, PlainIs24FullWidthLinesInUtf8) {
     term_fixture t;
-    t.feed("A\xe9\x85" "B\r\n\x7f");
+    t.feed("A\xe9\x85"
+           "B\r\n\x7f");
     const std::string out = screen_dump_plain(*t.ring);
     EXPECT_EQ(count(out, "\n"), 24u);
-    EXPECT_EQ(out.substr(0, 7), "A\xc3\xa9\xc2\x85" "B ");
+    EXPECT_EQ(out.substr(0, 7), "A\xc3\xa9\xc2\x85"
+                                "B ");
     // First line: 4 characters, two of them two bytes long, then 76 spaces.
     EXPECT_EQ(out.find('\n'), size_t(80 + 2));
     EXPECT_EQ(out.substr(83, 1), "\x7f");

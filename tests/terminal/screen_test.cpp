@@ -75,7 +75,7 @@ TEST_F(ScreenRing, InsertBlankThenPutShiftsRightAndDropsLastColumn) {
     std::string t = text_of(ring->line(1));
     EXPECT_EQ(t.substr(0, 7), "1234#56");
     EXPECT_EQ(t.size(), 80u);
-    EXPECT_EQ(t[79], '9');  // old column 79 moved to 80, old column 80 ('0') is gone
+    EXPECT_EQ(t[79], '9');                          // old column 79 moved to 80, old column 80 ('0') is gone
     EXPECT_EQ(ring->line(1).cell(81), cell_blank);  // cells past the column count stay alone
 }
 

@@ -117,11 +117,13 @@ TEST_F(VtCharsets, DesignationFollowsTheInvokedSet) {
     EXPECT_EQ(t.cell(1, 1), cell_graphics | 'a');
     EXPECT_EQ(t.cell(1, 2), uint32_t('b'));
     EXPECT_EQ(t.cell(1, 3), uint32_t('c'));
-    t.feed("\x0e" + E + ")Bd" + E + ")0e" + E + "(0\x0f" "f");
+    t.feed("\x0e" + E + ")Bd" + E + ")0e" + E +
+           "(0\x0f"
+           "f");
     EXPECT_EQ(t.cell(1, 4), uint32_t('d'));
     EXPECT_EQ(t.cell(1, 5), cell_graphics | 'e');
     EXPECT_EQ(t.cell(1, 6), cell_graphics | 'f');  // G0 was made graphics while G1 was invoked
-    t.feed(E + ")" + E + "[5n");  // ESC inside a designation starts a new sequence
+    t.feed(E + ")" + E + "[5n");                   // ESC inside a designation starts a new sequence
     EXPECT_EQ(t.replies, "\x1b[0n");
 }
 
@@ -235,7 +237,8 @@ TEST_F(VtModes, BellFollowsTheSetting) {
     t.feed("\x07");
     EXPECT_EQ(t.host.bells, 1);
     t.term.options().bell = true;
-    t.feed(C + "\x07" "A");  // inside a sequence it only ends the sequence
+    t.feed(C + "\x07"
+               "A");  // inside a sequence it only ends the sequence
     EXPECT_EQ(t.host.bells, 1);
 }
 
@@ -253,8 +256,8 @@ struct VtReset : ::testing::Test {
 };
 
 TEST_F(VtReset, DecstrResetsModesButKeepsSaveLnmAndReply) {
-    t.feed(C + "5;10H" + E + "7" + C + "20h" + C + "4h" + C + "?6h" + C + "?7l" + E + "=" + C + "?25l" + C + "3g" +
-           E + "(0" + E + " G" + C + "1;4m" + "text" + C + "5n");
+    t.feed(C + "5;10H" + E + "7" + C + "20h" + C + "4h" + C + "?6h" + C + "?7l" + E + "=" + C + "?25l" + C + "3g" + E +
+           "(0" + E + " G" + C + "1;4m" + "text" + C + "5n");
     t.feed(C + "!p");
     EXPECT_EQ(t.text(1), "");
     EXPECT_EQ(t.term.insert_mode(), 0);
@@ -272,7 +275,8 @@ TEST_F(VtReset, DecstrResetsModesButKeepsSaveLnmAndReply) {
     t.feed(E + "8");
     EXPECT_EQ(t.term.cursor_row(), 5);
     EXPECT_EQ(t.term.cursor_column(), 10);
-    EXPECT_EQ(t.replies, "\x9b" "0n");
+    EXPECT_EQ(t.replies, "\x9b"
+                         "0n");
 }
 
 TEST_F(VtReset, KeepScreenResetLeavesTextAndAttribute) {
@@ -397,7 +401,9 @@ TEST(VtNullPrinter, LeavesControllerModeOnEitherEndSequence) {
     term_fixture t;
     t.feed(C + "5ihidden" + C + "4xstill" + C + "4ivisible");
     EXPECT_EQ(t.text(1), "visible");
-    t.feed(C + "5i" + "\x9b" "4iagain");
+    t.feed(C + "5i" +
+           "\x9b"
+           "4iagain");
     EXPECT_EQ(t.text(1), "visibleagain");
 
     // A half-seen end sequence in one emulator does not leak into another.
@@ -464,14 +470,74 @@ TEST_F(VtReplySlot, BulkFeedHandsOverALocallyLeftReplyAfterOneByte) {
 
 // Random streams built from pieces of real sequences must leave the same state whichever feed path is used.
 TEST(VtFeedPaths, BulkAndBytewiseAgreeOnRandomStreams) {
-    const std::vector<std::string> pieces = {
-        "hello ", "\r\n", "\n", "\t", "\b", "\x0e", "\x0f", "\x05", std::string(90, 'w'), "\xe9\xff\x85", "\x84", "\x8d",
-        C + "7m", C + "0m", C + "1;4m", C + "H", C + "24;80H", C + "12;40f", C + "2J", C + "K", C + "1K",
-        C + "3L", C + "2M", C + "4P", C + "5@", C + "3X", C + "5;15r", C + "r", C + "?6h", C + "?6l", C + "?7l",
-        C + "?7h", C + "4h", C + "4l", C + "6n", C + "c", E + "#6", E + "#3", E + "#5", E + "(0", E + "(B",
-        E + "7", E + "8", E + "M", E + "D", E + "E", C + "10p", C + "1s", C + "0s", C + "?3h", C + "?3l",
-        C + "5i", C + "4i", C + "?2l", E + "<", E + "Y", E + "P", E + "\\", "\x9b", "\x90", C + "1\"q",
-        C + "?K", E + " G", E + " F", C + "99999999A", C + "3g", E + "H", C + "!p"};
+    const std::vector<std::string> pieces = {"hello ",
+                                             "\r\n",
+                                             "\n",
+                                             "\t",
+                                             "\b",
+                                             "\x0e",
+                                             "\x0f",
+                                             "\x05",
+                                             std::string(90, 'w'),
+                                             "\xe9\xff\x85",
+                                             "\x84",
+                                             "\x8d",
+                                             C + "7m",
+                                             C + "0m",
+                                             C + "1;4m",
+                                             C + "H",
+                                             C + "24;80H",
+                                             C + "12;40f",
+                                             C + "2J",
+                                             C + "K",
+                                             C + "1K",
+                                             C + "3L",
+                                             C + "2M",
+                                             C + "4P",
+                                             C + "5@",
+                                             C + "3X",
+                                             C + "5;15r",
+                                             C + "r",
+                                             C + "?6h",
+                                             C + "?6l",
+                                             C + "?7l",
+                                             C + "?7h",
+                                             C + "4h",
+                                             C + "4l",
+                                             C + "6n",
+                                             C + "c",
+                                             E + "#6",
+                                             E + "#3",
+                                             E + "#5",
+                                             E + "(0",
+                                             E + "(B",
+                                             E + "7",
+                                             E + "8",
+                                             E + "M",
+                                             E + "D",
+                                             E + "E",
+                                             C + "10p",
+                                             C + "1s",
+                                             C + "0s",
+                                             C + "?3h",
+                                             C + "?3l",
+                                             C + "5i",
+                                             C + "4i",
+                                             C + "?2l",
+                                             E + "<",
+                                             E + "Y",
+                                             E + "P",
+                                             E + "\\",
+                                             "\x9b",
+                                             "\x90",
+                                             C + "1\"q",
+                                             C + "?K",
+                                             E + " G",
+                                             E + " F",
+                                             C + "99999999A",
+                                             C + "3g",
+                                             E + "H",
+                                             C + "!p"};
     std::mt19937 rng(12345);
     for (int round = 0; round < 60; ++round) {
         std::string s;

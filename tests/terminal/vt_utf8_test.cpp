@@ -32,15 +32,27 @@ struct text_case {
 // Each case runs byte by byte (every split point between reads) and in one write.
 TEST(Utf8Screen, TextCases) {
     const text_case cases[] = {
-        {"Cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", 7},
+        {"Cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", 7},
         {"CJK takes two cells each", "\xE4\xB8\xAD\xE6\x96\x87x", "\xE4\xB8\xAD\xE6\x96\x87x", 6},
         {"malformed keeps the next byte", "a\xE4\xB8z\xFFq", "a\xEF\xBF\xBDz\xEF\xBF\xBDq", 6},
         {"ESC ends a sequence and still acts", "\xE4\xB8\x1b[1mx", "\xEF\xBF\xBDx", 3},
-        {"C1 inside UTF-8 is not a CSI", "\xC2\x9B" "2J", "2J", 3},
-        {"a raw 0x9B is malformed, not a CSI", "\x9B" "2J", "\xEF\xBF\xBD" "2J", 4},
+        {"C1 inside UTF-8 is not a CSI",
+         "\xC2\x9B"
+         "2J",
+         "2J", 3},
+        {"a raw 0x9B is malformed, not a CSI",
+         "\x9B"
+         "2J",
+         "\xEF\xBF\xBD"
+         "2J",
+         4},
         {"combining mark joins its base", "e\xCC\x81!", "\xC3\xA9!", 3},
         {"mark without a composed form is dropped", "x\xCC\x81!", "x!", 3},
-        {"controls keep working", "ab\x08\x08\xD0\x96\tz", "\xD0\x96" "b      z", 10},
+        {"controls keep working", "ab\x08\x08\xD0\x96\tz",
+         "\xD0\x96"
+         "b      z",
+         10},
         {"line drawing keeps its flag", "\x1b(0q\xC3\xA9\x1b(Bq", "q\xC3\xA9q", 4},
     };
     for (const auto& c : cases)
@@ -64,7 +76,8 @@ TEST(Utf8Screen, CellsKeepAttributesAndCodePoints) {
 
 TEST(Utf8Screen, ByteModeLeavesBytesAsReceived) {
     term_fixture t;
-    t.feed("\xE4\xB8\xAD\x9B" "1m");
+    t.feed("\xE4\xB8\xAD\x9B"
+           "1m");
     EXPECT_EQ(t.cell(1, 1), 0xE4u);
     EXPECT_EQ(t.cell(1, 3), 0xADu);
     EXPECT_EQ(t.ring->attr(), cell_bold);  // 0x9B is still the CSI introducer
@@ -102,14 +115,35 @@ TEST(Utf8Screen, InsertDeleteEraseAndOverwrite) {
         std::string input;
         std::string row1;
     } cases[] = {
-        {"insert mode shifts by two", "abc\r\x1b[4h\xE4\xB8\xAD", "\xE4\xB8\xAD" "abc"},
-        {"insert between the halves", "\xE4\xB8\xAD" "b\x1b[1;2H\x1b[4hx", " x b"},
-        {"ICH before a wide character", "\xE4\xB8\xAD" "b\r\x1b[2@", "  \xE4\xB8\xAD" "b"},
-        {"DCH of both halves", "\xE4\xB8\xAD" "bc\r\x1b[2P", "bc"},
-        {"ECH of both halves", "\xE4\xB8\xAD" "b\r\x1b[2X", "  b"},
+        {"insert mode shifts by two", "abc\r\x1b[4h\xE4\xB8\xAD",
+         "\xE4\xB8\xAD"
+         "abc"},
+        {"insert between the halves",
+         "\xE4\xB8\xAD"
+         "b\x1b[1;2H\x1b[4hx",
+         " x b"},
+        {"ICH before a wide character",
+         "\xE4\xB8\xAD"
+         "b\r\x1b[2@",
+         "  \xE4\xB8\xAD"
+         "b"},
+        {"DCH of both halves",
+         "\xE4\xB8\xAD"
+         "bc\r\x1b[2P",
+         "bc"},
+        {"ECH of both halves",
+         "\xE4\xB8\xAD"
+         "b\r\x1b[2X",
+         "  b"},
         {"EL from the start", "\xE4\xB8\xAD\xE6\x96\x87\r\x1b[K", ""},
-        {"narrow over the left half blanks the right", "\xE4\xB8\xAD" "b\rx", "x b"},
-        {"narrow over the right half blanks the left", "\xE4\xB8\xAD" "b\x1b[1;2Hx", " xb"},
+        {"narrow over the left half blanks the right",
+         "\xE4\xB8\xAD"
+         "b\rx",
+         "x b"},
+        {"narrow over the right half blanks the left",
+         "\xE4\xB8\xAD"
+         "b\x1b[1;2Hx",
+         " xb"},
         {"wide over half of another", "\xE4\xB8\xAD\xE6\x96\x87\x1b[1;2H\xE5\xAD\x97\x1b[1;6H!", " \xE5\xAD\x97  !"},
     };
     for (const auto& c : cases)

@@ -51,12 +51,17 @@ TEST_F(fixture, CursorKeysFollowModes) {
     m.app_keys = true;
     EXPECT_EQ(down(vkey::up), "\x1bOA");
     m.c1_8bit = true;
-    EXPECT_EQ(down(vkey::up), "\x8f" "A");
+    EXPECT_EQ(down(vkey::up), "\x8f"
+                              "A");
     m.ignore_app = true;
-    EXPECT_EQ(down(vkey::up), "\x9b" "A") << "the table entry, converted to 8-bit";
+    EXPECT_EQ(down(vkey::up), "\x9b"
+                              "A")
+        << "the table entry, converted to 8-bit";
     m.vt52_mode = true;
-    EXPECT_EQ(down(vkey::up), "\x1b" "A");
-    EXPECT_EQ(down(vkey::left), "\x1b" "D");
+    EXPECT_EQ(down(vkey::up), "\x1b"
+                              "A");
+    EXPECT_EQ(down(vkey::left), "\x1b"
+                                "D");
 }
 
 TEST_F(fixture, KeypadWithNumLockOffAndApplicationKeypad) {
@@ -78,7 +83,8 @@ TEST_F(fixture, KeypadWithNumLockOffAndApplicationKeypad) {
 TEST_F(fixture, EightBitConversionOfTableEntries) {
     table[key_slot::f1 + 5] = "\x1b[17~";
     m.c1_8bit = true;
-    EXPECT_EQ(down(vkey::f, true, false, false, 6), "\x9b" "17~");
+    EXPECT_EQ(down(vkey::f, true, false, false, 6), "\x9b"
+                                                    "17~");
     m.vt100_level = true;
     EXPECT_EQ(down(vkey::f, true, false, false, 6), "\x1b[17~");
     // Short entries and entries not starting with CSI stay as stored.

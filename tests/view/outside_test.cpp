@@ -43,8 +43,10 @@ TEST(Launch, AFailureToStartOrAFailureStatusIsReportedOnceWithTheReason) {
     const row rows[] = {
         {"/bin/sh", {"-c", "exit 0"}, 0, {}},
         // As xdg-open ends when no viewer exists.
-        {"/bin/sh", {"-c", "echo 'first line' >&2; echo \"xdg-open: no method available for opening 'x'\" >&2; exit 3"},
-         1, {"/bin/sh ended with status 3", "no method available"}},
+        {"/bin/sh",
+         {"-c", "echo 'first line' >&2; echo \"xdg-open: no method available for opening 'x'\" >&2; exit 3"},
+         1,
+         {"/bin/sh ended with status 3", "no method available"}},
         {"/no/such/program", {}, 1, {"/no/such/program could not be started"}},
         {"/bin/sh", {"-c", "kill -9 $$"}, 1, {"/bin/sh stopped"}},
     };

@@ -22,10 +22,10 @@
 namespace {
 using qt_test_support::test_app;
 
-constexpr int FG = 0x000000;       // black
-constexpr int BG = 0xFFFFFF;       // white
-constexpr int BOLD = 0x0000FF;     // red
-constexpr int CURSOR = 0x00FF00;   // green
+constexpr int FG = 0x000000;      // black
+constexpr int BG = 0xFFFFFF;      // white
+constexpr int BOLD = 0x0000FF;    // red
+constexpr int CURSOR = 0x00FF00;  // green
 
 struct view_fixture : ::testing::Test {
     recording_sockets sockets;
@@ -504,9 +504,14 @@ TEST_F(view_fixture, TypedCharactersFollowTheScriptOrUtf8) {
         char32_t typed;
         const char* sent;
     } cases[] = {
-        {204, 0, U'\u0416', "\xc6"},      {161, 0, U'\u03a9', "\xd9"}, {255, 0, U'\u2502', "\xb3"},
-        {2, 0, U'\u03b1', "a"},           {2, 0, U'a', "a"},           {204, 0, U'\u00e9', ""},
-        {204, 1, U'\u0416', "\xd0\x96"},  {0, 1, U'\u4e2d', "\xe4\xb8\xad"},
+        {204, 0, U'\u0416', "\xc6"},
+        {161, 0, U'\u03a9', "\xd9"},
+        {255, 0, U'\u2502', "\xb3"},
+        {2, 0, U'\u03b1', "a"},
+        {2, 0, U'a', "a"},
+        {204, 0, U'\u00e9', ""},
+        {204, 1, U'\u0416', "\xd0\x96"},
+        {0, 1, U'\u4e2d', "\xe4\xb8\xad"},
     };
     for (const auto& c : cases) {
         settings().font_charset = c.script;

@@ -29,10 +29,10 @@ constexpr unsigned char opt_echo = 1, opt_sga = 3, opt_ttype = 24;
 constexpr unsigned char ttype_is = 0, ttype_send = 1;
 
 constexpr std::size_t read_chunk = 512;
-constexpr std::size_t line_limit = 200;    // one typed line
-constexpr std::size_t subneg_limit = 64;   // a terminal type name is short; longer ones are cut
-constexpr long demo_limit = 1L << 20;      // the demo stream file
-constexpr int negotiation_ms = 2000;       // wait for the terminal type before the demo starts
+constexpr std::size_t line_limit = 200;   // one typed line
+constexpr std::size_t subneg_limit = 64;  // a terminal type name is short; longer ones are cut
+constexpr long demo_limit = 1L << 20;     // the demo stream file
+constexpr int negotiation_ms = 2000;      // wait for the terminal type before the demo starts
 
 volatile std::sig_atomic_t stop_requested = 0;
 void request_stop(int) { stop_requested = 1; }
@@ -134,19 +134,25 @@ private:
     void option(unsigned char verb, unsigned char opt) {
         switch (verb) {
         case DO:
-            if (opt == opt_echo && !echoing_) echoing_ = command(WILL, opt);
-            else if (opt == opt_sga && !will_sga_) will_sga_ = command(WILL, opt);
-            else if (opt != opt_echo && opt != opt_sga) command(WONT, opt);
+            if (opt == opt_echo && !echoing_)
+                echoing_ = command(WILL, opt);
+            else if (opt == opt_sga && !will_sga_)
+                will_sga_ = command(WILL, opt);
+            else if (opt != opt_echo && opt != opt_sga)
+                command(WONT, opt);
             break;
         case DONT:
             // The client echoes for itself from now on.
-            if (opt == opt_echo && echoing_) echoing_ = !command(WONT, opt);
-            else if (opt == opt_sga && will_sga_) will_sga_ = !command(WONT, opt);
+            if (opt == opt_echo && echoing_)
+                echoing_ = !command(WONT, opt);
+            else if (opt == opt_sga && will_sga_)
+                will_sga_ = !command(WONT, opt);
             break;
         case WILL:
             if (opt == opt_ttype) {
-                const char req[6] = {static_cast<char>(IAC), static_cast<char>(SB), static_cast<char>(opt_ttype),
-                                     static_cast<char>(ttype_send), static_cast<char>(IAC), static_cast<char>(SE)};
+                const char req[6] = {static_cast<char>(IAC),       static_cast<char>(SB),
+                                     static_cast<char>(opt_ttype), static_cast<char>(ttype_send),
+                                     static_cast<char>(IAC),       static_cast<char>(SE)};
                 send(std::string_view(req, sizeof req));
             } else if (opt != opt_sga) {
                 command(DONT, opt);
@@ -155,8 +161,7 @@ private:
         case WONT:
             if (opt == opt_ttype) asked_ttype_ = false;
             break;
-        default:
-            break;
+        default: break;
         }
     }
 
@@ -244,10 +249,14 @@ std::string describe_key(std::string_view bytes) {
     char tmp[8];
     for (unsigned char b : bytes) {
         if (!names.empty()) names += ' ';
-        if (b == 0x1b) names += "ESC";
-        else if (b < 0x20) names += std::string("^") + static_cast<char>(b + '@');
-        else if (b == 0x7f) names += "DEL";
-        else if (b < 0x7f) names += static_cast<char>(b);
+        if (b == 0x1b)
+            names += "ESC";
+        else if (b < 0x20)
+            names += std::string("^") + static_cast<char>(b + '@');
+        else if (b == 0x7f)
+            names += "DEL";
+        else if (b < 0x7f)
+            names += static_cast<char>(b);
         else {
             std::snprintf(tmp, sizeof tmp, "\\x%02x", b);
             names += tmp;

@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
     overlay_backend backend(*file_backend, sets);
     StartupValues sv;
     sv.config_name = config_name;
-    sv.save_switch = "1";  // never write anything back
+    sv.save_switch = "1";   // never write anything back
     QTemporaryDir scratch;  // stands for the current directory: no config.txt import from wherever we run
     load_options opt;
     opt.current_dir = scratch.path().toStdString();
@@ -317,8 +317,7 @@ int main(int argc, char** argv) {
     while (net.connecting() && !net.connected() && clock.elapsed() < timeout_ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!net.connected()) {
-        std::fprintf(stderr, "vtsession: connect failed: %s\n",
-                     ui.last.empty() ? "timed out" : ui.last.c_str());
+        std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.empty() ? "timed out" : ui.last.c_str());
         return 1;
     }
 
@@ -344,8 +343,7 @@ int main(int argc, char** argv) {
         net.send_to_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
     view.since_data.restart();
-    while (net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
-           view.since_data.elapsed() < quiet_ms)
+    while (net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms && view.since_data.elapsed() < quiet_ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (net.connected()) net.disconnect(true);
 

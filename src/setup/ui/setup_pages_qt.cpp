@@ -28,8 +28,7 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 // Dialog results beyond Accepted/Rejected.
 enum { result_back = 2, result_all = 3 };
 
-QDialog* make_page(QWidget* parent, const char* title)
-{
+QDialog* make_page(QWidget* parent, const char* title) {
     auto* d = new QDialog(parent);
     d->setWindowTitle(title);
     d->setModal(true);
@@ -37,8 +36,7 @@ QDialog* make_page(QWidget* parent, const char* title)
     return d;
 }
 
-QPushButton* add_button(QHBoxLayout* row, QDialog* d, const char* text, int result)
-{
+QPushButton* add_button(QHBoxLayout* row, QDialog* d, const char* text, int result) {
     auto* b = new QPushButton(text, d);
     b->setAutoDefault(false);
     row->addWidget(b);
@@ -46,26 +44,21 @@ QPushButton* add_button(QHBoxLayout* row, QDialog* d, const char* text, int resu
     return b;
 }
 
-QHBoxLayout* button_row(QVBoxLayout* v)
-{
+QHBoxLayout* button_row(QVBoxLayout* v) {
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     v->addLayout(row);
     return row;
 }
 
-page_result to_page_result(int r)
-{
-    if (r == QDialog::Accepted)
-        return page_result::next;
-    if (r == result_back)
-        return page_result::back;
+page_result to_page_result(int r) {
+    if (r == QDialog::Accepted) return page_result::next;
+    if (r == result_back) return page_result::back;
     return page_result::cancel;
 }
 
 // A line edit with a Browse button that picks a folder.
-QLineEdit* folder_field(QDialog* d, QGridLayout* g, int row, const char* label, const std::string& value)
-{
+QLineEdit* folder_field(QDialog* d, QGridLayout* g, int row, const char* label, const std::string& value) {
     g->addWidget(new QLabel(label, d), row, 0, 1, 2);
     auto* edit = new QLineEdit(qs(value), d);
     edit->setMinimumWidth(360);
@@ -75,16 +68,14 @@ QLineEdit* folder_field(QDialog* d, QGridLayout* g, int row, const char* label, 
     g->addWidget(browse, row + 1, 1);
     QObject::connect(browse, &QPushButton::clicked, d, [d, edit] {
         QString dir = QFileDialog::getExistingDirectory(d, "Choose Directory", edit->text());
-        if (!dir.isEmpty())
-            edit->setText(dir);
+        if (!dir.isEmpty()) edit->setText(dir);
     });
     return edit;
 }
 
-} // namespace
+}  // namespace
 
-page_result qt_setup_pages::welcome()
-{
+page_result qt_setup_pages::welcome() {
     std::unique_ptr<QDialog> d(make_page(parent_, "Welcome"));
     auto* v = new QVBoxLayout(d.get());
     v->addWidget(new QLabel("Welcome to the setup program of Quill W32 Telnet + SSH-1/2.", d.get()));
@@ -99,16 +90,15 @@ page_result qt_setup_pages::welcome()
     return to_page_result(d->exec());
 }
 
-page_result qt_setup_pages::agreement(const std::string& licence_text)
-{
+page_result qt_setup_pages::agreement(const std::string& licence_text) {
     std::unique_ptr<QDialog> d(make_page(parent_, "License Agreement"));
     auto* v = new QVBoxLayout(d.get());
     v->addWidget(new QLabel("Please read the following license agreement. Do you accept all its terms?", d.get()));
     auto* text = new QPlainTextEdit(d.get());
     text->setReadOnly(true);
     text->setObjectName("licence");
-    text->setPlainText(QString::fromUtf8(licence_text.data(), static_cast<qsizetype>(licence_text.size()))
-                           .left(agreement_text_limit));
+    text->setPlainText(
+        QString::fromUtf8(licence_text.data(), static_cast<qsizetype>(licence_text.size())).left(agreement_text_limit));
     // The licence comes broken into lines already; re-wrapping it leaves orphan words. Its own lines, in a fixed
     // pitch wide enough for 80 columns, with a horizontal scroll bar for anything longer.
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -123,8 +113,7 @@ page_result qt_setup_pages::agreement(const std::string& licence_text)
     return to_page_result(d->exec());
 }
 
-page_result qt_setup_pages::start(install_choices& choices)
-{
+page_result qt_setup_pages::start(install_choices& choices) {
     std::unique_ptr<QDialog> d(make_page(parent_, "Start Installation"));
     auto* v = new QVBoxLayout(d.get());
     auto* g = new QGridLayout;
@@ -156,8 +145,7 @@ page_result qt_setup_pages::start(install_choices& choices)
     return to_page_result(r);
 }
 
-void qt_setup_pages::completed(const std::function<void()>& view_readme)
-{
+void qt_setup_pages::completed(const std::function<void()>& view_readme) {
     std::unique_ptr<QDialog> d(make_page(parent_, "Installation Completed"));
     auto* v = new QVBoxLayout(d.get());
     v->addWidget(new QLabel("Quill W32 Telnet has been installed. Press Ok to start it.", d.get()));
@@ -170,8 +158,7 @@ void qt_setup_pages::completed(const std::function<void()>& view_readme)
     d->exec();
 }
 
-overwrite_answer qt_setup_pages::ask_overwrite(const std::string& path)
-{
+overwrite_answer qt_setup_pages::ask_overwrite(const std::string& path) {
     std::unique_ptr<QDialog> d(make_page(parent_, "Warning!"));
     auto* v = new QVBoxLayout(d.get());
     v->addWidget(new QLabel("File already exists. Should it be overwritten ?", d.get()));
@@ -185,17 +172,13 @@ overwrite_answer qt_setup_pages::ask_overwrite(const std::string& path)
     add_button(row, d.get(), "YES TO ALL", result_all);
     add_button(row, d.get(), "NO", QDialog::Rejected)->setDefault(true);
     switch (d->exec()) {
-    case QDialog::Accepted:
-        return overwrite_answer::yes;
-    case result_all:
-        return overwrite_answer::yes_to_all;
-    default:
-        return overwrite_answer::no; // NO or the page closed
+    case QDialog::Accepted: return overwrite_answer::yes;
+    case result_all: return overwrite_answer::yes_to_all;
+    default: return overwrite_answer::no;  // NO or the page closed
     }
 }
 
-bool qt_setup_pages::uninstall(std::string& home)
-{
+bool qt_setup_pages::uninstall(std::string& home) {
     std::unique_ptr<QDialog> d(make_page(parent_, "Uninstallation"));
     auto* v = new QVBoxLayout(d.get());
     auto* g = new QGridLayout;
@@ -205,14 +188,12 @@ bool qt_setup_pages::uninstall(std::string& home)
     auto* row = button_row(v);
     add_button(row, d.get(), "Ok", QDialog::Accepted)->setDefault(true);
     add_button(row, d.get(), "Cancel", QDialog::Rejected);
-    if (d->exec() != QDialog::Accepted)
-        return false;
+    if (d->exec() != QDialog::Accepted) return false;
     home = edit->text().trimmed().toStdString();
     return !home.empty();
 }
 
-void qt_setup_pages::farewell()
-{
+void qt_setup_pages::farewell() {
     std::unique_ptr<QDialog> d(make_page(parent_, "Farewell"));
     auto* v = new QVBoxLayout(d.get());
     v->addWidget(new QLabel("Quill W32 Telnet has been removed from Your Computer.", d.get()));
@@ -221,23 +202,20 @@ void qt_setup_pages::farewell()
     d->exec();
 }
 
-void qt_setup_pages::error(const std::string& text)
-{
+void qt_setup_pages::error(const std::string& text) {
     // Also for the log of a scripted (/S) run.
     std::fprintf(stderr, "%s\n", text.c_str());
     QMessageBox::critical(parent_, "Error", qs(text));
 }
 
-void qt_setup_pages::warning(const std::string& text)
-{
+void qt_setup_pages::warning(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     QMessageBox::warning(parent_, "Setup", qs(text));
 }
 
 namespace {
 // The opener reports its failure after the fact, when the page that asked may be gone: a message of its own.
-void open_with_desktop(const std::filesystem::path& target)
-{
+void open_with_desktop(const std::filesystem::path& target) {
     const QString path = QString::fromStdString(target.string());
     launch::open_file(path, {}, [path](const QString& why) {
         const QString text = launch::not_opened_text(path, why, path);
@@ -247,20 +225,17 @@ void open_with_desktop(const std::filesystem::path& target)
 }
 }  // namespace
 
-bool qt_setup_shell::view_file(const std::filesystem::path& file)
-{
+bool qt_setup_shell::view_file(const std::filesystem::path& file) {
     open_with_desktop(file);
     return true;
 }
 
-bool qt_setup_shell::open_folder(const std::filesystem::path& folder)
-{
+bool qt_setup_shell::open_folder(const std::filesystem::path& folder) {
     open_with_desktop(folder);
     return true;
 }
 
-bool qt_setup_shell::start_program(const std::filesystem::path& program, const std::filesystem::path& working_dir)
-{
+bool qt_setup_shell::start_program(const std::filesystem::path& program, const std::filesystem::path& working_dir) {
     return QProcess::startDetached(QString::fromStdString(program.string()), {},
                                    QString::fromStdString(working_dir.string()));
 }

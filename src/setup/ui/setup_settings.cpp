@@ -15,7 +15,4 @@ struct client_settings final : private client_stores, public secret_routing_back
 };
 }  // namespace
 
-std::unique_ptr<settings_backend> open_client_settings()
-{
-    return std::make_unique<client_settings>();
-}
+std::unique_ptr<settings_backend> open_client_settings() { return std::make_unique<client_settings>(); }

@@ -12,26 +12,20 @@
 
 namespace {
 
-int exit_code(setup_outcome o)
-{
+int exit_code(setup_outcome o) {
     switch (o) {
-    case setup_outcome::done:
-        return 0;
-    case setup_outcome::cancelled:
-        return 2;
-    case setup_outcome::failed:
-        break;
+    case setup_outcome::done: return 0;
+    case setup_outcome::cancelled: return 2;
+    case setup_outcome::failed: break;
     }
     return 1;
 }
 
-} // namespace
+}  // namespace
 
-int run_setup(int argc, char** argv, bool uninstall)
-{
+int run_setup(int argc, char** argv, bool uninstall) {
     std::unique_ptr<QApplication> own;
-    if (!QApplication::instance())
-        own = std::make_unique<QApplication>(argc, argv);
+    if (!QApplication::instance()) own = std::make_unique<QApplication>(argc, argv);
 
     // Only the silent flag matters here; the client's other parameters mean nothing to the wizards. The
     // uninstaller takes /S too, so a scripted removal needs no one at the screen.
@@ -50,8 +44,8 @@ int run_setup(int argc, char** argv, bool uninstall)
         qt_setup_shell shell;
         return exit_code(run_install(where, silent, pages, shell));
     });
-    QObject::connect(&window, &CMainWindow::wizard_finished, qApp, [](int) { QApplication::quit(); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &window, &CMainWindow::wizard_finished, qApp, [](int) { QApplication::quit(); }, Qt::QueuedConnection);
     window.showMaximized();
     QApplication::exec();
     return window.exit_code();

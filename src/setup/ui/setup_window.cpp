@@ -10,14 +10,12 @@ constexpr int bands = 64;
 int setup_band_blue(int band) { return 255 - 4 * band; }
 
 CMainWindow::CMainWindow(std::function<int(QWidget*)> wizard, QWidget* parent)
-    : QMainWindow(parent), wizard_(std::move(wizard))
-{
+    : QMainWindow(parent), wizard_(std::move(wizard)) {
     setWindowTitle("Setup");
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void CMainWindow::paintEvent(QPaintEvent*)
-{
+void CMainWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const int h = height();
     for (int i = 0; i < bands; ++i) {
@@ -41,8 +39,7 @@ void CMainWindow::paintEvent(QPaintEvent*)
     }
 }
 
-void CMainWindow::run_wizard()
-{
+void CMainWindow::run_wizard() {
     exit_code_ = wizard_ ? wizard_(this) : 0;
     emit wizard_finished(exit_code_);
     close();

@@ -18,9 +18,9 @@ inline constexpr std::size_t kSendBlock = 200;
 inline constexpr std::size_t kSendLimit = 10000;
 
 struct send_result {
-    bool opened = false;      // the file could be read at all
-    std::size_t sent = 0;     // bytes the host side accepted
-    bool stopped = false;     // the outgoing-buffer message was shown
+    bool opened = false;   // the file could be read at all
+    std::size_t sent = 0;  // bytes the host side accepted
+    bool stopped = false;  // the outgoing-buffer message was shown
 };
 
 // Sends the file in blocks of 200 bytes through `send` (which returns how many bytes it took). Stops with the

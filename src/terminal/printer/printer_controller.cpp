@@ -29,8 +29,8 @@ int printer_font_height(int pfontsize, int logpixels_y) {
     return -mul_div(pfontsize, logpixels_y, 72) / 2;
 }
 
-printer_controller::printer_controller(const printer_settings& settings, raw_spooler& spooler,
-                                       page_printer& pages, ui_services& ui)
+printer_controller::printer_controller(const printer_settings& settings, raw_spooler& spooler, page_printer& pages,
+                                       ui_services& ui)
     : settings_(settings), spooler_(spooler), pages_(pages), ui_(ui) {
     line_.fill(' ');
 }
@@ -101,17 +101,12 @@ bool printer_controller::feed(std::uint8_t c, const printer_screen& screen) {
 
     switch (c) {
     case 0x00:
-    case 0x0D:
-        return false;
+    case 0x0D: return false;
     case 0x08:
         if (length_ > 0) --length_;
         return false;
-    case 0x09:
-        tab(screen);
-        return false;
-    case 0x0A:
-        print_pending_line(true);
-        return false;
+    case 0x09: tab(screen); return false;
+    case 0x0A: print_pending_line(true); return false;
     case 0x0C:
         if (length_ > 0) print_pending_line(false);
         clear_line();
@@ -119,8 +114,7 @@ bool printer_controller::feed(std::uint8_t c, const printer_screen& screen) {
         held_count_ = 0;
         escape_state_ = 0;
         return false;
-    default:
-        break;
+    default: break;
     }
     if (c < 0x20) return false;
     release_held_text();

@@ -20,8 +20,8 @@ namespace printing {
 // What the controller reads from the emulator and the screen.
 struct printer_screen {
     virtual ~printer_screen() = default;
-    virtual int columns() const = 0;               // 80 or 132
-    virtual bool tab_stop(int column) const = 0;   // column 1..132
+    virtual int columns() const = 0;                            // 80 or 132
+    virtual bool tab_stop(int column) const = 0;                // column 1..132
     virtual std::uint32_t cell(int row, int column) const = 0;  // row 1..24, column 1..columns
 };
 
@@ -57,8 +57,7 @@ public:
     static constexpr int kMaxColumns = 132;
     static constexpr int kTextLeft = 10;
 
-    printer_controller(const printer_settings& settings, raw_spooler& spooler, page_printer& pages,
-                       ui_services& ui);
+    printer_controller(const printer_settings& settings, raw_spooler& spooler, page_printer& pages, ui_services& ui);
     ~printer_controller() override;
     printer_controller(const printer_controller&) = delete;
     printer_controller& operator=(const printer_controller&) = delete;

@@ -49,8 +49,7 @@ void draw_graphic(page_device& d, unsigned char c, int left, int top, int right,
 
 }  // namespace
 
-void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins, int charset,
-                      bool utf8) {
+void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins, int charset, bool utf8) {
     const int page = code_page_of_script(charset);
     std::string text;
     const int cols = std::clamp(screen.columns(), 1, printer_controller::kMaxColumns);

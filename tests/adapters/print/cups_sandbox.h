@@ -156,10 +156,10 @@ public:
             << dir << "/state\nTempDir " << dir << "/spool\nErrorLog " << dir << "/error_log\nAccessLog " << dir
             << "/access_log\nPageLog " << dir << "/page_log\nUser lp\nGroup lp\nSystemGroup lpadmin\n";
         port_ = free_port();
-        socat_ = spawn({"/usr/bin/socat", "-u",
-                        "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork",
-                        "OPEN:" + out_file + ",creat,append"},
-                       dir + "/socat.log");
+        socat_ =
+            spawn({"/usr/bin/socat", "-u", "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork",
+                   "OPEN:" + out_file + ",creat,append"},
+                  dir + "/socat.log");
         cupsd_ = spawn({"/usr/sbin/cupsd", "-f", "-c", dir + "/cupsd.conf", "-s", dir + "/cups-files.conf"},
                        dir + "/cupsd.log");
         if (!wait_for([&] { return access(socket_path.c_str(), F_OK) == 0; }, 10)) {

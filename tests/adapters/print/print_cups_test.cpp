@@ -74,7 +74,8 @@ TEST_F(CupsPrintTest, B_RawControllerDataArrivesByteForByte) {
     printing::printer_controller pc(settings, spooler, pages, ui);
     std::string sent;
     for (int i = 0; i < 256; ++i) sent.push_back(static_cast<char>(i));
-    sent += "\x1b[4x\x1b\x1b[\x9b" "5z\r\n";
+    sent += "\x1b[4x\x1b\x1b[\x9b"
+            "5z\r\n";
     std::string stream = sent + "\x1b[4i";
     bool ended = false;
     for (char c : stream) ended = pc.feed(static_cast<std::uint8_t>(c), screen);

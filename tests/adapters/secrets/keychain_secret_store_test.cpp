@@ -62,8 +62,9 @@ protected:
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 
         keyring = new QProcess;
-        keyring->start(QStringLiteral("/usr/bin/gnome-keyring-daemon"),
-                       {QStringLiteral("--unlock"), QStringLiteral("--components=secrets"), QStringLiteral("--foreground")});
+        keyring->start(
+            QStringLiteral("/usr/bin/gnome-keyring-daemon"),
+            {QStringLiteral("--unlock"), QStringLiteral("--components=secrets"), QStringLiteral("--foreground")});
         if (!keyring->waitForStarted(5000)) {
             problem = "gnome-keyring-daemon did not start";
             return;

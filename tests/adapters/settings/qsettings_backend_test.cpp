@@ -81,11 +81,12 @@ TEST(qsettings_backend_test, PerUserFileUnderXdgConfig) {
 }
 
 TEST(qsettings_backend_test, AwkwardTextsAndTypeMismatches) {
-    const std::string texts[] = {"$1 $2\\n\\r", "\\015\\012", "a, b, c", "  padded  ", "#not a comment",
-                                 ";semi", "quote \" inside", "caf\xc3\xa9", "@Variant(x)", ""};
+    const std::string texts[] = {"$1 $2\\n\\r", "\\015\\012",      "a, b, c",     "  padded  ",  "#not a comment",
+                                 ";semi",       "quote \" inside", "caf\xc3\xa9", "@Variant(x)", ""};
     {
         qsettings_backend b(QStringLiteral("qt_b"));
-        for (std::size_t i = 0; i < std::size(texts); ++i) b.write_text("Version 1.0/1", "t" + std::to_string(i), texts[i]);
+        for (std::size_t i = 0; i < std::size(texts); ++i)
+            b.write_text("Version 1.0/1", "t" + std::to_string(i), texts[i]);
         b.write_text("Version 1.0/1", "numtext", "42");
         b.write_text("Version 1.0/1", "badnum", "42x");
         b.write_text("Version 1.0/1", "latin1", "B\xfcro");

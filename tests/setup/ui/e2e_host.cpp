@@ -11,11 +11,9 @@
 #include "setup/role.h"
 #include "setup/ui/setup_ui.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     switch (program_role(argv[0])) {
-    case app_role::installer:
-        return run_setup(argc, argv, false);
+    case app_role::installer: return run_setup(argc, argv, false);
     case app_role::uninstaller: {
         QApplication app(argc, argv);
         QTimer answer;
@@ -27,12 +25,10 @@ int main(int argc, char** argv)
                         return;
                     }
         });
-        if (argc < 2)
-            answer.start(10);
+        if (argc < 2) answer.start(10);
         return run_setup(argc, argv, true);
     }
-    case app_role::client:
-        break;
+    case app_role::client: break;
     }
     const char* home = std::getenv("HOME");
     std::ofstream(std::filesystem::path(home ? home : "/tmp") / "client-started")

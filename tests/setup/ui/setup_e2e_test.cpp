@@ -11,8 +11,7 @@
 
 namespace {
 
-int run(const fs::path& program, const std::string& args)
-{
+int run(const fs::path& program, const std::string& args) {
     const std::string cmd = "timeout 30 '" + program.string() + "' " + args + " >/dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -20,8 +19,7 @@ int run(const fs::path& program, const std::string& args)
 
 using SetupRoundTrip = temp_home;
 
-TEST_F(SetupRoundTrip, SetupInstallsAndQtuninstRemoves)
-{
+TEST_F(SetupRoundTrip, SetupInstallsAndQtuninstRemoves) {
     const setup_locations where = make_source();
     fs::copy_file(E2E_HOST, where.self, fs::copy_options::overwrite_existing);
     const fs::path dest = root / "home/.local/share/QuillSoft/qtelnet";
@@ -36,16 +34,14 @@ TEST_F(SetupRoundTrip, SetupInstallsAndQtuninstRemoves)
 
     // The installer started the installed copy, in the install folder.
     const fs::path mark = root / "home/client-started";
-    for (int i = 0; i < 200 && !fs::exists(mark); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 200 && !fs::exists(mark); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(slurp(mark), dest.string() + "\n");
 
     const QString conf = QString::fromStdString((root / "home/.config/QuillSoft/qtelnet.conf").string());
     {
         auto s = qsettings_backend::from_file(conf);
-        for (const char* c : {"1", "3", "work"})
-            s->write_text(config_section(c), "host_name", c);
+        for (const char* c : {"1", "3", "work"}) s->write_text(config_section(c), "host_name", c);
     }
 
     ASSERT_EQ(run(uninst, ""), 0);
@@ -61,8 +57,7 @@ TEST_F(SetupRoundTrip, SetupInstallsAndQtuninstRemoves)
     EXPECT_EQ(s->read_text(config_section("work"), "host_name", "gone"), "work");
 }
 
-TEST_F(SetupRoundTrip, ScriptedUninstallNeedsNoClicks)
-{
+TEST_F(SetupRoundTrip, ScriptedUninstallNeedsNoClicks) {
     const setup_locations where = make_source();
     fs::copy_file(E2E_HOST, where.self, fs::copy_options::overwrite_existing);
     ASSERT_EQ(run(where.self, "/S"), 0);
@@ -75,8 +70,7 @@ TEST_F(SetupRoundTrip, ScriptedUninstallNeedsNoClicks)
     EXPECT_FALSE(fs::exists(root / "home/Desktop/QuillSoft Telnet.desktop"));
 }
 
-TEST_F(SetupRoundTrip, OtherNamesRunTheClient)
-{
+TEST_F(SetupRoundTrip, OtherNamesRunTheClient) {
     const setup_locations where = make_source();
     fs::copy_file(E2E_HOST, root / "Setup");
     ASSERT_EQ(run(root / "Setup", "/S"), 0);
@@ -84,10 +78,9 @@ TEST_F(SetupRoundTrip, OtherNamesRunTheClient)
     EXPECT_FALSE(fs::exists(root / "home/.local/share/QuillSoft"));
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -26,8 +26,7 @@ public:
         std::function<void(QWidget*)> inspect = nullptr;
     };
 
-    explicit page_driver(std::vector<step> script) : script_(std::move(script))
-    {
+    explicit page_driver(std::vector<step> script) : script_(std::move(script)) {
         QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
         timer_.start(5);
     }
@@ -36,11 +35,9 @@ public:
     bool script_done() const { return next_ == script_.size(); }
 
 private:
-    void poll()
-    {
+    void poll() {
         QWidget* w = QApplication::activeModalWidget();
-        if (!w || w == last_ || !w->isVisible())
-            return;
+        if (!w || w == last_ || !w->isVisible()) return;
         last_ = w;
         titles.push_back(w->windowTitle());
         if (next_ >= script_.size()) {
@@ -50,8 +47,7 @@ private:
         }
         const step& s = script_[next_++];
         EXPECT_EQ(w->windowTitle(), s.title);
-        if (s.inspect)
-            s.inspect(w);
+        if (s.inspect) s.inspect(w);
         for (QPushButton* b : w->findChildren<QPushButton*>())
             if (b->text() == s.button) {
                 b->click();
@@ -67,11 +63,9 @@ private:
     QTimer timer_;
 };
 
-bool has_label(QWidget* w, const QString& text)
-{
+bool has_label(QWidget* w, const QString& text) {
     for (QLabel* l : w->findChildren<QLabel*>())
-        if (l->text() == text)
-            return true;
+        if (l->text() == text) return true;
     return false;
 }
 
@@ -79,16 +73,14 @@ class SetupPages : public temp_home {
 protected:
     setup_locations where;
     recording_shell shell;
-    void SetUp() override
-    {
+    void SetUp() override {
         temp_home::SetUp();
         where = make_source();
     }
     fs::path dest() const { return root / "home/.local/share/QuillSoft/qtelnet"; }
 };
 
-TEST_F(SetupPages, NextAndBackWalkTheInstallPages)
-{
+TEST_F(SetupPages, NextAndBackWalkTheInstallPages) {
     page_driver driver({
         {"Welcome", "Next", [](QWidget* w) { EXPECT_TRUE(has_label(w, "Version 6.3")); }},
         {"License Agreement", "< Back",
@@ -116,8 +108,7 @@ TEST_F(SetupPages, NextAndBackWalkTheInstallPages)
         {"Start Installation", "Install",
          [](QWidget* w) {
              // Choices made before going back are still there.
-             for (QCheckBox* c : w->findChildren<QCheckBox*>())
-                 EXPECT_FALSE(c->isChecked()) << c->text().toStdString();
+             for (QCheckBox* c : w->findChildren<QCheckBox*>()) EXPECT_FALSE(c->isChecked()) << c->text().toStdString();
          }},
         {"Installation Completed", "View README file"},
     });
@@ -127,8 +118,7 @@ TEST_F(SetupPages, NextAndBackWalkTheInstallPages)
         QWidget* w = QApplication::activeModalWidget();
         if (driver.script_done() && w && w->windowTitle() == "Installation Completed" && !shell.viewed.empty())
             for (QPushButton* b : w->findChildren<QPushButton*>())
-                if (b->text() == "Ok")
-                    b->click();
+                if (b->text() == "Ok") b->click();
     });
     closer.start(5);
 
@@ -140,12 +130,10 @@ TEST_F(SetupPages, NextAndBackWalkTheInstallPages)
     EXPECT_TRUE(fs::exists(dest() / "qtelnet"));
 }
 
-TEST_F(SetupPages, OverwriteQuestionOffersNoAndYesToAll)
-{
+TEST_F(SetupPages, OverwriteQuestionOffersNoAndYesToAll) {
     qt_setup_pages silent_pages(nullptr);
     ASSERT_EQ(run_install(where, true, silent_pages, shell), setup_outcome::done);
-    for (const char* f : {"keys.map", "pctonet.map", "nettopc.map"})
-        spit(dest() / f, "user");
+    for (const char* f : {"keys.map", "pctonet.map", "nettopc.map"}) spit(dest() / f, "user");
 
     auto check = [this](QWidget* w) {
         EXPECT_TRUE(has_label(w, "File already exists. Should it be overwritten ?"));
@@ -167,8 +155,7 @@ TEST_F(SetupPages, OverwriteQuestionOffersNoAndYesToAll)
     EXPECT_EQ(slurp(dest() / "nettopc.map"), "shipped nettopc\n");
 }
 
-TEST_F(SetupPages, UninstallPagesAndErrorBox)
-{
+TEST_F(SetupPages, UninstallPagesAndErrorBox) {
     qt_setup_pages silent_pages(nullptr);
     ASSERT_EQ(run_install(where, true, silent_pages, shell), setup_outcome::done);
     fs::remove(dest() / "LICENSE.TXT");
@@ -193,8 +180,7 @@ TEST_F(SetupPages, UninstallPagesAndErrorBox)
     EXPECT_FALSE(settings.has(config_section("1"), "port"));
 }
 
-TEST(SetupWindow, GradientTitleAndOneRunOfTheWizard)
-{
+TEST(SetupWindow, GradientTitleAndOneRunOfTheWizard) {
     int runs = 0;
     CMainWindow w([&](QWidget*) { return ++runs == 1 ? 7 : 0; });
     EXPECT_EQ(w.windowTitle(), "Setup");
@@ -205,21 +191,19 @@ TEST(SetupWindow, GradientTitleAndOneRunOfTheWizard)
     EXPECT_EQ(img.pixelColor(639, 320), QColor(0, 0, setup_band_blue(32)));
     bool white_text = false;
     for (int x = 10; x < 200 && !white_text; ++x)
-        for (int y = 10; y < 40 && !white_text; ++y)
-            white_text = img.pixelColor(x, y) == QColor(Qt::white);
+        for (int y = 10; y < 40 && !white_text; ++y) white_text = img.pixelColor(x, y) == QColor(Qt::white);
     EXPECT_TRUE(white_text);
 
-    w.grab(); // a second paint does not start the wizard again
+    w.grab();  // a second paint does not start the wizard again
     QApplication::processEvents();
     QApplication::processEvents();
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(w.exit_code(), 7);
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -37,7 +37,10 @@ protected:
 // ---- text path ------------------------------------------------------------------------------------------------
 
 TEST_F(ControllerTest, TextLineDropsCarriageReturnAndControls) {
-    EXPECT_EQ(feed("a\x00" "b\x07" "c\r\n"sv), -1);
+    EXPECT_EQ(feed("a\x00"
+                   "b\x07"
+                   "c\r\n"sv),
+              -1);
     ASSERT_EQ(texts(), std::vector<std::string>{"abc"});
     EXPECT_EQ(pages.lines[0].x, 10);
     EXPECT_EQ(pages.lines[0].y, 10);  // one line height below the top
@@ -107,7 +110,7 @@ TEST_F(ControllerTest, FormFeedPrintsPendingLineFirst) {
     EXPECT_EQ(log.events.back(), "doc:end");
     feed("next\n");
     EXPECT_EQ(log.count("doc:begin"), 2);  // a new document for the next job
-    EXPECT_EQ(pages.lines.back().y, 10);  // which starts at the top again
+    EXPECT_EQ(pages.lines.back().y, 10);   // which starts at the top again
 }
 
 TEST_F(ControllerTest, EndSequenceFlushesLineAndEndsJob) {
@@ -119,11 +122,15 @@ TEST_F(ControllerTest, EndSequenceFlushesLineAndEndsJob) {
 }
 
 TEST_F(ControllerTest, EightBitEndSequence) {
-    EXPECT_EQ(feed("q\x9b" "4i"), 3);
+    EXPECT_EQ(feed("q\x9b"
+                   "4i"),
+              3);
     EXPECT_EQ(texts(), std::vector<std::string>{"q"});
     // 0x9B followed by something else is ordinary data, printed as its Windows-1252 character.
-    feed("\x9b" "5\n");
-    EXPECT_EQ(texts().back(), "\xe2\x80\xba" "5");
+    feed("\x9b"
+         "5\n");
+    EXPECT_EQ(texts().back(), "\xe2\x80\xba"
+                              "5");
 }
 
 TEST_F(ControllerTest, PagesHoldLinesPerPagePlusOne) {
@@ -167,7 +174,8 @@ TEST_F(ControllerTest, WithoutPrinterTheDefaultIsLookedUpOncePerJob) {
 
     settings.raw = true;
     spooler.has_default = false;
-    feed("\x1b[4i" "abc");
+    feed("\x1b[4i"
+         "abc");
     EXPECT_EQ(log.count("raw:default"), 1);
     EXPECT_EQ(ui.messages, std::vector<std::string>(3, kNoDefaultPrinter)) << "the message rule holds per byte";
 }
@@ -213,7 +221,9 @@ TEST_F(ControllerTest, NewJobNoticesChangedFont) {
 
 TEST_F(ControllerTest, RawBytesPassUnchangedInOneJob) {
     settings.raw = true;
-    std::string data = "ab\r\n\x00\x0c\x1b[4x\x1b" "E\x9b" "5z\x1b\x1b["s;
+    std::string data = "ab\r\n\x00\x0c\x1b[4x\x1b"
+                       "E\x9b"
+                       "5z\x1b\x1b["s;
     data.push_back('\x7f');
     EXPECT_EQ(feed(data), -1);
     EXPECT_EQ(spooler.data, data);
@@ -287,8 +297,8 @@ TEST_F(ControllerTest, OpenRawJobIsFinishedOnDestruction) {
 // ---- print screen ---------------------------------------------------------------------------------------------
 
 TEST_F(ControllerTest, PrintScreenPrintsEveryRowAsOneDocument) {
-    screen.cells[0][0] = 'H' | 0x100;          // attributes are dropped
-    screen.cells[0][1] = 'q' | 0x2000;         // graphics characters print their byte
+    screen.cells[0][0] = 'H' | 0x100;   // attributes are dropped
+    screen.cells[0][1] = 'q' | 0x2000;  // graphics characters print their byte
     screen.cells[23][79] = '!';
     pc.print_screen(screen);
     ASSERT_EQ(pages.lines.size(), 24u);
@@ -343,11 +353,11 @@ TEST_F(ControllerTest, PrintedCharactersFollowTheScriptOrUtf8) {
         bool utf8;
         std::string in, out;
     } cases[] = {
-        {0, false, "\xc6\xe9", "\xc3\x86\xc3\xa9"},                         // Æé
-        {204, false, "\xc6\xe9", "\xd0\x96\xd0\xb9"},                       // Жй
-        {161, false, "\xc1\x81", "\xce\x91\xef\xbf\xbd"},                  // Α, undefined byte as U+FFFD
-        {204, true, "\xd0\x96\xe4\xb8\xad", "\xd0\x96\xe4\xb8\xad"},      // Ж中 whatever the script
-        {0, true, "a\xe4\xb8z", "a\xef\xbf\xbdz"},                          // malformed keeps the next byte
+        {0, false, "\xc6\xe9", "\xc3\x86\xc3\xa9"},                   // Æé
+        {204, false, "\xc6\xe9", "\xd0\x96\xd0\xb9"},                 // Жй
+        {161, false, "\xc1\x81", "\xce\x91\xef\xbf\xbd"},             // Α, undefined byte as U+FFFD
+        {204, true, "\xd0\x96\xe4\xb8\xad", "\xd0\x96\xe4\xb8\xad"},  // Ж中 whatever the script
+        {0, true, "a\xe4\xb8z", "a\xef\xbf\xbdz"},                    // malformed keeps the next byte
     };
     for (const auto& c : cases) {
         settings.f.charset = c.charset;

@@ -45,8 +45,14 @@ TEST_F(VtPrinterTest, ControllerModeTextGoesToPrinterOnly) {
 
 TEST_F(VtPrinterTest, RawControllerModeWithEightBitIntroducers) {
     settings.raw = true;
-    host("\x9b" "5i\x1b" "E\x9b" "1mtext\x9b" "4iY");
-    EXPECT_EQ(spooler.data, "\x1b" "E\x9b" "1mtext");
+    host("\x9b"
+         "5i\x1b"
+         "E\x9b"
+         "1mtext\x9b"
+         "4iY");
+    EXPECT_EQ(spooler.data, "\x1b"
+                            "E\x9b"
+                            "1mtext");
     EXPECT_FALSE(pc.raw_job_open());
     EXPECT_EQ(row(1, 1), "Y");
 }
