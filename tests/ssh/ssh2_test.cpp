@@ -664,3 +664,42 @@ TEST_F(Ssh2Auth, NoMethodWeCanUse) {
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_NE(ui.messages.back().find("hostbased,gssapi-with-mic"), std::string::npos);
 }
+
+TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
+    to_methods("password");
+    next(50);
+    send(msg(52));
+    next(90);
+    send(open_confirmation(7));
+    const bytes pty = next(98);
+    ssh::wire_reader r(pty.data() + 1, pty.size() - 1);
+    r.u32();
+    EXPECT_EQ(*r.text(), "pty-req");
+    r.boolean();
+    r.text();
+    EXPECT_EQ(*r.u32(), 80u) << "the terminal's width";
+    eng->set_columns(132);
+    const bytes wc = next(98);
+    ssh::wire_reader w(wc.data() + 1, wc.size() - 1);
+    EXPECT_EQ(*w.u32(), 7u);
+    EXPECT_EQ(*w.text(), "window-change");
+    EXPECT_EQ(*w.boolean(), false);
+    EXPECT_EQ(*w.u32(), 132u);
+    EXPECT_EQ(*w.u32(), 24u);
+    eng->keepalive();
+    const bytes ka = next(80);
+    ssh::wire_reader k(ka.data() + 1, ka.size() - 1);
+    EXPECT_EQ(*k.text(), "keepalive@openssh.com");
+    EXPECT_EQ(*k.boolean(), true);
+    send(msg(82));  // the host's refusal is an answer like any other
+    EXPECT_EQ(io.disconnects, 0);
+
+    // The fixed suite: 80 columns whatever the terminal, no window-change, no keep-alive.
+    s.ssh_algorithms = 0;
+    fresh();
+    eng->set_columns(132);
+    open_channel();
+    eng->set_columns(80);
+    eng->keepalive();
+    EXPECT_TRUE(nothing_sent());
+}
