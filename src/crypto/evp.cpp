@@ -12,35 +12,14 @@
 #include <cstring>
 
 #include "crypto/bytes.h"
+#include "crypto/openssl_ptr.h"
 #include "crypto/wipe.h"
 
 namespace crypto::evp {
 
 namespace {
 
-template <auto F>
-struct deleter {
-    template <class T>
-    void operator()(T* p) const {
-        F(p);
-    }
-};
-using pkey_ptr = std::unique_ptr<EVP_PKEY, deleter<EVP_PKEY_free>>;
-using pkey_ctx_ptr = std::unique_ptr<EVP_PKEY_CTX, deleter<EVP_PKEY_CTX_free>>;
-using md_ctx_ptr = std::unique_ptr<EVP_MD_CTX, deleter<EVP_MD_CTX_free>>;
-using bn_ptr = std::unique_ptr<BIGNUM, deleter<BN_clear_free>>;
-using bn_ctx_ptr = std::unique_ptr<BN_CTX, deleter<BN_CTX_free>>;
-using param_bld_ptr = std::unique_ptr<OSSL_PARAM_BLD, deleter<OSSL_PARAM_BLD_free>>;
-using params_ptr = std::unique_ptr<OSSL_PARAM, deleter<OSSL_PARAM_free>>;
-using ec_group_ptr = std::unique_ptr<EC_GROUP, deleter<EC_GROUP_free>>;
-using ec_point_ptr = std::unique_ptr<EC_POINT, deleter<EC_POINT_clear_free>>;
-using ecdsa_sig_ptr = std::unique_ptr<ECDSA_SIG, deleter<ECDSA_SIG_free>>;
-
-// OpenSSL's error queue is per thread and never read here: whatever a failed call left is dropped on the way out
-// so that it cannot be mistaken for a later failure elsewhere.
-struct error_queue_guard {
-    ~error_queue_guard() { ERR_clear_error(); }
-};
+using namespace crypto::openssl;
 
 // Largest slice handed to one OpenSSL update call (they take int lengths).
 constexpr std::size_t max_slice = std::size_t(1) << 30;

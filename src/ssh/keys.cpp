@@ -21,6 +21,7 @@
 #include "crypto/blowfish.h"
 #include "crypto/blowfish_tables.h"
 #include "crypto/evp.h"
+#include "crypto/openssl_ptr.h"
 #include "crypto/wipe.h"
 #include "ssh/known_hosts.h"
 #include "ssh/wire.h"
@@ -31,28 +32,7 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-template <auto F>
-struct deleter {
-    template <class T>
-    void operator()(T* p) const {
-        F(p);
-    }
-};
-using pkey_ptr = std::unique_ptr<EVP_PKEY, deleter<EVP_PKEY_free>>;
-using pkey_ctx_ptr = std::unique_ptr<EVP_PKEY_CTX, deleter<EVP_PKEY_CTX_free>>;
-using md_ctx_ptr = std::unique_ptr<EVP_MD_CTX, deleter<EVP_MD_CTX_free>>;
-using cipher_ctx_ptr = std::unique_ptr<EVP_CIPHER_CTX, deleter<EVP_CIPHER_CTX_free>>;
-using cipher_ptr = std::unique_ptr<EVP_CIPHER, deleter<EVP_CIPHER_free>>;
-using bn_ptr = std::unique_ptr<BIGNUM, deleter<BN_clear_free>>;
-using bn_ctx_ptr = std::unique_ptr<BN_CTX, deleter<BN_CTX_free>>;
-using bld_ptr = std::unique_ptr<OSSL_PARAM_BLD, deleter<OSSL_PARAM_BLD_free>>;
-using params_ptr = std::unique_ptr<OSSL_PARAM, deleter<OSSL_PARAM_free>>;
-using bio_ptr = std::unique_ptr<BIO, deleter<BIO_free>>;
-using sig_ptr = std::unique_ptr<ECDSA_SIG, deleter<ECDSA_SIG_free>>;
-
-struct error_queue_guard {
-    ~error_queue_guard() { ERR_clear_error(); }
-};
+using namespace crypto::openssl;
 
 // A vector that is zeroed before its memory goes back.
 struct secret_bytes {
@@ -300,7 +280,7 @@ pkey_ptr ecdsa_from(wire_reader& r, const curve_info& c) {
         unsigned_value(*d).empty() || unsigned_value(*d).size() > c.coord)
         return nullptr;
     bn_ptr priv = to_bn(*d);
-    bld_ptr bld(OSSL_PARAM_BLD_new());
+    param_bld_ptr bld(OSSL_PARAM_BLD_new());
     if (!priv || !bld || OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, c.group, 0) != 1 ||
         OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point->data(), point->size()) != 1 ||
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) != 1)
@@ -332,7 +312,7 @@ pkey_ptr rsa_from(wire_reader& r) {
         BN_cmp(pq.get(), n.get()) != 0 || BN_sub_word(p1.get(), 1) != 1 || BN_sub_word(q1.get(), 1) != 1 ||
         BN_mod(dp.get(), d.get(), p1.get(), bctx.get()) != 1 || BN_mod(dq.get(), d.get(), q1.get(), bctx.get()) != 1)
         return nullptr;
-    bld_ptr bld(OSSL_PARAM_BLD_new());
+    param_bld_ptr bld(OSSL_PARAM_BLD_new());
     if (!bld || OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1 ||
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_D, d.get()) != 1 ||
@@ -618,7 +598,7 @@ std::optional<std::vector<std::uint8_t>> private_key::sign(std::string_view alg,
         } else if (const curve_info* c = curve_by_ssh_name(type_)) {
             if (alg != type_ || !digest_sign(key_, c->md, data, sig)) return std::nullopt;
             const unsigned char* p = sig.data();
-            sig_ptr rs(d2i_ECDSA_SIG(nullptr, &p, long(sig.size())));
+            ecdsa_sig_ptr rs(d2i_ECDSA_SIG(nullptr, &p, long(sig.size())));
             if (!rs) return std::nullopt;
             blob_writer inner;
             if (!inner.bn(ECDSA_SIG_get0_r(rs.get())) || !inner.bn(ECDSA_SIG_get0_s(rs.get()))) return std::nullopt;

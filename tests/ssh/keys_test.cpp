@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/peer_process.h"
 #include "crypto/evp.h"
 #include "ssh/keys.h"
 #include "ssh/known_hosts.h"
@@ -32,17 +33,7 @@ std::string hex(std::span<const std::uint8_t> b) {
     return s;
 }
 
-std::string run(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(("timeout 60 " + cmd).c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int st = ::pclose(p);
-    if (status) *status = st;
-    return out;
-}
+using peer_test::run;
 
 std::string slurp(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);

@@ -35,18 +35,7 @@ const bytes key_rsa = key_blob("ssh-rsa", 7, 64);
 
 std::string b64(const bytes& b) { return ssh::base64_encode(b); }
 
-// Runs a shell command with a time limit, its standard output as the result.
-std::string run(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(("timeout 20 " + cmd).c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int st = ::pclose(p);
-    if (status) *status = st;
-    return out;
-}
+using peer_test::run;
 
 struct KnownHosts : ::testing::Test {
     fs::path dir;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -106,6 +107,19 @@ private:
     int stdin_ = -1;
     bool stdin_piped_ = false;  // its end lets the peer clean up, even when closed early
 };
+
+// Runs a shell command under a time limit: its standard output as the result, its wait status in *status.
+inline std::string run(const std::string& cmd, int* status = nullptr, int limit_s = 60) {
+    std::string out;
+    FILE* p = ::popen(("timeout " + std::to_string(limit_s) + " " + cmd).c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int st = ::pclose(p);
+    if (status) *status = st;
+    return out;
+}
 
 inline int free_port() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
