@@ -146,8 +146,9 @@ void ssh2_engine::collect_keys() {
         files = default_key_files();
     for (const std::string& f : files) {
         key_load k = load_private_key(f);
-        if (k.status == key_status::missing) continue;
-        if (k.status == key_status::bad_permissions) {
+        // The default files may well be absent; a file the user named must not be.
+        if (k.status == key_status::missing && s_.ssh_key_file.empty()) continue;
+        if (k.status == key_status::missing || k.status == key_status::bad_permissions) {
             // As OpenSSH does: a key others may read is not used, and the user is told why.
             const unsigned gen = generation_;
             ui_.message_box(k.reason);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "ssh/agent.h"
 #include "ssh2_server.h"
@@ -533,7 +534,10 @@ protected:
     void SetUp() override {
         Ssh2::SetUp();
         s.ssh_algorithms = 1;
-        s.ssh_key_file = "/nonexistent/key";  // no key files: the agent alone
+        // No key files (the defaults under a HOME that does not exist): the agent alone.
+        const char* home = std::getenv("HOME");
+        saved_home = home ? home : "";
+        ::setenv("HOME", "/nonexistent-home", 1);
         fresh();
         eng->agent_factory = [this] {
             auto a = std::make_unique<fake_agent>();
@@ -542,6 +546,13 @@ protected:
             return a;
         };
     }
+    void TearDown() override {
+        if (saved_home.empty())
+            ::unsetenv("HOME");
+        else
+            ::setenv("HOME", saved_home.c_str(), 1);
+    }
+    std::string saved_home;
     void to_methods(std::string_view methods) {
         handshake();
         bytes ext{7};
@@ -656,6 +667,18 @@ TEST_F(Ssh2Auth, BannerIsShownAsTextAndTheExpiredPasswordIsTold) {
     next(50);
     send(msg(60));
     EXPECT_TRUE(said(ssh::msg::password_expired));
+}
+
+TEST_F(Ssh2Auth, ANamedKeyFileThatCannotBeReadIsToldAndSkipped) {
+    s.ssh_key_file = "/nonexistent/id_test";
+    to_methods("publickey,password");
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find("/nonexistent/id_test"), std::string::npos) << ui.messages.back();
+    const bytes query = next(50);
+    EXPECT_EQ(method_of(query), "publickey") << "the agent's key still goes";
+    send(failure("publickey,password"));
+    EXPECT_EQ(method_of(next(50)), "password");
+    EXPECT_EQ(io.disconnects, 0);
 }
 
 TEST_F(Ssh2Auth, NoMethodWeCanUse) {
