@@ -2,6 +2,15 @@
 
 #include <cctype>
 
+namespace {
+// argv[0] is the program, not a parameter.
+std::vector<std::string> args_of(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    return args;
+}
+}  // namespace
+
 StartupValues& startup_values() {
     static StartupValues sv;
     return sv;
@@ -152,11 +161,7 @@ bool mycli::parse(const std::vector<std::string>& args) {
     return ok();
 }
 
-bool mycli::parse(int argc, const char* const* argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
-    return parse(args);
-}
+bool mycli::parse(int argc, const char* const* argv) { return parse(args_of(argc, argv)); }
 
 bool mycli::wants_usage(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -167,11 +172,7 @@ bool mycli::wants_usage(const std::vector<std::string>& args) {
     return false;
 }
 
-bool mycli::wants_usage(int argc, const char* const* argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
-    return wants_usage(args);
-}
+bool mycli::wants_usage(int argc, const char* const* argv) { return wants_usage(args_of(argc, argv)); }
 
 std::string_view usage_text() {
     return "Usage: qtelnet [switches]\n"

@@ -13,14 +13,10 @@ std::string secret_routing_backend::read_text(std::string_view section, std::str
         unavailable_ = true;
         return std::string(def);
     }
+    // An unavailable store reads as "nothing remembered", so nothing is lost: the user hears of it only when a
+    // password is to be kept.
     std::string value;
-    switch (secrets_.read(section, value)) {
-    case secret_store::result::found: return value;
-    case secret_store::result::not_found: return std::string(def);
-    case secret_store::result::unavailable:
-        // Nothing was remembered, so nothing is lost: the user hears of it only when a password is to be kept.
-        return std::string(def);
-    }
+    if (secrets_.read(section, value) == secret_store::result::found) return value;
     return std::string(def);
 }
 
