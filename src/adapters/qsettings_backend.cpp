@@ -65,6 +65,11 @@ QString write_failure_reason(const QString& path) {
     return QStringLiteral("the system refused to write it");
 }
 
+std::string save_failure_text(const QString& path, const QString& why) {
+    return utf8(QStringLiteral("The settings could not be saved to %1: %2. The changes made in this run are lost.")
+                    .arg(path, why));
+}
+
 // The folder is made owner-only when we create it; an existing one is the user's business.
 void make_private_folder(const QString& dir) {
     if (QFileInfo(dir).isDir()) return;
@@ -182,17 +187,13 @@ void qsettings_backend::flush() {
     write_checked_ = false;  // the next save looks at the file again
     if (refused) {
         const QString why = values_ ? write_refusal_ : unusable_reason(path_);
-        save_problem_ = utf8(QStringLiteral("The settings could not be saved to %1: %2. The changes made in this run "
-                                            "are lost.")
-                                 .arg(path_, why.isEmpty() ? QStringLiteral("it could not be read at start") : why));
+        save_problem_ = save_failure_text(path_, why.isEmpty() ? QStringLiteral("it could not be read at start") : why);
         return;
     }
     make_private_folder(QFileInfo(path_).absolutePath());
     values_->sync();
     if (values_->status() != QSettings::NoError || !unusable_reason(path_).isEmpty() || !QFileInfo::exists(path_)) {
-        save_problem_ = utf8(QStringLiteral("The settings could not be saved to %1: %2. The changes made in this run "
-                                            "are lost.")
-                                 .arg(path_, write_failure_reason(path_)));
+        save_problem_ = save_failure_text(path_, write_failure_reason(path_));
     } else {
         // Owner-only: the file holds the user's hosts and log-in texts.
         ::chmod(QFile::encodeName(path_).constData(), 0600);
