@@ -6,6 +6,7 @@
 
 #include "config/settings.h"
 #include "config/ui_services.h"
+#include "crypto/bytes.h"
 #include "crypto/crc32.h"
 #include "crypto/md5.h"
 #include "crypto/pubkey.h"
@@ -65,16 +66,6 @@ constexpr std::size_t session_key_size = 32;
 constexpr std::size_t max_modulus_bytes = ssh1_engine::max_modulus_bits / 8;
 // Length field, at most 8 bytes of padding, type, CRC.
 constexpr std::size_t max_data = packet_buffer_size - 4 - 8 - 1 - 4;
-
-std::uint32_t load_be32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-void store_be32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v >> 24);
-    p[1] = std::uint8_t(v >> 16);
-    p[2] = std::uint8_t(v >> 8);
-    p[3] = std::uint8_t(v);
-}
 
 bool sane_modulus(const crypto::rsa_public_key& k) {
     const unsigned bits = k.modulus.bit_length();
@@ -150,7 +141,7 @@ void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
     if (n == 0 || gen != generation_) return;
     if (!rx_.append(bytes, n)) ui_.message_box(ssh1_msg::out_of_memory);
     while (gen == generation_ && rx_.size() >= 4) {
-        const std::uint32_t length = load_be32(rx_.data());
+        const std::uint32_t length = crypto::load_be(rx_.data());
         const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
         // Refused before the whole packet is waited for: it could never fit the buffer.
         if (padded >= 65535) {
@@ -173,7 +164,7 @@ void ssh1_engine::process(std::uint32_t length, std::size_t padded) {
     std::uint8_t* p = rx_.data() + 4;
     if (cipher_) cipher_->decrypt(dec_, p, padded);
     io_.session_log_hex("FROM UNIX (decrypted)", p, padded);
-    if (crypto::ssh1_crc32(p, padded - 4) != load_be32(p + padded - 4)) {
+    if (crypto::ssh1_crc32(p, padded - 4) != crypto::load_be(p + padded - 4)) {
         fail(ssh1_msg::bad_crc);
         return;
     }
@@ -254,7 +245,7 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         case smsg_stdout_data:
         case smsg_stderr_data:
             // A string length that disagrees with the packet is dropped without a word.
-            if (n >= 4 && load_be32(data) == n - 4) io_.session_deliver(data + 4, n - 4);
+            if (n >= 4 && crypto::load_be(data) == n - 4) io_.session_deliver(data + 4, n - 4);
             return;
         case msg_disconnect: fail(ssh1_msg::server_disconnect); return;
         case smsg_exitstatus: send_packet(cmsg_exit_confirmation, nullptr, 0); return;
@@ -284,7 +275,7 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
     }
     const std::uint8_t* host_mod = data + pos + host->modulus_offset;
     pos += host->consumed;
-    const std::uint32_t mask = load_be32(data + pos + 4);
+    const std::uint32_t mask = crypto::load_be(data + pos + 4);
 
     const auto& sk = server->key;
     const auto& hk = host->key;
@@ -304,7 +295,7 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
             ssh1_rsa_host_key_blob(e, std::span<const std::uint8_t>(host_mod, host->modulus_length));
         const unsigned gen = generation_;
         std::vector<std::string> log;
-        const host_trust t = decide_host_trust(host_, port_, "rsa1", blob, prompts_, log);
+        const host_trust t = decide_host_trust(host_, port_, ssh1_rsa_key_type, blob, prompts_, log);
         if (gen != generation_) return;
         for (const std::string& line : log) io_.session_log_line(line);
         if (t.result == host_trust::verdict::refused) return fail(t.message);
@@ -411,8 +402,7 @@ void ssh1_engine::send_password() {
     send_packet(cmsg_auth_password, msg_.data(), w.size(), 4, pw.size());
     crypto::wipe(msg_.data(), w.size());
     if (!s_.ssh_default) {
-        crypto::wipe(pw.data(), pw.size());
-        pw.clear();
+        crypto::wipe(pw);
     }
 }
 
@@ -442,12 +432,12 @@ void ssh1_engine::send_packet(std::uint8_t type, const std::uint8_t* data, std::
     const std::size_t length = n + 5;
     const std::size_t pad = 8 - length % 8;
     std::uint8_t* p = out_.data();
-    store_be32(p, std::uint32_t(length));
+    crypto::store_be(p, std::uint32_t(length));
     for (std::size_t i = 0; i < pad; ++i) p[4 + i] = std::uint8_t(crypto::random_byte());
     p[4 + pad] = type;
     if (n) std::memcpy(p + 5 + pad, data, n);
     const std::size_t body = pad + length;  // everything after the length field
-    store_be32(p + 4 + body - 4, crypto::ssh1_crc32(p + 4, body - 4));
+    crypto::store_be(p + 4 + body - 4, crypto::ssh1_crc32(p + 4, body - 4));
     if (secret_len) {
         std::memcpy(log_.data(), p, 4 + body);
         std::memset(log_.data() + 5 + pad + secret_at, '*', secret_len);
