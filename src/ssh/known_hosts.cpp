@@ -1,7 +1,6 @@
 #include "ssh/known_hosts.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/evp.h"
 #include "crypto/hmac.h"
 #include "ssh/services.h"
 #include "ssh/wire.h"
@@ -405,9 +405,9 @@ std::vector<std::string> default_known_hosts_files() {
 }
 
 std::string host_key_fingerprint(std::span<const std::uint8_t> blob) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (EVP_Digest(blob.data(), blob.size(), md, &len, EVP_sha256(), nullptr) != 1) return {};
+    std::uint8_t md[crypto::evp::max_digest_length];
+    const std::size_t len = crypto::evp::digest(crypto::evp::hash_kind::sha256, blob.data(), blob.size(), md);
+    if (len == 0) return {};
     return "SHA256:" + base64_encode(std::span<const std::uint8_t>(md, len), false);
 }
 
