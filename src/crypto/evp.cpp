@@ -142,16 +142,6 @@ const curve* curve_by_name(std::string_view key_name) {
     return nullptr;
 }
 
-pkey_ptr from_params(const char* type, OSSL_PARAM_BLD* bld, int selection) {
-    params_ptr params(OSSL_PARAM_BLD_to_param(bld));
-    pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, selection, params.get()) != 1)
-        return nullptr;
-    return pkey_ptr(key);
-}
-
 bool public_key_valid(EVP_PKEY* key) {
     pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
     return ctx && EVP_PKEY_public_check(ctx.get()) == 1;
@@ -182,11 +172,17 @@ bool derive(EVP_PKEY* ours, EVP_PKEY* peer, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-// The minimal big-endian form of a raw secret; the raw copy is wiped. Empty for zero.
-std::optional<std::vector<std::uint8_t>> secret_from(std::vector<std::uint8_t>& raw) {
-    std::vector<std::uint8_t> k = strip_leading_zeros(raw.data(), raw.size());
+// The secret agreed with the peer's key in minimal big-endian form, the raw copy wiped. Empty when the peer's key
+// is missing, the secret is not `length` bytes (0: any length) or it is zero (as a small-order X25519 point gives;
+// OpenSSL refuses those too, but that is not ours to assume).
+std::optional<std::vector<std::uint8_t>> agree(EVP_PKEY* ours, EVP_PKEY* theirs, std::size_t length) {
+    std::vector<std::uint8_t> raw;
+    std::optional<std::vector<std::uint8_t>> k;
+    if (theirs && derive(ours, theirs, raw) && (length == 0 || raw.size() == length)) {
+        k = strip_leading_zeros(raw.data(), raw.size());
+        if (k->empty()) k.reset();
+    }
     wipe(raw.data(), raw.size());
-    if (k.empty()) return std::nullopt;
     return k;
 }
 
@@ -205,15 +201,7 @@ public:
         if (peer.size() != 32) return std::nullopt;
         try {
             pkey_ptr theirs(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peer.data(), peer.size()));
-            std::vector<std::uint8_t> raw;
-            const bool ok = theirs && derive(key_.get(), theirs.get(), raw) && raw.size() == 32;
-            // A small-order peer point gives all zeros; OpenSSL refuses it too, but that is not ours to assume.
-            static const std::uint8_t zeros[32] = {};
-            if (!ok || equal_const_time(raw.data(), zeros, 32)) {
-                wipe(raw.data(), raw.size());
-                return std::nullopt;
-            }
-            return secret_from(raw);
+            return agree(key_.get(), theirs.get(), 32);
         } catch (...) {
             return std::nullopt;
         }
@@ -237,13 +225,7 @@ public:
     std::optional<std::vector<std::uint8_t>> shared(std::span<const std::uint8_t> peer) override {
         error_queue_guard guard;
         try {
-            pkey_ptr theirs = ec_public(curve_, peer);
-            std::vector<std::uint8_t> raw;
-            if (!theirs || !derive(key_.get(), theirs.get(), raw) || raw.size() != curve_.coord) {
-                wipe(raw.data(), raw.size());
-                return std::nullopt;
-            }
-            return secret_from(raw);
+            return agree(key_.get(), ec_public(curve_, peer).get(), curve_.coord);
         } catch (...) {
             return std::nullopt;
         }
@@ -300,13 +282,7 @@ public:
             if (!bld || OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group_.name, 0) != 1 ||
                 OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, f.get()) != 1)
                 return std::nullopt;
-            pkey_ptr theirs = from_params("DH", bld.get(), EVP_PKEY_PUBLIC_KEY);
-            std::vector<std::uint8_t> raw;
-            if (!theirs || !derive(key_.get(), theirs.get(), raw)) {
-                wipe(raw.data(), raw.size());
-                return std::nullopt;
-            }
-            return secret_from(raw);
+            return agree(key_.get(), from_params("DH", bld.get(), EVP_PKEY_PUBLIC_KEY).get(), 0);
         } catch (...) {
             return std::nullopt;
         }

@@ -34,6 +34,17 @@ using ec_point_ptr = std::unique_ptr<EC_POINT, deleter<EC_POINT_clear_free>>;
 using ecdsa_sig_ptr = std::unique_ptr<ECDSA_SIG, deleter<ECDSA_SIG_free>>;
 using bio_ptr = std::unique_ptr<BIO, deleter<BIO_free>>;
 
+// A key of `type` ("RSA", "EC", "DH") from built parameters, `selection` saying which halves they hold.
+inline pkey_ptr from_params(const char* type, OSSL_PARAM_BLD* bld, int selection) {
+    params_ptr params(OSSL_PARAM_BLD_to_param(bld));
+    pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    EVP_PKEY* key = nullptr;
+    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+        EVP_PKEY_fromdata(ctx.get(), &key, selection, params.get()) != 1)
+        return nullptr;
+    return pkey_ptr(key);
+}
+
 // OpenSSL's error queue is per thread and never read here: whatever a failed call left is dropped on the way out
 // so that it cannot be mistaken for a later failure elsewhere.
 struct error_queue_guard {

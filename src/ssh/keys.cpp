@@ -253,16 +253,6 @@ bn_ptr to_bn(std::span<const std::uint8_t> m) {
     return bn_ptr(BN_bin2bn(m.data(), int(m.size()), nullptr));
 }
 
-pkey_ptr from_params(const char* type, OSSL_PARAM_BLD* bld) {
-    params_ptr params(OSSL_PARAM_BLD_to_param(bld));
-    pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-        EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_KEYPAIR, params.get()) != 1)
-        return nullptr;
-    return pkey_ptr(key);
-}
-
 pkey_ptr ed25519_from(wire_reader& r) {
     const auto pub = r.string(64);
     const auto sk = r.string(128);
@@ -285,7 +275,7 @@ pkey_ptr ecdsa_from(wire_reader& r, const curve_info& c) {
         OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point->data(), point->size()) != 1 ||
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) != 1)
         return nullptr;
-    pkey_ptr key = from_params("EC", bld.get());
+    pkey_ptr key = from_params("EC", bld.get(), EVP_PKEY_KEYPAIR);
     if (!key) return nullptr;
     // The stored point must be the one the private scalar gives.
     pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
@@ -322,7 +312,7 @@ pkey_ptr rsa_from(wire_reader& r) {
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2, dq.get()) != 1 ||
         OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, iqmp.get()) != 1)
         return nullptr;
-    return from_params("RSA", bld.get());
+    return from_params("RSA", bld.get(), EVP_PKEY_KEYPAIR);
 }
 
 // A freshly built key signs once and the signature is checked against its own public blob: a file whose private
