@@ -59,14 +59,15 @@ void compress(uint32_t h[5], const uint8_t* p, std::size_t blocks) {
         R4(c, d, e, a, b, 68) R4(b, c, d, e, a, 69) R4(a, b, c, d, e, 70) R4(e, a, b, c, d, 71)
         R4(d, e, a, b, c, 72) R4(c, d, e, a, b, 73) R4(b, c, d, e, a, 74) R4(a, b, c, d, e, 75)
         R4(e, a, b, c, d, 76) R4(d, e, a, b, c, 77) R4(c, d, e, a, b, 78) R4(b, c, d, e, a, 79)
-        // clang-format on
 #undef W
 #undef R0
 #undef R1
 #undef R2
 #undef R3
 #undef R4
-                                                                                                    h[0] += a;
+        // The round macros end without a semicolon, which clang-format would take to run on into this line.
+        h[0] += a;
+        // clang-format on
         h[1] += b;
         h[2] += c;
         h[3] += d;
