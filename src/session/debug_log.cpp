@@ -61,25 +61,43 @@ void make_parents(const std::string& path) {
 }
 }  // namespace
 
+int open_regular_for_writing(const std::string& path, int flags, unsigned mode, int& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | flags, mode);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = not_regular_file;
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    error = 0;
+    return fd;
+}
+
+std::string open_failure_text(int error) {
+    if (error == ELOOP) return "a link stands at that place";
+    if (error == not_regular_file) return "it is not a regular file";
+    return std::strerror(error);
+}
+
 bool debug_log::open_truncated() {
     close();
     error_ = ENOENT;
     if (path_.empty()) return false;
     make_parents(path_);
-    // No link is followed and nothing but a regular file is truncated (O_NONBLOCK: a FIFO must not block).
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd < 0) {
+    // Truncated only once known to be a regular file.
+    const int fd = open_regular_for_writing(path_, O_CREAT, 0600, error_);
+    if (fd < 0) return false;
+    if (::ftruncate(fd, 0) != 0) {
         error_ = errno;
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
-        error_ = S_ISREG(st.st_mode) ? errno : EINVAL;
         ::close(fd);
         return false;
     }
     ::fchmod(fd, 0600);  // an older log may have been created with wider rights
-    ::fcntl(fd, F_SETFL, 0);
     file_ = ::fdopen(fd, "w");
     if (!file_) {
         error_ = errno;
@@ -92,9 +110,7 @@ bool debug_log::open_truncated() {
 
 std::string debug_log::error_text() const {
     if (path_.empty()) return "no home folder is known";
-    if (error_ == ELOOP) return "a link stands at that place";
-    if (error_ == EINVAL) return "it is not a regular file";
-    return std::strerror(error_);
+    return open_failure_text(error_);
 }
 
 void debug_log::close() {

@@ -14,6 +14,13 @@
 void format_hex_dump(std::string& out, std::string_view label, const local_time& t, const std::uint8_t* bytes,
                      std::size_t n);
 
+// Opens path for writing (O_WRONLY plus flags) where the user's data goes: no link is followed, a FIFO does not
+// block, and nothing but a regular file is kept. -1 on failure, error then holding errno or not_regular_file.
+inline constexpr int not_regular_file = -1;
+int open_regular_for_writing(const std::string& path, int flags, unsigned mode, int& error);
+// Why open_regular_for_writing failed, for the user.
+std::string open_failure_text(int error);
+
 // $XDG_STATE_HOME/qtelnet/vtlog, else ~/.local/state/qtelnet/vtlog (the account's home folder when HOME is unset);
 // empty when no home folder is known.
 std::string default_debug_log_path();

@@ -423,17 +423,11 @@ void session::set_capture_file(std::string path) {
 
 void session::capture_append(const std::uint8_t* data, std::size_t n) {
     if (capture_path_.empty() || n == 0) return;
-    // Created with the user's umask like any file of theirs; O_NONBLOCK so that a FIFO cannot stall the session.
-    const int fd =
-        ::open(capture_path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    // Created with the user's umask like any file of theirs.
+    int error = 0;
+    const int fd = open_regular_for_writing(capture_path_, O_APPEND | O_CREAT, 0666, error);
     if (fd < 0) {
-        capture_failed(errno == ELOOP ? "a link stands at that place" : std::strerror(errno));
-        return;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        capture_failed("it is not a regular file");
+        capture_failed(open_failure_text(error).c_str());
         return;
     }
     std::size_t done = 0;
