@@ -157,7 +157,7 @@ void append_cells_text(std::u32string& out, const ring_line& l, int first, int l
     last = std::min(last, line_cells);
     for (int c = first; c <= last; ++c) {
         const uint32_t cell = l.cell(c);
-        if ((cell & cell_wide_right) && c > 1 && (l.cell(c - 1) & cell_wide)) continue;
+        if (wide_tail(cell, c > 1 ? l.cell(c - 1) : 0)) continue;
         out += char32_t(cell_char(cell, utf8, page));
     }
 }

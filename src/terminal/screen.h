@@ -21,6 +21,7 @@ constexpr uint32_t cell_cursor = 0x1000;  // display side only; the emulator nev
 constexpr uint32_t cell_graphics = 0x2000;
 constexpr uint32_t cell_protected = 0x4000;
 constexpr uint32_t cell_blank = 0x20;
+constexpr uint32_t cell_attr_bits = 0x7F00;  // cell_bold..cell_protected
 // With utf8 on, a cell holds a code point: its low byte where a byte goes, the rest (cp >> 8) in bits 16..28, so the
 // attribute bits stay where they are. A wide character's left cell has cell_wide, its right cell cell_wide_right
 // and a blank.
@@ -29,6 +30,9 @@ constexpr uint32_t cell_wide = 0x20000000;
 constexpr uint32_t cell_wide_right = 0x40000000;
 constexpr uint32_t cell_code(uint32_t cell) { return (cell & cell_char_mask) | ((cell & cell_code_high_mask) >> 8); }
 constexpr uint32_t cell_of_code(uint32_t cp) { return (cp & cell_char_mask) | ((cp << 8) & cell_code_high_mask); }
+// True for the right half of a wide character whose left half (before) is still there; a half left alone by a shift
+// or an erase counts as the blank it holds.
+constexpr bool wide_tail(uint32_t cell, uint32_t before) { return (cell & cell_wide_right) && (before & cell_wide); }
 
 // Line attribute word (low three bits).
 constexpr uint32_t line_double_width = 0x1;

@@ -14,15 +14,9 @@ void append_cell_char(std::string& out, uint8_t c) {
 
 namespace {
 
-// A cell's character as UTF-8: a byte as its Latin-1 character, a code point as itself; the right half of a wide
-// character adds nothing (a half left alone by a shift or an erase counts as the blank it holds).
+// A cell's character as UTF-8 (a byte is its Latin-1 character); the right half of a wide character adds nothing.
 void append_cell(std::string& out, uint32_t cell, uint32_t before) {
-    if ((cell & cell_wide_right) && (before & cell_wide)) return;
-    const uint32_t cp = cell_code(cell);
-    if (cp < 0x100)
-        append_cell_char(out, uint8_t(cp));
-    else
-        append_utf8(out, cp);
+    if (!wide_tail(cell, before)) append_utf8(out, cell_code(cell));
 }
 
 void append_line_text(std::string& out, const ring_line& l, int columns) {

@@ -490,7 +490,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             p.setClipRect(rect, Qt::IntersectClip);
             for (int c = c0; c <= c1; ++c) {
                 const uint32_t cell = ln.cells[c - 1];
-                if ((cell & cell_wide_right) && c > 1 && (ln.cells[c - 2] & cell_wide)) continue;
+                if (wide_tail(cell, c > 1 ? ln.cells[c - 2] : 0)) continue;
                 const uint32_t u = cell_char(cell, utf8, page);
                 if (u == ' ' || u == 0) continue;
                 const QString g = QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "config/ui_services.h"
-#include "terminal/charset.h"
 
 namespace printing {
 
@@ -60,14 +59,10 @@ std::string screen_text(const printer_screen& screen, bool utf8) {
     std::string out;
     out.reserve(static_cast<std::size_t>(printer_controller::kScreenRows * (cols + 1) + 1));
     for (int r = 1; r <= printer_controller::kScreenRows; ++r) {
-        for (int c = 1; c <= cols; ++c) {
-            const std::uint32_t cell = screen.cell(r, c);
-            if (!utf8) {
-                out.push_back(static_cast<char>(cell & 0xFF));
-            } else if (!((cell & cell_wide_right) && c > 1 && (screen.cell(r, c - 1) & cell_wide))) {
-                append_utf8(out, cell_code(cell));
-            }
-        }
+        if (utf8)
+            append_row_utf8(out, screen, r, cols);
+        else
+            for (int c = 1; c <= cols; ++c) out.push_back(static_cast<char>(screen.cell(r, c) & 0xFF));
         out.push_back('\n');
     }
     out.push_back('\n');

@@ -24,6 +24,13 @@ int mul_div(int a, int b, int c) {
     return static_cast<int>(negative ? -r : r);
 }
 
+void append_row_utf8(std::string& out, const printer_screen& screen, int row, int cols) {
+    for (int c = 1; c <= cols; ++c) {
+        const std::uint32_t cell = screen.cell(row, c);
+        if (!wide_tail(cell, c > 1 ? screen.cell(row, c - 1) : 0)) append_utf8(out, cell_code(cell));
+    }
+}
+
 int printer_font_height(int pfontsize, int logpixels_y) {
     // The stored size is the font dialog's (negative) height; taken as points and made a positive cell height.
     return -mul_div(pfontsize, logpixels_y, 72) / 2;
@@ -234,11 +241,7 @@ void printer_controller::print_screen(const printer_screen& screen) {
     for (int r = 1; r <= kScreenRows; ++r) {
         if (font.utf8) {  // cells hold code points: the row goes out as their characters
             text_.clear();
-            for (int c = 1; c <= cols; ++c) {
-                const std::uint32_t cell = screen.cell(r, c);
-                if ((cell & cell_wide_right) && c > 1 && (screen.cell(r, c - 1) & cell_wide)) continue;
-                append_utf8(text_, cell_code(cell));
-            }
+            append_row_utf8(text_, screen, r, cols);
             print_text_line();
             continue;
         }

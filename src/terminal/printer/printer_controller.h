@@ -25,6 +25,9 @@ struct printer_screen {
     virtual std::uint32_t cell(int row, int column) const = 0;  // row 1..24, column 1..columns
 };
 
+// Cells 1..cols of a row whose cells hold code points (utf8), as UTF-8; a wide character once.
+void append_row_utf8(std::string& out, const printer_screen& screen, int row, int cols);
+
 // The emulator's screen, columns and tab stops seen as a printer_screen.
 class ring_screen : public printer_screen {
 public:
