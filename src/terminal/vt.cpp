@@ -21,24 +21,17 @@ enum : int {
     st_dcs = 7,
 };
 
-// Bytes that the ground state prints: 0x20..0xFF except the five C1 introducers it acts on.
+// Bytes that the ground state prints: 0x20..0xFF except the five C1 introducers it acts on. With utf8 on, the fast
+// path takes only ASCII; the rest goes through the decoder.
 struct printable_table {
     bool v[256];
-    constexpr printable_table() : v() {
-        for (int i = 0x20; i < 256; ++i) v[i] = true;
+    constexpr explicit printable_table(int end) : v() {
+        for (int i = 0x20; i < end; ++i) v[i] = true;
         v[0x84] = v[0x8D] = v[0x8F] = v[0x90] = v[0x9B] = false;
     }
 };
-constexpr printable_table printable;
-
-// With utf8 on, the fast path takes only ASCII; the rest goes through the decoder.
-struct printable_ascii_table {
-    bool v[256];
-    constexpr printable_ascii_table() : v() {
-        for (int i = 0x20; i < 0x80; ++i) v[i] = true;
-    }
-};
-constexpr printable_ascii_table printable_ascii;
+constexpr printable_table printable(256);
+constexpr printable_table printable_ascii(0x80);
 
 int clamp_int(long long v, int lo, int hi) { return int(std::clamp<long long>(v, lo, hi)); }
 
@@ -158,21 +151,12 @@ int vt::feed_byte(uint8_t c) {
 
 size_t vt::feed(const uint8_t* data, size_t n) {
     size_t i = 0;
-    if (options_.utf8) {
-        while (i < n) {
-            if (state_ == st_ground && !printer_controller_ && !reply_pending_ && printable_ascii.v[data[i]] &&
-                !utf8_.pending()) {
-                i += print_run<true>(data + i, n - i);
-                continue;
-            }
-            if (feed_byte(data[i++])) break;
-        }
-        return i;
-    }
+    const bool utf8 = options_.utf8;
+    const bool* table = utf8 ? printable_ascii.v : printable.v;
     while (i < n) {
         // A reply left pending by local input must be taken after the next byte, as feed_byte reports it.
-        if (state_ == st_ground && !printer_controller_ && !reply_pending_ && printable.v[data[i]]) {
-            i += print_run<false>(data + i, n - i);
+        if (state_ == st_ground && !printer_controller_ && !reply_pending_ && table[data[i]] && !utf8_.pending()) {
+            i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
             continue;
         }
         if (feed_byte(data[i++])) break;
@@ -253,11 +237,11 @@ void vt::split_wide_edges(int first, int last) {
     const uint32_t at_first = l.cell(first);
     if ((at_first & cell_wide_right) && first > 1) {
         const uint32_t left = l.cell(first - 1);
-        if (left & cell_wide) ring_.put_cell((left & 0x7F00) | cell_blank, row_, first - 1);
+        if (left & cell_wide) ring_.put_cell((left & cell_attr_bits) | cell_blank, row_, first - 1);
     }
     if (last >= first && last < line_cells) {
         const uint32_t after = l.cell(last + 1);
-        if (after & cell_wide_right) ring_.put_cell((after & 0x7F00) | cell_blank, row_, last + 1);
+        if (after & cell_wide_right) ring_.put_cell((after & cell_attr_bits) | cell_blank, row_, last + 1);
     }
 }
 
@@ -273,10 +257,7 @@ void vt::print_code(uint32_t cp) {
     const bool wide = w == 2 && !ring_.is_double_width(row_) && cols >= 2;
     auto wrap = [&] {
         col_ = 1;
-        if (row_ == bottom_)
-            ring_.scroll_up(1, top_, bottom_);
-        else if (row_ < screen_rows)
-            ++row_;
+        line_feed();
     };
     if (pending_wrap_ && col_ == cols) wrap();
     pending_wrap_ = 0;
