@@ -41,6 +41,11 @@ inline constexpr std::string_view clipboard_line_end = "\r\n";
 inline constexpr std::string_view clipboard_line_end = "\n";
 #endif
 
+// Each row of the block top to bottom: between() before every row but the first, then row(r, first, last) for a
+// row that holds selected cells.
+template <class Row, class Between>
+void for_each_block_row(const state& s, Row&& row, Between&& between);
+
 // Selected text, rows top to bottom joined by `line_end` (none after the last row), trailing blanks kept.
 std::string block_text(const state& s, const char_at_fn& char_at, std::string_view line_end = clipboard_line_end);
 
@@ -99,16 +104,25 @@ inline void word_span(const char_at_fn& char_at, int row, int col, int columns, 
     last_col = detail::is_word(char_at(row, m)) ? m : m - 1;
 }
 
-inline std::string block_text(const state& s, const char_at_fn& char_at, std::string_view line_end) {
-    std::string out;
+template <class Row, class Between>
+void for_each_block_row(const state& s, Row&& row, Between&& between) {
     const int top = std::min(s.start_row, s.end_row);
     const int bottom = std::max(s.start_row, s.end_row);
     for (int r = top; r <= bottom; ++r) {
-        if (r != top) out += line_end;
+        if (r != top) between();
         int first = 0, last = -1;
-        if (!row_span(s, r, first, last)) continue;
-        for (int c = first; c <= last; ++c) out += static_cast<char>(char_at(r, c));
+        if (row_span(s, r, first, last)) row(r, first, last);
     }
+}
+
+inline std::string block_text(const state& s, const char_at_fn& char_at, std::string_view line_end) {
+    std::string out;
+    for_each_block_row(
+        s,
+        [&](int r, int first, int last) {
+            for (int c = first; c <= last; ++c) out += static_cast<char>(char_at(r, c));
+        },
+        [&] { out += line_end; });
     return out;
 }
 

@@ -39,8 +39,7 @@ std::uint8_t view_mouse::char_at(int row, int col) const {
     const std::uint32_t cell = host_->ring().line(row).cell(col);
     // A code point beyond one byte (utf8), or the right half of a wide character, is part of a word whatever its
     // low byte.
-    if ((cell & cell_code_high_mask) ||
-        ((cell & cell_wide_right) && col > 1 && (host_->ring().line(row).cell(col - 1) & cell_wide)))
+    if ((cell & cell_code_high_mask) || wide_tail(cell, col > 1 ? host_->ring().line(row).cell(col - 1) : 0))
         return 0xFF;
     return static_cast<std::uint8_t>(cell & cell_char_mask);
 }
@@ -198,14 +197,11 @@ QString view_mouse::selected_text() const {
     const int page = code_page_of_script(settings().font_charset);
     const screen_ring& ring = host_->ring();
     std::u32string block;
-    const int top = std::min(sel_.start_row, sel_.end_row);
-    const int bottom = std::max(sel_.start_row, sel_.end_row);
-    for (int r = top; r <= bottom; ++r) {
-        if (r != top)
+    selection::for_each_block_row(
+        sel_, [&](int r, int first, int last) { append_cells_text(block, ring.line(r), first, last, utf8, page); },
+        [&] {
             for (char ch : selection::clipboard_line_end) block += char32_t(ch);
-        int first = 0, last = -1;
-        if (selection::row_span(sel_, r, first, last)) append_cells_text(block, ring.line(r), first, last, utf8, page);
-    }
+        });
     QString text = QString::fromUcs4(block.data(), static_cast<qsizetype>(block.size()));
     // The clipboard text ends at a zero byte, as a C string would.
     if (const auto z = text.indexOf(QChar(0)); z >= 0) text.truncate(z);
