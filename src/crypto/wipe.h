@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace crypto {
 
@@ -14,6 +16,12 @@ inline void wipe(void* p, std::size_t n) {
 inline void wipe(std::string& s) {
     if (!s.empty()) wipe(s.data(), s.size());
     s.clear();
+}
+
+// The same for a byte vector (a shared secret, a key blob).
+inline void wipe(std::vector<std::uint8_t>& v) {
+    if (!v.empty()) wipe(v.data(), v.size());
+    v.clear();
 }
 
 // Compares in time independent of where the first difference lies.

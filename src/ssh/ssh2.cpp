@@ -24,34 +24,60 @@ constexpr std::uint32_t max_packet_length = 65535;
 
 std::string_view client_id_line() { return client_identification.substr(0, client_identification.size() - 1); }
 
+// An SSH string: the 32-bit length, then the bytes (with a zero byte in front when sign_byte is set).
+std::vector<std::uint8_t> ssh_string(std::span<const std::uint8_t> v, bool sign_byte = false) {
+    const std::size_t len = v.size() + (sign_byte ? 1 : 0);
+    std::vector<std::uint8_t> out(4 + len);
+    crypto::store_be(out.data(), static_cast<std::uint32_t>(len));
+    std::copy(v.begin(), v.end(), out.end() - std::ptrdiff_t(v.size()));
+    return out;
+}
+
 // An unsigned big-endian number in the SSH mpint string form: leading zeros dropped, a zero byte in front when
 // the top bit is set.
 std::vector<std::uint8_t> mpint_string(std::span<const std::uint8_t> v) {
     std::size_t i = 0;
     while (i < v.size() && v[i] == 0) ++i;
-    const bool sign = i < v.size() && (v[i] & 0x80);
-    const std::size_t len = v.size() - i + (sign ? 1 : 0);
-    std::vector<std::uint8_t> out(4 + len);
-    crypto::store_be(out.data(), static_cast<std::uint32_t>(len));
-    if (sign) out[4] = 0;
-    std::copy(v.begin() + std::ptrdiff_t(i), v.end(), out.begin() + 4 + (sign ? 1 : 0));
-    return out;
+    return ssh_string(v.subspan(i), i < v.size() && (v[i] & 0x80));
 }
 
 std::vector<std::uint8_t> mpint_string(const crypto::bignum& b) {
-    const std::vector<std::uint8_t> m = crypto::to_ssh2_mpint_bytes(b);
-    std::vector<std::uint8_t> out(4 + m.size());
-    crypto::store_be(out.data(), static_cast<std::uint32_t>(m.size()));
-    std::copy(m.begin(), m.end(), out.begin() + 4);
+    std::vector<std::uint8_t> m = crypto::to_ssh2_mpint_bytes(b);
+    std::vector<std::uint8_t> out = ssh_string(m);
+    crypto::wipe(m);  // K passes through here
     return out;
 }
 
-void wipe_vector(std::vector<std::uint8_t>& v) {
-    if (!v.empty()) crypto::wipe(v.data(), v.size());
-    v.clear();
+}  // namespace
+
+void exchange_hash::start(bool own_sha1, crypto::evp::hash_kind kind) {
+    own_ = own_sha1;
+    sha1_.init();
+    if (own_)
+        evp_.reset();
+    else
+        evp_.emplace(kind);
 }
 
-}  // namespace
+void exchange_hash::update(const void* p, std::size_t n) {
+    if (own_)
+        sha1_.update(p, n);
+    else
+        evp_->update(p, n);
+}
+
+void exchange_hash::absorb_string(const void* p, std::size_t n) {
+    if (own_)
+        sha1_.absorb_string(p, n);
+    else
+        evp_->absorb_string(p, n);
+}
+
+std::size_t exchange_hash::final(std::uint8_t* out) {
+    if (!own_) return evp_->final(out);
+    sha1_.final(out);
+    return crypto::sha1_digest_size;
+}
 
 // ---------------------------------------------------------------------------------------------------------------
 // One direction's keys
@@ -145,7 +171,6 @@ void ssh2_engine::reset() {
     in_.clear();
     out_.seq = in_.seq = 0;
     v_s_.clear();
-    xhash_.reset();
     newkeys_sent_ = false;
     first_exchange_ = true;
     service_requested_ = false;
@@ -159,8 +184,6 @@ void ssh2_engine::reset() {
     cipher_out_ = cipher_in_ = nullptr;
     mac_out_ = mac_in_ = nullptr;
     crypto::wipe(pending_in_, sizeof pending_in_);
-    pending_cipher_ = nullptr;
-    pending_mac_ = nullptr;
     group_.reset();
     x_.reset();
     e_.reset();
@@ -171,7 +194,7 @@ void ssh2_engine::reset() {
     server_window_ = 0;
     auth_ = auth_stage::idle;
     methods_.clear();
-    for (auto& k : keys_) wipe_vector(k.blob);
+    for (auto& k : keys_) crypto::wipe(k.blob);
     keys_.clear();
     key_index_ = 0;
     keys_collected_ = false;
@@ -179,7 +202,7 @@ void ssh2_engine::reset() {
     password_ready_ = false;
     agent_.reset();
     local_window_ = initial_window;
-    wipe_vector(pending_);
+    crypto::wipe(pending_);
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
 }
@@ -194,8 +217,8 @@ void ssh2_engine::fail(std::string_view text) {
     io_.session_disconnect();
 }
 
-const crypto::ssh2_cipher* ssh2_engine::fixed_cipher() const {
-    return s_.ssh_encryption == 2 ? &crypto::ssh2_blowfish_cbc : &crypto::ssh2_3des_cbc;
+const cipher_method* ssh2_engine::fixed_cipher() const {
+    return find_cipher(s_.ssh_encryption == 2 ? "blowfish-cbc" : "3des-cbc");
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -229,10 +252,6 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
         if (v.rfind("SSH-1.", 0) == 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::ssh1_only_host);
         if (v.rfind("SSH-2.0-", 0) != 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::bad_identification);
         v_s_.assign(v);
-        version_hash_.init();
-        const std::string_view vc = client_id_line();
-        version_hash_.absorb_string(vc.data(), vc.size());
-        version_hash_.absorb_string(v.data(), v.size());
         id_done_ = true;
         bytes += used;
         n -= used;
@@ -484,7 +503,7 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
         static const kex_method& group1 = *find_kex("diffie-hellman-group1-sha1");
         kex_ = &group1;
         host_key_alg_ = "ssh-dss";
-        cipher_out_ = cipher_in_ = find_cipher(fixed_cipher()->name);
+        cipher_out_ = cipher_in_ = fixed_cipher();
         mac_out_ = mac_in_ = find_mac("hmac-sha1");
     }
     crypto::random_seed();
@@ -515,18 +534,12 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
     w.u32(0);
 
     newkeys_sent_ = false;
-    if (negotiated_) {
-        xhash_.emplace(kex_->hash);
-        const std::string_view vc = client_id_line();
-        xhash_->absorb_string(vc.data(), vc.size());
-        xhash_->absorb_string(v_s_.data(), v_s_.size());
-        xhash_->absorb_string(w.data() - 1, w.size() + 1);
-        xhash_->absorb_string(payload, payload_len);
-    } else {
-        exchange_hash_ = version_hash_;
-        exchange_hash_.absorb_string(w.data() - 1, w.size() + 1);
-        exchange_hash_.absorb_string(payload, payload_len);
-    }
+    xhash_.start(!negotiated_, kex_->hash);
+    const std::string_view vc = client_id_line();
+    xhash_.absorb_string(vc.data(), vc.size());
+    xhash_.absorb_string(v_s_.data(), v_s_.size());
+    xhash_.absorb_string(w.data() - 1, w.size() + 1);
+    xhash_.absorb_string(payload, payload_len);
     send(w);
     if (!alive(gen)) return;
 
@@ -564,6 +577,11 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
     wire_reader r(data, n);
     const auto ks = r.string();
     std::vector<std::uint8_t> k_mpint, e_str, f_str;
+    // The shared secret goes however this step ends.
+    struct wipe_on_exit {
+        std::vector<std::uint8_t>& v;
+        ~wipe_on_exit() { crypto::wipe(v); }
+    } k_guard{k_mpint};
     std::optional<std::span<const std::uint8_t>> sig;
     bool ok = false;
     if (kex_->kind == kex_kind::group1) {
@@ -592,12 +610,8 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
                     e_str = mpint_string(pub);
                     f_str = mpint_string(*peer);
                 } else {
-                    e_str.resize(4 + pub.size());
-                    crypto::store_be(e_str.data(), static_cast<std::uint32_t>(pub.size()));
-                    std::copy(pub.begin(), pub.end(), e_str.begin() + 4);
-                    f_str.resize(4 + peer->size());
-                    crypto::store_be(f_str.data(), static_cast<std::uint32_t>(peer->size()));
-                    std::copy(peer->begin(), peer->end(), f_str.begin() + 4);
+                    e_str = ssh_string(pub);
+                    f_str = ssh_string(*peer);
                 }
                 ok = true;
             }
@@ -607,43 +621,29 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
     x_.reset();
     e_.reset();
     share_.reset();
-    if (!ok || !ks || !sig) {
-        wipe_vector(k_mpint);
-        return fail(msg::protocol_violation);
-    }
+    if (!ok || !ks || !sig) return fail(msg::protocol_violation);
     // e, f and K already carry their length prefixes.
-    if (negotiated_) {
-        xhash_->absorb_string(ks->data(), ks->size());
-        xhash_->update(e_str.data(), e_str.size());
-        xhash_->update(f_str.data(), f_str.size());
-        xhash_->update(k_mpint.data(), k_mpint.size());
-        h_len_ = xhash_->final(h_.data());
-        xhash_.reset();
-    } else {
-        exchange_hash_.absorb_string(ks->data(), ks->size());
-        exchange_hash_.update(e_str.data(), e_str.size());
-        exchange_hash_.update(f_str.data(), f_str.size());
-        exchange_hash_.update(k_mpint.data(), k_mpint.size());
-        exchange_hash_.final(h_.data());
-        h_len_ = 20;
-    }
+    xhash_.absorb_string(ks->data(), ks->size());
+    xhash_.update(e_str.data(), e_str.size());
+    xhash_.update(f_str.data(), f_str.size());
+    xhash_.update(k_mpint.data(), k_mpint.size());
+    h_len_ = xhash_.final(h_.data());
     io_.session_log_hex(label_hash, h_.data(), h_len_);
-    if (!alive(gen)) return wipe_vector(k_mpint);
+    if (!alive(gen)) return;
 
     if (!verify_host_key(*ks, *sig)) {
-        wipe_vector(k_mpint);
         io_.session_log_line(logtext::host_key_mismatch);
         if (!alive(gen)) return;
         return fail(msg::bad_host_signature);
     }
-    if (!trust_host_key(*ks)) return wipe_vector(k_mpint);  // the session has ended
+    if (!trust_host_key(*ks)) return;  // the session has ended
     if (first_exchange_) {
         session_id_ = h_;
         sid_len_ = h_len_;
         first_exchange_ = false;
     }
     // Key values: IV c->s (A), IV s->c (B), key c->s (C), key s->c (D), MAC c->s (E), MAC s->c (F).
-    std::uint8_t v[6][64];
+    std::uint8_t v[6][64] = {};
     const std::size_t need[6] = {cipher_out_->iv_len,
                                  cipher_in_->iv_len,
                                  cipher_out_->key_len,
@@ -651,7 +651,6 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
                                  mac_out_ ? mac_out_->key_len : 0,
                                  mac_in_ ? mac_in_->key_len : 0};
     for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), v[i], need[i]);
-    wipe_vector(k_mpint);
     send(begin(SSH_MSG_NEWKEYS));
     if (alive(gen)) {
         // Our packets after NEWKEYS travel under the new keys (the host expects that); the host's switch when its
@@ -661,8 +660,6 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
         std::memcpy(pending_in_[0], v[1], 64);
         std::memcpy(pending_in_[1], v[3], 64);
         std::memcpy(pending_in_[2], v[5], 64);
-        pending_cipher_ = cipher_in_;
-        pending_mac_ = mac_in_;
         newkeys_sent_ = true;
         if (!ok_out) fail(msg::protocol_violation);
     }
@@ -706,34 +703,17 @@ bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
 
 void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {
     // RFC 4253 section 7.2: HASH(K || H || letter || session_id), extended by HASH(K || H || K1 || ...).
-    if (!negotiated_) {
-        // The fixed suite: 40 bytes, the project's own SHA-1.
-        crypto::sha1_context c;
-        c.update(k_mpint.data(), k_mpint.size());
-        c.update(h_.data(), 20);
-        c.update(&letter, 1);
-        c.update(session_id_.data(), 20);
-        c.final(out);
-        c.init();
-        c.update(k_mpint.data(), k_mpint.size());
-        c.update(h_.data(), 20);
-        c.update(out, 20);
-        c.final(out + 20);
-        return;
-    }
     std::uint8_t buf[2 * crypto::evp::max_digest_length + 64];
-    std::size_t have = 0;
     const std::size_t dl = crypto::evp::digest_length(kex_->hash);
-    {
-        crypto::evp::hash_context h(kex_->hash);
-        h.update(k_mpint.data(), k_mpint.size());
-        h.update(h_.data(), h_len_);
-        h.update(&letter, 1);
-        h.update(session_id_.data(), sid_len_);
-        have = h.final(buf);
-    }
+    exchange_hash h;
+    h.start(!negotiated_, kex_->hash);
+    h.update(k_mpint.data(), k_mpint.size());
+    h.update(h_.data(), h_len_);
+    h.update(&letter, 1);
+    h.update(session_id_.data(), sid_len_);
+    std::size_t have = h.final(buf);
     while (have < len && have + dl <= sizeof buf) {
-        crypto::evp::hash_context h(kex_->hash);
+        h.start(!negotiated_, kex_->hash);
         h.update(k_mpint.data(), k_mpint.size());
         h.update(h_.data(), h_len_);
         h.update(buf, have);
@@ -744,12 +724,11 @@ void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std
 }
 
 void ssh2_engine::on_newkeys() {
-    if (!newkeys_sent_ || !pending_cipher_) return io_.session_disconnect();
+    if (!newkeys_sent_) return io_.session_disconnect();
     newkeys_sent_ = false;
-    const bool ok = in_.install(*pending_cipher_, pending_mac_, pending_in_[0], pending_in_[1], pending_in_[2]);
+    // The exchange's choices stand until the next KEXINIT, which cannot come before this NEWKEYS.
+    const bool ok = in_.install(*cipher_in_, mac_in_, pending_in_[0], pending_in_[1], pending_in_[2]);
     crypto::wipe(pending_in_, sizeof pending_in_);
-    pending_cipher_ = nullptr;
-    pending_mac_ = nullptr;
     if (strict_) in_.seq = 0;
     if (!ok) return fail(msg::protocol_violation);
     // Only the first exchange asks for the sign-on service; a re-exchange, even one before the channel is open,
@@ -772,13 +751,9 @@ void ssh2_engine::on_ext_info(const std::uint8_t* data, std::size_t n) {
 }
 
 void ssh2_engine::install_keys_for_test(const std::uint8_t v[6][40], bool blowfish) {
-    id_sent_ = id_done_ = true;
-    first_exchange_ = false;
-    service_requested_ = true;
-    const cipher_method* c = find_cipher(blowfish ? "blowfish-cbc" : "3des-cbc");
-    const mac_method* m = find_mac("hmac-sha1");
-    out_.install(*c, m, v[0], v[2], v[4]);
-    in_.install(*c, m, v[1], v[3], v[5]);
+    std::uint8_t w[6][64] = {};
+    for (int i = 0; i < 6; ++i) std::memcpy(w[i], v[i], 40);
+    install_keys_for_test(w, blowfish ? "blowfish-cbc" : "3des-cbc", "hmac-sha1", false);
 }
 
 bool ssh2_engine::install_keys_for_test(const std::uint8_t v[6][64], std::string_view cipher, std::string_view mac,
@@ -787,7 +762,7 @@ bool ssh2_engine::install_keys_for_test(const std::uint8_t v[6][64], std::string
     const mac_method* m = find_mac(mac);
     if (!c || (!m && c->tag == 0)) return false;
     id_sent_ = id_done_ = true;
-    negotiated_ = true;
+    negotiated_ = s_.ssh_algorithms != 0;
     first_exchange_ = false;
     service_requested_ = true;
     const int o = as_server ? 1 : 0, i = as_server ? 0 : 1;

@@ -119,6 +119,21 @@ struct secret_range {
     std::size_t from = 0, len = 0;
 };
 
+// The running hash of a key exchange (H, and the derived keys): the project's own SHA-1 for the fixed suite,
+// libcrypto's hash of the negotiated method otherwise.
+class exchange_hash {
+public:
+    void start(bool own_sha1, crypto::evp::hash_kind kind);
+    void update(const void* p, std::size_t n);
+    void absorb_string(const void* p, std::size_t n);
+    std::size_t final(std::uint8_t* out);  // the digest's length
+
+private:
+    bool own_ = true;
+    crypto::sha1_context sha1_;
+    std::optional<crypto::evp::hash_context> evp_;
+};
+
 // Keyed state of one direction of the connection.
 struct packet_direction {
     const cipher_method* cipher = nullptr;  // null: no keys yet
@@ -170,19 +185,11 @@ public:
     bool keys_active() const { return in_.keyed(); }
     bool identification_sent() const { return id_sent_; }
     bool negotiated() const { return negotiated_; }
-    bool session_open() const { return session_open_; }
     bool pty_reply_pending() const { return pty_pending_; }
     std::uint32_t local_window() const { return local_window_; }
-    std::uint32_t incoming_sequence() const { return in_.seq; }
-    std::uint32_t outgoing_sequence() const { return out_.seq; }
     const std::uint8_t* session_id() const { return session_id_.data(); }
-    // Negotiated names of the server-to-client cipher and MAC (empty before keys).
+    // The negotiated server-to-client cipher (empty before keys).
     std::string_view cipher_name() const { return in_.cipher ? in_.cipher->name : std::string_view(); }
-    std::string_view kex_name() const { return kex_ ? kex_->name : std::string_view(); }
-    std::string_view host_key_algorithm() const { return host_key_alg_; }
-    bool strict_kex() const { return strict_; }
-    const std::string& server_sig_algs() const { return server_sig_algs_; }
-    std::size_t pending_send() const { return pending_.size(); }
 
     // Installs both directions' keys from the six 40-byte values A..F, as a finished fixed-suite exchange would
     // (fuzzers and tests that start mid-stream). The identification and the service request are taken as done.
@@ -215,7 +222,7 @@ private:
     void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
     void on_newkeys();
     void on_ext_info(const std::uint8_t* data, std::size_t n);
-    const crypto::ssh2_cipher* fixed_cipher() const;
+    const cipher_method* fixed_cipher() const;
 
     // sign-on: the fixed suite's password rules, and the negotiated mode's methods (ssh2_auth.cpp)
     void sign_on(bool repeat);
@@ -261,10 +268,8 @@ private:
 
     packet_direction out_;
     packet_direction in_;
-    std::string v_s_;                                 // the host's identification line
-    crypto::sha1_context version_hash_;               // fixed suite: V_C and V_S absorbed once
-    crypto::sha1_context exchange_hash_;              // fixed suite
-    std::optional<crypto::evp::hash_context> xhash_;  // negotiated mode
+    std::string v_s_;  // the host's identification line
+    exchange_hash xhash_;
     bool newkeys_sent_ = false;
     bool first_exchange_ = true;
     bool service_requested_ = false;
@@ -285,8 +290,6 @@ private:
     const mac_method* mac_in_ = nullptr;
     // Server-to-client IV, key and MAC key of the running exchange, used from the server's NEWKEYS on.
     std::uint8_t pending_in_[3][64] = {};
-    const cipher_method* pending_cipher_ = nullptr;
-    const mac_method* pending_mac_ = nullptr;
     std::optional<crypto::dh_group> group_;
     std::optional<crypto::bignum> x_, e_;
     std::unique_ptr<crypto::evp::kex_share> share_;

@@ -18,12 +18,6 @@ namespace ssh {
 
 namespace {
 
-std::string key_type_of(std::span<const std::uint8_t> blob) {
-    wire_reader r(blob);
-    const auto t = r.text(64);
-    return t ? std::string(*t) : std::string();
-}
-
 // The signature algorithm for a key: RSA keys sign with SHA-2 when the host lists it (server-sig-algs).
 std::string signature_algorithm(const std::string& type, const std::string& server_sig_algs) {
     if (type != "ssh-rsa") return type;
@@ -176,7 +170,7 @@ void ssh2_engine::collect_keys() {
 void ssh2_engine::query_key() {
     auth_ = auth_stage::pubkey_query;
     const key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(key_type_of(k.blob), server_sig_algs_);
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_);
     io_.session_log_line("offering key " + alg + " from " + (k.file.empty() ? std::string("the agent") : k.file));
     wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
     w.string(s_.ssh_user);
@@ -191,7 +185,7 @@ void ssh2_engine::query_key() {
 void ssh2_engine::sign_with_key() {
     const unsigned gen = generation_;
     const key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(key_type_of(k.blob), server_sig_algs_);
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_);
     // What is signed (RFC 4252 section 7): the session identifier, then the request itself.
     std::vector<std::uint8_t> data(4 + sid_len_ + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
     wire_writer d(data.data(), data.size());
