@@ -457,13 +457,15 @@ TEST(DebugLog, EachConnectionStartsAnEmptyLog) {
 TEST(Pipeline, CaptureRefusalsAreToldOnceAndStopCapture) {
     struct refusal {
         const char* name;
+        const char* chosen;                          // inside the scratch folder
         std::function<void(const temp_dir&)> plant;  // run after the file was chosen
     };
     const std::vector<refusal> cases = {
-        {"link planted after the choice",
+        {"link planted after the choice", "cap.txt",
          [](const temp_dir& d) { std::filesystem::create_symlink(d.file("victim"), d.file("cap.txt")); }},
-        {"folder gone", [](const temp_dir& d) { std::filesystem::rename(d.path / "sub", d.path / "gone"); }},
-        {"a FIFO", [](const temp_dir& d) { ::mkfifo(d.file("cap.txt").c_str(), 0600); }},
+        {"folder gone", "sub/cap.txt",
+         [](const temp_dir& d) { std::filesystem::rename(d.path / "sub", d.path / "gone"); }},
+        {"a FIFO", "cap.txt", [](const temp_dir& d) { ::mkfifo(d.file("cap.txt").c_str(), 0600); }},
     };
     for (const auto& c : cases) {
         temp_dir dir;
@@ -471,7 +473,7 @@ TEST(Pipeline, CaptureRefusalsAreToldOnceAndStopCapture) {
         std::ofstream(dir.file("victim")) << "keep";
         session_rig rig;
         ASSERT_TRUE(rig.connect());
-        const std::string chosen = std::string(c.name) == "folder gone" ? dir.file("sub/cap.txt") : dir.file("cap.txt");
+        const std::string chosen = dir.file(c.chosen);
         rig.s.set_capture_file(chosen);
         c.plant(dir);
         rig.receive("first");
