@@ -56,27 +56,16 @@ struct Ssh1Peer : ::testing::Test {
 
     run_result vtsession(int port, const std::string& enc, std::vector<std::string> args,
                          const std::string& user = "alice") {
-        std::vector<std::string> argv{VTSESSION_BIN,
-                                      "--host",
-                                      "127.0.0.1",
-                                      "--port",
-                                      std::to_string(port),
-                                      "--timeout",
-                                      "10",
-                                      "--set",
-                                      "ssh=1",
-                                      "--set",
-                                      "ssh_type_1_2=0",
-                                      "--set",
-                                      "ssh_encryption=" + enc,
-                                      "--set",
-                                      "ssh_default=1",
-                                      "--set",
-                                      "ssh_user=" + user,
-                                      "--set",
-                                      "ssh_password=wonder",
-                                      "--set",
-                                      "ssh_check_host_key=0"};
+        std::vector<std::string> argv{VTSESSION_BIN,        "--host",    "127.0.0.1", "--port",
+                                      std::to_string(port), "--timeout", "10"};
+        const std::string settings[] = {"ssh=1",
+                                        "ssh_type_1_2=0",
+                                        "ssh_encryption=" + enc,
+                                        "ssh_default=1",
+                                        "ssh_user=" + user,
+                                        "ssh_password=wonder",
+                                        "ssh_check_host_key=0"};
+        for (const std::string& setting : settings) argv.insert(argv.end(), {"--set", setting});
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "crypto/bytes.h"
 #include "crypto/crc32.h"
 #include "crypto/md5.h"
 #include "ssh/ssh1.h"
@@ -44,10 +45,6 @@ bytes ssh1_mpint(const crypto::bignum& v) {
     bytes b(crypto::ssh1_mpint_size(v));
     crypto::to_ssh1_mpint(v, b.data());
     return b;
-}
-
-std::uint32_t be32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
 // RSA with the private exponent, then the PKCS#1 type 2 block taken apart.
@@ -146,14 +143,14 @@ public:
     std::pair<std::uint8_t, bytes> next() {
         if (read_pos == 0 && io.wire.size() >= 15) read_pos = 15;  // the identification line
         if (io.wire.size() < read_pos + 4) return {0, {}};
-        const std::uint32_t length = be32(io.wire.data() + read_pos);
+        const std::uint32_t length = crypto::load_be(io.wire.data() + read_pos);
         const std::size_t padded = length + 8 - length % 8;
         EXPECT_GE(io.wire.size(), read_pos + 4 + padded);
         bytes body(io.wire.begin() + std::ptrdiff_t(read_pos) + 4,
                    io.wire.begin() + std::ptrdiff_t(read_pos + 4 + padded));
         read_pos += 4 + padded;
         if (cipher) cipher->decrypt(from_client, body.data(), body.size());
-        EXPECT_EQ(crypto::ssh1_crc32(body.data(), padded - 4), be32(body.data() + padded - 4));
+        EXPECT_EQ(crypto::ssh1_crc32(body.data(), padded - 4), crypto::load_be(body.data() + padded - 4));
         const std::size_t pad = padded - length;
         return {body[pad], bytes(body.begin() + std::ptrdiff_t(pad) + 1, body.end() - 4)};
     }
@@ -167,7 +164,7 @@ public:
             ADD_FAILURE() << "no string field";
             return {};
         }
-        EXPECT_EQ(be32(string_field.data()), string_field.size() - 4);
+        EXPECT_EQ(crypto::load_be(string_field.data()), string_field.size() - 4);
         return std::string(string_field.begin() + 4, string_field.end());
     }
 
@@ -523,9 +520,24 @@ TEST_F(Ssh1, ReassemblyOverflowDropsBytesButKeepsTheSession) {
 TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
     char tmpl[] = "/tmp/ssh1_home_XXXXXX";
     const std::string home = ::mkdtemp(tmpl);
-    const char* old_home = std::getenv("HOME");
-    const std::string saved = old_home ? old_home : "";
-    ::setenv("HOME", home.c_str(), 1);
+    // HOME and the scratch folder come back also when an assertion ends the test early.
+    struct scratch_home {
+        std::string home, saved;
+        bool had = false;
+        explicit scratch_home(std::string h) : home(std::move(h)) {
+            const char* old = std::getenv("HOME");
+            had = old != nullptr;
+            if (had) saved = old;
+            ::setenv("HOME", home.c_str(), 1);
+        }
+        ~scratch_home() {
+            if (had)
+                ::setenv("HOME", saved.c_str(), 1);
+            else
+                ::unsetenv("HOME");
+            std::filesystem::remove_all(home);
+        }
+    } guard(home);
     s.ssh_check_host_key = 1;
     eng.set_target("ssh1.example", 2222);
     prompts.host_key_reply = ssh::host_key_answer::accept_and_remember;
@@ -550,11 +562,6 @@ TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_NE(ui.messages.back().find(file + " on line 1"), std::string::npos) << ui.messages.back();
     EXPECT_EQ(io.disconnects, 1);
-    if (saved.empty())
-        ::unsetenv("HOME");
-    else
-        ::setenv("HOME", saved.c_str(), 1);
-    std::filesystem::remove_all(home);
 }
 
 }  // namespace
