@@ -81,15 +81,20 @@ def run_shell(chan, log):
                 chan.sendall(bytes([c]))
 
 
-def handle(sock, users, host_key, log, timeout):
-    t = paramiko.Transport(sock)
+def fixed_suite(t):
+    """Holds a transport to blowfish-cbc, group 1, ssh-dss and hmac-sha1, nothing else."""
     t._preferred_ciphers = ("blowfish-cbc",)
     opts = t.get_security_options()
     opts.ciphers = ("blowfish-cbc",)
     opts.kex = ("diffie-hellman-group1-sha1",)
     opts.key_types = ("ssh-dss",)
     opts.digests = ("hmac-sha1",)
-    opts.compression = ("none",)
+    return opts
+
+
+def handle(sock, users, host_key, log, timeout):
+    t = paramiko.Transport(sock)
+    fixed_suite(t).compression = ("none",)
     t.add_server_key(host_key)
     server = Server(users, log)
     try:
@@ -127,12 +132,7 @@ def watch_stdin():
 
 def run_client(port, user, password, text, timeout):
     t = paramiko.Transport(socket.create_connection(("127.0.0.1", port), timeout=timeout))
-    t._preferred_ciphers = ("blowfish-cbc",)
-    opts = t.get_security_options()
-    opts.ciphers = ("blowfish-cbc",)
-    opts.kex = ("diffie-hellman-group1-sha1",)
-    opts.key_types = ("ssh-dss",)
-    opts.digests = ("hmac-sha1",)
+    fixed_suite(t)
     t.start_client(timeout=timeout)
     t.auth_password(user, password)
     chan = t.open_session()
