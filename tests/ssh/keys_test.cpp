@@ -34,11 +34,7 @@ std::string hex(std::span<const std::uint8_t> b) {
 }
 
 using peer_test::run;
-
-std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
+using peer_test::slurp;
 
 void put(const fs::path& p, std::string_view text, mode_t mode = 0600) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
