@@ -488,6 +488,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             // wide one across both of its cells.
             p.save();
             p.setClipRect(rect, Qt::IntersectClip);
+            const QFontMetricsF metrics(p.font());
             for (int c = c0; c <= c1; ++c) {
                 const uint32_t cell = ln.cells[c - 1];
                 if (wide_tail(cell, c > 1 ? ln.cells[c - 2] : 0)) continue;
@@ -496,7 +497,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
                 const QString g = QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1);
                 if (cell & cell_wide) {
                     // Centred over both cells whatever the fallback face's advance.
-                    const qreal adv = QFontMetricsF(p.font()).horizontalAdvance(g);
+                    const qreal adv = metrics.horizontalAdvance(g);
                     const int x = (c - 1) * cw + int((2 * cw - adv) / 2);
                     p.setClipRect(QRect((c - 1) * cw, top, 2 * cw, cell_h_), Qt::ReplaceClip);
                     draw_text(p, x, top, g, ink, ln.attr & line_double_width);
