@@ -11,6 +11,7 @@
 
 #include "config/settings.h"
 #include "config/ui_services.h"
+#include "crypto/bytes.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "session/session.h"
@@ -38,10 +39,6 @@ struct counting_rig final : session_services, ui_services {
     bool ask_yes_no(std::string_view) override { return false; }
 };
 
-void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = std::uint8_t(x >> (24 - 8 * i));
-}
-
 void run(int encryption, const char* name, std::size_t mib) {
     static const std::uint8_t key[32] = {9,  8,  7,  6,  5,  4,  3,  2,  1,  0,  11, 12, 13, 14, 15, 16,
                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
@@ -61,11 +58,11 @@ void run(int encryption, const char* name, std::size_t mib) {
     c.set_key(server, key);
     for (std::size_t i = 0; i < packets; ++i) {
         const std::size_t at = i * each;
-        put32(stream, at, std::uint32_t(length));
+        crypto::store_be(&stream[at], std::uint32_t(length));
         stream[at + 4 + pad] = 17;
-        put32(stream, at + 5 + pad, std::uint32_t(block.size()));
+        crypto::store_be(&stream[at + 5 + pad], std::uint32_t(block.size()));
         std::copy(block.begin(), block.end(), stream.begin() + std::ptrdiff_t(at + 9 + pad));
-        put32(stream, at + 4 + pad + length - 4, crypto::ssh1_crc32(&stream[at + 4], pad + length - 4));
+        crypto::store_be(&stream[at + 4 + pad + length - 4], crypto::ssh1_crc32(&stream[at + 4], pad + length - 4));
         c.encrypt(server, &stream[at + 4], pad + length);
     }
 
