@@ -89,8 +89,6 @@ qsettings_backend::qsettings_backend(const QString& program_name)
     if (unusable_reason(machine_path_).isEmpty())
         machine_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                                QStringLiteral("QuillSoft"), QStringLiteral("telnet"));
-    else
-        machine_refused_ = true;
 }
 
 qsettings_backend::qsettings_backend(const QString& path, bool) : path_(path) {
@@ -165,7 +163,7 @@ bool qsettings_backend::remove_section(std::string_view section) {
 }
 
 std::optional<std::string> qsettings_backend::read_program_dir() {
-    if (machine_refused_ || (!machine_ && !values_)) return std::nullopt;
+    if (machine_refused() || (!machine_ && !values_)) return std::nullopt;
     QSettings& s = machine_ ? *machine_ : *values_;
     QVariant v = s.value(dir_key);
     if (!v.isValid()) return std::nullopt;
@@ -173,7 +171,7 @@ std::optional<std::string> qsettings_backend::read_program_dir() {
 }
 
 void qsettings_backend::write_program_dir(std::string_view dir) {
-    if (machine_refused_) return;
+    if (machine_refused()) return;
     if (machine_) {
         if (unusable_reason(machine_path_).isEmpty()) machine_->setValue(dir_key, qs(dir));
         return;

@@ -41,12 +41,13 @@ private:
     qsettings_backend(const QString& path, bool);
     static std::string refusal_text(const QString& path, const QString& why);
     bool writable();
+    // telnet.conf exists but is no regular file (from_file has no machine path).
+    bool machine_refused() const { return !machine_ && !machine_path_.isEmpty(); }
 
     QString path_;
     QString machine_path_;
     std::unique_ptr<QSettings> values_;   // null: the file was refused at start
     std::unique_ptr<QSettings> machine_;  // null: `dir` lives in values_ (or telnet.conf was refused)
-    bool machine_refused_ = false;
     bool write_checked_ = false;
     QString write_refusal_;
     std::string load_problem_;
