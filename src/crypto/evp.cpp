@@ -57,11 +57,12 @@ const EVP_CIPHER* chacha_cipher() {
     return c;
 }
 
-EVP_MAC* mac_named(const char* name) {
-    if (std::strcmp(name, "HMAC") == 0) {
-        static EVP_MAC* const m = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-        return m;
-    }
+EVP_MAC* hmac_alg() {
+    static EVP_MAC* const m = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    return m;
+}
+
+EVP_MAC* poly1305_alg() {
     static EVP_MAC* const m = EVP_MAC_fetch(nullptr, "POLY1305", nullptr);
     return m;
 }
@@ -473,8 +474,8 @@ std::size_t digest(hash_kind k, const void* p, std::size_t n, std::uint8_t* out)
 hmac::hmac(hash_kind k, const std::uint8_t* key, std::size_t key_len) : kind_(k) {
     error_queue_guard guard;
     constexpr std::size_t max_key = 1024;
-    if (key_len > max_key || (!key && key_len > 0) || !mac_named("HMAC")) return;
-    ctx_ = EVP_MAC_CTX_new(mac_named("HMAC"));
+    if (key_len > max_key || (!key && key_len > 0) || !hmac_alg()) return;
+    ctx_ = EVP_MAC_CTX_new(hmac_alg());
     if (!ctx_) return;
     OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(md_name(k)), 0),
                            OSSL_PARAM_construct_end()};
@@ -627,10 +628,10 @@ EVP_CIPHER_CTX* chacha_keyed(const std::uint8_t* key) {
 
 chacha20_poly1305::chacha20_poly1305(const std::uint8_t key[64]) {
     error_queue_guard guard;
-    if (!key || !mac_named("POLY1305")) return;
+    if (!key || !poly1305_alg()) return;
     main_ = chacha_keyed(key);
     header_ = chacha_keyed(key + 32);
-    poly_ = EVP_MAC_CTX_new(mac_named("POLY1305"));
+    poly_ = EVP_MAC_CTX_new(poly1305_alg());
     if (!main_ || !header_ || !poly_) {
         EVP_CIPHER_CTX_free(main_);
         EVP_CIPHER_CTX_free(header_);

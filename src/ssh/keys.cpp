@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "crypto/blowfish.h"
+#include "crypto/bytes.h"
 #include "crypto/blowfish_tables.h"
 #include "crypto/evp.h"
 #include "crypto/openssl_ptr.h"
@@ -625,8 +626,8 @@ std::optional<std::vector<std::uint8_t>> bcrypt_pbkdf(std::string_view pass, std
             crypto::evp::digest(crypto::evp::hash_kind::sha512, pass.data(), pass.size(), sha_pass) == sha512_bytes;
         std::size_t left = out_len;
         for (std::uint32_t count = 1; ok && left > 0; ++count) {
-            const std::uint8_t count_be[4] = {std::uint8_t(count >> 24), std::uint8_t(count >> 16),
-                                              std::uint8_t(count >> 8), std::uint8_t(count)};
+            std::uint8_t count_be[4];
+            crypto::store_be(count_be, count);
             crypto::evp::hash_context h(crypto::evp::hash_kind::sha512);
             h.update(salt.data(), salt.size());
             h.update(count_be, 4);
