@@ -92,23 +92,33 @@ uint32_t compose(uint32_t base, uint32_t mark) {
     return it != end && it->base == base && it->mark == mark ? it->composed : 0;
 }
 
-void append_utf8(std::string& out, uint32_t cp) {
+int encode_utf8(uint32_t cp, char out[4]) {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = replacement_char;
     if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
+        out[0] = char(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = char(0xC0 | (cp >> 6));
+        out[1] = char(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = char(0xE0 | (cp >> 12));
+        out[1] = char(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = char(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = char(0xF0 | (cp >> 18));
+    out[1] = char(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = char(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = char(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+void append_utf8(std::string& out, uint32_t cp) {
+    char bytes[4];
+    out.append(bytes, size_t(encode_utf8(cp, bytes)));
 }
 
 utf8_decoder::result utf8_decoder::step(uint8_t b, uint32_t& out) {
@@ -169,10 +179,7 @@ int encode_char(uint32_t cp, bool utf8, int page, char out[4]) {
     }
     if (utf8) {
         if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-        std::string s;
-        append_utf8(s, cp);
-        std::copy(s.begin(), s.end(), out);
-        return int(s.size());
+        return encode_utf8(cp, out);
     }
     const int b = unicode_to_byte(page, cp);
     if (b < 0) return 0;

@@ -27,7 +27,9 @@ int char_width(uint32_t cp);
 // The precomposed character of base + combining mark, or 0 when Unicode has none.
 uint32_t compose(uint32_t base, uint32_t mark);
 
-// Appends cp as UTF-8 (surrogates and values above U+10FFFF as U+FFFD).
+// cp as UTF-8 in out (surrogates and values above U+10FFFF as U+FFFD); returns how many bytes.
+int encode_utf8(uint32_t cp, char out[4]);
+// Appends cp as encode_utf8 writes it.
 void append_utf8(std::string& out, uint32_t cp);
 
 // The character a cell shows: with utf8 its code point, else its byte in the code page.

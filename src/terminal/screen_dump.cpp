@@ -3,14 +3,7 @@
 #include "terminal/charset.h"
 #include "terminal/vt.h"
 
-void append_cell_char(std::string& out, uint8_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
+void append_cell_char(std::string& out, uint8_t c) { append_utf8(out, c); }
 
 namespace {
 
