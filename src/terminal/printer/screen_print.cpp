@@ -1,7 +1,7 @@
 #include "terminal/printer/screen_print.h"
 
 #include <algorithm>
-#include <string>
+#include <string_view>
 
 #include "terminal/charset.h"
 
@@ -51,7 +51,6 @@ void draw_graphic(page_device& d, unsigned char c, int left, int top, int right,
 
 void draw_screen_page(const printer_screen& screen, page_device& device, page_margins margins, int charset, bool utf8) {
     const int page = code_page_of_script(charset);
-    std::string text;
     const int cols = std::clamp(screen.columns(), 1, printer_controller::kMaxColumns);
     const int lh = std::max(1, device.line_height());
     const int cw = std::max(1, device.char_width());
@@ -68,9 +67,8 @@ void draw_screen_page(const printer_screen& screen, page_device& device, page_ma
             }
             const std::uint32_t u = cell_char(cell, utf8, page);
             if (u == ' ' || (cell & cell_wide_right)) continue;  // nothing to see
-            text.clear();
-            append_utf8(text, u);
-            device.text_out(left, top, text);
+            char bytes[4];
+            device.text_out(left, top, std::string_view(bytes, std::size_t(encode_utf8(u, bytes))));
         }
     }
 }
