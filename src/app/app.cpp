@@ -5,8 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "adapters/keychain_secret_store.h"
-#include "adapters/qsettings_backend.h"
+#include "adapters/client_settings.h"
 #include "adapters/qt_socket.h"
 #include "adapters/qt_ui_services.h"
 #include "app/mainframe.h"
@@ -44,9 +43,7 @@ int CVellumApp::run(int argc, char** argv) {
     }
 
     qt_ui_services ui;
-    qsettings_backend file_store;
-    keychain_secret_store secrets;
-    secret_routing_backend store(file_store, secrets);  // the SSH password never reaches the file
+    client_settings store;  // the SSH password never reaches the file
     qt_socket_factory sockets;
     CVellumDoc doc;
     CMainFrame frame(doc, sv, ui, store, sockets);
