@@ -38,12 +38,10 @@ void CMainFrame::install_ssh_engine() {
     ssh_prompts_ = std::make_unique<dialog_prompts>();
     ssh_ = std::make_unique<ssh::ssh_client>(settings(), view_->net(), ui_, *ssh_prompts_);
     view_->net().set_ssh_engine(ssh_.get());
-    view_->ssh_status = [this](bool& id_sent, int& ssh1_state, bool& ssh2_keys) {
-        id_sent = ssh_->identification_sent();
-        ssh1_state = ssh_->ssh1_state();
-        ssh2_keys = ssh_->ssh2_keys_active();
+    view_->ssh_status = [this] {
+        return CVellumView::ssh_state{ssh_->identification_sent(), ssh_->ssh1_state(), ssh_->ssh2_keys_active(),
+                                      ssh_->ssh2_cipher_name()};
     };
-    view_->ssh_cipher = [this] { return ssh_->ssh2_cipher_name(); };
     // The pty request carries the terminal's width, and a switch between 80 and 132 columns is told to the host.
     ssh_->set_columns(view_->columns());
     connect(view_, &CVellumView::columns_changed, this, [this] { ssh_->set_columns(view_->columns()); });

@@ -921,6 +921,12 @@ void ssh2_engine::send_data_packet(const std::uint8_t* bytes, std::size_t n) {
     send(w);
 }
 
+std::size_t ssh2_engine::data_piece() const {
+    // A host drops channel data larger than its maximum packet, so big pastes go in pieces.
+    return server_max_packet_ != 0 && server_max_packet_ < max_data_per_packet ? server_max_packet_
+                                                                               : max_data_per_packet;
+}
+
 void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
     if (negotiated_ && session_open_) {
         // Behind what already waits, and within the host's window.
@@ -931,9 +937,7 @@ void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
         pending_.insert(pending_.end(), bytes, bytes + n);
         return flush_pending();
     }
-    // A host drops channel data larger than its maximum packet, so big pastes go in pieces.
-    std::size_t piece = max_data_per_packet;
-    if (server_max_packet_ != 0 && server_max_packet_ < piece) piece = server_max_packet_;
+    const std::size_t piece = data_piece();
     const unsigned gen = generation_;
     do {
         const std::size_t k = std::min(n, piece);
@@ -946,8 +950,8 @@ void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
 void ssh2_engine::flush_pending() {
     const unsigned gen = generation_;
     std::size_t sent = 0;
-    std::size_t piece = std::min<std::size_t>(max_data_per_packet, server_max_packet_ ? server_max_packet_ : 1);
-    while (sent < pending_.size() && server_window_ > 0 && piece > 0) {
+    const std::size_t piece = data_piece();
+    while (sent < pending_.size() && server_window_ > 0) {
         const std::size_t k = std::min({pending_.size() - sent, piece, std::size_t(server_window_)});
         send_data_packet(pending_.data() + sent, k);
         if (!alive(gen)) return;

@@ -249,6 +249,7 @@ private:
     void send_channel_request(std::string_view type, bool pty);
     void send_window_change();
     void flush_pending();
+    std::size_t data_piece() const;
     void send_data_packet(const std::uint8_t* bytes, std::size_t n);
 
     Settings& s_;

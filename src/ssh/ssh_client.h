@@ -41,7 +41,6 @@ public:
     // The interactive Connect command: SSH-1 asks for the password again on every sign-on from now on.
     void set_ask_again();
 
-    ssh2_engine& v2() { return *v2_; }
     ssh1_engine& v1() { return *v1_; }
 
 private:

@@ -856,11 +856,8 @@ bool CVellumView::run_autoconnect() {
 }
 
 QString CVellumView::security_text() const {
-    bool id_sent = false, keys = false;
-    int ssh1 = 0;
-    if (ssh_status) ssh_status(id_sent, ssh1, keys);
-    const std::string_view cipher = ssh_cipher ? ssh_cipher() : std::string_view();
-    return security_pane(session_->connected(), id_sent, ssh1, keys, cipher);
+    const ssh_state st = ssh_status ? ssh_status() : ssh_state();
+    return security_pane(session_->connected(), st.id_sent, st.ssh1_state, st.ssh2_keys_active, st.ssh2_cipher);
 }
 
 QString CVellumView::connection_text() const { return connection_pane(session_->busy(), attempted_); }

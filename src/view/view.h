@@ -115,11 +115,14 @@ public:
     key_modes current_key_modes() const;
     bool reverse_screen() const { return reverse_screen_; }
 
-    // Set by the SSH engines: whether the SSH identification has been sent, the SSH-1 state and whether SSH-2
-    // keys are active (the security pane). Unset: no SSH.
-    std::function<void(bool& id_sent, int& ssh1_state, bool& ssh2_keys_active)> ssh_status;
-    // The negotiated SSH-2 cipher for the same pane; unset or empty: none to show.
-    std::function<std::string_view()> ssh_cipher;
+    // Set by the SSH engines, for the security pane. Unset: no SSH.
+    struct ssh_state {
+        bool id_sent = false;  // the SSH identification has been sent
+        int ssh1_state = 0;    // 0..5
+        bool ssh2_keys_active = false;
+        std::string_view ssh2_cipher;  // the negotiated cipher; empty: none to show
+    };
+    std::function<ssh_state()> ssh_status;
 
 signals:
     void columns_changed();  // the frame refits the font

@@ -413,10 +413,10 @@ TEST_F(view_fixture, StatusTexts) {
     feed("\x1b[7;33H");
     EXPECT_EQ(view->position_text(), "Ln 7, Col 33");
     EXPECT_EQ(view->security_text(), QString(9, ' '));
-    view->ssh_status = [](bool& id, int& s1, bool& keys) {
-        id = false;
-        s1 = 0;
-        keys = true;
+    view->ssh_status = [] {
+        CVellumView::ssh_state st;
+        st.ssh2_keys_active = true;
+        return st;
     };
     EXPECT_EQ(view->security_text(), QString(9, ' ')) << "not connected";
     ASSERT_TRUE(view->connect_to("127.0.0.1", 22));
