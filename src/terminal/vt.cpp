@@ -154,8 +154,10 @@ size_t vt::feed(const uint8_t* data, size_t n) {
     const bool utf8 = options_.utf8;
     const bool* table = utf8 ? printable_ascii.v : printable.v;
     while (i < n) {
-        // A reply left pending by local input must be taken after the next byte, as feed_byte reports it.
-        if (state_ == st_ground && !printer_controller_ && !reply_pending_ && table[data[i]] && !utf8_.pending()) {
+        // A reply left pending by local input must be taken after the next byte, as feed_byte reports it. A UTF-8
+        // sequence left open when utf8 was switched off does not hold byte mode back.
+        if (state_ == st_ground && !printer_controller_ && !reply_pending_ && table[data[i]] &&
+            !(utf8 && utf8_.pending())) {
             i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
             continue;
         }
