@@ -37,15 +37,18 @@ bool keychain_secret_store::reachable() {
     return runtime && *runtime && QFileInfo::exists(QString::fromLocal8Bit(runtime) + QStringLiteral("/bus"));
 }
 
+bool keychain_secret_store::run_for(QKeychain::Job& job, std::string_view key) {
+    job.setInsecureFallback(false);  // never into a plain file
+    job.setKey(qs(key));
+    if (run(job, timeout_ms_)) return true;
+    gave_up_ = true;
+    return false;
+}
+
 secret_store::result keychain_secret_store::read(std::string_view key, std::string& value) {
     if (!reachable()) return result::unavailable;
     QKeychain::ReadPasswordJob job(service_);
-    job.setInsecureFallback(false);  // never into a plain file
-    job.setKey(qs(key));
-    if (!run(job, timeout_ms_)) {
-        gave_up_ = true;
-        return result::unavailable;
-    }
+    if (!run_for(job, key)) return result::unavailable;
     if (job.error() == QKeychain::EntryNotFound) return result::not_found;
     if (job.error() != QKeychain::NoError) return result::unavailable;
     value = job.textData().toUtf8().toStdString();
@@ -55,24 +58,14 @@ secret_store::result keychain_secret_store::read(std::string_view key, std::stri
 bool keychain_secret_store::write(std::string_view key, std::string_view value) {
     if (!reachable()) return false;
     QKeychain::WritePasswordJob job(service_);
-    job.setInsecureFallback(false);
-    job.setKey(qs(key));
     job.setTextData(qs(value));
-    if (!run(job, timeout_ms_)) {
-        gave_up_ = true;
-        return false;
-    }
+    if (!run_for(job, key)) return false;
     return job.error() == QKeychain::NoError;
 }
 
 bool keychain_secret_store::remove(std::string_view key) {
     if (!reachable()) return false;
     QKeychain::DeletePasswordJob job(service_);
-    job.setInsecureFallback(false);
-    job.setKey(qs(key));
-    if (!run(job, timeout_ms_)) {
-        gave_up_ = true;
-        return false;
-    }
+    if (!run_for(job, key)) return false;
     return job.error() == QKeychain::NoError || job.error() == QKeychain::EntryNotFound;
 }

@@ -6,6 +6,10 @@
 
 #include "config/secret_store.h"
 
+namespace QKeychain {
+class Job;
+}
+
 class keychain_secret_store final : public secret_store {
 public:
     explicit keychain_secret_store(QString service = QStringLiteral("qtelnet"), int timeout_ms = 5000)
@@ -17,6 +21,8 @@ public:
 
 private:
     bool reachable();
+    // Runs job for key to its end; false (and the store given up for this run) when it timed out.
+    bool run_for(QKeychain::Job& job, std::string_view key);
 
     QString service_;
     int timeout_ms_;
