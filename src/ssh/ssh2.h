@@ -237,6 +237,7 @@ private:
     void collect_keys();
     void query_key();
     void sign_with_key();
+    wire_writer auth_request(std::string_view method);  // USERAUTH_REQUEST up to the method name
     void send_auth_request(std::string_view method);
     void answer_info_request(const std::uint8_t* data, std::size_t n);
 

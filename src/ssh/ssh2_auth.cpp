@@ -26,6 +26,13 @@ std::string signature_algorithm(const std::string& type, const std::string& serv
     return type;
 }
 
+// A USERAUTH_REQUEST's fields up to the method name (also what a public-key signature covers).
+void put_auth_head(wire_writer& w, const std::string& user, std::string_view method) {
+    w.string(user);
+    w.string("ssh-connection");
+    w.string(method);
+}
+
 }  // namespace
 
 void ssh2_engine::on_service_accept() {
@@ -45,11 +52,14 @@ void ssh2_engine::on_service_accept() {
     send_auth_request("none");
 }
 
-void ssh2_engine::send_auth_request(std::string_view method) {
+wire_writer ssh2_engine::auth_request(std::string_view method) {
     wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
-    w.string(s_.ssh_user);
-    w.string("ssh-connection");
-    w.string(method);
+    put_auth_head(w, s_.ssh_user, method);
+    return w;
+}
+
+void ssh2_engine::send_auth_request(std::string_view method) {
+    wire_writer w = auth_request(method);
     if (method == "keyboard-interactive") {
         w.string("");  // language
         w.string("");  // submethods
@@ -117,10 +127,7 @@ void ssh2_engine::next_method() {
 void ssh2_engine::send_password() {
     auth_ = auth_stage::password;
     password_ready_ = true;
-    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
-    w.string(s_.ssh_user);
-    w.string("ssh-connection");
-    w.string("password");
+    wire_writer w = auth_request("password");
     w.boolean(false);
     w.u32(static_cast<std::uint32_t>(s_.ssh_password.size()));
     const std::size_t secret_at = w.size();
@@ -172,10 +179,7 @@ void ssh2_engine::query_key() {
     const key_candidate& k = keys_[key_index_];
     const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_);
     io_.session_log_line("offering key " + alg + " from " + (k.file.empty() ? std::string("the agent") : k.file));
-    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
-    w.string(s_.ssh_user);
-    w.string("ssh-connection");
-    w.string("publickey");
+    wire_writer w = auth_request("publickey");
     w.boolean(false);
     w.string(alg);
     w.string(k.blob);
@@ -191,9 +195,7 @@ void ssh2_engine::sign_with_key() {
     wire_writer d(data.data(), data.size());
     d.string(session_id_.data(), sid_len_);
     d.u8(SSH_MSG_USERAUTH_REQUEST);
-    d.string(s_.ssh_user);
-    d.string("ssh-connection");
-    d.string("publickey");
+    put_auth_head(d, s_.ssh_user, "publickey");
     d.boolean(true);
     d.string(alg);
     d.string(k.blob);
@@ -228,10 +230,7 @@ void ssh2_engine::sign_with_key() {
         return next_method();
     }
     auth_ = auth_stage::pubkey_sign;
-    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
-    w.string(s_.ssh_user);
-    w.string("ssh-connection");
-    w.string("publickey");
+    wire_writer w = auth_request("publickey");
     w.boolean(true);
     w.string(alg);
     w.string(k.blob);
