@@ -88,8 +88,7 @@ long qt_socket::read(std::uint8_t* buf, std::size_t n) {
 // a nested event loop. A reader may also stop early (the session yields after a budget), so another notification
 // is queued while data is left, as a level-triggered socket would do.
 void qt_socket::renotify_if_data_left() {
-    if (renotify_queued_ || !sock_) return;
-    if (tail_.isEmpty() && sock_->bytesAvailable() <= 0) return;
+    if (renotify_queued_ || !sock_ || buffered_input() == 0) return;
     renotify_queued_ = true;
     QTimer::singleShot(0, guard_.get(), [this] {
         renotify_queued_ = false;
