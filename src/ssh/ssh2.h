@@ -27,6 +27,7 @@
 #include "crypto/sha1.h"
 #include "ssh/algorithms.h"
 #include "ssh/framing.h"
+#include "ssh/keys.h"
 #include "ssh/wire.h"
 
 struct Settings;
@@ -306,7 +307,8 @@ private:
     enum class auth_stage { idle, none, pubkey_query, pubkey_sign, kbd, password };
     struct key_candidate {
         std::vector<std::uint8_t> blob;
-        std::string file;  // empty: an agent key
+        std::string file;                // empty: an agent key
+        std::optional<private_key> key;  // a file's key when it needed no passphrase
     };
     auth_stage auth_ = auth_stage::idle;
     std::string methods_;  // the host's last "can continue" list

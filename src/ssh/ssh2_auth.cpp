@@ -139,7 +139,7 @@ void ssh2_engine::collect_keys() {
     keys_collected_ = true;
     if (!agent_) agent_ = agent_factory ? agent_factory() : connect_agent();
     if (agent_)
-        for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string()});
+        for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string(), {}});
     std::vector<std::string> files;
     if (!s_.ssh_key_file.empty())
         files.push_back(s_.ssh_key_file);
@@ -170,7 +170,7 @@ void ssh2_engine::collect_keys() {
         // A key already offered through the agent is not offered twice.
         const bool dup =
             std::any_of(keys_.begin(), keys_.end(), [&](const key_candidate& c) { return c.blob == blob; });
-        if (!dup) keys_.push_back({std::move(blob), f});
+        if (!dup) keys_.push_back({std::move(blob), f, std::move(k.key)});
     }
 }
 
@@ -188,7 +188,7 @@ void ssh2_engine::query_key() {
 
 void ssh2_engine::sign_with_key() {
     const unsigned gen = generation_;
-    const key_candidate& k = keys_[key_index_];
+    key_candidate& k = keys_[key_index_];
     const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_);
     // What is signed (RFC 4252 section 7): the session identifier, then the request itself.
     std::vector<std::uint8_t> data(4 + sid_len_ + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
@@ -207,21 +207,21 @@ void ssh2_engine::sign_with_key() {
                                     : alg == "rsa-sha2-256" ? agent_rsa_sha2_256
                                                             : 0;
         if (agent_) sig = agent_->sign(k.blob, data, flags);
+    } else if (k.key) {
+        sig = k.key->sign(alg, data);
     } else {
-        key_load key = load_private_key(k.file);
-        if (key.status == key_status::needs_passphrase || key.status == key_status::wrong_passphrase) {
-            std::optional<std::string> pass = prompts_.key_passphrase(k.file);
-            if (!alive(gen)) return;
-            if (pass) {
-                key = load_private_key(k.file, *pass);
-                crypto::wipe(*pass);
-                if (key.status == key_status::wrong_passphrase) {
-                    ui_.message_box("Wrong passphrase for the key " + k.file + "; it is not used.");
-                    if (!alive(gen)) return;
-                }
+        // Asked only now, for a key the host has said it would take.
+        std::optional<std::string> pass = prompts_.key_passphrase(k.file);
+        if (!alive(gen)) return;
+        if (pass) {
+            key_load key = load_private_key(k.file, *pass);
+            crypto::wipe(*pass);
+            if (key.status == key_status::wrong_passphrase) {
+                ui_.message_box("Wrong passphrase for the key " + k.file + "; it is not used.");
+                if (!alive(gen)) return;
             }
+            if (key.key) sig = key.key->sign(alg, data);
         }
-        if (key.key) sig = key.key->sign(alg, data);
     }
     if (!sig) {
         // This key cannot sign after all: on to the next one.
