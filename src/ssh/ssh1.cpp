@@ -90,7 +90,6 @@ void ssh1_engine::reset() {
     dec_.clear();
     ident_.reset();
     ident_done_ = false;
-    ident_sent_ = false;
     rx_.clear();
     crypto::wipe(typeahead_.data(), typeahead_n_);
     typeahead_n_ = 0;
@@ -98,7 +97,7 @@ void ssh1_engine::reset() {
 
 void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32], int state) {
     reset();
-    ident_done_ = ident_sent_ = true;
+    ident_done_ = true;
     if (encryption >= 0 && encryption <= 2) {
         cipher_ = cipher_choices[encryption].cipher;
         cipher_->set_key(enc_, key);
@@ -130,7 +129,6 @@ bool ssh1_engine::take_identification(const std::uint8_t*& p, std::size_t& n) {
         return false;
     }
     ident_done_ = true;
-    ident_sent_ = true;
     io_.session_write(reinterpret_cast<const std::uint8_t*>(identification.data()), identification.size());
     return true;
 }

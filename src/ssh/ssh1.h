@@ -70,7 +70,7 @@ public:
     // State 0, no cipher, nothing buffered: called when a connection starts and when it ends.
     void reset();
     int state() const { return state_; }
-    bool identification_sent() const { return ident_sent_; }
+    bool identification_sent() const { return ident_done_; }
     // Once set (Connect command, failed password) the sign-on dialog is shown at every sign-on of this run.
     void set_ask_again() { ask_again_ = true; }
     // The host and port of the coming connection (for known_hosts).
@@ -105,8 +105,7 @@ private:
     int state_ = 0;
     std::string host_;
     int port_ = 22;
-    bool ident_done_ = false;
-    bool ident_sent_ = false;
+    bool ident_done_ = false;  // the server's line read and ours sent
     bool ask_again_ = false;
     unsigned generation_ = 0;  // bumped by reset(); a running pass stops when it changes
     const crypto::ssh1_cipher* cipher_ = nullptr;
