@@ -59,17 +59,38 @@ void make_parents(const std::string& path) {
         ::mkdir(dir.c_str(), 0700);  // existing folders are fine
     }
 }
+
+int not_regular_kind(mode_t mode) {
+    if (S_ISFIFO(mode)) return not_regular_fifo;
+    if (S_ISDIR(mode)) return not_regular_folder;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return not_regular_device;
+    if (S_ISSOCK(mode)) return not_regular_socket;
+    return not_regular_file;
+}
+
+// What stands at path when it is neither a regular file nor a link (a link is O_NOFOLLOW's to refuse); 0 otherwise.
+int not_regular_at(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return 0;
+    return not_regular_kind(st.st_mode);
+}
 }  // namespace
 
 int open_regular_for_writing(const std::string& path, int flags, unsigned mode, int& error) {
+    // Refused before open where possible: a FIFO's reader would be met and a device may act on being opened.
+    if ((error = not_regular_at(path)) != 0) return -1;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | flags, mode);
     if (fd < 0) {
-        error = errno;
+        // Something put there since the look above fails with its own errno (ENXIO for a FIFO without a reader,
+        // EISDIR), which would not tell the user what is wrong.
+        const int e = errno;
+        error = not_regular_at(path);
+        if (error == 0) error = e;
         return -1;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = not_regular_file;
+        error = not_regular_kind(st.st_mode);
         ::close(fd);
         return -1;
     }
@@ -79,9 +100,15 @@ int open_regular_for_writing(const std::string& path, int flags, unsigned mode, 
 }
 
 std::string open_failure_text(int error) {
-    if (error == ELOOP) return "a link stands at that place";
-    if (error == not_regular_file) return "it is not a regular file";
-    return std::strerror(error);
+    switch (error) {
+    case ELOOP: return "a link stands at that place";
+    case not_regular_fifo: return "it is not a regular file (a FIFO)";
+    case not_regular_folder: return "it is not a regular file (a folder)";
+    case not_regular_device: return "it is not a regular file (a device)";
+    case not_regular_socket: return "it is not a regular file (a socket)";
+    case not_regular_file: return "it is not a regular file";
+    default: return std::strerror(error);
+    }
 }
 
 bool debug_log::open_truncated() {

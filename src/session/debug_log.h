@@ -14,9 +14,14 @@
 void format_hex_dump(std::string& out, std::string_view label, const local_time& t, const std::uint8_t* bytes,
                      std::size_t n);
 
-// Opens path for writing (O_WRONLY plus flags) where the user's data goes: no link is followed, a FIFO does not
-// block, and nothing but a regular file is kept. -1 on failure, error then holding errno or not_regular_file.
-inline constexpr int not_regular_file = -1;
+// Opens path for writing (O_WRONLY plus flags) where the user's data goes: no link is followed, and nothing but a
+// regular file is opened or kept. -1 on failure, error then holding errno or one of the not_regular_ values below
+// (what stands at the path instead).
+inline constexpr int not_regular_file = -1;  // none of the kinds that follow
+inline constexpr int not_regular_fifo = -2;
+inline constexpr int not_regular_folder = -3;
+inline constexpr int not_regular_device = -4;
+inline constexpr int not_regular_socket = -5;
 int open_regular_for_writing(const std::string& path, int flags, unsigned mode, int& error);
 // Why open_regular_for_writing failed, for the user.
 std::string open_failure_text(int error);

@@ -1,8 +1,13 @@
 // Receive and send pipeline: translation, replies, the read guard, the send queue, capture and the debug log.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -453,19 +458,44 @@ TEST(DebugLog, EachConnectionStartsAnEmptyLog) {
     EXPECT_EQ(read_file(dir.file("vtlog")), "second\n");
 }
 
-// Files the user did not get: each refusal is told once, and nothing is written through a planted link.
+// Files the user did not get: each refusal is told once with its reason, and nothing is written through a
+// planted link.
 TEST(Pipeline, CaptureRefusalsAreToldOnceAndStopCapture) {
     struct refusal {
         const char* name;
-        const char* chosen;                          // inside the scratch folder
+        const char* chosen;                          // inside the scratch folder unless absolute
         std::function<void(const temp_dir&)> plant;  // run after the file was chosen
+        std::string why;                             // the reason the message gives
     };
+    std::vector<int> readers;  // FIFO readers, closed once the case is done
     const std::vector<refusal> cases = {
         {"link planted after the choice", "cap.txt",
-         [](const temp_dir& d) { std::filesystem::create_symlink(d.file("victim"), d.file("cap.txt")); }},
+         [](const temp_dir& d) { std::filesystem::create_symlink(d.file("victim"), d.file("cap.txt")); },
+         ": a link stands at that place. "},
         {"folder gone", "sub/cap.txt",
-         [](const temp_dir& d) { std::filesystem::rename(d.path / "sub", d.path / "gone"); }},
-        {"a FIFO", "cap.txt", [](const temp_dir& d) { ::mkfifo(d.file("cap.txt").c_str(), 0600); }},
+         [](const temp_dir& d) { std::filesystem::rename(d.path / "sub", d.path / "gone"); },
+         std::string(": ") + std::strerror(ENOENT) + ". "},
+        {"a FIFO without a reader", "cap.txt", [](const temp_dir& d) { ::mkfifo(d.file("cap.txt").c_str(), 0600); },
+         ": it is not a regular file (a FIFO). "},
+        {"a FIFO with a reader", "cap.txt",
+         [&readers](const temp_dir& d) {
+             ::mkfifo(d.file("cap.txt").c_str(), 0600);
+             readers.push_back(::open(d.file("cap.txt").c_str(), O_RDONLY | O_NONBLOCK));
+         },
+         ": it is not a regular file (a FIFO). "},
+        {"a folder", "cap.txt", [](const temp_dir& d) { std::filesystem::create_directory(d.path / "cap.txt"); },
+         ": it is not a regular file (a folder). "},
+        {"a device", "/dev/null", [](const temp_dir&) {}, ": it is not a regular file (a device). "},
+        {"a socket", "cap.sock",
+         [](const temp_dir& d) {
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un a{};
+             a.sun_family = AF_UNIX;
+             std::snprintf(a.sun_path, sizeof a.sun_path, "%s", d.file("cap.sock").c_str());
+             ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+             ::close(fd);
+         },
+         ": it is not a regular file (a socket). "},
     };
     for (const auto& c : cases) {
         temp_dir dir;
@@ -473,14 +503,20 @@ TEST(Pipeline, CaptureRefusalsAreToldOnceAndStopCapture) {
         std::ofstream(dir.file("victim")) << "keep";
         session_rig rig;
         ASSERT_TRUE(rig.connect());
-        const std::string chosen = dir.file(c.chosen);
+        const std::string chosen = c.chosen[0] == '/' ? c.chosen : dir.file(c.chosen);
         rig.s.set_capture_file(chosen);
         c.plant(dir);
         rig.receive("first");
         rig.receive("second");
+        for (int fd : readers) {
+            char got[16];
+            EXPECT_LE(::read(fd, got, sizeof got), 0) << "nothing reached the reader";
+            ::close(fd);
+        }
+        readers.clear();
         ASSERT_EQ(rig.ui.messages.size(), 1u) << c.name;
         EXPECT_EQ(rig.ui.messages[0].rfind(session_msg::capture_failed, 0), 0u) << rig.ui.messages[0];
-        EXPECT_NE(rig.ui.messages[0].find(chosen), std::string::npos) << c.name;
+        EXPECT_NE(rig.ui.messages[0].find(chosen + c.why), std::string::npos) << rig.ui.messages[0];
         EXPECT_EQ(rig.s.capture_file(), "") << c.name;
         EXPECT_EQ(read_file(dir.file("victim")), "keep") << c.name;
         EXPECT_EQ(rig.row(1), "firstsecond") << "the session itself goes on: " << c.name;
@@ -503,13 +539,19 @@ TEST(DebugLog, ARefusedLogFileIsToldInsteadOfPromisingALog) {
     std::ofstream(dir.file("victim")) << "keep";
     std::filesystem::create_symlink(dir.file("victim"), dir.file("vtlog"));
     std::ofstream(dir.file("plain")) << "";
-    for (const std::string& path : {dir.file("vtlog"), dir.file("plain") + "/qtelnet/vtlog"}) {
+    ::mkfifo(dir.file("fifo").c_str(), 0600);
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("vtlog"), ": a link stands at that place. "},
+        {dir.file("plain") + "/qtelnet/vtlog", std::string(": ") + std::strerror(ENOTDIR) + ". "},
+        {dir.file("fifo"), ": it is not a regular file (a FIFO). "},
+    };
+    for (const auto& [path, why] : cases) {
         session_rig rig;
         rig.s.log().set_path(path);
         rig.s.toggle_debug_log();
         ASSERT_EQ(rig.ui.messages.size(), 1u) << path;
         EXPECT_EQ(rig.ui.messages[0].rfind(session_msg::log_failed, 0), 0u) << rig.ui.messages[0];
-        EXPECT_NE(rig.ui.messages[0].find(path), std::string::npos);
+        EXPECT_NE(rig.ui.messages[0].find(path + why), std::string::npos) << rig.ui.messages[0];
         EXPECT_FALSE(rig.s.log_enabled());
     }
     EXPECT_EQ(read_file(dir.file("victim")), "keep");
