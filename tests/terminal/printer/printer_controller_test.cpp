@@ -369,6 +369,31 @@ TEST_F(ControllerTest, PrintedCharactersFollowTheScriptOrUtf8) {
     }
 }
 
+// A full line of bytes whose characters take two or three bytes of UTF-8 is longer than the line buffer once
+// converted; every one of its 190 characters is still printed.
+TEST_F(ControllerTest, FullLineOfMultiByteCharactersIsPrintedWhole) {
+    const struct {
+        int charset;
+        char byte;
+        std::string character;
+    } cases[] = {
+        {0, '\x80', "\xe2\x82\xac"},    // €
+        {0, '\x91', "\xe2\x80\x98"},    // left single quotation mark
+        {0, '\x81', "\xef\xbf\xbd"},    // undefined in the code page
+        {255, '\xc4', "\xe2\x94\x80"},  // box drawing horizontal
+        {0, '\xff', "\xc3\xbf"},        // ÿ
+    };
+    for (const auto& c : cases) {
+        settings.f.charset = c.charset;
+        pages.lines.clear();
+        feed("\t" + std::string(250, c.byte) + "\n");
+        std::string want(8, ' ');
+        for (int i = 8; i < printer_controller::kMaxLineLength; ++i) want += c.character;
+        ASSERT_EQ(texts().size(), 1u);
+        EXPECT_EQ(texts()[0], want) << c.charset << ' ' << int(static_cast<unsigned char>(c.byte));
+    }
+}
+
 TEST_F(ControllerTest, PrintScreenOfUtf8CellsGivesEachCharacterOnce) {
     settings.f.utf8 = true;
     screen.cells[0][0] = cell_wide | cell_of_code(0x4E20);  // low byte 0x20, still a character

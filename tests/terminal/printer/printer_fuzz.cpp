@@ -42,7 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (log.events.size() > 100000) log.events.clear();
         }
     }
-    for (const auto& l : pages.lines)
-        if (l.text.size() > static_cast<std::size_t>(printer_controller::kLineBufferSize)) std::abort();
+    // The bound is in characters: one byte of the code page can take up to three bytes of UTF-8 text.
+    for (const auto& l : pages.lines) {
+        int chars = 0;
+        for (char b : l.text) chars += (static_cast<std::uint8_t>(b) & 0xC0) != 0x80;
+        if (chars > printer_controller::kMaxLineLength) std::abort();
+    }
     return 0;
 }
