@@ -6,7 +6,7 @@ import sys
 import tempfile
 import os
 
-tool, demo = sys.argv[1], sys.argv[2]
+tool, demo, corpus = sys.argv[1], sys.argv[2], sys.argv[3]
 failures = []
 
 
@@ -71,6 +71,32 @@ check(run(["--cols", "100"]).returncode == 2, "bad width rejected")
 check(run(["--bogus"]).returncode == 2, "unknown option rejected")
 with tempfile.TemporaryDirectory() as d:
     check(run([os.path.join(d, "missing.vt")]).returncode == 1, "missing file is an error")
+
+# Usage names every option; --help goes to standard output and succeeds.
+r = run(["--help"])
+check(r.returncode == 0 and b"--bytewise" in r.stdout, "--help lists --bytewise")
+check(b"--bytewise" in run(["--bogus"]).stderr, "usage lists --bytewise")
+
+# Blocks through feed (the session's way) and one byte at a time through feed_byte leave the same screen, cursor,
+# modes, history and replies. Beside the demo and the emulator's fuzz corpus, streams longer than one 2000-byte
+# block with sequences, UTF-8 characters and replies cut at every block boundary.
+streams = {"demo": open(demo, "rb").read(), "replies": stream}
+for name in sorted(os.listdir(corpus)):
+    with open(os.path.join(corpus, name), "rb") as f:
+        streams["corpus/" + name] = f.read()
+check(len(streams) > 4, "the fuzz corpus was read")
+mixed = b"\x1b[6nab\x1b[1;31m\xd0\x96\xe4\xb8\xad\x1b[0m\x1b[5n\x05\x1b[?6c\tz\r\n\x1b[c\x1bZ\x1b[?25l\x1b[7;3H"
+streams["long"] = mixed * 700
+for shift in range(1, len(mixed)):
+    streams["long+%d" % shift] = b"x" * shift + mixed * 90
+for name, data in streams.items():
+    for opts in (["--json", "--history"], ["--json", "--history", "--utf8"], ["--json", "--cols", "132"]):
+        blocks = run(opts, data)
+        bytewise = run(opts + ["--bytewise"], data)
+        check(blocks.returncode == 0 and bytewise.returncode == 0, "exit codes: %s %s" % (name, opts))
+        check(blocks.stdout == bytewise.stdout, "blocks and --bytewise agree: %s %s" % (name, opts))
+        if name == "long" and opts[-1] == "--history":
+            check(len(json.loads(blocks.stdout)["replies"]) > 700 * 20, "the long stream's replies are all there")
 
 for f in failures:
     print("FAILED:", f)

@@ -1,4 +1,5 @@
-// vtreplay: feeds a byte stream to the emulator as the receive path does and prints the resulting screen.
+// vtreplay: feeds a byte stream to the emulator as the session's receive path does (blocks through vt::feed, each
+// reply taken where feed stops) and prints the resulting screen. --bytewise feeds one byte at a time instead.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,16 +18,21 @@ struct replay_host : vt_host {
     void set_local_echo(bool on) override { local_echo = on; }
 };
 
+constexpr const char* kUsage = "usage: vtreplay [--cols 80|132] [--utf8] [--json] [--history] [--bytewise] [FILE]\n";
+
 int usage() {
-    std::fputs("usage: vtreplay [--cols 80|132] [--utf8] [--json] [--history] [FILE]\n", stderr);
+    std::fputs(kUsage, stderr);
     return 2;
 }
+
+// A socket read in the session is at most this many bytes (receive_buffer_size), and each read is fed as one block.
+constexpr std::size_t kBlock = 2000;
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int cols = 80;
-    bool json = false, history = false, utf8 = false;
+    bool json = false, history = false, utf8 = false, bytewise = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cols") == 0 && i + 1 < argc) {
@@ -43,6 +49,13 @@ int main(int argc, char** argv) {
             utf8 = true;
         } else if (std::strcmp(argv[i], "--history") == 0) {
             history = true;
+        } else if (std::strcmp(argv[i], "--bytewise") == 0) {
+            bytewise = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            std::fputs("  --bytewise  feed one byte at a time (feed_byte) instead of the session's blocks (feed)\n",
+                       stdout);
+            return 0;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return usage();
         } else if (!path) {
@@ -68,13 +81,22 @@ int main(int argc, char** argv) {
     term.options().utf8 = utf8;
 
     std::string replies;
-    unsigned char buf[65536];
+    unsigned char buf[kBlock];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
-        for (size_t i = 0; i < n; ++i) {
-            if (term.feed_byte(buf[i])) {
-                if (const char* r = term.take_reply()) replies += r;
+        if (bytewise) {
+            for (size_t i = 0; i < n; ++i) {
+                if (term.feed_byte(buf[i])) {
+                    if (const char* r = term.take_reply()) replies += r;
+                }
             }
+            continue;
+        }
+        // As session::display_from_host: feed stops right after a byte that leaves a reply.
+        for (size_t i = 0; i < n;) {
+            i += term.feed(buf + i, n - i);
+            if (!term.reply_pending()) continue;
+            if (const char* r = term.take_reply()) replies += r;
         }
     }
     const bool failed = std::ferror(in);
