@@ -98,4 +98,9 @@ struct ssh_engine {
         (void)host;
         (void)port;
     }
+    // The connection to the host itself is up (not through a proxy, which speaks first).
+    virtual void ssh_connected() {}
+    // The key exchange has finished (keys in use): the connection is set up and its time limit ends. An engine
+    // that cannot tell counts as set up once the TCP connection stands.
+    virtual bool ssh_handshake_done() const { return true; }
 };

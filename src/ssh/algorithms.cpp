@@ -77,9 +77,11 @@ const kex_method* find_kex(std::string_view name) { return find_row(kex_methods(
 const cipher_method* find_cipher(std::string_view name) { return find_row(cipher_methods(), name); }
 const mac_method* find_mac(std::string_view name) { return find_row(mac_methods(), name); }
 
+std::string client_kex_methods() {
+    return join(kex_rows, [](const kex_method& k) { return k.name; });
+}
 std::string client_kex_list() {
-    return join(kex_rows, [](const kex_method& k) { return k.name; }) + "," + std::string(ext_info_client) + "," +
-           std::string(strict_kex_client);
+    return client_kex_methods() + "," + std::string(ext_info_client) + "," + std::string(strict_kex_client);
 }
 std::string client_host_key_list() {
     return join(host_key_rows, [](std::string_view n) { return n; });

@@ -55,6 +55,8 @@ inline constexpr std::string_view ext_info_client = "ext-info-c";
 // The client's proposal of the negotiated mode, comma-separated, every row of the tables in order (the key
 // exchange list ends with ext-info-c and the strict-kex marker).
 std::string client_kex_list();
+// The key exchange methods alone: what negotiation may choose (a pseudo-algorithm is a signal, never a method).
+std::string client_kex_methods();
 std::string client_host_key_list();
 std::string client_cipher_list();
 std::string client_mac_list();

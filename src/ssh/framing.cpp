@@ -1,8 +1,45 @@
 #include "ssh/framing.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ssh {
+
+std::string host_text(std::string_view raw, std::size_t limit) {
+    raw = raw.substr(0, limit);
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size();) {
+        const auto c = static_cast<unsigned char>(raw[i]);
+        if (c < 0x80) {
+            if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F)) out += char(c);
+            ++i;
+            continue;
+        }
+        // The length of a well-formed sequence (no overlongs, no surrogates, nothing past U+10FFFF), or 0.
+        std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        std::uint32_t cp = len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+        for (std::size_t k = 1; len && k < len; ++k) {
+            const auto d = i + k < raw.size() ? static_cast<unsigned char>(raw[i + k]) : 0;
+            if ((d & 0xC0) != 0x80) {
+                len = 0;
+                break;
+            }
+            cp = cp << 6 | (d & 0x3F);
+        }
+        const bool shortest = len != 3 || cp >= 0x800;
+        const bool valid =
+            len && shortest && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF && (len != 4 || cp >= 0x10000);
+        if (!valid) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        if (cp >= 0xA0) out.append(raw.substr(i, len));  // C1 controls (U+0080..U+009F) dropped
+        i += len;
+    }
+    return out;
+}
 
 void ident_reader::reset() {
     len_ = 0;
@@ -37,20 +74,16 @@ ident_reader::status ident_reader::feed(const std::uint8_t* p, std::size_t n, st
     return status::need_more;
 }
 
-bool reassembly_buffer::append(const std::uint8_t* p, std::size_t n) {
-    bool fits = size() + n <= reassembly_limit;
-    if (!fits) {
-        clear();
-        if (n > reassembly_limit) return false;
-    }
-    if (n > buf_.size() - fill_) {
+std::size_t reassembly_buffer::take(const std::uint8_t* p, std::size_t n) {
+    if (n > buf_.size() - fill_ && head_ > 0) {
         std::memmove(buf_.data(), buf_.data() + head_, fill_ - head_);
         fill_ -= head_;
         head_ = 0;
     }
+    n = std::min(n, buf_.size() - fill_);
     if (n) std::memcpy(buf_.data() + fill_, p, n);
     fill_ += n;
-    return fits;
+    return n;
 }
 
 void reassembly_buffer::consume(std::size_t n) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ssh {
@@ -18,8 +19,17 @@ inline constexpr std::string_view bad_identification =
     "The host did not identify itself as an SSH server. Session must close!!!";
 }  // namespace msg
 
+// Text from the host (DISCONNECT reasons, banners) made harmless for a message box or the terminal: UTF-8 kept,
+// every C0 and C1 control, DEL and ESC dropped except line feed and tab, a byte that is not UTF-8 shown as '?',
+// at most `limit` bytes of the input read.
+std::string host_text(std::string_view raw, std::size_t limit);
+
 inline constexpr std::size_t packet_buffer_size = 65536;
-inline constexpr std::size_t reassembly_limit = 65535;
+// Largest MAC or AEAD tag behind a packet (hmac-sha2-512).
+inline constexpr std::size_t max_packet_trailer = 64;
+// Room for the largest packet either engine accepts, trailer included, so a packet never fails for the way TCP
+// happened to split it.
+inline constexpr std::size_t reassembly_capacity = packet_buffer_size + max_packet_trailer;
 
 // Reads the server's identification: lines before the one starting "SSH-" are skipped (RFC 4253 section 4.2), each
 // line ends with LF or CR LF, and every byte after the identification line is packet data. Bytes may arrive in any
@@ -48,9 +58,10 @@ private:
 // Received bytes not yet forming a whole packet. Fixed size; nothing is allocated per read.
 class reassembly_buffer {
 public:
-    // False when the buffered bytes plus these would pass reassembly_limit: the buffered bytes are dropped and the
-    // new bytes alone become the content (all dropped when they alone are too many).
-    bool append(const std::uint8_t* p, std::size_t n);
+    // Takes as many of the bytes as there is room for and says how many; the engine processes whole packets and
+    // offers the rest again, so a read that holds the end of one packet and the start of the next never fails.
+    std::size_t take(const std::uint8_t* p, std::size_t n);
+    bool full() const { return size() == buf_.size(); }
     std::uint8_t* data() { return buf_.data() + head_; }
     std::size_t size() const { return fill_ - head_; }
     void consume(std::size_t n);
@@ -59,7 +70,7 @@ public:
     bool head_decrypted = false;
 
 private:
-    std::array<std::uint8_t, packet_buffer_size> buf_{};
+    std::array<std::uint8_t, reassembly_capacity> buf_{};
     std::size_t head_ = 0;
     std::size_t fill_ = 0;
 };

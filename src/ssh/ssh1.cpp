@@ -137,23 +137,38 @@ void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
     const unsigned gen = generation_;
     if (!ident_done_ && !take_identification(bytes, n)) return;
     if (n == 0 || gen != generation_) return;
-    if (!rx_.append(bytes, n)) ui_.message_box(ssh1_msg::out_of_memory);
-    while (gen == generation_ && rx_.size() >= 4) {
-        const std::uint32_t length = crypto::load_be(rx_.data());
-        const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
-        // Refused before the whole packet is waited for: it could never fit the buffer.
-        if (padded >= 65535) {
-            fail(ssh1_msg::illegal_size);
-            return;
+    // Whole packets are processed as soon as they are in, so a read that holds the end of one and the start of
+    // the next is taken in pieces.
+    const auto packets = [&] {
+        while (gen == generation_ && rx_.size() >= 4) {
+            const std::uint32_t length = crypto::load_be(rx_.data());
+            const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
+            // Refused before the whole packet is waited for: it could never fit the buffer.
+            if (padded >= 65535) {
+                fail(ssh1_msg::illegal_size);
+                return;
+            }
+            if (length < 5) {  // no room for the type and the CRC
+                fail(ssh1_msg::violation);
+                return;
+            }
+            if (rx_.size() < 4 + padded) return;
+            process(length, std::size_t(padded));
+            if (gen != generation_) return;
+            rx_.consume(4 + std::size_t(padded));
         }
-        if (length < 5) {  // no room for the type and the CRC
-            fail(ssh1_msg::violation);
-            return;
+    };
+    while (n > 0 && gen == generation_) {
+        const std::size_t k = rx_.take(bytes, n);
+        if (k == 0) {  // every packet accepted fits, so this is a fault of ours: say so rather than spin
+            ui_.message_box(ssh1_msg::out_of_memory);
+            rx_.clear();
+            if (gen != generation_) return;
+            continue;
         }
-        if (rx_.size() < 4 + padded) return;
-        process(length, std::size_t(padded));
-        if (gen != generation_) return;
-        rx_.consume(4 + std::size_t(padded));
+        bytes += k;
+        n -= k;
+        packets();
     }
 }
 

@@ -50,6 +50,32 @@ std::vector<std::uint8_t> mpint_string(const crypto::bignum& b) {
 
 }  // namespace
 
+std::string disconnect_message(std::uint32_t reason, std::string_view text) {
+    // RFC 4253 section 11.1.
+    static constexpr std::string_view names[] = {"",
+                                                 "host not allowed to connect",
+                                                 "protocol error",
+                                                 "key exchange failed",
+                                                 "reserved",
+                                                 "MAC error",
+                                                 "compression error",
+                                                 "service not available",
+                                                 "protocol version not supported",
+                                                 "host key not verifiable",
+                                                 "connection lost",
+                                                 "by application",
+                                                 "too many connections",
+                                                 "authentication cancelled by user",
+                                                 "no more authentication methods available",
+                                                 "illegal user name"};
+    std::string shown = host_text(text, 1024);
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == ' ')) shown.pop_back();
+    std::string out = "The host closed the session: " + (shown.empty() ? std::string("no reason given") : shown) +
+                      " (reason " + std::to_string(reason);
+    if (reason > 0 && reason < std::size(names)) out += ", " + std::string(names[reason]);
+    return out + ").";
+}
+
 void exchange_hash::start(bool own_sha1, crypto::evp::hash_kind kind) {
     own_ = own_sha1;
     sha1_.init();
@@ -175,6 +201,9 @@ void ssh2_engine::reset() {
     first_exchange_ = true;
     service_requested_ = false;
     strict_ = false;
+    kex_running_ = false;
+    initial_kex_ = true;
+    shell_pending_ = false;
     skip_guess_ = false;
     crypto::wipe(session_id_.data(), session_id_.size());
     crypto::wipe(h_.data(), h_.size());
@@ -205,6 +234,10 @@ void ssh2_engine::reset() {
     crypto::wipe(pending_);
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
+}
+
+void ssh2_engine::connected() {
+    if (s_.ssh_algorithms != 0 && !id_sent_) start_connection();
 }
 
 void ssh2_engine::set_target(std::string_view host, int port) {
@@ -257,11 +290,21 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
         n -= used;
         if (n == 0) return;
     }
-    if (!rx_.append(bytes, n)) {
-        ui_.message_box(msg::out_of_memory);
+    // Whole packets are processed as soon as they are in, so a read that holds the end of one packet and the start
+    // of the next is taken in pieces.
+    while (n > 0) {
+        const std::size_t k = rx_.take(bytes, n);
+        if (k == 0) {  // every packet accepted fits, so this is a fault of ours: say so rather than spin
+            ui_.message_box(msg::out_of_memory);
+            if (!alive(gen)) return;
+            rx_.clear();
+            continue;
+        }
+        bytes += k;
+        n -= k;
+        reassemble();
         if (!alive(gen)) return;
     }
-    reassemble();
 }
 
 void ssh2_engine::reassemble() {
@@ -288,6 +331,8 @@ void ssh2_engine::reassemble() {
             if (negotiated_) fail(msg::protocol_violation);
             return;
         }
+        // Too large to process: said now rather than after waiting for all of it.
+        if (std::size_t(len) + 4 >= max_packet_length) return fail(msg::illegal_message);
         const std::size_t total = std::size_t(len) + 4 + in_.trailer();
         if (rx_.size() < total) return;
         rx_.head_decrypted = false;
@@ -322,7 +367,6 @@ void ssh2_engine::process_packet(std::size_t total, std::uint32_t len) {
             if (total > block + in_.trailer()) in_.crypt(false, p + block, total - block - in_.trailer());
         }
     }
-    if (a >= 65535) return fail(msg::illegal_message);
     if (authentic) {
         io_.session_log_hex(label_in, p, a);
         if (!alive(gen)) return;
@@ -394,13 +438,23 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         skip_guess_ = false;  // the host guessed our exchange method wrong: its first exchange packet is void
         return;
     }
-    // Strict key exchange: nothing but the exchange itself until the first NEWKEYS.
-    if (strict_ && first_exchange_ &&
-        !(type == SSH_MSG_KEXINIT || type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY ||
-          type == SSH_MSG_DISCONNECT))
-        return fail(msg::protocol_violation);
+    // Strict key exchange: nothing but the exchange itself until the host's first NEWKEYS (its KEXINIT being the
+    // very first packet is checked once the lists are read).
+    if (strict_ && initial_kex_ &&
+        !(type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT))
+        return fail(msg::strict_kex_violation);
     switch (type) {
-    case SSH_MSG_KEXINIT: return on_kexinit(data - 1, payload_len);
+    case SSH_MSG_DISCONNECT: {
+        wire_reader r(data, n);
+        const auto reason = r.u32();
+        const auto text = r.string();
+        return fail(disconnect_message(
+            reason.value_or(0),
+            text ? std::string_view(reinterpret_cast<const char*>(text->data()), text->size()) : std::string_view()));
+    }
+    case SSH_MSG_KEXINIT:
+        if (kex_running_) return fail(msg::second_kexinit);
+        return on_kexinit(data - 1, payload_len);
     case SSH_MSG_KEXDH_REPLY: return on_kex_reply(data, n);
     case SSH_MSG_NEWKEYS: return on_newkeys();
     case SSH_MSG_EXT_INFO: return on_ext_info(data, n);
@@ -422,18 +476,55 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
     case SSH_MSG_CHANNEL_DATA: return on_data(data, n, false);
     case SSH_MSG_CHANNEL_EXTENDED_DATA: return on_data(data, n, true);
     case SSH_MSG_CHANNEL_WINDOW_ADJUST: return on_window_adjust(data, n);
-    case SSH_MSG_CHANNEL_CLOSE:
-    case SSH_MSG_CHANNEL_FAILURE: return io_.session_disconnect();
+    case SSH_MSG_CHANNEL_CLOSE: return io_.session_disconnect();
+    case SSH_MSG_CHANNEL_FAILURE:
+        // Only the pty and shell requests want a reply, so the refusal is theirs.
+        if (pty_pending_) return fail(msg::pty_refused);
+        if (shell_pending_) return fail(msg::shell_refused);
+        return io_.session_disconnect();
     case SSH_MSG_CHANNEL_SUCCESS:
         if (pty_pending_) {
             pty_pending_ = false;
             send_channel_request("shell", false);
+            shell_pending_ = true;
+        } else {
+            shell_pending_ = false;
         }
         return;
     case SSH_MSG_GLOBAL_REQUEST: return on_global_request(data, n);
     case SSH_MSG_CHANNEL_REQUEST: return on_channel_request(data, n);
-    default: return;  // DISCONNECT, IGNORE, DEBUG, BANNER, EOF and the rest: the socket sees the end
+    case SSH_MSG_CHANNEL_OPEN: return negotiated_ ? refuse_channel_open(data, n) : void();
+    case SSH_MSG_IGNORE:
+    case SSH_MSG_UNIMPLEMENTED:
+    case SSH_MSG_DEBUG:
+    case SSH_MSG_REQUEST_SUCCESS:
+    case SSH_MSG_REQUEST_FAILURE:
+    case SSH_MSG_CHANNEL_EOF: return;
+    default:
+        // RFC 4253 section 11.4 wants an answer to every message not understood; the fixed suite keeps to its
+        // written silence.
+        if (negotiated_) {
+            wire_writer w = begin(SSH_MSG_UNIMPLEMENTED);
+            w.u32(in_.seq - 1);
+            send(w);
+        }
+        return;
     }
+}
+
+void ssh2_engine::refuse_channel_open(const std::uint8_t* data, std::size_t n) {
+    // Nothing was asked for (no X11, agent or forwarding), so every channel the host opens is refused.
+    wire_reader r(data, n);
+    const auto type = r.text(64);
+    const auto sender = r.u32();
+    if (!r.ok()) return fail(msg::protocol_violation);
+    io_.session_log_line("refused a channel of type " + host_text(*type, 64) + " opened by the host");
+    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_FAILURE);
+    w.u32(*sender);
+    w.u32(1);  // SSH_OPEN_ADMINISTRATIVELY_PROHIBITED
+    w.string("no channels are accepted from the host");
+    w.string("");
+    send(w);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -449,7 +540,7 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
         fail(msg::protocol_violation);
         return false;
     }
-    const std::string ours[] = {client_kex_list(),
+    const std::string ours[] = {client_kex_methods(),
                                 client_host_key_list(),
                                 client_cipher_list(),
                                 client_cipher_list(),
@@ -473,7 +564,14 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
         }
         chosen[i] = aead ? std::string_view() : c.value_or("");
     }
-    if (first_exchange_) strict_ = name_list_has(lists[0], strict_kex_server);
+    if (first_exchange_) {
+        strict_ = name_list_has(lists[0], strict_kex_server);
+        // Under strict key exchange the host's KEXINIT must be the first packet of the connection.
+        if (strict_ && in_.seq != 1) {
+            fail(msg::strict_kex_violation);
+            return false;
+        }
+    }
     io_.session_log_line("kex: " + std::string(chosen[0]) + ", host key " + std::string(chosen[1]) + ", ciphers " +
                          std::string(chosen[2]) + " / " + std::string(chosen[3]) + ", MACs " +
                          std::string(chosen[4].empty() ? "(implicit)" : chosen[4]) + " / " +
@@ -483,8 +581,13 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
     host_key_alg_.assign(chosen[1]);
     cipher_out_ = find_cipher(chosen[2]);
     cipher_in_ = find_cipher(chosen[3]);
-    mac_out_ = cipher_out_->tag ? nullptr : find_mac(chosen[4]);
-    mac_in_ = cipher_in_->tag ? nullptr : find_mac(chosen[5]);
+    mac_out_ = cipher_out_ && cipher_out_->tag ? nullptr : find_mac(chosen[4]);
+    mac_in_ = cipher_in_ && cipher_in_->tag ? nullptr : find_mac(chosen[5]);
+    // Our own lists come from the tables, so every choice has its row; this only guards against drift.
+    if (!kex_ || !cipher_out_ || !cipher_in_ || (!cipher_out_->tag && !mac_out_) || (!cipher_in_->tag && !mac_in_)) {
+        fail(msg::protocol_violation);
+        return false;
+    }
     // A guessed first packet counts only when the guesses were right (RFC 4253 section 7).
     if (follows && *follows) {
         const std::string_view guess_kex = lists[0].substr(0, lists[0].find(','));
@@ -506,6 +609,7 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
         cipher_out_ = cipher_in_ = fixed_cipher();
         mac_out_ = mac_in_ = find_mac("hmac-sha1");
     }
+    kex_running_ = true;
     crypto::random_seed();
     wire_writer w = begin(SSH_MSG_KEXINIT);
     std::uint8_t cookie[16];
@@ -724,8 +828,10 @@ void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std
 }
 
 void ssh2_engine::on_newkeys() {
-    if (!newkeys_sent_) return io_.session_disconnect();
+    if (!newkeys_sent_) return fail(msg::newkeys_outside_exchange);
     newkeys_sent_ = false;
+    kex_running_ = false;
+    initial_kex_ = false;
     // The exchange's choices stand until the next KEXINIT, which cannot come before this NEWKEYS.
     const bool ok = in_.install(*cipher_in_, mac_in_, pending_in_[0], pending_in_[1], pending_in_[2]);
     crypto::wipe(pending_in_, sizeof pending_in_);
@@ -928,7 +1034,13 @@ std::size_t ssh2_engine::data_piece() const {
 }
 
 void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
-    if (negotiated_ && session_open_) {
+    if (negotiated_ && !session_open_) {
+        // Before the channel there is no one to type to, and whatever the emulator answers to a banner must never
+        // reach the host.
+        io_.session_log_line("data before the session channel was open: not sent");
+        return;
+    }
+    if (negotiated_) {
         // Behind what already waits, and within the host's window.
         if (pending_.size() + n > pending_send_limit) {
             ui_.message_box(msg::send_overflow);

@@ -57,7 +57,22 @@ inline constexpr std::string_view host_key_switched =
     "close!!!";
 inline constexpr std::string_view send_overflow = "Cannot send data to the host. Check TCP/IP protocol stack.";
 inline constexpr std::string_view kbd_cancelled = "Sign-on cancelled.";
+inline constexpr std::string_view newkeys_outside_exchange =
+    "SSH protocol violation: the host sent NEWKEYS outside a key exchange. Session must close!!!";
+inline constexpr std::string_view second_kexinit =
+    "SSH protocol violation: the host started a key exchange while one was running. Session must close!!!";
+inline constexpr std::string_view strict_kex_violation =
+    "SSH protocol violation: the host sent another message during the first key exchange, which strict key "
+    "exchange forbids. Session must close!!!";
+inline constexpr std::string_view pk_ok_mismatch =
+    "SSH protocol violation: the host accepted a key this program did not offer. Session must close!!!";
+inline constexpr std::string_view pty_refused =
+    "The host refused a terminal for this session (pty-req). Session must close!!!";
+inline constexpr std::string_view shell_refused = "The host refused to start a shell. Session must close!!!";
 }  // namespace msg
+
+// "The host closed the session: TEXT (reason N, NAME)" for the host's DISCONNECT, its text made harmless.
+std::string disconnect_message(std::uint32_t reason, std::string_view text);
 
 // Debug-log texts.
 namespace logtext {
@@ -176,6 +191,9 @@ public:
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
     // Forgets the connection: identification, keys, exchange, channel.
     void reset();
+    // The connection is up. Negotiated mode sends its identification now, without waiting for the host's (RFC 4253
+    // section 4.2: a host may wait for ours); the fixed suite keeps its written order (the host speaks first).
+    void connected();
     // The host and port of the coming connection (for known_hosts).
     void set_target(std::string_view host, int port);
     // The terminal's width changed (negotiated mode tells the host with window-change).
@@ -248,6 +266,7 @@ private:
     void on_window_adjust(const std::uint8_t* data, std::size_t n);
     void on_global_request(const std::uint8_t* data, std::size_t n);
     void on_channel_request(const std::uint8_t* data, std::size_t n);
+    void refuse_channel_open(const std::uint8_t* data, std::size_t n);
     void send_channel_request(std::string_view type, bool pty);
     void send_window_change();
     void flush_pending();
@@ -277,7 +296,10 @@ private:
     bool first_exchange_ = true;
     bool service_requested_ = false;
     bool strict_ = false;
-    bool skip_guess_ = false;  // the host's guessed first exchange packet is to be ignored
+    bool kex_running_ = false;    // from the host's KEXINIT to its NEWKEYS
+    bool initial_kex_ = true;     // until the host's first NEWKEYS: strict key exchange allows nothing else
+    bool shell_pending_ = false;  // the shell request awaits its reply
+    bool skip_guess_ = false;     // the host's guessed first exchange packet is to be ignored
     std::array<std::uint8_t, crypto::evp::max_digest_length> session_id_{};
     std::array<std::uint8_t, crypto::evp::max_digest_length> h_{};
     std::size_t h_len_ = 20;
@@ -328,7 +350,7 @@ private:
     std::vector<std::uint8_t> pending_;  // negotiated mode: user data waiting for window
 
     std::array<std::uint8_t, packet_buffer_size> out_buf_{};
-    std::array<std::uint8_t, packet_buffer_size> in_buf_{};
+    std::array<std::uint8_t, reassembly_capacity> in_buf_{};
     std::array<std::uint8_t, packet_buffer_size> log_copy_{};
 };
 

@@ -241,7 +241,19 @@ void ssh2_engine::sign_with_key() {
 void ssh2_engine::on_auth_60(const std::uint8_t* data, std::size_t n) {
     // Message 60 means what the method asked makes of it.
     switch (negotiated_ ? auth_ : auth_stage::password) {
-    case auth_stage::pubkey_query: return sign_with_key();  // PK_OK: the host would take this key
+    case auth_stage::pubkey_query: {
+        // PK_OK: the host would take this key. It must name the key just offered, or the signature would go to
+        // whatever the host pretends to accept.
+        wire_reader r(data, n);
+        const auto alg = r.text(256);
+        const auto blob = r.string();
+        const key_candidate& k = keys_[key_index_];
+        const bool same = r.ok() && r.at_end() &&
+                          *alg == signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_) &&
+                          std::equal(blob->begin(), blob->end(), k.blob.begin(), k.blob.end());
+        if (!same) return fail(msg::pk_ok_mismatch);
+        return sign_with_key();
+    }
     case auth_stage::kbd: return answer_info_request(data, n);
     case auth_stage::password: return fail(msg::password_expired);
     default: return fail(msg::protocol_violation);
@@ -290,16 +302,26 @@ void ssh2_engine::on_banner(const std::uint8_t* data, std::size_t n) {
     wire_reader r(data, n);
     const auto text = r.string(16384);
     if (!text) return;
-    // Shown as text: line ends as the terminal needs them, and no control byte (escape sequences included) from
-    // a host that has not even signed us on yet.
+    // Shown as text: line ends as the terminal needs them, and no control (escape sequences and the 8-bit C1 ones
+    // included) from a host that has not even signed us on yet. A terminal that takes bytes gets the Latin-1 range
+    // as bytes and '?' for the rest, never a UTF-8 byte it would read as C1.
+    const std::string clean =
+        host_text(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()), text->size());
     std::string out;
-    out.reserve(text->size() + 16);
-    for (std::uint8_t c : *text) {
+    out.reserve(clean.size() + 16);
+    for (std::size_t i = 0; i < clean.size();) {
+        const auto c = static_cast<unsigned char>(clean[i]);
+        const std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
         if (c == '\n') {
             out += "\r\n";
-        } else if (c == '\t' || (c >= 0x20 && c != 0x7F)) {
-            out += static_cast<char>(c);
+        } else if (c < 0x80 || s_.utf8 != 0) {
+            out.append(clean, i, len);
+        } else if (len == 2 && c <= 0xC3) {
+            out += static_cast<char>((c & 0x03) << 6 | (static_cast<unsigned char>(clean[i + 1]) & 0x3F));
+        } else {
+            out += '?';
         }
+        i += len;
     }
     io_.session_deliver(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
 }

@@ -38,6 +38,13 @@ void ssh_client::ssh_target(std::string_view host, int port) {
     v2_->set_target(host, port);
     v1_->set_target(host, port);
 }
+void ssh_client::ssh_connected() {
+    if (version2()) v2_->connected();
+}
+bool ssh_client::ssh_handshake_done() const {
+    // SSH-1 state 2 follows the host's acknowledgement of the session key (and the user name sent after it).
+    return version2() ? v2_->keys_active() : v1_->state() >= 2;
+}
 void ssh_client::set_columns(int columns) { v2_->set_columns(columns); }
 void ssh_client::keepalive() {
     if (version2()) v2_->keepalive();

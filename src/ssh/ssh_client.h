@@ -26,6 +26,9 @@ public:
     void ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) override;
     void ssh_reset() override;
     void ssh_target(std::string_view host, int port) override;
+    void ssh_connected() override;
+    // SSH-2: the host's new keys are in use; SSH-1: the host accepted the session key.
+    bool ssh_handshake_done() const override;
 
     // The terminal's width (80 or 132) for the pty request, and its changes for window-change.
     void set_columns(int columns);

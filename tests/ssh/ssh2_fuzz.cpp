@@ -3,9 +3,14 @@
 // handlers see them), bit 1 blowfish-cbc, bit 2 remembered credentials, bit 3 the negotiated mode (its KEXINIT
 // parsing and exchanges); with keys, bits 4..6 from 1 to 5 pick a negotiated framing instead (AEAD,
 // encrypt-then-MAC, SHA-2 MACs), sealed by a second engine playing the host. Without keys the records go in as raw
-// bytes after the identification line. Each record is a 16-bit big-endian length and that many bytes.
+// bytes after the identification line; with bit 7 set too, the host's KEXINIT comes first, its ten name-lists drawn
+// from the client's own names and the pseudo-algorithms by the next ten bytes (one bit a name). Each record is a
+// 16-bit big-endian length and that many bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "ssh2_server.h"
 
@@ -24,6 +29,48 @@ struct harness {
         io.engine = &eng;
     }
 };
+
+// Names split from a list, with the pseudo-algorithms of both sides added.
+std::vector<std::string> names_of(const std::string& list, bool pseudo) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        out.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    if (pseudo)
+        for (const char* p :
+             {"ext-info-c", "ext-info-s", "kex-strict-c-v00@openssh.com", "kex-strict-s-v00@openssh.com"})
+            out.push_back(p);
+    return out;
+}
+
+// A KEXINIT payload whose lists take one name of the list's pool for each set bit of its selector byte (the pool
+// spread over the eight bits, so long pools are reached too).
+ssh_test::bytes drawn_kexinit(const std::uint8_t* sel) {
+    static const std::vector<std::string> pools[10] = {names_of(ssh::client_kex_list(), true),
+                                                       names_of(ssh::client_host_key_list(), true),
+                                                       names_of(ssh::client_cipher_list(), true),
+                                                       names_of(ssh::client_cipher_list(), false),
+                                                       names_of(ssh::client_mac_list(), true),
+                                                       names_of(ssh::client_mac_list(), false),
+                                                       names_of("none,zlib@openssh.com", true),
+                                                       names_of("none,zlib", false),
+                                                       names_of("en,de", false),
+                                                       names_of("", false)};
+    ssh_test::bytes k{20};
+    k.resize(17, 0x5A);
+    for (int i = 0; i < 10; ++i) {
+        std::string list;
+        const auto& pool = pools[i];
+        for (std::size_t b = 0; b < 8; ++b)
+            if (sel[i] >> b & 1) list += (list.empty() ? "" : ",") + pool[(b * pool.size()) / 8];
+        ssh_test::put_string(k, list);
+    }
+    k.push_back(sel[0] & 1);  // first_kex_packet_follows
+    ssh_test::put_u32(k, 0);
+    return k;
+}
 
 }  // namespace
 
@@ -70,11 +117,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (int j = 0; j < 40; ++j) v[i][j] = std::uint8_t(i * 40 + j);
         h->eng.install_keys_for_test(v, srv.blowfish);
         srv.install_fixed_keys(v);
-    } else {
-        static const char id[] = "SSH-2.0-fuzz\r\n";
-        h->eng.receive(reinterpret_cast<const std::uint8_t*>(id), sizeof id - 1);
     }
     std::size_t off = 1;
+    if (!(mode & 1)) {
+        static const char id[] = "SSH-2.0-fuzz\r\n";
+        h->eng.receive(reinterpret_cast<const std::uint8_t*>(id), sizeof id - 1);
+        if ((mode & 0x80) && size >= off + 10) {
+            const ssh_test::bytes pkt = srv.packet(drawn_kexinit(data + off));
+            off += 10;
+            h->eng.receive(pkt.data(), pkt.size());
+        }
+    }
     while (off + 2 <= size) {
         std::size_t n = std::size_t(data[off]) << 8 | data[off + 1];
         off += 2;

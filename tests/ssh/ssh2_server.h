@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -100,6 +101,14 @@ struct prompt_recorder : ssh::ssh_prompts {
         passphrase_files.emplace_back(file);
         return passphrase;
     }
+    // Key loads with a passphrase: file and passphrase of each, answered by `load_reply` when set, else read as
+    // the default does.
+    std::vector<std::pair<std::string, std::string>> loads;
+    std::function<ssh::key_load()> load_reply;
+    ssh::key_load load_key(std::string_view file, std::string_view pass) override {
+        loads.emplace_back(file, pass);
+        return load_reply ? load_reply() : ssh::ssh_prompts::load_key(file, pass);
+    }
 };
 
 inline void put_u32(bytes& b, std::uint32_t v) {
@@ -185,6 +194,9 @@ public:
     bytes session_id, last_h;
     bool blowfish = false;
     bool corrupt_signature = false;
+    std::string kex_list = "diffie-hellman-group1-sha1";  // what the server's KEXINIT offers
+    bool strict = false;         // strict key exchange: sequence numbers restart at each NEWKEYS
+    bool newkeys_apart = false;  // kex_reply leaves the server's NEWKEYS to newkeys()
 
     // ---- framing ----
     bytes packet(const bytes& payload) {
@@ -243,8 +255,11 @@ public:
         bytes k{20};
         for (int i = 0; i < 16; ++i) k.push_back(std::uint8_t(i));
         const char* cipher_name = blowfish ? "blowfish-cbc" : "3des-cbc";
-        for (const char* l : {"diffie-hellman-group1-sha1", "ssh-dss", cipher_name, cipher_name, "hmac-sha1",
-                              "hmac-sha1", "none", "none", "", ""})
+        const std::string kex = kex_list + (strict ? ",kex-strict-s-v00@openssh.com" : "");
+        for (std::string_view l :
+             {std::string_view(kex), std::string_view("ssh-dss"), std::string_view(cipher_name),
+              std::string_view(cipher_name), std::string_view("hmac-sha1"), std::string_view("hmac-sha1"),
+              std::string_view("none"), std::string_view("none"), std::string_view(), std::string_view()})
             put_string(k, l);
         k.push_back(0);
         put_u32(k, 0);
@@ -285,14 +300,21 @@ public:
         put_string(reply, sig.data(), sig.size());
         for (int i = 0; i < 6; ++i) crypto::ssh2_derive_key(k, last_h.data(), char('A' + i), session_id.data(), v_[i]);
         bytes out = packet(reply);
-        const bytes nk = packet(bytes{21});
+        if (newkeys_apart) return out;
+        const bytes nk = newkeys();
         out.insert(out.end(), nk.begin(), nk.end());
+        return out;
+    }
+    // The server's NEWKEYS; its outgoing side switches after it.
+    bytes newkeys() {
+        bytes out = packet(bytes{21});
         // Server to client: IV B, key D, MAC F.
         out_ = std::make_unique<crypto::cipher_context>();
         cipher()->set_key(*out_, v_[3]);
         cipher()->set_iv(*out_, v_[1]);
         crypto::ssh2_hmac_sha1.set_key(out_mac_, v_[5]);
         out_keys_ = true;
+        if (strict) out_seq_ = 0;
         return out;
     }
     void take_client_newkeys() {
@@ -301,6 +323,7 @@ public:
         cipher()->set_iv(*in_, v_[0]);
         crypto::ssh2_hmac_sha1.set_key(in_mac_, v_[4]);
         in_keys_ = true;
+        if (strict) in_seq_ = 0;
     }
     // Both directions keyed from fixed values, matching ssh2_engine::install_keys_for_test with the same values.
     void install_fixed_keys(const std::uint8_t v[6][40]) {

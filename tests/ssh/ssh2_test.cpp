@@ -323,16 +323,11 @@ TEST_F(Ssh2, ReassemblyLimits) {
     EXPECT_TRUE(said(ssh::msg::illegal_message));
     EXPECT_EQ(io.disconnects, 1);
 
-    // More than 65535 bytes pending without a whole packet.
+    // Told as soon as the length is seen, not after 64 KB more.
     fresh();
     feed(text("SSH-2.0-x\r\n"));
-    bytes partial;
-    put_u32(partial, 65000);
-    partial.resize(40000, 0);
-    feed(partial);
-    feed(partial);
-    EXPECT_TRUE(said(ssh::msg::out_of_memory));
-    EXPECT_EQ(io.disconnects, 0) << "the session stays open";
+    feed(bytes(big.begin(), big.begin() + 8));
+    EXPECT_TRUE(said(ssh::msg::illegal_message));
 }
 
 TEST_F(Ssh2, WindowTopUpAndOverrun) {
@@ -725,4 +720,313 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
     eng->set_columns(80);
     eng->keepalive();
     EXPECT_TRUE(nothing_sent());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Hostile hosts: what a server (or anyone in the middle) can send must end the session with its cause, never crash
+// it or make it act on something it did not ask for.
+
+namespace {
+
+class Ssh2Hostile : public Ssh2 {
+protected:
+    void SetUp() override {
+        Ssh2::SetUp();
+        s.ssh_algorithms = 1;
+        fresh();
+    }
+    bool said_start(std::string_view m) const {
+        return std::any_of(ui.messages.begin(), ui.messages.end(),
+                           [&](const std::string& x) { return x.rfind(m, 0) == 0; });
+    }
+    bytes ident_and(const bytes& packets) {
+        bytes b = text(srv().ident + "\r\n");
+        b.insert(b.end(), packets.begin(), packets.end());
+        return b;
+    }
+};
+
+}  // namespace
+
+TEST_F(Ssh2Hostile, PseudoAlgorithmsAreNeverChosen) {
+    for (const char* kex : {"ext-info-c", "kex-strict-c-v00@openssh.com", "ext-info-c,kex-strict-c-v00@openssh.com",
+                            "ext-info-s,kex-strict-s-v00@openssh.com"}) {
+        fresh();
+        srv().kex_list = kex;
+        feed(ident_and(srv().kexinit()));
+        EXPECT_TRUE(said_start("SSH: the host and this program have no key exchange method in common")) << kex;
+        EXPECT_EQ(io.disconnects, 1) << kex;
+    }
+}
+
+TEST_F(Ssh2Hostile, StrictKeyExchangeAllowsNothingElseAndRestartsSequenceNumbers) {
+    // Both directions restart at 0 after NEWKEYS: the handshake only completes (MACs verified both ways) if the
+    // client did so too.
+    srv().strict = true;
+    handshake();
+    send(msg(6));
+    EXPECT_EQ(method_of(next(50)), "none");
+    EXPECT_EQ(io.disconnects, 0);
+
+    const bytes ignore = [] {
+        bytes b{2};
+        put_string(b, "x");
+        return b;
+    }();
+    // An IGNORE before the host's KEXINIT.
+    fresh();
+    srv().strict = true;
+    bytes first = srv().packet(ignore);
+    const bytes k = srv().kexinit();
+    first.insert(first.end(), k.begin(), k.end());
+    feed(ident_and(first));
+    EXPECT_TRUE(said(ssh::msg::strict_kex_violation));
+    EXPECT_EQ(io.disconnects, 1);
+
+    // Between KEXINIT and the reply, and between the reply and NEWKEYS.
+    for (int where = 0; where < 2; ++where) {
+        fresh();
+        srv().strict = true;
+        srv().newkeys_apart = true;
+        const bytes dh = first_read();
+        if (where == 0) send(ignore);
+        if (where == 1) {
+            feed(srv().kex_reply(client_id, client_kexinit, dh));
+            send(ignore);
+        }
+        EXPECT_TRUE(said(ssh::msg::strict_kex_violation)) << where;
+        EXPECT_EQ(io.disconnects, 1) << where;
+    }
+
+    // Without strict key exchange the same IGNORE is harmless.
+    fresh();
+    first = srv().packet(ignore);
+    const bytes k2 = srv().kexinit();
+    first.insert(first.end(), k2.begin(), k2.end());
+    feed(ident_and(first));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(srv().client_ident());
+    next(20);
+    next(30);
+}
+
+TEST_F(Ssh2Hostile, ProtocolViolationsOfTheExchangeAreNamed) {
+    // NEWKEYS before any exchange.
+    feed(ident_and(srv().packet(msg(21))));
+    EXPECT_TRUE(said(ssh::msg::newkeys_outside_exchange));
+    EXPECT_EQ(io.disconnects, 1);
+    // A second KEXINIT while the first exchange runs is a protocol violation, not an impostor.
+    fresh();
+    first_read();
+    feed(srv().kexinit());
+    EXPECT_TRUE(said(ssh::msg::second_kexinit));
+    EXPECT_FALSE(said(ssh::msg::bad_host_signature));
+    EXPECT_EQ(io.disconnects, 1);
+    // The same in the fixed suite.
+    s.ssh_algorithms = 0;
+    fresh();
+    first_read();
+    feed(srv().kexinit());
+    EXPECT_TRUE(said(ssh::msg::second_kexinit));
+    // A server-started re-exchange after the first one finished is fine.
+    s.ssh_algorithms = 1;
+    fresh();
+    login();
+    feed(srv().kexinit());
+    EXPECT_TRUE(ui.messages.empty());
+    next(20);
+    next(30);
+}
+
+TEST_F(Ssh2Hostile, PkOkMustNameTheKeyJustOffered) {
+    const auto key = [] {
+        bytes b;
+        put_string(b, "ssh-rsa");
+        put_string(b, "\x01\x00\x01", 3);
+        put_string(b, "modulus");
+        return b;
+    }();
+    bytes other = key;
+    other.back() ^= 1;
+    const struct {
+        const char* name;
+        const char* alg;
+        bytes blob;
+        bool signs;
+    } rows[] = {
+        {"the key offered", "ssh-rsa", key, true},
+        {"another key", "ssh-rsa", other, false},
+        {"another algorithm", "ssh-ed25519", key, false},
+        {"nothing after the type", nullptr, {}, false},
+    };
+    const char* home = std::getenv("HOME");
+    const std::string saved = home ? home : "";
+    ::setenv("HOME", "/nonexistent-home", 1);
+    for (const auto& row : rows) {
+        fresh();
+        fake_agent* agent = nullptr;
+        eng->agent_factory = [&] {
+            auto a = std::make_unique<fake_agent>();
+            a->keys.push_back(key);
+            agent = a.get();
+            return a;
+        };
+        handshake();
+        send(msg(6));
+        next(50);
+        send(failure("publickey"));
+        EXPECT_EQ(method_of(next(50)), "publickey") << row.name;
+        bytes pk_ok{60};
+        if (row.alg) {
+            put_string(pk_ok, row.alg);
+            put_string(pk_ok, row.blob.data(), row.blob.size());
+        }
+        send(pk_ok);
+        ASSERT_NE(agent, nullptr);
+        EXPECT_EQ(agent->sign_flags.size(), row.signs ? 1u : 0u) << row.name;
+        EXPECT_EQ(said(ssh::msg::pk_ok_mismatch), !row.signs) << row.name;
+        EXPECT_EQ(io.disconnects, row.signs ? 0 : 1) << row.name;
+    }
+    ::setenv("HOME", saved.c_str(), 1);
+}
+
+TEST_F(Ssh2Hostile, BannerControlsNeverReachTheTerminalNorItsAnswersTheHost) {
+    const std::string raw = "a\x9b"
+                            "6n b\x1b[6n c\xc2\x9b"
+                            "6n d\xc3\xa9 e\xe2\x94\x90 f\xff\r\n";
+    for (int utf8 = 0; utf8 < 2; ++utf8) {
+        s.utf8 = utf8;
+        fresh();
+        handshake();
+        send(msg(6));
+        next(50);
+        bytes banner{53};
+        put_string(banner, raw);
+        put_string(banner, "");
+        send(banner);
+        EXPECT_EQ(io.delivered, utf8 ? "a?6n b[6n c6n d\xc3\xa9 e\xe2\x94\x90 f?\r\n" : "a?6n b[6n c6n d\xe9 e? f?\r\n")
+            << utf8;
+        // An answer the emulator might still make goes nowhere before the channel is open.
+        const std::uint8_t answer[] = "\x1b[1;1R";
+        eng->send_user_data(answer, sizeof answer - 1);
+        EXPECT_TRUE(nothing_sent()) << utf8;
+    }
+    s.utf8 = 0;
+}
+
+TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
+    login();
+    send(msg(150));
+    const std::uint32_t seq = srv().out_seq() - 1;
+    const bytes un = next(3);
+    ssh::wire_reader r(un.data() + 1, un.size() - 1);
+    EXPECT_EQ(*r.u32(), seq);
+
+    for (const char* type : {"x11", "forwarded-tcpip", "auth-agent@openssh.com", "no-such-type"}) {
+        bytes open{90};
+        put_string(open, type);
+        put_u32(open, 42);
+        put_u32(open, 1000);
+        put_u32(open, 1000);
+        send(open);
+        const bytes f = next(92);
+        ssh::wire_reader o(f.data() + 1, f.size() - 1);
+        EXPECT_EQ(*o.u32(), 42u) << type;
+        EXPECT_EQ(*o.u32(), 1u) << type;
+    }
+    EXPECT_EQ(io.disconnects, 0);
+    // Messages that need no answer get none.
+    for (std::uint8_t t : {2, 3, 4, 81, 82, 96}) {
+        bytes m{t};
+        put_u32(m, 0);
+        put_string(m, "");
+        send(m);
+    }
+    EXPECT_TRUE(nothing_sent());
+
+    // The fixed suite keeps its written silence.
+    s.ssh_algorithms = 0;
+    fresh();
+    login();
+    send(msg(150));
+    EXPECT_TRUE(nothing_sent());
+}
+
+TEST_F(Ssh2Hostile, IdentificationGoesOnConnectInNegotiatedModeOnly) {
+    eng->connected();
+    EXPECT_EQ(str(io.wire), "SSH-2.0-1.0.00\n");
+    handshake();  // the host's line and KEXINIT after ours: no second identification
+    EXPECT_EQ(io.disconnects, 0);
+    EXPECT_EQ(str(io.wire).find("SSH-2.0", 1), std::string::npos);
+
+    s.ssh_algorithms = 0;
+    fresh();
+    eng->connected();
+    EXPECT_TRUE(io.wire.empty()) << "the fixed suite waits for the host";
+    handshake();
+}
+
+TEST_F(Ssh2Hostile, EndingsNameTheirCause) {
+    bytes disc{1};
+    put_u32(disc, 2);
+    put_string(disc, "Too many authentication failures\x1b[31m\n");
+    put_string(disc, "");
+    for (int mode = 0; mode < 2; ++mode) {
+        s.ssh_algorithms = mode;
+        fresh();
+        handshake();
+        send(disc);
+        EXPECT_TRUE(said("The host closed the session: Too many authentication failures[31m (reason 2, protocol "
+                         "error)."))
+            << (ui.messages.empty() ? "" : ui.messages.back());
+        EXPECT_EQ(io.disconnects, 1);
+    }
+    // A 64 KB reason is cut, not shown whole.
+    fresh();
+    handshake();
+    bytes big{1};
+    put_u32(big, 11);
+    put_string(big, std::string(60000, 'x'));
+    put_string(big, "");
+    send(big);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_LT(ui.messages[0].size(), 1200u);
+
+    // The pty request refused, then the shell.
+    fresh();
+    open_channel();
+    send(msg(100));
+    EXPECT_TRUE(said(ssh::msg::pty_refused));
+    fresh();
+    login();
+    send(msg(100));
+    EXPECT_TRUE(said(ssh::msg::shell_refused));
+}
+
+TEST_F(Ssh2Hostile, LargestPacketsSurviveEverySplitOfTheStream) {
+    // Two packets of the largest size the engine takes, back to back; before keys, so the split is all that varies.
+    // Positions near the start, the seam and the end are all tried, and a stride covers the rest.
+    const std::size_t data_len = 65510;  // payload 65519, 4 bytes of padding: 65528 in all, the largest whole one
+    const bytes one = srv().packet(channel_data(std::string(data_len, 'a')));
+    ASSERT_EQ(one.size(), 65528u);
+    bytes stream = one;
+    stream.insert(stream.end(), one.begin(), one.end());
+    std::vector<std::size_t> cuts;
+    for (std::size_t c = 1; c < stream.size(); c += 97) cuts.push_back(c);
+    for (std::size_t edge : {std::size_t(0), one.size(), stream.size()})
+        for (std::size_t d = 0; d < 40; ++d)
+            for (std::size_t c : {edge + d, edge - d})
+                if (c > 0 && c < stream.size()) cuts.push_back(c);
+    const bytes id = text("SSH-2.0-x\r\n");
+    for (std::size_t c : cuts) {
+        io = recorder();
+        io.engine = eng.get();
+        ui.messages.clear();
+        eng->reset();
+        eng->receive(id.data(), id.size());
+        eng->receive(stream.data(), c);
+        eng->receive(stream.data() + c, stream.size() - c);
+        ASSERT_EQ(io.delivered.size(), 2 * data_len) << "cut at " << c;
+        ASSERT_TRUE(ui.messages.empty()) << "cut at " << c << ": " << ui.messages[0];
+    }
 }

@@ -315,6 +315,7 @@ struct hostile_case {
     const char* expect;   // screen text to wait for, then "echo alive" is typed (surviving modes)
     const char* message;  // a message-box text that must be shown, or nullptr
     bool survives;
+    bool negotiated = false;  // the client in negotiated mode instead of the fixed suite
 };
 
 // Each hostile server ends the session with the right message, or is survived, and never hangs the client.
@@ -331,6 +332,11 @@ TEST_F(SshPeers, HostileServers) {
         {"keepalive", "keepalive answered", nullptr, true},
         {"bare-lf", "peer$ ", nullptr, true},
         {"pre-banner", "peer$ ", nullptr, true},
+        {"client-first", "peer$ ", nullptr, true, true},
+        {"disconnect", nullptr,
+         "The host closed the session: Too many authentication failures (reason 2, protocol error).", false},
+        {"pty-refused", nullptr, "The host refused a terminal for this session (pty-req).", false},
+        {"unknown-message", "both answered", nullptr, true, true},
     };
     for (const hostile_case& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -340,6 +346,7 @@ TEST_F(SshPeers, HostileServers) {
         ASSERT_GT(port, 0) << slurp(dir / "peer.err");
         std::vector<std::string> args;
         if (c.expect) args = {"--expect", c.expect, "--send", "echo alive\\015"};
+        if (c.negotiated) args.insert(args.end(), {"--set", "ssh_algorithms=1"});
         const run_result r = to_peer(port, args);
         EXPECT_LT(r.status, 128) << "crashed";
         EXPECT_LT(r.took, 9s) << "ran into the timeout";

@@ -46,6 +46,11 @@ MODES = {
     "keepalive": "after the shell starts, keepalive@openssh.com global and channel requests with want-reply",
     "bare-lf": "identification ended by LF alone, KEXINIT in the same write",
     "pre-banner": "text lines before the identification line",
+    "client-first": "the server waits for the client's identification before sending its own",
+    "disconnect": "the first USERAUTH_REQUEST is answered with DISCONNECT reason 2 and a text, then the close",
+    "pty-refused": "pty-req is answered with CHANNEL_FAILURE",
+    "unknown-message": "after the shell starts, message 150 and an x11 CHANNEL_OPEN; the shell says whether the "
+                       "client answered UNIMPLEMENTED and CHANNEL_OPEN_FAILURE",
 }
 
 # RFC 2409 second Oakley group.
@@ -272,7 +277,7 @@ class Connection:
         if self.mode == "bare-lf":
             self.s.sendall(SERVER_ID + b"\n" + self.frame(kexinit))
             self.kex_running = True
-        else:
+        elif self.mode != "client-first":
             self.s.sendall(SERVER_ID + b"\r\n")
         line = b""
         while not line.endswith(b"\n"):
@@ -284,6 +289,8 @@ class Connection:
             line += self.rbuf[:1]
             self.rbuf = self.rbuf[1:]
         self.v_c = line.rstrip(b"\r\n")
+        if self.mode == "client-first":
+            self.s.sendall(SERVER_ID + b"\r\n")
         self.log("ident " + self.v_c.decode(errors="replace") + (" crlf" if line.endswith(b"\r\n") else " lf"))
         if self.mode == "oversize":
             # 65531 + 4 = 65535 bytes, all of it a plausible packet of padding.
@@ -432,6 +439,13 @@ class Connection:
         elif t in (MSG_REQUEST_SUCCESS, MSG_REQUEST_FAILURE, MSG_CHANNEL_SUCCESS, MSG_CHANNEL_FAILURE):
             self.keepalive_replies.append(t)
             self.log(f"reply {t}")
+        elif t == MSG_UNIMPLEMENTED:
+            self.log(f"client unimplemented seq={Reader(p[1:]).u32()}")
+            self.keepalive_replies.append(t)
+        elif t == MSG_CHANNEL_OPEN_FAILURE:
+            r = Reader(p[1:])
+            self.log(f"client refused channel {r.u32()} reason={r.u32()}")
+            self.keepalive_replies.append(t)
         elif t in (MSG_IGNORE, MSG_DEBUG, MSG_CHANNEL_EOF):
             pass
         elif t == MSG_DISCONNECT:
@@ -443,6 +457,10 @@ class Connection:
 
     def on_userauth(self, r):
         user, service, method = r.string().decode(errors="replace"), r.string(), r.string()
+        if self.mode == "disconnect":
+            self.send(bytes([MSG_DISCONNECT]) + u32(2) + sstr("Too many authentication failures") + sstr(""))
+            self.log("sent disconnect")
+            raise Closed()
         if method != b"password":
             self.log(f"auth {method.decode(errors='replace')} user={user}")
             self.send(bytes([MSG_USERAUTH_FAILURE]) + namelist(["password"]) + b"\0")
@@ -478,7 +496,8 @@ class Connection:
             self.term = term.decode(errors="replace")
             detail = f" term={self.term} cols={cols} rows={rows} px={w}x{h} modes={len(modes)}"
         self.log(f"channel request {kind} channel={ch} want={want}{detail}")
-        ok = kind in ("pty-req", "shell") and ch == SERVER_CHANNEL
+        ok = kind in ("pty-req", "shell") and ch == SERVER_CHANNEL and not (self.mode == "pty-refused" and
+                                                                            kind == "pty-req")
         if want:
             self.send(bytes([MSG_CHANNEL_SUCCESS if ok else MSG_CHANNEL_FAILURE]) + u32(self.client_channel or 0))
         if ok and kind == "shell":
@@ -486,6 +505,16 @@ class Connection:
             self.after_shell()
 
     def after_shell(self):
+        if self.mode == "unknown-message":
+            self.send(bytes([150]) + b"whatever")
+            self.send(bytes([MSG_CHANNEL_OPEN]) + sstr("x11") + u32(5) + u32(1 << 16) + u32(16384) +
+                      sstr("127.0.0.1") + u32(6010))
+            self.log("sent unknown message and x11 open")
+            end = time.monotonic() + 5
+            while len(self.keepalive_replies) < 2 and time.monotonic() < end:
+                self.dispatch(self.read_packet())
+            if sorted(self.keepalive_replies[:2]) == [MSG_UNIMPLEMENTED, MSG_CHANNEL_OPEN_FAILURE]:
+                self.out(b"both answered\r\n")
         if self.mode == "keepalive":
             self.send(bytes([MSG_GLOBAL_REQUEST]) + sstr("keepalive@openssh.com") + b"\1")
             self.send(bytes([MSG_CHANNEL_REQUEST]) + u32(self.client_channel) + sstr("keepalive@openssh.com") +
