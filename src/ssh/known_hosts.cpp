@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "crypto/evp.h"
 #include "crypto/hmac.h"
@@ -21,6 +22,7 @@ namespace {
 constexpr char b64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 // A line of 16 KiB cannot hold more key than this.
 constexpr std::size_t max_blob = known_hosts_max_line / 4 * 3 + 3;
+constexpr std::size_t read_block = 64 * 1024;
 
 int b64_value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -144,9 +146,10 @@ void check_line(std::string_view line, std::string_view file, int number, std::s
     }
     const std::string_view hosts = word;
     const std::string_view line_type = next_word(rest);
+    if (m == marker::cert_authority || m == marker::unknown) return;
+    if (line_type != type) return;  // other key types of the host do not count (nor is their key scanned)
     const std::string_view key = next_word(rest);
-    if (m == marker::cert_authority || m == marker::unknown || key.empty()) return;
-    if (line_type != type) return;  // other key types of the host do not count
+    if (key.empty()) return;
     if (m != marker::revoked && !hosts_match(hosts, name)) return;
 
     std::array<std::uint8_t, max_blob> buf;
@@ -165,8 +168,9 @@ void check_line(std::string_view line, std::string_view file, int number, std::s
 
 std::string errno_text(int e) { return std::strerror(e); }
 
-// Reads a whole file of bounded size without blocking on a FIFO or device; false with the reason for `unread`.
-bool read_file(const std::string& path, std::string& text, bool& missing, std::string& why) {
+// Feeds one file to `reader` block by block without blocking on a FIFO or device. False with the reason when the
+// file exists but is no regular file or cannot be read to its end.
+bool read_file(const std::string& path, known_hosts_reader& reader, bool& missing, std::string& why) {
     missing = false;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -181,25 +185,21 @@ bool read_file(const std::string& path, std::string& text, bool& missing, std::s
     } else if (!S_ISREG(st.st_mode)) {
         ok = false;
         why = "not a regular file";
-    } else if (std::uintmax_t(st.st_size) > known_hosts_max_file) {
-        ok = false;
-        why = "larger than " + std::to_string(known_hosts_max_file / (1024 * 1024)) + " MiB";
     }
     if (ok) {
-        text.resize(std::size_t(st.st_size));
-        std::size_t got = 0;
-        while (got < text.size()) {
-            const ssize_t r = ::read(fd, text.data() + got, text.size() - got);
+        const auto block = std::make_unique_for_overwrite<char[]>(read_block);
+        for (;;) {
+            const ssize_t r = ::read(fd, block.get(), read_block);
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) {
-                ok = false;
-                why = errno_text(errno);
+                ok = false;  // the line cut short by the error is not read either
+                why = "read error: " + errno_text(errno);
                 break;
             }
-            if (r == 0) break;  // shrank meanwhile: what was there is what counts
-            got += std::size_t(r);
+            if (r == 0) break;  // the end, also when the file shrank meanwhile
+            reader.feed(std::string_view(block.get(), std::size_t(r)));
         }
-        text.resize(got);
+        if (ok) reader.finish();
     }
     ::close(fd);
     return ok;
@@ -283,34 +283,71 @@ std::string known_host_name(std::string_view host, int port) {
     return "[" + h + "]:" + std::to_string(port);
 }
 
+known_hosts_reader::known_hosts_reader(std::string_view file_name, std::string_view host, int port,
+                                       std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into)
+    : file_(file_name), name_(known_host_name(host, port)), type_(type), blob_(blob), into_(into) {}
+
+void known_hosts_reader::line(std::string_view text) {
+    ++number_;
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    check_line(text, file_, number_, name_, type_, blob_, into_);
+}
+
+void known_hosts_reader::feed(std::string_view piece) {
+    while (!piece.empty()) {
+        const void* nl = std::memchr(piece.data(), '\n', piece.size());
+        const std::size_t len = nl ? std::size_t(static_cast<const char*>(nl) - piece.data()) : piece.size();
+        const std::string_view part = piece.substr(0, len);
+        piece.remove_prefix(nl ? len + 1 : len);
+        if (!skipping_ && carry_.size() + len > known_hosts_max_line) {
+            skipping_ = true;
+            carry_.clear();
+        }
+        if (!nl) {
+            if (!skipping_) {
+                if (carry_.capacity() < known_hosts_max_line) carry_.reserve(known_hosts_max_line);
+                carry_.append(part);
+            }
+            return;
+        }
+        if (skipping_) {
+            ++number_;
+            skipping_ = false;
+        } else if (carry_.empty()) {
+            line(part);  // whole within the piece: no copy
+        } else {
+            carry_.append(part);
+            line(carry_);
+            carry_.clear();
+        }
+    }
+}
+
+void known_hosts_reader::finish() {
+    if (skipping_)
+        ++number_;
+    else if (!carry_.empty())
+        line(carry_);
+    skipping_ = false;
+    carry_.clear();
+}
+
 void check_host_key_text(std::string_view text, std::string_view file_name, std::string_view host, int port,
                          std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into) {
-    const std::string name = known_host_name(host, port);
-    int number = 0;
-    while (!text.empty()) {
-        ++number;
-        const std::size_t nl = text.find('\n');
-        std::string_view line = text.substr(0, nl);
-        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
-        if (line.size() > known_hosts_max_line) continue;
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        check_line(line, file_name, number, name, type, blob, into);
-    }
+    known_hosts_reader reader(file_name, host, port, type, blob, into);
+    reader.feed(text);
+    reader.finish();
 }
 
 host_key_check check_host_key(const std::vector<std::string>& files, std::string_view host, int port,
                               std::string_view type, std::span<const std::uint8_t> blob) {
     host_key_check result;
-    std::string text;
     for (const auto& f : files) {
         if (f.empty()) continue;
+        known_hosts_reader reader(f, host, port, type, blob, result);
         bool missing = false;
         std::string why;
-        if (!read_file(f, text, missing, why)) {
-            if (!missing) result.unread.push_back(f + ": " + why);
-            continue;
-        }
-        check_host_key_text(text, f, host, port, type, blob, result);
+        if (!read_file(f, reader, missing, why) && !missing) result.unread.push_back(f + ": " + why);
     }
     return result;
 }
@@ -449,6 +486,16 @@ std::string revoked_host_key_message(const host_key_check& c, std::string_view h
            std::to_string(c.line) + ".\nThe connection is refused.";
 }
 
+std::string unread_known_hosts_message(const host_key_check& c, std::string_view host, int port) {
+    std::string t = "The host key of " + known_host_name(host, port) + " cannot be checked: ";
+    t += c.unread.size() == 1 ? "a known hosts file exists but could not be read:\n"
+                              : "known hosts files exist but could not be read:\n";
+    for (const std::string& why : c.unread) t += "  " + why + "\n";
+    t += "\nA line there might name another key of this host or revoke this one, so the connection is refused. "
+         "Make the file a readable regular file, or remove it, and connect again.";
+    return t;
+}
+
 std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
                                       std::string_view fingerprint) {
     return "The authenticity of host " + known_host_name(host, port) +
@@ -465,13 +512,16 @@ host_trust decide_host_trust(std::string_view host, int port, std::string_view t
     for (const std::string& why : c.unread) log.push_back("known_hosts not read: " + why);
     const std::string fp = host_key_fingerprint(blob);
     switch (c.status) {
-    case host_key_status::known: return {};
     case host_key_status::changed:
         return {host_trust::verdict::refused, changed_host_key_message(c, host, port, type, fp)};
     case host_key_status::revoked:
         return {host_trust::verdict::refused, revoked_host_key_message(c, host, port, type, fp)};
+    case host_key_status::known:
     case host_key_status::unknown: break;
     }
+    // Known from one file does not help either: the unread one might revoke the key.
+    if (!c.unread.empty()) return {host_trust::verdict::refused, unread_known_hosts_message(c, host, port)};
+    if (c.status == host_key_status::known) return {};
     const host_key_answer a = prompts.confirm_host_key(host, port, type, fp);
     if (a == host_key_answer::cancel) return {host_trust::verdict::cancelled, {}};
     const std::string user_file = default_user_known_hosts();

@@ -19,8 +19,7 @@
 
 namespace ssh {
 
-constexpr std::size_t known_hosts_max_line = 16 * 1024;         // longer lines are skipped
-constexpr std::size_t known_hosts_max_file = 16 * 1024 * 1024;  // larger files are not read
+constexpr std::size_t known_hosts_max_line = 16 * 1024;  // longer lines are skipped whole
 constexpr std::string_view ssh1_rsa_key_type = "rsa1";
 
 enum class host_key_status { known, unknown, changed, revoked };
@@ -29,14 +28,36 @@ struct host_key_check {
     host_key_status status = host_key_status::unknown;
     std::string file;  // where the verdict comes from (changed: the first line with another key of the type)
     int line = 0;
-    // Files that exist but could not be read, each with the reason: the verdict may be missing their lines.
+    // Files that exist but could not be read (or not to their end), as "file: reason". Their lines might change or
+    // revoke the key, so a verdict with any of these must not be trusted.
     std::vector<std::string> unread;
 };
 
-// `files` are read in order; missing files are no error. `type` is the blob's own type name.
+// `files` are read in order, whatever their size, in memory bounded by one line; missing files are no error.
+// `type` is the blob's own type name.
 host_key_check check_host_key(const std::vector<std::string>& files, std::string_view host, int port,
                               std::string_view type, std::span<const std::uint8_t> blob);
-// The same over the text of one file (the file readers and the fuzzer share it). Folds into `into`.
+
+// The lines of one file handed over in pieces of any size (a file read block by block). Only a line that spans
+// pieces is copied, into one buffer of known_hosts_max_line bytes; a longer line is skipped to its end, never cut
+// short into a match. Folds into `into`; `blob` and `into` must outlive the reader.
+class known_hosts_reader {
+public:
+    known_hosts_reader(std::string_view file_name, std::string_view host, int port, std::string_view type,
+                       std::span<const std::uint8_t> blob, host_key_check& into);
+    void feed(std::string_view piece);
+    void finish();  // the last line, when the text does not end with a newline
+
+private:
+    void line(std::string_view text);
+    std::string file_, name_, type_;
+    std::span<const std::uint8_t> blob_;
+    host_key_check& into_;
+    std::string carry_;      // the start of a line that spans pieces; never longer than known_hosts_max_line
+    bool skipping_ = false;  // within an over-long line
+    int number_ = 0;
+};
+// One file's whole text through the reader (the fuzzer and the tables use it).
 void check_host_key_text(std::string_view text, std::string_view file_name, std::string_view host, int port,
                          std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into);
 
@@ -64,6 +85,8 @@ std::string changed_host_key_message(const host_key_check& c, std::string_view h
                                      std::string_view fingerprint);
 std::string revoked_host_key_message(const host_key_check& c, std::string_view host, int port, std::string_view type,
                                      std::string_view fingerprint);
+// The refusal when a known_hosts file exists but could not be read: names each file and what is wrong with it.
+std::string unread_known_hosts_message(const host_key_check& c, std::string_view host, int port);
 // The question for a key not seen before.
 std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
                                       std::string_view fingerprint);
@@ -71,7 +94,8 @@ std::string unknown_host_key_question(std::string_view host, int port, std::stri
 struct ssh_prompts;
 
 // The whole decision for a host key both engines make once per connection: known_hosts, then the question for an
-// unknown key (remembered in the user's file when the answer says so). `log` receives lines for the debug log.
+// unknown key (remembered in the user's file when the answer says so). A file that exists but could not be read
+// refuses the connection: it is never taken as holding no line for the host. `log` receives lines for the debug log.
 struct host_trust {
     enum class verdict { trusted, refused, cancelled } result = verdict::trusted;
     std::string message;  // refused: the refusal to show; trusted: a note to show (the key could not be remembered)

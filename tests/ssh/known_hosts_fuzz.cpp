@@ -1,5 +1,6 @@
-// libFuzzer target over the known_hosts reader. The first byte picks the host, port and key asked about; the rest
-// is the file. Besides not crashing, a verdict must point at a line the text really has.
+// libFuzzer target over the known_hosts reader. The first byte picks the host, port and key asked about and the size
+// of the pieces the file is read in; the rest is the file. Besides not crashing, a verdict must point at a line the
+// text really has, and reading in pieces must give the verdict reading the whole text gives.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -36,5 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (c.line < 1 || c.line > lines || c.file != "f") {
         __builtin_trap();
     }
+
+    const std::size_t piece = std::size_t(pick >> 4) * 7 + 1;
+    ssh::host_key_check p;
+    ssh::known_hosts_reader reader("f", hosts[(pick >> 1) & 3], (pick & 8) ? 2222 : 22,
+                                   (pick & 1) ? "ssh-rsa" : "ssh-ed25519", key, p);
+    for (std::size_t at = 0; at < text.size(); at += piece) reader.feed(text.substr(at, piece));
+    reader.finish();
+    if (p.status != c.status || p.line != c.line || p.file != c.file) __builtin_trap();
     return 0;
 }

@@ -4,15 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../support/peer_process.h"
 #include "ssh/known_hosts.h"
+#include "ssh/services.h"
 
 namespace {
 
@@ -54,6 +61,11 @@ struct KnownHosts : ::testing::Test {
         return ::lstat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 };
+
+// `start` padded with a comment to exactly the longest line read.
+std::string at_limit(const std::string& start) {
+    return start + std::string(ssh::known_hosts_max_line - start.size(), 'c');
+}
 
 struct match_row {
     const char* what;
@@ -121,21 +133,41 @@ TEST_F(KnownHosts, MatchesLinesAsOpenSshDoes) {
          host_key_status::known, 3},
         {"over-long line skipped, next read", "h ssh-ed25519 " + B + " " + long_comment + "\nh ssh-ed25519 " + A, "h",
          22, host_key_status::known, 2},
+        {"over-long line is not cut into a match", "h ssh-ed25519 " + A + " " + long_comment + "\n", "h", 22,
+         host_key_status::unknown, 0},
+        {"over-long last line without newline", "h ssh-ed25519 " + B + "\nh ssh-ed25519 " + A + " " + long_comment, "h",
+         22, host_key_status::changed, 1},
+        {"line of the longest length read", at_limit("h ssh-ed25519 " + A + " ") + "\n", "h", 22,
+         host_key_status::known, 1},
+        {"one byte over the longest length", at_limit("h ssh-ed25519 " + A + " ") + "x\nh ssh-ed25519 " + B, "h", 22,
+         host_key_status::changed, 2},
     };
+    // Files arrive in blocks: a line split anywhere, even byte by byte, reads as the whole text does.
+    const std::size_t piece_sizes[] = {0, 1, 3, 64, 4097};
     for (const auto& r : rows) {
-        ssh::host_key_check c;
-        const std::string type = r.key == &key_rsa ? "ssh-rsa" : "ssh-ed25519";
-        ssh::check_host_key_text(r.text, "kh", r.host, r.port, type, *r.key, c);
-        EXPECT_EQ(c.status, r.status) << r.what;
-        EXPECT_EQ(c.line, r.line) << r.what;
-        EXPECT_EQ(c.file, r.line ? "kh" : "") << r.what;
+        for (const std::size_t piece : piece_sizes) {
+            ssh::host_key_check c;
+            const std::string type = r.key == &key_rsa ? "ssh-rsa" : "ssh-ed25519";
+            if (piece == 0) {
+                ssh::check_host_key_text(r.text, "kh", r.host, r.port, type, *r.key, c);
+            } else {
+                ssh::known_hosts_reader reader("kh", r.host, r.port, type, *r.key, c);
+                for (std::size_t at = 0; at < r.text.size(); at += piece)
+                    reader.feed(std::string_view(r.text).substr(at, piece));
+                reader.finish();
+            }
+            EXPECT_EQ(c.status, r.status) << r.what << ", pieces of " << piece;
+            EXPECT_EQ(c.line, r.line) << r.what << ", pieces of " << piece;
+            EXPECT_EQ(c.file, r.line ? "kh" : "") << r.what << ", pieces of " << piece;
+        }
     }
 }
 
-TEST_F(KnownHosts, FilesAreReadInTurnAndOddFilesAreReportedNotRead) {
+TEST_F(KnownHosts, FilesAreReadInTurn) {
     const std::string user = write("user", "h ssh-ed25519 " + b64(key_b) + "\n");
     const std::string system = write("system", "# system\nh ssh-ed25519 " + b64(key_a) + "\n");
-    auto c = ssh::check_host_key({(dir / "missing").string(), user, system}, "h", 22, "ssh-ed25519", key_a);
+    auto c = ssh::check_host_key({(dir / "missing").string(), user + "/under-a-file", user, system}, "h", 22,
+                                 "ssh-ed25519", key_a);
     EXPECT_EQ(c.status, host_key_status::known);
     EXPECT_EQ(c.file, system);
     EXPECT_EQ(c.line, 2);
@@ -144,27 +176,183 @@ TEST_F(KnownHosts, FilesAreReadInTurnAndOddFilesAreReportedNotRead) {
     c = ssh::check_host_key({system, user}, "h", 22, "ssh-ed25519", key_blob("ssh-ed25519", 50));
     EXPECT_EQ(c.status, host_key_status::changed);
     EXPECT_EQ(c.file, system);
+}
 
-    // A FIFO must not block the check; a folder is no file.
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    fs::create_directory(dir / "folder");
-    c = ssh::check_host_key({(dir / "fifo").string(), (dir / "folder").string(), user}, "h", 22, "ssh-ed25519", key_b);
-    EXPECT_EQ(c.status, host_key_status::known);
-    ASSERT_EQ(c.unread.size(), 2u);
-    EXPECT_NE(c.unread[0].find("not a regular file"), std::string::npos) << c.unread[0];
-    EXPECT_NE(c.unread[1].find((dir / "folder").string()), std::string::npos) << c.unread[1];
+// Files that exist but cannot be read. A FIFO must not block the check.
+struct unreadable_row {
+    const char* what;
+    std::string reason;
+    std::function<std::string(const fs::path& dir)> make;  // the file's path; empty when the case cannot be made here
+};
 
-    // Too big to read: reported, not half read.
-    {
-        std::ofstream big(dir / "big", std::ios::binary);
-        big << "h ssh-ed25519 " << b64(key_a) << "\n";
-        big.seekp(std::streamoff(ssh::known_hosts_max_file));
-        big << "\n";
+const unreadable_row unreadable_rows[] = {
+    {"FIFO", "not a regular file",
+     [](const fs::path& d) { return ::mkfifo((d / "fifo").c_str(), 0600) == 0 ? (d / "fifo").string() : ""; }},
+    {"folder", "not a regular file",
+     [](const fs::path& d) {
+         fs::create_directory(d / "folder");
+         return (d / "folder").string();
+     }},
+    {"symbolic link loop", std::strerror(ELOOP),
+     [](const fs::path& d) {
+         fs::create_symlink(d / "loop", d / "loop");
+         return (d / "loop").string();
+     }},
+    // A regular file whose first read fails (address 0 is not mapped): the read error path.
+    {"read error", "read error: " + std::string(std::strerror(EIO)),
+     [](const fs::path&) { return fs::exists("/proc/self/mem") ? std::string("/proc/self/mem") : std::string(); }},
+    {"no permission", std::strerror(EACCES),
+     [](const fs::path& d) {
+         if (::geteuid() == 0) return std::string();  // root reads it anyway
+         const fs::path f = d / "locked";
+         std::ofstream(f) << "h ssh-ed25519 " << b64(key_b) << "\n";
+         fs::permissions(f, fs::perms::none);
+         return f.string();
+     }},
+};
+
+TEST_F(KnownHosts, FilesThatExistButCannotBeReadAreReported) {
+    const std::string user = write("user", "h ssh-ed25519 " + b64(key_a) + "\n");
+    int made = 0;
+    for (const auto& r : unreadable_rows) {
+        const std::string odd = r.make(dir);
+        if (odd.empty()) continue;
+        ++made;
+        const auto c = ssh::check_host_key({odd, user}, "h", 22, "ssh-ed25519", key_a);
+        EXPECT_EQ(c.status, host_key_status::known) << r.what << ": the next file is still read";
+        ASSERT_EQ(c.unread.size(), 1u) << r.what;
+        EXPECT_EQ(c.unread[0], odd + ": " + r.reason) << r.what;
     }
-    c = ssh::check_host_key({(dir / "big").string()}, "h", 22, "ssh-ed25519", key_a);
-    EXPECT_EQ(c.status, host_key_status::unknown);
-    ASSERT_EQ(c.unread.size(), 1u);
-    EXPECT_NE(c.unread[0].find("larger than"), std::string::npos);
+    EXPECT_GE(made, 3);
+}
+
+// vtsession --accept-new-host-key and the unknown-host question answer for HOME's known_hosts; answers "remember".
+struct recording_prompts : ssh::ssh_prompts {
+    int questions = 0;
+    bool sign_on(Settings&) override { return false; }
+    ssh::host_key_answer confirm_host_key(std::string_view, int, std::string_view, std::string_view) override {
+        ++questions;
+        return ssh::host_key_answer::accept_and_remember;
+    }
+};
+
+// HOME points at a scratch folder for one test; restored also when an assertion ends it early.
+struct scratch_home {
+    std::string saved;
+    bool had = false;
+    explicit scratch_home(const fs::path& home) {
+        const char* old = std::getenv("HOME");
+        had = old != nullptr;
+        if (had) saved = old;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    ~scratch_home() {
+        if (had)
+            ::setenv("HOME", saved.c_str(), 1);
+        else
+            ::unsetenv("HOME");
+    }
+};
+
+// An unreadable user file is no "host not found": the connection is refused, naming the file and its fault, before
+// any question that could append a key to it.
+TEST_F(KnownHosts, AnUnreadableFileRefusesTheHostInsteadOfAskingAboutIt) {
+    const std::string host = "kh-test.invalid";
+    for (const auto& r : unreadable_rows) {
+        const fs::path home = dir / (std::string("home-") + r.what);
+        fs::create_directories(home / ".ssh");
+        const std::string odd = r.make(home);
+        if (odd.empty()) continue;
+        const fs::path file = home / ".ssh" / "known_hosts";
+        if (fs::path(odd) != file) fs::create_symlink(odd, file);
+        scratch_home guard(home);
+        recording_prompts prompts;
+        std::vector<std::string> log;
+        const auto t = ssh::decide_host_trust(host, 22, "ssh-ed25519", key_a, prompts, log);
+        EXPECT_EQ(t.result, ssh::host_trust::verdict::refused) << r.what;
+        EXPECT_EQ(prompts.questions, 0) << r.what;
+        EXPECT_NE(t.message.find(file.string() + ": " + r.reason), std::string::npos) << r.what << ": " << t.message;
+        EXPECT_NE(t.message.find(host), std::string::npos) << t.message;
+        ASSERT_EQ(log.size(), 1u) << r.what;
+    }
+
+    // Missing is just "no line": the question comes and the answer is remembered.
+    const fs::path home = dir / "home-empty";
+    fs::create_directories(home);
+    scratch_home guard(home);
+    recording_prompts prompts;
+    std::vector<std::string> log;
+    const auto t = ssh::decide_host_trust(host, 22, "ssh-ed25519", key_a, prompts, log);
+    EXPECT_EQ(t.result, ssh::host_trust::verdict::trusted) << t.message;
+    EXPECT_EQ(prompts.questions, 1);
+    EXPECT_EQ(ssh::check_host_key({(home / ".ssh/known_hosts").string()}, host, 22, "ssh-ed25519", key_a).status,
+              host_key_status::known);
+}
+
+// A file far beyond any size worth reading whole, with the host's line at its very end (across a read block).
+TEST_F(KnownHosts, AHugeFileIsReadToItsEnd) {
+    const fs::path home = dir / "home";
+    fs::create_directories(home / ".ssh");
+    const fs::path file = home / ".ssh" / "known_hosts";
+    constexpr std::size_t block_size = 64 * 1024, blocks = 1600;  // 100 MiB
+    // Other hosts' lines of the sizes real files hold (RSA keys of some 400 bytes, ed25519 ones of some 100).
+    std::string block;
+    int block_lines = 0;
+    for (int i = 0; block.size() + 600 < block_size; ++i, ++block_lines) {
+        const std::string names = "other" + std::to_string(i) + ".example,10.1." + std::to_string(i % 256) + ".7";
+        if (i % 100 == 1)  // another name, hashed
+            block += "|1|2/+W4B0rWgX9DJ8+6l44m3Mg+EQ=|IE7kUWsCAoZNuaUO8VjNIzvIpCQ= ssh-ed25519 " + b64(key_a) + "\n";
+        else if (i % 100 == 2)  // the host's key of another type
+            block += "h ssh-rsa " + b64(key_rsa) + "\n";
+        else if (i % 3 == 0)
+            block += names + " ssh-ed25519 " + b64(key_blob("ssh-ed25519", std::uint8_t(i))) + "\n";
+        else
+            block += names + " ssh-rsa " + b64(key_blob("ssh-rsa", std::uint8_t(i), 255)) + "\n";
+    }
+    block += "# " + std::string(block_size - block.size() - 3, '-') + "\n";
+    ++block_lines;
+    ASSERT_EQ(block.size(), block_size);
+    const std::string last = "h ssh-ed25519 " + b64(key_b) + "\n";
+    // Comment lines before the blocks put the last line across a 64 KiB boundary.
+    std::string head;
+    int head_lines = 0;
+    for (; head.size() < block_size - last.size() / 2; ++head_lines) {
+        const std::size_t want = std::min<std::size_t>(10000, block_size - last.size() / 2 - head.size());
+        head += "#" + std::string(std::max<std::size_t>(want, 2) - 2, ' ') + "\n";
+    }
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << head;
+        for (std::size_t i = 0; i < blocks; ++i) out.write(block.data(), std::streamsize(block.size()));
+        out << last;
+        ASSERT_TRUE(out.good());
+    }
+    const int last_line = head_lines + int(blocks) * block_lines + 1;
+    ASSERT_GE(fs::file_size(file), 100'000'000u);
+
+    // The impostor's key is refused, not asked about and appended.
+    scratch_home guard(home);
+    recording_prompts prompts;
+    std::vector<std::string> log;
+    const auto size = fs::file_size(file);
+    const auto started = std::chrono::steady_clock::now();
+    const auto t = ssh::decide_host_trust("h", 22, "ssh-ed25519", key_a, prompts, log);
+    const auto took = std::chrono::steady_clock::now() - started;
+    std::cout << "read " << size / (1024 * 1024) << " MiB in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+    EXPECT_EQ(t.result, ssh::host_trust::verdict::refused);
+    EXPECT_NE(t.message.find("HAS CHANGED"), std::string::npos) << t.message;
+    EXPECT_NE(t.message.find(file.string() + " on line " + std::to_string(last_line) + "."), std::string::npos)
+        << t.message;
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(prompts.questions, 0);
+    EXPECT_EQ(fs::file_size(file), size);
+
+    const auto c = ssh::check_host_key({file.string()}, "h", 22, "ssh-ed25519", key_b);
+    EXPECT_EQ(c.status, host_key_status::known);
+    EXPECT_EQ(c.file, file.string());
+    EXPECT_EQ(c.line, last_line);
+    EXPECT_TRUE(c.unread.empty());
 }
 
 TEST_F(KnownHosts, RememberCreatesPrivateFileAndFolderAndIsReadBack) {
