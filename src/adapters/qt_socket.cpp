@@ -27,6 +27,9 @@ qt_socket::qt_socket(socket_events& events)
     });
     QObject::connect(s, &QTcpSocket::connected, s, [this] {
         connected_ = true;
+        // Only a connected socket has a descriptor to take the option: set before connectToHost it is lost, and
+        // each small write after the first then waits for the peer's delayed acknowledgement.
+        if (sock_) sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (!in_connect_) events_.on_connect_complete(0);
     });
     QObject::connect(s, &QTcpSocket::readyRead, s, [this] { events_.on_read(0); });
@@ -58,7 +61,6 @@ qt_socket::~qt_socket() { close(); }
 
 session_socket::connect_result qt_socket::connect(std::string_view host, std::uint16_t port) {
     if (!sock_) return connect_result::failed;
-    sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     in_connect_ = true;
     sock_->connectToHost(QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size())), port);
     in_connect_ = false;
@@ -95,6 +97,8 @@ void qt_socket::renotify_if_data_left() {
         if (buffered_input() > 0) events_.on_read(0);
     });
 }
+
+qintptr qt_socket::descriptor() const { return sock_ ? sock_->socketDescriptor() : -1; }
 
 std::size_t qt_socket::pending_output() const { return sock_ ? static_cast<std::size_t>(sock_->bytesToWrite()) : 0; }
 

@@ -22,6 +22,8 @@ public:
     std::size_t pending_output() const override;
     // What has arrived and not been read yet (the read limit bounds it, apart from the peer's last bytes).
     std::size_t buffered_input() const;
+    // The system's socket, -1 while there is none (tests read its options).
+    qintptr descriptor() const;
 
 private:
     void renotify_if_data_left();

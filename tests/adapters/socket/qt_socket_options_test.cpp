@@ -1,0 +1,92 @@
+// Options of the system socket behind qt_socket, read with getsockopt once a loopback connection stands.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <string>
+
+#include "adapters/qt_socket.h"
+
+namespace {
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "adapters_socket_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication a(argc, argv);
+    return a;
+}
+
+struct counting_events : socket_events {
+    int connects = 0, errors = 0;
+    void on_read(int) override {}
+    void on_connect_complete(int error) override { error == 0 ? ++connects : ++errors; }
+    void on_close() override {}
+};
+
+template <class Pred>
+bool spin(Pred done, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) app().processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+int tcp_option(qintptr fd, int option) {
+    int value = -1;
+    socklen_t len = sizeof value;
+    if (::getsockopt(static_cast<int>(fd), IPPROTO_TCP, option, &value, &len) != 0) return -1;
+    return value;
+}
+
+struct target {
+    const char* host;
+    QHostAddress listen_on;
+};
+
+void PrintTo(const target& t, std::ostream* os) { *os << t.host; }
+
+class qt_socket_options : public ::testing::TestWithParam<target> {};
+
+// Without TCP_NODELAY every small write after the first waits for the peer's delayed acknowledgement (about
+// 40 ms): typed keys lag and each SSH exchange takes that long.
+TEST_P(qt_socket_options, NagleIsOffOnceConnected) {
+    app();
+    QTcpServer server;
+    if (!server.listen(GetParam().listen_on, 0)) GTEST_SKIP() << "no " << GetParam().host << " here";
+    counting_events events;
+    qt_socket sock(events);
+    const auto r = sock.connect(GetParam().host, server.serverPort());
+    ASSERT_NE(r, session_socket::connect_result::failed);
+    ASSERT_TRUE(spin([&] {
+        return (r == session_socket::connect_result::connected || events.connects == 1) &&
+               server.hasPendingConnections();
+    }));
+    EXPECT_EQ(events.errors, 0);
+    const qintptr fd = sock.descriptor();
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(tcp_option(fd, TCP_NODELAY), 0) << "TCP_NODELAY is off on " << GetParam().host;
+
+    // Still on after data went both ways.
+    QTcpSocket* peer = server.nextPendingConnection();
+    const std::uint8_t key[] = {'x'};
+    ASSERT_EQ(sock.write(key, 1), 1);
+    ASSERT_TRUE(spin([&] { return peer->bytesAvailable() == 1; }));
+    EXPECT_NE(tcp_option(sock.descriptor(), TCP_NODELAY), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loopback, qt_socket_options,
+                         ::testing::Values(target{"127.0.0.1", QHostAddress(QHostAddress::LocalHost)},
+                                           target{"localhost", QHostAddress(QHostAddress::LocalHost)},
+                                           target{"::1", QHostAddress(QHostAddress::LocalHostIPv6)}),
+                         [](const ::testing::TestParamInfo<target>& i) {
+                             const std::string h = i.param.host;
+                             return h == "::1" ? std::string("ipv6") : h == "localhost" ? h : std::string("ipv4");
+                         });
+
+}  // namespace
