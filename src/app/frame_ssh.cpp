@@ -30,6 +30,22 @@ struct dialog_prompts final : ssh::ssh_prompts {
     std::optional<std::string> key_passphrase(std::string_view key_file) override {
         return ask_key_passphrase(key_file, QApplication::activeWindow());
     }
+    // bcrypt at a few thousand rounds takes most of a minute: a worker thread derives the key while the window
+    // keeps painting and the user may cancel.
+    ssh::key_load load_key(std::string_view key_file, std::string_view passphrase) override {
+        const std::string file(key_file);
+        ssh::key_load out;
+        const bool done = run_with_progress(
+            QStringLiteral("Deriving the key of %1 from its passphrase...").arg(QString::fromStdString(file)),
+            [&](const std::atomic<bool>& cancel) { out = ssh::load_private_key(file, passphrase, &cancel); },
+            QApplication::activeWindow());
+        if (!done) {
+            out = {};
+            out.status = ssh::key_status::cancelled;
+            out.reason = "Key file " + file + ": the derivation of its key from the passphrase was cancelled";
+        }
+        return out;
+    }
 };
 
 }  // namespace

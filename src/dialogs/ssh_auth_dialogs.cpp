@@ -4,8 +4,12 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <chrono>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -97,4 +101,29 @@ std::optional<std::vector<std::string>> ask_keyboard_interactive(std::string_vie
     keyboard_interactive_dialog dlg(from_utf8(name), from_utf8(instruction), prompts, parent);
     if (dlg.exec() != QDialog::Accepted) return std::nullopt;
     return dlg.take();
+}
+
+bool run_with_progress(const QString& text, const std::function<void(const std::atomic<bool>& cancel)>& work,
+                       QWidget* parent) {
+    std::atomic<bool> cancel{false}, finished{false};
+    QProgressDialog dlg(text, QStringLiteral("Cancel"), 0, 0, parent);  // no range: a busy indicator
+    dlg.setWindowTitle(QStringLiteral("Please wait"));
+    dlg.setWindowModality(Qt::ApplicationModal);
+    dlg.setAutoClose(false);
+    dlg.setAutoReset(false);
+    std::promise<void> done;
+    std::future<void> ended = done.get_future();
+    std::thread worker([&] {
+        work(cancel);
+        finished = true;
+        done.set_value();
+        // Queued to the dialog's thread; dropped with the dialog should it be gone before it is delivered.
+        QMetaObject::invokeMethod(
+            &dlg, [&dlg] { dlg.accept(); }, Qt::QueuedConnection);
+    });
+    // A short wait that nobody notices spares a dialog that would only flash.
+    if (ended.wait_for(std::chrono::milliseconds(250)) != std::future_status::ready) dlg.exec();
+    if (!finished) cancel = true;
+    worker.join();
+    return !cancel;
 }

@@ -2,8 +2,11 @@
 // The questions of SSH sign-on beyond the password: the passphrase of a private key file, and a
 // keyboard-interactive round (the server's name as title, its instruction, one field per prompt). Answers are typed
 // hidden unless the server allows echo; the caller wipes what it gets back. Server texts are shown as plain text.
+// Also the wait for a key derivation, which runs off the UI thread behind a progress dialog.
 #include <QDialog>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,3 +41,10 @@ std::optional<std::string> ask_key_passphrase(std::string_view key_file, QWidget
 std::optional<std::vector<std::string>> ask_keyboard_interactive(std::string_view name, std::string_view instruction,
                                                                  const std::vector<ssh::kbd_prompt>& prompts,
                                                                  QWidget* parent = nullptr);
+
+// Runs `work` on a worker thread and returns once it has returned; true when it ran to its end. Work done within a
+// quarter of a second shows nothing. Longer work shows a modal progress dialog with `text` and a Cancel button
+// that keeps the windows painting; Cancel (or Escape, or closing the dialog) sets the flag `work` is given and
+// waits for it to return, which work must do soon after the flag is set. No thread outlives the call.
+bool run_with_progress(const QString& text, const std::function<void(const std::atomic<bool>& cancel)>& work,
+                       QWidget* parent = nullptr);

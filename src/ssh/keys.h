@@ -2,6 +2,7 @@
 // Private keys for public-key sign-on: OpenSSH's own key files ("openssh-key-v1", plain or passphrase-protected
 // with bcrypt_pbkdf) and PEM / PKCS#8 RSA and ECDSA keys. The key material and every signature come from
 // OpenSSL's libcrypto; nothing here throws.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,7 +48,17 @@ private:
     int bits_ = 0;
 };
 
-enum class key_status { ok, missing, bad_permissions, needs_passphrase, wrong_passphrase, unsupported, malformed };
+// cancelled: the caller's cancel flag stopped the key derivation.
+enum class key_status {
+    ok,
+    missing,
+    bad_permissions,
+    needs_passphrase,
+    wrong_passphrase,
+    unsupported,
+    malformed,
+    cancelled
+};
 
 struct key_load {
     key_status status = key_status::missing;
@@ -64,17 +75,20 @@ constexpr unsigned max_kdf_rounds = 4096;
 
 // Reads a key file: a regular file (never a FIFO or a folder) of at most max_key_file_bytes, refused with
 // bad_permissions when group or others have any access to it, as OpenSSH refuses it. With an empty passphrase an
-// encrypted key gives needs_passphrase (with public_blob when known).
-key_load load_private_key(const std::string& path, std::string_view passphrase = {});
+// encrypted key gives needs_passphrase (with public_blob when known). Setting *cancel (from any thread) ends a
+// running key derivation within one bcrypt round, with status cancelled.
+key_load load_private_key(const std::string& path, std::string_view passphrase = {},
+                          const std::atomic<bool>* cancel = nullptr);
 // The same for a file's text, without the file checks and without FILE.pub. A key asking for more than max_rounds
-// bcrypt rounds is unsupported.
+// bcrypt rounds is unsupported, passphrase or not.
 key_load parse_private_key(std::span<const std::uint8_t> text, std::string_view passphrase,
-                           unsigned max_rounds = max_kdf_rounds);
+                           unsigned max_rounds = max_kdf_rounds, const std::atomic<bool>* cancel = nullptr);
 
-// bcrypt_pbkdf as OpenSSH uses it. Empty on bad arguments: rounds 0, empty passphrase or salt, salt over 1 MiB,
-// output empty or over 1024 bytes.
+// bcrypt_pbkdf as OpenSSH uses it. Empty on bad arguments (rounds 0, empty passphrase or salt, salt over 1 MiB,
+// output empty or over 1024 bytes) and when *cancel is found set between two rounds.
 std::optional<std::vector<std::uint8_t>> bcrypt_pbkdf(std::string_view pass, std::span<const std::uint8_t> salt,
-                                                      unsigned rounds, std::size_t out_len);
+                                                      unsigned rounds, std::size_t out_len,
+                                                      const std::atomic<bool>* cancel = nullptr);
 
 // ~/.ssh/id_ed25519, id_ecdsa, id_rsa (in that order); empty without HOME.
 std::vector<std::string> default_key_files();

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ssh/keys.h"
+
 struct Settings;
 
 namespace ssh {
@@ -41,6 +43,12 @@ struct ssh_prompts {
     virtual std::optional<std::string> key_passphrase(std::string_view key_file) {
         (void)key_file;
         return std::nullopt;
+    }
+    // Reads a key file with its passphrase. The key derivation may take the better part of a minute: the Qt client
+    // runs it off the UI thread, and a cancel gives key_status::cancelled. This default simply waits. Both views
+    // need only outlive the call; the caller wipes the passphrase.
+    virtual key_load load_key(std::string_view key_file, std::string_view passphrase) {
+        return load_private_key(std::string(key_file), passphrase);
     }
 };
 

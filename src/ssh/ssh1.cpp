@@ -67,6 +67,18 @@ constexpr std::size_t max_modulus_bytes = ssh1_engine::max_modulus_bits / 8;
 // Length field, at most 8 bytes of padding, type, CRC.
 constexpr std::size_t max_data = packet_buffer_size - 4 - 8 - 1 - 4;
 
+// The fixed text, then the host's reason (string reason) when it gave one, made harmless and cut at 1024 bytes.
+std::string disconnect_message(const std::uint8_t* data, std::size_t n) {
+    std::string out(ssh1_msg::server_disconnect);
+    wire_reader r(data, n);
+    const auto reason = r.string(max_data);
+    if (!reason) return out;
+    std::string said = host_text({reinterpret_cast<const char*>(reason->data()), reason->size()}, 1024);
+    while (!said.empty() && (said.back() == '\n' || said.back() == ' ' || said.back() == '\t')) said.pop_back();
+    if (!said.empty()) out += "\nThe host said: " + said;
+    return out;
+}
+
 bool sane_modulus(const crypto::rsa_public_key& k) {
     const unsigned bits = k.modulus.bit_length();
     return bits >= ssh1_engine::min_modulus_bits && bits <= ssh1_engine::max_modulus_bits;
@@ -260,7 +272,7 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
             // A string length that disagrees with the packet is dropped without a word.
             if (n >= 4 && crypto::load_be(data) == n - 4) io_.session_deliver(data + 4, n - 4);
             return;
-        case msg_disconnect: fail(ssh1_msg::server_disconnect); return;
+        case msg_disconnect: fail(disconnect_message(data, n)); return;
         case smsg_exitstatus: send_packet(cmsg_exit_confirmation, nullptr, 0); return;
         default: return;
         }

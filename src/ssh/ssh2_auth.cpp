@@ -145,26 +145,28 @@ void ssh2_engine::collect_keys() {
         files.push_back(s_.ssh_key_file);
     else
         files = default_key_files();
+    const bool named = !s_.ssh_key_file.empty();
     for (const std::string& f : files) {
         key_load k = load_private_key(f);
-        // The default files may well be absent; a file the user named must not be.
-        if (k.status == key_status::missing && s_.ssh_key_file.empty()) continue;
-        if (k.status == key_status::missing || k.status == key_status::bad_permissions) {
-            // As OpenSSH does: a key others may read is not used, and the user is told why.
-            const unsigned gen = generation_;
-            ui_.message_box(k.reason);
-            if (!alive(gen)) return;
-            continue;
-        }
         std::vector<std::uint8_t> blob;
         if (k.key) {
             const auto pb = k.key->public_blob();
             blob.assign(pb.begin(), pb.end());
-        } else {
+        } else if (k.status == key_status::needs_passphrase) {
             blob = std::move(k.public_blob);
+            // Without FILE.pub an encrypted PEM key cannot be offered before its passphrase is known.
+            if (blob.empty()) k.reason += " and its public key is unknown (no " + f + ".pub beside it)";
         }
         if (blob.empty()) {
-            io_.session_log_line("key file not used: " + f + (k.reason.empty() ? "" : ": " + k.reason));
+            // A file the user named is always explained. Of the default files, absent ones are normal and only a
+            // key others may read is told (as OpenSSH does); the rest goes to the log.
+            if (named || k.status == key_status::bad_permissions) {
+                const unsigned gen = generation_;
+                ui_.message_box(k.reason + ".\nThe key is not used to sign on.");
+                if (!alive(gen)) return;
+            } else if (k.status != key_status::missing) {
+                io_.session_log_line("key file not used: " + k.reason);
+            }
             continue;
         }
         // A key already offered through the agent is not offered twice.
@@ -210,14 +212,25 @@ void ssh2_engine::sign_with_key() {
     } else if (k.key) {
         sig = k.key->sign(alg, data);
     } else {
-        // Asked only now, for a key the host has said it would take.
-        std::optional<std::string> pass = prompts_.key_passphrase(k.file);
-        if (!alive(gen)) return;
+        // Asked only now, for a key the host has said it would take. The prompts may run an event loop in which
+        // the session ends and keys_ is cleared: they are given a copy of the name.
+        const std::string file = k.file;
+        std::optional<std::string> pass = prompts_.key_passphrase(file);
+        if (!alive(gen)) {
+            if (pass) crypto::wipe(*pass);
+            return;
+        }
         if (pass) {
-            key_load key = load_private_key(k.file, *pass);
+            key_load key = prompts_.load_key(file, *pass);
             crypto::wipe(*pass);
+            if (!alive(gen)) return;
             if (key.status == key_status::wrong_passphrase) {
-                ui_.message_box("Wrong passphrase for the key " + k.file + "; it is not used.");
+                ui_.message_box("Wrong passphrase for the key " + file + "; it is not used.");
+                if (!alive(gen)) return;
+            } else if (key.status == key_status::cancelled || key.status == key_status::needs_passphrase) {
+                io_.session_log_line("key not used: " + key.reason);
+            } else if (key.status != key_status::ok) {
+                ui_.message_box(key.reason + ".\nThe key is not used to sign on.");
                 if (!alive(gen)) return;
             }
             if (key.key) sig = key.key->sign(alg, data);

@@ -1,15 +1,20 @@
 // The key passphrase and keyboard-interactive questions: what they show, hidden fields, and that only OK (by button
-// or Enter) hands the typed text back.
+// or Enter) hands the typed text back. The wait for work on a worker thread: the windows keep running, and every
+// way out of its progress dialog cancels the work and waits for it.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "../support/qt_test_support.h"
 #include "dialogs/ssh_auth_dialogs.h"
@@ -103,6 +108,64 @@ TEST(SshAuthDialogs, KeyboardInteractiveRound) {
         [] {
             return ask_keyboard_interactive("", "", {{"Verification code: ", true}});
         });
+}
+
+// Work that runs until its cancel flag is set (bounded, should the flag never come) and says whether it saw it.
+struct endless_work {
+    std::atomic<bool> saw_cancel{false};
+    std::thread::id thread;
+    void operator()(const std::atomic<bool>& cancel) {
+        thread = std::this_thread::get_id();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!cancel && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        saw_cancel = cancel.load();
+    }
+};
+
+TEST(SshAuthDialogs, WorkOffTheUiThreadWithProgress) {
+    qt_test_support::test_app();
+    // Quick work: on another thread, done, and no dialog at all.
+    std::thread::id quick;
+    EXPECT_TRUE(run_with_progress("quick", [&](const std::atomic<bool>&) { quick = std::this_thread::get_id(); }));
+    EXPECT_NE(quick, std::thread::id());
+    EXPECT_NE(quick, std::this_thread::get_id());
+
+    const std::function<void(QProgressDialog*)> ways[] = {
+        [](QProgressDialog* d) { d->findChild<QPushButton*>()->click(); },
+        [](QProgressDialog* d) { QTest::keyClick(d, Qt::Key_Escape); },
+        [](QProgressDialog* d) { d->close(); },
+    };
+    for (const auto& way : ways) {
+        endless_work work;
+        int ticks = 0;  // the UI thread's own timers go on while the work runs
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(5);
+        QString shown;
+        bool found = false;
+        QTimer::singleShot(500, [&] {
+            auto* d = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            found = true;
+            shown = d->labelText();
+            way(d);
+        });
+        EXPECT_FALSE(run_with_progress("Deriving the key of /k/id from its passphrase...", std::ref(work)));
+        EXPECT_TRUE(found);
+        EXPECT_TRUE(work.saw_cancel) << "the work was told and had returned";
+        EXPECT_EQ(shown, "Deriving the key of /k/id from its passphrase...");
+        EXPECT_GT(ticks, 5);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+
+    // Work that ends by itself while the dialog shows: the dialog goes away, and the work counts as done.
+    bool was_shown = false;
+    QTimer::singleShot(350, [&] { was_shown = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()); });
+    EXPECT_TRUE(run_with_progress(
+        "slow", [](const std::atomic<bool>&) { std::this_thread::sleep_for(std::chrono::milliseconds(700)); }));
+    EXPECT_TRUE(was_shown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace

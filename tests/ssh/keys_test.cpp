@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/peer_process.h"
@@ -25,6 +29,7 @@ using bytes = std::vector<std::uint8_t>;
 using ssh::key_status;
 
 bytes as_bytes(std::string_view s) { return bytes(s.begin(), s.end()); }
+std::string as_text(const bytes& b) { return std::string(b.begin(), b.end()); }
 
 std::string hex(std::span<const std::uint8_t> b) {
     static const char* d = "0123456789abcdef";
@@ -276,11 +281,6 @@ TEST_F(KeyFiles, FileChecks) {
     ::chmod(open_key.c_str(), 0400);
     EXPECT_EQ(ssh::load_private_key(open_key.string()).status, key_status::ok);
 
-    const fs::path fifo = dir / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    r = ssh::load_private_key(fifo.string());  // no writer: a blocking open would hang here
-    EXPECT_EQ(r.status, key_status::malformed);
-    EXPECT_NE(r.reason.find("regular"), std::string::npos) << r.reason;
     EXPECT_EQ(ssh::load_private_key(dir.string()).status, key_status::malformed);
     EXPECT_EQ(ssh::load_private_key((dir / "absent").string()).status, key_status::missing);
 
@@ -343,6 +343,99 @@ v1_file split(const std::string& text) {
     f.sec = take();
     EXPECT_TRUE(r.at_end());
     return f;
+}
+
+// The kdf options of a bcrypt file with its round count replaced.
+v1_file with_rounds(v1_file f, std::uint32_t rounds) {
+    for (int i = 0; i < 4; ++i)
+        f.kdf_options[f.kdf_options.size() - 4 + std::size_t(i)] = std::uint8_t(rounds >> (24 - 8 * i));
+    return f;
+}
+
+// Files a user may name by mistake or be handed: each is refused at once, with a reason that names the file and
+// what is wrong with it, passphrase or not.
+TEST_F(KeyFiles, UnusableFilesSayWhy) {
+    const std::string locked = slurp(dir / "ed25519_ctr128");
+    struct row {
+        const char* what;
+        std::function<fs::path()> make;
+        key_status want;
+        std::vector<std::string> says;
+    } rows[] = {
+        {"1 GiB",
+         [] {
+             const fs::path p = dir / "huge";
+             put(p, "");
+             EXPECT_EQ(::truncate(p.c_str(), off_t(1) << 30), 0);  // sparse: nothing is written
+             return p;
+         },
+         key_status::malformed,
+         {"1073741824 bytes", "too large", std::to_string(ssh::max_key_file_bytes)}},
+        {"FIFO",
+         [] {
+             const fs::path p = dir / "fifo";
+             EXPECT_EQ(::mkfifo(p.c_str(), 0600), 0);  // no writer: a blocking open would hang here
+             return p;
+         },
+         key_status::malformed,
+         {"FIFO", "not a regular file"}},
+        {"cut in the middle",
+         [&] {
+             const fs::path p = dir / "cut";
+             put(p, locked.substr(0, locked.size() / 2));
+             return p;
+         },
+         key_status::malformed,
+         {"cut short"}},
+        {"2^32-1 rounds",
+         [&] {
+             const fs::path p = dir / "rounds";
+             put(p, with_rounds(split(locked), 0xFFFFFFFFu).text());
+             return p;
+         },
+         key_status::unsupported,
+         {"4294967295 rounds", "too many", "at most 4096"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const fs::path p = r.make();
+        for (const char* pass : {"", "pass"}) {
+            const auto got = ssh::load_private_key(p.string(), pass);
+            EXPECT_EQ(got.status, r.want) << got.reason;
+            EXPECT_FALSE(got.key);
+            EXPECT_NE(got.reason.find(p.string()), std::string::npos) << got.reason;
+            for (const auto& w : r.says) EXPECT_NE(got.reason.find(w), std::string::npos) << w << ": " << got.reason;
+        }
+    }
+}
+
+TEST_F(KeyFiles, CancelStopsTheKeyDerivation) {
+    // 4096 rounds take the better part of a minute; the flag set from another thread ends them within a round.
+    const bytes text = as_bytes(with_rounds(split(slurp(dir / "ed25519_ctr128")), ssh::max_kdf_rounds).text());
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel = true;
+    });
+    const auto r = ssh::parse_private_key(text, "pass", ssh::max_kdf_rounds, &cancel);
+    canceller.join();
+    EXPECT_EQ(r.status, key_status::cancelled) << r.reason;
+    EXPECT_FALSE(r.key);
+    EXPECT_NE(r.reason.find("cancelled"), std::string::npos) << r.reason;
+
+    // Through the file, a flag set before: nothing derived.
+    const fs::path p = dir / "cancelled";
+    put(p, as_text(text));
+    const auto f = ssh::load_private_key(p.string(), "pass", &cancel);
+    EXPECT_EQ(f.status, key_status::cancelled);
+    EXPECT_NE(f.reason.find(p.string()), std::string::npos) << f.reason;
+    EXPECT_FALSE(ssh::bcrypt_pbkdf("password", as_bytes("salt"), 4, 32, &cancel));
+    // A flag that stays down changes nothing.
+    const std::atomic<bool> down{false};
+    const auto key = ssh::bcrypt_pbkdf("password", as_bytes("salt"), 4, 32, &down);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(hex(*key), "5bbf0cc293587f1c3635555c27796598d47e579071bf427e9d8fbe842aba34d9");
+    EXPECT_EQ(ssh::load_private_key(path("ed25519_ctr128"), "pass", &down).status, key_status::ok);
 }
 
 TEST_F(KeyFiles, DamagedFilesRefused) {

@@ -462,6 +462,40 @@ TEST_F(Ssh1, CancelledSignOnDisconnectsQuietly) {
     EXPECT_EQ(eng.state(), 0);
 }
 
+// The host's reason follows the fixed text, with nothing in it that a terminal or a message box would act on.
+TEST_F(Ssh1, DisconnectShowsTheHostsReasonMadeHarmless) {
+    const std::string fixed(msg::server_disconnect), said = fixed + "\nThe host said: ";
+    bytes past_end;
+    put_u32(past_end, 100);
+    past_end.push_back('x');
+    struct row {
+        const char* what;
+        bytes data;
+        std::string want;
+    } rows[] = {
+        {"plain", str("Idle timeout, bye"), said + "Idle timeout, bye"},
+        {"C0, ESC, DEL, CR dropped; line feed and tab kept; trailing line ends cut",
+         str("a\x1b[2Jb\x07\x01\x7f\tc\r\nnext\r\n\n"), said + "a[2Jb\tc\nnext"},
+        {"C1 CSI dropped, UTF-8 kept, a stray byte shown as ?",
+         str("\xc2\x9b"
+             "31m caf\xc3\xa9 \xff\x9b end"),
+         said + "31m caf\xc3\xa9 ?? end"},
+        {"cut at 1024 bytes", str(std::string(5000, 'x')), said + std::string(1024, 'x')},
+        {"empty reason", str(""), fixed},
+        {"only controls", str("\x1b\x1b\r\n"), fixed},
+        {"no reason at all", {}, fixed},
+        {"length past the packet", past_end, fixed},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        restart();
+        sign_in();
+        send(1, r.data);
+        EXPECT_TRUE(failed_with(r.want)) << (ui.messages.empty() ? "no message" : ui.messages.back());
+        EXPECT_EQ(io.disconnects, 1);
+    }
+}
+
 TEST_F(Ssh1, DataRules) {
     const std::uint8_t early[] = {'a', 'b'};
     eng.send_user_data(early, 2);  // before the shell: kept, sent once it runs
