@@ -106,7 +106,8 @@ std::optional<std::vector<std::string>> ask_keyboard_interactive(std::string_vie
 bool run_with_progress(const QString& text, const std::function<void(const std::atomic<bool>& cancel)>& work,
                        QWidget* parent) {
     std::atomic<bool> cancel{false}, finished{false};
-    QProgressDialog dlg(text, QStringLiteral("Cancel"), 0, 0, parent);  // no range: a busy indicator
+    QProgressDialog dlg(QString(), QStringLiteral("Cancel"), 0, 0, parent);  // no range: a busy indicator
+    dlg.setLabel(plain_label(text, &dlg));                                   // a file name is no markup
     dlg.setWindowTitle(QStringLiteral("Please wait"));
     dlg.setWindowModality(Qt::ApplicationModal);
     dlg.setAutoClose(false);
