@@ -91,6 +91,7 @@ struct Settings {
     int ssh_algorithms = 1;      // SSH-2: 0 the fixed legacy suite, 1 negotiated (modern first)
     int ssh_check_host_key = 1;  // host keys checked against known_hosts, new ones asked about
     int ssh_keepalive = 0;       // seconds between keep-alive requests to an SSH-2 host; 0 = none
+    int connect_timeout = 30;    // seconds from a connect attempt until the session is set up; 0 = no limit
     int utf8 = 0;                // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     std::string ssh_user;
     std::string ssh_password;

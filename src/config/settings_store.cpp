@@ -66,6 +66,7 @@ constexpr int_key int_keys[] = {
     {"ssh_algorithms", &Settings::ssh_algorithms},
     {"ssh_check_host_key", &Settings::ssh_check_host_key},
     {"ssh_keepalive", &Settings::ssh_keepalive},
+    {"connect_timeout", &Settings::connect_timeout},
     {"utf8", &Settings::utf8},
 };
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,7 @@ namespace {
 
 constexpr std::uint8_t ESC = 27;
 constexpr int proxy_timer_ms = 2000;
+constexpr int max_connect_timeout_s = 24 * 3600;  // keeps the milliseconds within int
 constexpr std::size_t socks_reply_size = 8;
 constexpr std::uint8_t socks_granted = 90;
 
@@ -125,11 +127,12 @@ bool session::connect_to(std::string_view host, int port) {
         connect_aborted_ = true;
         st_.connecting = true;
         st_.connected = true;
-        timer_.start(proxy_timer_ms);
+        start_setup();
+        setup_progress();
         return true;
     case session_socket::connect_result::in_progress:
         st_.connecting = true;
-        timer_.start(proxy_timer_ms);
+        start_setup();
         return true;
     case session_socket::connect_result::failed: break;
     }
@@ -139,7 +142,7 @@ bool session::connect_to(std::string_view host, int port) {
 
 void session::connect_failed() {
     const bool aborted = connect_aborted_;
-    timer_.stop();
+    end_setup();
     discard_connection();
     st_.connecting = false;
     view_.clear_host_from_title();
@@ -152,6 +155,7 @@ void session::on_connect_complete(int error) {
     if (error == 0) {
         connect_aborted_ = true;
         st_.connected = true;
+        setup_progress();
         return;
     }
     // The wait for the connection is asynchronous here, so a late failure is the ordinary "refused or not
@@ -162,9 +166,62 @@ void session::on_connect_complete(int error) {
 bool session::abort_connect_by_click() {
     if (!st_.connecting || st_.connected || connect_aborted_ || !socket_) return false;
     connect_aborted_ = true;
-    timer_.stop();
     connect_failed();
     return true;
+}
+
+void session::start_setup() {
+    setting_up_ = true;
+    proxy_tick_ahead_ = proxy_login_pending_;
+    limit_ms_ = std::clamp(s_.connect_timeout, 0, max_connect_timeout_s) * 1000;
+    limit_at_ms_ = limit_ms_;
+    timer_elapsed_ms_ = 0;
+    arm_timer();
+}
+
+// The one timer runs to whichever deadline comes first; an expiry adds what it was started with to the time
+// counted, so no clock is needed.
+void session::arm_timer() {
+    int next = proxy_tick_ahead_ ? proxy_timer_ms : 0;
+    if (setting_up_ && limit_at_ms_ > 0 && (next == 0 || limit_at_ms_ < next)) next = limit_at_ms_;
+    if (next == 0) {
+        timer_armed_ms_ = 0;
+        timer_.stop();
+        return;
+    }
+    timer_armed_ms_ = std::max(next - timer_elapsed_ms_, 1);
+    timer_.start(timer_armed_ms_);
+}
+
+void session::setup_progress() {
+    if (!setting_up_ || !st_.connected || !socket_ || proxy_tick_ahead_ || socks_reply_pending_) return;
+    if (transport() != TransportKind::Telnet && ssh_ && !ssh_->ssh_handshake_done()) return;
+    // A Telnet host may rightly stay silent until the user types (a terminal server's port), so the set-up ends
+    // with the connection, or with the proxy's part when there is one.
+    setting_up_ = false;
+    arm_timer();
+}
+
+void session::setup_expired() {
+    std::string msg(session_msg::cannot_connect);
+    msg += '\n';
+    if (!st_.connected)
+        msg += proxy_login_pending_ ? session_msg::proxy_no_answer : session_msg::no_answer;
+    else if (proxy_tick_ahead_ || socks_reply_pending_)
+        msg += session_msg::proxy_incomplete;
+    else
+        msg += session_msg::key_exchange_incomplete;
+    msg += " within " + std::to_string(limit_ms_ / 1000) + " s.";
+    if (ssh_ && transport() != TransportKind::Telnet) ssh_->ssh_reset();
+    disconnect(true);
+    ui_.message_box(msg);
+}
+
+void session::end_setup() {
+    setting_up_ = false;
+    proxy_tick_ahead_ = false;
+    timer_armed_ms_ = 0;
+    timer_.stop();
 }
 
 void session::discard_connection() {
@@ -177,7 +234,7 @@ void session::discard_connection() {
 
 void session::disconnect(bool suppress_exit) {
     st_.connecting = false;
-    timer_.stop();
+    end_setup();
     discard_connection();
     st_.send_queue_count = 0;
     overflow_reported_ = false;
@@ -213,12 +270,31 @@ void session::session_disconnect() {
 
 void session::on_proxy_timer() {
     timer_.stop();
-    if (!st_.connected || !proxy_login_pending_) return;
-    proxy_login_pending_ = false;
-    if (s_.proxy_socks_enable != 0)
-        send_socks_request();
-    else
-        send_proxy_text();
+    timer_elapsed_ms_ += timer_armed_ms_;
+    timer_armed_ms_ = 0;
+    if (proxy_tick_ahead_ && timer_elapsed_ms_ >= proxy_timer_ms) {
+        proxy_tick_ahead_ = false;
+        // A connection still waited for at this moment never gets its log-in.
+        if (st_.connected && proxy_login_pending_) {
+            proxy_login_pending_ = false;
+            const unsigned gen = generation_;
+            if (s_.proxy_socks_enable != 0)
+                send_socks_request();
+            else
+                send_proxy_text();
+            if (gen != generation_) return;
+        }
+        setup_progress();
+    }
+    if (setting_up_ && limit_at_ms_ > 0 && timer_elapsed_ms_ >= limit_at_ms_) {
+        if (st_.receive_guard == 0 || in_pump_) {
+            setup_expired();
+            return;
+        }
+        // A read pass waits on the user (a host-key question, a sign-on dialog): that time is not the host's.
+        limit_at_ms_ = timer_elapsed_ms_ + limit_ms_;
+    }
+    arm_timer();
 }
 
 void session::send_socks_request() {
@@ -301,7 +377,10 @@ void session::on_write_ready() {
 
 long session::read_pass() {
     const unsigned gen = generation_;
-    if (!view_.pump_pending_messages() || !st_.connected || !socket_ || gen != generation_) return 0;
+    in_pump_ = true;
+    const bool go_on = view_.pump_pending_messages();
+    in_pump_ = false;
+    if (!go_on || !st_.connected || !socket_ || gen != generation_) return 0;
     long got = socket_->read(rx_.data(), rx_.size());
     if (got <= 0) return 0;
     std::size_t n = static_cast<std::size_t>(got);
@@ -316,7 +395,10 @@ long session::read_pass() {
             lost_connection();
             return got;
         }
-        if (socks_got_ == socks_reply_size) socks_reply_pending_ = false;
+        if (socks_got_ == socks_reply_size) {
+            socks_reply_pending_ = false;
+            setup_progress();
+        }
         if (off == n) return got;
     }
 
@@ -326,6 +408,7 @@ long session::read_pass() {
     if (st_.log_enabled && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
     if (kind != TransportKind::Telnet) {
         if (ssh_) ssh_->ssh_receive(data, n);
+        if (gen == generation_) setup_progress();
         return got;
     }
     telnet_pass(data, n);

@@ -5,9 +5,10 @@
 // Ownership and use (the view, CVellumView, owns one `session` for its lifetime):
 //   session s(term, settings(), nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view_hooks,
 //             system_session_clock());
-//   proxy_timer expiry          -> s.on_proxy_timer()        (timer 1, one-shot, 2000 ms)
+//   proxy_timer expiry          -> s.on_proxy_timer()        (timer 1, one-shot: proxy log-in and set-up limit)
 //   Connect command / dialog    -> s.connect_to(host, port)   then repaint everything
-//   Disconnect command          -> if (s.connected()) s.disconnect(true)
+//   Disconnect command          -> if (s.busy()) s.disconnect(true)   (also cancels an attempt being set up)
+//   Esc key                     -> if (s.setting_up()) s.disconnect(true), the key is consumed
 //   left mouse press            -> if (s.abort_connect_by_click()) the click is consumed
 //   keyboard, paste, file send  -> s.send_to_host(bytes, n)
 //   "SS&H log to a file"        -> s.toggle_debug_log(); check mark: s.log_enabled()
@@ -84,6 +85,11 @@ inline constexpr std::string_view proxy_too_long = "The proxy log-in text is too
 inline constexpr std::string_view response_too_long =
     "An auto-login response is too long (more than 200 bytes); it was not sent.";
 inline constexpr std::string_view no_ssh = "Secure Shell is not available in this program. Use Telnet instead.";
+// Second lines under cannot_connect when the set-up limit runs out; each is followed by " within N s."
+inline constexpr std::string_view no_answer = "The host did not accept the connection";
+inline constexpr std::string_view proxy_no_answer = "The proxy did not accept the connection";
+inline constexpr std::string_view proxy_incomplete = "The proxy did not complete the connection";
+inline constexpr std::string_view key_exchange_incomplete = "The host did not complete the SSH key exchange";
 }  // namespace session_msg
 
 class session final : public socket_events, public session_services, private netop_host {
@@ -100,6 +106,9 @@ public:
     bool connecting() const { return st_.connecting; }
     // Connect command enabled only when neither is true.
     bool busy() const { return st_.connected || st_.connecting; }
+    // From the connect attempt until the session is established: TCP connected, the proxy log-in sent and a SOCKS
+    // grant read, and for SSH the key exchange finished. The set-up time limit (`connect_timeout`) runs meanwhile.
+    bool setting_up() const { return setting_up_; }
     TransportKind transport() const;
     const SessionState& state() const { return st_; }
     std::size_t send_queue_count() const { return st_.send_queue_count; }
@@ -113,7 +122,7 @@ public:
     void disconnect(bool suppress_exit);
     // A left mouse press while a connect is still waiting cancels it. True when the click was used for that.
     bool abort_connect_by_click();
-    // Timer 1: the delayed proxy log-in.
+    // Timer 1: the delayed proxy log-in and the set-up time limit, both counted from the connect attempt.
     void on_proxy_timer();
 
     // --- data paths -------------------------------------------------------------------------------------------
@@ -176,6 +185,11 @@ private:
     void lost_connection();
     void discard_connection();
     void connect_failed();
+    void start_setup();
+    void arm_timer();
+    void setup_progress();
+    void setup_expired();
+    void end_setup();
 
     vt& vt_;
     Settings& s_;
@@ -205,6 +219,15 @@ private:
     bool overflow_reported_ = false;  // the send-queue message was shown and the queue has not emptied since
     std::uint8_t socks_reply_[8] = {};
     std::size_t socks_got_ = 0;  // bytes of the SOCKS reply taken so far
+
+    // Timer 1 serves two deadlines in ms after the connect attempt: the proxy log-in and the set-up limit.
+    bool setting_up_ = false;
+    bool proxy_tick_ahead_ = false;  // the proxy log-in's deadline has not come yet
+    int limit_ms_ = 0;               // the set-up limit of this attempt; 0: none
+    int limit_at_ms_ = 0;            // when it runs out (moved on while the user answers a question)
+    int timer_elapsed_ms_ = 0;       // time counted by expiries so far
+    int timer_armed_ms_ = 0;         // what the running timer was started with; 0: stopped
+    bool in_pump_ = false;           // inside the read pass's pump_pending_messages
 
     std::string capture_path_;
     debug_log log_;

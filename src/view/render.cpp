@@ -104,7 +104,10 @@ QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh
 QString position_pane(int row, int column) { return QStringLiteral("Ln %1, Col %2").arg(row).arg(column); }
 QString ctrl_pane(bool held) { return held ? QStringLiteral("CTRL") : QStringLiteral(" "); }
 QString shift_pane(bool held) { return held ? QStringLiteral("SHIFT") : QStringLiteral(" "); }
-QString connection_pane(bool busy, bool attempted) {
+QString connection_pane(bool busy, bool attempted, bool setting_up, std::string_view host) {
+    if (busy && setting_up)
+        return QStringLiteral("Connecting to %1... (Esc or File > Disconnect cancels)")
+            .arg(QString::fromUtf8(host.data(), qsizetype(host.size())));
     if (busy) return {};
     return attempted ? QStringLiteral("Not connected") : QStringLiteral("File > Connect... opens a session");
 }

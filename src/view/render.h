@@ -58,6 +58,6 @@ QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh
 QString position_pane(int row, int column);
 QString ctrl_pane(bool held);
 QString shift_pane(bool held);
-// The message pane while no session runs: how to open one until the first attempt, then "Not connected";
-// empty while a session runs or is being set up.
-QString connection_pane(bool busy, bool attempted);
+// The message pane: how to open a session until the first attempt, then "Not connected"; while an attempt is set
+// up, the host and how to give up waiting; empty while a session runs.
+QString connection_pane(bool busy, bool attempted, bool setting_up = false, std::string_view host = {});

@@ -645,6 +645,12 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
         return;
     }
     const int k = e->key();
+    // Esc gives up an attempt still being set up (a host that accepts and then says nothing); the message pane
+    // says so meanwhile.
+    if (k == Qt::Key_Escape && session_->setting_up()) {
+        disconnect();
+        return;
+    }
     const bool keypad = mods & Qt::KeypadModifier;
     const bool ctrl = mods & Qt::ControlModifier;
     key_down_event kd;
@@ -831,6 +837,7 @@ void CVellumView::connection_starting() {
 
 bool CVellumView::connect_to(const std::string& host, int port) {
     autoconnect_pending_ = false;
+    attempt_host_ = host;
     bool ok = session_->connect_to(host, port);
     update_all();
     return ok;
@@ -860,6 +867,8 @@ QString CVellumView::security_text() const {
     return security_pane(session_->connected(), st.id_sent, st.ssh1_state, st.ssh2_keys_active, st.ssh2_cipher);
 }
 
-QString CVellumView::connection_text() const { return connection_pane(session_->busy(), attempted_); }
+QString CVellumView::connection_text() const {
+    return connection_pane(session_->busy(), attempted_, session_->setting_up(), attempt_host_);
+}
 
 QString CVellumView::position_text() const { return position_pane(vt_->cursor_row(), vt_->cursor_column()); }

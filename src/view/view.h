@@ -186,6 +186,7 @@ private:
     bool extra_rows_[24] = {};
     int last_cursor_row_ = 1;
     bool autoconnect_pending_ = true;
-    bool attempted_ = false;  // a connection was started in this run
+    bool attempted_ = false;    // a connection was started in this run
+    std::string attempt_host_;  // of the latest connect attempt, for the message pane
     bool maps_loaded_ = false;
 };

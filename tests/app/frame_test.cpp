@@ -259,6 +259,25 @@ TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFre
     frame->run_command(cmd::disconnect);
 }
 
+// A host that never completes the connection is given up from the menu; the message pane says how meanwhile.
+TEST_F(frame_fixture, DisconnectGivesUpAnAttemptStillBeingSetUp) {
+    sockets.result = session_socket::connect_result::in_progress;
+    ASSERT_TRUE(frame->view().connect_to("slow.example", 23));
+    frame->refresh_command_states();
+    frame->update_status_panes();
+    EXPECT_EQ(frame->status_note()->text(), "Connecting to slow.example... (Esc or File > Disconnect cancels)");
+    EXPECT_TRUE(frame->command_enabled(cmd::disconnect));
+    EXPECT_FALSE(frame->command_enabled(cmd::connect));
+    const int closed = sockets.closed;
+    frame->run_command(cmd::disconnect);
+    EXPECT_EQ(sockets.closed, closed + 1);
+    frame->refresh_command_states();
+    frame->update_status_panes();
+    EXPECT_EQ(frame->status_note()->text(), "Not connected");
+    EXPECT_TRUE(frame->command_enabled(cmd::connect));
+    EXPECT_FALSE(frame->command_enabled(cmd::disconnect));
+}
+
 TEST_F(frame_fixture, FontChoosersStartOnTheDrawnFaceAndStoreFamiliesOnly) {
     frame->resize(900, 600);
     QApplication::processEvents();

@@ -334,6 +334,7 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "ssh_algorithms",
                           "ssh_check_host_key",
                           "ssh_keepalive",
+                          "connect_timeout",
                           "utf8",
                           "flags",
                           "showCmd",

@@ -146,13 +146,17 @@ struct fake_ssh : ssh_engine {
     std::string received;
     std::string user_data;
     int resets = 0;
+    bool handshake_done = false;           // the key exchange finished
+    std::function<void()> during_receive;  // a question to the user, say, while the host's data is handled
     void ssh_receive(const std::uint8_t* b, std::size_t n) override {
         received.append(reinterpret_cast<const char*>(b), n);
+        if (during_receive) during_receive();
     }
     void ssh_send_user_data(const std::uint8_t* b, std::size_t n) override {
         user_data.append(reinterpret_cast<const char*>(b), n);
     }
     void ssh_reset() override { ++resets; }
+    bool ssh_handshake_done() const override { return handshake_done; }
 };
 
 // Everything a session needs, wired together.

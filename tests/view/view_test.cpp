@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "../support/qt_test_support.h"
 #include "fakes.h"
+#include "session/session.h"
 #include "terminal/vt.h"
 #include "view/document.h"
 #include "view/render.h"
@@ -421,6 +422,35 @@ TEST_F(view_fixture, StatusTexts) {
     EXPECT_EQ(view->security_text(), QString(9, ' ')) << "not connected";
     ASSERT_TRUE(view->connect_to("127.0.0.1", 22));
     EXPECT_EQ(view->security_text(), "Secure (SSH-2)");
+}
+
+// A host that accepts slowly (or an SSH host that never finishes its key exchange) can be given up from the
+// keyboard or with Disconnect, and the message pane says so while the attempt is set up.
+TEST_F(view_fixture, AnAttemptBeingSetUpIsCancelledByEscOrDisconnect) {
+    sockets.result = session_socket::connect_result::in_progress;
+    for (const bool by_key : {true, false}) {
+        SCOPED_TRACE(by_key ? "Esc" : "Disconnect");
+        const int closed = sockets.closed;
+        ASSERT_TRUE(view->connect_to("slow.example", 23));
+        EXPECT_TRUE(view->net().setting_up());
+        EXPECT_EQ(view->connection_text(), "Connecting to slow.example... (Esc or File > Disconnect cancels)");
+        if (by_key)
+            key(Qt::Key_Escape, Qt::NoModifier, "\x1b");
+        else
+            view->disconnect();
+        EXPECT_FALSE(view->net().busy());
+        EXPECT_EQ(sockets.closed, closed + 1);
+        EXPECT_EQ(view->connection_text(), "Not connected");
+    }
+    EXPECT_TRUE(ui.messages.empty()) << "giving up is no failure to report";
+
+    // Once the session stands, Esc is the host's key again.
+    sockets.result = session_socket::connect_result::connected;
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    EXPECT_EQ(view->connection_text(), "");
+    key(Qt::Key_Escape, Qt::NoModifier, "\x1b");
+    EXPECT_TRUE(view->net().connected());
+    EXPECT_EQ(sockets.sent, "\x1b");
 }
 
 TEST_F(view_fixture, AutomaticConnectionRunsOnce) {
