@@ -128,6 +128,7 @@ bool session::connect_to(std::string_view host, int port) {
         st_.connecting = true;
         st_.connected = true;
         start_setup();
+        host_reached();
         setup_progress();
         return true;
     case session_socket::connect_result::in_progress:
@@ -138,6 +139,11 @@ bool session::connect_to(std::string_view host, int port) {
     }
     connect_failed();
     return false;
+}
+
+void session::host_reached() {
+    // Through a proxy the proxy speaks first; the SSH identification waits for the host's as before.
+    if (ssh_ && transport() != TransportKind::Telnet && s_.proxy_enable != 1) ssh_->ssh_connected();
 }
 
 void session::connect_failed() {
@@ -155,6 +161,7 @@ void session::on_connect_complete(int error) {
     if (error == 0) {
         connect_aborted_ = true;
         st_.connected = true;
+        host_reached();
         setup_progress();
         return;
     }

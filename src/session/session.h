@@ -184,6 +184,7 @@ private:
     void send_proxy_text();
     void lost_connection();
     void discard_connection();
+    void host_reached();
     void connect_failed();
     void start_setup();
     void arm_timer();
