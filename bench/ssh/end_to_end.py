@@ -4,12 +4,18 @@ client fetching the same file with the same cipher, in the same run. Each side's
 taken off. 3des-cbc runs the fixed legacy suite (sshd with the legacy algorithms added); any other cipher runs the
 negotiated mode against a stock sshd told to offer only that cipher.
 
-    end_to_end.py [--mib 64] [--cipher 3des-cbc|chacha20-poly1305@openssh.com|aes128-gcm@openssh.com|...]
+The sides are interleaved (the order alternates from round to round) and repeated, so a busy moment of the machine
+falls on both; each prints its min and median time, throughput and client CPU time (user + system of the client
+process alone), and the ratios are the median of the per-round ratios.
+
+    end_to_end.py [--mib 64] [--rounds 5] [--cipher 3des-cbc|chacha20-poly1305@openssh.com|aes128-gcm@openssh.com|...]
                   [--vtsession build/tools/vtsession]
-Prints the figures and the ratio (OpenSSH time / vtsession time: 1.0 means as fast).
+A ratio is OpenSSH time / vtsession time: 1.0 means as fast.
 """
 import argparse
 import os
+import resource
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -21,17 +27,21 @@ USER, PASSWORD = "qtpeer", "Peer-pass-42"
 
 
 def timed(argv, **kw):
+    """Wall time and the CPU time (user + system) of the finished child."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.monotonic()
     r = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, **kw)
     dt = time.monotonic() - t0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if r.returncode != 0:
         sys.exit(f"end_to_end: {argv[0]} failed: {r.stderr.decode(errors='replace')[-500:]}")
-    return dt
+    return dt, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=64)
+    ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--cipher", default="3des-cbc")
     ap.add_argument("--vtsession", default=os.path.join(ROOT, "build", "tools", "vtsession"))
     a = ap.parse_args()
@@ -66,30 +76,41 @@ def main():
               "ssh_check_host_key=0", "--expect", "$ "]
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
 
-        ssh_base = min(timed(ssh + ["true"]) for _ in range(2))
-        ssh_full = timed(ssh + ["cat", data])
         # The same through a pseudo-terminal on the host, as every terminal session runs.
         ssh_tty = ssh[:4] + ["-tt"] + ssh[4:]
-        ssh_tty_full = timed(ssh_tty + ["cat", data])
-        ssh_tty_base = min(timed(ssh_tty + ["true"]) for _ in range(2))
-        vt_base = min(timed(vt + ["--send", "true\\015"], env=env) for _ in range(2))
-        vt_full = timed(vt + ["--send", f"cat {data}\\015"], env=env)
+        sides = {
+            "ssh": (ssh + ["true"], ssh + ["cat", data], {}),
+            "ssh -tt": (ssh_tty + ["true"], ssh_tty + ["cat", data], {}),
+            "vtsession": (vt + ["--send", "true\\015"], vt + ["--send", f"cat {data}\\015"], {"env": env}),
+        }
+        names = list(sides)
+        runs = {n: [] for n in names}  # (seconds, cpu seconds) with the log-in taken off
+        for rnd in range(a.rounds):
+            order = names if rnd % 2 == 0 else names[::-1]
+            for n in order:
+                base_argv, full_argv, kw = sides[n]
+                base, base_cpu = timed(base_argv, **kw)
+                full, full_cpu = timed(full_argv, **kw)
+                runs[n].append((max(full - base, 1e-3), max(full_cpu - base_cpu, 0.0)))
+            print(f"  round {rnd + 1}: " + ", ".join(f"{n} {runs[n][-1][0]:.2f} s" for n in names), flush=True)
     finally:
         sshd.stdin.close()
         sshd.wait(timeout=30)
         os.unlink(data)
         os.rmdir(work)
 
-    ssh_s = max(ssh_full - ssh_base, 1e-3)
-    tty_s = max(ssh_tty_full - ssh_tty_base, 1e-3)
-    vt_s = max(vt_full - vt_base, 1e-3)
     mb = size / 1e6
-    print(f"{a.cipher}, {mb:.1f} MB of text")
-    print(f"  OpenSSH client (cat > /dev/null): {ssh_s:7.2f} s  {mb / ssh_s:7.1f} MB/s")
-    print(f"  OpenSSH client -tt (host pty)   : {tty_s:7.2f} s  {mb / tty_s:7.1f} MB/s")
-    print(f"  vtsession (host pty, emulator)  : {vt_s:7.2f} s  {mb / vt_s:7.1f} MB/s")
-    print(f"  ratio vtsession / OpenSSH        : {ssh_s / vt_s:.2f}")
-    print(f"  ratio vtsession / OpenSSH -tt    : {tty_s / vt_s:.2f}")
+    print(f"{a.cipher}, {mb:.1f} MB of text, {a.rounds} rounds (min / median)")
+    for n in names:
+        secs = [s for s, _ in runs[n]]
+        cpu = [c for _, c in runs[n]]
+        print(f"  {n:10s}: {min(secs):6.2f} / {statistics.median(secs):6.2f} s   "
+              f"{mb / statistics.median(secs):7.1f} MB/s (median)   client CPU {min(cpu):5.2f} / "
+              f"{statistics.median(cpu):5.2f} s")
+    for ref in ("ssh", "ssh -tt"):
+        ratios = [r[0] / v[0] for r, v in zip(runs[ref], runs["vtsession"])]
+        print(f"  ratio vtsession / {ref:8s}: median {statistics.median(ratios):.2f} "
+              f"(min {min(ratios):.2f}, max {max(ratios):.2f})")
 
 
 if __name__ == "__main__":
