@@ -445,12 +445,20 @@ void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
     if (!socket_ || !st_.connected) return;
     session_log_hex("FROM UNIX (descrypted)", bytes, n);
     const unsigned gen = generation_;
+    // Without a translation map (the usual case) the bytes go on as they are, not copied one by one.
+    const bool plain = std::all_of(nettopc_.begin(), nettopc_.end(), [](std::int32_t v) { return v == 0; });
     // SSH packets may be larger than the output buffer; they are shown in buffer-sized pieces.
     while (n > 0 && gen == generation_) {
         const std::size_t k = n < receive_buffer_size ? n : receive_buffer_size;
-        for (std::size_t i = 0; i < k; ++i) out_[i] = translate_incoming(bytes[i]);
-        capture_append(out_.data(), k);
-        display_from_host(out_.data(), k);
+        const std::uint8_t* shown = bytes;
+        if (plain) {
+            previous_byte_ = bytes[k - 1];
+        } else {
+            for (std::size_t i = 0; i < k; ++i) out_[i] = translate_incoming(bytes[i]);
+            shown = out_.data();
+        }
+        capture_append(shown, k);
+        display_from_host(shown, k);
         bytes += k;
         n -= k;
     }

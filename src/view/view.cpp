@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <cmath>
 
+#include "adapters/event_pump.h"
 #include "config/maps.h"
 #include "config/settings.h"
 #include "config/ui_services.h"
@@ -50,11 +51,7 @@ public:
     void update_changed() override { v_.update_changed(); }
 
     // session_view
-    bool pump_pending_messages() override {
-        if (QCoreApplication::closingDown()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return !QCoreApplication::closingDown();
-    }
+    bool pump_pending_messages() override { return pump_.pump(); }
     void before_host_data() override {
         // The Terminal type dialog may have switched utf8 since the last read: decode from now on.
         v_.vt_->options().utf8 = settings().utf8 != 0;
@@ -79,6 +76,7 @@ public:
 
 private:
     CVellumView& v_;
+    paced_event_pump pump_;
 };
 
 // Timer 1: the delayed proxy log-in.

@@ -18,6 +18,7 @@
 
 #include <QFileInfo>
 
+#include "adapters/event_pump.h"
 #include "adapters/qsettings_backend.h"
 #include "adapters/qt_socket.h"
 #include "adapters/qt_timer.h"
@@ -135,8 +136,9 @@ struct tool_view : session_view {
     QElapsedTimer since_data;
     std::string replies;
     bool exit_posted = false;
+    paced_event_pump pump;
     bool pump_pending_messages() override {
-        QCoreApplication::processEvents();
+        pump.pump();
         return true;
     }
     void before_host_data() override { since_data.restart(); }
