@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -13,6 +14,9 @@ constexpr int close_give_up_ms = 2000;  // a peer that never acknowledges the cl
 qt_socket::qt_socket(socket_events& events)
     : events_(events), guard_(std::make_unique<QObject>()), sock_(new QTcpSocket) {
     QTcpSocket* s = sock_.data();
+    // The client has proxy settings of its own; the desktop's (http_proxy, libproxy) would tunnel every session
+    // through an HTTP proxy unasked, and merely asking for them starts libproxy's look-up thread.
+    s->setProxy(QNetworkProxy::NoProxy);
     // Qt's buffer would otherwise take everything the host sends, whatever the session manages to show.
     s->setReadBufferSize(static_cast<qint64>(socket_read_buffer_limit));
     QObject::connect(s, &QTcpSocket::bytesWritten, s, [this] {

@@ -28,7 +28,9 @@ public:
         : QObject(parent),
           // Headless use: line-printer jobs become PDF files in this folder instead of going to a printer.
           pages_(qEnvironmentVariable("QTELNET_PRINT_PDF_DIR")),
-          controller_(options_, spooler_, pages_, ui) {}
+          controller_(options_, spooler_, pages_, ui) {
+        spooler_.set_notice([&ui](const std::string& text) { ui.message_box(text); });
+    }
 
     printing::printer_controller& controller() { return controller_; }
     print_screen::app_printer& printer() { return printer_; }

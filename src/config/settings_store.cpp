@@ -317,7 +317,9 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
     s.font_pcharset &= 0xFF;
     for (const text_key& k : text_keys) s.*k.field = read_text(k.name, defaults.*k.field);
     s.ssh_user = read_text("ssh_user", "");
-    s.ssh_password = read_text("ssh_password", "");
+    // Only a remembered password is looked for: asking the secret store wakes the desktop's keyring and loads its
+    // client libraries, at every start, for a value that is kept only when ssh_default is set.
+    s.ssh_password = s.ssh_default ? read_text("ssh_password", "") : std::string();
     copy_fixed(s.font_name, read_text("font_name", defaults.font_name));
     copy_fixed(s.pfont_name, read_text("pfont_name", defaults.pfont_name));
     for (int i = 0; i < 3; ++i) s.*map_keys[i].field = read_text(map_keys[i].name, join(cur, map_files[i]));

@@ -13,8 +13,10 @@ namespace {
 
 struct memory_secrets : secret_store {
     bool available = true;
+    int reads = 0;
     std::map<std::string, std::string> values;
     result read(std::string_view key, std::string& value) override {
+        ++reads;
         if (!available) return result::unavailable;
         auto it = values.find(std::string(key));
         if (it == values.end()) return result::not_found;
@@ -105,6 +107,21 @@ TEST_F(SecretSettings, WithoutASecretStoreNothingIsSaidUntilAPasswordWouldBeKept
     save_settings(s, store, sv, nullptr);
     EXPECT_EQ(store.save_problem(), no_secret_store_notice);
     EXPECT_FALSE(file.has(sec, "ssh_password"));
+}
+
+// The desktop's keyring is woken (and its libraries loaded) by any question: a start without remembered
+// credentials must not ask it, not even about a secret an interrupted run left behind.
+TEST_F(SecretSettings, APasswordNotRememberedIsNotLookedForAtStart) {
+    file.write_int(sec, "ssh_default", 0);
+    secrets.values[sec] = "left over";
+    Settings s = load();
+    EXPECT_EQ(secrets.reads, 0);
+    EXPECT_EQ(s.ssh_password, "");
+
+    file.write_int(sec, "ssh_default", 1);
+    s = load();
+    EXPECT_EQ(secrets.reads, 1);
+    EXPECT_EQ(s.ssh_password, "left over");
 }
 
 }  // namespace

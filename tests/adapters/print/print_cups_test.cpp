@@ -141,4 +141,24 @@ TEST_F(CupsPrintTest, C_TextPathPrintsThroughDefaultQueue) {
     }
 }
 
+// The client opens libcups only at its first job: a machine without it gets one clear message, and the controller
+// then goes on as with no printer at all.
+TEST(CupsLibrary, AMissingLibraryIsToldOnceAndFindsNoPrinter) {
+    cups_raw_spooler spooler("libcups-not-installed.so.2");
+    recording_ui ui;
+    spooler.set_notice([&ui](const std::string& text) { ui.message_box(text); });
+    fixed_settings settings;
+    blank_screen screen;
+    qt_page_printer pages;
+    printing::printer_controller pc(settings, spooler, pages, ui);
+    for (char c : std::string("ab")) pc.feed(static_cast<std::uint8_t>(c), screen);
+    EXPECT_FALSE(spooler.open("testq"));
+    EXPECT_FALSE(spooler.start_document("telnet"));
+    ASSERT_EQ(ui.messages.size(), 3u);
+    EXPECT_EQ(ui.messages[0].rfind(kPrintingNeedsCups, 0), 0u) << ui.messages[0];
+    EXPECT_NE(ui.messages[0].find("libcups-not-installed.so.2"), std::string::npos) << ui.messages[0];
+    EXPECT_EQ(ui.messages[1], printing::kNoDefaultPrinter);
+    EXPECT_EQ(ui.messages[2], printing::kNoDefaultPrinter);
+}
+
 }  // namespace
