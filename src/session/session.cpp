@@ -91,6 +91,7 @@ bool session::connect_to(std::string_view host, int port) {
     socks_got_ = 0;
     close_pending_ = false;
     view_.connection_starting();
+    vt_.reset_parser();  // nothing half-received from the last host swallows the new one
     vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
 
     ++generation_;

@@ -19,6 +19,7 @@ enum : int {
     st_g1 = 5,
     st_vt52_address = 6,
     st_dcs = 7,
+    st_string = 8,  // OSC, PM or APC
 };
 
 // Bytes that the ground state prints: 0x20..0xFF except the five C1 introducers it acts on. With utf8 on, the fast
@@ -92,6 +93,17 @@ void vt::reset_terminal(bool keep_screen) {
     if (!keep_screen) clamp_column();
 }
 
+void vt::reset_parser() {
+    state_ = st_ground;
+    len_ = 0;
+    nparams_ = 0;
+    sub_params_ = 0;
+    flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
+    dcs_prev_ = 'A';
+    string_osc_ = false;
+    utf8_.reset();
+}
+
 void vt::clamp_column() {
     int limit = ring_.is_double_width(row_) ? ring_.columns() / 2 : ring_.columns();
     if (col_ > limit) col_ = limit;
@@ -144,6 +156,7 @@ int vt::feed_byte(uint8_t c) {
     case st_g0: designate(c, 0); break;
     case st_g1: designate(c, 1); break;
     case st_vt52_address: vt52_address(c); break;
+    case st_string: control_string(c); break;
     default: dcs(c); break;
     }
     return reply_pending_;
@@ -179,7 +192,13 @@ void vt::print(uint8_t c) {
             ++row_;
     }
     pending_wrap_ = 0;
-    if (insert_mode_) ring_.insert_blank(row_, col_);
+    // Cells may still hold wide characters written while utf8 was on: split ones lose both halves here as well.
+    if (insert_mode_) {
+        split_for_insert(1);
+        ring_.insert_blank(row_, col_);
+    }
+    // A lone right half after a plain cell is a blank already, so only a wide cell needs the full check.
+    if (ring_.line(row_).cell(col_) & (cell_wide | cell_wide_right)) split_wide_edges(col_, col_);
     ring_.put_cell(ring_.attr() | c | (active_set_ ? cell_graphics : 0), row_, col_);
     if (col_ < cols) {
         ++col_;
@@ -208,7 +227,9 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
         size_t k = 0;
         const size_t room = size_t(cols - col_);
         while (k < room && i + k < n && table[data[i + k]]) ++k;
-        if (utf8) split_wide_edges(col_, col_ + int(k) - 1);
+        const int last = col_ + int(k) - 1;
+        const ring_line& l = ring_.line(row_);
+        if ((l.cell(col_) & cell_wide_right) || (l.cell(last) & cell_wide)) split_wide_edges(col_, last);
         ring_.put_run(row_, col_, data + i, int(k), ring_.attr() | (active_set_ ? cell_graphics : 0));
         col_ += int(k);
         i += k;
@@ -243,8 +264,23 @@ void vt::split_wide_edges(int first, int last) {
     }
     if (last >= first && last < line_cells) {
         const uint32_t after = l.cell(last + 1);
-        if (after & cell_wide_right) ring_.put_cell((after & cell_attr_bits) | cell_blank, row_, last + 1);
+        if (wide_tail(after, l.cell(last))) ring_.put_cell((after & cell_attr_bits) | cell_blank, row_, last + 1);
     }
+}
+
+// Shifting the cursor row right by n from the cursor: a wide character split at the cursor, or pushed half past the
+// right margin, loses both halves.
+void vt::split_for_insert(int n) {
+    const int cols = ring_.columns();
+    split_wide_edges(col_, col_ - 1);
+    if (n <= cols - col_) split_wide_edges(cols - n + 1, cols - n);
+}
+
+// Erasing cells first..last of the cursor row: a wide character cut by either end is erased whole.
+void vt::widen_to_whole_chars(int& first, int& last) const {
+    const ring_line& l = ring_.line(row_);
+    if (first > 1 && wide_tail(l.cell(first), l.cell(first - 1))) --first;
+    if (last < ring_.columns() && wide_tail(l.cell(last + 1), l.cell(last))) ++last;
 }
 
 // A decoded character in the ground state (utf8 on): print()'s steps, with wide characters taking two cells.
@@ -273,7 +309,7 @@ void vt::print_code(uint32_t cp) {
     const uint32_t graphics = active_set_ && cp < 0x80 ? cell_graphics : 0;
     const uint32_t base = ring_.attr() | graphics;
     if (insert_mode_) {
-        split_wide_edges(col_, col_ - 1);  // inserting between the halves of a wide character
+        split_for_insert(wide ? 2 : 1);
         ring_.insert_blank(row_, col_);
         if (wide) ring_.insert_blank(row_, col_);
     }
@@ -452,16 +488,25 @@ void vt::escape(uint8_t c) {
         break;
     case 'M': reverse_index(); break;
     case 'J':
+    case 'K':
         if (v52) {
-            for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
-            for (int r = row_ + 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+            int first = col_, last = ring_.columns();
+            widen_to_whole_chars(first, last);
+            for (int col = first; col <= last; ++col) ring_.put_char(' ', row_, col);
+            if (c == 'J')
+                for (int r = row_ + 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
         }
         return;
-    case 'K':
-        if (v52)
-            for (int col = col_; col <= ring_.columns(); ++col) ring_.put_char(' ', row_, col);
-        return;
     case 'P': state_ = st_dcs; return;
+    case ']':
+    case '^':
+    case '_':
+        // OSC, PM, APC. In VT52 mode these are not string introducers.
+        if (!v52) {
+            state_ = st_string;
+            string_osc_ = c == ']';
+        }
+        return;
     case 'Y':
         if (v52) {
             state_ = st_vt52_address;
@@ -549,18 +594,59 @@ void vt::dcs(uint8_t c) {
     dcs_prev_ = c;
 }
 
+// Inside an OSC, PM or APC string nothing is acted on. ESC leaves it (ESC \ is the terminator; any other escape
+// sequence still acts), CAN and SUB abort it, BEL ends an OSC (hosts end titles with it), and 0x9C ends it in byte
+// mode only: in UTF-8 it is a continuation byte of the string's own text.
+void vt::control_string(uint8_t c) {
+    switch (c) {
+    case ESC:
+        state_ = st_escape;
+        flag_question_ = flag_greater_ = flag_space_ = false;
+        break;
+    case 0x18:
+    case 0x1A: state_ = st_ground; break;
+    case 0x07:
+        if (string_osc_) state_ = st_ground;
+        break;
+    case 0x9C:
+        if (!options_.utf8) state_ = st_ground;
+        break;
+    default: break;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Control sequences
 
+// A colon is taken only inside an SGR colour parameter (38 or 48: 38:5:N, 38:2::R:G:B); anywhere else it ends
+// the sequence as it always has.
+bool vt::colon_allowed() const {
+    int start = len_;
+    while (start > 0 && buf_[start - 1] != ';') --start;
+    int v = 0;
+    for (int i = start; i < len_; ++i) {
+        if (buf_[i] == ':') return true;
+        if (buf_[i] >= '0' && buf_[i] <= '9') v = std::min(v * 10 + (buf_[i] - '0'), 1000);
+    }
+    return v == 38 || v == 48;
+}
+
 void vt::parse_params() {
     nparams_ = 0;
+    sub_params_ = 0;
     long long v = 0;
+    bool sub = false;
     for (int i = 0; i < len_; ++i) {
         char ch = buf_[i];
         if (ch == ';') {
             params_[nparams_++] = int(v);
             v = 0;
-        } else if (ch >= '0' && ch <= '9') {
+            sub = false;
+        } else if (ch == ':') {
+            // The parameter keeps the value before its first colon; its sub-parameters are not used.
+            sub = true;
+            sub_params_ |= 1u << nparams_;
+        } else if (ch >= '0' && ch <= '9' && !sub) {
             // Saturate instead of overflowing: the actions below clamp anyway.
             v = std::min<long long>(v * 10 + (ch - '0'), INT32_MAX);
         }
@@ -570,7 +656,7 @@ void vt::parse_params() {
 
 void vt::csi(uint8_t c) {
     state_ = st_ground;
-    if ((c >= '0' && c <= '9') || c == ';' || c == '\'') {
+    if ((c >= '0' && c <= '9') || c == ';' || c == '\'' || (c == ':' && colon_allowed())) {
         flag_bang_ = flag_quote_ = false;
         if (c == '0' && len_ > 0) {
             bool all_zero = true;
@@ -640,13 +726,15 @@ void vt::erase_display(int mode, bool selective) {
         else
             ring_.fill_line(r, ' ', true);
     };
+    int first = mode == 0 ? col_ : 1, last = mode == 0 ? cols : col_;
+    widen_to_whole_chars(first, last);
     switch (mode) {
     case 0:
-        for (int col = col_; col <= cols; ++col) cell(row_, col);
+        for (int col = first; col <= last; ++col) cell(row_, col);
         for (int r = row_ + 1; r <= screen_rows; ++r) whole(r);
         break;
     case 1:
-        for (int col = 1; col <= col_; ++col) cell(row_, col);
+        for (int col = first; col <= last; ++col) cell(row_, col);
         for (int r = 1; r < row_; ++r) whole(r);
         break;
     case 2:
@@ -664,12 +752,12 @@ void vt::erase_line(int mode, bool selective) {
         else
             ring_.put_char(' ', row_, col);
     };
+    int first = mode == 0 ? col_ : 1, last = mode == 0 ? cols : col_;
+    widen_to_whole_chars(first, last);
     switch (mode) {
     case 0:
-        for (int col = col_; col <= cols; ++col) cell(col);
-        break;
     case 1:
-        for (int col = 1; col <= col_; ++col) cell(col);
+        for (int col = first; col <= last; ++col) cell(col);
         break;
     case 2:
         if (selective)
@@ -758,6 +846,7 @@ void vt::switch_window(int to) {
 
 void vt::csi_final(uint8_t c) {
     parse_params();
+    if (sub_params_ && c != 'm') return;  // colour sub-parameters mean nothing to other finals
     const int p1 = params_[0];
     const int p2 = nparams_ > 1 ? params_[1] : 0;
     const int n = p1 == 0 ? 1 : p1;
@@ -765,7 +854,10 @@ void vt::csi_final(uint8_t c) {
     char text[48];
     switch (c) {
     case '@':
-        if (p1 > 0) ring_.insert_cells(row_, col_, p1, ring_.attr() | ' ');
+        if (p1 > 0) {
+            split_for_insert(p1);
+            ring_.insert_cells(row_, col_, p1, ring_.attr() | ' ');
+        }
         return;
     case 'A':
         if (nparams_ == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
@@ -817,11 +909,17 @@ void vt::csi_final(uint8_t c) {
         col_ = 1;
         break;
     }
-    case 'P': ring_.delete_chars(row_, col_, n); return;
+    case 'P':
+        split_wide_edges(col_, clamp_int((long long)col_ + n - 1, col_, cols));
+        // A pair across the margin (left from 132 columns) would come in without its right half.
+        if (cols < line_cells) split_wide_edges(cols + 1, cols);
+        ring_.delete_chars(row_, col_, n);
+        return;
     case 'X':
         if (p1 > 0) {
-            const int last = clamp_int((long long)col_ + p1 - 1, col_, cols);
-            for (int col = col_; col <= last; ++col) ring_.put_cell(' ', row_, col);
+            int first = col_, last = clamp_int((long long)col_ + p1 - 1, col_, cols);
+            widen_to_whole_chars(first, last);
+            for (int col = first; col <= last; ++col) ring_.put_cell(' ', row_, col);
         }
         return;
     case 'c':
@@ -860,6 +958,16 @@ void vt::csi_final(uint8_t c) {
         return;
     case 'm':
         for (int i = 0; i < nparams_; ++i) {
+            // A colour (not shown here) is skipped with its own parameters, which are not attributes:
+            // 38;5;N and 38;2;R;G;B (48 alike). The colon forms are one parameter already.
+            if ((params_[i] == 38 || params_[i] == 48) && !(sub_params_ & (1u << i))) {
+                const int selector = p(i + 1);
+                if (selector == 5)
+                    i += 2;
+                else if (selector == 2)
+                    i += 4;
+                continue;
+            }
             switch (params_[i]) {
             case 0:
             case 40: ring_.attr_clear(); break;

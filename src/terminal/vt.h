@@ -73,6 +73,10 @@ public:
     void feed_text(const char* text);
 
     void reset_terminal(bool keep_screen);
+    // Back to the ground state: a half-received sequence, control string or UTF-8 character is dropped. Screen,
+    // modes and printer controller mode stay. The Reset Terminal command and every new connection call it, so a
+    // stray DCS or string introducer from the last host cannot swallow what comes next.
+    void reset_parser();
     void clamp_column();
     // Column count 80 or 132 (DECCOLM and the menu's width toggle); the cursor column is limited to the new width.
     void set_columns(int w);
@@ -131,6 +135,7 @@ private:
     void designate(uint8_t c, int which);
     void vt52_address(uint8_t c);
     void dcs(uint8_t c);
+    void control_string(uint8_t c);
     void csi(uint8_t c);
     void csi_final(uint8_t c);
     void print(uint8_t c);
@@ -140,8 +145,11 @@ private:
     bool ground_utf8(uint8_t c);
     void join_mark(uint32_t cp);
     void split_wide_edges(int first, int last);
+    void split_for_insert(int n);
+    void widen_to_whole_chars(int& first, int& last) const;
 
     void enter_csi();
+    bool colon_allowed() const;
     void parse_params();
     int p(int i) const { return i < nparams_ ? params_[i] : 0; }
     void line_feed();
@@ -189,7 +197,9 @@ private:
     int len_ = 0;
     int params_[20];
     int nparams_ = 0;
+    uint32_t sub_params_ = 0;  // bit i: parameter i came with ':' sub-parameters
     uint8_t dcs_prev_ = 'A';
+    bool string_osc_ = false;  // the control string is an OSC, which BEL also ends
     utf8_decoder utf8_;
 
     std::string reply_;

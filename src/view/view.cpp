@@ -849,6 +849,7 @@ void CVellumView::disconnect() {
 bool CVellumView::connected() const { return session_->connected(); }
 
 void CVellumView::reset_terminal() {
+    vt_->reset_parser();
     vt_->reset_terminal(false);
     update_all();
 }

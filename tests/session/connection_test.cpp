@@ -266,6 +266,17 @@ TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
     EXPECT_TRUE(rig.sock().closed);
 }
 
+// A control string the last host left open must not swallow the next host's output.
+TEST(Connection, NewConnectionStartsTheEmulatorInGround) {
+    session_rig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.receive("ab\033Pjunk");
+    rig.s.disconnect(true);
+    ASSERT_TRUE(rig.connect());
+    rig.receive("ok");
+    EXPECT_EQ(rig.row(1), "abok");
+}
+
 TEST(Connection, CloseDuringAPassIsHandledAfterIt) {
     session_rig rig;
     ASSERT_TRUE(rig.connect());

@@ -18,7 +18,7 @@ void check(const vt& t) {
     if (r.is_double_width(t.cursor_row()) && t.cursor_column() > cols / 2) std::abort();
     if (t.top_margin() < 1 || t.bottom_margin() > screen_rows || t.top_margin() > t.bottom_margin()) std::abort();
     if (r.origin() < 0 || r.origin() >= ring_lines) std::abort();
-    if (t.parser_state() < 0 || t.parser_state() > 7) std::abort();
+    if (t.parser_state() < 0 || t.parser_state() > 8) std::abort();
 }
 
 }  // namespace
