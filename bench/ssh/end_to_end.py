@@ -9,7 +9,7 @@ falls on both; each prints its min and median time, throughput and client CPU ti
 process alone), and the ratios are the median of the per-round ratios.
 
     end_to_end.py [--mib 64] [--rounds 5] [--cipher 3des-cbc|chacha20-poly1305@openssh.com|aes128-gcm@openssh.com|...]
-                  [--vtsession build/tools/vtsession]
+                  [--sshd-option 'RekeyLimit 64K']... [--vtsession build/tools/vtsession]
 A ratio is OpenSSH time / vtsession time: 1.0 means as fast.
 """
 import argparse
@@ -42,6 +42,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--mib", type=int, default=64)
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--sshd-option", action="append", default=[],
+                    help="an sshd_config line for the server, e.g. 'RekeyLimit 64K' for many re-exchanges")
     ap.add_argument("--cipher", default="3des-cbc")
     ap.add_argument("--vtsession", default=os.path.join(ROOT, "build", "tools", "vtsession"))
     a = ap.parse_args()
@@ -59,6 +61,8 @@ def main():
     fixture = [os.path.join(ROOT, "tests/ssh/peers/sshd_fixture.py"), "--user", USER, "--password", PASSWORD,
                "--timeout", "900"]
     fixture += ["--legacy", "--key", "dsa"] if legacy else ["--key", "ed25519", "--option", f"Ciphers {a.cipher}"]
+    for o in a.sshd_option:
+        fixture += ["--option", o]
     sshd = subprocess.Popen(["/usr/bin/python3"] + fixture, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     try:
         port_line = sshd.stdout.readline()
