@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../support/peer_process.h"
+#include "../support/scoped_home.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
 
@@ -236,24 +237,6 @@ struct recording_prompts : ssh::ssh_prompts {
     }
 };
 
-// HOME points at a scratch folder for one test; restored also when an assertion ends it early.
-struct scratch_home {
-    std::string saved;
-    bool had = false;
-    explicit scratch_home(const fs::path& home) {
-        const char* old = std::getenv("HOME");
-        had = old != nullptr;
-        if (had) saved = old;
-        ::setenv("HOME", home.c_str(), 1);
-    }
-    ~scratch_home() {
-        if (had)
-            ::setenv("HOME", saved.c_str(), 1);
-        else
-            ::unsetenv("HOME");
-    }
-};
-
 // An unreadable user file is no "host not found": the connection is refused, naming the file and its fault, before
 // any question that could append a key to it.
 TEST_F(KnownHosts, AnUnreadableFileRefusesTheHostInsteadOfAskingAboutIt) {
@@ -265,7 +248,7 @@ TEST_F(KnownHosts, AnUnreadableFileRefusesTheHostInsteadOfAskingAboutIt) {
         if (odd.empty()) continue;
         const fs::path file = home / ".ssh" / "known_hosts";
         if (fs::path(odd) != file) fs::create_symlink(odd, file);
-        scratch_home guard(home);
+        test_support::scoped_home guard(home);
         recording_prompts prompts;
         std::vector<std::string> log;
         const auto t = ssh::decide_host_trust(host, 22, "ssh-ed25519", key_a, prompts, log);
@@ -279,7 +262,7 @@ TEST_F(KnownHosts, AnUnreadableFileRefusesTheHostInsteadOfAskingAboutIt) {
     // Missing is just "no line": the question comes and the answer is remembered.
     const fs::path home = dir / "home-empty";
     fs::create_directories(home);
-    scratch_home guard(home);
+    test_support::scoped_home guard(home);
     recording_prompts prompts;
     std::vector<std::string> log;
     const auto t = ssh::decide_host_trust(host, 22, "ssh-ed25519", key_a, prompts, log);
@@ -331,7 +314,7 @@ TEST_F(KnownHosts, AHugeFileIsReadToItsEnd) {
     ASSERT_GE(fs::file_size(file), 100'000'000u);
 
     // The impostor's key is refused, not asked about and appended.
-    scratch_home guard(home);
+    test_support::scoped_home guard(home);
     recording_prompts prompts;
     std::vector<std::string> log;
     const auto size = fs::file_size(file);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "../support/scoped_home.h"
 #include "crypto/bytes.h"
 #include "crypto/crc32.h"
 #include "crypto/md5.h"
@@ -557,24 +558,12 @@ TEST_F(Ssh1, TheLargestPacketArrivesWholeWhateverTheReadsHold) {
 TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
     char tmpl[] = "/tmp/ssh1_home_XXXXXX";
     const std::string home = ::mkdtemp(tmpl);
-    // HOME and the scratch folder come back also when an assertion ends the test early.
-    struct scratch_home {
-        std::string home, saved;
-        bool had = false;
-        explicit scratch_home(std::string h) : home(std::move(h)) {
-            const char* old = std::getenv("HOME");
-            had = old != nullptr;
-            if (had) saved = old;
-            ::setenv("HOME", home.c_str(), 1);
-        }
-        ~scratch_home() {
-            if (had)
-                ::setenv("HOME", saved.c_str(), 1);
-            else
-                ::unsetenv("HOME");
-            std::filesystem::remove_all(home);
-        }
-    } guard(home);
+    // The scratch folder goes also when an assertion ends the test early.
+    struct remove_folder {
+        std::string path;
+        ~remove_folder() { std::filesystem::remove_all(path); }
+    } cleanup{home};
+    test_support::scoped_home guard(home);
     s.ssh_check_host_key = 1;
     eng.set_target("ssh1.example", 2222);
     prompts.host_key_reply = ssh::host_key_answer::accept_and_remember;

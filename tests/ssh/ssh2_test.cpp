@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 
+#include "../support/scoped_home.h"
 #include "ssh/agent.h"
 #include "ssh/known_hosts.h"
 #include "ssh2_server.h"
@@ -537,9 +538,7 @@ protected:
         Ssh2::SetUp();
         s.ssh_algorithms = 1;
         // No key files (the defaults under a HOME that does not exist): the agent alone.
-        const char* home = std::getenv("HOME");
-        saved_home = home ? home : "";
-        ::setenv("HOME", "/nonexistent-home", 1);
+        home_.emplace("/nonexistent-home");
         fresh();
         eng->agent_factory = [this] {
             auto a = std::make_unique<fake_agent>();
@@ -548,13 +547,8 @@ protected:
             return a;
         };
     }
-    void TearDown() override {
-        if (saved_home.empty())
-            ::unsetenv("HOME");
-        else
-            ::setenv("HOME", saved_home.c_str(), 1);
-    }
-    std::string saved_home;
+    void TearDown() override { home_.reset(); }
+    std::optional<test_support::scoped_home> home_;
     void to_methods(std::string_view methods) {
         handshake();
         bytes ext{7};
@@ -1007,9 +1001,7 @@ TEST_F(Ssh2Hostile, PkOkMustNameTheKeyJustOffered) {
         {"another algorithm", "ssh-ed25519", key, false},
         {"nothing after the type", nullptr, {}, false},
     };
-    const char* home = std::getenv("HOME");
-    const std::string saved = home ? home : "";
-    ::setenv("HOME", "/nonexistent-home", 1);
+    const test_support::scoped_home no_key_files("/nonexistent-home");
     for (const auto& row : rows) {
         fresh();
         fake_agent* agent = nullptr;
@@ -1035,7 +1027,6 @@ TEST_F(Ssh2Hostile, PkOkMustNameTheKeyJustOffered) {
         EXPECT_EQ(said(ssh::msg::pk_ok_mismatch), !row.signs) << row.name;
         EXPECT_EQ(io.disconnects, row.signs ? 0 : 1) << row.name;
     }
-    ::setenv("HOME", saved.c_str(), 1);
 }
 
 TEST_F(Ssh2Hostile, BannerControlsNeverReachTheTerminalNorItsAnswersTheHost) {

@@ -7,32 +7,14 @@
 #include <QTcpServer>
 #include <string>
 
+#include "../qt_socket_support.h"
 #include "adapters/qt_socket.h"
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "adapters_proxy_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication a(argc, argv);
-    return a;
-}
-
-struct counting_events : socket_events {
-    int connects = 0, errors = 0;
-    void on_read(int) override {}
-    void on_connect_complete(int error) override { error == 0 ? ++connects : ++errors; }
-    void on_close() override {}
-};
-
-template <class Pred>
-bool spin(Pred done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) app().processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
+using qt_socket_support::app;
+using qt_socket_support::counting_events;
+using qt_socket_support::spin;
 
 // Qt never proxies loopback names, and a real name would need the network; a name that is no valid host name
 // fails at once without a proxy (no resolver is asked) but is handed to an HTTP proxy as it stands.

@@ -10,32 +10,14 @@
 #include <QTcpSocket>
 #include <string>
 
+#include "../qt_socket_support.h"
 #include "adapters/qt_socket.h"
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "adapters_socket_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication a(argc, argv);
-    return a;
-}
-
-struct counting_events : socket_events {
-    int connects = 0, errors = 0;
-    void on_read(int) override {}
-    void on_connect_complete(int error) override { error == 0 ? ++connects : ++errors; }
-    void on_close() override {}
-};
-
-template <class Pred>
-bool spin(Pred done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) app().processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
+using qt_socket_support::app;
+using qt_socket_support::counting_events;
+using qt_socket_support::spin;
 
 int tcp_option(qintptr fd, int option) {
     int value = -1;
