@@ -3,13 +3,79 @@
 #include <algorithm>
 #include <iterator>
 
+namespace {
+
+// n entries of one of a line's arrays from index from to index to (the ranges may overlap). The colour arrays of
+// a line that is not coloured are all zero, so they need no shift.
+template <class T>
+void shift(T* cells, int to, int from, int n) {
+    if (n > 0) std::memmove(cells + to, cells + from, sizeof(T) * size_t(n));
+}
+
+}  // namespace
+
 screen_ring::screen_ring() {
     for (auto& l : lines_) {
         l.attr = 0;
-        std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
+        l.coloured = 1;  // not known plain yet: the blanking below clears every array
+        blank_line(l, cell_blank);
     }
     std::memset(row_marks_, 1, sizeof row_marks_);
     std::memset(cell_marks_, 0, sizeof cell_marks_);
+}
+
+void screen_ring::blank_line(ring_line& l, uint32_t c) const {
+    if (l.coloured || background_erase_) {
+        blank_cells(l, 0, line_cells, c);
+    } else {
+        std::fill(std::begin(l.cells), std::end(l.cells), c);
+    }
+}
+
+void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) const {
+    std::fill(l.cells + first, l.cells + end, c);
+    const cell_pen e = erase_pen();
+    if (e.plain()) {
+        if (!l.coloured) return;
+        if (first == 0 && end == line_cells) {
+            std::memset(l.fg, 0, sizeof l.fg);
+            std::memset(l.bg, 0, sizeof l.bg);
+            std::memset(l.extra, 0, sizeof l.extra);
+            l.coloured = 0;
+            return;
+        }
+    } else {
+        l.coloured = 1;
+    }
+    std::fill(l.fg + first, l.fg + end, e.fg);
+    std::fill(l.bg + first, l.bg + end, e.bg);
+    std::fill(l.extra + first, l.extra + end, e.extra);
+}
+
+void screen_ring::put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
+    ring_line& l = line(row);
+    if (!pen_.plain()) l.coloured = 1;
+    const int at = column - 1;
+    uint32_t* cells = l.cells + at;
+    uint32_t* fg = l.fg + at;
+    uint32_t* bg = l.bg + at;
+    uint16_t* extra = l.extra + at;
+    uint8_t* marks = cell_marks_[row - 1] + at;
+    const uint32_t f = pen_.fg, b = pen_.bg;
+    const uint16_t e = pen_.extra;
+    bool changed = false;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t v = attr_bits | bytes[i];
+        if (cells[i] != v || fg[i] != f || bg[i] != b || extra[i] != e) {
+            cells[i] = v;
+            fg[i] = f;
+            bg[i] = b;
+            extra[i] = e;
+            marks[i] = mark_repaint;
+            changed = true;
+        }
+    }
+    if (changed) row_marks_[row - 1] = 1;
 }
 
 void screen_ring::set_columns(int w) {
@@ -49,24 +115,43 @@ void screen_ring::set_line_attr(int row, uint32_t a) {
 }
 
 void screen_ring::put_char_selective(uint8_t c, int row, int column) {
-    uint32_t& cell = line(row).cells[column - 1];
-    if (!(cell & cell_protected)) cell = attr_ | c;
+    ring_line& l = line(row);
+    const int i = column - 1;
+    if (!(l.cells[i] & cell_protected)) {
+        if (!pen_.plain()) l.coloured = 1;
+        l.cells[i] = pen_.attr | c;
+        l.fg[i] = pen_.fg;
+        l.bg[i] = pen_.bg;
+        l.extra[i] = pen_.extra;
+    }
     cell_marks_[row - 1][column - 1] = mark_repaint;
     row_marks_[row - 1] = 1;
 }
 
 void screen_ring::insert_blank(int row, int column) {
     if (column < 1 || column > columns_) return;  // past a narrowed width there is nothing to shift
-    uint32_t* cells = line(row).cells;
-    for (int i = columns_; i > column; --i) cells[i - 1] = cells[i - 2];
+    ring_line& l = line(row);
+    const int at = column - 1, n = columns_ - column;
+    shift(l.cells, at + 1, at, n);
+    if (l.coloured) {
+        shift(l.fg, at + 1, at, n);
+        shift(l.bg, at + 1, at, n);
+        shift(l.extra, at + 1, at, n);
+    }
     mark_cells(row, column, columns_);
 }
 
 void screen_ring::delete_char(int row, int column) {
     if (column < 1 || column > columns_) return;
-    uint32_t* cells = line(row).cells;
-    for (int i = column; i < columns_; ++i) cells[i - 1] = cells[i];
-    cells[columns_ - 1] = cell_blank;
+    ring_line& l = line(row);
+    const int at = column - 1, n = columns_ - column;
+    shift(l.cells, at, at + 1, n);
+    if (l.coloured) {
+        shift(l.fg, at, at + 1, n);
+        shift(l.bg, at, at + 1, n);
+        shift(l.extra, at, at + 1, n);
+    }
+    blank_cells(l, columns_ - 1, columns_, cell_blank);
     mark_cells(row, column, columns_);
 }
 
@@ -74,9 +159,15 @@ void screen_ring::insert_cells(int row, int column, int n, uint32_t value) {
     if (n <= 0 || column < 1 || column > columns_) return;
     int room = columns_ - column + 1;
     n = std::min(n, room);
-    uint32_t* cells = line(row).cells;
-    std::memmove(cells + column - 1 + n, cells + column - 1, sizeof(uint32_t) * size_t(room - n));
-    std::fill(cells + column - 1, cells + column - 1 + n, value);
+    ring_line& l = line(row);
+    const int at = column - 1;
+    shift(l.cells, at + n, at, room - n);
+    if (l.coloured) {
+        shift(l.fg, at + n, at, room - n);
+        shift(l.bg, at + n, at, room - n);
+        shift(l.extra, at + n, at, room - n);
+    }
+    blank_cells(l, at, at + n, value);
     mark_cells(row, column, columns_);
 }
 
@@ -84,15 +175,21 @@ void screen_ring::delete_chars(int row, int column, int n) {
     if (n <= 0 || column < 1 || column > columns_) return;
     int room = columns_ - column + 1;
     n = std::min(n, room);
-    uint32_t* cells = line(row).cells;
-    std::memmove(cells + column - 1, cells + column - 1 + n, sizeof(uint32_t) * size_t(room - n));
-    std::fill(cells + columns_ - n, cells + columns_, cell_blank);
+    ring_line& l = line(row);
+    const int at = column - 1;
+    shift(l.cells, at, at + n, room - n);
+    if (l.coloured) {
+        shift(l.fg, at, at + n, room - n);
+        shift(l.bg, at, at + n, room - n);
+        shift(l.extra, at, at + n, room - n);
+    }
+    blank_cells(l, columns_ - n, columns_, cell_blank);
     mark_cells(row, column, columns_);
 }
 
 void screen_ring::fill_line(int row, uint8_t c, bool reset_line_attr) {
     ring_line& l = line(row);
-    std::fill(std::begin(l.cells), std::end(l.cells), uint32_t(c));
+    blank_line(l, c);
     if (reset_line_attr) l.attr = 0;
     mark_cells(row, 1, line_cells);
 }
@@ -100,7 +197,7 @@ void screen_ring::fill_line(int row, uint8_t c, bool reset_line_attr) {
 void screen_ring::fill_line_selective(int row, uint8_t c, bool reset_line_attr) {
     ring_line& l = line(row);
     for (int i = 0; i < columns_; ++i)
-        if (!(l.cells[i] & cell_protected)) l.cells[i] = c;
+        if (!(l.cells[i] & cell_protected)) blank_cells(l, i, i + 1, c);
     if (reset_line_attr) l.attr = 0;
     mark_cells(row, 1, line_cells);
 }
@@ -124,7 +221,10 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
             rotate(1);
             ring_line& l = line(screen_rows);
             l.attr = 0;
-            std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
+            if (l.coloured || background_erase_)
+                blank_cells(l, 0, line_cells, cell_blank);
+            else
+                std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
         }
         mark_all();
         return;
@@ -143,7 +243,10 @@ void screen_ring::scroll_down(int n, int top, int bottom) {
             rotate(-1);
             ring_line& l = line(1);
             l.attr = 0;
-            std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
+            if (l.coloured || background_erase_)
+                blank_cells(l, 0, line_cells, cell_blank);
+            else
+                std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
         }
         mark_all();
         return;

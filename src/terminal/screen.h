@@ -1,8 +1,13 @@
 #pragma once
-// The screen ring: 24 live rows plus scroll-back history in a fixed 280-line ring, the current attribute, the
-// repaint marks and the screen operations. The emulator changes the grid only through these operations.
+// The screen ring: 24 live rows plus scroll-back history in a fixed 280-line ring, the pen, the repaint marks and
+// the screen operations. The emulator changes the grid only through these operations.
 // Rows and columns are 1-based everywhere.
+//
+// A cell is its 32-bit word (character and the attribute bits below) plus, in arrays of their own, a foreground
+// and a background colour and a word of further attributes: 4 + 4 + 4 + 2 = 14 bytes. Whatever writes, moves or
+// blanks cells carries all four together.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 constexpr int screen_rows = 24;
@@ -34,6 +39,46 @@ constexpr uint32_t cell_of_code(uint32_t cp) { return (cp & cell_char_mask) | ((
 // or an erase counts as the blank it holds.
 constexpr bool wide_tail(uint32_t cell, uint32_t before) { return (cell & cell_wide_right) && (before & cell_wide); }
 
+// Colours (one uint32): 0 the default colour, 1..256 palette index + 1, colour_direct | 0xRRGGBB a direct colour.
+constexpr uint32_t colour_direct = 0x1000000;
+constexpr uint32_t colour_default() { return 0; }
+constexpr uint32_t colour_index(int n) { return uint32_t(n & 0xFF) + 1; }
+constexpr uint32_t colour_rgb(int r, int g, int b) {
+    return colour_direct | uint32_t(r & 0xFF) << 16 | uint32_t(g & 0xFF) << 8 | uint32_t(b & 0xFF);
+}
+enum class colour_kind { default_colour, indexed, direct };
+constexpr colour_kind kind_of_colour(uint32_t c) {
+    return c == 0 ? colour_kind::default_colour : c < colour_direct ? colour_kind::indexed : colour_kind::direct;
+}
+constexpr int index_of_colour(uint32_t c) { return int(c) - 1; }       // indexed colours only
+constexpr uint32_t rgb_of_colour(uint32_t c) { return c & 0xFFFFFF; }  // direct colours only
+// The dumps' form: -1 default, 0..255 palette index, 16777216 + 0xRRGGBB direct.
+constexpr long dump_colour(uint32_t c) { return c == 0 ? -1 : c < colour_direct ? long(c) - 1 : long(c); }
+
+// Further attributes (16-bit word beside the cell). The VT220 never sets them.
+constexpr uint16_t extra_dim = 0x1;
+constexpr uint16_t extra_italic = 0x2;
+constexpr uint16_t extra_strike = 0x4;
+constexpr uint16_t extra_invisible = 0x8;
+constexpr uint16_t extra_double_underline = 0x10;
+constexpr uint16_t extra_overline = 0x20;
+
+// What a cell holds besides its word.
+struct cell_colours {
+    uint32_t fg = colour_default();
+    uint32_t bg = colour_default();
+    uint16_t extra = 0;
+    bool operator==(const cell_colours&) const = default;
+    // Default colours, no further attribute: what every VT220 cell holds.
+    bool plain() const { return (fg | bg | extra) == 0; }
+};
+
+// The pen: attribute bits (cell_bold..cell_protected) for the cell word, and the colours and further attributes.
+struct cell_pen : cell_colours {
+    uint16_t attr = 0;
+    bool operator==(const cell_pen&) const = default;
+};
+
 // Line attribute word (low three bits).
 constexpr uint32_t line_double_width = 0x1;
 constexpr uint32_t line_double_top = 0x2;
@@ -46,9 +91,16 @@ constexpr uint8_t mark_selected = 8;
 
 struct ring_line {
     uint32_t attr;
+    // 0: every fg, bg and extra entry is 0, so blanking or writing plain cells leaves those arrays alone (plain text
+    // then costs what it did before colours). Any non-plain write sets it.
+    uint32_t coloured;
     uint32_t cells[line_cells];  // cells[c - 1] is column c
+    uint32_t fg[line_cells];
+    uint32_t bg[line_cells];
+    uint16_t extra[line_cells];
 
     uint32_t cell(int column) const { return cells[column - 1]; }
+    cell_colours colours(int column) const { return {fg[column - 1], bg[column - 1], extra[column - 1]}; }
 };
 
 class screen_ring {
@@ -72,10 +124,12 @@ public:
     // History line k (1..199) as scrolling back shows it: 1 is the oldest, 199 the line just above row 1.
     const ring_line& history_line(int k) const { return lines_[ring_index(k - history_lines)]; }
 
-    // Current attribute (bits 0x0100..0x4000).
-    uint16_t attr() const { return attr_; }
-    void set_attr(uint16_t a) { attr_ = a; }
-    void attr_clear() { attr_ = 0; }
+    // The pen: attribute bits 0x0100..0x4000 for the cell word, colours and further attributes beside it.
+    const cell_pen& pen() const { return pen_; }
+    void set_pen(const cell_pen& p) { pen_ = p; }
+    uint16_t attr() const { return pen_.attr; }
+    void set_attr(uint16_t a) { pen_.attr = a; }
+    void attr_clear() { pen_ = cell_pen{}; }
     void attr_bold(bool on) { attr_bit(cell_bold, on); }
     void attr_underline(bool on) { attr_bit(cell_underline, on); }
     void attr_blink(bool on) { attr_bit(cell_blink, on); }
@@ -83,19 +137,40 @@ public:
     void attr_graphics(bool on) { attr_bit(cell_graphics, on); }
     void attr_protected(bool on) { attr_bit(cell_protected, on); }
 
+    // What erased and scrolled-in cells get: default colours, no attributes; with background colour erase on, the
+    // pen's background. The one place an emulation chooses; the VT220 leaves it off.
+    cell_pen erase_pen() const {
+        cell_pen p;
+        if (background_erase_) p.bg = pen_.bg;
+        return p;
+    }
+    void set_background_colour_erase(bool on) { background_erase_ = on; }
+
     // Screen operations. Every one marks what it changed.
-    void put_char(uint8_t c, int row, int column) { put_cell(attr_ | c, row, column); }
-    // Writes a whole cell value (attribute bits and character) with put_char's mark-on-change rule.
-    void put_cell(uint32_t value, int row, int column) {
-        uint32_t& cell = line(row).cells[column - 1];
-        if (cell != value) {
-            cell = value;
-            cell_marks_[row - 1][column - 1] = mark_repaint;
+    void put_char(uint8_t c, int row, int column) { put_cell(pen_.attr | c, row, column, pen_); }
+    // Writes a whole cell value (attribute bits and character) with the pen's colours, or the given ones, with
+    // put_char's mark-on-change rule.
+    void put_cell(uint32_t value, int row, int column) { put_cell(value, row, column, pen_); }
+    void put_cell(uint32_t value, int row, int column, const cell_colours& k) {
+        ring_line& l = line(row);
+        const int i = column - 1;
+        if (!k.plain()) l.coloured = 1;
+        if (l.cells[i] != value || l.fg[i] != k.fg || l.bg[i] != k.bg || l.extra[i] != k.extra) {
+            l.cells[i] = value;
+            l.fg[i] = k.fg;
+            l.bg[i] = k.bg;
+            l.extra[i] = k.extra;
+            cell_marks_[row - 1][i] = mark_repaint;
             row_marks_[row - 1] = 1;
         }
     }
-    // Writes n bytes with the same attribute bits into consecutive cells of one row (put_cell for each).
+    // Writes n bytes with the same attribute bits and the pen's colours into consecutive cells of one row
+    // (put_cell for each).
     void put_run(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
+        if (line(row).coloured || !pen_.plain()) {
+            put_run_coloured(row, column, bytes, n, attr_bits);
+            return;
+        }
         uint32_t* cells = line(row).cells + column - 1;
         uint8_t* marks = cell_marks_[row - 1] + column - 1;
         bool changed = false;
@@ -112,7 +187,8 @@ public:
     void put_char_selective(uint8_t c, int row, int column);
     void insert_blank(int row, int column);
     void delete_char(int row, int column);
-    // n repetitions of insert_blank + put_char(value) at the same column, done in one pass.
+    // n repetitions of insert_blank + put_cell(value) at the same column, done in one pass; the new cells take the
+    // erase pen's colours.
     void insert_cells(int row, int column, int n, uint32_t value);
     // n repetitions of delete_char at the same column, done in one pass.
     void delete_chars(int row, int column, int n);
@@ -164,7 +240,12 @@ private:
         int i = row - 1 + origin_;
         return i >= ring_lines ? i - ring_lines : i;
     }
-    void attr_bit(uint32_t bit, bool on) { attr_ = on ? uint16_t(attr_ | bit) : uint16_t(attr_ & ~bit); }
+    void attr_bit(uint32_t bit, bool on) { pen_.attr = on ? uint16_t(pen_.attr | bit) : uint16_t(pen_.attr & ~bit); }
+    // Cells first..end - 1 (0-based) of a line become c with the erase pen's colours.
+    void blank_cells(ring_line& l, int first, int end, uint32_t c) const;
+    // The whole line: the common case (plain line, plain erase pen) touches the cell words only.
+    void blank_line(ring_line& l, uint32_t c) const;
+    void put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
     void set_line_attr(int row, uint32_t a);
     void mark_cells(int row, int first, int last);
     void rotate(int delta);
@@ -173,7 +254,8 @@ private:
     int origin_ = 0;
     int columns_ = 80;
     int scroll_pos_ = scroll_live;
-    uint16_t attr_ = 0;
+    cell_pen pen_;
+    bool background_erase_ = false;
     bool all_marked_ = false;  // every row and cell mark is known to be mark_repaint (saves refilling them)
     uint8_t row_marks_[screen_rows];
     uint8_t cell_marks_[screen_rows][line_cells];

@@ -39,6 +39,17 @@ void append_json_text(std::string& out, const ring_line& l, int columns) {
     out += '"';
 }
 
+// Bold 1, underline 2, blink 4, reverse 8, graphics 32, protected 64 (the cell word's bits), then the further
+// attributes from 128 up: dim, italic, strike-through, invisible, double underline, overline.
+unsigned dump_attrs(const ring_line& l, int c) { return ((l.cell(c) >> 8) & 0x6F) | unsigned(l.extra[c - 1]) << 7; }
+
+void append_colours(std::string& out, const uint32_t* colours, int columns) {
+    for (int c = 0; c < columns; ++c) {
+        if (c > 0) out += ',';
+        out += std::to_string(dump_colour(colours[c]));
+    }
+}
+
 void field(std::string& out, const char* name, long value, bool comma = true) {
     out += '"';
     out += name;
@@ -97,8 +108,12 @@ std::string screen_dump_json(const vt& term, const dump_extras& x) {
         out += ",\"attrs\":[";
         for (int c = 1; c <= cols; ++c) {
             if (c > 1) out += ',';
-            out += std::to_string((l.cell(c) >> 8) & 0x6F);
+            out += std::to_string(dump_attrs(l, c));
         }
+        out += "],\"fg\":[";
+        append_colours(out, l.fg, cols);
+        out += "],\"bg\":[";
+        append_colours(out, l.bg, cols);
         out += "],";
         field(out, "line_attr", l.attr & 7, false);
         out += '}';

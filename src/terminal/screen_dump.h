@@ -1,6 +1,9 @@
 #pragma once
 // Text dumps of the screen shared by the headless tools: plain (24 lines of exactly `columns` characters) and one
 // JSON object with cursor, modes, lines, optional history and the collected replies.
+// Each JSON line has one entry per cell in `attrs` (bold 1, underline 2, blink 4, reverse 8, graphics 32,
+// protected 64, dim 128, italic 256, strike-through 512, invisible 1024, double underline 2048, overline 4096),
+// `fg` and `bg` (-1 default, 0..255 palette index, 16777216 + 0xRRGGBB direct colour).
 #include <string>
 #include <string_view>
 

@@ -57,7 +57,6 @@ bool null_printer_sink::controller_byte(uint8_t c, const vt&) {
 vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
     : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer_) {
     std::memset(buf_, 0, sizeof buf_);
-    std::memset(params_, 0, sizeof params_);
     reset_terminal(true);
 }
 
@@ -96,8 +95,7 @@ void vt::reset_terminal(bool keep_screen) {
 void vt::reset_parser() {
     state_ = st_ground;
     len_ = 0;
-    nparams_ = 0;
-    sub_params_ = 0;
+    params_ = csi_params{};
     flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
     dcs_prev_ = 'A';
     string_osc_ = false;
@@ -260,11 +258,13 @@ void vt::split_wide_edges(int first, int last) {
     const uint32_t at_first = l.cell(first);
     if ((at_first & cell_wide_right) && first > 1) {
         const uint32_t left = l.cell(first - 1);
-        if (left & cell_wide) ring_.put_cell((left & cell_attr_bits) | cell_blank, row_, first - 1);
+        if (left & cell_wide)
+            ring_.put_cell((left & cell_attr_bits) | cell_blank, row_, first - 1, l.colours(first - 1));
     }
     if (last >= first && last < line_cells) {
         const uint32_t after = l.cell(last + 1);
-        if (wide_tail(after, l.cell(last))) ring_.put_cell((after & cell_attr_bits) | cell_blank, row_, last + 1);
+        if (wide_tail(after, l.cell(last)))
+            ring_.put_cell((after & cell_attr_bits) | cell_blank, row_, last + 1, l.colours(last + 1));
     }
 }
 
@@ -338,7 +338,8 @@ void vt::join_mark(uint32_t cp) {
     if ((cell & cell_wide_right) && c > 1) cell = ring_.line(row_).cell(--c);
     const uint32_t composed = compose(cell_code(cell), cp);
     if (composed == 0 || char_width(composed) != ((cell & cell_wide) ? 2 : 1)) return;
-    ring_.put_cell((cell & ~(cell_char_mask | cell_code_high_mask)) | cell_of_code(composed), row_, c);
+    ring_.put_cell((cell & ~(cell_char_mask | cell_code_high_mask)) | cell_of_code(composed), row_, c,
+                   ring_.line(row_).colours(c));
 }
 
 // The ground state's printing with utf8 on; false leaves a C0 control to the ground state.
@@ -414,7 +415,7 @@ void vt::ground(uint8_t c) {
 void vt::enter_csi() {
     state_ = st_csi;
     len_ = 0;
-    params_[0] = params_[1] = 0;
+    params_.count = 0;
     flag_bang_ = flag_quote_ = false;
 }
 
@@ -430,11 +431,11 @@ void vt::escape(uint8_t c) {
     case '#': state_ = st_hash; return;
     case '(': state_ = st_g0; return;
     case ')': state_ = st_g1; return;
-    case '7': saved_ = {col_, row_, ring_.attr(), pending_wrap_, g0_, g1_, active_set_}; return;
+    case '7': saved_ = {col_, row_, ring_.pen(), pending_wrap_, g0_, g1_, active_set_}; return;
     case '8':
         col_ = saved_.col;
         row_ = saved_.row;
-        ring_.set_attr(saved_.attr);
+        ring_.set_pen(saved_.pen);
         pending_wrap_ = saved_.pending_wrap;
         g0_ = saved_.g0;
         g1_ = saved_.g1;
@@ -619,8 +620,10 @@ void vt::control_string(uint8_t c) {
 // Control sequences
 
 // A colon is taken only inside an SGR colour parameter (38 or 48: 38:5:N, 38:2::R:G:B); anywhere else it ends
-// the sequence as it always has.
+// the sequence as it always has. The xterm profile takes it in any parameter (4:3 too); a final other than SGR
+// drops a sequence with sub-parameters.
 bool vt::colon_allowed() const {
+    if (options_.sgr == sgr_profile::xterm) return true;
     int start = len_;
     while (start > 0 && buf_[start - 1] != ';') --start;
     int v = 0;
@@ -631,28 +634,7 @@ bool vt::colon_allowed() const {
     return v == 38 || v == 48;
 }
 
-void vt::parse_params() {
-    nparams_ = 0;
-    sub_params_ = 0;
-    long long v = 0;
-    bool sub = false;
-    for (int i = 0; i < len_; ++i) {
-        char ch = buf_[i];
-        if (ch == ';') {
-            params_[nparams_++] = int(v);
-            v = 0;
-            sub = false;
-        } else if (ch == ':') {
-            // The parameter keeps the value before its first colon; its sub-parameters are not used.
-            sub = true;
-            sub_params_ |= 1u << nparams_;
-        } else if (ch >= '0' && ch <= '9' && !sub) {
-            // Saturate instead of overflowing: the actions below clamp anyway.
-            v = std::min<long long>(v * 10 + (ch - '0'), INT32_MAX);
-        }
-    }
-    params_[nparams_++] = int(v);
-}
+void vt::parse_params() { params_ = parse_csi_params(buf_, len_); }
 
 void vt::csi(uint8_t c) {
     state_ = st_ground;
@@ -666,7 +648,7 @@ void vt::csi(uint8_t c) {
                 return;
             }
         }
-        if (len_ + 1 >= 20) {
+        if (len_ + 1 >= csi_limit) {
             len_ = 0;  // too long: abandoned, what follows is text
             return;
         }
@@ -774,8 +756,8 @@ void vt::fill_all_rows() {
 }
 
 void vt::set_mode(bool on) {
-    for (int i = 0; i < nparams_; ++i) {
-        switch (params_[i]) {
+    for (int i = 0; i < params_.count; ++i) {
+        switch (params_.value[i]) {
         case 4: insert_mode_ = on; break;
         case 12: host_->set_local_echo(!on); break;
         case 20: new_line_mode_ = on; break;
@@ -785,8 +767,8 @@ void vt::set_mode(bool on) {
 }
 
 void vt::set_dec_mode(bool on) {
-    for (int i = 0; i < nparams_; ++i) {
-        switch (params_[i]) {
+    for (int i = 0; i < params_.count; ++i) {
+        switch (params_.value[i]) {
         case 1: app_keys_ = on; break;
         case 2:
             if (!on) vt52_mode_ = 1;
@@ -833,22 +815,22 @@ void vt::switch_window(int to) {
     const int from = window1_active_ ? 0 : 1;
     if (from == to) return;
     split_window& s = win_[from];
-    s = {col_, row_, top_, bottom_, ring_.attr(), pending_wrap_};
+    s = {col_, row_, top_, bottom_, ring_.pen(), pending_wrap_};
     const split_window& r = win_[to];
     col_ = r.col;
     row_ = r.row;
     top_ = r.top;
     bottom_ = r.bottom;
-    ring_.set_attr(r.attr);
+    ring_.set_pen(r.pen);
     pending_wrap_ = r.pending_wrap;
     window1_active_ = to == 0;
 }
 
 void vt::csi_final(uint8_t c) {
     parse_params();
-    if (sub_params_ && c != 'm') return;  // colour sub-parameters mean nothing to other finals
-    const int p1 = params_[0];
-    const int p2 = nparams_ > 1 ? params_[1] : 0;
+    if (params_.sub && c != 'm') return;  // colour sub-parameters mean nothing to other finals
+    const int p1 = params_.value[0];
+    const int p2 = params_.count > 1 ? params_.value[1] : 0;
     const int n = p1 == 0 ? 1 : p1;
     const int cols = ring_.columns();
     char text[48];
@@ -860,16 +842,16 @@ void vt::csi_final(uint8_t c) {
         }
         return;
     case 'A':
-        if (nparams_ == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
+        if (params_.count == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
         break;
     case 'B':
-        if (nparams_ == 1) row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows);
+        if (params_.count == 1) row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows);
         break;
     case 'C':
-        if (nparams_ == 1) col_ = clamp_int((long long)col_ + n, 1, cols);
+        if (params_.count == 1) col_ = clamp_int((long long)col_ + n, 1, cols);
         break;
     case 'D':
-        if (nparams_ == 1) col_ = clamp_int((long long)col_ - n, 1, cols);
+        if (params_.count == 1) col_ = clamp_int((long long)col_ - n, 1, cols);
         break;
     case 'H':
     case 'f': {
@@ -880,17 +862,17 @@ void vt::csi_final(uint8_t c) {
         break;
     }
     case 'J': {
-        const uint16_t saved = ring_.attr();
-        ring_.attr_clear();
-        for (int i = 0; i < nparams_; ++i) erase_display(params_[i], flag_question_);
-        ring_.set_attr(saved);
+        const cell_pen saved = ring_.pen();
+        ring_.set_pen(ring_.erase_pen());
+        for (int i = 0; i < params_.count; ++i) erase_display(params_.value[i], flag_question_);
+        ring_.set_pen(saved);
         break;
     }
     case 'K': {
-        const uint16_t saved = ring_.attr();
-        ring_.attr_clear();
-        for (int i = 0; i < nparams_; ++i) erase_line(params_[i], flag_question_);
-        ring_.set_attr(saved);
+        const cell_pen saved = ring_.pen();
+        ring_.set_pen(ring_.erase_pen());
+        for (int i = 0; i < params_.count; ++i) erase_line(params_.value[i], flag_question_);
+        ring_.set_pen(saved);
         break;
     }
     case 'L':
@@ -919,7 +901,7 @@ void vt::csi_final(uint8_t c) {
         if (p1 > 0) {
             int first = col_, last = clamp_int((long long)col_ + p1 - 1, col_, cols);
             widen_to_whole_chars(first, last);
-            for (int col = first; col <= last; ++col) ring_.put_cell(' ', row_, col);
+            for (int col = first; col <= last; ++col) ring_.put_cell(' ', row_, col, ring_.erase_pen());
         }
         return;
     case 'c':
@@ -944,8 +926,8 @@ void vt::csi_final(uint8_t c) {
             set_mode(c == 'h');
         break;
     case 'i':
-        for (int i = 0; i < nparams_; ++i) {
-            switch (params_[i]) {
+        for (int i = 0; i < params_.count; ++i) {
+            switch (params_.value[i]) {
             case 0: printer_->print_screen(ring_); break;
             case 4:
                 printer_->end_print_job();
@@ -956,33 +938,12 @@ void vt::csi_final(uint8_t c) {
             }
         }
         return;
-    case 'm':
-        for (int i = 0; i < nparams_; ++i) {
-            // A colour (not shown here) is skipped with its own parameters, which are not attributes:
-            // 38;5;N and 38;2;R;G;B (48 alike). The colon forms are one parameter already.
-            if ((params_[i] == 38 || params_[i] == 48) && !(sub_params_ & (1u << i))) {
-                const int selector = p(i + 1);
-                if (selector == 5)
-                    i += 2;
-                else if (selector == 2)
-                    i += 4;
-                continue;
-            }
-            switch (params_[i]) {
-            case 0:
-            case 40: ring_.attr_clear(); break;
-            case 1: ring_.attr_bold(true); break;
-            case 4: ring_.attr_underline(true); break;
-            case 5: ring_.attr_blink(true); break;
-            case 7: ring_.attr_reverse(true); break;
-            case 22: ring_.attr_bold(false); break;
-            case 24: ring_.attr_underline(false); break;
-            case 25: ring_.attr_blink(false); break;
-            case 27: ring_.attr_reverse(false); break;
-            default: break;
-            }
-        }
+    case 'm': {
+        cell_pen pen = ring_.pen();
+        apply_sgr(params_, options_.sgr, pen);
+        ring_.set_pen(pen);
         break;
+    }
     case 'n':
         switch (p1) {
         case 5: reply("0n", true); break;
@@ -1025,7 +986,7 @@ void vt::csi_final(uint8_t c) {
         }
         return;
     case 'r': {
-        int t = nparams_ < 2 ? 1 : p1, b = nparams_ < 2 ? screen_rows : p2;
+        int t = params_.count < 2 ? 1 : p1, b = params_.count < 2 ? screen_rows : p2;
         if (t == 0) t = 1;
         if (b == 0) b = 1;
         if (t > screen_rows || b > screen_rows || b - t < 1) break;
@@ -1035,7 +996,7 @@ void vt::csi_final(uint8_t c) {
         break;
     }
     case 's':
-        if (nparams_ == 1) {
+        if (params_.count == 1) {
             if (p1 == 0 && !window1_active_)
                 switch_window(0);
             else if (p1 == 1 && window1_active_)

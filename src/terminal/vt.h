@@ -7,6 +7,7 @@
 
 #include "terminal/charset.h"
 #include "terminal/screen.h"
+#include "terminal/sgr.h"
 
 class vt;
 
@@ -52,6 +53,8 @@ struct vt_options {
     std::string answerback = "QUILL_TELNET";  // myid
     bool bell = true;
     bool utf8 = false;  // utf8: the ground state decodes UTF-8 and cells hold code points
+    // Which SGR set applies (and whether a colon may appear in any parameter); the VT220 keeps vt220.
+    sgr_profile sgr = sgr_profile::vt220;
 };
 
 class vt {
@@ -119,13 +122,13 @@ public:
 private:
     struct saved_cursor {
         int col = 1, row = 1;
-        uint16_t attr = 0;
+        cell_pen pen;
         int pending_wrap = 0;
         int g0 = 0, g1 = 1, active = 0;
     };
     struct split_window {
         int col = 1, row = 1, top = 1, bottom = screen_rows;
-        uint16_t attr = 0;
+        cell_pen pen;
         int pending_wrap = 0;
     };
 
@@ -151,7 +154,6 @@ private:
     void enter_csi();
     bool colon_allowed() const;
     void parse_params();
-    int p(int i) const { return i < nparams_ ? params_[i] : 0; }
     void line_feed();
     void reverse_index();
     void cursor_to(int row, int col);
@@ -193,11 +195,9 @@ private:
 
     int state_ = 0;
     bool flag_question_ = false, flag_greater_ = false, flag_bang_ = false, flag_quote_ = false, flag_space_ = false;
-    char buf_[20];
+    char buf_[csi_limit];
     int len_ = 0;
-    int params_[20];
-    int nparams_ = 0;
-    uint32_t sub_params_ = 0;  // bit i: parameter i came with ':' sub-parameters
+    csi_params params_;
     uint8_t dcs_prev_ = 'A';
     bool string_osc_ = false;  // the control string is an OSC, which BEL also ends
     utf8_decoder utf8_;

@@ -57,6 +57,25 @@ TEST(ScreenDump, JsonCarriesCursorModesLinesAndReplies) {
     EXPECT_NE(out.find("\"replies\":\"1b5b333b3152\"}"), std::string::npos);
 }
 
+TEST(ScreenDump, JsonHasColoursAndFurtherAttributesPerCell) {
+    term_fixture t;
+    std::string out = screen_dump_json(t.term, {});
+    const std::string plain80 = "-1" + [] {
+        std::string s;
+        for (int i = 1; i < 80; ++i) s += ",-1";
+        return s;
+    }();
+    // The VT220 line: every cell default.
+    EXPECT_NE(out.find("\"fg\":[" + plain80 + "],\"bg\":[" + plain80 + "],\"line_attr\":0}"), std::string::npos);
+    t.term.options().sgr = sgr_profile::xterm;
+    t.feed(C + "2;3;9;8;21;53m" + C + "38;5;200mA" + C + "0;48:2::1:2:3;1mB" + C + "0;97;4mC");
+    out = screen_dump_json(t.term, {});
+    EXPECT_NE(out.find("\"attrs\":[" + std::to_string(128 + 256 + 512 + 1024 + 2048 + 4096) + ",1,2,0,"),
+              std::string::npos);
+    EXPECT_NE(out.find("\"fg\":[200,-1,15,-1,"), std::string::npos);
+    EXPECT_NE(out.find("\"bg\":[-1," + std::to_string(16777216 + 0x010203) + ",-1,-1,"), std::string::npos);
+}
+
 TEST(ScreenDump, JsonEscapesQuotesBackslashesAndDelete) {
     term_fixture t;
     t.feed("say \"a\\b\"\x7f\xff");

@@ -1,0 +1,40 @@
+#pragma once
+// SGR (CSI ... m): a control sequence's parameters, sub-parameters included, turned into a change of the pen.
+// The VT220 profile keeps to what the VT220 shows: bold, underline, blink, reverse and their resets; 0 and 40 clear
+// the whole pen; 38 and 48 are skipped with their colour parameters; everything else is ignored. The xterm profile
+// applies the attributes and colours of xterm-256color.
+#include <cstdint>
+
+#include "terminal/screen.h"
+
+// The longest parameter string a control sequence keeps is csi_limit - 1 characters (a longer one is abandoned and
+// what follows it is text), so it never has more than csi_limit parameters.
+constexpr int csi_limit = 20;
+
+// A control sequence's parameters as received, in order: each sub-parameter (after ':') follows the parameter it
+// belongs to. An empty field reads 0 and is flagged.
+struct csi_params {
+    int value[csi_limit] = {};
+    int count = 0;
+    uint32_t sub = 0;    // bit i: entry i came after a ':'
+    uint32_t empty = 0;  // bit i: entry i had no digits
+
+    int get(int i) const { return i < count ? value[i] : 0; }
+    bool is_sub(int i) const { return i < count && ((sub >> i) & 1); }
+    bool is_empty(int i) const { return i >= count || ((empty >> i) & 1); }
+    // One past the last sub-parameter of the parameter at entry i.
+    int group_end(int i) const {
+        int j = i + 1;
+        while (is_sub(j)) ++j;
+        return j;
+    }
+};
+static_assert(csi_limit <= 32, "the sub and empty masks hold one bit per entry");
+
+// The parameter string between the introducer (and any private marker) and the final: digits, ';' between
+// parameters, ':' before a sub-parameter; any other character is skipped.
+csi_params parse_csi_params(const char* text, int len);
+
+enum class sgr_profile { vt220, xterm };
+
+void apply_sgr(const csi_params& params, sgr_profile profile, cell_pen& pen);
