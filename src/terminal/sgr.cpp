@@ -64,12 +64,13 @@ int extended_colour(const csi_params& p, int i, uint32_t& colour) {
             for (int k = 0; k < need && next < p.count; ++k) next = p.group_end(next);
         }
     }
-    // Where the values live: consecutive entries of one group, or the first entries of consecutive parameters.
+    // Where the values live: consecutive entries of one group, or the first entries of consecutive parameters;
+    // p.count (read as empty) when the form ends before.
     auto at = [&](int n) {
-        if (grouped) return first + n < next ? first + n : csi_limit;
+        if (grouped) return first + n < next ? first + n : p.count;
         int e = first;
         for (int k = 0; k < n && e < p.count; ++k) e = p.group_end(e);
-        return e < next ? e : csi_limit;
+        return e < next ? e : p.count;
     };
     int r = 0, g = 0, b = 0;
     if (code == 5) {

@@ -826,194 +826,240 @@ void vt::switch_window(int to) {
     window1_active_ = to == 0;
 }
 
+// Control sequence finals. Rows with the same final are tried in order, the first whose intermediates (and private
+// markers) are all present wins; a final with no matching row ends the sequence and is dropped. clamp_after: the
+// cursor column is limited to the line's width once the handler is done.
+const vt::csi_row vt::csi_rows[] = {
+    {'@', 0, &vt::csi_insert_chars, false},
+    {'A', 0, &vt::csi_cursor_move, true},
+    {'B', 0, &vt::csi_cursor_move, true},
+    {'C', 0, &vt::csi_cursor_move, true},
+    {'D', 0, &vt::csi_cursor_move, true},
+    {'H', 0, &vt::csi_cursor_position, true},
+    {'f', 0, &vt::csi_cursor_position, true},
+    {'J', 0, &vt::csi_erase, true},  // with '?': selective
+    {'K', 0, &vt::csi_erase, true},
+    {'L', 0, &vt::csi_insert_delete_lines, true},
+    {'M', 0, &vt::csi_insert_delete_lines, true},
+    {'P', 0, &vt::csi_delete_chars, false},
+    {'X', 0, &vt::csi_erase_chars, false},
+    {'c', csi_greater, &vt::csi_secondary_attributes, false},
+    {'c', 0, &vt::csi_device_attributes, false},
+    {'g', 0, &vt::csi_clear_tabs, false},
+    {'h', csi_question, &vt::csi_dec_mode, true},
+    {'h', 0, &vt::csi_ansi_mode, true},
+    {'l', csi_question, &vt::csi_dec_mode, true},
+    {'l', 0, &vt::csi_ansi_mode, true},
+    {'i', 0, &vt::csi_media_copy, false},
+    {'m', 0, &vt::csi_sgr, true},
+    {'n', 0, &vt::csi_status_report, false},
+    {'p', csi_quote, &vt::csi_conformance_level, false},
+    {'p', csi_bang, &vt::csi_soft_reset, false},
+    {'p', 0, &vt::csi_split_screen, true},
+    {'q', csi_quote, &vt::csi_protection, false},
+    {'r', 0, &vt::csi_margins, true},
+    {'s', 0, &vt::csi_select_window, true},
+    {'x', 0, &vt::csi_terminal_parameters, false},
+    {'y', 0, &vt::csi_confidence_test, true},
+};
+
 void vt::csi_final(uint8_t c) {
     parse_params();
-    if (params_.sub && c != 'm') return;  // colour sub-parameters mean nothing to other finals
-    const int p1 = params_.value[0];
-    const int p2 = params_.count > 1 ? params_.value[1] : 0;
-    const int n = p1 == 0 ? 1 : p1;
+    if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
+    const uint8_t present = (flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
+                            (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0);
+    for (const csi_row& row : csi_rows) {
+        if (row.final != c || (row.intermediates & ~present)) continue;
+        (this->*row.handler)(c);
+        if (row.clamp_after) clamp_column();
+        return;
+    }
+}
+
+void vt::csi_insert_chars(uint8_t) {
+    const int n = params_.value[0];
+    if (n > 0) {
+        split_for_insert(n);
+        ring_.insert_cells(row_, col_, n, ring_.attr() | ' ');
+    }
+}
+
+void vt::csi_cursor_move(uint8_t c) {
+    if (params_.count != 1) return;
+    const int n = count_param();
     const int cols = ring_.columns();
-    char text[48];
     switch (c) {
-    case '@':
-        if (p1 > 0) {
-            split_for_insert(p1);
-            ring_.insert_cells(row_, col_, p1, ring_.attr() | ' ');
-        }
-        return;
-    case 'A':
-        if (params_.count == 1) row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_);
-        break;
-    case 'B':
-        if (params_.count == 1) row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows);
-        break;
-    case 'C':
-        if (params_.count == 1) col_ = clamp_int((long long)col_ + n, 1, cols);
-        break;
-    case 'D':
-        if (params_.count == 1) col_ = clamp_int((long long)col_ - n, 1, cols);
-        break;
-    case 'H':
-    case 'f': {
-        long long r = p1 == 0 ? 1 : p1;
-        if (origin_mode_) r += top_ - 1;
-        cursor_to(clamp_int(r, 1, screen_rows), clamp_int(p2 == 0 ? 1 : p2, 1, cols));
-        pending_wrap_ = 0;
-        break;
+    case 'A': row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_); break;
+    case 'B': row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows); break;
+    case 'C': col_ = clamp_int((long long)col_ + n, 1, cols); break;
+    default: col_ = clamp_int((long long)col_ - n, 1, cols); break;
     }
-    case 'J': {
-        const cell_pen saved = ring_.pen();
-        ring_.set_pen(ring_.erase_pen());
-        for (int i = 0; i < params_.count; ++i) erase_display(params_.value[i], flag_question_);
-        ring_.set_pen(saved);
-        break;
-    }
-    case 'K': {
-        const cell_pen saved = ring_.pen();
-        ring_.set_pen(ring_.erase_pen());
-        for (int i = 0; i < params_.count; ++i) erase_line(params_.value[i], flag_question_);
-        ring_.set_pen(saved);
-        break;
-    }
-    case 'L':
-    case 'M': {
-        int a, b;
-        if (row_ < top_)
-            a = row_, b = top_ - 1;
-        else if (row_ <= bottom_)
-            a = row_, b = bottom_;
+}
+
+void vt::csi_cursor_position(uint8_t) {
+    const int p1 = params_.value[0], p2 = params_.get(1);
+    long long r = p1 == 0 ? 1 : p1;
+    if (origin_mode_) r += top_ - 1;
+    cursor_to(clamp_int(r, 1, screen_rows), clamp_int(p2 == 0 ? 1 : p2, 1, ring_.columns()));
+    pending_wrap_ = 0;
+}
+
+void vt::csi_erase(uint8_t c) {
+    const cell_pen saved = ring_.pen();
+    ring_.set_pen(ring_.erase_pen());
+    for (int i = 0; i < params_.count; ++i) {
+        if (c == 'J')
+            erase_display(params_.value[i], flag_question_);
         else
-            a = bottom_ + 1, b = row_;
-        if (c == 'L')
-            ring_.scroll_down(n, a, b);
-        else
-            ring_.scroll_up(n, a, b);
-        col_ = 1;
-        break;
+            erase_line(params_.value[i], flag_question_);
     }
-    case 'P':
-        split_wide_edges(col_, clamp_int((long long)col_ + n - 1, col_, cols));
-        // A pair across the margin (left from 132 columns) would come in without its right half.
-        if (cols < line_cells) split_wide_edges(cols + 1, cols);
-        ring_.delete_chars(row_, col_, n);
-        return;
-    case 'X':
-        if (p1 > 0) {
-            int first = col_, last = clamp_int((long long)col_ + p1 - 1, col_, cols);
-            widen_to_whole_chars(first, last);
-            for (int col = first; col <= last; ++col) ring_.put_cell(' ', row_, col, ring_.erase_pen());
-        }
-        return;
-    case 'c':
-        if (flag_greater_) {
-            flag_greater_ = false;
-            reply(">1;1;0c", true);
-        } else {
-            reply("?62;1;6c", true);
-        }
-        return;
-    case 'g':
-        if (p1 == 0)
-            tabs_[col_] = 1;
-        else if (p1 == 3)
-            std::memset(tabs_, 1, sizeof tabs_);
-        return;
-    case 'h':
-    case 'l':
-        if (flag_question_)
-            set_dec_mode(c == 'h');
-        else
-            set_mode(c == 'h');
-        break;
-    case 'i':
-        for (int i = 0; i < params_.count; ++i) {
-            switch (params_.value[i]) {
-            case 0: printer_->print_screen(ring_); break;
-            case 4:
-                printer_->end_print_job();
-                printer_controller_ = 0;
-                break;
-            case 5: printer_controller_ = 1; break;
-            default: break;
-            }
-        }
-        return;
-    case 'm': {
-        cell_pen pen = ring_.pen();
-        apply_sgr(params_, options_.sgr, pen);
-        ring_.set_pen(pen);
-        break;
-    }
-    case 'n':
-        switch (p1) {
-        case 5: reply("0n", true); break;
-        case 6:
-            std::snprintf(text, sizeof text, "%d;%dR", row_, col_);
-            reply(text, true);
+    ring_.set_pen(saved);
+}
+
+void vt::csi_insert_delete_lines(uint8_t c) {
+    const int n = count_param();
+    int a, b;
+    if (row_ < top_)
+        a = row_, b = top_ - 1;
+    else if (row_ <= bottom_)
+        a = row_, b = bottom_;
+    else
+        a = bottom_ + 1, b = row_;
+    if (c == 'L')
+        ring_.scroll_down(n, a, b);
+    else
+        ring_.scroll_up(n, a, b);
+    col_ = 1;
+}
+
+void vt::csi_delete_chars(uint8_t) {
+    const int n = count_param();
+    const int cols = ring_.columns();
+    split_wide_edges(col_, clamp_int((long long)col_ + n - 1, col_, cols));
+    // A pair across the margin (left from 132 columns) would come in without its right half.
+    if (cols < line_cells) split_wide_edges(cols + 1, cols);
+    ring_.delete_chars(row_, col_, n);
+}
+
+void vt::csi_erase_chars(uint8_t) {
+    const int n = params_.value[0];
+    if (n <= 0) return;
+    int first = col_, last = clamp_int((long long)col_ + n - 1, col_, ring_.columns());
+    widen_to_whole_chars(first, last);
+    for (int col = first; col <= last; ++col) ring_.put_cell(' ', row_, col, ring_.erase_pen());
+}
+
+void vt::csi_secondary_attributes(uint8_t) {
+    flag_greater_ = false;
+    reply(">1;1;0c", true);
+}
+
+void vt::csi_device_attributes(uint8_t) { reply("?62;1;6c", true); }
+
+void vt::csi_clear_tabs(uint8_t) {
+    if (params_.value[0] == 0)
+        tabs_[col_] = 1;
+    else if (params_.value[0] == 3)
+        std::memset(tabs_, 1, sizeof tabs_);
+}
+
+void vt::csi_dec_mode(uint8_t c) { set_dec_mode(c == 'h'); }
+
+void vt::csi_ansi_mode(uint8_t c) { set_mode(c == 'h'); }
+
+void vt::csi_media_copy(uint8_t) {
+    for (int i = 0; i < params_.count; ++i) {
+        switch (params_.value[i]) {
+        case 0: printer_->print_screen(ring_); break;
+        case 4:
+            printer_->end_print_job();
+            printer_controller_ = 0;
             break;
-        case 15: reply("?10n", true); break;
-        case 25: reply("?21n", true); break;
-        case 26: reply("?27;1;0;1n", true); break;
+        case 5: printer_controller_ = 1; break;
         default: break;
         }
-        return;
-    case 'p':
-        if (flag_quote_) {
-            flag_quote_ = false;
-            if (p1 == 61) {
-                vt100_level_ = 1;
-                c1_8bit_ = 0;  // level 1 has no 8-bit controls
-            } else {
-                vt100_level_ = 0;
-                c1_8bit_ = p2 != 1;
-            }
-            return;
-        }
-        if (flag_bang_) {
-            flag_bang_ = false;
-            reset_terminal(false);
-            return;
-        }
-        if (p1 == 0) break;
-        split_screen(p1);
-        break;
-    case 'q':
-        if (flag_quote_) {
-            if (p1 == 1)
-                ring_.attr_protected(true);
-            else if (p1 == 0 || p1 == 2)
-                ring_.attr_protected(false);
-        }
-        return;
-    case 'r': {
-        int t = params_.count < 2 ? 1 : p1, b = params_.count < 2 ? screen_rows : p2;
-        if (t == 0) t = 1;
-        if (b == 0) b = 1;
-        if (t > screen_rows || b > screen_rows || b - t < 1) break;
-        top_ = t;
-        bottom_ = b;
-        cursor_to(top_, 1);
-        break;
     }
-    case 's':
-        if (params_.count == 1) {
-            if (p1 == 0 && !window1_active_)
-                switch_window(0);
-            else if (p1 == 1 && window1_active_)
-                switch_window(1);
-        }
+}
+
+void vt::csi_sgr(uint8_t) {
+    cell_pen pen = ring_.pen();
+    apply_sgr(params_, options_.sgr, pen);
+    ring_.set_pen(pen);
+}
+
+void vt::csi_status_report(uint8_t) {
+    char text[48];
+    switch (params_.value[0]) {
+    case 5: reply("0n", true); break;
+    case 6:
+        std::snprintf(text, sizeof text, "%d;%dR", row_, col_);
+        reply(text, true);
         break;
-    case 'x': reply(p1 ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true); return;
-    case 'y':
-        if (p1 != 2) break;
-        if (p2 == 1) {
-            reset_terminal(false);
-        } else {
-            fill_all_rows();
-            cursor_to(1, 1);
-        }
-        break;
-    default: return;  // not a final: the sequence ends, the byte is dropped
+    case 15: reply("?10n", true); break;
+    case 25: reply("?21n", true); break;
+    case 26: reply("?27;1;0;1n", true); break;
+    default: break;
     }
-    clamp_column();
+}
+
+void vt::csi_conformance_level(uint8_t) {
+    flag_quote_ = false;
+    if (params_.value[0] == 61) {
+        vt100_level_ = 1;
+        c1_8bit_ = 0;  // level 1 has no 8-bit controls
+    } else {
+        vt100_level_ = 0;
+        c1_8bit_ = params_.get(1) != 1;
+    }
+}
+
+void vt::csi_soft_reset(uint8_t) {
+    flag_bang_ = false;
+    reset_terminal(false);
+}
+
+void vt::csi_split_screen(uint8_t) {
+    if (params_.value[0] != 0) split_screen(params_.value[0]);
+}
+
+void vt::csi_protection(uint8_t) {
+    const int p1 = params_.value[0];
+    if (p1 == 1)
+        ring_.attr_protected(true);
+    else if (p1 == 0 || p1 == 2)
+        ring_.attr_protected(false);
+}
+
+void vt::csi_margins(uint8_t) {
+    const bool both = params_.count >= 2;
+    int t = both ? params_.value[0] : 1, b = both ? params_.value[1] : screen_rows;
+    if (t == 0) t = 1;
+    if (b == 0) b = 1;
+    if (t > screen_rows || b > screen_rows || b - t < 1) return;
+    top_ = t;
+    bottom_ = b;
+    cursor_to(top_, 1);
+}
+
+void vt::csi_select_window(uint8_t) {
+    if (params_.count != 1) return;
+    const int p1 = params_.value[0];
+    if (p1 == 0 && !window1_active_)
+        switch_window(0);
+    else if (p1 == 1 && window1_active_)
+        switch_window(1);
+}
+
+void vt::csi_terminal_parameters(uint8_t) {
+    reply(params_.value[0] ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true);
+}
+
+void vt::csi_confidence_test(uint8_t) {
+    if (params_.value[0] != 2) return;
+    if (params_.get(1) == 1) {
+        reset_terminal(false);
+    } else {
+        fill_all_rows();
+        cursor_to(1, 1);
+    }
 }

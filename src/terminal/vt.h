@@ -141,6 +141,39 @@ private:
     void control_string(uint8_t c);
     void csi(uint8_t c);
     void csi_final(uint8_t c);
+
+    // One row of the control sequence table (vt.cpp).
+    enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8 };
+    struct csi_row {
+        uint8_t final;
+        uint8_t intermediates;  // csi_question.. that must all be present
+        void (vt::*handler)(uint8_t final);
+        bool clamp_after;  // limit the cursor column to the line's width afterwards
+    };
+    static const csi_row csi_rows[];
+    void csi_insert_chars(uint8_t c);
+    void csi_cursor_move(uint8_t c);
+    void csi_cursor_position(uint8_t c);
+    void csi_erase(uint8_t c);
+    void csi_insert_delete_lines(uint8_t c);
+    void csi_delete_chars(uint8_t c);
+    void csi_erase_chars(uint8_t c);
+    void csi_secondary_attributes(uint8_t c);
+    void csi_device_attributes(uint8_t c);
+    void csi_clear_tabs(uint8_t c);
+    void csi_dec_mode(uint8_t c);
+    void csi_ansi_mode(uint8_t c);
+    void csi_media_copy(uint8_t c);
+    void csi_sgr(uint8_t c);
+    void csi_status_report(uint8_t c);
+    void csi_conformance_level(uint8_t c);
+    void csi_soft_reset(uint8_t c);
+    void csi_split_screen(uint8_t c);
+    void csi_protection(uint8_t c);
+    void csi_margins(uint8_t c);
+    void csi_select_window(uint8_t c);
+    void csi_terminal_parameters(uint8_t c);
+    void csi_confidence_test(uint8_t c);
     void print(uint8_t c);
     template <bool utf8>
     size_t print_run(const uint8_t* data, size_t n);
@@ -154,6 +187,8 @@ private:
     void enter_csi();
     bool colon_allowed() const;
     void parse_params();
+    // The first parameter as a count: 0 and missing mean 1.
+    int count_param() const { return params_.value[0] == 0 ? 1 : params_.value[0]; }
     void line_feed();
     void reverse_index();
     void cursor_to(int row, int col);
