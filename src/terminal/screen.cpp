@@ -24,14 +24,6 @@ screen_ring::screen_ring() {
     std::memset(cell_marks_, 0, sizeof cell_marks_);
 }
 
-void screen_ring::blank_line(ring_line& l, uint32_t c) const {
-    if (l.coloured || background_erase_) {
-        blank_cells(l, 0, line_cells, c);
-    } else {
-        std::fill(std::begin(l.cells), std::end(l.cells), c);
-    }
-}
-
 void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) const {
     std::fill(l.cells + first, l.cells + end, c);
     const cell_pen e = erase_pen();
@@ -204,7 +196,14 @@ void screen_ring::fill_line_selective(int row, uint8_t c, bool reset_line_attr) 
 
 void screen_ring::copy_line(int dst_row, int src_row) {
     if (dst_row == src_row) return;
-    line(dst_row) = line(src_row);
+    ring_line& dst = line(dst_row);
+    const ring_line& src = line(src_row);
+    if (src.coloured || dst.coloured) {
+        dst = src;
+    } else {
+        dst.attr = src.attr;
+        std::memcpy(dst.cells, src.cells, sizeof dst.cells);
+    }
     mark_cells(dst_row, 1, line_cells);
 }
 
@@ -221,10 +220,7 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
             rotate(1);
             ring_line& l = line(screen_rows);
             l.attr = 0;
-            if (l.coloured || background_erase_)
-                blank_cells(l, 0, line_cells, cell_blank);
-            else
-                std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
+            blank_line(l, cell_blank);
         }
         mark_all();
         return;
@@ -243,10 +239,7 @@ void screen_ring::scroll_down(int n, int top, int bottom) {
             rotate(-1);
             ring_line& l = line(1);
             l.attr = 0;
-            if (l.coloured || background_erase_)
-                blank_cells(l, 0, line_cells, cell_blank);
-            else
-                std::fill(std::begin(l.cells), std::end(l.cells), cell_blank);
+            blank_line(l, cell_blank);
         }
         mark_all();
         return;

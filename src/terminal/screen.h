@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 constexpr int screen_rows = 24;
 constexpr int ring_lines = 280;
@@ -78,6 +79,11 @@ struct cell_pen : cell_colours {
     uint16_t attr = 0;
     bool operator==(const cell_pen&) const = default;
 };
+
+// All the cell words of a line set to c, in a loop the compiler vectorises (std::fill here was not, inlined).
+inline void fill_words(uint32_t* cells, uint32_t c) {
+    for (int i = 0; i < line_cells; ++i) cells[i] = c;
+}
 
 // Line attribute word (low three bits).
 constexpr uint32_t line_double_width = 0x1;
@@ -244,7 +250,12 @@ private:
     // Cells first..end - 1 (0-based) of a line become c with the erase pen's colours.
     void blank_cells(ring_line& l, int first, int end, uint32_t c) const;
     // The whole line: the common case (plain line, plain erase pen) touches the cell words only.
-    void blank_line(ring_line& l, uint32_t c) const;
+    void blank_line(ring_line& l, uint32_t c) const {
+        if (l.coloured || background_erase_)
+            blank_cells(l, 0, line_cells, c);
+        else
+            fill_words(l.cells, c);
+    }
     void put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
     void set_line_attr(int row, uint32_t a);
     void mark_cells(int row, int first, int last);

@@ -153,8 +153,9 @@ void apply_xterm(const csi_params& p, cell_pen& pen) {
 
 }  // namespace
 
-csi_params parse_csi_params(const char* text, int len) {
-    csi_params q;
+void parse_csi_params(const char* text, int len, csi_params& q) {
+    q.count = 0;
+    q.sub = q.empty = 0;
     long long v = 0;
     bool digits = false;
     auto push = [&] {
@@ -177,7 +178,6 @@ csi_params parse_csi_params(const char* text, int len) {
         }
     }
     push();
-    return q;
 }
 
 void apply_sgr(const csi_params& params, sgr_profile profile, cell_pen& pen) {

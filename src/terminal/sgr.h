@@ -33,7 +33,7 @@ static_assert(csi_limit <= 32, "the sub and empty masks hold one bit per entry")
 
 // The parameter string between the introducer (and any private marker) and the final: digits, ';' between
 // parameters, ':' before a sub-parameter; any other character is skipped.
-csi_params parse_csi_params(const char* text, int len);
+void parse_csi_params(const char* text, int len, csi_params& out);
 
 enum class sgr_profile { vt220, xterm };
 

@@ -1,8 +1,10 @@
 #include "terminal/vt.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -634,7 +636,7 @@ bool vt::colon_allowed() const {
     return v == 38 || v == 48;
 }
 
-void vt::parse_params() { params_ = parse_csi_params(buf_, len_); }
+void vt::parse_params() { parse_csi_params(buf_, len_, params_); }
 
 void vt::csi(uint8_t c) {
     state_ = st_ground;
@@ -826,9 +828,9 @@ void vt::switch_window(int to) {
     window1_active_ = to == 0;
 }
 
-// Control sequence finals. Rows with the same final are tried in order, the first whose intermediates (and private
-// markers) are all present wins; a final with no matching row ends the sequence and is dropped. clamp_after: the
-// cursor column is limited to the line's width once the handler is done.
+// Control sequence finals. Rows with the same final (kept together) are tried in order, the first whose
+// intermediates (and private markers) are all present wins; a final with no matching row ends the sequence and is
+// dropped. clamp_after: the cursor column is limited to the line's width once the handler is done.
 const vt::csi_row vt::csi_rows[] = {
     {'@', 0, &vt::csi_insert_chars, false},
     {'A', 0, &vt::csi_cursor_move, true},
@@ -868,8 +870,18 @@ void vt::csi_final(uint8_t c) {
     if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
     const uint8_t present = (flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
                             (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0);
-    for (const csi_row& row : csi_rows) {
-        if (row.final != c || (row.intermediates & ~present)) continue;
+    // Where each final's rows start (rows of one final are adjacent).
+    constexpr size_t rows = std::size(csi_rows);
+    static const std::array<uint8_t, 128> first_row = [] {
+        std::array<uint8_t, 128> first;
+        first.fill(uint8_t(rows));
+        for (size_t i = rows; i-- > 0;) first[csi_rows[i].final] = uint8_t(i);
+        return first;
+    }();
+    if (c >= first_row.size()) return;
+    for (size_t i = first_row[c]; i < rows && csi_rows[i].final == c; ++i) {
+        const csi_row& row = csi_rows[i];
+        if (row.intermediates & ~present) continue;
         (this->*row.handler)(c);
         if (row.clamp_after) clamp_column();
         return;
