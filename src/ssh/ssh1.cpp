@@ -200,6 +200,12 @@ void ssh1_engine::process(std::uint32_t length, std::size_t padded) {
 }
 
 void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n) {
+    // The host's goodbye ends the session in every state with its reason; taken as a reply it read as a protocol
+    // violation, a refused cipher, an accepted user name or a wrong password.
+    if (type == msg_disconnect) {
+        fail(disconnect_message(data, n));
+        return;
+    }
     switch (state_) {
     case 0:
         crypto::random_seed();
@@ -272,7 +278,6 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
             // A string length that disagrees with the packet is dropped without a word.
             if (n >= 4 && crypto::load_be(data) == n - 4) io_.session_deliver(data + 4, n - 4);
             return;
-        case msg_disconnect: fail(disconnect_message(data, n)); return;
         case smsg_exitstatus: send_packet(cmsg_exit_confirmation, nullptr, 0); return;
         default: return;
         }
