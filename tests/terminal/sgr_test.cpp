@@ -324,6 +324,22 @@ TEST(ColoursMove, BackgroundColourEraseIsTheOneSwitch) {
     EXPECT_EQ(f.at(24, 1), static_cast<cell_colours>(bce));
 }
 
+// Writing over half of a wide character blanks the other half, which keeps its colours like its attribute bits.
+TEST(ColoursMove, SplitWideCharacterLeavesAColouredBlank) {
+    for (bool one_write : {false, true}) {
+        xterm_fixture t;
+        t.term.options().utf8 = true;
+        t.feed(C + "4;44m\xe4\xb8\xad\xe4\xb8\xad" + C + "0m", one_write);  // two wide characters, columns 1-4
+        t.feed(C + "1;2Hx" + C + "1;3Hy", one_write);
+        EXPECT_EQ(t.cell(1, 1), cell_underline | cell_blank);
+        EXPECT_EQ(t.colours(1, 1).bg, colour_index(4));
+        EXPECT_TRUE(t.colours(1, 2).plain());
+        EXPECT_TRUE(t.colours(1, 3).plain());
+        EXPECT_EQ(t.cell(1, 4), cell_underline | cell_blank);
+        EXPECT_EQ(t.colours(1, 4).bg, colour_index(4));
+    }
+}
+
 // Erases, insert and delete through the emulator (xterm profile, no background colour erase yet).
 TEST(ColoursMove, EmulatorEditsKeepColoursWithTheirCharacters) {
     xterm_fixture t;
