@@ -158,7 +158,9 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
 }
 
 CMainFrame::~CMainFrame() {
-    // The view (a child widget) outlives these members; its session must not keep the engine.
+    // A session still up ends here, while its engine can still say goodbye to the host; the view (a child widget)
+    // outlives these members, so its session must not keep the engine.
+    if (view_->net().busy()) view_->net().disconnect(true);
     view_->net().set_ssh_engine(nullptr);
 }
 

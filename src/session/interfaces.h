@@ -100,6 +100,8 @@ struct ssh_engine {
     }
     // The connection to the host itself is up (not through a proxy, which speaks first).
     virtual void ssh_connected() {}
+    // The user ends a session whose host is still there: the engine may say goodbye before the socket closes.
+    virtual void ssh_goodbye() {}
     // The key exchange has finished (keys in use): the connection is set up and its time limit ends. An engine
     // that cannot tell counts as set up once the TCP connection stands.
     virtual bool ssh_handshake_done() const { return true; }

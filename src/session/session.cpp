@@ -90,6 +90,7 @@ bool session::connect_to(std::string_view host, int port) {
     socks_reply_pending_ = false;
     socks_got_ = 0;
     close_pending_ = false;
+    peer_closed_ = false;
     view_.connection_starting();
     vt_.reset_parser();  // nothing half-received from the last host swallows the new one
     vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
@@ -241,6 +242,8 @@ void session::discard_connection() {
 }
 
 void session::disconnect(bool suppress_exit) {
+    // A host that is still there hears the goodbye; after its close or an engine's failure nothing more is said.
+    if (st_.connected && !peer_closed_ && ssh_ && socket_ && transport() != TransportKind::Telnet) ssh_->ssh_goodbye();
     st_.connecting = false;
     end_setup();
     discard_connection();
@@ -263,6 +266,7 @@ void session::lost_connection() {
 
 void session::on_close() {
     if (!st_.connected) return;
+    peer_closed_ = true;
     close_pending_ = true;
     // Whatever the host sent before closing is shown first; a running pass handles the close when it ends.
     if (st_.receive_guard == 0) on_read(0);

@@ -217,6 +217,7 @@ private:
     const translation_table_t& pctonet_;
     session_clock& clock_;
     bool close_pending_ = false;      // the peer closed while a read pass was running
+    bool peer_closed_ = false;        // the peer closed this connection
     bool overflow_reported_ = false;  // the send-queue message was shown and the queue has not emptied since
     std::uint8_t socks_reply_[8] = {};
     std::size_t socks_got_ = 0;  // bytes of the SOCKS reply taken so far

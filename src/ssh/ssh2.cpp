@@ -263,8 +263,8 @@ void ssh2_engine::start_connection() {
     negotiated_ = s_.ssh_algorithms != 0;
     if (negotiated_) pending_.reserve(pending_send_limit);
     const unsigned now = generation_;
-    io_.session_write(reinterpret_cast<const std::uint8_t*>(client_identification.data()),
-                      client_identification.size());
+    const std::string_view id = negotiated_ ? client_identification_crlf : client_identification;
+    io_.session_write(reinterpret_cast<const std::uint8_t*>(id.data()), id.size());
     if (!alive(now)) id_sent_ = false;
 }
 
@@ -964,6 +964,23 @@ void ssh2_engine::keepalive() {
     wire_writer w = begin(SSH_MSG_GLOBAL_REQUEST);
     w.string("keepalive@openssh.com");
     w.boolean(true);
+    send(w);
+}
+
+void ssh2_engine::goodbye() {
+    if (!negotiated_ || !out_.keyed()) return;
+    const unsigned gen = generation_;
+    if (session_open_) {
+        wire_writer c = begin(SSH_MSG_CHANNEL_CLOSE);
+        c.u32(server_channel_);
+        send(c);
+        if (!alive(gen)) return;
+        session_open_ = false;
+    }
+    wire_writer w = begin(SSH_MSG_DISCONNECT);
+    w.u32(11);  // SSH_DISCONNECT_BY_APPLICATION
+    w.string("the user closed the session");
+    w.string("");
     send(w);
 }
 

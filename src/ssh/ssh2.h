@@ -81,6 +81,8 @@ inline constexpr std::string_view host_key_mismatch = "Server's host key did not
 }  // namespace logtext
 
 inline constexpr std::string_view client_identification = "SSH-2.0-1.0.00\n";
+// Negotiated mode ends the line as RFC 4253 section 4.2 says; the fixed suite keeps the written single line feed.
+inline constexpr std::string_view client_identification_crlf = "SSH-2.0-1.0.00\r\n";
 inline constexpr std::size_t max_credential = 40;
 
 // Message numbers.
@@ -200,6 +202,9 @@ public:
     void set_columns(int columns);
     // Keep-alive tick: a keepalive@openssh.com request while keys are active (negotiated mode).
     void keepalive();
+    // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
+    // DISCONNECT before the socket goes; the fixed suite, as written, never closes from the client side.
+    void goodbye();
 
     bool keys_active() const { return in_.keyed(); }
     bool identification_sent() const { return id_sent_; }

@@ -41,6 +41,9 @@ void ssh_client::ssh_target(std::string_view host, int port) {
 void ssh_client::ssh_connected() {
     if (version2()) v2_->connected();
 }
+void ssh_client::ssh_goodbye() {
+    if (version2()) v2_->goodbye();
+}
 bool ssh_client::ssh_handshake_done() const {
     // SSH-1 state 2 follows the host's acknowledgement of the session key (and the user name sent after it).
     return version2() ? v2_->keys_active() : v1_->state() >= 2;

@@ -27,6 +27,7 @@ public:
     void ssh_reset() override;
     void ssh_target(std::string_view host, int port) override;
     void ssh_connected() override;
+    void ssh_goodbye() override;
     // SSH-2: the host's new keys are in use; SSH-1: the host accepted the session key.
     bool ssh_handshake_done() const override;
 

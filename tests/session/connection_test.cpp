@@ -266,6 +266,37 @@ TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
     EXPECT_TRUE(rig.sock().closed);
 }
 
+// The SSH engine hears when the host itself is reached (not a proxy, which speaks first) and when the user ends a
+// session whose host is still there (not after the host closed it).
+TEST(Connection, SshEngineIsToldOfTheHostReachedAndOfTheUsersGoodbye) {
+    const struct {
+        const char* name;
+        bool proxy, host_closes;
+        int connects, goodbyes;
+    } rows[] = {
+        {"direct, the user disconnects", false, false, 1, 1},
+        {"direct, the host closes", false, true, 1, 0},
+        {"through a proxy, the user disconnects", true, false, 0, 1},
+    };
+    for (const auto& r : rows) {
+        session_rig rig;
+        fake_ssh engine;
+        rig.s.set_ssh_engine(&engine);
+        rig.settings.ssh = 1;
+        rig.settings.proxy_enable = r.proxy ? 1 : 0;
+        rig.settings.proxy_host = "127.0.0.1";
+        rig.settings.proxy_port = 1080;
+        ASSERT_TRUE(rig.connect()) << r.name;
+        EXPECT_EQ(engine.connects, r.connects) << r.name;
+        if (r.host_closes)
+            rig.s.on_close();
+        else
+            rig.s.disconnect(true);
+        EXPECT_FALSE(rig.s.connected()) << r.name;
+        EXPECT_EQ(engine.goodbyes, r.goodbyes) << r.name;
+    }
+}
+
 // A control string the last host left open must not swallow the next host's output.
 TEST(Connection, NewConnectionStartsTheEmulatorInGround) {
     session_rig rig;

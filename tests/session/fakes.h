@@ -157,6 +157,9 @@ struct fake_ssh : ssh_engine {
     }
     void ssh_reset() override { ++resets; }
     bool ssh_handshake_done() const override { return handshake_done; }
+    int connects = 0, goodbyes = 0;
+    void ssh_connected() override { ++connects; }
+    void ssh_goodbye() override { ++goodbyes; }
 };
 
 // Everything a session needs, wired together.

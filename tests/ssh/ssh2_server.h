@@ -224,6 +224,7 @@ public:
             if (w[i] == '\n') {
                 std::string line(w.begin() + std::ptrdiff_t(read_), w.begin() + std::ptrdiff_t(i));
                 read_ = i + 1;
+                if (!line.empty() && line.back() == '\r') line.pop_back();
                 return line;
             }
         return std::nullopt;

@@ -1103,7 +1103,7 @@ TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
 
 TEST_F(Ssh2Hostile, IdentificationGoesOnConnectInNegotiatedModeOnly) {
     eng->connected();
-    EXPECT_EQ(str(io.wire), "SSH-2.0-1.0.00\n");
+    EXPECT_EQ(str(io.wire), "SSH-2.0-1.0.00\r\n") << "RFC 4253's line end in negotiated mode";
     handshake();  // the host's line and KEXINIT after ours: no second identification
     EXPECT_EQ(io.disconnects, 0);
     EXPECT_EQ(str(io.wire).find("SSH-2.0", 1), std::string::npos);
@@ -1113,6 +1113,31 @@ TEST_F(Ssh2Hostile, IdentificationGoesOnConnectInNegotiatedModeOnly) {
     eng->connected();
     EXPECT_TRUE(io.wire.empty()) << "the fixed suite waits for the host";
     handshake();
+    EXPECT_EQ(str(io.wire).substr(0, 15), "SSH-2.0-1.0.00\n") << "the written single line feed";
+}
+
+TEST_F(Ssh2Hostile, TheUserEndingASessionSaysGoodbyeInNegotiatedModeOnly) {
+    login();
+    eng->goodbye();
+    const bytes close = next(97);
+    ssh::wire_reader c(close.data() + 1, close.size() - 1);
+    EXPECT_EQ(*c.u32(), 7u) << "the host's channel";
+    const bytes disc = next(1);
+    ssh::wire_reader d(disc.data() + 1, disc.size() - 1);
+    EXPECT_EQ(*d.u32(), 11u) << "SSH_DISCONNECT_BY_APPLICATION";
+    // Before keys there is nothing to say goodbye with; after sign-on but before the channel, DISCONNECT alone.
+    fresh();
+    eng->goodbye();
+    EXPECT_TRUE(io.wire.empty());
+    handshake();
+    eng->goodbye();
+    next(1);
+
+    s.ssh_algorithms = 0;
+    fresh();
+    login();
+    eng->goodbye();
+    EXPECT_TRUE(nothing_sent()) << "the fixed suite never closes from the client side";
 }
 
 TEST_F(Ssh2Hostile, EndingsNameTheirCause) {
