@@ -68,6 +68,7 @@ constexpr int_key int_keys[] = {
     {"ssh_keepalive", &Settings::ssh_keepalive},
     {"connect_timeout", &Settings::connect_timeout},
     {"utf8", &Settings::utf8},
+    {"bold_bright", &Settings::bold_bright},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).

@@ -336,6 +336,7 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "ssh_keepalive",
                           "connect_timeout",
                           "utf8",
+                          "bold_bright",
                           "flags",
                           "showCmd",
                           "x1",
