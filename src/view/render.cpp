@@ -37,6 +37,58 @@ run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bo
     return c;
 }
 
+std::uint32_t xterm_colour(int index) {
+    static constexpr std::uint32_t system[16] = {0x000000, 0xcd0000, 0x00cd00, 0xcdcd00, 0x0000ee, 0xcd00cd,
+                                                 0x00cdcd, 0xe5e5e5, 0x7f7f7f, 0xff0000, 0x00ff00, 0xffff00,
+                                                 0x5c5cff, 0xff00ff, 0x00ffff, 0xffffff};
+    static constexpr std::uint32_t level[6] = {0, 95, 135, 175, 215, 255};
+    index &= 0xFF;
+    if (index < 16) return system[index];
+    if (index >= 232) {
+        const std::uint32_t v = 8 + 10 * std::uint32_t(index - 232);
+        return v << 16 | v << 8 | v;
+    }
+    const int i = index - 16;
+    return level[i / 36] << 16 | level[i / 6 % 6] << 8 | level[i % 6];
+}
+
+namespace {
+int resolve(std::uint32_t colour, int deflt, bool bright) {
+    switch (kind_of_colour(colour)) {
+    case colour_kind::default_colour: return deflt;
+    case colour_kind::indexed: {
+        int i = index_of_colour(colour);
+        if (bright && i < 8) i += 8;
+        return bgr_of_rgb(xterm_colour(i));
+    }
+    case colour_kind::direct: return bgr_of_rgb(rgb_of_colour(colour));
+    }
+    return deflt;
+}
+
+int halfway(int a, int b) {
+    int r = 0;
+    for (int shift = 0; shift < 24; shift += 8) r |= ((((a >> shift) & 0xFF) + ((b >> shift) & 0xFF)) / 2) << shift;
+    return r;
+}
+}  // namespace
+
+run_colors colors_for(std::uint32_t cell, std::uint32_t fg, std::uint32_t bg, std::uint16_t extra, bool selected,
+                      bool reverse_screen, bool blink_phase, const cell_palette& p, bool bold_bright) {
+    const bool bold = cell & cell_bold;
+    run_colors c{resolve(bg, reverse_screen ? p.fg : p.bg, false), resolve(fg,
+                                                                           bold             ? p.bold
+                                                                           : reverse_screen ? p.bg
+                                                                                            : p.fg,
+                                                                           bold && bold_bright)};
+    if ((cell & cell_blink) && blink_phase) c.ink = c.paper;
+    if (bool(cell & cell_reverse) != selected) std::swap(c.ink, c.paper);
+    // Dim and invisible act on the text as shown, so reversed dim text is dim and reversed hidden text a block.
+    if (extra & extra_dim) c.ink = halfway(c.ink, c.paper);
+    if (extra & extra_invisible) c.ink = c.paper;
+    return c;
+}
+
 bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out) {
     const int L = g.L, T = g.T, R = g.R, B = g.B, X = g.X, Y = g.Y;
     auto line = [&](int x1, int y1, int x2, int y2) { out.emplace_back(x1, y1, x2, y2); };

@@ -1,5 +1,6 @@
 #pragma once
-// Pieces of screen rendering that do not need a widget: font fitting arithmetic, colours, run splitting,
+// Pieces of screen rendering that do not need a widget: font fitting arithmetic, colours and the 256-colour palette,
+// run splitting,
 // the line-drawing glyph table and the status pane texts.
 #include <QColor>
 #include <QLine>
@@ -41,6 +42,19 @@ struct cell_palette {
 };
 // `selected` is the selection highlight, which shows like the reverse attribute.
 run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bool blink_phase, const cell_palette& p);
+
+// xterm's default 256 colours as 0xRRGGBB: the 16 system colours, the 6x6x6 cube, 24 greys.
+std::uint32_t xterm_colour(int index);
+constexpr int bgr_of_rgb(std::uint32_t rgb) {
+    return int(((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF));
+}
+// The same rules with a cell's own colours and further attributes (screen.h: colour words, extra_* bits), results
+// in the palette's 0x00BBGGRR form. Default colours are the user's (bold in the default colour is the bold colour);
+// with `bold_bright`, bold in palette colours 0-7 shows as 8-15. Reverse and selection swap; then dim mixes the
+// ink halfway to the paper and invisible paints it as the paper. Plain colours give exactly what the other overload
+// gives.
+run_colors colors_for(std::uint32_t cell, std::uint32_t fg, std::uint32_t bg, std::uint16_t extra, bool selected,
+                      bool reverse_screen, bool blink_phase, const cell_palette& p, bool bold_bright);
 
 // Lines of a DEC line-drawing glyph in the cell (L, T)-(R, B) with centre (X, Y). Each line runs from its first
 // point up to, not including, its last point. Returns false for bytes drawn as text or left blank.

@@ -81,6 +81,88 @@ TEST(RunColors, WindowsColourOrder) {
     EXPECT_EQ(c.blue(), 0x33);
 }
 
+TEST(Palette, XtermDefaults) {
+    const struct {
+        int index;
+        std::uint32_t rgb;
+    } rows[] = {
+        {0, 0x000000},   {1, 0xcd0000},   {2, 0x00cd00},   {3, 0xcdcd00},   {4, 0x0000ee},   {5, 0xcd00cd},
+        {6, 0x00cdcd},   {7, 0xe5e5e5},   {8, 0x7f7f7f},   {9, 0xff0000},   {10, 0x00ff00},  {11, 0xffff00},
+        {12, 0x5c5cff},  {13, 0xff00ff},  {14, 0x00ffff},  {15, 0xffffff},  {16, 0x000000},  {17, 0x00005f},
+        {21, 0x0000ff},  {22, 0x005f00},  {52, 0x5f0000},  {59, 0x5f5f5f},  {145, 0xafafaf}, {160, 0xd70000},
+        {196, 0xff0000}, {231, 0xffffff}, {232, 0x080808}, {243, 0x767676}, {255, 0xeeeeee},
+    };
+    for (const auto& r : rows) EXPECT_EQ(xterm_colour(r.index), r.rgb) << r.index;
+    // The cube runs blue fastest, red slowest, and the greys climb in steps of 10.
+    for (int i = 16; i < 231; ++i) EXPECT_NE(xterm_colour(i), xterm_colour(i + 1)) << i;
+    for (int i = 232; i < 255; ++i) EXPECT_EQ(xterm_colour(i + 1) - xterm_colour(i), 0x0a0a0au) << i;
+}
+
+// A cell that holds only default colours and no further attribute looks exactly as it did before colours, for
+// every attribute bit, selection, screen mode, blink phase and bold-as-bright setting.
+TEST(CellColours, PlainCellsMatchTheDefaultRules) {
+    const cell_palette p{0x102030, 0xF0E0D0, 0x0000FF, 0x00FF00};
+    for (std::uint32_t attr = 0; attr <= cell_attr_bits; attr += 0x100)
+        for (int flags = 0; flags < 16; ++flags) {
+            const bool sel = flags & 1, rev = flags & 2, blink = flags & 4, bright = flags & 8;
+            const run_colors old = colors_for(attr | 'A', sel, rev, blink, p);
+            const run_colors now = colors_for(attr | 'A', 0, 0, 0, sel, rev, blink, p, bright);
+            EXPECT_EQ(now.ink, old.ink) << std::hex << attr << " " << flags;
+            EXPECT_EQ(now.paper, old.paper) << std::hex << attr << " " << flags;
+        }
+}
+
+TEST(CellColours, Rules) {
+    // User colours as stored (0x00BBGGRR); expected values are BGR too.
+    const cell_palette p{0x000001, 0x000002, 0x000003, 0x000004};
+    const std::uint32_t red = colour_index(1), blue = colour_index(4);
+    const std::uint32_t orange = colour_rgb(200, 100, 50), violet = colour_rgb(100, 0, 250);
+    const struct {
+        const char* what;
+        std::uint32_t attr, fg, bg;
+        std::uint16_t extra;
+        bool selected, reverse_screen, blink_phase, bold_bright;
+        int ink, paper;
+    } rows[] = {
+        {"palette foreground", 0, red, 0, 0, false, false, false, true, 0x0000cd, 2},
+        {"palette background", 0, 0, blue, 0, false, false, false, true, 1, 0xee0000},
+        {"direct colour", 0, colour_rgb(0x12, 0x34, 0x56), 0, 0, false, false, false, true, 0x563412, 2},
+        {"256-colour index", 0, colour_index(196), colour_index(21), 0, false, false, false, true, 0x0000ff, 0xff0000},
+        {"bold 0-7 brightens", cell_bold, red, 0, 0, false, false, false, true, 0x0000ff, 2},
+        {"bold without bright", cell_bold, red, 0, 0, false, false, false, false, 0x0000cd, 2},
+        {"bold 7 to 15", cell_bold, colour_index(7), 0, 0, false, false, false, true, 0xffffff, 2},
+        {"bold 9 stays", cell_bold, colour_index(9), 0, 0, false, false, false, true, 0x0000ff, 2},
+        {"bold cube stays", cell_bold, colour_index(16), 0, 0, false, false, false, true, 0x000000, 2},
+        {"bold direct stays", cell_bold, orange, 0, 0, false, false, false, true, 0x3264c8, 2},
+        {"bold default: bold colour", cell_bold, 0, red, 0, false, false, false, true, 3, 0x0000cd},
+        {"bold leaves background", cell_bold, red, red, 0, false, false, false, true, 0x0000ff, 0x0000cd},
+        {"reverse swaps", cell_reverse, red, blue, 0, false, false, false, true, 0xee0000, 0x0000cd},
+        {"selection swaps", 0, red, blue, 0, true, false, false, true, 0xee0000, 0x0000cd},
+        {"reverse + selection", cell_reverse, red, blue, 0, true, false, false, true, 0x0000cd, 0xee0000},
+        {"reverse screen keeps colours", 0, red, blue, 0, false, true, false, true, 0x0000cd, 0xee0000},
+        {"reverse screen swaps defaults", 0, red, 0, 0, false, true, false, true, 0x0000cd, 1},
+        {"reverse default fg on colour", cell_reverse, 0, blue, 0, false, false, false, true, 0xee0000, 1},
+        {"dim halves toward paper", 0, orange, violet, extra_dim, false, false, false, true, 0x963296, 0xfa0064},
+        {"dim on defaults", 0, colour_rgb(255, 255, 255), 0, extra_dim, false, false, false, true, 0x7f7f80, 2},
+        {"dim reversed: text dim", cell_reverse, orange, violet, extra_dim, false, false, false, true, 0x963296,
+         0x3264c8},
+        {"invisible", 0, orange, violet, extra_invisible, false, false, false, true, 0xfa0064, 0xfa0064},
+        {"invisible reversed: block", cell_reverse, orange, violet, extra_invisible, false, false, false, true,
+         0x3264c8, 0x3264c8},
+        {"blink phase on", cell_blink, orange, violet, 0, false, false, true, true, 0xfa0064, 0xfa0064},
+        {"blink phase off", cell_blink, orange, violet, 0, false, false, false, true, 0x3264c8, 0xfa0064},
+        {"italic, strike, overline: colours only", 0, orange, violet,
+         extra_italic | extra_strike | extra_overline | extra_double_underline, false, false, false, true, 0x3264c8,
+         0xfa0064},
+    };
+    for (const auto& r : rows) {
+        const run_colors c = colors_for(r.attr | 'A', r.fg, r.bg, r.extra, r.selected, r.reverse_screen, r.blink_phase,
+                                        p, r.bold_bright);
+        EXPECT_EQ(c.ink, r.ink) << r.what << std::hex << " ink " << c.ink;
+        EXPECT_EQ(c.paper, r.paper) << r.what << std::hex << " paper " << c.paper;
+    }
+}
+
 TEST(LineGlyphs, GeometryOfTheBoxCharacters) {
     glyph_geometry g{0, 0, 10, 20, 5, 10};
     std::vector<QLine> lines;
