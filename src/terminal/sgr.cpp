@@ -159,7 +159,7 @@ void parse_csi_params(const char* text, int len, csi_params& q) {
     long long v = 0;
     bool digits = false;
     auto push = [&] {
-        if (q.count == csi_limit) return;
+        if (q.count == csi_max_params) return;
         q.value[q.count] = int(v);
         if (!digits) q.empty |= 1u << q.count;
         ++q.count;
@@ -170,7 +170,7 @@ void parse_csi_params(const char* text, int len, csi_params& q) {
         const char ch = text[i];
         if (ch == ';' || ch == ':') {
             push();
-            if (ch == ':' && q.count < csi_limit) q.sub |= 1u << q.count;
+            if (ch == ':' && q.count < csi_max_params) q.sub |= 1u << q.count;
         } else if (ch >= '0' && ch <= '9') {
             // Saturate instead of overflowing: the actions clamp anyway.
             v = std::min<long long>(v * 10 + (ch - '0'), INT32_MAX);

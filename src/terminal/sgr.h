@@ -8,13 +8,16 @@
 #include "terminal/screen.h"
 
 // The longest parameter string a control sequence keeps is csi_limit - 1 characters (a longer one is abandoned and
-// what follows it is text), so it never has more than csi_limit parameters.
+// what follows it is text), so it never has more than csi_limit parameters. The xterm emulation keeps up to
+// csi_limit_xterm - 1 characters (two direct colours and more); entries beyond csi_max_params are dropped.
 constexpr int csi_limit = 20;
+constexpr int csi_limit_xterm = 256;
+constexpr int csi_max_params = 32;
 
 // A control sequence's parameters as received, in order: each sub-parameter (after ':') follows the parameter it
 // belongs to. An empty field reads 0 and is flagged.
 struct csi_params {
-    int value[csi_limit] = {};
+    int value[csi_max_params] = {};
     int count = 0;
     uint32_t sub = 0;    // bit i: entry i came after a ':'
     uint32_t empty = 0;  // bit i: entry i had no digits
@@ -29,7 +32,7 @@ struct csi_params {
         return j;
     }
 };
-static_assert(csi_limit <= 32, "the sub and empty masks hold one bit per entry");
+static_assert(csi_max_params <= 32 && csi_limit <= csi_max_params, "the sub and empty masks hold one bit per entry");
 
 // The parameter string between the introducer (and any private marker) and the final: digits, ';' between
 // parameters, ':' before a sub-parameter; any other character is skipped.

@@ -62,6 +62,26 @@ vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
     reset_terminal(true);
 }
 
+emulation emulation_for_termtype(std::string_view termtype) {
+    return termtype.substr(0, 5) == "xterm" ? emulation::xterm : emulation::vt220;
+}
+
+void vt::set_emulation(emulation e) {
+    if (e == options_.emul) return;
+    options_.emul = e;
+    options_.sgr = e == emulation::xterm ? sgr_profile::xterm : sgr_profile::vt220;
+    ring_.set_background_colour_erase(e == emulation::xterm);
+    bracketed_paste_ = false;
+    cursor_style_ = 0;
+    reset_parser();  // a sequence half-read under the other rules (a long parameter string, an OSC) is dropped
+}
+
+cursor_shape vt::cursor_style() const {
+    return cursor_style_ <= 2 ? cursor_shape::block : cursor_style_ <= 4 ? cursor_shape::underline : cursor_shape::bar;
+}
+
+bool vt::cursor_blinking() const { return cursor_style_ <= 1 || cursor_style_ % 2 == 1; }
+
 void vt::set_host(vt_host* host) { host_ = host ? host : &null_host; }
 void vt::set_printer(printer_sink* printer) { printer_ = printer ? printer : &null_printer_; }
 
@@ -84,6 +104,9 @@ void vt::reset_terminal(bool keep_screen) {
     if (!keep_screen) ring_.attr_clear();
     flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
     pending_wrap_ = insert_mode_ = origin_mode_ = app_keys_ = vt52_mode_ = vt100_level_ = c1_8bit_ = 0;
+    cursor_style_ = 0;
+    bracketed_paste_ = false;
+    last_printed_ = 0;
     auto_wrap_mode_ = auto_repeat_ = cursor_visible_ = 1;
     g0_ = 0;
     g1_ = 1;
@@ -100,7 +123,9 @@ void vt::reset_parser() {
     params_ = csi_params{};
     flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
     dcs_prev_ = 'A';
-    string_osc_ = false;
+    string_osc_ = osc_esc_ = false;
+    osc_.clear();
+    flag_csi_space_ = false;
     utf8_.reset();
 }
 
@@ -200,6 +225,7 @@ void vt::print(uint8_t c) {
     // A lone right half after a plain cell is a blank already, so only a wide cell needs the full check.
     if (ring_.line(row_).cell(col_) & (cell_wide | cell_wide_right)) split_wide_edges(col_, col_);
     ring_.put_cell(ring_.attr() | c | (active_set_ ? cell_graphics : 0), row_, col_);
+    last_printed_ = c;
     if (col_ < cols) {
         ++col_;
     } else if (auto_wrap_mode_) {
@@ -233,6 +259,7 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
         ring_.put_run(row_, col_, data + i, int(k), ring_.attr() | (active_set_ ? cell_graphics : 0));
         col_ += int(k);
         i += k;
+        last_printed_ = data[i - 1];
     }
     return i;
 }
@@ -316,6 +343,7 @@ void vt::print_code(uint32_t cp) {
         if (wide) ring_.insert_blank(row_, col_);
     }
     split_wide_edges(col_, wide ? col_ + 1 : col_);
+    last_printed_ = cp;
     if (wide) {
         ring_.put_cell(base | cell_wide | cell_of_code(cp), row_, col_);
         ring_.put_cell(ring_.attr() | cell_wide_right | cell_blank, row_, col_ + 1);
@@ -418,13 +446,19 @@ void vt::enter_csi() {
     state_ = st_csi;
     len_ = 0;
     params_.count = 0;
-    flag_bang_ = flag_quote_ = false;
+    flag_bang_ = flag_quote_ = flag_csi_space_ = false;
 }
 
 void vt::escape(uint8_t c) {
     state_ = st_ground;
     const bool v52 = vt52_mode_;
+    const bool osc_end = osc_esc_;
+    osc_esc_ = false;
     switch (c) {
+    case '\\':
+        if (osc_end) finish_osc();
+        osc_.clear();
+        return;
     case ESC: state_ = st_escape; return;
     case ' ':
         flag_space_ = true;
@@ -508,6 +542,7 @@ void vt::escape(uint8_t c) {
         if (!v52) {
             state_ = st_string;
             string_osc_ = c == ']';
+            osc_.clear();
         }
         return;
     case 'Y':
@@ -520,7 +555,7 @@ void vt::escape(uint8_t c) {
         if (v52)
             reply("\x1b/Z", false);
         else
-            reply("?62;1;6c", true);
+            csi_device_attributes('c');
         return;
     case '[': enter_csi(); return;
     case 'c': reset_terminal(false); return;
@@ -600,22 +635,63 @@ void vt::dcs(uint8_t c) {
 // Inside an OSC, PM or APC string nothing is acted on. ESC leaves it (ESC \ is the terminator; any other escape
 // sequence still acts), CAN and SUB abort it, BEL ends an OSC (hosts end titles with it), and 0x9C ends it in byte
 // mode only: in UTF-8 it is a continuation byte of the string's own text.
+// The xterm emulation keeps an OSC's text (bounded, controls dropped) and acts on it when it ends properly.
 void vt::control_string(uint8_t c) {
+    const bool keep = string_osc_ && xterm();
     switch (c) {
     case ESC:
         state_ = st_escape;
         flag_question_ = flag_greater_ = flag_space_ = false;
+        osc_esc_ = keep;
         break;
     case 0x18:
     case 0x1A: state_ = st_ground; break;
     case 0x07:
-        if (string_osc_) state_ = st_ground;
+        if (string_osc_) {
+            state_ = st_ground;
+            if (keep) finish_osc();
+        }
         break;
     case 0x9C:
-        if (!options_.utf8) state_ = st_ground;
+        if (!options_.utf8) {
+            state_ = st_ground;
+            if (keep) finish_osc();
+        }
         break;
-    default: break;
+    default:
+        // Text bytes only: C0, DEL and (in byte mode) C1 controls are dropped; in UTF-8 0x80..0xBF continue a
+        // character. Room for the number, the ';' and the longest title.
+        if (keep && c >= 0x20 && c != 0x7F && (options_.utf8 || c < 0x80 || c >= 0xA0) &&
+            osc_.size() < size_t(vt_title_limit) + 8)
+            osc_ += char(c);
+        break;
     }
+}
+
+// OSC 0 (icon name and title) and 2 (title) set the window title; 1 (icon name alone) and the rest are ignored.
+void vt::finish_osc() {
+    const size_t semi = osc_.find(';');
+    const std::string_view code = std::string_view(osc_).substr(0, semi);
+    if (semi != std::string::npos && (code == "0" || code == "2")) {
+        std::string_view title = std::string_view(osc_).substr(semi + 1);
+        if (title.size() > size_t(vt_title_limit)) {
+            title = title.substr(0, size_t(vt_title_limit));
+            // A UTF-8 character cut by the limit is dropped whole.
+            if (options_.utf8) {
+                size_t end = title.size();
+                size_t lead = end;
+                while (lead > 0 && (uint8_t(title[lead - 1]) & 0xC0) == 0x80) --lead;
+                if (lead > 0) {
+                    const uint8_t b = uint8_t(title[lead - 1]);
+                    const size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+                    if (end - (lead - 1) < need) end = lead - 1;
+                }
+                title = title.substr(0, end);
+            }
+        }
+        host_->set_title(title);
+    }
+    osc_.clear();
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -641,7 +717,7 @@ void vt::parse_params() { parse_csi_params(buf_, len_, params_); }
 void vt::csi(uint8_t c) {
     state_ = st_ground;
     if ((c >= '0' && c <= '9') || c == ';' || c == '\'' || (c == ':' && colon_allowed())) {
-        flag_bang_ = flag_quote_ = false;
+        flag_bang_ = flag_quote_ = flag_csi_space_ = false;
         if (c == '0' && len_ > 0) {
             bool all_zero = true;
             for (int i = 0; i < len_; ++i) all_zero = all_zero && buf_[i] == '0';
@@ -650,7 +726,7 @@ void vt::csi(uint8_t c) {
                 return;
             }
         }
-        if (len_ + 1 >= csi_limit) {
+        if (len_ + 1 >= (xterm() ? csi_limit_xterm : csi_limit)) {
             len_ = 0;  // too long: abandoned, what follows is text
             return;
         }
@@ -673,6 +749,12 @@ void vt::csi(uint8_t c) {
         return;
     case '"':
         flag_quote_ = true;
+        state_ = st_csi;
+        return;
+    case ' ':
+        // The VT220 ends the sequence at a space, as it always has.
+        if (!xterm()) break;
+        flag_csi_space_ = true;
         state_ = st_csi;
         return;
     case 0x08:
@@ -792,6 +874,9 @@ void vt::set_dec_mode(bool on) {
         case 7: auto_wrap_mode_ = on; break;
         case 8: auto_repeat_ = on; break;
         case 25: cursor_visible_ = on; break;
+        case 2004:
+            if (xterm()) bracketed_paste_ = on;
+            break;
         default: break;
         }
     }
@@ -845,6 +930,7 @@ const vt::csi_row vt::csi_rows[] = {
     {'M', 0, &vt::csi_insert_delete_lines, true},
     {'P', 0, &vt::csi_delete_chars, false},
     {'X', 0, &vt::csi_erase_chars, false},
+    {'b', 0, &vt::csi_repeat, false},
     {'c', csi_greater, &vt::csi_secondary_attributes, false},
     {'c', 0, &vt::csi_device_attributes, false},
     {'g', 0, &vt::csi_clear_tabs, false},
@@ -859,6 +945,8 @@ const vt::csi_row vt::csi_rows[] = {
     {'p', csi_bang, &vt::csi_soft_reset, false},
     {'p', 0, &vt::csi_split_screen, true},
     {'q', csi_quote, &vt::csi_protection, false},
+    {'q', csi_space, &vt::csi_cursor_style, false},
+    {'q', csi_greater, &vt::csi_version, false},
     {'r', 0, &vt::csi_margins, true},
     {'s', 0, &vt::csi_select_window, true},
     {'x', 0, &vt::csi_terminal_parameters, false},
@@ -869,7 +957,8 @@ void vt::csi_final(uint8_t c) {
     parse_params();
     if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
     const uint8_t present = (flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
-                            (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0);
+                            (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0) |
+                            (flag_csi_space_ ? csi_space : 0);
     // Where each final's rows start (rows of one final are adjacent).
     constexpr size_t rows = std::size(csi_rows);
     static const std::array<uint8_t, 128> first_row = [] {
@@ -963,10 +1052,11 @@ void vt::csi_erase_chars(uint8_t) {
 
 void vt::csi_secondary_attributes(uint8_t) {
     flag_greater_ = false;
-    reply(">1;1;0c", true);
+    reply(xterm() ? ">41;390;0c" : ">1;1;0c", true);
 }
 
-void vt::csi_device_attributes(uint8_t) { reply("?62;1;6c", true); }
+// xterm adds ANSI colour (22) to the VT220's answer.
+void vt::csi_device_attributes(uint8_t) { reply(xterm() ? "?62;1;6;22c" : "?62;1;6c", true); }
 
 void vt::csi_clear_tabs(uint8_t) {
     if (params_.value[0] == 0)
@@ -1073,5 +1163,29 @@ void vt::csi_confidence_test(uint8_t) {
     } else {
         fill_all_rows();
         cursor_to(1, 1);
+    }
+}
+
+void vt::csi_cursor_style(uint8_t) {
+    if (xterm() && params_.count == 1 && params_.value[0] <= 6) cursor_style_ = params_.value[0];
+}
+
+// XTVERSION.
+void vt::csi_version(uint8_t) {
+    flag_greater_ = false;
+    if (!xterm() || params_.value[0] != 0) return;
+    reply(c1_8bit_ ? "\x90>|qtelnet(1.0)\x9c" : "\x1bP>|qtelnet(1.0)\x1b\\", false);
+}
+
+// REP: the last printed character again, as if received n times (bounded: more would only scroll the same rows).
+void vt::csi_repeat(uint8_t) {
+    if (!xterm() || last_printed_ == 0) return;
+    const int n = std::min(count_param(), 65535);
+    const uint32_t ch = last_printed_;
+    for (int i = 0; i < n; ++i) {
+        if (options_.utf8)
+            print_code(ch);
+        else
+            print(uint8_t(ch));
     }
 }

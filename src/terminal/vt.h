@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "terminal/charset.h"
 #include "terminal/screen.h"
@@ -24,7 +25,19 @@ struct vt_host {
     virtual void set_local_echo(bool on) { (void)on; }
     // Repaint what is marked (after feed_text).
     virtual void update_changed() {}
+    // OSC 0 or 2 (xterm only): the window title, controls dropped, at most vt_title_limit bytes as received (UTF-8
+    // when utf8 is on). Nothing reads it back to the host.
+    virtual void set_title(std::string_view title) { (void)title; }
 };
+
+constexpr int vt_title_limit = 512;
+
+enum class emulation { vt220, xterm };
+// The termtype setting's emulation: a value that begins with "xterm" picks xterm, anything else the VT220.
+emulation emulation_for_termtype(std::string_view termtype);
+
+// DECSCUSR's shapes.
+enum class cursor_shape { block, underline, bar };
 
 // Printer controller mode and print screen go through this sink.
 struct printer_sink {
@@ -55,6 +68,8 @@ struct vt_options {
     bool utf8 = false;  // utf8: the ground state decodes UTF-8 and cells hold code points
     // Which SGR set applies (and whether a colon may appear in any parameter); the VT220 keeps vt220.
     sgr_profile sgr = sgr_profile::vt220;
+    // Set through vt::set_emulation, which also picks the SGR profile and background colour erase.
+    emulation emul = emulation::vt220;
 };
 
 class vt {
@@ -86,6 +101,10 @@ public:
 
     vt_options& options() { return options_; }
     const vt_options& options() const { return options_; }
+    // xterm: the xterm SGR profile, background colour erase and the xterm-only controls; vt220: as before. Leaving
+    // xterm turns its modes off.
+    void set_emulation(emulation e);
+    bool xterm() const { return options_.emul == emulation::xterm; }
     void set_host(vt_host* host);
     void set_printer(printer_sink* printer);
     screen_ring& ring() { return ring_; }
@@ -108,6 +127,11 @@ public:
     int c1_8bit() const { return c1_8bit_; }
     int new_line_mode() const { return new_line_mode_; }
     int printer_controller() const { return printer_controller_; }
+    // DECSCUSR (xterm): shape and blinking; block and blinking after a reset.
+    cursor_shape cursor_style() const;
+    bool cursor_blinking() const;
+    // DECSET 2004 (xterm): pasted text goes between ESC [ 200 ~ and ESC [ 201 ~.
+    bool bracketed_paste() const { return bracketed_paste_; }
     int g0() const { return g0_; }
     int g1() const { return g1_; }
     int active_set() const { return active_set_; }
@@ -143,7 +167,7 @@ private:
     void csi_final(uint8_t c);
 
     // One row of the control sequence table (vt.cpp).
-    enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8 };
+    enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8, csi_space = 16 };
     struct csi_row {
         uint8_t final;
         uint8_t intermediates;  // csi_question.. that must all be present
@@ -174,6 +198,10 @@ private:
     void csi_select_window(uint8_t c);
     void csi_terminal_parameters(uint8_t c);
     void csi_confidence_test(uint8_t c);
+    void csi_cursor_style(uint8_t c);
+    void csi_version(uint8_t c);
+    void csi_repeat(uint8_t c);
+    void finish_osc();
     void print(uint8_t c);
     template <bool utf8>
     size_t print_run(const uint8_t* data, size_t n);
@@ -222,6 +250,9 @@ private:
     int c1_8bit_ = 0;
     int new_line_mode_ = 0;
     int printer_controller_ = 0;
+    int cursor_style_ = 0;  // DECSCUSR's parameter, 0..6
+    bool bracketed_paste_ = false;
+    uint32_t last_printed_ = 0;  // for REP: the last character printed, 0 none
     int g0_ = 0, g1_ = 1, invoked_ = 0, active_set_ = 0;
     saved_cursor saved_;
     uint8_t tabs_[line_cells + 1];  // 0 = stop, 1 = no stop; index = column
@@ -230,11 +261,14 @@ private:
 
     int state_ = 0;
     bool flag_question_ = false, flag_greater_ = false, flag_bang_ = false, flag_quote_ = false, flag_space_ = false;
-    char buf_[csi_limit];
+    bool flag_csi_space_ = false;  // a space intermediate inside a control sequence (xterm)
+    char buf_[csi_limit_xterm];
     int len_ = 0;
     csi_params params_;
     uint8_t dcs_prev_ = 'A';
     bool string_osc_ = false;  // the control string is an OSC, which BEL also ends
+    bool osc_esc_ = false;     // an OSC being kept was left by ESC: ESC \ completes it
+    std::string osc_;          // the OSC being kept (xterm), bounded
     utf8_decoder utf8_;
 
     std::string reply_;

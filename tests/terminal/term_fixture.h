@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "terminal/vt.h"
 
@@ -13,11 +14,13 @@ struct recording_host : vt_host {
     int reverse = -1;
     int local_echo = -1;
     int updates = 0;
+    std::vector<std::string> titles;
     void bell() override { ++bells; }
     void columns_changed(int c) override { ++columns_calls, last_columns = c; }
     void set_reverse_screen(bool on) override { reverse = on; }
     void set_local_echo(bool on) override { local_echo = on; }
     void update_changed() override { ++updates; }
+    void set_title(std::string_view t) override { titles.emplace_back(t); }
 };
 
 struct term_fixture {

@@ -32,7 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     *ra = *pristine;
     *rb = *pristine;
     vt a(*ra), b(*rb);
-    // The first byte picks the starting width and the utf8 option so every combination gets explored.
+    // The first byte picks the starting width, the utf8 option and the emulation (bit 2: xterm) so every
+    // combination gets explored.
+    if (size > 0 && (data[0] & 4)) {
+        a.set_emulation(emulation::xterm);
+        b.set_emulation(emulation::xterm);
+    }
     if (size > 0 && (data[0] & 1)) {
         a.set_columns(132);
         b.set_columns(132);

@@ -1,0 +1,181 @@
+// The xterm emulation (termtype xterm*): received streams and the screen, cursor, replies, titles and modes they
+// leave, each run byte by byte and in one write; the same streams in the VT220 where it must not change.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "term_fixture.h"
+
+namespace {
+
+const std::string E = "\x1b";
+const std::string C = "\x1b[";
+const std::string ST = "\x1b\\";
+
+std::string rep(char c, int n) { return std::string(size_t(n), c); }
+
+struct xterm_case {
+    const char* name;
+    std::string input;
+    bool xterm = true;  // false: the same stream in the VT220
+    bool utf8 = false;
+    std::vector<std::pair<int, std::string>> rows = {};  // row -> its text without trailing spaces
+    int row = 0, col = 0;                                // expected cursor; 0 = not checked
+    std::string replies = {};
+    std::vector<std::string> titles = {};
+    int shape = 0;  // cursor_shape as int
+    bool blink = true;
+    bool paste = false;
+    uint32_t fg_at_1_1 = 0;  // colour of cell (1,1)
+    uint32_t bg_at_1_1 = 0;
+};
+
+const std::vector<xterm_case> cases = {
+    // Selection: long parameter strings and background colour erase
+    {.name = "two_direct_colours_fit",
+     .input = C + "38;2;255;255;255;48;2;10;20;30mX",
+     .rows = {{1, "X"}},
+     .fg_at_1_1 = colour_rgb(255, 255, 255),
+     .bg_at_1_1 = colour_rgb(10, 20, 30)},
+    {.name = "vt220_abandons_the_long_string",
+     .input = C + "38;2;255;255;255;48;2;10;20;30mX",
+     .xterm = false,
+     .rows = {{1, "2;10;20;30mX"}}},
+    {.name = "longest_xterm_string_taken", .input = C + rep('1', csi_limit_xterm - 1) + "mX", .rows = {{1, "X"}}},
+    {.name = "string_past_the_xterm_limit_is_text", .input = C + rep('1', csi_limit_xterm) + "mX", .rows = {{1, "mX"}}},
+    {.name = "erase_takes_the_background", .input = C + "44m" + C + "2J", .bg_at_1_1 = colour_index(4)},
+    {.name = "vt220_erase_stays_default", .input = C + "44m" + C + "2J", .xterm = false},
+
+    // OSC titles
+    {.name = "osc0_bel", .input = E + "]0;hello\x07" + "a", .rows = {{1, "a"}}, .titles = {"hello"}},
+    {.name = "osc2_st", .input = E + "]2;a title" + ST + "b", .rows = {{1, "b"}}, .titles = {"a title"}},
+    {.name = "osc2_c1_st", .input = E + "]2;t\x9c" + "b", .rows = {{1, "b"}}, .titles = {"t"}},
+    {.name = "osc1_icon_only_ignored", .input = E + "]1;icon\x07", .titles = {}},
+    {.name = "osc_other_codes_ignored", .input = E + "]52;c;aGk=\x07" + E + "]4;1;red" + ST, .titles = {}},
+    {.name = "osc_empty_title", .input = E + "]2;\x07", .titles = {""}},
+    {.name = "osc_controls_dropped",
+     .input = E + "]2;a\tb\x01\x7f\x85"
+                  "c\x07",
+     .titles = {"abc"}},
+    {.name = "osc_can_aborts",
+     .input = E + "]2;lost\x18"
+                  "x",
+     .rows = {{1, "x"}},
+     .titles = {}},
+    {.name = "osc_esc_other_aborts", .input = E + "]2;lost" + E + "[Hx", .rows = {{1, "x"}}, .titles = {}},
+    {.name = "osc_title_bounded", .input = E + "]2;" + rep('t', 600) + "\x07", .titles = {rep('t', vt_title_limit)}},
+    {.name = "osc_utf8_title",
+     .input = E + "]2;caf\xc3\xa9 \xe2\x82\xac" + ST,
+     .utf8 = true,
+     .titles = {"caf\xc3\xa9 \xe2\x82\xac"}},
+    {.name = "osc_utf8_cut_character_dropped",
+     .input = E + "]2;" + rep('t', vt_title_limit - 1) + "\xc3\xa9\x07",
+     .utf8 = true,
+     .titles = {rep('t', vt_title_limit - 1)}},
+    {.name = "two_titles", .input = E + "]0;one\x07" + E + "]2;two" + ST, .titles = {"one", "two"}},
+    {.name = "vt220_keeps_osc_silent", .input = E + "]0;hello\x07" + "a", .xterm = false, .rows = {{1, "a"}}},
+
+    // DECSCUSR
+    {.name = "decscusr_steady_block", .input = C + "2 q", .shape = 0, .blink = false},
+    {.name = "decscusr_blinking_underline", .input = C + "3 q", .shape = 1, .blink = true},
+    {.name = "decscusr_steady_underline", .input = C + "4 q", .shape = 1, .blink = false},
+    {.name = "decscusr_blinking_bar", .input = C + "5 q", .shape = 2, .blink = true},
+    {.name = "decscusr_steady_bar", .input = C + "6 q", .shape = 2, .blink = false},
+    {.name = "decscusr_default_back", .input = C + "6 q" + C + " q", .shape = 0, .blink = true},
+    {.name = "decscusr_out_of_range_ignored", .input = C + "6 q" + C + "7 q", .shape = 2, .blink = false},
+    {.name = "decscusr_then_text", .input = C + "4 qab", .rows = {{1, "ab"}}, .shape = 1, .blink = false},
+    {.name = "decscusr_reset_by_ris", .input = C + "4 q" + E + "c", .shape = 0, .blink = true},
+    {.name = "vt220_ends_the_sequence_at_space", .input = C + "4 q", .xterm = false, .rows = {{1, "q"}}},
+
+    // Bracketed paste
+    {.name = "bracketed_paste_on", .input = C + "?2004h", .paste = true},
+    {.name = "bracketed_paste_off", .input = C + "?2004h" + C + "?2004l", .paste = false},
+    {.name = "bracketed_paste_among_modes", .input = C + "?7;2004;25h", .paste = true},
+    {.name = "vt220_has_no_bracketed_paste", .input = C + "?2004h", .xterm = false, .paste = false},
+
+    // Reports
+    {.name = "da1",
+     .input = C + "c" + C + "0c" + E + "Z",
+     .replies = "\x1b[?62;1;6;22c\x1b[?62;1;6;22c\x1b[?62;1;6;22c"},
+    {.name = "da2", .input = C + ">c" + C + ">0c", .replies = "\x1b[>41;390;0c\x1b[>41;390;0c"},
+    {.name = "xtversion",
+     .input = C + ">q" + C + ">0q",
+     .replies = "\x1bP>|qtelnet(1.0)\x1b\\\x1bP>|qtelnet(1.0)\x1b\\"},
+    {.name = "xtversion_8bit", .input = E + " G" + C + ">q", .replies = "\x90>|qtelnet(1.0)\x9c"},
+    {.name = "vt220_da_unchanged",
+     .input = C + "c" + C + ">c" + C + ">q",
+     .xterm = false,
+     .replies = "\x1b[?62;1;6c\x1b[>1;1;0c"},
+
+    // REP
+    {.name = "rep_count", .input = "ab" + C + "3b", .rows = {{1, "abbbb"}}, .row = 1, .col = 6},
+    {.name = "rep_default_one", .input = "x" + C + "b" + C + "0b", .rows = {{1, "xxx"}}},
+    {.name = "rep_wraps",
+     .input = C + "1;79Hz" + C + "3b",
+     .rows = {{1, rep(' ', 78) + "zz"}, {2, "zz"}},
+     .row = 2,
+     .col = 3},
+    {.name = "rep_after_control_still_repeats", .input = "q\r\n" + C + "2b", .rows = {{1, "q"}, {2, "qq"}}},
+    {.name = "rep_nothing_printed", .input = C + "5b", .rows = {{1, ""}}, .row = 1, .col = 1},
+    {.name = "rep_forgotten_by_ris", .input = "a" + E + "c" + C + "5b", .rows = {{1, ""}}},
+    {.name = "rep_huge_count_bounded", .input = "w" + C + "999999999b", .row = 24, .col = 17},
+    {.name = "rep_utf8_wide", .input = "\xe4\xb8\x80" + C + "2b", .utf8 = true, .row = 1, .col = 7},
+    {.name = "vt220_ignores_rep", .input = "ab" + C + "3b", .xterm = false, .rows = {{1, "ab"}}, .row = 1, .col = 3},
+};
+
+void PrintTo(const xterm_case& c, std::ostream* os) { *os << c.name; }
+
+class XtermCases : public ::testing::TestWithParam<std::tuple<xterm_case, bool>> {};
+
+TEST_P(XtermCases, ScreenRepliesTitlesAndModes) {
+    const auto& [c, one_write] = GetParam();
+    term_fixture t;
+    if (c.xterm) t.term.set_emulation(emulation::xterm);
+    t.term.options().utf8 = c.utf8;
+    t.feed(c.input, one_write);
+    for (const auto& [row, text] : c.rows) EXPECT_EQ(t.text(row), text) << "row " << row;
+    if (c.row) {
+        EXPECT_EQ(t.term.cursor_row(), c.row);
+        EXPECT_EQ(t.term.cursor_column(), c.col);
+    }
+    EXPECT_EQ(t.replies, c.replies);
+    EXPECT_EQ(t.host.titles, c.titles);
+    EXPECT_EQ(int(t.term.cursor_style()), c.shape);
+    EXPECT_EQ(t.term.cursor_blinking(), c.blink);
+    EXPECT_EQ(t.term.bracketed_paste(), c.paste);
+    EXPECT_EQ(t.ring->line(1).fg[0], c.fg_at_1_1);
+    EXPECT_EQ(t.ring->line(1).bg[0], c.bg_at_1_1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stream, XtermCases, ::testing::Combine(::testing::ValuesIn(cases), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "_one_write" : "_bytewise");
+                         });
+
+TEST(XtermSelection, TermtypePicksTheEmulation) {
+    const std::pair<const char*, emulation> table[] = {
+        {"vt220", emulation::vt220},      {"xterm", emulation::xterm}, {"xterm-256color", emulation::xterm},
+        {"xter", emulation::vt220},       {"", emulation::vt220},      {"vt100", emulation::vt220},
+        {"ansi-xterm", emulation::vt220},
+    };
+    for (const auto& [name, e] : table) EXPECT_EQ(emulation_for_termtype(name), e) << name;
+}
+
+TEST(XtermSelection, SwitchingSetsProfileAndEraseAndLeavingDropsModes) {
+    term_fixture t;
+    t.term.set_emulation(emulation::xterm);
+    EXPECT_EQ(t.term.options().sgr, sgr_profile::xterm);
+    t.feed(C + "?2004h" + C + "5 q");
+    ASSERT_TRUE(t.term.bracketed_paste());
+    t.term.set_emulation(emulation::vt220);
+    EXPECT_EQ(t.term.options().sgr, sgr_profile::vt220);
+    EXPECT_FALSE(t.term.bracketed_paste());
+    EXPECT_EQ(t.term.cursor_style(), cursor_shape::block);
+    t.feed(C + "44m" + C + "2J");
+    EXPECT_EQ(t.ring->line(1).bg[0], 0u);
+}
+
+}  // namespace
