@@ -50,8 +50,10 @@ void for_each_block_row(const state& s, Row&& row, Between&& between);
 std::string block_text(const state& s, const char_at_fn& char_at, std::string_view line_end = clipboard_line_end);
 
 // Bytes of a pasted text in sending order: each line ending (LF, CR LF or a lone CR) becomes the one CR the
-// host expects for Return; stop at the first zero byte.
-void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send);
+// host expects for Return; stop at the first zero byte. bracketed (the xterm emulation's DECSET 2004): the bytes go
+// between ESC [ 200 ~ and ESC [ 201 ~, and the text's own ESC bytes are dropped so that it cannot end the paste
+// early and have the rest read as typed commands.
+void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send, bool bracketed = false);
 
 // New scroll-back position after one wheel message: one line toward the live screen when the wheel turns toward
 // the user (negative delta), one back otherwise, limited to 1..200.
@@ -126,13 +128,19 @@ inline std::string block_text(const state& s, const char_at_fn& char_at, std::st
     return out;
 }
 
-inline void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send) {
+inline void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send, bool bracketed) {
+    auto marker = [&](std::string_view m) {
+        for (const char ch : m) send(static_cast<std::uint8_t>(ch));
+    };
+    if (bracketed) marker("\x1b[200~");
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char ch = text[i];
         if (ch == '\0') break;
+        if (bracketed && ch == '\x1b') continue;
         if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
         send(ch == '\n' ? std::uint8_t{'\r'} : static_cast<std::uint8_t>(ch));
     }
+    if (bracketed) marker("\x1b[201~");
 }
 
 inline int wheel_position(int position, int delta) {

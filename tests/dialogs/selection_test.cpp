@@ -129,3 +129,25 @@ TEST(SelectionClipboard, PasteTurnsEveryLineEndingIntoCrAndStopsAtZero) {
     EXPECT_EQ(sent("end\r"), "end\r");
     EXPECT_EQ(sent("\xe9\xff\t"), "\xe9\xff\t");
 }
+
+TEST(SelectionClipboard, BracketedPasteWrapsTheTextAndDropsItsEscapes) {
+    const struct {
+        std::string_view text;
+        std::string plain, bracketed;
+    } table[] = {
+        {"ls\n", "ls\r", "\x1b[200~ls\r\x1b[201~"},
+        {"", "", "\x1b[200~\x1b[201~"},
+        {"a\r\nb", "a\rb", "\x1b[200~a\rb\x1b[201~"},
+        // The text's own end marker cannot end the paste; plain pastes keep ESC as before.
+        {"x\x1b[201~rm -rf ~\n", "x\x1b[201~rm -rf ~\r", "\x1b[200~x[201~rm -rf ~\r\x1b[201~"},
+        {std::string_view("ab\0cd", 5), "ab", "\x1b[200~ab\x1b[201~"},
+    };
+    for (const auto& row : table) {
+        for (const bool bracketed : {false, true}) {
+            std::string out;
+            selection::for_each_paste_byte(
+                row.text, [&](std::uint8_t b) { out += static_cast<char>(b); }, bracketed);
+            EXPECT_EQ(out, bracketed ? row.bracketed : row.plain) << row.text << " bracketed " << bracketed;
+        }
+    }
+}
