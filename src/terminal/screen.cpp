@@ -1,6 +1,7 @@
 #include "terminal/screen.h"
 
 #include <algorithm>
+#include <utility>
 #include <iterator>
 
 namespace {
@@ -18,6 +19,11 @@ screen_ring::screen_ring() {
     for (auto& l : lines_) {
         l.attr = 0;
         l.coloured = 1;  // not known plain yet: the blanking below clears every array
+        blank_line(l, cell_blank);
+    }
+    for (auto& l : other_) {
+        l.attr = 0;
+        l.coloured = 1;
         blank_line(l, cell_blank);
     }
     std::memset(row_marks_, 1, sizeof row_marks_);
@@ -212,9 +218,16 @@ void screen_ring::rotate(int delta) {
     if (origin_ < 0) origin_ += ring_lines;
 }
 
+void screen_ring::set_alternate(bool on) {
+    if (on == alternate_) return;
+    for (int r = 1; r <= screen_rows; ++r) std::swap(line(r), other_[r - 1]);
+    alternate_ = on;
+    mark_all();
+}
+
 void screen_ring::scroll_up(int n, int top, int bottom) {
     if (n <= 0 || top < 1 || bottom > screen_rows || top > bottom) return;
-    if (top == 1 && bottom == screen_rows) {
+    if (top == 1 && bottom == screen_rows && !alternate_) {
         n = std::min(n, ring_lines);
         for (int i = 0; i < n; ++i) {
             rotate(1);
@@ -233,7 +246,7 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
 
 void screen_ring::scroll_down(int n, int top, int bottom) {
     if (n <= 0 || top < 1 || bottom > screen_rows || top > bottom) return;
-    if (top == 1 && bottom == screen_rows) {
+    if (top == 1 && bottom == screen_rows && !alternate_) {
         n = std::min(n, ring_lines);
         for (int i = 0; i < n; ++i) {
             rotate(-1);

@@ -235,6 +235,12 @@ public:
     void mark_all();
     void clear_marks();
 
+    // The alternate screen (xterm): while it is shown, rows 1..24 hold its lines and the normal screen's wait beside
+    // the ring; whole-screen scrolls then stay inside the screen, so nothing it shows enters the history. Switching
+    // marks everything.
+    bool alternate() const { return alternate_; }
+    void set_alternate(bool on);
+
     // Scroll-back viewing: position 1..200, 200 is the live screen. Returns true when the position changed
     // (the caller then repaints everything).
     int scroll_position() const { return scroll_pos_; }
@@ -267,7 +273,9 @@ private:
     int scroll_pos_ = scroll_live;
     cell_pen pen_;
     bool background_erase_ = false;
+    bool alternate_ = false;
     bool all_marked_ = false;  // every row and cell mark is known to be mark_repaint (saves refilling them)
     uint8_t row_marks_[screen_rows];
     uint8_t cell_marks_[screen_rows][line_cells];
+    ring_line other_[screen_rows];  // the screen not shown: the alternate one, or the normal one while it is
 };

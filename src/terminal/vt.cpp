@@ -73,6 +73,7 @@ void vt::set_emulation(emulation e) {
     ring_.set_background_colour_erase(e == emulation::xterm);
     bracketed_paste_ = false;
     cursor_style_ = 0;
+    ring_.set_alternate(false);
     reset_parser();  // a sequence half-read under the other rules (a long parameter string, an OSC) is dropped
 }
 
@@ -91,6 +92,7 @@ void vt::set_tab_defaults() {
 }
 
 void vt::reset_terminal(bool keep_screen) {
+    ring_.set_alternate(false);  // the normal screen is the one a reset clears
     if (!keep_screen)
         for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
     printer_controller_ = 0;
@@ -877,6 +879,11 @@ void vt::set_dec_mode(bool on) {
         case 2004:
             if (xterm()) bracketed_paste_ = on;
             break;
+        case 47:
+        case 1047:
+        case 1049:
+            if (xterm()) alternate_screen(params_.value[i], on);
+            break;
         default: break;
         }
     }
@@ -1164,6 +1171,25 @@ void vt::csi_confidence_test(uint8_t) {
         fill_all_rows();
         cursor_to(1, 1);
     }
+}
+
+// 47 switches; 1047 also clears the alternate screen on leaving it; 1049 saves the cursor (as ESC 7) and clears
+// the alternate screen on entry and restores the cursor on leaving.
+void vt::alternate_screen(int mode, bool on) {
+    if (on == ring_.alternate()) return;
+    auto clear = [&] {
+        for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+    };
+    if (on) {
+        if (mode == 1049) escape('7');
+        ring_.set_alternate(true);
+        if (mode == 1049) clear();
+    } else {
+        if (mode == 1047) clear();
+        ring_.set_alternate(false);
+        if (mode == 1049) escape('8');
+    }
+    clamp_column();
 }
 
 void vt::csi_cursor_style(uint8_t) {

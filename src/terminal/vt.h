@@ -202,6 +202,7 @@ private:
     void csi_version(uint8_t c);
     void csi_repeat(uint8_t c);
     void finish_osc();
+    void alternate_screen(int mode, bool on);
     void print(uint8_t c);
     template <bool utf8>
     size_t print_run(const uint8_t* data, size_t n);

@@ -30,6 +30,7 @@ struct xterm_case {
     bool paste = false;
     uint32_t fg_at_1_1 = 0;  // colour of cell (1,1)
     uint32_t bg_at_1_1 = 0;
+    bool alternate = false;  // the alternate screen is shown at the end
 };
 
 const std::vector<xterm_case> cases = {
@@ -122,6 +123,43 @@ const std::vector<xterm_case> cases = {
     {.name = "rep_forgotten_by_ris", .input = "a" + E + "c" + C + "5b", .rows = {{1, ""}}},
     {.name = "rep_huge_count_bounded", .input = "w" + C + "999999999b", .row = 24, .col = 17},
     {.name = "rep_utf8_wide", .input = "\xe4\xb8\x80" + C + "2b", .utf8 = true, .row = 1, .col = 7},
+    // Alternate screen
+    {.name = "alt_1049_shows_a_cleared_screen",
+     .input = "normal" + C + "?1049hX",
+     .rows = {{1, rep(' ', 6) + "X"}},
+     .row = 1,
+     .col = 8,
+     .alternate = true},
+    {.name = "alt_1049_round_trip_restores_screen_and_cursor",
+     .input = "normal" + C + "?1049h" + C + "5;5Hx" + C + "?1049l",
+     .rows = {{1, "normal"}, {5, ""}},
+     .row = 1,
+     .col = 7},
+    {.name = "alt_1049_clears_on_every_entry",
+     .input = C + "?1049hold" + C + "?1049l" + C + "?1049h",
+     .rows = {{1, ""}},
+     .alternate = true},
+    {.name = "alt_47_keeps_its_text",
+     .input = C + "?47ha" + C + "?47l" + C + "?47h",
+     .rows = {{1, "a"}},
+     .alternate = true},
+    {.name = "alt_47_keeps_the_cursor",
+     .input = "ab" + C + "?47hc" + C + "?47l",
+     .rows = {{1, "ab"}},
+     .row = 1,
+     .col = 4},
+    {.name = "alt_1047_clears_on_leaving",
+     .input = C + "?1047ha" + C + "?1047l" + C + "?47h",
+     .rows = {{1, ""}},
+     .alternate = true},
+    {.name = "alt_set_twice_keeps_the_normal_screen",
+     .input = "n" + C + "?1049h" + C + "?1049h" + C + "?1049l",
+     .rows = {{1, "n"}}},
+    {.name = "alt_left_by_ris", .input = "n" + C + "?1049ha" + E + "c", .rows = {{1, ""}}},
+    {.name = "vt220_has_no_alternate_screen",
+     .input = "normal" + C + "?1049h" + C + "Halt",
+     .xterm = false,
+     .rows = {{1, "altmal"}}},
     {.name = "vt220_ignores_rep", .input = "ab" + C + "3b", .xterm = false, .rows = {{1, "ab"}}, .row = 1, .col = 3},
 };
 
@@ -147,6 +185,7 @@ TEST_P(XtermCases, ScreenRepliesTitlesAndModes) {
     EXPECT_EQ(t.term.bracketed_paste(), c.paste);
     EXPECT_EQ(t.ring->line(1).fg[0], c.fg_at_1_1);
     EXPECT_EQ(t.ring->line(1).bg[0], c.bg_at_1_1);
+    EXPECT_EQ(t.ring->alternate(), c.alternate);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stream, XtermCases, ::testing::Combine(::testing::ValuesIn(cases), ::testing::Bool()),
@@ -176,6 +215,32 @@ TEST(XtermSelection, SwitchingSetsProfileAndEraseAndLeavingDropsModes) {
     EXPECT_EQ(t.term.cursor_style(), cursor_shape::block);
     t.feed(C + "44m" + C + "2J");
     EXPECT_EQ(t.ring->line(1).bg[0], 0u);
+}
+
+TEST(XtermAlternateScreen, ScrollingThereLeavesTheHistoryAloneAndSwitchingRepaintsAll) {
+    term_fixture t;
+    t.term.set_emulation(emulation::xterm);
+    t.feed("old\r\n" + rep('\n', 30) + "normal");
+    std::string history_before;
+    for (int k = 1; k <= 199; ++k) history_before += char(t.ring->history_line(k).cells[0] & 0xFF);
+    const int origin = t.ring->origin();
+    t.ring->clear_marks();
+    t.feed(C + "?1049h");
+    for (int r = 1; r <= screen_rows; ++r) EXPECT_TRUE(t.ring->row_marked(r)) << r;
+    t.feed("top" + C + "24;1H" + rep('\n', 40) + "last");
+    EXPECT_EQ(t.text(24), "last");
+    EXPECT_EQ(t.ring->origin(), origin);
+    t.feed(C + "H" + E + "M");
+    EXPECT_EQ(t.ring->origin(), origin);
+    std::string history_after;
+    for (int k = 1; k <= 199; ++k) history_after += char(t.ring->history_line(k).cells[0] & 0xFF);
+    EXPECT_EQ(history_after, history_before);
+    EXPECT_EQ(t.text(24), "");
+    EXPECT_NE(history_before.find('o'), std::string::npos);
+    t.ring->clear_marks();
+    t.feed(C + "?1049l");
+    for (int r = 1; r <= screen_rows; ++r) EXPECT_TRUE(t.ring->row_marked(r)) << r;
+    EXPECT_EQ(t.text(screen_rows), "normal");
 }
 
 }  // namespace
