@@ -384,6 +384,10 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
                     bool nsel = rg.cell_mark(r, end + 1) & mark_selected;
                     uint32_t nkey = (nc & 0xFF00) | (nsel ? 0x10000u : 0) | (end + 1 == cursor_col ? cell_cursor : 0);
                     if (nkey != key) break;
+                    // Plain lines skip this: their colour arrays are all zero.
+                    if (ln.coloured &&
+                        (ln.fg[end] != ln.fg[c - 1] || ln.bg[end] != ln.bg[c - 1] || ln.extra[end] != ln.extra[c - 1]))
+                        break;
                     ++end;
                 }
             }
@@ -412,7 +416,12 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
     const int x1 = c1 * cw;
     const bool selected = key & 0x10000u;
     const bool is_cursor = key & cell_cursor;
-    const run_colors col = colors_for(key & 0xFFFF, selected, reverse_screen_, blink_phase_, pal);
+    const int i0 = c0 - 1;
+    const bool own_colours = ln.coloured && (ln.fg[i0] | ln.bg[i0] | ln.extra[i0]) != 0;
+    const uint16_t extra = own_colours ? ln.extra[i0] : 0;
+    const run_colors col = own_colours ? colors_for(key & 0xFFFF, ln.fg[i0], ln.bg[i0], extra, selected,
+                                                    reverse_screen_, blink_phase_, pal, s.bold_bright != 0)
+                                       : colors_for(key & 0xFFFF, selected, reverse_screen_, blink_phase_, pal);
     const QColor paper = color_from_bgr(col.paper), ink = color_from_bgr(col.ink);
     const QRect rect(x0, top, x1 - x0, cell_h_);
 
@@ -467,6 +476,11 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             if (line_glyph(first_ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, rect);
         }
     } else {
+        if (extra & extra_italic) {
+            QFont italic = font_;
+            italic.setItalic(true);
+            p.setFont(italic);
+        }
         // Bytes show in the script's code page, code points (utf8) as themselves.
         const bool utf8 = s.utf8 != 0;
         const int page = code_page_of_script(s.font_charset);
@@ -506,15 +520,27 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             }
             p.restore();
         }
+        if (extra & extra_italic) p.setFont(font_);
     }
 
+    if (extra & (extra_strike | extra_overline)) {
+        if (extra & extra_overline) p.fillRect(QRect(x0, top, x1 - x0, 1), ink);
+        if (extra & extra_strike) {
+            const int y = top + ascent_ - int(std::lround(QFontMetricsF(font_).strikeOutPos()));
+            p.fillRect(QRect(x0, std::clamp(y, top, top + cell_h_ - 1), x1 - x0, 1), ink);
+        }
+    }
     const int underline_y = top + cell_h_ - descent_ - line_gap_ + 1;
     if (is_cursor && s.cursortype == 2) {
         p.fillRect(QRect(x0, std::min(underline_y, top + cell_h_ - 1), x1 - x0, 1), color_from_bgr(pal.cursor));
-    } else if (key & cell_underline) {
+    } else if ((key & cell_underline) || (extra & extra_double_underline)) {
+        const int y = std::min(underline_y, top + cell_h_ - 1);
+        // The second line only where the cell has room for it below the first.
+        const bool twice = (extra & extra_double_underline) && y + 2 <= top + cell_h_ - 1;
         for (int c = c0; c <= c1; ++c) {
             if ((ln.cells[c - 1] & cell_char_mask) == '_') continue;
-            p.fillRect(QRect((c - 1) * cw, std::min(underline_y, top + cell_h_ - 1), cw, 1), ink);
+            p.fillRect(QRect((c - 1) * cw, y, cw, 1), ink);
+            if (twice) p.fillRect(QRect((c - 1) * cw, y + 2, cw, 1), ink);
         }
     }
 }

@@ -14,6 +14,7 @@
 #include "../support/qt_test_support.h"
 #include "fakes.h"
 #include "session/session.h"
+#include "terminal/screen.h"
 #include "terminal/vt.h"
 #include "view/document.h"
 #include "view/render.h"
@@ -221,6 +222,48 @@ TEST_F(view_fixture, DoubleHeightPairDrawsTallGlyph) {
     feed("\x1b[13;1H\x1b#3MM\x1b[20;1H");
     img = shot();
     EXPECT_EQ(count(img, cell(13, 1), FG), 0);
+}
+
+// Colours and further attributes put into the ring directly, as an emulator that sets them would leave them.
+TEST_F(view_fixture, CellColoursAndFurtherAttributes) {
+    const std::uint32_t red = colour_index(1), blue = colour_index(4);
+    const int RED = bgr_of_rgb(0xcd0000), BRIGHT_RED = bgr_of_rgb(0xff0000), BLUE = bgr_of_rgb(0x0000ee);
+    const int DIRECT = bgr_of_rgb(0x123456);
+    screen_ring& rg = view->ring();
+    rg.put_cell('X', 6, 2, {red, blue, 0});
+    rg.put_cell(' ', 6, 4, {0, colour_rgb(0x12, 0x34, 0x56), 0});
+    rg.put_cell(' ', 6, 5, {red, 0, extra_strike});
+    rg.put_cell(' ', 6, 6, {red, 0, extra_overline});
+    rg.put_cell(' ', 6, 7, {red, 0, extra_double_underline});
+    rg.put_cell(cell_bold | 'X', 6, 8, {red, 0, 0});
+    rg.put_cell('X', 6, 9, {red, blue, extra_italic});
+    rg.put_cell('X', 6, 10, {red, blue, 0});
+    rg.put_cell('X', 6, 11, {red, blue, extra_invisible});
+    rg.put_cell(cell_reverse | ' ', 6, 12, {red, blue, 0});
+    QImage img = shot();
+    const QRect x = cell(6, 2);
+    EXPECT_GT(count(img, x, RED), 0) << "red ink";
+    EXPECT_GT(count(img, x, BLUE), area(x) / 2) << "on blue paper";
+    EXPECT_EQ(count(img, x, FG) + count(img, x, BG), 0) << "none of the user's colours";
+    EXPECT_EQ(count(img, cell(6, 3), BG), area(cell(6, 3))) << "the run ends where the colours do";
+    EXPECT_EQ(count(img, cell(6, 4), DIRECT), area(cell(6, 4)));
+    const int cw = view->cell_width();
+    EXPECT_EQ(count(img, cell(6, 5), RED), cw) << "strike-through: one line across the cell";
+    EXPECT_EQ(count(img, QRect(cell(6, 5).topLeft(), QSize(cw, 2)), RED), 0) << "not at the top";
+    EXPECT_EQ(count(img, QRect(cell(6, 6).topLeft(), QSize(cw, 1)), RED), cw) << "overline on the top row";
+    EXPECT_EQ(count(img, cell(6, 6), RED), cw);
+    EXPECT_EQ(count(img, cell(6, 7), RED), 2 * cw) << "double underline";
+    EXPECT_GT(count(img, cell(6, 8), BRIGHT_RED), 0) << "bold red shows bright red";
+    EXPECT_EQ(count(img, cell(6, 8), RED), 0);
+    EXPECT_NE(img.copy(cell(6, 9)), img.copy(cell(6, 10))) << "italic face";
+    EXPECT_GT(count(img, cell(6, 9), RED), 0);
+    EXPECT_EQ(count(img, cell(6, 11), BLUE), area(cell(6, 11))) << "invisible";
+    EXPECT_EQ(count(img, cell(6, 12), RED), area(cell(6, 12))) << "reverse: a block of the foreground colour";
+
+    settings().bold_bright = 0;
+    img = shot();
+    EXPECT_GT(count(img, cell(6, 8), RED), 0) << "bold without bright colours";
+    EXPECT_EQ(count(img, cell(6, 8), BRIGHT_RED), 0);
 }
 
 TEST_F(view_fixture, UnderlineSkipsUnderscore) {
