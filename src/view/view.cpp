@@ -53,8 +53,9 @@ public:
     // session_view
     bool pump_pending_messages() override { return pump_.pump(); }
     void before_host_data() override {
-        // The Terminal type dialog may have switched utf8 since the last read: decode from now on.
+        // The Terminal type dialog may have switched utf8 or the terminal type since the last read.
         v_.vt_->options().utf8 = settings().utf8 != 0;
+        v_.vt_->set_emulation(emulation_for_termtype(settings().termtype));
         v_.mouse_->data_arrived();
         if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
     }
@@ -64,6 +65,12 @@ public:
         emit v_.title_changed(QString::fromLatin1(host.data(), static_cast<int>(host.size())));
     }
     void clear_host_from_title() override { emit v_.title_changed(QString()); }
+    // The host's own title (xterm's OSC 0/2), in the bytes' encoding.
+    void set_title(std::string_view title) override {
+        const auto n = static_cast<int>(title.size());
+        emit v_.title_changed(settings().utf8 ? QString::fromUtf8(title.data(), n)
+                                              : QString::fromLatin1(title.data(), n));
+    }
     void post_exit_command() override {
         QTimer::singleShot(0, &v_, [v = &v_] { emit v->session_ended_exit(); });
     }

@@ -244,7 +244,8 @@ void view_mouse::paste_text(const QString& text) {
     const std::string bytes = encode_text(
         std::u32string_view(reinterpret_cast<const char32_t*>(chars.constData()), std::size_t(chars.size())),
         settings().utf8 != 0, code_page_of_script(settings().font_charset));
-    selection::for_each_paste_byte(bytes, [this](std::uint8_t b) { host_->send_to_host(&b, 1); });
+    selection::for_each_paste_byte(
+        bytes, [this](std::uint8_t b) { host_->send_to_host(&b, 1); }, host_->bracketed_paste());
 }
 
 void view_mouse::update_highlight() {

@@ -34,7 +34,8 @@ struct mouse_host {
     virtual void send_to_host(const std::uint8_t* data, std::size_t n) = 0;
     virtual void update_all() = 0;
     virtual void update_changed() = 0;
-    virtual bool wheel_enabled() const = 0;  // setting `wheel`
+    virtual bool wheel_enabled() const = 0;                 // setting `wheel`
+    virtual bool bracketed_paste() const { return false; }  // the emulator's DECSET 2004
 };
 
 class view_mouse {

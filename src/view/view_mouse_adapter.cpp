@@ -1,5 +1,6 @@
 // The real view behind view_mouse; kept apart so the selection code can be tested without the whole view.
 #include "config/settings.h"
+#include "terminal/vt.h"
 #include "view/view.h"
 #include "view/view_mouse.h"
 
@@ -19,6 +20,7 @@ public:
     void update_all() override { v_.update_all(); }
     void update_changed() override { v_.update_changed(); }
     bool wheel_enabled() const override { return settings().wheel != 0; }
+    bool bracketed_paste() const override { return v_.terminal().bracketed_paste(); }
 
 private:
     CVellumView& v_;

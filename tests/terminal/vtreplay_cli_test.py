@@ -66,6 +66,20 @@ check(json.loads(r.stdout)["lines"][0]["text"].rstrip() == 'say "a\\b"\x7f\u00ff
 r = run(["--json"], b"x")
 check("history" not in json.loads(r.stdout), "history only on request")
 
+# --term: xterm* picks the xterm emulation (two direct colours in one sequence, its DA1); anything else the VT220.
+xt = b"\x1b[38;2;1;2;3;48;2;4;5;6mX\x1b[c"
+for term, xterm in (("xterm", True), ("xterm-256color", True), ("vt220", False), ("vt100", False)):
+    r = run(["--json", "--term", term], xt)
+    doc = json.loads(r.stdout)
+    cell = (doc["lines"][0]["fg"][0], doc["lines"][0]["bg"][0])
+    if xterm:
+        check(cell == (16777216 + 0x010203, 16777216 + 0x040506), "xterm colours: " + term)
+        check(doc["replies"] == b"\x1b[?62;1;6;22c".hex(), "xterm DA1: " + term)
+    else:
+        check(cell == (-1, -1) and doc["lines"][0]["text"].startswith("6mX"), "VT220 unchanged: " + term)
+        check(doc["replies"] == b"\x1b[?62;1;6c".hex(), "VT220 DA1: " + term)
+check(b"--term" in run(["--bogus"]).stderr, "usage lists --term")
+
 # Errors.
 check(run(["--cols", "100"]).returncode == 2, "bad width rejected")
 check(run(["--bogus"]).returncode == 2, "unknown option rejected")
@@ -90,7 +104,8 @@ streams["long"] = mixed * 700
 for shift in range(1, len(mixed)):
     streams["long+%d" % shift] = b"x" * shift + mixed * 90
 for name, data in streams.items():
-    for opts in (["--json", "--history"], ["--json", "--history", "--utf8"], ["--json", "--cols", "132"]):
+    for opts in (["--json", "--history"], ["--json", "--history", "--utf8"], ["--json", "--cols", "132"],
+                 ["--json", "--history", "--utf8", "--term", "xterm"]):
         blocks = run(opts, data)
         bytewise = run(opts + ["--bytewise"], data)
         check(blocks.returncode == 0 and bytewise.returncode == 0, "exit codes: %s %s" % (name, opts))

@@ -604,3 +604,21 @@ TEST_F(view_fixture, Utf8SwitchedOnTakesEffectWithTheNextHostData) {
     EXPECT_EQ(cell_code(view->terminal().ring().line(1).cell(1)), 0x416u);
     settings().utf8 = 0;
 }
+
+TEST_F(view_fixture, XtermTermtypeTakesEffectWithTheNextHostDataAndTitlesTheWindow) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    QStringList titles;
+    QObject::connect(view.get(), &CVellumView::title_changed, [&](const QString& t) { titles << t; });
+    auto host_data = [&](const std::string& text) {
+        view->display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    host_data("\x1b]2;before\x07");
+    EXPECT_TRUE(titles.isEmpty());
+    settings().termtype = "xterm-256color";
+    host_data("\x1b]2;caf\xe9\x07\x1b[?2004h");
+    EXPECT_EQ(titles, QStringList{QStringLiteral("caf\u00e9")});
+    EXPECT_TRUE(view->terminal().bracketed_paste());
+    settings().termtype = "vt220";
+    host_data("x");
+    EXPECT_FALSE(view->terminal().bracketed_paste());
+}

@@ -18,7 +18,8 @@ struct replay_host : vt_host {
     void set_local_echo(bool on) override { local_echo = on; }
 };
 
-constexpr const char* kUsage = "usage: vtreplay [--cols 80|132] [--utf8] [--json] [--history] [--bytewise] [FILE]\n";
+constexpr const char* kUsage =
+    "usage: vtreplay [--cols 80|132] [--utf8] [--term NAME] [--json] [--history] [--bytewise] [FILE]\n";
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -33,6 +34,7 @@ constexpr std::size_t kBlock = 2000;
 int main(int argc, char** argv) {
     int cols = 80;
     bool json = false, history = false, utf8 = false, bytewise = false;
+    std::string termtype = "vt220";
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cols") == 0 && i + 1 < argc) {
@@ -43,6 +45,8 @@ int main(int argc, char** argv) {
                 cols = 132;
             else
                 return usage();
+        } else if (std::strcmp(argv[i], "--term") == 0 && i + 1 < argc) {
+            termtype = argv[++i];
         } else if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
         } else if (std::strcmp(argv[i], "--utf8") == 0) {
@@ -53,6 +57,8 @@ int main(int argc, char** argv) {
             bytewise = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
+            std::fputs("  --term NAME  the termtype setting: xterm* picks the xterm emulation, else the VT220\n",
+                       stdout);
             std::fputs("  --bytewise  feed one byte at a time (feed_byte) instead of the session's blocks (feed)\n",
                        stdout);
             return 0;
@@ -79,6 +85,7 @@ int main(int argc, char** argv) {
     vt term(*ring, &host);
     if (cols != 80) term.set_columns(cols);
     term.options().utf8 = utf8;
+    term.set_emulation(emulation_for_termtype(termtype));
 
     std::string replies;
     unsigned char buf[kBlock];

@@ -285,6 +285,7 @@ int main(int argc, char** argv) {
     term.options().answerback = s.myid;
     if (s.term_size == 132) term.set_columns(132);
     term.options().utf8 = s.utf8 != 0;
+    term.set_emulation(emulation_for_termtype(s.termtype));
 
     qt_socket_factory sockets;
     qt_timer proxy_timer;
