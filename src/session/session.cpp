@@ -63,6 +63,8 @@ session::~session() {
     if (socket_) socket_->close();
 }
 
+ssh_engine* session::active_ssh() const { return transport() == TransportKind::Telnet ? nullptr : ssh_; }
+
 TransportKind session::transport() const {
     if (s_.ssh == 0) return TransportKind::Telnet;
     return s_.ssh_type_1_2 == 1 ? TransportKind::Ssh2 : TransportKind::Ssh1;
@@ -145,7 +147,7 @@ bool session::connect_to(std::string_view host, int port) {
 
 void session::host_reached() {
     // Through a proxy the proxy speaks first; the SSH identification waits for the host's as before.
-    if (ssh_ && transport() != TransportKind::Telnet && s_.proxy_enable != 1) ssh_->ssh_connected();
+    if (ssh_engine* e = active_ssh(); e && s_.proxy_enable != 1) e->ssh_connected();
 }
 
 void session::connect_failed() {
@@ -204,7 +206,7 @@ void session::arm_timer() {
 
 void session::setup_progress() {
     if (!setting_up_ || !st_.connected || !socket_ || proxy_tick_ahead_ || socks_reply_pending_) return;
-    if (transport() != TransportKind::Telnet && ssh_ && !ssh_->ssh_handshake_done()) return;
+    if (ssh_engine* e = active_ssh(); e && !e->ssh_handshake_done()) return;
     // A Telnet host may rightly stay silent until the user types (a terminal server's port), so the set-up ends
     // with the connection, or with the proxy's part when there is one.
     setting_up_ = false;
@@ -221,7 +223,7 @@ void session::setup_expired() {
     else
         msg += session_msg::key_exchange_incomplete;
     msg += " within " + std::to_string(limit_ms_ / 1000) + " s.";
-    if (ssh_ && transport() != TransportKind::Telnet) ssh_->ssh_reset();
+    if (ssh_engine* e = active_ssh()) e->ssh_reset();
     disconnect(true);
     ui_.message_box(msg);
 }
@@ -243,7 +245,7 @@ void session::discard_connection() {
 
 void session::disconnect(bool suppress_exit) {
     // A host that is still there hears the goodbye; after its close or an engine's failure nothing more is said.
-    if (st_.connected && !peer_closed_ && ssh_ && socket_ && transport() != TransportKind::Telnet) ssh_->ssh_goodbye();
+    if (ssh_engine* e = active_ssh(); e && st_.connected && !peer_closed_ && socket_) e->ssh_goodbye();
     st_.connecting = false;
     end_setup();
     discard_connection();

@@ -184,6 +184,8 @@ private:
     void send_proxy_text();
     void lost_connection();
     void discard_connection();
+    // The SSH engine when this session runs SSH; null for Telnet or without an engine.
+    ssh_engine* active_ssh() const;
     void host_reached();
     void connect_failed();
     void start_setup();

@@ -74,6 +74,12 @@ ident_reader::status ident_reader::feed(const std::uint8_t* p, std::size_t n, st
     return status::need_more;
 }
 
+std::string host_reason(std::span<const std::uint8_t> raw) {
+    std::string s = host_text(raw, 1024);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    return s;
+}
+
 std::size_t reassembly_buffer::take(const std::uint8_t* p, std::size_t n) {
     if (n > buf_.size() - fill_ && head_ > 0) {
         std::memmove(buf_.data(), buf_.data() + head_, fill_ - head_);

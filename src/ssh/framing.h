@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,12 @@ inline constexpr std::string_view bad_identification =
 // every C0 and C1 control, DEL and ESC dropped except line feed and tab, a byte that is not UTF-8 shown as '?',
 // at most `limit` bytes of the input read.
 std::string host_text(std::string_view raw, std::size_t limit);
+inline std::string host_text(std::span<const std::uint8_t> raw, std::size_t limit) {
+    return host_text(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()), limit);
+}
+// A reason the host gives (DISCONNECT) for a message box: host_text of its first 1024 bytes, trailing blanks and
+// line ends cut.
+std::string host_reason(std::span<const std::uint8_t> raw);
 
 inline constexpr std::size_t packet_buffer_size = 65536;
 // Largest MAC or AEAD tag behind a packet (hmac-sha2-512).

@@ -73,8 +73,7 @@ std::string disconnect_message(const std::uint8_t* data, std::size_t n) {
     wire_reader r(data, n);
     const auto reason = r.string(max_data);
     if (!reason) return out;
-    std::string said = host_text({reinterpret_cast<const char*>(reason->data()), reason->size()}, 1024);
-    while (!said.empty() && (said.back() == '\n' || said.back() == ' ' || said.back() == '\t')) said.pop_back();
+    const std::string said = host_reason(*reason);
     if (!said.empty()) out += "\nThe host said: " + said;
     return out;
 }

@@ -50,7 +50,7 @@ std::vector<std::uint8_t> mpint_string(const crypto::bignum& b) {
 
 }  // namespace
 
-std::string disconnect_message(std::uint32_t reason, std::string_view text) {
+std::string disconnect_message(std::uint32_t reason, std::span<const std::uint8_t> text) {
     // RFC 4253 section 11.1.
     static constexpr std::string_view names[] = {"",
                                                  "host not allowed to connect",
@@ -68,8 +68,7 @@ std::string disconnect_message(std::uint32_t reason, std::string_view text) {
                                                  "authentication cancelled by user",
                                                  "no more authentication methods available",
                                                  "illegal user name"};
-    std::string shown = host_text(text, 1024);
-    while (!shown.empty() && (shown.back() == '\n' || shown.back() == ' ')) shown.pop_back();
+    const std::string shown = host_reason(text);
     std::string out = "The host closed the session: " + (shown.empty() ? std::string("no reason given") : shown) +
                       " (reason " + std::to_string(reason);
     if (reason > 0 && reason < std::size(names)) out += ", " + std::string(names[reason]);
@@ -448,9 +447,7 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         wire_reader r(data, n);
         const auto reason = r.u32();
         const auto text = r.string();
-        return fail(disconnect_message(
-            reason.value_or(0),
-            text ? std::string_view(reinterpret_cast<const char*>(text->data()), text->size()) : std::string_view()));
+        return fail(disconnect_message(reason.value_or(0), text.value_or(std::span<const std::uint8_t>())));
     }
     case SSH_MSG_KEXINIT:
         if (kex_running_) return fail(msg::second_kexinit);

@@ -72,7 +72,7 @@ inline constexpr std::string_view shell_refused = "The host refused to start a s
 }  // namespace msg
 
 // "The host closed the session: TEXT (reason N, NAME)" for the host's DISCONNECT, its text made harmless.
-std::string disconnect_message(std::uint32_t reason, std::string_view text);
+std::string disconnect_message(std::uint32_t reason, std::span<const std::uint8_t> text);
 
 // Debug-log texts.
 namespace logtext {

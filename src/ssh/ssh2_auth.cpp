@@ -318,8 +318,7 @@ void ssh2_engine::on_banner(const std::uint8_t* data, std::size_t n) {
     // Shown as text: line ends as the terminal needs them, and no control (escape sequences and the 8-bit C1 ones
     // included) from a host that has not even signed us on yet. A terminal that takes bytes gets the Latin-1 range
     // as bytes and '?' for the rest, never a UTF-8 byte it would read as C1.
-    const std::string clean =
-        host_text(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()), text->size());
+    const std::string clean = host_text(*text, text->size());
     std::string out;
     out.reserve(clean.size() + 16);
     for (std::size_t i = 0; i < clean.size();) {

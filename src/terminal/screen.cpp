@@ -6,26 +6,32 @@
 
 namespace {
 
-// n entries of one of a line's arrays from index from to index to (the ranges may overlap). The colour arrays of
-// a line that is not coloured are all zero, so they need no shift.
+// n entries of one of a line's arrays from index from to index to (the ranges may overlap).
 template <class T>
 void shift(T* cells, int to, int from, int n) {
     if (n > 0) std::memmove(cells + to, cells + from, sizeof(T) * size_t(n));
 }
 
+// n cells of a line, with their colours, from index from to index to. The colour arrays of a line that is not
+// coloured are all zero, so they need no shift.
+void shift_cells(ring_line& l, int to, int from, int n) {
+    shift(l.cells, to, from, n);
+    if (!l.coloured) return;
+    shift(l.fg, to, from, n);
+    shift(l.bg, to, from, n);
+    shift(l.extra, to, from, n);
+}
+
 }  // namespace
 
 screen_ring::screen_ring() {
-    for (auto& l : lines_) {
+    const auto clear = [this](ring_line& l) {
         l.attr = 0;
         l.coloured = 1;  // not known plain yet: the blanking below clears every array
         blank_line(l, cell_blank);
-    }
-    for (auto& l : other_) {
-        l.attr = 0;
-        l.coloured = 1;
-        blank_line(l, cell_blank);
-    }
+    };
+    std::for_each(std::begin(lines_), std::end(lines_), clear);
+    std::for_each(std::begin(other_), std::end(other_), clear);
     std::memset(row_marks_, 1, sizeof row_marks_);
     std::memset(cell_marks_, 0, sizeof cell_marks_);
 }
@@ -130,12 +136,7 @@ void screen_ring::insert_blank(int row, int column) {
     if (column < 1 || column > columns_) return;  // past a narrowed width there is nothing to shift
     ring_line& l = line(row);
     const int at = column - 1, n = columns_ - column;
-    shift(l.cells, at + 1, at, n);
-    if (l.coloured) {
-        shift(l.fg, at + 1, at, n);
-        shift(l.bg, at + 1, at, n);
-        shift(l.extra, at + 1, at, n);
-    }
+    shift_cells(l, at + 1, at, n);
     mark_cells(row, column, columns_);
 }
 
@@ -143,12 +144,7 @@ void screen_ring::delete_char(int row, int column) {
     if (column < 1 || column > columns_) return;
     ring_line& l = line(row);
     const int at = column - 1, n = columns_ - column;
-    shift(l.cells, at, at + 1, n);
-    if (l.coloured) {
-        shift(l.fg, at, at + 1, n);
-        shift(l.bg, at, at + 1, n);
-        shift(l.extra, at, at + 1, n);
-    }
+    shift_cells(l, at, at + 1, n);
     blank_cells(l, columns_ - 1, columns_, cell_blank);
     mark_cells(row, column, columns_);
 }
@@ -159,12 +155,7 @@ void screen_ring::insert_cells(int row, int column, int n, uint32_t value) {
     n = std::min(n, room);
     ring_line& l = line(row);
     const int at = column - 1;
-    shift(l.cells, at + n, at, room - n);
-    if (l.coloured) {
-        shift(l.fg, at + n, at, room - n);
-        shift(l.bg, at + n, at, room - n);
-        shift(l.extra, at + n, at, room - n);
-    }
+    shift_cells(l, at + n, at, room - n);
     blank_cells(l, at, at + n, value);
     mark_cells(row, column, columns_);
 }
@@ -175,12 +166,7 @@ void screen_ring::delete_chars(int row, int column, int n) {
     n = std::min(n, room);
     ring_line& l = line(row);
     const int at = column - 1;
-    shift(l.cells, at, at + n, room - n);
-    if (l.coloured) {
-        shift(l.fg, at, at + n, room - n);
-        shift(l.bg, at, at + n, room - n);
-        shift(l.extra, at, at + n, room - n);
-    }
+    shift_cells(l, at, at + n, room - n);
     blank_cells(l, columns_ - n, columns_, cell_blank);
     mark_cells(row, column, columns_);
 }

@@ -59,6 +59,7 @@ bool null_printer_sink::controller_byte(uint8_t c, const vt&) {
 vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
     : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer_) {
     std::memset(buf_, 0, sizeof buf_);
+    osc_.reserve(vt_title_limit + 8);  // an OSC's text is kept without allocating per byte
     reset_terminal(true);
 }
 
