@@ -7,18 +7,14 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "../adapters/qt_socket_support.h"
 #include "adapters/qt_socket.h"
 #include "fakes.h"
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "qt_socket_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication a(argc, argv);
-    return a;
-}
+using qt_socket_support::app;
+using qt_socket_support::spin;
 
 // Reads only `per_read` bytes per notification, like a session whose buffer is smaller than what arrived.
 struct sink : socket_events {
@@ -42,14 +38,6 @@ struct sink : socket_events {
             data.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
     }
 };
-
-template <class Pred>
-bool spin(Pred done, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) app().processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 TEST(QtSocket, DeliversEverythingThenTheClose) {
     app();
