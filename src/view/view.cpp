@@ -197,6 +197,9 @@ void CVellumView::fit_screen_font(int client_w, int client_h, int reserved_h) {
     font_.setLetterSpacing(QFont::AbsoluteSpacing, r.cell_width - fm.horizontalAdvance(QLatin1Char('M')));
     ascent_ = static_cast<int>(std::ceil(fm.ascent()));
     descent_ = static_cast<int>(std::ceil(fm.descent()));
+    strike_out_ = static_cast<int>(std::lround(fm.strikeOutPos()));
+    italic_font_ = font_;
+    italic_font_.setItalic(true);
     cell_w_ = r.cell_width;
     cell_h_ = r.cell_height;
     char_extra_ = r.char_extra;
@@ -483,11 +486,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             if (line_glyph(first_ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, rect);
         }
     } else {
-        if (extra & extra_italic) {
-            QFont italic = font_;
-            italic.setItalic(true);
-            p.setFont(italic);
-        }
+        if (extra & extra_italic) p.setFont(italic_font_);
         // Bytes show in the script's code page, code points (utf8) as themselves.
         const bool utf8 = s.utf8 != 0;
         const int page = code_page_of_script(s.font_charset);
@@ -533,7 +532,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
     if (extra & (extra_strike | extra_overline)) {
         if (extra & extra_overline) p.fillRect(QRect(x0, top, x1 - x0, 1), ink);
         if (extra & extra_strike) {
-            const int y = top + ascent_ - int(std::lround(QFontMetricsF(font_).strikeOutPos()));
+            const int y = top + ascent_ - strike_out_;
             p.fillRect(QRect(x0, std::clamp(y, top, top + cell_h_ - 1), x1 - x0, 1), ink);
         }
     }
