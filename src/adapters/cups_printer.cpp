@@ -75,8 +75,9 @@ cups_raw_spooler::~cups_raw_spooler() {
 }
 
 const cups_functions* cups_raw_spooler::cups() {
+    if (loaded_) return loaded_;
     const cups_functions& c = library_functions(library_);
-    if (c.error.empty()) return &c;
+    if (c.error.empty()) return loaded_ = &c;
     if (!told_ && notice_) notice_(kPrintingNeedsCups + c.error);
     told_ = true;
     return nullptr;

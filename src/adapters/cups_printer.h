@@ -40,6 +40,7 @@ private:
     std::string library_;
     std::function<void(const std::string&)> notice_;
     bool told_ = false;
+    const cups_functions* loaded_ = nullptr;  // the library's functions once found (raw data goes through per write)
     std::string preferred_;
     std::string printer_;
     int job_id_ = 0;
