@@ -9,7 +9,7 @@ falls on both; each prints its min and median time, throughput and client CPU ti
 process alone), and the ratios are the median of the per-round ratios.
 
     end_to_end.py [--mib 64] [--rounds 5] [--cipher 3des-cbc|chacha20-poly1305@openssh.com|aes128-gcm@openssh.com|...]
-                  [--sshd-option 'RekeyLimit 64K']... [--vtsession build/tools/vtsession]
+                  [--sshd-option 'RekeyLimit 64K']... [--vtsession build/tools/vtsession] [--compare OTHER_VTSESSION]
 A ratio is OpenSSH time / vtsession time: 1.0 means as fast.
 """
 import argparse
@@ -46,6 +46,8 @@ def main():
                     help="an sshd_config line for the server, e.g. 'RekeyLimit 64K' for many re-exchanges")
     ap.add_argument("--cipher", default="3des-cbc")
     ap.add_argument("--vtsession", default=os.path.join(ROOT, "build", "tools", "vtsession"))
+    ap.add_argument("--compare", metavar="OTHER_VTSESSION",
+                    help="a second vtsession binary (an older build, say) run as one more interleaved side")
     a = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="ssh_e2e_")
@@ -87,6 +89,9 @@ def main():
             "ssh -tt": (ssh_tty + ["true"], ssh_tty + ["cat", data], {}),
             "vtsession": (vt + ["--send", "true\\015"], vt + ["--send", f"cat {data}\\015"], {"env": env}),
         }
+        if a.compare:
+            other = [a.compare] + vt[1:]
+            sides["compared"] = (other + ["--send", "true\\015"], other + ["--send", f"cat {data}\\015"], {"env": env})
         names = list(sides)
         runs = {n: [] for n in names}  # (seconds, cpu seconds) with the log-in taken off
         for rnd in range(a.rounds):
@@ -111,7 +116,7 @@ def main():
         print(f"  {n:10s}: {min(secs):6.2f} / {statistics.median(secs):6.2f} s   "
               f"{mb / statistics.median(secs):7.1f} MB/s (median)   client CPU {min(cpu):5.2f} / "
               f"{statistics.median(cpu):5.2f} s")
-    for ref in ("ssh", "ssh -tt"):
+    for ref in [n for n in names if n != "vtsession"]:
         ratios = [r[0] / v[0] for r, v in zip(runs[ref], runs["vtsession"])]
         print(f"  ratio vtsession / {ref:8s}: median {statistics.median(ratios):.2f} "
               f"(min {min(ratios):.2f}, max {max(ratios):.2f})")
