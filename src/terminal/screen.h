@@ -241,6 +241,15 @@ public:
     bool alternate() const { return alternate_; }
     void set_alternate(bool on);
 
+    // Calls f with every extra word of every coloured line: history, screen and the screen not shown.
+    template <class F>
+    void for_each_extra(F f) const {
+        for (const ring_line* set : {+lines_, +other_})
+            for (const ring_line* l = set; l != set + (set == lines_ ? ring_lines : screen_rows); ++l)
+                if (l->coloured)
+                    for (uint16_t e : l->extra) f(e);
+    }
+
     // Scroll-back viewing: position 1..200, 200 is the live screen. Returns true when the position changed
     // (the caller then repaints everything).
     int scroll_position() const { return scroll_pos_; }

@@ -41,7 +41,31 @@ void append_json_text(std::string& out, const ring_line& l, int columns) {
 
 // Bold 1, underline 2, blink 4, reverse 8, graphics 32, protected 64 (the cell word's bits), then the further
 // attributes from 128 up: dim, italic, strike-through, invisible, double underline, overline.
-unsigned dump_attrs(const ring_line& l, int c) { return ((l.cell(c) >> 8) & 0x6F) | unsigned(l.extra[c - 1]) << 7; }
+unsigned dump_attrs(const ring_line& l, int c) {
+    return ((l.cell(c) >> 8) & 0x6F) | unsigned(l.extra[c - 1] & ~extra_link_mask) << 7;
+}
+
+// A JSON string of UTF-8 text, or of Latin-1 bytes when not utf8; controls are escaped.
+void append_json_string(std::string& out, std::string_view text, bool utf8) {
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    for (char ch : text) {
+        const uint8_t b = uint8_t(ch);
+        if (b == '"' || b == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (b < 0x20 || b == 0x7F) {
+            out += "\\u00";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else if (b >= 0x80 && !utf8) {
+            append_cell_char(out, b);
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
 
 void append_colours(std::string& out, const uint32_t* colours, int columns) {
     for (int c = 0; c < columns; ++c) {
@@ -127,6 +151,10 @@ std::string screen_dump_json(const vt& term, const dump_extras& x) {
         }
         out += "],";
     }
+    out += "\"title\":";
+    append_json_string(out, x.title, term.options().utf8);
+    out += ",\"alt_screen\":";
+    out += ring.alternate() ? "true," : "false,";
     out += "\"replies\":\"";
     static const char hex[] = "0123456789abcdef";
     for (unsigned char b : x.replies) {

@@ -3,7 +3,8 @@
 // JSON object with cursor, modes, lines, optional history and the collected replies.
 // Each JSON line has one entry per cell in `attrs` (bold 1, underline 2, blink 4, reverse 8, graphics 32,
 // protected 64, dim 128, italic 256, strike-through 512, invisible 1024, double underline 2048, overline 4096),
-// `fg` and `bg` (-1 default, 0..255 palette index, 16777216 + 0xRRGGBB direct colour).
+// `fg` and `bg` (-1 default, 0..255 palette index, 16777216 + 0xRRGGBB direct colour). The top level also has
+// `title` (the window title the host set) and `alt_screen`.
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,7 @@ struct dump_extras {
     bool local_echo = false;      // the local_echo setting value as SRM last left it
     bool history = false;         // include the 199 scroll-back lines
     std::string_view replies;     // every reply byte, in order
+    std::string_view title;       // the last window title the host set (xterm)
 };
 
 // 24 lines, each `columns` characters and a newline.

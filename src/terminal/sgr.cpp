@@ -186,3 +186,18 @@ void apply_sgr(const csi_params& params, sgr_profile profile, cell_pen& pen) {
     else
         apply_xterm(params, pen);
 }
+
+uint32_t xterm_colour(int index) {
+    static constexpr uint32_t system[16] = {0x000000, 0xcd0000, 0x00cd00, 0xcdcd00, 0x0000ee, 0xcd00cd,
+                                            0x00cdcd, 0xe5e5e5, 0x7f7f7f, 0xff0000, 0x00ff00, 0xffff00,
+                                            0x5c5cff, 0xff00ff, 0x00ffff, 0xffffff};
+    static constexpr uint32_t level[6] = {0, 95, 135, 175, 215, 255};
+    index &= 0xFF;
+    if (index < 16) return system[index];
+    if (index >= 232) {
+        const uint32_t v = 8 + 10 * uint32_t(index - 232);
+        return v << 16 | v << 8 | v;
+    }
+    const int i = index - 16;
+    return level[i / 36] << 16 | level[i / 6 % 6] << 8 | level[i % 6];
+}

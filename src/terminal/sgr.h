@@ -41,3 +41,6 @@ void parse_csi_params(const char* text, int len, csi_params& out);
 enum class sgr_profile { vt220, xterm };
 
 void apply_sgr(const csi_params& params, sgr_profile profile, cell_pen& pen);
+
+// xterm's default 256 colours as 0xRRGGBB: the 16 system colours, the 6x6x6 cube, 24 greys.
+uint32_t xterm_colour(int index);

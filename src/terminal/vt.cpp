@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "terminal/osc.h"
+
 namespace {
 
 constexpr uint8_t ESC = 0x1B;
@@ -59,7 +61,8 @@ bool null_printer_sink::controller_byte(uint8_t c, const vt&) {
 vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
     : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer_) {
     std::memset(buf_, 0, sizeof buf_);
-    osc_.reserve(vt_title_limit + 8);  // an OSC's text is kept without allocating per byte
+    osc_.reserve(vt_osc_limit + 8);  // an OSC's text is kept without allocating per byte
+    for (int i = 0; i < 256; ++i) palette_[size_t(i)] = xterm_colour(i);
     reset_terminal(true);
 }
 
@@ -72,8 +75,7 @@ void vt::set_emulation(emulation e) {
     options_.emul = e;
     options_.sgr = e == emulation::xterm ? sgr_profile::xterm : sgr_profile::vt220;
     ring_.set_background_colour_erase(e == emulation::xterm);
-    bracketed_paste_ = false;
-    cursor_style_ = 0;
+    reset_xterm_state();
     ring_.set_alternate(false);
     reset_parser();  // a sequence half-read under the other rules (a long parameter string, an OSC) is dropped
 }
@@ -107,8 +109,7 @@ void vt::reset_terminal(bool keep_screen) {
     if (!keep_screen) ring_.attr_clear();
     flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
     pending_wrap_ = insert_mode_ = origin_mode_ = app_keys_ = vt52_mode_ = vt100_level_ = c1_8bit_ = 0;
-    cursor_style_ = 0;
-    bracketed_paste_ = false;
+    reset_xterm_state();
     last_printed_ = 0;
     auto_wrap_mode_ = auto_repeat_ = cursor_visible_ = 1;
     g0_ = 0;
@@ -120,6 +121,29 @@ void vt::reset_terminal(bool keep_screen) {
     if (!keep_screen) clamp_column();
 }
 
+// The modes and colours only the xterm emulation sets.
+void vt::reset_xterm_state() {
+    cursor_style_ = 0;
+    bracketed_paste_ = false;
+    mouse_tracking_ = mouse_tracking::off;
+    mouse_encoding_ = mouse_encoding::x10;
+    focus_events_ = false;
+    link_bits_ = 0;
+    cell_pen pen = ring_.pen();
+    pen.extra &= uint16_t(~extra_link_mask);
+    ring_.set_pen(pen);
+    bool changed = false;
+    for (int i = 0; i < 256; ++i) {
+        changed = changed || palette_[size_t(i)] != xterm_colour(i);
+        palette_[size_t(i)] = xterm_colour(i);
+    }
+    for (uint32_t& c : special_) {
+        changed = changed || c != colour_unset;
+        c = colour_unset;
+    }
+    if (changed) host_->colours_changed();
+}
+
 void vt::reset_parser() {
     state_ = st_ground;
     len_ = 0;
@@ -128,7 +152,7 @@ void vt::reset_parser() {
     dcs_prev_ = 'A';
     string_osc_ = osc_esc_ = false;
     osc_.clear();
-    flag_csi_space_ = false;
+    flag_csi_space_ = flag_dollar_ = false;
     utf8_.reset();
 }
 
@@ -449,7 +473,7 @@ void vt::enter_csi() {
     state_ = st_csi;
     len_ = 0;
     params_.count = 0;
-    flag_bang_ = flag_quote_ = flag_csi_space_ = false;
+    flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
 }
 
 void vt::escape(uint8_t c) {
@@ -459,7 +483,7 @@ void vt::escape(uint8_t c) {
     osc_esc_ = false;
     switch (c) {
     case '\\':
-        if (osc_end) finish_osc();
+        if (osc_end) finish_osc(false);
         osc_.clear();
         return;
     case ESC: state_ = st_escape; return;
@@ -652,49 +676,192 @@ void vt::control_string(uint8_t c) {
     case 0x07:
         if (string_osc_) {
             state_ = st_ground;
-            if (keep) finish_osc();
+            if (keep) finish_osc(true);
         }
         break;
     case 0x9C:
         if (!options_.utf8) {
             state_ = st_ground;
-            if (keep) finish_osc();
+            if (keep) finish_osc(false);
         }
         break;
     default:
         // Text bytes only: C0, DEL and (in byte mode) C1 controls are dropped; in UTF-8 0x80..0xBF continue a
-        // character. Room for the number, the ';' and the longest title.
-        if (keep && c >= 0x20 && c != 0x7F && (options_.utf8 || c < 0x80 || c >= 0xA0) &&
-            osc_.size() < size_t(vt_title_limit) + 8)
-            osc_ += char(c);
+        // character. A clipboard write may be long when allowed; anything else stops at the OSC limit.
+        if (keep && c >= 0x20 && c != 0x7F && (options_.utf8 || c < 0x80 || c >= 0xA0)) {
+            const bool clipboard = options_.clipboard_write && osc_.size() >= 3 && osc_.compare(0, 3, "52;") == 0;
+            if (osc_.size() < (clipboard ? vt_clipboard_limit / 3 * 4 + 64 : vt_osc_limit + 8)) osc_ += char(c);
+        }
         break;
     }
 }
 
-// OSC 0 (icon name and title) and 2 (title) set the window title; 1 (icon name alone) and the rest are ignored.
-void vt::finish_osc() {
-    const size_t semi = osc_.find(';');
-    const std::string_view code = std::string_view(osc_).substr(0, semi);
-    if (semi != std::string::npos && (code == "0" || code == "2")) {
-        std::string_view title = std::string_view(osc_).substr(semi + 1);
-        if (title.size() > size_t(vt_title_limit)) {
-            title = title.substr(0, size_t(vt_title_limit));
-            // A UTF-8 character cut by the limit is dropped whole.
-            if (options_.utf8) {
-                size_t end = title.size();
-                size_t lead = end;
-                while (lead > 0 && (uint8_t(title[lead - 1]) & 0xC0) == 0x80) --lead;
-                if (lead > 0) {
-                    const uint8_t b = uint8_t(title[lead - 1]);
-                    const size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-                    if (end - (lead - 1) < need) end = lead - 1;
-                }
-                title = title.substr(0, end);
-            }
-        }
-        host_->set_title(title);
+namespace {
+
+// The leading number of an OSC and what follows its ';'; -1 when there is no number.
+int osc_code(std::string_view text, std::string_view& args) {
+    int code = 0;
+    size_t i = 0;
+    for (; i < text.size() && i < 4 && text[i] >= '0' && text[i] <= '9'; ++i) code = code * 10 + (text[i] - '0');
+    if (i == 0 || (i < text.size() && text[i] != ';')) return -1;
+    args = i < text.size() ? text.substr(i + 1) : std::string_view{};
+    return code;
+}
+
+// The next ';'-separated field of args, which loses it.
+std::string_view next_field(std::string_view& args) {
+    const size_t semi = args.find(';');
+    const std::string_view field = args.substr(0, semi);
+    args = semi == std::string_view::npos ? std::string_view{} : args.substr(semi + 1);
+    return field;
+}
+
+bool parse_index(std::string_view field, int limit, int& out) {
+    if (field.empty() || field.size() > 3) return false;
+    int v = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v >= limit) return false;
+    out = v;
+    return true;
+}
+
+// A title cut to the title limit; a UTF-8 character cut by the limit is dropped whole.
+std::string_view cut_title(std::string_view title, bool utf8) {
+    if (title.size() <= size_t(vt_title_limit)) return title;
+    title = title.substr(0, size_t(vt_title_limit));
+    if (!utf8) return title;
+    size_t end = title.size();
+    size_t lead = end;
+    while (lead > 0 && (uint8_t(title[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+        const uint8_t b = uint8_t(title[lead - 1]);
+        const size_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        if (end - (lead - 1) < need) end = lead - 1;
+    }
+    return title.substr(0, end);
+}
+
+}  // namespace
+
+// OSC 0 (icon name and title) and 2 (title) set the window title; 1 (icon name alone) is ignored. Colour queries
+// are answered with the terminator the host used.
+void vt::finish_osc(bool bel) {
+    std::string_view args;
+    const int code = osc_code(osc_, args);
+    std::string answer;
+    const char* end = bel ? "\a" : c1_8bit_ ? "\x9c" : "\x1b\\";
+    switch (code) {
+    case 0:
+    case 2: host_->set_title(cut_title(args, options_.utf8)); break;
+    case 4:
+    case 10:
+    case 11:
+    case 12: osc_colours(code, args, answer, end); break;
+    case 104:
+    case 110:
+    case 111:
+    case 112: osc_reset_colours(code, args); break;
+    case 8: osc_link(args); break;
+    case 52: osc_clipboard(args); break;
+    default: break;
     }
     osc_.clear();
+    if (!answer.empty()) reply(answer.c_str(), false);
+}
+
+// OSC 4 takes index;spec pairs; OSC 10 a spec for the foreground, then (xterm's rule) the next for 11 and 12.
+// "?" asks for the colour.
+void vt::osc_colours(int code, std::string_view args, std::string& answer, const char* end) {
+    const char* intro = c1_8bit_ ? "\x9d" : "\x1b]";
+    bool changed = false;
+    while (!args.empty()) {
+        int index = -1;
+        if (code == 4 && !parse_index(next_field(args), 256, index)) break;
+        const std::string_view spec = next_field(args);
+        uint32_t& slot = code == 4 ? palette_[size_t(index)] : special_[code - 10];
+        if (spec == "?") {
+            const uint32_t rgb = slot != colour_unset ? slot : options_.colour_rgb[code - 10];
+            answer += intro;
+            answer += std::to_string(code);
+            if (code == 4) answer += ";" + std::to_string(index);
+            answer += ";" + colour_spec_answer(rgb) + end;
+        } else if (const auto rgb = parse_colour_spec(spec)) {
+            changed = changed || slot != *rgb;
+            slot = *rgb;
+        }
+        if (code != 4 && ++code > 12) break;
+    }
+    if (changed) host_->colours_changed();
+}
+
+// OSC 104 with no index resets every palette entry; 110..112 reset the foreground, background, cursor colour.
+void vt::osc_reset_colours(int code, std::string_view args) {
+    bool changed = false;
+    if (code == 104) {
+        if (args.empty()) {
+            for (int i = 0; i < 256; ++i) {
+                changed = changed || palette_[size_t(i)] != xterm_colour(i);
+                palette_[size_t(i)] = xterm_colour(i);
+            }
+        }
+        while (!args.empty()) {
+            int index = 0;
+            if (!parse_index(next_field(args), 256, index)) continue;
+            changed = changed || palette_[size_t(index)] != xterm_colour(index);
+            palette_[size_t(index)] = xterm_colour(index);
+        }
+    } else {
+        changed = special_[code - 110] != colour_unset;
+        special_[code - 110] = colour_unset;
+    }
+    if (changed) host_->colours_changed();
+}
+
+// OSC 8 ; params ; URI opens a hyperlink that the following text belongs to; an empty URI closes it. Numbers are
+// reused only once no cell on either screen holds them any more, so a click never reaches another link.
+void vt::osc_link(std::string_view args) {
+    next_field(args);  // parameters (id=...): cells of one link are found by their number anyway
+    const std::string_view uri = args;
+    uint16_t bits = 0;
+    if (!uri.empty()) {
+        int number = 0;
+        if (link_bits_ && links_[size_t(link_bits_ >> extra_link_shift) - 1] == uri) {
+            number = link_bits_ >> extra_link_shift;
+        } else if (links_.size() < size_t(vt_link_slots)) {
+            links_.emplace_back(uri);
+            number = int(links_.size());
+        } else {
+            bool used[vt_link_slots + 1] = {};
+            ring_.for_each_extra([&](uint16_t extra) { used[extra >> extra_link_shift] = true; });
+            used[link_bits_ >> extra_link_shift] = true;
+            for (int n = 1; n <= vt_link_slots && number == 0; ++n)
+                if (!used[n]) number = n;
+            if (number == 0) return;  // every number is on screen: the text goes without a link
+            links_[size_t(number) - 1] = uri;
+        }
+        bits = uint16_t(number << extra_link_shift);
+    }
+    link_bits_ = bits;
+    cell_pen pen = ring_.pen();
+    pen.extra = uint16_t((pen.extra & ~extra_link_mask) | bits);
+    ring_.set_pen(pen);
+}
+
+std::string_view vt::link_uri(uint16_t extra) const {
+    const int number = extra >> extra_link_shift;
+    return number >= 1 && size_t(number) <= links_.size() ? std::string_view(links_[size_t(number) - 1])
+                                                          : std::string_view{};
+}
+
+// OSC 52 ; targets ; base64: written to the clipboard when the user allows it. A query ("?") is never answered.
+void vt::osc_clipboard(std::string_view args) {
+    if (!options_.clipboard_write) return;
+    next_field(args);
+    if (args == "?") return;
+    if (const auto text = base64_decode(args, vt_clipboard_limit)) host_->set_clipboard(*text);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -720,7 +887,7 @@ void vt::parse_params() { parse_csi_params(buf_, len_, params_); }
 void vt::csi(uint8_t c) {
     state_ = st_ground;
     if ((c >= '0' && c <= '9') || c == ';' || c == '\'' || (c == ':' && colon_allowed())) {
-        flag_bang_ = flag_quote_ = flag_csi_space_ = false;
+        flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
         if (c == '0' && len_ > 0) {
             bool all_zero = true;
             for (int i = 0; i < len_; ++i) all_zero = all_zero && buf_[i] == '0';
@@ -758,6 +925,11 @@ void vt::csi(uint8_t c) {
         // The VT220 ends the sequence at a space, as it always has.
         if (!xterm()) break;
         flag_csi_space_ = true;
+        state_ = st_csi;
+        return;
+    case '$':
+        if (!xterm()) break;
+        flag_dollar_ = true;
         state_ = st_csi;
         return;
     case 0x08:
@@ -880,6 +1052,29 @@ void vt::set_dec_mode(bool on) {
         case 2004:
             if (xterm()) bracketed_paste_ = on;
             break;
+        case 9:
+        case 1000:
+        case 1002:
+        case 1003:
+            // One tracking mode at a time; resetting another than the one in force changes nothing.
+            if (!xterm()) break;
+            if (on)
+                mouse_tracking_ = mouse_tracking(params_.value[i]);
+            else if (mouse_tracking_ == mouse_tracking(params_.value[i]))
+                mouse_tracking_ = mouse_tracking::off;
+            break;
+        case 1005:
+        case 1006:
+        case 1015:
+            if (!xterm()) break;
+            if (on)
+                mouse_encoding_ = mouse_encoding(params_.value[i]);
+            else if (mouse_encoding_ == mouse_encoding(params_.value[i]))
+                mouse_encoding_ = mouse_encoding::x10;
+            break;
+        case 1004:
+            if (xterm()) focus_events_ = on;
+            break;
         case 47:
         case 1047:
         case 1049:
@@ -951,12 +1146,14 @@ const vt::csi_row vt::csi_rows[] = {
     {'n', 0, &vt::csi_status_report, false},
     {'p', csi_quote, &vt::csi_conformance_level, false},
     {'p', csi_bang, &vt::csi_soft_reset, false},
+    {'p', csi_dollar, &vt::csi_request_mode, false},
     {'p', 0, &vt::csi_split_screen, true},
     {'q', csi_quote, &vt::csi_protection, false},
     {'q', csi_space, &vt::csi_cursor_style, false},
     {'q', csi_greater, &vt::csi_version, false},
     {'r', 0, &vt::csi_margins, true},
     {'s', 0, &vt::csi_select_window, true},
+    {'t', 0, &vt::csi_window_report, false},
     {'x', 0, &vt::csi_terminal_parameters, false},
     {'y', 0, &vt::csi_confidence_test, true},
 };
@@ -966,7 +1163,7 @@ void vt::csi_final(uint8_t c) {
     if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
     const uint8_t present = (flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
                             (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0) |
-                            (flag_csi_space_ ? csi_space : 0);
+                            (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0);
     // Where each final's rows start (rows of one final are adjacent).
     constexpr size_t rows = std::size(csi_rows);
     static const std::array<uint8_t, 128> first_row = [] {
@@ -1094,6 +1291,7 @@ void vt::csi_media_copy(uint8_t) {
 void vt::csi_sgr(uint8_t) {
     cell_pen pen = ring_.pen();
     apply_sgr(params_, options_.sgr, pen);
+    pen.extra = uint16_t((pen.extra & ~extra_link_mask) | link_bits_);  // a hyperlink outlasts SGR 0
     ring_.set_pen(pen);
 }
 
@@ -1215,4 +1413,71 @@ void vt::csi_repeat(uint8_t) {
         else
             print(uint8_t(ch));
     }
+}
+
+// DECRQM's status of a mode: 1 set, 2 reset, 0 not known.
+int vt::mode_status(int mode, bool dec) const {
+    auto st = [](bool on) { return on ? 1 : 2; };
+    if (!dec) {
+        switch (mode) {
+        case 4: return st(insert_mode_);
+        case 20: return st(new_line_mode_);
+        default: return 0;
+        }
+    }
+    switch (mode) {
+    case 1: return st(app_keys_);
+    case 3: return st(ring_.columns() == 132);
+    case 6: return st(origin_mode_);
+    case 7: return st(auto_wrap_mode_);
+    case 8: return st(auto_repeat_);
+    case 25: return st(cursor_visible_);
+    case 9:
+    case 1000:
+    case 1002:
+    case 1003: return st(mouse_tracking_ == mouse_tracking(mode));
+    case 1004: return st(focus_events_);
+    case 1005:
+    case 1006:
+    case 1015: return st(mouse_encoding_ == mouse_encoding(mode));
+    case 47:
+    case 1047:
+    case 1049: return st(ring_.alternate());
+    case 2004: return st(bracketed_paste_);
+    default: return 0;
+    }
+}
+
+// DECRQM (xterm): CSI [?] Pn $ p is answered CSI [?] Pn ; Ps $ y.
+void vt::csi_request_mode(uint8_t) {
+    const bool dec = flag_question_;
+    flag_question_ = flag_dollar_ = false;
+    if (!xterm() || params_.count > 1) return;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%d;%d$y", dec ? "?" : "", params_.value[0], mode_status(params_.value[0], dec));
+    reply(text, true);
+}
+
+// Window operations (xterm) only as reports: nothing a host sends moves, resizes or iconifies the window, and the
+// title is never read back.
+void vt::csi_window_report(uint8_t) {
+    if (!xterm() || flag_question_ || flag_greater_) return;
+    int area_w = 0, area_h = 0, cell_w = 0, cell_h = 0;
+    char text[48];
+    switch (params_.value[0]) {
+    case 11: reply("1t", true); return;
+    case 13: reply("3;0;0t", true); return;
+    case 14:
+        host_->pixel_size(area_w, area_h, cell_w, cell_h);
+        std::snprintf(text, sizeof text, "4;%d;%dt", area_h, area_w);
+        break;
+    case 16:
+        host_->pixel_size(area_w, area_h, cell_w, cell_h);
+        std::snprintf(text, sizeof text, "6;%d;%dt", cell_h, cell_w);
+        break;
+    case 18:
+    case 19: std::snprintf(text, sizeof text, "%d;%d;%dt", params_.value[0] - 10, screen_rows, ring_.columns()); break;
+    default: return;
+    }
+    reply(text, true);
 }

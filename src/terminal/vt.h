@@ -2,11 +2,14 @@
 // The VT220 emulator: a byte-at-a-time parser that changes a screen_ring through its screen operations, answers
 // host queries through the reply slot, and hands printer controller data to a printer sink.
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "terminal/charset.h"
+#include "terminal/mouse.h"
 #include "terminal/screen.h"
 #include "terminal/sgr.h"
 
@@ -28,9 +31,28 @@ struct vt_host {
     // OSC 0 or 2 (xterm only): the window title, controls dropped, at most vt_title_limit bytes as received (UTF-8
     // when utf8 is on). Nothing reads it back to the host.
     virtual void set_title(std::string_view title) { (void)title; }
+    // OSC 4/10/11/12/104/110/111 changed a colour: repaint everything.
+    virtual void colours_changed() {}
+    // OSC 52 (xterm, only when vt_options::clipboard_write is on): the host's text for the clipboard.
+    virtual void set_clipboard(std::string_view text) { (void)text; }
+    // CSI 14 t and 16 t: the text area and one cell in pixels; 0 when there is no window.
+    virtual void pixel_size(int& area_w, int& area_h, int& cell_w, int& cell_h) const {
+        area_w = area_h = cell_w = cell_h = 0;
+    }
 };
 
 constexpr int vt_title_limit = 512;
+// The longest OSC kept (a hyperlink's URI and parameters); a clipboard write may be longer, up to
+// vt_clipboard_limit bytes of decoded text.
+constexpr size_t vt_osc_limit = 4096;
+constexpr size_t vt_clipboard_limit = 1 << 20;
+// Hyperlinks (OSC 8) live at most this many at a time; a cell holds the link's number in its extra word.
+constexpr int vt_link_slots = 1023;
+constexpr int extra_link_shift = 6;
+constexpr uint16_t extra_link_mask = 0xFFC0;
+// OSC 10/11/12's colours: foreground, background, cursor.
+enum special_colour { special_fg, special_bg, special_cursor };
+constexpr uint32_t colour_unset = 0xFFFFFFFFu;
 
 enum class emulation { vt220, xterm };
 // The termtype setting's emulation: a value that begins with "xterm" picks xterm, anything else the VT220.
@@ -70,6 +92,10 @@ struct vt_options {
     sgr_profile sgr = sgr_profile::vt220;
     // Set through vt::set_emulation, which also picks the SGR profile and background colour erase.
     emulation emul = emulation::vt220;
+    // The user's colours (0xRRGGBB), for the answers to colour queries while the host has not set its own.
+    uint32_t colour_rgb[3] = {0x000000, 0xFFFFFF, 0x000000};
+    // OSC 52: a host may write the clipboard (never read it).
+    bool clipboard_write = false;
 };
 
 class vt {
@@ -129,9 +155,21 @@ public:
     int printer_controller() const { return printer_controller_; }
     // DECSCUSR (xterm): shape and blinking; block and blinking after a reset.
     cursor_shape cursor_style() const;
+    // True once the host chose a shape (DECSCUSR 1..6); 0 hands the choice back to the user.
+    bool cursor_style_set() const { return cursor_style_ != 0; }
     bool cursor_blinking() const;
     // DECSET 2004 (xterm): pasted text goes between ESC [ 200 ~ and ESC [ 201 ~.
     bool bracketed_paste() const { return bracketed_paste_; }
+    // DECSET 9/1000/1002/1003 and 1005/1006/1015, and 1004 (focus in and out), xterm only.
+    mouse_tracking mouse_mode() const { return mouse_tracking_; }
+    mouse_encoding mouse_coding() const { return mouse_encoding_; }
+    bool focus_events() const { return focus_events_; }
+    // The 256 colours as 0xRRGGBB: xterm's, less what OSC 4 changed.
+    const std::array<uint32_t, 256>& palette() const { return palette_; }
+    // OSC 10/11/12's colour, or colour_unset while the user's applies.
+    uint32_t special(special_colour which) const { return special_[which]; }
+    // The URI of the hyperlink a cell belongs to (its extra word), empty for none.
+    std::string_view link_uri(uint16_t extra) const;
     int g0() const { return g0_; }
     int g1() const { return g1_; }
     int active_set() const { return active_set_; }
@@ -167,7 +205,7 @@ private:
     void csi_final(uint8_t c);
 
     // One row of the control sequence table (vt.cpp).
-    enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8, csi_space = 16 };
+    enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8, csi_space = 16, csi_dollar = 32 };
     struct csi_row {
         uint8_t final;
         uint8_t intermediates;  // csi_question.. that must all be present
@@ -201,7 +239,15 @@ private:
     void csi_cursor_style(uint8_t c);
     void csi_version(uint8_t c);
     void csi_repeat(uint8_t c);
-    void finish_osc();
+    void csi_request_mode(uint8_t c);
+    void csi_window_report(uint8_t c);
+    int mode_status(int mode, bool dec) const;
+    void finish_osc(bool bel);
+    void osc_colours(int code, std::string_view args, std::string& answer, const char* end);
+    void osc_reset_colours(int code, std::string_view args);
+    void osc_link(std::string_view args);
+    void osc_clipboard(std::string_view args);
+    void reset_xterm_state();
     void alternate_screen(int mode, bool on);
     void print(uint8_t c);
     template <bool utf8>
@@ -253,7 +299,14 @@ private:
     int printer_controller_ = 0;
     int cursor_style_ = 0;  // DECSCUSR's parameter, 0..6
     bool bracketed_paste_ = false;
-    uint32_t last_printed_ = 0;  // for REP: the last character printed, 0 none
+    mouse_tracking mouse_tracking_ = mouse_tracking::off;
+    mouse_encoding mouse_encoding_ = mouse_encoding::x10;
+    bool focus_events_ = false;
+    std::array<uint32_t, 256> palette_;
+    uint32_t special_[3] = {colour_unset, colour_unset, colour_unset};
+    std::vector<std::string> links_;  // index = link number - 1
+    uint16_t link_bits_ = 0;          // the open hyperlink's number, shifted into the extra word
+    uint32_t last_printed_ = 0;       // for REP: the last character printed, 0 none
     int g0_ = 0, g1_ = 1, invoked_ = 0, active_set_ = 0;
     saved_cursor saved_;
     uint8_t tabs_[line_cells + 1];  // 0 = stop, 1 = no stop; index = column
@@ -263,6 +316,7 @@ private:
     int state_ = 0;
     bool flag_question_ = false, flag_greater_ = false, flag_bang_ = false, flag_quote_ = false, flag_space_ = false;
     bool flag_csi_space_ = false;  // a space intermediate inside a control sequence (xterm)
+    bool flag_dollar_ = false;     // a '$' intermediate (xterm)
     char buf_[csi_limit_xterm];
     int len_ = 0;
     csi_params params_;

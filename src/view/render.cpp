@@ -37,21 +37,6 @@ run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bo
     return c;
 }
 
-std::uint32_t xterm_colour(int index) {
-    static constexpr std::uint32_t system[16] = {0x000000, 0xcd0000, 0x00cd00, 0xcdcd00, 0x0000ee, 0xcd00cd,
-                                                 0x00cdcd, 0xe5e5e5, 0x7f7f7f, 0xff0000, 0x00ff00, 0xffff00,
-                                                 0x5c5cff, 0xff00ff, 0x00ffff, 0xffffff};
-    static constexpr std::uint32_t level[6] = {0, 95, 135, 175, 215, 255};
-    index &= 0xFF;
-    if (index < 16) return system[index];
-    if (index >= 232) {
-        const std::uint32_t v = 8 + 10 * std::uint32_t(index - 232);
-        return v << 16 | v << 8 | v;
-    }
-    const int i = index - 16;
-    return level[i / 36] << 16 | level[i / 6 % 6] << 8 | level[i % 6];
-}
-
 namespace {
 int resolve(std::uint32_t colour, int deflt, bool bright) {
     switch (kind_of_colour(colour)) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "terminal/sgr.h"  // xterm_colour
+
 // Windows-style 0x00BBGGRR colour value.
 inline QColor color_from_bgr(int v) { return QColor(v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff); }
 
@@ -43,8 +45,6 @@ struct cell_palette {
 // `selected` is the selection highlight, which shows like the reverse attribute.
 run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bool blink_phase, const cell_palette& p);
 
-// xterm's default 256 colours as 0xRRGGBB: the 16 system colours, the 6x6x6 cube, 24 greys.
-std::uint32_t xterm_colour(int index);
 constexpr int bgr_of_rgb(std::uint32_t rgb) {
     return int(((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF));
 }

@@ -21,6 +21,11 @@ struct recording_host : vt_host {
     void set_local_echo(bool on) override { local_echo = on; }
     void update_changed() override { ++updates; }
     void set_title(std::string_view t) override { titles.emplace_back(t); }
+    int colour_changes = 0;
+    std::vector<std::string> clipboard;
+    void colours_changed() override { ++colour_changes; }
+    void set_clipboard(std::string_view t) override { clipboard.emplace_back(t); }
+    void pixel_size(int& aw, int& ah, int& cw, int& ch) const override { aw = 640, ah = 384, cw = 8, ch = 16; }
 };
 
 struct term_fixture {

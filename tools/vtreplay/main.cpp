@@ -16,10 +16,12 @@ struct replay_host : vt_host {
     bool local_echo = false;
     void set_reverse_screen(bool on) override { reverse_screen = on; }
     void set_local_echo(bool on) override { local_echo = on; }
+    std::string title;
+    void set_title(std::string_view t) override { title = t; }
 };
 
 constexpr const char* kUsage =
-    "usage: vtreplay [--cols 80|132] [--utf8] [--term NAME] [--json] [--history] [--bytewise] [FILE]\n";
+    "usage: vtreplay [--rows 24] [--cols 80|132] [--utf8] [--term NAME] [--json] [--history] [--bytewise] [FILE]\n";
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -45,6 +47,12 @@ int main(int argc, char** argv) {
                 cols = 132;
             else
                 return usage();
+        } else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc) {
+            // The screen has 24 rows; the option is taken so that scripts can name the size they expect.
+            if (std::strcmp(argv[++i], "24") != 0) {
+                std::fputs("vtreplay: the screen has 24 rows\n", stderr);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--term") == 0 && i + 1 < argc) {
             termtype = argv[++i];
         } else if (std::strcmp(argv[i], "--json") == 0) {
@@ -120,6 +128,7 @@ int main(int argc, char** argv) {
         x.local_echo = host.local_echo;
         x.history = history;
         x.replies = replies;
+        x.title = host.title;
         out = screen_dump_json(term, x);
     } else {
         out = screen_dump_plain(*ring);
