@@ -1,15 +1,19 @@
-// Emulator throughput against libvterm on the same generated streams. Prints MB/s for both and the ratio.
-// usage: bench_terminal [MiB per stream, default 64]
+// Emulator throughput against libvterm on the same generated streams, and on real programs' colour output (the
+// recordings in tests/terminal/recordings) through the xterm emulation. Prints MB/s for both and the ratio.
+// usage: bench_terminal [MiB per stream, default 64] [recordings folder]
 #include <vterm.h>
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "terminal/vt.h"
 
@@ -177,6 +181,77 @@ double libvterm(const std::string& data, int runs, bool utf8 = false) {
     });
 }
 
+// The bytes the recorded programs sent (the .vtrec read records, in name order), repeated to at least size bytes.
+std::string recorded_stream(const std::string& dir, size_t size) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (e.path().extension() == ".vtrec") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    std::string once;
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        const std::string d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (size_t i = 7; i < d.size();) {  // after the "VTREC1\n" header
+            if (d[i++] != 'D') continue;
+            if (i + 4 > d.size()) break;
+            size_t n = 0;
+            for (int k = 3; k >= 0; --k) n = n << 8 | uint8_t(d[i + size_t(k)]);
+            once.append(d, i + 4, n);
+            i += 4 + n;
+        }
+    }
+    std::string s;
+    if (once.empty()) return s;
+    while (s.size() < size) s += once;
+    return s;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The recorded stream through our xterm emulation (utf8, replies taken) and through libvterm (utf8, its screen with
+// the alternate screen on), one run of each per round, alternating, so that a busy spell on the shared machine
+// falls on both sides alike.
+void recorded_rounds(const std::string& data, int rounds) {
+    std::vector<double> a, v, ratio;
+    for (int r = 0; r < rounds; ++r) {
+        a.push_back(best_mbps(data, 1, [](const std::string& d) {
+            auto ring = std::make_unique<screen_ring>();
+            vt term(*ring);
+            term.options().utf8 = true;
+            term.set_emulation(emulation::xterm);
+            const auto* p = reinterpret_cast<const uint8_t*>(d.data());
+            for (size_t off = 0; off < d.size(); off += chunk) {
+                const size_t n = std::min(chunk, d.size() - off);
+                size_t done = 0;
+                while (done < n) {
+                    done += term.feed(p + off + done, n - done);
+                    term.take_reply();
+                }
+                ring->clear_marks();
+            }
+        }));
+        v.push_back(best_mbps(data, 1, [](const std::string& d) {
+            VTerm* t = vterm_new(24, 80);
+            vterm_set_utf8(t, 1);
+            vterm_output_set_callback(t, discard_output, nullptr);
+            VTermScreen* screen = vterm_obtain_screen(t);
+            vterm_screen_enable_altscreen(screen, 1);
+            vterm_screen_reset(screen, 1);
+            for (size_t off = 0; off < d.size(); off += chunk)
+                vterm_input_write(t, d.data() + off, std::min(chunk, d.size() - off));
+            vterm_free(t);
+        }));
+        ratio.push_back(a.back() / v.back());
+    }
+    std::printf("%-14s %10.1f %14s %14.1f %6.2fx  (xterm, utf8; medians of %d interleaved rounds, ratio min %.2fx)\n",
+                "recorded", median(a), "-", median(v), median(ratio), rounds,
+                *std::min_element(ratio.begin(), ratio.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,5 +279,13 @@ int main(int argc, char** argv) {
     const double ra = ours(unicode, runs);
     const double rb = ours_bytewise(unicode, runs);
     std::printf("%-14s %10.1f %14.1f %14s\n", "utf-8 as bytes", ra, rb, "-");
+
+    // Real programs' colour output: a few MiB of it, however large the generated streams are.
+    const std::string dir = argc > 2 ? argv[2] : RECORDINGS_DIR;
+    const std::string recorded = recorded_stream(dir, std::min<size_t>(mib, 4) << 20);
+    if (recorded.empty())
+        std::printf("recorded: no .vtrec recordings in %s\n", dir.c_str());
+    else
+        recorded_rounds(recorded, 7);
     return 0;
 }
