@@ -94,6 +94,7 @@ struct Settings {
     int connect_timeout = 30;    // seconds from a connect attempt until the session is set up; 0 = no limit
     int utf8 = 0;                // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     int bold_bright = 1;         // bold text in palette colours 0-7 shows in the bright colours 8-15
+    int clipboard_write = 0;     // 1: an xterm host may write the clipboard (OSC 52); it can never read it
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa

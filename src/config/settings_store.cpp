@@ -69,6 +69,7 @@ constexpr int_key int_keys[] = {
     {"connect_timeout", &Settings::connect_timeout},
     {"utf8", &Settings::utf8},
     {"bold_bright", &Settings::bold_bright},
+    {"clipboard_write", &Settings::clipboard_write},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).

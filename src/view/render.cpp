@@ -38,13 +38,13 @@ run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bo
 }
 
 namespace {
-int resolve(std::uint32_t colour, int deflt, bool bright) {
+int resolve(std::uint32_t colour, int deflt, bool bright, const std::uint32_t* indexed) {
     switch (kind_of_colour(colour)) {
     case colour_kind::default_colour: return deflt;
     case colour_kind::indexed: {
         int i = index_of_colour(colour);
         if (bright && i < 8) i += 8;
-        return bgr_of_rgb(xterm_colour(i));
+        return bgr_of_rgb(indexed ? indexed[i] : xterm_colour(i));
     }
     case colour_kind::direct: return bgr_of_rgb(rgb_of_colour(colour));
     }
@@ -61,11 +61,9 @@ int halfway(int a, int b) {
 run_colors colors_for(std::uint32_t cell, std::uint32_t fg, std::uint32_t bg, std::uint16_t extra, bool selected,
                       bool reverse_screen, bool blink_phase, const cell_palette& p, bool bold_bright) {
     const bool bold = cell & cell_bold;
-    run_colors c{resolve(bg, reverse_screen ? p.fg : p.bg, false), resolve(fg,
-                                                                           bold             ? p.bold
-                                                                           : reverse_screen ? p.bg
-                                                                                            : p.fg,
-                                                                           bold && bold_bright)};
+    const int ink_default = bold ? p.bold : reverse_screen ? p.bg : p.fg;
+    run_colors c{resolve(bg, reverse_screen ? p.fg : p.bg, false, p.indexed),
+                 resolve(fg, ink_default, bold && bold_bright, p.indexed)};
     if ((cell & cell_blink) && blink_phase) c.ink = c.paper;
     if (bool(cell & cell_reverse) != selected) std::swap(c.ink, c.paper);
     // Dim and invisible act on the text as shown, so reversed dim text is dim and reversed hidden text a block.

@@ -41,6 +41,7 @@ struct run_colors {
 };
 struct cell_palette {
     int fg, bg, bold, cursor;
+    const std::uint32_t* indexed = nullptr;  // the 256 colours as 0xRRGGBB (a host may change them); null: xterm's
 };
 // `selected` is the selection highlight, which shows like the reverse attribute.
 run_colors colors_for(std::uint32_t cell, bool selected, bool reverse_screen, bool blink_phase, const cell_palette& p);

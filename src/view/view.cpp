@@ -1,6 +1,8 @@
 #include "view/view.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -11,6 +13,7 @@
 #include <QStyle>
 #include <QTime>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 
 #include "adapters/event_pump.h"
@@ -48,7 +51,22 @@ public:
         v_.update_all();
     }
     void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
-    void update_changed() override { v_.update_changed(); }
+    void update_changed() override {
+        // Any-motion tracking needs moves without a button held.
+        const bool moves = v_.vt_->mouse_mode() == mouse_tracking::any;
+        if (v_.hasMouseTracking() != moves) v_.setMouseTracking(moves);
+        v_.update_changed();
+    }
+    void colours_changed() override { v_.update_all(); }
+    void set_clipboard(std::string_view text) override {
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+    }
+    void pixel_size(int& area_w, int& area_h, int& cell_w, int& cell_h) const override {
+        cell_w = v_.cell_w_;
+        cell_h = v_.cell_h_;
+        area_w = cell_w * v_.ring().columns();
+        area_h = cell_h * screen_rows;
+    }
 
     // session_view
     bool pump_pending_messages() override { return pump_.pump(); }
@@ -56,6 +74,9 @@ public:
         // The Terminal type dialog may have switched utf8 or the terminal type since the last read.
         v_.vt_->options().utf8 = settings().utf8 != 0;
         v_.vt_->set_emulation(emulation_for_termtype(settings().termtype));
+        v_.vt_->options().clipboard_write = settings().clipboard_write != 0;
+        const int user[3] = {settings().color_fg, settings().color_bg, settings().color_cursor};
+        for (int i = 0; i < 3; ++i) v_.vt_->options().colour_rgb[i] = uint32_t(bgr_of_rgb(uint32_t(user[i])));
         v_.mouse_->data_arrived();
         if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
     }
@@ -344,7 +365,11 @@ bool CVellumView::row_covered(int row, const QRegion& painted) const {
 void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& painted) {
     screen_ring& rg = ring();
     const Settings& s = settings();
-    const cell_palette pal{s.color_fg, s.color_bg, s.color_bold, s.color_cursor};
+    cell_palette pal{s.color_fg, s.color_bg, s.color_bold, s.color_cursor, vt_->palette().data()};
+    // Colours the host set (xterm's OSC 10, 11, 12) replace the user's.
+    if (const uint32_t c = vt_->special(special_fg); c != colour_unset) pal.fg = pal.bold = bgr_of_rgb(c);
+    if (const uint32_t c = vt_->special(special_bg); c != colour_unset) pal.bg = bgr_of_rgb(c);
+    if (const uint32_t c = vt_->special(special_cursor); c != colour_unset) pal.cursor = bgr_of_rgb(c);
     const int cols = rg.columns();
     const bool live = rg.scroll_position() == scroll_live;
     const int cur_row = vt_->cursor_row();
@@ -823,6 +848,7 @@ void CVellumView::contextMenuEvent(QContextMenuEvent* e) { mouse_->context_menu(
 
 void CVellumView::focusInEvent(QFocusEvent*) {
     focus_ = true;
+    if (vt_->focus_events() && connected()) send_to_host(reinterpret_cast<const std::uint8_t*>("\x1b[I"), 3);
     mouse_->focus_in();
     mark_view_row(vt_->cursor_row());
     update_changed();
@@ -830,8 +856,22 @@ void CVellumView::focusInEvent(QFocusEvent*) {
 
 void CVellumView::focusOutEvent(QFocusEvent*) {
     focus_ = false;
+    if (vt_->focus_events() && connected()) send_to_host(reinterpret_cast<const std::uint8_t*>("\x1b[O"), 3);
     mark_view_row(vt_->cursor_row());
     update_changed();
+}
+
+// A hyperlink (OSC 8) opens only on the user's Ctrl+click, and only for schemes a browser or mailer handles.
+bool CVellumView::open_link(int row, int col) {
+    if (row < 1 || row > screen_rows || col < 1 || col > ring().columns()) return false;
+    const std::string_view uri = vt_->link_uri(ring().line(row).extra[col - 1]);
+    if (uri.empty()) return false;
+    const QUrl url(QString::fromUtf8(uri.data(), static_cast<int>(uri.size())));
+    static const QStringList schemes = {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp"),
+                                        QStringLiteral("mailto"), QStringLiteral("file")};
+    if (!url.isValid() || !schemes.contains(url.scheme().toLower())) return false;
+    QDesktopServices::openUrl(url);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

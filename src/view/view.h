@@ -86,6 +86,8 @@ public:
     void update_all();
     void update_changed();
     bool has_focus_flag() const { return focus_; }
+    // Ctrl+click: opens the cell's hyperlink through the desktop; false when it has none (or not a web or mail one).
+    bool open_link(int row, int col);
     bool blink_phase() const { return blink_phase_; }
     void set_blink_phase(bool on) { blink_phase_ = on; }
     void blink_tick();  // timer 4

@@ -8,6 +8,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <algorithm>
+#include <cstdlib>
 
 #include "config/settings.h"
 #include "terminal/charset.h"
@@ -44,7 +46,45 @@ std::uint8_t view_mouse::char_at(int row, int col) const {
     return static_cast<std::uint8_t>(cell & cell_char_mask);
 }
 
+bool view_mouse::reporting(Qt::KeyboardModifiers mods) const {
+    // Shift keeps the local selection, as in xterm; history being viewed is not the host's screen.
+    return host_->tracking() != mouse_tracking::off && !(mods & Qt::ShiftModifier) &&
+           host_->scroll_position() == scroll_live;
+}
+
+bool view_mouse::report(QMouseEvent* e, mouse_event::kind_t kind) {
+    if (!reporting(e->modifiers())) return false;
+    e->accept();
+    const QPoint c = host_->cell_at(e->position().toPoint());
+    mouse_event ev;
+    ev.kind = kind;
+    ev.row = c.y();
+    ev.column = c.x();
+    const Qt::MouseButton b = kind == mouse_event::motion ? Qt::NoButton : e->button();
+    const Qt::MouseButtons held = e->buttons();
+    if (kind == mouse_event::motion) {
+        if (c == reported_cell_) return true;
+        ev.button = held & Qt::LeftButton ? 0 : held & Qt::MiddleButton ? 1 : held & Qt::RightButton ? 2 : 3;
+    } else {
+        ev.button = b == Qt::LeftButton ? 0 : b == Qt::MiddleButton ? 1 : b == Qt::RightButton ? 2 : -1;
+    }
+    reported_cell_ = c;
+    ev.shift = false;
+    ev.alt = e->modifiers() & Qt::AltModifier;
+    ev.ctrl = e->modifiers() & Qt::ControlModifier;
+    char out[mouse_report_capacity];
+    if (const size_t n = encode_mouse(host_->tracking(), host_->encoding(), ev, out))
+        host_->send_to_host(reinterpret_cast<const std::uint8_t*>(out), n);
+    return true;
+}
+
 void view_mouse::mouse_press(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ControlModifier) &&
+        host_->open_link(host_->cell_at(e->position().toPoint()))) {
+        e->accept();
+        return;
+    }
+    if (report(e, mouse_event::press)) return;
     if (e->button() == Qt::MiddleButton) {
         e->accept();
         if (primary_.get) paste_text(primary_.get());
@@ -66,6 +106,7 @@ void view_mouse::mouse_press(QMouseEvent* e) {
 }
 
 void view_mouse::mouse_move(QMouseEvent* e) {
+    if (report(e, mouse_event::motion)) return;
     if (!(e->buttons() & Qt::LeftButton)) {
         e->ignore();
         return;
@@ -80,6 +121,7 @@ void view_mouse::mouse_move(QMouseEvent* e) {
 }
 
 void view_mouse::mouse_release(QMouseEvent* e) {
+    if (report(e, mouse_event::release)) return;
     e->ignore();
     // A plain click leaves PRIMARY alone, as in other X programs.
     if (e->button() == Qt::LeftButton && dragged_ && sel_.shown) offer_primary();
@@ -87,6 +129,8 @@ void view_mouse::mouse_release(QMouseEvent* e) {
 }
 
 void view_mouse::mouse_double_click(QMouseEvent* e) {
+    // Qt gives the second press of a double click as this event; the host sees a press.
+    if (report(e, mouse_event::press)) return;
     if (e->button() != Qt::LeftButton) {
         e->ignore();
         return;
@@ -106,6 +150,22 @@ void view_mouse::mouse_double_click(QMouseEvent* e) {
 
 void view_mouse::wheel(QWheelEvent* e) {
     const int delta = e->angleDelta().y();
+    if (delta != 0 && reporting(e->modifiers())) {
+        e->accept();
+        mouse_event ev;
+        ev.kind = delta > 0 ? mouse_event::wheel_up : mouse_event::wheel_down;
+        const QPoint c = host_->cell_at(e->position().toPoint());
+        ev.row = c.y();
+        ev.column = c.x();
+        ev.alt = e->modifiers() & Qt::AltModifier;
+        ev.ctrl = e->modifiers() & Qt::ControlModifier;
+        char out[mouse_report_capacity];
+        const size_t n = encode_mouse(host_->tracking(), host_->encoding(), ev, out);
+        // One report a notch (120 units); a fine-grained wheel still gives one per event.
+        for (int i = std::max(1, std::abs(delta) / 120); n && i > 0; --i)
+            host_->send_to_host(reinterpret_cast<const std::uint8_t*>(out), n);
+        return;
+    }
     if (!host_->wheel_enabled() || delta == 0) {
         e->ignore();
         return;
@@ -138,6 +198,10 @@ std::unique_ptr<QMenu> view_mouse::make_context_menu() {
 }
 
 void view_mouse::context_menu(QContextMenuEvent* e) {
+    if (e->reason() == QContextMenuEvent::Mouse && reporting(e->modifiers())) {
+        e->accept();  // the right button went to the host
+        return;
+    }
     if (!host_->client_rect().contains(e->globalPos())) {
         e->ignore();
         return;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "dialogs/selection.h"
+#include "terminal/mouse.h"
 
 class CVellumView;
 class QContextMenuEvent;
@@ -36,6 +37,14 @@ struct mouse_host {
     virtual void update_changed() = 0;
     virtual bool wheel_enabled() const = 0;                 // setting `wheel`
     virtual bool bracketed_paste() const { return false; }  // the emulator's DECSET 2004
+    // The mouse reporting the host asked for (xterm); off leaves the mouse to the selection.
+    virtual mouse_tracking tracking() const { return mouse_tracking::off; }
+    virtual mouse_encoding encoding() const { return mouse_encoding::x10; }
+    // Ctrl+click: opens the hyperlink of the cell (column, row) through the desktop; false when it has none.
+    virtual bool open_link(QPoint cell) {
+        (void)cell;
+        return false;
+    }
 };
 
 class view_mouse {
@@ -88,6 +97,10 @@ private:
     QString selected_text() const;
     void offer_primary();
     void paste_text(const QString& text);
+    // Reports the event to the host when it asked for the mouse and Shift is not held; true when reported (or
+    // swallowed because these modes do not report it).
+    bool report(QMouseEvent* e, mouse_event::kind_t kind);
+    bool reporting(Qt::KeyboardModifiers mods) const;
     void repaint(bool all);
     std::uint8_t char_at(int row, int col) const;
 
@@ -97,4 +110,5 @@ private:
     std::function<std::int64_t()> clock_;
     primary_port primary_;
     bool dragged_ = false;  // the pointer left the pressed cell, so the release offers the block as PRIMARY
+    QPoint reported_cell_;  // the cell of the last reported motion: moves inside one cell are not reported
 };

@@ -21,6 +21,9 @@ public:
     void update_changed() override { v_.update_changed(); }
     bool wheel_enabled() const override { return settings().wheel != 0; }
     bool bracketed_paste() const override { return v_.terminal().bracketed_paste(); }
+    mouse_tracking tracking() const override { return v_.terminal().mouse_mode(); }
+    mouse_encoding encoding() const override { return v_.terminal().mouse_coding(); }
+    bool open_link(QPoint cell) override { return v_.open_link(cell.y(), cell.x()); }
 
 private:
     CVellumView& v_;

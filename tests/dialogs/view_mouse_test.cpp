@@ -50,6 +50,17 @@ struct fake_host : mouse_host {
     void update_all() override { ++all_updates; }
     void update_changed() override { ++changed_updates; }
     bool wheel_enabled() const override { return wheel_on; }
+    mouse_tracking track = mouse_tracking::off;
+    mouse_encoding coding = mouse_encoding::sgr;
+    std::vector<QPoint> links_opened;
+    QPoint link_cell{-1, -1};
+    mouse_tracking tracking() const override { return track; }
+    mouse_encoding encoding() const override { return coding; }
+    bool open_link(QPoint cell) override {
+        if (cell != link_cell) return false;
+        links_opened.push_back(cell);
+        return true;
+    }
 
     void write(int row, int col, const std::string& text) {
         for (std::size_t i = 0; i < text.size(); ++i)
@@ -74,18 +85,16 @@ struct MouseTest : ::testing::Test {
         now += 5;
         QGuiApplication::clipboard()->clear();
     }
-    void press(int col, int row) {
-        QMouseEvent e(QEvent::MouseButtonPress, at(col, row), at(col, row), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
+    void press(int col, int row, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton) {
+        QMouseEvent e(QEvent::MouseButtonPress, at(col, row), at(col, row), b, b, mods);
         m->mouse_press(&e);
     }
-    void move(int col, int row, Qt::MouseButtons held = Qt::LeftButton) {
-        QMouseEvent e(QEvent::MouseMove, at(col, row), at(col, row), Qt::NoButton, held, Qt::NoModifier);
+    void move(int col, int row, Qt::MouseButtons held = Qt::LeftButton, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent e(QEvent::MouseMove, at(col, row), at(col, row), Qt::NoButton, held, mods);
         m->mouse_move(&e);
     }
-    void release(int col, int row) {
-        QMouseEvent e(QEvent::MouseButtonRelease, at(col, row), at(col, row), Qt::LeftButton, Qt::NoButton,
-                      Qt::NoModifier);
+    void release(int col, int row, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton) {
+        QMouseEvent e(QEvent::MouseButtonRelease, at(col, row), at(col, row), b, Qt::NoButton, mods);
         m->mouse_release(&e);
     }
     void drag(int c0, int r0, int c1, int r1) {
@@ -448,3 +457,61 @@ TEST_F(ScriptTest, DoubleClickTakesAWordOfWideCharacters) {
     m->copy();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("\xe4\xb8\xad\xe4\xb8\xa0"));
 }
+
+namespace {
+
+// The host asked for the mouse: clicks, drags and the wheel go to it as reports and make no selection; Shift
+// keeps the local selection; viewing history keeps it local too.
+TEST_F(MouseTest, ReportsGoToTheHostInsteadOfSelecting) {
+    host->track = mouse_tracking::button;
+    press(3, 2);
+    move(3, 2);  // same cell: no report
+    move(5, 4);
+    release(5, 4, Qt::NoModifier);
+    press(7, 1, Qt::NoModifier, Qt::RightButton);
+    release(7, 1, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(host->sent, "\x1b[<0;3;2M\x1b[<32;5;4M\x1b[<0;5;4m\x1b[<2;7;1M\x1b[<2;7;1m");
+    EXPECT_FALSE(m->has_selection());
+    host->sent.clear();
+    EXPECT_TRUE(wheel(-240));
+    EXPECT_EQ(host->sent, "\x1b[<65;1;1M\x1b[<65;1;1M");
+    EXPECT_EQ(host->pos, 200);
+}
+
+TEST_F(MouseTest, ShiftOrHistoryKeepsTheSelectionLocal) {
+    host->track = mouse_tracking::any;
+    host->write(1, 1, "hello");
+    press(1, 1, Qt::ShiftModifier);
+    move(5, 1, Qt::LeftButton, Qt::ShiftModifier);
+    release(5, 1, Qt::ShiftModifier);
+    EXPECT_EQ(host->sent, "");
+    EXPECT_TRUE(m->has_selection());
+    m->remove_selection();
+    host->pos = 150;
+    press(2, 2);
+    EXPECT_EQ(host->sent, "");
+    EXPECT_TRUE(m->has_selection());
+}
+
+TEST_F(MouseTest, ContextMenuWaitsWhileTheHostHasTheMouse) {
+    host->track = mouse_tracking::normal;
+    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(105, 105), Qt::NoModifier);
+    e.setAccepted(false);
+    m->context_menu(&e);  // would block in exec() if a menu were shown
+    EXPECT_TRUE(e.isAccepted());
+}
+
+TEST_F(MouseTest, CtrlClickOpensALinkAndNothingElse) {
+    host->track = mouse_tracking::normal;
+    host->link_cell = QPoint(4, 2);
+    press(4, 2, Qt::ControlModifier);
+    EXPECT_EQ(host->links_opened.size(), 1u);
+    EXPECT_EQ(host->sent, "");
+    press(6, 2, Qt::ControlModifier);  // no link there: reported with Ctrl
+    EXPECT_EQ(host->links_opened.size(), 1u);
+    EXPECT_EQ(host->sent, "\x1b[<16;6;2M");
+    press(4, 2);  // a plain click on the link is the host's
+    EXPECT_EQ(host->links_opened.size(), 1u);
+}
+
+}  // namespace
