@@ -45,9 +45,10 @@ bool run_dialog(CMainFrame& f, Args&&... args) {
     return dlg.exec() == QDialog::Accepted;
 }
 
-void colour_command(CMainFrame& f, int command, int Settings::*field) {
-    f.set_command(command, [&f, field] {
-        colour_chooser dlg(settings().*field, &f);
+// The bold colour's dialog also offers whether bold shows in the bright palette colours.
+void colour_command(CMainFrame& f, int command, int Settings::*field, bool with_bold_bright = false) {
+    f.set_command(command, [&f, field, with_bold_bright] {
+        colour_chooser dlg(settings().*field, &f, with_bold_bright ? &settings().bold_bright : nullptr);
         if (dlg.exec() == QDialog::Accepted) f.repaint_view();
     });
 }
@@ -87,7 +88,7 @@ void register_dialog_commands(CMainFrame& f) {
     colour_command(f, cmd::color_text, &Settings::color_fg);
     colour_command(f, cmd::color_background, &Settings::color_bg);
     colour_command(f, cmd::color_cursor, &Settings::color_cursor);
-    colour_command(f, cmd::color_bold, &Settings::color_bold);
+    colour_command(f, cmd::color_bold, &Settings::color_bold, true);
 
     auto& mouse = f.view().mouse();
     auto has_selection = [&mouse] { return mouse.has_selection(); };

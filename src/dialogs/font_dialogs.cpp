@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QBoxLayout>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "config/settings.h"
@@ -233,16 +235,29 @@ void font_chooser::store() {
 QColor color_from_ref(int ref) { return QColor(ref & 0xFF, (ref >> 8) & 0xFF, (ref >> 16) & 0xFF); }
 int ref_from_color(const QColor& c) { return c.red() | (c.green() << 8) | (c.blue() << 16); }
 
-colour_chooser::colour_chooser(int& target, QWidget* parent) : QColorDialog(parent), target_(target) {
+colour_chooser::colour_chooser(int& target, QWidget* parent, int* bold_bright)
+    : QColorDialog(parent), target_(target), bold_bright_(bold_bright) {
     setOption(QColorDialog::DontUseNativeDialog);
     setOption(QColorDialog::ShowAlphaChannel, false);
     setCurrentColor(color_from_ref(target));
+    if (bold_bright_) {
+        bright_box_ = new QCheckBox(QStringLiteral("Show bold text in &bright colours"), this);
+        bright_box_->setObjectName(QStringLiteral("bold_bright"));
+        bright_box_->setChecked(*bold_bright_ != 0);
+        // Above the OK/Cancel row, which the toolkit's own layout ends with.
+        if (auto* box = qobject_cast<QBoxLayout*>(layout()))
+            box->insertWidget(std::max(0, box->count() - 1), bright_box_);
+        else
+            bright_box_->hide();
+    }
 }
 
 void colour_chooser::done(int result) {
     const QColor chosen = currentColor();
     QColorDialog::done(result);
-    if (result == QDialog::Accepted) target_ = ref_from_color(selectedColor().isValid() ? selectedColor() : chosen);
+    if (result != QDialog::Accepted) return;
+    target_ = ref_from_color(selectedColor().isValid() ? selectedColor() : chosen);
+    if (bright_box_) *bold_bright_ = bright_box_->isChecked() ? 1 : 0;
 }
 
 void colour_chooser::keyPressEvent(QKeyEvent* e) {

@@ -6,6 +6,7 @@
 #include "dialogs/dialog_base.h"
 
 struct Settings;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -64,11 +65,12 @@ private:
 QColor color_from_ref(int ref);
 int ref_from_color(const QColor& c);
 
-// Solid colours only, no Help button; the value is stored on OK.
+// Solid colours only, no Help button; the value is stored on OK. Given `bold_bright`, it also offers that
+// setting (bold text in palette colours 0-7 shown bright), stored on OK too.
 class colour_chooser : public QColorDialog {
     Q_OBJECT
 public:
-    colour_chooser(int& target, QWidget* parent = nullptr);
+    colour_chooser(int& target, QWidget* parent = nullptr, int* bold_bright = nullptr);
 
     void done(int result) override;
 
@@ -77,4 +79,6 @@ protected:
 
 private:
     int& target_;
+    int* bold_bright_;
+    QCheckBox* bright_box_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,16 +63,40 @@ void getauto::store() {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
+const char* const getterm::term_type_choices[4] = {"vt220", "vt100", "xterm", "xterm-256color"};
+const char* const getterm::todays_hosts_choice = "Today's hosts (xterm-256color, UTF-8)";
+
 getterm::getterm(Settings& s, QWidget* parent)
     : settings_dialog(QStringLiteral("Terminal type"), QStringLiteral("terminal"), parent), s_(s) {
-    add_edit(1000, QStringLiteral("Terminal type:"), 20, to_qstring(s.termtype));
+    auto* type = new QComboBox(this);
+    set_control_id(type, 1010);
+    type->setEditable(true);
+    type->setInsertPolicy(QComboBox::NoInsert);
+    type->setCompleter(nullptr);  // "xterm" typed stays "xterm", not the listed "xterm-256color"
+    for (const char* t : term_type_choices) type->addItem(QString::fromLatin1(t));
+    type->addItem(QString::fromUtf8(todays_hosts_choice));
+    set_control_id(type->lineEdit(), 1000);
+    // The listed entry the stored type matches is current, so that picking another one always changes it.
+    type->setCurrentIndex(type->findText(to_qstring(s.termtype), Qt::MatchFixedString | Qt::MatchCaseSensitive));
+    track(type->lineEdit(), 20, to_qstring(s.termtype));
+    add_row(QStringLiteral("Terminal type:"), type);
     add_edit(1001, QStringLiteral("ENQ reponse: "), 20, to_qstring(s.myid));
     add_check(1005, QStringLiteral("Start in 80x132 screen size mode"), s.term_size == 132);
     add_check(1006, QStringLiteral("Ignore application key mode request"), s.ignore_app != 0);
     add_check(1007, QStringLiteral("Use keypad NumLock as a normal key"), s.numlock != 0);
     add_check(1008, QStringLiteral("Bell can be used."), s.bell != 0);
-    add_check(1009, QStringLiteral("UTF-8 (host sends Unicode)"), s.utf8 != 0);
+    auto* utf8 = add_check(1009, QStringLiteral("UTF-8 (host sends Unicode)"), s.utf8 != 0);
     finish();
+    const int profile = type->count() - 1;
+    connect(type, &QComboBox::currentIndexChanged, this, [type, utf8, profile](int i) {
+        if (i == profile) {
+            // Shown as the plain type afterwards, so that choosing the profile again acts again.
+            type->setCurrentIndex(type->findText(QStringLiteral("xterm-256color")));
+            utf8->setChecked(true);
+        } else if (i >= 0) {
+            set_limited_text(type->lineEdit(), type->itemText(i));
+        }
+    });
 }
 
 void getterm::store() {

@@ -32,11 +32,15 @@ private:
     Settings& s_;
 };
 
-// Terminal type, answerback and keyboard/bell options.
+// Terminal type (listed types or any text, and a choice that sets xterm-256color with UTF-8 for today's hosts),
+// answerback and keyboard/bell options.
 class getterm : public settings_dialog {
     Q_OBJECT
 public:
     getterm(Settings& s, QWidget* parent = nullptr);
+
+    static const char* const term_type_choices[4];
+    static const char* const todays_hosts_choice;
 
 protected:
     void store() override;

@@ -8,7 +8,189 @@ constexpr int point = 10;
 bool app_mode(const key_modes& m) { return m.app_keys && !m.ignore_app; }
 
 int modifier_offset(bool shift, bool ctrl) { return (shift ? 20 : 0) + (ctrl ? 40 : 0); }
+
+// xterm's modifier parameter: 1 + shift 1 + ctrl 4 (Alt never reaches the keyboard: it opens the menus).
+int xterm_modifier(bool shift, bool ctrl) { return 1 + (shift ? 1 : 0) + (ctrl ? 4 : 0); }
+
+void push_csi(key_bytes& out, const key_modes& m) {
+    if (m.c1_8bit && !m.vt100_level) {
+        out.push(0x9b);
+    } else {
+        out.push(ESC);
+        out.push('[');
+    }
+}
+
+void push_ss3(key_bytes& out, const key_modes& m) {
+    if (m.c1_8bit && !m.vt100_level) {
+        out.push(0x8f);
+    } else {
+        out.push(ESC);
+        out.push('O');
+    }
+}
+
+void push_number(key_bytes& out, int n) {
+    if (n >= 10) push_number(out, n / 10);
+    out.push(static_cast<std::uint8_t>('0' + n % 10));
+}
+
+// CSI 1 ; m final when modified, else SS3 final or CSI final.
+void xterm_letter(key_bytes& out, char final, int mod, bool ss3, const key_modes& m) {
+    if (mod > 1) {
+        push_csi(out, m);
+        out.append("1;");
+        push_number(out, mod);
+    } else if (ss3) {
+        push_ss3(out, m);
+    } else {
+        push_csi(out, m);
+    }
+    out.push(static_cast<std::uint8_t>(final));
+}
+
+// CSI code ~ or CSI code ; m ~.
+void xterm_tilde(key_bytes& out, int code, int mod, const key_modes& m) {
+    push_csi(out, m);
+    push_number(out, code);
+    if (mod > 1) {
+        out.push(';');
+        push_number(out, mod);
+    }
+    out.push('~');
+}
+
+// F5..F12 (F11 and F12 skip 22 as on the VT220).
+constexpr int xterm_f5_codes[8] = {15, 17, 18, 19, 20, 21, 23, 24};
+
+struct stock_entry {
+    int slot;
+    std::string_view seq;
+};
+// Kept equal to dist/keys.map (a test compares them).
+constexpr stock_entry stock_entries[] = {
+    {key_slot::up, "\x1b[A"},
+    {key_slot::down, "\x1b[B"},
+    {key_slot::right, "\x1b[C"},
+    {key_slot::left, "\x1b[D"},
+    {key_slot::f1 + 0, "\x1bOP"},
+    {key_slot::f1 + 1, "\x1bOQ"},
+    {key_slot::f1 + 2, "\x1bOR"},
+    {key_slot::f1 + 3, "\x1bOS"},
+    {key_slot::f1 + 4, "\x1b[15~"},
+    {key_slot::f1 + 5, "\x1b[17~"},
+    {key_slot::f1 + 6, "\x1b[18~"},
+    {key_slot::f1 + 7, "\x1b[19~"},
+    {key_slot::f1 + 8, "\x1b[20~"},
+    {key_slot::f1 + 9, "\x1b[21~"},
+    {key_slot::f1 + 10, "\x1b[23~"},
+    {key_slot::f1 + 11, "\x1b[24~"},
+    {key_slot::f1 + 12, "\x1b[25~"},
+    {key_slot::f1 + 13, "\x1b[26~"},
+    {key_slot::f1 + 14, "\x1b[28~"},
+    {key_slot::f1 + 15, "\x1b[29~"},
+    {key_slot::f1 + 16, "\x1b[31~"},
+    {key_slot::f1 + 17, "\x1b[32~"},
+    {key_slot::f1 + 18, "\x1b[33~"},
+    {key_slot::f1 + 19, "\x1b[34~"},
+    {key_slot::shift_f1 + 0, "\x1b[23~"},
+    {key_slot::shift_f1 + 1, "\x1b[24~"},
+    {key_slot::shift_f1 + 2, "\x1b[25~"},
+    {key_slot::shift_f1 + 3, "\x1b[26~"},
+    {key_slot::shift_f1 + 4, "\x1b[28~"},
+    {key_slot::shift_f1 + 5, "\x1b[29~"},
+    {key_slot::shift_f1 + 6, "\x1b[31~"},
+    {key_slot::shift_f1 + 7, "\x1b[32~"},
+    {key_slot::shift_f1 + 8, "\x1b[33~"},
+    {key_slot::shift_f1 + 9, "\x1b[34~"},
+    {key_slot::home, "\x1b[1~"},
+    {key_slot::insert, "\x1b[2~"},
+    {key_slot::del, "\x1b[3~"},
+    {key_slot::end, "\x1b[4~"},
+    {key_slot::page_up, "\x1b[5~"},
+    {key_slot::page_down, "\x1b[6~"},
+    {key_slot::backspace, "\x7f"},
+    {key_slot::keypad0 + 0, "0"},
+    {key_slot::keypad0 + 1, "1"},
+    {key_slot::keypad0 + 2, "2"},
+    {key_slot::keypad0 + 3, "3"},
+    {key_slot::keypad0 + 4, "4"},
+    {key_slot::keypad0 + 5, "5"},
+    {key_slot::keypad0 + 6, "6"},
+    {key_slot::keypad0 + 7, "7"},
+    {key_slot::keypad0 + 8, "8"},
+    {key_slot::keypad0 + 9, "9"},
+    {key_slot::keypad_point, "."},
+    {key_slot::keypad_plus, "+"},
+    {key_slot::keypad_minus, "-"},
+    {key_slot::keypad_star, "*"},
+    {key_slot::keypad_slash, "/"},
+    {key_slot::num_lock, "\x1bOP"},
+};
 }  // namespace
+
+std::string_view stock_key_entry(int slot) {
+    for (const stock_entry& e : stock_entries)
+        if (e.slot == slot) return e.seq;
+    return {};
+}
+
+bool keyboard::user_entry(int slot) const {
+    const std::string_view s = entry(slot);
+    return !s.empty() && s != stock_key_entry(slot);
+}
+
+bool keyboard::xterm_function(key_bytes& out, int n, bool shift, bool ctrl, const key_modes& m) const {
+    if (n < 1 || n > 12) return false;
+    if (const int slot = key_slot::f1 + n - 1 + modifier_offset(shift, ctrl); user_entry(slot)) {
+        table_entry(out, slot, m);
+        return true;
+    }
+    const int mod = xterm_modifier(shift, ctrl);
+    if (n <= 4)
+        xterm_letter(out, static_cast<char>('P' + n - 1), mod, true, m);
+    else
+        xterm_tilde(out, xterm_f5_codes[n - 5], mod, m);
+    return true;
+}
+
+bool keyboard::xterm_key(key_bytes& out, const key_down_event& e, const key_modes& m) const {
+    const int mod = xterm_modifier(e.shift, e.ctrl);
+    // An unmodified cursor key in application mode is built in, as in the VT220 emulation.
+    auto cursor = [&](char final, int slot) {
+        if (mod == 1 && app_mode(m)) {
+            push_ss3(out, m);
+            out.push(static_cast<std::uint8_t>(final));
+            return true;
+        }
+        if (user_entry(slot))
+            table_entry(out, slot, m);
+        else
+            xterm_letter(out, final, mod, false, m);
+        return true;
+    };
+    auto editing = [&](int code, int slot) {
+        if (user_entry(slot))
+            table_entry(out, slot, m);
+        else
+            xterm_tilde(out, code, mod, m);
+        return true;
+    };
+    switch (e.key) {
+    case vkey::f: return xterm_function(out, e.fnum, e.shift, e.ctrl, m);
+    case vkey::up: return cursor('A', key_slot::up);
+    case vkey::down: return cursor('B', key_slot::down);
+    case vkey::right: return cursor('C', key_slot::right);
+    case vkey::left: return cursor('D', key_slot::left);
+    case vkey::home: return cursor('H', key_slot::home);
+    case vkey::end: return cursor('F', key_slot::end);
+    case vkey::insert: return editing(2, key_slot::insert);
+    case vkey::del: return editing(3, key_slot::del);
+    case vkey::page_up: return editing(5, key_slot::page_up);
+    case vkey::page_down: return editing(6, key_slot::page_down);
+    default: return false;
+    }
+}
 
 void keyboard::table_entry(key_bytes& out, int slot, const key_modes& m) const {
     std::string_view s = entry(slot);
@@ -70,6 +252,10 @@ key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool 
         return r;
     }
     key_bytes& b = r.bytes;
+    if (m.xterm && !m.vt52_mode && e.extended && xterm_key(b, e, m)) {
+        r.action = key_action::send;
+        return r;
+    }
     switch (e.key) {
     case vkey::f:
         if (e.fnum >= 1 && e.fnum <= 12)
@@ -191,6 +377,10 @@ key_result keyboard::key_up(vkey k, const key_modes& m) {
 key_result keyboard::function_key(int n, bool shift, bool ctrl, const key_modes& m) {
     key_result r;
     if (n < 1 || n > 20) return r;
+    if (m.xterm && !m.vt52_mode && xterm_function(r.bytes, n, shift, ctrl, m)) {
+        r.action = key_action::send;
+        return r;
+    }
     table_entry(r.bytes, key_slot::f1 + n - 1 + modifier_offset(shift, ctrl), m);
     if (r.bytes.len) r.action = key_action::send;
     return r;

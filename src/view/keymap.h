@@ -1,5 +1,5 @@
 #pragma once
-// VT220 keyboard: PC key events to the bytes sent to the host. Qt-free so that it can be tested on its own;
+// VT220 keyboard (xterm's PC-style codes in the xterm emulation): PC key events to the bytes sent to the host. Qt-free so that it can be tested on its own;
 // the view turns QKeyEvents into the two events below.
 //
 // A key press is handled in two steps, as the PC keyboard reports it: key_down() for the key itself, then
@@ -66,6 +66,7 @@ struct key_modes {
     bool numlock = false;  // NumLock key sends entry 110
     bool use_cv = false;
     bool local_echo = false;
+    bool xterm = false;  // xterm emulation: function, cursor and editing keys send xterm's codes with modifiers
 };
 
 struct key_bytes {
@@ -90,6 +91,10 @@ struct key_result {
 };
 
 
+// The VT220 code the shipped keys.map gives a slot (empty for slots it leaves unset). In the xterm emulation an
+// entry equal to it is the stock map rather than the user's choice and gives way to xterm's code.
+std::string_view stock_key_entry(int slot);
+
 class keyboard {
 public:
     // `entry(i)` gives key-table slot i (empty when unset); `pctonet` is the 256-entry outgoing translation
@@ -111,6 +116,10 @@ private:
     void app_keypad(key_bytes& out, char final, const key_modes& m) const;
     void cursor_key(key_bytes& out, char final, int slot, const key_modes& m) const;
     void keypad_key(key_bytes& out, int digit_or_point, const key_modes& m) const;
+    // xterm's code for an extended key, or the user's own key-map entry for it; false when xterm has no code.
+    bool xterm_key(key_bytes& out, const key_down_event& e, const key_modes& m) const;
+    bool xterm_function(key_bytes& out, int n, bool shift, bool ctrl, const key_modes& m) const;
+    bool user_entry(int slot) const;
     std::string_view entry(int slot) const { return entry_ ? entry_(slot) : std::string_view{}; }
 
     table_lookup entry_;

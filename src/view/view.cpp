@@ -627,6 +627,7 @@ key_modes CVellumView::current_key_modes() const {
     m.numlock = s.numlock != 0;
     m.use_cv = s.use_cv != 0;
     m.local_echo = s.local_echo != 0;
+    m.xterm = vt_->xterm();
     return m;
 }
 

@@ -151,8 +151,10 @@ std::unique_ptr<settings_dialog> open_dialog(std::string_view name, Settings& s)
 }
 
 QString label_of(settings_dialog& d, QWidget* field) {
-    for (auto* form : d.findChildren<QFormLayout*>())
-        if (auto* l = qobject_cast<QLabel*>(form->labelForField(field))) return l->text();
+    // A combo box's edit is labelled through the combo box.
+    for (QWidget* w = field; w && w != &d; w = w->parentWidget())
+        for (auto* form : d.findChildren<QFormLayout*>())
+            if (auto* l = qobject_cast<QLabel*>(form->labelForField(w))) return l->text();
     return QStringLiteral("<no label>");
 }
 
@@ -406,6 +408,65 @@ TEST_F(DialogTest, TerminalTypeWidthAndSwitches) {
     check(d, 1005)->setChecked(true);
     ok(d);
     EXPECT_EQ(s.term_size, 132);
+}
+
+TEST_F(DialogTest, TerminalTypeListAndTodaysHostsChoice) {
+    const QStringList offered{"vt220", "vt100", "xterm", "xterm-256color", "Today's hosts (xterm-256color, UTF-8)"};
+    auto items = [](QComboBox* c) {
+        QStringList l;
+        for (int i = 0; i < c->count(); ++i) l << c->itemText(i);
+        return l;
+    };
+    {
+        getterm d(s);
+        auto* type = d.control<QComboBox>(1010);
+        ASSERT_NE(type, nullptr);
+        EXPECT_TRUE(type->isEditable());
+        EXPECT_EQ(items(type), offered);
+        EXPECT_EQ(edit(d, 1000)->text(), "vt220") << "defaults stay the VT220 in byte mode";
+        EXPECT_FALSE(check(d, 1009)->isChecked());
+        type->setCurrentIndex(4);
+        EXPECT_EQ(edit(d, 1000)->text(), "xterm-256color");
+        EXPECT_TRUE(check(d, 1009)->isChecked());
+        d.reject();
+    }
+    EXPECT_EQ(s.termtype, "vt220");
+    EXPECT_EQ(s.utf8, 0);
+    {
+        getterm d(s);
+        d.control<QComboBox>(1010)->setCurrentIndex(4);
+        ok(d);
+    }
+    EXPECT_EQ(s.termtype, "xterm-256color");
+    EXPECT_EQ(s.utf8, 1);
+    {
+        // The profile again after UTF-8 was switched off: it acts again.
+        getterm d(s);
+        auto* type = d.control<QComboBox>(1010);
+        check(d, 1009)->setChecked(false);
+        type->setCurrentIndex(1);
+        EXPECT_EQ(edit(d, 1000)->text(), "vt100");
+        type->setCurrentIndex(4);
+        EXPECT_EQ(edit(d, 1000)->text(), "xterm-256color");
+        EXPECT_TRUE(check(d, 1009)->isChecked());
+        type->setCurrentIndex(4);
+        EXPECT_EQ(edit(d, 1000)->text(), "xterm-256color");
+        d.reject();
+    }
+    // A stored type off the list shows as stored; picking the first entry replaces it.
+    s.termtype = "ansi";
+    {
+        getterm d(s);
+        EXPECT_EQ(edit(d, 1000)->text(), "ansi");
+        d.control<QComboBox>(1010)->setCurrentIndex(0);
+        EXPECT_EQ(edit(d, 1000)->text(), "vt220");
+        edit(d, 1000)->clear();
+        QTest::keyClicks(edit(d, 1000), "xterm");
+        EXPECT_EQ(edit(d, 1000)->text(), "xterm") << "typing is not completed to a listed type";
+        ok(d);
+    }
+    EXPECT_EQ(s.termtype, "xterm");
+    EXPECT_EQ(s.utf8, 1);
 }
 
 TEST_F(DialogTest, CursorShapeBlinkAndDoubleClick) {
@@ -758,6 +819,38 @@ TEST_F(DialogTest, ColourChooserUsesWindowsByteOrder) {
         d.accept();
     }
     EXPECT_EQ(value, 0x030201);
+    EXPECT_EQ(colour_chooser(value).findChild<QCheckBox*>(QStringLiteral("bold_bright")), nullptr)
+        << "only the bold colour's dialog offers it";
+}
+
+TEST_F(DialogTest, BoldColourDialogOffersBoldInBrightColours) {
+    int bold = 0x000080, bright = 1;
+    {
+        colour_chooser d(bold, nullptr, &bright);
+        auto* box = d.findChild<QCheckBox*>(QStringLiteral("bold_bright"));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), "Show bold text in &bright colours");
+        EXPECT_TRUE(box->isVisibleTo(&d));
+        EXPECT_TRUE(box->isChecked());
+        box->setChecked(false);
+        d.reject();
+    }
+    EXPECT_EQ(bright, 1) << "Cancel keeps it";
+    {
+        colour_chooser d(bold, nullptr, &bright);
+        d.findChild<QCheckBox*>(QStringLiteral("bold_bright"))->setChecked(false);
+        d.accept();
+    }
+    EXPECT_EQ(bright, 0);
+    EXPECT_EQ(bold, 0x000080);
+    {
+        colour_chooser d(bold, nullptr, &bright);
+        auto* box = d.findChild<QCheckBox*>(QStringLiteral("bold_bright"));
+        EXPECT_FALSE(box->isChecked());
+        box->setChecked(true);
+        d.accept();
+    }
+    EXPECT_EQ(bright, 1);
 }
 
 TEST_F(DialogTest, EastAsianScriptsNoteTheWesternFallback) {

@@ -29,9 +29,10 @@ class DemoHost(unittest.TestCase):
             cls.host.kill()
             cls.host.wait(10)
 
-    def session(self, *sends, as_json=False):
+    def session(self, *sends, as_json=False, sets=()):
         args = [VTSESSION, "--host", "127.0.0.1", "--port", str(self.port), "--timeout", "15",
                 "--expect", "Press Return for the interactive page"] + [a for s in sends for a in ("--send", s)]
+        args += [a for kv in sets for a in ("--set", kv)]
         out = subprocess.run(args + (["--json"] if as_json else []), capture_output=True, text=True, timeout=60)
         return (json.loads(out.stdout) if as_json else out.stdout), out.stderr
 
@@ -62,6 +63,53 @@ class DemoHost(unittest.TestCase):
         self.assertEqual([r["text"][131] for r in dump["lines"] if r["text"].startswith("1234567890")], ["2"])
         dump, _ = self.session(r"\015", r"wide\015", r"\015", as_json=True)
         self.assertEqual(dump["cols"], 80)
+
+    def test_colour_page_in_the_xterm_emulation(self):
+        dump, _ = self.session(r"\015", r"colours\015", as_json=True,
+                               sets=("termtype=xterm-256color", "utf8=1"))
+        lines = dump["lines"]
+        texts = [l["text"] for l in lines]
+        row = lambda start: lines[next(i for i, t in enumerate(texts) if t.startswith(start))]
+        # The 16 colours: "red" in each of the four rows, foreground then background, normal then bright.
+        for label, key, index in (("  30-37", "fg", 1), ("  90-97", "fg", 9), ("  40-47", "bg", 1),
+                                  (" 100-107", "bg", 9)):
+            r = row(label)
+            col = r["text"].index("red")
+            self.assertEqual(r[key][col:col + 3], [index] * 3, label)
+            self.assertEqual(r[key][col + 8], index + 1, label + ": green follows")
+        # The cube: six rows of 36, one row per red level; then the 24 greys.
+        first = texts.index(next(t for t in texts if t.startswith("  256 colours"))) + 1
+        for red in range(6):
+            bg = lines[first + red]["bg"]
+            self.assertEqual(bg[2:74:2], list(range(16 + 36 * red, 52 + 36 * red)), red)
+            self.assertEqual(bg[74], -1)
+        self.assertEqual(lines[first + 6]["bg"][2:74:3], list(range(232, 256)))
+        # 24-bit: 64 direct colours from pure red on.
+        grad = row("  24-bit")["bg"][10:74]
+        self.assertEqual(grad[0], 16777216 + 0xFF0000)
+        self.assertTrue(all(c >= 16777216 for c in grad))
+        self.assertEqual(len(set(grad)), 64)
+        # Attributes by their dump bits.
+        r = row("  bold dim")
+        for word, bit in (("bold", 1), ("dim", 128), ("italic", 256), ("underline", 2), ("blink", 4),
+                          ("reverse", 8), ("strike", 512)):
+            col = r["text"].index(word + " ")
+            self.assertTrue(all(a & bit for a in r["attrs"][col:col + len(word)]), word)
+            self.assertEqual(r["attrs"][col + len(word)], 0, word + " ends")
+        # Box drawing: the DEC set and the same box in UTF-8.
+        dec = row("  DEC")
+        start = dec["text"].index("t")
+        self.assertTrue(all(a & GRAPHICS for a in dec["attrs"][start:start + 11]))
+        self.assertIn("UTF-8 \u251c\u2500\u2500\u2500\u2500\u253c\u2500\u2500\u2500\u2500\u2524", dec["text"])
+        self.assertTrue(texts[23].startswith("demo> "), "the prompt ends the page on the last row")
+
+    def test_colour_page_on_a_vt220_and_in_the_menu(self):
+        menu, _ = self.session(r"\015")
+        self.assertIn("  colours ", menu)
+        screen, _ = self.session(r"\015", r"colors\015")
+        self.assertIn("a VT220 shows none", screen)
+        self.assertNotIn("UTF-8 ", screen, "no UTF-8 bytes for a byte-mode VT220")
+        self.assertIn("DEC tqqqqnqqqqu", screen)
 
     def test_zz_quit_ends_the_session_and_sigterm_the_host(self):
         screen, err = self.session(r"\015", r"quit\015")

@@ -1,4 +1,5 @@
-// VT220 keyboard mapping: key events plus emulator modes to the bytes sent.
+// Keyboard mapping (VT220, and xterm's codes in the xterm emulation): key events plus emulator modes to the bytes
+// sent.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -202,5 +203,158 @@ TEST_F(fixture, SpecialKeysAndPrintRelease) {
     EXPECT_EQ(kb.key_up(vkey::print, m).bytes.view(), "P");
     EXPECT_EQ(kb.key_up(vkey::home, m).action, key_action::none);
     EXPECT_EQ(down(vkey::page_down), "") << "unset entries send nothing";
+}
+
+// xterm emulation --------------------------------------------------------------------------------------------------
+
+key_table_t shipped_key_map() {
+    key_table_t t{};
+    EXPECT_TRUE(read_key_map(std::string(SOURCE_DIR) + "/dist/keys.map", t));
+    return t;
+}
+
+struct xterm_fixture : fixture {
+    xterm_fixture() { m.xterm = true; }
+    std::string key(vkey k, bool shift = false, bool ctrl = false, int fnum = 0) {
+        return down(k, true, shift, ctrl, fnum);
+    }
+    void load(const key_table_t& t) {
+        table.clear();
+        for (int i = 0; i < key_slot_count; ++i)
+            if (t[i].length) table[i] = std::string(t[i].view());
+    }
+};
+
+struct xterm_case {
+    vkey key;
+    int fnum;
+    bool shift, ctrl, app;
+    std::string want;
+};
+
+const xterm_case xterm_cases[] = {
+    {vkey::f, 1, false, false, false, "\x1bOP"},
+    {vkey::f, 2, false, false, false, "\x1bOQ"},
+    {vkey::f, 3, false, false, true, "\x1bOR"},
+    {vkey::f, 4, false, false, false, "\x1bOS"},
+    {vkey::f, 1, true, false, false, "\x1b[1;2P"},
+    {vkey::f, 2, false, true, false, "\x1b[1;5Q"},
+    {vkey::f, 4, true, true, false, "\x1b[1;6S"},
+    {vkey::f, 5, false, false, false, "\x1b[15~"},
+    {vkey::f, 6, false, false, false, "\x1b[17~"},
+    {vkey::f, 7, false, false, false, "\x1b[18~"},
+    {vkey::f, 8, false, false, false, "\x1b[19~"},
+    {vkey::f, 9, false, false, false, "\x1b[20~"},
+    {vkey::f, 10, false, false, false, "\x1b[21~"},
+    {vkey::f, 11, false, false, false, "\x1b[23~"},
+    {vkey::f, 12, false, false, false, "\x1b[24~"},
+    {vkey::f, 5, true, false, false, "\x1b[15;2~"},
+    {vkey::f, 10, true, false, false, "\x1b[21;2~"},
+    {vkey::f, 12, false, true, false, "\x1b[24;5~"},
+    {vkey::f, 11, true, true, false, "\x1b[23;6~"},
+    {vkey::up, 0, false, false, false, "\x1b[A"},
+    {vkey::down, 0, false, false, false, "\x1b[B"},
+    {vkey::right, 0, false, false, false, "\x1b[C"},
+    {vkey::left, 0, false, false, false, "\x1b[D"},
+    {vkey::up, 0, false, false, true, "\x1bOA"},
+    {vkey::left, 0, false, false, true, "\x1bOD"},
+    {vkey::up, 0, true, false, false, "\x1b[1;2A"},
+    {vkey::up, 0, true, false, true, "\x1b[1;2A"},
+    {vkey::left, 0, false, true, false, "\x1b[1;5D"},
+    {vkey::right, 0, true, true, true, "\x1b[1;6C"},
+    {vkey::home, 0, false, false, false, "\x1b[H"},
+    {vkey::end, 0, false, false, false, "\x1b[F"},
+    {vkey::home, 0, false, false, true, "\x1bOH"},
+    {vkey::end, 0, false, false, true, "\x1bOF"},
+    {vkey::home, 0, true, false, false, "\x1b[1;2H"},
+    {vkey::end, 0, false, true, true, "\x1b[1;5F"},
+    {vkey::insert, 0, false, false, false, "\x1b[2~"},
+    {vkey::del, 0, false, false, false, "\x1b[3~"},
+    {vkey::page_up, 0, false, false, false, "\x1b[5~"},
+    {vkey::page_down, 0, false, false, true, "\x1b[6~"},
+    {vkey::page_up, 0, true, false, false, "\x1b[5;2~"},
+    {vkey::page_down, 0, true, false, false, "\x1b[6;2~"},
+    {vkey::del, 0, false, true, false, "\x1b[3;5~"},
+    {vkey::insert, 0, true, true, false, "\x1b[2;6~"},
+};
+
+std::string printable(std::string_view s) {
+    std::string out;
+    for (char c : s) out += c == '\x1b' ? std::string("ESC") : std::string(1, c);
+    return out;
+}
+
+TEST_F(xterm_fixture, KeysSendXtermCodesWithAnEmptyOrTheShippedKeyMap) {
+    for (bool shipped : {false, true}) {
+        if (shipped) load(shipped_key_map());
+        for (const xterm_case& c : xterm_cases) {
+            m.app_keys = c.app;
+            EXPECT_EQ(printable(key(c.key, c.shift, c.ctrl, c.fnum)), printable(c.want))
+                << "key " << int(c.key) << " F" << c.fnum << " shift " << c.shift << " ctrl " << c.ctrl << " app "
+                << c.app << (shipped ? " with the shipped map" : " with an empty map");
+        }
+    }
+}
+
+TEST_F(xterm_fixture, ToolbarFunctionKeysMatchTheKeyboard) {
+    load(shipped_key_map());
+    EXPECT_EQ(printable(kb.function_key(1, false, false, m).bytes.view()), "ESCOP");
+    EXPECT_EQ(printable(kb.function_key(5, true, false, m).bytes.view()), "ESC[15;2~");
+    EXPECT_EQ(printable(kb.function_key(12, true, true, m).bytes.view()), "ESC[24;6~");
+    // Beyond F12 xterm has no PC-style code of its own: the key map's entry is sent.
+    EXPECT_EQ(printable(kb.function_key(13, false, false, m).bytes.view()), "ESC[25~");
+}
+
+TEST_F(xterm_fixture, TheUsersOwnEntryWins) {
+    load(shipped_key_map());
+    table[key_slot::home] = "HOME";
+    table[key_slot::shift_f1 + 4] = "S-F5";
+    table[key_slot::page_down] = "\x1b[6;9~";
+    table[key_slot::up] = "UP";
+    EXPECT_EQ(key(vkey::home), "HOME");
+    EXPECT_EQ(key(vkey::home, false, true), "HOME") << "one entry serves the key with any modifier";
+    EXPECT_EQ(key(vkey::f, true, false, 5), "S-F5");
+    EXPECT_EQ(printable(key(vkey::f, false, false, 5)), "ESC[15~") << "the unshifted key keeps xterm's code";
+    EXPECT_EQ(printable(key(vkey::page_down)), "ESC[6;9~");
+    EXPECT_EQ(key(vkey::up), "UP");
+    m.app_keys = true;
+    EXPECT_EQ(printable(key(vkey::up)), "ESCOA") << "application cursor mode is built in";
+    EXPECT_EQ(key(vkey::up, true), "UP");
+}
+
+TEST_F(xterm_fixture, EightBitControlsVt52AndTheKeypad) {
+    m.c1_8bit = true;
+    EXPECT_EQ(key(vkey::f, false, false, 1), "\x8fP");
+    EXPECT_EQ(key(vkey::f, false, false, 5), "\x9b"
+                                             "15~");
+    EXPECT_EQ(key(vkey::up, true), "\x9b"
+                                   "1;2A");
+    m.vt100_level = true;
+    EXPECT_EQ(printable(key(vkey::f, false, false, 5)), "ESC[15~") << "a VT100-level host gets 7-bit codes";
+    m.c1_8bit = m.vt100_level = false;
+    m.vt52_mode = true;
+    EXPECT_EQ(printable(key(vkey::up, true)), "ESCA") << "VT52 mode keeps its own cursor keys";
+    m.vt52_mode = false;
+    // The keypad's own keys with NumLock off stay keypad keys.
+    EXPECT_EQ(down(vkey::up, false), "8");
+    EXPECT_EQ(down(vkey::page_up, false, true), "9");
+}
+
+TEST_F(xterm_fixture, Vt220EmulationKeepsTheKeyMapCodes) {
+    load(shipped_key_map());
+    m.xterm = false;
+    EXPECT_EQ(printable(key(vkey::home)), "ESC[1~");
+    EXPECT_EQ(printable(key(vkey::end, false, true)), "ESC[4~");
+    EXPECT_EQ(printable(key(vkey::f, true, false, 1)), "ESC[23~");
+    EXPECT_EQ(printable(key(vkey::up, true)), "ESC[A");
+    EXPECT_EQ(key(vkey::f, false, true, 1), "") << "Ctrl+F1 has no entry";
+}
+
+TEST(StockKeyEntries, MatchTheShippedKeyMap) {
+    const key_table_t t = shipped_key_map();
+    for (int i = 0; i < key_slot_count; ++i)
+        EXPECT_EQ(printable(stock_key_entry(i)), printable(t[i].view())) << "slot " << i;
+    EXPECT_EQ(stock_key_entry(-1), "");
+    EXPECT_EQ(stock_key_entry(key_slot_count), "");
 }
 }  // namespace

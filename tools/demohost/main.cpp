@@ -1,7 +1,7 @@
 // demohost: a small Telnet host on 127.0.0.1 for trying the client without a real one. It negotiates like a host
 // does (echo, suppress go-ahead, terminal type), plays the demo stream, then offers a short interactive page: typed
-// lines come back, key codes are shown, and a 132-column and a line-drawing page are there on request. There is no
-// shell and nothing else to reach; it listens on the loopback address only.
+// lines come back, key codes are shown, and a 132-column, a line-drawing and a colour page are there on request.
+// There is no shell and nothing else to reach; it listens on the loopback address only.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -203,6 +203,7 @@ std::string menu(const std::string& term_type) {
            "  keys    show the codes each key sends (q ends)\r\n"
            "  wide    a 132-column page\r\n"
            "  lines   a line-drawing page\r\n"
+           "  colours colours, text attributes and box drawing\r\n"
            "  demo    the demo screen again\r\n"
            "  quit    end the session\r\n\r\n";
 }
@@ -230,6 +231,63 @@ std::string lines_page() {
     s += "  \x1b(0x\x1b(B  three   \x1b(0x\x1b(B  four    \x1b(0x\x1b(B\r\n";
     s += "  \x1b(0mqqqqqqqqqqvqqqqqqqqqqj\x1b(B\r\n\r\n";
     s += "  Other glyphs: \x1b(0`afg~{|}y z\x1b(B\r\n\r\n";
+    return s;
+}
+
+std::string sgr(const std::string& params, const std::string& text) {
+    return "\x1b[" + params + "m" + text + "\x1b[0m";
+}
+
+// 16 colours, the 256-colour cube and greys, a 24-bit gradient, the text attributes and box drawing. The UTF-8 box
+// goes only to xterm types: in a VT220 byte session its bytes 0x80-0x9f would act as C1 controls.
+std::string colours_page(const std::string& term_type) {
+    const bool xterm = term_type.rfind("xterm", 0) == 0;
+    std::string s = "\x1b[H\x1b[2J\x1b[1mColours\x1b[0m";
+    s += xterm ? "\r\n" : "  (a VT220 shows none: choose an xterm type in Settings > Termtype...)\r\n";
+    const char* const names[8] = {"black", "red", "green", "yellow", "blue", "magenta", "cyan", "white"};
+    const struct {
+        const char* label;
+        int base;
+    } sixteen[4] = {{"  30-37  ", 30}, {"  90-97  ", 90}, {"  40-47  ", 40}, {" 100-107 ", 100}};
+    for (const auto& row : sixteen) {
+        s += row.label;
+        for (int i = 0; i < 8; ++i) {
+            std::string cell = names[i];
+            cell.resize(8, ' ');
+            s += sgr(std::to_string(row.base + i), cell);
+        }
+        s += "\r\n";
+    }
+    s += "\r\n  256 colours: the 6x6x6 cube (16-231) and 24 greys (232-255)\r\n";
+    for (int red = 0; red < 6; ++red) {
+        s += "  ";
+        for (int i = 0; i < 36; ++i) s += sgr("48;5;" + std::to_string(16 + red * 36 + i), "  ");
+        s += "\r\n";
+    }
+    s += "  ";
+    for (int g = 232; g <= 255; ++g) s += sgr("48;5;" + std::to_string(g), "   ");
+    s += "\r\n\r\n  24-bit  ";
+    // Red to green to blue and back towards red, 64 steps.
+    for (int i = 0; i < 64; ++i) {
+        const int phase = i * 3 * 256 / 64, part = phase / 256, t = phase % 256;
+        int rgb[3] = {0, 0, 0};
+        rgb[part] = 255 - t;
+        rgb[(part + 1) % 3] = t;
+        s += sgr("48;2;" + std::to_string(rgb[0]) + ";" + std::to_string(rgb[1]) + ";" + std::to_string(rgb[2]), " ");
+    }
+    s += "\r\n\r\n  " + sgr("1", "bold") + " " + sgr("2", "dim") + " " + sgr("3", "italic") + " " +
+         sgr("4", "underline") + " " + sgr("5", "blink") + " " + sgr("7", "reverse") + " " + sgr("9", "strike") + " " +
+         sgr("1;31", "bold red") + " " + sgr("1;34;47", "bold blue on white") + "\r\n\r\n";
+    const char* const dec[3] = {"lqqqqwqqqqk", "tqqqqnqqqqu", "mqqqqvqqqqj"};
+    const char* const utf8[3] = {"\u250c\u2500\u2500\u2500\u2500\u252c\u2500\u2500\u2500\u2500\u2510",
+                                 "\u251c\u2500\u2500\u2500\u2500\u253c\u2500\u2500\u2500\u2500\u2524",
+                                 "\u2514\u2500\u2500\u2500\u2500\u2534\u2500\u2500\u2500\u2500\u2518"};
+    for (int i = 0; i < 3; ++i) {
+        s += std::string("  ") + (i == 1 ? "DEC " : "    ") + "\x1b(0" + dec[i] + "\x1b(B";
+        if (xterm) s += std::string("    ") + (i == 1 ? "UTF-8 " : "      ") + utf8[i];
+        s += "\r\n";
+    }
+    s += "\r\n";
     return s;
 }
 
@@ -329,6 +387,8 @@ void serve(int fd, const std::string& demo, int idle_ms) {
                     m = mode::wide;
                 } else if (cmd == "lines") {
                     out += lines_page() + prompt;
+                } else if (cmd == "colours" || cmd == "colors") {
+                    out += colours_page(term) + prompt;
                 } else if (cmd == "demo") {
                     out += demo + after_demo;
                     m = mode::demo;
