@@ -1125,6 +1125,14 @@ const vt::csi_row vt::csi_rows[] = {
     {'B', 0, &vt::csi_cursor_move, true},
     {'C', 0, &vt::csi_cursor_move, true},
     {'D', 0, &vt::csi_cursor_move, true},
+    {'E', 0, &vt::csi_line_move, false},
+    {'F', 0, &vt::csi_line_move, false},
+    {'G', 0, &vt::csi_absolute_move, false},
+    {'`', 0, &vt::csi_absolute_move, false},
+    {'d', 0, &vt::csi_absolute_move, false},
+    {'S', 0, &vt::csi_scroll, false},
+    {'T', 0, &vt::csi_scroll, false},
+    {'Z', 0, &vt::csi_back_tab, false},
     {'H', 0, &vt::csi_cursor_position, true},
     {'f', 0, &vt::csi_cursor_position, true},
     {'J', 0, &vt::csi_erase, true},  // with '?': selective
@@ -1289,6 +1297,11 @@ void vt::csi_media_copy(uint8_t) {
 }
 
 void vt::csi_sgr(uint8_t) {
+    // xterm's CSI > Ps m (key modifier options) and CSI ? Ps m (their query) are no attributes.
+    if (xterm() && (flag_question_ || flag_greater_)) {
+        flag_question_ = flag_greater_ = false;
+        return;
+    }
     cell_pen pen = ring_.pen();
     apply_sgr(params_, options_.sgr, pen);
     pen.extra = uint16_t((pen.extra & ~extra_link_mask) | link_bits_);  // a hyperlink outlasts SGR 0
@@ -1480,4 +1493,49 @@ void vt::csi_window_report(uint8_t) {
     default: return;
     }
     reply(text, true);
+}
+
+// The moves and scrolls xterm-256color's description offers beside the VT220's (CNL, CPL, CHA, HPA, VPA, SU, SD,
+// CBT); the VT220 has none of them.
+void vt::csi_line_move(uint8_t c) {
+    if (!xterm()) return;
+    csi_cursor_move(c == 'E' ? 'B' : 'A');
+    col_ = 1;
+    pending_wrap_ = 0;
+}
+
+void vt::csi_absolute_move(uint8_t c) {
+    if (!xterm() || params_.count > 1) return;
+    const int n = count_param();
+    if (c == 'd') {
+        long long r = n;
+        if (origin_mode_) r += top_ - 1;
+        row_ = clamp_int(r, origin_mode_ ? top_ : 1, origin_mode_ ? bottom_ : screen_rows);
+    } else {
+        col_ = clamp_int(n, 1, ring_.columns());
+    }
+    pending_wrap_ = 0;
+    clamp_column();  // a double-width line has half the columns
+}
+
+void vt::csi_scroll(uint8_t c) {
+    // CSI > Ps T (title modes) and the five-parameter CSI T (mouse highlighting) are not scrolls.
+    if (!xterm() || flag_greater_ || params_.count > 1) {
+        flag_greater_ = false;
+        return;
+    }
+    const int n = std::min(count_param(), screen_rows);
+    if (c == 'S')
+        ring_.scroll_up(n, top_, bottom_);
+    else
+        ring_.scroll_down(n, top_, bottom_);
+}
+
+void vt::csi_back_tab(uint8_t) {
+    if (!xterm()) return;
+    for (int n = std::min(count_param(), line_cells); n > 0 && col_ > 1; --n) {
+        do --col_;
+        while (col_ > 1 && tabs_[col_] != 0);
+    }
+    pending_wrap_ = 0;
 }

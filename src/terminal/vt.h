@@ -216,6 +216,10 @@ private:
     void csi_insert_chars(uint8_t c);
     void csi_cursor_move(uint8_t c);
     void csi_cursor_position(uint8_t c);
+    void csi_line_move(uint8_t c);
+    void csi_absolute_move(uint8_t c);
+    void csi_scroll(uint8_t c);
+    void csi_back_tab(uint8_t c);
     void csi_erase(uint8_t c);
     void csi_insert_delete_lines(uint8_t c);
     void csi_delete_chars(uint8_t c);

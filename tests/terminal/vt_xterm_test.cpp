@@ -161,6 +161,30 @@ const std::vector<xterm_case> cases = {
      .xterm = false,
      .rows = {{1, "altmal"}}},
     {.name = "vt220_ignores_rep", .input = "ab" + C + "3b", .xterm = false, .rows = {{1, "ab"}}, .row = 1, .col = 3},
+
+    // Moves and scrolls beside the VT220's
+    {.name = "vpa", .input = C + "5;7H" + C + "3dX", .rows = {{3, "      X"}}, .row = 3, .col = 8},
+    {.name = "vpa_clamped", .input = C + "99d", .row = 24, .col = 1},
+    {.name = "vpa_origin_mode", .input = C + "5;10r" + C + "?6h" + C + "2d", .row = 6, .col = 1},
+    {.name = "cha_and_hpa",
+     .input = C + "5GX" + C + "9`Y" + C + "200GZ",
+     .rows = {{1, "    X   Y" + rep(' ', 70) + "Z"}}},
+    {.name = "cha_ends_pending_wrap",
+     .input = C + "80GA" + C + "1GB",
+     .rows = {{1, "B" + rep(' ', 78) + "A"}},
+     .row = 1,
+     .col = 2},
+    {.name = "cnl_cpl", .input = C + "3;5H" + C + "2Ea" + C + "4Fb", .rows = {{1, "b"}, {5, "a"}}, .row = 1, .col = 2},
+    {.name = "su_scrolls_up", .input = "a\r\nb\r\nc" + C + "2S", .rows = {{1, "c"}, {2, ""}}},
+    {.name = "sd_scrolls_down", .input = "a\r\nb" + C + "2T", .rows = {{1, ""}, {3, "a"}, {4, "b"}}},
+    {.name = "su_inside_margins", .input = C + "2;3r" + C + "2;1Hx\r\ny" + C + "S", .rows = {{2, "y"}, {3, ""}}},
+    {.name = "sd_title_mode_form_ignored", .input = "a" + C + ">2T", .rows = {{1, "a"}}},
+    {.name = "cbt", .input = C + "20G" + C + "Zx" + C + "2Zy" + C + "9Zz", .rows = {{1, "z       y       x"}}},
+    {.name = "sgr_with_private_marker_ignored", .input = C + "?4m" + C + ">4;2mX", .rows = {{1, "X"}}, .fg_at_1_1 = 0},
+    {.name = "vt220_ignores_the_xterm_moves",
+     .input = C + "3;5H" + C + "2dA" + C + "9GB" + C + "SC",
+     .xterm = false,
+     .rows = {{3, "    ABC"}}},
 };
 
 void PrintTo(const xterm_case& c, std::ostream* os) { *os << c.name; }
