@@ -309,6 +309,7 @@ void CMainFrame::build_status_bar() {
     // A normal widget, not a status message: menu prompts cover it for a moment and it comes back after them.
     note_ = new QLabel(sb);
     note_->setObjectName(QStringLiteral("connection_note"));
+    note_->setMinimumWidth(1);  // the first-start hint is cut at the window's edge rather than widening the window
     sb->addWidget(note_, 1);
     const char* sizing[4] = {"Secure (SSH-1)xx", "Ln 00, Col 000", "CTRL", "SHIFT"};
     for (int i = 0; i < 4; ++i) {

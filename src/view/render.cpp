@@ -144,5 +144,7 @@ QString connection_pane(bool busy, bool attempted, bool setting_up, std::string_
         return QStringLiteral("Connecting to %1... (Esc or File > Disconnect cancels)")
             .arg(QString::fromUtf8(host.data(), qsizetype(host.size())));
     if (busy) return {};
-    return attempted ? QStringLiteral("Not connected") : QStringLiteral("File > Connect... opens a session");
+    return attempted ? QStringLiteral("Not connected")
+                     : QStringLiteral("File > Connect... opens a session. For today's hosts choose Settings > "
+                                      "Termtype... > Today's hosts (xterm-256color, UTF-8).");
 }

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QToolBar>
 
 #include "../support/qt_test_support.h"
@@ -239,7 +240,10 @@ TEST_F(frame_fixture, ConnectCommandMakesSsh1AskAgain) {
 TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFreshLine) {
     CVellumView& v = frame->view();
     frame->update_status_panes();
-    EXPECT_EQ(frame->status_note()->text(), "File > Connect... opens a session");
+    EXPECT_EQ(frame->status_note()->text(), "File > Connect... opens a session. For today's hosts choose Settings > "
+                                            "Termtype... > Today's hosts (xterm-256color, UTF-8).");
+    EXPECT_LT(frame->statusBar()->minimumSizeHint().width(), frame->status_note()->sizeHint().width())
+        << "the long hint does not set the window's least width";
     ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
     frame->update_status_panes();
     EXPECT_EQ(frame->status_note()->text(), "");
