@@ -30,8 +30,9 @@ screen_ring::screen_ring() {
         l.coloured = 1;  // not known plain yet: the blanking below clears every array
         blank_line(l, cell_blank);
     };
-    std::for_each(std::begin(lines_), std::end(lines_), clear);
-    std::for_each(std::begin(other_), std::end(other_), clear);
+    std::for_each(std::begin(pool_), std::end(pool_), clear);
+    for (int i = 0; i < ring_lines; ++i) slot_[i] = uint16_t(i);
+    for (int i = 0; i < screen_rows; ++i) other_slot_[i] = uint16_t(ring_lines + i);
     std::memset(row_marks_, 1, sizeof row_marks_);
     std::memset(cell_marks_, 0, sizeof cell_marks_);
 }
@@ -171,6 +172,34 @@ void screen_ring::delete_chars(int row, int column, int n) {
     mark_cells(row, column, columns_);
 }
 
+void screen_ring::put_cells(int row, int first, int last, uint32_t value, const cell_colours& k) {
+    ring_line& l = line(row);
+    uint8_t* marks = cell_marks_[row - 1];
+    bool changed = false;
+    if (!l.coloured && k.plain()) {
+        for (int i = first - 1; i < last; ++i) {
+            if (l.cells[i] != value) {
+                l.cells[i] = value;
+                marks[i] = mark_repaint;
+                changed = true;
+            }
+        }
+    } else {
+        if (!k.plain()) l.coloured = 1;
+        for (int i = first - 1; i < last; ++i) {
+            if (l.cells[i] != value || l.fg[i] != k.fg || l.bg[i] != k.bg || l.extra[i] != k.extra) {
+                l.cells[i] = value;
+                l.fg[i] = k.fg;
+                l.bg[i] = k.bg;
+                l.extra[i] = k.extra;
+                marks[i] = mark_repaint;
+                changed = true;
+            }
+        }
+    }
+    if (changed) row_marks_[row - 1] = 1;
+}
+
 void screen_ring::fill_line(int row, uint8_t c, bool reset_line_attr) {
     ring_line& l = line(row);
     blank_line(l, c);
@@ -199,6 +228,18 @@ void screen_ring::copy_line(int dst_row, int src_row) {
     mark_cells(dst_row, 1, line_cells);
 }
 
+void screen_ring::rotate_region(int n, int top, int bottom) {
+    const int height = bottom - top + 1;
+    if (n == 0 || n == height || n == -height) return;  // every line is blanked by the caller
+    uint16_t slots[screen_rows];
+    for (int r = top; r <= bottom; ++r) slots[r - top] = slot_[fast_index(r)];
+    std::rotate(slots, slots + (n > 0 ? n : height + n), slots + height);
+    for (int r = top; r <= bottom; ++r) {
+        slot_[fast_index(r)] = slots[r - top];
+        mark_cells(r, 1, line_cells);
+    }
+}
+
 void screen_ring::rotate(int delta) {
     origin_ = (origin_ + delta) % ring_lines;
     if (origin_ < 0) origin_ += ring_lines;
@@ -206,7 +247,7 @@ void screen_ring::rotate(int delta) {
 
 void screen_ring::set_alternate(bool on) {
     if (on == alternate_) return;
-    for (int r = 1; r <= screen_rows; ++r) std::swap(line(r), other_[r - 1]);
+    for (int r = 1; r <= screen_rows; ++r) std::swap(slot_[fast_index(r)], other_slot_[r - 1]);
     alternate_ = on;
     mark_all();
 }
@@ -226,7 +267,7 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
     }
     int height = bottom - top + 1;
     n = std::min(n, height);
-    for (int r = top; r + n <= bottom; ++r) copy_line(r, r + n);
+    rotate_region(n, top, bottom);
     for (int r = bottom - n + 1; r <= bottom; ++r) fill_line(r, ' ', true);
 }
 
@@ -245,7 +286,7 @@ void screen_ring::scroll_down(int n, int top, int bottom) {
     }
     int height = bottom - top + 1;
     n = std::min(n, height);
-    for (int r = bottom; r - n >= top; --r) copy_line(r, r - n);
+    rotate_region(-n, top, bottom);
     for (int r = top; r < top + n; ++r) fill_line(r, ' ', true);
 }
 

@@ -125,10 +125,10 @@ public:
         i %= ring_lines;
         return i < 0 ? i + ring_lines : i;
     }
-    ring_line& line(int row) { return lines_[fast_index(row)]; }
-    const ring_line& line(int row) const { return lines_[fast_index(row)]; }
+    ring_line& line(int row) { return pool_[slot_[fast_index(row)]]; }
+    const ring_line& line(int row) const { return pool_[slot_[fast_index(row)]]; }
     // History line k (1..199) as scrolling back shows it: 1 is the oldest, 199 the line just above row 1.
-    const ring_line& history_line(int k) const { return lines_[ring_index(k - history_lines)]; }
+    const ring_line& history_line(int k) const { return pool_[slot_[ring_index(k - history_lines)]]; }
 
     // The pen: attribute bits 0x0100..0x4000 for the cell word, colours and further attributes beside it.
     const cell_pen& pen() const { return pen_; }
@@ -190,6 +190,8 @@ public:
         }
         if (changed) row_marks_[row - 1] = 1;
     }
+    // put_cell(value, row, c, k) for c = first..last, in one pass.
+    void put_cells(int row, int first, int last, uint32_t value, const cell_colours& k);
     void put_char_selective(uint8_t c, int row, int column);
     void insert_blank(int row, int column);
     void delete_char(int row, int column);
@@ -244,10 +246,9 @@ public:
     // Calls f with every extra word of every coloured line: history, screen and the screen not shown.
     template <class F>
     void for_each_extra(F f) const {
-        for (const ring_line* set : {+lines_, +other_})
-            for (const ring_line* l = set; l != set + (set == lines_ ? ring_lines : screen_rows); ++l)
-                if (l->coloured)
-                    for (uint16_t e : l->extra) f(e);
+        for (const ring_line& l : pool_)
+            if (l.coloured)
+                for (uint16_t e : l.extra) f(e);
     }
 
     // Scroll-back viewing: position 1..200, 200 is the live screen. Returns true when the position changed
@@ -275,8 +276,15 @@ private:
     void set_line_attr(int row, uint32_t a);
     void mark_cells(int row, int first, int last);
     void rotate(int delta);
+    // Region scrolls move lines by their slots, not their contents: n > 0 moves the lines of rows top..bottom up.
+    void rotate_region(int n, int top, int bottom);
 
-    ring_line lines_[ring_lines];
+    // Every line lives in the pool; slot_ maps a ring index to its line, other_slot_ a row of the screen not shown
+    // (the alternate one, or the normal one while the alternate is shown). Scrolling a region or switching screens
+    // moves slot numbers instead of 1.8 KB lines.
+    ring_line pool_[ring_lines + screen_rows];
+    uint16_t slot_[ring_lines];
+    uint16_t other_slot_[screen_rows];
     int origin_ = 0;
     int columns_ = 80;
     int scroll_pos_ = scroll_live;
@@ -286,5 +294,4 @@ private:
     bool all_marked_ = false;  // every row and cell mark is known to be mark_repaint (saves refilling them)
     uint8_t row_marks_[screen_rows];
     uint8_t cell_marks_[screen_rows][line_cells];
-    ring_line other_[screen_rows];  // the screen not shown: the alternate one, or the normal one while it is
 };

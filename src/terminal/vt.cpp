@@ -955,11 +955,9 @@ void vt::cursor_to(int row, int col) {
 
 void vt::erase_display(int mode, bool selective) {
     const int cols = ring_.columns();
-    auto cell = [&](int r, int col) {
-        if (selective)
-            ring_.put_char_selective(' ', r, col);
-        else
-            ring_.put_char(' ', r, col);
+    auto span = [&](int r, int from, int to) {
+        if (!selective) return ring_.put_cells(r, from, to, ring_.attr() | ' ', ring_.pen());
+        for (int col = from; col <= to; ++col) ring_.put_char_selective(' ', r, col);
     };
     auto whole = [&](int r) {
         if (selective)
@@ -971,11 +969,11 @@ void vt::erase_display(int mode, bool selective) {
     widen_to_whole_chars(first, last);
     switch (mode) {
     case 0:
-        for (int col = first; col <= last; ++col) cell(row_, col);
+        span(row_, first, last);
         for (int r = row_ + 1; r <= screen_rows; ++r) whole(r);
         break;
     case 1:
-        for (int col = first; col <= last; ++col) cell(row_, col);
+        span(row_, first, last);
         for (int r = 1; r < row_; ++r) whole(r);
         break;
     case 2:
@@ -987,22 +985,18 @@ void vt::erase_display(int mode, bool selective) {
 
 void vt::erase_line(int mode, bool selective) {
     const int cols = ring_.columns();
-    auto cell = [&](int col) {
-        if (selective)
-            ring_.put_char_selective(' ', row_, col);
-        else
-            ring_.put_char(' ', row_, col);
+    auto span = [&](int from, int to) {
+        if (!selective) return ring_.put_cells(row_, from, to, ring_.attr() | ' ', ring_.pen());
+        for (int col = from; col <= to; ++col) ring_.put_char_selective(' ', row_, col);
     };
     int first = mode == 0 ? col_ : 1, last = mode == 0 ? cols : col_;
     widen_to_whole_chars(first, last);
     switch (mode) {
     case 0:
-    case 1:
-        for (int col = first; col <= last; ++col) cell(col);
-        break;
+    case 1: span(first, last); break;
     case 2:
         if (selective)
-            for (int col = 1; col <= cols; ++col) cell(col);
+            span(1, cols);
         else
             ring_.fill_line(row_, ' ', false);
         break;
