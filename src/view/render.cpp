@@ -72,58 +72,28 @@ run_colors colors_for(std::uint32_t cell, std::uint32_t fg, std::uint32_t bg, st
     return c;
 }
 
-bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out) {
-    const int L = g.L, T = g.T, R = g.R, B = g.B, X = g.X, Y = g.Y;
-    auto line = [&](int x1, int y1, int x2, int y2) { out.emplace_back(x1, y1, x2, y2); };
+char16_t graphics_text_char(std::uint8_t c) {
     switch (c) {
-    case 'j':
-        line(L, Y, X, Y);
-        line(X, Y, X, T);
-        break;
-    case 'k':
-        line(L, Y, X, Y);
-        line(X, Y, X, B);
-        break;
-    case 'l':
-        line(X, Y, R, Y);
-        line(X, Y, X, B);
-        break;
-    case 'm':
-        line(X, T, X, Y);
-        line(X, Y, R, Y);
-        break;
-    case 'n':
-        line(L, Y, R, Y);
-        line(X, T, X, B);
-        break;
-    case 'o': line(L, T, R, T); break;
-    case 'p':
-    case 'q':
-    case 'r': line(L, Y, R, Y); break;
-    case 's': line(L, B - 2, R, B - 2); break;
-    case 't':
-        line(X, T, X, B);
-        line(X, Y, R, Y);
-        break;
-    case 'u':
-        line(X, T, X, B);
-        line(X, Y, L, Y);
-        break;
-    case 'v':
-        line(L, Y, R, Y);
-        line(X, Y, X, T);
-        break;
-    case 'w':
-        line(L, Y, R, Y);
-        line(X, Y, X, B);
-        break;
-    case 'x': line(X, T, X, B); break;
-    case 'a':
-        for (int x = L; x < R; ++x) line(x, T, x, B);
-        break;
-    default: return false;
+    case 'f': return 0x00B0;
+    case 'g': return 0x00B1;
+    case 'y': return 0x2264;
+    case 'z': return 0x2265;
+    case '{': return 0x03C0;
+    case '|': return 0x2260;
+    case '}': return 0x00A3;
+    case '~': return 0x00B7;
+    default: return 0;
     }
-    return true;
+}
+
+cursor_look cursor_look_for(int user_type, bool user_blink, bool host_set, cursor_shape host_shape, bool host_blink) {
+    if (!host_set) return {user_type, user_blink};
+    switch (host_shape) {
+    case cursor_shape::block: return {0, host_blink};
+    case cursor_shape::underline: return {2, host_blink};
+    case cursor_shape::bar: return {3, host_blink};
+    }
+    return {user_type, user_blink};
 }
 
 QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active,

@@ -1,14 +1,15 @@
 #pragma once
 // Pieces of screen rendering that do not need a widget: font fitting arithmetic, colours and the 256-colour palette,
 // run splitting,
-// the line-drawing glyph table and the status pane texts.
+// graphics-set characters, the cursor shape and the status pane texts.
 #include <QColor>
-#include <QLine>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 #include <vector>
+
+#include "terminal/vt.h"
 
 #include "terminal/sgr.h"  // xterm_colour
 
@@ -57,14 +58,17 @@ constexpr int bgr_of_rgb(std::uint32_t rgb) {
 run_colors colors_for(std::uint32_t cell, std::uint32_t fg, std::uint32_t bg, std::uint16_t extra, bool selected,
                       bool reverse_screen, bool blink_phase, const cell_palette& p, bool bold_bright);
 
-// Lines of a DEC line-drawing glyph in the cell (L, T)-(R, B) with centre (X, Y). Each line runs from its first
-// point up to, not including, its last point. Returns false for bytes drawn as text or left blank.
-struct glyph_geometry {
-    int L, T, R, B, X, Y;
+// Graphics-set bytes shown as characters of the font (degree, plus/minus, less/greater or equal, pi, not equal,
+// pound, centred dot); 0 for bytes drawn as shapes (box_glyphs.h).
+char16_t graphics_text_char(std::uint8_t c);
+
+// The cursor as painted: type 0 full block, 1 half block, 2 underline, 3 bar. In the xterm emulation a shape set
+// by the host (DECSCUSR) replaces the user's type and blink setting; elsewhere the user's settings hold.
+struct cursor_look {
+    int type;
+    bool blink;
 };
-bool line_glyph(std::uint8_t c, const glyph_geometry& g, std::vector<QLine>& out);
-// Bytes '}' and '~' of the graphics set are shown as these Latin-1 characters on single-height rows.
-inline std::uint8_t graphics_text_char(std::uint8_t c) { return c == '}' ? 0xA3 : c == '~' ? 0xB7 : 0; }
+cursor_look cursor_look_for(int user_type, bool user_blink, bool host_set, cursor_shape host_shape, bool host_blink);
 
 // Status bar panes.
 // The negotiated SSH-2 cipher, when there is one, follows the protocol name.

@@ -22,6 +22,7 @@
 #include "config/ui_services.h"
 #include "session/session.h"
 #include "terminal/vt.h"
+#include "view/box_glyphs.h"
 #include "view/document.h"
 #include "view/font_face.h"
 #include "view/render.h"
@@ -306,6 +307,13 @@ void CVellumView::invalidate_marked() {
     }
 }
 
+namespace {
+cursor_look cursor_of(const Settings& s, const vt& t) {
+    return cursor_look_for(s.cursortype, s.blink_cursor != 0, t.xterm() && t.cursor_style_set(), t.cursor_style(),
+                           t.cursor_blinking());
+}
+}  // namespace
+
 void CVellumView::blink_tick() {
     blink_phase_ = !blink_phase_;
     const screen_ring& rg = ring();
@@ -320,7 +328,7 @@ void CVellumView::blink_tick() {
             }
         }
     }
-    if (any || settings().blink_cursor) {
+    if (any || cursor_of(settings(), *vt_).blink) {
         mark_view_row(vt_->cursor_row());
         update_changed();
     }
@@ -373,7 +381,7 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
     const int cols = rg.columns();
     const bool live = rg.scroll_position() == scroll_live;
     const int cur_row = vt_->cursor_row();
-    const bool cursor_shown = focus_ && live && vt_->cursor_visible() && (!s.blink_cursor || blink_phase_);
+    const bool cursor_shown = focus_ && live && vt_->cursor_visible() && (!cursor_of(s, *vt_).blink || blink_phase_);
 
     // A double-height pair is painted whole; widen the range so that both halves are in it.
     if (first > 1 && rg.is_double_bottom(first)) --first;
@@ -459,6 +467,8 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
                                        : colors_for(key & 0xFFFF, selected, reverse_screen_, blink_phase_, pal);
     const QColor paper = color_from_bgr(col.paper), ink = color_from_bgr(col.ink);
     const QRect rect(x0, top, x1 - x0, cell_h_);
+    const int cursor_type = cursor_of(s, *vt_).type;
+    const int light = light_thickness(cell_w_, cell_h_);
 
     // Double height: the top half shows only its background; the bottom half draws both halves.
     if (dtop) {
@@ -469,30 +479,32 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         QRect both(x0, top - cell_h_, x1 - x0, 2 * cell_h_);
         p.fillRect(both, paper);
         uint8_t ch = ln.cells[c0 - 1] & cell_char_mask;
-        if (ln.cells[c0 - 1] & cell_graphics && ch >= 0x5F && ch <= 0x7E) {
-            glyph_lines_.clear();
-            glyph_geometry g{x0, top - cell_h_, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
-            if (line_glyph(ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, both);
+        const bool graphics = ln.cells[c0 - 1] & cell_graphics && ch >= 0x5F && ch <= 0x7E;
+        uint32_t u = cell_char(ln.cells[c0 - 1], s.utf8 != 0, code_page_of_script(s.font_charset));
+        glyph_shapes g;
+        if (graphics ? dec_glyph(ch, both, light, g) : box_glyph(u, both, light, g)) {
+            paint_glyph(p, g, ink, font_);
+            if (is_cursor) draw_cursor_overlay(p, QRect(x0, top, x1 - x0, cell_h_), cursor_type, ch, ink);
             return;
         }
+        if (graphics) u = graphics_text_char(ch);
         p.save();
         p.setClipRect(both, Qt::IntersectClip);
         p.setPen(ink);
         p.translate(x0, top - cell_h_);
         p.scale(2.0, 2.0);
-        const uint32_t u = cell_char(ln.cells[c0 - 1], s.utf8 != 0, code_page_of_script(s.font_charset));
-        p.drawText(QPointF(0, ascent_), QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1));
+        if (u) p.drawText(QPointF(0, ascent_), QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1));
         p.restore();
-        if (is_cursor) draw_cursor_overlay(p, QRect(x0, top, x1 - x0, cell_h_), s.cursortype, ch, ink);
+        if (is_cursor) draw_cursor_overlay(p, QRect(x0, top, x1 - x0, cell_h_), cursor_type, ch, ink);
         return;
     }
 
     // Background, with the block cursor shapes.
-    if (is_cursor && s.cursortype == 0) {
+    if (is_cursor && cursor_type == 0) {
         p.fillRect(rect, color_from_bgr(pal.cursor));
     } else {
         p.fillRect(rect, paper);
-        if (is_cursor && s.cursortype == 1) {
+        if (is_cursor && cursor_type == 1) {
             int y0 = top + cell_h_ / 2 - line_gap_;
             int y1 = top + cell_h_ - line_gap_;
             p.fillRect(QRect(x0, y0, x1 - x0, y1 - y0), color_from_bgr(pal.cursor));
@@ -503,12 +515,11 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
     const uint8_t first_ch = first_cell & cell_char_mask;
     if ((first_cell & cell_graphics) && first_ch >= 0x5F && first_ch <= 0x7E) {
         // A run of one cell.
-        if (uint8_t t = graphics_text_char(first_ch)) {
+        if (char16_t t = graphics_text_char(first_ch)) {
             draw_text(p, x0, top, QString(QChar(t)), ink, ln.attr & line_double_width);
         } else {
-            glyph_lines_.clear();
-            glyph_geometry g{x0, top, x1, top + cell_h_, x0 + cw / 2, top + cell_h_ / 2};
-            if (line_glyph(first_ch, g, glyph_lines_)) draw_lines(p, glyph_lines_, ink, rect);
+            glyph_shapes g;
+            if (dec_glyph(first_ch, rect, light, g)) paint_glyph(p, g, ink, font_);
         }
     } else {
         if (extra & extra_italic) p.setFont(italic_font_);
@@ -537,6 +548,10 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
                 if (wide_tail(cell, c > 1 ? ln.cells[c - 2] : 0)) continue;
                 const uint32_t u = cell_char(cell, utf8, page);
                 if (u == ' ' || u == 0) continue;
+                if (glyph_shapes box; box_glyph(u, QRect((c - 1) * cw, top, cw, cell_h_), light, box)) {
+                    paint_glyph(p, box, ink, font_);
+                    continue;
+                }
                 const QString g = QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1);
                 if (cell & cell_wide) {
                     // Centred over both cells whatever the fallback face's advance.
@@ -562,8 +577,10 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         }
     }
     const int underline_y = top + cell_h_ - descent_ - line_gap_ + 1;
-    if (is_cursor && s.cursortype == 2) {
+    if (is_cursor && cursor_type == 2) {
         p.fillRect(QRect(x0, std::min(underline_y, top + cell_h_ - 1), x1 - x0, 1), color_from_bgr(pal.cursor));
+    } else if (is_cursor && cursor_type == 3) {
+        p.fillRect(QRect(x0, top, std::min(2, x1 - x0), cell_h_), color_from_bgr(pal.cursor));
     } else if ((key & cell_underline) || (extra & extra_double_underline)) {
         const int y = std::min(underline_y, top + cell_h_ - 1);
         // The second line only where the cell has room for it below the first.
@@ -595,20 +612,10 @@ void CVellumView::draw_cursor_overlay(QPainter& p, const QRect& cell, int type, 
     QColor cc = color_from_bgr(s.color_cursor);
     if (type == 2)
         p.fillRect(QRect(cell.left(), cell.bottom(), cell.width(), 1), cc);
+    else if (type == 3)
+        p.fillRect(QRect(cell.left(), cell.top(), std::min(2, cell.width()), cell.height()), cc);
     else
         p.fillRect(QRect(cell.left(), cell.top() + cell.height() / 2, cell.width(), cell.height() / 2), cc);
-}
-
-void CVellumView::draw_lines(QPainter& p, const std::vector<QLine>& lines, const QColor& ink, const QRect& cell) {
-    // Each line keeps both of its points but stays inside its cell: the right and bottom edges belong to the
-    // next cell. Dropping the last point instead would leave a one-pixel gap where a line that runs up or left
-    // ('j', 'u', 'v') meets its neighbour.
-    for (const QLine& l : lines) {
-        QRect px = QRect(QPoint(std::min(l.x1(), l.x2()), std::min(l.y1(), l.y2())),
-                         QPoint(std::max(l.x1(), l.x2()), std::max(l.y1(), l.y2())))
-                       .intersected(cell);
-        if (!px.isEmpty()) p.fillRect(px, ink);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -161,14 +161,12 @@ private:
                    bool dbottom, const cell_palette& pal);
     void draw_text(QPainter& p, int x, int top, const QString& text, const QColor& ink, bool double_width);
     void draw_cursor_overlay(QPainter& p, const QRect& cell, int type, std::uint8_t ch, const QColor& ink);
-    void draw_lines(QPainter& p, const std::vector<QLine>& lines, const QColor& ink, const QRect& cell);
     void run_key_result(const key_result& r);
     void connection_starting();
     void scroll_bar_moved(int value);
 
     CVellumDoc& doc_;
     ui_services& ui_;
-    std::vector<QLine> glyph_lines_;  // reused by every line-drawing cell of a paint
     std::unique_ptr<view_host> host_;
     std::unique_ptr<view_timer> proxy_timer_;
     std::unique_ptr<keyboard> keys_;

@@ -1,4 +1,5 @@
-// Widget-free rendering rules: font fitting, run colours, line-drawing glyphs, status pane texts.
+// Widget-free rendering rules: font fitting, run colours, graphics-set characters, the cursor look, status pane
+// texts.
 #include <gtest/gtest.h>
 
 #include "terminal/screen.h"
@@ -163,30 +164,35 @@ TEST(CellColours, Rules) {
     }
 }
 
-TEST(LineGlyphs, GeometryOfTheBoxCharacters) {
-    glyph_geometry g{0, 0, 10, 20, 5, 10};
-    std::vector<QLine> lines;
-    ASSERT_TRUE(line_glyph('q', g, lines));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], QLine(0, 10, 10, 10));
-    lines.clear();
-    ASSERT_TRUE(line_glyph('x', g, lines));
-    EXPECT_EQ(lines[0], QLine(5, 0, 5, 20));
-    lines.clear();
-    ASSERT_TRUE(line_glyph('l', g, lines));  // upper-left corner: right and down from the centre
-    EXPECT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], QLine(5, 10, 10, 10));
-    EXPECT_EQ(lines[1], QLine(5, 10, 5, 20));
-    lines.clear();
-    ASSERT_TRUE(line_glyph('a', g, lines));
-    EXPECT_EQ(lines.size(), 10u) << "filled cell: one line per pixel column";
-    lines.clear();
-    EXPECT_FALSE(line_glyph('`', g, lines));
-    EXPECT_FALSE(line_glyph('}', g, lines));
-    EXPECT_TRUE(lines.empty());
-    EXPECT_EQ(graphics_text_char('}'), 0xA3);
-    EXPECT_EQ(graphics_text_char('~'), 0xB7);
-    EXPECT_EQ(graphics_text_char('q'), 0);
+TEST(GraphicsSet, BytesShownAsFontCharacters) {
+    const std::pair<char, char16_t> text[] = {{'f', u'°'}, {'g', u'±'}, {'y', u'≤'}, {'z', u'≥'},
+                                              {'{', u'π'}, {'|', u'≠'}, {'}', u'£'}, {'~', u'·'}};
+    for (auto [c, u] : text) EXPECT_EQ(graphics_text_char(std::uint8_t(c)), u) << c;
+    for (char c : {'_', '`', 'a', 'b', 'e', 'h', 'i', 'j', 'q', 'x', 'o', 's'})
+        EXPECT_EQ(graphics_text_char(std::uint8_t(c)), 0) << c << " is drawn as a shape";
+}
+
+TEST(CursorLook, HostShapeReplacesTheUsersOnlyWhenSet) {
+    struct row {
+        int user_type;
+        bool user_blink, host_set;
+        cursor_shape shape;
+        bool host_blink;
+        int type;
+        bool blink;
+    } rows[] = {
+        {1, true, false, cursor_shape::bar, false, 1, true},  // nothing set: the user's half block, blinking
+        {2, false, false, cursor_shape::block, true, 2, false},
+        {1, true, true, cursor_shape::block, false, 0, false},  // DECSCUSR 2: steady block
+        {0, false, true, cursor_shape::underline, true, 2, true},
+        {0, true, true, cursor_shape::bar, false, 3, false},  // DECSCUSR 6: steady bar
+        {2, false, true, cursor_shape::bar, true, 3, true},
+    };
+    for (const row& r : rows) {
+        const cursor_look c = cursor_look_for(r.user_type, r.user_blink, r.host_set, r.shape, r.host_blink);
+        EXPECT_EQ(c.type, r.type) << r.user_type << " " << int(r.shape);
+        EXPECT_EQ(c.blink, r.blink) << r.user_type << " " << int(r.shape);
+    }
 }
 
 TEST(StatusPanes, Texts) {

@@ -183,8 +183,72 @@ TEST_F(view_fixture, LineDrawingCharacters) {
     int cx = x.left() + x.width() / 2;
     EXPECT_EQ(count(img, QRect(cx, x.top(), 1, x.height()), FG), x.height());
     EXPECT_EQ(count(img, x, FG), x.height());
-    EXPECT_EQ(count(img, blank, FG), 0) << "'`' is blank";
-    EXPECT_EQ(count(img, full, FG), area(full)) << "'a' fills the cell";
+    // '`': a diamond in the middle of the cell, not a block; 'a': a checkerboard.
+    const QRect diamond = blank;
+    EXPECT_GT(count(img, diamond, FG), 0);
+    EXPECT_LT(count(img, diamond, FG), area(diamond) / 2);
+    EXPECT_EQ(count(img, QRect(diamond.topLeft(), QSize(2, 2)), FG), 0);
+    EXPECT_NEAR(count(img, full, FG), area(full) / 2, 1) << "'a' is a checkerboard";
+}
+
+TEST_F(view_fixture, BoxDrawingJoinsAcrossLineGapAndCharacterExtra) {
+    // A window that leaves spare pixels between the font's cells.
+    for (int extra = 0; extra < 80 && (view->line_gap() == 0 || view->character_extra() == 0); extra += 3) {
+        view->resize(800 + extra * 4, 480 + extra);
+        view->refit();
+    }
+    ASSERT_GT(view->line_gap(), 0);
+    ASSERT_GT(view->character_extra(), 0);
+    settings().utf8 = 1;
+    view->terminal().options().utf8 = true;
+    // │ over │ over └── in UTF-8, and the same in the graphics set.
+    feed("\x1b[3;2H\xe2\x94\x82\x1b[4;2H\xe2\x94\x82\x1b[5;2H\xe2\x94\x94\xe2\x94\x80\xe2\x94\x80");
+    feed("\x1b[3;12H\x1b(0x\x1b[4;12Hx\x1b[5;12Hmqq\x1b(B\x1b[20;1H");
+    const QImage img = shot();
+    for (int col : {2, 12}) {
+        const QRect a = cell(3, col), corner = cell(5, col), end = cell(5, col + 2);
+        const int x = a.left() + a.width() / 2, y = corner.top() + corner.height() / 2;
+        EXPECT_EQ(count(img, QRect(x, a.top(), 1, y - a.top() + 1), FG), y - a.top() + 1) << col << ": down";
+        EXPECT_EQ(count(img, QRect(x, y, end.right() - x + 1, 1), FG), end.right() - x + 1) << col << ": across";
+    }
+    settings().utf8 = 0;
+    view->terminal().options().utf8 = false;
+}
+
+TEST_F(view_fixture, HostCursorShapeInTheXtermEmulationOnly) {
+    settings().cursortype = 1;
+    const QRect c = cell(5, 10);
+    view->terminal().set_emulation(emulation::xterm);
+    feed("\x1b[5;10H\x1b[6 q");  // steady bar
+    view->update_all();
+    QImage img = shot();
+    EXPECT_EQ(count(img, c, CURSOR), 2 * c.height()) << "bar";
+    EXPECT_EQ(count(img, QRect(c.left(), c.top(), 2, c.height()), CURSOR), 2 * c.height()) << "at the left";
+    feed("\x1b[4 q");  // steady underline
+    view->update_all();
+    EXPECT_EQ(count(shot(), c, CURSOR), c.width());
+    feed("\x1b[2 q");  // steady block
+    view->update_all();
+    EXPECT_EQ(count(shot(), c, CURSOR), area(c));
+    // A blinking shape blinks though the user's cursor does not.
+    feed("\x1b[5 q");
+    view->set_blink_phase(false);
+    view->update_all();
+    EXPECT_EQ(count(shot(), c, CURSOR), 0);
+    view->set_blink_phase(true);
+    view->update_all();
+    EXPECT_EQ(count(shot(), c, CURSOR), 2 * c.height());
+    // 0 gives the choice back: the user's half block.
+    feed("\x1b[0 q");
+    view->update_all();
+    const int half = count(shot(), c, CURSOR);
+    EXPECT_GT(half, area(c) / 3);
+    EXPECT_LT(half, area(c) * 2 / 3);
+    // The VT220 does not take the sequence (its space ends it and the 'q' is text).
+    view->terminal().set_emulation(emulation::vt220);
+    feed("\x1b[6 q\x1b[7;10H");
+    view->update_all();
+    EXPECT_EQ(count(shot(), cell(7, 10), CURSOR), half);
 }
 
 TEST_F(view_fixture, LineDrawingJoinsWithoutGaps) {
