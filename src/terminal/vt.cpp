@@ -226,9 +226,47 @@ size_t vt::feed(const uint8_t* data, size_t n) {
             i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
             continue;
         }
+        if (data[i] == ESC && state_ == st_ground && !printer_controller_ && !reply_pending_ && !utf8_.pending()) {
+            if (const size_t k = whole_csi(data + i, n - i)) {
+                i += k;
+                if (reply_pending_) break;
+                continue;
+            }
+        }
         if (feed_byte(data[i++])) break;
     }
     return i;
+}
+
+// ESC [ with an optional '?' or '>', digits and separators and a final, all in the block: read in one loop and
+// acted on as the byte path would. Anything else (intermediates, controls inside, a string at the length limit,
+// the end of the block) returns 0 and goes the byte path.
+size_t vt::whole_csi(const uint8_t* p, size_t n) {
+    if (n < 3 || p[1] != '[' || vt52_mode_) return 0;
+    size_t i = 2;
+    const bool question = p[i] == '?', greater = p[i] == '>';
+    if (question || greater) ++i;
+    const int limit = xterm() ? csi_limit_xterm : csi_limit;
+    const bool colon = options_.sgr == sgr_profile::xterm;
+    int len = 0;
+    for (; i < n; ++i) {
+        const uint8_t c = p[i];
+        if ((c >= '0' && c <= '9') || c == ';' || (c == ':' && colon)) {
+            if (len + 1 >= limit) return 0;
+            buf_[len++] = char(c);
+            continue;
+        }
+        if (c >= 0x40 && c <= 0x7E) break;
+        return 0;
+    }
+    if (i >= n) return 0;
+    flag_question_ = question;
+    flag_greater_ = greater;
+    flag_space_ = flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
+    len_ = len;
+    state_ = st_ground;
+    csi_final(p[i]);
+    return i + 1;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "terminal/screen_dump.h"
 #include "terminal/vt.h"
@@ -43,16 +44,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         b.set_columns(132);
     }
     a.options().utf8 = b.options().utf8 = size > 0 && (data[0] & 2);
+    static std::string replies_a, replies_b;
+    replies_a.clear();
+    replies_b.clear();
     for (size_t i = 0; i < size; ++i) {
-        if (a.feed_byte(data[i])) a.take_reply();
+        if (a.feed_byte(data[i]))
+            if (const char* r = a.take_reply()) replies_a += r;
         check(a);
     }
     size_t done = 0;
     while (done < size) {
         done += b.feed(data + done, size - done);
-        b.take_reply();
+        if (const char* r = b.take_reply()) replies_b += r;
     }
     check(b);
+    if (replies_a != replies_b) std::abort();
     if (a.cursor_row() != b.cursor_row() || a.cursor_column() != b.cursor_column()) std::abort();
     for (int row = 1; row <= screen_rows; ++row)
         if (std::memcmp(&ra->line(row), &rb->line(row), sizeof(ring_line)) != 0) std::abort();
