@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <unordered_map>
+#include <vector>
 
 #include "terminal/charset_tables.h"
 
@@ -118,7 +121,66 @@ int encode_utf8(uint32_t cp, char out[4]) {
 
 void append_utf8(std::string& out, uint32_t cp) {
     char bytes[4];
-    out.append(bytes, size_t(encode_utf8(cp, bytes)));
+    if (!is_cluster(cp)) {
+        out.append(bytes, size_t(encode_utf8(cp, bytes)));
+        return;
+    }
+    const std::u32string_view text = cluster_text(cp);
+    if (text.empty()) out.append(bytes, size_t(encode_utf8(replacement_char, bytes)));
+    for (char32_t c : text) out.append(bytes, size_t(encode_utf8(c, bytes)));
+}
+
+namespace {
+
+struct text_hash {
+    using is_transparent = void;
+    size_t operator()(std::u32string_view s) const { return std::hash<std::u32string_view>{}(s); }
+};
+
+struct cluster_table {
+    std::vector<std::u32string> texts;
+    std::unordered_map<std::u32string, uint32_t, text_hash, std::equal_to<>> ids;
+};
+
+cluster_table& clusters() {
+    static cluster_table t;
+    return t;
+}
+
+}  // namespace
+
+uint32_t cluster_with(uint32_t base, uint32_t mark) {
+    cluster_table& t = clusters();
+    char32_t key[cluster_marks + 2];
+    size_t n = 0;
+    if (is_cluster(base)) {
+        const std::u32string_view have = cluster_text(base);
+        if (have.empty() || have.size() > cluster_marks) return 0;
+        for (char32_t c : have) key[n++] = c;
+    } else {
+        key[n++] = char32_t(base);
+    }
+    key[n++] = char32_t(mark);
+    const std::u32string_view text(key, n);
+    if (const auto it = t.ids.find(text); it != t.ids.end()) return it->second;
+    if (t.texts.size() >= cluster_limit) return 0;
+    const auto id = uint32_t(cluster_first + t.texts.size());
+    t.texts.emplace_back(text);
+    t.ids.emplace(t.texts.back(), id);
+    return id;
+}
+
+std::u32string_view cluster_text(uint32_t cp) {
+    const cluster_table& t = clusters();
+    if (!is_cluster(cp) || cp - cluster_first >= t.texts.size()) return {};
+    return t.texts[cp - cluster_first];
+}
+
+void append_code(std::u32string& out, uint32_t cp) {
+    if (is_cluster(cp))
+        out += cluster_text(cp);
+    else
+        out += char32_t(cp);
 }
 
 utf8_decoder::result utf8_decoder::step(uint8_t b, uint32_t& out) {
@@ -168,7 +230,7 @@ void append_cells_text(std::u32string& out, const ring_line& l, int first, int l
     for (int c = first; c <= last; ++c) {
         const uint32_t cell = l.cell(c);
         if (wide_tail(cell, c > 1 ? l.cell(c - 1) : 0)) continue;
-        out += char32_t(cell_char(cell, utf8, page));
+        append_code(out, cell_char(cell, utf8, page));
     }
 }
 

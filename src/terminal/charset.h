@@ -27,9 +27,24 @@ int char_width(uint32_t cp);
 // The precomposed character of base + combining mark, or 0 when Unicode has none.
 uint32_t compose(uint32_t base, uint32_t mark);
 
+// Combining marks that have no precomposed form with their base: the base and its marks become one cluster, a
+// number beyond Unicode that a cell holds in place of a code point. The table is shared by every screen and only
+// grows (the same cluster always gets the same number); once cluster_limit are known, or a base carries
+// cluster_marks marks, further marks are dropped.
+constexpr uint32_t cluster_first = 0x110000;
+constexpr size_t cluster_limit = 16384;
+constexpr size_t cluster_marks = 8;
+constexpr bool is_cluster(uint32_t cp) { return cp >= cluster_first; }
+// The cluster of base (a code point or a cluster) with mark added; 0 when it cannot be kept.
+uint32_t cluster_with(uint32_t base, uint32_t mark);
+// A cluster's code points, base first; empty for anything else.
+std::u32string_view cluster_text(uint32_t cp);
+// Appends a code point, or a cluster's code points.
+void append_code(std::u32string& out, uint32_t cp);
+
 // cp as UTF-8 in out (surrogates and values above U+10FFFF as U+FFFD); returns how many bytes.
 int encode_utf8(uint32_t cp, char out[4]);
-// Appends cp as encode_utf8 writes it.
+// Appends cp as encode_utf8 writes it; a cluster as its code points.
 void append_utf8(std::string& out, uint32_t cp);
 
 // The character a cell shows: with utf8 its code point, else its byte in the code page.

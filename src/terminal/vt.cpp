@@ -431,8 +431,10 @@ void vt::join_mark(uint32_t cp) {
     if (c < 1) return;
     uint32_t cell = ring_.line(row_).cell(c);
     if ((cell & cell_wide_right) && c > 1) cell = ring_.line(row_).cell(--c);
-    const uint32_t composed = compose(cell_code(cell), cp);
-    if (composed == 0 || char_width(composed) != ((cell & cell_wide) ? 2 : 1)) return;
+    const uint32_t base = cell_code(cell);
+    uint32_t composed = is_cluster(base) ? 0 : compose(base, cp);
+    if (composed == 0 || char_width(composed) != ((cell & cell_wide) ? 2 : 1)) composed = cluster_with(base, cp);
+    if (composed == 0) return;
     ring_.put_cell((cell & ~(cell_char_mask | cell_code_high_mask)) | cell_of_code(composed), row_, c,
                    ring_.line(row_).colours(c));
 }

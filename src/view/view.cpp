@@ -32,6 +32,13 @@ namespace {
 constexpr int blink_ms = 600;
 constexpr int proxy_login_ms = 2000;
 constexpr int repaint_coalesce_ms = 15;  // host floods repaint at most ~60 times a second
+
+// A cell's character, or its base and combining marks.
+QString code_text(uint32_t u) {
+    const std::u32string_view marks = cluster_text(u);
+    return marks.empty() ? QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1)
+                         : QString::fromUcs4(marks.data(), static_cast<qsizetype>(marks.size()));
+}
 }  // namespace
 
 // Everything the emulator and the session ask of the window.
@@ -493,7 +500,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         p.setPen(ink);
         p.translate(x0, top - cell_h_);
         p.scale(2.0, 2.0);
-        if (u) p.drawText(QPointF(0, ascent_), QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1));
+        if (u) p.drawText(QPointF(0, ascent_), code_text(u));
         p.restore();
         if (is_cursor) draw_cursor_overlay(p, QRect(x0, top, x1 - x0, cell_h_), cursor_type, ch, ink);
         return;
@@ -552,7 +559,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
                     paint_glyph(p, box, ink, font_);
                     continue;
                 }
-                const QString g = QString::fromUcs4(reinterpret_cast<const char32_t*>(&u), 1);
+                const QString g = code_text(u);
                 if (cell & cell_wide) {
                     // Centred over both cells whatever the fallback face's advance.
                     const qreal adv = metrics.horizontalAdvance(g);

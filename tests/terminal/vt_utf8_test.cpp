@@ -48,7 +48,10 @@ TEST(Utf8Screen, TextCases) {
          "2J",
          4},
         {"combining mark joins its base", "e\xCC\x81!", "\xC3\xA9!", 3},
-        {"mark without a composed form is dropped", "x\xCC\x81!", "x!", 3},
+        {"mark without a composed form stays with its base", "x\xCC\x81!", "x\xCC\x81!", 3},
+        {"two marks on one base", "q\xCC\xA3\xCC\x87z", "q\xCC\xA3\xCC\x87z", 3},
+        {"mark on a wide character", "\xE4\xB8\xAD\xCC\x81x", "\xE4\xB8\xAD\xCC\x81x", 4},
+        {"mark at the start of a line has no base", "\xCC\x81x", "x", 2},
         {"controls keep working", "ab\x08\x08\xD0\x96\tz",
          "\xD0\x96"
          "b      z",
@@ -72,6 +75,24 @@ TEST(Utf8Screen, CellsKeepAttributesAndCodePoints) {
     EXPECT_EQ(t.cell(1, 3), cell_graphics | 'q');
     EXPECT_EQ((t.cell(1, 1) >> 8) & 0x6F, (cell_bold | cell_reverse) >> 8);  // the dumps' attribute view
     EXPECT_EQ(cell_code(t.cell(1, 1)), 0x4E2Du);
+}
+
+TEST(Utf8Screen, ClustersAreSharedBoundedAndCopiedWhole) {
+    utf8_term t;
+    t.feed("x\xCC\x81 x\xCC\x81");
+    const uint32_t first = cell_code(t.cell(1, 1));
+    EXPECT_TRUE(is_cluster(first));
+    EXPECT_EQ(cell_code(t.cell(1, 3)), first);  // the same base and mark: the same number
+    EXPECT_EQ(cluster_text(first), std::u32string(U"x\u0301"));
+    std::u32string copied;
+    append_cells_text(copied, t.ring->line(1), 1, 3, true, 0);
+    EXPECT_EQ(copied, std::u32string(U"x\u0301 x\u0301"));
+    // A base keeps at most cluster_marks marks; later ones are dropped and the cell keeps what it had.
+    std::string many = "\r\nk";
+    for (size_t i = 0; i < cluster_marks + 3; ++i) many += "\xCC\x88";
+    t.feed(many);
+    EXPECT_EQ(cluster_text(cell_code(t.cell(2, 1))).size(), cluster_marks + 1);
+    EXPECT_EQ(t.term.cursor_column(), 2);
 }
 
 TEST(Utf8Screen, ByteModeLeavesBytesAsReceived) {
