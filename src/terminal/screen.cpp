@@ -38,7 +38,10 @@ screen_ring::screen_ring() {
 }
 
 void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) const {
-    std::fill(l.cells + first, l.cells + end, c);
+    if (first == 0 && end == line_cells)
+        fill_words(l.cells, c);  // vectorised; std::fill over a variable range is not
+    else
+        std::fill(l.cells + first, l.cells + end, c);
     const cell_pen e = erase_pen();
     if (e.plain()) {
         if (!l.coloured) return;

@@ -133,6 +133,8 @@ public:
     // The pen: attribute bits 0x0100..0x4000 for the cell word, colours and further attributes beside it.
     const cell_pen& pen() const { return pen_; }
     void set_pen(const cell_pen& p) { pen_ = p; }
+    // The pen to change in place (SGR), without a copy out and back.
+    cell_pen& pen_to_change() { return pen_; }
     uint16_t attr() const { return pen_.attr; }
     void set_attr(uint16_t a) { pen_.attr = a; }
     void attr_clear() { pen_ = cell_pen{}; }

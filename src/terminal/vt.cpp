@@ -157,6 +157,7 @@ void vt::reset_parser() {
 }
 
 void vt::clamp_column() {
+    if (col_ <= ring_.columns() / 2) return;  // inside even a double-width line
     int limit = ring_.is_double_width(row_) ? ring_.columns() / 2 : ring_.columns();
     if (col_ > limit) col_ = limit;
 }
@@ -248,24 +249,45 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     if (question || greater) ++i;
     const int limit = xterm() ? csi_limit_xterm : csi_limit;
     const bool colon = options_.sgr == sgr_profile::xterm;
+    // The parameters are parsed on the way, as parse_csi_params would parse the same characters.
+    csi_params& q = params_;
+    q.count = 0;
+    q.sub = q.empty = 0;
+    long long v = 0;
+    bool digits = false;
+    auto push = [&] {
+        if (q.count == csi_max_params) return;
+        q.value[q.count] = int(v);
+        if (!digits) q.empty |= 1u << q.count;
+        ++q.count;
+        v = 0;
+        digits = false;
+    };
     int len = 0;
     for (; i < n; ++i) {
         const uint8_t c = p[i];
-        if ((c >= '0' && c <= '9') || c == ';' || (c == ':' && colon)) {
-            if (len + 1 >= limit) return 0;
-            buf_[len++] = char(c);
-            continue;
+        if (c >= '0' && c <= '9') {
+            if (++len >= limit) return 0;
+            v = std::min<long long>(v * 10 + (c - '0'), INT32_MAX);
+            digits = true;
+        } else if (c == ';' || (c == ':' && colon)) {
+            if (++len >= limit) return 0;
+            push();
+            if (c == ':' && q.count < csi_max_params) q.sub |= 1u << q.count;
+        } else if (c >= 0x40 && c <= 0x7E) {
+            break;
+        } else {
+            return 0;
         }
-        if (c >= 0x40 && c <= 0x7E) break;
-        return 0;
     }
     if (i >= n) return 0;
+    push();
     flag_question_ = question;
     flag_greater_ = greater;
     flag_space_ = flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
-    len_ = len;
+    len_ = 0;
     state_ = st_ground;
-    csi_final(p[i]);
+    csi_dispatch(p[i]);
     return i + 1;
 }
 
@@ -1202,6 +1224,10 @@ const vt::csi_row vt::csi_rows[] = {
 
 void vt::csi_final(uint8_t c) {
     parse_params();
+    csi_dispatch(c);
+}
+
+void vt::csi_dispatch(uint8_t c) {
     if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
     const uint8_t present = (flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
                             (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0) |
@@ -1336,10 +1362,9 @@ void vt::csi_sgr(uint8_t) {
         flag_question_ = flag_greater_ = false;
         return;
     }
-    cell_pen pen = ring_.pen();
+    cell_pen& pen = ring_.pen_to_change();
     apply_sgr(params_, options_.sgr, pen);
     pen.extra = uint16_t((pen.extra & ~extra_link_mask) | link_bits_);  // a hyperlink outlasts SGR 0
-    ring_.set_pen(pen);
 }
 
 void vt::csi_status_report(uint8_t) {

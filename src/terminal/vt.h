@@ -203,6 +203,7 @@ private:
     void control_string(uint8_t c);
     void csi(uint8_t c);
     void csi_final(uint8_t c);
+    void csi_dispatch(uint8_t c);  // csi_final once the parameters are parsed
 
     // One row of the control sequence table (vt.cpp).
     enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8, csi_space = 16, csi_dollar = 32 };
