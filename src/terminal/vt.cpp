@@ -156,8 +156,7 @@ void vt::reset_parser() {
     utf8_.reset();
 }
 
-void vt::clamp_column() {
-    if (col_ <= ring_.columns() / 2) return;  // inside even a double-width line
+void vt::clamp_to_line() {
     int limit = ring_.is_double_width(row_) ? ring_.columns() / 2 : ring_.columns();
     if (col_ > limit) col_ = limit;
 }

@@ -121,7 +121,9 @@ public:
     // modes and printer controller mode stay. The Reset Terminal command and every new connection call it, so a
     // stray DCS or string introducer from the last host cannot swallow what comes next.
     void reset_parser();
-    void clamp_column();
+    void clamp_column() {
+        if (col_ > ring_.columns() / 2) clamp_to_line();  // else it fits even a double-width line
+    }
     // Column count 80 or 132 (DECCOLM and the menu's width toggle); the cursor column is limited to the new width.
     void set_columns(int w);
 
@@ -203,7 +205,8 @@ private:
     void control_string(uint8_t c);
     void csi(uint8_t c);
     void csi_final(uint8_t c);
-    void csi_dispatch(uint8_t c);  // csi_final once the parameters are parsed
+    void csi_dispatch(uint8_t c);
+    void clamp_to_line();  // csi_final once the parameters are parsed
 
     // One row of the control sequence table (vt.cpp).
     enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8, csi_space = 16, csi_dollar = 32 };
