@@ -229,6 +229,13 @@ void CVellumView::fit_screen_font(int client_w, int client_h, int reserved_h) {
     strike_out_ = static_cast<int>(std::lround(fm.strikeOutPos()));
     italic_font_ = font_;
     italic_font_.setItalic(true);
+    // xterm draws bold text in the bold face; its spacing is its own, so its glyphs also advance one cell.
+    bold_font_ = make_font(std::max(2, r.font_height));
+    bold_font_.setWeight(QFont::Bold);
+    bold_font_.setLetterSpacing(QFont::AbsoluteSpacing,
+                                r.cell_width - QFontMetricsF(bold_font_).horizontalAdvance(QLatin1Char('M')));
+    bold_italic_font_ = bold_font_;
+    bold_italic_font_.setItalic(true);
     cell_w_ = r.cell_width;
     cell_h_ = r.cell_height;
     char_extra_ = r.char_extra;
@@ -529,7 +536,10 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             if (dec_glyph(first_ch, rect, light, g)) paint_glyph(p, g, ink, font_);
         }
     } else {
-        if (extra & extra_italic) p.setFont(italic_font_);
+        const bool heavy = (key & cell_bold) && vt_->xterm();
+        const QFont& face = heavy ? (extra & extra_italic ? bold_italic_font_ : bold_font_)
+                                  : (extra & extra_italic ? italic_font_ : font_);
+        if (&face != &font_) p.setFont(face);
         // Bytes show in the script's code page, code points (utf8) as themselves.
         const bool utf8 = s.utf8 != 0;
         const int page = code_page_of_script(s.font_charset);
@@ -573,7 +583,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             }
             p.restore();
         }
-        if (extra & extra_italic) p.setFont(font_);
+        if (&face != &font_) p.setFont(font_);
     }
 
     if (extra & (extra_strike | extra_overline)) {

@@ -177,8 +177,9 @@ private:
     QTimer* blink_timer_ = nullptr;
     QTimer* repaint_timer_ = nullptr;
     QFont font_;
-    QFont italic_font_;   // font_ in its italic face, made with it
-    int strike_out_ = 0;  // the strike-out line's height above the baseline
+    QFont italic_font_;                   // font_ in its italic face, made with it
+    QFont bold_font_, bold_italic_font_;  // the bold faces, for bold text in the xterm emulation
+    int strike_out_ = 0;                  // the strike-out line's height above the baseline
     bool have_font_ = false;
     int cell_w_ = 4, cell_h_ = 4, char_extra_ = 0, line_gap_ = 0, descent_ = 0, ascent_ = 0;
     bool blink_phase_ = false;

@@ -251,6 +251,30 @@ TEST_F(view_fixture, HostCursorShapeInTheXtermEmulationOnly) {
     EXPECT_EQ(count(shot(), cell(7, 10), CURSOR), half);
 }
 
+// xterm draws bold text in the bold face; the VT220 shows it by the bold colour alone.
+TEST_F(view_fixture, BoldFaceInTheXtermEmulationOnly) {
+    auto ink = [&](const QImage& img, int row, int col) {
+        return area(cell(row, col)) - count(img, cell(row, col), BG);
+    };
+    for (const bool xterm : {true, false}) {
+        SCOPED_TRACE(xterm ? "xterm" : "vt220");
+        view->terminal().set_emulation(xterm ? emulation::xterm : emulation::vt220);
+        feed("\x1b[2J\x1b[3;1H\x1b[1mMW\x1b[m MW\x1b[4;1H\x1b[1;3mM\x1b[m \x1b[3mM\x1b[m");
+        const QImage img = shot();
+        EXPECT_GT(count(img, cell(3, 1), BOLD), 0) << "the bold colour either way";
+        for (int c : {1, 2}) {
+            if (xterm)
+                EXPECT_GT(ink(img, 3, c), ink(img, 3, c + 3) * 11 / 10) << c;
+            else
+                EXPECT_EQ(ink(img, 3, c), ink(img, 3, c + 3)) << c;
+        }
+        if (xterm)
+            EXPECT_GT(ink(img, 4, 1), ink(img, 4, 3) * 11 / 10) << "bold italic";
+        else
+            EXPECT_EQ(ink(img, 4, 1), ink(img, 4, 3)) << "italic";
+    }
+}
+
 TEST_F(view_fixture, LineDrawingJoinsWithoutGaps) {
     // A box's right side ('x' over 'j') and a T joint ('q' then 'u'): lines that run up or left still meet.
     feed("\x1b[10;1H\x1b(0x\x1b[11;1Hj\x1b[12;1Hqu\x1b(B\x1b[20;1H");
