@@ -337,6 +337,7 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "connect_timeout",
                           "utf8",
                           "bold_bright",
+                          "clipboard_write",
                           "flags",
                           "showCmd",
                           "x1",
