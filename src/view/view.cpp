@@ -226,6 +226,9 @@ void CVellumView::fit_screen_font(int client_w, int client_h, int reserved_h) {
     font_.setLetterSpacing(QFont::AbsoluteSpacing, r.cell_width - fm.horizontalAdvance(QLatin1Char('M')));
     ascent_ = static_cast<int>(std::ceil(fm.ascent()));
     descent_ = static_cast<int>(std::ceil(fm.descent()));
+    // Each rounded up, the two can be a pixel taller than the cell: the baseline moves up, or the underscore and
+    // the descenders would fall under the next row's paper.
+    ascent_ = std::max(1, std::min(ascent_, r.cell_height - r.line_gap - descent_));
     strike_out_ = static_cast<int>(std::lround(fm.strikeOutPos()));
     italic_font_ = font_;
     italic_font_.setItalic(true);

@@ -275,6 +275,24 @@ TEST_F(view_fixture, BoldFaceInTheXtermEmulationOnly) {
     }
 }
 
+// Rounded up, ascent and descent can be a pixel taller than the cell; the glyphs must keep their bottoms then (an
+// underscore sits there and the next row's paper would hide it).
+TEST_F(view_fixture, UnderscoreAndDescendersStayInTheirCellAtEverySize) {
+    for (const char* face : {"DejaVu Sans Mono", "Courier New"}) {
+        std::snprintf(settings().font_name, sizeof settings().font_name, "%s", face);
+        for (int h = 8; h <= 40; ++h) {
+            SCOPED_TRACE(std::string(face) + ", view " + std::to_string(h) + " px a row");
+            view->resize(800, h * 24);
+            view->refit();
+            feed("\x1b[2J\x1b[5;1H_g\x1b[6;1H\x1b[7m  \x1b[m\x1b[H");
+            const QImage img = shot();
+            EXPECT_GT(area(cell(5, 1)) - count(img, cell(5, 1), BG), 0) << "underscore";
+            // The reversed row below is all foreground: nothing of row 5 is painted over it.
+            EXPECT_EQ(count(img, cell(6, 2), FG), area(cell(6, 2)));
+        }
+    }
+}
+
 TEST_F(view_fixture, LineDrawingJoinsWithoutGaps) {
     // A box's right side ('x' over 'j') and a T joint ('q' then 'u'): lines that run up or left still meet.
     feed("\x1b[10;1H\x1b(0x\x1b[11;1Hj\x1b[12;1Hqu\x1b(B\x1b[20;1H");
