@@ -6,13 +6,39 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
 constexpr int close_flush_ms = 100;     // bounded wait for the last bytes before closing
 constexpr int close_give_up_ms = 2000;  // a peer that never acknowledges the close
 }  // namespace
 
-qt_socket::qt_socket(socket_events& events)
-    : events_(events), guard_(std::make_unique<QObject>()), sock_(new QTcpSocket) {
+socket_failure qt_socket_failure(QAbstractSocket::SocketError error, const QString& text) {
+    const std::string words = text.toStdString();
+    switch (error) {
+    case QAbstractSocket::HostNotFoundError: return {socket_cause::resolve_failed, words};
+    case QAbstractSocket::ConnectionRefusedError: return {socket_cause::refused, words};
+    case QAbstractSocket::SocketTimeoutError: return {socket_cause::timed_out, words};
+    case QAbstractSocket::RemoteHostClosedError: return {socket_cause::reset, words};
+    case QAbstractSocket::NetworkError:
+        // Qt files ENETUNREACH, EHOSTUNREACH and ETIMEDOUT under this one code; only its words tell them apart.
+        if (text.contains(QLatin1String("network unreachable"), Qt::CaseInsensitive))
+            return {socket_cause::unreachable, {}};
+        if (text.contains(QLatin1String("unreachable"), Qt::CaseInsensitive)) return {socket_cause::unreachable, words};
+        if (text.contains(QLatin1String("timed out"), Qt::CaseInsensitive)) return {socket_cause::timed_out, words};
+        return {socket_cause::other, words};
+    default: return {socket_cause::other, words};
+    }
+}
+
+qt_socket::qt_socket(socket_events& events, const qt_resolver* resolver)
+    : events_(events), guard_(std::make_unique<QObject>()), sock_(new QTcpSocket), resolver_(resolver) {
     QTcpSocket* s = sock_.data();
     // The client has proxy settings of its own; the desktop's (http_proxy, libproxy) would tunnel every session
     // through an HTTP proxy unasked, and merely asking for them starts libproxy's look-up thread.
@@ -34,6 +60,10 @@ qt_socket::qt_socket(socket_events& events)
         // Only a connected socket has a descriptor to take the option: set before connectToHost it is lost, and
         // each small write after the first then waits for the peer's delayed acknowledgement.
         if (sock_) sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+#ifdef __linux__
+        if (sock_ && watch_fd_ < 0 && sock_->socketDescriptor() >= 0)
+            watch_fd_ = ::fcntl(static_cast<int>(sock_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+#endif
         if (!in_connect_) events_.on_connect_complete(0);
     });
     QObject::connect(s, &QTcpSocket::readyRead, s, [this] { events_.on_read(0); });
@@ -45,17 +75,21 @@ qt_socket::qt_socket(socket_events& events)
         if (!connected_ || close_sent_) return;
         close_sent_ = true;
         if (sock_) tail_.append(sock_->readAll());
+        peer_gone();
         events_.on_close();
     });
     QObject::connect(s, &QTcpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError err) {
         if (!connected_) {
             // Refused, unreachable, host not found: the attempt ends here.
+            failure_ = qt_socket_failure(err, sock_ ? sock_->errorString() : QString());
             if (!in_connect_) events_.on_connect_complete(static_cast<int>(err) + 1);
             return;
         }
+        if (!error_) error_ = err;
         if (sock_ && sock_->state() != QAbstractSocket::ConnectedState && !close_sent_) {
             close_sent_ = true;
             tail_.append(sock_->readAll());
+            peer_gone();
             events_.on_close();
         }
     });
@@ -65,13 +99,75 @@ qt_socket::~qt_socket() { close(); }
 
 session_socket::connect_result qt_socket::connect(std::string_view host, std::uint16_t port) {
     if (!sock_) return connect_result::failed;
-    in_connect_ = true;
-    sock_->connectToHost(QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size())), port);
-    in_connect_ = false;
+    const QString name = QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size()));
+    const QHostAddress literal(name);
+    if (literal.isNull()) {
+        // Looked up here rather than inside connectToHost, which words every failure "Host not found": the
+        // resolver's own reason (no such name, no answer from the name server) is kept.
+        if (resolver_ && *resolver_) {
+            in_connect_ = true;
+            looked_up((*resolver_)(name), name, port, true);
+            in_connect_ = false;
+        } else {
+            lookup_id_ = QHostInfo::lookupHost(name, guard_.get(), [this, name, port](const QHostInfo& info) {
+                lookup_id_ = -1;
+                looked_up(info, name, port, false);
+            });
+            return connect_result::in_progress;
+        }
+    } else {
+        in_connect_ = true;
+        sock_->connectToHost(literal, port);
+        in_connect_ = false;
+    }
     // Qt may finish (or fail) a loopback connect before connectToHost returns.
-    if (!sock_ || sock_->state() == QAbstractSocket::UnconnectedState) return connect_result::failed;
+    if (!sock_ || failure_.cause != socket_cause::none || sock_->state() == QAbstractSocket::UnconnectedState)
+        return connect_result::failed;
     if (connected_) return connect_result::connected;
     return connect_result::in_progress;
+}
+
+void qt_socket::looked_up(const QHostInfo& info, const QString& name, std::uint16_t port, bool by_hook) {
+    if (!sock_) return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        const QString why = info.error() != QHostInfo::NoError ? info.errorString() : QStringLiteral("no address");
+        failure_ = {socket_cause::resolve_failed, why.toStdString()};
+        if (!in_connect_) events_.on_connect_complete(static_cast<int>(QAbstractSocket::HostNotFoundError) + 1);
+        return;
+    }
+    // By name, Qt tries each address in turn (an IPv6 loopback that refuses, then IPv4) and finds this answer in
+    // its cache; a hook's answer must not reach the system resolver, so its first address is used.
+    if (by_hook)
+        sock_->connectToHost(info.addresses().first(), port);
+    else
+        sock_->connectToHost(name, port);
+}
+
+// Qt has closed its descriptor by now; the duplicate still shows whether the peer's FIN (CLOSE_WAIT) or a reset
+// (CLOSE) ended the connection.
+void qt_socket::peer_gone() {
+    const bool remote_close = !error_ || *error_ == QAbstractSocket::RemoteHostClosedError;
+    if (!remote_close) {
+        failure_ = qt_socket_failure(*error_, sock_ ? sock_->errorString() : QString());
+    } else {
+        failure_ = {};
+#ifdef __linux__
+        tcp_info ti{};
+        socklen_t len = sizeof ti;
+        if (watch_fd_ >= 0 && ::getsockopt(watch_fd_, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0 &&
+            ti.tcpi_state == TCP_CLOSE)
+            failure_ = {socket_cause::reset, {}};
+#endif
+    }
+    release_watch();
+}
+
+void qt_socket::release_watch() {
+#ifdef __linux__
+    // The duplicate holds the connection open: without this, closing Qt's descriptor would send no FIN.
+    if (watch_fd_ >= 0) ::close(watch_fd_);
+#endif
+    watch_fd_ = -1;
 }
 
 long qt_socket::read(std::uint8_t* buf, std::size_t n) {
@@ -121,6 +217,11 @@ long qt_socket::write(const std::uint8_t* buf, std::size_t n) {
 }
 
 void qt_socket::close() {
+    release_watch();
+    if (lookup_id_ >= 0) {
+        QHostInfo::abortHostLookup(lookup_id_);
+        lookup_id_ = -1;
+    }
     if (!sock_) return;
     QTcpSocket* s = sock_.data();
     sock_.clear();
@@ -137,11 +238,12 @@ void qt_socket::close() {
 }
 
 std::unique_ptr<session_socket> qt_socket_factory::create(socket_events& events) {
-    return std::make_unique<qt_socket>(events);
+    return std::make_unique<qt_socket>(events, &resolver_);
 }
 
 std::optional<std::uint32_t> qt_socket_factory::lookup_ipv4(std::string_view name) {
-    const QHostInfo info = QHostInfo::fromName(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    const QString n = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    const QHostInfo info = resolver_ ? resolver_(n) : QHostInfo::fromName(n);
     if (info.error() != QHostInfo::NoError) return std::nullopt;
     for (const QHostAddress& a : info.addresses()) {
         bool ok = false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // Notifications from a socket, delivered on the user-interface thread.
@@ -24,6 +25,14 @@ struct socket_events {
 inline constexpr std::size_t socket_read_buffer_limit = 64 * 1024;
 inline constexpr std::size_t socket_write_buffer_limit = 16 * 1024;
 
+// Why a connection attempt failed or an open connection ended; the session words the message.
+enum class socket_cause { none, resolve_failed, refused, timed_out, unreachable, reset, other };
+
+struct socket_failure {
+    socket_cause cause = socket_cause::none;  // none after a close: the peer closed in order (FIN, no error)
+    std::string text;                         // the resolver's or the system's own words; may be empty
+};
+
 struct session_socket {
     enum class connect_result { connected, in_progress, failed };
     virtual ~session_socket() = default;
@@ -39,6 +48,8 @@ struct session_socket {
     virtual std::size_t pending_output() const { return 0; }
     // Sends what is still pending (bounded wait) and closes. No notifications arrive afterwards.
     virtual void close() = 0;
+    // After a failed connect or on_close: what went wrong.
+    virtual socket_failure failure() const { return {}; }
 };
 
 struct socket_factory {

@@ -1,5 +1,6 @@
 #include "session/proxy.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -42,6 +43,64 @@ std::size_t build_socks4_request(std::uint32_t address, std::uint16_t port, std:
     std::memcpy(out + 8, user_id.data(), user_id.size());
     out[8 + user_id.size()] = 0;
     return len;
+}
+
+std::size_t build_socks5_request(std::string_view host, std::uint16_t port, std::uint8_t* out, std::size_t cap) {
+    if (host.empty() || host.size() > 255) return 0;
+    const std::optional<std::uint32_t> v4 = parse_dotted_ipv4(host);
+    const std::size_t len = v4 ? 10 : 7 + host.size();
+    if (len > cap) return 0;
+    out[0] = 5;
+    out[1] = 1;
+    out[2] = 0;
+    std::size_t i = 3;
+    if (v4) {
+        out[i++] = 1;
+        for (int shift = 24; shift >= 0; shift -= 8) out[i++] = static_cast<std::uint8_t>(*v4 >> shift);
+    } else {
+        out[i++] = 3;
+        out[i++] = static_cast<std::uint8_t>(host.size());
+        std::memcpy(out + i, host.data(), host.size());
+        i += host.size();
+    }
+    out[i++] = static_cast<std::uint8_t>(port >> 8);
+    out[i++] = static_cast<std::uint8_t>(port & 0xFF);
+    return i;
+}
+
+std::size_t socks5_reply_size(const std::uint8_t* reply, std::size_t got) {
+    if (got < 5) return 0;
+    switch (reply[3]) {
+    case 1: return 10;
+    case 3: return 7 + static_cast<std::size_t>(reply[4]);
+    case 4: return 22;
+    default: return SIZE_MAX;
+    }
+}
+
+std::string socks_refusal(int version, int code) {
+    const char* meaning = "unknown code";
+    if (version == 4) {
+        switch (code) {
+        case 91: meaning = "request rejected or failed"; break;
+        case 92: meaning = "the proxy cannot reach this computer's identd"; break;
+        case 93: meaning = "identd reports a different user id"; break;
+        default: break;
+        }
+    } else {
+        static const char* const rep[] = {"",
+                                          "general SOCKS server failure",
+                                          "connection not allowed by ruleset",
+                                          "network unreachable",
+                                          "host unreachable",
+                                          "connection refused",
+                                          "TTL expired",
+                                          "command not supported",
+                                          "address type not supported"};
+        if (code >= 1 && code <= 8) meaning = rep[code];
+    }
+    return "The SOCKS " + std::to_string(version) + " proxy refused the connection: code " + std::to_string(code) +
+           " (" + meaning + ").";
 }
 
 proxy_text_result build_proxy_text(std::string_view syntax, std::string_view host, int port, std::uint8_t* out,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,7 @@ namespace {
 constexpr std::uint8_t ESC = 27;
 constexpr int proxy_timer_ms = 2000;
 constexpr int max_connect_timeout_s = 24 * 3600;  // keeps the milliseconds within int
-constexpr std::size_t socks_reply_size = 8;
+constexpr std::size_t socks_reply_size = 8;       // SOCKS 4
 constexpr std::uint8_t socks_granted = 90;
 
 class system_clock_impl final : public session_clock {
@@ -38,6 +39,38 @@ public:
     }
 };
 
+}  // namespace
+
+std::string socket_failure_text(const socket_failure& f, std::string_view host) {
+    switch (f.cause) {
+    case socket_cause::none: return {};
+    case socket_cause::resolve_failed: {
+        std::string s = "The name could not be resolved: ";
+        s += host;
+        if (!f.text.empty()) s += " (" + f.text + ")";
+        return s;
+    }
+    case socket_cause::refused: return "The connection was refused.";
+    case socket_cause::timed_out: return "No answer: timed out.";
+    case socket_cause::unreachable:
+        return f.text.empty() ? "The network is unreachable." : "The network is unreachable (" + f.text + ").";
+    case socket_cause::reset: return "The connection was reset.";
+    case socket_cause::other:
+        if (f.text.empty() || f.text.back() == '.') return f.text;
+        return f.text + ".";
+    }
+    return {};
+}
+
+namespace {
+std::string with_cause(std::string_view first, std::string_view cause) {
+    std::string msg(first);
+    if (!cause.empty()) {
+        msg += '\n';
+        msg += cause;
+    }
+    return msg;
+}
 }  // namespace
 
 session_clock& system_session_clock() {
@@ -65,6 +98,8 @@ session::~session() {
 
 ssh_engine* session::active_ssh() const { return transport() == TransportKind::Telnet ? nullptr : ssh_; }
 
+int session::socks_version() const { return s_.proxy_socks_enable == 5 ? 5 : 4; }
+
 TransportKind session::transport() const {
     if (s_.ssh == 0) return TransportKind::Telnet;
     return s_.ssh_type_1_2 == 1 ? TransportKind::Ssh2 : TransportKind::Ssh1;
@@ -91,6 +126,7 @@ bool session::connect_to(std::string_view host, int port) {
     }
     socks_reply_pending_ = false;
     socks_got_ = 0;
+    socks5_greeted_ = false;
     close_pending_ = false;
     peer_closed_ = false;
     view_.connection_starting();
@@ -122,6 +158,7 @@ bool session::connect_to(std::string_view host, int port) {
     } else {
         proxy_login_pending_ = false;
     }
+    target_host_ = std::string(target);
 
     session_socket::connect_result r = session_socket::connect_result::failed;
     if (!target.empty() && target_port > 0 && target_port <= 65535)
@@ -152,11 +189,12 @@ void session::host_reached() {
 
 void session::connect_failed() {
     const bool aborted = connect_aborted_;
+    const std::string cause = socket_ ? socket_failure_text(socket_->failure(), target_host_) : std::string();
     end_setup();
     discard_connection();
     st_.connecting = false;
     view_.clear_host_from_title();
-    ui_.message_box(aborted ? session_msg::aborted : session_msg::cannot_connect);
+    ui_.message_box(aborted ? std::string(session_msg::aborted) : with_cause(session_msg::cannot_connect, cause));
 }
 
 void session::on_connect_complete(int error) {
@@ -216,13 +254,15 @@ void session::setup_progress() {
 void session::setup_expired() {
     std::string msg(session_msg::cannot_connect);
     msg += '\n';
-    if (!st_.connected)
-        msg += proxy_login_pending_ ? session_msg::proxy_no_answer : session_msg::no_answer;
+    const std::string seconds = std::to_string(limit_ms_ / 1000) + " s.";
+    if (!st_.connected && !proxy_login_pending_)
+        msg += std::string(session_msg::no_answer) + " " + seconds;
+    else if (!st_.connected)
+        msg += std::string(session_msg::proxy_no_answer) + " within " + seconds;
     else if (proxy_tick_ahead_ || socks_reply_pending_)
-        msg += session_msg::proxy_incomplete;
+        msg += std::string(session_msg::proxy_incomplete) + " within " + seconds;
     else
-        msg += session_msg::key_exchange_incomplete;
-    msg += " within " + std::to_string(limit_ms_ / 1000) + " s.";
+        msg += std::string(session_msg::key_exchange_incomplete) + " within " + seconds;
     if (ssh_engine* e = active_ssh()) e->ssh_reset();
     disconnect(true);
     ui_.message_box(msg);
@@ -253,16 +293,32 @@ void session::disconnect(bool suppress_exit) {
     overflow_reported_ = false;
     st_.connected = false;
     socks_reply_pending_ = false;
+    socks5_greeted_ = false;
     close_pending_ = false;
     view_.clear_host_from_title();
     if (s_.exit != 0 && !suppress_exit) view_.post_exit_command();
 }
 
-void session::lost_connection() {
+void session::lost_connection(std::string_view cause) {
     if (!st_.connected) return;
     const unsigned gen = generation_;
-    if (s_.exit == 0) ui_.message_box(session_msg::lost);
+    if (s_.exit == 0) ui_.message_box(with_cause(session_msg::lost, cause));
     if (gen != generation_) return;  // the user already ended or replaced the session meanwhile
+    disconnect(false);
+}
+
+void session::host_closed() {
+    if (!st_.connected) return;
+    const socket_failure f = socket_ ? socket_->failure() : socket_failure{};
+    // An SSH host says why in its own DISCONNECT, which the engine shows; a bare close there stays "lost". So does
+    // a proxy that closes before its part is done.
+    if (f.cause != socket_cause::none || active_ssh() || setting_up_) {
+        lost_connection(socket_failure_text(f, target_host_));
+        return;
+    }
+    const unsigned gen = generation_;
+    if (s_.exit == 0) ui_.message_box(session_msg::host_closed);
+    if (gen != generation_) return;
     disconnect(false);
 }
 
@@ -312,6 +368,15 @@ void session::on_proxy_timer() {
 }
 
 void session::send_socks_request() {
+    if (socks_version() == 5) {
+        // No authentication is the one method offered; the CONNECT follows the proxy's choice.
+        const std::uint8_t greeting[3] = {5, 1, 0};
+        socks_reply_pending_ = true;
+        socks_got_ = 0;
+        socks5_greeted_ = false;
+        session_write(greeting, sizeof greeting);
+        return;
+    }
     const std::string& host = s_.host_name;
     std::optional<std::uint32_t> addr;
     if (!host.empty() && host.size() < socks_host_size) {
@@ -336,6 +401,57 @@ void session::send_socks_request() {
     socks_reply_pending_ = true;
     socks_got_ = 0;
     session_write(req, len);
+}
+
+void session::send_socks5_request() {
+    std::uint8_t req[7 + 255];
+    const std::size_t len = build_socks5_request(s_.host_name, static_cast<std::uint16_t>(s_.port), req, sizeof req);
+    if (len == 0) {
+        ui_.message_box(s_.host_name.empty() ? session_msg::dns : session_msg::proxy_too_long);
+        disconnect(true);
+        return;
+    }
+    session_write(req, len);
+}
+
+// Takes SOCKS 5 reply bytes from rx_[off, n): the method choice, then the CONNECT reply. False when the session
+// ended (a refusal or a reply that is no SOCKS 5).
+bool session::read_socks5_reply(std::size_t n, std::size_t& off) {
+    const unsigned gen = generation_;
+    while (off < n && socks_reply_pending_) {
+        socks_reply_[socks_got_++] = rx_[off++];
+        if (!socks5_greeted_) {
+            if (socks_got_ < 2) continue;
+            if (socks_reply_[0] != 5 || socks_reply_[1] != 0) {
+                lost_connection(socks_reply_[0] == 5 && socks_reply_[1] == 0xFF ? session_msg::socks5_no_method
+                                                                                : session_msg::socks5_garbled);
+                return false;
+            }
+            socks5_greeted_ = true;
+            socks_got_ = 0;
+            send_socks5_request();
+            if (gen != generation_) return false;
+            continue;
+        }
+        if (socks_got_ == 2 && socks_reply_[0] != 5) {
+            lost_connection(session_msg::socks5_garbled);
+            return false;
+        }
+        if (socks_got_ == 2 && socks_reply_[1] != 0) {
+            lost_connection(socks_refusal(5, socks_reply_[1]));
+            return false;
+        }
+        const std::size_t whole = socks5_reply_size(socks_reply_, socks_got_);
+        if (whole == SIZE_MAX) {
+            lost_connection(session_msg::socks5_garbled);
+            return false;
+        }
+        if (whole != 0 && socks_got_ == whole) {
+            socks_reply_pending_ = false;
+            setup_progress();
+        }
+    }
+    return gen == generation_;
 }
 
 void session::send_proxy_text() {
@@ -381,7 +497,7 @@ void session::on_read(int error) {
     st_.receive_guard = 0;
     if (close_pending_) {
         close_pending_ = false;
-        lost_connection();
+        host_closed();
     }
 }
 
@@ -400,13 +516,20 @@ long session::read_pass() {
     std::size_t n = static_cast<std::size_t>(got);
     std::size_t off = 0;
 
-    if (s_.proxy_socks_enable != 0 && socks_reply_pending_ && (socks_got_ > 0 || rx_[0] == 0)) {
+    if (s_.proxy_socks_enable != 0 && socks_reply_pending_ && socks_version() == 5) {
+        // The proxy's replies; the target's first bytes may follow in the same read and are kept.
+        if (!read_socks5_reply(n, off)) {
+            close_pending_ = false;
+            return got;
+        }
+        if (off == n) return got;
+    } else if (s_.proxy_socks_enable != 0 && socks_reply_pending_ && (socks_got_ > 0 || rx_[0] == 0)) {
         // The proxy's 8-byte reply; the target's first bytes may follow in the same read and are kept.
         while (off < n && socks_got_ < socks_reply_size) socks_reply_[socks_got_++] = rx_[off++];
         if (socks_got_ >= 2 && socks_reply_[1] != socks_granted) {
             socks_reply_pending_ = false;
             close_pending_ = false;
-            lost_connection();
+            lost_connection(socks_refusal(4, socks_reply_[1]));
             return got;
         }
         if (socks_got_ == socks_reply_size) {

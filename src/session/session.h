@@ -1,6 +1,6 @@
 #pragma once
 // The one network session of the terminal view: the receive and send pipeline, Telnet through netop, connecting
-// directly or through a proxy (SOCKS 4 or a free-form log-in text), auto-login, capture append and the debug log.
+// directly or through a proxy (SOCKS 4, SOCKS 5 or a free-form log-in text), auto-login, capture append and the debug log.
 //
 // Ownership and use (the view, CVellumView, owns one `session` for its lifetime):
 //   session s(term, settings(), nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view_hooks,
@@ -76,6 +76,8 @@ inline constexpr std::string_view no_socket = "Cannot access the socket interfac
 inline constexpr std::string_view cannot_connect = "Sorry, cannot create a connection to the selected host.";
 inline constexpr std::string_view aborted = "Connection has been aborted. (Left mouse key pressed)";
 inline constexpr std::string_view lost = "Connection to host has been lost";
+// A Telnet host ended an established session in order (no reset, no error).
+inline constexpr std::string_view host_closed = "The host closed the connection.";
 inline constexpr std::string_view dns =
     "Cannot make a DNS lookup for the host. Check tcp/ip configuration or use a raw ip address.";
 inline constexpr std::string_view log_prefix = "All data will be logged to file ";
@@ -85,12 +87,19 @@ inline constexpr std::string_view proxy_too_long = "The proxy log-in text is too
 inline constexpr std::string_view response_too_long =
     "An auto-login response is too long (more than 200 bytes); it was not sent.";
 inline constexpr std::string_view no_ssh = "Secure Shell is not available in this program. Use Telnet instead.";
-// Second lines under cannot_connect when the set-up limit runs out; each is followed by " within N s."
-inline constexpr std::string_view no_answer = "The host did not accept the connection";
+// Second lines under cannot_connect when the set-up limit runs out: "No answer: timed out after N s." for the
+// host itself; the others are followed by " within N s."
+inline constexpr std::string_view no_answer = "No answer: timed out after";
 inline constexpr std::string_view proxy_no_answer = "The proxy did not accept the connection";
 inline constexpr std::string_view proxy_incomplete = "The proxy did not complete the connection";
 inline constexpr std::string_view key_exchange_incomplete = "The host did not complete the SSH key exchange";
+inline constexpr std::string_view socks5_no_method =
+    "The SOCKS 5 proxy asks for an authentication method this program does not offer.";
+inline constexpr std::string_view socks5_garbled = "The proxy's answer is not a SOCKS 5 reply.";
 }  // namespace session_msg
+
+// The second line for a socket failure (empty when there is nothing to add); host is the name that was looked up.
+std::string socket_failure_text(const socket_failure& failure, std::string_view host);
 
 class session final : public socket_events, public session_services, private netop_host {
 public:
@@ -182,7 +191,12 @@ private:
     void report_log_failure();
     void send_socks_request();
     void send_proxy_text();
-    void lost_connection();
+    // Ends an established session: "lost" with cause as its second line (if any), no message with `exit` on.
+    void lost_connection(std::string_view cause = {});
+    void host_closed();
+    int socks_version() const;  // proxy_socks_enable 5: SOCKS 5, any other non-zero value: SOCKS 4
+    bool read_socks5_reply(std::size_t n, std::size_t& off);
+    void send_socks5_request();
     void discard_connection();
     // The SSH engine when this session runs SSH; null for Telnet or without an engine.
     ssh_engine* active_ssh() const;
@@ -218,11 +232,13 @@ private:
     const translation_table_t& nettopc_;
     const translation_table_t& pctonet_;
     session_clock& clock_;
-    bool close_pending_ = false;      // the peer closed while a read pass was running
-    bool peer_closed_ = false;        // the peer closed this connection
-    bool overflow_reported_ = false;  // the send-queue message was shown and the queue has not emptied since
-    std::uint8_t socks_reply_[8] = {};
-    std::size_t socks_got_ = 0;  // bytes of the SOCKS reply taken so far
+    bool close_pending_ = false;          // the peer closed while a read pass was running
+    bool peer_closed_ = false;            // the peer closed this connection
+    bool overflow_reported_ = false;      // the send-queue message was shown and the queue has not emptied since
+    std::uint8_t socks_reply_[262] = {};  // SOCKS 5: 4 + a name of up to 255 bytes with its length + port
+    std::size_t socks_got_ = 0;           // bytes of the SOCKS reply taken so far
+    bool socks5_greeted_ = false;         // the SOCKS 5 proxy chose "no authentication"; its CONNECT reply follows
+    std::string target_host_;             // what the socket connects to (the proxy's name through a proxy)
 
     // Timer 1 serves two deadlines in ms after the connect attempt: the proxy log-in and the set-up limit.
     bool setting_up_ = false;

@@ -1,4 +1,5 @@
-// Connecting and closing, proxy log-in texts, SOCKS 4, auto-login and the settings escape rule.
+// Connecting and closing with their causes, proxy log-in texts, SOCKS 4 and 5, auto-login and the settings escape
+// rule.
 #include <gtest/gtest.h>
 
 #include "fakes.h"
@@ -162,7 +163,8 @@ TEST_F(ProxyTest, SocksRefusalEndsTheSessionLikeALostConnection) {
     rig.receive(bytes({0, 91, 0, 0, 0, 0, 0, 0}) + "junk");
     EXPECT_FALSE(rig.s.connected());
     ASSERT_EQ(rig.ui.messages.size(), 1u);
-    EXPECT_EQ(rig.ui.messages[0], "Connection to host has been lost");
+    EXPECT_EQ(rig.ui.messages[0], "Connection to host has been lost\n"
+                                  "The SOCKS 4 proxy refused the connection: code 91 (request rejected or failed).");
     EXPECT_EQ(rig.row(1), "");
     EXPECT_EQ(rig.view.exits, 0);
 
@@ -213,6 +215,207 @@ TEST_F(ProxyTest, SocksNameLookupAndItsFailure) {
     EXPECT_EQ(rig.view.exits, 0) << "the program stays even with exit on";
 }
 
+TEST_F(ProxyTest, Socks4RefusalCodesAreNamed) {
+    const std::pair<int, const char*> rows[] = {
+        {91, "code 91 (request rejected or failed)"},
+        {92, "code 92 (the proxy cannot reach this computer's identd)"},
+        {93, "code 93 (identd reports a different user id)"},
+        {7, "code 7 (unknown code)"},
+    };
+    for (const auto& [code, words] : rows) {
+        rig.ui.messages.clear();
+        ASSERT_TRUE(rig.connect());
+        rig.s.on_proxy_timer();
+        rig.receive(bytes({0, code, 0, 0, 0, 0, 0, 0}));
+        EXPECT_FALSE(rig.s.connected()) << code;
+        EXPECT_EQ(rig.ui.messages, std::vector<std::string>{"Connection to host has been lost\nThe SOCKS 4 proxy "
+                                                            "refused the connection: " +
+                                                            std::string(words) + "."});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// SOCKS 5 (proxy_socks_enable 5): greeting, method choice, CONNECT, reply.
+struct Socks5Test : ProxyTest {
+    void SetUp() override {
+        ProxyTest::SetUp();
+        rig.settings.proxy_socks_enable = 5;
+        rig.settings.host_name = "unix1.example";
+    }
+    // Connects, lets timer 1 send the greeting and answers it with "no authentication".
+    void greet() {
+        ASSERT_TRUE(rig.connect());
+        rig.s.on_proxy_timer();
+        ASSERT_EQ(rig.sock().all_written(), bytes({5, 1, 0}));
+        EXPECT_TRUE(rig.s.socks_reply_pending());
+        rig.receive(bytes({5, 0}));
+    }
+};
+
+TEST_F(Socks5Test, RequestsByNameOrAddressAndTakesEveryReplyForm) {
+    struct row {
+        const char* host;
+        std::string request;  // after 5, 1, 0
+        std::string reply;    // a grant, bound address included
+    };
+    const row rows[] = {
+        {"unix1.example", bytes({3, 13}) + "unix1.example" + bytes({0, 23}), bytes({5, 0, 0, 1, 10, 0, 0, 9, 4, 1})},
+        {"10.1.2.3", bytes({1, 10, 1, 2, 3, 0, 23}), bytes({5, 0, 0, 3, 4}) + "prox" + bytes({4, 1})},
+        {"10.1.2.3", bytes({1, 10, 1, 2, 3, 0, 23}), bytes({5, 0, 0, 4}) + std::string(16, '\1') + bytes({4, 1})},
+    };
+    for (const row& r : rows) {
+        for (std::size_t chunk : {std::size_t{1}, std::size_t{100}}) {
+            rig.settings.host_name = r.host;
+            greet();
+            ASSERT_EQ(rig.sock().all_written(), bytes({5, 1, 0, 5, 1, 0}) + r.request) << r.host;
+            rig.receive_split(r.reply + "login:", chunk);
+            EXPECT_FALSE(rig.s.socks_reply_pending()) << r.host;
+            EXPECT_FALSE(rig.s.setting_up()) << r.host;
+            EXPECT_TRUE(rig.s.connected()) << r.host;
+            EXPECT_EQ(rig.row(1), "login:") << r.host << " in pieces of " << chunk;
+            EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages[0];
+            rig.s.disconnect(true);
+            rig.term.feed(reinterpret_cast<const std::uint8_t*>("\033[H\033[2J"), 7);
+        }
+    }
+}
+
+TEST_F(Socks5Test, RefusalsAndOddRepliesEndTheAttemptWithTheirCause) {
+    const std::string lost = "Connection to host has been lost\n";
+    const std::string refused = lost + "The SOCKS 5 proxy refused the connection: ";
+    const struct {
+        std::string method_reply;  // answer to the greeting
+        std::string reply;         // answer to the CONNECT
+        std::string message;
+    } rows[] = {
+        {bytes({5, 0}), bytes({5, 1, 0, 1}), refused + "code 1 (general SOCKS server failure)."},
+        {bytes({5, 0}), bytes({5, 2}), refused + "code 2 (connection not allowed by ruleset)."},
+        {bytes({5, 0}), bytes({5, 3}), refused + "code 3 (network unreachable)."},
+        {bytes({5, 0}), bytes({5, 4}), refused + "code 4 (host unreachable)."},
+        {bytes({5, 0}), bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0}), refused + "code 5 (connection refused)."},
+        {bytes({5, 0}), bytes({5, 6}), refused + "code 6 (TTL expired)."},
+        {bytes({5, 0}), bytes({5, 7}), refused + "code 7 (command not supported)."},
+        {bytes({5, 0}), bytes({5, 8}), refused + "code 8 (address type not supported)."},
+        {bytes({5, 0}), bytes({5, 9}), refused + "code 9 (unknown code)."},
+        {bytes({5, 0xFF}), "",
+         lost + "The SOCKS 5 proxy asks for an authentication method this program does not offer."},
+        {bytes({5, 2}), "", lost + "The proxy's answer is not a SOCKS 5 reply."},
+        {bytes({0, 90}), "", lost + "The proxy's answer is not a SOCKS 5 reply."},
+        {bytes({5, 0}), bytes({4, 0}), lost + "The proxy's answer is not a SOCKS 5 reply."},
+        {bytes({5, 0}), bytes({5, 0, 0, 7, 1}), lost + "The proxy's answer is not a SOCKS 5 reply."},
+    };
+    for (const auto& r : rows) {
+        rig.ui.messages.clear();
+        ASSERT_TRUE(rig.connect());
+        rig.s.on_proxy_timer();
+        rig.receive(r.method_reply);
+        if (!r.reply.empty()) rig.receive(r.reply + "junk");
+        EXPECT_FALSE(rig.s.connected()) << r.message;
+        EXPECT_EQ(rig.ui.messages, std::vector<std::string>{r.message});
+        EXPECT_EQ(rig.row(1), "") << "nothing of the proxy's reply is shown";
+    }
+}
+
+TEST_F(Socks5Test, NamesThatCannotBeSentAreRefusedBeforeTheConnect) {
+    for (const std::string& host : {std::string(), std::string(256, 'n')}) {
+        rig.ui.messages.clear();
+        rig.settings.host_name = host;
+        greet();
+        EXPECT_EQ(rig.sock().all_written(), bytes({5, 1, 0})) << "no CONNECT";
+        ASSERT_EQ(rig.ui.messages.size(), 1u);
+        EXPECT_EQ(rig.ui.messages[0], host.empty() ? session_msg::dns : session_msg::proxy_too_long);
+        EXPECT_FALSE(rig.s.connected());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// What the socket says went wrong becomes the message's second line.
+TEST(ConnectionCauses, AFailedConnectNamesItsCause) {
+    const std::string first = "Sorry, cannot create a connection to the selected host.";
+    const struct {
+        socket_cause cause;
+        const char* text;
+        std::string second;  // empty: the first line alone
+    } rows[] = {
+        {socket_cause::resolve_failed, "Host not found",
+         "The name could not be resolved: far.example (Host not found)"},
+        {socket_cause::resolve_failed, "", "The name could not be resolved: far.example"},
+        {socket_cause::refused, "Connection refused", "The connection was refused."},
+        {socket_cause::timed_out, "", "No answer: timed out."},
+        {socket_cause::unreachable, "", "The network is unreachable."},
+        {socket_cause::unreachable, "Host unreachable", "The network is unreachable (Host unreachable)."},
+        {socket_cause::reset, "", "The connection was reset."},
+        {socket_cause::other, "Permission denied", "Permission denied."},
+        {socket_cause::other, "", ""},
+        {socket_cause::none, "", ""},
+    };
+    for (const auto& r : rows) {
+        const std::string want = r.second.empty() ? first : first + "\n" + r.second;
+        for (const cr way : {cr::failed, cr::in_progress}) {
+            session_rig rig;
+            rig.sockets.why = {r.cause, r.text};
+            rig.sockets.result = way;
+            const bool started = rig.connect("far.example", 23);
+            if (way == cr::in_progress) {
+                ASSERT_TRUE(started);
+                rig.s.on_connect_complete(1);
+            }
+            EXPECT_FALSE(rig.s.busy());
+            EXPECT_EQ(rig.ui.messages, std::vector<std::string>{want}) << (way == cr::failed ? "at once" : "later");
+        }
+    }
+
+    // Through a proxy it is the proxy's name that did not resolve.
+    session_rig rig;
+    rig.settings.proxy_enable = 1;
+    rig.settings.proxy_host = "socks.example";
+    rig.sockets.why = {socket_cause::resolve_failed, "Host not found"};
+    rig.sockets.result = cr::failed;
+    EXPECT_FALSE(rig.connect("far.example", 23));
+    EXPECT_EQ(rig.ui.messages,
+              std::vector<std::string>{first + "\nThe name could not be resolved: socks.example (Host not found)"});
+}
+
+TEST(ConnectionCauses, OnlyATelnetHostsOrderlyCloseIsNamedSo) {
+    const std::string lost = "Connection to host has been lost";
+    const struct {
+        const char* name;
+        bool ssh;
+        bool proxy_pending;  // a SOCKS proxy that closes before its grant
+        socket_failure why;
+        std::string message;
+    } rows[] = {
+        {"telnet, orderly", false, false, {}, "The host closed the connection."},
+        {"telnet, reset", false, false, {socket_cause::reset, ""}, lost + "\nThe connection was reset."},
+        {"telnet, other error", false, false, {socket_cause::other, "Network dropped"}, lost + "\nNetwork dropped."},
+        {"telnet, proxy closes first", false, true, {}, lost},
+        {"ssh, orderly", true, false, {}, lost},
+        {"ssh, reset", true, false, {socket_cause::reset, ""}, lost + "\nThe connection was reset."},
+    };
+    for (const auto& r : rows) {
+        session_rig rig;
+        fake_ssh engine;
+        engine.handshake_done = true;
+        rig.s.set_ssh_engine(&engine);
+        rig.settings.ssh = r.ssh ? 1 : 0;
+        rig.settings.proxy_enable = r.proxy_pending ? 1 : 0;
+        ASSERT_TRUE(rig.connect()) << r.name;
+        rig.sock().why = r.why;
+        rig.s.on_close();
+        EXPECT_FALSE(rig.s.connected()) << r.name;
+        EXPECT_EQ(rig.ui.messages, std::vector<std::string>{r.message}) << r.name;
+
+        // With `exit` on the program closes instead, whatever the cause.
+        rig.ui.messages.clear();
+        rig.settings.exit = 1;
+        ASSERT_TRUE(rig.connect()) << r.name;
+        rig.sock().why = r.why;
+        rig.s.on_close();
+        EXPECT_TRUE(rig.ui.messages.empty()) << r.name;
+        EXPECT_EQ(rig.view.exits, 1) << r.name;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 TEST(Connection, FailuresShowTheirMessagesAndLeaveNoSession) {
     session_rig rig;
@@ -261,7 +464,7 @@ TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
     rig.s.on_close();
     EXPECT_EQ(rig.row(1), "bye");
     EXPECT_FALSE(rig.s.connected());
-    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{"Connection to host has been lost"});
+    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{"The host closed the connection."});
     EXPECT_EQ(rig.view.exits, 0);
     EXPECT_TRUE(rig.sock().closed);
 }

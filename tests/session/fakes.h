@@ -25,6 +25,7 @@ struct fake_socket : session_socket {
     int reads = 0;
     std::size_t pending = 0;  // output the socket still holds
     std::function<void(const std::string&)> on_write;
+    socket_failure why;  // what failure() reports
 
     connect_result connect(std::string_view h, std::uint16_t p) override {
         host = std::string(h);
@@ -52,6 +53,7 @@ struct fake_socket : session_socket {
     }
     void close() override { closed = true; }
     std::size_t pending_output() const override { return pending; }
+    socket_failure failure() const override { return why; }
 
     std::string all_written() const {
         std::string r;
@@ -69,11 +71,13 @@ struct fake_socket_handle : session_socket {
     long write(const std::uint8_t* buf, std::size_t n) override { return f.write(buf, n); }
     void close() override { f.close(); }
     std::size_t pending_output() const override { return f.pending_output(); }
+    socket_failure failure() const override { return f.failure(); }
 };
 
 struct fake_factory : socket_factory {
     bool fail_create = false;
     session_socket::connect_result result = session_socket::connect_result::connected;
+    socket_failure why;  // given to each new socket
     std::vector<std::unique_ptr<fake_socket>> all;
     fake_socket* last = nullptr;
     std::map<std::string, std::uint32_t> names;
@@ -84,6 +88,7 @@ struct fake_factory : socket_factory {
         all.push_back(std::make_unique<fake_socket>());
         last = all.back().get();
         last->result = result;
+        last->why = why;
         ++created;
         return std::make_unique<fake_socket_handle>(*last);
     }

@@ -1,4 +1,4 @@
-// Arbitrary host bytes through the Telnet layer, auto-login, the emulator and the send queue, split into reads
+// Arbitrary host bytes through a SOCKS 4 or 5 reply, the Telnet layer, auto-login, the emulator and the send queue, split into reads
 // at positions taken from the input itself.
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig->s.disconnect(true);
     rig->sockets.all.clear();  // the session holds no socket after disconnect
     rig->ui.messages.clear();
-    rig->settings.proxy_enable = (data[0] & 2) ? 1 : 0;  // sometimes the stream starts with a SOCKS reply
+    rig->settings.proxy_enable = (data[0] & 2) ? 1 : 0;        // sometimes the stream starts with a SOCKS reply
+    rig->settings.proxy_socks_enable = (data[0] & 4) ? 5 : 1;  // SOCKS 5: a method choice, then a reply
     if (!rig->connect()) return 0;
     rig->sock().write_limit = (data[0] & 1) ? -1 : -2;  // sometimes the socket refuses, filling the queue
     rig->s.on_proxy_timer();

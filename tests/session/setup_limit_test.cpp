@@ -56,7 +56,7 @@ TEST_F(SetupLimit, ExpiryNamesTheStageAndEndsTheAttempt) {
         std::vector<int> steps;  // the timer's durations until the limit
         std::string cause;
     };
-    const std::string no_accept = "The host did not accept the connection within 30 s.";
+    const std::string no_accept = "No answer: timed out after 30 s.";
     const std::string no_kex = "The host did not complete the SSH key exchange within 30 s.";
     const std::string proxy_no_accept = "The proxy did not accept the connection within 30 s.";
     const std::string proxy_incomplete = "The proxy did not complete the connection within 30 s.";
@@ -200,7 +200,7 @@ TEST_F(SetupLimit, SettingChoosesTheLimitAndZeroMeansNone) {
     ASSERT_TRUE(rig.connect());
     EXPECT_EQ(rig.timer.last_ms, 2000);
     fire();
-    EXPECT_EQ(rig.ui.messages.back(), std::string(first_line) + "The host did not accept the connection within 2 s.");
+    EXPECT_EQ(rig.ui.messages.back(), std::string(first_line) + "No answer: timed out after 2 s.");
 
     rig.settings.connect_timeout = 0;
     ASSERT_TRUE(rig.connect());

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
 
 #include "adapters/event_pump.h"
 #include "adapters/qsettings_backend.h"
@@ -44,7 +46,9 @@ int usage() {
     std::fputs(
         "usage: vtsession --host H --port P [--settings FILE] [--config NAME] [--set key=value]... [--send TEXT]...\n"
         "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history] [--accept-new-host-key]\n"
-        "                 [--capture FILE] [--log]\n"
+        "                 [--capture FILE] [--log] [--resolve NAME=ADDRESS]...\n"
+        "  --resolve NAME=ADDRESS answer name lookups from these pairs alone; any other name is not found, and no\n"
+        "                         query goes to the system resolver\n"
         "  --accept-new-host-key  trust and remember an SSH host key found in no known_hosts file\n"
         "  --capture FILE         append the terminal data as received to FILE\n"
         "  --log                  write the session debug log (SSH hex dumps) as the client's log command does\n"
@@ -207,6 +211,8 @@ int main(int argc, char** argv) {
     std::string capture;
     std::vector<std::string> sends;
     std::map<std::string, std::string> sets;
+    std::map<QString, QHostAddress> names;
+    bool stub_resolver = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool has_value = i + 1 < argc;
@@ -243,6 +249,13 @@ int main(int argc, char** argv) {
             capture = argv[++i];
         } else if (a == "--log") {
             debug_log = true;
+        } else if (a == "--resolve" && has_value) {
+            const QString kv = QString::fromUtf8(argv[++i]);
+            const auto eq = kv.indexOf(QLatin1Char('='));
+            const QHostAddress address(eq > 0 ? kv.mid(eq + 1) : QString());
+            if (address.isNull()) return usage();
+            names[kv.left(eq)] = address;
+            stub_resolver = true;
         } else {
             return usage();
         }
@@ -288,6 +301,17 @@ int main(int argc, char** argv) {
     term.set_emulation(emulation_for_termtype(s.termtype));
 
     qt_socket_factory sockets;
+    if (stub_resolver)
+        sockets.set_resolver([names](const QString& name) {
+            QHostInfo info;
+            if (const auto it = names.find(name); it != names.end()) {
+                info.setAddresses({it->second});
+            } else {
+                info.setError(QHostInfo::HostNotFound);
+                info.setErrorString(QStringLiteral("Host not found"));
+            }
+            return info;
+        });
     qt_timer proxy_timer;
     tool_view view;
     session net(term, s, nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view, system_session_clock());
