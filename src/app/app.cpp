@@ -8,6 +8,7 @@
 #include "adapters/client_settings.h"
 #include "adapters/qt_socket.h"
 #include "adapters/qt_ui_services.h"
+#include "app/commands.h"
 #include "app/mainframe.h"
 #include "config/mycli.h"
 #include "setup/role.h"
@@ -55,6 +56,13 @@ int CVellumApp::run(int argc, char** argv) {
     // A settings file that could not be used is told once the window is up (the defaults are in use).
     if (const std::string problem = store.load_problem(); !problem.empty())
         QTimer::singleShot(0, &frame, [&ui, problem] { ui.message_box(problem); });
+    // An address that could not be used is told, and the Connect dialog is where the user goes on from.
+    if (!sv.launch_error.empty()) {
+        QTimer::singleShot(0, &frame, [&frame, &ui, why = sv.launch_error] {
+            ui.message_box(why);
+            frame.run_command(cmd::connect);
+        });
+    }
     // The one automatic connection of the run, once the window is up.
     QTimer::singleShot(0, &frame, [&frame] { frame.view().run_autoconnect(); });
     return app.exec();

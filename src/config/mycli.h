@@ -4,9 +4,19 @@
 //   /N name   window name          /R x      direct-connect switch             /S x  save switch (and silent)
 //   /M        no menu              /T        no toolbar
 // Switches may also begin with "-"; the value may be joined (/Hmyhost) or the next parameter (/H myhost).
+// Launching: a plain parameter ssh://[user@]host[:port], telnet://host[:port] or [user@]host, with -ssh or -telnet,
+// -l user, -P port and -i keyfile, connects for this run only: what it names never reaches the stored settings.
 #include <string>
 #include <string_view>
 #include <vector>
+
+// What a launch names (this run only).
+struct launch_target {
+    bool given = false;
+    enum class protocol { as_stored, telnet, ssh } proto = protocol::as_stored;
+    std::string host, user, key_file;
+    int port = -1;  // -1: the protocol's own (22 or 23), or the stored port when the protocol is as stored
+};
 
 struct StartupValues {
     std::string config_name = "1";
@@ -19,6 +29,8 @@ struct StartupValues {
     bool no_toolbar = false;
     bool silent = false;     // the installer runs without pages
     bool uninstall = false;  // set by the program-name dispatch
+    launch_target launch;
+    std::string launch_error;  // a launch that could not be used: told once the window is up
 
     bool saving_enabled() const { return !save_switch.empty() && save_switch[0] == '0'; }
     bool direct_connect_enabled() const { return !direct_connect.empty() && direct_connect[0] == '1'; }
@@ -49,11 +61,16 @@ public:
 
 private:
     void set_host(std::string_view text);
+    // A plain parameter that names a launch target; false when it is not one (no scheme and no '@' does count:
+    // a bare host name is one).
+    void take_target(std::string_view text);
 
     StartupValues& out_;
     // Pending marks, one per option waiting for its value.
     bool pend_c_ = false, pend_h_ = false, pend_m_ = false, pend_n_ = false;
     bool pend_p_ = false, pend_r_ = false, pend_s_ = false, pend_t_ = false;
+    bool pend_l_ = false, pend_i_ = false;
+    std::vector<std::string> unclaimed_;  // a plain parameter no option waited for
     std::string error_;
 };
 
@@ -62,6 +79,10 @@ std::string_view usage_text();
 
 // The title the window shows when the session asks for `requested` (the host name, or empty).
 std::string document_title(std::string_view requested, const StartupValues& sv);
+
+// Parses ssh://[user@]host[:port][/] and telnet://[user@]host[:port][/] (IPv6 addresses in brackets; ";..."
+// connection parameters after the user are ignored). False, with `why` set, when the text is malformed.
+bool parse_launch_url(std::string_view text, launch_target& out, std::string& why);
 
 // The port a command-line port text gives: the decimal number at its start. -1 when there is none or it is not a
 // valid TCP port (0 to 65535).

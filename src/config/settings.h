@@ -27,6 +27,14 @@ struct toolbar_row_default {
 };
 const std::array<toolbar_row_default, toolbar_row_count>& toolbar_row_defaults();
 
+// The connection values a command-line launch (ssh://..., user@host) sets for the run, and what they replaced.
+// At save each field goes back to its stored value unless the user changed it during the run.
+struct launch_values {
+    std::string host_name;
+    int port = 23, autoconnect = 0, ssh = 0, ssh_type_1_2 = 0;
+    std::string ssh_user, ssh_key_file;
+};
+
 struct Settings {
     Settings();  // every field at its load default
 
@@ -117,6 +125,8 @@ struct Settings {
     std::string config_name = "1";  // configuration whose section is written at save
     std::string dir;                // program directory (where keys.map was found)
     bool dir_was_absent = true;     // the stored `dir` value was missing at load; save writes it then
+    bool launched = false;          // a launch set launch_set over launch_stored for this run
+    launch_values launch_set, launch_stored;
 };
 
 // The one record of the process.

@@ -349,6 +349,7 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
         int p = command_line_port(sv.port);
         if (p >= 0) s.port = p;
     }
+    if (sv.launch.given) apply_launch(s, sv.launch);
 
     int* placement[] = {&s.flags, &s.showCmd, &s.x1, &s.y1, &s.x2, &s.y2};
     for (int i = 0; i < 6; ++i) *placement[i] = read_int(placement_keys[i], -1);
@@ -357,25 +358,28 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
     return r;
 }
 
-void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, settings_window* window) {
-    if (!sv.saving_enabled()) return;
-    const std::string sec = config_section(sv.config_name);
-    if (s.dir_was_absent) {
-        b.write_program_dir(s.dir);
-        s.dir_was_absent = false;
-    }
-    if (window) {
-        window_placement p = window->current_placement();
-        s.flags = p.flags;
-        s.showCmd = p.showCmd;
-        s.x1 = p.x1;
-        s.y1 = p.y1;
-        s.x2 = p.x2;
-        s.y2 = p.y2;
-        window->collect_toolbar(s.newtoolbar);
-    }
-    const int placement[] = {s.flags, s.showCmd, s.x1, s.y1, s.x2, s.y2};
-    for (int i = 0; i < 6; ++i) b.write_int(sec, placement_keys[i], placement[i]);
+namespace {
+
+launch_values launch_fields(const Settings& s) {
+    return {s.host_name, s.port, s.autoconnect, s.ssh, s.ssh_type_1_2, s.ssh_user, s.ssh_key_file};
+}
+
+// Each launch field still at the launch's value goes back to the stored one.
+Settings without_launch(const Settings& s) {
+    Settings w = s;
+    const launch_values& set = s.launch_set;
+    const launch_values& kept = s.launch_stored;
+    if (w.host_name == set.host_name) w.host_name = kept.host_name;
+    if (w.port == set.port) w.port = kept.port;
+    if (w.autoconnect == set.autoconnect) w.autoconnect = kept.autoconnect;
+    if (w.ssh == set.ssh) w.ssh = kept.ssh;
+    if (w.ssh_type_1_2 == set.ssh_type_1_2) w.ssh_type_1_2 = kept.ssh_type_1_2;
+    if (w.ssh_user == set.ssh_user) w.ssh_user = kept.ssh_user;
+    if (w.ssh_key_file == set.ssh_key_file) w.ssh_key_file = kept.ssh_key_file;
+    return w;
+}
+
+void write_values(const Settings& s, settings_backend& b, const std::string& sec) {
     for (int n = 0; n < toolbar_row_count; ++n) {
         b.write_int(sec, num_key("newtoolbarused_", n), s.newtoolbar[n].used);
         b.write_int(sec, num_key("newtoolbarpos_", n), s.newtoolbar[n].pos);
@@ -397,6 +401,51 @@ void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, se
     for (int i = 0; i < host_history_count; ++i) b.write_text(sec, host_hist_key(i), s.host_hist[i]);
     b.flush();
 }
+
+}  // namespace
+
+void apply_launch(Settings& s, const launch_target& t) {
+    s.launch_stored = launch_fields(s);
+    s.host_name = t.host;
+    s.autoconnect = 1;
+    if (t.proto == launch_target::protocol::ssh) {
+        s.ssh = 1;
+        s.ssh_type_1_2 = 1;
+    } else if (t.proto == launch_target::protocol::telnet) {
+        s.ssh = 0;
+    }
+    if (t.port > 0)
+        s.port = t.port;
+    else if (t.proto != launch_target::protocol::as_stored)
+        s.port = t.proto == launch_target::protocol::ssh ? 22 : 23;
+    if (!t.user.empty()) s.ssh_user = t.user;
+    if (!t.key_file.empty()) s.ssh_key_file = t.key_file;
+    s.launch_set = launch_fields(s);
+    s.launched = true;
+}
+
+void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, settings_window* window) {
+    if (!sv.saving_enabled()) return;
+    const std::string sec = config_section(sv.config_name);
+    if (s.dir_was_absent) {
+        b.write_program_dir(s.dir);
+        s.dir_was_absent = false;
+    }
+    if (window) {
+        window_placement p = window->current_placement();
+        s.flags = p.flags;
+        s.showCmd = p.showCmd;
+        s.x1 = p.x1;
+        s.y1 = p.y1;
+        s.x2 = p.x2;
+        s.y2 = p.y2;
+        window->collect_toolbar(s.newtoolbar);
+    }
+    const int placement[] = {s.flags, s.showCmd, s.x1, s.y1, s.x2, s.y2};
+    for (int i = 0; i < 6; ++i) b.write_int(sec, placement_keys[i], placement[i]);
+    write_values(s.launched ? without_launch(s) : s, b, sec);
+}
+
 
 bool reset_configuration(Settings& s, ui_services& ui, settings_window* window) {
     if (!ui.ask_yes_no(msg_reset_question)) return false;

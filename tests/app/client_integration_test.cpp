@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -236,6 +237,65 @@ TEST(Client, PlainParameterIsAnErrorWithMessage) {
     EXPECT_NE(p.exitCode(), 0);
     QString err = QString::fromLocal8Bit(p.readAllStandardError());
     EXPECT_TRUE(err.contains("stray.txt")) << err.toStdString();
+}
+
+// Each launch form reaches its own listener with its own protocol: SSH-2 sends its identification on connect,
+// Telnet does not. A malformed address leaves the program running (a message and the Connect dialog).
+TEST(Client, LaunchFormsReachTheirHosts) {
+    struct form {
+        QStringList args;  // "PORT" is replaced by the listener's port
+        bool v6, ssh;
+    };
+    const form forms[] = {
+        {{"ssh://tester@127.0.0.1:PORT"}, false, true},
+        {{"ssh://[::1]:PORT"}, true, true},
+        {{"telnet://127.0.0.1:PORT"}, false, false},
+        {{"tester@127.0.0.1", "-P", "PORT"}, false, true},
+        {{"-telnet", "127.0.0.1", "-P", "PORT"}, false, false},
+    };
+    for (const form& f : forms) {
+        SCOPED_TRACE(f.args.join(' ').toStdString());
+        QTcpServer server;
+        if (!server.listen(f.v6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, 0)) {
+            if (f.v6) continue;  // no IPv6 loopback here
+            FAIL() << "cannot listen";
+        }
+        QStringList args;
+        for (QString a : f.args) args << a.replace("PORT", QString::number(server.serverPort()));
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QTELNET_BINARY, args);
+        const bool came = server.waitForNewConnection(15000);
+        QByteArray first;
+        if (came) {
+            QTcpSocket* c = server.nextPendingConnection();
+            // SSH-2 speaks first in negotiated mode; Telnet stays quiet or negotiates options (IAC, 0xFF).
+            QElapsedTimer t;
+            t.start();
+            while (first.size() < 8 && t.elapsed() < (f.ssh ? 10000 : 1500))
+                if (c->waitForReadyRead(100)) first += c->readAll();
+        }
+        p.kill();
+        p.waitForFinished(5000);
+        ASSERT_TRUE(came);
+        EXPECT_EQ(first.startsWith("SSH-2.0-"), f.ssh) << first.toStdString();
+    }
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QTELNET_BINARY, {"ssh://host:99999"});
+    EXPECT_FALSE(p.waitForFinished(3000)) << p.readAllStandardError().toStdString();
+    p.kill();
+    p.waitForFinished(5000);
 }
 
 TEST(Client, HelpPrintsUsageAndStartsNoWindow) {

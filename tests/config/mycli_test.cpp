@@ -175,3 +175,82 @@ TEST(mycli_test, CommandLinePort) {
 }
 
 }  // namespace
+
+namespace {
+
+using proto = launch_target::protocol;
+
+struct launch_case {
+    std::vector<std::string> args;
+    proto p;
+    std::string host, user, key;
+    int port;
+};
+
+// Each launch form against what it names; none of them touches the stored-settings fields host and port.
+TEST(mycli_launch, FormsAndSwitches) {
+    const launch_case cases[] = {
+        {{"ssh://example.org"}, proto::ssh, "example.org", "", "", -1},
+        {{"ssh://alice@example.org:2222/"}, proto::ssh, "example.org", "alice", "", 2222},
+        {{"SSH://a%40b@h"}, proto::ssh, "h", "a@b", "", -1},
+        {{"ssh://bob;fingerprint=x@h"}, proto::ssh, "h", "bob", "", -1},
+        {{"ssh://[::1]:2222"}, proto::ssh, "::1", "", "", 2222},
+        {{"telnet://[fe80::1]"}, proto::telnet, "fe80::1", "", "", -1},
+        {{"telnet://host:2323"}, proto::telnet, "host", "", "", 2323},
+        {{"alice@host"}, proto::ssh, "host", "alice", "", -1},
+        {{"alice@host", "-telnet"}, proto::telnet, "host", "alice", "", -1},
+        {{"host", "-ssh"}, proto::ssh, "host", "", "", -1},
+        {{"-telnet", "host", "-P", "2323"}, proto::telnet, "host", "", "", 2323},
+        {{"-l", "carol", "host"}, proto::ssh, "host", "carol", "", -1},
+        {{"-i", "/k/id_ed25519", "-Ldave", "host"}, proto::ssh, "host", "dave", "/k/id_ed25519", -1},
+        {{"-l", "erin", "ssh://h"}, proto::ssh, "h", "erin", "", -1},
+        {{"-P", "2200", "ssh://h:2222"}, proto::ssh, "h", "", "", 2222},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const StartupValues sv = parse(c.args, &error);
+        const std::string name = c.args.front();
+        EXPECT_EQ(error, "") << name;
+        EXPECT_EQ(sv.launch_error, "") << name;
+        EXPECT_TRUE(sv.launch.given) << name;
+        EXPECT_EQ(sv.launch.proto, c.p) << name;
+        EXPECT_EQ(sv.launch.host, c.host) << name;
+        EXPECT_EQ(sv.launch.user, c.user) << name;
+        EXPECT_EQ(sv.launch.key_file, c.key) << name;
+        EXPECT_EQ(sv.launch.port, c.port) << name;
+        EXPECT_EQ(sv.host, "") << name;
+        EXPECT_EQ(sv.port, "") << name;
+    }
+}
+
+// A malformed address is told (the window still opens); it never becomes a host.
+TEST(mycli_launch, MalformedAddressesAreToldNotUsed) {
+    for (const char* bad : {"ssh://", "ssh://host:0", "ssh://host:99999", "ssh://host:22x", "ssh://::1:22",
+                            "ssh://[::1", "ssh://[::1]x", "ftp://host", "sftp://h", "@"}) {
+        std::string error;
+        const StartupValues sv = parse({bad}, &error);
+        EXPECT_EQ(error, "") << bad;
+        EXPECT_FALSE(sv.launch.given) << bad;
+        EXPECT_NE(sv.launch_error.find(bad), std::string::npos) << bad;
+    }
+}
+
+// What was written stays: /H keeps its stored-host meaning, a bare name is still no host, the old switches
+// with the letters S and T are not taken by -ssh and -telnet.
+TEST(mycli_launch, WrittenFormsKeepTheirMeaning) {
+    std::string error;
+    StartupValues sv = parse({"/H", "telnet://old:2323"}, &error);
+    EXPECT_EQ(sv.host, "old");
+    EXPECT_EQ(sv.port, "2323");
+    EXPECT_FALSE(sv.launch.given);
+    sv = parse({"bare"}, &error);
+    EXPECT_NE(error.find("bare"), std::string::npos);
+    EXPECT_FALSE(sv.launch.given);
+    sv = parse({"-ssh", "h"}, &error);
+    EXPECT_TRUE(sv.saving_enabled());
+    EXPECT_FALSE(sv.silent || sv.no_toolbar);
+    sv = parse({"a@h", "b@h"}, &error);
+    EXPECT_NE(error.find("b@h"), std::string::npos);
+}
+
+}  // namespace

@@ -642,4 +642,40 @@ TEST(memory_backend_test, TypesAndSections) {
     EXPECT_FALSE(b.remove_section("Version 1.0/1"));
 }
 
+// A launch connects for the run; at save every launch field the user left alone goes back to its stored value,
+// and one the user changed during the run is kept.
+TEST_F(store_fixture, ALaunchNeverReachesTheStoredSettings) {
+    load();
+    s.host_name = "stored.example";
+    s.port = 2300;
+    s.ssh_user = "kept";
+    s.ssh_default = 1;
+    save_settings(s, backend, sv, &window);
+    std::string why;
+    ASSERT_TRUE(parse_launch_url("ssh://alice@new.example:2222", sv.launch, why)) << why;
+    load();
+    EXPECT_EQ(s.host_name, "new.example");
+    EXPECT_EQ(s.port, 2222);
+    EXPECT_EQ(s.ssh, 1);
+    EXPECT_EQ(s.ssh_type_1_2, 1);
+    EXPECT_EQ(s.ssh_user, "alice");
+    EXPECT_EQ(s.autoconnect, 1);
+    s.ssh_key_file = "/changed/during/run";
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_text("host_name"), "stored.example");
+    EXPECT_EQ(stored_int("port"), 2300);
+    EXPECT_EQ(stored_int("ssh"), 0);
+    EXPECT_EQ(stored_int("autoconnect"), 0);
+    EXPECT_EQ(stored_text("ssh_user"), "kept");
+    EXPECT_EQ(stored_text("ssh_key_file"), "/changed/during/run");
+    // A protocol alone takes that protocol's port.
+    sv.launch = {};
+    sv.launch.given = true;
+    sv.launch.proto = launch_target::protocol::telnet;
+    sv.launch.host = "t.example";
+    load();
+    EXPECT_EQ(s.port, 23);
+    EXPECT_EQ(s.ssh, 0);
+}
+
 }  // namespace
