@@ -42,7 +42,8 @@ void getproxy::store() {
     s_.proxy_syntax = to_std(control<QLineEdit>(1002)->text());
     s_.proxy_return = to_std(control<QLineEdit>(1004)->text());
     s_.proxy_enable = control<QCheckBox>(1005)->isChecked() ? 1 : 0;
-    s_.proxy_socks_enable = control<QCheckBox>(1006)->isChecked() ? 1 : 0;
+    // 5 (SOCKS 5, set in the settings file) stays while the box stays ticked; ticking it chooses SOCKS 4.
+    s_.proxy_socks_enable = control<QCheckBox>(1006)->isChecked() ? (s_.proxy_socks_enable == 5 ? 5 : 1) : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -93,6 +93,22 @@ struct fake_actions : connect_actions {
 
 }  // namespace
 
+TEST_F(DialogTest, ProxyDialogKeepsSocks5WhileTheBoxStaysTicked) {
+    s.proxy_socks_enable = 5;
+    {
+        getproxy d(s);
+        EXPECT_TRUE(check(d, 1006)->isChecked());
+        ok(d);
+    }
+    EXPECT_EQ(s.proxy_socks_enable, 5);
+    {
+        getproxy d(s);
+        check(d, 1006)->setChecked(false);
+        ok(d);
+    }
+    EXPECT_EQ(s.proxy_socks_enable, 0);
+}
+
 TEST_F(DialogTest, ProxyPrefillsStoresOnOkOnly) {
     s.proxy_host = "gate";
     s.proxy_port = 3128;
