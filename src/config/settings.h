@@ -106,6 +106,8 @@ struct Settings {
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa
+    // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
+    int ssh_identities_only = 0;
 
     // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
     std::array<std::string, host_history_count> host_hist;

@@ -69,6 +69,7 @@ constexpr int_key int_keys[] = {
     {"connect_timeout", &Settings::connect_timeout},
     {"utf8", &Settings::utf8},
     {"bold_bright", &Settings::bold_bright},
+    {"ssh_identities_only", &Settings::ssh_identities_only},
     {"clipboard_write", &Settings::clipboard_write},
 };
 

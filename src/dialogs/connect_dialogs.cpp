@@ -83,6 +83,7 @@ gethost_ad::gethost_ad(Settings& s, const advanced_values& in, QWidget* parent)
         if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
             set_limited_text(key, dlg.selectedFiles().front());
     });
+    add_check(1035, QStringLiteral("Use &only this key file"), s.ssh_identities_only != 0);
     finish();
 }
 
@@ -98,6 +99,7 @@ void gethost_ad::store() {
     s_.ssh_algorithms = control<QCheckBox>(1031)->isChecked() ? 1 : 0;
     s_.ssh_check_host_key = control<QCheckBox>(1032)->isChecked() ? 1 : 0;
     s_.ssh_key_file = to_std(control<QLineEdit>(1033)->text());
+    s_.ssh_identities_only = control<QCheckBox>(1035)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

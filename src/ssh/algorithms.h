@@ -1,7 +1,7 @@
 #pragma once
 // The SSH-2 algorithm tables: one row per name, in the client's order of preference. The proposal lists and the
 // lookup both come from these rows, so they cannot drift apart. The fixed legacy suite is the same rows with one
-// name per list and the server's lists not read.
+// name per list, never negotiated.
 #include <cstddef>
 #include <optional>
 #include <span>

@@ -48,6 +48,32 @@ std::vector<std::uint8_t> mpint_string(const crypto::bignum& b) {
     return out;
 }
 
+// The eight negotiated lists of a KEXINIT, in order, named for the user.
+constexpr std::string_view slot_names[] = {
+    "key exchange method", "host key type",       "cipher (to the host)",      "cipher (from the host)",
+    "MAC (to the host)",   "MAC (from the host)", "compression (to the host)", "compression (from the host)"};
+
+std::string no_common_text(std::string_view slot, std::string_view ours, std::string_view theirs) {
+    return "SSH: the host and this program have no " + std::string(slot) +
+           " in common. Session must close!!!\nThis program offers: " + std::string(ours) +
+           "\nThe host offers: " + std::string(theirs);
+}
+
+// The fixed suite never negotiates, but a host that lacks one of its names would only fail later with a vaguer
+// error: the first list without it is named now. A KEXINIT too damaged to read is left to fail as it always has.
+std::optional<std::string> fixed_suite_gap(const std::uint8_t* payload, std::size_t payload_len,
+                                           std::string_view cipher) {
+    wire_reader r(payload + 1, payload_len - 1);
+    r.bytes(16);
+    std::string_view lists[6];
+    for (auto& l : lists) l = r.text(16384).value_or("");
+    if (!r.ok()) return std::nullopt;
+    const std::string_view ours[] = {"diffie-hellman-group1-sha1", "ssh-dss", cipher, cipher, "hmac-sha1", "hmac-sha1"};
+    for (int i = 0; i < 6; ++i)
+        if (!name_list_has(lists[i], ours[i])) return no_common_text(slot_names[i], ours[i], lists[i]);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string disconnect_message(std::uint32_t reason, std::span<const std::uint8_t> text) {
@@ -545,18 +571,13 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
                                 client_mac_list(),
                                 "none",
                                 "none"};
-    static constexpr std::string_view slots[] = {
-        "key exchange method", "host key type",       "cipher (to the host)",      "cipher (from the host)",
-        "MAC (to the host)",   "MAC (from the host)", "compression (to the host)", "compression (from the host)"};
     std::string_view chosen[8];
     for (int i = 0; i < 8; ++i) {
         auto c = negotiate(ours[i], lists[i]);
         const bool mac_slot = i == 4 || i == 5;
         const bool aead = mac_slot && chosen[i - 2].size() && find_cipher(chosen[i - 2])->tag != 0;
         if (!c && !aead) {
-            fail("SSH: the host and this program have no " + std::string(slots[i]) +
-                 " in common. Session must close!!!\nThis program offers: " + ours[i] +
-                 "\nThe host offers: " + std::string(lists[i]));
+            fail(no_common_text(slot_names[i], ours[i], lists[i]));
             return false;
         }
         chosen[i] = aead ? std::string_view() : c.value_or("");
@@ -643,6 +664,9 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
     xhash_.absorb_string(payload, payload_len);
     send(w);
     if (!alive(gen)) return;
+    // Our KEXINIT has gone as it always did; only a host that cannot take it is stopped here.
+    if (!negotiated_)
+        if (const auto gap = fixed_suite_gap(payload, payload_len, fixed_cipher()->name)) return fail(*gap);
 
     wire_writer d = begin(SSH_MSG_KEXDH_INIT);
     switch (kex_->kind) {

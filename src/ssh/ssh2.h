@@ -3,8 +3,9 @@
 // server-started key exchange and re-exchange), password sign-on and the one interactive session channel.
 //
 // Two modes, fixed for a connection by `ssh_algorithms`: the fixed legacy suite (group 1, ssh-dss, 3des-cbc or
-// blowfish-cbc, hmac-sha1; one name per list, the server's lists not read) and negotiated mode (RFC 4253 section
-// 7.1 over the tables of algorithms.h, modern algorithms first, strict key exchange, ext-info, known_hosts).
+// blowfish-cbc, hmac-sha1; one name per list, the server's lists read only to name one that lacks its name) and
+// negotiated mode (RFC 4253 section 7.1 over the tables of algorithms.h, modern algorithms first, strict key
+// exchange, ext-info, known_hosts).
 //
 // The engine holds all of its state; the client makes exactly one. Bytes come in through receive() from the
 // session's read path; everything leaves through session_services. Message boxes and dialogs run inside receive(),

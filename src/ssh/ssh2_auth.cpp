@@ -1,7 +1,8 @@
 // SSH-2 sign-on. The fixed suite keeps the password-only rules (sign_on); the negotiated mode asks with "none"
-// which methods the host takes and goes through them in this order: agent keys, key files, keyboard-interactive,
-// password (RFC 4252, 4256). Public keys are offered first without a signature; only keys the host accepts are
-// signed (and only then is a key file's passphrase asked). Nothing secret reaches the debug log.
+// which methods the host takes and goes through them in this order: agent keys (the named key file's own first;
+// none with ssh_identities_only), key files, keyboard-interactive, password (RFC 4252, 4256). Public keys are
+// offered first without a signature; only keys the host accepts are signed (and only then is a key file's
+// passphrase asked). Nothing secret reaches the debug log.
 #include <algorithm>
 #include <cstring>
 
@@ -137,9 +138,8 @@ void ssh2_engine::send_password() {
 
 void ssh2_engine::collect_keys() {
     keys_collected_ = true;
-    if (!agent_) agent_ = agent_factory ? agent_factory() : connect_agent();
-    if (agent_)
-        for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string(), {}});
+    // The files are read before the agent is asked, so that the agent's copy of the named key can go first.
+    std::vector<key_candidate> from_files;
     std::vector<std::string> files;
     if (!s_.ssh_key_file.empty())
         files.push_back(s_.ssh_key_file);
@@ -169,10 +169,22 @@ void ssh2_engine::collect_keys() {
             }
             continue;
         }
+        from_files.push_back({std::move(blob), f, std::move(k.key)});
+    }
+    if (s_.ssh_identities_only == 0) {
+        if (!agent_) agent_ = agent_factory ? agent_factory() : connect_agent();
+        if (agent_)
+            for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string(), {}});
+        // The key the user named is the one meant: tried first, and through the agent, which needs no passphrase.
+        if (named && !from_files.empty())
+            std::stable_partition(keys_.begin(), keys_.end(),
+                                  [&](const key_candidate& c) { return c.blob == from_files.front().blob; });
+    }
+    for (key_candidate& c : from_files) {
         // A key already offered through the agent is not offered twice.
         const bool dup =
-            std::any_of(keys_.begin(), keys_.end(), [&](const key_candidate& c) { return c.blob == blob; });
-        if (!dup) keys_.push_back({std::move(blob), f, std::move(k.key)});
+            std::any_of(keys_.begin(), keys_.end(), [&](const key_candidate& o) { return o.blob == c.blob; });
+        if (!dup) keys_.push_back(std::move(c));
     }
 }
 

@@ -337,6 +337,7 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "connect_timeout",
                           "utf8",
                           "bold_bright",
+                          "ssh_identities_only",
                           "clipboard_write",
                           "flags",
                           "showCmd",

@@ -194,7 +194,11 @@ public:
     bytes session_id, last_h;
     bool blowfish = false;
     bool corrupt_signature = false;
-    std::string kex_list = "diffie-hellman-group1-sha1";  // what the server's KEXINIT offers
+    // What the server's KEXINIT offers; an empty cipher list offers the one cipher `blowfish` picks.
+    std::string kex_list = "diffie-hellman-group1-sha1";
+    std::string host_key_list = "ssh-dss";
+    std::string cipher_list;
+    std::string mac_list = "hmac-sha1";
     bool strict = false;         // strict key exchange: sequence numbers restart at each NEWKEYS
     bool newkeys_apart = false;  // kex_reply leaves the server's NEWKEYS to newkeys()
 
@@ -255,12 +259,13 @@ public:
     bytes kexinit() {
         bytes k{20};
         for (int i = 0; i < 16; ++i) k.push_back(std::uint8_t(i));
-        const char* cipher_name = blowfish ? "blowfish-cbc" : "3des-cbc";
+        const std::string_view ciphers = !cipher_list.empty() ? std::string_view(cipher_list)
+                                         : blowfish           ? std::string_view("blowfish-cbc")
+                                                              : std::string_view("3des-cbc");
         const std::string kex = kex_list + (strict ? ",kex-strict-s-v00@openssh.com" : "");
-        for (std::string_view l :
-             {std::string_view(kex), std::string_view("ssh-dss"), std::string_view(cipher_name),
-              std::string_view(cipher_name), std::string_view("hmac-sha1"), std::string_view("hmac-sha1"),
-              std::string_view("none"), std::string_view("none"), std::string_view(), std::string_view()})
+        for (std::string_view l : {std::string_view(kex), std::string_view(host_key_list), ciphers, ciphers,
+                                   std::string_view(mac_list), std::string_view(mac_list), std::string_view("none"),
+                                   std::string_view("none"), std::string_view(), std::string_view()})
             put_string(k, l);
         k.push_back(0);
         put_u32(k, 0);

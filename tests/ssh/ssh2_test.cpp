@@ -183,7 +183,7 @@ TEST_F(Ssh2, HostsThatAreNotSsh2AreToldApart) {
 TEST_F(Ssh2, KexinitIsTheFixedSuite) {
     for (int enc : {0, 1, 2}) {
         s.ssh_encryption = enc;
-        fresh();
+        fresh(enc == 2);
         first_read();
         const bytes& ki = client_kexinit;
         ASSERT_GE(ki.size(), 17u);
@@ -196,6 +196,104 @@ TEST_F(Ssh2, KexinitIsTheFixedSuite) {
         put_u32(want, 0);
         EXPECT_EQ(bytes(ki.begin() + 17, ki.end()), want) << "ssh_encryption " << enc;
     }
+}
+
+// A host without one of the suite's names gets our KEXINIT all the same (as always), then the list it lacks is
+// named, with both sides' offers, and the exchange goes no further.
+TEST_F(Ssh2, FixedSuiteNamesTheListTheHostLacks) {
+    struct row {
+        const char* what;
+        int encryption;
+        const char *kex, *host_key, *ciphers, *macs;
+        const char* slot;  // empty: the exchange goes on
+        const char* ours;
+    };
+    const char* group1 = "diffie-hellman-group1-sha1";
+    const row rows[] = {
+        {"today's kex", 1, "curve25519-sha256,diffie-hellman-group14-sha256", "ssh-dss", "3des-cbc", "hmac-sha1",
+         "key exchange method", "diffie-hellman-group1-sha1"},
+        {"a longer name is not ours", 1, "diffie-hellman-group1-sha1x,diffie-hellman-group1", "ssh-dss", "3des-cbc",
+         "hmac-sha1", "key exchange method", "diffie-hellman-group1-sha1"},
+        {"no DSA host key", 1, group1, "ssh-ed25519,rsa-sha2-512", "3des-cbc", "hmac-sha1", "host key type", "ssh-dss"},
+        {"aes128-ctr only", 1, group1, "ssh-dss", "aes128-ctr", "hmac-sha1", "cipher (to the host)", "3des-cbc"},
+        {"blowfish asked, 3des offered", 2, group1, "ssh-dss", "aes128-ctr,3des-cbc", "hmac-sha1",
+         "cipher (to the host)", "blowfish-cbc"},
+        {"SHA-2 MACs only", 1, group1, "ssh-dss", "3des-cbc", "hmac-sha2-256,hmac-sha1-etm@openssh.com",
+         "MAC (to the host)", "hmac-sha1"},
+        {"empty lists", 1, group1, "", "3des-cbc", "hmac-sha1", "host key type", "ssh-dss"},
+        {"the suite last in every list", 1, "curve25519-sha256,diffie-hellman-group1-sha1",
+         "ssh-ed25519,ssh-rsa,ssh-dss", "aes256-gcm@openssh.com,aes128-ctr,3des-cbc,blowfish-cbc",
+         "hmac-sha2-512,hmac-sha1", "", ""},
+        {"blowfish among others", 2, group1, "ssh-dss", "3des-cbc,blowfish-cbc", "hmac-sha1", "", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        s.ssh_encryption = r.encryption;
+        fresh(r.encryption == 2);
+        srv().kex_list = r.kex;
+        srv().host_key_list = r.host_key;
+        srv().cipher_list = r.ciphers;
+        srv().mac_list = r.macs;
+        bytes first = text(srv().ident + "\r\n");
+        const bytes k = srv().kexinit();
+        first.insert(first.end(), k.begin(), k.end());
+        feed(first);
+        EXPECT_EQ(srv().client_ident(), "SSH-2.0-1.0.00");
+        const bytes ki = next(20);
+        ASSERT_GE(ki.size(), 17u);
+        bytes want;
+        for (const char* l :
+             {"diffie-hellman-group1-sha1", "ssh-dss", r.encryption == 2 ? "blowfish-cbc" : "3des-cbc",
+              r.encryption == 2 ? "blowfish-cbc" : "3des-cbc", "hmac-sha1", "hmac-sha1", "none", "none", "", ""})
+            put_string(want, l);
+        want.push_back(0);
+        put_u32(want, 0);
+        EXPECT_EQ(bytes(ki.begin() + 17, ki.end()), want) << "our KEXINIT goes unchanged whatever the host offers";
+        if (*r.slot == '\0') {
+            const bytes dh = next(30);
+            ASSERT_FALSE(dh.empty());
+            feed(srv().kex_reply(srv().client_ident().value_or("SSH-2.0-1.0.00"), ki, dh));
+            next(21);
+            srv().take_client_newkeys();
+            EXPECT_EQ(next(5).size(), 17u);
+            EXPECT_TRUE(eng->keys_active());
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(io.disconnects, 0);
+            continue;
+        }
+        ASSERT_EQ(ui.messages.size(), 1u);
+        const std::string& m = ui.messages[0];
+        EXPECT_EQ(m.rfind("SSH: the host and this program have no " + std::string(r.slot) +
+                              " in common. Session must close!!!\n",
+                          0),
+                  0u)
+            << m;
+        EXPECT_NE(m.find("\nThis program offers: " + std::string(r.ours) + "\n"), std::string::npos) << m;
+        const std::string host_list = std::string(r.slot).rfind("key exchange", 0) == 0 ? r.kex
+                                      : std::string(r.slot) == "host key type"          ? r.host_key
+                                      : std::string(r.slot).rfind("cipher", 0) == 0     ? r.ciphers
+                                                                                        : r.macs;
+        EXPECT_TRUE(m.ends_with("\nThe host offers: " + host_list)) << m;
+        EXPECT_EQ(io.disconnects, 1);
+        EXPECT_TRUE(nothing_sent()) << "no KEXDH_INIT to a host that cannot take it";
+    }
+}
+
+// A KEXINIT whose lists cannot be read was never read by the fixed suite: it still proceeds as it always did.
+TEST_F(Ssh2, FixedSuiteDoesNotJudgeAKexinitItCannotRead) {
+    bytes cut{20};
+    for (int i = 0; i < 16; ++i) cut.push_back(std::uint8_t(i));
+    put_string(cut, "curve25519-sha256");
+    put_u32(cut, 1000);  // a host key list longer than the packet
+    bytes first = text(srv().ident + "\r\n");
+    const bytes p = srv().packet(cut);
+    first.insert(first.end(), p.begin(), p.end());
+    feed(first);
+    srv().client_ident();
+    next(20);
+    next(30);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(io.disconnects, 0);
 }
 
 TEST_F(Ssh2, NewkeysPacketHasTenPaddingBytes) {
@@ -827,6 +925,120 @@ TEST_F(Ssh2Auth, APassphraseKeyIsLoadedThroughThePrompts) {
     prompts.load_reply = nullptr;
     prompts.passphrase.reset();
     s.ssh_key_file.clear();
+}
+
+// Two agent keys, the second being the named key file's. Without ssh_identities_only the named key goes first and
+// through the agent (no passphrase), then the other agent key, and the file is not offered a second time; with it
+// the agent is never asked and only the file is offered.
+TEST_F(Ssh2Auth, TheNamedKeyGoesFirstAndIdentitiesOnlyLeavesTheAgentOut) {
+    key_dir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string file = dir.write("locked", locked_key_text(16));
+    bytes named_blob;
+    put_string(named_blob, "ssh-ed25519");
+    put_string(named_blob, std::string(32, 'k'));
+    struct offer {
+        bytes blob;
+        bool from_agent;
+    };
+    struct row {
+        int identities_only;
+        std::vector<offer> refused_in_turn;  // every key offered while the host refuses them all
+        bool agent_asked;
+    };
+    const row rows[] = {
+        {0, {{named_blob, true}, {rsa_blob(), true}}, true},
+        {1, {{named_blob, false}}, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE("ssh_identities_only " + std::to_string(r.identities_only));
+        s.ssh_identities_only = r.identities_only;
+        s.ssh_key_file = file;
+        for (const bool accept : {false, true}) {
+            SCOPED_TRACE(accept ? "the host takes the named key" : "the host refuses every key");
+            fresh();
+            int agents_made = 0;
+            std::size_t signatures = 0;
+            eng->agent_factory = [&] {
+                ++agents_made;
+                auto a = std::make_unique<counting_agent>(signatures);
+                a->keys = {rsa_blob(), named_blob};
+                return a;
+            };
+            prompts.passphrase_files.clear();
+            prompts.passphrase.reset();  // a passphrase asked is cancelled
+            to_methods("publickey,password");
+            EXPECT_TRUE(ui.messages.empty());
+            for (const offer& o : r.refused_in_turn) {
+                ssh::wire_reader q(nullptr, 0);
+                const bytes query = next(50);
+                ASSERT_EQ(method_of(query, &q), "publickey");
+                q.boolean();
+                const std::string alg(q.text().value_or(""));
+                const auto blob = q.string();
+                ASSERT_TRUE(blob);
+                EXPECT_EQ(bytes(blob->begin(), blob->end()), o.blob);
+                const auto last_offer = std::find_if(io.lines.rbegin(), io.lines.rend(), [](const std::string& l) {
+                    return l.rfind("offering key", 0) == 0;
+                });
+                ASSERT_NE(last_offer, io.lines.rend());
+                EXPECT_EQ(last_offer->ends_with("from the agent"), o.from_agent) << *last_offer;
+                if (accept) {
+                    bytes pk_ok{60};
+                    put_string(pk_ok, alg);
+                    put_string(pk_ok, blob->data(), blob->size());
+                    send(pk_ok);
+                    if (o.from_agent) {
+                        EXPECT_EQ(signatures, 1u);
+                        EXPECT_TRUE(prompts.passphrase_files.empty()) << "the agent signs: no passphrase";
+                        const bytes signed_req = next(50);
+                        ssh::wire_reader sr(nullptr, 0);
+                        ASSERT_EQ(method_of(signed_req, &sr), "publickey");
+                        EXPECT_EQ(*sr.boolean(), true);
+                    } else {
+                        EXPECT_EQ(signatures, 0u);
+                        EXPECT_EQ(prompts.passphrase_files, std::vector<std::string>{file});
+                        EXPECT_EQ(method_of(next(50)), "password") << "cancelled passphrase: the next method";
+                    }
+                    break;
+                }
+                send(failure("publickey,password"));
+            }
+            if (!accept) {
+                EXPECT_EQ(method_of(next(50)), "password") << "no other key is offered";
+                EXPECT_TRUE(prompts.passphrase_files.empty());
+            }
+            EXPECT_EQ(agents_made, r.agent_asked ? 1 : 0);
+            EXPECT_EQ(io.disconnects, 0);
+        }
+    }
+    s.ssh_key_file.clear();
+    s.ssh_identities_only = 0;
+}
+
+// Keys not named stay in the agent's order, before the default key files.
+TEST_F(Ssh2Auth, WithoutANamedFileTheAgentOrderStays) {
+    bytes other;
+    put_string(other, "ssh-ed25519");
+    put_string(other, std::string(32, 'o'));
+    fresh();
+    eng->agent_factory = [&] {
+        auto a = std::make_unique<fake_agent>();
+        a->keys = {rsa_blob(), other};
+        return a;
+    };
+    to_methods("publickey,password");
+    for (const bytes& want : {rsa_blob(), other}) {
+        ssh::wire_reader q(nullptr, 0);
+        ASSERT_EQ(method_of(next(50), &q), "publickey");
+        q.boolean();
+        q.text();
+        const auto blob = q.string();
+        ASSERT_TRUE(blob);
+        EXPECT_EQ(bytes(blob->begin(), blob->end()), want);
+        send(failure("publickey,password"));
+    }
+    EXPECT_EQ(method_of(next(50)), "password");
 }
 
 TEST_F(Ssh2Auth, NoMethodWeCanUse) {

@@ -365,6 +365,76 @@ TEST_F(SshPeers, HostileServers) {
     }
 }
 
+// The fixed suite against hosts that lack one of its names: our KEXINIT goes as always, then the session ends at
+// once with the list the host lacks and both offers, and the host sees nothing more from us.
+TEST_F(SshPeers, FixedSuiteNamesTheListTheHostLacks) {
+    struct row {
+        const char* what;
+        const char* peer_mode;             // our peer in a limited mode; nullptr: sshd
+        std::vector<std::string> options;  // sshd's own
+        const char* key;                   // sshd's host key ("dsa" adds the legacy suite)
+        const char* enc;
+        const char* slot;
+        const char* ours;
+        const char* theirs;  // what the host's list holds
+    };
+    const row rows[] = {
+        {"peer: aes128-ctr only", "aes-only", {}, "", "1", "cipher (to the host)", "3des-cbc", "aes128-ctr"},
+        {"peer: modern only",
+         "modern-only",
+         {},
+         "",
+         "1",
+         "key exchange method",
+         "diffie-hellman-group1-sha1",
+         "curve25519-sha256"},
+        {"stock sshd",
+         nullptr,
+         {},
+         "ed25519",
+         "1",
+         "key exchange method",
+         "diffie-hellman-group1-sha1",
+         "curve25519-sha256"},
+        {"sshd without blowfish", nullptr, {}, "dsa", "2", "cipher (to the host)", "blowfish-cbc", "3des-cbc"},
+        {"sshd with SHA-2 MACs only",
+         nullptr,
+         {"MACs hmac-sha2-256,hmac-sha2-512"},
+         "dsa",
+         "1",
+         "MAC (to the host)",
+         "hmac-sha1",
+         "hmac-sha2-256"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        peers.clear();
+        fs::remove(dir / "peer.log");
+        const int port = r.peer_mode ? start_ssh2_peer(r.peer_mode) : start_sshd(r.options, r.key);
+        if (port == -1) GTEST_SKIP() << "no /usr/sbin/sshd";
+        ASSERT_GT(port, 0) << slurp(dir / "peer.err") << slurp(dir / "sshd.err");
+        const run_result r2 = r.peer_mode ? to_peer(port, {"--expect", "$ "}, r.enc)
+                                          : vtsession(port, sshd_user, sshd_password, r.enc, {"--expect", "$ "});
+        EXPECT_LT(r2.status, 128) << "crashed";
+        EXPECT_LT(r2.took, 9s) << "ran into the timeout";
+        EXPECT_TRUE(r2.said("SSH: the host and this program have no " + std::string(r.slot) + " in common.")) << r2.err;
+        EXPECT_TRUE(r2.said("This program offers: " + std::string(r.ours) + "\n")) << r2.err;
+        const auto at = r2.err.find("The host offers: ");
+        ASSERT_NE(at, std::string::npos) << r2.err;
+        const std::string host_list = r2.err.substr(at + 17, r2.err.find('\n', at) - at - 17);
+        EXPECT_NE(("," + host_list + ",").find("," + std::string(r.theirs) + ","), std::string::npos) << host_list;
+        if (r.peer_mode) {
+            // Our KEXINIT arrived as the fixed suite writes it, and nothing came after it.
+            const std::string log = peer_log();
+            EXPECT_NE(log.find(std::string("kexinit kex=diffie-hellman-group1-sha1 hostkey=ssh-dss enc=") +
+                               (r.enc[0] == '2' ? "blowfish-cbc" : "3des-cbc") + " mac=hmac-sha1 comp=none follows=0"),
+                      std::string::npos)
+                << log;
+            EXPECT_EQ(log.find("client went on"), std::string::npos) << log;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Negotiated mode against a stock sshd: only the port, the host key and the test account are set, plus the one
 // algorithm a row forces with the server's own options.
@@ -652,6 +722,48 @@ TEST_F(SshSignOn, AgentKeysWithoutAPassword) {
     ::unsetenv("SSH_AUTH_SOCK");
     EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
     EXPECT_NE(debug_log().find("offering key rsa-sha2-512 from the agent"), std::string::npos);
+}
+
+// The agent holds an RSA key the host refuses and then an ed25519 key it takes. The named key file's copy in the
+// agent is offered first; with ssh_identities_only only the file is offered and the agent's keys never are.
+TEST_F(SshSignOn, TheNamedKeyFirstAndIdentitiesOnly) {
+    const fs::path refused = make_key("rsa", "", false);
+    const fs::path taken = make_key("ed25519");
+    const fs::path sock = dir / "agent.sock";
+    child agent({"ssh-agent", "-D", "-a", sock.string()}, dir / "agent.out", dir / "agent.err");
+    for (int i = 0; i < 100 && !fs::exists(sock); ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(fs::exists(sock)) << slurp(dir / "agent.err");
+    ::setenv("SSH_AUTH_SOCK", sock.c_str(), 1);
+    for (const fs::path& k : {refused, taken})
+        ASSERT_EQ(::system(("ssh-add -q " + k.string() + " >/dev/null 2>&1").c_str()), 0);
+    const int port = start_keys_sshd({"AuthenticationMethods publickey"});
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    struct row {
+        const fs::path& file;
+        int identities_only;
+        std::vector<std::string> offers;  // the "offering key" lines, in order
+        bool signed_on;
+    };
+    const row rows[] = {
+        {taken, 0, {"ssh-ed25519 from the agent"}, true},
+        {refused, 0, {"rsa-sha2-512 from the agent", "ssh-ed25519 from the agent"}, true},
+        {refused, 1, {"rsa-sha2-512 from " + refused.string()}, false},
+        {taken, 1, {"ssh-ed25519 from " + taken.string()}, true},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.file.string() + " ssh_identities_only=" + std::to_string(r.identities_only));
+        fs::remove(dir / "state" / "qtelnet" / "vtlog");
+        const run_result res = sign_on(port, {"--set", "ssh_key_file=" + r.file.string(), "--set",
+                                              "ssh_identities_only=" + std::to_string(r.identities_only)});
+        EXPECT_EQ(res.screen_has("signed42"), r.signed_on) << res.out << res.err;
+        std::vector<std::string> offers;
+        const std::string log = debug_log();
+        const std::regex offer("offering key ([^\r\n]*)");
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), offer); it != std::sregex_iterator(); ++it)
+            offers.push_back((*it)[1]);
+        EXPECT_EQ(offers, r.offers) << log;
+    }
+    ::unsetenv("SSH_AUTH_SOCK");
 }
 
 TEST_F(SshSignOn, KeyboardInteractiveBannerAndMethodsInARow) {

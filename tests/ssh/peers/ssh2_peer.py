@@ -51,6 +51,16 @@ MODES = {
     "pty-refused": "pty-req is answered with CHANNEL_FAILURE",
     "unknown-message": "after the shell starts, message 150 and an x11 CHANNEL_OPEN; the shell says whether the "
                        "client answered UNIMPLEMENTED and CHANNEL_OPEN_FAILURE",
+    "aes-only": "KEXINIT offers the suite but aes128-ctr as the only cipher; the client's KEXINIT is logged and "
+                "anything after it is a client that went on",
+    "modern-only": "KEXINIT offers curve25519-sha256, ssh-ed25519, aes128-ctr and hmac-sha2-256 only; the client's "
+                   "KEXINIT is logged and anything after it is a client that went on",
+}
+
+# The lists (kex, host key, cipher, MAC) a limited mode offers instead of the suite.
+LIMITED = {
+    "aes-only": (["diffie-hellman-group1-sha1"], ["ssh-dss"], ["aes128-ctr"], ["hmac-sha1"]),
+    "modern-only": (["curve25519-sha256"], ["ssh-ed25519"], ["aes128-ctr"], ["hmac-sha2-256"]),
 }
 
 # RFC 2409 second Oakley group.
@@ -308,9 +318,11 @@ class Connection:
         return True
 
     def make_kexinit(self):
-        p = (bytes([MSG_KEXINIT]) + secrets.token_bytes(16) + namelist(["diffie-hellman-group1-sha1"]) +
-             namelist(["ssh-dss"]) + namelist(CIPHERS) + namelist(CIPHERS) + namelist(["hmac-sha1"]) * 2 +
-             namelist(["none"]) * 2 + namelist([]) * 2 + b"\0" + u32(0))
+        kex, hostkey, ciphers, macs = LIMITED.get(self.mode, (["diffie-hellman-group1-sha1"], ["ssh-dss"], CIPHERS,
+                                                              ["hmac-sha1"]))
+        p = (bytes([MSG_KEXINIT]) + secrets.token_bytes(16) + namelist(kex) + namelist(hostkey) +
+             namelist(ciphers) * 2 + namelist(macs) * 2 + namelist(["none"]) * 2 + namelist([]) * 2 + b"\0" +
+             u32(0))
         self.i_s = p
         return p
 
@@ -331,6 +343,11 @@ class Connection:
         cipher_sc = next((c for c in enc_sc if c in CIPHERS), None)
         self.log(f"kexinit kex={','.join(kex)} hostkey={','.join(hostkey)} enc={','.join(enc_cs)} "
                  f"mac={','.join(mac_cs)} comp={','.join(comp_cs)} follows={follows}")
+        if self.mode in LIMITED:
+            # Nothing in common: a client must stop here; wait for it to give up.
+            while True:
+                self.read_packet()
+                self.log("client went on after a KEXINIT with nothing in common")
         if ("diffie-hellman-group1-sha1" not in kex or "ssh-dss" not in hostkey or self.cipher is None
                 or cipher_sc != self.cipher or "hmac-sha1" not in mac_cs or "hmac-sha1" not in mac_sc
                 or "none" not in comp_cs or "none" not in comp_sc):
