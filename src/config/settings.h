@@ -103,11 +103,11 @@ struct Settings {
     int utf8 = 0;                // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     int bold_bright = 1;         // bold text in palette colours 0-7 shows in the bright colours 8-15
     int clipboard_write = 0;     // 1: an xterm host may write the clipboard (OSC 52); it can never read it
+    // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
+    int ssh_identities_only = 0;
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa
-    // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
-    int ssh_identities_only = 0;
 
     // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
     std::array<std::string, host_history_count> host_hist;

@@ -66,10 +66,10 @@ constexpr int_key int_keys[] = {
     {"ssh_algorithms", &Settings::ssh_algorithms},
     {"ssh_check_host_key", &Settings::ssh_check_host_key},
     {"ssh_keepalive", &Settings::ssh_keepalive},
+    {"ssh_identities_only", &Settings::ssh_identities_only},
     {"connect_timeout", &Settings::connect_timeout},
     {"utf8", &Settings::utf8},
     {"bold_bright", &Settings::bold_bright},
-    {"ssh_identities_only", &Settings::ssh_identities_only},
     {"clipboard_write", &Settings::clipboard_write},
 };
 

@@ -234,9 +234,9 @@ const check_field check_fields[] = {
     {"advanced", 1031, "SSH-2: &negotiate modern algorithms (off: the fixed legacy suite only)",
      &Settings::ssh_algorithms},
     {"advanced", 1032, "Check SSH host &keys against known_hosts", &Settings::ssh_check_host_key},
+    {"advanced", 1035, "Use &only this key file", &Settings::ssh_identities_only},
 };
 
-    {"advanced", 1035, "Use &only this key file", &Settings::ssh_identities_only},
 }  // namespace
 
 TEST_F(DialogTest, EveryTextFieldHasItsLabelLimitAndKey) {
