@@ -20,6 +20,7 @@ enum id : int {
     append = 32907,
     reset_terminal = 32781,
     ctrl_cv = 32820,
+    find = 33019,  // "&Find..."
     // View
     view_toolbar = 59392,
     view_status_bar = 59393,

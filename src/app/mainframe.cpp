@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "app/customize_dialog.h"
 #include "config/mycli.h"
@@ -26,6 +27,7 @@
 #include "ssh/ssh_client.h"
 #include "terminal/vt.h"
 #include "view/document.h"
+#include "view/find_bar.h"
 #include "view/help.h"
 #include "view/view.h"
 #include "view/view_mouse.h"
@@ -97,9 +99,17 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     window_ = std::make_unique<frame_window>(*this);
     setWindowTitle(app_title);
 
-    // 1. The view.
-    view_ = new CVellumView(doc_, ui_, sockets, this);
-    setCentralWidget(view_);
+    // 1. The view, with the find bar under it.
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    view_ = new CVellumView(doc_, ui_, sockets, central);
+    find_bar_ = new find_bar(*view_, central);
+    find_bar_->hide();
+    column->addWidget(view_, 1);
+    column->addWidget(find_bar_);
+    setCentralWidget(central);
     install_ssh_engine();
 
     // Bars first, so that they are children of the window before it is shown.
@@ -143,6 +153,11 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
 
     connect(view_, &CVellumView::title_changed, this, &CMainFrame::set_title);
     connect(view_, &CVellumView::session_ended_exit, this, [this] { close(); });
+    connect(view_, &CVellumView::find_requested, this, [this] { run_command(cmd::find); });
+    connect(view_, &CVellumView::menu_requested, this, [this] {
+        QMenuBar* mb = menuBar();
+        if (mb->isVisible() && !mb->actions().isEmpty()) mb->setActiveAction(mb->actions().first());
+    });
     idle_ = new QTimer(this);
     idle_->setInterval(idle_ms);
     connect(idle_, &QTimer::timeout, this, [this] {
@@ -258,6 +273,9 @@ void CMainFrame::build_menus() {
     add_item(edit, "&Paste", cmd::paste);
     add_item(edit, "App&end", cmd::append);
     edit->addSeparator();
+    // The shortcut is shown here; the view takes the key itself and asks for the command (find_requested).
+    add_item(edit, "&Find...", cmd::find)->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    edit->addSeparator();
     add_item(edit, "&Reset Terminal", cmd::reset_terminal);
     add_item(edit, "C&trl+C and Ctrl+V", cmd::ctrl_cv, true);
 
@@ -352,7 +370,11 @@ void CMainFrame::install_builtin_commands() {
         [&v] { return !v.net().busy(); });
     // Disconnect also while an attempt is outstanding, so a connection that hangs can be given up.
     set_command(
-        cmd::disconnect, [&v] { v.disconnect(); }, [&v] { return v.net().busy(); });
+        cmd::disconnect,
+        [this, &v] {
+            if (may_disconnect()) v.disconnect();
+        },
+        [&v] { return v.net().busy(); });
     set_command(cmd::exit, [this] { close(); });
 
     set_command(cmd::select_all, [&v] { v.mouse().select_all(); });
@@ -362,6 +384,7 @@ void CMainFrame::install_builtin_commands() {
         cmd::append, [&v] { v.mouse().append(); }, [&v] { return v.mouse().has_selection(); });
     set_command(cmd::paste, [&v] { v.mouse().paste(); });
     set_command(cmd::reset_terminal, [&v] { v.reset_terminal(); });
+    set_command(cmd::find, [this] { find_bar_->open(); });
 
     auto toggle = [](int& field) { field = field ? 0 : 1; };
     set_command(
@@ -549,8 +572,17 @@ void CMainFrame::customize_toolbar() {
 // Closing
 
 bool CMainFrame::may_close() {
-    if (settings().confirm && view_->connected()) return ui_.ask_yes_no(close_question);
+    if (!view_->connected()) return true;
+    // One question is enough: the disconnect one names the host.
+    if (settings().confirm_disconnect)
+        return ui_.ask_yes_no("Close the window and disconnect from " + view_->attempted_host() + "?");
+    if (settings().confirm) return ui_.ask_yes_no(close_question);
     return true;
+}
+
+bool CMainFrame::may_disconnect() {
+    if (!settings().confirm_disconnect || !view_->connected()) return true;
+    return ui_.ask_yes_no("Disconnect from " + view_->attempted_host() + "?");
 }
 
 void CMainFrame::save_settings() {

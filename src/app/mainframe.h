@@ -26,6 +26,7 @@ class QMenu;
 class QToolBar;
 class CVellumView;
 class CVellumDoc;
+class find_bar;
 class vt;
 class session;
 struct settings_backend;
@@ -60,6 +61,7 @@ public:
 
     // --- the parts ------------------------------------------------------------------------------------------
     CVellumView& view() { return *view_; }
+    find_bar& finder() { return *find_bar_; }
     CVellumDoc& document() { return doc_; }
     ssh::ssh_client& ssh() { return *ssh_; }
     vt& terminal();
@@ -88,6 +90,8 @@ public:
     // --- closing ----------------------------------------------------------------------------------------------
     // Asks the close question when needed; true when the window may close.
     bool may_close();
+    // With `confirm_disconnect` and a session up, asks before Disconnect; true when it may go ahead.
+    bool may_disconnect();
     // Window placement and toolbar layout into the settings record, then the settings are saved.
     void save_settings();
 
@@ -126,6 +130,7 @@ private:
     settings_backend& store_;
     std::unique_ptr<frame_window> window_;
     CVellumView* view_ = nullptr;
+    find_bar* find_bar_ = nullptr;  // under the view, hidden until Find
     std::unique_ptr<ssh::ssh_prompts> ssh_prompts_;
     std::unique_ptr<ssh::ssh_client> ssh_;  // the one SSH engine of the run, behind the view's session
     QAction* row_actions_[toolbar_rows_count] = {};

@@ -89,6 +89,9 @@ struct Settings {
     int auto_wrap = 1;
     int new_line = 0;
     int wheel = 1;
+    int wheel_lines = 1;         // scroll-back lines a wheel notch moves
+    int alt_meta = 0;            // 1: Alt+key sends ESC and the key (the menus give up Alt+letter; F10 opens them)
+    int confirm_disconnect = 0;  // 1: Disconnect, and closing while connected, ask first
     int scroll_bar = 1;
     int status_bar = 1;
     int knap_bar = 1;

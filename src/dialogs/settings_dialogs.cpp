@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "config/settings.h"
 #include "dialogs/connect_logic.h"
@@ -87,13 +88,19 @@ getterm::getterm(Settings& s, QWidget* parent)
     add_check(1007, QStringLiteral("Use keypad NumLock as a normal key"), s.numlock != 0);
     add_check(1008, QStringLiteral("Bell can be used."), s.bell != 0);
     auto* utf8 = add_check(1009, QStringLiteral("UTF-8 (host sends Unicode)"), s.utf8 != 0);
+    QCheckBox* habits[3] = {
+        add_check(1011, QStringLiteral("&Alt key sends Meta (ESC prefix)"), s.alt_meta != 0),
+        add_check(1012, QStringLiteral("Mouse &wheel scrolls three lines"), s.wheel_lines > 1),
+        add_check(1013, QStringLiteral("As&k before disconnecting"), s.confirm_disconnect != 0),
+    };
     finish();
     const int profile = type->count() - 1;
-    connect(type, &QComboBox::currentIndexChanged, this, [type, utf8, profile](int i) {
+    connect(type, &QComboBox::currentIndexChanged, this, [type, utf8, habits, profile](int i) {
         if (i == profile) {
             // Shown as the plain type afterwards, so that choosing the profile again acts again.
             type->setCurrentIndex(type->findText(QStringLiteral("xterm-256color")));
             utf8->setChecked(true);
+            for (QCheckBox* c : habits) c->setChecked(true);
         } else if (i >= 0) {
             set_limited_text(type->lineEdit(), type->itemText(i));
         }
@@ -108,6 +115,10 @@ void getterm::store() {
     s_.numlock = control<QCheckBox>(1007)->isChecked() ? 1 : 0;
     s_.bell = control<QCheckBox>(1008)->isChecked() ? 1 : 0;
     s_.utf8 = control<QCheckBox>(1009)->isChecked() ? 1 : 0;
+    s_.alt_meta = control<QCheckBox>(1011)->isChecked() ? 1 : 0;
+    // A larger step stored by hand stays.
+    s_.wheel_lines = control<QCheckBox>(1012)->isChecked() ? std::max(s_.wheel_lines, 3) : 1;
+    s_.confirm_disconnect = control<QCheckBox>(1013)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

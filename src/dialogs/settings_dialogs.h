@@ -40,6 +40,7 @@ public:
     getterm(Settings& s, QWidget* parent = nullptr);
 
     static const char* const term_type_choices[4];
+    // Also ticks Alt as Meta, three wheel lines a notch and the disconnect question.
     static const char* const todays_hosts_choice;
 
 protected:

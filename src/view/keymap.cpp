@@ -1,5 +1,7 @@
 #include "view/keymap.h"
 
+#include <algorithm>
+
 namespace {
 constexpr std::uint8_t ESC = 0x1b;
 constexpr char keypad_finals[11] = {'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'n'};
@@ -9,8 +11,19 @@ bool app_mode(const key_modes& m) { return m.app_keys && !m.ignore_app; }
 
 int modifier_offset(bool shift, bool ctrl) { return (shift ? 20 : 0) + (ctrl ? 40 : 0); }
 
-// xterm's modifier parameter: 1 + shift 1 + ctrl 4 (Alt never reaches the keyboard: it opens the menus).
-int xterm_modifier(bool shift, bool ctrl) { return 1 + (shift ? 1 : 0) + (ctrl ? 4 : 0); }
+// xterm's modifier parameter: 1 + shift 1 + alt 2 + ctrl 4 (Alt reaches the keyboard only when it sends Meta).
+int xterm_modifier(bool shift, bool ctrl, bool alt = false) {
+    return 1 + (shift ? 1 : 0) + (alt ? 2 : 0) + (ctrl ? 4 : 0);
+}
+
+// Meta as xterm's metaSendsEscape: the key's bytes after an ESC.
+void prefix_esc(key_bytes& b) {
+    if (b.len == 0) return;
+    const std::size_t n = std::min(b.len, key_bytes::capacity - 1);
+    for (std::size_t i = n; i > 0; --i) b.data[i] = b.data[i - 1];
+    b.data[0] = ESC;
+    b.len = n + 1;
+}
 
 void push_csi(key_bytes& out, const key_modes& m) {
     if (m.c1_8bit && !m.vt100_level) {
@@ -140,13 +153,14 @@ bool keyboard::user_entry(int slot) const {
     return !s.empty() && s != stock_key_entry(slot);
 }
 
-bool keyboard::xterm_function(key_bytes& out, int n, bool shift, bool ctrl, const key_modes& m) const {
+bool keyboard::xterm_function(key_bytes& out, int n, bool shift, bool ctrl, bool alt, const key_modes& m) const {
     if (n < 1 || n > 12) return false;
     if (const int slot = key_slot::f1 + n - 1 + modifier_offset(shift, ctrl); user_entry(slot)) {
         table_entry(out, slot, m);
+        if (alt) prefix_esc(out);
         return true;
     }
-    const int mod = xterm_modifier(shift, ctrl);
+    const int mod = xterm_modifier(shift, ctrl, alt);
     if (n <= 4)
         xterm_letter(out, static_cast<char>('P' + n - 1), mod, true, m);
     else
@@ -154,8 +168,13 @@ bool keyboard::xterm_function(key_bytes& out, int n, bool shift, bool ctrl, cons
     return true;
 }
 
-bool keyboard::xterm_key(key_bytes& out, const key_down_event& e, const key_modes& m) const {
-    const int mod = xterm_modifier(e.shift, e.ctrl);
+bool keyboard::xterm_key(key_bytes& out, const key_down_event& e, bool alt, const key_modes& m) const {
+    const int mod = xterm_modifier(e.shift, e.ctrl, alt);
+    // The user's own entry is sent as written, Meta as its ESC prefix.
+    auto user = [&](int slot) {
+        table_entry(out, slot, m);
+        if (alt) prefix_esc(out);
+    };
     // An unmodified cursor key in application mode is built in, as in the VT220 emulation.
     auto cursor = [&](char final, int slot) {
         if (mod == 1 && app_mode(m)) {
@@ -164,20 +183,20 @@ bool keyboard::xterm_key(key_bytes& out, const key_down_event& e, const key_mode
             return true;
         }
         if (user_entry(slot))
-            table_entry(out, slot, m);
+            user(slot);
         else
             xterm_letter(out, final, mod, false, m);
         return true;
     };
     auto editing = [&](int code, int slot) {
         if (user_entry(slot))
-            table_entry(out, slot, m);
+            user(slot);
         else
             xterm_tilde(out, code, mod, m);
         return true;
     };
     switch (e.key) {
-    case vkey::f: return xterm_function(out, e.fnum, e.shift, e.ctrl, m);
+    case vkey::f: return xterm_function(out, e.fnum, e.shift, e.ctrl, alt, m);
     case vkey::up: return cursor('A', key_slot::up);
     case vkey::down: return cursor('B', key_slot::down);
     case vkey::right: return cursor('C', key_slot::right);
@@ -244,15 +263,43 @@ void keyboard::keypad_key(key_bytes& out, int key, const key_modes& m) const {
         out.push(key == point ? '.' : static_cast<std::uint8_t>('0' + key));
 }
 
+key_action keyboard::local_action(const key_down_event& e, const key_modes& m) const {
+    if (e.alt) return key_action::none;
+    if (e.ctrl && e.shift && e.key == vkey::letter) {
+        switch (e.letter) {
+        case 'C': return key_action::copy;
+        case 'V': return key_action::paste;
+        case 'F': return key_action::find;
+        default: return key_action::none;
+        }
+    }
+    if (!e.extended || e.ctrl) return key_action::none;
+    if (e.shift && e.key == vkey::insert) return key_action::paste;
+    // A full-screen program or the user's own Page key entry keeps Shift+Page for the host.
+    if (e.shift && !m.alternate_screen) {
+        if (e.key == vkey::page_up && !user_entry(key_slot::page_up)) return key_action::page_back;
+        if (e.key == vkey::page_down && !user_entry(key_slot::page_down)) return key_action::page_forward;
+    }
+    if (m.alt_meta && !e.shift && e.key == vkey::f && e.fnum == 10) return key_action::menu;
+    return key_action::none;
+}
+
 key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool selection_shown) {
     key_result r;
-    if (m.use_cv && e.ctrl && e.key == vkey::letter && e.letter == 'C' && selection_shown) {
+    if (m.use_cv && e.ctrl && !e.shift && e.key == vkey::letter && e.letter == 'C' && selection_shown) {
         r.action = key_action::copy;
         swallow_ = true;
         return r;
     }
+    if (const key_action local = local_action(e, m); local != key_action::none) {
+        r.action = local;
+        // Ctrl+Shift+letter also makes a character; it must not reach the host.
+        swallow_ = e.key == vkey::letter;
+        return r;
+    }
+    const bool alt = e.alt && m.alt_meta;
     key_bytes& b = r.bytes;
-    if (m.xterm && !m.vt52_mode && e.extended && xterm_key(b, e, m)) {
+    if (m.xterm && !m.vt52_mode && e.extended && xterm_key(b, e, alt, m)) {
         r.action = key_action::send;
         return r;
     }
@@ -312,6 +359,7 @@ key_result keyboard::key_down(const key_down_event& e, const key_modes& m, bool 
         break;
     default: break;
     }
+    if (alt) prefix_esc(b);
     if (b.len) r.action = key_action::send;
     return r;
 }
@@ -328,7 +376,10 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
         return r;
     }
     if (m.use_cv && e.ch == 22) {
-        r.action = key_action::paste;
+        if (swallow_)
+            swallow_ = false;  // Ctrl+Shift+V pasted on key-down
+        else
+            r.action = key_action::paste;
         return r;
     }
     if (swallow_) {
@@ -361,6 +412,7 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
         b.push(c);
         r.echo = m.local_echo;
     }
+    if (e.alt && m.alt_meta) prefix_esc(b);
     r.action = key_action::send;
     return r;
 }
@@ -377,7 +429,7 @@ key_result keyboard::key_up(vkey k, const key_modes& m) {
 key_result keyboard::function_key(int n, bool shift, bool ctrl, const key_modes& m) {
     key_result r;
     if (n < 1 || n > 20) return r;
-    if (m.xterm && !m.vt52_mode && xterm_function(r.bytes, n, shift, ctrl, m)) {
+    if (m.xterm && !m.vt52_mode && xterm_function(r.bytes, n, shift, ctrl, false, m)) {
         r.action = key_action::send;
         return r;
     }

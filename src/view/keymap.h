@@ -44,6 +44,7 @@ struct key_down_event {
     bool extended = true;  // false for the keypad's own keys with NumLock off
     bool shift = false;
     bool ctrl = false;
+    bool alt = false;  // reaches the keyboard only when the Alt key sends Meta (key_modes::alt_meta)
     char letter = 0;
 };
 
@@ -52,6 +53,7 @@ struct char_event {
     bool backspace_key = false;  // character 8 from the Backspace key (not Ctrl+H)
     bool keypad_enter = false;   // character 13 from the keypad Enter key
     bool auto_repeat = false;
+    bool alt = false;  // Alt held: with alt_meta the character goes as ESC and the character
 };
 
 // Emulator modes and settings the keyboard looks at.
@@ -66,7 +68,9 @@ struct key_modes {
     bool numlock = false;  // NumLock key sends entry 110
     bool use_cv = false;
     bool local_echo = false;
-    bool xterm = false;  // xterm emulation: function, cursor and editing keys send xterm's codes with modifiers
+    bool xterm = false;     // xterm emulation: function, cursor and editing keys send xterm's codes with modifiers
+    bool alt_meta = false;  // Alt+key sends ESC and the key's bytes; F10 opens the menu bar
+    bool alternate_screen = false;  // a full-screen program's screen: Shift+PageUp/PageDown go to it
 };
 
 struct key_bytes {
@@ -82,7 +86,9 @@ struct key_bytes {
     std::string_view view() const { return {reinterpret_cast<const char*>(data), len}; }
 };
 
-enum class key_action { none, send, copy, paste };
+// page_back / page_forward: the view scrolls the scroll-back a page; find opens the find bar; menu opens the menu
+// bar.
+enum class key_action { none, send, copy, paste, page_back, page_forward, find, menu };
 
 struct key_result {
     key_action action = key_action::none;
@@ -117,8 +123,10 @@ private:
     void cursor_key(key_bytes& out, char final, int slot, const key_modes& m) const;
     void keypad_key(key_bytes& out, int digit_or_point, const key_modes& m) const;
     // xterm's code for an extended key, or the user's own key-map entry for it; false when xterm has no code.
-    bool xterm_key(key_bytes& out, const key_down_event& e, const key_modes& m) const;
-    bool xterm_function(key_bytes& out, int n, bool shift, bool ctrl, const key_modes& m) const;
+    bool xterm_key(key_bytes& out, const key_down_event& e, bool alt, const key_modes& m) const;
+    bool xterm_function(key_bytes& out, int n, bool shift, bool ctrl, bool alt, const key_modes& m) const;
+    // The terminal's own keys that never reach the host: copy, paste, find, paging the scroll-back, the menu.
+    key_action local_action(const key_down_event& e, const key_modes& m) const;
     bool user_entry(int slot) const;
     std::string_view entry(int slot) const { return entry_ ? entry_(slot) : std::string_view{}; }
 

@@ -14,7 +14,9 @@
 #include <QTime>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "adapters/event_pump.h"
 #include "config/maps.h"
@@ -30,6 +32,9 @@
 
 namespace {
 constexpr int blink_ms = 600;
+// Painter run keys beyond the cell's attribute bits and the selected bit 0x10000.
+constexpr uint32_t found_bit = 0x20000u;
+constexpr uint32_t current_bit = 0x40000u;
 constexpr int proxy_login_ms = 2000;
 constexpr int repaint_coalesce_ms = 15;  // host floods repaint at most ~60 times a second
 
@@ -86,6 +91,7 @@ public:
         const int user[3] = {settings().color_fg, settings().color_bg, settings().color_cursor};
         for (int i = 0; i < 3; ++i) v_.vt_->options().colour_rgb[i] = uint32_t(bgr_of_rgb(uint32_t(user[i])));
         v_.mouse_->data_arrived();
+        if (!v_.found_.empty()) v_.show_found({});
         if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
     }
     void update_all() override { v_.update_all(); }
@@ -274,6 +280,46 @@ void CVellumView::set_scroll_position(int pos) {
 
 void CVellumView::scroll_bar_moved(int value) { set_scroll_position(value); }
 
+void CVellumView::scroll_page(bool back) {
+    const int page = screen_rows - 1;
+    set_scroll_position(scroll_position() + (back ? -page : page));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Find
+
+std::vector<find_text::line_text> CVellumView::find_text_lines() const {
+    const screen_ring& rg = doc_.ring();
+    const Settings& s = settings();
+    const int page = code_page_of_script(s.font_charset);
+    // Find line d (1-based) is the row d - position + 1 of the ring as it is scrolled now; rows above the first
+    // reach into the history.
+    std::vector<find_text::line_text> out;
+    out.reserve(find_lines);
+    for (int d = 1; d <= find_lines; ++d) {
+        const int row = d - rg.scroll_position() + 1;
+        const ring_line& l = row >= 1 ? rg.line(row) : rg.history_line(row + history_lines);
+        out.push_back(find_text::text_of(l, rg.columns(), s.utf8 != 0, page));
+    }
+    return out;
+}
+
+void CVellumView::show_found(std::vector<found_span> spans) {
+    std::sort(spans.begin(), spans.end(), [](const found_span& a, const found_span& b) {
+        return std::tie(a.line, a.first) < std::tie(b.line, b.first);
+    });
+    if (spans.empty() && found_.empty()) return;
+    found_ = std::move(spans);
+    update_all();
+}
+
+void CVellumView::reveal_find_line(int line) {
+    // Screen row r shows find line r + position - 2 (0-based).
+    const int top = scroll_position() - 1;
+    if (line >= top && line < top + screen_rows) return;
+    set_scroll_position(line - screen_rows / 2 + 2);
+}
+
 void CVellumView::show_scroll_bar(bool on) {
     if (!bar_) return;
     QSignalBlocker block(bar_);
@@ -432,17 +478,27 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
             p.fillRect(QRect(ncols * cw, top, cols * cell_w_ - ncols * cw, cell_h_),
                        color_from_bgr(reverse_screen_ ? pal.fg : pal.bg));
 
+        // Found cells of this row (find line r + position - 2).
+        const int find_line = r + rg.scroll_position() - 2;
+        const auto found_first = std::lower_bound(found_.begin(), found_.end(), find_line,
+                                                  [](const found_span& f, int line) { return f.line < line; });
+        auto found_at = [&](int col) -> uint32_t {
+            for (auto f = found_first; f != found_.end() && f->line == find_line; ++f)
+                if (col >= f->first && col <= f->last) return f->current ? found_bit | current_bit : found_bit;
+            return 0;
+        };
         int c = 1;
         while (c <= ncols) {
             uint32_t cell = ln.cells[c - 1];
             bool sel = rg.cell_mark(r, c) & mark_selected;
-            uint32_t key = (cell & 0xFF00) | (sel ? 0x10000u : 0) | (c == cursor_col ? cell_cursor : 0);
+            uint32_t key = (cell & 0xFF00) | (sel ? 0x10000u : 0) | (c == cursor_col ? cell_cursor : 0) | found_at(c);
             int end = c;
             if (!dw && !(cell & cell_graphics)) {
                 while (end < ncols) {
                     uint32_t nc = ln.cells[end];
                     bool nsel = rg.cell_mark(r, end + 1) & mark_selected;
-                    uint32_t nkey = (nc & 0xFF00) | (nsel ? 0x10000u : 0) | (end + 1 == cursor_col ? cell_cursor : 0);
+                    uint32_t nkey = (nc & 0xFF00) | (nsel ? 0x10000u : 0) | (end + 1 == cursor_col ? cell_cursor : 0) |
+                                    found_at(end + 1);
                     if (nkey != key) break;
                     // Plain lines skip this: their colour arrays are all zero.
                     if (ln.coloured &&
@@ -474,7 +530,8 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
     const int top = (r - 1) * cell_h_;
     const int x0 = (c0 - 1) * cw;
     const int x1 = c1 * cw;
-    const bool selected = key & 0x10000u;
+    // Found text shows as selected text does; the current match is framed as well.
+    const bool selected = key & (0x10000u | found_bit);
     const bool is_cursor = key & cell_cursor;
     const int i0 = c0 - 1;
     const bool own_colours = ln.coloured && (ln.fg[i0] | ln.bg[i0] | ln.extra[i0]) != 0;
@@ -611,6 +668,10 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
             if (twice) p.fillRect(QRect((c - 1) * cw, y + 2, cw, 1), ink);
         }
     }
+    if (key & current_bit) {
+        p.setPen(ink);
+        p.drawRect(rect.adjusted(0, 0, -1, -1));
+    }
 }
 
 void CVellumView::draw_text(QPainter& p, int x, int top, const QString& text, const QColor& ink, bool double_width) {
@@ -655,6 +716,8 @@ key_modes CVellumView::current_key_modes() const {
     m.use_cv = s.use_cv != 0;
     m.local_echo = s.local_echo != 0;
     m.xterm = vt_->xterm();
+    m.alt_meta = s.alt_meta != 0;
+    m.alternate_screen = doc_.ring().alternate();
     return m;
 }
 
@@ -723,7 +786,8 @@ int character_of(const QKeyEvent* e, bool ctrl) {
 void CVellumView::keyPressEvent(QKeyEvent* e) {
     blink_phase_ = true;
     const Qt::KeyboardModifiers mods = e->modifiers();
-    if (mods & Qt::AltModifier) {  // menu access; Alt combinations never reach the host
+    const bool alt = mods & Qt::AltModifier;
+    if (alt && !settings().alt_meta) {  // menu access; Alt combinations never reach the host
         QWidget::keyPressEvent(e);
         return;
     }
@@ -742,6 +806,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     kd.extended = !keypad;
     kd.shift = mods & Qt::ShiftModifier;
     kd.ctrl = ctrl;
+    kd.alt = alt;
     kd.letter = kd.key == vkey::letter ? static_cast<char>('A' + (k - Qt::Key_A)) : 0;
     if (k == Qt::Key_Cancel) {  // copies like Ctrl+C
         kd.key = vkey::letter;
@@ -758,7 +823,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     if (r.action == key_action::copy) {
         mouse_->copy();
     } else {
-        if (k != Qt::Key_Control) mouse_->key_pressed(false);
+        if (k != Qt::Key_Control && k != Qt::Key_Alt) mouse_->key_pressed(false);
         run_key_result(r);
     }
 
@@ -780,6 +845,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
             ce.backspace_key = k == Qt::Key_Backspace;
             ce.keypad_enter = k == Qt::Key_Enter;
             ce.auto_repeat = e->isAutoRepeat();
+            ce.alt = alt && i == 0;  // one ESC before a character's bytes
             run_key_result(keys_->character(ce, i == 0 ? m : current_key_modes(), mouse_->has_selection()));
         }
     }
@@ -832,6 +898,10 @@ void CVellumView::run_key_result(const key_result& r) {
         break;
     case key_action::copy: mouse_->copy(); break;
     case key_action::paste: mouse_->paste(); break;
+    case key_action::page_back: scroll_page(true); break;
+    case key_action::page_forward: scroll_page(false); break;
+    case key_action::find: emit find_requested(); break;
+    case key_action::menu: emit menu_requested(); break;
     case key_action::none: break;
     }
 }
@@ -842,10 +912,11 @@ void CVellumView::function_key_command(int n, bool shift, bool ctrl) {
 }
 
 bool CVellumView::event(QEvent* e) {
-    // Keys belong to the host: no menu shortcut may take one, except Alt combinations (menu access).
+    // Keys belong to the host: no menu shortcut may take one, except Alt combinations (menu access) while Alt is
+    // not Meta.
     if (e->type() == QEvent::ShortcutOverride) {
         auto* ke = static_cast<QKeyEvent*>(e);
-        if (!(ke->modifiers() & Qt::AltModifier)) {
+        if (!(ke->modifiers() & Qt::AltModifier) || settings().alt_meta) {
             e->accept();
             return true;
         }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "view/find_text.h"
 #include "view/keymap.h"
 
 class QScrollBar;
@@ -81,6 +82,24 @@ public:
     int scroll_position() const;
     void set_scroll_position(int pos);
     void show_scroll_bar(bool on);
+    // Shift+PageUp / Shift+PageDown: a page (one row less than the screen) back or toward the live screen.
+    void scroll_page(bool back);
+
+    // --- find ---------------------------------------------------------------------------------------------------
+    // The history (oldest first) and then the screen rows as find reads them: 199 + 24 lines, whatever the scroll
+    // position.
+    static constexpr int find_lines = 199 + 24;
+    std::vector<find_text::line_text> find_text_lines() const;
+    // Cells shown as found: columns first..last of find line `line`; `current` is framed as well.
+    struct found_span {
+        int line = 0, first = 0, last = 0;
+        bool current = false;
+    };
+    // Replaces the found cells (any order) and repaints; host data clears them, since it moves the lines.
+    void show_found(std::vector<found_span> spans);
+    const std::vector<found_span>& found() const { return found_; }
+    // Scrolls the least that shows find line `line` (toward the middle of the screen when it is out of view).
+    void reveal_find_line(int line);
 
     // --- painting ---------------------------------------------------------------------------------------------
     void update_all();
@@ -100,8 +119,9 @@ public:
     bool connect_to(const std::string& host, int port);  // then repaints everything
     void disconnect();
     bool connected() const;
-    void reset_terminal();                                    // "&Reset Terminal"
-    void function_key_command(int n, bool shift, bool ctrl);  // toolbar F1..F20
+    const std::string& attempted_host() const { return attempt_host_; }  // of the latest connect attempt
+    void reset_terminal();                                               // "&Reset Terminal"
+    void function_key_command(int n, bool shift, bool ctrl);             // toolbar F1..F20
 
     // --- status panes -----------------------------------------------------------------------------------------
     QString security_text() const;
@@ -130,6 +150,8 @@ signals:
     void columns_changed();  // the frame refits the font
     void title_changed(const QString& host);
     void session_ended_exit();  // the host closed and `exit` is on
+    void find_requested();      // Ctrl+Shift+F
+    void menu_requested();      // F10 while Alt sends Meta
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -192,4 +214,5 @@ private:
     bool attempted_ = false;    // a connection was started in this run
     std::string attempt_host_;  // of the latest connect attempt, for the message pane
     bool maps_loaded_ = false;
+    std::vector<found_span> found_;  // sorted by line and column
 };

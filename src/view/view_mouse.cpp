@@ -172,7 +172,17 @@ void view_mouse::wheel(QWheelEvent* e) {
     }
     e->accept();
     const int old_pos = host_->scroll_position();
-    const int pos = selection::wheel_position(old_pos, delta);
+    int pos = old_pos;
+    if (const int lines = host_->wheel_lines(); lines <= 1) {
+        pos = selection::wheel_position(old_pos, delta);  // one line a message, however far it turned
+    } else {
+        // `lines` a notch of 120 units; turning back drops what the other way left over.
+        if (wheel_rest_ != 0 && (wheel_rest_ < 0) != (delta < 0)) wheel_rest_ = 0;
+        wheel_rest_ += delta * std::min(lines, selection::scroll_live);
+        const int steps = wheel_rest_ / 120;
+        wheel_rest_ -= steps * 120;
+        pos = std::clamp(old_pos - steps, selection::scroll_min, selection::scroll_live);
+    }
     // At a limit nothing moves, and the selection stays as it is (visible and copyable alike); once the view
     // moves, the selected cells would no longer be the ones shown, so the selection goes.
     if (pos == old_pos) return;

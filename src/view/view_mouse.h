@@ -36,6 +36,7 @@ struct mouse_host {
     virtual void update_all() = 0;
     virtual void update_changed() = 0;
     virtual bool wheel_enabled() const = 0;                 // setting `wheel`
+    virtual int wheel_lines() const { return 1; }           // setting `wheel_lines`: lines a notch
     virtual bool bracketed_paste() const { return false; }  // the emulator's DECSET 2004
     // The mouse reporting the host asked for (xterm); off leaves the mouse to the selection.
     virtual mouse_tracking tracking() const { return mouse_tracking::off; }
@@ -111,4 +112,5 @@ private:
     primary_port primary_;
     bool dragged_ = false;  // the pointer left the pressed cell, so the release offers the block as PRIMARY
     QPoint reported_cell_;  // the cell of the last reported motion: moves inside one cell are not reported
+    int wheel_rest_ = 0;    // wheel units times lines not yet scrolled (a fine-grained wheel adds up to a line)
 };

@@ -20,6 +20,7 @@ public:
     void update_all() override { v_.update_all(); }
     void update_changed() override { v_.update_changed(); }
     bool wheel_enabled() const override { return settings().wheel != 0; }
+    int wheel_lines() const override { return settings().wheel_lines; }
     bool bracketed_paste() const override { return v_.terminal().bracketed_paste(); }
     mouse_tracking tracking() const override { return v_.terminal().mouse_mode(); }
     mouse_encoding encoding() const override { return v_.terminal().mouse_coding(); }

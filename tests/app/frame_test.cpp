@@ -10,10 +10,13 @@
 #include <QListWidget>
 #include <QDir>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTest>
 #include <QToolBar>
 
 #include "../support/qt_test_support.h"
@@ -35,6 +38,7 @@
 #include "terminal/vt.h"
 #include "view/document.h"
 #include "view/font_face.h"
+#include "view/find_bar.h"
 #include "view/help.h"
 #include "view/render.h"
 #include "view/view.h"
@@ -96,6 +100,89 @@ TEST_F(frame_fixture, CloseAsksOnlyWhenConnectedAndConfirmSet) {
     EXPECT_TRUE(frame->close());
     EXPECT_EQ(ui.questions.size(), 2u);
     EXPECT_EQ(stored("newtoolbarused_0"), 1) << "settings saved at close";
+}
+
+// confirm_disconnect: Disconnect, and closing while connected, ask first and name the host; off, nothing asks.
+TEST_F(frame_fixture, DisconnectQuestionOnlyWithTheSetting) {
+    settings().confirm = 0;
+    ui.answer = false;
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    EXPECT_TRUE(frame->run_command(cmd::disconnect));
+    EXPECT_TRUE(ui.questions.empty()) << "off: nothing asks";
+    EXPECT_FALSE(frame->connected());
+
+    settings().confirm_disconnect = 1;
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    EXPECT_TRUE(frame->run_command(cmd::disconnect));
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0], "Disconnect from 127.0.0.1?");
+    EXPECT_TRUE(frame->connected()) << "No keeps the session";
+    ui.answer = true;
+    EXPECT_TRUE(frame->run_command(cmd::disconnect));
+    EXPECT_EQ(ui.questions.size(), 2u);
+    EXPECT_FALSE(frame->connected());
+
+    // An attempt still being set up is given up without a question.
+    sockets.result = session_socket::connect_result::in_progress;
+    ASSERT_TRUE(frame->view().connect_to("slow.example", 23));
+    EXPECT_TRUE(frame->run_command(cmd::disconnect));
+    EXPECT_EQ(ui.questions.size(), 2u);
+    sockets.result = session_socket::connect_result::connected;
+}
+
+TEST_F(frame_fixture, CloseQuestionNamesTheHostWithConfirmDisconnect) {
+    settings().confirm_disconnect = 1;
+    settings().confirm = 1;
+    EXPECT_TRUE(frame->may_close());
+    EXPECT_TRUE(ui.questions.empty()) << "not connected: no question";
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    ui.answer = false;
+    EXPECT_FALSE(frame->close());
+    ASSERT_EQ(ui.questions.size(), 1u) << "one question, not two";
+    EXPECT_EQ(ui.questions[0], "Close the window and disconnect from 127.0.0.1?");
+    EXPECT_TRUE(frame->connected());
+    settings().confirm = 0;
+    EXPECT_FALSE(frame->may_close());
+    EXPECT_EQ(ui.questions.size(), 2u) << "asked whatever `confirm` says";
+    settings().confirm_disconnect = 0;
+    EXPECT_TRUE(frame->may_close());
+    EXPECT_EQ(ui.questions.size(), 2u) << "both off: nothing asks";
+}
+
+TEST_F(frame_fixture, FindOpensTheBarUnderTheTerminal) {
+    frame->resize(900, 600);
+    QApplication::processEvents();
+    QAction* find = frame->action(cmd::find);
+    ASSERT_NE(find, nullptr);
+    EXPECT_EQ(find->text(), "&Find...");
+    EXPECT_EQ(find->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    EXPECT_FALSE(frame->finder().isVisible());
+    const int view_height = frame->view().height();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("\x06"));
+    QApplication::sendEvent(&frame->view(), &press);
+    QApplication::processEvents();
+    ASSERT_TRUE(frame->finder().isVisible());
+    EXPECT_GE(frame->finder().geometry().top(), frame->view().geometry().bottom()) << "under the terminal";
+    EXPECT_LT(frame->view().height(), view_height);
+    frame->terminal().feed_text("\x1b[5;1Hsome words");
+    QTest::keyClicks(frame->finder().pattern_edit(), QStringLiteral("words"));
+    EXPECT_EQ(frame->finder().count_text(), "1 of 1");
+    QTest::keyClick(frame->finder().pattern_edit(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame->finder().isVisible());
+    EXPECT_EQ(frame->view().height(), view_height);
+    EXPECT_TRUE(frame->view().found().empty());
+}
+
+TEST_F(frame_fixture, F10OpensTheMenuBarWhileAltIsMeta) {
+    QKeyEvent f10(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&frame->view(), &f10);
+    EXPECT_EQ(frame->menuBar()->activeAction(), nullptr);
+    settings().alt_meta = 1;
+    QApplication::sendEvent(&frame->view(), &f10);
+    ASSERT_NE(frame->menuBar()->activeAction(), nullptr);
+    EXPECT_EQ(frame->menuBar()->activeAction()->text(), "&File");
+    frame->menuBar()->setActiveAction(nullptr);
 }
 
 TEST_F(frame_fixture, ToolbarLayoutSurvivesARestart) {

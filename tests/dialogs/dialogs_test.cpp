@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -484,6 +486,66 @@ TEST_F(DialogTest, TerminalTypeListAndTodaysHostsChoice) {
     }
     EXPECT_EQ(s.termtype, "xterm");
     EXPECT_EQ(s.utf8, 1);
+}
+
+// Alt as Meta, three wheel lines and the disconnect question have their own switches, off by default; the Today's
+// hosts profile ticks all three.
+TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
+    struct habit {
+        int id;
+        const char* text;
+    };
+    const habit habits[] = {{1011, "&Alt key sends Meta (ESC prefix)"},
+                            {1012, "Mouse &wheel scrolls three lines"},
+                            {1013, "As&k before disconnecting"}};
+    auto stored = [&] { return std::array<int, 3>{s.alt_meta, s.wheel_lines, s.confirm_disconnect}; };
+    EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0}));
+    {
+        getterm d(s);
+        for (const habit& h : habits) {
+            ASSERT_NE(check(d, h.id), nullptr);
+            EXPECT_EQ(check(d, h.id)->text(), h.text);
+            EXPECT_FALSE(check(d, h.id)->isChecked());
+        }
+        d.control<QComboBox>(1010)->setCurrentIndex(2);  // xterm: not the profile
+        ok(d);
+    }
+    EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0}));
+    // Each switch alone.
+    const std::array<int, 3> alone[] = {{1, 1, 0}, {0, 3, 0}, {0, 1, 1}};
+    for (int i = 0; i < 3; ++i) {
+        {
+            getterm d(s);
+            check(d, habits[i].id)->setChecked(true);
+            ok(d);
+        }
+        EXPECT_EQ(stored(), alone[i]) << habits[i].text;
+        getterm d(s);
+        EXPECT_TRUE(check(d, habits[i].id)->isChecked());
+        check(d, habits[i].id)->setChecked(false);
+        ok(d);
+        EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0}));
+    }
+    {
+        getterm d(s);
+        d.control<QComboBox>(1010)->setCurrentIndex(4);
+        for (const habit& h : habits) EXPECT_TRUE(check(d, h.id)->isChecked()) << h.text;
+        d.reject();
+    }
+    EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0})) << "Cancel keeps everything";
+    {
+        getterm d(s);
+        d.control<QComboBox>(1010)->setCurrentIndex(4);
+        ok(d);
+    }
+    EXPECT_EQ(stored(), (std::array<int, 3>{1, 3, 1}));
+    s.wheel_lines = 5;
+    {
+        getterm d(s);
+        EXPECT_TRUE(check(d, 1012)->isChecked());
+        ok(d);
+    }
+    EXPECT_EQ(s.wheel_lines, 5) << "a larger step stored by hand stays";
 }
 
 TEST_F(DialogTest, CursorShapeBlinkAndDoubleClick) {

@@ -50,6 +50,8 @@ struct fake_host : mouse_host {
     void update_all() override { ++all_updates; }
     void update_changed() override { ++changed_updates; }
     bool wheel_enabled() const override { return wheel_on; }
+    int lines = 1;
+    int wheel_lines() const override { return lines; }
     mouse_tracking track = mouse_tracking::off;
     mouse_encoding coding = mouse_encoding::sgr;
     std::vector<QPoint> links_opened;
@@ -292,6 +294,35 @@ TEST_F(MouseTest, WheelMovesOneLineWithinLimits) {
     host->wheel_on = false;
     EXPECT_FALSE(wheel(120));
     EXPECT_EQ(host->pos, 200);
+}
+
+// wheel_lines above 1: that many lines a notch of 120 units, fine-grained events adding up to them.
+TEST_F(MouseTest, WheelLinesSetTheStepOfANotch) {
+    struct step {
+        int delta, want;
+    };
+    struct wheel_case {
+        int lines, start;
+        std::vector<step> steps;
+    };
+    const wheel_case cases[] = {
+        {3, 200, {{120, 197}, {120, 194}, {-120, 197}, {-120, 200}, {-120, 200}}},
+        {3, 200, {{240, 194}, {-360, 200}}},                                // several notches in one event
+        {3, 200, {{40, 199}, {40, 198}, {40, 197}, {20, 197}, {20, 196}}},  // a fine-grained wheel
+        {3, 200, {{30, 200}, {-10, 200}, {30, 200}, {10, 199}}},            // turning back drops the rest
+        {3, 2, {{120, 1}, {120, 1}, {-120, 4}}},                            // limited to the oldest line
+        {5, 200, {{120, 195}, {-60, 197}, {-60, 200}}},
+        {1, 200, {{480, 199}, {15, 198}, {-15, 199}}},  // as before: a line a message
+        {0, 200, {{480, 199}}},
+    };
+    for (const wheel_case& c : cases) {
+        host->lines = c.lines;
+        host->pos = c.start;
+        for (const step& s : c.steps) {
+            EXPECT_TRUE(wheel(s.delta));
+            EXPECT_EQ(host->pos, s.want) << "lines " << c.lines << " from " << c.start << " delta " << s.delta;
+        }
+    }
 }
 
 TEST_F(MouseTest, KeysAndHostDataRemoveTheSelectionButCtrlKeepsIt) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <utility>
 #include <string>
 
 #include "view/keymap.h"
@@ -285,6 +286,7 @@ std::string printable(std::string_view s) {
 }
 
 TEST_F(xterm_fixture, KeysSendXtermCodesWithAnEmptyOrTheShippedKeyMap) {
+    m.alternate_screen = true;  // where Shift+PageUp/PageDown go to the host
     for (bool shipped : {false, true}) {
         if (shipped) load(shipped_key_map());
         for (const xterm_case& c : xterm_cases) {
@@ -356,5 +358,169 @@ TEST(StockKeyEntries, MatchTheShippedKeyMap) {
         EXPECT_EQ(printable(stock_key_entry(i)), printable(t[i].view())) << "slot " << i;
     EXPECT_EQ(stock_key_entry(-1), "");
     EXPECT_EQ(stock_key_entry(key_slot_count), "");
+}
+
+// Keys the terminal keeps for itself, in both emulations, with the shipped map.
+struct local_case {
+    vkey key;
+    char letter;
+    bool shift, ctrl, alt_meta, alternate;
+    key_action want;
+};
+const local_case local_cases[] = {
+    {vkey::letter, 'C', true, true, false, false, key_action::copy},
+    {vkey::letter, 'V', true, true, false, false, key_action::paste},
+    {vkey::letter, 'F', true, true, false, false, key_action::find},
+    {vkey::insert, 0, true, false, false, false, key_action::paste},
+    {vkey::insert, 0, true, false, false, true, key_action::paste},
+    {vkey::page_up, 0, true, false, false, false, key_action::page_back},
+    {vkey::page_down, 0, true, false, false, false, key_action::page_forward},
+    {vkey::page_up, 0, true, false, false, true, key_action::send},  // a full-screen program gets them
+    {vkey::page_down, 0, true, false, false, true, key_action::send},
+    {vkey::page_up, 0, false, false, false, false, key_action::send},
+    {vkey::page_up, 0, true, true, false, false, key_action::send},
+    {vkey::insert, 0, false, false, false, false, key_action::send},
+    {vkey::insert, 0, true, true, false, false, key_action::send},
+    {vkey::letter, 'C', false, true, false, false, key_action::none},  // Ctrl+C is the character step's
+    {vkey::letter, 'B', true, true, false, false, key_action::none},
+    {vkey::f, 0, false, false, true, false, key_action::menu},
+    {vkey::f, 0, false, false, false, false, key_action::send},  // F10 without Meta goes to the host
+    {vkey::f, 0, true, false, true, false, key_action::send},
+};
+
+TEST_F(xterm_fixture, LocalKeysTakeNothingFromTheHostUnlessTheyMust) {
+    load(shipped_key_map());
+    for (bool xterm : {false, true}) {
+        m.xterm = xterm;
+        for (const local_case& c : local_cases) {
+            m.alt_meta = c.alt_meta;
+            m.alternate_screen = c.alternate;
+            key_down_event e;
+            e.key = c.key;
+            e.letter = c.letter;
+            e.fnum = c.key == vkey::f ? 10 : 0;
+            e.shift = c.shift;
+            e.ctrl = c.ctrl;
+            const key_result r = kb.key_down(e, m, false);
+            EXPECT_EQ(int(r.action), int(c.want))
+                << "key " << int(c.key) << " " << (c.letter ? c.letter : ' ') << " shift " << c.shift << " ctrl "
+                << c.ctrl << " meta " << c.alt_meta << " alternate " << c.alternate << " xterm " << xterm;
+            if (c.want != key_action::send) {
+                EXPECT_EQ(r.bytes.len, 0u);
+            }
+            chr(0);  // uses up any swallow flag
+        }
+    }
+}
+
+TEST_F(xterm_fixture, CtrlShiftLettersSendNoCharacter) {
+    for (bool use_cv : {false, true}) {
+        m.use_cv = use_cv;
+        for (auto [letter, ch] : {std::pair{'C', 3}, std::pair{'V', 22}, std::pair{'F', 6}}) {
+            key_down_event e;
+            e.key = vkey::letter;
+            e.letter = letter;
+            e.shift = e.ctrl = true;
+            EXPECT_NE(kb.key_down(e, m, true).action, key_action::send);
+            char_event ce;
+            ce.ch = static_cast<std::uint8_t>(ch);
+            EXPECT_EQ(kb.character(ce, m, true).action, key_action::none) << letter << " use_cv " << use_cv;
+            EXPECT_EQ(chr('x'), "x") << "the next character is not swallowed";
+        }
+    }
+}
+
+TEST_F(xterm_fixture, UsersOwnPageEntryKeepsShiftPageForTheHost) {
+    load(shipped_key_map());
+    table[key_slot::page_up] = "PGUP";
+    key_down_event e;
+    e.key = vkey::page_up;
+    e.shift = true;
+    for (bool xterm : {false, true}) {
+        m.xterm = xterm;
+        EXPECT_EQ(kb.key_down(e, m, false).bytes.view(), "PGUP");
+    }
+    e.key = vkey::page_down;
+    EXPECT_EQ(kb.key_down(e, m, false).action, key_action::page_forward);
+}
+
+// Alt with alt_meta: ESC and the key's bytes; xterm's modified codes where it has them.
+struct meta_case {
+    bool xterm;
+    vkey key;
+    int fnum;
+    bool shift, ctrl, app;
+    std::string want;
+};
+const meta_case meta_keys[] = {
+    {true, vkey::up, 0, false, false, false, "ESC[1;3A"},
+    {true, vkey::up, 0, false, false, true, "ESC[1;3A"},  // modified: no SS3 form
+    {true, vkey::left, 0, true, false, false, "ESC[1;4D"},
+    {true, vkey::right, 0, false, true, false, "ESC[1;7C"},
+    {true, vkey::home, 0, false, false, false, "ESC[1;3H"},
+    {true, vkey::del, 0, false, false, false, "ESC[3;3~"},
+    {true, vkey::page_up, 0, false, false, false, "ESC[5;3~"},
+    {true, vkey::f, 1, false, false, false, "ESC[1;3P"},
+    {true, vkey::f, 5, true, false, false, "ESC[15;4~"},
+    {false, vkey::up, 0, false, false, false, "ESCESC[A"},
+    {false, vkey::up, 0, false, false, true, "ESCESCOA"},
+    {false, vkey::home, 0, false, false, false, "ESCESC[1~"},
+    {false, vkey::f, 1, false, false, false, "ESCESCOP"},
+    {false, vkey::f, 2, false, true, false, ""},  // Ctrl+F2 has no entry: no lone ESC
+};
+
+TEST_F(xterm_fixture, AltSendsMetaWhenAsked) {
+    load(shipped_key_map());
+    m.alt_meta = true;
+    for (const meta_case& c : meta_keys) {
+        m.xterm = c.xterm;
+        m.app_keys = c.app;
+        key_down_event e;
+        e.key = c.key;
+        e.fnum = c.fnum;
+        e.shift = c.shift;
+        e.ctrl = c.ctrl;
+        e.alt = true;
+        EXPECT_EQ(printable(kb.key_down(e, m, false).bytes.view()), c.want)
+            << "key " << int(c.key) << " F" << c.fnum << " xterm " << c.xterm << " app " << c.app;
+    }
+    m.xterm = true;
+    m.app_keys = false;
+    table[key_slot::end] = "END";
+    key_down_event e;
+    e.key = vkey::end;
+    e.alt = true;
+    EXPECT_EQ(printable(kb.key_down(e, m, false).bytes.view()), "ESCEND") << "the user's entry after ESC";
+}
+
+TEST_F(xterm_fixture, AltCharactersGoAfterAnEscape) {
+    load(shipped_key_map());
+    auto alt_chr = [&](std::uint8_t c, bool backspace = false) {
+        char_event e;
+        e.ch = c;
+        e.backspace_key = backspace;
+        e.alt = true;
+        return printable(kb.character(e, m, false).bytes.view());
+    };
+    for (bool xterm : {false, true}) {
+        m.xterm = xterm;
+        m.alt_meta = true;
+        EXPECT_EQ(alt_chr('b'), "ESCb");
+        EXPECT_EQ(alt_chr('F'), "ESCF") << "Alt+Shift+f";
+        EXPECT_EQ(alt_chr(8, true), "ESC\x7f") << "Alt+Backspace: ESC and what Backspace sends";
+        EXPECT_EQ(alt_chr('\r'), "ESC\r");
+        EXPECT_EQ(alt_chr(2), "ESC\x02") << "Alt+Ctrl+b";
+        table[key_slot::backspace] = "\b";
+        EXPECT_EQ(alt_chr(8, true), "ESC\b");
+        table[key_slot::backspace] = "\x7f";
+        m.alt_meta = false;
+        EXPECT_EQ(alt_chr('b'), "b") << "without alt_meta Alt adds nothing";
+    }
+    // Alt reaches key_down only with alt_meta; without it the flag is ignored.
+    m.xterm = true;
+    key_down_event e;
+    e.key = vkey::up;
+    e.alt = true;
+    EXPECT_EQ(printable(kb.key_down(e, m, false).bytes.view()), "ESC[A");
 }
 }  // namespace

@@ -1,0 +1,328 @@
+// The view's keyboard habits and the find bar on the offscreen platform: Alt as Meta, the copy and paste keys,
+// Shift+PageUp/PageDown over the scroll-back, and finding text in the history and the screen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <string>
+
+#include "../support/qt_test_support.h"
+#include "config/settings.h"
+#include "fakes.h"
+#include "terminal/screen.h"
+#include "terminal/vt.h"
+#include "view/document.h"
+#include "view/find_bar.h"
+#include "view/render.h"
+#include "view/view.h"
+#include "view/view_mouse.h"
+
+namespace {
+using qt_test_support::test_app;
+
+constexpr int FG = 0x000000;
+constexpr int BG = 0xFFFFFF;
+
+struct habits_fixture : ::testing::Test {
+    recording_sockets sockets;
+    recording_ui ui;
+    std::unique_ptr<CVellumDoc> doc;
+    std::unique_ptr<CVellumView> view;
+
+    void SetUp() override {
+        test_app();
+        reset_settings();
+        Settings& s = settings();
+        s.color_fg = FG;
+        s.color_bg = BG;
+        s.scroll_bar = 0;
+        s.blink_cursor = 0;
+        s.keyname = s.nettopc = s.pctonet = "/nonexistent";
+        doc = std::make_unique<CVellumDoc>();
+        view = std::make_unique<CVellumView>(*doc, ui, sockets);
+        view->resize(800, 480);
+        view->show();
+        view->refit();
+        QGuiApplication::clipboard()->clear();
+    }
+    void TearDown() override {
+        view.reset();
+        doc.reset();
+    }
+    void connect_xterm(bool xterm) {
+        settings().termtype = xterm ? "xterm" : "vt220";
+        ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+        host("\x1b[m");  // the emulation follows the setting on host data
+        sockets.sent.clear();
+    }
+    void host(const std::string& bytes) {
+        view->display_from_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    }
+    void feed(const std::string& bytes) {
+        for (unsigned char c : bytes) {
+            view->terminal().feed_byte(c);
+            view->terminal().take_reply();
+        }
+    }
+    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
+        QKeyEvent press(QEvent::KeyPress, k, mods, text);
+        QApplication::sendEvent(view.get(), &press);
+        QKeyEvent release(QEvent::KeyRelease, k, mods, text);
+        QApplication::sendEvent(view.get(), &release);
+    }
+    bool shortcut_taken(int k, Qt::KeyboardModifiers mods) {
+        QKeyEvent e(QEvent::ShortcutOverride, k, mods);
+        e.ignore();
+        QApplication::sendEvent(view.get(), &e);
+        return e.isAccepted();
+    }
+    // n numbered lines, "needle" on those divisible by `every`.
+    void fill(int n, int every) {
+        for (int i = 1; i <= n; ++i) feed("line " + std::to_string(i) + (i % every == 0 ? " needle" : "") + "\r\n");
+    }
+};
+
+std::string printable(const std::string& s) {
+    std::string out;
+    for (char c : s) out += c == '\x1b' ? std::string("ESC") : c == '\x7f' ? std::string("DEL") : std::string(1, c);
+    return out;
+}
+
+TEST_F(habits_fixture, AltSendsMetaOnlyWhenAsked) {
+    connect_xterm(true);
+    key(Qt::Key_B, Qt::AltModifier, QStringLiteral("b"));
+    EXPECT_EQ(sockets.sent, "") << "Alt belongs to the menus by default";
+    EXPECT_FALSE(shortcut_taken(Qt::Key_F, Qt::AltModifier));
+    EXPECT_TRUE(shortcut_taken(Qt::Key_F, Qt::ControlModifier));
+
+    settings().alt_meta = 1;
+    EXPECT_TRUE(shortcut_taken(Qt::Key_F, Qt::AltModifier)) << "the menus give up Alt+letter";
+    key(Qt::Key_B, Qt::AltModifier, QStringLiteral("b"));
+    key(Qt::Key_F, Qt::AltModifier | Qt::ShiftModifier, QStringLiteral("F"));
+    key(Qt::Key_Backspace, Qt::AltModifier, QStringLiteral("\b"));
+    key(Qt::Key_Up, Qt::AltModifier);
+    key(Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_EQ(printable(sockets.sent), "ESCbESCFESCDELESC[1;3A");
+    sockets.sent.clear();
+    settings().utf8 = 1;
+    key(Qt::Key_E, Qt::AltModifier, QString::fromUtf8("\xc3\xa9"));
+    EXPECT_EQ(sockets.sent, "\x1b\xc3\xa9") << "one ESC before the character's bytes";
+}
+
+TEST_F(habits_fixture, F10OpensTheMenuOnlyWhileAltIsMeta) {
+    connect_xterm(true);
+    QSignalSpy menu(view.get(), &CVellumView::menu_requested);
+    key(Qt::Key_F10);
+    EXPECT_EQ(menu.count(), 0);
+    EXPECT_EQ(printable(sockets.sent), "ESC[21~");
+    sockets.sent.clear();
+    settings().alt_meta = 1;
+    key(Qt::Key_F10);
+    EXPECT_EQ(menu.count(), 1);
+    EXPECT_EQ(sockets.sent, "");
+}
+
+TEST_F(habits_fixture, CopyAndPasteKeysUseTheClipboardAndTheBracketedPaste) {
+    for (bool xterm : {false, true}) {
+        SCOPED_TRACE(xterm ? "xterm" : "vt220");
+        if (!view->connected()) connect_xterm(xterm);
+        settings().termtype = xterm ? "xterm" : "vt220";
+        host("\x1b[H\x1b[2Jhello");
+        sockets.sent.clear();
+        view->mouse().select_all();
+        key(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("\x03"));
+        EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("hello")));
+        EXPECT_EQ(sockets.sent, "") << "Ctrl+Shift+C sends no Ctrl+C";
+        EXPECT_FALSE(view->mouse().has_selection());
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("ls\n"));
+        key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("\x16"));
+        EXPECT_EQ(sockets.sent, "ls\r");
+        sockets.sent.clear();
+        key(Qt::Key_Insert, Qt::ShiftModifier);
+        EXPECT_EQ(sockets.sent, "ls\r");
+        sockets.sent.clear();
+        if (xterm) {
+            host("\x1b[?2004h");
+            key(Qt::Key_Insert, Qt::ShiftModifier);
+            EXPECT_EQ(printable(sockets.sent), "ESC[200~ls\rESC[201~");
+            host("\x1b[?2004l");
+            sockets.sent.clear();
+            key(Qt::Key_Insert);
+            EXPECT_EQ(printable(sockets.sent), "ESC[2~") << "Insert itself still goes to the host";
+            sockets.sent.clear();
+        }
+    }
+}
+
+TEST_F(habits_fixture, ShiftPageKeysPageTheScrollBackExceptOnTheAlternateScreen) {
+    connect_xterm(true);
+    host(std::string(100, '\n'));
+    ASSERT_EQ(view->scroll_position(), scroll_live);
+    key(Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_EQ(view->scroll_position(), scroll_live - 23);
+    key(Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_EQ(view->scroll_position(), scroll_live - 46);
+    key(Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_EQ(view->scroll_position(), scroll_live - 23);
+    for (int i = 0; i < 10; ++i) key(Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_EQ(view->scroll_position(), 1);
+    for (int i = 0; i < 10; ++i) key(Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_EQ(view->scroll_position(), scroll_live);
+    EXPECT_EQ(sockets.sent, "");
+    key(Qt::Key_PageUp);
+    EXPECT_EQ(printable(sockets.sent), "ESC[5~");
+    EXPECT_EQ(view->scroll_position(), scroll_live);
+    sockets.sent.clear();
+    host("\x1b[?1049h");
+    key(Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_EQ(printable(sockets.sent), "ESC[5;2~") << "a full-screen program gets the key";
+    EXPECT_EQ(view->scroll_position(), scroll_live);
+}
+
+TEST_F(habits_fixture, CtrlShiftFAsksForTheFindBar) {
+    connect_xterm(false);
+    QSignalSpy find(view.get(), &CVellumView::find_requested);
+    key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("\x06"));
+    EXPECT_EQ(find.count(), 1);
+    EXPECT_EQ(sockets.sent, "");
+    key(Qt::Key_F, Qt::ControlModifier, QStringLiteral("\x06"));
+    EXPECT_EQ(sockets.sent, "\x06") << "Ctrl+F stays the host's";
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Find bar
+
+struct find_fixture : habits_fixture {
+    std::unique_ptr<find_bar> bar;
+    void SetUp() override {
+        habits_fixture::SetUp();
+        bar = std::make_unique<find_bar>(*view);
+        bar->show();
+    }
+    void TearDown() override {
+        bar.reset();
+        habits_fixture::TearDown();
+    }
+    void type(const QString& text) {
+        bar->pattern_edit()->clear();
+        QTest::keyClicks(bar->pattern_edit(), text);
+    }
+    // Text of the screen row the current match is on, as the view shows it now.
+    std::string current_row_text() {
+        const int row = bar->current().line - view->scroll_position() + 2;
+        EXPECT_GE(row, 1);
+        EXPECT_LE(row, 24);
+        if (row < 1 || row > 24) return {};
+        std::string out;
+        for (int c = 1; c <= 80; ++c) out += char(view->ring().line(row).cells[c - 1] & cell_char_mask);
+        return out.substr(0, out.find_last_not_of(' ') + 1);
+    }
+    int found_cells() const {
+        int n = 0;
+        for (const auto& f : view->found()) n += f.last - f.first + 1;
+        return n;
+    }
+};
+
+TEST_F(find_fixture, FindsInHistoryAndScreenAndStepsBothWays) {
+    fill(150, 10);  // needles on lines 10, 20 .. 150: 15 of them, some in the history
+    type(QStringLiteral("needle"));
+    EXPECT_EQ(bar->count_text(), "15 of 15") << "typing starts from the newest line";
+    EXPECT_EQ(current_row_text(), "line 150 needle");
+    EXPECT_EQ(view->scroll_position(), scroll_live);
+    EXPECT_EQ(view->found().size(), 15u);
+    EXPECT_EQ(found_cells(), 15 * 6);
+
+    QTest::keyClick(bar->pattern_edit(), Qt::Key_Return);  // Enter: further back
+    EXPECT_EQ(bar->count_text(), "14 of 15");
+    EXPECT_EQ(current_row_text(), "line 140 needle");
+    for (int i = 0; i < 12; ++i) bar->find_previous();
+    EXPECT_EQ(bar->count_text(), "2 of 15");
+    EXPECT_EQ(current_row_text(), "line 20 needle");
+    EXPECT_LT(view->scroll_position(), scroll_live) << "scrolled back to show it";
+    bar->previous_button()->click();
+    bar->previous_button()->click();
+    EXPECT_EQ(bar->count_text(), "15 of 15") << "wraps to the newest";
+    EXPECT_EQ(current_row_text(), "line 150 needle");
+    QTest::keyClick(bar->pattern_edit(), Qt::Key_Return, Qt::ShiftModifier);  // Shift+Enter: on
+    EXPECT_EQ(bar->count_text(), "1 of 15");
+    EXPECT_EQ(current_row_text(), "line 10 needle");
+    bar->next_button()->click();
+    EXPECT_EQ(current_row_text(), "line 20 needle");
+
+    int current = 0;
+    for (const auto& f : view->found()) current += f.current;
+    EXPECT_EQ(current, 1) << "one match is the current one";
+}
+
+TEST_F(find_fixture, OptionsAndBadPatterns) {
+    fill(30, 10);
+    feed("Needle NEEDLE\r\n");
+    type(QStringLiteral("needle"));
+    EXPECT_EQ(bar->count_text(), "5 of 5");
+    bar->case_box()->setChecked(true);
+    EXPECT_EQ(bar->count_text(), "3 of 3");
+    bar->case_box()->setChecked(false);
+    type(QStringLiteral("line [12]0 n"));
+    EXPECT_EQ(bar->count_text(), "No matches") << "brackets are plain text without the regex switch";
+    bar->regex_box()->setChecked(true);
+    EXPECT_EQ(bar->count_text(), "2 of 2");
+    type(QStringLiteral("line (2"));
+    EXPECT_EQ(bar->count_text(), "Bad expression");
+    EXPECT_TRUE(view->found().empty());
+    type(QString());
+    EXPECT_EQ(bar->count_text(), "");
+    EXPECT_TRUE(view->found().empty());
+}
+
+TEST_F(find_fixture, MatchesShowReversedAndGoAwayWithHostDataAndEsc) {
+    connect_xterm(false);
+    host("\x1b[H\x1b[2J\x1b[3;5Hfind me here");
+    type(QStringLiteral("me"));
+    ASSERT_EQ(bar->count_text(), "1 of 1");
+    ASSERT_EQ(view->found().size(), 1u);
+    EXPECT_EQ(view->found()[0].line, 199 + 2) << "screen row 3";
+    EXPECT_EQ(view->found()[0].first, 10);
+    EXPECT_EQ(view->found()[0].last, 11);
+    const QImage img = view->render_image();
+    auto paper_is = [&](int row, int col, int bgr) {
+        const QRect r = view->cell_rect(row, col);
+        return img.pixel(r.left() + 1, r.top() + 1) == color_from_bgr(bgr).rgb() ||
+               img.pixel(r.right() - 1, r.top() + 2) == color_from_bgr(bgr).rgb();
+    };
+    EXPECT_TRUE(paper_is(3, 10, FG)) << "found text shows reversed";
+    EXPECT_TRUE(paper_is(3, 11, FG));
+    EXPECT_TRUE(paper_is(3, 9, BG));
+    EXPECT_TRUE(paper_is(3, 12, BG));
+
+    host("x");
+    EXPECT_TRUE(view->found().empty()) << "host data moves the lines: the marks go";
+    bar->find_previous();
+    EXPECT_EQ(view->found().size(), 1u);
+    QTest::keyClick(bar->pattern_edit(), Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(view->found().empty());
+}
+
+TEST_F(find_fixture, WideCharactersAndTheColumnsOfA132ColumnScreen) {
+    settings().utf8 = 1;
+    connect_xterm(false);
+    host("\x1b[?3h");  // 132 columns
+    host("\x1b[H\x1b[2J\x1b[1;120H\xe4\xb8\xad\xe6\x96\x87 end");
+    bar->pattern_edit()->setText(QString::fromUtf8("\xe4\xb8\xad\xe6\x96\x87"));  // keyClicks knows ASCII only
+    ASSERT_EQ(view->found().size(), 1u);
+    EXPECT_EQ(view->found()[0].first, 120);
+    EXPECT_EQ(view->found()[0].last, 123) << "both halves of both wide characters";
+    type(QStringLiteral("end"));
+    ASSERT_EQ(view->found().size(), 1u);
+    EXPECT_EQ(view->found()[0].first, 125);
+}
+}  // namespace
