@@ -265,6 +265,10 @@ void keyboard::keypad_key(key_bytes& out, int key, const key_modes& m) const {
 
 key_action keyboard::local_action(const key_down_event& e, const key_modes& m) const {
     if (e.alt) return key_action::none;
+    const bool menu_key = m.alt_meta && !e.shift && !e.ctrl && e.key == vkey::f && e.fnum == 10;
+    // The VT220 keeps its written keys (Ctrl+Shift+letter is a control character there, Shift+Insert and
+    // Shift+Page are the keys' own codes): the local uses come with the xterm emulation.
+    if (!m.xterm) return menu_key ? key_action::menu : key_action::none;
     if (e.ctrl && e.shift && e.key == vkey::letter) {
         switch (e.letter) {
         case 'C': return key_action::copy;

@@ -402,6 +402,13 @@ TEST_F(xterm_fixture, LocalKeysTakeNothingFromTheHostUnlessTheyMust) {
             e.shift = c.shift;
             e.ctrl = c.ctrl;
             const key_result r = kb.key_down(e, m, false);
+            // The VT220 takes none of these keys locally (but F10 for the menus with Alt as Meta).
+            const bool local = c.want != key_action::send && c.want != key_action::none;
+            if (!xterm && local && c.want != key_action::menu) {
+                EXPECT_NE(int(r.action), int(c.want)) << "key " << int(c.key) << " " << (c.letter ? c.letter : ' ');
+                chr(0);
+                continue;
+            }
             EXPECT_EQ(int(r.action), int(c.want))
                 << "key " << int(c.key) << " " << (c.letter ? c.letter : ' ') << " shift " << c.shift << " ctrl "
                 << c.ctrl << " meta " << c.alt_meta << " alternate " << c.alternate << " xterm " << xterm;
