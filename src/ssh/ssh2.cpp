@@ -908,7 +908,9 @@ void ssh2_engine::send_message_for_test(const std::uint8_t* payload, std::size_t
 
 bool ssh2_engine::ask_sign_on() {
     const unsigned gen = generation_;
-    s_.ssh_user.clear();
+    // Negotiated mode opens the dialog with the name it has (remembered, or given with -l); the fixed suite keeps
+    // its written empty fields.
+    if (!negotiated_) s_.ssh_user.clear();
     crypto::wipe(s_.ssh_password);
     const bool ok = prompts_.sign_on(s_);
     if (!alive(gen)) return false;

@@ -697,6 +697,17 @@ TEST_F(Ssh2Auth, AgentKeyIsOfferedThenSignedWithSha512) {
     EXPECT_EQ(prompts.calls, 0) << "remembered user, key accepted: no dialog";
 }
 
+TEST_F(Ssh2Auth, TheSignOnDialogOpensWithTheNameItHas) {
+    s.ssh_default = 0;
+    s.ssh_user = "carol";
+    s.ssh_password = "old";
+    fresh();
+    to_methods("password");
+    EXPECT_EQ(prompts.calls, 1);
+    EXPECT_EQ(prompts.seen_user, "carol");
+    EXPECT_EQ(prompts.seen_password, "") << "never a password";
+}
+
 TEST_F(Ssh2Auth, RefusedKeyFallsBackToThePassword) {
     to_methods("publickey,password");
     next(50);  // the key offered
