@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -136,6 +137,10 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     opts.install_dirs = default_install_dirs();
     // Run from a build tree: the build's copy of the shipped map files.
     opts.install_dirs.push_back(QCoreApplication::applicationDirPath().toStdString());
+    // Installed from the package: the shared data beside the program's bin folder.
+    opts.install_dirs.push_back(QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/qtelnet"))
+                                    .absolutePath()
+                                    .toStdString());
     if (QFileInfo::exists(QStringLiteral(QTELNET_BUILD_MAPS_DIR "/keys.map")))
         opts.install_dirs.push_back(QTELNET_BUILD_MAPS_DIR);
     load_settings(settings(), store_, start_, ui_, window_.get(), opts);
