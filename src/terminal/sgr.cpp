@@ -154,30 +154,15 @@ void apply_xterm(const csi_params& p, cell_pen& pen) {
 }  // namespace
 
 void parse_csi_params(const char* text, int len, csi_params& q) {
-    q.count = 0;
-    q.sub = q.empty = 0;
-    long long v = 0;
-    bool digits = false;
-    auto push = [&] {
-        if (q.count == csi_max_params) return;
-        q.value[q.count] = int(v);
-        if (!digits) q.empty |= 1u << q.count;
-        ++q.count;
-        v = 0;
-        digits = false;
-    };
+    csi_param_builder b(q);
     for (int i = 0; i < len; ++i) {
         const char ch = text[i];
-        if (ch == ';' || ch == ':') {
-            push();
-            if (ch == ':' && q.count < csi_max_params) q.sub |= 1u << q.count;
-        } else if (ch >= '0' && ch <= '9') {
-            // Saturate instead of overflowing: the actions clamp anyway.
-            v = std::min<long long>(v * 10 + (ch - '0'), INT32_MAX);
-            digits = true;
-        }
+        if (ch == ';' || ch == ':')
+            b.separate(ch);
+        else if (ch >= '0' && ch <= '9')
+            b.digit(ch);
     }
-    push();
+    b.finish();
 }
 
 void apply_sgr(const csi_params& params, sgr_profile profile, cell_pen& pen) {

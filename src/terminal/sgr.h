@@ -34,6 +34,33 @@ struct csi_params {
 };
 static_assert(csi_max_params <= 32 && csi_limit <= csi_max_params, "the sub and empty masks hold one bit per entry");
 
+// Builds csi_params a character at a time: digits, then separate(':' or ';'), and finish() after the last one.
+struct csi_param_builder {
+    csi_params& q;
+    long long v = 0;
+    bool digits = false;
+    explicit csi_param_builder(csi_params& out) : q(out) { q.count = 0, q.sub = q.empty = 0; }
+    void digit(char ch) {
+        // Saturate instead of overflowing: the actions clamp anyway.
+        v = v * 10 + (ch - '0');
+        if (v > INT32_MAX) v = INT32_MAX;
+        digits = true;
+    }
+    void separate(char ch) {
+        finish();
+        if (ch == ':' && q.count < csi_max_params) q.sub |= 1u << q.count;
+    }
+    void finish() {
+        if (q.count < csi_max_params) {
+            q.value[q.count] = int(v);
+            if (!digits) q.empty |= 1u << q.count;
+            ++q.count;
+        }
+        v = 0;
+        digits = false;
+    }
+};
+
 // The parameter string between the introducer (and any private marker) and the final: digits, ';' between
 // parameters, ':' before a sub-parameter; any other character is skipped.
 void parse_csi_params(const char* text, int len, csi_params& out);

@@ -249,30 +249,16 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     const int limit = xterm() ? csi_limit_xterm : csi_limit;
     const bool colon = options_.sgr == sgr_profile::xterm;
     // The parameters are parsed on the way, as parse_csi_params would parse the same characters.
-    csi_params& q = params_;
-    q.count = 0;
-    q.sub = q.empty = 0;
-    long long v = 0;
-    bool digits = false;
-    auto push = [&] {
-        if (q.count == csi_max_params) return;
-        q.value[q.count] = int(v);
-        if (!digits) q.empty |= 1u << q.count;
-        ++q.count;
-        v = 0;
-        digits = false;
-    };
+    csi_param_builder b(params_);
     int len = 0;
     for (; i < n; ++i) {
         const uint8_t c = p[i];
         if (c >= '0' && c <= '9') {
             if (++len >= limit) return 0;
-            v = std::min<long long>(v * 10 + (c - '0'), INT32_MAX);
-            digits = true;
+            b.digit(char(c));
         } else if (c == ';' || (c == ':' && colon)) {
             if (++len >= limit) return 0;
-            push();
-            if (c == ':' && q.count < csi_max_params) q.sub |= 1u << q.count;
+            b.separate(char(c));
         } else if (c >= 0x40 && c <= 0x7E) {
             break;
         } else {
@@ -280,7 +266,7 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
         }
     }
     if (i >= n) return 0;
-    push();
+    b.finish();
     flag_question_ = question;
     flag_greater_ = greater;
     flag_space_ = flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;

@@ -239,6 +239,16 @@ TEST(Client, PlainParameterIsAnErrorWithMessage) {
     EXPECT_TRUE(err.contains("stray.txt")) << err.toStdString();
 }
 
+// The client offscreen with a home (and settings) of its own.
+void start_offscreen(QProcess& p, const QTemporaryDir& home, const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+    p.setProcessEnvironment(env);
+    p.start(QTELNET_BINARY, args);
+}
+
 // Each launch form reaches its own listener with its own protocol: SSH-2 sends its identification on connect,
 // Telnet does not. A malformed address leaves the program running (a message and the Connect dialog).
 TEST(Client, LaunchFormsReachTheirHosts) {
@@ -263,13 +273,8 @@ TEST(Client, LaunchFormsReachTheirHosts) {
         QStringList args;
         for (QString a : f.args) args << a.replace("PORT", QString::number(server.serverPort()));
         QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
         QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QTELNET_BINARY, args);
+        start_offscreen(p, home, args);
         const bool came = server.waitForNewConnection(15000);
         QByteArray first;
         if (came) {
@@ -286,13 +291,8 @@ TEST(Client, LaunchFormsReachTheirHosts) {
         EXPECT_EQ(first.startsWith("SSH-2.0-"), f.ssh) << first.toStdString();
     }
     QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
     QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(QTELNET_BINARY, {"ssh://host:99999"});
+    start_offscreen(p, home, {"ssh://host:99999"});
     EXPECT_FALSE(p.waitForFinished(3000)) << p.readAllStandardError().toStdString();
     p.kill();
     p.waitForFinished(5000);

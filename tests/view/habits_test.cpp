@@ -14,6 +14,7 @@
 #include <string>
 
 #include "../support/qt_test_support.h"
+#include "view_fixture.h"
 #include "config/settings.h"
 #include "fakes.h"
 #include "terminal/screen.h"
@@ -27,55 +28,16 @@
 namespace {
 using qt_test_support::test_app;
 
-constexpr int FG = 0x000000;
-constexpr int BG = 0xFFFFFF;
-
-struct habits_fixture : ::testing::Test {
-    recording_sockets sockets;
-    recording_ui ui;
-    std::unique_ptr<CVellumDoc> doc;
-    std::unique_ptr<CVellumView> view;
-
+struct habits_fixture : view_fixture {
     void SetUp() override {
-        test_app();
-        reset_settings();
-        Settings& s = settings();
-        s.color_fg = FG;
-        s.color_bg = BG;
-        s.scroll_bar = 0;
-        s.blink_cursor = 0;
-        s.keyname = s.nettopc = s.pctonet = "/nonexistent";
-        doc = std::make_unique<CVellumDoc>();
-        view = std::make_unique<CVellumView>(*doc, ui, sockets);
-        view->resize(800, 480);
-        view->show();
-        view->refit();
+        view_fixture::SetUp();
         QGuiApplication::clipboard()->clear();
-    }
-    void TearDown() override {
-        view.reset();
-        doc.reset();
     }
     void connect_xterm(bool xterm) {
         settings().termtype = xterm ? "xterm" : "vt220";
         ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
         host("\x1b[m");  // the emulation follows the setting on host data
         sockets.sent.clear();
-    }
-    void host(const std::string& bytes) {
-        view->display_from_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    }
-    void feed(const std::string& bytes) {
-        for (unsigned char c : bytes) {
-            view->terminal().feed_byte(c);
-            view->terminal().take_reply();
-        }
-    }
-    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {}) {
-        QKeyEvent press(QEvent::KeyPress, k, mods, text);
-        QApplication::sendEvent(view.get(), &press);
-        QKeyEvent release(QEvent::KeyRelease, k, mods, text);
-        QApplication::sendEvent(view.get(), &release);
     }
     bool shortcut_taken(int k, Qt::KeyboardModifiers mods) {
         QKeyEvent e(QEvent::ShortcutOverride, k, mods);
