@@ -79,11 +79,34 @@ int unicode_to_byte(int page, uint32_t cp) {
     return it != end && it->first == cp ? it->second : -1;
 }
 
-int char_width(uint32_t cp) {
+namespace {
+
+int width_from_ranges(uint32_t cp) {
     if (cp < 0x300) return 1;
     if (in_ranges(zero_width_ranges, zero_width_range_count, cp)) return 0;
     if (cp >= 0x1100 && in_ranges(wide_ranges, wide_range_count, cp)) return 2;
     return 1;
+}
+
+// The Basic Multilingual Plane's widths, two bits a code point (16 KiB), made once from the range tables: box
+// drawing and other text beyond Latin-1 then costs one look-up instead of two binary searches.
+struct bmp_widths {
+    uint8_t bits[0x10000 / 4] = {};
+    bmp_widths() {
+        for (uint32_t cp = 0; cp < 0x10000; ++cp)
+            bits[cp >> 2] = uint8_t(bits[cp >> 2] | width_from_ranges(cp) << ((cp & 3) * 2));
+    }
+};
+
+}  // namespace
+
+int char_width(uint32_t cp) {
+    if (cp < 0x300) return 1;
+    if (cp < 0x10000) {
+        static const bmp_widths table;
+        return (table.bits[cp >> 2] >> ((cp & 3) * 2)) & 3;
+    }
+    return width_from_ranges(cp);
 }
 
 uint32_t compose(uint32_t base, uint32_t mark) {

@@ -45,7 +45,8 @@ stream = b"".join(b"line%d\r\n" % i for i in range(1, 41)) + b"\x1b[6n\x05\x1b[?
 r = run(["--json", "--history", "-"], stream)
 check(r.returncode == 0, "json exit code")
 doc = json.loads(r.stdout)
-check(list(doc) == ["rows", "cols", "cursor", "modes", "lines", "history", "replies"], "json key order")
+check(list(doc) == ["rows", "cols", "cursor", "modes", "lines", "history", "title", "alt_screen", "replies"], "json key order")
+check(doc["title"] == "" and doc["alt_screen"] is False, "no title, normal screen")
 check(doc["rows"] == 24 and doc["cols"] == 80, "geometry")
 check(doc["cursor"] == {"row": 24, "col": 1, "visible": True}, "cursor")
 check(list(doc["modes"]) == ["app_keys", "vt52_mode", "vt100_level", "c1_8bit", "auto_repeat", "new_line_mode",
@@ -79,6 +80,14 @@ for term, xterm in (("xterm", True), ("xterm-256color", True), ("vt220", False),
         check(cell == (-1, -1) and doc["lines"][0]["text"].startswith("6mX"), "VT220 unchanged: " + term)
         check(doc["replies"] == b"\x1b[?62;1;6c".hex(), "VT220 DA1: " + term)
 check(b"--term" in run(["--bogus"]).stderr, "usage lists --term")
+
+# The host's title (UTF-8 with --utf8, Latin-1 bytes without) and the alternate screen reach the dump.
+doc = json.loads(run(["--json", "--term", "xterm", "--utf8"], "\x1b]2;caf\u00e9\x07\x1b[?1049h".encode()).stdout)
+check(doc["title"] == "café" and doc["alt_screen"] is True, "xterm title and alternate screen")
+doc = json.loads(run(["--json", "--term", "xterm"], b"\x1b]2;caf\xe9\x07").stdout)
+check(doc["title"] == "café", "byte-mode title as Latin-1")
+check(run(["--rows", "24", "--json"], b"").returncode == 0, "--rows 24 taken")
+check(run(["--rows", "30"]).returncode == 2, "other row counts refused")
 
 # Errors.
 check(run(["--cols", "100"]).returncode == 2, "bad width rejected")
