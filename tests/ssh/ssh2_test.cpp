@@ -1041,7 +1041,8 @@ TEST_F(Ssh2Auth, WithoutANamedFileTheAgentOrderStays) {
     to_methods("publickey,password");
     for (const bytes& want : {rsa_blob(), other}) {
         ssh::wire_reader q(nullptr, 0);
-        ASSERT_EQ(method_of(next(50), &q), "publickey");
+        const bytes req = next(50);  // q reads into it
+        ASSERT_EQ(method_of(req, &q), "publickey");
         q.boolean();
         q.text();
         const auto blob = q.string();
