@@ -26,29 +26,29 @@ std::optional<uint32_t> scaled_component(std::string_view digits) {
 
 }  // namespace
 
-std::optional<uint32_t> parse_colour_spec(std::string_view spec) {
-    if (spec.substr(0, 4) == "rgb:") {
-        spec.remove_prefix(4);
+std::optional<uint32_t> parse_colour_text(std::string_view text) {
+    if (text.substr(0, 4) == "rgb:") {
+        text.remove_prefix(4);
         uint32_t rgb = 0;
         for (int i = 0; i < 3; ++i) {
-            const size_t slash = spec.find('/');
+            const size_t slash = text.find('/');
             if ((i < 2) != (slash != std::string_view::npos)) return std::nullopt;
-            const auto c = scaled_component(spec.substr(0, slash));
+            const auto c = scaled_component(text.substr(0, slash));
             if (!c) return std::nullopt;
             rgb = rgb << 8 | *c;
-            spec = i < 2 ? spec.substr(slash + 1) : std::string_view{};
+            text = i < 2 ? text.substr(slash + 1) : std::string_view{};
         }
         return rgb;
     }
-    if (!spec.empty() && spec[0] == '#') {
-        spec.remove_prefix(1);
-        if (spec.empty() || spec.size() % 3 != 0 || spec.size() > 12) return std::nullopt;
-        const size_t n = spec.size() / 3;
+    if (!text.empty() && text[0] == '#') {
+        text.remove_prefix(1);
+        if (text.empty() || text.size() % 3 != 0 || text.size() > 12) return std::nullopt;
+        const size_t n = text.size() / 3;
         uint32_t rgb = 0;
         for (size_t i = 0; i < 3; ++i) {
             uint32_t v = 0;
             for (size_t k = 0; k < n; ++k) {
-                const int h = hex_value(spec[i * n + k]);
+                const int h = hex_value(text[i * n + k]);
                 if (h < 0) return std::nullopt;
                 v = v * 16 + uint32_t(h);
             }
@@ -60,7 +60,7 @@ std::optional<uint32_t> parse_colour_spec(std::string_view spec) {
     return std::nullopt;
 }
 
-std::string colour_spec_answer(uint32_t rgb) {
+std::string colour_answer(uint32_t rgb) {
     char text[24];
     std::snprintf(text, sizeof text, "rgb:%04x/%04x/%04x", ((rgb >> 16) & 0xFF) * 257, ((rgb >> 8) & 0xFF) * 257,
                   (rgb & 0xFF) * 257);

@@ -819,7 +819,7 @@ void vt::finish_osc(bool bel) {
     if (!answer.empty()) reply(answer.c_str(), false);
 }
 
-// OSC 4 takes index;spec pairs; OSC 10 a spec for the foreground, then (xterm's rule) the next for 11 and 12.
+// OSC 4 takes index;colour pairs; OSC 10 a colour for the foreground, then (xterm's rule) the next for 11 and 12.
 // "?" asks for the colour.
 void vt::osc_colours(int code, std::string_view args, std::string& answer, const char* end) {
     const char* intro = c1_8bit_ ? "\x9d" : "\x1b]";
@@ -827,15 +827,15 @@ void vt::osc_colours(int code, std::string_view args, std::string& answer, const
     while (!args.empty()) {
         int index = -1;
         if (code == 4 && !parse_index(next_field(args), 256, index)) break;
-        const std::string_view spec = next_field(args);
+        const std::string_view colour = next_field(args);
         uint32_t& slot = code == 4 ? palette_[size_t(index)] : special_[code - 10];
-        if (spec == "?") {
+        if (colour == "?") {
             const uint32_t rgb = slot != colour_unset ? slot : options_.colour_rgb[code - 10];
             answer += intro;
             answer += std::to_string(code);
             if (code == 4) answer += ";" + std::to_string(index);
-            answer += ";" + colour_spec_answer(rgb) + end;
-        } else if (const auto rgb = parse_colour_spec(spec)) {
+            answer += ";" + colour_answer(rgb) + end;
+        } else if (const auto rgb = parse_colour_text(colour)) {
             changed = changed || slot != *rgb;
             slot = *rgb;
         }

@@ -1,5 +1,5 @@
 // The xterm emulation's modes and reports: mouse and focus modes with DECRQM, window reports, colour set and
-// query, hyperlinks, clipboard writes; and the Qt-free encoders behind them (mouse reports, colour specs, base64).
+// query, hyperlinks, clipboard writes; and the Qt-free encoders behind them (mouse reports, colour texts, base64).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -209,11 +209,11 @@ TEST(OscPieces, ColourSpecs) {
         {"", -1},
         {"rgb://", -1},
     };
-    for (const auto& [spec, want] : table) {
-        const auto got = parse_colour_spec(spec);
-        EXPECT_EQ(got ? (long long)*got : -1, want) << spec;
+    for (const auto& [text, want] : table) {
+        const auto got = parse_colour_text(text);
+        EXPECT_EQ(got ? (long long)*got : -1, want) << text;
     }
-    EXPECT_EQ(colour_spec_answer(0x01ff80), "rgb:0101/ffff/8080");
+    EXPECT_EQ(colour_answer(0x01ff80), "rgb:0101/ffff/8080");
 }
 
 TEST(OscPieces, Base64) {
