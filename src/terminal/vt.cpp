@@ -121,6 +121,13 @@ void vt::reset_terminal(bool keep_screen) {
     if (!keep_screen) clamp_column();
 }
 
+// Palette entry i back to xterm's colour; true when that changed it.
+bool vt::reset_palette_entry(int i) {
+    const bool changed = palette_[size_t(i)] != xterm_colour(i);
+    palette_[size_t(i)] = xterm_colour(i);
+    return changed;
+}
+
 // The modes and colours only the xterm emulation sets.
 void vt::reset_xterm_state() {
     cursor_style_ = 0;
@@ -133,10 +140,7 @@ void vt::reset_xterm_state() {
     pen.extra &= uint16_t(~extra_link_mask);
     ring_.set_pen(pen);
     bool changed = false;
-    for (int i = 0; i < 256; ++i) {
-        changed = changed || palette_[size_t(i)] != xterm_colour(i);
-        palette_[size_t(i)] = xterm_colour(i);
-    }
+    for (int i = 0; i < 256; ++i) changed |= reset_palette_entry(i);
     for (uint32_t& c : special_) {
         changed = changed || c != colour_unset;
         c = colour_unset;
@@ -830,7 +834,7 @@ void vt::osc_colours(int code, std::string_view args, std::string& answer, const
         const std::string_view colour = next_field(args);
         uint32_t& slot = code == 4 ? palette_[size_t(index)] : special_[code - 10];
         if (colour == "?") {
-            const uint32_t rgb = slot != colour_unset ? slot : options_.colour_rgb[code - 10];
+            const uint32_t rgb = slot != colour_unset ? slot : host_->user_colour(special_colour(code - 10));
             answer += intro;
             answer += std::to_string(code);
             if (code == 4) answer += ";" + std::to_string(index);
@@ -848,17 +852,11 @@ void vt::osc_colours(int code, std::string_view args, std::string& answer, const
 void vt::osc_reset_colours(int code, std::string_view args) {
     bool changed = false;
     if (code == 104) {
-        if (args.empty()) {
-            for (int i = 0; i < 256; ++i) {
-                changed = changed || palette_[size_t(i)] != xterm_colour(i);
-                palette_[size_t(i)] = xterm_colour(i);
-            }
-        }
+        if (args.empty())
+            for (int i = 0; i < 256; ++i) changed |= reset_palette_entry(i);
         while (!args.empty()) {
             int index = 0;
-            if (!parse_index(next_field(args), 256, index)) continue;
-            changed = changed || palette_[size_t(index)] != xterm_colour(index);
-            palette_[size_t(index)] = xterm_colour(index);
+            if (parse_index(next_field(args), 256, index)) changed |= reset_palette_entry(index);
         }
     } else {
         changed = special_[code - 110] != colour_unset;

@@ -15,6 +15,9 @@
 
 class vt;
 
+// OSC 10/11/12's colours: foreground, background, cursor.
+enum special_colour { special_fg, special_bg, special_cursor };
+
 // What the emulator asks of the window around it. Every method has a harmless default.
 struct vt_host {
     virtual ~vt_host() = default;
@@ -33,6 +36,8 @@ struct vt_host {
     virtual void set_title(std::string_view title) { (void)title; }
     // OSC 4/10/11/12/104/110/111 changed a colour: repaint everything.
     virtual void colours_changed() {}
+    // The user's colour (0xRRGGBB), asked only to answer a colour query while the host has set none of its own.
+    virtual uint32_t user_colour(special_colour which) const { return which == special_bg ? 0xFFFFFF : 0x000000; }
     // OSC 52 (xterm, only when vt_options::clipboard_write is on): the host's text for the clipboard.
     virtual void set_clipboard(std::string_view text) { (void)text; }
     // CSI 14 t and 16 t: the text area and one cell in pixels; 0 when there is no window.
@@ -50,8 +55,6 @@ constexpr size_t vt_clipboard_limit = 1 << 20;
 constexpr int vt_link_slots = 1023;
 constexpr int extra_link_shift = 6;
 constexpr uint16_t extra_link_mask = 0xFFC0;
-// OSC 10/11/12's colours: foreground, background, cursor.
-enum special_colour { special_fg, special_bg, special_cursor };
 constexpr uint32_t colour_unset = 0xFFFFFFFFu;
 
 enum class emulation { vt220, xterm };
@@ -92,8 +95,6 @@ struct vt_options {
     sgr_profile sgr = sgr_profile::vt220;
     // Set through vt::set_emulation, which also picks the SGR profile and background colour erase.
     emulation emul = emulation::vt220;
-    // The user's colours (0xRRGGBB), for the answers to colour queries while the host has not set its own.
-    uint32_t colour_rgb[3] = {0x000000, 0xFFFFFF, 0x000000};
     // OSC 52: a host may write the clipboard (never read it).
     bool clipboard_write = false;
 };
@@ -256,6 +257,7 @@ private:
     void osc_link(std::string_view args);
     void osc_clipboard(std::string_view args);
     void reset_xterm_state();
+    bool reset_palette_entry(int i);
     void alternate_screen(int mode, bool on);
     void print(uint8_t c);
     template <bool utf8>

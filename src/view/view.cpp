@@ -71,6 +71,12 @@ public:
         v_.update_changed();
     }
     void colours_changed() override { v_.update_all(); }
+    uint32_t user_colour(special_colour which) const override {
+        const Settings& s = settings();
+        return uint32_t(bgr_of_rgb(uint32_t(which == special_fg   ? s.color_fg
+                                            : which == special_bg ? s.color_bg
+                                                                  : s.color_cursor)));
+    }
     void set_clipboard(std::string_view text) override {
         QGuiApplication::clipboard()->setText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
     }
@@ -88,8 +94,6 @@ public:
         v_.vt_->options().utf8 = settings().utf8 != 0;
         v_.vt_->set_emulation(emulation_for_termtype(settings().termtype));
         v_.vt_->options().clipboard_write = settings().clipboard_write != 0;
-        const int user[3] = {settings().color_fg, settings().color_bg, settings().color_cursor};
-        for (int i = 0; i < 3; ++i) v_.vt_->options().colour_rgb[i] = uint32_t(bgr_of_rgb(uint32_t(user[i])));
         v_.mouse_->data_arrived();
         if (!v_.found_.empty()) v_.show_found({});
         if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);

@@ -193,8 +193,6 @@ int main(int argc, char** argv) {
     vt& t = view.terminal();
     t.options().utf8 = utf8;
     t.set_emulation(emulation_for_termtype(term));
-    const int user[3] = {fg, bg, s.color_cursor};
-    for (int i = 0; i < 3; ++i) t.options().colour_rgb[i] = uint32_t(bgr_of_rgb(uint32_t(user[i])));
     for (const auto& r : reads) {
         // As the session shows a read: the replies are taken (and dropped) where feed stops on one.
         const auto* p = reinterpret_cast<const uint8_t*>(r.data());
