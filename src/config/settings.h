@@ -10,6 +10,14 @@ inline constexpr int face_name_size = 40;
 inline constexpr int toolbar_text_size = 40;
 inline constexpr int host_history_count = 8;
 inline constexpr int toolbar_row_count = 30;
+// Bounds of `scrollback_lines`; the store keeps a value inside them.
+inline constexpr int scrollback_lines_min = 24;
+inline constexpr int scrollback_lines_max = 100000;
+constexpr int clamp_scrollback(int lines) {
+    return lines < scrollback_lines_min   ? scrollback_lines_min
+           : lines > scrollback_lines_max ? scrollback_lines_max
+                                          : lines;
+}
 
 // One stored toolbar row (`newtoolbarused_N`, `newtoolbarpos_N`, `newtoolbartext_N`). The full table with commands
 // and validation lives with the main window (app/toolbar_table.h); the store only moves these values.
@@ -108,6 +116,10 @@ struct Settings {
     int clipboard_write = 0;     // 1: an xterm host may write the clipboard (OSC 52); it can never read it
     // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
     int ssh_identities_only = 0;
+    // 0: the written screen (24 rows of 80 or 132 columns, nothing more told to the host); 1: the grid follows the
+    // window and the host hears every change (Telnet NAWS, SSH window-change / window size)
+    int screen_size = 0;
+    int scrollback_lines = 199;  // lines kept above the screen; stored clamped to 24..100000
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa

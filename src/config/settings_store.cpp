@@ -74,6 +74,8 @@ constexpr int_key int_keys[] = {
     {"utf8", &Settings::utf8},
     {"bold_bright", &Settings::bold_bright},
     {"clipboard_write", &Settings::clipboard_write},
+    {"screen_size", &Settings::screen_size},
+    {"scrollback_lines", &Settings::scrollback_lines},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).
@@ -321,6 +323,7 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
     const Settings defaults;
     for (const int_key& k : int_keys) s.*k.field = read_int(k.name, defaults.*k.field);
     s.font_pcharset &= 0xFF;
+    s.scrollback_lines = clamp_scrollback(s.scrollback_lines);
     for (const text_key& k : text_keys) s.*k.field = read_text(k.name, defaults.*k.field);
     s.ssh_user = read_text("ssh_user", "");
     // Only a remembered password is looked for: asking the secret store wakes the desktop's keyring and loads its
@@ -393,6 +396,7 @@ void write_values(const Settings& s, settings_backend& b, const std::string& sec
     for (const int_key& k : int_keys) {
         int v = s.*k.field;
         if (k.field == &Settings::font_pcharset) v &= 0xFF;
+        if (k.field == &Settings::scrollback_lines) v = clamp_scrollback(v);
         b.write_int(sec, k.name, v);
     }
     for (const text_key& k : text_keys) b.write_text(sec, k.name, s.*k.field);

@@ -342,6 +342,8 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "utf8",
                           "bold_bright",
                           "clipboard_write",
+                          "screen_size",
+                          "scrollback_lines",
                           "flags",
                           "showCmd",
                           "x1",
@@ -476,6 +478,31 @@ TEST_F(store_fixture, ToolbarCaptionsAndFaceNamesAreBounded) {
     EXPECT_EQ(std::string(s.pfont_name), std::string(38, 'p'));  // never half a character
     EXPECT_EQ(s.newtoolbar[5].used, 0);
     EXPECT_EQ(s.font_pcharset, 0x34);
+}
+
+// The scroll-back length is kept inside its bounds both ways: a hand-edited file cannot ask for a million lines,
+// and a value set in memory is written clamped.
+TEST_F(store_fixture, ScrollbackLinesStayInsideTheirBounds) {
+    load();
+    EXPECT_EQ(s.scrollback_lines, 199);
+    EXPECT_EQ(s.screen_size, 0);
+    const struct {
+        int stored, loaded;
+    } cases[] = {{-5, 24},     {0, 24},          {23, 24},         {24, 24},
+                 {5000, 5000}, {100000, 100000}, {100001, 100000}, {2000000000, 100000}};
+    for (const auto& c : cases) {
+        backend.write_int(config_section("1"), "scrollback_lines", c.stored);
+        load();
+        EXPECT_EQ(s.scrollback_lines, c.loaded) << "stored " << c.stored;
+    }
+    s.scrollback_lines = 7;
+    s.screen_size = 1;
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_int("scrollback_lines"), 24);
+    EXPECT_EQ(stored_int("screen_size"), 1);
+    s.scrollback_lines = 1 << 30;
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_int("scrollback_lines"), 100000);
 }
 
 TEST_F(store_fixture, CommandLineOverridesAreSaved) {
