@@ -237,10 +237,10 @@ void screen_ring::rotate_region(int n, int top, int bottom) {
     uint16_t slots[screen_rows];
     for (int r = top; r <= bottom; ++r) slots[r - top] = slot_[fast_index(r)];
     std::rotate(slots, slots + (n > 0 ? n : height + n), slots + height);
-    for (int r = top; r <= bottom; ++r) {
-        slot_[fast_index(r)] = slots[r - top];
-        mark_cells(r, 1, line_cells);
-    }
+    for (int r = top; r <= bottom; ++r) slot_[fast_index(r)] = slots[r - top];
+    // Every moved row is repainted whole; the rows' marks lie one after another, so one fill does them all.
+    std::memset(cell_marks_[top - 1], mark_repaint, size_t(height) * line_cells);
+    std::memset(row_marks_ + top - 1, 1, size_t(height));
 }
 
 void screen_ring::rotate(int delta) {

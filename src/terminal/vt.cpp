@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "terminal/osc.h"
 
@@ -39,6 +43,49 @@ constexpr printable_table printable(256);
 constexpr printable_table printable_ascii(0x80);
 
 int clamp_int(long long v, int lo, int hi) { return int(std::clamp<long long>(v, lo, hi)); }
+
+// Length of the leading run of bytes 0x20..0x7F (printable_ascii) in p[0..n), sixteen at a time where SSE2 is.
+size_t ascii_run(const uint8_t* p, size_t n) {
+    size_t k = 0;
+#ifdef __SSE2__
+    const __m128i below = _mm_set1_epi8(0x1F);
+    for (; k + 16 <= n; k += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        // As signed bytes, 0x20..0x7F are exactly those above 0x1F.
+        const unsigned stop = ~unsigned(_mm_movemask_epi8(_mm_cmpgt_epi8(x, below))) & 0xFFFFu;
+        if (stop) return k + size_t(std::countr_zero(stop));
+    }
+#endif
+    while (k < n && int8_t(p[k]) > 0x1F) ++k;
+    return k;
+}
+
+// One whole, well-formed multi-byte UTF-8 sequence at p, under utf8_decoder's rules (no overlong forms, surrogates
+// or values above U+10FFFF): its length and code point. 0 when the block ends inside it or it is malformed; the
+// decoder then takes it byte by byte.
+size_t whole_utf8(const uint8_t* p, size_t n, uint32_t& cp) {
+    const uint8_t b = p[0];
+    auto follows = [&](size_t i, uint8_t lo, uint8_t hi) { return i < n && p[i] >= lo && p[i] <= hi; };
+    auto low6 = [&](size_t i) { return uint32_t(p[i] & 0x3F); };
+    if (b >= 0xC2 && b <= 0xDF) {
+        if (!follows(1, 0x80, 0xBF)) return 0;
+        cp = uint32_t(b & 0x1F) << 6 | low6(1);
+        return 2;
+    }
+    if (b >= 0xE0 && b <= 0xEF) {
+        if (!follows(1, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF) || !follows(2, 0x80, 0xBF)) return 0;
+        cp = uint32_t(b & 0x0F) << 12 | low6(1) << 6 | low6(2);
+        return 3;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        if (!follows(1, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF) || !follows(2, 0x80, 0xBF) ||
+            !follows(3, 0x80, 0xBF))
+            return 0;
+        cp = uint32_t(b & 0x07) << 18 | low6(1) << 12 | low6(2) << 6 | low6(3);
+        return 4;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -225,16 +272,25 @@ size_t vt::feed(const uint8_t* data, size_t n) {
     while (i < n) {
         // A reply left pending by local input must be taken after the next byte, as feed_byte reports it. A UTF-8
         // sequence left open when utf8 was switched off does not hold byte mode back.
-        if (state_ == st_ground && !printer_controller_ && !reply_pending_ && table[data[i]] &&
-            !(utf8 && utf8_.pending())) {
-            i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
-            continue;
-        }
-        if (data[i] == ESC && state_ == st_ground && !printer_controller_ && !reply_pending_ && !utf8_.pending()) {
-            if (const size_t k = whole_csi(data + i, n - i)) {
-                i += k;
-                if (reply_pending_) break;
+        if (state_ == st_ground && !printer_controller_ && !reply_pending_) {
+            const uint8_t c = data[i];
+            if (table[c] && !(utf8 && utf8_.pending())) {
+                i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
                 continue;
+            }
+            if (c == ESC && !utf8_.pending()) {
+                if (const size_t k = whole_csi(data + i, n - i)) {
+                    i += k;
+                    if (reply_pending_) break;
+                    continue;
+                }
+            } else if (utf8 && c >= 0xC2 && !utf8_.pending()) {
+                uint32_t cp = 0;
+                if (const size_t k = whole_utf8(data + i, n - i, cp)) {
+                    print_code(cp);
+                    i += k;
+                    continue;
+                }
             }
         }
         if (feed_byte(data[i++])) break;
@@ -328,7 +384,10 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
         pending_wrap_ = 0;
         size_t k = 0;
         const size_t room = size_t(cols - col_);
-        while (k < room && i + k < n && table[data[i + k]]) ++k;
+        if constexpr (utf8)
+            k = ascii_run(data + i, std::min(room, n - i));
+        else
+            while (k < room && i + k < n && table[data[i + k]]) ++k;
         const int last = col_ + int(k) - 1;
         const ring_line& l = ring_.line(row_);
         if ((l.cell(col_) & cell_wide_right) || (l.cell(last) & cell_wide)) split_wide_edges(col_, last);
@@ -837,8 +896,8 @@ void vt::osc_colours(int code, std::string_view args, std::string& answer, const
             const uint32_t rgb = slot != colour_unset ? slot : host_->user_colour(special_colour(code - 10));
             answer += intro;
             answer += std::to_string(code);
-            if (code == 4) answer += ";" + std::to_string(index);
-            answer += ";" + colour_answer(rgb) + end;
+            if (code == 4) (answer += ';') += std::to_string(index);
+            ((answer += ';') += colour_answer(rgb)) += end;
         } else if (const auto rgb = parse_colour_text(colour)) {
             changed = changed || slot != *rgb;
             slot = *rgb;

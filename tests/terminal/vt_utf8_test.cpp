@@ -57,6 +57,26 @@ TEST(Utf8Screen, TextCases) {
          "b      z",
          10},
         {"line drawing keeps its flag", "\x1b(0q\xC3\xA9\x1b(Bq", "q\xC3\xA9q", 4},
+        // Whole sequences in one write take a shorter way than the decoder: the same limits must hold there.
+        {"four bytes, wide", "\xF0\x9F\x98\x80|\xF4\x8F\xBF\xBD|", "\xF0\x9F\x98\x80|\xF4\x8F\xBF\xBD|", 6},
+        {"lowest and highest of each length", "\xC2\xA0\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBD",
+         "\xC2\xA0\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBD", 5},
+        {"overlong, surrogate and beyond U+10FFFF are malformed",
+         "\xE0\x9F\xBF"
+         "a"
+         "\xED\xA0\x80"
+         "b"
+         "\xF4\x90\x80\x80"
+         "c"
+         "\xF0\x8F",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "a"
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "b"
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "c"
+         "\xEF\xBF\xBD\xEF\xBF\xBD",
+         16},
     };
     for (const auto& c : cases)
         for (bool one_write : {false, true}) {
