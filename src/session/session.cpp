@@ -817,3 +817,4 @@ void session::set_host_echo(bool on) {
 }
 
 std::string_view session::terminal_type() const { return s_.termtype; }
+bool session::tells_window_size() const { return s_.screen_size == 1; }

@@ -172,12 +172,15 @@ public:
     bool auto_login_pending(int pair) const { return pair >= 1 && pair <= 2 && auto_pending_[pair - 1]; }
 
     const netop& telnet() const { return netop_; }
+    // The terminal's grid. Telnet tells it the host by NAWS with screen_size 1 (the SSH engine has its own call).
+    void set_window_size(int rows, int columns) { netop_.set_window_size(rows, columns); }
 
 private:
     // netop_host
     void send_command(const std::uint8_t* bytes, std::size_t n) override;
     void set_host_echo(bool on) override;
     std::string_view terminal_type() const override;
+    bool tells_window_size() const override;
 
     int queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac);
     int flush_queue();

@@ -100,6 +100,13 @@ void netop::negotiate(std::uint8_t command, std::uint8_t o) {
             const bool was = local_[o];
             local_[o] = true;
             if (!was) answer(WILL, o);
+        } else if (o == TN_NAWS && host_.tells_window_size()) {
+            // The size follows the WILL at once (RFC 1073); a repeated DO asks for nothing new.
+            if (!local_[o]) {
+                local_[o] = true;
+                answer(WILL, o);
+                send_window_size();
+            }
         } else {
             answer(WONT, o);
         }
@@ -135,6 +142,34 @@ void netop::end_subnegotiation() {
     const std::size_t len = std::min<std::size_t>(tt.size(), 255);
     std::memcpy(msg + n, tt.data(), len);
     n += len;
+    msg[n++] = IAC;
+    msg[n++] = SE;
+    host_.send_command(msg, n);
+}
+
+void netop::set_window_size(int rows, int columns) {
+    rows = std::clamp(rows, 1, 0xFFFF);
+    columns = std::clamp(columns, 1, 0xFFFF);
+    if (rows == rows_ && columns == columns_) return;
+    rows_ = rows;
+    columns_ = columns;
+    if (local_[TN_NAWS] && host_.tells_window_size()) send_window_size();
+}
+
+void netop::send_window_size() {
+    // IAC SB NAWS width16 height16 IAC SE, a 255 among the four size bytes doubled.
+    std::uint8_t msg[3 + 8 + 2];
+    std::size_t n = 0;
+    msg[n++] = IAC;
+    msg[n++] = SB;
+    msg[n++] = TN_NAWS;
+    const int values[2] = {columns_, rows_};
+    for (int v : values) {
+        for (const std::uint8_t b : {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xFF)}) {
+            msg[n++] = b;
+            if (b == IAC) msg[n++] = IAC;
+        }
+    }
     msg[n++] = IAC;
     msg[n++] = SE;
     host_.send_command(msg, n);

@@ -1,6 +1,7 @@
 #pragma once
 // Telnet option engine, one per connection. Passive: it never starts a negotiation, it only answers with a fixed
-// policy, sends the terminal type on request and couples the ECHO option to the local echo setting.
+// policy, sends the terminal type on request and couples the ECHO option to the local echo setting. When the host
+// may hear the window size (netop_host::tells_window_size), NAWS is accepted and the size sent (RFC 1073).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,6 +12,7 @@ inline constexpr std::uint8_t TN_SUPPRESS_GA = 3;
 inline constexpr std::uint8_t TN_STATUS = 5;
 inline constexpr std::uint8_t TN_TIMING_MARK = 6;
 inline constexpr std::uint8_t TN_TERMTYPE = 24;
+inline constexpr std::uint8_t TN_NAWS = 31;
 inline constexpr int TELNET_NOPTIONS = 250;
 
 namespace telnet {
@@ -26,14 +28,19 @@ struct netop_host {
     // The host takes over (false) or hands back (true) the echo; only effective with host echo control on.
     virtual void set_host_echo(bool on) = 0;
     virtual std::string_view terminal_type() const = 0;
+    // True when the grid follows the window (screen_size 1): DO NAWS is then accepted; otherwise refused.
+    virtual bool tells_window_size() const { return false; }
 };
 
 class netop {
 public:
     explicit netop(netop_host& host) : host_(host) { reset(); }
 
-    // Fresh option state, as at the start of a connection.
+    // Fresh option state, as at the start of a connection. The window size is kept: it belongs to the view.
     void reset();
+
+    // The terminal's grid; sent at once while NAWS is on, otherwise kept for the host's DO NAWS.
+    void set_window_size(int rows, int columns);
 
     // True when b belonged to a Telnet command and must not be shown. IAC IAC yields one data byte 255 (returns
     // false on the second IAC); the two-byte commands NOP, GA, AYT, ... are consumed. Any answer is sent as the
@@ -55,6 +62,7 @@ private:
     void negotiate(std::uint8_t command, std::uint8_t option);
     void end_subnegotiation();
     void answer(std::uint8_t command, std::uint8_t option);
+    void send_window_size();
 
     netop_host& host_;
     state state_ = state::data;
@@ -63,4 +71,6 @@ private:
     bool local_[TELNET_NOPTIONS];
     std::uint8_t subneg_[subneg_capacity];
     std::size_t subneg_len_ = 0;
+    int rows_ = 24;
+    int columns_ = 80;
 };

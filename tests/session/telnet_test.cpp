@@ -135,4 +135,70 @@ TEST_F(TelnetTest, EveryConnectionStartsWithFreshOptions) {
     EXPECT_EQ(rig.sock().writes[0], bytes({IAC, DO, 3}));
 }
 
+// With screen_size 1 the host's DO NAWS is accepted and the size follows at once, width first, every byte 255
+// doubled; each later change goes out while NAWS is on. With screen_size 0 (FixedPolicyForOtherOptions) DO NAWS
+// keeps its WONT and no size ever leaves.
+TEST_F(TelnetTest, WindowSizeIsToldOnlyWhenTheGridFollowsTheWindow) {
+    struct {
+        int rows, columns;
+        std::string sb;
+    } cases[] = {
+        {24, 80, bytes({IAC, SB, 31, 0, 80, 0, 24, IAC, SE})},
+        {50, 255, bytes({IAC, SB, 31, 0, IAC, IAC, 0, 50, IAC, SE})},
+        {255, 300, bytes({IAC, SB, 31, 1, 44, 0, IAC, IAC, IAC, SE})},
+        {65535, 65535, bytes({IAC, SB, 31, IAC, IAC, IAC, IAC, IAC, IAC, IAC, IAC, IAC, SE})},
+        {511, 1, bytes({IAC, SB, 31, 0, 1, 1, IAC, IAC, IAC, SE})},
+    };
+    for (const auto& c : cases) {
+        session_rig r;
+        r.settings.screen_size = 1;
+        r.s.set_window_size(c.rows, c.columns);  // before the connection: kept for the host's DO
+        ASSERT_TRUE(r.connect());
+        r.receive(bytes({IAC, DO, 31}));
+        ASSERT_EQ(r.sock().writes.size(), 2u) << c.rows << "x" << c.columns;
+        EXPECT_EQ(r.sock().writes[0], bytes({IAC, WILL, 31}));
+        EXPECT_EQ(r.sock().writes[1], c.sb) << c.rows << "x" << c.columns;
+    }
+
+    rig.settings.screen_size = 1;
+    rig.s.set_window_size(30, 100);
+    EXPECT_TRUE(writes().empty()) << "nothing before the host asked";
+    rig.receive(bytes({IAC, DO, 31}));
+    ASSERT_EQ(writes().size(), 2u);
+    EXPECT_EQ(writes()[1], bytes({IAC, SB, 31, 0, 100, 0, 30, IAC, SE}));
+    rig.receive(bytes({IAC, DO, 31}));
+    EXPECT_EQ(writes().size(), 2u) << "a repeated DO is not answered";
+    rig.s.set_window_size(40, 120);
+    rig.s.set_window_size(40, 120);  // no change: nothing sent
+    ASSERT_EQ(writes().size(), 3u);
+    EXPECT_EQ(writes()[2], bytes({IAC, SB, 31, 0, 120, 0, 40, IAC, SE}));
+    rig.receive(bytes({IAC, DONT, 31}));
+    ASSERT_EQ(writes().size(), 4u);
+    EXPECT_EQ(writes()[3], bytes({IAC, WONT, 31}));
+    rig.s.set_window_size(45, 90);
+    EXPECT_EQ(writes().size(), 4u) << "NAWS is off again";
+
+    // The same host under screen_size 0: refused, and changes stay local.
+    session_rig fixed;
+    fixed.s.set_window_size(30, 100);
+    ASSERT_TRUE(fixed.connect());
+    fixed.receive(bytes({IAC, DO, 31}));
+    fixed.s.set_window_size(40, 120);
+    ASSERT_EQ(fixed.sock().writes.size(), 1u);
+    EXPECT_EQ(fixed.sock().writes[0], bytes({IAC, WONT, 31}));
+}
+
+TEST_F(TelnetTest, ANewConnectionNegotiatesNawsAfreshWithTheLatestSize) {
+    rig.settings.screen_size = 1;
+    rig.receive(bytes({IAC, DO, 31}));
+    rig.s.disconnect(true);
+    rig.s.set_window_size(33, 99);  // while disconnected: nothing to send it to
+    ASSERT_TRUE(rig.connect());
+    EXPECT_TRUE(writes().empty());
+    rig.receive(bytes({IAC, DO, 31}));
+    ASSERT_EQ(writes().size(), 2u);
+    EXPECT_EQ(writes()[0], bytes({IAC, WILL, 31}));
+    EXPECT_EQ(writes()[1], bytes({IAC, SB, 31, 0, 99, 0, 33, IAC, SE}));
+}
+
 }  // namespace
