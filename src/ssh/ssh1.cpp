@@ -28,6 +28,7 @@ enum : std::uint8_t {
     cmsg_user = 4,
     cmsg_auth_password = 9,
     cmsg_request_pty = 10,
+    cmsg_window_size = 11,
     cmsg_exec_shell = 12,
     smsg_success = 14,
     smsg_failure = 15,
@@ -104,6 +105,23 @@ void ssh1_engine::reset() {
     rx_.clear();
     crypto::wipe(typeahead_.data(), typeahead_n_);
     typeahead_n_ = 0;
+}
+
+void ssh1_engine::set_window_size(int rows, int columns) {
+    rows = std::clamp(rows, 1, 0xFFFF);
+    columns = std::clamp(columns, 1, 0xFFFF);
+    if (rows == rows_ && columns == columns_) return;
+    rows_ = rows;
+    columns_ = columns;
+    // Before the shell runs the pty request still carries the size.
+    if (state_ != 5 || s_.screen_size != 1) return;
+    std::uint8_t data[16];
+    wire_writer w(data, sizeof data);
+    w.u32(static_cast<std::uint32_t>(rows_));
+    w.u32(static_cast<std::uint32_t>(columns_));
+    w.u32(0);
+    w.u32(0);
+    send_packet(cmsg_window_size, data, w.size());
 }
 
 void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32], int state) {
@@ -243,8 +261,9 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         {
             wire_writer w(msg_.data(), max_data);
             w.string(s_.termtype);
-            w.u32(24);
-            w.u32(80);
+            const bool grid = s_.screen_size == 1;
+            w.u32(grid ? static_cast<std::uint32_t>(rows_) : 24);
+            w.u32(grid ? static_cast<std::uint32_t>(columns_) : 80);
             w.u32(0);
             w.u32(0);
             w.u8(0);  // no terminal modes

@@ -79,6 +79,9 @@ public:
         port_ = port;
     }
     bool ask_again() const { return ask_again_; }
+    // The terminal's grid. With screen_size 1 the pty request carries it and, once the shell runs, each change goes
+    // to the host as SSH_CMSG_WINDOW_SIZE; otherwise the pty keeps its written 24 x 80 and nothing is sent.
+    void set_window_size(int rows, int columns);
     // Tests and fuzzers: as if the server's identification had been read and the session key agreed on with
     // this key and ssh_encryption value (0..2, anything else: no cipher), now in `state` (1..5).
     void install_session_key(int encryption, const std::uint8_t key[32], int state);
@@ -107,6 +110,8 @@ private:
     int port_ = 22;
     bool ident_done_ = false;  // the server's line read and ours sent
     bool ask_again_ = false;
+    int rows_ = 24;
+    int columns_ = 80;
     unsigned generation_ = 0;  // bumped by reset(); a running pass stops when it changes
     const crypto::ssh1_cipher* cipher_ = nullptr;
     crypto::cipher_context enc_;

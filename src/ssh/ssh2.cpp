@@ -954,8 +954,13 @@ void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
     w.boolean(true);
     if (pty) {
         w.string(s_.termtype);
-        w.u32(negotiated_ ? static_cast<std::uint32_t>(columns_) : 80);
-        w.u32(24);
+        if (grid_follows_window()) {
+            w.u32(static_cast<std::uint32_t>(grid_columns_));
+            w.u32(static_cast<std::uint32_t>(grid_rows_));
+        } else {
+            w.u32(negotiated_ ? static_cast<std::uint32_t>(columns_) : 80);
+            w.u32(24);
+        }
         w.u32(0);
         w.u32(0);
         w.string("");
@@ -964,19 +969,31 @@ void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
     send(w);
 }
 
+// The fixed suite keeps its written 80 x 24 whatever the mode.
+bool ssh2_engine::grid_follows_window() const { return negotiated_ && s_.screen_size == 1; }
+
 void ssh2_engine::set_columns(int columns) {
     if (columns == columns_) return;
     columns_ = columns;
-    if (negotiated_ && session_open_ && out_.keyed()) send_window_change();
+    if (negotiated_ && !grid_follows_window() && session_open_ && out_.keyed()) send_window_change(24, columns_);
 }
 
-void ssh2_engine::send_window_change() {
+void ssh2_engine::set_window_size(int rows, int columns) {
+    rows = std::clamp(rows, 1, 0xFFFF);
+    columns = std::clamp(columns, 1, 0xFFFF);
+    if (rows == grid_rows_ && columns == grid_columns_) return;
+    grid_rows_ = rows;
+    grid_columns_ = columns;
+    if (grid_follows_window() && session_open_ && out_.keyed()) send_window_change(grid_rows_, grid_columns_);
+}
+
+void ssh2_engine::send_window_change(int rows, int columns) {
     wire_writer w = begin(SSH_MSG_CHANNEL_REQUEST);
     w.u32(server_channel_);
     w.string("window-change");
     w.boolean(false);
-    w.u32(static_cast<std::uint32_t>(columns_));
-    w.u32(24);
+    w.u32(static_cast<std::uint32_t>(columns));
+    w.u32(static_cast<std::uint32_t>(rows));
     w.u32(0);
     w.u32(0);
     send(w);

@@ -199,8 +199,11 @@ public:
     void connected();
     // The host and port of the coming connection (for known_hosts).
     void set_target(std::string_view host, int port);
-    // The terminal's width changed (negotiated mode tells the host with window-change).
+    // The terminal's width changed (negotiated mode tells the host with window-change unless screen_size is 1).
     void set_columns(int columns);
+    // The terminal's grid (screen_size 1): the pty request carries it and, in negotiated mode, each change goes to
+    // the host at once as window-change (ssh_client paces the calls).
+    void set_window_size(int rows, int columns);
     // Keep-alive tick: a keepalive@openssh.com request while keys are active (negotiated mode).
     void keepalive();
     // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
@@ -274,7 +277,8 @@ private:
     void on_channel_request(const std::uint8_t* data, std::size_t n);
     void refuse_channel_open(const std::uint8_t* data, std::size_t n);
     void send_channel_request(std::string_view type, bool pty);
-    void send_window_change();
+    void send_window_change(int rows, int columns);
+    bool grid_follows_window() const;
     void flush_pending();
     std::size_t data_piece() const;
     void send_data_packet(const std::uint8_t* bytes, std::size_t n);
@@ -293,6 +297,8 @@ private:
     std::string host_;
     int port_ = 22;
     int columns_ = 80;
+    int grid_rows_ = 24;
+    int grid_columns_ = 80;
 
     packet_direction out_;
     packet_direction in_;

@@ -9,7 +9,12 @@ namespace ssh {
 ssh_client::ssh_client(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
     : s_(s),
       v2_(std::make_unique<ssh2_engine>(s, io, ui, prompts)),
-      v1_(std::make_unique<ssh1_engine>(s, io, ui, prompts)) {}
+      v1_(std::make_unique<ssh1_engine>(s, io, ui, prompts)),
+      // Both engines keep the size: the settings choose which of them the next connection uses.
+      pacer_([this](int rows, int columns) {
+          v2_->set_window_size(rows, columns);
+          v1_->set_window_size(rows, columns);
+      }) {}
 
 ssh_client::~ssh_client() = default;
 
@@ -49,6 +54,7 @@ bool ssh_client::ssh_handshake_done() const {
     return version2() ? v2_->keys_active() : v1_->state() >= 2;
 }
 void ssh_client::set_columns(int columns) { v2_->set_columns(columns); }
+void ssh_client::set_window_size(int rows, int columns) { pacer_.change(rows, columns); }
 void ssh_client::keepalive() {
     if (version2()) v2_->keepalive();
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "session/interfaces.h"
+#include "ssh/window_pacer.h"
 
 struct Settings;
 struct session_services;
@@ -31,8 +32,14 @@ public:
     // SSH-2: the host's new keys are in use; SSH-1: the host accepted the session key.
     bool ssh_handshake_done() const override;
 
-    // The terminal's width (80 or 132) for the pty request, and its changes for window-change.
+    // The terminal's width (80 or 132) for the pty request, and its changes for window-change (screen_size 0).
     void set_columns(int columns);
+    // The terminal's grid (screen_size 1): the pty request carries it, changes go to the host as SSH-2
+    // window-change or SSH-1 window size, paced by window_pacer when a timer is set.
+    void set_window_size(int rows, int columns);
+    // A one-shot timer for the pacing; its owner routes the expiry to on_resize_timer.
+    void set_resize_timer(session_timer* timer) { pacer_.set_timer(timer); }
+    void on_resize_timer() { pacer_.expired(); }
     // Keep-alive timer tick (every `ssh_keepalive` seconds while connected).
     void keepalive();
 
@@ -52,6 +59,7 @@ private:
     Settings& s_;
     std::unique_ptr<ssh2_engine> v2_;
     std::unique_ptr<ssh1_engine> v1_;
+    window_pacer pacer_;
 };
 
 }  // namespace ssh

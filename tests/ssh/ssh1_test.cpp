@@ -274,6 +274,50 @@ TEST_F(Ssh1, PtyRequestFields) {
     EXPECT_EQ(eng.state(), 5);
 }
 
+// screen_size 1: the pty request carries the grid, and once the shell runs every change goes as
+// SSH_CMSG_WINDOW_SIZE (11: rows, columns, 0, 0). screen_size 0 keeps 24 x 80 and never sends a size.
+TEST_F(Ssh1, WindowSizeFollowsTheGridOnlyWhenAskedTo) {
+    auto size_packet = [](std::uint32_t rows, std::uint32_t columns) {
+        bytes b;
+        for (std::uint32_t v : {rows, columns, 0u, 0u}) put_u32(b, v);
+        return b;
+    };
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "screen_size " << mode);
+        restart();
+        s.screen_size = mode;
+        eng.set_window_size(40, 300);  // before the connection: kept for the pty request
+        key_exchange();
+        send(14);
+        expect(4);
+        eng.set_window_size(41, 300);  // signing on: still only kept
+        EXPECT_EQ(next().first, 0);
+        send(14);
+        bytes want = str("vt220");
+        const std::uint32_t pty_rows = mode ? 41 : 24, pty_columns = mode ? 300 : 80;
+        for (std::uint32_t v : {pty_rows, pty_columns, 0u, 0u}) put_u32(want, v);
+        want.push_back(0);
+        EXPECT_EQ(expect(10), want);
+        eng.set_window_size(42, 300);  // waiting for the pty's answer: no size packet either
+        EXPECT_EQ(next().first, 0);
+        send(14);
+        expect(12);
+        ASSERT_EQ(eng.state(), 5);
+        eng.set_window_size(50, 132);
+        eng.set_window_size(50, 132);  // unchanged: nothing more
+        eng.set_window_size(255, 65535);
+        if (mode == 1) {
+            EXPECT_EQ(expect(11), size_packet(50, 132));
+            EXPECT_EQ(expect(11), size_packet(255, 65535));
+        }
+        EXPECT_EQ(next().first, 0);
+        const std::uint8_t typed[] = {'x'};
+        eng.send_user_data(typed, 1);
+        EXPECT_EQ(text(expect(16)), "x") << "the stream goes on after the size packets";
+        EXPECT_TRUE(ui.messages.empty());
+    }
+}
+
 TEST_F(Ssh1, AnyReplyButFailureToTheUserNameCountsAsAccepted) {
     for (std::uint8_t reply : {17, 14}) {
         SCOPED_TRACE(int(reply));

@@ -14,6 +14,7 @@
 #include "../support/scoped_home.h"
 #include "ssh/agent.h"
 #include "ssh/known_hosts.h"
+#include "ssh/window_pacer.h"
 #include "ssh2_server.h"
 
 namespace {
@@ -1427,4 +1428,167 @@ TEST_F(Ssh2Hostile, LargestPacketsSurviveEverySplitOfTheStream) {
         ASSERT_EQ(io.delivered.size(), 2 * data_len) << "cut at " << c;
         ASSERT_TRUE(ui.messages.empty()) << "cut at " << c << ": " << ui.messages[0];
     }
+}
+
+// The pty request and window-change by mode: the fixed suite keeps 80 x 24 whatever happens; negotiated mode sends
+// the width (screen_size 0) or the whole grid (screen_size 1), and later changes of the one that counts.
+TEST_F(Ssh2Auth, PtyRequestAndWindowChangeFollowTheScreenSizeSetting) {
+    struct row {
+        int algorithms, screen_size;
+        std::uint32_t pty_columns, pty_rows;
+        bool width_told, grid_told;
+    } rows[] = {
+        {1, 0, 132, 24, true, false},
+        {1, 1, 200, 50, false, true},
+        {0, 0, 80, 24, false, false},
+        {0, 1, 80, 24, false, false},
+    };
+    for (const row& c : rows) {
+        SCOPED_TRACE(testing::Message() << "ssh_algorithms " << c.algorithms << " screen_size " << c.screen_size);
+        s.ssh_algorithms = c.algorithms;
+        s.screen_size = c.screen_size;
+        fresh();
+        eng->set_columns(132);
+        eng->set_window_size(50, 200);
+        if (c.algorithms == 1) {
+            eng->agent_factory = [] { return std::make_unique<fake_agent>(); };
+            to_methods("password");
+        } else {
+            handshake();
+            send(msg(6));
+        }
+        next(50);
+        send(msg(52));
+        next(90);
+        send(open_confirmation(7));
+        const bytes pty = next(98);
+        ssh::wire_reader r(pty.data() + 1, pty.size() - 1);
+        EXPECT_EQ(*r.u32(), 7u);
+        EXPECT_EQ(*r.text(), "pty-req");
+        EXPECT_EQ(*r.boolean(), true);
+        EXPECT_EQ(*r.text(), "vt220");
+        EXPECT_EQ(*r.u32(), c.pty_columns);
+        EXPECT_EQ(*r.u32(), c.pty_rows);
+        EXPECT_EQ(*r.u32(), 0u);
+        EXPECT_EQ(*r.u32(), 0u);
+        EXPECT_EQ(*r.text(), "");
+        EXPECT_TRUE(r.ok());
+        send(msg(99));
+        next(98);  // shell
+
+        auto window_change = [&](std::uint32_t columns, std::uint32_t rows_) {
+            const bytes wc = next(98);
+            ssh::wire_reader w(wc.data() + 1, wc.size() - 1);
+            EXPECT_EQ(*w.u32(), 7u);
+            EXPECT_EQ(*w.text(), "window-change");
+            EXPECT_EQ(*w.boolean(), false);
+            EXPECT_EQ(*w.u32(), columns);
+            EXPECT_EQ(*w.u32(), rows_);
+            EXPECT_EQ(*w.u32(), 0u);
+            EXPECT_EQ(*w.u32(), 0u);
+            EXPECT_TRUE(w.ok());
+            EXPECT_EQ(w.remaining(), 0u);
+        };
+        eng->set_columns(80);
+        if (c.width_told) window_change(80, 24);
+        eng->set_window_size(60, 255);
+        eng->set_window_size(60, 255);  // unchanged: nothing
+        if (c.grid_told) window_change(255, 60);
+        EXPECT_TRUE(nothing_sent());
+    }
+}
+
+// A drag of the window edge through window_pacer into the engine, on a simulated clock: a change every 7 ms for
+// 1.5 s. The host hears the first change at once, never two within 100 ms (so at most 10 in any second), and
+// the last size within 100 ms of the last change.
+TEST_F(Ssh2Auth, WindowChangesArePacedAndTheLastSizeWins) {
+    struct sim_timer : session_timer {
+        int now = 0, due = -1;
+        void start(int ms) override { due = now + ms; }
+        void stop() override { due = -1; }
+    } timer;
+    s.screen_size = 1;
+    to_methods("password");
+    next(50);
+    send(msg(52));
+    next(90);
+    send(open_confirmation(7));
+    next(98);
+    send(msg(99));
+    next(98);
+
+    ssh::window_pacer pacer([this](int rows_, int columns) { eng->set_window_size(rows_, columns); });
+    pacer.set_timer(&timer);
+    std::vector<std::pair<int, std::pair<std::uint32_t, std::uint32_t>>> heard;  // time, (columns, rows)
+    int last_change = 0;
+    std::pair<std::uint32_t, std::uint32_t> last_size;
+    for (int t = 0; t <= 2000; ++t) {
+        timer.now = t;
+        if (timer.due >= 0 && t >= timer.due) {
+            timer.due = -1;
+            pacer.expired();
+        }
+        if (t < 1500 && t % 7 == 0) {
+            const int rows_ = 25 + t / 7 % 40, columns = 81 + t / 7;
+            pacer.change(rows_, columns);
+            last_change = t;
+            last_size = {std::uint32_t(columns), std::uint32_t(rows_)};
+        }
+        while (auto p = srv().client_packet()) {
+            ssh::wire_reader w(p->data() + 1, p->size() - 1);
+            ASSERT_EQ((*p)[0], 98);
+            w.u32();
+            ASSERT_EQ(*w.text(), "window-change");
+            w.boolean();
+            const std::uint32_t columns = *w.u32(), rows_ = *w.u32();
+            heard.push_back({t, {columns, rows_}});
+        }
+    }
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front().first, 0) << "the first change goes at once";
+    EXPECT_EQ(heard.front().second, std::make_pair(81u, 25u));
+    for (std::size_t i = 1; i < heard.size(); ++i)
+        EXPECT_GE(heard[i].first - heard[i - 1].first, 100) << "changes " << i - 1 << " and " << i;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        std::size_t in_second = 0;
+        for (const auto& h : heard) in_second += h.first >= heard[i].first && h.first < heard[i].first + 1000;
+        EXPECT_LE(in_second, 10u);
+    }
+    EXPECT_GE(heard.size(), 14u) << "the host keeps up while the drag lasts";
+    EXPECT_EQ(heard.back().second, last_size);
+    EXPECT_LE(heard.back().first - last_change, 100);
+    EXPECT_FALSE(pacer.holding());
+}
+
+// Without a timer (tools, tests) the pacer passes every change at once; a change after a quiet interval goes at
+// once again.
+TEST(WindowPacer, WithoutATimerEveryChangePassesAndAfterAQuietIntervalTheNextGoesAtOnce) {
+    std::vector<std::pair<int, int>> out;
+    ssh::window_pacer direct([&](int r, int c) { out.push_back({r, c}); });
+    direct.change(1, 2);
+    direct.change(3, 4);
+    EXPECT_EQ(out, (std::vector<std::pair<int, int>>{{1, 2}, {3, 4}}));
+
+    struct count_timer : session_timer {
+        int starts = 0;
+        void start(int ms) override {
+            EXPECT_EQ(ms, ssh::window_pacer::interval_ms);
+            ++starts;
+        }
+        void stop() override {}
+    } timer;
+    out.clear();
+    ssh::window_pacer paced([&](int r, int c) { out.push_back({r, c}); });
+    paced.set_timer(&timer);
+    paced.change(10, 20);
+    paced.change(11, 21);
+    paced.change(12, 22);
+    EXPECT_EQ(out.size(), 1u);
+    paced.expired();  // the held change goes and the interval starts again
+    EXPECT_EQ(out.back(), std::make_pair(12, 22));
+    paced.expired();  // nothing held: the pacer goes quiet
+    EXPECT_EQ(out.size(), 2u);
+    paced.change(13, 23);
+    EXPECT_EQ(out.size(), 3u);
+    EXPECT_EQ(timer.starts, 3);
 }
