@@ -100,6 +100,9 @@ struct Settings {
     int wheel_lines = 1;         // scroll-back lines a wheel notch moves
     int alt_meta = 0;            // 1: Alt+key sends ESC and the key (the menus give up Alt+letter; F10 opens them)
     int confirm_disconnect = 0;  // 1: Disconnect, and closing while connected, ask first
+    int auto_reconnect = 0;      // 1: an unexpected ending is followed by new attempts, 2 s doubling up to 60 s
+    int telnet_keepalive = 0;    // 1: TCP keep-alive on Telnet connections
+    int ssh_keepalive_max = 0;   // SSH-2 keep-alives unanswered after which the session ends; 0 = never
     int scroll_bar = 1;
     int status_bar = 1;
     int knap_bar = 1;
