@@ -60,6 +60,7 @@ qt_socket::qt_socket(socket_events& events, const qt_resolver* resolver)
         // Only a connected socket has a descriptor to take the option: set before connectToHost it is lost, and
         // each small write after the first then waits for the peer's delayed acknowledgement.
         if (sock_) sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (sock_ && keep_alive_) sock_->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
 #ifdef __linux__
         if (sock_ && watch_fd_ < 0 && sock_->socketDescriptor() >= 0)
             watch_fd_ = ::fcntl(static_cast<int>(sock_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
@@ -96,6 +97,11 @@ qt_socket::qt_socket(socket_events& events, const qt_resolver* resolver)
 }
 
 qt_socket::~qt_socket() { close(); }
+
+void qt_socket::set_keep_alive(bool on) {
+    keep_alive_ = on;
+    if (sock_ && connected_) sock_->setSocketOption(QAbstractSocket::KeepAliveOption, on ? 1 : 0);
+}
 
 session_socket::connect_result qt_socket::connect(std::string_view host, std::uint16_t port) {
     if (!sock_) return connect_result::failed;

@@ -34,6 +34,8 @@ public:
     void close() override;
     std::size_t pending_output() const override;
     socket_failure failure() const override { return failure_; }
+    // Set once connected, like TCP_NODELAY: before that Qt has no descriptor to put it on.
+    void set_keep_alive(bool on) override;
     // What has arrived and not been read yet (the read limit bounds it, apart from the peer's last bytes).
     std::size_t buffered_input() const;
     // The system's socket, -1 while there is none (tests read its options).
@@ -50,6 +52,7 @@ private:
     QPointer<QTcpSocket> sock_;
     QByteArray tail_;  // data saved when the peer finished sending, served before the socket's own buffer
     bool connected_ = false;
+    bool keep_alive_ = false;  // SO_KEEPALIVE wanted
     bool in_connect_ = false;  // inside connectToHost: outcomes are returned, not notified
     bool close_sent_ = false;
     bool renotify_queued_ = false;

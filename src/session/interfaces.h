@@ -50,6 +50,8 @@ struct session_socket {
     virtual void close() = 0;
     // After a failed connect or on_close: what went wrong.
     virtual socket_failure failure() const { return {}; }
+    // TCP keep-alive probes on the connection (Telnet's `telnet_keepalive`); asked before connect.
+    virtual void set_keep_alive(bool on) { (void)on; }
 };
 
 struct socket_factory {

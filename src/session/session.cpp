@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "config/settings.h"
 #include "config/ui_services.h"
@@ -115,6 +116,10 @@ bool session::connect_to(std::string_view host, int port) {
         ui_.message_box(session_msg::no_ssh);
         return false;
     }
+    target_ = session_target{std::string(host), port, s_.ssh, s_.ssh_type_1_2, s_.ssh_user};
+    quiet_ = std::exchange(quiet_next_, false);
+    engine_cause_.clear();
+    output_seen_ = false;
     if (st_.log_enabled && !log_.open_truncated()) report_log_failure();
     if (kind != TransportKind::Telnet) {
         vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
@@ -143,10 +148,11 @@ bool session::connect_to(std::string_view host, int port) {
 
     socket_ = sockets_.create(*this);
     if (!socket_) {
-        ui_.message_box(session_msg::no_socket);
+        attempt_failed(std::string(session_msg::no_socket));
         return false;
     }
     connect_aborted_ = false;
+    socket_->set_keep_alive(kind == TransportKind::Telnet && s_.telnet_keepalive != 0);
     view_.show_host_in_title(host);
 
     std::string_view target = host;
@@ -194,8 +200,20 @@ void session::connect_failed() {
     discard_connection();
     st_.connecting = false;
     view_.clear_host_from_title();
-    ui_.message_box(aborted ? std::string(session_msg::aborted) : with_cause(session_msg::cannot_connect, cause));
+    if (aborted) {
+        ending_ = {std::string(session_msg::aborted), true, false};
+        ui_.message_box(session_msg::aborted);
+        return;
+    }
+    attempt_failed(with_cause(session_msg::cannot_connect, cause));
 }
+
+void session::attempt_failed(std::string text) {
+    ending_ = {text, false, false};
+    if (!std::exchange(quiet_, false)) ui_.message_box(text);
+}
+
+void session::set_ending(std::string cause, bool unexpected) { ending_ = {std::move(cause), false, unexpected}; }
 
 void session::on_connect_complete(int error) {
     if (!st_.connecting || st_.connected || !socket_) return;
@@ -264,8 +282,8 @@ void session::setup_expired() {
     else
         msg += std::string(session_msg::key_exchange_incomplete) + " within " + seconds;
     if (ssh_engine* e = active_ssh()) e->ssh_reset();
-    disconnect(true);
-    ui_.message_box(msg);
+    close_connection(true);
+    attempt_failed(msg);
 }
 
 void session::end_setup() {
@@ -284,6 +302,11 @@ void session::discard_connection() {
 }
 
 void session::disconnect(bool suppress_exit) {
+    if (busy()) ending_ = {"Disconnected.", true, false};
+    close_connection(suppress_exit);
+}
+
+void session::close_connection(bool suppress_exit) {
     // A host that is still there hears the goodbye; after its close or an engine's failure nothing more is said.
     if (ssh_engine* e = active_ssh(); e && st_.connected && !peer_closed_ && socket_) e->ssh_goodbye();
     st_.connecting = false;
@@ -302,9 +325,12 @@ void session::disconnect(bool suppress_exit) {
 void session::lost_connection(std::string_view cause) {
     if (!st_.connected) return;
     const unsigned gen = generation_;
-    if (s_.exit == 0) ui_.message_box(with_cause(session_msg::lost, cause));
+    const std::string text = with_cause(session_msg::lost, cause);
+    const bool unexpected = output_seen_;
+    if (s_.exit == 0) ui_.message_box(text);
     if (gen != generation_) return;  // the user already ended or replaced the session meanwhile
-    disconnect(false);
+    close_connection(false);
+    set_ending(text, unexpected);
 }
 
 void session::host_closed() {
@@ -319,7 +345,9 @@ void session::host_closed() {
     const unsigned gen = generation_;
     if (s_.exit == 0) ui_.message_box(session_msg::host_closed);
     if (gen != generation_) return;
-    disconnect(false);
+    close_connection(false);
+    // An orderly close is how a Telnet host ends a session the user logged out of: not a failure to retry.
+    set_ending(std::string(session_msg::host_closed), false);
 }
 
 void session::on_close() {
@@ -332,8 +360,15 @@ void session::on_close() {
 
 void session::session_disconnect() {
     if (ssh_) ssh_->ssh_reset();
-    if (socket_ && st_.connected) disconnect(true);
+    std::string cause = std::exchange(engine_cause_, {});
+    if (!socket_ || !st_.connected) return;
+    // Without a message of its own the engine ended in order: the shell exited, or the user cancelled a question.
+    const bool unexpected = !cause.empty() && output_seen_;
+    close_connection(true);
+    set_ending(cause.empty() ? std::string("The session has ended.") : std::move(cause), unexpected);
 }
+
+void session::session_cause(std::string_view cause) { engine_cause_.assign(cause); }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Proxy log-in
@@ -386,16 +421,20 @@ void session::send_socks_request() {
         if (!addr) addr = sockets_.lookup_ipv4(host);
     }
     if (!addr || *addr == 0 || *addr == 0xFFFFFFFFu) {
-        ui_.message_box(session_msg::dns);
-        disconnect(true);
+        const std::string text(session_msg::dns);
+        ui_.message_box(text);
+        close_connection(true);
+        set_ending(text, false);
         return;
     }
     std::uint8_t req[9 + 255];
     const std::size_t len =
         build_socks4_request(*addr, static_cast<std::uint16_t>(s_.port), s_.proxy_syntax, req, sizeof req);
     if (len == 0) {
-        ui_.message_box(session_msg::proxy_too_long);
-        disconnect(true);
+        const std::string text(session_msg::proxy_too_long);
+        ui_.message_box(text);
+        close_connection(true);
+        set_ending(text, false);
         return;
     }
     socks_reply_pending_ = true;
@@ -407,8 +446,10 @@ void session::send_socks5_request() {
     std::uint8_t req[7 + 255];
     const std::size_t len = build_socks5_request(s_.host_name, static_cast<std::uint16_t>(s_.port), req, sizeof req);
     if (len == 0) {
-        ui_.message_box(s_.host_name.empty() ? session_msg::dns : session_msg::proxy_too_long);
-        disconnect(true);
+        const std::string text(s_.host_name.empty() ? session_msg::dns : session_msg::proxy_too_long);
+        ui_.message_box(text);
+        close_connection(true);
+        set_ending(text, false);
         return;
     }
     session_write(req, len);
@@ -458,8 +499,10 @@ void session::send_proxy_text() {
     std::uint8_t text[proxy_text_size];
     const proxy_text_result r = build_proxy_text(s_.proxy_syntax, s_.host_name, s_.port, text, sizeof text);
     if (r.too_long) {
-        ui_.message_box(session_msg::proxy_too_long);
-        disconnect(true);
+        const std::string text(session_msg::proxy_too_long);
+        ui_.message_box(text);
+        close_connection(true);
+        set_ending(text, false);
         return;
     }
     if (r.count == 0) return;  // an empty text sends nothing at all
@@ -513,6 +556,7 @@ long session::read_pass() {
     if (!go_on || !st_.connected || !socket_ || gen != generation_) return 0;
     long got = socket_->read(rx_.data(), rx_.size());
     if (got <= 0) return 0;
+    bytes_received_ += static_cast<std::uint64_t>(got);
     std::size_t n = static_cast<std::size_t>(got);
     std::size_t off = 0;
 
@@ -603,6 +647,7 @@ std::uint8_t session::translate_incoming(std::uint8_t b) {
 
 void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
     if (!st_.connected) return;
+    if (n > 0) output_seen_ = true;
     const unsigned gen = generation_;
     view_.before_host_data();
     std::size_t i = 0;
@@ -688,6 +733,7 @@ void session::capture_failed(const char* why) {
 
 int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
     if (!st_.connected) return 0;
+    bytes_sent_ += n;
     if (transport() != TransportKind::Telnet) {
         if (!ssh_) return 0;
         // Encrypted packets cannot wait in the queue; user data is refused while the socket is full.

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,23 @@ struct session_services {
     virtual void session_log_line(std::string_view text) = 0;
     // The engine gives up (after showing its own message): ssh_reset, then disconnect without exit.
     virtual void session_disconnect() = 0;
+    // The message the engine is about to show for the ending that follows (kept as the session's ending cause).
+    virtual void session_cause(std::string_view cause) { (void)cause; }
+};
+
+// How the latest connection or attempt ended, for the status bar and the reconnect rules.
+struct session_ending {
+    std::string cause;        // the message box's text (a second line gives the cause); empty: nothing ended yet
+    bool by_user = false;     // Disconnect, Esc or a click gave it up
+    bool unexpected = false;  // an established session was lost (reset, keep-alive timeout, an SSH failure)
+};
+
+// What the latest connection attempt went to; Reconnect goes there again.
+struct session_target {
+    std::string host;
+    int port = 0;
+    int ssh = 0, ssh_type_1_2 = 0;
+    std::string ssh_user;
 };
 
 // Message texts shown by the session.
@@ -129,6 +147,15 @@ public:
     bool connect_to(std::string_view host, int port);
     // Closes the session; with suppress_exit false and `exit` on, the program is asked to close as well.
     void disconnect(bool suppress_exit);
+    // How the latest connection or attempt ended, and where the latest attempt went (nullopt before the first).
+    const session_ending& last_ending() const { return ending_; }
+    const std::optional<session_target>& last_target() const { return target_; }
+    // The next attempt's failure to connect or to set up is kept as its ending without a message box (the
+    // automatic reconnect counts down in the status bar instead). Cleared by every connect_to.
+    void quiet_next_attempt() { quiet_next_ = true; }
+    // Bytes read from the socket and passed to send_to_host since the program started (liveness).
+    std::uint64_t bytes_received() const { return bytes_received_; }
+    std::uint64_t bytes_sent() const { return bytes_sent_; }
     // A left mouse press while a connect is still waiting cancels it. True when the click was used for that.
     bool abort_connect_by_click();
     // Timer 1: the delayed proxy log-in and the set-up time limit, both counted from the connect attempt.
@@ -157,6 +184,7 @@ public:
     void session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) override;
     void session_log_line(std::string_view text) override;
     void session_disconnect() override;
+    void session_cause(std::string_view cause) override;
 
     // --- capture and debug log --------------------------------------------------------------------------------
     // Empty path: capture off. Every block of terminal data is appended to the file, which is opened and closed
@@ -210,6 +238,9 @@ private:
     void setup_progress();
     void setup_expired();
     void end_setup();
+    void set_ending(std::string cause, bool unexpected);
+    void close_connection(bool suppress_exit);  // disconnect without taking the ending for the user's
+    void attempt_failed(std::string text);
 
     vt& vt_;
     Settings& s_;
@@ -251,6 +282,15 @@ private:
     int timer_elapsed_ms_ = 0;       // time counted by expiries so far
     int timer_armed_ms_ = 0;         // what the running timer was started with; 0: stopped
     bool in_pump_ = false;           // inside the read pass's pump_pending_messages
+
+    session_ending ending_;
+    std::optional<session_target> target_;
+    std::string engine_cause_;  // what the SSH engine said before it gave up, until its disconnect
+    bool output_seen_ = false;  // this connection showed host data (an SSH session got past its sign-on)
+    bool quiet_next_ = false;   // quiet_next_attempt() for the coming connect_to
+    bool quiet_ = false;        // this attempt's set-up failure shows no message
+    std::uint64_t bytes_received_ = 0;
+    std::uint64_t bytes_sent_ = 0;
 
     std::string capture_path_;
     debug_log log_;

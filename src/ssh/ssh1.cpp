@@ -136,6 +136,7 @@ void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32]
 }
 
 void ssh1_engine::fail(std::string_view text) {
+    io_.session_cause(text);
     ui_.message_box(text);
     io_.session_disconnect();
     reset();  // the session's disconnect path resets too; this keeps the engine sound without it

@@ -214,6 +214,7 @@ ssh2_engine::~ssh2_engine() { reset(); }
 
 void ssh2_engine::reset() {
     ++generation_;
+    keepalives_unanswered_ = 0;
     id_sent_ = false;
     id_done_ = false;
     ident_.reset();
@@ -271,6 +272,7 @@ void ssh2_engine::set_target(std::string_view host, int port) {
 }
 
 void ssh2_engine::fail(std::string_view text) {
+    io_.session_cause(text);
     ui_.message_box(text);
     io_.session_disconnect();
 }
@@ -519,9 +521,9 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
     case SSH_MSG_CHANNEL_OPEN: return negotiated_ ? refuse_channel_open(data, n) : void();
     case SSH_MSG_IGNORE:
     case SSH_MSG_UNIMPLEMENTED:
-    case SSH_MSG_DEBUG:
     case SSH_MSG_REQUEST_SUCCESS:
-    case SSH_MSG_REQUEST_FAILURE:
+    case SSH_MSG_REQUEST_FAILURE: keepalives_unanswered_ = 0; return;
+    case SSH_MSG_DEBUG:
     case SSH_MSG_CHANNEL_EOF: return;
     default:
         // RFC 4253 section 11.4 wants an answer to every message not understood; the fixed suite keeps to its
@@ -1001,10 +1003,18 @@ void ssh2_engine::send_window_change(int rows, int columns) {
 
 void ssh2_engine::keepalive() {
     if (!negotiated_ || !out_.keyed() || !service_requested_) return;
+    if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
+        return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
+    ++keepalives_unanswered_;
     wire_writer w = begin(SSH_MSG_GLOBAL_REQUEST);
     w.string("keepalive@openssh.com");
     w.boolean(true);
     send(w);
+}
+
+std::string keepalive_timeout_message(int unanswered) {
+    return "No answer from the host after " + std::to_string(unanswered) +
+           (unanswered == 1 ? " keep-alive." : " keep-alives.");
 }
 
 void ssh2_engine::goodbye() {

@@ -72,6 +72,9 @@ inline constexpr std::string_view pty_refused =
 inline constexpr std::string_view shell_refused = "The host refused to start a shell. Session must close!!!";
 }  // namespace msg
 
+// The second line when `ssh_keepalive_max` keep-alives in a row went unanswered.
+std::string keepalive_timeout_message(int unanswered);
+
 // "The host closed the session: TEXT (reason N, NAME)" for the host's DISCONNECT, its text made harmless.
 std::string disconnect_message(std::uint32_t reason, std::span<const std::uint8_t> text);
 
@@ -204,8 +207,11 @@ public:
     // The terminal's grid (screen_size 1): the pty request carries it and, in negotiated mode, each change goes to
     // the host at once as window-change (ssh_client paces the calls).
     void set_window_size(int rows, int columns);
-    // Keep-alive tick: a keepalive@openssh.com request while keys are active (negotiated mode).
+    // Keep-alive tick: a keepalive@openssh.com request while keys are active (negotiated mode). With
+    // `ssh_keepalive_max` N, the tick that finds N requests unanswered ends the session instead (OpenSSH's
+    // ServerAliveCountMax: only a reply to a request counts, other traffic does not).
     void keepalive();
+    int unanswered_keepalives() const { return keepalives_unanswered_; }
     // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
     // DISCONNECT before the socket goes; the fixed suite, as written, never closes from the client side.
     void goodbye();
@@ -289,6 +295,7 @@ private:
     ssh_prompts& prompts_;
 
     unsigned generation_ = 0;  // bumped by reset(): a running step stops when it changes
+    int keepalives_unanswered_ = 0;
     bool id_sent_ = false;
     bool id_done_ = false;
     bool negotiated_ = false;

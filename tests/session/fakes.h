@@ -26,6 +26,8 @@ struct fake_socket : session_socket {
     std::size_t pending = 0;  // output the socket still holds
     std::function<void(const std::string&)> on_write;
     socket_failure why;  // what failure() reports
+    bool keep_alive = false;
+    void set_keep_alive(bool on) override { keep_alive = on; }
 
     connect_result connect(std::string_view h, std::uint16_t p) override {
         host = std::string(h);
@@ -72,6 +74,7 @@ struct fake_socket_handle : session_socket {
     void close() override { f.close(); }
     std::size_t pending_output() const override { return f.pending_output(); }
     socket_failure failure() const override { return f.failure(); }
+    void set_keep_alive(bool on) override { f.set_keep_alive(on); }
 };
 
 struct fake_factory : socket_factory {

@@ -49,6 +49,8 @@ struct recorder : session_services {
         ++disconnects;
         if (engine) engine->reset();
     }
+    std::string cause;  // what the engine named as the ending's cause
+    void session_cause(std::string_view c) override { cause = std::string(c); }
 };
 
 struct ui_recorder : ui_services {

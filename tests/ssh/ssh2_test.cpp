@@ -1100,6 +1100,63 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
     EXPECT_TRUE(nothing_sent());
 }
 
+// ssh_keepalive_max N: the tick that finds N requests unanswered ends the session; only a reply to a request
+// (success or failure) clears the count, the host's other traffic does not.
+TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
+    s.ssh_keepalive_max = 2;
+    to_methods("password");
+    next(50);
+    send(msg(52));
+    next(90);
+    send(open_confirmation(7));
+    next(98);
+    send(msg(99));  // the pty's success
+    next(98);       // the shell request
+    auto tick = [&] {
+        eng->keepalive();
+        return io.disconnects == 0 ? next(80) : bytes{};
+    };
+    tick();
+    send(msg(81));  // answered
+    tick();
+    tick();
+    EXPECT_EQ(eng->unanswered_keepalives(), 2);
+    send(msg(82));  // a refusal is an answer too
+    EXPECT_EQ(eng->unanswered_keepalives(), 0);
+    tick();
+    bytes data{94};
+    put_u32(data, 0);
+    put_string(data, "output is no answer");
+    send(data);
+    tick();
+    EXPECT_EQ(io.disconnects, 0) << "two unanswered are allowed";
+    eng->keepalive();
+    EXPECT_EQ(io.disconnects, 1);
+    EXPECT_TRUE(nothing_sent()) << "the tick that ends the session sends nothing more";
+    const std::string want = "Connection to host has been lost\nNo answer from the host after 2 keep-alives.";
+    EXPECT_EQ(io.cause, want);
+    EXPECT_TRUE(said(want));
+}
+
+TEST_F(Ssh2Auth, KeepAlivesWaitForTheKeysAndZeroNeverEnds) {
+    s.ssh_keepalive_max = 1;
+    first_read();  // the exchange is under way: no keys yet
+    for (int i = 0; i < 5; ++i) eng->keepalive();
+    EXPECT_EQ(eng->unanswered_keepalives(), 0);
+    EXPECT_EQ(io.disconnects, 0);
+
+    s.ssh_keepalive_max = 0;
+    fresh();
+    to_methods("password");
+    next(50);
+    for (int i = 0; i < 20; ++i) {
+        eng->keepalive();
+        next(80);
+    }
+    EXPECT_EQ(io.disconnects, 0);
+    EXPECT_EQ(eng->unanswered_keepalives(), 20);
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Hostile hosts: what a server (or anyone in the middle) can send must end the session with its cause, never crash
 // it or make it act on something it did not ask for.

@@ -62,6 +62,26 @@ TEST_P(qt_socket_options, NagleIsOffOnceConnected) {
     EXPECT_NE(tcp_option(sock.descriptor(), TCP_NODELAY), 0);
 }
 
+// `telnet_keepalive`: SO_KEEPALIVE, asked before the connect (when Qt has no descriptor yet) and set on the
+// connected socket; a socket not asked stays without it.
+TEST_P(qt_socket_options, KeepAliveWhenAskedOnceConnected) {
+    app();
+    QTcpServer server;
+    if (!server.listen(GetParam().listen_on, 0)) GTEST_SKIP() << "no " << GetParam().host << " here";
+    for (const bool on : {true, false}) {
+        counting_events events;
+        qt_socket sock(events);
+        sock.set_keep_alive(on);
+        const auto r = sock.connect(GetParam().host, server.serverPort());
+        ASSERT_NE(r, session_socket::connect_result::failed);
+        ASSERT_TRUE(spin([&] { return r == session_socket::connect_result::connected || events.connects == 1; }));
+        int value = -1;
+        socklen_t len = sizeof value;
+        ASSERT_EQ(::getsockopt(static_cast<int>(sock.descriptor()), SOL_SOCKET, SO_KEEPALIVE, &value, &len), 0);
+        EXPECT_EQ(value != 0, on) << GetParam().host;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Loopback, qt_socket_options,
                          ::testing::Values(target{"127.0.0.1", QHostAddress(QHostAddress::LocalHost)},
                                            target{"localhost", QHostAddress(QHostAddress::LocalHost)},
