@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
@@ -795,6 +797,107 @@ TEST_F(SshSignOn, KeyboardInteractiveBannerAndMethodsInARow) {
     const int port2 = start_keys_sshd({});
     const run_result r = sign_on(port2, {"--set", "ssh_key_file=" + stranger.string()}, sshd_password);
     EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Keep-alive timeout: a stock sshd stopped with SIGSTOP keeps the TCP connection open (the kernel still
+// acknowledges) but answers nothing. With a request every second and at most two unanswered, the session must end
+// by itself within a few seconds, naming the cause.
+
+namespace {
+
+// The processes under this test program whose command is sshd: the listener and each connection's processes
+// (they start sessions of their own, so no process group holds them all).
+std::vector<pid_t> sshd_descendants(std::string* cmdlines = nullptr) {
+    std::map<pid_t, pid_t> parent;
+    std::map<pid_t, std::string> comm;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = slurp(e.path() / "stat");
+        const auto open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        const pid_t pid = std::stoi(name);
+        comm[pid] = stat.substr(open + 1, close - open - 1);
+        int ppid = 0;
+        std::sscanf(stat.c_str() + close + 2, "%*c %d", &ppid);
+        parent[pid] = ppid;
+    }
+    std::vector<pid_t> out;
+    for (const auto& [pid, name] : comm) {
+        if (name != "sshd") continue;
+        for (pid_t p = parent[pid]; p > 1; p = parent[p])
+            if (p == ::getpid()) {
+                out.push_back(pid);
+                if (cmdlines) *cmdlines += slurp("/proc/" + std::to_string(pid) + "/cmdline") + "\n";
+                break;
+            }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SshModern, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
+    const int port = start_sshd({}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const std::vector<std::string> argv{VTSESSION_BIN,
+                                        "--host",
+                                        "127.0.0.1",
+                                        "--port",
+                                        std::to_string(port),
+                                        "--timeout",
+                                        "40",
+                                        "--set",
+                                        "ssh=1",
+                                        "--set",
+                                        "ssh_type_1_2=1",
+                                        "--set",
+                                        "ssh_default=1",
+                                        "--set",
+                                        std::string("ssh_user=") + sshd_user,
+                                        "--set",
+                                        std::string("ssh_password=") + sshd_password,
+                                        "--set",
+                                        "ssh_algorithms=1",
+                                        "--set",
+                                        "ssh_check_host_key=0",
+                                        "--set",
+                                        "ssh_keepalive=1",
+                                        "--set",
+                                        "ssh_keepalive_max=2",
+                                        "--expect",
+                                        "$ ",
+                                        "--hold"};
+    auto vt = std::make_unique<child>(argv, dir / "vt.out", dir / "vt.err");
+    // Signed on with a terminal: sshd names the connection after the user and the pty.
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    std::string names;
+    while (names.find("qtpeer@") == std::string::npos && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(100ms);
+        names.clear();
+        sshd_descendants(&names);
+    }
+    ASSERT_NE(names.find("qtpeer@"), std::string::npos) << slurp(dir / "vt.err");
+    std::this_thread::sleep_for(1500ms);  // a few keep-alives answered first
+    const std::vector<pid_t> stopped = sshd_descendants();
+    for (const pid_t p : stopped) ::kill(p, SIGSTOP);
+    const auto start = std::chrono::steady_clock::now();
+    const int status = vt->wait(20s);
+    const auto took = std::chrono::steady_clock::now() - start;
+    for (const pid_t p : stopped) ::kill(p, SIGCONT);
+    vt.reset();
+    std::printf("ended %lld ms after sshd stopped\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    const std::string err = slurp(dir / "vt.err");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(err.find("vtsession: Connection to host has been lost\nNo answer from the host after 2 keep-alives."),
+              std::string::npos)
+        << err;
+    // The tick after the second unanswered request: one to three seconds, never the 40 s limit.
+    EXPECT_GE(took, 1s);
+    EXPECT_LT(took, 8s);
+    EXPECT_NE(slurp(dir / "vt.out").find("$ "), std::string::npos) << "the screen is printed as it was";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // vtsession: runs one session through the session core, emulator and settings store, headless, and prints the
 // screen like vtreplay. Connects (directly or through the configured proxy, with auto-login), waits for --expect,
-// sends each --send text, waits until the host is quiet for 500 ms, closes or the timeout passes.
+// sends each --send text (with --resize and --pause steps in command-line order), waits until the host is quiet
+// for 500 ms, closes or the timeout passes.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -46,13 +47,19 @@ int usage() {
     std::fputs(
         "usage: vtsession --host H --port P [--settings FILE] [--config NAME] [--set key=value]... [--send TEXT]...\n"
         "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history] [--accept-new-host-key]\n"
-        "                 [--capture FILE] [--log] [--resolve NAME=ADDRESS]...\n"
+        "                 [--capture FILE] [--log] [--resolve NAME=ADDRESS]... [--hold]\n"
+        "  --hold                 after the sends, stay connected until the session ends or the timeout passes\n"
+        "                         (keep-alives go on meanwhile) instead of leaving once the host is quiet\n"
         "  --resolve NAME=ADDRESS answer name lookups from these pairs alone; any other name is not found, and no\n"
         "                         query goes to the system resolver\n"
         "  --accept-new-host-key  trust and remember an SSH host key found in no known_hosts file\n"
         "  --capture FILE         append the terminal data as received to FILE\n"
         "  --log                  write the session debug log (SSH hex dumps) as the client's log command does\n"
         "                         (a changed key is always refused)\n"
+        "  --size ROWSxCOLS       the grid told to the host (Telnet NAWS, SSH pty request and window-change);\n"
+        "                         implies --set screen_size=1 unless screen_size is set; the emulator stays 24 rows\n"
+        "  --resize ROWSxCOLS     a step after --expect, in order with --send and --pause: the grid becomes this\n"
+        "  --pause MS             a step: wait MS milliseconds, taking host data meanwhile\n"
         "  VTSESSION_PASSPHRASE   (environment) the passphrase of an encrypted SSH key file\n",
         stderr);
     return 2;
@@ -200,6 +207,23 @@ std::unique_ptr<settings_backend> open_settings_file(const std::string& path) {
     return qsettings_backend::from_file(p);
 }
 
+// "ROWSxCOLS" with both in 1..65535.
+std::optional<std::pair<int, int>> parse_grid(const std::string& text) {
+    int rows = 0, columns = 0;
+    char x = 0, extra = 0;
+    if (std::sscanf(text.c_str(), "%d%c%d%c", &rows, &x, &columns, &extra) != 3 || (x != 'x' && x != 'X'))
+        return std::nullopt;
+    if (rows < 1 || rows > 65535 || columns < 1 || columns > 65535) return std::nullopt;
+    return std::make_pair(rows, columns);
+}
+
+// What happens after --expect, in command-line order.
+struct step {
+    enum class kind { send, resize, pause } what = kind::send;
+    std::string text;
+    int rows = 0, columns = 0, ms = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,9 +231,10 @@ int main(int argc, char** argv) {
     std::string host, settings_file, config_name = "1", expect;
     int port = -1;
     double timeout_s = 10;
-    bool json = false, history = false, accept_new_host_key = false, debug_log = false;
+    bool json = false, history = false, accept_new_host_key = false, debug_log = false, hold = false;
     std::string capture;
-    std::vector<std::string> sends;
+    std::vector<step> steps;
+    std::optional<std::pair<int, int>> size;
     std::map<std::string, std::string> sets;
     std::map<QString, QHostAddress> names;
     bool stub_resolver = false;
@@ -233,7 +258,19 @@ int main(int argc, char** argv) {
             if (eq == std::string::npos || eq == 0) return usage();
             sets[kv.substr(0, eq)] = kv.substr(eq + 1);
         } else if (a == "--send" && has_value) {
-            sends.emplace_back(argv[++i]);
+            steps.push_back({step::kind::send, argv[++i]});
+        } else if ((a == "--size" || a == "--resize") && has_value) {
+            const auto grid = parse_grid(argv[++i]);
+            if (!grid) return usage();
+            if (a == "--size")
+                size = grid;
+            else
+                steps.push_back({step::kind::resize, {}, grid->first, grid->second});
+        } else if (a == "--pause" && has_value) {
+            char* end = nullptr;
+            const long ms = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || ms < 0 || ms > 600000) return usage();
+            steps.push_back({step::kind::pause, {}, 0, 0, static_cast<int>(ms)});
         } else if (a == "--expect" && has_value) {
             expect = argv[++i];
         } else if (a == "--timeout" && has_value) {
@@ -241,6 +278,8 @@ int main(int argc, char** argv) {
             if (!(timeout_s > 0)) return usage();
         } else if (a == "--json") {
             json = true;
+        } else if (a == "--hold") {
+            hold = true;
         } else if (a == "--history") {
             history = true;
         } else if (a == "--accept-new-host-key") {
@@ -291,6 +330,7 @@ int main(int argc, char** argv) {
     Settings& s = settings();
     s.host_name = host;
     s.port = port;
+    if (size && !sets.count("screen_size")) s.screen_size = 1;
 
     auto ring = std::make_unique<screen_ring>();
     tool_term_host term_host;
@@ -322,6 +362,13 @@ int main(int argc, char** argv) {
     net.set_ssh_engine(&ssh_engine);
     ssh_engine.set_columns(ring->columns());
     term_host.on_columns = [&](int columns) { ssh_engine.set_columns(columns); };
+    qt_timer resize_timer([&] { ssh_engine.on_resize_timer(); });
+    ssh_engine.set_resize_timer(&resize_timer);
+    auto set_grid = [&](int rows, int columns) {
+        ssh_engine.set_window_size(rows, columns);
+        net.set_window_size(rows, columns);
+    };
+    if (size) set_grid(size->first, size->second);
     QTimer keepalive;
     if (s.ssh_keepalive > 0) {
         QObject::connect(&keepalive, &QTimer::timeout, [&] { ssh_engine.keepalive(); });
@@ -364,13 +411,23 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    for (const std::string& text : sends) {
+    for (const step& st : steps) {
         if (!net.connected()) break;
-        const std::string bytes = decode_escapes(text);
-        net.send_to_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        if (st.what == step::kind::resize) {
+            set_grid(st.rows, st.columns);
+        } else if (st.what == step::kind::pause) {
+            QElapsedTimer paused;
+            paused.start();
+            while (net.connected() && paused.elapsed() < st.ms && clock.elapsed() < timeout_ms)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        } else {
+            const std::string bytes = decode_escapes(st.text);
+            net.send_to_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        }
     }
     view.since_data.restart();
-    while (net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms && view.since_data.elapsed() < quiet_ms)
+    while (net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
+           (hold || view.since_data.elapsed() < quiet_ms))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (net.connected()) net.disconnect(true);
 
