@@ -55,3 +55,21 @@ bool memory_backend::remove_section(std::string_view section) {
     }
     return any;
 }
+
+std::vector<std::string> memory_backend::sections() {
+    std::vector<std::string> out;
+    for (const auto& [k, v] : values)
+        if (out.empty() || out.back() != k.first) out.push_back(k.first);  // the map keeps a section's keys together
+    return out;
+}
+
+bool memory_backend::copy_section(std::string_view from, std::string_view to) {
+    std::vector<std::pair<std::string, value>> own;
+    for (const auto& [k, v] : values)
+        if (k.first == from) own.emplace_back(k.second, v);
+    for (auto& [key, v] : own) {
+        ++writes;
+        values[make_key(to, key)] = std::move(v);
+    }
+    return !own.empty();
+}

@@ -19,6 +19,8 @@ public:
     void write_int(std::string_view section, std::string_view key, int v) override;
     void write_text(std::string_view section, std::string_view key, std::string_view v) override;
     bool remove_section(std::string_view section) override;
+    std::vector<std::string> sections() override;
+    bool copy_section(std::string_view from, std::string_view to) override;
     std::optional<std::string> read_program_dir() override { return program_dir; }
     void write_program_dir(std::string_view dir) override { program_dir = std::string(dir); }
     void remove_key(std::string_view section, std::string_view key) override {

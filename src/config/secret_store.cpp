@@ -38,6 +38,13 @@ bool secret_routing_backend::remove_section(std::string_view section) {
     return base_.remove_section(section);
 }
 
+bool secret_routing_backend::copy_section(std::string_view from, std::string_view to) {
+    const bool copied = base_.copy_section(from, to);
+    std::string value;
+    if (secrets_.read(from, value) == secret_store::result::found && !secrets_.write(to, value)) unavailable_ = true;
+    return copied;
+}
+
 std::string secret_routing_backend::with_notice(std::string problem) const {
     if (!unavailable_ || told_) return problem;
     told_ = true;

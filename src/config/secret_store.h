@@ -39,6 +39,9 @@ public:
     }
     void write_text(std::string_view section, std::string_view key, std::string_view value) override;
     bool remove_section(std::string_view section) override;
+    std::vector<std::string> sections() override { return base_.sections(); }
+    // The remembered password goes along with the section's keys.
+    bool copy_section(std::string_view from, std::string_view to) override;
     std::optional<std::string> read_program_dir() override { return base_.read_program_dir(); }
     void write_program_dir(std::string_view dir) override { base_.write_program_dir(dir); }
     void flush() override { base_.flush(); }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct settings_backend {
     virtual ~settings_backend() = default;
@@ -15,6 +16,13 @@ struct settings_backend {
     virtual void write_text(std::string_view section, std::string_view key, std::string_view value) = 0;
     // Removes a whole section with every key below it. False when there was nothing to remove.
     virtual bool remove_section(std::string_view section) = 0;
+
+    // Every section that holds a key of its own, once each, in no set order: "a" and "a/b" are two sections.
+    // Stores that cannot tell list nothing.
+    virtual std::vector<std::string> sections() { return {}; }
+    // Copies the keys of `from` itself (not those of the sections below it) into `to`, keeping their types.
+    // False when `from` holds none or the store cannot copy.
+    virtual bool copy_section(std::string_view /*from*/, std::string_view /*to*/) { return false; }
 
     // The program directory value `dir`, kept outside the configuration sections. nullopt when absent.
     virtual std::optional<std::string> read_program_dir() = 0;

@@ -194,6 +194,52 @@ void place_window(Settings& s, settings_window* w) {
     }
     w->fit_font();
 }
+
+// The values of one configuration. `borrow`: keys it lacks come from configuration "1". `password`: whether the
+// remembered password is looked for.
+void read_values(Settings& s, settings_backend& backend, const std::string& config_name, const std::string& cur,
+                 bool borrow, bool password) {
+    const std::string section = config_section(config_name);
+    const std::string one = config_section("1");
+    auto read_int = [&](const std::string& key, int def) {
+        if (borrow) def = backend.read_int(one, key, def);
+        return backend.read_int(section, key, def);
+    };
+    auto read_text = [&](const std::string& key, const std::string& def) {
+        if (!borrow) return backend.read_text(section, key, def);
+        return backend.read_text(section, key, backend.read_text(one, key, def));
+    };
+
+    const Settings defaults;
+    for (const int_key& k : int_keys) s.*k.field = read_int(k.name, defaults.*k.field);
+    s.font_pcharset &= 0xFF;
+    s.scrollback_lines = clamp_scrollback(s.scrollback_lines);
+    for (const text_key& k : text_keys) s.*k.field = read_text(k.name, defaults.*k.field);
+    s.ssh_user = read_text("ssh_user", "");
+    // Only a remembered password is looked for: asking the secret store wakes the desktop's keyring and loads its
+    // client libraries, at every start, for a value that is kept only when ssh_default is set.
+    s.ssh_password = s.ssh_default && password ? read_text("ssh_password", "") : std::string();
+    copy_fixed(s.font_name, read_text("font_name", defaults.font_name));
+    copy_fixed(s.pfont_name, read_text("pfont_name", defaults.pfont_name));
+    for (int i = 0; i < 3; ++i) s.*map_keys[i].field = read_text(map_keys[i].name, join(cur, map_files[i]));
+
+    const auto& rows = toolbar_row_defaults();
+    for (int n = 0; n < toolbar_row_count; ++n) {
+        toolbar_row_setting& row = s.newtoolbar[n];
+        row.used = read_int(num_key("newtoolbarused_", n), rows[n].used);
+        row.pos = read_int(num_key("newtoolbarpos_", n), rows[n].pos);
+        copy_fixed(row.text, rows[n].text);
+        // The first 15 captions are fixed; from F9 on a stored caption replaces the default one.
+        if (n >= 15) {
+            std::string t = read_text(num_key("newtoolbartext_", n), rows[n].text);
+            if (!t.empty()) copy_fixed(row.text, t);
+        }
+    }
+    for (int i = 0; i < host_history_count; ++i) s.host_hist[i] = read_text(host_hist_key(i), "");
+
+    int* placement[] = {&s.flags, &s.showCmd, &s.x1, &s.y1, &s.x2, &s.y2};
+    for (int i = 0; i < 6; ++i) *placement[i] = read_int(placement_keys[i], -1);
+}
 }  // namespace
 
 bool import_config_chunk(std::string_view chunk, settings_backend& backend, const std::string& section) {
@@ -312,43 +358,7 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
 
     // A new configuration starts from the values of configuration "1"; what config.txt just put into its own
     // section still counts (otherwise the import would be overwritten by configuration "1" at the first exit).
-    const bool borrow = r.first_start && !begins_with_1(sv.config_name);
-    const std::string one = config_section("1");
-    auto read_int = [&](const std::string& key, int def) {
-        if (borrow) def = backend.read_int(one, key, def);
-        return backend.read_int(section, key, def);
-    };
-    auto read_text = [&](const std::string& key, const std::string& def) {
-        if (!borrow) return backend.read_text(section, key, def);
-        return backend.read_text(section, key, backend.read_text(one, key, def));
-    };
-
-    const Settings defaults;
-    for (const int_key& k : int_keys) s.*k.field = read_int(k.name, defaults.*k.field);
-    s.font_pcharset &= 0xFF;
-    s.scrollback_lines = clamp_scrollback(s.scrollback_lines);
-    for (const text_key& k : text_keys) s.*k.field = read_text(k.name, defaults.*k.field);
-    s.ssh_user = read_text("ssh_user", "");
-    // Only a remembered password is looked for: asking the secret store wakes the desktop's keyring and loads its
-    // client libraries, at every start, for a value that is kept only when ssh_default is set.
-    s.ssh_password = s.ssh_default ? read_text("ssh_password", "") : std::string();
-    copy_fixed(s.font_name, read_text("font_name", defaults.font_name));
-    copy_fixed(s.pfont_name, read_text("pfont_name", defaults.pfont_name));
-    for (int i = 0; i < 3; ++i) s.*map_keys[i].field = read_text(map_keys[i].name, join(cur, map_files[i]));
-
-    const auto& rows = toolbar_row_defaults();
-    for (int n = 0; n < toolbar_row_count; ++n) {
-        toolbar_row_setting& row = s.newtoolbar[n];
-        row.used = read_int(num_key("newtoolbarused_", n), rows[n].used);
-        row.pos = read_int(num_key("newtoolbarpos_", n), rows[n].pos);
-        copy_fixed(row.text, rows[n].text);
-        // The first 15 captions are fixed; from F9 on a stored caption replaces the default one.
-        if (n >= 15) {
-            std::string t = read_text(num_key("newtoolbartext_", n), rows[n].text);
-            if (!t.empty()) copy_fixed(row.text, t);
-        }
-    }
-    for (int i = 0; i < host_history_count; ++i) s.host_hist[i] = read_text(host_hist_key(i), "");
+    read_values(s, backend, sv.config_name, cur, r.first_start && !begins_with_1(sv.config_name), true);
 
     if (sv.no_toolbar) s.knap_bar = 0;
     if (!sv.host.empty()) {
@@ -361,8 +371,6 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
     }
     if (sv.launch.given) apply_launch(s, sv.launch);
 
-    int* placement[] = {&s.flags, &s.showCmd, &s.x1, &s.y1, &s.x2, &s.y2};
-    for (int i = 0; i < 6; ++i) *placement[i] = read_int(placement_keys[i], -1);
     place_window(s, window);
     r.current_dir = cur;
     return r;
@@ -437,7 +445,6 @@ void apply_launch(Settings& s, const launch_target& t) {
 
 void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, settings_window* window) {
     if (!sv.saving_enabled()) return;
-    const std::string sec = config_section(sv.config_name);
     if (s.dir_was_absent) {
         b.write_program_dir(s.dir);
         s.dir_was_absent = false;
@@ -452,9 +459,35 @@ void save_settings(Settings& s, settings_backend& b, const StartupValues& sv, se
         s.y2 = p.y2;
         window->collect_toolbar(s.newtoolbar);
     }
+    write_configuration(s.launched ? without_launch(s) : s, b, s.config_name);
+}
+
+void write_configuration(const Settings& s, settings_backend& b, const std::string& config_name) {
+    const std::string sec = config_section(config_name);
     const int placement[] = {s.flags, s.showCmd, s.x1, s.y1, s.x2, s.y2};
     for (int i = 0; i < 6; ++i) b.write_int(sec, placement_keys[i], placement[i]);
-    write_values(s.launched ? without_launch(s) : s, b, sec);
+    write_values(s, b, sec);
+}
+
+void read_configuration(Settings& s, settings_backend& b, const std::string& config_name,
+                        const std::string& current_dir, bool password) {
+    std::string cur = current_dir;
+    if (cur.empty()) {
+        std::error_code ec;
+        cur = std::filesystem::current_path(ec).string();
+        if (ec) cur = ".";
+    }
+    const bool never_saved =
+        b.read_int(config_section(config_name), "color_bg", first_start_probe) == first_start_probe;
+    read_values(s, b, config_name, cur, never_saved && !begins_with_1(config_name), password);
+}
+
+void switch_configuration(Settings& s, settings_backend& b, const std::string& config_name,
+                          const std::string& current_dir) {
+    read_configuration(s, b, config_name, current_dir, true);
+    s.config_name = config_name;
+    // The command line's host and port belonged to the configuration of the start.
+    s.launched = false;
 }
 
 

@@ -67,8 +67,21 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
 // writes the stored values back for each one the user left as the launch set it.
 void apply_launch(Settings& s, const launch_target& t);
 
-// Writes s (toolbar rows and placement taken from window when given). Nothing when saving is disabled.
+// Writes s into the section of s.config_name (toolbar rows and placement taken from window when given). Nothing
+// when saving is disabled.
 void save_settings(Settings& s, settings_backend& backend, const StartupValues& sv, settings_window* window);
+
+// The reading and writing that load_settings and save_settings do for one configuration, without the start's
+// probe, import and directory search, the launch values or the window. A configuration never saved, whose name
+// does not begin with "1", reads as configuration "1" (as at a start). current_dir: where the map files are looked
+// for by default; empty: the process's current directory. password: whether a remembered password is looked for.
+void read_configuration(Settings& s, settings_backend& backend, const std::string& config_name,
+                        const std::string& current_dir, bool password);
+void write_configuration(const Settings& s, settings_backend& backend, const std::string& config_name);
+// Makes config_name the configuration in use, as `/C config_name` at the start would have: its values are read
+// into s and save_settings writes them there.
+void switch_configuration(Settings& s, settings_backend& backend, const std::string& config_name,
+                          const std::string& current_dir = {});
 
 // Asks, then puts the Reset-column fields back. True when the user agreed. Writes nothing to the backend.
 bool reset_configuration(Settings& s, ui_services& ui, settings_window* window);

@@ -82,6 +82,20 @@ TEST_F(SecretSettings, APlainTextPasswordIsMovedToTheSecretStore) {
     EXPECT_FALSE(secrets.values.count(sec));
 }
 
+// A session copied under a new name keeps its remembered password; the old name's goes with its section.
+TEST_F(SecretSettings, ACopiedSectionTakesItsPasswordAlong) {
+    secrets.values[sec] = "pw";
+    const std::string copy = "Version 1.0/copy";
+    EXPECT_TRUE(store.copy_section(sec, copy));
+    EXPECT_EQ(file.read_text(copy, "ssh_user", ""), "alice");
+    EXPECT_EQ(secrets.values[copy], "pw");
+    EXPECT_FALSE(file.has(copy, "ssh_password"));
+    EXPECT_EQ(store.save_problem(), "");
+    secrets.available = false;
+    EXPECT_TRUE(store.copy_section(sec, "Version 1.0/other"));
+    EXPECT_EQ(store.save_problem(), "");  // nothing remembered could be read, so nothing was lost
+}
+
 TEST_F(SecretSettings, WithoutASecretStoreThePasswordIsNotRememberedAndTheUserIsToldOnce) {
     secrets.available = false;
     file.write_text(sec, "ssh_password", "hunter2");
