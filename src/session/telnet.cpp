@@ -12,6 +12,7 @@ void netop::reset() {
     std::fill(std::begin(local_), std::end(local_), false);
     // The host echoes by default on most servers; starting "on" means a first DO ECHO is not answered.
     local_[TN_ECHO] = true;
+    echo_answered_ = false;
     subneg_len_ = 0;
 }
 
@@ -95,7 +96,12 @@ void netop::negotiate(std::uint8_t command, std::uint8_t o) {
             const bool was = local_[TN_ECHO];
             remote_[TN_ECHO] = false;
             local_[TN_ECHO] = true;
-            if (!was) answer(WILL, o);
+            // A client that may agree to NAWS answers the first DO ECHO too: BSD-derived telnetd, once told WILL
+            // NAWS, holds the session until its DO ECHO is answered.
+            if (!was || (!echo_answered_ && host_.tells_window_size())) {
+                echo_answered_ = true;
+                answer(WILL, o);
+            }
         } else if (o == TN_SUPPRESS_GA || o == TN_TERMTYPE) {
             const bool was = local_[o];
             local_[o] = true;

@@ -71,6 +71,7 @@ private:
     bool local_[TELNET_NOPTIONS];
     std::uint8_t subneg_[subneg_capacity];
     std::size_t subneg_len_ = 0;
+    bool echo_answered_ = false;  // a DO ECHO has been answered on this connection
     int rows_ = 24;
     int columns_ = 80;
 };

@@ -188,6 +188,32 @@ TEST_F(TelnetTest, WindowSizeIsToldOnlyWhenTheGridFollowsTheWindow) {
     EXPECT_EQ(fixed.sock().writes[0], bytes({IAC, WONT, 31}));
 }
 
+// telnetd (BSD-derived) holds the session after WILL NAWS until its DO ECHO is answered, so with screen_size 1 the
+// first DO ECHO gets its WILL (once per connection); screen_size 0 keeps the silence of
+// FirstDoEchoIsNotAnsweredButSwitchesEcho.
+TEST_F(TelnetTest, WithNawsTheFirstDoEchoIsAnswered) {
+    rig.settings.screen_size = 1;
+    rig.settings.host_echo = 1;
+    rig.receive(bytes({IAC, DO, 31, IAC, DO, 1}));
+    ASSERT_EQ(writes().size(), 3u);
+    EXPECT_EQ(writes()[2], bytes({IAC, WILL, 1}));
+    EXPECT_EQ(rig.settings.local_echo, 1);
+    rig.receive(bytes({IAC, DO, 1}));
+    EXPECT_EQ(writes().size(), 3u) << "answered once";
+    // telnetd's next steps: DONT ECHO (acknowledged, local echo off), WILL ECHO (the host echoes).
+    rig.receive(bytes({IAC, DONT, 1, IAC, WILL, 1}));
+    ASSERT_EQ(writes().size(), 5u);
+    EXPECT_EQ(writes()[3], bytes({IAC, WONT, 1}));
+    EXPECT_EQ(writes()[4], bytes({IAC, DO, 1}));
+    EXPECT_EQ(rig.settings.local_echo, 0);
+
+    rig.s.disconnect(true);
+    ASSERT_TRUE(rig.connect());
+    rig.receive(bytes({IAC, DO, 1}));
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writes()[0], bytes({IAC, WILL, 1})) << "again on a new connection";
+}
+
 TEST_F(TelnetTest, ANewConnectionNegotiatesNawsAfreshWithTheLatestSize) {
     rig.settings.screen_size = 1;
     rig.receive(bytes({IAC, DO, 31}));
