@@ -12,7 +12,8 @@ closes or the hard timeout passes. Events go to --log (one line each) so a test 
 
 Shell commands (one per line): "bytes N" sends N bytes of pattern then "\\r\\nEND\\r\\n"; "err TEXT" writes TEXT
 to standard error; "noise" sends IGNORE and DEBUG packets then "quiet"; "exit N" sends the exit status and waits
-for the confirmation; any other line is answered with "you said: LINE".
+for the confirmation; "stty size" answers "ROWS COLUMNS" as the pty request and window-size messages (11, logged
+as "window R C X Y") set them; any other line is answered with "you said: LINE".
 """
 import argparse
 import os
@@ -29,7 +30,7 @@ from Cryptodome.Hash import MD5
 from Cryptodome.Util.number import getPrime, inverse
 
 MSG_DISCONNECT, SMSG_PUBLIC_KEY, CMSG_SESSION_KEY, CMSG_USER = 1, 2, 3, 4
-CMSG_AUTH_PASSWORD, CMSG_REQUEST_PTY, CMSG_EXEC_SHELL = 9, 10, 12
+CMSG_AUTH_PASSWORD, CMSG_REQUEST_PTY, CMSG_WINDOW_SIZE, CMSG_EXEC_SHELL = 9, 10, 11, 12
 SMSG_SUCCESS, SMSG_FAILURE, CMSG_STDIN_DATA, SMSG_STDOUT_DATA, SMSG_STDERR_DATA = 14, 15, 16, 17, 18
 SMSG_EXITSTATUS, MSG_IGNORE, CMSG_EXIT_CONFIRMATION, MSG_DEBUG = 20, 32, 33, 36
 CIPHER_DES, CIPHER_3DES, CIPHER_BLOWFISH = 2, 3, 6
@@ -322,6 +323,7 @@ class Connection:
 
     def shell(self, term, rows, cols):
         a = self.args
+        self.rows, self.cols = rows, cols
         self.stdout(("Welcome to ssh1peer TERM=%s ROWS=%d COLS=%d\r\n" % (term, rows, cols)).encode())
         if a.mode == "disconnect":
             self.send(MSG_DISCONNECT, struct.pack(">I", 7) + b"go away")
@@ -341,6 +343,10 @@ class Connection:
             if mtype == CMSG_EXIT_CONFIRMATION:
                 self.log("exit confirmed")
                 return
+            if mtype == CMSG_WINDOW_SIZE:
+                self.rows, self.cols, xp, yp = struct.unpack(">IIII", data[:16])
+                self.log("window %d %d %d %d" % (self.rows, self.cols, xp, yp))
+                continue
             if mtype != CMSG_STDIN_DATA:
                 self.log("unexpected %d" % mtype)
                 continue
@@ -368,6 +374,8 @@ class Connection:
             self.stdout((pattern * (n // len(pattern) + 1))[:n] + b"\r\nEND\r\n")
         elif word == "err":
             self.stdout(rest.encode() + b"\r\n", SMSG_STDERR_DATA)
+        elif line == "stty size":
+            self.stdout(("%d %d\r\n" % (self.rows, self.cols)).encode())
         elif word == "noise":
             self.send(MSG_IGNORE, struct.pack(">I", 4) + b"junk")
             self.send(MSG_DEBUG, struct.pack(">I", 5) + b"debug")

@@ -1,0 +1,178 @@
+// The terminal's size as real hosts see it: `stty size` on the host's pseudo-terminal after the start and after two
+// resizes, through vtsession (--size, --resize), over telnetd behind socat (NAWS), a stock OpenSSH sshd
+// (pty-req, window-change) and the SSH-1 test peer (pty request, SSH_CMSG_WINDOW_SIZE). screen_size 0 keeps the
+// written 24 x 80 whatever the grid does. Every peer is started here and stopped at the end; every run is bounded.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../support/peer_process.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using peer_test::child;
+using peer_test::slurp;
+
+namespace {
+
+constexpr const char* python = "/usr/bin/python3";
+const std::string peers_dir = std::string(SOURCE_DIR) + "/tests/ssh/peers/";
+constexpr const char* sshd_user = "qtpeer";
+constexpr const char* sshd_password = "Peer-pass-42";
+
+// The three `stty size` answers on the screen, in order ("ROWS COLUMNS" lines).
+std::vector<std::string> sizes_shown(const std::string& screen) {
+    std::vector<std::string> out;
+    static const std::regex line(R"((?:^|\n)(?:SIZE )?(\d+ \d+) *(?=\n|$))");
+    for (auto it = std::sregex_iterator(screen.begin(), screen.end(), line); it != std::sregex_iterator(); ++it)
+        out.push_back((*it)[1]);
+    return out;
+}
+
+struct WindowSizePeers : ::testing::Test {
+    fs::path dir;
+    std::vector<std::unique_ptr<child>> peers;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/window_size_XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        peers.clear();
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+
+    int start_telnetd() {
+        if (!fs::exists("/usr/sbin/telnetd") || ::system("command -v socat >/dev/null 2>&1") != 0) return -1;
+        // A shell loop on telnetd's pseudo-terminal: each line asks for the size, "q" ends.
+        const fs::path script = dir / "sizes.sh";
+        std::ofstream(script) << "#!/bin/sh\nprintf 'ready> '\n"
+                                 "while read line; do\n"
+                                 "  case \"$line\" in q*) exit 0;; esac\n"
+                                 "  echo \"SIZE $(stty size)\"; printf 'ready> '\n"
+                                 "done\n";
+        fs::permissions(script, fs::perms::owner_all);
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const int port = peer_test::free_port();
+            auto c = std::make_unique<child>(
+                std::vector<std::string>{"socat",
+                                         "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+                                         "EXEC:/usr/sbin/telnetd -h -E " + script.string()},
+                dir / "socat.out", dir / "socat.err");
+            for (int i = 0; i < 100 && !peer_test::port_open(port); ++i) std::this_thread::sleep_for(20ms);
+            if (peer_test::port_open(port)) {
+                peers.push_back(std::move(c));
+                return port;
+            }
+        }
+        return -2;
+    }
+
+    int start_python_peer(const std::string& script, std::vector<std::string> args, const std::string& tag) {
+        if (::system("/usr/bin/python3 -c 'import Cryptodome' >/dev/null 2>&1") != 0) return -1;
+        std::vector<std::string> argv{python, peers_dir + script};
+        argv.insert(argv.end(), args.begin(), args.end());
+        peers.push_back(std::make_unique<child>(argv, dir / (tag + ".out"), dir / (tag + ".err"), true));
+        return peer_test::wait_port_line(dir / (tag + ".out"), 20s);
+    }
+
+    int start_sshd() {
+        if (!fs::exists("/usr/sbin/sshd")) return -1;
+        return start_python_peer("sshd_fixture.py",
+                                 {"--key", "ed25519", "--user", sshd_user, "--password", sshd_password, "--timeout",
+                                  "90", "--keep-log", (dir / "sshd.log").string()},
+                                 "sshd");
+    }
+
+    int start_ssh1_peer() {
+        return start_python_peer("ssh1_peer.py",
+                                 {"--account", "alice:wonder", "--log", (dir / "peer.log").string(), "--timeout", "60"},
+                                 "peer");
+    }
+
+    // Start, `stty size`, resize, `stty size`, resize, `stty size`. A pause lets each change reach the host before
+    // the next command (the SSH engine sends at most ten a second).
+    std::string run(int port, std::vector<std::string> args, const std::string& prompt, const std::string& command,
+                    const std::string& mode) {
+        std::vector<std::string> argv{VTSESSION_BIN,         "--host",    "127.0.0.1", "--port",
+                                      std::to_string(port),  "--timeout", "15",        "--set",
+                                      "screen_size=" + mode, "--size",    "30x100"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        for (const char* step :
+             {"--expect", prompt.c_str(), "--send", command.c_str(), "--pause", "400", "--resize", "40x120",
+              "--pause",  "300",          "--send", command.c_str(), "--pause", "400", "--resize", "255x300",
+              "--pause",  "300",          "--send", command.c_str(), "--pause", "400"})
+            argv.emplace_back(step);
+        int status = -1;
+        {
+            child c(argv, dir / "vt.out", dir / "vt.err");
+            status = c.wait(30s);
+        }
+        EXPECT_EQ(status, 0) << slurp(dir / "vt.err");
+        return slurp(dir / "vt.out");
+    }
+};
+
+const std::vector<std::string> followed{"30 100", "40 120", "255 300"};
+
+TEST_F(WindowSizePeers, TelnetdHearsNawsOnlyWhenTheGridFollowsTheWindow) {
+    const int port = start_telnetd();
+    if (port == -1) GTEST_SKIP() << "telnetd or socat missing (scripts/deps.sh installs them)";
+    ASSERT_GT(port, 0) << slurp(dir / "socat.err");
+    std::string screen = run(port, {}, "ready>", "s\\015", "1");
+    EXPECT_EQ(sizes_shown(screen), followed) << screen;
+    // screen_size 0 refuses NAWS: the pty keeps telnetd's own unset size.
+    screen = run(port, {}, "ready>", "s\\015", "0");
+    EXPECT_EQ(sizes_shown(screen), std::vector<std::string>(3, "0 0")) << screen;
+}
+
+TEST_F(WindowSizePeers, StockSshdHearsPtyRequestAndWindowChange) {
+    const int port = start_sshd();
+    if (port == -1) GTEST_SKIP() << "sshd or python3-pycryptodome missing (scripts/deps.sh)";
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    ::setenv("HOME", home.c_str(), 1);  // known_hosts of this test's own
+    const std::vector<std::string> ssh{"--set", "ssh=1",
+                                       "--set", "ssh_type_1_2=1",
+                                       "--set", "ssh_algorithms=1",
+                                       "--set", "ssh_default=1",
+                                       "--set", std::string("ssh_user=") + sshd_user,
+                                       "--set", std::string("ssh_password=") + sshd_password,
+                                       "--set", "ssh_check_host_key=0"};
+    std::string screen = run(port, ssh, "$ ", "stty size\\015", "1");
+    EXPECT_EQ(sizes_shown(screen), followed) << screen;
+    screen = run(port, ssh, "$ ", "stty size\\015", "0");
+    EXPECT_EQ(sizes_shown(screen), std::vector<std::string>(3, "24 80")) << screen;
+}
+
+TEST_F(WindowSizePeers, Ssh1PeerHearsPtyRequestAndWindowSize) {
+    const int port = start_ssh1_peer();
+    if (port == -1) GTEST_SKIP() << "python3-pycryptodome missing (scripts/deps.sh)";
+    ASSERT_GT(port, 0) << slurp(dir / "peer.err");
+    const std::vector<std::string> ssh{
+        "--set", "ssh=1",          "--set", "ssh_type_1_2=0",      "--set", "ssh_default=1",
+        "--set", "ssh_user=alice", "--set", "ssh_password=wonder", "--set", "ssh_check_host_key=0"};
+    std::string screen = run(port, ssh, "$ ", "stty size\\015", "1");
+    EXPECT_EQ(sizes_shown(screen), followed) << screen;
+    std::string log = slurp(dir / "peer.log");
+    EXPECT_NE(log.find("pty vt220 30 100 0 0"), std::string::npos) << log;
+    EXPECT_NE(log.find("window 40 120 0 0"), std::string::npos) << log;
+    EXPECT_NE(log.find("window 255 300 0 0"), std::string::npos) << log;
+
+    const std::size_t first_run = log.size();  // the peer keeps its log open: the second run's lines follow
+    screen = run(port, ssh, "$ ", "stty size\\015", "0");
+    EXPECT_EQ(sizes_shown(screen), std::vector<std::string>(3, "24 80")) << screen;
+    log = slurp(dir / "peer.log").substr(first_run);
+    EXPECT_NE(log.find("pty vt220 24 80 0 0"), std::string::npos) << log;
+    EXPECT_EQ(log.find("window "), std::string::npos) << log;
+}
+
+}  // namespace
