@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "adapters/qt_timer.h"
 #include "app/mainframe.h"
 #include "config/settings.h"
 #include "dialogs/host_key_dialog.h"
@@ -48,6 +49,12 @@ struct dialog_prompts final : ssh::ssh_prompts {
     }
 };
 
+// The window-size pacing timer of the SSH engine, a child of the frame: it outlives the engine that points at it.
+struct pacing_timer final : QObject {
+    using QObject::QObject;
+    qt_timer timer;
+};
+
 }  // namespace
 
 void CMainFrame::install_ssh_engine() {
@@ -61,6 +68,17 @@ void CMainFrame::install_ssh_engine() {
     // The pty request carries the terminal's width, and a switch between 80 and 132 columns is told to the host.
     ssh_->set_columns(view_->columns());
     connect(view_, &CVellumView::columns_changed, this, [this] { ssh_->set_columns(view_->columns()); });
+    // The view's grid: with screen_size 1 the host hears it (SSH paced to ten changes a second, Telnet by NAWS);
+    // with 0 the engines only keep it.
+    auto* pacing = new pacing_timer(this);
+    pacing->timer.set_callback([this] { ssh_->on_resize_timer(); });
+    ssh_->set_resize_timer(&pacing->timer);
+    auto tell_grid = [this] {
+        ssh_->set_window_size(view_->rows(), view_->columns());
+        view_->net().set_window_size(view_->rows(), view_->columns());
+    };
+    tell_grid();
+    connect(view_, &CVellumView::grid_changed, this, tell_grid);
     // Keep-alive requests every `ssh_keepalive` seconds while connected.
     auto* tick = new QTimer(this);
     tick->setInterval(1000);

@@ -148,6 +148,7 @@ public:
 
 signals:
     void columns_changed();  // the frame refits the font
+    void grid_changed();     // rows() or columns() changed: the frame tells the host (screen_size 1)
     void title_changed(const QString& host);
     void session_ended_exit();  // the host closed and `exit` is on
     void find_requested();      // Ctrl+Shift+F
