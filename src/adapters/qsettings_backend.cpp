@@ -162,6 +162,31 @@ bool qsettings_backend::remove_section(std::string_view section) {
     return any;
 }
 
+std::vector<std::string> qsettings_backend::sections() {
+    std::vector<std::string> out;
+    if (!values_) return out;
+    QStringList groups;
+    for (const QString& key : values_->allKeys()) {
+        // Key names hold no slash: what stands before the last one is the section (`dir` has none).
+        const qsizetype slash = key.lastIndexOf(QLatin1Char('/'));
+        if (slash > 0 && !groups.contains(key.left(slash))) groups << key.left(slash);
+    }
+    for (const QString& g : groups) out.push_back(utf8(g));
+    return out;
+}
+
+bool qsettings_backend::copy_section(std::string_view from, std::string_view to) {
+    if (!values_) return false;
+    values_->beginGroup(qs(from));
+    const QStringList keys = values_->childKeys();
+    std::vector<std::pair<QString, QVariant>> own;
+    for (const QString& k : keys) own.emplace_back(k, values_->value(k));
+    values_->endGroup();
+    if (own.empty() || !writable()) return false;
+    for (const auto& [k, v] : own) values_->setValue(qs(to) + QLatin1Char('/') + k, v);
+    return true;
+}
+
 std::optional<std::string> qsettings_backend::read_program_dir() {
     if (machine_refused() || (!machine_ && !values_)) return std::nullopt;
     QSettings& s = machine_ ? *machine_ : *values_;

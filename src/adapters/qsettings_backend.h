@@ -27,6 +27,8 @@ public:
     void write_int(std::string_view section, std::string_view key, int value) override;
     void write_text(std::string_view section, std::string_view key, std::string_view value) override;
     bool remove_section(std::string_view section) override;
+    std::vector<std::string> sections() override;
+    bool copy_section(std::string_view from, std::string_view to) override;
     std::optional<std::string> read_program_dir() override;
     void write_program_dir(std::string_view dir) override;
     void flush() override;

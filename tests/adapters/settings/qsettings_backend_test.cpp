@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
@@ -117,6 +118,34 @@ TEST(qsettings_backend_test, RemoveSectionKeepsOthers) {
     qsettings_backend reread(QStringLiteral("qt_c"));
     EXPECT_EQ(reread.read_int("Version 1.0/1", "port", -1), -1);
     EXPECT_EQ(reread.read_int("Version 1.0/work", "port", -1), 3);
+}
+
+// The sessions of the Connect dialog: every section with keys of its own, nested ones too, and a copy that keeps
+// the values' types and leaves the sections below the copied one behind.
+TEST(qsettings_backend_test, SectionsAreListedAndCopied) {
+    QString path = g_home->path() + "/sections.ini";
+    {
+        auto b = qsettings_backend::from_file(path);
+        b->write_program_dir("/x");
+        b->write_int("Version 1.0/1", "port", 23);
+        b->write_text("Version 1.0/my work", "host_name", "a, b");
+        b->write_int("Version 1.0/my work", "port", 2222);
+        b->write_int("Version 1.0/my work/2", "port", 7);
+        b->flush();
+    }
+    auto b = qsettings_backend::from_file(path);
+    std::vector<std::string> names = b->sections();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Version 1.0/1", "Version 1.0/my work", "Version 1.0/my work/2"}));
+    EXPECT_FALSE(b->copy_section("Version 1.0/none", "Version 1.0/copy"));
+    ASSERT_TRUE(b->copy_section("Version 1.0/my work", "Version 1.0/copy"));
+    b->flush();
+    auto reread = qsettings_backend::from_file(path);
+    EXPECT_EQ(reread->read_int("Version 1.0/copy", "port", 0), 2222);
+    EXPECT_EQ(reread->read_text("Version 1.0/copy", "host_name", ""), "a, b");
+    EXPECT_EQ(reread->read_int("Version 1.0/copy/2", "port", -1), -1);
+    EXPECT_EQ(reread->sections().size(), 4u);
+    EXPECT_TRUE(file_text(path).contains(QStringLiteral("port=2222")));  // a number, not a quoted text
 }
 
 // The whole store through a real file: first start with config.txt, a saved run, the next start.
