@@ -10,12 +10,16 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "dialogs/connect_logic.h"
 
 namespace {
@@ -103,8 +107,10 @@ void gethost_ad::store() {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-gethost::gethost(Settings& s, QWidget* parent)
-    : settings_dialog(QStringLiteral("Connect"), QStringLiteral("connect"), parent), s_(s) {
+gethost::gethost(Settings& s, QWidget* parent) : gethost(s, session_options{}, parent) {}
+
+gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
+    : settings_dialog(QStringLiteral("Connect"), QStringLiteral("connect"), parent), s_(s), opt_(std::move(sessions)) {
     auto* label = new QLabel(QStringLiteral("Enter Host Name or IP Address:"), this);
     add_widget(label);
     combo_ = new QComboBox(this);
@@ -123,14 +129,73 @@ gethost::gethost(Settings& s, QWidget* parent)
     });
     label->setBuddy(combo_);
     add_widget(combo_);
+
+    port_ = add_edit(1040, QStringLiteral("Port:"), 20, QString::number(s.port));
+    connect(port_, &QLineEdit::textEdited, this, [this] { port_typed_ = true; });
+    protocol_ = new QComboBox(this);
+    set_control_id(protocol_, 1041);
+    for (const char* p : {"Telnet", "SSH-2", "SSH-1"}) protocol_->addItem(QString::fromLatin1(p));
+    shown_ = sessions::protocol_of(s.ssh, s.ssh_type_1_2);
+    protocol_->setCurrentIndex(static_cast<int>(shown_));
+    connect(protocol_, &QComboBox::currentIndexChanged, this, &gethost::protocol_chosen);
+    add_row(QStringLiteral("Protocol:"), protocol_);
+    user_ = add_edit(1042, QStringLiteral("User name:"), 64, to_qstring(s.ssh_user));
+    key_ = add_edit(1043, QStringLiteral("Key file:"), key_file_limit, to_qstring(s.ssh_key_file));
+    term_ = add_edit(1044, QStringLiteral("Terminal type:"), 20, to_qstring(s.termtype));
+
     auto* adv = new QPushButton(QStringLiteral("&Advanced..."), this);
     set_control_id(adv, 1013);
     adv->setAutoDefault(false);
     connect(adv, &QPushButton::clicked, this, &gethost::advanced);
     add_widget(adv);
+
+    if (opt_.store) {
+        // The session list stands to the left of the fields it fills.
+        auto* panel = new QWidget(this);
+        auto* column = new QVBoxLayout(panel);
+        column->setContentsMargins(0, 0, 0, 0);
+        auto* title = new QLabel(QStringLiteral("Saved sessions:"), panel);
+        list_ = new QListWidget(panel);
+        set_control_id(list_, 1045);
+        list_->setSelectionMode(QAbstractItemView::SingleSelection);
+        title->setBuddy(list_);
+        column->addWidget(title);
+        column->addWidget(list_, 1);
+        const std::pair<int, const char*> buttons[] = {{1046, "&New"},
+                                                       {1047, "Save &As..."},
+                                                       {1048, "&Rename..."},
+                                                       {1049, "&Delete"}};
+        void (gethost::*const handlers[])() = {&gethost::new_session, &gethost::save_session_as,
+                                               &gethost::rename_session, &gethost::delete_session};
+        for (int i = 0; i < 4; ++i) {
+            auto* b = new QPushButton(QString::fromLatin1(buttons[i].second), panel);
+            set_control_id(b, buttons[i].first);
+            b->setAutoDefault(false);
+            connect(b, &QPushButton::clicked, this, handlers[i]);
+            column->addWidget(b);
+        }
+        connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { pick(item->text()); });
+        connect(list_, &QListWidget::currentTextChanged, this, [this](const QString& name) {
+            update_buttons();
+            if (!name.isEmpty()) pick(name);
+        });
+        connect(list_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+            pick(item->text());
+            chosen_ = to_std(item->text());
+            accept();
+            if (result() != QDialog::Accepted) chosen_.clear();
+        });
+        auto* row = new QHBoxLayout;
+        outer_->removeItem(form_);
+        form_->setParent(nullptr);
+        row->addWidget(panel);
+        row->addLayout(form_, 1);
+        outer_->insertLayout(0, row);
+        fill_list({});
+    }
     finish();
 
-    values_.port_text = QString::number(s.port);
+    values_.port_text = port_->text();
     values_.autoconnect = s.autoconnect != 0;
     values_.exit = s.exit != 0;
     values_.confirm = s.confirm != 0;
@@ -138,17 +203,178 @@ gethost::gethost(Settings& s, QWidget* parent)
     combo_->lineEdit()->selectAll();
 }
 
+sessions::connection gethost::fields() const {
+    sessions::connection c;
+    c.host = to_std(combo_->currentText());
+    c.port = connect_logic::decimal_scan(to_std(port_->text())).value_or(s_.port);
+    c.proto = static_cast<sessions::protocol>(protocol_->currentIndex());
+    c.user = to_std(user_->text());
+    c.key_file = to_std(key_->text());
+    c.termtype = to_std(term_->text());
+    return c;
+}
+
+void gethost::show_fields(const sessions::connection& c) {
+    set_limited_text(combo_->lineEdit(), to_qstring(c.host));
+    protocol_->setCurrentIndex(static_cast<int>(c.proto));
+    set_limited_text(port_, QString::number(c.port));
+    set_limited_text(user_, to_qstring(c.user));
+    set_limited_text(key_, to_qstring(c.key_file));
+    set_limited_text(term_, to_qstring(c.termtype));
+    // What a session or New brings is nobody's typing.
+    port_typed_ = false;
+    warned_port_.clear();
+}
+
+void gethost::protocol_chosen() {
+    const auto now = static_cast<sessions::protocol>(protocol_->currentIndex());
+    if (now == shown_) return;
+    shown_ = now;
+    if (!port_typed_) set_limited_text(port_, QString::number(sessions::default_port(now)));
+}
+
+void gethost::pick(const QString& name) {
+    if (!opt_.store) return;
+    show_fields(sessions::load(*opt_.store, to_std(name)));
+}
+
+void gethost::fill_list(const QString& current) {
+    const QSignalBlocker quiet(list_);
+    list_->clear();
+    for (const std::string& n : sessions::names(*opt_.store)) list_->addItem(to_qstring(n));
+    const auto found = list_->findItems(current, Qt::MatchExactly);
+    if (!current.isEmpty() && !found.isEmpty()) list_->setCurrentItem(found.front());
+    update_buttons();
+}
+
+QString gethost::selected() const {
+    if (!list_ || !list_->currentItem() || !list_->currentItem()->isSelected()) return {};
+    return list_->currentItem()->text();
+}
+
+void gethost::update_buttons() {
+    const bool one = !selected().isEmpty();
+    control<QPushButton>(1047)->setEnabled(opt_.may_save);
+    control<QPushButton>(1048)->setEnabled(opt_.may_save && one);
+    control<QPushButton>(1049)->setEnabled(opt_.may_save && one);
+}
+
+void gethost::new_session() {
+    if (list_) {
+        const QSignalBlocker quiet(list_);
+        list_->clearSelection();
+        list_->setCurrentItem(nullptr);
+        update_buttons();
+    }
+    show_fields(sessions::new_connection(static_cast<sessions::protocol>(protocol_->currentIndex())));
+    combo_->setFocus();
+}
+
+QString gethost::ask_name(const QString& title, const QString& start) {
+    QInputDialog dlg(this);
+    dlg.setWindowTitle(title);
+    dlg.setLabelText(QStringLiteral("Session name:"));
+    dlg.setTextValue(start);
+    if (dlg.exec() != QDialog::Accepted) return {};
+    return dlg.textValue();
+}
+
+void gethost::save_session_as() {
+    if (!opt_.store || !opt_.may_save) return;
+    const QString start = selected().isEmpty() ? combo_->currentText() : selected();
+    const QString name = ask_name(QStringLiteral("Save Session As"), start);
+    if (name.isEmpty()) return;
+    // The whole record as it would run with what the dialog shows.
+    Settings copy = s_;
+    sessions::apply(fields(), copy);
+    copy.autoconnect = values_.autoconnect ? 1 : 0;
+    copy.exit = values_.exit ? 1 : 0;
+    copy.confirm = values_.confirm ? 1 : 0;
+    const auto done = sessions::save_as(*opt_.store, copy, to_std(name));
+    if (done != sessions::outcome::done) {
+        hooks().message(this, to_qstring(sessions::explain(done, to_std(name))));
+        return;
+    }
+    fill_list(to_qstring(sessions::clean_name(to_std(name))));
+}
+
+void gethost::rename_session() {
+    const QString from = selected();
+    if (!opt_.store || !opt_.may_save || from.isEmpty()) return;
+    const QString to = ask_name(QStringLiteral("Rename Session"), from);
+    if (to.isEmpty() || to == from) return;
+    const auto done = sessions::rename(*opt_.store, s_, to_std(from), to_std(to));
+    if (done != sessions::outcome::done) {
+        hooks().message(this,
+                        to_qstring(sessions::explain(done, to_std(done == sessions::outcome::exists ? to : from))));
+        return;
+    }
+    fill_list(to_qstring(sessions::clean_name(to_std(to))));
+}
+
+void gethost::delete_session() {
+    const QString name = selected();
+    if (!opt_.store || !opt_.may_save || name.isEmpty()) return;
+    QMessageBox ask(QMessageBox::Question, windowTitle(), QStringLiteral("Delete the session %1?").arg(name),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    ask.setDefaultButton(QMessageBox::No);
+    if (ask.exec() != QMessageBox::Yes) return;
+    const auto done = sessions::remove(*opt_.store, s_, to_std(name));
+    if (done != sessions::outcome::done) {
+        hooks().message(this, to_qstring(sessions::explain(done, to_std(name))));
+        return;
+    }
+    fill_list({});
+}
+
+void gethost::warn_port_once() {
+    const bool ssh = protocol_->currentIndex() != static_cast<int>(sessions::protocol::telnet);
+    if (!connect_logic::ssh_port_warning(ssh, to_std(port_->text()), port_typed_) || warned_port_ == port_->text())
+        return;
+    warned_port_ = port_->text();
+    hooks().message(this, QString::fromLatin1(ssh_port_warning_text));
+}
+
 void gethost::advanced() {
-    gethost_ad dlg(s_, values_, this);
+    // Advanced starts from what this dialog shows and, on its OK, stores its choices straight away.
+    Settings shown = s_;
+    const sessions::connection c = fields();
+    sessions::set_protocol(shown, c.proto);
+    shown.ssh_key_file = c.key_file;
+    advanced_values in = values_;
+    in.port_text = port_->text();
+    gethost_ad dlg(shown, in, this);
     if (dlg.exec() != QDialog::Accepted) return;
+    s_ = shown;
     values_ = dlg.values();
-    const auto port = connect_logic::decimal_scan(to_std(values_.port_text));
-    if (s_.ssh && port.value_or(-1) != 22) hooks().message(this, QString::fromLatin1(ssh_port_warning_text));
+    const bool typed_there = values_.port_text != in.port_text;
+    set_limited_text(key_, to_qstring(s_.ssh_key_file));
+    if (typed_there) {
+        set_limited_text(port_, values_.port_text);
+        port_typed_ = true;
+    }
+    protocol_->setCurrentIndex(static_cast<int>(sessions::protocol_of(s_.ssh, s_.ssh_type_1_2)));
+    values_.port_text = port_->text();
+    warn_port_once();
 }
 
 void gethost::store() {
-    s_.host_name = to_std(combo_->currentText());
-    if (auto p = connect_logic::decimal_scan(to_std(values_.port_text))) s_.port = *p;
+    if (!chosen_.empty()) {
+        // Connecting with a session: its stored values are the ones to run with.
+        if (opt_.use)
+            opt_.use(chosen_);
+        else
+            switch_configuration(s_, *opt_.store, chosen_);
+        return;
+    }
+    warn_port_once();
+    const sessions::connection c = fields();
+    s_.host_name = c.host;
+    if (auto p = connect_logic::decimal_scan(to_std(port_->text()))) s_.port = *p;
+    sessions::set_protocol(s_, c.proto);
+    s_.ssh_user = c.user;
+    s_.ssh_key_file = c.key_file;
+    s_.termtype = c.termtype;
     s_.autoconnect = values_.autoconnect ? 1 : 0;
     s_.exit = values_.exit ? 1 : 0;
     s_.confirm = values_.confirm ? 1 : 0;

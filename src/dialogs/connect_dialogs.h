@@ -1,12 +1,16 @@
 #pragma once
 // The Connect dialog, its Advanced dialog and the Connect command that runs them.
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "config/sessions.h"
 #include "dialogs/dialog_base.h"
 
 struct Settings;
+struct settings_backend;
 class QComboBox;
+class QListWidget;
 
 // What the Connect dialog hands to Advanced and takes back from it.
 struct advanced_values {
@@ -32,24 +36,65 @@ private:
     advanced_values out_;
 };
 
-// Connect: host name with the history list; Advanced... for port and options.
+// The saved sessions the Connect dialog offers; without a store it has no session list.
+struct session_options {
+    settings_backend* store = nullptr;
+    bool may_save = true;  // Save As, Rename and Delete write to the store
+    // Makes the named configuration the one in use before the dialog closes (double-click on a session).
+    // Empty: switch_configuration on the dialog's record.
+    std::function<void(const std::string& name)> use;
+};
+
+// Connect: saved sessions beside the host name with the history list, the connection fields (port, protocol,
+// user name, key file, terminal type); Advanced... for the rest.
 class gethost : public settings_dialog {
     Q_OBJECT
 public:
     gethost(Settings& s, QWidget* parent = nullptr);
+    gethost(Settings& s, session_options sessions, QWidget* parent = nullptr);
     QComboBox* host_box() const { return combo_; }
+    QListWidget* session_list() const { return list_; }
     const advanced_values& values() const { return values_; }
+    // What the connection fields show now.
+    sessions::connection fields() const;
+    // The session double-clicked to connect with; empty otherwise.
+    const std::string& chosen_session() const { return chosen_; }
 
 public slots:
     void advanced();
+    void new_session();
+    void save_session_as();
+    void rename_session();
+    void delete_session();
 
 protected:
     void store() override;
 
 private:
+    void show_fields(const sessions::connection& c);
+    void pick(const QString& name);
+    void protocol_chosen();
+    void fill_list(const QString& current);
+    void update_buttons();
+    QString selected() const;
+    // The name asked for by Save As and Rename; empty when cancelled.
+    QString ask_name(const QString& title, const QString& start);
+    void warn_port_once();
+
     Settings& s_;
+    session_options opt_;
     QComboBox* combo_ = nullptr;
+    QLineEdit* port_ = nullptr;
+    QComboBox* protocol_ = nullptr;
+    QLineEdit* user_ = nullptr;
+    QLineEdit* key_ = nullptr;
+    QLineEdit* term_ = nullptr;
+    QListWidget* list_ = nullptr;
     advanced_values values_;
+    bool port_typed_ = false;  // the port is the user's own, not the protocol's or a session's
+    QString warned_port_;      // the typed port already warned about
+    sessions::protocol shown_ = sessions::protocol::telnet;
+    std::string chosen_;
 };
 
 inline constexpr const char* one_connection_text =

@@ -67,4 +67,8 @@ void split_host_port(std::string& host, int& port) {
     host.resize(colon);
 }
 
+bool ssh_port_warning(bool ssh, std::string_view port_text, bool typed) {
+    return ssh && typed && decimal_scan(port_text).value_or(-1) != 22;
+}
+
 }  // namespace connect_logic

@@ -26,4 +26,9 @@ bool remember_host(std::span<std::string> history, std::string_view host);
 // host and keeps the port. IPv6: "[::1]:2323" -> "::1" and 2323; a bare address such as "::1" stays whole.
 void split_host_port(std::string& host, int& port);
 
+// Whether the SSH port warning is due: the user typed a port for an SSH connection and it is not 22. A port the
+// protocol choice put there, or one that came with a session, is the user's earlier decision and is not warned
+// about.
+bool ssh_port_warning(bool ssh, std::string_view port_text, bool typed);
+
 }  // namespace connect_logic

@@ -99,3 +99,17 @@ TEST(HostPort, Ipv6AddressesKeepTheirColons) {
     EXPECT_EQ(host, "2001:db8::7");
     EXPECT_EQ(port, 23);
 }
+
+TEST(SshPortWarning, OnlyATypedPortOtherThan22ForSsh) {
+    const struct {
+        bool ssh;
+        const char* port;
+        bool typed, warn;
+    } rows[] = {
+        {true, "2222", true, true},   {true, "22", true, false},    {true, " 22", true, false},
+        {true, "2222", false, false}, {false, "2222", true, false}, {false, "22", true, false},
+        {true, "", true, true},       {true, "abc", true, true},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(ssh_port_warning(r.ssh, r.port, r.typed), r.warn) << r.ssh << " '" << r.port << "' " << r.typed;
+}

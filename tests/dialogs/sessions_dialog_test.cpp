@@ -1,0 +1,353 @@
+// The session list of the Connect dialog and the connection fields beside it: picking, New, Save As, Rename,
+// Delete, connecting with a session by double-click, and the port that follows the protocol.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <functional>
+
+#include "../support/qt_test_support.h"
+#include "config/memory_backend.h"
+#include "config/sessions.h"
+#include "config/settings.h"
+#include "config/settings_store.h"
+#include "dialogs/connect_dialogs.h"
+
+namespace {
+
+using sessions::connection;
+using sessions::protocol;
+
+struct SessionDialogTest : ::testing::Test {
+    Settings s;
+    memory_backend store;
+    QStringList messages;
+
+    void SetUp() override {
+        qt_test_support::test_app();
+        hooks().message = [this](QWidget*, const QString& t) { messages << t; };
+        saved("1", {"one.example", 23, protocol::telnet, "", "", "vt220"});
+        saved("work", {"work.example", 2222, protocol::ssh2, "bob", "/keys/work", "xterm"});
+        saved("old", {"old.example", 22, protocol::ssh1, "", "", "vt100"});
+        read_configuration(s, store, "1", "/tmp", false);
+        s.config_name = "1";
+    }
+    void TearDown() override {
+        hooks().message = [](QWidget*, const QString&) {};
+    }
+
+    void saved(const std::string& name, const connection& c) {
+        Settings r;
+        sessions::apply(c, r);
+        r.ssh_default = 1;  // the user name is kept only with "remember"
+        write_configuration(r, store, name);
+    }
+    std::string stored(const std::string& name, const char* key) {
+        const auto* v = store.find(config_section(name), key);
+        if (!v) return "<missing>";
+        if (const auto* i = std::get_if<int>(v)) return std::to_string(*i);
+        return std::get<std::string>(*v);
+    }
+    std::unique_ptr<gethost> dialog(bool may_save = true) {
+        session_options o;
+        o.store = &store;
+        o.may_save = may_save;
+        return std::make_unique<gethost>(s, std::move(o));
+    }
+    static QLineEdit* edit(gethost& d, int id) { return d.control<QLineEdit>(id); }
+    static QString port(gethost& d) { return edit(d, 1040)->text(); }
+    static QComboBox* proto(gethost& d) { return d.control<QComboBox>(1041); }
+    static void select(gethost& d, const QString& name) {
+        auto found = d.session_list()->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        d.session_list()->setCurrentItem(found.front());
+    }
+    static QStringList listed(gethost& d) {
+        QStringList out;
+        for (int i = 0; i < d.session_list()->count(); ++i) out << d.session_list()->item(i)->text();
+        return out;
+    }
+    // Answers the next modal dialog (a name asked for, a question) once exec() shows it.
+    static void on_next_modal(std::function<void(QDialog*)> inside) {
+        QTimer::singleShot(0, [inside] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            inside(d);
+        });
+    }
+    static void give_name(const QString& name) {
+        on_next_modal([name](QDialog* d) {
+            auto* in = qobject_cast<QInputDialog*>(d);
+            ASSERT_NE(in, nullptr);
+            in->setTextValue(name);
+            in->accept();
+        });
+    }
+    static void answer(QMessageBox::StandardButton b) {
+        on_next_modal([b](QDialog* d) {
+            auto* box = qobject_cast<QMessageBox*>(d);
+            ASSERT_NE(box, nullptr);
+            box->button(b)->click();
+        });
+    }
+    // The press before the double click is what the list checks the double click against.
+    static void double_click(gethost& d, const QString& name) {
+        auto found = d.session_list()->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        QWidget* port = d.session_list()->viewport();
+        const QPoint at = d.session_list()->visualItemRect(found.front()).center();
+        QTest::mouseClick(port, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(port, Qt::LeftButton, {}, at);
+    }
+    static void type_port(gethost& d, const QString& text) {
+        edit(d, 1040)->clear();
+        QTest::keyClicks(edit(d, 1040), text);
+    }
+};
+
+TEST_F(SessionDialogTest, PickingASessionFillsTheFieldsAndOkRunsWithThem) {
+    auto d = dialog();
+    EXPECT_EQ(listed(*d), (QStringList{"1", "old", "work"}));
+    const std::pair<int, const char*> buttons[] = {{1046, "&New"},
+                                                   {1047, "Save &As..."},
+                                                   {1048, "&Rename..."},
+                                                   {1049, "&Delete"}};
+    for (const auto& [id, text] : buttons) EXPECT_EQ(d->control<QPushButton>(id)->text(), text);
+    const struct {
+        const char* name;
+        const char* host;
+        const char* port;
+        const char* protocol;
+        const char* user;
+        const char* key;
+        const char* term;
+    } rows[] = {{"work", "work.example", "2222", "SSH-2", "bob", "/keys/work", "xterm"},
+                {"old", "old.example", "22", "SSH-1", "", "", "vt100"},
+                {"1", "one.example", "23", "Telnet", "", "", "vt220"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        select(*d, r.name);
+        EXPECT_EQ(d->host_box()->currentText(), r.host);
+        EXPECT_EQ(port(*d), r.port);
+        EXPECT_EQ(proto(*d)->currentText(), r.protocol);
+        EXPECT_EQ(edit(*d, 1042)->text(), r.user);
+        EXPECT_EQ(edit(*d, 1043)->text(), r.key);
+        EXPECT_EQ(edit(*d, 1044)->text(), r.term);
+    }
+    select(*d, "work");
+    d->accept();
+    ASSERT_EQ(d->result(), QDialog::Accepted);
+    EXPECT_EQ(s.host_name, "work.example");
+    EXPECT_EQ(s.port, 2222);
+    EXPECT_EQ(sessions::protocol_of(s.ssh, s.ssh_type_1_2), protocol::ssh2);
+    EXPECT_EQ(s.ssh_user, "bob");
+    EXPECT_EQ(s.ssh_key_file, "/keys/work");
+    EXPECT_EQ(s.termtype, "xterm");
+    EXPECT_EQ(s.config_name, "1");    // a single click fills the fields; the configuration in use stays
+    EXPECT_TRUE(messages.isEmpty());  // a session's SSH port is no typed one
+}
+
+TEST_F(SessionDialogTest, NewStartsEmptyOnTheProtocolsPort) {
+    auto d = dialog();
+    select(*d, "old");  // SSH-1
+    d->control<QPushButton>(1046)->click();
+    EXPECT_EQ(d->host_box()->currentText(), "");
+    EXPECT_EQ(proto(*d)->currentText(), "SSH-2");
+    EXPECT_EQ(port(*d), "22");
+    EXPECT_EQ(edit(*d, 1042)->text(), "");
+    EXPECT_EQ(edit(*d, 1044)->text(), "vt220");
+    EXPECT_EQ(d->session_list()->selectedItems().size(), 0);
+    EXPECT_FALSE(d->control<QPushButton>(1048)->isEnabled());
+    proto(*d)->setCurrentText("Telnet");
+    d->control<QPushButton>(1046)->click();
+    EXPECT_EQ(port(*d), "23");
+}
+
+TEST_F(SessionDialogTest, SaveAsWritesTheFieldsUnderTheNewName) {
+    s.ssh_default = 1;
+    auto d = dialog();
+    d->host_box()->setEditText("new.example");
+    proto(*d)->setCurrentText("SSH-1");
+    type_port(*d, "2200");
+    edit(*d, 1042)->setText("carol");
+    edit(*d, 1043)->setText("/keys/new");
+    edit(*d, 1044)->setText("vt100");
+    give_name(" lab ");
+    d->control<QPushButton>(1047)->click();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(stored("lab", "host_name"), "new.example");
+    EXPECT_EQ(stored("lab", "port"), "2200");
+    EXPECT_EQ(stored("lab", "ssh"), "1");
+    EXPECT_EQ(stored("lab", "ssh_type_1_2"), "0");
+    EXPECT_EQ(stored("lab", "ssh_user"), "carol");
+    EXPECT_EQ(stored("lab", "ssh_key_file"), "/keys/new");
+    EXPECT_EQ(stored("lab", "termtype"), "vt100");
+    EXPECT_EQ(listed(*d), (QStringList{"1", "lab", "old", "work"}));
+    ASSERT_NE(d->session_list()->currentItem(), nullptr);
+    EXPECT_EQ(d->session_list()->currentItem()->text(), "lab");
+    EXPECT_EQ(s.host_name, "one.example");  // nothing runs differently until OK
+
+    // A name in use is refused with the reason, and nothing is written.
+    const int writes = store.writes;
+    give_name("work");
+    d->control<QPushButton>(1047)->click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].toStdString(), sessions::explain(sessions::outcome::exists, "work"));
+    EXPECT_EQ(store.writes, writes);
+    // Cancelled: nothing either.
+    on_next_modal([](QDialog* in) { in->reject(); });
+    d->control<QPushButton>(1047)->click();
+    EXPECT_EQ(store.writes, writes);
+}
+
+TEST_F(SessionDialogTest, RenameAndDelete) {
+    auto d = dialog();
+    EXPECT_FALSE(d->control<QPushButton>(1048)->isEnabled());  // nothing selected yet
+    select(*d, "work");
+    EXPECT_TRUE(d->control<QPushButton>(1048)->isEnabled());
+    give_name("office");
+    d->control<QPushButton>(1048)->click();
+    EXPECT_EQ(listed(*d), (QStringList{"1", "office", "old"}));
+    EXPECT_EQ(stored("office", "host_name"), "work.example");
+    EXPECT_EQ(stored("work", "host_name"), "<missing>");
+
+    select(*d, "old");
+    answer(QMessageBox::No);
+    d->control<QPushButton>(1049)->click();
+    EXPECT_EQ(listed(*d), (QStringList{"1", "office", "old"}));
+    answer(QMessageBox::Yes);
+    d->control<QPushButton>(1049)->click();
+    EXPECT_EQ(listed(*d), (QStringList{"1", "office"}));
+    EXPECT_EQ(stored("old", "host_name"), "<missing>");
+
+    // The configuration in use stays: the exit would write it again.
+    select(*d, "1");
+    answer(QMessageBox::Yes);
+    d->control<QPushButton>(1049)->click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].toStdString(), sessions::explain(sessions::outcome::in_use, "1"));
+    EXPECT_EQ(listed(*d), (QStringList{"1", "office"}));
+
+    // Renaming the configuration in use moves the exit's save along.
+    give_name("main");
+    d->control<QPushButton>(1048)->click();
+    EXPECT_EQ(s.config_name, "main");
+}
+
+TEST_F(SessionDialogTest, WithoutSavingTheStoreIsOnlyRead) {
+    auto d = dialog(false);
+    select(*d, "work");
+    for (int id : {1047, 1048, 1049}) EXPECT_FALSE(d->control<QPushButton>(id)->isEnabled()) << id;
+    EXPECT_EQ(port(*d), "2222");
+}
+
+TEST_F(SessionDialogTest, DoubleClickConnectsWithTheSession) {
+    std::vector<std::string> used;
+    session_options o;
+    o.store = &store;
+    o.use = [&](const std::string& name) {
+        used.push_back(name);
+        switch_configuration(s, store, name, "/tmp");
+    };
+    gethost d(s, std::move(o));
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+    select(d, "1");
+    double_click(d, "work");
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.chosen_session(), "work");
+    EXPECT_EQ(used, (std::vector<std::string>{"work"}));
+    EXPECT_EQ(s.config_name, "work");
+    EXPECT_EQ(s.host_name, "work.example");
+    EXPECT_EQ(s.port, 2222);
+    EXPECT_EQ(s.termtype, "xterm");
+
+    // Without a hook of its own the dialog makes the switch itself.
+    s.config_name = "1";
+    session_options plain;
+    plain.store = &store;
+    gethost e(s, std::move(plain));
+    e.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&e));
+    double_click(e, "old");
+    EXPECT_EQ(e.result(), QDialog::Accepted);
+    EXPECT_EQ(s.config_name, "old");
+    EXPECT_EQ(s.host_name, "old.example");
+}
+
+TEST_F(SessionDialogTest, PortFollowsTheProtocolUntilTheUserTypesOne) {
+    auto d = dialog();
+    EXPECT_EQ(port(*d), "23");
+    const struct {
+        const char* protocol;
+        const char* port;
+    } steps[] = {{"SSH-2", "22"}, {"Telnet", "23"}, {"SSH-1", "22"}, {"Telnet", "23"}};
+    for (const auto& step : steps) {
+        proto(*d)->setCurrentText(step.protocol);
+        EXPECT_EQ(port(*d), step.port) << step.protocol;
+    }
+    type_port(*d, "2323");
+    proto(*d)->setCurrentText("SSH-2");
+    EXPECT_EQ(port(*d), "2323");
+    // Picking a session brings its own port, and the protocol leads again.
+    select(*d, "old");
+    proto(*d)->setCurrentText("Telnet");
+    EXPECT_EQ(port(*d), "23");
+}
+
+// The SSH port warning: for a port the user typed away from 22, once; never for one the protocol or a session
+// put there.
+TEST_F(SessionDialogTest, TheSshPortWarningFollowsOnlyATypedPort) {
+    const struct {
+        const char* what;
+        std::function<void(gethost&)> act;
+        int warnings;
+    } rows[] = {
+        {"SSH chosen, port follows", [](gethost& d) { proto(d)->setCurrentText("SSH-2"); }, 0},
+        {"session with port 2222", [](gethost& d) { select(d, "work"); }, 0},
+        {"typed 2222 with SSH",
+         [](gethost& d) {
+             proto(d)->setCurrentText("SSH-2");
+             type_port(d, "2222");
+         },
+         1},
+        {"typed 22 with SSH",
+         [](gethost& d) {
+             proto(d)->setCurrentText("SSH-1");
+             type_port(d, "22");
+         },
+         0},
+        {"typed 2323 with Telnet", [](gethost& d) { type_port(d, "2323"); }, 0},
+        {"typed in Advanced",
+         [](gethost& d) {
+             proto(d)->setCurrentText("SSH-2");
+             on_next_modal([](QDialog* a) {
+                 static_cast<gethost_ad*>(a)->control<QLineEdit>(1001)->setText("2200");
+                 a->accept();
+             });
+             d.advanced();
+             EXPECT_EQ(port(d), "2200");
+         },
+         1},  // told at Advanced's OK, not again at Connect's
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        messages.clear();
+        s.ssh = 0;
+        auto d = dialog();
+        r.act(*d);
+        d->accept();
+        EXPECT_EQ(d->result(), QDialog::Accepted);
+        EXPECT_EQ(messages.size(), r.warnings);
+        for (const auto& m : messages) EXPECT_EQ(m.toStdString(), ssh_port_warning_text);
+    }
+}
+
+}  // namespace
