@@ -30,6 +30,12 @@ protocol protocol_of(int ssh, int ssh_type_1_2) {
     return ssh_type_1_2 == 1 ? protocol::ssh2 : protocol::ssh1;
 }
 
+void set_protocol(Settings& s, protocol p) {
+    if (protocol_of(s.ssh, s.ssh_type_1_2) == p) return;
+    s.ssh = p == protocol::telnet ? 0 : 1;
+    if (p != protocol::telnet) s.ssh_type_1_2 = p == protocol::ssh2 ? 1 : 0;
+}
+
 int default_port(protocol p) { return p == protocol::telnet ? 23 : 22; }
 
 connection connection_of(const Settings& s) {
@@ -39,8 +45,7 @@ connection connection_of(const Settings& s) {
 void apply(const connection& c, Settings& s) {
     s.host_name = c.host;
     s.port = c.port;
-    s.ssh = c.proto == protocol::telnet ? 0 : 1;
-    if (c.proto != protocol::telnet) s.ssh_type_1_2 = c.proto == protocol::ssh2 ? 1 : 0;
+    set_protocol(s, c.proto);
     s.ssh_user = c.user;
     s.ssh_key_file = c.key_file;
     s.termtype = c.termtype;

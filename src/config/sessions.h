@@ -14,6 +14,9 @@ namespace sessions {
 enum class protocol { telnet, ssh2, ssh1 };
 
 protocol protocol_of(int ssh, int ssh_type_1_2);
+// Telnet leaves ssh_type_1_2 as it was; a record already on the protocol is left alone (an out-of-range stored
+// value stays as it is).
+void set_protocol(Settings& s, protocol p);
 // The port a protocol's service listens on: 23 for Telnet, 22 for both SSH versions.
 int default_port(protocol p);
 
@@ -29,7 +32,6 @@ struct connection {
 };
 
 connection connection_of(const Settings& s);
-// Telnet leaves ssh_type_1_2 as it was.
 void apply(const connection& c, Settings& s);
 // A session begun with New: no host, user or key file, the default terminal type, and the protocol's own port.
 // SSH of either version starts as SSH-2.
