@@ -2,6 +2,7 @@
 
 #include "app/mainframe.h"
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/ui_services.h"
 #include "dialogs/connect_dialogs.h"
 #include "dialogs/font_dialogs.h"
@@ -28,13 +29,29 @@ public:
     bool direct_connect() override { return f_.direct_connect(); }
     void message(std::string_view text) override { f_.ui().message_box(text); }
     bool ask_host(Settings& s) override {
-        gethost dlg(s, &f_);
+        session_options sessions;
+        sessions.store = &f_.store();
+        sessions.may_save = f_.save_allowed();
+        sessions.use = [this](const std::string& name) { use_configuration(name); };
+        gethost dlg(s, std::move(sessions), &f_);
         return dlg.exec() == QDialog::Accepted;
     }
     void connect_to(const std::string& host, int port) override { f_.view().connect_to(host.c_str(), port); }
     void repaint() override { f_.repaint_view(); }
 
 private:
+    // A session double-clicked in the Connect dialog: the configuration in use is saved as at exit, then the
+    // session's configuration is read and shown.
+    void use_configuration(const std::string& name) {
+        f_.save_settings();
+        switch_configuration(settings(), f_.store(), name);
+        Settings& s = settings();
+        if (s.term_size == 132 && f_.view().columns() != 132) f_.terminal().set_columns(132);  // as at the start
+        f_.view().show_scroll_bar(s.scroll_bar != 0);
+        f_.relayout();
+        f_.repaint_view();
+    }
+
     CMainFrame& f_;
 };
 
@@ -71,7 +88,11 @@ void register_dialog_commands(CMainFrame& f) {
     f.set_command(
         cmd::mapping_files, [&f] { run_dialog<getkey>(f); }, saving);
     f.set_command(
-        cmd::termtype, [&f] { run_dialog<getterm>(f); }, saving);
+        cmd::termtype,
+        [&f] {
+            if (run_dialog<getterm>(f)) f.view().refit();  // the screen may follow the window now, or no more
+        },
+        saving);
 
     f.set_command(cmd::cursor, [&f] {
         if (run_dialog<getcursor>(f)) f.repaint_view();

@@ -68,6 +68,7 @@ public:
     session& net();
     const StartupValues& start() const { return start_; }
     ui_services& ui() { return ui_; }
+    settings_backend& store() { return store_; }  // where the configurations live (the saved sessions)
     // Settings commands and the log-file commands are enabled only when the save switch begins with "0".
     bool save_allowed() const;
     // The direct-connect switch begins with "1".

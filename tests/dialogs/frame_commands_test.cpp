@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "dialogs/connect_dialogs.h"
 #include "../support/qt_test_support.h"
 #include "view/document.h"
@@ -202,6 +204,41 @@ TEST_F(FrameTest, ConnectThroughTheDialogAndPasteToThePeer) {
     peer->write("hello");
     peer->flush();
     ASSERT_TRUE(wait_for([&] { return !frame->view().mouse().has_selection(); }));
+}
+
+// A session double-clicked in the Connect dialog: the configuration of the start is saved as at exit, the
+// session's becomes the one in use (its values read, the exit writes it) and the connection goes to its host.
+TEST_F(FrameTest, ADoubleClickedSessionBecomesTheConfigurationInUse) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    Settings work;
+    work.host_name = "127.0.0.1";
+    work.port = server.serverPort();
+    work.color_fg = 0xFF;
+    write_configuration(work, store, "work");
+    make("0");
+    settings().host_name = "one.example";
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<gethost*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
+        auto found = d->session_list()->findItems("work", Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        QWidget* port = d->session_list()->viewport();
+        const QPoint at = d->session_list()->visualItemRect(found.front()).center();
+        QTest::mouseClick(port, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(port, Qt::LeftButton, {}, at);
+    });
+    ASSERT_TRUE(frame->run_command(cmd::connect));
+    ASSERT_TRUE(wait_for([&] { return server.hasPendingConnections() || server.waitForNewConnection(10); }));
+    ASSERT_TRUE(wait_for([&] { return frame->connected(); }));
+    EXPECT_EQ(settings().config_name, "work");
+    EXPECT_EQ(settings().color_fg, 0xFF);
+    EXPECT_EQ(store.read_text(config_section("1"), "host_name", ""), "one.example");
+    settings().color_bg = 0x10;
+    frame->save_settings();
+    EXPECT_EQ(store.read_int(config_section("work"), "color_bg", -1), 0x10);
+    EXPECT_NE(store.read_int(config_section("1"), "color_bg", -1), 0x10);
 }
 
 TEST_F(FrameTest, ConnectDialogReachesAnIpv6LoopbackPeer) {
