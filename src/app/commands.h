@@ -6,6 +6,7 @@ enum id : int {
     // File
     connect = 122,
     disconnect = 123,
+    reconnect = 33020,  // "R&econnect": the latest connection of the run again
     print_screen = 32811,
     print_setup = 57606,
     send_mail = 57612,

@@ -2,10 +2,12 @@
 // with the sign-on dialog, and feeding the status bar's security pane.
 #include <QApplication>
 #include <QTimer>
+#include <utility>
 
 #include "adapters/qt_timer.h"
 #include "app/mainframe.h"
 #include "config/settings.h"
+#include "crypto/wipe.h"
 #include "dialogs/host_key_dialog.h"
 #include "dialogs/settings_dialogs.h"
 #include "dialogs/ssh_auth_dialogs.h"
@@ -18,7 +20,23 @@
 namespace {
 
 struct dialog_prompts final : ssh::ssh_prompts {
-    bool sign_on(Settings& s) override { return session_sign_on(s, QApplication::activeWindow()); }
+    // What the user typed in the sign-on dialog, kept in memory for this run: Reconnect signs on with it once
+    // instead of asking again. A password remembered in the keyring never comes here (no dialog is shown).
+    std::string user, password;
+    bool reuse_once = false;
+    ~dialog_prompts() override { crypto::wipe(password); }
+    bool sign_on(Settings& s) override {
+        if (std::exchange(reuse_once, false) && !password.empty() && !user.empty()) {
+            s.ssh_user = user;
+            s.ssh_password = password;
+            return true;
+        }
+        if (!session_sign_on(s, QApplication::activeWindow())) return false;
+        user = s.ssh_user;
+        crypto::wipe(password);
+        password = s.ssh_password;
+        return true;
+    }
     ssh::host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
                                           std::string_view fingerprint) override {
         return ask_host_key(ssh::unknown_host_key_question(host, port, type, fingerprint),
@@ -56,6 +74,10 @@ struct pacing_timer final : QObject {
 };
 
 }  // namespace
+
+void CMainFrame::reuse_sign_on_once(bool on) {
+    if (auto* d = dynamic_cast<dialog_prompts*>(ssh_prompts_.get())) d->reuse_once = on;
+}
 
 void CMainFrame::install_ssh_engine() {
     ssh_prompts_ = std::make_unique<dialog_prompts>();

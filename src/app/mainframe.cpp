@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -170,6 +172,12 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
         refresh_command_states();
     });
     idle_->start();
+    auto* second = new QTimer(this);
+    second->setInterval(1000);
+    connect(second, &QTimer::timeout, this, &CMainFrame::liveness_tick);
+    second->start();
+    // The view takes every key for the host; while disconnected Ctrl+Shift+R is ours, and a countdown's key.
+    view_->installEventFilter(this);
 
     register_dialog_commands(*this);
     register_file_commands(*this);
@@ -261,6 +269,7 @@ void CMainFrame::build_menus() {
     QMenu* file = mb->addMenu(QStringLiteral("&File"));
     add_item(file, "&Connect...", cmd::connect);
     add_item(file, "&Disconnect", cmd::disconnect);
+    add_item(file, "R&econnect", cmd::reconnect)->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
     file->addSeparator();
     add_item(file, "&Print Screen...", cmd::print_screen);
     add_item(file, "P&rint Setup...", cmd::print_setup);
@@ -334,6 +343,17 @@ void CMainFrame::build_status_bar() {
     note_->setObjectName(QStringLiteral("connection_note"));
     note_->setMinimumWidth(1);  // the first-start hint is cut at the window's edge rather than widening the window
     sb->addWidget(note_, 1);
+    reconnect_button_ = new QToolButton(sb);
+    reconnect_button_->setObjectName(QStringLiteral("reconnect_button"));
+    reconnect_button_->setText(QStringLiteral("Reconnect (Ctrl+Shift+R)"));
+    reconnect_button_->setAutoRaise(true);
+    reconnect_button_->setFocusPolicy(Qt::NoFocus);
+    reconnect_button_->hide();
+    connect(reconnect_button_, &QToolButton::clicked, this, [this] {
+        run_command(cmd::reconnect);
+        view_->setFocus();
+    });
+    sb->addWidget(reconnect_button_);
     const char* sizing[4] = {"Secure (SSH-1)xx", "Ln 00, Col 000", "CTRL", "SHIFT"};
     for (int i = 0; i < 4; ++i) {
         auto* l = new QLabel(sb);
@@ -348,7 +368,18 @@ void CMainFrame::build_status_bar() {
 
 void CMainFrame::update_status_panes() {
     Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
-    note_->setText(view_->connection_text());
+    watch_session();
+    const session& net = view_->net();
+    QString note = view_->connection_text();
+    if (net.connected() && !net.setting_up() && silence_.silent_for() > 0) {
+        note = QStringLiteral("No answer for %1 s").arg(silence_.silent_for());
+    } else if (!net.busy() && !net.last_ending().cause.empty() && !net.last_ending().by_user) {
+        // The message box's text on one line: its first line and the cause under it.
+        note = QString::fromStdString(net.last_ending().cause).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(' ');
+        if (retry_pending_) note += QStringLiteral("  Reconnecting in %1 s (any key cancels)").arg(retry_in_);
+    }
+    note_->setText(note);
+    reconnect_button_->setVisible(reconnect_possible() && !retry_pending_);
     panes_[0]->setText(view_->security_text());
     panes_[1]->setText(view_->position_text());
     panes_[2]->setText(mods & Qt::ControlModifier ? QStringLiteral("CTRL") : QStringLiteral(" "));
@@ -373,13 +404,19 @@ void CMainFrame::install_builtin_commands() {
             if (!st.host_name.empty() && st.port != 0) v.connect_to(st.host_name, st.port);
         },
         [&v] { return !v.net().busy(); });
-    // Disconnect also while an attempt is outstanding, so a connection that hangs can be given up.
+    // Disconnect also while an attempt is outstanding, so a connection that hangs can be given up, and while the
+    // automatic reconnect counts down, to stop it.
     set_command(
         cmd::disconnect,
         [this, &v] {
-            if (may_disconnect()) v.disconnect();
+            if (retry_pending_ && !v.net().busy()) return cancel_auto_reconnect();
+            if (!may_disconnect()) return;
+            cancel_auto_reconnect();
+            v.disconnect();
         },
-        [&v] { return v.net().busy(); });
+        [this, &v] { return v.net().busy() || retry_pending_; });
+    set_command(
+        cmd::reconnect, [this] { reconnect(); }, [this] { return reconnect_possible(); });
     set_command(cmd::exit, [this] { close(); });
 
     set_command(cmd::select_all, [&v] { v.mouse().select_all(); });
@@ -523,6 +560,118 @@ void CMainFrame::changeEvent(QEvent* e) {
 }
 
 bool CMainFrame::event(QEvent* e) { return QMainWindow::event(e); }
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == view_ && e->type() == QEvent::KeyPress) {
+        const auto* ke = static_cast<QKeyEvent*>(e);
+        const bool modifier_only = ke->key() == Qt::Key_Shift || ke->key() == Qt::Key_Control ||
+                                   ke->key() == Qt::Key_Alt || ke->key() == Qt::Key_Meta;
+        if (ke->key() == Qt::Key_R && (ke->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
+                                          (Qt::ControlModifier | Qt::ShiftModifier)) {
+            // Connected, the key belongs to the host.
+            if (command_enabled(cmd::reconnect)) {
+                run_command(cmd::reconnect);
+                return true;
+            }
+        } else if (retry_pending_ && !modifier_only) {
+            cancel_auto_reconnect();
+            update_status_panes();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Reconnect and liveness
+
+bool CMainFrame::reconnect_possible() const {
+    const session& net = view_->net();
+    return !net.busy() && net.last_target().has_value();
+}
+
+bool CMainFrame::reconnect(bool automatic) {
+    if (!reconnect_possible()) return false;
+    if (!automatic) cancel_auto_reconnect();
+    retry_pending_ = false;
+    const session_target target = *view_->net().last_target();
+    // The protocol and user of that connection; host and port come from memory, never from the settings.
+    Settings& s = settings();
+    s.ssh = target.ssh;
+    s.ssh_type_1_2 = target.ssh_type_1_2;
+    s.ssh_user = target.ssh_user;
+
+    // The earlier session stays on the screen; a divider written as host output marks where the new one starts.
+    vt& term = view_->terminal();
+    term.reset_parser();
+    term.options().utf8 = s.utf8 != 0;
+    const char* bar = s.utf8 != 0 ? "\u2500\u2500\u2500\u2500" : "----";
+    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
+    const std::string line =
+        std::string(term.cursor_column() > 1 ? "\r\n" : "") + bar + " reconnected " + stamp + " " + bar + "\r\n";
+    term.feed_text(line.c_str());
+
+    reuse_sign_on_once(true);
+    auto_attempt_ = automatic;
+    if (automatic) view_->net().quiet_next_attempt();
+    const bool ok = view_->connect_to(target.host, target.port);
+    update_status_panes();  // an attempt that failed at once is an ending like any other
+    return ok;
+}
+
+void CMainFrame::cancel_auto_reconnect() {
+    retry_pending_ = false;
+    retry_attempt_ = 0;
+    retry_in_ = 0;
+    auto_attempt_ = false;
+}
+
+void CMainFrame::schedule_retry() {
+    ++retry_attempt_;
+    retry_in_ = reconnect_delay(retry_attempt_);
+    retry_pending_ = true;
+}
+
+void CMainFrame::watch_session() {
+    const session& net = view_->net();
+    if (net.busy()) {
+        if (!auto_attempt_) retry_pending_ = false;  // the user connected meanwhile
+        // A connection that stands and is set up ends the back-off.
+        if (net.connected() && !net.setting_up()) {
+            retry_attempt_ = 0;
+            auto_attempt_ = false;
+        }
+    }
+    if (net.ending_count() == endings_seen_) return;
+    endings_seen_ = net.ending_count();
+    if (net.busy()) return;  // a new connection already stands
+    reuse_sign_on_once(false);
+    const session_ending& end = net.last_ending();
+    if (end.by_user) {
+        cancel_auto_reconnect();
+    } else if (auto_attempt_ || (settings().auto_reconnect != 0 && end.unexpected)) {
+        // An attempt of the automatic reconnect that failed waits longer before the next; a session that was lost
+        // starts the waits from the first.
+        if (!auto_attempt_) retry_attempt_ = 0;
+        auto_attempt_ = false;
+        schedule_retry();
+    }
+}
+
+void CMainFrame::liveness_tick() {
+    const session& net = view_->net();
+    silence_.tick(net.connected() && !net.setting_up(), net.transport() != TransportKind::Telnet, net.bytes_received(),
+                  net.answer_owed(), settings().ssh_keepalive);
+    watch_session();
+    if (retry_pending_ && !net.busy() && --retry_in_ <= 0) {
+        if (settings().auto_reconnect == 0) {
+            cancel_auto_reconnect();
+        } else {
+            reconnect(true);
+        }
+    }
+    update_status_panes();
+}
 
 void CMainFrame::set_title(const QString& host) {
     std::string t = document_title(host.toStdString(), start_);

@@ -19,11 +19,13 @@
 #include "app/commands.h"
 #include "app/toolbar_table.h"
 #include "config/ui_services.h"
+#include "session/liveness.h"
 
 class QAction;
 class QLabel;
 class QMenu;
 class QToolBar;
+class QToolButton;
 class CVellumView;
 class CVellumDoc;
 class find_bar;
@@ -99,13 +101,26 @@ public:
     // Status pane labels (security, position, CTRL, SHIFT), for tests.
     QLabel* status_pane(int i) const { return panes_[i]; }
     QLabel* status_note() const { return note_; }  // the message pane's connection state
+    QToolButton* reconnect_button() const { return reconnect_button_; }
     void update_status_panes();
+
+    // --- reconnect and liveness -------------------------------------------------------------------------------
+    // The latest connection of the run again (host, port, protocol, user), after a divider line on the screen.
+    // `automatic`: an attempt of the automatic reconnect, whose failure counts down to the next instead of a box.
+    bool reconnect(bool automatic = false);
+    bool reconnect_possible() const;
+    // The automatic reconnect is counting down: seconds to the next attempt, 0 when it is not.
+    int reconnect_countdown() const { return retry_pending_ ? retry_in_ : 0; }
+    void cancel_auto_reconnect();
+    // Once a second: keep-alive silence and the automatic reconnect's countdown (tests call it to step time).
+    void liveness_tick();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     struct entry {
@@ -123,6 +138,10 @@ private:
     void fkey_clicked(int n);
     void load_toolbar_table();
     void set_title(const QString& host);
+    void watch_session();  // notices an ending: the automatic reconnect's schedule
+    void schedule_retry();
+    // frame_ssh.cpp: the next SSH sign-on takes this run's credentials (on for a reconnect, off once it ended).
+    void reuse_sign_on_once(bool on);
     friend class frame_window;
 
     CVellumDoc& doc_;
@@ -138,6 +157,13 @@ private:
     QToolBar* toolbar_ = nullptr;
     QLabel* panes_[4] = {};
     QLabel* note_ = nullptr;
+    QToolButton* reconnect_button_ = nullptr;
+    silence_watch silence_;
+    unsigned endings_seen_ = 0;  // the session's ending_count() at the last look
+    bool auto_attempt_ = false;  // the running attempt was started by the automatic reconnect
+    bool retry_pending_ = false;
+    int retry_attempt_ = 0;  // automatic attempts since the ending
+    int retry_in_ = 0;       // seconds to the next one
     std::map<int, entry> commands_;
     toolbar_table rows_;
     bool relayout_pending_ = false;

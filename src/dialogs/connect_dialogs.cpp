@@ -16,7 +16,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "config/settings.h"
 #include "config/settings_store.h"
@@ -24,6 +26,16 @@
 
 namespace {
 constexpr int key_file_limit = 260;  // room for any sensible path to a key
+
+QSpinBox* spin_box(QWidget* parent, int id, int value, int max, const QString& suffix) {
+    auto* b = new QSpinBox(parent);
+    set_control_id(b, id);
+    b->setRange(0, max);
+    b->setValue(std::clamp(value, 0, max));
+    b->setSuffix(suffix);
+    b->setSpecialValueText(QStringLiteral("never"));  // 0 turns each of them off
+    return b;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -88,6 +100,12 @@ gethost_ad::gethost_ad(Settings& s, const advanced_values& in, QWidget* parent)
             set_limited_text(key, dlg.selectedFiles().front());
     });
     add_check(1035, QStringLiteral("Use &only this key file"), s.ssh_identities_only != 0);
+    add_row(QStringLiteral("SSH-2: keep-alive every"),
+            spin_box(this, 1036, s.ssh_keepalive, 3600, QStringLiteral(" s")));
+    add_row(QStringLiteral("Close after"),
+            spin_box(this, 1037, s.ssh_keepalive_max, 100, QStringLiteral(" unanswered keep-alives")));
+    add_check(1038, QStringLiteral("Telnet: TCP &keep-alive"), s.telnet_keepalive != 0);
+    add_check(1039, QStringLiteral("Reconnect &automatically after a lost connection"), s.auto_reconnect != 0);
     finish();
 }
 
@@ -104,6 +122,10 @@ void gethost_ad::store() {
     s_.ssh_check_host_key = control<QCheckBox>(1032)->isChecked() ? 1 : 0;
     s_.ssh_key_file = to_std(control<QLineEdit>(1033)->text());
     s_.ssh_identities_only = control<QCheckBox>(1035)->isChecked() ? 1 : 0;
+    s_.ssh_keepalive = control<QSpinBox>(1036)->value();
+    s_.ssh_keepalive_max = control<QSpinBox>(1037)->value();
+    s_.telnet_keepalive = control<QCheckBox>(1038)->isChecked() ? 1 : 0;
+    s_.auto_reconnect = control<QCheckBox>(1039)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

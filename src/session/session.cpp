@@ -120,6 +120,7 @@ bool session::connect_to(std::string_view host, int port) {
     quiet_ = std::exchange(quiet_next_, false);
     engine_cause_.clear();
     output_seen_ = false;
+    answer_owed_ = false;
     if (st_.log_enabled && !log_.open_truncated()) report_log_failure();
     if (kind != TransportKind::Telnet) {
         vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
@@ -201,7 +202,7 @@ void session::connect_failed() {
     st_.connecting = false;
     view_.clear_host_from_title();
     if (aborted) {
-        ending_ = {std::string(session_msg::aborted), true, false};
+        set_ending(std::string(session_msg::aborted), false, true);
         ui_.message_box(session_msg::aborted);
         return;
     }
@@ -209,11 +210,14 @@ void session::connect_failed() {
 }
 
 void session::attempt_failed(std::string text) {
-    ending_ = {text, false, false};
+    set_ending(text, false);
     if (!std::exchange(quiet_, false)) ui_.message_box(text);
 }
 
-void session::set_ending(std::string cause, bool unexpected) { ending_ = {std::move(cause), false, unexpected}; }
+void session::set_ending(std::string cause, bool unexpected, bool by_user) {
+    ending_ = {std::move(cause), by_user, unexpected};
+    ++endings_;
+}
 
 void session::on_connect_complete(int error) {
     if (!st_.connecting || st_.connected || !socket_) return;
@@ -302,7 +306,7 @@ void session::discard_connection() {
 }
 
 void session::disconnect(bool suppress_exit) {
-    if (busy()) ending_ = {"Disconnected.", true, false};
+    if (busy()) set_ending("Disconnected.", false, true);
     close_connection(suppress_exit);
 }
 
@@ -557,6 +561,7 @@ long session::read_pass() {
     long got = socket_->read(rx_.data(), rx_.size());
     if (got <= 0) return 0;
     bytes_received_ += static_cast<std::uint64_t>(got);
+    answer_owed_ = false;
     std::size_t n = static_cast<std::size_t>(got);
     std::size_t off = 0;
 
@@ -733,7 +738,7 @@ void session::capture_failed(const char* why) {
 
 int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
     if (!st_.connected) return 0;
-    bytes_sent_ += n;
+    if (n > 0) answer_owed_ = true;
     if (transport() != TransportKind::Telnet) {
         if (!ssh_) return 0;
         // Encrypted packets cannot wait in the queue; user data is refused while the socket is full.

@@ -149,13 +149,16 @@ public:
     void disconnect(bool suppress_exit);
     // How the latest connection or attempt ended, and where the latest attempt went (nullopt before the first).
     const session_ending& last_ending() const { return ending_; }
+    // Counts endings: a watcher that polls sees each one, also a session that ended between two polls.
+    unsigned ending_count() const { return endings_; }
     const std::optional<session_target>& last_target() const { return target_; }
     // The next attempt's failure to connect or to set up is kept as its ending without a message box (the
     // automatic reconnect counts down in the status bar instead). Cleared by every connect_to.
     void quiet_next_attempt() { quiet_next_ = true; }
-    // Bytes read from the socket and passed to send_to_host since the program started (liveness).
+    // Bytes read from the socket since the program started, and whether this connection sent something through
+    // send_to_host after the host's latest data (liveness).
     std::uint64_t bytes_received() const { return bytes_received_; }
-    std::uint64_t bytes_sent() const { return bytes_sent_; }
+    bool answer_owed() const { return answer_owed_; }
     // A left mouse press while a connect is still waiting cancels it. True when the click was used for that.
     bool abort_connect_by_click();
     // Timer 1: the delayed proxy log-in and the set-up time limit, both counted from the connect attempt.
@@ -238,7 +241,7 @@ private:
     void setup_progress();
     void setup_expired();
     void end_setup();
-    void set_ending(std::string cause, bool unexpected);
+    void set_ending(std::string cause, bool unexpected, bool by_user = false);
     void close_connection(bool suppress_exit);  // disconnect without taking the ending for the user's
     void attempt_failed(std::string text);
 
@@ -284,13 +287,14 @@ private:
     bool in_pump_ = false;           // inside the read pass's pump_pending_messages
 
     session_ending ending_;
+    unsigned endings_ = 0;
     std::optional<session_target> target_;
     std::string engine_cause_;  // what the SSH engine said before it gave up, until its disconnect
     bool output_seen_ = false;  // this connection showed host data (an SSH session got past its sign-on)
     bool quiet_next_ = false;   // quiet_next_attempt() for the coming connect_to
     bool quiet_ = false;        // this attempt's set-up failure shows no message
     std::uint64_t bytes_received_ = 0;
-    std::uint64_t bytes_sent_ = 0;
+    bool answer_owed_ = false;
 
     std::string capture_path_;
     debug_log log_;

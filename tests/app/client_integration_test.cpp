@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QAction>
+#include <QLabel>
+#include <QToolButton>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QProcess>
@@ -16,10 +19,12 @@
 #include "../support/peer_process.h"
 #include "../view/fakes.h"
 #include "adapters/qt_socket.h"
+#include "app/commands.h"
 #include "app/mainframe.h"
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "session/session.h"
 #include "terminal/screen.h"
 #include "view/document.h"
 #include "view/view.h"
@@ -311,4 +316,132 @@ TEST(Client, HelpPrintsUsageAndStartsNoWindow) {
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardOutput()).startsWith("Usage: qtelnet"));
 }
+// ---------------------------------------------------------------------------------------------------------------
+// Reconnect: tests/app/reconnect_peer.py on a fixed port, killed and started again, or resetting the connection
+// when told to; the real main window with the Qt socket.
+
+struct reconnect_window {
+    QTemporaryDir dir;
+    peer_test::fs::path d = dir.path().toStdString();
+    std::unique_ptr<peer_test::child> peer;
+    int port = 0;
+    memory_backend store;
+    recording_ui ui;
+    StartupValues start;
+    qt_socket_factory sockets;
+    CVellumDoc doc;
+    std::unique_ptr<CMainFrame> frame;
+
+    bool start_peer() {
+        if (!QFile::exists("/usr/bin/python3")) return false;
+        peer_test::fs::remove(d / "peer.out");
+        peer = std::make_unique<peer_test::child>(
+            std::vector<std::string>{"/usr/bin/python3", std::string(SOURCE_DIR) + "/tests/app/reconnect_peer.py",
+                                     std::to_string(port)},
+            d / "peer.out", d / "peer.err");
+        const int p = peer_test::wait_port_line(d / "peer.out", std::chrono::seconds(10));
+        if (p > 0) port = p;
+        return p > 0;
+    }
+    Settings& open_window() {
+        app();
+        reset_settings();
+        store.write_int(config_section("1"), "color_bg", 0xFFFFFF);
+        frame = std::make_unique<CMainFrame>(doc, start, ui, store, sockets);
+        frame->view().setFocus();
+        return settings();
+    }
+    CVellumView& view() { return frame->view(); }
+    std::string screen() { return screen_text(view()); }
+    std::size_t count(const std::string& what) {
+        const std::string s = screen();
+        std::size_t n = 0;
+        for (auto at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+        return n;
+    }
+    void type_line(const QString& text) {
+        QTest::keyClicks(&view(), text);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QApplication::sendEvent(&view(), &enter);
+    }
+    std::string note() const { return frame->status_note()->text().toStdString(); }
+    ~reconnect_window() {
+        if (!frame) return;
+        settings().confirm = 0;
+        frame->close();
+    }
+};
+
+TEST(Client, ReconnectAfterTheHostCameBackKeepsTheScreen) {
+    reconnect_window w;
+    if (!w.start_peer()) GTEST_SKIP() << "the python peer did not start: " << peer_test::slurp(w.d / "peer.err");
+    Settings& s = w.open_window();
+    s.host_name = "other.example";  // not where the last connection went: Reconnect must not look here
+    EXPECT_FALSE(w.frame->command_enabled(cmd::reconnect)) << "no connection yet in this run";
+    ASSERT_TRUE(w.view().connect_to("127.0.0.1", w.port));
+    ASSERT_TRUE(wait_for([&] { return w.count("peer$") == 1; }, 10000)) << w.screen();
+    EXPECT_FALSE(w.frame->command_enabled(cmd::reconnect)) << "not while connected";
+    w.type_line("first");
+    ASSERT_TRUE(wait_for([&] { return w.count("you said: first") == 1; }, 10000)) << w.screen();
+
+    w.peer.reset();  // killed: its connection closes
+    ASSERT_TRUE(wait_for([&] { return !w.view().connected(); }, 10000));
+    ASSERT_TRUE(wait_for([&] { return w.frame->reconnect_button()->isVisible(); }, 2000));
+    w.frame->refresh_command_states();
+    EXPECT_TRUE(w.frame->action(cmd::reconnect)->isEnabled());
+    EXPECT_EQ(w.frame->action(cmd::reconnect)->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+    EXPECT_EQ(w.note(), "The host closed the connection.");
+    EXPECT_EQ(w.frame->reconnect_button()->text().toStdString(), "Reconnect (Ctrl+Shift+R)");
+
+    ASSERT_TRUE(w.start_peer()) << peer_test::slurp(w.d / "peer.err");
+    QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(wait_for([&] { return w.count("peer$") == 3; }, 10000)) << w.screen();
+    const std::string screen = w.screen();
+    const auto divider = screen.find("---- reconnected 20");
+    ASSERT_NE(divider, std::string::npos) << screen;
+    EXPECT_LT(screen.find("you said: first"), divider) << "the earlier session stays above the divider";
+    EXPECT_LT(divider, screen.rfind("peer$")) << "the new session's output comes after it";
+    EXPECT_EQ(screen.find("\n---- reconnected ", divider - 1), divider - 1) << "the divider starts a line";
+    EXPECT_EQ(settings().host_name, "other.example") << "the settings are not changed";
+    w.type_line("second");
+    EXPECT_TRUE(wait_for([&] { return w.count("you said: second") == 1; }, 10000)) << w.screen();
+    EXPECT_TRUE(w.frame->reconnect_button()->isHidden());
+}
+
+// auto_reconnect: a reset counts down from 2 s and connects again by itself; a key during the countdown stops it.
+// With a keep-alive interval a Telnet host that stops answering what was typed is told in the status bar.
+TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
+    reconnect_window w;
+    if (!w.start_peer()) GTEST_SKIP() << "the python peer did not start: " << peer_test::slurp(w.d / "peer.err");
+    Settings& s = w.open_window();
+    s.auto_reconnect = 1;
+    s.ssh_keepalive = 1;
+    ASSERT_TRUE(w.view().connect_to("127.0.0.1", w.port));
+    ASSERT_TRUE(wait_for([&] { return w.count("peer$") == 1; }, 10000)) << w.screen();
+
+    w.type_line("reset");
+    ASSERT_TRUE(wait_for([&] { return w.note().find("Reconnecting in") != std::string::npos; }, 5000)) << w.note();
+    EXPECT_EQ(w.note().rfind("Connection to host has been lost The connection was reset.", 0), 0u) << w.note();
+    EXPECT_TRUE(w.frame->command_enabled(cmd::disconnect)) << "Disconnect stops the countdown";
+    EXPECT_TRUE(wait_for([&] { return w.count("peer$") == 2; }, 6000)) << w.screen() << w.note();
+    EXPECT_NE(w.screen().find("---- reconnected 20"), std::string::npos) << w.screen();
+    EXPECT_EQ(w.frame->reconnect_countdown(), 0);
+
+    // A key cancels the next countdown; no attempt follows.
+    w.type_line("reset");
+    ASSERT_TRUE(wait_for([&] { return w.frame->reconnect_countdown() > 0; }, 5000)) << w.note();
+    QTest::keyClick(&w.view(), Qt::Key_X);
+    EXPECT_EQ(w.frame->reconnect_countdown(), 0);
+    QTest::qWait(3000);
+    EXPECT_FALSE(w.view().net().busy());
+    EXPECT_EQ(w.count("peer$"), 2u) << w.screen();
+
+    // Typed text the host never answers: "No answer for N s" after the interval, cleared by the next data.
+    ASSERT_TRUE(w.frame->run_command(cmd::reconnect));
+    ASSERT_TRUE(wait_for([&] { return w.count("peer$") == 3; }, 10000)) << w.screen();
+    w.type_line("mute");
+    w.type_line("anyone");
+    EXPECT_TRUE(wait_for([&] { return w.note().rfind("No answer for ", 0) == 0; }, 5000)) << w.note();
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 
 #include "../support/qt_test_support.h"
 #include "../view/fakes.h"
@@ -352,6 +354,49 @@ TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFre
     // At the start of a line already: no blank line in between.
     ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
     EXPECT_EQ(v.terminal().cursor_row(), 6);
+    frame->run_command(cmd::disconnect);
+}
+
+// Reconnect: offered only while disconnected after a connection of this run; it goes where that one went (not
+// where the settings now point) and leaves a divider line after the kept screen, in box-drawing lines with UTF-8.
+TEST_F(frame_fixture, ReconnectGoesToTheLastTargetAfterADivider) {
+    CVellumView& v = frame->view();
+    frame->refresh_command_states();
+    frame->update_status_panes();
+    EXPECT_FALSE(frame->command_enabled(cmd::reconnect));
+    EXPECT_TRUE(frame->reconnect_button()->isHidden());
+    ASSERT_TRUE(v.connect_to("first.example", 2323));
+    frame->update_status_panes();
+    EXPECT_FALSE(frame->command_enabled(cmd::reconnect));
+    EXPECT_TRUE(frame->reconnect_button()->isHidden());
+    v.terminal().feed_text("\x1b[5;1Hold$ ");
+    frame->run_command(cmd::disconnect);
+    frame->update_status_panes();
+    EXPECT_TRUE(frame->command_enabled(cmd::reconnect));
+    EXPECT_FALSE(frame->reconnect_button()->isHidden());
+    EXPECT_EQ(frame->status_note()->text(), "Not connected") << "the user's own Disconnect needs no cause";
+
+    settings().host_name = "elsewhere.example";
+    settings().port = 99;
+    const int created = sockets.created;
+    ASSERT_TRUE(frame->run_command(cmd::reconnect));
+    EXPECT_EQ(sockets.created, created + 1);
+    EXPECT_TRUE(v.connected());
+    EXPECT_EQ(v.attempted_host(), "first.example");
+    EXPECT_EQ(settings().host_name, "elsewhere.example");
+    EXPECT_EQ(v.ring().line(5).cell(1) & cell_char_mask, 'o') << "the screen stays";
+    std::string divider;
+    for (int c = 1; c <= 80; ++c) divider += static_cast<char>(v.ring().line(6).cell(c) & cell_char_mask);
+    divider.erase(divider.find_last_not_of(' ') + 1);
+    EXPECT_TRUE(std::regex_match(divider, std::regex(R"(---- reconnected \d{4}-\d\d-\d\d \d\d:\d\d ----)"))) << divider;
+    EXPECT_EQ(v.terminal().cursor_row(), 7) << "the new session starts under it";
+    EXPECT_EQ(v.terminal().cursor_column(), 1);
+    frame->run_command(cmd::disconnect);
+
+    settings().utf8 = 1;
+    ASSERT_TRUE(frame->run_command(cmd::reconnect));
+    EXPECT_EQ(cell_code(v.ring().line(7).cell(1)), 0x2500u);
+    EXPECT_EQ(cell_code(v.ring().line(7).cell(5)), uint32_t(' '));
     frame->run_command(cmd::disconnect);
 }
 

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QSpinBox>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest/QTest>
@@ -237,6 +238,8 @@ const check_field check_fields[] = {
      &Settings::ssh_algorithms},
     {"advanced", 1032, "Check SSH host &keys against known_hosts", &Settings::ssh_check_host_key},
     {"advanced", 1035, "Use &only this key file", &Settings::ssh_identities_only},
+    {"advanced", 1038, "Telnet: TCP &keep-alive", &Settings::telnet_keepalive},
+    {"advanced", 1039, "Reconnect &automatically after a lost connection", &Settings::auto_reconnect},
 };
 
 }  // namespace
@@ -373,6 +376,43 @@ TEST_F(DialogTest, AdvancedBrowseChoosesTheKeyFile) {
     }
 }
 
+// The keep-alive interval and the unanswered count: shown as stored (0 as "never"), kept on Cancel, stored on OK,
+// and bounded however the stored value came.
+TEST_F(DialogTest, AdvancedKeepAliveSpinBoxes) {
+    const struct {
+        int id;
+        int Settings::*key;
+        const char* label;
+        int max;
+    } rows[] = {{1036, &Settings::ssh_keepalive, "SSH-2: keep-alive every", 3600},
+                {1037, &Settings::ssh_keepalive_max, "Close after", 100}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.id);
+        s.*r.key = 0;
+        {
+            gethost_ad a(s, advanced_values{});
+            auto* b = a.control<QSpinBox>(r.id);
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(label_of(a, b), r.label);
+            EXPECT_EQ(b->text(), "never");
+            b->setValue(7);
+            a.reject();
+        }
+        EXPECT_EQ(s.*r.key, 0);
+        {
+            gethost_ad a(s, advanced_values{});
+            a.control<QSpinBox>(r.id)->setValue(7);
+            ok(a);
+        }
+        EXPECT_EQ(s.*r.key, 7);
+        s.*r.key = 1000000;  // from a hand-edited file
+        {
+            gethost_ad a(s, advanced_values{});
+            EXPECT_EQ(a.control<QSpinBox>(r.id)->value(), r.max);
+        }
+    }
+}
+
 TEST_F(DialogTest, OverlongPrefilledValueBlocksOkUntilShortened) {
     s.auto_search1 = "login:";
     s.auto_response2 = std::string(25, 'r');  // from an imported file
@@ -488,8 +528,8 @@ TEST_F(DialogTest, TerminalTypeListAndTodaysHostsChoice) {
     EXPECT_EQ(s.utf8, 1);
 }
 
-// Alt as Meta, three wheel lines and the disconnect question have their own switches, off by default; the Today's
-// hosts profile ticks all three.
+// Alt as Meta, three wheel lines, the disconnect question and the window-sized screen have their own switches, off
+// by default; the Today's hosts profile ticks them all.
 TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
     struct habit {
         int id;
@@ -497,9 +537,10 @@ TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
     };
     const habit habits[] = {{1011, "&Alt key sends Meta (ESC prefix)"},
                             {1012, "Mouse &wheel scrolls three lines"},
-                            {1013, "As&k before disconnecting"}};
-    auto stored = [&] { return std::array<int, 3>{s.alt_meta, s.wheel_lines, s.confirm_disconnect}; };
-    EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0}));
+                            {1013, "As&k before disconnecting"},
+                            {1014, "&Screen follows the window (rows and columns)"}};
+    auto stored = [&] { return std::array<int, 4>{s.alt_meta, s.wheel_lines, s.confirm_disconnect, s.screen_size}; };
+    EXPECT_EQ(stored(), (std::array<int, 4>{0, 1, 0, 0}));
     {
         getterm d(s);
         for (const habit& h : habits) {
@@ -510,10 +551,10 @@ TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
         d.control<QComboBox>(1010)->setCurrentIndex(2);  // xterm: not the profile
         ok(d);
     }
-    EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0}));
+    EXPECT_EQ(stored(), (std::array<int, 4>{0, 1, 0, 0}));
     // Each switch alone.
-    const std::array<int, 3> alone[] = {{1, 1, 0}, {0, 3, 0}, {0, 1, 1}};
-    for (int i = 0; i < 3; ++i) {
+    const std::array<int, 4> alone[] = {{1, 1, 0, 0}, {0, 3, 0, 0}, {0, 1, 1, 0}, {0, 1, 0, 1}};
+    for (int i = 0; i < 4; ++i) {
         {
             getterm d(s);
             check(d, habits[i].id)->setChecked(true);
@@ -524,7 +565,7 @@ TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
         EXPECT_TRUE(check(d, habits[i].id)->isChecked());
         check(d, habits[i].id)->setChecked(false);
         ok(d);
-        EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0}));
+        EXPECT_EQ(stored(), (std::array<int, 4>{0, 1, 0, 0}));
     }
     {
         getterm d(s);
@@ -532,13 +573,13 @@ TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
         for (const habit& h : habits) EXPECT_TRUE(check(d, h.id)->isChecked()) << h.text;
         d.reject();
     }
-    EXPECT_EQ(stored(), (std::array<int, 3>{0, 1, 0})) << "Cancel keeps everything";
+    EXPECT_EQ(stored(), (std::array<int, 4>{0, 1, 0, 0})) << "Cancel keeps everything";
     {
         getterm d(s);
         d.control<QComboBox>(1010)->setCurrentIndex(4);
         ok(d);
     }
-    EXPECT_EQ(stored(), (std::array<int, 3>{1, 3, 1}));
+    EXPECT_EQ(stored(), (std::array<int, 4>{1, 3, 1, 1}));
     s.wheel_lines = 5;
     {
         getterm d(s);

@@ -66,7 +66,9 @@ TEST(SessionEnding, EachWayOfEndingNamesItsCauseAndWhetherToRetry) {
             else
                 rig.receive("login: ");
         }
+        const unsigned before = rig.s.ending_count();
         row.end(rig, engine);
+        EXPECT_EQ(rig.s.ending_count(), before + 1) << row.name << ": each ending is counted once";
         EXPECT_FALSE(rig.s.busy()) << row.name;
         EXPECT_EQ(rig.s.last_ending().cause, row.cause) << row.name;
         EXPECT_EQ(rig.s.last_ending().by_user, row.by_user) << row.name;
@@ -91,7 +93,11 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
     EXPECT_TRUE(rig.s.last_ending().cause.empty());
     EXPECT_FALSE(rig.s.last_target());
     rig.sockets.why = {socket_cause::refused, "Connection refused"};
+    EXPECT_EQ(rig.s.ending_count(), 0u);
+    rig.s.disconnect(true);
+    EXPECT_EQ(rig.s.ending_count(), 0u) << "a Disconnect with nothing to end ends nothing";
     for (const cr way : {cr::failed, cr::in_progress}) {
+        const unsigned before = rig.s.ending_count();
         rig.ui.messages.clear();
         rig.sockets.result = way;
         rig.s.quiet_next_attempt();
@@ -103,6 +109,7 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
         // The next attempt is not quiet unless asked again.
         if (rig.connect()) rig.s.on_connect_complete(1);
         EXPECT_EQ(rig.ui.messages, std::vector<std::string>{refused});
+        EXPECT_EQ(rig.s.ending_count(), before + 2);
     }
 
     // The set-up limit running out is a failed attempt too.
@@ -152,17 +159,24 @@ TEST(SessionEnding, TheTargetIsWhatTheLatestAttemptUsed) {
     EXPECT_EQ(rig.s.last_target()->ssh, 0);
 }
 
-TEST(SessionEnding, ByteCountersFollowBothDirections) {
+TEST(SessionEnding, ReceivedBytesAndTheAnswerOwed) {
     session_rig rig;
     ASSERT_TRUE(rig.connect());
+    EXPECT_FALSE(rig.s.answer_owed());
     rig.receive("hello");
     rig.receive(std::string("\xff\xfb\x01", 3));  // a Telnet command is traffic too
     EXPECT_EQ(rig.s.bytes_received(), 8u);
     rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("ls\r"), 3);
-    EXPECT_EQ(rig.s.bytes_sent(), 3u);
+    EXPECT_TRUE(rig.s.answer_owed());
+    rig.receive("ls");
+    EXPECT_FALSE(rig.s.answer_owed()) << "the echo answers it";
+    rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("x"), 1);
+    rig.s.disconnect(true);
+    ASSERT_TRUE(rig.connect());
+    EXPECT_FALSE(rig.s.answer_owed()) << "a new connection owes nothing";
     rig.s.disconnect(true);
     rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>("x"), 1);
-    EXPECT_EQ(rig.s.bytes_sent(), 3u) << "nothing goes out while disconnected";
+    EXPECT_FALSE(rig.s.answer_owed()) << "nothing goes out while disconnected";
 }
 
 TEST(SessionEnding, TcpKeepAliveOnlyForTelnetWhenAsked) {
@@ -199,19 +213,24 @@ TEST(SilenceWatch, CountsOnlyWhatTheHostOwes) {
         {"telnet idle is no silence", false, 2, ".....", {0, 0, 0, 0, 0}},
         {"telnet counts from the first unanswered send", false, 2, "..s...r", {0, 0, 0, 0, 3, 4, 0}},
         {"telnet more sends do not restart it", false, 1, "s.s.", {0, 2, 3, 4}},
+        {"telnet answered then idle", false, 1, "s.r...", {0, 2, 0, 0, 0, 0}},
         {"a new connection starts afresh", true, 1, "...d..", {0, 2, 3, 0, 0, 0}},
     };
     for (const auto& row : rows) {
         silence_watch w;
-        std::uint64_t received = 100, sent = 50;
-        w.tick(true, row.ssh, received, sent, row.interval);  // the connection comes up
+        std::uint64_t received = 100;
+        bool owed = false;                                    // as the session keeps it: set by a send, cleared by data
+        w.tick(true, row.ssh, received, owed, row.interval);  // the connection comes up
         std::vector<int> got;
         bool connected = true;
         for (const char* c = row.ticks; *c; ++c) {
-            if (*c == 'r') received += 10;
-            if (*c == 's') sent += 1;
+            if (*c == 'r') {
+                received += 10;
+                owed = false;
+            }
+            if (*c == 's') owed = true;
             if (*c == 'd') connected = false;
-            w.tick(connected, row.ssh, received, sent, row.interval);
+            w.tick(connected, row.ssh, received, owed, row.interval);
             if (*c == 'd') connected = true;  // and the next tick sees a new connection
             got.push_back(w.silent_for());
         }
