@@ -9,7 +9,6 @@
 
 namespace selection {
 
-constexpr int screen_rows = 24;
 constexpr int scroll_min = 1;
 constexpr int scroll_live = 200;
 

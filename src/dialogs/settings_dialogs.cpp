@@ -88,10 +88,11 @@ getterm::getterm(Settings& s, QWidget* parent)
     add_check(1007, QStringLiteral("Use keypad NumLock as a normal key"), s.numlock != 0);
     add_check(1008, QStringLiteral("Bell can be used."), s.bell != 0);
     auto* utf8 = add_check(1009, QStringLiteral("UTF-8 (host sends Unicode)"), s.utf8 != 0);
-    QCheckBox* habits[3] = {
+    QCheckBox* habits[4] = {
         add_check(1011, QStringLiteral("&Alt key sends Meta (ESC prefix)"), s.alt_meta != 0),
         add_check(1012, QStringLiteral("Mouse &wheel scrolls three lines"), s.wheel_lines > 1),
         add_check(1013, QStringLiteral("As&k before disconnecting"), s.confirm_disconnect != 0),
+        add_check(1014, QStringLiteral("&Screen follows the window (rows and columns)"), s.screen_size == 1),
     };
     finish();
     const int profile = type->count() - 1;
@@ -119,6 +120,7 @@ void getterm::store() {
     // A larger step stored by hand stays.
     s_.wheel_lines = control<QCheckBox>(1012)->isChecked() ? std::max(s_.wheel_lines, 3) : 1;
     s_.confirm_disconnect = control<QCheckBox>(1013)->isChecked() ? 1 : 0;
+    s_.screen_size = control<QCheckBox>(1014)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

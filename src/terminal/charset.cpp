@@ -249,7 +249,7 @@ utf8_decoder::result utf8_decoder::step(uint8_t b, uint32_t& out) {
 
 void append_cells_text(std::u32string& out, const ring_line& l, int first, int last, bool utf8, int page) {
     first = std::max(first, 1);
-    last = std::min(last, line_cells);
+    last = std::min(last, max_columns);  // callers stay within their ring's columns
     for (int c = first; c <= last; ++c) {
         const uint32_t cell = l.cell(c);
         if (wide_tail(cell, c > 1 ? l.cell(c - 1) : 0)) continue;

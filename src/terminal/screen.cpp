@@ -24,31 +24,59 @@ void shift_cells(ring_line& l, int to, int from, int n) {
 
 }  // namespace
 
-screen_ring::screen_ring() {
-    const auto clear = [this](ring_line& l) {
-        l.attr = 0;
-        l.coloured = 1;  // not known plain yet: the blanking below clears every array
-        blank_line(l, cell_blank);
-    };
-    std::for_each(std::begin(pool_), std::end(pool_), clear);
-    for (int i = 0; i < ring_lines; ++i) slot_[i] = uint16_t(i);
-    for (int i = 0; i < screen_rows; ++i) other_slot_[i] = uint16_t(ring_lines + i);
-    std::memset(row_marks_, 1, sizeof row_marks_);
-    std::memset(cell_marks_, 0, sizeof cell_marks_);
+line_store::line_store(int count, int line_width)
+    : width(line_width),
+      words(size_t(count) * 3 * size_t(line_width)),
+      extras(size_t(count) * size_t(line_width)),
+      lines(size_t(count)) {
+    relink();
+}
+
+line_store& line_store::operator=(const line_store& o) {
+    if (this != &o) {
+        width = o.width;
+        words = o.words;
+        extras = o.extras;
+        lines = o.lines;
+        relink();
+    }
+    return *this;
+}
+
+void line_store::relink() {
+    const size_t w = size_t(width);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        ring_line& l = lines[i];
+        l.cells = words.data() + 3 * i * w;
+        l.fg = l.cells + w;
+        l.bg = l.fg + w;
+        l.extra = extras.data() + i * w;
+    }
+}
+
+screen_ring::screen_ring()
+    : slot_(size_t(ring_lines)),
+      other_slot_(size_t(screen_rows)),
+      row_marks_(size_t(screen_rows), 1),
+      cell_marks_(size_t(screen_rows) * line_cells, mark_clean) {
+    // The arrays start zeroed: plain lines of NULs until blanked here.
+    for (ring_line& l : pool_.lines) fill_words(l.cells, width(), cell_blank);
+    for (int i = 0; i < ring_lines; ++i) slot_[size_t(i)] = uint16_t(i);
+    for (int i = 0; i < screen_rows; ++i) other_slot_[size_t(i)] = uint16_t(ring_lines + i);
 }
 
 void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) const {
-    if (first == 0 && end == line_cells)
-        fill_words(l.cells, c);  // vectorised; std::fill over a variable range is not
+    if (first == 0 && end == width())
+        fill_words(l.cells, end, c);  // vectorised; std::fill over a variable range is not
     else
         std::fill(l.cells + first, l.cells + end, c);
     const cell_pen e = erase_pen();
     if (e.plain()) {
         if (!l.coloured) return;
-        if (first == 0 && end == line_cells) {
-            std::memset(l.fg, 0, sizeof l.fg);
-            std::memset(l.bg, 0, sizeof l.bg);
-            std::memset(l.extra, 0, sizeof l.extra);
+        if (first == 0 && end == width()) {
+            std::memset(l.fg, 0, sizeof *l.fg * size_t(end));
+            std::memset(l.bg, 0, sizeof *l.bg * size_t(end));
+            std::memset(l.extra, 0, sizeof *l.extra * size_t(end));
             l.coloured = 0;
             return;
         }
@@ -68,7 +96,7 @@ void screen_ring::put_run_coloured(int row, int column, const uint8_t* bytes, in
     uint32_t* fg = l.fg + at;
     uint32_t* bg = l.bg + at;
     uint16_t* extra = l.extra + at;
-    uint8_t* marks = cell_marks_[row - 1] + at;
+    uint8_t* marks = marks_of(row) + at;
     const uint32_t f = pen_.fg, b = pen_.bg;
     const uint16_t e = pen_.extra;
     bool changed = false;
@@ -83,42 +111,98 @@ void screen_ring::put_run_coloured(int row, int column, const uint8_t* bytes, in
             changed = true;
         }
     }
-    if (changed) row_marks_[row - 1] = 1;
+    if (changed) row_marks_[size_t(row - 1)] = 1;
 }
 
 void screen_ring::set_columns(int w) {
     if (w == 80 || w == 132) columns_ = w;
 }
 
+void screen_ring::resize(int rows, int columns, int push) {
+    rows = std::clamp(rows, min_rows, max_rows);
+    columns = std::clamp(columns, min_columns, max_columns);
+    push = std::clamp(push, 0, rows_);
+    // Lines hold at least the written 132 cells (DECCOLM keeps what lies beyond 80), in fours for fill_words.
+    const int w = std::max(line_cells, (columns + 3) & ~3);
+    const int ring = rows + ring_spare;
+    line_store next(ring + rows, w);
+    const int keep = std::min(w, width());
+    auto copy = [&](const ring_line& from, ring_line& to) {
+        to.attr = from.attr;
+        to.coloured = from.coloured;
+        std::copy_n(from.cells, keep, to.cells);
+        std::fill(to.cells + keep, to.cells + w, cell_blank);
+        // A wide character cut by the new right edge would be drawn across it: its half left inside goes blank.
+        if (uint32_t& edge = to.cells[columns - 1]; edge & cell_wide) edge = (edge & cell_attr_bits) | cell_blank;
+        if (!from.coloured) return;
+        std::copy_n(from.fg, keep, to.fg);
+        std::copy_n(from.bg, keep, to.bg);
+        std::copy_n(from.extra, keep, to.extra);
+    };
+    auto blank = [&](ring_line& to) { fill_words(to.cells, w, cell_blank); };
+    // New row r (1..rows on the screen, 0, -1, ... the history) takes old row r + push; the rows pushed off the
+    // top join the history, except from the alternate screen, whose lines never do.
+    const int oldest = rows_ - ring_lines_ + 1;
+    for (int i = 0; i < ring; ++i) {
+        const int r = i < rows ? i + 1 : i + 1 - ring;
+        const int old = r >= 1 || !alternate_ ? r + push : r;
+        ring_line& to = next[i];
+        if (old >= oldest && old <= rows_)
+            copy(pool_[slot_[size_t(ring_index(old))]], to);  // rows up to 0 are history lines
+        else
+            blank(to);
+    }
+    for (int k = 0; k < rows; ++k) {
+        ring_line& to = next[ring + k];
+        if (k < rows_)
+            copy(pool_[other_slot_[size_t(k)]], to);
+        else
+            blank(to);
+    }
+    pool_ = std::move(next);
+    rows_ = rows;
+    ring_lines_ = ring;
+    columns_ = columns;
+    origin_ = 0;
+    scroll_pos_ = scroll_live;
+    slot_.resize(size_t(ring));
+    other_slot_.resize(size_t(rows));
+    for (int i = 0; i < ring; ++i) slot_[size_t(i)] = uint16_t(i);
+    for (int k = 0; k < rows; ++k) other_slot_[size_t(k)] = uint16_t(ring + k);
+    row_marks_.assign(size_t(rows), 1);
+    cell_marks_.assign(size_t(rows) * size_t(w), mark_repaint);
+    all_marked_ = true;
+}
+
 void screen_ring::mark_cells(int row, int first, int last) {
-    std::memset(&cell_marks_[row - 1][first - 1], mark_repaint, size_t(last - first + 1));
-    row_marks_[row - 1] = 1;
+    std::memset(marks_of(row) + first - 1, mark_repaint, size_t(last - first + 1));
+    row_marks_[size_t(row - 1)] = 1;
 }
 
 void screen_ring::mark_row(int row) {
-    row_marks_[row - 1] = 1;
+    row_marks_[size_t(row - 1)] = 1;
     all_marked_ = false;
-    std::memset(cell_marks_[row - 1], mark_clean, line_cells);
+    std::memset(marks_of(row), mark_clean, size_t(width()));
 }
 
 void screen_ring::mark_all() {
     if (all_marked_) return;
     all_marked_ = true;
-    std::memset(row_marks_, 1, sizeof row_marks_);
-    std::memset(cell_marks_, mark_repaint, sizeof cell_marks_);
+    std::fill(row_marks_.begin(), row_marks_.end(), 1);
+    std::fill(cell_marks_.begin(), cell_marks_.end(), mark_repaint);
 }
 
 void screen_ring::clear_marks() {
     all_marked_ = false;
-    std::memset(row_marks_, 0, sizeof row_marks_);
-    std::memset(cell_marks_, mark_clean, sizeof cell_marks_);
+    std::fill(row_marks_.begin(), row_marks_.end(), 0);
+    std::fill(cell_marks_.begin(), cell_marks_.end(), mark_clean);
 }
 
 void screen_ring::set_line_attr(int row, uint32_t a) {
     ring_line& l = line(row);
     if (l.attr != a) {
         l.attr = a;
-        mark_cells(row, 1, line_cells);
+        mark_cells(row, 1, width());
     }
 }
 
@@ -132,8 +216,8 @@ void screen_ring::put_char_selective(uint8_t c, int row, int column) {
         l.bg[i] = pen_.bg;
         l.extra[i] = pen_.extra;
     }
-    cell_marks_[row - 1][column - 1] = mark_repaint;
-    row_marks_[row - 1] = 1;
+    marks_of(row)[column - 1] = mark_repaint;
+    row_marks_[size_t(row - 1)] = 1;
 }
 
 void screen_ring::insert_blank(int row, int column) {
@@ -177,7 +261,7 @@ void screen_ring::delete_chars(int row, int column, int n) {
 
 void screen_ring::put_cells(int row, int first, int last, uint32_t value, const cell_colours& k) {
     ring_line& l = line(row);
-    uint8_t* marks = cell_marks_[row - 1];
+    uint8_t* marks = marks_of(row);
     bool changed = false;
     if (!l.coloured && k.plain()) {
         for (int i = first - 1; i < last; ++i) {
@@ -200,14 +284,14 @@ void screen_ring::put_cells(int row, int first, int last, uint32_t value, const 
             }
         }
     }
-    if (changed) row_marks_[row - 1] = 1;
+    if (changed) row_marks_[size_t(row - 1)] = 1;
 }
 
 void screen_ring::fill_line(int row, uint8_t c, bool reset_line_attr) {
     ring_line& l = line(row);
     blank_line(l, c);
     if (reset_line_attr) l.attr = 0;
-    mark_cells(row, 1, line_cells);
+    mark_cells(row, 1, width());
 }
 
 void screen_ring::fill_line_selective(int row, uint8_t c, bool reset_line_attr) {
@@ -215,53 +299,56 @@ void screen_ring::fill_line_selective(int row, uint8_t c, bool reset_line_attr) 
     for (int i = 0; i < columns_; ++i)
         if (!(l.cells[i] & cell_protected)) blank_cells(l, i, i + 1, c);
     if (reset_line_attr) l.attr = 0;
-    mark_cells(row, 1, line_cells);
+    mark_cells(row, 1, width());
 }
 
 void screen_ring::copy_line(int dst_row, int src_row) {
     if (dst_row == src_row) return;
     ring_line& dst = line(dst_row);
     const ring_line& src = line(src_row);
+    const size_t w = size_t(width());
+    dst.attr = src.attr;
+    std::memcpy(dst.cells, src.cells, sizeof *dst.cells * w);
     if (src.coloured || dst.coloured) {
-        dst = src;
-    } else {
-        dst.attr = src.attr;
-        std::memcpy(dst.cells, src.cells, sizeof dst.cells);
+        dst.coloured = src.coloured;
+        std::memcpy(dst.fg, src.fg, sizeof *dst.fg * w);
+        std::memcpy(dst.bg, src.bg, sizeof *dst.bg * w);
+        std::memcpy(dst.extra, src.extra, sizeof *dst.extra * w);
     }
-    mark_cells(dst_row, 1, line_cells);
+    mark_cells(dst_row, 1, width());
 }
 
 void screen_ring::rotate_region(int n, int top, int bottom) {
     const int height = bottom - top + 1;
     if (n == 0 || n == height || n == -height) return;  // every line is blanked by the caller
-    uint16_t slots[screen_rows];
+    uint16_t slots[max_rows];
     for (int r = top; r <= bottom; ++r) slots[r - top] = slot_[fast_index(r)];
     std::rotate(slots, slots + (n > 0 ? n : height + n), slots + height);
     for (int r = top; r <= bottom; ++r) slot_[fast_index(r)] = slots[r - top];
     // Every moved row is repainted whole; the rows' marks lie one after another, so one fill does them all.
-    std::memset(cell_marks_[top - 1], mark_repaint, size_t(height) * line_cells);
-    std::memset(row_marks_ + top - 1, 1, size_t(height));
+    std::memset(marks_of(top), mark_repaint, size_t(height) * size_t(width()));
+    std::memset(row_marks_.data() + top - 1, 1, size_t(height));
 }
 
 void screen_ring::rotate(int delta) {
-    origin_ = (origin_ + delta) % ring_lines;
-    if (origin_ < 0) origin_ += ring_lines;
+    origin_ = (origin_ + delta) % ring_lines_;
+    if (origin_ < 0) origin_ += ring_lines_;
 }
 
 void screen_ring::set_alternate(bool on) {
     if (on == alternate_) return;
-    for (int r = 1; r <= screen_rows; ++r) std::swap(slot_[fast_index(r)], other_slot_[r - 1]);
+    for (int r = 1; r <= rows_; ++r) std::swap(slot_[fast_index(r)], other_slot_[size_t(r - 1)]);
     alternate_ = on;
     mark_all();
 }
 
 void screen_ring::scroll_up(int n, int top, int bottom) {
-    if (n <= 0 || top < 1 || bottom > screen_rows || top > bottom) return;
-    if (top == 1 && bottom == screen_rows && !alternate_) {
-        n = std::min(n, ring_lines);
+    if (n <= 0 || top < 1 || bottom > rows_ || top > bottom) return;
+    if (top == 1 && bottom == rows_ && !alternate_) {
+        n = std::min(n, ring_lines_);
         for (int i = 0; i < n; ++i) {
             rotate(1);
-            ring_line& l = line(screen_rows);
+            ring_line& l = line(rows_);
             l.attr = 0;
             blank_line(l, cell_blank);
         }
@@ -275,9 +362,9 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
 }
 
 void screen_ring::scroll_down(int n, int top, int bottom) {
-    if (n <= 0 || top < 1 || bottom > screen_rows || top > bottom) return;
-    if (top == 1 && bottom == screen_rows && !alternate_) {
-        n = std::min(n, ring_lines);
+    if (n <= 0 || top < 1 || bottom > rows_ || top > bottom) return;
+    if (top == 1 && bottom == rows_ && !alternate_) {
+        n = std::min(n, ring_lines_);
         for (int i = 0; i < n; ++i) {
             rotate(-1);
             ring_line& l = line(1);

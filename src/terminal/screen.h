@@ -1,7 +1,7 @@
 #pragma once
-// The screen ring: 24 live rows plus scroll-back history in a fixed 280-line ring, the pen, the repaint marks and
-// the screen operations. The emulator changes the grid only through these operations.
-// Rows and columns are 1-based everywhere.
+// The screen ring: the live rows (24 as written) plus scroll-back history in a ring 256 lines longer than the screen
+// (280 lines for 24 rows), the pen, the repaint marks and the screen operations. The emulator changes the grid only
+// through these operations. Rows and columns are 1-based everywhere.
 //
 // A cell is its 32-bit word (character and the attribute bits below) plus, in arrays of their own, a foreground
 // and a background colour and a word of further attributes: 4 + 4 + 4 + 2 = 14 bytes. Whatever writes, moves or
@@ -10,12 +10,16 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
-constexpr int screen_rows = 24;
-constexpr int ring_lines = 280;
-constexpr int line_cells = 132;
+constexpr int screen_rows = 24;  // the written screen; a resized one has rows() rows
+constexpr int ring_lines = 280;  // the ring of the written screen: rows() + ring_spare lines in general
+constexpr int ring_spare = ring_lines - screen_rows;
+constexpr int line_cells = 132;  // cells every line holds at least; a wider screen widens every line
 constexpr int history_lines = 199;
 constexpr int scroll_live = 200;  // scroll-back position of the live screen (1..200)
+// The sizes a resized screen may take.
+constexpr int min_rows = 2, max_rows = 500, min_columns = 10, max_columns = 1000;
 
 // Cell bits (32-bit cell).
 constexpr uint32_t cell_char_mask = 0xFF;
@@ -80,9 +84,11 @@ struct cell_pen : cell_colours {
     bool operator==(const cell_pen&) const = default;
 };
 
-// All the cell words of a line set to c, in a loop the compiler vectorises (std::fill here was not, inlined).
-inline void fill_words(uint32_t* cells, uint32_t c) {
-    for (int i = 0; i < line_cells; ++i) cells[i] = c;
+// n cell words (a multiple of 4) set to c, four at a time so that the compiler vectorises it (std::fill here was
+// not, inlined).
+inline void fill_words(uint32_t* cells, int n, uint32_t c) {
+    for (int i = 0; i < n; i += 4)
+        for (int k = 0; k < 4; ++k) cells[i + k] = c;
 }
 
 // Line attribute word (low three bits).
@@ -95,35 +101,63 @@ constexpr uint8_t mark_clean = 0;
 constexpr uint8_t mark_repaint = 1;
 constexpr uint8_t mark_selected = 8;
 
+// A line's arrays live in its ring's storage, width() entries each; copying a ring_line copies where they are, not
+// what they hold.
 struct ring_line {
-    uint32_t attr;
+    uint32_t attr = 0;
     // 0: every fg, bg and extra entry is 0, so blanking or writing plain cells leaves those arrays alone (plain text
     // then costs what it did before colours). Any non-plain write sets it.
-    uint32_t coloured;
-    uint32_t cells[line_cells];  // cells[c - 1] is column c
-    uint32_t fg[line_cells];
-    uint32_t bg[line_cells];
-    uint16_t extra[line_cells];
+    uint32_t coloured = 0;
+    uint32_t* cells = nullptr;  // cells[c - 1] is column c
+    uint32_t* fg = nullptr;
+    uint32_t* bg = nullptr;
+    uint16_t* extra = nullptr;
 
     uint32_t cell(int column) const { return cells[column - 1]; }
     cell_colours colours(int column) const { return {fg[column - 1], bg[column - 1], extra[column - 1]}; }
+};
+
+// The lines of a ring and their arrays, width entries each. A copy points its lines into its own arrays.
+struct line_store {
+    int width = 0;
+    std::vector<uint32_t> words;  // cells, fg and bg of line i at (3i, 3i + 1, 3i + 2) * width
+    std::vector<uint16_t> extras;
+    std::vector<ring_line> lines;
+
+    line_store(int count, int line_width);
+    line_store(const line_store& o) : width(o.width), words(o.words), extras(o.extras), lines(o.lines) { relink(); }
+    line_store& operator=(const line_store& o);
+    line_store(line_store&&) = default;  // moved arrays keep their addresses
+    line_store& operator=(line_store&&) = default;
+    ring_line& operator[](int i) { return lines[size_t(i)]; }
+    const ring_line& operator[](int i) const { return lines[size_t(i)]; }
+
+private:
+    void relink();
 };
 
 class screen_ring {
 public:
     screen_ring();
 
-    // Geometry. Only 80 and 132 are accepted; anything else is ignored.
+    // Geometry. set_columns is DECCOLM's: only 80 and 132 are accepted, anything else is ignored. resize takes any
+    // size within min_rows..max_rows and min_columns..max_columns (clamped): rows come and go at the bottom, after
+    // the first `push` rows (the caller keeps its cursor on the screen with it) left the top for the history; the
+    // alternate screen's never enter it. Everything is marked.
+    int rows() const { return rows_; }
     int columns() const { return columns_; }
+    int width() const { return pool_.width; }  // cells each line holds: at least columns() and line_cells
     void set_columns(int w);
+    void resize(int rows, int columns, int push);
 
-    // Ring mapping. origin is 0..279.
+    // Ring mapping. origin is 0..ring size - 1.
     int origin() const { return origin_; }
-    // Ring index (0..279) of a screen row; rows 0, -1, ... reach back into the history.
+    int ring_size() const { return ring_lines_; }
+    // Ring index of a screen row; rows 0, -1, ... reach back into the history.
     int ring_index(int row) const {
         int i = row - 1 + origin_;
-        i %= ring_lines;
-        return i < 0 ? i + ring_lines : i;
+        i %= ring_lines_;
+        return i < 0 ? i + ring_lines_ : i;
     }
     ring_line& line(int row) { return pool_[slot_[fast_index(row)]]; }
     const ring_line& line(int row) const { return pool_[slot_[fast_index(row)]]; }
@@ -168,8 +202,8 @@ public:
             l.fg[i] = k.fg;
             l.bg[i] = k.bg;
             l.extra[i] = k.extra;
-            cell_marks_[row - 1][i] = mark_repaint;
-            row_marks_[row - 1] = 1;
+            marks_of(row)[i] = mark_repaint;
+            row_marks_[size_t(row - 1)] = 1;
         }
     }
     // Writes n bytes with the same attribute bits and the pen's colours into consecutive cells of one row
@@ -180,7 +214,7 @@ public:
             return;
         }
         uint32_t* cells = line(row).cells + column - 1;
-        uint8_t* marks = cell_marks_[row - 1] + column - 1;
+        uint8_t* marks = marks_of(row) + column - 1;
         bool changed = false;
         for (int i = 0; i < n; ++i) {
             const uint32_t v = attr_bits | bytes[i];
@@ -190,7 +224,7 @@ public:
                 changed = true;
             }
         }
-        if (changed) row_marks_[row - 1] = 1;
+        if (changed) row_marks_[size_t(row - 1)] = 1;
     }
     // put_cell(value, row, c, k) for c = first..last, in one pass.
     void put_cells(int row, int first, int last, uint32_t value, const cell_colours& k);
@@ -204,8 +238,8 @@ public:
     void delete_chars(int row, int column, int n);
     void fill_line(int row, uint8_t c, bool reset_line_attr);
     void fill_line_selective(int row, uint8_t c, bool reset_line_attr);
-    // Whole screen (1..24): the ring rotates and lines leave into / come back from the history; a count above 280
-    // acts like 280. Smaller regions: lines leaving the region are lost; a count above the height acts like it.
+    // Whole screen (1..rows()): the ring rotates and lines leave into / come back from the history; a count above
+    // the ring's size acts like it. Smaller regions: lines leaving the region are lost; a count above the height acts like it.
     void scroll_up(int n, int top, int bottom);
     void scroll_down(int n, int top, int bottom);
     void copy_line(int dst_row, int src_row);
@@ -221,25 +255,27 @@ public:
     bool is_double_bottom(int row) const { return line(row).attr & line_double_bottom; }
 
     // Repaint marks, indexed by screen row (and column).
-    bool row_marked(int row) const { return row_marks_[row - 1] != 0; }
+    bool row_marked(int row) const { return row_marks_[size_t(row - 1)] != 0; }
     // Sets the row mark and clears that row's cell marks (the whole row is redrawn anyway).
     void mark_row(int row);
     void clear_row_mark(int row) {
-        row_marks_[row - 1] = 0;
+        row_marks_[size_t(row - 1)] = 0;
         all_marked_ = false;
     }
     // Sets the row mark only (cell marks untouched).
-    void set_row_mark(int row) { row_marks_[row - 1] = 1; }
+    void set_row_mark(int row) { row_marks_[size_t(row - 1)] = 1; }
     uint8_t& cell_mark(int row, int column) {
         all_marked_ = false;  // the caller may change it
-        return cell_marks_[row - 1][column - 1];
+        return marks_of(row)[column - 1];
     }
-    uint8_t cell_mark(int row, int column) const { return cell_marks_[row - 1][column - 1]; }
+    uint8_t cell_mark(int row, int column) const {
+        return cell_marks_[size_t(row - 1) * size_t(width()) + size_t(column - 1)];
+    }
     // Every row and every cell marked for repaint.
     void mark_all();
     void clear_marks();
 
-    // The alternate screen (xterm): while it is shown, rows 1..24 hold its lines and the normal screen's wait beside
+    // The alternate screen (xterm): while it is shown, rows 1..rows() hold its lines and the normal screen's wait beside
     // the ring; whole-screen scrolls then stay inside the screen, so nothing it shows enters the history. Switching
     // marks everything.
     bool alternate() const { return alternate_; }
@@ -248,9 +284,9 @@ public:
     // Calls f with every extra word of every coloured line: history, screen and the screen not shown.
     template <class F>
     void for_each_extra(F f) const {
-        for (const ring_line& l : pool_)
+        for (const ring_line& l : pool_.lines)
             if (l.coloured)
-                for (uint16_t e : l.extra) f(e);
+                for (int i = 0; i < width(); ++i) f(l.extra[i]);
     }
 
     // Scroll-back viewing: position 1..200, 200 is the live screen. Returns true when the position changed
@@ -262,17 +298,18 @@ public:
 private:
     int fast_index(int row) const {
         int i = row - 1 + origin_;
-        return i >= ring_lines ? i - ring_lines : i;
+        return i >= ring_lines_ ? i - ring_lines_ : i;
     }
+    uint8_t* marks_of(int row) { return cell_marks_.data() + size_t(row - 1) * size_t(width()); }
     void attr_bit(uint32_t bit, bool on) { pen_.attr = on ? uint16_t(pen_.attr | bit) : uint16_t(pen_.attr & ~bit); }
     // Cells first..end - 1 (0-based) of a line become c with the erase pen's colours.
     void blank_cells(ring_line& l, int first, int end, uint32_t c) const;
     // The whole line: the common case (plain line, plain erase pen) touches the cell words only.
     void blank_line(ring_line& l, uint32_t c) const {
         if (l.coloured || background_erase_)
-            blank_cells(l, 0, line_cells, c);
+            blank_cells(l, 0, width(), c);
         else
-            fill_words(l.cells, c);
+            fill_words(l.cells, width(), c);
     }
     void put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
     void set_line_attr(int row, uint32_t a);
@@ -284,16 +321,18 @@ private:
     // Every line lives in the pool; slot_ maps a ring index to its line, other_slot_ a row of the screen not shown
     // (the alternate one, or the normal one while the alternate is shown). Scrolling a region or switching screens
     // moves slot numbers instead of 1.8 KB lines.
-    ring_line pool_[ring_lines + screen_rows];
-    uint16_t slot_[ring_lines];
-    uint16_t other_slot_[screen_rows];
+    int rows_ = screen_rows;
+    int ring_lines_ = ring_lines;
+    line_store pool_{ring_lines + screen_rows, line_cells};
+    std::vector<uint16_t> slot_;
+    std::vector<uint16_t> other_slot_;
     int origin_ = 0;
     int columns_ = 80;
     int scroll_pos_ = scroll_live;
     cell_pen pen_;
     bool background_erase_ = false;
     bool alternate_ = false;
-    bool all_marked_ = false;  // every row and cell mark is known to be mark_repaint (saves refilling them)
-    uint8_t row_marks_[screen_rows];
-    uint8_t cell_marks_[screen_rows][line_cells];
+    bool all_marked_ = false;          // every row and cell mark is known to be mark_repaint (saves refilling them)
+    std::vector<uint8_t> row_marks_;   // one a row
+    std::vector<uint8_t> cell_marks_;  // width() a row
 };

@@ -86,8 +86,8 @@ void field(std::string& out, const char* name, long value, bool comma = true) {
 
 std::string screen_dump_plain(const screen_ring& ring) {
     std::string out;
-    out.reserve(size_t(screen_rows) * (ring.columns() + 1));
-    for (int r = 1; r <= screen_rows; ++r) {
+    out.reserve(size_t(ring.rows()) * size_t(ring.columns() + 1));
+    for (int r = 1; r <= ring.rows(); ++r) {
         append_line_text(out, ring.line(r), ring.columns());
         out += '\n';
     }
@@ -100,7 +100,7 @@ std::string screen_dump_json(const vt& term, const dump_extras& x) {
     std::string out;
     out.reserve(32768);
     out += '{';
-    field(out, "rows", screen_rows);
+    field(out, "rows", ring.rows());
     field(out, "cols", cols);
     out += "\"cursor\":{";
     field(out, "row", term.cursor_row());
@@ -124,7 +124,7 @@ std::string screen_dump_json(const vt& term, const dump_extras& x) {
     field(out, "top_margin", term.top_margin());
     field(out, "bottom_margin", term.bottom_margin(), false);
     out += "},\"lines\":[";
-    for (int r = 1; r <= screen_rows; ++r) {
+    for (int r = 1; r <= ring.rows(); ++r) {
         const ring_line& l = ring.line(r);
         if (r > 1) out += ',';
         out += "{\"text\":";

@@ -138,21 +138,18 @@ void vt::set_printer(printer_sink* printer) { printer_ = printer ? printer : &nu
 
 void vt::set_tab_defaults() {
     std::memset(tabs_, 1, sizeof tabs_);
-    for (int c = 9; c <= line_cells; c += 8) tabs_[c] = 0;
+    for (int c = 9; c <= max_columns; c += 8) tabs_[c] = 0;
 }
 
 void vt::reset_terminal(bool keep_screen) {
     ring_.set_alternate(false);  // the normal screen is the one a reset clears
     if (!keep_screen)
-        for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+        for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
     printer_controller_ = 0;
     row_ = col_ = 1;
     top_ = 1;
-    bottom_ = screen_rows;
-    window1_active_ = 1;
-    win_[0] = split_window{};
-    win_[1] = split_window{};
-    win_[1].top = win_[1].bottom = screen_rows;
+    bottom_ = ring_.rows();
+    reset_windows();
     if (!keep_screen) ring_.attr_clear();
     flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
     pending_wrap_ = insert_mode_ = origin_mode_ = app_keys_ = vt52_mode_ = vt100_level_ = c1_8bit_ = 0;
@@ -217,6 +214,39 @@ void vt::set_columns(int w) {
     ring_.set_columns(w);
     clamp_column();  // the cursor never stays beyond the new right edge, whoever switched the width
     host_->columns_changed(w);
+}
+
+// One window over the whole screen; window 2 waits at the bottom row.
+void vt::reset_windows() {
+    window1_active_ = 1;
+    win_[0] = split_window{};
+    win_[1] = split_window{};
+    win_[0].bottom = ring_.rows();
+    win_[1].top = win_[1].bottom = ring_.rows();
+}
+
+void vt::resize(int rows, int columns) {
+    sized_by_window_ = true;
+    rows = std::clamp(rows, min_rows, max_rows);
+    columns = std::clamp(columns, min_columns, max_columns);
+    if (rows == ring_.rows() && columns == ring_.columns()) return;
+    const int push = std::max(0, row_ - rows);
+    ring_.resize(rows, columns, push);
+    row_ = std::clamp(row_ - push, 1, rows);
+    col_ = std::clamp(col_, 1, columns);
+    saved_.row = std::clamp(saved_.row - push, 1, rows);
+    saved_.col = std::clamp(saved_.col, 1, columns);
+    pending_wrap_ = 0;
+    top_ = 1;
+    bottom_ = rows;
+    reset_windows();
+    host_->columns_changed(columns);
+}
+
+void vt::restore_written_size() {
+    if (!sized_by_window_) return;
+    resize(screen_rows, ring_.columns() > 80 ? 132 : 80);
+    sized_by_window_ = false;
 }
 
 int vt::tab_column(int column) const {
@@ -345,7 +375,7 @@ void vt::print(uint8_t c) {
         col_ = 1;
         if (row_ == bottom_)
             ring_.scroll_up(1, top_, bottom_);
-        else if (row_ < screen_rows)
+        else if (row_ < ring_.rows())
             ++row_;
     }
     pending_wrap_ = 0;
@@ -402,7 +432,7 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
 void vt::line_feed() {
     if (row_ == bottom_)
         ring_.scroll_up(1, top_, bottom_);
-    else if (row_ < screen_rows)
+    else if (row_ < ring_.rows())
         ++row_;
     clamp_column();
 }
@@ -425,7 +455,7 @@ void vt::split_wide_edges(int first, int last) {
         if (left & cell_wide)
             ring_.put_cell((left & cell_attr_bits) | cell_blank, row_, first - 1, l.colours(first - 1));
     }
-    if (last >= first && last < line_cells) {
+    if (last >= first && last < ring_.width()) {
         const uint32_t after = l.cell(last + 1);
         if (wide_tail(after, l.cell(last)))
             ring_.put_cell((after & cell_attr_bits) | cell_blank, row_, last + 1, l.colours(last + 1));
@@ -626,7 +656,7 @@ void vt::escape(uint8_t c) {
         if (v52 && row_ > 1) --row_;
         break;
     case 'B':
-        if (v52 && row_ < screen_rows) ++row_;
+        if (v52 && row_ < ring_.rows()) ++row_;
         break;
     case 'C':
         if (v52 && col_ < ring_.columns()) ++col_;
@@ -668,7 +698,7 @@ void vt::escape(uint8_t c) {
             widen_to_whole_chars(first, last);
             for (int col = first; col <= last; ++col) ring_.put_char(' ', row_, col);
             if (c == 'J')
-                for (int r = row_ + 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+                for (int r = row_ + 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
         }
         return;
     case 'P': state_ = st_dcs; return;
@@ -720,7 +750,7 @@ void vt::esc_hash(uint8_t c) {
         col_ = std::min(col_, half);
         break;
     case '8':
-        for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, 'E', false);
+        for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, 'E', false);
         break;
     case ESC: state_ = st_escape; break;
     default: break;
@@ -755,7 +785,7 @@ void vt::vt52_address(uint8_t c) {
         state_ = st_vt52_address;
         return;
     }
-    row_ = std::clamp(int(uint8_t(buf_[0])) - 31, 1, screen_rows);
+    row_ = std::clamp(int(uint8_t(buf_[0])) - 31, 1, ring_.rows());
     col_ = std::clamp(int(c) - 31, 1, ring_.columns());
     clamp_column();
     len_ = 0;
@@ -1074,14 +1104,14 @@ void vt::erase_display(int mode, bool selective) {
     switch (mode) {
     case 0:
         span(row_, first, last);
-        for (int r = row_ + 1; r <= screen_rows; ++r) whole(r);
+        for (int r = row_ + 1; r <= ring_.rows(); ++r) whole(r);
         break;
     case 1:
         span(row_, first, last);
         for (int r = 1; r < row_; ++r) whole(r);
         break;
     case 2:
-        for (int r = 1; r <= screen_rows; ++r) whole(r);
+        for (int r = 1; r <= ring_.rows(); ++r) whole(r);
         break;
     default: break;
     }
@@ -1109,7 +1139,7 @@ void vt::erase_line(int mode, bool selective) {
 }
 
 void vt::fill_all_rows() {
-    for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', false);
+    for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', false);
 }
 
 void vt::set_mode(bool on) {
@@ -1131,6 +1161,7 @@ void vt::set_dec_mode(bool on) {
             if (!on) vt52_mode_ = 1;
             break;
         case 3:
+            if (sized_by_window_) break;
             set_columns(on ? 132 : 80);
             pending_wrap_ = 0;
             fill_all_rows();
@@ -1184,18 +1215,18 @@ void vt::set_dec_mode(bool on) {
 }
 
 void vt::split_screen(int n) {
-    n = std::min(n, screen_rows);
+    n = std::min(n, ring_.rows());
     window1_active_ = 1;
     bottom_ = n;
     // Split again while window 2 was active: its top margin lies below the new window 1.
     if (top_ > bottom_) top_ = 1;
     split_window& w2 = win_[1];
-    w2.top = n == screen_rows ? 1 : n + 1;
+    w2.top = n == ring_.rows() ? 1 : n + 1;
     // Keep window 2's region non-empty even when its saved bottom lies above the new split.
     w2.bottom = std::max(w2.bottom, w2.top);
     win_[0].col = win_[0].row = 1;
     w2.col = 1;
-    w2.row = n == screen_rows ? 1 : screen_rows;
+    w2.row = n == ring_.rows() ? 1 : ring_.rows();
     cursor_to(1, 1);
 }
 
@@ -1306,7 +1337,7 @@ void vt::csi_cursor_move(uint8_t c) {
     const int cols = ring_.columns();
     switch (c) {
     case 'A': row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_); break;
-    case 'B': row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : screen_rows); break;
+    case 'B': row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : ring_.rows()); break;
     case 'C': col_ = clamp_int((long long)col_ + n, 1, cols); break;
     default: col_ = clamp_int((long long)col_ - n, 1, cols); break;
     }
@@ -1316,7 +1347,7 @@ void vt::csi_cursor_position(uint8_t) {
     const int p1 = params_.value[0], p2 = params_.get(1);
     long long r = p1 == 0 ? 1 : p1;
     if (origin_mode_) r += top_ - 1;
-    cursor_to(clamp_int(r, 1, screen_rows), clamp_int(p2 == 0 ? 1 : p2, 1, ring_.columns()));
+    cursor_to(clamp_int(r, 1, ring_.rows()), clamp_int(p2 == 0 ? 1 : p2, 1, ring_.columns()));
     pending_wrap_ = 0;
 }
 
@@ -1353,7 +1384,7 @@ void vt::csi_delete_chars(uint8_t) {
     const int cols = ring_.columns();
     split_wide_edges(col_, clamp_int((long long)col_ + n - 1, col_, cols));
     // A pair across the margin (left from 132 columns) would come in without its right half.
-    if (cols < line_cells) split_wide_edges(cols + 1, cols);
+    if (cols < ring_.width()) split_wide_edges(cols + 1, cols);
     ring_.delete_chars(row_, col_, n);
 }
 
@@ -1454,10 +1485,10 @@ void vt::csi_protection(uint8_t) {
 
 void vt::csi_margins(uint8_t) {
     const bool both = params_.count >= 2;
-    int t = both ? params_.value[0] : 1, b = both ? params_.value[1] : screen_rows;
+    int t = both ? params_.value[0] : 1, b = both ? params_.value[1] : ring_.rows();
     if (t == 0) t = 1;
     if (b == 0) b = 1;
-    if (t > screen_rows || b > screen_rows || b - t < 1) return;
+    if (t > ring_.rows() || b > ring_.rows() || b - t < 1) return;
     top_ = t;
     bottom_ = b;
     cursor_to(top_, 1);
@@ -1491,7 +1522,7 @@ void vt::csi_confidence_test(uint8_t) {
 void vt::alternate_screen(int mode, bool on) {
     if (on == ring_.alternate()) return;
     auto clear = [&] {
-        for (int r = 1; r <= screen_rows; ++r) ring_.fill_line(r, ' ', true);
+        for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
     };
     if (on) {
         if (mode == 1049) escape('7');
@@ -1590,7 +1621,7 @@ void vt::csi_window_report(uint8_t) {
         std::snprintf(text, sizeof text, "6;%d;%dt", cell_h, cell_w);
         break;
     case 18:
-    case 19: std::snprintf(text, sizeof text, "%d;%d;%dt", params_.value[0] - 10, screen_rows, ring_.columns()); break;
+    case 19: std::snprintf(text, sizeof text, "%d;%d;%dt", params_.value[0] - 10, ring_.rows(), ring_.columns()); break;
     default: return;
     }
     reply(text, true);
@@ -1611,7 +1642,7 @@ void vt::csi_absolute_move(uint8_t c) {
     if (c == 'd') {
         long long r = n;
         if (origin_mode_) r += top_ - 1;
-        row_ = clamp_int(r, origin_mode_ ? top_ : 1, origin_mode_ ? bottom_ : screen_rows);
+        row_ = clamp_int(r, origin_mode_ ? top_ : 1, origin_mode_ ? bottom_ : ring_.rows());
     } else {
         col_ = clamp_int(n, 1, ring_.columns());
     }
@@ -1625,7 +1656,7 @@ void vt::csi_scroll(uint8_t c) {
         flag_greater_ = false;
         return;
     }
-    const int n = std::min(count_param(), screen_rows);
+    const int n = std::min(count_param(), ring_.rows());
     if (c == 'S')
         ring_.scroll_up(n, top_, bottom_);
     else
@@ -1634,7 +1665,7 @@ void vt::csi_scroll(uint8_t c) {
 
 void vt::csi_back_tab(uint8_t) {
     if (!xterm()) return;
-    for (int n = std::min(count_param(), line_cells); n > 0 && col_ > 1; --n) {
+    for (int n = std::min(count_param(), ring_.width()); n > 0 && col_ > 1; --n) {
         do --col_;
         while (col_ > 1 && tabs_[col_] != 0);
     }

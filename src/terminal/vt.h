@@ -127,6 +127,15 @@ public:
     }
     // Column count 80 or 132 (DECCOLM and the menu's width toggle); the cursor column is limited to the new width.
     void set_columns(int w);
+    // Any size (screen_ring::resize's limits), as a window gives: rows come and go at the bottom and the cursor's
+    // line stays on the screen, lines leaving the top go to the history; margins and split windows are reset.
+    // From the first call on, the window decides the width and DECCOLM changes nothing (xterm without its 132-column
+    // permission).
+    void resize(int rows, int columns);
+    bool sized_by_window() const { return sized_by_window_; }
+    // Back to the written screen after resize: 24 rows of 80 columns (132 when the window gave more), DECCOLM
+    // obeyed again.
+    void restore_written_size();
 
     vt_options& options() { return options_; }
     const vt_options& options() const { return options_; }
@@ -177,7 +186,7 @@ public:
     int g1() const { return g1_; }
     int active_set() const { return active_set_; }
     int parser_state() const { return state_; }
-    bool tab_stop(int column) const { return column >= 1 && column <= line_cells && tabs_[column] == 0; }
+    bool tab_stop(int column) const { return column >= 1 && column <= max_columns && tabs_[column] == 0; }
     // Where HT from the given column lands (also used by text-mode printing).
     int tab_column(int column) const;
 
@@ -197,6 +206,7 @@ private:
         int pending_wrap = 0;
     };
 
+    void reset_windows();
     void ground(uint8_t c);
     void escape(uint8_t c);
     void esc_hash(uint8_t c);
@@ -297,6 +307,7 @@ private:
     int row_ = 1, col_ = 1;
     int pending_wrap_ = 0;
     int top_ = 1, bottom_ = screen_rows;
+    bool sized_by_window_ = false;
     int origin_mode_ = 0;
     int auto_wrap_mode_ = 1;
     int insert_mode_ = 0;
@@ -320,7 +331,7 @@ private:
     uint32_t last_printed_ = 0;       // for REP: the last character printed, 0 none
     int g0_ = 0, g1_ = 1, invoked_ = 0, active_set_ = 0;
     saved_cursor saved_;
-    uint8_t tabs_[line_cells + 1];  // 0 = stop, 1 = no stop; index = column
+    uint8_t tabs_[max_columns + 1];  // 0 = stop, 1 = no stop; index = column
     int window1_active_ = 1;
     split_window win_[2];
 

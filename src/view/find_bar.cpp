@@ -69,7 +69,7 @@ void find_bar::find_next() {
 
 void find_bar::find_previous() {
     const find_text::match m = current();
-    search_from(m.line < 0 ? CVellumView::find_lines : m.line, m.first, true);
+    search_from(m.line < 0 ? view_.find_lines() : m.line, m.first, true);
 }
 
 QString find_bar::count_text() const { return count_->text(); }
@@ -79,7 +79,7 @@ find_text::match find_bar::current() const {
     return matches_[static_cast<std::size_t>(current_)];
 }
 
-void find_bar::search_again() { search_from(CVellumView::find_lines, 0, true); }
+void find_bar::search_again() { search_from(view_.find_lines(), 0, true); }
 
 void find_bar::search_from(int line, int first, bool backward) {
     // The lines are read afresh each time: host data moves them, and a search costs little (223 short lines).

@@ -62,7 +62,7 @@ void search(const std::vector<std::u32string>& lines, const std::wregex& re, boo
 
 line_text text_of(const ring_line& l, int columns, bool utf8, int page) {
     line_text t;
-    const int last = std::min(columns, line_cells);
+    const int last = std::min(columns, max_columns);
     for (int c = 1; c <= last; ++c) {
         append_cells_text(t.text, l, c, c, utf8, page);
         t.columns.resize(t.text.size(), c);

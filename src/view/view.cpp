@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QTime>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
@@ -84,7 +85,7 @@ public:
         cell_w = v_.cell_w_;
         cell_h = v_.cell_h_;
         area_w = cell_w * v_.ring().columns();
-        area_h = cell_h * screen_rows;
+        area_h = cell_h * v_.rows();
     }
 
     // session_view
@@ -165,7 +166,7 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     bar_ = new QScrollBar(Qt::Vertical, this);
     bar_->setRange(1, scroll_live);
     bar_->setSingleStep(1);
-    bar_->setPageStep(screen_rows);
+    bar_->setPageStep(rows());
     bar_->setValue(scroll_live);
     bar_->setFocusPolicy(Qt::NoFocus);
     connect(bar_, &QScrollBar::valueChanged, this, &CVellumView::scroll_bar_moved);
@@ -191,11 +192,12 @@ CVellumView::~CVellumView() {
 
 screen_ring& CVellumView::ring() { return doc_.ring(); }
 int CVellumView::columns() const { return doc_.ring().columns(); }
+int CVellumView::rows() const { return doc_.ring().rows(); }
 
 QPoint CVellumView::cell_at(QPoint pixel) const {
     int col = pixel.x() / std::max(1, cell_w_) + 1;
     int row = pixel.y() / std::max(1, cell_h_) + 1;
-    return {std::clamp(col, 1, columns()), std::clamp(row, 1, screen_rows)};
+    return {std::clamp(col, 1, columns()), std::clamp(row, 1, rows())};
 }
 
 QRect CVellumView::cell_rect(int row, int column) const {
@@ -230,34 +232,74 @@ void CVellumView::fit_screen_font(int client_w, int client_h, int reserved_h) {
     };
     fit_result r = fit_grid(client_w, client_h, sbw, reserved_h, columns(), measure);
     settings().fontsize = r.font_height;
-    font_ = make_font(std::max(2, r.font_height));
+    apply_font(r.font_height, r.cell_width, r.cell_height, r.char_extra, r.line_gap);
+}
+
+void CVellumView::apply_font(int font_height, int cell_w, int cell_h, int char_extra, int line_gap) {
+    font_ = make_font(std::max(2, font_height));
     QFontMetricsF fm(font_);
     // Letter spacing makes every glyph advance exactly one cell, so a run is one drawText call.
-    font_.setLetterSpacing(QFont::AbsoluteSpacing, r.cell_width - fm.horizontalAdvance(QLatin1Char('M')));
+    font_.setLetterSpacing(QFont::AbsoluteSpacing, cell_w - fm.horizontalAdvance(QLatin1Char('M')));
     ascent_ = static_cast<int>(std::ceil(fm.ascent()));
     descent_ = static_cast<int>(std::ceil(fm.descent()));
     // Each rounded up, the two can be a pixel taller than the cell: the baseline moves up, or the underscore and
     // the descenders would fall under the next row's paper.
-    ascent_ = std::max(1, std::min(ascent_, r.cell_height - r.line_gap - descent_));
+    ascent_ = std::max(1, std::min(ascent_, cell_h - line_gap - descent_));
     strike_out_ = static_cast<int>(std::lround(fm.strikeOutPos()));
     italic_font_ = font_;
     italic_font_.setItalic(true);
     // xterm draws bold text in the bold face; its spacing is its own, so its glyphs also advance one cell.
-    bold_font_ = make_font(std::max(2, r.font_height));
+    bold_font_ = make_font(std::max(2, font_height));
     bold_font_.setWeight(QFont::Bold);
     bold_font_.setLetterSpacing(QFont::AbsoluteSpacing,
-                                r.cell_width - QFontMetricsF(bold_font_).horizontalAdvance(QLatin1Char('M')));
+                                cell_w - QFontMetricsF(bold_font_).horizontalAdvance(QLatin1Char('M')));
     bold_italic_font_ = bold_font_;
     bold_italic_font_.setItalic(true);
-    cell_w_ = r.cell_width;
-    cell_h_ = r.cell_height;
-    char_extra_ = r.char_extra;
-    line_gap_ = r.line_gap;
+    cell_w_ = cell_w;
+    cell_h_ = cell_h;
+    char_extra_ = char_extra;
+    line_gap_ = line_gap;
     have_font_ = true;
     update();
 }
 
-void CVellumView::refit() { fit_screen_font(width(), height(), 0); }
+// The font at the size the user chose (plus the zoom); rows and columns are what the view holds of it. The host
+// hears of a new grid through grid_changed.
+void CVellumView::fit_window_grid() {
+    const int h = std::clamp(settings().fontsize + zoom_, 4, 200);
+    QFontMetricsF fm(make_font(h));
+    const int cw = std::max(1, static_cast<int>(std::ceil(fm.horizontalAdvance(QLatin1Char('M')) - 0.01)));
+    const int ch = std::max(1, static_cast<int>(std::ceil(fm.lineSpacing() - 0.01)));
+    apply_font(h, cw, ch, 0, 0);
+    const int cols = std::clamp((width() - scroll_bar_width()) / cw, min_columns, max_columns);
+    const int rows = std::clamp(height() / ch, min_rows, max_rows);
+    if (rows == ring().rows() && cols == ring().columns()) return;
+    vt_->resize(rows, cols);
+    update_all();
+    emit grid_changed();
+    if (isVisible())
+        QToolTip::showText(mapToGlobal(rect().center()), QStringLiteral("%1x%2").arg(cols).arg(rows), this, {}, 1000);
+}
+
+void CVellumView::zoom(int step) {
+    zoom_ = step == 0 ? 0 : std::clamp(zoom_ + step, 4 - settings().fontsize, 200 - settings().fontsize);
+    refit();
+}
+
+void CVellumView::refit() {
+    if (fitting_) return;  // the emulator's resize reports the new width back
+    fitting_ = true;
+    if (settings().screen_size == 1) {
+        fit_window_grid();
+    } else {
+        if (vt_->sized_by_window()) {  // the setting was turned off: the written screen comes back
+            vt_->restore_written_size();
+            emit grid_changed();
+        }
+        fit_screen_font(width(), height(), 0);
+    }
+    fitting_ = false;
+}
 
 void CVellumView::resizeEvent(QResizeEvent*) {
     if (bar_) {
@@ -285,7 +327,7 @@ void CVellumView::set_scroll_position(int pos) {
 void CVellumView::scroll_bar_moved(int value) { set_scroll_position(value); }
 
 void CVellumView::scroll_page(bool back) {
-    const int page = screen_rows - 1;
+    const int page = rows() - 1;
     set_scroll_position(scroll_position() + (back ? -page : page));
 }
 
@@ -299,8 +341,8 @@ std::vector<find_text::line_text> CVellumView::find_text_lines() const {
     // Find line d (1-based) is the row d - position + 1 of the ring as it is scrolled now; rows above the first
     // reach into the history.
     std::vector<find_text::line_text> out;
-    out.reserve(find_lines);
-    for (int d = 1; d <= find_lines; ++d) {
+    out.reserve(size_t(find_lines()));
+    for (int d = 1; d <= find_lines(); ++d) {
         const int row = d - rg.scroll_position() + 1;
         const ring_line& l = row >= 1 ? rg.line(row) : rg.history_line(row + history_lines);
         out.push_back(find_text::text_of(l, rg.columns(), s.utf8 != 0, page));
@@ -320,8 +362,8 @@ void CVellumView::show_found(std::vector<found_span> spans) {
 void CVellumView::reveal_find_line(int line) {
     // Screen row r shows find line r + position - 2 (0-based).
     const int top = scroll_position() - 1;
-    if (line >= top && line < top + screen_rows) return;
-    set_scroll_position(line - screen_rows / 2 + 2);
+    if (line >= top && line < top + rows()) return;
+    set_scroll_position(line - rows() / 2 + 2);
 }
 
 void CVellumView::show_scroll_bar(bool on) {
@@ -345,7 +387,7 @@ void CVellumView::show_scroll_bar(bool on) {
 void CVellumView::update_all() {
     mouse_->update_highlight();
     repaint_timer_->stop();
-    for (int r = 1; r <= screen_rows; ++r) ring().clear_row_mark(r);
+    for (int r = 1; r <= rows(); ++r) ring().clear_row_mark(r);
     pending_all_ = true;
     update();
 }
@@ -355,7 +397,7 @@ void CVellumView::update_changed() {
 }
 
 void CVellumView::mark_view_row(int row) {
-    if (row >= 1 && row <= screen_rows) extra_rows_[row - 1] = true;
+    if (row >= 1 && row <= rows()) extra_rows_[row - 1] = true;
 }
 
 void CVellumView::invalidate_marked() {
@@ -363,12 +405,12 @@ void CVellumView::invalidate_marked() {
     mark_view_row(vt_->cursor_row());
     mark_view_row(last_cursor_row_);
     const screen_ring& rg = ring();
-    for (int r = 1; r <= screen_rows; ++r) {
+    for (int r = 1; r <= rows(); ++r) {
         if (!rg.row_marked(r) && !extra_rows_[r - 1]) continue;
         extra_rows_[r - 1] = false;
         QRect rect = row_rect(r);
         // Double-height halves are drawn together.
-        if (rg.is_double_top(r) && r < screen_rows) rect = rect.united(row_rect(r + 1));
+        if (rg.is_double_top(r) && r < rows()) rect = rect.united(row_rect(r + 1));
         if (rg.is_double_bottom(r) && r > 1) rect = rect.united(row_rect(r - 1));
         update(rect);
     }
@@ -385,7 +427,7 @@ void CVellumView::blink_tick() {
     blink_phase_ = !blink_phase_;
     const screen_ring& rg = ring();
     bool any = false;
-    for (int r = 1; r <= screen_rows; ++r) {
+    for (int r = 1; r <= rows(); ++r) {
         const ring_line& ln = rg.line(r);
         for (int c = 0; c < rg.columns(); ++c) {
             if (ln.cells[c] & cell_blink) {
@@ -419,15 +461,15 @@ void CVellumView::paintEvent(QPaintEvent* e) {
         return;
     }
     int cols = columns();
-    int text_w = cols * cell_w_, text_h = screen_rows * cell_h_;
+    int text_w = cols * cell_w_, text_h = rows() * cell_h_;
     if (area.right() >= text_w) p.fillRect(QRect(text_w, 0, width() - text_w, height()), bg);
     if (area.bottom() >= text_h) p.fillRect(QRect(0, text_h, text_w, height() - text_h), bg);
 
-    int first = std::clamp(area.top() / cell_h_ + 1, 1, screen_rows);
-    int last = std::min(area.bottom() / cell_h_ + 1, screen_rows);
+    int first = std::clamp(area.top() / cell_h_ + 1, 1, rows());
+    int last = std::min(area.bottom() / cell_h_ + 1, rows());
     if (pending_all_) {
         first = 1;
-        last = screen_rows;
+        last = rows();
         pending_all_ = false;
     }
     paint_rows(p, first, last, e->region());
@@ -452,7 +494,7 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
 
     // A double-height pair is painted whole; widen the range so that both halves are in it.
     if (first > 1 && rg.is_double_bottom(first)) --first;
-    if (last < screen_rows && rg.is_double_top(last)) ++last;
+    if (last < rows() && rg.is_double_top(last)) ++last;
 
     p.setFont(font_);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -524,7 +566,7 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
         mark_view_row(cur_row);
     }
     bool more = false;
-    for (int r = 1; r <= screen_rows; ++r) more = more || rg.row_marked(r) || extra_rows_[r - 1];
+    for (int r = 1; r <= rows(); ++r) more = more || rg.row_marked(r) || extra_rows_[r - 1];
     if (more && !repaint_timer_->isActive()) repaint_timer_->start();
 }
 
@@ -804,6 +846,12 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     }
     const bool keypad = mods & Qt::KeypadModifier;
     const bool ctrl = mods & Qt::ControlModifier;
+    // Zoom, where the font keeps its size and the grid follows the window.
+    if (ctrl && settings().screen_size == 1 && !keypad) {
+        if (k == Qt::Key_Plus || k == Qt::Key_Equal) return zoom(1);
+        if (k == Qt::Key_Minus) return zoom(-1);
+        if (k == Qt::Key_0) return zoom(0);
+    }
     key_down_event kd;
     kd.key = vkey_of(k, keypad);
     kd.fnum = kd.key == vkey::f ? k - Qt::Key_F1 + 1 : 0;
@@ -966,7 +1014,7 @@ void CVellumView::focusOutEvent(QFocusEvent*) {
 
 // A hyperlink (OSC 8) opens only on the user's Ctrl+click, and only for schemes a browser or mailer handles.
 bool CVellumView::open_link(int row, int col) {
-    if (row < 1 || row > screen_rows || col < 1 || col > ring().columns()) return false;
+    if (row < 1 || row > rows() || col < 1 || col > ring().columns()) return false;
     const std::string_view uri = vt_->link_uri(ring().line(row).extra[col - 1]);
     if (uri.empty()) return false;
     const QUrl url(QString::fromUtf8(uri.data(), static_cast<int>(uri.size())));

@@ -4,7 +4,7 @@
 //
 // What the mouse/selection code (view_mouse) may use:
 //   cell_width(), cell_height()        pixels per cell after stretching (a double-width row uses twice the width)
-//   columns(), rows()                  80 or 132, and 24
+//   columns(), rows()                  80 or 132, and 24 (screen_size 0); what fits the window (1)
 //   cell_at(pixel)                     1-based (column, row) under a pixel, clamped into the grid
 //   cell_rect(row, column)             pixel rectangle of a cell
 //   scroll_position() / set_scroll_position(p)
@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "terminal/screen.h"
 #include "view/find_text.h"
 #include "view/keymap.h"
 
@@ -63,7 +64,7 @@ public:
     int cell_width() const { return cell_w_; }
     int cell_height() const { return cell_h_; }
     int columns() const;
-    static constexpr int rows() { return 24; }
+    int rows() const;
     QPoint cell_at(QPoint pixel) const;
     QRect cell_rect(int row, int column) const;
     int character_extra() const { return char_extra_; }
@@ -73,8 +74,11 @@ public:
 
     // Fits the font to a client area of the frame; `reserved_h` is the height the frame's bars take.
     void fit_screen_font(int client_w, int client_h, int reserved_h);
-    // Fits the font to the view's own size (after a font, column or bar change).
+    // Fits the font to the view's own size (after a font, column or bar change); with screen_size 1 the font
+    // keeps its size and the grid takes what fits.
     void refit();
+    // screen_size 1: the font's pixel height one step larger (+1) or smaller (-1), or back to the chosen one (0).
+    void zoom(int step);
     // Width the scroll bar takes when shown.
     int scroll_bar_width() const;
 
@@ -86,9 +90,9 @@ public:
     void scroll_page(bool back);
 
     // --- find ---------------------------------------------------------------------------------------------------
-    // The history (oldest first) and then the screen rows as find reads them: 199 + 24 lines, whatever the scroll
-    // position.
-    static constexpr int find_lines = 199 + 24;
+    // The history (oldest first) and then the screen rows as find reads them: 199 + rows() lines, whatever the
+    // scroll position.
+    int find_lines() const { return history_lines + rows(); }
     std::vector<find_text::line_text> find_text_lines() const;
     // Cells shown as found: columns first..last of find line `line`; `current` is framed as well.
     struct found_span {
@@ -176,6 +180,9 @@ private:
     friend class view_host;
     QRect row_rect(int row) const;
     QFont make_font(int pixel_height) const;
+    // The fonts for one cell size (font_height pixels, a cell of cell_w x cell_h with the given extra spacing).
+    void apply_font(int font_height, int cell_w, int cell_h, int char_extra, int line_gap);
+    void fit_window_grid();
     void mark_view_row(int row);
     void invalidate_marked();
     void paint_rows(QPainter& p, int first, int last, const QRegion& painted);
@@ -209,7 +216,9 @@ private:
     bool reverse_screen_ = false;
     bool focus_ = true;
     bool pending_all_ = true;
-    bool extra_rows_[24] = {};
+    bool extra_rows_[max_rows] = {};
+    int zoom_ = 0;          // pixels added to the chosen font height (screen_size 1)
+    bool fitting_ = false;  // inside refit: the emulator's resize calls back
     int last_cursor_row_ = 1;
     bool autoconnect_pending_ = true;
     bool attempted_ = false;    // a connection was started in this run

@@ -252,7 +252,7 @@ void view_mouse::select_all() {
     sel_.start_col = 1;
     sel_.start_row = 1;
     sel_.end_col = host_->columns();
-    sel_.end_row = selection::screen_rows;
+    sel_.end_row = host_->ring().rows();
     sel_.shown = true;
     repaint(true);
     offer_primary();
@@ -327,11 +327,11 @@ void view_mouse::update_highlight() {
     // the ring rotated) is put right here, and only cells whose highlight changes are marked for repaint.
     screen_ring& ring = host_->ring();
     const int cols = host_->columns();
-    for (int r = 1; r <= selection::screen_rows; ++r) {
+    for (int r = 1; r <= ring.rows(); ++r) {
         int first = 0, last = -1;
         const bool any = sel_.shown && selection::row_span(sel_, r, first, last);
         bool changed = false;
-        for (int c = 1; c <= line_cells; ++c) {
+        for (int c = 1; c <= ring.width(); ++c) {
             const bool want = any && c >= first && c <= last && c <= cols;
             std::uint8_t& mark = ring.cell_mark(r, c);
             if (want == ((mark & mark_selected) != 0)) continue;
@@ -343,6 +343,7 @@ void view_mouse::update_highlight() {
 }
 
 bool view_mouse::highlighted(int row, int column) const {
-    if (row < 1 || row > selection::screen_rows || column < 1 || column > line_cells) return false;
-    return (host_->ring().cell_mark(row, column) & mark_selected) != 0;
+    const screen_ring& ring = host_->ring();
+    if (row < 1 || row > ring.rows() || column < 1 || column > ring.width()) return false;
+    return (ring.cell_mark(row, column) & mark_selected) != 0;
 }

@@ -13,12 +13,13 @@ namespace {
 void check(const vt& t) {
     const screen_ring& r = t.ring();
     const int cols = r.columns();
-    if (cols != 80 && cols != 132) std::abort();
-    if (t.cursor_row() < 1 || t.cursor_row() > screen_rows) std::abort();
+    if (t.sized_by_window() ? cols < min_columns || cols > max_columns : cols != 80 && cols != 132) std::abort();
+    if (cols > r.width() || r.rows() < min_rows || r.rows() > max_rows) std::abort();
+    if (t.cursor_row() < 1 || t.cursor_row() > r.rows()) std::abort();
     if (t.cursor_column() < 1 || t.cursor_column() > cols) std::abort();
     if (r.is_double_width(t.cursor_row()) && t.cursor_column() > cols / 2) std::abort();
-    if (t.top_margin() < 1 || t.bottom_margin() > screen_rows || t.top_margin() > t.bottom_margin()) std::abort();
-    if (r.origin() < 0 || r.origin() >= ring_lines) std::abort();
+    if (t.top_margin() < 1 || t.bottom_margin() > r.rows() || t.top_margin() > t.bottom_margin()) std::abort();
+    if (r.origin() < 0 || r.origin() >= r.ring_size()) std::abort();
     if (t.parser_state() < 0 || t.parser_state() > 8) std::abort();
 }
 
@@ -44,6 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         b.set_columns(132);
     }
     a.options().utf8 = b.options().utf8 = size > 0 && (data[0] & 2);
+    // Bit 3: a window-sized screen, its size from the next two bytes (which are fed as well).
+    if (size > 2 && (data[0] & 8)) {
+        a.resize(min_rows + data[1] % 70, min_columns + data[2] * 2);
+        b.resize(min_rows + data[1] % 70, min_columns + data[2] * 2);
+    }
     static std::string replies_a, replies_b;
     replies_a.clear();
     replies_b.clear();
@@ -60,8 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(b);
     if (replies_a != replies_b) std::abort();
     if (a.cursor_row() != b.cursor_row() || a.cursor_column() != b.cursor_column()) std::abort();
-    for (int row = 1; row <= screen_rows; ++row)
-        if (std::memcmp(&ra->line(row), &rb->line(row), sizeof(ring_line)) != 0) std::abort();
+    const auto w = size_t(ra->width());
+    for (int row = 1; row <= ra->rows(); ++row) {
+        const ring_line &x = ra->line(row), &y = rb->line(row);
+        if (x.attr != y.attr || x.coloured != y.coloured || std::memcmp(x.cells, y.cells, 4 * w) != 0 ||
+            std::memcmp(x.fg, y.fg, 4 * w) != 0 || std::memcmp(x.bg, y.bg, 4 * w) != 0 ||
+            std::memcmp(x.extra, y.extra, 2 * w) != 0)
+            std::abort();
+    }
     // The dump must cope with whatever the stream left behind; it is slow, so only some inputs take it.
     if (size % 8 == 0) {
         dump_extras x;
