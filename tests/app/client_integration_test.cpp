@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTimer>
+#include <QLineEdit>
 #include <QAction>
 #include <QLabel>
 #include <QToolButton>
@@ -24,6 +26,7 @@
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "dialogs/settings_dialogs.h"
 #include "session/session.h"
 #include "terminal/screen.h"
 #include "view/document.h"
@@ -442,6 +445,63 @@ TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
     w.type_line("mute");
     w.type_line("anyone");
     EXPECT_TRUE(wait_for([&] { return w.note().rfind("No answer for ", 0) == 0; }, 5000)) << w.note();
+}
+
+// SSH-2 with the credentials not remembered: the sign-on dialog asks at the first connection, and Reconnect signs on
+// with what was typed there without asking again.
+TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
+    if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) GTEST_SKIP() << "sshd missing";
+    ssh_window w;
+    const int port = w.start_peer(
+        "sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password", "Peer-pass-42", "--timeout", "60"});
+    if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(w.d / "peer.err");
+    const peer_test::fs::path home = w.d / "home";
+    peer_test::fs::create_directories(home / ".ssh");
+    int scanned = -1;
+    peer_test::run("ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " +
+                       (home / ".ssh" / "known_hosts").string(),
+                   &scanned, 30);
+    ASSERT_EQ(scanned, 0);
+    const QByteArray old_home = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.string()));
+
+    Settings& s = w.open_window();
+    s.ssh = 1;
+    s.ssh_type_1_2 = 1;
+    s.ssh_default = 0;  // nothing remembered: the dialog asks
+    s.ssh_user.clear();
+    s.ssh_password.clear();
+    int asked = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<getssh*>(QApplication::activeModalWidget());
+        if (!d) return;
+        ++asked;
+        d->control<QLineEdit>(1000)->setText("qtpeer");
+        d->control<QLineEdit>(1001)->setText("Peer-pass-42");
+        d->accept();
+    });
+    answer.start(50);
+    ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
+    const bool first = w.screen_shows("$ ", 15000);
+    EXPECT_EQ(asked, 1);
+    w.type_line("exit");
+    const bool ended = wait_for([&] { return !w.view().net().busy(); }, 10000);
+    QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    const bool second = wait_for(
+        [&] {
+            const std::string text = screen_text(w.view());
+            const auto divider = text.find("---- reconnected ");
+            return divider != std::string::npos && text.find("$ ", divider) != std::string::npos;
+        },
+        15000);
+    qputenv("HOME", old_home);
+    ASSERT_TRUE(first) << screen_text(w.view()) << w.last_message();
+    ASSERT_TRUE(ended) << screen_text(w.view());
+    EXPECT_TRUE(second) << screen_text(w.view()) << w.last_message();
+    EXPECT_EQ(asked, 1) << "Reconnect asked again";
+    EXPECT_TRUE(s.ssh_user == "qtpeer");
+    EXPECT_EQ(s.ssh_default, 0) << "nothing became remembered";
 }
 
 }  // namespace
