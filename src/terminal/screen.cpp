@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 #include <iterator>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -52,6 +55,45 @@ void line_store::relink() {
         l.bg = l.fg + w;
         l.extra = extras.data() + i * w;
     }
+}
+
+bool store_plain_run(uint32_t* cells, uint8_t* marks, const uint8_t* bytes, int n, uint32_t attr_bits) {
+    int i = 0;
+    uint32_t changed = 0;
+#ifdef __SSE2__
+    const __m128i attr = _mm_set1_epi32(int(attr_bits)), zero = _mm_setzero_si128();
+    const __m128i repaint = _mm_set1_epi8(char(mark_repaint));
+    __m128i any = zero;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
+        const __m128i v[4] = {
+            _mm_or_si128(_mm_unpacklo_epi16(lo, zero), attr), _mm_or_si128(_mm_unpackhi_epi16(lo, zero), attr),
+            _mm_or_si128(_mm_unpacklo_epi16(hi, zero), attr), _mm_or_si128(_mm_unpackhi_epi16(hi, zero), attr)};
+        __m128i same[4];
+        for (int k = 0; k < 4; ++k) {
+            auto* c = reinterpret_cast<__m128i*>(cells + i + 4 * k);
+            same[k] = _mm_cmpeq_epi32(_mm_loadu_si128(c), v[k]);
+            _mm_storeu_si128(c, v[k]);
+        }
+        // 0xFF for each cell (in order) that already held its value: its mark stays.
+        const __m128i kept = _mm_packs_epi16(_mm_packs_epi32(same[0], same[1]), _mm_packs_epi32(same[2], same[3]));
+        auto* m = reinterpret_cast<__m128i*>(marks + i);
+        const __m128i fresh = _mm_andnot_si128(kept, repaint);
+        _mm_storeu_si128(m, _mm_or_si128(_mm_and_si128(kept, _mm_loadu_si128(m)), fresh));
+        any = _mm_or_si128(any, fresh);
+    }
+    changed = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero))) ^ 0xFFFFu;
+#endif
+    for (; i < n; ++i) {
+        const uint32_t v = attr_bits | bytes[i];
+        if (cells[i] != v) {
+            cells[i] = v;
+            marks[i] = mark_repaint;
+            changed = 1;
+        }
+    }
+    return changed != 0;
 }
 
 screen_ring::screen_ring()

@@ -136,6 +136,10 @@ private:
     void relink();
 };
 
+// n bytes with the same attribute bits into plain cells; a cell whose value changes gets mark_repaint. True when
+// any changed. Sixteen cells at a time where SSE2 is (the plain-text path spends most of its time here).
+bool store_plain_run(uint32_t* cells, uint8_t* marks, const uint8_t* bytes, int n, uint32_t attr_bits);
+
 class screen_ring {
 public:
     screen_ring();
@@ -209,22 +213,16 @@ public:
     // Writes n bytes with the same attribute bits and the pen's colours into consecutive cells of one row
     // (put_cell for each).
     void put_run(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
-        if (line(row).coloured || !pen_.plain()) {
+        put_run(line(row), row, column, bytes, n, attr_bits);
+    }
+    // The same with the row's line already at hand (l is line(row)).
+    void put_run(ring_line& l, int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
+        if (l.coloured || !pen_.plain()) {
             put_run_coloured(row, column, bytes, n, attr_bits);
             return;
         }
-        uint32_t* cells = line(row).cells + column - 1;
-        uint8_t* marks = marks_of(row) + column - 1;
-        bool changed = false;
-        for (int i = 0; i < n; ++i) {
-            const uint32_t v = attr_bits | bytes[i];
-            if (cells[i] != v) {
-                cells[i] = v;
-                marks[i] = mark_repaint;
-                changed = true;
-            }
-        }
-        if (changed) row_marks_[size_t(row - 1)] = 1;
+        if (store_plain_run(l.cells + column - 1, marks_of(row) + column - 1, bytes, n, attr_bits))
+            row_marks_[size_t(row - 1)] = 1;
     }
     // put_cell(value, row, c, k) for c = first..last, in one pass.
     void put_cells(int row, int first, int last, uint32_t value, const cell_colours& k);

@@ -60,6 +60,26 @@ size_t ascii_run(const uint8_t* p, size_t n) {
     return k;
 }
 
+// Length of the leading run of bytes the ground state prints without utf8 (printable: 0x20..0xFF but the five C1
+// introducers it acts on) in p[0..n), sixteen at a time where SSE2 is.
+size_t byte_run(const uint8_t* p, size_t n) {
+    size_t k = 0;
+#ifdef __SSE2__
+    const __m128i space = _mm_set1_epi8(0x20);
+    for (; k + 16 <= n; k += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        __m128i stop = _mm_cmpeq_epi8(x, _mm_set1_epi8(char(0x84)));
+        for (const uint8_t c1 : {0x8D, 0x8F, 0x90, 0x9B})
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi8(x, _mm_set1_epi8(char(c1))));
+        const __m128i below_space = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, space), x), _mm_set1_epi8(-1));
+        if (const unsigned m = unsigned(_mm_movemask_epi8(_mm_or_si128(stop, below_space))))
+            return k + size_t(std::countr_zero(m));
+    }
+#endif
+    while (k < n && printable.v[p[k]]) ++k;
+    return k;
+}
+
 // One whole, well-formed multi-byte UTF-8 sequence at p, under utf8_decoder's rules (no overlong forms, surrogates
 // or values above U+10FFFF): its length and code point. 0 when the block ends inside it or it is malformed; the
 // decoder then takes it byte by byte.
@@ -404,7 +424,8 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
     size_t i = 0;
     const int cols = ring_.columns();
     while (i < n && table[data[i]]) {
-        if ((pending_wrap_ && col_ == cols) || insert_mode_ || col_ >= cols || ring_.is_double_width(row_)) {
+        ring_line& l = ring_.line(row_);
+        if ((pending_wrap_ && col_ == cols) || insert_mode_ || col_ >= cols || (l.attr & line_double_width)) {
             if (utf8)
                 print_code(data[i++]);
             else
@@ -417,11 +438,10 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
         if constexpr (utf8)
             k = ascii_run(data + i, std::min(room, n - i));
         else
-            while (k < room && i + k < n && table[data[i + k]]) ++k;
+            k = byte_run(data + i, std::min(room, n - i));
         const int last = col_ + int(k) - 1;
-        const ring_line& l = ring_.line(row_);
         if ((l.cell(col_) & cell_wide_right) || (l.cell(last) & cell_wide)) split_wide_edges(col_, last);
-        ring_.put_run(row_, col_, data + i, int(k), ring_.attr() | (active_set_ ? cell_graphics : 0));
+        ring_.put_run(l, row_, col_, data + i, int(k), ring_.attr() | (active_set_ ? cell_graphics : 0));
         col_ += int(k);
         i += k;
         last_printed_ = data[i - 1];

@@ -1,6 +1,7 @@
 // The screen ring on its own: mapping, history, marks and the grid operations.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -235,6 +236,36 @@ TEST_F(ScreenRing, CopyLineAndMarks) {
     ring->clear_marks();
     ring->scroll_up(1, 1, 24);
     for (int r = 1; r <= 24; ++r) EXPECT_TRUE(ring->row_marked(r)) << r;
+}
+
+}  // namespace
+
+namespace {
+
+// The plain run store against the one-cell rule it must match: every length around the 16-cell steps, cells that
+// already hold their value keep their marks (a selection's bit included), changed ones get mark_repaint.
+TEST(PlainRun, MatchesTheCellByCellRule) {
+    for (int n = 0; n <= 40; ++n)
+        for (int same_every : {1, 2, 3, 0}) {
+            uint32_t cells[48], want_cells[48];
+            uint8_t marks[48], want_marks[48], bytes[48];
+            bool want_changed = false;
+            for (int i = 0; i < 48; ++i) {
+                bytes[i] = uint8_t('a' + i % 26);
+                cells[i] = want_cells[i] = (same_every && i % same_every == 0) ? (cell_bold | bytes[i]) : cell_blank;
+                marks[i] = want_marks[i] = uint8_t(i % 5 == 0 ? mark_selected : mark_clean);
+            }
+            for (int i = 0; i < n; ++i)
+                if (want_cells[i] != (cell_bold | bytes[i])) {
+                    want_cells[i] = cell_bold | bytes[i];
+                    want_marks[i] = mark_repaint;
+                    want_changed = true;
+                }
+            const bool changed = store_plain_run(cells, marks, bytes, n, cell_bold);
+            EXPECT_EQ(changed, want_changed) << n << " " << same_every;
+            EXPECT_EQ(0, std::memcmp(cells, want_cells, sizeof cells)) << n << " " << same_every;
+            EXPECT_EQ(0, std::memcmp(marks, want_marks, sizeof marks)) << n << " " << same_every;
+        }
 }
 
 }  // namespace
