@@ -4,6 +4,7 @@
 #include <vterm.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -252,6 +253,23 @@ void recorded_rounds(const std::string& data, int rounds) {
                 *std::min_element(ratio.begin(), ratio.end()));
 }
 
+// A window-sized screen of 200x60 with its history full of text, resized by one row and column and back (a drag's
+// steps): the time of one resize, min and median of 101.
+void resize_timing(const std::string& text) {
+    auto ring = std::make_unique<screen_ring>();
+    vt term(*ring);
+    term.resize(60, 200);
+    term.feed(reinterpret_cast<const uint8_t*>(text.data()), std::min<size_t>(text.size(), 1 << 20));
+    std::vector<double> ms;
+    for (int i = 0; i < 101; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        term.resize(i % 2 ? 60 : 61, i % 2 ? 200 : 201);
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::printf("resize 200x60 with %d history lines: %.3f ms min, %.3f ms median\n", history_lines,
+                *std::min_element(ms.begin(), ms.end()), median(ms));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -287,5 +305,6 @@ int main(int argc, char** argv) {
         std::printf("recorded: no .vtrec recordings in %s\n", dir.c_str());
     else
         recorded_rounds(recorded, 7);
+    resize_timing(plain);
     return 0;
 }
