@@ -2,12 +2,27 @@
 // The outside world as the session core sees it: a TCP socket with notifications, a one-shot timer, the clock for
 // log time stamps, the view's display hooks and the SSH engine seam. Qt implementations live in src/adapters
 // (qt_socket, qt_timer); tests use in-memory ones.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+// A terminal size as Telnet NAWS and the SSH window messages carry it (each within 1..65535).
+struct grid_size {
+    int rows = 24, columns = 80;
+    // Takes a new size; false when it is the one already held (nothing to tell the host).
+    bool take(int r, int c) {
+        r = std::clamp(r, 1, 0xFFFF);
+        c = std::clamp(c, 1, 0xFFFF);
+        if (r == rows && c == columns) return false;
+        rows = r;
+        columns = c;
+        return true;
+    }
+};
 
 // Notifications from a socket, delivered on the user-interface thread.
 struct socket_events {

@@ -154,11 +154,7 @@ void netop::end_subnegotiation() {
 }
 
 void netop::set_window_size(int rows, int columns) {
-    rows = std::clamp(rows, 1, 0xFFFF);
-    columns = std::clamp(columns, 1, 0xFFFF);
-    if (rows == rows_ && columns == columns_) return;
-    rows_ = rows;
-    columns_ = columns;
+    if (!size_.take(rows, columns)) return;
     if (local_[TN_NAWS] && host_.tells_window_size()) send_window_size();
 }
 
@@ -169,7 +165,7 @@ void netop::send_window_size() {
     msg[n++] = IAC;
     msg[n++] = SB;
     msg[n++] = TN_NAWS;
-    const int values[2] = {columns_, rows_};
+    const int values[2] = {size_.columns, size_.rows};
     for (int v : values) {
         for (const std::uint8_t b : {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xFF)}) {
             msg[n++] = b;

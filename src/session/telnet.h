@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "session/interfaces.h"
+
 inline constexpr std::uint8_t TN_TRANSBIT_BINARY = 0;
 inline constexpr std::uint8_t TN_ECHO = 1;
 inline constexpr std::uint8_t TN_SUPPRESS_GA = 3;
@@ -72,6 +74,5 @@ private:
     std::uint8_t subneg_[subneg_capacity];
     std::size_t subneg_len_ = 0;
     bool echo_answered_ = false;  // a DO ECHO has been answered on this connection
-    int rows_ = 24;
-    int columns_ = 80;
+    grid_size size_;
 };

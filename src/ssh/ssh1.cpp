@@ -108,17 +108,13 @@ void ssh1_engine::reset() {
 }
 
 void ssh1_engine::set_window_size(int rows, int columns) {
-    rows = std::clamp(rows, 1, 0xFFFF);
-    columns = std::clamp(columns, 1, 0xFFFF);
-    if (rows == rows_ && columns == columns_) return;
-    rows_ = rows;
-    columns_ = columns;
+    if (!size_.take(rows, columns)) return;
     // Before the shell runs the pty request still carries the size.
     if (state_ != 5 || s_.screen_size != 1) return;
     std::uint8_t data[16];
     wire_writer w(data, sizeof data);
-    w.u32(static_cast<std::uint32_t>(rows_));
-    w.u32(static_cast<std::uint32_t>(columns_));
+    w.u32(static_cast<std::uint32_t>(size_.rows));
+    w.u32(static_cast<std::uint32_t>(size_.columns));
     w.u32(0);
     w.u32(0);
     send_packet(cmsg_window_size, data, w.size());
@@ -263,8 +259,8 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
             wire_writer w(msg_.data(), max_data);
             w.string(s_.termtype);
             const bool grid = s_.screen_size == 1;
-            w.u32(grid ? static_cast<std::uint32_t>(rows_) : 24);
-            w.u32(grid ? static_cast<std::uint32_t>(columns_) : 80);
+            w.u32(grid ? static_cast<std::uint32_t>(size_.rows) : 24);
+            w.u32(grid ? static_cast<std::uint32_t>(size_.columns) : 80);
             w.u32(0);
             w.u32(0);
             w.u8(0);  // no terminal modes

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "crypto/cipher.h"
+#include "session/interfaces.h"
 #include "ssh/framing.h"
 
 struct Settings;
@@ -110,8 +111,7 @@ private:
     int port_ = 22;
     bool ident_done_ = false;  // the server's line read and ours sent
     bool ask_again_ = false;
-    int rows_ = 24;
-    int columns_ = 80;
+    grid_size size_;
     unsigned generation_ = 0;  // bumped by reset(); a running pass stops when it changes
     const crypto::ssh1_cipher* cipher_ = nullptr;
     crypto::cipher_context enc_;

@@ -957,8 +957,8 @@ void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
     if (pty) {
         w.string(s_.termtype);
         if (grid_follows_window()) {
-            w.u32(static_cast<std::uint32_t>(grid_columns_));
-            w.u32(static_cast<std::uint32_t>(grid_rows_));
+            w.u32(static_cast<std::uint32_t>(grid_.columns));
+            w.u32(static_cast<std::uint32_t>(grid_.rows));
         } else {
             w.u32(negotiated_ ? static_cast<std::uint32_t>(columns_) : 80);
             w.u32(24);
@@ -981,12 +981,8 @@ void ssh2_engine::set_columns(int columns) {
 }
 
 void ssh2_engine::set_window_size(int rows, int columns) {
-    rows = std::clamp(rows, 1, 0xFFFF);
-    columns = std::clamp(columns, 1, 0xFFFF);
-    if (rows == grid_rows_ && columns == grid_columns_) return;
-    grid_rows_ = rows;
-    grid_columns_ = columns;
-    if (grid_follows_window() && session_open_ && out_.keyed()) send_window_change(grid_rows_, grid_columns_);
+    if (!grid_.take(rows, columns)) return;
+    if (grid_follows_window() && session_open_ && out_.keyed()) send_window_change(grid_.rows, grid_.columns);
 }
 
 void ssh2_engine::send_window_change(int rows, int columns) {

@@ -26,6 +26,7 @@
 #include "crypto/evp.h"
 #include "crypto/pubkey.h"
 #include "crypto/sha1.h"
+#include "session/interfaces.h"
 #include "ssh/algorithms.h"
 #include "ssh/framing.h"
 #include "ssh/keys.h"
@@ -304,8 +305,7 @@ private:
     std::string host_;
     int port_ = 22;
     int columns_ = 80;
-    int grid_rows_ = 24;
-    int grid_columns_ = 80;
+    grid_size grid_;
 
     packet_direction out_;
     packet_direction in_;

@@ -44,41 +44,40 @@ constexpr printable_table printable_ascii(0x80);
 
 int clamp_int(long long v, int lo, int hi) { return int(std::clamp<long long>(v, lo, hi)); }
 
-// Length of the leading run of bytes 0x20..0x7F (printable_ascii) in p[0..n), sixteen at a time where SSE2 is.
-size_t ascii_run(const uint8_t* p, size_t n) {
+// Length of the leading run of bytes `table` prints in p[0..n). Where SSE2 is, sixteen at a time: `stops` gives
+// the mask of the sixteen bytes that end it.
+template <class Stops>
+size_t run_of(const uint8_t* p, size_t n, const bool* table, [[maybe_unused]] Stops stops) {
     size_t k = 0;
 #ifdef __SSE2__
-    const __m128i below = _mm_set1_epi8(0x1F);
-    for (; k + 16 <= n; k += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        // As signed bytes, 0x20..0x7F are exactly those above 0x1F.
-        const unsigned stop = ~unsigned(_mm_movemask_epi8(_mm_cmpgt_epi8(x, below))) & 0xFFFFu;
-        if (stop) return k + size_t(std::countr_zero(stop));
-    }
+    for (; k + 16 <= n; k += 16)
+        if (const unsigned m = stops(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k))))
+            return k + size_t(std::countr_zero(m));
 #endif
-    while (k < n && int8_t(p[k]) > 0x1F) ++k;
+    while (k < n && table[p[k]]) ++k;
     return k;
 }
 
-// Length of the leading run of bytes the ground state prints without utf8 (printable: 0x20..0xFF but the five C1
-// introducers it acts on) in p[0..n), sixteen at a time where SSE2 is.
-size_t byte_run(const uint8_t* p, size_t n) {
-    size_t k = 0;
 #ifdef __SSE2__
-    const __m128i space = _mm_set1_epi8(0x20);
-    for (; k + 16 <= n; k += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        __m128i stop = _mm_cmpeq_epi8(x, _mm_set1_epi8(char(0x84)));
-        for (const uint8_t c1 : {0x8D, 0x8F, 0x90, 0x9B})
-            stop = _mm_or_si128(stop, _mm_cmpeq_epi8(x, _mm_set1_epi8(char(c1))));
-        const __m128i below_space = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(x, space), x), _mm_set1_epi8(-1));
-        if (const unsigned m = unsigned(_mm_movemask_epi8(_mm_or_si128(stop, below_space))))
-            return k + size_t(std::countr_zero(m));
-    }
-#endif
-    while (k < n && printable.v[p[k]]) ++k;
-    return k;
+// As signed bytes, 0x20..0x7F are exactly those above 0x1F.
+unsigned ascii_stops(__m128i x) {
+    return ~unsigned(_mm_movemask_epi8(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x1F)))) & 0xFFFFu;
 }
+// Below 0x20, or one of the five C1 introducers.
+unsigned byte_stops(__m128i x) {
+    __m128i stop = _mm_cmpeq_epi8(x, _mm_set1_epi8(char(0x84)));
+    for (const uint8_t c1 : {0x8D, 0x8F, 0x90, 0x9B})
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(x, _mm_set1_epi8(char(c1))));
+    const __m128i at_least_space = _mm_cmpeq_epi8(_mm_max_epu8(x, _mm_set1_epi8(0x20)), x);
+    return unsigned(_mm_movemask_epi8(_mm_or_si128(stop, _mm_andnot_si128(at_least_space, _mm_set1_epi8(-1)))));
+}
+#else
+constexpr int ascii_stops = 0, byte_stops = 0;
+#endif
+
+// The runs print_run takes: ASCII with utf8 on, printable bytes without.
+size_t ascii_run(const uint8_t* p, size_t n) { return run_of(p, n, printable_ascii.v, ascii_stops); }
+size_t byte_run(const uint8_t* p, size_t n) { return run_of(p, n, printable.v, byte_stops); }
 
 // One whole, well-formed multi-byte UTF-8 sequence at p, under utf8_decoder's rules (no overlong forms, surrogates
 // or values above U+10FFFF): its length and code point. 0 when the block ends inside it or it is malformed; the
