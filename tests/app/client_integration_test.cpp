@@ -140,6 +140,32 @@ struct ssh_window {
         peer = std::make_unique<peer_test::child>(args, d / "peer.out", d / "peer.err", true);
         return peer_test::wait_port_line(d / "peer.out", std::chrono::seconds(20));
     }
+    // A stock sshd (ed25519, qtpeer / Peer-pass-42) whose host key is in `home`/.ssh/known_hosts, for a test that
+    // points HOME there: its port, or -1 with `why` when it cannot run here (a failed scan also fails the test).
+    int start_known_sshd(peer_test::fs::path& home, std::string& why) {
+        if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) {
+            why = "sshd missing";
+            return -1;
+        }
+        const int port = start_peer("sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password",
+                                                        "Peer-pass-42", "--timeout", "60"});
+        if (port < 0) {
+            why = "sshd did not start: " + peer_test::slurp(d / "peer.err");
+            return -1;
+        }
+        home = d / "home";
+        peer_test::fs::create_directories(home / ".ssh");
+        int scanned = -1;
+        peer_test::run("ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " +
+                           (home / ".ssh" / "known_hosts").string(),
+                       &scanned, 30);
+        if (scanned != 0) {
+            ADD_FAILURE() << "ssh-keyscan failed";
+            why = "no host key";
+            return -1;
+        }
+        return port;
+    }
     Settings& open_window() {
         app();
         reset_settings();
@@ -167,18 +193,11 @@ struct ssh_window {
 // The same over SSH-2 against a stock sshd: negotiated algorithms, the host key found in a known_hosts file (no
 // question), credentials remembered, the security pane naming the cipher.
 TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
-    if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) GTEST_SKIP() << "sshd missing";
     ssh_window w;
-    const int port = w.start_peer(
-        "sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password", "Peer-pass-42", "--timeout", "60"});
-    if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(w.d / "peer.err");
-    const peer_test::fs::path home = w.d / "home";
-    peer_test::fs::create_directories(home / ".ssh");
-    const std::string scan = "ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " +
-                             (home / ".ssh" / "known_hosts").string();
-    int scanned = -1;
-    peer_test::run(scan, &scanned, 30);
-    ASSERT_EQ(scanned, 0);
+    peer_test::fs::path home;
+    std::string why;
+    const int port = w.start_known_sshd(home, why);
+    if (port < 0) GTEST_SKIP() << why;
     const QByteArray old_home = qgetenv("HOME");
     qputenv("HOME", QByteArray::fromStdString(home.string()));
 
@@ -450,18 +469,11 @@ TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
 // SSH-2 with the credentials not remembered: the sign-on dialog asks at the first connection, and Reconnect signs on
 // with what was typed there without asking again.
 TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
-    if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) GTEST_SKIP() << "sshd missing";
     ssh_window w;
-    const int port = w.start_peer(
-        "sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password", "Peer-pass-42", "--timeout", "60"});
-    if (port < 0) GTEST_SKIP() << "sshd did not start: " << peer_test::slurp(w.d / "peer.err");
-    const peer_test::fs::path home = w.d / "home";
-    peer_test::fs::create_directories(home / ".ssh");
-    int scanned = -1;
-    peer_test::run("ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " +
-                       (home / ".ssh" / "known_hosts").string(),
-                   &scanned, 30);
-    ASSERT_EQ(scanned, 0);
+    peer_test::fs::path home;
+    std::string why;
+    const int port = w.start_known_sshd(home, why);
+    if (port < 0) GTEST_SKIP() << why;
     const QByteArray old_home = qgetenv("HOME");
     qputenv("HOME", QByteArray::fromStdString(home.string()));
 

@@ -670,6 +670,21 @@ protected:
         EXPECT_EQ(method_of(next(50)), "none");
         send(failure(methods));
     }
+    // Signed on by password and the session channel confirmed: the pty request it sent.
+    bytes to_channel_by_password() {
+        to_methods("password");
+        next(50);
+        send(msg(52));
+        next(90);
+        send(open_confirmation(7));
+        return next(98);
+    }
+    // ... and the pty granted, the shell requested.
+    void to_shell_by_password() {
+        to_channel_by_password();
+        send(msg(99));
+        next(98);
+    }
 };
 
 TEST_F(Ssh2Auth, AgentKeyIsOfferedThenSignedWithSha512) {
@@ -1062,12 +1077,7 @@ TEST_F(Ssh2Auth, NoMethodWeCanUse) {
 }
 
 TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
-    to_methods("password");
-    next(50);
-    send(msg(52));
-    next(90);
-    send(open_confirmation(7));
-    const bytes pty = next(98);
+    const bytes pty = to_channel_by_password();
     ssh::wire_reader r(pty.data() + 1, pty.size() - 1);
     r.u32();
     EXPECT_EQ(*r.text(), "pty-req");
@@ -1104,14 +1114,7 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
 // (success or failure) clears the count, the host's other traffic does not.
 TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
     s.ssh_keepalive_max = 2;
-    to_methods("password");
-    next(50);
-    send(msg(52));
-    next(90);
-    send(open_confirmation(7));
-    next(98);
-    send(msg(99));  // the pty's success
-    next(98);       // the shell request
+    to_shell_by_password();
     auto tick = [&] {
         eng->keepalive();
         return io.disconnects == 0 ? next(80) : bytes{};
@@ -1565,14 +1568,7 @@ TEST_F(Ssh2Auth, WindowChangesArePacedAndTheLastSizeWins) {
         void stop() override { due = -1; }
     } timer;
     s.screen_size = 1;
-    to_methods("password");
-    next(50);
-    send(msg(52));
-    next(90);
-    send(open_confirmation(7));
-    next(98);
-    send(msg(99));
-    next(98);
+    to_shell_by_password();
 
     ssh::window_pacer pacer([this](int rows_, int columns) { eng->set_window_size(rows_, columns); });
     pacer.set_timer(&timer);
