@@ -184,7 +184,7 @@ gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
         column->addWidget(title);
         column->addWidget(list_, 1);
         const std::pair<int, const char*> buttons[] = {{1046, "&New"},
-                                                       {1047, "Save &As..."},
+                                                       {1047, "Sa&ve As..."},
                                                        {1048, "&Rename..."},
                                                        {1049, "&Delete"}};
         void (gethost::*const handlers[])() = {&gethost::new_session, &gethost::save_session_as,

@@ -2,6 +2,7 @@
 // Delete, connecting with a session by double-click, and the port that follows the protocol.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QInputDialog>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <functional>
+#include <map>
 
 #include "../support/qt_test_support.h"
 #include "config/memory_backend.h"
@@ -116,10 +118,19 @@ TEST_F(SessionDialogTest, PickingASessionFillsTheFieldsAndOkRunsWithThem) {
     auto d = dialog();
     EXPECT_EQ(listed(*d), (QStringList{"1", "old", "work"}));
     const std::pair<int, const char*> buttons[] = {{1046, "&New"},
-                                                   {1047, "Save &As..."},
+                                                   {1047, "Sa&ve As..."},
                                                    {1048, "&Rename..."},
                                                    {1049, "&Delete"}};
     for (const auto& [id, text] : buttons) EXPECT_EQ(d->control<QPushButton>(id)->text(), text);
+    // Each Alt+letter of the dialog reaches one button.
+    std::map<QChar, QString> keys;
+    for (const QAbstractButton* b : d->findChildren<QAbstractButton*>()) {
+        const QString t = b->text();
+        const auto amp = t.indexOf(QLatin1Char('&'));
+        if (amp < 0 || amp + 1 >= t.size()) continue;
+        const QChar k = t[amp + 1].toLower();
+        EXPECT_TRUE(keys.emplace(k, t).second) << t.toStdString() << " and " << keys[k].toStdString();
+    }
     const struct {
         const char* name;
         const char* host;
