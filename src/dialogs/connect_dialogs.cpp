@@ -308,10 +308,7 @@ void gethost::save_session_as() {
     if (name.isEmpty()) return;
     // The whole record as it would run with what the dialog shows.
     Settings copy = s_;
-    sessions::apply(fields(), copy);
-    copy.autoconnect = values_.autoconnect ? 1 : 0;
-    copy.exit = values_.exit ? 1 : 0;
-    copy.confirm = values_.confirm ? 1 : 0;
+    apply_shown(copy);
     const auto done = sessions::save_as(*opt_.store, copy, to_std(name));
     if (done != sessions::outcome::done) {
         hooks().message(this, to_qstring(sessions::explain(done, to_std(name))));
@@ -390,16 +387,15 @@ void gethost::store() {
         return;
     }
     warn_port_once();
-    const sessions::connection c = fields();
-    s_.host_name = c.host;
-    if (auto p = connect_logic::decimal_scan(to_std(port_->text()))) s_.port = *p;
-    sessions::set_protocol(s_, c.proto);
-    s_.ssh_user = c.user;
-    s_.ssh_key_file = c.key_file;
-    s_.termtype = c.termtype;
-    s_.autoconnect = values_.autoconnect ? 1 : 0;
-    s_.exit = values_.exit ? 1 : 0;
-    s_.confirm = values_.confirm ? 1 : 0;
+    apply_shown(s_);
+}
+
+// The connection fields and Advanced's switches into a record (a port that is no number keeps the record's).
+void gethost::apply_shown(Settings& s) const {
+    sessions::apply(fields(), s);
+    s.autoconnect = values_.autoconnect ? 1 : 0;
+    s.exit = values_.exit ? 1 : 0;
+    s.confirm = values_.confirm ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

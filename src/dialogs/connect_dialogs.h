@@ -57,6 +57,7 @@ public:
     const advanced_values& values() const { return values_; }
     // What the connection fields show now.
     sessions::connection fields() const;
+    void apply_shown(Settings& s) const;
     // The session double-clicked to connect with; empty otherwise.
     const std::string& chosen_session() const { return chosen_; }
 

@@ -214,6 +214,13 @@ void session::attempt_failed(std::string text) {
     if (!std::exchange(quiet_, false)) ui_.message_box(text);
 }
 
+// Said, then the connection closed: a proxy step that cannot go on. Not a failure to retry.
+void session::refuse_attempt(std::string_view text) {
+    ui_.message_box(text);
+    close_connection(true);
+    set_ending(std::string(text), false);
+}
+
 void session::set_ending(std::string cause, bool unexpected, bool by_user) {
     ending_ = {std::move(cause), by_user, unexpected};
     ++endings_;
@@ -425,20 +432,14 @@ void session::send_socks_request() {
         if (!addr) addr = sockets_.lookup_ipv4(host);
     }
     if (!addr || *addr == 0 || *addr == 0xFFFFFFFFu) {
-        const std::string text(session_msg::dns);
-        ui_.message_box(text);
-        close_connection(true);
-        set_ending(text, false);
+        refuse_attempt(session_msg::dns);
         return;
     }
     std::uint8_t req[9 + 255];
     const std::size_t len =
         build_socks4_request(*addr, static_cast<std::uint16_t>(s_.port), s_.proxy_syntax, req, sizeof req);
     if (len == 0) {
-        const std::string text(session_msg::proxy_too_long);
-        ui_.message_box(text);
-        close_connection(true);
-        set_ending(text, false);
+        refuse_attempt(session_msg::proxy_too_long);
         return;
     }
     socks_reply_pending_ = true;
@@ -450,10 +451,7 @@ void session::send_socks5_request() {
     std::uint8_t req[7 + 255];
     const std::size_t len = build_socks5_request(s_.host_name, static_cast<std::uint16_t>(s_.port), req, sizeof req);
     if (len == 0) {
-        const std::string text(s_.host_name.empty() ? session_msg::dns : session_msg::proxy_too_long);
-        ui_.message_box(text);
-        close_connection(true);
-        set_ending(text, false);
+        refuse_attempt(s_.host_name.empty() ? session_msg::dns : session_msg::proxy_too_long);
         return;
     }
     session_write(req, len);
@@ -503,10 +501,7 @@ void session::send_proxy_text() {
     std::uint8_t text[proxy_text_size];
     const proxy_text_result r = build_proxy_text(s_.proxy_syntax, s_.host_name, s_.port, text, sizeof text);
     if (r.too_long) {
-        const std::string text(session_msg::proxy_too_long);
-        ui_.message_box(text);
-        close_connection(true);
-        set_ending(text, false);
+        refuse_attempt(session_msg::proxy_too_long);
         return;
     }
     if (r.count == 0) return;  // an empty text sends nothing at all

@@ -242,6 +242,7 @@ private:
     void setup_expired();
     void end_setup();
     void set_ending(std::string cause, bool unexpected, bool by_user = false);
+    void refuse_attempt(std::string_view text);
     void close_connection(bool suppress_exit);  // disconnect without taking the ending for the user's
     void attempt_failed(std::string text);
 

@@ -184,7 +184,7 @@ void screen_ring::resize(int rows, int columns, int push) {
     auto blank = [&](ring_line& to) { fill_words(to.cells, w, cell_blank); };
     // New row r (1..rows on the screen, 0, -1, ... the history) takes old row r + push; the rows pushed off the
     // top join the history, except from the alternate screen, whose lines never do.
-    const int oldest = rows_ - ring_lines_ + 1;
+    const int oldest = 1 - ring_spare;  // the oldest line the ring holds
     for (int i = 0; i < ring; ++i) {
         const int r = i < rows ? i + 1 : i + 1 - ring;
         const int old = r >= 1 || !alternate_ ? r + push : r;
@@ -203,7 +203,6 @@ void screen_ring::resize(int rows, int columns, int push) {
     }
     pool_ = std::move(next);
     rows_ = rows;
-    ring_lines_ = ring;
     columns_ = columns;
     origin_ = 0;
     scroll_pos_ = scroll_live;
@@ -373,8 +372,8 @@ void screen_ring::rotate_region(int n, int top, int bottom) {
 }
 
 void screen_ring::rotate(int delta) {
-    origin_ = (origin_ + delta) % ring_lines_;
-    if (origin_ < 0) origin_ += ring_lines_;
+    origin_ = (origin_ + delta) % ring_size();
+    if (origin_ < 0) origin_ += ring_size();
 }
 
 void screen_ring::set_alternate(bool on) {
@@ -387,7 +386,7 @@ void screen_ring::set_alternate(bool on) {
 void screen_ring::scroll_up(int n, int top, int bottom) {
     if (n <= 0 || top < 1 || bottom > rows_ || top > bottom) return;
     if (top == 1 && bottom == rows_ && !alternate_) {
-        n = std::min(n, ring_lines_);
+        n = std::min(n, ring_size());
         for (int i = 0; i < n; ++i) {
             rotate(1);
             ring_line& l = line(rows_);
@@ -406,7 +405,7 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
 void screen_ring::scroll_down(int n, int top, int bottom) {
     if (n <= 0 || top < 1 || bottom > rows_ || top > bottom) return;
     if (top == 1 && bottom == rows_ && !alternate_) {
-        n = std::min(n, ring_lines_);
+        n = std::min(n, ring_size());
         for (int i = 0; i < n; ++i) {
             rotate(-1);
             ring_line& l = line(1);

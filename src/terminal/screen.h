@@ -156,12 +156,12 @@ public:
 
     // Ring mapping. origin is 0..ring size - 1.
     int origin() const { return origin_; }
-    int ring_size() const { return ring_lines_; }
+    int ring_size() const { return rows_ + ring_spare; }
     // Ring index of a screen row; rows 0, -1, ... reach back into the history.
     int ring_index(int row) const {
         int i = row - 1 + origin_;
-        i %= ring_lines_;
-        return i < 0 ? i + ring_lines_ : i;
+        i %= ring_size();
+        return i < 0 ? i + ring_size() : i;
     }
     ring_line& line(int row) { return pool_[slot_[fast_index(row)]]; }
     const ring_line& line(int row) const { return pool_[slot_[fast_index(row)]]; }
@@ -296,7 +296,7 @@ public:
 private:
     int fast_index(int row) const {
         int i = row - 1 + origin_;
-        return i >= ring_lines_ ? i - ring_lines_ : i;
+        return i >= ring_size() ? i - ring_size() : i;
     }
     uint8_t* marks_of(int row) { return cell_marks_.data() + size_t(row - 1) * size_t(width()); }
     void attr_bit(uint32_t bit, bool on) { pen_.attr = on ? uint16_t(pen_.attr | bit) : uint16_t(pen_.attr & ~bit); }
@@ -320,7 +320,6 @@ private:
     // (the alternate one, or the normal one while the alternate is shown). Scrolling a region or switching screens
     // moves slot numbers instead of 1.8 KB lines.
     int rows_ = screen_rows;
-    int ring_lines_ = ring_lines;
     line_store pool_{ring_lines + screen_rows, line_cells};
     std::vector<uint16_t> slot_;
     std::vector<uint16_t> other_slot_;

@@ -223,14 +223,15 @@ QFont CVellumView::make_font(int pixel_height) const {
     return f;
 }
 
+cell_metrics CVellumView::measure_cell(int pixel_height) const {
+    QFontMetricsF fm(make_font(pixel_height));
+    return {static_cast<int>(std::ceil(fm.horizontalAdvance(QLatin1Char('M')) - 0.01)),
+            static_cast<int>(std::ceil(fm.lineSpacing() - 0.01))};
+}
+
 void CVellumView::fit_screen_font(int client_w, int client_h, int reserved_h) {
     int sbw = scroll_bar_width();
-    auto measure = [this](int h) -> cell_metrics {
-        QFontMetricsF fm(make_font(h));
-        return {static_cast<int>(std::ceil(fm.horizontalAdvance(QLatin1Char('M')) - 0.01)),
-                static_cast<int>(std::ceil(fm.lineSpacing() - 0.01))};
-    };
-    fit_result r = fit_grid(client_w, client_h, sbw, reserved_h, columns(), measure);
+    fit_result r = fit_grid(client_w, client_h, sbw, reserved_h, columns(), [this](int h) { return measure_cell(h); });
     settings().fontsize = r.font_height;
     apply_font(r.font_height, r.cell_width, r.cell_height, r.char_extra, r.line_gap);
 }
@@ -267,9 +268,8 @@ void CVellumView::apply_font(int font_height, int cell_w, int cell_h, int char_e
 // hears of a new grid through grid_changed.
 void CVellumView::fit_window_grid() {
     const int h = std::clamp(settings().fontsize + zoom_, 4, 200);
-    QFontMetricsF fm(make_font(h));
-    const int cw = std::max(1, static_cast<int>(std::ceil(fm.horizontalAdvance(QLatin1Char('M')) - 0.01)));
-    const int ch = std::max(1, static_cast<int>(std::ceil(fm.lineSpacing() - 0.01)));
+    const cell_metrics m = measure_cell(h);
+    const int cw = std::max(1, m.width), ch = std::max(1, m.height);
     apply_font(h, cw, ch, 0, 0);
     const int cols = std::clamp((width() - scroll_bar_width()) / cw, min_columns, max_columns);
     const int rows = std::clamp(height() / ch, min_rows, max_rows);

@@ -28,6 +28,7 @@
 #include "terminal/screen.h"
 #include "view/find_text.h"
 #include "view/keymap.h"
+#include "view/render.h"
 
 class QScrollBar;
 class QRegion;
@@ -180,6 +181,8 @@ private:
     friend class view_host;
     QRect row_rect(int row) const;
     QFont make_font(int pixel_height) const;
+    // A cell of the font at this pixel height: the advance of 'M' and the line spacing, rounded up.
+    cell_metrics measure_cell(int pixel_height) const;
     // The fonts for one cell size (font_height pixels, a cell of cell_w x cell_h with the given extra spacing).
     void apply_font(int font_height, int cell_w, int cell_h, int char_extra, int line_gap);
     void fit_window_grid();
