@@ -123,6 +123,9 @@ struct Settings {
     // window and the host hears every change (Telnet NAWS, SSH window-change / window size)
     int screen_size = 0;
     int scrollback_lines = 199;  // lines kept above the screen; stored clamped to 24..100000
+    int ssh_agent_forward = 0;   // 1: the host may use the local agent's keys while connected (SSH-2)
+    // Port forwards, "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080" (see forward/forward_spec.h)
+    std::string ssh_forwards;
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa

@@ -79,6 +79,7 @@ constexpr int_key int_keys[] = {
     {"clipboard_write", &Settings::clipboard_write},
     {"screen_size", &Settings::screen_size},
     {"scrollback_lines", &Settings::scrollback_lines},
+    {"ssh_agent_forward", &Settings::ssh_agent_forward},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).
@@ -94,6 +95,7 @@ constexpr text_key text_keys[] = {
     {"auto_search2", &Settings::auto_search2},
     {"auto_response2", &Settings::auto_response2},
     {"ssh_key_file", &Settings::ssh_key_file},
+    {"ssh_forwards", &Settings::ssh_forwards},
 };
 
 constexpr text_key map_keys[] = {

@@ -23,6 +23,7 @@
 #include "config/settings.h"
 #include "config/settings_store.h"
 #include "dialogs/connect_logic.h"
+#include "dialogs/tunnels_dialog.h"
 
 namespace {
 constexpr int key_file_limit = 260;  // room for any sensible path to a key
@@ -169,7 +170,15 @@ gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
     set_control_id(adv, 1013);
     adv->setAutoDefault(false);
     connect(adv, &QPushButton::clicked, this, &gethost::advanced);
-    add_widget(adv);
+    auto* tunnels = new QPushButton(QStringLiteral("&Tunnels..."), this);
+    set_control_id(tunnels, 1019);
+    tunnels->setAutoDefault(false);
+    connect(tunnels, &QPushButton::clicked, this, &gethost::tunnels);
+    auto* more = new QHBoxLayout;
+    more->addWidget(adv);
+    more->addWidget(tunnels);
+    more->addStretch();
+    form_->addRow(more);
 
     if (opt_.store) {
         // The session list stands to the left of the fields it fills.
@@ -375,6 +384,12 @@ void gethost::advanced() {
     protocol_->setCurrentIndex(static_cast<int>(sessions::protocol_of(s_.ssh, s_.ssh_type_1_2)));
     values_.port_text = port_->text();
     warn_port_once();
+}
+
+void gethost::tunnels() {
+    // Like Advanced: its OK stores at once.
+    gethost_tunnels dlg(s_, this);
+    dlg.exec();
 }
 
 void gethost::store() {

@@ -63,6 +63,7 @@ public:
 
 public slots:
     void advanced();
+    void tunnels();
     void new_session();
     void save_session_as();
     void rename_session();

@@ -347,25 +347,22 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "clipboard_write",
                           "screen_size",
                           "scrollback_lines",
+                          "ssh_agent_forward",
                           "flags",
                           "showCmd",
                           "x1",
                           "y1",
                           "x2",
                           "y2"};
-    const char* texts[] = {"font_name",    "pfont_name",
-                           "myid",         "termtype",
-                           "host_name",    "proxy_host",
-                           "proxy_syntax", "proxy_return",
-                           "auto_search1", "auto_response1",
-                           "auto_search2", "auto_response2",
-                           "ssh_key_file", "keyname",
-                           "pctonet",      "nettopc",
-                           "ssh_user",     "ssh_password",
-                           "host_hist",    "ost_hist",
-                           "st_hist",      "t_hist",
-                           "_hist",        "hist",
-                           "ist",          "st"};
+    const char* texts[] = {"font_name",      "pfont_name",   "myid",
+                           "termtype",       "host_name",    "proxy_host",
+                           "proxy_syntax",   "proxy_return", "auto_search1",
+                           "auto_response1", "auto_search2", "auto_response2",
+                           "ssh_key_file",   "ssh_forwards", "keyname",
+                           "pctonet",        "nettopc",      "ssh_user",
+                           "ssh_password",   "host_hist",    "ost_hist",
+                           "st_hist",        "t_hist",       "_hist",
+                           "hist",           "ist",          "st"};
     std::size_t expected = std::size(ints) + std::size(texts) + 3 * 30;
     for (const char* k : ints) EXPECT_NE(stored_int(k), -999999) << k;
     for (const char* k : texts) EXPECT_NE(stored_text(k), "<missing>") << k;
