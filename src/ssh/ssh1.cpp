@@ -300,27 +300,26 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
 }
 
 void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
-    if (n < cookie_size) {
+    // cookie, server key and host key (each bits, e, n), protocol flags, cipher mask, authentication mask.
+    wire_reader r(data, n);
+    const auto cookie_field = r.bytes(cookie_size);
+    std::optional<crypto::rsa_parse_result> server, host;
+    std::optional<std::span<const std::uint8_t>> server_blob, host_blob;
+    if (r.ok() && (server = crypto::parse_rsa_key(r.rest().data(), r.remaining())))
+        server_blob = r.bytes(server->consumed);
+    if (server_blob && (host = crypto::parse_rsa_key(r.rest().data(), r.remaining())))
+        host_blob = r.bytes(host->consumed);
+    r.u32();
+    const auto mask_field = r.u32();
+    r.u32();
+    if (!host_blob || !r.at_end()) {
         fail(ssh1_msg::bad_public_key);
         return;
     }
-    const std::uint8_t* cookie = data;
-    std::size_t pos = cookie_size;
-    auto server = crypto::parse_rsa_key(data + pos, n - pos);
-    if (!server) {
-        fail(ssh1_msg::bad_public_key);
-        return;
-    }
-    const std::uint8_t* server_mod = data + pos + server->modulus_offset;
-    pos += server->consumed;
-    auto host = crypto::parse_rsa_key(data + pos, n - pos);
-    if (!host || n - pos - host->consumed < 12) {
-        fail(ssh1_msg::bad_public_key);
-        return;
-    }
-    const std::uint8_t* host_mod = data + pos + host->modulus_offset;
-    pos += host->consumed;
-    const std::uint32_t mask = crypto::load_be(data + pos + 4);
+    const std::uint8_t* cookie = cookie_field->data();
+    const std::uint8_t* server_mod = server_blob->data() + server->modulus_offset;
+    const std::uint8_t* host_mod = host_blob->data() + host->modulus_offset;
+    const std::uint32_t mask = *mask_field;
 
     const auto& sk = server->key;
     const auto& hk = host->key;

@@ -208,7 +208,9 @@ bool packet_direction::mac_verify(const std::uint8_t* p, std::size_t n) const {
 // ---------------------------------------------------------------------------------------------------------------
 
 ssh2_engine::ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
-    : s_(s), io_(io), ui_(ui), prompts_(prompts) {}
+    : s_(s), io_(io), ui_(ui), prompts_(prompts) {
+    arm_handlers();
+}
 
 ssh2_engine::~ssh2_engine() { reset(); }
 
@@ -223,7 +225,7 @@ void ssh2_engine::reset() {
     in_.clear();
     out_.seq = in_.seq = 0;
     v_s_.clear();
-    newkeys_sent_ = false;
+    arm_handlers();
     first_exchange_ = true;
     service_requested_ = false;
     strict_ = false;
@@ -408,7 +410,7 @@ void ssh2_engine::process_packet(std::size_t total, std::uint32_t len) {
     // Padding length and type must fit the packet; anything else is dropped.
     if (len < 2 || std::size_t(p[4]) + 1 >= len) return;
     const std::size_t payload_len = len - p[4] - 1;
-    dispatch(p[5], p + 6, payload_len - 1, payload_len);
+    dispatch(p[5], p + 6, payload_len - 1);
 }
 
 wire_writer ssh2_engine::begin(std::uint8_t type) {
@@ -460,7 +462,7 @@ void ssh2_engine::send(const wire_writer& w, secret_range mask) {
     io_.session_write(p, n + trailer);
 }
 
-void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t payload_len) {
+void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n) {
     if (skip_guess_ && type >= 30 && type <= 49) {
         skip_guess_ = false;  // the host guessed our exchange method wrong: its first exchange packet is void
         return;
@@ -470,76 +472,76 @@ void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
     if (strict_ && initial_kex_ &&
         !(type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT))
         return fail(msg::strict_kex_violation);
-    switch (type) {
-    case SSH_MSG_DISCONNECT: {
-        wire_reader r(data, n);
-        const auto reason = r.u32();
-        const auto text = r.string();
-        return fail(disconnect_message(reason.value_or(0), text.value_or(std::span<const std::uint8_t>())));
-    }
-    case SSH_MSG_KEXINIT:
-        if (kex_running_) return fail(msg::second_kexinit);
-        return on_kexinit(data - 1, payload_len);
-    case SSH_MSG_KEXDH_REPLY: return on_kex_reply(data, n);
-    case SSH_MSG_NEWKEYS: return on_newkeys();
-    case SSH_MSG_EXT_INFO: return on_ext_info(data, n);
-    case SSH_MSG_SERVICE_ACCEPT: return on_service_accept();
-    case SSH_MSG_USERAUTH_FAILURE: return on_auth_failure(data, n);
-    case SSH_MSG_USERAUTH_BANNER: return on_banner(data, n);
-    case SSH_MSG_USERAUTH_SUCCESS: {
-        local_window_ = negotiated_ ? large_window : initial_window;
-        wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
-        w.string("session");
-        w.u32(client_channel);
-        w.u32(local_window_);
-        w.u32(negotiated_ ? large_max_packet : announced_max_packet);
-        return send(w);
-    }
-    case SSH_MSG_USERAUTH_PASSWD_CHANGEREQ: return on_auth_60(data, n);
-    case SSH_MSG_CHANNEL_OPEN_CONFIRMATION: return on_open_confirmation(data, n);
-    case SSH_MSG_CHANNEL_OPEN_FAILURE: return fail(msg::channel_refused);
-    case SSH_MSG_CHANNEL_DATA: return on_data(data, n, false);
-    case SSH_MSG_CHANNEL_EXTENDED_DATA: return on_data(data, n, true);
-    case SSH_MSG_CHANNEL_WINDOW_ADJUST: return on_window_adjust(data, n);
-    case SSH_MSG_CHANNEL_CLOSE: return io_.session_disconnect();
-    case SSH_MSG_CHANNEL_FAILURE:
-        // Only the pty and shell requests want a reply, so the refusal is theirs.
-        if (pty_pending_) return fail(msg::pty_refused);
-        if (shell_pending_) return fail(msg::shell_refused);
-        return io_.session_disconnect();
-    case SSH_MSG_CHANNEL_SUCCESS:
-        if (pty_pending_) {
-            pty_pending_ = false;
-            send_channel_request("shell", false);
-            shell_pending_ = true;
-        } else {
-            shell_pending_ = false;
-        }
-        return;
-    case SSH_MSG_GLOBAL_REQUEST: return on_global_request(data, n);
-    case SSH_MSG_CHANNEL_REQUEST: return on_channel_request(data, n);
-    case SSH_MSG_CHANNEL_OPEN: return negotiated_ ? refuse_channel_open(data, n) : void();
-    case SSH_MSG_IGNORE:
-    case SSH_MSG_UNIMPLEMENTED:
-    case SSH_MSG_REQUEST_SUCCESS:
-    case SSH_MSG_REQUEST_FAILURE: keepalives_unanswered_ = 0; return;
-    case SSH_MSG_DEBUG:
-    case SSH_MSG_CHANNEL_EOF: return;
-    default:
-        // RFC 4253 section 11.4 wants an answer to every message not understood; the fixed suite keeps to its
-        // written silence.
-        if (negotiated_) {
-            wire_writer w = begin(SSH_MSG_UNIMPLEMENTED);
-            w.u32(in_.seq - 1);
-            send(w);
-        }
-        return;
-    }
+    in_type_ = type;
+    wire_reader r(data, n);
+    (this->*on_[type])(r);
 }
 
-void ssh2_engine::refuse_channel_open(const std::uint8_t* data, std::size_t n) {
+void ssh2_engine::arm_handlers() {
+    on_.fill(&ssh2_engine::unexpected);
+    on_[SSH_MSG_DISCONNECT] = &ssh2_engine::on_disconnect;
+    on_[SSH_MSG_IGNORE] = &ssh2_engine::on_reply;
+    on_[SSH_MSG_UNIMPLEMENTED] = &ssh2_engine::on_reply;
+    on_[SSH_MSG_DEBUG] = &ssh2_engine::on_ignored;
+    on_[SSH_MSG_KEXINIT] = &ssh2_engine::on_kexinit;
+    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
+    on_[SSH_MSG_EXT_INFO] = &ssh2_engine::on_ext_info;
+    on_[SSH_MSG_SERVICE_ACCEPT] = &ssh2_engine::on_service_accept;
+    on_[SSH_MSG_USERAUTH_FAILURE] = &ssh2_engine::on_auth_failure;
+    on_[SSH_MSG_USERAUTH_SUCCESS] = &ssh2_engine::on_auth_success;
+    on_[SSH_MSG_USERAUTH_BANNER] = &ssh2_engine::on_banner;
+    on_[SSH_MSG_USERAUTH_PASSWD_CHANGEREQ] = &ssh2_engine::on_auth_60;
+    on_[SSH_MSG_GLOBAL_REQUEST] = &ssh2_engine::on_global_request;
+    on_[SSH_MSG_REQUEST_SUCCESS] = &ssh2_engine::on_reply;
+    on_[SSH_MSG_REQUEST_FAILURE] = &ssh2_engine::on_reply;
+    on_[SSH_MSG_CHANNEL_OPEN] = &ssh2_engine::on_channel_open;
+    on_[SSH_MSG_CHANNEL_OPEN_CONFIRMATION] = &ssh2_engine::on_open_confirmation;
+    on_[SSH_MSG_CHANNEL_OPEN_FAILURE] = &ssh2_engine::on_open_failure;
+    on_[SSH_MSG_CHANNEL_WINDOW_ADJUST] = &ssh2_engine::on_window_adjust;
+    on_[SSH_MSG_CHANNEL_DATA] = &ssh2_engine::on_data;
+    on_[SSH_MSG_CHANNEL_EXTENDED_DATA] = &ssh2_engine::on_extended_data;
+    on_[SSH_MSG_CHANNEL_EOF] = &ssh2_engine::on_eof;
+    on_[SSH_MSG_CHANNEL_CLOSE] = &ssh2_engine::on_close;
+    on_[SSH_MSG_CHANNEL_REQUEST] = &ssh2_engine::on_channel_request;
+    on_[SSH_MSG_CHANNEL_SUCCESS] = &ssh2_engine::on_channel_success;
+    on_[SSH_MSG_CHANNEL_FAILURE] = &ssh2_engine::on_channel_failure;
+}
+
+void ssh2_engine::unexpected(wire_reader&) {
+    // RFC 4253 section 11.4 wants an answer to every message not understood or not awaited; the fixed suite keeps
+    // to its written silence.
+    if (!negotiated_) return;
+    wire_writer w = begin(SSH_MSG_UNIMPLEMENTED);
+    w.u32(in_.seq - 1);
+    send(w);
+}
+
+bool ssh2_engine::finished(wire_reader& r) {
+    if (r.at_end()) return true;
+    if (r.error() == wire_error::trailing) fail(trailing_message(in_type_));
+    return false;
+}
+
+std::string trailing_message(std::uint8_t type) {
+    return "SSH protocol violation: the host's message " + std::to_string(type) +
+           " holds bytes after its last field. Session must close!!!";
+}
+
+void ssh2_engine::on_disconnect(wire_reader& r) {
+    // The language tag after the text is not read: hosts differ in sending it.
+    const auto reason = r.u32();
+    const auto text = r.string();
+    fail(disconnect_message(reason.value_or(0), text.value_or(std::span<const std::uint8_t>())));
+}
+
+// IGNORE, UNIMPLEMENTED and the global replies: any of them shows the host is there.
+void ssh2_engine::on_reply(wire_reader&) { keepalives_unanswered_ = 0; }
+
+void ssh2_engine::on_ignored(wire_reader&) {}
+
+void ssh2_engine::on_channel_open(wire_reader& r) {
+    if (!negotiated_) return;
     // Nothing was asked for (no X11, agent or forwarding), so every channel the host opens is refused.
-    wire_reader r(data, n);
     const auto type = r.text(64);
     const auto sender = r.u32();
     if (!r.ok()) return fail(msg::protocol_violation);
@@ -617,7 +619,14 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
     return true;
 }
 
-void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_len) {
+void ssh2_engine::on_kexinit(wire_reader& r) {
+    if (kex_running_) return fail(msg::second_kexinit);
+    // The whole payload, type byte included, goes into the exchange hash. Its reserved field is not checked for
+    // the end: hosts may add to it.
+    start_exchange(r.rest().data() - 1, r.remaining() + 1);
+}
+
+void ssh2_engine::start_exchange(const std::uint8_t* payload, std::size_t payload_len) {
     // The pty-reply flag survives a re-exchange: clearing it would leave the shell never requested.
     const unsigned gen = generation_;
     if (negotiated_) {
@@ -657,7 +666,7 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
     w.boolean(false);
     w.u32(0);
 
-    newkeys_sent_ = false;
+    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
     xhash_.start(!negotiated_, kex_->hash);
     const std::string_view vc = client_id_line();
     xhash_.absorb_string(vc.data(), vc.size());
@@ -696,12 +705,12 @@ void ssh2_engine::on_kexinit(const std::uint8_t* payload, std::size_t payload_le
     }
     }
     send(d);
+    if (alive(gen)) on_[SSH_MSG_KEXDH_REPLY] = &ssh2_engine::on_kex_reply;
 }
 
-void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
-    if (!kex_ || (!x_ && !share_)) return;  // no exchange of ours is running
+void ssh2_engine::on_kex_reply(wire_reader& r) {
+    on_[SSH_MSG_KEXDH_REPLY] = &ssh2_engine::unexpected;
     const unsigned gen = generation_;
-    wire_reader r(data, n);
     const auto ks = r.string();
     std::vector<std::uint8_t> k_mpint, e_str, f_str;
     // The shared secret goes however this step ends.
@@ -714,6 +723,7 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
     if (kex_->kind == kex_kind::group1) {
         const auto f = r.mpint();
         sig = r.string();
+        r.at_end();
         std::optional<crypto::bignum> k;
         if (r.ok() && f) k = crypto::dh_shared_secret(*group_, *f, *x_);
         if (r.ok() && k) {
@@ -727,6 +737,7 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
         std::optional<std::span<const std::uint8_t>> peer =
             kex_->kind == kex_kind::modp ? r.mpint_bytes() : r.string(1024);
         sig = r.string();
+        r.at_end();
         if (r.ok() && peer) {
             auto k = share_->shared(*peer);
             if (k) {
@@ -748,6 +759,7 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
     x_.reset();
     e_.reset();
     share_.reset();
+    if (r.error() == wire_error::trailing) return fail(trailing_message(in_type_));
     if (!ok || !ks || !sig) return fail(msg::protocol_violation);
     // e, f and K already carry their length prefixes.
     xhash_.absorb_string(ks->data(), ks->size());
@@ -787,7 +799,7 @@ void ssh2_engine::on_kex_reply(const std::uint8_t* data, std::size_t n) {
         std::memcpy(pending_in_[0], v[1], 64);
         std::memcpy(pending_in_[1], v[3], 64);
         std::memcpy(pending_in_[2], v[5], 64);
-        newkeys_sent_ = true;
+        on_[SSH_MSG_NEWKEYS] = &ssh2_engine::on_newkeys;
         if (!ok_out) fail(msg::protocol_violation);
     }
     crypto::wipe(v, sizeof v);
@@ -850,9 +862,11 @@ void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std
     crypto::wipe(buf, sizeof buf);
 }
 
-void ssh2_engine::on_newkeys() {
-    if (!newkeys_sent_) return fail(msg::newkeys_outside_exchange);
-    newkeys_sent_ = false;
+void ssh2_engine::newkeys_outside_exchange(wire_reader&) { fail(msg::newkeys_outside_exchange); }
+
+void ssh2_engine::on_newkeys(wire_reader& r) {
+    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
+    if (!finished(r)) return;
     kex_running_ = false;
     initial_kex_ = false;
     // The exchange's choices stand until the next KEXINIT, which cannot come before this NEWKEYS.
@@ -869,14 +883,15 @@ void ssh2_engine::on_newkeys() {
     send(w);
 }
 
-void ssh2_engine::on_ext_info(const std::uint8_t* data, std::size_t n) {
-    wire_reader r(data, n);
+void ssh2_engine::on_ext_info(wire_reader& r) {
     const auto count = r.u32();
+    std::optional<std::string_view> sig_algs;
     for (std::uint32_t i = 0; count && i < *count && r.ok(); ++i) {
         const auto name = r.text(256);
         const auto value = r.text(16384);
-        if (name && value && *name == "server-sig-algs") server_sig_algs_.assign(*value);
+        if (name && value && *name == "server-sig-algs") sig_algs = value;
     }
+    if (finished(r) && sig_algs) server_sig_algs_.assign(*sig_algs);
 }
 
 void ssh2_engine::install_keys_for_test(const std::uint8_t v[6][40], bool blowfish) {
@@ -935,8 +950,8 @@ void ssh2_engine::sign_on(bool repeat) {
     send_password();
 }
 
-void ssh2_engine::on_open_confirmation(const std::uint8_t* data, std::size_t n) {
-    wire_reader r(data, n);
+void ssh2_engine::on_open_confirmation(wire_reader& r) {
+    // Channel-type data may follow: not checked for the end.
     r.u32();  // recipient channel: ours
     const auto sender = r.u32();
     const auto window = r.u32();
@@ -1030,17 +1045,27 @@ void ssh2_engine::goodbye() {
     send(w);
 }
 
-void ssh2_engine::on_data(const std::uint8_t* data, std::size_t n, bool extended) {
-    wire_reader r(data, n);
+void ssh2_engine::on_open_failure(wire_reader&) { fail(msg::channel_refused); }
+
+void ssh2_engine::on_data(wire_reader& r) {
     r.u32();
-    if (extended) r.u32();
     const auto payload = r.string();
-    if (!payload) return;
+    if (payload && finished(r)) take_data(*payload);
+}
+
+void ssh2_engine::on_extended_data(wire_reader& r) {
+    r.u32();
+    r.u32();  // stderr goes to the terminal too
+    const auto payload = r.string();
+    if (payload && finished(r)) take_data(*payload);
+}
+
+void ssh2_engine::take_data(std::span<const std::uint8_t> payload) {
     const unsigned gen = generation_;
-    io_.session_deliver(payload->data(), payload->size());
+    io_.session_deliver(payload.data(), payload.size());
     if (!alive(gen)) return;
     // More than the window allows (a misbehaving host) empties it instead of wrapping the unsigned count.
-    const std::uint32_t len = static_cast<std::uint32_t>(payload->size());
+    const std::uint32_t len = static_cast<std::uint32_t>(payload.size());
     local_window_ = len > local_window_ ? 0 : local_window_ - len;
     const std::uint32_t full = negotiated_ ? large_window : initial_window;
     const std::uint32_t threshold = negotiated_ ? large_window / 2 : window_threshold;
@@ -1052,19 +1077,52 @@ void ssh2_engine::on_data(const std::uint8_t* data, std::size_t n, bool extended
     send(w);
 }
 
-void ssh2_engine::on_window_adjust(const std::uint8_t* data, std::size_t n) {
-    if (!negotiated_) return;  // the fixed suite never limits what it sends
-    wire_reader r(data, n);
+void ssh2_engine::on_window_adjust(wire_reader& r) {
     r.u32();
     const auto add = r.u32();
-    if (!add) return;
+    if (!add || !finished(r)) return;
+    if (!negotiated_) return;  // the fixed suite never limits what it sends
     const std::uint64_t w = std::uint64_t(server_window_) + *add;
     server_window_ = w > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(w);
     flush_pending();
 }
 
-void ssh2_engine::on_global_request(const std::uint8_t* data, std::size_t n) {
-    wire_reader r(data, n);
+void ssh2_engine::on_eof(wire_reader& r) {
+    r.u32();
+    finished(r);
+}
+
+void ssh2_engine::on_close(wire_reader& r) {
+    r.u32();
+    if (r.ok() && !finished(r)) return;
+    io_.session_disconnect();
+}
+
+void ssh2_engine::on_channel_success(wire_reader& r) {
+    r.u32();
+    if (!r.ok()) return fail(msg::protocol_violation);
+    if (!finished(r)) return;
+    if (pty_pending_) {
+        pty_pending_ = false;
+        send_channel_request("shell", false);
+        shell_pending_ = true;
+    } else {
+        shell_pending_ = false;
+    }
+}
+
+void ssh2_engine::on_channel_failure(wire_reader& r) {
+    r.u32();
+    if (!r.ok()) return fail(msg::protocol_violation);
+    if (!finished(r)) return;
+    // Only the pty and shell requests want a reply, so the refusal is theirs.
+    if (pty_pending_) return fail(msg::pty_refused);
+    if (shell_pending_) return fail(msg::shell_refused);
+    io_.session_disconnect();
+}
+
+void ssh2_engine::on_global_request(wire_reader& r) {
+    // Request-specific data may follow: not checked for the end.
     r.string();
     const auto want_reply = r.boolean();
     if (!want_reply || !*want_reply) return;
@@ -1072,8 +1130,8 @@ void ssh2_engine::on_global_request(const std::uint8_t* data, std::size_t n) {
     send(begin(SSH_MSG_REQUEST_FAILURE));
 }
 
-void ssh2_engine::on_channel_request(const std::uint8_t* data, std::size_t n) {
-    wire_reader r(data, n);
+void ssh2_engine::on_channel_request(wire_reader& r) {
+    // Request-specific data may follow: not checked for the end.
     r.u32();
     r.string();
     const auto want_reply = r.boolean();

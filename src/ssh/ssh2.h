@@ -79,6 +79,9 @@ std::string keepalive_timeout_message(int unanswered);
 // "The host closed the session: TEXT (reason N, NAME)" for the host's DISCONNECT, its text made harmless.
 std::string disconnect_message(std::uint32_t reason, std::span<const std::uint8_t> text);
 
+// "SSH protocol violation: ..." for a message of the host's with bytes after its last field.
+std::string trailing_message(std::uint8_t type);
+
 // Debug-log texts.
 namespace logtext {
 inline constexpr std::string_view wrong_mac = "wrong mac ingoing";
@@ -240,7 +243,17 @@ private:
     void start_connection();
     void reassemble();
     void process_packet(std::size_t total, std::uint32_t len);
-    void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t payload_len);
+    void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n);
+    // Each message's handler reads its fields from a reader over the payload after the type byte. A slot not armed
+    // holds `unexpected`; the exchange re-arms the slots of the steps it waits for.
+    using handler = void (ssh2_engine::*)(wire_reader&);
+    void arm_handlers();
+    void unexpected(wire_reader& r);
+    // The last check of a fixed-form message: bytes after its last field end the session, naming the message.
+    bool finished(wire_reader& r);
+    void on_disconnect(wire_reader& r);
+    void on_reply(wire_reader& r);
+    void on_ignored(wire_reader& r);
     // Message building: begin() hands out the payload area after the type byte; send() frames and writes it.
     wire_writer begin(std::uint8_t type);
     static constexpr std::size_t payload_room = packet_buffer_size - 5 - 1 - 32 - 64;
@@ -249,24 +262,27 @@ private:
     bool alive(unsigned gen) const { return gen == generation_; }
 
     // key exchange
-    void on_kexinit(const std::uint8_t* payload, std::size_t payload_len);
+    void on_kexinit(wire_reader& r);
+    void start_exchange(const std::uint8_t* payload, std::size_t payload_len);
     bool choose_algorithms(const std::uint8_t* payload, std::size_t payload_len);
-    void on_kex_reply(const std::uint8_t* data, std::size_t n);
+    void on_kex_reply(wire_reader& r);
     bool verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig);
     bool trust_host_key(std::span<const std::uint8_t> ks);
     void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
-    void on_newkeys();
-    void on_ext_info(const std::uint8_t* data, std::size_t n);
+    void on_newkeys(wire_reader& r);
+    void newkeys_outside_exchange(wire_reader& r);
+    void on_ext_info(wire_reader& r);
     const cipher_method* fixed_cipher() const;
 
     // sign-on: the fixed suite's password rules, and the negotiated mode's methods (ssh2_auth.cpp)
     void sign_on(bool repeat);
     // The sign-on dialog with empty fields; false when that ended the session (cancelled, no user name).
     bool ask_sign_on();
-    void on_service_accept();
-    void on_auth_failure(const std::uint8_t* data, std::size_t n);
-    void on_auth_60(const std::uint8_t* data, std::size_t n);
-    void on_banner(const std::uint8_t* data, std::size_t n);
+    void on_service_accept(wire_reader& r);
+    void on_auth_failure(wire_reader& r);
+    void on_auth_success(wire_reader& r);
+    void on_auth_60(wire_reader& r);
+    void on_banner(wire_reader& r);
     void next_method();
     void send_password();
     void collect_keys();
@@ -274,15 +290,22 @@ private:
     void sign_with_key();
     wire_writer auth_request(std::string_view method);  // USERAUTH_REQUEST up to the method name
     void send_auth_request(std::string_view method);
-    void answer_info_request(const std::uint8_t* data, std::size_t n);
+    void answer_info_request(wire_reader& r);
 
     // sign-on and channel
-    void on_open_confirmation(const std::uint8_t* data, std::size_t n);
-    void on_data(const std::uint8_t* data, std::size_t n, bool extended);
-    void on_window_adjust(const std::uint8_t* data, std::size_t n);
-    void on_global_request(const std::uint8_t* data, std::size_t n);
-    void on_channel_request(const std::uint8_t* data, std::size_t n);
-    void refuse_channel_open(const std::uint8_t* data, std::size_t n);
+    void on_open_confirmation(wire_reader& r);
+    void on_open_failure(wire_reader& r);
+    void on_data(wire_reader& r);
+    void on_extended_data(wire_reader& r);
+    void take_data(std::span<const std::uint8_t> payload);
+    void on_window_adjust(wire_reader& r);
+    void on_eof(wire_reader& r);
+    void on_close(wire_reader& r);
+    void on_channel_success(wire_reader& r);
+    void on_channel_failure(wire_reader& r);
+    void on_global_request(wire_reader& r);
+    void on_channel_request(wire_reader& r);
+    void on_channel_open(wire_reader& r);
     void send_channel_request(std::string_view type, bool pty);
     void send_window_change(int rows, int columns);
     bool grid_follows_window() const;
@@ -307,11 +330,12 @@ private:
     int columns_ = 80;
     grid_size grid_;
 
+    std::array<handler, 256> on_{};
+    std::uint8_t in_type_ = 0;  // the message being handled
     packet_direction out_;
     packet_direction in_;
     std::string v_s_;  // the host's identification line
     exchange_hash xhash_;
-    bool newkeys_sent_ = false;
     bool first_exchange_ = true;
     bool service_requested_ = false;
     bool strict_ = false;

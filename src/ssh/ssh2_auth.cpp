@@ -36,7 +36,11 @@ void put_auth_head(wire_writer& w, const std::string& user, std::string_view met
 
 }  // namespace
 
-void ssh2_engine::on_service_accept() {
+void ssh2_engine::on_service_accept(wire_reader& r) {
+    // The service name may be missing (as OpenSSH allows for old hosts); nothing may follow it.
+    if (r.remaining() > 0) r.string(256);
+    if (!r.ok()) return fail(msg::protocol_violation);
+    if (!finished(r)) return;
     if (!negotiated_) return sign_on(false);
     // The user name is needed before any method; the dialog gives it together with a password, the remember flag
     // gives both from the settings.
@@ -68,14 +72,13 @@ void ssh2_engine::send_auth_request(std::string_view method) {
     send(w);
 }
 
-void ssh2_engine::on_auth_failure(const std::uint8_t* data, std::size_t n) {
+void ssh2_engine::on_auth_failure(wire_reader& r) {
     if (!negotiated_ || auth_ == auth_stage::idle) {
         const unsigned gen = generation_;
         ui_.message_box(msg::bad_login);
         if (alive(gen)) sign_on(true);
         return;
     }
-    wire_reader r(data, n);
     const auto list = r.text(4096);
     const auto partial = r.boolean();
     if (!list || !partial) return fail(msg::protocol_violation);
@@ -263,13 +266,23 @@ void ssh2_engine::sign_with_key() {
     send(w);
 }
 
-void ssh2_engine::on_auth_60(const std::uint8_t* data, std::size_t n) {
+void ssh2_engine::on_auth_success(wire_reader& r) {
+    if (!finished(r)) return;
+    local_window_ = negotiated_ ? large_window : initial_window;
+    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
+    w.string("session");
+    w.u32(client_channel);
+    w.u32(local_window_);
+    w.u32(negotiated_ ? large_max_packet : announced_max_packet);
+    send(w);
+}
+
+void ssh2_engine::on_auth_60(wire_reader& r) {
     // Message 60 means what the method asked makes of it.
     switch (negotiated_ ? auth_ : auth_stage::password) {
     case auth_stage::pubkey_query: {
         // PK_OK: the host would take this key. It must name the key just offered, or the signature would go to
         // whatever the host pretends to accept.
-        wire_reader r(data, n);
         const auto alg = r.text(256);
         const auto blob = r.string();
         const key_candidate& k = keys_[key_index_];
@@ -279,14 +292,13 @@ void ssh2_engine::on_auth_60(const std::uint8_t* data, std::size_t n) {
         if (!same) return fail(msg::pk_ok_mismatch);
         return sign_with_key();
     }
-    case auth_stage::kbd: return answer_info_request(data, n);
+    case auth_stage::kbd: return answer_info_request(r);
     case auth_stage::password: return fail(msg::password_expired);
     default: return fail(msg::protocol_violation);
     }
 }
 
-void ssh2_engine::answer_info_request(const std::uint8_t* data, std::size_t n) {
-    wire_reader r(data, n);
+void ssh2_engine::answer_info_request(wire_reader& r) {
     const auto name = r.text(1024);
     const auto instruction = r.text(4096);
     r.string(256);  // language
@@ -300,6 +312,7 @@ void ssh2_engine::answer_info_request(const std::uint8_t* data, std::size_t n) {
         p.text.assign(*text);
         p.echo = *echo;
     }
+    if (!finished(r)) return;
     std::vector<std::string> answers;
     if (*count > 0) {
         const unsigned gen = generation_;
@@ -322,11 +335,11 @@ void ssh2_engine::answer_info_request(const std::uint8_t* data, std::size_t n) {
     send(w, {secret_at, secret_len});
 }
 
-void ssh2_engine::on_banner(const std::uint8_t* data, std::size_t n) {
+void ssh2_engine::on_banner(wire_reader& r) {
     if (!negotiated_) return;  // the fixed suite ignores banners
-    wire_reader r(data, n);
     const auto text = r.string(16384);
-    if (!text) return;
+    if (r.remaining() > 0) r.string(256);  // the language tag, which some hosts leave out
+    if (!text || !finished(r)) return;
     // Shown as text: line ends as the terminal needs them, and no control (escape sequences and the 8-bit C1 ones
     // included) from a host that has not even signed us on yet. A terminal that takes bytes gets the Latin-1 range
     // as bytes and '?' for the rest, never a UTF-8 byte it would read as C1.

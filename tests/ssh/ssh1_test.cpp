@@ -435,7 +435,7 @@ TEST_F(Ssh1, FailuresEndTheSessionWithTheirText) {
     }
 }
 
-TEST_F(Ssh1, PublicKeyCutShortAnywhereIsRefused) {
+TEST_F(Ssh1, PublicKeyCutShortAnywhereOrLongerIsRefused) {
     const bytes full = public_key();
     for (std::size_t n = 0; n < full.size(); ++n) {
         restart();
@@ -443,6 +443,19 @@ TEST_F(Ssh1, PublicKeyCutShortAnywhereIsRefused) {
         send(2, bytes(full.begin(), full.begin() + std::ptrdiff_t(n)));
         ASSERT_TRUE(failed_with(msg::bad_public_key)) << n;
     }
+    for (const bytes& tail : {bytes{0}, bytes{1, 2, 3, 4}}) {
+        restart();
+        feed("SSH-1.5-x\n");
+        bytes longer = full;
+        longer.insert(longer.end(), tail.begin(), tail.end());
+        send(2, longer);
+        EXPECT_TRUE(failed_with(msg::bad_public_key)) << tail.size();
+        EXPECT_EQ(eng.state(), 0) << "no session key sent";
+    }
+    restart();
+    feed("SSH-1.5-x\n");
+    send(2, full);
+    EXPECT_EQ(eng.state(), 1);
 }
 
 TEST_F(Ssh1, IdentificationAfterOtherLinesAndWithPacketBytesBehindIt) {

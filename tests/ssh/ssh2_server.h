@@ -203,6 +203,7 @@ public:
     std::string mac_list = "hmac-sha1";
     bool strict = false;         // strict key exchange: sequence numbers restart at each NEWKEYS
     bool newkeys_apart = false;  // kex_reply leaves the server's NEWKEYS to newkeys()
+    bytes reply_tail;            // appended to the KEXDH_REPLY after its last field
 
     // ---- framing ----
     bytes packet(const bytes& payload) {
@@ -306,6 +307,7 @@ public:
         put_string(reply, ks.data(), ks.size());
         put_mpint(reply, f);
         put_string(reply, sig.data(), sig.size());
+        reply.insert(reply.end(), reply_tail.begin(), reply_tail.end());
         for (int i = 0; i < 6; ++i) crypto::ssh2_derive_key(k, last_h.data(), char('A' + i), session_id.data(), v_[i]);
         bytes out = packet(reply);
         if (newkeys_apart) return out;
@@ -359,6 +361,12 @@ private:
 
 // Payload builders for server messages.
 inline bytes msg(std::uint8_t type) { return bytes{type}; }
+// A channel message whose only field is the recipient channel (EOF, CLOSE, SUCCESS, FAILURE), by default ours.
+inline bytes channel_msg(std::uint8_t type, std::uint32_t recipient = 27) {
+    bytes b{type};
+    put_u32(b, recipient);
+    return b;
+}
 inline bytes channel_data(std::string_view data, bool extended = false) {
     bytes b{std::uint8_t(extended ? 95 : 94)};
     put_u32(b, 27);

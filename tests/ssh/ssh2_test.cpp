@@ -111,7 +111,7 @@ protected:
     // ... and the shell.
     void login() {
         open_channel();
-        send(msg(99));
+        send(channel_msg(99));
         next(98);
     }
     bool said(std::string_view m) const {
@@ -317,7 +317,7 @@ TEST_F(Ssh2, ReexchangeKeepsSessionIdAndPtyRequestAndAsksNoSecondService) {
     EXPECT_NE(srv().last_h, first_id) << "a new exchange hash";
     EXPECT_EQ(bytes(eng->session_id(), eng->session_id() + 20), first_id);
     EXPECT_TRUE(eng->pty_reply_pending());
-    send(msg(99));
+    send(channel_msg(99));
     const bytes shell = next(98);
     EXPECT_NE(str(shell).find("shell"), std::string::npos) << "the shell is still requested";
     EXPECT_TRUE(nothing_sent()) << "no second service request";
@@ -345,10 +345,10 @@ TEST_F(Ssh2, TransportFailures) {
          [](test_server&) { return bytes{0x00, 0x01, 0x00, 0x00, 1, 2, 3, 4}; }, "", false},
         {"channel refused", [](test_server& t) { return t.packet(msg(92)); }, ssh::msg::channel_refused, true},
         {"password expired", [](test_server& t) { return t.packet(msg(60)); }, ssh::msg::password_expired, true},
-        {"channel failure", [](test_server& t) { return t.packet(msg(100)); }, "", true},
+        {"channel failure", [](test_server& t) { return t.packet(channel_msg(100)); }, "", true},
         {"channel close then data is not shown",
          [](test_server& t) {
-             bytes a = t.packet(msg(97));
+             bytes a = t.packet(channel_msg(97));
              const bytes b = t.packet(channel_data("late"));
              a.insert(a.end(), b.begin(), b.end());
              return a;
@@ -682,7 +682,7 @@ protected:
     // ... and the pty granted, the shell requested.
     void to_shell_by_password() {
         to_channel_by_password();
-        send(msg(99));
+        send(channel_msg(99));
         next(98);
     }
 };
@@ -1370,13 +1370,15 @@ TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
     }
     EXPECT_EQ(io.disconnects, 0);
     // Messages that need no answer get none.
-    for (std::uint8_t t : {2, 3, 4, 81, 82, 96}) {
+    for (std::uint8_t t : {2, 3, 4, 81, 82}) {
         bytes m{t};
         put_u32(m, 0);
         put_string(m, "");
         send(m);
     }
+    send(channel_msg(96));
     EXPECT_TRUE(nothing_sent());
+    EXPECT_EQ(io.disconnects, 0);
 
     // The fixed suite keeps its written silence.
     s.ssh_algorithms = 0;
@@ -1384,6 +1386,171 @@ TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
     login();
     send(msg(150));
     EXPECT_TRUE(nothing_sent());
+}
+
+// Where a message's form is fixed, a byte after its last field ends the session, naming the message; where hosts may
+// add fields, the additions are taken.
+TEST_F(Ssh2, MessagesOfFixedFormRefuseATrailingByte) {
+    enum stage { exchange, service, signed_on, pty_asked, shell_asked, methods_known };
+    struct row {
+        const char* name;
+        bool negotiated;
+        stage at;
+        bytes message;  // sent with one byte more
+    };
+    auto with = [](std::uint8_t type, std::initializer_list<std::string_view> strings) {
+        bytes b{type};
+        for (std::string_view t : strings) put_string(b, t);
+        return b;
+    };
+    bytes adjust{93};
+    put_u32(adjust, 27);
+    put_u32(adjust, 100);
+    bytes ext{7};
+    put_u32(ext, 1);
+    put_string(ext, "server-sig-algs");
+    put_string(ext, "ssh-ed25519");
+    bytes info{60};
+    put_string(info, "");
+    put_string(info, "");
+    put_string(info, "");
+    put_u32(info, 1);
+    put_string(info, "Code: ");
+    info.push_back(1);
+    const row rows[] = {
+        {"KEXDH_REPLY", false, exchange, {}},
+        {"NEWKEYS", false, exchange, msg(21)},
+        {"SERVICE_ACCEPT", false, service, with(6, {"ssh-userauth"})},
+        {"EXT_INFO", true, service, ext},
+        {"USERAUTH_SUCCESS", false, signed_on, msg(52)},
+        {"USERAUTH_BANNER", true, methods_known, with(53, {"hello", ""})},
+        {"USERAUTH_INFO_REQUEST", true, methods_known, info},
+        {"CHANNEL_DATA", false, shell_asked, channel_data("x")},
+        {"CHANNEL_EXTENDED_DATA", true, shell_asked, channel_data("x", true)},
+        {"CHANNEL_WINDOW_ADJUST", true, shell_asked, adjust},
+        {"CHANNEL_EOF", false, shell_asked, channel_msg(96)},
+        {"CHANNEL_CLOSE", false, shell_asked, channel_msg(97)},
+        {"CHANNEL_SUCCESS", false, pty_asked, channel_msg(99)},
+        {"CHANNEL_FAILURE", true, pty_asked, channel_msg(100)},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        s.ssh_algorithms = r.negotiated ? 1 : 0;
+        fresh();
+        std::uint8_t type = r.message.empty() ? 31 : r.message[0];
+        if (r.at == exchange) {
+            const bytes dh = first_read();
+            if (type == 31) {
+                srv().reply_tail = {0};
+                feed(srv().kex_reply(client_id, client_kexinit, dh));
+            } else {
+                srv().newkeys_apart = true;
+                feed(srv().kex_reply(client_id, client_kexinit, dh));
+                next(21);
+            }
+        } else {
+            handshake();
+        }
+        if (r.at >= signed_on && r.at != methods_known) {
+            send(with(6, {"ssh-userauth"}));
+            next(50);
+            if (r.negotiated) {
+                bytes f{51};
+                put_string(f, "password");
+                f.push_back(0);
+                send(f);
+                next(50);
+            }
+        }
+        if (r.at == methods_known) {
+            send(with(6, {"ssh-userauth"}));
+            next(50);
+            bytes f{51};
+            put_string(f, "keyboard-interactive");
+            f.push_back(0);
+            send(f);
+            next(50);
+        }
+        if (r.at >= pty_asked && r.at != methods_known) {
+            send(msg(52));
+            next(90);
+            send(open_confirmation(7));
+            next(98);
+        }
+        if (r.at == shell_asked) {
+            send(channel_msg(99));
+            next(98);
+        }
+        if (type != 31) {
+            bytes m = r.message;
+            m.push_back(0);
+            send(m);
+        }
+        EXPECT_TRUE(said(ssh::trailing_message(type))) << (ui.messages.empty() ? "" : ui.messages.back());
+        EXPECT_EQ(io.disconnects, 1);
+        EXPECT_EQ(io.delivered, "");
+        EXPECT_EQ(prompts.kbd_calls, 0);
+    }
+}
+
+TEST_F(Ssh2, MessagesWithRoomForMoreTakeIt) {
+    // Each row after the shell is up: a message with fields a host may add, and the session goes on.
+    bytes disconnect_text_only{1};
+    put_u32(disconnect_text_only, 11);
+    put_string(disconnect_text_only, "bye");
+    bytes global{80};
+    put_string(global, "hostkeys-00@openssh.com");
+    global.push_back(0);
+    put_string(global, "a key blob");
+    bytes request{98};
+    put_u32(request, 27);
+    put_string(request, "exit-status");
+    request.push_back(0);
+    put_u32(request, 0);
+    bytes reply_with_data{81};
+    put_u32(reply_with_data, 5);
+    for (const auto& m : {global, request, reply_with_data}) {
+        fresh();
+        login();
+        send(m);
+        send(channel_data("still here"));
+        EXPECT_EQ(io.delivered, "still here") << int(m[0]);
+        EXPECT_EQ(io.disconnects, 0) << int(m[0]);
+    }
+    // The language tag after a DISCONNECT's text may be missing.
+    fresh();
+    login();
+    send(disconnect_text_only);
+    EXPECT_TRUE(said(ssh::disconnect_message(11, text("bye"))));
+    // Channel-type data after an open confirmation, and a KEXINIT with bytes after its reserved field.
+    fresh();
+    handshake();
+    send(msg(6));
+    next(50);
+    send(msg(52));
+    next(90);
+    bytes confirm = open_confirmation(7);
+    put_u32(confirm, 1);
+    send(confirm);
+    next(98);
+    EXPECT_EQ(io.disconnects, 0);
+    fresh();
+    bytes payload{20};
+    for (int i = 0; i < 16; ++i) payload.push_back(std::uint8_t(i));
+    for (std::string_view l : {"diffie-hellman-group1-sha1", "ssh-dss", "3des-cbc", "3des-cbc", "hmac-sha1",
+                               "hmac-sha1", "none", "none", "", ""})
+        put_string(payload, l);
+    payload.push_back(0);
+    put_u32(payload, 0);
+    payload.push_back(9);
+    bytes first = text(srv().ident + "\r\n");
+    const bytes framed = srv().packet(payload);
+    first.insert(first.end(), framed.begin(), framed.end());
+    feed(first);
+    srv().client_ident();
+    next(20);
+    next(30);
+    EXPECT_EQ(io.disconnects, 0);
 }
 
 TEST_F(Ssh2Hostile, IdentificationGoesOnConnectInNegotiatedModeOnly) {
@@ -1454,11 +1621,11 @@ TEST_F(Ssh2Hostile, EndingsNameTheirCause) {
     // The pty request refused, then the shell.
     fresh();
     open_channel();
-    send(msg(100));
+    send(channel_msg(100));
     EXPECT_TRUE(said(ssh::msg::pty_refused));
     fresh();
     login();
-    send(msg(100));
+    send(channel_msg(100));
     EXPECT_TRUE(said(ssh::msg::shell_refused));
 }
 
@@ -1533,7 +1700,7 @@ TEST_F(Ssh2Auth, PtyRequestAndWindowChangeFollowTheScreenSizeSetting) {
         EXPECT_EQ(*r.u32(), 0u);
         EXPECT_EQ(*r.text(), "");
         EXPECT_TRUE(r.ok());
-        send(msg(99));
+        send(channel_msg(99));
         next(98);  // shell
 
         auto window_change = [&](std::uint32_t columns, std::uint32_t rows_) {
