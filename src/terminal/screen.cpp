@@ -164,6 +164,10 @@ void screen_ring::resize(int rows, int columns, int push) {
     rows = std::clamp(rows, min_rows, max_rows);
     columns = std::clamp(columns, min_columns, max_columns);
     push = std::clamp(push, 0, rows_);
+    scroll_to_live();
+    // The oldest ring lines that the push leaves no room for, oldest first; archived lines keep their length.
+    if (archiving() && !alternate_)
+        for (int r = 1 - ring_spare; r < 1 - ring_spare + push; ++r) archive(pool_[slot_[size_t(ring_index(r))]]);
     // Lines hold at least the written 132 cells (DECCOLM keeps what lies beyond 80), in fours for fill_words.
     const int w = std::max(line_cells, (columns + 3) & ~3);
     const int ring = rows + ring_spare;
@@ -205,7 +209,8 @@ void screen_ring::resize(int rows, int columns, int push) {
     rows_ = rows;
     columns_ = columns;
     origin_ = 0;
-    scroll_pos_ = scroll_live;
+    depth_ = rotated_ = 0;
+    scratch_ = line_store(1, w);
     slot_.resize(size_t(ring));
     other_slot_.resize(size_t(rows));
     for (int i = 0; i < ring; ++i) slot_[size_t(i)] = uint16_t(i);
@@ -390,6 +395,7 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
         for (int i = 0; i < n; ++i) {
             rotate(1);
             ring_line& l = line(rows_);
+            if (archiving()) archive(l);
             l.attr = 0;
             blank_line(l, cell_blank);
         }
@@ -411,6 +417,8 @@ void screen_ring::scroll_down(int n, int top, int bottom) {
             ring_line& l = line(1);
             l.attr = 0;
             blank_line(l, cell_blank);
+            // The former bottom row is now the ring's oldest line, which an archived history shows.
+            if (archiving()) unarchive(pool_[slot_[size_t(ring_index(1 - ring_spare))]]);
         }
         mark_all();
         return;
@@ -422,10 +430,114 @@ void screen_ring::scroll_down(int n, int top, int bottom) {
 }
 
 bool screen_ring::set_scroll_position(int position) {
-    position = std::clamp(position, 1, scroll_live);
-    if (position == scroll_pos_) return false;
-    rotate(position - scroll_pos_);
-    scroll_pos_ = position;
+    const int live = live_position();
+    const int depth = live - std::clamp(position, 1, live);
+    if (depth == depth_) return false;
+    const int turn = std::min(depth, ring_spare);
+    rotate(rotated_ - turn);
+    rotated_ = turn;
+    depth_ = depth;
     mark_all();
     return true;
+}
+
+void screen_ring::archive(const ring_line& l) {
+    archive_.push(l.attr, l.cells, l.fg, l.bg, l.extra, width(), l.coloured != 0);
+    const size_t room = size_t(history_limit_ - ring_spare);
+    if (archive_.size() > room) archive_.drop_oldest(archive_.size() - room);
+}
+
+void screen_ring::unarchive(ring_line& to) {
+    if (archive_.empty()) {
+        blank_plain(to);
+        return;
+    }
+    const line_view v = archive_.line(archive_.size() - 1);
+    const int n = std::min(v.length, width());
+    to.attr = v.attr;
+    std::copy_n(v.cells, n, to.cells);
+    std::fill(to.cells + n, to.cells + width(), cell_blank);
+    if (v.coloured()) {
+        to.coloured = 1;
+        std::copy_n(v.fg, n, to.fg);
+        std::copy_n(v.bg, n, to.bg);
+        std::copy_n(v.extra, n, to.extra);
+        std::fill(to.fg + n, to.fg + width(), 0u);
+        std::fill(to.bg + n, to.bg + width(), 0u);
+        std::fill(to.extra + n, to.extra + width(), uint16_t(0));
+    } else if (to.coloured) {
+        to.coloured = 0;
+        std::fill(to.fg, to.fg + width(), 0u);
+        std::fill(to.bg, to.bg + width(), 0u);
+        std::fill(to.extra, to.extra + width(), uint16_t(0));
+    }
+    archive_.drop_newest();
+}
+
+void screen_ring::blank_plain(ring_line& l) const {
+    l.attr = 0;
+    fill_words(l.cells, width(), cell_blank);
+    if (!l.coloured) return;
+    l.coloured = 0;
+    std::memset(l.fg, 0, sizeof *l.fg * size_t(width()));
+    std::memset(l.bg, 0, sizeof *l.bg * size_t(width()));
+    std::memset(l.extra, 0, sizeof *l.extra * size_t(width()));
+}
+
+void screen_ring::set_history_limit(int lines) {
+    lines = std::clamp(lines, 1, max_history_lines);
+    if (lines == history_limit_) return;
+    scroll_to_live();
+    history_limit_ = lines;
+    if (!archiving())
+        archive_.clear();
+    else if (archive_.size() > size_t(lines - ring_spare))
+        archive_.drop_oldest(archive_.size() - size_t(lines - ring_spare));
+    mark_all();
+}
+
+line_view screen_ring::history_view(int k) const {
+    const size_t archived = archive_.size();
+    if (k >= 1 && size_t(k) <= archived) return archive_.line(size_t(k) - 1);
+    const ring_line& l = line_at(k - history_count());
+    line_view v;
+    v.attr = l.attr;
+    v.length = width();
+    v.cells = l.cells;
+    if (l.coloured) {
+        v.fg = l.fg;
+        v.bg = l.bg;
+        v.extra = l.extra;
+    }
+    return v;
+}
+
+const ring_line& screen_ring::line_at(int l) const {
+    if (l >= 1 - ring_spare) return pool_[slot_[size_t(ring_index(l + rotated_))]];
+    const int k = history_count() + l;  // an archived line: k is at most the archive's size
+    if (k < 1) return pool_[slot_[size_t(ring_index(1 - ring_spare + rotated_))]];
+    const line_view v = archive_.line(size_t(k) - 1);
+    ring_line& to = scratch_[0];
+    const int n = std::min(v.length, width());
+    to.attr = v.attr;
+    std::copy_n(v.cells, n, to.cells);
+    std::fill(to.cells + n, to.cells + width(), cell_blank);
+    if (v.coloured() || to.coloured) {
+        to.coloured = v.coloured() ? 1 : 0;
+        for (int i = 0; i < width(); ++i) {
+            to.fg[i] = i < n ? v.fg_at(i + 1) : 0;
+            to.bg[i] = i < n ? v.bg_at(i + 1) : 0;
+            to.extra[i] = i < n ? v.extra_at(i + 1) : 0;
+        }
+    }
+    return to;
+}
+
+void screen_ring::clear_history() {
+    scroll_to_live();
+    archive_.clear();
+    for (int r = 1 - ring_spare; r <= 0; ++r) {
+        blank_plain(pool_[slot_[size_t(ring_index(r))]]);
+    }
+    mark_all();
 }

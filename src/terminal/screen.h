@@ -1,7 +1,8 @@
 #pragma once
 // The screen ring: the live rows (24 as written) plus scroll-back history in a ring 256 lines longer than the screen
 // (280 lines for 24 rows), the pen, the repaint marks and the screen operations. The emulator changes the grid only
-// through these operations. Rows and columns are 1-based everywhere.
+// through these operations. Rows and columns are 1-based everywhere. A history longer than the ring holds goes on
+// in a compact archive (history.h) that the ring feeds as its rotation reuses lines.
 //
 // A cell is its 32-bit word (character and the attribute bits below) plus, in arrays of their own, a foreground
 // and a background colour and a word of further attributes: 4 + 4 + 4 + 2 = 14 bytes. Whatever writes, moves or
@@ -12,12 +13,15 @@
 #include <iterator>
 #include <vector>
 
+#include "terminal/history.h"
+
 constexpr int screen_rows = 24;  // the written screen; a resized one has rows() rows
 constexpr int ring_lines = 280;  // the ring of the written screen: rows() + ring_spare lines in general
 constexpr int ring_spare = ring_lines - screen_rows;
-constexpr int line_cells = 132;  // cells every line holds at least; a wider screen widens every line
-constexpr int history_lines = 199;
-constexpr int scroll_live = 200;  // scroll-back position of the live screen (1..200)
+constexpr int line_cells = 132;     // cells every line holds at least; a wider screen widens every line
+constexpr int history_lines = 199;  // the history by default, and the ring lines history_line reaches
+constexpr int scroll_live = 200;    // the live screen's scroll-back position with the default history
+constexpr int max_history_lines = 1000000;
 // The sizes a resized screen may take.
 constexpr int min_rows = 2, max_rows = 500, min_columns = 10, max_columns = 1000;
 
@@ -31,6 +35,7 @@ constexpr uint32_t cell_cursor = 0x1000;  // display side only; the emulator nev
 constexpr uint32_t cell_graphics = 0x2000;
 constexpr uint32_t cell_protected = 0x4000;
 constexpr uint32_t cell_blank = 0x20;
+static_assert(line_view::blank == cell_blank);
 constexpr uint32_t cell_attr_bits = 0x7F00;  // cell_bold..cell_protected
 // With utf8 on, a cell holds a code point: its low byte where a byte goes, the rest (cp >> 8) in bits 16..28, so the
 // attribute bits stay where they are. A wide character's left cell has cell_wide, its right cell cell_wide_right
@@ -165,8 +170,24 @@ public:
     }
     ring_line& line(int row) { return pool_[slot_[fast_index(row)]]; }
     const ring_line& line(int row) const { return pool_[slot_[fast_index(row)]]; }
-    // History line k (1..199) as scrolling back shows it: 1 is the oldest, 199 the line just above row 1.
+    // Ring history line k (1..199): 199 is the line just above row 1, 1 the line 198 above it.
     const ring_line& history_line(int k) const { return pool_[slot_[ring_index(k - history_lines)]]; }
+
+    // The history: history_count() lines (at most the limit; blank lines fill it until output has). The ring
+    // holds the newest ring_spare of them; with a limit above that, older ones are archived.
+    int history_limit() const { return history_limit_; }
+    void set_history_limit(int lines);  // clamped to 1..max_history_lines; returns to the live screen
+    int history_count() const { return std::min(history_limit_, ring_spare + static_cast<int>(archive_.size())); }
+    // History line k, 1 the oldest, history_count() the line just above row 1.
+    line_view history_view(int k) const;
+    // Line l of the whole text: rows 1..rows() of the live screen, 0, -1, ... back to 1 - history_count() the
+    // history, whatever the scroll position. An archived line is written out in full into a scratch line that the
+    // next call reuses.
+    const ring_line& line_at(int l) const;
+    // Blanks the history and drops the archive.
+    void clear_history();
+    // Bytes the archive has allocated.
+    size_t archive_bytes() const { return archive_.bytes(); }
 
     // The pen: attribute bits 0x0100..0x4000 for the cell word, colours and further attributes beside it.
     const cell_pen& pen() const { return pen_; }
@@ -285,13 +306,19 @@ public:
         for (const ring_line& l : pool_.lines)
             if (l.coloured)
                 for (int i = 0; i < width(); ++i) f(l.extra[i]);
+        archive_.for_each_extra(f);
     }
 
-    // Scroll-back viewing: position 1..200, 200 is the live screen. Returns true when the position changed
-    // (the caller then repaints everything).
-    int scroll_position() const { return scroll_pos_; }
+    // Scroll-back viewing: position 1..live_position(), which is the live screen (200 with the default history).
+    // Returns true when the position changed (the caller then repaints everything). Within the ring's reach the
+    // origin turns with the position, so line(row) is what row shows; shown_line(row) is, always.
+    int live_position() const { return history_count() + 1; }
+    int scroll_position() const { return live_position() - depth_; }
+    bool at_live() const { return depth_ == 0; }
     bool set_scroll_position(int position);
-    bool scroll_to_live() { return set_scroll_position(scroll_live); }
+    bool scroll_to_live() { return set_scroll_position(live_position()); }
+    // Screen row `row` as the scroll position shows it (line_at's scratch rule).
+    const ring_line& shown_line(int row) const { return line_at(row - depth_); }
 
 private:
     int fast_index(int row) const {
@@ -313,6 +340,13 @@ private:
     void set_line_attr(int row, uint32_t a);
     void mark_cells(int row, int first, int last);
     void rotate(int delta);
+    bool archiving() const { return history_limit_ > ring_spare; }
+    // The ring line about to be reused goes to the archive, the oldest archived line out past the limit.
+    void archive(const ring_line& l);
+    // The newest archived line back into ring line `to` (which it leaves the archive for), or a blank.
+    void unarchive(ring_line& to);
+    // Blank cells with default colours and no line attribute, whatever the erase pen.
+    void blank_plain(ring_line& l) const;
     // Region scrolls move lines by their slots, not their contents: n > 0 moves the lines of rows top..bottom up.
     void rotate_region(int n, int top, int bottom);
 
@@ -325,7 +359,11 @@ private:
     std::vector<uint16_t> other_slot_;
     int origin_ = 0;
     int columns_ = 80;
-    int scroll_pos_ = scroll_live;
+    int depth_ = 0;    // lines the view is scrolled back
+    int rotated_ = 0;  // how far the origin turned with it: min(depth_, ring_spare)
+    int history_limit_ = history_lines;
+    history_archive archive_;
+    mutable line_store scratch_{1, line_cells};
     cell_pen pen_;
     bool background_erase_ = false;
     bool alternate_ = false;

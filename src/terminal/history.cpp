@@ -1,0 +1,98 @@
+#include "terminal/history.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+// Words a line of n cells takes: cells, and with colours fg, bg and the 16-bit extras two to a word.
+uint32_t words_for(int n, bool coloured) { return uint32_t(n) + (coloured ? uint32_t(2 * n + (n + 1) / 2) : 0u); }
+}  // namespace
+
+void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg,
+                           const uint16_t* extra, int width, bool coloured) {
+    int n = width;
+    if (coloured) {
+        while (n > 0 && cells[n - 1] == line_view::blank && (fg[n - 1] | bg[n - 1] | extra[n - 1]) == 0) --n;
+        bool any = false;
+        for (int i = 0; i < n && !any; ++i) any = (fg[i] | bg[i] | extra[i]) != 0;
+        coloured = any;
+    } else {
+        while (n > 0 && cells[n - 1] == line_view::blank) --n;
+    }
+    const uint32_t need = words_for(n, coloured);
+    if (blocks_.empty() || blocks_.back().used + need > block_words || blocks_.back().lines.size() >= block_lines) {
+        block b;
+        b.first = end_;
+        blocks_.push_back(std::move(b));
+    }
+    block& b = blocks_.back();
+    if (need && !b.words) b.words = std::make_unique_for_overwrite<uint32_t[]>(block_words);
+    uint32_t* w = b.words.get() + b.used;
+    b.lines.push_back({b.used, uint16_t(n), uint8_t(coloured), uint8_t(attr)});
+    std::memcpy(w, cells, sizeof *w * size_t(n));
+    if (coloured) {
+        std::memcpy(w + n, fg, sizeof *w * size_t(n));
+        std::memcpy(w + 2 * n, bg, sizeof *w * size_t(n));
+        std::memcpy(w + 3 * n, extra, sizeof *extra * size_t(n));
+    }
+    b.used += need;
+    ++end_;
+}
+
+history_archive::block::block(const block& o) : first(o.first), used(o.used), lines(o.lines) {
+    if (!o.words) return;
+    words = std::make_unique_for_overwrite<uint32_t[]>(block_words);
+    std::copy_n(o.words.get(), used, words.get());
+}
+
+const history_archive::block& history_archive::block_of(size_t number) const {
+    // The last block whose first line is at or before number.
+    if (number >= blocks_.back().first) return blocks_.back();
+    auto it =
+        std::upper_bound(blocks_.begin(), blocks_.end(), number, [](size_t n, const block& b) { return n < b.first; });
+    return *(it - 1);
+}
+
+line_view history_archive::line(size_t i) const {
+    const size_t number = front_ + i;
+    const block& b = block_of(number);
+    const header& h = b.lines[number - b.first];
+    line_view v;
+    v.attr = h.attr;
+    v.length = h.length;
+    v.cells = b.words.get() + h.offset;
+    if (h.coloured) {
+        v.fg = v.cells + h.length;
+        v.bg = v.fg + h.length;
+        v.extra = reinterpret_cast<const uint16_t*>(v.bg + h.length);
+    }
+    return v;
+}
+
+void history_archive::drop_oldest(size_t n) {
+    front_ += std::min(n, size());
+    while (!blocks_.empty() && blocks_.front().first + blocks_.front().lines.size() <= front_) blocks_.pop_front();
+    if (empty()) clear();
+}
+
+void history_archive::drop_newest() {
+    if (empty()) return;
+    block& b = blocks_.back();
+    b.used = b.lines.back().offset;
+    b.lines.pop_back();
+    --end_;
+    if (b.lines.empty()) blocks_.pop_back();
+    if (empty()) clear();
+}
+
+void history_archive::clear() {
+    blocks_.clear();
+    front_ = end_ = 0;
+}
+
+size_t history_archive::bytes() const {
+    size_t n = 0;
+    for (const block& b : blocks_)
+        n += sizeof b + (b.words ? block_words * sizeof(uint32_t) : 0) + b.lines.capacity() * sizeof(header);
+    return n;
+}

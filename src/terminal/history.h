@@ -1,0 +1,80 @@
+#pragma once
+// The scroll-back beyond the screen ring: lines that the ring's rotation is about to reuse are kept here, compact,
+// for as long as the history limit allows. A line keeps its cell words up to the last cell that is not a plain
+// default blank, and colour arrays only when it has a colour or further attribute. Lines go into blocks of a
+// fixed size, so that appending allocates once a block and dropping the oldest lines frees whole blocks.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+// One line whichever store holds it. Cells beyond `length` are plain blanks (0x20, default colours); the colour
+// pointers are null for a line whose colours are all default.
+struct line_view {
+    uint32_t attr = 0;
+    int length = 0;
+    const uint32_t* cells = nullptr;
+    const uint32_t* fg = nullptr;
+    const uint32_t* bg = nullptr;
+    const uint16_t* extra = nullptr;
+
+    static constexpr uint32_t blank = 0x20;
+    bool coloured() const { return fg != nullptr; }
+    uint32_t cell(int column) const { return column <= length ? cells[column - 1] : blank; }
+    uint32_t fg_at(int column) const { return fg && column <= length ? fg[column - 1] : 0; }
+    uint32_t bg_at(int column) const { return bg && column <= length ? bg[column - 1] : 0; }
+    uint16_t extra_at(int column) const { return extra && column <= length ? extra[column - 1] : 0; }
+};
+
+class history_archive {
+public:
+    // Appends a line of `width` cells; fg, bg and extra are read only when `coloured`.
+    void push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg, const uint16_t* extra,
+              int width, bool coloured);
+    size_t size() const { return end_ - front_; }
+    bool empty() const { return end_ == front_; }
+    // Line i, 0 the oldest. The view holds until the line is dropped.
+    line_view line(size_t i) const;
+    void drop_oldest(size_t n);
+    void drop_newest();
+    void clear();
+    // Bytes the store has allocated.
+    size_t bytes() const;
+
+    template <class F>
+    void for_each_extra(F f) const {
+        for (size_t i = 0; i < size(); ++i) {
+            const line_view v = line(i);
+            for (int c = 0; v.extra && c < v.length; ++c) f(v.extra[c]);
+        }
+    }
+
+    static constexpr uint32_t block_words = 1u << 16;  // 256 KiB of cells and colours a block
+    static constexpr size_t block_lines = 4096;        // blank lines take no words: the headers are bounded too
+
+private:
+    struct header {
+        uint32_t offset;
+        uint16_t length;
+        uint8_t coloured;
+        uint8_t attr;
+    };
+    struct block {
+        size_t first = 0;  // the number of its first line
+        std::unique_ptr<uint32_t[]> words;
+        uint32_t used = 0;
+        std::vector<header> lines;
+        block() = default;
+        block(block&&) = default;
+        block& operator=(block&&) = default;
+        // A copied screen copies its history.
+        block(const block& o);
+        block& operator=(const block& o) { return *this = block(o); }
+    };
+    const block& block_of(size_t number) const;
+
+    std::deque<block> blocks_;
+    size_t front_ = 0;  // numbers of the oldest line kept and one past the newest: lines are numbered as they came
+    size_t end_ = 0;
+};
