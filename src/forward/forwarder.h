@@ -1,0 +1,74 @@
+#pragma once
+// The port forwards of one SSH connection: listeners for local and dynamic (SOCKS) forwards, the host's listeners
+// for remote ones, and for each TCP connection a link between its local stream and an SSH channel.
+//
+// Flow control is per link: a link reads from its local program only while its channel has room in the host's
+// window, and tells the connection that host data was consumed only once its local stream took it, so a slow local
+// reader closes its own channel's window and nothing else (the shell and the other tunnels go on). What a link holds
+// is bounded by the window it gives.
+//
+// Failures (a port in use, the host refusing a forward or a channel) are reported through the note callback with
+// their cause; the shell is never ended by a tunnel.
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "forward/forward_spec.h"
+#include "forward/tunnel_ports.h"
+
+namespace fwd {
+
+inline constexpr std::size_t max_links = 256;  // open connections through all tunnels together
+
+class forwarder {
+public:
+    using note_fn = std::function<void(std::string_view)>;
+    forwarder(local_network& net, ssh_tunnels& ssh, note_fn note);
+    ~forwarder();
+    forwarder(const forwarder&) = delete;
+    forwarder& operator=(const forwarder&) = delete;
+
+    // Opens the local listeners and asks the host for the remote ones. Called once the session is signed on.
+    void start(std::span<const forward_spec> specs);
+    // Closes every listener and link (the connection is ending).
+    void stop();
+
+    // The host's answer to the oldest remote request still unanswered.
+    void remote_answer(bool ok);
+    // The host opened a forwarded-tcpip channel for address:port. False: no such forward here (the caller refuses
+    // the channel). True: the forwarder answers later through ssh_tunnels::accept_open / refuse_open.
+    bool forwarded(std::string_view address, std::uint16_t port, channel_id ch, std::string_view origin);
+
+    struct status {
+        std::string what;                      // describe_forward
+        std::string state;                     // "listening", "asked", "failed: ..."
+        int open = 0;                          // connections now
+        std::uint64_t sent = 0, received = 0;  // bytes to and from the host, all connections so far
+    };
+    std::vector<status> tunnels() const;
+
+    struct link;  // one TCP connection through a tunnel
+
+private:
+    struct entry;
+    friend struct link;
+    void accept_on(entry& e, std::unique_ptr<tunnel_stream> s);
+    void finished(link* l);
+    void reap();
+    entry* remote_entry(std::string_view address, std::uint16_t port);
+
+    local_network& net_;
+    ssh_tunnels& ssh_;
+    note_fn note_;
+    std::list<entry> entries_;
+    std::list<std::unique_ptr<link>> links_;
+    std::vector<std::unique_ptr<link>> done_;  // finished inside their own callbacks; freed at the next entry point
+    std::vector<entry*> asked_;                // remote requests in the order sent
+};
+
+}  // namespace fwd
