@@ -41,6 +41,7 @@ struct listener_events {
 
 struct port_listener {
     virtual ~port_listener() = default;
+    virtual std::uint16_t port() const = 0;  // the one bound (asked for 0: the system's choice)
 };
 
 struct local_network {

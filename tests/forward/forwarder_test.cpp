@@ -65,6 +65,7 @@ struct fake_listener : port_listener {
     std::string key;
     fake_listener(std::map<std::string, listener_events*>& t, std::string k) : table(t), key(std::move(k)) {}
     ~fake_listener() override { table.erase(key); }
+    std::uint16_t port() const override { return 1; }
 };
 
 struct fake_network : local_network {

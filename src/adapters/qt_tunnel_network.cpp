@@ -1,0 +1,166 @@
+#include "adapters/qt_tunnel_network.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkProxy>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+
+#include <sys/socket.h>
+
+namespace {
+
+// Unsent bytes a stream holds before write takes no more (the link then keeps the rest within its window).
+constexpr qint64 write_limit = 256 * 1024;
+constexpr int close_give_up_ms = 5000;
+
+class qt_tunnel_stream : public fwd::tunnel_stream {
+public:
+    // sock: connected (accepted) or connecting; the stream owns it from here.
+    qt_tunnel_stream(QTcpSocket* sock, fwd::stream_events* events) : sock_(sock), events_(events) {
+        sock->setProxy(QNetworkProxy::NoProxy);
+        QObject::connect(sock, &QTcpSocket::connected, &guard_, [this] {
+            sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            if (events_) events_->stream_connected();
+        });
+        QObject::connect(sock, &QTcpSocket::readyRead, &guard_, [this] {
+            if (events_) events_->stream_readable();
+        });
+        QObject::connect(sock, &QTcpSocket::bytesWritten, &guard_, [this] {
+            if (shut_pending_ && sock_->bytesToWrite() == 0) shut_now();
+            if (events_) events_->stream_writable();
+        });
+        QObject::connect(sock, &QTcpSocket::disconnected, &guard_, [this] { gone(QStringLiteral("closed")); });
+        QObject::connect(sock, &QTcpSocket::errorOccurred, &guard_, [this] { gone(sock_->errorString()); });
+    }
+    ~qt_tunnel_stream() override {
+        *alive_ = false;
+        QObject::disconnect(sock_, nullptr, &guard_, nullptr);
+        // What was written still goes out; the socket then frees itself (never inside its own signal).
+        if (sock_->state() == QAbstractSocket::UnconnectedState) {
+            sock_->deleteLater();
+            return;
+        }
+        QObject::connect(sock_, &QTcpSocket::disconnected, sock_, &QObject::deleteLater);
+        QTimer::singleShot(close_give_up_ms, sock_, [s = sock_] {
+            s->abort();
+            s->deleteLater();
+        });
+        sock_->disconnectFromHost();
+    }
+
+    void set_events(fwd::stream_events* e) override { events_ = e; }
+
+    long read(std::uint8_t* buf, std::size_t n) override {
+        const qint64 r = sock_->read(reinterpret_cast<char*>(buf), static_cast<qint64>(n));
+        if (r > 0) return static_cast<long>(r);
+        if (r < 0 || (closed_ && sock_->bytesAvailable() == 0)) return -1;
+        return 0;
+    }
+
+    std::size_t write(std::span<const std::uint8_t> bytes) override {
+        if (closed_ || shut_pending_) return 0;
+        const qint64 room = write_limit - sock_->bytesToWrite();
+        if (room <= 0) return 0;
+        const qint64 n = std::min<qint64>(room, static_cast<qint64>(bytes.size()));
+        const qint64 w = sock_->write(reinterpret_cast<const char*>(bytes.data()), n);
+        return w > 0 ? static_cast<std::size_t>(w) : 0;
+    }
+
+    void shutdown_write() override {
+        if (closed_ || shut_pending_) return;
+        shut_pending_ = true;
+        if (sock_->bytesToWrite() == 0) shut_now();
+    }
+
+    std::string peer() const override {
+        QHostAddress a = sock_->peerAddress();
+        bool v4 = false;
+        const quint32 mapped = a.toIPv4Address(&v4);
+        if (v4) a = QHostAddress(mapped);  // ::ffff:127.0.0.1 as 127.0.0.1
+        return a.toString().toStdString();
+    }
+    std::uint16_t peer_port() const override { return sock_->peerPort(); }
+
+private:
+    void shut_now() {
+        shut_pending_ = false;
+        if (sock_->socketDescriptor() >= 0) ::shutdown(static_cast<int>(sock_->socketDescriptor()), SHUT_WR);
+    }
+    // The program closed (or the connection failed): what is still buffered can be read first.
+    void gone(const QString& why) {
+        if (closed_) return;
+        closed_ = true;
+        if (!events_) return;
+        const auto alive = alive_;  // the reader may drop this stream
+        if (sock_->bytesAvailable() > 0) events_->stream_readable();
+        if (*alive) events_->stream_closed(why.toStdString());
+    }
+
+    QTcpSocket* sock_;
+    QObject guard_;  // receiver of the socket's signals, so that they stop when the stream goes
+    fwd::stream_events* events_;
+    bool closed_ = false;
+    bool shut_pending_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class qt_port_listener : public fwd::port_listener {
+public:
+    explicit qt_port_listener(fwd::listener_events& events) : events_(events) {
+        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+            while (QTcpSocket* s = server_.nextPendingConnection()) {
+                s->setParent(nullptr);
+                s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                events_.accepted(std::make_unique<qt_tunnel_stream>(s, nullptr));
+            }
+        });
+    }
+    bool listen(const QHostAddress& a, std::uint16_t port, std::string& why) {
+        server_.setProxy(QNetworkProxy::NoProxy);
+        if (server_.listen(a, port)) return true;
+        why = server_.errorString().toStdString();
+        return false;
+    }
+    std::uint16_t port() const override { return server_.serverPort(); }
+
+private:
+    fwd::listener_events& events_;
+    QTcpServer server_;
+};
+
+QHostAddress address_of(std::string_view text, std::string& why) {
+    const QString name = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (name == QLatin1String("*")) return QHostAddress(QHostAddress::Any);
+    if (name == QLatin1String("localhost")) return QHostAddress(QHostAddress::LocalHost);
+    QHostAddress a(name);
+    if (!a.isNull()) return a;
+    const QHostInfo info = QHostInfo::fromName(name);  // a named listening address: rare, looked up once
+    if (info.error() == QHostInfo::NoError && !info.addresses().isEmpty()) return info.addresses().first();
+    why = "cannot find the address " + name.toStdString();
+    return {};
+}
+
+}  // namespace
+
+std::unique_ptr<fwd::port_listener> qt_tunnel_network::listen(std::string_view address, std::uint16_t port,
+                                                              fwd::listener_events& events, std::string& why) {
+    const QHostAddress a = address_of(address, why);
+    if (a.isNull()) return nullptr;
+    auto l = std::make_unique<qt_port_listener>(events);
+    if (!l->listen(a, port, why)) return nullptr;
+    return l;
+}
+
+std::unique_ptr<fwd::tunnel_stream> qt_tunnel_network::connect(std::string_view host, std::uint16_t port,
+                                                               fwd::stream_events& events) {
+    auto* s = new QTcpSocket;
+    auto stream = std::make_unique<qt_tunnel_stream>(s, &events);
+    s->connectToHost(QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size())), port);
+    return stream;
+}
