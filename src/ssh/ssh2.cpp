@@ -135,74 +135,11 @@ std::size_t exchange_hash::final(std::uint8_t* out) {
 
 bool packet_direction::install(const cipher_method& c, const mac_method* m, const std::uint8_t* iv,
                                const std::uint8_t* key, const std::uint8_t* mac_key) {
-    clear();
-    cipher = &c;
-    mac = c.tag ? nullptr : m;
-    switch (c.kind) {
-    case cipher_kind::des3_cbc:
-        crypto::ssh2_3des_cbc.set_key(cbc, key);
-        crypto::ssh2_3des_cbc.set_iv(cbc, iv);
-        break;
-    case cipher_kind::blowfish_cbc:
-        crypto::ssh2_blowfish_cbc.set_key(cbc, key);
-        crypto::ssh2_blowfish_cbc.set_iv(cbc, iv);
-        break;
-    case cipher_kind::aes_ctr:
-        ctr = std::make_unique<crypto::evp::aes_ctr>(key, c.key_len, iv);
-        if (!ctr->ok()) return false;
-        break;
-    case cipher_kind::aes_gcm:
-        gcm = std::make_unique<crypto::evp::aes_gcm>(key, c.key_len, iv);
-        if (!gcm->ok()) return false;
-        break;
-    case cipher_kind::chacha:
-        chacha = std::make_unique<crypto::evp::chacha20_poly1305>(key);
-        if (!chacha->ok()) return false;
-        break;
-    }
-    if (mac) {
-        if (mac->hash == crypto::evp::hash_kind::sha1) {
-            crypto::ssh2_hmac_sha1.set_key(sha1, mac_key);
-        } else {
-            hmac = std::make_unique<crypto::evp::hmac>(mac->hash, mac_key, mac->key_len);
-            if (!hmac->ok()) return false;
-        }
-    }
+    auto made = make_packet_cipher(c, m, iv, key, mac_key);
+    if (!made) return false;
+    cipher = std::move(made);
+    method = &c;
     return true;
-}
-
-void packet_direction::clear() {
-    cipher = nullptr;
-    mac = nullptr;
-    cbc.clear();
-    sha1.clear();
-    hmac.reset();
-    ctr.reset();
-    gcm.reset();
-    chacha.reset();
-}
-
-void packet_direction::crypt(bool encrypt, std::uint8_t* p, std::size_t n) {
-    switch (cipher->kind) {
-    case cipher_kind::des3_cbc:
-        return encrypt ? crypto::ssh2_3des_cbc.encrypt(cbc, p, n) : crypto::ssh2_3des_cbc.decrypt(cbc, p, n);
-    case cipher_kind::blowfish_cbc:
-        return encrypt ? crypto::ssh2_blowfish_cbc.encrypt(cbc, p, n) : crypto::ssh2_blowfish_cbc.decrypt(cbc, p, n);
-    case cipher_kind::aes_ctr: return ctr->apply(p, n);
-    case cipher_kind::aes_gcm:
-    case cipher_kind::chacha: return;  // sealed and opened whole, never block-wise
-    }
-}
-
-void packet_direction::mac_make(std::uint8_t* p, std::size_t n) {
-    if (hmac)
-        hmac->compute(seq, p, n, p + n);
-    else
-        crypto::ssh2_hmac_sha1.make(sha1, p, n, seq);
-}
-
-bool packet_direction::mac_verify(const std::uint8_t* p, std::size_t n) const {
-    return hmac ? hmac->verify(seq, p, n, p + n) : crypto::ssh2_hmac_sha1.verify(sha1, p, n, seq);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -221,9 +158,8 @@ void ssh2_engine::reset() {
     id_done_ = false;
     ident_.reset();
     rx_.clear();
-    out_.clear();
-    in_.clear();
-    out_.seq = in_.seq = 0;
+    out_ = packet_direction();
+    in_ = packet_direction();
     v_s_.clear();
     arm_handlers();
     first_exchange_ = true;
@@ -339,20 +275,12 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
 void ssh2_engine::reassemble() {
     const unsigned gen = generation_;
     while (rx_.size() >= 4) {
-        std::uint32_t len;
-        if (!in_.keyed() || in_.etm() || in_.cipher->kind == cipher_kind::aes_gcm) {
-            len = crypto::load_be(rx_.data());
-        } else if (in_.cipher->kind == cipher_kind::chacha) {
-            len = in_.chacha->decrypt_length(in_.seq, rx_.data());
-        } else {
-            const std::size_t block = in_.cipher->block;
-            if (!rx_.head_decrypted) {
-                if (rx_.size() < block) return;
-                in_.crypt(false, rx_.data(), block);
-                rx_.head_decrypted = true;
-            }
-            len = crypto::load_be(rx_.data());
+        if (!rx_.head_decrypted) {
+            if (rx_.size() < in_.cipher->head()) return;
+            head_len_ = in_.cipher->length(in_.seq, rx_.data());
+            rx_.head_decrypted = true;
         }
+        const std::uint32_t len = head_len_;
         if (len > max_packet_length) {
             rx_.clear();
             // The fixed suite drops the buffer and waits; in negotiated mode the stream cannot recover from this,
@@ -362,7 +290,7 @@ void ssh2_engine::reassemble() {
         }
         // Too large to process: said now rather than after waiting for all of it.
         if (std::size_t(len) + 4 >= max_packet_length) return fail(msg::illegal_message);
-        const std::size_t total = std::size_t(len) + 4 + in_.trailer();
+        const std::size_t total = std::size_t(len) + 4 + in_.cipher->trailer();
         if (rx_.size() < total) return;
         rx_.head_decrypted = false;
         process_packet(total, len);
@@ -377,29 +305,13 @@ void ssh2_engine::process_packet(std::size_t total, std::uint32_t len) {
     std::uint8_t* p = in_buf_.data();
     std::memcpy(p, rx_.data(), total);
     const std::size_t a = std::size_t(len) + 4;
-    bool authentic = true;
-    if (in_.keyed()) {
-        if (in_.aead() || in_.etm()) {
-            // Nothing is decrypted before it is authenticated; the length must fill whole blocks.
-            if (len % in_.block() != 0) return fail(msg::protocol_violation);
-            if (in_.cipher->kind == cipher_kind::chacha) {
-                authentic = in_.chacha->open(in_.seq, p, len, p + a);
-                if (authentic) crypto::store_be(p, len);
-            } else if (in_.cipher->kind == cipher_kind::aes_gcm) {
-                authentic = in_.gcm->open(p, p + 4, len, p + a);
-            } else {
-                authentic = in_.mac_verify(p, a);
-                if (authentic) in_.crypt(false, p + 4, len);
-            }
-        } else {
-            const std::size_t block = in_.cipher->block;
-            if (total > block + in_.trailer()) in_.crypt(false, p + block, total - block - in_.trailer());
-        }
-    }
+    // Where nothing is decrypted before it is authenticated the length must fill whole blocks.
+    if (!in_.cipher->length_fits(len)) return fail(msg::protocol_violation);
+    bool authentic = in_.cipher->open(in_.seq, p, len);
     if (authentic) {
         io_.session_log_hex(label_in, p, a);
         if (!alive(gen)) return;
-        if (in_.keyed() && !in_.length_apart()) authentic = in_.mac_verify(p, a);
+        authentic = in_.cipher->verify_plain(in_.seq, p, len);
     }
     if (!authentic) {
         io_.session_log_line(logtext::wrong_mac);
@@ -421,9 +333,9 @@ wire_writer ssh2_engine::begin(std::uint8_t type) {
 void ssh2_engine::send(const wire_writer& w, secret_range mask) {
     if (w.overflow()) return;            // the builders bound every field; this is the last line of defence
     const std::size_t l = w.size() + 1;  // type byte included
-    const std::size_t block = out_.block();
+    const std::size_t block = out_.cipher->block();
     // The length field is outside the padded part when it travels in clear or under its own key.
-    const std::size_t covered = out_.length_apart() ? 1 + l : 5 + l;
+    const std::size_t covered = out_.cipher->length_apart() ? 1 + l : 5 + l;
     std::size_t pad = block - (covered % block);
     if (pad < 4) pad += block;
     while (l + pad + 5 < 16) pad += block;
@@ -432,10 +344,8 @@ void ssh2_engine::send(const wire_writer& w, secret_range mask) {
     crypto::store_be(p, static_cast<std::uint32_t>(l + pad + 1));
     p[4] = static_cast<std::uint8_t>(pad);
     const std::size_t n = l + pad + 5;
-    const std::size_t trailer = out_.trailer();
-    const bool classic = out_.keyed() && !out_.length_apart();
-    if (classic) out_.mac_make(p, n);
-    const std::size_t logged = classic ? n + trailer : n;
+    const std::size_t trailer = out_.cipher->trailer();
+    const std::size_t logged = n + out_.cipher->mac_plain(out_.seq, p, n);
     if (mask.len == 0) {
         io_.session_log_hex(label_out, p, logged);
     } else {
@@ -445,19 +355,7 @@ void ssh2_engine::send(const wire_writer& w, secret_range mask) {
         io_.session_log_hex(label_out, log_copy_.data(), logged);
         crypto::wipe(log_copy_.data(), logged);
     }
-    if (out_.keyed()) {
-        switch (out_.cipher->kind) {
-        case cipher_kind::chacha: out_.chacha->seal(out_.seq, p, n - 4, p + n); break;
-        case cipher_kind::aes_gcm: out_.gcm->seal(p, p + 4, n - 4, p + n); break;
-        default:
-            if (out_.etm()) {
-                out_.crypt(true, p + 4, n - 4);
-                out_.mac_make(p, n);
-            } else {
-                out_.crypt(true, p, n);
-            }
-        }
-    }
+    out_.cipher->seal(out_.seq, p, n);
     ++out_.seq;
     io_.session_write(p, n + trailer);
 }

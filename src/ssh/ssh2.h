@@ -30,6 +30,7 @@
 #include "ssh/algorithms.h"
 #include "ssh/framing.h"
 #include "ssh/keys.h"
+#include "ssh/packet_cipher.h"
 #include "ssh/wire.h"
 
 struct Settings;
@@ -160,32 +161,16 @@ private:
     std::optional<crypto::evp::hash_context> evp_;
 };
 
-// Keyed state of one direction of the connection.
+// One direction of the connection: its packet protection (the clear base object before keys) and sequence number.
 struct packet_direction {
-    const cipher_method* cipher = nullptr;  // null: no keys yet
-    const mac_method* mac = nullptr;        // null with an AEAD cipher
-    crypto::cipher_context cbc;             // 3des-cbc, blowfish-cbc: the project's own
-    crypto::mac_context sha1;               // hmac-sha1 (also -etm): the project's own
-    std::unique_ptr<crypto::evp::hmac> hmac;
-    std::unique_ptr<crypto::evp::aes_ctr> ctr;
-    std::unique_ptr<crypto::evp::aes_gcm> gcm;
-    std::unique_ptr<crypto::evp::chacha20_poly1305> chacha;
+    std::unique_ptr<packet_cipher> cipher = std::make_unique<packet_cipher>();
+    const cipher_method* method = nullptr;  // null: no keys yet
     std::uint32_t seq = 0;
 
-    bool keyed() const { return cipher != nullptr; }
-    bool aead() const { return cipher && cipher->tag != 0; }
-    bool etm() const { return mac && mac->etm; }
-    // Length field in clear (ETM, GCM) or under its own key (chacha20-poly1305): never decrypted block-wise.
-    bool length_apart() const { return aead() || etm(); }
-    std::size_t block() const { return cipher && cipher->block > 8 ? cipher->block : 8; }
-    std::size_t trailer() const { return !cipher ? 0 : aead() ? cipher->tag : mac->length; }
+    bool keyed() const { return method != nullptr; }
     // Keys, IV and MAC key in the lengths the rows name; false when a library context could not be made.
     bool install(const cipher_method& c, const mac_method* m, const std::uint8_t* iv, const std::uint8_t* key,
                  const std::uint8_t* mac_key);
-    void clear();
-    void crypt(bool encrypt, std::uint8_t* p, std::size_t n);  // block and stream ciphers, in place
-    void mac_make(std::uint8_t* p, std::size_t n);             // MAC of p[0..n) written at p + n
-    bool mac_verify(const std::uint8_t* p, std::size_t n) const;
 };
 
 class ssh2_engine {
@@ -227,7 +212,7 @@ public:
     std::uint32_t local_window() const { return local_window_; }
     const std::uint8_t* session_id() const { return session_id_.data(); }
     // The negotiated server-to-client cipher (empty before keys).
-    std::string_view cipher_name() const { return in_.cipher ? in_.cipher->name : std::string_view(); }
+    std::string_view cipher_name() const { return in_.method ? in_.method->name : std::string_view(); }
 
     // Installs both directions' keys from the six 40-byte values A..F, as a finished fixed-suite exchange would
     // (fuzzers and tests that start mid-stream). The identification and the service request are taken as done.
@@ -331,7 +316,8 @@ private:
     grid_size grid_;
 
     std::array<handler, 256> on_{};
-    std::uint8_t in_type_ = 0;  // the message being handled
+    std::uint8_t in_type_ = 0;    // the message being handled
+    std::uint32_t head_len_ = 0;  // the length of the packet at the head of rx_, once read
     packet_direction out_;
     packet_direction in_;
     std::string v_s_;  // the host's identification line
