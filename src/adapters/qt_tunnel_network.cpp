@@ -2,14 +2,15 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QLocalSocket>
 #include <QNetworkProxy>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <memory>
+#include <type_traits>
 
 #include <sys/socket.h>
 
@@ -19,39 +20,46 @@ namespace {
 constexpr qint64 write_limit = 256 * 1024;
 constexpr int close_give_up_ms = 5000;
 
+// A TCP connection, or the local socket of the SSH agent.
+template <class Socket>
 class qt_tunnel_stream : public fwd::tunnel_stream {
+    static constexpr bool tcp = std::is_same_v<Socket, QTcpSocket>;
+
 public:
     // sock: connected (accepted) or connecting; the stream owns it from here.
-    qt_tunnel_stream(QTcpSocket* sock, fwd::stream_events* events) : sock_(sock), events_(events) {
-        sock->setProxy(QNetworkProxy::NoProxy);
-        QObject::connect(sock, &QTcpSocket::connected, &guard_, [this] {
-            sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    qt_tunnel_stream(Socket* sock, fwd::stream_events* events) : sock_(sock), events_(events) {
+        if constexpr (tcp) sock->setProxy(QNetworkProxy::NoProxy);
+        QObject::connect(sock, &Socket::connected, &guard_, [this] {
+            if constexpr (tcp) sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             if (events_) events_->stream_connected();
         });
-        QObject::connect(sock, &QTcpSocket::readyRead, &guard_, [this] {
+        QObject::connect(sock, &Socket::readyRead, &guard_, [this] {
             if (events_) events_->stream_readable();
         });
-        QObject::connect(sock, &QTcpSocket::bytesWritten, &guard_, [this] {
+        QObject::connect(sock, &Socket::bytesWritten, &guard_, [this] {
             if (shut_pending_ && sock_->bytesToWrite() == 0) shut_now();
             if (events_) events_->stream_writable();
         });
-        QObject::connect(sock, &QTcpSocket::disconnected, &guard_, [this] { gone(QStringLiteral("closed")); });
-        QObject::connect(sock, &QTcpSocket::errorOccurred, &guard_, [this] { gone(sock_->errorString()); });
+        QObject::connect(sock, &Socket::disconnected, &guard_, [this] { gone(QStringLiteral("closed")); });
+        QObject::connect(sock, &Socket::errorOccurred, &guard_, [this] { gone(sock_->errorString()); });
     }
     ~qt_tunnel_stream() override {
         *alive_ = false;
         QObject::disconnect(sock_, nullptr, &guard_, nullptr);
         // What was written still goes out; the socket then frees itself (never inside its own signal).
-        if (sock_->state() == QAbstractSocket::UnconnectedState) {
+        if (sock_->state() == Socket::UnconnectedState) {
             sock_->deleteLater();
             return;
         }
-        QObject::connect(sock_, &QTcpSocket::disconnected, sock_, &QObject::deleteLater);
+        QObject::connect(sock_, &Socket::disconnected, sock_, &QObject::deleteLater);
         QTimer::singleShot(close_give_up_ms, sock_, [s = sock_] {
             s->abort();
             s->deleteLater();
         });
-        sock_->disconnectFromHost();
+        if constexpr (tcp)
+            sock_->disconnectFromHost();
+        else
+            sock_->disconnectFromServer();
     }
 
     void set_events(fwd::stream_events* e) override { events_ = e; }
@@ -79,13 +87,22 @@ public:
     }
 
     std::string peer() const override {
-        QHostAddress a = sock_->peerAddress();
-        bool v4 = false;
-        const quint32 mapped = a.toIPv4Address(&v4);
-        if (v4) a = QHostAddress(mapped);  // ::ffff:127.0.0.1 as 127.0.0.1
-        return a.toString().toStdString();
+        if constexpr (tcp) {
+            QHostAddress a = sock_->peerAddress();
+            bool v4 = false;
+            const quint32 mapped = a.toIPv4Address(&v4);
+            if (v4) a = QHostAddress(mapped);  // ::ffff:127.0.0.1 as 127.0.0.1
+            return a.toString().toStdString();
+        } else {
+            return "agent";
+        }
     }
-    std::uint16_t peer_port() const override { return sock_->peerPort(); }
+    std::uint16_t peer_port() const override {
+        if constexpr (tcp)
+            return sock_->peerPort();
+        else
+            return 0;
+    }
 
 private:
     void shut_now() {
@@ -102,7 +119,7 @@ private:
         if (*alive) events_->stream_closed(why.toStdString());
     }
 
-    QTcpSocket* sock_;
+    Socket* sock_;
     QObject guard_;  // receiver of the socket's signals, so that they stop when the stream goes
     fwd::stream_events* events_;
     bool closed_ = false;
@@ -117,7 +134,7 @@ public:
             while (QTcpSocket* s = server_.nextPendingConnection()) {
                 s->setParent(nullptr);
                 s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-                events_.accepted(std::make_unique<qt_tunnel_stream>(s, nullptr));
+                events_.accepted(std::make_unique<qt_tunnel_stream<QTcpSocket>>(s, nullptr));
             }
         });
     }
@@ -160,7 +177,19 @@ std::unique_ptr<fwd::port_listener> qt_tunnel_network::listen(std::string_view a
 std::unique_ptr<fwd::tunnel_stream> qt_tunnel_network::connect(std::string_view host, std::uint16_t port,
                                                                fwd::stream_events& events) {
     auto* s = new QTcpSocket;
-    auto stream = std::make_unique<qt_tunnel_stream>(s, &events);
+    auto stream = std::make_unique<qt_tunnel_stream<QTcpSocket>>(s, &events);
     s->connectToHost(QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size())), port);
+    return stream;
+}
+
+std::unique_ptr<fwd::tunnel_stream> qt_tunnel_network::connect_agent(fwd::stream_events& events, std::string& why) {
+    const QString path = agent_socket_.isEmpty() ? qEnvironmentVariable("SSH_AUTH_SOCK") : agent_socket_;
+    if (path.isEmpty()) {
+        why = "no SSH agent here (SSH_AUTH_SOCK is not set)";
+        return nullptr;
+    }
+    auto* s = new QLocalSocket;
+    auto stream = std::make_unique<qt_tunnel_stream<QLocalSocket>>(s, &events);
+    s->connectToServer(path);
     return stream;
 }

@@ -12,14 +12,18 @@ constexpr std::uint32_t reason_connect_failed = 2;  // RFC 4254 5.1
 }  // namespace
 
 struct forwarder::entry : listener_events {
-    entry(forwarder& f, forward_spec s) : owner(f), spec(std::move(s)) {}
+    entry(forwarder& f, forward_spec s) : owner(f), spec(std::move(s)), label("Tunnel " + describe_forward(spec)) {}
+    entry(forwarder& f, std::string l) : owner(f), label(std::move(l)) {}
     void accepted(std::unique_ptr<tunnel_stream> s) override { owner.accept_on(*this, std::move(s)); }
-    void note(std::string_view what) const {
-        owner.note_("Tunnel " + describe_forward(spec) + ": " + std::string(what));
+    void note(std::string_view what) const { owner.note_(label + ": " + std::string(what)); }
+    // Where a remote forward's (or the agent's) connections go, for a failure's message.
+    std::string destination() const {
+        return spec.host.empty() ? "the agent" : spec.host + ":" + std::to_string(spec.host_port);
     }
 
     forwarder& owner;
     forward_spec spec;
+    std::string label;
     std::unique_ptr<port_listener> listener;
     std::string state;
     int open = 0;
@@ -60,7 +64,7 @@ struct forwarder::link : stream_events, channel_events {
     void stream_writable() override { flush_to_local(); }
     void stream_closed(std::string_view why) override {
         if (ph == phase::connecting) {
-            e.note("cannot reach " + e.spec.host + ":" + std::to_string(e.spec.host_port) + ": " + std::string(why));
+            e.note("cannot reach " + e.destination() + ": " + std::string(why));
             owner.ssh_.refuse_open(ch, reason_connect_failed, why);
             stream.reset();
             done();
@@ -217,7 +221,7 @@ struct forwarder::link : stream_events, channel_events {
 };
 
 forwarder::forwarder(local_network& net, ssh_tunnels& ssh, note_fn note)
-    : net_(net), ssh_(ssh), note_(std::move(note)) {}
+    : net_(net), ssh_(ssh), note_(std::move(note)), agent_(std::make_unique<entry>(*this, "SSH agent")) {}
 
 forwarder::~forwarder() { stop(); }
 
@@ -259,6 +263,20 @@ void forwarder::stop() {
     links_.clear();
     asked_.clear();
     entries_.clear();
+    agent_allowed_ = false;
+}
+
+bool forwarder::agent_opened(channel_id ch) {
+    reap();
+    if (!agent_allowed_) return false;
+    auto l = std::make_unique<link>(*this, *agent_, link::phase::connecting);
+    l->ch = ch;
+    link& ref = *l;
+    links_.push_back(std::move(l));
+    std::string why;
+    ref.stream = net_.connect_agent(ref, why);
+    if (!ref.stream) ref.stream_closed(why);
+    return true;
 }
 
 void forwarder::remote_answer(bool ok) {
@@ -329,6 +347,7 @@ void forwarder::reap() { done_.clear(); }
 std::vector<forwarder::status> forwarder::tunnels() const {
     std::vector<status> out;
     for (const entry& e : entries_) out.push_back({describe_forward(e.spec), e.state, e.open, e.sent, e.received});
+    if (agent_allowed_) out.push_back({agent_->label, "forwarded", agent_->open, agent_->sent, agent_->received});
     return out;
 }
 

@@ -38,6 +38,12 @@ public:
     // Closes every listener and link (the connection is ending).
     void stop();
 
+    // Agent forwarding: once allowed (the host was asked with auth-agent-req), the host's auth-agent channels reach
+    // the local agent. agent_opened: false when not allowed (the caller refuses); true: answered later, as
+    // forwarded.
+    void allow_agent(bool on) { agent_allowed_ = on; }
+    bool agent_opened(channel_id ch);
+
     // The host's answer to the oldest remote request still unanswered.
     void remote_answer(bool ok);
     // The host opened a forwarded-tcpip channel for address:port. False: no such forward here (the caller refuses
@@ -69,6 +75,8 @@ private:
     std::list<std::unique_ptr<link>> links_;
     std::vector<std::unique_ptr<link>> done_;  // finished inside their own callbacks; freed at the next entry point
     std::vector<entry*> asked_;                // remote requests in the order sent
+    std::unique_ptr<entry> agent_;
+    bool agent_allowed_ = false;
 };
 
 }  // namespace fwd

@@ -53,6 +53,8 @@ struct local_network {
     // stream_closed on the events given.
     virtual std::unique_ptr<tunnel_stream> connect(std::string_view host, std::uint16_t port,
                                                    stream_events& events) = 0;
+    // A connection to the local SSH agent (agent forwarding); null with why when there is none.
+    virtual std::unique_ptr<tunnel_stream> connect_agent(stream_events& events, std::string& why) = 0;
 };
 
 // ----- SSH side -----

@@ -92,6 +92,18 @@ struct fake_network : local_network {
         dialled.emplace_back(std::string(host) + " " + std::to_string(port), s.get());
         return s;
     }
+    std::string agent_missing;  // non-empty: connect_agent fails with it
+    std::vector<fake_stream*> agents;
+    std::unique_ptr<tunnel_stream> connect_agent(stream_events& events, std::string& why) override {
+        if (!agent_missing.empty()) {
+            why = agent_missing;
+            return nullptr;
+        }
+        auto s = std::make_unique<fake_stream>(records.emplace_back());
+        s->ev = &events;
+        agents.push_back(s.get());
+        return s;
+    }
     // A program connects to a listener.
     fake_stream* arrive(const std::string& key) {
         auto s = std::make_unique<fake_stream>(records.emplace_back());
@@ -334,6 +346,32 @@ TEST_F(ForwarderTest, LimitsAndAConnectionThatCannotOpenChannels) {
     EXPECT_NE(notes.back().find("more than 256 connections"), std::string::npos);
     f.stop();
     EXPECT_TRUE(net.listening.empty());
+}
+
+// The host's auth-agent channels reach the local agent only once allowed; a missing agent is named.
+TEST_F(ForwarderTest, AgentChannelsReachTheAgentOnlyWhenAllowed) {
+    EXPECT_FALSE(f.agent_opened(5));
+    f.allow_agent(true);
+    ASSERT_TRUE(f.agent_opened(5));
+    ASSERT_EQ(net.agents.size(), 1u);
+    fake_stream* a = net.agents[0];
+    a->ev->stream_connected();
+    EXPECT_TRUE(ssh.ch[5].accepted);
+    ssh.ch[5].ev->channel_data(bytes{0, 0, 0, 1, 11});  // a request for identities
+    EXPECT_EQ(a->rec.outbox.size(), 5u);
+    a->send("answer");
+    EXPECT_EQ(str(ssh.ch[5].sent), "answer");
+    const auto st = f.tunnels();
+    ASSERT_EQ(st.size(), 1u);
+    EXPECT_EQ(st[0].what, "SSH agent");
+    EXPECT_EQ(st[0].open, 1);
+
+    net.agent_missing = "no SSH agent here (SSH_AUTH_SOCK is not set)";
+    ASSERT_TRUE(f.agent_opened(6));
+    EXPECT_TRUE(ssh.ch[6].refused);
+    EXPECT_EQ(notes.back(), "SSH agent: cannot reach the agent: no SSH agent here (SSH_AUTH_SOCK is not set)");
+    f.stop();
+    EXPECT_FALSE(f.agent_opened(7));
 }
 
 }  // namespace

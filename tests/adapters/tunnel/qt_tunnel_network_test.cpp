@@ -2,7 +2,10 @@
 // the close of the program and the causes of failures.
 #include <gtest/gtest.h>
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTcpSocket>
 
 #include "../qt_socket_support.h"
@@ -95,6 +98,34 @@ TEST(QtTunnelNetwork, FailuresSayWhy) {
 
     auto ok = net.connect("127.0.0.1", first->port(), r);
     ASSERT_TRUE(spin([&] { return r.connected == 1; }));
+}
+
+// The agent's socket: the one set, else $SSH_AUTH_SOCK, else a reason.
+TEST(QtTunnelNetwork, AgentSocket) {
+    app();
+    QTemporaryDir dir;
+    QLocalServer agent;
+    const QString path = dir.filePath(QStringLiteral("agent.sock"));
+    ASSERT_TRUE(agent.listen(path));
+    qt_tunnel_network net;
+    net.set_agent_socket(path);
+    recorder r;
+    std::string why;
+    auto s = net.connect_agent(r, why);
+    ASSERT_TRUE(s) << why;
+    ASSERT_TRUE(spin([&] { return r.connected == 1 && agent.hasPendingConnections(); }));
+    QLocalSocket* other = agent.nextPendingConnection();
+    const std::uint8_t request[] = {0, 0, 0, 1, 11};
+    EXPECT_EQ(s->write(request), 5u);
+    ASSERT_TRUE(spin([&] { return other->bytesAvailable() == 5; }));
+    EXPECT_EQ(s->peer(), "agent");
+
+    qt_tunnel_network bare;
+    const QByteArray saved = qgetenv("SSH_AUTH_SOCK");
+    qunsetenv("SSH_AUTH_SOCK");
+    EXPECT_FALSE(bare.connect_agent(r, why));
+    EXPECT_EQ(why, "no SSH agent here (SSH_AUTH_SOCK is not set)");
+    if (!saved.isEmpty()) qputenv("SSH_AUTH_SOCK", saved);
 }
 
 }  // namespace
