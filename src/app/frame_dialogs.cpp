@@ -48,6 +48,7 @@ private:
         Settings& s = settings();
         if (s.term_size == 132 && f_.view().columns() != 132) f_.terminal().set_columns(132);  // as at the start
         f_.view().show_scroll_bar(s.scroll_bar != 0);
+        f_.view().settings_changed();
         f_.relayout();
         f_.repaint_view();
     }
@@ -90,7 +91,9 @@ void register_dialog_commands(CMainFrame& f) {
     f.set_command(
         cmd::termtype,
         [&f] {
-            if (run_dialog<getterm>(f)) f.view().refit();  // the screen may follow the window now, or no more
+            if (!run_dialog<getterm>(f)) return;
+            f.view().settings_changed();  // utf8, the terminal type and clipboard writes, also while connected
+            f.view().refit();             // the screen may follow the window now, or no more
         },
         saving);
 

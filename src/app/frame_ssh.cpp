@@ -1,5 +1,5 @@
-// The SSH engine of the client: one for the whole run, talking to the view's session, asking for credentials
-// with the sign-on dialog, and feeding the status bar's security pane.
+// The SSH client of the view's connection: its sign-on dialogs, its pacing and keep-alive timers, and the status
+// bar's security pane.
 #include <QApplication>
 #include <QTimer>
 #include <utility>
@@ -11,6 +11,7 @@
 #include "dialogs/host_key_dialog.h"
 #include "dialogs/settings_dialogs.h"
 #include "dialogs/ssh_auth_dialogs.h"
+#include "session/connection.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
@@ -25,6 +26,8 @@ struct dialog_prompts final : ssh::ssh_prompts {
     std::string user, password;
     bool reuse_once = false;
     ~dialog_prompts() override { crypto::wipe(password); }
+    // `s` is the connection's own record. What the user types is also the settings' (saved with the "Remember"
+    // box); the password stays in the settings only when remembered, as the engines leave it.
     bool sign_on(Settings& s) override {
         if (std::exchange(reuse_once, false) && !password.empty() && !user.empty()) {
             s.ssh_user = user;
@@ -35,6 +38,11 @@ struct dialog_prompts final : ssh::ssh_prompts {
         user = s.ssh_user;
         crypto::wipe(password);
         password = s.ssh_password;
+        Settings& saved = settings();
+        saved.ssh_user = s.ssh_user;
+        saved.ssh_default = s.ssh_default;
+        crypto::wipe(saved.ssh_password);
+        if (s.ssh_default != 0) saved.ssh_password = s.ssh_password;
         return true;
     }
     ssh::host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
@@ -81,24 +89,24 @@ void CMainFrame::reuse_sign_on_once(bool on) {
 
 void CMainFrame::install_ssh_engine() {
     ssh_prompts_ = std::make_unique<dialog_prompts>();
-    ssh_ = std::make_unique<ssh::ssh_client>(settings(), view_->net(), ui_, *ssh_prompts_);
-    view_->net().set_ssh_engine(ssh_.get());
+    connection& link = view_->link();
+    auto* pacing = new pacing_timer(this);
+    link.enable_ssh(*ssh_prompts_, &pacing->timer);
+    pacing->timer.set_callback([this] {
+        if (ssh::ssh_client* c = view_->link().ssh()) c->on_resize_timer();
+    });
     view_->ssh_status = [this] {
-        return CVellumView::ssh_state{ssh_->identification_sent(), ssh_->ssh1_state(), ssh_->ssh2_keys_active(),
-                                      ssh_->ssh2_cipher_name()};
+        const ssh::ssh_client* c = view_->link().ssh();
+        if (!c) return CVellumView::ssh_state{};
+        return CVellumView::ssh_state{c->identification_sent(), c->ssh1_state(), c->ssh2_keys_active(),
+                                      c->ssh2_cipher_name()};
     };
     // The pty request carries the terminal's width, and a switch between 80 and 132 columns is told to the host.
-    ssh_->set_columns(view_->columns());
-    connect(view_, &CVellumView::columns_changed, this, [this] { ssh_->set_columns(view_->columns()); });
+    link.set_columns(view_->columns());
+    connect(view_, &CVellumView::columns_changed, this, [this] { view_->link().set_columns(view_->columns()); });
     // The view's grid: with screen_size 1 the host hears it (SSH paced to ten changes a second, Telnet by NAWS);
     // with 0 the engines only keep it.
-    auto* pacing = new pacing_timer(this);
-    pacing->timer.set_callback([this] { ssh_->on_resize_timer(); });
-    ssh_->set_resize_timer(&pacing->timer);
-    auto tell_grid = [this] {
-        ssh_->set_window_size(view_->rows(), view_->columns());
-        view_->net().set_window_size(view_->rows(), view_->columns());
-    };
+    auto tell_grid = [this] { view_->link().set_grid(view_->rows(), view_->columns()); };
     tell_grid();
     connect(view_, &CVellumView::grid_changed, this, tell_grid);
     // Keep-alive requests every `ssh_keepalive` seconds while connected.
@@ -112,7 +120,7 @@ void CMainFrame::install_ssh_engine() {
         }
         if (++seconds >= every) {
             seconds = 0;
-            ssh_->keepalive();
+            ssh().keepalive();
         }
     });
     tick->start();

@@ -25,6 +25,7 @@
 #include "config/settings.h"
 #include "config/settings_store.h"
 #include "config/ui_services.h"
+#include "session/connection.h"
 #include "session/session.h"
 #include "ssh/services.h"
 #include "ssh/ssh_client.h"
@@ -147,6 +148,7 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
         opts.install_dirs.push_back(QTELNET_BUILD_MAPS_DIR);
     load_settings(settings(), store_, start_, ui_, window_.get(), opts);
     Settings& s = settings();
+    view_->settings_changed();
     if (s.term_size == 132) view_->terminal().set_columns(132);
     view_->show_scroll_bar(s.scroll_bar != 0);
 
@@ -160,6 +162,7 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
 
     connect(view_, &CVellumView::title_changed, this, &CMainFrame::set_title);
     connect(view_, &CVellumView::session_ended_exit, this, [this] { close(); });
+    connect(view_, &CVellumView::session_ended, this, &CMainFrame::session_ended);
     connect(view_, &CVellumView::find_requested, this, [this] { run_command(cmd::find); });
     connect(view_, &CVellumView::menu_requested, this, [this] {
         QMenuBar* mb = menuBar();
@@ -187,10 +190,13 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
 
 CMainFrame::~CMainFrame() {
     // A session still up ends here, while its engine can still say goodbye to the host; the view (a child widget)
-    // outlives these members, so its session must not keep the engine.
-    if (view_->net().busy()) view_->net().disconnect(true);
-    view_->net().set_ssh_engine(nullptr);
+    // outlives these members, so its connection must not keep the sign-on dialogs.
+    disconnect(view_, nullptr, this, nullptr);
+    view_->link().disconnect(true);
+    view_->link().disable_ssh();
 }
+
+ssh::ssh_client& CMainFrame::ssh() { return *view_->link().ssh(); }
 
 vt& CMainFrame::terminal() { return view_->terminal(); }
 session& CMainFrame::net() { return view_->net(); }
@@ -368,7 +374,7 @@ void CMainFrame::build_status_bar() {
 
 void CMainFrame::update_status_panes() {
     Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
-    watch_session();
+    watch_progress();
     const session& net = view_->net();
     QString note = view_->connection_text();
     if (net.connected() && !net.setting_up() && silence_.silent_for() > 0) {
@@ -585,27 +591,17 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
 // ---------------------------------------------------------------------------------------------------------------
 // Reconnect and liveness
 
-bool CMainFrame::reconnect_possible() const {
-    const session& net = view_->net();
-    return !net.busy() && net.last_target().has_value();
-}
+bool CMainFrame::reconnect_possible() const { return !view_->net().busy() && view_->link().has_target(); }
 
 bool CMainFrame::reconnect(bool automatic) {
     if (!reconnect_possible()) return false;
     if (!automatic) cancel_auto_reconnect();
     retry_pending_ = false;
-    const session_target target = *view_->net().last_target();
-    // The protocol and user of that connection; host and port come from memory, never from the settings.
-    Settings& s = settings();
-    s.ssh = target.ssh;
-    s.ssh_type_1_2 = target.ssh_type_1_2;
-    s.ssh_user = target.ssh_user;
-
     // The earlier session stays on the screen; a divider written as host output marks where the new one starts.
+    view_->settings_changed();
     vt& term = view_->terminal();
     term.reset_parser();
-    term.options().utf8 = s.utf8 != 0;
-    const char* bar = s.utf8 != 0 ? "\u2500\u2500\u2500\u2500" : "----";
+    const char* bar = term.options().utf8 ? "\u2500\u2500\u2500\u2500" : "----";
     const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
     const std::string line =
         std::string(term.cursor_column() > 1 ? "\r\n" : "") + bar + " reconnected " + stamp + " " + bar + "\r\n";
@@ -614,7 +610,8 @@ bool CMainFrame::reconnect(bool automatic) {
     reuse_sign_on_once(true);
     auto_attempt_ = automatic;
     if (automatic) view_->net().quiet_next_attempt();
-    const bool ok = view_->connect_to(target.host, target.port);
+    // Host, port, protocol and user come from the connection's memory; the settings stay as the user left them.
+    const bool ok = view_->reconnect();
     update_status_panes();  // an attempt that failed at once is an ending like any other
     return ok;
 }
@@ -632,21 +629,27 @@ void CMainFrame::schedule_retry() {
     retry_pending_ = true;
 }
 
-void CMainFrame::watch_session() {
+void CMainFrame::watch_progress() {
     const session& net = view_->net();
-    if (net.busy()) {
-        if (!auto_attempt_) retry_pending_ = false;  // the user connected meanwhile
-        // A connection that stands and is set up ends the back-off.
-        if (net.connected() && !net.setting_up()) {
-            retry_attempt_ = 0;
-            auto_attempt_ = false;
-        }
+    if (!net.busy()) return;
+    if (!auto_attempt_) retry_pending_ = false;  // the user connected meanwhile
+    // A connection that stands and is set up ends the back-off.
+    if (net.connected() && !net.setting_up()) {
+        retry_attempt_ = 0;
+        auto_attempt_ = false;
     }
-    if (net.ending_count() == endings_seen_) return;
-    endings_seen_ = net.ending_count();
-    if (net.busy()) return;  // a new connection already stands
+}
+
+void CMainFrame::session_ended() {
+    const session& net = view_->net();
+    if (net.busy()) return;
     reuse_sign_on_once(false);
     const session_ending& end = net.last_ending();
+    // A session that showed the host's output stood, however short: not a failed attempt of the back-off.
+    if (end.unexpected) {
+        retry_attempt_ = 0;
+        auto_attempt_ = false;
+    }
     if (end.by_user) {
         cancel_auto_reconnect();
     } else if (auto_attempt_ || (settings().auto_reconnect != 0 && end.unexpected)) {
@@ -656,13 +659,14 @@ void CMainFrame::watch_session() {
         auto_attempt_ = false;
         schedule_retry();
     }
+    update_status_panes();
 }
 
 void CMainFrame::liveness_tick() {
     const session& net = view_->net();
     silence_.tick(net.connected() && !net.setting_up(), net.transport() != TransportKind::Telnet, net.bytes_received(),
                   net.answer_owed(), settings().ssh_keepalive);
-    watch_session();
+    watch_progress();
     if (retry_pending_ && !net.busy() && --retry_in_ <= 0) {
         if (settings().auto_reconnect == 0) {
             cancel_auto_reconnect();

@@ -65,7 +65,7 @@ public:
     CVellumView& view() { return *view_; }
     find_bar& finder() { return *find_bar_; }
     CVellumDoc& document() { return doc_; }
-    ssh::ssh_client& ssh() { return *ssh_; }
+    ssh::ssh_client& ssh();  // the view's connection's SSH client
     vt& terminal();
     session& net();
     const StartupValues& start() const { return start_; }
@@ -138,7 +138,8 @@ private:
     void fkey_clicked(int n);
     void load_toolbar_table();
     void set_title(const QString& host);
-    void watch_session();  // notices an ending: the automatic reconnect's schedule
+    void watch_progress();  // an attempt that stands ends the automatic reconnect's back-off
+    void session_ended();   // pushed by the view's connection: the automatic reconnect's schedule
     void schedule_retry();
     // frame_ssh.cpp: the next SSH sign-on takes this run's credentials (on for a reconnect, off once it ended).
     void reuse_sign_on_once(bool on);
@@ -150,16 +151,14 @@ private:
     settings_backend& store_;
     std::unique_ptr<frame_window> window_;
     CVellumView* view_ = nullptr;
-    find_bar* find_bar_ = nullptr;  // under the view, hidden until Find
-    std::unique_ptr<ssh::ssh_prompts> ssh_prompts_;
-    std::unique_ptr<ssh::ssh_client> ssh_;  // the one SSH engine of the run, behind the view's session
+    find_bar* find_bar_ = nullptr;                   // under the view, hidden until Find
+    std::unique_ptr<ssh::ssh_prompts> ssh_prompts_;  // the sign-on dialogs of the view's SSH client
     QAction* row_actions_[toolbar_rows_count] = {};
     QToolBar* toolbar_ = nullptr;
     QLabel* panes_[4] = {};
     QLabel* note_ = nullptr;
     QToolButton* reconnect_button_ = nullptr;
     silence_watch silence_;
-    unsigned endings_seen_ = 0;  // the session's ending_count() at the last look
     bool auto_attempt_ = false;  // the running attempt was started by the automatic reconnect
     bool retry_pending_ = false;
     int retry_attempt_ = 0;  // automatic attempts since the ending

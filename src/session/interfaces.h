@@ -111,6 +111,8 @@ struct session_view {
     virtual void post_exit_command() {}
     // An emulator reply (to a host query) was just passed to send_to_host.
     virtual void host_reply(std::string_view reply) { (void)reply; }
+    // The host's Telnet ECHO option switched local echo (with `host_echo` on); the keyboard layer follows it.
+    virtual void set_local_echo(bool on) { (void)on; }
 };
 
 // The SSH engine seam. The session calls these for Ssh1/Ssh2 transports; the engine calls back through

@@ -116,7 +116,6 @@ bool session::connect_to(std::string_view host, int port) {
         ui_.message_box(session_msg::no_ssh);
         return false;
     }
-    target_ = session_target{std::string(host), port, s_.ssh, s_.ssh_type_1_2, s_.ssh_user};
     quiet_ = std::exchange(quiet_next_, false);
     engine_cause_.clear();
     output_seen_ = false;
@@ -223,7 +222,7 @@ void session::refuse_attempt(std::string_view text) {
 
 void session::set_ending(std::string cause, bool unexpected, bool by_user) {
     ending_ = {std::move(cause), by_user, unexpected};
-    ++endings_;
+    if (ending_listener_) ending_listener_(ending_);
 }
 
 void session::on_connect_complete(int error) {
@@ -313,8 +312,9 @@ void session::discard_connection() {
 }
 
 void session::disconnect(bool suppress_exit) {
-    if (busy()) set_ending("Disconnected.", false, true);
+    const bool ends = busy();
     close_connection(suppress_exit);
+    if (ends) set_ending("Disconnected.", false, true);
 }
 
 void session::close_connection(bool suppress_exit) {
@@ -859,7 +859,9 @@ void session::report_log_failure() {
 }
 
 void session::set_host_echo(bool on) {
-    if (s_.host_echo != 0) s_.local_echo = on ? 1 : 0;
+    if (s_.host_echo == 0) return;
+    s_.local_echo = on ? 1 : 0;
+    view_.set_local_echo(on);
 }
 
 std::string_view session::terminal_type() const { return s_.termtype; }

@@ -2,8 +2,8 @@
 // The one network session of the terminal view: the receive and send pipeline, Telnet through netop, connecting
 // directly or through a proxy (SOCKS 4, SOCKS 5 or a free-form log-in text), auto-login, capture append and the debug log.
 //
-// Ownership and use (the view, CVellumView, owns one `session` for its lifetime):
-//   session s(term, settings(), nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view_hooks,
+// Ownership and use (a `connection`, session/connection.h, makes and owns one, with the record it reads):
+//   session s(term, record, nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view_hooks,
 //             system_session_clock());
 //   proxy_timer expiry          -> s.on_proxy_timer()        (timer 1, one-shot: proxy log-in and set-up limit)
 //   Connect command / dialog    -> s.connect_to(host, port)   then repaint everything
@@ -16,12 +16,14 @@
 //   translation tables          -> read through the references given at construction (fill them in
 //                                  session_view::connection_starting at the first connection)
 //   SSH engines                 -> s.set_ssh_engine(&engine); they call back through session_services
+//   endings                     -> s.set_ending_listener(f): each one pushed, the connection already let go
 // Socket notifications go straight from the socket adapter to the session (it is the socket_events sink).
 // Everything runs on the user-interface thread; re-entry through pump_pending_messages and message boxes is
 // expected and guarded.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,14 +79,6 @@ struct session_ending {
     std::string cause;        // the message box's text (a second line gives the cause); empty: nothing ended yet
     bool by_user = false;     // Disconnect, Esc or a click gave it up
     bool unexpected = false;  // an established session was lost (reset, keep-alive timeout, an SSH failure)
-};
-
-// What the latest connection attempt went to; Reconnect goes there again.
-struct session_target {
-    std::string host;
-    int port = 0;
-    int ssh = 0, ssh_type_1_2 = 0;
-    std::string ssh_user;
 };
 
 // Message texts shown by the session.
@@ -147,11 +141,13 @@ public:
     bool connect_to(std::string_view host, int port);
     // Closes the session; with suppress_exit false and `exit` on, the program is asked to close as well.
     void disconnect(bool suppress_exit);
-    // How the latest connection or attempt ended, and where the latest attempt went (nullopt before the first).
+    // How the latest connection or attempt ended.
     const session_ending& last_ending() const { return ending_; }
-    // Counts endings: a watcher that polls sees each one, also a session that ended between two polls.
-    unsigned ending_count() const { return endings_; }
-    const std::optional<session_target>& last_target() const { return target_; }
+    // Told of each ending once, after the session has let go of its connection (busy() is false then), so the
+    // listener may schedule the next attempt. It must not connect from inside the call.
+    void set_ending_listener(std::function<void(const session_ending&)> listener) {
+        ending_listener_ = std::move(listener);
+    }
     // The next attempt's failure to connect or to set up is kept as its ending without a message box (the
     // automatic reconnect counts down in the status bar instead). Cleared by every connect_to.
     void quiet_next_attempt() { quiet_next_ = true; }
@@ -288,8 +284,7 @@ private:
     bool in_pump_ = false;           // inside the read pass's pump_pending_messages
 
     session_ending ending_;
-    unsigned endings_ = 0;
-    std::optional<session_target> target_;
+    std::function<void(const session_ending&)> ending_listener_;
     std::string engine_cause_;  // what the SSH engine said before it gave up, until its disconnect
     bool output_seen_ = false;  // this connection showed host data (an SSH session got past its sign-on)
     bool quiet_next_ = false;   // quiet_next_attempt() for the coming connect_to

@@ -23,6 +23,7 @@
 #include "config/maps.h"
 #include "config/settings.h"
 #include "config/ui_services.h"
+#include "session/connection.h"
 #include "session/session.h"
 #include "terminal/vt.h"
 #include "view/box_glyphs.h"
@@ -91,10 +92,6 @@ public:
     // session_view
     bool pump_pending_messages() override { return pump_.pump(); }
     void before_host_data() override {
-        // The Terminal type dialog may have switched utf8 or the terminal type since the last read.
-        v_.vt_->options().utf8 = settings().utf8 != 0;
-        v_.vt_->set_emulation(emulation_for_termtype(settings().termtype));
-        v_.vt_->options().clipboard_write = settings().clipboard_write != 0;
         v_.mouse_->data_arrived();
         if (!v_.found_.empty()) v_.show_found({});
         if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
@@ -151,13 +148,14 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
 
     host_ = std::make_unique<view_host>(*this);
     proxy_timer_ = std::make_unique<view_timer>(this);
-    vt_ = std::make_unique<vt>(doc.ring(), host_.get(), nullptr);
-    Settings& s = settings();
-    vt_->options().answerback = s.myid;
-    vt_->options().bell = s.bell != 0;
-    vt_->options().utf8 = s.utf8 != 0;
-    session_ = std::make_unique<session>(*vt_, s, nettopc_table(), pctonet_table(), sockets, *proxy_timer_, ui_, *host_,
-                                         *host_);
+    link_ = &doc.open(std::make_unique<connection>(
+        connection_parts{sockets, *proxy_timer_, ui_, *host_, *host_, host_.get(), nettopc_table(), pctonet_table()}));
+    vt_ = &link_->terminal();
+    session_ = &link_->net();
+    const Settings& s = settings();
+    // Text written before any connection (local messages, a replayed log) already follows the settings.
+    link_->apply(connection_options::from(s, {}, 0));
+    link_->set_ending_listener([this](const session_ending&) { emit session_ended(); });
     connect(&proxy_timer_->timer(), &QTimer::timeout, this, [this] { session_->on_proxy_timer(); });
     keys_ = std::make_unique<keyboard>([](int i) { return key_table()[static_cast<std::size_t>(i)].view(); },
                                        pctonet_table().data());
@@ -184,10 +182,13 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
 
 CVellumView::~CVellumView() {
     blockSignals(true);  // the frame around may already be half gone
-    if (session_ && session_->connected()) session_->disconnect(true);
-    session_.reset();
+    if (session_->connected()) session_->disconnect(true);
     mouse_.reset();
-    vt_.reset();
+    // The connection calls into this view's host and timer: it goes first.
+    vt_ = nullptr;
+    session_ = nullptr;
+    link_ = nullptr;
+    doc_.close();
 }
 
 screen_ring& CVellumView::ring() { return doc_.ring(); }
@@ -1050,24 +1051,32 @@ void CVellumView::connection_starting() {
         read_translation_map(s.pctonet, pctonet_table());
         maps_loaded_ = true;
     }
-    vt_->options().answerback = s.myid;
-    vt_->options().bell = s.bell != 0;
-    vt_->options().utf8 = s.utf8 != 0;
     if (!blink_timer_->isActive()) blink_timer_->start();
 }
 
 bool CVellumView::connect_to(const std::string& host, int port) {
     autoconnect_pending_ = false;
     attempt_host_ = host;
-    bool ok = session_->connect_to(host, port);
+    bool ok = link_->connect(connection_options::from(settings(), host, port));
+    update_all();
+    return ok;
+}
+
+bool CVellumView::reconnect() {
+    if (!link_->has_target()) return false;
+    autoconnect_pending_ = false;
+    attempt_host_ = link_->last_options()->host;
+    const bool ok = link_->reconnect(settings());
     update_all();
     return ok;
 }
 
 void CVellumView::disconnect() {
-    if (session_->connected() || session_->connecting()) session_->disconnect(true);
+    link_->disconnect(true);
     update_all();
 }
+
+void CVellumView::settings_changed() { link_->apply(connection_options::from(settings(), {}, 0)); }
 
 bool CVellumView::connected() const { return session_->connected(); }
 

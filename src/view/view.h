@@ -1,6 +1,6 @@
 #pragma once
-// The terminal view: draws the screen ring, turns key events into VT220 key codes, owns the emulator, the
-// session and the display state (fonts, cell size, blink phase, scroll-back position).
+// The terminal view: draws the screen ring of its connection (made here, kept by the document), turns key events
+// into VT220 key codes, and owns the display state (fonts, cell size, blink phase, scroll-back position).
 //
 // What the mouse/selection code (view_mouse) may use:
 //   cell_width(), cell_height()        pixels per cell after stretching (a double-width row uses twice the width)
@@ -41,6 +41,7 @@ class CVellumDoc;
 class view_mouse;
 class vt;
 class session;
+class connection;
 class screen_ring;
 class view_host;
 class view_timer;
@@ -58,6 +59,7 @@ public:
     screen_ring& ring();
     vt& terminal() { return *vt_; }
     session& net() { return *session_; }
+    connection& link() { return *link_; }
     view_mouse& mouse() { return *mouse_; }
     CVellumDoc& document() { return doc_; }
 
@@ -121,8 +123,13 @@ public:
     // --- data paths -------------------------------------------------------------------------------------------
     void send_to_host(const std::uint8_t* data, std::size_t n);
     void display_from_host(const std::uint8_t* data, std::size_t n);
-    bool connect_to(const std::string& host, int port);  // then repaints everything
+    // A connection with the settings as they are now, to host:port; then repaints everything.
+    bool connect_to(const std::string& host, int port);
+    // The latest target again (host, port, protocol, user of that connection) with today's other settings.
+    bool reconnect();
     void disconnect();
+    // The user changed the settings: the connection takes the terminal options it follows while connected.
+    void settings_changed();
     bool connected() const;
     const std::string& attempted_host() const { return attempt_host_; }  // of the latest connect attempt
     void reset_terminal();                                               // "&Reset Terminal"
@@ -155,6 +162,8 @@ signals:
     void columns_changed();  // the frame refits the font
     void grid_changed();     // rows() or columns() changed: the frame tells the host (screen_size 1)
     void title_changed(const QString& host);
+    // A connection or an attempt ended (net().last_ending() says how), pushed once the session let go of it.
+    void session_ended();
     void session_ended_exit();  // the host closed and `exit` is on
     void find_requested();      // Ctrl+Shift+F
     void menu_requested();      // F10 while Alt sends Meta
@@ -203,8 +212,9 @@ private:
     std::unique_ptr<view_host> host_;
     std::unique_ptr<view_timer> proxy_timer_;
     std::unique_ptr<keyboard> keys_;
-    std::unique_ptr<vt> vt_;
-    std::unique_ptr<session> session_;
+    connection* link_ = nullptr;  // the document's
+    vt* vt_ = nullptr;            // link_'s emulator and session
+    session* session_ = nullptr;
     std::unique_ptr<view_mouse> mouse_;
     QScrollBar* bar_ = nullptr;
     QTimer* blink_timer_ = nullptr;

@@ -183,6 +183,16 @@ struct session_rig {
     fake_view view;
     fixed_clock clock;
     session s{term, settings, nettopc, pctonet, sockets, timer, ui, view, clock};
+    // Each ending as the listener heard it, and whether the session was still busy at that moment.
+    struct heard_ending {
+        session_ending end;
+        bool busy;
+    };
+    std::vector<heard_ending> endings;
+
+    session_rig() {
+        s.set_ending_listener([this](const session_ending& e) { endings.push_back({e, s.busy()}); });
+    }
 
     fake_socket& sock() { return *sockets.last; }
 

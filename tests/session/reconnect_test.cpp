@@ -66,9 +66,12 @@ TEST(SessionEnding, EachWayOfEndingNamesItsCauseAndWhetherToRetry) {
             else
                 rig.receive("login: ");
         }
-        const unsigned before = rig.s.ending_count();
+        const std::size_t before = rig.endings.size();
         row.end(rig, engine);
-        EXPECT_EQ(rig.s.ending_count(), before + 1) << row.name << ": each ending is counted once";
+        ASSERT_EQ(rig.endings.size(), before + 1) << row.name << ": each ending is told once";
+        EXPECT_FALSE(rig.endings.back().busy) << row.name << ": told after the session let go";
+        EXPECT_EQ(rig.endings.back().end.cause, row.cause) << row.name;
+        EXPECT_EQ(rig.endings.back().end.by_user, row.by_user) << row.name;
         EXPECT_FALSE(rig.s.busy()) << row.name;
         EXPECT_EQ(rig.s.last_ending().cause, row.cause) << row.name;
         EXPECT_EQ(rig.s.last_ending().by_user, row.by_user) << row.name;
@@ -91,13 +94,11 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
     const std::string refused = "Sorry, cannot create a connection to the selected host.\nThe connection was refused.";
     session_rig rig;
     EXPECT_TRUE(rig.s.last_ending().cause.empty());
-    EXPECT_FALSE(rig.s.last_target());
     rig.sockets.why = {socket_cause::refused, "Connection refused"};
-    EXPECT_EQ(rig.s.ending_count(), 0u);
     rig.s.disconnect(true);
-    EXPECT_EQ(rig.s.ending_count(), 0u) << "a Disconnect with nothing to end ends nothing";
+    EXPECT_TRUE(rig.endings.empty()) << "a Disconnect with nothing to end ends nothing";
     for (const cr way : {cr::failed, cr::in_progress}) {
-        const unsigned before = rig.s.ending_count();
+        const std::size_t before = rig.endings.size();
         rig.ui.messages.clear();
         rig.sockets.result = way;
         rig.s.quiet_next_attempt();
@@ -109,7 +110,11 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
         // The next attempt is not quiet unless asked again.
         if (rig.connect()) rig.s.on_connect_complete(1);
         EXPECT_EQ(rig.ui.messages, std::vector<std::string>{refused});
-        EXPECT_EQ(rig.s.ending_count(), before + 2);
+        ASSERT_EQ(rig.endings.size(), before + 2);
+        for (std::size_t i = before; i < rig.endings.size(); ++i) {
+            EXPECT_EQ(rig.endings[i].end.cause, refused);
+            EXPECT_FALSE(rig.endings[i].busy);
+        }
     }
 
     // The set-up limit running out is a failed attempt too.
@@ -131,32 +136,6 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
     rig.sock().why = {socket_cause::reset, ""};
     rig.s.on_close();
     EXPECT_EQ(rig.ui.messages, std::vector<std::string>{lost + "\nThe connection was reset."});
-}
-
-TEST(SessionEnding, TheTargetIsWhatTheLatestAttemptUsed) {
-    session_rig rig;
-    rig.settings.ssh = 1;
-    rig.settings.ssh_type_1_2 = 1;
-    rig.settings.ssh_user = "ann";
-    fake_ssh engine;
-    rig.s.set_ssh_engine(&engine);
-    ASSERT_TRUE(rig.connect("one.example", 2222));
-    rig.s.disconnect(true);
-    rig.settings.ssh = 0;
-    rig.settings.ssh_user = "bob";
-    ASSERT_TRUE(rig.s.last_target());
-    const session_target& t = *rig.s.last_target();
-    EXPECT_EQ(t.host, "one.example");
-    EXPECT_EQ(t.port, 2222);
-    EXPECT_EQ(t.ssh, 1);
-    EXPECT_EQ(t.ssh_type_1_2, 1);
-    EXPECT_EQ(t.ssh_user, "ann");
-
-    // A refused attempt is still the latest target.
-    rig.sockets.result = cr::failed;
-    EXPECT_FALSE(rig.connect("two.example", 23));
-    EXPECT_EQ(rig.s.last_target()->host, "two.example");
-    EXPECT_EQ(rig.s.last_target()->ssh, 0);
 }
 
 TEST(SessionEnding, ReceivedBytesAndTheAnswerOwed) {

@@ -36,7 +36,7 @@ struct habits_fixture : view_fixture {
     void connect_xterm(bool xterm) {
         settings().termtype = xterm ? "xterm" : "vt220";
         ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
-        host("\x1b[m");  // the emulation follows the setting on host data
+        host("\x1b[m");
         sockets.sent.clear();
     }
     bool shortcut_taken(int k, Qt::KeyboardModifiers mods) {
@@ -96,6 +96,7 @@ TEST_F(habits_fixture, CopyAndPasteKeysUseTheClipboardAndTheBracketedPaste) {
         SCOPED_TRACE(xterm ? "xterm" : "vt220");
         if (!view->connected()) connect_xterm(xterm);
         settings().termtype = xterm ? "xterm" : "vt220";
+        view->settings_changed();
         host("\x1b[H\x1b[2Jhello");
         sockets.sent.clear();
         if (!xterm) {

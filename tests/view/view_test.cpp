@@ -644,16 +644,19 @@ TEST_F(view_fixture, TypedCharactersFollowTheScriptOrUtf8) {
     settings().utf8 = 0;
 }
 
-TEST_F(view_fixture, Utf8SwitchedOnTakesEffectWithTheNextHostData) {
+TEST_F(view_fixture, Utf8SwitchedOnTakesEffectOnceTheChangeIsPushed) {
     ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
     settings().utf8 = 1;
     const std::string text = "\x1b[1;1H\xd0\x96";
+    view->display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    EXPECT_NE(cell_code(view->terminal().ring().line(1).cell(1)), 0x416u) << "not before the dialog's OK says so";
+    view->settings_changed();
     view->display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     EXPECT_EQ(cell_code(view->terminal().ring().line(1).cell(1)), 0x416u);
     settings().utf8 = 0;
 }
 
-TEST_F(view_fixture, XtermTermtypeTakesEffectWithTheNextHostDataAndTitlesTheWindow) {
+TEST_F(view_fixture, XtermTermtypeTakesEffectOnceThePushedChangeAndTitlesTheWindow) {
     ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
     QStringList titles;
     QObject::connect(view.get(), &CVellumView::title_changed, [&](const QString& t) { titles << t; });
@@ -663,10 +666,12 @@ TEST_F(view_fixture, XtermTermtypeTakesEffectWithTheNextHostDataAndTitlesTheWind
     host_data("\x1b]2;before\x07");
     EXPECT_TRUE(titles.isEmpty());
     settings().termtype = "xterm-256color";
+    view->settings_changed();
     host_data("\x1b]2;caf\xe9\x07\x1b[?2004h");
     EXPECT_EQ(titles, QStringList{QStringLiteral("caf\u00e9")});
     EXPECT_TRUE(view->terminal().bracketed_paste());
     settings().termtype = "vt220";
+    view->settings_changed();
     host_data("x");
     EXPECT_FALSE(view->terminal().bracketed_paste());
 }

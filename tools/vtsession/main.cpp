@@ -32,6 +32,7 @@
 #include "config/settings_store.h"
 #include "config/ui_services.h"
 #include "config/escape.h"
+#include "session/connection.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
@@ -160,6 +161,7 @@ struct tool_view : session_view {
     }
     void host_reply(std::string_view r) override { replies.append(r); }
     void post_exit_command() override { exit_posted = true; }
+    void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
 };
 
 // --set values win over whatever the settings file holds for the chosen configuration.
@@ -332,14 +334,6 @@ int main(int argc, char** argv) {
     s.port = port;
     if (size && !sets.count("screen_size")) s.screen_size = 1;
 
-    auto ring = std::make_unique<screen_ring>();
-    tool_term_host term_host;
-    vt term(*ring, &term_host);
-    term.options().answerback = s.myid;
-    if (s.term_size == 132) term.set_columns(132);
-    term.options().utf8 = s.utf8 != 0;
-    term.set_emulation(emulation_for_termtype(s.termtype));
-
     qt_socket_factory sockets;
     if (stub_resolver)
         sockets.set_resolver([names](const QString& name) {
@@ -354,24 +348,25 @@ int main(int argc, char** argv) {
         });
     qt_timer proxy_timer;
     tool_view view;
-    session net(term, s, nettopc_table(), pctonet_table(), sockets, proxy_timer, ui, view, system_session_clock());
+    tool_term_host term_host;
+    qt_timer resize_timer;  // the SSH client holds it: made first, gone last
+    connection link(connection_parts{sockets, proxy_timer, ui, view, system_session_clock(), &term_host,
+                                     nettopc_table(), pctonet_table()});
+    session& net = link.net();
+    vt& term = link.terminal();
+    const screen_ring& ring = link.ring();
+    if (s.term_size == 132) term.set_columns(132);
     proxy_timer.set_callback([&] { net.on_proxy_timer(); });
     tool_prompts prompts(ui, s);
     prompts.accept_new_host_key = accept_new_host_key;
-    ssh::ssh_client ssh_engine(s, net, ui, prompts);
-    net.set_ssh_engine(&ssh_engine);
-    ssh_engine.set_columns(ring->columns());
-    term_host.on_columns = [&](int columns) { ssh_engine.set_columns(columns); };
-    qt_timer resize_timer([&] { ssh_engine.on_resize_timer(); });
-    ssh_engine.set_resize_timer(&resize_timer);
-    auto set_grid = [&](int rows, int columns) {
-        ssh_engine.set_window_size(rows, columns);
-        net.set_window_size(rows, columns);
-    };
-    if (size) set_grid(size->first, size->second);
+    resize_timer.set_callback([&] { link.ssh()->on_resize_timer(); });
+    link.enable_ssh(prompts, &resize_timer);
+    link.set_columns(ring.columns());
+    term_host.on_columns = [&](int columns) { link.set_columns(columns); };
+    if (size) link.set_grid(size->first, size->second);
     QTimer keepalive;
     if (s.ssh_keepalive > 0) {
-        QObject::connect(&keepalive, &QTimer::timeout, [&] { ssh_engine.keepalive(); });
+        QObject::connect(&keepalive, &QTimer::timeout, [&] { link.ssh()->keepalive(); });
         keepalive.start(s.ssh_keepalive * 1000);
     }
 
@@ -384,7 +379,7 @@ int main(int argc, char** argv) {
 
     if (!capture.empty()) net.set_capture_file(capture);
     if (debug_log) net.toggle_debug_log();
-    if (!net.connect_to(host, port)) {
+    if (!link.connect(connection_options::from(s, host, port))) {
         std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.c_str());
         return 1;
     }
@@ -399,7 +394,7 @@ int main(int argc, char** argv) {
     while (net.connected() && (net.proxy_login_pending() || net.socks_reply_pending()) && clock.elapsed() < timeout_ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
-    auto screen_has = [&](const std::string& text) { return screen_dump_plain(*ring).find(text) != std::string::npos; };
+    auto screen_has = [&](const std::string& text) { return screen_dump_plain(ring).find(text) != std::string::npos; };
     if (!expect.empty()) {
         while (!screen_has(expect) && net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -414,7 +409,7 @@ int main(int argc, char** argv) {
     for (const step& st : steps) {
         if (!net.connected()) break;
         if (st.what == step::kind::resize) {
-            set_grid(st.rows, st.columns);
+            link.set_grid(st.rows, st.columns);
         } else if (st.what == step::kind::pause) {
             QElapsedTimer paused;
             paused.start();
@@ -440,7 +435,7 @@ int main(int argc, char** argv) {
         x.replies = view.replies;
         out = screen_dump_json(term, x);
     } else {
-        out = screen_dump_plain(*ring);
+        out = screen_dump_plain(ring);
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     ui.print();
