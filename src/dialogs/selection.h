@@ -1,6 +1,8 @@
 #pragma once
 // Mouse selection, clipboard text and wheel rules of the terminal view, free of any toolkit so they can be
-// exercised without a display. Header-only so the view can use it without linking the dialogs library. Coordinates are 1-based screen cells.
+// exercised without a display. Header-only so the view can use it without linking the dialogs library. Columns are
+// 1-based; rows are lines of the whole text: 1..rows the live screen, 0, -1, ... the history above it, so that a
+// selection stays on its text whatever the scroll position.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,7 +12,7 @@
 namespace selection {
 
 constexpr int scroll_min = 1;
-constexpr int scroll_live = 200;
+constexpr int scroll_live = 200;  // the live position with the default history; a longer one moves it
 
 struct state {
     bool shown = false;
@@ -55,8 +57,8 @@ std::string block_text(const state& s, const char_at_fn& char_at, std::string_vi
 void for_each_paste_byte(std::string_view text, const std::function<void(std::uint8_t)>& send, bool bracketed = false);
 
 // New scroll-back position after one wheel message: one line toward the live screen when the wheel turns toward
-// the user (negative delta), one back otherwise, limited to 1..200.
-int wheel_position(int position, int delta);
+// the user (negative delta), one back otherwise, limited to 1..live.
+int wheel_position(int position, int delta, int live = scroll_live);
 
 // ---- definitions ----
 
@@ -142,9 +144,9 @@ inline void for_each_paste_byte(std::string_view text, const std::function<void(
     if (bracketed) marker("\x1b[201~");
 }
 
-inline int wheel_position(int position, int delta) {
+inline int wheel_position(int position, int delta, int live) {
     const int step = delta < 0 ? 1 : -1;
-    return std::clamp(position + step, scroll_min, scroll_live);
+    return std::clamp(position + step, scroll_min, live);
 }
 
 }  // namespace selection

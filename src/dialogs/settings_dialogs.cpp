@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -94,6 +95,14 @@ getterm::getterm(Settings& s, QWidget* parent)
         add_check(1013, QStringLiteral("As&k before disconnecting"), s.confirm_disconnect != 0),
         add_check(1014, QStringLiteral("&Screen follows the window (rows and columns)"), s.screen_size == 1),
     };
+    auto* history = new QSpinBox(this);
+    set_control_id(history, 1015);
+    history->setRange(scrollback_lines_min, scrollback_lines_max);
+    history->setValue(clamp_scrollback(s.scrollback_lines));
+    history->setSingleStep(100);
+    history->setGroupSeparatorShown(true);
+    history->setAccelerated(true);
+    add_row(QStringLiteral("Scroll-&back lines:"), history);
     finish();
     const int profile = type->count() - 1;
     connect(type, &QComboBox::currentIndexChanged, this, [type, utf8, habits, profile](int i) {
@@ -121,6 +130,7 @@ void getterm::store() {
     s_.wheel_lines = control<QCheckBox>(1012)->isChecked() ? std::max(s_.wheel_lines, 3) : 1;
     s_.confirm_disconnect = control<QCheckBox>(1013)->isChecked() ? 1 : 0;
     s_.screen_size = control<QCheckBox>(1014)->isChecked() ? 1 : 0;
+    s_.scrollback_lines = control<QSpinBox>(1015)->value();
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -496,18 +496,20 @@ void screen_ring::set_history_limit(int lines) {
     mark_all();
 }
 
-line_view screen_ring::history_view(int k) const {
-    const size_t archived = archive_.size();
-    if (k >= 1 && size_t(k) <= archived) return archive_.line(size_t(k) - 1);
-    const ring_line& l = line_at(k - history_count());
+line_view screen_ring::view_at(int l) const {
+    if (l < 1 - ring_spare) {
+        const int k = history_count() + l;
+        if (k >= 1) return archive_.line(size_t(k) - 1);
+    }
+    const ring_line& r = line_at(l);
     line_view v;
-    v.attr = l.attr;
+    v.attr = r.attr;
     v.length = width();
-    v.cells = l.cells;
-    if (l.coloured) {
-        v.fg = l.fg;
-        v.bg = l.bg;
-        v.extra = l.extra;
+    v.cells = r.cells;
+    if (r.coloured) {
+        v.fg = r.fg;
+        v.bg = r.bg;
+        v.extra = r.extra;
     }
     return v;
 }

@@ -179,7 +179,9 @@ public:
     void set_history_limit(int lines);  // clamped to 1..max_history_lines; returns to the live screen
     int history_count() const { return std::min(history_limit_, ring_spare + static_cast<int>(archive_.size())); }
     // History line k, 1 the oldest, history_count() the line just above row 1.
-    line_view history_view(int k) const;
+    line_view history_view(int k) const { return view_at(k - history_count()); }
+    // Line l as line_at numbers them, read where it lies (no copy).
+    line_view view_at(int l) const;
     // Line l of the whole text: rows 1..rows() of the live screen, 0, -1, ... back to 1 - history_count() the
     // history, whatever the scroll position. An archived line is written out in full into a scratch line that the
     // next call reuses.

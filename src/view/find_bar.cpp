@@ -82,17 +82,14 @@ find_text::match find_bar::current() const {
 void find_bar::search_again() { search_from(view_.find_lines(), 0, true); }
 
 void find_bar::search_from(int line, int first, bool backward) {
-    // The lines are read afresh each time: host data moves them, and a search costs little (223 short lines).
-    const std::vector<find_text::line_text> lines = view_.find_text_lines();
-    std::vector<std::u32string> texts;
-    texts.reserve(lines.size());
-    for (const find_text::line_text& l : lines) texts.push_back(l.text);
+    // The lines are read afresh each time, since host data moves them: one scan over the compact history.
+    const find_text::ring_source lines = view_.find_source();
     const QList<uint> pattern = edit_->text().toUcs4();
     find_text::options o;
     o.regex = regex_->isChecked();
     o.match_case = case_->isChecked();
     const find_text::result r = find_text::find_all(
-        texts, std::u32string_view(reinterpret_cast<const char32_t*>(pattern.constData()), std::size_t(pattern.size())),
+        lines, std::u32string_view(reinterpret_cast<const char32_t*>(pattern.constData()), std::size_t(pattern.size())),
         o);
     matches_ = r.matches;
     current_ = find_text::step_from(matches_, line, first, backward);
@@ -105,9 +102,15 @@ void find_bar::search_from(int line, int first, bool backward) {
     }
     std::vector<CVellumView::found_span> spans;
     spans.reserve(matches_.size());
+    find_text::line_text text;  // of the line of the match at hand; matches come line by line
+    int text_line = -1;
     for (std::size_t i = 0; i < matches_.size(); ++i) {
         const find_text::match& m = matches_[i];
-        const std::vector<int>& cols = lines[static_cast<std::size_t>(m.line)].columns;
+        if (m.line != text_line) {
+            text = lines.text(m.line);
+            text_line = m.line;
+        }
+        const std::vector<int>& cols = text.columns;
         // The last column reaches to the next character's, so a wide character's right half is included.
         const std::size_t end = static_cast<std::size_t>(m.end);
         const int last = std::max(cols[end - 1], cols[end] - 1);

@@ -37,26 +37,51 @@ std::u32string folded(std::u32string_view s) {
     return out;
 }
 
-std::u32string escaped(std::u32string_view s) {
-    static constexpr std::u32string_view special = U"\\^$.|?*+()[]{}/";
-    std::u32string out;
-    for (char32_t c : s) {
-        if (special.find(c) != std::u32string_view::npos) out += U'\\';
-        out += c;
-    }
-    return out;
-}
+// fold and the ASCII letters that icase folds: plain text is compared with this on both sides.
+char32_t fold_plain(char32_t c) { return c >= U'A' && c <= U'Z' ? c + 0x20 : fold(c); }
 
-void search(const std::vector<std::u32string>& lines, const std::wregex& re, bool fold_text, result& r) {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::wstring w = wide(fold_text ? folded(lines[i]) : lines[i]);
+void search(const line_source& lines, const std::wregex& re, bool fold_text, result& r) {
+    std::u32string text;
+    std::wstring w;
+    for (int i = 0; i < lines.count(); ++i) {
+        lines.read(i, text);
+        w.clear();
+        for (char32_t c : text) {
+            if (fold_text) c = fold(c);
+            w += sizeof(wchar_t) >= 4 || c <= 0xFFFF ? wchar_t(c) : wchar_t(0xFFFD);
+        }
         for (auto it = std::wsregex_iterator(w.begin(), w.end(), re); it != std::wsregex_iterator(); ++it) {
             if (it->length(0) == 0) continue;
             const int first = static_cast<int>(it->position(0));
-            r.matches.push_back({static_cast<int>(i), first, first + static_cast<int>(it->length(0))});
+            r.matches.push_back({i, first, first + static_cast<int>(it->length(0))});
         }
     }
 }
+
+// Plain text: a substring search on the line itself, folded in place when case does not matter.
+void search_plain(const line_source& lines, std::u32string_view pattern, bool fold_text, result& r) {
+    std::u32string p(pattern), text;
+    if (fold_text)
+        for (char32_t& c : p) c = fold_plain(c);
+    for (int i = 0; i < lines.count(); ++i) {
+        lines.read(i, text);
+        if (text.size() < p.size()) continue;
+        if (fold_text)
+            for (char32_t& c : text) c = fold_plain(c);
+        for (std::size_t at = text.find(p); at != std::u32string::npos; at = text.find(p, at + p.size()))
+            r.matches.push_back({i, static_cast<int>(at), static_cast<int>(at + p.size())});
+    }
+}
+
+class vector_source final : public line_source {
+public:
+    explicit vector_source(const std::vector<std::u32string>& lines) : lines_(lines) {}
+    int count() const override { return static_cast<int>(lines_.size()); }
+    void read(int line, std::u32string& out) const override { out = lines_[static_cast<std::size_t>(line)]; }
+
+private:
+    const std::vector<std::u32string>& lines_;
+};
 
 }  // namespace
 
@@ -76,11 +101,44 @@ line_text text_of(const ring_line& l, int columns, bool utf8, int page) {
     return t;
 }
 
+void read_line(const line_view& v, int columns, bool utf8, int page, std::u32string& out) {
+    out.clear();
+    // Cells beyond the view's length are blanks, which the text drops at its end anyway.
+    const int last = std::min({columns, max_columns, v.length});
+    uint32_t before = 0;
+    for (int c = 1; c <= last; ++c) {
+        const uint32_t cell = v.cells[c - 1];
+        if (!wide_tail(cell, before)) append_code(out, cell_char(cell, utf8, page));
+        before = cell;
+    }
+    std::size_t n = out.size();
+    while (n > 0 && (out[n - 1] == U' ' || out[n - 1] == 0)) --n;
+    out.resize(n);
+}
+
+int ring_source::count() const { return ring_.history_count() + ring_.rows(); }
+
+void ring_source::read(int line, std::u32string& out) const {
+    read_line(ring_.view_at(line + 1 - ring_.history_count()), ring_.columns(), utf8_, page_, out);
+}
+
+line_text ring_source::text(int line) const {
+    return text_of(ring_.line_at(line + 1 - ring_.history_count()), ring_.columns(), utf8_, page_);
+}
+
 result find_all(const std::vector<std::u32string>& lines, std::u32string_view pattern, const options& o) {
+    return find_all(vector_source(lines), pattern, o);
+}
+
+result find_all(const line_source& lines, std::u32string_view pattern, const options& o) {
     result r;
     if (pattern.empty()) return r;
     const bool fold_text = !o.match_case;
-    const std::u32string source = o.regex ? std::u32string(pattern) : escaped(pattern);
+    if (!o.regex) {
+        search_plain(lines, pattern, fold_text, r);
+        return r;
+    }
+    const std::u32string source(pattern);
     auto flags = std::regex_constants::ECMAScript;
     if (!o.match_case) flags |= std::regex_constants::icase;
     const std::wstring w = wide(fold_text ? folded(source) : source);

@@ -56,7 +56,7 @@ public:
     // vt_host
     void bell() override { QApplication::beep(); }
     void columns_changed(int) override {
-        v_.ring().set_scroll_position(scroll_live);
+        v_.ring().scroll_to_live();
         v_.refit();
         emit v_.columns_changed();
         v_.update_all();
@@ -94,7 +94,7 @@ public:
     void before_host_data() override {
         v_.mouse_->data_arrived();
         if (!v_.found_.empty()) v_.show_found({});
-        if (v_.ring().scroll_position() != scroll_live) v_.set_scroll_position(scroll_live);
+        if (!v_.ring().at_live()) v_.set_scroll_position(v_.ring().live_position());
     }
     void update_all() override { v_.update_all(); }
     void connection_starting() override { v_.connection_starting(); }
@@ -162,10 +162,11 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     mouse_ = std::make_unique<view_mouse>(*this);
 
     bar_ = new QScrollBar(Qt::Vertical, this);
-    bar_->setRange(1, scroll_live);
+    ring().set_history_limit(s.scrollback_lines);
+    bar_->setRange(1, ring().live_position());
     bar_->setSingleStep(1);
     bar_->setPageStep(rows());
-    bar_->setValue(scroll_live);
+    bar_->setValue(ring().live_position());
     bar_->setFocusPolicy(Qt::NoFocus);
     connect(bar_, &QScrollBar::valueChanged, this, &CVellumView::scroll_bar_moved);
     show_scroll_bar(s.scroll_bar != 0);
@@ -316,13 +317,20 @@ void CVellumView::resizeEvent(QResizeEvent*) {
 int CVellumView::scroll_position() const { return doc_.ring().scroll_position(); }
 
 void CVellumView::set_scroll_position(int pos) {
-    pos = std::clamp(pos, 1, scroll_live);
-    bool changed = ring().set_scroll_position(pos);
-    if (bar_ && !bar_->isHidden() && bar_->value() != pos) {
-        QSignalBlocker block(bar_);
-        bar_->setValue(pos);
-    }
+    const bool changed = ring().set_scroll_position(pos);
+    sync_scroll_bar();
     if (changed) update_all();
+}
+
+void CVellumView::sync_scroll_bar() {
+    // The setting may have changed in a dialog since; the ring keeps what it can of the history.
+    ring().set_history_limit(settings().scrollback_lines);
+    if (!bar_ || bar_->isHidden()) return;
+    const int live = ring().live_position(), pos = scroll_position();
+    QSignalBlocker block(bar_);
+    if (bar_->maximum() != live || bar_->minimum() != 1) bar_->setRange(1, live);
+    if (bar_->pageStep() != rows()) bar_->setPageStep(rows());
+    if (bar_->value() != pos) bar_->setValue(pos);
 }
 
 void CVellumView::scroll_bar_moved(int value) { set_scroll_position(value); }
@@ -335,20 +343,11 @@ void CVellumView::scroll_page(bool back) {
 // ---------------------------------------------------------------------------------------------------------------
 // Find
 
-std::vector<find_text::line_text> CVellumView::find_text_lines() const {
-    const screen_ring& rg = doc_.ring();
+int CVellumView::find_lines() const { return doc_.ring().history_count() + rows(); }
+
+find_text::ring_source CVellumView::find_source() const {
     const Settings& s = settings();
-    const int page = code_page_of_script(s.font_charset);
-    // Find line d (1-based) is the row d - position + 1 of the ring as it is scrolled now; rows above the first
-    // reach into the history.
-    std::vector<find_text::line_text> out;
-    out.reserve(size_t(find_lines()));
-    for (int d = 1; d <= find_lines(); ++d) {
-        const int row = d - rg.scroll_position() + 1;
-        const ring_line& l = row >= 1 ? rg.line(row) : rg.history_line(row + history_lines);
-        out.push_back(find_text::text_of(l, rg.columns(), s.utf8 != 0, page));
-    }
-    return out;
+    return {doc_.ring(), s.utf8 != 0, code_page_of_script(s.font_charset)};
 }
 
 void CVellumView::show_found(std::vector<found_span> spans) {
@@ -371,14 +370,14 @@ void CVellumView::show_scroll_bar(bool on) {
     if (!bar_) return;
     QSignalBlocker block(bar_);
     if (on) {
-        bar_->setRange(1, scroll_live);
-        bar_->setValue(scroll_live);
+        bar_->setRange(1, ring().live_position());
+        bar_->setValue(ring().live_position());
         bar_->show();
     } else {
         bar_->setRange(0, 0);
         bar_->hide();
     }
-    if (ring().scroll_position() != scroll_live) set_scroll_position(scroll_live);
+    if (!ring().at_live()) set_scroll_position(ring().live_position());
     refit();
 }
 
@@ -386,6 +385,7 @@ void CVellumView::show_scroll_bar(bool on) {
 // Repaint requests
 
 void CVellumView::update_all() {
+    sync_scroll_bar();
     mouse_->update_highlight();
     repaint_timer_->stop();
     for (int r = 1; r <= rows(); ++r) ring().clear_row_mark(r);
@@ -402,6 +402,7 @@ void CVellumView::mark_view_row(int row) {
 }
 
 void CVellumView::invalidate_marked() {
+    sync_scroll_bar();  // host data may have lengthened the history
     mouse_->update_highlight();
     mark_view_row(vt_->cursor_row());
     mark_view_row(last_cursor_row_);
@@ -429,7 +430,7 @@ void CVellumView::blink_tick() {
     const screen_ring& rg = ring();
     bool any = false;
     for (int r = 1; r <= rows(); ++r) {
-        const ring_line& ln = rg.line(r);
+        const ring_line& ln = rg.shown_line(r);
         for (int c = 0; c < rg.columns(); ++c) {
             if (ln.cells[c] & cell_blink) {
                 mark_view_row(r);
@@ -489,13 +490,13 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
     if (const uint32_t c = vt_->special(special_bg); c != colour_unset) pal.bg = bgr_of_rgb(c);
     if (const uint32_t c = vt_->special(special_cursor); c != colour_unset) pal.cursor = bgr_of_rgb(c);
     const int cols = rg.columns();
-    const bool live = rg.scroll_position() == scroll_live;
+    const bool live = rg.at_live();
     const int cur_row = vt_->cursor_row();
     const bool cursor_shown = focus_ && live && vt_->cursor_visible() && (!cursor_of(s, *vt_).blink || blink_phase_);
 
     // A double-height pair is painted whole; widen the range so that both halves are in it.
-    if (first > 1 && rg.is_double_bottom(first)) --first;
-    if (last < rows() && rg.is_double_top(last)) ++last;
+    if (first > 1 && (rg.shown_line(first).attr & line_double_bottom)) --first;
+    if (last < rows() && (rg.shown_line(last).attr & line_double_top)) ++last;
 
     p.setFont(font_);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -510,7 +511,7 @@ void CVellumView::paint_rows(QPainter& p, int first, int last, const QRegion& pa
             for (int c = 1; c <= cols; ++c) rg.cell_mark(r, c) &= mark_selected;
             if (r == cur_row) cursor_row_drawn = true;
         }
-        const ring_line& ln = rg.line(r);
+        const ring_line& ln = rg.shown_line(r);  // an archived line's copy lasts until the next row
         const bool dw = ln.attr & line_double_width;
         const bool dtop = ln.attr & line_double_top;
         const bool dbottom = ln.attr & line_double_bottom;
@@ -1016,7 +1017,7 @@ void CVellumView::focusOutEvent(QFocusEvent*) {
 // A hyperlink (OSC 8) opens only on the user's Ctrl+click, and only for schemes a browser or mailer handles.
 bool CVellumView::open_link(int row, int col) {
     if (row < 1 || row > rows() || col < 1 || col > ring().columns()) return false;
-    const std::string_view uri = vt_->link_uri(ring().line(row).extra[col - 1]);
+    const std::string_view uri = vt_->link_uri(ring().shown_line(row).extra[col - 1]);
     if (uri.empty()) return false;
     const QUrl url(QString::fromUtf8(uri.data(), static_cast<int>(uri.size())));
     static const QStringList schemes = {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp"),

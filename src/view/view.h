@@ -91,12 +91,14 @@ public:
     void show_scroll_bar(bool on);
     // Shift+PageUp / Shift+PageDown: a page (one row less than the screen) back or toward the live screen.
     void scroll_page(bool back);
+    // The bar's range follows the history's length (and the scrollback_lines setting, handed to the ring here).
+    void sync_scroll_bar();
 
     // --- find ---------------------------------------------------------------------------------------------------
-    // The history (oldest first) and then the screen rows as find reads them: 199 + rows() lines, whatever the
-    // scroll position.
-    int find_lines() const { return history_lines + rows(); }
-    std::vector<find_text::line_text> find_text_lines() const;
+    // The history (oldest first) and then the screen rows as find reads them: history_count() + rows() lines,
+    // whatever the scroll position. Screen row r shows find line r + scroll_position() - 2.
+    int find_lines() const;
+    find_text::ring_source find_source() const;
     // Cells shown as found: columns first..last of find line `line`; `current` is framed as well.
     struct found_span {
         int line = 0, first = 0, last = 0;

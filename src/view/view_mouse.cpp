@@ -37,19 +37,29 @@ view_mouse::view_mouse(std::unique_ptr<mouse_host> host)
 
 view_mouse::~view_mouse() = default;
 
-std::uint8_t view_mouse::char_at(int row, int col) const {
-    const std::uint32_t cell = host_->ring().line(row).cell(col);
+std::uint8_t view_mouse::char_at(int line, int col) const {
+    const ring_line& l = host_->ring().line_at(line);
+    const std::uint32_t cell = l.cell(col);
     // A code point beyond one byte (utf8), or the right half of a wide character, is part of a word whatever its
     // low byte.
-    if ((cell & cell_code_high_mask) || wide_tail(cell, col > 1 ? host_->ring().line(row).cell(col - 1) : 0))
-        return 0xFF;
+    if ((cell & cell_code_high_mask) || wide_tail(cell, col > 1 ? l.cell(col - 1) : 0)) return 0xFF;
     return static_cast<std::uint8_t>(cell & cell_char_mask);
+}
+
+int view_mouse::line_under(QPointF pixel) {
+    const QRect area = host_->client_rect();
+    const int pos = host_->scroll_position();
+    if (pixel.y() < 0 && pos > selection::scroll_min)
+        host_->set_scroll_position(pos - 1);
+    else if (pixel.y() >= area.height() && pos < host_->live_position())
+        host_->set_scroll_position(pos + 1);
+    return host_->cell_at(pixel.toPoint()).y() - depth();
 }
 
 bool view_mouse::reporting(Qt::KeyboardModifiers mods) const {
     // Shift keeps the local selection, as in xterm; history being viewed is not the host's screen.
     return host_->tracking() != mouse_tracking::off && !(mods & Qt::ShiftModifier) &&
-           host_->scroll_position() == scroll_live;
+           host_->scroll_position() == host_->live_position();
 }
 
 bool view_mouse::report(QMouseEvent* e, mouse_event::kind_t kind) {
@@ -98,7 +108,7 @@ void view_mouse::mouse_press(QMouseEvent* e) {
     if (!selection::click_allowed(host_->has_focus(), clock_(), focus_time_)) return;
     const QPoint c = host_->cell_at(e->position().toPoint());
     sel_.start_col = sel_.end_col = c.x();
-    sel_.start_row = sel_.end_row = c.y();
+    sel_.start_row = sel_.end_row = c.y() - depth();
     sel_.shown = true;
     dragged_ = false;
     // The block of an earlier drag goes now: a click with no move is a one-cell selection, and Copy takes that.
@@ -112,10 +122,11 @@ void view_mouse::mouse_move(QMouseEvent* e) {
         return;
     }
     e->accept();
-    const QPoint c = host_->cell_at(e->position().toPoint());
-    if (c.x() == sel_.end_col && c.y() == sel_.end_row) return;
-    sel_.end_col = c.x();
-    sel_.end_row = c.y();
+    const int line = line_under(e->position());
+    const int col = host_->cell_at(e->position().toPoint()).x();
+    if (col == sel_.end_col && line == sel_.end_row) return;
+    sel_.end_col = col;
+    sel_.end_row = line;
     dragged_ = true;
     repaint(false);
 }
@@ -138,9 +149,10 @@ void view_mouse::mouse_double_click(QMouseEvent* e) {
     e->accept();
     const QPoint c = host_->cell_at(e->position().toPoint());
     int first = 0, last = 0;
-    selection::word_span([this](int r, int col) { return char_at(r, col); }, c.y(), c.x(), host_->columns(), first,
+    const int line = c.y() - depth();
+    selection::word_span([this](int r, int col) { return char_at(r, col); }, line, c.x(), host_->columns(), first,
                          last);
-    sel_.start_row = sel_.end_row = c.y();
+    sel_.start_row = sel_.end_row = line;
     sel_.start_col = first;
     sel_.end_col = last;
     sel_.shown = true;
@@ -173,15 +185,16 @@ void view_mouse::wheel(QWheelEvent* e) {
     e->accept();
     const int old_pos = host_->scroll_position();
     int pos = old_pos;
+    const int live = host_->live_position();
     if (const int lines = host_->wheel_lines(); lines <= 1) {
-        pos = selection::wheel_position(old_pos, delta);  // one line a message, however far it turned
+        pos = selection::wheel_position(old_pos, delta, live);  // one line a message, however far it turned
     } else {
         // `lines` a notch of 120 units; turning back drops what the other way left over.
         if (wheel_rest_ != 0 && (wheel_rest_ < 0) != (delta < 0)) wheel_rest_ = 0;
-        wheel_rest_ += delta * std::min(lines, selection::scroll_live);
+        wheel_rest_ += delta * std::min(lines, live);
         const int steps = wheel_rest_ / 120;
         wheel_rest_ -= steps * 120;
-        pos = std::clamp(old_pos - steps, selection::scroll_min, selection::scroll_live);
+        pos = std::clamp(old_pos - steps, selection::scroll_min, live);
     }
     // At a limit nothing moves, and the selection stays as it is (visible and copyable alike); once the view
     // moves, the selected cells would no longer be the ones shown, so the selection goes.
@@ -249,10 +262,11 @@ void view_mouse::remove_selection() {
 }
 
 void view_mouse::select_all() {
+    // The rows shown, as the history scrolled back shows them.
     sel_.start_col = 1;
-    sel_.start_row = 1;
+    sel_.start_row = 1 - depth();
     sel_.end_col = host_->columns();
-    sel_.end_row = host_->ring().rows();
+    sel_.end_row = host_->ring().rows() - depth();
     sel_.shown = true;
     repaint(true);
     offer_primary();
@@ -272,7 +286,7 @@ QString view_mouse::selected_text() const {
     const screen_ring& ring = host_->ring();
     std::u32string block;
     selection::for_each_block_row(
-        sel_, [&](int r, int first, int last) { append_cells_text(block, ring.line(r), first, last, utf8, page); },
+        sel_, [&](int r, int first, int last) { append_cells_text(block, ring.line_at(r), first, last, utf8, page); },
         [&] {
             for (char ch : selection::clipboard_line_end) block += char32_t(ch);
         });
@@ -327,9 +341,10 @@ void view_mouse::update_highlight() {
     // the ring rotated) is put right here, and only cells whose highlight changes are marked for repaint.
     screen_ring& ring = host_->ring();
     const int cols = host_->columns();
+    const int depth = this->depth();
     for (int r = 1; r <= ring.rows(); ++r) {
         int first = 0, last = -1;
-        const bool any = sel_.shown && selection::row_span(sel_, r, first, last);
+        const bool any = sel_.shown && selection::row_span(sel_, r - depth, first, last);
         bool changed = false;
         for (int c = 1; c <= ring.width(); ++c) {
             const bool want = any && c >= first && c <= last && c <= cols;

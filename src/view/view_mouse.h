@@ -1,7 +1,9 @@
 #pragma once
 // Selection, clipboard, mouse wheel and context menu of the terminal view. The view owns one instance and
 // forwards its mouse, wheel, context-menu and focus-in events to it, and tells it about keys and host data so
-// that a shown selection can be removed. The highlight is the selected bit of the ring's cell marks:
+// that a shown selection can be removed. The selection holds lines of the whole text (the ring's line_at numbers),
+// so that it reaches into the history and a drag past the top or bottom edge scrolls. The highlight is the
+// selected bit of the ring's cell marks:
 // update_highlight() (run by update_all / update_changed before painting) sets and clears it and marks the cells
 // whose highlight changed; the painter shows cells with that bit reversed.
 #include <QPoint>
@@ -32,6 +34,7 @@ struct mouse_host {
     virtual bool has_focus() const = 0;
     virtual int scroll_position() const = 0;
     virtual void set_scroll_position(int pos) = 0;  // moves the origin, syncs the bar, repaints everything
+    virtual int live_position() const { return selection::scroll_live; }  // the live screen's scroll position
     virtual void send_to_host(const std::uint8_t* data, std::size_t n) = 0;
     virtual void update_all() = 0;
     virtual void update_changed() = 0;
@@ -103,7 +106,11 @@ private:
     bool report(QMouseEvent* e, mouse_event::kind_t kind);
     bool reporting(Qt::KeyboardModifiers mods) const;
     void repaint(bool all);
-    std::uint8_t char_at(int row, int col) const;
+    std::uint8_t char_at(int line, int col) const;
+    // Lines the view is scrolled back: screen row r shows line r - depth().
+    int depth() const { return host_->live_position() - host_->scroll_position(); }
+    // The line under a pointer position; past the top or bottom edge the view first scrolls a line that way.
+    int line_under(QPointF pixel);
 
     std::unique_ptr<mouse_host> host_;
     selection::state sel_;

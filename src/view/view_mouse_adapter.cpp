@@ -16,6 +16,7 @@ public:
     bool has_focus() const override { return v_.has_focus_flag(); }
     int scroll_position() const override { return v_.scroll_position(); }
     void set_scroll_position(int pos) override { v_.set_scroll_position(pos); }
+    int live_position() const override { return v_.ring().live_position(); }
     void send_to_host(const std::uint8_t* data, std::size_t n) override { v_.send_to_host(data, n); }
     void update_all() override { v_.update_all(); }
     void update_changed() override { v_.update_changed(); }

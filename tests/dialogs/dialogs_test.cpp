@@ -589,6 +589,35 @@ TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
     EXPECT_EQ(s.wheel_lines, 5) << "a larger step stored by hand stays";
 }
 
+// The history's length: a spin box within the stored bounds, labelled, Cancel keeping the value.
+TEST_F(DialogTest, TerminalPageSetsTheScrollBackLines) {
+    struct lines_case {
+        int stored, shown, typed, kept;
+    };
+    const lines_case cases[] = {
+        {199, 199, 100000, 100000},        {5000, 5000, 24, 24}, {7, 24, 2000, 2000},
+        {1 << 30, 100000, 500000, 100000}, {300, 300, 3, 24},
+    };
+    for (const lines_case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        s.scrollback_lines = c.stored;
+        {
+            getterm d(s);
+            auto* b = d.control<QSpinBox>(1015);
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(label_of(d, b), "Scroll-&back lines:");
+            EXPECT_EQ(b->value(), c.shown);
+            b->setValue(c.typed);
+            d.reject();
+        }
+        EXPECT_EQ(s.scrollback_lines, c.stored) << "Cancel";
+        getterm d(s);
+        d.control<QSpinBox>(1015)->setValue(c.typed);
+        ok(d);
+        EXPECT_EQ(s.scrollback_lines, c.kept);
+    }
+}
+
 TEST_F(DialogTest, CursorShapeBlinkAndDoubleClick) {
     s.cursortype = 2;
     s.blink_cursor = 5;

@@ -40,6 +40,7 @@ struct fake_host : mouse_host {
     QRect client_rect() const override { return QRect(100, 100, cols * cw, 24 * ch); }
     bool has_focus() const override { return focus; }
     int scroll_position() const override { return pos; }
+    int live_position() const override { return ring_.live_position(); }
     void set_scroll_position(int p) override {
         pos = p;
         ++all_updates;
@@ -323,6 +324,90 @@ TEST_F(MouseTest, WheelLinesSetTheStepOfANotch) {
             EXPECT_EQ(host->pos, s.want) << "lines " << c.lines << " from " << c.start << " delta " << s.delta;
         }
     }
+}
+
+// A history longer than the ring: the selection holds lines of the whole text, so that it reads archived and ring
+// lines alike, follows its text when the view scrolls, and a drag past the top edge scrolls back.
+TEST_F(MouseTest, SelectionSpansTheRingAndTheArchive) {
+    screen_ring& r = host->ring_;
+    r.set_history_limit(1000);
+    const int total = 800;
+    for (int i = 1; i <= total; ++i) {
+        host->write(24, 1, "H" + std::to_string(i));
+        r.scroll_up(1, 1, 24);
+    }
+    const int live = r.live_position();
+    ASSERT_EQ(live, 1001);
+    // Line l (0 just above the screen) holds H(total - 23 + l); the ring's oldest is 1 - ring_spare.
+    auto text_of_line = [&](int l) { return "H" + std::to_string(total - 23 + l); };
+    const int depth = ring_spare + 5;  // rows 1..5 show archived lines, rows 6.. ring lines
+    host->pos = live - depth;
+    drag(1, 2, 6, 10);
+    EXPECT_EQ(m->state().start_row, 2 - depth);
+    EXPECT_EQ(m->state().end_row, 10 - depth);
+    EXPECT_TRUE(m->highlighted(2, 1));
+    EXPECT_TRUE(m->highlighted(10, 6));
+    EXPECT_FALSE(m->highlighted(11, 1));
+
+    // Scrolled three lines further back, the highlight moves down with its text.
+    host->pos -= 3;
+    m->update_highlight();
+    EXPECT_FALSE(m->highlighted(2, 1));
+    EXPECT_TRUE(m->highlighted(5, 1));
+    EXPECT_TRUE(m->highlighted(13, 6));
+
+    m->copy();
+    std::string want;
+    for (int row = 2; row <= 10; ++row) {
+        std::string t = text_of_line(row - depth);
+        t.resize(6, ' ');
+        want += t + (row < 10 ? "\n" : "");
+    }
+    EXPECT_EQ(clip(), want);
+
+    // A double click on an archived word, and a drag past the top edge, which scrolls a line back a move.
+    host->pos = live - depth;
+    double_click(2, 3);
+    m->copy();
+    EXPECT_EQ(clip(), text_of_line(3 - depth));
+    press(6, 3);
+    for (int i = 0; i < 4; ++i) {
+        const QPointF above(3, -5);  // column 1, over the top edge
+        QMouseEvent e(QEvent::MouseMove, above, above, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        m->mouse_move(&e);
+    }
+    EXPECT_EQ(host->pos, live - depth - 4);
+    EXPECT_EQ(m->state().start_row, 3 - depth);
+    EXPECT_EQ(m->state().end_row, 1 - depth - 4);
+    EXPECT_EQ(m->state().end_col, 1);
+    m->copy();
+    want.clear();
+    for (int l = 1 - depth - 4; l <= 3 - depth; ++l) {
+        std::string t = text_of_line(l);
+        t.resize(6, ' ');
+        want += t + (l < 3 - depth ? "\n" : "");
+    }
+    EXPECT_EQ(clip(), want);
+}
+
+// The wheel's range is the history's: the live position moves with it.
+TEST_F(MouseTest, WheelReachesTheWholeHistory) {
+    screen_ring& r = host->ring_;
+    r.set_history_limit(5000);
+    for (int i = 0; i < 3000; ++i) r.scroll_up(1, 1, 24);
+    const int live = r.live_position();
+    ASSERT_EQ(live, 3257);
+    host->pos = live;
+    EXPECT_TRUE(wheel(-120));
+    EXPECT_EQ(host->pos, live);
+    EXPECT_TRUE(wheel(120));
+    EXPECT_EQ(host->pos, live - 1);
+    host->lines = 3;
+    EXPECT_TRUE(wheel(-240));
+    EXPECT_EQ(host->pos, live);
+    host->pos = 250;
+    EXPECT_TRUE(wheel(-120));
+    EXPECT_EQ(host->pos, 253) << "past the default live position";
 }
 
 TEST_F(MouseTest, KeysAndHostDataRemoveTheSelectionButCtrlKeepsIt) {

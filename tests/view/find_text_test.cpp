@@ -109,4 +109,91 @@ TEST(FindText, LineTextKeepsEachCharactersColumn) {
     EXPECT_EQ(find_text::text_of(l, 80, false, 0).text, U"");
     EXPECT_EQ(find_text::text_of(l, 80, false, 0).columns, std::vector<int>{1});
 }
+
+// The scan's reading of a line, straight from the ring or the archive, gives the text text_of gives.
+TEST(FindText, ScanReadsLinesAsTextOfDoes) {
+    struct line_case {
+        const char* name;
+        std::vector<std::pair<int, std::uint32_t>> cells;  // column, cell
+        bool utf8;
+        int columns;
+    };
+    const line_case cases[] = {
+        {"blank", {}, true, 80},
+        {"text", {{1, 'l'}, {2, 's'}, {5, 'x'}}, false, 80},
+        {"wide",
+         {{1, 'a'}, {2, cell_of_code(0x4E2D) | cell_wide}, {3, cell_wide_right | cell_blank}, {4, 'b'}},
+         true,
+         80},
+        {"wide tail alone", {{3, cell_wide_right | cell_blank}, {4, 'q'}}, true, 80},
+        {"code page", {{1, 0xE9}, {2, 0xFC}}, false, 80},
+        {"beyond the columns", {{1, 'a'}, {90, 'z'}}, true, 80},
+        {"wide screen", {{1, 'a'}, {130, 'z'}}, true, 132},
+        {"nul at the end", {{1, 'a'}, {2, 0}}, true, 80},
+    };
+    for (const line_case& c : cases) {
+        screen_ring ring;
+        ring.set_history_limit(1000);
+        for (const auto& [col, cell] : c.cells) ring.put_cell(cell, 24, col);
+        const std::u32string want = find_text::text_of(ring.line(24), c.columns, c.utf8, 0).text;
+        std::u32string got = U"left over";
+        find_text::read_line(ring.view_at(24), c.columns, c.utf8, 0, got);
+        EXPECT_EQ(got, want) << c.name << " in the ring";
+        for (int i = 0; i < 400; ++i) ring.scroll_up(1, 1, 24);  // out to the archive
+        const line_view archived = ring.view_at(24 - 400);
+        EXPECT_LT(archived.length, line_cells) << c.name;
+        find_text::read_line(archived, c.columns, c.utf8, 0, got);
+        EXPECT_EQ(got, want) << c.name << " archived";
+    }
+}
+
+// Find goes through the whole history: text 90,000 lines back is found at its line, plain and as an expression.
+TEST(FindText, FindsTextFarBackInALongHistory) {
+    screen_ring ring;
+    ring.resize(24, 200, 0);
+    ring.set_history_limit(100000);
+    const int total = 100000;
+    const int needle_at = total - 90000;  // emitted line number of the needle
+    for (int i = 1; i <= total; ++i) {
+        std::string t = "line " + std::to_string(i) + " of the build log, nothing to see";
+        if (i == needle_at) t += " Segmentation FAULT here";
+        ring.put_run(24, 1, reinterpret_cast<const uint8_t*>(t.data()), int(t.size()), 0);
+        ring.scroll_up(1, 1, 24);
+    }
+    const find_text::ring_source source(ring, false, 0);
+    ASSERT_EQ(source.count(), ring.history_count() + 24);
+    // Emitted line i is line_at(i - total + 23) (row 23 holds the last), find line history_count() + that - 1.
+    const int want_line = ring.history_count() + (needle_at - total + 23) - 1;
+    struct far_case {
+        const char32_t* pattern;
+        bool regex, match_case;
+        int first;
+    };
+    const std::string before = "line " + std::to_string(needle_at) + " of the build log, nothing to see ";
+    const int at = int(before.size()) + std::string("Segmentation ").size();
+    const far_case cases[] = {
+        {U"fault", false, false, at},
+        {U"FAULT", false, true, at},
+        {U"Seg\\w+ F[A-Z]+", true, true, at - 13},
+        {U"segmentation fault", false, false, at - 13},
+    };
+    for (const far_case& c : cases) {
+        find_text::options o;
+        o.regex = c.regex;
+        o.match_case = c.match_case;
+        const find_text::result r = find_text::find_all(source, c.pattern, o);
+        ASSERT_EQ(r.matches.size(), 1u) << "pattern #" << (&c - cases);
+        EXPECT_EQ(r.matches[0].line, want_line) << "pattern #" << (&c - cases);
+        EXPECT_EQ(r.matches[0].first, c.first) << "pattern #" << (&c - cases);
+        std::u32string text;
+        source.read(r.matches[0].line, text);
+        EXPECT_NE(text.find(U"Segmentation FAULT"), std::u32string::npos);
+        EXPECT_EQ(source.text(r.matches[0].line).text, text) << "with its columns, the same line";
+    }
+    find_text::options o;
+    EXPECT_TRUE(find_text::find_all(source, U"fault", {true, true}).matches.empty()) << "case kept";
+    // 100,000 history lines and 23 on the screen: the oldest 23 are blank lines the ring started with.
+    EXPECT_EQ(find_text::find_all(source, U"nothing to see", o).matches.size(), size_t(total))
+        << "every line output is still there";
+}
 }  // namespace
