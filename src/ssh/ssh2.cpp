@@ -182,9 +182,9 @@ void ssh2_engine::reset() {
     e_.reset();
     share_.reset();
     server_sig_algs_.clear();
-    session_open_ = false;
+    channels_.clear();
+    session_.reset();
     pty_pending_ = false;
-    server_window_ = 0;
     auth_ = auth_stage::idle;
     methods_.clear();
     for (auto& k : keys_) crypto::wipe(k.blob);
@@ -194,8 +194,6 @@ void ssh2_engine::reset() {
     kbd_tried_ = false;
     password_ready_ = false;
     agent_.reset();
-    local_window_ = initial_window;
-    crypto::wipe(pending_);
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
 }
@@ -226,7 +224,6 @@ void ssh2_engine::start_connection() {
     reset();
     id_sent_ = true;
     negotiated_ = s_.ssh_algorithms != 0;
-    if (negotiated_) pending_.reserve(pending_send_limit);
     const unsigned now = generation_;
     const std::string_view id = negotiated_ ? client_identification_crlf : client_identification;
     io_.session_write(reinterpret_cast<const std::uint8_t*>(id.data()), id.size());
@@ -436,21 +433,6 @@ void ssh2_engine::on_disconnect(wire_reader& r) {
 void ssh2_engine::on_reply(wire_reader&) { keepalives_unanswered_ = 0; }
 
 void ssh2_engine::on_ignored(wire_reader&) {}
-
-void ssh2_engine::on_channel_open(wire_reader& r) {
-    if (!negotiated_) return;
-    // Nothing was asked for (no X11, agent or forwarding), so every channel the host opens is refused.
-    const auto type = r.text(64);
-    const auto sender = r.u32();
-    if (!r.ok()) return fail(msg::protocol_violation);
-    io_.session_log_line("refused a channel of type " + host_text(*type, 64) + " opened by the host");
-    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_FAILURE);
-    w.u32(*sender);
-    w.u32(1);  // SSH_OPEN_ADMINISTRATIVELY_PROHIBITED
-    w.string("no channels are accepted from the host");
-    w.string("");
-    send(w);
-}
 
 // ---------------------------------------------------------------------------------------------------------------
 // Key exchange
@@ -816,280 +798,6 @@ void ssh2_engine::send_message_for_test(const std::uint8_t* payload, std::size_t
     wire_writer w = begin(payload[0]);
     w.raw(payload + 1, n - 1);
     send(w);
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// Sign-on and the session channel
-
-bool ssh2_engine::ask_sign_on() {
-    const unsigned gen = generation_;
-    // Negotiated mode opens the dialog with the name it has (remembered, or given with -l); the fixed suite keeps
-    // its written empty fields.
-    if (!negotiated_) s_.ssh_user.clear();
-    crypto::wipe(s_.ssh_password);
-    const bool ok = prompts_.sign_on(s_);
-    if (!alive(gen)) return false;
-    if (!ok) {
-        io_.session_disconnect();
-        return false;
-    }
-    if (s_.ssh_user.empty()) {
-        fail(msg::no_user);
-        return false;
-    }
-    return true;
-}
-
-void ssh2_engine::sign_on(bool repeat) {
-    if ((repeat || s_.ssh_default == 0) && !ask_sign_on()) return;
-    // The dialog cannot give more; a settings file can, and cutting a password silently would only fail later.
-    if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
-        return fail(msg::credentials_too_long);
-    send_password();
-}
-
-void ssh2_engine::on_open_confirmation(wire_reader& r) {
-    // Channel-type data may follow: not checked for the end.
-    r.u32();  // recipient channel: ours
-    const auto sender = r.u32();
-    const auto window = r.u32();
-    const auto max_packet = r.u32();
-    if (!r.ok()) return fail(msg::protocol_violation);
-    server_channel_ = *sender;
-    server_window_ = *window;
-    server_max_packet_ = *max_packet;
-    session_open_ = true;
-    send_channel_request("pty-req", true);
-}
-
-void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
-    wire_writer w = begin(SSH_MSG_CHANNEL_REQUEST);
-    w.u32(server_channel_);
-    w.string(type);
-    w.boolean(true);
-    if (pty) {
-        w.string(s_.termtype);
-        if (grid_follows_window()) {
-            w.u32(static_cast<std::uint32_t>(grid_.columns));
-            w.u32(static_cast<std::uint32_t>(grid_.rows));
-        } else {
-            w.u32(negotiated_ ? static_cast<std::uint32_t>(columns_) : 80);
-            w.u32(24);
-        }
-        w.u32(0);
-        w.u32(0);
-        w.string("");
-        pty_pending_ = true;
-    }
-    send(w);
-}
-
-// The fixed suite keeps its written 80 x 24 whatever the mode.
-bool ssh2_engine::grid_follows_window() const { return negotiated_ && s_.screen_size == 1; }
-
-void ssh2_engine::set_columns(int columns) {
-    if (columns == columns_) return;
-    columns_ = columns;
-    if (negotiated_ && !grid_follows_window() && session_open_ && out_.keyed()) send_window_change(24, columns_);
-}
-
-void ssh2_engine::set_window_size(int rows, int columns) {
-    if (!grid_.take(rows, columns)) return;
-    if (grid_follows_window() && session_open_ && out_.keyed()) send_window_change(grid_.rows, grid_.columns);
-}
-
-void ssh2_engine::send_window_change(int rows, int columns) {
-    wire_writer w = begin(SSH_MSG_CHANNEL_REQUEST);
-    w.u32(server_channel_);
-    w.string("window-change");
-    w.boolean(false);
-    w.u32(static_cast<std::uint32_t>(columns));
-    w.u32(static_cast<std::uint32_t>(rows));
-    w.u32(0);
-    w.u32(0);
-    send(w);
-}
-
-void ssh2_engine::keepalive() {
-    if (!negotiated_ || !out_.keyed() || !service_requested_) return;
-    if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
-        return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
-    ++keepalives_unanswered_;
-    wire_writer w = begin(SSH_MSG_GLOBAL_REQUEST);
-    w.string("keepalive@openssh.com");
-    w.boolean(true);
-    send(w);
-}
-
-std::string keepalive_timeout_message(int unanswered) {
-    return "No answer from the host after " + std::to_string(unanswered) +
-           (unanswered == 1 ? " keep-alive." : " keep-alives.");
-}
-
-void ssh2_engine::goodbye() {
-    if (!negotiated_ || !out_.keyed()) return;
-    const unsigned gen = generation_;
-    if (session_open_) {
-        wire_writer c = begin(SSH_MSG_CHANNEL_CLOSE);
-        c.u32(server_channel_);
-        send(c);
-        if (!alive(gen)) return;
-        session_open_ = false;
-    }
-    wire_writer w = begin(SSH_MSG_DISCONNECT);
-    w.u32(11);  // SSH_DISCONNECT_BY_APPLICATION
-    w.string("the user closed the session");
-    w.string("");
-    send(w);
-}
-
-void ssh2_engine::on_open_failure(wire_reader&) { fail(msg::channel_refused); }
-
-void ssh2_engine::on_data(wire_reader& r) {
-    r.u32();
-    const auto payload = r.string();
-    if (payload && finished(r)) take_data(*payload);
-}
-
-void ssh2_engine::on_extended_data(wire_reader& r) {
-    r.u32();
-    r.u32();  // stderr goes to the terminal too
-    const auto payload = r.string();
-    if (payload && finished(r)) take_data(*payload);
-}
-
-void ssh2_engine::take_data(std::span<const std::uint8_t> payload) {
-    const unsigned gen = generation_;
-    io_.session_deliver(payload.data(), payload.size());
-    if (!alive(gen)) return;
-    // More than the window allows (a misbehaving host) empties it instead of wrapping the unsigned count.
-    const std::uint32_t len = static_cast<std::uint32_t>(payload.size());
-    local_window_ = len > local_window_ ? 0 : local_window_ - len;
-    const std::uint32_t full = negotiated_ ? large_window : initial_window;
-    const std::uint32_t threshold = negotiated_ ? large_window / 2 : window_threshold;
-    if (local_window_ >= threshold) return;
-    wire_writer w = begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
-    w.u32(server_channel_);
-    w.u32(full - local_window_);
-    local_window_ = full;
-    send(w);
-}
-
-void ssh2_engine::on_window_adjust(wire_reader& r) {
-    r.u32();
-    const auto add = r.u32();
-    if (!add || !finished(r)) return;
-    if (!negotiated_) return;  // the fixed suite never limits what it sends
-    const std::uint64_t w = std::uint64_t(server_window_) + *add;
-    server_window_ = w > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(w);
-    flush_pending();
-}
-
-void ssh2_engine::on_eof(wire_reader& r) {
-    r.u32();
-    finished(r);
-}
-
-void ssh2_engine::on_close(wire_reader& r) {
-    r.u32();
-    if (r.ok() && !finished(r)) return;
-    io_.session_disconnect();
-}
-
-void ssh2_engine::on_channel_success(wire_reader& r) {
-    r.u32();
-    if (!r.ok()) return fail(msg::protocol_violation);
-    if (!finished(r)) return;
-    if (pty_pending_) {
-        pty_pending_ = false;
-        send_channel_request("shell", false);
-        shell_pending_ = true;
-    } else {
-        shell_pending_ = false;
-    }
-}
-
-void ssh2_engine::on_channel_failure(wire_reader& r) {
-    r.u32();
-    if (!r.ok()) return fail(msg::protocol_violation);
-    if (!finished(r)) return;
-    // Only the pty and shell requests want a reply, so the refusal is theirs.
-    if (pty_pending_) return fail(msg::pty_refused);
-    if (shell_pending_) return fail(msg::shell_refused);
-    io_.session_disconnect();
-}
-
-void ssh2_engine::on_global_request(wire_reader& r) {
-    // Request-specific data may follow: not checked for the end.
-    r.string();
-    const auto want_reply = r.boolean();
-    if (!want_reply || !*want_reply) return;
-    // Keep-alive probes want an answer; a refusal is the answer for every request we do not serve.
-    send(begin(SSH_MSG_REQUEST_FAILURE));
-}
-
-void ssh2_engine::on_channel_request(wire_reader& r) {
-    // Request-specific data may follow: not checked for the end.
-    r.u32();
-    r.string();
-    const auto want_reply = r.boolean();
-    if (!want_reply || !*want_reply) return;
-    wire_writer w = begin(SSH_MSG_CHANNEL_FAILURE);
-    w.u32(server_channel_);
-    send(w);
-}
-
-void ssh2_engine::send_data_packet(const std::uint8_t* bytes, std::size_t n) {
-    wire_writer w = begin(SSH_MSG_CHANNEL_DATA);
-    w.u32(server_channel_);
-    w.string(bytes, n);
-    send(w);
-}
-
-std::size_t ssh2_engine::data_piece() const {
-    // A host drops channel data larger than its maximum packet, so big pastes go in pieces.
-    return server_max_packet_ != 0 && server_max_packet_ < max_data_per_packet ? server_max_packet_
-                                                                               : max_data_per_packet;
-}
-
-void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
-    if (negotiated_ && !session_open_) {
-        // Before the channel there is no one to type to, and whatever the emulator answers to a banner must never
-        // reach the host.
-        io_.session_log_line("data before the session channel was open: not sent");
-        return;
-    }
-    if (negotiated_) {
-        // Behind what already waits, and within the host's window.
-        if (pending_.size() + n > pending_send_limit) {
-            ui_.message_box(msg::send_overflow);
-            return;
-        }
-        pending_.insert(pending_.end(), bytes, bytes + n);
-        return flush_pending();
-    }
-    const std::size_t piece = data_piece();
-    const unsigned gen = generation_;
-    do {
-        const std::size_t k = std::min(n, piece);
-        send_data_packet(bytes, k);
-        bytes += k;
-        n -= k;
-    } while (n > 0 && alive(gen));
-}
-
-void ssh2_engine::flush_pending() {
-    const unsigned gen = generation_;
-    std::size_t sent = 0;
-    const std::size_t piece = data_piece();
-    while (sent < pending_.size() && server_window_ > 0) {
-        const std::size_t k = std::min({pending_.size() - sent, piece, std::size_t(server_window_)});
-        send_data_packet(pending_.data() + sent, k);
-        if (!alive(gen)) return;
-        server_window_ -= static_cast<std::uint32_t>(k);
-        sent += k;
-    }
-    pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(sent));
 }
 
 }  // namespace ssh

@@ -28,6 +28,7 @@
 #include "crypto/sha1.h"
 #include "session/interfaces.h"
 #include "ssh/algorithms.h"
+#include "ssh/channels.h"
 #include "ssh/framing.h"
 #include "ssh/keys.h"
 #include "ssh/packet_cipher.h"
@@ -80,8 +81,10 @@ std::string keepalive_timeout_message(int unanswered);
 // "The host closed the session: TEXT (reason N, NAME)" for the host's DISCONNECT, its text made harmless.
 std::string disconnect_message(std::uint32_t reason, std::span<const std::uint8_t> text);
 
-// "SSH protocol violation: ..." for a message of the host's with bytes after its last field.
+// "SSH protocol violation: ..." for a message of the host's with bytes after its last field, and for a channel
+// message whose recipient number is not in the channel table.
 std::string trailing_message(std::uint8_t type);
+std::string unknown_channel_message(std::uint32_t id);
 
 // Debug-log texts.
 namespace logtext {
@@ -130,7 +133,7 @@ enum : std::uint8_t {
 };
 
 // Channel constants of the session channel: the fixed suite's, then the negotiated mode's.
-inline constexpr std::uint32_t client_channel = 27;
+inline constexpr std::uint32_t client_channel = channel_table::first_id;
 inline constexpr std::uint32_t initial_window = 8000;
 inline constexpr std::uint32_t window_threshold = 4000;
 inline constexpr std::uint32_t announced_max_packet = 16384;
@@ -209,7 +212,8 @@ public:
     bool identification_sent() const { return id_sent_; }
     bool negotiated() const { return negotiated_; }
     bool pty_reply_pending() const { return pty_pending_; }
-    std::uint32_t local_window() const { return local_window_; }
+    // The session channel's window for the host's data (its starting size before the channel exists).
+    std::uint32_t local_window() const;
     const std::uint8_t* session_id() const { return session_id_.data(); }
     // The negotiated server-to-client cipher (empty before keys).
     std::string_view cipher_name() const { return in_.method ? in_.method->name : std::string_view(); }
@@ -277,12 +281,13 @@ private:
     void send_auth_request(std::string_view method);
     void answer_info_request(wire_reader& r);
 
-    // sign-on and channel
+    // connection layer (ssh2_connection.cpp): channel messages go to the row their recipient number names
+    channel* recipient(wire_reader& r);  // null (and the session ended) when the number is not in the table
     void on_open_confirmation(wire_reader& r);
     void on_open_failure(wire_reader& r);
     void on_data(wire_reader& r);
     void on_extended_data(wire_reader& r);
-    void take_data(std::span<const std::uint8_t> payload);
+    void take_data(channel& c, std::span<const std::uint8_t> payload, std::optional<std::uint32_t> code);
     void on_window_adjust(wire_reader& r);
     void on_eof(wire_reader& r);
     void on_close(wire_reader& r);
@@ -291,12 +296,27 @@ private:
     void on_global_request(wire_reader& r);
     void on_channel_request(wire_reader& r);
     void on_channel_open(wire_reader& r);
+    void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);
+    void flush_pending(channel& c);
+
+    // the session channel
+    void open_session();
+    channel* session_channel() const;
+    bool session_open() const;
     void send_channel_request(std::string_view type, bool pty);
     void send_window_change(int rows, int columns);
     bool grid_follows_window() const;
-    void flush_pending();
-    std::size_t data_piece() const;
-    void send_data_packet(const std::uint8_t* bytes, std::size_t n);
+    struct session_handler final : channel_handler {
+        explicit session_handler(ssh2_engine& engine) : e(engine) {}
+        ssh2_engine& e;
+        void opened(channel& c, wire_reader& r) override;
+        void open_refused(channel& c) override;
+        void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override;
+        void eof(channel& c) override;
+        void closed(channel& c) override;
+        void request(channel& c, std::string_view type, bool want_reply, wire_reader& r) override;
+        void reply(channel& c, bool success) override;
+    };
 
     Settings& s_;
     session_services& io_;
@@ -370,13 +390,10 @@ private:
     bool password_ready_ = false;  // a password was given (dialog) or remembered
     std::unique_ptr<agent_client> agent_;
 
-    bool session_open_ = false;
+    channel_table channels_;
+    session_handler session_type_{*this};
+    std::optional<std::uint32_t> session_;  // the session channel's number once opened
     bool pty_pending_ = false;
-    std::uint32_t server_channel_ = 0;
-    std::uint32_t server_window_ = 0;
-    std::uint32_t server_max_packet_ = 0;
-    std::uint32_t local_window_ = initial_window;
-    std::vector<std::uint8_t> pending_;  // negotiated mode: user data waiting for window
 
     std::array<std::uint8_t, packet_buffer_size> out_buf_{};
     std::array<std::uint8_t, reassembly_capacity> in_buf_{};

@@ -36,6 +36,33 @@ void put_auth_head(wire_writer& w, const std::string& user, std::string_view met
 
 }  // namespace
 
+bool ssh2_engine::ask_sign_on() {
+    const unsigned gen = generation_;
+    // Negotiated mode opens the dialog with the name it has (remembered, or given with -l); the fixed suite keeps
+    // its written empty fields.
+    if (!negotiated_) s_.ssh_user.clear();
+    crypto::wipe(s_.ssh_password);
+    const bool ok = prompts_.sign_on(s_);
+    if (!alive(gen)) return false;
+    if (!ok) {
+        io_.session_disconnect();
+        return false;
+    }
+    if (s_.ssh_user.empty()) {
+        fail(msg::no_user);
+        return false;
+    }
+    return true;
+}
+
+void ssh2_engine::sign_on(bool repeat) {
+    if ((repeat || s_.ssh_default == 0) && !ask_sign_on()) return;
+    // The dialog cannot give more; a settings file can, and cutting a password silently would only fail later.
+    if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
+        return fail(msg::credentials_too_long);
+    send_password();
+}
+
 void ssh2_engine::on_service_accept(wire_reader& r) {
     // The service name may be missing (as OpenSSH allows for old hosts); nothing may follow it.
     if (r.remaining() > 0) r.string(256);
@@ -267,14 +294,7 @@ void ssh2_engine::sign_with_key() {
 }
 
 void ssh2_engine::on_auth_success(wire_reader& r) {
-    if (!finished(r)) return;
-    local_window_ = negotiated_ ? large_window : initial_window;
-    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
-    w.string("session");
-    w.u32(client_channel);
-    w.u32(local_window_);
-    w.u32(negotiated_ ? large_max_packet : announced_max_packet);
-    send(w);
+    if (finished(r)) open_session();
 }
 
 void ssh2_engine::on_auth_60(wire_reader& r) {

@@ -326,27 +326,38 @@ TEST_F(Ssh2, ReexchangeKeepsSessionIdAndPtyRequestAndAsksNoSecondService) {
 }
 
 TEST_F(Ssh2, TransportFailures) {
-    // Each row: what the host sends after the handshake, and how the session must end.
+    // Each row: what the host sends once the keys are in use (and, for the channel rows, once the channel is asked
+    // for or running), and how the session must end.
+    enum stage { keys, channel_asked, shell };
     struct row {
         const char* name;
+        stage at;
         bytes (*make)(test_server&);
         std::string_view message;  // empty: no message
         bool ends;
     };
     const row rows[] = {
-        {"bad MAC",
+        {"bad MAC", keys,
          [](test_server& t) {
              bytes p = t.packet(channel_data("x"));
              p.back() ^= 1;
              return p;
          },
          ssh::msg::bad_mac, true},
-        {"length over 65535 is dropped silently",
+        {"length over 65535 is dropped silently", keys,
          [](test_server&) { return bytes{0x00, 0x01, 0x00, 0x00, 1, 2, 3, 4}; }, "", false},
-        {"channel refused", [](test_server& t) { return t.packet(msg(92)); }, ssh::msg::channel_refused, true},
-        {"password expired", [](test_server& t) { return t.packet(msg(60)); }, ssh::msg::password_expired, true},
-        {"channel failure", [](test_server& t) { return t.packet(channel_msg(100)); }, "", true},
-        {"channel close then data is not shown",
+        {"channel refused", channel_asked, [](test_server& t) { return t.packet(channel_msg(92)); },
+         ssh::msg::channel_refused, true},
+        {"password expired", keys, [](test_server& t) { return t.packet(msg(60)); }, ssh::msg::password_expired, true},
+        {"channel failure with no request waiting", shell,
+         [](test_server& t) {
+             bytes a = t.packet(channel_msg(99));  // the shell granted
+             const bytes b = t.packet(channel_msg(100));
+             a.insert(a.end(), b.begin(), b.end());
+             return a;
+         },
+         "", true},
+        {"channel close then data is not shown", shell,
          [](test_server& t) {
              bytes a = t.packet(channel_msg(97));
              const bytes b = t.packet(channel_data("late"));
@@ -354,13 +365,23 @@ TEST_F(Ssh2, TransportFailures) {
              return a;
          },
          "", true},
-        {"ignore, debug, banner, EOF are ignored",
+        {"ignore, debug, banner are ignored", keys,
          [](test_server& t) {
              bytes a;
-             for (std::uint8_t m : {2, 4, 53, 96, 93}) {
+             for (std::uint8_t m : {2, 4, 53}) {
                  const bytes b = t.packet(msg(m));
                  a.insert(a.end(), b.begin(), b.end());
              }
+             return a;
+         },
+         "", false},
+        {"EOF and a window adjust are taken in silence", shell,
+         [](test_server& t) {
+             bytes adjust = channel_msg(93);
+             put_u32(adjust, 1000);
+             bytes a = t.packet(channel_msg(96));
+             const bytes b = t.packet(adjust);
+             a.insert(a.end(), b.begin(), b.end());
              return a;
          },
          "", false},
@@ -368,7 +389,17 @@ TEST_F(Ssh2, TransportFailures) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         fresh();
-        handshake();
+        if (r.at == keys) {
+            handshake();
+        } else if (r.at == channel_asked) {
+            handshake();
+            send(msg(6));
+            next(50);
+            send(msg(52));
+            next(90);
+        } else {
+            login();
+        }
         feed(r.make(srv()));
         if (r.message.empty()) {
             EXPECT_TRUE(ui.messages.empty());
@@ -1127,10 +1158,7 @@ TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
     send(msg(82));  // a refusal is an answer too
     EXPECT_EQ(eng->unanswered_keepalives(), 0);
     tick();
-    bytes data{94};
-    put_u32(data, 0);
-    put_string(data, "output is no answer");
-    send(data);
+    send(channel_data("output is no answer"));
     tick();
     EXPECT_EQ(io.disconnects, 0) << "two unanswered are allowed";
     eng->keepalive();
@@ -1493,6 +1521,143 @@ TEST_F(Ssh2, MessagesOfFixedFormRefuseATrailingByte) {
     }
 }
 
+// Channel messages are dispatched by the recipient number: ours (27), never the host's own number for the channel
+// (7 here) nor one we never gave out.
+TEST_F(Ssh2, ChannelMessagesGoOnlyToTheChannelTheirNumberNames) {
+    struct row {
+        const char* name;
+        bool before_confirmation;  // sent while our CHANNEL_OPEN awaits its answer
+        bytes (*make)(std::uint32_t recipient);
+        const char* effect;  // what the message to our number does: delivered text, or empty
+    };
+    const row rows[] = {
+        {"DATA", false,
+         [](std::uint32_t to) {
+             bytes b{94};
+             put_u32(b, to);
+             put_string(b, "out");
+             return b;
+         },
+         "out"},
+        {"EXTENDED_DATA", false,
+         [](std::uint32_t to) {
+             bytes b{95};
+             put_u32(b, to);
+             put_u32(b, 1);
+             put_string(b, "err");
+             return b;
+         },
+         "err"},
+        {"WINDOW_ADJUST", false,
+         [](std::uint32_t to) {
+             bytes b{93};
+             put_u32(b, to);
+             put_u32(b, 4096);
+             return b;
+         },
+         ""},
+        {"EOF", false, [](std::uint32_t to) { return channel_msg(96, to); }, ""},
+        {"REQUEST", false,
+         [](std::uint32_t to) {
+             bytes b{98};
+             put_u32(b, to);
+             put_string(b, "exit-status");
+             b.push_back(0);
+             put_u32(b, 0);
+             return b;
+         },
+         ""},
+        {"SUCCESS", false, [](std::uint32_t to) { return channel_msg(99, to); }, ""},
+        {"CLOSE", false, [](std::uint32_t to) { return channel_msg(97, to); }, nullptr},
+        {"FAILURE", false, [](std::uint32_t to) { return channel_msg(100, to); }, nullptr},
+        {"OPEN_CONFIRMATION", true,
+         [](std::uint32_t to) {
+             bytes b = open_confirmation(7);
+             crypto::store_be(b.data() + 1, to);
+             return b;
+         },
+         ""},
+        {"OPEN_FAILURE", true, [](std::uint32_t to) { return channel_msg(92, to); }, nullptr},
+    };
+    for (const auto& r : rows) {
+        for (const std::uint32_t to : {7u, 28u, 0u, 27u}) {
+            SCOPED_TRACE(std::string(r.name) + " to " + std::to_string(to));
+            fresh();
+            if (r.before_confirmation) {
+                handshake();
+                send(msg(6));
+                next(50);
+                send(msg(52));
+                next(90);
+            } else {
+                login();
+                send(channel_msg(99));  // the shell granted
+            }
+            send(r.make(to));
+            if (to != 27) {
+                EXPECT_TRUE(said(ssh::unknown_channel_message(to)));
+                EXPECT_EQ(io.disconnects, 1);
+                EXPECT_EQ(io.delivered, "");
+            } else if (r.effect) {
+                EXPECT_TRUE(ui.messages.empty());
+                EXPECT_EQ(io.disconnects, 0);
+                EXPECT_EQ(io.delivered, r.effect);
+            } else {
+                EXPECT_EQ(io.disconnects, 1) << "the channel's end is the session's";
+            }
+        }
+    }
+}
+
+TEST_F(Ssh2, SessionChannelNumbersAndWindowsAreTheWrittenOnes) {
+    // The fixed suite opens channel 27 with an 8000-byte window and 16384-byte packets; negotiated mode the same
+    // number with 2 MiB and 32 KiB. The host's number (7) is the one every later message of ours names.
+    for (const bool negotiated : {false, true}) {
+        SCOPED_TRACE(negotiated ? "negotiated" : "fixed suite");
+        s.ssh_algorithms = negotiated ? 1 : 0;
+        fresh();
+        handshake();
+        send(msg(6));
+        next(50);
+        if (negotiated) {
+            bytes f{51};
+            put_string(f, "password");
+            f.push_back(0);
+            send(f);
+            next(50);
+        }
+        send(msg(52));
+        bytes want{90};
+        put_string(want, "session");
+        put_u32(want, 27);
+        put_u32(want, negotiated ? 2097152 : 8000);
+        put_u32(want, negotiated ? 32768 : 16384);
+        EXPECT_EQ(next(90), want);
+        send(open_confirmation(7));
+        EXPECT_EQ(crypto::load_be(next(98).data() + 1), 7u) << "pty-req";
+        send(channel_msg(99));
+        EXPECT_EQ(crypto::load_be(next(98).data() + 1), 7u) << "shell";
+        eng->send_user_data(reinterpret_cast<const std::uint8_t*>("ls\r"), 3);
+        const bytes typed = next(94);
+        bytes data{94};
+        put_u32(data, 7);
+        put_string(data, "ls\r");
+        EXPECT_EQ(typed, data);
+        // Just over half the window, in packets the host may send.
+        const std::size_t half = negotiated ? 1048577 : 4001;
+        for (std::size_t sent = 0; sent < half;) {
+            const std::size_t k = std::min<std::size_t>(30000, half - sent);
+            send(channel_data(std::string(k, 'x')));
+            sent += k;
+        }
+        EXPECT_EQ(io.delivered.size(), half);
+        bytes adjust{93};
+        put_u32(adjust, 7);
+        put_u32(adjust, std::uint32_t(half));
+        EXPECT_EQ(next(93), adjust);
+    }
+}
+
 TEST_F(Ssh2, MessagesWithRoomForMoreTakeIt) {
     // Each row after the shell is up: a message with fields a host may add, and the session goes on.
     bytes disconnect_text_only{1};
@@ -1643,7 +1808,12 @@ TEST_F(Ssh2Hostile, LargestPacketsSurviveEverySplitOfTheStream) {
         for (std::size_t d = 0; d < 40; ++d)
             for (std::size_t c : {edge + d, edge - d})
                 if (c > 0 && c < stream.size()) cuts.push_back(c);
-    const bytes id = text("SSH-2.0-x\r\n");
+    // Signed on and the channel confirmed, all in clear, so the data has its channel.
+    bytes id = text("SSH-2.0-x\r\n");
+    for (const bytes& m : {msg(52), open_confirmation(7)}) {
+        const bytes p = srv().packet(m);
+        id.insert(id.end(), p.begin(), p.end());
+    }
     for (std::size_t c : cuts) {
         io = recorder();
         io.engine = eng.get();

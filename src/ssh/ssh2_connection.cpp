@@ -1,0 +1,351 @@
+// The SSH-2 connection layer (RFC 4254): global requests, the channel table's messages dispatched by the recipient
+// number, window accounting, and the one interactive session channel (pty, shell, window-change, typed data).
+#include <algorithm>
+
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "crypto/wipe.h"
+#include "session/session.h"
+#include "ssh/ssh2.h"
+
+namespace ssh {
+
+// ---------------------------------------------------------------------------------------------------------------
+// Messages for any channel
+
+channel* ssh2_engine::recipient(wire_reader& r) {
+    const auto id = r.u32();
+    if (!id) {
+        fail(msg::protocol_violation);
+        return nullptr;
+    }
+    channel* c = channels_.find(*id);
+    if (!c) fail(unknown_channel_message(*id));
+    return c;
+}
+
+std::string unknown_channel_message(std::uint32_t id) {
+    return "SSH protocol violation: the host sent a message for channel " + std::to_string(id) +
+           ", which is not open. Session must close!!!";
+}
+
+void ssh2_engine::on_open_confirmation(wire_reader& r) {
+    channel* c = recipient(r);
+    if (!c) return;
+    const auto sender = r.u32();
+    const auto window = r.u32();
+    const auto max_packet = r.u32();
+    if (!r.ok() || c->state != channel_state::opening) return fail(msg::protocol_violation);
+    c->remote_id = *sender;
+    c->remote_window = *window;
+    c->remote_max_packet = *max_packet;
+    c->state = channel_state::open;
+    // Channel-type data may follow: the type's handler reads it, or not.
+    c->handler->opened(*c, r);
+}
+
+void ssh2_engine::on_open_failure(wire_reader& r) {
+    channel* c = recipient(r);
+    if (!c) return;
+    if (c->state != channel_state::opening) return fail(msg::protocol_violation);
+    // Reason, text and language are not shown: the refusal's own message says what failed.
+    c->handler->open_refused(*c);
+}
+
+void ssh2_engine::on_data(wire_reader& r) {
+    channel* c = recipient(r);
+    if (!c) return;
+    const auto payload = r.string();
+    if (payload && finished(r)) take_data(*c, *payload, std::nullopt);
+}
+
+void ssh2_engine::on_extended_data(wire_reader& r) {
+    channel* c = recipient(r);
+    if (!c) return;
+    const auto code = r.u32();
+    const auto payload = r.string();
+    if (payload && finished(r)) take_data(*c, *payload, code);
+}
+
+void ssh2_engine::take_data(channel& c, std::span<const std::uint8_t> payload, std::optional<std::uint32_t> code) {
+    const unsigned gen = generation_;
+    const std::uint32_t id = c.local_id;
+    c.handler->data(c, payload, code);
+    if (!alive(gen)) return;
+    channel* still = channels_.find(id);
+    if (!still) return;
+    const std::uint32_t add = consume_window(*still, payload.size());
+    if (add == 0) return;
+    wire_writer w = begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
+    w.u32(still->remote_id);
+    w.u32(add);
+    send(w);
+}
+
+void ssh2_engine::on_window_adjust(wire_reader& r) {
+    channel* c = recipient(r);
+    if (!c) return;
+    const auto add = r.u32();
+    if (!add || !finished(r)) return;
+    if (!c->window_limited) return;  // the fixed suite never limits what it sends
+    grow_remote_window(*c, *add);
+    flush_pending(*c);
+}
+
+void ssh2_engine::on_eof(wire_reader& r) {
+    channel* c = recipient(r);
+    if (c && finished(r)) c->handler->eof(*c);
+}
+
+void ssh2_engine::on_close(wire_reader& r) {
+    channel* c = recipient(r);
+    if (c && finished(r)) c->handler->closed(*c);
+}
+
+void ssh2_engine::on_channel_success(wire_reader& r) {
+    channel* c = recipient(r);
+    if (c && finished(r)) c->handler->reply(*c, true);
+}
+
+void ssh2_engine::on_channel_failure(wire_reader& r) {
+    channel* c = recipient(r);
+    if (c && finished(r)) c->handler->reply(*c, false);
+}
+
+void ssh2_engine::on_channel_request(wire_reader& r) {
+    channel* c = recipient(r);
+    if (!c) return;
+    const auto type = r.string();
+    const auto want_reply = r.boolean();
+    if (!type || !want_reply) return;
+    // Request-specific data may follow: the type's handler reads it, or not.
+    c->handler->request(*c, std::string_view(reinterpret_cast<const char*>(type->data()), type->size()), *want_reply,
+                        r);
+}
+
+void ssh2_engine::on_global_request(wire_reader& r) {
+    // Request-specific data may follow: not checked for the end.
+    r.string();
+    const auto want_reply = r.boolean();
+    if (!want_reply || !*want_reply) return;
+    // Keep-alive probes want an answer; a refusal is the answer for every request we do not serve.
+    send(begin(SSH_MSG_REQUEST_FAILURE));
+}
+
+void ssh2_engine::on_channel_open(wire_reader& r) {
+    if (!negotiated_) return;
+    // Nothing was asked for (no X11, agent or forwarding), so every channel the host opens is refused.
+    const auto type = r.text(64);
+    const auto sender = r.u32();
+    if (!r.ok()) return fail(msg::protocol_violation);
+    io_.session_log_line("refused a channel of type " + host_text(*type, 64) + " opened by the host");
+    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_FAILURE);
+    w.u32(*sender);
+    w.u32(1);  // SSH_OPEN_ADMINISTRATIVELY_PROHIBITED
+    w.string("no channels are accepted from the host");
+    w.string("");
+    send(w);
+}
+
+void ssh2_engine::send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n) {
+    wire_writer w = begin(SSH_MSG_CHANNEL_DATA);
+    w.u32(remote_id);
+    w.string(bytes, n);
+    send(w);
+}
+
+void ssh2_engine::flush_pending(channel& c) {
+    const unsigned gen = generation_;
+    std::size_t sent = 0;
+    const std::size_t piece = data_piece(c, max_data_per_packet);
+    while (sent < c.pending.size() && c.remote_window > 0) {
+        const std::size_t k = std::min({c.pending.size() - sent, piece, std::size_t(c.remote_window)});
+        send_data_packet(c.remote_id, c.pending.data() + sent, k);
+        if (!alive(gen)) return;
+        c.remote_window -= static_cast<std::uint32_t>(k);
+        sent += k;
+    }
+    c.pending.erase(c.pending.begin(), c.pending.begin() + std::ptrdiff_t(sent));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// The session channel
+
+void ssh2_engine::open_session() {
+    const std::uint32_t window = negotiated_ ? large_window : initial_window;
+    const std::uint32_t max_packet = negotiated_ ? large_max_packet : announced_max_packet;
+    channel* c = channels_.add(session_type_, window, max_packet, negotiated_, negotiated_ ? pending_send_limit : 0);
+    if (!c) return fail(msg::out_of_memory);
+    session_ = c->local_id;
+    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
+    w.string("session");
+    w.u32(c->local_id);
+    w.u32(c->local_window);
+    w.u32(c->max_packet);
+    send(w);
+}
+
+channel* ssh2_engine::session_channel() const { return session_ ? channels_.find(*session_) : nullptr; }
+
+bool ssh2_engine::session_open() const {
+    const channel* c = session_channel();
+    return c && c->state == channel_state::open;
+}
+
+std::uint32_t ssh2_engine::local_window() const {
+    const channel* c = session_channel();
+    return c ? c->local_window : initial_window;
+}
+
+void ssh2_engine::session_handler::opened(channel&, wire_reader&) { e.send_channel_request("pty-req", true); }
+
+void ssh2_engine::session_handler::open_refused(channel&) { e.fail(msg::channel_refused); }
+
+void ssh2_engine::session_handler::data(channel&, std::span<const std::uint8_t> d, std::optional<std::uint32_t>) {
+    // Standard error goes to the terminal too.
+    e.io_.session_deliver(d.data(), d.size());
+}
+
+void ssh2_engine::session_handler::eof(channel&) {}
+
+void ssh2_engine::session_handler::closed(channel&) { e.io_.session_disconnect(); }
+
+void ssh2_engine::session_handler::request(channel& c, std::string_view, bool want_reply, wire_reader&) {
+    // exit-status, exit-signal and the like need no answer; whatever wants one is refused.
+    if (!want_reply) return;
+    wire_writer w = e.begin(SSH_MSG_CHANNEL_FAILURE);
+    w.u32(c.remote_id);
+    e.send(w);
+}
+
+void ssh2_engine::session_handler::reply(channel&, bool success) {
+    if (success) {
+        if (e.pty_pending_) {
+            e.pty_pending_ = false;
+            e.send_channel_request("shell", false);
+            e.shell_pending_ = true;
+        } else {
+            e.shell_pending_ = false;
+        }
+        return;
+    }
+    // Only the pty and shell requests want a reply, so the refusal is theirs.
+    if (e.pty_pending_) return e.fail(msg::pty_refused);
+    if (e.shell_pending_) return e.fail(msg::shell_refused);
+    e.io_.session_disconnect();
+}
+
+void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
+    const channel* c = session_channel();
+    wire_writer w = begin(SSH_MSG_CHANNEL_REQUEST);
+    w.u32(c ? c->remote_id : 0);
+    w.string(type);
+    w.boolean(true);
+    if (pty) {
+        w.string(s_.termtype);
+        if (grid_follows_window()) {
+            w.u32(static_cast<std::uint32_t>(grid_.columns));
+            w.u32(static_cast<std::uint32_t>(grid_.rows));
+        } else {
+            w.u32(negotiated_ ? static_cast<std::uint32_t>(columns_) : 80);
+            w.u32(24);
+        }
+        w.u32(0);
+        w.u32(0);
+        w.string("");
+        pty_pending_ = true;
+    }
+    send(w);
+}
+
+// The fixed suite keeps its written 80 x 24 whatever the mode.
+bool ssh2_engine::grid_follows_window() const { return negotiated_ && s_.screen_size == 1; }
+
+void ssh2_engine::set_columns(int columns) {
+    if (columns == columns_) return;
+    columns_ = columns;
+    if (negotiated_ && !grid_follows_window() && session_open() && out_.keyed()) send_window_change(24, columns_);
+}
+
+void ssh2_engine::set_window_size(int rows, int columns) {
+    if (!grid_.take(rows, columns)) return;
+    if (grid_follows_window() && session_open() && out_.keyed()) send_window_change(grid_.rows, grid_.columns);
+}
+
+void ssh2_engine::send_window_change(int rows, int columns) {
+    wire_writer w = begin(SSH_MSG_CHANNEL_REQUEST);
+    w.u32(session_channel()->remote_id);
+    w.string("window-change");
+    w.boolean(false);
+    w.u32(static_cast<std::uint32_t>(columns));
+    w.u32(static_cast<std::uint32_t>(rows));
+    w.u32(0);
+    w.u32(0);
+    send(w);
+}
+
+void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
+    channel* c = session_channel();
+    if (negotiated_) {
+        if (!c || c->state != channel_state::open) {
+            // Before the channel there is no one to type to, and whatever the emulator answers to a banner must
+            // never reach the host.
+            io_.session_log_line("data before the session channel was open: not sent");
+            return;
+        }
+        // Behind what already waits, and within the host's window.
+        if (c->pending.size() + n > c->pending_limit) {
+            ui_.message_box(msg::send_overflow);
+            return;
+        }
+        c->pending.insert(c->pending.end(), bytes, bytes + n);
+        return flush_pending(*c);
+    }
+    // The fixed suite sends at once, as it always did, to whatever channel number the host gave (0 before then).
+    const std::uint32_t to = c ? c->remote_id : 0;
+    const std::size_t piece = c ? data_piece(*c, max_data_per_packet) : max_data_per_packet;
+    const unsigned gen = generation_;
+    do {
+        const std::size_t k = std::min(n, piece);
+        send_data_packet(to, bytes, k);
+        bytes += k;
+        n -= k;
+    } while (n > 0 && alive(gen));
+}
+
+void ssh2_engine::keepalive() {
+    if (!negotiated_ || !out_.keyed() || !service_requested_) return;
+    if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
+        return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
+    ++keepalives_unanswered_;
+    wire_writer w = begin(SSH_MSG_GLOBAL_REQUEST);
+    w.string("keepalive@openssh.com");
+    w.boolean(true);
+    send(w);
+}
+
+std::string keepalive_timeout_message(int unanswered) {
+    return "No answer from the host after " + std::to_string(unanswered) +
+           (unanswered == 1 ? " keep-alive." : " keep-alives.");
+}
+
+void ssh2_engine::goodbye() {
+    if (!negotiated_ || !out_.keyed()) return;
+    const unsigned gen = generation_;
+    if (channel* c = session_channel(); c && c->state == channel_state::open) {
+        wire_writer w = begin(SSH_MSG_CHANNEL_CLOSE);
+        w.u32(c->remote_id);
+        const std::uint32_t id = c->local_id;
+        send(w);
+        if (!alive(gen)) return;
+        channels_.remove(id);
+        session_.reset();
+    }
+    wire_writer w = begin(SSH_MSG_DISCONNECT);
+    w.u32(11);  // SSH_DISCONNECT_BY_APPLICATION
+    w.string("the user closed the session");
+    w.string("");
+    send(w);
+}
+
+}  // namespace ssh
