@@ -270,6 +270,71 @@ void resize_timing(const std::string& text) {
                 *std::min_element(ms.begin(), ms.end()), median(ms));
 }
 
+// The plain stream through the emulator with the default history and with 100,000 lines (every line leaving the
+// ring then archived), one run of each per round, alternating: min and median MB/s of each.
+void scrollback_rounds(const std::string& data, int rounds) {
+    std::vector<double> small, large;
+    auto run = [&](int limit) {
+        return best_mbps(data, 1, [limit](const std::string& d) {
+            auto ring = std::make_unique<screen_ring>();
+            ring->set_history_limit(limit);
+            vt term(*ring);
+            const auto* p = reinterpret_cast<const uint8_t*>(d.data());
+            for (size_t off = 0; off < d.size(); off += chunk) {
+                const size_t n = std::min(chunk, d.size() - off);
+                size_t done = 0;
+                while (done < n) done += term.feed(p + off + done, n - done);
+                ring->clear_marks();
+            }
+        });
+    };
+    for (int r = 0; r < rounds; ++r) {
+        small.push_back(run(history_lines));
+        large.push_back(run(100000));
+    }
+    std::printf("flood, history %6d: %7.1f MB/s min, %7.1f median (%d interleaved rounds)\n", history_lines,
+                *std::min_element(small.begin(), small.end()), median(small), rounds);
+    std::printf("flood, history %6d: %7.1f MB/s min, %7.1f median\n", 100000,
+                *std::min_element(large.begin(), large.end()), median(large));
+}
+
+// A full history of 100,000 lines of 200 busy columns (and one of coloured lines): the archive's own bytes and
+// the process's resident set before and after.
+long rss_kib() {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+void scrollback_memory() {
+    for (const bool coloured : {false, true}) {
+        const long before = rss_kib();
+        auto ring = std::make_unique<screen_ring>();
+        vt term(*ring);
+        term.set_emulation(emulation::xterm);  // the VT220 sets no colour
+        term.resize(60, 200);
+        ring->set_history_limit(100000);
+        std::string line(200, 'x');
+        std::string chunk_text;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < 100000 + 400; ++i) {
+            const std::string n = std::to_string(i);
+            std::copy(n.begin(), n.end(), line.begin());
+            chunk_text += coloured ? "\x1b[31;44m" + line + "\x1b[m" : line;
+            if (i % 100 == 99) {
+                term.feed(reinterpret_cast<const uint8_t*>(chunk_text.data()), chunk_text.size());
+                chunk_text.clear();
+            }
+        }
+        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("history of %d lines x 200 columns (%s): archive %.1f MiB, RSS +%.1f MiB, filled in %.2f s\n",
+                    ring->history_count(), coloured ? "coloured" : "plain",
+                    double(ring->archive_bytes()) / (1024.0 * 1024.0), double(rss_kib() - before) / 1024.0, secs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -306,5 +371,7 @@ int main(int argc, char** argv) {
     else
         recorded_rounds(recorded, 7);
     resize_timing(plain);
+    scrollback_rounds(plain.substr(0, std::min<size_t>(plain.size(), 32 << 20)), 7);
+    scrollback_memory();
     return 0;
 }

@@ -6,6 +6,15 @@
 namespace {
 // Words a line of n cells takes: cells, and with colours fg, bg and the 16-bit extras two to a word.
 uint32_t words_for(int n, bool coloured) { return uint32_t(n) + (coloured ? uint32_t(2 * n + (n + 1) / 2) : 0u); }
+
+// The cells up to the last one that is not a blank, four at a time while whole fours are blank (most of a line
+// of output is its blank end).
+int used_cells(const uint32_t* cells, int n) {
+    constexpr uint32_t b = line_view::blank;
+    while (n >= 4 && ((cells[n - 1] ^ b) | (cells[n - 2] ^ b) | (cells[n - 3] ^ b) | (cells[n - 4] ^ b)) == 0) n -= 4;
+    while (n > 0 && cells[n - 1] == b) --n;
+    return n;
+}
 }  // namespace
 
 void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg,
@@ -17,7 +26,7 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
         for (int i = 0; i < n && !any; ++i) any = (fg[i] | bg[i] | extra[i]) != 0;
         coloured = any;
     } else {
-        while (n > 0 && cells[n - 1] == line_view::blank) --n;
+        n = used_cells(cells, n);
     }
     const uint32_t need = words_for(n, coloured);
     if (blocks_.empty() || blocks_.back().used + need > block_words || blocks_.back().lines.size() >= block_lines) {
@@ -26,7 +35,8 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
         blocks_.push_back(std::move(b));
     }
     block& b = blocks_.back();
-    if (need && !b.words) b.words = std::make_unique_for_overwrite<uint32_t[]>(block_words);
+    if (need && !b.words)
+        b.words = spare_ ? std::move(spare_) : std::make_unique_for_overwrite<uint32_t[]>(block_words);
     uint32_t* w = b.words.get() + b.used;
     b.lines.push_back({b.used, uint16_t(n), uint8_t(coloured), uint8_t(attr)});
     std::memcpy(w, cells, sizeof *w * size_t(n));
@@ -71,7 +81,10 @@ line_view history_archive::line(size_t i) const {
 
 void history_archive::drop_oldest(size_t n) {
     front_ += std::min(n, size());
-    while (!blocks_.empty() && blocks_.front().first + blocks_.front().lines.size() <= front_) blocks_.pop_front();
+    while (!blocks_.empty() && blocks_.front().first + blocks_.front().lines.size() <= front_) {
+        if (!spare_) spare_ = std::move(blocks_.front().words);
+        blocks_.pop_front();
+    }
     if (empty()) clear();
 }
 
@@ -87,11 +100,12 @@ void history_archive::drop_newest() {
 
 void history_archive::clear() {
     blocks_.clear();
+    spare_.reset();
     front_ = end_ = 0;
 }
 
 size_t history_archive::bytes() const {
-    size_t n = 0;
+    size_t n = spare_ ? block_words * sizeof(uint32_t) : 0;
     for (const block& b : blocks_)
         n += sizeof b + (b.words ? block_words * sizeof(uint32_t) : 0) + b.lines.capacity() * sizeof(header);
     return n;

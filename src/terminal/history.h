@@ -29,6 +29,13 @@ struct line_view {
 
 class history_archive {
 public:
+    history_archive() = default;
+    // A copied screen copies its history (the spare block stays behind).
+    history_archive(const history_archive& o) : blocks_(o.blocks_), front_(o.front_), end_(o.end_) {}
+    history_archive& operator=(const history_archive& o) { return *this = history_archive(o); }
+    history_archive(history_archive&&) = default;
+    history_archive& operator=(history_archive&&) = default;
+
     // Appends a line of `width` cells; fg, bg and extra are read only when `coloured`.
     void push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg, const uint16_t* extra,
               int width, bool coloured);
@@ -75,6 +82,9 @@ private:
     const block& block_of(size_t number) const;
 
     std::deque<block> blocks_;
+    // The words of the block dropped last, for the next one: a full history then turns over without giving
+    // memory back to the system and taking it again (fresh pages cost a fault each).
+    std::unique_ptr<uint32_t[]> spare_;
     size_t front_ = 0;  // numbers of the oldest line kept and one past the newest: lines are numbered as they came
     size_t end_ = 0;
 };
