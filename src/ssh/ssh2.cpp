@@ -149,57 +149,31 @@ ssh2_engine::ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh
     arm_handlers();
 }
 
-ssh2_engine::~ssh2_engine() { reset(); }
+ssh2_engine::~ssh2_engine() {
+    close();
+    for (auto& k : keys_) crypto::wipe(k.blob);
+    crypto::wipe(in_buf_.data(), in_buf_.size());
+    crypto::wipe(out_buf_.data(), out_buf_.size());
+}
 
-void ssh2_engine::reset() {
+void ssh2_engine::close() {
     ++generation_;
-    keepalives_unanswered_ = 0;
-    id_sent_ = false;
-    id_done_ = false;
-    ident_.reset();
-    rx_.clear();
+    closed_ = true;
+    // The keys go at once; the rest of the state goes with the object, which its owner keeps until no step of it
+    // is still running.
     out_ = packet_direction();
     in_ = packet_direction();
-    v_s_.clear();
-    arm_handlers();
-    first_exchange_ = true;
-    service_requested_ = false;
-    strict_ = false;
-    kex_running_ = false;
-    initial_kex_ = true;
-    shell_pending_ = false;
-    skip_guess_ = false;
     crypto::wipe(session_id_.data(), session_id_.size());
     crypto::wipe(h_.data(), h_.size());
-    host_key_.clear();
-    kex_ = nullptr;
-    host_key_alg_.clear();
-    cipher_out_ = cipher_in_ = nullptr;
-    mac_out_ = mac_in_ = nullptr;
     crypto::wipe(pending_in_, sizeof pending_in_);
     group_.reset();
     x_.reset();
     e_.reset();
     share_.reset();
-    server_sig_algs_.clear();
-    channels_.clear();
-    session_.reset();
-    pty_pending_ = false;
-    auth_ = auth_stage::idle;
-    methods_.clear();
-    for (auto& k : keys_) crypto::wipe(k.blob);
-    keys_.clear();
-    key_index_ = 0;
-    keys_collected_ = false;
-    kbd_tried_ = false;
-    password_ready_ = false;
-    agent_.reset();
-    crypto::wipe(in_buf_.data(), in_buf_.size());
-    crypto::wipe(out_buf_.data(), out_buf_.size());
 }
 
 void ssh2_engine::connected() {
-    if (s_.ssh_algorithms != 0 && !id_sent_) start_connection();
+    if (!closed_ && s_.ssh_algorithms != 0 && !id_sent_) start_connection();
 }
 
 void ssh2_engine::set_target(std::string_view host, int port) {
@@ -221,7 +195,6 @@ const cipher_method* ssh2_engine::fixed_cipher() const {
 // Transport
 
 void ssh2_engine::start_connection() {
-    reset();
     id_sent_ = true;
     negotiated_ = s_.ssh_algorithms != 0;
     const unsigned now = generation_;
@@ -231,7 +204,7 @@ void ssh2_engine::start_connection() {
 }
 
 void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
-    if (n == 0) return;
+    if (n == 0 || closed_) return;
     if (!id_sent_) {
         start_connection();
         if (!id_sent_) return;
@@ -328,6 +301,7 @@ wire_writer ssh2_engine::begin(std::uint8_t type) {
 }
 
 void ssh2_engine::send(const wire_writer& w, secret_range mask) {
+    if (closed_) return;                 // a step that went on after the session ended
     if (w.overflow()) return;            // the builders bound every field; this is the last line of defence
     const std::size_t l = w.size() + 1;  // type byte included
     const std::size_t block = out_.cipher->block();

@@ -7,10 +7,11 @@
 // negotiated mode (RFC 4253 section 7.1 over the tables of algorithms.h, modern algorithms first, strict key
 // exchange, ext-info, known_hosts).
 //
-// The engine holds all of its state; the client makes exactly one. Bytes come in through receive() from the
-// session's read path; everything leaves through session_services. Message boxes and dialogs run inside receive(),
-// so any call out may end the session (reset() then runs from session_disconnect); every step after such a call
-// checks for that before touching the connection again.
+// The engine holds all of one connection's state; the client makes a fresh one for each connection. Bytes come in
+// through receive() from the session's read path; everything leaves through session_services. Message boxes and
+// dialogs run inside receive(), so any call out may end the session (close() then runs from session_disconnect);
+// every step after such a call checks for that before touching the connection again, and the owner keeps a closed
+// engine until none of its steps is running.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -187,8 +188,9 @@ public:
     // CHANNEL_DATA, in whatever state the engine is; larger blocks go as several packets. In negotiated mode the
     // host's window and maximum packet are respected: what does not fit waits for its WINDOW_ADJUST.
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
-    // Forgets the connection: identification, keys, exchange, channel.
-    void reset();
+    // The session has ended: running steps stop, the keys are forgotten, nothing more is sent or taken.
+    void close();
+    bool closed() const { return closed_; }
     // The connection is up. Negotiated mode sends its identification now, without waiting for the host's (RFC 4253
     // section 4.2: a host may wait for ours); the fixed suite keeps its written order (the host speaks first).
     void connected();
@@ -323,7 +325,8 @@ private:
     ui_services& ui_;
     ssh_prompts& prompts_;
 
-    unsigned generation_ = 0;  // bumped by reset(): a running step stops when it changes
+    unsigned generation_ = 0;  // bumped by close(): a running step stops when it changes
+    bool closed_ = false;
     int keepalives_unanswered_ = 0;
     bool id_sent_ = false;
     bool id_done_ = false;

@@ -285,6 +285,7 @@ void ssh2_engine::send_window_change(int rows, int columns) {
 }
 
 void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
+    if (closed_) return;
     channel* c = session_channel();
     if (negotiated_) {
         if (!c || c->state != channel_state::open) {
@@ -314,7 +315,7 @@ void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh2_engine::keepalive() {
-    if (!negotiated_ || !out_.keyed() || !service_requested_) return;
+    if (closed_ || !negotiated_ || !out_.keyed() || !service_requested_) return;
     if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
         return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
     ++keepalives_unanswered_;

@@ -8,19 +8,38 @@ namespace ssh {
 
 ssh_client::ssh_client(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
     : s_(s),
-      v2_(std::make_unique<ssh2_engine>(s, io, ui, prompts)),
+      io_(io),
+      ui_(ui),
+      prompts_(prompts),
       v1_(std::make_unique<ssh1_engine>(s, io, ui, prompts)),
-      // Both engines keep the size: the settings choose which of them the next connection uses.
+      // Both protocols keep the size: the settings choose which of them the next connection uses.
       pacer_([this](int rows, int columns) {
+          const entry e(*this);
+          rows_ = rows;
+          grid_columns_ = columns;
           v2_->set_window_size(rows, columns);
           v1_->set_window_size(rows, columns);
-      }) {}
+      }) {
+    fresh_v2();
+}
 
 ssh_client::~ssh_client() = default;
+
+ssh_client::entry::~entry() {
+    if (--c.depth_ == 0) c.retired_.clear();
+}
+
+void ssh_client::fresh_v2() {
+    v2_ = std::make_unique<ssh2_engine>(s_, io_, ui_, prompts_);
+    v2_->set_target(host_, port_);
+    if (columns_ != 0) v2_->set_columns(columns_);
+    if (rows_ != 0) v2_->set_window_size(rows_, grid_columns_);
+}
 
 bool ssh_client::version2() const { return s_.ssh_type_1_2 == 1; }
 
 void ssh_client::ssh_receive(const std::uint8_t* bytes, std::size_t n) {
+    const entry e(*this);
     if (version2())
         v2_->receive(bytes, n);
     else
@@ -28,6 +47,7 @@ void ssh_client::ssh_receive(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh_client::ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) {
+    const entry e(*this);
     if (version2())
         v2_->send_user_data(bytes, n);
     else
@@ -35,27 +55,42 @@ void ssh_client::ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh_client::ssh_reset() {
-    v2_->reset();
+    const entry e(*this);
+    // The engine that served the connection may be inside one of its steps (the session ends from there): it
+    // stops and is kept until that step has returned.
+    v2_->close();
+    retired_.push_back(std::move(v2_));
+    fresh_v2();
     v1_->reset();
 }
 
 void ssh_client::ssh_target(std::string_view host, int port) {
+    host_.assign(host);
+    port_ = port;
     v2_->set_target(host, port);
     v1_->set_target(host, port);
 }
 void ssh_client::ssh_connected() {
+    const entry e(*this);
     if (version2()) v2_->connected();
 }
 void ssh_client::ssh_goodbye() {
+    const entry e(*this);
     if (version2()) v2_->goodbye();
 }
 bool ssh_client::ssh_handshake_done() const {
     // SSH-1 state 2 follows the host's acknowledgement of the session key (and the user name sent after it).
     return version2() ? v2_->keys_active() : v1_->state() >= 2;
 }
-void ssh_client::set_columns(int columns) { v2_->set_columns(columns); }
+void ssh_client::set_columns(int columns) {
+    const entry e(*this);
+    columns_ = columns;
+    v2_->set_columns(columns);
+}
 void ssh_client::set_window_size(int rows, int columns) { pacer_.change(rows, columns); }
+void ssh_client::on_resize_timer() { pacer_.expired(); }
 void ssh_client::keepalive() {
+    const entry e(*this);
     if (version2()) v2_->keepalive();
 }
 std::string_view ssh_client::ssh2_cipher_name() const {

@@ -1,9 +1,12 @@
 #pragma once
-// The session's SSH engine: one object for the whole program run, holding both protocol engines and handing the
-// session's calls to the one the settings select (`ssh_type_1_2` 1: SSH-2, otherwise SSH-1). The settings cannot
-// change while connected, so the choice is stable for a connection.
+// The session's SSH engine: one object for the whole program run, handing the session's calls to the protocol the
+// settings select (`ssh_type_1_2` 1: SSH-2, otherwise SSH-1). The settings cannot change while connected, so the
+// choice is stable for a connection. SSH-2 gets a fresh engine for every connection; SSH-1 keeps its one engine
+// (and the run-wide ask-again flag) and its reset.
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "session/interfaces.h"
 #include "ssh/window_pacer.h"
@@ -39,7 +42,7 @@ public:
     void set_window_size(int rows, int columns);
     // A one-shot timer for the pacing; its owner routes the expiry to on_resize_timer.
     void set_resize_timer(session_timer* timer) { pacer_.set_timer(timer); }
-    void on_resize_timer() { pacer_.expired(); }
+    void on_resize_timer();
     // Keep-alive timer tick (every `ssh_keepalive` seconds while connected).
     void keepalive();
 
@@ -56,8 +59,26 @@ public:
 
 private:
     bool version2() const;
+    // A new SSH-2 engine for the next connection, told the target and the terminal's size.
+    void fresh_v2();
+    // Every entry holds one: an engine the session ended from inside one of its own steps is destroyed only once
+    // the outermost call has returned.
+    struct entry {
+        explicit entry(ssh_client& c) : c(c) { ++c.depth_; }
+        ~entry();
+        ssh_client& c;
+    };
     Settings& s_;
+    session_services& io_;
+    ui_services& ui_;
+    ssh_prompts& prompts_;
     std::unique_ptr<ssh2_engine> v2_;
+    std::vector<std::unique_ptr<ssh2_engine>> retired_;
+    int depth_ = 0;
+    std::string host_;
+    int port_ = 22;
+    int columns_ = 0;                  // 0: never told
+    int rows_ = 0, grid_columns_ = 0;  // the latest grid (rows_ 0: never told)
     std::unique_ptr<ssh1_engine> v1_;
     window_pacer pacer_;
 };

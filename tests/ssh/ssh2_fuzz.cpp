@@ -21,12 +21,17 @@ struct harness {
     ssh_test::recorder io;
     ssh_test::ui_recorder ui;
     ssh_test::prompt_recorder prompts;
-    ssh::ssh2_engine eng{s, io, ui, prompts};
+    std::unique_ptr<ssh::ssh2_engine> eng;
     harness() {
         s.ssh_user = "u";
         s.ssh_password = "p";
         s.ssh_check_host_key = 0;
-        io.engine = &eng;
+    }
+    // Each input is a connection of its own, on an engine of its own.
+    ssh::ssh2_engine& fresh() {
+        eng = std::make_unique<ssh::ssh2_engine>(s, io, ui, prompts);
+        io.engine = eng.get();
+        return *eng;
     }
 };
 
@@ -78,7 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static harness* h = new harness;
     if (size < 1) return 0;
     const std::uint8_t mode = data[0];
-    h->eng.reset();
     h->io.wire.clear();
     h->io.delivered.clear();
     h->io.hex.clear();
@@ -87,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     h->s.ssh_encryption = (mode & 2) ? 2 : 1;
     h->s.ssh_default = (mode & 4) ? 1 : 0;
     h->s.ssh_algorithms = (mode & 8) ? 1 : 0;
+    ssh::ssh2_engine& eng = h->fresh();
     static const struct {
         const char *cipher, *mac;
     } framings[] = {{"chacha20-poly1305@openssh.com", ""},
@@ -101,31 +106,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Settings peer_settings;
     static ssh_test::ui_recorder peer_ui;
     static ssh_test::prompt_recorder peer_prompts;
-    static ssh::ssh2_engine* peer = new ssh::ssh2_engine(peer_settings, peer_io, peer_ui, peer_prompts);
+    static std::unique_ptr<ssh::ssh2_engine> peer;
     const bool modern = (mode & 1) && framing >= 1 && framing <= 5;
     if (modern) {
         std::uint8_t v[6][64];
         for (int i = 0; i < 6; ++i)
             for (int j = 0; j < 64; ++j) v[i][j] = std::uint8_t(i * 64 + j);
-        peer->reset();
-        if (!h->eng.install_keys_for_test(v, framings[framing - 1].cipher, framings[framing - 1].mac, false) ||
+        peer = std::make_unique<ssh::ssh2_engine>(peer_settings, peer_io, peer_ui, peer_prompts);
+        if (!eng.install_keys_for_test(v, framings[framing - 1].cipher, framings[framing - 1].mac, false) ||
             !peer->install_keys_for_test(v, framings[framing - 1].cipher, framings[framing - 1].mac, true))
             return 0;
     } else if (mode & 1) {
         std::uint8_t v[6][40];
         for (int i = 0; i < 6; ++i)
             for (int j = 0; j < 40; ++j) v[i][j] = std::uint8_t(i * 40 + j);
-        h->eng.install_keys_for_test(v, srv.blowfish);
+        eng.install_keys_for_test(v, srv.blowfish);
         srv.install_fixed_keys(v);
     }
     std::size_t off = 1;
     if (!(mode & 1)) {
         static const char id[] = "SSH-2.0-fuzz\r\n";
-        h->eng.receive(reinterpret_cast<const std::uint8_t*>(id), sizeof id - 1);
+        eng.receive(reinterpret_cast<const std::uint8_t*>(id), sizeof id - 1);
         if ((mode & 0x80) && size >= off + 10) {
             const ssh_test::bytes pkt = srv.packet(drawn_kexinit(data + off));
             off += 10;
-            h->eng.receive(pkt.data(), pkt.size());
+            eng.receive(pkt.data(), pkt.size());
         }
     }
     while (off + 2 <= size) {
@@ -135,12 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (modern) {
             peer_io.wire.clear();
             peer->send_message_for_test(data + off, n);
-            h->eng.receive(peer_io.wire.data(), peer_io.wire.size());
+            eng.receive(peer_io.wire.data(), peer_io.wire.size());
         } else if (mode & 1) {
             const ssh_test::bytes pkt = srv.packet(ssh_test::bytes(data + off, data + off + n));
-            h->eng.receive(pkt.data(), pkt.size());
+            eng.receive(pkt.data(), pkt.size());
         } else if (n) {
-            h->eng.receive(data + off, n);
+            eng.receive(data + off, n);
         }
         off += n;
     }

@@ -27,7 +27,8 @@ namespace ssh_test {
 
 using bytes = std::vector<std::uint8_t>;
 
-// Records what the engine does with the session; session_disconnect resets the engine, as the real session does.
+// Records what the engine does with the session; session_disconnect closes the engine, as the real session's client
+// does.
 struct recorder : session_services {
     ssh::ssh2_engine* engine = nullptr;
     bytes wire;  // everything written, client to server
@@ -47,7 +48,7 @@ struct recorder : session_services {
     void session_log_line(std::string_view t) override { lines.emplace_back(t); }
     void session_disconnect() override {
         ++disconnects;
-        if (engine) engine->reset();
+        if (engine) engine->close();
     }
     std::string cause;  // what the engine named as the ending's cause
     void session_cause(std::string_view c) override { cause = std::string(c); }

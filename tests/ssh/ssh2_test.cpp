@@ -14,6 +14,7 @@
 #include "../support/scoped_home.h"
 #include "ssh/agent.h"
 #include "ssh/known_hosts.h"
+#include "ssh/ssh_client.h"
 #include "ssh/window_pacer.h"
 #include "ssh2_server.h"
 
@@ -168,9 +169,7 @@ TEST_F(Ssh2, HostsThatAreNotSsh2AreToldApart) {
                  {"SSH-1.99-both\r\n", ""},
                  {"SSH-3.0-future\r\n", ssh::msg::bad_identification}};
     for (const auto& c : cases) {
-        ui.messages.clear();
-        io.disconnects = 0;
-        eng->reset();
+        fresh();
         feed(text(c.line));
         if (c.message.empty()) {
             EXPECT_TRUE(ui.messages.empty()) << c.line;
@@ -1816,9 +1815,9 @@ TEST_F(Ssh2Hostile, LargestPacketsSurviveEverySplitOfTheStream) {
     }
     for (std::size_t c : cuts) {
         io = recorder();
-        io.engine = eng.get();
         ui.messages.clear();
-        eng->reset();
+        eng = std::make_unique<ssh2_engine>(s, io, ui, prompts);
+        io.engine = eng.get();
         eng->receive(id.data(), id.size());
         eng->receive(stream.data(), c);
         eng->receive(stream.data() + c, stream.size() - c);
@@ -1952,6 +1951,63 @@ TEST_F(Ssh2Auth, WindowChangesArePacedAndTheLastSizeWins) {
 
 // Without a timer (tools, tests) the pacer passes every change at once; a change after a quiet interval goes at
 // once again.
+// The client makes an SSH-2 engine per connection. The session ends from inside the engine's own step (its
+// disconnect resets the client there, as the real session does); the next connection must start clean.
+TEST(SshClient, EachConnectionGetsAFreshEngineAlsoAfterOneEndedFromInside) {
+    Settings s;
+    s.ssh = 1;
+    s.ssh_type_1_2 = 1;
+    s.ssh_default = 1;
+    s.ssh_user = "alice";
+    s.ssh_password = "secret";
+    s.ssh_algorithms = 0;
+    s.ssh_check_host_key = 0;
+    struct client_recorder : recorder {
+        ssh::ssh_client* client = nullptr;
+        void session_disconnect() override {
+            ++disconnects;
+            client->ssh_reset();
+        }
+    };
+    client_recorder io;
+    ui_recorder ui;
+    prompt_recorder prompts;
+    ssh::ssh_client client(s, io, ui, prompts);
+    io.client = &client;
+    auto receive = [&](const bytes& b) { client.ssh_receive(b.data(), b.size()); };
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        // A host that speaks only SSH-1 ends the connection inside the engine's receive.
+        io.wire.clear();
+        ui.messages.clear();
+        client.ssh_reset();
+        client.ssh_target("old.example", 22);
+        receive(text("SSH-1.5-old\r\n"));
+        EXPECT_EQ(ui.messages, std::vector<std::string>{std::string(ssh::msg::ssh1_only_host)});
+        EXPECT_FALSE(client.identification_sent());
+        // The next connection goes as far as the keys.
+        io.wire.clear();
+        client.ssh_reset();
+        client.ssh_target("new.example", 22);
+        test_server srv(io);
+        bytes first = text(srv.ident + "\r\n");
+        const bytes k = srv.kexinit();
+        first.insert(first.end(), k.begin(), k.end());
+        receive(first);
+        const std::string id = srv.client_ident().value_or("");
+        EXPECT_EQ(id, "SSH-2.0-1.0.00");
+        const auto kexinit = srv.client_packet();
+        const auto dh = srv.client_packet();
+        ASSERT_TRUE(kexinit && dh);
+        receive(srv.kex_reply(id, *kexinit, *dh));
+        EXPECT_TRUE(client.ssh2_keys_active());
+        const auto newkeys = srv.client_packet();
+        ASSERT_TRUE(newkeys);
+        EXPECT_EQ((*newkeys)[0], 21);
+    }
+    EXPECT_EQ(io.disconnects, 2);
+}
+
 TEST(WindowPacer, WithoutATimerEveryChangePassesAndAfterAQuietIntervalTheNextGoesAtOnce) {
     std::vector<std::pair<int, int>> out;
     ssh::window_pacer direct([&](int r, int c) { out.push_back({r, c}); });
