@@ -440,7 +440,12 @@ void CMainFrame::install_builtin_commands() {
     set_command(
         cmd::local_echo, [&s, toggle] { toggle(s.local_echo); }, {}, flag([&s] { return s.local_echo; }));
     set_command(
-        cmd::host_echo, [&s, toggle] { toggle(s.host_echo); }, {}, flag([&s] { return s.host_echo; }));
+        cmd::host_echo,
+        [&s, &v, toggle] {
+            toggle(s.host_echo);
+            v.settings_changed();
+        },
+        {}, flag([&s] { return s.host_echo; }));
     set_command(
         cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
     set_command(

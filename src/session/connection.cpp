@@ -20,6 +20,7 @@ connection_options connection_options::from(const Settings& s, std::string host,
     o.bell = s.bell != 0;
     o.clipboard_write = s.clipboard_write != 0;
     o.window_sized = s.screen_size == 1;
+    o.host_echo = s.host_echo != 0;
     o.record = s;
     return o;
 }
@@ -39,6 +40,7 @@ Settings connection_options::engine_record() const {
     r.bell = bell ? 1 : 0;
     r.clipboard_write = clipboard_write ? 1 : 0;
     r.screen_size = window_sized ? 1 : 0;
+    r.host_echo = host_echo ? 1 : 0;
     return r;
 }
 
@@ -113,6 +115,8 @@ void connection::apply(const connection_options& o) {
     record_.utf8 = o.utf8 ? 1 : 0;
     record_.bell = o.bell ? 1 : 0;
     record_.clipboard_write = o.clipboard_write ? 1 : 0;
+    record_.screen_size = o.window_sized ? 1 : 0;
+    record_.host_echo = o.host_echo ? 1 : 0;
 }
 
 void connection::set_grid(int rows, int columns) {

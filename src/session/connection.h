@@ -43,6 +43,7 @@ struct connection_options {
     bool bell = true;
     bool clipboard_write = false;
     bool window_sized = false;  // screen_size 1: the grid follows the window and the host hears it
+    bool host_echo = false;     // the host's Telnet ECHO option switches local echo
     Settings record;
 
     // The snapshot of `s` for a connection to host:port.
@@ -94,7 +95,8 @@ public:
     // Disconnect: ends the session or the attempt being set up. `suppress_exit` false lets `exit` close the program.
     void disconnect(bool suppress_exit = true);
 
-    // Options the user may change while connected: the emulator and the session take them now. The target stays.
+    // Options the user may change while connected (the terminal's, whether the grid follows the window, host echo
+    // control): the emulator and both engines take them now. The target stays.
     void apply(const connection_options& options);
 
     // The terminal's grid for the host: Telnet NAWS and the SSH window messages (screen_size 1); the pty

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr char IAC = '\xff', SB = '\xfa', SE = '\xf0', WILL = '\xfb', ECHO_OPT = '\x01', TTYPE = '\x18';
+constexpr char IAC = '\xff', SB = '\xfa', SE = '\xf0', WILL = '\xfb', DO = '\xfd', ECHO_OPT = '\x01', TTYPE = '\x18',
+               NAWS = '\x1f';
 const std::string ttype_send = {IAC, SB, TTYPE, '\x01', IAC, SE};
 std::string ttype_is(const std::string& name) {
     return std::string{IAC, SB, TTYPE, '\0'} + name + std::string{IAC, SE};
@@ -132,6 +133,14 @@ TEST(Connection, ApplyIsHowARunningSessionLearnsOfAChange) {
          [](link_rig& r) { EXPECT_TRUE(r.link.terminal().options().clipboard_write); }},
         {"xterm emulation", [](connection_options& o) { o.termtype = "xterm"; }, "\x1b[?2004h",
          [](link_rig& r) { EXPECT_TRUE(r.link.terminal().bracketed_paste()); }},
+        {"host echo control", [](connection_options& o) { o.host_echo = true; }, std::string{IAC, WILL, ECHO_OPT},
+         [](link_rig& r) { EXPECT_EQ(r.view.echo, std::vector<bool>{false}); }},
+        {"grid follows the window", [](connection_options& o) { o.window_sized = true; }, std::string{IAC, DO, NAWS},
+         [](link_rig& r) {
+             r.link.set_grid(30, 100);
+             EXPECT_TRUE(wrote(r.sock(), std::string{IAC, WILL, NAWS}));
+             EXPECT_TRUE(wrote(r.sock(), std::string{IAC, SB, NAWS, 0, 100, 0, 30, IAC, SE}));
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -141,6 +150,8 @@ TEST(Connection, ApplyIsHowARunningSessionLearnsOfAChange) {
         rig.settings.utf8 = 1;
         rig.settings.termtype = "xterm-256color";
         rig.settings.clipboard_write = 1;
+        rig.settings.host_echo = 1;
+        rig.settings.screen_size = 1;
         rig.receive("\x1b[?2004h\x1b[H");
         EXPECT_FALSE(rig.link.terminal().bracketed_paste());
         EXPECT_FALSE(rig.link.terminal().options().clipboard_write);
