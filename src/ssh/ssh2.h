@@ -1,6 +1,8 @@
 #pragma once
-// The SSH-2 client engine: transport (identification, reassembly, packet framing with per-direction keys, the
-// server-started key exchange and re-exchange), password sign-on and the one interactive session channel.
+// The SSH-2 client engine, one object per connection, in four parts: the transport (ssh2.cpp: identification,
+// reassembly, packets under each direction's packet_cipher, the table of message handlers), the key exchange and
+// re-exchange (ssh2_kex.cpp), sign-on (ssh2_auth.cpp) and the connection layer with its channel table
+// (ssh2_connection.cpp).
 //
 // Two modes, fixed for a connection by `ssh_algorithms`: the fixed legacy suite (group 1, ssh-dss, 3des-cbc or
 // blowfish-cbc, hmac-sha1; one name per list, the server's lists read only to name one that lacks its name) and
@@ -257,6 +259,29 @@ private:
     void start_exchange(const std::uint8_t* payload, std::size_t payload_len);
     bool choose_algorithms(const std::uint8_t* payload, std::size_t payload_len);
     void on_kex_reply(wire_reader& r);
+    // One row per kind of exchange method: our share into KEXDH_INIT; the host's share read from its reply (after
+    // K_S); e, f and K in the forms the exchange hash takes, from both shares.
+    struct exchange_values {
+        std::optional<crypto::bignum> f;                    // group 1
+        std::optional<std::span<const std::uint8_t>> peer;  // the others
+        std::vector<std::uint8_t> e_str, f_str, k_mpint;
+        ~exchange_values();
+    };
+    struct kex_step {
+        kex_kind kind;
+        bool shares_as_mpint;  // MODP groups send e and f as mpints, the curves Q_C and Q_S as strings
+        std::unique_ptr<crypto::evp::kex_share> (*make)(int param);  // null: the project's own group 1
+        bool (ssh2_engine::*our_share)(const kex_step& row, wire_writer& d);
+        void (ssh2_engine::*their_share)(const kex_step& row, wire_reader& r, exchange_values& v);
+        bool (ssh2_engine::*secret)(const kex_step& row, exchange_values& v);
+    };
+    static const kex_step& kex_step_of(kex_kind kind);
+    bool own_share(const kex_step& row, wire_writer& d);
+    bool library_share(const kex_step& row, wire_writer& d);
+    void read_own_share(const kex_step& row, wire_reader& r, exchange_values& v);
+    void read_library_share(const kex_step& row, wire_reader& r, exchange_values& v);
+    bool own_secret(const kex_step& row, exchange_values& v);
+    bool library_secret(const kex_step& row, exchange_values& v);
     bool verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig);
     bool trust_host_key(std::span<const std::uint8_t> ks);
     void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
@@ -275,6 +300,9 @@ private:
     void on_auth_60(wire_reader& r);
     void on_banner(wire_reader& r);
     void next_method();
+    bool try_next_key();
+    bool try_keyboard_interactive();
+    bool try_password();
     void send_password();
     void collect_keys();
     void query_key();

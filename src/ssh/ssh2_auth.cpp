@@ -134,25 +134,44 @@ void ssh2_engine::on_auth_failure(wire_reader& r) {
 }
 
 void ssh2_engine::next_method() {
-    const unsigned gen = generation_;
-    if (name_list_has(methods_, "publickey")) {
-        if (!keys_collected_) {
-            collect_keys();
-            if (!alive(gen)) return;
-        }
-        if (key_index_ < keys_.size()) return query_key();
-    }
-    if (name_list_has(methods_, "keyboard-interactive") && !kbd_tried_) {
-        kbd_tried_ = true;
-        auth_ = auth_stage::kbd;
-        return send_auth_request("keyboard-interactive");
-    }
-    if (name_list_has(methods_, "password")) {
-        if (password_ready_ || ask_sign_on()) send_password();
-        return;
-    }
+    // The methods in the order they are tried; each says whether it took the turn (sent a request or ended the
+    // session).
+    static constexpr struct {
+        std::string_view name;
+        bool (ssh2_engine::*attempt)();
+    } methods[] = {
+        {"publickey", &ssh2_engine::try_next_key},
+        {"keyboard-interactive", &ssh2_engine::try_keyboard_interactive},
+        {"password", &ssh2_engine::try_password},
+    };
+    for (const auto& m : methods)
+        if (name_list_has(methods_, m.name) && (this->*m.attempt)()) return;
     fail("The host accepts none of this program's ways to sign on (it offers: " + methods_ +
          "). Session must close!!!");
+}
+
+bool ssh2_engine::try_next_key() {
+    const unsigned gen = generation_;
+    if (!keys_collected_) {
+        collect_keys();
+        if (!alive(gen)) return true;
+    }
+    if (key_index_ >= keys_.size()) return false;
+    query_key();
+    return true;
+}
+
+bool ssh2_engine::try_keyboard_interactive() {
+    if (kbd_tried_) return false;
+    kbd_tried_ = true;
+    auth_ = auth_stage::kbd;
+    send_auth_request("keyboard-interactive");
+    return true;
+}
+
+bool ssh2_engine::try_password() {
+    if (password_ready_ || ask_sign_on()) send_password();
+    return true;
 }
 
 void ssh2_engine::send_password() {

@@ -1,0 +1,456 @@
+// SSH-2 key exchange (RFC 4253 sections 7 and 8, RFC 5656, RFC 8731): the KEXINIT lists (negotiated, or the fixed
+// suite's one name each), our share and the shared secret by the method's kind, the exchange hash, the host key's
+// signature and trust, the derived keys and NEWKEYS, and ext-info.
+#include <algorithm>
+#include <cstring>
+
+#include "config/settings.h"
+#include "config/ui_services.h"
+#include "crypto/bytes.h"
+#include "crypto/random.h"
+#include "crypto/wipe.h"
+#include "session/session.h"
+#include "ssh/known_hosts.h"
+#include "ssh/services.h"
+#include "ssh/ssh2.h"
+
+namespace ssh {
+
+namespace {
+
+constexpr std::string_view label_hash = "exchange hash ";
+
+std::string_view client_id_line() { return client_identification.substr(0, client_identification.size() - 1); }
+
+// An SSH string: the 32-bit length, then the bytes (with a zero byte in front when sign_byte is set).
+std::vector<std::uint8_t> ssh_string(std::span<const std::uint8_t> v, bool sign_byte = false) {
+    const std::size_t len = v.size() + (sign_byte ? 1 : 0);
+    std::vector<std::uint8_t> out(4 + len);
+    crypto::store_be(out.data(), static_cast<std::uint32_t>(len));
+    std::copy(v.begin(), v.end(), out.end() - std::ptrdiff_t(v.size()));
+    return out;
+}
+
+// An unsigned big-endian number in the SSH mpint string form: leading zeros dropped, a zero byte in front when
+// the top bit is set.
+std::vector<std::uint8_t> mpint_string(std::span<const std::uint8_t> v) {
+    std::size_t i = 0;
+    while (i < v.size() && v[i] == 0) ++i;
+    return ssh_string(v.subspan(i), i < v.size() && (v[i] & 0x80));
+}
+
+std::vector<std::uint8_t> mpint_string(const crypto::bignum& b) {
+    std::vector<std::uint8_t> m = crypto::to_ssh2_mpint_bytes(b);
+    std::vector<std::uint8_t> out = ssh_string(m);
+    crypto::wipe(m);  // K passes through here
+    return out;
+}
+
+// The eight negotiated lists of a KEXINIT, in order, named for the user.
+constexpr std::string_view slot_names[] = {
+    "key exchange method", "host key type",       "cipher (to the host)",      "cipher (from the host)",
+    "MAC (to the host)",   "MAC (from the host)", "compression (to the host)", "compression (from the host)"};
+
+std::string no_common_text(std::string_view slot, std::string_view ours, std::string_view theirs) {
+    return "SSH: the host and this program have no " + std::string(slot) +
+           " in common. Session must close!!!\nThis program offers: " + std::string(ours) +
+           "\nThe host offers: " + std::string(theirs);
+}
+
+// The fixed suite never negotiates, but a host that lacks one of its names would only fail later with a vaguer
+// error: the first list without it is named now. A KEXINIT too damaged to read is left to fail as it always has.
+std::optional<std::string> fixed_suite_gap(const std::uint8_t* payload, std::size_t payload_len,
+                                           std::string_view cipher) {
+    wire_reader r(payload + 1, payload_len - 1);
+    r.bytes(16);
+    std::string_view lists[6];
+    for (auto& l : lists) l = r.text(16384).value_or("");
+    if (!r.ok()) return std::nullopt;
+    const std::string_view ours[] = {"diffie-hellman-group1-sha1", "ssh-dss", cipher, cipher, "hmac-sha1", "hmac-sha1"};
+    for (int i = 0; i < 6; ++i)
+        if (!name_list_has(lists[i], ours[i])) return no_common_text(slot_names[i], ours[i], lists[i]);
+    return std::nullopt;
+}
+
+}  // namespace
+
+void exchange_hash::start(bool own_sha1, crypto::evp::hash_kind kind) {
+    own_ = own_sha1;
+    sha1_.init();
+    if (own_)
+        evp_.reset();
+    else
+        evp_.emplace(kind);
+}
+
+void exchange_hash::update(const void* p, std::size_t n) {
+    if (own_)
+        sha1_.update(p, n);
+    else
+        evp_->update(p, n);
+}
+
+void exchange_hash::absorb_string(const void* p, std::size_t n) {
+    if (own_)
+        sha1_.absorb_string(p, n);
+    else
+        evp_->absorb_string(p, n);
+}
+
+std::size_t exchange_hash::final(std::uint8_t* out) {
+    if (!own_) return evp_->final(out);
+    sha1_.final(out);
+    return crypto::sha1_digest_size;
+}
+
+const cipher_method* ssh2_engine::fixed_cipher() const {
+    return find_cipher(s_.ssh_encryption == 2 ? "blowfish-cbc" : "3des-cbc");
+}
+
+bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t payload_len) {
+    wire_reader r(payload + 1, payload_len - 1);
+    r.bytes(16);
+    std::string_view lists[10];
+    for (auto& l : lists) l = r.text(16384).value_or("");
+    const auto follows = r.boolean();
+    if (!r.ok()) {
+        fail(msg::protocol_violation);
+        return false;
+    }
+    const std::string ours[] = {client_kex_methods(),
+                                client_host_key_list(),
+                                client_cipher_list(),
+                                client_cipher_list(),
+                                client_mac_list(),
+                                client_mac_list(),
+                                "none",
+                                "none"};
+    std::string_view chosen[8];
+    for (int i = 0; i < 8; ++i) {
+        auto c = negotiate(ours[i], lists[i]);
+        const bool mac_slot = i == 4 || i == 5;
+        const bool aead = mac_slot && chosen[i - 2].size() && find_cipher(chosen[i - 2])->tag != 0;
+        if (!c && !aead) {
+            fail(no_common_text(slot_names[i], ours[i], lists[i]));
+            return false;
+        }
+        chosen[i] = aead ? std::string_view() : c.value_or("");
+    }
+    if (first_exchange_) {
+        strict_ = name_list_has(lists[0], strict_kex_server);
+        // Under strict key exchange the host's KEXINIT must be the first packet of the connection.
+        if (strict_ && in_.seq != 1) {
+            fail(msg::strict_kex_violation);
+            return false;
+        }
+    }
+    io_.session_log_line("kex: " + std::string(chosen[0]) + ", host key " + std::string(chosen[1]) + ", ciphers " +
+                         std::string(chosen[2]) + " / " + std::string(chosen[3]) + ", MACs " +
+                         std::string(chosen[4].empty() ? "(implicit)" : chosen[4]) + " / " +
+                         std::string(chosen[5].empty() ? "(implicit)" : chosen[5]) +
+                         (strict_ ? ", strict key exchange" : ""));
+    kex_ = find_kex(chosen[0]);
+    host_key_alg_.assign(chosen[1]);
+    cipher_out_ = find_cipher(chosen[2]);
+    cipher_in_ = find_cipher(chosen[3]);
+    mac_out_ = cipher_out_ && cipher_out_->tag ? nullptr : find_mac(chosen[4]);
+    mac_in_ = cipher_in_ && cipher_in_->tag ? nullptr : find_mac(chosen[5]);
+    // Our own lists come from the tables, so every choice has its row; this only guards against drift.
+    if (!kex_ || !cipher_out_ || !cipher_in_ || (!cipher_out_->tag && !mac_out_) || (!cipher_in_->tag && !mac_in_)) {
+        fail(msg::protocol_violation);
+        return false;
+    }
+    // A guessed first packet counts only when the guesses were right (RFC 4253 section 7).
+    if (follows && *follows) {
+        const std::string_view guess_kex = lists[0].substr(0, lists[0].find(','));
+        const std::string_view guess_key = lists[1].substr(0, lists[1].find(','));
+        skip_guess_ = guess_kex != kex_->name || guess_key != host_key_alg_;
+    }
+    return true;
+}
+
+void ssh2_engine::on_kexinit(wire_reader& r) {
+    if (kex_running_) return fail(msg::second_kexinit);
+    // The whole payload, type byte included, goes into the exchange hash. Its reserved field is not checked for
+    // the end: hosts may add to it.
+    start_exchange(r.rest().data() - 1, r.remaining() + 1);
+}
+
+void ssh2_engine::start_exchange(const std::uint8_t* payload, std::size_t payload_len) {
+    // The pty-reply flag survives a re-exchange: clearing it would leave the shell never requested.
+    const unsigned gen = generation_;
+    if (negotiated_) {
+        if (!choose_algorithms(payload, payload_len)) return;
+    } else {
+        static const kex_method& group1 = *find_kex("diffie-hellman-group1-sha1");
+        kex_ = &group1;
+        host_key_alg_ = "ssh-dss";
+        cipher_out_ = cipher_in_ = fixed_cipher();
+        mac_out_ = mac_in_ = find_mac("hmac-sha1");
+    }
+    kex_running_ = true;
+    crypto::random_seed();
+    wire_writer w = begin(SSH_MSG_KEXINIT);
+    std::uint8_t cookie[16];
+    crypto::random_fill(cookie, sizeof cookie);
+    w.raw(cookie, sizeof cookie);
+    if (negotiated_) {
+        w.string(client_kex_list());
+        w.string(client_host_key_list());
+        w.string(client_cipher_list());
+        w.string(client_cipher_list());
+        w.string(client_mac_list());
+        w.string(client_mac_list());
+    } else {
+        w.string("diffie-hellman-group1-sha1");
+        w.string("ssh-dss");
+        w.string(fixed_cipher()->name);
+        w.string(fixed_cipher()->name);
+        w.string("hmac-sha1");
+        w.string("hmac-sha1");
+    }
+    w.string("none");
+    w.string("none");
+    w.string("");
+    w.string("");
+    w.boolean(false);
+    w.u32(0);
+
+    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
+    xhash_.start(!negotiated_, kex_->hash);
+    const std::string_view vc = client_id_line();
+    xhash_.absorb_string(vc.data(), vc.size());
+    xhash_.absorb_string(v_s_.data(), v_s_.size());
+    xhash_.absorb_string(w.data() - 1, w.size() + 1);
+    xhash_.absorb_string(payload, payload_len);
+    send(w);
+    if (!alive(gen)) return;
+    // Our KEXINIT has gone as it always did; only a host that cannot take it is stopped here.
+    if (!negotiated_)
+        if (const auto gap = fixed_suite_gap(payload, payload_len, fixed_cipher()->name)) return fail(*gap);
+
+    wire_writer d = begin(SSH_MSG_KEXDH_INIT);
+    const kex_step& row = kex_step_of(kex_->kind);
+    if (!(this->*row.our_share)(row, d)) return fail(msg::protocol_violation);
+    send(d);
+    if (alive(gen)) on_[SSH_MSG_KEXDH_REPLY] = &ssh2_engine::on_kex_reply;
+}
+
+const ssh2_engine::kex_step& ssh2_engine::kex_step_of(kex_kind kind) {
+    static const kex_step rows[] = {
+        {kex_kind::group1, true, nullptr, &ssh2_engine::own_share, &ssh2_engine::read_own_share,
+         &ssh2_engine::own_secret},
+        {kex_kind::modp, true, [](int group) { return crypto::evp::make_modp(group); }, &ssh2_engine::library_share,
+         &ssh2_engine::read_library_share, &ssh2_engine::library_secret},
+        {kex_kind::x25519, false, [](int) { return crypto::evp::make_x25519(); }, &ssh2_engine::library_share,
+         &ssh2_engine::read_library_share, &ssh2_engine::library_secret},
+        {kex_kind::ecdh, false, [](int bits) { return crypto::evp::make_ecdh(bits); }, &ssh2_engine::library_share,
+         &ssh2_engine::read_library_share, &ssh2_engine::library_secret},
+    };
+    for (const kex_step& r : rows)
+        if (r.kind == kind) return r;
+    return rows[0];  // every kind has its row
+}
+
+ssh2_engine::exchange_values::~exchange_values() { crypto::wipe(k_mpint); }
+
+bool ssh2_engine::own_share(const kex_step&, wire_writer& d) {
+    group_ = crypto::dh_group1();
+    x_ = crypto::dh_choose_exponent(*group_);
+    e_ = crypto::dh_public_value(*group_, *x_);
+    d.mpint(*e_);
+    return true;
+}
+
+bool ssh2_engine::library_share(const kex_step& row, wire_writer& d) {
+    share_ = row.make(kex_->param);
+    if (!share_) return false;
+    const auto pub = share_->public_value();
+    if (row.shares_as_mpint) {
+        const std::vector<std::uint8_t> m = mpint_string(pub);
+        d.raw(m.data(), m.size());
+    } else {
+        d.string(pub);
+    }
+    return true;
+}
+
+void ssh2_engine::read_own_share(const kex_step&, wire_reader& r, exchange_values& v) { v.f = r.mpint(); }
+
+void ssh2_engine::read_library_share(const kex_step& row, wire_reader& r, exchange_values& v) {
+    v.peer = row.shares_as_mpint ? r.mpint_bytes() : r.string(1024);
+}
+
+bool ssh2_engine::own_secret(const kex_step&, exchange_values& v) {
+    if (!v.f || !group_ || !x_ || !e_) return false;
+    const std::optional<crypto::bignum> k = crypto::dh_shared_secret(*group_, *v.f, *x_);
+    if (!k) return false;
+    v.k_mpint = mpint_string(*k);
+    v.e_str = mpint_string(*e_);
+    v.f_str = mpint_string(*v.f);
+    return true;
+}
+
+bool ssh2_engine::library_secret(const kex_step& row, exchange_values& v) {
+    if (!v.peer || !share_) return false;
+    auto k = share_->shared(*v.peer);
+    if (!k) return false;
+    v.k_mpint = mpint_string(*k);
+    crypto::wipe(k->data(), k->size());
+    const auto pub = share_->public_value();
+    v.e_str = row.shares_as_mpint ? mpint_string(pub) : ssh_string(pub);
+    v.f_str = row.shares_as_mpint ? mpint_string(*v.peer) : ssh_string(*v.peer);
+    return true;
+}
+
+void ssh2_engine::on_kex_reply(wire_reader& r) {
+    on_[SSH_MSG_KEXDH_REPLY] = &ssh2_engine::unexpected;
+    const unsigned gen = generation_;
+    const auto ks = r.string();
+    const kex_step& row = kex_step_of(kex_->kind);
+    exchange_values shares;  // wipes the shared secret however this step ends
+    (this->*row.their_share)(row, r, shares);
+    const auto sig = r.string();
+    r.at_end();
+    const bool ok = r.ok() && (this->*row.secret)(row, shares);
+    const std::vector<std::uint8_t>& k_mpint = shares.k_mpint;
+    group_.reset();
+    x_.reset();
+    e_.reset();
+    share_.reset();
+    if (r.error() == wire_error::trailing) return fail(trailing_message(in_type_));
+    if (!ok || !ks || !sig) return fail(msg::protocol_violation);
+    // e, f and K already carry their length prefixes.
+    xhash_.absorb_string(ks->data(), ks->size());
+    xhash_.update(shares.e_str.data(), shares.e_str.size());
+    xhash_.update(shares.f_str.data(), shares.f_str.size());
+    xhash_.update(k_mpint.data(), k_mpint.size());
+    h_len_ = xhash_.final(h_.data());
+    io_.session_log_hex(label_hash, h_.data(), h_len_);
+    if (!alive(gen)) return;
+
+    if (!verify_host_key(*ks, *sig)) {
+        io_.session_log_line(logtext::host_key_mismatch);
+        if (!alive(gen)) return;
+        return fail(msg::bad_host_signature);
+    }
+    if (!trust_host_key(*ks)) return;  // the session has ended
+    if (first_exchange_) {
+        session_id_ = h_;
+        sid_len_ = h_len_;
+        first_exchange_ = false;
+    }
+    // Key values: IV c->s (A), IV s->c (B), key c->s (C), key s->c (D), MAC c->s (E), MAC s->c (F).
+    std::uint8_t v[6][64] = {};
+    const std::size_t need[6] = {cipher_out_->iv_len,
+                                 cipher_in_->iv_len,
+                                 cipher_out_->key_len,
+                                 cipher_in_->key_len,
+                                 mac_out_ ? mac_out_->key_len : 0,
+                                 mac_in_ ? mac_in_->key_len : 0};
+    for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), v[i], need[i]);
+    send(begin(SSH_MSG_NEWKEYS));
+    if (alive(gen)) {
+        // Our packets after NEWKEYS travel under the new keys (the host expects that); the host's switch when its
+        // NEWKEYS arrives.
+        const bool ok_out = out_.install(*cipher_out_, mac_out_, v[0], v[2], v[4]);
+        if (strict_) out_.seq = 0;
+        std::memcpy(pending_in_[0], v[1], 64);
+        std::memcpy(pending_in_[1], v[3], 64);
+        std::memcpy(pending_in_[2], v[5], 64);
+        on_[SSH_MSG_NEWKEYS] = &ssh2_engine::on_newkeys;
+        if (!ok_out) fail(msg::protocol_violation);
+    }
+    crypto::wipe(v, sizeof v);
+}
+
+bool ssh2_engine::verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig) {
+    if (host_key_alg_ == "ssh-dss") {
+        const auto key = crypto::parse_dss_key(ks.data(), ks.size());
+        return key && crypto::dss_verify(*key, sig.data(), sig.size(), h_.data(), h_len_);
+    }
+    return crypto::evp::verify_host_signature(host_key_alg_, ks, sig, std::span<const std::uint8_t>(h_.data(), h_len_));
+}
+
+bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
+    if (!first_exchange_) {
+        // A re-exchange must show the key the first one did.
+        if (host_key_.size() == ks.size() && std::equal(ks.begin(), ks.end(), host_key_.begin())) return true;
+        fail(msg::host_key_switched);
+        return false;
+    }
+    host_key_.assign(ks.begin(), ks.end());
+    if (s_.ssh_check_host_key == 0) return true;
+    const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
+    const unsigned gen = generation_;
+    std::vector<std::string> log;
+    const host_trust t = decide_host_trust(host_, port_, type, ks, prompts_, log);
+    if (!alive(gen)) return false;
+    for (const std::string& line : log) io_.session_log_line(line);
+    switch (t.result) {
+    case host_trust::verdict::refused: fail(t.message); return false;
+    case host_trust::verdict::cancelled: io_.session_disconnect(); return false;
+    case host_trust::verdict::trusted: break;
+    }
+    if (!t.message.empty()) {
+        ui_.message_box(t.message);
+        if (!alive(gen)) return false;
+    }
+    return true;
+}
+
+void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {
+    // RFC 4253 section 7.2: HASH(K || H || letter || session_id), extended by HASH(K || H || K1 || ...).
+    std::uint8_t buf[2 * crypto::evp::max_digest_length + 64];
+    const std::size_t dl = crypto::evp::digest_length(kex_->hash);
+    exchange_hash h;
+    h.start(!negotiated_, kex_->hash);
+    h.update(k_mpint.data(), k_mpint.size());
+    h.update(h_.data(), h_len_);
+    h.update(&letter, 1);
+    h.update(session_id_.data(), sid_len_);
+    std::size_t have = h.final(buf);
+    while (have < len && have + dl <= sizeof buf) {
+        h.start(!negotiated_, kex_->hash);
+        h.update(k_mpint.data(), k_mpint.size());
+        h.update(h_.data(), h_len_);
+        h.update(buf, have);
+        have += h.final(buf + have);
+    }
+    std::memcpy(out, buf, std::min<std::size_t>(len, 64));
+    crypto::wipe(buf, sizeof buf);
+}
+
+void ssh2_engine::newkeys_outside_exchange(wire_reader&) { fail(msg::newkeys_outside_exchange); }
+
+void ssh2_engine::on_newkeys(wire_reader& r) {
+    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
+    if (!finished(r)) return;
+    kex_running_ = false;
+    initial_kex_ = false;
+    // The exchange's choices stand until the next KEXINIT, which cannot come before this NEWKEYS.
+    const bool ok = in_.install(*cipher_in_, mac_in_, pending_in_[0], pending_in_[1], pending_in_[2]);
+    crypto::wipe(pending_in_, sizeof pending_in_);
+    if (strict_) in_.seq = 0;
+    if (!ok) return fail(msg::protocol_violation);
+    // Only the first exchange asks for the sign-on service; a re-exchange, even one before the channel is open,
+    // must not ask again.
+    if (service_requested_) return;
+    service_requested_ = true;
+    wire_writer w = begin(SSH_MSG_SERVICE_REQUEST);
+    w.string("ssh-userauth");
+    send(w);
+}
+
+void ssh2_engine::on_ext_info(wire_reader& r) {
+    const auto count = r.u32();
+    std::optional<std::string_view> sig_algs;
+    for (std::uint32_t i = 0; count && i < *count && r.ok(); ++i) {
+        const auto name = r.text(256);
+        const auto value = r.text(16384);
+        if (name && value && *name == "server-sig-algs") sig_algs = value;
+    }
+    if (finished(r) && sig_algs) server_sig_algs_.assign(*sig_algs);
+}
+
+}  // namespace ssh
