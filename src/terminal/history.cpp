@@ -37,8 +37,10 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
     block& b = blocks_.back();
     if (need && !b.words)
         b.words = spare_ ? std::move(spare_) : std::make_unique_for_overwrite<uint32_t[]>(block_words);
-    uint32_t* w = b.words.get() + b.used;
     b.lines.push_back({b.used, uint16_t(n), uint8_t(coloured), uint8_t(attr)});
+    ++end_;
+    if (n == 0) return;  // a blank line: its header alone (the block may have no words yet)
+    uint32_t* w = b.words.get() + b.used;
     std::memcpy(w, cells, sizeof *w * size_t(n));
     if (coloured) {
         std::memcpy(w + n, fg, sizeof *w * size_t(n));
@@ -46,7 +48,6 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
         std::memcpy(w + 3 * n, extra, sizeof *extra * size_t(n));
     }
     b.used += need;
-    ++end_;
 }
 
 history_archive::block::block(const block& o) : first(o.first), used(o.used), lines(o.lines) {

@@ -45,6 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         b.set_columns(132);
     }
     a.options().utf8 = b.options().utf8 = size > 0 && (data[0] & 2);
+    // Bit 4: a history a little longer than the ring, so that lines leaving it are archived, dropped past the limit
+    // and brought back by reverse scrolls.
+    const bool archived = size > 0 && (data[0] & 16);
+    ra->set_history_limit(archived ? ring_spare + 40 : history_lines);
+    rb->set_history_limit(archived ? ring_spare + 40 : history_lines);
     // Bit 3: a window-sized screen, its size from the next two bytes (which are fed as well).
     if (size > 2 && (data[0] & 8)) {
         a.resize(min_rows + data[1] % 70, min_columns + data[2] * 2);
@@ -73,6 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::memcmp(x.fg, y.fg, 4 * w) != 0 || std::memcmp(x.bg, y.bg, 4 * w) != 0 ||
             std::memcmp(x.extra, y.extra, 2 * w) != 0)
             std::abort();
+    }
+    if (ra->history_count() != rb->history_count() || ra->history_count() > ra->history_limit()) std::abort();
+    for (int k = 1; archived && k <= ra->history_count() - ring_spare; ++k) {
+        const line_view x = ra->history_view(k), y = rb->history_view(k);
+        if (x.attr != y.attr || x.length != y.length) std::abort();
+        for (int c = 1; c <= x.length; ++c)
+            if (x.cell(c) != y.cell(c) || x.fg_at(c) != y.fg_at(c) || x.bg_at(c) != y.bg_at(c) ||
+                x.extra_at(c) != y.extra_at(c))
+                std::abort();
     }
     // The dump must cope with whatever the stream left behind; it is slow, so only some inputs take it.
     if (size % 8 == 0) {
