@@ -10,7 +10,7 @@ pkgs=(
   python3 python3-cryptography python3-pycryptodome python3-paramiko python3-bcrypt
   openssh-server sshpass socat inetutils-telnetd
   cups cups-client poppler-utils
-  xvfb xterm xdg-utils fonts-dejavu-core man-db
+  xvfb xdotool xterm xdg-utils fonts-dejavu-core man-db
   qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-bin
 )
 missing=()
