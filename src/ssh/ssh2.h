@@ -135,10 +135,9 @@ enum : std::uint8_t {
     SSH_MSG_CHANNEL_FAILURE = 100,
 };
 
-// Channel constants of the session channel: the fixed suite's, then the negotiated mode's.
-inline constexpr std::uint32_t client_channel = channel_table::first_id;
+// The session channel's window and largest packet: the fixed suite's, then the negotiated mode's (its number is the
+// channel table's first, 27, in both; each window is topped up once half of it is used).
 inline constexpr std::uint32_t initial_window = 8000;
-inline constexpr std::uint32_t window_threshold = 4000;
 inline constexpr std::uint32_t announced_max_packet = 16384;
 inline constexpr std::uint32_t large_window = 2 * 1024 * 1024;
 inline constexpr std::uint32_t large_max_packet = 32 * 1024;

@@ -47,8 +47,13 @@ void ssh2_engine::on_open_confirmation(wire_reader& r) {
 void ssh2_engine::on_open_failure(wire_reader& r) {
     channel* c = recipient(r);
     if (!c) return;
+    // Reason, text and language are not shown: the refusal's own message says what failed. A host that leaves them
+    // out is still refused; one that sends more is a protocol error.
+    r.u32();
+    r.string();
+    r.string();
+    if (r.ok() && !finished(r)) return;
     if (c->state != channel_state::opening) return fail(msg::protocol_violation);
-    // Reason, text and language are not shown: the refusal's own message says what failed.
     c->handler->open_refused(*c);
 }
 

@@ -1418,7 +1418,7 @@ TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
 // Where a message's form is fixed, a byte after its last field ends the session, naming the message; where hosts may
 // add fields, the additions are taken.
 TEST_F(Ssh2, MessagesOfFixedFormRefuseATrailingByte) {
-    enum stage { exchange, service, signed_on, pty_asked, shell_asked, methods_known };
+    enum stage { exchange, service, signed_on, channel_asked, pty_asked, shell_asked, methods_known };
     struct row {
         const char* name;
         bool negotiated;
@@ -1457,6 +1457,14 @@ TEST_F(Ssh2, MessagesOfFixedFormRefuseATrailingByte) {
         {"CHANNEL_WINDOW_ADJUST", true, shell_asked, adjust},
         {"CHANNEL_EOF", false, shell_asked, channel_msg(96)},
         {"CHANNEL_CLOSE", false, shell_asked, channel_msg(97)},
+        {"CHANNEL_OPEN_FAILURE", false, channel_asked,
+         [] {
+             bytes b = channel_msg(92);
+             put_u32(b, 1);
+             put_string(b, "no");
+             put_string(b, "");
+             return b;
+         }()},
         {"CHANNEL_SUCCESS", false, pty_asked, channel_msg(99)},
         {"CHANNEL_FAILURE", true, pty_asked, channel_msg(100)},
     };
@@ -1498,9 +1506,11 @@ TEST_F(Ssh2, MessagesOfFixedFormRefuseATrailingByte) {
             send(f);
             next(50);
         }
-        if (r.at >= pty_asked && r.at != methods_known) {
+        if (r.at >= channel_asked && r.at != methods_known) {
             send(msg(52));
             next(90);
+        }
+        if (r.at >= pty_asked && r.at != methods_known) {
             send(open_confirmation(7));
             next(98);
         }
