@@ -4,8 +4,12 @@
 #include <cstring>
 
 namespace {
-// Words a line of n cells takes: cells, and with colours fg, bg and the 16-bit extras two to a word.
-uint32_t words_for(int n, bool coloured) { return uint32_t(n) + (coloured ? uint32_t(2 * n + (n + 1) / 2) : 0u); }
+// Runs of equal fg, bg and extra among n cells.
+int runs_of(const uint32_t* fg, const uint32_t* bg, const uint16_t* extra, int n) {
+    int runs = n > 0 ? 1 : 0;
+    for (int i = 1; i < n; ++i) runs += fg[i] != fg[i - 1] || bg[i] != bg[i - 1] || extra[i] != extra[i - 1];
+    return runs;
+}
 
 // The cells up to the last one that is not a blank, four at a time while whole fours are blank (most of a line
 // of output is its blank end).
@@ -28,7 +32,8 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
     } else {
         n = used_cells(cells, n);
     }
-    const uint32_t need = words_for(n, coloured);
+    const int runs = coloured ? runs_of(fg, bg, extra, n) : 0;
+    const uint32_t need = uint32_t(n) + (coloured ? 1u + 3u * uint32_t(runs) : 0u);  // cells, run count, runs
     if (blocks_.empty() || blocks_.back().used + need > block_words || blocks_.back().lines.size() >= block_lines) {
         block b;
         b.first = end_;
@@ -43,11 +48,37 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
     uint32_t* w = b.words.get() + b.used;
     std::memcpy(w, cells, sizeof *w * size_t(n));
     if (coloured) {
-        std::memcpy(w + n, fg, sizeof *w * size_t(n));
-        std::memcpy(w + 2 * n, bg, sizeof *w * size_t(n));
-        std::memcpy(w + 3 * n, extra, sizeof *extra * size_t(n));
+        uint32_t* r = w + n;
+        *r++ = uint32_t(runs);
+        for (int i = 0; i < n; ++i) {
+            if (i > 0 && fg[i] == fg[i - 1] && bg[i] == bg[i - 1] && extra[i] == extra[i - 1]) continue;
+            *r++ = uint32_t(i) << 16 | extra[i];
+            *r++ = fg[i];
+            *r++ = bg[i];
+        }
     }
     b.used += need;
+}
+
+void line_view::colours_into(uint32_t* to_fg, uint32_t* to_bg, uint16_t* to_extra, int n) const {
+    const int m = std::min(n, coloured() ? length : 0);
+    if (fg) {
+        std::copy_n(fg, m, to_fg);
+        std::copy_n(bg, m, to_bg);
+        std::copy_n(extra, m, to_extra);
+    } else {
+        for (int r = 0; r < run_count; ++r) {
+            const int first = int(runs[3 * r] >> 16);
+            const int end = std::min(m, r + 1 < run_count ? int(runs[3 * (r + 1)] >> 16) : length);
+            if (first >= end) break;
+            std::fill(to_fg + first, to_fg + end, runs[3 * r + 1]);
+            std::fill(to_bg + first, to_bg + end, runs[3 * r + 2]);
+            std::fill(to_extra + first, to_extra + end, uint16_t(runs[3 * r] & 0xFFFF));
+        }
+    }
+    std::fill(to_fg + m, to_fg + n, 0u);
+    std::fill(to_bg + m, to_bg + n, 0u);
+    std::fill(to_extra + m, to_extra + n, uint16_t(0));
 }
 
 history_archive::block::block(const block& o) : first(o.first), used(o.used), lines(o.lines) {
@@ -73,9 +104,8 @@ line_view history_archive::line(size_t i) const {
     v.length = h.length;
     v.cells = b.words.get() + h.offset;
     if (h.coloured) {
-        v.fg = v.cells + h.length;
-        v.bg = v.fg + h.length;
-        v.extra = reinterpret_cast<const uint16_t*>(v.bg + h.length);
+        v.run_count = int(v.cells[h.length]);
+        v.runs = v.cells + h.length + 1;
     }
     return v;
 }

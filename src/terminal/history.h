@@ -1,7 +1,8 @@
 #pragma once
 // The scroll-back beyond the screen ring: lines that the ring's rotation is about to reuse are kept here, compact,
 // for as long as the history limit allows. A line keeps its cell words up to the last cell that is not a plain
-// default blank, and colour arrays only when it has a colour or further attribute. Lines go into blocks of a
+// default blank, and its colours only when it has a colour or further attribute, as runs of cells that share fg,
+// bg and extra (coloured output changes colour a few times a line, not every cell). Lines go into blocks of a
 // fixed size, so that appending allocates once a block and dropping the oldest lines frees whole blocks.
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +10,9 @@
 #include <memory>
 #include <vector>
 
-// One line whichever store holds it. Cells beyond `length` are plain blanks (0x20, default colours); the colour
-// pointers are null for a line whose colours are all default.
+// One line whichever store holds it. Cells beyond `length` are plain blanks (0x20, default colours). Colours are
+// a ring line's arrays (fg, bg, extra), an archived line's runs, or neither for a line whose colours are all
+// default.
 struct line_view {
     uint32_t attr = 0;
     int length = 0;
@@ -18,13 +20,30 @@ struct line_view {
     const uint32_t* fg = nullptr;
     const uint32_t* bg = nullptr;
     const uint16_t* extra = nullptr;
+    // run_count runs of three words: first cell (0-based) << 16 | extra, fg, bg; each reaches to the next one's
+    // first cell, the last to length.
+    const uint32_t* runs = nullptr;
+    int run_count = 0;
 
     static constexpr uint32_t blank = 0x20;
-    bool coloured() const { return fg != nullptr; }
+    bool coloured() const { return fg != nullptr || run_count > 0; }
     uint32_t cell(int column) const { return column <= length ? cells[column - 1] : blank; }
-    uint32_t fg_at(int column) const { return fg && column <= length ? fg[column - 1] : 0; }
-    uint32_t bg_at(int column) const { return bg && column <= length ? bg[column - 1] : 0; }
-    uint16_t extra_at(int column) const { return extra && column <= length ? extra[column - 1] : 0; }
+    uint32_t fg_at(int column) const { return fg ? at(fg, column) : run_word(column, 1); }
+    uint32_t bg_at(int column) const { return bg ? at(bg, column) : run_word(column, 2); }
+    uint16_t extra_at(int column) const {
+        return extra ? uint16_t(column <= length ? extra[column - 1] : 0) : uint16_t(run_word(column, 0) & 0xFFFF);
+    }
+    // Colours of cells 1..n into the three arrays, default ones beyond length.
+    void colours_into(uint32_t* to_fg, uint32_t* to_bg, uint16_t* to_extra, int n) const;
+
+private:
+    uint32_t at(const uint32_t* a, int column) const { return column <= length ? a[column - 1] : 0; }
+    uint32_t run_word(int column, int k) const {
+        if (column > length) return 0;
+        int i = run_count - 1;
+        while (i > 0 && int(runs[3 * i] >> 16) > column - 1) --i;
+        return i >= 0 ? runs[3 * i + k] : 0;
+    }
 };
 
 class history_archive {
@@ -49,11 +68,12 @@ public:
     // Bytes the store has allocated.
     size_t bytes() const;
 
+    // Calls f with the extra word of every run of every coloured line.
     template <class F>
     void for_each_extra(F f) const {
         for (size_t i = 0; i < size(); ++i) {
             const line_view v = line(i);
-            for (int c = 0; v.extra && c < v.length; ++c) f(v.extra[c]);
+            for (int r = 0; r < v.run_count; ++r) f(uint16_t(v.runs[3 * r] & 0xFFFF));
         }
     }
 

@@ -459,12 +459,7 @@ void screen_ring::unarchive(ring_line& to) {
     std::fill(to.cells + n, to.cells + width(), cell_blank);
     if (v.coloured()) {
         to.coloured = 1;
-        std::copy_n(v.fg, n, to.fg);
-        std::copy_n(v.bg, n, to.bg);
-        std::copy_n(v.extra, n, to.extra);
-        std::fill(to.fg + n, to.fg + width(), 0u);
-        std::fill(to.bg + n, to.bg + width(), 0u);
-        std::fill(to.extra + n, to.extra + width(), uint16_t(0));
+        v.colours_into(to.fg, to.bg, to.extra, width());
     } else if (to.coloured) {
         to.coloured = 0;
         std::fill(to.fg, to.fg + width(), 0u);
@@ -526,11 +521,7 @@ const ring_line& screen_ring::line_at(int l) const {
     std::fill(to.cells + n, to.cells + width(), cell_blank);
     if (v.coloured() || to.coloured) {
         to.coloured = v.coloured() ? 1 : 0;
-        for (int i = 0; i < width(); ++i) {
-            to.fg[i] = i < n ? v.fg_at(i + 1) : 0;
-            to.bg[i] = i < n ? v.bg_at(i + 1) : 0;
-            to.extra[i] = i < n ? v.extra_at(i + 1) : 0;
-        }
+        v.colours_into(to.fg, to.bg, to.extra, width());
     }
     return to;
 }

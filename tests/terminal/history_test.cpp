@@ -152,7 +152,8 @@ TEST(History, LinesRoundTripExactly) {
         cell_pen pen;
         uint32_t line_attr;
         bool wide;
-        int bce_tail;  // cells of coloured blanks at the end (background colour erase)
+        int bce_tail;           // cells of coloured blanks at the end (background colour erase)
+        bool per_cell = false;  // another colour every cell: as many runs as cells
     };
     const cell_colours red{colour_index(1), colour_default(), 0};
     const kind kinds[] = {
@@ -163,6 +164,7 @@ TEST(History, LinesRoundTripExactly) {
         {"double width", {}, line_double_width, false, 0},
         {"wide characters", {}, 0, true, 0},
         {"coloured blanks at the end", {{0, colour_index(4), 0}, 0}, 0, false, 20},
+        {"a colour a cell", {}, 0, false, 0, true},
     };
     screen_ring r;
     r.resize(24, 200, 0);
@@ -182,6 +184,9 @@ TEST(History, LinesRoundTripExactly) {
                 }
             }
             if (k.bce_tail) r.put_cells(row, 200 - k.bce_tail + 1, 200, cell_blank, k.pen);
+            for (int col = 1; k.per_cell && col <= 150; ++col)
+                r.put_cell(uint32_t('a' + col % 26), row, col,
+                           {colour_index(col % 7), colour_rgb(col, 0, round), uint16_t(col % 3)});
             if (k.line_attr) r.set_double_width(row);
             r.set_pen({});
             sent.push_back(copy_of(r.line(row), r.width()));
@@ -235,6 +240,28 @@ TEST(History, ArchiveMemoryFollowsTheLinesHeld) {
     blank.set_history_limit(100000);
     for (int i = 0; i < 50000; ++i) blank.scroll_up(1, 1, blank.rows());
     EXPECT_LT(blank.archive_bytes(), size_t(1) << 20);
+
+    // Coloured output keeps its colours as runs: three a line cost three runs, not three arrays of 200.
+    screen_ring coloured;
+    coloured.resize(24, 200, 0);
+    coloured.set_history_limit(20000);
+    const cell_colours red{colour_index(1), 0, 0}, blue{0, colour_index(4), extra_italic};
+    for (int i = 0; i < 20000; ++i) {
+        coloured.put_cells(24, 1, 50, 'r', red);
+        coloured.put_cells(24, 51, 100, 'b', blue);
+        coloured.put_cells(24, 101, 200, 'p', {});
+        coloured.scroll_up(1, 1, coloured.rows());
+    }
+    const size_t archived = size_t(20000 - ring_spare);
+    EXPECT_LT(coloured.archive_bytes(), archived * (200 + 1 + 9) * 4 * 105 / 100);
+    const line_view v = coloured.history_view(100);  // (the oldest are the blank lines the screen started with)
+    ASSERT_EQ(v.length, 200);
+    EXPECT_EQ(v.run_count, 3);
+    for (int c : {1, 50, 51, 100, 101, 200})
+        EXPECT_EQ((cell_colours{v.fg_at(c), v.bg_at(c), v.extra_at(c)}), c <= 50    ? red
+                                                                         : c <= 100 ? blue
+                                                                                    : cell_colours{})
+            << c;
 }
 
 TEST(History, LoweringTheLimitDropsTheOldest) {
