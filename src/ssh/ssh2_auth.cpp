@@ -313,7 +313,12 @@ void ssh2_engine::sign_with_key() {
 }
 
 void ssh2_engine::on_auth_success(wire_reader& r) {
-    if (finished(r)) open_session();
+    if (!finished(r)) return;
+    // Signed on: the sign-on messages are over, so a second SUCCESS cannot open a second session.
+    for (const std::uint8_t t : {SSH_MSG_SERVICE_ACCEPT, SSH_MSG_USERAUTH_FAILURE, SSH_MSG_USERAUTH_SUCCESS,
+                                 SSH_MSG_USERAUTH_BANNER, SSH_MSG_USERAUTH_PASSWD_CHANGEREQ})
+        on_[t] = &ssh2_engine::unexpected;
+    open_session();
 }
 
 void ssh2_engine::on_auth_60(wire_reader& r) {

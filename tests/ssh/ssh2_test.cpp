@@ -1618,6 +1618,40 @@ TEST_F(Ssh2, ChannelMessagesGoOnlyToTheChannelTheirNumberNames) {
     }
 }
 
+TEST_F(Ssh2, SignOnMessagesAfterTheSignOnOpenNothing) {
+    // Once signed on, sign-on messages are not awaited: unanswered in the fixed suite, UNIMPLEMENTED in negotiated
+    // mode; above all no second session channel.
+    for (const bool negotiated : {false, true}) {
+        SCOPED_TRACE(negotiated ? "negotiated" : "fixed suite");
+        s.ssh_algorithms = negotiated ? 1 : 0;
+        fresh();
+        handshake();
+        send(msg(6));
+        next(50);
+        if (negotiated) {
+            bytes f{51};
+            put_string(f, "password");
+            f.push_back(0);
+            send(f);
+            next(50);
+        }
+        send(msg(52));
+        next(90);
+        send(open_confirmation(7));
+        next(98);
+        for (const std::uint8_t type : {52, 6, 60}) {
+            send(msg(type));
+            if (negotiated) {
+                EXPECT_EQ(next(3).size(), 5u) << int(type);
+            } else {
+                EXPECT_TRUE(nothing_sent()) << int(type);
+            }
+        }
+        EXPECT_EQ(io.disconnects, 0);
+        EXPECT_TRUE(ui.messages.empty());
+    }
+}
+
 TEST_F(Ssh2, SessionChannelNumbersAndWindowsAreTheWrittenOnes) {
     // The fixed suite opens channel 27 with an 8000-byte window and 16384-byte packets; negotiated mode the same
     // number with 2 MiB and 32 KiB. The host's number (7) is the one every later message of ours names.
