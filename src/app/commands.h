@@ -21,7 +21,8 @@ enum id : int {
     append = 32907,
     reset_terminal = 32781,
     ctrl_cv = 32820,
-    find = 33019,  // "&Find..."
+    find = 33019,              // "&Find..."
+    clear_scrollback = 33021,  // "C&lear Scroll-back"
     // View
     view_toolbar = 59392,
     view_status_bar = 59393,

@@ -296,6 +296,7 @@ void CMainFrame::build_menus() {
     // The shortcut is shown here; the view takes the key itself and asks for the command (find_requested).
     add_item(edit, "&Find...", cmd::find)->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
     edit->addSeparator();
+    add_item(edit, "C&lear Scroll-back", cmd::clear_scrollback);
     add_item(edit, "&Reset Terminal", cmd::reset_terminal);
     add_item(edit, "C&trl+C and Ctrl+V", cmd::ctrl_cv, true);
 
@@ -432,6 +433,7 @@ void CMainFrame::install_builtin_commands() {
         cmd::append, [&v] { v.mouse().append(); }, [&v] { return v.mouse().has_selection(); });
     set_command(cmd::paste, [&v] { v.mouse().paste(); });
     set_command(cmd::reset_terminal, [&v] { v.reset_terminal(); });
+    set_command(cmd::clear_scrollback, [&v] { v.clear_scrollback(); });
     set_command(cmd::find, [this] { find_bar_->open(); });
 
     auto toggle = [](int& field) { field = field ? 0 : 1; };

@@ -1087,6 +1087,15 @@ void CVellumView::reset_terminal() {
     update_all();
 }
 
+void CVellumView::clear_scrollback() {
+    // A selection may lie in the lines that go.
+    mouse_->remove_selection();
+    ring().clear_history();
+    ring().scroll_to_live();
+    sync_scroll_bar();
+    update_all();
+}
+
 bool CVellumView::run_autoconnect() {
     if (!autoconnect_pending_ || settings().autoconnect != 1) return false;
     autoconnect_pending_ = false;

@@ -135,6 +135,7 @@ public:
     bool connected() const;
     const std::string& attempted_host() const { return attempt_host_; }  // of the latest connect attempt
     void reset_terminal();                                               // "&Reset Terminal"
+    void clear_scrollback();                                             // "C&lear Scroll-back"
     void function_key_command(int n, bool shift, bool ctrl);             // toolbar F1..F20
 
     // --- status panes -----------------------------------------------------------------------------------------

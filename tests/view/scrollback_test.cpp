@@ -157,3 +157,20 @@ TEST_F(scrollback_fixture, TheSettingReachesTheRing) {
 }
 
 }  // namespace
+
+// Clear Scroll-back: the history goes (archive included), the screen stays, a selection back there is dropped.
+TEST_F(scrollback_fixture, ClearScrollbackKeepsTheScreen) {
+    rows(1, 3000);
+    view->set_scroll_position(ring_spare + 1);
+    ASSERT_EQ(shown_text(1), "row 1");
+    view->ring().set_scroll_position(view->ring().live_position());
+    view->clear_scrollback();
+    EXPECT_EQ(view->ring().archive_bytes(), 0u);
+    EXPECT_EQ(view->scroll_position(), view->ring().live_position());
+    EXPECT_EQ(bar()->maximum(), view->ring().live_position());
+    EXPECT_EQ(shown_text(23), "row 3000");
+    for (int p = 1; p < view->ring().live_position(); p += 97) {
+        view->set_scroll_position(p);
+        EXPECT_EQ(shown_text(1), "") << "position " << p;
+    }
+}
