@@ -129,26 +129,35 @@ private:
 
 class qt_port_listener : public fwd::port_listener {
 public:
-    explicit qt_port_listener(fwd::listener_events& events) : events_(events) {
-        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
-            while (QTcpSocket* s = server_.nextPendingConnection()) {
+    explicit qt_port_listener(fwd::listener_events& events) : events_(events), server_(new QTcpServer) {
+        QObject::connect(server_, &QTcpServer::newConnection, server_, [this, alive = alive_] {
+            while (*alive) {
+                QTcpSocket* s = server_->nextPendingConnection();
+                if (!s) break;
                 s->setParent(nullptr);
                 s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                // The session may end under this call and take the listener with it.
                 events_.accepted(std::make_unique<qt_tunnel_stream<QTcpSocket>>(s, nullptr));
             }
         });
     }
+    ~qt_port_listener() override {
+        *alive_ = false;
+        server_->close();
+        server_->deleteLater();  // never inside its own signal
+    }
     bool listen(const QHostAddress& a, std::uint16_t port, std::string& why) {
-        server_.setProxy(QNetworkProxy::NoProxy);
-        if (server_.listen(a, port)) return true;
-        why = server_.errorString().toStdString();
+        server_->setProxy(QNetworkProxy::NoProxy);
+        if (server_->listen(a, port)) return true;
+        why = server_->errorString().toStdString();
         return false;
     }
-    std::uint16_t port() const override { return server_.serverPort(); }
+    std::uint16_t port() const override { return server_->serverPort(); }
 
 private:
     fwd::listener_events& events_;
-    QTcpServer server_;
+    QTcpServer* server_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 QHostAddress address_of(std::string_view text, std::string& why) {

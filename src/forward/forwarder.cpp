@@ -14,7 +14,10 @@ constexpr std::uint32_t reason_connect_failed = 2;  // RFC 4254 5.1
 struct forwarder::entry : listener_events {
     entry(forwarder& f, forward_spec s) : owner(f), spec(std::move(s)), label("Tunnel " + describe_forward(spec)) {}
     entry(forwarder& f, std::string l) : owner(f), label(std::move(l)) {}
-    void accepted(std::unique_ptr<tunnel_stream> s) override { owner.accept_on(*this, std::move(s)); }
+    void accepted(std::unique_ptr<tunnel_stream> s) override {
+        const auto held = owner.hold();
+        owner.accept_on(*this, std::move(s));
+    }
     void note(std::string_view what) const { owner.note_(label + ": " + std::string(what)); }
     // Where a remote forward's (or the agent's) connections go, for a failure's message.
     std::string destination() const {
@@ -49,6 +52,7 @@ struct forwarder::link : stream_events, channel_events {
 
     // ----- local stream -----
     void stream_connected() override {
+        const auto held = owner.hold();
         if (ph != phase::connecting) return;
         ph = phase::open;
         channel_live = true;
@@ -56,13 +60,18 @@ struct forwarder::link : stream_events, channel_events {
         pump_to_host();
     }
     void stream_readable() override {
+        const auto held = owner.hold();
         if (ph == phase::socks)
             negotiate();
         else if (ph == phase::open)
             pump_to_host();
     }
-    void stream_writable() override { flush_to_local(); }
+    void stream_writable() override {
+        const auto held = owner.hold();
+        flush_to_local();
+    }
     void stream_closed(std::string_view why) override {
+        const auto held = owner.hold();
         if (ph == phase::connecting) {
             e.note("cannot reach " + e.destination() + ": " + std::string(why));
             owner.ssh_.refuse_open(ch, reason_connect_failed, why);

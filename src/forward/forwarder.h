@@ -33,6 +33,11 @@ public:
     forwarder(const forwarder&) = delete;
     forwarder& operator=(const forwarder&) = delete;
 
+    // Held for the length of every call that comes from the local network (a connection accepted, a stream's news),
+    // so that the connection's owner does not free the connection, and this forwarder with it, under that call.
+    using hold_fn = std::function<std::shared_ptr<void>()>;
+    void set_hold(hold_fn h) { hold_ = std::move(h); }
+
     // Opens the local listeners and asks the host for the remote ones. Called once the session is signed on.
     void start(std::span<const forward_spec> specs);
     // Closes every listener and link (the connection is ending).
@@ -67,10 +72,12 @@ private:
     void finished(link* l);
     void reap();
     entry* remote_entry(std::string_view address, std::uint16_t port);
+    std::shared_ptr<void> hold() const { return hold_ ? hold_() : nullptr; }
 
     local_network& net_;
     ssh_tunnels& ssh_;
     note_fn note_;
+    hold_fn hold_;
     std::list<entry> entries_;
     std::list<std::unique_ptr<link>> links_;
     std::vector<std::unique_ptr<link>> done_;  // finished inside their own callbacks; freed at the next entry point

@@ -24,7 +24,8 @@ public:
     virtual ~channel_handler() = default;
     // OPEN_CONFIRMATION; r holds the type-specific data, if any.
     virtual void opened(channel& c, wire_reader& r) = 0;
-    virtual void open_refused(channel& c) = 0;
+    // OPEN_FAILURE with the host's reason code and text.
+    virtual void open_refused(channel& c, std::uint32_t reason, std::string_view text) = 0;
     // DATA (no code) and EXTENDED_DATA (with its data type code).
     virtual void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) = 0;
     virtual void eof(channel& c) = 0;
@@ -33,6 +34,11 @@ public:
     virtual void request(channel& c, std::string_view type, bool want_reply, wire_reader& r) = 0;
     // CHANNEL_SUCCESS (true) or CHANNEL_FAILURE for a request of ours.
     virtual void reply(channel& c, bool success) = 0;
+    // True: the handler reopens the window itself as its data is used up (tunnels: only what the far end took),
+    // instead of the window being topped up on arrival.
+    virtual bool own_window() const { return false; }
+    // The host's WINDOW_ADJUST made room (after what waited was sent).
+    virtual void writable(channel& c) { (void)c; }
 };
 
 enum class channel_state : std::uint8_t {

@@ -68,6 +68,7 @@ ssh2_engine::ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh
 
 ssh2_engine::~ssh2_engine() {
     close();
+    tunnels_.reset();  // its forwarder's links still name channels of the table
     for (auto& k : keys_) crypto::wipe(k.blob);
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
@@ -87,6 +88,7 @@ void ssh2_engine::close() {
     x_.reset();
     e_.reset();
     share_.reset();
+    stop_tunnels();
 }
 
 void ssh2_engine::connected() {
@@ -274,8 +276,8 @@ void ssh2_engine::arm_handlers() {
     on_[SSH_MSG_USERAUTH_BANNER] = &ssh2_engine::on_banner;
     on_[SSH_MSG_USERAUTH_PASSWD_CHANGEREQ] = &ssh2_engine::on_auth_60;
     on_[SSH_MSG_GLOBAL_REQUEST] = &ssh2_engine::on_global_request;
-    on_[SSH_MSG_REQUEST_SUCCESS] = &ssh2_engine::on_reply;
-    on_[SSH_MSG_REQUEST_FAILURE] = &ssh2_engine::on_reply;
+    on_[SSH_MSG_REQUEST_SUCCESS] = &ssh2_engine::on_request_answer;
+    on_[SSH_MSG_REQUEST_FAILURE] = &ssh2_engine::on_request_answer;
     on_[SSH_MSG_CHANNEL_OPEN] = &ssh2_engine::on_channel_open;
     on_[SSH_MSG_CHANNEL_OPEN_CONFIRMATION] = &ssh2_engine::on_open_confirmation;
     on_[SSH_MSG_CHANNEL_OPEN_FAILURE] = &ssh2_engine::on_open_failure;

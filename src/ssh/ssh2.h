@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,6 +30,7 @@
 #include "crypto/evp.h"
 #include "crypto/pubkey.h"
 #include "crypto/sha1.h"
+#include "forward/forwarder.h"
 #include "session/interfaces.h"
 #include "ssh/algorithms.h"
 #include "ssh/channels.h"
@@ -207,6 +209,13 @@ public:
     // ServerAliveCountMax: only a reply to a request counts, other traffic does not).
     void keepalive();
     int unanswered_keepalives() const { return keepalives_unanswered_; }
+    // Port and agent forwarding (negotiated mode): listeners and local connections come from `net`, failures go to
+    // `note` with their cause. The forwards of `ssh_forwards` (and agent forwarding with `ssh_agent_forward`) start
+    // once the shell is asked for; they end with the engine. `hold` is taken around every call from the local
+    // network (see fwd::forwarder::set_hold).
+    void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note,
+                     fwd::forwarder::hold_fn hold = {});
+    std::vector<fwd::forwarder::status> tunnels() const;
     // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
     // DISCONNECT before the socket goes; the fixed suite, as written, never closes from the client side.
     void goodbye();
@@ -325,6 +334,8 @@ private:
     void on_global_request(wire_reader& r);
     void on_channel_request(wire_reader& r);
     void on_channel_open(wire_reader& r);
+    void on_request_answer(wire_reader& r);
+    void refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why);
     void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);
     void flush_pending(channel& c);
 
@@ -339,13 +350,29 @@ private:
         explicit session_handler(ssh2_engine& engine) : e(engine) {}
         ssh2_engine& e;
         void opened(channel& c, wire_reader& r) override;
-        void open_refused(channel& c) override;
+        void open_refused(channel& c, std::uint32_t reason, std::string_view text) override;
         void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override;
         void eof(channel& c) override;
         void closed(channel& c) override;
         void request(channel& c, std::string_view type, bool want_reply, wire_reader& r) override;
         void reply(channel& c, bool success) override;
     };
+
+    // tunnels (ssh2_tunnels.cpp): the forwarder's channels over the channel table
+    struct tunnel_port;
+    struct tunnel_port_deleter {
+        void operator()(tunnel_port* p) const;
+    };
+    void start_tunnels();
+    void stop_tunnels();   // listeners close; links are freed later, as they may be inside a call of their own
+    void close_tunnels();  // Disconnect: each tunnel's channel closed, then stop_tunnels
+    // What each global request we sent wanting a reply was, in order: the host answers them in that order.
+    enum class global_kind : std::uint8_t { keepalive, forward };
+    std::deque<global_kind> global_pending_;
+    fwd::local_network* tunnel_net_ = nullptr;
+    std::function<void(std::string_view)> tunnel_note_;
+    fwd::forwarder::hold_fn tunnel_hold_;
+    std::unique_ptr<tunnel_port, tunnel_port_deleter> tunnels_;
 
     Settings& s_;
     session_services& io_;

@@ -47,14 +47,13 @@ void ssh2_engine::on_open_confirmation(wire_reader& r) {
 void ssh2_engine::on_open_failure(wire_reader& r) {
     channel* c = recipient(r);
     if (!c) return;
-    // Reason, text and language are not shown: the refusal's own message says what failed. A host that leaves them
-    // out is still refused; one that sends more is a protocol error.
-    r.u32();
-    r.string();
+    // A host that leaves out reason, text and language is still refused; one that sends more is a protocol error.
+    const auto reason = r.u32();
+    const auto text = r.string();
     r.string();
     if (r.ok() && !finished(r)) return;
     if (c->state != channel_state::opening) return fail(msg::protocol_violation);
-    c->handler->open_refused(*c);
+    c->handler->open_refused(*c, reason.value_or(0), text ? host_text(*text, 256) : std::string());
 }
 
 void ssh2_engine::on_data(wire_reader& r) {
@@ -78,7 +77,7 @@ void ssh2_engine::take_data(channel& c, std::span<const std::uint8_t> payload, s
     c.handler->data(c, payload, code);
     if (!alive(gen)) return;
     channel* still = channels_.find(id);
-    if (!still) return;
+    if (!still || still->handler->own_window()) return;
     const std::uint32_t add = consume_window(*still, payload.size());
     if (add == 0) return;
     wire_writer w = begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
@@ -94,7 +93,11 @@ void ssh2_engine::on_window_adjust(wire_reader& r) {
     if (!add || !finished(r)) return;
     if (!c->window_limited) return;  // the fixed suite never limits what it sends
     grow_remote_window(*c, *add);
+    const std::uint32_t id = c->local_id;
+    const unsigned gen = generation_;
     flush_pending(*c);
+    if (!alive(gen)) return;
+    if (channel* still = channels_.find(id)) still->handler->writable(*still);
 }
 
 void ssh2_engine::on_eof(wire_reader& r) {
@@ -135,21 +138,6 @@ void ssh2_engine::on_global_request(wire_reader& r) {
     if (!want_reply || !*want_reply) return;
     // Keep-alive probes want an answer; a refusal is the answer for every request we do not serve.
     send(begin(SSH_MSG_REQUEST_FAILURE));
-}
-
-void ssh2_engine::on_channel_open(wire_reader& r) {
-    if (!negotiated_) return;
-    // Nothing was asked for (no X11, agent or forwarding), so every channel the host opens is refused.
-    const auto type = r.text(64);
-    const auto sender = r.u32();
-    if (!r.ok()) return fail(msg::protocol_violation);
-    io_.session_log_line("refused a channel of type " + host_text(*type, 64) + " opened by the host");
-    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_FAILURE);
-    w.u32(*sender);
-    w.u32(1);  // SSH_OPEN_ADMINISTRATIVELY_PROHIBITED
-    w.string("no channels are accepted from the host");
-    w.string("");
-    send(w);
 }
 
 void ssh2_engine::send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n) {
@@ -202,9 +190,21 @@ std::uint32_t ssh2_engine::local_window() const {
     return c ? c->local_window : initial_window;
 }
 
-void ssh2_engine::session_handler::opened(channel&, wire_reader&) { e.send_channel_request("pty-req", true); }
+void ssh2_engine::session_handler::opened(channel& c, wire_reader&) {
+    if (e.negotiated_ && e.tunnel_net_ && e.s_.ssh_agent_forward) {
+        // Asked before the shell starts, so that its environment names the forwarded agent.
+        wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
+        w.u32(c.remote_id);
+        w.string("auth-agent-req@openssh.com");
+        w.boolean(false);
+        e.send(w);
+    }
+    e.send_channel_request("pty-req", true);
+}
 
-void ssh2_engine::session_handler::open_refused(channel&) { e.fail(msg::channel_refused); }
+void ssh2_engine::session_handler::open_refused(channel&, std::uint32_t, std::string_view) {
+    e.fail(msg::channel_refused);
+}
 
 void ssh2_engine::session_handler::data(channel&, std::span<const std::uint8_t> d, std::optional<std::uint32_t>) {
     // Standard error goes to the terminal too.
@@ -229,6 +229,7 @@ void ssh2_engine::session_handler::reply(channel&, bool success) {
             e.pty_pending_ = false;
             e.send_channel_request("shell", false);
             e.shell_pending_ = true;
+            e.start_tunnels();
         } else {
             e.shell_pending_ = false;
         }
@@ -324,6 +325,7 @@ void ssh2_engine::keepalive() {
     if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
         return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
     ++keepalives_unanswered_;
+    global_pending_.push_back(global_kind::keepalive);
     wire_writer w = begin(SSH_MSG_GLOBAL_REQUEST);
     w.string("keepalive@openssh.com");
     w.boolean(true);
@@ -338,6 +340,8 @@ std::string keepalive_timeout_message(int unanswered) {
 void ssh2_engine::goodbye() {
     if (!negotiated_ || !out_.keyed()) return;
     const unsigned gen = generation_;
+    close_tunnels();
+    if (!alive(gen)) return;
     if (channel* c = session_channel(); c && c->state == channel_state::open) {
         wire_writer w = begin(SSH_MSG_CHANNEL_CLOSE);
         w.u32(c->remote_id);

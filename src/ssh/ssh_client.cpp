@@ -34,7 +34,27 @@ void ssh_client::fresh_v2() {
     v2_->set_target(host_, port_);
     if (columns_ != 0) v2_->set_columns(columns_);
     if (rows_ != 0) v2_->set_window_size(rows_, grid_columns_);
+    give_tunnels();
 }
+
+void ssh_client::give_tunnels() {
+    // A tunnel's socket calls in from outside the session's calls: it holds an entry too, so an engine the
+    // session ended under it is freed only after that call.
+    v2_->set_tunnels(tunnel_net_, tunnel_note_, [this] {
+        ++depth_;
+        return std::shared_ptr<void>(nullptr, [this](void*) {
+            if (--depth_ == 0) retired_.clear();
+        });
+    });
+}
+
+void ssh_client::set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note) {
+    tunnel_net_ = net;
+    tunnel_note_ = std::move(note);
+    give_tunnels();
+}
+
+std::vector<fwd::forwarder::status> ssh_client::tunnels() const { return v2_->tunnels(); }
 
 bool ssh_client::version2() const { return s_.ssh_type_1_2 == 1; }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "forward/forwarder.h"
 #include "session/interfaces.h"
 #include "ssh/window_pacer.h"
 
@@ -55,12 +56,19 @@ public:
     // The interactive Connect command: SSH-1 asks for the password again on every sign-on from now on.
     void set_ask_again();
 
+    // Port and agent forwarding for SSH-2 connections (negotiated mode): local listeners and connections come from
+    // `net`; each failure goes to `note` with its cause. Null: no forwarding.
+    void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note);
+    // The running connection's forwards with their state and byte counts.
+    std::vector<fwd::forwarder::status> tunnels() const;
+
     ssh1_engine& v1() { return *v1_; }
 
 private:
     bool version2() const;
     // A new SSH-2 engine for the next connection, told the target and the terminal's size.
     void fresh_v2();
+    void give_tunnels();
     // Every entry holds one: an engine the session ended from inside one of its own steps is destroyed only once
     // the outermost call has returned.
     struct entry {
@@ -79,6 +87,8 @@ private:
     int port_ = 22;
     int columns_ = 0;                  // 0: never told
     int rows_ = 0, grid_columns_ = 0;  // the latest grid (rows_ 0: never told)
+    fwd::local_network* tunnel_net_ = nullptr;
+    std::function<void(std::string_view)> tunnel_note_;
     std::unique_ptr<ssh1_engine> v1_;
     window_pacer pacer_;
 };

@@ -6,7 +6,7 @@ namespace {
 
 struct null_handler : ssh::channel_handler {
     void opened(ssh::channel&, ssh::wire_reader&) override {}
-    void open_refused(ssh::channel&) override {}
+    void open_refused(ssh::channel&, std::uint32_t, std::string_view) override {}
     void data(ssh::channel&, std::span<const std::uint8_t>, std::optional<std::uint32_t>) override {}
     void eof(ssh::channel&) override {}
     void closed(ssh::channel&) override {}

@@ -17,6 +17,7 @@
 #include "ssh/ssh_client.h"
 #include "ssh/window_pacer.h"
 #include "ssh2_server.h"
+#include "../forward/forward_fakes.h"
 
 namespace {
 
@@ -2082,3 +2083,224 @@ TEST(WindowPacer, WithoutATimerEveryChangePassesAndAfterAQuietIntervalTheNextGoe
     EXPECT_EQ(out.size(), 3u);
     EXPECT_EQ(timer.starts, 3);
 }
+
+// Port and agent forwarding over the connection layer, against the scripted host: each channel kind opened,
+// windows kept per channel, refusals named, and every tunnel closed before the session on Disconnect.
+namespace {
+
+class Ssh2Tunnels : public Ssh2Auth {
+protected:
+    fwd_fakes::fake_network net;
+    std::vector<std::string> notes;
+    // The engine's listeners are the network's: the engine goes first.
+    void TearDown() override {
+        eng.reset();
+        Ssh2Auth::TearDown();
+    }
+    void start(std::string_view forwards, bool agent = false) {
+        s.ssh_forwards = std::string(forwards);
+        s.ssh_agent_forward = agent ? 1 : 0;
+        fresh();
+        eng->set_tunnels(&net, [this](std::string_view t) { notes.emplace_back(t); });
+        to_shell_by_password();
+    }
+    // A message of the host's for our channel `to`, with more fields after it.
+    static bytes for_channel(std::uint8_t type, std::uint32_t to) {
+        bytes b{type};
+        put_u32(b, to);
+        return b;
+    }
+    static bytes data_for(std::uint32_t to, std::string_view d) {
+        bytes b = for_channel(94, to);
+        put_string(b, d);
+        return b;
+    }
+    static bytes confirm(std::uint32_t ours, std::uint32_t theirs, std::uint32_t window) {
+        bytes b = for_channel(91, ours);
+        put_u32(b, theirs);
+        put_u32(b, window);
+        put_u32(b, 32768);
+        return b;
+    }
+    static bytes host_open(std::string_view type, std::uint32_t sender, std::string_view address = {},
+                           std::uint32_t port = 0) {
+        bytes b{90};
+        put_string(b, type);
+        put_u32(b, sender);
+        put_u32(b, 65536);
+        put_u32(b, 32768);
+        if (!address.empty()) {
+            put_string(b, address);
+            put_u32(b, port);
+            put_string(b, "192.0.2.7");
+            put_u32(b, 5555);
+        }
+        return b;
+    }
+};
+
+TEST_F(Ssh2Tunnels, LocalForwardOpensDirectTcpipAndKeepsItsOwnWindows) {
+    start("L8080:web:80");
+    fwd_fakes::fake_stream* p = net.arrive("127.0.0.1 8080");
+    const bytes open = next(90);
+    ssh::wire_reader r(open.data() + 1, open.size() - 1);
+    EXPECT_EQ(*r.text(), "direct-tcpip");
+    const std::uint32_t ours = *r.u32();
+    EXPECT_NE(ours, 27u);
+    EXPECT_EQ(*r.u32(), 512u * 1024) << "the window";
+    r.u32();
+    EXPECT_EQ(*r.text(), "web");
+    EXPECT_EQ(*r.u32(), 80u);
+    EXPECT_EQ(*r.text(), "127.0.0.1");
+    EXPECT_EQ(*r.u32(), 40000u);
+    EXPECT_TRUE(r.at_end());
+
+    send(confirm(ours, 9, 5));
+    p->send("hello");
+    p->send(" world");
+    const bytes d1 = next(94);
+    EXPECT_EQ(str(d1).substr(9), "hello") << "the host's window of 5 bytes";
+    EXPECT_TRUE(nothing_sent());
+    bytes adjust = for_channel(93, ours);
+    put_u32(adjust, 100);
+    send(adjust);
+    EXPECT_EQ(str(next(94)).substr(9), " world");
+
+    // The host's data reaches the program; the window reopens only by what the program took.
+    p->room = 0;
+    const std::string piece(30000, 'x');
+    for (int i = 0; i < 10; ++i) send(data_for(ours, piece));
+    EXPECT_TRUE(nothing_sent()) << "300,000 bytes wait in the link: no WINDOW_ADJUST yet";
+    p->drain(1 << 20);
+    const bytes more = next(93);
+    ssh::wire_reader a(more.data() + 1, more.size() - 1);
+    EXPECT_EQ(*a.u32(), 9u);
+    EXPECT_EQ(*a.u32(), 300000u);
+    EXPECT_EQ(p->rec.outbox.size(), 300000u);
+    EXPECT_EQ(io.delivered.find('x'), std::string::npos) << "nothing of the tunnel reaches the terminal";
+
+    // The program leaves: CLOSE; the host's CLOSE ends the row.
+    const fwd_fakes::stream_record& seen = p->rec;
+    p->program_closed = true;
+    p->ev->stream_closed("closed");
+    EXPECT_EQ(next(97), for_channel(97, 9));
+    send(for_channel(97, ours));
+    EXPECT_TRUE(seen.destroyed);
+    EXPECT_TRUE(notes.empty());
+    send(data_for(ours, "late"));
+    EXPECT_TRUE(said(ssh::unknown_channel_message(ours))) << "the row is gone";
+}
+
+TEST_F(Ssh2Tunnels, RefusalsAreNamedAndTheShellGoesOn) {
+    start("L8080:web:80,Lbad");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "Forward \"Lbad\" is not used: expected [address:]port:host:hostport");
+    net.arrive("127.0.0.1 8080");
+    const bytes open = next(90);
+    ssh::wire_reader r(open.data() + 1, open.size() - 1);
+    r.text();
+    const std::uint32_t ours = *r.u32();
+    bytes failure = for_channel(92, ours);
+    put_u32(failure, 2);
+    put_string(failure, "connect failed: Connection refused");
+    put_string(failure, "");
+    send(failure);
+    EXPECT_EQ(notes.back(),
+              "Tunnel 127.0.0.1:8080 -> web:80: the host could not open the channel: connect failed: Connection "
+              "refused (reason 2)");
+    send(channel_data("still here"));
+    EXPECT_EQ(io.delivered, "still here");
+    EXPECT_EQ(io.disconnects, 0);
+}
+
+TEST_F(Ssh2Tunnels, RemoteForwardIsAskedAndItsChannelsReachHere) {
+    start("R9000:127.0.0.1:22");
+    const bytes ask = next(80);
+    ssh::wire_reader r(ask.data() + 1, ask.size() - 1);
+    EXPECT_EQ(*r.text(), "tcpip-forward");
+    EXPECT_EQ(*r.boolean(), true);
+    EXPECT_EQ(*r.text(), "127.0.0.1");
+    EXPECT_EQ(*r.u32(), 9000u);
+    eng->keepalive();
+    next(80);
+    send(msg(81));  // the forward's answer, then the keep-alive's
+    send(msg(82));
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(eng->tunnels().at(0).state, "listening");
+
+    send(host_open("forwarded-tcpip", 5, "127.0.0.1", 9000));
+    ASSERT_EQ(net.dialled.size(), 1u);
+    EXPECT_EQ(net.dialled[0].first, "127.0.0.1 22");
+    EXPECT_TRUE(nothing_sent()) << "confirmed once the local connection is up";
+    net.dialled[0].second->ev->stream_connected();
+    const bytes ok = next(91);
+    ssh::wire_reader c(ok.data() + 1, ok.size() - 1);
+    EXPECT_EQ(*c.u32(), 5u);
+    const std::uint32_t ours = *c.u32();
+    send(data_for(ours, "SSH-2.0-x\r\n"));
+    EXPECT_EQ(str(net.dialled[0].second->rec.outbox), "SSH-2.0-x\r\n");
+
+    // A port never asked for, and a kind never accepted.
+    send(host_open("forwarded-tcpip", 6, "127.0.0.1", 9001));
+    EXPECT_EQ(next(92)[4], 6);
+    send(host_open("x11", 7, "127.0.0.1", 6000));
+    EXPECT_EQ(next(92)[4], 7);
+    EXPECT_EQ(io.disconnects, 0);
+}
+
+TEST_F(Ssh2Tunnels, RefusedRemoteForwardIsNamed) {
+    start("R9000:127.0.0.1:22");
+    next(80);
+    send(msg(82));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "Tunnel host 127.0.0.1:9000 -> 127.0.0.1:22: the host refused to listen");
+}
+
+TEST_F(Ssh2Tunnels, AgentForwardingIsAskedBeforeTheShellAndItsChannelsReachTheAgent) {
+    s.ssh_agent_forward = 1;
+    s.ssh_forwards.clear();
+    fresh();
+    eng->set_tunnels(&net, [this](std::string_view t) { notes.emplace_back(t); });
+    to_methods("password");
+    next(50);
+    send(msg(52));
+    next(90);
+    send(open_confirmation(7));
+    const bytes req = next(98);
+    ssh::wire_reader r(req.data() + 1, req.size() - 1);
+    EXPECT_EQ(*r.u32(), 7u);
+    EXPECT_EQ(*r.text(), "auth-agent-req@openssh.com");
+    EXPECT_EQ(*r.boolean(), false);
+    next(98);  // pty-req
+    send(channel_msg(99));
+    next(98);  // shell
+    send(host_open("auth-agent@openssh.com", 11));
+    ASSERT_EQ(net.agents.size(), 1u);
+    net.agents[0]->ev->stream_connected();
+    EXPECT_EQ(next(91)[4], 11);
+}
+
+TEST_F(Ssh2Tunnels, WithoutForwardsTheHostsChannelsAreRefusedAsBefore) {
+    start("");
+    send(host_open("forwarded-tcpip", 5, "127.0.0.1", 9000));
+    EXPECT_EQ(next(92)[4], 5);
+    send(host_open("auth-agent@openssh.com", 6));
+    EXPECT_EQ(next(92)[4], 6);
+    EXPECT_TRUE(net.listening.empty());
+}
+
+TEST_F(Ssh2Tunnels, DisconnectClosesEachTunnelThenTheSession) {
+    start("L8080:web:80");
+    net.arrive("127.0.0.1 8080");
+    const bytes open = next(90);
+    ssh::wire_reader r(open.data() + 1, open.size() - 1);
+    r.text();
+    send(confirm(*r.u32(), 9, 1000));
+    eng->goodbye();
+    EXPECT_EQ(next(97), for_channel(97, 9));
+    EXPECT_EQ(next(97), for_channel(97, 7));
+    next(1);
+    EXPECT_TRUE(net.listening.empty()) << "the listener closed";
+}
+
+}  // namespace
