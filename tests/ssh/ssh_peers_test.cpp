@@ -3,6 +3,7 @@
 // our own with hostile modes. Every peer is started here and stopped at the end; every run is bounded in time.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -901,3 +902,151 @@ TEST_F(SshModern, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
 }
 
 }  // namespace
+
+// Port forwarding against stock OpenSSH: local, SOCKS and remote forwards carry bytes both ways to a loopback
+// service, and a port already in use is named while the rest opens.
+namespace {
+
+// A loopback service that answers every read with its bytes in capitals, one thread a connection.
+struct upper_service {
+    int fd = -1;
+    int port = -1;
+    std::thread acceptor;
+    std::vector<std::thread> workers;
+    upper_service() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port = ntohs(a.sin_port);
+        acceptor = std::thread([this] {
+            for (;;) {
+                const int c = ::accept(fd, nullptr, nullptr);
+                if (c < 0) return;
+                workers.emplace_back([c] {
+                    timeval tv{10, 0};
+                    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                    char buf[4096];
+                    for (ssize_t n; (n = ::recv(c, buf, sizeof buf, 0)) > 0;) {
+                        for (ssize_t i = 0; i < n; ++i) buf[i] = char(std::toupper(static_cast<unsigned char>(buf[i])));
+                        if (::send(c, buf, std::size_t(n), MSG_NOSIGNAL) != n) break;
+                    }
+                    ::close(c);
+                });
+            }
+        });
+    }
+    ~upper_service() {
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+        if (acceptor.joinable()) acceptor.join();
+        for (auto& w : workers) w.join();
+    }
+};
+
+// Connects to 127.0.0.1:port, sends `hello` (a SOCKS request, say) and reads what comes back within 5 s: exactly
+// `expect_first` bytes, then sends `data` and reads its answer.
+std::string through(int port, const std::string& hello, std::size_t expect_first, const std::string& data,
+                    std::string* first = nullptr) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{5, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    std::string out;
+    auto read_n = [&](std::size_t n) {
+        std::string got;
+        char buf[256];
+        while (got.size() < n) {
+            const ssize_t k = ::recv(s, buf, std::min(sizeof buf, n - got.size()), 0);
+            if (k <= 0) break;
+            got.append(buf, std::size_t(k));
+        }
+        return got;
+    };
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        if (!hello.empty()) ::send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
+        const std::string f = read_n(expect_first);
+        if (first) *first = f;
+        ::send(s, data.data(), data.size(), MSG_NOSIGNAL);
+        out = read_n(data.size());
+    }
+    ::close(s);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
+    const int port = start_sshd({}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    upper_service service;
+    ASSERT_GT(service.port, 0);
+    const int local = peer_test::free_port(), socks = peer_test::free_port(), remote = peer_test::free_port();
+    const std::string to_service = "127.0.0.1:" + std::to_string(service.port);
+    const std::vector<std::string> argv{VTSESSION_BIN,
+                                        "--host",
+                                        "127.0.0.1",
+                                        "--port",
+                                        std::to_string(port),
+                                        "--timeout",
+                                        "30",
+                                        "--set",
+                                        "ssh=1",
+                                        "--set",
+                                        "ssh_type_1_2=1",
+                                        "--set",
+                                        "ssh_default=1",
+                                        "--set",
+                                        std::string("ssh_user=") + sshd_user,
+                                        "--set",
+                                        std::string("ssh_password=") + sshd_password,
+                                        "--set",
+                                        "ssh_algorithms=1",
+                                        "--set",
+                                        "ssh_check_host_key=0",
+                                        "-L",
+                                        std::to_string(local) + ":" + to_service,
+                                        "-D",
+                                        std::to_string(socks),
+                                        "-R",
+                                        std::to_string(remote) + ":" + to_service,
+                                        "-L",
+                                        std::to_string(port) + ":" + to_service,
+                                        "--expect",
+                                        "$ ",
+                                        "--hold"};
+    auto vt = std::make_unique<child>(argv, dir / "vt.out", dir / "vt.err");
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (!(peer_test::port_open(local) && peer_test::port_open(remote)) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100ms);
+
+    EXPECT_EQ(through(local, "", 0, "local forward"), "LOCAL FORWARD") << slurp(dir / "vt.err");
+    // SOCKS 5 by name: the method choice, then the granted answer, then the tunnel.
+    std::string socks_request("\x05\x01\x00\x05\x01\x00\x03\x09"
+                              "127.0.0.1",
+                              17);
+    socks_request += char(service.port >> 8);
+    socks_request += char(service.port & 0xFF);
+    std::string answer;
+    EXPECT_EQ(through(socks, socks_request, 12, "by socks", &answer), "BY SOCKS");
+    EXPECT_EQ(answer, std::string("\x05\x00\x05\x00\x00\x01\0\0\0\0\0\0", 12));
+    // The host listens on `remote` and its connections come back here.
+    EXPECT_EQ(through(remote, "", 0, "remote forward"), "REMOTE FORWARD");
+    // Many bytes through one tunnel, more than its window.
+    const std::string big(1 << 20, 'q');
+    EXPECT_EQ(through(local, "", 0, big), std::string(1 << 20, 'Q'));
+
+    vt.reset();
+    const std::string err = slurp(dir / "vt.err");
+    EXPECT_NE(err.find("vtsession: Tunnel 127.0.0.1:" + std::to_string(port) + " -> " + to_service +
+                       ": cannot listen: The bound address is already in use"),
+              std::string::npos)
+        << err;
+}

@@ -25,6 +25,7 @@
 #include "adapters/qsettings_backend.h"
 #include "adapters/qt_socket.h"
 #include "adapters/qt_timer.h"
+#include "adapters/qt_tunnel_network.h"
 #include "config/maps.h"
 #include "config/memory_backend.h"
 #include "config/mycli.h"
@@ -32,6 +33,7 @@
 #include "config/settings_store.h"
 #include "config/ui_services.h"
 #include "config/escape.h"
+#include "forward/forward_spec.h"
 #include "session/connection.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
@@ -61,6 +63,9 @@ int usage() {
         "                         implies --set screen_size=1 unless screen_size is set; the emulator stays 24 rows\n"
         "  --resize ROWSxCOLS     a step after --expect, in order with --send and --pause: the grid becomes this\n"
         "  --pause MS             a step: wait MS milliseconds, taking host data meanwhile\n"
+        "  -L [ADDR:]PORT:HOST:HOSTPORT, -R [ADDR:]PORT:HOST:HOSTPORT, -D [ADDR:]PORT\n"
+        "                         SSH-2 port forwards (local, remote, SOCKS), added to ssh_forwards; listeners\n"
+        "                         bind to 127.0.0.1 unless an address is given; tunnel news go to stderr\n"
         "  VTSESSION_PASSPHRASE   (environment) the passphrase of an encrypted SSH key file\n",
         stderr);
     return 2;
@@ -238,6 +243,7 @@ int main(int argc, char** argv) {
     std::vector<step> steps;
     std::optional<std::pair<int, int>> size;
     std::map<std::string, std::string> sets;
+    std::vector<fwd::forward_spec> forwards;
     std::map<QString, QHostAddress> names;
     bool stub_resolver = false;
     for (int i = 1; i < argc; ++i) {
@@ -259,6 +265,14 @@ int main(int argc, char** argv) {
             const auto eq = kv.find('=');
             if (eq == std::string::npos || eq == 0) return usage();
             sets[kv.substr(0, eq)] = kv.substr(eq + 1);
+        } else if ((a == "-L" || a == "-R" || a == "-D") && has_value) {
+            std::string why;
+            const auto spec = fwd::parse_forward_argument(fwd::forward_kind(a[1]), argv[++i], &why);
+            if (!spec) {
+                std::fprintf(stderr, "vtsession: %s %s: %s\n", a.c_str(), argv[i], why.c_str());
+                return usage();
+            }
+            forwards.push_back(*spec);
         } else if (a == "--send" && has_value) {
             steps.push_back({step::kind::send, argv[++i]});
         } else if ((a == "--size" || a == "--resize") && has_value) {
@@ -310,6 +324,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vtsession: cannot read settings file %s\n", settings_file.c_str());
         return 1;
     }
+    if (!forwards.empty()) {
+        // After any ssh_forwards given with --set.
+        std::string& all = sets["ssh_forwards"];
+        if (!all.empty()) all += ',';
+        all += fwd::format_forwards(forwards);
+    }
     overlay_backend backend(*file_backend, sets);
     StartupValues sv;
     sv.config_name = config_name;
@@ -349,7 +369,8 @@ int main(int argc, char** argv) {
     qt_timer proxy_timer;
     tool_view view;
     tool_term_host term_host;
-    qt_timer resize_timer;  // the SSH client holds it: made first, gone last
+    qt_timer resize_timer;         // the SSH client holds it: made first, gone last
+    qt_tunnel_network tunnel_net;  // the same for the tunnels' listeners and connections
     connection link(connection_parts{sockets, proxy_timer, ui, view, system_session_clock(), &term_host,
                                      nettopc_table(), pctonet_table()});
     session& net = link.net();
@@ -361,6 +382,9 @@ int main(int argc, char** argv) {
     prompts.accept_new_host_key = accept_new_host_key;
     resize_timer.set_callback([&] { link.ssh()->on_resize_timer(); });
     link.enable_ssh(prompts, &resize_timer);
+    link.ssh()->set_tunnels(&tunnel_net, [](std::string_view t) {
+        std::fprintf(stderr, "vtsession: %.*s\n", static_cast<int>(t.size()), t.data());
+    });
     link.set_columns(ring.columns());
     term_host.on_columns = [&](int columns) { link.set_columns(columns); };
     if (size) link.set_grid(size->first, size->second);
