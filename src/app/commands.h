@@ -23,6 +23,7 @@ enum id : int {
     ctrl_cv = 32820,
     find = 33019,              // "&Find..."
     clear_scrollback = 33021,  // "C&lear Scroll-back"
+    ssh_tunnels = 33022,       // "SS&H Tunnels..."
     // View
     view_toolbar = 59392,
     view_status_bar = 59393,

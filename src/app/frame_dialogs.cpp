@@ -7,6 +7,7 @@
 #include "dialogs/connect_dialogs.h"
 #include "dialogs/font_dialogs.h"
 #include "dialogs/settings_dialogs.h"
+#include "dialogs/tunnels_dialog.h"
 #include "session/session.h"
 #include "ssh/ssh_client.h"
 #include "terminal/vt.h"
@@ -88,6 +89,14 @@ void register_dialog_commands(CMainFrame& f) {
         cmd::auto_login, [&f] { run_dialog<getauto>(f); }, saving);
     f.set_command(
         cmd::mapping_files, [&f] { run_dialog<getkey>(f); }, saving);
+    // The forwards to open and, while connected, the running ones with their counts.
+    f.set_command(
+        cmd::ssh_tunnels,
+        [&f] {
+            gethost_tunnels dlg(settings(), &f, [&f] { return f.ssh().tunnels(); });
+            dlg.exec();
+        },
+        saving);
     f.set_command(
         cmd::termtype,
         [&f] {

@@ -1,10 +1,12 @@
 // The SSH client of the view's connection: its sign-on dialogs, its pacing and keep-alive timers, and the status
 // bar's security pane.
 #include <QApplication>
+#include <QStatusBar>
 #include <QTimer>
 #include <utility>
 
 #include "adapters/qt_timer.h"
+#include "adapters/qt_tunnel_network.h"
 #include "app/mainframe.h"
 #include "config/settings.h"
 #include "crypto/wipe.h"
@@ -92,6 +94,11 @@ void CMainFrame::install_ssh_engine() {
     connection& link = view_->link();
     auto* pacing = new pacing_timer(this);
     link.enable_ssh(*ssh_prompts_, &pacing->timer);
+    // Port forwards: listeners and connections on Qt sockets, each failure told in the status bar.
+    static qt_tunnel_network tunnel_net;  // outlives every engine that points at it
+    link.ssh()->set_tunnels(&tunnel_net, [this](std::string_view t) {
+        statusBar()->showMessage(QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size())), 15000);
+    });
     pacing->timer.set_callback([this] {
         if (ssh::ssh_client* c = view_->link().ssh()) c->on_resize_timer();
     });

@@ -317,6 +317,7 @@ void CMainFrame::build_menus() {
     // Not "A&uto-Login...": 'u' belongs to "C&ursor...", and every letter of "Cursor" is taken in this menu.
     add_item(set, "Auto-Lo&gin...", cmd::auto_login);
     add_item(set, "&Mapping Files...", cmd::mapping_files);
+    add_item(set, "SS&H Tunnels...", cmd::ssh_tunnels);
     QMenu* printer = set->addMenu(QStringLiteral("Pri&nter..."));
     add_item(printer, "&Printer Font...", cmd::printer_font);
     add_item(printer, "P&rinter Margins...", cmd::printer_margins);

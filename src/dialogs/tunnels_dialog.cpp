@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include "config/settings.h"
 #include "forward/forward_spec.h"
@@ -22,8 +23,10 @@ void add_item(QListWidget* list, const fwd::forward_spec& s) {
 }
 }  // namespace
 
-gethost_tunnels::gethost_tunnels(Settings& s, QWidget* parent)
-    : settings_dialog(QStringLiteral("Connect - Tunnels"), QStringLiteral("tunnels"), parent), s_(s) {
+gethost_tunnels::gethost_tunnels(Settings& s, QWidget* parent, status_fn active)
+    : settings_dialog(QStringLiteral("Connect - Tunnels"), QStringLiteral("tunnels"), parent),
+      s_(s),
+      active_(std::move(active)) {
     list_ = new QListWidget(this);
     set_control_id(list_, 1050);
     const fwd::forward_list stored = fwd::parse_forwards(s.ssh_forwards);
@@ -67,7 +70,37 @@ gethost_tunnels::gethost_tunnels(Settings& s, QWidget* parent)
     connect(agent, &QCheckBox::toggled, this, [this](bool on) {
         if (on) hooks().message(this, QString::fromLatin1(agent_forward_warning_text));
     });
+    if (active_) {
+        add_widget(new QLabel(QStringLiteral("Changes apply from the next connection."), this));
+        active_list_ = new QListWidget(this);
+        set_control_id(active_list_, 1057);
+        add_row(QStringLiteral("Active tunnels:"), active_list_);
+        refresh_active();
+        auto* tick = new QTimer(this);
+        connect(tick, &QTimer::timeout, this, &gethost_tunnels::refresh_active);
+        tick->start(1000);
+    }
     finish();
+}
+
+QString gethost_tunnels::status_text(const fwd::forwarder::status& st) {
+    return QStringLiteral("%1  %2, %3 open, %4 B sent, %5 B received")
+        .arg(to_qstring(st.what), to_qstring(st.state))
+        .arg(st.open)
+        .arg(st.sent)
+        .arg(st.received);
+}
+
+void gethost_tunnels::refresh_active() {
+    if (!active_list_) return;
+    const auto all = active_();
+    QStringList rows;
+    for (const auto& st : all) rows << status_text(st);
+    if (rows.isEmpty()) rows << QStringLiteral("(none)");
+    const int at = active_list_->currentRow();
+    active_list_->clear();
+    active_list_->addItems(rows);
+    active_list_->setCurrentRow(at);
 }
 
 void gethost_tunnels::kind_chosen() {

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include "config/settings.h"
 #include "config/settings_store.h"
 #include "dialogs/connect_dialogs.h"
+#include "dialogs/tunnels_dialog.h"
 #include "../support/qt_test_support.h"
 #include "view/document.h"
 #include "view/view.h"
@@ -67,7 +69,7 @@ struct FrameTest : ::testing::Test {
 
 TEST_F(FrameTest, SettingsItemsFollowTheSaveSwitch) {
     make("1");
-    for (int c : {cmd::proxy, cmd::auto_login, cmd::termtype, cmd::mapping_files})
+    for (int c : {cmd::proxy, cmd::auto_login, cmd::termtype, cmd::mapping_files, cmd::ssh_tunnels})
         EXPECT_FALSE(frame->command_enabled(c)) << c;
     EXPECT_TRUE(frame->command_enabled(cmd::cursor));
     EXPECT_TRUE(frame->command_enabled(cmd::screen_font));
@@ -75,6 +77,24 @@ TEST_F(FrameTest, SettingsItemsFollowTheSaveSwitch) {
     make("0");
     for (int c : {cmd::proxy, cmd::auto_login, cmd::termtype, cmd::mapping_files})
         EXPECT_TRUE(frame->command_enabled(c)) << c;
+}
+
+// SSH Tunnels... edits the stored forwards and lists the running ones (none without a connection).
+TEST_F(FrameTest, TunnelsCommandEditsTheForwards) {
+    make("0");
+    settings().ssh_forwards = "D1080";
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<gethost_tunnels*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        auto* active = d->control<QListWidget>(1057);
+        ASSERT_NE(active, nullptr);
+        EXPECT_EQ(active->item(0)->text(), "(none)");
+        d->control<QListWidget>(1050)->setCurrentRow(0);
+        d->control<QPushButton>(1055)->click();
+        d->accept();
+    });
+    ASSERT_TRUE(frame->run_command(cmd::ssh_tunnels));
+    EXPECT_EQ(settings().ssh_forwards, "");
 }
 
 TEST_F(FrameTest, EditCommandsUseTheRealClipboard) {

@@ -101,6 +101,27 @@ TEST_F(TunnelsTest, AgentForwardingWarnsWhenTurnedOn) {
     EXPECT_EQ(s.ssh_agent_forward, 1);
 }
 
+// While connected, the running tunnels are listed with their state and byte counts, and kept current.
+TEST_F(TunnelsTest, ActiveTunnelsAreListedWithTheirCounts) {
+    std::vector<fwd::forwarder::status> now{{"127.0.0.1:8080 -> web:80", "listening", 1, 12, 3}};
+    gethost_tunnels d(s, nullptr, [&] { return now; });
+    auto* l = d.control<QListWidget>(1057);
+    ASSERT_NE(l, nullptr);
+    ASSERT_EQ(l->count(), 1);
+    EXPECT_EQ(l->item(0)->text(), "127.0.0.1:8080 -> web:80  listening, 1 open, 12 B sent, 3 B received");
+    now.push_back({"host 127.0.0.1:9000 -> 127.0.0.1:22", "failed: the host refused to listen", 0, 0, 0});
+    d.refresh_active();
+    ASSERT_EQ(l->count(), 2);
+    EXPECT_EQ(l->item(1)->text(),
+              "host 127.0.0.1:9000 -> 127.0.0.1:22  failed: the host refused to listen, 0 open, 0 B "
+              "sent, 0 B received");
+    now.clear();
+    d.refresh_active();
+    EXPECT_EQ(l->item(0)->text(), "(none)");
+    gethost_tunnels offline(s);
+    EXPECT_EQ(offline.control<QListWidget>(1057), nullptr) << "no list without a connection";
+}
+
 // The Connect dialog's button opens it, and its OK stores at once, as Advanced does.
 TEST_F(TunnelsTest, ConnectDialogOpensIt) {
     gethost h(s);
