@@ -18,6 +18,8 @@ namespace {
 
 // Unsent bytes a stream holds before write takes no more (the link then keeps the rest within its window).
 constexpr qint64 write_limit = 256 * 1024;
+// What a stream reads ahead of the link (Qt's buffer).
+constexpr qint64 read_limit = 64 * 1024;
 constexpr int close_give_up_ms = 5000;
 
 // A TCP connection, or the local socket of the SSH agent.
@@ -29,6 +31,9 @@ public:
     // sock: connected (accepted) or connecting; the stream owns it from here.
     qt_tunnel_stream(Socket* sock, fwd::stream_events* events) : sock_(sock), events_(events) {
         if constexpr (tcp) sock->setProxy(QNetworkProxy::NoProxy);
+        // Qt would otherwise read whatever the program sends while its tunnel waits for the host's window, without
+        // bound; this way the program's own TCP window closes.
+        sock->setReadBufferSize(read_limit);
         QObject::connect(sock, &Socket::connected, &guard_, [this] {
             if constexpr (tcp) sock_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             if (events_) events_->stream_connected();

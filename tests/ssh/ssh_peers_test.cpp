@@ -727,6 +727,29 @@ TEST_F(SshSignOn, AgentKeysWithoutAPassword) {
     EXPECT_NE(debug_log().find("offering key rsa-sha2-512 from the agent"), std::string::npos);
 }
 
+// Agent forwarding: with ssh_agent_forward the host's ssh-add lists the local agent's key; without it the host
+// has no agent.
+TEST_F(SshSignOn, ForwardedAgentIsSeenByTheHost) {
+    const fs::path key = make_key("ed25519", "", false);
+    const fs::path sock = dir / "agent.sock";
+    child agent({"ssh-agent", "-D", "-a", sock.string()}, dir / "agent.out", dir / "agent.err");
+    for (int i = 0; i < 100 && !fs::exists(sock); ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(fs::exists(sock)) << slurp(dir / "agent.err");
+    ::setenv("SSH_AUTH_SOCK", sock.c_str(), 1);
+    ASSERT_EQ(::system(("ssh-add -q " + key.string() + " >/dev/null 2>&1").c_str()), 0);
+    const int port = start_keys_sshd({});
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    for (const bool forward : {true, false}) {
+        SCOPED_TRACE(forward ? "forwarded" : "not forwarded");
+        const run_result r =
+            to_sshd(port, {"--set", std::string("ssh_agent_forward=") + (forward ? "1" : "0"), "--expect", "$ ",
+                           "--send", "ssh-add -l; echo listed$((6*7))\\015", "--pause", "3000"});
+        EXPECT_EQ(r.screen_has("(ED25519)"), forward) << r.out << r.err;
+        EXPECT_TRUE(r.screen_has("listed42")) << r.out << r.err;
+    }
+    ::unsetenv("SSH_AUTH_SOCK");
+}
+
 // The agent holds an RSA key the host refuses and then an ed25519 key it takes. The named key file's copy in the
 // agent is offered first; with ssh_identities_only only the file is offered and the agent's keys never are.
 TEST_F(SshSignOn, TheNamedKeyFirstAndIdentitiesOnly) {
@@ -990,13 +1013,14 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
     ASSERT_GT(service.port, 0);
     const int local = peer_test::free_port(), socks = peer_test::free_port(), remote = peer_test::free_port();
     const std::string to_service = "127.0.0.1:" + std::to_string(service.port);
+    // The shell is used after a pause, while one tunnel is stalled.
     const std::vector<std::string> argv{VTSESSION_BIN,
                                         "--host",
                                         "127.0.0.1",
                                         "--port",
                                         std::to_string(port),
                                         "--timeout",
-                                        "30",
+                                        "12",
                                         "--set",
                                         "ssh=1",
                                         "--set",
@@ -1021,11 +1045,35 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
                                         std::to_string(port) + ":" + to_service,
                                         "--expect",
                                         "$ ",
+                                        "--pause",
+                                        "4000",
+                                        "--send",
+                                        "echo alive$((6*7))\\015",
                                         "--hold"};
     auto vt = std::make_unique<child>(argv, dir / "vt.out", dir / "vt.err");
     const auto until = std::chrono::steady_clock::now() + 20s;
     while (!(peer_test::port_open(local) && peer_test::port_open(remote)) && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(100ms);
+
+    // A program that sends and never reads the answers: its tunnel stalls (long before 64 MiB), and only its own.
+    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(local));
+        timeval tv{0, 200000};
+        ::setsockopt(stalled, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        ASSERT_EQ(::connect(stalled, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        const std::string chunk(64 << 10, 's');
+        std::size_t sent = 0;
+        for (int i = 0; i < 1024 && sent < (64u << 20); ++i) {
+            const ssize_t k = ::send(stalled, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (k <= 0) break;
+            sent += std::size_t(k);
+        }
+        EXPECT_LT(sent, 64u << 20) << "the stalled tunnel should have filled up";
+    }
 
     EXPECT_EQ(through(local, "", 0, "local forward"), "LOCAL FORWARD") << slurp(dir / "vt.err");
     // SOCKS 5 by name: the method choice, then the granted answer, then the tunnel.
@@ -1039,12 +1087,17 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
     EXPECT_EQ(answer, std::string("\x05\x00\x05\x00\x00\x01\0\0\0\0\0\0", 12));
     // The host listens on `remote` and its connections come back here.
     EXPECT_EQ(through(remote, "", 0, "remote forward"), "REMOTE FORWARD");
-    // Many bytes through one tunnel, more than its window.
+    // Many bytes through one tunnel, more than its window, beside the stalled one.
     const std::string big(1 << 20, 'q');
     EXPECT_EQ(through(local, "", 0, big), std::string(1 << 20, 'Q'));
+    ::close(stalled);
 
+    // The shell answered after the pause, while the tunnel was stalled.
+    const int status = vt->wait(30s);
     vt.reset();
     const std::string err = slurp(dir / "vt.err");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(slurp(dir / "vt.out").find("alive42"), std::string::npos) << slurp(dir / "vt.out") << err;
     EXPECT_NE(err.find("vtsession: Tunnel 127.0.0.1:" + std::to_string(port) + " -> " + to_service +
                        ": cannot listen: The bound address is already in use"),
               std::string::npos)
