@@ -186,8 +186,13 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         if (ev) ev->channel_failed(reason, text);
     }
     void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override {
-        // The window counts what arrived; it reopens by what the local end takes (consumed).
-        c.local_window = d.size() > c.local_window ? 0 : c.local_window - static_cast<std::uint32_t>(d.size());
+        // The window counts what arrived; it reopens by what the local end takes (consumed). What a host sends
+        // beyond it is dropped, as OpenSSH does: the link holds no more than the window it gave.
+        if (d.size() > c.local_window) {
+            e.io_.session_log_line("channel " + std::to_string(c.local_id) + ": the host sent more than its window");
+            d = d.first(c.local_window);
+        }
+        c.local_window -= static_cast<std::uint32_t>(d.size());
         const auto it = rows.find(c.local_id);
         if (code || it == rows.end() || !it->second.ev || c.state != channel_state::open) {
             consumed(c.local_id, d.size());  // nobody takes it: keep the window from closing for good

@@ -2280,6 +2280,42 @@ TEST_F(Ssh2Tunnels, AgentForwardingIsAskedBeforeTheShellAndItsChannelsReachTheAg
     EXPECT_EQ(next(91)[4], 11);
 }
 
+// A hostile host: data past a tunnel's window is dropped (the link never holds more than the window), and a
+// thousand channels opened for a forward are refused past the table's limit, the shell going on.
+TEST_F(Ssh2Tunnels, HostileHostStaysBounded) {
+    start("R9000:127.0.0.1:22");
+    next(80);
+    send(msg(81));
+    send(host_open("forwarded-tcpip", 5, "127.0.0.1", 9000));
+    net.dialled.back().second->ev->stream_connected();
+    const bytes ok = next(91);
+    ssh::wire_reader c(ok.data() + 1, ok.size() - 1);
+    c.u32();
+    const std::uint32_t ours = *c.u32();
+    fwd_fakes::fake_stream* p = net.dialled.back().second;
+    p->room = 0;  // a program that reads nothing
+    const std::string piece(32768, 'z');
+    for (int i = 0; i < 40; ++i) send(data_for(ours, piece));  // 1.25 MiB against a 512 KiB window
+    p->drain(1 << 22);
+    EXPECT_EQ(p->rec.outbox.size(), 512u * 1024) << "only what the window allowed";
+
+    int refused = 0, confirmed = 0;
+    for (std::uint32_t k = 0; k < 1000; ++k) {
+        send(host_open("forwarded-tcpip", 100 + k, "127.0.0.1", 9000));
+        if (!net.dialled.empty() && net.dialled.back().second->ev && net.dialled.size() > std::size_t(confirmed + 1)) {
+            net.dialled.back().second->ev->stream_connected();
+            ++confirmed;
+        }
+        while (auto pkt = srv().client_packet()) refused += (*pkt)[0] == 92;
+    }
+    EXPECT_GT(confirmed, 50) << "the table takes channels until it is full";
+    EXPECT_LE(confirmed, int(ssh::channel_table::max_channels));
+    EXPECT_EQ(refused + confirmed, 1000);
+    send(channel_data("shell"));
+    EXPECT_EQ(io.delivered, "shell");
+    EXPECT_EQ(io.disconnects, 0);
+}
+
 TEST_F(Ssh2Tunnels, WithoutForwardsTheHostsChannelsAreRefusedAsBefore) {
     start("");
     send(host_open("forwarded-tcpip", 5, "127.0.0.1", 9000));
