@@ -100,6 +100,22 @@ protected:
         const bytes sr = next(5);
         EXPECT_EQ(str(sr), std::string("\x05\0\0\0\x0cssh-userauth", 17));
     }
+    // A new connection in either mode, signed on by password (the host's USERAUTH_SUCCESS just sent).
+    void signed_on(bool negotiated) {
+        s.ssh_algorithms = negotiated ? 1 : 0;
+        fresh();
+        handshake();
+        send(msg(6));
+        next(50);
+        if (negotiated) {
+            bytes f{51};
+            put_string(f, "password");
+            f.push_back(0);
+            send(f);
+            next(50);
+        }
+        send(msg(52));
+    }
     // Sign-on, channel and the pty request (its reply not yet given).
     void open_channel() {
         handshake();
@@ -1624,19 +1640,7 @@ TEST_F(Ssh2, SignOnMessagesAfterTheSignOnOpenNothing) {
     // mode; above all no second session channel.
     for (const bool negotiated : {false, true}) {
         SCOPED_TRACE(negotiated ? "negotiated" : "fixed suite");
-        s.ssh_algorithms = negotiated ? 1 : 0;
-        fresh();
-        handshake();
-        send(msg(6));
-        next(50);
-        if (negotiated) {
-            bytes f{51};
-            put_string(f, "password");
-            f.push_back(0);
-            send(f);
-            next(50);
-        }
-        send(msg(52));
+        signed_on(negotiated);
         next(90);
         send(open_confirmation(7));
         next(98);
@@ -1658,19 +1662,7 @@ TEST_F(Ssh2, SessionChannelNumbersAndWindowsAreTheWrittenOnes) {
     // number with 2 MiB and 32 KiB. The host's number (7) is the one every later message of ours names.
     for (const bool negotiated : {false, true}) {
         SCOPED_TRACE(negotiated ? "negotiated" : "fixed suite");
-        s.ssh_algorithms = negotiated ? 1 : 0;
-        fresh();
-        handshake();
-        send(msg(6));
-        next(50);
-        if (negotiated) {
-            bytes f{51};
-            put_string(f, "password");
-            f.push_back(0);
-            send(f);
-            next(50);
-        }
-        send(msg(52));
+        signed_on(negotiated);
         bytes want{90};
         put_string(want, "session");
         put_u32(want, 27);

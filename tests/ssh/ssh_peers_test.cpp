@@ -110,31 +110,36 @@ struct SshPeers : ::testing::Test {
         return start_peer("ssh2_peer.py", args, "peer");
     }
 
+    // vtsession signing on to 127.0.0.1:port as `user` with the fixture's algorithm and host-key choices.
+    std::vector<std::string> vt_argv(int port, const std::string& user, const std::string& password,
+                                     const std::string& enc, int timeout_s) const {
+        return {VTSESSION_BIN,
+                "--host",
+                "127.0.0.1",
+                "--port",
+                std::to_string(port),
+                "--timeout",
+                std::to_string(timeout_s),
+                "--set",
+                "ssh=1",
+                "--set",
+                "ssh_type_1_2=1",
+                "--set",
+                "ssh_encryption=" + enc,
+                "--set",
+                "ssh_default=1",
+                "--set",
+                "ssh_user=" + user,
+                "--set",
+                "ssh_password=" + password,
+                "--set",
+                "ssh_algorithms=" + algorithms,
+                "--set",
+                "ssh_check_host_key=" + check_host_key};
+    }
     run_result vtsession(int port, const std::string& user, const std::string& password, const std::string& enc,
                          std::vector<std::string> args, int timeout_s = 10) {
-        std::vector<std::string> argv{VTSESSION_BIN,
-                                      "--host",
-                                      "127.0.0.1",
-                                      "--port",
-                                      std::to_string(port),
-                                      "--timeout",
-                                      std::to_string(timeout_s),
-                                      "--set",
-                                      "ssh=1",
-                                      "--set",
-                                      "ssh_type_1_2=1",
-                                      "--set",
-                                      "ssh_encryption=" + enc,
-                                      "--set",
-                                      "ssh_default=1",
-                                      "--set",
-                                      "ssh_user=" + user,
-                                      "--set",
-                                      "ssh_password=" + password,
-                                      "--set",
-                                      "ssh_algorithms=" + algorithms,
-                                      "--set",
-                                      "ssh_check_host_key=" + check_host_key};
+        std::vector<std::string> argv = vt_argv(port, user, password, enc, timeout_s);
         argv.insert(argv.end(), args.begin(), args.end());
         run_result r;
         const auto start = std::chrono::steady_clock::now();
@@ -865,34 +870,8 @@ std::vector<pid_t> sshd_descendants(std::string* cmdlines = nullptr) {
 TEST_F(SshModern, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
     const int port = start_sshd({}, "ed25519");
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    const std::vector<std::string> argv{VTSESSION_BIN,
-                                        "--host",
-                                        "127.0.0.1",
-                                        "--port",
-                                        std::to_string(port),
-                                        "--timeout",
-                                        "40",
-                                        "--set",
-                                        "ssh=1",
-                                        "--set",
-                                        "ssh_type_1_2=1",
-                                        "--set",
-                                        "ssh_default=1",
-                                        "--set",
-                                        std::string("ssh_user=") + sshd_user,
-                                        "--set",
-                                        std::string("ssh_password=") + sshd_password,
-                                        "--set",
-                                        "ssh_algorithms=1",
-                                        "--set",
-                                        "ssh_check_host_key=0",
-                                        "--set",
-                                        "ssh_keepalive=1",
-                                        "--set",
-                                        "ssh_keepalive_max=2",
-                                        "--expect",
-                                        "$ ",
-                                        "--hold"};
+    std::vector<std::string> argv = vt_argv(port, sshd_user, sshd_password, "1", 40);
+    argv.insert(argv.end(), {"--set", "ssh_keepalive=1", "--set", "ssh_keepalive_max=2", "--expect", "$ ", "--hold"});
     auto vt = std::make_unique<child>(argv, dir / "vt.out", dir / "vt.err");
     // Signed on with a terminal: sshd names the connection after the user and the pty.
     const auto until = std::chrono::steady_clock::now() + 20s;
@@ -1014,42 +993,10 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
     const int local = peer_test::free_port(), socks = peer_test::free_port(), remote = peer_test::free_port();
     const std::string to_service = "127.0.0.1:" + std::to_string(service.port);
     // The shell is used after a pause, while one tunnel is stalled.
-    const std::vector<std::string> argv{VTSESSION_BIN,
-                                        "--host",
-                                        "127.0.0.1",
-                                        "--port",
-                                        std::to_string(port),
-                                        "--timeout",
-                                        "12",
-                                        "--set",
-                                        "ssh=1",
-                                        "--set",
-                                        "ssh_type_1_2=1",
-                                        "--set",
-                                        "ssh_default=1",
-                                        "--set",
-                                        std::string("ssh_user=") + sshd_user,
-                                        "--set",
-                                        std::string("ssh_password=") + sshd_password,
-                                        "--set",
-                                        "ssh_algorithms=1",
-                                        "--set",
-                                        "ssh_check_host_key=0",
-                                        "-L",
-                                        std::to_string(local) + ":" + to_service,
-                                        "-D",
-                                        std::to_string(socks),
-                                        "-R",
-                                        std::to_string(remote) + ":" + to_service,
-                                        "-L",
-                                        std::to_string(port) + ":" + to_service,
-                                        "--expect",
-                                        "$ ",
-                                        "--pause",
-                                        "4000",
-                                        "--send",
-                                        "echo alive$((6*7))\\015",
-                                        "--hold"};
+    std::vector<std::string> argv = vt_argv(port, sshd_user, sshd_password, "1", 12);
+    argv.insert(argv.end(), {"-L", std::to_string(local) + ":" + to_service, "-D", std::to_string(socks), "-R",
+                             std::to_string(remote) + ":" + to_service, "-L", std::to_string(port) + ":" + to_service,
+                             "--expect", "$ ", "--pause", "4000", "--send", "echo alive$((6*7))\\015", "--hold"});
     auto vt = std::make_unique<child>(argv, dir / "vt.out", dir / "vt.err");
     const auto until = std::chrono::steady_clock::now() + 20s;
     while (!(peer_test::port_open(local) && peer_test::port_open(remote)) && std::chrono::steady_clock::now() < until)
