@@ -2253,12 +2253,7 @@ TEST_F(Ssh2Tunnels, AgentForwardingIsAskedBeforeTheShellAndItsChannelsReachTheAg
     s.ssh_forwards.clear();
     fresh();
     eng->set_tunnels(&net, [this](std::string_view t) { notes.emplace_back(t); });
-    to_methods("password");
-    next(50);
-    send(msg(52));
-    next(90);
-    send(open_confirmation(7));
-    const bytes req = next(98);
+    const bytes req = to_channel_by_password();  // the first request on the channel
     ssh::wire_reader r(req.data() + 1, req.size() - 1);
     EXPECT_EQ(*r.u32(), 7u);
     EXPECT_EQ(*r.text(), "auth-agent-req@openssh.com");
