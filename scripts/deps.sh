@@ -7,7 +7,7 @@ pkgs=(
   libgtest-dev libgmock-dev libcups2-dev
   clang clang-format libclang-rt-14-dev
   libvterm-dev libssl-dev
-  python3 python3-cryptography python3-pycryptodome python3-paramiko python3-bcrypt
+  curl python3 python3-cryptography python3-pycryptodome python3-paramiko python3-bcrypt
   openssh-server sshpass socat inetutils-telnetd
   cups cups-client poppler-utils
   xvfb xdotool xterm xdg-utils fonts-dejavu-core man-db

@@ -1032,6 +1032,24 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
     std::string answer;
     EXPECT_EQ(through(socks, socks_request, 12, "by socks", &answer), "BY SOCKS");
     EXPECT_EQ(answer, std::string("\x05\x00\x05\x00\x00\x01\0\0\0\0\0\0", 12));
+    // curl through the SOCKS forward, the name resolved by the host, to a web server on loopback.
+    if (fs::exists("/usr/bin/curl")) {
+        fs::create_directories(dir / "www");
+        {
+            std::FILE* f = std::fopen((dir / "www" / "page.txt").c_str(), "w");
+            std::fputs("served through the tunnel\n", f);
+            std::fclose(f);
+        }
+        const int web = peer_test::free_port();
+        child http({python, "-m", "http.server", "--bind", "127.0.0.1", "--directory", (dir / "www").string(),
+                    std::to_string(web)},
+                   dir / "http.out", dir / "http.err");
+        for (int i = 0; i < 100 && !peer_test::port_open(web); ++i) std::this_thread::sleep_for(50ms);
+        const std::string page =
+            peer_test::run("/usr/bin/curl -s --max-time 10 --socks5-hostname 127.0.0.1:" + std::to_string(socks) +
+                           " http://localhost:" + std::to_string(web) + "/page.txt");
+        EXPECT_EQ(page, "served through the tunnel\n") << slurp(dir / "http.err");
+    }
     // The host listens on `remote` and its connections come back here.
     EXPECT_EQ(through(remote, "", 0, "remote forward"), "REMOTE FORWARD");
     // Many bytes through one tunnel, more than its window, beside the stalled one.
