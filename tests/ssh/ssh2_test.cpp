@@ -1723,6 +1723,20 @@ TEST_F(Ssh2, MessagesWithRoomForMoreTakeIt) {
     login();
     send(disconnect_text_only);
     EXPECT_TRUE(said(ssh::disconnect_message(11, text("bye"))));
+    // A 60,000-byte reason with controls in it: shown cut to a line's worth, and harmless.
+    fresh();
+    login();
+    bytes long_reason{1};
+    put_u32(long_reason, 2);
+    put_string(long_reason, std::string(60000, 'A') + "\x1b[2J\x9b" + std::string(100, 'B'));
+    put_string(long_reason, "");
+    send(long_reason);
+    ASSERT_FALSE(ui.messages.empty());
+    const std::string& shown = ui.messages.back();
+    EXPECT_EQ(shown.rfind("The host closed the session: AAAA", 0), 0u) << shown.substr(0, 80);
+    EXPECT_LT(shown.size(), 1200u);
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+    EXPECT_EQ(io.disconnects, 1);
     // Channel-type data after an open confirmation, and a KEXINIT with bytes after its reserved field.
     fresh();
     handshake();
