@@ -23,9 +23,9 @@ struct x11_grid : view_fixture {
     }
     // Asks the X server for the new size and waits until the window has it.
     bool resize_from_outside(int w, int h) {
-        const int rc =
-            QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), QString::number(view->winId()),
-                                                          QString::number(w), QString::number(h)});
+        const int rc = QProcess::execute(
+            QStringLiteral("xdotool"),
+            {QStringLiteral("windowsize"), QString::number(view->winId()), QString::number(w), QString::number(h)});
         if (rc != 0) return false;
         QElapsedTimer t;
         t.start();
