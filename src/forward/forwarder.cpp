@@ -181,7 +181,7 @@ struct forwarder::link : stream_events, channel_events {
     }
     void flush_to_local() {
         if (!stream) return;
-        while (to_local_at < to_local.size()) {
+        while (stream && to_local_at < to_local.size()) {  // the connection may end inside consumed()
             const std::size_t taken = stream->write({to_local.data() + to_local_at, to_local.size() - to_local_at});
             if (taken == 0) break;
             to_local_at += taken;
@@ -271,7 +271,10 @@ void forwarder::stop() {
     }
     links_.clear();
     asked_.clear();
-    entries_.clear();
+    // The listeners close now; the entries stay until reap, since a link inside a call may still count bytes on
+    // its entry (the connection can end from inside that call).
+    for (entry& e : entries_) e.listener.reset();
+    ended_.splice(ended_.end(), entries_);
     agent_allowed_ = false;
 }
 
@@ -351,7 +354,10 @@ void forwarder::finished(link* l) {
     links_.erase(it);
 }
 
-void forwarder::reap() { done_.clear(); }
+void forwarder::reap() {
+    done_.clear();
+    ended_.clear();
+}
 
 std::vector<forwarder::status> forwarder::tunnels() const {
     std::vector<status> out;

@@ -79,6 +79,7 @@ private:
     note_fn note_;
     hold_fn hold_;
     std::list<entry> entries_;
+    std::list<entry> ended_;  // entries of a stopped run, freed at the next entry point like done_
     std::list<std::unique_ptr<link>> links_;
     std::vector<std::unique_ptr<link>> done_;  // finished inside their own callbacks; freed at the next entry point
     std::vector<entry*> asked_;                // remote requests in the order sent

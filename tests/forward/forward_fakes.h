@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -127,6 +128,8 @@ struct fake_ssh : ssh_tunnels {
     channel_id next = 100;
     bool can_open = true;
     std::vector<std::string> remote, cancelled;
+    std::function<void()> on_send;  // e.g. the connection ending inside a send
+    std::function<void()> on_consumed;
 
     channel_id open_direct(std::string_view host, std::uint16_t port, std::string_view origin, std::uint16_t oport,
                            channel_events& e) override {
@@ -145,10 +148,14 @@ struct fake_ssh : ssh_tunnels {
         EXPECT_FALSE(c.eof || c.closed);
         c.sent.insert(c.sent.end(), data.begin(), data.end());
         c.room -= data.size();
+        if (on_send) on_send();
     }
     void send_eof(channel_id id) override { ch.at(id).eof = true; }
     void close(channel_id id) override { ch.at(id).closed = true; }
-    void consumed(channel_id id, std::size_t n) override { ch.at(id).consumed += n; }
+    void consumed(channel_id id, std::size_t n) override {
+        ch.at(id).consumed += n;
+        if (on_consumed) on_consumed();
+    }
     bool request_remote(std::string_view a, std::uint16_t p) override {
         remote.push_back(std::string(a) + " " + std::to_string(p));
         return true;

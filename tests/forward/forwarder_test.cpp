@@ -186,6 +186,33 @@ TEST_F(ForwarderTest, ProgramLeavingBeforeTheOpenClosesTheChannelOnce) {
     EXPECT_EQ(status(0).open, 0);
 }
 
+// The connection may end inside a send (a write error): the link that sent goes on counting on its entry, which
+// must outlive the stop that the ending brings.
+TEST_F(ForwarderTest, ConnectionEndingInsideASendLeavesNothingDangling) {
+    start("L8080:web:80");
+    fake_stream* s = net.arrive("127.0.0.1 8080");
+    fake_channel& c = ssh.last();
+    c.ev->channel_opened();
+    ssh.on_send = [this] { f.stop(); };
+    s->send("data");
+    EXPECT_EQ(str(c.sent), "data");
+    EXPECT_TRUE(net.listening.empty());
+    EXPECT_TRUE(f.tunnels().empty());
+}
+
+// The same inside the window's reopening, while the link still has host data to hand on.
+TEST_F(ForwarderTest, ConnectionEndingInsideConsumedLeavesNothingDangling) {
+    start("L8080:web:80");
+    fake_stream* s = net.arrive("127.0.0.1 8080");
+    fake_channel& c = ssh.last();
+    c.ev->channel_opened();
+    s->room = 3;
+    c.ev->channel_data(b("0123456789"));
+    ssh.on_consumed = [this] { f.stop(); };
+    s->drain(2);  // takes "34", reports it, and the connection ends there
+    EXPECT_EQ(c.consumed, 5u);
+}
+
 TEST_F(ForwarderTest, LimitsAndAConnectionThatCannotOpenChannels) {
     start("L8080:web:80");
     ssh.can_open = false;
