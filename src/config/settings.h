@@ -124,7 +124,7 @@ struct Settings {
     int screen_size = 0;
     int scrollback_lines = 199;  // lines kept above the screen; stored clamped to 24..100000
     int ssh_agent_forward = 0;   // 1: the host may use the local agent's keys while connected (SSH-2)
-    // Port forwards, "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080" (see forward/forward_spec.h)
+    // Port forwards, "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080" (see forward/forward_rule.h)
     std::string ssh_forwards;
     std::string ssh_user;
     std::string ssh_password;

@@ -11,13 +11,13 @@
 #include <QTimer>
 
 #include "config/settings.h"
-#include "forward/forward_spec.h"
+#include "forward/forward_rule.h"
 
 namespace {
 constexpr int field_limit = 300;  // a bracketed address and a port with room to spare
 constexpr fwd::forward_kind kinds[] = {fwd::forward_kind::local, fwd::forward_kind::remote, fwd::forward_kind::dynamic};
 
-void add_item(QListWidget* list, const fwd::forward_spec& s) {
+void add_item(QListWidget* list, const fwd::forward_rule& s) {
     auto* item = new QListWidgetItem(to_qstring(fwd::describe_forward(s)), list);
     item->setData(Qt::UserRole, to_qstring(fwd::format_forward(s)));
 }
@@ -30,7 +30,7 @@ gethost_tunnels::gethost_tunnels(Settings& s, QWidget* parent, status_fn active)
     list_ = new QListWidget(this);
     set_control_id(list_, 1050);
     const fwd::forward_list stored = fwd::parse_forwards(s.ssh_forwards);
-    for (const auto& f : stored.specs) add_item(list_, f);
+    for (const auto& f : stored.rules) add_item(list_, f);
     add_row(QStringLiteral("Forwarded ports (SSH-2):"), list_);
     // Entries that cannot be read are dropped on OK; say which, before that happens.
     QString ignored;
@@ -113,8 +113,8 @@ void gethost_tunnels::add_forward() {
     std::string arg = to_std(listen_->text().trimmed());
     if (kind != fwd::forward_kind::dynamic) arg += ":" + to_std(destination_->text().trimmed());
     std::string why;
-    const auto spec = fwd::parse_forward_argument(kind, arg, &why);
-    if (!spec) {
+    const auto rule = fwd::parse_forward_argument(kind, arg, &why);
+    if (!rule) {
         hooks().message(this, QStringLiteral("This forward cannot be used: %1.").arg(to_qstring(why)));
         return;
     }
@@ -122,7 +122,7 @@ void gethost_tunnels::add_forward() {
         hooks().message(this, QStringLiteral("At most %1 forwards can be kept.").arg(fwd::max_forwards));
         return;
     }
-    add_item(list_, *spec);
+    add_item(list_, *rule);
     listen_->clear();
     destination_->clear();
 }

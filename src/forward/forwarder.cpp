@@ -12,7 +12,7 @@ constexpr std::uint32_t reason_connect_failed = 2;  // RFC 4254 5.1
 }  // namespace
 
 struct forwarder::entry : listener_events {
-    entry(forwarder& f, forward_spec s) : owner(f), spec(std::move(s)), label("Tunnel " + describe_forward(spec)) {}
+    entry(forwarder& f, forward_rule s) : owner(f), rule(std::move(s)), label("Tunnel " + describe_forward(rule)) {}
     entry(forwarder& f, std::string l) : owner(f), label(std::move(l)) {}
     void accepted(std::unique_ptr<tunnel_stream> s) override {
         const auto held = owner.hold();
@@ -21,11 +21,11 @@ struct forwarder::entry : listener_events {
     void note(std::string_view what) const { owner.note_(label + ": " + std::string(what)); }
     // Where a remote forward's (or the agent's) connections go, for a failure's message.
     std::string destination() const {
-        return spec.host.empty() ? "the agent" : spec.host + ":" + std::to_string(spec.host_port);
+        return rule.host.empty() ? "the agent" : rule.host + ":" + std::to_string(rule.host_port);
     }
 
     forwarder& owner;
-    forward_spec spec;
+    forward_rule rule;
     std::string label;
     std::unique_ptr<port_listener> listener;
     std::string state;
@@ -234,9 +234,9 @@ forwarder::forwarder(local_network& net, ssh_tunnels& ssh, note_fn note)
 
 forwarder::~forwarder() { stop(); }
 
-void forwarder::start(std::span<const forward_spec> specs) {
+void forwarder::start(std::span<const forward_rule> rules) {
     reap();
-    for (const forward_spec& s : specs) {
+    for (const forward_rule& s : rules) {
         entry& e = entries_.emplace_back(*this, s);
         if (s.kind == forward_kind::remote) {
             if (ssh_.request_remote(s.listen_address(), s.bind_port)) {
@@ -261,8 +261,8 @@ void forwarder::start(std::span<const forward_spec> specs) {
 
 void forwarder::stop() {
     for (entry& e : entries_)
-        if (e.spec.kind == forward_kind::remote && e.state == "listening")
-            ssh_.cancel_remote(e.spec.listen_address(), e.spec.bind_port);
+        if (e.rule.kind == forward_kind::remote && e.state == "listening")
+            ssh_.cancel_remote(e.rule.listen_address(), e.rule.bind_port);
     // Links may be inside one of their own calls: they are freed by reap, not here.
     for (auto& l : links_) {
         l->stream.reset();
@@ -302,8 +302,8 @@ void forwarder::remote_answer(bool ok) {
 forwarder::entry* forwarder::remote_entry(std::string_view address, std::uint16_t port) {
     entry* by_port = nullptr;
     for (entry& e : entries_) {
-        if (e.spec.kind != forward_kind::remote || e.spec.bind_port != port || e.state != "listening") continue;
-        if (e.spec.listen_address() == address) return &e;
+        if (e.rule.kind != forward_kind::remote || e.rule.bind_port != port || e.state != "listening") continue;
+        if (e.rule.listen_address() == address) return &e;
         if (!by_port) by_port = &e;
     }
     return by_port;  // hosts may write the address their own way
@@ -322,7 +322,7 @@ bool forwarder::forwarded(std::string_view address, std::uint16_t port, channel_
     l->ch = ch;
     link& ref = *l;
     links_.push_back(std::move(l));
-    ref.stream = net_.connect(e->spec.host, e->spec.host_port, ref);
+    ref.stream = net_.connect(e->rule.host, e->rule.host_port, ref);
     if (!ref.stream) ref.stream_closed("no connection could be made");
     return true;
 }
@@ -333,7 +333,7 @@ void forwarder::accept_on(entry& e, std::unique_ptr<tunnel_stream> s) {
         e.note("more than " + std::to_string(max_links) + " connections; refused one from " + s->peer());
         return;  // s closes
     }
-    const bool dynamic = e.spec.kind == forward_kind::dynamic;
+    const bool dynamic = e.rule.kind == forward_kind::dynamic;
     auto l = std::make_unique<link>(*this, e, dynamic ? link::phase::socks : link::phase::opening);
     link& ref = *l;
     links_.push_back(std::move(l));
@@ -343,7 +343,7 @@ void forwarder::accept_on(entry& e, std::unique_ptr<tunnel_stream> s) {
         ref.socks = std::make_unique<socks_request>();
         ref.negotiate();  // the request may be there already
     } else {
-        ref.open_channel(e.spec.host, e.spec.host_port);
+        ref.open_channel(e.rule.host, e.rule.host_port);
     }
 }
 
@@ -361,7 +361,7 @@ void forwarder::reap() {
 
 std::vector<forwarder::status> forwarder::tunnels() const {
     std::vector<status> out;
-    for (const entry& e : entries_) out.push_back({describe_forward(e.spec), e.state, e.open, e.sent, e.received});
+    for (const entry& e : entries_) out.push_back({describe_forward(e.rule), e.state, e.open, e.sent, e.received});
     if (agent_allowed_) out.push_back({agent_->label, "forwarded", agent_->open, agent_->sent, agent_->received});
     return out;
 }

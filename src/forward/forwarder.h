@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "forward/forward_spec.h"
+#include "forward/forward_rule.h"
 #include "forward/tunnel_ports.h"
 
 namespace fwd {
@@ -39,7 +39,7 @@ public:
     void set_hold(hold_fn h) { hold_ = std::move(h); }
 
     // Opens the local listeners and asks the host for the remote ones. Called once the session is signed on.
-    void start(std::span<const forward_spec> specs);
+    void start(std::span<const forward_rule> rules);
     // Closes every listener and link (the connection is ending).
     void stop();
 

@@ -262,12 +262,12 @@ std::vector<fwd::forwarder::status> ssh2_engine::tunnels() const {
 void ssh2_engine::start_tunnels() {
     if (!negotiated_ || !tunnel_net_ || tunnels_) return;
     const fwd::forward_list list = fwd::parse_forwards(s_.ssh_forwards);
-    if (list.specs.empty() && list.errors.empty() && !s_.ssh_agent_forward) return;
+    if (list.rules.empty() && list.errors.empty() && !s_.ssh_agent_forward) return;
     tunnels_.reset(new tunnel_port(*this));
     for (const fwd::forward_error& err : list.errors)
         tunnels_->note("Forward \"" + err.entry + "\" is not used: " + err.why);
     tunnels_->forwarder.allow_agent(s_.ssh_agent_forward != 0);
-    tunnels_->forwarder.start(list.specs);
+    tunnels_->forwarder.start(list.rules);
 }
 
 void ssh2_engine::refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why) {

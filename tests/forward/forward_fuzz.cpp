@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "forward/forward_spec.h"
+#include "forward/forward_rule.h"
 #include "forward/socks_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     --size;
     if (mode & 1) {
         const auto list = fwd::parse_forwards({reinterpret_cast<const char*>(data), size});
-        if (list.specs.size() > fwd::max_forwards) std::abort();
-        for (const auto& s : list.specs)
+        if (list.rules.size() > fwd::max_forwards) std::abort();
+        for (const auto& s : list.rules)
             if (fwd::parse_forward(fwd::format_forward(s)) != s) std::abort();
         return 0;
     }

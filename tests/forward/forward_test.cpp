@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "forward/forward_spec.h"
+#include "forward/forward_rule.h"
 #include "forward/socks_request.h"
 
 namespace {
 
 using fwd::forward_kind;
-using fwd::forward_spec;
+using fwd::forward_rule;
 using bytes = std::vector<std::uint8_t>;
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -48,7 +48,7 @@ const entry_case entry_cases[] = {
     {"", nullptr, nullptr, "empty"},
 };
 
-TEST(ForwardSpec, EntriesParseFormatAndDescribe) {
+TEST(ForwardRule, EntriesParseFormatAndDescribe) {
     for (const entry_case& c : entry_cases) {
         SCOPED_TRACE(c.entry);
         std::string why;
@@ -65,10 +65,10 @@ TEST(ForwardSpec, EntriesParseFormatAndDescribe) {
     }
 }
 
-TEST(ForwardSpec, ArgumentsOfTheSwitchesTakeNoLetter) {
+TEST(ForwardRule, ArgumentsOfTheSwitchesTakeNoLetter) {
     const auto l = fwd::parse_forward_argument(forward_kind::local, "8080:127.0.0.1:80");
     ASSERT_TRUE(l);
-    EXPECT_EQ(*l, (forward_spec{forward_kind::local, "", 8080, "127.0.0.1", 80}));
+    EXPECT_EQ(*l, (forward_rule{forward_kind::local, "", 8080, "127.0.0.1", 80}));
     EXPECT_EQ(l->listen_address(), "127.0.0.1");
     const auto d = fwd::parse_forward_argument(forward_kind::dynamic, "0.0.0.0:1080");
     ASSERT_TRUE(d);
@@ -76,10 +76,10 @@ TEST(ForwardSpec, ArgumentsOfTheSwitchesTakeNoLetter) {
     EXPECT_FALSE(fwd::parse_forward_argument(forward_kind::remote, "L9000:a:22"));
 }
 
-TEST(ForwardSpec, ListKeepsGoodEntriesAndNamesBadOnes) {
+TEST(ForwardRule, ListKeepsGoodEntriesAndNamesBadOnes) {
     const auto l = fwd::parse_forwards(" L8080:127.0.0.1:80, ,R9000:127.0.0.1:22,bad,D1080,");
-    ASSERT_EQ(l.specs.size(), 3u);
-    EXPECT_EQ(fwd::format_forwards(l.specs), "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080");
+    ASSERT_EQ(l.rules.size(), 3u);
+    EXPECT_EQ(fwd::format_forwards(l.rules), "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080");
     ASSERT_EQ(l.errors.size(), 1u);
     EXPECT_EQ(l.errors[0].index, 2u);
     EXPECT_EQ(l.errors[0].entry, "bad");
@@ -87,13 +87,13 @@ TEST(ForwardSpec, ListKeepsGoodEntriesAndNamesBadOnes) {
     std::string many;
     for (int i = 0; i < 70; ++i) many += "D" + std::to_string(10000 + i) + ",";
     const auto m = fwd::parse_forwards(many);
-    EXPECT_EQ(m.specs.size(), fwd::max_forwards);
+    EXPECT_EQ(m.rules.size(), fwd::max_forwards);
     EXPECT_EQ(m.errors.size(), 70 - fwd::max_forwards);
 
     const auto big = fwd::parse_forwards(std::string(fwd::max_forward_text + 1, 'D'));
-    EXPECT_TRUE(big.specs.empty());
+    EXPECT_TRUE(big.rules.empty());
     ASSERT_EQ(big.errors.size(), 1u);
-    EXPECT_TRUE(fwd::parse_forwards("").specs.empty());
+    EXPECT_TRUE(fwd::parse_forwards("").rules.empty());
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -27,7 +27,7 @@ struct ForwarderTest : ::testing::Test {
     void start(std::string_view text) {
         const auto l = parse_forwards(text);
         ASSERT_TRUE(l.errors.empty());
-        f.start(l.specs);
+        f.start(l.rules);
     }
     forwarder::status status(std::size_t i) { return f.tunnels().at(i); }
 };

@@ -33,7 +33,7 @@
 #include "config/settings_store.h"
 #include "config/ui_services.h"
 #include "config/escape.h"
-#include "forward/forward_spec.h"
+#include "forward/forward_rule.h"
 #include "session/connection.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
     std::vector<step> steps;
     std::optional<std::pair<int, int>> size;
     std::map<std::string, std::string> sets;
-    std::vector<fwd::forward_spec> forwards;
+    std::vector<fwd::forward_rule> forwards;
     std::map<QString, QHostAddress> names;
     bool stub_resolver = false;
     for (int i = 1; i < argc; ++i) {
@@ -267,12 +267,12 @@ int main(int argc, char** argv) {
             sets[kv.substr(0, eq)] = kv.substr(eq + 1);
         } else if ((a == "-L" || a == "-R" || a == "-D") && has_value) {
             std::string why;
-            const auto spec = fwd::parse_forward_argument(fwd::forward_kind(a[1]), argv[++i], &why);
-            if (!spec) {
+            const auto rule = fwd::parse_forward_argument(fwd::forward_kind(a[1]), argv[++i], &why);
+            if (!rule) {
                 std::fprintf(stderr, "vtsession: %s %s: %s\n", a.c_str(), argv[i], why.c_str());
                 return usage();
             }
-            forwards.push_back(*spec);
+            forwards.push_back(*rule);
         } else if (a == "--send" && has_value) {
             steps.push_back({step::kind::send, argv[++i]});
         } else if ((a == "--size" || a == "--resize") && has_value) {

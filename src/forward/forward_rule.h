@@ -21,22 +21,22 @@ inline constexpr std::size_t max_forwards = 64;         // entries in one settin
 inline constexpr std::size_t max_forward_text = 8192;   // the whole setting
 inline constexpr std::size_t max_address_length = 255;  // a DNS name's limit
 
-struct forward_spec {
+struct forward_rule {
     forward_kind kind = forward_kind::local;
     std::string bind_address;  // L, D: an address here; R: on the host. Empty: default_bind_address
     std::uint16_t bind_port = 0;
     std::string host;  // L, R: where connections go; empty for D
     std::uint16_t host_port = 0;
 
-    bool operator==(const forward_spec&) const = default;
+    bool operator==(const forward_rule&) const = default;
     // The address the listener binds to.
     std::string_view listen_address() const { return bind_address.empty() ? default_bind_address : bind_address; }
 };
 
 // One entry of the setting ("L8080:127.0.0.1:80"); why says what is wrong when there is no result.
-std::optional<forward_spec> parse_forward(std::string_view entry, std::string* why = nullptr);
+std::optional<forward_rule> parse_forward(std::string_view entry, std::string* why = nullptr);
 // The argument of -L, -R or -D ("8080:127.0.0.1:80", "1080").
-std::optional<forward_spec> parse_forward_argument(forward_kind kind, std::string_view arg, std::string* why = nullptr);
+std::optional<forward_rule> parse_forward_argument(forward_kind kind, std::string_view arg, std::string* why = nullptr);
 
 struct forward_error {
     std::size_t index = 0;  // 0-based entry
@@ -45,7 +45,7 @@ struct forward_error {
 };
 
 struct forward_list {
-    std::vector<forward_spec> specs;
+    std::vector<forward_rule> rules;
     std::vector<forward_error> errors;
 };
 
@@ -54,11 +54,11 @@ struct forward_list {
 forward_list parse_forwards(std::string_view text);
 
 // The setting's form of one entry and of a list; parse_forward(format_forward(s)) == s.
-std::string format_forward(const forward_spec& s);
-std::string format_forwards(std::span<const forward_spec> specs);
+std::string format_forward(const forward_rule& s);
+std::string format_forwards(std::span<const forward_rule> rules);
 
 // For a list of tunnels: "127.0.0.1:8080 -> 127.0.0.1:80", "host 127.0.0.1:9000 -> 127.0.0.1:22",
 // "127.0.0.1:1080 (SOCKS)".
-std::string describe_forward(const forward_spec& s);
+std::string describe_forward(const forward_rule& s);
 
 }  // namespace fwd

@@ -1,4 +1,4 @@
-#include "forward/forward_spec.h"
+#include "forward/forward_rule.h"
 
 #include <algorithm>
 
@@ -64,7 +64,7 @@ std::string with_brackets(std::string_view address) {
 
 }  // namespace
 
-std::optional<forward_spec> parse_forward_argument(forward_kind kind, std::string_view arg, std::string* why) {
+std::optional<forward_rule> parse_forward_argument(forward_kind kind, std::string_view arg, std::string* why) {
     std::vector<std::string_view> f;
     if (!split_fields(arg, f)) {
         say(why, "misplaced brackets or too many colons");
@@ -75,7 +75,7 @@ std::optional<forward_spec> parse_forward_argument(forward_kind kind, std::strin
         say(why, kind == forward_kind::dynamic ? "expected [address:]port" : "expected [address:]port:host:hostport");
         return std::nullopt;
     }
-    forward_spec s;
+    forward_rule s;
     s.kind = kind;
     std::size_t i = 0;
     if (f.size() == need + 1) {
@@ -108,7 +108,7 @@ std::optional<forward_spec> parse_forward_argument(forward_kind kind, std::strin
     return s;
 }
 
-std::optional<forward_spec> parse_forward(std::string_view entry, std::string* why) {
+std::optional<forward_rule> parse_forward(std::string_view entry, std::string* why) {
     if (entry.empty()) {
         say(why, "empty entry");
         return std::nullopt;
@@ -136,17 +136,17 @@ forward_list parse_forwards(std::string_view text) {
         while (!entry.empty() && (entry.back() == ' ' || entry.back() == '\t')) entry.remove_suffix(1);
         if (entry.empty()) continue;
         std::string why;
-        if (out.specs.size() == max_forwards)
+        if (out.rules.size() == max_forwards)
             why = "more than " + std::to_string(max_forwards) + " forwards";
         else if (auto s = parse_forward(entry, &why))
-            out.specs.push_back(std::move(*s));
+            out.rules.push_back(std::move(*s));
         if (!why.empty()) out.errors.push_back({index, std::string(entry.substr(0, shown_entry_length)), why});
         ++index;
     }
     return out;
 }
 
-std::string format_forward(const forward_spec& s) {
+std::string format_forward(const forward_rule& s) {
     std::string out(1, char(s.kind));
     if (!s.bind_address.empty()) out += with_brackets(s.bind_address) + ":";
     out += std::to_string(s.bind_port);
@@ -154,16 +154,16 @@ std::string format_forward(const forward_spec& s) {
     return out;
 }
 
-std::string format_forwards(std::span<const forward_spec> specs) {
+std::string format_forwards(std::span<const forward_rule> rules) {
     std::string out;
-    for (const forward_spec& s : specs) {
+    for (const forward_rule& s : rules) {
         if (!out.empty()) out += ',';
         out += format_forward(s);
     }
     return out;
 }
 
-std::string describe_forward(const forward_spec& s) {
+std::string describe_forward(const forward_rule& s) {
     const std::string listen = with_brackets(s.listen_address()) + ":" + std::to_string(s.bind_port);
     switch (s.kind) {
     case forward_kind::local: return listen + " -> " + with_brackets(s.host) + ":" + std::to_string(s.host_port);
