@@ -281,14 +281,26 @@ void forwarder::stop() {
 bool forwarder::agent_opened(channel_id ch) {
     reap();
     if (!agent_allowed_) return false;
-    auto l = std::make_unique<link>(*this, *agent_, link::phase::connecting);
-    l->ch = ch;
-    link& ref = *l;
-    links_.push_back(std::move(l));
-    std::string why;
-    ref.stream = net_.connect_agent(ref, why);
-    if (!ref.stream) ref.stream_closed(why);
+    link_here(*agent_, ch, "the host", [this](link& l, std::string& why) { return net_.connect_agent(l, why); });
     return true;
+}
+
+void forwarder::link_here(entry& e, channel_id ch, std::string_view origin, const dial_fn& dial) {
+    if (links_.size() >= max_links) {
+        e.note("more than " + std::to_string(max_links) + " connections; refused one from " + std::string(origin));
+        ssh_.refuse_open(ch, reason_connect_failed, "too many connections");
+        return;
+    }
+    link& l = add_link(std::make_unique<link>(*this, e, link::phase::connecting));
+    l.ch = ch;
+    std::string why = "no connection could be made";
+    l.stream = dial(l, why);
+    if (!l.stream) l.stream_closed(why);
+}
+
+forwarder::link& forwarder::add_link(std::unique_ptr<link> l) {
+    links_.push_back(std::move(l));
+    return *links_.back();
 }
 
 void forwarder::remote_answer(bool ok) {
@@ -313,17 +325,8 @@ bool forwarder::forwarded(std::string_view address, std::uint16_t port, channel_
     reap();
     entry* e = remote_entry(address, port);
     if (!e) return false;
-    if (links_.size() >= max_links) {
-        e->note("more than " + std::to_string(max_links) + " connections; refused one from " + std::string(origin));
-        ssh_.refuse_open(ch, reason_connect_failed, "too many connections");
-        return true;
-    }
-    auto l = std::make_unique<link>(*this, *e, link::phase::connecting);
-    l->ch = ch;
-    link& ref = *l;
-    links_.push_back(std::move(l));
-    ref.stream = net_.connect(e->rule.host, e->rule.host_port, ref);
-    if (!ref.stream) ref.stream_closed("no connection could be made");
+    link_here(*e, ch, origin,
+              [this, e](link& l, std::string&) { return net_.connect(e->rule.host, e->rule.host_port, l); });
     return true;
 }
 
@@ -334,9 +337,7 @@ void forwarder::accept_on(entry& e, std::unique_ptr<tunnel_stream> s) {
         return;  // s closes
     }
     const bool dynamic = e.rule.kind == forward_kind::dynamic;
-    auto l = std::make_unique<link>(*this, e, dynamic ? link::phase::socks : link::phase::opening);
-    link& ref = *l;
-    links_.push_back(std::move(l));
+    link& ref = add_link(std::make_unique<link>(*this, e, dynamic ? link::phase::socks : link::phase::opening));
     ref.stream = std::move(s);
     ref.stream->set_events(&ref);
     if (dynamic) {

@@ -69,6 +69,11 @@ private:
     struct entry;
     friend struct link;
     void accept_on(entry& e, std::unique_ptr<tunnel_stream> s);
+    link& add_link(std::unique_ptr<link> l);
+    // A link for a channel the host opened, its local end made by `dial` (why: the cause when it returns null);
+    // the host's answer follows the connection.
+    using dial_fn = std::function<std::unique_ptr<tunnel_stream>(link&, std::string& why)>;
+    void link_here(entry& e, channel_id ch, std::string_view origin, const dial_fn& dial);
     void finished(link* l);
     void reap();
     entry* remote_entry(std::string_view address, std::uint16_t port);

@@ -336,6 +336,8 @@ private:
     void on_channel_open(wire_reader& r);
     void on_request_answer(wire_reader& r);
     void refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why);
+    // CHANNEL_FAILURE for a host's channel request that wants an answer.
+    void refuse_request(const channel& c, bool want_reply);
     void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);
     void flush_pending(channel& c);
 

@@ -215,12 +215,16 @@ void ssh2_engine::session_handler::eof(channel&) {}
 
 void ssh2_engine::session_handler::closed(channel&) { e.io_.session_disconnect(); }
 
+void ssh2_engine::refuse_request(const channel& c, bool want_reply) {
+    if (!want_reply) return;
+    wire_writer w = begin(SSH_MSG_CHANNEL_FAILURE);
+    w.u32(c.remote_id);
+    send(w);
+}
+
 void ssh2_engine::session_handler::request(channel& c, std::string_view, bool want_reply, wire_reader&) {
     // exit-status, exit-signal and the like need no answer; whatever wants one is refused.
-    if (!want_reply) return;
-    wire_writer w = e.begin(SSH_MSG_CHANNEL_FAILURE);
-    w.u32(c.remote_id);
-    e.send(w);
+    e.refuse_request(c, want_reply);
 }
 
 void ssh2_engine::session_handler::reply(channel&, bool success) {

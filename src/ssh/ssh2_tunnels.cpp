@@ -36,13 +36,13 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         channel* c = e.channels_.find(ch);
         return c && c->state == channel_state::open ? c : nullptr;
     }
-    void forget(channel& c) {
-        const std::uint32_t id = c.local_id;
+    // The row and its channel go; the link that was told about it, if any, is returned to be told the end.
+    fwd::channel_events* drop_row(std::uint32_t id) {
         const auto it = rows.find(id);
         fwd::channel_events* ev = it == rows.end() ? nullptr : it->second.ev;
         if (it != rows.end()) rows.erase(it);
         e.channels_.remove(id);
-        if (ev) ev->channel_closed();
+        return ev;
     }
     // Disconnect: every tunnel's channel is closed before the session's, and nothing more is forwarded.
     void close_all() {
@@ -58,6 +58,11 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         wire_writer w = e.begin(SSH_MSG_CHANNEL_CLOSE);
         w.u32(c.remote_id);
         c.state = channel_state::closing;
+        e.send(w);
+    }
+    void send_eof_now(const channel& c) {
+        wire_writer w = e.begin(SSH_MSG_CHANNEL_EOF);
+        w.u32(c.remote_id);
         e.send(w);
     }
 
@@ -101,9 +106,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
             rows[ch].eof_after_data = true;
             return;
         }
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_EOF);
-        w.u32(c->remote_id);
-        e.send(w);
+        send_eof_now(*c);
     }
     void close(fwd::channel_id ch) override {
         channel* c = e.channels_.find(ch);
@@ -166,8 +169,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         channel* c = e.channels_.find(ch);
         if (!c || c->state != channel_state::opening) return;
         const std::uint32_t remote = c->remote_id;
-        rows.erase(ch);
-        e.channels_.remove(ch);
+        drop_row(ch);
         e.refuse_channel(remote, reason, why);
     }
 
@@ -179,11 +181,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         if (r.ev) r.ev->channel_opened();
     }
     void open_refused(channel& c, std::uint32_t reason, std::string_view text) override {
-        const auto it = rows.find(c.local_id);
-        fwd::channel_events* ev = it == rows.end() ? nullptr : it->second.ev;
-        if (it != rows.end()) rows.erase(it);
-        e.channels_.remove(c.local_id);
-        if (ev) ev->channel_failed(reason, text);
+        if (fwd::channel_events* ev = drop_row(c.local_id)) ev->channel_failed(reason, text);
     }
     void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override {
         // The window counts what arrived; it reopens by what the local end takes (consumed). What a host sends
@@ -206,18 +204,11 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
     }
     void closed(channel& c) override {
         // The host's CLOSE: ours answers it unless it went already; the row is gone either way.
-        if (c.state == channel_state::open) {
-            wire_writer w = e.begin(SSH_MSG_CHANNEL_CLOSE);
-            w.u32(c.remote_id);
-            e.send(w);
-        }
-        forget(c);
+        if (c.state == channel_state::open) send_close(c);
+        if (fwd::channel_events* ev = drop_row(c.local_id)) ev->channel_closed();
     }
     void request(channel& c, std::string_view, bool want_reply, wire_reader&) override {
-        if (!want_reply) return;
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_FAILURE);
-        w.u32(c.remote_id);
-        e.send(w);
+        e.refuse_request(c, want_reply);
     }
     void reply(channel&, bool) override {}
     void writable(channel& c) override {
@@ -225,9 +216,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         if (it == rows.end()) return;
         if (it->second.eof_after_data && c.pending.empty()) {
             it->second.eof_after_data = false;
-            wire_writer w = e.begin(SSH_MSG_CHANNEL_EOF);
-            w.u32(c.remote_id);
-            e.send(w);
+            send_eof_now(c);
             return;
         }
         if (it->second.ev) it->second.ev->channel_writable();

@@ -323,8 +323,6 @@ void CVellumView::set_scroll_position(int pos) {
 }
 
 void CVellumView::sync_scroll_bar() {
-    // The setting may have changed in a dialog since; the ring keeps what it can of the history.
-    ring().set_history_limit(settings().scrollback_lines);
     if (!bar_ || bar_->isHidden()) return;
     const int live = ring().live_position(), pos = scroll_position();
     QSignalBlocker block(bar_);
@@ -1077,7 +1075,12 @@ void CVellumView::disconnect() {
     update_all();
 }
 
-void CVellumView::settings_changed() { link_->apply(connection_options::from(settings(), {}, 0)); }
+void CVellumView::settings_changed() {
+    link_->apply(connection_options::from(settings(), {}, 0));
+    // The ring keeps what it can of its history under a new limit.
+    ring().set_history_limit(settings().scrollback_lines);
+    update_all();
+}
 
 bool CVellumView::connected() const { return session_->connected(); }
 

@@ -17,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <optional>
 
 #include "../support/peer_process.h"
+#include "../support/scoped_home.h"
 #include "../view/fakes.h"
 #include "adapters/qt_socket.h"
 #include "app/commands.h"
@@ -140,9 +142,11 @@ struct ssh_window {
         peer = std::make_unique<peer_test::child>(args, d / "peer.out", d / "peer.err", true);
         return peer_test::wait_port_line(d / "peer.out", std::chrono::seconds(20));
     }
-    // A stock sshd (ed25519, qtpeer / Peer-pass-42) whose host key is in `home`/.ssh/known_hosts, for a test that
-    // points HOME there: its port, or -1 with `why` when it cannot run here (a failed scan also fails the test).
-    int start_known_sshd(peer_test::fs::path& home, std::string& why) {
+    // A stock sshd (ed25519, qtpeer / Peer-pass-42) whose host key is in a known_hosts file under a HOME of its own,
+    // which stays in force until `home_guard` is reset: its port, or -1 with `why` when it cannot run here (a failed
+    // scan also fails the test).
+    std::optional<test_support::scoped_home> home_guard;
+    int start_known_sshd(std::string& why) {
         if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) {
             why = "sshd missing";
             return -1;
@@ -153,7 +157,7 @@ struct ssh_window {
             why = "sshd did not start: " + peer_test::slurp(d / "peer.err");
             return -1;
         }
-        home = d / "home";
+        const peer_test::fs::path home = d / "home";
         peer_test::fs::create_directories(home / ".ssh");
         int scanned = -1;
         peer_test::run("ssh-keyscan -p " + std::to_string(port) + " 127.0.0.1 2>/dev/null > " +
@@ -164,6 +168,7 @@ struct ssh_window {
             why = "no host key";
             return -1;
         }
+        home_guard.emplace(home.string());
         return port;
     }
     Settings& open_window() {
@@ -194,12 +199,9 @@ struct ssh_window {
 // question), credentials remembered, the security pane naming the cipher.
 TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     ssh_window w;
-    peer_test::fs::path home;
     std::string why;
-    const int port = w.start_known_sshd(home, why);
+    const int port = w.start_known_sshd(why);
     if (port < 0) GTEST_SKIP() << why;
-    const QByteArray old_home = qgetenv("HOME");
-    qputenv("HOME", QByteArray::fromStdString(home.string()));
 
     Settings& s = w.open_window();
     s.ssh = 1;
@@ -209,7 +211,7 @@ TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     s.ssh_password = "Peer-pass-42";
     ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
     const bool prompt = w.screen_shows("$ ", 15000);
-    qputenv("HOME", old_home);
+    w.home_guard.reset();
     ASSERT_TRUE(prompt) << screen_text(w.view()) << w.last_message();
     EXPECT_EQ(w.view().security_text().toStdString(), "Secure (SSH-2, chacha20-poly1305@openssh.com)");
     w.type_line("echo $((6*7))");
@@ -470,12 +472,9 @@ TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
 // with what was typed there without asking again.
 TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
     ssh_window w;
-    peer_test::fs::path home;
     std::string why;
-    const int port = w.start_known_sshd(home, why);
+    const int port = w.start_known_sshd(why);
     if (port < 0) GTEST_SKIP() << why;
-    const QByteArray old_home = qgetenv("HOME");
-    qputenv("HOME", QByteArray::fromStdString(home.string()));
 
     Settings& s = w.open_window();
     s.ssh = 1;
@@ -507,7 +506,7 @@ TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
             return divider != std::string::npos && text.find("$ ", divider) != std::string::npos;
         },
         15000);
-    qputenv("HOME", old_home);
+    w.home_guard.reset();
     ASSERT_TRUE(first) << screen_text(w.view()) << w.last_message();
     ASSERT_TRUE(ended) << screen_text(w.view());
     EXPECT_TRUE(second) << screen_text(w.view()) << w.last_message();

@@ -1559,16 +1559,14 @@ TEST_F(Ssh2, ChannelMessagesGoOnlyToTheChannelTheirNumberNames) {
     const row rows[] = {
         {"DATA", false,
          [](std::uint32_t to) {
-             bytes b{94};
-             put_u32(b, to);
+             bytes b = channel_msg(94, to);
              put_string(b, "out");
              return b;
          },
          "out"},
         {"EXTENDED_DATA", false,
          [](std::uint32_t to) {
-             bytes b{95};
-             put_u32(b, to);
+             bytes b = channel_msg(95, to);
              put_u32(b, 1);
              put_string(b, "err");
              return b;
@@ -1576,8 +1574,7 @@ TEST_F(Ssh2, ChannelMessagesGoOnlyToTheChannelTheirNumberNames) {
          "err"},
         {"WINDOW_ADJUST", false,
          [](std::uint32_t to) {
-             bytes b{93};
-             put_u32(b, to);
+             bytes b = channel_msg(93, to);
              put_u32(b, 4096);
              return b;
          },
@@ -1585,8 +1582,7 @@ TEST_F(Ssh2, ChannelMessagesGoOnlyToTheChannelTheirNumberNames) {
         {"EOF", false, [](std::uint32_t to) { return channel_msg(96, to); }, ""},
         {"REQUEST", false,
          [](std::uint32_t to) {
-             bytes b{98};
-             put_u32(b, to);
+             bytes b = channel_msg(98, to);
              put_string(b, "exit-status");
              b.push_back(0);
              put_u32(b, 0);
@@ -2110,19 +2106,13 @@ protected:
         eng->set_tunnels(&net, [this](std::string_view t) { notes.emplace_back(t); });
         to_shell_by_password();
     }
-    // A message of the host's for our channel `to`, with more fields after it.
-    static bytes for_channel(std::uint8_t type, std::uint32_t to) {
-        bytes b{type};
-        put_u32(b, to);
-        return b;
-    }
     static bytes data_for(std::uint32_t to, std::string_view d) {
-        bytes b = for_channel(94, to);
+        bytes b = channel_msg(94, to);
         put_string(b, d);
         return b;
     }
     static bytes confirm(std::uint32_t ours, std::uint32_t theirs, std::uint32_t window) {
-        bytes b = for_channel(91, ours);
+        bytes b = channel_msg(91, ours);
         put_u32(b, theirs);
         put_u32(b, window);
         put_u32(b, 32768);
@@ -2167,7 +2157,7 @@ TEST_F(Ssh2Tunnels, LocalForwardOpensDirectTcpipAndKeepsItsOwnWindows) {
     const bytes d1 = next(94);
     EXPECT_EQ(str(d1).substr(9), "hello") << "the host's window of 5 bytes";
     EXPECT_TRUE(nothing_sent());
-    bytes adjust = for_channel(93, ours);
+    bytes adjust = channel_msg(93, ours);
     put_u32(adjust, 100);
     send(adjust);
     EXPECT_EQ(str(next(94)).substr(9), " world");
@@ -2189,8 +2179,8 @@ TEST_F(Ssh2Tunnels, LocalForwardOpensDirectTcpipAndKeepsItsOwnWindows) {
     const fwd_fakes::stream_record& seen = p->rec;
     p->program_closed = true;
     p->ev->stream_closed("closed");
-    EXPECT_EQ(next(97), for_channel(97, 9));
-    send(for_channel(97, ours));
+    EXPECT_EQ(next(97), channel_msg(97, 9));
+    send(channel_msg(97, ours));
     EXPECT_TRUE(seen.destroyed);
     EXPECT_TRUE(notes.empty());
     send(data_for(ours, "late"));
@@ -2206,7 +2196,7 @@ TEST_F(Ssh2Tunnels, RefusalsAreNamedAndTheShellGoesOn) {
     ssh::wire_reader r(open.data() + 1, open.size() - 1);
     r.text();
     const std::uint32_t ours = *r.u32();
-    bytes failure = for_channel(92, ours);
+    bytes failure = channel_msg(92, ours);
     put_u32(failure, 2);
     put_string(failure, "connect failed: Connection refused");
     put_string(failure, "");
@@ -2334,8 +2324,8 @@ TEST_F(Ssh2Tunnels, DisconnectClosesEachTunnelThenTheSession) {
     r.text();
     send(confirm(*r.u32(), 9, 1000));
     eng->goodbye();
-    EXPECT_EQ(next(97), for_channel(97, 9));
-    EXPECT_EQ(next(97), for_channel(97, 7));
+    EXPECT_EQ(next(97), channel_msg(97, 9));
+    EXPECT_EQ(next(97), channel_msg(97, 7));
     next(1);
     EXPECT_TRUE(net.listening.empty()) << "the listener closed";
 }

@@ -18,6 +18,7 @@ struct scrollback_fixture : view_fixture {
         view_fixture::SetUp();
         settings().termtype = "xterm";
         settings().scrollback_lines = 5000;
+        view->settings_changed();
         settings().scroll_bar = 1;
         view->show_scroll_bar(true);
         ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
@@ -99,7 +100,7 @@ TEST_F(scrollback_fixture, ArchivedLinesArePaintedWithTheirColours) {
 
 TEST_F(scrollback_fixture, FindReachesNinetyThousandLinesBack) {
     settings().scrollback_lines = 100000;
-    view->update_all();
+    view->settings_changed();
     rows(1, 4999);
     rows(5000, 5000, " needle in the hay");
     rows(5001, 95000);
@@ -143,14 +144,14 @@ TEST_F(scrollback_fixture, TheSettingReachesTheRing) {
     EXPECT_EQ(view->ring().history_count(), ring_spare + 3000 - 23);
     view->set_scroll_position(500);
     settings().scrollback_lines = 300;
-    view->update_all();  // as the frame does after the dialog
+    view->settings_changed();  // as the frame does after the dialog
     EXPECT_EQ(view->ring().history_count(), 300);
     EXPECT_EQ(view->scroll_position(), 301);
     EXPECT_EQ(bar()->maximum(), 301);
     view->set_scroll_position(1);
     EXPECT_EQ(shown_text(1), "row " + std::to_string(3000 - 23 - 299));
     settings().scrollback_lines = 199;
-    view->update_all();
+    view->settings_changed();
     EXPECT_EQ(view->scroll_position(), scroll_live);
     EXPECT_EQ(bar()->maximum(), scroll_live);
     EXPECT_EQ(view->ring().archive_bytes(), 0u);
