@@ -67,7 +67,7 @@ qt_socket::qt_socket(socket_events& events, const qt_resolver* resolver)
 #endif
         if (!in_connect_) events_.on_connect_complete(0);
     });
-    QObject::connect(s, &QTcpSocket::readyRead, s, [this] { events_.on_read(0); });
+    QObject::connect(s, &QTcpSocket::readyRead, s, [this] { notify_read(); });
     // Keep what the peer sent last: the device may be closed by the time the close is handled.
     QObject::connect(s, &QTcpSocket::readChannelFinished, s, [this] {
         if (sock_) tail_.append(sock_->readAll());
@@ -182,14 +182,23 @@ long qt_socket::read(std::uint8_t* buf, std::size_t n) {
         const qsizetype k = std::min<qsizetype>(tail_.size(), static_cast<qsizetype>(n));
         std::memcpy(buf, tail_.constData(), static_cast<std::size_t>(k));
         tail_.remove(0, k);
-        renotify_if_data_left();
+        if (notifying_ == 0) renotify_if_data_left();
         return static_cast<long>(k);
     }
     if (!sock_ || !sock_->isOpen()) return 0;
     const qint64 r = sock_->read(reinterpret_cast<char*>(buf), static_cast<qint64>(n));
     if (r < 0) return -1;
-    renotify_if_data_left();
+    if (notifying_ == 0) renotify_if_data_left();
     return static_cast<long>(r);
+}
+
+void qt_socket::notify_read() {
+    const QPointer<QObject> alive(guard_.get());
+    ++notifying_;
+    events_.on_read(0);
+    if (!alive) return;  // the session closed and dropped this socket inside its handler
+    --notifying_;
+    renotify_if_data_left();
 }
 
 // Qt signals readyRead once per arrival, and not at all for data that arrives while its own readyRead handler runs
@@ -200,7 +209,7 @@ void qt_socket::renotify_if_data_left() {
     renotify_queued_ = true;
     QTimer::singleShot(0, guard_.get(), [this] {
         renotify_queued_ = false;
-        if (buffered_input() > 0) events_.on_read(0);
+        if (buffered_input() > 0) notify_read();
     });
 }
 

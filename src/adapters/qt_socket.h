@@ -43,6 +43,8 @@ public:
 
 private:
     void renotify_if_data_left();
+    // The session's read handler; what it leaves unread is noticed once it returns, not after every read.
+    void notify_read();
     void looked_up(const QHostInfo& info, const QString& name, std::uint16_t port, bool by_hook);
     void peer_gone();
     void release_watch();
@@ -56,6 +58,7 @@ private:
     bool in_connect_ = false;  // inside connectToHost: outcomes are returned, not notified
     bool close_sent_ = false;
     bool renotify_queued_ = false;
+    int notifying_ = 0;  // depth of notify_read calls running
     bool write_ready_queued_ = false;
     const qt_resolver* resolver_ = nullptr;
     int lookup_id_ = -1;  // a running QHostInfo lookup

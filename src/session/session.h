@@ -49,7 +49,9 @@ inline constexpr std::size_t send_queue_size = 2000;
 inline constexpr std::size_t proxy_text_size = 80;  // decoded proxy text and its substituted result
 inline constexpr std::size_t socks_host_size = 80;  // host name for the SOCKS lookup, terminator included
 inline constexpr std::size_t autologin_response_size = 200;
-inline constexpr std::size_t receive_passes_per_notification = 32;  // then the session yields to the event loop
+// Then the session yields to the event loop: enough passes to drain what the socket holds, so a notification that
+// finds a full socket buffer needs no second one.
+inline constexpr std::size_t receive_passes_per_notification = socket_read_buffer_limit / receive_buffer_size + 2;
 
 // The session's own state. The transport is not stored: it follows the settings at each use (transport()).
 struct SessionState {
