@@ -54,8 +54,8 @@ struct session_socket {
     // Starts a TCP connection to host (dotted address or name, first address used) on port.
     virtual connect_result connect(std::string_view host, std::uint16_t port) = 0;
     // Up to n bytes of what has arrived; 0 when nothing is there, negative on error. Never blocks. The socket holds
-    // at most socket_read_buffer_limit bytes, and while data is left after a read it notifies again (level
-    // triggered), so a reader that stops early loses nothing.
+    // at most socket_read_buffer_limit bytes, and while data is left when a notification's handler returns (or
+    // after a read outside one) it notifies again (level triggered), so a reader that stops early loses nothing.
     virtual long read(std::uint8_t* buf, std::size_t n) = 0;
     // Takes all n bytes (returns n) or none (negative, socket error). Never takes part of them silently.
     virtual long write(const std::uint8_t* buf, std::size_t n) = 0;
