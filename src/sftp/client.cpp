@@ -762,7 +762,7 @@ void client::folder_end(const std::shared_ptr<folder_job>& job, const outcome& o
 void client::folder_next(const std::shared_ptr<folder_job>& job) {
     if (job->cancelled) return folder_end(job, outcome::failure("cancelled"));
     if (!job->files.empty()) {
-        auto [remote, local] = job->files.front();
+        const auto [remote, local] = job->files.front();
         job->files.pop_front();
         job->current = download(remote, local, job->opt, job->on_progress, [this, job](const outcome& o) {
             if (!o.ok) return folder_end(job, o);
@@ -771,7 +771,9 @@ void client::folder_next(const std::shared_ptr<folder_job>& job) {
         return;
     }
     if (job->folders.empty()) return folder_end(job, outcome{});
-    auto [remote, local, depth] = job->folders.front();
+    const std::string remote = std::get<0>(job->folders.front());
+    const std::string local = std::get<1>(job->folders.front());
+    const std::size_t depth = std::get<2>(job->folders.front());
     job->folders.pop_front();
     std::string why;
     if (!files_.make_directory(local, why)) return folder_end(job, outcome::failure(why));

@@ -89,6 +89,7 @@ void ssh2_engine::close() {
     e_.reset();
     share_.reset();
     stop_tunnels();
+    stop_sftp();
 }
 
 void ssh2_engine::connected() {

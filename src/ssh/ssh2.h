@@ -32,6 +32,7 @@
 #include "crypto/sha1.h"
 #include "forward/forwarder.h"
 #include "session/interfaces.h"
+#include "sftp/client.h"
 #include "ssh/algorithms.h"
 #include "ssh/channels.h"
 #include "ssh/framing.h"
@@ -375,6 +376,29 @@ private:
     std::function<void(std::string_view)> tunnel_note_;
     fwd::forwarder::hold_fn tunnel_hold_;
     std::unique_ptr<tunnel_port, tunnel_port_deleter> tunnels_;
+
+    // SFTP (ssh2_sftp.cpp): a second session channel with the "sftp" subsystem on the same sign-on, opened once the
+    // shell is asked for (at once when asked later). `ready` gets the client once the server's VERSION came;
+    // `ended` gets the cause when the channel is refused or goes. The client lives as long as the engine; its
+    // window reopens by what it consumed.
+public:
+    struct sftp_events {
+        std::function<void(sftp::client&)> ready;
+        std::function<void(std::string_view)> ended;
+    };
+    void open_sftp(sftp_events ev);
+    sftp::client* sftp() const;
+
+private:
+    struct sftp_port;
+    struct sftp_port_deleter {
+        void operator()(sftp_port* p) const;
+    };
+    void start_sftp();  // the shell was asked for: an SFTP channel asked for before opens now
+    void stop_sftp();   // the session ended: whatever runs on the channel fails
+    bool sftp_may_open_ = false;
+    std::optional<sftp_events> sftp_wanted_;
+    std::unique_ptr<sftp_port, sftp_port_deleter> sftp_;
 
     Settings& s_;
     session_services& io_;

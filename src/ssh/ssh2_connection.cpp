@@ -234,6 +234,7 @@ void ssh2_engine::session_handler::reply(channel&, bool success) {
             e.send_channel_request("shell", false);
             e.shell_pending_ = true;
             e.start_tunnels();
+            e.start_sftp();
         } else {
             e.shell_pending_ = false;
         }

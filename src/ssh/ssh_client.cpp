@@ -56,6 +56,15 @@ void ssh_client::set_tunnels(fwd::local_network* net, std::function<void(std::st
 
 std::vector<fwd::forwarder::status> ssh_client::tunnels() const { return v2_->tunnels(); }
 
+void ssh_client::open_sftp(sftp_channel_events ev) {
+    const entry e(*this);
+    if (!version2()) {
+        if (ev.ended) ev.ended("SFTP needs SSH-2");
+        return;
+    }
+    v2_->open_sftp({std::move(ev.ready), std::move(ev.ended)});
+}
+
 bool ssh_client::version2() const { return s_.ssh_type_1_2 == 1; }
 
 void ssh_client::ssh_receive(const std::uint8_t* bytes, std::size_t n) {

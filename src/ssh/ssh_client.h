@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "forward/forwarder.h"
+#include "sftp/client.h"
 #include "session/interfaces.h"
 #include "ssh/window_pacer.h"
 
@@ -21,6 +22,10 @@ namespace ssh {
 struct ssh_prompts;
 class ssh2_engine;
 class ssh1_engine;
+struct sftp_channel_events {
+    std::function<void(sftp::client&)> ready;
+    std::function<void(std::string_view)> ended;
+};
 
 class ssh_client final : public ssh_engine {
 public:
@@ -61,6 +66,8 @@ public:
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note);
     // The running connection's forwards with their state and byte counts.
     std::vector<fwd::forwarder::status> tunnels() const;
+    // SFTP on the running SSH-2 connection (see ssh2_engine::open_sftp); SSH-1 has none and says so to `ended`.
+    void open_sftp(sftp_channel_events ev);
 
     ssh1_engine& v1() { return *v1_; }
 

@@ -34,6 +34,7 @@
 #include "config/ui_services.h"
 #include "config/escape.h"
 #include "forward/forward_rule.h"
+#include "sftp/client.h"
 #include "session/connection.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
@@ -66,6 +67,11 @@ int usage() {
         "  -L [ADDR:]PORT:HOST:HOSTPORT, -R [ADDR:]PORT:HOST:HOSTPORT, -D [ADDR:]PORT\n"
         "                         SSH-2 port forwards (local, remote, SOCKS), added to ssh_forwards; listeners\n"
         "                         bind to 127.0.0.1 unless an address is given; tunnel news go to stderr\n"
+        "  --get REMOTE LOCAL     SSH-2: after sign-on, fetch a file (or a folder) over SFTP; LOCAL may be a folder\n"
+        "  --put LOCAL REMOTE     SSH-2: after sign-on, send a file over SFTP; REMOTE may be a folder\n"
+        "                         (both repeatable, run in order; progress on stderr; exit 0 only when each one\n"
+        "                         completed and its size was checked)\n"
+        "  --resume               --get continues LOCAL.part, --put the remote file, from their sizes\n"
         "  VTSESSION_PASSPHRASE   (environment) the passphrase of an encrypted SSH key file\n",
         stderr);
     return 2;
@@ -224,6 +230,113 @@ std::optional<std::pair<int, int>> parse_grid(const std::string& text) {
     return std::make_pair(rows, columns);
 }
 
+// One --get or --put: run over SFTP after sign-on, one after the other.
+struct sftp_job {
+    bool get = true;
+    std::string from, to;
+};
+
+// Runs the --get and --put jobs on the connection's SFTP client, a progress line on stderr every half second.
+class sftp_runner {
+public:
+    sftp_runner(std::vector<sftp_job> jobs, bool resume) : jobs_(std::move(jobs)), resume_(resume) {}
+    bool done() const { return done_; }
+    bool all_ok() const { return done_ && failures_ == 0; }
+    void ready(sftp::client& c) {
+        c_ = &c;
+        next();
+    }
+    void ended(std::string_view why) {
+        if (done_) return;
+        std::fprintf(stderr, "vtsession: SFTP: %.*s\n", static_cast<int>(why.size()), why.data());
+        ++failures_;
+        done_ = true;
+    }
+
+private:
+    static std::string mib(std::uint64_t n) {
+        char b[32];
+        std::snprintf(b, sizeof b, "%.1f MiB", double(n) / 1048576.0);
+        return b;
+    }
+    void next() {
+        if (done_) return;
+        if (at_ >= jobs_.size()) {
+            done_ = true;
+            return;
+        }
+        const sftp_job& j = jobs_[at_];
+        clock_.start();
+        last_line_ = -1000;
+        if (j.get) {
+            // A folder as LOCAL takes the remote name, made safe; a remote folder comes down whole.
+            std::string local = j.to;
+            if (files_.is_directory(local)) local += "/" + sftp::safe_local_name(sftp::remote_basename(j.from));
+            c_->stat(j.from, true, [this, local](const sftp::outcome& o, const sftp::attrs& a) {
+                const sftp_job& jj = jobs_[at_];
+                if (!o.ok) return finish(o, jj);
+                if (a.is_dir())
+                    c_->download_folder(jj.from, local, opts(), progress(),
+                                        [this](const sftp::outcome& r) { finish(r, jobs_[at_]); });
+                else
+                    c_->download(jj.from, local, opts(), progress(),
+                                 [this](const sftp::outcome& r) { finish(r, jobs_[at_]); });
+            });
+        } else {
+            c_->stat(j.to, true, [this](const sftp::outcome& o, const sftp::attrs& a) {
+                const sftp_job& jj = jobs_[at_];
+                std::string remote = jj.to;
+                if (o.ok && a.is_dir())
+                    remote += (remote.ends_with('/') ? "" : "/") + std::string(sftp::remote_basename(jj.from));
+                c_->upload(jj.from, remote, opts(), progress(),
+                           [this](const sftp::outcome& r) { finish(r, jobs_[at_]); });
+            });
+        }
+    }
+    sftp::transfer_options opts() const {
+        sftp::transfer_options o;
+        o.resume = resume_;
+        return o;
+    }
+    sftp::client::progress_fn progress() {
+        return [this](const sftp::progress& p) {
+            last_ = p;
+            if (clock_.elapsed() - last_line_ < 500) return;
+            last_line_ = clock_.elapsed();
+            line("", p);
+        };
+    }
+    void line(const char* tail, const sftp::progress& p) {
+        const sftp_job& j = jobs_[at_];
+        std::fprintf(stderr, "vtsession: %s %s -> %s: %s%s%s, %.1f MiB/s%s\n", j.get ? "get" : "put",
+                     sftp::visible_name(j.from).c_str(), sftp::visible_name(j.to).c_str(), mib(p.done).c_str(),
+                     p.total ? " of " : "", p.total ? mib(*p.total).c_str() : "", p.rate / 1048576.0, tail);
+    }
+    void finish(const sftp::outcome& o, const sftp_job& j) {
+        if (o.ok) {
+            line(" (done, size checked)", last_);
+        } else {
+            ++failures_;
+            std::fprintf(stderr, "vtsession: %s %s failed: %s\n", j.get ? "get" : "put",
+                         sftp::visible_name(j.from).c_str(), o.message.c_str());
+        }
+        last_ = {};
+        ++at_;
+        next();
+    }
+
+    std::vector<sftp_job> jobs_;
+    bool resume_;
+    sftp::client* c_ = nullptr;
+    sftp::posix_files files_;
+    std::size_t at_ = 0;
+    int failures_ = 0;
+    bool done_ = false;
+    QElapsedTimer clock_;
+    qint64 last_line_ = 0;
+    sftp::progress last_;
+};
+
 // What happens after --expect, in command-line order.
 struct step {
     enum class kind { send, resize, pause } what = kind::send;
@@ -244,6 +357,8 @@ int main(int argc, char** argv) {
     std::optional<std::pair<int, int>> size;
     std::map<std::string, std::string> sets;
     std::vector<fwd::forward_rule> forwards;
+    std::vector<sftp_job> sftp_jobs;
+    bool sftp_resume = false;
     std::map<QString, QHostAddress> names;
     bool stub_resolver = false;
     for (int i = 1; i < argc; ++i) {
@@ -273,6 +388,11 @@ int main(int argc, char** argv) {
                 return usage();
             }
             forwards.push_back(*rule);
+        } else if ((a == "--get" || a == "--put") && i + 2 < argc) {
+            sftp_jobs.push_back({a == "--get", argv[i + 1], argv[i + 2]});
+            i += 2;
+        } else if (a == "--resume") {
+            sftp_resume = true;
         } else if (a == "--send" && has_value) {
             steps.push_back({step::kind::send, argv[++i]});
         } else if ((a == "--size" || a == "--resize") && has_value) {
@@ -414,6 +534,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // The SFTP channel opens once the shell is asked for; its jobs then run while the rest goes on.
+    sftp_runner transfers(sftp_jobs, sftp_resume);
+    if (!sftp_jobs.empty())
+        link.ssh()->open_sftp(
+            {[&](sftp::client& c) { transfers.ready(c); }, [&](std::string_view why) { transfers.ended(why); }});
+
     // Through a proxy, nothing of ours may reach it before the proxy log-in (and the SOCKS grant).
     while (net.connected() && (net.proxy_login_pending() || net.socks_reply_pending()) && clock.elapsed() < timeout_ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -444,8 +570,11 @@ int main(int argc, char** argv) {
             net.send_to_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         }
     }
+    while (!sftp_jobs.empty() && !transfers.done() && net.connected() && clock.elapsed() < timeout_ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!sftp_jobs.empty() && !transfers.done()) transfers.ended(net.connected() ? "timed out" : "connection closed");
     view.since_data.restart();
-    while (net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
+    while (sftp_jobs.empty() && net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
            (hold || view.since_data.elapsed() < quiet_ms))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (net.connected()) net.disconnect(true);
@@ -463,5 +592,6 @@ int main(int argc, char** argv) {
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     ui.print();
+    if (!sftp_jobs.empty() && !transfers.all_ok()) return 1;
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,0 +1,170 @@
+// SFTP over the SSH-2 connection layer: a second "session" channel whose "subsystem" request asks for "sftp"
+// (RFC 4254 section 6.5), carrying an sftp::client. Its window reopens only by what the client consumed, and the
+// client's writes wait for room in the channel's queue, which empties as the host's window allows.
+#include "config/settings.h"
+#include "session/session.h"
+#include "ssh/ssh2.h"
+
+namespace ssh {
+namespace {
+// Room for the reads a transfer keeps outstanding (4 MiB) to arrive without waiting for an adjustment.
+constexpr std::uint32_t sftp_window = 8 * 1024 * 1024;
+constexpr std::uint32_t sftp_max_packet = 32 * 1024;
+// Writes of a transfer outstanding (4 MiB) plus the largest single request.
+constexpr std::size_t sftp_pending_limit = 4 * 1024 * 1024 + 512 * 1024;
+}  // namespace
+
+struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
+    sftp_port(ssh2_engine& engine, sftp_events ev) : e(engine), events(std::move(ev)), client(*this, files) {}
+
+    ssh2_engine& e;
+    sftp_events events;
+    sftp::posix_files files;
+    sftp::client client;
+    std::optional<std::uint32_t> id;  // the channel's number while it is in the table
+    std::uint32_t consumed = 0;
+    bool over = false;
+
+    channel* row() const {
+        channel* c = id ? e.channels_.find(*id) : nullptr;
+        return c && c->state == channel_state::open ? c : nullptr;
+    }
+    // The channel is over: the row goes, the client and the owner hear why (once).
+    void end(std::string_view why) {
+        if (id) e.channels_.remove(*id);
+        id.reset();
+        if (over) return;
+        over = true;
+        client.lost(why);
+        if (events.ended) events.ended(why);
+    }
+    void send_close(channel& c) {
+        wire_writer w = e.begin(SSH_MSG_CHANNEL_CLOSE);
+        w.u32(c.remote_id);
+        c.state = channel_state::closing;
+        e.send(w);
+    }
+
+    // ----- sftp::client::transport -----
+    void send(std::span<const std::uint8_t> bytes) override {
+        channel* c = row();
+        if (!c || e.closed_) return;
+        // The client asks for room before large writes; small requests may go a little past the limit.
+        c->pending.insert(c->pending.end(), bytes.begin(), bytes.end());
+        e.flush_pending(*c);
+    }
+    std::size_t room() const override {
+        const channel* c = row();
+        if (!c || c->pending.size() >= sftp_pending_limit) return 0;
+        return sftp_pending_limit - c->pending.size();
+    }
+
+    // ----- channel_handler -----
+    bool own_window() const override { return true; }
+    void opened(channel& c, wire_reader&) override {
+        wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
+        w.u32(c.remote_id);
+        w.string("subsystem");
+        w.boolean(true);
+        w.string("sftp");
+        e.send(w);
+    }
+    void open_refused(channel&, std::uint32_t reason, std::string_view text) override {
+        end("the host refused the SFTP channel: " + std::string(text) + " (reason " + std::to_string(reason) + ")");
+    }
+    void reply(channel&, bool success) override {
+        if (!success) return end("the host refused the sftp subsystem");
+        client.start([this](const sftp::outcome& o) {
+            if (!o.ok) return;  // lost() or the client's failure reaches `ended` through end()
+            if (events.ready) events.ready(client);
+        });
+    }
+    void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override {
+        if (d.size() > c.local_window) {
+            e.io_.session_log_line("SFTP channel: the host sent more than its window");
+            d = d.first(c.local_window);
+        }
+        c.local_window -= static_cast<std::uint32_t>(d.size());
+        const std::uint32_t local_id = c.local_id;
+        const unsigned gen = e.generation_;
+        if (code) {
+            e.io_.session_log_line("SFTP server: " + host_text(d, 200));
+        } else {
+            client.receive(d);
+            if (!e.alive(gen)) return;
+            if (!client.failure().empty() && !over) {
+                const std::string why = client.failure();
+                if (channel* still = row()) send_close(*still);
+                if (!e.alive(gen)) return;
+                return end(why);
+            }
+        }
+        // What the client took (all of it: it keeps at most one packet) reopens the window.
+        channel* still = e.channels_.find(local_id);
+        if (!still) return;
+        consumed += static_cast<std::uint32_t>(d.size());
+        if (consumed < still->window_size / 2) return;
+        const std::uint32_t add = consumed;
+        consumed = 0;
+        still->local_window = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(std::uint64_t(still->local_window) + add, still->window_size));
+        wire_writer w = e.begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
+        w.u32(still->remote_id);
+        w.u32(add);
+        e.send(w);
+    }
+    void eof(channel&) override {}
+    void closed(channel& c) override {
+        if (c.state == channel_state::open) send_close(c);
+        end("the host closed the SFTP channel");
+    }
+    void request(channel& c, std::string_view, bool want_reply, wire_reader&) override {
+        e.refuse_request(c, want_reply);
+    }
+    void writable(channel&) override { client.writable(); }
+};
+
+void ssh2_engine::sftp_port_deleter::operator()(sftp_port* p) const { delete p; }
+
+void ssh2_engine::open_sftp(sftp_events ev) {
+    if (closed_ || sftp_) {
+        if (ev.ended) ev.ended(closed_ ? "the session has ended" : "an SFTP channel is open already");
+        return;
+    }
+    sftp_wanted_ = std::move(ev);
+    if (sftp_may_open_) start_sftp();
+}
+
+sftp::client* ssh2_engine::sftp() const { return sftp_ && !sftp_->over ? &sftp_->client : nullptr; }
+
+void ssh2_engine::start_sftp() {
+    sftp_may_open_ = true;
+    if (!sftp_wanted_ || sftp_ || closed_) return;
+    sftp_events ev = std::move(*sftp_wanted_);
+    sftp_wanted_.reset();
+    if (!negotiated_) {
+        if (ev.ended) ev.ended("SFTP needs the negotiated SSH-2 mode");
+        return;
+    }
+    sftp_.reset(new sftp_port(*this, std::move(ev)));
+    channel* c = channels_.add(*sftp_, sftp_window, sftp_max_packet, true, sftp_pending_limit);
+    if (!c) return sftp_->end("too many channels are open");
+    sftp_->id = c->local_id;
+    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
+    w.string("session");
+    w.u32(c->local_id);
+    w.u32(c->local_window);
+    w.u32(c->max_packet);
+    send(w);
+}
+
+void ssh2_engine::stop_sftp() {
+    if (sftp_) sftp_->end("the session ended");
+    if (sftp_wanted_) {
+        sftp_events ev = std::move(*sftp_wanted_);
+        sftp_wanted_.reset();
+        if (ev.ended) ev.ended("the session ended before SFTP could start");
+    }
+}
+
+}  // namespace ssh
