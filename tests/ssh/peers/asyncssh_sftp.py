@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""An asyncssh SSH server with its SFTP server on 127.0.0.1, for the file transfer tests.
+
+Password sign-on for one user; the SFTP server serves the real file system from --root (paths are taken under it,
+as asyncssh's chroot does); a shell request gets a line and stays open. Prints "PORT <n>" once listening and stops
+when standard input closes or --timeout passes.
+
+    asyncssh_sftp.py --root DIR [--user NAME --password PW] [--timeout S]
+"""
+import argparse
+import asyncio
+import os
+import sys
+import warnings
+
+warnings.filterwarnings("ignore")
+import asyncssh  # noqa: E402
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--user", default="alice")
+    ap.add_argument("--password", default="wonder")
+    ap.add_argument("--timeout", type=float, default=60)
+    a = ap.parse_args()
+
+    class server(asyncssh.SSHServer):
+        def begin_auth(self, username):
+            return True
+
+        def password_auth_supported(self):
+            return True
+
+        def validate_password(self, username, password):
+            return username == a.user and password == a.password
+
+    async def shell(process):
+        process.stdout.write("asyncssh shell\r\n$ ")
+        try:
+            await process.stdin.read()
+        except Exception:
+            pass
+        process.exit(0)
+
+    def sftp_factory(chan):
+        return asyncssh.SFTPServer(chan, chroot=a.root.encode())
+
+    async def run():
+        key = asyncssh.generate_private_key("ssh-ed25519")
+        srv = await asyncssh.create_server(server, "127.0.0.1", 0, server_host_keys=[key], process_factory=shell,
+                                           sftp_factory=sftp_factory, allow_scp=False)
+        port = srv.sockets[0].getsockname()[1]
+        print(f"PORT {port}", flush=True)
+        loop = asyncio.get_running_loop()
+        done = loop.create_future()
+        loop.add_reader(0, lambda: done.done() or (os.read(0, 4096) or done.set_result(True)))
+        try:
+            await asyncio.wait_for(done, a.timeout)
+        except asyncio.TimeoutError:
+            pass
+        srv.close()
+
+    asyncio.run(run())
+
+
+if __name__ == "__main__":
+    sys.exit(main())
