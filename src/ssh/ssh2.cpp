@@ -69,7 +69,6 @@ ssh2_engine::ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh
 ssh2_engine::~ssh2_engine() {
     close();
     tunnels_.reset();  // its forwarder's links still name channels of the table
-    for (auto& k : keys_) crypto::wipe(k.blob);
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
 }
@@ -81,13 +80,7 @@ void ssh2_engine::close() {
     // is still running.
     out_ = packet_direction();
     in_ = packet_direction();
-    crypto::wipe(session_id_.data(), session_id_.size());
-    crypto::wipe(h_.data(), h_.size());
-    crypto::wipe(pending_in_, sizeof pending_in_);
-    group_.reset();
-    x_.reset();
-    e_.reset();
-    share_.reset();
+    kex_.forget();
     stop_tunnels();
     stop_sftp();
 }
@@ -96,16 +89,23 @@ void ssh2_engine::connected() {
     if (!closed_ && s_.ssh_algorithms != 0 && !id_sent_) start_connection();
 }
 
-void ssh2_engine::set_target(std::string_view host, int port) {
-    host_.assign(host);
-    port_ = port;
-}
+void ssh2_engine::set_target(std::string_view host, int port) { kex_.set_target(host, port); }
 
 void ssh2_engine::fail(std::string_view text) {
     io_.session_cause(text);
     ui_.message_box(text);
     io_.session_disconnect();
 }
+
+bool ssh2_engine::install_keys(direction d, const cipher_method& c, const mac_method* m, const std::uint8_t* iv,
+                               const std::uint8_t* key, const std::uint8_t* mac_key, bool restart) {
+    packet_direction& p = d == direction::to_host ? out_ : in_;
+    const bool ok = p.install(c, m, iv, key, mac_key);
+    if (restart) p.seq = 0;
+    return ok;
+}
+
+std::unique_ptr<agent_client> ssh2_engine::open_agent() { return agent_factory ? agent_factory() : connect_agent(); }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Transport
@@ -135,7 +135,7 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
         const std::string_view v = ident_.line();
         if (v.rfind("SSH-1.", 0) == 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::ssh1_only_host);
         if (v.rfind("SSH-2.0-", 0) != 0 && v.rfind("SSH-1.99-", 0) != 0) return fail(msg::bad_identification);
-        v_s_.assign(v);
+        kex_.set_host_identification(v);
         id_done_ = true;
         bytes += used;
         n -= used;
@@ -248,48 +248,43 @@ void ssh2_engine::send(const wire_writer& w, secret_range mask) {
 }
 
 void ssh2_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n) {
-    if (skip_guess_ && type >= 30 && type <= 49) {
-        skip_guess_ = false;  // the host guessed our exchange method wrong: its first exchange packet is void
-        return;
-    }
-    // Strict key exchange: nothing but the exchange itself until the host's first NEWKEYS (its KEXINIT being the
-    // very first packet is checked once the lists are read).
-    if (strict_ && initial_kex_ &&
-        !(type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT))
-        return fail(msg::strict_kex_violation);
+    if (!kex_.admit(type)) return;
     in_type_ = type;
     wire_reader r(data, n);
-    (this->*on_[type])(r);
+    on_[type](r);
 }
 
 void ssh2_engine::arm_handlers() {
-    on_.fill(&ssh2_engine::unexpected);
-    on_[SSH_MSG_DISCONNECT] = &ssh2_engine::on_disconnect;
-    on_[SSH_MSG_IGNORE] = &ssh2_engine::on_reply;
-    on_[SSH_MSG_UNIMPLEMENTED] = &ssh2_engine::on_reply;
-    on_[SSH_MSG_DEBUG] = &ssh2_engine::on_ignored;
-    on_[SSH_MSG_KEXINIT] = &ssh2_engine::on_kexinit;
-    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
-    on_[SSH_MSG_EXT_INFO] = &ssh2_engine::on_ext_info;
-    on_[SSH_MSG_SERVICE_ACCEPT] = &ssh2_engine::on_service_accept;
-    on_[SSH_MSG_USERAUTH_FAILURE] = &ssh2_engine::on_auth_failure;
-    on_[SSH_MSG_USERAUTH_SUCCESS] = &ssh2_engine::on_auth_success;
-    on_[SSH_MSG_USERAUTH_BANNER] = &ssh2_engine::on_banner;
-    on_[SSH_MSG_USERAUTH_PASSWD_CHANGEREQ] = &ssh2_engine::on_auth_60;
-    on_[SSH_MSG_GLOBAL_REQUEST] = &ssh2_engine::on_global_request;
-    on_[SSH_MSG_REQUEST_SUCCESS] = &ssh2_engine::on_request_answer;
-    on_[SSH_MSG_REQUEST_FAILURE] = &ssh2_engine::on_request_answer;
-    on_[SSH_MSG_CHANNEL_OPEN] = &ssh2_engine::on_channel_open;
-    on_[SSH_MSG_CHANNEL_OPEN_CONFIRMATION] = &ssh2_engine::on_open_confirmation;
-    on_[SSH_MSG_CHANNEL_OPEN_FAILURE] = &ssh2_engine::on_open_failure;
-    on_[SSH_MSG_CHANNEL_WINDOW_ADJUST] = &ssh2_engine::on_window_adjust;
-    on_[SSH_MSG_CHANNEL_DATA] = &ssh2_engine::on_data;
-    on_[SSH_MSG_CHANNEL_EXTENDED_DATA] = &ssh2_engine::on_extended_data;
-    on_[SSH_MSG_CHANNEL_EOF] = &ssh2_engine::on_eof;
-    on_[SSH_MSG_CHANNEL_CLOSE] = &ssh2_engine::on_close;
-    on_[SSH_MSG_CHANNEL_REQUEST] = &ssh2_engine::on_channel_request;
-    on_[SSH_MSG_CHANNEL_SUCCESS] = &ssh2_engine::on_channel_success;
-    on_[SSH_MSG_CHANNEL_FAILURE] = &ssh2_engine::on_channel_failure;
+    on_.fill(own<&ssh2_engine::unexpected>());
+    on_[SSH_MSG_DISCONNECT] = own<&ssh2_engine::on_disconnect>();
+    on_[SSH_MSG_IGNORE] = own<&ssh2_engine::on_reply>();
+    on_[SSH_MSG_UNIMPLEMENTED] = own<&ssh2_engine::on_reply>();
+    on_[SSH_MSG_DEBUG] = own<&ssh2_engine::on_ignored>();
+    // the key exchange
+    on_[SSH_MSG_KEXINIT] = message_slot::to<&ssh2_kex::on_kexinit>(&kex_);
+    on_[SSH_MSG_NEWKEYS] = message_slot::to<&ssh2_kex::newkeys_outside_exchange>(&kex_);
+    on_[SSH_MSG_EXT_INFO] = message_slot::to<&ssh2_kex::on_ext_info>(&kex_);
+    // sign-on
+    on_[SSH_MSG_SERVICE_ACCEPT] = message_slot::to<&ssh2_auth::on_service_accept>(&auth_);
+    on_[SSH_MSG_USERAUTH_FAILURE] = message_slot::to<&ssh2_auth::on_failure>(&auth_);
+    on_[SSH_MSG_USERAUTH_SUCCESS] = message_slot::to<&ssh2_auth::on_success>(&auth_);
+    on_[SSH_MSG_USERAUTH_BANNER] = message_slot::to<&ssh2_auth::on_banner>(&auth_);
+    on_[SSH_MSG_USERAUTH_PASSWD_CHANGEREQ] = message_slot::to<&ssh2_auth::on_60>(&auth_);
+    // the connection layer
+    on_[SSH_MSG_GLOBAL_REQUEST] = own<&ssh2_engine::on_global_request>();
+    on_[SSH_MSG_REQUEST_SUCCESS] = own<&ssh2_engine::on_request_answer>();
+    on_[SSH_MSG_REQUEST_FAILURE] = own<&ssh2_engine::on_request_answer>();
+    on_[SSH_MSG_CHANNEL_OPEN] = own<&ssh2_engine::on_channel_open>();
+    on_[SSH_MSG_CHANNEL_OPEN_CONFIRMATION] = own<&ssh2_engine::on_open_confirmation>();
+    on_[SSH_MSG_CHANNEL_OPEN_FAILURE] = own<&ssh2_engine::on_open_failure>();
+    on_[SSH_MSG_CHANNEL_WINDOW_ADJUST] = own<&ssh2_engine::on_window_adjust>();
+    on_[SSH_MSG_CHANNEL_DATA] = own<&ssh2_engine::on_data>();
+    on_[SSH_MSG_CHANNEL_EXTENDED_DATA] = own<&ssh2_engine::on_extended_data>();
+    on_[SSH_MSG_CHANNEL_EOF] = own<&ssh2_engine::on_eof>();
+    on_[SSH_MSG_CHANNEL_CLOSE] = own<&ssh2_engine::on_close>();
+    on_[SSH_MSG_CHANNEL_REQUEST] = own<&ssh2_engine::on_channel_request>();
+    on_[SSH_MSG_CHANNEL_SUCCESS] = own<&ssh2_engine::on_channel_success>();
+    on_[SSH_MSG_CHANNEL_FAILURE] = own<&ssh2_engine::on_channel_failure>();
 }
 
 void ssh2_engine::unexpected(wire_reader&) {
@@ -337,8 +332,7 @@ bool ssh2_engine::install_keys_for_test(const std::uint8_t v[6][64], std::string
     if (!c || (!m && c->tag == 0)) return false;
     id_sent_ = id_done_ = true;
     negotiated_ = s_.ssh_algorithms != 0;
-    first_exchange_ = false;
-    service_requested_ = true;
+    kex_.assume_done_for_test();
     const int o = as_server ? 1 : 0, i = as_server ? 0 : 1;
     return out_.install(*c, m, v[0 + o], v[2 + o], v[4 + o]) && in_.install(*c, m, v[0 + i], v[2 + i], v[4 + i]);
 }

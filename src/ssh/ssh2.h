@@ -1,8 +1,10 @@
 #pragma once
-// The SSH-2 client engine, one object per connection, in four parts: the transport (ssh2.cpp: identification,
-// reassembly, packets under each direction's packet_cipher, the table of message handlers), the key exchange and
-// re-exchange (ssh2_kex.cpp), sign-on (ssh2_auth.cpp) and the connection layer with its channel table
-// (ssh2_connection.cpp).
+// The SSH-2 client engine, one object per connection, in four parts: the transport (this class, ssh2.cpp:
+// identification, reassembly, packets under each direction's packet_cipher, the table of message handlers), the
+// key exchange and re-exchange (ssh2_kex, ssh2_kex.h), sign-on (ssh2_auth, ssh2_auth.h) and the connection layer
+// with its channel table (this class again, ssh2_connection.cpp and ssh2_tunnels.cpp). The key exchange and
+// sign-on hold their own state and reach the transport only through kex_link and auth_link (ssh2_link.h), which
+// the engine implements; the engine owns one of each and routes their messages to them.
 //
 // Two modes, fixed for a connection by `ssh_algorithms`: the fixed legacy suite (group 1, ssh-dss, 3des-cbc or
 // blowfish-cbc, hmac-sha1; one name per list, the server's lists read only to name one that lacks its name) and
@@ -38,6 +40,9 @@
 #include "ssh/framing.h"
 #include "ssh/keys.h"
 #include "ssh/packet_cipher.h"
+#include "ssh/ssh2_auth.h"
+#include "ssh/ssh2_kex.h"
+#include "ssh/ssh2_link.h"
 #include "ssh/wire.h"
 
 struct Settings;
@@ -149,26 +154,6 @@ inline constexpr std::uint32_t max_data_per_packet = 32768;
 // Typed or pasted bytes held while the host's window is closed (negotiated mode).
 inline constexpr std::size_t pending_send_limit = 256 * 1024;
 
-// Bytes of an outgoing message (counted after its type byte) that the debug log shows as '*'.
-struct secret_range {
-    std::size_t from = 0, len = 0;
-};
-
-// The running hash of a key exchange (H, and the derived keys): the project's own SHA-1 for the fixed suite,
-// libcrypto's hash of the negotiated method otherwise.
-class exchange_hash {
-public:
-    void start(bool own_sha1, crypto::evp::hash_kind kind);
-    void update(const void* p, std::size_t n);
-    void absorb_string(const void* p, std::size_t n);
-    std::size_t final(std::uint8_t* out);  // the digest's length
-
-private:
-    bool own_ = true;
-    crypto::sha1_context sha1_;
-    std::optional<crypto::evp::hash_context> evp_;
-};
-
 // One direction of the connection: its packet protection (the clear base object before keys) and sequence number.
 struct packet_direction {
     std::unique_ptr<packet_cipher> cipher = std::make_unique<packet_cipher>();
@@ -181,7 +166,7 @@ struct packet_direction {
                  const std::uint8_t* mac_key);
 };
 
-class ssh2_engine {
+class ssh2_engine final : private kex_link, private auth_link {
 public:
     ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh2_engine();
@@ -223,11 +208,11 @@ public:
 
     bool keys_active() const { return in_.keyed(); }
     bool identification_sent() const { return id_sent_; }
-    bool negotiated() const { return negotiated_; }
+    bool negotiated() const override { return negotiated_; }
     bool pty_reply_pending() const { return pty_pending_; }
     // The session channel's window for the host's data (its starting size before the channel exists).
     std::uint32_t local_window() const;
-    const std::uint8_t* session_id() const { return session_id_.data(); }
+    const std::uint8_t* session_id() const { return kex_.session_id().data(); }
     // The negotiated server-to-client cipher (empty before keys).
     std::string_view cipher_name() const { return in_.method ? in_.method->name : std::string_view(); }
 
@@ -247,78 +232,34 @@ private:
     void process_packet(std::size_t total, std::uint32_t len);
     void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n);
     // Each message's handler reads its fields from a reader over the payload after the type byte. A slot not armed
-    // holds `unexpected`; the exchange re-arms the slots of the steps it waits for.
-    using handler = void (ssh2_engine::*)(wire_reader&);
+    // holds `unexpected`; the exchange and the sign-on re-arm the slots of the steps they wait for.
     void arm_handlers();
+    template <auto F>
+    message_slot own() {
+        return message_slot::to<F>(this);
+    }
     void unexpected(wire_reader& r);
-    // The last check of a fixed-form message: bytes after its last field end the session, naming the message.
-    bool finished(wire_reader& r);
     void on_disconnect(wire_reader& r);
     void on_reply(wire_reader& r);
     void on_ignored(wire_reader& r);
-    // Message building: begin() hands out the payload area after the type byte; send() frames and writes it.
-    wire_writer begin(std::uint8_t type);
     static constexpr std::size_t payload_room = packet_buffer_size - 5 - 1 - 32 - 64;
-    void send(const wire_writer& w, secret_range mask = {});
-    void fail(std::string_view text);
+
+    // what the key exchange and the sign-on ask of the transport (ssh2_link.h)
+    wire_writer begin(std::uint8_t type) override;
+    void send(const wire_writer& w, secret_range mask = {}) override;
+    void fail(std::string_view text) override;
+    bool finished(wire_reader& r) override;
+    void arm(std::uint8_t type, message_slot slot) override { on_[type] = slot; }
+    void disarm(std::uint8_t type) override { on_[type] = own<&ssh2_engine::unexpected>(); }
+    unsigned generation() const override { return generation_; }
     bool alive(unsigned gen) const { return gen == generation_; }
-
-    // key exchange
-    void on_kexinit(wire_reader& r);
-    void start_exchange(const std::uint8_t* payload, std::size_t payload_len);
-    bool choose_algorithms(const std::uint8_t* payload, std::size_t payload_len);
-    void on_kex_reply(wire_reader& r);
-    // One row per kind of exchange method: our share into KEXDH_INIT; the host's share read from its reply (after
-    // K_S); e, f and K in the forms the exchange hash takes, from both shares.
-    struct exchange_values {
-        std::optional<crypto::bignum> f;                    // group 1
-        std::optional<std::span<const std::uint8_t>> peer;  // the others
-        std::vector<std::uint8_t> e_str, f_str, k_mpint;
-        ~exchange_values();
-    };
-    struct kex_step {
-        kex_kind kind;
-        bool shares_as_mpint;  // MODP groups send e and f as mpints, the curves Q_C and Q_S as strings
-        std::unique_ptr<crypto::evp::kex_share> (*make)(int param);  // null: the project's own group 1
-        bool (ssh2_engine::*our_share)(const kex_step& row, wire_writer& d);
-        void (ssh2_engine::*their_share)(const kex_step& row, wire_reader& r, exchange_values& v);
-        bool (ssh2_engine::*secret)(const kex_step& row, exchange_values& v);
-    };
-    static const kex_step& kex_step_of(kex_kind kind);
-    bool own_share(const kex_step& row, wire_writer& d);
-    bool library_share(const kex_step& row, wire_writer& d);
-    void read_own_share(const kex_step& row, wire_reader& r, exchange_values& v);
-    void read_library_share(const kex_step& row, wire_reader& r, exchange_values& v);
-    bool own_secret(const kex_step& row, exchange_values& v);
-    bool library_secret(const kex_step& row, exchange_values& v);
-    bool verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig);
-    bool trust_host_key(std::span<const std::uint8_t> ks);
-    void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
-    void on_newkeys(wire_reader& r);
-    void newkeys_outside_exchange(wire_reader& r);
-    void on_ext_info(wire_reader& r);
-    const cipher_method* fixed_cipher() const;
-
-    // sign-on: the fixed suite's password rules, and the negotiated mode's methods (ssh2_auth.cpp)
-    void sign_on(bool repeat);
-    // The sign-on dialog with empty fields; false when that ended the session (cancelled, no user name).
-    bool ask_sign_on();
-    void on_service_accept(wire_reader& r);
-    void on_auth_failure(wire_reader& r);
-    void on_auth_success(wire_reader& r);
-    void on_auth_60(wire_reader& r);
-    void on_banner(wire_reader& r);
-    void next_method();
-    bool try_next_key();
-    bool try_keyboard_interactive();
-    bool try_password();
-    void send_password();
-    void collect_keys();
-    void query_key();
-    void sign_with_key();
-    wire_writer auth_request(std::string_view method);  // USERAUTH_REQUEST up to the method name
-    void send_auth_request(std::string_view method);
-    void answer_info_request(wire_reader& r);
+    bool install_keys(direction d, const cipher_method& c, const mac_method* m, const std::uint8_t* iv,
+                      const std::uint8_t* key, const std::uint8_t* mac_key, bool restart) override;
+    std::uint32_t incoming_seq() const override { return in_.seq; }
+    std::span<const std::uint8_t> signed_session_id() const override { return kex_.session_id(); }
+    std::string_view server_sig_algs() const override { return kex_.server_sig_algs(); }
+    std::unique_ptr<agent_client> open_agent() override;
+    void signed_on() override { open_session(); }
 
     // connection layer (ssh2_connection.cpp): channel messages go to the row their recipient number names
     channel* recipient(wire_reader& r);  // null (and the session ended) when the number is not in the table
@@ -413,65 +354,24 @@ private:
     bool negotiated_ = false;
     ident_reader ident_;
     reassembly_buffer rx_;
-    std::string host_;
-    int port_ = 22;
     int columns_ = 80;
     grid_size grid_;
 
-    std::array<handler, 256> on_{};
+    std::array<message_slot, 256> on_{};
     std::uint8_t in_type_ = 0;    // the message being handled
     std::uint32_t head_len_ = 0;  // the length of the packet at the head of rx_, once read
     packet_direction out_;
     packet_direction in_;
-    std::string v_s_;  // the host's identification line
-    exchange_hash xhash_;
-    bool first_exchange_ = true;
-    bool service_requested_ = false;
-    bool strict_ = false;
-    bool kex_running_ = false;    // from the host's KEXINIT to its NEWKEYS
-    bool initial_kex_ = true;     // until the host's first NEWKEYS: strict key exchange allows nothing else
-    bool shell_pending_ = false;  // the shell request awaits its reply
-    bool skip_guess_ = false;     // the host's guessed first exchange packet is to be ignored
-    std::array<std::uint8_t, crypto::evp::max_digest_length> session_id_{};
-    std::array<std::uint8_t, crypto::evp::max_digest_length> h_{};
-    std::size_t h_len_ = 20;
-    std::size_t sid_len_ = 20;
-    std::vector<std::uint8_t> host_key_;  // the first exchange's host key blob
 
-    // negotiated choices of the running exchange
-    const kex_method* kex_ = nullptr;
-    std::string host_key_alg_;
-    const cipher_method* cipher_out_ = nullptr;
-    const cipher_method* cipher_in_ = nullptr;
-    const mac_method* mac_out_ = nullptr;
-    const mac_method* mac_in_ = nullptr;
-    // Server-to-client IV, key and MAC key of the running exchange, used from the server's NEWKEYS on.
-    std::uint8_t pending_in_[3][64] = {};
-    std::optional<crypto::dh_group> group_;
-    std::optional<crypto::bignum> x_, e_;
-    std::unique_ptr<crypto::evp::kex_share> share_;
-    std::string server_sig_algs_;
+    ssh2_kex kex_{*this, s_, io_, ui_, prompts_};
+    ssh2_auth auth_{*this, s_, io_, ui_, prompts_};
 
-    // negotiated-mode sign-on
 public:
     // Where agent keys come from (tests give their own); defaults to the agent at SSH_AUTH_SOCK.
     std::function<std::unique_ptr<agent_client>()> agent_factory;
 
 private:
-    enum class auth_stage { idle, none, pubkey_query, pubkey_sign, kbd, password };
-    struct key_candidate {
-        std::vector<std::uint8_t> blob;
-        std::string file;                // empty: an agent key
-        std::optional<private_key> key;  // a file's key when it needed no passphrase
-    };
-    auth_stage auth_ = auth_stage::idle;
-    std::string methods_;  // the host's last "can continue" list
-    std::vector<key_candidate> keys_;
-    std::size_t key_index_ = 0;
-    bool keys_collected_ = false;
-    bool kbd_tried_ = false;
-    bool password_ready_ = false;  // a password was given (dialog) or remembered
-    std::unique_ptr<agent_client> agent_;
+    bool shell_pending_ = false;  // the shell request awaits its reply
 
     channel_table channels_;
     session_handler session_type_{*this};

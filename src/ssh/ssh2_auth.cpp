@@ -3,6 +3,8 @@
 // none with ssh_identities_only), key files, keyboard-interactive, password (RFC 4252, 4256). Public keys are
 // offered first without a signature; only keys the host accepts are signed (and only then is a key file's
 // passphrase asked). Nothing secret reaches the debug log.
+#include "ssh/ssh2_auth.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -20,7 +22,7 @@ namespace ssh {
 namespace {
 
 // The signature algorithm for a key: RSA keys sign with SHA-2 when the host lists it (server-sig-algs).
-std::string signature_algorithm(const std::string& type, const std::string& server_sig_algs) {
+std::string signature_algorithm(const std::string& type, std::string_view server_sig_algs) {
     if (type != "ssh-rsa") return type;
     if (name_list_has(server_sig_algs, "rsa-sha2-512")) return "rsa-sha2-512";
     if (name_list_has(server_sig_algs, "rsa-sha2-256")) return "rsa-sha2-256";
@@ -36,39 +38,46 @@ void put_auth_head(wire_writer& w, const std::string& user, std::string_view met
 
 }  // namespace
 
-bool ssh2_engine::ask_sign_on() {
-    const unsigned gen = generation_;
+ssh2_auth::ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : link_(link), s_(s), io_(io), ui_(ui), prompts_(prompts) {}
+
+ssh2_auth::~ssh2_auth() {
+    for (auto& k : keys_) crypto::wipe(k.blob);
+}
+
+bool ssh2_auth::ask_sign_on() {
+    const unsigned gen = link_.generation();
     // Negotiated mode opens the dialog with the name it has (remembered, or given with -l); the fixed suite keeps
     // its written empty fields.
-    if (!negotiated_) s_.ssh_user.clear();
+    if (!link_.negotiated()) s_.ssh_user.clear();
     crypto::wipe(s_.ssh_password);
     const bool ok = prompts_.sign_on(s_);
-    if (!alive(gen)) return false;
+    if (!link_.alive(gen)) return false;
     if (!ok) {
         io_.session_disconnect();
         return false;
     }
     if (s_.ssh_user.empty()) {
-        fail(msg::no_user);
+        link_.fail(msg::no_user);
         return false;
     }
     return true;
 }
 
-void ssh2_engine::sign_on(bool repeat) {
+void ssh2_auth::sign_on(bool repeat) {
     if ((repeat || s_.ssh_default == 0) && !ask_sign_on()) return;
     // The dialog cannot give more; a settings file can, and cutting a password silently would only fail later.
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
-        return fail(msg::credentials_too_long);
+        return link_.fail(msg::credentials_too_long);
     send_password();
 }
 
-void ssh2_engine::on_service_accept(wire_reader& r) {
+void ssh2_auth::on_service_accept(wire_reader& r) {
     // The service name may be missing (as OpenSSH allows for old hosts); nothing may follow it.
     if (r.remaining() > 0) r.string(256);
-    if (!r.ok()) return fail(msg::protocol_violation);
-    if (!finished(r)) return;
-    if (!negotiated_) return sign_on(false);
+    if (!r.ok()) return link_.fail(msg::protocol_violation);
+    if (!link_.finished(r)) return;
+    if (!link_.negotiated()) return sign_on(false);
     // The user name is needed before any method; the dialog gives it together with a password, the remember flag
     // gives both from the settings.
     bool asked = false;
@@ -77,51 +86,51 @@ void ssh2_engine::on_service_accept(wire_reader& r) {
         asked = true;
     }
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
-        return fail(msg::credentials_too_long);
+        return link_.fail(msg::credentials_too_long);
     // A remembered name without a password leaves the password to the dialog, should the host want one.
     password_ready_ = asked || !s_.ssh_password.empty();
-    auth_ = auth_stage::none;
-    send_auth_request("none");
+    stage_ = stage::none;
+    send_request("none");
 }
 
-wire_writer ssh2_engine::auth_request(std::string_view method) {
-    wire_writer w = begin(SSH_MSG_USERAUTH_REQUEST);
+wire_writer ssh2_auth::request(std::string_view method) {
+    wire_writer w = link_.begin(SSH_MSG_USERAUTH_REQUEST);
     put_auth_head(w, s_.ssh_user, method);
     return w;
 }
 
-void ssh2_engine::send_auth_request(std::string_view method) {
-    wire_writer w = auth_request(method);
+void ssh2_auth::send_request(std::string_view method) {
+    wire_writer w = request(method);
     if (method == "keyboard-interactive") {
         w.string("");  // language
         w.string("");  // submethods
     }
-    send(w);
+    link_.send(w);
 }
 
-void ssh2_engine::on_auth_failure(wire_reader& r) {
-    if (!negotiated_ || auth_ == auth_stage::idle) {
-        const unsigned gen = generation_;
+void ssh2_auth::on_failure(wire_reader& r) {
+    if (!link_.negotiated() || stage_ == stage::idle) {
+        const unsigned gen = link_.generation();
         ui_.message_box(msg::bad_login);
-        if (alive(gen)) sign_on(true);
+        if (link_.alive(gen)) sign_on(true);
         return;
     }
     const auto list = r.text(4096);
     const auto partial = r.boolean();
-    if (!list || !partial) return fail(msg::protocol_violation);
+    if (!list || !partial) return link_.fail(msg::protocol_violation);
     methods_.assign(*list);
-    switch (auth_) {
-    case auth_stage::password: {
+    switch (stage_) {
+    case stage::password: {
         if (*partial) break;  // the password counted; the host wants another method too
         if (!name_list_has(methods_, "password")) break;
         // The written password rule: say so, then the dialog again with empty fields.
-        const unsigned gen = generation_;
+        const unsigned gen = link_.generation();
         ui_.message_box(msg::bad_login);
-        if (alive(gen) && ask_sign_on()) send_password();
+        if (link_.alive(gen) && ask_sign_on()) send_password();
         return;
     }
-    case auth_stage::pubkey_query:
-    case auth_stage::pubkey_sign:
+    case stage::pubkey_query:
+    case stage::pubkey_sign:
         if (*partial) {
             key_index_ = keys_.size();  // that key counted: the other methods are next
         } else {
@@ -133,59 +142,59 @@ void ssh2_engine::on_auth_failure(wire_reader& r) {
     next_method();
 }
 
-void ssh2_engine::next_method() {
+void ssh2_auth::next_method() {
     // The methods in the order they are tried; each says whether it took the turn (sent a request or ended the
     // session).
     static constexpr struct {
         std::string_view name;
-        bool (ssh2_engine::*attempt)();
+        bool (ssh2_auth::*attempt)();
     } methods[] = {
-        {"publickey", &ssh2_engine::try_next_key},
-        {"keyboard-interactive", &ssh2_engine::try_keyboard_interactive},
-        {"password", &ssh2_engine::try_password},
+        {"publickey", &ssh2_auth::try_next_key},
+        {"keyboard-interactive", &ssh2_auth::try_keyboard_interactive},
+        {"password", &ssh2_auth::try_password},
     };
     for (const auto& m : methods)
         if (name_list_has(methods_, m.name) && (this->*m.attempt)()) return;
-    fail("The host accepts none of this program's ways to sign on (it offers: " + methods_ +
-         "). Session must close!!!");
+    link_.fail("The host accepts none of this program's ways to sign on (it offers: " + methods_ +
+               "). Session must close!!!");
 }
 
-bool ssh2_engine::try_next_key() {
-    const unsigned gen = generation_;
+bool ssh2_auth::try_next_key() {
+    const unsigned gen = link_.generation();
     if (!keys_collected_) {
         collect_keys();
-        if (!alive(gen)) return true;
+        if (!link_.alive(gen)) return true;
     }
     if (key_index_ >= keys_.size()) return false;
     query_key();
     return true;
 }
 
-bool ssh2_engine::try_keyboard_interactive() {
+bool ssh2_auth::try_keyboard_interactive() {
     if (kbd_tried_) return false;
     kbd_tried_ = true;
-    auth_ = auth_stage::kbd;
-    send_auth_request("keyboard-interactive");
+    stage_ = stage::kbd;
+    send_request("keyboard-interactive");
     return true;
 }
 
-bool ssh2_engine::try_password() {
+bool ssh2_auth::try_password() {
     if (password_ready_ || ask_sign_on()) send_password();
     return true;
 }
 
-void ssh2_engine::send_password() {
-    auth_ = auth_stage::password;
+void ssh2_auth::send_password() {
+    stage_ = stage::password;
     password_ready_ = true;
-    wire_writer w = auth_request("password");
+    wire_writer w = request("password");
     w.boolean(false);
     w.u32(static_cast<std::uint32_t>(s_.ssh_password.size()));
     const std::size_t secret_at = w.size();
     w.raw(s_.ssh_password.data(), s_.ssh_password.size());
-    send(w, {secret_at, s_.ssh_password.size()});
+    link_.send(w, {secret_at, s_.ssh_password.size()});
 }
 
-void ssh2_engine::collect_keys() {
+void ssh2_auth::collect_keys() {
     keys_collected_ = true;
     // The files are read before the agent is asked, so that the agent's copy of the named key can go first.
     std::vector<key_candidate> from_files;
@@ -210,9 +219,9 @@ void ssh2_engine::collect_keys() {
             // A file the user named is always explained. Of the default files, absent ones are normal and only a
             // key others may read is told (as OpenSSH does); the rest goes to the log.
             if (named || k.status == key_status::bad_permissions) {
-                const unsigned gen = generation_;
+                const unsigned gen = link_.generation();
                 ui_.message_box(k.reason + ".\nThe key is not used to sign on.");
-                if (!alive(gen)) return;
+                if (!link_.alive(gen)) return;
             } else if (k.status != key_status::missing) {
                 io_.session_log_line("key file not used: " + k.reason);
             }
@@ -221,7 +230,7 @@ void ssh2_engine::collect_keys() {
         from_files.push_back({std::move(blob), f, std::move(k.key)});
     }
     if (s_.ssh_identities_only == 0) {
-        if (!agent_) agent_ = agent_factory ? agent_factory() : connect_agent();
+        if (!agent_) agent_ = link_.open_agent();
         if (agent_)
             for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string(), {}});
         // The key the user named is the one meant: tried first, and through the agent, which needs no passphrase.
@@ -237,26 +246,27 @@ void ssh2_engine::collect_keys() {
     }
 }
 
-void ssh2_engine::query_key() {
-    auth_ = auth_stage::pubkey_query;
+void ssh2_auth::query_key() {
+    stage_ = stage::pubkey_query;
     const key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_);
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
     io_.session_log_line("offering key " + alg + " from " + (k.file.empty() ? std::string("the agent") : k.file));
-    wire_writer w = auth_request("publickey");
+    wire_writer w = request("publickey");
     w.boolean(false);
     w.string(alg);
     w.string(k.blob);
-    send(w);
+    link_.send(w);
 }
 
-void ssh2_engine::sign_with_key() {
-    const unsigned gen = generation_;
+void ssh2_auth::sign_with_key() {
+    const unsigned gen = link_.generation();
     key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_);
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
     // What is signed (RFC 4252 section 7): the session identifier, then the request itself.
-    std::vector<std::uint8_t> data(4 + sid_len_ + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
+    const std::span<const std::uint8_t> sid = link_.signed_session_id();
+    std::vector<std::uint8_t> data(4 + sid.size() + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
     wire_writer d(data.data(), data.size());
-    d.string(session_id_.data(), sid_len_);
+    d.string(sid);
     d.u8(SSH_MSG_USERAUTH_REQUEST);
     put_auth_head(d, s_.ssh_user, "publickey");
     d.boolean(true);
@@ -277,22 +287,22 @@ void ssh2_engine::sign_with_key() {
         // the session ends and keys_ is cleared: they are given a copy of the name.
         const std::string file = k.file;
         std::optional<std::string> pass = prompts_.key_passphrase(file);
-        if (!alive(gen)) {
+        if (!link_.alive(gen)) {
             if (pass) crypto::wipe(*pass);
             return;
         }
         if (pass) {
             key_load key = prompts_.load_key(file, *pass);
             crypto::wipe(*pass);
-            if (!alive(gen)) return;
+            if (!link_.alive(gen)) return;
             if (key.status == key_status::wrong_passphrase) {
                 ui_.message_box("Wrong passphrase for the key " + file + "; it is not used.");
-                if (!alive(gen)) return;
+                if (!link_.alive(gen)) return;
             } else if (key.status == key_status::cancelled || key.status == key_status::needs_passphrase) {
                 io_.session_log_line("key not used: " + key.reason);
             } else if (key.status != key_status::ok) {
                 ui_.message_box(key.reason + ".\nThe key is not used to sign on.");
-                if (!alive(gen)) return;
+                if (!link_.alive(gen)) return;
             }
             if (key.key) sig = key.key->sign(alg, data);
         }
@@ -303,65 +313,65 @@ void ssh2_engine::sign_with_key() {
         ++key_index_;
         return next_method();
     }
-    auth_ = auth_stage::pubkey_sign;
-    wire_writer w = auth_request("publickey");
+    stage_ = stage::pubkey_sign;
+    wire_writer w = request("publickey");
     w.boolean(true);
     w.string(alg);
     w.string(k.blob);
     w.string(*sig);
-    send(w);
+    link_.send(w);
 }
 
-void ssh2_engine::on_auth_success(wire_reader& r) {
-    if (!finished(r)) return;
+void ssh2_auth::on_success(wire_reader& r) {
+    if (!link_.finished(r)) return;
     // Signed on: the sign-on messages are over, so a second SUCCESS cannot open a second session.
     for (const std::uint8_t t : {SSH_MSG_SERVICE_ACCEPT, SSH_MSG_USERAUTH_FAILURE, SSH_MSG_USERAUTH_SUCCESS,
                                  SSH_MSG_USERAUTH_BANNER, SSH_MSG_USERAUTH_PASSWD_CHANGEREQ})
-        on_[t] = &ssh2_engine::unexpected;
-    open_session();
+        link_.disarm(t);
+    link_.signed_on();
 }
 
-void ssh2_engine::on_auth_60(wire_reader& r) {
+void ssh2_auth::on_60(wire_reader& r) {
     // Message 60 means what the method asked makes of it.
-    switch (negotiated_ ? auth_ : auth_stage::password) {
-    case auth_stage::pubkey_query: {
+    switch (link_.negotiated() ? stage_ : stage::password) {
+    case stage::pubkey_query: {
         // PK_OK: the host would take this key. It must name the key just offered, or the signature would go to
         // whatever the host pretends to accept.
         const auto alg = r.text(256);
         const auto blob = r.string();
         const key_candidate& k = keys_[key_index_];
         const bool same = r.ok() && r.at_end() &&
-                          *alg == signature_algorithm(crypto::evp::key_type(k.blob), server_sig_algs_) &&
+                          *alg == signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs()) &&
                           std::equal(blob->begin(), blob->end(), k.blob.begin(), k.blob.end());
-        if (!same) return fail(msg::pk_ok_mismatch);
+        if (!same) return link_.fail(msg::pk_ok_mismatch);
         return sign_with_key();
     }
-    case auth_stage::kbd: return answer_info_request(r);
-    case auth_stage::password: return fail(msg::password_expired);
-    default: return fail(msg::protocol_violation);
+    case stage::kbd: return answer_info_request(r);
+    case stage::password: return link_.fail(msg::password_expired);
+    default: return link_.fail(msg::protocol_violation);
     }
 }
 
-void ssh2_engine::answer_info_request(wire_reader& r) {
+void ssh2_auth::answer_info_request(wire_reader& r) {
     const auto name = r.text(1024);
     const auto instruction = r.text(4096);
     r.string(256);  // language
     const auto count = r.u32();
-    if (!r.ok() || !count || *count > 64) return fail(msg::protocol_violation);
+    if (!r.ok() || !count || *count > 64) return link_.fail(msg::protocol_violation);
     std::vector<kbd_prompt> prompts(*count);
     for (auto& p : prompts) {
         const auto text = r.text(1024);
         const auto echo = r.boolean();
-        if (!text || !echo) return fail(msg::protocol_violation);
+        if (!text || !echo) return link_.fail(msg::protocol_violation);
         p.text.assign(*text);
         p.echo = *echo;
     }
-    if (!finished(r)) return;
+    if (!link_.finished(r)) return;
     std::vector<std::string> answers;
     if (*count > 0) {
-        const unsigned gen = generation_;
+        const unsigned gen = link_.generation();
         auto given = prompts_.keyboard_interactive(*name, *instruction, prompts);
-        if (!alive(gen)) return;
+        if (!link_.alive(gen)) return;
         if (!given || given->size() != prompts.size()) {
             if (given)
                 for (auto& a : *given) crypto::wipe(a);
@@ -369,21 +379,21 @@ void ssh2_engine::answer_info_request(wire_reader& r) {
         }
         answers = std::move(*given);
     }
-    wire_writer w = begin(SSH_MSG_USERAUTH_INFO_RESPONSE);
+    wire_writer w = link_.begin(SSH_MSG_USERAUTH_INFO_RESPONSE);
     w.u32(static_cast<std::uint32_t>(answers.size()));
     // The answers are secrets (passwords, codes): the log stars all of them.
     const std::size_t secret_at = w.size();
     for (const auto& a : answers) w.string(a);
     const std::size_t secret_len = w.size() - secret_at;
     for (auto& a : answers) crypto::wipe(a);
-    send(w, {secret_at, secret_len});
+    link_.send(w, {secret_at, secret_len});
 }
 
-void ssh2_engine::on_banner(wire_reader& r) {
-    if (!negotiated_) return;  // the fixed suite ignores banners
+void ssh2_auth::on_banner(wire_reader& r) {
+    if (!link_.negotiated()) return;  // the fixed suite ignores banners
     const auto text = r.string(16384);
     if (r.remaining() > 0) r.string(256);  // the language tag, which some hosts leave out
-    if (!text || !finished(r)) return;
+    if (!text || !link_.finished(r)) return;
     // Shown as text: line ends as the terminal needs them, and no control (escape sequences and the 8-bit C1 ones
     // included) from a host that has not even signed us on yet. A terminal that takes bytes gets the Latin-1 range
     // as bytes and '?' for the rest, never a UTF-8 byte it would read as C1.

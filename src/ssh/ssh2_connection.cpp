@@ -326,7 +326,7 @@ void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh2_engine::keepalive() {
-    if (closed_ || !negotiated_ || !out_.keyed() || !service_requested_) return;
+    if (closed_ || !negotiated_ || !out_.keyed() || !kex_.service_requested()) return;
     if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
         return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
     ++keepalives_unanswered_;

@@ -1,6 +1,8 @@
 // SSH-2 key exchange (RFC 4253 sections 7 and 8, RFC 5656, RFC 8731): the KEXINIT lists (negotiated, or the fixed
 // suite's one name each), our share and the shared secret by the method's kind, the exchange hash, the host key's
 // signature and trust, the derived keys and NEWKEYS, and ext-info.
+#include "ssh/ssh2_kex.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -103,18 +105,58 @@ std::size_t exchange_hash::final(std::uint8_t* out) {
     return crypto::sha1_digest_size;
 }
 
-const cipher_method* ssh2_engine::fixed_cipher() const {
+ssh2_kex::ssh2_kex(kex_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : link_(link), s_(s), io_(io), ui_(ui), prompts_(prompts) {}
+
+ssh2_kex::~ssh2_kex() { forget(); }
+
+void ssh2_kex::forget() {
+    crypto::wipe(session_id_.data(), session_id_.size());
+    crypto::wipe(h_.data(), h_.size());
+    crypto::wipe(pending_in_, sizeof pending_in_);
+    group_.reset();
+    x_.reset();
+    e_.reset();
+    share_.reset();
+}
+
+void ssh2_kex::set_target(std::string_view host, int port) {
+    host_.assign(host);
+    port_ = port;
+}
+
+void ssh2_kex::assume_done_for_test() {
+    first_exchange_ = false;
+    service_requested_ = true;
+}
+
+bool ssh2_kex::admit(std::uint8_t type) {
+    if (skip_guess_ && type >= 30 && type <= 49) {
+        skip_guess_ = false;  // the host guessed our exchange method wrong: its first exchange packet is void
+        return false;
+    }
+    // Strict key exchange: nothing but the exchange itself until the host's first NEWKEYS (its KEXINIT being the
+    // very first packet is checked once the lists are read).
+    if (strict_ && initial_ &&
+        !(type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT)) {
+        link_.fail(msg::strict_kex_violation);
+        return false;
+    }
+    return true;
+}
+
+const cipher_method* ssh2_kex::fixed_cipher() const {
     return find_cipher(s_.ssh_encryption == 2 ? "blowfish-cbc" : "3des-cbc");
 }
 
-bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t payload_len) {
+bool ssh2_kex::choose_algorithms(const std::uint8_t* payload, std::size_t payload_len) {
     wire_reader r(payload + 1, payload_len - 1);
     r.bytes(16);
     std::string_view lists[10];
     for (auto& l : lists) l = r.text(16384).value_or("");
     const auto follows = r.boolean();
     if (!r.ok()) {
-        fail(msg::protocol_violation);
+        link_.fail(msg::protocol_violation);
         return false;
     }
     const std::string ours[] = {client_kex_methods(),
@@ -131,7 +173,7 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
         const bool mac_slot = i == 4 || i == 5;
         const bool aead = mac_slot && chosen[i - 2].size() && find_cipher(chosen[i - 2])->tag != 0;
         if (!c && !aead) {
-            fail(no_common_text(slot_names[i], ours[i], lists[i]));
+            link_.fail(no_common_text(slot_names[i], ours[i], lists[i]));
             return false;
         }
         chosen[i] = aead ? std::string_view() : c.value_or("");
@@ -139,8 +181,8 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
     if (first_exchange_) {
         strict_ = name_list_has(lists[0], strict_kex_server);
         // Under strict key exchange the host's KEXINIT must be the first packet of the connection.
-        if (strict_ && in_.seq != 1) {
-            fail(msg::strict_kex_violation);
+        if (strict_ && link_.incoming_seq() != 1) {
+            link_.fail(msg::strict_kex_violation);
             return false;
         }
     }
@@ -157,7 +199,7 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
     mac_in_ = cipher_in_ && cipher_in_->tag ? nullptr : find_mac(chosen[5]);
     // Our own lists come from the tables, so every choice has its row; this only guards against drift.
     if (!kex_ || !cipher_out_ || !cipher_in_ || (!cipher_out_->tag && !mac_out_) || (!cipher_in_->tag && !mac_in_)) {
-        fail(msg::protocol_violation);
+        link_.fail(msg::protocol_violation);
         return false;
     }
     // A guessed first packet counts only when the guesses were right (RFC 4253 section 7).
@@ -169,17 +211,17 @@ bool ssh2_engine::choose_algorithms(const std::uint8_t* payload, std::size_t pay
     return true;
 }
 
-void ssh2_engine::on_kexinit(wire_reader& r) {
-    if (kex_running_) return fail(msg::second_kexinit);
+void ssh2_kex::on_kexinit(wire_reader& r) {
+    if (running_) return link_.fail(msg::second_kexinit);
     // The whole payload, type byte included, goes into the exchange hash. Its reserved field is not checked for
     // the end: hosts may add to it.
     start_exchange(r.rest().data() - 1, r.remaining() + 1);
 }
 
-void ssh2_engine::start_exchange(const std::uint8_t* payload, std::size_t payload_len) {
+void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_len) {
     // The pty-reply flag survives a re-exchange: clearing it would leave the shell never requested.
-    const unsigned gen = generation_;
-    if (negotiated_) {
+    const unsigned gen = link_.generation();
+    if (link_.negotiated()) {
         if (!choose_algorithms(payload, payload_len)) return;
     } else {
         static const kex_method& group1 = *find_kex("diffie-hellman-group1-sha1");
@@ -188,13 +230,13 @@ void ssh2_engine::start_exchange(const std::uint8_t* payload, std::size_t payloa
         cipher_out_ = cipher_in_ = fixed_cipher();
         mac_out_ = mac_in_ = find_mac("hmac-sha1");
     }
-    kex_running_ = true;
+    running_ = true;
     crypto::random_seed();
-    wire_writer w = begin(SSH_MSG_KEXINIT);
+    wire_writer w = link_.begin(SSH_MSG_KEXINIT);
     std::uint8_t cookie[16];
     crypto::random_fill(cookie, sizeof cookie);
     w.raw(cookie, sizeof cookie);
-    if (negotiated_) {
+    if (link_.negotiated()) {
         w.string(client_kex_list());
         w.string(client_host_key_list());
         w.string(client_cipher_list());
@@ -216,45 +258,44 @@ void ssh2_engine::start_exchange(const std::uint8_t* payload, std::size_t payloa
     w.boolean(false);
     w.u32(0);
 
-    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
-    xhash_.start(!negotiated_, kex_->hash);
+    link_.arm(SSH_MSG_NEWKEYS, message_slot::to<&ssh2_kex::newkeys_outside_exchange>(this));
+    xhash_.start(!link_.negotiated(), kex_->hash);
     const std::string_view vc = client_id_line();
     xhash_.absorb_string(vc.data(), vc.size());
     xhash_.absorb_string(v_s_.data(), v_s_.size());
     xhash_.absorb_string(w.data() - 1, w.size() + 1);
     xhash_.absorb_string(payload, payload_len);
-    send(w);
-    if (!alive(gen)) return;
+    link_.send(w);
+    if (!link_.alive(gen)) return;
     // Our KEXINIT has gone as it always did; only a host that cannot take it is stopped here.
-    if (!negotiated_)
-        if (const auto gap = fixed_suite_gap(payload, payload_len, fixed_cipher()->name)) return fail(*gap);
+    if (!link_.negotiated())
+        if (const auto gap = fixed_suite_gap(payload, payload_len, fixed_cipher()->name)) return link_.fail(*gap);
 
-    wire_writer d = begin(SSH_MSG_KEXDH_INIT);
-    const kex_step& row = kex_step_of(kex_->kind);
-    if (!(this->*row.our_share)(row, d)) return fail(msg::protocol_violation);
-    send(d);
-    if (alive(gen)) on_[SSH_MSG_KEXDH_REPLY] = &ssh2_engine::on_kex_reply;
+    wire_writer d = link_.begin(SSH_MSG_KEXDH_INIT);
+    const step& row = step_of(kex_->kind);
+    if (!(this->*row.our_share)(row, d)) return link_.fail(msg::protocol_violation);
+    link_.send(d);
+    if (link_.alive(gen)) link_.arm(SSH_MSG_KEXDH_REPLY, message_slot::to<&ssh2_kex::on_reply>(this));
 }
 
-const ssh2_engine::kex_step& ssh2_engine::kex_step_of(kex_kind kind) {
-    static const kex_step rows[] = {
-        {kex_kind::group1, true, nullptr, &ssh2_engine::own_share, &ssh2_engine::read_own_share,
-         &ssh2_engine::own_secret},
-        {kex_kind::modp, true, [](int group) { return crypto::evp::make_modp(group); }, &ssh2_engine::library_share,
-         &ssh2_engine::read_library_share, &ssh2_engine::library_secret},
-        {kex_kind::x25519, false, [](int) { return crypto::evp::make_x25519(); }, &ssh2_engine::library_share,
-         &ssh2_engine::read_library_share, &ssh2_engine::library_secret},
-        {kex_kind::ecdh, false, [](int bits) { return crypto::evp::make_ecdh(bits); }, &ssh2_engine::library_share,
-         &ssh2_engine::read_library_share, &ssh2_engine::library_secret},
+const ssh2_kex::step& ssh2_kex::step_of(kex_kind kind) {
+    static const step rows[] = {
+        {kex_kind::group1, true, nullptr, &ssh2_kex::own_share, &ssh2_kex::read_own_share, &ssh2_kex::own_secret},
+        {kex_kind::modp, true, [](int group) { return crypto::evp::make_modp(group); }, &ssh2_kex::library_share,
+         &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
+        {kex_kind::x25519, false, [](int) { return crypto::evp::make_x25519(); }, &ssh2_kex::library_share,
+         &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
+        {kex_kind::ecdh, false, [](int bits) { return crypto::evp::make_ecdh(bits); }, &ssh2_kex::library_share,
+         &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
     };
-    for (const kex_step& r : rows)
+    for (const step& r : rows)
         if (r.kind == kind) return r;
     return rows[0];  // every kind has its row
 }
 
-ssh2_engine::exchange_values::~exchange_values() { crypto::wipe(k_mpint); }
+ssh2_kex::exchange_values::~exchange_values() { crypto::wipe(k_mpint); }
 
-bool ssh2_engine::own_share(const kex_step&, wire_writer& d) {
+bool ssh2_kex::own_share(const step&, wire_writer& d) {
     group_ = crypto::dh_group1();
     x_ = crypto::dh_choose_exponent(*group_);
     e_ = crypto::dh_public_value(*group_, *x_);
@@ -262,7 +303,7 @@ bool ssh2_engine::own_share(const kex_step&, wire_writer& d) {
     return true;
 }
 
-bool ssh2_engine::library_share(const kex_step& row, wire_writer& d) {
+bool ssh2_kex::library_share(const step& row, wire_writer& d) {
     share_ = row.make(kex_->param);
     if (!share_) return false;
     const auto pub = share_->public_value();
@@ -275,13 +316,13 @@ bool ssh2_engine::library_share(const kex_step& row, wire_writer& d) {
     return true;
 }
 
-void ssh2_engine::read_own_share(const kex_step&, wire_reader& r, exchange_values& v) { v.f = r.mpint(); }
+void ssh2_kex::read_own_share(const step&, wire_reader& r, exchange_values& v) { v.f = r.mpint(); }
 
-void ssh2_engine::read_library_share(const kex_step& row, wire_reader& r, exchange_values& v) {
+void ssh2_kex::read_library_share(const step& row, wire_reader& r, exchange_values& v) {
     v.peer = row.shares_as_mpint ? r.mpint_bytes() : r.string(1024);
 }
 
-bool ssh2_engine::own_secret(const kex_step&, exchange_values& v) {
+bool ssh2_kex::own_secret(const step&, exchange_values& v) {
     if (!v.f || !group_ || !x_ || !e_) return false;
     const std::optional<crypto::bignum> k = crypto::dh_shared_secret(*group_, *v.f, *x_);
     if (!k) return false;
@@ -291,7 +332,7 @@ bool ssh2_engine::own_secret(const kex_step&, exchange_values& v) {
     return true;
 }
 
-bool ssh2_engine::library_secret(const kex_step& row, exchange_values& v) {
+bool ssh2_kex::library_secret(const step& row, exchange_values& v) {
     if (!v.peer || !share_) return false;
     auto k = share_->shared(*v.peer);
     if (!k) return false;
@@ -303,11 +344,11 @@ bool ssh2_engine::library_secret(const kex_step& row, exchange_values& v) {
     return true;
 }
 
-void ssh2_engine::on_kex_reply(wire_reader& r) {
-    on_[SSH_MSG_KEXDH_REPLY] = &ssh2_engine::unexpected;
-    const unsigned gen = generation_;
+void ssh2_kex::on_reply(wire_reader& r) {
+    link_.disarm(SSH_MSG_KEXDH_REPLY);
+    const unsigned gen = link_.generation();
     const auto ks = r.string();
-    const kex_step& row = kex_step_of(kex_->kind);
+    const step& row = step_of(kex_->kind);
     exchange_values shares;  // wipes the shared secret however this step ends
     (this->*row.their_share)(row, r, shares);
     const auto sig = r.string();
@@ -318,8 +359,8 @@ void ssh2_engine::on_kex_reply(wire_reader& r) {
     x_.reset();
     e_.reset();
     share_.reset();
-    if (r.error() == wire_error::trailing) return fail(trailing_message(in_type_));
-    if (!ok || !ks || !sig) return fail(msg::protocol_violation);
+    if (r.error() == wire_error::trailing) return link_.fail(trailing_message(SSH_MSG_KEXDH_REPLY));
+    if (!ok || !ks || !sig) return link_.fail(msg::protocol_violation);
     // e, f and K already carry their length prefixes.
     xhash_.absorb_string(ks->data(), ks->size());
     xhash_.update(shares.e_str.data(), shares.e_str.size());
@@ -327,12 +368,12 @@ void ssh2_engine::on_kex_reply(wire_reader& r) {
     xhash_.update(k_mpint.data(), k_mpint.size());
     h_len_ = xhash_.final(h_.data());
     io_.session_log_hex(label_hash, h_.data(), h_len_);
-    if (!alive(gen)) return;
+    if (!link_.alive(gen)) return;
 
     if (!verify_host_key(*ks, *sig)) {
         io_.session_log_line(logtext::host_key_mismatch);
-        if (!alive(gen)) return;
-        return fail(msg::bad_host_signature);
+        if (!link_.alive(gen)) return;
+        return link_.fail(msg::bad_host_signature);
     }
     if (!trust_host_key(*ks)) return;  // the session has ended
     if (first_exchange_) {
@@ -349,22 +390,22 @@ void ssh2_engine::on_kex_reply(wire_reader& r) {
                                  mac_out_ ? mac_out_->key_len : 0,
                                  mac_in_ ? mac_in_->key_len : 0};
     for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), v[i], need[i]);
-    send(begin(SSH_MSG_NEWKEYS));
-    if (alive(gen)) {
+    link_.send(link_.begin(SSH_MSG_NEWKEYS));
+    if (link_.alive(gen)) {
         // Our packets after NEWKEYS travel under the new keys (the host expects that); the host's switch when its
         // NEWKEYS arrives.
-        const bool ok_out = out_.install(*cipher_out_, mac_out_, v[0], v[2], v[4]);
-        if (strict_) out_.seq = 0;
+        const bool ok_out =
+            link_.install_keys(kex_link::direction::to_host, *cipher_out_, mac_out_, v[0], v[2], v[4], strict_);
         std::memcpy(pending_in_[0], v[1], 64);
         std::memcpy(pending_in_[1], v[3], 64);
         std::memcpy(pending_in_[2], v[5], 64);
-        on_[SSH_MSG_NEWKEYS] = &ssh2_engine::on_newkeys;
-        if (!ok_out) fail(msg::protocol_violation);
+        link_.arm(SSH_MSG_NEWKEYS, message_slot::to<&ssh2_kex::on_newkeys>(this));
+        if (!ok_out) link_.fail(msg::protocol_violation);
     }
     crypto::wipe(v, sizeof v);
 }
 
-bool ssh2_engine::verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig) {
+bool ssh2_kex::verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig) {
     if (host_key_alg_ == "ssh-dss") {
         const auto key = crypto::parse_dss_key(ks.data(), ks.size());
         return key && crypto::dss_verify(*key, sig.data(), sig.size(), h_.data(), h_len_);
@@ -372,46 +413,46 @@ bool ssh2_engine::verify_host_key(std::span<const std::uint8_t> ks, std::span<co
     return crypto::evp::verify_host_signature(host_key_alg_, ks, sig, std::span<const std::uint8_t>(h_.data(), h_len_));
 }
 
-bool ssh2_engine::trust_host_key(std::span<const std::uint8_t> ks) {
+bool ssh2_kex::trust_host_key(std::span<const std::uint8_t> ks) {
     if (!first_exchange_) {
         // A re-exchange must show the key the first one did.
         if (host_key_.size() == ks.size() && std::equal(ks.begin(), ks.end(), host_key_.begin())) return true;
-        fail(msg::host_key_switched);
+        link_.fail(msg::host_key_switched);
         return false;
     }
     host_key_.assign(ks.begin(), ks.end());
     if (s_.ssh_check_host_key == 0) return true;
     const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
-    const unsigned gen = generation_;
+    const unsigned gen = link_.generation();
     std::vector<std::string> log;
     const host_trust t = decide_host_trust(host_, port_, type, ks, prompts_, log);
-    if (!alive(gen)) return false;
+    if (!link_.alive(gen)) return false;
     for (const std::string& line : log) io_.session_log_line(line);
     switch (t.result) {
-    case host_trust::verdict::refused: fail(t.message); return false;
+    case host_trust::verdict::refused: link_.fail(t.message); return false;
     case host_trust::verdict::cancelled: io_.session_disconnect(); return false;
     case host_trust::verdict::trusted: break;
     }
     if (!t.message.empty()) {
         ui_.message_box(t.message);
-        if (!alive(gen)) return false;
+        if (!link_.alive(gen)) return false;
     }
     return true;
 }
 
-void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {
+void ssh2_kex::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {
     // RFC 4253 section 7.2: HASH(K || H || letter || session_id), extended by HASH(K || H || K1 || ...).
     std::uint8_t buf[2 * crypto::evp::max_digest_length + 64];
     const std::size_t dl = crypto::evp::digest_length(kex_->hash);
     exchange_hash h;
-    h.start(!negotiated_, kex_->hash);
+    h.start(!link_.negotiated(), kex_->hash);
     h.update(k_mpint.data(), k_mpint.size());
     h.update(h_.data(), h_len_);
     h.update(&letter, 1);
     h.update(session_id_.data(), sid_len_);
     std::size_t have = h.final(buf);
     while (have < len && have + dl <= sizeof buf) {
-        h.start(!negotiated_, kex_->hash);
+        h.start(!link_.negotiated(), kex_->hash);
         h.update(k_mpint.data(), k_mpint.size());
         h.update(h_.data(), h_len_);
         h.update(buf, have);
@@ -421,28 +462,28 @@ void ssh2_engine::derive(std::span<const std::uint8_t> k_mpint, char letter, std
     crypto::wipe(buf, sizeof buf);
 }
 
-void ssh2_engine::newkeys_outside_exchange(wire_reader&) { fail(msg::newkeys_outside_exchange); }
+void ssh2_kex::newkeys_outside_exchange(wire_reader&) { link_.fail(msg::newkeys_outside_exchange); }
 
-void ssh2_engine::on_newkeys(wire_reader& r) {
-    on_[SSH_MSG_NEWKEYS] = &ssh2_engine::newkeys_outside_exchange;
-    if (!finished(r)) return;
-    kex_running_ = false;
-    initial_kex_ = false;
+void ssh2_kex::on_newkeys(wire_reader& r) {
+    link_.arm(SSH_MSG_NEWKEYS, message_slot::to<&ssh2_kex::newkeys_outside_exchange>(this));
+    if (!link_.finished(r)) return;
+    running_ = false;
+    initial_ = false;
     // The exchange's choices stand until the next KEXINIT, which cannot come before this NEWKEYS.
-    const bool ok = in_.install(*cipher_in_, mac_in_, pending_in_[0], pending_in_[1], pending_in_[2]);
+    const bool ok = link_.install_keys(kex_link::direction::from_host, *cipher_in_, mac_in_, pending_in_[0],
+                                       pending_in_[1], pending_in_[2], strict_);
     crypto::wipe(pending_in_, sizeof pending_in_);
-    if (strict_) in_.seq = 0;
-    if (!ok) return fail(msg::protocol_violation);
+    if (!ok) return link_.fail(msg::protocol_violation);
     // Only the first exchange asks for the sign-on service; a re-exchange, even one before the channel is open,
     // must not ask again.
     if (service_requested_) return;
     service_requested_ = true;
-    wire_writer w = begin(SSH_MSG_SERVICE_REQUEST);
+    wire_writer w = link_.begin(SSH_MSG_SERVICE_REQUEST);
     w.string("ssh-userauth");
-    send(w);
+    link_.send(w);
 }
 
-void ssh2_engine::on_ext_info(wire_reader& r) {
+void ssh2_kex::on_ext_info(wire_reader& r) {
     const auto count = r.u32();
     std::optional<std::string_view> sig_algs;
     for (std::uint32_t i = 0; count && i < *count && r.ok(); ++i) {
@@ -450,7 +491,7 @@ void ssh2_engine::on_ext_info(wire_reader& r) {
         const auto value = r.text(16384);
         if (name && value && *name == "server-sig-algs") sig_algs = value;
     }
-    if (finished(r) && sig_algs) server_sig_algs_.assign(*sig_algs);
+    if (link_.finished(r) && sig_algs) server_sig_algs_.assign(*sig_algs);
 }
 
 }  // namespace ssh

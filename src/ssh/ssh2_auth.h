@@ -1,0 +1,95 @@
+#pragma once
+// SSH-2 sign-on of one connection (ssh2_auth.cpp): the fixed suite's password rules, and the negotiated mode's
+// methods tried in turn (agent and file keys, keyboard-interactive, password). It reaches the transport only
+// through auth_link.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ssh/keys.h"
+#include "ssh/ssh2_link.h"
+#include "ssh/wire.h"
+
+struct Settings;
+struct session_services;
+struct ui_services;
+
+namespace ssh {
+
+struct ssh_prompts;
+struct agent_client;
+
+class auth_link : public transport_link {
+public:
+    // What a public-key signature covers first, and the host's server-sig-algs (empty when it sent none).
+    virtual std::span<const std::uint8_t> signed_session_id() const = 0;
+    virtual std::string_view server_sig_algs() const = 0;
+    // The agent whose keys are offered (null: none).
+    virtual std::unique_ptr<agent_client> open_agent() = 0;
+    // The host took us: the sign-on slots are disarmed already; the connection layer starts.
+    virtual void signed_on() = 0;
+
+protected:
+    ~auth_link() = default;
+};
+
+class ssh2_auth {
+public:
+    ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ~ssh2_auth();
+    ssh2_auth(const ssh2_auth&) = delete;
+    ssh2_auth& operator=(const ssh2_auth&) = delete;
+
+    // Message handlers the engine's table routes here; USERAUTH_SUCCESS disarms them all.
+    void on_service_accept(wire_reader& r);
+    void on_failure(wire_reader& r);
+    void on_success(wire_reader& r);
+    void on_60(wire_reader& r);  // PASSWD_CHANGEREQ, PK_OK or INFO_REQUEST, by the method asked
+    void on_banner(wire_reader& r);
+
+private:
+    // The fixed suite's password rules.
+    void sign_on(bool repeat);
+    // The sign-on dialog with empty fields; false when that ended the session (cancelled, no user name).
+    bool ask_sign_on();
+    // The negotiated mode's methods, in the order next_method tries them.
+    void next_method();
+    bool try_next_key();
+    bool try_keyboard_interactive();
+    bool try_password();
+    void send_password();
+    void collect_keys();
+    void query_key();
+    void sign_with_key();
+    wire_writer request(std::string_view method);  // USERAUTH_REQUEST up to the method name
+    void send_request(std::string_view method);
+    void answer_info_request(wire_reader& r);
+
+    auth_link& link_;
+    Settings& s_;
+    session_services& io_;
+    ui_services& ui_;
+    ssh_prompts& prompts_;
+
+    enum class stage { idle, none, pubkey_query, pubkey_sign, kbd, password };
+    struct key_candidate {
+        std::vector<std::uint8_t> blob;
+        std::string file;                // empty: an agent key
+        std::optional<private_key> key;  // a file's key when it needed no passphrase
+    };
+    stage stage_ = stage::idle;
+    std::string methods_;  // the host's last "can continue" list
+    std::vector<key_candidate> keys_;
+    std::size_t key_index_ = 0;
+    bool keys_collected_ = false;
+    bool kbd_tried_ = false;
+    bool password_ready_ = false;  // a password was given (dialog) or remembered
+    std::unique_ptr<agent_client> agent_;
+};
+
+}  // namespace ssh
