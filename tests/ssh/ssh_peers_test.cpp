@@ -3,12 +3,15 @@
 // our own with hostile modes. Every peer is started here and stopped at the end; every run is bounded in time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -1067,4 +1070,193 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
                        ": cannot listen: The bound address is already in use"),
               std::string::npos)
         << err;
+}
+
+namespace {
+
+// A loopback echo server: every connection gets its bytes back. Bounded: a stuck peer times out its worker.
+struct echo_service {
+    int fd = -1;
+    int port = -1;
+    std::thread acceptor;
+    std::vector<std::thread> workers;
+    echo_service() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port = ntohs(a.sin_port);
+        acceptor = std::thread([this] {
+            for (;;) {
+                const int c = ::accept(fd, nullptr, nullptr);
+                if (c < 0) return;
+                workers.emplace_back([c] {
+                    timeval tv{30, 0};
+                    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                    ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+                    std::vector<char> buf(1 << 16);
+                    for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;)
+                        if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
+                    ::close(c);
+                });
+            }
+        });
+    }
+    ~echo_service() {
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+        if (acceptor.joinable()) acceptor.join();
+        for (auto& w : workers) w.join();
+    }
+};
+
+// The bytes of a transfer: a fixed pseudo-random stream, so that the receiving side checks each byte without
+// keeping a copy of what was sent.
+struct byte_stream {
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    void fill(std::uint8_t* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            p[i] = static_cast<std::uint8_t>(x >> 24);
+        }
+    }
+};
+
+// A growing file's bytes from `from` on.
+std::string read_from(const fs::path& p, std::size_t from) {
+    std::ifstream f(p, std::ios::binary);
+    if (!f) return {};
+    f.seekg(std::streamoff(from));
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+// The interactive channel is not starved by a bulk one: 50 MB go through a local forward to an echo server and come
+// back byte-exact while keystrokes typed into the shell at 20 a second are each echoed. The round trips are logged,
+// not judged (bench/ssh/forward.py --keystrokes measures them).
+TEST_F(SshModern, KeystrokesEchoWhileFiftyMegabytesCrossALocalForward) {
+    const int port = start_sshd({}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    echo_service service;
+    ASSERT_GT(service.port, 0);
+    const int local = peer_test::free_port();
+    const fs::path capture = dir / "typed.cap";
+    std::vector<std::string> argv = vt_argv(port, sshd_user, sshd_password, "1", 180);
+    // The shell hands the terminal to cat, whose tty echoes each key; "ready" (typed split) says it is about to.
+    argv.insert(argv.end(), {"-L", std::to_string(local) + ":127.0.0.1:" + std::to_string(service.port), "--capture",
+                             capture.string(), "--expect", "$ ", "--send", "echo rea''dy; exec cat >/dev/null\\015",
+                             "--type-stdin", "--hold"});
+    auto vt = std::make_unique<child>(argv, dir / "vt.out", dir / "vt.err", true);
+    const auto ready_by = std::chrono::steady_clock::now() + 30s;
+    while (read_from(capture, 0).find("ready\r\n") == std::string::npos && std::chrono::steady_clock::now() < ready_by)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_NE(read_from(capture, 0).find("ready\r\n"), std::string::npos) << slurp(dir / "vt.err");
+    ASSERT_TRUE(peer_test::port_open(local)) << slurp(dir / "vt.err");
+    std::this_thread::sleep_for(300ms);  // cat has the terminal
+
+    // Types one key and waits for its echo; the round trip, or nothing when it never came.
+    std::size_t seen = fs::file_size(capture);
+    auto type_key = [&](char key) -> std::optional<std::chrono::microseconds> {
+        const auto t0 = std::chrono::steady_clock::now();
+        if (!vt->write_stdin(std::string(1, key))) return std::nullopt;
+        while (std::chrono::steady_clock::now() - t0 < 20s) {
+            std::error_code ec;
+            const std::size_t size = fs::file_size(capture, ec);
+            if (!ec && size > seen) {
+                const std::string fresh = read_from(capture, seen);
+                seen += fresh.size();
+                if (fresh.find(key) != std::string::npos)
+                    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+            }
+            std::this_thread::sleep_for(500us);
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(type_key('0')) << "no echo before the transfer: " << slurp(dir / "vt.err");
+
+    constexpr std::size_t total = 50u << 20;
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    {
+        timeval tv{30, 0};
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(local));
+        ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    std::atomic<bool> done{false};
+    std::size_t sent = 0, received = 0, first_wrong = total;
+    std::thread writer([&] {
+        byte_stream gen;
+        std::vector<std::uint8_t> buf(1 << 16);
+        while (sent < total) {
+            const std::size_t k = std::min(buf.size(), total - sent);
+            gen.fill(buf.data(), k);
+            if (::send(s, buf.data(), k, MSG_NOSIGNAL) != ssize_t(k)) break;
+            sent += k;
+        }
+    });
+    std::thread reader([&] {
+        byte_stream gen;
+        std::vector<std::uint8_t> buf(1 << 16), want(1 << 16);
+        while (received < total) {
+            const ssize_t k = ::recv(s, buf.data(), std::min(buf.size(), total - received), 0);
+            if (k <= 0) break;
+            gen.fill(want.data(), std::size_t(k));
+            if (first_wrong == total)
+                for (ssize_t i = 0; i < k; ++i)
+                    if (buf[std::size_t(i)] != want[std::size_t(i)]) {
+                        first_wrong = received + std::size_t(i);
+                        break;
+                    }
+            received += std::size_t(k);
+        }
+        done = true;
+    });
+
+    // 20 keys a second for as long as the bytes flow, each waiting for the one before it.
+    std::vector<std::chrono::microseconds> trips;
+    int missing = 0;
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; !done && std::chrono::steady_clock::now() - started < 170s; ++i) {
+        const auto next = started + i * 50ms;
+        std::this_thread::sleep_until(next);
+        if (const auto rtt = type_key(char('a' + i % 26)))
+            trips.push_back(*rtt);
+        else
+            ++missing;
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    writer.join();
+    reader.join();
+    ::close(s);
+
+    EXPECT_EQ(sent, total);
+    EXPECT_EQ(received, total) << slurp(dir / "vt.err");
+    EXPECT_EQ(first_wrong, total) << "first wrong byte at " << first_wrong;
+    EXPECT_EQ(missing, 0) << "keystrokes without an echo";
+    EXPECT_FALSE(trips.empty()) << "the transfer ended before a key was typed";
+    if (!trips.empty()) {
+        std::sort(trips.begin(), trips.end());
+        std::printf("50 MiB echoed through -L in %.2f s; %zu keystrokes, round trip min %.1f ms, median %.1f ms, max "
+                    "%.1f ms\n",
+                    std::chrono::duration<double>(took).count(), trips.size(), trips.front().count() / 1000.0,
+                    trips[trips.size() / 2].count() / 1000.0, trips.back().count() / 1000.0);
+    }
+
+    // The shell is still there: cat gets its end of input, the shell's exit ends the session.
+    vt->write_stdin("\r\004");
+    const int status = vt->wait(30s);
+    EXPECT_EQ(status, 0) << slurp(dir / "vt.err");
 }

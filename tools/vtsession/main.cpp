@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QSocketNotifier>
+#include <unistd.h>
 
 #include "adapters/event_pump.h"
 #include "adapters/qsettings_backend.h"
@@ -64,6 +66,7 @@ int usage() {
         "                         implies --set screen_size=1 unless screen_size is set; the emulator stays 24 rows\n"
         "  --resize ROWSxCOLS     a step after --expect, in order with --send and --pause: the grid becomes this\n"
         "  --pause MS             a step: wait MS milliseconds, taking host data meanwhile\n"
+        "  --type-stdin           after the steps, what arrives on standard input is typed as it comes\n"
         "  -L [ADDR:]PORT:HOST:HOSTPORT, -R [ADDR:]PORT:HOST:HOSTPORT, -D [ADDR:]PORT\n"
         "                         SSH-2 port forwards (local, remote, SOCKS), added to ssh_forwards; listeners\n"
         "                         bind to 127.0.0.1 unless an address is given; tunnel news go to stderr\n"
@@ -352,6 +355,7 @@ int main(int argc, char** argv) {
     int port = -1;
     double timeout_s = 10;
     bool json = false, history = false, accept_new_host_key = false, debug_log = false, hold = false;
+    bool type_stdin = false;
     std::string capture;
     std::vector<step> steps;
     std::optional<std::pair<int, int>> size;
@@ -416,6 +420,8 @@ int main(int argc, char** argv) {
             json = true;
         } else if (a == "--hold") {
             hold = true;
+        } else if (a == "--type-stdin") {
+            type_stdin = true;
         } else if (a == "--history") {
             history = true;
         } else if (a == "--accept-new-host-key") {
@@ -569,6 +575,20 @@ int main(int argc, char** argv) {
             const std::string bytes = decode_escapes(st.text);
             net.send_to_host(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         }
+    }
+    // Keystrokes from another program (its timing is the point: each read goes to the host at once).
+    std::unique_ptr<QSocketNotifier> typing;
+    if (type_stdin) {
+        typing = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
+        QObject::connect(typing.get(), &QSocketNotifier::activated, [&] {
+            char buf[4096];
+            const ssize_t n = ::read(0, buf, sizeof buf);
+            if (n <= 0) {
+                typing->setEnabled(false);
+                return;
+            }
+            if (net.connected()) net.send_to_host(reinterpret_cast<const std::uint8_t*>(buf), std::size_t(n));
+        });
     }
     while (!sftp_jobs.empty() && !transfers.done() && net.connected() && clock.elapsed() < timeout_ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
