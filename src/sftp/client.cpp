@@ -305,7 +305,9 @@ void client::list(const std::string& path, std::function<void(const outcome&, st
         });
     };
     auto more = std::make_shared<std::function<void()>>();
-    *more = [this, j, end, more] {
+    // The function holds itself only weakly: the request in flight keeps it, so a listing that ends frees it.
+    *more = [this, j, end, self = std::weak_ptr(more)] {
+        auto more = self.lock();
         const std::uint32_t id = new_id();
         request rq(SSH_FXP_READDIR, id);
         rq.string(j->handle);
