@@ -12,6 +12,9 @@ constexpr std::size_t max_folder_depth = 16;
 constexpr std::size_t small_request = 1024;
 
 std::string quoted(std::string_view remote) { return "\"" + visible_name(remote) + "\""; }
+std::string with_cause(std::string text, const std::string& cause) {
+    return cause.empty() ? text : text + ": " + cause;
+}
 
 std::string server_said(const reply& r) {
     std::string s(status_text(r.code));
@@ -555,7 +558,7 @@ void client::dl_data(transfer& t, std::uint64_t offset, std::uint32_t len, const
         else if (n == 0)
             stop(t, outcome::failure("the SFTP server sent no data for a read at offset " + std::to_string(offset)));
         else if (!t.file->write_at(offset, r->bytes))
-            stop(t, outcome::failure("cannot write " + t.part));
+            stop(t, outcome::failure(with_cause("cannot write " + t.part, t.file->error())));
         else {
             t.done += n;
             if (n < len) t.retry.emplace_back(offset + n, len - std::uint32_t(n));
@@ -656,7 +659,9 @@ void client::ul_pump(transfer& t) {
         chunk.resize(len);
         const auto got = t.file->read_at(offset, chunk);
         if (!got || *got != len) {
-            stop(t, outcome::failure(t.local + " changed or could not be read at offset " + std::to_string(offset)));
+            stop(t, outcome::failure(
+                        with_cause(t.local + " changed or could not be read at offset " + std::to_string(offset),
+                                   got ? std::string() : t.file->error())));
             break;
         }
         t.next += len;

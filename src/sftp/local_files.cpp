@@ -20,7 +20,10 @@ public:
         while (got < into.size()) {
             const ssize_t n = ::pread(fd_, into.data() + got, into.size() - got, off_t(offset + got));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return std::nullopt;
+            if (n < 0) {
+                error_ = std::strerror(errno);
+                return std::nullopt;
+            }
             if (n == 0) break;
             got += std::size_t(n);
         }
@@ -31,7 +34,10 @@ public:
         while (put < bytes.size()) {
             const ssize_t n = ::pwrite(fd_, bytes.data() + put, bytes.size() - put, off_t(offset + put));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+            if (n <= 0) {
+                error_ = n < 0 ? std::strerror(errno) : "nothing written";
+                return false;
+            }
             put += std::size_t(n);
         }
         return true;
@@ -42,9 +48,11 @@ public:
         return std::uint64_t(st.st_size);
     }
     bool sync() override { return ::fsync(fd_) == 0; }
+    std::string error() const override { return error_; }
 
 private:
     int fd_;
+    std::string error_;
 };
 
 std::string error_text(std::string_view what, const std::string& path) {

@@ -16,6 +16,8 @@ public:
     // Bytes read at `offset` (fewer only at the end), or nullopt on an error.
     virtual std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> into) = 0;
     virtual bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
+    // Why the last read or write failed ("No space left on device"), empty when not known.
+    virtual std::string error() const { return {}; }
     virtual std::optional<std::uint64_t> size() = 0;
     // Flushed to the disk.
     virtual bool sync() = 0;

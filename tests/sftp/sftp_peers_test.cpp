@@ -217,6 +217,47 @@ INSTANTIATE_TEST_SUITE_P(Servers, SftpPeers,
                              }
                          });
 
+// A full disk on either side: the transfer fails naming the cause, and nothing half-written passes for a whole file.
+class SftpFullDisk : public SftpPeers {
+protected:
+    std::vector<fs::path> mounts;
+    // A 1 MiB tmpfs at `p`; false where this machine does not let the test mount one.
+    bool small_disk(const fs::path& p) {
+        fs::create_directories(p);
+        int st = 0;
+        peer_test::run("mount -t tmpfs -o size=1m tmpfs " + p.string() + " 2>/dev/null", &st);
+        if (st != 0) return false;
+        mounts.push_back(p);
+        return true;
+    }
+    void TearDown() override {
+        for (const auto& m : mounts) peer_test::run("umount " + m.string());
+        SftpPeers::TearDown();
+    }
+};
+
+TEST_P(SftpFullDisk, ADownloadOrUploadThatDoesNotFitFailsWithItsCause) {
+    if (!fs::exists("/usr/sbin/sshd")) GTEST_SKIP() << "no sshd";
+    const int port = start_peer(GetParam());
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    if (!small_disk(local / "small") || !small_disk(remote / "small")) GTEST_SKIP() << "cannot mount a tmpfs here";
+    write_random(remote / "two_mb", 2 << 20, 3);
+    write_random(local / "two_mb_up", 2 << 20, 4);
+    hand_over();
+
+    const run_result down = vt(port, {"--get", r("two_mb"), (local / "small").string()});
+    EXPECT_NE(down.status, 0);
+    EXPECT_NE(down.err.find("No space left on device"), std::string::npos) << down.err;
+    EXPECT_FALSE(fs::exists(local / "small" / "two_mb")) << "only a whole file takes the final name";
+
+    const run_result up = vt(port, {"--put", (local / "two_mb_up").string(), r("small/two_mb_up")});
+    EXPECT_NE(up.status, 0) << "a remote disk that filled up is not a completed upload";
+    EXPECT_NE(up.err.find("two_mb_up"), std::string::npos) << up.err;
+    EXPECT_EQ(up.err.find("size checked"), std::string::npos) << up.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sshd, SftpFullDisk, ::testing::Values(peer::internal_sftp));
+
 class SftpResume : public SftpPeers {};
 
 TEST_P(SftpResume, AServerKilledMidDownloadThenResumed) {
