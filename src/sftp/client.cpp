@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <set>
 
 namespace sftp {
 
@@ -786,10 +787,23 @@ void client::folder_next(const std::shared_ptr<folder_job>& job) {
     if (!files_.make_directory(local, why)) return folder_end(job, outcome::failure(why));
     list(remote, [this, job, remote, local, depth](const outcome& o, std::vector<dir_entry> entries) {
         if (!o.ok) return folder_end(job, o);
+        // Names that come out the same once made safe ("a/b" and "a_b"), or that meet another's partial file ("x"
+        // and "x.part"), each get a name of their own, so no file overwrites another.
+        std::set<std::string> taken;
+        const auto unique = [&taken](std::string name) {
+            const auto clashes = [&taken](const std::string& n) {
+                return taken.count(n) || taken.count(n + ".part") ||
+                       (n.ends_with(".part") && taken.count(n.substr(0, n.size() - 5)));
+            };
+            const std::string base = name;
+            for (int k = 2; clashes(name); ++k) name = base + "~" + std::to_string(k);
+            taken.insert(name);
+            return name;
+        };
         for (const dir_entry& e : entries) {
             // The name the server gives is one part of a path, whatever it holds: made safe locally, and asked for
             // remotely under the folder listed.
-            const std::string target = local + "/" + safe_local_name(e.name);
+            const std::string target = local + "/" + unique(safe_local_name(e.name));
             const std::string source = (remote.ends_with('/') ? remote : remote + "/") + e.name;
             if (e.a.is_dir() && depth + 1 < max_folder_depth)
                 job->folders.emplace_back(source, target, depth + 1);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "fake_server.h"
 
@@ -411,6 +412,24 @@ TEST_F(fixture, a_folder_comes_down_with_its_files_and_subfolders) {
     for (int i = 0; i < 200; ++i)
         EXPECT_EQ(local.files["/l/d/f" + std::to_string(i)], server.files["/d/f" + std::to_string(i)]);
     EXPECT_EQ(local.files["/l/d/sub/inner"], "in");
+}
+
+TEST_F(fixture, names_that_meet_once_made_safe_each_keep_their_own_file) {
+    start();
+    server.files["/d/a\nb"] = "newline";
+    server.files["/d/a_b"] = "underscore";
+    server.files["/d/x"] = "plain";
+    server.files["/d/x.part"] = "looks partial";
+    std::optional<outcome> done;
+    c->download_folder("/d", "/l/d", {}, nullptr, [&](const outcome& o) { done = o; });
+    run(*c, link, server);
+    ASSERT_TRUE(done && done->ok) << (done ? done->message : "never ended");
+    std::multiset<std::string> contents;
+    for (const auto& [path, data] : local.files) {
+        EXPECT_FALSE(path.ends_with(".part") && data == "plain") << "a download's partial file was left";
+        contents.insert(data);
+    }
+    EXPECT_EQ(contents, (std::multiset<std::string>{"newline", "underscore", "plain", "looks partial"}));
 }
 
 TEST_F(fixture, a_link_at_the_partial_file_is_replaced_not_followed) {
