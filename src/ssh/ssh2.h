@@ -337,6 +337,7 @@ private:
     };
     void start_sftp();  // the shell was asked for: an SFTP channel asked for before opens now
     void stop_sftp();   // the session ended: whatever runs on the channel fails
+    void close_sftp();  // Disconnect: the channel closed, then stop_sftp
     bool sftp_may_open_ = false;
     std::optional<sftp_events> sftp_wanted_;
     std::unique_ptr<sftp_port, sftp_port_deleter> sftp_;

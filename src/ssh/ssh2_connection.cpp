@@ -347,6 +347,8 @@ void ssh2_engine::goodbye() {
     const unsigned gen = generation_;
     close_tunnels();
     if (!alive(gen)) return;
+    close_sftp();
+    if (!alive(gen)) return;
     if (channel* c = session_channel(); c && c->state == channel_state::open) {
         wire_writer w = begin(SSH_MSG_CHANNEL_CLOSE);
         w.u32(c->remote_id);

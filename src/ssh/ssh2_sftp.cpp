@@ -158,6 +158,13 @@ void ssh2_engine::start_sftp() {
     send(w);
 }
 
+void ssh2_engine::close_sftp() {
+    if (!sftp_) return;
+    const unsigned gen = generation_;
+    if (channel* c = sftp_->row()) sftp_->send_close(*c);
+    if (alive(gen)) stop_sftp();
+}
+
 void ssh2_engine::stop_sftp() {
     if (sftp_) sftp_->end("the session ended");
     if (sftp_wanted_) {

@@ -2316,6 +2316,61 @@ TEST_F(Ssh2Tunnels, WithoutForwardsTheHostsChannelsAreRefusedAsBefore) {
     EXPECT_TRUE(net.listening.empty());
 }
 
+// SFTP's channel beside the shell: opened once the shell is asked for, its subsystem request, the client's INIT and
+// the host's VERSION through it, a refusal named, and the channel closed before the session on Disconnect.
+class Ssh2Sftp : public Ssh2Tunnels {
+protected:
+    sftp::client* ready = nullptr;
+    std::vector<std::string> ended;
+    std::uint32_t ours = 0;
+    void SetUp() override {
+        Ssh2Tunnels::SetUp();
+        eng->open_sftp(
+            {[this](sftp::client& c) { ready = &c; }, [this](std::string_view why) { ended.emplace_back(why); }});
+        to_shell_by_password();
+        const bytes open = next(90);
+        ssh::wire_reader r(open.data() + 1, open.size() - 1);
+        EXPECT_EQ(*r.text(), "session");
+        ours = *r.u32();
+        send(confirm(ours, 11, 1 << 20));
+        const bytes req = next(98);
+        ssh::wire_reader q(req.data() + 1, req.size() - 1);
+        EXPECT_EQ(*q.u32(), 11u);
+        EXPECT_EQ(*q.text(), "subsystem");
+        EXPECT_TRUE(*q.boolean()) << "the answer is awaited";
+        EXPECT_EQ(*q.text(), "sftp");
+        EXPECT_TRUE(q.at_end());
+    }
+    void answer_version() {
+        send(channel_msg(99, ours));
+        const bytes init = next(94);
+        EXPECT_EQ(str(init).substr(9), std::string("\0\0\0\5\1\0\0\0\3", 9)) << "INIT, version 3";
+        send(data_for(ours, std::string("\0\0\0\5\2\0\0\0\3", 9)));
+    }
+};
+
+TEST_F(Ssh2Sftp, TheClientIsReadyAfterTheHostsVersionAndClosesBeforeTheSession) {
+    answer_version();
+    ASSERT_NE(ready, nullptr);
+    EXPECT_TRUE(ready->usable());
+    EXPECT_EQ(eng->sftp(), ready);
+    EXPECT_TRUE(io.delivered.empty()) << "nothing of the SFTP channel reaches the terminal";
+    eng->goodbye();
+    EXPECT_EQ(next(97), channel_msg(97, 11));
+    EXPECT_EQ(next(97), channel_msg(97, 7));
+    next(1);
+    EXPECT_EQ(ended, std::vector<std::string>{"the session ended"});
+}
+
+TEST_F(Ssh2Sftp, ARefusedSubsystemIsNamedAndTheShellGoesOn) {
+    send(channel_msg(100, ours));
+    EXPECT_EQ(ended, std::vector<std::string>{"the host refused the sftp subsystem"});
+    EXPECT_EQ(ready, nullptr);
+    EXPECT_EQ(eng->sftp(), nullptr);
+    send(data_for(27, "still here"));
+    EXPECT_NE(io.delivered.find("still here"), std::string::npos);
+}
+
 TEST_F(Ssh2Tunnels, DisconnectClosesEachTunnelThenTheSession) {
     start("L8080:web:80");
     net.arrive("127.0.0.1 8080");
