@@ -1,22 +1,25 @@
 #pragma once
 // The scroll-back beyond the screen ring: lines that the ring's rotation is about to reuse are kept here, compact,
-// for as long as the history limit allows. A line keeps its cell words up to the last cell that is not a plain
-// default blank, and its colours only when it has a colour or further attribute, as runs of cells that share fg,
-// bg and extra (coloured output changes colour a few times a line, not every cell). Lines go into blocks of a
-// fixed size, so that appending allocates once a block and dropping the oldest lines frees whole blocks.
+// for as long as the history limit allows. A line keeps its cells up to the last one that is not a plain default
+// blank, a byte a cell when they share everything but their low byte (most output), else a word a cell; and its
+// colours only when it has a colour or further attribute, as runs of cells that share fg, bg and extra (coloured
+// output changes colour a few times a line, not every cell). Lines go into blocks, text from one end and headers
+// from the other, so that appending allocates once a block and dropping the oldest lines frees whole blocks.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <vector>
 
-// One line whichever store holds it. Cells beyond `length` are plain blanks (0x20, default colours). Colours are
-// a ring line's arrays (fg, bg, extra), an archived line's runs, or neither for a line whose colours are all
-// default.
+// One line whichever store holds it. Cells beyond `length` are plain blanks (0x20, default colours). Cells are
+// words, or bytes under one shared high part; colours are a ring line's arrays (fg, bg, extra), an archived line's
+// runs, or neither for a line whose colours are all default.
 struct line_view {
     uint32_t attr = 0;
     int length = 0;
     const uint32_t* cells = nullptr;
+    const uint8_t* bytes = nullptr;  // instead of cells: cell c is high | bytes[c - 1]
+    uint32_t high = 0;
     const uint32_t* fg = nullptr;
     const uint32_t* bg = nullptr;
     const uint16_t* extra = nullptr;
@@ -27,7 +30,11 @@ struct line_view {
 
     static constexpr uint32_t blank = 0x20;
     bool coloured() const { return fg != nullptr || run_count > 0; }
-    uint32_t cell(int column) const { return column <= length ? cells[column - 1] : blank; }
+    uint32_t cell(int column) const {
+        return column > length ? blank : bytes ? high | bytes[column - 1] : cells[column - 1];
+    }
+    // Cells 1..n into to, blanks beyond length.
+    void cells_into(uint32_t* to, int n) const;
     uint32_t fg_at(int column) const { return fg ? at(fg, column) : run_word(column, 1); }
     uint32_t bg_at(int column) const { return bg ? at(bg, column) : run_word(column, 2); }
     uint16_t extra_at(int column) const {
@@ -55,14 +62,23 @@ public:
     history_archive(history_archive&&) = default;
     history_archive& operator=(history_archive&&) = default;
 
-    // Appends a line of `width` cells; fg, bg and extra are read only when `coloured`.
+    // Appends a line whose cells from index `used` (at most 65535) on are plain blanks; fg, bg and extra are read
+    // only when `coloured`. Cells are read in sixteens, up to `used` rounded up to 16: the memory must be there
+    // (a ring line's colours follow its cells, zero when it has none).
     void push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg, const uint16_t* extra,
-              int width, bool coloured);
+              int used, bool coloured);
+    // The same for a line of default colours that is then reused: its cells up to `used` are left blank (0x20),
+    // in the pass that reads them. Cells are read in thirty-twos and written up to `width`.
+    void push_blanking(uint32_t attr, uint32_t* cells, int used, int width);
     size_t size() const { return end_ - front_; }
     bool empty() const { return end_ == front_; }
     // Line i, 0 the oldest. The view holds until the line is dropped.
     line_view line(size_t i) const;
-    void drop_oldest(size_t n);
+    void drop_oldest(size_t n) {
+        if (empty()) return;
+        front_ += std::min(n, size());
+        if (front_ >= blocks_.front().first + blocks_.front().count) drop_blocks();
+    }
     void drop_newest();
     void clear();
     // Bytes the store has allocated.
@@ -77,34 +93,55 @@ public:
         }
     }
 
-    static constexpr uint32_t block_words = 1u << 16;  // 256 KiB of cells and colours a block
-    static constexpr size_t block_lines = 4096;        // blank lines take no words: the headers are bounded too
+    // The first block is small, so that a short history costs little; the others are large, and where the
+    // system offers huge pages they take one each: first touching a block's pages one at a time cost more than
+    // everything else in filling a long history.
+    static constexpr uint32_t first_block_words = 1u << 14;  // 64 KiB
+    static constexpr uint32_t block_words = 1u << 19;        // 2 MiB
 
-private:
     struct header {
-        uint32_t offset;
+        uint32_t offset;  // the line's first word in its block
         uint16_t length;
-        uint8_t coloured;
+        uint8_t flags;
         uint8_t attr;
     };
+    struct memory_free {
+        uint32_t words;
+        void operator()(uint32_t* p) const;
+    };
+    using memory = std::unique_ptr<uint32_t[], memory_free>;
+
+private:
+    // Words from the start hold the lines' cells and runs; headers fill it from the end, line 0's last.
     struct block {
         size_t first = 0;  // the number of its first line
-        std::unique_ptr<uint32_t[]> words;
-        uint32_t used = 0;
-        std::vector<header> lines;
+        memory words;
+        uint32_t used = 0;   // words from the start
+        uint32_t count = 0;  // lines
         block() = default;
         block(block&&) = default;
         block& operator=(block&&) = default;
         // A copied screen copies its history.
         block(const block& o);
         block& operator=(const block& o) { return *this = block(o); }
+        uint32_t capacity() const { return words.get_deleter().words; }
+        header* headers() const { return reinterpret_cast<header*>(words.get() + capacity()); }
+        const header& line(size_t k) const { return headers()[-1 - std::ptrdiff_t(k)]; }
+        // Words left between the text and the headers.
+        uint32_t room() const { return capacity() - used - 2 * count; }
     };
     const block& block_of(size_t number) const;
+    [[gnu::noinline]] block& add_block();
+    // push_blanking's words for a line whose cells turned out not to share their high bits after `done` of them.
+    [[gnu::noinline, gnu::cold]] static void as_words(uint32_t* w, uint32_t* cells, int n, int done, uint32_t high);
+    // The oldest blocks that no longer hold a line.
+    void drop_blocks();
+    static memory allocate(uint32_t words);
 
     std::deque<block> blocks_;
-    // The words of the block dropped last, for the next one: a full history then turns over without giving
+    // The words of the large block dropped last, for the next one: a full history then turns over without giving
     // memory back to the system and taking it again (fresh pages cost a fault each).
-    std::unique_ptr<uint32_t[]> spare_;
+    memory spare_;
     size_t front_ = 0;  // numbers of the oldest line kept and one past the newest: lines are numbered as they came
     size_t end_ = 0;
 };

@@ -18,6 +18,9 @@ void shift(T* cells, int to, int from, int n) {
 // n cells of a line, with their colours, from index from to index to. The colour arrays of a line that is not
 // coloured are all zero, so they need no shift.
 void shift_cells(ring_line& l, int to, int from, int n) {
+    if (n <= 0) return;
+    // What lay below `used` in the source may now lie further right.
+    if (l.used > from) l.used = std::max(l.used, to + std::min(n, l.used - from));
     shift(l.cells, to, from, n);
     if (!l.coloured) return;
     shift(l.fg, to, from, n);
@@ -113,6 +116,10 @@ void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) cons
     else
         std::fill(l.cells + first, l.cells + end, c);
     const cell_pen e = erase_pen();
+    if (c != cell_blank || !e.plain())
+        l.used = std::max(l.used, end);
+    else if (end >= l.used)
+        l.used = std::min(l.used, first);
     if (e.plain()) {
         if (!l.coloured) return;
         if (first == 0 && end == width()) {
@@ -141,6 +148,7 @@ void screen_ring::put_run_coloured(int row, int column, const uint8_t* bytes, in
     uint8_t* marks = marks_of(row) + at;
     const uint32_t f = pen_.fg, b = pen_.bg;
     const uint16_t e = pen_.extra;
+    l.used = std::max(l.used, at + n);
     bool changed = false;
     for (int i = 0; i < n; ++i) {
         const uint32_t v = attr_bits | bytes[i];
@@ -176,6 +184,7 @@ void screen_ring::resize(int rows, int columns, int push) {
     auto copy = [&](const ring_line& from, ring_line& to) {
         to.attr = from.attr;
         to.coloured = from.coloured;
+        to.used = std::min(from.used, keep);
         std::copy_n(from.cells, keep, to.cells);
         std::fill(to.cells + keep, to.cells + w, cell_blank);
         // A wide character cut by the new right edge would be drawn across it: its half left inside goes blank.
@@ -185,7 +194,10 @@ void screen_ring::resize(int rows, int columns, int push) {
         std::copy_n(from.bg, keep, to.bg);
         std::copy_n(from.extra, keep, to.extra);
     };
-    auto blank = [&](ring_line& to) { fill_words(to.cells, w, cell_blank); };
+    auto blank = [&](ring_line& to) {
+        fill_words(to.cells, w, cell_blank);
+        to.used = 0;
+    };
     // New row r (1..rows on the screen, 0, -1, ... the history) takes old row r + push; the rows pushed off the
     // top join the history, except from the alternate screen, whose lines never do.
     const int oldest = 1 - ring_spare;  // the oldest line the ring holds
@@ -257,6 +269,7 @@ void screen_ring::put_char_selective(uint8_t c, int row, int column) {
     const int i = column - 1;
     if (!(l.cells[i] & cell_protected)) {
         if (!pen_.plain()) l.coloured = 1;
+        l.used = std::max(l.used, column);
         l.cells[i] = pen_.attr | c;
         l.fg[i] = pen_.fg;
         l.bg[i] = pen_.bg;
@@ -277,9 +290,10 @@ void screen_ring::insert_blank(int row, int column) {
 void screen_ring::delete_char(int row, int column) {
     if (column < 1 || column > columns_) return;
     ring_line& l = line(row);
-    const int at = column - 1, n = columns_ - column;
+    const int at = column - 1, n = columns_ - column, was = l.used;
     shift_cells(l, at, at + 1, n);
     blank_cells(l, columns_ - 1, columns_, cell_blank);
+    used_after_delete(l, was, at, 1);
     mark_cells(row, column, columns_);
 }
 
@@ -299,16 +313,26 @@ void screen_ring::delete_chars(int row, int column, int n) {
     int room = columns_ - column + 1;
     n = std::min(n, room);
     ring_line& l = line(row);
-    const int at = column - 1;
+    const int at = column - 1, was = l.used;
     shift_cells(l, at, at + n, room - n);
     blank_cells(l, columns_ - n, columns_, cell_blank);
+    used_after_delete(l, was, at, n);
     mark_cells(row, column, columns_);
+}
+
+void screen_ring::used_after_delete(ring_line& l, int was, int at, int n) const {
+    // Within the margin, with plain blanks coming in, the cells up to `was` moved n to the left.
+    if (was <= columns_ && erase_pen().plain()) l.used = was <= at ? was : std::max(at, was - n);
 }
 
 void screen_ring::put_cells(int row, int first, int last, uint32_t value, const cell_colours& k) {
     ring_line& l = line(row);
     uint8_t* marks = marks_of(row);
     bool changed = false;
+    if (value != cell_blank || !k.plain())
+        l.used = std::max(l.used, last);
+    else if (last >= l.used)
+        l.used = std::min(l.used, first - 1);  // an erase to the line's end
     if (!l.coloured && k.plain()) {
         for (int i = first - 1; i < last; ++i) {
             if (l.cells[i] != value) {
@@ -354,6 +378,7 @@ void screen_ring::copy_line(int dst_row, int src_row) {
     const ring_line& src = line(src_row);
     const size_t w = size_t(width());
     dst.attr = src.attr;
+    dst.used = src.used;
     std::memcpy(dst.cells, src.cells, sizeof *dst.cells * w);
     if (src.coloured || dst.coloured) {
         dst.coloured = src.coloured;
@@ -395,6 +420,14 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
         for (int i = 0; i < n; ++i) {
             rotate(1);
             ring_line& l = line(rows_);
+            if (archiving() && !l.coloured && !background_erase_) {
+                // The line the archive reads is blanked in the same pass.
+                archive_.push_blanking(l.attr, l.cells, l.used, width());
+                drop_past_limit();
+                l.used = 0;
+                l.attr = 0;
+                continue;
+            }
             if (archiving()) archive(l);
             l.attr = 0;
             blank_line(l, cell_blank);
@@ -442,7 +475,11 @@ bool screen_ring::set_scroll_position(int position) {
 }
 
 void screen_ring::archive(const ring_line& l) {
-    archive_.push(l.attr, l.cells, l.fg, l.bg, l.extra, width(), l.coloured != 0);
+    archive_.push(l.attr, l.cells, l.fg, l.bg, l.extra, l.used, l.coloured != 0);
+    drop_past_limit();
+}
+
+void screen_ring::drop_past_limit() {
     const size_t room = size_t(history_limit_ - ring_spare);
     if (archive_.size() > room) archive_.drop_oldest(archive_.size() - room);
 }
@@ -453,10 +490,9 @@ void screen_ring::unarchive(ring_line& to) {
         return;
     }
     const line_view v = archive_.line(archive_.size() - 1);
-    const int n = std::min(v.length, width());
     to.attr = v.attr;
-    std::copy_n(v.cells, n, to.cells);
-    std::fill(to.cells + n, to.cells + width(), cell_blank);
+    to.used = std::min(v.length, width());
+    v.cells_into(to.cells, width());
     if (v.coloured()) {
         to.coloured = 1;
         v.colours_into(to.fg, to.bg, to.extra, width());
@@ -472,6 +508,7 @@ void screen_ring::unarchive(ring_line& to) {
 void screen_ring::blank_plain(ring_line& l) const {
     l.attr = 0;
     fill_words(l.cells, width(), cell_blank);
+    l.used = 0;
     if (!l.coloured) return;
     l.coloured = 0;
     std::memset(l.fg, 0, sizeof *l.fg * size_t(width()));
@@ -515,10 +552,9 @@ const ring_line& screen_ring::line_at(int l) const {
     if (k < 1) return pool_[slot_[size_t(ring_index(1 - ring_spare + rotated_))]];
     const line_view v = archive_.line(size_t(k) - 1);
     ring_line& to = scratch_[0];
-    const int n = std::min(v.length, width());
     to.attr = v.attr;
-    std::copy_n(v.cells, n, to.cells);
-    std::fill(to.cells + n, to.cells + width(), cell_blank);
+    to.used = std::min(v.length, width());
+    v.cells_into(to.cells, width());
     if (v.coloured() || to.coloured) {
         to.coloured = v.coloured() ? 1 : 0;
         v.colours_into(to.fg, to.bg, to.extra, width());

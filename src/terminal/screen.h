@@ -113,6 +113,10 @@ struct ring_line {
     // 0: every fg, bg and extra entry is 0, so blanking or writing plain cells leaves those arrays alone (plain text
     // then costs what it did before colours). Any non-plain write sets it.
     uint32_t coloured = 0;
+    // Cells from index `used` on are plain blanks (0x20, colours 0): every write raises it, an erase to the end
+    // lowers it, so the archive and blanking need not scan a line's blank end. Only a bound: blanks written
+    // below it are allowed.
+    int used = 0;
     uint32_t* cells = nullptr;  // cells[c - 1] is column c
     uint32_t* fg = nullptr;
     uint32_t* bg = nullptr;
@@ -229,6 +233,7 @@ public:
             l.fg[i] = k.fg;
             l.bg[i] = k.bg;
             l.extra[i] = k.extra;
+            l.used = std::max(l.used, column);
             marks_of(row)[i] = mark_repaint;
             row_marks_[size_t(row - 1)] = 1;
         }
@@ -244,6 +249,7 @@ public:
             put_run_coloured(row, column, bytes, n, attr_bits);
             return;
         }
+        l.used = std::max(l.used, column - 1 + n);
         if (store_plain_run(l.cells + column - 1, marks_of(row) + column - 1, bytes, n, attr_bits))
             row_marks_[size_t(row - 1)] = 1;
     }
@@ -331,12 +337,18 @@ private:
     void attr_bit(uint32_t bit, bool on) { pen_.attr = on ? uint16_t(pen_.attr | bit) : uint16_t(pen_.attr & ~bit); }
     // Cells first..end - 1 (0-based) of a line become c with the erase pen's colours.
     void blank_cells(ring_line& l, int first, int end, uint32_t c) const;
-    // The whole line: the common case (plain line, plain erase pen) touches the cell words only.
+    // The whole line: the common case (plain line, plain erase pen) touches the cell words only, and for a blank
+    // only those up to `used`.
     void blank_line(ring_line& l, uint32_t c) const {
-        if (l.coloured || background_erase_)
+        if (l.coloured || background_erase_) {
             blank_cells(l, 0, width(), c);
-        else
+        } else if (c == cell_blank) {
+            fill_words(l.cells, (l.used + 3) & ~3, c);
+            l.used = 0;
+        } else {
             fill_words(l.cells, width(), c);
+            l.used = width();
+        }
     }
     void put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
     void set_line_attr(int row, uint32_t a);
@@ -345,6 +357,10 @@ private:
     bool archiving() const { return history_limit_ > ring_spare; }
     // The ring line about to be reused goes to the archive, the oldest archived line out past the limit.
     void archive(const ring_line& l);
+    // The oldest archived lines past the history limit go.
+    void drop_past_limit();
+    // `used` after n cells at index `at` were deleted from a line whose bound was `was`.
+    void used_after_delete(ring_line& l, int was, int at, int n) const;
     // The newest archived line back into ring line `to` (which it leaves the archive for), or a blank.
     void unarchive(ring_line& to);
     // Blank cells with default colours and no line attribute, whatever the erase pen.

@@ -107,7 +107,7 @@ void read_line(const line_view& v, int columns, bool utf8, int page, std::u32str
     const int last = std::min({columns, max_columns, v.length});
     uint32_t before = 0;
     for (int c = 1; c <= last; ++c) {
-        const uint32_t cell = v.cells[c - 1];
+        const uint32_t cell = v.cell(c);
         if (!wide_tail(cell, before)) append_code(out, cell_char(cell, utf8, page));
         before = cell;
     }

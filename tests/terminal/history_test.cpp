@@ -1,6 +1,7 @@
 // A history longer than the ring: the archive behind it, the scroll range, resize, the alternate screen, clearing.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,7 +219,7 @@ TEST(History, LinesRoundTripExactly) {
 }
 
 // The ring's rows() + 256 lines at the screen's width and the archive's own bytes: 100,000 lines of 200 busy
-// columns stay well under 100 MB, and blank lines cost next to nothing.
+// columns of plain text take a byte a cell, and blank lines cost next to nothing.
 TEST(History, ArchiveMemoryFollowsTheLinesHeld) {
     screen_ring r;
     r.resize(60, 200, 0);
@@ -231,15 +232,18 @@ TEST(History, ArchiveMemoryFollowsTheLinesHeld) {
     }
     EXPECT_EQ(r.history_count(), 100000);
     const size_t bytes = r.archive_bytes();
-    EXPECT_GE(bytes, size_t(100000 - ring_spare) * 800);
-    EXPECT_LT(bytes, size_t(100000 - ring_spare) * 800 * 105 / 100) << "within 5% of the cells themselves";
+    const size_t line_bytes = 200 + sizeof(history_archive::header);
+    EXPECT_GE(bytes, size_t(100000 - ring_spare) * line_bytes);
+    EXPECT_LT(bytes, size_t(100000 - ring_spare) * line_bytes * 105 / 100) << "within 5% of the text and headers";
     EXPECT_LT(bytes, size_t(100) << 20);
     EXPECT_EQ(r.history_view(1).length, 200);
 
     screen_ring blank;
     blank.set_history_limit(100000);
     for (int i = 0; i < 50000; ++i) blank.scroll_up(1, 1, blank.rows());
-    EXPECT_LT(blank.archive_bytes(), size_t(1) << 20);
+    // Their headers alone: the small first block and one large one.
+    EXPECT_LE(blank.archive_bytes(),
+              (history_archive::first_block_words + history_archive::block_words) * sizeof(uint32_t) + 1024);
 
     // Coloured output keeps its colours as runs: three a line cost three runs, not three arrays of 200.
     screen_ring coloured;
@@ -361,6 +365,182 @@ TEST_F(HistoryTerm, ResizeKeepsALongHistoryInOrder) {
     const std::string t = text_of(ring->shown_line(1), 200);
     EXPECT_EQ(t, text_of(ring->history_view(pos), 200));
     EXPECT_EQ(t.size(), t.find('.') + pad.size()) << "archived whole: " << t;
+}
+
+// After the last cell of a ring line that is not a plain blank.
+int extent(const ring_line& l, int width) {
+    int n = 0;
+    for (int i = 0; i < width; ++i)
+        if (l.cells[i] != cell_blank || (l.coloured && (l.fg[i] | l.bg[i] | l.extra[i]))) n = i + 1;
+    return n;
+}
+
+// Cells from a line's `used` on must be plain blanks whatever edit came last, since the archive keeps nothing past
+// it; for the usual edits it is the line's real extent, so that neither the archive nor blanking has blanks to
+// scan. Every case's line then goes through the archive (plain ones blanked as they are read) and must come back
+// whole, cut after its last cell that is not a plain blank.
+TEST(History, UsedBoundsEveryEditAndTheArchiveKeepsTheLine) {
+    const cell_colours red{colour_index(1), 0, 0}, blue_bg{0, colour_index(4), 0};
+    auto text = [](screen_ring& r, int col, const std::string& t, uint32_t attr = 0) {
+        r.put_run(r.rows(), col, reinterpret_cast<const uint8_t*>(t.data()), int(t.size()), attr);
+    };
+    struct edit_case {
+        const char* name;
+        std::function<void(screen_ring&, int row)> edit;
+        int want_used;  // -1: a bound only (blanks below it)
+    };
+    const edit_case cases[] = {
+        {"text", [&](screen_ring& r, int) { text(r, 3, "hello world"); }, 13},
+        {"text ending in blanks", [&](screen_ring& r, int) { text(r, 1, "abc      "); }, -1},
+        {"one cell far right", [&](screen_ring& r, int row) { r.put_cell('x', row, 120); }, 120},
+        {"erase to the end",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "hello world");
+             r.put_cells(row, 6, 80, cell_blank, {});
+         },
+         5},
+        {"erase from the start",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "hello world");
+             r.put_cells(row, 1, 5, cell_blank, {});
+         },
+         11},
+        {"erase with attributes",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "hello");
+             r.put_cells(row, 3, 80, cell_reverse | cell_blank, {});
+         },
+         80},
+        {"coloured blanks at the end",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "bce");
+             r.put_cells(row, 70, 80, cell_blank, blue_bg);
+         },
+         80},
+        {"coloured text erased plain",
+         [&](screen_ring& r, int row) {
+             r.put_cells(row, 1, 10, 'r', red);
+             r.put_cells(row, 1, 80, cell_blank, {});
+         },
+         0},
+        {"line filled blank",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "gone");
+             r.fill_line(row, ' ', true);
+         },
+         0},
+        {"line filled with E", [&](screen_ring& r, int row) { r.fill_line(row, 'E', false); }, line_cells},
+        {"characters inserted",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "abcdef");
+             r.insert_cells(row, 2, 3, cell_blank);
+         },
+         9},
+        {"inserted text pushed past the margin",
+         [&](screen_ring& r, int row) {
+             text(r, 75, "uvwxyz");
+             r.insert_blank(row, 1);
+         },
+         80},
+        {"characters deleted",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "abcdef");
+             r.delete_chars(row, 2, 3);
+         },
+         3},
+        {"one character deleted",
+         [&](screen_ring& r, int row) {
+             text(r, 1, "abcdef");
+             r.delete_char(row, 6);
+         },
+         5},
+        {"deleting before text kept past the margin",
+         [&](screen_ring& r, int row) {
+             r.put_cell('k', row, 100);
+             text(r, 1, "abc");
+             r.delete_chars(row, 1, 2);
+         },
+         100},
+        {"wide character",
+         [&](screen_ring& r, int row) {
+             r.put_cell(cell_of_code(0x4E2D) | cell_wide, row, 10);
+             r.put_cell(cell_wide_right | cell_blank, row, 11);
+         },
+         11},
+        {"selective write", [&](screen_ring& r, int row) { r.put_char_selective('s', row, 33); }, 33},
+        {"selective erase keeps protected cells",
+         [&](screen_ring& r, int row) {
+             r.put_cell(cell_protected | 'p', row, 4);
+             text(r, 5, "free");
+             r.fill_line_selective(row, ' ', false);
+         },
+         -1},
+        {"copied line",
+         [&](screen_ring& r, int row) {
+             r.put_cell('c', row - 1, 44);
+             r.copy_line(row, row - 1);
+         },
+         44},
+        // Shared high bits (a byte a cell with a word beside), none, and ones that change after 0 and after 32
+        // cells, which the archive finds only once it has packed cells before them.
+        {"bold throughout", [&](screen_ring& r, int) { text(r, 1, std::string(70, 'b'), cell_bold); }, 70},
+        {"Cyrillic throughout",
+         [&](screen_ring& r, int row) {
+             for (int c = 1; c <= 40; ++c) r.put_cell(cell_of_code(0x430 + uint32_t(c % 32)), row, c);
+         },
+         40},
+        {"bold word, then plain",
+         [&](screen_ring& r, int) {
+             text(r, 1, "bold", cell_bold);
+             text(r, 5, " and then plain text past a sixteen");
+         },
+         39},
+        {"plain, then bold after 32",
+         [&](screen_ring& r, int) {
+             text(r, 1, std::string(40, 'p'));
+             text(r, 41, "BOLD", cell_bold);
+         },
+         44},
+        {"the whole width",
+         [&](screen_ring& r, int row) {
+             text(r, 1, std::string(80, 'w'));
+             for (int c = 81; c <= line_cells; ++c) r.put_cell('v', row, c);
+         },
+         line_cells},
+    };
+    for (const bool bce : {false, true}) {
+        for (const edit_case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (bce ? ", background colour erase" : ""));
+            screen_ring r;
+            r.set_history_limit(1000);
+            r.set_background_colour_erase(bce);  // plain lines then take the path that keeps colours
+            const int row = r.rows();
+            c.edit(r, row);
+            const ring_line& l = r.line(row);
+            const int real = extent(l, r.width());
+            ASSERT_GE(l.used, real) << "cells past `used` must be plain blanks";
+            ASSERT_LE(l.used, r.width());
+            if (c.want_used >= 0) {
+                EXPECT_EQ(l.used, c.want_used);
+            }
+            const line_copy sent = copy_of(l, r.width());
+            for (int i = 0; i < r.rows() + ring_spare; ++i) r.scroll_up(1, 1, r.rows());
+            const int k = r.history_count() - ring_spare;  // the newest archived line
+            ASSERT_GE(k, 1);
+            const line_view v = r.history_view(k);
+            EXPECT_EQ(v.length, real);
+            expect_same(sent, v, r.width(), "archived");
+            expect_same(sent, r.line_at(k - r.history_count()), r.width(), "written out");
+            // A reverse scroll brings it back into the ring, as it was.
+            r.scroll_down(1, 1, r.rows());
+            expect_same(sent, r.history_view(r.history_count() - ring_spare + 1), r.width(), "back in the ring");
+            // The ring line it left was blanked as it was read: every ring line keeps to its bound.
+            for (int n = 1 - ring_spare; n <= r.rows(); ++n) {
+                const ring_line& x = r.line_at(n);
+                ASSERT_LE(extent(x, r.width()), x.used) << "ring line " << n;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -23,6 +23,17 @@ void check(const vt& t) {
     if (t.parser_state() < 0 || t.parser_state() > 8) std::abort();
 }
 
+// Every ring line, history and screen: the cells from its `used` on are plain blanks (the archive keeps none of
+// them).
+void check_used(const screen_ring& r) {
+    for (int n = 1 - ring_spare; n <= r.rows(); ++n) {
+        const ring_line& l = r.line_at(n);
+        if (l.used < 0 || l.used > r.width()) std::abort();
+        for (int i = l.used; i < r.width(); ++i)
+            if (l.cells[i] != cell_blank || (l.coloured && (l.fg[i] | l.bg[i] | l.extra[i]))) std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (const char* r = b.take_reply()) replies_b += r;
     }
     check(b);
+    check_used(*ra);
+    check_used(*rb);
     if (replies_a != replies_b) std::abort();
     if (a.cursor_row() != b.cursor_row() || a.cursor_column() != b.cursor_column()) std::abort();
     const auto w = size_t(ra->width());
