@@ -221,6 +221,8 @@ void vt::reset_parser() {
     osc_.clear();
     flag_csi_space_ = flag_dollar_ = false;
     utf8_.reset();
+    folder_.clear();
+    folder_host_.clear();
 }
 
 void vt::clamp_to_line() {
@@ -823,7 +825,7 @@ void vt::dcs(uint8_t c) {
 // mode only: in UTF-8 it is a continuation byte of the string's own text.
 // The xterm emulation keeps an OSC's text (bounded, controls dropped) and acts on it when it ends properly.
 void vt::control_string(uint8_t c) {
-    const bool keep = string_osc_ && xterm();
+    const bool keep = keep_osc();
     switch (c) {
     case ESC:
         state_ = st_escape;
@@ -853,6 +855,13 @@ void vt::control_string(uint8_t c) {
         }
         break;
     }
+}
+
+// Shells report their folder whatever the terminal type, so the VT220 keeps an OSC while it may still be an OSC 7.
+bool vt::keep_osc() const {
+    if (!string_osc_) return false;
+    if (xterm()) return true;
+    return osc_.size() < 2 ? std::string_view("7;").starts_with(osc_) : osc_.compare(0, 2, "7;") == 0;
 }
 
 namespace {
@@ -925,6 +934,7 @@ void vt::finish_osc(bool bel) {
     case 112: osc_reset_colours(code, args); break;
     case 8: osc_link(args); break;
     case 52: osc_clipboard(args); break;
+    case 7: osc_folder(args); break;
     default: break;
     }
     osc_.clear();
@@ -1015,6 +1025,46 @@ void vt::osc_clipboard(std::string_view args) {
     next_field(args);
     if (args == "?") return;
     if (const auto text = base64_decode(args, vt_clipboard_limit)) host_->set_clipboard(*text);
+}
+
+namespace {
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+// OSC 7 ; file://HOST/PATH. Only file URLs count. Some shells encode no more than spaces, so a '%' without two hex
+// digits stays as it is. An encoded NUL, a URL without a path and a report cut at the OSC limit (which bounds the
+// folder's length) are dropped whole, leaving the folder as it was.
+void vt::osc_folder(std::string_view args) {
+    if (osc_.size() > vt_osc_limit) return;
+    constexpr std::string_view scheme = "file://";
+    if (args.size() < scheme.size()) return;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        const char c = args[i] >= 'A' && args[i] <= 'Z' ? char(args[i] + 32) : args[i];
+        if (c != scheme[i]) return;
+    }
+    args.remove_prefix(scheme.size());
+    const size_t slash = args.find('/');
+    if (slash == std::string_view::npos) return;
+    std::string path;
+    for (size_t i = slash; i < args.size(); ++i) {
+        const int hi = args[i] == '%' && i + 2 < args.size() ? hex_digit(args[i + 1]) : -1;
+        const int lo = hi >= 0 ? hex_digit(args[i + 2]) : -1;
+        if (lo < 0) {
+            path += args[i];
+            continue;
+        }
+        const char decoded = char(hi * 16 + lo);
+        if (decoded == '\0') return;
+        path += decoded;
+        i += 2;
+    }
+    folder_host_.assign(args.substr(0, slash));
+    folder_ = std::move(path);
 }
 
 // ---------------------------------------------------------------------------------------------------------------

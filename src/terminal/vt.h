@@ -178,6 +178,10 @@ public:
     bool focus_events() const { return focus_events_; }
     // The 256 colours as 0xRRGGBB: xterm's, less what OSC 4 changed.
     const std::array<uint32_t, 256>& palette() const { return palette_; }
+    // OSC 7 ("file://HOST/PATH", in either emulation): the shell's folder as last reported, percent-decoded; empty
+    // until a report came, and again after reset_parser (each new connection).
+    const std::string& current_folder() const { return folder_; }
+    const std::string& current_folder_host() const { return folder_host_; }
     // OSC 10/11/12's colour, or colour_unset while the user's applies.
     uint32_t special(special_colour which) const { return special_[which]; }
     // The URI of the hyperlink a cell belongs to (its extra word), empty for none.
@@ -266,6 +270,9 @@ private:
     void osc_reset_colours(int code, std::string_view args);
     void osc_link(std::string_view args);
     void osc_clipboard(std::string_view args);
+    void osc_folder(std::string_view args);
+    // Whether the OSC being received is kept: any in xterm, only an OSC 7 in the VT220.
+    bool keep_osc() const;
     void reset_xterm_state();
     bool reset_palette_entry(int i);
     void alternate_screen(int mode, bool on);
@@ -345,7 +352,8 @@ private:
     uint8_t dcs_prev_ = 'A';
     bool string_osc_ = false;  // the control string is an OSC, which BEL also ends
     bool osc_esc_ = false;     // an OSC being kept was left by ESC: ESC \ completes it
-    std::string osc_;          // the OSC being kept (xterm), bounded
+    std::string osc_;          // the OSC being kept (xterm, and OSC 7 in both), bounded
+    std::string folder_, folder_host_;
     utf8_decoder utf8_;
 
     std::string reply_;
