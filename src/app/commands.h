@@ -24,6 +24,7 @@ enum id : int {
     find = 33019,              // "&Find..."
     clear_scrollback = 33021,  // "C&lear Scroll-back"
     ssh_tunnels = 33022,       // "SS&H Tunnels..."
+    file_transfer = 33023,     // "File &Transfer...": SFTP on the SSH-2 connection
     // View
     view_toolbar = 59392,
     view_status_bar = 59393,

@@ -184,6 +184,7 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
 
     register_dialog_commands(*this);
     register_file_commands(*this);
+    register_transfer_commands(*this);
     refresh_command_states();
     view_->setFocus();
 }
@@ -276,6 +277,8 @@ void CMainFrame::build_menus() {
     add_item(file, "&Connect...", cmd::connect);
     add_item(file, "&Disconnect", cmd::disconnect);
     add_item(file, "R&econnect", cmd::reconnect)->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+    file->addSeparator();
+    add_item(file, "File &Transfer...", cmd::file_transfer);
     file->addSeparator();
     add_item(file, "&Print Screen...", cmd::print_screen);
     add_item(file, "P&rint Setup...", cmd::print_setup);

@@ -8,8 +8,8 @@
 // must be cheap. A later set_command for the same command replaces the earlier handler; a predicate it leaves
 // empty keeps the one installed before (so a dialog handler for Connect keeps the frame's enable rule).
 //
-// Hand-over hooks: register_dialog_commands() (frame_dialogs.cpp) and register_file_commands() (frame_files.cpp)
-// are called once from the constructor, after the view, the menus and the built-in commands exist, so they may
+// Hand-over hooks: register_dialog_commands() (frame_dialogs.cpp), register_file_commands() (frame_files.cpp) and
+// register_transfer_commands() (frame_transfer.cpp) are called once from the constructor, after the view, the menus and the built-in commands exist, so they may
 // override built-in handlers.
 #include <QMainWindow>
 #include <functional>
@@ -174,3 +174,5 @@ private:
 // Filled by the dialogs (frame_dialogs.cpp) and by the printing/capture code (frame_files.cpp).
 void register_dialog_commands(CMainFrame& frame);
 void register_file_commands(CMainFrame& frame);
+// File Transfer (frame_transfer.cpp): the command, its window, the SFTP channel and files dropped on the terminal.
+void register_transfer_commands(CMainFrame& frame);

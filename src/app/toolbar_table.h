@@ -1,5 +1,5 @@
 #pragma once
-// The 30-row toolbar table: which commands sit on the toolbar, in which order, with which caption.
+// The toolbar table: which commands sit on the toolbar, in which order, with which caption.
 // Pure logic (no Qt) so that validation and the layout round trip are testable on their own.
 #include <array>
 #include <string>
@@ -8,14 +8,14 @@
 struct ToolbarButtonEntry {
     int command;
     bool used;
-    int position;  // 0..29
+    int position;  // 0..toolbar_rows_count-1
     char text[40];
     bool default_used;
     int default_position;
     char default_text[40];
 };
 
-constexpr int toolbar_rows_count = 30;
+constexpr int toolbar_rows_count = 31;
 // Rows 0..14 keep their built-in caption; a stored caption replaces it only from row 15 (F9) on.
 constexpr int toolbar_first_custom_text_row = 15;
 
@@ -34,7 +34,7 @@ public:
     void set_text(int row, const std::string& text);
 
     // Repairs the table after loading. Returns false (and resets every row to its defaults) when the positions
-    // are not a permutation of 0..29; otherwise pushes unused rows behind the used ones and returns true.
+    // are not a permutation of 0..toolbar_rows_count-1; otherwise pushes unused rows behind the used ones and returns true.
     bool validate();
 
     // Rows of the buttons on the toolbar, left to right.

@@ -9,7 +9,9 @@
 inline constexpr int face_name_size = 40;
 inline constexpr int toolbar_text_size = 40;
 inline constexpr int host_history_count = 8;
-inline constexpr int toolbar_row_count = 30;
+// Rows 0..29 are the original table; row 30 (File Transfer) came later and is read with its default from older
+// layouts, which keeps their positions a permutation.
+inline constexpr int toolbar_row_count = 31;
 // Bounds of `scrollback_lines`; the store keeps a value inside them.
 inline constexpr int scrollback_lines_min = 24;
 inline constexpr int scrollback_lines_max = 100000;
@@ -27,7 +29,7 @@ struct toolbar_row_setting {
     char text[toolbar_text_size] = {};
 };
 
-// Defaults of the 30 toolbar rows: used flag, position, caption.
+// Defaults of the toolbar rows: used flag, position, caption.
 struct toolbar_row_default {
     int used;
     int pos;
@@ -133,7 +135,7 @@ struct Settings {
     // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
     std::array<std::string, host_history_count> host_hist;
 
-    // Toolbar rows N = 0..29, stored as newtoolbarused_N / newtoolbarpos_N / newtoolbartext_N.
+    // Toolbar rows N = 0..toolbar_row_count-1, stored as newtoolbarused_N / newtoolbarpos_N / newtoolbartext_N.
     std::array<toolbar_row_setting, toolbar_row_count> newtoolbar;
 
     // Main window placement as last read or written; -1 means not stored.

@@ -28,7 +28,7 @@ struct settings_window {
     virtual void apply_placement(const window_placement& p) = 0;
     virtual void show_normal() = 0;
     virtual void fit_font() = 0;
-    // Save: the window's current placement and the live toolbar layout (used, pos, text of rows 0..29).
+    // Save: the window's current placement and the live toolbar layout (used, pos, text of every row).
     virtual window_placement current_placement() = 0;
     virtual void collect_toolbar(std::array<toolbar_row_setting, toolbar_row_count>& rows) = 0;
     // Reset configuration: recompute the screen layout and repaint.

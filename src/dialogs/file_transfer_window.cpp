@@ -157,7 +157,7 @@ file_transfer_window::file_transfer_window(QWidget* parent) : QWidget(parent, Qt
 }
 
 file_transfer_window::~file_transfer_window() {
-    *alive_ = false;
+    alive_.reset();  // the cancels below report back at once: those reports must find nothing
     if (!client_) return;
     for (auto& r : rows_)
         if (r->st == state::running) client_->cancel(r->id);

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -145,6 +148,7 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     setAttribute(Qt::WA_InputMethodEnabled, true);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(false);
+    setAcceptDrops(true);
 
     host_ = std::make_unique<view_host>(*this);
     proxy_timer_ = std::make_unique<view_timer>(this);
@@ -996,6 +1000,34 @@ void CVellumView::mouseReleaseEvent(QMouseEvent* e) { mouse_->mouse_release(e); 
 void CVellumView::mouseDoubleClickEvent(QMouseEvent* e) { mouse_->mouse_double_click(e); }
 void CVellumView::wheelEvent(QWheelEvent* e) { mouse_->wheel(e); }
 void CVellumView::contextMenuEvent(QContextMenuEvent* e) { mouse_->context_menu(e); }
+
+namespace {
+QStringList dropped_files(const QMimeData* m) {
+    QStringList out;
+    if (!m || !m->hasUrls()) return out;
+    for (const QUrl& u : m->urls())
+        if (u.isLocalFile()) out << u.toLocalFile();
+    return out;
+}
+}  // namespace
+
+// Only local files are taken: dropped text or web links never turn into keystrokes for the host.
+void CVellumView::dragEnterEvent(QDragEnterEvent* e) {
+    if (dropped_files(e->mimeData()).isEmpty()) return e->ignore();
+    e->acceptProposedAction();
+}
+
+void CVellumView::dragMoveEvent(QDragMoveEvent* e) {
+    if (dropped_files(e->mimeData()).isEmpty()) return e->ignore();
+    e->acceptProposedAction();
+}
+
+void CVellumView::dropEvent(QDropEvent* e) {
+    const QStringList files = dropped_files(e->mimeData());
+    if (files.isEmpty()) return e->ignore();
+    e->acceptProposedAction();
+    emit files_dropped(files);
+}
 
 void CVellumView::focusInEvent(QFocusEvent*) {
     focus_ = true;

@@ -170,6 +170,8 @@ signals:
     void session_ended_exit();  // the host closed and `exit` is on
     void find_requested();      // Ctrl+Shift+F
     void menu_requested();      // F10 while Alt sends Meta
+    // Local files dropped on the terminal (file URLs of a text/uri-list); the frame uploads them.
+    void files_dropped(const QStringList& paths);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -183,6 +185,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;

@@ -16,6 +16,16 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <fstream>
+#include <random>
 #include <memory>
 #include <optional>
 
@@ -28,6 +38,7 @@
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "dialogs/file_transfer_window.h"
 #include "dialogs/settings_dialogs.h"
 #include "session/session.h"
 #include "terminal/screen.h"
@@ -146,13 +157,15 @@ struct ssh_window {
     // which stays in force until `home_guard` is reset: its port, or -1 with `why` when it cannot run here (a failed
     // scan also fails the test).
     std::optional<test_support::scoped_home> home_guard;
-    int start_known_sshd(std::string& why) {
+    int start_known_sshd(std::string& why, std::vector<std::string> extra = {}) {
         if (!QFile::exists("/usr/sbin/sshd") || !QFile::exists("/usr/bin/ssh-keyscan")) {
             why = "sshd missing";
             return -1;
         }
-        const int port = start_peer("sshd_fixture.py", {"--key", "ed25519", "--user", "qtpeer", "--password",
-                                                        "Peer-pass-42", "--timeout", "60"});
+        std::vector<std::string> args{"--key",      "ed25519",      "--user",    "qtpeer",
+                                      "--password", "Peer-pass-42", "--timeout", "60"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const int port = start_peer("sshd_fixture.py", args);
         if (port < 0) {
             why = "sshd did not start: " + peer_test::slurp(d / "peer.err");
             return -1;
@@ -513,6 +526,117 @@ TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
     EXPECT_EQ(asked, 1) << "Reconnect asked again";
     EXPECT_TRUE(s.ssh_user == "qtpeer");
     EXPECT_EQ(s.ssh_default, 0) << "nothing became remembered";
+}
+
+// File Transfer over a stock sshd (internal-sftp), signed on once through the dialog: two files dropped on the
+// terminal arrive in the folder the shell reported with OSC 7; a large download is cut off part way when the
+// connection ends, and after Reconnect (no sign-on asked) Resume completes it byte for byte from what was kept.
+TEST(Client, DroppedFilesUploadAndADownloadResumesAfterReconnect) {
+    ssh_window w;
+    std::string why;
+    const int port = w.start_known_sshd(why, {"--option", "Subsystem sftp internal-sftp"});
+    if (port < 0) GTEST_SKIP() << why;
+    const std::string folder = "/home/qtpeer/ftw_" + std::to_string(::getpid());
+    struct remove_at_end {
+        std::string path;
+        ~remove_at_end() { peer_test::fs::remove_all(path); }
+    } cleanup{folder};
+    peer_test::fs::remove_all(folder);
+    peer_test::fs::create_directories(folder);
+    const auto random_file = [](const std::string& path, std::size_t n, unsigned seed) {
+        std::mt19937 rng(seed);
+        std::string bytes(n, '\0');
+        for (char& c : bytes) c = char(rng());
+        std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+        return bytes;
+    };
+    const std::string big = random_file(folder + "/big.log", 96 * 1024 * 1024, 7);
+    int st = 0;
+    peer_test::run("chown -R qtpeer " + folder, &st);
+    const std::string one = random_file((w.d / "one.txt").string(), 1000, 8);
+    const std::string two = random_file((w.d / "two.bin").string(), 3 * 1024 * 1024 + 1, 9);
+    const auto slurp = [](const std::string& path) { return peer_test::slurp(path); };
+
+    Settings& s = w.open_window();
+    s.ssh = 1;
+    s.ssh_type_1_2 = 1;
+    s.ssh_default = 0;
+    s.ssh_user.clear();
+    s.ssh_password.clear();
+    int asked = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<getssh*>(QApplication::activeModalWidget());
+        if (!d) return;
+        ++asked;
+        d->control<QLineEdit>(1000)->setText("qtpeer");
+        d->control<QLineEdit>(1001)->setText("Peer-pass-42");
+        d->accept();
+    });
+    answer.start(50);
+    ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
+    // The known_hosts HOME stays until the end: Reconnect checks the host key again.
+    ASSERT_TRUE(w.screen_shows("$ ", 15000)) << screen_text(w.view()) << w.last_message();
+    w.type_line(QString::fromStdString("printf '\\033]7;file://box%s\\007' " + folder));
+    ASSERT_TRUE(wait_for([&] { return w.frame->terminal().current_folder() == folder; }, 10000))
+        << w.frame->terminal().current_folder();
+    ASSERT_TRUE(wait_for([&] { return w.frame->command_enabled(cmd::file_transfer); }, 5000));
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((w.d / "one.txt").string())),
+                  QUrl::fromLocalFile(QString::fromStdString((w.d / "two.bin").string()))});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w.view(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w.view(), &drop);
+    auto* win = w.frame->findChild<file_transfer_window*>();
+    ASSERT_NE(win, nullptr);
+    const bool uploaded = wait_for(
+        [&] {
+            return win->transfers().size() == 2 && win->transfers()[0]->st == file_transfer_window::state::done &&
+                   win->transfers()[1]->st == file_transfer_window::state::done;
+        },
+        20000);
+    ASSERT_TRUE(uploaded) << win->status_line()->text().toStdString();
+    EXPECT_EQ(win->remote_folder(), folder);
+    EXPECT_TRUE(slurp(folder + "/one.txt") == one);
+    EXPECT_TRUE(slurp(folder + "/two.bin") == two);
+
+    // Down, cut off part way.
+    const QString down = QString::fromStdString((w.d / "down").string());
+    ASSERT_TRUE(QDir().mkpath(down));
+    win->set_local_folder(down);
+    win->refresh();
+    ASSERT_TRUE(wait_for([&] { return !win->remote_list()->findItems("big.log", Qt::MatchExactly).isEmpty(); }, 5000));
+    win->select_names(file_transfer_window::pane::remote, {"big.log"});
+    win->button("download")->click();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000 && (win->transfers().size() < 3 || win->transfers()[2]->done < 8 * 1024 * 1024))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_EQ(win->transfers().size(), 3u);
+    const auto& row = *win->transfers()[2];
+    ASSERT_EQ(row.st, file_transfer_window::state::running);
+    EXPECT_GT(row.bar->value(), 0);
+    EXPECT_FALSE(row.item->text(3).isEmpty());  // the rate
+    w.view().disconnect();
+    ASSERT_TRUE(wait_for([&] { return !w.view().net().busy(); }, 10000));
+    EXPECT_EQ(row.st, file_transfer_window::state::failed);
+    const auto kept = QFileInfo(down + "/big.log.part").size();
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, qint64(big.size()));
+    EXPECT_TRUE(win->connection_line()->text().startsWith("Not connected"));
+
+    ASSERT_TRUE(w.frame->reconnect());
+    ASSERT_TRUE(wait_for([&] { return row.resume->isEnabled(); }, 15000))
+        << screen_text(w.view()) << win->connection_line()->text().toStdString();
+    row.resume->click();
+    const bool resumed = wait_for([&] { return row.st != file_transfer_window::state::running; }, 30000);
+    EXPECT_TRUE(resumed);
+    EXPECT_EQ(row.st, file_transfer_window::state::done) << row.message.toStdString();
+    EXPECT_TRUE(slurp((down + "/big.log").toStdString()) == big);
+    EXPECT_EQ(asked, 1) << "signed on again";
 }
 
 }  // namespace

@@ -16,6 +16,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QUrl>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
@@ -33,6 +36,7 @@
 #include "config/memory_backend.h"
 #include "config/mycli.h"
 #include "config/settings.h"
+#include "dialogs/file_transfer_window.h"
 #include "dialogs/font_dialogs.h"
 #include "ssh/ssh1.h"
 #include "ssh/ssh_client.h"
@@ -219,13 +223,74 @@ TEST_F(frame_fixture, EmptyToolbarIsKeptWithoutError) {
         customize_dialog d(frame->toolbar_rows(), frame.get());
         for (int r : d.current_rows()) d.remove_row(r);
         EXPECT_TRUE(d.current_rows().empty());
-        EXPECT_EQ(d.available_rows().size(), 30u);
+        EXPECT_EQ(d.available_rows().size(), std::size_t(toolbar_rows_count));
     }
     frame->rebuild_toolbar();
     ASSERT_TRUE(frame->close());
     open();
     EXPECT_TRUE(toolbar_texts().empty());
     EXPECT_TRUE(ui.messages.empty());
+}
+
+// A layout stored before the File Transfer row existed (no keys for row 30) loads as it was stored; the new row
+// waits off the toolbar, and once placed there it is saved and comes back.
+TEST_F(frame_fixture, LayoutStoredBeforeTheTransferRowLoads) {
+    ASSERT_TRUE(frame->close());
+    const std::string sec = config_section("1");
+    for (const char* key : {"newtoolbarused_30", "newtoolbarpos_30", "newtoolbartext_30"}) store.remove_key(sec, key);
+    ASSERT_FALSE(store.has(sec, "newtoolbarpos_30"));
+    store.write_int(sec, "newtoolbarpos_3", 3);  // Paste before Copy
+    store.write_int(sec, "newtoolbarpos_4", 2);
+    open();
+    EXPECT_TRUE(ui.messages.empty());
+    auto t = toolbar_texts();
+    ASSERT_GE(t.size(), 4u);
+    EXPECT_EQ(t[2], "Paste");
+    EXPECT_EQ(t[3], "Copy");
+    EXPECT_EQ(std::count(t.begin(), t.end(), QStringLiteral("Transfer")), 0);
+    const int row = frame->toolbar_rows().row_of_command(cmd::file_transfer);
+    ASSERT_EQ(row, 30);
+    {
+        customize_dialog d(frame->toolbar_rows(), frame.get());
+        d.add_row(row);
+    }
+    frame->rebuild_toolbar();
+    ASSERT_TRUE(frame->close());
+    EXPECT_EQ(stored("newtoolbarused_30"), 1);
+    open();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(toolbar_texts().back(), "Transfer");
+}
+
+// Without an SSH-2 connection File Transfer is disabled, and files dropped on the terminal are not sent anywhere:
+// the status bar says so.
+TEST_F(frame_fixture, FileTransferNeedsSsh2AndDropsOnlyLeaveANote) {
+    frame->refresh_command_states();
+    ASSERT_NE(frame->action(cmd::file_transfer), nullptr);
+    EXPECT_EQ(frame->action(cmd::file_transfer)->text(), "File &Transfer...");
+    EXPECT_FALSE(frame->command_enabled(cmd::file_transfer));
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));  // Telnet
+    frame->refresh_command_states();
+    EXPECT_FALSE(frame->command_enabled(cmd::file_transfer));
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QStringLiteral("/etc/hostname"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame->view(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame->view(), &drop);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains("nothing was sent"))
+        << frame->statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(frame->findChildren<file_transfer_window*>().isEmpty());
+    EXPECT_EQ(sockets.sent.find("hostname"), std::string::npos);
+
+    // Text dropped on the terminal is refused: it never becomes keystrokes.
+    QMimeData text;
+    text.setText(QStringLiteral("rm -rf ~\r"));
+    QDragEnterEvent text_enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame->view(), &text_enter);
+    EXPECT_FALSE(text_enter.isAccepted());
 }
 
 TEST_F(frame_fixture, BrokenStoredLayoutGivesDefaultToolbarAndMessage) {

@@ -363,10 +363,10 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                            "ssh_password",   "host_hist",    "ost_hist",
                            "st_hist",        "t_hist",       "_hist",
                            "hist",           "ist",          "st"};
-    std::size_t expected = std::size(ints) + std::size(texts) + 3 * 30;
+    std::size_t expected = std::size(ints) + std::size(texts) + 3 * toolbar_row_count;
     for (const char* k : ints) EXPECT_NE(stored_int(k), -999999) << k;
     for (const char* k : texts) EXPECT_NE(stored_text(k), "<missing>") << k;
-    for (int n = 0; n < 30; ++n) {
+    for (int n = 0; n < toolbar_row_count; ++n) {
         EXPECT_NE(stored_int("newtoolbarused_" + std::to_string(n)), -999999);
         EXPECT_NE(stored_int("newtoolbarpos_" + std::to_string(n)), -999999);
         EXPECT_NE(stored_text("newtoolbartext_" + std::to_string(n)), "<missing>");

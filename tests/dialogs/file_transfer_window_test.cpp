@@ -425,6 +425,21 @@ TEST_F(TransferWindow, DroppedConnectionThenResumeOnTheNextChannel) {
     EXPECT_TRUE(same(read_local("log.txt"), data));
 }
 
+// Closing for good stops what runs: the transfer's later replies find no window, and the file is not finished.
+TEST_F(TransferWindow, DestroyedWindowCancelsItsTransfers) {
+    server.files["/home/u/f.bin"] = random_bytes(8 * 1024 * 1024, 6);
+    connect_client();
+    w->select_names(file_transfer_window::pane::remote, {"f.bin"});
+    click("download");
+    for (int i = 0; i < 50 && (w->transfers().empty() || last_row().done == 0); ++i) step();
+    ASSERT_EQ(last_row().st, state::running);
+    w.reset();
+    pump();
+    EXPECT_EQ(client->running_transfers(), 0u);
+    EXPECT_FALSE(QFile::exists(local_path("f.bin")));
+    EXPECT_TRUE(QFile::exists(local_path("f.bin.part")));
+}
+
 // ----- remote file operations on both panes ------------------------------------------------------------------------
 
 class FileOperations : public TransferWindow, public ::testing::WithParamInterface<file_transfer_window::pane> {};
