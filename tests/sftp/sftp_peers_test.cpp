@@ -111,31 +111,24 @@ protected:
     }
     std::string r(const std::string& name) const { return remote_name + "/" + name; }
 
-    run_result vt(int port, std::vector<std::string> args, int timeout_s = 40) {
+    // vtsession signed on over SSH-2 with the peer's password, then `args`.
+    std::vector<std::string> vt_argv(int port, const std::vector<std::string>& args, int timeout_s = 40) const {
         std::vector<std::string> argv{VTSESSION_BIN,
                                       "--host",
                                       "127.0.0.1",
                                       "--port",
                                       std::to_string(port),
                                       "--timeout",
-                                      std::to_string(timeout_s),
-                                      "--set",
-                                      "ssh=1",
-                                      "--set",
-                                      "ssh_type_1_2=1",
-                                      "--set",
-                                      "ssh_encryption=1",
-                                      "--set",
-                                      "ssh_default=1",
-                                      "--set",
-                                      "ssh_user=" + user,
-                                      "--set",
-                                      "ssh_password=" + password,
-                                      "--set",
-                                      "ssh_algorithms=1",
-                                      "--set",
-                                      "ssh_check_host_key=0"};
+                                      std::to_string(timeout_s)};
+        for (const std::string& set : std::vector<std::string>{
+                 "ssh=1", "ssh_type_1_2=1", "ssh_encryption=1", "ssh_default=1", "ssh_user=" + user,
+                 "ssh_password=" + password, "ssh_algorithms=1", "ssh_check_host_key=0"})
+            argv.insert(argv.end(), {"--set", set});
         argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    run_result vt(int port, const std::vector<std::string>& args, int timeout_s = 40) {
+        const std::vector<std::string> argv = vt_argv(port, args, timeout_s);
         run_result out;
         {
             child c(argv, dir / "vt.out", dir / "vt.err");
@@ -267,30 +260,7 @@ TEST_P(SftpResume, AServerKilledMidDownloadThenResumed) {
     write_random(remote / "huge", 120 << 20, 5);
     const fs::path part = local / "huge.part";
     {
-        std::vector<std::string> argv{VTSESSION_BIN,
-                                      "--host",
-                                      "127.0.0.1",
-                                      "--port",
-                                      std::to_string(port),
-                                      "--timeout",
-                                      "40",
-                                      "--set",
-                                      "ssh=1",
-                                      "--set",
-                                      "ssh_type_1_2=1",
-                                      "--set",
-                                      "ssh_default=1",
-                                      "--set",
-                                      "ssh_user=" + user,
-                                      "--set",
-                                      "ssh_password=" + password,
-                                      "--set",
-                                      "ssh_algorithms=1",
-                                      "--set",
-                                      "ssh_check_host_key=0",
-                                      "--get",
-                                      r("huge"),
-                                      local.string()};
+        const std::vector<std::string> argv = vt_argv(port, {"--get", r("huge"), local.string()});
         child c(argv, dir / "vt.out", dir / "vt.err");
         for (int i = 0; i < 1500 && !(fs::exists(part) && fs::file_size(part) > (8u << 20)); ++i)
             std::this_thread::sleep_for(10ms);

@@ -912,13 +912,14 @@ TEST_F(SshModern, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
 // service, and a port already in use is named while the rest opens.
 namespace {
 
-// A loopback service that answers every read with its bytes in capitals, one thread a connection.
-struct upper_service {
+// A loopback service, one thread a connection, that answers every read with its bytes: in capitals (`upper`), or as
+// they came. Bounded: a stuck peer times out its worker.
+struct loopback_service {
     int fd = -1;
     int port = -1;
     std::thread acceptor;
     std::vector<std::thread> workers;
-    upper_service() {
+    explicit loopback_service(bool upper) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -928,24 +929,28 @@ struct upper_service {
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             return;
         port = ntohs(a.sin_port);
-        acceptor = std::thread([this] {
+        acceptor = std::thread([this, upper] {
             for (;;) {
                 const int c = ::accept(fd, nullptr, nullptr);
                 if (c < 0) return;
-                workers.emplace_back([c] {
-                    timeval tv{10, 0};
+                workers.emplace_back([c, upper] {
+                    timeval tv{30, 0};
                     ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-                    char buf[4096];
-                    for (ssize_t n; (n = ::recv(c, buf, sizeof buf, 0)) > 0;) {
-                        for (ssize_t i = 0; i < n; ++i) buf[i] = char(std::toupper(static_cast<unsigned char>(buf[i])));
-                        if (::send(c, buf, std::size_t(n), MSG_NOSIGNAL) != n) break;
+                    ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+                    std::vector<char> buf(1 << 16);
+                    for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;) {
+                        if (upper)
+                            for (ssize_t i = 0; i < n; ++i)
+                                buf[std::size_t(i)] =
+                                    char(std::toupper(static_cast<unsigned char>(buf[std::size_t(i)])));
+                        if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
                     }
                     ::close(c);
                 });
             }
         });
     }
-    ~upper_service() {
+    ~loopback_service() {
         ::shutdown(fd, SHUT_RDWR);
         ::close(fd);
         if (acceptor.joinable()) acceptor.join();
@@ -991,7 +996,7 @@ std::string through(int port, const std::string& hello, std::size_t expect_first
 TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
     const int port = start_sshd({}, "ed25519");
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    upper_service service;
+    loopback_service service(true);
     ASSERT_GT(service.port, 0);
     const int local = peer_test::free_port(), socks = peer_test::free_port(), remote = peer_test::free_port();
     const std::string to_service = "127.0.0.1:" + std::to_string(service.port);
@@ -1074,46 +1079,6 @@ TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
 
 namespace {
 
-// A loopback echo server: every connection gets its bytes back. Bounded: a stuck peer times out its worker.
-struct echo_service {
-    int fd = -1;
-    int port = -1;
-    std::thread acceptor;
-    std::vector<std::thread> workers;
-    echo_service() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        port = ntohs(a.sin_port);
-        acceptor = std::thread([this] {
-            for (;;) {
-                const int c = ::accept(fd, nullptr, nullptr);
-                if (c < 0) return;
-                workers.emplace_back([c] {
-                    timeval tv{30, 0};
-                    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-                    ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-                    std::vector<char> buf(1 << 16);
-                    for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;)
-                        if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
-                    ::close(c);
-                });
-            }
-        });
-    }
-    ~echo_service() {
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
-        if (acceptor.joinable()) acceptor.join();
-        for (auto& w : workers) w.join();
-    }
-};
-
 // The bytes of a transfer: a fixed pseudo-random stream, so that the receiving side checks each byte without
 // keeping a copy of what was sent.
 struct byte_stream {
@@ -1146,7 +1111,7 @@ std::string read_from(const fs::path& p, std::size_t from) {
 TEST_F(SshModern, KeystrokesEchoWhileFiftyMegabytesCrossALocalForward) {
     const int port = start_sshd({}, "ed25519");
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    echo_service service;
+    loopback_service service(false);
     ASSERT_GT(service.port, 0);
     const int local = peer_test::free_port();
     const fs::path capture = dir / "typed.cap";
