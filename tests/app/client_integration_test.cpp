@@ -481,6 +481,29 @@ TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
     EXPECT_TRUE(wait_for([&] { return w.note().rfind("No answer for ", 0) == 0; }, 5000)) << w.note();
 }
 
+// SSH-2 with nothing remembered, so the sign-on dialog asks: each time it is answered with the peer's user name and
+// password, and counted.
+struct dialog_sign_on {
+    int asked = 0;
+    QTimer timer;
+    explicit dialog_sign_on(Settings& s) {
+        s.ssh = 1;
+        s.ssh_type_1_2 = 1;
+        s.ssh_default = 0;
+        s.ssh_user.clear();
+        s.ssh_password.clear();
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            auto* d = qobject_cast<getssh*>(QApplication::activeModalWidget());
+            if (!d) return;
+            ++asked;
+            d->control<QLineEdit>(1000)->setText("qtpeer");
+            d->control<QLineEdit>(1001)->setText("Peer-pass-42");
+            d->accept();
+        });
+        timer.start(50);
+    }
+};
+
 // SSH-2 with the credentials not remembered: the sign-on dialog asks at the first connection, and Reconnect signs on
 // with what was typed there without asking again.
 TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
@@ -490,25 +513,10 @@ TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
     if (port < 0) GTEST_SKIP() << why;
 
     Settings& s = w.open_window();
-    s.ssh = 1;
-    s.ssh_type_1_2 = 1;
-    s.ssh_default = 0;  // nothing remembered: the dialog asks
-    s.ssh_user.clear();
-    s.ssh_password.clear();
-    int asked = 0;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* d = qobject_cast<getssh*>(QApplication::activeModalWidget());
-        if (!d) return;
-        ++asked;
-        d->control<QLineEdit>(1000)->setText("qtpeer");
-        d->control<QLineEdit>(1001)->setText("Peer-pass-42");
-        d->accept();
-    });
-    answer.start(50);
+    dialog_sign_on answer(s);
     ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
     const bool first = w.screen_shows("$ ", 15000);
-    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(answer.asked, 1);
     w.type_line("exit");
     const bool ended = wait_for([&] { return !w.view().net().busy(); }, 10000);
     QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
@@ -523,7 +531,7 @@ TEST(Client, ReconnectSignsOnWithTheCredentialsTypedInThisRun) {
     ASSERT_TRUE(first) << screen_text(w.view()) << w.last_message();
     ASSERT_TRUE(ended) << screen_text(w.view());
     EXPECT_TRUE(second) << screen_text(w.view()) << w.last_message();
-    EXPECT_EQ(asked, 1) << "Reconnect asked again";
+    EXPECT_EQ(answer.asked, 1) << "Reconnect asked again";
     EXPECT_TRUE(s.ssh_user == "qtpeer");
     EXPECT_EQ(s.ssh_default, 0) << "nothing became remembered";
 }
@@ -557,23 +565,7 @@ TEST(Client, DroppedFilesUploadAndADownloadResumesAfterReconnect) {
     const std::string two = random_file((w.d / "two.bin").string(), 3 * 1024 * 1024 + 1, 9);
     const auto slurp = [](const std::string& path) { return peer_test::slurp(path); };
 
-    Settings& s = w.open_window();
-    s.ssh = 1;
-    s.ssh_type_1_2 = 1;
-    s.ssh_default = 0;
-    s.ssh_user.clear();
-    s.ssh_password.clear();
-    int asked = 0;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* d = qobject_cast<getssh*>(QApplication::activeModalWidget());
-        if (!d) return;
-        ++asked;
-        d->control<QLineEdit>(1000)->setText("qtpeer");
-        d->control<QLineEdit>(1001)->setText("Peer-pass-42");
-        d->accept();
-    });
-    answer.start(50);
+    dialog_sign_on answer(w.open_window());
     ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
     // The known_hosts HOME stays until the end: Reconnect checks the host key again.
     ASSERT_TRUE(w.screen_shows("$ ", 15000)) << screen_text(w.view()) << w.last_message();
@@ -636,7 +628,7 @@ TEST(Client, DroppedFilesUploadAndADownloadResumesAfterReconnect) {
     EXPECT_TRUE(resumed);
     EXPECT_EQ(row.st, file_transfer_window::state::done) << row.message.toStdString();
     EXPECT_TRUE(slurp((down + "/big.log").toStdString()) == big);
-    EXPECT_EQ(asked, 1) << "signed on again";
+    EXPECT_EQ(answer.asked, 1) << "signed on again";
 }
 
 }  // namespace
