@@ -76,11 +76,15 @@ const bool has_avx2 = [] {
     const __m256i high_bits = _mm256_set1_epi32(int(~0xFFu)), blank = _mm256_set1_epi32(0x20);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);  // the packs work within 128-bit halves
     for (int i = 0; i < n; i += 32) {
-        __m256i x[4];
-        for (int k = 0; k < 4; ++k) x[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8 * k));
-        const __m256i any = _mm256_or_si256(_mm256_or_si256(x[0], x[1]), _mm256_or_si256(x[2], x[3]));
+        // Four named loads, not an array: GCC splits unaligned 256-bit loads and would put an array on the stack,
+        // and reading it back whole stalls on the halves just stored.
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8));
+        const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 16));
+        const __m256i x3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 24));
+        const __m256i any = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
         if (!_mm256_testz_si256(any, high_bits)) return i;
-        const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(x[0], x[1]), _mm256_packs_epi32(x[2], x[3]));
+        const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(x0, x1), _mm256_packs_epi32(x2, x3));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_permutevar8x32_epi32(b, order));
         if (i + 32 <= limit) {
             for (int k = 0; k < 4; ++k) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8 * k), blank);
