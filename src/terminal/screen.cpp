@@ -69,18 +69,23 @@ bool store_plain_run(uint32_t* cells, uint8_t* marks, const uint8_t* bytes, int 
     __m128i any = zero;
     for (; i + 16 <= n; i += 16) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
-        const __m128i v[4] = {
-            _mm_or_si128(_mm_unpacklo_epi16(lo, zero), attr), _mm_or_si128(_mm_unpackhi_epi16(lo, zero), attr),
-            _mm_or_si128(_mm_unpacklo_epi16(hi, zero), attr), _mm_or_si128(_mm_unpackhi_epi16(hi, zero), attr)};
-        __m128i same[4];
-        for (int k = 0; k < 4; ++k) {
+        // Each group of four cells is stored and compared as soon as it is made, and the comparisons packed in
+        // pairs: with every value alive at once the sixteen registers run out and the loop goes through the stack.
+        const auto store4 = [&](__m128i words, int k) {
+            const __m128i v = _mm_or_si128(words, attr);
             auto* c = reinterpret_cast<__m128i*>(cells + i + 4 * k);
-            same[k] = _mm_cmpeq_epi32(_mm_loadu_si128(c), v[k]);
-            _mm_storeu_si128(c, v[k]);
-        }
+            const __m128i same = _mm_cmpeq_epi32(_mm_loadu_si128(c), v);
+            _mm_storeu_si128(c, v);
+            return same;
+        };
+        const __m128i lo = _mm_unpacklo_epi8(b, zero);
+        const __m128i same01 =
+            _mm_packs_epi32(store4(_mm_unpacklo_epi16(lo, zero), 0), store4(_mm_unpackhi_epi16(lo, zero), 1));
+        const __m128i hi = _mm_unpackhi_epi8(b, zero);
+        const __m128i same23 =
+            _mm_packs_epi32(store4(_mm_unpacklo_epi16(hi, zero), 2), store4(_mm_unpackhi_epi16(hi, zero), 3));
         // 0xFF for each cell (in order) that already held its value: its mark stays.
-        const __m128i kept = _mm_packs_epi16(_mm_packs_epi32(same[0], same[1]), _mm_packs_epi32(same[2], same[3]));
+        const __m128i kept = _mm_packs_epi16(same01, same23);
         auto* m = reinterpret_cast<__m128i*>(marks + i);
         const __m128i fresh = _mm_andnot_si128(kept, repaint);
         _mm_storeu_si128(m, _mm_or_si128(_mm_and_si128(kept, _mm_loadu_si128(m)), fresh));
