@@ -1,7 +1,7 @@
 // vtsession --get/--put against real SFTP servers on loopback: stock sshd with internal-sftp and with sftp-server,
 // dropbear (which runs sftp-server), and asyncssh's SFTP server. Each peer gets one run of many transfers (0 B,
 // 1 B, 1 MB, 20 MB both ways, odd names, a folder of 1,000 small files), compared byte for byte, and a file it refuses;
-// against sshd the server is killed mid-download and the download resumed.
+// asyncssh's server is killed mid-download and the download resumed; a 1 MiB tmpfs fills on each side.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
