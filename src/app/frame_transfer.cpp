@@ -15,17 +15,19 @@ namespace {
 
 class transfer_glue final : public QObject {
 public:
-    explicit transfer_glue(CMainFrame& f) : QObject(&f), f_(f) {
-        // While the window is open, a new connection (Reconnect) gets its channel without another click, so a
-        // failed row can be resumed at once.
-        auto* again = new QTimer(this);
-        again->setInterval(500);
-        connect(again, &QTimer::timeout, this, [this] {
-            if (retry_ && window_ && window_->isVisible() && !client_ && !asked_ && usable()) ask();
+    explicit transfer_glue(CMainFrame& f) : QObject(&f), f_(f), again_(new QTimer(this)) {
+        // After a connection ends, while the window is open, the next connection (Reconnect) gets its channel
+        // without another click, so a failed row can be resumed at once. The timer runs only for that wait.
+        again_->setInterval(500);
+        connect(again_, &QTimer::timeout, this, [this] {
+            if (!window_ || !window_->isVisible() || client_) return again_->stop();
+            if (asked_ || !usable()) return;
+            again_->stop();
+            ask();
         });
-        again->start();
-        // A channel the host refused or closed is asked for again on the next connection, not every half second.
-        connect(&f.view(), &CVellumView::session_ended, this, [this] { retry_ = true; });
+        connect(&f.view(), &CVellumView::session_ended, this, [this] {
+            if (window_ && window_->isVisible()) again_->start();
+        });
     }
 
     // An SSH-2 connection past its key exchange. The channel itself is opened by the engine once the sign-on is
@@ -77,7 +79,9 @@ private:
                  ++self->generation_;
                  self->client_ = nullptr;
                  self->asked_ = false;
-                 self->retry_ = false;
+                 // A channel the host refused or closed on a live connection is asked for again on the next
+                 // connection, not every tick.
+                 if (self->f_.connected()) self->again_->stop();
                  if (self->window_)
                      self->window_->set_client(nullptr, {}, QString::fromUtf8(why.data(), qsizetype(why.size())));
              }});
@@ -86,8 +90,8 @@ private:
     CMainFrame& f_;
     QPointer<file_transfer_window> window_;
     sftp::client* client_ = nullptr;
+    QTimer* again_;
     bool asked_ = false;
-    bool retry_ = true;
     unsigned generation_ = 0;
 };
 
