@@ -98,3 +98,30 @@ std::optional<std::string> base64_decode(std::string_view text, size_t limit) {
     if (out.size() > limit) return std::nullopt;
     return out;
 }
+
+std::optional<folder_report> parse_folder_report(std::string_view url) {
+    constexpr std::string_view scheme = "file://";
+    if (url.size() < scheme.size()) return std::nullopt;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        const char c = url[i] >= 'A' && url[i] <= 'Z' ? char(url[i] + 32) : url[i];
+        if (c != scheme[i]) return std::nullopt;
+    }
+    url.remove_prefix(scheme.size());
+    const size_t slash = url.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    folder_report r;
+    r.host.assign(url.substr(0, slash));
+    for (size_t i = slash; i < url.size(); ++i) {
+        const int hi = url[i] == '%' && i + 2 < url.size() ? hex_value(url[i + 1]) : -1;
+        const int lo = hi >= 0 ? hex_value(url[i + 2]) : -1;
+        if (lo < 0) {
+            r.path += url[i];
+            continue;
+        }
+        const char decoded = char(hi * 16 + lo);
+        if (decoded == '\0') return std::nullopt;
+        r.path += decoded;
+        i += 2;
+    }
+    return r;
+}

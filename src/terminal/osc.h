@@ -1,6 +1,6 @@
 #pragma once
 // Pieces of xterm's operating system commands that need no emulator state: colour texts (OSC 4, 10, 11,
-// 12), their answers, and the base64 text of a clipboard write (OSC 52).
+// 12), their answers, the base64 text of a clipboard write (OSC 52) and the folder a shell reports (OSC 7).
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,3 +15,9 @@ std::string colour_answer(uint32_t rgb);
 // Standard base64 ('=' padding optional); nothing when a character is outside the alphabet or the decoded text
 // would exceed `limit` bytes.
 std::optional<std::string> base64_decode(std::string_view text, size_t limit);
+// OSC 7's file://HOST/PATH: the host and the percent-decoded path. Some shells encode no more than spaces, so a '%'
+// without two hex digits stays as it is. Nothing for another scheme, a URL without a path or an encoded NUL.
+struct folder_report {
+    std::string host, path;
+};
+std::optional<folder_report> parse_folder_report(std::string_view url);

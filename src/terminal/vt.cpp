@@ -1027,44 +1027,13 @@ void vt::osc_clipboard(std::string_view args) {
     if (const auto text = base64_decode(args, vt_clipboard_limit)) host_->set_clipboard(*text);
 }
 
-namespace {
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-}  // namespace
-
-// OSC 7 ; file://HOST/PATH. Only file URLs count. Some shells encode no more than spaces, so a '%' without two hex
-// digits stays as it is. An encoded NUL, a URL without a path and a report cut at the OSC limit (which bounds the
-// folder's length) are dropped whole, leaving the folder as it was.
+// A report cut at the OSC limit (which bounds the folder's length) or not a file URL leaves the folder as it was.
 void vt::osc_folder(std::string_view args) {
     if (osc_.size() > vt_osc_limit) return;
-    constexpr std::string_view scheme = "file://";
-    if (args.size() < scheme.size()) return;
-    for (size_t i = 0; i < scheme.size(); ++i) {
-        const char c = args[i] >= 'A' && args[i] <= 'Z' ? char(args[i] + 32) : args[i];
-        if (c != scheme[i]) return;
-    }
-    args.remove_prefix(scheme.size());
-    const size_t slash = args.find('/');
-    if (slash == std::string_view::npos) return;
-    std::string path;
-    for (size_t i = slash; i < args.size(); ++i) {
-        const int hi = args[i] == '%' && i + 2 < args.size() ? hex_digit(args[i + 1]) : -1;
-        const int lo = hi >= 0 ? hex_digit(args[i + 2]) : -1;
-        if (lo < 0) {
-            path += args[i];
-            continue;
-        }
-        const char decoded = char(hi * 16 + lo);
-        if (decoded == '\0') return;
-        path += decoded;
-        i += 2;
-    }
-    folder_host_.assign(args.substr(0, slash));
-    folder_ = std::move(path);
+    auto r = parse_folder_report(args);
+    if (!r) return;
+    folder_host_ = std::move(r->host);
+    folder_ = std::move(r->path);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
