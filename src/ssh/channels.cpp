@@ -52,6 +52,16 @@ std::uint32_t consume_window(channel& c, std::size_t n) {
     return add;
 }
 
+std::uint32_t reopen_window(channel& c, std::size_t n) {
+    c.consumed += static_cast<std::uint32_t>(std::min<std::size_t>(n, c.window_size));
+    if (c.consumed < c.window_size / 2) return 0;
+    const std::uint32_t add = c.consumed;
+    c.consumed = 0;
+    c.local_window =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(c.local_window) + add, c.window_size));
+    return add;
+}
+
 void grow_remote_window(channel& c, std::uint32_t add) {
     const std::uint64_t w = std::uint64_t(c.remote_window) + add;
     c.remote_window = w > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(w);

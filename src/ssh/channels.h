@@ -53,6 +53,8 @@ struct channel {
     // What the host may still send, and the size each WINDOW_ADJUST restores (topped up when half is used).
     std::uint32_t local_window = 0;
     std::uint32_t window_size = 0;
+    // A handler with its own window: what its reader took since the last WINDOW_ADJUST (see reopen_window).
+    std::uint32_t consumed = 0;
     std::uint32_t max_packet = 0;  // the largest data we announced
     // What we may still send and the host's largest data packet, from its confirmation.
     std::uint32_t remote_window = 0;
@@ -93,6 +95,10 @@ private:
 // wrapping the count). Once half of it is used the window is restored to its size: the increase to send in
 // WINDOW_ADJUST, 0 while none is due.
 std::uint32_t consume_window(channel& c, std::size_t n);
+
+// For a handler with its own window: its reader took `n` bytes. Once half the window has been taken since the last
+// WINDOW_ADJUST, the window grows back by what was taken: the increase to send, 0 while none is due.
+std::uint32_t reopen_window(channel& c, std::size_t n);
 
 // The host's WINDOW_ADJUST, the window kept at 2^32 - 1 at most.
 void grow_remote_window(channel& c, std::uint32_t add);

@@ -281,6 +281,7 @@ private:
     // CHANNEL_FAILURE for a host's channel request that wants an answer.
     void refuse_request(const channel& c, bool want_reply);
     void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);
+    void send_window_adjust(const channel& c, std::uint32_t add);
     void flush_pending(channel& c);
 
     // the session channel

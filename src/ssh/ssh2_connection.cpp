@@ -78,10 +78,12 @@ void ssh2_engine::take_data(channel& c, std::span<const std::uint8_t> payload, s
     if (!alive(gen)) return;
     channel* still = channels_.find(id);
     if (!still || still->handler->own_window()) return;
-    const std::uint32_t add = consume_window(*still, payload.size());
-    if (add == 0) return;
+    if (const std::uint32_t add = consume_window(*still, payload.size())) send_window_adjust(*still, add);
+}
+
+void ssh2_engine::send_window_adjust(const channel& c, std::uint32_t add) {
     wire_writer w = begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
-    w.u32(still->remote_id);
+    w.u32(c.remote_id);
     w.u32(add);
     send(w);
 }

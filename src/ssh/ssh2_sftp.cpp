@@ -22,7 +22,6 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
     sftp::posix_files files;
     sftp::client client;
     std::optional<std::uint32_t> id;  // the channel's number while it is in the table
-    std::uint32_t consumed = 0;
     bool over = false;
 
     channel* row() const {
@@ -102,16 +101,7 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
         // What the client took (all of it: it keeps at most one packet) reopens the window.
         channel* still = e.channels_.find(local_id);
         if (!still) return;
-        consumed += static_cast<std::uint32_t>(d.size());
-        if (consumed < still->window_size / 2) return;
-        const std::uint32_t add = consumed;
-        consumed = 0;
-        still->local_window = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(std::uint64_t(still->local_window) + add, still->window_size));
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
-        w.u32(still->remote_id);
-        w.u32(add);
-        e.send(w);
+        if (const std::uint32_t add = reopen_window(*still, d.size())) e.send_window_adjust(*still, add);
     }
     void eof(channel&) override {}
     void closed(channel& c) override {

@@ -23,7 +23,6 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
 
     struct row {
         fwd::channel_events* ev = nullptr;  // null until the forwarder accepts a channel the host opened
-        std::uint32_t consumed = 0;         // taken by the local end since the last WINDOW_ADJUST
         bool close_when_open = false;       // closed by the forwarder before the host confirmed
         bool eof_after_data = false;        // EOF asked for while data still waited for window
     };
@@ -120,18 +119,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
     void consumed(fwd::channel_id ch, std::size_t n) override {
         channel* c = open_row(ch);
         if (!c) return;
-        row& r = rows[ch];
-        r.consumed += static_cast<std::uint32_t>(std::min<std::size_t>(n, c->window_size));
-        // As the window is topped up elsewhere: once half of it has been taken.
-        if (r.consumed < c->window_size / 2) return;
-        const std::uint32_t add = r.consumed;
-        r.consumed = 0;
-        c->local_window =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(c->local_window) + add, c->window_size));
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_WINDOW_ADJUST);
-        w.u32(c->remote_id);
-        w.u32(add);
-        e.send(w);
+        if (const std::uint32_t add = reopen_window(*c, n)) e.send_window_adjust(*c, add);
     }
     bool request_remote(std::string_view address, std::uint16_t port) override {
         if (e.closed_) return false;
