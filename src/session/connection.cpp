@@ -47,7 +47,6 @@ Settings connection_options::engine_record() const {
 connection::connection(const connection_parts& p)
     : ring_(std::make_unique<screen_ring>()),
       vt_(std::make_unique<vt>(*ring_, p.terminal_host, nullptr)),
-      ui_(&p.ui),
       session_(std::make_unique<session>(*vt_, record_, p.nettopc, p.pctonet, p.sockets, p.setup_timer, p.ui, p.view,
                                          p.clock)) {}
 
@@ -62,7 +61,7 @@ connection::~connection() {
 
 void connection::enable_ssh(ssh::ssh_prompts& prompts, session_timer* resize_timer) {
     disable_ssh();
-    ssh_ = std::make_unique<ssh::ssh_client>(record_, *session_, *ui_, prompts);
+    ssh_ = std::make_unique<ssh::ssh_client>(record_, *session_, session_->messages(), prompts);
     ssh_->set_resize_timer(resize_timer);
     session_->set_ssh_engine(ssh_.get());
 }

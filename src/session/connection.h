@@ -111,7 +111,6 @@ private:
 
     std::unique_ptr<screen_ring> ring_;
     std::unique_ptr<vt> vt_;
-    ui_services* ui_;
     Settings record_;  // what the session and the SSH client read; rewritten at each connect
     std::unique_ptr<session> session_;
     std::unique_ptr<ssh::ssh_client> ssh_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,10 @@ struct grid_size {
         return true;
     }
 };
+
+// A question an engine step cannot answer itself: `put` shows the dialog once the step has returned and gives back
+// what to do with the answer (may be empty).
+using user_question = std::function<std::function<void()>()>;
 
 // Notifications from a socket, delivered on the user-interface thread.
 struct socket_events {

@@ -113,7 +113,7 @@ bool session::connect_to(std::string_view host, int port) {
     if (busy()) return false;  // the Connect command is disabled then; never two sockets at once
     const TransportKind kind = transport();
     if (kind != TransportKind::Telnet && !ssh_) {
-        ui_.message_box(session_msg::no_ssh);
+        say(session_msg::no_ssh);
         return false;
     }
     quiet_ = std::exchange(quiet_next_, false);
@@ -202,7 +202,7 @@ void session::connect_failed() {
     view_.clear_host_from_title();
     if (aborted) {
         set_ending(std::string(session_msg::aborted), false, true);
-        ui_.message_box(session_msg::aborted);
+        say(session_msg::aborted);
         return;
     }
     attempt_failed(with_cause(session_msg::cannot_connect, cause));
@@ -210,23 +210,66 @@ void session::connect_failed() {
 
 void session::attempt_failed(std::string text) {
     set_ending(text, false);
-    if (!std::exchange(quiet_, false)) ui_.message_box(text);
+    if (!std::exchange(quiet_, false)) say(text);
 }
 
 // Said, then the connection closed: a proxy step that cannot go on. Not a failure to retry.
 void session::refuse_attempt(std::string_view text) {
-    ui_.message_box(text);
+    say(text);
     close_connection(true);
     set_ending(std::string(text), false);
 }
 
 void session::set_ending(std::string cause, bool unexpected, bool by_user) {
     ending_ = {std::move(cause), by_user, unexpected};
-    if (ending_listener_) ending_listener_(ending_);
+    // After the message that tells it: a listener that schedules the next attempt starts counting once it is read.
+    if (holding_ > 0 || running_held_)
+        held_.push_back({held_item::kind::ending, {}, ending_, {}, 0});
+    else if (ending_listener_)
+        ending_listener_(ending_);
+}
+
+void session::say(std::string_view text) {
+    if (holding_ > 0 || running_held_)
+        held_.push_back({held_item::kind::message, std::string(text), {}, {}, 0});
+    else
+        ui_.message_box(text);
+}
+
+bool session::message_sink::ask_yes_no(std::string_view text) { return s.ui_.ask_yes_no(text); }
+
+void session::session_ask(user_question q) {
+    const hold h(*this);
+    held_.push_back({held_item::kind::question, {}, {}, std::move(q), generation_});
+}
+
+void session::run_held() {
+    if (running_held_) return;  // the outer run takes what came meanwhile
+    running_held_ = true;
+    while (!held_.empty()) {
+        held_item item = std::move(held_.front());
+        held_.pop_front();
+        switch (item.what) {
+        case held_item::kind::message: ui_.message_box(item.text); break;
+        case held_item::kind::ending:
+            if (ending_listener_) ending_listener_(item.ending);
+            break;
+        case held_item::kind::question: {
+            // A question of a session that has ended meanwhile is not put; an answer that comes after the user
+            // ended or replaced the session (the dialog's event loop runs) is dropped.
+            if (item.generation != generation_) break;
+            const std::function<void()> then = item.question();
+            if (then && item.generation == generation_) then();
+            break;
+        }
+        }
+    }
+    running_held_ = false;
 }
 
 void session::on_connect_complete(int error) {
     if (!st_.connecting || st_.connected || !socket_) return;
+    const hold h(*this);
     st_.connecting = false;
     if (error == 0) {
         connect_aborted_ = true;
@@ -312,6 +355,7 @@ void session::discard_connection() {
 }
 
 void session::disconnect(bool suppress_exit) {
+    const hold h(*this);
     const bool ends = busy();
     close_connection(suppress_exit);
     if (ends) set_ending("Disconnected.", false, true);
@@ -335,11 +379,10 @@ void session::close_connection(bool suppress_exit) {
 
 void session::lost_connection(std::string_view cause) {
     if (!st_.connected) return;
-    const unsigned gen = generation_;
+    const hold h(*this);
     const std::string text = with_cause(session_msg::lost, cause);
     const bool unexpected = output_seen_;
-    if (s_.exit == 0) ui_.message_box(text);
-    if (gen != generation_) return;  // the user already ended or replaced the session meanwhile
+    if (s_.exit == 0) say(text);
     close_connection(false);
     set_ending(text, unexpected);
 }
@@ -353,9 +396,8 @@ void session::host_closed() {
         lost_connection(socket_failure_text(f, target_host_));
         return;
     }
-    const unsigned gen = generation_;
-    if (s_.exit == 0) ui_.message_box(session_msg::host_closed);
-    if (gen != generation_) return;
+    const hold h(*this);
+    if (s_.exit == 0) say(session_msg::host_closed);
     close_connection(false);
     // An orderly close is how a Telnet host ends a session the user logged out of: not a failure to retry.
     set_ending(std::string(session_msg::host_closed), false);
@@ -379,12 +421,18 @@ void session::session_disconnect() {
     set_ending(cause.empty() ? std::string("The session has ended.") : std::move(cause), unexpected);
 }
 
-void session::session_cause(std::string_view cause) { engine_cause_.assign(cause); }
+void session::session_fail(std::string_view text) {
+    const hold h(*this);  // the message first, then the ending it tells of
+    say(text);
+    engine_cause_.assign(text);
+    session_disconnect();
+}
 
 // ---------------------------------------------------------------------------------------------------------------
 // Proxy log-in
 
 void session::on_proxy_timer() {
+    const hold h(*this);
     timer_.stop();
     timer_elapsed_ms_ += timer_armed_ms_;
     timer_armed_ms_ = 0;
@@ -393,12 +441,11 @@ void session::on_proxy_timer() {
         // A connection still waited for at this moment never gets its log-in.
         if (st_.connected && proxy_login_pending_) {
             proxy_login_pending_ = false;
-            const unsigned gen = generation_;
             if (s_.proxy_socks_enable != 0)
                 send_socks_request();
             else
                 send_proxy_text();
-            if (gen != generation_) return;
+            if (!st_.connected) return;  // refused
         }
         setup_progress();
     }
@@ -460,7 +507,6 @@ void session::send_socks5_request() {
 // Takes SOCKS 5 reply bytes from rx_[off, n): the method choice, then the CONNECT reply. False when the session
 // ended (a refusal or a reply that is no SOCKS 5).
 bool session::read_socks5_reply(std::size_t n, std::size_t& off) {
-    const unsigned gen = generation_;
     while (off < n && socks_reply_pending_) {
         socks_reply_[socks_got_++] = rx_[off++];
         if (!socks5_greeted_) {
@@ -473,7 +519,7 @@ bool session::read_socks5_reply(std::size_t n, std::size_t& off) {
             socks5_greeted_ = true;
             socks_got_ = 0;
             send_socks5_request();
-            if (gen != generation_) return false;
+            if (!st_.connected) return false;
             continue;
         }
         if (socks_got_ == 2 && socks_reply_[0] != 5) {
@@ -494,7 +540,7 @@ bool session::read_socks5_reply(std::size_t n, std::size_t& off) {
             setup_progress();
         }
     }
-    return gen == generation_;
+    return st_.connected;
 }
 
 void session::send_proxy_text() {
@@ -506,9 +552,8 @@ void session::send_proxy_text() {
     }
     if (r.count == 0) return;  // an empty text sends nothing at all
     if (text[0] < 32 || text[0] > 127) {
-        const unsigned gen = generation_;
         session_write(text, 1);
-        if (r.count > 1 && gen == generation_) session_write(text + 1, r.count - 1);
+        if (r.count > 1) session_write(text + 1, r.count - 1);
     } else {
         session_write(text, r.count);
     }
@@ -529,7 +574,11 @@ void session::on_read(int error) {
     // loop; the socket notifies again for what is left. After the peer closed, read on until nothing is left.
     std::size_t passes = 0;
     for (;;) {
-        const long got = read_pass();
+        long got = 0;
+        {
+            const hold h(*this);  // what the pass raised is shown and asked here, before the next read
+            got = read_pass();
+        }
         ++passes;
         const bool again = st_.receive_guard > 1 || got > 0;
         st_.receive_guard = 1;
@@ -589,7 +638,7 @@ long session::read_pass() {
     if (st_.log_enabled && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
     if (kind != TransportKind::Telnet) {
         if (ssh_) ssh_->ssh_receive(data, n);
-        if (gen == generation_) setup_progress();
+        if (st_.connected) setup_progress();
         return got;
     }
     telnet_pass(data, n);
@@ -597,12 +646,10 @@ long session::read_pass() {
 }
 
 void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
-    const unsigned gen = generation_;
     std::size_t count = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t b = in[i];
         const bool command = netop_.process_byte(b);
-        if (gen != generation_) return;  // an answer's message box let the user end the session
         if (!command)
             out_[count++] = translate_incoming(b);
         else
@@ -610,7 +657,6 @@ void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
     }
     out_[count] = 0;
     auto_login_check(out_.data(), count);
-    if (gen != generation_) return;
     capture_append(out_.data(), count);
     display_from_host(out_.data(), count);
 }
@@ -618,11 +664,11 @@ void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
 void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
     if (!socket_ || !st_.connected) return;
     session_log_hex("FROM UNIX (descrypted)", bytes, n);
-    const unsigned gen = generation_;
     // Without a translation map (the usual case) the bytes go on as they are, not copied one by one.
     const bool plain = std::all_of(nettopc_.begin(), nettopc_.end(), [](std::int32_t v) { return v == 0; });
     // SSH packets may be larger than the output buffer; they are shown in buffer-sized pieces.
-    while (n > 0 && gen == generation_) {
+    // A reply the emulator sends may end the session (the engine fails on it).
+    while (n > 0 && st_.connected) {
         const std::size_t k = n < receive_buffer_size ? n : receive_buffer_size;
         const std::uint8_t* shown = bytes;
         if (plain) {
@@ -648,7 +694,6 @@ std::uint8_t session::translate_incoming(std::uint8_t b) {
 void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
     if (!st_.connected) return;
     if (n > 0) output_seen_ = true;
-    const unsigned gen = generation_;
     view_.before_host_data();
     std::size_t i = 0;
     while (i < n) {
@@ -661,7 +706,7 @@ void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
             const std::size_t len = std::strlen(reply);
             view_.host_reply(std::string_view(reply, len));
             send_to_host(reinterpret_cast<const std::uint8_t*>(reply), len);
-            if (gen != generation_) return;
+            if (!st_.connected) return;
         }
     }
     view_.update_changed();
@@ -669,14 +714,12 @@ void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
 
 void session::auto_login_check(const std::uint8_t* text, std::size_t n) {
     const std::string_view data(reinterpret_cast<const char*>(text), ::strnlen(reinterpret_cast<const char*>(text), n));
-    const unsigned gen = generation_;
     const std::string* pairs[2][2] = {{&s_.auto_search1, &s_.auto_response1}, {&s_.auto_search2, &s_.auto_response2}};
     for (int k = 0; k < 2; ++k) {
         if (!auto_pending_[k] || pairs[k][0]->empty()) continue;
         if (data.find(*pairs[k][0]) == std::string_view::npos) continue;
         auto_pending_[k] = false;
         send_text_escaped(*pairs[k][1]);
-        if (gen != generation_) return;
     }
 }
 
@@ -725,7 +768,7 @@ void session::capture_failed(const char* why) {
     msg += why;
     msg += ". Capture has stopped.";
     capture_path_.clear();
-    ui_.message_box(msg);
+    say(msg);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -777,7 +820,7 @@ void session::report_overflow() {
     // message comes again once the queue has emptied.
     if (overflow_reported_) return;
     overflow_reported_ = true;
-    ui_.message_box(session_msg::send_overflow);
+    say(session_msg::send_overflow);
 }
 
 int session::flush_queue() {
@@ -802,7 +845,7 @@ int session::send_text_escaped(std::string_view text) {
     bool literal[autologin_response_size];
     const escape_result r = decode_escapes(text, buf, sizeof buf, literal);
     if (r.overflow) {
-        ui_.message_box(session_msg::response_too_long);
+        say(session_msg::response_too_long);
         return 0;
     }
     for (std::size_t i = 0; i < r.count; ++i)
@@ -844,7 +887,7 @@ void session::toggle_debug_log() {
     st_.log_enabled = true;
     std::string msg(session_msg::log_prefix);
     msg += log_.path();
-    ui_.message_box(msg);
+    say(msg);
 }
 
 void session::report_log_failure() {
@@ -855,7 +898,7 @@ void session::report_log_failure() {
     msg += ": ";
     msg += log_.error_text();
     msg += ". Nothing will be logged.";
-    ui_.message_box(msg);
+    say(msg);
 }
 
 void session::set_host_echo(bool on) {

@@ -18,11 +18,14 @@
 //   SSH engines                 -> s.set_ssh_engine(&engine); they call back through session_services
 //   endings                     -> s.set_ending_listener(f): each one pushed, the connection already let go
 // Socket notifications go straight from the socket adapter to the session (it is the socket_events sink).
-// Everything runs on the user-interface thread; re-entry through pump_pending_messages and message boxes is
-// expected and guarded.
+// Everything runs on the user-interface thread. Message boxes, the engines' questions and the ending listener wait
+// while the session handles an event and come, in the order raised, once it has returned (messages()): no dialog's
+// event loop runs under a read pass or an engine step. A read pass pumps the event loop once (pump_pending_messages)
+// and checks afterwards whether the session is still the same.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,11 +35,11 @@
 #include "config/maps.h"
 #include "session/debug_log.h"
 #include "session/interfaces.h"
+#include "config/ui_services.h"
 #include "session/telnet.h"
 
 class vt;
 struct Settings;
-struct ui_services;
 
 // Local time from the system clock.
 session_clock& system_session_clock();
@@ -70,10 +73,14 @@ struct session_services {
     virtual void session_deliver(const std::uint8_t* bytes, std::size_t n) = 0;
     virtual void session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) = 0;
     virtual void session_log_line(std::string_view text) = 0;
-    // The engine gives up (after showing its own message): ssh_reset, then disconnect without exit.
+    // The engine ends the session in order (the shell exited, the user cancelled a question): ssh_reset, then
+    // disconnect without exit.
     virtual void session_disconnect() = 0;
-    // The message the engine is about to show for the ending that follows (kept as the session's ending cause).
-    virtual void session_cause(std::string_view cause) { (void)cause; }
+    // The engine gives up: `text` is shown and kept as the ending's cause, and the session ends as above.
+    virtual void session_fail(std::string_view text) = 0;
+    // Puts `q` to the user once the current step has returned, after the messages raised before it; its answer
+    // is applied only if the session is still the one that asked. The engine takes no packet meanwhile.
+    virtual void session_ask(user_question q) = 0;
 };
 
 // How the latest connection or attempt ended, for the status bar and the reconnect rules.
@@ -185,7 +192,10 @@ public:
     void session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) override;
     void session_log_line(std::string_view text) override;
     void session_disconnect() override;
-    void session_cause(std::string_view cause) override;
+    void session_fail(std::string_view text) override;
+    void session_ask(user_question q) override;
+    // Where the engines' message boxes go: held like the session's own while an event is handled.
+    ui_services& messages() { return messages_; }
 
     // --- capture and debug log --------------------------------------------------------------------------------
     // Empty path: capture off. Every block of terminal data is appended to the file, which is opened and closed
@@ -243,6 +253,32 @@ private:
     void refuse_attempt(std::string_view text);
     void close_connection(bool suppress_exit);  // disconnect without taking the ending for the user's
     void attempt_failed(std::string text);
+    // Shows `text` now, or once the event being handled has returned.
+    void say(std::string_view text);
+    void run_held();
+    // Held while alive: what the session and its engine raise waits until the outermost one ends.
+    struct hold {
+        session& s;
+        explicit hold(session& owner) : s(owner) { ++s.holding_; }
+        ~hold() {
+            if (--s.holding_ == 0) s.run_held();
+        }
+        hold(const hold&) = delete;
+        hold& operator=(const hold&) = delete;
+    };
+    struct held_item {
+        enum class kind { message, ending, question } what;
+        std::string text;
+        session_ending ending;
+        user_question question;
+        unsigned generation = 0;
+    };
+    struct message_sink final : ui_services {
+        session& s;
+        explicit message_sink(session& owner) : s(owner) {}
+        void message_box(std::string_view text) override { s.say(text); }
+        bool ask_yes_no(std::string_view text) override;
+    };
 
     vt& vt_;
     Settings& s_;
@@ -260,7 +296,7 @@ private:
     bool socks_reply_pending_ = false;
     bool auto_pending_[2] = {false, false};
     std::uint8_t previous_byte_ = 0;
-    unsigned generation_ = 0;  // bumped at every connect and disconnect; a pass stops when it changes
+    unsigned generation_ = 0;  // bumped at every connect and disconnect: the pump and questions check it
 
     std::array<std::uint8_t, receive_buffer_size> rx_{};
     std::array<std::uint8_t, receive_buffer_size + 1> out_{};
@@ -288,6 +324,10 @@ private:
     session_ending ending_;
     std::function<void(const session_ending&)> ending_listener_;
     std::string engine_cause_;  // what the SSH engine said before it gave up, until its disconnect
+    int holding_ = 0;           // hold scopes open
+    bool running_held_ = false;
+    std::deque<held_item> held_;
+    message_sink messages_{*this};
     bool output_seen_ = false;  // this connection showed host data (an SSH session got past its sign-on)
     bool quiet_next_ = false;   // quiet_next_attempt() for the coming connect_to
     bool quiet_ = false;        // this attempt's set-up failure shows no message

@@ -95,7 +95,10 @@ ssh1_engine::~ssh1_engine() {
 }
 
 void ssh1_engine::reset() {
-    ++generation_;
+    ended_ = true;
+    asking_ = false;
+    host_trusted_ = false;
+    waiting_.clear();
     state_ = 0;
     cipher_ = nullptr;
     enc_.clear();
@@ -132,10 +135,26 @@ void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32]
 }
 
 void ssh1_engine::fail(std::string_view text) {
-    io_.session_cause(text);
-    ui_.message_box(text);
-    io_.session_disconnect();
+    io_.session_fail(text);
     reset();  // the session's disconnect path resets too; this keeps the engine sound without it
+}
+
+void ssh1_engine::ask(user_question q) {
+    asking_ = true;
+    // The engine lives as long as its client; the session drops an answer for a connection that has ended.
+    io_.session_ask([this, q = std::move(q)]() -> std::function<void()> {
+        std::function<void()> then = q();
+        return [this, then = std::move(then)] {
+            asking_ = false;
+            ended_ = false;
+            if (then) then();
+            if (ended_ || asking_) return;
+            packets();
+            if (ended_ || asking_ || waiting_.empty()) return;
+            const std::vector<std::uint8_t> more = std::exchange(waiting_, {});
+            receive(more.data(), more.size());
+        };
+    });
 }
 
 bool ssh1_engine::take_identification(const std::uint8_t*& p, std::size_t& n) {
@@ -160,41 +179,39 @@ bool ssh1_engine::take_identification(const std::uint8_t*& p, std::size_t& n) {
 }
 
 void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
-    const unsigned gen = generation_;
+    ended_ = false;
     if (!ident_done_ && !take_identification(bytes, n)) return;
-    if (n == 0 || gen != generation_) return;
     // Whole packets are processed as soon as they are in, so a read that holds the end of one and the start of
     // the next is taken in pieces.
-    const auto packets = [&] {
-        while (gen == generation_ && rx_.size() >= 4) {
-            const std::uint32_t length = crypto::load_be(rx_.data());
-            const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
-            // Refused before the whole packet is waited for: it could never fit the buffer.
-            if (padded >= 65535) {
-                fail(ssh1_msg::illegal_size);
-                return;
-            }
-            if (length < 5) {  // no room for the type and the CRC
-                fail(ssh1_msg::violation);
-                return;
-            }
-            if (rx_.size() < 4 + padded) return;
-            process(length, std::size_t(padded));
-            if (gen != generation_) return;
-            rx_.consume(4 + std::size_t(padded));
+    while (n > 0 && !ended_) {
+        if (asking_) {
+            // The session reads nothing while its question is out, so this is at most the rest of one read.
+            waiting_.insert(waiting_.end(), bytes, bytes + n);
+            return;
         }
-    };
-    while (n > 0 && gen == generation_) {
         const std::size_t k = rx_.take(bytes, n);
         if (k == 0) {  // every packet accepted fits, so this is a fault of ours: say so rather than spin
             ui_.message_box(ssh1_msg::out_of_memory);
             rx_.clear();
-            if (gen != generation_) return;
             continue;
         }
         bytes += k;
         n -= k;
         packets();
+    }
+}
+
+void ssh1_engine::packets() {
+    while (!ended_ && !asking_ && rx_.size() >= 4) {
+        const std::uint32_t length = crypto::load_be(rx_.data());
+        const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
+        // Refused before the whole packet is waited for: it could never fit the buffer.
+        if (padded >= 65535) return fail(ssh1_msg::illegal_size);
+        if (length < 5) return fail(ssh1_msg::violation);  // no room for the type and the CRC
+        if (rx_.size() < 4 + padded) return;
+        process(length, std::size_t(padded));
+        if (ended_) return;
+        rx_.consume(4 + std::size_t(padded));
     }
 }
 
@@ -331,27 +348,31 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
         return;
     }
 
-    // The host key, as known_hosts keeps SSH-1 keys, checked before anything is sent under it.
-    if (s_.ssh_check_host_key != 0) {
+    // The host key, as known_hosts keeps SSH-1 keys, checked before anything is sent under it. The files are read
+    // and the question put once this step has returned; with the answer the packet is read again.
+    if (s_.ssh_check_host_key != 0 && !host_trusted_) {
         std::vector<std::uint8_t> e((hk.exponent.bit_length() + 7) / 8);
         crypto::to_bytes(hk.exponent, e.data(), e.size());
-        const std::vector<std::uint8_t> blob =
+        std::vector<std::uint8_t> blob =
             ssh1_rsa_host_key_blob(e, std::span<const std::uint8_t>(host_mod, host->modulus_length));
-        const unsigned gen = generation_;
-        std::vector<std::string> log;
-        const host_trust t = decide_host_trust(host_, port_, ssh1_rsa_key_type, blob, prompts_, log);
-        if (gen != generation_) return;
-        for (const std::string& line : log) io_.session_log_line(line);
-        if (t.result == host_trust::verdict::refused) return fail(t.message);
-        if (t.result == host_trust::verdict::cancelled) {
-            io_.session_disconnect();
-            reset();
-            return;
-        }
-        if (!t.message.empty()) {
-            ui_.message_box(t.message);
-            if (gen != generation_) return;
-        }
+        ask([this, &prompts = prompts_, host = host_, port = port_, blob = std::move(blob),
+             packet = std::vector<std::uint8_t>(data, data + n)] {
+            std::vector<std::string> log;
+            const host_trust t = decide_host_trust(host, port, ssh1_rsa_key_type, blob, prompts, log);
+            return std::function<void()>([this, t, log, packet] {
+                for (const std::string& line : log) io_.session_log_line(line);
+                if (t.result == host_trust::verdict::refused) return fail(t.message);
+                if (t.result == host_trust::verdict::cancelled) {
+                    io_.session_disconnect();
+                    reset();
+                    return;
+                }
+                if (!t.message.empty()) ui_.message_box(t.message);
+                host_trusted_ = true;
+                public_key(packet.data(), packet.size());
+            });
+        });
+        return;
     }
 
     if (s_.ssh_encryption < 0 || s_.ssh_encryption > 2) {
@@ -410,16 +431,18 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
 }
 
 void ssh1_engine::user_step() {
-    const unsigned gen = generation_;
-    if (!s_.ssh_default || ask_again_) {
-        const bool ok = prompts_.sign_on(s_);
-        if (gen != generation_) return;  // the session ended while the dialog was open
-        if (!ok) {
+    if (s_.ssh_default && !ask_again_) return send_user();
+    ask([this, &prompts = prompts_, &s = s_] {
+        const bool ok = prompts.sign_on(s);
+        return std::function<void()>([this, ok] {
+            if (ok) return send_user();
             io_.session_disconnect();
             reset();
-            return;
-        }
-    }
+        });
+    });
+}
+
+void ssh1_engine::send_user() {
     if (s_.ssh_user.empty()) {
         fail(ssh1_msg::no_user);
         return;

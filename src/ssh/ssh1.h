@@ -3,14 +3,16 @@
 // of DES, 3DES or Blowfish, password sign-on, a pseudo-terminal and a shell, then the interactive data stream.
 //
 // ssh::ssh_client owns one engine and forwards the session's ssh_engine calls to it while the settings select
-// SSH-1. The engine writes, delivers and logs through session_services and asks the user through ui_services and
-// ssh_prompts; every fatal failure shows its message and then calls session_disconnect. Tests make engines of
-// their own over in-memory services.
+// SSH-1. The engine writes, delivers and logs through session_services and tells the user through ui_services (the
+// session holds those messages until the step has returned). A question (host key, sign-on) goes to the session
+// as a user_question: no packet is taken until its answer has come back. A fatal failure goes to session_fail.
+// Tests make engines of their own over in-memory services.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crypto/cipher.h"
 #include "session/interfaces.h"
@@ -67,6 +69,8 @@ public:
     ssh1_engine& operator=(const ssh1_engine&) = delete;
 
     void receive(const std::uint8_t* bytes, std::size_t n);
+    // A question is out: the host's packets wait in the buffer.
+    bool asking() const { return asking_; }
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
     // State 0, no cipher, nothing buffered: called when a connection starts and when it ends.
     void reset();
@@ -92,7 +96,10 @@ private:
     void process(std::uint32_t length, std::size_t padded);
     void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n);
     void public_key(const std::uint8_t* data, std::size_t n);
+    void packets();
+    void ask(user_question q);
     void user_step();
+    void send_user();
     void send_password();
     void send_stdin(const std::uint8_t* bytes, std::size_t n);
     // Frames, logs, encrypts and writes one packet. The data bytes [secret_at, secret_at + secret_len) are shown
@@ -112,7 +119,12 @@ private:
     bool ident_done_ = false;  // the server's line read and ours sent
     bool ask_again_ = false;
     grid_size size_;
-    unsigned generation_ = 0;  // bumped by reset(); a running pass stops when it changes
+    // Set by reset(), cleared where a step starts: a step that ended the connection (a failure, the host's
+    // DISCONNECT) stops its loop there.
+    bool ended_ = false;
+    bool asking_ = false;
+    bool host_trusted_ = false;          // the host-key answer is in; the key packet is read again
+    std::vector<std::uint8_t> waiting_;  // what the buffer could not take while a question was out
     const crypto::ssh1_cipher* cipher_ = nullptr;
     crypto::cipher_context enc_;
     crypto::cipher_context dec_;

@@ -74,8 +74,8 @@ ssh2_engine::~ssh2_engine() {
 }
 
 void ssh2_engine::close() {
-    ++generation_;
     closed_ = true;
+    asking_ = false;
     // The keys go at once; the rest of the state goes with the object, which its owner keeps until no step of it
     // is still running.
     out_ = packet_direction();
@@ -91,10 +91,34 @@ void ssh2_engine::connected() {
 
 void ssh2_engine::set_target(std::string_view host, int port) { kex_.set_target(host, port); }
 
-void ssh2_engine::fail(std::string_view text) {
-    io_.session_cause(text);
-    ui_.message_box(text);
-    io_.session_disconnect();
+void ssh2_engine::fail(std::string_view text) { io_.session_fail(text); }
+
+void ssh2_engine::ask(user_question q) {
+    asking_ = true;
+    // The session runs `put` only while this connection lasts, and its answer only if it still does, so the
+    // engine is there when either starts; the hold keeps it until either has returned, should the session end
+    // inside.
+    io_.session_ask([this, q = std::move(q)]() -> std::function<void()> {
+        std::function<void()> then;
+        {
+            const std::shared_ptr<void> kept = hold_ ? hold_() : nullptr;
+            then = q();
+        }
+        return [this, then = std::move(then)] {
+            const std::shared_ptr<void> kept = hold_ ? hold_() : nullptr;
+            asking_ = false;
+            if (then) then();
+            resume();
+        };
+    });
+}
+
+void ssh2_engine::resume() {
+    if (closed_ || asking_) return;
+    reassemble();
+    if (closed_ || asking_ || waiting_.empty()) return;
+    const std::vector<std::uint8_t> more = std::exchange(waiting_, {});
+    take(more.data(), more.size());
 }
 
 bool ssh2_engine::install_keys(direction d, const cipher_method& c, const mac_method* m, const std::uint8_t* iv,
@@ -113,10 +137,8 @@ std::unique_ptr<agent_client> ssh2_engine::open_agent() { return agent_factory ?
 void ssh2_engine::start_connection() {
     id_sent_ = true;
     negotiated_ = s_.ssh_algorithms != 0;
-    const unsigned now = generation_;
     const std::string_view id = negotiated_ ? client_identification_crlf : client_identification;
     io_.session_write(reinterpret_cast<const std::uint8_t*>(id.data()), id.size());
-    if (!alive(now)) id_sent_ = false;
 }
 
 void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
@@ -125,7 +147,6 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
         start_connection();
         if (!id_sent_) return;
     }
-    const unsigned gen = generation_;
     if (!id_done_) {
         std::size_t used = 0;
         const ident_reader::status st = ident_.feed(bytes, n, used);
@@ -141,26 +162,32 @@ void ssh2_engine::receive(const std::uint8_t* bytes, std::size_t n) {
         n -= used;
         if (n == 0) return;
     }
+    take(bytes, n);
+}
+
+void ssh2_engine::take(const std::uint8_t* bytes, std::size_t n) {
     // Whole packets are processed as soon as they are in, so a read that holds the end of one packet and the start
     // of the next is taken in pieces.
-    while (n > 0) {
+    while (n > 0 && !closed_) {
+        if (asking_) {
+            // The session reads nothing while its question is out, so this is at most the rest of one read.
+            waiting_.insert(waiting_.end(), bytes, bytes + n);
+            return;
+        }
         const std::size_t k = rx_.take(bytes, n);
         if (k == 0) {  // every packet accepted fits, so this is a fault of ours: say so rather than spin
             ui_.message_box(msg::out_of_memory);
-            if (!alive(gen)) return;
             rx_.clear();
             continue;
         }
         bytes += k;
         n -= k;
         reassemble();
-        if (!alive(gen)) return;
     }
 }
 
 void ssh2_engine::reassemble() {
-    const unsigned gen = generation_;
-    while (rx_.size() >= 4) {
+    while (rx_.size() >= 4 && !asking_) {
         if (!rx_.head_decrypted) {
             if (rx_.size() < in_.cipher->head()) return;
             head_len_ = in_.cipher->length(in_.seq, rx_.data());
@@ -181,13 +208,12 @@ void ssh2_engine::reassemble() {
         rx_.head_decrypted = false;
         process_packet(total, len);
         // A packet that ended the session leaves whatever followed it unread.
-        if (!alive(gen)) return;
+        if (closed_) return;
         rx_.consume(total);
     }
 }
 
 void ssh2_engine::process_packet(std::size_t total, std::uint32_t len) {
-    const unsigned gen = generation_;
     std::uint8_t* p = in_buf_.data();
     std::memcpy(p, rx_.data(), total);
     const std::size_t a = std::size_t(len) + 4;
@@ -196,7 +222,6 @@ void ssh2_engine::process_packet(std::size_t total, std::uint32_t len) {
     bool authentic = in_.cipher->open(in_.seq, p, len);
     if (authentic) {
         io_.session_log_hex(label_in, p, a);
-        if (!alive(gen)) return;
         authentic = in_.cipher->verify_plain(in_.seq, p, len);
     }
     if (!authentic) {

@@ -12,10 +12,11 @@
 // exchange, ext-info, known_hosts).
 //
 // The engine holds all of one connection's state; the client makes a fresh one for each connection. Bytes come in
-// through receive() from the session's read path; everything leaves through session_services. Message boxes and
-// dialogs run inside receive(), so any call out may end the session (close() then runs from session_disconnect);
-// every step after such a call checks for that before touching the connection again, and the owner keeps a closed
-// engine until none of its steps is running.
+// through receive() from the session's read path; everything leaves through session_services. No dialog runs under
+// receive(): the session holds message boxes until the step has returned, and a question for the user (host key,
+// sign-on, passphrase) goes to the session as a user_question, the engine taking no packet until the answer has
+// come back (ask, resume). A step that may end the session (close() then runs from session_disconnect) checks
+// closed() before going on, and the owner keeps a closed engine until none of its steps is running.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -179,7 +180,9 @@ public:
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
     // The session has ended: running steps stop, the keys are forgotten, nothing more is sent or taken.
     void close();
-    bool closed() const { return closed_; }
+    bool closed() const override { return closed_; }
+    // A question is out: the host's packets wait in the buffer.
+    bool asking() const { return asking_; }
     // The connection is up. Negotiated mode sends its identification now, without waiting for the host's (RFC 4253
     // section 4.2: a host may wait for ours); the fixed suite keeps its written order (the host speaks first).
     void connected();
@@ -198,7 +201,8 @@ public:
     // Port and agent forwarding (negotiated mode): listeners and local connections come from `net`, failures go to
     // `note` with their cause. The forwards of `ssh_forwards` (and agent forwarding with `ssh_agent_forward`) start
     // once the shell is asked for; they end with the engine. `hold` is taken around every call from the local
-    // network (see fwd::forwarder::set_hold).
+    // network (see fwd::forwarder::set_hold) and around a question's dialog and answer, which the session runs
+    // from outside the client's own calls.
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note,
                      fwd::forwarder::hold_fn hold = {});
     std::vector<fwd::forwarder::status> tunnels() const;
@@ -228,7 +232,9 @@ public:
 private:
     // transport
     void start_connection();
+    void take(const std::uint8_t* bytes, std::size_t n);
     void reassemble();
+    void resume();  // the answer is in: the packets that waited are taken
     void process_packet(std::size_t total, std::uint32_t len);
     void dispatch(std::uint8_t type, const std::uint8_t* data, std::size_t n);
     // Each message's handler reads its fields from a reader over the payload after the type byte. A slot not armed
@@ -248,11 +254,10 @@ private:
     wire_writer begin(std::uint8_t type) override;
     void send(const wire_writer& w, secret_range mask = {}) override;
     void fail(std::string_view text) override;
+    void ask(user_question q) override;
     bool finished(wire_reader& r) override;
     void arm(std::uint8_t type, message_slot slot) override { on_[type] = slot; }
     void disarm(std::uint8_t type) override { on_[type] = own<&ssh2_engine::unexpected>(); }
-    unsigned generation() const override { return generation_; }
-    bool alive(unsigned gen) const { return gen == generation_; }
     bool install_keys(direction d, const cipher_method& c, const mac_method* m, const std::uint8_t* iv,
                       const std::uint8_t* key, const std::uint8_t* mac_key, bool restart) override;
     std::uint32_t incoming_seq() const override { return in_.seq; }
@@ -316,7 +321,7 @@ private:
     std::deque<global_kind> global_pending_;
     fwd::local_network* tunnel_net_ = nullptr;
     std::function<void(std::string_view)> tunnel_note_;
-    fwd::forwarder::hold_fn tunnel_hold_;
+    fwd::forwarder::hold_fn hold_;
     std::unique_ptr<tunnel_port, tunnel_port_deleter> tunnels_;
 
     // SFTP (ssh2_sftp.cpp): a second session channel with the "sftp" subsystem on the same sign-on, opened once the
@@ -348,8 +353,9 @@ private:
     ui_services& ui_;
     ssh_prompts& prompts_;
 
-    unsigned generation_ = 0;  // bumped by close(): a running step stops when it changes
     bool closed_ = false;
+    bool asking_ = false;
+    std::vector<std::uint8_t> waiting_;  // what the buffer could not take while a question was out
     int keepalives_unanswered_ = 0;
     bool id_sent_ = false;
     bool id_done_ = false;

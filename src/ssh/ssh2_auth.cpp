@@ -45,27 +45,27 @@ ssh2_auth::~ssh2_auth() {
     for (auto& k : keys_) crypto::wipe(k.blob);
 }
 
-bool ssh2_auth::ask_sign_on() {
-    const unsigned gen = link_.generation();
+void ssh2_auth::ask_sign_on(std::function<void()> then) {
     // Negotiated mode opens the dialog with the name it has (remembered, or given with -l); the fixed suite keeps
     // its written empty fields.
     if (!link_.negotiated()) s_.ssh_user.clear();
     crypto::wipe(s_.ssh_password);
-    const bool ok = prompts_.sign_on(s_);
-    if (!link_.alive(gen)) return false;
-    if (!ok) {
-        io_.session_disconnect();
-        return false;
-    }
-    if (s_.ssh_user.empty()) {
-        link_.fail(msg::no_user);
-        return false;
-    }
-    return true;
+    link_.ask([this, &prompts = prompts_, &s = s_, then = std::move(then)] {
+        const bool ok = prompts.sign_on(s);
+        return std::function<void()>([this, ok, then] {
+            if (!ok) return io_.session_disconnect();
+            if (s_.ssh_user.empty()) return link_.fail(msg::no_user);
+            then();
+        });
+    });
 }
 
 void ssh2_auth::sign_on(bool repeat) {
-    if ((repeat || s_.ssh_default == 0) && !ask_sign_on()) return;
+    if (repeat || s_.ssh_default == 0) return ask_sign_on([this] { send_password_if_fits(); });
+    send_password_if_fits();
+}
+
+void ssh2_auth::send_password_if_fits() {
     // The dialog cannot give more; a settings file can, and cutting a password silently would only fail later.
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
         return link_.fail(msg::credentials_too_long);
@@ -80,11 +80,11 @@ void ssh2_auth::on_service_accept(wire_reader& r) {
     if (!link_.negotiated()) return sign_on(false);
     // The user name is needed before any method; the dialog gives it together with a password, the remember flag
     // gives both from the settings.
-    bool asked = false;
-    if (s_.ssh_default == 0 || s_.ssh_user.empty()) {
-        if (!ask_sign_on()) return;
-        asked = true;
-    }
+    if (s_.ssh_default == 0 || s_.ssh_user.empty()) return ask_sign_on([this] { start_methods(true); });
+    start_methods(false);
+}
+
+void ssh2_auth::start_methods(bool asked) {
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
         return link_.fail(msg::credentials_too_long);
     // A remembered name without a password leaves the password to the dialog, should the host want one.
@@ -110,10 +110,8 @@ void ssh2_auth::send_request(std::string_view method) {
 
 void ssh2_auth::on_failure(wire_reader& r) {
     if (!link_.negotiated() || stage_ == stage::idle) {
-        const unsigned gen = link_.generation();
         ui_.message_box(msg::bad_login);
-        if (link_.alive(gen)) sign_on(true);
-        return;
+        return sign_on(true);
     }
     const auto list = r.text(4096);
     const auto partial = r.boolean();
@@ -124,10 +122,8 @@ void ssh2_auth::on_failure(wire_reader& r) {
         if (*partial) break;  // the password counted; the host wants another method too
         if (!name_list_has(methods_, "password")) break;
         // The written password rule: say so, then the dialog again with empty fields.
-        const unsigned gen = link_.generation();
         ui_.message_box(msg::bad_login);
-        if (link_.alive(gen) && ask_sign_on()) send_password();
-        return;
+        return ask_sign_on([this] { send_password(); });
     }
     case stage::pubkey_query:
     case stage::pubkey_sign:
@@ -160,11 +156,7 @@ void ssh2_auth::next_method() {
 }
 
 bool ssh2_auth::try_next_key() {
-    const unsigned gen = link_.generation();
-    if (!keys_collected_) {
-        collect_keys();
-        if (!link_.alive(gen)) return true;
-    }
+    if (!keys_collected_) collect_keys();
     if (key_index_ >= keys_.size()) return false;
     query_key();
     return true;
@@ -179,7 +171,10 @@ bool ssh2_auth::try_keyboard_interactive() {
 }
 
 bool ssh2_auth::try_password() {
-    if (password_ready_ || ask_sign_on()) send_password();
+    if (password_ready_)
+        send_password();
+    else
+        ask_sign_on([this] { send_password(); });
     return true;
 }
 
@@ -219,9 +214,7 @@ void ssh2_auth::collect_keys() {
             // A file the user named is always explained. Of the default files, absent ones are normal and only a
             // key others may read is told (as OpenSSH does); the rest goes to the log.
             if (named || k.status == key_status::bad_permissions) {
-                const unsigned gen = link_.generation();
                 ui_.message_box(k.reason + ".\nThe key is not used to sign on.");
-                if (!link_.alive(gen)) return;
             } else if (k.status != key_status::missing) {
                 io_.session_log_line("key file not used: " + k.reason);
             }
@@ -258,10 +251,8 @@ void ssh2_auth::query_key() {
     link_.send(w);
 }
 
-void ssh2_auth::sign_with_key() {
-    const unsigned gen = link_.generation();
-    key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
+std::vector<std::uint8_t> ssh2_auth::signed_data(std::string_view alg) const {
+    const key_candidate& k = keys_[key_index_];
     // What is signed (RFC 4252 section 7): the session identifier, then the request itself.
     const std::span<const std::uint8_t> sid = link_.signed_session_id();
     std::vector<std::uint8_t> data(4 + sid.size() + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
@@ -273,46 +264,53 @@ void ssh2_auth::sign_with_key() {
     d.string(alg);
     d.string(k.blob);
     data.resize(d.size());
+    return data;
+}
 
-    std::optional<std::vector<std::uint8_t>> sig;
+void ssh2_auth::sign_with_key() {
+    const key_candidate& k = keys_[key_index_];
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
     if (k.file.empty()) {
         const std::uint32_t flags = alg == "rsa-sha2-512"   ? agent_rsa_sha2_512
                                     : alg == "rsa-sha2-256" ? agent_rsa_sha2_256
                                                             : 0;
-        if (agent_) sig = agent_->sign(k.blob, data, flags);
-    } else if (k.key) {
-        sig = k.key->sign(alg, data);
-    } else {
-        // Asked only now, for a key the host has said it would take. The prompts may run an event loop in which
-        // the session ends and keys_ is cleared: they are given a copy of the name.
-        const std::string file = k.file;
-        std::optional<std::string> pass = prompts_.key_passphrase(file);
-        if (!link_.alive(gen)) {
-            if (pass) crypto::wipe(*pass);
-            return;
-        }
-        if (pass) {
-            key_load key = prompts_.load_key(file, *pass);
-            crypto::wipe(*pass);
-            if (!link_.alive(gen)) return;
-            if (key.status == key_status::wrong_passphrase) {
-                ui_.message_box("Wrong passphrase for the key " + file + "; it is not used.");
-                if (!link_.alive(gen)) return;
-            } else if (key.status == key_status::cancelled || key.status == key_status::needs_passphrase) {
-                io_.session_log_line("key not used: " + key.reason);
-            } else if (key.status != key_status::ok) {
-                ui_.message_box(key.reason + ".\nThe key is not used to sign on.");
-                if (!link_.alive(gen)) return;
-            }
-            if (key.key) sig = key.key->sign(alg, data);
-        }
+        return send_signature(agent_ ? agent_->sign(k.blob, signed_data(alg), flags) : std::nullopt);
     }
+    if (k.key) return send_signature(k.key->sign(alg, signed_data(alg)));
+    // Asked only now, for a key the host has said it would take. The key derivation runs inside the question too:
+    // it may take a while and the prompts show its progress.
+    link_.ask([this, &prompts = prompts_, file = k.file] {
+        auto key = std::make_shared<key_load>();
+        key->status = key_status::cancelled;
+        if (std::optional<std::string> pass = prompts.key_passphrase(file)) {
+            *key = prompts.load_key(file, *pass);
+            crypto::wipe(*pass);
+        }
+        return std::function<void()>([this, key, file] { sign_with_loaded_key(file, *key); });
+    });
+}
+
+void ssh2_auth::sign_with_loaded_key(const std::string& file, const key_load& key) {
+    if (key.status == key_status::wrong_passphrase)
+        ui_.message_box("Wrong passphrase for the key " + file + "; it is not used.");
+    else if (key.status == key_status::needs_passphrase || (key.status == key_status::cancelled && !key.reason.empty()))
+        io_.session_log_line("key not used: " + key.reason);
+    else if (key.status != key_status::ok && key.status != key_status::cancelled)
+        ui_.message_box(key.reason + ".\nThe key is not used to sign on.");
+    if (!key.key) return send_signature(std::nullopt);
+    const std::string alg = signature_algorithm(crypto::evp::key_type(keys_[key_index_].blob), link_.server_sig_algs());
+    send_signature(key.key->sign(alg, signed_data(alg)));
+}
+
+void ssh2_auth::send_signature(std::optional<std::vector<std::uint8_t>> sig) {
+    const key_candidate& k = keys_[key_index_];
     if (!sig) {
         // This key cannot sign after all: on to the next one.
         io_.session_log_line("key not used for signing: " + (k.file.empty() ? std::string("agent key") : k.file));
         ++key_index_;
         return next_method();
     }
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
     stage_ = stage::pubkey_sign;
     wire_writer w = request("publickey");
     w.boolean(true);
@@ -367,18 +365,23 @@ void ssh2_auth::answer_info_request(wire_reader& r) {
         p.echo = *echo;
     }
     if (!link_.finished(r)) return;
-    std::vector<std::string> answers;
-    if (*count > 0) {
-        const unsigned gen = link_.generation();
-        auto given = prompts_.keyboard_interactive(*name, *instruction, prompts);
-        if (!link_.alive(gen)) return;
-        if (!given || given->size() != prompts.size()) {
-            if (given)
-                for (auto& a : *given) crypto::wipe(a);
-            return io_.session_disconnect();
+    if (*count == 0) return send_info_response({});
+    link_.ask([this, &ask = prompts_, name = std::string(*name), instruction = std::string(*instruction),
+               prompts = std::move(prompts)] {
+        auto given = std::make_shared<std::optional<std::vector<std::string>>>(
+            ask.keyboard_interactive(name, instruction, prompts));
+        if (*given && (*given)->size() != prompts.size()) {
+            for (auto& a : **given) crypto::wipe(a);
+            given->reset();
         }
-        answers = std::move(*given);
-    }
+        return std::function<void()>([this, given] {
+            if (!*given) return io_.session_disconnect();
+            send_info_response(std::move(**given));
+        });
+    });
+}
+
+void ssh2_auth::send_info_response(std::vector<std::string> answers) {
     wire_writer w = link_.begin(SSH_MSG_USERAUTH_INFO_RESPONSE);
     w.u32(static_cast<std::uint32_t>(answers.size()));
     // The answers are secrets (passwords, codes): the log stars all of them.

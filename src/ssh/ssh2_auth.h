@@ -4,6 +4,7 @@
 // through auth_link.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -55,8 +56,11 @@ public:
 private:
     // The fixed suite's password rules.
     void sign_on(bool repeat);
-    // The sign-on dialog with empty fields; false when that ended the session (cancelled, no user name).
-    bool ask_sign_on();
+    void send_password_if_fits();
+    // The sign-on dialog, put once this step has returned; `then` runs when it gave a user name (a cancel ends
+    // the session).
+    void ask_sign_on(std::function<void()> then);
+    void start_methods(bool asked);
     // The negotiated mode's methods, in the order next_method tries them.
     void next_method();
     bool try_next_key();
@@ -66,9 +70,13 @@ private:
     void collect_keys();
     void query_key();
     void sign_with_key();
+    void sign_with_loaded_key(const std::string& file, const key_load& key);
+    void send_signature(std::optional<std::vector<std::uint8_t>> sig);
+    std::vector<std::uint8_t> signed_data(std::string_view alg) const;
     wire_writer request(std::string_view method);  // USERAUTH_REQUEST up to the method name
     void send_request(std::string_view method);
     void answer_info_request(wire_reader& r);
+    void send_info_response(std::vector<std::string> answers);
 
     auth_link& link_;
     Settings& s_;

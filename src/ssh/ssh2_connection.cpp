@@ -72,10 +72,9 @@ void ssh2_engine::on_extended_data(wire_reader& r) {
 }
 
 void ssh2_engine::take_data(channel& c, std::span<const std::uint8_t> payload, std::optional<std::uint32_t> code) {
-    const unsigned gen = generation_;
     const std::uint32_t id = c.local_id;
     c.handler->data(c, payload, code);
-    if (!alive(gen)) return;
+    if (closed_) return;
     channel* still = channels_.find(id);
     if (!still || still->handler->own_window()) return;
     if (const std::uint32_t add = consume_window(*still, payload.size())) send_window_adjust(*still, add);
@@ -96,9 +95,8 @@ void ssh2_engine::on_window_adjust(wire_reader& r) {
     if (!c->window_limited) return;  // the fixed suite never limits what it sends
     grow_remote_window(*c, *add);
     const std::uint32_t id = c->local_id;
-    const unsigned gen = generation_;
     flush_pending(*c);
-    if (!alive(gen)) return;
+    if (closed_) return;
     if (channel* still = channels_.find(id)) still->handler->writable(*still);
 }
 
@@ -150,13 +148,12 @@ void ssh2_engine::send_data_packet(std::uint32_t remote_id, const std::uint8_t* 
 }
 
 void ssh2_engine::flush_pending(channel& c) {
-    const unsigned gen = generation_;
     std::size_t sent = 0;
     const std::size_t piece = data_piece(c, max_data_per_packet);
     while (sent < c.pending.size() && c.remote_window > 0) {
         const std::size_t k = std::min({c.pending.size() - sent, piece, std::size_t(c.remote_window)});
         send_data_packet(c.remote_id, c.pending.data() + sent, k);
-        if (!alive(gen)) return;
+        if (closed_) return;
         c.remote_window -= static_cast<std::uint32_t>(k);
         sent += k;
     }
@@ -318,13 +315,12 @@ void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
     // The fixed suite sends at once, as it always did, to whatever channel number the host gave (0 before then).
     const std::uint32_t to = c ? c->remote_id : 0;
     const std::size_t piece = c ? data_piece(*c, max_data_per_packet) : max_data_per_packet;
-    const unsigned gen = generation_;
     do {
         const std::size_t k = std::min(n, piece);
         send_data_packet(to, bytes, k);
         bytes += k;
         n -= k;
-    } while (n > 0 && alive(gen));
+    } while (n > 0 && !closed_);
 }
 
 void ssh2_engine::keepalive() {
@@ -346,17 +342,16 @@ std::string keepalive_timeout_message(int unanswered) {
 
 void ssh2_engine::goodbye() {
     if (!negotiated_ || !out_.keyed()) return;
-    const unsigned gen = generation_;
     close_tunnels();
-    if (!alive(gen)) return;
+    if (closed_) return;
     close_sftp();
-    if (!alive(gen)) return;
+    if (closed_) return;
     if (channel* c = session_channel(); c && c->state == channel_state::open) {
         wire_writer w = begin(SSH_MSG_CHANNEL_CLOSE);
         w.u32(c->remote_id);
         const std::uint32_t id = c->local_id;
         send(w);
-        if (!alive(gen)) return;
+        if (closed_) return;
         channels_.remove(id);
         session_.reset();
     }

@@ -114,6 +114,7 @@ void ssh2_kex::forget() {
     crypto::wipe(session_id_.data(), session_id_.size());
     crypto::wipe(h_.data(), h_.size());
     crypto::wipe(pending_in_, sizeof pending_in_);
+    crypto::wipe(derived_, sizeof derived_);
     group_.reset();
     x_.reset();
     e_.reset();
@@ -220,7 +221,6 @@ void ssh2_kex::on_kexinit(wire_reader& r) {
 
 void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_len) {
     // The pty-reply flag survives a re-exchange: clearing it would leave the shell never requested.
-    const unsigned gen = link_.generation();
     if (link_.negotiated()) {
         if (!choose_algorithms(payload, payload_len)) return;
     } else {
@@ -266,7 +266,7 @@ void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_l
     xhash_.absorb_string(w.data() - 1, w.size() + 1);
     xhash_.absorb_string(payload, payload_len);
     link_.send(w);
-    if (!link_.alive(gen)) return;
+    if (link_.closed()) return;
     // Our KEXINIT has gone as it always did; only a host that cannot take it is stopped here.
     if (!link_.negotiated())
         if (const auto gap = fixed_suite_gap(payload, payload_len, fixed_cipher()->name)) return link_.fail(*gap);
@@ -275,7 +275,7 @@ void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_l
     const step& row = step_of(kex_->kind);
     if (!(this->*row.our_share)(row, d)) return link_.fail(msg::protocol_violation);
     link_.send(d);
-    if (link_.alive(gen)) link_.arm(SSH_MSG_KEXDH_REPLY, message_slot::to<&ssh2_kex::on_reply>(this));
+    if (!link_.closed()) link_.arm(SSH_MSG_KEXDH_REPLY, message_slot::to<&ssh2_kex::on_reply>(this));
 }
 
 const ssh2_kex::step& ssh2_kex::step_of(kex_kind kind) {
@@ -346,7 +346,6 @@ bool ssh2_kex::library_secret(const step& row, exchange_values& v) {
 
 void ssh2_kex::on_reply(wire_reader& r) {
     link_.disarm(SSH_MSG_KEXDH_REPLY);
-    const unsigned gen = link_.generation();
     const auto ks = r.string();
     const step& row = step_of(kex_->kind);
     exchange_values shares;  // wipes the shared secret however this step ends
@@ -368,41 +367,42 @@ void ssh2_kex::on_reply(wire_reader& r) {
     xhash_.update(k_mpint.data(), k_mpint.size());
     h_len_ = xhash_.final(h_.data());
     io_.session_log_hex(label_hash, h_.data(), h_len_);
-    if (!link_.alive(gen)) return;
 
     if (!verify_host_key(*ks, *sig)) {
         io_.session_log_line(logtext::host_key_mismatch);
-        if (!link_.alive(gen)) return;
         return link_.fail(msg::bad_host_signature);
     }
-    if (!trust_host_key(*ks)) return;  // the session has ended
     if (first_exchange_) {
         session_id_ = h_;
         sid_len_ = h_len_;
-        first_exchange_ = false;
     }
+    // Derived now, while the shared secret is at hand; used once the host key is trusted.
     // Key values: IV c->s (A), IV s->c (B), key c->s (C), key s->c (D), MAC c->s (E), MAC s->c (F).
-    std::uint8_t v[6][64] = {};
     const std::size_t need[6] = {cipher_out_->iv_len,
                                  cipher_in_->iv_len,
                                  cipher_out_->key_len,
                                  cipher_in_->key_len,
                                  mac_out_ ? mac_out_->key_len : 0,
                                  mac_in_ ? mac_in_->key_len : 0};
-    for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), v[i], need[i]);
+    for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), derived_[i], need[i]);
+    trust_host_key(*ks);
+}
+
+void ssh2_kex::finish_reply() {
+    first_exchange_ = false;
     link_.send(link_.begin(SSH_MSG_NEWKEYS));
-    if (link_.alive(gen)) {
+    if (!link_.closed()) {
         // Our packets after NEWKEYS travel under the new keys (the host expects that); the host's switch when its
         // NEWKEYS arrives.
-        const bool ok_out =
-            link_.install_keys(kex_link::direction::to_host, *cipher_out_, mac_out_, v[0], v[2], v[4], strict_);
-        std::memcpy(pending_in_[0], v[1], 64);
-        std::memcpy(pending_in_[1], v[3], 64);
-        std::memcpy(pending_in_[2], v[5], 64);
+        const bool ok_out = link_.install_keys(kex_link::direction::to_host, *cipher_out_, mac_out_, derived_[0],
+                                               derived_[2], derived_[4], strict_);
+        std::memcpy(pending_in_[0], derived_[1], 64);
+        std::memcpy(pending_in_[1], derived_[3], 64);
+        std::memcpy(pending_in_[2], derived_[5], 64);
         link_.arm(SSH_MSG_NEWKEYS, message_slot::to<&ssh2_kex::on_newkeys>(this));
         if (!ok_out) link_.fail(msg::protocol_violation);
     }
-    crypto::wipe(v, sizeof v);
+    crypto::wipe(derived_, sizeof derived_);
 }
 
 bool ssh2_kex::verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig) {
@@ -413,31 +413,32 @@ bool ssh2_kex::verify_host_key(std::span<const std::uint8_t> ks, std::span<const
     return crypto::evp::verify_host_signature(host_key_alg_, ks, sig, std::span<const std::uint8_t>(h_.data(), h_len_));
 }
 
-bool ssh2_kex::trust_host_key(std::span<const std::uint8_t> ks) {
+void ssh2_kex::trust_host_key(std::span<const std::uint8_t> ks) {
     if (!first_exchange_) {
         // A re-exchange must show the key the first one did.
-        if (host_key_.size() == ks.size() && std::equal(ks.begin(), ks.end(), host_key_.begin())) return true;
-        link_.fail(msg::host_key_switched);
-        return false;
+        if (host_key_.size() == ks.size() && std::equal(ks.begin(), ks.end(), host_key_.begin())) return finish_reply();
+        return link_.fail(msg::host_key_switched);
     }
     host_key_.assign(ks.begin(), ks.end());
-    if (s_.ssh_check_host_key == 0) return true;
+    if (s_.ssh_check_host_key == 0) return finish_reply();
     const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
-    const unsigned gen = link_.generation();
-    std::vector<std::string> log;
-    const host_trust t = decide_host_trust(host_, port_, type, ks, prompts_, log);
-    if (!link_.alive(gen)) return false;
+    // The files are read and the question put once this step has returned.
+    link_.ask([this, &prompts = prompts_, host = host_, port = port_, type, blob = host_key_] {
+        std::vector<std::string> log;
+        const host_trust t = decide_host_trust(host, port, type, blob, prompts, log);
+        return std::function<void()>([this, t, log] { apply_trust(t, log); });
+    });
+}
+
+void ssh2_kex::apply_trust(const host_trust& t, const std::vector<std::string>& log) {
     for (const std::string& line : log) io_.session_log_line(line);
     switch (t.result) {
-    case host_trust::verdict::refused: link_.fail(t.message); return false;
-    case host_trust::verdict::cancelled: io_.session_disconnect(); return false;
+    case host_trust::verdict::refused: return link_.fail(t.message);
+    case host_trust::verdict::cancelled: return io_.session_disconnect();
     case host_trust::verdict::trusted: break;
     }
-    if (!t.message.empty()) {
-        ui_.message_box(t.message);
-        if (!link_.alive(gen)) return false;
-    }
-    return true;
+    if (!t.message.empty()) ui_.message_box(t.message);
+    finish_reply();
 }
 
 void ssh2_kex::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {

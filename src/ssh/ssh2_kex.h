@@ -28,6 +28,7 @@ struct ui_services;
 namespace ssh {
 
 struct ssh_prompts;
+struct host_trust;
 
 // The running hash of a key exchange (H, and the derived keys): the project's own SHA-1 for the fixed suite,
 // libcrypto's hash of the negotiated method otherwise.
@@ -115,7 +116,11 @@ private:
     bool own_secret(const step& row, exchange_values& v);
     bool library_secret(const step& row, exchange_values& v);
     bool verify_host_key(std::span<const std::uint8_t> ks, std::span<const std::uint8_t> sig);
-    bool trust_host_key(std::span<const std::uint8_t> ks);
+    // The key of a first exchange checked against known_hosts (a question for an unknown one), then finish_reply;
+    // a re-exchange's key must be the first one's.
+    void trust_host_key(std::span<const std::uint8_t> ks);
+    void apply_trust(const host_trust& t, const std::vector<std::string>& log);
+    void finish_reply();  // NEWKEYS under the derived keys
     void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
     const cipher_method* fixed_cipher() const;
 
@@ -150,6 +155,7 @@ private:
     const mac_method* mac_in_ = nullptr;
     // Server-to-client IV, key and MAC key of the running exchange, used from the server's NEWKEYS on.
     std::uint8_t pending_in_[3][64] = {};
+    std::uint8_t derived_[6][64] = {};  // A..F of the exchange whose host key is being trusted
     std::optional<crypto::dh_group> group_;
     std::optional<crypto::bignum> x_, e_;
     std::unique_ptr<crypto::evp::kex_share> share_;

@@ -85,16 +85,15 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
         }
         c.local_window -= static_cast<std::uint32_t>(d.size());
         const std::uint32_t local_id = c.local_id;
-        const unsigned gen = e.generation_;
         if (code) {
             e.io_.session_log_line("SFTP server: " + host_text(d, 200));
         } else {
             client.receive(d);
-            if (!e.alive(gen)) return;
+            if (e.closed_) return;
             if (!client.failure().empty() && !over) {
                 const std::string why = client.failure();
                 if (channel* still = row()) send_close(*still);
-                if (!e.alive(gen)) return;
+                if (e.closed_) return;
                 return end(why);
             }
         }
@@ -150,9 +149,8 @@ void ssh2_engine::start_sftp() {
 
 void ssh2_engine::close_sftp() {
     if (!sftp_) return;
-    const unsigned gen = generation_;
     if (channel* c = sftp_->row()) sftp_->send_close(*c);
-    if (alive(gen)) stop_sftp();
+    if (!closed_) stop_sftp();
 }
 
 void ssh2_engine::stop_sftp() {

@@ -17,7 +17,7 @@ constexpr std::uint32_t open_prohibited = 1;  // SSH_OPEN_ADMINISTRATIVELY_PROHI
 struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
     explicit tunnel_port(ssh2_engine& engine)
         : e(engine), forwarder(*engine.tunnel_net_, *this, [this](std::string_view t) { note(t); }) {
-        forwarder.set_hold(engine.tunnel_hold_);
+        forwarder.set_hold(engine.hold_);
     }
     ~tunnel_port() override { forwarder.stop(); }
 
@@ -45,11 +45,10 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
     }
     // Disconnect: every tunnel's channel is closed before the session's, and nothing more is forwarded.
     void close_all() {
-        const unsigned gen = e.generation_;
         for (const auto& [id, r] : rows) {
             channel* c = open_row(id);
             if (c) send_close(*c);
-            if (!e.alive(gen)) return;
+            if (e.closed_) return;
         }
         forwarder.stop();
     }
@@ -229,7 +228,7 @@ void ssh2_engine::set_tunnels(fwd::local_network* net, std::function<void(std::s
                               fwd::forwarder::hold_fn hold) {
     tunnel_net_ = net;
     tunnel_note_ = std::move(note);
-    tunnel_hold_ = std::move(hold);
+    hold_ = std::move(hold);
 }
 
 std::vector<fwd::forwarder::status> ssh2_engine::tunnels() const {

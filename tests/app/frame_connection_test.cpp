@@ -41,10 +41,7 @@ struct frame_link : ::testing::Test {
         frame->view().display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }
     // The engine's way of ending a session with a cause, as an SSH keep-alive timeout does.
-    void lose_session() {
-        frame->net().session_cause("Connection to host has been lost\nNo answer from the host.");
-        frame->net().session_disconnect();
-    }
+    void lose_session() { frame->net().session_fail("Connection to host has been lost\nNo answer from the host."); }
 };
 
 TEST_F(frame_link, EndingsReachTheReconnectScheduleAtOnce) {

@@ -534,17 +534,72 @@ TEST(Connection, ExitSettingEndsTheProgramOnlyWhenTheHostCloses) {
     EXPECT_TRUE(rig.ui.messages.empty());
 }
 
-TEST(Connection, DisconnectDuringAMessageBoxStopsThePass) {
+TEST(Connection, AMessageRaisedInAPassWaitsForThePassAndMayEndTheSession) {
     session_rig rig;
     ASSERT_TRUE(rig.connect());
     rig.sock().write_limit = -1;
     const std::string fill(1995, 'f');
     rig.s.send_to_host(reinterpret_cast<const std::uint8_t*>(fill.data()), fill.size());
-    // The emulator's reply overflows the queue; the user disconnects while the message is up.
-    rig.ui.during_message = [&] { rig.s.disconnect(true); };
+    // The emulator's reply overflows the queue. Its message comes once the whole read is shown, outside the
+    // pass; the user disconnects while it is up.
+    std::string shown_before_box;
+    rig.ui.during_message = [&] {
+        shown_before_box = rig.row(1);
+        EXPECT_EQ(rig.s.state().receive_guard, 1) << "no read while the box is up";
+        rig.s.disconnect(true);
+    };
     rig.receive("A\033[cB");
+    EXPECT_EQ(shown_before_box, "AB");
+    EXPECT_EQ(rig.ui.messages.size(), 1u);
     EXPECT_FALSE(rig.s.connected());
-    EXPECT_EQ(rig.row(1), "A");
+    EXPECT_EQ(rig.s.last_ending().cause, "Disconnected.");
+}
+
+// An engine's messages and questions wait until its step has returned, come in the order raised, and run while
+// the socket is not read; an answer is applied only to the session that asked.
+TEST(Connection, EngineQuestionsComeAfterTheStepAndOnlyTheAskingSessionHearsTheAnswer) {
+    const struct {
+        const char* name;
+        bool disconnect_in_dialog;  // the user ends the session while the question is up
+        bool end_in_step;           // the step that asked also failed
+    } rows[] = {
+        {"answered", false, false},
+        {"user disconnects during the dialog", true, false},
+        {"the asking step failed after asking", false, true},
+    };
+    for (const auto& r : rows) {
+        session_rig rig;
+        fake_ssh engine;
+        rig.s.set_ssh_engine(&engine);
+        rig.settings.ssh = 1;
+        ASSERT_TRUE(rig.connect()) << r.name;
+        std::vector<std::string> order;
+        rig.ui.during_message = [&] { order.push_back("box"); };
+        engine.during_receive = [&] {
+            rig.s.messages().message_box("host key note");
+            rig.s.session_ask([&] {
+                order.push_back("put");
+                EXPECT_EQ(rig.s.state().receive_guard, 1) << r.name;
+                if (r.disconnect_in_dialog) rig.s.disconnect(true);
+                return std::function<void()>([&] { order.push_back("answer applied"); });
+            });
+            if (r.end_in_step) rig.s.session_fail("refused");
+            order.push_back("step returned");
+        };
+        rig.sock().incoming = {"x"};
+        rig.s.on_read(0);
+        const std::vector<std::string> want =
+            r.disconnect_in_dialog ? std::vector<std::string>{"step returned", "box", "put"}
+            : r.end_in_step        ? std::vector<std::string>{"step returned", "box", "box"}
+                                   : std::vector<std::string>{"step returned", "box", "put", "answer applied"};
+        EXPECT_EQ(order, want) << r.name;
+        EXPECT_EQ(rig.s.connected(), !r.disconnect_in_dialog && !r.end_in_step) << r.name;
+        if (r.end_in_step) {
+            EXPECT_EQ(rig.ui.messages, (std::vector<std::string>{"host key note", "refused"})) << r.name;
+            ASSERT_FALSE(rig.endings.empty()) << r.name;
+            EXPECT_EQ(rig.endings.back().end.cause, "refused") << r.name;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -38,16 +38,10 @@ TEST(SessionEnding, EachWayOfEndingNamesItsCauseAndWhetherToRetry) {
         {"telnet orderly close (logout)", false, true, [](session_rig& r, fake_ssh&) { r.s.on_close(); },
          "The host closed the connection.", false, false},
         {"ssh engine failure", true, true,
-         [](session_rig& r, fake_ssh&) {
-             r.s.session_cause(lost + "\nNo answer from the host after 3 keep-alives.");
-             r.s.session_disconnect();
-         },
+         [](session_rig& r, fake_ssh&) { r.s.session_fail(lost + "\nNo answer from the host after 3 keep-alives."); },
          lost + "\nNo answer from the host after 3 keep-alives.", false, true},
         {"ssh refusal during sign-on", true, false,
-         [](session_rig& r, fake_ssh&) {
-             r.s.session_cause("The host accepts none of this program's ways to sign on");
-             r.s.session_disconnect();
-         },
+         [](session_rig& r, fake_ssh&) { r.s.session_fail("The host accepts none of this program's ways to sign on"); },
          "The host accepts none of this program's ways to sign on", false, false},
         {"ssh shell exit", true, true, [](session_rig& r, fake_ssh&) { r.s.session_disconnect(); },
          "The session has ended.", false, false},

@@ -32,6 +32,17 @@ struct rig final : session_services, ui_services {
     void session_log_hex(std::string_view, const std::uint8_t*, std::size_t) override {}
     void session_log_line(std::string_view) override {}
     void session_disconnect() override { engine.reset(); }
+    void session_fail(std::string_view) override { engine.reset(); }
+    // Put at once after each read, as the session does once the step has returned.
+    std::vector<user_question> questions;
+    void session_ask(user_question q) override { questions.push_back(std::move(q)); }
+    void answer() {
+        while (!questions.empty()) {
+            const user_question q = std::move(questions.front());
+            questions.erase(questions.begin());
+            if (const std::function<void()> then = q()) then();
+        }
+    }
     void message_box(std::string_view) override {}
     bool ask_yes_no(std::string_view) override { return false; }
 };
@@ -41,7 +52,10 @@ const std::uint8_t key[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13
 const crypto::ssh1_cipher* const ciphers[] = {&crypto::ssh1_des, &crypto::ssh1_3des, &crypto::ssh1_blowfish};
 
 void feed(rig& r, const std::uint8_t* p, std::size_t n, std::size_t chunk) {
-    for (std::size_t i = 0; i < n; i += chunk) r.engine.receive(p + i, std::min(chunk, n - i));
+    for (std::size_t i = 0; i < n; i += chunk) {
+        r.engine.receive(p + i, std::min(chunk, n - i));
+        r.answer();
+    }
 }
 
 }  // namespace
@@ -51,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static rig* r = new rig;
     static crypto::cipher_context* server = new crypto::cipher_context;
     r->engine.reset();
+    r->questions.clear();
     r->s.ssh_encryption = (data[0] >> 1) % 4;  // 3: the unknown setting
     r->s.ssh_default = data[0] >> 7;
     const std::size_t chunk = 1 + data[1];

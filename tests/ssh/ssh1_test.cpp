@@ -87,6 +87,7 @@ public:
 
     void SetUp() override {
         io.e1 = &eng;
+        io.shown = &ui;
         s.ssh_default = 1;
         s.ssh_user = "alice";
         s.ssh_password = "secret";
@@ -108,7 +109,10 @@ public:
     }
 
     void feed(const bytes& b) {
-        for (std::size_t i = 0; i < b.size(); i += split) eng.receive(b.data() + i, std::min(split, b.size() - i));
+        for (std::size_t i = 0; i < b.size(); i += split) {
+            eng.receive(b.data() + i, std::min(split, b.size() - i));
+            io.answer();
+        }
     }
     void feed(std::string_view t) { feed(bytes(t.begin(), t.end())); }
 

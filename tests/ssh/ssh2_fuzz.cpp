@@ -29,6 +29,7 @@ struct harness {
     }
     // Each input is a connection of its own, on an engine of its own.
     ssh::ssh2_engine& fresh() {
+        io.questions.clear();
         eng = std::make_unique<ssh::ssh2_engine>(s, io, ui, prompts);
         io.engine = eng.get();
         return *eng;
@@ -127,10 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(mode & 1)) {
         static const char id[] = "SSH-2.0-fuzz\r\n";
         eng.receive(reinterpret_cast<const std::uint8_t*>(id), sizeof id - 1);
+        h->io.answer();
         if ((mode & 0x80) && size >= off + 10) {
             const ssh_test::bytes pkt = srv.packet(drawn_kexinit(data + off));
             off += 10;
             eng.receive(pkt.data(), pkt.size());
+            h->io.answer();
         }
     }
     while (off + 2 <= size) {
@@ -141,11 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             peer_io.wire.clear();
             peer->send_message_for_test(data + off, n);
             eng.receive(peer_io.wire.data(), peer_io.wire.size());
+            h->io.answer();
         } else if (mode & 1) {
             const ssh_test::bytes pkt = srv.packet(ssh_test::bytes(data + off, data + off + n));
             eng.receive(pkt.data(), pkt.size());
+            h->io.answer();
         } else if (n) {
             eng.receive(data + off, n);
+            h->io.answer();
         }
         off += n;
     }

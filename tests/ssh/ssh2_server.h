@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,8 +51,30 @@ struct recorder : session_services {
         ++disconnects;
         if (engine) engine->close();
     }
-    std::string cause;  // what the engine named as the ending's cause
-    void session_cause(std::string_view c) override { cause = std::string(c); }
+    std::string cause;             // what the engine named as the ending's cause
+    ui_services* shown = nullptr;  // where a failure's message goes, as the session shows it
+    void session_fail(std::string_view c) override {
+        cause = std::string(c);
+        if (shown) shown->message_box(c);
+        session_disconnect();
+    }
+    // Questions wait until the step that asked has returned, as the session keeps them; answer() puts them.
+    std::deque<user_question> questions;
+    int ended_before_answer = 0;  // answers dropped because the connection ended while the dialog was open
+    void session_ask(user_question q) override { questions.push_back(std::move(q)); }
+    void answer() {
+        while (!questions.empty()) {
+            user_question q = std::move(questions.front());
+            questions.pop_front();
+            const int before = disconnects;
+            const std::function<void()> then = q();
+            if (disconnects != before) {
+                ++ended_before_answer;
+                continue;
+            }
+            if (then) then();
+        }
+    }
 };
 
 struct ui_recorder : ui_services {
