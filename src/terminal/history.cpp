@@ -61,46 +61,18 @@ bool pack_narrow(uint8_t* to, const uint32_t* cells, int n, uint32_t high) {
 #endif
 }
 
-// pack_narrow's bytes for a plain line that the ring reuses next, which is blanked (0x20) in the same pass, up to n
-// rounded up to 32 or `limit` (a multiple of 4) if that is less; cells are read and bytes written as far. Returns
-// the cells done: n when all of them share `high`, else the sixteens before the first one that does not (those are
-// blank now, their words high | byte).
 #ifdef ARCHIVE_AVX2
 const bool has_avx2 = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
 }();
-
-// pack_blanking's loop for cells without high bits, 32 at a time (a line of output is mostly one or two such).
-[[gnu::target("avx2")]] int pack_plain_avx2(uint8_t* to, uint32_t* cells, int n, int limit) {
-    const __m256i high_bits = _mm256_set1_epi32(int(~0xFFu)), blank = _mm256_set1_epi32(0x20);
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);  // the packs work within 128-bit halves
-    for (int i = 0; i < n; i += 32) {
-        // Four named loads, not an array: GCC splits unaligned 256-bit loads and would put an array on the stack,
-        // and reading it back whole stalls on the halves just stored.
-        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i));
-        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8));
-        const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 16));
-        const __m256i x3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 24));
-        const __m256i any = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
-        if (!_mm256_testz_si256(any, high_bits)) return i;
-        const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(x0, x1), _mm256_packs_epi32(x2, x3));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), _mm256_permutevar8x32_epi32(b, order));
-        if (i + 32 <= limit) {
-            for (int k = 0; k < 4; ++k) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8 * k), blank);
-        } else {
-            for (int c = i; c < i + 32 && c < limit; c += 4)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
-        }
-    }
-    return n;
-}
 #endif
 
+// pack_narrow's bytes for a plain line that the ring reuses next, which is blanked (0x20) in the same pass, up to n
+// rounded up to 16 or `limit` (a multiple of 4) if that is less; cells are read and bytes written as far. Returns
+// the cells done: n when all of them share `high`, else the sixteens before the first one that does not (those are
+// blank now, their words high | byte).
 int pack_blanking(uint8_t* to, uint32_t* cells, int n, uint32_t high, int limit) {
-#ifdef ARCHIVE_AVX2
-    if (high == 0 && has_avx2) return pack_plain_avx2(to, cells, n, limit);
-#endif
     int i = 0;
 #ifdef __SSE2__
     const __m128i low = _mm_set1_epi32(0xFF), blank = _mm_set1_epi32(0x20), zero = _mm_setzero_si128();
@@ -188,7 +160,74 @@ history_archive::memory history_archive::allocate(uint32_t words) {
     return memory(static_cast<uint32_t*>(::operator new(size)), {words});
 }
 
+#ifdef ARCHIVE_AVX2
+bool history_archive::push_plain_avx2(uint32_t attr, uint32_t* cells, int used, int width) {
+    // The loop runs as far as the longest line of the 256 before, or further: the same length line after line,
+    // so that its end is predicted (line by line it was not, and cost more than the blanks it now reads again).
+    widest_ = std::max(widest_, used);
+    if (++widest_count_ == 256) {
+        reach_ = (widest_ + 31) & ~31;
+        widest_ = widest_count_ = 0;
+    }
+    const int reach = std::min(std::max(used, reach_), width);
+    block& k = !blocks_.empty() && blocks_.back().room() >= uint32_t(reach) + 12 ? blocks_.back() : add_block();
+    uint32_t* w = k.words.get() + k.used;
+    auto* to = reinterpret_cast<uint8_t*>(w);
+    const __m256i high_bits = _mm256_set1_epi32(int(~0xFFu)), blank = _mm256_set1_epi32(0x20);
+    const __m256i blank_bytes = _mm256_set1_epi8(0x20);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);  // the packs work within 128-bit halves
+    int i = 0, n = 0;
+    for (; i < reach; i += 32) {
+        // Four named loads, not an array: GCC splits unaligned 256-bit loads and would put an array on the stack,
+        // and reading it back whole stalls on the halves just stored.
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8));
+        const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 16));
+        const __m256i x3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 24));
+        const __m256i any = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
+        if (!_mm256_testz_si256(any, high_bits)) break;
+        const __m256i b = _mm256_permutevar8x32_epi32(
+            _mm256_packus_epi16(_mm256_packs_epi32(x0, x1), _mm256_packs_epi32(x2, x3)), order);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), b);
+        // The length without the blank end comes from the bytes, with no scan back from `used` waiting on the
+        // cells: past `used` they are blanks, past the width a plain line's colours (0), which are not text.
+        uint32_t ink = ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, blank_bytes)));
+        if (width - i < 32) ink &= (1u << (width - i)) - 1;
+        // No branch on whether this thirty-two has text, which varies line by line: mispredicted, it cost more
+        // than the rest of the loop. The bits up to the last one of ink, 0 for none.
+        const int last = 63 - __builtin_clzll(uint64_t(ink) << 1 | 1);
+        n = last ? i + last : n;
+        if (i + 32 <= width) {
+            for (int c = 0; c < 4; ++c) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8 * c), blank);
+        } else {
+            for (int c = i; c < width; c += 4)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
+        }
+    }
+    uint8_t flags = flag_bytes;
+    if (i < reach) {
+        if (i == 0) return false;
+        // A cell with high bits in the thirty-two at i: it is not blank, so the scan back stops at it or later.
+        n = reach;
+        while (cells[n - 1] == line_view::blank) --n;
+        as_words(w, cells, n, i, 0);
+        flags = 0;
+        w += n;
+    } else {
+        w += (n + 3) / 4;
+    }
+    k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flags, uint8_t(attr)};
+    k.used = uint32_t(w - k.words.get());
+    ++k.count;
+    ++end_;
+    return true;
+}
+#endif
+
 void history_archive::push_blanking(uint32_t attr, uint32_t* cells, int used, int width) {
+#ifdef ARCHIVE_AVX2
+    if (has_avx2 && push_plain_avx2(attr, cells, used, width)) return;
+#endif
     int n = std::min(used, width);
     while (n > 0 && cells[n - 1] == line_view::blank) --n;
     // Room for the bytes' thirty-twos after a high word, and the header.

@@ -68,7 +68,8 @@ public:
     void push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg, const uint16_t* extra,
               int used, bool coloured);
     // The same for a line of default colours that is then reused: its cells up to `used` are left blank (0x20),
-    // in the pass that reads them. Cells are read in thirty-twos and written up to `width`.
+    // in the pass that reads them. Cells are read in thirty-twos, up to `used` or as far as recent lines reached
+    // (blanks there), and written up to `width`: the memory must be there (a ring line's colours follow its cells).
     void push_blanking(uint32_t attr, uint32_t* cells, int used, int width);
     size_t size() const { return end_ - front_; }
     bool empty() const { return end_ == front_; }
@@ -131,6 +132,11 @@ private:
         uint32_t room() const { return capacity() - used - 2 * count; }
     };
     const block& block_of(size_t number) const;
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    // push_blanking in one pass on AVX2 for a line of cells without high bits (most output); false, having done
+    // nothing, when its first thirty-two cells have some.
+    [[gnu::target("avx2")]] bool push_plain_avx2(uint32_t attr, uint32_t* cells, int used, int width);
+#endif
     [[gnu::noinline]] block& add_block();
     // push_blanking's words for a line whose cells turned out not to share their high bits after `done` of them.
     [[gnu::noinline, gnu::cold]] static void as_words(uint32_t* w, uint32_t* cells, int n, int done, uint32_t high);
@@ -142,6 +148,9 @@ private:
     // The words of the large block dropped last, for the next one: a full history then turns over without giving
     // memory back to the system and taking it again (fresh pages cost a fault each).
     memory spare_;
+    // How far push_plain_avx2 reads: the longest `used` of the last full 256 lines, rounded up to 32; the longest
+    // of the current 256 so far.
+    int reach_ = 0, widest_ = 0, widest_count_ = 0;
     size_t front_ = 0;  // numbers of the oldest line kept and one past the newest: lines are numbered as they came
     size_t end_ = 0;
 };

@@ -543,4 +543,65 @@ TEST(History, UsedBoundsEveryEditAndTheArchiveKeepsTheLine) {
     }
 }
 
+// The archive reads a plain line as far as the longest of the lines before it (the same length line after line),
+// and takes the line's length from what it packed. Short lines, lines ending in blanks below their bound, empty
+// ones, a change of high bits past the first thirty-two and the full width (past which lie the colours) must each
+// come back as they left, at widths that end a thirty-two early, late and exactly, also after a narrowing, and the
+// ring lines must be blank past their bounds afterwards.
+TEST(History, LinesAfterLongerOnesKeepTheirOwnLength) {
+    auto text = [](screen_ring& r, int col, const std::string& t, uint32_t attr = 0) {
+        r.put_run(r.rows(), col, reinterpret_cast<const uint8_t*>(t.data()), int(t.size()), attr);
+    };
+    const std::vector<std::function<void(screen_ring&, int width)>> lines = {
+        [&](screen_ring& r, int) { text(r, 1, "short"); },
+        [&](screen_ring& r, int) { text(r, 1, "abc      "); },
+        [&](screen_ring&, int) {},
+        [&](screen_ring& r, int) { text(r, 30, "x"); },
+        [&](screen_ring& r, int) {
+            text(r, 1, std::string(40, 'p'));
+            text(r, 41, "BOLD", cell_bold);
+        },
+        [&](screen_ring& r, int width) { text(r, 1, std::string(size_t(width), 'w')); },
+        [&](screen_ring& r, int width) { text(r, width, "e"); },
+        [&](screen_ring& r, int) { text(r, 1, std::string(33, 'q')); },
+    };
+    // Screen widths: the long lines' and the others' (a narrower screen reads no further than its own lines).
+    for (const auto& [long_columns, columns] : {std::pair{132, 132}, {200, 200}, {224, 224}, {224, 150}}) {
+        SCOPED_TRACE(std::to_string(long_columns) + " then " + std::to_string(columns));
+        screen_ring r;
+        r.resize(24, long_columns, 0);
+        r.set_history_limit(5000);
+        // Long lines first, then the others.
+        for (int i = 0; i < 300; ++i) {
+            text(r, 1, std::string(size_t(long_columns - 1 - i % 3), 'L'));
+            r.scroll_up(1, 1, r.rows());
+        }
+        r.resize(24, columns, 0);
+        std::vector<line_copy> sent;
+        std::vector<int> length;
+        for (int round = 0; round < 40; ++round) {
+            for (const auto& line : lines) {
+                line(r, r.width());
+                const ring_line& l = r.line(r.rows());
+                sent.push_back(copy_of(l, r.width()));
+                length.push_back(extent(l, r.width()));
+                r.scroll_up(1, 1, r.rows());
+            }
+        }
+        for (int i = 0; i < r.rows() + ring_spare; ++i) r.scroll_up(1, 1, r.rows());
+        // The last one left row 23 and then went ring_spare + 1 lines further.
+        const int first = r.history_count() - ring_spare - int(sent.size());
+        for (size_t i = 0; i < sent.size(); ++i) {
+            const line_view v = r.history_view(first + int(i));
+            ASSERT_EQ(v.length, length[i]) << i;
+            expect_same(sent[i], v, r.width(), "line " + std::to_string(i));
+            if (HasFatalFailure()) return;
+        }
+        for (int n = 1 - ring_spare; n <= r.rows(); ++n) {
+            const ring_line& x = r.line_at(n);
+            ASSERT_LE(extent(x, r.width()), x.used) << "ring line " << n;
+        }
+    }
+}
+
 }  // namespace
