@@ -35,6 +35,8 @@ struct counting_rig final : session_services, ui_services {
     void session_log_hex(std::string_view, const std::uint8_t*, std::size_t) override {}
     void session_log_line(std::string_view) override {}
     void session_disconnect() override {}
+    void session_fail(std::string_view) override { ++messages; }
+    void session_ask(user_question) override {}  // nothing is asked once the shell runs
     void message_box(std::string_view) override { ++messages; }
     bool ask_yes_no(std::string_view) override { return false; }
 };

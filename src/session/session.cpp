@@ -239,7 +239,8 @@ void session::say(std::string_view text) {
 bool session::message_sink::ask_yes_no(std::string_view text) { return s.ui_.ask_yes_no(text); }
 
 void session::session_ask(user_question q) {
-    const hold h(*this);
+    // Engines ask from packets, which come inside a read pass: the pass's end puts it. Never run from here, where
+    // the asking step is still on the stack.
     held_.push_back({held_item::kind::question, {}, {}, std::move(q), generation_});
 }
 
