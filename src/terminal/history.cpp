@@ -61,13 +61,6 @@ bool pack_narrow(uint8_t* to, const uint32_t* cells, int n, uint32_t high) {
 #endif
 }
 
-#ifdef ARCHIVE_AVX2
-const bool has_avx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
-#endif
-
 // pack_narrow's bytes for a plain line that the ring reuses next, which is blanked (0x20) in the same pass, up to n
 // rounded up to 16 or `limit` (a multiple of 4) if that is less; cells are read and bytes written as far. Returns
 // the cells done: n when all of them share `high`, else the sixteens before the first one that does not (those are
@@ -161,6 +154,11 @@ history_archive::memory history_archive::allocate(uint32_t words) {
 }
 
 #ifdef ARCHIVE_AVX2
+const bool history_archive::has_avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
 bool history_archive::push_plain_avx2(uint32_t attr, uint32_t* cells, int used, int width) {
     // The loop runs as far as the longest line of the 256 before, or further: the same length line after line,
     // so that its end is predicted (line by line it was not, and cost more than the blanks it now reads again).
@@ -224,10 +222,7 @@ bool history_archive::push_plain_avx2(uint32_t attr, uint32_t* cells, int used, 
 }
 #endif
 
-void history_archive::push_blanking(uint32_t attr, uint32_t* cells, int used, int width) {
-#ifdef ARCHIVE_AVX2
-    if (has_avx2 && push_plain_avx2(attr, cells, used, width)) return;
-#endif
+void history_archive::push_blanking_sse2(uint32_t attr, uint32_t* cells, int used, int width) {
     int n = std::min(used, width);
     while (n > 0 && cells[n - 1] == line_view::blank) --n;
     // Room for the bytes' thirty-twos after a high word, and the header.

@@ -70,7 +70,12 @@ public:
     // The same for a line of default colours that is then reused: its cells up to `used` are left blank (0x20),
     // in the pass that reads them. Cells are read in thirty-twos, up to `used` or as far as recent lines reached
     // (blanks there), and written up to `width`: the memory must be there (a ring line's colours follow its cells).
-    void push_blanking(uint32_t attr, uint32_t* cells, int used, int width);
+    void push_blanking(uint32_t attr, uint32_t* cells, int used, int width) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+        if (has_avx2 && push_plain_avx2(attr, cells, used, width)) return;
+#endif
+        push_blanking_sse2(attr, cells, used, width);
+    }
     size_t size() const { return end_ - front_; }
     bool empty() const { return end_ == front_; }
     // Line i, 0 the oldest. The view holds until the line is dropped.
@@ -132,10 +137,14 @@ private:
         uint32_t room() const { return capacity() - used - 2 * count; }
     };
     const block& block_of(size_t number) const;
+    // push_blanking for any line, sixteen cells at a time where SSE2 is.
+    void push_blanking_sse2(uint32_t attr, uint32_t* cells, int used, int width);
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
     // push_blanking in one pass on AVX2 for a line of cells without high bits (most output); false, having done
-    // nothing, when its first thirty-two cells have some.
+    // nothing, when its first thirty-two cells have some. Chosen in push_blanking itself, inline, so that a line
+    // costs one call.
     [[gnu::target("avx2")]] bool push_plain_avx2(uint32_t attr, uint32_t* cells, int used, int width);
+    static const bool has_avx2;
 #endif
     [[gnu::noinline]] block& add_block();
     // push_blanking's words for a line whose cells turned out not to share their high bits after `done` of them.
