@@ -10,7 +10,9 @@ process alone), and the ratios are the median of the per-round ratios.
 
     end_to_end.py [--mib 64] [--rounds 5] [--cipher 3des-cbc|chacha20-poly1305@openssh.com|aes128-gcm@openssh.com|...]
                   [--sshd-option 'RekeyLimit 64K']... [--vtsession build/tools/vtsession] [--compare OTHER_VTSESSION]
-A ratio is OpenSSH time / vtsession time: 1.0 means as fast.
+                  [--compare-set KEY=VALUE]...
+A ratio is OpenSSH time / vtsession time: 1.0 means as fast. --compare-set gives the compared side settings of its
+own (the same binary with scrollback_lines=100000, say); the CPU ratios then tell what they cost the client.
 """
 import argparse
 import os
@@ -48,6 +50,8 @@ def main():
     ap.add_argument("--vtsession", default=os.path.join(ROOT, "build", "tools", "vtsession"))
     ap.add_argument("--compare", metavar="OTHER_VTSESSION",
                     help="a second vtsession binary (an older build, say) run as one more interleaved side")
+    ap.add_argument("--compare-set", action="append", default=[], metavar="KEY=VALUE",
+                    help="a setting for the compared side only")
     a = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="ssh_e2e_")
@@ -90,7 +94,10 @@ def main():
             "vtsession": (vt + ["--send", "true\\015"], vt + ["--send", f"cat {data}\\015"], {"env": env}),
         }
         if a.compare:
-            other = [a.compare] + vt[1:]
+            other = [a.compare] + vt[1:-2]
+            for kv in a.compare_set:
+                other += ["--set", kv]
+            other += vt[-2:]
             sides["compared"] = (other + ["--send", "true\\015"], other + ["--send", f"cat {data}\\015"], {"env": env})
         names = list(sides)
         runs = {n: [] for n in names}  # (seconds, cpu seconds) with the log-in taken off
@@ -120,6 +127,11 @@ def main():
         ratios = [r[0] / v[0] for r, v in zip(runs[ref], runs["vtsession"])]
         print(f"  ratio vtsession / {ref:8s}: median {statistics.median(ratios):.2f} "
               f"(min {min(ratios):.2f}, max {max(ratios):.2f})")
+    if a.compare:
+        cpu = [r[1] / v[1] for r, v in zip(runs["compared"], runs["vtsession"]) if v[1] > 0]
+        if cpu:
+            print(f"  client CPU compared / vtsession: median {statistics.median(cpu):.2f} "
+                  f"(min {min(cpu):.2f}, max {max(cpu):.2f})")
 
 
 if __name__ == "__main__":

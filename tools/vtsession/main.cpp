@@ -501,6 +501,7 @@ int main(int argc, char** argv) {
                                      nettopc_table(), pctonet_table()});
     session& net = link.net();
     vt& term = link.terminal();
+    link.ring().set_history_limit(s.scrollback_lines);  // as the window does: --set scrollback_lines=N
     const screen_ring& ring = link.ring();
     if (s.term_size == 132) term.set_columns(132);
     proxy_timer.set_callback([&] { net.on_proxy_timer(); });
