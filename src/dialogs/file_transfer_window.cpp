@@ -333,26 +333,23 @@ std::string file_transfer_window::remote_join(const std::string& folder, const s
 
 void file_transfer_window::open_remote_folder(const std::string& path) {
     if (!client_) return;
-    const unsigned gen = generation_;
-    std::weak_ptr<bool> alive = alive_;
-    client_->realpath(path, [this, alive, gen, path](const sftp::outcome& o, const std::string& real) {
-        if (alive.expired() || gen != generation_) return;
-        if (!o.ok) {
-            remote_path_->setText(shown(remote_folder_));
-            return show_status(QStringLiteral("Cannot open %1: %2").arg(shown(path), QString::fromStdString(o.message)),
-                               true);
-        }
-        list_remote(real, false);
-    });
+    client_->realpath(
+        path, current([this, path](const sftp::outcome& o, const std::string& real) {
+            if (!o.ok) {
+                remote_path_->setText(shown(remote_folder_));
+                return show_status(
+                    QStringLiteral("Cannot open %1: %2").arg(shown(path), QString::fromStdString(o.message)), true);
+            }
+            list_remote(real, false);
+        }));
 }
 
 void file_transfer_window::list_remote(const std::string& path, bool fallback_home) {
     if (!client_) return;
-    const unsigned gen = generation_, n = ++listing_;
-    std::weak_ptr<bool> alive = alive_;
+    const unsigned n = ++listing_;
     client_->list(
-        path, [this, alive, gen, n, path, fallback_home](const sftp::outcome& o, std::vector<sftp::dir_entry> entries) {
-            if (alive.expired() || gen != generation_ || n != listing_) return;
+        path, current([this, n, path, fallback_home](const sftp::outcome& o, std::vector<sftp::dir_entry> entries) {
+            if (n != listing_) return;
             if (!o.ok) {
                 if (fallback_home) {
                     show_status(QStringLiteral("Cannot list %1 (%2): the home folder is shown")
@@ -369,7 +366,7 @@ void file_transfer_window::list_remote(const std::string& path, bool fallback_ho
             const bool first = !remote_ready_;
             remote_ready_ = true;
             if (first && !waiting_uploads_.isEmpty()) upload_paths(std::exchange(waiting_uploads_, {}));
-        });
+        }));
 }
 
 void file_transfer_window::fill_remote(const std::vector<sftp::dir_entry>& entries) {
@@ -410,12 +407,9 @@ void file_transfer_window::remote_activated(QTreeWidgetItem* item) {
     const std::string path = remote_join(remote_folder_, item->data(0, raw_role).toByteArray().toStdString());
     if (!item->data(0, link_role).toBool()) return list_remote(path, false);
     // A link is entered only when it leads to a folder.
-    const unsigned gen = generation_;
-    std::weak_ptr<bool> alive = alive_;
-    client_->stat(path, true, [this, alive, gen, path](const sftp::outcome& o, const sftp::attrs& a) {
-        if (alive.expired() || gen != generation_) return;
-        if (o.ok && a.is_dir()) list_remote(path, false);
-    });
+    client_->stat(path, true, current([this, path](const sftp::outcome& o, const sftp::attrs& a) {
+                      if (o.ok && a.is_dir()) list_remote(path, false);
+                  }));
 }
 
 std::vector<file_transfer_window::remote_entry> file_transfer_window::selected_remote() const {
@@ -555,30 +549,29 @@ void file_transfer_window::upload_paths(const QStringList& local_paths) {
 void file_transfer_window::upload_folder(const QString& local, const std::string& remote, int depth) {
     if (!client_) return;
     if (depth > folder_depth_limit) return show_status(QStringLiteral("%1: too deep, left out").arg(local), true);
-    const unsigned gen = generation_;
-    std::weak_ptr<bool> alive = alive_;
-    client_->mkdir(remote, [this, alive, gen, local, remote, depth](const sftp::outcome& made) {
-        if (alive.expired() || gen != generation_ || !client_) return;
-        // Made now or there already: either way a folder must stand there.
-        client_->stat(
-            remote, true, [this, alive, gen, local, remote, depth, made](const sftp::outcome& o, const sftp::attrs& a) {
-                if (alive.expired() || gen != generation_ || !client_) return;
-                if (!o.ok || !a.is_dir())
-                    return show_status(QStringLiteral("Cannot make the folder %1: %2")
-                                           .arg(shown(remote), QString::fromStdString(made.message)),
-                                       true);
-                const QFileInfoList entries = QDir(local).entryInfoList(
-                    QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
-                for (const QFileInfo& fi : entries) {
-                    const std::string target = remote_join(remote, local_bytes(fi.fileName()));
-                    if (fi.isDir())
-                        upload_folder(fi.absoluteFilePath(), target, depth + 1);
-                    else
-                        check_and_start(add_row(true, target, local_bytes(fi.absoluteFilePath()), fi.fileName()));
-                }
-                if (parent_of(remote) == remote_folder_) refresh();
-            });
-    });
+    client_->mkdir(
+        remote, current([this, local, remote, depth](const sftp::outcome& made) {
+            if (!client_) return;
+            // Made now or there already: either way a folder must stand there.
+            client_->stat(
+                remote, true, current([this, local, remote, depth, made](const sftp::outcome& o, const sftp::attrs& a) {
+                    if (!client_) return;
+                    if (!o.ok || !a.is_dir())
+                        return show_status(QStringLiteral("Cannot make the folder %1: %2")
+                                               .arg(shown(remote), QString::fromStdString(made.message)),
+                                           true);
+                    const QFileInfoList entries = QDir(local).entryInfoList(
+                        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
+                    for (const QFileInfo& fi : entries) {
+                        const std::string target = remote_join(remote, local_bytes(fi.fileName()));
+                        if (fi.isDir())
+                            upload_folder(fi.absoluteFilePath(), target, depth + 1);
+                        else
+                            check_and_start(add_row(true, target, local_bytes(fi.absoluteFilePath()), fi.fileName()));
+                    }
+                    if (parent_of(remote) == remote_folder_) refresh();
+                }));
+        }));
 }
 
 void file_transfer_window::download() {
@@ -608,17 +601,14 @@ void file_transfer_window::rename_selected() {
         const auto name = prompts_.text(QStringLiteral("Rename"), QStringLiteral("New name:"), shown(chosen[0].name));
         if (!name || *name == shown(chosen[0].name)) return;
         if (!plain_name(*name)) return show_status(QStringLiteral("Not a name: %1").arg(*name), true);
-        const unsigned gen = generation_;
-        std::weak_ptr<bool> alive = alive_;
         client_->rename(
-            from, remote_join(remote_folder_, name->toStdString()), [this, alive, gen, from](const sftp::outcome& o) {
-                if (alive.expired() || gen != generation_) return;
+            from, remote_join(remote_folder_, name->toStdString()), current([this, from](const sftp::outcome& o) {
                 if (!o.ok)
                     show_status(
                         QStringLiteral("Cannot rename %1: %2").arg(shown(from), QString::fromStdString(o.message)),
                         true);
                 refresh();
-            });
+            }));
         return;
     }
     const QStringList chosen = selected_local();
@@ -645,18 +635,15 @@ void file_transfer_window::delete_selected() {
                                   .arg(chosen.size() == 1 ? QStringLiteral("y") : QStringLiteral("ies"))))
             return;
         auto left = std::make_shared<std::size_t>(chosen.size());
-        const unsigned gen = generation_;
-        std::weak_ptr<bool> alive = alive_;
         for (const remote_entry& e : chosen) {
             const std::string path = remote_join(remote_folder_, e.name);
-            auto done = [this, alive, gen, left, path](const sftp::outcome& o) {
-                if (alive.expired() || gen != generation_) return;
+            auto done = current([this, left, path](const sftp::outcome& o) {
                 if (!o.ok)
                     show_status(
                         QStringLiteral("Cannot delete %1: %2").arg(shown(path), QString::fromStdString(o.message)),
                         true);
                 if (--*left == 0) refresh();
-            };
+            });
             if (e.a.is_dir() && !e.a.is_link())
                 client_->rmdir(path, done);
             else
@@ -689,16 +676,14 @@ void file_transfer_window::new_folder() {
         return fill_local();
     }
     const std::string path = remote_join(remote_folder_, name->toStdString());
-    const unsigned gen = generation_;
-    std::weak_ptr<bool> alive = alive_;
-    client_->mkdir(path, [this, alive, gen, path](const sftp::outcome& o) {
-        if (alive.expired() || gen != generation_) return;
-        if (!o.ok)
-            show_status(
-                QStringLiteral("Cannot make the folder %1: %2").arg(shown(path), QString::fromStdString(o.message)),
-                true);
-        refresh();
-    });
+    client_->mkdir(
+        path, current([this, path](const sftp::outcome& o) {
+            if (!o.ok)
+                show_status(
+                    QStringLiteral("Cannot make the folder %1: %2").arg(shown(path), QString::fromStdString(o.message)),
+                    true);
+            refresh();
+        }));
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -744,42 +729,38 @@ int file_transfer_window::row_index(const transfer_row& r) const {
 // Before a transfer starts: whether its target exists, and then the question.
 void file_transfer_window::check_and_start(transfer_row& r) {
     if (!client_) return;
-    const unsigned gen = generation_;
-    std::weak_ptr<bool> alive = alive_;
     transfer_row* row = &r;
     if (r.upload) {
-        client_->stat(r.remote, true, [this, alive, gen, row](const sftp::outcome& o, const sftp::attrs& a) {
-            if (alive.expired() || gen != generation_) return;
-            if (!o.ok) return start(*row);  // nothing there (or the open will say why)
-            if (a.is_dir()) {
-                row->st = state::failed;
-                row->message = QStringLiteral("a folder of that name is there");
-                return show_row(*row);
-            }
-            existing_target q;
-            q.upload = true;
-            q.name = shown(row->remote);
-            q.existing_size = a.size;
-            if (const auto l = look(row->local)) q.size = l->size;
-            q.can_resume = a.has_size() && q.size && a.size <= *q.size;
-            ask_existing(*row, q);
-        });
+        client_->stat(r.remote, true, current([this, row](const sftp::outcome& o, const sftp::attrs& a) {
+                          if (!o.ok) return start(*row);  // nothing there (or the open will say why)
+                          if (a.is_dir()) {
+                              row->st = state::failed;
+                              row->message = QStringLiteral("a folder of that name is there");
+                              return show_row(*row);
+                          }
+                          existing_target q;
+                          q.upload = true;
+                          q.name = shown(row->remote);
+                          q.existing_size = a.size;
+                          if (const auto l = look(row->local)) q.size = l->size;
+                          q.can_resume = a.has_size() && q.size && a.size <= *q.size;
+                          ask_existing(*row, q);
+                      }));
         return;
     }
     const auto target = look(r.local), part = look(r.local + ".part");
     if (!target && !part) return start(r);
-    client_->stat(r.remote, true, [this, alive, gen, row, target, part](const sftp::outcome& o, const sftp::attrs& a) {
-        if (alive.expired() || gen != generation_) return;
-        if (!o.ok) return start(*row);  // the transfer reports the host's refusal
-        existing_target q;
-        q.name = QString::fromStdString(row->local);
-        // A partial download is what a resume continues; without one, the file itself.
-        const auto kept = !target && part ? part : target;
-        q.existing_size = kept->size;
-        if (a.has_size()) q.size = a.size;
-        q.can_resume = kept->regular && q.size && kept->size <= *q.size;
-        ask_existing(*row, q);
-    });
+    client_->stat(r.remote, true, current([this, row, target, part](const sftp::outcome& o, const sftp::attrs& a) {
+                      if (!o.ok) return start(*row);  // the transfer reports the host's refusal
+                      existing_target q;
+                      q.name = QString::fromStdString(row->local);
+                      // A partial download is what a resume continues; without one, the file itself.
+                      const auto kept = !target && part ? part : target;
+                      q.existing_size = kept->size;
+                      if (a.has_size()) q.size = a.size;
+                      q.can_resume = kept->regular && q.size && kept->size <= *q.size;
+                      ask_existing(*row, q);
+                  }));
 }
 
 void file_transfer_window::ask_existing(transfer_row& r, existing_target q) {
@@ -830,16 +811,14 @@ void file_transfer_window::start(transfer_row& r) {
     r.message.clear();
     r.rate = 0;
     const unsigned run = ++r.run;
-    const unsigned gen = generation_;
-    std::weak_ptr<bool> alive = alive_;
     transfer_row* row = &r;
     sftp::transfer_options opt;
     opt.resume = std::exchange(r.resume_next, false);
-    auto progress = [this, alive, gen, run, row](const sftp::progress& p) {
-        if (alive.expired() || run != row->run || gen != generation_) return;
+    auto progress = current([this, run, row](const sftp::progress& p) {
+        if (run != row->run) return;
         progressed(*row, p);
-    };
-    auto done = [this, alive, run, row](const sftp::outcome& o) {
+    });
+    auto done = [this, alive = std::weak_ptr<bool>(alive_), run, row](const sftp::outcome& o) {
         if (alive.expired() || run != row->run) return;
         finished(*row, o);
     };

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sftp/client.h"
@@ -161,6 +162,15 @@ private:
     // A question waits its turn; each one runs from the event loop.
     void post_question(std::function<void()> ask);
     void next_question();
+    // A reply handler for the client in use now: it runs only while the window lives and that client is still
+    // the one in use (a new connection's client makes older replies stale).
+    template <class F>
+    auto current(F f) {
+        return [this, alive = std::weak_ptr<bool>(alive_), gen = generation_, f = std::move(f)](auto&&... args) {
+            if (alive.expired() || gen != generation_) return;
+            f(std::forward<decltype(args)>(args)...);
+        };
+    }
 
     prompts prompts_;
     sftp::client* client_ = nullptr;
