@@ -223,14 +223,14 @@ void session::refuse_attempt(std::string_view text) {
 void session::set_ending(std::string cause, bool unexpected, bool by_user) {
     ending_ = {std::move(cause), by_user, unexpected};
     // After the message that tells it: a listener that schedules the next attempt starts counting once it is read.
-    if (holding_ > 0 || running_held_)
+    if (holding())
         held_.push_back({held_item::kind::ending, {}, ending_, {}, 0});
     else if (ending_listener_)
         ending_listener_(ending_);
 }
 
 void session::say(std::string_view text) {
-    if (holding_ > 0 || running_held_)
+    if (holding())
         held_.push_back({held_item::kind::message, std::string(text), {}, {}, 0});
     else
         ui_.message_box(text);

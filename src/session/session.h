@@ -256,6 +256,7 @@ private:
     // Shows `text` now, or once the event being handled has returned.
     void say(std::string_view text);
     void run_held();
+    bool holding() const { return holding_ > 0 || running_held_; }
     // Held while alive: what the session and its engine raise waits until the outermost one ends.
     struct hold {
         session& s;

@@ -538,8 +538,7 @@ void client::dl_pump(transfer& t) {
         rq.string(t.handle).u64(offset).u32(len);
         const transfer_id tid = t.id;
         post(id, rq, [this, tid, offset, len](const reply* r) {
-            const auto it = transfers_.find(tid);
-            if (it != transfers_.end()) dl_data(*it->second, offset, len, r);
+            if (transfer* live = running(tid)) dl_data(*live, offset, len, r);
         });
         if (!failure_.empty() || !transfers_.count(tid)) return;
     }
@@ -673,8 +672,7 @@ void client::ul_pump(transfer& t) {
         rq.string(t.handle).u64(offset).string(std::span<const std::uint8_t>(chunk));
         const transfer_id tid = t.id;
         post(id, rq, [this, tid, offset, len](const reply* r) {
-            const auto it = transfers_.find(tid);
-            if (it != transfers_.end()) ul_ack(*it->second, offset, len, r);
+            if (transfer* live = running(tid)) ul_ack(*live, offset, len, r);
         });
         if (!failure_.empty() || !transfers_.count(tid)) return;
     }
@@ -706,9 +704,9 @@ void client::ul_check(transfer& t) {
     auto check = [this, tid] {
         const std::uint32_t id = new_id();
         request rq(SSH_FXP_FSTAT, id);
-        const auto it = transfers_.find(tid);
-        if (it == transfers_.end()) return;
-        rq.string(it->second->handle);
+        const transfer* live = running(tid);
+        if (!live) return;
+        rq.string(live->handle);
         post(id, rq, [this, tid](const reply* r) {
             const auto it2 = transfers_.find(tid);
             if (it2 == transfers_.end()) return;

@@ -177,6 +177,11 @@ private:
     std::uint32_t next_id_ = 1;
     std::unordered_map<std::uint32_t, reply_fn> pending_;
     std::map<transfer_id, std::unique_ptr<transfer>> transfers_;
+    // The transfer still running under `tid`, or null once it has finished or been cancelled.
+    transfer* running(transfer_id tid) const {
+        const auto it = transfers_.find(tid);
+        return it == transfers_.end() ? nullptr : it->second.get();
+    }
     std::map<transfer_id, std::shared_ptr<folder_job>> folders_;
     transfer_id next_transfer_ = 1;
     bool pumping_ = false;

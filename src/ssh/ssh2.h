@@ -287,6 +287,8 @@ private:
     void refuse_request(const channel& c, bool want_reply);
     void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);
     void send_window_adjust(const channel& c, std::uint32_t add);
+    // CHANNEL_OPEN of `type` for the row `c` up to its maximum packet; the type's own fields follow.
+    wire_writer channel_open(std::string_view type, const channel& c);
     void flush_pending(channel& c);
 
     // the session channel

@@ -169,12 +169,16 @@ void ssh2_engine::open_session() {
     channel* c = channels_.add(session_type_, window, max_packet, negotiated_, negotiated_ ? pending_send_limit : 0);
     if (!c) return fail(msg::out_of_memory);
     session_ = c->local_id;
+    send(channel_open("session", *c));
+}
+
+wire_writer ssh2_engine::channel_open(std::string_view type, const channel& c) {
     wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
-    w.string("session");
-    w.u32(c->local_id);
-    w.u32(c->local_window);
-    w.u32(c->max_packet);
-    send(w);
+    w.string(type);
+    w.u32(c.local_id);
+    w.u32(c.local_window);
+    w.u32(c.max_packet);
+    return w;
 }
 
 channel* ssh2_engine::session_channel() const { return session_ ? channels_.find(*session_) : nullptr; }

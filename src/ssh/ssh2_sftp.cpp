@@ -139,12 +139,7 @@ void ssh2_engine::start_sftp() {
     channel* c = channels_.add(*sftp_, sftp_window, sftp_max_packet, true, sftp_pending_limit);
     if (!c) return sftp_->end("too many channels are open");
     sftp_->id = c->local_id;
-    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN);
-    w.string("session");
-    w.u32(c->local_id);
-    w.u32(c->local_window);
-    w.u32(c->max_packet);
-    send(w);
+    send(channel_open("session", *c));
 }
 
 void ssh2_engine::close_sftp() {

@@ -72,11 +72,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         if (!c) return 0;
         rows[c->local_id].ev = &ev;
         const std::uint32_t id = c->local_id;
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_OPEN);
-        w.string("direct-tcpip");
-        w.u32(id);
-        w.u32(c->local_window);
-        w.u32(c->max_packet);
+        wire_writer w = e.channel_open("direct-tcpip", *c);
         w.string(host);
         w.u32(port);
         w.string(origin);

@@ -60,7 +60,6 @@ struct recorder : session_services {
     }
     // Questions wait until the step that asked has returned, as the session keeps them; answer() puts them.
     std::deque<user_question> questions;
-    int ended_before_answer = 0;  // answers dropped because the connection ended while the dialog was open
     void session_ask(user_question q) override { questions.push_back(std::move(q)); }
     void answer() {
         while (!questions.empty()) {
@@ -68,11 +67,8 @@ struct recorder : session_services {
             questions.pop_front();
             const int before = disconnects;
             const std::function<void()> then = q();
-            if (disconnects != before) {
-                ++ended_before_answer;
-                continue;
-            }
-            if (then) then();
+            // An answer for a connection that ended while the dialog was open is dropped.
+            if (then && disconnects == before) then();
         }
     }
 };
