@@ -18,10 +18,6 @@ namespace {
 
 static_assert(sizeof(history_archive::header) == 2 * sizeof(uint32_t));
 
-constexpr uint8_t flag_coloured = 1;
-constexpr uint8_t flag_bytes = 2;  // a byte a cell
-constexpr uint8_t flag_high = 4;   // with a word of shared high bits before them (else they are 0)
-
 // Runs of equal fg, bg and extra among n cells.
 int runs_of(const uint32_t* fg, const uint32_t* bg, const uint16_t* extra, int n) {
     int runs = n > 0 ? 1 : 0;
@@ -159,23 +155,11 @@ const bool history_archive::has_avx2 = [] {
     return __builtin_cpu_supports("avx2") != 0;
 }();
 
-bool history_archive::push_plain_avx2(uint32_t attr, uint32_t* cells, int used, int width) {
-    // The loop runs as far as the longest line of the 256 before, or further: the same length line after line,
-    // so that its end is predicted (line by line it was not, and cost more than the blanks it now reads again).
-    widest_ = std::max(widest_, used);
-    if (++widest_count_ == 256) {
-        reach_ = (widest_ + 31) & ~31;
-        widest_ = widest_count_ = 0;
-    }
-    const int reach = std::min(std::max(used, reach_), width);
-    block& k = !blocks_.empty() && blocks_.back().room() >= uint32_t(reach) + 12 ? blocks_.back() : add_block();
-    uint32_t* w = k.words.get() + k.used;
-    auto* to = reinterpret_cast<uint8_t*>(w);
+int history_archive::pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach, int width) {
     const __m256i high_bits = _mm256_set1_epi32(int(~0xFFu)), blank = _mm256_set1_epi32(0x20);
-    const __m256i blank_bytes = _mm256_set1_epi8(0x20);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);  // the packs work within 128-bit halves
-    int i = 0, n = 0;
-    for (; i < reach; i += 32) {
+    int i = 0;
+    for (; i + 16 < reach; i += 32) {
         // Four named loads, not an array: GCC splits unaligned 256-bit loads and would put an array on the stack,
         // and reading it back whole stalls on the halves just stored.
         const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i));
@@ -183,18 +167,10 @@ bool history_archive::push_plain_avx2(uint32_t attr, uint32_t* cells, int used, 
         const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 16));
         const __m256i x3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 24));
         const __m256i any = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
-        if (!_mm256_testz_si256(any, high_bits)) break;
+        if (!_mm256_testz_si256(any, high_bits)) return i;
         const __m256i b = _mm256_permutevar8x32_epi32(
             _mm256_packus_epi16(_mm256_packs_epi32(x0, x1), _mm256_packs_epi32(x2, x3)), order);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), b);
-        // The length without the blank end comes from the bytes, with no scan back from `used` waiting on the
-        // cells: past `used` they are blanks, past the width a plain line's colours (0), which are not text.
-        uint32_t ink = ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, blank_bytes)));
-        if (width - i < 32) ink &= (1u << (width - i)) - 1;
-        // No branch on whether this thirty-two has text, which varies line by line: mispredicted, it cost more
-        // than the rest of the loop. The bits up to the last one of ink, 0 for none.
-        const int last = 63 - __builtin_clzll(uint64_t(ink) << 1 | 1);
-        n = last ? i + last : n;
         if (i + 32 <= width) {
             for (int c = 0; c < 4; ++c) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8 * c), blank);
         } else {
@@ -202,23 +178,23 @@ bool history_archive::push_plain_avx2(uint32_t attr, uint32_t* cells, int used, 
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
         }
     }
-    uint8_t flags = flag_bytes;
     if (i < reach) {
-        if (i == 0) return false;
-        // A cell with high bits in the thirty-two at i: it is not blank, so the scan back stops at it or later.
-        n = reach;
-        while (cells[n - 1] == line_view::blank) --n;
-        as_words(w, cells, n, i, 0);
-        flags = 0;
-        w += n;
-    } else {
-        w += (n + 3) / 4;
+        // A last sixteen (an 80-column line ends in one): the same on two loads.
+        const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i));
+        const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8));
+        if (!_mm256_testz_si256(_mm256_or_si256(x0, x1), high_bits)) return i;
+        const __m256i w16 = _mm256_permute4x64_epi64(_mm256_packs_epi32(x0, x1), 0xD8);  // cells in order
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         _mm_packus_epi16(_mm256_castsi256_si128(w16), _mm256_extracti128_si256(w16, 1)));
+        if (i + 16 <= width) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i), blank);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8), blank);
+        } else {
+            for (int c = i; c < width; c += 4)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
+        }
     }
-    k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flags, uint8_t(attr)};
-    k.used = uint32_t(w - k.words.get());
-    ++k.count;
-    ++end_;
-    return true;
+    return reach;
 }
 #endif
 
@@ -310,6 +286,8 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
 }
 
 history_archive::block& history_archive::add_block() {
+    // Lines past the limit leave now, and their blocks with them: the newest of those is the spare taken below.
+    drop_oldest(0);
     block nb;
     nb.first = end_;
     if (blocks_.empty())
@@ -365,7 +343,7 @@ const history_archive::block& history_archive::block_of(size_t number) const {
 }
 
 line_view history_archive::line(size_t i) const {
-    const size_t number = front_ + i;
+    const size_t number = end_ - size() + i;
     const block& b = block_of(number);
     const header& h = b.line(number - b.first);
     line_view v;
@@ -388,15 +366,16 @@ line_view history_archive::line(size_t i) const {
 }
 
 void history_archive::drop_blocks() {
-    while (!blocks_.empty() && blocks_.front().first + blocks_.front().count <= front_) {
-        if (!spare_ && blocks_.front().capacity() == block_words) spare_ = std::move(blocks_.front().words);
-        blocks_.pop_front();
-    }
+    auto gone = blocks_.begin();
+    for (; gone != blocks_.end() && gone->first + gone->count <= front_; ++gone)
+        if (gone->capacity() == block_words) spare_ = std::move(gone->words);
+    blocks_.erase(blocks_.begin(), gone);
     if (empty()) clear();
 }
 
 void history_archive::drop_newest() {
     if (empty()) return;
+    drop_oldest(0);  // a hidden line must not come back into view
     block& b = blocks_.back();
     b.used = b.line(b.count - 1).offset;
     --b.count;

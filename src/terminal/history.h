@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <limits>
 #include <memory>
+#include <vector>
 
 // One line whichever store holds it. Cells beyond `length` are plain blanks (0x20, default colours). Cells are
 // words, or bytes under one shared high part; colours are a ring line's arrays (fg, bg, extra), an archived line's
@@ -57,7 +58,7 @@ class history_archive {
 public:
     history_archive() = default;
     // A copied screen copies its history (the spare block stays behind).
-    history_archive(const history_archive& o) : blocks_(o.blocks_), front_(o.front_), end_(o.end_) {}
+    history_archive(const history_archive& o) : blocks_(o.blocks_), keep_(o.keep_), front_(o.front_), end_(o.end_) {}
     history_archive& operator=(const history_archive& o) { return *this = history_archive(o); }
     history_archive(history_archive&&) = default;
     history_archive& operator=(history_archive&&) = default;
@@ -72,18 +73,23 @@ public:
     // (blanks there), and written up to `width`: the memory must be there (a ring line's colours follow its cells).
     void push_blanking(uint32_t attr, uint32_t* cells, int used, int width) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-        if (has_avx2 && push_plain_avx2(attr, cells, used, width)) return;
+        if (has_avx2 && push_plain(attr, cells, used, width)) return;
 #endif
         push_blanking_sse2(attr, cells, used, width);
     }
-    size_t size() const { return end_ - front_; }
-    bool empty() const { return end_ == front_; }
+    // The archive holds at most n lines: a push beyond drops the oldest. Those go from view at once and from
+    // memory when the next block is taken, so that a push costs no dropping of its own.
+    void keep(size_t n) {
+        keep_ = n;
+        drop_oldest(0);
+    }
+    size_t size() const { return std::min(end_ - front_, keep_); }
+    bool empty() const { return size() == 0; }
     // Line i, 0 the oldest. The view holds until the line is dropped.
     line_view line(size_t i) const;
     void drop_oldest(size_t n) {
-        if (empty()) return;
-        front_ += std::min(n, size());
-        if (front_ >= blocks_.front().first + blocks_.front().count) drop_blocks();
+        front_ = end_ - size() + std::min(n, size());
+        if (!blocks_.empty() && front_ >= blocks_.front().first + blocks_.front().count) drop_blocks();
     }
     void drop_newest();
     void clear();
@@ -118,6 +124,9 @@ public:
     using memory = std::unique_ptr<uint32_t[], memory_free>;
 
 private:
+    static constexpr uint8_t flag_coloured = 1;
+    static constexpr uint8_t flag_bytes = 2;  // a byte a cell
+    static constexpr uint8_t flag_high = 4;   // with a word of shared high bits before them (else they are 0)
     // Words from the start hold the lines' cells and runs; headers fill it from the end, line 0's last.
     struct block {
         size_t first = 0;  // the number of its first line
@@ -140,10 +149,42 @@ private:
     // push_blanking for any line, sixteen cells at a time where SSE2 is.
     void push_blanking_sse2(uint32_t attr, uint32_t* cells, int used, int width);
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    // push_blanking in one pass on AVX2 for a line of cells without high bits (most output); false, having done
-    // nothing, when its first thirty-two cells have some. Chosen in push_blanking itself, inline, so that a line
-    // costs one call.
-    [[gnu::target("avx2")]] bool push_plain_avx2(uint32_t attr, uint32_t* cells, int used, int width);
+    // push_blanking on AVX2 for a line of cells without high bits (most output); false, having done nothing, when
+    // its first cells have some. Inline, so that a line costs one call: to the pass that packs and blanks.
+    bool push_plain(uint32_t attr, uint32_t* cells, int used, int width) {
+        // The pass runs as far as the longest line of the 256 before, or further: the same length line after
+        // line, so that its end is predicted (line by line it was not, and cost more than the blanks it now reads
+        // again).
+        widest_ = std::max(widest_, used);
+        if ((end_ & 255) == 255) {
+            reach_ = (widest_ + 15) & ~15;
+            widest_ = 0;
+        }
+        const int reach = std::min(std::max(used, reach_), width);
+        block& k = !blocks_.empty() && blocks_.back().room() >= uint32_t(reach) + 12 ? blocks_.back() : add_block();
+        uint32_t* w = k.words.get() + k.used;
+        int n = used;  // a bound that output seldom leaves blanks below
+        while (n > 0 && cells[n - 1] == line_view::blank) --n;
+        const int done = pack_blanking_avx2(reinterpret_cast<uint8_t*>(w), cells, reach, width);
+        uint8_t flags = flag_bytes;
+        if (done < reach) [[unlikely]] {
+            if (done == 0) return false;
+            as_words(w, cells, n, done, 0);  // a cell with high bits at done or after: n is past done
+            flags = 0;
+            w += n;
+        } else {
+            w += (n + 3) / 4;
+        }
+        k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flags, uint8_t(attr)};
+        k.used = uint32_t(w - k.words.get());
+        ++k.count;
+        ++end_;
+        return true;
+    }
+    // The low bytes of cells 0..reach - 1 into to, which are blanked (0x20) in the same pass: sixteens and
+    // thirty-twos of them, reading and writing cells as far, or as far as the width if that is less. Returns the
+    // cells done: reach, or the first of those whose cells have high bits (done up to there).
+    [[gnu::target("avx2")]] static int pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach, int width);
     static const bool has_avx2;
 #endif
     [[gnu::noinline]] block& add_block();
@@ -153,13 +194,16 @@ private:
     void drop_blocks();
     static memory allocate(uint32_t words);
 
-    std::deque<block> blocks_;
+    std::vector<block> blocks_;  // a few dozen at most: dropping the oldest moves the rest once a block
     // The words of the large block dropped last, for the next one: a full history then turns over without giving
     // memory back to the system and taking it again (fresh pages cost a fault each).
     memory spare_;
-    // How far push_plain_avx2 reads: the longest `used` of the last full 256 lines, rounded up to 32; the longest
+    // How far push_plain reads: the longest `used` of the last full 256 lines, rounded up to 16; the longest
     // of the current 256 so far.
-    int reach_ = 0, widest_ = 0, widest_count_ = 0;
-    size_t front_ = 0;  // numbers of the oldest line kept and one past the newest: lines are numbered as they came
+    int reach_ = 0, widest_ = 0;
+    size_t keep_ = std::numeric_limits<size_t>::max();
+    // Numbers of the oldest line stored (keep_ may hide it and some after it) and one past the newest: lines are
+    // numbered as they came.
+    size_t front_ = 0;
     size_t end_ = 0;
 };

@@ -428,7 +428,6 @@ void screen_ring::scroll_up(int n, int top, int bottom) {
             if (archiving() && !l.coloured && !background_erase_) {
                 // The line the archive reads is blanked in the same pass.
                 archive_.push_blanking(l.attr, l.cells, l.used, width());
-                drop_past_limit();
                 l.used = 0;
                 l.attr = 0;
                 continue;
@@ -481,12 +480,6 @@ bool screen_ring::set_scroll_position(int position) {
 
 void screen_ring::archive(const ring_line& l) {
     archive_.push(l.attr, l.cells, l.fg, l.bg, l.extra, l.used, l.coloured != 0);
-    drop_past_limit();
-}
-
-void screen_ring::drop_past_limit() {
-    const size_t room = size_t(history_limit_ - ring_spare);
-    if (archive_.size() > room) archive_.drop_oldest(archive_.size() - room);
 }
 
 void screen_ring::unarchive(ring_line& to) {
@@ -528,8 +521,8 @@ void screen_ring::set_history_limit(int lines) {
     history_limit_ = lines;
     if (!archiving())
         archive_.clear();
-    else if (archive_.size() > size_t(lines - ring_spare))
-        archive_.drop_oldest(archive_.size() - size_t(lines - ring_spare));
+    else
+        archive_.keep(size_t(lines - ring_spare));
     mark_all();
 }
 

@@ -352,10 +352,8 @@ private:
     void mark_cells(int row, int first, int last);
     void rotate(int delta);
     bool archiving() const { return history_limit_ > ring_spare; }
-    // The ring line about to be reused goes to the archive, the oldest archived line out past the limit.
+    // The ring line about to be reused goes to the archive (which drops its oldest past the limit).
     void archive(const ring_line& l);
-    // The oldest archived lines past the history limit go.
-    void drop_past_limit();
     // `used` after n cells at index `at` were deleted from a line whose bound was `was`.
     void used_after_delete(ring_line& l, int was, int at, int n) const;
     // The newest archived line back into ring line `to` (which it leaves the archive for), or a blank.

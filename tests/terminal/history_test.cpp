@@ -286,6 +286,23 @@ TEST(History, LoweringTheLimitDropsTheOldest) {
     EXPECT_EQ(text_of(r.history_view(100), 80), "L11987");
 }
 
+// Lines past the limit are gone for good: a reverse scroll, which takes lines back out of the archive, leaves the
+// oldest line where it was and brings no older one back.
+TEST(History, LinesPastTheLimitStayGoneAfterAReverseScroll) {
+    screen_ring r;
+    r.set_history_limit(300);
+    emit_numbered(r, 2000);
+    ASSERT_EQ(r.history_count(), 300);
+    EXPECT_EQ(text_of(r.history_view(1), 80), "L1678");
+    r.scroll_down(10, 1, r.rows());
+    EXPECT_EQ(r.history_count(), 290);
+    EXPECT_EQ(text_of(r.history_view(1), 80), "L1678");
+    EXPECT_EQ(text_of(r.history_view(290), 80), "L1967");
+    emit_numbered(r, 20, 2001);
+    EXPECT_EQ(r.history_count(), 300);
+    EXPECT_EQ(text_of(r.history_view(1), 80), "L1688");
+}
+
 TEST(History, ClearingBlanksEveryLine) {
     screen_ring r;
     r.set_history_limit(3000);
