@@ -155,10 +155,12 @@ const bool history_archive::has_avx2 = [] {
     return __builtin_cpu_supports("avx2") != 0;
 }();
 
-int history_archive::pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach, int width) {
-    const __m256i high_bits = _mm256_set1_epi32(int(~0xFFu)), blank = _mm256_set1_epi32(0x20);
+bool history_archive::pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach, int width) {
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);  // the packs work within 128-bit halves
+    __m256i any = _mm256_setzero_si256();
     int i = 0;
+    // One test of the high bits for the whole line, after the loop: a test and branch on every thirty-two, waiting
+    // on its loads, cost more than all the packing.
     for (; i + 16 < reach; i += 32) {
         // Four named loads, not an array: GCC splits unaligned 256-bit loads and would put an array on the stack,
         // and reading it back whole stalls on the halves just stored.
@@ -166,35 +168,27 @@ int history_archive::pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach,
         const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8));
         const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 16));
         const __m256i x3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 24));
-        const __m256i any = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
-        if (!_mm256_testz_si256(any, high_bits)) return i;
+        any = _mm256_or_si256(any, _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3)));
         const __m256i b = _mm256_permutevar8x32_epi32(
             _mm256_packus_epi16(_mm256_packs_epi32(x0, x1), _mm256_packs_epi32(x2, x3)), order);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), b);
-        if (i + 32 <= width) {
-            for (int c = 0; c < 4; ++c) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8 * c), blank);
-        } else {
-            for (int c = i; c < width; c += 4)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
-        }
     }
     if (i < reach) {
         // A last sixteen (an 80-column line ends in one): the same on two loads.
         const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i));
         const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + i + 8));
-        if (!_mm256_testz_si256(_mm256_or_si256(x0, x1), high_bits)) return i;
+        any = _mm256_or_si256(any, _mm256_or_si256(x0, x1));
         const __m256i w16 = _mm256_permute4x64_epi64(_mm256_packs_epi32(x0, x1), 0xD8);  // cells in order
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
                          _mm_packus_epi16(_mm256_castsi256_si128(w16), _mm256_extracti128_si256(w16, 1)));
-        if (i + 16 <= width) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i), blank);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i + 8), blank);
-        } else {
-            for (int c = i; c < width; c += 4)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
-        }
     }
-    return reach;
+    if (!_mm256_testz_si256(any, _mm256_set1_epi32(int(~0xFFu)))) return false;
+    const __m256i blank = _mm256_set1_epi32(0x20);
+    const int end = std::min((reach + 15) & ~15, width);
+    int c = 0;
+    for (; c + 8 <= end; c += 8) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + c), blank);
+    if (c < end) _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + c), _mm256_castsi256_si128(blank));
+    return true;
 }
 #endif
 

@@ -68,9 +68,9 @@ public:
     // (a ring line's colours follow its cells, zero when it has none).
     void push(uint32_t attr, const uint32_t* cells, const uint32_t* fg, const uint32_t* bg, const uint16_t* extra,
               int used, bool coloured);
-    // The same for a line of default colours that is then reused: its cells up to `used` are left blank (0x20),
-    // in the pass that reads them. Cells are read in thirty-twos, up to `used` or as far as recent lines reached
-    // (blanks there), and written up to `width`: the memory must be there (a ring line's colours follow its cells).
+    // The same for a line of default colours that is then reused: its cells up to `used` are left blank (0x20).
+    // Cells are read in sixteens and thirty-twos, up to `used` or as far as recent lines reached (blanks there),
+    // and written up to `width`: the memory must be there (a ring line's colours follow its cells).
     void push_blanking(uint32_t attr, uint32_t* cells, int used, int width) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
         if (has_avx2 && push_plain(attr, cells, used, width)) return;
@@ -149,8 +149,8 @@ private:
     // push_blanking for any line, sixteen cells at a time where SSE2 is.
     void push_blanking_sse2(uint32_t attr, uint32_t* cells, int used, int width);
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    // push_blanking on AVX2 for a line of cells without high bits (most output); false, having done nothing, when
-    // its first cells have some. Inline, so that a line costs one call: to the pass that packs and blanks.
+    // push_blanking on AVX2 for a line of cells without high bits (most output); false, having done nothing, for
+    // one with some. Inline, so that a line costs one call: to the pass that packs and blanks.
     bool push_plain(uint32_t attr, uint32_t* cells, int used, int width) {
         // The pass runs as far as the longest line of the 256 before, or further: the same length line after
         // line, so that its end is predicted (line by line it was not, and cost more than the blanks it now reads
@@ -165,26 +165,17 @@ private:
         uint32_t* w = k.words.get() + k.used;
         int n = used;  // a bound that output seldom leaves blanks below
         while (n > 0 && cells[n - 1] == line_view::blank) --n;
-        const int done = pack_blanking_avx2(reinterpret_cast<uint8_t*>(w), cells, reach, width);
-        uint8_t flags = flag_bytes;
-        if (done < reach) [[unlikely]] {
-            if (done == 0) return false;
-            as_words(w, cells, n, done, 0);  // a cell with high bits at done or after: n is past done
-            flags = 0;
-            w += n;
-        } else {
-            w += (n + 3) / 4;
-        }
-        k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flags, uint8_t(attr)};
-        k.used = uint32_t(w - k.words.get());
+        if (!pack_blanking_avx2(reinterpret_cast<uint8_t*>(w), cells, reach, width)) return false;
+        k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flag_bytes, uint8_t(attr)};
+        k.used += uint32_t(n + 3) / 4;
         ++k.count;
         ++end_;
         return true;
     }
-    // The low bytes of cells 0..reach - 1 into to, which are blanked (0x20) in the same pass: sixteens and
-    // thirty-twos of them, reading and writing cells as far, or as far as the width if that is less. Returns the
-    // cells done: reach, or the first of those whose cells have high bits (done up to there).
-    [[gnu::target("avx2")]] static int pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach, int width);
+    // The low bytes of cells 0..reach - 1 into to, in thirty-twos and a last sixteen, reading cells and writing
+    // bytes as far; then, if none of those cells has high bits, the cells are blanked (0x20) up to reach rounded
+    // up to 16, or the width if that is less. False, with the cells as they were, when some have high bits.
+    [[gnu::target("avx2")]] static bool pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach, int width);
     static const bool has_avx2;
 #endif
     [[gnu::noinline]] block& add_block();
