@@ -1,5 +1,5 @@
 // The terminal's size as real hosts see it: `stty size` on the host's pseudo-terminal after the start and after two
-// resizes, through vtsession (--size, --resize), over telnetd behind socat (NAWS), a stock OpenSSH sshd
+// resizes, through vtsession (--size, --rows, --cols, --resize), over telnetd behind socat (NAWS), a stock OpenSSH sshd
 // (pty-req, window-change) and the SSH-1 test peer (pty request, SSH_CMSG_WINDOW_SIZE). screen_size 0 keeps the
 // written 24 x 80 whatever the grid does. Every peer is started here and stopped at the end; every run is bounded.
 #include <gtest/gtest.h>
@@ -110,6 +110,21 @@ struct WindowSizePeers : ::testing::Test {
               "--pause",  "300",          "--send", command.c_str(), "--pause", "400", "--resize", "255x300",
               "--pause",  "300",          "--send", command.c_str(), "--pause", "400"})
             argv.emplace_back(step);
+        return finish(argv);
+    }
+
+    // --rows and --cols, one `stty size`, and the emulator's own grid from --json.
+    std::string run_rows_cols(int port, const std::vector<std::string>& args, const std::string& mode) {
+        std::vector<std::string> argv{VTSESSION_BIN,        "--host", "127.0.0.1",          "--port",
+                                      std::to_string(port), "--set",  "screen_size=" + mode};
+        argv.insert(argv.end(), args.begin(), args.end());
+        for (const char* a : {"--timeout", "15", "--rows", "33", "--cols", "111", "--json", "--expect", "$ ", "--send",
+                              "stty size\\015", "--pause", "400"})
+            argv.emplace_back(a);
+        return finish(argv);
+    }
+
+    std::string finish(const std::vector<std::string>& argv) {
         int status = -1;
         {
             child c(argv, dir / "vt.out", dir / "vt.err");
@@ -151,6 +166,16 @@ TEST_F(WindowSizePeers, StockSshdHearsPtyRequestAndWindowChange) {
     EXPECT_EQ(sizes_shown(screen), followed) << screen;
     screen = run(port, ssh, "$ ", "stty size\\015", "0");
     EXPECT_EQ(sizes_shown(screen), std::vector<std::string>(3, "24 80")) << screen;
+
+    // The emulator takes the grid too when the screen follows the window, and keeps the written one otherwise.
+    const std::pair<const char*, const char*> grids[] = {{"1", "\"rows\":33,\"cols\":111,"},
+                                                         {"0", "\"rows\":24,\"cols\":80,"}};
+    for (const auto& [mode, grid] : grids) {
+        const std::string json = run_rows_cols(port, ssh, mode);
+        EXPECT_EQ(json.find(grid), 1u) << mode << ": " << json.substr(0, 200);
+        const std::string asked = std::string(mode) == "1" ? "\"text\":\"33 111" : "\"text\":\"24 80";
+        EXPECT_NE(json.find(asked), std::string::npos) << mode << ": " << json.substr(0, 2000);
+    }
 }
 
 TEST_F(WindowSizePeers, Ssh1PeerHearsPtyRequestAndWindowSize) {

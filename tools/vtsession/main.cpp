@@ -63,7 +63,9 @@ int usage() {
         "  --log                  write the session debug log (SSH hex dumps) as the client's log command does\n"
         "                         (a changed key is always refused)\n"
         "  --size ROWSxCOLS       the grid told to the host (Telnet NAWS, SSH pty request and window-change);\n"
-        "                         implies --set screen_size=1 unless screen_size is set; the emulator stays 24 rows\n"
+        "                         implies --set screen_size=1 unless screen_size is set; with screen_size=1 the\n"
+        "                         emulator takes that size too, with 0 it stays 24 rows of 80 or 132 columns\n"
+        "  --rows R, --cols C     the same as --size RxC (the other one 24 or 80 when not given)\n"
         "  --resize ROWSxCOLS     a step after --expect, in order with --send and --pause: the grid becomes this\n"
         "  --pause MS             a step: wait MS milliseconds, taking host data meanwhile\n"
         "  --type-stdin           after the steps, what arrives on standard input is typed as it comes\n"
@@ -406,6 +408,12 @@ int main(int argc, char** argv) {
                 size = grid;
             else
                 steps.push_back({step::kind::resize, {}, grid->first, grid->second});
+        } else if ((a == "--rows" || a == "--cols") && has_value) {
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || n < 1 || n > 65535) return usage();
+            if (!size) size = std::make_pair(24, 80);
+            (a == "--rows" ? size->first : size->second) = static_cast<int>(n);
         } else if (a == "--pause" && has_value) {
             char* end = nullptr;
             const long ms = std::strtol(argv[++i], &end, 10);
@@ -514,7 +522,12 @@ int main(int argc, char** argv) {
     });
     link.set_columns(ring.columns());
     term_host.on_columns = [&](int columns) { link.set_columns(columns); };
-    if (size) link.set_grid(size->first, size->second);
+    // The grid told to the host, and the emulator's own when the screen follows the window.
+    auto set_grid = [&](int rows, int columns) {
+        if (s.screen_size == 1) term.resize(rows, columns);
+        link.set_grid(rows, columns);
+    };
+    if (size) set_grid(size->first, size->second);
     QTimer keepalive;
     if (s.ssh_keepalive > 0) {
         QObject::connect(&keepalive, &QTimer::timeout, [&] { link.ssh()->keepalive(); });
@@ -566,7 +579,7 @@ int main(int argc, char** argv) {
     for (const step& st : steps) {
         if (!net.connected()) break;
         if (st.what == step::kind::resize) {
-            link.set_grid(st.rows, st.columns);
+            set_grid(st.rows, st.columns);
         } else if (st.what == step::kind::pause) {
             QElapsedTimer paused;
             paused.start();
