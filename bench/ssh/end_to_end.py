@@ -10,9 +10,10 @@ process alone), and the ratios are the median of the per-round ratios.
 
     end_to_end.py [--mib 64] [--rounds 5] [--cipher 3des-cbc|chacha20-poly1305@openssh.com|aes128-gcm@openssh.com|...]
                   [--sshd-option 'RekeyLimit 64K']... [--vtsession build/tools/vtsession] [--compare OTHER_VTSESSION]
-                  [--compare-set KEY=VALUE]...
+                  [--compare-set KEY=VALUE]... [--size ROWSxCOLS]
 A ratio is OpenSSH time / vtsession time: 1.0 means as fast. --compare-set gives the compared side settings of its
 own (the same binary with scrollback_lines=100000, say); the CPU ratios then tell what they cost the client.
+--size gives the vtsession sides a grid that their emulators take (the screen following the window).
 """
 import argparse
 import os
@@ -52,6 +53,7 @@ def main():
                     help="a second vtsession binary (an older build, say) run as one more interleaved side")
     ap.add_argument("--compare-set", action="append", default=[], metavar="KEY=VALUE",
                     help="a setting for the compared side only")
+    ap.add_argument("--size", metavar="ROWSxCOLS", help="the vtsession sides' grid (60x200, say)")
     a = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="ssh_e2e_")
@@ -84,6 +86,8 @@ def main():
               "ssh_type_1_2=1", "--set", "ssh_encryption=1", "--set", "ssh_default=1", "--set", f"ssh_user={USER}",
               "--set", f"ssh_password={PASSWORD}", "--set", f"ssh_algorithms={0 if legacy else 1}", "--set",
               "ssh_check_host_key=0", "--expect", "$ "]
+        if a.size:
+            vt[1:1] = ["--size", a.size]
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
 
         # The same through a pseudo-terminal on the host, as every terminal session runs.

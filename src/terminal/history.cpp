@@ -159,8 +159,8 @@ bool history_archive::pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);  // the packs work within 128-bit halves
     __m256i any = _mm256_setzero_si256();
     int i = 0;
-    // One test of the high bits for the whole line, after the loop: a test and branch on every thirty-two, waiting
-    // on its loads, cost more than all the packing.
+    // No branch on the cells read: one test of their high bits after the loop, and the blanks only then, so that a
+    // line with some is left as it was for the SSE2 way.
     for (; i + 16 < reach; i += 32) {
         // Four named loads, not an array: GCC splits unaligned 256-bit loads and would put an array on the stack,
         // and reading it back whole stalls on the halves just stored.

@@ -185,7 +185,7 @@ private:
     void drop_blocks();
     static memory allocate(uint32_t words);
 
-    std::vector<block> blocks_;  // a few dozen at most: dropping the oldest moves the rest once a block
+    std::vector<block> blocks_;  // dropping the oldest moves the rest: once every 2 MiB of history
     // The words of the large block dropped last, for the next one: a full history then turns over without giving
     // memory back to the system and taking it again (fresh pages cost a fault each).
     memory spare_;
