@@ -1,14 +1,18 @@
 // Time to take a 10 MiB text flood through display_from_host in 2000-byte reads, with the view repainting as
 // the running client does (offscreen), compared with xterm under Xvfb running cat on the same file.
 // Usage: view_flood_bench [MiB]   (xterm part skipped when xvfb-run or xterm is missing)
+//        view_flood_bench MiB --history ROUNDS: the view with the default 199-line history and with 100,000 lines,
+//        interleaved (the default twice a round, to show how far the same code differs between runs), no xterm
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "terminal/screen.h"
@@ -36,6 +40,57 @@ std::string make_flood(std::size_t bytes) {
     return out;
 }
 
+// The flood through a new view in 2000-byte reads, letting queued events (timers, repaints) run between reads as
+// the read handler does: seconds, or -1 when the session did not connect.
+double view_seconds(const std::string& flood, int scrollback_lines, int* paints = nullptr,
+                    std::string* last = nullptr) {
+    reset_settings();
+    settings().keyname = settings().nettopc = settings().pctonet = "/nonexistent";
+    settings().scrollback_lines = scrollback_lines;
+    recording_sockets sockets;
+    recording_ui ui;
+    CVellumDoc doc;
+    CVellumView view(doc, ui, sockets);
+    view.resize(1024, 700);
+    view.show();
+    if (!view.connect_to("127.0.0.1", 23) || !view.connected()) return -1;
+    QApplication::processEvents();
+
+    int painted = 0;
+    struct counter : QObject {
+        int& n;
+        explicit counter(int& c) : n(c) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++n;
+            return false;
+        }
+    } count(painted);
+    view.installEventFilter(&count);
+
+    QElapsedTimer t;
+    t.start();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(flood.data());
+    for (std::size_t off = 0; off < flood.size(); off += 2000) {
+        std::size_t n = std::min<std::size_t>(2000, flood.size() - off);
+        view.display_from_host(p + off, n);
+        QCoreApplication::processEvents();
+    }
+    view.update_all();
+    QCoreApplication::processEvents();
+    view.repaint();
+    const double seconds = t.nsecsElapsed() / 1e9;
+    if (paints) *paints = painted;
+    // The flood must have reached the screen: its last full line is on row 23 or 24.
+    for (int r = 23; last && r <= 24; ++r)
+        for (int c = 1; c <= 8; ++c) *last += static_cast<char>(view.ring().line(r).cell(c) & cell_char_mask);
+    return seconds;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
 double seconds_of(const std::string& command) {
     auto t0 = std::chrono::steady_clock::now();
     int rc = std::system(command.c_str());
@@ -52,48 +107,34 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::string flood = make_flood(static_cast<std::size_t>(mib) << 20);
 
-    reset_settings();
-    settings().keyname = settings().nettopc = settings().pctonet = "/nonexistent";
-    recording_sockets sockets;
-    recording_ui ui;
-    CVellumDoc doc;
-    CVellumView view(doc, ui, sockets);
-    view.resize(1024, 700);
-    view.show();
-    if (!view.connect_to("127.0.0.1", 23) || !view.connected()) {
+    if (argc > 3 && std::string(argv[2]) == "--history") {
+        const int rounds = std::max(1, std::atoi(argv[3]));
+        std::vector<double> small, large, again, ratio, same;
+        for (int r = 0; r < rounds; ++r) {
+            small.push_back(view_seconds(flood, 199));
+            large.push_back(view_seconds(flood, 100000));
+            again.push_back(view_seconds(flood, 199));
+            if (small.back() <= 0 || large.back() <= 0 || again.back() <= 0) {
+                std::fprintf(stderr, "the session did not connect; nothing measured\n");
+                return 1;
+            }
+            ratio.push_back(small.back() / large.back());  // throughput of 100,000 lines over 199
+            same.push_back(small.back() / again.back());
+        }
+        std::printf("view flood %d MiB, %d interleaved rounds: history 199 %.3f s, 100000 %.3f s (medians); "
+                    "throughput ratio %.3f median, %.3f min; the same again %.3f median, %.3f min\n",
+                    mib, rounds, median(small), median(large), median(ratio),
+                    *std::min_element(ratio.begin(), ratio.end()), median(same),
+                    *std::min_element(same.begin(), same.end()));
+        return 0;
+    }
+    int paints = 0;
+    std::string last;
+    const double ours = view_seconds(flood, 199, &paints, &last);
+    if (ours < 0) {
         std::fprintf(stderr, "the session did not connect; nothing measured\n");
         return 1;
     }
-    QApplication::processEvents();
-
-    int paints = 0;
-    struct counter : QObject {
-        int& n;
-        explicit counter(int& c) : n(c) {}
-        bool eventFilter(QObject*, QEvent* e) override {
-            if (e->type() == QEvent::Paint) ++n;
-            return false;
-        }
-    } count(paints);
-    view.installEventFilter(&count);
-
-    QElapsedTimer t;
-    t.start();
-    const auto* p = reinterpret_cast<const std::uint8_t*>(flood.data());
-    for (std::size_t off = 0; off < flood.size(); off += 2000) {
-        std::size_t n = std::min<std::size_t>(2000, flood.size() - off);
-        view.display_from_host(p + off, n);
-        // What the read handler does between reads: let queued events (timers, repaints) run.
-        QCoreApplication::processEvents();
-    }
-    view.update_all();
-    QCoreApplication::processEvents();
-    view.repaint();
-    const double ours = t.nsecsElapsed() / 1e9;
-    // The flood must have reached the screen: its last full line is on row 23 or 24.
-    std::string last;
-    for (int r = 23; r <= 24; ++r)
-        for (int c = 1; c <= 8; ++c) last += static_cast<char>(view.ring().line(r).cell(c) & cell_char_mask);
     std::printf("screen rows 23-24 start: \"%s\"\n", last.c_str());
     std::printf("qtelnet view: %d MiB in %.3f s (%.1f MB/s), %d paint events\n", mib, ours, flood.size() / ours / 1e6,
                 paints);
