@@ -193,10 +193,8 @@ bool history_archive::pack_blanking_avx2(uint8_t* to, uint32_t* cells, int reach
 #endif
 
 void history_archive::push_blanking_sse2(uint32_t attr, uint32_t* cells, int used, int width) {
-    int n = std::min(used, width);
-    while (n > 0 && cells[n - 1] == line_view::blank) --n;
-    // Room for the bytes' thirty-twos after a high word, and the header.
-    block& k = !blocks_.empty() && blocks_.back().room() >= uint32_t(n) + 12 ? blocks_.back() : add_block();
+    const int n = text_end(cells, std::min(used, width));
+    block& k = room_for(uint32_t(n) + 12);  // the bytes' thirty-twos after a high word, and the header
     uint32_t* w = k.words.get() + k.used;
     const uint32_t high = cells[0] & ~0xFFu;
     uint8_t flags = 0;
@@ -215,10 +213,7 @@ void history_archive::push_blanking_sse2(uint32_t attr, uint32_t* cells, int use
             w += n;
         }
     }
-    k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flags, uint8_t(attr)};
-    k.used = uint32_t(w - k.words.get());
-    ++k.count;
-    ++end_;
+    add_line(k, w, n, flags, attr);
 }
 
 void history_archive::as_words(uint32_t* w, uint32_t* cells, int n, int done, uint32_t high) {
@@ -243,13 +238,13 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
         for (int i = 0; i < n && !any; ++i) any = (fg[i] | bg[i] | extra[i]) != 0;
         coloured = any;
     } else {
-        while (n > 0 && cells[n - 1] == b) --n;  // `used` is a bound: output may end in blanks below it
+        n = text_end(cells, n);
     }
     const int runs = coloured ? runs_of(fg, bg, extra, n) : 0;
     const uint32_t colours = coloured ? 1u + 3u * uint32_t(runs) : 0u;  // run count, runs
     // Room for the cells as words and for the bytes' sixteens, which the text may take before it is known which.
     const uint32_t most = uint32_t(n) + 4 + colours + 2;
-    block& k = !blocks_.empty() && blocks_.back().room() >= most ? blocks_.back() : add_block();
+    block& k = room_for(most);
     uint32_t* w = k.words.get() + k.used;
     const uint32_t high = cells[0] & ~0xFFu;
     uint8_t flags = coloured ? flag_coloured : 0;
@@ -273,10 +268,7 @@ void history_archive::push(uint32_t attr, const uint32_t* cells, const uint32_t*
             *w++ = bg[i];
         }
     }
-    k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flags, uint8_t(attr)};
-    k.used = uint32_t(w - k.words.get());
-    ++k.count;
-    ++end_;
+    add_line(k, w, n, flags, attr);
 }
 
 history_archive::block& history_archive::add_block() {

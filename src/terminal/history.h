@@ -146,6 +146,22 @@ private:
         uint32_t room() const { return capacity() - used - 2 * count; }
     };
     const block& block_of(size_t number) const;
+    // The newest block if it has `words` free between its text and headers, else a new one.
+    block& room_for(uint32_t words) {
+        return !blocks_.empty() && blocks_.back().room() >= words ? blocks_.back() : add_block();
+    }
+    // The line whose words start at k.used and end before `end` joins k.
+    void add_line(block& k, const uint32_t* end, int length, uint8_t flags, uint32_t attr) {
+        k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(length), flags, uint8_t(attr)};
+        k.used = uint32_t(end - k.words.get());
+        ++k.count;
+        ++end_;
+    }
+    // Cells before n less the blanks at their end (`used` is a bound: output may end in blanks below it).
+    static int text_end(const uint32_t* cells, int n) {
+        while (n > 0 && cells[n - 1] == line_view::blank) --n;
+        return n;
+    }
     // push_blanking for any line, sixteen cells at a time where SSE2 is.
     void push_blanking_sse2(uint32_t attr, uint32_t* cells, int used, int width);
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -161,15 +177,11 @@ private:
             widest_ = 0;
         }
         const int reach = std::min(std::max(used, reach_), width);
-        block& k = !blocks_.empty() && blocks_.back().room() >= uint32_t(reach) + 12 ? blocks_.back() : add_block();
+        block& k = room_for(uint32_t(reach) + 12);
         uint32_t* w = k.words.get() + k.used;
-        int n = used;  // a bound that output seldom leaves blanks below
-        while (n > 0 && cells[n - 1] == line_view::blank) --n;
+        const int n = text_end(cells, used);
         if (!pack_blanking_avx2(reinterpret_cast<uint8_t*>(w), cells, reach, width)) return false;
-        k.headers()[-1 - std::ptrdiff_t(k.count)] = {k.used, uint16_t(n), flag_bytes, uint8_t(attr)};
-        k.used += uint32_t(n + 3) / 4;
-        ++k.count;
-        ++end_;
+        add_line(k, w + (n + 3) / 4, n, flag_bytes, attr);
         return true;
     }
     // The low bytes of cells 0..reach - 1 into to, in thirty-twos and a last sixteen, reading cells and writing
