@@ -407,8 +407,13 @@ void screen_ring::rotate_region(int n, int top, int bottom) {
 }
 
 void screen_ring::rotate(int delta) {
-    origin_ = (origin_ + delta) % ring_size();
-    if (origin_ < 0) origin_ += ring_size();
+    // |delta| is below the ring size (a scroll turns it by one): no division, which cost a scroll more than its
+    // bookkeeping.
+    origin_ += delta;
+    if (origin_ >= ring_size())
+        origin_ -= ring_size();
+    else if (origin_ < 0)
+        origin_ += ring_size();
 }
 
 void screen_ring::set_alternate(bool on) {
