@@ -8,7 +8,7 @@ pkgs=(
   clang clang-format libclang-rt-14-dev
   libvterm-dev libssl-dev
   curl python3 python3-cryptography python3-pycryptodome python3-paramiko python3-bcrypt
-  openssh-server sshpass socat inetutils-telnetd dropbear-bin python3-asyncssh
+  openssh-server sshpass socat inetutils-telnetd dropbear-bin python3-asyncssh vim htop
   cups cups-client poppler-utils
   xvfb xdotool xterm xdg-utils fonts-dejavu-core man-db
   qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-bin

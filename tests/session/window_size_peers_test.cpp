@@ -1,7 +1,8 @@
 // The terminal's size as real hosts see it: `stty size` on the host's pseudo-terminal after the start and after two
 // resizes, through vtsession (--size, --rows, --cols, --resize), over telnetd behind socat (NAWS), a stock OpenSSH sshd
 // (pty-req, window-change) and the SSH-1 test peer (pty request, SSH_CMSG_WINDOW_SIZE). screen_size 0 keeps the
-// written 24 x 80 whatever the grid does. Every peer is started here and stopped at the end; every run is bounded.
+// written 24 x 80 whatever the grid does. vim and htop redraw at each new size. Every peer is started here and
+// stopped at the end; every run is bounded.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,15 +51,16 @@ struct WindowSizePeers : ::testing::Test {
         if (!dir.empty()) fs::remove_all(dir);
     }
 
-    int start_telnetd() {
+    // telnetd behind socat running `program` (a shell script's body) on its pseudo-terminal; by default a loop in
+    // which each line asks for the size and "q" ends.
+    int start_telnetd(const std::string& program = "printf 'ready> '\n"
+                                                   "while read line; do\n"
+                                                   "  case \"$line\" in q*) exit 0;; esac\n"
+                                                   "  echo \"SIZE $(stty size)\"; printf 'ready> '\n"
+                                                   "done\n") {
         if (!fs::exists("/usr/sbin/telnetd") || ::system("command -v socat >/dev/null 2>&1") != 0) return -1;
-        // A shell loop on telnetd's pseudo-terminal: each line asks for the size, "q" ends.
-        const fs::path script = dir / "sizes.sh";
-        std::ofstream(script) << "#!/bin/sh\nprintf 'ready> '\n"
-                                 "while read line; do\n"
-                                 "  case \"$line\" in q*) exit 0;; esac\n"
-                                 "  echo \"SIZE $(stty size)\"; printf 'ready> '\n"
-                                 "done\n";
+        const fs::path script = dir / "program.sh";
+        std::ofstream(script) << "#!/bin/sh\n" << program;
         fs::permissions(script, fs::perms::owner_all);
         for (int attempt = 0; attempt < 5; ++attempt) {
             const int port = peer_test::free_port();
@@ -122,6 +125,21 @@ struct WindowSizePeers : ::testing::Test {
                               "stty size\\015", "--pause", "400"})
             argv.emplace_back(a);
         return finish(argv);
+    }
+
+    // A full-screen program on telnetd's pseudo-terminal (xterm-256color), the grid 20x70 at the start and then
+    // each size in turn: the final screen's rows.
+    std::vector<std::string> full_screen(int port, const std::vector<std::string>& sizes, const std::string& ready) {
+        std::vector<std::string> argv{VTSESSION_BIN, "--host", "127.0.0.1", "--port", std::to_string(port)};
+        for (const char* a : {"--timeout", "15", "--set", "screen_size=1", "--set", "termtype=xterm-256color", "--size",
+                              "20x70", "--expect"})
+            argv.emplace_back(a);
+        argv.insert(argv.end(), {ready, "--pause", "300"});
+        for (const std::string& size : sizes) argv.insert(argv.end(), {"--resize", size, "--pause", "800"});
+        std::vector<std::string> rows;
+        std::istringstream screen(finish(argv));
+        for (std::string row; std::getline(screen, row);) rows.push_back(row);
+        return rows;
     }
 
     std::string finish(const std::vector<std::string>& argv) {
@@ -198,6 +216,47 @@ TEST_F(WindowSizePeers, Ssh1PeerHearsPtyRequestAndWindowSize) {
     log = slurp(dir / "peer.log").substr(first_run);
     EXPECT_NE(log.find("pty vt220 24 80 0 0"), std::string::npos) << log;
     EXPECT_EQ(log.find("window "), std::string::npos) << log;
+}
+
+// vim and htop redraw at each new size: growing, then shrinking. Each final screen is the grid asked for, with
+// the program's last line (vim's ruler, htop's function keys) on its last row and nowhere else.
+TEST_F(WindowSizePeers, VimAndHtopRedrawAtEachNewSize) {
+    if (::system("command -v vim >/dev/null && command -v htop >/dev/null") != 0)
+        GTEST_SKIP() << "vim or htop missing (scripts/deps.sh installs them)";
+    const fs::path text = dir / "hello.txt";
+    std::ofstream(text) << "hello\n";
+    const std::string home = "export HOME=" + dir.string() + "\n";
+    const std::vector<std::vector<std::string>> steps{{"30x100"}, {"30x100", "16x60"}};
+    for (const bool vim : {true, false}) {
+        SCOPED_TRACE(vim ? "vim" : "htop");
+        const int port = start_telnetd(
+            home + (vim ? "exec vim -u NONE -N -i NONE -n -c 'set ruler' " + text.string() : std::string("exec htop")));
+        if (port == -1) GTEST_SKIP() << "telnetd or socat missing (scripts/deps.sh installs them)";
+        ASSERT_GT(port, 0) << slurp(dir / "socat.err");
+        for (const std::vector<std::string>& sizes : steps) {
+            const std::string& last = sizes.back();
+            SCOPED_TRACE(last);
+            const int rows = std::stoi(last), cols = std::stoi(last.substr(last.find('x') + 1));
+            const std::vector<std::string> screen = full_screen(port, sizes, vim ? "hello" : "F1");
+            std::string shown;
+            for (const std::string& r : screen) shown += r + "\n";
+            ASSERT_EQ(int(screen.size()), rows) << shown;
+            for (const std::string& r : screen) ASSERT_EQ(int(r.size()), cols) << shown;
+            if (vim) {
+                // The text, a "~" on every row down to the ruler, which ends eighteen columns from the right edge.
+                EXPECT_EQ(screen.front().substr(0, 6), "hello ") << shown;
+                for (int r = 1; r < rows - 1; ++r)
+                    EXPECT_EQ(screen[size_t(r)], "~" + std::string(size_t(cols - 1), ' ')) << "row " << r + 1;
+                EXPECT_EQ(screen.back().find("1,1"), size_t(cols - 18)) << shown;
+            } else {
+                int keys = 0;
+                for (const std::string& r : screen) keys += r.rfind("F1Help", 0) == 0;
+                EXPECT_EQ(keys, 1) << shown;
+                EXPECT_EQ(screen.back().rfind("F1Help", 0), 0u) << shown;
+            }
+        }
+        peers.clear();
+    }
 }
 
 }  // namespace
