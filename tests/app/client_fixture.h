@@ -148,6 +148,22 @@ struct peer_window {
         frame->view().setFocus();
         return settings();
     }
+    // Remembered credentials for the stock sshd of start_known_sshd (SSH-2) and for ssh1_peer.py's "alice:wonder".
+    static void sign_on_to_sshd(Settings& s) {
+        s.ssh = 1;
+        s.ssh_type_1_2 = 1;
+        s.ssh_default = 1;
+        s.ssh_user = "qtpeer";
+        s.ssh_password = "Peer-pass-42";
+    }
+    static void sign_on_to_ssh1_peer(Settings& s) {
+        s.ssh = 1;
+        s.ssh_type_1_2 = 0;
+        s.ssh_default = 1;
+        s.ssh_user = "alice";
+        s.ssh_password = "wonder";
+        s.ssh_check_host_key = 0;
+    }
     CVellumView& view() { return frame->view(); }
     std::string last_message() const { return ui.messages.empty() ? "" : ui.messages.back(); }
     void type_line(const QString& text) {

@@ -86,11 +86,7 @@ TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     if (port < 0) GTEST_SKIP() << why;
 
     Settings& s = w.open_window();
-    s.ssh = 1;
-    s.ssh_type_1_2 = 1;
-    s.ssh_default = 1;
-    s.ssh_user = "qtpeer";
-    s.ssh_password = "Peer-pass-42";
+    peer_window::sign_on_to_sshd(s);
     ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
     const bool prompt = w.screen_shows("$ ", 15000);
     w.home_guard.reset();
@@ -109,12 +105,7 @@ TEST(Client, SignsOnToSsh1HostWithEachCipher) {
     const int port = w.start_peer("ssh1_peer.py", {"--account", "alice:wonder", "--timeout", "60"});
     ASSERT_GT(port, 0) << peer_test::slurp(w.d / "peer.err");
     Settings& s = w.open_window();
-    s.ssh = 1;
-    s.ssh_type_1_2 = 0;
-    s.ssh_default = 1;
-    s.ssh_user = "alice";
-    s.ssh_password = "wonder";
-    s.ssh_check_host_key = 0;
+    peer_window::sign_on_to_ssh1_peer(s);
     for (int enc : {0, 1, 2}) {
         SCOPED_TRACE(enc);
         s.ssh_encryption = enc;

@@ -43,6 +43,14 @@ struct x11_client : ::testing::Test {
         EXPECT_TRUE(QTest::qWaitForWindowExposed(w.frame.get()));
         return s;
     }
+    // Connects and waits for the host's prompt (sshd's known_hosts HOME is needed only until then).
+    ::testing::AssertionResult connect(int port, const std::string& prompt) {
+        if (!w.view().connect_to("127.0.0.1", port)) return ::testing::AssertionFailure() << "no connection";
+        const bool shown = w.screen_shows(prompt, 15000);
+        w.home_guard.reset();
+        if (shown) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << screen_text(w.view()) << w.last_message();
+    }
     // Asks the X server for the new size ("100%" is the screen's) and waits until the grid has changed.
     bool resize_from_outside(const QString& width, const QString& height) {
         const QSize before = w.frame->size();
@@ -80,8 +88,7 @@ TEST_F(x11_client, TelnetHostFollowsTheWindow) {
     telnet_peer peer;
     if (!peer.start()) GTEST_SKIP() << "socat or telnetd missing";
     open_window();
-    ASSERT_TRUE(w.view().connect_to("127.0.0.1", peer.port));
-    ASSERT_TRUE(w.screen_shows("peer$")) << screen_text(w.view());
+    ASSERT_TRUE(connect(peer.port, "peer$"));
     resize_twice_and_ask();
 }
 
@@ -89,16 +96,8 @@ TEST_F(x11_client, Ssh2HostFollowsTheWindow) {
     std::string why;
     const int port = w.start_known_sshd(why);
     if (port < 0) GTEST_SKIP() << why;
-    Settings& s = open_window();
-    s.ssh = 1;
-    s.ssh_type_1_2 = 1;
-    s.ssh_default = 1;
-    s.ssh_user = "qtpeer";
-    s.ssh_password = "Peer-pass-42";
-    ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
-    const bool prompt = w.screen_shows("$ ", 15000);
-    w.home_guard.reset();
-    ASSERT_TRUE(prompt) << screen_text(w.view()) << w.last_message();
+    peer_window::sign_on_to_sshd(open_window());
+    ASSERT_TRUE(connect(port, "$ "));
     resize_twice_and_ask();
 }
 
@@ -107,15 +106,8 @@ TEST_F(x11_client, Ssh1HostFollowsTheWindow) {
         GTEST_SKIP() << "pycryptodome missing";
     const int port = w.start_peer("ssh1_peer.py", {"--account", "alice:wonder", "--timeout", "60"});
     ASSERT_GT(port, 0) << peer_test::slurp(w.d / "peer.err");
-    Settings& s = open_window();
-    s.ssh = 1;
-    s.ssh_type_1_2 = 0;
-    s.ssh_default = 1;
-    s.ssh_user = "alice";
-    s.ssh_password = "wonder";
-    s.ssh_check_host_key = 0;
-    ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
-    ASSERT_TRUE(w.screen_shows("$ ", 15000)) << screen_text(w.view()) << w.last_message();
+    peer_window::sign_on_to_ssh1_peer(open_window());
+    ASSERT_TRUE(connect(port, "$ "));
     resize_twice_and_ask();
 }
 
