@@ -217,17 +217,8 @@ TEST(Client, HelpPrintsUsageAndStartsNoWindow) {
 // Reconnect: tests/app/reconnect_peer.py on a fixed port, killed and started again, or resetting the connection
 // when told to; the real main window with the Qt socket.
 
-struct reconnect_window {
-    QTemporaryDir dir;
-    peer_test::fs::path d = dir.path().toStdString();
-    std::unique_ptr<peer_test::child> peer;
+struct reconnect_window : peer_window {
     int port = 0;
-    memory_backend store;
-    recording_ui ui;
-    StartupValues start;
-    qt_socket_factory sockets;
-    CVellumDoc doc;
-    std::unique_ptr<CMainFrame> frame;
 
     bool start_peer() {
         if (!QFile::exists("/usr/bin/python3")) return false;
@@ -241,14 +232,9 @@ struct reconnect_window {
         return p > 0;
     }
     Settings& open_window() {
-        app();
-        reset_settings();
         store.write_int(config_section("1"), "color_bg", 0xFFFFFF);
-        frame = std::make_unique<CMainFrame>(doc, start, ui, store, sockets);
-        frame->view().setFocus();
-        return settings();
+        return peer_window::open_window();
     }
-    CVellumView& view() { return frame->view(); }
     std::string screen() { return screen_text(view()); }
     std::size_t count(const std::string& what) {
         const std::string s = screen();
@@ -256,17 +242,7 @@ struct reconnect_window {
         for (auto at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
         return n;
     }
-    void type_line(const QString& text) {
-        QTest::keyClicks(&view(), text);
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
-        QApplication::sendEvent(&view(), &enter);
-    }
     std::string note() const { return frame->status_note()->text().toStdString(); }
-    ~reconnect_window() {
-        if (!frame) return;
-        settings().confirm = 0;
-        frame->close();
-    }
 };
 
 TEST(Client, ReconnectAfterTheHostCameBackKeepsTheScreen) {
