@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <string>
+#include <utility>
 
 #include "client_fixture.h"
 
@@ -51,12 +52,13 @@ struct x11_client : ::testing::Test {
         if (shown) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << screen_text(w.view()) << w.last_message();
     }
-    // Asks the X server for the new size ("100%" is the screen's) and waits until the grid has changed.
+    // Asks the X server for the new size ("100%" is the screen's) and waits until the view's grid has changed (the
+    // window's layout reaches the view a moment after the window itself).
     bool resize_from_outside(const QString& width, const QString& height) {
-        const QSize before = w.frame->size();
+        const std::pair<int, int> before{w.view().rows(), w.view().columns()};
         const int rc = QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowsize"),
                                                                      QString::number(w.frame->winId()), width, height});
-        return rc == 0 && wait_for([&] { return w.frame->size() != before; }, 5000);
+        return rc == 0 && wait_for([&] { return std::pair(w.view().rows(), w.view().columns()) != before; }, 5000);
     }
     // `stty size` until the host's answer is the grid on the screen: the first may have gone before the new size
     // reached the host, which the client tells it at most ten times a second.
