@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "terminal/vt.h"
+#include "../stats.h"
 
 namespace {
 
@@ -206,11 +207,6 @@ std::string recorded_stream(const std::string& dir, size_t size) {
     if (once.empty()) return s;
     while (s.size() < size) s += once;
     return s;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 // The recorded stream through our xterm emulation (utf8, replies taken) and through libvterm (utf8, its screen with

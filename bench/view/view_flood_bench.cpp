@@ -19,6 +19,7 @@
 #include "fakes.h"
 #include "view/document.h"
 #include "view/view.h"
+#include "../stats.h"
 
 namespace {
 std::string make_flood(std::size_t bytes) {
@@ -84,11 +85,6 @@ double view_seconds(const std::string& flood, int scrollback_lines, int* paints 
     for (int r = 23; last && r <= 24; ++r)
         for (int c = 1; c <= 8; ++c) *last += static_cast<char>(view.ring().line(r).cell(c) & cell_char_mask);
     return seconds;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 double seconds_of(const std::string& command) {

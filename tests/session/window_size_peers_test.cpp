@@ -100,13 +100,18 @@ struct WindowSizePeers : ::testing::Test {
                                  "peer");
     }
 
+    // vtsession to the peer at port, bounded, with screen_size `mode`.
+    static std::vector<std::string> vtsession(int port, const std::string& mode) {
+        return {VTSESSION_BIN, "--host", "127.0.0.1",          "--port", std::to_string(port), "--timeout",
+                "15",          "--set",  "screen_size=" + mode};
+    }
+
     // Start, `stty size`, resize, `stty size`, resize, `stty size`. A pause lets each change reach the host before
     // the next command (the SSH engine sends at most ten a second).
     std::string run(int port, std::vector<std::string> args, const std::string& prompt, const std::string& command,
                     const std::string& mode) {
-        std::vector<std::string> argv{VTSESSION_BIN,         "--host",    "127.0.0.1", "--port",
-                                      std::to_string(port),  "--timeout", "15",        "--set",
-                                      "screen_size=" + mode, "--size",    "30x100"};
+        std::vector<std::string> argv = vtsession(port, mode);
+        argv.insert(argv.end(), {"--size", "30x100"});
         argv.insert(argv.end(), args.begin(), args.end());
         for (const char* step :
              {"--expect", prompt.c_str(), "--send", command.c_str(), "--pause", "400", "--resize", "40x120",
@@ -118,11 +123,10 @@ struct WindowSizePeers : ::testing::Test {
 
     // --rows and --cols, one `stty size`, and the emulator's own grid from --json.
     std::string run_rows_cols(int port, const std::vector<std::string>& args, const std::string& mode) {
-        std::vector<std::string> argv{VTSESSION_BIN,        "--host", "127.0.0.1",          "--port",
-                                      std::to_string(port), "--set",  "screen_size=" + mode};
+        std::vector<std::string> argv = vtsession(port, mode);
         argv.insert(argv.end(), args.begin(), args.end());
-        for (const char* a : {"--timeout", "15", "--rows", "33", "--cols", "111", "--json", "--expect", "$ ", "--send",
-                              "stty size\\015", "--pause", "400"})
+        for (const char* a : {"--rows", "33", "--cols", "111", "--json", "--expect", "$ ", "--send", "stty size\\015",
+                              "--pause", "400"})
             argv.emplace_back(a);
         return finish(argv);
     }
@@ -130,11 +134,9 @@ struct WindowSizePeers : ::testing::Test {
     // A full-screen program on telnetd's pseudo-terminal (xterm-256color), the grid 20x70 at the start and then
     // each size in turn: the final screen's rows.
     std::vector<std::string> full_screen(int port, const std::vector<std::string>& sizes, const std::string& ready) {
-        std::vector<std::string> argv{VTSESSION_BIN, "--host", "127.0.0.1", "--port", std::to_string(port)};
-        for (const char* a : {"--timeout", "15", "--set", "screen_size=1", "--set", "termtype=xterm-256color", "--size",
-                              "20x70", "--expect"})
-            argv.emplace_back(a);
-        argv.insert(argv.end(), {ready, "--pause", "300"});
+        std::vector<std::string> argv = vtsession(port, "1");
+        argv.insert(argv.end(),
+                    {"--set", "termtype=xterm-256color", "--size", "20x70", "--expect", ready, "--pause", "300"});
         for (const std::string& size : sizes) argv.insert(argv.end(), {"--resize", size, "--pause", "800"});
         std::vector<std::string> rows;
         std::istringstream screen(finish(argv));

@@ -225,13 +225,16 @@ std::unique_ptr<settings_backend> open_settings_file(const std::string& path) {
     return qsettings_backend::from_file(p);
 }
 
-// "ROWSxCOLS" with both in 1..65535.
+// A grid's rows or columns as the host may be told them (16 bits in NAWS).
+bool grid_extent(long n) { return n >= 1 && n <= 65535; }
+
+// "ROWSxCOLS" with both grid extents.
 std::optional<std::pair<int, int>> parse_grid(const std::string& text) {
     int rows = 0, columns = 0;
     char x = 0, extra = 0;
     if (std::sscanf(text.c_str(), "%d%c%d%c", &rows, &x, &columns, &extra) != 3 || (x != 'x' && x != 'X'))
         return std::nullopt;
-    if (rows < 1 || rows > 65535 || columns < 1 || columns > 65535) return std::nullopt;
+    if (!grid_extent(rows) || !grid_extent(columns)) return std::nullopt;
     return std::make_pair(rows, columns);
 }
 
@@ -411,7 +414,7 @@ int main(int argc, char** argv) {
         } else if ((a == "--rows" || a == "--cols") && has_value) {
             char* end = nullptr;
             const long n = std::strtol(argv[++i], &end, 10);
-            if (!end || *end || n < 1 || n > 65535) return usage();
+            if (!end || *end || !grid_extent(n)) return usage();
             if (!size) size = std::make_pair(24, 80);
             (a == "--rows" ? size->first : size->second) = static_cast<int>(n);
         } else if (a == "--pause" && has_value) {
