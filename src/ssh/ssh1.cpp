@@ -112,8 +112,12 @@ void ssh1_engine::reset() {
 
 void ssh1_engine::set_window_size(int rows, int columns) {
     if (!size_.take(rows, columns)) return;
-    // Before the shell runs the pty request still carries the size.
-    if (state_ != 5 || s_.screen_size != 1) return;
+    // Before the shell runs the pty request still carries the size, or the shell's start tells a later one.
+    if (state_ == 5) tell_window_size();
+}
+
+void ssh1_engine::tell_window_size() {
+    if (s_.screen_size != 1 || !host_size_.take(size_.rows, size_.columns)) return;
     std::uint8_t data[16];
     wire_writer w(data, sizeof data);
     w.u32(static_cast<std::uint32_t>(size_.rows));
@@ -276,6 +280,7 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
             wire_writer w(msg_.data(), max_data);
             w.string(s_.termtype);
             const bool grid = s_.screen_size == 1;
+            if (grid) host_size_ = size_;
             w.u32(grid ? static_cast<std::uint32_t>(size_.rows) : 24);
             w.u32(grid ? static_cast<std::uint32_t>(size_.columns) : 80);
             w.u32(0);
@@ -297,6 +302,7 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         // A refused pty still gets a shell.
         send_packet(cmsg_exec_shell, nullptr, 0);
         state_ = 5;
+        tell_window_size();  // the grid may have changed while the pty request was answered
         if (typeahead_n_) {
             send_stdin(typeahead_.data(), typeahead_n_);
             crypto::wipe(typeahead_.data(), typeahead_n_);

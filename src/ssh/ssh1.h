@@ -102,6 +102,7 @@ private:
     void send_user();
     void send_password();
     void send_stdin(const std::uint8_t* bytes, std::size_t n);
+    void tell_window_size();
     // Frames, logs, encrypts and writes one packet. The data bytes [secret_at, secret_at + secret_len) are shown
     // as '*' in the hex log.
     void send_packet(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t secret_at = 0,
@@ -119,6 +120,7 @@ private:
     bool ident_done_ = false;  // the server's line read and ours sent
     bool ask_again_ = false;
     grid_size size_;
+    grid_size host_size_;  // what the host was last told, by the pty request or a size packet
     // Set by reset(), cleared where a step starts: a step that ended the connection (a failure, the host's
     // DISCONNECT) stops its loop there.
     bool ended_ = false;

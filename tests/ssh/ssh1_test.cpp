@@ -278,8 +278,9 @@ TEST_F(Ssh1, PtyRequestFields) {
     EXPECT_EQ(eng.state(), 5);
 }
 
-// screen_size 1: the pty request carries the grid, and once the shell runs every change goes as
-// SSH_CMSG_WINDOW_SIZE (11: rows, columns, 0, 0). screen_size 0 keeps 24 x 80 and never sends a size.
+// screen_size 1: the pty request carries the grid, a change while it is answered goes when the shell starts, and
+// then every change goes as SSH_CMSG_WINDOW_SIZE (11: rows, columns, 0, 0). screen_size 0 keeps 24 x 80 and never
+// sends a size.
 TEST_F(Ssh1, WindowSizeFollowsTheGridOnlyWhenAskedTo) {
     auto size_packet = [](std::uint32_t rows, std::uint32_t columns) {
         bytes b;
@@ -302,11 +303,14 @@ TEST_F(Ssh1, WindowSizeFollowsTheGridOnlyWhenAskedTo) {
         for (std::uint32_t v : {pty_rows, pty_columns, 0u, 0u}) put_u32(want, v);
         want.push_back(0);
         EXPECT_EQ(expect(10), want);
-        eng.set_window_size(42, 300);  // waiting for the pty's answer: no size packet either
+        eng.set_window_size(42, 300);  // waiting for the pty's answer: told once the shell starts
         EXPECT_EQ(next().first, 0);
         send(14);
         expect(12);
         ASSERT_EQ(eng.state(), 5);
+        if (mode == 1) {
+            EXPECT_EQ(expect(11), size_packet(42, 300));
+        }
         eng.set_window_size(50, 132);
         eng.set_window_size(50, 132);  // unchanged: nothing more
         eng.set_window_size(255, 65535);
