@@ -365,6 +365,7 @@ void session::disconnect(bool suppress_exit) {
 void session::close_connection(bool suppress_exit) {
     // A host that is still there hears the goodbye; after its close or an engine's failure nothing more is said.
     if (ssh_engine* e = active_ssh(); e && st_.connected && !peer_closed_ && socket_) e->ssh_goodbye();
+    const bool had_socket = socket_ != nullptr;
     st_.connecting = false;
     end_setup();
     discard_connection();
@@ -374,6 +375,9 @@ void session::close_connection(bool suppress_exit) {
     socks_reply_pending_ = false;
     socks5_greeted_ = false;
     close_pending_ = false;
+    // The engine's channels (file transfers, tunnels) end with the connection, and their owners hear it now, not
+    // when the next connection starts or the engine is destroyed under them.
+    if (had_socket && ssh_) ssh_->ssh_reset();
     view_.clear_host_from_title();
     if (s_.exit != 0 && !suppress_exit) view_.post_exit_command();
 }

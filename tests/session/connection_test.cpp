@@ -470,16 +470,20 @@ TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
 }
 
 // The SSH engine hears when the host itself is reached (not a proxy, which speaks first) and when the user ends a
-// session whose host is still there (not after the host closed it).
-TEST(Connection, SshEngineIsToldOfTheHostReachedAndOfTheUsersGoodbye) {
+// session whose host is still there (not after the host closed it). However the connection ends, the engine is
+// reset then, so its file transfers and tunnels hear of it at once.
+TEST(Connection, SshEngineIsToldOfTheHostReachedOfTheUsersGoodbyeAndOfEveryEnd) {
+    enum class end { user, host_closes, reset };
     const struct {
         const char* name;
-        bool proxy, host_closes;
+        bool proxy;
+        end how;
         int connects, goodbyes;
     } rows[] = {
-        {"direct, the user disconnects", false, false, 1, 1},
-        {"direct, the host closes", false, true, 1, 0},
-        {"through a proxy, the user disconnects", true, false, 0, 1},
+        {"direct, the user disconnects", false, end::user, 1, 1},
+        {"direct, the host closes", false, end::host_closes, 1, 0},
+        {"direct, the connection is reset", false, end::reset, 1, 0},
+        {"through a proxy, the user disconnects", true, end::user, 0, 1},
     };
     for (const auto& r : rows) {
         session_rig rig;
@@ -491,12 +495,15 @@ TEST(Connection, SshEngineIsToldOfTheHostReachedAndOfTheUsersGoodbye) {
         rig.settings.proxy_port = 1080;
         ASSERT_TRUE(rig.connect()) << r.name;
         EXPECT_EQ(engine.connects, r.connects) << r.name;
-        if (r.host_closes)
-            rig.s.on_close();
-        else
-            rig.s.disconnect(true);
+        const int resets = engine.resets;
+        switch (r.how) {
+        case end::user: rig.s.disconnect(true); break;
+        case end::reset: rig.sock().why.cause = socket_cause::reset; [[fallthrough]];
+        case end::host_closes: rig.s.on_close(); break;
+        }
         EXPECT_FALSE(rig.s.connected()) << r.name;
         EXPECT_EQ(engine.goodbyes, r.goodbyes) << r.name;
+        EXPECT_GT(engine.resets, resets) << r.name;
     }
 }
 

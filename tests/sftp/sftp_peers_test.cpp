@@ -191,13 +191,13 @@ TEST_P(SftpPeers, FilesOfEverySizeBothWaysAFolderOddNamesAndARefusal) {
         ::chmod((remote / "secret").c_str(), 0);
         const run_result denied =
             vt(port, {"--get", r("secret"), local.string(), "--get", r("one"), (local / "again").string()});
-        EXPECT_NE(denied.status, 0);
+        EXPECT_EQ(denied.status, 1);
         EXPECT_NE(denied.err.find("permission denied"), std::string::npos) << denied.err;
         EXPECT_TRUE(slurp(local / "again") == slurp(remote / "one")) << "the next transfer still ran";
         EXPECT_FALSE(fs::exists(local / "secret"));
     }
     const run_result missing = vt(port, {"--put", (local / "absent").string(), r("x")});
-    EXPECT_NE(missing.status, 0);
+    EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("absent"), std::string::npos) << missing.err;
 }
 
@@ -241,12 +241,12 @@ TEST_P(SftpFullDisk, ADownloadOrUploadThatDoesNotFitFailsWithItsCause) {
     hand_over();
 
     const run_result down = vt(port, {"--get", r("two_mb"), (local / "small").string()});
-    EXPECT_NE(down.status, 0);
+    EXPECT_EQ(down.status, 1);
     EXPECT_NE(down.err.find("No space left on device"), std::string::npos) << down.err;
     EXPECT_FALSE(fs::exists(local / "small" / "two_mb")) << "only a whole file takes the final name";
 
     const run_result up = vt(port, {"--put", (local / "two_mb_up").string(), r("small/two_mb_up")});
-    EXPECT_NE(up.status, 0) << "a remote disk that filled up is not a completed upload";
+    EXPECT_EQ(up.status, 1) << "a remote disk that filled up is not a completed upload";
     EXPECT_NE(up.err.find("two_mb_up"), std::string::npos) << up.err;
     EXPECT_EQ(up.err.find("size checked"), std::string::npos) << up.err;
 }
@@ -268,7 +268,7 @@ TEST_P(SftpResume, AServerKilledMidDownloadThenResumed) {
             std::this_thread::sleep_for(10ms);
         ASSERT_TRUE(fs::exists(part)) << slurp(dir / "vt.err");
         peers.back()->stop();
-        EXPECT_NE(c.wait(20s), 0) << "a cut transfer is a failure";
+        EXPECT_EQ(c.wait(20s), 1) << "a cut transfer is a failure, not a crash";
     }
     const std::string err = slurp(dir / "vt.err");
     ASSERT_TRUE(fs::exists(part)) << err;

@@ -491,6 +491,7 @@ int main(int argc, char** argv) {
     s.port = port;
     if (size && !sets.count("screen_size")) s.screen_size = 1;
 
+    sftp_runner transfers(sftp_jobs, sftp_resume);  // the client's callbacks reach it until the connection is gone
     qt_socket_factory sockets;
     if (stub_resolver)
         sockets.set_resolver([names](const QString& name) {
@@ -558,7 +559,6 @@ int main(int argc, char** argv) {
     }
 
     // The SFTP channel opens once the shell is asked for; its jobs then run while the rest goes on.
-    sftp_runner transfers(sftp_jobs, sftp_resume);
     if (!sftp_jobs.empty())
         link.ssh()->open_sftp(
             {[&](sftp::client& c) { transfers.ready(c); }, [&](std::string_view why) { transfers.ended(why); }});
