@@ -119,6 +119,7 @@ struct Settings {
     int utf8 = 0;                // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
     int bold_bright = 1;         // bold text in palette colours 0-7 shows in the bright colours 8-15
     int clipboard_write = 0;     // 1: an xterm host may write the clipboard (OSC 52); it can never read it
+    int visual_bell = 0;         // 1: the bell flashes the view instead of sounding
     // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
     int ssh_identities_only = 0;
     // 0: the written screen (24 rows of 80 or 132 columns, nothing more told to the host); 1: the grid follows the
