@@ -55,7 +55,7 @@ connection new_connection(protocol current) {
     connection c;
     c.proto = current == protocol::telnet ? protocol::telnet : protocol::ssh2;
     c.port = default_port(c.proto);
-    c.termtype = Settings().termtype;
+    c.termtype = "xterm-256color";
     return c;
 }
 
@@ -107,7 +107,10 @@ outcome save_as(settings_backend& b, const Settings& s, std::string_view name) {
     const std::string n = clean_name(name);
     if (!valid(n)) return outcome::bad_name;
     if (exists(b, n)) return outcome::exists;
-    write_configuration(s, b, n);
+    // A new session is beyond the classic program: today's defaults, but the terminal type the dialog shows.
+    Settings record = s;
+    apply_todays_defaults(record, true);
+    write_configuration(record, b, n);
     return outcome::done;
 }
 

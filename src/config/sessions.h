@@ -33,7 +33,7 @@ struct connection {
 
 connection connection_of(const Settings& s);
 void apply(const connection& c, Settings& s);
-// A session begun with New: no host, user or key file, the default terminal type, and the protocol's own port.
+// A session begun with New: no host, user or key file, xterm-256color, and the protocol's own port.
 // SSH of either version starts as SSH-2.
 connection new_connection(protocol current);
 
@@ -50,7 +50,8 @@ std::string explain(outcome o, std::string_view name);
 inline constexpr std::size_t name_limit = 64;
 std::string clean_name(std::string_view name);
 
-// Writes the whole record s under a new name (the configuration in use stays as it is).
+// Writes the whole record s under a new name (the configuration in use stays as it is), with today's defaults
+// where s holds classic ones (its terminal type stays).
 outcome save_as(settings_backend& b, const Settings& s, std::string_view name);
 // Renaming the configuration in use makes the new name the one saved at exit.
 outcome rename(settings_backend& b, Settings& running, std::string_view from, std::string_view to);

@@ -30,6 +30,23 @@ Settings& settings() {
 
 void reset_settings() { settings() = Settings(); }
 
+void apply_todays_defaults(Settings& s, bool keep_termtype) {
+    const Settings classic;
+    if (!keep_termtype && s.termtype == classic.termtype) s.termtype = "xterm-256color";
+    if (s.termtype.starts_with("xterm")) s.utf8 = 1;
+    // The classic light-cyan paper hides cyan text and whitens bold; only the classic pair is replaced.
+    if (s.color_fg == classic.color_fg && s.color_bg == classic.color_bg) {
+        s.color_fg = 0xE5E5E5;
+        s.color_bg = 0x000000;
+        s.color_bold = 0xFFFFFF;
+        s.color_cursor = 0xC0C0C0;
+        s.bold_bright = 1;
+    }
+    if (s.scrollback_lines == classic.scrollback_lines) s.scrollback_lines = todays_scrollback_lines;
+    s.alt_meta = 1;
+    s.ssh_send_locale = 1;
+}
+
 std::string host_hist_key(int i) {
     static constexpr std::string_view base = "host_hist";
     if (i < 0) i = 0;

@@ -15,6 +15,8 @@ inline constexpr int toolbar_row_count = 31;
 // Bounds of `scrollback_lines`; the store keeps a value inside them.
 inline constexpr int scrollback_lines_min = 24;
 inline constexpr int scrollback_lines_max = 100000;
+// The scroll-back of today's defaults.
+inline constexpr int todays_scrollback_lines = 10000;
 constexpr int clamp_scrollback(int lines) {
     return lines < scrollback_lines_min   ? scrollback_lines_min
            : lines > scrollback_lines_max ? scrollback_lines_max
@@ -39,10 +41,14 @@ const std::array<toolbar_row_default, toolbar_row_count>& toolbar_row_defaults()
 
 // The connection values a command-line launch (ssh://..., user@host) sets for the run, and what they replaced.
 // At save each field goes back to its stored value unless the user changed it during the run.
+// An SSH launch also brings today's defaults (apply_todays_defaults), which go back the same way.
 struct launch_values {
     std::string host_name;
     int port = 23, autoconnect = 0, ssh = 0, ssh_type_1_2 = 0;
     std::string ssh_user, ssh_key_file;
+    std::string termtype;
+    int utf8 = 0, color_fg = 0, color_bg = 0, color_bold = 0, color_cursor = 0, bold_bright = 0;
+    int scrollback_lines = 0, alt_meta = 0, ssh_send_locale = 0;
 };
 
 struct Settings {
@@ -127,6 +133,7 @@ struct Settings {
     int screen_size = 0;
     int scrollback_lines = 199;  // lines kept above the screen; stored clamped to 24..100000
     int ssh_agent_forward = 0;   // 1: the host may use the local agent's keys while connected (SSH-2)
+    int ssh_send_locale = 0;     // 1: SSH-2 sessions pass LANG and the LC_* variables that are set (env requests)
     // Port forwards, "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080" (see forward/forward_rule.h)
     std::string ssh_forwards;
     std::string ssh_user;
@@ -154,6 +161,13 @@ struct Settings {
     bool launched = false;          // a launch set launch_set over launch_stored for this run
     launch_values launch_set, launch_stored;
 };
+
+// Today's defaults, for what lies beyond the classic program (an SSH launch, a new saved session): xterm-256color
+// with UTF-8, light grey on black with bold in bright white, 10,000 lines of scroll-back, Alt as Meta and the locale
+// passed to SSH hosts. Each group replaces only values still at their classic defaults, so a choice the user made
+// stays. keep_termtype: the terminal type was chosen (the Connect dialog's field); UTF-8 then follows only an xterm
+// type.
+void apply_todays_defaults(Settings& s, bool keep_termtype = false);
 
 // The one record of the process.
 Settings& settings();

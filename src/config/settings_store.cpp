@@ -80,6 +80,7 @@ constexpr int_key int_keys[] = {
     {"screen_size", &Settings::screen_size},
     {"scrollback_lines", &Settings::scrollback_lines},
     {"ssh_agent_forward", &Settings::ssh_agent_forward},
+    {"ssh_send_locale", &Settings::ssh_send_locale},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).
@@ -381,7 +382,10 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
 namespace {
 
 launch_values launch_fields(const Settings& s) {
-    return {s.host_name, s.port, s.autoconnect, s.ssh, s.ssh_type_1_2, s.ssh_user, s.ssh_key_file};
+    return {s.host_name, s.port,           s.autoconnect,  s.ssh,         s.ssh_type_1_2,
+            s.ssh_user,  s.ssh_key_file,   s.termtype,     s.utf8,        s.color_fg,
+            s.color_bg,  s.color_bold,     s.color_cursor, s.bold_bright, s.scrollback_lines,
+            s.alt_meta,  s.ssh_send_locale};
 }
 
 // Each launch field still at the launch's value goes back to the stored one.
@@ -396,6 +400,16 @@ Settings without_launch(const Settings& s) {
     if (w.ssh_type_1_2 == set.ssh_type_1_2) w.ssh_type_1_2 = kept.ssh_type_1_2;
     if (w.ssh_user == set.ssh_user) w.ssh_user = kept.ssh_user;
     if (w.ssh_key_file == set.ssh_key_file) w.ssh_key_file = kept.ssh_key_file;
+    if (w.termtype == set.termtype) w.termtype = kept.termtype;
+    if (w.utf8 == set.utf8) w.utf8 = kept.utf8;
+    if (w.color_fg == set.color_fg) w.color_fg = kept.color_fg;
+    if (w.color_bg == set.color_bg) w.color_bg = kept.color_bg;
+    if (w.color_bold == set.color_bold) w.color_bold = kept.color_bold;
+    if (w.color_cursor == set.color_cursor) w.color_cursor = kept.color_cursor;
+    if (w.bold_bright == set.bold_bright) w.bold_bright = kept.bold_bright;
+    if (w.scrollback_lines == set.scrollback_lines) w.scrollback_lines = kept.scrollback_lines;
+    if (w.alt_meta == set.alt_meta) w.alt_meta = kept.alt_meta;
+    if (w.ssh_send_locale == set.ssh_send_locale) w.ssh_send_locale = kept.ssh_send_locale;
     return w;
 }
 
@@ -441,6 +455,8 @@ void apply_launch(Settings& s, const launch_target& t) {
         s.port = t.proto == launch_target::protocol::ssh ? 22 : 23;
     if (!t.user.empty()) s.ssh_user = t.user;
     if (!t.key_file.empty()) s.ssh_key_file = t.key_file;
+    // Telnet and a bare host keep the configuration as it is: that is the classic program's way in.
+    if (t.proto == launch_target::protocol::ssh) apply_todays_defaults(s);
     s.launch_set = launch_fields(s);
     s.launched = true;
 }

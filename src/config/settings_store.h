@@ -63,8 +63,9 @@ struct load_report {
 load_report load_settings(Settings& s, settings_backend& backend, const StartupValues& sv, ui_services& ui,
                           settings_window* window, const load_options& opt = {});
 
-// A command-line launch's host, port, protocol, user and key file for this run (load_settings calls it); save
-// writes the stored values back for each one the user left as the launch set it.
+// A command-line launch's host, port, protocol, user and key file for this run (load_settings calls it), with
+// today's defaults when it is an SSH launch; save writes the stored values back for each one the user left as the
+// launch set it.
 void apply_launch(Settings& s, const launch_target& t);
 
 // Writes s into the section of s.config_name (toolbar rows and placement taken from window when given). Nothing
