@@ -1,7 +1,10 @@
 // The SSH-2 connection layer (RFC 4254): global requests, the channel table's messages dispatched by the recipient
 // number, window accounting, and the one interactive session channel (pty, shell, window-change, typed data).
+#include <unistd.h>
+
 #include <algorithm>
 
+#include "config/locale_env.h"
 #include "config/settings.h"
 #include "config/ui_services.h"
 #include "crypto/wipe.h"
@@ -201,6 +204,18 @@ void ssh2_engine::session_handler::opened(channel& c, wire_reader&) {
         w.string("auth-agent-req@openssh.com");
         w.boolean(false);
         e.send(w);
+    }
+    if (e.s_.ssh_send_locale) {
+        // As OpenSSH's stock client does (SendEnv LANG LC_*); a host that accepts none ignores them.
+        for (const env_variable& v : locale_environment(environ)) {
+            wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
+            w.u32(c.remote_id);
+            w.string("env");
+            w.boolean(false);
+            w.string(v.name);
+            w.string(v.value);
+            e.send(w);
+        }
     }
     e.send_channel_request("pty-req", true);
 }
