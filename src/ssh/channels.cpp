@@ -9,39 +9,44 @@ namespace ssh {
 channel_table::~channel_table() { clear(); }
 
 void channel_table::clear() {
-    for (auto& row : rows_) crypto::wipe(row->pending);
+    for (auto& row : rows_)
+        if (row) crypto::wipe(row->pending);
     rows_.clear();
+    count_ = lowest_free_ = 0;
 }
 
 channel* channel_table::add(channel_handler& h, std::uint32_t window, std::uint32_t max_packet, bool window_limited,
                             std::size_t pending_limit) {
-    if (rows_.size() >= max_channels) return nullptr;
-    std::uint32_t id = first_id;
-    while (find(id)) ++id;
+    if (count_ >= max_channels) return nullptr;
+    std::size_t slot = lowest_free_;
+    while (slot < rows_.size() && rows_[slot]) ++slot;
+    if (slot == rows_.size()) rows_.emplace_back();
     auto row = std::make_unique<channel>();
-    row->local_id = id;
+    row->local_id = first_id + static_cast<std::uint32_t>(slot);
     row->local_window = row->window_size = window;
     row->max_packet = max_packet;
     row->window_limited = window_limited;
     row->handler = &h;
     row->pending_limit = pending_limit;
-    if (window_limited) row->pending.reserve(pending_limit);
-    rows_.push_back(std::move(row));
-    return rows_.back().get();
+    rows_[slot] = std::move(row);
+    ++count_;
+    lowest_free_ = slot + 1;
+    return rows_[slot].get();
 }
 
 channel* channel_table::find(std::uint32_t local_id) const {
-    for (auto& row : rows_)
-        if (row->local_id == local_id) return row.get();
-    return nullptr;
+    if (local_id < first_id || local_id - first_id >= rows_.size()) return nullptr;
+    return rows_[local_id - first_id].get();
 }
 
 void channel_table::remove(std::uint32_t local_id) {
-    const auto it =
-        std::find_if(rows_.begin(), rows_.end(), [&](const auto& row) { return row->local_id == local_id; });
-    if (it == rows_.end()) return;
-    crypto::wipe((*it)->pending);
-    rows_.erase(it);
+    if (!find(local_id)) return;
+    const std::size_t slot = local_id - first_id;
+    crypto::wipe(rows_[slot]->pending);
+    rows_[slot].reset();
+    --count_;
+    lowest_free_ = std::min(lowest_free_, slot);
+    while (!rows_.empty() && !rows_.back()) rows_.pop_back();
 }
 
 std::uint32_t consume_window(channel& c, std::size_t n) {

@@ -1,8 +1,8 @@
 #pragma once
 // The SSH-2 connection layer's channels (RFC 4254 section 5): a table of rows, each with both ends' numbers, both
 // windows, the host's maximum packet, a state and the handler of its channel type. Messages for a channel are
-// dispatched by the recipient number the host gives; a number not in the table is a protocol error. Only the
-// interactive session uses it today; forwarded ports and SFTP become more rows with their own handlers.
+// dispatched by the recipient number the host gives; a number not in the table is a protocol error. A row stays until
+// CLOSE has gone both ways (RFC 4254 section 5.3), so what the host sent before it saw ours still finds it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -62,6 +62,9 @@ struct channel {
     // Whether outgoing data waits for the host's window (negotiated mode; the fixed suite never waits).
     bool window_limited = false;
     channel_state state = channel_state::opening;
+    // The handler let go (its SFTP client failed, say): the engine closes the channel, drops whatever still arrives
+    // for it and frees the row on the host's CLOSE (or its refusal of the open), the handler hearing nothing more.
+    bool released = false;
     channel_handler* handler = nullptr;
     // Outgoing bytes waiting for window, at most pending_limit of them.
     std::vector<std::uint8_t> pending;
@@ -72,7 +75,9 @@ class channel_table {
 public:
     // The numbers given out start at the session channel's written 27.
     static constexpr std::uint32_t first_id = 27;
-    static constexpr std::size_t max_channels = 64;
+    // A browser through a dynamic forward opens hundreds; the bound keeps a runaway peer or page from taking memory
+    // without end (a row is about 100 bytes, its tunnel link's buffers far more).
+    static constexpr std::size_t max_channels = 4096;
 
     channel_table() = default;
     ~channel_table();
@@ -85,10 +90,13 @@ public:
     channel* find(std::uint32_t local_id) const;
     void remove(std::uint32_t local_id);
     void clear();
-    std::size_t size() const { return rows_.size(); }
+    std::size_t size() const { return count_; }
 
 private:
+    // Indexed by number - first_id; a free number is a null slot, trailing ones trimmed.
     std::vector<std::unique_ptr<channel>> rows_;
+    std::size_t count_ = 0;
+    std::size_t lowest_free_ = 0;  // no free slot below it
 };
 
 // Counts `n` arrived bytes against the local window (a host that sends more than allowed empties it instead of

@@ -283,6 +283,12 @@ private:
     void on_channel_open(wire_reader& r);
     void on_request_answer(wire_reader& r);
     void refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why);
+    // The row is open, not released and our CLOSE not sent: its messages reach its handler; others are dropped.
+    static bool listening(const channel& c);
+    // CHANNEL_CLOSE for an open row, which stays (closing) until the host's CLOSE.
+    void send_close(channel& c);
+    // The handler lets go of its row (see channel::released): CLOSE goes now or once the host confirms the open.
+    void release_channel(std::uint32_t id);
     // CHANNEL_FAILURE for a host's channel request that wants an answer.
     void refuse_request(const channel& c, bool want_reply);
     void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);

@@ -43,6 +43,7 @@ void ssh2_engine::on_open_confirmation(wire_reader& r) {
     c->remote_window = *window;
     c->remote_max_packet = *max_packet;
     c->state = channel_state::open;
+    if (c->released) return send_close(*c);
     // Channel-type data may follow: the type's handler reads it, or not.
     c->handler->opened(*c, r);
 }
@@ -56,14 +57,19 @@ void ssh2_engine::on_open_failure(wire_reader& r) {
     r.string();
     if (r.ok() && !finished(r)) return;
     if (c->state != channel_state::opening) return fail(msg::protocol_violation);
-    c->handler->open_refused(*c, reason.value_or(0), text ? host_text(*text, 256) : std::string());
+    const std::uint32_t id = c->local_id;
+    if (!c->released) c->handler->open_refused(*c, reason.value_or(0), text ? host_text(*text, 256) : std::string());
+    // Nothing more comes for a refused channel.
+    if (!closed_) channels_.remove(id);
 }
+
+bool ssh2_engine::listening(const channel& c) { return !c.released && c.state == channel_state::open; }
 
 void ssh2_engine::on_data(wire_reader& r) {
     channel* c = recipient(r);
     if (!c) return;
     const auto payload = r.string();
-    if (payload && finished(r)) take_data(*c, *payload, std::nullopt);
+    if (payload && finished(r) && listening(*c)) take_data(*c, *payload, std::nullopt);
 }
 
 void ssh2_engine::on_extended_data(wire_reader& r) {
@@ -71,7 +77,7 @@ void ssh2_engine::on_extended_data(wire_reader& r) {
     if (!c) return;
     const auto code = r.u32();
     const auto payload = r.string();
-    if (payload && finished(r)) take_data(*c, *payload, code);
+    if (payload && finished(r) && listening(*c)) take_data(*c, *payload, code);
 }
 
 void ssh2_engine::take_data(channel& c, std::span<const std::uint8_t> payload, std::optional<std::uint32_t> code) {
@@ -95,7 +101,7 @@ void ssh2_engine::on_window_adjust(wire_reader& r) {
     if (!c) return;
     const auto add = r.u32();
     if (!add || !finished(r)) return;
-    if (!c->window_limited) return;  // the fixed suite never limits what it sends
+    if (!c->window_limited || !listening(*c)) return;  // the fixed suite never limits what it sends
     grow_remote_window(*c, *add);
     const std::uint32_t id = c->local_id;
     flush_pending(*c);
@@ -105,27 +111,35 @@ void ssh2_engine::on_window_adjust(wire_reader& r) {
 
 void ssh2_engine::on_eof(wire_reader& r) {
     channel* c = recipient(r);
-    if (c && finished(r)) c->handler->eof(*c);
+    if (c && finished(r) && listening(*c)) c->handler->eof(*c);
 }
 
 void ssh2_engine::on_close(wire_reader& r) {
     channel* c = recipient(r);
-    if (c && finished(r)) c->handler->closed(*c);
+    if (!c || !finished(r)) return;
+    const std::uint32_t id = c->local_id;
+    if (!c->released) c->handler->closed(*c);
+    if (closed_) return;
+    // CLOSE has now gone both ways for a row its handler let go.
+    channel* still = channels_.find(id);
+    if (!still || !still->released) return;
+    if (still->state == channel_state::open) send_close(*still);
+    if (!closed_) channels_.remove(id);
 }
 
 void ssh2_engine::on_channel_success(wire_reader& r) {
     channel* c = recipient(r);
-    if (c && finished(r)) c->handler->reply(*c, true);
+    if (c && finished(r) && listening(*c)) c->handler->reply(*c, true);
 }
 
 void ssh2_engine::on_channel_failure(wire_reader& r) {
     channel* c = recipient(r);
-    if (c && finished(r)) c->handler->reply(*c, false);
+    if (c && finished(r) && listening(*c)) c->handler->reply(*c, false);
 }
 
 void ssh2_engine::on_channel_request(wire_reader& r) {
     channel* c = recipient(r);
-    if (!c) return;
+    if (!c || !listening(*c)) return;
     const auto type = r.string();
     const auto want_reply = r.boolean();
     if (!type || !want_reply) return;
@@ -141,6 +155,21 @@ void ssh2_engine::on_global_request(wire_reader& r) {
     if (!want_reply || !*want_reply) return;
     // Keep-alive probes want an answer; a refusal is the answer for every request we do not serve.
     send(begin(SSH_MSG_REQUEST_FAILURE));
+}
+
+void ssh2_engine::send_close(channel& c) {
+    c.state = channel_state::closing;
+    wire_writer w = begin(SSH_MSG_CHANNEL_CLOSE);
+    w.u32(c.remote_id);
+    send(w);
+}
+
+void ssh2_engine::release_channel(std::uint32_t id) {
+    channel* c = channels_.find(id);
+    if (!c || c->released) return;
+    c->released = true;
+    // One still opening is closed once the host confirms it.
+    if (c->state == channel_state::open && !closed_) send_close(*c);
 }
 
 void ssh2_engine::send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n) {
@@ -171,6 +200,8 @@ void ssh2_engine::open_session() {
     const std::uint32_t max_packet = negotiated_ ? large_max_packet : announced_max_packet;
     channel* c = channels_.add(session_type_, window, max_packet, negotiated_, negotiated_ ? pending_send_limit : 0);
     if (!c) return fail(msg::out_of_memory);
+    // Typed text may be a password: it never moves, so wiping the row leaves no copy.
+    if (negotiated_) c->pending.reserve(pending_send_limit);
     session_ = c->local_id;
     send(channel_open("session", *c));
 }

@@ -28,20 +28,15 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
         channel* c = id ? e.channels_.find(*id) : nullptr;
         return c && c->state == channel_state::open ? c : nullptr;
     }
-    // The channel is over: the row goes, the client and the owner hear why (once).
+    // The channel is over: the engine closes it (replies still on their way are dropped there, never taken as a
+    // protocol error), and the client and the owner hear why (once).
     void end(std::string_view why) {
-        if (id) e.channels_.remove(*id);
+        if (id) e.release_channel(*id);
         id.reset();
         if (over) return;
         over = true;
         client.lost(why);
         if (events.ended) events.ended(why);
-    }
-    void send_close(channel& c) {
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_CLOSE);
-        w.u32(c.remote_id);
-        c.state = channel_state::closing;
-        e.send(w);
     }
 
     // ----- sftp::client::transport -----
@@ -90,12 +85,7 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
         } else {
             client.receive(d);
             if (e.closed_) return;
-            if (!client.failure().empty() && !over) {
-                const std::string why = client.failure();
-                if (channel* still = row()) send_close(*still);
-                if (e.closed_) return;
-                return end(why);
-            }
+            if (!client.failure().empty() && !over) return end(std::string(client.failure()));
         }
         // What the client took (all of it: it keeps at most one packet) reopens the window.
         channel* still = e.channels_.find(local_id);
@@ -103,10 +93,7 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
         if (const std::uint32_t add = reopen_window(*still, d.size())) e.send_window_adjust(*still, add);
     }
     void eof(channel&) override {}
-    void closed(channel& c) override {
-        if (c.state == channel_state::open) send_close(c);
-        end("the host closed the SFTP channel");
-    }
+    void closed(channel&) override { end("the host closed the SFTP channel"); }
     void request(channel& c, std::string_view, bool want_reply, wire_reader&) override {
         e.refuse_request(c, want_reply);
     }
@@ -142,11 +129,7 @@ void ssh2_engine::start_sftp() {
     send(channel_open("session", *c));
 }
 
-void ssh2_engine::close_sftp() {
-    if (!sftp_) return;
-    if (channel* c = sftp_->row()) sftp_->send_close(*c);
-    if (!closed_) stop_sftp();
-}
+void ssh2_engine::close_sftp() { stop_sftp(); }
 
 void ssh2_engine::stop_sftp() {
     if (sftp_) sftp_->end("the session ended");

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "../support/scoped_home.h"
 #include "ssh/agent.h"
@@ -2407,6 +2408,131 @@ TEST_F(Ssh2Sftp, ARefusedSubsystemIsNamedAndTheShellGoesOn) {
     EXPECT_EQ(eng->sftp(), nullptr);
     send(data_for(27, "still here"));
     EXPECT_NE(io.delivered.find("still here"), std::string::npos);
+}
+
+// The SFTP channel lets go after a failure, but its row stays until the host's CLOSE: whatever the host sent before
+// it saw ours is dropped, never taken as a message for a channel that is not open, and the shell goes on.
+TEST_F(Ssh2Sftp, AFailedChannelDropsWhatWasInFlightUntilTheHostsClose) {
+    answer_version();
+    ASSERT_NE(ready, nullptr);
+    send(data_for(ours, std::string("\0\0\0\1\x65", 5)));  // a STATUS without its request number
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(next(97), channel_msg(97, 11)) << "the failed channel is closed at once";
+    EXPECT_EQ(eng->sftp(), nullptr);
+
+    bytes stderr_line = channel_msg(95, ours);
+    put_u32(stderr_line, 1);
+    put_string(stderr_line, "late");
+    bytes adjust = channel_msg(93, ours);
+    put_u32(adjust, 4096);
+    bytes exit_status = channel_msg(98, ours);
+    put_string(exit_status, "exit-status");
+    exit_status.push_back(1);  // wants a reply
+    put_u32(exit_status, 0);
+    const bytes in_flight[] = {data_for(ours, std::string("\0\0\0\x0c\x65\0\0\0\x07\0\0\0\0\0\0\0", 17)),
+                               stderr_line,
+                               adjust,
+                               channel_msg(96, ours),
+                               exit_status,
+                               channel_msg(99, ours)};
+    for (const bytes& m : in_flight) send(m);
+    EXPECT_EQ(io.disconnects, 0) << io.cause;
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(nothing_sent()) << "nothing more for the closed channel, not even a refusal";
+    EXPECT_EQ(ended.size(), 1u) << "the owner heard it once";
+
+    send(channel_msg(97, ours));
+    EXPECT_TRUE(nothing_sent()) << "our CLOSE went already";
+    send(data_for(27, "shell alive"));
+    EXPECT_EQ(io.delivered, "shell alive");
+    send(data_for(ours, "later still"));
+    EXPECT_TRUE(said(ssh::unknown_channel_message(ours))) << "after CLOSE both ways the number is free";
+}
+
+// The other ways the SFTP channel ends close it too, and keep its row until the host's answer: a refused subsystem,
+// the host's own CLOSE (answered), and a channel let go before the host confirmed it.
+TEST_F(Ssh2Sftp, EveryEndingClosesTheChannelBothWays) {
+    send(channel_msg(100, ours));
+    EXPECT_EQ(next(97), channel_msg(97, 11)) << "a refused subsystem's channel is closed, not left open";
+    send(data_for(ours, "\0\0\0\1"));
+    send(channel_msg(97, ours));
+    EXPECT_EQ(io.disconnects, 0) << io.cause;
+    send(data_for(ours, "gone"));
+    EXPECT_TRUE(said(ssh::unknown_channel_message(ours)));
+}
+
+TEST_F(Ssh2Sftp, TheHostsCloseIsAnsweredAndFreesTheRow) {
+    answer_version();
+    send(channel_msg(97, ours));
+    EXPECT_EQ(next(97), channel_msg(97, 11));
+    EXPECT_EQ(ended, std::vector<std::string>{"the host closed the SFTP channel"});
+    EXPECT_TRUE(nothing_sent());
+    send(data_for(ours, "gone"));
+    EXPECT_TRUE(said(ssh::unknown_channel_message(ours)));
+}
+
+TEST_F(Ssh2Tunnels, AChannelLetGoWhileOpeningIsClosedOnceConfirmedOrFreedOnARefusal) {
+    for (const bool confirmed : {true, false}) {
+        start("");
+        std::vector<std::string> ends;
+        eng->open_sftp({nullptr, [&](std::string_view why) { ends.emplace_back(why); }});
+        const bytes open = next(90);
+        ssh::wire_reader r(open.data() + 1, open.size() - 1);
+        r.text();
+        const std::uint32_t ours = *r.u32();
+        eng->goodbye();  // Disconnect lets the opening channel go before the host answered
+        ASSERT_EQ(ends.size(), 1u);
+        while (srv().client_packet()) {
+        }
+        if (confirmed) {
+            send(confirm(ours, 12, 1 << 20));
+            EXPECT_EQ(next(97), channel_msg(97, 12)) << "closed as soon as it has a number on the host";
+            send(data_for(ours, "in flight"));
+            send(channel_msg(97, ours));
+        } else {
+            bytes failure = channel_msg(92, ours);
+            put_u32(failure, 1);
+            put_string(failure, "no");
+            put_string(failure, "");
+            send(failure);
+            EXPECT_TRUE(nothing_sent());
+        }
+        EXPECT_EQ(io.disconnects, 0) << io.cause;
+        send(data_for(ours, "gone"));
+        EXPECT_TRUE(said(ssh::unknown_channel_message(ours))) << confirmed;
+    }
+}
+
+// A browser through a dynamic forward opens hundreds of connections: the table grows past its first 64 rows.
+TEST_F(Ssh2Tunnels, TwoHundredTunnelChannelsOpenAndCarryData) {
+    start("L8080:web:80");
+    std::vector<std::pair<std::uint32_t, fwd_fakes::fake_stream*>> links;
+    for (int k = 0; k < 200; ++k) {
+        fwd_fakes::fake_stream* p = net.arrive("127.0.0.1 8080");
+        const bytes open = next(90);
+        ssh::wire_reader r(open.data() + 1, open.size() - 1);
+        ASSERT_EQ(*r.text(), "direct-tcpip") << k;
+        const std::uint32_t ours = *r.u32();
+        send(confirm(ours, 1000 + std::uint32_t(k), 1 << 16));
+        links.emplace_back(ours, p);
+    }
+    std::set<std::uint32_t> numbers;
+    for (const auto& l : links) numbers.insert(l.first);
+    EXPECT_EQ(numbers.size(), 200u);
+    for (const std::size_t k : {std::size_t(63), std::size_t(64), std::size_t(199)}) {
+        links[k].second->send("to " + std::to_string(k));
+        const bytes d = next(94);
+        ssh::wire_reader r(d.data() + 1, d.size() - 1);
+        EXPECT_EQ(*r.u32(), 1000 + k);
+        const auto got = *r.string();
+        EXPECT_EQ(std::string(got.begin(), got.end()), "to " + std::to_string(k));
+        send(data_for(links[k].first, "from " + std::to_string(k)));
+        links[k].second->drain(1 << 10);
+        EXPECT_EQ(std::string(links[k].second->rec.outbox.begin(), links[k].second->rec.outbox.end()),
+                  "from " + std::to_string(k));
+    }
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(io.disconnects, 0);
 }
 
 TEST_F(Ssh2Tunnels, DisconnectClosesEachTunnelThenTheSession) {
