@@ -581,8 +581,7 @@ bool CMainFrame::event(QEvent* e) { return QMainWindow::event(e); }
 bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
     if (watched == view_ && e->type() == QEvent::KeyPress) {
         const auto* ke = static_cast<QKeyEvent*>(e);
-        const bool modifier_only = ke->key() == Qt::Key_Shift || ke->key() == Qt::Key_Control ||
-                                   ke->key() == Qt::Key_Alt || ke->key() == Qt::Key_Meta;
+        const bool modifier_only = CVellumView::modifier_key(ke->key());
         if (ke->key() == Qt::Key_R && (ke->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier)) ==
                                           (Qt::ControlModifier | Qt::ShiftModifier)) {
             // Connected, the key belongs to the host.

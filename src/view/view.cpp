@@ -833,6 +833,23 @@ int character_of(const QKeyEvent* e, bool ctrl) {
 }
 }  // namespace
 
+bool CVellumView::modifier_key(int k) {
+    switch (k) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_Mode_switch: return true;
+    default: return false;
+    }
+}
+
 void CVellumView::keyPressEvent(QKeyEvent* e) {
     blink_phase_ = true;
     const Qt::KeyboardModifiers mods = e->modifiers();
@@ -842,6 +859,12 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
         return;
     }
     const int k = e->key();
+    // Each modifier arrives as a press of its own: it must not cost the selection that Ctrl+Shift+C is about to
+    // copy, nor use up a pending swallow.
+    if (modifier_key(k)) {
+        e->accept();
+        return;
+    }
     // Esc gives up an attempt still being set up (a host that accepts and then says nothing); the message pane
     // says so meanwhile.
     if (k == Qt::Key_Escape && session_->setting_up()) {
@@ -879,7 +902,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     if (r.action == key_action::copy) {
         mouse_->copy();
     } else {
-        if (k != Qt::Key_Control && k != Qt::Key_Alt) mouse_->key_pressed(false);
+        mouse_->key_pressed(false);
         run_key_result(r);
     }
 

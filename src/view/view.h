@@ -150,6 +150,8 @@ public:
 
     // The keyboard layer's modes (emulator flags and settings).
     key_modes current_key_modes() const;
+    // Shift, Ctrl, Alt and the other keys that only change what the next key means.
+    static bool modifier_key(int qt_key);
     bool reverse_screen() const { return reverse_screen_; }
 
     // Set by the SSH engines, for the security pane. Unset: no SSH.

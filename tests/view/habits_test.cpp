@@ -167,6 +167,81 @@ TEST_F(habits_fixture, CtrlShiftFAsksForTheFindBar) {
     EXPECT_EQ(sockets.sent, "\x06") << "Ctrl+F stays the host's";
 }
 
+// Keys as the window system delivers them: each modifier its own press, then the key, then the releases.
+struct stroke {
+    int key;
+    Qt::KeyboardModifiers mods;
+    QString text;
+};
+
+void press_each(QWidget* w, std::initializer_list<stroke> strokes) {
+    for (const stroke& s : strokes) {
+        QKeyEvent e(QEvent::KeyPress, s.key, s.mods, s.text);
+        QApplication::sendEvent(w, &e);
+    }
+    for (const stroke& s : strokes) {
+        QKeyEvent e(QEvent::KeyRelease, s.key, s.mods, s.text);
+        QApplication::sendEvent(w, &e);
+    }
+}
+
+constexpr Qt::KeyboardModifiers ctrl_shift = Qt::ControlModifier | Qt::ShiftModifier;
+
+TEST_F(habits_fixture, CopyAndPasteKeysPressedOneKeyAtATime) {
+    connect_xterm(true);
+    host("\x1b[H\x1b[2Jhello");
+    struct order {
+        const char* name;
+        stroke first, second;
+    };
+    const order orders[] = {
+        {"Shift then Ctrl", {Qt::Key_Shift, Qt::ShiftModifier, {}}, {Qt::Key_Control, ctrl_shift, {}}},
+        {"Ctrl then Shift", {Qt::Key_Control, Qt::ControlModifier, {}}, {Qt::Key_Shift, ctrl_shift, {}}},
+        // Some window systems report a modifier's own press before its state includes it.
+        {"state after the press", {Qt::Key_Shift, Qt::NoModifier, {}}, {Qt::Key_Control, Qt::ShiftModifier, {}}},
+    };
+    for (const order& o : orders) {
+        SCOPED_TRACE(o.name);
+        QGuiApplication::clipboard()->clear();
+        view->mouse().select_all();
+        press_each(view.get(), {o.first, o.second, {Qt::Key_C, ctrl_shift, QStringLiteral("\x03")}});
+        EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("hello")));
+        EXPECT_FALSE(view->mouse().has_selection()) << "the copy takes the selection";
+        EXPECT_EQ(sockets.sent, "");
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("pwd"));
+        press_each(view.get(), {o.first, o.second, {Qt::Key_V, ctrl_shift, QStringLiteral("\x16")}});
+        EXPECT_EQ(sockets.sent, "pwd");
+        sockets.sent.clear();
+    }
+}
+
+TEST_F(habits_fixture, AModifierAloneKeepsTheSelectionAndSendsNothing) {
+    const stroke modifiers[] = {
+        {Qt::Key_Shift, Qt::ShiftModifier, {}},       {Qt::Key_Control, Qt::ControlModifier, {}},
+        {Qt::Key_Meta, Qt::MetaModifier, {}},         {Qt::Key_Alt, Qt::AltModifier, {}},
+        {Qt::Key_AltGr, Qt::GroupSwitchModifier, {}}, {Qt::Key_Super_L, Qt::NoModifier, {}},
+        {Qt::Key_CapsLock, Qt::NoModifier, {}},       {Qt::Key_Hyper_R, Qt::NoModifier, {}}};
+    for (bool xterm : {false, true}) {
+        for (int meta : {0, 1}) {
+            SCOPED_TRACE(std::string(xterm ? "xterm" : "vt220") + (meta ? " meta" : ""));
+            if (!view->connected()) connect_xterm(xterm);
+            settings().termtype = xterm ? "xterm" : "vt220";
+            settings().alt_meta = meta;
+            view->settings_changed();
+            host("\x1b[H\x1b[2Jhello");
+            sockets.sent.clear();
+            view->mouse().select_all();
+            for (const stroke& m : modifiers) press_each(view.get(), {m});
+            EXPECT_TRUE(view->mouse().has_selection());
+            EXPECT_EQ(sockets.sent, "");
+            key(Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+            EXPECT_FALSE(view->mouse().has_selection()) << "a real key still removes it";
+            EXPECT_EQ(sockets.sent, "a");
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Find bar
 
