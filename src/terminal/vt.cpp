@@ -26,8 +26,8 @@ enum : int {
     st_g0 = 4,
     st_g1 = 5,
     st_vt52_address = 6,
-    st_dcs = 7,
-    st_string = 8,  // OSC, PM or APC
+    st_skip_one = 7,  // ESC % and the like: the next byte ends the sequence
+    st_string = 8,    // DCS, OSC, SOS, PM or APC
 };
 
 // Bytes that the ground state prints: 0x20..0xFF except the five C1 introducers it acts on. With utf8 on, the fast
@@ -216,8 +216,8 @@ void vt::reset_parser() {
     len_ = 0;
     params_ = csi_params{};
     flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
-    dcs_prev_ = 'A';
-    string_osc_ = osc_esc_ = false;
+    string_kind_ = string_other;
+    string_esc_ = false;
     osc_.clear();
     flag_csi_space_ = flag_dollar_ = false;
     utf8_.reset();
@@ -310,8 +310,8 @@ int vt::feed_byte(uint8_t c) {
     case st_g0: designate(c, 0); break;
     case st_g1: designate(c, 1); break;
     case st_vt52_address: vt52_address(c); break;
-    case st_string: control_string(c); break;
-    default: dcs(c); break;
+    case st_skip_one: state_ = c == ESC ? st_escape : st_ground; break;
+    default: control_string(c); break;
     }
     return reply_pending_;
 }
@@ -586,10 +586,7 @@ void vt::ground(uint8_t c) {
         flag_question_ = flag_greater_ = false;
         enter_csi();
         break;
-    case 0x90:
-        flag_question_ = flag_greater_ = false;
-        state_ = st_dcs;
-        break;
+    case 0x90: enter_string(string_dcs); break;
     // Exactly ESC D and ESC M, so in VT52 mode 0x84 moves the cursor left.
     case 0x84: escape('D'); break;
     case 0x8D: escape('M'); break;
@@ -637,14 +634,20 @@ void vt::enter_csi() {
     flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
 }
 
+void vt::enter_string(uint8_t kind) {
+    state_ = st_string;
+    string_kind_ = kind;
+    osc_.clear();
+}
+
 void vt::escape(uint8_t c) {
     state_ = st_ground;
     const bool v52 = vt52_mode_;
-    const bool osc_end = osc_esc_;
-    osc_esc_ = false;
+    const bool string_end = string_esc_;
+    string_esc_ = false;
     switch (c) {
     case '\\':
-        if (osc_end) finish_osc(false);
+        if (string_end) finish_string(false);
         osc_.clear();
         return;
     case ESC: state_ = st_escape; return;
@@ -722,16 +725,17 @@ void vt::escape(uint8_t c) {
                 for (int r = row_ + 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
         }
         return;
-    case 'P': state_ = st_dcs; return;
+    case 'P': enter_string(string_dcs); return;
     case ']':
     case '^':
     case '_':
-        // OSC, PM, APC. In VT52 mode these are not string introducers.
-        if (!v52) {
-            state_ = st_string;
-            string_osc_ = c == ']';
-            osc_.clear();
-        }
+    case 'X':
+        // OSC, PM, APC, SOS. In VT52 mode these are not string introducers.
+        if (!v52) enter_string(c == ']' ? string_osc : string_other);
+        return;
+    case '%':
+        // Character set selection (ESC % G, ESC % @): the setting decides UTF-8, so the final is only consumed.
+        if (!v52) state_ = st_skip_one;
         return;
     case 'Y':
         if (v52) {
@@ -812,38 +816,33 @@ void vt::vt52_address(uint8_t c) {
     len_ = 0;
 }
 
-void vt::dcs(uint8_t c) {
-    if (c == '\\' && dcs_prev_ == ESC) {
-        state_ = st_ground;
-        return;
-    }
-    dcs_prev_ = c;
-}
-
-// Inside an OSC, PM or APC string nothing is acted on. ESC leaves it (ESC \ is the terminator; any other escape
-// sequence still acts), CAN and SUB abort it, BEL ends an OSC (hosts end titles with it), and 0x9C ends it in byte
-// mode only: in UTF-8 it is a continuation byte of the string's own text.
-// The xterm emulation keeps an OSC's text (bounded, controls dropped) and acts on it when it ends properly.
+// Inside a DCS, OSC, SOS, PM or APC string nothing is acted on or shown. ESC leaves it (ESC \ is the terminator;
+// any other escape sequence still acts, so ESC c resets), CAN and SUB abort it, BEL ends an OSC (hosts end titles
+// with it), and 0x9C ends it in byte mode only: in UTF-8 it is a continuation byte of the string's own text.
+// The xterm emulation keeps an OSC's or DCS's text (bounded, controls dropped) and acts on it when it ends properly.
 void vt::control_string(uint8_t c) {
-    const bool keep = keep_osc();
+    const bool keep = keep_string();
     switch (c) {
     case ESC:
         state_ = st_escape;
         flag_question_ = flag_greater_ = flag_space_ = false;
-        osc_esc_ = keep;
+        string_esc_ = keep;
         break;
     case 0x18:
-    case 0x1A: state_ = st_ground; break;
+    case 0x1A:
+        state_ = st_ground;
+        osc_.clear();
+        break;
     case 0x07:
-        if (string_osc_) {
+        if (string_kind_ == string_osc) {
             state_ = st_ground;
-            if (keep) finish_osc(true);
+            if (keep) finish_string(true);
         }
         break;
     case 0x9C:
         if (!options_.utf8) {
             state_ = st_ground;
-            if (keep) finish_osc(false);
+            if (keep) finish_string(false);
         }
         break;
     default:
@@ -858,8 +857,10 @@ void vt::control_string(uint8_t c) {
 }
 
 // Shells report their folder whatever the terminal type, so the VT220 keeps an OSC while it may still be an OSC 7.
-bool vt::keep_osc() const {
-    if (!string_osc_) return false;
+// Only the xterm emulation answers a DCS.
+bool vt::keep_string() const {
+    if (string_kind_ == string_dcs) return xterm();
+    if (string_kind_ != string_osc) return false;
     if (xterm()) return true;
     return osc_.size() < 2 ? std::string_view("7;").starts_with(osc_) : osc_.compare(0, 2, "7;") == 0;
 }
@@ -913,6 +914,17 @@ std::string_view cut_title(std::string_view title, bool utf8) {
 }
 
 }  // namespace
+
+void vt::finish_string(bool bel) {
+    if (string_kind_ == string_osc)
+        finish_osc(bel);
+    else if (string_kind_ == string_dcs)
+        finish_dcs();
+    osc_.clear();
+}
+
+// No DCS is answered yet: the string is dropped once it ends.
+void vt::finish_dcs() {}
 
 // OSC 0 (icon name and title) and 2 (title) set the window title; 1 (icon name alone) is ignored. Colour queries
 // are answered with the terminator the host used.

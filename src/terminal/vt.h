@@ -216,8 +216,11 @@ private:
     void esc_hash(uint8_t c);
     void designate(uint8_t c, int which);
     void vt52_address(uint8_t c);
-    void dcs(uint8_t c);
+    enum : uint8_t { string_other, string_osc, string_dcs };
+    void enter_string(uint8_t kind);
     void control_string(uint8_t c);
+    void finish_string(bool bel);
+    void finish_dcs();
     void csi(uint8_t c);
     void csi_final(uint8_t c);
     void csi_dispatch(uint8_t c);
@@ -271,8 +274,8 @@ private:
     void osc_link(std::string_view args);
     void osc_clipboard(std::string_view args);
     void osc_folder(std::string_view args);
-    // Whether the OSC being received is kept: any in xterm, only an OSC 7 in the VT220.
-    bool keep_osc() const;
+    // Whether the string being received is kept: any OSC or DCS in xterm, only an OSC 7 in the VT220.
+    bool keep_string() const;
     void reset_xterm_state();
     bool reset_palette_entry(int i);
     void alternate_screen(int mode, bool on);
@@ -349,10 +352,9 @@ private:
     char buf_[csi_limit_xterm];
     int len_ = 0;
     csi_params params_;
-    uint8_t dcs_prev_ = 'A';
-    bool string_osc_ = false;  // the control string is an OSC, which BEL also ends
-    bool osc_esc_ = false;     // an OSC being kept was left by ESC: ESC \ completes it
-    std::string osc_;          // the OSC being kept (xterm, and OSC 7 in both), bounded
+    uint8_t string_kind_ = string_other;  // an OSC is also ended by BEL
+    bool string_esc_ = false;             // a string being kept was left by ESC: ESC \ completes it
+    std::string osc_;                     // the OSC or DCS being kept (xterm, and OSC 7 in both), bounded
     std::string folder_, folder_host_;
     utf8_decoder utf8_;
 
