@@ -111,8 +111,7 @@ struct forwarder::link : stream_events, channel_events {
     void channel_writable() override { pump_to_host(); }
     void channel_eof() override {
         host_eof = true;
-        flush_to_local();
-        if (local_eof) close_channel();
+        flush_to_local();  // closes the channel once the program has it all and has ended its own side
     }
     void channel_closed() override {
         channel_live = false;
@@ -172,7 +171,7 @@ struct forwarder::link : stream_events, channel_events {
             if (n < 0) {
                 local_eof = true;
                 ssh.send_eof(ch);
-                if (host_eof) close_channel();
+                if (host_eof && to_local.empty()) close_channel();
                 return;
             }
             ssh.send(ch, {buf.data(), std::size_t(n)});
@@ -190,7 +189,11 @@ struct forwarder::link : stream_events, channel_events {
         if (to_local_at == to_local.size()) {
             to_local.clear();
             to_local_at = 0;
-            if (host_eof && stream) stream->shutdown_write();
+            if (host_eof && stream) {
+                stream->shutdown_write();
+                // Only now: the host's CLOSE would take the bytes the program has not taken yet with it.
+                if (local_eof) close_channel();
+            }
         }
     }
 

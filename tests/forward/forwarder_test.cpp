@@ -89,6 +89,40 @@ TEST_F(ForwarderTest, FlowControlIsPerLink) {
     EXPECT_EQ(str(a.sent), "abcdefgh");
 }
 
+// Both ends half-close, in either order, while the program still has host data to read: the channel stays open
+// until the program has taken all of it (the host's CLOSE would otherwise drop what the link still holds).
+TEST_F(ForwarderTest, HalfClosedLinkClosesOnlyAfterTheProgramTookEverything) {
+    start("L8080:web:80");
+    for (const bool program_first : {true, false}) {
+        SCOPED_TRACE(program_first ? "program ends first" : "host ends first");
+        fake_stream* s = net.arrive("127.0.0.1 8080");
+        const stream_record& seen = s->rec;
+        fake_channel& c = ssh.last();
+        c.ev->channel_opened();
+        s->room = 2;
+        auto program_ends = [&] {
+            s->program_closed = true;
+            s->ev->stream_readable();
+            EXPECT_TRUE(c.eof);
+        };
+        if (program_first) program_ends();
+        c.ev->channel_data(b("abcdef"));
+        c.ev->channel_eof();
+        if (!program_first) program_ends();
+        EXPECT_FALSE(c.closed) << "4 bytes still wait for the program";
+        EXPECT_FALSE(seen.shut);
+        s->drain(2);
+        EXPECT_FALSE(c.closed);
+        s->drain(10);
+        EXPECT_EQ(str(seen.outbox), "abcdef");
+        EXPECT_TRUE(seen.shut);
+        EXPECT_TRUE(c.closed);
+        c.ev->channel_closed();
+        EXPECT_TRUE(seen.destroyed);
+    }
+    EXPECT_EQ(status(0).open, 0);
+}
+
 TEST_F(ForwarderTest, ListenFailureIsNamedAndTheOthersOpen) {
     net.busy = {"127.0.0.1 8080"};
     start("L8080:web:80,D1080");
