@@ -575,6 +575,31 @@ TEST_F(SshModern, ColumnSwitchReachesTheHost) {
     EXPECT_TRUE(sw.screen_has("24 80")) << sw.out;
 }
 
+// An SFTP server that answers with a malformed reply and more replies behind it: the SFTP channel fails and closes,
+// the replies already on their way are dropped, and the shell on the same connection goes on.
+TEST_F(SshModern, AHostileSftpServerEndsOnlyItsOwnChannel) {
+    // The subsystem runs as the test account, which cannot enter this test's private folder.
+    char tmpl[] = "/tmp/qtelnet-hostile-sftp-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path shared = tmpl;
+    fs::permissions(shared, fs::perms::all);
+    const std::string marker = (shared / "sent").string();
+    const int port = start_sshd(
+        {std::string("Subsystem sftp ") + python + " " + peers_dir + "hostile_sftp.py " + marker}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    // The shell speaks only once the SFTP server has sent everything.
+    const run_result r =
+        to_sshd(port,
+                {"--get", "remote.txt", (dir / "local.txt").string(), "--hold", "--expect", "$ ", "--send",
+                 "while [ ! -e " + marker + " ]; do sleep 0.1; done; sleep 0.5; echo alive-$((6*7)); exit\\015"},
+                sshd_password, 20);
+    fs::remove_all(shared);
+    EXPECT_EQ(r.status, 1) << "the transfer failed" << r.err;
+    EXPECT_TRUE(r.said("vtsession: get remote.txt failed: ") || r.said("vtsession: SFTP: ")) << r.err;
+    EXPECT_FALSE(r.said("which is not open")) << r.err;
+    EXPECT_TRUE(r.screen_has("alive-42")) << r.out << r.err;
+}
+
 TEST_F(SshModern, KnownHosts) {
     check_host_key = "1";
     const int port = start_sshd({}, "ed25519");

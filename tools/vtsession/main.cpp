@@ -54,7 +54,8 @@ int usage() {
         "usage: vtsession --host H --port P [--settings FILE] [--config NAME] [--set key=value]... [--send TEXT]...\n"
         "                 [--expect TEXT] [--timeout SECONDS] [--json] [--history] [--accept-new-host-key]\n"
         "                 [--capture FILE] [--log] [--resolve NAME=ADDRESS]... [--hold]\n"
-        "  --hold                 after the sends, stay connected until the session ends or the timeout passes\n"
+        "  --hold                 after the sends (and the transfers), stay connected until the session ends or the\n"
+        "                         timeout passes\n"
         "                         (keep-alives go on meanwhile) instead of leaving once the host is quiet\n"
         "  --resolve NAME=ADDRESS answer name lookups from these pairs alone; any other name is not found, and no\n"
         "                         query goes to the system resolver\n"
@@ -509,6 +510,12 @@ int main(int argc, char** argv) {
     tool_term_host term_host;
     qt_timer resize_timer;         // the SSH client holds it: made first, gone last
     qt_tunnel_network tunnel_net;  // the same for the tunnels' listeners and connections
+    if (stub_resolver)
+        tunnel_net.set_resolver([names](const std::string& name, std::uint16_t port) {
+            const auto it = names.find(QString::fromStdString(name));
+            if (it == names.end()) return lookup_answer{{}, "Host not found"};
+            return literal_address(it->second.toString().toStdString(), port);
+        });
     connection link(connection_parts{sockets, proxy_timer, ui, view, system_session_clock(), &term_host,
                                      nettopc_table(), pctonet_table()});
     session& net = link.net();
@@ -611,7 +618,8 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!sftp_jobs.empty() && !transfers.done()) transfers.ended(net.connected() ? "timed out" : "connection closed");
     view.since_data.restart();
-    while (sftp_jobs.empty() && net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
+    // --hold keeps the session after the transfers too, so a test can see the shell outlive a failed channel.
+    while ((sftp_jobs.empty() || hold) && net.connected() && !view.exit_posted && clock.elapsed() < timeout_ms &&
            (hold || view.since_data.elapsed() < quiet_ms))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (net.connected()) net.disconnect(true);
