@@ -299,7 +299,12 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
             fail(ssh1_msg::no_tty);
             return;
         }
-        // A refused pty still gets a shell.
+        // A refused pty still gets a shell, and the user hears why it has no terminal.
+        if (type == smsg_failure) {
+            io_.session_log_line(ssh1_msg::pty_refused);
+            if (note) note(ssh1_msg::pty_refused);
+            if (ended_) return;
+        }
         send_packet(cmsg_exec_shell, nullptr, 0);
         state_ = 5;
         tell_window_size();  // the grid may have changed while the pty request was answered

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,8 @@ inline constexpr std::string_view bad_public_key =
 inline constexpr std::string_view bad_key_sizes =
     "SSH server keys are unusable: each needs a modulus of 512 to 8192 bits and a usable exponent, and the longer "
     "modulus must be at least 11 bytes longer than the other. Session must close!!!";
+inline constexpr std::string_view pty_refused =
+    "The host refused a terminal for this session; the shell runs without one.";
 inline constexpr std::string_view unknown_cipher =
     "The selected SSH encryption is unknown. Choose DES, 3-DES or BlowFish Encryption under Connect - Advanced.";
 }  // namespace ssh1_msg
@@ -78,6 +81,8 @@ public:
     bool identification_sent() const { return ident_done_; }
     // Once set (Connect command, failed password) the sign-on dialog is shown at every sign-on of this run.
     void set_ask_again() { ask_again_ = true; }
+    // What the user should know without the session ending (a refused pty): beside the debug log, the message pane.
+    std::function<void(std::string_view)> note;
     // The host and port of the coming connection (for known_hosts).
     void set_target(std::string_view host, int port) {
         host_.assign(host);

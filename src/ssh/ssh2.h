@@ -82,8 +82,9 @@ inline constexpr std::string_view strict_kex_violation =
     "exchange forbids. Session must close!!!";
 inline constexpr std::string_view pk_ok_mismatch =
     "SSH protocol violation: the host accepted a key this program did not offer. Session must close!!!";
+// A notice, not an ending: the shell runs without a terminal.
 inline constexpr std::string_view pty_refused =
-    "The host refused a terminal for this session (pty-req). Session must close!!!";
+    "The host refused a terminal for this session (pty-req); the shell runs without one.";
 inline constexpr std::string_view shell_refused = "The host refused to start a shell. Session must close!!!";
 }  // namespace msg
 
@@ -206,6 +207,9 @@ public:
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note,
                      fwd::forwarder::hold_fn hold = {});
     std::vector<fwd::forwarder::status> tunnels() const;
+    // What the user should know without the session ending (the tunnels' failures, a refused pty): the debug log
+    // and `note` of set_tunnels, the message pane.
+    void notice(std::string_view text);
     // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
     // DISCONNECT before the socket goes; the fixed suite, as written, never closes from the client side.
     void goodbye();
@@ -393,6 +397,7 @@ private:
     session_handler session_type_{*this};
     std::optional<std::uint32_t> session_;  // the session channel's number once opened
     bool pty_pending_ = false;
+    bool no_pty_ = false;  // the host refused the pty: no window-change for a shell without one
 
     std::array<std::uint8_t, packet_buffer_size> out_buf_{};
     std::array<std::uint8_t, reassembly_capacity> in_buf_{};

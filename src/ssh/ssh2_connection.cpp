@@ -276,7 +276,7 @@ void ssh2_engine::session_handler::request(channel& c, std::string_view, bool wa
     e.refuse_request(c, want_reply);
 }
 
-void ssh2_engine::session_handler::reply(channel&, bool success) {
+void ssh2_engine::session_handler::reply(channel& c, bool success) {
     if (success) {
         if (e.pty_pending_) {
             e.pty_pending_ = false;
@@ -289,8 +289,14 @@ void ssh2_engine::session_handler::reply(channel&, bool success) {
         }
         return;
     }
-    // Only the pty and shell requests want a reply, so the refusal is theirs.
-    if (e.pty_pending_) return e.fail(msg::pty_refused);
+    // Only the pty and shell requests want a reply, so the refusal is theirs. A refused pty (sshd's PermitTTY no, a
+    // key's no-pty) is said and the shell asked for without one, as OpenSSH's client does.
+    if (e.pty_pending_) {
+        e.no_pty_ = true;
+        e.notice(msg::pty_refused);
+        if (e.closed_) return;
+        return reply(c, true);
+    }
     if (e.shell_pending_) return e.fail(msg::shell_refused);
     e.io_.session_disconnect();
 }
@@ -324,12 +330,14 @@ bool ssh2_engine::grid_follows_window() const { return negotiated_ && s_.screen_
 void ssh2_engine::set_columns(int columns) {
     if (columns == columns_) return;
     columns_ = columns;
-    if (negotiated_ && !grid_follows_window() && session_open() && out_.keyed()) send_window_change(24, columns_);
+    if (negotiated_ && !grid_follows_window() && session_open() && out_.keyed() && !no_pty_)
+        send_window_change(24, columns_);
 }
 
 void ssh2_engine::set_window_size(int rows, int columns) {
     if (!grid_.take(rows, columns)) return;
-    if (grid_follows_window() && session_open() && out_.keyed()) send_window_change(grid_.rows, grid_.columns);
+    if (grid_follows_window() && session_open() && out_.keyed() && !no_pty_)
+        send_window_change(grid_.rows, grid_.columns);
 }
 
 void ssh2_engine::send_window_change(int rows, int columns) {
@@ -383,6 +391,11 @@ void ssh2_engine::keepalive() {
     w.string("keepalive@openssh.com");
     w.boolean(true);
     send(w);
+}
+
+void ssh2_engine::notice(std::string_view text) {
+    io_.session_log_line(text);
+    if (tunnel_note_) tunnel_note_(text);
 }
 
 std::string keepalive_timeout_message(int unanswered) {

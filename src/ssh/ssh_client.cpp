@@ -51,6 +51,7 @@ void ssh_client::give_tunnels() {
 void ssh_client::set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note) {
     tunnel_net_ = net;
     tunnel_note_ = std::move(note);
+    v1_->note = tunnel_note_;
     give_tunnels();
 }
 

@@ -62,7 +62,8 @@ public:
     void set_ask_again();
 
     // Port and agent forwarding for SSH-2 connections (negotiated mode): local listeners and connections come from
-    // `net`; each failure goes to `note` with its cause. Null: no forwarding.
+    // `net`; each failure goes to `note` with its cause. Null: no forwarding. `note` also gets what either protocol
+    // tells the user without ending the session (a refused pty).
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note);
     // The running connection's forwards with their state and byte counts.
     std::vector<fwd::forwarder::status> tunnels() const;

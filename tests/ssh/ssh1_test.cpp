@@ -273,9 +273,13 @@ TEST_F(Ssh1, PtyRequestFields) {
     for (std::uint32_t v : {24u, 80u, 0u, 0u}) put_u32(want, v);
     want.push_back(0);
     EXPECT_EQ(expect(10), want);
-    send(15);  // a refused pty still gets the shell
+    std::vector<std::string> notes;
+    eng.note = [&](std::string_view t) { notes.emplace_back(t); };
+    send(15);  // a refused pty still gets the shell, and the user is told why it has no terminal
     expect(12);
     EXPECT_EQ(eng.state(), 5);
+    EXPECT_EQ(notes, std::vector<std::string>{std::string(ssh::ssh1_msg::pty_refused)});
+    EXPECT_TRUE(ui.messages.empty()) << "a notice, not a message box";
 }
 
 // screen_size 1: the pty request carries the grid, a change while it is answered goes when the shell starts, and

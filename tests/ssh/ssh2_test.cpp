@@ -1854,15 +1854,40 @@ TEST_F(Ssh2Hostile, EndingsNameTheirCause) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_LT(ui.messages[0].size(), 1200u);
 
-    // The pty request refused, then the shell.
-    fresh();
-    open_channel();
-    send(channel_msg(100));
-    EXPECT_TRUE(said(ssh::msg::pty_refused));
+    // The shell refused ends the session (a refused pty does not: see Ssh2.RefusedPtyIsToldAndTheShellRunsWithoutOne).
     fresh();
     login();
     send(channel_msg(100));
     EXPECT_TRUE(said(ssh::msg::shell_refused));
+}
+
+// sshd's PermitTTY no or a key's no-pty: the refusal is a notice, the shell is asked for without a terminal, and no
+// window-change follows for the pty that does not exist.
+TEST_F(Ssh2Hostile, RefusedPtyIsToldAndTheShellRunsWithoutOne) {
+    for (const int algorithms : {0, 1}) {
+        SCOPED_TRACE(algorithms);
+        s.screen_size = 1;
+        signed_on(algorithms == 1);
+        std::vector<std::string> notes;
+        eng->set_tunnels(nullptr, [&](std::string_view t) { notes.emplace_back(t); });
+        next(90);
+        send(open_confirmation(7));
+        next(98);
+        send(channel_msg(100));
+        EXPECT_EQ(notes, std::vector<std::string>{std::string(ssh::msg::pty_refused)});
+        EXPECT_TRUE(ui.messages.empty()) << "a notice, not a message box";
+        EXPECT_EQ(io.disconnects, 0);
+        const bytes shell = next(98);
+        ssh::wire_reader r(shell.data() + 1, shell.size() - 1);
+        r.u32();
+        EXPECT_EQ(*r.text(), "shell");
+        send(channel_msg(99));
+        eng->set_window_size(30, 100);
+        EXPECT_TRUE(nothing_sent()) << "no window-change without a pty";
+        send(channel_data("shell without a pty"));
+        EXPECT_EQ(io.delivered, "shell without a pty");
+    }
+    s.ssh_algorithms = 0;
 }
 
 TEST_F(Ssh2Hostile, LargestPacketsSurviveEverySplitOfTheStream) {

@@ -346,7 +346,8 @@ TEST_F(SshPeers, HostileServers) {
         {"client-first", "peer$ ", nullptr, true, true},
         {"disconnect", nullptr,
          "The host closed the session: Too many authentication failures (reason 2, protocol error).", false},
-        {"pty-refused", nullptr, "The host refused a terminal for this session (pty-req).", false},
+        {"pty-refused", "peer$ ", "The host refused a terminal for this session (pty-req); the shell runs without one.",
+         false},
         {"unknown-message", "both answered", nullptr, true, true},
     };
     for (const hostile_case& c : cases) {
@@ -598,6 +599,19 @@ TEST_F(SshModern, AHostileSftpServerEndsOnlyItsOwnChannel) {
     EXPECT_TRUE(r.said("vtsession: get remote.txt failed: ") || r.said("vtsession: SFTP: ")) << r.err;
     EXPECT_FALSE(r.said("which is not open")) << r.err;
     EXPECT_TRUE(r.screen_has("alive-42")) << r.out << r.err;
+}
+
+// sshd with PermitTTY no refuses the pty: the user is told, and the shell runs without one (typed lines still reach
+// it; a bare LF ends the line, as no terminal turns CR into one).
+TEST_F(SshModern, ARefusedPtyIsToldAndTheShellGoesOnWithoutOne) {
+    const int port =
+        start_sshd({"PermitTTY no", "ForceCommand echo ready; read line; echo got-$line; tty || true"}, "ed25519");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const run_result r = to_sshd(port, {"--expect", "ready", "--send", "hello\\012", "--hold"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.said("The host refused a terminal for this session (pty-req); the shell runs without one.")) << r.err;
+    EXPECT_TRUE(r.screen_has("got-hello")) << r.out;
+    EXPECT_TRUE(r.screen_has("not a tty")) << r.out;
 }
 
 TEST_F(SshModern, KnownHosts) {
