@@ -72,8 +72,9 @@ TEST(SessionProtocol, StoredValuesMapToThreeChoicesAndBack) {
     sessions::set_protocol(odd, protocol::ssh1);  // already SSH-1 as far as the engine goes: left as stored
     EXPECT_EQ(odd.ssh, 5);
     EXPECT_EQ(odd.ssh_type_1_2, 2);
-    EXPECT_EQ(sessions::new_connection(protocol::ssh1), (connection{"", 22, protocol::ssh2, "", "", "vt220"}));
-    EXPECT_EQ(sessions::new_connection(protocol::telnet), (connection{"", 23, protocol::telnet, "", "", "vt220"}));
+    EXPECT_EQ(sessions::new_connection(protocol::ssh1), (connection{"", 22, protocol::ssh2, "", "", "xterm-256color"}));
+    EXPECT_EQ(sessions::new_connection(protocol::telnet),
+              (connection{"", 23, protocol::telnet, "", "", "xterm-256color"}));
 }
 
 TEST_F(SessionsTest, NamesAreTheConfigurationSectionsSorted) {

@@ -348,6 +348,7 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "screen_size",
                           "scrollback_lines",
                           "ssh_agent_forward",
+                          "ssh_send_locale",
                           "flags",
                           "showCmd",
                           "x1",
