@@ -302,27 +302,29 @@ void screen_ring::delete_char(int row, int column) {
     mark_cells(row, column, columns_);
 }
 
-void screen_ring::insert_cells(int row, int column, int n, uint32_t value) {
-    if (n <= 0 || column < 1 || column > columns_) return;
-    int room = columns_ - column + 1;
+void screen_ring::insert_cells(int row, int column, int n, uint32_t value, int right) {
+    if (right <= 0 || right > columns_) right = columns_;
+    if (n <= 0 || column < 1 || column > right) return;
+    int room = right - column + 1;
     n = std::min(n, room);
     ring_line& l = line(row);
     const int at = column - 1;
     shift_cells(l, at + n, at, room - n);
     blank_cells(l, at, at + n, value);
-    mark_cells(row, column, columns_);
+    mark_cells(row, column, right);
 }
 
-void screen_ring::delete_chars(int row, int column, int n) {
-    if (n <= 0 || column < 1 || column > columns_) return;
-    int room = columns_ - column + 1;
+void screen_ring::delete_chars(int row, int column, int n, int right) {
+    if (right <= 0 || right > columns_) right = columns_;
+    if (n <= 0 || column < 1 || column > right) return;
+    int room = right - column + 1;
     n = std::min(n, room);
     ring_line& l = line(row);
     const int at = column - 1, was = l.used;
     shift_cells(l, at, at + n, room - n);
-    blank_cells(l, columns_ - n, columns_, cell_blank);
-    used_after_delete(l, was, at, n);
-    mark_cells(row, column, columns_);
+    blank_cells(l, right - n, right, cell_blank);
+    if (right == columns_) used_after_delete(l, was, at, n);  // else cells past the margin keep the bound
+    mark_cells(row, column, right);
 }
 
 void screen_ring::used_after_delete(ring_line& l, int was, int at, int n) const {
@@ -392,6 +394,33 @@ void screen_ring::copy_line(int dst_row, int src_row) {
         std::memcpy(dst.extra, src.extra, sizeof *dst.extra * w);
     }
     mark_cells(dst_row, 1, width());
+}
+
+void screen_ring::copy_cells(int dst_row, int src_row, int left, int right) {
+    ring_line& dst = line(dst_row);
+    const ring_line& src = line(src_row);
+    const size_t at = size_t(left - 1), n = size_t(right - left + 1);
+    std::memcpy(dst.cells + at, src.cells + at, sizeof *dst.cells * n);
+    if (src.coloured || dst.coloured) {
+        dst.coloured |= src.coloured;
+        std::memcpy(dst.fg + at, src.fg + at, sizeof *dst.fg * n);
+        std::memcpy(dst.bg + at, src.bg + at, sizeof *dst.bg * n);
+        std::memcpy(dst.extra + at, src.extra + at, sizeof *dst.extra * n);
+    }
+    dst.used = std::max(dst.used, std::min(right, src.used));
+    mark_cells(dst_row, left, right);
+}
+
+void screen_ring::scroll_rect(int n, int top, int bottom, int left, int right) {
+    if (n == 0 || top < 1 || bottom > rows_ || top > bottom || left < 1 || right > columns_ || left > right) return;
+    const int k = std::min(n < 0 ? -n : n, bottom - top + 1);
+    if (n > 0) {
+        for (int r = top; r + k <= bottom; ++r) copy_cells(r, r + k, left, right);
+        for (int r = bottom - k + 1; r <= bottom; ++r) put_cells(r, left, right, cell_blank, erase_pen());
+    } else {
+        for (int r = bottom; r - k >= top; --r) copy_cells(r, r - k, left, right);
+        for (int r = top; r < top + k; ++r) put_cells(r, left, right, cell_blank, erase_pen());
+    }
 }
 
 void screen_ring::rotate_region(int n, int top, int bottom) {

@@ -259,10 +259,10 @@ public:
     void insert_blank(int row, int column);
     void delete_char(int row, int column);
     // n repetitions of insert_blank + put_cell(value) at the same column, done in one pass; the new cells take the
-    // erase pen's colours.
-    void insert_cells(int row, int column, int n, uint32_t value);
-    // n repetitions of delete_char at the same column, done in one pass.
-    void delete_chars(int row, int column, int n);
+    // erase pen's colours. Cells leave at `right` (a right margin; 0 is the screen's).
+    void insert_cells(int row, int column, int n, uint32_t value, int right = 0);
+    // n repetitions of delete_char at the same column, done in one pass; blanks come in at `right`.
+    void delete_chars(int row, int column, int n, int right = 0);
     void fill_line(int row, uint8_t c, bool reset_line_attr);
     void fill_line_selective(int row, uint8_t c, bool reset_line_attr);
     // Whole screen (1..rows()): the ring rotates and lines leave into / come back from the history; a count above
@@ -270,6 +270,9 @@ public:
     void scroll_up(int n, int top, int bottom);
     void scroll_down(int n, int top, int bottom);
     void copy_line(int dst_row, int src_row);
+    // The rectangle rows top..bottom, columns left..right (left and right margins): n > 0 moves its cells up n rows,
+    // n < 0 down; the rows coming in are blanks with the erase pen. Cells outside it stay.
+    void scroll_rect(int n, int top, int bottom, int left, int right);
 
     // Line attributes.
     void set_double_top(int row) { set_line_attr(row, (line(row).attr | 3) & ~4u); }
@@ -348,6 +351,8 @@ private:
         }
     }
     void put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
+    // Cells left..right of src_row onto the same cells of dst_row.
+    void copy_cells(int dst_row, int src_row, int left, int right);
     void set_line_attr(int row, uint32_t a);
     void mark_cells(int row, int first, int last);
     void rotate(int delta);

@@ -194,6 +194,8 @@ bool vt::reset_palette_entry(int i) {
 // The modes and colours only the xterm emulation sets.
 void vt::reset_xterm_state() {
     cursor_style_ = 0;
+    lr_mode_ = false;
+    reset_column_margins();
     bracketed_paste_ = false;
     mouse_tracking_ = mouse_tracking::off;
     mouse_encoding_ = mouse_encoding::x10;
@@ -233,6 +235,7 @@ void vt::clamp_to_line() {
 void vt::set_columns(int w) {
     if (w != 80 && w != 132) return;
     ring_.set_columns(w);
+    reset_column_margins();
     clamp_column();  // the cursor never stays beyond the new right edge, whoever switched the width
     host_->columns_changed(w);
 }
@@ -260,6 +263,7 @@ void vt::resize(int rows, int columns) {
     pending_wrap_ = 0;
     top_ = 1;
     bottom_ = rows;
+    reset_column_margins();
     reset_windows();
     host_->columns_changed(columns);
 }
@@ -391,25 +395,26 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
 // Ground state
 
 void vt::print(uint8_t c) {
-    int cols = ring_.columns();
-    if (pending_wrap_ && col_ == cols) {
-        col_ = 1;
-        if (row_ == bottom_)
-            ring_.scroll_up(1, top_, bottom_);
-        else if (row_ < ring_.rows())
-            ++row_;
+    int edge = wrap_edge();
+    if (pending_wrap_ && col_ == edge) {
+        col_ = line_start();
+        line_feed();
+        edge = wrap_edge();
     }
     pending_wrap_ = 0;
     // Cells may still hold wide characters written while utf8 was on: split ones lose both halves here as well.
     if (insert_mode_) {
-        split_for_insert(1);
-        ring_.insert_blank(row_, col_);
+        split_for_insert(1, edge);
+        if (edge < ring_.columns())
+            ring_.insert_cells(row_, col_, 1, cell_blank, edge);
+        else
+            ring_.insert_blank(row_, col_);
     }
     // A lone right half after a plain cell is a blank already, so only a wide cell needs the full check.
     if (ring_.line(row_).cell(col_) & (cell_wide | cell_wide_right)) split_wide_edges(col_, col_);
     ring_.put_cell(ring_.attr() | c | (active_set_ ? cell_graphics : 0), row_, col_);
     last_printed_ = c;
-    if (col_ < cols) {
+    if (col_ < edge) {
         ++col_;
     } else if (auto_wrap_mode_) {
         pending_wrap_ = 1;
@@ -423,10 +428,10 @@ template <bool utf8>
 size_t vt::print_run(const uint8_t* data, size_t n) {
     const bool* table = utf8 ? printable_ascii.v : printable.v;
     size_t i = 0;
-    const int cols = ring_.columns();
     while (i < n && table[data[i]]) {
         ring_line& l = ring_.line(row_);
-        if ((pending_wrap_ && col_ == cols) || insert_mode_ || col_ >= cols || (l.attr & line_double_width)) {
+        const int edge = wrap_edge();
+        if (insert_mode_ || col_ >= edge || (l.attr & line_double_width)) {
             if (utf8)
                 print_code(data[i++]);
             else
@@ -435,7 +440,7 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
         }
         pending_wrap_ = 0;
         size_t k = 0;
-        const size_t room = size_t(cols - col_);
+        const size_t room = size_t(edge - col_);
         if constexpr (utf8)
             k = ascii_run(data + i, std::min(room, n - i));
         else
@@ -450,20 +455,37 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
     return i;
 }
 
+// At the bottom margin but outside the left and right ones, the cursor stays (xterm).
 void vt::line_feed() {
-    if (row_ == bottom_)
-        ring_.scroll_up(1, top_, bottom_);
-    else if (row_ < ring_.rows())
+    if (row_ == bottom_) {
+        if (in_columns()) scroll_region(1);
+    } else if (row_ < ring_.rows()) {
         ++row_;
+    }
     clamp_column();
 }
 
 void vt::reverse_index() {
-    if (row_ == top_)
-        ring_.scroll_down(1, top_, bottom_);
-    else if (row_ > 1)
+    if (row_ == top_) {
+        if (in_columns()) scroll_region(-1);
+    } else if (row_ > 1) {
         --row_;
+    }
     clamp_column();
+}
+
+void vt::scroll_region(int n) {
+    if (narrow())
+        ring_.scroll_rect(n, top_, bottom_, left_, right_);
+    else if (n > 0)
+        ring_.scroll_up(n, top_, bottom_);
+    else
+        ring_.scroll_down(-n, top_, bottom_);
+}
+
+void vt::home_xterm() {
+    cursor_to(origin_mode_ ? top_ : 1, origin_mode_ ? left() : 1);
+    pending_wrap_ = 0;
 }
 
 // Overwriting cells first..last of the cursor row: a wide character cut in half there loses its other half too.
@@ -485,10 +507,9 @@ void vt::split_wide_edges(int first, int last) {
 
 // Shifting the cursor row right by n from the cursor: a wide character split at the cursor, or pushed half past the
 // right margin, loses both halves.
-void vt::split_for_insert(int n) {
-    const int cols = ring_.columns();
+void vt::split_for_insert(int n, int right) {
     split_wide_edges(col_, col_ - 1);
-    if (n <= cols - col_) split_wide_edges(cols - n + 1, cols - n);
+    if (n <= right - col_) split_wide_edges(right - n + 1, right - n);
 }
 
 // Erasing cells first..last of the cursor row: a wide character cut by either end is erased whole.
@@ -506,14 +527,15 @@ void vt::print_code(uint32_t cp) {
         join_mark(cp);
         return;
     }
-    const int cols = ring_.columns();
-    const bool wide = w == 2 && !ring_.is_double_width(row_) && cols >= 2;
+    int cols = wrap_edge();
     auto wrap = [&] {
-        col_ = 1;
+        col_ = line_start();
         line_feed();
+        cols = wrap_edge();
     };
     if (pending_wrap_ && col_ == cols) wrap();
     pending_wrap_ = 0;
+    const bool wide = w == 2 && !ring_.is_double_width(row_) && cols - line_start() >= 1;
     if (wide && col_ == cols) {
         // No room for both halves: wrap first like an ordinary character would, else stay inside the margin.
         if (auto_wrap_mode_)
@@ -524,9 +546,13 @@ void vt::print_code(uint32_t cp) {
     const uint32_t graphics = active_set_ && cp < 0x80 ? cell_graphics : 0;
     const uint32_t base = ring_.attr() | graphics;
     if (insert_mode_) {
-        split_for_insert(wide ? 2 : 1);
-        ring_.insert_blank(row_, col_);
-        if (wide) ring_.insert_blank(row_, col_);
+        split_for_insert(wide ? 2 : 1, cols);
+        if (cols < ring_.columns()) {
+            ring_.insert_cells(row_, col_, wide ? 2 : 1, cell_blank, cols);
+        } else {
+            ring_.insert_blank(row_, col_);
+            if (wide) ring_.insert_blank(row_, col_);
+        }
     }
     split_wide_edges(col_, wide ? col_ + 1 : col_);
     last_printed_ = cp;
@@ -596,7 +622,7 @@ void vt::ground(uint8_t c) {
         if (options_.bell) host_->bell();
         break;
     case 0x08:
-        if (col_ > 1) --col_;
+        if (col_ > (lr_mode_ && col_ >= left_ ? left_ : 1)) --col_;
         clamp_column();
         break;
     case 0x09:
@@ -605,7 +631,7 @@ void vt::ground(uint8_t c) {
         break;
     case 0x0A: line_feed(); break;
     case 0x0D:
-        col_ = 1;
+        col_ = line_start();
         clamp_column();
         break;
     case 0x0E:
@@ -694,7 +720,7 @@ void vt::escape(uint8_t c) {
         break;
     case 'E':
         line_feed();
-        col_ = 1;
+        col_ = line_start();
         break;
     case 'F':
     case 'G':
@@ -1219,9 +1245,12 @@ void vt::set_dec_mode(bool on) {
             break;
         case 5: host_->set_reverse_screen(on); break;
         case 6:
+            // The VT220 keeps the column on entering origin mode; xterm homes to the margins' corner.
             origin_mode_ = on;
-            if (on)
+            if (on && !xterm())
                 row_ = top_;
+            else if (on)
+                home_xterm();
             else
                 cursor_to(1, 1);
             break;
@@ -1253,6 +1282,11 @@ void vt::set_dec_mode(bool on) {
             break;
         case 1004:
             if (xterm()) focus_events_ = on;
+            break;
+        case 69:
+            if (!xterm()) break;
+            lr_mode_ = on;
+            if (!on) reset_column_margins();
             break;
         case 47:
         case 1047:
@@ -1339,7 +1373,7 @@ const vt::csi_row vt::csi_rows[] = {
     {'q', csi_space, &vt::csi_cursor_style, false},
     {'q', csi_greater, &vt::csi_version, false},
     {'r', 0, &vt::csi_margins, true},
-    {'s', 0, &vt::csi_select_window, true},
+    {'s', 0, &vt::csi_save_or_margins, true},
     {'t', 0, &vt::csi_window_report, false},
     {'x', 0, &vt::csi_terminal_parameters, false},
     {'y', 0, &vt::csi_confidence_test, true},
@@ -1373,11 +1407,12 @@ void vt::csi_dispatch(uint8_t c) {
     }
 }
 
+// ICH and DCH shift the cells up to the right margin, and only from a cursor between the margins.
 void vt::csi_insert_chars(uint8_t) {
     const int n = params_.value[0];
-    if (n > 0) {
-        split_for_insert(n);
-        ring_.insert_cells(row_, col_, n, ring_.attr() | ' ');
+    if (n > 0 && in_columns()) {
+        split_for_insert(n, right());
+        ring_.insert_cells(row_, col_, n, ring_.attr() | ' ', right());
     }
 }
 
@@ -1388,16 +1423,22 @@ void vt::csi_cursor_move(uint8_t c) {
     switch (c) {
     case 'A': row_ = clamp_int((long long)row_ - n, row_ >= top_ ? top_ : 1, row_); break;
     case 'B': row_ = clamp_int((long long)row_ + n, row_, row_ <= bottom_ ? bottom_ : ring_.rows()); break;
-    case 'C': col_ = clamp_int((long long)col_ + n, 1, cols); break;
-    default: col_ = clamp_int((long long)col_ - n, 1, cols); break;
+    case 'C': col_ = clamp_int((long long)col_ + n, 1, col_ <= right() ? right() : cols); break;
+    default: col_ = clamp_int((long long)col_ - n, col_ >= left() ? left() : 1, cols); break;
     }
 }
 
+// In origin mode xterm keeps the cursor inside the margins; the VT220 only offsets the row.
 void vt::csi_cursor_position(uint8_t) {
     const int p1 = params_.value[0], p2 = params_.get(1);
-    long long r = p1 == 0 ? 1 : p1;
+    long long r = p1 == 0 ? 1 : p1, c = p2 == 0 ? 1 : p2;
     if (origin_mode_) r += top_ - 1;
-    cursor_to(clamp_int(r, 1, ring_.rows()), clamp_int(p2 == 0 ? 1 : p2, 1, ring_.columns()));
+    if (origin_mode_ && xterm()) {
+        c += left() - 1;
+        cursor_to(clamp_int(r, top_, bottom_), clamp_int(c, left(), right()));
+    } else {
+        cursor_to(clamp_int(r, 1, ring_.rows()), clamp_int(c, 1, ring_.columns()));
+    }
     pending_wrap_ = 0;
 }
 
@@ -1415,6 +1456,19 @@ void vt::csi_erase(uint8_t c) {
 
 void vt::csi_insert_delete_lines(uint8_t c) {
     const int n = count_param();
+    if (lr_mode_) {
+        // xterm: only from inside the scrolling region, and only its columns move.
+        if (row_ < top_ || row_ > bottom_ || !in_columns()) return;
+        if (narrow())
+            ring_.scroll_rect(c == 'L' ? -n : n, row_, bottom_, left_, right_);
+        else if (c == 'L')
+            ring_.scroll_down(n, row_, bottom_);
+        else
+            ring_.scroll_up(n, row_, bottom_);
+        col_ = left_;
+        pending_wrap_ = 0;
+        return;
+    }
     int a, b;
     if (row_ < top_)
         a = row_, b = top_ - 1;
@@ -1430,12 +1484,13 @@ void vt::csi_insert_delete_lines(uint8_t c) {
 }
 
 void vt::csi_delete_chars(uint8_t) {
+    if (!in_columns()) return;
     const int n = count_param();
-    const int cols = ring_.columns();
+    const int cols = right();
     split_wide_edges(col_, clamp_int((long long)col_ + n - 1, col_, cols));
-    // A pair across the margin (left from 132 columns) would come in without its right half.
+    // A pair across the margin (left from 132 columns, or a right margin) would come in without its right half.
     if (cols < ring_.width()) split_wide_edges(cols + 1, cols);
-    ring_.delete_chars(row_, col_, n);
+    ring_.delete_chars(row_, col_, n, cols);
 }
 
 void vt::csi_erase_chars(uint8_t) {
@@ -1541,7 +1596,29 @@ void vt::csi_margins(uint8_t) {
     if (t > ring_.rows() || b > ring_.rows() || b - t < 1) return;
     top_ = t;
     bottom_ = b;
-    cursor_to(top_, 1);
+    if (xterm())
+        home_xterm();
+    else
+        cursor_to(top_, 1);
+}
+
+// xterm: DECSLRM while DECLRMM is on, else SCOSC (the cursor saved as by ESC 7). The VT220: window selection.
+void vt::csi_save_or_margins(uint8_t c) {
+    if (!xterm()) {
+        csi_select_window(c);
+        return;
+    }
+    if (!lr_mode_) {
+        escape('7');
+        return;
+    }
+    const int cols = ring_.columns();
+    const int l = params_.value[0] == 0 ? 1 : params_.value[0];
+    const int r = params_.count < 2 || params_.value[1] == 0 ? cols : params_.value[1];
+    if (l >= r || r > cols) return;
+    left_ = l;
+    right_ = r;
+    home_xterm();
 }
 
 void vt::csi_select_window(uint8_t) {
@@ -1632,6 +1709,7 @@ int vt::mode_status(int mode, bool dec) const {
     case 1002:
     case 1003: return st(mouse_tracking_ == mouse_tracking(mode));
     case 1004: return st(focus_events_);
+    case 69: return st(lr_mode_);
     case 1005:
     case 1006:
     case 1015: return st(mouse_encoding_ == mouse_encoding(mode));
@@ -1693,6 +1771,8 @@ void vt::csi_absolute_move(uint8_t c) {
         long long r = n;
         if (origin_mode_) r += top_ - 1;
         row_ = clamp_int(r, origin_mode_ ? top_ : 1, origin_mode_ ? bottom_ : ring_.rows());
+    } else if (origin_mode_ && lr_mode_) {
+        col_ = clamp_int((long long)n + left_ - 1, left_, right_);
     } else {
         col_ = clamp_int(n, 1, ring_.columns());
     }
@@ -1707,10 +1787,7 @@ void vt::csi_scroll(uint8_t c) {
         return;
     }
     const int n = std::min(count_param(), ring_.rows());
-    if (c == 'S')
-        ring_.scroll_up(n, top_, bottom_);
-    else
-        ring_.scroll_down(n, top_, bottom_);
+    scroll_region(c == 'S' ? n : -n);
 }
 
 void vt::csi_back_tab(uint8_t) {

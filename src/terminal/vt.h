@@ -155,6 +155,10 @@ public:
     int pending_wrap() const { return pending_wrap_; }
     int top_margin() const { return top_; }
     int bottom_margin() const { return bottom_; }
+    // DECLRMM (xterm): whether DECSLRM's left and right margins apply; while off they are the screen's edges.
+    bool left_right_mode() const { return lr_mode_; }
+    int left_margin() const { return left(); }
+    int right_margin() const { return right(); }
     int origin_mode() const { return origin_mode_; }
     int auto_wrap_mode() const { return auto_wrap_mode_; }
     int insert_mode() const { return insert_mode_; }
@@ -260,6 +264,7 @@ private:
     void csi_protection(uint8_t c);
     void csi_margins(uint8_t c);
     void csi_select_window(uint8_t c);
+    void csi_save_or_margins(uint8_t c);
     void csi_terminal_parameters(uint8_t c);
     void csi_confidence_test(uint8_t c);
     void csi_cursor_style(uint8_t c);
@@ -286,7 +291,7 @@ private:
     bool ground_utf8(uint8_t c);
     void join_mark(uint32_t cp);
     void split_wide_edges(int first, int last);
-    void split_for_insert(int n);
+    void split_for_insert(int n, int right);
     void widen_to_whole_chars(int& first, int& last) const;
 
     void enter_csi();
@@ -297,6 +302,24 @@ private:
     int count_param() const { return params_.value[0] == 0 ? 1 : params_.value[0]; }
     void line_feed();
     void reverse_index();
+    int left() const { return lr_mode_ ? left_ : 1; }
+    int right() const { return lr_mode_ ? right_ : ring_.columns(); }
+    // The cursor lies between the left and right margins (always, while DECLRMM is off).
+    bool in_columns() const { return col_ >= left() && col_ <= right(); }
+    // Margins narrower than the screen: scrolls and shifts then move a rectangle, not whole lines.
+    bool narrow() const { return lr_mode_ && (left_ > 1 || right_ < ring_.columns()); }
+    // Where printing wraps from the cursor: the right margin, or the screen's edge for a cursor beyond it.
+    int wrap_edge() const { return lr_mode_ && col_ <= right_ ? right_ : ring_.columns(); }
+    // Where CR and a wrap take the cursor: the left margin, unless the cursor is left of it outside origin mode.
+    int line_start() const { return lr_mode_ && (origin_mode_ || col_ >= left_) ? left_ : 1; }
+    // The scrolling region (top..bottom, left..right) n lines up (n > 0) or down.
+    void scroll_region(int n);
+    // Home for DECSTBM, DECSLRM and DECOM in the xterm emulation: the margins' corner in origin mode.
+    void home_xterm();
+    void reset_column_margins() {
+        left_ = 1;
+        right_ = ring_.columns();
+    }
     void cursor_to(int row, int col);
     void erase_display(int mode, bool selective);
     void erase_line(int mode, bool selective);
@@ -317,6 +340,8 @@ private:
     int row_ = 1, col_ = 1;
     int pending_wrap_ = 0;
     int top_ = 1, bottom_ = screen_rows;
+    bool lr_mode_ = false;
+    int left_ = 1, right_ = 80;
     bool sized_by_window_ = false;
     int origin_mode_ = 0;
     int auto_wrap_mode_ = 1;
