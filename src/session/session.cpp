@@ -402,10 +402,12 @@ void session::host_closed() {
         return;
     }
     const hold h(*this);
-    if (s_.exit == 0) say(session_msg::host_closed);
+    // The classic first line, which stored scripts wait for, and the cause under it as the other endings have.
+    const std::string text = with_cause(session_msg::lost, session_msg::host_closed);
+    if (s_.exit == 0) say(text);
     close_connection(false);
     // An orderly close is how a Telnet host ends a session the user logged out of: not a failure to retry.
-    set_ending(std::string(session_msg::host_closed), false);
+    set_ending(text, false);
 }
 
 void session::on_close() {

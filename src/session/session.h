@@ -97,7 +97,7 @@ inline constexpr std::string_view no_socket = "Cannot access the socket interfac
 inline constexpr std::string_view cannot_connect = "Sorry, cannot create a connection to the selected host.";
 inline constexpr std::string_view aborted = "Connection has been aborted. (Left mouse key pressed)";
 inline constexpr std::string_view lost = "Connection to host has been lost";
-// A Telnet host ended an established session in order (no reset, no error).
+// A Telnet host ended an established session in order (no reset, no error): the cause under `lost`.
 inline constexpr std::string_view host_closed = "The host closed the connection.";
 inline constexpr std::string_view dns =
     "Cannot make a DNS lookup for the host. Check tcp/ip configuration or use a raw ip address.";

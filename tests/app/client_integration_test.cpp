@@ -263,7 +263,7 @@ TEST(Client, ReconnectAfterTheHostCameBackKeepsTheScreen) {
     w.frame->refresh_command_states();
     EXPECT_TRUE(w.frame->action(cmd::reconnect)->isEnabled());
     EXPECT_EQ(w.frame->action(cmd::reconnect)->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+R")));
-    EXPECT_EQ(w.note(), "The host closed the connection.");
+    EXPECT_EQ(w.note(), "Connection to host has been lost The host closed the connection.");
     EXPECT_EQ(w.frame->reconnect_button()->text().toStdString(), "Reconnect (Ctrl+Shift+R)");
 
     ASSERT_TRUE(w.start_peer()) << peer_test::slurp(w.d / "peer.err");

@@ -385,7 +385,7 @@ TEST(ConnectionCauses, OnlyATelnetHostsOrderlyCloseIsNamedSo) {
         socket_failure why;
         std::string message;
     } rows[] = {
-        {"telnet, orderly", false, false, {}, "The host closed the connection."},
+        {"telnet, orderly", false, false, {}, lost + "\nThe host closed the connection."},
         {"telnet, reset", false, false, {socket_cause::reset, ""}, lost + "\nThe connection was reset."},
         {"telnet, other error", false, false, {socket_cause::other, "Network dropped"}, lost + "\nNetwork dropped."},
         {"telnet, proxy closes first", false, true, {}, lost},
@@ -464,7 +464,8 @@ TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
     rig.s.on_close();
     EXPECT_EQ(rig.row(1), "bye");
     EXPECT_FALSE(rig.s.connected());
-    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{"The host closed the connection."});
+    EXPECT_EQ(rig.ui.messages,
+              std::vector<std::string>{"Connection to host has been lost\nThe host closed the connection."});
     EXPECT_EQ(rig.view.exits, 0);
     EXPECT_TRUE(rig.sock().closed);
 }

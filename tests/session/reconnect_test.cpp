@@ -36,7 +36,7 @@ TEST(SessionEnding, EachWayOfEndingNamesItsCauseAndWhetherToRetry) {
          },
          lost + "\nThe connection was reset.", false, false},
         {"telnet orderly close (logout)", false, true, [](session_rig& r, fake_ssh&) { r.s.on_close(); },
-         "The host closed the connection.", false, false},
+         lost + "\nThe host closed the connection.", false, false},
         {"ssh engine failure", true, true,
          [](session_rig& r, fake_ssh&) { r.s.session_fail(lost + "\nNo answer from the host after 3 keep-alives."); },
          lost + "\nNo answer from the host after 3 keep-alives.", false, true},
