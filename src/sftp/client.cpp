@@ -8,7 +8,6 @@
 namespace sftp {
 
 namespace {
-constexpr std::size_t max_folder_depth = 16;
 // Room asked of the transport for a request that carries no file data.
 constexpr std::size_t small_request = 1024;
 
@@ -26,6 +25,9 @@ std::string server_said(const reply& r) {
 outcome refused(std::string_view what, const reply& r) {
     return outcome::failure(std::string(what) + ": " + server_said(r), r.code);
 }
+
+// A folder made locally keeps the remote mode, but its owner may always enter it and write what comes into it.
+std::uint32_t folder_mode(std::uint32_t remote) { return (remote & 0777) | 0700; }
 }  // namespace
 
 struct client::transfer {
@@ -48,16 +50,32 @@ struct client::transfer {
     bool checking = false;  // the last steps (check, close, rename) are running
     std::optional<outcome> error;
     double started = 0;
+    attrs remote_attrs;                     // a download's, from FSTAT
+    std::optional<local_stat> local_attrs;  // an upload's
 };
 
 struct client::folder_job {
     transfer_id id = 0;
+    std::string root;
     transfer_options opt;
     progress_fn on_progress;
     done_fn on_done;
-    // Folders still to list (remote, local, depth) and files still to fetch (remote, local).
-    std::deque<std::tuple<std::string, std::string, std::size_t>> folders;
-    std::deque<std::pair<std::string, std::string>> files;
+    skip_fn on_skip;
+    struct item {
+        std::string name, local;
+        attrs a;
+    };
+    // The folders the walk is in, outermost first, each with the entries still to take: depth first, so what is
+    // kept is one listing per level, not the whole tree's frontier.
+    struct frame {
+        std::string remote;
+        std::vector<item> items;
+        std::size_t next = 0, cost = 0;
+    };
+    std::vector<frame> stack;
+    std::size_t held = 0;  // the frames' cost
+    std::size_t skipped = 0;
+    std::string first_skip;
     transfer_id current = 0;
     bool cancelled = false;
 };
@@ -292,7 +310,7 @@ void client::list(const std::string& path, std::function<void(const outcome&, st
     struct job {
         std::string path, handle;
         std::vector<dir_entry> entries;
-        std::size_t bytes = 0;
+        std::size_t bytes = 0, received = 0;
         std::function<void(const outcome&, std::vector<dir_entry>)> done;
     };
     auto j = std::make_shared<job>();
@@ -323,13 +341,14 @@ void client::list(const std::string& path, std::function<void(const outcome&, st
             }
             if (r->type != SSH_FXP_NAME)
                 return fail_all("the SFTP server answered READDIR with reply type " + std::to_string(r->type));
+            // "." and ".." count too: a server that sends nothing else must still meet the bound.
             for (const name_entry& e : r->names) {
-                if (e.name == "." || e.name == "..") continue;
                 j->bytes += e.name.size() + e.longname.size() + 64;
-                if (j->entries.size() >= opt_.max_listing || j->bytes > 64u * 1024 * 1024)
+                if (++j->received > opt_.max_listing || j->bytes > 64u * 1024 * 1024)
                     return (*end)(outcome::failure("the listing of " + quoted(j->path) + " was stopped after " +
-                                                   std::to_string(j->entries.size()) +
+                                                   std::to_string(j->received - 1) +
                                                    " entries: the server sent more than this client takes"));
+                if (e.name == "." || e.name == "..") continue;
                 j->entries.push_back({std::string(e.name), std::string(e.longname), e.a});
             }
             if (r->names.empty()) return (*end)(outcome::failure("the server sent an empty listing reply"));
@@ -439,6 +458,14 @@ void client::settle(transfer& t) {
                                  " bytes, not the " + std::to_string(expected) + " of " + quoted(t.remote)));
         return settle(t);
     }
+    // The remote mode (the umask applied) once whole, never setuid, setgid or sticky; without one, a new file's.
+    const attrs& ra = t.remote_attrs;
+    if (!t.file->set_mode(ra.has_permissions() ? ra.permissions & 0777 : 0666) ||
+        (t.opt.keep_times && (ra.flags & SSH_FILEXFER_ATTR_ACMODTIME) && !t.file->set_times(ra.atime, ra.mtime))) {
+        t.checking = false;
+        stop(t, outcome::failure(with_cause("cannot set the mode or times of " + t.part, t.file->error())));
+        return settle(t);
+    }
     if (t.opt.sync) t.file->sync();
     t.file.reset();
     t.handle_open = false;
@@ -458,7 +485,7 @@ client::transfer_id client::download(const std::string& remote, const std::strin
     transfer& t = add_transfer(false, std::move(progress), std::move(done));
     t.remote = remote;
     t.local = local;
-    t.part = local + ".part";
+    t.part = partial_name(local);
     t.opt = opt;
     const transfer_id tid = t.id;
     if (!failure_.empty()) {
@@ -488,6 +515,7 @@ client::transfer_id client::download(const std::string& remote, const std::strin
             transfer& t2 = *it2->second;
             if (!r2) return finish(t2, outcome::failure(failure_));
             if (r2->type == SSH_FXP_ATTRS) {
+                t2.remote_attrs = r2->a;
                 if (r2->a.has_size()) t2.total = r2->a.size;
                 if (r2->a.has_permissions() && !r2->a.is_regular())
                     stop(t2, outcome::failure(quoted(t2.remote) + " is not a regular file"));
@@ -508,6 +536,11 @@ void client::dl_opened(transfer& t) {
     t.file = files_.open_write(t.part, keep, why);
     if (!t.file) {
         stop(t, outcome::failure(why));
+        return settle(t);
+    }
+    // A kept partial file may be older and wider open; the final mode comes only once it is whole.
+    if (keep && !t.file->set_mode(0600)) {
+        stop(t, outcome::failure(with_cause("cannot set the mode of " + t.part, t.file->error())));
         return settle(t);
     }
     t.resumed = t.next = t.done = keep ? *have : 0;
@@ -594,6 +627,7 @@ client::transfer_id client::upload(const std::string& local, const std::string& 
         return tid;
     }
     t.total = t.file->size();
+    t.local_attrs = t.file->stat();
     if (!t.total) {
         finish(t, outcome::failure("cannot read the size of " + local));
         return tid;
@@ -609,9 +643,15 @@ client::transfer_id client::upload(const std::string& local, const std::string& 
         t.resumed = t.next = t.done = from;
         const std::uint32_t id = new_id();
         request rq(SSH_FXP_OPEN, id);
+        // A new file is made with its mode from the start, so it is never more open than the local one.
+        attrs a;
+        if (t.local_attrs) {
+            a.flags = SSH_FILEXFER_ATTR_PERMISSIONS;
+            a.permissions = t.local_attrs->mode & 0777;
+        }
         rq.string(t.remote)
             .u32(SSH_FXF_WRITE | SSH_FXF_CREAT | (truncate ? std::uint32_t(SSH_FXF_TRUNC) : 0u))
-            .attributes({});
+            .attributes(a);
         post(id, rq, [this, tid](const reply* r) {
             const auto it2 = transfers_.find(tid);
             if (it2 == transfers_.end()) return;
@@ -722,14 +762,38 @@ void client::ul_check(transfer& t) {
                 stop(t2, outcome::failure("the SFTP server acknowledged writes that did not reach " +
                                           quoted(t2.remote) + ": it holds " + std::to_string(r->a.size) + " of " +
                                           std::to_string(*t2.total) + " bytes"));
-            t2.handle_open = false;
-            close_handle(t2.handle, [this, tid](const outcome& o) {
-                const auto it3 = transfers_.find(tid);
-                if (it3 == transfers_.end()) return;
-                transfer& t3 = *it3->second;
-                if (t3.error) return finish(t3, *t3.error);
-                finish(t3, o.ok ? outcome{} : o);
-            });
+            auto close = [this, tid] {
+                transfer* t3 = running(tid);
+                if (!t3) return;
+                t3->handle_open = false;
+                close_handle(t3->handle, [this, tid](const outcome& o) {
+                    transfer* t4 = running(tid);
+                    if (!t4) return;
+                    if (t4->error) return finish(*t4, *t4->error);
+                    finish(*t4, o.ok ? outcome{} : o);
+                });
+            };
+            if (t2.error || !t2.local_attrs) return close();
+            // The mode again, as OPEN gives it only to a new file; the times when asked.
+            attrs a;
+            a.flags = SSH_FILEXFER_ATTR_PERMISSIONS;
+            a.permissions = t2.local_attrs->mode & 0777;
+            if (t2.opt.keep_times) {
+                a.flags |= SSH_FILEXFER_ATTR_ACMODTIME;
+                a.atime = static_cast<std::uint32_t>(t2.local_attrs->atime);
+                a.mtime = static_cast<std::uint32_t>(t2.local_attrs->mtime);
+            }
+            const std::uint32_t id3 = new_id();
+            request fs(SSH_FXP_FSETSTAT, id3);
+            fs.string(t2.handle).attributes(a);
+            post(id3, fs,
+                 status_reply("setting the mode of " + quoted(t2.remote), [this, tid, close](const outcome& o) {
+                     transfer* t3 = running(tid);
+                     if (!t3) return;
+                     if (!failure_.empty()) return finish(*t3, outcome::failure(failure_));
+                     if (!o.ok) stop(*t3, o);
+                     close();
+                 }));
         });
     };
     if (!t.opt.sync || !has_extension("fsync@openssh.com")) return check();
@@ -748,68 +812,137 @@ void client::ul_check(transfer& t) {
 // ----- folders -----
 
 client::transfer_id client::download_folder(const std::string& remote, const std::string& local, transfer_options opt,
-                                            progress_fn progress, done_fn done) {
+                                            progress_fn progress, done_fn done, skip_fn skipped) {
     auto job = std::make_shared<folder_job>();
     job->id = next_transfer_++;
+    job->root = remote;
     job->opt = opt;
     job->on_progress = std::move(progress);
     job->on_done = std::move(done);
-    job->folders.emplace_back(remote, local, 0);
+    job->on_skip = std::move(skipped);
     folders_[job->id] = job;
-    folder_next(job);
+    stat(remote, true, [this, job, remote, local](const outcome& o, const attrs& a) {
+        if (job->cancelled) return folder_end(job, outcome::failure("cancelled"));
+        if (!o.ok) return folder_end(job, o);
+        if (a.has_permissions() && !a.is_dir())
+            return folder_end(job, outcome::failure(quoted(remote) + " is not a folder"));
+        std::string why;
+        if (!files_.make_directory(local, folder_mode(a.has_permissions() ? a.permissions : 0777), why))
+            return folder_end(job, outcome::failure(why));
+        folder_enter(job, remote, local);
+    });
     return job->id;
 }
 
+std::size_t client::folder_bytes_held() const {
+    std::size_t n = 0;
+    for (const auto& [id, job] : folders_) n += job->held;
+    return n;
+}
+
 void client::folder_end(const std::shared_ptr<folder_job>& job, const outcome& o) {
-    folders_.erase(job->id);
+    if (!folders_.erase(job->id)) return;
+    job->stack.clear();
+    job->held = 0;
+    if (o.ok && job->skipped > 0)
+        return job->on_done(outcome::failure(std::to_string(job->skipped) +
+                                             (job->skipped == 1 ? " entry" : " entries") + " of " + quoted(job->root) +
+                                             " not fetched (" + job->first_skip + ")"));
     job->on_done(o);
 }
 
+void client::folder_skip(folder_job& job, const std::string& remote, const std::string& why) {
+    if (job.skipped++ == 0) job.first_skip = quoted(remote) + ": " + why;
+    if (job.on_skip) job.on_skip(remote, why);
+}
+
+// The folder, made locally already, is listed; its entries wait in a new frame.
+void client::folder_enter(const std::shared_ptr<folder_job>& job, const std::string& remote, const std::string& local) {
+    const bool root = job->stack.empty();
+    list(remote, [this, job, remote, local, root](const outcome& o, std::vector<dir_entry> entries) {
+        if (job->cancelled) return folder_end(job, outcome::failure("cancelled"));
+        if (!failure_.empty()) return folder_end(job, outcome::failure(failure_));
+        if (!o.ok) {
+            if (root) return folder_end(job, o);
+            folder_skip(*job, remote, o.message);
+            return folder_next(job);
+        }
+        folder_job::frame f;
+        f.remote = remote;
+        f.cost = remote.size() + sizeof f;
+        for (const dir_entry& e : entries) f.cost += 2 * e.name.size() + local.size() + sizeof(folder_job::item) + 2;
+        if (!root && job->held + f.cost > opt_.max_folder_held) {
+            folder_skip(*job, remote,
+                        "the folders above it hold more names than this client keeps at once (" +
+                            std::to_string(opt_.max_folder_held >> 20) + " MiB)");
+            return folder_next(job);
+        }
+        // Names that come out the same once made safe ("a/b" and "a_b"), or whose partial files meet another name
+        // ("x" and "x.part"), each get a name of their own, so no file overwrites another.
+        std::set<std::string> taken;
+        const auto unique = [&taken](std::string name) {
+            const auto clashes = [&taken](const std::string& n) {
+                return taken.count(n) || taken.count(partial_name(n));
+            };
+            const std::string base = name;
+            for (int k = 2; clashes(name); ++k) name = base.substr(0, 240) + "~" + std::to_string(k);
+            taken.insert(name);
+            taken.insert(partial_name(name));
+            return name;
+        };
+        for (dir_entry& e : entries) {
+            // The name the server gives is one part of a path, whatever it holds: made safe locally, and asked for
+            // remotely under the folder listed.
+            const std::string source = join_path(remote, e.name);
+            if (e.name.empty()) {
+                folder_skip(*job, source, "an empty name");
+            } else if (e.a.is_link()) {
+                folder_skip(*job, source, "a symbolic link, not followed");
+            } else if (e.a.is_dir() || e.a.is_regular() || !e.a.has_permissions()) {
+                std::string target = join_path(local, unique(safe_local_name(e.name)));
+                f.items.push_back({std::move(e.name), std::move(target), e.a});
+            } else {
+                folder_skip(*job, source, "not a regular file or folder");
+            }
+        }
+        job->held += f.cost;
+        job->stack.push_back(std::move(f));
+        folder_next(job);
+    });
+}
+
 void client::folder_next(const std::shared_ptr<folder_job>& job) {
-    if (job->cancelled) return folder_end(job, outcome::failure("cancelled"));
-    if (!job->files.empty()) {
-        const auto [remote, local] = job->files.front();
-        job->files.pop_front();
-        job->current = download(remote, local, job->opt, job->on_progress, [this, job](const outcome& o) {
-            if (!o.ok) return folder_end(job, o);
+    while (true) {
+        if (job->cancelled) return folder_end(job, outcome::failure("cancelled"));
+        if (!failure_.empty()) return folder_end(job, outcome::failure(failure_));
+        if (job->stack.empty()) return folder_end(job, outcome{});
+        folder_job::frame& f = job->stack.back();
+        if (f.next == f.items.size()) {
+            job->held -= f.cost;
+            job->stack.pop_back();
+            continue;
+        }
+        folder_job::item it = std::move(f.items[f.next++]);
+        const std::string source = join_path(f.remote, it.name);
+        if (it.a.is_dir()) {
+            if (job->stack.size() > opt_.max_folder_depth) {
+                folder_skip(*job, source,
+                            "deeper than " + std::to_string(opt_.max_folder_depth) + " folders (a loop?), not fetched");
+                continue;
+            }
+            std::string why;
+            if (!files_.make_directory(it.local, folder_mode(it.a.permissions), why)) {
+                folder_skip(*job, source, why);
+                continue;
+            }
+            return folder_enter(job, source, it.local);
+        }
+        job->current = download(source, it.local, job->opt, job->on_progress, [this, job, source](const outcome& o) {
+            if (!o.ok && !job->cancelled && failure_.empty()) folder_skip(*job, source, o.message);
             folder_next(job);
         });
         return;
     }
-    if (job->folders.empty()) return folder_end(job, outcome{});
-    const std::string remote = std::get<0>(job->folders.front());
-    const std::string local = std::get<1>(job->folders.front());
-    const std::size_t depth = std::get<2>(job->folders.front());
-    job->folders.pop_front();
-    std::string why;
-    if (!files_.make_directory(local, why)) return folder_end(job, outcome::failure(why));
-    list(remote, [this, job, remote, local, depth](const outcome& o, std::vector<dir_entry> entries) {
-        if (!o.ok) return folder_end(job, o);
-        // Names that come out the same once made safe ("a/b" and "a_b"), or that meet another's partial file ("x"
-        // and "x.part"), each get a name of their own, so no file overwrites another.
-        std::set<std::string> taken;
-        const auto unique = [&taken](std::string name) {
-            const auto clashes = [&taken](const std::string& n) {
-                return taken.count(n) || taken.count(n + ".part") ||
-                       (n.ends_with(".part") && taken.count(n.substr(0, n.size() - 5)));
-            };
-            const std::string base = name;
-            for (int k = 2; clashes(name); ++k) name = base + "~" + std::to_string(k);
-            taken.insert(name);
-            return name;
-        };
-        for (const dir_entry& e : entries) {
-            // The name the server gives is one part of a path, whatever it holds: made safe locally, and asked for
-            // remotely under the folder listed.
-            const std::string target = local + "/" + unique(safe_local_name(e.name));
-            const std::string source = (remote.ends_with('/') ? remote : remote + "/") + e.name;
-            if (e.a.is_dir() && depth + 1 < max_folder_depth)
-                job->folders.emplace_back(source, target, depth + 1);
-            else if (e.a.is_regular() || !e.a.has_permissions())
-                job->files.emplace_back(source, target);
-        }
-        folder_next(job);
-    });
 }
 
 }  // namespace sftp

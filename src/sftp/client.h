@@ -58,17 +58,20 @@ struct vfs_info {
 };
 
 struct client_options {
-    std::size_t max_requests = 64;                // per transfer
-    std::size_t max_in_flight = 4 * 1024 * 1024;  // bytes asked for or sent and not yet answered, per transfer
-    std::uint32_t default_chunk = 32 * 1024;      // without limits@openssh.com
-    std::uint32_t max_chunk = 255 * 1024;         // whatever the server allows
-    std::size_t max_listing = 100000;             // entries of one folder
-    std::function<double()> now;                  // seconds, for rates; steady_clock when empty
+    std::size_t max_requests = 64;                   // per transfer
+    std::size_t max_in_flight = 4 * 1024 * 1024;     // bytes asked for or sent and not yet answered, per transfer
+    std::uint32_t default_chunk = 32 * 1024;         // without limits@openssh.com
+    std::uint32_t max_chunk = 255 * 1024;            // whatever the server allows
+    std::size_t max_listing = 100000;                // entries of one folder, "." and ".." counted
+    std::size_t max_folder_depth = 256;              // folders below the one a folder download starts from
+    std::size_t max_folder_held = 32 * 1024 * 1024;  // bytes of names a folder download keeps for the folders it is in
+    std::function<double()> now;                     // seconds, for rates; steady_clock when empty
 };
 
 struct transfer_options {
-    bool resume = false;  // continue LOCAL.part (download) or the remote file (upload) from its size
-    bool sync = false;    // fsync@openssh.com (when offered) before the upload's check
+    bool resume = false;      // continue LOCAL.part (download) or the remote file (upload) from its size
+    bool sync = false;        // fsync@openssh.com (when offered) before the upload's check
+    bool keep_times = false;  // the modification and access times go with the file, as its mode always does
 };
 
 class client {
@@ -83,6 +86,8 @@ public:
     using done_fn = std::function<void(const outcome&)>;
     using progress_fn = std::function<void(const progress&)>;
     using transfer_id = std::uint32_t;
+    // An entry a folder download did not fetch (the remote path) and why.
+    using skip_fn = std::function<void(const std::string& remote, const std::string& why)>;
 
     client(transport& t, local_files& files, client_options opt = {});
     ~client();
@@ -120,10 +125,12 @@ public:
                          progress_fn progress, done_fn done);
     transfer_id upload(const std::string& local, const std::string& remote, transfer_options opt, progress_fn progress,
                        done_fn done);
-    // The regular files of a remote folder, and its folders below (to a depth of 16), into a local folder, each
-    // name made safe; links are not followed.
+    // The regular files of a remote folder and of every folder below it, walked depth first, into a local folder,
+    // each name made safe. What is not fetched (links, which are never followed, other special files, what is
+    // refused, what lies deeper than max_folder_depth or past max_folder_held) goes to `skipped` one by one, the
+    // walk goes on, and the download then fails naming how many were left out.
     transfer_id download_folder(const std::string& remote, const std::string& local, transfer_options opt,
-                                progress_fn progress, done_fn done);
+                                progress_fn progress, done_fn done, skip_fn skipped = {});
     // The transfer stops, its partial file kept; its done callback says "cancelled".
     void cancel(transfer_id id);
 
@@ -131,6 +138,8 @@ public:
     std::size_t requests_pending() const { return pending_.size(); }
     // Bytes the client holds: the reassembly buffer (the transfers hold no file data between calls).
     std::size_t buffered() const { return rx_.buffered(); }
+    // Bytes of names and paths the folder downloads keep for the folders they are in.
+    std::size_t folder_bytes_held() const;
 
 private:
     using reply_fn = std::function<void(const reply*)>;  // null: the client failed (failure_ says why)
@@ -162,6 +171,8 @@ private:
     void report(transfer& t);
     void pump_all();
     void folder_next(const std::shared_ptr<folder_job>& job);
+    void folder_enter(const std::shared_ptr<folder_job>& job, const std::string& remote, const std::string& local);
+    void folder_skip(folder_job& job, const std::string& remote, const std::string& why);
     void folder_end(const std::shared_ptr<folder_job>& job, const outcome& o);
 
     transport& t_;

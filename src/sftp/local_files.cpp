@@ -11,6 +11,16 @@
 namespace sftp {
 namespace {
 
+// Read once: umask() can only be read by setting it, which must not race with files being made.
+mode_t process_umask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(077);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
 class posix_file final : public local_file {
 public:
     explicit posix_file(int fd) : fd_(fd) {}
@@ -48,6 +58,22 @@ public:
         return std::uint64_t(st.st_size);
     }
     bool sync() override { return ::fsync(fd_) == 0; }
+    std::optional<local_stat> stat() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return std::nullopt;
+        return local_stat{std::uint32_t(st.st_mode & 07777), std::int64_t(st.st_atime), std::int64_t(st.st_mtime)};
+    }
+    bool set_mode(std::uint32_t mode) override {
+        if (::fchmod(fd_, mode_t(mode & 0777 & ~process_umask())) == 0) return true;
+        error_ = std::strerror(errno);
+        return false;
+    }
+    bool set_times(std::int64_t atime, std::int64_t mtime) override {
+        const struct timespec t[2] = {{time_t(atime), 0}, {time_t(mtime), 0}};
+        if (::futimens(fd_, t) == 0) return true;
+        error_ = std::strerror(errno);
+        return false;
+    }
     std::string error() const override { return error_; }
 
 private:
@@ -93,7 +119,7 @@ std::unique_ptr<local_file> posix_files::open_write(const std::string& path, boo
             why = error_text("cannot replace", path);
             return nullptr;
         }
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }
     if (fd < 0) {
         why = error_text("cannot write", path);
@@ -113,8 +139,8 @@ bool posix_files::is_directory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool posix_files::make_directory(const std::string& path, std::string& why) {
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
+bool posix_files::make_directory(const std::string& path, std::uint32_t mode, std::string& why) {
+    if (::mkdir(path.c_str(), mode_t(mode & 0777)) == 0) return true;
     struct stat st {};
     if (errno == EEXIST && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
     why = error_text("cannot make folder", path);

@@ -1,5 +1,6 @@
 #include "sftp/protocol.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace sftp {
@@ -364,6 +365,28 @@ std::string_view remote_basename(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
     const auto slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string join_path(std::string_view folder, std::string_view name) {
+    std::string out(folder);
+    if (!out.empty() && !out.ends_with('/')) out += '/';
+    return out.append(name);
+}
+
+std::string partial_name(std::string_view local) {
+    constexpr std::size_t name_max = 255;
+    constexpr std::string_view part = ".part";
+    const auto slash = local.rfind('/');
+    const std::size_t at = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::string_view base = local.substr(at);
+    if (base.size() + part.size() <= name_max) return std::string(local) + std::string(part);
+    std::uint32_t h = 2166136261u;  // FNV-1a
+    for (const char c : base) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(h));
+    std::size_t cut = name_max - part.size() - std::strlen(tag);
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(local.substr(0, at + cut)) + tag + std::string(part);
 }
 
 }  // namespace sftp

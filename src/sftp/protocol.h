@@ -190,5 +190,10 @@ std::string visible_name(std::string_view raw);
 std::string safe_local_name(std::string_view raw);
 // The last part of a remote path ("a/b/" gives "b").
 std::string_view remote_basename(std::string_view path);
+// `name` inside `folder`, one '/' between them however the folder ends ("out/" and "d" give "out/d").
+std::string join_path(std::string_view folder, std::string_view name);
+// Where a download to `local` is written until it is whole: LOCAL.part, or, when that name would pass 255 bytes, a
+// shorter stem with a suffix drawn from the whole name, so that names alike in their first 240 bytes stay apart.
+std::string partial_name(std::string_view local);
 
 }  // namespace sftp

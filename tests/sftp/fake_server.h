@@ -30,6 +30,8 @@ enum class misbehave {
     eof_early,         // the file's size says more than READ delivers
     extra_bytes,       // STATUS replies carry a byte after their last field
     wrong_reply_type,  // OPEN answered with ATTRS
+    endless_dots,      // READDIR answers "." and ".." for ever
+    fan_out,           // every folder lists `fan` subfolders, without end
 };
 
 class fake_server {
@@ -37,6 +39,12 @@ public:
     std::map<std::string, std::string> files;
     std::set<std::string> dirs{"/", "/d"};
     std::set<std::string> denied;  // paths whose open is refused with PERMISSION_DENIED
+    std::set<std::string> links;   // listed as symbolic links
+    std::set<std::string> fifos;   // listed as named pipes
+    // Permission bits (and setuid, setgid, sticky) and modification times; files 0644 and folders 0755 when absent.
+    std::map<std::string, std::uint32_t> modes, mtimes;
+    std::size_t fan = 2000;
+    std::size_t listings = 0;  // READDIR replies that carried names
     std::vector<std::pair<std::string, std::string>> extensions{{"posix-rename@openssh.com", "1"},
                                                                 {"statvfs@openssh.com", "2"},
                                                                 {"fsync@openssh.com", "1"},
@@ -98,11 +106,27 @@ private:
         emit(p);
     }
     void file_attrs(packet& p, const std::string& path) {
-        if (dirs.count(path)) {
+        const auto bits = [&](std::uint32_t dflt) { return modes.count(path) ? modes[path] : dflt; };
+        const std::uint32_t times = mtimes.count(path) ? std::uint32_t(SSH_FILEXFER_ATTR_ACMODTIME) : 0u;
+        if (mode == misbehave::fan_out && !files.count(path)) {
             p.u32(SSH_FILEXFER_ATTR_PERMISSIONS).u32(040755);
-            return;
+        } else if (links.count(path)) {
+            p.u32(SSH_FILEXFER_ATTR_PERMISSIONS).u32(0120777);
+        } else if (fifos.count(path)) {
+            p.u32(SSH_FILEXFER_ATTR_PERMISSIONS).u32(010644);
+        } else if (dirs.count(path)) {
+            p.u32(SSH_FILEXFER_ATTR_PERMISSIONS | times).u32(040000 | bits(0755));
+        } else {
+            p.u32(SSH_FILEXFER_ATTR_SIZE | SSH_FILEXFER_ATTR_PERMISSIONS | times)
+                .u64(files[path].size())
+                .u32(0100000 | bits(0644));
         }
-        p.u32(SSH_FILEXFER_ATTR_SIZE | SSH_FILEXFER_ATTR_PERMISSIONS).u64(files[path].size()).u32(0100644);
+        if (times) p.u32(mtimes[path]).u32(mtimes[path]);
+    }
+    // SETSTAT and FSETSTAT: the mode and times asked for.
+    void apply(const std::string& path, const attrs& a) {
+        if (a.has_permissions()) modes[path] = a.permissions & 07777;
+        if (a.flags & SSH_FILEXFER_ATTR_ACMODTIME) mtimes[path] = a.mtime;
     }
     void name_reply(std::uint32_t id, const std::vector<std::string>& names, const std::string& folder) {
         packet p;
@@ -163,6 +187,8 @@ private:
             if (denied.count(path)) return status(id, SSH_FX_PERMISSION_DENIED, "Permission denied");
             if (mode == misbehave::evil_names && !files.count(path)) files[path] = "evil";
             if (!files.count(path) && !(flags & SSH_FXF_CREAT)) return status(id, SSH_FX_NO_SUCH_FILE);
+            const auto a = r.attributes();
+            if (!files.count(path) && a && a->has_permissions()) modes[path] = a->permissions & 07777;
             if ((flags & SSH_FXF_TRUNC) || !files.count(path)) files[path].clear();
             const std::string h = "h" + std::to_string(next_handle_++);
             handles_[h] = path;
@@ -173,7 +199,7 @@ private:
         case SSH_FXP_OPENDIR: {
             const std::string path(*r.string());
             if (!dirs.count(path) && mode != misbehave::evil_names && mode != misbehave::endless_listing &&
-                mode != misbehave::huge_name)
+                mode != misbehave::huge_name && mode != misbehave::endless_dots && mode != misbehave::fan_out)
                 return status(id, SSH_FX_NO_SUCH_FILE);
             const std::string h = "d" + std::to_string(next_handle_++);
             handles_[h] = "D:" + path;
@@ -189,6 +215,14 @@ private:
                 std::vector<std::string> names;
                 for (int i = 0; i < 100; ++i) names.push_back("f" + std::to_string(round * 100 + i));
                 return name_reply(id, names, "");
+            }
+            if (mode == misbehave::endless_dots) return name_reply(id, {".", ".."}, "");
+            if (mode == misbehave::fan_out) {
+                if (round > 0) return status(id, SSH_FX_EOF);
+                ++listings;
+                std::vector<std::string> names;
+                for (std::size_t i = 0; i < fan; ++i) names.push_back("sub" + std::to_string(i));
+                return name_reply(id, names, folder);
             }
             if (mode == misbehave::huge_name) {
                 packet x;
@@ -206,6 +240,10 @@ private:
             for (const auto& d : dirs)
                 if (d != folder && d.starts_with(prefix) && d.find('/', prefix.size()) == std::string::npos)
                     names.push_back(d.substr(prefix.size()));
+            for (const auto* special : {&links, &fifos})
+                for (const auto& d : *special)
+                    if (d.starts_with(prefix) && d.find('/', prefix.size()) == std::string::npos)
+                        names.push_back(d.substr(prefix.size()));
             return name_reply(id, names, folder);
         }
         case SSH_FXP_CLOSE: {
@@ -250,7 +288,8 @@ private:
         case SSH_FXP_STAT:
         case SSH_FXP_LSTAT: {
             const std::string path(*r.string());
-            if (!files.count(path) && !dirs.count(path)) return status(id, SSH_FX_NO_SUCH_FILE, "No such file");
+            if (!files.count(path) && !dirs.count(path) && mode != misbehave::fan_out)
+                return status(id, SSH_FX_NO_SUCH_FILE, "No such file");
             packet x;
             x.u8(SSH_FXP_ATTRS).u32(id);
             file_attrs(x, path);
@@ -264,6 +303,7 @@ private:
             const std::string path(*r.string());
             if (dirs.count(path)) return status(id, SSH_FX_FAILURE);
             dirs.insert(path);
+            if (const auto a = r.attributes(); a && a->has_permissions()) modes[path] = a->permissions & 07777;
             return status(id, SSH_FX_OK);
         }
         case SSH_FXP_RMDIR: {
@@ -281,7 +321,13 @@ private:
             files.erase(from);
             return status(id, SSH_FX_OK);
         }
-        case SSH_FXP_SETSTAT: return status(id, SSH_FX_OK);
+        case SSH_FXP_SETSTAT:
+        case SSH_FXP_FSETSTAT: {
+            std::string path(*r.string());
+            if (type == SSH_FXP_FSETSTAT) path = handles_[path];
+            if (const auto a = r.attributes()) apply(path, *a);
+            return status(id, SSH_FX_OK);
+        }
         default: return status(id, SSH_FX_OP_UNSUPPORTED);
         }
     }
@@ -294,6 +340,11 @@ public:
     std::set<std::string> dirs{"/l"};
     std::set<std::string> links;
     std::size_t largest_write = 0;
+    std::uint32_t umask = 022;
+    // Permission bits as a system would keep them (the umask applied on set_mode and make_directory), and times.
+    std::map<std::string, std::uint32_t> modes;
+    std::map<std::string, std::int64_t> mtimes;
+    std::uint32_t widest_partial = 0;  // the widest mode a ".part" file had while it was written
 
     class file final : public local_file {
     public:
@@ -310,10 +361,23 @@ public:
             if (d.size() < offset + bytes.size()) d.resize(offset + bytes.size());
             std::copy(bytes.begin(), bytes.end(), d.begin() + std::ptrdiff_t(offset));
             fs_.largest_write = std::max(fs_.largest_write, bytes.size());
+            if (path_.ends_with(".part")) fs_.widest_partial |= fs_.modes[path_];
             return true;
         }
         std::optional<std::uint64_t> size() override { return fs_.files[path_].size(); }
         bool sync() override { return true; }
+        std::optional<local_stat> stat() override {
+            return local_stat{fs_.modes.count(path_) ? fs_.modes[path_] : 0644, 0,
+                              fs_.mtimes.count(path_) ? fs_.mtimes[path_] : 0};
+        }
+        bool set_mode(std::uint32_t mode) override {
+            fs_.modes[path_] = mode & 0777 & ~fs_.umask;
+            return true;
+        }
+        bool set_times(std::int64_t, std::int64_t mtime) override {
+            fs_.mtimes[path_] = mtime;
+            return true;
+        }
 
     private:
         memory_files& fs_;
@@ -328,6 +392,10 @@ public:
         return std::make_unique<file>(*this, path);
     }
     std::unique_ptr<local_file> open_write(const std::string& path, bool keep, std::string& why) override {
+        if (path.size() - path.rfind('/') - 1 > 255) {
+            why = "File name too long";
+            return nullptr;
+        }
         if (links.count(path)) {
             // As O_NOFOLLOW: keeping refuses; otherwise the link goes and a file takes its place.
             if (keep) {
@@ -336,7 +404,10 @@ public:
             }
             links.erase(path);
         }
-        if (!keep) files[path].clear();
+        if (!keep) {
+            files[path].clear();
+            modes[path] = 0600 & ~umask;
+        }
         files[path];
         return std::make_unique<file>(*this, path);
     }
@@ -345,8 +416,8 @@ public:
         return files[path].size();
     }
     bool is_directory(const std::string& path) override { return dirs.count(path) > 0; }
-    bool make_directory(const std::string& path, std::string&) override {
-        dirs.insert(path);
+    bool make_directory(const std::string& path, std::uint32_t mode, std::string&) override {
+        if (dirs.insert(path).second) modes[path] = mode & 0777 & ~umask;
         return true;
     }
     bool rename(const std::string& from, const std::string& to, std::string& why) override {
@@ -357,6 +428,10 @@ public:
         links.erase(to);
         files[to] = files[from];
         files.erase(from);
+        if (modes.count(from)) modes[to] = modes[from];
+        if (mtimes.count(from)) mtimes[to] = mtimes[from];
+        modes.erase(from);
+        mtimes.erase(from);
         return true;
     }
 };

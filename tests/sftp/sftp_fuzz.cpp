@@ -35,6 +35,9 @@ struct tiny_files final : sftp::local_files {
         }
         std::optional<std::uint64_t> size() override { return d.size(); }
         bool sync() override { return true; }
+        std::optional<sftp::local_stat> stat() override { return sftp::local_stat{0644, 0, 0}; }
+        bool set_mode(std::uint32_t) override { return true; }
+        bool set_times(std::int64_t, std::int64_t) override { return true; }
     };
     std::unique_ptr<sftp::local_file> open_read(const std::string& p, std::string&) override {
         return files.count(p) ? std::make_unique<file>(files[p]) : nullptr;
@@ -47,7 +50,7 @@ struct tiny_files final : sftp::local_files {
         return files.count(p) ? std::optional<std::uint64_t>(files[p].size()) : std::nullopt;
     }
     bool is_directory(const std::string&) override { return true; }
-    bool make_directory(const std::string&, std::string&) override { return true; }
+    bool make_directory(const std::string&, std::uint32_t, std::string&) override { return true; }
     bool rename(const std::string& from, const std::string& to, std::string&) override {
         files[to] = files[from];
         return true;
