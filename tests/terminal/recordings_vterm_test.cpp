@@ -235,7 +235,7 @@ TEST_P(recording_test, screens_match_libvterm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(programs, recording_test,
-                         ::testing::Values("vim", "tmux", "less", "ls", "git", "man", "htop", "mc"),
+                         ::testing::Values("vim", "tmux", "tmux_margins", "less", "ls", "git", "man", "htop", "mc"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Records what real full-screen programs send to a 24x80 xterm-256color pty while scripted keys drive them.
 
-usage: record_programs.py OUTDIR [NAME...]   (names: vim tmux less ls git man htop mc; default all found)
+usage: record_programs.py OUTDIR [NAME...]   (names: vim tmux tmux_margins less ls git man htop mc; default all found)
 
 Each recording is a .vtrec file:
     b"VTREC1\\n", then records: b"D" + uint32 little-endian length + the bytes of one read from the pty,
@@ -137,6 +137,10 @@ def programs(work):
     tmuxconf = os.path.join(work, "tmux.conf")
     with open(tmuxconf, "w") as f:
         f.write('set -g default-command "bash --norc --noprofile"\nset -g status-right "%H"\n')
+    tmuxmargins = os.path.join(work, "tmux-margins.conf")
+    with open(tmuxmargins, "w") as f:
+        f.write('set -g default-command "bash --norc --noprofile"\nset -g status-right "%H"\n'
+                'set -as terminal-features ",xterm-256color:margins"\n')
     sh = ["bash", "--norc", "--noprofile", "-c"]
     return {
         "vim": ([
@@ -148,6 +152,13 @@ def programs(work):
             [(1.5, "printf '\\033[1;31mred\\033[0m \\033[42mgreen\\033[0m\\n'; echo one\r"),
              (0.6, "\x02\""), (0.8, "echo lower pane; ls --color=always /\r"), (0.6, "\x02%"),
              (0.8, "echo right\r"), (0.6, "\x02o"), (0.5, "exit\r"), (0.6, "exit\r"), (0.6, "exit\r")]),
+        # Told the terminal has left and right margins (as a VT420 answer to DA2 tells it), tmux scrolls a pane of
+        # a side-by-side split with DECSLRM.
+        "tmux_margins": ([
+            "tmux", "-L", "vtrecm%d" % os.getpid(), "-f", tmuxmargins, "new-session"],
+            [(1.5, "echo left\r"), (0.6, "\x02%"), (0.8, "seq 1 40\r"), (0.8, "printf '\\033[44m%s\\033[0m\\n' "
+             "$(seq 100 130)\r"), (0.6, "\x02o"), (0.6, "seq 200 240\r"), (0.8, "\x02o"), (0.6, "clear; seq 5\r"),
+             (0.6, "exit\r"), (0.6, "exit\r")]),
         "less": ([
             "less", os.path.join(work, "text.txt")],
             [(1.0, " "), (0.4, " "), (0.4, "b"), (0.4, "/word7\r"), (0.4, "n"), (0.4, "G"), (0.4, "g"),
