@@ -404,6 +404,24 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
+class qt_local_timer final : public fwd::local_timer {
+public:
+    qt_local_timer(int ms, std::function<void()> fire) : t_(new QTimer) {
+        t_->setSingleShot(true);
+        QObject::connect(t_, &QTimer::timeout, t_, std::move(fire));
+        t_->start(ms);
+    }
+    // The forwarder may drop its timer inside the timer's own call.
+    ~qt_local_timer() override {
+        t_->stop();
+        QObject::disconnect(t_, nullptr, nullptr, nullptr);
+        t_->deleteLater();
+    }
+
+private:
+    QTimer* t_;
+};
+
 // The words a listener's failure is shown with.
 std::string listen_error(int err) {
     if (err == EADDRINUSE) return "The bound address is already in use";
@@ -434,6 +452,10 @@ bool listen_address(std::string_view text, std::uint16_t port, net_address& out,
 }
 
 }  // namespace
+
+std::unique_ptr<fwd::local_timer> qt_tunnel_network::start_timer(int ms, std::function<void()> fire) {
+    return std::make_unique<qt_local_timer>(ms, std::move(fire));
+}
 
 std::unique_ptr<fwd::port_listener> qt_tunnel_network::listen(std::string_view address, std::uint16_t port,
                                                               fwd::listener_events& events, std::string& why) {

@@ -14,6 +14,7 @@ public:
     void set_agent_socket(const QString& path) { agent_socket_ = path; }
     // Names of connections are looked up with this instead of the system (in the lookup's own thread).
     void set_resolver(resolve_fn r) { resolve_ = std::move(r); }
+    std::unique_ptr<fwd::local_timer> start_timer(int ms, std::function<void()> fire) override;
     std::unique_ptr<fwd::port_listener> listen(std::string_view address, std::uint16_t port,
                                                fwd::listener_events& events, std::string& why) override;
     std::unique_ptr<fwd::tunnel_stream> connect(std::string_view host, std::uint16_t port,

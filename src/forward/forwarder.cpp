@@ -143,6 +143,7 @@ struct forwarder::link : stream_events, channel_events {
                 return;
             }
             if (st == socks_request::step::connect) {
+                socks_timer.reset();
                 early.assign(buf.begin() + std::ptrdiff_t(used), buf.begin() + n);
                 open_channel(socks->host(), socks->port());
             }
@@ -205,7 +206,15 @@ struct forwarder::link : stream_events, channel_events {
         }
         done();
     }
+    void socks_expired() {
+        const auto held = owner.hold();
+        if (ph != phase::socks || !stream) return;
+        e.note("no SOCKS request within " + std::to_string(socks_time_limit_ms / 1000) +
+               " s; closed the connection from " + stream->peer());
+        drop_stream();
+    }
     void drop_stream() {
+        socks_timer.reset();
         stream.reset();
         if (channel_live) close_channel();
         done();
@@ -227,8 +236,9 @@ struct forwarder::link : stream_events, channel_events {
     bool close_sent = false;
     bool local_eof = false, host_eof = false;
     std::unique_ptr<socks_request> socks;
-    std::vector<std::uint8_t> early;     // what a SOCKS program sent after its request
-    std::vector<std::uint8_t> to_local;  // host data the local stream has not taken yet (within the window)
+    std::unique_ptr<local_timer> socks_timer;  // while the request is awaited
+    std::vector<std::uint8_t> early;           // what a SOCKS program sent after its request
+    std::vector<std::uint8_t> to_local;        // host data the local stream has not taken yet (within the window)
     std::size_t to_local_at = 0;
 };
 
@@ -340,11 +350,19 @@ void forwarder::accept_on(entry& e, std::unique_ptr<tunnel_stream> s) {
         return;  // s closes
     }
     const bool dynamic = e.rule.kind == forward_kind::dynamic;
+    if (dynamic && std::count_if(links_.begin(), links_.end(), [](const auto& l) {
+                       return l->ph == link::phase::socks;
+                   }) >= std::ptrdiff_t(max_socks_waiting)) {
+        e.note("more than " + std::to_string(max_socks_waiting) +
+               " connections awaiting a SOCKS request; refused one from " + s->peer());
+        return;  // s closes
+    }
     link& ref = add_link(std::make_unique<link>(*this, e, dynamic ? link::phase::socks : link::phase::opening));
     ref.stream = std::move(s);
     ref.stream->set_events(&ref);
     if (dynamic) {
         ref.socks = std::make_unique<socks_request>();
+        ref.socks_timer = net_.start_timer(socks_time_limit_ms, [l = &ref] { l->socks_expired(); });
         ref.negotiate();  // the request may be there already
     } else {
         ref.open_channel(e.rule.host, e.rule.host_port);

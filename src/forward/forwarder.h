@@ -24,6 +24,10 @@
 namespace fwd {
 
 inline constexpr std::size_t max_links = 256;  // open connections through all tunnels together
+// A SOCKS program has this long to make its request, and this many may be making one at a time: idle connections
+// would otherwise hold the -D port's links without bound.
+inline constexpr int socks_time_limit_ms = 10000;
+inline constexpr std::size_t max_socks_waiting = 32;
 
 class forwarder {
 public:

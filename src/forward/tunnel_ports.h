@@ -4,6 +4,7 @@
 // client implements the first with Qt sockets and the second on its SSH-2 engine.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -44,8 +45,15 @@ struct port_listener {
     virtual std::uint16_t port() const = 0;  // the one bound (asked for 0: the system's choice)
 };
 
+// A one-shot timer on the local side's event loop; dropping it cancels it.
+struct local_timer {
+    virtual ~local_timer() = default;
+};
+
 struct local_network {
     virtual ~local_network() = default;
+    // fire runs once, from the event loop, after ms milliseconds, unless the timer was dropped first.
+    virtual std::unique_ptr<local_timer> start_timer(int ms, std::function<void()> fire) = 0;
     // Null with why filled ("Address already in use") when the port cannot be had.
     virtual std::unique_ptr<port_listener> listen(std::string_view address, std::uint16_t port, listener_events& events,
                                                   std::string& why) = 0;

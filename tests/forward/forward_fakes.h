@@ -69,7 +69,37 @@ struct fake_listener : port_listener {
     std::uint16_t port() const override { return 1; }
 };
 
+// A timer the test fires by hand; the network sees whether it was dropped.
+struct fake_timer : local_timer {
+    std::shared_ptr<bool> live = std::make_shared<bool>(true);
+    ~fake_timer() override { *live = false; }
+};
+
 struct fake_network : local_network {
+    struct pending_timer {
+        int ms;
+        std::function<void()> fire;
+        std::shared_ptr<bool> live;
+    };
+    std::vector<pending_timer> timers;
+    std::unique_ptr<local_timer> start_timer(int ms, std::function<void()> fire) override {
+        auto t = std::make_unique<fake_timer>();
+        timers.push_back({ms, std::move(fire), t->live});
+        return t;
+    }
+    // Fires every timer still held, as the event loop would once their time has come; how many fired.
+    int fire_timers() {
+        int n = 0;
+        std::vector<pending_timer> due;
+        due.swap(timers);
+        for (auto& t : due)
+            if (*t.live) {
+                *t.live = false;
+                t.fire();
+                ++n;
+            }
+        return n;
+    }
     std::deque<stream_record> records;
     std::map<std::string, listener_events*> listening;  // "address port"
     std::vector<std::string> busy;

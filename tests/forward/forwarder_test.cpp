@@ -175,6 +175,47 @@ TEST_F(ForwarderTest, RefusedSocksRequestOpensNothing) {
     EXPECT_EQ(status(0).open, 0);
 }
 
+// A SOCKS program gets a time limit for its request: an idle one is closed when it passes, one whose request came
+// in time is not, and a local forward's connections have no such limit.
+TEST_F(ForwarderTest, IdleSocksConnectionsAreClosedAfterTheLimit) {
+    start("D1080,L8080:web:80");
+    fake_stream* idle = net.arrive("127.0.0.1 1080");
+    const stream_record& idle_seen = idle->rec;
+    fake_stream* prompt = net.arrive("127.0.0.1 1080");
+    const stream_record& prompt_seen = prompt->rec;
+    idle->send(std::string("\x05\x01", 2));  // a partial greeting keeps it waiting
+    prompt->send(std::string("\x04\x01\x00\x50\x0a\x00\x00\x01\x00", 9));
+    net.arrive("127.0.0.1 8080");
+    ASSERT_EQ(ssh.ch.size(), 2u);
+    EXPECT_EQ(status(0).open, 2);
+    EXPECT_EQ(net.fire_timers(), 1) << "only the idle connection's limit is still running";
+    EXPECT_TRUE(idle_seen.destroyed);
+    EXPECT_FALSE(prompt_seen.destroyed);
+    EXPECT_EQ(status(0).open, 1);
+    EXPECT_EQ(status(1).open, 1);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0],
+              "Tunnel 127.0.0.1:1080 (SOCKS): no SOCKS request within 10 s; closed the connection from 127.0.0.1");
+}
+
+// Connections still negotiating are capped: one more is closed at once, and room comes back as they end.
+TEST_F(ForwarderTest, ConnectionsAwaitingASocksRequestAreCapped) {
+    start("D1080");
+    std::vector<const stream_record*> waiting;
+    for (std::size_t i = 0; i < max_socks_waiting; ++i) waiting.push_back(&net.arrive("127.0.0.1 1080")->rec);
+    net.arrive("127.0.0.1 1080");  // freed inside the call: only its record is left
+    const stream_record& extra = net.records.back();
+    EXPECT_TRUE(extra.destroyed);
+    EXPECT_EQ(std::count_if(waiting.begin(), waiting.end(), [](auto* r) { return r->destroyed; }), 0);
+    EXPECT_EQ(status(0).open, int(max_socks_waiting));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("awaiting a SOCKS request; refused one from 127.0.0.1"), std::string::npos) << notes[0];
+    net.fire_timers();
+    const stream_record& later = net.arrive("127.0.0.1 1080")->rec;
+    EXPECT_FALSE(later.destroyed);
+    EXPECT_EQ(status(0).open, 1);
+}
+
 TEST_F(ForwarderTest, RemoteForwardConnectsHereWhenTheHostOpens) {
     start("R9000:127.0.0.1:22,R9001:127.0.0.1:23");
     EXPECT_EQ(ssh.remote, (std::vector<std::string>{"127.0.0.1 9000", "127.0.0.1 9001"}));

@@ -326,3 +326,29 @@ TEST_F(Dialling, DroppedWhileTheLookupRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// The forwarder's timers: one fires once, one dropped first never does, and one may be dropped inside its own call.
+TEST(TunnelTimer, FiresOnceUnlessDroppedEvenFromItsOwnCall) {
+    app();
+    qt_tunnel_network net;
+    int fired = 0, dropped_fired = 0, self_fired = 0;
+    auto once = net.start_timer(1, [&] { ++fired; });
+    auto dropped = net.start_timer(1, [&] { ++dropped_fired; });
+    std::unique_ptr<fwd::local_timer> self;
+    self = net.start_timer(1, [&] {
+        ++self_fired;
+        self.reset();
+    });
+    dropped.reset();
+    ASSERT_TRUE(spin([&] { return fired > 0 && self_fired > 0; }));
+    bool settled = false;
+    QTimer::singleShot(50, [&] { settled = true; });
+    ASSERT_TRUE(spin([&] { return settled; }));
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(self_fired, 1);
+    EXPECT_EQ(dropped_fired, 0);
+}
+
+}  // namespace

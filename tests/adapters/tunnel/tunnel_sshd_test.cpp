@@ -1,6 +1,7 @@
 // Tunnels through vtsession against a private stock OpenSSH sshd: a program sends 20 MB to a loopback echo service,
 // shuts down its sending side, as HTTP/1.0 clients and `nc -N` do, and must still read all 20 MB back, through a
-// local, a remote and a SOCKS forward; and a service that ends its own sending side first still receives all 20 MB.
+// local, a remote and a SOCKS forward; a service that ends its own sending side first still receives all 20 MB; and
+// an idle SOCKS connection is closed once its time for a request is up.
 // Every peer is started here and stopped at the end; every run is bounded.
 #include <gtest/gtest.h>
 
@@ -262,6 +263,9 @@ TEST_F(TunnelHalfClose, TwentyMegabytesGetThroughEachKindOfForwardAfterAHalfClos
                         {"SOCKS", socks, false, socks_hello, 12},
                         {"local to a sink", local_sink, true, "", 0},
                         {"remote to a sink", remote_sink, true, "", 0}};
+    // A program that connects to the SOCKS port and says nothing is closed once its time is up.
+    const int idle = loopback_socket(socks);
+    ASSERT_GE(idle, 0);
     int sinks = 0;
     for (const row& r : rows) {
         SCOPED_TRACE(r.forward);
@@ -281,6 +285,11 @@ TEST_F(TunnelHalfClose, TwentyMegabytesGetThroughEachKindOfForwardAfterAHalfClos
         EXPECT_EQ(sink.sunk, total) << slurp(dir / "vt.err");
         EXPECT_EQ(sink.sunk_wrong, 0u);
     }
+    char byte;
+    EXPECT_EQ(::recv(idle, &byte, 1, 0), 0) << "the idle SOCKS connection should have been closed";
+    ::close(idle);
+    EXPECT_NE(slurp(dir / "vt.err").find("(SOCKS): no SOCKS request within"), std::string::npos)
+        << slurp(dir / "vt.err");
 }
 
 }  // namespace
