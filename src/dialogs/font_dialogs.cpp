@@ -141,6 +141,22 @@ font_chooser::font_chooser(Settings& s, kind k, QWidget* parent)
         set_control_id(ask, 1041);
         ask->setChecked(s.askprint != 0);
         grid->addWidget(ask, row++, 0, 1, 3);
+    } else {
+        auto* size_label = new QLabel(QStringLiteral("&Size:"), this);
+        grid->addWidget(size_label, 0, 2);
+        // The bounds the window-sized screen draws within.
+        pixels_ = new number_field(4, 200, this);
+        pixels_->setObjectName(QStringLiteral("pixels"));
+        pixels_->setSuffix(QStringLiteral(" pixels"));
+        pixels_->setValue(s.fontsize);
+        size_label->setBuddy(pixels_);
+        grid->addWidget(pixels_, 1, 2, Qt::AlignTop);
+        auto* zoom = new QLabel(QStringLiteral("When the screen follows the window: Ctrl+plus, Ctrl+minus zoom, "
+                                               "Ctrl+0 returns to this size. Otherwise the font fits the window."),
+                                this);
+        zoom->setObjectName(QStringLiteral("zoom_note"));
+        zoom->setWordWrap(true);
+        grid->addWidget(zoom, row++, 0, 1, 3);
     }
 
     sample_ = new QLabel(QStringLiteral("AaBbYyZz 0123"), this);
@@ -201,6 +217,7 @@ int font_chooser::chosen_charset() const {
 }
 
 bool font_chooser::validate() {
+    if (pixels_) return pixels_->check(this, QStringLiteral("Size"));
     if (!sizes_ || sizes_->currentText() == initial_size_text_) return true;
     auto pt = connect_logic::decimal_scan(to_std(sizes_->currentText()));
     if (!pt || *pt < 1 || *pt > 1638) {
@@ -220,6 +237,7 @@ void font_chooser::store() {
         s_.font_charset = chosen_charset();
         s_.font_weight = weight;
         s_.font_italic = italic;
+        s_.fontsize = pixels_->value();
         return;
     }
     copy_fixed(s_.pfont_name, face);

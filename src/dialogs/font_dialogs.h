@@ -4,6 +4,7 @@
 #include <QColorDialog>
 
 #include "dialogs/dialog_base.h"
+#include "dialogs/settings_dialogs.h"
 
 struct Settings;
 class QCheckBox;
@@ -34,6 +35,9 @@ public:
     QListWidget* styles() const { return styles_; }
     QComboBox* scripts() const { return scripts_; }
     QComboBox* sizes() const { return sizes_; }  // nullptr for the screen font
+    // The screen font's height in pixels (`fontsize`), which the window-sized screen and the zoom start from;
+    // nullptr for the printer font.
+    number_field* pixels() const { return pixels_; }
 
     // Selection as the chooser would store it.
     QString chosen_face() const;
@@ -55,6 +59,7 @@ private:
     QListWidget* styles_ = nullptr;
     QComboBox* scripts_ = nullptr;
     QComboBox* sizes_ = nullptr;
+    number_field* pixels_ = nullptr;
     QLabel* sample_ = nullptr;
     QString stored_face_;  // as stored, without a foundry
     QString initial_size_text_;

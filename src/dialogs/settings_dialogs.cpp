@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPainter>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -14,6 +15,26 @@
 
 #include "config/settings.h"
 #include "dialogs/connect_logic.h"
+
+number_field::number_field(int low, int high, QWidget* parent) : QSpinBox(parent), low_(low), high_(high) {
+    // Room for any number of eight digits, so that what is typed stays as typed until OK.
+    setRange(0, 99999999);
+}
+
+bool number_field::check(QWidget* dialog, const QString& what) {
+    if (value() >= low_ && value() <= high_) return true;
+    const QLocale l;
+    hooks().message(dialog,
+                    QStringLiteral("%1 takes a number from %2 to %3.").arg(what, l.toString(low_), l.toString(high_)));
+    setFocus();
+    selectAll();
+    return false;
+}
+
+void number_field::stepBy(int steps) {
+    setValue(std::clamp(value() + steps * singleStep(), low_, high_));
+    selectAll();
+}
 
 namespace {
 
@@ -95,9 +116,10 @@ getterm::getterm(Settings& s, QWidget* parent)
         add_check(1013, QStringLiteral("As&k before disconnecting"), s.confirm_disconnect != 0),
         add_check(1014, QStringLiteral("&Screen follows the window (rows and columns)"), s.screen_size == 1),
     };
-    auto* history = new QSpinBox(this);
+    auto* locale =
+        add_check(1016, QStringLiteral("Send the &locale (LANG, LC_*) to SSH-2 hosts"), s.ssh_send_locale != 0);
+    auto* history = new number_field(scrollback_lines_min, scrollback_lines_max, this);
     set_control_id(history, 1015);
-    history->setRange(scrollback_lines_min, scrollback_lines_max);
     history->setValue(clamp_scrollback(s.scrollback_lines));
     history->setSingleStep(100);
     history->setGroupSeparatorShown(true);
@@ -105,19 +127,33 @@ getterm::getterm(Settings& s, QWidget* parent)
     add_row(QStringLiteral("Scroll-&back lines:"), history);
     finish();
     const int profile = type->count() - 1;
-    connect(type, &QComboBox::currentIndexChanged, this, [type, utf8, habits, profile](int i) {
+    connect(type, &QComboBox::currentIndexChanged, this, [this, type, utf8, habits, locale, history, profile](int i) {
         if (i == profile) {
             // Shown as the plain type afterwards, so that choosing the profile again acts again.
             type->setCurrentIndex(type->findText(QStringLiteral("xterm-256color")));
             utf8->setChecked(true);
             for (QCheckBox* c : habits) c->setChecked(true);
+            locale->setChecked(true);
+            if (history->value() == Settings().scrollback_lines) history->setValue(todays_scrollback_lines);
+            todays_picked_ = true;
         } else if (i >= 0) {
             set_limited_text(type->lineEdit(), type->itemText(i));
         }
     });
 }
 
+bool getterm::validate() { return control<number_field>(1015)->check(this, QStringLiteral("Scroll-back lines")); }
+
 void getterm::store() {
+    if (todays_picked_) {
+        Settings today = s_;
+        apply_todays_defaults(today, true);
+        s_.color_fg = today.color_fg;
+        s_.color_bg = today.color_bg;
+        s_.color_bold = today.color_bold;
+        s_.color_cursor = today.color_cursor;
+        s_.bold_bright = today.bold_bright;
+    }
     s_.termtype = to_std(control<QLineEdit>(1000)->text());
     s_.myid = to_std(control<QLineEdit>(1001)->text());
     s_.term_size = control<QCheckBox>(1005)->isChecked() ? 132 : 80;
@@ -131,6 +167,7 @@ void getterm::store() {
     s_.confirm_disconnect = control<QCheckBox>(1013)->isChecked() ? 1 : 0;
     s_.screen_size = control<QCheckBox>(1014)->isChecked() ? 1 : 0;
     s_.scrollback_lines = control<QSpinBox>(1015)->value();
+    s_.ssh_send_locale = control<QCheckBox>(1016)->isChecked() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -1,10 +1,30 @@
 #pragma once
 // The settings dialogs opened from the Settings menu and the sign-on dialog the Secure Shell engines use.
 // Each is built from a settings record and writes it back only when OK is accepted.
+#include <QSpinBox>
+
 #include "dialogs/dialog_base.h"
 
 struct Settings;
 class QListWidget;
+
+// A number field that takes whatever number is typed and refuses one outside low..high when OK is pressed, with a
+// message naming the range. A plain spin box drops the keystroke that would leave its range, so 250000 typed into a
+// field of at most 100,000 became 25,000 without a word. The arrows stay within the range.
+class number_field : public QSpinBox {
+    Q_OBJECT
+public:
+    number_field(int low, int high, QWidget* parent);
+    int low() const { return low_; }
+    int high() const { return high_; }
+    // True when the value is in range; otherwise tells the user "<what> takes a number from low to high.", puts
+    // the focus on the field and returns false.
+    bool check(QWidget* dialog, const QString& what);
+    void stepBy(int steps) override;
+
+private:
+    int low_, high_;
+};
 
 // Proxy Configuration.
 class getproxy : public settings_dialog {
@@ -32,22 +52,26 @@ private:
     Settings& s_;
 };
 
-// Terminal type (listed types or any text, and a choice that sets xterm-256color with UTF-8 for today's hosts),
-// answerback and keyboard/bell options.
+// Terminal type (listed types or any text, and a choice that sets today's defaults: xterm-256color with UTF-8, the
+// habit switches, the locale, 10,000 lines and, where the classic colours stand, a readable palette), answerback,
+// keyboard/bell options and the scroll-back.
 class getterm : public settings_dialog {
     Q_OBJECT
 public:
     getterm(Settings& s, QWidget* parent = nullptr);
 
     static const char* const term_type_choices[4];
-    // Also ticks Alt as Meta, three wheel lines a notch and the disconnect question.
+    // Also ticks Alt as Meta, three wheel lines a notch, the disconnect question, the window-sized screen and the
+    // locale.
     static const char* const todays_hosts_choice;
 
 protected:
+    bool validate() override;
     void store() override;
 
 private:
     Settings& s_;
+    bool todays_picked_ = false;  // the profile also brings its palette where the classic one stands
 };
 
 // Cursor shape and blinking; a double-click on a shape acts as OK.

@@ -12,6 +12,7 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -589,17 +590,31 @@ TEST_F(DialogTest, HabitSwitchesAndTheTodaysHostsProfile) {
     EXPECT_EQ(s.wheel_lines, 5) << "a larger step stored by hand stays";
 }
 
-// The history's length: a spin box within the stored bounds, labelled, Cancel keeping the value.
+// Types text into a number field as a user would: all selected, then the keys.
+void type_number(QSpinBox* field, const QString& text) {
+    auto* line = field->findChild<QLineEdit*>();
+    ASSERT_NE(line, nullptr);
+    line->selectAll();
+    QTest::keyClicks(line, text);
+}
+
+// The history's length: what is typed stays as typed, and a number out of range is refused on OK with a message
+// (a spin box bounded at 100,000 had dropped the last digit of 250000). Cancel keeps the value; the arrows stay
+// within range.
 TEST_F(DialogTest, TerminalPageSetsTheScrollBackLines) {
     struct lines_case {
-        int stored, shown, typed, kept;
+        int stored, shown;
+        const char* typed;
+        bool refused;
+        int kept;
     };
     const lines_case cases[] = {
-        {199, 199, 100000, 100000},        {5000, 5000, 24, 24}, {7, 24, 2000, 2000},
-        {1 << 30, 100000, 500000, 100000}, {300, 300, 3, 24},
+        {199, 199, "100000", false, 100000},  {5000, 5000, "24", false, 24},     {7, 24, "2000", false, 2000},
+        {1 << 30, 100000, "250000", true, 0}, {300, 300, "3", true, 0},          {300, 300, "23", true, 0},
+        {199, 199, "100001", true, 0},        {199, 199, "10000", false, 10000},
     };
     for (const lines_case& c : cases) {
-        SCOPED_TRACE(c.stored);
+        SCOPED_TRACE(c.typed);
         s.scrollback_lines = c.stored;
         {
             getterm d(s);
@@ -607,15 +622,95 @@ TEST_F(DialogTest, TerminalPageSetsTheScrollBackLines) {
             ASSERT_NE(b, nullptr);
             EXPECT_EQ(label_of(d, b), "Scroll-&back lines:");
             EXPECT_EQ(b->value(), c.shown);
-            b->setValue(c.typed);
+            type_number(b, c.typed);
             d.reject();
         }
         EXPECT_EQ(s.scrollback_lines, c.stored) << "Cancel";
+        messages.clear();
         getterm d(s);
-        d.control<QSpinBox>(1015)->setValue(c.typed);
+        auto* b = d.control<QSpinBox>(1015);
+        type_number(b, c.typed);
+        EXPECT_EQ(b->text(), c.typed);
         ok(d);
-        EXPECT_EQ(s.scrollback_lines, c.kept);
+        if (c.refused) {
+            EXPECT_EQ(d.result(), QDialog::Rejected) << "the dialog stays open";
+            EXPECT_EQ(s.scrollback_lines, c.stored);
+            ASSERT_EQ(messages.size(), 1);
+            EXPECT_EQ(messages[0], QStringLiteral("Scroll-back lines takes a number from %1 to %2.")
+                                       .arg(QLocale().toString(24), QLocale().toString(100000)));
+            type_number(b, "500");
+            ok(d);
+            EXPECT_EQ(s.scrollback_lines, 500) << "accepted once in range";
+        } else {
+            EXPECT_EQ(d.result(), QDialog::Accepted);
+            EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+            EXPECT_EQ(s.scrollback_lines, c.kept);
+        }
     }
+    getterm d(s);
+    auto* b = d.control<QSpinBox>(1015);
+    type_number(b, "99950");
+    b->stepBy(1);
+    EXPECT_EQ(b->value(), 100000);
+    type_number(b, "30");
+    b->stepBy(-1);
+    EXPECT_EQ(b->value(), 24);
+}
+
+// Today's hosts on the Terminal page brings the rest of today's defaults: 10,000 lines unless the user set a
+// length, the locale for SSH-2 hosts and, only over the classic colours, a readable palette.
+TEST_F(DialogTest, TodaysHostsProfileBringsHistoryLocaleAndPalette) {
+    struct row {
+        const char* what;
+        int lines, bg, fg;
+        int lines_after;
+        bool palette_replaced;
+    };
+    const Settings classic;
+    const row rows[] = {
+        {"classic", classic.scrollback_lines, classic.color_bg, classic.color_fg, todays_scrollback_lines, true},
+        {"own length", 3000, classic.color_bg, classic.color_fg, 3000, true},
+        {"own colours", classic.scrollback_lines, 0xFFFFFF, 0x202020, todays_scrollback_lines, false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        s = Settings();
+        s.scrollback_lines = r.lines;
+        s.color_bg = r.bg;
+        s.color_fg = r.fg;
+        {
+            getterm d(s);
+            EXPECT_FALSE(check(d, 1016)->isChecked());
+            d.control<QComboBox>(1010)->setCurrentIndex(4);
+            EXPECT_TRUE(check(d, 1016)->isChecked());
+            EXPECT_EQ(d.control<QSpinBox>(1015)->value(), r.lines_after);
+            d.reject();
+        }
+        EXPECT_EQ(s.color_bg, r.bg) << "Cancel";
+        EXPECT_EQ(s.ssh_send_locale, 0);
+        getterm d(s);
+        d.control<QComboBox>(1010)->setCurrentIndex(4);
+        ok(d);
+        EXPECT_EQ(s.scrollback_lines, r.lines_after);
+        EXPECT_EQ(s.ssh_send_locale, 1);
+        EXPECT_EQ(s.termtype, "xterm-256color");
+        Settings today = Settings();
+        apply_todays_defaults(today);
+        if (r.palette_replaced) {
+            EXPECT_EQ(s.color_bg, today.color_bg);
+            EXPECT_EQ(s.color_fg, today.color_fg);
+            EXPECT_EQ(s.color_bold, today.color_bold);
+        } else {
+            EXPECT_EQ(s.color_bg, r.bg);
+            EXPECT_EQ(s.color_fg, r.fg);
+            EXPECT_EQ(s.color_bold, classic.color_bold);
+        }
+    }
+    // Unticked again by hand, the locale stays off.
+    getterm d(s);
+    check(d, 1016)->setChecked(false);
+    ok(d);
+    EXPECT_EQ(s.ssh_send_locale, 0);
 }
 
 TEST_F(DialogTest, CursorShapeBlinkAndDoubleClick) {
@@ -914,6 +1009,38 @@ TEST_F(DialogTest, ScreenFontStoresStyleAndKeepsHeight) {
     EXPECT_EQ(s.font_weight, 400);
     EXPECT_EQ(s.font_italic, 0);
     EXPECT_EQ(s.fontsize, 15);
+}
+
+// The screen font's size in pixels: shown, stored on OK, a size out of range refused with a message, the zoom keys
+// told beside it.
+TEST_F(DialogTest, ScreenFontSizeField) {
+    const struct {
+        const char* typed;
+        int stored;  // 0: refused
+    } rows[] = {{"16", 16}, {"4", 4}, {"200", 200}, {"250", 0}, {"3", 0}, {"0", 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.typed);
+        s.fontsize = 15;
+        messages.clear();
+        font_chooser d(s, font_chooser::screen);
+        ASSERT_NE(d.pixels(), nullptr);
+        EXPECT_EQ(d.pixels()->value(), 15);
+        type_number(d.pixels(), r.typed);
+        ok(d);
+        if (r.stored) {
+            EXPECT_EQ(s.fontsize, r.stored);
+            EXPECT_TRUE(messages.isEmpty());
+        } else {
+            EXPECT_EQ(s.fontsize, 15);
+            ASSERT_EQ(messages.size(), 1);
+            EXPECT_TRUE(messages[0].startsWith("Size takes a number from 4 to 200")) << messages[0].toStdString();
+        }
+    }
+    font_chooser d(s, font_chooser::screen);
+    auto* note = d.findChild<QLabel*>("zoom_note");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().contains("Ctrl+plus"));
+    EXPECT_EQ(font_chooser(s, font_chooser::printer).pixels(), nullptr);
 }
 
 TEST_F(DialogTest, PrinterFontCarriesAskprintAndSize) {

@@ -173,7 +173,7 @@ TEST_F(SessionDialogTest, NewStartsEmptyOnTheProtocolsPort) {
     EXPECT_EQ(proto(*d)->currentText(), "SSH-2");
     EXPECT_EQ(port(*d), "22");
     EXPECT_EQ(edit(*d, 1042)->text(), "");
-    EXPECT_EQ(edit(*d, 1044)->text(), "vt220");
+    EXPECT_EQ(edit(*d, 1044)->text(), "xterm-256color");
     EXPECT_EQ(d->session_list()->selectedItems().size(), 0);
     EXPECT_FALSE(d->control<QPushButton>(1048)->isEnabled());
     proto(*d)->setCurrentText("Telnet");
