@@ -343,6 +343,17 @@ void CMainFrame::build_menus() {
     add_item(help, "&Help Topics", cmd::help_topics);
     add_item(help, "&About Quill telnet", cmd::about);
 
+    for (QAction* title : mb->actions()) {
+        QMenu* m = title->menu();
+        if (!m) continue;
+        m->installEventFilter(this);
+        // The widget to give the keyboard back to: the menu bar takes it while a title is highlighted.
+        connect(m, &QMenu::aboutToShow, this, [this, mb] {
+            QWidget* w = QApplication::focusWidget();
+            if (w && w != mb && w->window() == this) menu_focus_ = w;
+        });
+    }
+
     for (QMenu* m : mb->findChildren<QMenu*>())
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::refresh_command_states);
 }
@@ -579,6 +590,17 @@ void CMainFrame::changeEvent(QEvent* e) {
 bool CMainFrame::event(QEvent* e) { return QMainWindow::event(e); }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
+    // Escape closes a menu but leaves its title highlighted and the menu bar holding the keyboard, so typed letters
+    // would pick menus and items; once the menu is gone (its submenus close with Escape into it) the terminal, or
+    // the find bar that had it, takes the keyboard back.
+    if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape &&
+        qobject_cast<QMenu*>(watched)) {
+        QTimer::singleShot(0, this, [this] {
+            if (QApplication::activePopupWidget()) return;
+            QWidget* w = menu_focus_ && menu_focus_->isVisible() ? menu_focus_.data() : view_;
+            w->setFocus(Qt::PopupFocusReason);
+        });
+    }
     if (watched == view_ && e->type() == QEvent::KeyPress) {
         const auto* ke = static_cast<QKeyEvent*>(e);
         const bool modifier_only = CVellumView::modifier_key(ke->key());

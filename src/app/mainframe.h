@@ -12,6 +12,7 @@
 // register_transfer_commands() (frame_transfer.cpp) are called once from the constructor, after the view, the menus and the built-in commands exist, so they may
 // override built-in handlers.
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -152,6 +153,7 @@ private:
     std::unique_ptr<frame_window> window_;
     CVellumView* view_ = nullptr;
     find_bar* find_bar_ = nullptr;                   // under the view, hidden until Find
+    QPointer<QWidget> menu_focus_;                   // had the keyboard when a menu opened
     std::unique_ptr<ssh::ssh_prompts> ssh_prompts_;  // the sign-on dialogs of the view's SSH client
     QAction* row_actions_[toolbar_rows_count] = {};
     QToolBar* toolbar_ = nullptr;

@@ -196,6 +196,46 @@ TEST_F(frame_fixture, F10OpensTheMenuBarWhileAltIsMeta) {
     frame->menuBar()->setActiveAction(nullptr);
 }
 
+// A menu closed with Escape leaves the menu bar holding the keyboard unless the terminal takes it back: the next
+// letters would pick menus and their items (Edit > Select All, Reset Terminal, Help > Contents).
+TEST_F(frame_fixture, EscapeFromAMenuGivesTheKeyboardBackToTheTerminal) {
+    frame->show();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    QMenuBar* mb = frame->menuBar();
+    for (QAction* title : mb->actions()) {
+        SCOPED_TRACE(title->text().toStdString());
+        ASSERT_NE(title->menu(), nullptr);
+        frame->view().setFocus();
+        sockets.sent.clear();
+        mb->setActiveAction(title);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() == title->menu(); }, 5000));
+        // A submenu's Escape goes back to its menu only.
+        QTest::keyClick(frame->windowHandle(), Qt::Key_Escape);
+        ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 5000));
+        // The offscreen platform leaves the closed popup active, where a window manager activates the frame.
+        QApplication::setActiveWindow(frame.get());
+        EXPECT_EQ(QApplication::focusWidget(), &frame->view());
+        EXPECT_EQ(mb->activeAction(), nullptr) << "no title left highlighted";
+        // Letters that are mnemonics of the menu bar and of its menus' items.
+        for (char c : {'e', 'a'}) QTest::keyClick(frame->windowHandle(), c);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(sockets.sent, "ea");
+    }
+    // The find bar's pattern had the keyboard: it gets it back.
+    ASSERT_TRUE(frame->run_command(cmd::find));
+    ASSERT_TRUE(frame->finder().pattern_edit()->hasFocus());
+    mb->setActiveAction(mb->actions().at(1));
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 5000));
+    QApplication::setActiveWindow(frame.get());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), frame->finder().pattern_edit());
+}
+
 TEST_F(frame_fixture, ToolbarLayoutSurvivesARestart) {
     EXPECT_EQ(toolbar_texts().size(), 16u);
     {
@@ -399,8 +439,7 @@ TEST_F(frame_fixture, ConnectCommandMakesSsh1AskAgain) {
 TEST_F(frame_fixture, StatusBarTellsTheConnectionStateAndANewSessionStartsOnAFreshLine) {
     CVellumView& v = frame->view();
     frame->update_status_panes();
-    EXPECT_EQ(frame->status_note()->text(), "File > Connect... opens a session. For today's hosts choose Settings > "
-                                            "Termtype... > Today's hosts (xterm-256color, UTF-8).");
+    EXPECT_EQ(frame->status_note()->text(), "File > Connect... opens a session. Help: today's hosts, zoom.");
     EXPECT_LT(frame->statusBar()->minimumSizeHint().width(), frame->status_note()->sizeHint().width())
         << "the long hint does not set the window's least width";
     ASSERT_TRUE(v.connect_to("127.0.0.1", 23));
