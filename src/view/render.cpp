@@ -115,6 +115,5 @@ QString connection_pane(bool busy, bool attempted, bool setting_up, std::string_
             .arg(QString::fromUtf8(host.data(), qsizetype(host.size())));
     if (busy) return {};
     return attempted ? QStringLiteral("Not connected")
-                     : QStringLiteral("File > Connect... opens a session. For today's hosts choose Settings > "
-                                      "Termtype... > Today's hosts (xterm-256color, UTF-8).");
+                     : QStringLiteral("File > Connect... opens a session. Help: today's hosts, zoom.");
 }
