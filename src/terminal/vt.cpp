@@ -194,6 +194,7 @@ bool vt::reset_palette_entry(int i) {
 // The modes and colours only the xterm emulation sets.
 void vt::reset_xterm_state() {
     cursor_style_ = 0;
+    saved_mode_count_ = 0;
     lr_mode_ = false;
     reset_column_margins();
     bracketed_paste_ = false;
@@ -385,6 +386,7 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     flag_question_ = question;
     flag_greater_ = greater;
     flag_space_ = flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
+    flag_other_ = 0;
     len_ = 0;
     state_ = st_ground;
     csi_dispatch(p[i]);
@@ -658,6 +660,7 @@ void vt::enter_csi() {
     len_ = 0;
     params_.count = 0;
     flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
+    flag_other_ = 0;
 }
 
 void vt::enter_string(uint8_t kind) {
@@ -1152,8 +1155,23 @@ void vt::csi(uint8_t c) {
         len_ = 0;
         state_ = st_escape;
         return;
-    case '=': reply("Not implemented", false); return;
-    default: break;
+    case '<':
+        flag_other_ |= csi_less;
+        state_ = st_csi;
+        return;
+    case '=':
+        flag_other_ |= csi_equals;
+        state_ = st_csi;
+        return;
+    default:
+        // Other intermediates (xterm's DECSACE, ...) are taken and the sequence dropped at its final; a C0 control
+        // or a colon outside SGR ends it as before.
+        if (c >= 0x20 && c <= 0x2F) {
+            flag_other_ |= csi_unknown;
+            state_ = st_csi;
+            return;
+        }
+        break;
     }
     csi_final(c);
 }
@@ -1230,71 +1248,76 @@ void vt::set_mode(bool on) {
 }
 
 void vt::set_dec_mode(bool on) {
-    for (int i = 0; i < params_.count; ++i) {
-        switch (params_.value[i]) {
-        case 1: app_keys_ = on; break;
-        case 2:
-            if (!on) vt52_mode_ = 1;
-            break;
-        case 3:
-            if (sized_by_window_) break;
-            set_columns(on ? 132 : 80);
-            pending_wrap_ = 0;
-            fill_all_rows();
+    for (int i = 0; i < params_.count; ++i) dec_mode(params_.value[i], on);
+}
+
+void vt::dec_mode(int mode, bool on) {
+    switch (mode) {
+    case 1: app_keys_ = on; break;
+    case 2:
+        if (!on) vt52_mode_ = 1;
+        break;
+    case 3:
+        if (sized_by_window_) break;
+        set_columns(on ? 132 : 80);
+        pending_wrap_ = 0;
+        fill_all_rows();
+        cursor_to(1, 1);
+        break;
+    case 5: host_->set_reverse_screen(on); break;
+    case 6:
+        // The VT220 keeps the column on entering origin mode; xterm homes to the margins' corner.
+        origin_mode_ = on;
+        if (on && !xterm())
+            row_ = top_;
+        else if (on)
+            home_xterm();
+        else
             cursor_to(1, 1);
-            break;
-        case 5: host_->set_reverse_screen(on); break;
-        case 6:
-            // The VT220 keeps the column on entering origin mode; xterm homes to the margins' corner.
-            origin_mode_ = on;
-            if (on && !xterm())
-                row_ = top_;
-            else if (on)
-                home_xterm();
-            else
-                cursor_to(1, 1);
-            break;
-        case 7: auto_wrap_mode_ = on; break;
-        case 8: auto_repeat_ = on; break;
-        case 25: cursor_visible_ = on; break;
-        case 2004:
-            if (xterm()) bracketed_paste_ = on;
-            break;
-        case 9:
-        case 1000:
-        case 1002:
-        case 1003:
-            // One tracking mode at a time; resetting another than the one in force changes nothing.
-            if (!xterm()) break;
-            if (on)
-                mouse_tracking_ = mouse_tracking(params_.value[i]);
-            else if (mouse_tracking_ == mouse_tracking(params_.value[i]))
-                mouse_tracking_ = mouse_tracking::off;
-            break;
-        case 1005:
-        case 1006:
-        case 1015:
-            if (!xterm()) break;
-            if (on)
-                mouse_encoding_ = mouse_encoding(params_.value[i]);
-            else if (mouse_encoding_ == mouse_encoding(params_.value[i]))
-                mouse_encoding_ = mouse_encoding::x10;
-            break;
-        case 1004:
-            if (xterm()) focus_events_ = on;
-            break;
-        case 69:
-            if (!xterm()) break;
-            lr_mode_ = on;
-            if (!on) reset_column_margins();
-            break;
-        case 47:
-        case 1047:
-        case 1049:
-            if (xterm()) alternate_screen(params_.value[i], on);
-            break;
-        default: break;
-        }
+        break;
+    case 7: auto_wrap_mode_ = on; break;
+    case 8: auto_repeat_ = on; break;
+    case 25: cursor_visible_ = on; break;
+    case 2004:
+        if (xterm()) bracketed_paste_ = on;
+        break;
+    case 9:
+    case 1000:
+    case 1002:
+    case 1003:
+        // One tracking mode at a time; resetting another than the one in force changes nothing.
+        if (!xterm()) break;
+        if (on)
+            mouse_tracking_ = mouse_tracking(mode);
+        else if (mouse_tracking_ == mouse_tracking(mode))
+            mouse_tracking_ = mouse_tracking::off;
+        break;
+    case 1005:
+    case 1006:
+    case 1015:
+        if (!xterm()) break;
+        if (on)
+            mouse_encoding_ = mouse_encoding(mode);
+        else if (mouse_encoding_ == mouse_encoding(mode))
+            mouse_encoding_ = mouse_encoding::x10;
+        break;
+    case 1004:
+        if (xterm()) focus_events_ = on;
+        break;
+    case 69:
+        if (!xterm()) break;
+        lr_mode_ = on;
+        if (!on) reset_column_margins();
+        break;
+    case 47:
+    case 1047:
+    case 1049:
+        if (xterm()) alternate_screen(mode, on);
+        break;
+    case 1048:
+        if (xterm()) escape(on ? '7' : '8');
+        break;
+    default: break;
     }
 }
 
@@ -1348,8 +1371,8 @@ const vt::csi_row vt::csi_rows[] = {
     {'Z', 0, &vt::csi_back_tab, false},
     {'H', 0, &vt::csi_cursor_position, true},
     {'f', 0, &vt::csi_cursor_position, true},
-    {'J', 0, &vt::csi_erase, true},  // with '?': selective
-    {'K', 0, &vt::csi_erase, true},
+    {'J', 0, &vt::csi_erase, true, csi_question},  // with '?': selective
+    {'K', 0, &vt::csi_erase, true, csi_question},
     {'L', 0, &vt::csi_insert_delete_lines, true},
     {'M', 0, &vt::csi_insert_delete_lines, true},
     {'P', 0, &vt::csi_delete_chars, false},
@@ -1362,19 +1385,22 @@ const vt::csi_row vt::csi_rows[] = {
     {'h', 0, &vt::csi_ansi_mode, true},
     {'l', csi_question, &vt::csi_dec_mode, true},
     {'l', 0, &vt::csi_ansi_mode, true},
-    {'i', 0, &vt::csi_media_copy, false},
-    {'m', 0, &vt::csi_sgr, true},
-    {'n', 0, &vt::csi_status_report, false},
+    {'i', 0, &vt::csi_media_copy, false, csi_question},
+    {'m', 0, &vt::csi_sgr, true, csi_question | csi_greater},
+    {'n', 0, &vt::csi_status_report, false, csi_question},
     {'p', csi_quote, &vt::csi_conformance_level, false},
     {'p', csi_bang, &vt::csi_soft_reset, false},
-    {'p', csi_dollar, &vt::csi_request_mode, false},
+    {'p', csi_dollar, &vt::csi_request_mode, false, csi_question},
     {'p', 0, &vt::csi_split_screen, true},
     {'q', csi_quote, &vt::csi_protection, false},
     {'q', csi_space, &vt::csi_cursor_style, false},
     {'q', csi_greater, &vt::csi_version, false},
+    {'r', csi_question, &vt::csi_restore_modes, true},
     {'r', 0, &vt::csi_margins, true},
+    {'s', csi_question, &vt::csi_save_modes, false},
     {'s', 0, &vt::csi_save_or_margins, true},
     {'t', 0, &vt::csi_window_report, false},
+    {'u', 0, &vt::csi_restore_cursor, true},
     {'x', 0, &vt::csi_terminal_parameters, false},
     {'y', 0, &vt::csi_confidence_test, true},
 };
@@ -1386,9 +1412,10 @@ void vt::csi_final(uint8_t c) {
 
 void vt::csi_dispatch(uint8_t c) {
     if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
-    const uint8_t present = (flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
-                            (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0) |
-                            (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0);
+    const uint16_t present =
+        uint16_t((flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) | (flag_bang_ ? csi_bang : 0) |
+                 (flag_quote_ ? csi_quote : 0) | (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0) |
+                 flag_other_);
     // Where each final's rows start (rows of one final are adjacent).
     constexpr size_t rows = std::size(csi_rows);
     static const std::array<uint8_t, 128> first_row = [] {
@@ -1400,7 +1427,7 @@ void vt::csi_dispatch(uint8_t c) {
     if (c >= first_row.size()) return;
     for (size_t i = first_row[c]; i < rows && csi_rows[i].final == c; ++i) {
         const csi_row& row = csi_rows[i];
-        if (row.intermediates & ~present) continue;
+        if ((row.intermediates & ~present) || (present & ~(row.intermediates | row.optional))) continue;
         (this->*row.handler)(c);
         if (row.clamp_after) clamp_column();
         return;
@@ -1576,8 +1603,9 @@ void vt::csi_soft_reset(uint8_t) {
     reset_terminal(false);
 }
 
+// The split-screen extension is the VT220's; xterm has no CSI Ps p.
 void vt::csi_split_screen(uint8_t) {
-    if (params_.value[0] != 0) split_screen(params_.value[0]);
+    if (!xterm() && params_.value[0] != 0) split_screen(params_.value[0]);
 }
 
 void vt::csi_protection(uint8_t) {
@@ -1600,6 +1628,37 @@ void vt::csi_margins(uint8_t) {
         home_xterm();
     else
         cursor_to(top_, 1);
+}
+
+// SCORC (xterm): the cursor saved by SCOSC, as ESC 8 restores it.
+void vt::csi_restore_cursor(uint8_t) {
+    if (xterm()) escape('8');
+}
+
+// XTSAVE and XTRESTORE (xterm): private modes saved and restored by number; the VT220 has neither.
+void vt::csi_save_modes(uint8_t) {
+    flag_question_ = false;
+    if (!xterm()) return;
+    for (int i = 0; i < params_.count; ++i) {
+        const int mode = params_.value[i], status = mode_status(mode, true);
+        if (status == 0) continue;
+        int k = 0;
+        while (k < saved_mode_count_ && saved_modes_[size_t(k)].mode != mode) ++k;
+        if (k == saved_mode_count_) {
+            if (k == int(saved_modes_.size())) continue;
+            ++saved_mode_count_;
+        }
+        saved_modes_[size_t(k)] = {uint16_t(mode), uint8_t(status)};
+    }
+}
+
+void vt::csi_restore_modes(uint8_t) {
+    flag_question_ = false;
+    if (!xterm()) return;
+    for (int i = 0; i < params_.count; ++i)
+        for (int k = 0; k < saved_mode_count_; ++k)
+            if (saved_modes_[size_t(k)].mode == params_.value[i])
+                dec_mode(params_.value[i], saved_modes_[size_t(k)].status == 1);
 }
 
 // xterm: DECSLRM while DECLRMM is on, else SCOSC (the cursor saved as by ESC 7). The VT220: window selection.

@@ -231,12 +231,23 @@ private:
     void clamp_to_line();  // csi_final once the parameters are parsed
 
     // One row of the control sequence table (vt.cpp).
-    enum : uint8_t { csi_question = 1, csi_greater = 2, csi_bang = 4, csi_quote = 8, csi_space = 16, csi_dollar = 32 };
+    enum : uint16_t {
+        csi_question = 1,
+        csi_greater = 2,
+        csi_bang = 4,
+        csi_quote = 8,
+        csi_space = 16,
+        csi_dollar = 32,
+        csi_less = 64,  // '<' and '=' (private markers no row of ours takes)
+        csi_equals = 128,
+        csi_unknown = 256,  // any other intermediate byte
+    };
     struct csi_row {
         uint8_t final;
-        uint8_t intermediates;  // csi_question.. that must all be present
+        uint16_t intermediates;  // csi_question.. that must all be present
         void (vt::*handler)(uint8_t final);
-        bool clamp_after;  // limit the cursor column to the line's width afterwards
+        bool clamp_after;       // limit the cursor column to the line's width afterwards
+        uint16_t optional = 0;  // markers the handler looks at itself; any other present one skips the row
     };
     static const csi_row csi_rows[];
     void csi_insert_chars(uint8_t c);
@@ -265,6 +276,9 @@ private:
     void csi_margins(uint8_t c);
     void csi_select_window(uint8_t c);
     void csi_save_or_margins(uint8_t c);
+    void csi_restore_cursor(uint8_t c);
+    void csi_save_modes(uint8_t c);
+    void csi_restore_modes(uint8_t c);
     void csi_terminal_parameters(uint8_t c);
     void csi_confidence_test(uint8_t c);
     void csi_cursor_style(uint8_t c);
@@ -325,6 +339,7 @@ private:
     void erase_line(int mode, bool selective);
     void set_mode(bool on);
     void set_dec_mode(bool on);
+    void dec_mode(int mode, bool on);
     void split_screen(int n);
     void switch_window(int to);
     void fill_all_rows();
@@ -374,6 +389,14 @@ private:
     bool flag_question_ = false, flag_greater_ = false, flag_bang_ = false, flag_quote_ = false, flag_space_ = false;
     bool flag_csi_space_ = false;  // a space intermediate inside a control sequence (xterm)
     bool flag_dollar_ = false;     // a '$' intermediate (xterm)
+    uint16_t flag_other_ = 0;      // csi_less, csi_equals, csi_unknown: the sequence is consumed and dropped
+    // XTSAVE's private modes (xterm): mode number and DECRQM status, a bounded few.
+    struct saved_mode {
+        uint16_t mode;
+        uint8_t status;
+    };
+    std::array<saved_mode, 32> saved_modes_{};
+    int saved_mode_count_ = 0;
     char buf_[csi_limit_xterm];
     int len_ = 0;
     csi_params params_;

@@ -1,5 +1,6 @@
 // How control strings (DCS, OSC, SOS, PM, APC) end, in both emulations, byte by byte and in one write: nothing
-// inside them is shown, and no string outlives CAN, SUB or an escape sequence.
+// inside them is shown, and no string outlives CAN, SUB or an escape sequence. And sequences meant for other
+// terminals, or with markers no handler takes, change nothing and send nothing.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "term_fixture.h"
+#include "terminal/screen_dump.h"
 
 namespace {
 
@@ -135,5 +137,128 @@ INSTANTIATE_TEST_SUITE_P(Cases, VtStrayIntroducer,
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "_one_write" : "_bytewise");
                          });
+
+// ---------------------------------------------------------------------------------------------------------------
+// Each sequence, fed between the same setup and the same text, leaves the screen, cursor, modes and replies exactly
+// as the setup and text alone do.
+
+enum class where { both, xterm_only };
+
+struct silent_case {
+    const char* name;
+    std::string seq;
+    where in = where::both;
+};
+
+const std::vector<silent_case> silent_cases = {
+    {"xtrestore_is_not_decstbm", C + "?1001r"},
+    {"xtrestore_nothing_saved", C + "?25;7r"},
+    {"xtsave", C + "?1001s"},
+    {"xtsave_empty", C + "?s"},
+    {"decstbm_with_greater", C + ">2;5r"},
+    {"xtsmpointer", C + ">1p"},
+    {"xtsmpointer_default", C + ">p"},
+    {"csi_p_in_xterm_is_no_split", C + "2p", where::xterm_only},
+    {"csi_s_with_greater", C + ">1s"},
+    {"kitty_query", C + "?u"},
+    {"kitty_query_less", C + "<u"},
+    {"kitty_push", C + ">1u"},
+    {"kitty_pop", C + "<1u"},
+    {"kitty_set", C + "=1;1u"},
+    {"da3", C + "=c"},
+    {"da_with_less", C + "<c"},
+    {"da_response_from_a_terminal", C + "?62;1;6c"},
+    {"decll", C + "1q"},
+    {"q_with_less", C + "<q"},
+    {"q_with_equals", C + "=5q"},
+    {"sgr_mouse_press_bytes", C + "<0;10;5M"},
+    {"sgr_mouse_release_bytes", C + "<0;10;5m"},
+    {"xtsmgraphics_is_no_scroll", C + "?1;1;0S"},
+    {"decsace_intermediate", C + "2*x"},
+    {"xtpushcolors_intermediate", C + "#P"},
+    {"equals_then_erase", C + "=2J"},
+    {"esc_percent_g", E + "%G"},
+    {"esc_percent_at", E + "%@"},
+    {"sos_string", E + "Xsome text" + E + "\\"},
+};
+
+struct silent_param {
+    silent_case c;
+    bool xterm, one_write;
+};
+
+std::vector<silent_param> silent_params() {
+    std::vector<silent_param> all;
+    for (const silent_case& c : silent_cases)
+        for (const bool xterm : {false, true})
+            for (const bool one_write : {false, true})
+                if (xterm || c.in == where::both) all.push_back({c, xterm, one_write});
+    return all;
+}
+
+// Text on every row, a scrolling region, bold, the cursor mid-screen: what a stray DECSTBM, scroll, erase or
+// reset would visibly change.
+std::string silent_setup() {
+    std::string s = C + "1m";
+    for (int r = 1; r <= screen_rows; ++r) s += C + std::to_string(r) + ";1Hrow " + std::to_string(r);
+    return s + C + "3;20r" + C + "7;9H";
+}
+
+std::string state_after(const silent_param& p, const std::string& seq) {
+    term_fixture t;
+    t.term.set_emulation(p.xterm ? emulation::xterm : emulation::vt220);
+    t.feed(silent_setup() + seq + "X\nY", p.one_write);
+    dump_extras extras;
+    extras.replies = t.replies;
+    std::string s = screen_dump_json(t.term, extras);
+    for (const int v : {t.term.top_margin(), t.term.bottom_margin(), t.term.left_margin(), t.term.right_margin(),
+                        t.term.parser_state(), t.reply_count})
+        s += " " + std::to_string(v);
+    return s;
+}
+
+class VtSilentSequence : public ::testing::TestWithParam<silent_param> {};
+
+TEST_P(VtSilentSequence, ChangesNothingAndSendsNothing) {
+    const silent_param& p = GetParam();
+    EXPECT_EQ(state_after(p, p.c.seq), state_after(p, ""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, VtSilentSequence, ::testing::ValuesIn(silent_params()), [](const auto& info) {
+    return std::string(info.param.c.name) + (info.param.xterm ? "_xterm" : "_vt220") +
+           (info.param.one_write ? "_one_write" : "_bytewise");
+});
+
+}  // namespace
+
+namespace {
+
+// XTSAVE and XTRESTORE (xterm): a saved private mode comes back whatever it was set to in between; one never saved
+// stays as it is.
+TEST(VtSavedModes, RestoreBringsBackTheSavedValue) {
+    struct row {
+        int mode;
+        bool (*get)(const vt&);
+    };
+    const row rows[] = {
+        {7, [](const vt& v) { return v.auto_wrap_mode() != 0; }},
+        {25, [](const vt& v) { return v.cursor_visible() != 0; }},
+        {2004, [](const vt& v) { return v.bracketed_paste(); }},
+        {1004, [](const vt& v) { return v.focus_events(); }},
+        {69, [](const vt& v) { return v.left_right_mode(); }},
+    };
+    for (const row& r : rows)
+        for (const bool saved : {false, true}) {
+            term_fixture t;
+            t.term.set_emulation(emulation::xterm);
+            const std::string m = std::to_string(r.mode);
+            t.feed(C + "?" + m + (saved ? "h" : "l") + C + "?" + m + "s" + C + "?" + m + (saved ? "l" : "h"));
+            EXPECT_NE(r.get(t.term), saved) << r.mode;
+            t.feed(C + "?" + m + "r");
+            EXPECT_EQ(r.get(t.term), saved) << r.mode;
+            t.feed(C + "?" + m + (saved ? "l" : "h") + C + "?1001r");
+            EXPECT_NE(r.get(t.term), saved) << r.mode << " restored by another mode's number";
+        }
+}
 
 }  // namespace
