@@ -164,10 +164,6 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     connect(view_, &CVellumView::session_ended_exit, this, [this] { close(); });
     connect(view_, &CVellumView::session_ended, this, &CMainFrame::session_ended);
     connect(view_, &CVellumView::find_requested, this, [this] { run_command(cmd::find); });
-    connect(view_, &CVellumView::menu_requested, this, [this] {
-        QMenuBar* mb = menuBar();
-        if (mb->isVisible() && !mb->actions().isEmpty()) mb->setActiveAction(mb->actions().first());
-    });
     idle_ = new QTimer(this);
     idle_->setInterval(idle_ms);
     connect(idle_, &QTimer::timeout, this, [this] {

@@ -265,10 +265,11 @@ void keyboard::keypad_key(key_bytes& out, int key, const key_modes& m) const {
 
 key_action keyboard::local_action(const key_down_event& e, const key_modes& m) const {
     if (e.alt) return key_action::none;
-    const bool menu_key = m.alt_meta && !e.shift && !e.ctrl && e.key == vkey::f && e.fnum == 10;
     // The VT220 keeps its written keys (Ctrl+Shift+letter is a control character there, Shift+Insert and
-    // Shift+Page are the keys' own codes): the local uses come with the xterm emulation.
-    if (!m.xterm) return menu_key ? key_action::menu : key_action::none;
+    // Shift+Page are the keys' own codes): the local uses come with the xterm emulation. F10 is never one: while
+    // the keyboard is the host's (xterm, or Alt as Meta) full-screen programs need it, and the menus are left
+    // to the mouse and to Alt+letter.
+    if (!m.xterm) return key_action::none;
     if (e.ctrl && e.shift && e.key == vkey::letter) {
         switch (e.letter) {
         case 'C': return key_action::copy;
@@ -284,7 +285,6 @@ key_action keyboard::local_action(const key_down_event& e, const key_modes& m) c
         if (e.key == vkey::page_up && !user_entry(key_slot::page_up)) return key_action::page_back;
         if (e.key == vkey::page_down && !user_entry(key_slot::page_down)) return key_action::page_forward;
     }
-    if (m.alt_meta && !e.shift && e.key == vkey::f && e.fnum == 10) return key_action::menu;
     return key_action::none;
 }
 

@@ -69,7 +69,7 @@ struct key_modes {
     bool use_cv = false;
     bool local_echo = false;
     bool xterm = false;     // xterm emulation: function, cursor and editing keys send xterm's codes with modifiers
-    bool alt_meta = false;  // Alt+key sends ESC and the key's bytes; F10 opens the menu bar
+    bool alt_meta = false;  // Alt+key sends ESC and the key's bytes
     bool alternate_screen = false;  // a full-screen program's screen: Shift+PageUp/PageDown go to it
 };
 
@@ -86,9 +86,8 @@ struct key_bytes {
     std::string_view view() const { return {reinterpret_cast<const char*>(data), len}; }
 };
 
-// page_back / page_forward: the view scrolls the scroll-back a page; find opens the find bar; menu opens the menu
-// bar.
-enum class key_action { none, send, copy, paste, page_back, page_forward, find, menu };
+// page_back / page_forward: the view scrolls the scroll-back a page; find opens the find bar.
+enum class key_action { none, send, copy, paste, page_back, page_forward, find };
 
 struct key_result {
     key_action action = key_action::none;
@@ -125,7 +124,7 @@ private:
     // xterm's code for an extended key, or the user's own key-map entry for it; false when xterm has no code.
     bool xterm_key(key_bytes& out, const key_down_event& e, bool alt, const key_modes& m) const;
     bool xterm_function(key_bytes& out, int n, bool shift, bool ctrl, bool alt, const key_modes& m) const;
-    // The terminal's own keys that never reach the host: copy, paste, find, paging the scroll-back, the menu.
+    // The terminal's own keys that never reach the host: copy, paste, find, paging the scroll-back.
     key_action local_action(const key_down_event& e, const key_modes& m) const;
     bool user_entry(int slot) const;
     std::string_view entry(int slot) const { return entry_ ? entry_(slot) : std::string_view{}; }

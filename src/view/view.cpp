@@ -980,7 +980,6 @@ void CVellumView::run_key_result(const key_result& r) {
     case key_action::page_back: scroll_page(true); break;
     case key_action::page_forward: scroll_page(false); break;
     case key_action::find: emit find_requested(); break;
-    case key_action::menu: emit menu_requested(); break;
     case key_action::none: break;
     }
 }

@@ -171,7 +171,6 @@ signals:
     void session_ended();
     void session_ended_exit();  // the host closed and `exit` is on
     void find_requested();      // Ctrl+Shift+F
-    void menu_requested();      // F10 while Alt sends Meta
     // Local files dropped on the terminal (file URLs of a text/uri-list); the frame uploads them.
     void files_dropped(const QStringList& paths);
 
