@@ -1,10 +1,15 @@
 // vtsession --get/--put against real SFTP servers on loopback: stock sshd with internal-sftp and with sftp-server,
 // dropbear (which runs sftp-server), and asyncssh's SFTP server. Each peer gets one run of many transfers (0 B,
 // 1 B, 1 MB, 20 MB both ways, odd names, a folder of 1,000 small files), compared byte for byte, and a file it refuses;
-// asyncssh's server is killed mid-download and the download resumed; a 1 MiB tmpfs fills on each side.
+// asyncssh's server is killed mid-download and the download resumed; a 1 MiB tmpfs fills on each side. Against sshd,
+// modes and times both ways and a tree deeper than 16 folders with links and names of 251-255 bytes; against a
+// hostile SFTP server of our own, an endless listing of "." and "..", and folders of 2,000 folders without end.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <random>
 
@@ -292,5 +297,197 @@ TEST_P(SftpResume, AServerKilledMidDownloadThenResumed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Asyncssh, SftpResume, ::testing::Values(peer::asyncssh));
+
+// ----- modes, times and whole trees, against sshd -----
+
+class SftpTrees : public SftpPeers {
+protected:
+    mode_t saved_umask = 0;
+    void SetUp() override {
+        SftpPeers::SetUp();
+        saved_umask = ::umask(022);  // vtsession inherits it
+    }
+    void TearDown() override {
+        ::umask(saved_umask);
+        SftpPeers::TearDown();
+    }
+    static std::uint32_t mode_of(const fs::path& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 ? std::uint32_t(st.st_mode & 07777) : 0xFFFFFFFF;
+    }
+    static time_t mtime_of(const fs::path& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 ? st.st_mtime : 0;
+    }
+    static void set_mtime(const fs::path& p, time_t t) {
+        const struct utimbuf u { t, t };
+        ::utime(p.c_str(), &u);
+    }
+};
+
+TEST_P(SftpTrees, ModesAndTimesSurviveBothWays) {
+    if (!fs::exists("/usr/sbin/sshd")) GTEST_SKIP() << "no sshd";
+    const int port = start_peer(GetParam());
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    const std::vector<std::pair<std::string, std::uint32_t>> modes = {{"secret", 0600},
+                                                                      {"shared", 0640},
+                                                                      {"script", 0750},
+                                                                      {"readonly", 0444}};
+    std::vector<std::string> args{"--keep-times"};
+    time_t when = 1500000000;
+    for (const auto& [name, mode] : modes) {
+        write_random(remote / name, 1000, 7);
+        write_random(local / ("up_" + name), 1000, 8);
+        ::chmod((remote / name).c_str(), mode);
+        ::chmod((local / ("up_" + name)).c_str(), mode);
+        set_mtime(remote / name, when);
+        set_mtime(local / ("up_" + name), when + 1);
+        when += 86400;
+        args.insert(args.end(), {"--get", r(name), local.string() + "/", "--put", (local / ("up_" + name)).string(),
+                                 r("up_" + name)});
+    }
+    // A file already there with a wider mode takes the local one.
+    write_random(remote / "up_secret", 10, 9);
+    ::chmod((remote / "up_secret").c_str(), 0666);
+    hand_over();
+
+    const run_result got = vt(port, args);
+    ASSERT_EQ(got.status, 0) << got.err;
+    when = 1500000000;
+    for (const auto& [name, mode] : modes) {
+        EXPECT_EQ(mode_of(local / name), mode) << name;
+        EXPECT_EQ(mode_of(remote / ("up_" + name)), mode) << name;
+        EXPECT_EQ(mtime_of(local / name), when) << name;
+        EXPECT_EQ(mtime_of(remote / ("up_" + name)), when + 1) << name;
+        EXPECT_TRUE(slurp(local / name) == slurp(remote / name)) << name;
+        when += 86400;
+    }
+}
+
+TEST_P(SftpTrees, ATreeDeeperThanSixteenWithLongNamesComesDownWholeAndALinkIsNamed) {
+    if (!fs::exists("/usr/sbin/sshd")) GTEST_SKIP() << "no sshd";
+    const int port = start_peer(GetParam());
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    fs::path deep = remote / "tree";
+    std::string deep_rel = "tree";
+    for (int i = 0; i < 24; ++i) {
+        deep /= "level" + std::to_string(i);
+        deep_rel += "/level" + std::to_string(i);
+    }
+    fs::create_directories(deep);
+    write_random(deep / "bottom", 5000, 1);
+    ::chmod((remote / "tree" / "level0").c_str(), 0750);
+    const std::vector<std::string> long_names = {std::string(251, 'L'), std::string(255, 'M'),
+                                                 std::string(254, 'M') + "N"};
+    for (const std::string& n : long_names) write_random(remote / "tree" / n, 3000 + n.size(), unsigned(n.back()));
+    write_random(remote / "tree" / "private", 100, 2);
+    ::chmod((remote / "tree" / "private").c_str(), 0600);
+    hand_over();
+
+    const run_result whole = vt(port, {"--get", r("tree"), local.string()});
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    EXPECT_TRUE(slurp(local / deep_rel / "bottom") == slurp(deep / "bottom")) << "a file 25 folders down";
+    for (const std::string& n : long_names)
+        EXPECT_TRUE(fs::exists(local / "tree" / n) && slurp(local / "tree" / n) == slurp(remote / "tree" / n))
+            << n.size() << " bytes";
+    EXPECT_EQ(mode_of(local / "tree" / "level0"), 0750u);
+    EXPECT_EQ(mode_of(local / "tree" / "private"), 0600u);
+    for (const auto& e : fs::recursive_directory_iterator(local / "tree"))
+        EXPECT_FALSE(e.path().string().ends_with(".part")) << e.path();
+
+    // A link is never followed, and a download that leaves one out says so and fails.
+    fs::create_symlink("private", remote / "tree" / "level0" / "to_private");
+    hand_over();
+    const run_result linked = vt(port, {"--get", r("tree"), (local / "again").string()});
+    EXPECT_EQ(linked.status, 1) << linked.err;
+    EXPECT_NE(linked.err.find("skipped " + r("tree/level0/to_private") + ": a symbolic link"), std::string::npos)
+        << linked.err;
+    EXPECT_TRUE(slurp(local / "again" / deep_rel.substr(5) / "bottom") == slurp(deep / "bottom"))
+        << "the rest still came down";
+    EXPECT_FALSE(fs::exists(local / "again" / "level0" / "to_private"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sshd, SftpTrees, ::testing::Values(peer::internal_sftp, peer::sftp_server),
+                         [](const auto& info) {
+                             return info.param == peer::internal_sftp ? "internal_sftp" : "sftp_server";
+                         });
+
+// ----- a hostile SFTP server -----
+
+struct measured {
+    int status = -1;
+    long max_rss_kib = 0;
+};
+
+// `argv` run to its end (killed after `limit`), with the peak of its resident memory.
+measured run_measured(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err,
+                      std::chrono::seconds limit) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    measured m;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int st = 0;
+    struct rusage ru {};
+    while (::wait4(pid, &st, WNOHANG, &ru) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &st, 0, &ru);
+            m.max_rss_kib = ru.ru_maxrss;
+            return m;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    m.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    m.max_rss_kib = ru.ru_maxrss;
+    return m;
+}
+
+class SftpHostile : public SftpPeers {
+protected:
+    int start_hostile(const std::vector<std::string>& extra) {
+        std::vector<std::string> argv{python, std::string(SOURCE_DIR) + "/tests/sftp/hostile_sftp_peer.py", "--timeout",
+                                      "90"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        user = "anyone";
+        password = "wonder";
+        return start(argv, "hostile");
+    }
+};
+
+TEST_F(SftpHostile, AnEndlessListingOfDotEntriesStopsAtTheBound) {
+    const int port = start_hostile({"--mode", "dots"});
+    ASSERT_GT(port, 0) << slurp(dir / "hostile.err");
+    const run_result got = vt(port, {"--get", "/x", local.string()}, 60);
+    EXPECT_EQ(got.status, 1) << got.err;
+    EXPECT_NE(got.err.find("stopped after 100000 entries"), std::string::npos) << got.err;
+    EXPECT_EQ(got.err.find("timed out"), std::string::npos) << got.err;
+}
+
+TEST_F(SftpHostile, FoldersOfTwoThousandFoldersWithoutEndKeepTheClientSmall) {
+    // Each listing holds 2,000 names of 100 bytes; the host cuts the connection after 400 of them. Walked breadth
+    // first, the folders waiting to be listed took some 300 MB by then.
+    const int port =
+        start_hostile({"--mode", "fanout", "--fan", "2000", "--name-length", "100", "--max-listings", "400"});
+    ASSERT_GT(port, 0) << slurp(dir / "hostile.err");
+    const measured m =
+        run_measured(vt_argv(port, {"--get", "/x", (local / "x").string()}, 120), dir / "vt.out", dir / "vt.err", 150s);
+    const std::string err = slurp(dir / "vt.err");
+    EXPECT_EQ(m.status, 1) << err.substr(0, 4000);
+    EXPECT_NE(err.find("skipped /x/"), std::string::npos) << "the folders past the bound are named";
+    EXPECT_LT(m.max_rss_kib, 140 * 1024) << "peak resident memory, KiB";
+    std::printf("vtsession peak resident memory: %ld KiB\n", m.max_rss_kib);
+}
 
 }  // namespace

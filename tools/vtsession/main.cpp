@@ -76,8 +76,9 @@ int usage() {
         "  --get REMOTE LOCAL     SSH-2: after sign-on, fetch a file (or a folder) over SFTP; LOCAL may be a folder\n"
         "  --put LOCAL REMOTE     SSH-2: after sign-on, send a file over SFTP; REMOTE may be a folder\n"
         "                         (both repeatable, run in order; progress on stderr; exit 0 only when each one\n"
-        "                         completed and its size was checked)\n"
+        "                         completed and its size was checked; a folder's entries not fetched are named)\n"
         "  --resume               --get continues LOCAL.part, --put the remote file, from their sizes\n"
+        "  --keep-times           --get and --put keep the modification times (the mode is always kept)\n"
         "  VTSESSION_PASSPHRASE   (environment) the passphrase of an encrypted SSH key file\n",
         stderr);
     return 2;
@@ -248,7 +249,8 @@ struct sftp_job {
 // Runs the --get and --put jobs on the connection's SFTP client, a progress line on stderr every half second.
 class sftp_runner {
 public:
-    sftp_runner(std::vector<sftp_job> jobs, bool resume) : jobs_(std::move(jobs)), resume_(resume) {}
+    sftp_runner(std::vector<sftp_job> jobs, bool resume, bool keep_times)
+        : jobs_(std::move(jobs)), resume_(resume), keep_times_(keep_times) {}
     bool done() const { return done_; }
     bool all_ok() const { return done_ && failures_ == 0; }
     void ready(sftp::client& c) {
@@ -280,13 +282,19 @@ private:
         if (j.get) {
             // A folder as LOCAL takes the remote name, made safe; a remote folder comes down whole.
             std::string local = j.to;
-            if (files_.is_directory(local)) local += "/" + sftp::safe_local_name(sftp::remote_basename(j.from));
+            if (files_.is_directory(local))
+                local = sftp::join_path(local, sftp::safe_local_name(sftp::remote_basename(j.from)));
             c_->stat(j.from, true, [this, local](const sftp::outcome& o, const sftp::attrs& a) {
                 const sftp_job& jj = jobs_[at_];
                 if (!o.ok) return finish(o, jj);
                 if (a.is_dir())
-                    c_->download_folder(jj.from, local, opts(), progress(),
-                                        [this](const sftp::outcome& r) { finish(r, jobs_[at_]); });
+                    c_->download_folder(
+                        jj.from, local, opts(), progress(), [this](const sftp::outcome& r) { finish(r, jobs_[at_]); },
+                        [this](const std::string& remote, const std::string& why) {
+                            std::fprintf(stderr, "vtsession: get %s: skipped %s: %s\n",
+                                         sftp::visible_name(jobs_[at_].from).c_str(),
+                                         sftp::visible_name(remote).c_str(), why.c_str());
+                        });
                 else
                     c_->download(jj.from, local, opts(), progress(),
                                  [this](const sftp::outcome& r) { finish(r, jobs_[at_]); });
@@ -295,8 +303,7 @@ private:
             c_->stat(j.to, true, [this](const sftp::outcome& o, const sftp::attrs& a) {
                 const sftp_job& jj = jobs_[at_];
                 std::string remote = jj.to;
-                if (o.ok && a.is_dir())
-                    remote += (remote.ends_with('/') ? "" : "/") + std::string(sftp::remote_basename(jj.from));
+                if (o.ok && a.is_dir()) remote = sftp::join_path(remote, sftp::remote_basename(jj.from));
                 c_->upload(jj.from, remote, opts(), progress(),
                            [this](const sftp::outcome& r) { finish(r, jobs_[at_]); });
             });
@@ -305,6 +312,7 @@ private:
     sftp::transfer_options opts() const {
         sftp::transfer_options o;
         o.resume = resume_;
+        o.keep_times = keep_times_;
         return o;
     }
     sftp::client::progress_fn progress() {
@@ -335,7 +343,7 @@ private:
     }
 
     std::vector<sftp_job> jobs_;
-    bool resume_;
+    bool resume_, keep_times_;
     sftp::client* c_ = nullptr;
     sftp::posix_files files_;
     std::size_t at_ = 0;
@@ -368,7 +376,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> sets;
     std::vector<fwd::forward_rule> forwards;
     std::vector<sftp_job> sftp_jobs;
-    bool sftp_resume = false;
+    bool sftp_resume = false, sftp_keep_times = false;
     std::map<QString, QHostAddress> names;
     bool stub_resolver = false;
     for (int i = 1; i < argc; ++i) {
@@ -403,6 +411,8 @@ int main(int argc, char** argv) {
             i += 2;
         } else if (a == "--resume") {
             sftp_resume = true;
+        } else if (a == "--keep-times") {
+            sftp_keep_times = true;
         } else if (a == "--send" && has_value) {
             steps.push_back({step::kind::send, argv[++i]});
         } else if ((a == "--size" || a == "--resize") && has_value) {
@@ -492,7 +502,8 @@ int main(int argc, char** argv) {
     s.port = port;
     if (size && !sets.count("screen_size")) s.screen_size = 1;
 
-    sftp_runner transfers(sftp_jobs, sftp_resume);  // the client's callbacks reach it until the connection is gone
+    sftp_runner transfers(sftp_jobs, sftp_resume,
+                          sftp_keep_times);  // the client's callbacks reach it until the connection is gone
     qt_socket_factory sockets;
     if (stub_resolver)
         sockets.set_resolver([names](const QString& name) {
