@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -328,6 +331,52 @@ TEST_F(Dialling, DroppedWhileTheLookupRuns) {
 }  // namespace
 
 namespace {
+
+// The agent's local socket ends each direction on its own too: the request, our end of file, then an answer of a
+// megabyte that the agent sends and closes at once, all of it read before the end of file.
+TEST(AgentSocket, AnswerAfterOurEndOfFileArrivesWhole) {
+    app();
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("agent.sock")).toStdString();
+    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof a.sun_path);
+    std::memcpy(a.sun_path, path.data(), path.size());
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    qt_tunnel_network net;
+    net.set_agent_socket(QString::fromStdString(path));
+    reader r;
+    std::string why;
+    r.stream = net.connect_agent(r, why);
+    ASSERT_TRUE(r.stream) << why;
+    ASSERT_TRUE(spin([&] { return r.connected == 1; }));
+    const int agent = ::accept(server, nullptr, nullptr);
+    ASSERT_GE(agent, 0);
+    const std::uint8_t request[] = {0, 0, 0, 1, 11};
+    EXPECT_EQ(r.stream->write(request), 5u);
+    r.stream->shutdown_write();
+    const std::string answer = pattern(1 << 20);
+    std::thread agent_side([&] {
+        std::string got;
+        char buf[64];
+        for (ssize_t n; (n = ::recv(agent, buf, sizeof buf, 0)) > 0;) got.append(buf, std::size_t(n));
+        if (got.size() == sizeof request)
+            for (std::size_t at = 0; at < answer.size();) {
+                const ssize_t n = ::send(agent, answer.data() + at, answer.size() - at, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                at += std::size_t(n);
+            }
+        ::close(agent);
+    });
+    const bool ended = spin([&] { return r.eof; }, 20000);
+    agent_side.join();
+    ::close(server);
+    ASSERT_TRUE(ended) << r.got.size();
+    EXPECT_TRUE(r.got == answer) << r.got.size();
+    EXPECT_TRUE(r.closed.empty());
+}
 
 // The forwarder's timers: one fires once, one dropped first never does, and one may be dropped inside its own call.
 TEST(TunnelTimer, FiresOnceUnlessDroppedEvenFromItsOwnCall) {
