@@ -45,6 +45,7 @@ void apply_todays_defaults(Settings& s, bool keep_termtype) {
     if (s.scrollback_lines == classic.scrollback_lines) s.scrollback_lines = todays_scrollback_lines;
     s.alt_meta = 1;
     s.ssh_send_locale = 1;
+    s.screen_size = 1;
 }
 
 std::string host_hist_key(int i) {

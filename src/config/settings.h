@@ -48,7 +48,7 @@ struct launch_values {
     std::string ssh_user, ssh_key_file;
     std::string termtype;
     int utf8 = 0, color_fg = 0, color_bg = 0, color_bold = 0, color_cursor = 0, bold_bright = 0;
-    int scrollback_lines = 0, alt_meta = 0, ssh_send_locale = 0;
+    int scrollback_lines = 0, alt_meta = 0, ssh_send_locale = 0, screen_size = 0;
 };
 
 struct Settings {
@@ -163,8 +163,8 @@ struct Settings {
 };
 
 // Today's defaults, for what lies beyond the classic program (an SSH launch, a new saved session): xterm-256color
-// with UTF-8, light grey on black with bold in bright white, 10,000 lines of scroll-back, Alt as Meta and the locale
-// passed to SSH hosts. Each group replaces only values still at their classic defaults, so a choice the user made
+// with UTF-8, light grey on black with bold in bright white, 10,000 lines of scroll-back, Alt as Meta, the locale
+// passed to SSH hosts and the grid following the window (where the zoom keys work). Each group replaces only values still at their classic defaults, so a choice the user made
 // stays. keep_termtype: the terminal type was chosen (the Connect dialog's field); UTF-8 then follows only an xterm
 // type.
 void apply_todays_defaults(Settings& s, bool keep_termtype = false);

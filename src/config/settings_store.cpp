@@ -382,10 +382,10 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
 namespace {
 
 launch_values launch_fields(const Settings& s) {
-    return {s.host_name, s.port,           s.autoconnect,  s.ssh,         s.ssh_type_1_2,
-            s.ssh_user,  s.ssh_key_file,   s.termtype,     s.utf8,        s.color_fg,
-            s.color_bg,  s.color_bold,     s.color_cursor, s.bold_bright, s.scrollback_lines,
-            s.alt_meta,  s.ssh_send_locale};
+    return {
+        s.host_name,        s.port,     s.autoconnect,     s.ssh,        s.ssh_type_1_2, s.ssh_user,     s.ssh_key_file,
+        s.termtype,         s.utf8,     s.color_fg,        s.color_bg,   s.color_bold,   s.color_cursor, s.bold_bright,
+        s.scrollback_lines, s.alt_meta, s.ssh_send_locale, s.screen_size};
 }
 
 // Each launch field still at the launch's value goes back to the stored one.
@@ -410,6 +410,7 @@ Settings without_launch(const Settings& s) {
     if (w.scrollback_lines == set.scrollback_lines) w.scrollback_lines = kept.scrollback_lines;
     if (w.alt_meta == set.alt_meta) w.alt_meta = kept.alt_meta;
     if (w.ssh_send_locale == set.ssh_send_locale) w.ssh_send_locale = kept.ssh_send_locale;
+    if (w.screen_size == set.screen_size) w.screen_size = kept.screen_size;
     return w;
 }
 

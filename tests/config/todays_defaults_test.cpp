@@ -83,8 +83,8 @@ struct TodaysDefaults : ::testing::Test {
 };
 
 // The effective settings of each way in: the SSH launches run with today's defaults, the rest as the classic
-// configuration (xterm-256color, UTF-8, 10,000 lines, Alt as Meta and the locale sent, against vt220, bytes,
-// 199 lines and none of them).
+// configuration (xterm-256color, UTF-8, 10,000 lines, Alt as Meta, the locale sent and the window-sized grid,
+// against vt220, bytes, 199 lines and none of them).
 TEST_F(TodaysDefaults, EachWayInRunsWithItsDefaults) {
     const struct row {
         std::vector<std::string> args;
@@ -113,6 +113,7 @@ TEST_F(TodaysDefaults, EachWayInRunsWithItsDefaults) {
         EXPECT_EQ(s.scrollback_lines, r.todays ? todays_scrollback_lines : Settings().scrollback_lines);
         EXPECT_EQ(s.alt_meta, r.todays ? 1 : 0);
         EXPECT_EQ(s.ssh_send_locale, r.todays ? 1 : 0);
+        EXPECT_EQ(s.screen_size, r.todays ? 1 : 0);
         EXPECT_EQ(unreadable(s).empty(), r.todays) << unreadable(s);
         EXPECT_EQ(s.ssh == 1 && s.ssh_type_1_2 == 1, r.todays);
     }
@@ -145,6 +146,7 @@ TEST_F(TodaysDefaults, ALaunchLeavesTheClassicConfigurationAsItWas) {
     EXPECT_EQ(again.color_bold, Settings().color_bold);
     EXPECT_EQ(again.alt_meta, 0);
     EXPECT_EQ(again.ssh_send_locale, 0);
+    EXPECT_EQ(again.screen_size, 0);
     EXPECT_EQ(again.scrollback_lines, 5000);
 }
 
