@@ -391,7 +391,12 @@ key_result keyboard::character(const char_event& e, const key_modes& m, bool) {
         return r;
     }
     key_bytes& b = r.bytes;
-    if (e.ch == 8 && e.backspace_key) {
+    if (e.ch == 8 && e.backspace_key && e.ctrl && m.xterm && !user_entry(key_slot::backspace)) {
+        b.push(8);  // xterm's Ctrl+Backspace is the other erase character; the user's own entry wins
+    } else if (e.ch == 9 && e.backtab && m.xterm && !m.vt52_mode) {
+        push_csi(b, m);  // xterm's back tab (CBT); the VT220 keyboard has only TAB
+        b.push('Z');
+    } else if (e.ch == 8 && e.backspace_key) {
         std::string_view s = entry(key_slot::backspace);
         if (!s.empty())
             b.append(s);  // sent as stored, never converted to 8-bit

@@ -51,6 +51,8 @@ struct key_down_event {
 struct char_event {
     std::uint8_t ch = 0;
     bool backspace_key = false;  // character 8 from the Backspace key (not Ctrl+H)
+    bool backtab = false;        // character 9 from Shift+Tab
+    bool ctrl = false;           // Ctrl held (Ctrl+Backspace)
     bool keypad_enter = false;   // character 13 from the keypad Enter key
     bool auto_repeat = false;
     bool alt = false;  // Alt held: with alt_meta the character goes as ESC and the character

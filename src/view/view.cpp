@@ -922,6 +922,8 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
             char_event ce;
             ce.ch = static_cast<std::uint8_t>(bytes[i]);
             ce.backspace_key = k == Qt::Key_Backspace;
+            ce.backtab = k == Qt::Key_Backtab;
+            ce.ctrl = ctrl;
             ce.keypad_enter = k == Qt::Key_Enter;
             ce.auto_repeat = e->isAutoRepeat();
             ce.alt = alt && i == 0;  // one ESC before a character's bytes

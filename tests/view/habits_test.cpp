@@ -264,6 +264,32 @@ TEST_F(habits_fixture, AModifierAloneKeepsTheSelectionAndSendsNothing) {
     }
 }
 
+// Shift+Tab and Ctrl+Backspace, each modifier pressed on its own first, as full-screen programs see them.
+TEST_F(habits_fixture, ShiftTabAndCtrlBackspaceAsXtermSendsThem) {
+    struct row {
+        bool xterm;
+        stroke modifier, key;
+        const char* sent;
+    };
+    const stroke shift{Qt::Key_Shift, Qt::ShiftModifier, {}}, ctrl{Qt::Key_Control, Qt::ControlModifier, {}};
+    const row rows[] = {
+        {true, shift, {Qt::Key_Backtab, Qt::ShiftModifier, {}}, "ESC[Z"},
+        {true, ctrl, {Qt::Key_Backspace, Qt::ControlModifier, QStringLiteral("\b")}, "\b"},
+        {true, shift, {Qt::Key_Backspace, Qt::ShiftModifier, QStringLiteral("\b")}, "DEL"},
+        {false, shift, {Qt::Key_Backtab, Qt::ShiftModifier, {}}, "\t"},
+        {false, ctrl, {Qt::Key_Backspace, Qt::ControlModifier, QStringLiteral("\b")}, "DEL"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string(r.xterm ? "xterm " : "vt220 ") + std::to_string(r.key.key));
+        if (!view->connected()) connect_xterm(r.xterm);
+        settings().termtype = r.xterm ? "xterm" : "vt220";
+        view->settings_changed();
+        sockets.sent.clear();
+        press_each(view.get(), {r.modifier, r.key});
+        EXPECT_EQ(printable(sockets.sent), r.sent);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Find bar
 

@@ -360,6 +360,52 @@ TEST(StockKeyEntries, MatchTheShippedKeyMap) {
     EXPECT_EQ(stock_key_entry(key_slot_count), "");
 }
 
+// Shift+Tab and Ctrl+Backspace: xterm's codes in the xterm emulation, the written keys in the classic VT220 mode; a
+// Backspace entry of the user's own is what Ctrl+Backspace sends too.
+struct tab_backspace_case {
+    const char* name;
+    bool xterm, c1_8bit, vt52;
+    const char* user_backspace;  // nullptr: the shipped map's entry; "": no entry
+    std::uint8_t ch;
+    bool backtab, backspace_key, ctrl, meta;
+    std::string want;
+};
+const tab_backspace_case tab_backspace_cases[] = {
+    {"VT220 Shift+Tab", false, false, false, nullptr, 9, true, false, false, false, "\t"},
+    {"xterm Shift+Tab", true, false, false, nullptr, 9, true, false, false, false, "\x1b[Z"},
+    {"xterm Shift+Tab 8-bit", true, true, false, nullptr, 9, true, false, false, false, "\x9bZ"},
+    {"xterm VT52 Shift+Tab", true, false, true, nullptr, 9, true, false, false, false, "\t"},
+    {"xterm Tab", true, false, false, nullptr, 9, false, false, false, false, "\t"},
+    {"xterm Meta Shift+Tab", true, false, false, nullptr, 9, true, false, false, true, "\x1b\x1b[Z"},
+    {"VT220 Ctrl+Backspace", false, false, false, nullptr, 8, false, true, true, false, "\x7f"},
+    {"xterm Backspace", true, false, false, nullptr, 8, false, true, false, false, "\x7f"},
+    {"xterm Ctrl+Backspace", true, false, false, nullptr, 8, false, true, true, false, "\x08"},
+    {"xterm Ctrl+Backspace, no map", true, false, false, "", 8, false, true, true, false, "\x08"},
+    {"xterm Ctrl+Backspace, user map", true, false, false, "\x1b[3~", 8, false, true, true, false, "\x1b[3~"},
+    {"xterm Backspace, user map", true, false, false, "\x1b[3~", 8, false, true, false, false, "\x1b[3~"},
+    {"xterm Meta Ctrl+Backspace", true, false, false, nullptr, 8, false, true, true, true, "\x1b\x08"},
+    {"xterm Ctrl+H", true, false, false, nullptr, 8, false, false, true, false, "\x08"},
+};
+
+TEST_F(xterm_fixture, ShiftTabAndCtrlBackspace) {
+    for (const tab_backspace_case& c : tab_backspace_cases) {
+        SCOPED_TRACE(c.name);
+        load(shipped_key_map());
+        if (c.user_backspace) table[key_slot::backspace] = c.user_backspace;
+        m.xterm = c.xterm;
+        m.c1_8bit = c.c1_8bit;
+        m.vt52_mode = c.vt52;
+        m.alt_meta = c.meta;
+        char_event e;
+        e.ch = c.ch;
+        e.backtab = c.backtab;
+        e.backspace_key = c.backspace_key;
+        e.ctrl = c.ctrl;
+        e.alt = c.meta;
+        EXPECT_EQ(std::string(kb.character(e, m, false).bytes.view()), c.want);
+    }
+}
+
 // Keys the terminal keeps for itself, in both emulations, with the shipped map.
 struct local_case {
     vkey key;
