@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -30,11 +31,27 @@ namespace {
 constexpr int raw_role = Qt::UserRole;       // remote: the name's bytes; local: the absolute path
 constexpr int dir_role = Qt::UserRole + 1;   // a folder (or, remote, a link that may lead to one)
 constexpr int link_role = Qt::UserRole + 2;  // remote: a symbolic link
-constexpr int folder_depth_limit = 16;       // as the client's folder downloads
+constexpr int folder_depth_limit = 256;      // as the client's folder downloads
 
 enum transfer_column { col_file, col_direction, col_progress, col_rate, col_left, col_state, col_actions };
 
 QString shown(std::string_view raw) { return QString::fromStdString(sftp::visible_name(raw)); }
+
+// The local list gives its entries as file URLs when dragged, which the host's list (or any other program) takes.
+class local_tree final : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    QStringList mimeTypes() const override { return {QStringLiteral("text/uri-list")}; }
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+        QList<QUrl> urls;
+        for (const QTreeWidgetItem* i : items) urls << QUrl::fromLocalFile(i->data(0, raw_role).toString());
+        auto* m = new QMimeData;
+        m->setUrls(urls);
+        return m;
+    }
+};
 std::string local_bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QString size_text(std::uint64_t n) {
@@ -174,7 +191,8 @@ void file_transfer_window::build() {
     connection_ = new QLabel(this);
     top->addWidget(connection_);
 
-    auto make_pane = [this](const QString& title, const QString& prefix, QLineEdit*& path, QTreeWidget*& list) {
+    auto make_pane = [this](const QString& title, const QString& prefix, QLineEdit*& path, QTreeWidget*& list,
+                            bool local) {
         auto* box = new QWidget(this);
         auto* v = new QVBoxLayout(box);
         v->setContentsMargins(0, 0, 0, 0);
@@ -191,7 +209,7 @@ void file_transfer_window::build() {
             row->addWidget(b);
         }
         v->addLayout(row);
-        list = new QTreeWidget(box);
+        list = local ? new local_tree(box) : new QTreeWidget(box);
         list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Permissions"),
                                QStringLiteral("Modified")});
         list->setRootIsDecorated(false);
@@ -204,19 +222,20 @@ void file_transfer_window::build() {
         return box;
     };
     auto* split = new QSplitter(Qt::Horizontal, this);
-    split->addWidget(make_pane(QStringLiteral("Host"), QStringLiteral("remote"), remote_path_, remote_list_));
-    split->addWidget(make_pane(QStringLiteral("This computer"), QStringLiteral("local"), local_path_, local_list_));
+    split->addWidget(make_pane(QStringLiteral("Host"), QStringLiteral("remote"), remote_path_, remote_list_, false));
+    split->addWidget(
+        make_pane(QStringLiteral("This computer"), QStringLiteral("local"), local_path_, local_list_, true));
+    local_list_->setDragEnabled(true);
+    local_list_->setDragDropMode(QAbstractItemView::DragOnly);
     top->addWidget(split, 3);
     remote_list_->setAcceptDrops(true);
     remote_list_->viewport()->setAcceptDrops(true);
     remote_list_->viewport()->installEventFilter(this);
 
     auto* actions = new QHBoxLayout;
-    const std::pair<const char*, const char*> action_buttons[] = {{"upload", "&Upload"},
-                                                                  {"download", "&Download"},
-                                                                  {"rename", "Re&name..."},
-                                                                  {"delete", "De&lete"},
-                                                                  {"new_folder", "New &Folder..."}};
+    const std::pair<const char*, const char*> action_buttons[] = {
+        {"upload", "&Upload"}, {"download", "&Download"},        {"rename", "Re&name..."},
+        {"delete", "De&lete"}, {"new_folder", "New &Folder..."}, {"clear", "&Clear Finished"}};
     for (const auto& [name, text] : action_buttons) {
         auto* b = new QPushButton(QString::fromLatin1(text), this);
         b->setObjectName(QString::fromLatin1(name));
@@ -227,6 +246,10 @@ void file_transfer_window::build() {
         actions->addWidget(b);
     }
     actions->addStretch(1);
+    keep_times_ = new QCheckBox(QStringLiteral("Keep modification &times"), this);
+    keep_times_->setChecked(true);
+    keep_times_->setFocusPolicy(Qt::NoFocus);
+    actions->addWidget(keep_times_);
     top->addLayout(actions);
 
     transfer_list_ = new QTreeWidget(this);
@@ -235,6 +258,9 @@ void file_transfer_window::build() {
                                      QString()});
     transfer_list_->setRootIsDecorated(false);
     transfer_list_->setSelectionMode(QAbstractItemView::NoSelection);
+    // Wide enough for the longest progress text ("1023.9 MiB of 1023.9 MiB").
+    transfer_list_->header()->resizeSection(
+        col_progress, transfer_list_->fontMetrics().horizontalAdvance(QStringLiteral("1023.9 MiB of 1023.9 MiB")) + 32);
     top->addWidget(transfer_list_, 2);
     status_ = new QLabel(this);
     status_->setWordWrap(true);
@@ -253,6 +279,7 @@ void file_transfer_window::build() {
     connect(button(QStringLiteral("rename")), &QPushButton::clicked, this, &file_transfer_window::rename_selected);
     connect(button(QStringLiteral("delete")), &QPushButton::clicked, this, &file_transfer_window::delete_selected);
     connect(button(QStringLiteral("new_folder")), &QPushButton::clicked, this, &file_transfer_window::new_folder);
+    connect(button(QStringLiteral("clear")), &QPushButton::clicked, this, &file_transfer_window::clear_finished);
     connect(remote_list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* i) { remote_activated(i); });
     connect(local_list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* i) { local_activated(i); });
     connect(remote_path_, &QLineEdit::returnPressed, this, [this] {
@@ -549,6 +576,11 @@ void file_transfer_window::upload_paths(const QStringList& local_paths) {
 void file_transfer_window::upload_folder(const QString& local, const std::string& remote, int depth) {
     if (!client_) return;
     if (depth > folder_depth_limit) return show_status(QStringLiteral("%1: too deep, left out").arg(local), true);
+    // The local mode goes with the folder; its owner may always write into it, as the files must go in.
+    struct stat st {};
+    const std::optional<std::uint32_t> mode = ::stat(local_bytes(local).c_str(), &st) == 0
+                                                  ? std::optional(std::uint32_t(st.st_mode & 0777) | 0700)
+                                                  : std::nullopt;
     client_->mkdir(
         remote, current([this, local, remote, depth](const sftp::outcome& made) {
             if (!client_) return;
@@ -571,7 +603,8 @@ void file_transfer_window::upload_folder(const QString& local, const std::string
                     }
                     if (parent_of(remote) == remote_folder_) refresh();
                 }));
-        }));
+        }),
+        mode);
 }
 
 void file_transfer_window::download() {
@@ -581,7 +614,7 @@ void file_transfer_window::download() {
     const std::string into = local_bytes(local_folder_);
     for (const remote_entry& e : chosen) {
         const std::string remote = remote_join(remote_folder_, e.name);
-        const std::string local = into + "/" + sftp::safe_local_name(e.name);
+        const std::string local = sftp::join_path(into, sftp::safe_local_name(e.name));
         transfer_row& r = add_row(false, remote, local, shown(e.name));
         if (e.a.is_dir() && !e.a.is_link()) {
             r.folder = true;
@@ -696,6 +729,7 @@ file_transfer_window::transfer_row& file_transfer_window::add_row(bool upload, s
     r->remote = std::move(remote);
     r->local = std::move(local);
     r->shown = std::move(name);
+    r->serial = next_serial_++;
     r->item = new QTreeWidgetItem(transfer_list_);
     r->item->setText(col_file, r->shown);
     r->item->setText(col_direction, upload ? QStringLiteral("Upload") : QStringLiteral("Download"));
@@ -718,6 +752,24 @@ file_transfer_window::transfer_row& file_transfer_window::add_row(bool upload, s
     rows_.push_back(std::move(r));
     show_row(*row);
     return *row;
+}
+
+file_transfer_window::transfer_row* file_transfer_window::find_row(std::uint64_t serial) const {
+    for (const auto& r : rows_)
+        if (r->serial == serial) return r.get();
+    return nullptr;
+}
+
+void file_transfer_window::clear_finished() {
+    std::vector<std::unique_ptr<transfer_row>> kept;
+    for (auto& r : rows_) {
+        if (r->st == state::running || r->st == state::waiting) {
+            kept.push_back(std::move(r));
+            continue;
+        }
+        delete r->item;  // its widgets with it
+    }
+    rows_ = std::move(kept);
 }
 
 int file_transfer_window::row_index(const transfer_row& r) const {
@@ -748,7 +800,7 @@ void file_transfer_window::check_and_start(transfer_row& r) {
                       }));
         return;
     }
-    const auto target = look(r.local), part = look(r.local + ".part");
+    const auto target = look(r.local), part = look(sftp::partial_name(r.local));
     if (!target && !part) return start(r);
     client_->stat(r.remote, true, current([this, row, target, part](const sftp::outcome& o, const sftp::attrs& a) {
                       if (!o.ok) return start(*row);  // the transfer reports the host's refusal
@@ -780,8 +832,8 @@ void file_transfer_window::apply_answer(transfer_row& r, const answer& a) {
     case choice::resume:
         r.resume_next = true;
         // A download resumes from LOCAL.part: a whole file kept at LOCAL becomes that part.
-        if (!r.upload && look(r.local) && !look(r.local + ".part") &&
-            ::rename(r.local.c_str(), (r.local + ".part").c_str()) != 0) {
+        if (!r.upload && look(r.local) && !look(sftp::partial_name(r.local)) &&
+            ::rename(r.local.c_str(), sftp::partial_name(r.local).c_str()) != 0) {
             r.st = state::failed;
             r.message = QStringLiteral("cannot move the file aside to resume it");
             return show_row(r);
@@ -797,7 +849,7 @@ void file_transfer_window::apply_answer(transfer_row& r, const answer& a) {
         if (r.upload) {
             r.remote = remote_join(parent_of(r.remote), a.new_name.toStdString());
         } else {
-            r.local = parent_of(r.local) + "/" + sftp::safe_local_name(a.new_name.toStdString());
+            r.local = sftp::join_path(parent_of(r.local), sftp::safe_local_name(a.new_name.toStdString()));
         }
         r.item->setToolTip(col_file, r.upload ? shown(r.remote) : QString::fromStdString(r.local));
         return check_and_start(r);
@@ -811,20 +863,32 @@ void file_transfer_window::start(transfer_row& r) {
     r.message.clear();
     r.rate = 0;
     const unsigned run = ++r.run;
-    transfer_row* row = &r;
+    r.skipped.clear();
+    // The row is looked up each time: clearing the list may have taken it meanwhile.
+    const std::uint64_t serial = r.serial;
     sftp::transfer_options opt;
     opt.resume = std::exchange(r.resume_next, false);
-    auto progress = current([this, run, row](const sftp::progress& p) {
-        if (run != row->run) return;
-        progressed(*row, p);
+    opt.keep_times = keep_times_->isChecked();
+    auto progress = current([this, run, serial](const sftp::progress& p) {
+        transfer_row* row = find_row(serial);
+        if (row && run == row->run) progressed(*row, p);
     });
-    auto done = [this, alive = std::weak_ptr<bool>(alive_), run, row](const sftp::outcome& o) {
-        if (alive.expired() || run != row->run) return;
-        finished(*row, o);
+    auto done = [this, alive = std::weak_ptr<bool>(alive_), run, serial](const sftp::outcome& o) {
+        if (alive.expired()) return;
+        transfer_row* row = find_row(serial);
+        if (row && run == row->run) finished(*row, o);
     };
     show_row(r);
     if (r.folder)
-        r.id = client_->download_folder(r.remote, r.local, opt, progress, done);
+        r.id = client_->download_folder(r.remote, r.local, opt, progress, done,
+                                        current([this, run, serial](const std::string& remote, const std::string& why) {
+                                            transfer_row* row = find_row(serial);
+                                            if (!row || run != row->run) return;
+                                            if (row->skipped.size() < 50)
+                                                row->skipped << QStringLiteral("%1: %2").arg(
+                                                    shown(remote), QString::fromStdString(why));
+                                            show_row(*row);
+                                        }));
     else if (r.upload)
         r.id = client_->upload(r.local, r.remote, opt, progress, done);
     else
@@ -864,6 +928,7 @@ void file_transfer_window::show_row(transfer_row& r) {
         r.bar->setValue(r.st == state::done ? 1000 : 0);
     r.bar->setFormat(r.total ? QStringLiteral("%1 of %2").arg(size_text(r.done), size_text(*r.total))
                              : size_text(r.done));
+    r.bar->setToolTip(r.bar->text());
     const bool running = r.st == state::running;
     r.item->setText(col_rate, running ? rate_text(r.rate) : QString());
     r.item->setText(col_left, running ? time_left_text(r.done, r.total, r.rate) : QString());
@@ -877,6 +942,8 @@ void file_transfer_window::show_row(transfer_row& r) {
     case state::skipped: text = r.message.isEmpty() ? QStringLiteral("Skipped") : r.message; break;
     }
     r.item->setText(col_state, text);
+    r.item->setToolTip(
+        col_state, r.skipped.isEmpty() ? text : QStringLiteral("Not fetched:\n") + r.skipped.join(QLatin1Char('\n')));
     r.cancel->setEnabled(running);
     r.resume->setEnabled(client_ && (r.st == state::failed || r.st == state::cancelled));
 }

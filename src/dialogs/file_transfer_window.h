@@ -21,6 +21,7 @@
 
 #include "sftp/client.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -61,8 +62,10 @@ public:
         state st = state::waiting;
         bool resume_next = false;  // the next start continues what is there
         bool cancel_asked = false;
-        bool folder = false;  // a remote folder downloaded whole
-        unsigned run = 0;     // each start counts; a callback of an earlier run is stale
+        bool folder = false;       // a remote folder downloaded whole
+        unsigned run = 0;          // each start counts; a callback of an earlier run is stale
+        std::uint64_t serial = 0;  // how the client's callbacks find the row, which a clearing may have taken
+        QStringList skipped;       // a folder download's entries not fetched (the first 50), with why
         sftp::client::transfer_id id = 0;
         std::uint64_t done = 0;
         std::optional<std::uint64_t> total;
@@ -104,8 +107,10 @@ public:
     QLineEdit* remote_path_field() const { return remote_path_; }
     QLabel* status_line() const { return status_; }
     QLabel* connection_line() const { return connection_; }
+    // On by default: the modification times go with the files both ways.
+    QCheckBox* keep_times_box() const { return keep_times_; }
     // A button by its object name: remote_up, remote_refresh, local_up, local_refresh, upload, download, rename,
-    // delete, new_folder.
+    // delete, new_folder, clear (the finished transfers go from the list).
     QPushButton* button(const QString& name) const;
     const std::vector<std::unique_ptr<transfer_row>>& transfers() const { return rows_; }
     // Selects the rows of a pane whose names (as listed) are given.
@@ -127,6 +132,8 @@ public slots:
     void go_up();
     void cancel_transfer(int row);
     void resume_transfer(int row);
+    // The rows of transfers that ended (done, failed, cancelled, skipped) go; those running or waiting stay.
+    void clear_finished();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -158,6 +165,7 @@ private:
     void finished(transfer_row& r, const sftp::outcome& o);
     void show_row(transfer_row& r);
     int row_index(const transfer_row& r) const;
+    transfer_row* find_row(std::uint64_t serial) const;
     void upload_folder(const QString& local, const std::string& remote, int depth = 0);
     // A question waits its turn; each one runs from the event loop.
     void post_question(std::function<void()> ask);
@@ -185,6 +193,7 @@ private:
     std::deque<std::function<void()>> questions_;
     bool asking_ = false;
     std::vector<std::unique_ptr<transfer_row>> rows_;
+    std::uint64_t next_serial_ = 1;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     QLineEdit* remote_path_ = nullptr;
@@ -194,5 +203,6 @@ private:
     QTreeWidget* transfer_list_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* connection_ = nullptr;
+    QCheckBox* keep_times_ = nullptr;
     std::vector<QPushButton*> buttons_;
 };

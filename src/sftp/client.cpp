@@ -249,10 +249,15 @@ void client::stat(const std::string& path, bool follow, std::function<void(const
     });
 }
 
-void client::mkdir(const std::string& path, done_fn done) {
+void client::mkdir(const std::string& path, done_fn done, std::optional<std::uint32_t> mode) {
     const std::uint32_t id = new_id();
     request rq(SSH_FXP_MKDIR, id);
-    rq.string(path).attributes({});
+    attrs a;
+    if (mode) {
+        a.flags = SSH_FILEXFER_ATTR_PERMISSIONS;
+        a.permissions = *mode & 0777;
+    }
+    rq.string(path).attributes(a);
     post(id, rq, status_reply("mkdir " + quoted(path), std::move(done)));
 }
 

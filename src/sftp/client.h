@@ -113,7 +113,8 @@ public:
     void stat(const std::string& path, bool follow, std::function<void(const outcome&, const attrs&)> done);
     // A folder's entries ("." and ".." left out), at most max_listing of them.
     void list(const std::string& path, std::function<void(const outcome&, std::vector<dir_entry>)> done);
-    void mkdir(const std::string& path, done_fn done);
+    // `mode`: the new folder's permission bits (the server's umask may narrow them).
+    void mkdir(const std::string& path, done_fn done, std::optional<std::uint32_t> mode = std::nullopt);
     void rmdir(const std::string& path, done_fn done);
     void remove(const std::string& path, done_fn done);
     // posix-rename@openssh.com when offered (replaces the target), RENAME otherwise.

@@ -1,12 +1,17 @@
 // File Transfer: the window driving an SFTP client whose server runs in-process over an in-memory tree, with the
 // local side in a temporary folder. Listings, transfers byte for byte, the question about an existing target,
-// drops, cancel and resume (also on a new connection), and hostile remote names.
+// drops (and drags from the local list), cancel and resume (also on a new connection), hostile remote names, modes
+// and times both ways, what a folder download leaves out, and clearing the list.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
 
 // Before any Qt header: the server has a member named emit, which Qt defines away.
 #include "../sftp/fake_server.h"
 
+#include <QCheckBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -214,6 +219,140 @@ TEST_F(TransferWindow, LocalFolderUploadsWithItsFiles) {
     EXPECT_TRUE(server.dirs.count("/home/u/tree/inner"));
     EXPECT_EQ(server.files["/home/u/tree/a"], "A");
     EXPECT_EQ(server.files["/home/u/tree/inner/b"], "BB");
+}
+
+struct mode_case {
+    const char* name;
+    bool keep_times;
+};
+
+void PrintTo(const mode_case& c, std::ostream* os) { *os << c.name; }
+
+class ModesAndTimes : public TransferWindow, public ::testing::WithParamInterface<mode_case> {
+protected:
+    mode_t saved_umask = 0;
+    void SetUp() override {
+        TransferWindow::SetUp();
+        saved_umask = ::umask(022);
+    }
+    void TearDown() override {
+        ::umask(saved_umask);
+        TransferWindow::TearDown();
+    }
+    std::uint32_t local_mode(const QString& name) const {
+        struct stat st {};
+        return ::stat(QFile::encodeName(local_path(name)).constData(), &st) == 0 ? std::uint32_t(st.st_mode & 07777)
+                                                                                 : 0;
+    }
+    time_t local_mtime(const QString& name) const {
+        struct stat st {};
+        return ::stat(QFile::encodeName(local_path(name)).constData(), &st) == 0 ? st.st_mtime : 0;
+    }
+};
+
+// The mode always goes with a file, down and up, a folder's too; the times as the window's setting says.
+TEST_P(ModesAndTimes, GoWithTheFilesBothWays) {
+    server.files["/home/u/secret"] = "s";
+    server.modes["/home/u/secret"] = 0600;
+    server.mtimes["/home/u/secret"] = 1500000000;
+    server.files["/home/u/script"] = "#!";
+    server.modes["/home/u/script"] = 0750;
+    server.mtimes["/home/u/script"] = 1500086400;
+    ASSERT_TRUE(QDir(local).mkpath("tree"));
+    write_local("tree/shared", "sh");
+    const std::string tree = QFile::encodeName(local_path("tree")).toStdString();
+    ::chmod(tree.c_str(), 0750);
+    ::chmod((tree + "/shared").c_str(), 0640);
+    const struct utimbuf when { 1400000000, 1400000000 };
+    ::utime((tree + "/shared").c_str(), &when);
+    connect_client();
+    w->keep_times_box()->setChecked(GetParam().keep_times);
+
+    w->select_names(file_transfer_window::pane::remote, {"secret", "script"});
+    click("download");
+    w->upload_paths({local_path("tree")});
+    pump();
+    EXPECT_EQ(local_mode("secret"), 0600u);
+    EXPECT_EQ(local_mode("script"), 0750u);
+    EXPECT_EQ(server.modes["/home/u/tree"] & 0777, 0750u);
+    EXPECT_EQ(server.modes["/home/u/tree/shared"], 0640u);
+    const bool keep = GetParam().keep_times;
+    EXPECT_EQ(local_mtime("secret") == 1500000000, keep);
+    EXPECT_EQ(local_mtime("script") == 1500086400, keep);
+    EXPECT_EQ(server.mtimes.count("/home/u/tree/shared") && server.mtimes["/home/u/tree/shared"] == 1400000000, keep);
+}
+
+INSTANTIATE_TEST_SUITE_P(Setting, ModesAndTimes,
+                         ::testing::Values(mode_case{"times_kept", true}, mode_case{"times_not_kept", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TransferWindow, AFolderDownloadNamesWhatItLeftOutAndFetchesTheRest) {
+    server.dirs.insert("/home/u/d");
+    server.files["/home/u/d/a"] = "A";
+    server.links.insert("/home/u/d/ln");
+    std::string deep = "/home/u/d";
+    for (int i = 0; i < 20; ++i) server.dirs.insert(deep += "/s");
+    server.files[deep + "/z"] = "Z";
+    connect_client();
+    w->select_names(file_transfer_window::pane::remote, {"d"});
+    click("download");
+    pump();
+    EXPECT_EQ(read_local("d/a"), "A");
+    EXPECT_EQ(read_local("d/s/s/s/s/s/s/s/s/s/s/s/s/s/s/s/s/s/s/s/s/z"), "Z");
+    EXPECT_EQ(last_row().st, state::failed);
+    const QString tip = last_row().item->toolTip(5);
+    EXPECT_TRUE(tip.contains("/home/u/d/ln: a symbolic link")) << tip.toStdString();
+}
+
+TEST_F(TransferWindow, LocalEntriesDragAsFilesOntoTheHostPane) {
+    write_local("one.txt", "first");
+    write_local("two.txt", "second");
+    connect_client();
+    w->set_local_folder(local);
+    w->select_names(file_transfer_window::pane::local, {"one.txt", "two.txt"});
+    QTreeWidget* list = w->local_list();
+    EXPECT_TRUE(list->dragEnabled());
+    QModelIndexList chosen;
+    for (QTreeWidgetItem* i : list->selectedItems()) chosen << list->indexFromItem(i);
+    std::unique_ptr<QMimeData> mime(list->model()->mimeData(chosen));
+    ASSERT_TRUE(mime);
+    ASSERT_EQ(mime->urls().size(), 2);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->remote_list()->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->remote_list()->viewport(), &drop);
+    pump();
+    EXPECT_EQ(server.files["/home/u/one.txt"], "first");
+    EXPECT_EQ(server.files["/home/u/two.txt"], "second");
+}
+
+TEST_F(TransferWindow, ClearingTakesTheEndedRowsAndLeavesTheRunningOne) {
+    server.files["/home/u/small"] = "s";
+    server.files["/home/u/big"] = random_bytes(1048000, 4);  // "1023.4 KiB of 1023.4 KiB"
+    server.files["/home/u/refused"] = "r";
+    server.denied.insert("/home/u/refused");
+    connect_client();
+    w->select_names(file_transfer_window::pane::remote, {"small", "refused"});
+    click("download");
+    pump();
+    ASSERT_EQ(w->transfers().size(), 2u);
+    w->select_names(file_transfer_window::pane::remote, {"big"});
+    click("download");
+    for (int i = 0; i < 6 && last_row().st != state::running; ++i) step();
+    step();
+    ASSERT_EQ(last_row().st, state::running);
+    click("clear");
+    ASSERT_EQ(w->transfers().size(), 1u);
+    EXPECT_EQ(w->transfer_list()->topLevelItemCount(), 1);
+    EXPECT_EQ(w->transfers()[0]->shown, QStringLiteral("big"));
+    pump();  // its callbacks still find it
+    EXPECT_EQ(w->transfers()[0]->st, state::done);
+    EXPECT_TRUE(same(read_local("big"), server.files["/home/u/big"]));
+    // Its progress text fits its cell.
+    const QProgressBar* bar = w->transfers()[0]->bar;
+    EXPECT_LE(bar->fontMetrics().horizontalAdvance(bar->text()) + 16, w->transfer_list()->columnWidth(2))
+        << bar->text().toStdString();
 }
 
 struct exists_case {
