@@ -194,6 +194,7 @@ bool vt::reset_palette_entry(int i) {
 // The modes and colours only the xterm emulation sets.
 void vt::reset_xterm_state() {
     cursor_style_ = 0;
+    title_count_ = 0;
     saved_mode_count_ = 0;
     lr_mode_ = false;
     reset_column_margins();
@@ -226,6 +227,9 @@ void vt::reset_parser() {
     utf8_.reset();
     folder_.clear();
     folder_host_.clear();
+    title_.clear();  // a new connection's window shows its own title
+    has_title_ = false;
+    title_count_ = 0;
 }
 
 void vt::clamp_to_line() {
@@ -609,6 +613,8 @@ void vt::ground(uint8_t c) {
         print(c);
         return;
     }
+    // REP repeats only a character that came right before it: any control but a sequence's introducer forgets it.
+    if (c != ESC && c != 0x9B) last_printed_ = 0;
     switch (c) {
     case 0x9B:
         flag_question_ = flag_greater_ = false;
@@ -671,6 +677,7 @@ void vt::enter_string(uint8_t kind) {
 
 void vt::escape(uint8_t c) {
     state_ = st_ground;
+    if (c != '[') last_printed_ = 0;
     const bool v52 = vt52_mode_;
     const bool string_end = string_esc_;
     string_esc_ = false;
@@ -952,8 +959,141 @@ void vt::finish_string(bool bel) {
     osc_.clear();
 }
 
-// No DCS is answered yet: the string is dropped once it ends.
-void vt::finish_dcs() {}
+// DECRQSS (DCS $ q Pt ST) and XTGETTCAP (DCS + q Pt ST); any other DCS is dropped.
+void vt::finish_dcs() {
+    const std::string_view text = osc_;
+    if (text.size() > vt_osc_limit) return;
+    if (text.starts_with("$q"))
+        answer_status_string(text.substr(2));
+    else if (text.starts_with("+q"))
+        answer_termcap(text.substr(2));
+}
+
+namespace {
+
+constexpr char hex_digits[] = "0123456789ABCDEF";
+
+std::string hex_encode(std::string_view s) {
+    std::string out;
+    for (const char c : s) {
+        out += hex_digits[uint8_t(c) >> 4];
+        out += hex_digits[uint8_t(c) & 15];
+    }
+    return out;
+}
+
+// Hex text (either case) to its bytes; false when malformed.
+bool hex_decode(std::string_view hex, std::string& out) {
+    if (hex.size() % 2) return false;
+    auto nibble = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    out.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += char(hi << 4 | lo);
+    }
+    return true;
+}
+
+// The capabilities XTGETTCAP answers: what xterm-256color's description says, and the direct colour xterm has.
+struct termcap_entry {
+    std::string_view name, value;
+};
+constexpr termcap_entry termcaps[] = {
+    {"TN", "xterm-256color"}, {"name", "xterm-256color"}, {"Co", "256"}, {"colors", "256"}, {"RGB", "8"},
+};
+
+void append_colour(std::string& out, uint32_t c, int base) {
+    if (kind_of_colour(c) == colour_kind::indexed) {
+        const int i = index_of_colour(c);
+        if (i < 8)
+            out += ";" + std::to_string(base + i);
+        else if (i < 16)
+            out += ";" + std::to_string(base + 60 + i - 8);
+        else
+            out += ";" + std::to_string(base + 8) + ";5;" + std::to_string(i);
+    } else if (kind_of_colour(c) == colour_kind::direct) {
+        const uint32_t rgb = rgb_of_colour(c);
+        out += ";" + std::to_string(base + 8) + ";2;" + std::to_string(rgb >> 16) + ";" +
+               std::to_string(rgb >> 8 & 0xFF) + ";" + std::to_string(rgb & 0xFF);
+    }
+}
+
+}  // namespace
+
+// The pen as the SGR that sets it from nothing, as xterm reports it ("0;1;4;31").
+std::string vt::sgr_report() const {
+    const cell_pen& p = ring_.pen();
+    std::string out = "0";
+    const std::pair<bool, const char*> flags[] = {
+        {(p.attr & cell_bold) != 0, ";1"},
+        {(p.extra & extra_dim) != 0, ";2"},
+        {(p.extra & extra_italic) != 0, ";3"},
+        {(p.attr & cell_underline) != 0, ";4"},
+        {(p.attr & cell_blink) != 0, ";5"},
+        {(p.attr & cell_reverse) != 0, ";7"},
+        {(p.extra & extra_invisible) != 0, ";8"},
+        {(p.extra & extra_strike) != 0, ";9"},
+        {(p.extra & extra_double_underline) != 0, ";21"},
+        {(p.extra & extra_overline) != 0, ";53"},
+    };
+    for (const auto& [on, text] : flags)
+        if (on) out += text;
+    append_colour(out, p.fg, 30);
+    append_colour(out, p.bg, 40);
+    return out;
+}
+
+// DECRQSS: DCS 1 $ r <the sequence's parameters and final> ST for a setting it knows, DCS 0 $ r ST otherwise.
+void vt::answer_status_string(std::string_view request) {
+    std::string value;
+    if (request == "m") {
+        value = sgr_report() + "m";
+    } else if (request == "r") {
+        value = std::to_string(top_) + ";" + std::to_string(bottom_) + "r";
+    } else if (request == "s") {
+        value = std::to_string(left()) + ";" + std::to_string(right()) + "s";
+    } else if (request == " q") {
+        value = std::to_string(cursor_style_ == 0 ? 1 : cursor_style_) + " q";
+    } else if (request == "\"q") {
+        value = std::string((ring_.attr() & cell_protected) ? "1" : "0") + "\"q";
+    }
+    const char* intro = c1_8bit_ ? "\x90" : "\x1bP";
+    const char* end = c1_8bit_ ? "\x9c" : "\x1b\\";
+    const std::string answer = std::string(intro) + (value.empty() ? "0$r" : "1$r" + value) + end;
+    reply(answer.c_str(), false);
+}
+
+// XTGETTCAP: names hex-encoded and ';'-separated. All known: DCS 1 + r name=value;... ST (hex-encoded as asked);
+// else DCS 0 + r with the first unknown name.
+void vt::answer_termcap(std::string_view names) {
+    std::string found, name;
+    std::string_view rest = names;
+    bool known = !names.empty();
+    while (known && !rest.empty()) {
+        const std::string_view hex = next_field(rest);
+        known = hex_decode(hex, name);
+        const termcap_entry* e = nullptr;
+        for (const termcap_entry& t : termcaps)
+            if (known && t.name == name) e = &t;
+        if (!e) {
+            found = std::string(hex);
+            known = false;
+            break;
+        }
+        if (!found.empty()) found += ';';
+        ((found += hex) += '=') += hex_encode(e->value);
+    }
+    const char* intro = c1_8bit_ ? "\x90" : "\x1bP";
+    const char* end = c1_8bit_ ? "\x9c" : "\x1b\\";
+    const std::string answer = std::string(intro) + (known ? "1+r" : "0+r") + found + end;
+    reply(answer.c_str(), false);
+}
 
 // OSC 0 (icon name and title) and 2 (title) set the window title; 1 (icon name alone) is ignored. Colour queries
 // are answered with the terminator the host used.
@@ -964,7 +1104,11 @@ void vt::finish_osc(bool bel) {
     const char* end = bel ? "\a" : c1_8bit_ ? "\x9c" : "\x1b\\";
     switch (code) {
     case 0:
-    case 2: host_->set_title(cut_title(args, options_.utf8)); break;
+    case 2:
+        title_ = cut_title(args, options_.utf8);
+        has_title_ = true;
+        host_->set_title(title_);
+        break;
     case 4:
     case 10:
     case 11:
@@ -1411,7 +1555,10 @@ void vt::csi_final(uint8_t c) {
 }
 
 void vt::csi_dispatch(uint8_t c) {
-    if (params_.sub && c != 'm') return;  // sub-parameters mean nothing to other finals
+    if (params_.sub && c != 'm') {  // sub-parameters mean nothing to other finals
+        last_printed_ = 0;
+        return;
+    }
     const uint16_t present =
         uint16_t((flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) | (flag_bang_ ? csi_bang : 0) |
                  (flag_quote_ ? csi_quote : 0) | (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0) |
@@ -1424,6 +1571,7 @@ void vt::csi_dispatch(uint8_t c) {
         for (size_t i = rows; i-- > 0;) first[csi_rows[i].final] = uint8_t(i);
         return first;
     }();
+    if (c != 'b') last_printed_ = 0;
     if (c >= first_row.size()) return;
     for (size_t i = first_row[c]; i < rows && csi_rows[i].final == c; ++i) {
         const csi_row& row = csi_rows[i];
@@ -1797,6 +1945,11 @@ void vt::csi_window_report(uint8_t) {
     int area_w = 0, area_h = 0, cell_w = 0, cell_h = 0;
     char text[48];
     switch (params_.value[0]) {
+    case 22:
+    case 23:
+        // 0 and 2 are the window title (and icon name); 1, the icon name alone, has no stack of its own here.
+        if (params_.get(1) != 1) title_stack(params_.value[0] == 22);
+        return;
     case 11: reply("1t", true); return;
     case 13: reply("3;0;0t", true); return;
     case 14:
@@ -1812,6 +1965,25 @@ void vt::csi_window_report(uint8_t) {
     default: return;
     }
     reply(text, true);
+}
+
+void vt::title_stack(bool push) {
+    if (push) {
+        if (title_count_ == vt_title_stack) {
+            std::move(titles_.begin() + 1, titles_.end(), titles_.begin());
+            --title_count_;
+        }
+        titles_[size_t(title_count_++)] = {title_, has_title_};
+        return;
+    }
+    if (title_count_ == 0) return;
+    pushed_title& t = titles_[size_t(--title_count_)];
+    title_ = std::move(t.text);
+    has_title_ = t.set;
+    if (has_title_)
+        host_->set_title(title_);
+    else
+        host_->restore_own_title();
 }
 
 // The moves and scrolls xterm-256color's description offers beside the VT220's (CNL, CPL, CHA, HPA, VPA, SU, SD,

@@ -34,6 +34,9 @@ struct vt_host {
     // OSC 0 or 2 (xterm only): the window title, controls dropped, at most vt_title_limit bytes as received (UTF-8
     // when utf8 is on). Nothing reads it back to the host.
     virtual void set_title(std::string_view title) { (void)title; }
+    // A title pop (CSI 23 t, xterm) went back to before any OSC title: the window shows again what it showed
+    // before the host set one (the view knows what that was). By default an empty title.
+    virtual void restore_own_title() { set_title({}); }
     // OSC 4/10/11/12/104/110/111 changed a colour: repaint everything.
     virtual void colours_changed() {}
     // The user's colour (0xRRGGBB), asked only to answer a colour query while the host has set none of its own.
@@ -47,6 +50,8 @@ struct vt_host {
 };
 
 constexpr int vt_title_limit = 512;
+// xterm's title stack depth (CSI 22 t pushes, CSI 23 t pops); a push beyond it drops the oldest.
+constexpr int vt_title_stack = 10;
 // The longest OSC kept (a hyperlink's URI and parameters); a clipboard write may be longer, up to
 // vt_clipboard_limit bytes of decoded text.
 constexpr size_t vt_osc_limit = 4096;
@@ -286,6 +291,10 @@ private:
     void csi_repeat(uint8_t c);
     void csi_request_mode(uint8_t c);
     void csi_window_report(uint8_t c);
+    void title_stack(bool push);
+    void answer_status_string(std::string_view request);
+    void answer_termcap(std::string_view names);
+    std::string sgr_report() const;
     int mode_status(int mode, bool dec) const;
     void finish_osc(bool bel);
     void osc_colours(int code, std::string_view args, std::string& answer, const char* end);
@@ -378,7 +387,17 @@ private:
     uint32_t special_[3] = {colour_unset, colour_unset, colour_unset};
     std::vector<std::string> links_;  // index = link number - 1
     uint16_t link_bits_ = 0;          // the open hyperlink's number, shifted into the extra word
-    uint32_t last_printed_ = 0;       // for REP: the last character printed, 0 none
+    uint32_t last_printed_ = 0;       // for REP: the character printed just before, 0 when anything else came since
+    // The title the host set last (xterm), and the titles pushed by CSI 22 t; has_title_ false: none set since the
+    // connection began, the window shows its own.
+    std::string title_;
+    bool has_title_ = false;
+    struct pushed_title {
+        std::string text;
+        bool set = false;
+    };
+    std::array<pushed_title, vt_title_stack> titles_{};
+    int title_count_ = 0;
     int g0_ = 0, g1_ = 1, invoked_ = 0, active_set_ = 0;
     saved_cursor saved_;
     uint8_t tabs_[max_columns + 1];  // 0 = stop, 1 = no stop; index = column

@@ -21,6 +21,8 @@ struct recording_host : vt_host {
     void set_local_echo(bool on) override { local_echo = on; }
     void update_changed() override { ++updates; }
     void set_title(std::string_view t) override { titles.emplace_back(t); }
+    int own_title_restores = 0;
+    void restore_own_title() override { ++own_title_restores; }
     int colour_changes = 0;
     std::vector<std::string> clipboard;
     void colours_changed() override { ++colour_changes; }

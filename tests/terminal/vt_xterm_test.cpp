@@ -118,7 +118,7 @@ const std::vector<xterm_case> cases = {
      .rows = {{1, rep(' ', 78) + "zz"}, {2, "zz"}},
      .row = 2,
      .col = 3},
-    {.name = "rep_after_control_still_repeats", .input = "q\r\n" + C + "2b", .rows = {{1, "q"}, {2, "qq"}}},
+    {.name = "rep_after_control_repeats_nothing", .input = "q\r\n" + C + "2b", .rows = {{1, "q"}, {2, ""}}},
     {.name = "rep_nothing_printed", .input = C + "5b", .rows = {{1, ""}}, .row = 1, .col = 1},
     {.name = "rep_forgotten_by_ris", .input = "a" + E + "c" + C + "5b", .rows = {{1, ""}}},
     {.name = "rep_huge_count_bounded", .input = "w" + C + "999999999b", .row = 24, .col = 17},
