@@ -1,9 +1,18 @@
 // The QtKeychain adapter against a private Secret Service: a session bus and a gnome-keyring-daemon started for
 // this test (with their own scratch home) and stopped at its end.
+//
+// The bus starts no service of its own: with the standard service folders, a request that reached it before our
+// daemon had claimed org.freedesktop.secrets made the bus start a second gnome-keyring-daemon (--start, no login
+// keyring unlocked), which could win the name; ours could not, as its password still sat in QProcess's buffer
+// until some event loop ran. A write to the wrong daemon waited for a password prompt, the store gave up after its
+// time-out, and every later write failed at once: the first run on a fresh machine, whose cold start was the
+// slowest, failed that way. Now our daemon has its password at once, and the first write waits until it owns the
+// name and serves its unlocked login keyring.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -29,13 +38,15 @@ protected:
     static inline QTemporaryDir* home = nullptr;
     static inline QProcess* bus = nullptr;
     static inline QProcess* keyring = nullptr;
-    static inline std::string problem;
+    static inline std::string problem;  // nothing to test with: skipped
+    static inline std::string broken;   // the keyring was there but never served: failed
 
     static void SetUpTestSuite() {
         app();
         if (!QFileInfo::exists(QStringLiteral("/usr/bin/dbus-daemon")) ||
-            !QFileInfo::exists(QStringLiteral("/usr/bin/gnome-keyring-daemon"))) {
-            problem = "dbus-daemon or gnome-keyring-daemon missing (scripts/deps.sh installs them)";
+            !QFileInfo::exists(QStringLiteral("/usr/bin/gnome-keyring-daemon")) ||
+            !QFileInfo::exists(QStringLiteral("/usr/bin/dbus-send"))) {
+            problem = "dbus-daemon, dbus-send or gnome-keyring-daemon missing (scripts/deps.sh installs them)";
             return;
         }
         home = new QTemporaryDir;
@@ -48,9 +59,17 @@ protected:
         qputenv("XDG_CONFIG_HOME", (home->path() + QStringLiteral("/config")).toLocal8Bit());
         qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
 
+        const QString config = home->path() + QStringLiteral("/bus.conf");
+        QFile conf(config);
+        if (!conf.open(QIODevice::WriteOnly) || conf.write(bus_config(runtime)) < 0) {
+            problem = "the private bus configuration could not be written";
+            return;
+        }
+        conf.close();
         bus = new QProcess;
         bus->start(QStringLiteral("/usr/bin/dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+                   {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                    QStringLiteral("--print-address=1")});
         QElapsedTimer t;
         t.start();
         while (bus->waitForStarted(100) && !bus->canReadLine() && t.elapsed() < 5000) bus->waitForReadyRead(100);
@@ -69,8 +88,59 @@ protected:
             problem = "gnome-keyring-daemon did not start";
             return;
         }
-        keyring->write("test-keyring-password");  // unlocks (creates) the login keyring without a prompt
+        // Unlocks (creates) the login keyring without a prompt. QProcess writes only from its event loop, which no
+        // one ran before the first keychain job: the daemon waited for its password meanwhile.
+        keyring->write("test-keyring-password");
+        if (!keyring->waitForBytesWritten(5000)) {
+            broken = "gnome-keyring-daemon did not take its password";
+            return;
+        }
         keyring->closeWriteChannel();
+        broken = wait_for_keyring();
+    }
+
+    // A session bus like the standard one, but with no service folders: nothing is started on demand.
+    static QByteArray bus_config(const QString& runtime) {
+        return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig><type>session</type><listen>unix:dir=" +
+               runtime.toLocal8Bit() +
+               "</listen><auth>EXTERNAL</auth>"
+               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    }
+
+    // One method call on the private bus by dbus-send; its printed reply, empty on an error.
+    static QString bus_call(const QString& dest, const QString& path, const QString& method, const QString& arg) {
+        QProcess p;
+        p.start(QStringLiteral("/usr/bin/dbus-send"),
+                {QStringLiteral("--bus=") + QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")),
+                 QStringLiteral("--print-reply"), QStringLiteral("--reply-timeout=2000"),
+                 QStringLiteral("--dest=") + dest, path, method, QStringLiteral("string:") + arg});
+        if (!p.waitForFinished(5000) || p.exitCode() != 0) return {};
+        return QString::fromLocal8Bit(p.readAllStandardOutput());
+    }
+
+    // Until our daemon owns the Secret Service's name and its default collection is the unlocked login keyring; the
+    // problem, empty once it does.
+    static std::string wait_for_keyring() {
+        const QString ours = QStringLiteral("uint32 ") + QString::number(keyring->processId());
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 60000) {  // generous: a loaded machine starts the daemon slowly
+            if (keyring->state() == QProcess::NotRunning)
+                return "gnome-keyring-daemon exited: " + keyring->readAllStandardError().toStdString();
+            const QString owner = bus_call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/"),
+                                           QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"),
+                                           QStringLiteral("org.freedesktop.secrets"));
+            if (owner.contains(ours) &&
+                bus_call(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                         QStringLiteral("org.freedesktop.Secret.Service.ReadAlias"), QStringLiteral("default"))
+                    .contains(QStringLiteral("/collection/login")))
+                return {};
+            QThread::msleep(50);
+        }
+        return "gnome-keyring-daemon did not serve its login keyring within 60 s";
     }
 
     static void TearDownTestSuite() {
@@ -93,22 +163,12 @@ protected:
     void SetUp() override {
         if (!problem.empty()) GTEST_SKIP() << problem;
     }
-
-    // The daemon needs a moment to claim its name on the bus.
-    static bool write_when_ready(keychain_secret_store& s, std::string_view key, std::string_view value) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 30000) {  // generous: a loaded machine starts the daemon slowly
-            if (s.write(key, value)) return true;
-            QThread::msleep(100);
-        }
-        return false;
-    }
 };
 
 TEST_F(PrivateKeyring, SecretsAreWrittenReadAndRemoved) {
+    ASSERT_TRUE(broken.empty()) << broken;
     keychain_secret_store store(QStringLiteral("qtelnet-test"));
-    ASSERT_TRUE(write_when_ready(store, "Version 1.0/1", "s3cret with spaces \xC3\xA9"));
+    ASSERT_TRUE(store.write("Version 1.0/1", "s3cret with spaces \xC3\xA9")) << "the keyring was ready";
     std::string value;
     ASSERT_EQ(store.read("Version 1.0/1", value), secret_store::result::found);
     EXPECT_EQ(value, "s3cret with spaces \xC3\xA9");
