@@ -4,8 +4,9 @@
 // calls, and every one can be cancelled. Transfers keep many requests in flight (sized by limits@openssh.com when
 // the server offers it) within a bound on bytes outstanding, so memory stays bounded whatever the file size.
 //
-// Downloads go to LOCAL.part, opened without following links, and are renamed to LOCAL once every byte is there
-// and the size matches the server's; an upload is checked by the size of the remote file once every write was
+// Downloads go to partial_name(LOCAL) (LOCAL.part while that fits), opened without following links and readable by
+// the owner alone, and are renamed to LOCAL with the remote mode once every byte is there and the size matches the
+// server's; an upload is made with the local mode and checked by the size of the remote file once every write was
 // acknowledged. A reply with an id never sent, or of the wrong shape, ends the client; a data reply larger than
 // its read ends that transfer. Callbacks may start or cancel operations, but must not destroy the client.
 #include <cstddef>
