@@ -42,6 +42,7 @@ constexpr uint32_t found_bit = 0x20000u;
 constexpr uint32_t current_bit = 0x40000u;
 constexpr int proxy_login_ms = 2000;
 constexpr int repaint_coalesce_ms = 15;  // host floods repaint at most ~60 times a second
+constexpr int flash_ms = 100;            // the visual bell: long enough to see, short enough not to hide text
 
 // A cell's character, or its base and combining marks.
 QString code_text(uint32_t u) {
@@ -57,7 +58,7 @@ public:
     explicit view_host(CVellumView& v) : v_(v) {}
 
     // vt_host
-    void bell() override { QApplication::beep(); }
+    void bell() override { v_.ring_bell(); }
     void columns_changed(int) override {
         v_.ring().scroll_to_live();
         v_.refit();
@@ -183,6 +184,17 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     repaint_timer_->setSingleShot(true);
     repaint_timer_->setInterval(repaint_coalesce_ms);
     connect(repaint_timer_, &QTimer::timeout, this, &CVellumView::invalidate_marked);
+
+    flash_timer_ = new QTimer(this);
+    flash_timer_->setSingleShot(true);
+    flash_timer_->setInterval(flash_ms);
+    connect(flash_timer_, &QTimer::timeout, this, [this] {
+        flash_ = false;
+        update_all();
+    });
+    link_opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    bell_sound = [] { QApplication::beep(); };
+    bell_alert = [](QWidget* w) { QApplication::alert(w); };
 }
 
 CVellumView::~CVellumView() {
@@ -477,6 +489,10 @@ void CVellumView::paintEvent(QPaintEvent* e) {
         pending_all_ = false;
     }
     paint_rows(p, first, last, e->region());
+    if (flash_) {
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        p.fillRect(area, Qt::white);
+    }
 }
 
 bool CVellumView::row_covered(int row, const QRegion& painted) const {
@@ -1068,17 +1084,42 @@ void CVellumView::focusOutEvent(QFocusEvent*) {
     update_changed();
 }
 
-// A hyperlink (OSC 8) opens only on the user's Ctrl+click, and only for schemes a browser or mailer handles.
+std::string_view CVellumView::link_at(int row, int col) {
+    if (row < 1 || row > rows() || col < 1 || col > ring().columns()) return {};
+    const ring_line& ln = ring().shown_line(row);
+    return ln.extra ? vt_->link_uri(ln.extra[col - 1]) : std::string_view{};
+}
+
+// A hyperlink comes from the host, so it opens only on the user's click, after the user has seen where it leads,
+// and only for what a browser or mailer handles: a file: link names the host's files, not ours, and opening a local
+// file through the desktop may run it.
 bool CVellumView::open_link(int row, int col) {
-    if (row < 1 || row > rows() || col < 1 || col > ring().columns()) return false;
-    const std::string_view uri = vt_->link_uri(ring().shown_line(row).extra[col - 1]);
+    const std::string_view uri = link_at(row, col);
     if (uri.empty()) return false;
-    const QUrl url(QString::fromUtf8(uri.data(), static_cast<int>(uri.size())));
-    static const QStringList schemes = {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp"),
-                                        QStringLiteral("mailto"), QStringLiteral("file")};
-    if (!url.isValid() || !schemes.contains(url.scheme().toLower())) return false;
-    QDesktopServices::openUrl(url);
+    const QUrl url = QUrl::fromEncoded(QByteArray(uri.data(), static_cast<qsizetype>(uri.size())), QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    const bool web =
+        scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("ftp");
+    const bool mail = scheme == QLatin1String("mailto");
+    // The URI shown is the one handed to the desktop, in its encoded form (an international domain as punycode).
+    const std::string shown = url.toEncoded().toStdString();
+    if (!url.isValid() || (web && url.host().isEmpty()) || (mail && url.path().isEmpty()) || !(web || mail)) {
+        ui_.message_box("This link was not opened: only http, https, ftp and mailto links are.\n\n" + std::string(uri));
+        return true;
+    }
+    if (ui_.ask_yes_no("Open this link?\n\n" + shown)) link_opener(url);
     return true;
+}
+
+void CVellumView::ring_bell() {
+    if (settings().visual_bell) {
+        flash_ = true;
+        flash_timer_->start();
+        update_all();
+    } else if (bell_sound) {
+        bell_sound();
+    }
+    if (!window()->isActiveWindow() && bell_alert) bell_alert(window());
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -31,6 +31,7 @@
 #include "view/render.h"
 
 class QScrollBar;
+class QUrl;
 class QRegion;
 class QPainter;
 class QLine;
@@ -114,8 +115,19 @@ public:
     void update_all();
     void update_changed();
     bool has_focus_flag() const { return focus_; }
-    // Ctrl+click: opens the cell's hyperlink through the desktop; false when it has none (or not a web or mail one).
+    // The hyperlink (xterm's OSC 8) of a cell as the host gave it; empty when it has none.
+    std::string_view link_at(int row, int col);
+    // Ctrl+click and the context menu: shows the cell's link and opens it through the desktop once the user agrees
+    // (http, https, ftp and mailto only). False when the cell has no link.
     bool open_link(int row, int col);
+    // What opens an agreed link (QDesktopServices by default; tests record the URL instead).
+    std::function<void(const QUrl&)> link_opener;
+    // The bell: a sound or, with visual_bell, a brief flash of the view; the window asks for attention while it is
+    // not the active one. Tests replace the sound and the attention request.
+    void ring_bell();
+    std::function<void()> bell_sound;
+    std::function<void(QWidget*)> bell_alert;
+    bool flashing() const { return flash_; }
     bool blink_phase() const { return blink_phase_; }
     void set_blink_phase(bool on) { blink_phase_ = on; }
     void blink_tick();  // timer 4
@@ -228,6 +240,8 @@ private:
     QScrollBar* bar_ = nullptr;
     QTimer* blink_timer_ = nullptr;
     QTimer* repaint_timer_ = nullptr;
+    QTimer* flash_timer_ = nullptr;
+    bool flash_ = false;  // the visual bell is showing: the view is drawn inverted
     QFont font_;
     QFont italic_font_;                   // font_ in its italic face, made with it
     QFont bold_font_, bold_italic_font_;  // the bold faces, for bold text in the xterm emulation

@@ -204,8 +204,13 @@ void view_mouse::wheel(QWheelEvent* e) {
     host_->set_scroll_position(pos);
 }
 
-std::unique_ptr<QMenu> view_mouse::make_context_menu() {
+std::unique_ptr<QMenu> view_mouse::make_context_menu(QPoint cell) {
     auto menu = std::make_unique<QMenu>();
+    if (!cell.isNull() && host_->has_link(cell)) {
+        QObject::connect(menu->addAction(QStringLiteral("Open Link...")), &QAction::triggered,
+                         [this, cell] { host_->open_link(cell); });
+        menu->addSeparator();
+    }
     QObject::connect(menu->addAction(QStringLiteral("Select All")), &QAction::triggered, [this] { select_all(); });
     // The same enable rules as the Edit menu.
     QAction* c = menu->addAction(QStringLiteral("Copy"));
@@ -230,7 +235,7 @@ void view_mouse::context_menu(QContextMenuEvent* e) {
         return;
     }
     e->accept();
-    auto menu = make_context_menu();
+    auto menu = make_context_menu(host_->cell_at(e->pos()));
     menu->exec(e->globalPos());
 }
 

@@ -49,6 +49,10 @@ struct mouse_host {
         (void)cell;
         return false;
     }
+    virtual bool has_link(QPoint cell) {
+        (void)cell;
+        return false;
+    }
 };
 
 class view_mouse {
@@ -93,8 +97,9 @@ public:
         std::function<QString()> get;
     };
     void set_primary(primary_port p) { primary_ = std::move(p); }
-    // The context menu as it would be shown (tests inspect it without running it).
-    std::unique_ptr<QMenu> make_context_menu();
+    // The context menu as it would be shown at the cell (column, row) (tests inspect it without running it); "Open
+    // Link" leads it when the cell has a hyperlink.
+    std::unique_ptr<QMenu> make_context_menu(QPoint cell = {});
 
 private:
     void copy_to_clipboard(bool append);

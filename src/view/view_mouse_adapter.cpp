@@ -26,6 +26,7 @@ public:
     mouse_tracking tracking() const override { return v_.terminal().mouse_mode(); }
     mouse_encoding encoding() const override { return v_.terminal().mouse_coding(); }
     bool open_link(QPoint cell) override { return v_.open_link(cell.y(), cell.x()); }
+    bool has_link(QPoint cell) override { return !v_.link_at(cell.y(), cell.x()).empty(); }
 
 private:
     CVellumView& v_;
