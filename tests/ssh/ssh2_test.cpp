@@ -1878,6 +1878,7 @@ TEST_F(Ssh2Hostile, RefusedPtyIsToldAndTheShellRunsWithoutOne) {
         EXPECT_TRUE(ui.messages.empty()) << "a notice, not a message box";
         EXPECT_EQ(io.disconnects, 0);
         const bytes shell = next(98);
+        ASSERT_FALSE(shell.empty());
         ssh::wire_reader r(shell.data() + 1, shell.size() - 1);
         r.u32();
         EXPECT_EQ(*r.text(), "shell");
@@ -2535,6 +2536,7 @@ TEST_F(Ssh2Tunnels, TwoHundredTunnelChannelsOpenAndCarryData) {
     for (int k = 0; k < 200; ++k) {
         fwd_fakes::fake_stream* p = net.arrive("127.0.0.1 8080");
         const bytes open = next(90);
+        ASSERT_FALSE(open.empty()) << "connection " << k << " opened no channel";
         ssh::wire_reader r(open.data() + 1, open.size() - 1);
         ASSERT_EQ(*r.text(), "direct-tcpip") << k;
         const std::uint32_t ours = *r.u32();
