@@ -50,6 +50,7 @@ enum id : int {
     mouse_wheel = 33016,
     raw_aux_print = 33017,
     cursor_blink = 33018,
+    visual_bell = 33024,  // "&Visual Bell"
     customize_toolbar = 121,
     reset_config = 32784,
     // Help

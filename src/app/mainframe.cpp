@@ -331,6 +331,7 @@ void CMainFrame::build_menus() {
     add_item(set, "&Autowrap", cmd::autowrap, true);
     add_item(set, "&Swap LF to CRLF", cmd::swap_lf, true);
     add_item(set, "M&ouse Wheel", cmd::mouse_wheel, true);
+    add_item(set, "&Visual Bell", cmd::visual_bell, true);
     set->addSeparator();
     add_item(set, "Tool&bar...", cmd::customize_toolbar);
     add_item(set, "&Reset Configuration...", cmd::reset_config);
@@ -461,6 +462,8 @@ void CMainFrame::install_builtin_commands() {
         {}, flag([&s] { return s.host_echo; }));
     set_command(
         cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
+    set_command(
+        cmd::visual_bell, [&s, toggle] { toggle(s.visual_bell); }, {}, flag([&s] { return s.visual_bell; }));
     set_command(
         cmd::raw_aux_print, [&s, toggle] { toggle(s.rawprint); }, {}, flag([&s] { return s.rawprint; }));
     set_command(

@@ -417,6 +417,22 @@ TEST_F(frame_fixture, ToggleCommandsAndTheirCheckMarks) {
     EXPECT_FALSE(frame->toolbar()->isVisible());
 }
 
+TEST_F(frame_fixture, VisualBellCommandSwitchesTheBellBetweenSoundAndFlash) {
+    int sounds = 0;
+    frame->view().bell_sound = [&sounds] { ++sounds; };
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    for (bool visual : {true, false}) {
+        SCOPED_TRACE(visual);
+        ASSERT_TRUE(frame->run_command(cmd::visual_bell));
+        EXPECT_EQ(frame->action(cmd::visual_bell)->isChecked(), visual);
+        sounds = 0;
+        frame->view().display_from_host(reinterpret_cast<const std::uint8_t*>("\a"), 1);
+        EXPECT_EQ(frame->view().flashing(), visual);
+        EXPECT_EQ(sounds, visual ? 0 : 1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->view().flashing(); }, 5000));
+    }
+}
+
 TEST_F(frame_fixture, ConnectionDependentCommands) {
     frame->refresh_command_states();
     EXPECT_FALSE(frame->command_enabled(cmd::disconnect));
@@ -689,6 +705,21 @@ QChar mnemonic(const QString& t) {
     return QChar();
 }
 }  // namespace
+
+// Two items on one command number would run and check-mark each other.
+TEST_F(frame_fixture, EachMenuItemHasACommandOfItsOwn) {
+    std::map<int, QString> seen;
+    for (QMenu* m : frame->menuBar()->findChildren<QMenu*>()) {
+        for (QAction* a : m->actions()) {
+            if (a->isSeparator() || a->menu()) continue;
+            const int c = a->data().toInt();
+            const auto [it, fresh] = seen.emplace(c, a->text());
+            EXPECT_TRUE(fresh) << a->text().toStdString() << " and " << it->second.toStdString();
+            EXPECT_EQ(frame->action(c), a) << a->text().toStdString();
+        }
+    }
+    EXPECT_GE(seen.size(), 40u);
+}
 
 TEST_F(frame_fixture, MenuMnemonicsReachEachItem) {
     // A letter used twice in one menu only cycles between the items instead of choosing one: no two items of a
