@@ -115,11 +115,13 @@ struct forwarder::link : stream_events, channel_events {
     }
     void channel_closed() override {
         channel_live = false;
-        if (stream) {
+        host_eof = true;  // nothing more comes
+        // The stream goes once the program has taken what the host sent before its CLOSE, which comes as soon as
+        // both ends sent EOF, whatever the link still holds.
+        if (stream)
             flush_to_local();
-            stream->shutdown_write();
-        }
-        drop_stream();
+        else
+            drop_stream();
     }
 
     // ----- moving bytes -----
@@ -154,7 +156,7 @@ struct forwarder::link : stream_events, channel_events {
         if (stream && !r.empty()) stream->write(r);
     }
     void pump_to_host() {
-        if (ph != phase::open || !stream || local_eof) return;
+        if (ph != phase::open || !stream || local_eof || !channel_live) return;
         ssh_tunnels& ssh = owner.ssh_;
         if (!early.empty()) {
             const std::size_t k = std::min(ssh.send_room(ch), early.size());
@@ -192,8 +194,10 @@ struct forwarder::link : stream_events, channel_events {
             to_local_at = 0;
             if (host_eof && stream) {
                 stream->shutdown_write();
-                // Only now: the host's CLOSE would take the bytes the program has not taken yet with it.
-                if (local_eof) close_channel();
+                if (!channel_live)
+                    drop_stream();
+                else if (local_eof)
+                    close_channel();  // only now: a CLOSE sent earlier would take what the link holds with it
             }
         }
     }

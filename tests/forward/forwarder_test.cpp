@@ -123,6 +123,31 @@ TEST_F(ForwarderTest, HalfClosedLinkClosesOnlyAfterTheProgramTookEverything) {
     EXPECT_EQ(status(0).open, 0);
 }
 
+// The host's CLOSE follows its EOF at once, while the program may not have taken everything yet: the rest still
+// reaches it, and only then does the stream go.
+TEST_F(ForwarderTest, HostCloseLeavesWhatTheProgramHasNotTakenYet) {
+    start("L8080:web:80");
+    fake_stream* s = net.arrive("127.0.0.1 8080");
+    const stream_record& seen = s->rec;
+    fake_channel& c = ssh.last();
+    c.ev->channel_opened();
+    s->room = 2;
+    c.ev->channel_data(b("abcdef"));
+    c.ev->channel_eof();
+    c.ev->channel_closed();
+    EXPECT_FALSE(seen.destroyed);
+    EXPECT_FALSE(seen.shut);
+    EXPECT_EQ(status(0).open, 1);
+    s->send("late");  // the program's bytes have no channel to go to now
+    EXPECT_TRUE(c.sent.empty());
+    s->drain(10);
+    EXPECT_EQ(str(seen.outbox), "abcdef");
+    EXPECT_TRUE(seen.shut);
+    EXPECT_TRUE(seen.destroyed);
+    EXPECT_EQ(c.consumed, 2u) << "a closed channel's window is not reopened";
+    EXPECT_EQ(status(0).open, 0);
+}
+
 TEST_F(ForwarderTest, ListenFailureIsNamedAndTheOthersOpen) {
     net.busy = {"127.0.0.1 8080"};
     start("L8080:web:80,D1080");

@@ -45,8 +45,10 @@ struct byte_stream {
     }
 };
 
-int loopback_socket(int port) {
+// receive_buffer: SO_RCVBUF when not 0, set before connecting so that it bounds what the kernel holds.
+int loopback_socket(int port, int receive_buffer = 0) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer) ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     timeval tv{30, 0};
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
@@ -129,9 +131,11 @@ struct transfer {
 
 // Sends `hello` and reads `answer_len` bytes (a SOCKS exchange), then 20 MB from one thread, shutdown(SHUT_WR), while
 // another reads until the end of file.
-transfer half_closing_round_trip(int port, const std::string& hello, std::size_t answer_len) {
+// With slow_tail the socket's receive buffer is small and the last 8 MB are read 64 KB at a time, 20 ms apart: the
+// tunnel's buffers stay full as the host ends the channel.
+transfer half_closing_round_trip(int port, const std::string& hello, std::size_t answer_len, bool slow_tail = false) {
     transfer t;
-    const int s = loopback_socket(port);
+    const int s = loopback_socket(port, slow_tail ? 1 << 16 : 0);
     if (s < 0) return t;
     if (!hello.empty()) {
         ::send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
@@ -158,7 +162,9 @@ transfer half_closing_round_trip(int port, const std::string& hello, std::size_t
     byte_stream gen;
     std::vector<std::uint8_t> buf(1 << 16), want(1 << 16);
     for (;;) {
-        const ssize_t k = ::recv(s, buf.data(), buf.size(), 0);
+        const bool slow = slow_tail && t.received + (8u << 20) >= total;
+        if (slow) std::this_thread::sleep_for(20ms);
+        const ssize_t k = ::recv(s, buf.data(), slow ? 1 << 16 : buf.size(), 0);
         if (k == 0) t.eof = true;
         if (k <= 0) break;
         gen.fill(want.data(), std::size_t(k));
@@ -246,6 +252,9 @@ TEST_F(TunnelHalfClose, TwentyMegabytesGetThroughEachKindOfForwardAfterAHalfClos
     const auto until = std::chrono::steady_clock::now() + 30s;
     for (const int p : {local, remote, socks, local_sink, remote_sink})
         while (!peer_test::port_open(p) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(100ms);
+    for (const int p : {local, remote, socks, local_sink, remote_sink})
+        ASSERT_TRUE(peer_test::port_open(p)) << p << " never opened\n"
+                                             << slurp(dir / "vt.err") << slurp(dir / "sshd.err");
 
     // SOCKS 5 to the echo service's address: no authentication, then CONNECT 127.0.0.1:port.
     std::string socks_hello("\x05\x01\x00\x05\x01\x00\x01\x7f\x00\x00\x01", 11);
@@ -257,8 +266,10 @@ TEST_F(TunnelHalfClose, TwentyMegabytesGetThroughEachKindOfForwardAfterAHalfClos
         bool to_sink;
         std::string hello;
         std::size_t answer_len;
+        bool slow_tail = false;
     };
     const row rows[] = {{"local", local, false, "", 0},
+                        {"local, read slowly at the end", local, false, "", 0, true},
                         {"remote", remote, false, "", 0},
                         {"SOCKS", socks, false, socks_hello, 12},
                         {"local to a sink", local_sink, true, "", 0},
@@ -269,7 +280,7 @@ TEST_F(TunnelHalfClose, TwentyMegabytesGetThroughEachKindOfForwardAfterAHalfClos
     int sinks = 0;
     for (const row& r : rows) {
         SCOPED_TRACE(r.forward);
-        const transfer t = half_closing_round_trip(r.port, r.hello, r.answer_len);
+        const transfer t = half_closing_round_trip(r.port, r.hello, r.answer_len, r.slow_tail);
         EXPECT_EQ(t.sent, total);
         EXPECT_TRUE(t.eof) << "the end of file follows the data";
         if (!r.to_sink) {
