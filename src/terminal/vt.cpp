@@ -481,12 +481,34 @@ void vt::reverse_index() {
 }
 
 void vt::scroll_region(int n) {
-    if (narrow())
+    if (narrow()) {
+        split_rect_edges(top_, bottom_);
         ring_.scroll_rect(n, top_, bottom_, left_, right_);
-    else if (n > 0)
+    } else if (n > 0) {
         ring_.scroll_up(n, top_, bottom_);
-    else
+    } else {
         ring_.scroll_down(-n, top_, bottom_);
+    }
+}
+
+// Before the rectangle inside the left and right margins moves: a wide character across either margin is erased
+// whole, so that neither half travels without the other.
+void vt::split_rect_edges(int top, int bottom) {
+    auto blank = [&](int r, int c) {
+        const ring_line& l = ring_.line(r);
+        ring_.put_cell((l.cell(c) & cell_attr_bits) | cell_blank, r, c, l.colours(c));
+    };
+    for (int r = top; r <= bottom; ++r) {
+        const ring_line& l = ring_.line(r);
+        if (left_ > 1 && wide_tail(l.cell(left_), l.cell(left_ - 1))) {
+            blank(r, left_ - 1);
+            blank(r, left_);
+        }
+        if (right_ < ring_.columns() && wide_tail(l.cell(right_ + 1), l.cell(right_))) {
+            blank(r, right_);
+            blank(r, right_ + 1);
+        }
+    }
 }
 
 void vt::home_xterm() {
@@ -1634,12 +1656,14 @@ void vt::csi_insert_delete_lines(uint8_t c) {
     if (lr_mode_) {
         // xterm: only from inside the scrolling region, and only its columns move.
         if (row_ < top_ || row_ > bottom_ || !in_columns()) return;
-        if (narrow())
+        if (narrow()) {
+            split_rect_edges(row_, bottom_);
             ring_.scroll_rect(c == 'L' ? -n : n, row_, bottom_, left_, right_);
-        else if (c == 'L')
+        } else if (c == 'L') {
             ring_.scroll_down(n, row_, bottom_);
-        else
+        } else {
             ring_.scroll_up(n, row_, bottom_);
+        }
         col_ = left_;
         pending_wrap_ = 0;
         return;

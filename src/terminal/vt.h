@@ -315,6 +315,7 @@ private:
     void join_mark(uint32_t cp);
     void split_wide_edges(int first, int last);
     void split_for_insert(int n, int right);
+    void split_rect_edges(int top, int bottom);
     void widen_to_whole_chars(int& first, int& last) const;
 
     void enter_csi();

@@ -3,6 +3,7 @@
 // behaviour: ECH and EL ignore the margins; IL, DL, ICH and DCH do nothing from a cursor outside them.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -194,6 +195,79 @@ TEST(VtMargins, TextInAColumnStaysInIt) {
                 }
         EXPECT_GE(t.term.cursor_column(), 41);
         EXPECT_LE(t.term.cursor_column(), 60);
+    }
+}
+
+// Random streams of margin settings, scrolls, shifts, moves and text (long ASCII runs, wide characters, insert
+// mode): fed byte by byte and in one write they leave the same cells, cursor and wrap state, the cursor stays on the
+// screen and no wide character loses a half.
+TEST(VtMargins, RandomStreamsAgreeWholeAndBytewise) {
+    const std::vector<std::string> pieces = {C + "?69h",
+                                             C + "?69l",
+                                             C + "5;30s",
+                                             C + "20;79s",
+                                             C + "2;3s",
+                                             C + "3;20r",
+                                             C + "r",
+                                             C + "?6h",
+                                             C + "?6l",
+                                             C + "S",
+                                             C + "3T",
+                                             C + "2L",
+                                             C + "M",
+                                             C + "4@",
+                                             C + "2P",
+                                             C + "5X",
+                                             C + "K",
+                                             C + "1K",
+                                             C + "10C",
+                                             C + "10D",
+                                             C + "9;25H",
+                                             C + "24;80H",
+                                             C + "4h",
+                                             C + "4l",
+                                             "\r",
+                                             "\n",
+                                             "\x1bM",
+                                             "\x1b"
+                                             "E",
+                                             "\b",
+                                             "\t",
+                                             "the quick brown fox jumps over the lazy dog ",
+                                             std::string(70, 'x'),
+                                             "\xE4\xB8\xAD\xE6\x96\x87",
+                                             "\xC3\xA9",
+                                             C + "7m",
+                                             C + "44m",
+                                             C + "m",
+                                             C + "3b"};
+    std::mt19937 rng(20261209);
+    for (int round = 0; round < 200; ++round) {
+        std::string s;
+        for (int i = 0; i < 120; ++i) s += pieces[rng() % pieces.size()];
+        term_fixture a, b;
+        for (term_fixture* f : {&a, &b}) {
+            f->term.set_emulation(emulation::xterm);
+            f->term.options().utf8 = round % 2 == 0;
+        }
+        a.feed(s, false);
+        b.feed(s, true);
+        ASSERT_EQ(a.term.cursor_row(), b.term.cursor_row()) << round;
+        ASSERT_EQ(a.term.cursor_column(), b.term.cursor_column()) << round;
+        ASSERT_EQ(a.term.pending_wrap(), b.term.pending_wrap()) << round;
+        ASSERT_GE(a.term.cursor_column(), 1);
+        ASSERT_LE(a.term.cursor_column(), a.ring->columns());
+        ASSERT_GE(a.term.cursor_row(), 1);
+        ASSERT_LE(a.term.cursor_row(), a.ring->rows());
+        for (int r = 1; r <= screen_rows; ++r)
+            for (int c = 1; c <= a.ring->columns(); ++c) {
+                ASSERT_EQ(a.cell(r, c), b.cell(r, c)) << round << " at " << r << "," << c;
+                ASSERT_EQ(a.ring->line(r).colours(c), b.ring->line(r).colours(c)) << round << " at " << r << "," << c;
+                if (a.cell(r, c) & cell_wide) {
+                    ASSERT_LT(c, a.ring->columns()) << round << " row " << r;
+                    ASSERT_TRUE(a.cell(r, c + 1) & cell_wide_right) << round << " at " << r << "," << c;
+                }
+            }
     }
 }
 
