@@ -207,7 +207,15 @@ TEST_F(frame_fixture, F10GoesToTheHostAndAltLetterOpensTheMenus) {
     QTest::keyClick(frame->windowHandle(), Qt::Key_F, Qt::AltModifier);
     ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000));
     EXPECT_EQ(frame->menuBar()->activeAction()->text(), "&File");
-    QApplication::activePopupWidget()->close();
+    // A menu opened from the keyboard gives the keyboard back on Escape as well.
+    QTest::keyClick(frame->windowHandle(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 5000));
+    QApplication::setActiveWindow(frame.get());
+    QCoreApplication::processEvents();
+    sockets.sent.clear();
+    QTest::keyClick(frame->windowHandle(), 'e');
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(sockets.sent, "e");
 }
 
 // A menu closed with Escape leaves the menu bar holding the keyboard unless the terminal takes it back: the next
