@@ -106,7 +106,7 @@ struct Settings {
     int new_line = 0;
     int wheel = 1;
     int wheel_lines = 1;         // scroll-back lines a wheel notch moves
-    int alt_meta = 0;            // 1: Alt+key sends ESC and the key (the menus give up Alt+letter; F10 opens them)
+    int alt_meta = 0;            // 1: Alt+key sends ESC and the key (the menus give up Alt+letter)
     int confirm_disconnect = 0;  // 1: Disconnect, and closing while connected, ask first
     int auto_reconnect = 0;      // 1: an unexpected ending is followed by new attempts, 2 s doubling up to 60 s
     int telnet_keepalive = 0;    // 1: TCP keep-alive on Telnet connections

@@ -81,6 +81,7 @@ constexpr int_key int_keys[] = {
     {"scrollback_lines", &Settings::scrollback_lines},
     {"ssh_agent_forward", &Settings::ssh_agent_forward},
     {"ssh_send_locale", &Settings::ssh_send_locale},
+    {"visual_bell", &Settings::visual_bell},
 };
 
 // Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).

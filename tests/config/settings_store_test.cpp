@@ -349,6 +349,7 @@ TEST_F(store_fixture, EveryKeyIsWrittenUnderItsOwnName) {
                           "scrollback_lines",
                           "ssh_agent_forward",
                           "ssh_send_locale",
+                          "visual_bell",
                           "flags",
                           "showCmd",
                           "x1",
