@@ -338,8 +338,8 @@ private:
 
     // SFTP (ssh2_sftp.cpp): a second session channel with the "sftp" subsystem on the same sign-on, opened once the
     // shell is asked for (at once when asked later). `ready` gets the client once the server's VERSION came;
-    // `ended` gets the cause when the channel is refused or goes. The client lives as long as the engine; its
-    // window reopens by what it consumed.
+    // `ended` gets the cause when the channel is refused or goes; a new one may be asked for after that. The client
+    // lives as long as the engine; its window reopens by what it consumed.
 public:
     struct sftp_events {
         std::function<void(sftp::client&)> ready;
@@ -359,6 +359,10 @@ private:
     bool sftp_may_open_ = false;
     std::optional<sftp_events> sftp_wanted_;
     std::unique_ptr<sftp_port, sftp_port_deleter> sftp_;
+    // Channels that failed, kept with their clients for the engine's life (a caller may still be inside one), so a
+    // new one can open after a failure; at most max_failed_sftp of them.
+    static constexpr std::size_t max_failed_sftp = 8;
+    std::vector<std::unique_ptr<sftp_port, sftp_port_deleter>> failed_sftp_;
 
     Settings& s_;
     session_services& io_;

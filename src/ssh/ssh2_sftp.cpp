@@ -103,8 +103,13 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
 void ssh2_engine::sftp_port_deleter::operator()(sftp_port* p) const { delete p; }
 
 void ssh2_engine::open_sftp(sftp_events ev) {
+    if (!closed_ && sftp_ && sftp_->over && failed_sftp_.size() < max_failed_sftp)
+        failed_sftp_.push_back(std::move(sftp_));
     if (closed_ || sftp_) {
-        if (ev.ended) ev.ended(closed_ ? "the session has ended" : "an SFTP channel is open already");
+        if (ev.ended)
+            ev.ended(closed_       ? "the session has ended"
+                     : sftp_->over ? "too many SFTP channels failed in this session"
+                                   : "an SFTP channel is open already");
         return;
     }
     sftp_wanted_ = std::move(ev);

@@ -2475,6 +2475,45 @@ TEST_F(Ssh2Sftp, AFailedChannelDropsWhatWasInFlightUntilTheHostsClose) {
     EXPECT_TRUE(said(ssh::unknown_channel_message(ours))) << "after CLOSE both ways the number is free";
 }
 
+// After a failure the File Transfer window asks again: a new channel opens beside the one still closing, up to the
+// bound on failed channels kept, after which the request is refused with its reason.
+TEST_F(Ssh2Sftp, ANewChannelOpensAfterAFailure) {
+    answer_version();
+    std::uint32_t theirs = 11;
+    for (std::size_t failures = 1; failures <= 9; ++failures) {
+        SCOPED_TRACE(failures);
+        send(data_for(ours, std::string("\0\0\0\1\x65", 5)));  // malformed: the channel fails
+        EXPECT_EQ(next(97), channel_msg(97, theirs));
+        ended.clear();
+        ready = nullptr;
+        eng->open_sftp(
+            {[this](sftp::client& c) { ready = &c; }, [this](std::string_view why) { ended.emplace_back(why); }});
+        if (failures > 8) {
+            EXPECT_EQ(ended, std::vector<std::string>{"too many SFTP channels failed in this session"});
+            EXPECT_TRUE(nothing_sent());
+            break;
+        }
+        EXPECT_TRUE(ended.empty()) << ended.front();
+        const bytes open = next(90);
+        ASSERT_FALSE(open.empty());
+        ssh::wire_reader r(open.data() + 1, open.size() - 1);
+        EXPECT_EQ(*r.text(), "session");
+        const std::uint32_t next_ours = *r.u32();
+        EXPECT_NE(next_ours, ours) << "the failed channel's number is not free before the host's CLOSE";
+        send(channel_msg(97, ours));  // the old channel's CLOSE arrives late
+        ours = next_ours;
+        theirs = 20 + std::uint32_t(failures);
+        send(confirm(ours, theirs, 1 << 20));
+        next(98);
+        send(channel_msg(99, ours));
+        next(94);
+        send(data_for(ours, std::string("\0\0\0\5\2\0\0\0\3", 9)));
+        ASSERT_NE(ready, nullptr);
+        EXPECT_EQ(eng->sftp(), ready);
+    }
+    EXPECT_EQ(io.disconnects, 0) << io.cause;
+}
+
 // The other ways the SFTP channel ends close it too, and keep its row until the host's answer: a refused subsystem,
 // the host's own CLOSE (answered), and a channel let go before the host confirmed it.
 TEST_F(Ssh2Sftp, EveryEndingClosesTheChannelBothWays) {
