@@ -58,9 +58,13 @@ void ssh2_engine::on_open_failure(wire_reader& r) {
     if (r.ok() && !finished(r)) return;
     if (c->state != channel_state::opening) return fail(msg::protocol_violation);
     const std::uint32_t id = c->local_id;
+    // Nothing more comes for a refused channel. Marked first, so a row its handler opens under the same number
+    // meanwhile is not the one removed here.
+    c->state = channel_state::closing;
     if (!c->released) c->handler->open_refused(*c, reason.value_or(0), text ? host_text(*text, 256) : std::string());
-    // Nothing more comes for a refused channel.
-    if (!closed_) channels_.remove(id);
+    if (closed_) return;
+    if (const channel* still = channels_.find(id); still && still->state == channel_state::closing)
+        channels_.remove(id);
 }
 
 bool ssh2_engine::listening(const channel& c) { return !c.released && c.state == channel_state::open; }
