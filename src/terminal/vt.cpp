@@ -1878,19 +1878,22 @@ void vt::csi_confidence_test(uint8_t) {
 // 47 switches; 1047 also clears the alternate screen on leaving it; 1049 saves the cursor (as ESC 7) and clears
 // the alternate screen on entry and restores the cursor on leaving.
 void vt::alternate_screen(int mode, bool on) {
-    if (on == ring_.alternate()) return;
-    auto clear = [&] {
-        for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
-    };
-    if (on) {
-        if (mode == 1049) escape('7');
-        ring_.set_alternate(true);
-        if (mode == 1049) clear();
-    } else {
-        if (mode == 1047) clear();
-        ring_.set_alternate(false);
-        if (mode == 1049) escape('8');
+    // 1049 saves and restores the cursor even when the screen asked for is already shown (xterm does; curses
+    // programs leave with a second reset that brings the cursor back where they found it).
+    if (mode == 1049 && on) escape('7');
+    if (on != ring_.alternate()) {
+        auto clear = [&] {
+            for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
+        };
+        if (on) {
+            ring_.set_alternate(true);
+            if (mode == 1049) clear();
+        } else {
+            if (mode == 1047) clear();
+            ring_.set_alternate(false);
+        }
     }
+    if (mode == 1049 && !on) escape('8');
     clamp_column();
 }
 

@@ -48,6 +48,12 @@ const std::vector<state_case> cases = {
      .row = 1,
      .col = 2},
 
+    {.name = "leaving_1049_twice_restores_twice",
+     .input = C + "5;5H" + C + "?1049h" + C + "?1049l" + C + "9;9H" + C + "?1049lx",
+     .rows = {{5, "    x"}},
+     .row = 5,
+     .col = 6},
+
     // Title stack
     {.name = "push_and_pop",
      .input = title("shell") + C + "22;0t" + title("vim") + C + "23;0t",
