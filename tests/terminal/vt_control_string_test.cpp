@@ -67,6 +67,8 @@ std::vector<ending_param> ending_params() {
     return all;
 }
 
+void PrintTo(const ending_param& p, std::ostream* os) { *os << ending_name(p); }
+
 class VtStringEnding : public ::testing::TestWithParam<ending_param> {};
 
 TEST_P(VtStringEnding, TextAfterTheEndShowsAndNothingInsideDoes) {

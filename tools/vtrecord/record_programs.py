@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Records what real full-screen programs send to a 24x80 xterm-256color pty while scripted keys drive them.
 
-usage: record_programs.py OUTDIR [NAME...]   (names: vim tmux tmux_margins less ls git man htop mc; default all found)
+usage: record_programs.py OUTDIR [NAME...]
+       (names: vim nvim w3m tig dialog tmux tmux_margins less ls git man htop mc; default all found)
 
 Each recording is a .vtrec file:
     b"VTREC1\\n", then records: b"D" + uint32 little-endian length + the bytes of one read from the pty,
@@ -142,7 +143,30 @@ def programs(work):
         f.write('set -g default-command "bash --norc --noprofile"\nset -g status-right "%H"\n'
                 'set -as terminal-features ",xterm-256color:margins"\n')
     sh = ["bash", "--norc", "--noprofile", "-c"]
+    page = os.path.join(work, "page.html")
+    with open(page, "w") as f:
+        f.write("<html><head><title>Page</title></head><body><h1>A heading</h1>\n")
+        for i in range(1, 60):
+            f.write(f"<p>Paragraph {i} with <b>bold</b>, <u>underlined</u> and <a href='#p{i}'>a link {i}</a>.</p>\n")
+            if i % 10 == 0:
+                f.write("<table border=1><tr><th>key</th><th>value</th></tr><tr><td>a</td><td>1</td></tr></table>\n")
+        f.write("</body></html>\n")
     return {
+        "nvim": ([
+            "nvim", "--clean", "-c", "syntax on", "-c", "set number ruler laststatus=2 hlsearch", os.path.join(work, "prog.c")],
+            [(1.5, "5j"), (0.4, "3w"), (0.4, "G"), (0.4, "/strlen\r"), (0.4, "n"), (0.4, "gg"),
+             (0.4, "ofoo();\x1b"), (0.4, "u"), (0.5, ":q!\r")]),
+        "w3m": ([
+            "w3m", "-no-mouse", page],
+            [(1.5, " "), (0.4, " "), (0.4, "b"), (0.4, "\t"), (0.4, "\t"), (0.4, "/link 7\r"), (0.4, "G"), (0.4, "Q")]),
+        "tig": (sh + [
+            "cd %s && tig" % repo],
+            [(1.5, "j"), (0.4, "k"), (0.4, "\r"), (0.6, "j" * 5), (0.4, "q"), (0.4, "s"), (0.6, "q"), (0.4, "q")]),
+        "dialog": (sh + [
+            "dialog --menu 'Pick one' 15 50 6 1 first 2 second 3 third 4 fourth 5 fifth 6 sixth 7 seventh; "
+            "dialog --checklist 'Some' 15 50 5 a one on b two off c three off d four on; "
+            "dialog --gauge 'Working' 8 50 40 < /dev/null; clear"],
+            [(1.0, DOWN * 2), (0.4, DOWN), (0.4, "\r"), (0.6, DOWN), (0.4, " "), (0.4, DOWN), (0.4, " "), (0.4, "\r")]),
         "vim": ([
             "vim", "-u", vimrc, "-i", "NONE", os.path.join(work, "prog.c")],
             [(1.5, "5j"), (0.4, "3w"), (0.4, "G"), (0.4, "/strlen\r"), (0.4, "n"), (0.4, "gg"),
