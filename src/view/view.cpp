@@ -103,9 +103,15 @@ public:
     void update_all() override { v_.update_all(); }
     void connection_starting() override { v_.connection_starting(); }
     void show_host_in_title(std::string_view host) override {
-        emit v_.title_changed(QString::fromLatin1(host.data(), static_cast<int>(host.size())));
+        host_title_ = QString::fromLatin1(host.data(), static_cast<int>(host.size()));
+        emit v_.title_changed(host_title_);
     }
-    void clear_host_from_title() override { emit v_.title_changed(QString()); }
+    void clear_host_from_title() override {
+        host_title_.clear();
+        emit v_.title_changed(QString());
+    }
+    // The host's titles popped off the stack: the window names the host again.
+    void restore_own_title() override { emit v_.title_changed(host_title_); }
     // The host's own title (xterm's OSC 0/2), in the bytes' encoding.
     void set_title(std::string_view title) override {
         const auto n = static_cast<int>(title.size());
@@ -125,6 +131,7 @@ public:
 private:
     CVellumView& v_;
     paced_event_pump pump_;
+    QString host_title_;  // what the connection put in the title, before any host title
 };
 
 // Timer 1: the delayed proxy log-in.

@@ -656,6 +656,21 @@ TEST_F(view_fixture, Utf8SwitchedOnTakesEffectOnceTheChangeIsPushed) {
     settings().utf8 = 0;
 }
 
+// vim pushes the title, sets its own and pops it on exit: the window names the host again, not vim's farewell.
+TEST_F(view_fixture, PoppedTitlesGiveTheWindowBackItsHostName) {
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    settings().termtype = "xterm-256color";
+    view->settings_changed();
+    QStringList titles;
+    QObject::connect(view.get(), &CVellumView::title_changed, [&](const QString& t) { titles << t; });
+    const std::string text = "\x1b[22;0t\x1b]2;vim: notes\x07\x1b]2;Thanks for flying Vim\x07\x1b[23;0t";
+    view->display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    ASSERT_FALSE(titles.isEmpty());
+    EXPECT_EQ(titles.back(), QStringLiteral("127.0.0.1")) << titles.join('|').toStdString();
+    settings().termtype = "vt220";
+    view->settings_changed();
+}
+
 TEST_F(view_fixture, XtermTermtypeTakesEffectOnceThePushedChangeAndTitlesTheWindow) {
     ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
     QStringList titles;
