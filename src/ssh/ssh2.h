@@ -287,7 +287,7 @@ private:
     void on_channel_open(wire_reader& r);
     void on_request_answer(wire_reader& r);
     void refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why);
-    // The row is open, not released and our CLOSE not sent: its messages reach its handler; others are dropped.
+    // The row is not released and our CLOSE not sent: its messages reach its handler; others are dropped.
     static bool listening(const channel& c);
     // CHANNEL_CLOSE for an open row, which stays (closing) until the host's CLOSE.
     void send_close(channel& c);

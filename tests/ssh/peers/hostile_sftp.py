@@ -2,9 +2,9 @@
 """A hostile SFTP subsystem for sshd (Subsystem sftp /usr/bin/python3 hostile_sftp.py MARKER).
 
 Answers INIT with VERSION 3, then answers the client's first request with a STATUS too short to hold its request
-number, followed at once by more replies, data on standard error and a STATUS for the request itself: all of it is
-on its way when the client closes the channel. Then MARKER is created (the test's shell waits for it) and the
-program reads until the channel ends.
+number, followed in the same write by more replies and a STATUS for the request itself, then a line on standard
+error: all of it is on its way when the client closes the channel. MARKER is created once the channel has ended
+(the test's shell waits for it).
 """
 import os
 import struct
@@ -43,15 +43,21 @@ def main():
     os.write(1, packet(b"\x02" + struct.pack(">I", 3)))
     first = read_packet()
     (req,) = struct.unpack(">I", first[1:5])
-    os.write(1, packet(b"\x65"))  # STATUS without its request number
+    # One write: everything is in sshd's hands before the client can answer the first packet with its CLOSE.
+    burst = packet(b"\x65")  # STATUS without its request number
     for k in range(1, 9):
-        os.write(1, status(req + k, 4, "in flight %d" % k))
-    os.write(2, b"hostile_sftp: sent a malformed reply\n")
-    os.write(1, status(req, 2, "No such file"))
-    with open(marker, "w") as f:
-        f.write("sent\n")
-    while os.read(0, 65536):
-        pass
+        burst += status(req + k, 4, "in flight %d" % k)
+    burst += status(req, 2, "No such file")
+    try:
+        os.write(1, burst)
+        os.write(2, b"hostile_sftp: sent a malformed reply\n")
+        while os.read(0, 65536):
+            pass
+    except OSError:
+        pass  # the channel closed under us, as it should
+    finally:
+        with open(marker, "w") as f:
+            f.write("sent\n")
 
 
 if __name__ == "__main__":
