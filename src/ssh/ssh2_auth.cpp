@@ -1,12 +1,19 @@
-// SSH-2 sign-on. The fixed suite keeps the password-only rules (sign_on); the negotiated mode asks with "none"
-// which methods the host takes and goes through them in this order: agent keys (the named key file's own first;
-// none with ssh_identities_only), key files, keyboard-interactive, password (RFC 4252, 4256). Public keys are
-// offered first without a signature; only keys the host accepts are signed (and only then is a key file's
-// passphrase asked). Nothing secret reaches the debug log.
+// SSH-2 sign-on. The fixed suite keeps the password-only rules (sign_on); the negotiated mode signs on as OpenSSH
+// does: the user name it has (given, remembered, or the local account's) is fixed before anything is sent, "none"
+// asks which methods the host takes, and they go in this order: agent keys (the named key file's own first; none
+// with ssh_identities_only), key files (the named one, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa),
+// keyboard-interactive, password (RFC 4252, 4256). Nothing is asked before the password is the only way left.
+// Public keys are offered first without a signature; only keys the host accepts are signed (and only then is a key
+// file's passphrase asked, once per run). Nothing secret reaches the debug log.
 #include "ssh/ssh2_auth.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "config/settings.h"
 #include "config/ui_services.h"
@@ -36,7 +43,44 @@ void put_auth_head(wire_writer& w, const std::string& user, std::string_view met
     w.string(method);
 }
 
+// Keys unlocked with a passphrase in this run, by file and public key: a later connection (Reconnect, another
+// window) signs with them without asking again. A changed file has another public key and is asked for anew.
+struct unlocked_key {
+    std::string file;
+    std::vector<std::uint8_t> blob;
+    std::shared_ptr<const private_key> key;
+};
+constexpr std::size_t max_unlocked_keys = 16;
+std::mutex unlocked_mutex;
+std::vector<unlocked_key>& unlocked_keys() {
+    static std::vector<unlocked_key> keys;
+    return keys;
+}
+
+std::shared_ptr<const private_key> find_unlocked(const std::string& file, const std::vector<std::uint8_t>& blob) {
+    const std::lock_guard lock(unlocked_mutex);
+    for (const unlocked_key& k : unlocked_keys())
+        if (k.file == file && k.blob == blob) return k.key;
+    return nullptr;
+}
+
+void keep_unlocked(const std::string& file, const std::vector<std::uint8_t>& blob,
+                   std::shared_ptr<const private_key> key) {
+    const std::lock_guard lock(unlocked_mutex);
+    auto& keys = unlocked_keys();
+    std::erase_if(keys, [&](const unlocked_key& k) { return k.file == file; });
+    if (keys.size() >= max_unlocked_keys) keys.erase(keys.begin());
+    keys.push_back({file, blob, std::move(key)});
+}
+
 }  // namespace
+
+std::string local_user_name() {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name && *pw->pw_name) return pw->pw_name;
+    for (const char* var : {"USER", "LOGNAME"})
+        if (const char* v = std::getenv(var); v && *v) return v;
+    return {};
+}
 
 ssh2_auth::ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
     : link_(link), s_(s), io_(io), ui_(ui), prompts_(prompts) {}
@@ -46,9 +90,8 @@ ssh2_auth::~ssh2_auth() {
 }
 
 void ssh2_auth::ask_sign_on(std::function<void()> then) {
-    // Negotiated mode opens the dialog with the name it has (remembered, or given with -l); the fixed suite keeps
-    // its written empty fields.
-    if (!link_.negotiated()) s_.ssh_user.clear();
+    // The fixed suite's dialog opens with empty fields, as the classic program's did.
+    s_.ssh_user.clear();
     crypto::wipe(s_.ssh_password);
     link_.ask([this, &prompts = prompts_, &s = s_, then = std::move(then)] {
         const bool ok = prompts.sign_on(s);
@@ -78,24 +121,38 @@ void ssh2_auth::on_service_accept(wire_reader& r) {
     if (!r.ok()) return link_.fail(msg::protocol_violation);
     if (!link_.finished(r)) return;
     if (!link_.negotiated()) return sign_on(false);
-    // The user name is needed before any method; the dialog gives it together with a password, the remember flag
-    // gives both from the settings.
-    if (s_.ssh_default == 0 || s_.ssh_user.empty()) return ask_sign_on([this] { start_methods(true); });
-    start_methods(false);
+    start_methods();
 }
 
-void ssh2_auth::start_methods(bool asked) {
+void ssh2_auth::start_methods() {
+    // The name is settled now: OpenSSH's sshd drops a connection whose later requests change it.
+    if (s_.ssh_user.empty()) s_.ssh_user = local_user_name();
+    if (s_.ssh_user.empty()) return link_.fail(msg::no_user);
+    user_ = s_.ssh_user;
     if (s_.ssh_user.size() > max_credential || s_.ssh_password.size() > max_credential)
         return link_.fail(msg::credentials_too_long);
-    // A remembered name without a password leaves the password to the dialog, should the host want one.
-    password_ready_ = asked || !s_.ssh_password.empty();
+    // Only a remembered password is sent unasked; without one the dialog asks, should the host want a password.
+    password_ready_ = s_.ssh_default != 0 && !s_.ssh_password.empty();
     stage_ = stage::none;
     send_request("none");
 }
 
+void ssh2_auth::ask_password() {
+    crypto::wipe(s_.ssh_password);
+    link_.ask([this, &prompts = prompts_, &s = s_] {
+        const bool ok = prompts.password(s);
+        return std::function<void()>([this, ok] {
+            s_.ssh_user = user_;
+            if (!ok) return io_.session_disconnect();
+            if (s_.ssh_password.size() > max_credential) return link_.fail(msg::credentials_too_long);
+            send_password();
+        });
+    });
+}
+
 wire_writer ssh2_auth::request(std::string_view method) {
     wire_writer w = link_.begin(SSH_MSG_USERAUTH_REQUEST);
-    put_auth_head(w, s_.ssh_user, method);
+    put_auth_head(w, link_.negotiated() ? user_ : s_.ssh_user, method);
     return w;
 }
 
@@ -121,9 +178,9 @@ void ssh2_auth::on_failure(wire_reader& r) {
     case stage::password: {
         if (*partial) break;  // the password counted; the host wants another method too
         if (!name_list_has(methods_, "password")) break;
-        // The written password rule: say so, then the dialog again with empty fields.
+        // Say so, then ask for the password again (the name stays).
         ui_.message_box(msg::bad_login);
-        return ask_sign_on([this] { send_password(); });
+        return ask_password();
     }
     case stage::pubkey_query:
     case stage::pubkey_sign:
@@ -174,7 +231,7 @@ bool ssh2_auth::try_password() {
     if (password_ready_)
         send_password();
     else
-        ask_sign_on([this] { send_password(); });
+        ask_password();
     return true;
 }
 
@@ -194,33 +251,35 @@ void ssh2_auth::collect_keys() {
     // The files are read before the agent is asked, so that the agent's copy of the named key can go first.
     std::vector<key_candidate> from_files;
     std::vector<std::string> files;
-    if (!s_.ssh_key_file.empty())
-        files.push_back(s_.ssh_key_file);
-    else
-        files = default_key_files();
     const bool named = !s_.ssh_key_file.empty();
+    if (named) files.push_back(s_.ssh_key_file);
+    for (std::string& f : default_key_files())
+        if (f != s_.ssh_key_file) files.push_back(std::move(f));
     for (const std::string& f : files) {
         key_load k = load_private_key(f);
         std::vector<std::uint8_t> blob;
+        std::shared_ptr<const private_key> key;
         if (k.key) {
             const auto pb = k.key->public_blob();
             blob.assign(pb.begin(), pb.end());
+            key = std::make_shared<const private_key>(std::move(*k.key));
         } else if (k.status == key_status::needs_passphrase) {
             blob = std::move(k.public_blob);
             // Without FILE.pub an encrypted PEM key cannot be offered before its passphrase is known.
             if (blob.empty()) k.reason += " and its public key is unknown (no " + f + ".pub beside it)";
+            key = find_unlocked(f, blob);
         }
         if (blob.empty()) {
             // A file the user named is always explained. Of the default files, absent ones are normal and only a
             // key others may read is told (as OpenSSH does); the rest goes to the log.
-            if (named || k.status == key_status::bad_permissions) {
+            if (f == s_.ssh_key_file || k.status == key_status::bad_permissions) {
                 ui_.message_box(k.reason + ".\nThe key is not used to sign on.");
             } else if (k.status != key_status::missing) {
                 io_.session_log_line("key file not used: " + k.reason);
             }
             continue;
         }
-        from_files.push_back({std::move(blob), f, std::move(k.key)});
+        from_files.push_back({std::move(blob), f, std::move(key)});
     }
     if (s_.ssh_identities_only == 0) {
         if (!agent_) agent_ = link_.open_agent();
@@ -255,11 +314,11 @@ std::vector<std::uint8_t> ssh2_auth::signed_data(std::string_view alg) const {
     const key_candidate& k = keys_[key_index_];
     // What is signed (RFC 4252 section 7): the session identifier, then the request itself.
     const std::span<const std::uint8_t> sid = link_.signed_session_id();
-    std::vector<std::uint8_t> data(4 + sid.size() + 1 + 4 * 5 + s_.ssh_user.size() + 32 + alg.size() + k.blob.size());
+    std::vector<std::uint8_t> data(4 + sid.size() + 1 + 4 * 5 + user_.size() + 32 + alg.size() + k.blob.size());
     wire_writer d(data.data(), data.size());
     d.string(sid);
     d.u8(SSH_MSG_USERAUTH_REQUEST);
-    put_auth_head(d, s_.ssh_user, "publickey");
+    put_auth_head(d, user_, "publickey");
     d.boolean(true);
     d.string(alg);
     d.string(k.blob);
@@ -286,11 +345,11 @@ void ssh2_auth::sign_with_key() {
             *key = prompts.load_key(file, *pass);
             crypto::wipe(*pass);
         }
-        return std::function<void()>([this, key, file] { sign_with_loaded_key(file, *key); });
+        return std::function<void()>([this, key, file] { sign_with_loaded_key(file, std::move(*key)); });
     });
 }
 
-void ssh2_auth::sign_with_loaded_key(const std::string& file, const key_load& key) {
+void ssh2_auth::sign_with_loaded_key(const std::string& file, key_load key) {
     if (key.status == key_status::wrong_passphrase)
         ui_.message_box("Wrong passphrase for the key " + file + "; it is not used.");
     else if (key.status == key_status::needs_passphrase || (key.status == key_status::cancelled && !key.reason.empty()))
@@ -298,8 +357,11 @@ void ssh2_auth::sign_with_loaded_key(const std::string& file, const key_load& ke
     else if (key.status != key_status::ok && key.status != key_status::cancelled)
         ui_.message_box(key.reason + ".\nThe key is not used to sign on.");
     if (!key.key) return send_signature(std::nullopt);
-    const std::string alg = signature_algorithm(crypto::evp::key_type(keys_[key_index_].blob), link_.server_sig_algs());
-    send_signature(key.key->sign(alg, signed_data(alg)));
+    key_candidate& k = keys_[key_index_];
+    k.key = std::make_shared<const private_key>(std::move(*key.key));
+    keep_unlocked(file, k.blob, k.key);
+    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
+    send_signature(k.key->sign(alg, signed_data(alg)));
 }
 
 void ssh2_auth::send_signature(std::optional<std::vector<std::uint8_t>> sig) {

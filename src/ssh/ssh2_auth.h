@@ -39,6 +39,9 @@ protected:
     ~auth_link() = default;
 };
 
+// The local account's name, the negotiated mode's user name when none was given.
+std::string local_user_name();
+
 class ssh2_auth {
 public:
     ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
@@ -57,10 +60,12 @@ private:
     // The fixed suite's password rules.
     void sign_on(bool repeat);
     void send_password_if_fits();
-    // The sign-on dialog, put once this step has returned; `then` runs when it gave a user name (a cancel ends
-    // the session).
+    // The fixed suite's sign-on dialog, put once this step has returned; `then` runs when it gave a user name (a
+    // cancel ends the session).
     void ask_sign_on(std::function<void()> then);
-    void start_methods(bool asked);
+    void start_methods();
+    // The password dialog for the name already in use; a cancel ends the session.
+    void ask_password();
     // The negotiated mode's methods, in the order next_method tries them.
     void next_method();
     bool try_next_key();
@@ -70,7 +75,7 @@ private:
     void collect_keys();
     void query_key();
     void sign_with_key();
-    void sign_with_loaded_key(const std::string& file, const key_load& key);
+    void sign_with_loaded_key(const std::string& file, key_load key);
     void send_signature(std::optional<std::vector<std::uint8_t>> sig);
     std::vector<std::uint8_t> signed_data(std::string_view alg) const;
     wire_writer request(std::string_view method);  // USERAUTH_REQUEST up to the method name
@@ -87,8 +92,8 @@ private:
     enum class stage { idle, none, pubkey_query, pubkey_sign, kbd, password };
     struct key_candidate {
         std::vector<std::uint8_t> blob;
-        std::string file;                // empty: an agent key
-        std::optional<private_key> key;  // a file's key when it needed no passphrase
+        std::string file;                        // empty: an agent key
+        std::shared_ptr<const private_key> key;  // a file's key needing no passphrase, or unlocked in this run
     };
     stage stage_ = stage::idle;
     std::string methods_;  // the host's last "can continue" list
@@ -97,6 +102,7 @@ private:
     bool keys_collected_ = false;
     bool kbd_tried_ = false;
     bool password_ready_ = false;  // a password was given (dialog) or remembered
+    std::string user_;             // the negotiated mode's name, the same in every request
     std::unique_ptr<agent_client> agent_;
 };
 

@@ -763,37 +763,100 @@ TEST_F(Ssh2Auth, AgentKeyIsOfferedThenSignedWithSha512) {
     EXPECT_EQ(prompts.calls, 0) << "remembered user, key accepted: no dialog";
 }
 
-TEST_F(Ssh2Auth, TheSignOnDialogOpensWithTheNameItHas) {
-    s.ssh_default = 0;
-    s.ssh_user = "carol";
-    s.ssh_password = "old";
-    fresh();
-    to_methods("password");
-    EXPECT_EQ(prompts.calls, 1);
-    EXPECT_EQ(prompts.seen_user, "carol");
-    EXPECT_EQ(prompts.seen_password, "") << "never a password";
+namespace {
+
+// The user name of a USERAUTH_REQUEST.
+std::string user_of(const ssh_test::bytes& req) {
+    ssh::wire_reader r(req.data() + 1, req.size() - 1);
+    return std::string(r.text().value_or(""));
 }
 
-// The sign-on dialog is put after the step that needs it has returned; the host's packets behind it in the same
+}  // namespace
+
+// Keys first and nothing asked before the password is the only way left, whatever is remembered. The name is
+// settled before "none" (given, or the local account's) and stays in every request: the password dialog cannot
+// change it (sshd drops a connection whose name changes). Only a remembered password is sent unasked.
+TEST_F(Ssh2Auth, NothingIsAskedBeforeTheKeysAndTheNameNeverChanges) {
+    const struct row {
+        const char* what;
+        int remember;
+        const char* user;
+        const char* password;
+        std::string sent_as;
+        int dialogs;
+        const char* sent_password;
+    } rows[] = {
+        {"a given name, nothing remembered", 0, "carol", "stale", "carol", 1, "dialog-pass"},
+        {"no name: the local account", 0, "", "", ssh::local_user_name(), 1, "dialog-pass"},
+        {"remembered name and password", 1, "bob", "pw", "bob", 0, "pw"},
+        {"remembered name alone", 1, "bob", "", "bob", 1, "dialog-pass"},
+    };
+    ASSERT_FALSE(ssh::local_user_name().empty());
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        s.ssh_default = r.remember;
+        s.ssh_user = r.user;
+        s.ssh_password = r.password;
+        prompts.calls = 0;
+        fresh();
+        eng->agent_factory = [] {
+            auto a = std::make_unique<fake_agent>();
+            a->keys.push_back(rsa_blob());
+            return a;
+        };
+        to_methods("publickey,keyboard-interactive,password");
+        EXPECT_EQ(prompts.calls, 0) << "asked before the keys";
+        const bytes offer = next(50);
+        EXPECT_EQ(method_of(offer), "publickey");
+        EXPECT_EQ(user_of(offer), r.sent_as);
+        send(failure("publickey,keyboard-interactive,password"));
+        EXPECT_EQ(method_of(next(50)), "keyboard-interactive");
+        send(failure("password"));
+        EXPECT_EQ(prompts.calls, r.dialogs);
+        if (r.dialogs > 0) {
+            EXPECT_EQ(prompts.seen_user, r.sent_as);
+            EXPECT_EQ(prompts.seen_password, "") << "the dialog never shows a password";
+        }
+        ssh::wire_reader w(nullptr, 0);
+        const bytes pass = next(50);
+        ASSERT_EQ(method_of(pass, &w), "password");
+        EXPECT_EQ(user_of(pass), r.sent_as) << "the dialog's name is not taken";
+        w.boolean();
+        EXPECT_EQ(*w.text(), r.sent_password);
+        // A wrong password: told, then the password alone asked again under the same name.
+        send(failure("password"));
+        EXPECT_EQ(ui.messages, std::vector<std::string>{std::string(ssh::msg::bad_login)});
+        EXPECT_EQ(prompts.calls, r.dialogs + 1);
+        const bytes again = next(50);
+        EXPECT_EQ(method_of(again), "password");
+        EXPECT_EQ(user_of(again), r.sent_as);
+        EXPECT_EQ(s.ssh_user, r.sent_as);
+        EXPECT_EQ(io.disconnects, 0);
+    }
+}
+
+// The password dialog is put after the step that needs it has returned; the host's packets behind it in the same
 // read wait for the answer, so what the host said next is read only after the answer went out.
 TEST_F(Ssh2Auth, PacketsBehindAQuestionWaitForItsAnswer) {
     s.ssh_default = 0;
     fresh();
-    handshake();
-    bytes read = srv().packet(msg(6));
+    to_methods("password");
+    EXPECT_EQ(prompts.calls, 1);
+    next(50);
+    bytes read = srv().packet(failure("password"));
     const bytes success = srv().packet(msg(52));
     read.insert(read.end(), success.begin(), success.end());
     eng->receive(read.data(), read.size());
-    EXPECT_EQ(prompts.calls, 0) << "no dialog under the step";
+    EXPECT_EQ(prompts.calls, 1) << "no dialog under the step";
     ASSERT_EQ(io.questions.size(), 1u);
     EXPECT_TRUE(eng->asking());
     EXPECT_TRUE(nothing_sent());
     io.answer();
-    EXPECT_EQ(prompts.calls, 1);
+    EXPECT_EQ(prompts.calls, 2);
     EXPECT_FALSE(eng->asking());
-    EXPECT_EQ(method_of(next(50)), "none");
+    EXPECT_EQ(method_of(next(50)), "password");
     next(90);  // USERAUTH_SUCCESS, read after the answer: the session channel
-    EXPECT_EQ(s.ssh_user, "dialog-user");
+    EXPECT_EQ(s.ssh_user, "alice");
 }
 
 TEST_F(Ssh2Auth, RefusedKeyFallsBackToThePassword) {
