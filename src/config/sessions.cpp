@@ -11,15 +11,26 @@ constexpr std::string_view prefix = "Version 1.0/";
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
 
+// Every stored configuration, the internal "1" too: no session may be saved over it.
+std::vector<std::string> stored_names(settings_backend& b) {
+    std::vector<std::string> out;
+    for (const std::string& section : b.sections())
+        if (section.size() > prefix.size() && section.compare(0, prefix.size(), prefix) == 0)
+            out.push_back(section.substr(prefix.size()));
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
 bool exists(settings_backend& b, std::string_view name) {
-    const std::vector<std::string> all = names(b);
+    const std::vector<std::string> all = stored_names(b);
     return std::find(all.begin(), all.end(), name) != all.end();
 }
 
 // Another configuration stored below this one ("a/b" under "a") would go with it.
 bool has_nested(settings_backend& b, std::string_view name) {
     const std::string below = std::string(name) + "/";
-    for (const std::string& n : names(b))
+    for (const std::string& n : stored_names(b))
         if (n.compare(0, below.size(), below) == 0) return true;
     return false;
 }
@@ -60,12 +71,8 @@ connection new_connection(protocol current) {
 }
 
 std::vector<std::string> names(settings_backend& b) {
-    std::vector<std::string> out;
-    for (const std::string& section : b.sections())
-        if (section.size() > prefix.size() && section.compare(0, prefix.size(), prefix) == 0)
-            out.push_back(section.substr(prefix.size()));
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
+    std::vector<std::string> out = stored_names(b);
+    std::erase(out, default_name);
     return out;
 }
 
@@ -111,13 +118,15 @@ outcome save_as(settings_backend& b, const Settings& s, std::string_view name) {
     Settings record = s;
     apply_todays_defaults(record, true);
     write_configuration(record, b, n);
+    // The store keeps the user name only beside a remembered password; a session keeps it without the password.
+    if (!record.ssh_default) b.write_text(config_section(n), "ssh_user", record.ssh_user);
     return outcome::done;
 }
 
 outcome rename(settings_backend& b, Settings& running, std::string_view from, std::string_view to) {
     const std::string n = clean_name(to);
     if (!valid(n)) return outcome::bad_name;
-    if (!exists(b, from)) return outcome::missing;
+    if (from == default_name || !exists(b, from)) return outcome::missing;
     if (exists(b, n)) return outcome::exists;
     if (has_nested(b, from)) return outcome::has_nested;
     if (!b.copy_section(config_section(from), config_section(n))) return outcome::missing;
@@ -128,7 +137,7 @@ outcome rename(settings_backend& b, Settings& running, std::string_view from, st
 }
 
 outcome remove(settings_backend& b, const Settings& running, std::string_view name) {
-    if (!exists(b, name)) return outcome::missing;
+    if (name == default_name || !exists(b, name)) return outcome::missing;
     if (running.config_name == name) return outcome::in_use;
     if (has_nested(b, name)) return outcome::has_nested;
     b.remove_section(config_section(name));

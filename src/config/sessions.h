@@ -25,7 +25,7 @@ struct connection {
     std::string host;
     int port = 23;
     protocol proto = protocol::telnet;
-    std::string user;  // stored only with ssh_default, as the credentials always were
+    std::string user;  // a running configuration stores it only with ssh_default; a saved session always
     std::string key_file;
     std::string termtype = "vt220";
     bool operator==(const connection&) const = default;
@@ -37,7 +37,10 @@ void apply(const connection& c, Settings& s);
 // SSH of either version starts as SSH-2.
 connection new_connection(protocol current);
 
-// The configurations that exist, sorted.
+// The configuration every new one starts from; the program's own, not a session of the user's.
+inline constexpr std::string_view default_name = "1";
+
+// The configurations that exist, sorted, but for the default one.
 std::vector<std::string> names(settings_backend& b);
 // One configuration's connection fields, read as a start with `/C name` would read them.
 connection load(settings_backend& b, const std::string& name, const std::string& current_dir = {});
@@ -51,9 +54,11 @@ inline constexpr std::size_t name_limit = 64;
 std::string clean_name(std::string_view name);
 
 // Writes the whole record s under a new name (the configuration in use stays as it is), with today's defaults
-// where s holds classic ones (its terminal type stays).
+// where s holds classic ones (its terminal type stays). The user name is kept even without ssh_default; the
+// password only with it. The default configuration's name counts as taken.
 outcome save_as(settings_backend& b, const Settings& s, std::string_view name);
-// Renaming the configuration in use makes the new name the one saved at exit.
+// Renaming the configuration in use makes the new name the one saved at exit. Neither renames nor deletes the
+// default configuration.
 outcome rename(settings_backend& b, Settings& running, std::string_view from, std::string_view to);
 // The configuration in use cannot be deleted: the exit would write it again.
 outcome remove(settings_backend& b, const Settings& running, std::string_view name);

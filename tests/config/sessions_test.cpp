@@ -85,7 +85,8 @@ TEST_F(SessionsTest, NamesAreTheConfigurationSectionsSorted) {
     backend.write_text("Version 1.0", "stray", "x");
     backend.write_text("Version 1.00/x", "stray", "x");
     backend.write_text("other", "stray", "x");
-    EXPECT_EQ(sessions::names(backend), (std::vector<std::string>{"1", "my work/2", "work"}));
+    // The default configuration is the program's own, not one of the user's sessions.
+    EXPECT_EQ(sessions::names(backend), (std::vector<std::string>{"my work/2", "work"}));
 }
 
 TEST_F(SessionsTest, SaveAsWritesTheWholeRecordAndLoadGivesTheConnectionBack) {
@@ -106,12 +107,61 @@ TEST_F(SessionsTest, SaveAsWritesTheWholeRecordAndLoadGivesTheConnectionBack) {
     EXPECT_EQ(text("unix1", "color_bg"), "int 1193046");  // the rest of the record too
     EXPECT_EQ(sessions::load(backend, "unix1", cwd.str()), c);
     EXPECT_EQ(s.config_name, "1");  // the configuration in use stays
+}
 
-    // Without "remember", the user name stays out of the store as it always did.
-    s.ssh_default = 0;
-    ASSERT_EQ(sessions::save_as(backend, s, "unix2"), outcome::done);
-    EXPECT_EQ(text("unix2", "ssh_user"), "");
-    EXPECT_EQ(sessions::load(backend, "unix2", cwd.str()).user, "");
+// A session keeps its user name whether or not the password was remembered; the password only with "remember".
+TEST_F(SessionsTest, SaveAsKeepsTheUserNameAndThePasswordOnlyWhenRemembered) {
+    const struct {
+        const char* name;
+        int remember;
+        const char* user;
+        const char* password;
+    } rows[] = {
+        {"forget", 0, "sshtest", ""},
+        {"remember", 1, "sshtest", "secret"},
+        {"nobody", 0, "", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Settings s;
+        sessions::apply({"h.example", 22, protocol::ssh2, "sshtest", "", "xterm"}, s);
+        if (*r.user == 0) s.ssh_user.clear();
+        s.ssh_password = "secret";
+        s.ssh_default = r.remember;
+        ASSERT_EQ(sessions::save_as(backend, s, r.name), outcome::done);
+        EXPECT_EQ(sessions::load(backend, r.name, cwd.str()).user, r.user);
+        EXPECT_EQ(text(r.name, "ssh_password"), r.password);
+        Settings back;
+        read_configuration(back, backend, r.name, cwd.str(), true);
+        EXPECT_EQ(back.ssh_user, r.user);
+        EXPECT_EQ(back.ssh_password, r.password);
+    }
+}
+
+// Configuration "1" is where every new configuration starts from: no session is saved over it, renamed into it, or
+// takes it away.
+TEST_F(SessionsTest, TheDefaultConfigurationIsNeitherListedNorWrittenAsASession) {
+    saved("1", {"one.example", 23, protocol::telnet, "", "", "vt220"});
+    saved("work", {"w.example", 22, protocol::ssh2, "", "", "xterm"});
+    const auto before = backend.values;
+    Settings running;
+    running.config_name = "work";
+    Settings other;
+    other.host_name = "other.example";
+    const struct {
+        const char* what;
+        outcome got;
+        outcome want;
+    } rows[] = {
+        {"save as 1", sessions::save_as(backend, other, "1"), outcome::exists},
+        {"save as \" 1 \"", sessions::save_as(backend, other, " 1 "), outcome::exists},
+        {"rename into 1", sessions::rename(backend, running, "work", "1"), outcome::exists},
+        {"rename 1", sessions::rename(backend, running, "1", "x"), outcome::missing},
+        {"delete 1", sessions::remove(backend, running, "1"), outcome::missing},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.what;
+    EXPECT_EQ(backend.values, before);
+    EXPECT_EQ(sessions::names(backend), (std::vector<std::string>{"work"}));
 }
 
 TEST_F(SessionsTest, NamesAreCheckedBeforeAnythingIsWritten) {
@@ -161,14 +211,16 @@ TEST_F(SessionsTest, DeleteRefusesTheConfigurationInUseAndOnesWithOthersBelow) {
     saved("a", {});
     saved("a/b", {});
     saved("c", {});
-    Settings running;  // configuration "1"
-    EXPECT_EQ(sessions::remove(backend, running, "1"), outcome::in_use);
+    Settings running;
+    running.config_name = "c";
+    EXPECT_EQ(sessions::remove(backend, running, "c"), outcome::in_use);
     EXPECT_EQ(sessions::remove(backend, running, "a"), outcome::has_nested);
     EXPECT_EQ(sessions::rename(backend, running, "a", "z"), outcome::has_nested);
     EXPECT_EQ(sessions::remove(backend, running, "zz"), outcome::missing);
     EXPECT_EQ(sessions::remove(backend, running, "a/b"), outcome::done);
+    running.config_name = "1";
     EXPECT_EQ(sessions::remove(backend, running, "c"), outcome::done);
-    EXPECT_EQ(sessions::names(backend), (std::vector<std::string>{"1", "a"}));
+    EXPECT_EQ(sessions::names(backend), (std::vector<std::string>{"a"}));
 }
 
 // A configuration never saved reads as the start reads it: from configuration "1".
