@@ -37,6 +37,23 @@ QSpinBox* spin_box(QWidget* parent, int id, int value, int max, const QString& s
     b->setSpecialValueText(QStringLiteral("never"));  // 0 turns each of them off
     return b;
 }
+
+// What Advanced and Tunnels edit, from the draft into the record a connection starts from.
+void take_draft(const Settings& d, Settings& s) {
+    s.ssh = d.ssh;
+    s.ssh_encryption = d.ssh_encryption;
+    s.ssh_type_1_2 = d.ssh_type_1_2;
+    s.ssh_algorithms = d.ssh_algorithms;
+    s.ssh_check_host_key = d.ssh_check_host_key;
+    s.ssh_key_file = d.ssh_key_file;
+    s.ssh_identities_only = d.ssh_identities_only;
+    s.ssh_keepalive = d.ssh_keepalive;
+    s.ssh_keepalive_max = d.ssh_keepalive_max;
+    s.telnet_keepalive = d.telnet_keepalive;
+    s.auto_reconnect = d.auto_reconnect;
+    s.ssh_forwards = d.ssh_forwards;
+    s.ssh_agent_forward = d.ssh_agent_forward;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -133,7 +150,10 @@ void gethost_ad::store() {
 gethost::gethost(Settings& s, QWidget* parent) : gethost(s, session_options{}, parent) {}
 
 gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
-    : settings_dialog(QStringLiteral("Connect"), QStringLiteral("connect"), parent), s_(s), opt_(std::move(sessions)) {
+    : settings_dialog(QStringLiteral("Connect"), QStringLiteral("connect"), parent),
+      s_(s),
+      draft_(s),
+      opt_(std::move(sessions)) {
     auto* label = new QLabel(QStringLiteral("Enter Host Name or IP Address:"), this);
     add_widget(label);
     combo_ = new QComboBox(this);
@@ -210,6 +230,8 @@ gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
             update_buttons();
             if (!name.isEmpty()) pick(name);
         });
+        // A mouse press makes the item current before it selects it: the buttons follow the selection.
+        connect(list_, &QListWidget::itemSelectionChanged, this, &gethost::update_buttons);
         connect(list_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
             pick(item->text());
             chosen_ = to_std(item->text());
@@ -237,7 +259,7 @@ gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
 sessions::connection gethost::fields() const {
     sessions::connection c;
     c.host = to_std(combo_->currentText());
-    c.port = connect_logic::decimal_scan(to_std(port_->text())).value_or(s_.port);
+    c.port = connect_logic::decimal_scan(to_std(port_->text())).value_or(draft_.port);
     c.proto = static_cast<sessions::protocol>(protocol_->currentIndex());
     c.user = to_std(user_->text());
     c.key_file = to_std(key_->text());
@@ -266,7 +288,20 @@ void gethost::protocol_chosen() {
 
 void gethost::pick(const QString& name) {
     if (!opt_.store) return;
-    show_fields(sessions::load(*opt_.store, to_std(name)));
+    Settings r;
+    // Picking a session in the list must not wake the desktop's keyring.
+    read_configuration(r, *opt_.store, to_std(name), {}, false);
+    start_draft(r, to_std(name));
+}
+
+void gethost::start_draft(const Settings& r, std::string session) {
+    draft_ = r;
+    session_ = std::move(session);
+    show_fields(sessions::connection_of(r));
+    values_.autoconnect = r.autoconnect != 0;
+    values_.exit = r.exit != 0;
+    values_.confirm = r.confirm != 0;
+    values_.port_text = port_->text();
 }
 
 void gethost::fill_list(const QString& current) {
@@ -297,7 +332,12 @@ void gethost::new_session() {
         list_->setCurrentItem(nullptr);
         update_buttons();
     }
-    show_fields(sessions::new_connection(static_cast<sessions::protocol>(protocol_->currentIndex())));
+    // A new session runs in the configuration in use, but takes none of the tunnels chosen for another.
+    Settings r = s_;
+    sessions::apply(sessions::new_connection(static_cast<sessions::protocol>(protocol_->currentIndex())), r);
+    r.ssh_forwards.clear();
+    r.ssh_agent_forward = 0;
+    start_draft(r, {});
     combo_->setFocus();
 }
 
@@ -316,14 +356,15 @@ void gethost::save_session_as() {
     const QString name = ask_name(QStringLiteral("Save Session As"), start);
     if (name.isEmpty()) return;
     // The whole record as it would run with what the dialog shows.
-    Settings copy = s_;
+    Settings copy = draft_;
     apply_shown(copy);
     const auto done = sessions::save_as(*opt_.store, copy, to_std(name));
     if (done != sessions::outcome::done) {
         hooks().message(this, to_qstring(sessions::explain(done, to_std(name))));
         return;
     }
-    fill_list(to_qstring(sessions::clean_name(to_std(name))));
+    session_ = sessions::clean_name(to_std(name));
+    fill_list(to_qstring(session_));
 }
 
 void gethost::rename_session() {
@@ -337,6 +378,7 @@ void gethost::rename_session() {
                         to_qstring(sessions::explain(done, to_std(done == sessions::outcome::exists ? to : from))));
         return;
     }
+    if (session_ == to_std(from)) session_ = sessions::clean_name(to_std(to));
     fill_list(to_qstring(sessions::clean_name(to_std(to))));
 }
 
@@ -352,6 +394,12 @@ void gethost::delete_session() {
         hooks().message(this, to_qstring(sessions::explain(done, to_std(name))));
         return;
     }
+    if (session_ == to_std(name)) {
+        // Gone from the store: what the fields show now runs in the configuration in use, with its own tunnels.
+        Settings r = s_;
+        sessions::apply(fields(), r);
+        start_draft(r, {});
+    }
     fill_list({});
 }
 
@@ -364,8 +412,8 @@ void gethost::warn_port_once() {
 }
 
 void gethost::advanced() {
-    // Advanced starts from what this dialog shows and, on its OK, stores its choices straight away.
-    Settings shown = s_;
+    // Advanced starts from what this dialog shows; its OK stores into the draft.
+    Settings shown = draft_;
     const sessions::connection c = fields();
     sessions::set_protocol(shown, c.proto);
     shown.ssh_key_file = c.key_file;
@@ -373,22 +421,28 @@ void gethost::advanced() {
     in.port_text = port_->text();
     gethost_ad dlg(shown, in, this);
     if (dlg.exec() != QDialog::Accepted) return;
-    s_ = shown;
+    draft_ = shown;
+    if (session_.empty()) {
+        // The classic program kept these for the configuration in use even when Connect was cancelled.
+        s_.ssh = shown.ssh;
+        s_.ssh_encryption = shown.ssh_encryption;
+        s_.ssh_type_1_2 = shown.ssh_type_1_2;
+    }
     values_ = dlg.values();
     const bool typed_there = values_.port_text != in.port_text;
-    set_limited_text(key_, to_qstring(s_.ssh_key_file));
+    set_limited_text(key_, to_qstring(draft_.ssh_key_file));
     if (typed_there) {
         set_limited_text(port_, values_.port_text);
         port_typed_ = true;
     }
-    protocol_->setCurrentIndex(static_cast<int>(sessions::protocol_of(s_.ssh, s_.ssh_type_1_2)));
+    protocol_->setCurrentIndex(static_cast<int>(sessions::protocol_of(draft_.ssh, draft_.ssh_type_1_2)));
     values_.port_text = port_->text();
     warn_port_once();
 }
 
 void gethost::tunnels() {
-    // Like Advanced: its OK stores at once.
-    gethost_tunnels dlg(s_, this);
+    // Like Advanced: its OK stores into the draft.
+    gethost_tunnels dlg(draft_, this);
     dlg.exec();
 }
 
@@ -402,6 +456,14 @@ void gethost::store() {
         return;
     }
     warn_port_once();
+    if (!session_.empty()) {
+        // A picked session is the one connected with: its record runs, and is saved at exit, with the edits.
+        if (opt_.use)
+            opt_.use(session_);
+        else
+            switch_configuration(s_, *opt_.store, session_);
+    }
+    take_draft(draft_, s_);
     apply_shown(s_);
 }
 

@@ -20,8 +20,8 @@ struct advanced_values {
     bool confirm = false;
 };
 
-// Connect - Advanced. The secure-shell choices go straight into the settings on OK; the other values go back to
-// the Connect dialog, which stores them only on its own OK.
+// Connect - Advanced. On OK its choices go into the record it was given (the Connect dialog's draft) and the
+// values back to the Connect dialog, which stores them only on its own OK.
 class gethost_ad : public settings_dialog {
     Q_OBJECT
 public:
@@ -46,7 +46,10 @@ struct session_options {
 };
 
 // Connect: saved sessions beside the host name with the history list, the connection fields (port, protocol,
-// user name, key file, terminal type); Advanced... for the rest.
+// user name, key file, terminal type); Advanced... and Tunnels... for the rest. Those two edit a draft of the
+// session shown (a picked one's stored record, or the configuration in use); only Connect's OK stores it, into
+// that session, and connects with it. Cancel leaves the settings and the store as they were, but for the classic
+// Advanced SSH choices of the configuration in use, which the classic program kept at once.
 class gethost : public settings_dialog {
     Q_OBJECT
 public:
@@ -60,6 +63,8 @@ public:
     void apply_shown(Settings& s) const;
     // The session double-clicked to connect with; empty otherwise.
     const std::string& chosen_session() const { return chosen_; }
+    // The saved session whose record the draft holds; empty for the configuration in use.
+    const std::string& shown_session() const { return session_; }
 
 public slots:
     void advanced();
@@ -74,6 +79,8 @@ protected:
 
 private:
     void show_fields(const sessions::connection& c);
+    // The draft becomes r, shown; session names where it was read from (empty: the configuration in use).
+    void start_draft(const Settings& r, std::string session);
     void pick(const QString& name);
     void protocol_chosen();
     void fill_list(const QString& current);
@@ -84,6 +91,8 @@ private:
     void warn_port_once();
 
     Settings& s_;
+    Settings draft_;
+    std::string session_;
     session_options opt_;
     QComboBox* combo_ = nullptr;
     QLineEdit* port_ = nullptr;

@@ -1,15 +1,19 @@
 // The session list of the Connect dialog and the connection fields beside it: picking, New, Save As, Rename,
-// Delete, connecting with a session by double-click, and the port that follows the protocol.
+// Delete, connecting with a session by double-click or OK, the port that follows the protocol, and the draft that
+// Advanced and Tunnels edit: stored into the session connected with, never into the settings on Cancel.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <functional>
@@ -21,6 +25,7 @@
 #include "config/settings.h"
 #include "config/settings_store.h"
 #include "dialogs/connect_dialogs.h"
+#include "dialogs/tunnels_dialog.h"
 
 namespace {
 
@@ -112,11 +117,48 @@ struct SessionDialogTest : ::testing::Test {
         edit(d, 1040)->clear();
         QTest::keyClicks(edit(d, 1040), text);
     }
+    // Opens Tunnels from the dialog, ticks agent forwarding, adds a local forward and closes it with `ok`.
+    static void tunnels(gethost& d, bool ok, const char* listen = "8080") {
+        on_next_modal([ok, listen](QDialog* t) {
+            auto* tun = qobject_cast<gethost_tunnels*>(t);
+            ASSERT_NE(tun, nullptr);
+            tun->control<QCheckBox>(1056)->setChecked(true);
+            tun->control<QComboBox>(1051)->setCurrentIndex(0);
+            tun->control<QLineEdit>(1052)->setText(QString::fromLatin1(listen));
+            tun->control<QLineEdit>(1053)->setText(QStringLiteral("127.0.0.1:80"));
+            tun->control<QPushButton>(1054)->click();
+            ok ? tun->accept() : tun->reject();
+        });
+        d.control<QPushButton>(1019)->click();
+    }
+    // Opens Advanced and changes what the classic program did not have, closing it with `ok`.
+    static void advanced_beyond_classic(gethost& d, bool ok) {
+        on_next_modal([ok](QDialog* a) {
+            auto* ad = qobject_cast<gethost_ad*>(a);
+            ASSERT_NE(ad, nullptr);
+            ad->control<QLineEdit>(1033)->setText(QStringLiteral("/keys/other"));
+            ad->control<QCheckBox>(1035)->toggle();
+            ad->control<QCheckBox>(1031)->toggle();
+            ad->control<QCheckBox>(1032)->toggle();
+            ad->control<QSpinBox>(1036)->setValue(45);
+            ad->control<QSpinBox>(1037)->setValue(7);
+            ad->control<QCheckBox>(1038)->toggle();
+            ad->control<QCheckBox>(1039)->toggle();
+            ok ? ad->accept() : ad->reject();
+        });
+        d.advanced();
+    }
+    // What the exit would write for the record in use.
+    static std::map<std::pair<std::string, std::string>, memory_backend::value> exit_dump(const Settings& r) {
+        memory_backend b;
+        write_configuration(r, b, r.config_name);
+        return b.values;
+    }
 };
 
 TEST_F(SessionDialogTest, PickingASessionFillsTheFieldsAndOkRunsWithThem) {
     auto d = dialog();
-    EXPECT_EQ(listed(*d), (QStringList{"1", "old", "work"}));
+    EXPECT_EQ(listed(*d), (QStringList{"old", "work"}));
     const std::pair<int, const char*> buttons[] = {{1046, "&New"},
                                                    {1047, "Sa&ve As..."},
                                                    {1048, "&Rename..."},
@@ -140,8 +182,7 @@ TEST_F(SessionDialogTest, PickingASessionFillsTheFieldsAndOkRunsWithThem) {
         const char* key;
         const char* term;
     } rows[] = {{"work", "work.example", "2222", "SSH-2", "bob", "/keys/work", "xterm"},
-                {"old", "old.example", "22", "SSH-1", "", "", "vt100"},
-                {"1", "one.example", "23", "Telnet", "", "", "vt220"}};
+                {"old", "old.example", "22", "SSH-1", "", "", "vt100"}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         select(*d, r.name);
@@ -161,8 +202,8 @@ TEST_F(SessionDialogTest, PickingASessionFillsTheFieldsAndOkRunsWithThem) {
     EXPECT_EQ(s.ssh_user, "bob");
     EXPECT_EQ(s.ssh_key_file, "/keys/work");
     EXPECT_EQ(s.termtype, "xterm");
-    EXPECT_EQ(s.config_name, "1");    // a single click fills the fields; the configuration in use stays
-    EXPECT_TRUE(messages.isEmpty());  // a session's SSH port is no typed one
+    EXPECT_EQ(s.config_name, "work");  // the session picked is the one connected with, and saved at exit
+    EXPECT_TRUE(messages.isEmpty());   // a session's SSH port is no typed one
 }
 
 TEST_F(SessionDialogTest, NewStartsEmptyOnTheProtocolsPort) {
@@ -200,7 +241,7 @@ TEST_F(SessionDialogTest, SaveAsWritesTheFieldsUnderTheNewName) {
     EXPECT_EQ(stored("lab", "ssh_user"), "carol");
     EXPECT_EQ(stored("lab", "ssh_key_file"), "/keys/new");
     EXPECT_EQ(stored("lab", "termtype"), "vt100");
-    EXPECT_EQ(listed(*d), (QStringList{"1", "lab", "old", "work"}));
+    EXPECT_EQ(listed(*d), (QStringList{"lab", "old", "work"}));
     ASSERT_NE(d->session_list()->currentItem(), nullptr);
     EXPECT_EQ(d->session_list()->currentItem()->text(), "lab");
     EXPECT_EQ(s.host_name, "one.example");  // nothing runs differently until OK
@@ -225,26 +266,27 @@ TEST_F(SessionDialogTest, RenameAndDelete) {
     EXPECT_TRUE(d->control<QPushButton>(1048)->isEnabled());
     give_name("office");
     d->control<QPushButton>(1048)->click();
-    EXPECT_EQ(listed(*d), (QStringList{"1", "office", "old"}));
+    EXPECT_EQ(listed(*d), (QStringList{"office", "old"}));
     EXPECT_EQ(stored("office", "host_name"), "work.example");
     EXPECT_EQ(stored("work", "host_name"), "<missing>");
 
     select(*d, "old");
     answer(QMessageBox::No);
     d->control<QPushButton>(1049)->click();
-    EXPECT_EQ(listed(*d), (QStringList{"1", "office", "old"}));
+    EXPECT_EQ(listed(*d), (QStringList{"office", "old"}));
     answer(QMessageBox::Yes);
     d->control<QPushButton>(1049)->click();
-    EXPECT_EQ(listed(*d), (QStringList{"1", "office"}));
+    EXPECT_EQ(listed(*d), (QStringList{"office"}));
     EXPECT_EQ(stored("old", "host_name"), "<missing>");
 
     // The configuration in use stays: the exit would write it again.
-    select(*d, "1");
+    s.config_name = "office";
+    select(*d, "office");
     answer(QMessageBox::Yes);
     d->control<QPushButton>(1049)->click();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0].toStdString(), sessions::explain(sessions::outcome::in_use, "1"));
-    EXPECT_EQ(listed(*d), (QStringList{"1", "office"}));
+    EXPECT_EQ(messages[0].toStdString(), sessions::explain(sessions::outcome::in_use, "office"));
+    EXPECT_EQ(listed(*d), (QStringList{"office"}));
 
     // Renaming the configuration in use moves the exit's save along.
     give_name("main");
@@ -270,7 +312,7 @@ TEST_F(SessionDialogTest, DoubleClickConnectsWithTheSession) {
     gethost d(s, std::move(o));
     d.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-    select(d, "1");
+    select(d, "old");
     double_click(d, "work");
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(d.chosen_session(), "work");
@@ -359,6 +401,163 @@ TEST_F(SessionDialogTest, TheSshPortWarningFollowsOnlyATypedPort) {
         EXPECT_EQ(messages.size(), r.warnings);
         for (const auto& m : messages) EXPECT_EQ(m.toStdString(), ssh_port_warning_text);
     }
+}
+
+// Cancel, at whatever depth, leaves the store and the record the exit writes byte for byte as they were.
+TEST_F(SessionDialogTest, CancelLeavesTheStoreAndTheSettingsAsTheyWere) {
+    const struct {
+        const char* what;
+        std::function<void(gethost&)> act;
+    } rows[] = {
+        {"Tunnels OK on a picked session",
+         [](gethost& d) {
+             select(d, "work");
+             tunnels(d, true);
+         }},
+        {"Tunnels OK on the configuration in use", [](gethost& d) { tunnels(d, true); }},
+        {"Tunnels cancelled", [](gethost& d) { tunnels(d, false); }},
+        {"Advanced OK on a picked session, SSH choices too",
+         [](gethost& d) {
+             select(d, "old");
+             on_next_modal([](QDialog* a) {
+                 auto* ad = static_cast<gethost_ad*>(a);
+                 ad->control<QRadioButton>(1030)->setChecked(true);
+                 ad->control<QRadioButton>(1028)->setChecked(true);
+                 ad->control<QSpinBox>(1036)->setValue(30);
+                 ad->accept();
+             });
+             d.advanced();
+         }},
+        {"Advanced OK, choices beyond the classic ones", [](gethost& d) { advanced_beyond_classic(d, true); }},
+        {"Advanced cancelled", [](gethost& d) { advanced_beyond_classic(d, false); }},
+        {"New, then Tunnels OK",
+         [](gethost& d) {
+             d.control<QPushButton>(1046)->click();
+             tunnels(d, true);
+         }},
+        {"Save As cancelled",
+         [](gethost& d) {
+             tunnels(d, true);
+             on_next_modal([](QDialog* in) { in->reject(); });
+             d.control<QPushButton>(1047)->click();
+         }},
+        {"Rename cancelled",
+         [](gethost& d) {
+             select(d, "work");
+             on_next_modal([](QDialog* in) { in->reject(); });
+             d.control<QPushButton>(1048)->click();
+         }},
+        {"Delete answered No",
+         [](gethost& d) {
+             select(d, "work");
+             answer(QMessageBox::No);
+             d.control<QPushButton>(1049)->click();
+         }},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const auto stored_before = store.values;
+        const auto exit_before = exit_dump(s);
+        const int writes = store.writes;
+        auto d = dialog();
+        r.act(*d);
+        d->reject();
+        EXPECT_EQ(store.values, stored_before);
+        EXPECT_EQ(store.writes, writes);
+        EXPECT_EQ(exit_dump(s), exit_before);
+    }
+}
+
+// Agent forwarding and forwards chosen for one session never reach a connection with another: a connection takes
+// them from the session it is made with, and that session alone keeps them.
+TEST_F(SessionDialogTest, AConnectionsForwardingComesOnlyFromItsOwnSession) {
+    store.write_int(config_section("work"), "ssh_agent_forward", 1);
+    store.write_text(config_section("work"), "ssh_forwards", "L2222:127.0.0.1:22");
+    const std::string one_forwards = stored("1", "ssh_forwards");
+    const std::string one_agent = stored("1", "ssh_agent_forward");
+    const struct {
+        const char* what;
+        std::function<void(gethost&)> act;
+        bool ok;
+        const char* config;
+        int agent;
+        const char* forwards;
+    } rows[] = {
+        {"agent ticked for old, Connect cancelled",
+         [](gethost& d) {
+             select(d, "old");
+             tunnels(d, true);
+         },
+         false, "1", 0, ""},
+        {"a typed host runs in the configuration in use",
+         [](gethost& d) { d.host_box()->setEditText("other.example"); }, true, "1", 0, ""},
+        {"work picked: its own agent and forward", [](gethost& d) { select(d, "work"); }, true, "work", 1,
+         "L2222:127.0.0.1:22"},
+        {"old picked after work, with a tunnel of its own",
+         [](gethost& d) {
+             select(d, "old");
+             tunnels(d, true, "9090");
+         },
+         true, "old", 1, "L9090:127.0.0.1:80"},
+        {"work again: old's tunnel stays with old", [](gethost& d) { select(d, "work"); }, true, "work", 1,
+         "L2222:127.0.0.1:22"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        auto d = dialog();
+        r.act(*d);
+        r.ok ? d->accept() : d->reject();
+        EXPECT_EQ(s.config_name, r.config);
+        EXPECT_EQ(s.ssh_agent_forward, r.agent);
+        EXPECT_EQ(s.ssh_forwards, r.forwards);
+        // The exit saves the record in use under its own name.
+        write_configuration(s, store, s.config_name);
+    }
+    // The default configuration, which a later `ssh://` start runs with, never took any of them.
+    EXPECT_EQ(stored("1", "ssh_forwards"), one_forwards);
+    EXPECT_EQ(stored("1", "ssh_agent_forward"), one_agent);
+    Settings later;
+    read_configuration(later, store, "1", "/tmp", false);
+    EXPECT_EQ(later.ssh_agent_forward, 0);
+    EXPECT_EQ(later.ssh_forwards, "");
+    EXPECT_EQ(stored("old", "ssh_forwards"), "L9090:127.0.0.1:80");
+    EXPECT_EQ(stored("work", "ssh_forwards"), "L2222:127.0.0.1:22");
+}
+
+// A mouse press makes the item current before it selects it; the buttons must still see the selection.
+TEST_F(SessionDialogTest, AMouseClickOnASessionEnablesRenameAndDelete) {
+    auto d = dialog();
+    d->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
+    for (const char* name : {"work", "old"}) {
+        SCOPED_TRACE(name);
+        const auto found = d->session_list()->findItems(QString::fromLatin1(name), Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        QTest::mouseClick(d->session_list()->viewport(), Qt::LeftButton, {},
+                          d->session_list()->visualItemRect(found.front()).center());
+        EXPECT_EQ(d->shown_session(), name);
+        EXPECT_TRUE(d->control<QPushButton>(1048)->isEnabled());
+        EXPECT_TRUE(d->control<QPushButton>(1049)->isEnabled());
+    }
+    d->control<QPushButton>(1046)->click();
+    EXPECT_FALSE(d->control<QPushButton>(1048)->isEnabled());
+    EXPECT_FALSE(d->control<QPushButton>(1049)->isEnabled());
+}
+
+// A session saved without a remembered password still comes back with its user name.
+TEST_F(SessionDialogTest, SaveAsKeepsTheUserNameWithoutRemember) {
+    s.ssh_default = 0;
+    auto d = dialog();
+    d->host_box()->setEditText("host.example");
+    proto(*d)->setCurrentText("SSH-2");
+    edit(*d, 1042)->setText("sshtest");
+    give_name("tester");
+    d->control<QPushButton>(1047)->click();
+    d->control<QPushButton>(1046)->click();
+    EXPECT_EQ(edit(*d, 1042)->text(), "");
+    select(*d, "tester");
+    EXPECT_EQ(edit(*d, 1042)->text(), "sshtest");
+    EXPECT_EQ(d->host_box()->currentText(), "host.example");
 }
 
 }  // namespace

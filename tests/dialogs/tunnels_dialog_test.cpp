@@ -122,7 +122,7 @@ TEST_F(TunnelsTest, ActiveTunnelsAreListedWithTheirCounts) {
     EXPECT_EQ(offline.control<QListWidget>(1057), nullptr) << "no list without a connection";
 }
 
-// The Connect dialog's button opens it, and its OK stores at once, as Advanced does.
+// The Connect dialog's button opens it; its OK stores into Connect's draft, which Connect's own OK stores.
 TEST_F(TunnelsTest, ConnectDialogOpensIt) {
     gethost h(s);
     auto* b = h.control<QPushButton>(1019);
@@ -135,6 +135,9 @@ TEST_F(TunnelsTest, ConnectDialogOpensIt) {
         d->accept();
     });
     b->click();
+    EXPECT_EQ(s.ssh_forwards, "");
+    h.accept();
+    ASSERT_EQ(h.result(), QDialog::Accepted);
     EXPECT_EQ(s.ssh_forwards, "L2222:[::1]:22");
 }
 
