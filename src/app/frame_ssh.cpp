@@ -25,21 +25,26 @@ namespace {
 struct dialog_prompts final : ssh::ssh_prompts {
     // What the user typed in the sign-on dialog, kept in memory for this run: Reconnect signs on with it once
     // instead of asking again. A password remembered in the keyring never comes here (no dialog is shown).
-    std::string user, password;
+    std::string typed_user, typed_password;
     bool reuse_once = false;
-    ~dialog_prompts() override { crypto::wipe(password); }
+    ~dialog_prompts() override { crypto::wipe(typed_password); }
     // `s` is the connection's own record. What the user types is also the settings' (saved with the "Remember"
     // box); the password stays in the settings only when remembered, as the engines leave it.
-    bool sign_on(Settings& s) override {
-        if (std::exchange(reuse_once, false) && !password.empty() && !user.empty()) {
-            s.ssh_user = user;
-            s.ssh_password = password;
+    bool sign_on(Settings& s) override { return ask(s, false); }
+    // The negotiated mode's dialog: the name is the one already sent; only the password is asked.
+    bool password(Settings& s) override { return ask(s, true); }
+    bool ask(Settings& s, bool password_only) {
+        if (std::exchange(reuse_once, false) && !typed_password.empty() && !typed_user.empty() &&
+            (!password_only || typed_user == s.ssh_user)) {
+            s.ssh_user = typed_user;
+            s.ssh_password = typed_password;
             return true;
         }
-        if (!session_sign_on(s, QApplication::activeWindow())) return false;
-        user = s.ssh_user;
-        crypto::wipe(password);
-        password = s.ssh_password;
+        QWidget* parent = QApplication::activeWindow();
+        if (!(password_only ? ask_sign_on_password(s, parent) : session_sign_on(s, parent))) return false;
+        typed_user = s.ssh_user;
+        crypto::wipe(typed_password);
+        typed_password = s.ssh_password;
         Settings& saved = settings();
         saved.ssh_user = s.ssh_user;
         saved.ssh_default = s.ssh_default;

@@ -11,6 +11,9 @@
 #include <future>
 #include <thread>
 
+#include "config/settings.h"
+#include "dialogs/settings_dialogs.h"
+
 namespace {
 
 QString from_utf8(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
@@ -87,6 +90,16 @@ std::vector<std::string> keyboard_interactive_dialog::take() {
     out.reserve(edits_.size());
     for (auto* e : edits_) out.push_back(take_text(e));
     return out;
+}
+
+bool ask_sign_on_password(Settings& s, QWidget* parent) {
+    const std::string user = s.ssh_user;
+    getssh dlg(s, parent);
+    dlg.control<QLineEdit>(1000)->setReadOnly(true);
+    dlg.control<QLineEdit>(1001)->setFocus();
+    const bool ok = dlg.exec() == QDialog::Accepted;
+    s.ssh_user = user;
+    return ok;
 }
 
 std::optional<std::string> ask_key_passphrase(std::string_view key_file, QWidget* parent) {

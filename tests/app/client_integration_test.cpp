@@ -326,7 +326,7 @@ struct dialog_sign_on {
         s.ssh = 1;
         s.ssh_type_1_2 = 1;
         s.ssh_default = 0;
-        s.ssh_user.clear();
+        s.ssh_user = "qtpeer";  // the session's: the dialog asks only for the password
         s.ssh_password.clear();
         QObject::connect(&timer, &QTimer::timeout, [this] {
             auto* d = qobject_cast<getssh*>(QApplication::activeModalWidget());
