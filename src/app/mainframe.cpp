@@ -164,6 +164,7 @@ CMainFrame::CMainFrame(CVellumDoc& doc, const StartupValues& start, ui_services&
     connect(view_, &CVellumView::session_ended_exit, this, [this] { close(); });
     connect(view_, &CVellumView::session_ended, this, &CMainFrame::session_ended);
     connect(view_, &CVellumView::find_requested, this, [this] { run_command(cmd::find); });
+    view_->host_data_coming = [this] { write_divider(); };
     idle_ = new QTimer(this);
     idle_->setInterval(idle_ms);
     connect(idle_, &QTimer::timeout, this, [this] {
@@ -628,15 +629,11 @@ bool CMainFrame::reconnect(bool automatic) {
     if (!reconnect_possible()) return false;
     if (!automatic) cancel_auto_reconnect();
     retry_pending_ = false;
-    // The earlier session stays on the screen; a divider written as host output marks where the new one starts.
+    // The earlier session stays on the screen; a divider written as host output marks where the new one starts,
+    // once it stands: an attempt the host refuses must not claim it reconnected.
     view_->settings_changed();
-    vt& term = view_->terminal();
-    term.reset_parser();
-    const char* bar = term.options().utf8 ? "\u2500\u2500\u2500\u2500" : "----";
-    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
-    const std::string line =
-        std::string(term.cursor_column() > 1 ? "\r\n" : "") + bar + " reconnected " + stamp + " " + bar + "\r\n";
-    term.feed_text(line.c_str());
+    view_->terminal().reset_parser();
+    divider_pending_ = true;
 
     reuse_sign_on_once(true);
     auto_attempt_ = automatic;
@@ -645,6 +642,31 @@ bool CMainFrame::reconnect(bool automatic) {
     const bool ok = view_->reconnect();
     update_status_panes();  // an attempt that failed at once is an ending like any other
     return ok;
+}
+
+bool CMainFrame::session_stands() {
+    const session& net = view_->net();
+    if (!net.connected() || net.setting_up()) return false;
+    if (net.transport() == TransportKind::Telnet) return true;
+    const ssh::ssh_client* c = view_->link().ssh();
+    return c && c->signed_on();
+}
+
+void CMainFrame::write_divider() {
+    if (!divider_pending_) return;
+    if (!view_->net().busy()) {
+        divider_pending_ = false;  // the attempt ended without standing
+        return;
+    }
+    if (!session_stands()) return;
+    divider_pending_ = false;
+    vt& term = view_->terminal();
+    const char* bar = term.options().utf8 ? "\u2500\u2500\u2500\u2500" : "----";
+    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
+    const std::string line =
+        std::string(term.cursor_column() > 1 ? "\r\n" : "") + bar + " reconnected " + stamp + " " + bar + "\r\n";
+    term.feed_text(line.c_str());
+    view_->update_all();
 }
 
 void CMainFrame::cancel_auto_reconnect() {
@@ -661,6 +683,7 @@ void CMainFrame::schedule_retry() {
 }
 
 void CMainFrame::watch_progress() {
+    write_divider();
     const session& net = view_->net();
     if (!net.busy()) return;
     if (!auto_attempt_) retry_pending_ = false;  // the user connected meanwhile

@@ -142,6 +142,9 @@ private:
     void watch_progress();  // an attempt that stands ends the automatic reconnect's back-off
     void session_ended();   // pushed by the view's connection: the automatic reconnect's schedule
     void schedule_retry();
+    // Reconnect's divider waits for the new session to stand: a Telnet connection made, an SSH sign-on accepted.
+    bool session_stands();
+    void write_divider();
     // frame_ssh.cpp: the next SSH sign-on takes this run's credentials (on for a reconnect, off once it ended).
     void reuse_sign_on_once(bool on);
     friend class frame_window;
@@ -163,6 +166,7 @@ private:
     silence_watch silence_;
     bool auto_attempt_ = false;  // the running attempt was started by the automatic reconnect
     bool retry_pending_ = false;
+    bool divider_pending_ = false;
     int retry_attempt_ = 0;  // automatic attempts since the ending
     int retry_in_ = 0;       // seconds to the next one
     std::map<int, entry> commands_;

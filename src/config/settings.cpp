@@ -43,6 +43,9 @@ void apply_todays_defaults(Settings& s, bool keep_termtype) {
         s.bold_bright = 1;
     }
     if (s.scrollback_lines == classic.scrollback_lines) s.scrollback_lines = todays_scrollback_lines;
+    // A host that hangs is noticed: a keep-alive every 30 s, and the third unanswered one ends the session.
+    if (s.ssh_keepalive == classic.ssh_keepalive) s.ssh_keepalive = 30;
+    if (s.ssh_keepalive_max == classic.ssh_keepalive_max) s.ssh_keepalive_max = 3;
     s.alt_meta = 1;
     s.ssh_send_locale = 1;
     s.screen_size = 1;

@@ -49,6 +49,7 @@ struct launch_values {
     std::string termtype;
     int utf8 = 0, color_fg = 0, color_bg = 0, color_bold = 0, color_cursor = 0, bold_bright = 0;
     int scrollback_lines = 0, alt_meta = 0, ssh_send_locale = 0, screen_size = 0;
+    int ssh_keepalive = 0, ssh_keepalive_max = 0;
 };
 
 struct Settings {
@@ -164,9 +165,10 @@ struct Settings {
 
 // Today's defaults, for what lies beyond the classic program (an SSH launch, a new saved session): xterm-256color
 // with UTF-8, light grey on black with bold in bright white, 10,000 lines of scroll-back, Alt as Meta, the locale
-// passed to SSH hosts and the grid following the window (where the zoom keys work). Each group replaces only values still at their classic defaults, so a choice the user made
-// stays. keep_termtype: the terminal type was chosen (the Connect dialog's field); UTF-8 then follows only an xterm
-// type.
+// passed to SSH hosts, the grid following the window (where the zoom keys work) and a keep-alive every 30 s
+// whose third unanswered one ends the session. Each group replaces only values still at their classic defaults,
+// so a choice the user made stays. keep_termtype: the terminal type was chosen (the Connect dialog's field); UTF-8
+// then follows only an xterm type.
 void apply_todays_defaults(Settings& s, bool keep_termtype = false);
 
 // The one record of the process.

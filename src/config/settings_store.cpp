@@ -383,10 +383,26 @@ load_report load_settings(Settings& s, settings_backend& backend, const StartupV
 namespace {
 
 launch_values launch_fields(const Settings& s) {
-    return {
-        s.host_name,        s.port,     s.autoconnect,     s.ssh,        s.ssh_type_1_2, s.ssh_user,     s.ssh_key_file,
-        s.termtype,         s.utf8,     s.color_fg,        s.color_bg,   s.color_bold,   s.color_cursor, s.bold_bright,
-        s.scrollback_lines, s.alt_meta, s.ssh_send_locale, s.screen_size};
+    return {s.host_name,
+            s.port,
+            s.autoconnect,
+            s.ssh,
+            s.ssh_type_1_2,
+            s.ssh_user,
+            s.ssh_key_file,
+            s.termtype,
+            s.utf8,
+            s.color_fg,
+            s.color_bg,
+            s.color_bold,
+            s.color_cursor,
+            s.bold_bright,
+            s.scrollback_lines,
+            s.alt_meta,
+            s.ssh_send_locale,
+            s.screen_size,
+            s.ssh_keepalive,
+            s.ssh_keepalive_max};
 }
 
 // Each launch field still at the launch's value goes back to the stored one.
@@ -412,6 +428,8 @@ Settings without_launch(const Settings& s) {
     if (w.alt_meta == set.alt_meta) w.alt_meta = kept.alt_meta;
     if (w.ssh_send_locale == set.ssh_send_locale) w.ssh_send_locale = kept.ssh_send_locale;
     if (w.screen_size == set.screen_size) w.screen_size = kept.screen_size;
+    if (w.ssh_keepalive == set.ssh_keepalive) w.ssh_keepalive = kept.ssh_keepalive;
+    if (w.ssh_keepalive_max == set.ssh_keepalive_max) w.ssh_keepalive_max = kept.ssh_keepalive_max;
     return w;
 }
 

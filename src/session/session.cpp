@@ -387,7 +387,9 @@ void session::lost_connection(std::string_view cause) {
     const hold h(*this);
     const std::string text = with_cause(session_msg::lost, cause);
     const bool unexpected = output_seen_;
-    if (s_.exit == 0) say(text);
+    // With auto_reconnect the message pane tells it beside the countdown; a box would hold the countdown back
+    // until someone came to read it.
+    if (s_.exit == 0 && !(unexpected && s_.auto_reconnect != 0)) say(text);
     close_connection(false);
     set_ending(text, unexpected);
 }
@@ -430,7 +432,8 @@ void session::session_disconnect() {
 
 void session::session_fail(std::string_view text) {
     const hold h(*this);  // the message first, then the ending it tells of
-    say(text);
+    // A lost session the automatic reconnect takes over is told in the message pane (see lost_connection).
+    if (!(output_seen_ && st_.connected && s_.auto_reconnect != 0)) say(text);
     engine_cause_.assign(text);
     session_disconnect();
 }

@@ -215,6 +215,7 @@ public:
     void goodbye();
 
     bool keys_active() const { return in_.keyed(); }
+    bool sign_on_accepted() const { return signed_on_; }
     bool identification_sent() const { return id_sent_; }
     bool negotiated() const override { return negotiated_; }
     bool pty_reply_pending() const { return pty_pending_; }
@@ -268,7 +269,10 @@ private:
     std::span<const std::uint8_t> signed_session_id() const override { return kex_.session_id(); }
     std::string_view server_sig_algs() const override { return kex_.server_sig_algs(); }
     std::unique_ptr<agent_client> open_agent() override;
-    void signed_on() override { open_session(); }
+    void signed_on() override {
+        signed_on_ = true;
+        open_session();
+    }
 
     // connection layer (ssh2_connection.cpp): channel messages go to the row their recipient number names
     channel* recipient(wire_reader& r);  // null (and the session ended) when the number is not in the table
@@ -373,6 +377,7 @@ private:
     bool asking_ = false;
     std::vector<std::uint8_t> waiting_;  // what the buffer could not take while a question was out
     int keepalives_unanswered_ = 0;
+    bool signed_on_ = false;  // the host accepted the sign-on (each connection has an engine of its own)
     bool id_sent_ = false;
     bool id_done_ = false;
     bool negotiated_ = false;

@@ -112,6 +112,7 @@ bool ssh_client::ssh_handshake_done() const {
     // SSH-1 state 2 follows the host's acknowledgement of the session key (and the user name sent after it).
     return version2() ? v2_->keys_active() : v1_->state() >= 2;
 }
+bool ssh_client::signed_on() const { return version2() ? v2_->sign_on_accepted() : v1_->state() >= 4; }
 void ssh_client::set_columns(int columns) {
     const entry e(*this);
     columns_ = columns;

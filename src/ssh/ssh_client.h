@@ -40,6 +40,8 @@ public:
     void ssh_goodbye() override;
     // SSH-2: the host's new keys are in use; SSH-1: the host accepted the session key.
     bool ssh_handshake_done() const override;
+    // The host accepted the sign-on: the shell is being asked for (SSH-1 state 4 and on).
+    bool signed_on() const;
 
     // The terminal's width (80 or 132) for the pty request, and its changes for window-change (screen_size 0).
     void set_columns(int columns);

@@ -96,6 +96,7 @@ public:
     // session_view
     bool pump_pending_messages() override { return pump_.pump(); }
     void before_host_data() override {
+        if (v_.host_data_coming) v_.host_data_coming();
         v_.mouse_->data_arrived();
         if (!v_.found_.empty()) v_.show_found({});
         if (!v_.ring().at_live()) v_.set_scroll_position(v_.ring().live_position());

@@ -174,6 +174,9 @@ public:
         std::string_view ssh2_cipher;  // the negotiated cipher; empty: none to show
     };
     std::function<ssh_state()> ssh_status;
+    // Runs before each piece of host data reaches the terminal: what must come first goes there (the reconnect
+    // divider, held until the new session stands).
+    std::function<void()> host_data_coming;
 
 signals:
     void columns_changed();  // the frame refits the font

@@ -24,7 +24,10 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QUrl>
+#include <csignal>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <random>
 #include <memory>
 #include <optional>
@@ -42,6 +45,7 @@
 #include "dialogs/file_transfer_window.h"
 #include "dialogs/settings_dialogs.h"
 #include "session/session.h"
+#include "ssh/ssh2.h"
 #include "terminal/screen.h"
 #include "view/document.h"
 #include "view/view.h"
@@ -266,9 +270,17 @@ TEST(Client, ReconnectAfterTheHostCameBackKeepsTheScreen) {
     EXPECT_EQ(w.note(), "Connection to host has been lost The host closed the connection.");
     EXPECT_EQ(w.frame->reconnect_button()->text().toStdString(), "Reconnect (Ctrl+Shift+R)");
 
+    // Nobody listens yet: the refused attempt says so and claims nothing on the screen.
+    w.ui.messages.clear();
+    QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(wait_for([&] { return !w.view().net().busy(); }, 10000));
+    EXPECT_EQ(w.last_message().rfind("Sorry, cannot create a connection", 0), 0u) << w.last_message();
+    EXPECT_EQ(w.count("reconnected"), 0u) << w.screen();
+
     ASSERT_TRUE(w.start_peer()) << peer_test::slurp(w.d / "peer.err");
     QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
     ASSERT_TRUE(wait_for([&] { return w.count("peer$") == 3; }, 10000)) << w.screen();
+    EXPECT_EQ(w.count("reconnected"), 1u) << w.screen();
     const std::string screen = w.screen();
     const auto divider = screen.find("---- reconnected 20");
     ASSERT_NE(divider, std::string::npos) << screen;
@@ -295,6 +307,7 @@ TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
     w.type_line("reset");
     ASSERT_TRUE(wait_for([&] { return w.note().find("Reconnecting in") != std::string::npos; }, 5000)) << w.note();
     EXPECT_EQ(w.note().rfind("Connection to host has been lost The connection was reset.", 0), 0u) << w.note();
+    EXPECT_EQ(w.last_message(), "") << "a box would hold the countdown back until it was read";
     EXPECT_TRUE(w.frame->command_enabled(cmd::disconnect)) << "Disconnect stops the countdown";
     EXPECT_TRUE(wait_for([&] { return w.count("peer$") == 2; }, 6000)) << w.screen() << w.note();
     EXPECT_NE(w.screen().find("---- reconnected 20"), std::string::npos) << w.screen();
@@ -315,6 +328,65 @@ TEST(Client, AutomaticReconnectAfterAResetAndNoAnswer) {
     w.type_line("mute");
     w.type_line("anyone");
     EXPECT_TRUE(wait_for([&] { return w.note().rfind("No answer for ", 0) == 0; }, 5000)) << w.note();
+}
+
+// This test program's descendants (the peer and what it started), stopped or let go on as one: a host that hangs
+// with its connections open, as a frozen machine would.
+struct frozen_peers {
+    std::vector<pid_t> pids;
+    frozen_peers() {
+        std::map<pid_t, std::vector<pid_t>> children;
+        for (const auto& e : peer_test::fs::directory_iterator("/proc")) {
+            const std::string name = e.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream stat(e.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+            std::istringstream rest(line.substr(line.rfind(')') + 1));
+            char state = 0;
+            pid_t parent = 0;
+            if (rest >> state >> parent) children[parent].push_back(static_cast<pid_t>(std::stoi(name)));
+        }
+        std::vector<pid_t> todo{::getpid()};
+        while (!todo.empty()) {
+            const pid_t p = todo.back();
+            todo.pop_back();
+            for (const pid_t c : children[p]) {
+                pids.push_back(c);
+                todo.push_back(c);
+            }
+        }
+        for (const pid_t p : pids) ::kill(p, SIGSTOP);
+    }
+    ~frozen_peers() {
+        for (const pid_t p : pids) ::kill(p, SIGCONT);
+    }
+};
+
+// An SSH host that hangs after sign-on is noticed with today's defaults: keep-alives go unanswered and the session
+// ends with the cause. The interval is shortened through the setting; the count is today's.
+TEST(Client, AHungHostEndsTheSessionWithTodaysDefaults) {
+    peer_window w;
+    std::string why;
+    const int port = w.start_known_sshd(why);
+    if (port < 0) GTEST_SKIP() << why;
+    Settings& s = w.open_window();
+    apply_todays_defaults(s);  // as an ssh:// launch runs
+    peer_window::sign_on_to_sshd(s);
+    s.ssh_keepalive = 1;
+    ASSERT_TRUE(w.view().connect_to("127.0.0.1", port));
+    const bool shell = w.screen_shows("$ ", 15000);
+    bool ended = false;
+    if (shell) {
+        const frozen_peers frozen;
+        ended = wait_for([&] { return !w.view().net().busy(); }, 30000);
+    }
+    w.home_guard.reset();
+    ASSERT_TRUE(shell) << screen_text(w.view()) << w.last_message();
+    ASSERT_TRUE(ended) << "still connected to a host that answers nothing";
+    const std::string cause = w.view().net().last_ending().cause;
+    EXPECT_EQ(cause, "Connection to host has been lost\n" + ssh::keepalive_timeout_message(s.ssh_keepalive_max));
+    EXPECT_EQ(w.last_message(), cause);
 }
 
 // SSH-2 with nothing remembered, so the sign-on dialog asks: each time it is answered with the peer's user name and

@@ -3,6 +3,9 @@
 // that is already running.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <cerrno>
+
 #include "../support/qt_test_support.h"
 #include "../view/fakes.h"
 #include "app/commands.h"
@@ -84,6 +87,99 @@ TEST_F(frame_link, EndingsReachTheReconnectScheduleAtOnce) {
     host("$ ");
     lose_session();
     EXPECT_EQ(frame->reconnect_countdown(), 2);
+}
+
+// Reconnect's divider tells of a session that stands: none for an attempt refused at once or one whose connection
+// fails later; while the connection is still being made it waits, and it comes before the host's first data.
+TEST_F(frame_link, TheReconnectDividerFollowsOnlyASessionThatStands) {
+    using result = session_socket::connect_result;
+    const auto screen = [this] {
+        std::string out;
+        CVellumView& v = frame->view();
+        for (int r = 1; r <= v.ring().rows(); ++r) {
+            for (int c = 1; c <= v.columns(); ++c) out += static_cast<char>(v.ring().line(r).cell(c) & cell_char_mask);
+            out += '\n';
+        }
+        return out;
+    };
+    const auto dividers = [&] {
+        const std::string s = screen();
+        int n = 0;
+        for (auto at = s.find("reconnected"); at != std::string::npos; at = s.find("reconnected", at + 1)) ++n;
+        return n;
+    };
+    const struct {
+        const char* name;
+        result at_once;
+        int completion;  // the socket's later outcome for an attempt in progress (an errno value, 0 for success)
+        bool stands;
+    } rows[] = {
+        {"refused at once", result::failed, 0, false},
+        {"refused once in progress", result::in_progress, ECONNREFUSED, false},
+        {"accepted once in progress", result::in_progress, 0, true},
+        {"accepted at once", result::connected, 0, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        frame->view().reset_terminal();
+        sockets.result = result::connected;
+        ASSERT_TRUE(frame->view().connect_to("host.example", 23));
+        host("old$ ");
+        frame->run_command(cmd::disconnect);
+
+        sockets.result = row.at_once;
+        frame->run_command(cmd::reconnect);
+        if (row.at_once == result::in_progress) {
+            frame->liveness_tick();
+            EXPECT_EQ(dividers(), 0) << "not while connecting\n" << screen();
+            frame->net().on_connect_complete(row.completion);
+            frame->update_status_panes();
+        }
+        if (frame->net().connected()) host("new$ ");
+        EXPECT_EQ(dividers(), row.stands ? 1 : 0) << screen();
+        if (row.stands) {
+            EXPECT_LT(screen().find("reconnected"), screen().find("new$")) << screen();
+        }
+        if (frame->net().busy()) frame->run_command(cmd::disconnect);
+        frame->update_status_panes();
+        EXPECT_EQ(dividers(), row.stands ? 1 : 0) << "a failed attempt leaves nothing behind\n" << screen();
+    }
+}
+
+// With auto_reconnect a lost session is told in the message pane beside the countdown; a message box would hold
+// the countdown back until someone read it. Without it the box tells the loss as before. (A reset, the other way
+// of losing a session, is in client_integration_test against a real peer.)
+TEST_F(frame_link, TheAutomaticReconnectCountsDownWithoutAMessageBox) {
+    const struct {
+        const char* name;
+        int auto_reconnect;
+        std::function<void(frame_link&)> end;
+    } rows[] = {
+        {"automatic reconnect", 1, [](frame_link& f) { f.lose_session(); }},
+        {"no automatic reconnect", 0, [](frame_link& f) { f.lose_session(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        settings().auto_reconnect = row.auto_reconnect;
+        frame->cancel_auto_reconnect();
+        ASSERT_TRUE(frame->view().connect_to("host.example", 23));
+        host("$ ");
+        ui.messages.clear();
+        row.end(*this);
+        ASSERT_FALSE(frame->net().busy());
+        const std::string cause = frame->net().last_ending().cause;
+        ASSERT_EQ(cause.rfind("Connection to host has been lost", 0), 0u) << cause;
+        if (row.auto_reconnect) {
+            EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+            EXPECT_GT(frame->reconnect_countdown(), 0);
+            frame->update_status_panes();
+            const std::string note = frame->status_note()->text().toStdString();
+            EXPECT_EQ(note.rfind("Connection to host has been lost", 0), 0u) << note;
+            EXPECT_NE(note.find("Reconnecting in"), std::string::npos) << note;
+        } else {
+            EXPECT_EQ(ui.messages, std::vector<std::string>{cause});
+        }
+    }
 }
 
 TEST_F(frame_link, ReconnectLeavesProtocolAndUserInTheSettings) {

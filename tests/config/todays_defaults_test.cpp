@@ -55,6 +55,12 @@ std::string unreadable(const Settings& s) {
     return why;
 }
 
+// An SSH host that stops answering ends the session about a minute and a half after the first keep-alive it left
+// unanswered, rather than never.
+bool hung_host_noticed(const Settings& s) {
+    return s.ssh_keepalive > 0 && s.ssh_keepalive_max > 0 && s.ssh_keepalive * s.ssh_keepalive_max <= 90;
+}
+
 struct TodaysDefaults : ::testing::Test {
     scratch_dir cwd;
     memory_backend backend;
@@ -116,6 +122,7 @@ TEST_F(TodaysDefaults, EachWayInRunsWithItsDefaults) {
         EXPECT_EQ(s.screen_size, r.todays ? 1 : 0);
         EXPECT_EQ(unreadable(s).empty(), r.todays) << unreadable(s);
         EXPECT_EQ(s.ssh == 1 && s.ssh_type_1_2 == 1, r.todays);
+        EXPECT_EQ(hung_host_noticed(s), r.todays);
     }
 }
 
@@ -147,6 +154,7 @@ TEST_F(TodaysDefaults, ALaunchLeavesTheClassicConfigurationAsItWas) {
     EXPECT_EQ(again.alt_meta, 0);
     EXPECT_EQ(again.ssh_send_locale, 0);
     EXPECT_EQ(again.screen_size, 0);
+    EXPECT_FALSE(hung_host_noticed(again));
     EXPECT_EQ(again.scrollback_lines, 5000);
 }
 
@@ -174,6 +182,11 @@ TEST_F(TodaysDefaults, ChoicesInTheConfigurationStay) {
              EXPECT_EQ(s.color_fg, Settings().color_fg);
              EXPECT_EQ(s.color_bold, Settings().color_bold);
              EXPECT_EQ(s.termtype, "xterm-256color");
+         }},
+        {"keep-alive", [](Settings& s) { s.ssh_keepalive = 5; },
+         [](const Settings& s) {
+             EXPECT_EQ(s.ssh_keepalive, 5);
+             EXPECT_TRUE(hung_host_noticed(s));
          }},
         {"scroll-back", [](Settings& s) { s.scrollback_lines = 500; },
          [](const Settings& s) {
@@ -203,6 +216,7 @@ TEST_F(TodaysDefaults, ANewSavedSessionTakesThem) {
     EXPECT_EQ(s.utf8, 1);
     EXPECT_EQ(s.scrollback_lines, todays_scrollback_lines);
     EXPECT_EQ(s.ssh_send_locale, 1);
+    EXPECT_TRUE(hung_host_noticed(s));
     EXPECT_EQ(unreadable(s), "");
     EXPECT_EQ(running.termtype, "xterm-256color");  // the record in use is left alone but for the dialog's fields
     EXPECT_EQ(running.color_bg, Settings().color_bg);
