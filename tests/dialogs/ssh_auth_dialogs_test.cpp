@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "../support/qt_test_support.h"
+#include "config/settings.h"
 #include "dialogs/ssh_auth_dialogs.h"
 
 namespace {
@@ -72,6 +73,35 @@ TEST(SshAuthDialogs, KeyPassphrase) {
             EXPECT_EQ(got, std::optional<std::string>("pass phrase\xc3\xa4")) << w.what;
         else
             EXPECT_FALSE(got) << w.what;
+    }
+}
+
+// The negotiated mode's password dialog: the name the host has been told is shown but cannot be typed over, and
+// comes back unchanged whatever the field holds; only OK hands back the password and the remember box.
+TEST(SshAuthDialogs, SignOnPasswordKeepsTheName) {
+    qt_test_support::test_app();
+    for (const auto& w : ways_out) {
+        Settings s;
+        s.ssh_user = "carol";
+        s.ssh_password.clear();
+        s.ssh_default = 0;
+        const bool got = with_dialog(
+            [&](QDialog* d) {
+                auto* user = d->findChildren<QLineEdit*>().first();
+                EXPECT_EQ(user->text(), "carol");
+                QTest::keyClicks(user, "mallory");
+                EXPECT_EQ(user->text(), "carol") << "typed over";
+                auto* pass = qobject_cast<QLineEdit*>(d->focusWidget());
+                ASSERT_NE(pass, nullptr) << "the password field has the focus";
+                EXPECT_EQ(pass->echoMode(), QLineEdit::Password);
+                QTest::keyClicks(pass, "pw 1");
+                user->setText("mallory");
+                w.act(d);
+            },
+            [&] { return ask_sign_on_password(s); });
+        EXPECT_EQ(got, w.answered) << w.what;
+        EXPECT_EQ(s.ssh_user, "carol") << w.what;
+        EXPECT_EQ(s.ssh_password, w.answered ? "pw 1" : "") << w.what;
     }
 }
 
