@@ -952,10 +952,10 @@ namespace {
 
 // An openssh-key-v1 file whose private section is under aes256-ctr and bcrypt with `rounds`; the public half is an
 // ed25519 key of any 32 bytes, enough to be offered.
-std::string locked_key_text(std::uint32_t rounds) {
+std::string locked_key_text(std::uint32_t rounds, char fill = 'k') {
     bytes pub, kdf;
     put_string(pub, "ssh-ed25519");
-    put_string(pub, std::string(32, 'k'));
+    put_string(pub, std::string(32, fill));
     put_string(kdf, "0123456789abcdef");
     put_u32(kdf, rounds);
     bytes bin = text({"openssh-key-v1\0", 15});
@@ -1179,6 +1179,44 @@ TEST_F(Ssh2Auth, TheNamedKeyGoesFirstAndIdentitiesOnlyLeavesTheAgentOut) {
 }
 
 // Keys not named stay in the agent's order, before the default key files.
+// The named key file first, then HOME's id_ed25519, id_ecdsa, id_rsa; a named file that is one of those is offered
+// once. Each offer is refused, so every file is seen.
+TEST_F(Ssh2Auth, TheNamedKeyFileThenTheDefaultOnes) {
+    key_dir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::filesystem::create_directories(dir.path + "/.ssh");
+    const std::string ed = dir.write(".ssh/id_ed25519", locked_key_text(16, 'e'));
+    const std::string rsa = dir.write(".ssh/id_rsa", locked_key_text(16, 'r'));
+    const std::string named = dir.write("named", locked_key_text(16, 'n'));
+    home_.emplace(dir.path);
+    const struct row {
+        std::string key_file;
+        std::string offered;  // the fill byte of each key offered, in order
+    } rows[] = {{named, "ner"}, {rsa, "re"}, {"", "er"}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.key_file);
+        s.ssh_key_file = r.key_file;
+        fresh();
+        eng->agent_factory = [] { return nullptr; };
+        to_methods("publickey,password");
+        std::string offered;
+        for (;;) {
+            ssh::wire_reader q(nullptr, 0);
+            const bytes req = next(50);
+            if (method_of(req, &q) != "publickey") break;
+            q.boolean();
+            q.text();
+            const auto blob = q.string();
+            ASSERT_TRUE(blob && blob->size() > 20);
+            offered += static_cast<char>(blob->back());
+            send(failure("publickey,password"));
+        }
+        EXPECT_EQ(offered, r.offered);
+        EXPECT_TRUE(ui.messages.empty());
+    }
+    s.ssh_key_file.clear();
+}
+
 TEST_F(Ssh2Auth, WithoutANamedFileTheAgentOrderStays) {
     bytes other;
     put_string(other, "ssh-ed25519");
