@@ -41,8 +41,8 @@ public:
     void repaint() override { f_.repaint_view(); }
 
 private:
-    // A session double-clicked in the Connect dialog: the configuration in use is saved as at exit, then the
-    // session's configuration is read and shown.
+    // A session connected with from the Connect dialog (double-click, or OK with it picked): the configuration in
+    // use is saved as at exit, then the session's configuration is read and shown.
     void use_configuration(const std::string& name) {
         f_.save_settings();
         switch_configuration(settings(), f_.store(), name);

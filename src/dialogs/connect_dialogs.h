@@ -40,7 +40,8 @@ private:
 struct session_options {
     settings_backend* store = nullptr;
     bool may_save = true;  // Save As, Rename and Delete write to the store
-    // Makes the named configuration the one in use before the dialog closes (double-click on a session).
+    // Makes the named configuration the one in use before the dialog closes (double-click on a session, or OK
+    // with one picked).
     // Empty: switch_configuration on the dialog's record.
     std::function<void(const std::string& name)> use;
 };
