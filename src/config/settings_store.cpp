@@ -7,6 +7,7 @@
 #include <memory>
 #include <system_error>
 
+#include "config/sessions.h"
 #include "config/text_scan.h"
 
 namespace {
@@ -433,7 +434,7 @@ Settings without_launch(const Settings& s) {
     return w;
 }
 
-void write_values(const Settings& s, settings_backend& b, const std::string& sec) {
+void write_values(const Settings& s, settings_backend& b, const std::string& sec, bool saved_session) {
     for (int n = 0; n < toolbar_row_count; ++n) {
         b.write_int(sec, num_key("newtoolbarused_", n), s.newtoolbar[n].used);
         b.write_int(sec, num_key("newtoolbarpos_", n), s.newtoolbar[n].pos);
@@ -450,8 +451,9 @@ void write_values(const Settings& s, settings_backend& b, const std::string& sec
     for (const text_key& k : map_keys) b.write_text(sec, k.name, s.*k.field);
     b.write_text(sec, "font_name", s.font_name);
     b.write_text(sec, "pfont_name", s.pfont_name);
-    // Credentials are kept only when the user asked for it.
-    b.write_text(sec, "ssh_user", s.ssh_default ? s.ssh_user : std::string());
+    // The password is kept only when the user asked for it; a saved session keeps its user name regardless (it
+    // came back empty, leaving the next sign-on to the local account's name).
+    b.write_text(sec, "ssh_user", s.ssh_default || saved_session ? s.ssh_user : std::string());
     b.write_text(sec, "ssh_password", s.ssh_default ? s.ssh_password : std::string());
     for (int i = 0; i < host_history_count; ++i) b.write_text(sec, host_hist_key(i), s.host_hist[i]);
     b.flush();
@@ -504,7 +506,7 @@ void write_configuration(const Settings& s, settings_backend& b, const std::stri
     const std::string sec = config_section(config_name);
     const int placement[] = {s.flags, s.showCmd, s.x1, s.y1, s.x2, s.y2};
     for (int i = 0; i < 6; ++i) b.write_int(sec, placement_keys[i], placement[i]);
-    write_values(s, b, sec);
+    write_values(s, b, sec, config_name != sessions::default_name);
 }
 
 void read_configuration(Settings& s, settings_backend& b, const std::string& config_name,

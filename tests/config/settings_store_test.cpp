@@ -422,6 +422,19 @@ TEST_F(store_fixture, SshCredentialsKeptOnlyWhenRemembered) {
     EXPECT_EQ(stored_text("ssh_password"), "pw");
 }
 
+// The default configuration forgets the user with the password; a saved session keeps its user name, the password
+// only when remembered.
+TEST_F(store_fixture, ASavedSessionKeepsItsUserNameAtExit) {
+    load();
+    s.ssh_user = "alice";
+    s.ssh_password = "pw";
+    s.config_name = "work";
+    save_settings(s, backend, sv, &window);
+    EXPECT_EQ(stored_text("ssh_user", "work"), "alice");
+    EXPECT_EQ(stored_text("ssh_password", "work"), "");
+    EXPECT_EQ(stored_text("ssh_user"), "<missing>");
+}
+
 TEST_F(store_fixture, StoredPlacementIsSanitised) {
     const char* keys[] = {"flags", "showCmd", "x1", "y1", "x2", "y2"};
     int values[] = {0, 2, 5000, 3000, 5800, 3600};
