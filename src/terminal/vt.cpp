@@ -1697,7 +1697,7 @@ void vt::csi_erase_chars(uint8_t) {
     if (n <= 0) return;
     int first = col_, last = clamp_int((long long)col_ + n - 1, col_, ring_.columns());
     widen_to_whole_chars(first, last);
-    for (int col = first; col <= last; ++col) ring_.put_cell(' ', row_, col, ring_.erase_pen());
+    ring_.put_cells(row_, first, last, ' ', ring_.erase_pen());
 }
 
 void vt::csi_secondary_attributes(uint8_t) {

@@ -269,3 +269,49 @@ TEST(PlainRun, MatchesTheCellByCellRule) {
 }
 
 }  // namespace
+
+namespace {
+
+// put_cells against put_cell on each cell of the span: every start and length around the four-cell steps, over
+// lines plain or coloured where every, every other, all but every fifth or no cell already holds the value and
+// colours; cells, colours, marks (a selection's bit on kept cells included) and the row mark must come out the same.
+TEST(PutCells, MatchesTheCellByCellRule) {
+    auto span = std::make_unique<screen_ring>(), single = std::make_unique<screen_ring>();
+    const cell_colours plain{0, 0, 0}, red_on_blue{0x1000001, 0x1000004, 0}, red_on_cyan{0x1000001, 0x1000006, 0},
+        green_on_blue{0x1000002, 0x1000004, 0}, underlined{0, 0, 0x8};
+    const cell_colours all[] = {plain, red_on_blue, red_on_cyan, green_on_blue, underlined};
+    for (const cell_colours& k : all)
+        for (const cell_colours& other : all)
+            for (int same_every : {1, 2, 3, 0, -5})
+                for (int first = 1; first <= 6; ++first)
+                    for (int last = first - 1; last <= first + 13; ++last) {
+                        for (screen_ring* r : {span.get(), single.get()}) {
+                            r->fill_line(1, ' ', true);  // the line's colour arrays cleared too
+                            for (int c = 1; c <= 24; ++c) {
+                                // -5: all but every fifth cell.
+                                const bool same = same_every > 0   ? c % same_every == 0
+                                                  : same_every < 0 ? c % -same_every != 0
+                                                                   : false;
+                                // Cells that differ in their colours alone when other is not k.
+                                const uint32_t v = same || !(other == k) ? cell_blank : uint32_t('a' + c);
+                                r->put_cell(v, 1, c, same ? k : other);
+                            }
+                            r->clear_marks();
+                            for (int c = 1; c <= 24; c += 5) r->cell_mark(1, c) = mark_selected;
+                        }
+                        span->put_cells(1, first, last, cell_blank, k);
+                        for (int c = first; c <= last; ++c) single->put_cell(cell_blank, 1, c, k);
+                        const auto where = ::testing::Message()
+                                           << "first " << first << " last " << last << " every " << same_every << " fg "
+                                           << k.fg << " bg " << k.bg << " extra " << k.extra << " other fg " << other.fg
+                                           << " bg " << other.bg;
+                        EXPECT_EQ(span->row_marked(1), single->row_marked(1)) << where;
+                        for (int c = 1; c <= 24; ++c) {
+                            EXPECT_EQ(span->line(1).cell(c), single->line(1).cell(c)) << where << " column " << c;
+                            EXPECT_EQ(span->line(1).colours(c), single->line(1).colours(c)) << where << " column " << c;
+                            EXPECT_EQ(span->cell_mark(1, c), single->cell_mark(1, c)) << where << " column " << c;
+                        }
+                    }
+}
+
+}  // namespace
