@@ -393,7 +393,7 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     flag_other_ = 0;
     len_ = 0;
     state_ = st_ground;
-    csi_dispatch(p[i]);
+    csi_dispatch(p[i], uint16_t(question ? csi_question : greater ? csi_greater : 0));
     return i + 1;
 }
 
@@ -1577,31 +1577,51 @@ void vt::csi_final(uint8_t c) {
 }
 
 void vt::csi_dispatch(uint8_t c) {
-    if (params_.sub && c != 'm') {  // sub-parameters mean nothing to other finals
-        last_printed_ = 0;
-        return;
-    }
-    const uint16_t present =
-        uint16_t((flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) | (flag_bang_ ? csi_bang : 0) |
-                 (flag_quote_ ? csi_quote : 0) | (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0) |
-                 flag_other_);
-    // Where each final's rows start (rows of one final are adjacent).
+    csi_dispatch(c, uint16_t((flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
+                             (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0) |
+                             (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0) | flag_other_));
+}
+
+// The row of csi_rows that takes final c with these markers present; std::size(csi_rows) for none.
+size_t vt::csi_row_of(uint8_t c, uint16_t present) {
     constexpr size_t rows = std::size(csi_rows);
+    // Where each final's rows start (rows of one final are adjacent).
     static const std::array<uint8_t, 128> first_row = [] {
         std::array<uint8_t, 128> first;
         first.fill(uint8_t(rows));
         for (size_t i = rows; i-- > 0;) first[csi_rows[i].final] = uint8_t(i);
         return first;
     }();
-    if (c != 'b') last_printed_ = 0;
-    if (c >= first_row.size()) return;
+    if (c >= first_row.size()) return rows;
     for (size_t i = first_row[c]; i < rows && csi_rows[i].final == c; ++i) {
         const csi_row& row = csi_rows[i];
         if ((row.intermediates & ~present) || (present & ~(row.intermediates | row.optional))) continue;
-        (this->*row.handler)(c);
-        if (row.clamp_after) clamp_column();
+        return i;
+    }
+    return rows;
+}
+
+void vt::csi_dispatch(uint8_t c, uint16_t present) {
+    if (params_.sub && c != 'm') {  // sub-parameters mean nothing to other finals
+        last_printed_ = 0;
         return;
     }
+    // The rows for no marker and for '?' alone, the usual ones, looked up once.
+    using row_table = std::array<uint8_t, 128>;
+    static const auto rows_for = [](uint16_t markers) {
+        row_table t;
+        for (size_t f = 0; f < t.size(); ++f) t[f] = uint8_t(csi_row_of(uint8_t(f), markers));
+        return t;
+    };
+    static const row_table plain_rows = rows_for(0), question_rows = rows_for(csi_question);
+    static_assert(std::size(csi_rows) < 256, "row numbers are kept in a byte");
+    if (c != 'b') last_printed_ = 0;
+    if (c >= plain_rows.size()) return;
+    const size_t i = present == 0 ? plain_rows[c] : present == csi_question ? question_rows[c] : csi_row_of(c, present);
+    if (i >= std::size(csi_rows)) return;
+    const csi_row& row = csi_rows[i];
+    (this->*row.handler)(c);
+    if (row.clamp_after) clamp_column();
 }
 
 // ICH and DCH shift the cells up to the right margin, and only from a cursor between the margins.

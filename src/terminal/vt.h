@@ -233,7 +233,8 @@ private:
     void csi(uint8_t c);
     void csi_final(uint8_t c);
     void csi_dispatch(uint8_t c);
-    void clamp_to_line();  // csi_final once the parameters are parsed
+    void csi_dispatch(uint8_t c, uint16_t present);  // present: the csi_question.. markers seen
+    void clamp_to_line();                            // csi_final once the parameters are parsed
 
     // One row of the control sequence table (vt.cpp).
     enum : uint16_t {
@@ -255,6 +256,7 @@ private:
         uint16_t optional = 0;  // markers the handler looks at itself; any other present one skips the row
     };
     static const csi_row csi_rows[];
+    static size_t csi_row_of(uint8_t c, uint16_t present);
     void csi_insert_chars(uint8_t c);
     void csi_cursor_move(uint8_t c);
     void csi_cursor_position(uint8_t c);
