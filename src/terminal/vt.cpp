@@ -344,6 +344,10 @@ size_t vt::feed(const uint8_t* data, size_t n) {
                     if (reply_pending_) break;
                     continue;
                 }
+                if (whole_designate(data + i, n - i)) {
+                    i += 3;
+                    continue;
+                }
             } else if (utf8 && c >= 0xC2 && !utf8_.pending()) {
                 uint32_t cp = 0;
                 if (const size_t k = whole_utf8(data + i, n - i, cp)) {
@@ -395,6 +399,17 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     state_ = st_ground;
     csi_dispatch(p[i], uint16_t(question ? csi_question : greater ? csi_greater : 0));
     return i + 1;
+}
+
+// ESC ( or ESC ) and a set the designation knows, all in the block (curses programs send ESC ( B around most
+// writes): the effect of the three bytes through the byte path.
+bool vt::whole_designate(const uint8_t* p, size_t n) {
+    if (n < 3 || (p[1] != '(' && p[1] != ')') || (p[2] != '0' && p[2] != 'A' && p[2] != 'B')) return false;
+    flag_question_ = flag_greater_ = flag_space_ = false;
+    last_printed_ = 0;
+    string_esc_ = false;
+    designate(p[2], p[1] == ')' ? 1 : 0);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

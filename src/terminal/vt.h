@@ -322,6 +322,7 @@ private:
 
     void enter_csi();
     size_t whole_csi(const uint8_t* p, size_t n);
+    bool whole_designate(const uint8_t* p, size_t n);
     bool colon_allowed() const;
     void parse_params();
     // The first parameter as a count: 0 and missing mean 1.

@@ -127,6 +127,25 @@ TEST_F(VtCharsets, DesignationFollowsTheInvokedSet) {
     EXPECT_EQ(t.replies, "\x1b[0n");
 }
 
+// A designation read whole from a block must leave what the byte path leaves: the sets, the invoked one's effect
+// on the next characters, and REP forgetting the character before it.
+TEST(VtDesignation, OneWriteMatchesBytewise) {
+    const std::string stream = "a" + E + "(B" + C + "3b" + E + "(0a" + E + "(Bb\x0e" + E + ")Bd" + E + ")0e" + E +
+                               "(0\x0f"
+                               "f" +
+                               E + "(Kq" + E + ")Ar" + C + "2b";
+    term_fixture bytewise, one_write;
+    bytewise.term.set_emulation(emulation::xterm);  // the VT220 has no REP
+    one_write.term.set_emulation(emulation::xterm);
+    bytewise.feed(stream);
+    one_write.feed(stream, true);
+    EXPECT_EQ(bytewise.cell(1, 2), cell_graphics | 'a');  // the REP after ESC ( B repeated nothing
+    for (int col = 1; col <= 12; ++col) EXPECT_EQ(one_write.cell(1, col), bytewise.cell(1, col)) << "column " << col;
+    EXPECT_EQ(one_write.term.g0(), bytewise.term.g0());
+    EXPECT_EQ(one_write.term.g1(), bytewise.term.g1());
+    EXPECT_EQ(one_write.term.cursor_column(), bytewise.term.cursor_column());
+}
+
 TEST_F(VtCharsets, SaveRestoreCoversAttributeSetsAndWrap) {
     t.feed(C + "1m" + E + "(0\x0e" + C + "1;80Hx" + E + "7");
     ASSERT_EQ(t.term.pending_wrap(), 1);
