@@ -360,7 +360,7 @@ TEST(StockKeyEntries, MatchTheShippedKeyMap) {
     EXPECT_EQ(stock_key_entry(key_slot_count), "");
 }
 
-// Shift+Tab and Ctrl+Backspace: xterm's codes in the xterm emulation, the written keys in the classic VT220 mode; a
+// Shift+Tab and Ctrl+Backspace: xterm's codes in the xterm emulation, the classic keys in the classic VT220 mode; a
 // Backspace entry of the user's own is what Ctrl+Backspace sends too.
 struct tab_backspace_case {
     const char* name;
