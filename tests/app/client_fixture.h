@@ -174,6 +174,17 @@ struct peer_window {
     bool screen_shows(const std::string& text, int ms = 10000) {
         return wait_for([&] { return screen_text(view()).find(text) != std::string::npos; }, ms);
     }
+    // Reconnect (Ctrl+Shift+R) until the divider shows with a prompt after it.
+    bool reconnects_to_prompt(int ms = 15000) {
+        QTest::keyClick(&view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        return wait_for(
+            [&] {
+                const std::string text = screen_text(view());
+                const auto divider = text.find("---- reconnected ");
+                return divider != std::string::npos && text.find("$ ", divider) != std::string::npos;
+            },
+            ms);
+    }
     ~peer_window() {
         if (!frame) return;
         settings().confirm = 0;

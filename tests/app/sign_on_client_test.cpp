@@ -130,14 +130,7 @@ TEST(SignOn, KeysAndTheAgentBeforeAnyDialog) {
         const std::vector<std::string> at_first = counter.shown;
         w.type_line("exit");
         const bool ended = wait_for([&] { return !w.view().net().busy(); }, 10000);
-        QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
-        const bool second = wait_for(
-            [&] {
-                const std::string text = screen_text(w.view());
-                const auto divider = text.find("---- reconnected ");
-                return divider != std::string::npos && text.find("$ ", divider) != std::string::npos;
-            },
-            15000);
+        const bool second = w.reconnects_to_prompt();
         w.home_guard.reset();
         ASSERT_TRUE(first) << screen_text(w.view()) << w.last_message();
         EXPECT_EQ(at_first, r.dialogs);
