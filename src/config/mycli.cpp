@@ -119,6 +119,7 @@ void mycli::take_target(std::string_view text) {
         // The scheme decides the protocol; -l and -i given before still count unless the URL names a user.
         if (url.user.empty()) url.user = t.user;
         url.key_file = t.key_file;
+        url.jump = t.jump;
         t = std::move(url);
         return;
     }
@@ -210,6 +211,12 @@ void mycli::parse_param(std::string_view text, bool is_switch, bool /*last*/) {
             else
                 out_.launch.key_file = std::string(value);
             break;
+        case 'J':
+            if (alone)
+                pend_j_ = true;
+            else
+                out_.launch.jump = std::string(value);
+            break;
         default:
             // The framework's own switches (printing, registration, embedding) mean nothing here.
             break;
@@ -267,6 +274,11 @@ void mycli::parse_param(std::string_view text, bool is_switch, bool /*last*/) {
         out_.launch.key_file = std::string(text);
         return;
     }
+    if (pend_j_) {
+        pend_j_ = false;
+        out_.launch.jump = std::string(text);
+        return;
+    }
     // Nothing was waiting: a host to open for this run, once the whole line shows it is one (see parse).
     if (unclaimed_.empty())
         unclaimed_.emplace_back(text);
@@ -291,7 +303,8 @@ bool mycli::parse(const std::vector<std::string>& args) {
         // A scheme, a user name or a launch switch makes it a host; anything else is what it always was: a
         // document name, and the client opens none.
         if (text.find("://") != std::string::npos || text.find('@') != std::string::npos ||
-            t.proto != launch_target::protocol::as_stored || !t.user.empty() || !t.key_file.empty()) {
+            t.proto != launch_target::protocol::as_stored || !t.user.empty() || !t.key_file.empty() ||
+            !t.jump.empty()) {
             take_target(text);
         } else if (error_.empty()) {
             error_ = "Unexpected parameter \"" + text +
@@ -307,7 +320,8 @@ bool mycli::parse(const std::vector<std::string>& args) {
             if (p > 0 && t.port < 0) t.port = p;
             out_.port.clear();
         }
-        if (t.proto == launch_target::protocol::as_stored && (!t.user.empty() || !t.key_file.empty()))
+        if (t.proto == launch_target::protocol::as_stored &&
+            (!t.user.empty() || !t.key_file.empty() || !t.jump.empty()))
             t.proto = launch_target::protocol::ssh;
     }
     return ok();
@@ -342,6 +356,7 @@ std::string_view usage_text() {
            "  qtelnet telnet://host[:port]         Telnet (port 23 unless given)\n"
            "  qtelnet [user@]host [-ssh|-telnet] [-l user] [-P port] [-i keyfile]\n"
            "                                      user@ or -l, -i mean SSH-2; else the stored protocol\n"
+           "  -J [user@]host[:port][,...]         reach the host through these SSH jump hosts, in order\n"
            "  IPv6 addresses go in brackets: ssh://[::1]:2222\n"
            "  --help, -h, /?  this text\n";
 }

@@ -5,7 +5,8 @@
 //   /M        no menu              /T        no toolbar
 // Switches may also begin with "-"; the value may be joined (/Hmyhost) or the next parameter (/H myhost).
 // Launching: a plain parameter ssh://[user@]host[:port], telnet://host[:port] or [user@]host, with -ssh or -telnet,
-// -l user, -P port and -i keyfile, connects for this run only: what it names never reaches the stored settings.
+// -l user, -P port, -i keyfile and -J jump hosts, connects for this run only: what it names never reaches the stored
+// settings.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,8 @@ struct launch_target {
     bool given = false;
     enum class protocol { as_stored, telnet, ssh } proto = protocol::as_stored;
     std::string host, user, key_file;
-    int port = -1;  // -1: the protocol's own (22 or 23), or the stored port when the protocol is as stored
+    std::string jump;  // -J's text as given ([user@]host[:port],...), read by the session's parse_jump_chain
+    int port = -1;     // -1: the protocol's own (22 or 23), or the stored port when the protocol is as stored
 };
 
 struct StartupValues {
@@ -69,7 +71,7 @@ private:
     // Pending marks, one per option waiting for its value.
     bool pend_c_ = false, pend_h_ = false, pend_m_ = false, pend_n_ = false;
     bool pend_p_ = false, pend_r_ = false, pend_s_ = false, pend_t_ = false;
-    bool pend_l_ = false, pend_i_ = false;
+    bool pend_l_ = false, pend_i_ = false, pend_j_ = false;
     std::vector<std::string> unclaimed_;  // a plain parameter no option waited for
     std::string error_;
 };

@@ -223,6 +223,33 @@ TEST(mycli_launch, FormsAndSwitches) {
     }
 }
 
+// -J goes with the launch as given, joined or apart, in any place, and makes it SSH unless -telnet says otherwise.
+TEST(mycli_launch, JumpHosts) {
+    struct jump_case {
+        std::vector<std::string> args;
+        proto p;
+        std::string host, jump;
+    };
+    const jump_case cases[] = {
+        {{"-J", "gw", "host"}, proto::ssh, "host", "gw"},
+        {{"host", "-J", "a@gw:2202,[::1]:22"}, proto::ssh, "host", "a@gw:2202,[::1]:22"},
+        {{"-Jgw", "host"}, proto::ssh, "host", "gw"},
+        {{"/j", "gw", "host"}, proto::ssh, "host", "gw"},
+        {{"-J", "gw", "ssh://u@h:2222"}, proto::ssh, "h", "gw"},
+        {{"-J", "none", "host", "-telnet"}, proto::telnet, "host", "none"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const StartupValues sv = parse(c.args, &error);
+        const std::string name = c.args.front() + " " + c.args[1];
+        EXPECT_EQ(error, "") << name;
+        EXPECT_TRUE(sv.launch.given) << name;
+        EXPECT_EQ(sv.launch.proto, c.p) << name;
+        EXPECT_EQ(sv.launch.host, c.host) << name;
+        EXPECT_EQ(sv.launch.jump, c.jump) << name;
+    }
+}
+
 // A malformed address is told (the window still opens); it never becomes a host.
 TEST(mycli_launch, MalformedAddressesAreToldNotUsed) {
     for (const char* bad : {"ssh://", "ssh://host:0", "ssh://host:99999", "ssh://host:22x", "ssh://::1:22",
