@@ -175,7 +175,8 @@ static_assert(2 * small_bytes + public_key_size + small_bytes + hash_bytes == se
 // every value below its modulus whatever the bytes are.
 void decode(std::uint16_t* out, const std::uint8_t* s, std::uint16_t modulus, std::size_t len) {
     constexpr int max_levels = 16;  // 761 halves to 1 in 10 steps
-    std::uint16_t moduli[2 * p];    // every level's moduli, level after level
+    // Every level's moduli, level after level: the rounded-up halves add up to less than 2p plus one per level.
+    std::uint16_t moduli[2 * p + max_levels];
     std::size_t level_len[max_levels], level_at[max_levels], level_bytes[max_levels];
     for (std::size_t i = 0; i < len; ++i) moduli[i] = modulus;
     // Walk down: each level's moduli and where its bytes start.
