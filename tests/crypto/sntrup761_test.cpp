@@ -266,10 +266,11 @@ TEST(Sntrup761, EveryFlippedByteIsRejected) {
 }
 
 // The same random bytes give OpenSSH's keys, ciphertexts and session keys (data/sntrup761/openssh_peer.txt), also
-// for public keys and ciphertexts that are arbitrary bytes, whose out-of-range digits both sides must reduce alike.
+// for public keys and ciphertexts that are arbitrary bytes, whose out-of-range digits both sides must reduce alike,
+// and for well-formed ciphertexts of an r of the wrong weight, which only the weight check rejects.
 TEST(Sntrup761Peer, MatchesOpensshOnTheSameRandomBytes) {
     const auto rows = fixtures::load("sntrup761/openssh_peer.txt");
-    ASSERT_EQ(rows.size(), 12u);
+    ASSERT_EQ(rows.size(), 14u);
     for (const auto& row : rows) {
         const std::string what = row.at("kind") + " " + row.at("stream");
         ctr_stream rng(std::stoi(row.at("stream")));
@@ -290,6 +291,12 @@ TEST(Sntrup761Peer, MatchesOpensshOnTheSameRandomBytes) {
                 rng.fill(k.pk.data(), k.pk.size());
             enc(ct, ss, k.pk.data(), ctr_stream::callback, &rng);
             EXPECT_EQ(sha256_hex(ct, sizeof ct), row.at("ct_sha256")) << what;
+        } else if (row.at("kind") == "weight") {
+            keypair(k.pk.data(), k.sk.data(), ctr_stream::callback, &rng);
+            const bytes forged = hex(row.at("ct"));
+            ASSERT_EQ(forged.size(), ciphertext_size) << what;
+            dec(ss, forged.data(), k.sk.data());
+            EXPECT_EQ(to_hex(ss, sizeof ss), rejection_key(k.sk.data(), forged.data())) << what;
         } else {
             keypair(k.pk.data(), k.sk.data(), ctr_stream::callback, &rng);
             if (filled)
