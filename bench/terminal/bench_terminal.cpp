@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "terminal/vt.h"
@@ -212,7 +213,7 @@ std::string recorded_stream(const std::string& dir, size_t size) {
 // The recorded stream through our xterm emulation (utf8, replies taken) and through libvterm (utf8, its screen with
 // the alternate screen on), one run of each per round, alternating, so that a busy spell on the shared machine
 // falls on both sides alike.
-void recorded_rounds(const std::string& data, int rounds) {
+void recorded_rounds(const std::string& data, int rounds, const char* label = "recorded") {
     std::vector<double> a, v, ratio;
     for (int r = 0; r < rounds; ++r) {
         a.push_back(best_mbps(data, 1, [](const std::string& d) {
@@ -245,8 +246,7 @@ void recorded_rounds(const std::string& data, int rounds) {
         ratio.push_back(a.back() / v.back());
     }
     std::printf("%-14s %10.1f %14s %14.1f %6.2fx  (xterm, utf8; medians of %d interleaved rounds, ratio min %.2fx)\n",
-                "recorded", median(a), "-", median(v), median(ratio), rounds,
-                *std::min_element(ratio.begin(), ratio.end()));
+                label, median(a), "-", median(v), median(ratio), rounds, *std::min_element(ratio.begin(), ratio.end()));
 }
 
 // A window-sized screen of 200x60 with its history full of text (the default one, and one of 100,000 lines),
@@ -366,9 +366,71 @@ void scrollback_memory() {
     }
 }
 
+// Each recording alone and all of them together through both emulators, a few MiB each: "recorded [ROUNDS] [folder]".
+void recorded_each(const std::string& dir, int rounds) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (e.path().extension() == ".vtrec") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    const auto scratch = std::filesystem::temp_directory_path() / ("bench_terminal." + std::to_string(getpid()));
+    for (const auto& f : files) {
+        std::filesystem::create_directories(scratch);
+        std::filesystem::copy_file(f, scratch / f.filename(), std::filesystem::copy_options::overwrite_existing);
+        recorded_rounds(recorded_stream(scratch.string(), 2 << 20), rounds, f.stem().c_str());
+        std::filesystem::remove_all(scratch);
+    }
+    recorded_rounds(recorded_stream(dir, 4 << 20), rounds, "all");
+}
+
+// One side alone over the recordings (for callgrind: "side ours|vterm [folder]"). The data is made and the side
+// warmed up (tables built on first use) before run_side, so --toggle-collect=*run_side* counts a steady run alone.
+void side_once(const std::string& data, bool vterm_side) {
+    if (vterm_side) {
+        VTerm* t = vterm_new(24, 80);
+        vterm_set_utf8(t, 1);
+        vterm_output_set_callback(t, discard_output, nullptr);
+        VTermScreen* screen = vterm_obtain_screen(t);
+        vterm_screen_enable_altscreen(screen, 1);
+        vterm_screen_reset(screen, 1);
+        for (size_t off = 0; off < data.size(); off += chunk)
+            vterm_input_write(t, data.data() + off, std::min(chunk, data.size() - off));
+        vterm_free(t);
+        return;
+    }
+    auto ring = std::make_unique<screen_ring>();
+    vt term(*ring);
+    term.options().utf8 = true;
+    term.set_emulation(emulation::xterm);
+    const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+    for (size_t off = 0; off < data.size(); off += chunk) {
+        const size_t n = std::min(chunk, data.size() - off);
+        size_t done = 0;
+        while (done < n) {
+            done += term.feed(p + off + done, n - done);
+            term.take_reply();
+        }
+        ring->clear_marks();
+    }
+}
+
+[[gnu::noinline]] void run_side(const std::string& data, bool vterm_side) { side_once(data, vterm_side); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "recorded") {
+        const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+        recorded_each(argc > 3 ? argv[3] : RECORDINGS_DIR, rounds);
+        return 0;
+    }
+    if (argc > 2 && std::string(argv[1]) == "side") {
+        const std::string data = recorded_stream(argc > 3 ? argv[3] : RECORDINGS_DIR, 1 << 20);
+        const bool vterm_side = std::string(argv[2]) == "vterm";
+        side_once(data, vterm_side);
+        run_side(data, vterm_side);
+        return 0;
+    }
     // "flood [ROUNDS]": the scroll-back rounds alone, on 16 MiB of plain text.
     if (argc > 1 && std::string(argv[1]) == "flood") {
         std::mt19937 rng(2026);

@@ -136,14 +136,20 @@ void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) cons
         }
     } else {
         l.coloured = 1;
+        if (first == 0 && end == width()) {
+            // A whole line in the background colour (background colour erase): vectorised as the cells are.
+            fill_words(l.fg, end, e.fg);
+            fill_words(l.bg, end, e.bg);
+            fill_words(l.extra, end, e.extra);
+            return;
+        }
     }
     std::fill(l.fg + first, l.fg + end, e.fg);
     std::fill(l.bg + first, l.bg + end, e.bg);
     std::fill(l.extra + first, l.extra + end, e.extra);
 }
 
-void screen_ring::put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
-    ring_line& l = line(row);
+void screen_ring::put_run_coloured(ring_line& l, int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
     if (!pen_.plain()) l.coloured = 1;
     const int at = column - 1;
     uint32_t* cells = l.cells + at;
@@ -155,7 +161,36 @@ void screen_ring::put_run_coloured(int row, int column, const uint8_t* bytes, in
     const uint16_t e = pen_.extra;
     l.used = std::max(l.used, at + n);
     bool changed = false;
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+#ifdef __SSE2__
+    // Four cells at a time, as put_cells does: all stored, and those that held something else marked.
+    const __m128i attr = _mm_set1_epi32(int(attr_bits)), vf = _mm_set1_epi32(int(f)), vb = _mm_set1_epi32(int(b));
+    const __m128i ve = _mm_set1_epi16(short(e)), zero = _mm_setzero_si128();
+    for (; i + 4 <= n; i += 4) {
+        uint32_t four;
+        std::memcpy(&four, bytes + i, 4);
+        const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(four)), zero), zero);
+        const __m128i v = _mm_or_si128(wide, attr);
+        auto* c4 = reinterpret_cast<__m128i*>(cells + i);
+        auto* f4 = reinterpret_cast<__m128i*>(fg + i);
+        auto* b4 = reinterpret_cast<__m128i*>(bg + i);
+        auto* e4 = reinterpret_cast<__m128i*>(extra + i);
+        const __m128i same_extra = _mm_cmpeq_epi16(_mm_loadl_epi64(e4), ve);
+        const __m128i same = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(c4), v), _mm_cmpeq_epi32(_mm_loadu_si128(f4), vf)),
+            _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(b4), vb), _mm_unpacklo_epi16(same_extra, same_extra)));
+        const int kept = _mm_movemask_ps(_mm_castsi128_ps(same));
+        if (kept == 0xF) continue;
+        _mm_storeu_si128(c4, v);
+        _mm_storeu_si128(f4, vf);
+        _mm_storeu_si128(b4, vb);
+        _mm_storel_epi64(e4, ve);
+        for (int j = 0; j < 4; ++j)
+            if (!(kept >> j & 1)) marks[i + j] = mark_repaint;
+        changed = true;
+    }
+#endif
+    for (; i < n; ++i) {
         const uint32_t v = attr_bits | bytes[i];
         if (cells[i] != v || fg[i] != f || bg[i] != b || extra[i] != e) {
             cells[i] = v;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 #include <vector>
 
 #include "terminal/history.h"
@@ -91,7 +92,8 @@ struct cell_pen : cell_colours {
 
 // n cell words (a multiple of 4) set to c, four at a time so that the compiler vectorises it (std::fill here was
 // not, inlined).
-inline void fill_words(uint32_t* cells, int n, uint32_t c) {
+template <class T>
+inline void fill_words(T* cells, int n, std::type_identity_t<T> c) {
     for (int i = 0; i < n; i += 4)
         for (int k = 0; k < 4; ++k) cells[i + k] = c;
 }
@@ -246,7 +248,7 @@ public:
     // The same with the row's line already at hand (l is line(row)).
     void put_run(ring_line& l, int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
         if (l.coloured || !pen_.plain()) {
-            put_run_coloured(row, column, bytes, n, attr_bits);
+            put_run_coloured(l, row, column, bytes, n, attr_bits);
             return;
         }
         l.used = std::max(l.used, column - 1 + n);
@@ -350,7 +352,7 @@ private:
             l.used = c == cell_blank ? 0 : width();
         }
     }
-    void put_run_coloured(int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
+    void put_run_coloured(ring_line& l, int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits);
     // Cells left..right of src_row onto the same cells of dst_row.
     void copy_cells(int dst_row, int src_row, int left, int right);
     void set_line_attr(int row, uint32_t a);

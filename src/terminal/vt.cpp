@@ -338,6 +338,16 @@ size_t vt::feed(const uint8_t* data, size_t n) {
                 i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
                 continue;
             }
+            if ((c == '\r' || c == '\n') && !(utf8 && utf8_.pending())) {
+                // The commonest controls, taken here instead of through feed_byte and ground.
+                last_printed_ = 0;
+                if (c == '\n')
+                    line_feed();
+                else
+                    carriage_return();
+                ++i;
+                continue;
+            }
             if (c == ESC && !utf8_.pending()) {
                 if (const size_t k = whole_csi(data + i, n - i)) {
                     i += k;
@@ -374,14 +384,12 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     const bool colon = options_.sgr == sgr_profile::xterm;
     // The parameters are parsed on the way, as parse_csi_params would parse the same characters.
     csi_param_builder b(params_);
-    int len = 0;
+    const size_t start = i;
     for (; i < n; ++i) {
         const uint8_t c = p[i];
         if (c >= '0' && c <= '9') {
-            if (++len >= limit) return 0;
             b.digit(char(c));
         } else if (c == ';' || (c == ':' && colon)) {
-            if (++len >= limit) return 0;
             b.separate(char(c));
         } else if (c >= 0x40 && c <= 0x7E) {
             break;
@@ -389,7 +397,8 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
             return 0;
         }
     }
-    if (i >= n) return 0;
+    // Every character before the final was a parameter character: the length is checked once, at the end.
+    if (i >= n || i - start >= size_t(limit)) return 0;
     b.finish();
     flag_question_ = question;
     flag_greater_ = greater;
@@ -675,10 +684,7 @@ void vt::ground(uint8_t c) {
         clamp_column();
         break;
     case 0x0A: line_feed(); break;
-    case 0x0D:
-        col_ = line_start();
-        clamp_column();
-        break;
+    case 0x0D: carriage_return(); break;
     case 0x0E:
         invoked_ = 1;
         active_set_ = g1_;
@@ -1616,20 +1622,23 @@ size_t vt::csi_row_of(uint8_t c, uint16_t present) {
     return rows;
 }
 
+// The rows for no marker and for '?' alone, the usual ones, looked up once at start-up (a function's static would
+// test its guard on every sequence).
+const vt::csi_row_table vt::plain_rows = rows_for(0);
+const vt::csi_row_table vt::question_rows = rows_for(csi_question);
+
+vt::csi_row_table vt::rows_for(uint16_t markers) {
+    static_assert(std::size(csi_rows) < 256, "row numbers are kept in a byte");
+    csi_row_table t;
+    for (size_t f = 0; f < t.size(); ++f) t[f] = uint8_t(csi_row_of(uint8_t(f), markers));
+    return t;
+}
+
 void vt::csi_dispatch(uint8_t c, uint16_t present) {
     if (params_.sub && c != 'm') {  // sub-parameters mean nothing to other finals
         last_printed_ = 0;
         return;
     }
-    // The rows for no marker and for '?' alone, the usual ones, looked up once.
-    using row_table = std::array<uint8_t, 128>;
-    static const auto rows_for = [](uint16_t markers) {
-        row_table t;
-        for (size_t f = 0; f < t.size(); ++f) t[f] = uint8_t(csi_row_of(uint8_t(f), markers));
-        return t;
-    };
-    static const row_table plain_rows = rows_for(0), question_rows = rows_for(csi_question);
-    static_assert(std::size(csi_rows) < 256, "row numbers are kept in a byte");
     if (c != 'b') last_printed_ = 0;
     if (c >= plain_rows.size()) return;
     const size_t i = present == 0 ? plain_rows[c] : present == csi_question ? question_rows[c] : csi_row_of(c, present);

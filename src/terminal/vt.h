@@ -257,6 +257,9 @@ private:
     };
     static const csi_row csi_rows[];
     static size_t csi_row_of(uint8_t c, uint16_t present);
+    using csi_row_table = std::array<uint8_t, 128>;  // final -> row of csi_rows
+    static csi_row_table rows_for(uint16_t markers);
+    static const csi_row_table plain_rows, question_rows;
     void csi_insert_chars(uint8_t c);
     void csi_cursor_move(uint8_t c);
     void csi_cursor_position(uint8_t c);
@@ -328,6 +331,10 @@ private:
     // The first parameter as a count: 0 and missing mean 1.
     int count_param() const { return params_.value[0] == 0 ? 1 : params_.value[0]; }
     void line_feed();
+    void carriage_return() {
+        col_ = line_start();
+        clamp_column();
+    }
     void reverse_index();
     int left() const { return lr_mode_ ? left_ : 1; }
     int right() const { return lr_mode_ ? right_ : ring_.columns(); }

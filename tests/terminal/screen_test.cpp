@@ -314,4 +314,77 @@ TEST(PutCells, MatchesTheCellByCellRule) {
                     }
 }
 
+// put_run with colours (a coloured pen, or plain text over a coloured line) against put_cell on each cell: every
+// start and length around the four-cell steps, lines where every, every other, all but every fifth or no cell
+// already holds the byte, attribute bits and colours.
+TEST(PutRun, ColouredMatchesTheCellByCellRule) {
+    auto run = std::make_unique<screen_ring>(), single = std::make_unique<screen_ring>();
+    const cell_colours plain{0, 0, 0}, red_on_blue{0x1000001, 0x1000004, 0}, green_on_blue{0x1000002, 0x1000004, 0},
+        underlined{0, 0, 0x8};
+    const cell_colours all[] = {plain, red_on_blue, green_on_blue, underlined};
+    uint8_t bytes[32];
+    for (int i = 0; i < 32; ++i) bytes[i] = uint8_t('A' + i);
+    for (const cell_colours& k : all)
+        for (const cell_colours& other : all)
+            for (int same_every : {1, 2, 3, 0, -5})
+                for (int first = 1; first <= 5; ++first)
+                    for (int n = 0; n <= 13; ++n) {
+                        cell_pen pen;
+                        static_cast<cell_colours&>(pen) = k;
+                        pen.attr = cell_bold;
+                        for (screen_ring* r : {run.get(), single.get()}) {
+                            r->fill_line(1, ' ', true);
+                            for (int c = 1; c <= 24; ++c) {
+                                const bool same = same_every > 0   ? c % same_every == 0
+                                                  : same_every < 0 ? c % -same_every != 0
+                                                                   : false;
+                                const uint32_t byte = c >= first && c - first < 32 ? bytes[c - first] : 'z';
+                                r->put_cell(same ? (cell_bold | byte) : (cell_underline | byte), 1, c,
+                                            same ? k : other);
+                            }
+                            r->clear_marks();
+                            for (int c = 1; c <= 24; c += 5) r->cell_mark(1, c) = mark_selected;
+                            r->set_pen(pen);
+                        }
+                        run->put_run(1, first, bytes, n, cell_bold);
+                        for (int i = 0; i < n; ++i) single->put_cell(cell_bold | bytes[i], 1, first + i);
+                        const auto where = ::testing::Message() << "first " << first << " n " << n << " every "
+                                                                << same_every << " fg " << k.fg << " extra " << k.extra
+                                                                << " other fg " << other.fg << " extra " << other.extra;
+                        EXPECT_EQ(run->row_marked(1), single->row_marked(1)) << where;
+                        if (n > 0) EXPECT_EQ(run->line(1).coloured, single->line(1).coloured) << where;
+                        for (int c = 1; c <= 24; ++c) {
+                            EXPECT_EQ(run->line(1).cell(c), single->line(1).cell(c)) << where << " column " << c;
+                            EXPECT_EQ(run->line(1).colours(c), single->line(1).colours(c)) << where << " column " << c;
+                            EXPECT_EQ(run->cell_mark(1, c), single->cell_mark(1, c)) << where << " column " << c;
+                        }
+                    }
+}
+
+// A whole line erased with background colour erase on takes the pen's background in every cell of its width, as
+// put_cells over the width gives it; with it off the colours go.
+TEST(FillLine, BackgroundEraseMatchesPutCells) {
+    for (const bool bce : {true, false})
+        for (const uint32_t bg : {0u, 0x5u, 0x1000004u}) {
+            auto fill = std::make_unique<screen_ring>(), cells = std::make_unique<screen_ring>();
+            for (screen_ring* r : {fill.get(), cells.get()}) {
+                r->set_background_colour_erase(bce);
+                cell_pen pen;
+                pen.fg = 0x1000002;
+                pen.extra = extra_italic;
+                r->set_pen(pen);
+                for (int c = 1; c <= r->width(); c += 3) r->put_char('x', 1, c);
+                pen.bg = bg;
+                r->set_pen(pen);
+            }
+            fill->fill_line(1, ' ', false);
+            cells->put_cells(1, 1, cells->width(), cell_blank, cells->erase_pen());
+            for (int c = 1; c <= fill->width(); ++c) {
+                EXPECT_EQ(fill->line(1).cell(c), cells->line(1).cell(c)) << bce << " " << bg << " column " << c;
+                EXPECT_EQ(fill->line(1).colours(c), cells->line(1).colours(c)) << bce << " " << bg << " column " << c;
+            }
+            EXPECT_EQ(fill->line(1).coloured != 0, bce && bg != 0) << bce << " " << bg;
+        }
+}
+
 }  // namespace
