@@ -6,6 +6,8 @@
 
 namespace crypto::mlkem768 {
 
+// pk is FIPS 203's encapsulation key (t encoded in 12 bits per coefficient, then rho); sk its decapsulation key
+// (the secret vector, pk, SHA3-256 of pk, z), so sk holds everything decaps needs.
 inline constexpr std::size_t public_key_size = 1184, secret_key_size = 2400, ciphertext_size = 1088,
                              shared_secret_size = 32;
 
