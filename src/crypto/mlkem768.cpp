@@ -192,10 +192,12 @@ void decode_decompress(const std::uint8_t* in, poly& f) {
 
 // ---- Hashes from libcrypto.
 
-[[noreturn]] void hash_failed() {
-    std::fprintf(stderr, "fatal: libcrypto could not compute SHA-3 for ML-KEM\n");
+[[noreturn]] void fatal(const char* why) {
+    std::fprintf(stderr, "fatal: ML-KEM: %s\n", why);
     std::abort();
 }
+
+[[noreturn]] void hash_failed() { fatal("libcrypto could not compute SHA-3"); }
 
 const EVP_MD* sha3_256() {
     static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA3-256", nullptr);
@@ -273,7 +275,7 @@ void sample_ntt(hasher& h, const std::uint8_t rho[32], std::uint8_t j, std::uint
     if (parse_uniform(buf, sizeof buf, f)) return;
     std::uint8_t more[retry_blocks * shake128_rate];
     h.run(shake128(), {{rho, 32}, {ji, 2}}, more, sizeof more);
-    if (!parse_uniform(more, sizeof more, f)) hash_failed();
+    if (!parse_uniform(more, sizeof more, f)) fatal("too few samples below q in 16 blocks of SHAKE128");
 }
 
 // a[i][j] = SampleNTT(rho || j || i).
