@@ -323,7 +323,8 @@ private:
         if (!row) return true;
         lower_in_place(keyword);
         if (end >= line.size()) return fail(f, "no argument after keyword \"" + keyword + "\"");
-        if (!split_arguments(line.substr(end), args_, count_)) return fail(f, "invalid quotes");
+        rest_ = line.substr(end);
+        if (!split_arguments(rest_, args_, count_)) return fail(f, "invalid quotes");
         return apply(row->id, keyword, f, active);
     }
 
@@ -390,8 +391,13 @@ private:
             return fail(f, "unsupported option \"" + a[0] + "\"");
         }
         case kw::proxy_jump: {
-            if (!one_argument(keyword, f)) return false;
-            if (active && !out_.proxy_jump) out_.proxy_jump = equal_nocase(a[0], "none") ? std::string() : a[0];
+            // ssh takes the rest of the line as it stands, quotes and all, up to any '#'; only a line that says
+            // just `none` means none.
+            if (count_ == 0) return fail(f, "missing argument to \"" + keyword + "\"");
+            std::string_view jump = rest_.substr(0, rest_.find('#'));
+            while (!jump.empty() && is_blank_or_eol(jump.back())) jump.remove_suffix(1);
+            if (active && !out_.proxy_jump)
+                out_.proxy_jump = equal_nocase(rest_, "none") ? std::string() : std::string(jump);
             return true;
         }
         case kw::identity_file: return add_key_file(keyword, f, active, identity, "identity");
@@ -466,9 +472,19 @@ private:
         for (std::size_t i = 0; i < count_; ++i)
             if (args_[i].empty()) return fail(f, "missing argument to \"" + keyword + "\"");
         if (!active) return true;
-        if (list.size() == lim::max_list_entries) return fail(f, "too many forwardings");
         std::string v = args_[0];
         for (std::size_t i = 1; i < count_; ++i) (v += ' ') += args_[i];
+        // ssh drops a forward it already has; brackets around an address do not make it another.
+        auto plain = [](std::string_view t) {
+            std::string out;
+            for (char c : t)
+                if (c != '[' && c != ']') out.push_back(c);
+            return out;
+        };
+        const std::string key = plain(v);
+        for (const std::string& e : list)
+            if (plain(e) == key) return true;
+        if (list.size() == lim::max_list_entries) return fail(f, "too many forwardings");
         list.push_back(std::move(v));
         return true;
     }
@@ -551,6 +567,7 @@ private:
     std::vector<std::string>* hosts_;
     std::vector<std::string> args_;  // reused line after line
     std::size_t count_ = 0;
+    std::string_view rest_;  // the line after the keyword, for ProxyJump
     int files_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -186,10 +187,10 @@ TEST(ssh_config_test, TokensAndLists) {
          "identityfile /k/me_22_web_ali\ncertificatefile /home/me/c_ali\nhostkeyalias ali\n"},
         {"~user is left as written", {{user_file, "IdentityFile ~other/k\n"}}, "a", "identityfile ~other/k\n"},
         {"lists accumulate, repeats dropped",
-         {{user_file,
-           "Host a\n  IdentityFile /k1\n  LocalForward 8080 localhost:80\n  SendEnv LANG LC_*\n"
-           "Host *\n  IdentityFile /k2\n  IdentityFile /k1\n  LocalForward 8081 [::1]:81\n"
-           "  RemoteForward 9000\n  RemoteForward 9001 h:22\n  DynamicForward 1080\n  SendEnv -LC_* TERM_X\n"}},
+         {{user_file, "Host a\n  IdentityFile /k1\n  LocalForward 8080 localhost:80\n  SendEnv LANG LC_*\n"
+                      "Host *\n  IdentityFile /k2\n  IdentityFile /k1\n  LocalForward 8081 [::1]:81\n"
+                      "  RemoteForward 9000\n  RemoteForward 9001 h:22\n  DynamicForward 1080\n  SendEnv -LC_* TERM_X\n"
+                      "  LocalForward 8080 [localhost]:80\n  RemoteForward 9000\n  DynamicForward 1080\n"}},
          "a",
          "identityfile /k1\nidentityfile /k2\nlocalforward 8080 localhost:80\nlocalforward 8081 [::1]:81\n"
          "remoteforward 9000\nremoteforward 9001 h:22\ndynamicforward 1080\nsendenv LANG\nsendenv TERM_X\n"},
@@ -201,7 +202,12 @@ TEST(ssh_config_test, TokensAndLists) {
          {{user_file, "User \"two words\"\nIdentityFile \"/p/with space\"\nHostKeyAlias a\\ b\nProxyJump 'x y'z\n"
                       "SendEnv \"A\\\"B\"\n"}},
          "a",
-         "user two words\nidentityfile /p/with space\nproxyjump x yz\nhostkeyalias a b\nsendenv A\"B\n"},
+         "user two words\nidentityfile /p/with space\nproxyjump 'x y'z\nhostkeyalias a b\nsendenv A\"B\n"},
+        {"ProxyJump is the rest of the line",
+         {{user_file, "ProxyJump a@b:2,\"c\" # note\n"}},
+         "a",
+         "proxyjump a@b:2,\"c\"\n"},
+        {"none with a comment is a host", {{user_file, "ProxyJump none # note\n"}}, "a", "proxyjump none\n"},
         {"none",
          {{user_file, "ProxyJump none\nProxyJump j\nConnectTimeout none\nConnectTimeout 5\n"}},
          "a",
@@ -487,6 +493,65 @@ std::multimap<std::string, std::string> as_ssh_prints(const ssh_host_config& c, 
     return v;
 }
 
+const std::set<std::string> compared_keywords = {"hostname",
+                                                 "user",
+                                                 "port",
+                                                 "identityfile",
+                                                 "certificatefile",
+                                                 "identitiesonly",
+                                                 "proxyjump",
+                                                 "forwardagent",
+                                                 "localforward",
+                                                 "remoteforward",
+                                                 "dynamicforward",
+                                                 "serveraliveinterval",
+                                                 "serveralivecountmax",
+                                                 "connecttimeout",
+                                                 "hostkeyalias",
+                                                 "userknownhostsfile",
+                                                 "stricthostkeychecking",
+                                                 "sendenv"};
+
+std::optional<ssh_peer> local_peer() {
+    if (std::system("ssh -V >/dev/null 2>&1") != 0) return std::nullopt;
+    const passwd* pw = ::getpwuid(::getuid());
+    if (!pw) return std::nullopt;
+    ssh_peer me{pw->pw_name, pw->pw_dir, ""};
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    me.local_host = host;
+    return me;
+}
+
+// ssh reads ~ from the password entry, as `me.home`; HOME points at the temporary folder meanwhile.
+ssh_config_sources peer_sources(const std::string& file, const ssh_peer& me) {
+    ssh_config_sources src;
+    src.user_file = file;
+    src.home = me.home;
+    src.local_host = me.local_host;
+    src.io = real_ssh_config_io();
+    return src;
+}
+
+// Compares one resolution with ssh's; the number of values compared (0 when both refused the file).
+int compare_with_ssh(const ssh_config_sources& src, const std::string& alias, const ssh_peer& me) {
+    SCOPED_TRACE(alias);
+    const ssh_host_config ours = resolve(alias, me.user, src);
+    const auto theirs = ssh_g(src.user_file, alias);
+    EXPECT_EQ(theirs.has_value(), ours.diagnostics.empty()) << dump(ours);
+    if (!theirs || !ours.diagnostics.empty()) return 0;
+    std::multimap<std::string, std::string> expected;
+    for (const auto& [k, v] : *theirs) {
+        if (!compared_keywords.count(k)) continue;
+        if (k == "identityfile" && ours.identity_files.empty()) continue;  // ssh's default keys
+        expected.emplace(k, k.ends_with("forward") ? plain_forward(v) : v);
+    }
+    std::multimap<std::string, std::string> got;
+    for (const auto& [k, v] : as_ssh_prints(ours, me)) got.emplace(k, k.ends_with("forward") ? plain_forward(v) : v);
+    EXPECT_EQ(got, expected);
+    return static_cast<int>(expected.size());
+}
+
 struct differential_row {
     const char* name;
     file_map files;  // relative to the temporary folder; "config" is the one given to -F; @DIR@ is the folder
@@ -494,14 +559,8 @@ struct differential_row {
 };
 
 TEST(ssh_config_test, AgreesWithOpenSsh) {
-    if (std::system("ssh -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ssh client";
-    const passwd* pw = ::getpwuid(::getuid());
-    ASSERT_NE(pw, nullptr);
-    ssh_peer me{pw->pw_name, pw->pw_dir, ""};
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
-    me.local_host = host;
-
+    const std::optional<ssh_peer> me = local_peer();
+    if (!me) GTEST_SKIP() << "no ssh client";
     const std::vector<differential_row> rows = {
         {"blocks, first wins, negation",
          {{"config", "Host web db? !db9\n  User alice\n  Port 2200\n  HostName %h.Example.org\nHost db9\n  User nine\n"
@@ -546,24 +605,6 @@ TEST(ssh_config_test, AgreesWithOpenSsh) {
         {"Match all and more", {{"config", "Match all host x\n"}}, {"a"}},
         {"self-inclusion", {{"config", "Include @DIR@/config\n"}}, {"a"}},
     };
-    const std::set<std::string> compared = {"hostname",
-                                            "user",
-                                            "port",
-                                            "identityfile",
-                                            "certificatefile",
-                                            "identitiesonly",
-                                            "proxyjump",
-                                            "forwardagent",
-                                            "localforward",
-                                            "remoteforward",
-                                            "dynamicforward",
-                                            "serveraliveinterval",
-                                            "serveralivecountmax",
-                                            "connecttimeout",
-                                            "hostkeyalias",
-                                            "userknownhostsfile",
-                                            "stricthostkeychecking",
-                                            "sendenv"};
     int compared_values = 0;
     for (const differential_row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -574,31 +615,92 @@ TEST(ssh_config_test, AgreesWithOpenSsh) {
             for (std::size_t at; (at = t.find("@DIR@")) != std::string::npos;) t.replace(at, 5, dir.path());
             dir.write(name, t);
         }
-        ssh_config_sources src;
-        src.user_file = dir.path() + "/config";
-        src.home = me.home;
-        src.local_host = me.local_host;
-        src.io = real_ssh_config_io();
-        for (const char* alias : row.aliases) {
-            SCOPED_TRACE(alias);
-            const ssh_host_config ours = resolve(alias, me.user, src);
-            const auto theirs = ssh_g(src.user_file, alias);
-            ASSERT_EQ(theirs.has_value(), ours.diagnostics.empty()) << dump(ours);
-            if (!theirs) continue;
-            std::multimap<std::string, std::string> expected;
-            for (const auto& [k, v] : *theirs) {
-                if (!compared.count(k)) continue;
-                if (k == "identityfile" && ours.identity_files.empty()) continue;  // ssh's default keys
-                expected.emplace(k, k.ends_with("forward") ? plain_forward(v) : v);
-            }
-            std::multimap<std::string, std::string> got;
-            for (const auto& [k, v] : as_ssh_prints(ours, me))
-                got.emplace(k, k.ends_with("forward") ? plain_forward(v) : v);
-            EXPECT_EQ(got, expected);
-            compared_values += static_cast<int>(expected.size());
-        }
+        for (const char* alias : row.aliases)
+            compared_values += compare_with_ssh(peer_sources(dir.path() + "/config", *me), alias, *me);
     }
     EXPECT_GT(compared_values, 150);  // the rows above give 176
 }
 
+// Configurations drawn from a fixed seed: keyword spellings, separators, values good and bad, blocks and
+// comments, each resolved for several aliases by both readers.
+TEST(ssh_config_test, AgreesWithOpenSshOnGeneratedConfigs) {
+    const std::optional<ssh_peer> me = local_peer();
+    if (!me) GTEST_SKIP() << "no ssh client";
+    const std::vector<std::pair<const char*, std::vector<const char*>>> lines = {
+        {"Host", {"web", "db?", "*", "* !db1", "w*", "db1 web", "!web *", "\"web\""}},
+        // Only criteria ssh finds false too: this reader skips every Match block but `all`.
+        {"Match", {"all", "!all", "host nomatch", "originalhost nomatch"}},
+        {"HostName", {"h1", "%h.x", "Real-%h", "%%h"}},
+        {"User", {"u1", "\"a b\"", "u\\ 2", "'q'"}},
+        {"Port", {"22", "2022", "65535", "022"}},
+        {"IdentityFile", {"/k1", "/k2", "\"/k 3\""}},
+        {"CertificateFile", {"/c1", "/c2"}},
+        {"UserKnownHostsFile", {"~/kh_%h", "/a /b", "%d/x_%n_%p", "/k_%r_%u"}},
+        {"ServerAliveInterval", {"10", "1m", "none", "1h2m3s"}},
+        {"ServerAliveCountMax", {"0", "7", "2147483647"}},
+        {"ConnectTimeout", {"none", "30", "1h", "0"}},
+        {"StrictHostKeyChecking", {"yes", "no", "ask", "accept-new", "off", "TRUE"}},
+        {"ProxyJump", {"none", "a@b", "j1,j2:2", "NONE", "'q'", "a#b"}},
+        {"ForwardAgent", {"yes", "no", "No"}},
+        {"IdentitiesOnly", {"yes", "no"}},
+        {"HostKeyAlias", {"k1", "k2"}},
+        {"LocalForward", {"8080 localhost:80", "127.0.0.1:8081 h:81"}},
+        {"RemoteForward", {"9000", "9001 h:22"}},
+        {"DynamicForward", {"1080", "127.0.0.1:1081"}},
+        {"SendEnv", {"LANG LC_*", "-LC_*", "TERM_X", "-*"}},
+    };
+    const std::pair<const char*, const char*> refused_lines[] = {
+        {"Port", "0"},
+        {"Port", "x"},
+        {"Port", "65536"},
+        {"User", "\"open"},
+        {"HostName", "a b"},
+        {"ServerAliveInterval", "5x"},
+        {"ServerAliveCountMax", "-1"},
+        {"ServerAliveCountMax", "2147483648"},
+        {"StrictHostKeyChecking", "maybe"},
+        {"IdentitiesOnly", "maybe"},
+        {"LocalForward", "8080"},
+        {"SendEnv", "A=B"},
+        {"Match", "all host x"},
+        {"Match", "colour x"},
+    };
+    const char* const separators[] = {" ", "=", " = ", "\t", "  =\t"};
+    const char* const aliases[] = {"web", "db1", "db2", "other"};
+    std::mt19937 random(20261209);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    int compared_values = 0, refused = 0;
+    for (int round = 0; round < 80; ++round) {
+        std::string text;
+        const std::size_t count = 3 + pick(10);
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto& [keyword, values] = lines[pick(lines.size())];
+            std::string k = keyword;
+            std::string value = values[pick(values.size())];
+            if (pick(30) == 0) {
+                const auto& [bad_keyword, bad_value] = refused_lines[pick(std::size(refused_lines))];
+                k = bad_keyword;
+                value = bad_value;
+            }
+            if (pick(4) == 0)
+                for (char& c : k) c = static_cast<char>(pick(2) ? std::toupper(c) : std::tolower(c));
+            text += std::string(pick(3) == 0 ? "  " : "") + k + separators[pick(std::size(separators))] + value +
+                    (pick(6) == 0 ? " # note\n" : "\n");
+        }
+        SCOPED_TRACE(text);
+        temp_dir dir;
+        test_support::scoped_home home(dir.path());
+        dir.write("config", text);
+        for (const char* alias : aliases) {
+            const int n = compare_with_ssh(peer_sources(dir.path() + "/config", *me), alias, *me);
+            compared_values += n;
+            refused += n == 0;
+        }
+    }
+    RecordProperty("values_compared", compared_values);
+    RecordProperty("resolutions_refused", refused);
+    // Both kinds occur: configurations both readers take, and ones both refuse.
+    EXPECT_GT(compared_values, 1000);
+    EXPECT_GT(refused, 20);
+}
 }  // namespace
