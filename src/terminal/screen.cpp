@@ -371,10 +371,13 @@ void screen_ring::put_cells(int row, int first, int last, uint32_t value, const 
     ring_line& l = line(row);
     uint8_t* marks = marks_of(row);
     bool changed = false;
-    if (value != cell_blank || !k.plain())
+    if (value != cell_blank || !k.plain()) {
         l.used = std::max(l.used, last);
-    else if (last >= l.used)
-        l.used = std::min(l.used, first - 1);  // an erase to the line's end
+    } else {
+        // The cells from `used` on hold plain blanks already.
+        last = std::min(last, l.used);
+        if (last >= l.used) l.used = std::min(l.used, first - 1);  // an erase to the line's end
+    }
     if (!l.coloured && k.plain()) {
         int i = first - 1;
 #ifdef __SSE2__

@@ -406,6 +406,13 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     flag_other_ = 0;
     len_ = 0;
     state_ = st_ground;
+    if (p[i] == 'm' && !question && !greater) {
+        // SGR, most sequences curses programs send: csi_dispatch's row without the lookup.
+        last_printed_ = 0;
+        csi_sgr('m');
+        clamp_column();
+        return i + 1;
+    }
     csi_dispatch(p[i], uint16_t(question ? csi_question : greater ? csi_greater : 0));
     return i + 1;
 }

@@ -314,6 +314,37 @@ TEST(PutCells, MatchesTheCellByCellRule) {
                     }
 }
 
+// An erase with plain blanks over a line written only partway (its `used` bound short of the span's end), plain or
+// coloured: the same cells, colours and marks as put_cell on each cell, and `used` still bounds the written cells.
+TEST(PutCells, EraseBeyondTheWrittenEndMatchesTheCellRule) {
+    auto span = std::make_unique<screen_ring>(), single = std::make_unique<screen_ring>();
+    const cell_colours plain{0, 0, 0}, red_on_blue{0x1000001, 0x1000004, 0};
+    for (const cell_colours& written : {plain, red_on_blue})
+        for (int written_end : {0, 3, 8, 17})
+            for (int first = 1; first <= 10; ++first)
+                for (int last = first - 1; last <= 40; last += 3) {
+                    for (screen_ring* r : {span.get(), single.get()}) {
+                        r->fill_line(1, ' ', true);
+                        for (int c = 1; c <= written_end; ++c) r->put_cell(cell_bold | 'x', 1, c, written);
+                        r->clear_marks();
+                    }
+                    span->put_cells(1, first, last, cell_blank, plain);
+                    for (int c = first; c <= last; ++c) single->put_cell(cell_blank, 1, c, plain);
+                    const auto where = ::testing::Message() << "written to " << written_end << " first " << first
+                                                            << " last " << last << " fg " << written.fg;
+                    EXPECT_EQ(span->row_marked(1), single->row_marked(1)) << where;
+                    const ring_line& l = span->line(1);
+                    for (int c = 1; c <= span->width(); ++c) {
+                        EXPECT_EQ(l.cell(c), single->line(1).cell(c)) << where << " column " << c;
+                        EXPECT_EQ(l.colours(c), single->line(1).colours(c)) << where << " column " << c;
+                        EXPECT_EQ(span->cell_mark(1, c), single->cell_mark(1, c)) << where << " column " << c;
+                        if (c > l.used) {
+                            EXPECT_TRUE(l.cell(c) == cell_blank && l.colours(c).plain()) << where << " " << c;
+                        }
+                    }
+                }
+}
+
 // put_run with colours (a coloured pen, or plain text over a coloured line) against put_cell on each cell: every
 // start and length around the four-cell steps, lines where every, every other, all but every fifth or no cell
 // already holds the byte, attribute bits and colours.
@@ -352,7 +383,9 @@ TEST(PutRun, ColouredMatchesTheCellByCellRule) {
                                                                 << same_every << " fg " << k.fg << " extra " << k.extra
                                                                 << " other fg " << other.fg << " extra " << other.extra;
                         EXPECT_EQ(run->row_marked(1), single->row_marked(1)) << where;
-                        if (n > 0) EXPECT_EQ(run->line(1).coloured, single->line(1).coloured) << where;
+                        if (n > 0) {
+                            EXPECT_EQ(run->line(1).coloured, single->line(1).coloured) << where;
+                        }
                         for (int c = 1; c <= 24; ++c) {
                             EXPECT_EQ(run->line(1).cell(c), single->line(1).cell(c)) << where << " column " << c;
                             EXPECT_EQ(run->line(1).colours(c), single->line(1).colours(c)) << where << " column " << c;
