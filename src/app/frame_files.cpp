@@ -82,7 +82,8 @@ void register_file_commands(CMainFrame& f) {
             if (temp.isEmpty()) temp = QDir::tempPath();
             // The mail program may fail after starting (no mail client configured): that is told too.
             const QString path = capture::mail_screen(
-                screen, temp, QTime::currentTime(), mailer, [&f](const QString& program, const QStringList& args) {
+                screen, f.view().term().utf8, temp, QTime::currentTime(), mailer,
+                [&f](const QString& program, const QStringList& args) {
                     const QString file = args.value(args.size() - 1);
                     launch::start(program, args, [&f, file](const QString& why) {
                         f.ui().message_box(QStringLiteral("The screen could not be handed to the mail program (%1).\n"
@@ -101,6 +102,7 @@ void register_file_commands(CMainFrame& f) {
         const vt& term = f.terminal();
         printing::ring_screen screen(term.ring(), &term);
         printing::print_font font = settings_print_font();
+        font.utf8 = f.view().term().utf8;
         print_screen::run(&f, f.ui(), state->printer(), s.askprint != 0, screen, font, {s.x_margin, s.y_margin});
     });
 

@@ -30,10 +30,10 @@ struct dialog_prompts final : ssh::ssh_prompts {
     ~dialog_prompts() override { crypto::wipe(typed_password); }
     // `s` is the connection's own record. What the user types is also the settings' (saved with the "Remember"
     // box); the password stays in the settings only when remembered, as the engines leave it.
-    bool sign_on(Settings& s) override { return ask(s, false); }
+    bool sign_on(ssh_profile& s) override { return ask(s, false); }
     // The negotiated mode's dialog: the name is the one already sent; only the password is asked.
-    bool password(Settings& s) override { return ask(s, true); }
-    bool ask(Settings& s, bool password_only) {
+    bool password(ssh_profile& s) override { return ask(s, true); }
+    bool ask(ssh_profile& s, bool password_only) {
         if (std::exchange(reuse_once, false) && !typed_password.empty() && !typed_user.empty() &&
             (!password_only || typed_user == s.ssh_user)) {
             s.ssh_user = typed_user;
@@ -125,7 +125,7 @@ void CMainFrame::install_ssh_engine() {
     auto* tick = new QTimer(this);
     tick->setInterval(1000);
     connect(tick, &QTimer::timeout, this, [this, seconds = 0]() mutable {
-        const int every = settings().ssh_keepalive;
+        const int every = view_->link().profile().ssh.ssh_keepalive;
         if (every <= 0 || !view_->connected()) {
             seconds = 0;
             return;

@@ -34,7 +34,7 @@ public:
     // through (it waits for the shell's channel), so asking a little early only waits.
     bool usable() {
         connection& link = f_.view().link();
-        const connection_options* o = link.last_options();
+        const connection_profile* o = link.last_target();
         return f_.connected() && o && o->protocol == TransportKind::Ssh2 && link.ssh() &&
                link.ssh()->ssh2_keys_active();
     }

@@ -453,7 +453,12 @@ void CMainFrame::install_builtin_commands() {
     set_command(
         cmd::ctrl_cv, [&s, toggle] { toggle(s.use_cv); }, {}, flag([&s] { return s.use_cv; }));
     set_command(
-        cmd::local_echo, [&s, toggle] { toggle(s.local_echo); }, {}, flag([&s] { return s.local_echo; }));
+        cmd::local_echo,
+        [&s, &v] {
+            s.local_echo = v.term().local_echo ? 0 : 1;
+            v.settings_changed();
+        },
+        {}, [&v] { return v.term().local_echo; });
     set_command(
         cmd::host_echo,
         [&s, &v, toggle] {
@@ -464,7 +469,12 @@ void CMainFrame::install_builtin_commands() {
     set_command(
         cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
     set_command(
-        cmd::visual_bell, [&s, toggle] { toggle(s.visual_bell); }, {}, flag([&s] { return s.visual_bell; }));
+        cmd::visual_bell,
+        [&s, &v, toggle] {
+            toggle(s.visual_bell);
+            v.settings_changed();
+        },
+        {}, flag([&s] { return s.visual_bell; }));
     set_command(
         cmd::raw_aux_print, [&s, toggle] { toggle(s.rawprint); }, {}, flag([&s] { return s.rawprint; }));
     set_command(
@@ -706,7 +716,7 @@ void CMainFrame::session_ended() {
     }
     if (end.by_user) {
         cancel_auto_reconnect();
-    } else if (auto_attempt_ || (settings().auto_reconnect != 0 && end.unexpected)) {
+    } else if (auto_attempt_ || (view_->link().profile().auto_reconnect && end.unexpected)) {
         // An attempt of the automatic reconnect that failed waits longer before the next; a session that was lost
         // starts the waits from the first.
         if (!auto_attempt_) retry_attempt_ = 0;
@@ -719,10 +729,10 @@ void CMainFrame::session_ended() {
 void CMainFrame::liveness_tick() {
     const session& net = view_->net();
     silence_.tick(net.connected() && !net.setting_up(), net.transport() != TransportKind::Telnet, net.bytes_received(),
-                  net.answer_owed(), settings().ssh_keepalive);
+                  net.answer_owed(), view_->link().profile().ssh.ssh_keepalive);
     watch_progress();
     if (retry_pending_ && !net.busy() && --retry_in_ <= 0) {
-        if (settings().auto_reconnect == 0) {
+        if (!view_->link().profile().auto_reconnect) {
             cancel_auto_reconnect();
         } else {
             reconnect(true);

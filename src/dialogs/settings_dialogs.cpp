@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "config/settings.h"
+#include "session/profile.h"
 #include "dialogs/connect_logic.h"
 
 number_field::number_field(int low, int high, QWidget* parent) : QSpinBox(parent), low_(low), high_(high) {
@@ -257,24 +258,36 @@ void getkey::store() {
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-getssh::getssh(Settings& s, QWidget* parent)
-    : settings_dialog(QStringLiteral("Sign on to the host"), QStringLiteral("signon"), parent), s_(s) {
+getssh::getssh(Settings& s, QWidget* parent) : getssh(s.ssh_user, s.ssh_password, s.ssh_default, parent) {}
+
+getssh::getssh(ssh_profile& s, QWidget* parent) : getssh(s.ssh_user, s.ssh_password, s.ssh_default, parent) {}
+
+getssh::getssh(std::string& user, std::string& password, int& remember, QWidget* parent)
+    : settings_dialog(QStringLiteral("Sign on to the host"), QStringLiteral("signon"), parent),
+      user_(user),
+      password_(password),
+      remember_(remember) {
     add_widget(new QLabel(QStringLiteral("User authentication is required."), this));
-    add_edit(1000, QStringLiteral("Sign on as:"), 40, to_qstring(s.ssh_user));
-    add_edit(1001, QStringLiteral("Password"), 40, to_qstring(s.ssh_password))->setEchoMode(QLineEdit::Password);
-    add_check(1005, QStringLiteral("Remember Username and Password "), s.ssh_default != 0);
+    add_edit(1000, QStringLiteral("Sign on as:"), 40, to_qstring(user));
+    add_edit(1001, QStringLiteral("Password"), 40, to_qstring(password))->setEchoMode(QLineEdit::Password);
+    add_check(1005, QStringLiteral("Remember Username and Password "), remember != 0);
     add_widget(new QLabel(QStringLiteral("(not much security in this option!)"), this));
     finish();
     control<QLineEdit>(1000)->setFocus();
 }
 
 void getssh::store() {
-    s_.ssh_user = to_std(control<QLineEdit>(1000)->text());
-    s_.ssh_password = to_std(control<QLineEdit>(1001)->text());
-    s_.ssh_default = control<QCheckBox>(1005)->isChecked() ? 1 : 0;
+    user_ = to_std(control<QLineEdit>(1000)->text());
+    password_ = to_std(control<QLineEdit>(1001)->text());
+    remember_ = control<QCheckBox>(1005)->isChecked() ? 1 : 0;
 }
 
 bool session_sign_on(Settings& s, QWidget* parent) {
+    getssh dlg(s, parent);
+    return dlg.exec() == QDialog::Accepted;
+}
+
+bool session_sign_on(ssh_profile& s, QWidget* parent) {
     getssh dlg(s, parent);
     return dlg.exec() == QDialog::Accepted;
 }

@@ -6,6 +6,7 @@
 #include "dialogs/dialog_base.h"
 
 struct Settings;
+struct ssh_profile;
 class QListWidget;
 
 // A number field that takes whatever number is typed and refuses one outside low..high when OK is pressed, with a
@@ -120,15 +121,20 @@ class getssh : public settings_dialog {
     Q_OBJECT
 public:
     getssh(Settings& s, QWidget* parent = nullptr);
+    getssh(ssh_profile& s, QWidget* parent = nullptr);
 
 protected:
     void store() override;
 
 private:
-    Settings& s_;
+    getssh(std::string& user, std::string& password, int& remember, QWidget* parent);
+    std::string& user_;
+    std::string& password_;
+    int& remember_;
 };
 
 // Asks for the user name and password of a secure session. On OK `ssh_user`, `ssh_password` and `ssh_default`
 // are stored and the result is true; on Cancel nothing changes and the result is false.
 bool session_sign_on(Settings& s, QWidget* parent = nullptr);
+bool session_sign_on(ssh_profile& s, QWidget* parent = nullptr);
 bool session_sign_on();  // process-wide record, active window as parent

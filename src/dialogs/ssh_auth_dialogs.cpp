@@ -11,7 +11,7 @@
 #include <future>
 #include <thread>
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "dialogs/settings_dialogs.h"
 
 namespace {
@@ -92,7 +92,7 @@ std::vector<std::string> keyboard_interactive_dialog::take() {
     return out;
 }
 
-bool ask_sign_on_password(Settings& s, QWidget* parent) {
+bool ask_sign_on_password(ssh_profile& s, QWidget* parent) {
     const std::string user = s.ssh_user;
     getssh dlg(s, parent);
     dlg.control<QLineEdit>(1000)->setReadOnly(true);

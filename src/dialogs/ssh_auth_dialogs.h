@@ -15,7 +15,7 @@
 #include "ssh/services.h"
 
 class QLineEdit;
-struct Settings;
+struct ssh_profile;
 
 class key_passphrase_dialog : public QDialog {
 public:
@@ -41,7 +41,7 @@ private:
 // The sign-on dialog of the negotiated SSH-2 mode, which asks only for the password: the user name is shown and
 // cannot be edited (it was sent to the host already). On OK the password and remember flag are stored into `s`;
 // its user name stays. False when cancelled.
-bool ask_sign_on_password(Settings& s, QWidget* parent = nullptr);
+bool ask_sign_on_password(ssh_profile& s, QWidget* parent = nullptr);
 std::optional<std::string> ask_key_passphrase(std::string_view key_file, QWidget* parent = nullptr);
 std::optional<std::vector<std::string>> ask_keyboard_interactive(std::string_view name, std::string_view instruction,
                                                                  const std::vector<ssh::kbd_prompt>& prompts,

@@ -6,19 +6,19 @@
 //   connection link(parts);                       // ring and emulator exist from here on
 //   link.enable_ssh(prompts, &resize_timer);      // without it SSH attempts are refused with a message
 //   link.set_ending_listener(f);                  // each ending, pushed once the session has let go of its socket
-//   link.connect(connection_options::from(settings(), host, port));
-//   link.apply(connection_options::from(...))     // the user changed utf8, the terminal type or clipboard writes
-//   link.reconnect(settings())                    // the latest target again; the settings are not touched
+//   link.connect(connection_profile::from(configuration, host, port));
+//   link.apply(connection_profile::from(...))     // the user changed a terminal option while connected
+//   link.reconnect(connection_profile::from(...)) // the latest target again with the configuration's options now
 //   setup timer expiry -> link.net().on_proxy_timer(); resize timer expiry -> link.ssh()->on_resize_timer()
 //
-// The engines still read a whole settings record: the connection keeps its own, copied from the snapshot at each
-// connect with the target written over it, so what a running session reads cannot change under it.
+// The engines and the window read only the connection's profile, rewritten in place at each connect: what a
+// running session reads cannot change under it, and nothing of it reaches the process-wide settings.
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "config/maps.h"
-#include "config/settings.h"
+#include "session/profile.h"
 #include "session/session.h"
 
 class screen_ring;
@@ -28,29 +28,6 @@ namespace ssh {
 class ssh_client;
 struct ssh_prompts;
 }  // namespace ssh
-
-// What one connection is made of, taken when it is made: the target and the terminal's options typed, and the
-// rest of the record for what the engines read (proxy, auto-login, time limits, SSH algorithms and credentials).
-struct connection_options {
-    std::string host;
-    int port = 23;
-    TransportKind protocol = TransportKind::Telnet;
-    std::string user;      // SSH sign-on name
-    std::string key_file;  // SSH-2 private key; empty: the usual files in ~/.ssh
-    std::string termtype = "vt220";
-    std::string answerback = "QUILL_TELNET";
-    bool utf8 = false;
-    bool bell = true;
-    bool clipboard_write = false;
-    bool window_sized = false;  // screen_size 1: the grid follows the window and the host hears it
-    bool host_echo = false;     // the host's Telnet ECHO option switches local echo
-    Settings record;
-
-    // The snapshot of `s` for a connection to host:port.
-    static connection_options from(const Settings& s, std::string host, int port);
-    // The record the engines read: `record` with the typed fields written over it.
-    Settings engine_record() const;
-};
 
 // The outside world as a connection needs it; every part outlives the connection.
 struct connection_parts {
@@ -84,20 +61,25 @@ public:
     // Ends a running session first (its engine says goodbye), then drops the client.
     void disable_ssh();
 
-    // Opens a session to options.host:port with these options; false when it failed at once (the message has
+    // Opens a session to profile.host:port with this profile; false when it failed at once (the message has
     // been shown and the ending pushed). Taken as the target of reconnect() whatever the outcome.
-    bool connect(const connection_options& options);
+    bool connect(const connection_profile& profile);
     // The latest target (host, port, protocol, user, key file) with the rest of `now`: proxy, time limits and the
     // terminal options as they are set today. False when there was none or a session is still busy.
-    bool reconnect(const Settings& now);
+    bool reconnect(const connection_profile& now);
     bool has_target() const { return target_ != nullptr; }
-    const connection_options* last_options() const { return target_.get(); }
+    // The latest target as it was started, without its password.
+    const connection_profile* last_target() const { return target_.get(); }
+    // What the running (or latest) connection reads; before the first connect, the last apply()'s options.
+    const connection_profile& profile() const { return profile_; }
     // Disconnect: ends the session or the attempt being set up. `suppress_exit` false lets `exit` close the program.
     void disconnect(bool suppress_exit = true);
 
     // Options the user may change while connected (the terminal's, whether the grid follows the window, host echo
     // control): the emulator and both engines take them now. The target stays.
-    void apply(const connection_options& options);
+    void apply(const connection_profile& options);
+    // The host or the emulator switched local echo for this connection (Telnet ECHO, SRM).
+    void set_local_echo(bool on) { profile_.terminal.local_echo = on; }
 
     // The terminal's grid for the host: Telnet NAWS and the SSH window messages (screen_size 1); the pty
     // request's width with screen_size 0.
@@ -107,12 +89,12 @@ public:
     void set_ending_listener(std::function<void(const session_ending&)> listener);
 
 private:
-    void apply_terminal(const connection_options& o);
+    void apply_terminal(const terminal_profile& t);
 
     std::unique_ptr<screen_ring> ring_;
     std::unique_ptr<vt> vt_;
-    Settings record_;  // what the session and the SSH client read; rewritten at each connect
+    connection_profile profile_;  // what the session, the SSH client and the window read; rewritten at each connect
     std::unique_ptr<session> session_;
     std::unique_ptr<ssh::ssh_client> ssh_;
-    std::unique_ptr<connection_options> target_;  // its record without the password
+    std::unique_ptr<connection_profile> target_;  // without the password
 };

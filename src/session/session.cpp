@@ -14,7 +14,6 @@
 #include <ctime>
 #include <utility>
 
-#include "config/settings.h"
 #include "config/ui_services.h"
 #include "config/escape.h"
 #include "session/proxy.h"
@@ -79,11 +78,11 @@ session_clock& system_session_clock() {
     return clock;
 }
 
-session::session(vt& terminal, Settings& settings, const translation_table_t& nettopc,
+session::session(vt& terminal, connection_profile& profile, const translation_table_t& nettopc,
                  const translation_table_t& pctonet, socket_factory& sockets, session_timer& proxy_timer,
                  ui_services& ui, session_view& view, session_clock& clock)
     : vt_(terminal),
-      s_(settings),
+      p_(profile),
       sockets_(sockets),
       timer_(proxy_timer),
       ui_(ui),
@@ -99,12 +98,9 @@ session::~session() {
 
 ssh_engine* session::active_ssh() const { return transport() == TransportKind::Telnet ? nullptr : ssh_; }
 
-int session::socks_version() const { return s_.proxy_socks_enable == 5 ? 5 : 4; }
+int session::socks_version() const { return p_.proxy.proxy_socks_enable == 5 ? 5 : 4; }
 
-TransportKind session::transport() const {
-    if (s_.ssh == 0) return TransportKind::Telnet;
-    return s_.ssh_type_1_2 == 1 ? TransportKind::Ssh2 : TransportKind::Ssh1;
-}
+TransportKind session::transport() const { return p_.protocol; }
 
 // ---------------------------------------------------------------------------------------------------------------
 // Connection
@@ -122,8 +118,8 @@ bool session::connect_to(std::string_view host, int port) {
     answer_owed_ = false;
     if (st_.log_enabled && !log_.open_truncated()) report_log_failure();
     if (kind != TransportKind::Telnet) {
-        vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
-        vt_.set_new_line_mode(s_.new_line != 0);
+        vt_.set_auto_wrap_mode(p_.terminal.auto_wrap);
+        vt_.set_new_line_mode(p_.terminal.new_line);
     }
     if (ssh_) {
         ssh_->ssh_reset();
@@ -136,13 +132,13 @@ bool session::connect_to(std::string_view host, int port) {
     peer_closed_ = false;
     view_.connection_starting();
     vt_.reset_parser();  // nothing half-received from the last host swallows the new one
-    vt_.set_auto_wrap_mode(s_.auto_wrap != 0);
+    vt_.set_auto_wrap_mode(p_.terminal.auto_wrap);
 
     ++generation_;
     previous_byte_ = 0;
     netop_.reset();
-    auto_pending_[0] = !s_.auto_search1.empty();
-    auto_pending_[1] = !s_.auto_search2.empty();
+    auto_pending_[0] = !p_.telnet.auto_search1.empty();
+    auto_pending_[1] = !p_.telnet.auto_search2.empty();
     st_.send_queue_count = 0;
     overflow_reported_ = false;
 
@@ -152,15 +148,15 @@ bool session::connect_to(std::string_view host, int port) {
         return false;
     }
     connect_aborted_ = false;
-    socket_->set_keep_alive(kind == TransportKind::Telnet && s_.telnet_keepalive != 0);
+    socket_->set_keep_alive(kind == TransportKind::Telnet && p_.telnet.telnet_keepalive);
     view_.show_host_in_title(host);
 
     std::string_view target = host;
     int target_port = port;
-    if (s_.proxy_enable == 1) {
+    if (p_.proxy.proxy_enable == 1) {
         proxy_login_pending_ = true;
-        target = s_.proxy_host;
-        target_port = s_.proxy_port;
+        target = p_.proxy.proxy_host;
+        target_port = p_.proxy.proxy_port;
     } else {
         proxy_login_pending_ = false;
     }
@@ -190,7 +186,7 @@ bool session::connect_to(std::string_view host, int port) {
 
 void session::host_reached() {
     // Through a proxy the proxy speaks first; the SSH identification waits for the host's as before.
-    if (ssh_engine* e = active_ssh(); e && s_.proxy_enable != 1) e->ssh_connected();
+    if (ssh_engine* e = active_ssh(); e && p_.proxy.proxy_enable != 1) e->ssh_connected();
 }
 
 void session::connect_failed() {
@@ -294,7 +290,7 @@ bool session::abort_connect_by_click() {
 void session::start_setup() {
     setting_up_ = true;
     proxy_tick_ahead_ = proxy_login_pending_;
-    limit_ms_ = std::clamp(s_.connect_timeout, 0, max_connect_timeout_s) * 1000;
+    limit_ms_ = std::clamp(p_.connect_timeout, 0, max_connect_timeout_s) * 1000;
     limit_at_ms_ = limit_ms_;
     timer_elapsed_ms_ = 0;
     arm_timer();
@@ -379,7 +375,7 @@ void session::close_connection(bool suppress_exit) {
     // when the next connection starts or the engine is destroyed under them.
     if (had_socket && ssh_) ssh_->ssh_reset();
     view_.clear_host_from_title();
-    if (s_.exit != 0 && !suppress_exit) view_.post_exit_command();
+    if (p_.exit && !suppress_exit) view_.post_exit_command();
 }
 
 void session::lost_connection(std::string_view cause) {
@@ -389,7 +385,7 @@ void session::lost_connection(std::string_view cause) {
     const bool unexpected = output_seen_;
     // With auto_reconnect the message pane tells it beside the countdown; a box would hold the countdown back
     // until someone came to read it.
-    if (s_.exit == 0 && !(unexpected && s_.auto_reconnect != 0)) say(text);
+    if (!p_.exit && !(unexpected && p_.auto_reconnect)) say(text);
     close_connection(false);
     set_ending(text, unexpected);
 }
@@ -406,7 +402,7 @@ void session::host_closed() {
     const hold h(*this);
     // The classic first line, which stored scripts wait for, and the cause under it as the other endings have.
     const std::string text = with_cause(session_msg::lost, session_msg::host_closed);
-    if (s_.exit == 0) say(text);
+    if (!p_.exit) say(text);
     close_connection(false);
     // An orderly close is how a Telnet host ends a session the user logged out of: not a failure to retry.
     set_ending(text, false);
@@ -433,7 +429,7 @@ void session::session_disconnect() {
 void session::session_fail(std::string_view text) {
     const hold h(*this);  // the message first, then the ending it tells of
     // A lost session the automatic reconnect takes over is told in the message pane (see lost_connection).
-    if (!(output_seen_ && st_.connected && s_.auto_reconnect != 0)) say(text);
+    if (!(output_seen_ && st_.connected && p_.auto_reconnect)) say(text);
     engine_cause_.assign(text);
     session_disconnect();
 }
@@ -451,7 +447,7 @@ void session::on_proxy_timer() {
         // A connection still waited for at this moment never gets its log-in.
         if (st_.connected && proxy_login_pending_) {
             proxy_login_pending_ = false;
-            if (s_.proxy_socks_enable != 0)
+            if (p_.proxy.proxy_socks_enable != 0)
                 send_socks_request();
             else
                 send_proxy_text();
@@ -480,7 +476,7 @@ void session::send_socks_request() {
         session_write(greeting, sizeof greeting);
         return;
     }
-    const std::string& host = s_.host_name;
+    const std::string& host = p_.host;
     std::optional<std::uint32_t> addr;
     if (!host.empty() && host.size() < socks_host_size) {
         // A dotted address is used as it is; anything else (names starting with a digit or a non-ASCII letter
@@ -494,7 +490,7 @@ void session::send_socks_request() {
     }
     std::uint8_t req[9 + 255];
     const std::size_t len =
-        build_socks4_request(*addr, static_cast<std::uint16_t>(s_.port), s_.proxy_syntax, req, sizeof req);
+        build_socks4_request(*addr, static_cast<std::uint16_t>(p_.port), p_.proxy.proxy_syntax, req, sizeof req);
     if (len == 0) {
         refuse_attempt(session_msg::proxy_too_long);
         return;
@@ -506,9 +502,9 @@ void session::send_socks_request() {
 
 void session::send_socks5_request() {
     std::uint8_t req[7 + 255];
-    const std::size_t len = build_socks5_request(s_.host_name, static_cast<std::uint16_t>(s_.port), req, sizeof req);
+    const std::size_t len = build_socks5_request(p_.host, static_cast<std::uint16_t>(p_.port), req, sizeof req);
     if (len == 0) {
-        refuse_attempt(s_.host_name.empty() ? session_msg::dns : session_msg::proxy_too_long);
+        refuse_attempt(p_.host.empty() ? session_msg::dns : session_msg::proxy_too_long);
         return;
     }
     session_write(req, len);
@@ -555,7 +551,7 @@ bool session::read_socks5_reply(std::size_t n, std::size_t& off) {
 
 void session::send_proxy_text() {
     std::uint8_t text[proxy_text_size];
-    const proxy_text_result r = build_proxy_text(s_.proxy_syntax, s_.host_name, s_.port, text, sizeof text);
+    const proxy_text_result r = build_proxy_text(p_.proxy.proxy_syntax, p_.host, p_.port, text, sizeof text);
     if (r.too_long) {
         refuse_attempt(session_msg::proxy_too_long);
         return;
@@ -619,14 +615,14 @@ long session::read_pass() {
     std::size_t n = static_cast<std::size_t>(got);
     std::size_t off = 0;
 
-    if (s_.proxy_socks_enable != 0 && socks_reply_pending_ && socks_version() == 5) {
+    if (p_.proxy.proxy_socks_enable != 0 && socks_reply_pending_ && socks_version() == 5) {
         // The proxy's replies; the target's first bytes may follow in the same read and are kept.
         if (!read_socks5_reply(n, off)) {
             close_pending_ = false;
             return got;
         }
         if (off == n) return got;
-    } else if (s_.proxy_socks_enable != 0 && socks_reply_pending_ && (socks_got_ > 0 || rx_[0] == 0)) {
+    } else if (p_.proxy.proxy_socks_enable != 0 && socks_reply_pending_ && (socks_got_ > 0 || rx_[0] == 0)) {
         // The proxy's 8-byte reply; the target's first bytes may follow in the same read and are kept.
         while (off < n && socks_got_ < socks_reply_size) socks_reply_[socks_got_++] = rx_[off++];
         if (socks_got_ >= 2 && socks_reply_[1] != socks_granted) {
@@ -724,7 +720,8 @@ void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
 
 void session::auto_login_check(const std::uint8_t* text, std::size_t n) {
     const std::string_view data(reinterpret_cast<const char*>(text), ::strnlen(reinterpret_cast<const char*>(text), n));
-    const std::string* pairs[2][2] = {{&s_.auto_search1, &s_.auto_response1}, {&s_.auto_search2, &s_.auto_response2}};
+    const std::string* pairs[2][2] = {{&p_.telnet.auto_search1, &p_.telnet.auto_response1},
+                                      {&p_.telnet.auto_search2, &p_.telnet.auto_response2}};
     for (int k = 0; k < 2; ++k) {
         if (!auto_pending_[k] || pairs[k][0]->empty()) continue;
         if (data.find(*pairs[k][0]) == std::string_view::npos) continue;
@@ -912,10 +909,10 @@ void session::report_log_failure() {
 }
 
 void session::set_host_echo(bool on) {
-    if (s_.host_echo == 0) return;
-    s_.local_echo = on ? 1 : 0;
+    if (!p_.terminal.host_echo) return;
+    p_.terminal.local_echo = on;
     view_.set_local_echo(on);
 }
 
-std::string_view session::terminal_type() const { return s_.termtype; }
-bool session::tells_window_size() const { return s_.screen_size == 1; }
+std::string_view session::terminal_type() const { return p_.terminal.termtype; }
+bool session::tells_window_size() const { return p_.terminal.screen_size; }

@@ -35,16 +35,15 @@
 #include "config/maps.h"
 #include "session/debug_log.h"
 #include "session/interfaces.h"
+#include "session/profile.h"
 #include "config/ui_services.h"
 #include "session/telnet.h"
 
 class vt;
-struct Settings;
 
 // Local time from the system clock.
 session_clock& system_session_clock();
 
-enum class TransportKind { Telnet, Ssh1, Ssh2 };
 
 // Fixed sizes of the pipeline.
 inline constexpr std::size_t receive_buffer_size = 2000;
@@ -56,7 +55,7 @@ inline constexpr std::size_t autologin_response_size = 200;
 // finds a full socket buffer needs no second one.
 inline constexpr std::size_t receive_passes_per_notification = socket_read_buffer_limit / receive_buffer_size + 2;
 
-// The session's own state. The transport is not stored: it follows the settings at each use (transport()).
+// The session's own state. The transport is not stored: it is the profile's (transport()).
 struct SessionState {
     bool connected = false;   // from the established connection until disconnect
     bool connecting = false;  // a connection attempt is outstanding (kept until disconnect after a direct success)
@@ -124,9 +123,9 @@ std::string socket_failure_text(const socket_failure& failure, std::string_view 
 
 class session final : public socket_events, public session_services, private netop_host {
 public:
-    session(vt& terminal, Settings& settings, const translation_table_t& nettopc, const translation_table_t& pctonet,
-            socket_factory& sockets, session_timer& proxy_timer, ui_services& ui, session_view& view,
-            session_clock& clock);
+    session(vt& terminal, connection_profile& profile, const translation_table_t& nettopc,
+            const translation_table_t& pctonet, socket_factory& sockets, session_timer& proxy_timer, ui_services& ui,
+            session_view& view, session_clock& clock);
     ~session() override;
     session(const session&) = delete;
     session& operator=(const session&) = delete;
@@ -282,7 +281,7 @@ private:
     };
 
     vt& vt_;
-    Settings& s_;
+    connection_profile& p_;
     socket_factory& sockets_;
     session_timer& timer_;
     ui_services& ui_;

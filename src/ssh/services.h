@@ -8,7 +8,7 @@
 
 #include "ssh/keys.h"
 
-struct Settings;
+struct ssh_profile;
 
 namespace ssh {
 
@@ -24,10 +24,10 @@ struct ssh_prompts {
     virtual ~ssh_prompts() = default;
     // The sign-on dialog, filled with the user name, password and remember flag of `s`; on OK the three values are
     // stored back into `s`. False when cancelled.
-    virtual bool sign_on(Settings& s) = 0;
+    virtual bool sign_on(ssh_profile& s) = 0;
     // The password for the user name already in `s`, which the negotiated mode has been using and cannot change
     // now (the host would drop the connection); the same values come back. False when cancelled.
-    virtual bool password(Settings& s) { return sign_on(s); }
+    virtual bool password(ssh_profile& s) { return sign_on(s); }
     // A host key found in no known_hosts file: trust it for this connection, trust it and add it to the user's
     // file, or end the connection. `fingerprint` is host_key_fingerprint's text.
     virtual host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,

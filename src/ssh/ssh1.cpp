@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "config/ui_services.h"
 #include "crypto/bytes.h"
 #include "crypto/crc32.h"
@@ -86,8 +86,8 @@ bool sane_modulus(const crypto::rsa_public_key& k) {
 
 }  // namespace
 
-ssh1_engine::ssh1_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
-    : s_(s), io_(io), ui_(ui), prompts_(prompts) {}
+ssh1_engine::ssh1_engine(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : p_(p), io_(io), ui_(ui), prompts_(prompts) {}
 
 ssh1_engine::~ssh1_engine() {
     crypto::wipe(msg_.data(), msg_.size());
@@ -117,7 +117,7 @@ void ssh1_engine::set_window_size(int rows, int columns) {
 }
 
 void ssh1_engine::tell_window_size() {
-    if (s_.screen_size != 1 || !host_size_.take(size_.rows, size_.columns)) return;
+    if (!p_.terminal.screen_size || !host_size_.take(size_.rows, size_.columns)) return;
     std::uint8_t data[16];
     wire_writer w(data, sizeof data);
     w.u32(static_cast<std::uint32_t>(size_.rows));
@@ -278,8 +278,8 @@ void ssh1_engine::dispatch(std::uint8_t type, const std::uint8_t* data, std::siz
         io_.session_log_line("Authentication successful");
         {
             wire_writer w(msg_.data(), max_data);
-            w.string(s_.termtype);
-            const bool grid = s_.screen_size == 1;
+            w.string(p_.terminal.termtype);
+            const bool grid = p_.terminal.screen_size;
             if (grid) host_size_ = size_;
             w.u32(grid ? static_cast<std::uint32_t>(size_.rows) : 24);
             w.u32(grid ? static_cast<std::uint32_t>(size_.columns) : 80);
@@ -361,7 +361,7 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
 
     // The host key, as known_hosts keeps SSH-1 keys, checked before anything is sent under it. The files are read
     // and the question put once this step has returned; with the answer the packet is read again.
-    if (s_.ssh_check_host_key != 0 && !host_trusted_) {
+    if (p_.ssh.ssh_check_host_key && !host_trusted_) {
         std::vector<std::uint8_t> e((hk.exponent.bit_length() + 7) / 8);
         crypto::to_bytes(hk.exponent, e.data(), e.size());
         std::vector<std::uint8_t> blob =
@@ -386,11 +386,11 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
         return;
     }
 
-    if (s_.ssh_encryption < 0 || s_.ssh_encryption > 2) {
+    if (p_.ssh.ssh_encryption < 0 || p_.ssh.ssh_encryption > 2) {
         fail(ssh1_msg::unknown_cipher);
         return;
     }
-    const cipher_choice& choice = cipher_choices[s_.ssh_encryption];
+    const cipher_choice& choice = cipher_choices[p_.ssh.ssh_encryption];
     if (!(mask & (1u << choice.number))) {
         std::string text(ssh1_msg::unsupported_prefix);
         text += choice.label;
@@ -442,8 +442,8 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
 }
 
 void ssh1_engine::user_step() {
-    if (s_.ssh_default && !ask_again_) return send_user();
-    ask([this, &prompts = prompts_, &s = s_] {
+    if (p_.ssh.ssh_default && !ask_again_) return send_user();
+    ask([this, &prompts = prompts_, &s = p_.ssh] {
         const bool ok = prompts.sign_on(s);
         return std::function<void()>([this, ok] {
             if (ok) return send_user();
@@ -454,12 +454,12 @@ void ssh1_engine::user_step() {
 }
 
 void ssh1_engine::send_user() {
-    if (s_.ssh_user.empty()) {
+    if (p_.ssh.ssh_user.empty()) {
         fail(ssh1_msg::no_user);
         return;
     }
     wire_writer w(msg_.data(), max_data);
-    w.string(s_.ssh_user);
+    w.string(p_.ssh.ssh_user);
     if (w.overflow()) {
         fail(ssh1_msg::no_memory);
         return;
@@ -469,7 +469,7 @@ void ssh1_engine::send_user() {
 }
 
 void ssh1_engine::send_password() {
-    std::string& pw = s_.ssh_password;
+    std::string& pw = p_.ssh.ssh_password;
     wire_writer w(msg_.data(), max_data);
     w.string(pw);
     if (w.overflow()) {
@@ -479,7 +479,7 @@ void ssh1_engine::send_password() {
     }
     send_packet(cmsg_auth_password, msg_.data(), w.size(), 4, pw.size());
     crypto::wipe(msg_.data(), w.size());
-    if (!s_.ssh_default) {
+    if (!p_.ssh.ssh_default) {
         crypto::wipe(pw);
     }
 }

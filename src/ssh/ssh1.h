@@ -19,7 +19,7 @@
 #include "session/interfaces.h"
 #include "ssh/framing.h"
 
-struct Settings;
+struct connection_profile;
 struct session_services;
 struct ui_services;
 
@@ -66,7 +66,7 @@ public:
     // Larger user data goes out as several packets of this much.
     static constexpr std::size_t max_chunk = 16384;
 
-    ssh1_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ssh1_engine(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh1_engine();
     ssh1_engine(const ssh1_engine&) = delete;
     ssh1_engine& operator=(const ssh1_engine&) = delete;
@@ -114,7 +114,7 @@ private:
                      std::size_t secret_len = 0);
     void fail(std::string_view text);
 
-    Settings& s_;
+    connection_profile& p_;
     session_services& io_;
     ui_services& ui_;
     ssh_prompts& prompts_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "config/ui_services.h"
 #include "crypto/bytes.h"
 #include "crypto/random.h"
@@ -61,8 +61,8 @@ bool packet_direction::install(const cipher_method& c, const mac_method* m, cons
 
 // ---------------------------------------------------------------------------------------------------------------
 
-ssh2_engine::ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
-    : s_(s), io_(io), ui_(ui), prompts_(prompts) {
+ssh2_engine::ssh2_engine(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : p_(p), io_(io), ui_(ui), prompts_(prompts) {
     arm_handlers();
 }
 
@@ -86,7 +86,7 @@ void ssh2_engine::close() {
 }
 
 void ssh2_engine::connected() {
-    if (!closed_ && s_.ssh_algorithms != 0 && !id_sent_) start_connection();
+    if (!closed_ && p_.ssh.ssh_algorithms != 0 && !id_sent_) start_connection();
 }
 
 void ssh2_engine::set_target(std::string_view host, int port) { kex_.set_target(host, port); }
@@ -136,7 +136,7 @@ std::unique_ptr<agent_client> ssh2_engine::open_agent() { return agent_factory ?
 
 void ssh2_engine::start_connection() {
     id_sent_ = true;
-    negotiated_ = s_.ssh_algorithms != 0;
+    negotiated_ = p_.ssh.ssh_algorithms != 0;
     const std::string_view id = negotiated_ ? client_identification_crlf : client_identification;
     io_.session_write(reinterpret_cast<const std::uint8_t*>(id.data()), id.size());
 }
@@ -356,7 +356,7 @@ bool ssh2_engine::install_keys_for_test(const std::uint8_t v[6][64], std::string
     const mac_method* m = find_mac(mac);
     if (!c || (!m && c->tag == 0)) return false;
     id_sent_ = id_done_ = true;
-    negotiated_ = s_.ssh_algorithms != 0;
+    negotiated_ = p_.ssh.ssh_algorithms != 0;
     kex_.assume_done_for_test();
     const int o = as_server ? 1 : 0, i = as_server ? 0 : 1;
     return out_.install(*c, m, v[0 + o], v[2 + o], v[4 + o]) && in_.install(*c, m, v[0 + i], v[2 + i], v[4 + i]);

@@ -35,6 +35,7 @@
 #include "crypto/sha1.h"
 #include "forward/forwarder.h"
 #include "session/interfaces.h"
+#include "session/profile.h"
 #include "sftp/client.h"
 #include "ssh/algorithms.h"
 #include "ssh/channels.h"
@@ -45,8 +46,6 @@
 #include "ssh/ssh2_kex.h"
 #include "ssh/ssh2_link.h"
 #include "ssh/wire.h"
-
-struct Settings;
 struct session_services;
 struct ui_services;
 
@@ -170,7 +169,7 @@ struct packet_direction {
 
 class ssh2_engine final : private kex_link, private auth_link {
 public:
-    ssh2_engine(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ssh2_engine(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh2_engine();
     ssh2_engine(const ssh2_engine&) = delete;
     ssh2_engine& operator=(const ssh2_engine&) = delete;
@@ -368,7 +367,7 @@ private:
     static constexpr std::size_t max_failed_sftp = 8;
     std::vector<std::unique_ptr<sftp_port, sftp_port_deleter>> failed_sftp_;
 
-    Settings& s_;
+    connection_profile& p_;
     session_services& io_;
     ui_services& ui_;
     ssh_prompts& prompts_;
@@ -392,8 +391,8 @@ private:
     packet_direction out_;
     packet_direction in_;
 
-    ssh2_kex kex_{*this, s_, io_, ui_, prompts_};
-    ssh2_auth auth_{*this, s_, io_, ui_, prompts_};
+    ssh2_kex kex_{*this, p_.ssh, io_, ui_, prompts_};
+    ssh2_auth auth_{*this, p_, io_, ui_, prompts_};
 
 public:
     // Where agent keys come from (tests give their own); defaults to the agent at SSH_AUTH_SOCK.

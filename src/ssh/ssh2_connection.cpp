@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "config/locale_env.h"
-#include "config/settings.h"
+#include "session/profile.h"
 #include "config/ui_services.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
@@ -233,7 +233,7 @@ std::uint32_t ssh2_engine::local_window() const {
 }
 
 void ssh2_engine::session_handler::opened(channel& c, wire_reader&) {
-    if (e.negotiated_ && e.tunnel_net_ && e.s_.ssh_agent_forward) {
+    if (e.negotiated_ && e.tunnel_net_ && e.p_.ssh.ssh_agent_forward) {
         // Asked before the shell starts, so that its environment names the forwarded agent.
         wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
         w.u32(c.remote_id);
@@ -241,7 +241,7 @@ void ssh2_engine::session_handler::opened(channel& c, wire_reader&) {
         w.boolean(false);
         e.send(w);
     }
-    if (e.s_.ssh_send_locale) {
+    if (e.p_.ssh.ssh_send_locale) {
         // As OpenSSH's stock client does (SendEnv LANG LC_*); a host that accepts none ignores them.
         for (const env_variable& v : locale_environment(environ)) {
             wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
@@ -313,7 +313,7 @@ void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
     w.string(type);
     w.boolean(true);
     if (pty) {
-        w.string(s_.termtype);
+        w.string(p_.terminal.termtype);
         if (grid_follows_window()) {
             w.u32(static_cast<std::uint32_t>(grid_.columns));
             w.u32(static_cast<std::uint32_t>(grid_.rows));
@@ -330,7 +330,7 @@ void ssh2_engine::send_channel_request(std::string_view type, bool pty) {
 }
 
 // The fixed suite keeps its written 80 x 24 whatever the mode.
-bool ssh2_engine::grid_follows_window() const { return negotiated_ && s_.screen_size == 1; }
+bool ssh2_engine::grid_follows_window() const { return negotiated_ && p_.terminal.screen_size; }
 
 void ssh2_engine::set_columns(int columns) {
     if (columns == columns_) return;
@@ -388,7 +388,7 @@ void ssh2_engine::send_user_data(const std::uint8_t* bytes, std::size_t n) {
 
 void ssh2_engine::keepalive() {
     if (closed_ || !negotiated_ || !out_.keyed() || !kex_.service_requested()) return;
-    if (s_.ssh_keepalive_max > 0 && keepalives_unanswered_ >= s_.ssh_keepalive_max)
+    if (p_.ssh.ssh_keepalive_max > 0 && keepalives_unanswered_ >= p_.ssh.ssh_keepalive_max)
         return fail(std::string(session_msg::lost) + "\n" + keepalive_timeout_message(keepalives_unanswered_));
     ++keepalives_unanswered_;
     global_pending_.push_back(global_kind::keepalive);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "config/ui_services.h"
 #include "crypto/bytes.h"
 #include "crypto/random.h"
@@ -105,7 +105,7 @@ std::size_t exchange_hash::final(std::uint8_t* out) {
     return crypto::sha1_digest_size;
 }
 
-ssh2_kex::ssh2_kex(kex_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
+ssh2_kex::ssh2_kex(kex_link& link, ssh_profile& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
     : link_(link), s_(s), io_(io), ui_(ui), prompts_(prompts) {}
 
 ssh2_kex::~ssh2_kex() { forget(); }

@@ -21,7 +21,7 @@
 #include "ssh/ssh2_link.h"
 #include "ssh/wire.h"
 
-struct Settings;
+struct ssh_profile;
 struct session_services;
 struct ui_services;
 
@@ -61,7 +61,7 @@ protected:
 
 class ssh2_kex {
 public:
-    ssh2_kex(kex_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ssh2_kex(kex_link& link, ssh_profile& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh2_kex();
     ssh2_kex(const ssh2_kex&) = delete;
     ssh2_kex& operator=(const ssh2_kex&) = delete;
@@ -125,7 +125,7 @@ private:
     const cipher_method* fixed_cipher() const;
 
     kex_link& link_;
-    Settings& s_;
+    ssh_profile& s_;
     session_services& io_;
     ui_services& ui_;
     ssh_prompts& prompts_;

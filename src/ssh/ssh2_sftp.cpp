@@ -1,7 +1,7 @@
 // SFTP over the SSH-2 connection layer: a second "session" channel whose "subsystem" request asks for "sftp"
 // (RFC 4254 section 6.5), carrying an sftp::client. Its window reopens only by what the client consumed, and the
 // client's writes wait for room in the channel's queue, which empties as the host's window allows.
-#include "config/settings.h"
+#include "session/profile.h"
 #include "session/session.h"
 #include "ssh/ssh2.h"
 

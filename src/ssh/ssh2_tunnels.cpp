@@ -3,7 +3,7 @@
 // window per channel that reopens only by what the local end took (RFC 4254 sections 5.2 and 7).
 #include <map>
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "session/session.h"
 #include "ssh/ssh2.h"
 
@@ -233,12 +233,12 @@ std::vector<fwd::forwarder::status> ssh2_engine::tunnels() const {
 
 void ssh2_engine::start_tunnels() {
     if (!negotiated_ || !tunnel_net_ || tunnels_) return;
-    const fwd::forward_list list = fwd::parse_forwards(s_.ssh_forwards);
-    if (list.rules.empty() && list.errors.empty() && !s_.ssh_agent_forward) return;
+    const fwd::forward_list list = fwd::parse_forwards(p_.ssh.ssh_forwards);
+    if (list.rules.empty() && list.errors.empty() && !p_.ssh.ssh_agent_forward) return;
     tunnels_.reset(new tunnel_port(*this));
     for (const fwd::forward_error& err : list.errors)
         tunnels_->note("Forward \"" + err.entry + "\" is not used: " + err.why);
-    tunnels_->forwarder.allow_agent(s_.ssh_agent_forward != 0);
+    tunnels_->forwarder.allow_agent(p_.ssh.ssh_agent_forward != 0);
     tunnels_->forwarder.start(list.rules);
 }
 

@@ -1,18 +1,18 @@
 #include "ssh/ssh_client.h"
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "ssh/ssh1.h"
 #include "ssh/ssh2.h"
 
 namespace ssh {
 
-ssh_client::ssh_client(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
-    : s_(s),
+ssh_client::ssh_client(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : p_(p),
       io_(io),
       ui_(ui),
       prompts_(prompts),
-      v1_(std::make_unique<ssh1_engine>(s, io, ui, prompts)),
-      // Both protocols keep the size: the settings choose which of them the next connection uses.
+      v1_(std::make_unique<ssh1_engine>(p, io, ui, prompts)),
+      // Both protocols keep the size: the profile chooses which of them the next connection uses.
       pacer_([this](int rows, int columns) {
           const entry e(*this);
           rows_ = rows;
@@ -30,7 +30,7 @@ ssh_client::entry::~entry() {
 }
 
 void ssh_client::fresh_v2() {
-    v2_ = std::make_unique<ssh2_engine>(s_, io_, ui_, prompts_);
+    v2_ = std::make_unique<ssh2_engine>(p_, io_, ui_, prompts_);
     v2_->set_target(host_, port_);
     if (columns_ != 0) v2_->set_columns(columns_);
     if (rows_ != 0) v2_->set_window_size(rows_, grid_columns_);
@@ -66,7 +66,7 @@ void ssh_client::open_sftp(sftp_channel_events ev) {
     v2_->open_sftp({std::move(ev.ready), std::move(ev.ended)});
 }
 
-bool ssh_client::version2() const { return s_.ssh_type_1_2 == 1; }
+bool ssh_client::version2() const { return p_.protocol == TransportKind::Ssh2; }
 
 void ssh_client::ssh_receive(const std::uint8_t* bytes, std::size_t n) {
     const entry e(*this);

@@ -13,7 +13,7 @@
 #include "session/interfaces.h"
 #include "ssh/window_pacer.h"
 
-struct Settings;
+struct connection_profile;
 struct session_services;
 struct ui_services;
 
@@ -29,7 +29,7 @@ struct sftp_channel_events {
 
 class ssh_client final : public ssh_engine {
 public:
-    ssh_client(Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ssh_client(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh_client() override;
 
     void ssh_receive(const std::uint8_t* bytes, std::size_t n) override;
@@ -86,7 +86,7 @@ private:
         ~entry();
         ssh_client& c;
     };
-    Settings& s_;
+    connection_profile& p_;
     session_services& io_;
     ui_services& ui_;
     ssh_prompts& prompts_;

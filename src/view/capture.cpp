@@ -63,11 +63,11 @@ printing::send_result read_from_file(const sender& send, ui_services& ui, const 
 
 QString mail_program() { return QStandardPaths::findExecutable(QStringLiteral("xdg-email")); }
 
-QString mail_screen(const printing::printer_screen& screen, const QString& temp_dir, const QTime& now,
+QString mail_screen(const printing::printer_screen& screen, bool utf8, const QString& temp_dir, const QTime& now,
                     const QString& program, const launcher& launch) {
     const std::string path =
         printing::mail_file_name(local_path(QDir::cleanPath(temp_dir)), now.hour(), now.minute(), now.second());
-    if (!printing::write_screen_text(path, screen, settings().utf8 != 0)) return {};
+    if (!printing::write_screen_text(path, screen, utf8)) return {};
     const QString file = QFile::decodeName(QByteArray::fromStdString(path));
     if (program.isEmpty() || !launch || !launch(program, {QStringLiteral("--attach"), file})) return {};
     return file;

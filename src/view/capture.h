@@ -51,8 +51,9 @@ QString mail_program();
 // "&Send...": writes the screen text file into temp_dir under the time-stamped name and hands it to the mail
 // program as an attachment. `launch` starts a program detached (program, arguments); returns false on failure.
 // Returns the written path, or empty when the file could not be written or the mail program not started.
+// `utf8`: the connection's encoding (else the text is the screen's bytes).
 using launcher = std::function<bool(const QString&, const QStringList&)>;
-QString mail_screen(const printing::printer_screen& screen, const QString& temp_dir, const QTime& now,
+QString mail_screen(const printing::printer_screen& screen, bool utf8, const QString& temp_dir, const QTime& now,
                     const QString& program, const launcher& launch);
 
 }  // namespace capture

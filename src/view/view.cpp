@@ -69,7 +69,7 @@ public:
         v_.reverse_screen_ = on;
         v_.update_all();
     }
-    void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
+    void set_local_echo(bool on) override { v_.link_->set_local_echo(on); }
     void update_changed() override {
         // Any-motion tracking needs moves without a button held.
         const bool moves = v_.vt_->mouse_mode() == mouse_tracking::any;
@@ -116,8 +116,8 @@ public:
     // The host's own title (xterm's OSC 0/2), in the bytes' encoding.
     void set_title(std::string_view title) override {
         const auto n = static_cast<int>(title.size());
-        emit v_.title_changed(settings().utf8 ? QString::fromUtf8(title.data(), n)
-                                              : QString::fromLatin1(title.data(), n));
+        emit v_.title_changed(v_.term().utf8 ? QString::fromUtf8(title.data(), n)
+                                             : QString::fromLatin1(title.data(), n));
     }
     void post_exit_command() override {
         QTimer::singleShot(0, &v_, [v = &v_] { emit v->session_ended_exit(); });
@@ -165,9 +165,8 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
         connection_parts{sockets, *proxy_timer_, ui_, *host_, *host_, host_.get(), nettopc_table(), pctonet_table()}));
     vt_ = &link_->terminal();
     session_ = &link_->net();
-    const Settings& s = settings();
-    // Text written before any connection (local messages, a replayed log) already follows the settings.
-    link_->apply(connection_options::from(s, {}, 0));
+    // Text written before any connection (local messages, a replayed log) already follows the configuration.
+    link_->apply(connection_profile::from(settings(), {}, 0));
     link_->set_ending_listener([this](const session_ending&) { emit session_ended(); });
     connect(&proxy_timer_->timer(), &QTimer::timeout, this, [this] { session_->on_proxy_timer(); });
     keys_ = std::make_unique<keyboard>([](int i) { return key_table()[static_cast<std::size_t>(i)].view(); },
@@ -175,14 +174,14 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     mouse_ = std::make_unique<view_mouse>(*this);
 
     bar_ = new QScrollBar(Qt::Vertical, this);
-    ring().set_history_limit(s.scrollback_lines);
+    ring().set_history_limit(term().scrollback_lines);
     bar_->setRange(1, ring().live_position());
     bar_->setSingleStep(1);
     bar_->setPageStep(rows());
     bar_->setValue(ring().live_position());
     bar_->setFocusPolicy(Qt::NoFocus);
     connect(bar_, &QScrollBar::valueChanged, this, &CVellumView::scroll_bar_moved);
-    show_scroll_bar(s.scroll_bar != 0);
+    show_scroll_bar(settings().scroll_bar != 0);
 
     blink_timer_ = new QTimer(this);
     blink_timer_->setInterval(blink_ms);
@@ -315,7 +314,7 @@ void CVellumView::zoom(int step) {
 void CVellumView::refit() {
     if (fitting_) return;  // the emulator's resize reports the new width back
     fitting_ = true;
-    if (settings().screen_size == 1) {
+    if (term().screen_size) {
         fit_window_grid();
     } else {
         if (vt_->sized_by_window()) {  // the setting was turned off: the written screen comes back
@@ -788,9 +787,9 @@ key_modes CVellumView::current_key_modes() const {
     m.ignore_app = s.ignore_app != 0;
     m.numlock = s.numlock != 0;
     m.use_cv = s.use_cv != 0;
-    m.local_echo = s.local_echo != 0;
+    m.local_echo = term().local_echo;
     m.xterm = vt_->xterm();
-    m.alt_meta = s.alt_meta != 0;
+    m.alt_meta = term().alt_meta;
     m.alternate_screen = doc_.ring().alternate();
     return m;
 }
@@ -878,7 +877,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     blink_phase_ = true;
     const Qt::KeyboardModifiers mods = e->modifiers();
     const bool alt = mods & Qt::AltModifier;
-    if (alt && !settings().alt_meta) {  // menu access; Alt combinations never reach the host
+    if (alt && !term().alt_meta) {  // menu access; Alt combinations never reach the host
         QWidget::keyPressEvent(e);
         return;
     }
@@ -898,7 +897,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     const bool keypad = mods & Qt::KeypadModifier;
     const bool ctrl = mods & Qt::ControlModifier;
     // Zoom, where the font keeps its size and the grid follows the window.
-    if (ctrl && settings().screen_size == 1 && !keypad) {
+    if (ctrl && term().screen_size && !keypad) {
         if (k == Qt::Key_Plus || k == Qt::Key_Equal) return zoom(1);
         if (k == Qt::Key_Minus) return zoom(-1);
         if (k == Qt::Key_0) return zoom(0);
@@ -935,9 +934,7 @@ void CVellumView::keyPressEvent(QKeyEvent* e) {
     if (char_key) {
         const int ch = character_of(e, ctrl);
         char bytes[4];
-        int n = ch >= 0 ? encode_char(uint32_t(ch), settings().utf8 != 0, code_page_of_script(settings().font_charset),
-                                      bytes)
-                        : 0;
+        int n = ch >= 0 ? encode_char(uint32_t(ch), term().utf8, code_page_of_script(term().font_charset), bytes) : 0;
         if (n == 0 && keys_->swallow()) {  // consume the swallow flag even without text
             bytes[0] = 0;
             n = 1;
@@ -965,8 +962,8 @@ void CVellumView::inputMethodEvent(QInputMethodEvent* e) {
         blink_phase_ = true;
         mouse_->key_pressed(false);
     }
-    const bool utf8 = settings().utf8 != 0;
-    const int page = code_page_of_script(settings().font_charset);
+    const bool utf8 = term().utf8;
+    const int page = code_page_of_script(term().font_charset);
     for (uint u : text.toUcs4()) {
         char bytes[4];
         const int n = encode_char(u, utf8, page, bytes);
@@ -1020,7 +1017,7 @@ bool CVellumView::event(QEvent* e) {
     // not Meta.
     if (e->type() == QEvent::ShortcutOverride) {
         auto* ke = static_cast<QKeyEvent*>(e);
-        if (!(ke->modifiers() & Qt::AltModifier) || settings().alt_meta) {
+        if (!(ke->modifiers() & Qt::AltModifier) || term().alt_meta) {
             e->accept();
             return true;
         }
@@ -1120,7 +1117,7 @@ bool CVellumView::open_link(int row, int col) {
 }
 
 void CVellumView::ring_bell() {
-    if (settings().visual_bell) {
+    if (term().visual_bell) {
         flash_ = true;
         flash_timer_->start();
         update_all();
@@ -1161,7 +1158,7 @@ void CVellumView::connection_starting() {
 bool CVellumView::connect_to(const std::string& host, int port) {
     autoconnect_pending_ = false;
     attempt_host_ = host;
-    bool ok = link_->connect(connection_options::from(settings(), host, port));
+    bool ok = link_->connect(connection_profile::from(settings(), host, port));
     update_all();
     return ok;
 }
@@ -1169,8 +1166,8 @@ bool CVellumView::connect_to(const std::string& host, int port) {
 bool CVellumView::reconnect() {
     if (!link_->has_target()) return false;
     autoconnect_pending_ = false;
-    attempt_host_ = link_->last_options()->host;
-    const bool ok = link_->reconnect(settings());
+    attempt_host_ = link_->last_target()->host;
+    const bool ok = link_->reconnect(connection_profile::from(settings(), {}, 0));
     update_all();
     return ok;
 }
@@ -1181,13 +1178,15 @@ void CVellumView::disconnect() {
 }
 
 void CVellumView::settings_changed() {
-    link_->apply(connection_options::from(settings(), {}, 0));
+    link_->apply(connection_profile::from(settings(), {}, 0));
     // The ring keeps what it can of its history under a new limit.
-    ring().set_history_limit(settings().scrollback_lines);
+    ring().set_history_limit(term().scrollback_lines);
     update_all();
 }
 
 bool CVellumView::connected() const { return session_->connected(); }
+
+const terminal_profile& CVellumView::term() const { return link_->profile().terminal; }
 
 void CVellumView::reset_terminal() {
     vt_->reset_parser();

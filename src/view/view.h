@@ -48,6 +48,7 @@ class view_host;
 class view_timer;
 struct ui_services;
 struct socket_factory;
+struct terminal_profile;
 
 class CVellumView : public QWidget {
     Q_OBJECT
@@ -61,6 +62,9 @@ public:
     vt& terminal() { return *vt_; }
     session& net() { return *session_; }
     connection& link() { return *link_; }
+    const connection& link() const { return *link_; }
+    // The running connection's terminal options: the keyboard, the paste, titles and the bell follow them.
+    const terminal_profile& term() const;
     view_mouse& mouse() { return *mouse_; }
     CVellumDoc& document() { return doc_; }
 

@@ -286,8 +286,8 @@ bool view_mouse::clipboard_has_text() {
 
 QString view_mouse::selected_text() const {
     // The clipboard gets the characters the view shows: bytes in the script's code page, or code points (utf8).
-    const bool utf8 = settings().utf8 != 0;
-    const int page = code_page_of_script(settings().font_charset);
+    const bool utf8 = host_->utf8();
+    const int page = code_page_of_script(host_->text_script());
     const screen_ring& ring = host_->ring();
     std::u32string block;
     selection::for_each_block_row(
@@ -336,7 +336,7 @@ void view_mouse::paste_text(const QString& text) {
     const QList<uint> chars = text.toUcs4();
     const std::string bytes = encode_text(
         std::u32string_view(reinterpret_cast<const char32_t*>(chars.constData()), std::size_t(chars.size())),
-        settings().utf8 != 0, code_page_of_script(settings().font_charset));
+        host_->utf8(), code_page_of_script(host_->text_script()));
     selection::for_each_paste_byte(
         bytes, [this](std::uint8_t b) { host_->send_to_host(&b, 1); }, host_->bracketed_paste());
 }

@@ -41,6 +41,9 @@ struct mouse_host {
     virtual bool wheel_enabled() const = 0;                 // setting `wheel`
     virtual int wheel_lines() const { return 1; }           // setting `wheel_lines`: lines a notch
     virtual bool bracketed_paste() const { return false; }  // the emulator's DECSET 2004
+    // The running connection's text encoding: UTF-8, or the code page of a script (`font_charset`).
+    virtual bool utf8() const { return false; }
+    virtual int text_script() const { return 0; }
     // The mouse reporting the host asked for (xterm); off leaves the mouse to the selection.
     virtual mouse_tracking tracking() const { return mouse_tracking::off; }
     virtual mouse_encoding encoding() const { return mouse_encoding::x10; }

@@ -1,5 +1,6 @@
 // The real view behind view_mouse; kept apart so the selection code can be tested without the whole view.
 #include "config/settings.h"
+#include "session/connection.h"
 #include "terminal/vt.h"
 #include "view/view.h"
 #include "view/view_mouse.h"
@@ -23,6 +24,8 @@ public:
     bool wheel_enabled() const override { return settings().wheel != 0; }
     int wheel_lines() const override { return settings().wheel_lines; }
     bool bracketed_paste() const override { return v_.terminal().bracketed_paste(); }
+    bool utf8() const override { return v_.link().profile().terminal.utf8; }
+    int text_script() const override { return v_.link().profile().terminal.font_charset; }
     mouse_tracking tracking() const override { return v_.terminal().mouse_mode(); }
     mouse_encoding encoding() const override { return v_.terminal().mouse_coding(); }
     bool open_link(QPoint cell) override { return v_.open_link(cell.y(), cell.x()); }

@@ -194,7 +194,7 @@ TEST_F(frame_link, ReconnectLeavesProtocolAndUserInTheSettings) {
     s.ssh_user = "bob";
     ASSERT_TRUE(frame->run_command(cmd::reconnect));
     EXPECT_EQ(frame->net().transport(), TransportKind::Telnet) << "the latest target's protocol";
-    EXPECT_EQ(frame->view().link().last_options()->user, "ann");
+    EXPECT_EQ(frame->view().link().last_target()->ssh.ssh_user, "ann");
     EXPECT_EQ(s.ssh, 1);
     EXPECT_EQ(s.ssh_type_1_2, 1);
     EXPECT_EQ(s.ssh_user, "bob");

@@ -19,6 +19,7 @@
 #include "../support/qt_test_support.h"
 #include "config/settings.h"
 #include "dialogs/ssh_auth_dialogs.h"
+#include "session/profile.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST(SshAuthDialogs, KeyPassphrase) {
 TEST(SshAuthDialogs, SignOnPasswordKeepsTheName) {
     qt_test_support::test_app();
     for (const auto& w : ways_out) {
-        Settings s;
+        ssh_profile s;
         s.ssh_user = "carol";
         s.ssh_password.clear();
         s.ssh_default = 0;

@@ -28,6 +28,8 @@ struct fake_host : mouse_host {
     int cols = 80;
     bool focus = true;
     bool wheel_on = true;
+    bool utf8_on = false;
+    int script = 0;
     int pos = 200;
     int all_updates = 0, changed_updates = 0;
     std::string sent;
@@ -51,6 +53,8 @@ struct fake_host : mouse_host {
     void update_all() override { ++all_updates; }
     void update_changed() override { ++changed_updates; }
     bool wheel_enabled() const override { return wheel_on; }
+    bool utf8() const override { return utf8_on; }
+    int text_script() const override { return script; }
     int lines = 1;
     int wheel_lines() const override { return lines; }
     mouse_tracking track = mouse_tracking::off;
@@ -523,7 +527,7 @@ struct ScriptTest : MouseTest {
 TEST_F(ScriptTest, ClipboardRoundTripForEachScript) {
     host->cols = 132;
     for (int script : {0, 238, 204, 161, 162, 177, 178, 186, 163, 222, 255, 2}) {
-        settings().font_charset = script;
+        host->script = script;
         const int page = code_page_of_script(script);
         std::string bytes;
         for (int b = 0x80; b < 0x100; ++b)
@@ -542,7 +546,7 @@ TEST_F(ScriptTest, ClipboardRoundTripForEachScript) {
 }
 
 TEST_F(ScriptTest, Utf8CellsCopyAsTheirCharactersAndPasteAsUtf8) {
-    settings().utf8 = 1;
+    host->utf8_on = true;
     screen_ring& r = host->ring_;
     r.put_cell(cell_wide | cell_of_code(0x4E2D), 1, 1);
     r.put_cell(cell_wide_right | cell_blank, 1, 2);
@@ -554,15 +558,15 @@ TEST_F(ScriptTest, Utf8CellsCopyAsTheirCharactersAndPasteAsUtf8) {
     m->paste();
     EXPECT_EQ(host->sent, "\xe4\xb8\xad\xd0\x96\xc3\xa9");
     // In a code page, characters it lacks go as '?'.
-    settings().utf8 = 0;
-    settings().font_charset = 204;
+    host->utf8_on = false;
+    host->script = 204;
     host->sent.clear();
     m->paste();
     EXPECT_EQ(host->sent, "?\xc6?");
 }
 
 TEST_F(ScriptTest, DoubleClickTakesAWordOfWideCharacters) {
-    settings().utf8 = 1;
+    host->utf8_on = true;
     screen_ring& r = host->ring_;
     const uint32_t cps[] = {0x4E2D, 0x4E20};  // the second one's low byte is a blank's
     for (int i = 0; i < 2; ++i) {

@@ -50,7 +50,7 @@ struct link_rig {
         link.set_ending_listener([this](const session_ending& e) { endings.push_back({e, link.net().busy()}); });
     }
     bool connect(const std::string& host, int port) {
-        return link.connect(connection_options::from(settings, host, port));
+        return link.connect(connection_profile::from(settings, host, port));
     }
     fake_socket& sock() { return *sockets.last; }
     void receive(const std::string& data) {
@@ -119,23 +119,24 @@ TEST(Connection, TelnetRunsOnTheOptionsTakenAtConnect) {
 TEST(Connection, ApplyIsHowARunningSessionLearnsOfAChange) {
     const struct {
         const char* name;
-        std::function<void(connection_options&)> change;
+        std::function<void(connection_profile&)> change;
         std::string host_data;
         std::function<void(link_rig&)> check;
     } rows[] = {
-        {"utf8", [](connection_options& o) { o.utf8 = true; }, "\xd0\x96",
+        {"utf8", [](connection_profile& o) { o.terminal.utf8 = true; }, "\xd0\x96",
          [](link_rig& r) { EXPECT_EQ(r.code_at(1, 1), 0x416u); }},
-        {"terminal type", [](connection_options& o) { o.termtype = "xterm-256color"; }, ttype_send,
+        {"terminal type", [](connection_profile& o) { o.terminal.termtype = "xterm-256color"; }, ttype_send,
          [](link_rig& r) { EXPECT_TRUE(wrote(r.sock(), ttype_is("xterm-256color"))); }},
-        {"answerback", [](connection_options& o) { o.answerback = "SECOND"; }, "\x05",
+        {"answerback", [](connection_profile& o) { o.terminal.myid = "SECOND"; }, "\x05",
          [](link_rig& r) { EXPECT_TRUE(wrote(r.sock(), "SECOND")); }},
-        {"clipboard writes", [](connection_options& o) { o.clipboard_write = true; }, "",
+        {"clipboard writes", [](connection_profile& o) { o.terminal.clipboard_write = true; }, "",
          [](link_rig& r) { EXPECT_TRUE(r.link.terminal().options().clipboard_write); }},
-        {"xterm emulation", [](connection_options& o) { o.termtype = "xterm"; }, "\x1b[?2004h",
+        {"xterm emulation", [](connection_profile& o) { o.terminal.termtype = "xterm"; }, "\x1b[?2004h",
          [](link_rig& r) { EXPECT_TRUE(r.link.terminal().bracketed_paste()); }},
-        {"host echo control", [](connection_options& o) { o.host_echo = true; }, std::string{IAC, WILL, ECHO_OPT},
-         [](link_rig& r) { EXPECT_EQ(r.view.echo, std::vector<bool>{false}); }},
-        {"grid follows the window", [](connection_options& o) { o.window_sized = true; }, std::string{IAC, DO, NAWS},
+        {"host echo control", [](connection_profile& o) { o.terminal.host_echo = true; },
+         std::string{IAC, WILL, ECHO_OPT}, [](link_rig& r) { EXPECT_EQ(r.view.echo, std::vector<bool>{false}); }},
+        {"grid follows the window", [](connection_profile& o) { o.terminal.screen_size = true; },
+         std::string{IAC, DO, NAWS},
          [](link_rig& r) {
              r.link.set_grid(30, 100);
              EXPECT_TRUE(wrote(r.sock(), std::string{IAC, WILL, NAWS}));
@@ -156,12 +157,12 @@ TEST(Connection, ApplyIsHowARunningSessionLearnsOfAChange) {
         EXPECT_FALSE(rig.link.terminal().bracketed_paste());
         EXPECT_FALSE(rig.link.terminal().options().clipboard_write);
 
-        connection_options o = connection_options::from(Settings(), "elsewhere", 99);
+        connection_profile o = connection_profile::from(Settings(), "elsewhere", 99);
         row.change(o);
         rig.link.apply(o);
         if (!row.host_data.empty()) rig.receive(row.host_data);
         row.check(rig);
-        EXPECT_EQ(rig.link.last_options()->host, "h") << "apply leaves the target";
+        EXPECT_EQ(rig.link.last_target()->host, "h") << "apply leaves the target";
         EXPECT_EQ(rig.sockets.created, 1);
     }
 }
@@ -176,7 +177,7 @@ TEST(Connection, ReconnectGoesToTheLatestTargetAndLeavesTheSettingsAlone) {
     s.ssh_user = "ann";
     rig.sockets.names["one.example"] = 0x0A000001;
     rig.sockets.names["two.example"] = 0x0A000002;
-    EXPECT_FALSE(rig.link.reconnect(s)) << "nothing to go back to yet";
+    EXPECT_FALSE(rig.link.reconnect(connection_profile::from(s, {}, 0))) << "nothing to go back to yet";
 
     const std::string socks_to_one = {4, 1, '\x08', '\xae', 10, 0, 0, 1};  // port 2222, 10.0.0.1
     for (int round = 0; round < 2; ++round) {
@@ -184,10 +185,10 @@ TEST(Connection, ReconnectGoesToTheLatestTargetAndLeavesTheSettingsAlone) {
         if (round == 0)
             ASSERT_TRUE(rig.connect("one.example", 2222));
         else
-            ASSERT_TRUE(rig.link.reconnect(s));
+            ASSERT_TRUE(rig.link.reconnect(connection_profile::from(s, {}, 0)));
         EXPECT_EQ(rig.sockets.created, round + 1);
         EXPECT_EQ(rig.sock().host, "proxy.example");
-        EXPECT_FALSE(rig.link.reconnect(s)) << "not while a session is up";
+        EXPECT_FALSE(rig.link.reconnect(connection_profile::from(s, {}, 0))) << "not while a session is up";
         rig.link.net().on_proxy_timer();  // the proxy log-in's moment
         EXPECT_EQ(rig.sock().all_written().substr(0, 8), socks_to_one) << "the proxy is asked for the target";
         rig.link.disconnect();
@@ -203,7 +204,7 @@ TEST(Connection, ReconnectGoesToTheLatestTargetAndLeavesTheSettingsAlone) {
     EXPECT_EQ(s.host_name, "two.example");
     EXPECT_EQ(s.ssh_user, "bob");
     EXPECT_EQ(s.ssh, 0);
-    EXPECT_EQ(rig.link.last_options()->user, "ann");
+    EXPECT_EQ(rig.link.last_target()->ssh.ssh_user, "ann");
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -291,7 +292,7 @@ TEST_F(ConnectionSsh, SignsOnShowsTheShellAndTellsTheLoss) {
     // Reconnect keeps the protocol of that connection although the settings say Telnet by now.
     rig.settings.ssh = 0;
     wire.wire.clear();
-    ASSERT_TRUE(rig.link.reconnect(rig.settings));
+    ASSERT_TRUE(rig.link.reconnect(connection_profile::from(rig.settings, {}, 0)));
     EXPECT_EQ(rig.sockets.created, 2);
     rig.receive(srv->ident + "\r\n");
     EXPECT_EQ(rig.sock().all_written().rfind("SSH-2.0-", 0), 0u) << rig.sock().all_written();

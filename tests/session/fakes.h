@@ -172,7 +172,9 @@ struct fake_ssh : ssh_engine {
 
 // Everything a session needs, wired together.
 struct session_rig {
+    // Tests set `settings`; the session reads the profile taken from it at each connect (sync() takes it now).
     Settings settings;
+    connection_profile profile;
     translation_table_t nettopc{};
     translation_table_t pctonet{};
     screen_ring ring;
@@ -182,7 +184,7 @@ struct session_rig {
     fake_ui ui;
     fake_view view;
     fixed_clock clock;
-    session s{term, settings, nettopc, pctonet, sockets, timer, ui, view, clock};
+    session s{term, profile, nettopc, pctonet, sockets, timer, ui, view, clock};
     // Each ending as the listener heard it, and whether the session was still busy at that moment.
     struct heard_ending {
         session_ending end;
@@ -196,7 +198,11 @@ struct session_rig {
 
     fake_socket& sock() { return *sockets.last; }
 
-    bool connect(std::string_view host = "h", int port = 23) { return s.connect_to(host, port); }
+    void sync() { profile = connection_profile::from(settings, settings.host_name, settings.port); }
+    bool connect(std::string_view host = "h", int port = 23) {
+        sync();
+        return s.connect_to(host, port);
+    }
 
     // Delivers data as one read notification per chunk.
     void receive(const std::string& data) {

@@ -340,6 +340,7 @@ TEST(Pipeline, SshTrafficGoesThroughTheEngine) {
     rig.s.set_ssh_engine(&engine);
     rig.settings.ssh = 1;
     rig.settings.ssh_type_1_2 = 1;
+    rig.sync();
     EXPECT_EQ(rig.s.transport(), TransportKind::Ssh2);
     ASSERT_TRUE(rig.connect());
     EXPECT_GE(engine.resets, 1);
@@ -356,6 +357,7 @@ TEST(Pipeline, SshTrafficGoesThroughTheEngine) {
 TEST(Pipeline, SshWithoutAnEngineIsRefusedClearly) {
     session_rig rig;
     rig.settings.ssh = 1;
+    rig.sync();
     EXPECT_EQ(rig.s.transport(), TransportKind::Ssh1);
     EXPECT_FALSE(rig.connect());
     EXPECT_EQ(rig.sockets.created, 0);

@@ -20,43 +20,43 @@ TEST_F(TelnetTest, TerminalTypeIsOfferedAndSent) {
     EXPECT_EQ(writes()[0], bytes({IAC, WILL, 24}));
     EXPECT_EQ(writes()[1], bytes({IAC, SB, 24, 0}) + "vt220" + bytes({IAC, SE}));
 
-    rig.settings.termtype = "xterm-color";
+    rig.profile.terminal.termtype = "xterm-color";
     rig.receive(bytes({IAC, SB, 24, 1, IAC, SE}));
     EXPECT_EQ(writes().back(), bytes({IAC, SB, 24, 0}) + "xterm-color" + bytes({IAC, SE}));
 }
 
 TEST_F(TelnetTest, EchoFollowsHostOnlyWithHostEchoControl) {
-    rig.settings.host_echo = 1;
-    rig.settings.local_echo = 1;
+    rig.profile.terminal.host_echo = 1;
+    rig.profile.terminal.local_echo = 1;
     rig.receive(bytes({IAC, WILL, 1}));
-    EXPECT_EQ(rig.settings.local_echo, 0);
+    EXPECT_FALSE(rig.profile.terminal.local_echo);
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0], bytes({IAC, DO, 1}));
     rig.receive(bytes({IAC, WILL, 1}));
     EXPECT_EQ(writes().size(), 1u) << "a repeated WILL ECHO is not answered";
 
     rig.receive(bytes({IAC, WONT, 1}));
-    EXPECT_EQ(rig.settings.local_echo, 1);
+    EXPECT_TRUE(rig.profile.terminal.local_echo);
     EXPECT_EQ(writes().back(), bytes({IAC, DONT, 1}));
 }
 
 TEST_F(TelnetTest, EchoUntouchedWithoutHostEchoControl) {
-    rig.settings.host_echo = 0;
-    rig.settings.local_echo = 1;
+    rig.profile.terminal.host_echo = 0;
+    rig.profile.terminal.local_echo = 1;
     rig.receive(bytes({IAC, WILL, 1}));
-    EXPECT_EQ(rig.settings.local_echo, 1);
+    EXPECT_TRUE(rig.profile.terminal.local_echo);
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0], bytes({IAC, DO, 1}));
 }
 
 TEST_F(TelnetTest, FirstDoEchoIsNotAnsweredButSwitchesEcho) {
-    rig.settings.host_echo = 1;
+    rig.profile.terminal.host_echo = 1;
     rig.receive(bytes({IAC, DO, 1}));
     EXPECT_TRUE(writes().empty());
-    EXPECT_EQ(rig.settings.local_echo, 1);
+    EXPECT_TRUE(rig.profile.terminal.local_echo);
     rig.receive(bytes({IAC, DONT, 1}));
     EXPECT_EQ(writes().back(), bytes({IAC, WONT, 1}));
-    EXPECT_EQ(rig.settings.local_echo, 0);
+    EXPECT_FALSE(rig.profile.terminal.local_echo);
 }
 
 TEST_F(TelnetTest, FixedPolicyForOtherOptions) {
@@ -160,7 +160,7 @@ TEST_F(TelnetTest, WindowSizeIsToldOnlyWhenTheGridFollowsTheWindow) {
         EXPECT_EQ(r.sock().writes[1], c.sb) << c.rows << "x" << c.columns;
     }
 
-    rig.settings.screen_size = 1;
+    rig.profile.terminal.screen_size = 1;
     rig.s.set_window_size(30, 100);
     EXPECT_TRUE(writes().empty()) << "nothing before the host asked";
     rig.receive(bytes({IAC, DO, 31}));
@@ -194,10 +194,11 @@ TEST_F(TelnetTest, WindowSizeIsToldOnlyWhenTheGridFollowsTheWindow) {
 TEST_F(TelnetTest, WithNawsTheFirstDoEchoIsAnswered) {
     rig.settings.screen_size = 1;
     rig.settings.host_echo = 1;
+    rig.sync();
     rig.receive(bytes({IAC, DO, 31, IAC, DO, 1}));
     ASSERT_EQ(writes().size(), 3u);
     EXPECT_EQ(writes()[2], bytes({IAC, WILL, 1}));
-    EXPECT_EQ(rig.settings.local_echo, 1);
+    EXPECT_TRUE(rig.profile.terminal.local_echo);
     rig.receive(bytes({IAC, DO, 1}));
     EXPECT_EQ(writes().size(), 3u) << "answered once";
     // telnetd's next steps: DONT ECHO (acknowledged, local echo off), WILL ECHO (the host echoes).
@@ -205,7 +206,7 @@ TEST_F(TelnetTest, WithNawsTheFirstDoEchoIsAnswered) {
     ASSERT_EQ(writes().size(), 5u);
     EXPECT_EQ(writes()[3], bytes({IAC, WONT, 1}));
     EXPECT_EQ(writes()[4], bytes({IAC, DO, 1}));
-    EXPECT_EQ(rig.settings.local_echo, 0);
+    EXPECT_FALSE(rig.profile.terminal.local_echo);
 
     rig.s.disconnect(true);
     ASSERT_TRUE(rig.connect());
@@ -216,6 +217,7 @@ TEST_F(TelnetTest, WithNawsTheFirstDoEchoIsAnswered) {
 
 TEST_F(TelnetTest, ANewConnectionNegotiatesNawsAfreshWithTheLatestSize) {
     rig.settings.screen_size = 1;
+    rig.sync();
     rig.receive(bytes({IAC, DO, 31}));
     rig.s.disconnect(true);
     rig.s.set_window_size(33, 99);  // while disconnected: nothing to send it to

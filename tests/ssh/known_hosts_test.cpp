@@ -230,7 +230,7 @@ TEST_F(KnownHosts, FilesThatExistButCannotBeReadAreReported) {
 // vtsession --accept-new-host-key and the unknown-host question answer for HOME's known_hosts; answers "remember".
 struct recording_prompts : ssh::ssh_prompts {
     int questions = 0;
-    bool sign_on(Settings&) override { return false; }
+    bool sign_on(ssh_profile&) override { return false; }
     ssh::host_key_answer confirm_host_key(std::string_view, int, std::string_view, std::string_view) override {
         ++questions;
         return ssh::host_key_answer::accept_and_remember;

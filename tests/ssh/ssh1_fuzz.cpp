@@ -18,10 +18,10 @@
 namespace {
 
 struct rig final : session_services, ui_services {
-    Settings s;
+    connection_profile s;
     ssh_test::prompt_recorder prompts;  // accepts, with its own user name and password
     ssh::ssh1_engine engine{s, *this, *this, prompts};
-    rig() { s.ssh_check_host_key = 0; }
+    rig() { s.ssh.ssh_check_host_key = 0; }
     std::size_t written = 0;
 
     int session_write(const std::uint8_t*, std::size_t n) override {
@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static crypto::cipher_context* server = new crypto::cipher_context;
     r->engine.reset();
     r->questions.clear();
-    r->s.ssh_encryption = (data[0] >> 1) % 4;  // 3: the unknown setting
-    r->s.ssh_default = data[0] >> 7;
+    r->s.ssh.ssh_encryption = (data[0] >> 1) % 4;  // 3: the unknown setting
+    r->s.ssh.ssh_default = data[0] >> 7;
     const std::size_t chunk = 1 + data[1];
     const std::uint8_t* p = data + 2;
     std::size_t n = size - 2;

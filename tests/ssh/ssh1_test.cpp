@@ -73,7 +73,7 @@ constexpr std::uint32_t all_three = 1u << 2 | 1u << 3 | 1u << 6;
 
 class Ssh1 : public ::testing::Test {
 public:
-    Settings s;
+    connection_profile s;
     ssh1_session io;
     ui_recorder ui;
     prompt_recorder prompts;
@@ -88,11 +88,11 @@ public:
     void SetUp() override {
         io.e1 = &eng;
         io.shown = &ui;
-        s.ssh_default = 1;
-        s.ssh_user = "alice";
-        s.ssh_password = "secret";
-        s.termtype = "vt220";
-        s.ssh_check_host_key = 0;  // never the test runner's own known_hosts (one test below uses a scratch HOME)
+        s.ssh.ssh_default = 1;
+        s.ssh.ssh_user = "alice";
+        s.ssh.ssh_password = "secret";
+        s.terminal.termtype = "vt220";
+        s.ssh.ssh_check_host_key = 0;  // never the test runner's own known_hosts (one test below uses a scratch HOME)
     }
 
     // A fresh connection on the same engine (the ask-again flag survives, as in a program run).
@@ -176,7 +176,7 @@ public:
 
     // Banner, public key, session key: the client's key is unwrapped and both ciphers keyed.
     void key_exchange(int encryption = 0) {
-        s.ssh_encryption = encryption;
+        s.ssh.ssh_encryption = encryption;
         feed("SSH-1.5-test\r\n");
         ASSERT_TRUE(eng.identification_sent());
         ASSERT_EQ(std::string(io.wire.begin(), io.wire.begin() + 15), ssh::ssh1_engine::identification);
@@ -212,7 +212,7 @@ public:
     void sign_in(int encryption = 0) {
         key_exchange(encryption);
         send(14);
-        EXPECT_EQ(text(expect(4)), s.ssh_user);
+        EXPECT_EQ(text(expect(4)), s.ssh.ssh_user);
         send(15);
         expect(9);
         send(14);
@@ -264,7 +264,7 @@ TEST_F(Ssh1, WholeSessionEachCipherAndReadSize) {
 }
 
 TEST_F(Ssh1, PtyRequestFields) {
-    s.termtype = "vt100";
+    s.terminal.termtype = "vt100";
     key_exchange();
     send(14);
     expect(4);
@@ -294,7 +294,7 @@ TEST_F(Ssh1, WindowSizeFollowsTheGridOnlyWhenAskedTo) {
     for (int mode : {0, 1}) {
         SCOPED_TRACE(testing::Message() << "screen_size " << mode);
         restart();
-        s.screen_size = mode;
+        s.terminal.screen_size = mode;
         eng.set_window_size(40, 300);  // before the connection: kept for the pty request
         key_exchange();
         send(14);
@@ -360,7 +360,7 @@ TEST_F(Ssh1, UnsupportedCipherNamesTheServersOnes) {
     };
     for (const auto& r : rows) {
         restart();
-        s.ssh_encryption = r.encryption;
+        s.ssh.ssh_encryption = r.encryption;
         feed("SSH-1.5-x\n");
         send(2, public_key(r.mask));
         EXPECT_TRUE(failed_with(r.want)) << r.want;
@@ -400,7 +400,7 @@ TEST_F(Ssh1, FailuresEndTheSessionWithTheirText) {
         {"not ssh", [](Ssh1& t) { t.feed("SSH-3.0-what\n"); }, msg::not_ssh},
         {"unknown setting",
          [](Ssh1& t) {
-             t.s.ssh_encryption = 3;
+             t.s.ssh.ssh_encryption = 3;
              t.feed("SSH-1.5-x\n");
              t.send(2, t.public_key());
          },
@@ -428,7 +428,7 @@ TEST_F(Ssh1, FailuresEndTheSessionWithTheirText) {
          msg::bad_key_sizes},
         {"user name empty",
          [](Ssh1& t) {
-             t.s.ssh_user.clear();
+             t.s.ssh.ssh_user.clear();
              t.key_exchange();
              t.send(14);
          },
@@ -439,8 +439,8 @@ TEST_F(Ssh1, FailuresEndTheSessionWithTheirText) {
         restart();
         server_key = fixture_keys().at(0);
         host_key = fixture_keys().at(1);
-        s.ssh_encryption = 0;
-        s.ssh_user = "alice";
+        s.ssh.ssh_encryption = 0;
+        s.ssh.ssh_user = "alice";
         r.run(*this);
         EXPECT_TRUE(failed_with(r.want)) << (ui.messages.empty() ? "no message" : ui.messages.back());
         EXPECT_EQ(io.disconnects, 1);
@@ -503,7 +503,7 @@ TEST_F(Ssh1, LoginIncorrectAsksOnEveryLaterSignOn) {
 }
 
 TEST_F(Ssh1, ForgottenPasswordIsWipedAndNeverLogged) {
-    s.ssh_default = 0;
+    s.ssh.ssh_default = 0;
     prompts.password = "hunter22";
     key_exchange(1);
     send(14);
@@ -511,7 +511,7 @@ TEST_F(Ssh1, ForgottenPasswordIsWipedAndNeverLogged) {
     expect(4);
     send(15);
     EXPECT_EQ(text(expect(9)), "hunter22");
-    EXPECT_TRUE(s.ssh_password.empty());
+    EXPECT_TRUE(s.ssh.ssh_password.empty());
     const std::string pw = "hunter22";
     int masked = 0;
     for (const auto& [label, b] : io.hex) {
@@ -524,7 +524,7 @@ TEST_F(Ssh1, ForgottenPasswordIsWipedAndNeverLogged) {
 }
 
 TEST_F(Ssh1, CancelledSignOnDisconnectsQuietly) {
-    s.ssh_default = 0;
+    s.ssh.ssh_default = 0;
     prompts.accept = false;
     key_exchange();
     send(14);
@@ -655,7 +655,7 @@ TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
         ~remove_folder() { std::filesystem::remove_all(path); }
     } cleanup{home};
     test_support::scoped_home guard(home);
-    s.ssh_check_host_key = 1;
+    s.ssh.ssh_check_host_key = 1;
     eng.set_target("ssh1.example", 2222);
     prompts.host_key_reply = ssh::host_key_answer::accept_and_remember;
     key_exchange();

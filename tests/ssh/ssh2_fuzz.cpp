@@ -17,15 +17,15 @@
 namespace {
 
 struct harness {
-    Settings s;
+    connection_profile s;
     ssh_test::recorder io;
     ssh_test::ui_recorder ui;
     ssh_test::prompt_recorder prompts;
     std::unique_ptr<ssh::ssh2_engine> eng;
     harness() {
-        s.ssh_user = "u";
-        s.ssh_password = "p";
-        s.ssh_check_host_key = 0;
+        s.ssh.ssh_user = "u";
+        s.ssh.ssh_password = "p";
+        s.ssh.ssh_check_host_key = 0;
     }
     // Each input is a connection of its own, on an engine of its own.
     ssh::ssh2_engine& fresh() {
@@ -89,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     h->io.hex.clear();
     h->io.lines.clear();
     h->ui.messages.clear();
-    h->s.ssh_encryption = (mode & 2) ? 2 : 1;
-    h->s.ssh_default = (mode & 4) ? 1 : 0;
-    h->s.ssh_algorithms = (mode & 8) ? 1 : 0;
+    h->s.ssh.ssh_encryption = (mode & 2) ? 2 : 1;
+    h->s.ssh.ssh_default = (mode & 4) ? 1 : 0;
+    h->s.ssh.ssh_algorithms = (mode & 8) ? 1 : 0;
     ssh::ssh2_engine& eng = h->fresh();
     static const struct {
         const char *cipher, *mac;
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ssh_test::test_server srv(h->io);
     srv.blowfish = (mode & 2) != 0;
     static ssh_test::recorder peer_io;
-    static Settings peer_settings;
+    static connection_profile peer_settings;
     static ssh_test::ui_recorder peer_ui;
     static ssh_test::prompt_recorder peer_prompts;
     static std::unique_ptr<ssh::ssh2_engine> peer;

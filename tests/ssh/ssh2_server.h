@@ -84,7 +84,7 @@ struct prompt_recorder : ssh::ssh_prompts {
     bool accept = true;
     std::string user = "dialog-user", password = "dialog-pass";
     std::string seen_user, seen_password;  // what the dialog was filled with
-    bool sign_on(Settings& s) override {
+    bool sign_on(ssh_profile& s) override {
         ++calls;
         seen_user = s.ssh_user;
         seen_password = s.ssh_password;

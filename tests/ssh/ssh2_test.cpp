@@ -30,7 +30,7 @@ std::string str(const bytes& b) { return std::string(b.begin(), b.end()); }
 
 class Ssh2 : public ::testing::Test {
 protected:
-    Settings s;
+    connection_profile s;
     recorder io;
     ui_recorder ui;
     prompt_recorder prompts;
@@ -41,13 +41,12 @@ protected:
     std::size_t chunk = SIZE_MAX;  // read size the socket hands over
 
     void SetUp() override {
-        s.ssh = 1;
-        s.ssh_type_1_2 = 1;
-        s.ssh_default = 1;
-        s.ssh_user = "alice";
-        s.ssh_password = "secret";
-        s.ssh_algorithms = 0;      // the scripted server speaks the fixed suite
-        s.ssh_check_host_key = 0;  // never the test runner's own known_hosts
+        s.protocol = TransportKind::Ssh2;
+        s.ssh.ssh_default = 1;
+        s.ssh.ssh_user = "alice";
+        s.ssh.ssh_password = "secret";
+        s.ssh.ssh_algorithms = 0;      // the scripted server speaks the fixed suite
+        s.ssh.ssh_check_host_key = 0;  // never the test runner's own known_hosts
         fresh();
     }
     // A new connection: new recorder contents, server and engine; settings and dialog answers stay.
@@ -105,7 +104,7 @@ protected:
     }
     // A new connection in either mode, signed on by password (the host's USERAUTH_SUCCESS just sent).
     void signed_on(bool negotiated) {
-        s.ssh_algorithms = negotiated ? 1 : 0;
+        s.ssh.ssh_algorithms = negotiated ? 1 : 0;
         fresh();
         handshake();
         send(msg(6));
@@ -144,7 +143,7 @@ TEST_F(Ssh2, WholeSessionEachCipherAndReadSize) {
     for (bool blowfish : {false, true})
         for (std::size_t c : {SIZE_MAX, std::size_t(1), std::size_t(7)}) {
             SCOPED_TRACE(std::string(blowfish ? "blowfish" : "3des") + " chunk " + std::to_string(c));
-            s.ssh_encryption = blowfish ? 2 : 1;
+            s.ssh.ssh_encryption = blowfish ? 2 : 1;
             fresh(blowfish);
             chunk = c;
             login();
@@ -202,7 +201,7 @@ TEST_F(Ssh2, HostsThatAreNotSsh2AreToldApart) {
 
 TEST_F(Ssh2, KexinitIsTheFixedSuite) {
     for (int enc : {0, 1, 2}) {
-        s.ssh_encryption = enc;
+        s.ssh.ssh_encryption = enc;
         fresh(enc == 2);
         first_read();
         const bytes& ki = client_kexinit;
@@ -248,7 +247,7 @@ TEST_F(Ssh2, FixedSuiteNamesTheListTheHostLacks) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        s.ssh_encryption = r.encryption;
+        s.ssh.ssh_encryption = r.encryption;
         fresh(r.encryption == 2);
         srv().kex_list = r.kex;
         srv().host_key_list = r.host_key;
@@ -532,9 +531,9 @@ TEST_F(Ssh2, SignOnRules) {
         prompts = prompt_recorder();
         prompts.accept = r.accept;
         prompts.user = r.dialog_user;
-        s.ssh_default = r.remember;
-        s.ssh_user = r.stored_user;
-        s.ssh_password = "pw";
+        s.ssh.ssh_default = r.remember;
+        s.ssh.ssh_user = r.stored_user;
+        s.ssh.ssh_password = "pw";
         fresh();
         handshake();
         send(msg(6));
@@ -557,7 +556,7 @@ TEST_F(Ssh2, SignOnRules) {
 }
 
 TEST_F(Ssh2, FailedPasswordAsksAgainWithEmptyFieldsAndNeverLogsIt) {
-    s.ssh_password = "hunter2";
+    s.ssh.ssh_password = "hunter2";
     handshake();
     send(msg(6));
     next(50);
@@ -696,7 +695,7 @@ protected:
     fake_agent* agent = nullptr;
     void SetUp() override {
         Ssh2::SetUp();
-        s.ssh_algorithms = 1;
+        s.ssh.ssh_algorithms = 1;
         // No key files (the defaults under a HOME that does not exist): the agent alone.
         home_.emplace("/nonexistent-home");
         fresh();
@@ -794,9 +793,9 @@ TEST_F(Ssh2Auth, NothingIsAskedBeforeTheKeysAndTheNameNeverChanges) {
     ASSERT_FALSE(ssh::local_user_name().empty());
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
-        s.ssh_default = r.remember;
-        s.ssh_user = r.user;
-        s.ssh_password = r.password;
+        s.ssh.ssh_default = r.remember;
+        s.ssh.ssh_user = r.user;
+        s.ssh.ssh_password = r.password;
         prompts.calls = 0;
         fresh();
         eng->agent_factory = [] {
@@ -830,7 +829,7 @@ TEST_F(Ssh2Auth, NothingIsAskedBeforeTheKeysAndTheNameNeverChanges) {
         const bytes again = next(50);
         EXPECT_EQ(method_of(again), "password");
         EXPECT_EQ(user_of(again), r.sent_as);
-        EXPECT_EQ(s.ssh_user, r.sent_as);
+        EXPECT_EQ(s.ssh.ssh_user, r.sent_as);
         EXPECT_EQ(io.disconnects, 0);
     }
 }
@@ -838,7 +837,7 @@ TEST_F(Ssh2Auth, NothingIsAskedBeforeTheKeysAndTheNameNeverChanges) {
 // The password dialog is put after the step that needs it has returned; the host's packets behind it in the same
 // read wait for the answer, so what the host said next is read only after the answer went out.
 TEST_F(Ssh2Auth, PacketsBehindAQuestionWaitForItsAnswer) {
-    s.ssh_default = 0;
+    s.ssh.ssh_default = 0;
     fresh();
     to_methods("password");
     EXPECT_EQ(prompts.calls, 1);
@@ -856,7 +855,7 @@ TEST_F(Ssh2Auth, PacketsBehindAQuestionWaitForItsAnswer) {
     EXPECT_FALSE(eng->asking());
     EXPECT_EQ(method_of(next(50)), "password");
     next(90);  // USERAUTH_SUCCESS, read after the answer: the session channel
-    EXPECT_EQ(s.ssh_user, "alice");
+    EXPECT_EQ(s.ssh.ssh_user, "alice");
 }
 
 TEST_F(Ssh2Auth, RefusedKeyFallsBackToThePassword) {
@@ -937,7 +936,7 @@ TEST_F(Ssh2Auth, BannerIsShownAsTextAndTheExpiredPasswordIsTold) {
 }
 
 TEST_F(Ssh2Auth, ANamedKeyFileThatCannotBeReadIsToldAndSkipped) {
-    s.ssh_key_file = "/nonexistent/id_test";
+    s.ssh.ssh_key_file = "/nonexistent/id_test";
     to_methods("publickey,password");
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_NE(ui.messages.back().find("/nonexistent/id_test"), std::string::npos) << ui.messages.back();
@@ -1023,10 +1022,10 @@ TEST_F(Ssh2Auth, ANamedKeyFileThatCannotBeUsedIsToldWhy) {
             return a;
         };
         prompts.passphrase_files.clear();
-        s.ssh_key_file = r.make();
+        s.ssh.ssh_key_file = r.make();
         to_methods("publickey,password");
         ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_NE(ui.messages[0].find(s.ssh_key_file), std::string::npos) << ui.messages[0];
+        EXPECT_NE(ui.messages[0].find(s.ssh.ssh_key_file), std::string::npos) << ui.messages[0];
         EXPECT_NE(ui.messages[0].find(r.says), std::string::npos) << ui.messages[0];
         EXPECT_TRUE(prompts.passphrase_files.empty()) << "nothing asked for a file that cannot be used";
         EXPECT_EQ(method_of(next(50)), "publickey") << "the agent's key still goes";
@@ -1034,7 +1033,7 @@ TEST_F(Ssh2Auth, ANamedKeyFileThatCannotBeUsedIsToldWhy) {
         EXPECT_EQ(method_of(next(50)), "password");
         EXPECT_EQ(io.disconnects, 0);
     }
-    s.ssh_key_file.clear();
+    s.ssh.ssh_key_file.clear();
 }
 
 TEST_F(Ssh2Auth, APassphraseKeyIsLoadedThroughThePrompts) {
@@ -1051,7 +1050,7 @@ TEST_F(Ssh2Auth, APassphraseKeyIsLoadedThroughThePrompts) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        s.ssh_key_file = dir.write("locked", locked_key_text(16));
+        s.ssh.ssh_key_file = dir.write("locked", locked_key_text(16));
         fresh();
         eng->agent_factory = [] { return nullptr; };
         prompts.passphrase = "pw";
@@ -1059,7 +1058,7 @@ TEST_F(Ssh2Auth, APassphraseKeyIsLoadedThroughThePrompts) {
         prompts.load_reply = [&] {
             ssh::key_load k;
             k.status = r.status;
-            k.reason = "Key file " + s.ssh_key_file + ": " + r.what;
+            k.reason = "Key file " + s.ssh.ssh_key_file + ": " + r.what;
             return k;
         };
         to_methods("publickey,password");
@@ -1076,17 +1075,17 @@ TEST_F(Ssh2Auth, APassphraseKeyIsLoadedThroughThePrompts) {
         put_string(pk_ok, blob->data(), blob->size());
         send(pk_ok);
         ASSERT_EQ(prompts.loads.size(), 1u);
-        EXPECT_EQ(prompts.loads[0], std::make_pair(s.ssh_key_file, std::string("pw")));
+        EXPECT_EQ(prompts.loads[0], std::make_pair(s.ssh.ssh_key_file, std::string("pw")));
         EXPECT_EQ(ui.messages.size(), r.told ? 1u : 0u);
         if (r.told && !ui.messages.empty()) {
-            EXPECT_NE(ui.messages[0].find(s.ssh_key_file), std::string::npos) << ui.messages[0];
+            EXPECT_NE(ui.messages[0].find(s.ssh.ssh_key_file), std::string::npos) << ui.messages[0];
         }
         EXPECT_EQ(method_of(next(50)), "password") << "on to the next method, as for a key that cannot sign";
         EXPECT_EQ(io.disconnects, 0);
     }
     prompts.load_reply = nullptr;
     prompts.passphrase.reset();
-    s.ssh_key_file.clear();
+    s.ssh.ssh_key_file.clear();
 }
 
 // Two agent keys, the second being the named key file's. Without ssh_identities_only the named key goes first and
@@ -1114,8 +1113,8 @@ TEST_F(Ssh2Auth, TheNamedKeyGoesFirstAndIdentitiesOnlyLeavesTheAgentOut) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE("ssh_identities_only " + std::to_string(r.identities_only));
-        s.ssh_identities_only = r.identities_only;
-        s.ssh_key_file = file;
+        s.ssh.ssh_identities_only = r.identities_only;
+        s.ssh.ssh_key_file = file;
         for (const bool accept : {false, true}) {
             SCOPED_TRACE(accept ? "the host takes the named key" : "the host refuses every key");
             fresh();
@@ -1174,8 +1173,8 @@ TEST_F(Ssh2Auth, TheNamedKeyGoesFirstAndIdentitiesOnlyLeavesTheAgentOut) {
             EXPECT_EQ(io.disconnects, 0);
         }
     }
-    s.ssh_key_file.clear();
-    s.ssh_identities_only = 0;
+    s.ssh.ssh_key_file.clear();
+    s.ssh.ssh_identities_only = 0;
 }
 
 // Keys not named stay in the agent's order, before the default key files.
@@ -1195,7 +1194,7 @@ TEST_F(Ssh2Auth, TheNamedKeyFileThenTheDefaultOnes) {
     } rows[] = {{named, "ner"}, {rsa, "re"}, {"", "er"}};
     for (const row& r : rows) {
         SCOPED_TRACE(r.key_file);
-        s.ssh_key_file = r.key_file;
+        s.ssh.ssh_key_file = r.key_file;
         fresh();
         eng->agent_factory = [] { return nullptr; };
         to_methods("publickey,password");
@@ -1214,7 +1213,7 @@ TEST_F(Ssh2Auth, TheNamedKeyFileThenTheDefaultOnes) {
         EXPECT_EQ(offered, r.offered);
         EXPECT_TRUE(ui.messages.empty());
     }
-    s.ssh_key_file.clear();
+    s.ssh.ssh_key_file.clear();
 }
 
 TEST_F(Ssh2Auth, WithoutANamedFileTheAgentOrderStays) {
@@ -1274,7 +1273,7 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
     EXPECT_EQ(io.disconnects, 0);
 
     // The fixed suite: 80 columns whatever the terminal, no window-change, no keep-alive.
-    s.ssh_algorithms = 0;
+    s.ssh.ssh_algorithms = 0;
     fresh();
     eng->set_columns(132);
     open_channel();
@@ -1286,7 +1285,7 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
 // ssh_keepalive_max N: the tick that finds N requests unanswered ends the session; only a reply to a request
 // (success or failure) clears the count, the host's other traffic does not.
 TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
-    s.ssh_keepalive_max = 2;
+    s.ssh.ssh_keepalive_max = 2;
     to_shell_by_password();
     auto tick = [&] {
         eng->keepalive();
@@ -1312,13 +1311,13 @@ TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
 }
 
 TEST_F(Ssh2Auth, KeepAlivesWaitForTheKeysAndZeroNeverEnds) {
-    s.ssh_keepalive_max = 1;
+    s.ssh.ssh_keepalive_max = 1;
     first_read();  // the exchange is under way: no keys yet
     for (int i = 0; i < 5; ++i) eng->keepalive();
     EXPECT_EQ(eng->unanswered_keepalives(), 0);
     EXPECT_EQ(io.disconnects, 0);
 
-    s.ssh_keepalive_max = 0;
+    s.ssh.ssh_keepalive_max = 0;
     fresh();
     to_methods("password");
     next(50);
@@ -1340,7 +1339,7 @@ class Ssh2Hostile : public Ssh2 {
 protected:
     void SetUp() override {
         Ssh2::SetUp();
-        s.ssh_algorithms = 1;
+        s.ssh.ssh_algorithms = 1;
         fresh();
     }
     bool said_start(std::string_view m) const {
@@ -1431,13 +1430,13 @@ TEST_F(Ssh2Hostile, ProtocolViolationsOfTheExchangeAreNamed) {
     EXPECT_FALSE(said(ssh::msg::bad_host_signature));
     EXPECT_EQ(io.disconnects, 1);
     // The same in the fixed suite.
-    s.ssh_algorithms = 0;
+    s.ssh.ssh_algorithms = 0;
     fresh();
     first_read();
     feed(srv().kexinit());
     EXPECT_TRUE(said(ssh::msg::second_kexinit));
     // A server-started re-exchange after the first one finished is fine.
-    s.ssh_algorithms = 1;
+    s.ssh.ssh_algorithms = 1;
     fresh();
     login();
     feed(srv().kexinit());
@@ -1499,7 +1498,7 @@ TEST_F(Ssh2Hostile, BannerControlsNeverReachTheTerminalNorItsAnswersTheHost) {
                             "6n b\x1b[6n c\xc2\x9b"
                             "6n d\xc3\xa9 e\xe2\x94\x90 f\xff\r\n";
     for (int utf8 = 0; utf8 < 2; ++utf8) {
-        s.utf8 = utf8;
+        s.terminal.utf8 = utf8;
         fresh();
         handshake();
         send(msg(6));
@@ -1515,7 +1514,7 @@ TEST_F(Ssh2Hostile, BannerControlsNeverReachTheTerminalNorItsAnswersTheHost) {
         eng->send_user_data(answer, sizeof answer - 1);
         EXPECT_TRUE(nothing_sent()) << utf8;
     }
-    s.utf8 = 0;
+    s.terminal.utf8 = 0;
 }
 
 TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
@@ -1551,7 +1550,7 @@ TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
     EXPECT_EQ(io.disconnects, 0);
 
     // The fixed suite keeps its written silence.
-    s.ssh_algorithms = 0;
+    s.ssh.ssh_algorithms = 0;
     fresh();
     login();
     send(msg(150));
@@ -1613,7 +1612,7 @@ TEST_F(Ssh2, MessagesOfFixedFormRefuseATrailingByte) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        s.ssh_algorithms = r.negotiated ? 1 : 0;
+        s.ssh.ssh_algorithms = r.negotiated ? 1 : 0;
         fresh();
         std::uint8_t type = r.message.empty() ? 31 : r.message[0];
         if (r.at == exchange) {
@@ -1897,7 +1896,7 @@ TEST_F(Ssh2Hostile, IdentificationGoesOnConnectInNegotiatedModeOnly) {
     EXPECT_EQ(io.disconnects, 0);
     EXPECT_EQ(str(io.wire).find("SSH-2.0", 1), std::string::npos);
 
-    s.ssh_algorithms = 0;
+    s.ssh.ssh_algorithms = 0;
     fresh();
     eng->connected();
     EXPECT_TRUE(io.wire.empty()) << "the fixed suite waits for the host";
@@ -1922,7 +1921,7 @@ TEST_F(Ssh2Hostile, TheUserEndingASessionSaysGoodbyeInNegotiatedModeOnly) {
     eng->goodbye();
     next(1);
 
-    s.ssh_algorithms = 0;
+    s.ssh.ssh_algorithms = 0;
     fresh();
     login();
     eng->goodbye();
@@ -1935,7 +1934,7 @@ TEST_F(Ssh2Hostile, EndingsNameTheirCause) {
     put_string(disc, "Too many authentication failures\x1b[31m\n");
     put_string(disc, "");
     for (int mode = 0; mode < 2; ++mode) {
-        s.ssh_algorithms = mode;
+        s.ssh.ssh_algorithms = mode;
         fresh();
         handshake();
         send(disc);
@@ -1967,7 +1966,7 @@ TEST_F(Ssh2Hostile, EndingsNameTheirCause) {
 TEST_F(Ssh2Hostile, RefusedPtyIsToldAndTheShellRunsWithoutOne) {
     for (const int algorithms : {0, 1}) {
         SCOPED_TRACE(algorithms);
-        s.screen_size = 1;
+        s.terminal.screen_size = 1;
         signed_on(algorithms == 1);
         std::vector<std::string> notes;
         eng->set_tunnels(nullptr, [&](std::string_view t) { notes.emplace_back(t); });
@@ -1989,7 +1988,7 @@ TEST_F(Ssh2Hostile, RefusedPtyIsToldAndTheShellRunsWithoutOne) {
         send(channel_data("shell without a pty"));
         EXPECT_EQ(io.delivered, "shell without a pty");
     }
-    s.ssh_algorithms = 0;
+    s.ssh.ssh_algorithms = 0;
 }
 
 TEST_F(Ssh2Hostile, LargestPacketsSurviveEverySplitOfTheStream) {
@@ -2043,8 +2042,8 @@ TEST_F(Ssh2Auth, PtyRequestAndWindowChangeFollowTheScreenSizeSetting) {
     };
     for (const row& c : rows) {
         SCOPED_TRACE(testing::Message() << "ssh_algorithms " << c.algorithms << " screen_size " << c.screen_size);
-        s.ssh_algorithms = c.algorithms;
-        s.screen_size = c.screen_size;
+        s.ssh.ssh_algorithms = c.algorithms;
+        s.terminal.screen_size = c.screen_size;
         fresh();
         eng->set_columns(132);
         eng->set_window_size(50, 200);
@@ -2105,7 +2104,7 @@ TEST_F(Ssh2Auth, WindowChangesArePacedAndTheLastSizeWins) {
         void start(int ms) override { due = now + ms; }
         void stop() override { due = -1; }
     } timer;
-    s.screen_size = 1;
+    s.terminal.screen_size = 1;
     to_shell_by_password();
 
     ssh::window_pacer pacer([this](int rows_, int columns) { eng->set_window_size(rows_, columns); });
@@ -2156,12 +2155,11 @@ TEST_F(Ssh2Auth, WindowChangesArePacedAndTheLastSizeWins) {
 // The client makes an SSH-2 engine per connection. The session ends from inside the engine's own step (its
 // disconnect resets the client there, as the real session does); the next connection must start clean.
 TEST(SshClient, EachConnectionGetsAFreshEngineAlsoAfterOneEndedFromInside) {
-    Settings s;
-    s.ssh = 1;
-    s.ssh_type_1_2 = 1;
-    s.ssh_default = 0;
-    s.ssh_algorithms = 0;
-    s.ssh_check_host_key = 0;
+    connection_profile s;
+    s.protocol = TransportKind::Ssh2;
+    s.ssh.ssh_default = 0;
+    s.ssh.ssh_algorithms = 0;
+    s.ssh.ssh_check_host_key = 0;
     struct client_recorder : recorder {
         ssh::ssh_client* client = nullptr;
         void session_disconnect() override {
@@ -2266,8 +2264,8 @@ protected:
         Ssh2Auth::TearDown();
     }
     void start(std::string_view forwards, bool agent = false) {
-        s.ssh_forwards = std::string(forwards);
-        s.ssh_agent_forward = agent ? 1 : 0;
+        s.ssh.ssh_forwards = std::string(forwards);
+        s.ssh.ssh_agent_forward = agent ? 1 : 0;
         fresh();
         eng->set_tunnels(&net, [this](std::string_view t) { notes.emplace_back(t); });
         to_shell_by_password();
@@ -2419,8 +2417,8 @@ TEST_F(Ssh2Tunnels, RefusedRemoteForwardIsNamed) {
 }
 
 TEST_F(Ssh2Tunnels, AgentForwardingIsAskedBeforeTheShellAndItsChannelsReachTheAgent) {
-    s.ssh_agent_forward = 1;
-    s.ssh_forwards.clear();
+    s.ssh.ssh_agent_forward = 1;
+    s.ssh.ssh_forwards.clear();
     fresh();
     eng->set_tunnels(&net, [this](std::string_view t) { notes.emplace_back(t); });
     const bytes req = to_channel_by_password();  // the first request on the channel

@@ -106,7 +106,7 @@ struct tool_prompts : ssh::ssh_prompts {
     bool accept_new_host_key = false;
     tool_prompts(tool_ui& u, const Settings& s)
         : ui(u), user(s.ssh_user), password(s.ssh_password), used(s.ssh_default != 0) {}
-    bool sign_on(Settings& s) override {
+    bool sign_on(ssh_profile& s) override {
         if (used || user.empty()) {
             ui.message_box("sign-on dialog needed (the stored user name and password were refused or are missing; "
                            "vtsession shows no dialog)");
@@ -155,7 +155,10 @@ struct tool_prompts : ssh::ssh_prompts {
 struct tool_term_host : vt_host {
     bool reverse_screen = false;
     void set_reverse_screen(bool on) override { reverse_screen = on; }
-    void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
+    std::function<void(int)> set_echo;  // the emulator's SRM: the connection's own local echo
+    void set_local_echo(bool on) override {
+        if (set_echo) set_echo(on);
+    }
     std::function<void(int)> on_columns;
     void columns_changed(int columns) override {
         if (on_columns) on_columns(columns);
@@ -179,7 +182,6 @@ struct tool_view : session_view {
     }
     void host_reply(std::string_view r) override { replies.append(r); }
     void post_exit_command() override { exit_posted = true; }
-    void set_local_echo(bool on) override { settings().local_echo = on ? 1 : 0; }
 };
 
 // --set values win over whatever the settings file holds for the chosen configuration.
@@ -544,6 +546,7 @@ int main(int argc, char** argv) {
     });
     link.set_columns(ring.columns());
     term_host.on_columns = [&](int columns) { link.set_columns(columns); };
+    term_host.set_echo = [&](int on) { link.set_local_echo(on != 0); };
     // The grid told to the host, and the emulator's own when the screen follows the window.
     auto set_grid = [&](int rows, int columns) {
         if (s.screen_size == 1) term.resize(rows, columns);
@@ -565,7 +568,7 @@ int main(int argc, char** argv) {
 
     if (!capture.empty()) net.set_capture_file(capture);
     if (debug_log) net.toggle_debug_log();
-    if (!link.connect(connection_options::from(s, host, port))) {
+    if (!link.connect(connection_profile::from(s, host, port))) {
         std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.c_str());
         return 1;
     }
@@ -639,7 +642,7 @@ int main(int argc, char** argv) {
     if (json) {
         dump_extras x;
         x.reverse_screen = term_host.reverse_screen;
-        x.local_echo = s.local_echo != 0;
+        x.local_echo = link.profile().terminal.local_echo;
         x.history = history;
         x.replies = view.replies;
         out = screen_dump_json(term, x);

@@ -194,8 +194,8 @@ TEST_F(PdfTest, MailAttachesScreenTextFile) {
         args = a;
         return true;
     };
-    const QString path = capture::mail_screen(printing::ring_screen(ring), QString::fromStdString(dir), QTime(9, 5, 7),
-                                              "mailer", launch);
+    const QString path = capture::mail_screen(printing::ring_screen(ring), false, QString::fromStdString(dir),
+                                              QTime(9, 5, 7), "mailer", launch);
     EXPECT_EQ(path.toStdString(), dir + "/vt220090507.txt");
     EXPECT_EQ(program, "mailer");
     EXPECT_EQ(args, (QStringList{"--attach", path}));
@@ -204,11 +204,11 @@ TEST_F(PdfTest, MailAttachesScreenTextFile) {
     EXPECT_EQ(text.substr(0, 8), "mail me ");
 
     // No mail program, or it does not start: nothing is reported as sent.
-    EXPECT_TRUE(
-        capture::mail_screen(printing::ring_screen(ring), QString::fromStdString(dir), QTime(9, 5, 8), "", launch)
-            .isEmpty());
-    EXPECT_TRUE(capture::mail_screen(printing::ring_screen(ring), QString::fromStdString(dir), QTime(9, 5, 9), "m",
-                                     [](const QString&, const QStringList&) { return false; })
+    EXPECT_TRUE(capture::mail_screen(printing::ring_screen(ring), false, QString::fromStdString(dir), QTime(9, 5, 8),
+                                     "", launch)
+                    .isEmpty());
+    EXPECT_TRUE(capture::mail_screen(printing::ring_screen(ring), false, QString::fromStdString(dir), QTime(9, 5, 9),
+                                     "m", [](const QString&, const QStringList&) { return false; })
                     .isEmpty());
 }
 
