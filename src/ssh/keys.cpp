@@ -757,6 +757,8 @@ key_load load_private_key(const std::string& path, std::string_view passphrase, 
     return r;
 }
 
+std::vector<std::uint8_t> read_public_key_file(const std::string& path) { return read_public_file(path); }
+
 std::vector<std::string> default_key_files() {
     const char* home = std::getenv("HOME");
     if (!home || !*home) return {};

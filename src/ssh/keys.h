@@ -90,6 +90,10 @@ std::optional<std::vector<std::uint8_t>> bcrypt_pbkdf(std::string_view pass, std
                                                       unsigned rounds, std::size_t out_len,
                                                       const std::atomic<bool>* cancel = nullptr);
 
+// The blob of a public key file ("type base64 [comment]", as FILE.pub and FILE-cert.pub hold it): a regular file
+// of at most 64 KiB whose type names what the blob holds; empty otherwise.
+std::vector<std::uint8_t> read_public_key_file(const std::string& path);
+
 // ~/.ssh/id_ed25519, id_ecdsa, id_rsa (in that order); empty without HOME.
 std::vector<std::string> default_key_files();
 

@@ -15,11 +15,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "session/profile.h"
+#include "config/settings.h"
 #include "config/ui_services.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
 #include "ssh/agent.h"
+#include "ssh/certificate.h"
 #include "ssh/keys.h"
 #include "ssh/services.h"
 #include "ssh/ssh2.h"
@@ -34,6 +35,32 @@ std::string signature_algorithm(const std::string& type, std::string_view server
     if (name_list_has(server_sig_algs, "rsa-sha2-512")) return "rsa-sha2-512";
     if (name_list_has(server_sig_algs, "rsa-sha2-256")) return "rsa-sha2-256";
     return type;
+}
+
+// A user certificate read from a public key file, or why there is none.
+struct user_certificate {
+    std::vector<std::uint8_t> blob;
+    std::optional<certificate> cert;
+    std::string why;
+};
+user_certificate read_user_certificate(const std::string& path) {
+    user_certificate u;
+    u.blob = read_public_key_file(path);
+    if (u.blob.empty()) {
+        u.why = "missing or not a public key file";
+        return u;
+    }
+    u.cert = parse_certificate(u.blob);
+    if (!u.cert)
+        u.why = "not an OpenSSH certificate of a key type this program signs with";
+    else if (u.cert->kind != certificate_kind::user)
+        u.why = "a host certificate";
+    if (!u.why.empty()) u.cert.reset();
+    return u;
+}
+
+std::string certificate_origin(const std::string& path, const certificate& c) {
+    return " (certificate " + path + ", ID \"" + c.key_id + "\", serial " + std::to_string(c.serial) + ")";
 }
 
 // A USERAUTH_REQUEST's fields up to the method name (also what a public-key signature covers).
@@ -82,8 +109,8 @@ std::string local_user_name() {
     return {};
 }
 
-ssh2_auth::ssh2_auth(auth_link& link, connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts)
-    : link_(link), s_(p.ssh), utf8_(p.terminal.utf8), io_(io), ui_(ui), prompts_(prompts) {}
+ssh2_auth::ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
+    : link_(link), s_(s), io_(io), ui_(ui), prompts_(prompts) {}
 
 ssh2_auth::~ssh2_auth() {
     for (auto& k : keys_) crypto::wipe(k.blob);
@@ -279,16 +306,41 @@ void ssh2_auth::collect_keys() {
             }
             continue;
         }
-        from_files.push_back({std::move(blob), f, std::move(key)});
+        from_files.push_back({std::move(blob), f, std::move(key), {}, {}});
     }
+    std::vector<std::uint8_t> named_blob;
+    if (named && !from_files.empty() && from_files.front().file == s_.ssh_key_file)
+        named_blob = from_files.front().blob;
+    std::vector<key_candidate> for_agent_keys = add_certificates(from_files);
     if (s_.ssh_identities_only == 0) {
         if (!agent_) agent_ = link_.open_agent();
         if (agent_)
-            for (agent_identity& id : agent_->identities()) keys_.push_back({std::move(id.blob), std::string(), {}});
-        // The key the user named is the one meant: tried first, and through the agent, which needs no passphrase.
-        if (named && !from_files.empty())
-            std::stable_partition(keys_.begin(), keys_.end(),
-                                  [&](const key_candidate& c) { return c.blob == from_files.front().blob; });
+            for (agent_identity& id : agent_->identities())
+                keys_.push_back({std::move(id.blob), std::string(), {}, {}, {}});
+        // A certificate goes before the plain keys, as its own key may be refused where the certificate is taken.
+        std::stable_partition(keys_.begin(), keys_.end(), [](const key_candidate& c) {
+            return is_certificate_type(crypto::evp::key_type(c.blob));
+        });
+        for (key_candidate& c : for_agent_keys) {
+            const auto plain =
+                std::find_if(keys_.begin(), keys_.end(), [&](const key_candidate& o) { return o.blob == c.plain; });
+            if (plain == keys_.end()) {
+                io_.session_log_line("certificate not used: the key it certifies is neither a key file nor in the "
+                                     "agent" +
+                                     c.origin);
+                continue;
+            }
+            keys_.insert(plain, std::move(c));
+        }
+        // The key the user named is the one meant: tried first (its certificates before it), and through the
+        // agent, which needs no passphrase.
+        if (!named_blob.empty())
+            std::stable_partition(keys_.begin(), keys_.end(), [&](const key_candidate& c) {
+                if (c.blob == named_blob || c.plain == named_blob) return true;
+                const auto cert =
+                    is_certificate_type(crypto::evp::key_type(c.blob)) ? parse_certificate(c.blob) : std::nullopt;
+                return cert && cert->key == named_blob;
+            });
     }
     for (key_candidate& c : from_files) {
         // A key already offered through the agent is not offered twice.
@@ -298,11 +350,66 @@ void ssh2_auth::collect_keys() {
     }
 }
 
+std::vector<ssh2_auth::key_candidate> ssh2_auth::add_certificates(std::vector<key_candidate>& from_files) {
+    // The named files first, each once; then every key file's FILE-cert.pub, which may well be missing.
+    std::vector<user_certificate> named(certificate_files_.size());
+    std::vector<bool> placed(named.size());
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        named[i] = read_user_certificate(certificate_files_[i]);
+        if (!named[i].cert)
+            io_.session_log_line("certificate file not used: " + certificate_files_[i] + ": " + named[i].why);
+    }
+    std::vector<key_candidate> out;
+    for (key_candidate& k : from_files) {
+        const auto add = [&](user_certificate& u, const std::string& path) {
+            out.push_back({u.blob, k.file, k.key, k.blob, certificate_origin(path, *u.cert)});
+        };
+        for (std::size_t i = 0; i < named.size(); ++i)
+            if (named[i].cert && named[i].cert->key == k.blob) {
+                add(named[i], certificate_files_[i]);
+                placed[i] = true;
+            }
+        const std::string own_path = k.file + "-cert.pub";
+        user_certificate own = read_user_certificate(own_path);
+        if (own.cert && own.cert->key == k.blob &&
+            std::none_of(out.begin(), out.end(), [&](const key_candidate& o) { return o.blob == own.blob; }))
+            add(own, own_path);
+        else if (own.cert)
+            io_.session_log_line("certificate not used: " + own_path + " certifies another key than " + k.file);
+        out.push_back(std::move(k));
+    }
+    from_files = std::move(out);
+    // The rest may certify a key only the agent holds.
+    std::vector<key_candidate> rest;
+    for (std::size_t i = 0; i < named.size(); ++i)
+        if (named[i].cert && !placed[i])
+            rest.push_back({std::move(named[i].blob),
+                            std::string(),
+                            {},
+                            named[i].cert->key,
+                            certificate_origin(certificate_files_[i], *named[i].cert)});
+    return rest;
+}
+
+ssh2_auth::offer ssh2_auth::offer_for(const key_candidate& k) const {
+    const std::string type = crypto::evp::key_type(k.blob);
+    const std::string_view plain = certificate_plain_type(type);
+    if (plain.empty()) {
+        std::string alg = signature_algorithm(type, link_.server_sig_algs());
+        return {alg, alg};
+    }
+    // A certificate is named by what its key signs with: rsa-sha2-512-cert-v01@openssh.com for an RSA key when
+    // the host lists rsa-sha2-512.
+    std::string alg = signature_algorithm(std::string(plain), link_.server_sig_algs());
+    return {certificate_algorithm(alg), alg};
+}
+
 void ssh2_auth::query_key() {
     stage_ = stage::pubkey_query;
     const key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
-    io_.session_log_line("offering key " + alg + " from " + (k.file.empty() ? std::string("the agent") : k.file));
+    const std::string alg = offer_for(k).request;
+    io_.session_log_line("offering key " + alg + " from " + (k.file.empty() ? std::string("the agent") : k.file) +
+                         k.origin);
     wire_writer w = request("publickey");
     w.boolean(false);
     w.string(alg);
@@ -328,14 +435,14 @@ std::vector<std::uint8_t> ssh2_auth::signed_data(std::string_view alg) const {
 
 void ssh2_auth::sign_with_key() {
     const key_candidate& k = keys_[key_index_];
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
+    const offer o = offer_for(k);
     if (k.file.empty()) {
-        const std::uint32_t flags = alg == "rsa-sha2-512"   ? agent_rsa_sha2_512
-                                    : alg == "rsa-sha2-256" ? agent_rsa_sha2_256
-                                                            : 0;
-        return send_signature(agent_ ? agent_->sign(k.blob, signed_data(alg), flags) : std::nullopt);
+        const std::uint32_t flags = o.signature == "rsa-sha2-512"   ? agent_rsa_sha2_512
+                                    : o.signature == "rsa-sha2-256" ? agent_rsa_sha2_256
+                                                                    : 0;
+        return send_signature(agent_ ? agent_->sign(k.signer(), signed_data(o.request), flags) : std::nullopt);
     }
-    if (k.key) return send_signature(k.key->sign(alg, signed_data(alg)));
+    if (k.key) return send_signature(k.key->sign(o.signature, signed_data(o.request)));
     // Asked only now, for a key the host has said it would take. The key derivation runs inside the question too:
     // it may take a while and the prompts show its progress.
     link_.ask([this, &prompts = prompts_, file = k.file] {
@@ -359,9 +466,13 @@ void ssh2_auth::sign_with_loaded_key(const std::string& file, key_load key) {
     if (!key.key) return send_signature(std::nullopt);
     key_candidate& k = keys_[key_index_];
     k.key = std::make_shared<const private_key>(std::move(*key.key));
-    keep_unlocked(file, k.blob, k.key);
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
-    send_signature(k.key->sign(alg, signed_data(alg)));
+    const std::span<const std::uint8_t> signer = k.signer();
+    keep_unlocked(file, {signer.begin(), signer.end()}, k.key);
+    // The file's other offers (its plain key after its certificate) sign with it too, without asking again.
+    for (key_candidate& other : keys_)
+        if (other.file == file && !other.key) other.key = k.key;
+    const offer o = offer_for(k);
+    send_signature(k.key->sign(o.signature, signed_data(o.request)));
 }
 
 void ssh2_auth::send_signature(std::optional<std::vector<std::uint8_t>> sig) {
@@ -372,7 +483,7 @@ void ssh2_auth::send_signature(std::optional<std::vector<std::uint8_t>> sig) {
         ++key_index_;
         return next_method();
     }
-    const std::string alg = signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs());
+    const std::string alg = offer_for(k).request;
     stage_ = stage::pubkey_sign;
     wire_writer w = request("publickey");
     w.boolean(true);
@@ -400,8 +511,7 @@ void ssh2_auth::on_60(wire_reader& r) {
         const auto alg = r.text(256);
         const auto blob = r.string();
         const key_candidate& k = keys_[key_index_];
-        const bool same = r.ok() && r.at_end() &&
-                          *alg == signature_algorithm(crypto::evp::key_type(k.blob), link_.server_sig_algs()) &&
+        const bool same = r.ok() && r.at_end() && *alg == offer_for(k).request &&
                           std::equal(blob->begin(), blob->end(), k.blob.begin(), k.blob.end());
         if (!same) return link_.fail(msg::pk_ok_mismatch);
         return sign_with_key();
@@ -470,7 +580,7 @@ void ssh2_auth::on_banner(wire_reader& r) {
         const std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
         if (c == '\n') {
             out += "\r\n";
-        } else if (c < 0x80 || utf8_) {
+        } else if (c < 0x80 || s_.utf8 != 0) {
             out.append(clean, i, len);
         } else if (len == 2 && c <= 0xC3) {
             out += static_cast<char>((c & 0x03) << 6 | (static_cast<unsigned char>(clean[i + 1]) & 0x3F));

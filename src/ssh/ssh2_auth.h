@@ -16,8 +16,7 @@
 #include "ssh/ssh2_link.h"
 #include "ssh/wire.h"
 
-struct connection_profile;
-struct ssh_profile;
+struct Settings;
 struct session_services;
 struct ui_services;
 
@@ -45,10 +44,14 @@ std::string local_user_name();
 
 class ssh2_auth {
 public:
-    ssh2_auth(auth_link& link, connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh2_auth();
     ssh2_auth(const ssh2_auth&) = delete;
     ssh2_auth& operator=(const ssh2_auth&) = delete;
+
+    // OpenSSH certificates to offer besides each key file's own FILE-cert.pub (CertificateFile): each goes with the
+    // key file or agent key it certifies, before that key. Read when the keys are first collected.
+    void set_certificate_files(std::vector<std::string> files) { certificate_files_ = std::move(files); }
 
     // Message handlers the engine's table routes here; USERAUTH_SUCCESS disarms them all.
     void on_service_accept(wire_reader& r);
@@ -85,18 +88,27 @@ private:
     void send_info_response(std::vector<std::string> answers);
 
     auth_link& link_;
-    ssh_profile& s_;
-    const bool& utf8_;  // the terminal's: a banner reaches it in its own encoding
+    Settings& s_;
     session_services& io_;
     ui_services& ui_;
     ssh_prompts& prompts_;
 
     enum class stage { idle, none, pubkey_query, pubkey_sign, kbd, password };
     struct key_candidate {
-        std::vector<std::uint8_t> blob;
+        std::vector<std::uint8_t> blob;          // what is offered: a plain key or a certificate
         std::string file;                        // empty: an agent key
         std::shared_ptr<const private_key> key;  // a file's key needing no passphrase, or unlocked in this run
+        std::vector<std::uint8_t> plain;         // a certificate's own key (the agent signs with it); else empty
+        std::string origin;                      // for the log: the certificate's file and ID
+        std::span<const std::uint8_t> signer() const { return plain.empty() ? blob : plain; }
     };
+    struct offer {
+        std::string request;    // named in the request and the signed data
+        std::string signature;  // what the signature is made with
+    };
+    offer offer_for(const key_candidate& k) const;
+    // Puts each file key's certificates before it; gives back the named certificates of keys no file holds.
+    std::vector<key_candidate> add_certificates(std::vector<key_candidate>& from_files);
     stage stage_ = stage::idle;
     std::string methods_;  // the host's last "can continue" list
     std::vector<key_candidate> keys_;
@@ -106,6 +118,7 @@ private:
     bool password_ready_ = false;  // a password was given (dialog) or remembered
     std::string user_;             // the negotiated mode's name, the same in every request
     std::unique_ptr<agent_client> agent_;
+    std::vector<std::string> certificate_files_;
 };
 
 }  // namespace ssh
