@@ -15,7 +15,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "config/settings.h"
+#include "session/profile.h"
 #include "config/ui_services.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
@@ -109,8 +109,9 @@ std::string local_user_name() {
     return {};
 }
 
-ssh2_auth::ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts)
-    : link_(link), s_(s), io_(io), ui_(ui), prompts_(prompts) {}
+ssh2_auth::ssh2_auth(auth_link& link, connection_profile& p, session_services& io, ui_services& ui,
+                     ssh_prompts& prompts)
+    : link_(link), s_(p.ssh), utf8_(p.terminal.utf8), io_(io), ui_(ui), prompts_(prompts) {}
 
 ssh2_auth::~ssh2_auth() {
     for (auto& k : keys_) crypto::wipe(k.blob);
@@ -580,7 +581,7 @@ void ssh2_auth::on_banner(wire_reader& r) {
         const std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
         if (c == '\n') {
             out += "\r\n";
-        } else if (c < 0x80 || s_.utf8 != 0) {
+        } else if (c < 0x80 || utf8_) {
             out.append(clean, i, len);
         } else if (len == 2 && c <= 0xC3) {
             out += static_cast<char>((c & 0x03) << 6 | (static_cast<unsigned char>(clean[i + 1]) & 0x3F));

@@ -16,7 +16,8 @@
 #include "ssh/ssh2_link.h"
 #include "ssh/wire.h"
 
-struct Settings;
+struct connection_profile;
+struct ssh_profile;
 struct session_services;
 struct ui_services;
 
@@ -44,7 +45,7 @@ std::string local_user_name();
 
 class ssh2_auth {
 public:
-    ssh2_auth(auth_link& link, Settings& s, session_services& io, ui_services& ui, ssh_prompts& prompts);
+    ssh2_auth(auth_link& link, connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh2_auth();
     ssh2_auth(const ssh2_auth&) = delete;
     ssh2_auth& operator=(const ssh2_auth&) = delete;
@@ -88,7 +89,8 @@ private:
     void send_info_response(std::vector<std::string> answers);
 
     auth_link& link_;
-    Settings& s_;
+    ssh_profile& s_;
+    const bool& utf8_;  // the terminal's: a banner reaches it in its own encoding
     session_services& io_;
     ui_services& ui_;
     ssh_prompts& prompts_;
