@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "crypto/evp.h"
 #include "crypto/hmac.h"
+#include "ssh/certificate.h"
 #include "ssh/services.h"
 #include "ssh/wire.h"
 
@@ -135,7 +137,7 @@ void fold(host_key_check& into, host_key_status s, std::string_view file, int li
 }
 
 void check_line(std::string_view line, std::string_view file, int number, std::string_view name, std::string_view type,
-                std::span<const std::uint8_t> blob, host_key_check& into) {
+                std::span<const std::uint8_t> blob, host_key_check& into, bool authorities) {
     std::string_view rest = line;
     std::string_view word = next_word(rest);
     if (word.empty() || word.front() == '#') return;
@@ -146,7 +148,12 @@ void check_line(std::string_view line, std::string_view file, int number, std::s
     }
     const std::string_view hosts = word;
     const std::string_view line_type = next_word(rest);
-    if (m == marker::cert_authority || m == marker::unknown) return;
+    if (m == marker::unknown || (m != marker::revoked && (m == marker::cert_authority) != authorities)) return;
+    if (authorities && type.empty()) {
+        if (m == marker::cert_authority && !line_type.empty() && hosts_match(hosts, name))
+            fold(into, host_key_status::known, file, number);
+        return;
+    }
     if (line_type != type) return;  // other key types of the host do not count (nor is their key scanned)
     const std::string_view key = next_word(rest);
     if (key.empty()) return;
@@ -159,8 +166,8 @@ void check_line(std::string_view line, std::string_view file, int number, std::s
     if (blob_type(line_blob) != line_type || !well_formed(line_blob)) return;  // a lying type word is not trusted
     const bool same = n == blob.size() && std::memcmp(buf.data(), blob.data(), n) == 0;
 
-    if (m == marker::revoked) {
-        if (same) fold(into, host_key_status::revoked, file, number);
+    if (m == marker::revoked || authorities) {
+        if (same) fold(into, m == marker::revoked ? host_key_status::revoked : host_key_status::known, file, number);
         return;
     }
     fold(into, same ? host_key_status::known : host_key_status::changed, file, number);
@@ -284,13 +291,19 @@ std::string known_host_name(std::string_view host, int port) {
 }
 
 known_hosts_reader::known_hosts_reader(std::string_view file_name, std::string_view host, int port,
-                                       std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into)
-    : file_(file_name), name_(known_host_name(host, port)), type_(type), blob_(blob), into_(into) {}
+                                       std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into,
+                                       bool authorities)
+    : file_(file_name),
+      name_(known_host_name(host, port)),
+      type_(type),
+      blob_(blob),
+      into_(into),
+      authorities_(authorities) {}
 
 void known_hosts_reader::line(std::string_view text) {
     ++number_;
     if (text.ends_with('\r')) text.remove_suffix(1);
-    check_line(text, file_, number_, name_, type_, blob_, into_);
+    check_line(text, file_, number_, name_, type_, blob_, into_, authorities_);
 }
 
 void known_hosts_reader::feed(std::string_view piece) {
@@ -339,17 +352,36 @@ void check_host_key_text(std::string_view text, std::string_view file_name, std:
     reader.finish();
 }
 
-host_key_check check_host_key(const std::vector<std::string>& files, std::string_view host, int port,
-                              std::string_view type, std::span<const std::uint8_t> blob) {
+namespace {
+
+host_key_check check_files(const std::vector<std::string>& files, std::string_view host, int port,
+                           std::string_view type, std::span<const std::uint8_t> blob, bool authorities) {
     host_key_check result;
     for (const auto& f : files) {
         if (f.empty()) continue;
-        known_hosts_reader reader(f, host, port, type, blob, result);
+        known_hosts_reader reader(f, host, port, type, blob, result, authorities);
         bool missing = false;
         std::string why;
         if (!read_file(f, reader, missing, why) && !missing) result.unread.push_back(f + ": " + why);
     }
     return result;
+}
+
+}  // namespace
+
+host_key_check check_host_key(const std::vector<std::string>& files, std::string_view host, int port,
+                              std::string_view type, std::span<const std::uint8_t> blob) {
+    return check_files(files, host, port, type, blob, false);
+}
+
+host_key_check check_cert_authority(const std::vector<std::string>& files, std::string_view host, int port,
+                                    std::string_view ca_type, std::span<const std::uint8_t> ca_blob) {
+    if (ca_type.empty()) return {};  // an empty type would match any authority line
+    return check_files(files, host, port, ca_type, ca_blob, true);
+}
+
+bool has_cert_authority(const std::vector<std::string>& files, std::string_view host, int port) {
+    return check_files(files, host, port, {}, {}, true).status == host_key_status::known;
 }
 
 bool remember_host_key(const std::string& file, std::string_view host, int port, std::string_view type,
@@ -486,6 +518,14 @@ std::string revoked_host_key_message(const host_key_check& c, std::string_view h
            std::to_string(c.line) + ".\nThe connection is refused.";
 }
 
+std::string revoked_authority_message(const host_key_check& c, std::string_view host, int port,
+                                      std::string_view ca_type, std::string_view ca_fingerprint) {
+    return "WARNING: THE CERTIFICATE AUTHORITY OF THE HOST KEY OF " + known_host_name(host, port) +
+           " IS REVOKED!\n\nThe host's certificate is signed by the " + std::string(ca_type) + " key " +
+           std::string(ca_fingerprint) + ", which is marked @revoked in " + c.file + " on line " +
+           std::to_string(c.line) + ".\nThe connection is refused.";
+}
+
 std::string unread_known_hosts_message(const host_key_check& c, std::string_view host, int port) {
     std::string t = "The host key of " + known_host_name(host, port) + " cannot be checked: ";
     t += c.unread.size() == 1 ? "a known hosts file exists but could not be read:\n"
@@ -530,6 +570,51 @@ host_trust decide_host_trust(std::string_view host, int port, std::string_view t
         !remember_host_key(user_file, host, port, type, blob, error))
         return {host_trust::verdict::trusted, "The host key could not be remembered in " + user_file + ": " + error};
     return {};
+}
+
+}  // namespace ssh
+
+namespace ssh {
+
+host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
+                                         std::uint64_t now, ssh_prompts& prompts, std::vector<std::string>& log,
+                                         std::string_view principal) {
+    const std::optional<certificate> c = parse_certificate(cert_blob);
+    if (!c) return {host_trust::verdict::refused, "The host's certificate cannot be read. Session must close!!!"};
+    const std::vector<std::string> files = default_known_hosts_files();
+    const std::string ca_type = crypto::evp::key_type(c->ca_key);
+    const std::string ca_fp = host_key_fingerprint(c->ca_key);
+    const host_key_check ca = check_cert_authority(files, host, port, ca_type, c->ca_key);
+    for (const std::string& why : ca.unread) log.push_back("known_hosts not read: " + why);
+    if (ca.status == host_key_status::revoked)
+        return {host_trust::verdict::refused, revoked_authority_message(ca, host, port, ca_type, ca_fp)};
+    if (!ca.unread.empty()) return {host_trust::verdict::refused, unread_known_hosts_message(ca, host, port)};
+    const std::string what = "host certificate ID \"" + c->key_id + "\" serial " + std::to_string(c->serial) +
+                             " signed by the " + ca_type + " CA " + ca_fp;
+    if (ca.status == host_key_status::known) {
+        const std::string name = principal.empty() ? known_host_name(host, 22) : std::string(principal);
+        const std::string problem = certificate_problem(*c, certificate_kind::host, name, now);
+        if (problem.empty()) {
+            const host_key_check k = check_host_key(files, host, port, c->key_type, c->key);
+            if (k.status == host_key_status::revoked)
+                return {host_trust::verdict::refused,
+                        revoked_host_key_message(k, host, port, c->key_type, host_key_fingerprint(c->key))};
+            log.push_back(what + " accepted (@cert-authority in " + ca.file + " on line " + std::to_string(ca.line) +
+                          ")");
+            return {};
+        }
+        log.push_back(what + " not accepted: " + problem + "; its key is checked as a plain host key");
+    } else {
+        log.push_back(what + ": no @cert-authority line for " + known_host_name(host, port) +
+                      " holds that CA; its key is checked as a plain host key");
+    }
+    return decide_host_trust(host, port, c->key_type, c->key, prompts, log);
+}
+
+host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
+                                         ssh_prompts& prompts, std::vector<std::string>& log) {
+    const std::time_t now = std::time(nullptr);
+    return decide_host_certificate_trust(host, port, cert_blob, now < 0 ? 0 : std::uint64_t(now), prompts, log);
 }
 
 }  // namespace ssh

@@ -5,7 +5,8 @@
 // A line is `[@marker] patterns type base64 [comment]`. Patterns are a comma list of names or addresses with `*`
 // and `?` wildcards and `!` negation, `[host]:port` for ports other than 22, or one hashed `|1|salt|hash` entry
 // (HMAC-SHA1 of the host text keyed with the salt). Host names are compared in lower case. `@cert-authority` lines
-// are skipped; an `@revoked` line refuses its key for every host, whatever its patterns say.
+// name keys trusted to sign host certificates for the hosts they match (read only when a host shows a
+// certificate); an `@revoked` line refuses its key for every host, whatever its patterns say.
 //
 // SSH-1 RSA host keys use the type name "rsa1" and the blob string "rsa1", mpint e, mpint n (see
 // ssh1_rsa_host_key_blob), so they never collide with an SSH-2 "ssh-rsa" key of the same host. The old decimal
@@ -43,8 +44,11 @@ host_key_check check_host_key(const std::vector<std::string>& files, std::string
 // short into a match. Folds into `into`; `blob` and `into` must outlive the reader.
 class known_hosts_reader {
 public:
+    // authorities: the @cert-authority lines stand where the plain ones do (known: a line of the host holds the
+    // key; never changed, as a host may have several CAs), and the plain lines are skipped. With an empty type,
+    // any @cert-authority line of the host counts as known.
     known_hosts_reader(std::string_view file_name, std::string_view host, int port, std::string_view type,
-                       std::span<const std::uint8_t> blob, host_key_check& into);
+                       std::span<const std::uint8_t> blob, host_key_check& into, bool authorities = false);
     void feed(std::string_view piece);
     void finish();  // the last line, when the text does not end with a newline
 
@@ -55,11 +59,18 @@ private:
     host_key_check& into_;
     std::string carry_;      // the start of a line that spans pieces; never longer than known_hosts_max_line
     bool skipping_ = false;  // within an over-long line
+    bool authorities_ = false;
     int number_ = 0;
 };
 // One file's whole text through the reader (the fuzzer and the tables use it).
 void check_host_key_text(std::string_view text, std::string_view file_name, std::string_view host, int port,
                          std::string_view type, std::span<const std::uint8_t> blob, host_key_check& into);
+
+// The certificate authority `ca_blob` for the host (see known_hosts_reader's authorities).
+host_key_check check_cert_authority(const std::vector<std::string>& files, std::string_view host, int port,
+                                    std::string_view ca_type, std::span<const std::uint8_t> ca_blob);
+// Whether some readable @cert-authority line matches the host: its certificate algorithms are then offered first.
+bool has_cert_authority(const std::vector<std::string>& files, std::string_view host, int port);
 
 // Appends "host type base64\n" (or "[host]:port ..." when port != 22) to file, creating it 0600 and its folder
 // 0700 when missing, never through a symbolic link; false and the reason (without the file's name) on failure.
@@ -102,6 +113,20 @@ struct host_trust {
 };
 host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
                              ssh_prompts& prompts, std::vector<std::string>& log);
+
+// The same for a host certificate (as OpenSSH decides it): trusted without a question when an @cert-authority line
+// of the host holds its CA and the certificate stands for the host at `now` (host kind, within its validity, the
+// host name or `principal` among its principals); refused when its CA or its key is @revoked. Otherwise, the log
+// saying why, its key is decided as a plain key. `principal` is the host name when empty (HostKeyAlias).
+host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
+                                         std::uint64_t now, ssh_prompts& prompts, std::vector<std::string>& log,
+                                         std::string_view principal = {});
+// With the system clock.
+host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
+                                         ssh_prompts& prompts, std::vector<std::string>& log);
+// The refusal of a certificate whose CA is @revoked.
+std::string revoked_authority_message(const host_key_check& c, std::string_view host, int port,
+                                      std::string_view ca_type, std::string_view ca_fingerprint);
 
 // Base64 as the files use it. decode: false on a character outside the alphabet, misplaced padding or output
 // beyond `out`; `written` is the decoded length.

@@ -6,13 +6,16 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../support/peer_process.h"
+#include "../support/scoped_home.h"
 #include "crypto/evp.h"
 #include "ssh/known_hosts.h"
+#include "ssh/services.h"
 
 namespace {
 
@@ -202,6 +205,178 @@ TEST_F(Certificates, DamagedCertificatesNeverVerify) {
     ASSERT_TRUE(c);
     EXPECT_EQ(c->ca_key, other);
     EXPECT_FALSE(c->signature_valid);
+}
+
+// ---- host certificates against known_hosts
+
+struct asking_prompts : ssh::ssh_prompts {
+    int questions = 0;
+    bool sign_on(ssh_profile&) override { return false; }
+    ssh::host_key_answer confirm_host_key(std::string_view, int, std::string_view, std::string_view) override {
+        ++questions;
+        return ssh::host_key_answer::cancel;
+    }
+};
+
+std::string pub_line(const fs::path& pub) {
+    std::istringstream in(slurp(pub));
+    std::string type, b64;
+    in >> type >> b64;
+    return type + " " + b64;
+}
+
+// The host shows a certificate of its ed25519 key; HOME's known_hosts holds the row's lines ({CA}, {CA2} and {KEY}
+// stand for the CA's, another CA's and the host key's own "type base64"). A certificate that does not stand falls
+// back to its key as a plain host key, which the prompts are asked about (and cancel).
+TEST_F(Certificates, HostCertificatesTrustedThroughCertAuthorityLines) {
+    const std::string host = "certhost.test";
+    const std::uint64_t now = 1700000000;  // November 2023
+    const std::string ca = pub_line(dir / "ca_ed25519.pub"), ca2 = pub_line(dir / "ca_ed25519_b.pub"),
+                      key = pub_line(dir / "ed25519.pub");
+    // A hashed pattern as ssh-keygen -H writes it, marked afterwards (ssh-keygen leaves marked lines unhashed).
+    const fs::path hashed_file = dir / "hashed_known_hosts";
+    {
+        std::ofstream(hashed_file) << host << " " << ca << "\n";
+        int st = 0;
+        run("ssh-keygen -q -H -f " + hashed_file.string() + " 2>&1", &st);
+        ASSERT_EQ(st, 0);
+    }
+    const std::string hashed = slurp(hashed_file).substr(0, slurp(hashed_file).find(' '));
+    ASSERT_EQ(hashed.rfind("|1|", 0), 0u) << hashed;
+
+    using v = ssh::host_trust::verdict;
+    struct row {
+        const char* what;
+        std::string known_hosts;
+        std::string options = "-h -n certhost.test,127.0.0.1 -V 20200101000000Z:20300101000000Z";
+        int port = 22;
+        v verdict = v::trusted;
+        int questions = 0;
+        std::string said;  // in the message (refused) or the log
+    };
+    const row rows[] = {
+        {.what = "the host's CA", .known_hosts = "@cert-authority *.test " + ca, .said = "accepted (@cert-authority"},
+        {.what = "among other lines",
+         .known_hosts =
+             "other.test " + key + "\n@cert-authority other.test " + ca2 + "\n@cert-authority " + host + ",!x " + ca,
+         .said = "on line 3)"},
+        {.what = "a hashed pattern", .known_hosts = "@cert-authority " + hashed + " " + ca, .said = "accepted"},
+        {.what = "its own port",
+         .known_hosts = "@cert-authority [certhost.test]:2222 " + ca,
+         .port = 2222,
+         .said = "accepted"},
+        {.what = "port 22 only",
+         .known_hosts = "@cert-authority certhost.test " + ca,
+         .port = 2222,
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "no @cert-authority line for [certhost.test]:2222"},
+        {.what = "another host's CA",
+         .known_hosts = "@cert-authority other.test " + ca,
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "holds that CA"},
+        {.what = "another CA",
+         .known_hosts = "@cert-authority *.test " + ca2,
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "holds that CA"},
+        {.what = "the CA as a plain key of the host is another key",
+         .known_hosts = host + " " + ca,
+         .verdict = v::refused,
+         .said = "THE HOST KEY OF certhost.test HAS CHANGED"},
+        {.what = "the CA revoked",
+         .known_hosts = "@cert-authority *.test " + ca + "\n@revoked * " + ca,
+         .verdict = v::refused,
+         .said = "THE CERTIFICATE AUTHORITY OF THE HOST KEY OF certhost.test IS REVOKED"},
+        {.what = "the host key revoked",
+         .known_hosts = "@revoked nothing.at.all " + key + "\n@cert-authority *.test " + ca,
+         .verdict = v::refused,
+         .said = "THE HOST KEY OF certhost.test IS REVOKED"},
+        {.what = "expired",
+         .known_hosts = "@cert-authority *.test " + ca,
+         .options = "-h -n certhost.test -V 20100101000000Z:20110101000000Z",
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "not accepted: it has expired"},
+        {.what = "not yet valid",
+         .known_hosts = "@cert-authority *.test " + ca,
+         .options = "-h -n certhost.test -V 20350101000000Z:20360101000000Z",
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "not accepted: it is not valid yet"},
+        {.what = "another principal",
+         .known_hosts = "@cert-authority *.test " + ca,
+         .options = "-h -n elsewhere.test",
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "not accepted: it is not issued for certhost.test"},
+        {.what = "no principals",
+         .known_hosts = "@cert-authority *.test " + ca,
+         .options = "-h",
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "not accepted: it names no principal"},
+        {.what = "a user certificate",
+         .known_hosts = "@cert-authority *.test " + ca,
+         .options = "-n certhost.test",
+         .verdict = v::cancelled,
+         .questions = 1,
+         .said = "not accepted: it is a user certificate"},
+        {.what = "expired, but the key is known",
+         .known_hosts = "@cert-authority *.test " + ca + "\n" + host + " " + key,
+         .options = "-h -n certhost.test -V 20100101000000Z:20110101000000Z",
+         .said = "not accepted: it has expired"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const fs::path home = dir / "home";
+        fs::remove_all(home);
+        fs::create_directories(home / ".ssh");
+        std::ofstream(home / ".ssh" / "known_hosts") << r.known_hosts << "\n";
+        const bytes cert = sign("ed25519", "ca_ed25519", "-I 'host cert' -z 9 " + r.options);
+        test_support::scoped_home guard(home.string());
+        asking_prompts prompts;
+        std::vector<std::string> log;
+        const auto t = ssh::decide_host_certificate_trust(host, r.port, cert, now, prompts, log);
+        EXPECT_EQ(t.result, r.verdict) << t.message;
+        EXPECT_EQ(prompts.questions, r.questions);
+        std::string said = t.message;
+        for (const auto& l : log) said += "\n" + l;
+        EXPECT_NE(said.find(r.said), std::string::npos) << said;
+        if (r.verdict != v::refused) {
+            EXPECT_NE(said.find("host certificate ID \"host cert\" serial 9 signed by the ssh-ed25519 CA " +
+                                ssh::host_key_fingerprint(pub_file_blob(dir / "ca_ed25519.pub"))),
+                      std::string::npos)
+                << said;
+        }
+    }
+}
+
+// Which hosts have an authority at all (their certificate algorithms go first in the offer): plain lines, other
+// hosts' authorities and marked lines without a key type do not count.
+TEST_F(Certificates, HostsWithAnAuthority) {
+    const std::string ca = pub_line(dir / "ca_ed25519.pub");
+    const fs::path file = dir / "authorities";
+    std::ofstream(file) << "plain.test " << ca << "\n@cert-authority *.ca.test,!bad.ca.test " << ca
+                        << "\n@cert-authority [port.test]:2200 " << ca << "\n@cert-authority lonely.test\n"
+                        << "@revoked revoked.test " << pub_line(dir / "ca_ed25519_b.pub") << "\n";
+    const std::pair<std::string, int> yes[] = {{"a.ca.test", 22}, {"A.CA.TEST", 22}, {"port.test", 2200}};
+    const std::pair<std::string, int> no[] = {{"plain.test", 22},
+                                              {"bad.ca.test", 22},
+                                              {"port.test", 22},
+                                              {"lonely.test", 22},
+                                              {"revoked.test", 22}};
+    for (const auto& [h, p] : yes) EXPECT_TRUE(ssh::has_cert_authority({file.string()}, h, p)) << h;
+    for (const auto& [h, p] : no) EXPECT_FALSE(ssh::has_cert_authority({file.string()}, h, p)) << h;
+    // An authority line never vouches for a host key by itself, nor a plain line for an authority.
+    const bytes ca_blob = pub_file_blob(dir / "ca_ed25519.pub");
+    EXPECT_EQ(ssh::check_host_key({file.string()}, "a.ca.test", 22, "ssh-ed25519", ca_blob).status,
+              ssh::host_key_status::unknown);
+    EXPECT_EQ(ssh::check_cert_authority({file.string()}, "plain.test", 22, "ssh-ed25519", ca_blob).status,
+              ssh::host_key_status::unknown);
+    EXPECT_EQ(ssh::check_cert_authority({file.string()}, "a.ca.test", 22, "ssh-ed25519", ca_blob).status,
+              ssh::host_key_status::known);
 }
 
 // Certificates built field by field (the signature is not checked here): what the reader refuses whatever the CA.
