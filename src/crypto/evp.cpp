@@ -8,6 +8,7 @@
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -249,6 +250,7 @@ struct modp_group {
 constexpr modp_group modp_groups[] = {
     {14, "modp_2048", BN_get_rfc3526_prime_2048, 256, 512},
     {16, "modp_4096", BN_get_rfc3526_prime_4096, 512, 1024},
+    {18, "modp_8192", BN_get_rfc3526_prime_8192, 1024, 1024},
 };
 const modp_group* modp_by_number(int n) {
     for (const modp_group& g : modp_groups)
@@ -294,6 +296,52 @@ private:
     pkey_ptr key_;
     bn_ptr p_;
     std::vector<std::uint8_t> pub_;
+};
+
+// A group the host chose (RFC 4419): plain BIGNUM arithmetic, the exponent under the constant-time flag.
+class group_share final : public kex_share {
+public:
+    bool init(std::span<const std::uint8_t> p, std::span<const std::uint8_t> g, int priv_bits) {
+        p_.reset(BN_bin2bn(p.data(), int(p.size()), nullptr));
+        bn_ptr gb(BN_bin2bn(g.data(), int(g.size()), nullptr)), e(BN_new());
+        x_.reset(BN_new());
+        ctx_.reset(BN_CTX_new());
+        if (!p_ || !gb || !e || !x_ || !ctx_ || priv_bits < 2 || priv_bits >= BN_num_bits(p_.get())) return false;
+        // The top bit set keeps the exponent at its full length; 2^(priv_bits-1) > 1 rules out the trivial ones.
+        if (BN_priv_rand_ex(x_.get(), priv_bits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY, 0, ctx_.get()) != 1) return false;
+        BN_set_flags(x_.get(), BN_FLG_CONSTTIME);
+        if (BN_mod_exp(e.get(), gb.get(), x_.get(), p_.get(), ctx_.get()) != 1) return false;
+        bytes_ = std::size_t(BN_num_bytes(p_.get()));
+        pub_.resize(std::size_t(BN_num_bytes(e.get())));
+        return !pub_.empty() && BN_bn2bin(e.get(), pub_.data()) == int(pub_.size());
+    }
+    std::span<const std::uint8_t> public_value() const override { return pub_; }
+    std::optional<std::vector<std::uint8_t>> shared(std::span<const std::uint8_t> peer) override {
+        error_queue_guard guard;
+        while (!peer.empty() && peer[0] == 0) peer = peer.subspan(1);
+        if (peer.empty() || peer.size() > bytes_) return std::nullopt;
+        try {
+            bn_ptr f(BN_bin2bn(peer.data(), int(peer.size()), nullptr)), p_minus_1(BN_dup(p_.get())), k(BN_new());
+            if (!f || !p_minus_1 || !k || BN_sub_word(p_minus_1.get(), 1) != 1) return std::nullopt;
+            if (BN_cmp(f.get(), BN_value_one()) <= 0 || BN_cmp(f.get(), p_minus_1.get()) >= 0) return std::nullopt;
+            if (BN_mod_exp(k.get(), f.get(), x_.get(), p_.get(), ctx_.get()) != 1 || BN_is_zero(k.get()))
+                return std::nullopt;
+            std::vector<std::uint8_t> out(std::size_t(BN_num_bytes(k.get())));
+            if (BN_bn2bin(k.get(), out.data()) != int(out.size())) {
+                wipe(out.data(), out.size());
+                return std::nullopt;
+            }
+            return out;
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+
+private:
+    bn_ptr p_, x_;
+    bn_ctx_ptr ctx_;
+    std::vector<std::uint8_t> pub_;
+    std::size_t bytes_ = 0;
 };
 
 template <class Share, class... A>
@@ -789,6 +837,39 @@ std::unique_ptr<kex_share> make_modp(int group, std::span<const std::uint8_t> pr
             OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, y.get()) != 1)
             return nullptr;
         return finish<modp_share>(from_params("DH", bld.get(), EVP_PKEY_KEYPAIR), *g);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int bit_length(std::span<const std::uint8_t> p) {
+    while (!p.empty() && p[0] == 0) p = p.subspan(1);
+    if (p.empty()) return 0;
+    int top = 0;
+    for (unsigned v = p[0]; v; v >>= 1) ++top;
+    return int(std::min<std::size_t>(p.size() - 1, INT_MAX / 8 - 8)) * 8 + top;
+}
+
+group_fault check_group(std::span<const std::uint8_t> p, std::span<const std::uint8_t> g, int min_bits, int max_bits) {
+    const int bits = bit_length(p);
+    if (bits < min_bits) return group_fault::too_small;
+    if (bits > max_bits) return group_fault::too_large;
+    if ((p.back() & 1) == 0) return group_fault::even_modulus;
+    error_queue_guard guard;
+    bn_ptr pb(BN_bin2bn(p.data(), int(p.size()), nullptr)), gb(BN_bin2bn(g.data(), int(g.size()), nullptr));
+    if (!pb || !gb || BN_sub_word(pb.get(), 1) != 1) return group_fault::bad_generator;
+    if (BN_cmp(gb.get(), BN_value_one()) <= 0 || BN_cmp(gb.get(), pb.get()) >= 0) return group_fault::bad_generator;
+    return group_fault::none;
+}
+
+std::unique_ptr<kex_share> make_group_share(std::span<const std::uint8_t> p, std::span<const std::uint8_t> g,
+                                            int priv_bits) {
+    error_queue_guard guard;
+    if (check_group(p, g, 1024, 16384) != group_fault::none) return nullptr;
+    try {
+        auto s = std::make_unique<group_share>();
+        if (!s->init(p, g, priv_bits)) return nullptr;
+        return s;
     } catch (...) {
         return nullptr;
     }

@@ -139,12 +139,23 @@ public:
 // nullptr when OpenSSL cannot make the key or the size is not one listed.
 std::unique_ptr<kex_share> make_x25519();
 std::unique_ptr<kex_share> make_ecdh(int bits /* 256, 384, 521 */);
-std::unique_ptr<kex_share> make_modp(int group /* 14: RFC 3526 2048-bit, 16: 4096-bit */);
+std::unique_ptr<kex_share> make_modp(int group /* 14: RFC 3526 2048-bit, 16: 4096-bit, 18: 8192-bit */);
 // The same from a given private value (known-answer checks): the X25519 scalar (32 bytes), the ECDH scalar or
 // the MODP exponent, big-endian. nullptr when the value is out of range.
 std::unique_ptr<kex_share> make_x25519(std::span<const std::uint8_t> priv);
 std::unique_ptr<kex_share> make_ecdh(int bits, std::span<const std::uint8_t> priv);
 std::unique_ptr<kex_share> make_modp(int group, std::span<const std::uint8_t> priv);
+
+// Group exchange (RFC 4419): the host picks p and g (unsigned big-endian), so they are judged before any use: p's
+// length in [min_bits, max_bits], p odd, 1 < g < p-1. Primality is not tested (OpenSSH's client does not either).
+enum class group_fault { none, too_small, too_large, even_modulus, bad_generator };
+group_fault check_group(std::span<const std::uint8_t> p, std::span<const std::uint8_t> g, int min_bits, int max_bits);
+// p's length in bits, leading zero bytes ignored.
+int bit_length(std::span<const std::uint8_t> p);
+// A share in that group with a random exponent of priv_bits (at most p's length less one); nullptr when the group
+// fails check_group with the widest bounds (1024..16384) or OpenSSL fails. shared() checks 1 < f < p-1.
+std::unique_ptr<kex_share> make_group_share(std::span<const std::uint8_t> p, std::span<const std::uint8_t> g,
+                                            int priv_bits);
 
 // Host-key signatures over `data` (the exchange hash H). alg: "ssh-ed25519", "ecdsa-sha2-nistp256/384/521",
 // "rsa-sha2-256", "rsa-sha2-512", "ssh-rsa". key_blob: the SSH public key blob; sig_blob: the SSH signature blob.

@@ -6,13 +6,19 @@ namespace {
 
 using crypto::evp::hash_kind;
 
+// OpenSSH 10's order: the post-quantum hybrids first.
 constexpr kex_method kex_rows[] = {
+    {"mlkem768x25519-sha256", kex_kind::mlkem768_x25519, hash_kind::sha256, 0, true},
+    {"sntrup761x25519-sha512", kex_kind::sntrup761_x25519, hash_kind::sha512, 0, true},
+    {"sntrup761x25519-sha512@openssh.com", kex_kind::sntrup761_x25519, hash_kind::sha512, 0, true},
     {"curve25519-sha256", kex_kind::x25519, hash_kind::sha256, 0},
     {"curve25519-sha256@libssh.org", kex_kind::x25519, hash_kind::sha256, 0},
     {"ecdh-sha2-nistp256", kex_kind::ecdh, hash_kind::sha256, 256},
     {"ecdh-sha2-nistp384", kex_kind::ecdh, hash_kind::sha384, 384},
     {"ecdh-sha2-nistp521", kex_kind::ecdh, hash_kind::sha512, 521},
+    {"diffie-hellman-group-exchange-sha256", kex_kind::gex, hash_kind::sha256, 0},
     {"diffie-hellman-group16-sha512", kex_kind::modp, hash_kind::sha512, 16},
+    {"diffie-hellman-group18-sha512", kex_kind::modp, hash_kind::sha512, 18},
     {"diffie-hellman-group14-sha256", kex_kind::modp, hash_kind::sha256, 14},
     {"diffie-hellman-group14-sha1", kex_kind::modp, hash_kind::sha1, 14},
     {"diffie-hellman-group1-sha1", kex_kind::group1, hash_kind::sha1, 1},

@@ -12,12 +12,15 @@
 
 namespace ssh {
 
-enum class kex_kind { group1, modp, x25519, ecdh };
+// gex: the host picks the group (RFC 4419). The hybrids pair a post-quantum KEM with X25519; their K is a hash
+// of both secrets, sent as a string instead of an mpint.
+enum class kex_kind { group1, modp, x25519, ecdh, gex, sntrup761_x25519, mlkem768_x25519 };
 struct kex_method {
     std::string_view name;
     kex_kind kind;
     crypto::evp::hash_kind hash;
-    int param;  // MODP group number or curve size
+    int param = 0;              // MODP group number or curve size
+    bool post_quantum = false;  // holds against a future quantum computer recording the session now
 };
 
 enum class cipher_kind { des3_cbc, blowfish_cbc, aes_ctr, aes_gcm, chacha };

@@ -9,7 +9,9 @@
 #include "session/profile.h"
 #include "config/ui_services.h"
 #include "crypto/bytes.h"
+#include "crypto/mlkem768.h"
 #include "crypto/random.h"
+#include "crypto/sntrup761.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
@@ -74,7 +76,102 @@ std::optional<std::string> fixed_suite_gap(const std::uint8_t* payload, std::siz
     return std::nullopt;
 }
 
+// OpenSSH's choice of group size for the security the session's keys need (dh_estimate).
+std::uint32_t group_bits_for(std::size_t need_bits) {
+    return need_bits <= 112 ? 2048 : need_bits <= 128 ? 3072 : need_bits <= 192 ? 7680 : 8192;
+}
+
+std::vector<std::uint8_t> u32_bytes(std::uint32_t v) {
+    std::vector<std::uint8_t> out(4);
+    crypto::store_be(out.data(), v);
+    return out;
+}
+
+// The post-quantum half of a hybrid method, sizes and the client's two steps.
+struct kem {
+    std::size_t pk_len, sk_len, ct_len;
+    crypto::evp::hash_kind hash;
+    void (*keypair)(std::uint8_t* pk, std::uint8_t* sk);
+    void (*decaps)(std::uint8_t* ss, const std::uint8_t* ct, const std::uint8_t* sk);
+};
+namespace sntrup = crypto::sntrup761;
+namespace mlkem = crypto::mlkem768;
+constexpr kem sntrup761_kem = {
+    sntrup::public_key_size,
+    sntrup::secret_key_size,
+    sntrup::ciphertext_size,
+    crypto::evp::hash_kind::sha512,
+    [](std::uint8_t* pk, std::uint8_t* sk) { sntrup::keypair(pk, sk); },
+    [](std::uint8_t* ss, const std::uint8_t* ct, const std::uint8_t* sk) { sntrup::dec(ss, ct, sk); }};
+constexpr kem mlkem768_kem = {mlkem::public_key_size,
+                              mlkem::secret_key_size,
+                              mlkem::ciphertext_size,
+                              crypto::evp::hash_kind::sha256,
+                              [](std::uint8_t* pk, std::uint8_t* sk) { mlkem::keypair(pk, sk); },
+                              [](std::uint8_t* ss, const std::uint8_t* ct, const std::uint8_t* sk) {
+                                  // Our own secret key always passes the hash check; should it not, the
+                                  // secret is zeros and the host's signature over H fails.
+                                  if (!mlkem::decaps(sk, ct, ss)) std::memset(ss, 0, mlkem::shared_secret_size);
+                              }};
+constexpr std::size_t max_pk = std::max(sntrup::public_key_size, mlkem::public_key_size);
+constexpr std::size_t max_sk = std::max(sntrup::secret_key_size, mlkem::secret_key_size);
+static_assert(sntrup::shared_secret_size == 32 && mlkem::shared_secret_size == 32);
+
+// A KEM paired with X25519: Q_C = KEM public key || X25519 key, Q_S = ciphertext || X25519 key, and the secret
+// the method's hash of the KEM secret and the 32 raw X25519 bytes (leading zeros kept).
+class hybrid_share final : public crypto::evp::kex_share {
+public:
+    explicit hybrid_share(const kem& k) : kem_(k) {}
+    ~hybrid_share() override { crypto::wipe(sk_.data(), sk_.size()); }
+    bool init() {
+        x_ = crypto::evp::make_x25519();
+        if (!x_) return false;
+        kem_.keypair(pub_.data(), sk_.data());
+        const auto x = x_->public_value();
+        std::copy(x.begin(), x.end(), pub_.begin() + std::ptrdiff_t(kem_.pk_len));
+        return true;
+    }
+    std::span<const std::uint8_t> public_value() const override { return {pub_.data(), kem_.pk_len + 32}; }
+    std::optional<std::vector<std::uint8_t>> shared(std::span<const std::uint8_t> peer) override {
+        if (peer.size() != kem_.ct_len + 32) return std::nullopt;
+        auto x = x_->shared(peer.subspan(kem_.ct_len));
+        if (!x || x->size() > 32) return std::nullopt;
+        std::uint8_t secrets[64] = {};
+        kem_.decaps(secrets, peer.data(), sk_.data());
+        std::copy(x->begin(), x->end(), secrets + 64 - x->size());
+        crypto::wipe(*x);
+        std::vector<std::uint8_t> k(crypto::evp::digest_length(kem_.hash));
+        const bool ok = crypto::evp::digest(kem_.hash, secrets, sizeof secrets, k.data()) == k.size();
+        crypto::wipe(secrets, sizeof secrets);
+        if (!ok) return std::nullopt;
+        return k;
+    }
+
+private:
+    const kem& kem_;
+    std::unique_ptr<crypto::evp::kex_share> x_;
+    std::array<std::uint8_t, max_pk + 32> pub_{};
+    std::array<std::uint8_t, max_sk> sk_{};
+};
+
+std::unique_ptr<crypto::evp::kex_share> make_hybrid(const kem& k) {
+    auto s = std::make_unique<hybrid_share>(k);
+    if (!s->init()) return nullptr;
+    return s;
+}
+
 }  // namespace
+
+std::string group_refused_text(crypto::evp::group_fault fault, int bits) {
+    using crypto::evp::group_fault;
+    if (fault == group_fault::too_small || fault == group_fault::too_large)
+        return "SSH: the host offered a " + std::to_string(bits) + "-bit group for the key exchange; this program " +
+               "accepts " + std::to_string(gex_min_bits) + " to " + std::to_string(gex_max_bits) +
+               " bits. Session must close!!!";
+    return std::string("SSH protocol violation: the host's group for the key exchange has ") +
+           (fault == group_fault::even_modulus ? "an even modulus" : "a generator out of range") +
+           ". Session must close!!!";
+}
 
 void exchange_hash::start(bool own_sha1, crypto::evp::hash_kind kind) {
     own_ = own_sha1;
@@ -138,8 +235,7 @@ bool ssh2_kex::admit(std::uint8_t type) {
     }
     // Strict key exchange: nothing but the exchange itself until the host's first NEWKEYS (its KEXINIT being the
     // very first packet is checked once the lists are read).
-    if (strict_ && initial_ &&
-        !(type == SSH_MSG_NEWKEYS || type == SSH_MSG_KEXDH_REPLY || type == SSH_MSG_DISCONNECT)) {
+    if (strict_ && initial_ && !(type == SSH_MSG_NEWKEYS || type == awaited_ || type == SSH_MSG_DISCONNECT)) {
         link_.fail(msg::strict_kex_violation);
         return false;
     }
@@ -231,6 +327,7 @@ void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_l
         mac_out_ = mac_in_ = find_mac("hmac-sha1");
     }
     running_ = true;
+    gex_fields_.clear();
     crypto::random_seed();
     wire_writer w = link_.begin(SSH_MSG_KEXINIT);
     std::uint8_t cookie[16];
@@ -271,29 +368,80 @@ void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_l
     if (!link_.negotiated())
         if (const auto gap = fixed_suite_gap(payload, payload_len, fixed_cipher()->name)) return link_.fail(*gap);
 
-    wire_writer d = link_.begin(SSH_MSG_KEXDH_INIT);
-    const step& row = step_of(kex_->kind);
+    if (kex_->kind == kex_kind::gex) return request_group();
+    send_share(step_of(kex_->kind), SSH_MSG_KEXDH_INIT, SSH_MSG_KEXDH_REPLY);
+}
+
+void ssh2_kex::send_share(const step& row, std::uint8_t init, std::uint8_t reply) {
+    wire_writer d = link_.begin(init);
     if (!(this->*row.our_share)(row, d)) return link_.fail(msg::protocol_violation);
     link_.send(d);
-    if (!link_.closed()) link_.arm(SSH_MSG_KEXDH_REPLY, message_slot::to<&ssh2_kex::on_reply>(this));
+    awaited_ = reply;
+    if (!link_.closed()) link_.arm(reply, message_slot::to<&ssh2_kex::on_reply>(this));
+}
+
+void ssh2_kex::request_group() {
+    // The group must be as strong as the longest key, IV, block or MAC key either direction uses.
+    std::size_t need = 0;
+    for (const cipher_method* c : {cipher_out_, cipher_in_}) need = std::max({need, c->key_len, c->iv_len, c->block});
+    for (const mac_method* m : {mac_out_, mac_in_})
+        if (m) need = std::max(need, m->key_len);
+    gex_n_ = std::clamp(group_bits_for(need * 8), gex_min_bits, gex_max_bits);
+    gex_priv_bits_ = int(need * 16);
+    wire_writer w = link_.begin(SSH_MSG_KEX_DH_GEX_REQUEST);
+    w.u32(gex_min_bits);
+    w.u32(gex_n_);
+    w.u32(gex_max_bits);
+    link_.send(w);
+    awaited_ = SSH_MSG_KEX_DH_GEX_GROUP;
+    if (!link_.closed()) link_.arm(SSH_MSG_KEX_DH_GEX_GROUP, message_slot::to<&ssh2_kex::on_gex_group>(this));
+}
+
+void ssh2_kex::on_gex_group(wire_reader& r) {
+    link_.disarm(SSH_MSG_KEX_DH_GEX_GROUP);
+    const auto p = r.mpint_bytes();
+    const auto g = r.mpint_bytes();
+    r.at_end();
+    if (r.error() == wire_error::trailing) return link_.fail(trailing_message(SSH_MSG_KEX_DH_GEX_GROUP));
+    if (!r.ok() || !p || !g) return link_.fail(msg::protocol_violation);
+    const auto fault = crypto::evp::check_group(*p, *g, int(gex_min_bits), int(gex_max_bits));
+    if (fault != crypto::evp::group_fault::none)
+        return link_.fail(group_refused_text(fault, crypto::evp::bit_length(*p)));
+    share_ = crypto::evp::make_group_share(*p, *g, std::min(gex_priv_bits_, crypto::evp::bit_length(*p) - 1));
+    if (!share_) return link_.fail(msg::protocol_violation);
+    for (const std::uint32_t v : {gex_min_bits, gex_n_, gex_max_bits}) {
+        const auto b = u32_bytes(v);
+        gex_fields_.insert(gex_fields_.end(), b.begin(), b.end());
+    }
+    for (const auto& v : {mpint_string(*p), mpint_string(*g)})
+        gex_fields_.insert(gex_fields_.end(), v.begin(), v.end());
+    send_share(step_of(kex_kind::gex), SSH_MSG_KEX_DH_GEX_INIT, SSH_MSG_KEX_DH_GEX_REPLY);
 }
 
 const ssh2_kex::step& ssh2_kex::step_of(kex_kind kind) {
     static const step rows[] = {
-        {kex_kind::group1, true, nullptr, &ssh2_kex::own_share, &ssh2_kex::read_own_share, &ssh2_kex::own_secret},
-        {kex_kind::modp, true, [](int group) { return crypto::evp::make_modp(group); }, &ssh2_kex::library_share,
+        {kex_kind::group1, true, false, nullptr, &ssh2_kex::own_share, &ssh2_kex::read_own_share,
+         &ssh2_kex::own_secret},
+        {kex_kind::modp, true, false, [](int group) { return crypto::evp::make_modp(group); }, &ssh2_kex::library_share,
          &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
-        {kex_kind::x25519, false, [](int) { return crypto::evp::make_x25519(); }, &ssh2_kex::library_share,
+        {kex_kind::x25519, false, false, [](int) { return crypto::evp::make_x25519(); }, &ssh2_kex::library_share,
          &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
-        {kex_kind::ecdh, false, [](int bits) { return crypto::evp::make_ecdh(bits); }, &ssh2_kex::library_share,
+        {kex_kind::ecdh, false, false, [](int bits) { return crypto::evp::make_ecdh(bits); }, &ssh2_kex::library_share,
          &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
+        // The group's share is made when the host's group arrives.
+        {kex_kind::gex, true, false, nullptr, &ssh2_kex::library_share, &ssh2_kex::read_library_share,
+         &ssh2_kex::library_secret},
+        {kex_kind::sntrup761_x25519, false, true, [](int) { return make_hybrid(sntrup761_kem); },
+         &ssh2_kex::library_share, &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
+        {kex_kind::mlkem768_x25519, false, true, [](int) { return make_hybrid(mlkem768_kem); },
+         &ssh2_kex::library_share, &ssh2_kex::read_library_share, &ssh2_kex::library_secret},
     };
     for (const step& r : rows)
         if (r.kind == kind) return r;
     return rows[0];  // every kind has its row
 }
 
-ssh2_kex::exchange_values::~exchange_values() { crypto::wipe(k_mpint); }
+ssh2_kex::exchange_values::~exchange_values() { crypto::wipe(k_enc); }
 
 bool ssh2_kex::own_share(const step&, wire_writer& d) {
     group_ = crypto::dh_group1();
@@ -304,7 +452,7 @@ bool ssh2_kex::own_share(const step&, wire_writer& d) {
 }
 
 bool ssh2_kex::library_share(const step& row, wire_writer& d) {
-    share_ = row.make(kex_->param);
+    if (row.make) share_ = row.make(kex_->param);
     if (!share_) return false;
     const auto pub = share_->public_value();
     if (row.shares_as_mpint) {
@@ -319,14 +467,14 @@ bool ssh2_kex::library_share(const step& row, wire_writer& d) {
 void ssh2_kex::read_own_share(const step&, wire_reader& r, exchange_values& v) { v.f = r.mpint(); }
 
 void ssh2_kex::read_library_share(const step& row, wire_reader& r, exchange_values& v) {
-    v.peer = row.shares_as_mpint ? r.mpint_bytes() : r.string(1024);
+    v.peer = row.shares_as_mpint ? r.mpint_bytes() : r.string(4096);
 }
 
 bool ssh2_kex::own_secret(const step&, exchange_values& v) {
     if (!v.f || !group_ || !x_ || !e_) return false;
     const std::optional<crypto::bignum> k = crypto::dh_shared_secret(*group_, *v.f, *x_);
     if (!k) return false;
-    v.k_mpint = mpint_string(*k);
+    v.k_enc = mpint_string(*k);
     v.e_str = mpint_string(*e_);
     v.f_str = mpint_string(*v.f);
     return true;
@@ -336,7 +484,7 @@ bool ssh2_kex::library_secret(const step& row, exchange_values& v) {
     if (!v.peer || !share_) return false;
     auto k = share_->shared(*v.peer);
     if (!k) return false;
-    v.k_mpint = mpint_string(*k);
+    v.k_enc = row.secret_as_string ? ssh_string(*k) : mpint_string(*k);
     crypto::wipe(k->data(), k->size());
     const auto pub = share_->public_value();
     v.e_str = row.shares_as_mpint ? mpint_string(pub) : ssh_string(pub);
@@ -345,7 +493,7 @@ bool ssh2_kex::library_secret(const step& row, exchange_values& v) {
 }
 
 void ssh2_kex::on_reply(wire_reader& r) {
-    link_.disarm(SSH_MSG_KEXDH_REPLY);
+    link_.disarm(awaited_);
     const auto ks = r.string();
     const step& row = step_of(kex_->kind);
     exchange_values shares;  // wipes the shared secret however this step ends
@@ -353,18 +501,19 @@ void ssh2_kex::on_reply(wire_reader& r) {
     const auto sig = r.string();
     r.at_end();
     const bool ok = r.ok() && (this->*row.secret)(row, shares);
-    const std::vector<std::uint8_t>& k_mpint = shares.k_mpint;
+    const std::vector<std::uint8_t>& k_enc = shares.k_enc;
     group_.reset();
     x_.reset();
     e_.reset();
     share_.reset();
-    if (r.error() == wire_error::trailing) return link_.fail(trailing_message(SSH_MSG_KEXDH_REPLY));
+    if (r.error() == wire_error::trailing) return link_.fail(trailing_message(awaited_));
     if (!ok || !ks || !sig) return link_.fail(msg::protocol_violation);
-    // e, f and K already carry their length prefixes.
+    // e, f and K already carry their length prefixes; so do a group exchange's fields.
     xhash_.absorb_string(ks->data(), ks->size());
+    xhash_.update(gex_fields_.data(), gex_fields_.size());
     xhash_.update(shares.e_str.data(), shares.e_str.size());
     xhash_.update(shares.f_str.data(), shares.f_str.size());
-    xhash_.update(k_mpint.data(), k_mpint.size());
+    xhash_.update(k_enc.data(), k_enc.size());
     h_len_ = xhash_.final(h_.data());
     io_.session_log_hex(label_hash, h_.data(), h_len_);
 
@@ -384,7 +533,7 @@ void ssh2_kex::on_reply(wire_reader& r) {
                                  cipher_in_->key_len,
                                  mac_out_ ? mac_out_->key_len : 0,
                                  mac_in_ ? mac_in_->key_len : 0};
-    for (int i = 0; i < 6; ++i) derive(k_mpint, char('A' + i), derived_[i], need[i]);
+    for (int i = 0; i < 6; ++i) derive(k_enc, char('A' + i), derived_[i], need[i]);
     trust_host_key(*ks);
 }
 
@@ -441,20 +590,20 @@ void ssh2_kex::apply_trust(const host_trust& t, const std::vector<std::string>& 
     finish_reply();
 }
 
-void ssh2_kex::derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len) {
+void ssh2_kex::derive(std::span<const std::uint8_t> k_enc, char letter, std::uint8_t* out, std::size_t len) {
     // RFC 4253 section 7.2: HASH(K || H || letter || session_id), extended by HASH(K || H || K1 || ...).
     std::uint8_t buf[2 * crypto::evp::max_digest_length + 64];
     const std::size_t dl = crypto::evp::digest_length(kex_->hash);
     exchange_hash h;
     h.start(!link_.negotiated(), kex_->hash);
-    h.update(k_mpint.data(), k_mpint.size());
+    h.update(k_enc.data(), k_enc.size());
     h.update(h_.data(), h_len_);
     h.update(&letter, 1);
     h.update(session_id_.data(), sid_len_);
     std::size_t have = h.final(buf);
     while (have < len && have + dl <= sizeof buf) {
         h.start(!link_.negotiated(), kex_->hash);
-        h.update(k_mpint.data(), k_mpint.size());
+        h.update(k_enc.data(), k_enc.size());
         h.update(h_.data(), h_len_);
         h.update(buf, have);
         have += h.final(buf + have);
@@ -470,6 +619,7 @@ void ssh2_kex::on_newkeys(wire_reader& r) {
     if (!link_.finished(r)) return;
     running_ = false;
     initial_ = false;
+    agreed_ = kex_;
     // The exchange's choices stand until the next KEXINIT, which cannot come before this NEWKEYS.
     const bool ok = link_.install_keys(kex_link::direction::from_host, *cipher_in_, mac_in_, pending_in_[0],
                                        pending_in_[1], pending_in_[2], strict_);

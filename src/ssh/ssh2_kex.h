@@ -30,6 +30,18 @@ namespace ssh {
 struct ssh_prompts;
 struct host_trust;
 
+// Group exchange messages (RFC 4419); GROUP shares its number with KEXDH_REPLY.
+enum : std::uint8_t {
+    SSH_MSG_KEX_DH_GEX_GROUP = 31,
+    SSH_MSG_KEX_DH_GEX_INIT = 32,
+    SSH_MSG_KEX_DH_GEX_REPLY = 33,
+    SSH_MSG_KEX_DH_GEX_REQUEST = 34,
+};
+// The bounds of our group exchange request: below 2048 bits a group is refused, as OpenSSH does.
+inline constexpr std::uint32_t gex_min_bits = 2048, gex_max_bits = 8192;
+// The ending for a group the host offered that is refused.
+std::string group_refused_text(crypto::evp::group_fault fault, int bits);
+
 // The running hash of a key exchange (H, and the derived keys): the project's own SHA-1 for the fixed suite,
 // libcrypto's hash of the negotiated method otherwise.
 class exchange_hash {
@@ -78,6 +90,8 @@ public:
     void assume_done_for_test();
 
     bool service_requested() const { return service_requested_; }
+    // The method of the last finished exchange (null before the first): for the status bar.
+    const kex_method* agreed_kex() const { return agreed_; }
     std::span<const std::uint8_t> session_id() const { return {session_id_.data(), sid_len_}; }
     // The host's server-sig-algs (ext-info), empty when it sent none.
     const std::string& server_sig_algs() const { return server_sig_algs_; }
@@ -88,6 +102,7 @@ public:
     void on_newkeys(wire_reader& r);
     void newkeys_outside_exchange(wire_reader& r);
     void on_ext_info(wire_reader& r);
+    void on_gex_group(wire_reader& r);
 
 private:
     void start_exchange(const std::uint8_t* payload, std::size_t payload_len);
@@ -97,18 +112,22 @@ private:
     struct exchange_values {
         std::optional<crypto::bignum> f;                    // group 1
         std::optional<std::span<const std::uint8_t>> peer;  // the others
-        std::vector<std::uint8_t> e_str, f_str, k_mpint;
+        std::vector<std::uint8_t> e_str, f_str, k_enc;      // K as an mpint, or as a string for the hybrids
         ~exchange_values();
     };
     struct step {
         kex_kind kind;
-        bool shares_as_mpint;  // MODP groups send e and f as mpints, the curves Q_C and Q_S as strings
+        bool shares_as_mpint;   // MODP groups send e and f as mpints, the curves Q_C and Q_S as strings
+        bool secret_as_string;  // the hybrids' K, a digest, is a string in the hash and the derivation
         std::unique_ptr<crypto::evp::kex_share> (*make)(int param);  // null: the project's own group 1
         bool (ssh2_kex::*our_share)(const step& row, wire_writer& d);
         void (ssh2_kex::*their_share)(const step& row, wire_reader& r, exchange_values& v);
         bool (ssh2_kex::*secret)(const step& row, exchange_values& v);
     };
     static const step& step_of(kex_kind kind);
+    // Our share in INIT, the host's reply awaited as `reply`.
+    void send_share(const step& row, std::uint8_t init, std::uint8_t reply);
+    void request_group();
     bool own_share(const step& row, wire_writer& d);
     bool library_share(const step& row, wire_writer& d);
     void read_own_share(const step& row, wire_reader& r, exchange_values& v);
@@ -121,7 +140,7 @@ private:
     void trust_host_key(std::span<const std::uint8_t> ks);
     void apply_trust(const host_trust& t, const std::vector<std::string>& log);
     void finish_reply();  // NEWKEYS under the derived keys
-    void derive(std::span<const std::uint8_t> k_mpint, char letter, std::uint8_t* out, std::size_t len);
+    void derive(std::span<const std::uint8_t> k_enc, char letter, std::uint8_t* out, std::size_t len);
     const cipher_method* fixed_cipher() const;
 
     kex_link& link_;
@@ -148,6 +167,11 @@ private:
 
     // negotiated choices of the running exchange
     const kex_method* kex_ = nullptr;
+    const kex_method* agreed_ = nullptr;
+    std::uint8_t awaited_ = 31;  // the exchange message the host owes next (KEXDH_REPLY first)
+    std::uint32_t gex_n_ = 0;    // the group size we asked for
+    int gex_priv_bits_ = 0;
+    std::vector<std::uint8_t> gex_fields_;  // min, n, max, p, g as the exchange hash takes them
     std::string host_key_alg_;
     const cipher_method* cipher_out_ = nullptr;
     const cipher_method* cipher_in_ = nullptr;

@@ -128,6 +128,8 @@ std::string_view ssh_client::ssh2_cipher_name() const {
     return v2_->negotiated() ? v2_->cipher_name() : std::string_view();
 }
 
+const kex_method* ssh_client::ssh2_agreed_kex() const { return v2_->agreed_kex(); }
+
 bool ssh_client::identification_sent() const {
     return version2() ? v2_->identification_sent() : v1_->identification_sent();
 }

@@ -21,6 +21,7 @@ namespace ssh {
 
 struct ssh_prompts;
 class ssh2_engine;
+struct kex_method;
 class ssh1_engine;
 struct sftp_channel_events {
     std::function<void(sftp::client&)> ready;
@@ -60,6 +61,9 @@ public:
     bool ssh2_keys_active() const;
     // The cipher the host's data arrives under (SSH-2 negotiated mode), empty otherwise.
     std::string_view ssh2_cipher_name() const;
+    // The key exchange method the SSH-2 connection agreed (its name, and whether it is post-quantum); null before
+    // the first exchange has finished and for SSH-1.
+    const kex_method* ssh2_agreed_kex() const;
     // The interactive Connect command: SSH-1 asks for the password again on every sign-on from now on.
     void set_ask_again();
 

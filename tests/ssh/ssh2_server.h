@@ -1,7 +1,8 @@
 #pragma once
 // The server side of SSH-2 for tests and fuzzers, in the same process as the client engine: frames, encrypts and
 // MACs server packets, reads the client's packets back from what it wrote, and runs the group-1 exchange with a
-// DSA host key it signs with itself.
+// DSA host key it signs with itself; in negotiated mode also the group exchange and the curve and hybrid methods,
+// computed with the project's primitives in the server's role.
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -16,10 +17,12 @@
 #include "config/settings.h"
 #include "config/ui_services.h"
 #include "crypto/bytes.h"
+#include "crypto/evp.h"
 #include "crypto/keyderive.h"
 #include "crypto/pubkey.h"
 #include "crypto/random.h"
 #include "session/session.h"
+#include "ssh/algorithms.h"
 #include "ssh/services.h"
 #include "ssh/ssh2.h"
 #include "ssh/wire.h"
@@ -147,6 +150,22 @@ inline void put_mpint(bytes& b, const crypto::bignum& v) {
     put_string(b, m.data(), m.size());
 }
 
+// An unsigned big-endian number in the SSH mpint string form.
+inline bytes mpint_of(std::span<const std::uint8_t> v) {
+    while (!v.empty() && v[0] == 0) v = v.subspan(1);
+    bytes b;
+    const bool sign = !v.empty() && (v[0] & 0x80);
+    put_u32(b, std::uint32_t(v.size() + (sign ? 1 : 0)));
+    if (sign) b.push_back(0);
+    b.insert(b.end(), v.begin(), v.end());
+    return b;
+}
+inline bytes string_of(std::span<const std::uint8_t> v) {
+    bytes b;
+    put_string(b, v.data(), v.size());
+    return b;
+}
+
 inline crypto::bignum from_hex(const std::string& h) {
     std::string s = h.size() % 2 ? "0" + h : h;
     bytes b;
@@ -165,10 +184,11 @@ struct dsa_key {
         put_mpint(b, y);
         return b;
     }
-    // string "ssh-dss", string r || s (20 bytes each).
-    bytes sign(const std::uint8_t h[20]) const {
+    // string "ssh-dss", string r || s (20 bytes each), over SHA-1 of the exchange hash of any length.
+    bytes sign(const std::uint8_t h[20]) const { return sign(h, 20); }
+    bytes sign(const std::uint8_t* h, std::size_t n) const {
         std::uint8_t digest[20];
-        crypto::sha1(h, 20, digest);
+        crypto::sha1(h, n, digest);
         const crypto::bignum m = crypto::from_bytes(digest, 20);
         for (;;) {
             std::uint8_t kb[20];
@@ -224,6 +244,21 @@ public:
     bool strict = false;         // strict key exchange: sequence numbers restart at each NEWKEYS
     bool newkeys_apart = false;  // kex_reply leaves the server's NEWKEYS to newkeys()
     bytes reply_tail;            // appended to the KEXDH_REPLY after its last field
+    // The group exchange: the group offered (any bytes, hostile ones included) and what follows g in GEX_GROUP.
+    bytes gex_p, gex_g = {2};
+    bytes group_tail;
+    std::uint32_t gex_request[3] = {};  // min, n, max as the client asked
+    // The hybrid methods' server side: encapsulates to the client's public key (pk_len bytes), writing the
+    // ciphertext (ct_len bytes) and the 32-byte secret. Set by the test for the method it offers.
+    struct kem {
+        std::size_t pk_len = 0, ct_len = 0;
+        std::function<void(const std::uint8_t* pk, std::uint8_t* ct, std::uint8_t* ss)> enc;
+    } server_kem;
+    int q_s_delta = 0;  // bytes added to (or, negative, cut from) the hybrid Q_S
+    // The hybrid's X25519 key is drawn until the shared X25519 value starts with a zero byte (1 in 256 do).
+    bool x25519_leading_zero = false;
+    // ... or until K's first bit is set, where an mpint would differ from the string form.
+    bool k_top_bit = false;
 
     // ---- framing ----
     bytes packet(const bytes& payload) {
@@ -296,10 +331,25 @@ public:
         return packet(k);
     }
 
+    // The group exchange's GEX_GROUP for the client's GEX_REQUEST.
+    bytes gex_group(const bytes& request) {
+        ssh::wire_reader r(request.data() + 1, request.size() - 1);
+        for (auto& v : gex_request) v = r.u32().value_or(0);
+        bytes b{31};
+        for (const bytes& v : {mpint_of(gex_p), mpint_of(gex_g)}) b.insert(b.end(), v.begin(), v.end());
+        b.insert(b.end(), group_tail.begin(), group_tail.end());
+        return packet(b);
+    }
+
     // Answers a KEXDH_INIT (given the client's KEXINIT payload and e): KEXDH_REPLY followed by NEWKEYS. The keys
     // of the server's outgoing side switch after its NEWKEYS; the incoming side when the client's NEWKEYS is read
-    // (take_client_newkeys).
+    // (take_client_newkeys). Any method but group 1, as negotiated from both lists, goes to modern_reply.
     bytes kex_reply(const std::string& client_id, const bytes& client_kexinit, const bytes& kexdh_init) {
+        ssh::wire_reader ck(client_kexinit.data() + 17, client_kexinit.size() - 17);
+        const std::string_view method =
+            ssh::negotiate(ck.text().value_or(""), kex_list).value_or("diffie-hellman-group1-sha1");
+        if (method != "diffie-hellman-group1-sha1")
+            return modern_reply(std::string(method), client_id, client_kexinit, kexdh_init);
         ssh::wire_reader r(kexdh_init.data() + 1, kexdh_init.size() - 1);
         const crypto::bignum e = *r.mpint();
         const crypto::dh_group grp = crypto::dh_group1();
@@ -335,6 +385,106 @@ public:
         out.insert(out.end(), nk.begin(), nk.end());
         return out;
     }
+    // The reply of a negotiated method (X25519, group exchange, hybrids), the exchange hash and the keys in its
+    // hash, K an mpint or (hybrids) a string.
+    bytes modern_reply(const std::string& name, const std::string& client_id, const bytes& client_kexinit,
+                       const bytes& init) {
+        const ssh::kex_method* m = ssh::find_kex(name);
+        if (!m) return {};
+        ssh::wire_reader r(init.data() + 1, init.size() - 1);
+        bytes extra, e_enc, f_enc, k_enc;
+        std::uint8_t reply_type = 31;
+        std::unique_ptr<crypto::evp::kex_share> share;
+        if (m->kind == ssh::kex_kind::gex) {
+            reply_type = 33;
+            const auto e = r.mpint_bytes();
+            share = crypto::evp::make_group_share(gex_p, gex_g, 512);
+            if (!e || !share) return {};
+            const auto k = share->shared(*e);
+            if (!k) return {};
+            for (const std::uint32_t v : gex_request) put_u32(extra, v);
+            for (const bytes& v : {mpint_of(gex_p), mpint_of(gex_g)}) extra.insert(extra.end(), v.begin(), v.end());
+            e_enc = mpint_of(*e);
+            f_enc = mpint_of(share->public_value());
+            k_enc = mpint_of(*k);
+        } else if (m->kind == ssh::kex_kind::x25519) {
+            const auto q_c = r.string();
+            share = crypto::evp::make_x25519();
+            const auto k = q_c && share ? share->shared(*q_c) : std::nullopt;
+            if (!k) return {};
+            e_enc = string_of(*q_c);
+            f_enc = string_of(share->public_value());
+            k_enc = mpint_of(*k);
+        } else {  // a hybrid: Q_C = KEM public key || X25519 key; Q_S = ciphertext || X25519 key
+            const auto q_c = r.string();
+            if (!q_c || q_c->size() != server_kem.pk_len + 32) return {};
+            bytes q_s(server_kem.ct_len), secrets(64);
+            server_kem.enc(q_c->data(), q_s.data(), secrets.data());
+            std::optional<bytes> x;
+            std::uint8_t digest[64];
+            std::size_t dl = 0;
+            for (;;) {
+                share = crypto::evp::make_x25519();
+                x = share ? share->shared(q_c->subspan(server_kem.pk_len)) : std::nullopt;
+                if (!x) return {};
+                std::fill(secrets.begin() + 32, secrets.end(), 0);
+                std::copy(x->begin(), x->end(), secrets.end() - std::ptrdiff_t(x->size()));  // back to 32 bytes
+                dl = crypto::evp::digest(m->hash, secrets.data(), secrets.size(), digest);
+                if ((!x25519_leading_zero || x->size() < 32) && (!k_top_bit || (digest[0] & 0x80))) break;
+            }
+            const auto pub = share->public_value();
+            q_s.insert(q_s.end(), pub.begin(), pub.end());
+            if (q_s_delta < 0) q_s.resize(q_s.size() - std::size_t(-q_s_delta));
+            if (q_s_delta > 0) q_s.resize(q_s.size() + std::size_t(q_s_delta), 0x5a);
+            e_enc = string_of(*q_c);
+            f_enc = string_of(q_s);
+            k_enc = string_of({digest, dl});
+        }
+        const bytes ks = host_key().blob();
+        crypto::evp::hash_context h(m->hash);
+        h.absorb_string(client_id.data(), client_id.size());
+        h.absorb_string(ident.data(), ident.size());
+        h.absorb_string(client_kexinit.data(), client_kexinit.size());
+        h.absorb_string(server_kexinit_payload.data(), server_kexinit_payload.size());
+        h.absorb_string(ks.data(), ks.size());
+        for (const bytes* b : {&extra, &e_enc, &f_enc, &k_enc}) h.update(b->data(), b->size());
+        last_h.assign(crypto::evp::digest_length(m->hash), 0);
+        h.final(last_h.data());
+        if (session_id.empty()) session_id = last_h;
+        bytes sig = host_key().sign(last_h.data(), last_h.size());
+        if (corrupt_signature) sig[sig.size() - 1] ^= 1;
+        bytes reply{reply_type};
+        put_string(reply, ks.data(), ks.size());
+        reply.insert(reply.end(), f_enc.begin(), f_enc.end());
+        put_string(reply, sig.data(), sig.size());
+        reply.insert(reply.end(), reply_tail.begin(), reply_tail.end());
+        for (int i = 0; i < 6; ++i) derive(m->hash, k_enc, char('A' + i), v_[i]);
+        bytes out = packet(reply);
+        if (newkeys_apart) return out;
+        const bytes nk = newkeys();
+        out.insert(out.end(), nk.begin(), nk.end());
+        return out;
+    }
+    // RFC 4253 section 7.2 in the method's hash, 40 bytes (enough for 3des-cbc and hmac-sha1).
+    void derive(crypto::evp::hash_kind kind, const bytes& k_enc, char letter, std::uint8_t out[40]) {
+        bytes got;
+        while (got.size() < 40) {
+            crypto::evp::hash_context h(kind);
+            h.update(k_enc.data(), k_enc.size());
+            h.update(last_h.data(), last_h.size());
+            if (got.empty()) {
+                h.update(&letter, 1);
+                h.update(session_id.data(), session_id.size());
+            } else {
+                h.update(got.data(), got.size());
+            }
+            std::uint8_t d[64];
+            const std::size_t n = h.final(d);
+            got.insert(got.end(), d, d + n);
+        }
+        std::memcpy(out, got.data(), 40);
+    }
+
     // The server's NEWKEYS; its outgoing side switches after it.
     bytes newkeys() {
         bytes out = packet(bytes{21});
