@@ -10,7 +10,8 @@
 connection::connection(const connection_parts& p)
     : ring_(std::make_unique<screen_ring>()),
       vt_(std::make_unique<vt>(*ring_, p.terminal_host, nullptr)),
-      session_(std::make_unique<session>(*vt_, profile_, p.nettopc, p.pctonet, p.sockets, p.setup_timer, p.ui, p.view,
+      sockets_(std::make_unique<jump_socket_factory>(p.sockets, p.ui)),
+      session_(std::make_unique<session>(*vt_, profile_, p.nettopc, p.pctonet, *sockets_, p.setup_timer, p.ui, p.view,
                                          p.clock)) {}
 
 connection::~connection() {
@@ -27,12 +28,14 @@ void connection::enable_ssh(ssh::ssh_prompts& prompts, session_timer* resize_tim
     ssh_ = std::make_unique<ssh::ssh_client>(profile_, *session_, session_->messages(), prompts);
     ssh_->set_resize_timer(resize_timer);
     session_->set_ssh_engine(ssh_.get());
+    sockets_->set_prompts(&prompts);
 }
 
 void connection::disable_ssh() {
     if (!ssh_) return;
     if (session_->busy() && session_->transport() != TransportKind::Telnet) session_->disconnect(true);
     session_->set_ssh_engine(nullptr);
+    sockets_->set_prompts(nullptr);
     ssh_.reset();
 }
 
@@ -53,6 +56,7 @@ bool connection::connect(const connection_profile& p) {
     crypto::wipe(profile_.ssh.ssh_password);
     profile_ = p;
     apply_terminal(p.terminal);
+    sockets_->set_chain(jump_, p);
     return session_->connect_to(p.host, p.port);
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "config/maps.h"
+#include "session/jump.h"
 #include "session/profile.h"
 #include "session/session.h"
 
@@ -88,12 +89,19 @@ public:
 
     void set_ending_listener(std::function<void(const session_ending&)> listener);
 
+    // Jump hosts for the next connections, Reconnect included: the session's socket is then the last hop's
+    // channel (session/jump.h). Empty: straight to the host.
+    void set_jump(std::vector<jump_hop> hops) { jump_ = std::move(hops); }
+    const std::vector<jump_hop>& jump() const { return jump_; }
+
 private:
     void apply_terminal(const terminal_profile& t);
 
     std::unique_ptr<screen_ring> ring_;
     std::unique_ptr<vt> vt_;
     connection_profile profile_;  // what the session, the SSH client and the window read; rewritten at each connect
+    std::vector<jump_hop> jump_;
+    std::unique_ptr<jump_socket_factory> sockets_;  // the parts' sockets, through the jump hosts when there are any
     std::unique_ptr<session> session_;
     std::unique_ptr<ssh::ssh_client> ssh_;
     std::unique_ptr<connection_profile> target_;  // without the password

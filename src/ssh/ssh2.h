@@ -206,6 +206,10 @@ public:
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note,
                      fwd::forwarder::hold_fn hold = {});
     std::vector<fwd::forwarder::status> tunnels() const;
+    // A jump host: once signed on, no session channel opens and `ready` runs instead; the channels to the next
+    // host are direct-tcpip ones opened through direct_channels() (negotiated mode, after set_tunnels).
+    void set_jump(std::function<void()> ready) { jump_ready_ = std::move(ready); }
+    fwd::ssh_tunnels* direct_channels();
     // What the user should know without the session ending (the tunnels' failures, a refused pty): the debug log
     // and `note` of set_tunnels, the message pane.
     void notice(std::string_view text);
@@ -272,6 +276,7 @@ private:
     std::unique_ptr<agent_client> open_agent() override;
     void signed_on() override {
         signed_on_ = true;
+        if (jump_ready_) return jump_ready_();
         open_session();
     }
 
@@ -340,6 +345,7 @@ private:
     std::function<void(std::string_view)> tunnel_note_;
     fwd::forwarder::hold_fn hold_;
     std::unique_ptr<tunnel_port, tunnel_port_deleter> tunnels_;
+    std::function<void()> jump_ready_;
 
     // SFTP (ssh2_sftp.cpp): a second session channel with the "sftp" subsystem on the same sign-on, opened once the
     // shell is asked for (at once when asked later). `ready` gets the client once the server's VERSION came;

@@ -231,6 +231,12 @@ std::vector<fwd::forwarder::status> ssh2_engine::tunnels() const {
     return tunnels_ ? tunnels_->forwarder.tunnels() : std::vector<fwd::forwarder::status>{};
 }
 
+fwd::ssh_tunnels* ssh2_engine::direct_channels() {
+    if (!negotiated_ || !tunnel_net_ || closed_) return nullptr;
+    if (!tunnels_) tunnels_.reset(new tunnel_port(*this));
+    return tunnels_.get();
+}
+
 void ssh2_engine::start_tunnels() {
     if (!negotiated_ || !tunnel_net_ || tunnels_) return;
     const fwd::forward_list list = fwd::parse_forwards(p_.ssh.ssh_forwards);

@@ -38,6 +38,7 @@
 #include "forward/forward_rule.h"
 #include "sftp/client.h"
 #include "session/connection.h"
+#include "session/jump.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
@@ -77,6 +78,9 @@ int usage() {
         "  --put LOCAL REMOTE     SSH-2: after sign-on, send a file over SFTP; REMOTE may be a folder\n"
         "                         (both repeatable, run in order; progress on stderr; exit 0 only when each one\n"
         "                         completed and its size was checked; a folder's entries not fetched are named)\n"
+        "  -J [USER@]HOST[:PORT][,...]\n"
+        "                         SSH-2 through these jump hosts in order (ssh://USER@HOST:PORT too); each signs on\n"
+        "                         with the session's key file and has its host key checked as the target's is\n"
         "  --resume               --get continues LOCAL.part, --put the remote file, from their sizes\n"
         "  --keep-times           --get and --put keep the modification times (the mode is always kept)\n"
         "  VTSESSION_PASSPHRASE   (environment) the passphrase of an encrypted SSH key file\n",
@@ -377,6 +381,7 @@ int main(int argc, char** argv) {
     std::optional<std::pair<int, int>> size;
     std::map<std::string, std::string> sets;
     std::vector<fwd::forward_rule> forwards;
+    std::vector<jump_hop> jump;
     std::vector<sftp_job> sftp_jobs;
     bool sftp_resume = false, sftp_keep_times = false;
     std::map<QString, QHostAddress> names;
@@ -408,6 +413,14 @@ int main(int argc, char** argv) {
                 return usage();
             }
             forwards.push_back(*rule);
+        } else if (a == "-J" && has_value) {
+            std::string why;
+            auto hops = parse_jump_chain(argv[++i], &why);
+            if (!hops) {
+                std::fprintf(stderr, "vtsession: -J %s: %s\n", argv[i], why.c_str());
+                return usage();
+            }
+            jump = std::move(*hops);
         } else if ((a == "--get" || a == "--put") && i + 2 < argc) {
             sftp_jobs.push_back({a == "--get", argv[i + 1], argv[i + 2]});
             i += 2;
@@ -531,6 +544,7 @@ int main(int argc, char** argv) {
         });
     connection link(connection_parts{sockets, proxy_timer, ui, view, system_session_clock(), &term_host,
                                      nettopc_table(), pctonet_table()});
+    link.set_jump(std::move(jump));
     session& net = link.net();
     vt& term = link.terminal();
     link.ring().set_history_limit(s.scrollback_lines);  // as the window does: --set scrollback_lines=N
