@@ -17,3 +17,5 @@ inline constexpr std::size_t locale_env_max_value = 256;
 // variable with an empty value, a name or value over its bound or a control character in the value is left out;
 // at most locale_env_max_count are taken.
 std::vector<env_variable> locale_environment(const char* const* env);
+// The variables of `env` whose names match one of `patterns` (OpenSSH's SendEnv: * and ?), under the same bounds.
+std::vector<env_variable> matching_environment(const char* const* env, const std::vector<std::string>& patterns);

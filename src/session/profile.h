@@ -3,6 +3,7 @@
 // process-wide settings again: what is chosen for one session cannot reach another, and the window, the engines
 // and the emulator all agree on the running connection's own values. Fields carry the names of their stored keys.
 #include <string>
+#include <vector>
 
 struct Settings;
 
@@ -52,6 +53,8 @@ struct ssh_profile {
     std::string ssh_user;
     std::string ssh_password;
     std::string ssh_key_file;
+    // From ~/.ssh/config (host_config.h); a stored configuration has none of these.
+    std::vector<std::string> send_env;  // SendEnv name patterns, beside the locale
 };
 
 struct connection_profile {

@@ -241,17 +241,23 @@ void ssh2_engine::session_handler::opened(channel& c, wire_reader&) {
         w.boolean(false);
         e.send(w);
     }
-    if (e.p_.ssh.ssh_send_locale) {
-        // As OpenSSH's stock client does (SendEnv LANG LC_*); a host that accepts none ignores them.
-        for (const env_variable& v : locale_environment(environ)) {
-            wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
-            w.u32(c.remote_id);
-            w.string("env");
-            w.boolean(false);
-            w.string(v.name);
-            w.string(v.value);
-            e.send(w);
-        }
+    // The locale as OpenSSH's stock client configuration passes it (SendEnv LANG LC_*), and what the host's
+    // SendEnv lines name; a host that accepts none ignores them.
+    std::vector<env_variable> env;
+    if (e.p_.ssh.ssh_send_locale) env = locale_environment(environ);
+    for (env_variable& v : matching_environment(environ, e.p_.ssh.send_env)) {
+        bool known = false;
+        for (const env_variable& k : env) known = known || k.name == v.name;
+        if (!known && env.size() < locale_env_max_count) env.push_back(std::move(v));
+    }
+    for (const env_variable& v : env) {
+        wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
+        w.u32(c.remote_id);
+        w.string("env");
+        w.boolean(false);
+        w.string(v.name);
+        w.string(v.value);
+        e.send(w);
     }
     e.send_channel_request("pty-req", true);
 }

@@ -27,6 +27,7 @@
 #include "config/settings.h"
 #include "config/ui_services.h"
 #include "session/connection.h"
+#include "session/host_config.h"
 #include "session/session.h"
 #include "terminal/vt.h"
 #include "view/box_glyphs.h"
@@ -1158,7 +1159,9 @@ void CVellumView::connection_starting() {
 bool CVellumView::connect_to(const std::string& host, int port) {
     autoconnect_pending_ = false;
     attempt_host_ = host;
-    bool ok = link_->connect(connection_profile::from(settings(), host, port));
+    connection_profile p = connection_profile::from(settings(), host, port);
+    take_ssh_config(p);
+    bool ok = link_->connect(p);
     update_all();
     return ok;
 }
@@ -1166,10 +1169,22 @@ bool CVellumView::connect_to(const std::string& host, int port) {
 bool CVellumView::reconnect() {
     if (!link_->has_target()) return false;
     autoconnect_pending_ = false;
-    attempt_host_ = link_->last_target()->host;
-    const bool ok = link_->reconnect(connection_profile::from(settings(), {}, 0));
+    const connection_profile& target = *link_->last_target();
+    attempt_host_ = target.host;
+    connection_profile now = connection_profile::from(settings(), target.host, target.port);
+    now.protocol = target.protocol;
+    take_ssh_config(now);
+    const bool ok = link_->reconnect(now);
     update_all();
     return ok;
+}
+
+void CVellumView::take_ssh_config(connection_profile& p) {
+    const std::vector<std::string> notes = apply_ssh_config(p, default_ssh_config_sources());
+    if (notes.empty()) return;
+    std::string text = "The SSH client configuration was read in part; the connection goes on without the rest.";
+    for (const std::string& n : notes) text += "\n" + n;
+    ui_.message_box(text);
 }
 
 void CVellumView::disconnect() {

@@ -49,6 +49,7 @@ class view_timer;
 struct ui_services;
 struct socket_factory;
 struct terminal_profile;
+struct connection_profile;
 
 class CVellumView : public QWidget {
     Q_OBJECT
@@ -141,7 +142,8 @@ public:
     // --- data paths -------------------------------------------------------------------------------------------
     void send_to_host(const std::uint8_t* data, std::size_t n);
     void display_from_host(const std::uint8_t* data, std::size_t n);
-    // A connection with the settings as they are now, to host:port; then repaints everything.
+    // A connection with the settings as they are now (and ~/.ssh/config for an SSH host), to host:port; then
+    // repaints everything.
     bool connect_to(const std::string& host, int port);
     // The latest target again (host, port, protocol, user of that connection) with today's other settings.
     bool reconnect();
@@ -215,6 +217,8 @@ protected:
     bool event(QEvent* e) override;
 
 private:
+    // ~/.ssh/config for an SSH profile; what could not be read is told, and the connection goes on.
+    void take_ssh_config(connection_profile& p);
     friend class view_host;
     QRect row_rect(int row) const;
     QFont make_font(int pixel_height) const;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,45 @@ TEST_F(LocaleToSshd, LangAndLcVariablesGoWhenAskedAndAccepted) {
         const std::string screen = shell_sees(port, r.send);
         EXPECT_NE(screen.find(r.seen), std::string::npos) << screen;
     }
+}
+
+// `vtsession --host h2` for a host named only in ~/.ssh/config: the files give the address, the port, the user and
+// what SendEnv passes; a malformed line further on is told with its line and the connection goes on.
+TEST_F(LocaleToSshd, AnAliasOfTheUsersSshConfigReachesItsHost) {
+    int port = -1;
+    const auto sshd = start_sshd({"AcceptEnv QT_ALIAS_*"}, port);
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    fs::create_directories(dir / ".ssh");
+    std::ofstream(dir / ".ssh" / "config")
+        << "Host h2\n  HostName 127.0.0.1\n  Port " << port << "\n  User " << sshd_user << "\n  SendEnv QT_ALIAS_*\n"
+        << "Host elsewhere\n  Port many\n";
+    ::setenv("QT_ALIAS_SEEN", "yes-42", 1);
+    const std::vector<std::string> argv{VTSESSION_BIN,
+                                        "--host",
+                                        "h2",
+                                        "--port",
+                                        "22",
+                                        "--timeout",
+                                        "10",
+                                        "--set",
+                                        "ssh=1",
+                                        "--set",
+                                        "ssh_type_1_2=1",
+                                        "--set",
+                                        "ssh_default=1",
+                                        "--set",
+                                        std::string("ssh_password=") + sshd_password,
+                                        "--set",
+                                        "ssh_check_host_key=0",
+                                        "--expect",
+                                        "$ ",
+                                        "--send",
+                                        "echo \"A=[$QT_ALIAS_SEEN] U=[$(id -un)] D$((6*7))\"\\015"};
+    child c(argv, dir / "vt.out", dir / "vt.err");
+    EXPECT_EQ(c.wait(20s), 0) << slurp(dir / "vt.err");
+    const std::string screen = slurp(dir / "vt.out");
+    EXPECT_NE(screen.find(std::string("A=[yes-42] U=[") + sshd_user + "] D42"), std::string::npos) << screen;
+    EXPECT_NE(slurp(dir / "vt.err").find("line 7"), std::string::npos) << slurp(dir / "vt.err");
 }
 
 }  // namespace

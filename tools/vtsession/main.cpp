@@ -38,6 +38,7 @@
 #include "forward/forward_rule.h"
 #include "sftp/client.h"
 #include "session/connection.h"
+#include "session/host_config.h"
 #include "session/jump.h"
 #include "session/session.h"
 #include "ssh/known_hosts.h"
@@ -582,7 +583,10 @@ int main(int argc, char** argv) {
 
     if (!capture.empty()) net.set_capture_file(capture);
     if (debug_log) net.toggle_debug_log();
-    if (!link.connect(connection_profile::from(s, host, port))) {
+    connection_profile profile = connection_profile::from(s, host, port);
+    for (const std::string& note : apply_ssh_config(profile, default_ssh_config_sources()))
+        std::fprintf(stderr, "vtsession: %s\n", note.c_str());
+    if (!link.connect(profile)) {
         std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.c_str());
         return 1;
     }
