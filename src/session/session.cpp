@@ -63,6 +63,28 @@ std::string socket_failure_text(const socket_failure& f, std::string_view host) 
 }
 
 namespace {
+// How messages name whom they are about: "user@host:port" for SSH once a user name is known, IPv6 bracketed.
+std::string named(const connection_profile& p, std::string_view host, int port, bool with_user) {
+    connection_profile t;
+    t.host = host;
+    t.port = port;
+    t.protocol = with_user ? p.protocol : TransportKind::Telnet;
+    t.ssh.ssh_user = p.ssh.ssh_user;
+    return t.target_text();
+}
+
+// The socket's cause with who it concerns: at connect "Cannot connect to T: the connection was refused.", on an
+// established session "The connection to T was reset."; a name that did not resolve is named already.
+std::string named_cause(const socket_failure& f, std::string_view looked_up, const std::string& who, bool connecting) {
+    std::string why = socket_failure_text(f, looked_up);
+    if (why.empty() || f.cause == socket_cause::resolve_failed) return why;
+    if (f.cause == socket_cause::timed_out) return "No answer from " + who + ": timed out.";
+    if (!connecting && f.cause == socket_cause::reset) return "The connection to " + who + " was reset.";
+    // An operating system's sentence goes on after the colon; an acronym keeps its capitals.
+    if (why.size() > 1 && why[0] >= 'A' && why[0] <= 'Z' && !(why[1] >= 'A' && why[1] <= 'Z')) why[0] += 'a' - 'A';
+    return (connecting ? "Cannot connect to " + who : "The connection to " + who + " failed") + ": " + why;
+}
+
 std::string with_cause(std::string_view first, std::string_view cause) {
     std::string msg(first);
     if (!cause.empty()) {
@@ -161,6 +183,8 @@ bool session::connect_to(std::string_view host, int port) {
         proxy_login_pending_ = false;
     }
     target_host_ = std::string(target);
+    host_ = std::string(host);
+    port_ = port;
 
     session_socket::connect_result r = session_socket::connect_result::failed;
     if (!target.empty() && target_port > 0 && target_port <= 65535)
@@ -191,7 +215,11 @@ void session::host_reached() {
 
 void session::connect_failed() {
     const bool aborted = connect_aborted_;
-    const std::string cause = socket_ ? socket_failure_text(socket_->failure(), target_host_) : std::string();
+    // Through a proxy it is the proxy that the socket did not reach.
+    const bool via_proxy = p_.proxy.proxy_enable == 1;
+    const std::string who =
+        via_proxy ? "the proxy " + named(p_, target_host_, p_.proxy.proxy_port, false) : named(p_, host_, port_, true);
+    const std::string cause = socket_ ? named_cause(socket_->failure(), target_host_, who, true) : std::string();
     end_setup();
     discard_connection();
     st_.connecting = false;
@@ -323,14 +351,16 @@ void session::setup_expired() {
     std::string msg(session_msg::cannot_connect);
     msg += '\n';
     const std::string seconds = std::to_string(limit_ms_ / 1000) + " s.";
+    const std::string host = named(p_, host_, port_, true);
     if (!st_.connected && !proxy_login_pending_)
-        msg += std::string(session_msg::no_answer) + " " + seconds;
+        msg += "No answer from " + host + ": " + std::string(session_msg::no_answer) + " " + seconds;
     else if (!st_.connected)
-        msg += std::string(session_msg::proxy_no_answer) + " within " + seconds;
+        msg += "The proxy " + named(p_, target_host_, p_.proxy.proxy_port, false) + " " +
+               std::string(session_msg::proxy_no_answer) + " within " + seconds;
     else if (proxy_tick_ahead_ || socks_reply_pending_)
-        msg += std::string(session_msg::proxy_incomplete) + " within " + seconds;
+        msg += std::string(session_msg::proxy_incomplete) + " " + host + " within " + seconds;
     else
-        msg += std::string(session_msg::key_exchange_incomplete) + " within " + seconds;
+        msg += "The host " + host + " " + std::string(session_msg::key_exchange_incomplete) + " within " + seconds;
     if (ssh_engine* e = active_ssh()) e->ssh_reset();
     close_connection(true);
     attempt_failed(msg);
@@ -396,12 +426,13 @@ void session::host_closed() {
     // An SSH host says why in its own DISCONNECT, which the engine shows; a bare close there stays "lost". So does
     // a proxy that closes before its part is done.
     if (f.cause != socket_cause::none || active_ssh() || setting_up_) {
-        lost_connection(socket_failure_text(f, target_host_));
+        lost_connection(named_cause(f, target_host_, named(p_, host_, port_, true), false));
         return;
     }
     const hold h(*this);
     // The classic first line, which stored scripts wait for, and the cause under it as the other endings have.
-    const std::string text = with_cause(session_msg::lost, session_msg::host_closed);
+    const std::string text = with_cause(
+        session_msg::lost, "The host " + named(p_, host_, port_, false) + " " + std::string(session_msg::host_closed));
     if (!p_.exit) say(text);
     close_connection(false);
     // An orderly close is how a Telnet host ends a session the user logged out of: not a failure to retry.

@@ -96,8 +96,9 @@ inline constexpr std::string_view no_socket = "Cannot access the socket interfac
 inline constexpr std::string_view cannot_connect = "Sorry, cannot create a connection to the selected host.";
 inline constexpr std::string_view aborted = "Connection has been aborted. (Left mouse key pressed)";
 inline constexpr std::string_view lost = "Connection to host has been lost";
-// A Telnet host ended an established session in order (no reset, no error): the cause under `lost`.
-inline constexpr std::string_view host_closed = "The host closed the connection.";
+// A Telnet host ended an established session in order (no reset, no error): the cause under `lost` is
+// "The host 127.0.0.1:23 closed the connection."
+inline constexpr std::string_view host_closed = "closed the connection.";
 inline constexpr std::string_view dns =
     "Cannot make a DNS lookup for the host. Check tcp/ip configuration or use a raw ip address.";
 inline constexpr std::string_view log_prefix = "All data will be logged to file ";
@@ -107,12 +108,14 @@ inline constexpr std::string_view proxy_too_long = "The proxy log-in text is too
 inline constexpr std::string_view response_too_long =
     "An auto-login response is too long (more than 200 bytes); it was not sent.";
 inline constexpr std::string_view no_ssh = "Secure Shell is not available in this program. Use Telnet instead.";
-// Second lines under cannot_connect when the set-up limit runs out: "No answer: timed out after N s." for the
-// host itself; the others are followed by " within N s."
-inline constexpr std::string_view no_answer = "No answer: timed out after";
-inline constexpr std::string_view proxy_no_answer = "The proxy did not accept the connection";
-inline constexpr std::string_view proxy_incomplete = "The proxy did not complete the connection";
-inline constexpr std::string_view key_exchange_incomplete = "The host did not complete the SSH key exchange";
+// Second lines under cannot_connect when the set-up limit runs out, each naming whom it waited for: "No answer
+// from 127.0.0.1:2323: timed out after N s.", "The proxy myproxy:1080 did not accept the connection within N s.",
+// "The proxy did not complete the connection to h:23 within N s.", "The host user@h:22 did not complete the SSH
+// key exchange within N s."
+inline constexpr std::string_view no_answer = "timed out after";
+inline constexpr std::string_view proxy_no_answer = "did not accept the connection";
+inline constexpr std::string_view proxy_incomplete = "The proxy did not complete the connection to";
+inline constexpr std::string_view key_exchange_incomplete = "did not complete the SSH key exchange";
 inline constexpr std::string_view socks5_no_method =
     "The SOCKS 5 proxy asks for an authentication method this program does not offer.";
 inline constexpr std::string_view socks5_garbled = "The proxy's answer is not a SOCKS 5 reply.";
@@ -311,6 +314,8 @@ private:
     std::size_t socks_got_ = 0;           // bytes of the SOCKS reply taken so far
     bool socks5_greeted_ = false;         // the SOCKS 5 proxy chose "no authentication"; its CONNECT reply follows
     std::string target_host_;             // what the socket connects to (the proxy's name through a proxy)
+    std::string host_;                    // the host asked for, which messages name
+    int port_ = 0;
 
     // Timer 1 serves two deadlines in ms after the connect attempt: the proxy log-in and the set-up limit.
     bool setting_up_ = false;

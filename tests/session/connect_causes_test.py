@@ -130,8 +130,9 @@ def main():
             failures.append(name)
 
     # A closed port: refused at once.
-    rc, out, err, took = run(vtsession, "127.0.0.1", closed_port())
-    want = FIRST + "\nThe connection was refused."
+    refusing = closed_port()
+    rc, out, err, took = run(vtsession, "127.0.0.1", refusing)
+    want = FIRST + "\nCannot connect to 127.0.0.1:%d: the connection was refused." % refusing
     check("closed port", rc == 1 and want in err and took < 8, "rc %d after %.1f s, stderr %r" % (rc, took, err))
 
     # A name the stub resolver does not know; a name it knows reaches the host.
@@ -148,9 +149,10 @@ def main():
     check("known name reaches the host", rc == 0 and "hello from the host" in out, "rc %d, stderr %r" % (rc, err))
 
     # Telnet hosts that end the session: in order, or with a reset.
-    for mode, want in (("orderly", LOST + "\nThe host closed the connection."),
-                       ("reset", LOST + "\nThe connection was reset.")):
+    for mode, want in (("orderly", LOST + "\nThe host 127.0.0.1:%d closed the connection."),
+                       ("reset", LOST + "\nThe connection to 127.0.0.1:%d was reset.")):
         port, _, t = serve(telnet_host(mode))
+        want %= port
         rc, out, err, _ = run(vtsession, "127.0.0.1", port, ["--expect", "hello from the host"])
         t.join(5)
         check("telnet host closes: " + mode,
@@ -174,7 +176,7 @@ def main():
     port, log, t = serve(socks5_proxy(0))
     rc, out, err, _ = through(port, 5)
     t.join(5)
-    check("SOCKS 5 grant", "connected to far.example:2323" in out and "The host closed the connection." in err,
+    check("SOCKS 5 grant", "connected to far.example:2323" in out and "The host far.example:2323 closed the connection." in err,
           "rc %d, stdout %r, stderr %r" % (rc, out, err))
 
     port, log, t = serve(socks4_refusing)

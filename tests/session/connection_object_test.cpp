@@ -111,7 +111,8 @@ TEST(Connection, TelnetRunsOnTheOptionsTakenAtConnect) {
     ASSERT_TRUE(rig.endings.empty());
     rig.link.net().on_close();
     ASSERT_EQ(rig.endings.size(), 1u);
-    EXPECT_EQ(rig.endings[0].end.cause, "Connection to host has been lost\nThe host closed the connection.");
+    EXPECT_EQ(rig.endings[0].end.cause,
+              "Connection to host has been lost\nThe host alpha.example:2323 closed the connection.");
     EXPECT_FALSE(rig.endings[0].busy);
     EXPECT_FALSE(rig.endings[0].end.by_user);
 }

@@ -340,12 +340,14 @@ TEST(ConnectionCauses, AFailedConnectNamesItsCause) {
         {socket_cause::resolve_failed, "Host not found",
          "The name could not be resolved: far.example (Host not found)"},
         {socket_cause::resolve_failed, "", "The name could not be resolved: far.example"},
-        {socket_cause::refused, "Connection refused", "The connection was refused."},
-        {socket_cause::timed_out, "", "No answer: timed out."},
-        {socket_cause::unreachable, "", "The network is unreachable."},
-        {socket_cause::unreachable, "Host unreachable", "The network is unreachable (Host unreachable)."},
-        {socket_cause::reset, "", "The connection was reset."},
-        {socket_cause::other, "Permission denied", "Permission denied."},
+        {socket_cause::refused, "Connection refused", "Cannot connect to far.example:23: the connection was refused."},
+        {socket_cause::timed_out, "", "No answer from far.example:23: timed out."},
+        {socket_cause::unreachable, "", "Cannot connect to far.example:23: the network is unreachable."},
+        {socket_cause::unreachable, "Host unreachable",
+         "Cannot connect to far.example:23: the network is unreachable (Host unreachable)."},
+        {socket_cause::reset, "", "Cannot connect to far.example:23: the connection was reset."},
+        {socket_cause::other, "Permission denied", "Cannot connect to far.example:23: permission denied."},
+        {socket_cause::other, "TLS refused", "Cannot connect to far.example:23: TLS refused."},
         {socket_cause::other, "", ""},
         {socket_cause::none, "", ""},
     };
@@ -376,6 +378,148 @@ TEST(ConnectionCauses, AFailedConnectNamesItsCause) {
               std::vector<std::string>{first + "\nThe name could not be resolved: socks.example (Host not found)"});
 }
 
+// The second line says whom the attempt or the session was with: the user only for SSH and only when known, an
+// IPv6 address in brackets, the proxy when the socket never reached past it.
+TEST(ConnectionCauses, TheCauseNamesTheTarget) {
+    const std::string first = "Sorry, cannot create a connection to the selected host.";
+    const std::string lost = "Connection to host has been lost";
+    const struct {
+        const char* name;
+        int ssh;  // 0 Telnet, 1 SSH-1, 2 SSH-2
+        const char* user;
+        const char* host;
+        int port;
+        bool proxy;
+        bool established;  // the socket fails on a running session, not at connect
+        socket_failure why;
+        std::string want;
+    } rows[] = {
+        {"ssh-2 user",
+         2,
+         "sshtest",
+         "127.0.0.1",
+         22202,
+         false,
+         false,
+         {socket_cause::refused, ""},
+         first + "\nCannot connect to sshtest@127.0.0.1:22202: the connection was refused."},
+        {"ssh-1 user",
+         1,
+         "sshtest",
+         "127.0.0.1",
+         22,
+         false,
+         false,
+         {socket_cause::timed_out, ""},
+         first + "\nNo answer from sshtest@127.0.0.1:22: timed out."},
+        {"ssh, no user yet",
+         2,
+         "",
+         "127.0.0.1",
+         22202,
+         false,
+         false,
+         {socket_cause::refused, ""},
+         first + "\nCannot connect to 127.0.0.1:22202: the connection was refused."},
+        {"telnet ignores the user",
+         0,
+         "sshtest",
+         "127.0.0.1",
+         2323,
+         false,
+         false,
+         {socket_cause::refused, ""},
+         first + "\nCannot connect to 127.0.0.1:2323: the connection was refused."},
+        {"ipv6",
+         2,
+         "u",
+         "::1",
+         2222,
+         false,
+         false,
+         {socket_cause::unreachable, ""},
+         first + "\nCannot connect to u@[::1]:2222: the network is unreachable."},
+        {"proxy",
+         2,
+         "u",
+         "h2",
+         22,
+         true,
+         false,
+         {socket_cause::refused, ""},
+         first + "\nCannot connect to the proxy socks.example:1080: the connection was refused."},
+        {"resolve keeps its own words",
+         2,
+         "u",
+         "h2",
+         22,
+         false,
+         false,
+         {socket_cause::resolve_failed, ""},
+         first + "\nThe name could not be resolved: h2"},
+        {"lost: reset",
+         2,
+         "sshtest",
+         "127.0.0.1",
+         22202,
+         false,
+         true,
+         {socket_cause::reset, ""},
+         lost + "\nThe connection to sshtest@127.0.0.1:22202 was reset."},
+        {"lost: timed out",
+         0,
+         "",
+         "::1",
+         23,
+         false,
+         true,
+         {socket_cause::timed_out, ""},
+         lost + "\nNo answer from [::1]:23: timed out."},
+        {"lost: other",
+         0,
+         "",
+         "127.0.0.1",
+         2323,
+         false,
+         true,
+         {socket_cause::other, "Network dropped"},
+         lost + "\nThe connection to 127.0.0.1:2323 failed: network dropped."},
+        {"lost: orderly telnet close",
+         0,
+         "sshtest",
+         "127.0.0.1",
+         2323,
+         false,
+         true,
+         {},
+         lost + "\nThe host 127.0.0.1:2323 closed the connection."},
+    };
+    for (const auto& r : rows) {
+        session_rig rig;
+        fake_ssh engine;
+        engine.handshake_done = true;
+        rig.s.set_ssh_engine(&engine);
+        rig.settings.ssh = r.ssh != 0 ? 1 : 0;
+        rig.settings.ssh_type_1_2 = r.ssh == 2 ? 1 : 0;
+        rig.settings.ssh_user = r.user;
+        rig.settings.proxy_enable = r.proxy ? 1 : 0;
+        rig.settings.proxy_host = "socks.example";
+        rig.settings.proxy_port = 1080;
+        if (r.established) {
+            ASSERT_TRUE(rig.connect(r.host, r.port)) << r.name;
+            rig.sock().why = r.why;
+            rig.s.on_close();
+        } else {
+            rig.sockets.why = r.why;
+            rig.sockets.result = cr::in_progress;
+            ASSERT_TRUE(rig.connect(r.host, r.port)) << r.name;
+            rig.s.on_connect_complete(1);
+        }
+        EXPECT_FALSE(rig.s.busy()) << r.name;
+        EXPECT_EQ(rig.ui.messages, std::vector<std::string>{r.want}) << r.name;
+    }
+}
+
 TEST(ConnectionCauses, OnlyATelnetHostsOrderlyCloseIsNamedSo) {
     const std::string lost = "Connection to host has been lost";
     const struct {
@@ -385,12 +529,16 @@ TEST(ConnectionCauses, OnlyATelnetHostsOrderlyCloseIsNamedSo) {
         socket_failure why;
         std::string message;
     } rows[] = {
-        {"telnet, orderly", false, false, {}, lost + "\nThe host closed the connection."},
-        {"telnet, reset", false, false, {socket_cause::reset, ""}, lost + "\nThe connection was reset."},
-        {"telnet, other error", false, false, {socket_cause::other, "Network dropped"}, lost + "\nNetwork dropped."},
+        {"telnet, orderly", false, false, {}, lost + "\nThe host h:23 closed the connection."},
+        {"telnet, reset", false, false, {socket_cause::reset, ""}, lost + "\nThe connection to h:23 was reset."},
+        {"telnet, other error",
+         false,
+         false,
+         {socket_cause::other, "Network dropped"},
+         lost + "\nThe connection to h:23 failed: network dropped."},
         {"telnet, proxy closes first", false, true, {}, lost},
         {"ssh, orderly", true, false, {}, lost},
-        {"ssh, reset", true, false, {socket_cause::reset, ""}, lost + "\nThe connection was reset."},
+        {"ssh, reset", true, false, {socket_cause::reset, ""}, lost + "\nThe connection to h:23 was reset."},
     };
     for (const auto& r : rows) {
         session_rig rig;
@@ -465,7 +613,7 @@ TEST(Connection, HostCloseShowsWhatWasSentThenEnds) {
     EXPECT_EQ(rig.row(1), "bye");
     EXPECT_FALSE(rig.s.connected());
     EXPECT_EQ(rig.ui.messages,
-              std::vector<std::string>{"Connection to host has been lost\nThe host closed the connection."});
+              std::vector<std::string>{"Connection to host has been lost\nThe host h:23 closed the connection."});
     EXPECT_EQ(rig.view.exits, 0);
     EXPECT_TRUE(rig.sock().closed);
 }

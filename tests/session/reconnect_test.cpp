@@ -28,15 +28,15 @@ TEST(SessionEnding, EachWayOfEndingNamesItsCauseAndWhetherToRetry) {
              r.sock().why = {socket_cause::reset, ""};
              r.s.on_close();
          },
-         lost + "\nThe connection was reset.", false, true},
+         lost + "\nThe connection to h:23 was reset.", false, true},
         {"telnet reset before any output", false, false,
          [](session_rig& r, fake_ssh&) {
              r.sock().why = {socket_cause::reset, ""};
              r.s.on_close();
          },
-         lost + "\nThe connection was reset.", false, false},
+         lost + "\nThe connection to h:23 was reset.", false, false},
         {"telnet orderly close (logout)", false, true, [](session_rig& r, fake_ssh&) { r.s.on_close(); },
-         lost + "\nThe host closed the connection.", false, false},
+         lost + "\nThe host h:23 closed the connection.", false, false},
         {"ssh engine failure", true, true,
          [](session_rig& r, fake_ssh&) { r.s.session_fail(lost + "\nNo answer from the host after 3 keep-alives."); },
          lost + "\nNo answer from the host after 3 keep-alives.", false, true},
@@ -85,7 +85,8 @@ TEST(SessionEnding, EachWayOfEndingNamesItsCauseAndWhetherToRetry) {
 }
 
 TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
-    const std::string refused = "Sorry, cannot create a connection to the selected host.\nThe connection was refused.";
+    const std::string refused =
+        "Sorry, cannot create a connection to the selected host.\nCannot connect to h:23: the connection was refused.";
     session_rig rig;
     EXPECT_TRUE(rig.s.last_ending().cause.empty());
     rig.sockets.why = {socket_cause::refused, "Connection refused"};
@@ -121,7 +122,7 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
     EXPECT_FALSE(rig.s.busy());
     EXPECT_TRUE(rig.ui.messages.empty());
     EXPECT_EQ(rig.s.last_ending().cause,
-              "Sorry, cannot create a connection to the selected host.\nNo answer: timed out after 5 s.");
+              "Sorry, cannot create a connection to the selected host.\nNo answer from h:23: timed out after 5 s.");
 
     // A quiet request does not outlive a successful attempt: the later lost connection still says so.
     rig.sockets.result = cr::connected;
@@ -129,7 +130,7 @@ TEST(SessionEnding, FailedAttemptsAndTheirQuietForm) {
     ASSERT_TRUE(rig.connect());
     rig.sock().why = {socket_cause::reset, ""};
     rig.s.on_close();
-    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{lost + "\nThe connection was reset."});
+    EXPECT_EQ(rig.ui.messages, std::vector<std::string>{lost + "\nThe connection to h:23 was reset."});
 }
 
 TEST(SessionEnding, ReceivedBytesAndTheAnswerOwed) {

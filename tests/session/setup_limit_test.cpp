@@ -20,6 +20,7 @@ struct SetupLimit : ::testing::Test {
     void use_ssh2() {
         rig.settings.ssh = 1;
         rig.settings.ssh_type_1_2 = 1;
+        rig.settings.ssh_user = "sshtest";
     }
     void use_proxy(bool socks) {
         rig.settings.proxy_enable = 1;
@@ -56,13 +57,14 @@ TEST_F(SetupLimit, ExpiryNamesTheStageAndEndsTheAttempt) {
         std::vector<int> steps;  // the timer's durations until the limit
         std::string cause;
     };
-    const std::string no_accept = "No answer: timed out after 30 s.";
-    const std::string no_kex = "The host did not complete the SSH key exchange within 30 s.";
-    const std::string proxy_no_accept = "The proxy did not accept the connection within 30 s.";
-    const std::string proxy_incomplete = "The proxy did not complete the connection within 30 s.";
+    const std::string no_accept = "No answer from 10.1.2.3:22: timed out after 30 s.";
+    const std::string ssh_no_accept = "No answer from sshtest@10.1.2.3:22: timed out after 30 s.";
+    const std::string no_kex = "The host sshtest@10.1.2.3:22 did not complete the SSH key exchange within 30 s.";
+    const std::string proxy_no_accept = "The proxy proxy.local:1080 did not accept the connection within 30 s.";
+    const std::string proxy_incomplete = "The proxy did not complete the connection to 10.1.2.3:22 within 30 s.";
     const stage stages[] = {
         {"connect hangs", false, 0, cr::in_progress, {30000}, no_accept},
-        {"ssh connect hangs", true, 0, cr::in_progress, {30000}, no_accept},
+        {"ssh connect hangs", true, 0, cr::in_progress, {30000}, ssh_no_accept},
         {"silent ssh host", true, 0, cr::connected, {30000}, no_kex},
         {"proxy connect hangs", false, 1, cr::in_progress, {2000, 28000}, proxy_no_accept},
         {"socks grant never comes", false, 2, cr::connected, {2000, 28000}, proxy_incomplete},
@@ -100,7 +102,7 @@ TEST_F(SetupLimit, AnSshHostThatTalksButNeverFinishesTheKeyExchangeStillRunsOut)
     rig.receive(std::string(100, 'k'));
     EXPECT_TRUE(rig.s.setting_up());
     fire();
-    expect_ended_with("The host did not complete the SSH key exchange within 30 s.");
+    expect_ended_with("The host sshtest@h:23 did not complete the SSH key exchange within 30 s.");
 }
 
 // Once set up, the timer is stopped and a late expiry (already queued) changes nothing.
@@ -200,7 +202,7 @@ TEST_F(SetupLimit, SettingChoosesTheLimitAndZeroMeansNone) {
     ASSERT_TRUE(rig.connect());
     EXPECT_EQ(rig.timer.last_ms, 2000);
     fire();
-    EXPECT_EQ(rig.ui.messages.back(), std::string(first_line) + "No answer: timed out after 2 s.");
+    EXPECT_EQ(rig.ui.messages.back(), std::string(first_line) + "No answer from h:23: timed out after 2 s.");
 
     rig.settings.connect_timeout = 0;
     ASSERT_TRUE(rig.connect());
@@ -222,7 +224,7 @@ TEST_F(SetupLimit, SettingChoosesTheLimitAndZeroMeansNone) {
     EXPECT_EQ(rig.timer.last_ms, 1000);
     fire();
     EXPECT_EQ(rig.ui.messages.back(),
-              std::string(first_line) + "The proxy did not complete the connection within 1 s.");
+              std::string(first_line) + "The proxy did not complete the connection to h:23 within 1 s.");
     EXPECT_TRUE(rig.sock().writes.empty()) << "the log-in never went out";
 }
 
@@ -242,7 +244,7 @@ TEST_F(SetupLimit, TimeSpentOnAQuestionToTheUserDoesNotCount) {
     EXPECT_TRUE(rig.s.setting_up());
     EXPECT_TRUE(rig.ui.messages.empty());
     fire();
-    expect_ended_with("The host did not complete the SSH key exchange within 30 s.");
+    expect_ended_with("The host sshtest@h:23 did not complete the SSH key exchange within 30 s.");
 
     // The question answered and the exchange finished within the same data: set up.
     rig.ui.messages.clear();
@@ -266,7 +268,7 @@ TEST_F(SetupLimit, ExpiryDuringThePumpStillEndsTheAttempt) {
     ASSERT_TRUE(rig.connect());
     rig.view.during_pump = [&] { rig.s.on_proxy_timer(); };
     rig.receive("SSH-2.0-x\r\n");
-    expect_ended_with("The host did not complete the SSH key exchange within 30 s.");
+    expect_ended_with("The host sshtest@h:23 did not complete the SSH key exchange within 30 s.");
     EXPECT_EQ(engine.received, "") << "nothing read after the end";
 }
 
