@@ -75,6 +75,23 @@ std::string certificate_algorithm(std::string_view plain_alg) {
     return {};
 }
 
+std::string certificate_signature_algorithm(std::string_view cert_alg) {
+    if (cert_alg == "rsa-sha2-256-cert-v01@openssh.com" || cert_alg == "rsa-sha2-512-cert-v01@openssh.com")
+        return std::string(cert_alg.substr(0, cert_alg.size() - cert_suffix.size()));
+    return std::string(certificate_plain_type(cert_alg));
+}
+
+std::string certificate_host_key_algorithms() {
+    // The SHA-2 RSA names before the SHA-1 one, as for plain keys.
+    std::string out;
+    for (const cert_row& r : cert_rows) {
+        if (r.plain == "ssh-rsa") out += "rsa-sha2-512-cert-v01@openssh.com,rsa-sha2-256-cert-v01@openssh.com,";
+        out.append(r.type).append(",");
+    }
+    out.pop_back();
+    return out;
+}
+
 std::optional<certificate> parse_certificate(std::span<const std::uint8_t> blob) {
     if (blob.size() > certificate_max_bytes) return std::nullopt;
     wire_reader r(blob);

@@ -55,6 +55,12 @@ bool is_certificate_type(std::string_view type);
 // "rsa-sha2-512-cert-v01@openssh.com"); empty for an algorithm no certificate name exists for.
 std::string certificate_algorithm(std::string_view plain_alg);
 
+// The other way: what a host's signature is made with under a negotiated certificate algorithm ("rsa-sha2-512" for
+// "rsa-sha2-512-cert-v01@openssh.com"); empty when the name is no certificate algorithm.
+std::string certificate_signature_algorithm(std::string_view cert_alg);
+// The certificate algorithms a client offers for host keys, most preferred first, comma-separated.
+std::string certificate_host_key_algorithms();
+
 // The reason a certificate cannot stand for `name` at `now` (seconds since 1970), empty when it can: the kind, the
 // validity window, the principals (an empty list is refused, as OpenSSH refuses it) and the CA's signature. Host
 // certificates with critical options are refused: none are defined for hosts.

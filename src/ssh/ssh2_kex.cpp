@@ -14,6 +14,7 @@
 #include "crypto/sntrup761.h"
 #include "crypto/wipe.h"
 #include "session/session.h"
+#include "ssh/certificate.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
 #include "ssh/ssh2.h"
@@ -257,7 +258,7 @@ bool ssh2_kex::choose_algorithms(const std::uint8_t* payload, std::size_t payloa
         return false;
     }
     const std::string ours[] = {client_kex_methods(),
-                                client_host_key_list(),
+                                host_key_offer(),
                                 client_cipher_list(),
                                 client_cipher_list(),
                                 client_mac_list(),
@@ -335,7 +336,7 @@ void ssh2_kex::start_exchange(const std::uint8_t* payload, std::size_t payload_l
     w.raw(cookie, sizeof cookie);
     if (link_.negotiated()) {
         w.string(client_kex_list());
-        w.string(client_host_key_list());
+        w.string(host_key_offer());
         w.string(client_cipher_list());
         w.string(client_cipher_list());
         w.string(client_mac_list());
@@ -559,7 +560,22 @@ bool ssh2_kex::verify_host_key(std::span<const std::uint8_t> ks, std::span<const
         const auto key = crypto::parse_dss_key(ks.data(), ks.size());
         return key && crypto::dss_verify(*key, sig.data(), sig.size(), h_.data(), h_len_);
     }
-    return crypto::evp::verify_host_signature(host_key_alg_, ks, sig, std::span<const std::uint8_t>(h_.data(), h_len_));
+    const std::span<const std::uint8_t> h(h_.data(), h_len_);
+    if (const std::string plain = certificate_signature_algorithm(host_key_alg_); !plain.empty()) {
+        // The certified key signs; whether the certificate stands is the trust step's question.
+        const auto cert = parse_certificate(ks);
+        return cert && crypto::evp::verify_host_signature(plain, cert->key, sig, h);
+    }
+    return crypto::evp::verify_host_signature(host_key_alg_, ks, sig, h);
+}
+
+const std::string& ssh2_kex::host_key_offer() {
+    if (host_key_offer_.empty()) {
+        host_key_offer_ = client_host_key_list();
+        if (s_.ssh_check_host_key != 0 && has_cert_authority(default_known_hosts_files(), host_, port_))
+            host_key_offer_ = certificate_host_key_algorithms() + "," + host_key_offer_;
+    }
+    return host_key_offer_;
 }
 
 void ssh2_kex::trust_host_key(std::span<const std::uint8_t> ks) {
@@ -574,7 +590,8 @@ void ssh2_kex::trust_host_key(std::span<const std::uint8_t> ks) {
     // The files are read and the question put once this step has returned.
     link_.ask([this, &prompts = prompts_, host = host_, port = port_, type, blob = host_key_] {
         std::vector<std::string> log;
-        const host_trust t = decide_host_trust(host, port, type, blob, prompts, log);
+        const host_trust t = is_certificate_type(type) ? decide_host_certificate_trust(host, port, blob, prompts, log)
+                                                       : decide_host_trust(host, port, type, blob, prompts, log);
         return std::function<void()>([this, t, log] { apply_trust(t, log); });
     });
 }

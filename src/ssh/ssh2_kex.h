@@ -142,6 +142,8 @@ private:
     void finish_reply();  // NEWKEYS under the derived keys
     void derive(std::span<const std::uint8_t> k_enc, char letter, std::uint8_t* out, std::size_t len);
     const cipher_method* fixed_cipher() const;
+    // The host-key algorithms offered: certificate names first for a host an @cert-authority line vouches for.
+    const std::string& host_key_offer();
 
     kex_link& link_;
     ssh_profile& s_;
@@ -173,6 +175,7 @@ private:
     int gex_priv_bits_ = 0;
     std::vector<std::uint8_t> gex_fields_;  // min, n, max, p, g as the exchange hash takes them
     std::string host_key_alg_;
+    std::string host_key_offer_;  // this connection's host-key list, made at the first exchange
     const cipher_method* cipher_out_ = nullptr;
     const cipher_method* cipher_in_ = nullptr;
     const mac_method* mac_out_ = nullptr;

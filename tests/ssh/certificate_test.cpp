@@ -490,7 +490,24 @@ TEST(CertificateFields, AlgorithmNamesForSignatures) {
         {"ecdsa-sha2-nistp384", "ecdsa-sha2-nistp384-cert-v01@openssh.com"},
         {"ssh-dss", ""},
     };
-    for (const auto& [plain, cert] : rows) EXPECT_EQ(ssh::certificate_algorithm(plain), cert) << plain;
+    for (const auto& [plain, cert] : rows) {
+        EXPECT_EQ(ssh::certificate_algorithm(plain), cert) << plain;
+        if (*cert) {
+            EXPECT_EQ(ssh::certificate_signature_algorithm(cert), plain) << cert;
+        }
+    }
+    EXPECT_EQ(ssh::certificate_signature_algorithm("ssh-ed25519"), "");
+    // Every name offered for host keys is one whose signature algorithm is known.
+    const std::string offered = ssh::certificate_host_key_algorithms();
+    std::string_view offer = offered;
+    int names = 0;
+    while (!offer.empty()) {
+        const auto comma = offer.find(',');
+        EXPECT_FALSE(ssh::certificate_signature_algorithm(offer.substr(0, comma)).empty()) << offer.substr(0, comma);
+        ++names;
+        offer.remove_prefix(comma == std::string_view::npos ? offer.size() : comma + 1);
+    }
+    EXPECT_EQ(names, 7);
 }
 
 }  // namespace
