@@ -38,6 +38,19 @@ QSpinBox* spin_box(QWidget* parent, int id, int value, int max, const QString& s
     return b;
 }
 
+// The protocol list offers SSH-2 first; rows are not the stored protocol numbers.
+constexpr sessions::protocol protocol_rows[] = {sessions::protocol::ssh2, sessions::protocol::ssh1,
+                                                sessions::protocol::telnet};
+constexpr const char* protocol_labels[] = {"SSH-2", "SSH-1", "Telnet"};
+
+int row_of(sessions::protocol p) {
+    for (int i = 0; i < 3; ++i)
+        if (protocol_rows[i] == p) return i;
+    return 0;
+}
+
+sessions::protocol protocol_at(int row) { return row >= 0 && row < 3 ? protocol_rows[row] : protocol_rows[0]; }
+
 // What Advanced and Tunnels edit, from the draft into the record a connection starts from.
 void take_draft(const Settings& d, Settings& s) {
     s.ssh = d.ssh;
@@ -177,9 +190,16 @@ gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
     connect(port_, &QLineEdit::textEdited, this, [this] { port_typed_ = true; });
     protocol_ = new QComboBox(this);
     set_control_id(protocol_, 1041);
-    for (const char* p : {"Telnet", "SSH-2", "SSH-1"}) protocol_->addItem(QString::fromLatin1(p));
+    for (const char* p : protocol_labels) protocol_->addItem(QString::fromLatin1(p));
     shown_ = sessions::protocol_of(s.ssh, s.ssh_type_1_2);
-    protocol_->setCurrentIndex(static_cast<int>(shown_));
+    // Nothing to connect to yet (no host, no history) and the record on the classic Telnet defaults: a first
+    // connection is offered over SSH-2. A configuration with a host shows what it stored.
+    const bool fresh = s.host_name.empty() && connect_logic::history_choices(s.host_hist).empty();
+    if (fresh && shown_ == sessions::protocol::telnet && s.port == sessions::default_port(shown_)) {
+        shown_ = sessions::protocol::ssh2;
+        set_limited_text(port_, QString::number(sessions::default_port(shown_)));
+    }
+    protocol_->setCurrentIndex(row_of(shown_));
     connect(protocol_, &QComboBox::currentIndexChanged, this, &gethost::protocol_chosen);
     add_row(QStringLiteral("Protocol:"), protocol_);
     user_ = add_edit(1042, QStringLiteral("User name:"), 64, to_qstring(s.ssh_user));
@@ -260,7 +280,7 @@ sessions::connection gethost::fields() const {
     sessions::connection c;
     c.host = to_std(combo_->currentText());
     c.port = connect_logic::decimal_scan(to_std(port_->text())).value_or(draft_.port);
-    c.proto = static_cast<sessions::protocol>(protocol_->currentIndex());
+    c.proto = protocol_at(protocol_->currentIndex());
     c.user = to_std(user_->text());
     c.key_file = to_std(key_->text());
     c.termtype = to_std(term_->text());
@@ -269,7 +289,7 @@ sessions::connection gethost::fields() const {
 
 void gethost::show_fields(const sessions::connection& c) {
     set_limited_text(combo_->lineEdit(), to_qstring(c.host));
-    protocol_->setCurrentIndex(static_cast<int>(c.proto));
+    protocol_->setCurrentIndex(row_of(c.proto));
     set_limited_text(port_, QString::number(c.port));
     set_limited_text(user_, to_qstring(c.user));
     set_limited_text(key_, to_qstring(c.key_file));
@@ -280,7 +300,7 @@ void gethost::show_fields(const sessions::connection& c) {
 }
 
 void gethost::protocol_chosen() {
-    const auto now = static_cast<sessions::protocol>(protocol_->currentIndex());
+    const auto now = protocol_at(protocol_->currentIndex());
     if (now == shown_) return;
     shown_ = now;
     if (!port_typed_) set_limited_text(port_, QString::number(sessions::default_port(now)));
@@ -334,7 +354,7 @@ void gethost::new_session() {
     }
     // A new session runs in the configuration in use, but takes none of the tunnels chosen for another.
     Settings r = s_;
-    sessions::apply(sessions::new_connection(static_cast<sessions::protocol>(protocol_->currentIndex())), r);
+    sessions::apply(sessions::new_connection(protocol_at(protocol_->currentIndex())), r);
     r.ssh_forwards.clear();
     r.ssh_agent_forward = 0;
     start_draft(r, {});
@@ -404,7 +424,7 @@ void gethost::delete_session() {
 }
 
 void gethost::warn_port_once() {
-    const bool ssh = protocol_->currentIndex() != static_cast<int>(sessions::protocol::telnet);
+    const bool ssh = protocol_at(protocol_->currentIndex()) != sessions::protocol::telnet;
     if (!connect_logic::ssh_port_warning(ssh, to_std(port_->text()), port_typed_) || warned_port_ == port_->text())
         return;
     warned_port_ = port_->text();
@@ -435,7 +455,7 @@ void gethost::advanced() {
         set_limited_text(port_, values_.port_text);
         port_typed_ = true;
     }
-    protocol_->setCurrentIndex(static_cast<int>(sessions::protocol_of(draft_.ssh, draft_.ssh_type_1_2)));
+    protocol_->setCurrentIndex(row_of(sessions::protocol_of(draft_.ssh, draft_.ssh_type_1_2)));
     values_.port_text = port_->text();
     warn_port_once();
 }

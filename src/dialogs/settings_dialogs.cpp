@@ -105,7 +105,7 @@ getterm::getterm(Settings& s, QWidget* parent)
     type->setCurrentIndex(type->findText(to_qstring(s.termtype), Qt::MatchFixedString | Qt::MatchCaseSensitive));
     track(type->lineEdit(), 20, to_qstring(s.termtype));
     add_row(QStringLiteral("Terminal type:"), type);
-    add_edit(1001, QStringLiteral("ENQ reponse: "), 20, to_qstring(s.myid));
+    add_edit(1001, QStringLiteral("ENQ response: "), 20, to_qstring(s.myid));
     add_check(1005, QStringLiteral("Start in 80x132 screen size mode"), s.term_size == 132);
     add_check(1006, QStringLiteral("Ignore application key mode request"), s.ignore_app != 0);
     add_check(1007, QStringLiteral("Use keypad NumLock as a normal key"), s.numlock != 0);

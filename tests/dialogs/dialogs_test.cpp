@@ -195,7 +195,7 @@ const text_field text_fields[] = {
     {"auto", "Auto - Login", 1002, "Search:", 20, &Settings::auto_search2},
     {"auto", "Auto - Login", 1003, "Response:", 20, &Settings::auto_response2},
     {"term", "Terminal type", 1000, "Terminal type:", 20, &Settings::termtype},
-    {"term", "Terminal type", 1001, "ENQ reponse: ", 20, &Settings::myid},
+    {"term", "Terminal type", 1001, "ENQ response: ", 20, &Settings::myid},
     {"key", "Select names of mapping files", 1000, "Mapping file for Function keys:", 80, &Settings::keyname},
     {"key", "Select names of mapping files", 1001, "Mapping file for data from host to Quill Telnet:", 80,
      &Settings::nettopc},
@@ -879,6 +879,7 @@ TEST_F(DialogTest, HostFieldTakesSixtyFourCharactersAndRefusesALongerStoredName)
 }
 
 TEST_F(DialogTest, AdvancedSshStaysWhenConnectIsCancelled) {
+    s.host_name = "classic.example";  // a stored Telnet record, shown as stored
     s.port = 23;
     s.ssh = 0;
     gethost d(s);
@@ -926,6 +927,7 @@ TEST_F(DialogTest, AdvancedValuesReachSettingsOnConnectOk) {
 }
 
 TEST_F(DialogTest, AdvancedCancelChangesNothing) {
+    s.host_name = "classic.example";
     gethost d(s);
     on_next_modal([](QDialog* a) {
         static_cast<gethost_ad*>(a)->control<QCheckBox>(1006)->setChecked(true);

@@ -335,6 +335,53 @@ TEST_F(SessionDialogTest, DoubleClickConnectsWithTheSession) {
     EXPECT_EQ(s.host_name, "old.example");
 }
 
+// SSH-2 leads the protocol list, and a dialog with nothing to connect to yet (no host, no history, the classic
+// Telnet defaults) starts on it; whatever a configuration stored otherwise is shown as stored.
+TEST_F(SessionDialogTest, AFreshDialogStartsOnSsh2) {
+    const struct {
+        const char* what;
+        const char* host;
+        const char* history;
+        int ssh, ssh_type_1_2, port;
+        const char* protocol;
+        const char* shown_port;
+    } rows[] = {
+        {"fresh", "", "", 0, 0, 23, "SSH-2", "22"},
+        {"a host in the history", "", "h1", 0, 0, 23, "Telnet", "23"},
+        {"a stored host", "one.example", "", 0, 0, 23, "Telnet", "23"},
+        {"Telnet on its own port", "", "", 0, 0, 2323, "Telnet", "2323"},
+        {"stored SSH-1", "", "", 1, 0, 22, "SSH-1", "22"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        s = Settings();
+        s.host_name = r.host;
+        s.host_hist[0] = r.history;
+        s.ssh = r.ssh;
+        s.ssh_type_1_2 = r.ssh_type_1_2;
+        s.port = r.port;
+        auto d = dialog();
+        QStringList order;
+        for (int i = 0; i < proto(*d)->count(); ++i) order << proto(*d)->itemText(i);
+        EXPECT_EQ(order, QStringList({"SSH-2", "SSH-1", "Telnet"}));
+        EXPECT_EQ(proto(*d)->currentText(), r.protocol);
+        EXPECT_EQ(port(*d), r.shown_port);
+        // Shown, not stored: Cancel leaves the record as it was.
+        d->reject();
+        EXPECT_EQ(s.ssh, r.ssh);
+        EXPECT_EQ(s.port, r.port);
+    }
+
+    // OK on the fresh dialog connects over SSH-2 to port 22.
+    s = Settings();
+    auto d = dialog();
+    d->host_box()->setEditText("fresh.example");
+    d->accept();
+    EXPECT_EQ(s.host_name, "fresh.example");
+    EXPECT_EQ(sessions::protocol_of(s.ssh, s.ssh_type_1_2), protocol::ssh2);
+    EXPECT_EQ(s.port, 22);
+}
+
 TEST_F(SessionDialogTest, PortFollowsTheProtocolUntilTheUserTypesOne) {
     auto d = dialog();
     EXPECT_EQ(port(*d), "23");
