@@ -904,9 +904,17 @@ void vt::vt52_address(uint8_t c) {
 
 // Inside a DCS, OSC, SOS, PM or APC string nothing is acted on or shown. ESC leaves it (ESC \ is the terminator;
 // any other escape sequence still acts, so ESC c resets), CAN and SUB abort it, BEL ends an OSC (hosts end titles
-// with it), and 0x9C ends it in byte mode only: in UTF-8 it is a continuation byte of the string's own text.
+// with it), and 0x9C ends it in byte mode only: in UTF-8 it is a continuation byte of the string's own text. Any
+// other C1 byte aborts it in byte mode, as in xterm and every VT500-style parser, and then acts as it does in the
+// ground state: IND, RI, CSI and DCS take effect, the C1 bytes the ground state prints are dropped with the string.
 // The xterm emulation keeps an OSC's or DCS's text (bounded, controls dropped) and acts on it when it ends properly.
 void vt::control_string(uint8_t c) {
+    if (c >= 0x80 && c < 0xA0 && c != 0x9C && !options_.utf8) {
+        state_ = st_ground;
+        osc_.clear();
+        if (!printable.v[c]) ground(c);
+        return;
+    }
     const bool keep = keep_string();
     switch (c) {
     case ESC:
@@ -932,9 +940,9 @@ void vt::control_string(uint8_t c) {
         }
         break;
     default:
-        // Text bytes only: C0, DEL and (in byte mode) C1 controls are dropped; in UTF-8 0x80..0xBF continue a
-        // character. A clipboard write may be long when allowed; anything else stops at the OSC limit.
-        if (keep && c >= 0x20 && c != 0x7F && (options_.utf8 || c < 0x80 || c >= 0xA0)) {
+        // Text bytes only: C0 and DEL are dropped; in UTF-8 0x80..0xBF continue a character. A clipboard write may
+        // be long when allowed; anything else stops at the OSC limit.
+        if (keep && c >= 0x20 && c != 0x7F) {
             const bool clipboard = options_.clipboard_write && osc_.size() >= 3 && osc_.compare(0, 3, "52;") == 0;
             if (osc_.size() < (clipboard ? vt_clipboard_limit / 3 * 4 + 64 : vt_osc_limit + 8)) osc_ += char(c);
         }

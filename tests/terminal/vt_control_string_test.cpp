@@ -100,6 +100,62 @@ TEST_P(VtStringEnding, TextAfterTheEndShowsAndNothingInsideDoes) {
 INSTANTIATE_TEST_SUITE_P(All, VtStringEnding, ::testing::ValuesIn(ending_params()),
                          [](const auto& info) { return ending_name(info.param); });
 
+// A C1 byte inside a control string in byte mode, as xterm and VT500-style parsers take it: the string is aborted
+// (a DECRQSS is not answered) and the byte acts as in the ground state, so IND, RI, CSI and DCS take effect and
+// the C1 bytes the ground state prints are dropped with the string; 0x9C ends it properly. With UTF-8 on the byte
+// is the string's own text and the string goes on to the CAN. The cursor starts on row 2 after "ab".
+struct c1_case {
+    const char* name;
+    char byte;
+    std::string after;              // fed after the C1 byte, then CAN and Y
+    std::vector<std::string> rows;  // rows 1..3 in byte mode
+};
+
+const std::vector<c1_case> c1_cases = {
+    {"ind", '\x84', "X", {"", "ab", "  XY"}},         {"ri", '\x8d', "X", {"  XY", "ab", ""}},
+    {"ss3_dropped", '\x8f', "X", {"", "abXY", ""}},   {"dcs_opens_another", '\x90', "X", {"", "abY", ""}},
+    {"csi", '\x9b', "CX", {"", "ab XY", ""}},         {"nel_dropped", '\x85', "X", {"", "abXY", ""}},
+    {"hts_dropped", '\x88', "X", {"", "abXY", ""}},   {"first_c1_dropped", '\x80', "X", {"", "abXY", ""}},
+    {"decid_dropped", '\x9a', "X", {"", "abXY", ""}}, {"osc_dropped", '\x9d', "X", {"", "abXY", ""}},
+    {"apc_dropped", '\x9f', "X", {"", "abXY", ""}},   {"st_ends", '\x9c', "X", {"", "abXY", ""}},
+};
+
+using c1_param = std::tuple<c1_case, introducer, bool /*xterm*/, bool /*utf8*/, bool /*one_write*/>;
+
+std::vector<c1_param> c1_params() {
+    std::vector<c1_param> all;
+    for (const c1_case& c : c1_cases)
+        for (const introducer& i : introducers)
+            for (const bool xterm : {false, true})
+                for (const bool utf8 : {false, true})
+                    for (const bool one_write : {false, true})
+                        if (!(i.eight_bit && utf8)) all.emplace_back(c, i, xterm, utf8, one_write);
+    return all;
+}
+
+class VtStringC1 : public ::testing::TestWithParam<c1_param> {};
+
+TEST_P(VtStringC1, AbortsTheStringAndActsInByteMode) {
+    const auto& [c, intro, xterm, utf8, one_write] = GetParam();
+    term_fixture t;
+    t.term.set_emulation(xterm ? emulation::xterm : emulation::vt220);
+    t.term.options().utf8 = utf8;
+    t.feed("\r\nab" + intro.bytes + "in" + c.byte + c.after + "\x18Y", one_write);
+    const std::vector<std::string> rows = utf8 ? std::vector<std::string>{"", "abY", ""} : c.rows;
+    for (int r = 1; r <= 3; ++r) EXPECT_EQ(t.text(r), rows[size_t(r - 1)]) << "row " << r;
+    EXPECT_EQ(t.term.parser_state(), 0);
+    const bool answered = xterm && !utf8 && c.byte == '\x9c' && intro.bytes == E + "P$q";
+    EXPECT_EQ(t.replies, answered ? "\x1bP0$r\x1b\\" : "");
+}
+
+std::string c1_name(const c1_param& p) {
+    return std::string(std::get<0>(p).name) + "_" + std::get<1>(p).name + (std::get<2>(p) ? "_xterm" : "_vt220") +
+           (std::get<3>(p) ? "_utf8" : "_bytes") + (std::get<4>(p) ? "_one_write" : "_bytewise");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, VtStringC1, ::testing::ValuesIn(c1_params()),
+                         [](const auto& info) { return c1_name(info.param); });
+
 // Text that holds byte 0x90 in the classic defaults (VT220, byte mode) opens a DCS, but the next escape sequence
 // ends it: a shell's prompt, or reset, brings the screen back. With UTF-8 on, 0x90 inside a character is never C1.
 struct text_case {
@@ -110,8 +166,9 @@ struct text_case {
 };
 
 const std::vector<text_case> text_cases = {
-    // The line feed is inside the string; the prompt's first sequence ends it.
-    {"snake_then_prompt", false, "\xF0\x9F\x90\x8D lost\r\n" + C + "Kprompt$ ", {"\xF0\x9Fprompt$"}},
+    // 0x8D right after the 0x90 aborts the string and reverse-indexes (as in xterm): the first row scrolls down.
+    {"snake_then_prompt", false, "\xF0\x9F\x90\x8D lost\r\n" + C + "Kprompt$ ", {"   lost", "prompt$"}},
+    {"dcs_then_prompt", false, "\xD0\x90 lost\r\n" + C + "Kprompt$ ", {"\xD0prompt$"}},
     {"cyrillic_then_reset", false, "\xD0\x90\xD0\x91" + E + "cX", {"X"}},
     {"dcs_then_reset_sequence", false, E + "P" + E + "c" + E + "[!p" + E + "[?3;4l" + E + "[4lX", {"X"}},
     {"utf8_snake",

@@ -57,7 +57,7 @@ const std::vector<xterm_case> cases = {
     {.name = "osc_other_codes_ignored", .input = E + "]52;c;aGk=\x07" + E + "]4;1;red" + ST, .titles = {}},
     {.name = "osc_empty_title", .input = E + "]2;\x07", .titles = {""}},
     {.name = "osc_controls_dropped",
-     .input = E + "]2;a\tb\x01\x7f\x85"
+     .input = E + "]2;a\tb\x01\x7f"
                   "c\x07",
      .titles = {"abc"}},
     {.name = "osc_can_aborts",
