@@ -274,7 +274,7 @@ void resize_timing(const std::string& text) {
 // The plain stream through the emulator with the default history and with 100,000 lines (every line leaving the
 // ring then archived), one run of each per round, alternating: min and median MB/s of each. The 100,000-line history
 // is measured twice: filling a new one (its pages touched for the first time) and a full one turning over, which is
-// what a long session does once its history is full. On the written 24x80 screen and on a window-sized 60x200 one.
+// what a long session does once its history is full. On the classic 24x80 screen and on a window-sized 60x200 one.
 // The default history runs twice a round: the ratio of its two runs is how far two runs of the same code differ here.
 void scrollback_rounds(const std::string& data, int rounds, int rows, int columns) {
     auto feed_all = [](vt& term, screen_ring& ring, const std::string& d) {

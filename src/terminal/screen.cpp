@@ -216,7 +216,7 @@ void screen_ring::resize(int rows, int columns, int push) {
     // The oldest ring lines that the push leaves no room for, oldest first; archived lines keep their length.
     if (archiving() && !alternate_)
         for (int r = 1 - ring_spare; r < 1 - ring_spare + push; ++r) archive(pool_[slot_[size_t(ring_index(r))]]);
-    // Lines hold at least the written 132 cells (DECCOLM keeps what lies beyond 80), in fours for fill_words.
+    // Lines hold at least the classic screen's 132 cells (DECCOLM keeps what lies beyond 80), in fours for fill_words.
     const int w = std::max(line_cells, (columns + 3) & ~3);
     const int ring = rows + ring_spare;
     line_store next(ring + rows, w);

@@ -1,8 +1,8 @@
 #pragma once
-// The screen ring: the live rows (24 as written) plus scroll-back history in a ring 256 lines longer than the screen
-// (280 lines for 24 rows), the pen, the repaint marks and the screen operations. The emulator changes the grid only
-// through these operations. Rows and columns are 1-based everywhere. A history longer than the ring holds goes on
-// in a compact archive (history.h) that the ring feeds as its rotation reuses lines.
+// The screen ring: the live rows (24 on the classic 24x80 screen) plus scroll-back history in a ring 256 lines
+// longer than the screen (280 lines for 24 rows), the pen, the repaint marks and the screen operations. The emulator
+// changes the grid only through these operations. Rows and columns are 1-based everywhere. A history longer than
+// the ring holds goes on in a compact archive (history.h) that the ring feeds as its rotation reuses lines.
 //
 // A cell is its 32-bit word (character and the attribute bits below) plus, in arrays of their own, a foreground
 // and a background colour and a word of further attributes: 4 + 4 + 4 + 2 = 14 bytes. Whatever writes, moves or
@@ -16,8 +16,8 @@
 
 #include "terminal/history.h"
 
-constexpr int screen_rows = 24;  // the written screen; a resized one has rows() rows
-constexpr int ring_lines = 280;  // the ring of the written screen: rows() + ring_spare lines in general
+constexpr int screen_rows = 24;  // the classic 24x80 screen; a resized one has rows() rows
+constexpr int ring_lines = 280;  // the ring of the classic 24x80 screen: rows() + ring_spare lines in general
 constexpr int ring_spare = ring_lines - screen_rows;
 constexpr int line_cells = 132;     // cells every line holds at least; a wider screen widens every line
 constexpr int history_lines = 199;  // the history by default, and the ring lines history_line reaches

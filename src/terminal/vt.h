@@ -138,7 +138,7 @@ public:
     // permission).
     void resize(int rows, int columns);
     bool sized_by_window() const { return sized_by_window_; }
-    // Back to the written screen after resize: 24 rows of 80 columns (132 when the window gave more), DECCOLM
+    // Back to the classic 24x80 screen after resize: 24 rows of 80 columns (132 when the window gave more), DECCOLM
     // obeyed again.
     void restore_written_size();
 
