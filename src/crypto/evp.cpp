@@ -161,11 +161,13 @@ pkey_ptr ec_public(const curve& c, std::span<const std::uint8_t> point) {
     return key;
 }
 
-// Derives with our key and the peer's; the raw secret goes to out (wiped by the caller).
+// Derives with our key and the peer's; the raw secret goes to out (wiped by the caller). The callers check the
+// peer's value themselves (EC points on the curve, MODP 1 < f < p-1, no zero secret), as OpenSSH does: OpenSSL's
+// own check of a MODP value is a full-length exponentiation, three times the exchange's own work with group 18.
 bool derive(EVP_PKEY* ours, EVP_PKEY* peer, std::vector<std::uint8_t>& out) {
     pkey_ctx_ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, ours, nullptr));
     std::size_t len = 0;
-    if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer(ctx.get(), peer) != 1 ||
+    if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer_ex(ctx.get(), peer, 0) != 1 ||
         EVP_PKEY_derive(ctx.get(), nullptr, &len) != 1 || len == 0 || len > 1024)
         return false;
     out.assign(len, 0);
