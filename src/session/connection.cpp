@@ -56,7 +56,12 @@ bool connection::connect(const connection_profile& p) {
     crypto::wipe(profile_.ssh.ssh_password);
     profile_ = p;
     apply_terminal(p.terminal);
-    sockets_->set_chain(jump_, p);
+    // The hosts in between: the ones set for every connection (-J, as ssh's command line), else the profile's own
+    // (ProxyJump).
+    std::vector<jump_hop> chain = jump_;
+    if (chain.empty() && !p.ssh.proxy_jump.empty() && p.protocol == TransportKind::Ssh2)
+        if (auto hops = parse_jump_chain(p.ssh.proxy_jump)) chain = std::move(*hops);
+    sockets_->set_chain(chain, p);
     return session_->connect_to(p.host, p.port);
 }
 

@@ -9,8 +9,8 @@
 #include "session/profile.h"
 
 // Merges `c` (resolved for p.host) into `p`: HostName, User, Port (when p still has the SSH port), the first
-// IdentityFile that exists, IdentitiesOnly, ForwardAgent yes, the forwards (added), ServerAlive*, ConnectTimeout
-// and SendEnv. What cannot be used is told in `notes` (a forward ssh would take but this program cannot).
+// IdentityFile that exists, IdentitiesOnly, ForwardAgent yes, the forwards (added), ServerAlive*, ConnectTimeout,
+// SendEnv and ProxyJump (unless the connection has its own). What cannot be used is told in `notes` (a forward ssh would take but this program cannot).
 void apply_host_config(const ssh_host_config& c, connection_profile& p, std::vector<std::string>& notes);
 
 // Reads the user's and the system's files for an SSH profile and applies them when its host is one the files name

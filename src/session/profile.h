@@ -55,6 +55,7 @@ struct ssh_profile {
     std::string ssh_key_file;
     // From ~/.ssh/config (host_config.h); a stored configuration has none of these.
     std::vector<std::string> send_env;  // SendEnv name patterns, beside the locale
+    std::string proxy_jump;             // ProxyJump: the hosts in between (session/jump.h's syntax)
 };
 
 struct connection_profile {

@@ -1160,7 +1160,7 @@ bool CVellumView::connect_to(const std::string& host, int port) {
     autoconnect_pending_ = false;
     attempt_host_ = host;
     connection_profile p = connection_profile::from(settings(), host, port);
-    take_ssh_config(p);
+    if (!take_ssh_config(p)) return false;
     bool ok = link_->connect(p);
     update_all();
     return ok;
@@ -1173,18 +1173,26 @@ bool CVellumView::reconnect() {
     attempt_host_ = target.host;
     connection_profile now = connection_profile::from(settings(), target.host, target.port);
     now.protocol = target.protocol;
-    take_ssh_config(now);
+    if (!take_ssh_config(now)) return false;
     const bool ok = link_->reconnect(now);
     update_all();
     return ok;
 }
 
-void CVellumView::take_ssh_config(connection_profile& p) {
+bool CVellumView::take_ssh_config(connection_profile& p) {
     const std::vector<std::string> notes = apply_ssh_config(p, default_ssh_config_sources());
-    if (notes.empty()) return;
-    std::string text = "The SSH client configuration was read in part; the connection goes on without the rest.";
-    for (const std::string& n : notes) text += "\n" + n;
-    ui_.message_box(text);
+    if (!notes.empty()) {
+        std::string text = "The SSH client configuration was read in part; the connection goes on without the rest.";
+        for (const std::string& n : notes) text += "\n" + n;
+        ui_.message_box(text);
+    }
+    // Never straight to a host that is to be reached through others.
+    std::string why;
+    if (p.ssh.proxy_jump.empty() || p.protocol != TransportKind::Ssh2 || parse_jump_chain(p.ssh.proxy_jump, &why))
+        return true;
+    ui_.message_box("Cannot connect to " + p.target_text() + ": its jump hosts \"" + p.ssh.proxy_jump +
+                    "\" cannot be used (" + why + ").");
+    return false;
 }
 
 void CVellumView::disconnect() {

@@ -217,8 +217,9 @@ protected:
     bool event(QEvent* e) override;
 
 private:
-    // ~/.ssh/config for an SSH profile; what could not be read is told, and the connection goes on.
-    void take_ssh_config(connection_profile& p);
+    // ~/.ssh/config for an SSH profile; what could not be read is told, and the connection goes on. False (told)
+    // when the jump hosts it names cannot be used: nothing is connected then.
+    bool take_ssh_config(connection_profile& p);
     friend class view_host;
     QRect row_rect(int row) const;
     QFont make_font(int pixel_height) const;

@@ -246,3 +246,38 @@ TEST_F(JumpHosts, AHopThatCannotForwardIsNamedInTheEnding) {
 }
 
 }  // namespace
+
+// ProxyJump of the user's ~/.ssh/config: an alias reaches its host through the hop the files name, with no -J.
+TEST_F(JumpHosts, AnAliasWithProxyJumpGoesThroughItsHop) {
+    const int first = start_sshd(), target = start_sshd();
+    ASSERT_GT(first, 0);
+    ASSERT_GT(target, 0);
+    fs::create_directories(dir / "home" / ".ssh");
+    std::ofstream(dir / "home" / ".ssh" / "config")
+        << "Host behind\n  HostName 127.0.0.1\n  Port " << target << "\n  ProxyJump " << hop(first) << "\n";
+    std::vector<std::string> argv{VTSESSION_BIN,
+                                  "--host",
+                                  "behind",
+                                  "--port",
+                                  "22",
+                                  "--timeout",
+                                  "60",
+                                  "--set",
+                                  "ssh=1",
+                                  "--set",
+                                  "ssh_type_1_2=1",
+                                  "--set",
+                                  "ssh_algorithms=1",
+                                  "--set",
+                                  "ssh_check_host_key=0",
+                                  "--set",
+                                  std::string("ssh_user=") + user,
+                                  "--set",
+                                  "ssh_key_file=" + key.string()};
+    argv.insert(argv.end(), shell_command.begin(), shell_command.end());
+    child vt(argv, dir / "vt.out", dir / "vt.err");
+    EXPECT_EQ(vt.wait(90s), 0) << slurp(dir / "vt.err");
+    EXPECT_NE(slurp(dir / "vt.out").find("jumped-42"), std::string::npos) << slurp(dir / "vt.err");
+    EXPECT_NE(stopped_log(0).find("target 127.0.0.1 port " + std::to_string(target)), std::string::npos)
+        << "the hop carried the connection";
+}
