@@ -11,6 +11,7 @@
 #include "app/commands.h"
 #include "app/mainframe.h"
 #include "config/mycli.h"
+#include "session/jump.h"
 #include "setup/role.h"
 #include "setup/ui/setup_ui.h"
 #include "view/document.h"
@@ -56,6 +57,14 @@ int CVellumApp::run(int argc, char** argv) {
     // A settings file that could not be used is told once the window is up (the defaults are in use).
     if (const std::string problem = store.load_problem(); !problem.empty())
         QTimer::singleShot(0, &frame, [&ui, problem] { ui.message_box(problem); });
+    // Jump hosts named with -J serve every connection of the run, Reconnect included.
+    if (!sv.launch.jump.empty()) {
+        std::string why;
+        if (const auto hops = parse_jump_chain(sv.launch.jump, &why))
+            frame.view().link().set_jump(*hops);
+        else if (sv.launch_error.empty())
+            sv.launch_error = "Cannot use the jump hosts \"" + sv.launch.jump + "\": " + why + ".";
+    }
     // An address that could not be used is told, and the Connect dialog is where the user goes on from.
     if (!sv.launch_error.empty()) {
         QTimer::singleShot(0, &frame, [&frame, &ui, why = sv.launch_error] {
