@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -86,6 +87,7 @@ struct CertSshd : ::testing::Test {
         // One key exchange method: these tests are about what is signed, not how the keys are agreed.
         options.push_back("KexAlgorithms curve25519-sha256");
         for (auto& o : options) argv.insert(argv.end(), {"--option", o});
+        fs::remove(dir / "sshd.out");  // the port line of an earlier sshd must not be read for this one's
         sshd = std::make_unique<child>(argv, dir / "sshd.out", dir / "sshd.err", true);
         return peer_test::wait_port_line(dir / "sshd.out", 20s);
     }
@@ -224,6 +226,83 @@ TEST_F(UserCertificates, AgentKeyWithItsCertificate) {
             << log.substr(0, log.find("USERAUTH_SUCCESS"));
     }
     ::unsetenv("SSH_AUTH_SOCK");
+}
+
+// ---- host certificates: the host shows an ed25519 key certified by the test CA; known_hosts holds only the CA
+
+struct HostCertificates : CertSshd {
+    fs::path host_key;
+    fs::path known_hosts;
+    void SetUp() override {
+        CertSshd::SetUp();
+        if (IsSkipped()) return;
+        host_key = keys / "host_ed25519";
+        keygen("-t ed25519", host_key);
+        fs::create_directories(home / ".ssh");
+        known_hosts = home / ".ssh" / "known_hosts";
+    }
+    // sshd with the certificate made by `options`; its own RSA key stays beside it.
+    int start_certified(const std::string& options) {
+        certify(host_key, "-h -I 'test host' -z 11 " + options);
+        return start_sshd({"HostKey " + host_key.string(), "HostCertificate " + host_key.string() + "-cert.pub"},
+                          "rsa");
+    }
+    void write_known_hosts(const std::string& text) { std::ofstream(known_hosts) << text; }
+    std::string ca_line(int port) const { return "[127.0.0.1]:" + std::to_string(port) + " " + slurp(keys / "ca.pub"); }
+    run_result connect(int port) {
+        return vtsession(port, {"--set", std::string("ssh_password=") + sshd_password}, "1");
+    }
+};
+
+TEST_F(HostCertificates, TheCertAuthorityLineAloneTrustsTheHost) {
+    const int port = start_certified("-n 127.0.0.1,localhost");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    write_known_hosts("@cert-authority " + ca_line(port));
+    const run_result r = connect(port);
+    EXPECT_TRUE(r.screen_has("signed42")) << r.err;
+    const std::string log = debug_log();
+    EXPECT_NE(log.find("host key ssh-ed25519-cert-v01@openssh.com"), std::string::npos) << log;
+    EXPECT_NE(log.find("host certificate ID \"test host\" serial 11"), std::string::npos) << log;
+    EXPECT_NE(log.find("accepted (@cert-authority in " + known_hosts.string() + " on line 1)"), std::string::npos);
+    EXPECT_EQ(slurp(known_hosts), "@cert-authority " + ca_line(port)) << "nothing was added";
+}
+
+TEST_F(HostCertificates, ARevokedAuthorityIsRefusedByName) {
+    const int port = start_certified("-n 127.0.0.1");
+    ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+    write_known_hosts("@cert-authority " + ca_line(port) + "@revoked * " + slurp(keys / "ca.pub"));
+    const run_result r = connect(port);
+    EXPECT_FALSE(r.screen_has("signed42"));
+    EXPECT_TRUE(
+        r.said("THE CERTIFICATE AUTHORITY OF THE HOST KEY OF [127.0.0.1]:" + std::to_string(port) + " IS REVOKED"))
+        << r.err;
+    EXPECT_TRUE(r.said("marked @revoked in " + known_hosts.string() + " on line 2")) << r.err;
+}
+
+// A certificate that does not stand leaves its key to the plain check: unknown here, so vtsession (which accepts
+// no new key unasked) refuses it, and the log says what was wrong with the certificate.
+TEST_F(HostCertificates, ExpiredOrForAnotherHostFallsBackToThePlainKey) {
+    struct row {
+        const char* options;
+        const char* why;
+    };
+    for (const row& r : {row{"-n 127.0.0.1 -V 20100101000000Z:20110101000000Z", "not accepted: it has expired"},
+                         row{"-n elsewhere.example", "not accepted: it is not issued for 127.0.0.1"}}) {
+        SCOPED_TRACE(r.options);
+        sshd.reset();
+        const int port = start_certified(r.options);
+        ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
+        write_known_hosts("@cert-authority " + ca_line(port));
+        fs::remove(dir / "state" / "qtelnet" / "vtlog");
+        const run_result refused = connect(port);
+        EXPECT_FALSE(refused.screen_has("signed42"));
+        EXPECT_TRUE(refused.said("is unknown (ssh-ed25519 SHA256:")) << refused.err;
+        EXPECT_NE(debug_log().find(r.why), std::string::npos) << debug_log();
+        // The plain key, once known, lets the same certificate's host in.
+        write_known_hosts("@cert-authority " + ca_line(port) + "[127.0.0.1]:" + std::to_string(port) + " " +
+                          slurp(host_key.string() + ".pub"));
+        EXPECT_TRUE(connect(port).screen_has("signed42"));
+    }
 }
 
 }  // namespace
