@@ -126,7 +126,6 @@ bool null_printer_sink::controller_byte(uint8_t c, const vt&) {
 
 vt::vt(screen_ring& ring, vt_host* host, printer_sink* printer)
     : ring_(ring), host_(host ? host : &null_host), printer_(printer ? printer : &null_printer_) {
-    std::memset(buf_, 0, sizeof buf_);
     osc_.reserve(vt_osc_limit + 8);  // an OSC's text is kept without allocating per byte
     for (int i = 0; i < 256; ++i) palette_[size_t(i)] = xterm_colour(i);
     reset_terminal(true);
@@ -170,7 +169,6 @@ void vt::reset_terminal(bool keep_screen) {
     bottom_ = ring_.rows();
     reset_windows();
     if (!keep_screen) ring_.attr_clear();
-    flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
     pending_wrap_ = insert_mode_ = origin_mode_ = app_keys_ = vt52_mode_ = vt100_level_ = c1_8bit_ = 0;
     reset_xterm_state();
     last_printed_ = 0;
@@ -216,14 +214,8 @@ void vt::reset_xterm_state() {
 }
 
 void vt::reset_parser() {
-    state_ = st_ground;
-    len_ = 0;
-    params_ = csi_params{};
-    flag_question_ = flag_greater_ = flag_bang_ = flag_quote_ = flag_space_ = false;
-    string_kind_ = string_other;
-    string_esc_ = false;
+    p_ = parser{};
     osc_.clear();
-    flag_csi_space_ = flag_dollar_ = false;
     utf8_.reset();
     folder_.clear();
     folder_host_.clear();
@@ -311,7 +303,7 @@ int vt::feed_byte(uint8_t c) {
         if (printer_->controller_byte(c, *this)) printer_controller_ = 0;
         return reply_pending_;
     }
-    switch (state_) {
+    switch (p_.state) {
     case st_ground: ground(c); break;
     case st_escape: escape(c); break;
     case st_csi: csi(c); break;
@@ -319,7 +311,7 @@ int vt::feed_byte(uint8_t c) {
     case st_g0: designate(c, 0); break;
     case st_g1: designate(c, 1); break;
     case st_vt52_address: vt52_address(c); break;
-    case st_skip_one: state_ = c == ESC ? st_escape : st_ground; break;
+    case st_skip_one: p_.state = c == ESC ? st_escape : st_ground; break;
     default: control_string(c); break;
     }
     return reply_pending_;
@@ -332,7 +324,7 @@ size_t vt::feed(const uint8_t* data, size_t n) {
     while (i < n) {
         // A reply left pending by local input must be taken after the next byte, as feed_byte reports it. A UTF-8
         // sequence left open when utf8 was switched off does not hold byte mode back.
-        if (state_ == st_ground && !printer_controller_ && !reply_pending_) {
+        if (p_.state == st_ground && !printer_controller_ && !reply_pending_) {
             const uint8_t c = data[i];
             if (table[c] && !(utf8 && utf8_.pending())) {
                 i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
@@ -383,7 +375,7 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     const int limit = xterm() ? csi_limit_xterm : csi_limit;
     const bool colon = options_.sgr == sgr_profile::xterm;
     // The parameters are parsed on the way, as parse_csi_params would parse the same characters.
-    csi_param_builder b(params_);
+    csi_param_builder b(p_.params);
     const size_t start = i;
     for (; i < n; ++i) {
         const uint8_t c = p[i];
@@ -400,12 +392,9 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
     // Every character before the final was a parameter character: the length is checked once, at the end.
     if (i >= n || i - start >= size_t(limit)) return 0;
     b.finish();
-    flag_question_ = question;
-    flag_greater_ = greater;
-    flag_space_ = flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
-    flag_other_ = 0;
-    len_ = 0;
-    state_ = st_ground;
+    p_.markers = uint16_t(question ? csi_question : greater ? csi_greater : 0);
+    p_.len = 0;
+    p_.state = st_ground;
     if (p[i] == 'm' && !question && !greater) {
         // SGR, most sequences curses programs send: csi_dispatch's row without the lookup.
         last_printed_ = 0;
@@ -413,7 +402,7 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
         clamp_column();
         return i + 1;
     }
-    csi_dispatch(p[i], uint16_t(question ? csi_question : greater ? csi_greater : 0));
+    csi_dispatch(p[i], p_.markers);
     return i + 1;
 }
 
@@ -421,9 +410,9 @@ size_t vt::whole_csi(const uint8_t* p, size_t n) {
 // writes): the effect of the three bytes through the byte path.
 bool vt::whole_designate(const uint8_t* p, size_t n) {
     if (n < 3 || (p[1] != '(' && p[1] != ')') || (p[2] != '0' && p[2] != 'A' && p[2] != 'B')) return false;
-    flag_question_ = flag_greater_ = flag_space_ = false;
+    p_.markers = 0;
     last_printed_ = 0;
-    string_esc_ = false;
+    p_.string_esc = false;
     designate(p[2], p[1] == ')' ? 1 : 0);
     return true;
 }
@@ -670,7 +659,7 @@ void vt::ground(uint8_t c) {
     if (c != ESC && c != 0x9B) last_printed_ = 0;
     switch (c) {
     case 0x9B:
-        flag_question_ = flag_greater_ = false;
+        p_.markers = 0;
         enter_csi();
         break;
     case 0x90: enter_string(string_dcs); break;
@@ -701,8 +690,8 @@ void vt::ground(uint8_t c) {
         active_set_ = g0_;
         break;
     case ESC:
-        state_ = st_escape;
-        flag_question_ = flag_greater_ = flag_space_ = false;
+        p_.state = st_escape;
+        p_.markers = 0;
         break;
     default: break;
     }
@@ -712,38 +701,37 @@ void vt::ground(uint8_t c) {
 // Escape state
 
 void vt::enter_csi() {
-    state_ = st_csi;
-    len_ = 0;
-    params_.count = 0;
-    flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
-    flag_other_ = 0;
+    p_.state = st_csi;
+    p_.len = 0;
+    p_.params.count = 0;
+    p_.markers &= csi_question | csi_greater;  // an ESC inside a sequence does not clear them
 }
 
 void vt::enter_string(uint8_t kind) {
-    state_ = st_string;
-    string_kind_ = kind;
+    p_.state = st_string;
+    p_.string_kind = kind;
     osc_.clear();
 }
 
 void vt::escape(uint8_t c) {
-    state_ = st_ground;
+    p_.state = st_ground;
     if (c != '[') last_printed_ = 0;
     const bool v52 = vt52_mode_;
-    const bool string_end = string_esc_;
-    string_esc_ = false;
+    const bool string_end = p_.string_esc;
+    p_.string_esc = false;
     switch (c) {
     case '\\':
         if (string_end) finish_string(false);
         osc_.clear();
         return;
-    case ESC: state_ = st_escape; return;
+    case ESC: p_.state = st_escape; return;
     case ' ':
-        flag_space_ = true;
-        state_ = st_escape;
+        p_.markers |= escape_space;
+        p_.state = st_escape;
         return;
-    case '#': state_ = st_hash; return;
-    case '(': state_ = st_g0; return;
-    case ')': state_ = st_g1; return;
+    case '#': p_.state = st_hash; return;
+    case '(': p_.state = st_g0; return;
+    case ')': p_.state = st_g1; return;
     case '7': saved_ = {col_, row_, ring_.pen(), pending_wrap_, g0_, g1_, active_set_}; return;
     case '8':
         col_ = saved_.col;
@@ -784,8 +772,8 @@ void vt::escape(uint8_t c) {
         break;
     case 'F':
     case 'G':
-        if (!v52 && flag_space_) {
-            flag_space_ = false;
+        if (!v52 && (p_.markers & escape_space)) {
+            p_.markers &= uint16_t(~escape_space);
             if (!vt100_level_) c1_8bit_ = c == 'G';
         }
         return;
@@ -821,12 +809,12 @@ void vt::escape(uint8_t c) {
         return;
     case '%':
         // Character set selection (ESC % G, ESC % @): the setting decides UTF-8, so the final is only consumed.
-        if (!v52) state_ = st_skip_one;
+        if (!v52) p_.state = st_skip_one;
         return;
     case 'Y':
         if (v52) {
-            state_ = st_vt52_address;
-            len_ = 0;
+            p_.state = st_vt52_address;
+            p_.len = 0;
         }
         return;
     case 'Z':
@@ -843,7 +831,7 @@ void vt::escape(uint8_t c) {
 }
 
 void vt::esc_hash(uint8_t c) {
-    state_ = st_ground;
+    p_.state = st_ground;
     const int half = ring_.columns() / 2;
     switch (c) {
     case '3':
@@ -863,21 +851,21 @@ void vt::esc_hash(uint8_t c) {
     case '8':
         for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, 'E', false);
         break;
-    case ESC: state_ = st_escape; break;
+    case ESC: p_.state = st_escape; break;
     default: break;
     }
     ring_.mark_row(row_);
 }
 
 void vt::designate(uint8_t c, int which) {
-    state_ = st_ground;
+    p_.state = st_ground;
     int value;
     if (c == '0')
         value = 1;
     else if (c == 'A' || c == 'B')
         value = 0;
     else {
-        if (c == ESC) state_ = st_escape;
+        if (c == ESC) p_.state = st_escape;
         return;
     }
     (which ? g1_ : g0_) = value;
@@ -885,21 +873,21 @@ void vt::designate(uint8_t c, int which) {
 }
 
 void vt::vt52_address(uint8_t c) {
-    state_ = st_ground;
+    p_.state = st_ground;
     if (c == ESC) {
-        len_ = 0;
-        state_ = st_escape;
+        p_.len = 0;
+        p_.state = st_escape;
         return;
     }
-    if (len_ == 0) {
-        buf_[len_++] = char(c);
-        state_ = st_vt52_address;
+    if (p_.len == 0) {
+        p_.buf[p_.len++] = char(c);
+        p_.state = st_vt52_address;
         return;
     }
-    row_ = std::clamp(int(uint8_t(buf_[0])) - 31, 1, ring_.rows());
+    row_ = std::clamp(int(uint8_t(p_.buf[0])) - 31, 1, ring_.rows());
     col_ = std::clamp(int(c) - 31, 1, ring_.columns());
     clamp_column();
-    len_ = 0;
+    p_.len = 0;
 }
 
 // Inside a DCS, OSC, SOS, PM or APC string nothing is acted on or shown. ESC leaves it (ESC \ is the terminator;
@@ -910,7 +898,7 @@ void vt::vt52_address(uint8_t c) {
 // The xterm emulation keeps an OSC's or DCS's text (bounded, controls dropped) and acts on it when it ends properly.
 void vt::control_string(uint8_t c) {
     if (c >= 0x80 && c < 0xA0 && c != 0x9C && !options_.utf8) {
-        state_ = st_ground;
+        p_.state = st_ground;
         osc_.clear();
         if (!printable.v[c]) ground(c);
         return;
@@ -918,24 +906,24 @@ void vt::control_string(uint8_t c) {
     const bool keep = keep_string();
     switch (c) {
     case ESC:
-        state_ = st_escape;
-        flag_question_ = flag_greater_ = flag_space_ = false;
-        string_esc_ = keep;
+        p_.state = st_escape;
+        p_.markers = 0;
+        p_.string_esc = keep;
         break;
     case 0x18:
     case 0x1A:
-        state_ = st_ground;
+        p_.state = st_ground;
         osc_.clear();
         break;
     case 0x07:
-        if (string_kind_ == string_osc) {
-            state_ = st_ground;
+        if (p_.string_kind == string_osc) {
+            p_.state = st_ground;
             if (keep) finish_string(true);
         }
         break;
     case 0x9C:
         if (!options_.utf8) {
-            state_ = st_ground;
+            p_.state = st_ground;
             if (keep) finish_string(false);
         }
         break;
@@ -953,8 +941,8 @@ void vt::control_string(uint8_t c) {
 // Shells report their folder whatever the terminal type, so the VT220 keeps an OSC while it may still be an OSC 7.
 // Only the xterm emulation answers a DCS.
 bool vt::keep_string() const {
-    if (string_kind_ == string_dcs) return xterm();
-    if (string_kind_ != string_osc) return false;
+    if (p_.string_kind == string_dcs) return xterm();
+    if (p_.string_kind != string_osc) return false;
     if (xterm()) return true;
     return osc_.size() < 2 ? std::string_view("7;").starts_with(osc_) : osc_.compare(0, 2, "7;") == 0;
 }
@@ -1010,9 +998,9 @@ std::string_view cut_title(std::string_view title, bool utf8) {
 }  // namespace
 
 void vt::finish_string(bool bel) {
-    if (string_kind_ == string_osc)
+    if (p_.string_kind == string_osc)
         finish_osc(bel);
-    else if (string_kind_ == string_dcs)
+    else if (p_.string_kind == string_dcs)
         finish_dcs();
     osc_.clear();
 }
@@ -1287,90 +1275,90 @@ void vt::osc_folder(std::string_view args) {
 // drops a sequence with sub-parameters.
 bool vt::colon_allowed() const {
     if (options_.sgr == sgr_profile::xterm) return true;
-    int start = len_;
-    while (start > 0 && buf_[start - 1] != ';') --start;
+    int start = p_.len;
+    while (start > 0 && p_.buf[start - 1] != ';') --start;
     int v = 0;
-    for (int i = start; i < len_; ++i) {
-        if (buf_[i] == ':') return true;
-        if (buf_[i] >= '0' && buf_[i] <= '9') v = std::min(v * 10 + (buf_[i] - '0'), 1000);
+    for (int i = start; i < p_.len; ++i) {
+        if (p_.buf[i] == ':') return true;
+        if (p_.buf[i] >= '0' && p_.buf[i] <= '9') v = std::min(v * 10 + (p_.buf[i] - '0'), 1000);
     }
     return v == 38 || v == 48;
 }
 
-void vt::parse_params() { parse_csi_params(buf_, len_, params_); }
+void vt::parse_params() { parse_csi_params(p_.buf, p_.len, p_.params); }
 
 void vt::csi(uint8_t c) {
-    state_ = st_ground;
+    p_.state = st_ground;
     if ((c >= '0' && c <= '9') || c == ';' || c == '\'' || (c == ':' && colon_allowed())) {
-        flag_bang_ = flag_quote_ = flag_csi_space_ = flag_dollar_ = false;
-        if (c == '0' && len_ > 0) {
+        p_.markers &= uint16_t(~(csi_bang | csi_quote | csi_space | csi_dollar));
+        if (c == '0' && p_.len > 0) {
             bool all_zero = true;
-            for (int i = 0; i < len_; ++i) all_zero = all_zero && buf_[i] == '0';
+            for (int i = 0; i < p_.len; ++i) all_zero = all_zero && p_.buf[i] == '0';
             if (all_zero) {
-                state_ = st_csi;
+                p_.state = st_csi;
                 return;
             }
         }
-        if (len_ + 1 >= (xterm() ? csi_limit_xterm : csi_limit)) {
-            len_ = 0;  // too long: abandoned, what follows is text
+        if (p_.len + 1 >= (xterm() ? csi_limit_xterm : csi_limit)) {
+            p_.len = 0;  // too long: abandoned, what follows is text
             return;
         }
-        buf_[len_++] = char(c);
-        state_ = st_csi;
+        p_.buf[p_.len++] = char(c);
+        p_.state = st_csi;
         return;
     }
     switch (c) {
     case '?':
-        flag_question_ = true;
-        state_ = st_csi;
+        p_.markers |= csi_question;
+        p_.state = st_csi;
         return;
     case '>':
-        flag_greater_ = true;
-        state_ = st_csi;
+        p_.markers |= csi_greater;
+        p_.state = st_csi;
         return;
     case '!':
-        flag_bang_ = true;
-        state_ = st_csi;
+        p_.markers |= csi_bang;
+        p_.state = st_csi;
         return;
     case '"':
-        flag_quote_ = true;
-        state_ = st_csi;
+        p_.markers |= csi_quote;
+        p_.state = st_csi;
         return;
     case ' ':
         // The VT220 ends the sequence at a space, as it always has.
         if (!xterm()) break;
-        flag_csi_space_ = true;
-        state_ = st_csi;
+        p_.markers |= csi_space;
+        p_.state = st_csi;
         return;
     case '$':
         if (!xterm()) break;
-        flag_dollar_ = true;
-        state_ = st_csi;
+        p_.markers |= csi_dollar;
+        p_.state = st_csi;
         return;
     case 0x08:
-        if (len_ > 0) {
-            --len_;
-            state_ = st_csi;
+        if (p_.len > 0) {
+            --p_.len;
+            p_.state = st_csi;
         }
         return;
     case ESC:
-        len_ = 0;
-        state_ = st_escape;
+        p_.len = 0;
+        p_.state = st_escape;
         return;
     case '<':
-        flag_other_ |= csi_less;
-        state_ = st_csi;
+        p_.markers |= csi_less;
+        p_.state = st_csi;
         return;
     case '=':
-        flag_other_ |= csi_equals;
-        state_ = st_csi;
+        p_.markers |= csi_equals;
+        p_.state = st_csi;
         return;
     default:
         // Other intermediates (xterm's DECSACE, ...) are taken and the sequence dropped at its final; a C0 control
         // or a colon outside SGR ends it as before.
         if (c >= 0x20 && c <= 0x2F) {
-            flag_other_ |= csi_unknown;
-            state_ = st_csi;
+            p_.markers |= csi_unknown;
+            p_.state = st_csi;
             return;
         }
         break;
@@ -1439,8 +1427,8 @@ void vt::fill_all_rows() {
 }
 
 void vt::set_mode(bool on) {
-    for (int i = 0; i < params_.count; ++i) {
-        switch (params_.value[i]) {
+    for (int i = 0; i < p_.params.count; ++i) {
+        switch (p_.params.value[i]) {
         case 4: insert_mode_ = on; break;
         case 12: host_->set_local_echo(!on); break;
         case 20: new_line_mode_ = on; break;
@@ -1450,7 +1438,7 @@ void vt::set_mode(bool on) {
 }
 
 void vt::set_dec_mode(bool on) {
-    for (int i = 0; i < params_.count; ++i) dec_mode(params_.value[i], on);
+    for (int i = 0; i < p_.params.count; ++i) dec_mode(p_.params.value[i], on);
 }
 
 void vt::dec_mode(int mode, bool on) {
@@ -1609,13 +1597,7 @@ const vt::csi_row vt::csi_rows[] = {
 
 void vt::csi_final(uint8_t c) {
     parse_params();
-    csi_dispatch(c);
-}
-
-void vt::csi_dispatch(uint8_t c) {
-    csi_dispatch(c, uint16_t((flag_question_ ? csi_question : 0) | (flag_greater_ ? csi_greater : 0) |
-                             (flag_bang_ ? csi_bang : 0) | (flag_quote_ ? csi_quote : 0) |
-                             (flag_csi_space_ ? csi_space : 0) | (flag_dollar_ ? csi_dollar : 0) | flag_other_));
+    csi_dispatch(c, p_.markers);
 }
 
 // The row of csi_rows that takes final c with these markers present; std::size(csi_rows) for none.
@@ -1650,7 +1632,7 @@ vt::csi_row_table vt::rows_for(uint16_t markers) {
 }
 
 void vt::csi_dispatch(uint8_t c, uint16_t present) {
-    if (params_.sub && c != 'm') {  // sub-parameters mean nothing to other finals
+    if (p_.params.sub && c != 'm') {  // sub-parameters mean nothing to other finals
         last_printed_ = 0;
         return;
     }
@@ -1665,7 +1647,7 @@ void vt::csi_dispatch(uint8_t c, uint16_t present) {
 
 // ICH and DCH shift the cells up to the right margin, and only from a cursor between the margins.
 void vt::csi_insert_chars(uint8_t) {
-    const int n = params_.value[0];
+    const int n = p_.params.value[0];
     if (n > 0 && in_columns()) {
         split_for_insert(n, right());
         ring_.insert_cells(row_, col_, n, ring_.attr() | ' ', right());
@@ -1673,7 +1655,7 @@ void vt::csi_insert_chars(uint8_t) {
 }
 
 void vt::csi_cursor_move(uint8_t c) {
-    if (params_.count != 1) return;
+    if (p_.params.count != 1) return;
     const int n = count_param();
     const int cols = ring_.columns();
     switch (c) {
@@ -1686,7 +1668,7 @@ void vt::csi_cursor_move(uint8_t c) {
 
 // In origin mode xterm keeps the cursor inside the margins; the VT220 only offsets the row.
 void vt::csi_cursor_position(uint8_t) {
-    const int p1 = params_.value[0], p2 = params_.get(1);
+    const int p1 = p_.params.value[0], p2 = p_.params.get(1);
     long long r = p1 == 0 ? 1 : p1, c = p2 == 0 ? 1 : p2;
     if (origin_mode_) r += top_ - 1;
     if (origin_mode_ && xterm()) {
@@ -1701,11 +1683,11 @@ void vt::csi_cursor_position(uint8_t) {
 void vt::csi_erase(uint8_t c) {
     const cell_pen saved = ring_.pen();
     ring_.set_pen(ring_.erase_pen());
-    for (int i = 0; i < params_.count; ++i) {
+    for (int i = 0; i < p_.params.count; ++i) {
         if (c == 'J')
-            erase_display(params_.value[i], flag_question_);
+            erase_display(p_.params.value[i], marked(csi_question));
         else
-            erase_line(params_.value[i], flag_question_);
+            erase_line(p_.params.value[i], marked(csi_question));
     }
     ring_.set_pen(saved);
 }
@@ -1752,25 +1734,22 @@ void vt::csi_delete_chars(uint8_t) {
 }
 
 void vt::csi_erase_chars(uint8_t) {
-    const int n = params_.value[0];
+    const int n = p_.params.value[0];
     if (n <= 0) return;
     int first = col_, last = clamp_int((long long)col_ + n - 1, col_, ring_.columns());
     widen_to_whole_chars(first, last);
     ring_.put_cells(row_, first, last, ' ', ring_.erase_pen());
 }
 
-void vt::csi_secondary_attributes(uint8_t) {
-    flag_greater_ = false;
-    reply(xterm() ? ">41;390;0c" : ">1;1;0c", true);
-}
+void vt::csi_secondary_attributes(uint8_t) { reply(xterm() ? ">41;390;0c" : ">1;1;0c", true); }
 
 // xterm adds ANSI colour (22) to the VT220's answer.
 void vt::csi_device_attributes(uint8_t) { reply(xterm() ? "?62;1;6;22c" : "?62;1;6c", true); }
 
 void vt::csi_clear_tabs(uint8_t) {
-    if (params_.value[0] == 0)
+    if (p_.params.value[0] == 0)
         tabs_[col_] = 1;
-    else if (params_.value[0] == 3)
+    else if (p_.params.value[0] == 3)
         std::memset(tabs_, 1, sizeof tabs_);
 }
 
@@ -1779,8 +1758,8 @@ void vt::csi_dec_mode(uint8_t c) { set_dec_mode(c == 'h'); }
 void vt::csi_ansi_mode(uint8_t c) { set_mode(c == 'h'); }
 
 void vt::csi_media_copy(uint8_t) {
-    for (int i = 0; i < params_.count; ++i) {
-        switch (params_.value[i]) {
+    for (int i = 0; i < p_.params.count; ++i) {
+        switch (p_.params.value[i]) {
         case 0: printer_->print_screen(ring_); break;
         case 4:
             printer_->end_print_job();
@@ -1794,18 +1773,15 @@ void vt::csi_media_copy(uint8_t) {
 
 void vt::csi_sgr(uint8_t) {
     // xterm's CSI > Ps m (key modifier options) and CSI ? Ps m (their query) are no attributes.
-    if (xterm() && (flag_question_ || flag_greater_)) {
-        flag_question_ = flag_greater_ = false;
-        return;
-    }
+    if (xterm() && marked(csi_question | csi_greater)) return;
     cell_pen& pen = ring_.pen_to_change();
-    apply_sgr(params_, options_.sgr, pen);
+    apply_sgr(p_.params, options_.sgr, pen);
     pen.extra = uint16_t((pen.extra & ~extra_link_mask) | link_bits_);  // a hyperlink outlasts SGR 0
 }
 
 void vt::csi_status_report(uint8_t) {
     char text[48];
-    switch (params_.value[0]) {
+    switch (p_.params.value[0]) {
     case 5: reply("0n", true); break;
     case 6:
         std::snprintf(text, sizeof text, "%d;%dR", row_, col_);
@@ -1819,28 +1795,24 @@ void vt::csi_status_report(uint8_t) {
 }
 
 void vt::csi_conformance_level(uint8_t) {
-    flag_quote_ = false;
-    if (params_.value[0] == 61) {
+    if (p_.params.value[0] == 61) {
         vt100_level_ = 1;
         c1_8bit_ = 0;  // level 1 has no 8-bit controls
     } else {
         vt100_level_ = 0;
-        c1_8bit_ = params_.get(1) != 1;
+        c1_8bit_ = p_.params.get(1) != 1;
     }
 }
 
-void vt::csi_soft_reset(uint8_t) {
-    flag_bang_ = false;
-    reset_terminal(false);
-}
+void vt::csi_soft_reset(uint8_t) { reset_terminal(false); }
 
 // The split-screen extension is the VT220's; xterm has no CSI Ps p.
 void vt::csi_split_screen(uint8_t) {
-    if (!xterm() && params_.value[0] != 0) split_screen(params_.value[0]);
+    if (!xterm() && p_.params.value[0] != 0) split_screen(p_.params.value[0]);
 }
 
 void vt::csi_protection(uint8_t) {
-    const int p1 = params_.value[0];
+    const int p1 = p_.params.value[0];
     if (p1 == 1)
         ring_.attr_protected(true);
     else if (p1 == 0 || p1 == 2)
@@ -1848,8 +1820,8 @@ void vt::csi_protection(uint8_t) {
 }
 
 void vt::csi_margins(uint8_t) {
-    const bool both = params_.count >= 2;
-    int t = both ? params_.value[0] : 1, b = both ? params_.value[1] : ring_.rows();
+    const bool both = p_.params.count >= 2;
+    int t = both ? p_.params.value[0] : 1, b = both ? p_.params.value[1] : ring_.rows();
     if (t == 0) t = 1;
     if (b == 0) b = 1;
     if (t > ring_.rows() || b > ring_.rows() || b - t < 1) return;
@@ -1868,10 +1840,9 @@ void vt::csi_restore_cursor(uint8_t) {
 
 // XTSAVE and XTRESTORE (xterm): private modes saved and restored by number; the VT220 has neither.
 void vt::csi_save_modes(uint8_t) {
-    flag_question_ = false;
     if (!xterm()) return;
-    for (int i = 0; i < params_.count; ++i) {
-        const int mode = params_.value[i], status = mode_status(mode, true);
+    for (int i = 0; i < p_.params.count; ++i) {
+        const int mode = p_.params.value[i], status = mode_status(mode, true);
         if (status == 0) continue;
         int k = 0;
         while (k < saved_mode_count_ && saved_modes_[size_t(k)].mode != mode) ++k;
@@ -1884,12 +1855,11 @@ void vt::csi_save_modes(uint8_t) {
 }
 
 void vt::csi_restore_modes(uint8_t) {
-    flag_question_ = false;
     if (!xterm()) return;
-    for (int i = 0; i < params_.count; ++i)
+    for (int i = 0; i < p_.params.count; ++i)
         for (int k = 0; k < saved_mode_count_; ++k)
-            if (saved_modes_[size_t(k)].mode == params_.value[i])
-                dec_mode(params_.value[i], saved_modes_[size_t(k)].status == 1);
+            if (saved_modes_[size_t(k)].mode == p_.params.value[i])
+                dec_mode(p_.params.value[i], saved_modes_[size_t(k)].status == 1);
 }
 
 // xterm: DECSLRM while DECLRMM is on, else SCOSC (the cursor saved as by ESC 7). The VT220: window selection.
@@ -1903,8 +1873,8 @@ void vt::csi_save_or_margins(uint8_t c) {
         return;
     }
     const int cols = ring_.columns();
-    const int l = params_.value[0] == 0 ? 1 : params_.value[0];
-    const int r = params_.count < 2 || params_.value[1] == 0 ? cols : params_.value[1];
+    const int l = p_.params.value[0] == 0 ? 1 : p_.params.value[0];
+    const int r = p_.params.count < 2 || p_.params.value[1] == 0 ? cols : p_.params.value[1];
     if (l >= r || r > cols) return;
     left_ = l;
     right_ = r;
@@ -1912,8 +1882,8 @@ void vt::csi_save_or_margins(uint8_t c) {
 }
 
 void vt::csi_select_window(uint8_t) {
-    if (params_.count != 1) return;
-    const int p1 = params_.value[0];
+    if (p_.params.count != 1) return;
+    const int p1 = p_.params.value[0];
     if (p1 == 0 && !window1_active_)
         switch_window(0);
     else if (p1 == 1 && window1_active_)
@@ -1921,12 +1891,12 @@ void vt::csi_select_window(uint8_t) {
 }
 
 void vt::csi_terminal_parameters(uint8_t) {
-    reply(params_.value[0] ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true);
+    reply(p_.params.value[0] ? "3;1;1;128;128;1;0x" : "2;1;1;128;128;1;0x", true);
 }
 
 void vt::csi_confidence_test(uint8_t) {
-    if (params_.value[0] != 2) return;
-    if (params_.get(1) == 1) {
+    if (p_.params.value[0] != 2) return;
+    if (p_.params.get(1) == 1) {
         reset_terminal(false);
     } else {
         fill_all_rows();
@@ -1957,13 +1927,12 @@ void vt::alternate_screen(int mode, bool on) {
 }
 
 void vt::csi_cursor_style(uint8_t) {
-    if (xterm() && params_.count == 1 && params_.value[0] <= 6) cursor_style_ = params_.value[0];
+    if (xterm() && p_.params.count == 1 && p_.params.value[0] <= 6) cursor_style_ = p_.params.value[0];
 }
 
 // XTVERSION.
 void vt::csi_version(uint8_t) {
-    flag_greater_ = false;
-    if (!xterm() || params_.value[0] != 0) return;
+    if (!xterm() || p_.params.value[0] != 0) return;
     reply(c1_8bit_ ? "\x90>|qtelnet(1.0)\x9c" : "\x1bP>|qtelnet(1.0)\x1b\\", false);
 }
 
@@ -2016,25 +1985,25 @@ int vt::mode_status(int mode, bool dec) const {
 
 // DECRQM (xterm): CSI [?] Pn $ p is answered CSI [?] Pn ; Ps $ y.
 void vt::csi_request_mode(uint8_t) {
-    const bool dec = flag_question_;
-    flag_question_ = flag_dollar_ = false;
-    if (!xterm() || params_.count > 1) return;
+    const bool dec = marked(csi_question);
+    if (!xterm() || p_.params.count > 1) return;
     char text[32];
-    std::snprintf(text, sizeof text, "%s%d;%d$y", dec ? "?" : "", params_.value[0], mode_status(params_.value[0], dec));
+    std::snprintf(text, sizeof text, "%s%d;%d$y", dec ? "?" : "", p_.params.value[0],
+                  mode_status(p_.params.value[0], dec));
     reply(text, true);
 }
 
 // Window operations (xterm) only as reports: nothing a host sends moves, resizes or iconifies the window, and the
 // title is never read back.
 void vt::csi_window_report(uint8_t) {
-    if (!xterm() || flag_question_ || flag_greater_) return;
+    if (!xterm() || marked(csi_question | csi_greater)) return;
     int area_w = 0, area_h = 0, cell_w = 0, cell_h = 0;
     char text[48];
-    switch (params_.value[0]) {
+    switch (p_.params.value[0]) {
     case 22:
     case 23:
         // 0 and 2 are the window title (and icon name); 1, the icon name alone, has no stack of its own here.
-        if (params_.get(1) != 1) title_stack(params_.value[0] == 22);
+        if (p_.params.get(1) != 1) title_stack(p_.params.value[0] == 22);
         return;
     case 11: reply("1t", true); return;
     case 13: reply("3;0;0t", true); return;
@@ -2047,7 +2016,9 @@ void vt::csi_window_report(uint8_t) {
         std::snprintf(text, sizeof text, "6;%d;%dt", cell_h, cell_w);
         break;
     case 18:
-    case 19: std::snprintf(text, sizeof text, "%d;%d;%dt", params_.value[0] - 10, ring_.rows(), ring_.columns()); break;
+    case 19:
+        std::snprintf(text, sizeof text, "%d;%d;%dt", p_.params.value[0] - 10, ring_.rows(), ring_.columns());
+        break;
     default: return;
     }
     reply(text, true);
@@ -2082,7 +2053,7 @@ void vt::csi_line_move(uint8_t c) {
 }
 
 void vt::csi_absolute_move(uint8_t c) {
-    if (!xterm() || params_.count > 1) return;
+    if (!xterm() || p_.params.count > 1) return;
     const int n = count_param();
     if (c == 'd') {
         long long r = n;
@@ -2099,10 +2070,7 @@ void vt::csi_absolute_move(uint8_t c) {
 
 void vt::csi_scroll(uint8_t c) {
     // CSI > Ps T (title modes) and the five-parameter CSI T (mouse highlighting) are not scrolls.
-    if (!xterm() || flag_greater_ || params_.count > 1) {
-        flag_greater_ = false;
-        return;
-    }
+    if (!xterm() || marked(csi_greater) || p_.params.count > 1) return;
     const int n = std::min(count_param(), ring_.rows());
     scroll_region(c == 'S' ? n : -n);
 }

@@ -198,7 +198,7 @@ public:
     int g0() const { return g0_; }
     int g1() const { return g1_; }
     int active_set() const { return active_set_; }
-    int parser_state() const { return state_; }
+    int parser_state() const { return p_.state; }
     bool tab_stop(int column) const { return column >= 1 && column <= max_columns && tabs_[column] == 0; }
     // Where HT from the given column lands (also used by text-mode printing).
     int tab_column(int column) const;
@@ -232,9 +232,8 @@ private:
     void finish_dcs();
     void csi(uint8_t c);
     void csi_final(uint8_t c);
-    void csi_dispatch(uint8_t c);
     void csi_dispatch(uint8_t c, uint16_t present);  // present: the csi_question.. markers seen
-    void clamp_to_line();                            // csi_final once the parameters are parsed
+    void clamp_to_line();
 
     // One row of the control sequence table (vt.cpp).
     enum : uint16_t {
@@ -246,7 +245,8 @@ private:
         csi_dollar = 32,
         csi_less = 64,  // '<' and '=' (private markers no row of ours takes)
         csi_equals = 128,
-        csi_unknown = 256,  // any other intermediate byte
+        csi_unknown = 256,   // any other intermediate byte
+        escape_space = 512,  // ESC SP (S7C1T, S8C1T), no marker of a control sequence
     };
     struct csi_row {
         uint8_t final;
@@ -329,7 +329,8 @@ private:
     bool colon_allowed() const;
     void parse_params();
     // The first parameter as a count: 0 and missing mean 1.
-    int count_param() const { return params_.value[0] == 0 ? 1 : params_.value[0]; }
+    int count_param() const { return p_.params.value[0] == 0 ? 1 : p_.params.value[0]; }
+    bool marked(uint16_t markers) const { return (p_.markers & markers) != 0; }
     void line_feed();
     void carriage_return() {
         col_ = line_start();
@@ -415,11 +416,19 @@ private:
     int window1_active_ = 1;
     split_window win_[2];
 
-    int state_ = 0;
-    bool flag_question_ = false, flag_greater_ = false, flag_bang_ = false, flag_quote_ = false, flag_space_ = false;
-    bool flag_csi_space_ = false;  // a space intermediate inside a control sequence (xterm)
-    bool flag_dollar_ = false;     // a '$' intermediate (xterm)
-    uint16_t flag_other_ = 0;      // csi_less, csi_equals, csi_unknown: the sequence is consumed and dropped
+    // What the parser holds between bytes: reset_parser starts it afresh with one assignment.
+    struct parser {
+        int state = 0;  // st_ground.. (vt.cpp)
+        // The private markers and intermediates seen (csi_question..): csi_less, csi_equals and csi_unknown have
+        // the sequence consumed and dropped. ESC clears them all; a new sequence keeps '?' and '>'.
+        uint16_t markers = 0;
+        int len = 0;  // parameter characters in buf
+        char buf[csi_limit_xterm] = {};
+        csi_params params;
+        uint8_t string_kind = string_other;  // an OSC is also ended by BEL
+        bool string_esc = false;             // a string being kept was left by ESC: ESC \ completes it
+    };
+    parser p_;
     // XTSAVE's private modes (xterm): mode number and DECRQM status, a bounded few.
     struct saved_mode {
         uint16_t mode;
@@ -427,12 +436,7 @@ private:
     };
     std::array<saved_mode, 32> saved_modes_{};
     int saved_mode_count_ = 0;
-    char buf_[csi_limit_xterm];
-    int len_ = 0;
-    csi_params params_;
-    uint8_t string_kind_ = string_other;  // an OSC is also ended by BEL
-    bool string_esc_ = false;             // a string being kept was left by ESC: ESC \ completes it
-    std::string osc_;                     // the OSC or DCS being kept (xterm, and OSC 7 in both), bounded
+    std::string osc_;  // the OSC or DCS being kept (xterm, and OSC 7 in both), bounded
     std::string folder_, folder_host_;
     utf8_decoder utf8_;
 
