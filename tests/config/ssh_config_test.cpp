@@ -596,7 +596,7 @@ TEST(ssh_config_test, AgreesWithOpenSsh) {
                      "Host *\n  User bob\n  Port 22\n  ServerAliveInterval 1h1m\n  ServerAliveCountMax 7\n"}},
          {"web", "db1", "db9", "db10", "other", "WEB"}},
         {"includes with globs",
-         {{"config", "Include @DIR@/conf.d/*.conf\nHost web\n  Port 2\n  Include @DIR@/inc\n"},
+         {{"config", "Include @DIR@/conf.d/*.conf\nHost web\n  Port 2\n  Include @DIR@/inc\n  ServerAliveCountMax 9\n"},
           {"conf.d/10.conf", "Host web\n  User ten\nHost *\n  ConnectTimeout 30\n"},
           {"conf.d/20.conf", "Host web\n  User twenty\n  IdentitiesOnly yes\n"},
           {"inc", "Host other\n  User in_other\n  HostKeyAlias hk\n"},
@@ -698,10 +698,8 @@ TEST(ssh_config_test, AgreesWithOpenSshOnGeneratedConfigs) {
     const char* const aliases[] = {"web", "db1", "db2", "other"};
     std::mt19937 random(20261209);
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
-    int compared_values = 0, refused = 0;
-    for (int round = 0; round < 80; ++round) {
+    auto generate = [&](std::size_t count) {
         std::string text;
-        const std::size_t count = 3 + pick(10);
         for (std::size_t i = 0; i < count; ++i) {
             const auto& [keyword, values] = lines[pick(lines.size())];
             std::string k = keyword;
@@ -716,10 +714,26 @@ TEST(ssh_config_test, AgreesWithOpenSshOnGeneratedConfigs) {
             text += std::string(pick(3) == 0 ? "  " : "") + k + separators[pick(std::size(separators))] + value +
                     (pick(6) == 0 ? " # note\n" : "\n");
         }
-        SCOPED_TRACE(text);
+        return text;
+    };
+    int compared_values = 0, refused = 0;
+    for (int round = 0; round < 80; ++round) {
         temp_dir dir;
         test_support::scoped_home home(dir.path());
+        // Included files are the folder's "inc" (Host and Match inside it, an Include of itself at times) and
+        // none at all.
+        std::string text = generate(3 + pick(10)), inc = generate(1 + pick(4));
+        const char* const includes[] = {"/inc", "/i?c /nothing*", "/*c"};
+        for (std::string* t : {&text, &inc}) {
+            if (t == &text ? pick(3) == 0 : pick(6) != 0) continue;
+            std::size_t at = 0;  // the start of a line drawn at random
+            for (std::size_t skip = pick(6); skip > 0 && t->find('\n', at) + 1 < t->size(); --skip)
+                at = t->find('\n', at) + 1;
+            t->insert(at, "Include " + dir.path() + includes[pick(std::size(includes))] + "\n");
+        }
+        SCOPED_TRACE(text + "-- inc:\n" + inc);
         dir.write("config", text);
+        dir.write("inc", inc);
         for (const char* alias : aliases) {
             const int n = compare_with_ssh(peer_sources(dir.path() + "/config", *me), alias, *me);
             compared_values += n;
