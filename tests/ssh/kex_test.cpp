@@ -198,6 +198,48 @@ TEST_F(Kex, HostileGroupsEndTheExchangeWithTheirCause) {
     EXPECT_NE(ssh::group_refused_text(group_fault::too_small, 1024).find("1024-bit"), std::string::npos);
 }
 
+// The host starts a second exchange with each new kind: the group exchange asks for its group again and the
+// hybrids make new keys; the session id stays the first exchange's, and a global request is answered under the
+// new keys.
+TEST_F(Kex, ReexchangesOfEachNewKindKeepTheSessionId) {
+    for (const std::string_view name : {gex, hybrids[0].name, hybrids[1].name}) {
+        SCOPED_TRACE(std::string(name));
+        fresh(name);
+        srv().server_kem = name == hybrids[0].name ? hybrids[0].kem : hybrids[1].kem;
+        srv().gex_p = modp2048();
+        const std::uint8_t first = name == gex ? 34 : 30;
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            bytes init = round == 0 ? open(first) : bytes{};
+            if (round == 1) {
+                feed(srv().kexinit());
+                client_kexinit = next(20);
+                init = next(first);
+            }
+            if (name == gex) {
+                feed(srv().gex_group(init));
+                init = next(32);
+            }
+            const bytes reply = srv().kex_reply(client_id, client_kexinit, init);
+            ASSERT_FALSE(reply.empty());
+            feed(reply);
+            next(21);
+            srv().take_client_newkeys();
+            if (round == 0) next(5);
+            ASSERT_EQ(srv().session_id.size(),
+                      ssh::find_kex(name) ? crypto::evp::digest_length(ssh::find_kex(name)->hash) : 0);
+            EXPECT_EQ(bytes(eng->session_id(), eng->session_id() + srv().session_id.size()), srv().session_id);
+            bytes request{80};
+            put_string(request, "keepalive@example");
+            request.push_back(1);
+            feed(srv().packet(request));
+            next(82);
+            EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+        }
+        EXPECT_NE(srv().last_h, srv().session_id) << "the second exchange has its own hash";
+    }
+}
+
 // Random groups of every length around the bounds, judged by an oracle written apart from the client's rule: the
 // client sends its share exactly when the oracle accepts the group, and ends with the oracle's reason otherwise.
 TEST_F(Kex, RandomGroupsAreJudgedAsTheRuleSays) {
