@@ -381,143 +381,78 @@ TEST(ConnectionCauses, AFailedConnectNamesItsCause) {
 // The second line says whom the attempt or the session was with: the user only for SSH and only when known, an
 // IPv6 address in brackets, the proxy when the socket never reached past it.
 TEST(ConnectionCauses, TheCauseNamesTheTarget) {
-    const std::string first = "Sorry, cannot create a connection to the selected host.";
-    const std::string lost = "Connection to host has been lost";
-    const struct {
-        const char* name;
+    struct target {
         int ssh;  // 0 Telnet, 1 SSH-1, 2 SSH-2
         const char* user;
         const char* host;
         int port;
         bool proxy;
-        bool established;  // the socket fails on a running session, not at connect
-        socket_failure why;
-        std::string want;
-    } rows[] = {
-        {"ssh-2 user",
-         2,
-         "sshtest",
-         "127.0.0.1",
-         22202,
-         false,
-         false,
-         {socket_cause::refused, ""},
-         first + "\nCannot connect to sshtest@127.0.0.1:22202: the connection was refused."},
-        {"ssh-1 user",
-         1,
-         "sshtest",
-         "127.0.0.1",
-         22,
-         false,
-         false,
-         {socket_cause::timed_out, ""},
-         first + "\nNo answer from sshtest@127.0.0.1:22: timed out."},
-        {"ssh, no user yet",
-         2,
-         "",
-         "127.0.0.1",
-         22202,
-         false,
-         false,
-         {socket_cause::refused, ""},
-         first + "\nCannot connect to 127.0.0.1:22202: the connection was refused."},
-        {"telnet ignores the user",
-         0,
-         "sshtest",
-         "127.0.0.1",
-         2323,
-         false,
-         false,
-         {socket_cause::refused, ""},
-         first + "\nCannot connect to 127.0.0.1:2323: the connection was refused."},
-        {"ipv6",
-         2,
-         "u",
-         "::1",
-         2222,
-         false,
-         false,
-         {socket_cause::unreachable, ""},
-         first + "\nCannot connect to u@[::1]:2222: the network is unreachable."},
-        {"proxy",
-         2,
-         "u",
-         "h2",
-         22,
-         true,
-         false,
-         {socket_cause::refused, ""},
-         first + "\nCannot connect to the proxy socks.example:1080: the connection was refused."},
-        {"resolve keeps its own words",
-         2,
-         "u",
-         "h2",
-         22,
-         false,
-         false,
-         {socket_cause::resolve_failed, ""},
-         first + "\nThe name could not be resolved: h2"},
-        {"lost: reset",
-         2,
-         "sshtest",
-         "127.0.0.1",
-         22202,
-         false,
-         true,
-         {socket_cause::reset, ""},
-         lost + "\nThe connection to sshtest@127.0.0.1:22202 was reset."},
-        {"lost: timed out",
-         0,
-         "",
-         "::1",
-         23,
-         false,
-         true,
-         {socket_cause::timed_out, ""},
-         lost + "\nNo answer from [::1]:23: timed out."},
-        {"lost: other",
-         0,
-         "",
-         "127.0.0.1",
-         2323,
-         false,
-         true,
-         {socket_cause::other, "Network dropped"},
-         lost + "\nThe connection to 127.0.0.1:2323 failed: network dropped."},
-        {"lost: orderly telnet close",
-         0,
-         "sshtest",
-         "127.0.0.1",
-         2323,
-         false,
-         true,
-         {},
-         lost + "\nThe host 127.0.0.1:2323 closed the connection."},
     };
-    for (const auto& r : rows) {
+    struct row {
+        target to;
+        socket_failure why;
+        std::string second;
+    };
+    const row at_connect[] = {
+        {{2, "sshtest", "127.0.0.1", 22202, false},
+         {socket_cause::refused, ""},
+         "Cannot connect to sshtest@127.0.0.1:22202: the connection was refused."},
+        {{1, "sshtest", "127.0.0.1", 22, false},
+         {socket_cause::timed_out, ""},
+         "No answer from sshtest@127.0.0.1:22: timed out."},
+        {{2, "", "127.0.0.1", 22202, false},
+         {socket_cause::refused, ""},
+         "Cannot connect to 127.0.0.1:22202: the connection was refused."},
+        {{0, "sshtest", "127.0.0.1", 2323, false},
+         {socket_cause::refused, ""},
+         "Cannot connect to 127.0.0.1:2323: the connection was refused."},
+        {{2, "u", "::1", 2222, false},
+         {socket_cause::unreachable, ""},
+         "Cannot connect to u@[::1]:2222: the network is unreachable."},
+        {{2, "u", "h2", 22, true},
+         {socket_cause::refused, ""},
+         "Cannot connect to the proxy socks.example:1080: the connection was refused."},
+        {{2, "u", "h2", 22, false}, {socket_cause::resolve_failed, ""}, "The name could not be resolved: h2"},
+    };
+    const row on_a_session[] = {
+        {{2, "sshtest", "127.0.0.1", 22202, false},
+         {socket_cause::reset, ""},
+         "The connection to sshtest@127.0.0.1:22202 was reset."},
+        {{0, "", "::1", 23, false}, {socket_cause::timed_out, ""}, "No answer from [::1]:23: timed out."},
+        {{0, "", "127.0.0.1", 2323, false},
+         {socket_cause::other, "Network dropped"},
+         "The connection to 127.0.0.1:2323 failed: network dropped."},
+        {{0, "sshtest", "127.0.0.1", 2323, false}, {}, "The host 127.0.0.1:2323 closed the connection."},
+    };
+    const auto check = [](const row& r, bool established) {
+        SCOPED_TRACE(r.second);
         session_rig rig;
         fake_ssh engine;
         engine.handshake_done = true;
         rig.s.set_ssh_engine(&engine);
-        rig.settings.ssh = r.ssh != 0 ? 1 : 0;
-        rig.settings.ssh_type_1_2 = r.ssh == 2 ? 1 : 0;
-        rig.settings.ssh_user = r.user;
-        rig.settings.proxy_enable = r.proxy ? 1 : 0;
+        rig.settings.ssh = r.to.ssh != 0 ? 1 : 0;
+        rig.settings.ssh_type_1_2 = r.to.ssh == 2 ? 1 : 0;
+        rig.settings.ssh_user = r.to.user;
+        rig.settings.proxy_enable = r.to.proxy ? 1 : 0;
         rig.settings.proxy_host = "socks.example";
         rig.settings.proxy_port = 1080;
-        if (r.established) {
-            ASSERT_TRUE(rig.connect(r.host, r.port)) << r.name;
+        if (!established) {
+            rig.sockets.why = r.why;
+            rig.sockets.result = cr::in_progress;
+        }
+        ASSERT_TRUE(rig.connect(r.to.host, r.to.port));
+        if (established) {
             rig.sock().why = r.why;
             rig.s.on_close();
         } else {
-            rig.sockets.why = r.why;
-            rig.sockets.result = cr::in_progress;
-            ASSERT_TRUE(rig.connect(r.host, r.port)) << r.name;
             rig.s.on_connect_complete(1);
         }
-        EXPECT_FALSE(rig.s.busy()) << r.name;
-        EXPECT_EQ(rig.ui.messages, std::vector<std::string>{r.want}) << r.name;
-    }
+        EXPECT_FALSE(rig.s.busy());
+        const std::string first(established ? session_msg::lost : session_msg::cannot_connect);
+        EXPECT_EQ(rig.ui.messages, std::vector<std::string>{first + "\n" + r.second});
+    };
+    for (const row& r : at_connect) check(r, false);
+    for (const row& r : on_a_session) check(r, true);
 }
 
 TEST(ConnectionCauses, OnlyATelnetHostsOrderlyCloseIsNamedSo) {
