@@ -15,6 +15,7 @@
 #include "dialogs/ssh_auth_dialogs.h"
 #include "session/connection.h"
 #include "session/session.h"
+#include "ssh/algorithms.h"
 #include "ssh/known_hosts.h"
 #include "ssh/services.h"
 #include "ssh/ssh_client.h"
@@ -110,8 +111,13 @@ void CMainFrame::install_ssh_engine() {
     view_->ssh_status = [this] {
         const ssh::ssh_client* c = view_->link().ssh();
         if (!c) return CVellumView::ssh_state{};
-        return CVellumView::ssh_state{c->identification_sent(), c->ssh1_state(), c->ssh2_keys_active(),
-                                      c->ssh2_cipher_name()};
+        const ssh::kex_method* kex = c->ssh2_agreed_kex();
+        return CVellumView::ssh_state{c->identification_sent(),
+                                      c->ssh1_state(),
+                                      c->ssh2_keys_active(),
+                                      c->ssh2_cipher_name(),
+                                      kex ? kex->name : std::string_view(),
+                                      kex && kex->post_quantum};
     };
     // The pty request carries the terminal's width, and a switch between 80 and 132 columns is told to the host.
     link.set_columns(view_->columns());

@@ -401,6 +401,7 @@ void CMainFrame::update_status_panes() {
     note_->setText(note);
     reconnect_button_->setVisible(reconnect_possible() && !retry_pending_);
     panes_[0]->setText(view_->security_text());
+    panes_[0]->setToolTip(view_->security_tip());
     panes_[1]->setText(view_->position_text());
     panes_[2]->setText(mods & Qt::ControlModifier ? QStringLiteral("CTRL") : QStringLiteral(" "));
     panes_[3]->setText(mods & Qt::ShiftModifier ? QStringLiteral("SHIFT") : QStringLiteral(" "));

@@ -97,13 +97,21 @@ cursor_look cursor_look_for(int user_type, bool user_blink, bool host_set, curso
 }
 
 QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active,
-                      std::string_view ssh2_cipher) {
+                      std::string_view ssh2_cipher, bool post_quantum) {
     if (ssh_id_sent && connected && ssh1_state >= 1) return QStringLiteral("Secure (SSH-1)");
     if (connected && ssh2_keys_active && !ssh2_cipher.empty())
-        return QStringLiteral("Secure (SSH-2, %1)")
-            .arg(QString::fromLatin1(ssh2_cipher.data(), qsizetype(ssh2_cipher.size())));
+        return QStringLiteral("Secure (SSH-2, %1%2)")
+            .arg(QString::fromLatin1(ssh2_cipher.data(), qsizetype(ssh2_cipher.size())),
+                 post_quantum ? QStringLiteral(", post-quantum") : QString());
     if (connected && ssh2_keys_active) return QStringLiteral("Secure (SSH-2)");
     return QString(9, QLatin1Char(' '));
+}
+
+QString security_tip(bool connected, bool ssh2_keys_active, std::string_view kex, bool post_quantum) {
+    if (!connected || !ssh2_keys_active || kex.empty()) return {};
+    return QStringLiteral("Key exchange: %1 (%2)")
+        .arg(QString::fromLatin1(kex.data(), qsizetype(kex.size())),
+             post_quantum ? QStringLiteral("post-quantum") : QStringLiteral("not post-quantum"));
 }
 
 QString position_pane(int row, int column) { return QStringLiteral("Ln %1, Col %2").arg(row).arg(column); }

@@ -73,7 +73,10 @@ cursor_look cursor_look_for(int user_type, bool user_blink, bool host_set, curso
 // Status bar panes.
 // The negotiated SSH-2 cipher, when there is one, follows the protocol name.
 QString security_pane(bool connected, bool ssh_id_sent, int ssh1_state, bool ssh2_keys_active,
-                      std::string_view ssh2_cipher = {});
+                      std::string_view ssh2_cipher = {}, bool post_quantum = false);
+// The security pane's tooltip: the SSH-2 key exchange and whether it holds against a quantum computer that records
+// the session now; empty without one.
+QString security_tip(bool connected, bool ssh2_keys_active, std::string_view kex, bool post_quantum);
 QString position_pane(int row, int column);
 QString ctrl_pane(bool held);
 QString shift_pane(bool held);

@@ -1235,7 +1235,13 @@ bool CVellumView::run_autoconnect() {
 
 QString CVellumView::security_text() const {
     const ssh_state st = ssh_status ? ssh_status() : ssh_state();
-    return security_pane(session_->connected(), st.id_sent, st.ssh1_state, st.ssh2_keys_active, st.ssh2_cipher);
+    return security_pane(session_->connected(), st.id_sent, st.ssh1_state, st.ssh2_keys_active, st.ssh2_cipher,
+                         st.post_quantum);
+}
+
+QString CVellumView::security_tip() const {
+    const ssh_state st = ssh_status ? ssh_status() : ssh_state();
+    return ::security_tip(session_->connected(), st.ssh2_keys_active, st.kex, st.post_quantum);
 }
 
 QString CVellumView::connection_text() const {

@@ -158,6 +158,7 @@ public:
 
     // --- status panes -----------------------------------------------------------------------------------------
     QString security_text() const;
+    QString security_tip() const;
     QString position_text() const;
     QString connection_text() const;  // the message pane
 
@@ -178,6 +179,8 @@ public:
         int ssh1_state = 0;    // 0..5
         bool ssh2_keys_active = false;
         std::string_view ssh2_cipher;  // the negotiated cipher; empty: none to show
+        std::string_view kex;          // the agreed key exchange method; empty: none yet
+        bool post_quantum = false;
     };
     std::function<ssh_state()> ssh_status;
     // Runs before each piece of host data reaches the terminal: what must come first goes there (the reconnect

@@ -201,6 +201,11 @@ TEST(StatusPanes, Texts) {
     EXPECT_EQ(security_pane(true, false, 1, false), QString(9, ' ')) << "SSH-1 needs the identification sent";
     EXPECT_EQ(security_pane(true, false, 0, true), "Secure (SSH-2)");
     EXPECT_EQ(security_pane(true, false, 0, false), QString(9, ' ')) << "during the first key exchange";
+    EXPECT_EQ(security_pane(true, false, 0, true, "aes256-gcm@openssh.com", true),
+              "Secure (SSH-2, aes256-gcm@openssh.com, post-quantum)");
+    EXPECT_EQ(security_tip(true, true, "curve25519-sha256", false),
+              "Key exchange: curve25519-sha256 (not post-quantum)");
+    EXPECT_TRUE(security_tip(false, true, "curve25519-sha256", false).isEmpty()) << "nothing once disconnected";
     EXPECT_EQ(position_pane(3, 17), "Ln 3, Col 17");
     EXPECT_EQ(ctrl_pane(true), "CTRL");
     EXPECT_EQ(ctrl_pane(false), " ");
