@@ -303,20 +303,22 @@ private:
         while (p < line.size() && is_blank_or_eol(line[p])) ++p;
         std::size_t end = p;
         while (end < line.size() && !is_blank_or_eol(line[end]) && line[end] != '=' && line[end] != '"') ++end;
-        std::string keyword(line.substr(p, end - p));
-        if (end < line.size() && line[end] == '"') {
-            // A quoted keyword, as ssh takes it: the quote marks drop out.
+        std::string& keyword = keyword_;
+        keyword.assign(line.substr(p, end - p));
+        const bool quoted = end < line.size() && line[end] == '"';
+        if (quoted) {
+            // A quoted keyword, as ssh takes it: the quote marks drop out, and blanks alone (no '=') may follow.
             const std::size_t close = line.find('"', end + 1);
             if (close == std::string_view::npos) return true;
             keyword.append(line.substr(end + 1, close - end - 1));
-            end = close + 1;
+            end = close;
         }
         if (keyword.empty() || keyword[0] == '#') return true;
         // One '=' may stand between keyword and arguments, with blanks either side.
-        bool had_equals = end < line.size() && line[end] == '=';
+        const bool had_equals = end < line.size() && line[end] == '=';
         if (end < line.size()) ++end;
         while (end < line.size() && is_blank_or_eol(line[end])) ++end;
-        if (!had_equals && end < line.size() && line[end] == '=') {
+        if (!quoted && !had_equals && end < line.size() && line[end] == '=') {
             ++end;
             while (end < line.size() && is_blank_or_eol(line[end])) ++end;
         }
@@ -566,7 +568,8 @@ private:
     std::string_view alias_;
     ssh_host_config& out_;
     std::vector<std::string>* hosts_;
-    std::vector<std::string> args_;  // reused line after line
+    std::string keyword_;  // reused line after line, as are the arguments
+    std::vector<std::string> args_;
     std::size_t count_ = 0;
     std::string_view rest_;  // the line after the keyword, for ProxyJump
     int files_ = 0;

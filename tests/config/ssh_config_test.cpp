@@ -122,6 +122,10 @@ TEST(ssh_config_test, BlocksAndPatterns) {
          "a",
          "hostname x.example\nuser carol\nport 2022\nhostkeyalias k\n"},
         {"Match all", {{user_file, "Host nothing\n  User x\nMatch all\n  User y\n"}}, "a", "user y\n"},
+        {"quoted keywords",
+         {{user_file, "\"Port\" 2022\n\"User\"=x\nHost\"KeyAlias\" k\n"}},
+         "a",
+         "user =x\nport 2022\nhostkeyalias k\n"},
         {"other Match criteria skip their block",
          {{user_file, "Match host web\n  User m\nMatch exec \"true\" canonical\n  Port 1\nHost web\n  User h\n"}},
          "web",
@@ -621,6 +625,7 @@ TEST(ssh_config_test, AgreesWithOpenSsh) {
                      "ConnectTimeout none\nConnectTimeout 2m\nProxyJump none\nProxyJump x\n# comment\n"
                      "IdentityFile \"/k with space\" # trailing\n"}},
          {"a"}},
+        {"quoted keywords", {{"config", "\"Port\" 2022\n\"User\"=x\nHost\"KeyAlias\" k\n"}}, {"a"}},
         {"StrictHostKeyChecking yes", {{"config", "StrictHostKeyChecking yes\n"}}, {"a"}},
         {"StrictHostKeyChecking ask", {{"config", "StrictHostKeyChecking ask\n"}}, {"a"}},
         // Lines both refuse: ssh fails and a diagnostic is given.
