@@ -114,6 +114,7 @@ TEST_F(KexSshd, EachNewMethodSignsOnAndRunsACommand) {
         {"diffie-hellman-group18-sha512", {}},
         {"sntrup761x25519-sha512@openssh.com", {}},
         {"sntrup761x25519-sha512", {}},
+        {"mlkem768x25519-sha256", {}},  // OpenSSH 9.9 and later
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.kex + (r.options.empty() ? "" : " / " + r.options.front()));

@@ -3,6 +3,7 @@
 // MACs server packets, reads the client's packets back from what it wrote, and runs the group-1 exchange with a
 // DSA host key it signs with itself; in negotiated mode also the group exchange and the curve and hybrid methods,
 // computed with the project's primitives in the server's role.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
