@@ -182,6 +182,7 @@ TEST_F(FrameTest, ConnectThroughTheDialogAndPasteToThePeer) {
         auto* d = qobject_cast<gethost*>(QApplication::activeModalWidget());
         ASSERT_NE(d, nullptr);
         d->host_box()->setEditText(typed);
+        d->control<QComboBox>(1041)->setCurrentText(QStringLiteral("Telnet"));  // the peer is a bare socket
         d->accept();
     });
     ASSERT_TRUE(frame->run_command(cmd::connect));
@@ -270,6 +271,7 @@ TEST_F(FrameTest, ConnectDialogReachesAnIpv6LoopbackPeer) {
         auto* d = qobject_cast<gethost*>(QApplication::activeModalWidget());
         ASSERT_NE(d, nullptr);
         d->host_box()->setEditText(typed);
+        d->control<QComboBox>(1041)->setCurrentText(QStringLiteral("Telnet"));  // the peer is a bare socket
         d->accept();
     });
     ASSERT_TRUE(frame->run_command(cmd::connect));
