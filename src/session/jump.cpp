@@ -309,6 +309,7 @@ private:
     // The channel's data for the reader above, at most the channel's window (the engine drops the rest).
     std::vector<std::uint8_t> in_;
     std::size_t in_head_ = 0;
+    std::uint64_t taken_ = 0;  // bytes the reader above took, ever
     // What the writer above gave that the channel's window has not taken yet, at most jump_write_limit.
     std::vector<std::uint8_t> out_;
     std::size_t out_head_ = 0;
@@ -441,6 +442,7 @@ long jump_link::read(std::uint8_t* buf, std::size_t n) {
     if (k == 0) return stage_ == stage::ended && !failure_.text.empty() ? -1 : 0;
     std::copy_n(in_.begin() + std::ptrdiff_t(in_head_), k, buf);
     in_head_ += k;
+    taken_ += k;
     if (in_head_ == in_.size()) {
         in_.clear();
         in_head_ = 0;
@@ -570,10 +572,11 @@ void jump_link::settle() {
         if (chain_.shut || !up_) return;
     }
     // Level triggered, as the real socket: the reader is told again while it takes something and data is left.
+    // Progress is what it read: a nested event loop may bring more data meanwhile than it took.
     while (in_head_ < in_.size() && up_ && !chain_.shut) {
-        const std::size_t before = in_.size() - in_head_;
+        const std::uint64_t before = taken_;
         up_->on_read(0);
-        if (in_.size() - in_head_ >= before) break;
+        if (taken_ == before) break;
     }
     if (chain_.shut || !up_) return;
     if (write_blocked_ && pending_output() < socket_write_buffer_limit) {
