@@ -713,122 +713,178 @@ void vt::enter_string(uint8_t kind) {
     osc_.clear();
 }
 
+// Escape sequence finals: handler, and whether the cursor column is limited to the line's width afterwards. A final
+// with no row ends the sequence and is dropped. In VT52 mode the same finals mean the VT52's commands.
+const vt::esc_row vt::esc_rows[] = {
+    {ESC, &vt::esc_again, false},
+    {' ', &vt::esc_space, false},
+    {'#', &vt::esc_enter, false},
+    {'(', &vt::esc_enter, false},
+    {')', &vt::esc_enter, false},
+    {'7', &vt::esc_save_cursor, false},
+    {'8', &vt::esc_restore_cursor, false},
+    {'<', &vt::esc_leave_vt52, false},
+    {'=', &vt::esc_keypad, false},
+    {'>', &vt::esc_keypad, false},
+    {'A', &vt::esc_vt52_move, true},
+    {'B', &vt::esc_vt52_move, true},
+    {'C', &vt::esc_vt52_move, true},
+    {'D', &vt::esc_index, true},
+    {'E', &vt::esc_next_line, true},
+    {'F', &vt::esc_c1_replies, false},
+    {'G', &vt::esc_c1_replies, false},
+    {'H', &vt::esc_tab_set, false},
+    {'I', &vt::esc_reverse_index, true},
+    {'M', &vt::esc_reverse_index, true},
+    {'J', &vt::esc_vt52_erase, false},
+    {'K', &vt::esc_vt52_erase, false},
+    {'P', &vt::esc_string, false},
+    {']', &vt::esc_string, false},
+    {'^', &vt::esc_string, false},
+    {'_', &vt::esc_string, false},
+    {'X', &vt::esc_string, false},
+    {'%', &vt::esc_charset, false},
+    {'Y', &vt::esc_vt52_address, false},
+    {'Z', &vt::esc_identify, false},
+    {'[', &vt::esc_csi, false},
+    {'c', &vt::esc_reset, false},
+};
+
 void vt::escape(uint8_t c) {
+    // Each final's row, found once at start-up.
+    static const std::array<uint8_t, 128> row_of = [] {
+        std::array<uint8_t, 128> rows;
+        rows.fill(uint8_t(std::size(esc_rows)));
+        for (size_t i = 0; i < std::size(esc_rows); ++i) rows[esc_rows[i].final] = uint8_t(i);
+        return rows;
+    }();
     p_.state = st_ground;
     if (c != '[') last_printed_ = 0;
-    const bool v52 = vt52_mode_;
     const bool string_end = p_.string_esc;
     p_.string_esc = false;
-    switch (c) {
-    case '\\':
+    if (c == '\\') {
         if (string_end) finish_string(false);
         osc_.clear();
         return;
-    case ESC: p_.state = st_escape; return;
-    case ' ':
-        p_.markers |= escape_space;
-        p_.state = st_escape;
-        return;
-    case '#': p_.state = st_hash; return;
-    case '(': p_.state = st_g0; return;
-    case ')': p_.state = st_g1; return;
-    case '7': saved_ = {col_, row_, ring_.pen(), pending_wrap_, g0_, g1_, active_set_}; return;
-    case '8':
-        col_ = saved_.col;
-        row_ = saved_.row;
-        ring_.set_pen(saved_.pen);
-        pending_wrap_ = saved_.pending_wrap;
-        g0_ = saved_.g0;
-        g1_ = saved_.g1;
-        active_set_ = saved_.active;
-        clamp_column();
-        return;
-    case '<':
-        vt52_mode_ = 0;
-        c1_8bit_ = 0;
-        vt100_level_ = 1;
-        return;
-    case '=': app_keys_ = 1; return;
-    case '>': app_keys_ = 0; return;
-    case 'A':
-        if (v52 && row_ > 1) --row_;
-        break;
-    case 'B':
-        if (v52 && row_ < ring_.rows()) ++row_;
-        break;
-    case 'C':
-        if (v52 && col_ < ring_.columns()) ++col_;
-        break;
-    case 'D':
-        if (v52) {
-            if (col_ > 1) --col_;
-        } else {
-            line_feed();
-        }
-        break;
-    case 'E':
-        line_feed();
-        col_ = line_start();
-        break;
-    case 'F':
-    case 'G':
-        if (!v52 && (p_.markers & escape_space)) {
-            p_.markers &= uint16_t(~escape_space);
-            if (!vt100_level_) c1_8bit_ = c == 'G';
-        }
-        return;
-    case 'H':
-        if (v52) {
-            row_ = col_ = 1;
-        } else {
-            tabs_[col_] = 0;
-            return;
-        }
-        break;
-    case 'I':
-        if (v52) reverse_index();
-        break;
-    case 'M': reverse_index(); break;
-    case 'J':
-    case 'K':
-        if (v52) {
-            int first = col_, last = ring_.columns();
-            widen_to_whole_chars(first, last);
-            for (int col = first; col <= last; ++col) ring_.put_char(' ', row_, col);
-            if (c == 'J')
-                for (int r = row_ + 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
-        }
-        return;
-    case 'P': enter_string(string_dcs); return;
-    case ']':
-    case '^':
-    case '_':
-    case 'X':
-        // OSC, PM, APC, SOS. In VT52 mode these are not string introducers.
-        if (!v52) enter_string(c == ']' ? string_osc : string_other);
-        return;
-    case '%':
-        // Character set selection (ESC % G, ESC % @): the setting decides UTF-8, so the final is only consumed.
-        if (!v52) p_.state = st_skip_one;
-        return;
-    case 'Y':
-        if (v52) {
-            p_.state = st_vt52_address;
-            p_.len = 0;
-        }
-        return;
-    case 'Z':
-        if (v52)
-            reply("\x1b/Z", false);
-        else
-            csi_device_attributes('c');
-        return;
-    case '[': enter_csi(); return;
-    case 'c': reset_terminal(false); return;
-    default: return;
     }
+    if (c >= row_of.size() || row_of[c] == std::size(esc_rows)) return;
+    const esc_row& row = esc_rows[row_of[c]];
+    (this->*row.handler)(c);
+    if (row.clamp_after) clamp_column();
+}
+
+void vt::esc_again(uint8_t) { p_.state = st_escape; }
+
+void vt::esc_space(uint8_t) {
+    p_.markers |= escape_space;
+    p_.state = st_escape;
+}
+
+void vt::esc_enter(uint8_t c) { p_.state = c == '#' ? st_hash : c == '(' ? st_g0 : st_g1; }
+
+void vt::esc_save_cursor(uint8_t) { saved_ = {col_, row_, ring_.pen(), pending_wrap_, g0_, g1_, active_set_}; }
+
+void vt::esc_restore_cursor(uint8_t) {
+    col_ = saved_.col;
+    row_ = saved_.row;
+    ring_.set_pen(saved_.pen);
+    pending_wrap_ = saved_.pending_wrap;
+    g0_ = saved_.g0;
+    g1_ = saved_.g1;
+    active_set_ = saved_.active;
     clamp_column();
 }
+
+void vt::esc_leave_vt52(uint8_t) {
+    vt52_mode_ = 0;
+    c1_8bit_ = 0;
+    vt100_level_ = 1;
+}
+
+void vt::esc_keypad(uint8_t c) { app_keys_ = c == '='; }
+
+void vt::esc_vt52_move(uint8_t c) {
+    if (!vt52_mode_) return;
+    if (c == 'A' && row_ > 1) --row_;
+    if (c == 'B' && row_ < ring_.rows()) ++row_;
+    if (c == 'C' && col_ < ring_.columns()) ++col_;
+}
+
+// IND; the VT52's cursor left.
+void vt::esc_index(uint8_t) {
+    if (!vt52_mode_)
+        line_feed();
+    else if (col_ > 1)
+        --col_;
+}
+
+void vt::esc_next_line(uint8_t) {
+    line_feed();
+    col_ = line_start();
+}
+
+// S7C1T and S8C1T (ESC SP F, ESC SP G): not at conformance level 1.
+void vt::esc_c1_replies(uint8_t c) {
+    if (vt52_mode_ || !marked(escape_space)) return;
+    p_.markers &= uint16_t(~escape_space);
+    if (!vt100_level_) c1_8bit_ = c == 'G';
+}
+
+// HTS; the VT52's cursor home.
+void vt::esc_tab_set(uint8_t) {
+    if (!vt52_mode_) {
+        tabs_[col_] = 0;
+        return;
+    }
+    row_ = col_ = 1;
+    clamp_column();
+}
+
+// RI; ESC I is the VT52's reverse line feed, nothing outside VT52 mode.
+void vt::esc_reverse_index(uint8_t c) {
+    if (c == 'M' || vt52_mode_) reverse_index();
+}
+
+// The VT52's erase to the end of the line (K) or of the screen (J).
+void vt::esc_vt52_erase(uint8_t c) {
+    if (!vt52_mode_) return;
+    int first = col_, last = ring_.columns();
+    widen_to_whole_chars(first, last);
+    for (int col = first; col <= last; ++col) ring_.put_char(' ', row_, col);
+    if (c == 'J')
+        for (int r = row_ + 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
+}
+
+// DCS (also in VT52 mode), OSC, PM, APC and SOS.
+void vt::esc_string(uint8_t c) {
+    if (c == 'P')
+        enter_string(string_dcs);
+    else if (!vt52_mode_)
+        enter_string(c == ']' ? string_osc : string_other);
+}
+
+// Character set selection (ESC % G, ESC % @): the setting decides UTF-8, so the final is only consumed.
+void vt::esc_charset(uint8_t) {
+    if (!vt52_mode_) p_.state = st_skip_one;
+}
+
+void vt::esc_vt52_address(uint8_t) {
+    if (!vt52_mode_) return;
+    p_.state = st_vt52_address;
+    p_.len = 0;
+}
+
+// DECID: the VT52's identify, else as primary device attributes.
+void vt::esc_identify(uint8_t) {
+    if (vt52_mode_)
+        reply("\x1b/Z", false);
+    else
+        csi_device_attributes('c');
+}
+
+void vt::esc_csi(uint8_t) { enter_csi(); }
+
+void vt::esc_reset(uint8_t) { reset_terminal(false); }
 
 void vt::esc_hash(uint8_t c) {
     p_.state = st_ground;

@@ -222,6 +222,33 @@ private:
     void reset_windows();
     void ground(uint8_t c);
     void escape(uint8_t c);
+    // One row of the escape sequence table (vt.cpp).
+    struct esc_row {
+        uint8_t final;
+        void (vt::*handler)(uint8_t final);
+        bool clamp_after;  // limit the cursor column to the line's width afterwards
+    };
+    static const esc_row esc_rows[];
+    void esc_again(uint8_t c);
+    void esc_space(uint8_t c);
+    void esc_enter(uint8_t c);
+    void esc_save_cursor(uint8_t c);
+    void esc_restore_cursor(uint8_t c);
+    void esc_leave_vt52(uint8_t c);
+    void esc_keypad(uint8_t c);
+    void esc_vt52_move(uint8_t c);
+    void esc_index(uint8_t c);
+    void esc_next_line(uint8_t c);
+    void esc_c1_replies(uint8_t c);
+    void esc_tab_set(uint8_t c);
+    void esc_reverse_index(uint8_t c);
+    void esc_vt52_erase(uint8_t c);
+    void esc_string(uint8_t c);
+    void esc_charset(uint8_t c);
+    void esc_vt52_address(uint8_t c);
+    void esc_identify(uint8_t c);
+    void esc_csi(uint8_t c);
+    void esc_reset(uint8_t c);
     void esc_hash(uint8_t c);
     void designate(uint8_t c, int which);
     void vt52_address(uint8_t c);
