@@ -460,22 +460,23 @@ void CMainFrame::install_builtin_commands() {
             v.settings_changed();
         },
         {}, [&v] { return v.term().local_echo; });
+    // Host echo and the visual bell switch the running connection: the mark shows its value, not the stored one.
     set_command(
         cmd::host_echo,
-        [&s, &v, toggle] {
-            toggle(s.host_echo);
+        [&s, &v] {
+            s.host_echo = v.term().host_echo ? 0 : 1;
             v.settings_changed();
         },
-        {}, flag([&s] { return s.host_echo; }));
+        {}, [&v] { return v.term().host_echo; });
     set_command(
         cmd::mouse_wheel, [&s, toggle] { toggle(s.wheel); }, {}, flag([&s] { return s.wheel; }));
     set_command(
         cmd::visual_bell,
-        [&s, &v, toggle] {
-            toggle(s.visual_bell);
+        [&s, &v] {
+            s.visual_bell = v.term().visual_bell ? 0 : 1;
             v.settings_changed();
         },
-        {}, flag([&s] { return s.visual_bell; }));
+        {}, [&v] { return v.term().visual_bell; });
     set_command(
         cmd::raw_aux_print, [&s, toggle] { toggle(s.rawprint); }, {}, flag([&s] { return s.rawprint; }));
     set_command(

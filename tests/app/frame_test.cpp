@@ -38,6 +38,7 @@
 #include "config/settings.h"
 #include "dialogs/file_transfer_window.h"
 #include "dialogs/font_dialogs.h"
+#include "session/profile.h"
 #include "ssh/ssh1.h"
 #include "ssh/ssh_client.h"
 #include "terminal/screen.h"
@@ -438,6 +439,32 @@ TEST_F(frame_fixture, VisualBellCommandSwitchesTheBellBetweenSoundAndFlash) {
         EXPECT_EQ(frame->view().flashing(), visual);
         EXPECT_EQ(sounds, visual ? 0 : 1);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->view().flashing(); }, 5000));
+    }
+}
+
+// The marks of Host Echo and Visual Bell show the running connection's values, and the commands switch those,
+// whatever the stored record says meanwhile.
+TEST_F(frame_fixture, EchoAndBellMarksFollowTheRunningConnection) {
+    ASSERT_TRUE(frame->view().connect_to("127.0.0.1", 23));
+    const struct {
+        int command;
+        int Settings::*stored;
+        bool terminal_profile::*running;
+    } rows[] = {
+        {cmd::host_echo, &Settings::host_echo, &terminal_profile::host_echo},
+        {cmd::visual_bell, &Settings::visual_bell, &terminal_profile::visual_bell},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.command);
+        const bool was = frame->view().term().*r.running;
+        settings().*r.stored = was ? 0 : 1;  // the record changed, not yet applied
+        frame->refresh_command_states();
+        EXPECT_EQ(frame->action(r.command)->isChecked(), was);
+        ASSERT_TRUE(frame->run_command(r.command));
+        EXPECT_EQ(frame->view().term().*r.running, !was);
+        frame->refresh_command_states();
+        EXPECT_EQ(frame->action(r.command)->isChecked(), !was);
+        EXPECT_EQ(settings().*r.stored, was ? 0 : 1);
     }
 }
 
