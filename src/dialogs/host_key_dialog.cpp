@@ -7,8 +7,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace {
+QString q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+}  // namespace
+
 host_key_dialog::host_key_dialog(const QString& explanation, const QString& host, const QString& type,
-                                 const QString& fingerprint, QWidget* parent)
+                                 const QString& fingerprint, QWidget* parent,
+                                 const ssh::host_certificate_facts* certificate)
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Unknown host key"));
     auto* outer = new QVBoxLayout(this);
@@ -30,6 +35,13 @@ host_key_dialog::host_key_dialog(const QString& explanation, const QString& host
     add(QStringLiteral("Key type:"), type, "type");
     add(QStringLiteral("Fingerprint:"), fingerprint, "fingerprint")
         ->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    if (certificate) {
+        add(QStringLiteral("Certificate ID:"), q(certificate->key_id), "certificate_id");
+        add(QStringLiteral("Certificate serial:"), QString::number(certificate->serial), "certificate_serial");
+        add(QStringLiteral("Signed by CA:"), q(certificate->ca_type + " " + certificate->ca_fingerprint),
+            "ca_fingerprint")
+            ->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    }
     outer->addLayout(form);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -53,9 +65,9 @@ host_key_dialog::host_key_dialog(const QString& explanation, const QString& host
 }
 
 ssh::host_key_answer ask_host_key(std::string_view explanation, std::string_view host, std::string_view type,
-                                  std::string_view fingerprint, QWidget* parent) {
-    auto q = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
-    host_key_dialog dlg(q(explanation), q(host), q(type), q(fingerprint), parent);
+                                  std::string_view fingerprint, QWidget* parent,
+                                  const ssh::host_certificate_facts* certificate) {
+    host_key_dialog dlg(q(explanation), q(host), q(type), q(fingerprint), parent, certificate);
     dlg.exec();
     return dlg.answer();
 }

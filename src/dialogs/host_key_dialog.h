@@ -1,7 +1,7 @@
 #pragma once
 // The question about an SSH host key found in no known_hosts file: host, key type and fingerprint, answered with
 // "Accept once", "Accept and remember" or "Cancel". Cancel is the default button, so Enter or Escape alone never
-// trusts a key.
+// trusts a key. A key that came in a host certificate shows the certificate's ID, serial and CA beside it.
 #include <QDialog>
 #include <QString>
 #include <string_view>
@@ -12,7 +12,7 @@ class host_key_dialog : public QDialog {
 public:
     // `explanation` is the question text the SSH core builds; `host` as the files name it.
     host_key_dialog(const QString& explanation, const QString& host, const QString& type, const QString& fingerprint,
-                    QWidget* parent = nullptr);
+                    QWidget* parent = nullptr, const ssh::host_certificate_facts* certificate = nullptr);
     ssh::host_key_answer answer() const { return answer_; }
 
 private:
@@ -20,4 +20,5 @@ private:
 };
 
 ssh::host_key_answer ask_host_key(std::string_view explanation, std::string_view host, std::string_view type,
-                                  std::string_view fingerprint, QWidget* parent = nullptr);
+                                  std::string_view fingerprint, QWidget* parent = nullptr,
+                                  const ssh::host_certificate_facts* certificate = nullptr);

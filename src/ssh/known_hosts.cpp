@@ -537,16 +537,23 @@ std::string unread_known_hosts_message(const host_key_check& c, std::string_view
 }
 
 std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
-                                      std::string_view fingerprint) {
-    return "The authenticity of host " + known_host_name(host, port) +
-           " cannot be established: its key is not in "
-           "the known hosts files.\nThe " +
-           std::string(type) + " key fingerprint is " + std::string(fingerprint) +
-           ".\nCompare it with the one the host's administrator gave you before you accept it.";
+                                      std::string_view fingerprint, const host_certificate_facts* certificate) {
+    std::string q = "The authenticity of host " + known_host_name(host, port) +
+                    " cannot be established: its key is not in "
+                    "the known hosts files.\nThe " +
+                    std::string(type) + " key fingerprint is " + std::string(fingerprint) + ".\n";
+    if (certificate)
+        q += "The host showed it in a certificate (ID \"" + certificate->key_id + "\", serial " +
+             std::to_string(certificate->serial) + ") signed by the " + certificate->ca_type + " CA " +
+             certificate->ca_fingerprint + ", which is not enough by itself: " + certificate->problem + ".\n";
+    return q + "Compare it with the one the host's administrator gave you before you accept it.";
 }
 
-host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
-                             ssh_prompts& prompts, std::vector<std::string>& log) {
+namespace {
+
+host_trust decide_plain_trust(std::string_view host, int port, std::string_view type,
+                              std::span<const std::uint8_t> blob, ssh_prompts& prompts, std::vector<std::string>& log,
+                              const host_certificate_facts* certificate) {
     const std::vector<std::string> files = default_known_hosts_files();
     const host_key_check c = check_host_key(files, host, port, type, blob);
     for (const std::string& why : c.unread) log.push_back("known_hosts not read: " + why);
@@ -562,7 +569,8 @@ host_trust decide_host_trust(std::string_view host, int port, std::string_view t
     // Known from one file does not help either: the unread one might revoke the key.
     if (!c.unread.empty()) return {host_trust::verdict::refused, unread_known_hosts_message(c, host, port)};
     if (c.status == host_key_status::known) return {};
-    const host_key_answer a = prompts.confirm_host_key(host, port, type, fp);
+    const host_key_answer a = certificate ? prompts.confirm_certified_host_key(host, port, type, fp, *certificate)
+                                          : prompts.confirm_host_key(host, port, type, fp);
     if (a == host_key_answer::cancel) return {host_trust::verdict::cancelled, {}};
     const std::string user_file = default_user_known_hosts();
     std::string error;
@@ -570,6 +578,13 @@ host_trust decide_host_trust(std::string_view host, int port, std::string_view t
         !remember_host_key(user_file, host, port, type, blob, error))
         return {host_trust::verdict::trusted, "The host key could not be remembered in " + user_file + ": " + error};
     return {};
+}
+
+}  // namespace
+
+host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
+                             ssh_prompts& prompts, std::vector<std::string>& log) {
+    return decide_plain_trust(host, port, type, blob, prompts, log, nullptr);
 }
 
 }  // namespace ssh
@@ -591,6 +606,7 @@ host_trust decide_host_certificate_trust(std::string_view host, int port, std::s
     if (!ca.unread.empty()) return {host_trust::verdict::refused, unread_known_hosts_message(ca, host, port)};
     const std::string what = "host certificate ID \"" + c->key_id + "\" serial " + std::to_string(c->serial) +
                              " signed by the " + ca_type + " CA " + ca_fp;
+    host_certificate_facts facts{c->key_id, c->serial, ca_type, ca_fp, {}};
     if (ca.status == host_key_status::known) {
         const std::string name = principal.empty() ? known_host_name(host, 22) : std::string(principal);
         const std::string problem = certificate_problem(*c, certificate_kind::host, name, now);
@@ -604,11 +620,12 @@ host_trust decide_host_certificate_trust(std::string_view host, int port, std::s
             return {};
         }
         log.push_back(what + " not accepted: " + problem + "; its key is checked as a plain host key");
+        facts.problem = problem;
     } else {
-        log.push_back(what + ": no @cert-authority line for " + known_host_name(host, port) +
-                      " holds that CA; its key is checked as a plain host key");
+        facts.problem = "no @cert-authority line for " + known_host_name(host, port) + " holds that CA";
+        log.push_back(what + ": " + facts.problem + "; its key is checked as a plain host key");
     }
-    return decide_host_trust(host, port, c->key_type, c->key, prompts, log);
+    return decide_plain_trust(host, port, c->key_type, c->key, prompts, log, &facts);
 }
 
 host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,

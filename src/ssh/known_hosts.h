@@ -98,11 +98,13 @@ std::string revoked_host_key_message(const host_key_check& c, std::string_view h
                                      std::string_view fingerprint);
 // The refusal when a known_hosts file exists but could not be read: names each file and what is wrong with it.
 std::string unread_known_hosts_message(const host_key_check& c, std::string_view host, int port);
-// The question for a key not seen before.
-std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
-                                      std::string_view fingerprint);
-
 struct ssh_prompts;
+struct host_certificate_facts;
+
+// The question for a key not seen before; with `certificate`, the certificate it came in is described too.
+std::string unknown_host_key_question(std::string_view host, int port, std::string_view type,
+                                      std::string_view fingerprint,
+                                      const host_certificate_facts* certificate = nullptr);
 
 // The whole decision for a host key both engines make once per connection: known_hosts, then the question for an
 // unknown key (remembered in the user's file when the answer says so). A file that exists but could not be read

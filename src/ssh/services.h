@@ -1,6 +1,7 @@
 #pragma once
 // What the SSH engines ask of the user beyond message boxes. The Qt client shows dialogs; tools and tests answer
 // from the settings.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,14 @@ struct ssh_profile;
 namespace ssh {
 
 enum class host_key_answer { accept_once, accept_and_remember, cancel };
+
+// A host key that came inside a certificate which did not earn trust by itself: what the question shows of it.
+struct host_certificate_facts {
+    std::string key_id;
+    std::uint64_t serial = 0;
+    std::string ca_type, ca_fingerprint;
+    std::string problem;  // why the certificate alone was not enough
+};
 
 // One prompt of a keyboard-interactive round (RFC 4256): its text and whether the answer may be shown.
 struct kbd_prompt {
@@ -32,6 +41,13 @@ struct ssh_prompts {
     // file, or end the connection. `fingerprint` is host_key_fingerprint's text.
     virtual host_key_answer confirm_host_key(std::string_view host, int port, std::string_view type,
                                              std::string_view fingerprint) = 0;
+    // The same for the key of a host certificate that did not stand; the certificate's facts go beside the key's.
+    virtual host_key_answer confirm_certified_host_key(std::string_view host, int port, std::string_view type,
+                                                       std::string_view fingerprint,
+                                                       const host_certificate_facts& certificate) {
+        (void)certificate;
+        return confirm_host_key(host, port, type, fingerprint);
+    }
     // A keyboard-interactive round: the server's name and instruction and its prompts; the answers in order, or
     // nothing when the user cancels. The caller wipes the answers after use.
     virtual std::optional<std::vector<std::string>> keyboard_interactive(std::string_view name,

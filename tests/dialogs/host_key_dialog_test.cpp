@@ -55,4 +55,36 @@ TEST(HostKeyDialog, ShowsTheKeyAndAnswersByButton) {
     }
 }
 
+// A key from a host certificate that did not stand: the certificate's ID, serial and CA are shown beside the key
+// (as plain text, like the rest), and without one none of those rows is there.
+TEST(HostKeyDialog, ShowsTheCertificateTheKeyCameIn) {
+    qt_test_support::test_app();
+    const ssh::host_certificate_facts cert{"<i>web-1</i>", 4294967301u, "ssh-ed25519", "SHA256:ca+/x",
+                                           "it has expired"};
+    for (const ssh::host_certificate_facts* c : {&cert, static_cast<const ssh::host_certificate_facts*>(nullptr)}) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            ran = true;
+            auto* id = d->findChild<QLabel*>("certificate_id");
+            auto* serial = d->findChild<QLabel*>("certificate_serial");
+            auto* ca = d->findChild<QLabel*>("ca_fingerprint");
+            if (c) {
+                ASSERT_TRUE(id && serial && ca);
+                EXPECT_EQ(id->text(), "<i>web-1</i>");
+                EXPECT_EQ(id->textFormat(), Qt::PlainText);
+                EXPECT_EQ(serial->text(), "4294967301");
+                EXPECT_EQ(ca->text(), "ssh-ed25519 SHA256:ca+/x");
+            } else {
+                EXPECT_FALSE(id || serial || ca);
+            }
+            button(d, "Cancel")->click();
+        });
+        EXPECT_EQ(ask_host_key("question", "h.example", "ssh-ed25519", "SHA256:abc", nullptr, c),
+                  ssh::host_key_answer::cancel);
+        EXPECT_TRUE(ran);
+    }
+}
+
 }  // namespace

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -211,9 +213,18 @@ TEST_F(Certificates, DamagedCertificatesNeverVerify) {
 
 struct asking_prompts : ssh::ssh_prompts {
     int questions = 0;
+    std::optional<ssh::host_certificate_facts> facts;  // of the last question
     bool sign_on(ssh_profile&) override { return false; }
     ssh::host_key_answer confirm_host_key(std::string_view, int, std::string_view, std::string_view) override {
         ++questions;
+        facts.reset();
+        return ssh::host_key_answer::cancel;
+    }
+    ssh::host_key_answer confirm_certified_host_key(std::string_view host, int port, std::string_view type,
+                                                    std::string_view fp,
+                                                    const ssh::host_certificate_facts& cert) override {
+        confirm_host_key(host, port, type, fp);
+        facts = cert;
         return ssh::host_key_answer::cancel;
     }
 };
@@ -341,6 +352,22 @@ TEST_F(Certificates, HostCertificatesTrustedThroughCertAuthorityLines) {
         const auto t = ssh::decide_host_certificate_trust(host, r.port, cert, now, prompts, log);
         EXPECT_EQ(t.result, r.verdict) << t.message;
         EXPECT_EQ(prompts.questions, r.questions);
+        // A question about the certified key carries the certificate's facts and why it was not enough.
+        if (r.questions) {
+            ASSERT_TRUE(prompts.facts);
+            EXPECT_EQ(prompts.facts->key_id, "host cert");
+            EXPECT_EQ(prompts.facts->serial, 9u);
+            EXPECT_EQ(prompts.facts->ca_fingerprint, ssh::host_key_fingerprint(pub_file_blob(dir / "ca_ed25519.pub")));
+            ASSERT_FALSE(prompts.facts->problem.empty());
+            EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
+                return l.find(prompts.facts->problem) != std::string::npos;
+            })) << prompts.facts->problem;
+            const std::string q =
+                ssh::unknown_host_key_question(host, r.port, "ssh-ed25519", "SHA256:x", &*prompts.facts);
+            EXPECT_NE(q.find("certificate (ID \"host cert\", serial 9) signed by the ssh-ed25519 CA"),
+                      std::string::npos)
+                << q;
+        }
         std::string said = t.message;
         for (const auto& l : log) said += "\n" + l;
         EXPECT_NE(said.find(r.said), std::string::npos) << said;
