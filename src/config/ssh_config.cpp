@@ -219,7 +219,7 @@ std::optional<std::string> expand_tokens(std::string_view in, const token_values
     return out;
 }
 
-// "~" and "~/..." become the home folder; "~name/..." is left as written (no password-file look-ups here).
+// "~" and "~/..." become the home folder; "~name/..." is left unchanged (no password-file look-ups here).
 std::string expand_tilde(std::string_view path, std::string_view home) {
     if (path.empty() || path[0] != '~' || (path.size() > 1 && path[1] != '/')) return std::string(path);
     std::string out(home);
@@ -458,7 +458,7 @@ private:
                       std::string_view what) {
         if (!one_argument(keyword, f)) return false;
         if (!active) return true;
-        // ssh drops a repeated path (compared as written).
+        // ssh drops a repeated path (compared as the file gives it).
         for (const raw_path& r : list)
             if (r.text == args_[0]) return true;
         if (list.size() == lim::max_key_files)

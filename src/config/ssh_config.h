@@ -39,7 +39,7 @@ struct ssh_host_config {
     std::optional<std::string> proxy_jump;  // the raw list; empty when the first value was `none`
     std::optional<bool> forward_agent;
     std::optional<std::string> forward_agent_socket;  // ForwardAgent given a socket path or $VARIABLE
-    // Forwards as written, their arguments joined by one space ("8080 localhost:80").
+    // Forwards as the file gives them, their arguments joined by one space ("8080 localhost:80").
     std::vector<std::string> local_forwards, remote_forwards, dynamic_forwards;
     std::optional<int> server_alive_interval;  // seconds
     std::optional<int> server_alive_count_max;

@@ -190,7 +190,7 @@ TEST(ssh_config_test, TokensAndLists) {
          {{user_file, "IdentityFile /k/%r_%p_%h_%k\nCertificateFile ~/c_%k\nHostKeyAlias ali\n"}},
          "Web",
          "identityfile /k/me_22_web_ali\ncertificatefile /home/me/c_ali\nhostkeyalias ali\n"},
-        {"~user is left as written", {{user_file, "IdentityFile ~other/k\n"}}, "a", "identityfile ~other/k\n"},
+        {"~user is left unchanged", {{user_file, "IdentityFile ~other/k\n"}}, "a", "identityfile ~other/k\n"},
         {"lists accumulate, repeats dropped",
          {{user_file, "Host a\n  IdentityFile /k1\n  LocalForward 8080 localhost:80\n  SendEnv LANG LC_*\n"
                       "Host *\n  IdentityFile /k2\n  IdentityFile /k1\n  LocalForward 8081 [::1]:81\n"
