@@ -59,7 +59,7 @@ struct KexSshd : ::testing::Test {
         int status;
         std::string screen, err, log, sshd_log;
     };
-    outcome sign_on(int port) {
+    outcome sign_on(int port, const std::string& user = ::user, const std::string& password = ::password) {
         const std::vector<std::string> argv{VTSESSION_BIN,
                                             "--host",
                                             "127.0.0.1",
@@ -74,9 +74,9 @@ struct KexSshd : ::testing::Test {
                                             "--set",
                                             "ssh_default=1",
                                             "--set",
-                                            std::string("ssh_user=") + user,
+                                            "ssh_user=" + user,
                                             "--set",
-                                            std::string("ssh_password=") + password,
+                                            "ssh_password=" + password,
                                             "--set",
                                             "ssh_algorithms=1",
                                             "--set",
@@ -132,5 +132,27 @@ TEST_F(KexSshd, EachNewMethodSignsOnAndRunsACommand) {
         EXPECT_NE(o.screen.find("\ngot42"), std::string::npos) << o.screen << o.err;
         EXPECT_NE(o.log.find("kex: " + r.kex + ","), std::string::npos) << o.log.substr(0, 400);
         EXPECT_NE(o.sshd_log.find("kex: algorithm: " + r.kex), std::string::npos) << o.sshd_log.substr(0, 2000);
+    }
+}
+
+// A second implementation: asyncssh's group exchange, whose groups are its own (not /etc/ssh/moduli), and its
+// group 18. (Debian's dropbear 2022.83 is built without sntrup761: it would only repeat curve25519.)
+TEST_F(KexSshd, AsyncsshAgrees) {
+    if (std::system("/usr/bin/python3 -c 'import asyncssh' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3 without asyncssh";
+    for (const std::string kex : {"diffie-hellman-group-exchange-sha256", "diffie-hellman-group18-sha512"}) {
+        SCOPED_TRACE("asyncssh " + kex);
+        fs::remove_all(dir / "state");
+        fs::remove(dir / "peer.out");
+        sshd = std::make_unique<child>(
+            std::vector<std::string>{python, std::string(SOURCE_DIR) + "/tests/ssh/peers/kex_asyncssh.py", "--kex", kex,
+                                     "--timeout", "60"},
+            dir / "peer.out", dir / "peer.err", true);
+        const int port = peer_test::wait_port_line(dir / "peer.out", 20s);
+        ASSERT_GT(port, 0) << slurp(dir / "peer.err");
+        const outcome o = sign_on(port, "alice", "wonder");
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_NE(o.screen.find("ran: echo got"), std::string::npos) << o.screen << o.err;
+        EXPECT_NE(o.log.find("kex: " + kex + ","), std::string::npos) << o.log.substr(0, 400);
     }
 }
