@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "config/mycli.h"
 #include "config/text_scan.h"
 
 namespace lim = ssh_config_limits;
@@ -736,13 +735,4 @@ ssh_config_sources default_ssh_config_sources() {
     if (::gethostname(name, sizeof name - 1) == 0) src.local_host = name;
     src.io = real_ssh_config_io();
     return src;
-}
-
-void apply_host_config(const ssh_host_config& c, launch_target& t) {
-    if (t.proto != launch_target::protocol::ssh) return;
-    if (c.host_name) t.host = *c.host_name;
-    if (t.user.empty() && c.user) t.user = *c.user;
-    if (t.port < 0 && c.port) t.port = *c.port;
-    if (t.key_file.empty() && !c.identity_files.empty()) t.key_file = c.identity_files.front();
-    if (t.jump.empty() && c.proxy_jump) t.jump = *c.proxy_jump;
 }

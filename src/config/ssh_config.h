@@ -10,19 +10,13 @@
 // the system's), at most 16 deep. The first value obtained wins; the list keywords accumulate. Keywords this
 // reader does not return are ignored, whether OpenSSH knows them or not.
 //
-// Merging over a launch (apply_host_config): what the launch names (ssh://user@host:port, -l, -P, -i, -J) wins
-// over the configuration, and the configuration wins over the program's defaults. Resolve with the host name the
-// launch gives as the alias; connect to `host()`; the user is the launch's, else `user`, else the local user; the
-// port the launch's, else `port`, else 22; the key the launch's, else the first of `identity_files`, then the
-// program's default keys; the jump hosts the launch's, else `proxy_jump`.
+// A connection takes what the files say under what it names itself: session/host_config.h.
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct launch_target;
 
 enum class strict_host_key : std::uint8_t { yes, no, ask, accept_new };
 
@@ -101,7 +95,3 @@ bool ssh_pattern_match(std::string_view text, std::string_view pattern);
 // malformed or beyond 32 bits.
 std::optional<int> ssh_time_value(std::string_view text);
 
-// Fills what an SSH launch left open from the configuration resolved for its host (see above); HostName replaces
-// the alias the launch named. A launch of another protocol is left as it is. The launch holds one key file, so
-// IdentityFile entries after the first are not carried.
-void apply_host_config(const ssh_host_config& c, launch_target& t);

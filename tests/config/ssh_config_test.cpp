@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "../support/scoped_home.h"
-#include "config/mycli.h"
 #include "config/ssh_config.h"
 
 namespace {
@@ -397,34 +396,6 @@ TEST(ssh_config_test, PatternsAndTimes) {
         {"4000w", std::nullopt},
     };
     for (const auto& t : times) EXPECT_EQ(ssh_time_value(t.text), t.seconds) << t.text;
-}
-
-// A launch parsed from its command line, resolved by the host it names, the configuration merged over it.
-TEST(ssh_config_test, LaunchValuesWinOverTheConfiguration) {
-    const ssh_config_sources src =
-        memory_sources({{user_file, "Host web\n  HostName Web.Example.org\n  User cfg\n  Port 2200\n"
-                                    "  IdentityFile ~/.ssh/id_web\n  IdentityFile ~/.ssh/id_two\n"
-                                    "  ProxyJump bastion\nHost nojump\n  ProxyJump none\n"
-                                    "  User n\nHost *\n  ProxyJump fallback\n"}});
-    const struct {
-        std::vector<std::string> args;
-        const char* expected;  // host user port key jump
-    } rows[] = {
-        {{"ssh://web"}, "web.example.org cfg 2200 /home/me/.ssh/id_web bastion"},
-        {{"-i", "/mine", "-J", "j2", "ssh://bob@web:22"}, "web.example.org bob 22 /mine j2"},
-        {{"-l", "al", "-P", "2022", "-ssh", "web"}, "web.example.org al 2022 /home/me/.ssh/id_web bastion"},
-        {{"-telnet", "web"}, "web  -1  "},
-        {{"ssh://nojump"}, "nojump n -1  "},
-        {{"ssh://other"}, "other  -1  fallback"},
-    };
-    for (const auto& r : rows) {
-        StartupValues sv;
-        mycli cli(sv);
-        ASSERT_TRUE(cli.parse(r.args)) << r.expected;
-        launch_target& t = sv.launch;
-        apply_host_config(resolve(t.host, "me", src), t);
-        EXPECT_EQ(t.host + " " + t.user + " " + std::to_string(t.port) + " " + t.key_file + " " + t.jump, r.expected);
-    }
 }
 
 // The real file system: the same reader as the program's, on files in a temporary folder.
