@@ -39,6 +39,7 @@ struct JumpHosts : ::testing::Test {
     fs::path dir;
     fs::path key;
     std::vector<sshd_peer> peers;
+    std::vector<std::string> wrapper;  // runs vtsession under another program (valgrind)
 
     void SetUp() override {
         if (!fs::exists("/usr/sbin/sshd") || !fs::exists(python)) GTEST_SKIP() << "sshd missing (scripts/deps.sh)";
@@ -120,6 +121,7 @@ struct JumpHosts : ::testing::Test {
                                       "-J",
                                       chain};
         argv.insert(argv.end(), more.begin(), more.end());
+        argv.insert(argv.begin(), wrapper.begin(), wrapper.end());
         child vt(argv, dir / "vt.out", dir / "vt.err");
         outcome o;
         o.status = vt.wait(90s);
@@ -175,12 +177,22 @@ TEST_F(JumpHosts, FourMegabytesGoUpAndComeBackByteExact) {
     const fs::path up = dir / "up.bin", down = dir / "down.bin";
     std::ofstream(up, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     const std::string remote = "/tmp/" + dir.filename().string() + ".bin";
-    const outcome o = vtsession(target, hop(first), {"--put", up.string(), remote, "--get", remote, down.string()});
-    ::unlink(remote.c_str());
-    EXPECT_EQ(o.status, 0) << o.err;
-    const std::string back = slurp(down);
-    ASSERT_EQ(back.size(), bytes.size()) << o.err;
-    EXPECT_TRUE(std::equal(back.begin(), back.end(), bytes.begin())) << "the bytes came back changed";
+    // Under valgrind the session's read passes nest far more often (data arrives while a pass pumps events); the
+    // download stalled there once, with the hop's window full and no one told to read it. valgrind also checks the
+    // chain's memory.
+    std::vector<std::vector<std::string>> wrappers{{}};
+    if (fs::exists("/usr/bin/valgrind")) wrappers.push_back({"/usr/bin/valgrind", "-q", "--error-exitcode=9"});
+    for (const auto& w : wrappers) {
+        SCOPED_TRACE(w.empty() ? "plain" : "valgrind");
+        wrapper = w;
+        fs::remove(down);
+        const outcome o = vtsession(target, hop(first), {"--put", up.string(), remote, "--get", remote, down.string()});
+        ::unlink(remote.c_str());
+        EXPECT_EQ(o.status, 0) << o.err;
+        const std::string back = slurp(down);
+        ASSERT_EQ(back.size(), bytes.size()) << o.err;
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), bytes.begin())) << "the bytes came back changed";
+    }
 }
 
 TEST_F(JumpHosts, AnUnknownHopKeyIsAskedAboutRefusedOrRemembered) {
