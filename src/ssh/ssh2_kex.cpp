@@ -1,4 +1,5 @@
-// SSH-2 key exchange (RFC 4253 sections 7 and 8, RFC 5656, RFC 8731): the KEXINIT lists (negotiated, or the fixed
+// SSH-2 key exchange (RFC 4253 sections 7 and 8, RFC 5656, RFC 8731, RFC 4419's group exchange, and the
+// sntrup761 and ML-KEM-768 hybrids with X25519 as OpenSSH defines them): the KEXINIT lists (negotiated, or the fixed
 // suite's one name each), our share and the shared secret by the method's kind, the exchange hash, the host key's
 // signature and trust, the derived keys and NEWKEYS, and ext-info.
 #include "ssh/ssh2_kex.h"
