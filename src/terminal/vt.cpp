@@ -163,16 +163,15 @@ void vt::reset_terminal(bool keep_screen) {
     ring_.set_alternate(false);  // the normal screen is the one a reset clears
     if (!keep_screen)
         for (int r = 1; r <= ring_.rows(); ++r) ring_.fill_line(r, ' ', true);
-    printer_controller_ = 0;
+    modes_ = modes{.new_line = modes_.new_line};
     row_ = col_ = 1;
     top_ = 1;
     bottom_ = ring_.rows();
     reset_windows();
     if (!keep_screen) ring_.attr_clear();
-    pending_wrap_ = insert_mode_ = origin_mode_ = app_keys_ = vt52_mode_ = vt100_level_ = c1_8bit_ = 0;
+    pending_wrap_ = 0;
     reset_xterm_state();
     last_printed_ = 0;
-    auto_wrap_mode_ = auto_repeat_ = cursor_visible_ = 1;
     g0_ = 0;
     g1_ = 1;
     invoked_ = 0;
@@ -194,12 +193,12 @@ void vt::reset_xterm_state() {
     cursor_style_ = 0;
     title_count_ = 0;
     saved_mode_count_ = 0;
-    lr_mode_ = false;
+    modes_.left_right = false;
     reset_column_margins();
-    bracketed_paste_ = false;
+    modes_.bracketed_paste = false;
     mouse_tracking_ = mouse_tracking::off;
     mouse_encoding_ = mouse_encoding::x10;
-    focus_events_ = false;
+    modes_.focus_events = false;
     link_bits_ = 0;
     cell_pen pen = ring_.pen();
     pen.extra &= uint16_t(~extra_link_mask);
@@ -282,7 +281,7 @@ int vt::tab_column(int column) const {
 
 void vt::reply(const char* text, bool introducer) {
     reply_.clear();
-    if (introducer) reply_ += c1_8bit_ ? "\x9b" : "\x1b[";
+    if (introducer) reply_ += modes_.c1_8bit ? "\x9b" : "\x1b[";
     reply_ += text;
     reply_pending_ = true;
 }
@@ -299,8 +298,8 @@ void vt::feed_text(const char* text) {
 }
 
 int vt::feed_byte(uint8_t c) {
-    if (printer_controller_) {
-        if (printer_->controller_byte(c, *this)) printer_controller_ = 0;
+    if (modes_.printer_controller) {
+        if (printer_->controller_byte(c, *this)) modes_.printer_controller = false;
         return reply_pending_;
     }
     switch (p_.state) {
@@ -324,7 +323,7 @@ size_t vt::feed(const uint8_t* data, size_t n) {
     while (i < n) {
         // A reply left pending by local input must be taken after the next byte, as feed_byte reports it. A UTF-8
         // sequence left open when utf8 was switched off does not hold byte mode back.
-        if (p_.state == st_ground && !printer_controller_ && !reply_pending_) {
+        if (p_.state == st_ground && !modes_.printer_controller && !reply_pending_) {
             const uint8_t c = data[i];
             if (table[c] && !(utf8 && utf8_.pending())) {
                 i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
@@ -368,7 +367,7 @@ size_t vt::feed(const uint8_t* data, size_t n) {
 // acted on as the byte path would. Anything else (intermediates, controls inside, a string at the length limit,
 // the end of the block) returns 0 and goes the byte path.
 size_t vt::whole_csi(const uint8_t* p, size_t n) {
-    if (n < 3 || p[1] != '[' || vt52_mode_) return 0;
+    if (n < 3 || p[1] != '[' || modes_.vt52) return 0;
     size_t i = 2;
     const bool question = p[i] == '?', greater = p[i] == '>';
     if (question || greater) ++i;
@@ -429,7 +428,7 @@ void vt::print(uint8_t c) {
     }
     pending_wrap_ = 0;
     // Cells may still hold wide characters written while utf8 was on: split ones lose both halves here as well.
-    if (insert_mode_) {
+    if (modes_.insert) {
         split_for_insert(1, edge);
         if (edge < ring_.columns())
             ring_.insert_cells(row_, col_, 1, cell_blank, edge);
@@ -442,7 +441,7 @@ void vt::print(uint8_t c) {
     last_printed_ = c;
     if (col_ < edge) {
         ++col_;
-    } else if (auto_wrap_mode_) {
+    } else if (modes_.auto_wrap) {
         pending_wrap_ = 1;
     }
     clamp_column();
@@ -457,7 +456,7 @@ size_t vt::print_run(const uint8_t* data, size_t n) {
     while (i < n && table[data[i]]) {
         ring_line& l = ring_.line(row_);
         const int edge = wrap_edge();
-        if (insert_mode_ || col_ >= edge || (l.attr & line_double_width)) {
+        if (modes_.insert || col_ >= edge || (l.attr & line_double_width)) {
             if (utf8)
                 print_code(data[i++]);
             else
@@ -532,7 +531,7 @@ void vt::split_rect_edges(int top, int bottom) {
 }
 
 void vt::home_xterm() {
-    cursor_to(origin_mode_ ? top_ : 1, origin_mode_ ? left() : 1);
+    cursor_to(modes_.origin ? top_ : 1, modes_.origin ? left() : 1);
     pending_wrap_ = 0;
 }
 
@@ -586,14 +585,14 @@ void vt::print_code(uint32_t cp) {
     const bool wide = w == 2 && !ring_.is_double_width(row_) && cols - line_start() >= 1;
     if (wide && col_ == cols) {
         // No room for both halves: wrap first like an ordinary character would, else stay inside the margin.
-        if (auto_wrap_mode_)
+        if (modes_.auto_wrap)
             wrap();
         else
             col_ = cols - 1;
     }
     const uint32_t graphics = active_set_ && cp < 0x80 ? cell_graphics : 0;
     const uint32_t base = ring_.attr() | graphics;
-    if (insert_mode_) {
+    if (modes_.insert) {
         split_for_insert(wide ? 2 : 1, cols);
         if (cols < ring_.columns()) {
             ring_.insert_cells(row_, col_, wide ? 2 : 1, cell_blank, cols);
@@ -613,7 +612,7 @@ void vt::print_code(uint32_t cp) {
     }
     if (col_ < cols) {
         ++col_;
-    } else if (auto_wrap_mode_) {
+    } else if (modes_.auto_wrap) {
         pending_wrap_ = 1;
     }
     clamp_column();
@@ -672,7 +671,7 @@ void vt::ground(uint8_t c) {
         if (options_.bell) host_->bell();
         break;
     case 0x08:
-        if (col_ > (lr_mode_ && col_ >= left_ ? left_ : 1)) --col_;
+        if (col_ > (modes_.left_right && col_ >= left_ ? left_ : 1)) --col_;
         clamp_column();
         break;
     case 0x09:
@@ -796,15 +795,15 @@ void vt::esc_restore_cursor(uint8_t) {
 }
 
 void vt::esc_leave_vt52(uint8_t) {
-    vt52_mode_ = 0;
-    c1_8bit_ = 0;
-    vt100_level_ = 1;
+    modes_.vt52 = false;
+    modes_.c1_8bit = false;
+    modes_.vt100_level = true;
 }
 
-void vt::esc_keypad(uint8_t c) { app_keys_ = c == '='; }
+void vt::esc_keypad(uint8_t c) { modes_.app_keys = c == '='; }
 
 void vt::esc_vt52_move(uint8_t c) {
-    if (!vt52_mode_) return;
+    if (!modes_.vt52) return;
     if (c == 'A' && row_ > 1) --row_;
     if (c == 'B' && row_ < ring_.rows()) ++row_;
     if (c == 'C' && col_ < ring_.columns()) ++col_;
@@ -812,7 +811,7 @@ void vt::esc_vt52_move(uint8_t c) {
 
 // IND; the VT52's cursor left.
 void vt::esc_index(uint8_t) {
-    if (!vt52_mode_)
+    if (!modes_.vt52)
         line_feed();
     else if (col_ > 1)
         --col_;
@@ -825,14 +824,14 @@ void vt::esc_next_line(uint8_t) {
 
 // S7C1T and S8C1T (ESC SP F, ESC SP G): not at conformance level 1.
 void vt::esc_c1_replies(uint8_t c) {
-    if (vt52_mode_ || !marked(escape_space)) return;
+    if (modes_.vt52 || !marked(escape_space)) return;
     p_.markers &= uint16_t(~escape_space);
-    if (!vt100_level_) c1_8bit_ = c == 'G';
+    if (!modes_.vt100_level) modes_.c1_8bit = c == 'G';
 }
 
 // HTS; the VT52's cursor home.
 void vt::esc_tab_set(uint8_t) {
-    if (!vt52_mode_) {
+    if (!modes_.vt52) {
         tabs_[col_] = 0;
         return;
     }
@@ -842,12 +841,12 @@ void vt::esc_tab_set(uint8_t) {
 
 // RI; ESC I is the VT52's reverse line feed, nothing outside VT52 mode.
 void vt::esc_reverse_index(uint8_t c) {
-    if (c == 'M' || vt52_mode_) reverse_index();
+    if (c == 'M' || modes_.vt52) reverse_index();
 }
 
 // The VT52's erase to the end of the line (K) or of the screen (J).
 void vt::esc_vt52_erase(uint8_t c) {
-    if (!vt52_mode_) return;
+    if (!modes_.vt52) return;
     int first = col_, last = ring_.columns();
     widen_to_whole_chars(first, last);
     for (int col = first; col <= last; ++col) ring_.put_char(' ', row_, col);
@@ -859,24 +858,24 @@ void vt::esc_vt52_erase(uint8_t c) {
 void vt::esc_string(uint8_t c) {
     if (c == 'P')
         enter_string(string_dcs);
-    else if (!vt52_mode_)
+    else if (!modes_.vt52)
         enter_string(c == ']' ? string_osc : string_other);
 }
 
 // Character set selection (ESC % G, ESC % @): the setting decides UTF-8, so the final is only consumed.
 void vt::esc_charset(uint8_t) {
-    if (!vt52_mode_) p_.state = st_skip_one;
+    if (!modes_.vt52) p_.state = st_skip_one;
 }
 
 void vt::esc_vt52_address(uint8_t) {
-    if (!vt52_mode_) return;
+    if (!modes_.vt52) return;
     p_.state = st_vt52_address;
     p_.len = 0;
 }
 
 // DECID: the VT52's identify, else as primary device attributes.
 void vt::esc_identify(uint8_t) {
-    if (vt52_mode_)
+    if (modes_.vt52)
         reply("\x1b/Z", false);
     else
         csi_device_attributes('c');
@@ -1165,8 +1164,8 @@ void vt::answer_status_string(std::string_view request) {
     } else if (request == "\"q") {
         value = std::string((ring_.attr() & cell_protected) ? "1" : "0") + "\"q";
     }
-    const char* intro = c1_8bit_ ? "\x90" : "\x1bP";
-    const char* end = c1_8bit_ ? "\x9c" : "\x1b\\";
+    const char* intro = modes_.c1_8bit ? "\x90" : "\x1bP";
+    const char* end = modes_.c1_8bit ? "\x9c" : "\x1b\\";
     const std::string answer = std::string(intro) + (value.empty() ? "0$r" : "1$r" + value) + end;
     reply(answer.c_str(), false);
 }
@@ -1191,8 +1190,8 @@ void vt::answer_termcap(std::string_view names) {
         if (!found.empty()) found += ';';
         ((found += hex) += '=') += hex_encode(e->value);
     }
-    const char* intro = c1_8bit_ ? "\x90" : "\x1bP";
-    const char* end = c1_8bit_ ? "\x9c" : "\x1b\\";
+    const char* intro = modes_.c1_8bit ? "\x90" : "\x1bP";
+    const char* end = modes_.c1_8bit ? "\x9c" : "\x1b\\";
     const std::string answer = std::string(intro) + (known ? "1+r" : "0+r") + found + end;
     reply(answer.c_str(), false);
 }
@@ -1203,7 +1202,7 @@ void vt::finish_osc(bool bel) {
     std::string_view args;
     const int code = osc_code(osc_, args);
     std::string answer;
-    const char* end = bel ? "\a" : c1_8bit_ ? "\x9c" : "\x1b\\";
+    const char* end = bel ? "\a" : modes_.c1_8bit ? "\x9c" : "\x1b\\";
     switch (code) {
     case 0:
     case 2:
@@ -1231,7 +1230,7 @@ void vt::finish_osc(bool bel) {
 // OSC 4 takes index;colour pairs; OSC 10 a colour for the foreground, then (xterm's rule) the next for 11 and 12.
 // "?" asks for the colour.
 void vt::osc_colours(int code, std::string_view args, std::string& answer, const char* end) {
-    const char* intro = c1_8bit_ ? "\x9d" : "\x1b]";
+    const char* intro = modes_.c1_8bit ? "\x9d" : "\x1b]";
     bool changed = false;
     while (!args.empty()) {
         int index = -1;
@@ -1485,9 +1484,9 @@ void vt::fill_all_rows() {
 void vt::set_mode(bool on) {
     for (int i = 0; i < p_.params.count; ++i) {
         switch (p_.params.value[i]) {
-        case 4: insert_mode_ = on; break;
+        case 4: modes_.insert = on; break;
         case 12: host_->set_local_echo(!on); break;
-        case 20: new_line_mode_ = on; break;
+        case 20: modes_.new_line = on; break;
         default: break;
         }
     }
@@ -1499,9 +1498,9 @@ void vt::set_dec_mode(bool on) {
 
 void vt::dec_mode(int mode, bool on) {
     switch (mode) {
-    case 1: app_keys_ = on; break;
+    case 1: modes_.app_keys = on; break;
     case 2:
-        if (!on) vt52_mode_ = 1;
+        if (!on) modes_.vt52 = true;
         break;
     case 3:
         if (sized_by_window_) break;
@@ -1513,7 +1512,7 @@ void vt::dec_mode(int mode, bool on) {
     case 5: host_->set_reverse_screen(on); break;
     case 6:
         // The VT220 keeps the column on entering origin mode; xterm homes to the margins' corner.
-        origin_mode_ = on;
+        modes_.origin = on;
         if (on && !xterm())
             row_ = top_;
         else if (on)
@@ -1521,11 +1520,11 @@ void vt::dec_mode(int mode, bool on) {
         else
             cursor_to(1, 1);
         break;
-    case 7: auto_wrap_mode_ = on; break;
-    case 8: auto_repeat_ = on; break;
-    case 25: cursor_visible_ = on; break;
+    case 7: modes_.auto_wrap = on; break;
+    case 8: modes_.auto_repeat = on; break;
+    case 25: modes_.cursor_visible = on; break;
     case 2004:
-        if (xterm()) bracketed_paste_ = on;
+        if (xterm()) modes_.bracketed_paste = on;
         break;
     case 9:
     case 1000:
@@ -1548,11 +1547,11 @@ void vt::dec_mode(int mode, bool on) {
             mouse_encoding_ = mouse_encoding::x10;
         break;
     case 1004:
-        if (xterm()) focus_events_ = on;
+        if (xterm()) modes_.focus_events = on;
         break;
     case 69:
         if (!xterm()) break;
-        lr_mode_ = on;
+        modes_.left_right = on;
         if (!on) reset_column_margins();
         break;
     case 47:
@@ -1726,8 +1725,8 @@ void vt::csi_cursor_move(uint8_t c) {
 void vt::csi_cursor_position(uint8_t) {
     const int p1 = p_.params.value[0], p2 = p_.params.get(1);
     long long r = p1 == 0 ? 1 : p1, c = p2 == 0 ? 1 : p2;
-    if (origin_mode_) r += top_ - 1;
-    if (origin_mode_ && xterm()) {
+    if (modes_.origin) r += top_ - 1;
+    if (modes_.origin && xterm()) {
         c += left() - 1;
         cursor_to(clamp_int(r, top_, bottom_), clamp_int(c, left(), right()));
     } else {
@@ -1750,7 +1749,7 @@ void vt::csi_erase(uint8_t c) {
 
 void vt::csi_insert_delete_lines(uint8_t c) {
     const int n = count_param();
-    if (lr_mode_) {
+    if (modes_.left_right) {
         // xterm: only from inside the scrolling region, and only its columns move.
         if (row_ < top_ || row_ > bottom_ || !in_columns()) return;
         if (narrow()) {
@@ -1819,9 +1818,9 @@ void vt::csi_media_copy(uint8_t) {
         case 0: printer_->print_screen(ring_); break;
         case 4:
             printer_->end_print_job();
-            printer_controller_ = 0;
+            modes_.printer_controller = false;
             break;
-        case 5: printer_controller_ = 1; break;
+        case 5: modes_.printer_controller = true; break;
         default: break;
         }
     }
@@ -1852,11 +1851,11 @@ void vt::csi_status_report(uint8_t) {
 
 void vt::csi_conformance_level(uint8_t) {
     if (p_.params.value[0] == 61) {
-        vt100_level_ = 1;
-        c1_8bit_ = 0;  // level 1 has no 8-bit controls
+        modes_.vt100_level = true;
+        modes_.c1_8bit = false;  // level 1 has no 8-bit controls
     } else {
-        vt100_level_ = 0;
-        c1_8bit_ = p_.params.get(1) != 1;
+        modes_.vt100_level = false;
+        modes_.c1_8bit = p_.params.get(1) != 1;
     }
 }
 
@@ -1924,7 +1923,7 @@ void vt::csi_save_or_margins(uint8_t c) {
         csi_select_window(c);
         return;
     }
-    if (!lr_mode_) {
+    if (!modes_.left_right) {
         escape('7');
         return;
     }
@@ -1989,7 +1988,7 @@ void vt::csi_cursor_style(uint8_t) {
 // XTVERSION.
 void vt::csi_version(uint8_t) {
     if (!xterm() || p_.params.value[0] != 0) return;
-    reply(c1_8bit_ ? "\x90>|qtelnet(1.0)\x9c" : "\x1bP>|qtelnet(1.0)\x1b\\", false);
+    reply(modes_.c1_8bit ? "\x90>|qtelnet(1.0)\x9c" : "\x1bP>|qtelnet(1.0)\x1b\\", false);
 }
 
 // REP: the last printed character again, as if received n times (bounded: more would only scroll the same rows).
@@ -2010,31 +2009,31 @@ int vt::mode_status(int mode, bool dec) const {
     auto st = [](bool on) { return on ? 1 : 2; };
     if (!dec) {
         switch (mode) {
-        case 4: return st(insert_mode_);
-        case 20: return st(new_line_mode_);
+        case 4: return st(modes_.insert);
+        case 20: return st(modes_.new_line);
         default: return 0;
         }
     }
     switch (mode) {
-    case 1: return st(app_keys_);
+    case 1: return st(modes_.app_keys);
     case 3: return st(ring_.columns() == 132);
-    case 6: return st(origin_mode_);
-    case 7: return st(auto_wrap_mode_);
-    case 8: return st(auto_repeat_);
-    case 25: return st(cursor_visible_);
+    case 6: return st(modes_.origin);
+    case 7: return st(modes_.auto_wrap);
+    case 8: return st(modes_.auto_repeat);
+    case 25: return st(modes_.cursor_visible);
     case 9:
     case 1000:
     case 1002:
     case 1003: return st(mouse_tracking_ == mouse_tracking(mode));
-    case 1004: return st(focus_events_);
-    case 69: return st(lr_mode_);
+    case 1004: return st(modes_.focus_events);
+    case 69: return st(modes_.left_right);
     case 1005:
     case 1006:
     case 1015: return st(mouse_encoding_ == mouse_encoding(mode));
     case 47:
     case 1047:
     case 1049: return st(ring_.alternate());
-    case 2004: return st(bracketed_paste_);
+    case 2004: return st(modes_.bracketed_paste);
     default: return 0;
     }
 }
@@ -2113,9 +2112,9 @@ void vt::csi_absolute_move(uint8_t c) {
     const int n = count_param();
     if (c == 'd') {
         long long r = n;
-        if (origin_mode_) r += top_ - 1;
-        row_ = clamp_int(r, origin_mode_ ? top_ : 1, origin_mode_ ? bottom_ : ring_.rows());
-    } else if (origin_mode_ && lr_mode_) {
+        if (modes_.origin) r += top_ - 1;
+        row_ = clamp_int(r, modes_.origin ? top_ : 1, modes_.origin ? bottom_ : ring_.rows());
+    } else if (modes_.origin && modes_.left_right) {
         col_ = clamp_int((long long)n + left_ - 1, left_, right_);
     } else {
         col_ = clamp_int(n, 1, ring_.columns());

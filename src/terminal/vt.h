@@ -156,35 +156,35 @@ public:
     // State read by the keyboard, the display and the tools.
     int cursor_row() const { return row_; }
     int cursor_column() const { return col_; }
-    int cursor_visible() const { return cursor_visible_; }
+    int cursor_visible() const { return modes_.cursor_visible; }
     int pending_wrap() const { return pending_wrap_; }
     int top_margin() const { return top_; }
     int bottom_margin() const { return bottom_; }
     // DECLRMM (xterm): whether DECSLRM's left and right margins apply; while off they are the screen's edges.
-    bool left_right_mode() const { return lr_mode_; }
+    bool left_right_mode() const { return modes_.left_right; }
     int left_margin() const { return left(); }
     int right_margin() const { return right(); }
-    int origin_mode() const { return origin_mode_; }
-    int auto_wrap_mode() const { return auto_wrap_mode_; }
-    int insert_mode() const { return insert_mode_; }
-    int app_keys() const { return app_keys_; }
-    int auto_repeat() const { return auto_repeat_; }
-    int vt52_mode() const { return vt52_mode_; }
-    int vt100_level() const { return vt100_level_; }
-    int c1_8bit() const { return c1_8bit_; }
-    int new_line_mode() const { return new_line_mode_; }
-    int printer_controller() const { return printer_controller_; }
+    int origin_mode() const { return modes_.origin; }
+    int auto_wrap_mode() const { return modes_.auto_wrap; }
+    int insert_mode() const { return modes_.insert; }
+    int app_keys() const { return modes_.app_keys; }
+    int auto_repeat() const { return modes_.auto_repeat; }
+    int vt52_mode() const { return modes_.vt52; }
+    int vt100_level() const { return modes_.vt100_level; }
+    int c1_8bit() const { return modes_.c1_8bit; }
+    int new_line_mode() const { return modes_.new_line; }
+    int printer_controller() const { return modes_.printer_controller; }
     // DECSCUSR (xterm): shape and blinking; block and blinking after a reset.
     cursor_shape cursor_style() const;
     // True once the host chose a shape (DECSCUSR 1..6); 0 hands the choice back to the user.
     bool cursor_style_set() const { return cursor_style_ != 0; }
     bool cursor_blinking() const;
     // DECSET 2004 (xterm): pasted text goes between ESC [ 200 ~ and ESC [ 201 ~.
-    bool bracketed_paste() const { return bracketed_paste_; }
+    bool bracketed_paste() const { return modes_.bracketed_paste; }
     // DECSET 9/1000/1002/1003 and 1005/1006/1015, and 1004 (focus in and out), xterm only.
     mouse_tracking mouse_mode() const { return mouse_tracking_; }
     mouse_encoding mouse_coding() const { return mouse_encoding_; }
-    bool focus_events() const { return focus_events_; }
+    bool focus_events() const { return modes_.focus_events; }
     // The 256 colours as 0xRRGGBB: xterm's, less what OSC 4 changed.
     const std::array<uint32_t, 256>& palette() const { return palette_; }
     // OSC 7 ("file://HOST/PATH", in either emulation): the shell's folder as last reported, percent-decoded; empty
@@ -203,8 +203,8 @@ public:
     // Where HT from the given column lands (also used by text-mode printing).
     int tab_column(int column) const;
 
-    void set_new_line_mode(bool on) { new_line_mode_ = on; }
-    void set_auto_wrap_mode(bool on) { auto_wrap_mode_ = on; }
+    void set_new_line_mode(bool on) { modes_.new_line = on; }
+    void set_auto_wrap_mode(bool on) { modes_.auto_wrap = on; }
 
 private:
     struct saved_cursor {
@@ -364,16 +364,16 @@ private:
         clamp_column();
     }
     void reverse_index();
-    int left() const { return lr_mode_ ? left_ : 1; }
-    int right() const { return lr_mode_ ? right_ : ring_.columns(); }
+    int left() const { return modes_.left_right ? left_ : 1; }
+    int right() const { return modes_.left_right ? right_ : ring_.columns(); }
     // The cursor lies between the left and right margins (always, while DECLRMM is off).
     bool in_columns() const { return col_ >= left() && col_ <= right(); }
     // Margins narrower than the screen: scrolls and shifts then move a rectangle, not whole lines.
-    bool narrow() const { return lr_mode_ && (left_ > 1 || right_ < ring_.columns()); }
+    bool narrow() const { return modes_.left_right && (left_ > 1 || right_ < ring_.columns()); }
     // Where printing wraps from the cursor: the right margin, or the screen's edge for a cursor beyond it.
-    int wrap_edge() const { return lr_mode_ && col_ <= right_ ? right_ : ring_.columns(); }
+    int wrap_edge() const { return modes_.left_right && col_ <= right_ ? right_ : ring_.columns(); }
     // Where CR and a wrap take the cursor: the left margin, unless the cursor is left of it outside origin mode.
-    int line_start() const { return lr_mode_ && (origin_mode_ || col_ >= left_) ? left_ : 1; }
+    int line_start() const { return modes_.left_right && (modes_.origin || col_ >= left_) ? left_ : 1; }
     // The scrolling region (top..bottom, left..right) n lines up (n > 0) or down.
     void scroll_region(int n);
     // Home for DECSTBM, DECSLRM and DECOM in the xterm emulation: the margins' corner in origin mode.
@@ -403,25 +403,29 @@ private:
     int row_ = 1, col_ = 1;
     int pending_wrap_ = 0;
     int top_ = 1, bottom_ = screen_rows;
-    bool lr_mode_ = false;
     int left_ = 1, right_ = 80;
     bool sized_by_window_ = false;
-    int origin_mode_ = 0;
-    int auto_wrap_mode_ = 1;
-    int insert_mode_ = 0;
-    int app_keys_ = 0;
-    int auto_repeat_ = 1;
-    int cursor_visible_ = 1;
-    int vt52_mode_ = 0;
-    int vt100_level_ = 0;
-    int c1_8bit_ = 0;
-    int new_line_mode_ = 0;
-    int printer_controller_ = 0;
+    // The modes a reset sets (new_line excepted: the settings own it); the last four are the xterm emulation's.
+    struct modes {
+        bool origin = false;  // DECOM
+        bool auto_wrap = true;
+        bool insert = false;
+        bool app_keys = false;
+        bool auto_repeat = true;
+        bool cursor_visible = true;
+        bool vt52 = false;
+        bool vt100_level = false;  // conformance level 1: no 8-bit replies
+        bool c1_8bit = false;      // replies start with 8-bit introducers
+        bool new_line = false;     // LNM
+        bool printer_controller = false;
+        bool left_right = false;  // DECLRMM
+        bool bracketed_paste = false;
+        bool focus_events = false;
+    };
+    modes modes_;
     int cursor_style_ = 0;  // DECSCUSR's parameter, 0..6
-    bool bracketed_paste_ = false;
     mouse_tracking mouse_tracking_ = mouse_tracking::off;
     mouse_encoding mouse_encoding_ = mouse_encoding::x10;
-    bool focus_events_ = false;
     std::array<uint32_t, 256> palette_;
     uint32_t special_[3] = {colour_unset, colour_unset, colour_unset};
     std::vector<std::string> links_;  // index = link number - 1
