@@ -368,8 +368,7 @@ void CVellumView::scroll_page(bool back) {
 int CVellumView::find_lines() const { return doc_.ring().history_count() + rows(); }
 
 find_text::ring_source CVellumView::find_source() const {
-    const Settings& s = settings();
-    return {doc_.ring(), s.utf8 != 0, code_page_of_script(s.font_charset)};
+    return {doc_.ring(), term().utf8, code_page_of_script(term().font_charset)};
 }
 
 void CVellumView::show_found(std::vector<found_span> spans) {
@@ -628,7 +627,7 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
         p.fillRect(both, paper);
         uint8_t ch = ln.cells[c0 - 1] & cell_char_mask;
         const bool graphics = ln.cells[c0 - 1] & cell_graphics && ch >= 0x5F && ch <= 0x7E;
-        uint32_t u = cell_char(ln.cells[c0 - 1], s.utf8 != 0, code_page_of_script(s.font_charset));
+        uint32_t u = cell_char(ln.cells[c0 - 1], term().utf8, code_page_of_script(term().font_charset));
         glyph_shapes g;
         if (graphics ? dec_glyph(ch, both, light, g) : box_glyph(u, both, light, g)) {
             paint_glyph(p, g, ink, font_);
@@ -675,8 +674,8 @@ void CVellumView::paint_run(QPainter& p, int r, int c0, int c1, int cw, const ri
                                   : (extra & extra_italic ? italic_font_ : font_);
         if (&face != &font_) p.setFont(face);
         // Bytes show in the script's code page, code points (utf8) as themselves.
-        const bool utf8 = s.utf8 != 0;
-        const int page = code_page_of_script(s.font_charset);
+        const bool utf8 = term().utf8;
+        const int page = code_page_of_script(term().font_charset);
         QString text(c1 - c0 + 1, Qt::Uninitialized);
         bool blank = true, latin1 = true;
         for (int c = c0; c <= c1; ++c) {

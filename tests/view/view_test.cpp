@@ -142,6 +142,7 @@ TEST_F(view_fixture, BoxDrawingJoinsAcrossLineGapAndCharacterExtra) {
     ASSERT_GT(view->line_gap(), 0);
     ASSERT_GT(view->character_extra(), 0);
     settings().utf8 = 1;
+    view->settings_changed();
     view->terminal().options().utf8 = true;
     // │ over │ over └── in UTF-8, and the same in the graphics set.
     feed("\x1b[3;2H\xe2\x94\x82\x1b[4;2H\xe2\x94\x82\x1b[5;2H\xe2\x94\x94\xe2\x94\x80\xe2\x94\x80");
@@ -154,6 +155,7 @@ TEST_F(view_fixture, BoxDrawingJoinsAcrossLineGapAndCharacterExtra) {
         EXPECT_EQ(count(img, QRect(x, y, end.right() - x + 1, 1), FG), end.right() - x + 1) << col << ": across";
     }
     settings().utf8 = 0;
+    view->settings_changed();
     view->terminal().options().utf8 = false;
 }
 
@@ -482,6 +484,7 @@ TEST_F(view_fixture, PrintScreenSendsOnRelease) {
 TEST_F(view_fixture, LocalEchoAndNewLineMode) {
     ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
     settings().local_echo = 1;
+    view->settings_changed();
     view->terminal().set_new_line_mode(true);
     sockets.sent.clear();
     feed("\x1b[1;1H");
@@ -601,20 +604,25 @@ TEST_F(view_fixture, ScriptCodePageAndUtf8DrawTheSameLetters) {
     auto pixels = [&](int row, int col) { return shot().copy(cell(row, col)); };
     QApplication::processEvents();  // a pending re-fit must not change the font between the shots compared
     settings().font_charset = 204;
+    view->settings_changed();
     feed("\x1b[3;1H\xc6");
     const QImage cyrillic = pixels(3, 1);
     settings().font_charset = 0;
+    view->settings_changed();
     view->update_all();
     const QImage western = pixels(3, 1);
     EXPECT_NE(cyrillic, western);
     EXPECT_GT(count(cyrillic, cyrillic.rect(), FG), 0);
 
     settings().utf8 = 1;
+
+    view->settings_changed();
     view->terminal().options().utf8 = true;
     feed("\x1b[5;1H\xd0\x96\xe4\xb8\xad\xd0\x96");
     EXPECT_EQ(pixels(5, 1), cyrillic);
     EXPECT_EQ(pixels(5, 4), cyrillic) << "the wide character took cells 2 and 3";
     settings().utf8 = 0;
+    view->settings_changed();
 }
 
 TEST_F(view_fixture, TypedCharactersFollowTheScriptOrUtf8) {
@@ -636,12 +644,15 @@ TEST_F(view_fixture, TypedCharactersFollowTheScriptOrUtf8) {
     };
     for (const auto& c : cases) {
         settings().font_charset = c.script;
+        view->settings_changed();
         settings().utf8 = c.utf8;
+        view->settings_changed();
         sockets.sent.clear();
         key(Qt::Key_unknown, Qt::NoModifier, QString::fromUcs4(&c.typed, 1));
         EXPECT_EQ(sockets.sent, c.sent) << c.script << " " << c.utf8 << " " << uint32_t(c.typed);
     }
     settings().utf8 = 0;
+    view->settings_changed();
 }
 
 TEST_F(view_fixture, Utf8SwitchedOnTakesEffectOnceTheChangeIsPushed) {
@@ -654,6 +665,7 @@ TEST_F(view_fixture, Utf8SwitchedOnTakesEffectOnceTheChangeIsPushed) {
     view->display_from_host(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     EXPECT_EQ(cell_code(view->terminal().ring().line(1).cell(1)), 0x416u);
     settings().utf8 = 0;
+    view->settings_changed();
 }
 
 // vim pushes the title, sets its own and pops it on exit: the window names the host again, not vim's farewell.
