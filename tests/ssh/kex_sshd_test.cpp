@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/peer_process.h"
@@ -155,4 +157,40 @@ TEST_F(KexSshd, AsyncsshAgrees) {
         EXPECT_NE(o.screen.find("ran: echo got"), std::string::npos) << o.screen << o.err;
         EXPECT_NE(o.log.find("kex: " + kex + ","), std::string::npos) << o.log.substr(0, 400);
     }
+}
+
+// mlkem768x25519-sha256 needs OpenSSH 9.9 or later, which Debian 12 lacks: QTELNET_NEWER_SSHD names a folder
+// with such a build's sshd (and for 10.x its sshd-session and sshd-auth beside it), run here with its own
+// configuration.
+TEST_F(KexSshd, NewerOpenSshAgreesOnMlkem) {
+    const char* folder = std::getenv("QTELNET_NEWER_SSHD");
+    if (!folder || !fs::exists(fs::path(folder) / "sshd")) GTEST_SKIP() << "QTELNET_NEWER_SSHD not set";
+    ASSERT_GT(start_sshd({}), 0) << "the test account and its password come from the fixture";
+    sshd.reset();
+    const fs::path key = dir / "host_ed25519";
+    int st = 0;
+    peer_test::run("ssh-keygen -q -t ed25519 -N '' -f " + key.string(), &st);
+    ASSERT_EQ(st, 0);
+    const int port = peer_test::free_port();
+    const fs::path config = dir / "newer_sshd_config";
+    {
+        std::ofstream c(config);
+        c << "Port " << port << "\nListenAddress 127.0.0.1\nHostKey " << key.string()
+          << "\nKexAlgorithms mlkem768x25519-sha256\nPasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+          << "PrintMotd no\nPrintLastLog no\nUseDNS no\nLogLevel DEBUG1\nPidFile " << (dir / "newer.pid").string()
+          << "\n";
+        for (const char* part : {"sshd-session", "sshd-auth"})
+            if (fs::exists(fs::path(folder) / part))
+                c << (part == std::string("sshd-session") ? "SshdSessionPath " : "SshdAuthPath ")
+                  << (fs::path(folder) / part).string() << "\n";
+    }
+    child server({(fs::path(folder) / "sshd").string(), "-D", "-f", config.string(), "-E", (dir / "sshd.log").string()},
+                 dir / "newer.out", dir / "newer.err");
+    for (int i = 0; i < 100 && slurp(dir / "sshd.log").find("Server listening") == std::string::npos; ++i)
+        std::this_thread::sleep_for(50ms);
+    const outcome o = sign_on(port);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.screen.find("\ngot42"), std::string::npos) << o.screen << o.err;
+    EXPECT_NE(o.log.find("kex: mlkem768x25519-sha256,"), std::string::npos);
+    EXPECT_NE(o.sshd_log.find("kex: algorithm: mlkem768x25519-sha256"), std::string::npos) << o.sshd_log;
 }
