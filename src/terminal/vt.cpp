@@ -1342,6 +1342,24 @@ bool vt::colon_allowed() const {
 
 void vt::parse_params() { parse_csi_params(p_.buf, p_.len, p_.params); }
 
+// The marker a private marker or intermediate byte sets inside a control sequence; 0 for any other byte. Other
+// intermediates (xterm's DECSACE, ...) are taken and the sequence dropped at its final; the VT220 ends the sequence
+// at a space or '$', as it always has.
+uint16_t vt::csi_marker(uint8_t c) const {
+    switch (c) {
+    case '?': return csi_question;
+    case '>': return csi_greater;
+    case '!': return csi_bang;
+    case '"': return csi_quote;
+    case '<': return csi_less;
+    case '=': return csi_equals;
+    case ' ': return xterm() ? csi_space : 0;
+    case '$': return xterm() ? csi_dollar : 0;
+    default: return c >= 0x20 && c <= 0x2F ? csi_unknown : 0;
+    }
+}
+
+// A C0 control or a colon outside SGR ends the sequence as before.
 void vt::csi(uint8_t c) {
     p_.state = st_ground;
     if ((c >= '0' && c <= '9') || c == ';' || c == '\'' || (c == ':' && colon_allowed())) {
@@ -1362,61 +1380,22 @@ void vt::csi(uint8_t c) {
         p_.state = st_csi;
         return;
     }
-    switch (c) {
-    case '?':
-        p_.markers |= csi_question;
+    if (const uint16_t m = csi_marker(c)) {
+        p_.markers |= m;
         p_.state = st_csi;
         return;
-    case '>':
-        p_.markers |= csi_greater;
-        p_.state = st_csi;
-        return;
-    case '!':
-        p_.markers |= csi_bang;
-        p_.state = st_csi;
-        return;
-    case '"':
-        p_.markers |= csi_quote;
-        p_.state = st_csi;
-        return;
-    case ' ':
-        // The VT220 ends the sequence at a space, as it always has.
-        if (!xterm()) break;
-        p_.markers |= csi_space;
-        p_.state = st_csi;
-        return;
-    case '$':
-        if (!xterm()) break;
-        p_.markers |= csi_dollar;
-        p_.state = st_csi;
-        return;
-    case 0x08:
+    }
+    if (c == 0x08) {
         if (p_.len > 0) {
             --p_.len;
             p_.state = st_csi;
         }
         return;
-    case ESC:
+    }
+    if (c == ESC) {
         p_.len = 0;
         p_.state = st_escape;
         return;
-    case '<':
-        p_.markers |= csi_less;
-        p_.state = st_csi;
-        return;
-    case '=':
-        p_.markers |= csi_equals;
-        p_.state = st_csi;
-        return;
-    default:
-        // Other intermediates (xterm's DECSACE, ...) are taken and the sequence dropped at its final; a C0 control
-        // or a colon outside SGR ends it as before.
-        if (c >= 0x20 && c <= 0x2F) {
-            p_.markers |= csi_unknown;
-            p_.state = st_csi;
-            return;
-        }
-        break;
     }
     csi_final(c);
 }

@@ -258,6 +258,7 @@ private:
     void finish_string(bool bel);
     void finish_dcs();
     void csi(uint8_t c);
+    uint16_t csi_marker(uint8_t c) const;
     void csi_final(uint8_t c);
     void csi_dispatch(uint8_t c, uint16_t present);  // present: the csi_question.. markers seen
     void clamp_to_line();
