@@ -58,6 +58,14 @@ struct dialog_prompts final : ssh::ssh_prompts {
         return ask_host_key(ssh::unknown_host_key_question(host, port, type, fingerprint),
                             ssh::known_host_name(host, port), type, fingerprint, QApplication::activeWindow());
     }
+    // A host certificate that did not stand: the question shows what it claimed and why it was not taken.
+    ssh::host_key_answer confirm_certified_host_key(std::string_view host, int port, std::string_view type,
+                                                    std::string_view fingerprint,
+                                                    const ssh::host_certificate_facts& certificate) override {
+        return ask_host_key(ssh::unknown_host_key_question(host, port, type, fingerprint, &certificate),
+                            ssh::known_host_name(host, port), type, fingerprint, QApplication::activeWindow(),
+                            &certificate);
+    }
     std::optional<std::vector<std::string>> keyboard_interactive(std::string_view name, std::string_view instruction,
                                                                  const std::vector<ssh::kbd_prompt>& prompts) override {
         return ask_keyboard_interactive(name, instruction, prompts, QApplication::activeWindow());

@@ -79,6 +79,7 @@ void apply_host_config(const ssh_host_config& c, connection_profile& p, std::vec
     if (c.connect_timeout) p.connect_timeout = *c.connect_timeout;
     for (const std::string& e : c.send_env) p.ssh.send_env.push_back(e);
     if (c.proxy_jump && p.ssh.proxy_jump.empty()) p.ssh.proxy_jump = *c.proxy_jump;
+    p.ssh.certificate_files = c.certificate_files;
 }
 
 std::vector<std::string> apply_ssh_config(connection_profile& p, const ssh_config_sources& sources) {

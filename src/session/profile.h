@@ -56,6 +56,8 @@ struct ssh_profile {
     // From ~/.ssh/config (host_config.h); a stored configuration has none of these.
     std::vector<std::string> send_env;  // SendEnv name patterns, beside the locale
     std::string proxy_jump;             // ProxyJump: the hosts in between (session/jump.h's syntax)
+    // CertificateFile: certificates offered with the key file or the agent key they certify.
+    std::vector<std::string> certificate_files;
 };
 
 struct connection_profile {

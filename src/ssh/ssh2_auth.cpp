@@ -353,12 +353,12 @@ void ssh2_auth::collect_keys() {
 
 std::vector<ssh2_auth::key_candidate> ssh2_auth::add_certificates(std::vector<key_candidate>& from_files) {
     // The named files first, each once; then every key file's FILE-cert.pub, which may well be missing.
-    std::vector<user_certificate> named(certificate_files_.size());
+    std::vector<user_certificate> named(s_.certificate_files.size());
     std::vector<bool> placed(named.size());
     for (std::size_t i = 0; i < named.size(); ++i) {
-        named[i] = read_user_certificate(certificate_files_[i]);
+        named[i] = read_user_certificate(s_.certificate_files[i]);
         if (!named[i].cert)
-            io_.session_log_line("certificate file not used: " + certificate_files_[i] + ": " + named[i].why);
+            io_.session_log_line("certificate file not used: " + s_.certificate_files[i] + ": " + named[i].why);
     }
     std::vector<key_candidate> out;
     for (key_candidate& k : from_files) {
@@ -367,7 +367,7 @@ std::vector<ssh2_auth::key_candidate> ssh2_auth::add_certificates(std::vector<ke
         };
         for (std::size_t i = 0; i < named.size(); ++i)
             if (named[i].cert && named[i].cert->key == k.blob) {
-                add(named[i], certificate_files_[i]);
+                add(named[i], s_.certificate_files[i]);
                 placed[i] = true;
             }
         const std::string own_path = k.file + "-cert.pub";
@@ -388,7 +388,7 @@ std::vector<ssh2_auth::key_candidate> ssh2_auth::add_certificates(std::vector<ke
                             std::string(),
                             {},
                             named[i].cert->key,
-                            certificate_origin(certificate_files_[i], *named[i].cert)});
+                            certificate_origin(s_.certificate_files[i], *named[i].cert)});
     return rest;
 }
 

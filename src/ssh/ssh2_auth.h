@@ -50,10 +50,6 @@ public:
     ssh2_auth(const ssh2_auth&) = delete;
     ssh2_auth& operator=(const ssh2_auth&) = delete;
 
-    // OpenSSH certificates to offer besides each key file's own FILE-cert.pub (CertificateFile): each goes with the
-    // key file or agent key it certifies, before that key. Read when the keys are first collected.
-    void set_certificate_files(std::vector<std::string> files) { certificate_files_ = std::move(files); }
-
     // Message handlers the engine's table routes here; USERAUTH_SUCCESS disarms them all.
     void on_service_accept(wire_reader& r);
     void on_failure(wire_reader& r);
@@ -120,7 +116,6 @@ private:
     bool password_ready_ = false;  // a password was given (dialog) or remembered
     std::string user_;             // the negotiated mode's name, the same in every request
     std::unique_ptr<agent_client> agent_;
-    std::vector<std::string> certificate_files_;
 };
 
 }  // namespace ssh

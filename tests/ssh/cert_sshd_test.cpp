@@ -170,6 +170,21 @@ TEST_F(UserCertificates, KeyFilesSignOnWithTheirCertificates) {
     }
 }
 
+// CertificateFile of ~/.ssh/config: a certificate kept away from its key is offered for the alias's IdentityFile.
+TEST_F(UserCertificates, TheConfigsCertificateFileGoesWithItsKey) {
+    const fs::path key = keys / "id_cf";
+    keygen("-t ed25519", key);
+    certify(key, "-I 'from config' -n " + std::string(sshd_user));
+    fs::rename(keys / "id_cf-cert.pub", keys / "kept-apart.pub");
+    fs::create_directories(home / ".ssh");
+    std::ofstream(home / ".ssh" / "config")
+        << "Host certhost\n  HostName 127.0.0.1\n  Port " << port << "\n  IdentityFile " << key.string()
+        << "\n  CertificateFile " << (keys / "kept-apart.pub").string() << "\n";
+    const run_result r = vtsession(port, {"--host", "certhost", "--port", "22"});
+    EXPECT_TRUE(r.screen_has("signed42")) << r.out << r.err;
+    EXPECT_NE(debug_log().find("ID \"from config\""), std::string::npos) << debug_log();
+}
+
 // A certificate for another principal is refused by sshd, and the plain key is tried after it (and refused too).
 TEST_F(UserCertificates, AnotherPrincipalFailsAndThePlainKeyFollows) {
     const fs::path key = keys / "id_other";
