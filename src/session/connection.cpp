@@ -12,7 +12,9 @@ connection::connection(const connection_parts& p)
       vt_(std::make_unique<vt>(*ring_, p.terminal_host, nullptr)),
       sockets_(std::make_unique<jump_socket_factory>(p.sockets, p.ui)),
       session_(std::make_unique<session>(*vt_, profile_, p.nettopc, p.pctonet, *sockets_, p.setup_timer, p.ui, p.view,
-                                         p.clock)) {}
+                                         p.clock)) {
+    sockets_->set_question_hook([this](bool open) { session_->user_question_open(open); });
+}
 
 connection::~connection() {
     session_->set_ending_listener(nullptr);  // whoever listened may be going too

@@ -217,7 +217,8 @@ class jump_link final : public session_socket,
                         private ui_services,
                         private fwd::channel_events {
 public:
-    jump_link(jump_chain& chain, jump_hop hop, connection_profile profile, ui_services& ui, ssh::ssh_prompts& prompts);
+    jump_link(jump_chain& chain, jump_hop hop, connection_profile profile, ui_services& ui, ssh::ssh_prompts& prompts,
+              std::weak_ptr<std::function<void(bool)>> hook);
     ~jump_link() override;
 
     void attach(session_socket& lower, bool lower_is_hop) {
@@ -287,6 +288,7 @@ private:
     connection_profile profile_;  // read by the engine: declared before it
     ui_services& ui_;
     ssh::ssh_prompts& prompts_;
+    std::weak_ptr<std::function<void(bool)>> hook_;
     no_local_network no_net_;
     std::unique_ptr<ssh::ssh2_engine> engine_;
     session_socket* lower_ = nullptr;
@@ -338,8 +340,13 @@ public:
 };
 
 jump_link::jump_link(jump_chain& chain, jump_hop hop, connection_profile profile, ui_services& ui,
-                     ssh::ssh_prompts& prompts)
-    : chain_(chain), hop_(std::move(hop)), profile_(std::move(profile)), ui_(ui), prompts_(prompts) {}
+                     ssh::ssh_prompts& prompts, std::weak_ptr<std::function<void(bool)>> hook)
+    : chain_(chain),
+      hop_(std::move(hop)),
+      profile_(std::move(profile)),
+      ui_(ui),
+      prompts_(prompts),
+      hook_(std::move(hook)) {}
 
 jump_link::~jump_link() {
     stop_engine();
@@ -543,7 +550,12 @@ void jump_link::settle() {
             const user_question q = std::move(questions_.front());
             questions_.pop_front();
             // The dialog's event loop runs: the chain may be shut meanwhile, and then the answer is dropped.
+            const auto tell = [this](bool open) {
+                if (const auto hook = hook_.lock(); hook && *hook) (*hook)(open);
+            };
+            tell(true);
             const std::function<void()> then = q();
+            tell(false);
             if (chain_.shut) return;
             if (then) then();
             continue;
@@ -641,7 +653,7 @@ std::unique_ptr<session_socket> jump_socket_factory::create(socket_events& event
         p.ssh.ssh_identities_only = base_.ssh.ssh_identities_only;
         p.ssh.ssh_user = hop.user;
         p.ssh.ssh_key_file = hop.key_file.empty() ? base_.ssh.ssh_key_file : hop.key_file;
-        chain->links.push_back(std::make_unique<jump_link>(*chain, hop, std::move(p), ui_, *prompts_));
+        chain->links.push_back(std::make_unique<jump_link>(*chain, hop, std::move(p), ui_, *prompts_, hook_));
     }
     chain->real = real_.create(chain->links.front()->lower_events());
     if (!chain->real) return nullptr;

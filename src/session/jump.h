@@ -13,6 +13,7 @@
 // attempt with a message naming it ("Jump host user@host:port: ...").
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,9 @@ public:
     void set_chain(std::vector<jump_hop> hops, const connection_profile& base);
     const std::vector<jump_hop>& chain() const { return hops_; }
     void set_prompts(ssh::ssh_prompts* prompts) { prompts_ = prompts; }
+    // Told true before a hop's question goes to the user and false once it is answered (the session's set-up
+    // limit waits meanwhile).
+    void set_question_hook(std::function<void(bool)> hook) { *hook_ = std::move(hook); }
 
     std::unique_ptr<session_socket> create(socket_events& events) override;
     std::optional<std::uint32_t> lookup_ipv4(std::string_view name) override { return real_.lookup_ipv4(name); }
@@ -69,6 +73,8 @@ private:
     socket_factory& real_;
     ui_services& ui_;
     ssh::ssh_prompts* prompts_ = nullptr;
+    // Shared with the hops, which may outlive the factory inside a call of their own.
+    std::shared_ptr<std::function<void(bool)>> hook_ = std::make_shared<std::function<void(bool)>>();
     std::vector<jump_hop> hops_;
     connection_profile base_;
 };

@@ -487,7 +487,7 @@ void session::on_proxy_timer() {
         setup_progress();
     }
     if (setting_up_ && limit_at_ms_ > 0 && timer_elapsed_ms_ >= limit_at_ms_) {
-        if (st_.receive_guard == 0 || in_pump_) {
+        if ((st_.receive_guard == 0 || in_pump_) && user_questions_ == 0) {
             setup_expired();
             return;
         }

@@ -170,6 +170,9 @@ public:
     bool abort_connect_by_click();
     // Timer 1: the delayed proxy log-in and the set-up time limit, both counted from the connect attempt.
     void on_proxy_timer();
+    // A question the session does not put itself is open (a jump host's host key or sign-on, asked from the
+    // socket's own events): the set-up limit does not run out while it waits for the user.
+    void user_question_open(bool open) { user_questions_ += open ? 1 : -1; }
 
     // --- data paths -------------------------------------------------------------------------------------------
     // The single outgoing path: bytes taken by the socket (Telnet), n (SSH), or 0 when nothing was sent. In Telnet
@@ -325,6 +328,7 @@ private:
     int timer_elapsed_ms_ = 0;       // time counted by expiries so far
     int timer_armed_ms_ = 0;         // what the running timer was started with; 0: stopped
     bool in_pump_ = false;           // inside the read pass's pump_pending_messages
+    int user_questions_ = 0;         // questions open through user_question_open
 
     session_ending ending_;
     std::function<void(const session_ending&)> ending_listener_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/ui_services.h"
+#include "fakes.h"
 #include "session/jump.h"
 #include "ssh/services.h"
 
@@ -215,6 +216,27 @@ TEST_F(JumpHops, AnEmptyChainIsTheRealSocket) {
     EXPECT_EQ(sock->connect("direct", 23), session_socket::connect_result::in_progress);
     EXPECT_EQ(real.last->host, "direct");
     EXPECT_EQ(real.events, &up) << "the session hears its socket directly";
+}
+
+// A hop's host-key or sign-on question comes from the socket's own events, outside the session's read pass: the
+// set-up limit must wait for the user there too, then run a whole limit again.
+TEST(JumpQuestionTime, TheSetupLimitWaitsWhileAHopAsksTheUser) {
+    session_rig rig;
+    rig.settings.connect_timeout = 2;
+    rig.settings.exit = 1;
+    rig.sockets.result = session_socket::connect_result::in_progress;
+    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.timer.running);
+    rig.s.user_question_open(true);
+    rig.s.on_proxy_timer();
+    EXPECT_TRUE(rig.s.setting_up()) << "the user's time is not the host's";
+    EXPECT_TRUE(rig.ui.messages.empty());
+    EXPECT_TRUE(rig.timer.running);
+    rig.s.user_question_open(false);
+    rig.s.on_proxy_timer();
+    EXPECT_FALSE(rig.s.busy());
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_NE(rig.ui.messages[0].find("timed out after 2 s."), std::string::npos) << rig.ui.messages[0];
 }
 
 }  // namespace
