@@ -57,11 +57,11 @@ int CVellumApp::run(int argc, char** argv) {
     // A settings file that could not be used is told once the window is up (the defaults are in use).
     if (const std::string problem = store.load_problem(); !problem.empty())
         QTimer::singleShot(0, &frame, [&ui, problem] { ui.message_box(problem); });
-    // Jump hosts named with -J serve every connection of the run, Reconnect included.
+    // Jump hosts named with -J lead to the launched host only (Reconnect included), never to another session's.
     if (!sv.launch.jump.empty()) {
         std::string why;
-        if (const auto hops = parse_jump_chain(sv.launch.jump, &why))
-            frame.view().link().set_jump(*hops);
+        if (parse_jump_chain(sv.launch.jump, &why))
+            frame.view().set_launch_jump(sv.launch.host, sv.launch.jump);
         else if (sv.launch_error.empty())
             sv.launch_error = "Cannot use the jump hosts \"" + sv.launch.jump + "\": " + why + ".";
     }

@@ -75,6 +75,7 @@ bool connection::reconnect(const connection_profile& now) {
     p.protocol = target_->protocol;
     p.ssh.ssh_user = target_->ssh.ssh_user;
     p.ssh.ssh_key_file = target_->ssh.ssh_key_file;
+    p.ssh.proxy_jump = target_->ssh.proxy_jump;  // the way there belongs to the target
     return connect(p);
 }
 

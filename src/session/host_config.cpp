@@ -80,6 +80,13 @@ void apply_host_config(const ssh_host_config& c, connection_profile& p, std::vec
     for (const std::string& e : c.send_env) p.ssh.send_env.push_back(e);
     if (c.proxy_jump && p.ssh.proxy_jump.empty()) p.ssh.proxy_jump = *c.proxy_jump;
     p.ssh.certificate_files = c.certificate_files;
+    if (c.host_key_alias) p.ssh.host_key_alias = *c.host_key_alias;
+    p.ssh.known_hosts_files = c.user_known_hosts_files;
+    if (c.strict_host_key_checking)
+        // "no" lets ssh on past a changed key too; a changed key is refused here whatever the files say.
+        p.ssh.strict_host_key_checking = *c.strict_host_key_checking == strict_host_key::yes   ? 1
+                                         : *c.strict_host_key_checking == strict_host_key::ask ? 0
+                                                                                               : 2;
 }
 
 std::vector<std::string> apply_ssh_config(connection_profile& p, const ssh_config_sources& sources) {

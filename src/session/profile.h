@@ -58,6 +58,10 @@ struct ssh_profile {
     std::string proxy_jump;             // ProxyJump: the hosts in between (session/jump.h's syntax)
     // CertificateFile: certificates offered with the key file or the agent key they certify.
     std::vector<std::string> certificate_files;
+    std::string host_key_alias;                  // HostKeyAlias: the name of the host's key in known_hosts
+    std::vector<std::string> known_hosts_files;  // UserKnownHostsFile; empty: ~/.ssh/known_hosts
+    // StrictHostKeyChecking for a key no file holds: 0 ask, 1 refuse (yes), 2 remember it unasked (accept-new, no).
+    int strict_host_key_checking = 0;
 };
 
 struct connection_profile {

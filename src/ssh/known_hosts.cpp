@@ -13,6 +13,7 @@
 
 #include "crypto/evp.h"
 #include "crypto/hmac.h"
+#include "session/profile.h"
 #include "ssh/certificate.h"
 #include "ssh/services.h"
 #include "ssh/wire.h"
@@ -551,10 +552,23 @@ std::string unknown_host_key_question(std::string_view host, int port, std::stri
 
 namespace {
 
+// The files a policy reads (its own user files, or the default one, then the system's) and the one it writes.
+std::vector<std::string> policy_files(const host_key_policy& policy) {
+    if (policy.user_files.empty()) return default_known_hosts_files();
+    std::vector<std::string> files = policy.user_files;
+    files.emplace_back("/etc/ssh/ssh_known_hosts");
+    return files;
+}
+
 host_trust decide_plain_trust(std::string_view host, int port, std::string_view type,
                               std::span<const std::uint8_t> blob, ssh_prompts& prompts, std::vector<std::string>& log,
-                              const host_certificate_facts* certificate) {
-    const std::vector<std::string> files = default_known_hosts_files();
+                              const host_certificate_facts* certificate, const host_key_policy& policy) {
+    // HostKeyAlias names the key in the files instead of host:port, as ssh does.
+    if (!policy.alias.empty()) {
+        host = policy.alias;
+        port = 22;
+    }
+    const std::vector<std::string> files = policy_files(policy);
     const host_key_check c = check_host_key(files, host, port, type, blob);
     for (const std::string& why : c.unread) log.push_back("known_hosts not read: " + why);
     const std::string fp = host_key_fingerprint(blob);
@@ -569,10 +583,18 @@ host_trust decide_plain_trust(std::string_view host, int port, std::string_view 
     // Known from one file does not help either: the unread one might revoke the key.
     if (!c.unread.empty()) return {host_trust::verdict::refused, unread_known_hosts_message(c, host, port)};
     if (c.status == host_key_status::known) return {};
-    const host_key_answer a = certificate ? prompts.confirm_certified_host_key(host, port, type, fp, *certificate)
-                                          : prompts.confirm_host_key(host, port, type, fp);
+    using unknown_key = host_key_policy::unknown_key;
+    if (policy.on_unknown == unknown_key::refuse)
+        return {host_trust::verdict::refused, "No known_hosts file holds a key of " + known_host_name(host, port) +
+                                                  " (" + std::string(type) + " " + fp +
+                                                  "), and StrictHostKeyChecking asks for one. Session must close!!!"};
+    const host_key_answer a = policy.on_unknown == unknown_key::accept ? host_key_answer::accept_and_remember
+                              : certificate ? prompts.confirm_certified_host_key(host, port, type, fp, *certificate)
+                                            : prompts.confirm_host_key(host, port, type, fp);
     if (a == host_key_answer::cancel) return {host_trust::verdict::cancelled, {}};
-    const std::string user_file = default_user_known_hosts();
+    if (policy.on_unknown == unknown_key::accept)
+        log.push_back("new host key of " + known_host_name(host, port) + " " + fp + " remembered unasked");
+    const std::string user_file = policy.user_files.empty() ? default_user_known_hosts() : policy.user_files.front();
     std::string error;
     if (a == host_key_answer::accept_and_remember && !user_file.empty() &&
         !remember_host_key(user_file, host, port, type, blob, error))
@@ -582,9 +604,19 @@ host_trust decide_plain_trust(std::string_view host, int port, std::string_view 
 
 }  // namespace
 
+host_key_policy host_key_policy_of(const ssh_profile& s) {
+    host_key_policy p;
+    p.alias = s.host_key_alias;
+    p.user_files = s.known_hosts_files;
+    p.on_unknown = s.strict_host_key_checking == 1   ? host_key_policy::unknown_key::refuse
+                   : s.strict_host_key_checking == 2 ? host_key_policy::unknown_key::accept
+                                                     : host_key_policy::unknown_key::ask;
+    return p;
+}
+
 host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
-                             ssh_prompts& prompts, std::vector<std::string>& log) {
-    return decide_plain_trust(host, port, type, blob, prompts, log, nullptr);
+                             ssh_prompts& prompts, std::vector<std::string>& log, const host_key_policy& policy) {
+    return decide_plain_trust(host, port, type, blob, prompts, log, nullptr, policy);
 }
 
 }  // namespace ssh
@@ -593,10 +625,14 @@ namespace ssh {
 
 host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
                                          std::uint64_t now, ssh_prompts& prompts, std::vector<std::string>& log,
-                                         std::string_view principal) {
+                                         std::string_view principal, const host_key_policy& policy) {
     const std::optional<certificate> c = parse_certificate(cert_blob);
     if (!c) return {host_trust::verdict::refused, "The host's certificate cannot be read. Session must close!!!"};
-    const std::vector<std::string> files = default_known_hosts_files();
+    if (!policy.alias.empty()) {
+        host = policy.alias;
+        port = 22;
+    }
+    const std::vector<std::string> files = policy_files(policy);
     const std::string ca_type = crypto::evp::key_type(c->ca_key);
     const std::string ca_fp = host_key_fingerprint(c->ca_key);
     const host_key_check ca = check_cert_authority(files, host, port, ca_type, c->ca_key);
@@ -625,13 +661,15 @@ host_trust decide_host_certificate_trust(std::string_view host, int port, std::s
         facts.problem = "no @cert-authority line for " + known_host_name(host, port) + " holds that CA";
         log.push_back(what + ": " + facts.problem + "; its key is checked as a plain host key");
     }
-    return decide_plain_trust(host, port, c->key_type, c->key, prompts, log, &facts);
+    return decide_plain_trust(host, port, c->key_type, c->key, prompts, log, &facts, policy);
 }
 
 host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
-                                         ssh_prompts& prompts, std::vector<std::string>& log) {
+                                         ssh_prompts& prompts, std::vector<std::string>& log,
+                                         const host_key_policy& policy) {
     const std::time_t now = std::time(nullptr);
-    return decide_host_certificate_trust(host, port, cert_blob, now < 0 ? 0 : std::uint64_t(now), prompts, log);
+    return decide_host_certificate_trust(host, port, cert_blob, now < 0 ? 0 : std::uint64_t(now), prompts, log,
+                                         policy.alias, policy);
 }
 
 }  // namespace ssh

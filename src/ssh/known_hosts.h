@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+struct ssh_profile;
+
 namespace ssh {
 
 constexpr std::size_t known_hosts_max_line = 16 * 1024;  // longer lines are skipped whole
@@ -113,8 +115,18 @@ struct host_trust {
     enum class verdict { trusted, refused, cancelled } result = verdict::trusted;
     std::string message;  // refused: the refusal to show; trusted: a note to show (the key could not be remembered)
 };
+// How a connection's ~/.ssh/config asks for its host key to be checked; the default is the program's own way.
+struct host_key_policy {
+    std::string alias;                    // HostKeyAlias: the name looked up and remembered instead of host:port
+    std::vector<std::string> user_files;  // UserKnownHostsFile; empty: ~/.ssh/known_hosts. The first is written.
+    // StrictHostKeyChecking for a key no file knows: ask, refuse (yes), or remember it unasked (accept-new, no).
+    // A changed or revoked key is refused whatever it says.
+    enum class unknown_key { ask, refuse, accept } on_unknown = unknown_key::ask;
+};
 host_trust decide_host_trust(std::string_view host, int port, std::string_view type, std::span<const std::uint8_t> blob,
-                             ssh_prompts& prompts, std::vector<std::string>& log);
+                             ssh_prompts& prompts, std::vector<std::string>& log, const host_key_policy& policy = {});
+// The policy a connection's SSH record asks for.
+host_key_policy host_key_policy_of(const ssh_profile& s);
 
 // The same for a host certificate (as OpenSSH decides it): trusted without a question when an @cert-authority line
 // of the host holds its CA and the certificate stands for the host at `now` (host kind, within its validity, the
@@ -122,10 +134,11 @@ host_trust decide_host_trust(std::string_view host, int port, std::string_view t
 // saying why, its key is decided as a plain key. `principal` is the host name when empty (HostKeyAlias).
 host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
                                          std::uint64_t now, ssh_prompts& prompts, std::vector<std::string>& log,
-                                         std::string_view principal = {});
-// With the system clock.
+                                         std::string_view principal = {}, const host_key_policy& policy = {});
+// With the system clock; the principal is the policy's alias when it has one.
 host_trust decide_host_certificate_trust(std::string_view host, int port, std::span<const std::uint8_t> cert_blob,
-                                         ssh_prompts& prompts, std::vector<std::string>& log);
+                                         ssh_prompts& prompts, std::vector<std::string>& log,
+                                         const host_key_policy& policy = {});
 // The refusal of a certificate whose CA is @revoked.
 std::string revoked_authority_message(const host_key_check& c, std::string_view host, int port,
                                       std::string_view ca_type, std::string_view ca_fingerprint);

@@ -367,9 +367,9 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
         std::vector<std::uint8_t> blob =
             ssh1_rsa_host_key_blob(e, std::span<const std::uint8_t>(host_mod, host->modulus_length));
         ask([this, &prompts = prompts_, host = host_, port = port_, blob = std::move(blob),
-             packet = std::vector<std::uint8_t>(data, data + n)] {
+             packet = std::vector<std::uint8_t>(data, data + n), policy = host_key_policy_of(p_.ssh)] {
             std::vector<std::string> log;
-            const host_trust t = decide_host_trust(host, port, ssh1_rsa_key_type, blob, prompts, log);
+            const host_trust t = decide_host_trust(host, port, ssh1_rsa_key_type, blob, prompts, log, policy);
             return std::function<void()>([this, t, log, packet] {
                 for (const std::string& line : log) io_.session_log_line(line);
                 if (t.result == host_trust::verdict::refused) return fail(t.message);

@@ -227,12 +227,12 @@ public:
     const std::uint8_t* session_id() const { return kex_.session_id().data(); }
     // The negotiated server-to-client cipher (empty before keys).
     std::string_view cipher_name() const { return in_.method ? in_.method->name : std::string_view(); }
+    // The key exchange method of the last finished exchange (null before the first).
+    const kex_method* agreed_kex() const { return kex_.agreed_kex(); }
 
     // Installs both directions' keys from the six 40-byte values A..F, as a finished fixed-suite exchange would
     // (fuzzers and tests that start mid-stream). The identification and the service request are taken as done.
     void install_keys_for_test(const std::uint8_t values[6][40], bool blowfish);
-    // The key exchange method of the last finished exchange (null before the first).
-    const kex_method* agreed_kex() const { return kex_.agreed_kex(); }
     // The same for any cipher and MAC of the tables (values A..F of 64 bytes; as_server swaps the directions, so a
     // second engine can frame what this one reads), and a framed message from a raw payload (type byte first).
     bool install_keys_for_test(const std::uint8_t values[6][64], std::string_view cipher, std::string_view mac,

@@ -589,10 +589,12 @@ void ssh2_kex::trust_host_key(std::span<const std::uint8_t> ks) {
     if (s_.ssh_check_host_key == 0) return finish_reply();
     const std::string type = host_key_alg_ == "ssh-dss" ? std::string("ssh-dss") : crypto::evp::key_type(ks);
     // The files are read and the question put once this step has returned.
-    link_.ask([this, &prompts = prompts_, host = host_, port = port_, type, blob = host_key_] {
+    link_.ask([this, &prompts = prompts_, host = host_, port = port_, type, blob = host_key_,
+               policy = host_key_policy_of(s_)] {
         std::vector<std::string> log;
-        const host_trust t = is_certificate_type(type) ? decide_host_certificate_trust(host, port, blob, prompts, log)
-                                                       : decide_host_trust(host, port, type, blob, prompts, log);
+        const host_trust t = is_certificate_type(type)
+                                 ? decide_host_certificate_trust(host, port, blob, prompts, log, policy)
+                                 : decide_host_trust(host, port, type, blob, prompts, log, policy);
         return std::function<void()>([this, t, log] { apply_trust(t, log); });
     });
 }

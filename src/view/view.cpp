@@ -1159,6 +1159,7 @@ bool CVellumView::connect_to(const std::string& host, int port) {
     autoconnect_pending_ = false;
     attempt_host_ = host;
     connection_profile p = connection_profile::from(settings(), host, port);
+    if (!launch_jump_.empty() && host == launch_jump_host_) p.ssh.proxy_jump = launch_jump_;
     if (!take_ssh_config(p)) return false;
     bool ok = link_->connect(p);
     update_all();

@@ -145,6 +145,11 @@ public:
     // A connection with the settings as they are now (and ~/.ssh/config for an SSH host), to host:port; then
     // repaints everything.
     bool connect_to(const std::string& host, int port);
+    // -J of the command line: the way to `host` (the launch's) for this run.
+    void set_launch_jump(std::string host, std::string chain) {
+        launch_jump_host_ = std::move(host);
+        launch_jump_ = std::move(chain);
+    }
     // The latest target again (host, port, protocol, user of that connection) with today's other settings.
     bool reconnect();
     void disconnect();
@@ -223,6 +228,7 @@ private:
     // ~/.ssh/config for an SSH profile; what could not be read is told, and the connection goes on. False (told)
     // when the jump hosts it names cannot be used: nothing is connected then.
     bool take_ssh_config(connection_profile& p);
+    std::string launch_jump_host_, launch_jump_;
     friend class view_host;
     QRect row_rect(int row) const;
     QFont make_font(int pixel_height) const;

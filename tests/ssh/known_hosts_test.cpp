@@ -272,6 +272,66 @@ TEST_F(KnownHosts, AnUnreadableFileRefusesTheHostInsteadOfAskingAboutIt) {
               host_key_status::known);
 }
 
+// The policy ~/.ssh/config asks for: HostKeyAlias names the key, UserKnownHostsFile is read and written instead of
+// the default file, and StrictHostKeyChecking decides a key no file holds (a changed key stays refused).
+TEST_F(KnownHosts, TheConfigsPolicyDecidesWhereAndWhetherToAsk) {
+    using unknown_key = ssh::host_key_policy::unknown_key;
+    const fs::path home = dir / "home-policy";
+    fs::create_directories(home / ".ssh");
+    test_support::scoped_home guard(home);
+    const std::string own = write("own_hosts", "webalias ssh-ed25519 " + b64(key_a) + "\n");
+    const std::string fresh = (dir / "fresh_hosts").string();
+    const struct row {
+        const char* what;
+        ssh::host_key_policy policy;
+        const bytes* key;
+        ssh::host_trust::verdict verdict;
+        int questions;
+        bool remembered_in_fresh;
+    } rows[] = {
+        {"alias found in the config's file",
+         {"webalias", {own}, unknown_key::refuse},
+         &key_a,
+         ssh::host_trust::verdict::trusted,
+         0,
+         false},
+        {"alias with another key: changed",
+         {"webalias", {own}, unknown_key::accept},
+         &key_b,
+         ssh::host_trust::verdict::refused,
+         0,
+         false},
+        {"no alias: the address is unknown, strict",
+         {"", {own}, unknown_key::refuse},
+         &key_a,
+         ssh::host_trust::verdict::refused,
+         0,
+         false},
+        {"accept-new remembers unasked",
+         {"", {fresh, own}, unknown_key::accept},
+         &key_a,
+         ssh::host_trust::verdict::trusted,
+         0,
+         true},
+        {"ask", {"", {own}, unknown_key::ask}, &key_a, ssh::host_trust::verdict::trusted, 1, false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        fs::remove(fresh);
+        recording_prompts prompts;
+        std::vector<std::string> log;
+        const auto t = ssh::decide_host_trust("127.0.0.1", 2222, "ssh-ed25519", *r.key, prompts, log, r.policy);
+        EXPECT_EQ(t.result, r.verdict) << t.message;
+        EXPECT_EQ(prompts.questions, r.questions);
+        EXPECT_EQ(fs::exists(fresh), r.remembered_in_fresh);
+        if (r.remembered_in_fresh) {
+            EXPECT_EQ(ssh::check_host_key({fresh}, "127.0.0.1", 2222, "ssh-ed25519", *r.key).status,
+                      host_key_status::known);
+        }
+    }
+    EXPECT_FALSE(fs::exists(home / ".ssh" / "known_hosts")) << "the default file is not touched";
+}
+
 // A file far beyond any size worth reading whole, with the host's line at its very end (across a read block).
 TEST_F(KnownHosts, AHugeFileIsReadToItsEnd) {
     const fs::path home = dir / "home";

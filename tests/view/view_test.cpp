@@ -702,3 +702,15 @@ TEST_F(view_fixture, XtermTermtypeTakesEffectOnceThePushedChangeAndTitlesTheWind
     host_data("x");
     EXPECT_FALSE(view->terminal().bracketed_paste());
 }
+
+// -J of the command line is the way to the launched host only: another host connected later in the run goes
+// straight, and the launched one keeps its hops.
+TEST_F(view_fixture, LaunchJumpHostsLeadOnlyToTheLaunchedHost) {
+    view->set_launch_jump("launched.example", "hop@127.0.0.1:2222");
+    ASSERT_TRUE(view->connect_to("127.0.0.1", 23));
+    EXPECT_TRUE(view->link().profile().ssh.proxy_jump.empty());
+    view->disconnect();
+    view->connect_to("launched.example", 23);
+    EXPECT_EQ(view->link().profile().ssh.proxy_jump, "hop@127.0.0.1:2222");
+    view->disconnect();
+}
