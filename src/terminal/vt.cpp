@@ -1502,15 +1502,21 @@ void vt::dec_mode(int mode, bool on) {
     case 7: modes_.auto_wrap = on; break;
     case 8: modes_.auto_repeat = on; break;
     case 25: modes_.cursor_visible = on; break;
-    case 2004:
-        if (xterm()) modes_.bracketed_paste = on;
+    default:
+        if (xterm()) xterm_dec_mode(mode, on);
         break;
+    }
+}
+
+// The private modes only the xterm emulation has.
+void vt::xterm_dec_mode(int mode, bool on) {
+    switch (mode) {
+    case 2004: modes_.bracketed_paste = on; break;
     case 9:
     case 1000:
     case 1002:
     case 1003:
         // One tracking mode at a time; resetting another than the one in force changes nothing.
-        if (!xterm()) break;
         if (on)
             mouse_tracking_ = mouse_tracking(mode);
         else if (mouse_tracking_ == mouse_tracking(mode))
@@ -1519,28 +1525,20 @@ void vt::dec_mode(int mode, bool on) {
     case 1005:
     case 1006:
     case 1015:
-        if (!xterm()) break;
         if (on)
             mouse_encoding_ = mouse_encoding(mode);
         else if (mouse_encoding_ == mouse_encoding(mode))
             mouse_encoding_ = mouse_encoding::x10;
         break;
-    case 1004:
-        if (xterm()) modes_.focus_events = on;
-        break;
+    case 1004: modes_.focus_events = on; break;
     case 69:
-        if (!xterm()) break;
         modes_.left_right = on;
         if (!on) reset_column_margins();
         break;
     case 47:
     case 1047:
-    case 1049:
-        if (xterm()) alternate_screen(mode, on);
-        break;
-    case 1048:
-        if (xterm()) escape(on ? '7' : '8');
-        break;
+    case 1049: alternate_screen(mode, on); break;
+    case 1048: escape(on ? '7' : '8'); break;
     default: break;
     }
 }

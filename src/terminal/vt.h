@@ -389,6 +389,7 @@ private:
     void set_mode(bool on);
     void set_dec_mode(bool on);
     void dec_mode(int mode, bool on);
+    void xterm_dec_mode(int mode, bool on);
     void split_screen(int n);
     void switch_window(int to);
     void fill_all_rows();
