@@ -3,6 +3,7 @@
 #include "app/mainframe.h"
 #include "config/settings.h"
 #include "config/settings_store.h"
+#include "config/ssh_config.h"
 #include "config/ui_services.h"
 #include "dialogs/connect_dialogs.h"
 #include "dialogs/font_dialogs.h"
@@ -34,6 +35,7 @@ public:
         sessions.store = &f_.store();
         sessions.may_save = f_.save_allowed();
         sessions.use = [this](const std::string& name) { use_configuration(name); };
+        sessions.ssh_hosts = concrete_hosts(default_ssh_config_sources());
         gethost dlg(s, std::move(sessions), &f_);
         return dlg.exec() == QDialog::Accepted;
     }

@@ -178,10 +178,20 @@ gethost::gethost(Settings& s, session_options sessions, QWidget* parent)
     combo_->setCompleter(nullptr);
     combo_->setMinimumWidth(280);
     for (const auto& h : connect_logic::history_choices(s.host_hist)) combo_->addItem(to_qstring(h));
+    QStringList config_hosts;
+    for (const std::string& h : opt_.ssh_hosts) {
+        const QString name = to_qstring(h);
+        if (combo_->findText(name, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) combo_->addItem(name);
+        config_hosts << name;
+    }
     track(combo_->lineEdit(), 64, to_qstring(s.host_name));
     // The combo would cut a history entry to the edit's current length; show it whole.
-    connect(combo_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0) set_limited_text(combo_->lineEdit(), combo_->itemText(i));
+    connect(combo_, &QComboBox::currentIndexChanged, this, [this, config_hosts](int i) {
+        if (i < 0) return;
+        set_limited_text(combo_->lineEdit(), combo_->itemText(i));
+        if (protocol_ && config_hosts.contains(combo_->itemText(i)) &&
+            protocol_at(protocol_->currentIndex()) == sessions::protocol::telnet)
+            protocol_->setCurrentIndex(row_of(sessions::protocol::ssh2));
     });
     label->setBuddy(combo_);
     add_widget(combo_);

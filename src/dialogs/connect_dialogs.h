@@ -44,6 +44,9 @@ struct session_options {
     // with one picked).
     // Empty: switch_configuration on the dialog's record.
     std::function<void(const std::string& name)> use;
+    // The hosts ~/.ssh/config names, offered read only after the history in the host list; one picked while the
+    // protocol is Telnet switches it to SSH-2.
+    std::vector<std::string> ssh_hosts;
 };
 
 // Connect: saved sessions beside the host name with the history list, the connection fields (port, protocol,

@@ -608,3 +608,27 @@ TEST_F(SessionDialogTest, SaveAsKeepsTheUserNameWithoutRemember) {
 }
 
 }  // namespace
+
+// The hosts of ~/.ssh/config are offered after the history, each once; picking one on Telnet turns to SSH-2, and
+// nothing of them is stored unless the user connects.
+TEST_F(SessionDialogTest, TheSshConfigsHostsAreOfferedAndTurnTelnetToSsh) {
+    s = Settings();
+    s.host_name = "one.example";
+    s.host_hist[0] = "one.example";
+    session_options o;
+    o.store = &store;
+    o.ssh_hosts = {"web", "one.example"};
+    gethost d(s, std::move(o));
+    auto* hosts = d.control<QComboBox>(1016);
+    QStringList offered;
+    for (int i = 0; i < hosts->count(); ++i) offered << hosts->itemText(i);
+    EXPECT_EQ(offered, (QStringList{"one.example", "web"}));
+    EXPECT_EQ(proto(d)->currentText(), "Telnet");
+    hosts->setCurrentIndex(1);
+    EXPECT_EQ(hosts->currentText(), "web");
+    EXPECT_EQ(proto(d)->currentText(), "SSH-2");
+    EXPECT_EQ(port(d), "22");
+    d.reject();
+    EXPECT_EQ(s.host_name, "one.example");
+    EXPECT_EQ(s.ssh, 0);
+}
