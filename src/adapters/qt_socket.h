@@ -3,6 +3,9 @@
 // notifications on the user-interface thread. Connecting (name lookup included) never blocks the event loop. Qt's
 // errors become the core's failure causes; whether a peer's close was orderly (FIN) or a reset is read from the
 // system socket, since Qt reports both as RemoteHostClosedError.
+// No proxy of Qt's (QNetworkProxy::NoProxy): the client's own proxy settings apply, never the desktop's http_proxy.
+// TCP_NODELAY and keep-alive are set on the connected signal (before it there is no socket to take them), and Qt's
+// read buffer is capped at socket_read_buffer_limit so TCP flow control holds a flooding host back.
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostInfo>

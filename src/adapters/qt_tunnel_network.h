@@ -3,6 +3,8 @@
 // connections of tunnels and the local socket of the SSH agent. Each direction of a connection ends on its own: the
 // program's end of file (shutdown or FIN) is read as such while what goes to it still flows, and our shutdown_write
 // leaves its sending side open; QTcpSocket took a FIN for the end of both.
+// A stream holds at most 256 KiB unsent; a dropped stream still sends what it took and waits up to 5 s for the
+// program's end of file before its socket goes.
 #include <QString>
 
 #include "adapters/name_lookup.h"

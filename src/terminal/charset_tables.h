@@ -1,5 +1,7 @@
 #pragma once
 // Generated data (tools/charset/gen_charset_tables.py): code pages, character widths, composition pairs.
+// Sources: the system's iconv, Perl's Encode for the Symbol font, Debian's unicode-data (EastAsianWidth.txt,
+// UnicodeData.txt). Checked in; the build never runs the generator.
 #include <cstdint>
 
 constexpr int code_page_count = 12;
