@@ -1,6 +1,11 @@
 #pragma once
 // The VT220 emulator: a byte-at-a-time parser that changes a screen_ring through its screen operations, answers
 // host queries through the reply slot, and hands printer controller data to a printer sink.
+// Two emulations (vt_options::emul): the classic VT220 mode, and the xterm emulation for a termtype beginning with
+// "xterm" (xterm SGR profile, background colour erase, left/right margins, DECRQSS, XTGETTCAP, a title stack).
+// DCS, OSC, SOS, PM and APC share one string state: CAN/SUB abort it, ST (ESC \, 0x9C in byte mode) or BEL (OSC)
+// ends it, and any other C1 byte aborts it in byte mode as xterm does. Sequences are dispatched through csi_rows
+// and esc_rows (vt.cpp); a control sequence with a marker its row does not list is dropped.
 #include <cstddef>
 #include <array>
 #include <cstdint>
