@@ -139,7 +139,8 @@ struct Settings {
     std::string ssh_forwards;
     std::string ssh_user;
     std::string ssh_password;
-    std::string ssh_key_file;  // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa
+    std::string ssh_key_file;    // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa
+    std::string ssh_proxy_jump;  // SSH-2 jump hosts, "user@host:port,..." (ssh's -J); empty: straight to the host
 
     // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
     std::array<std::string, host_history_count> host_hist;

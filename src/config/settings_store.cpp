@@ -98,6 +98,7 @@ constexpr text_key text_keys[] = {
     {"auto_search2", &Settings::auto_search2},
     {"auto_response2", &Settings::auto_response2},
     {"ssh_key_file", &Settings::ssh_key_file},
+    {"ssh_proxy_jump", &Settings::ssh_proxy_jump},
     {"ssh_forwards", &Settings::ssh_forwards},
 };
 

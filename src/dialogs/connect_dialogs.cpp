@@ -131,6 +131,9 @@ gethost_ad::gethost_ad(Settings& s, const advanced_values& in, QWidget* parent)
             set_limited_text(key, dlg.selectedFiles().front());
     });
     add_check(1035, QStringLiteral("Use &only this key file"), s.ssh_identities_only != 0);
+    add_edit(1050, QStringLiteral("SSH-2: &jump hosts (user@host:port, ...; empty: straight to the host):"), 255,
+             to_qstring(s.ssh_proxy_jump))
+        ->setMinimumWidth(320);
     add_row(QStringLiteral("SSH-2: keep-alive every"),
             spin_box(this, 1036, s.ssh_keepalive, 3600, QStringLiteral(" s")));
     add_row(QStringLiteral("Close after"),
@@ -153,6 +156,7 @@ void gethost_ad::store() {
     s_.ssh_check_host_key = control<QCheckBox>(1032)->isChecked() ? 1 : 0;
     s_.ssh_key_file = to_std(control<QLineEdit>(1033)->text());
     s_.ssh_identities_only = control<QCheckBox>(1035)->isChecked() ? 1 : 0;
+    s_.ssh_proxy_jump = to_std(control<QLineEdit>(1050)->text());
     s_.ssh_keepalive = control<QSpinBox>(1036)->value();
     s_.ssh_keepalive_max = control<QSpinBox>(1037)->value();
     s_.telnet_keepalive = control<QCheckBox>(1038)->isChecked() ? 1 : 0;

@@ -28,6 +28,7 @@ connection_profile connection_profile::from(const Settings& s, std::string host,
     h.ssh_user = s.ssh_user;
     h.ssh_password = s.ssh_password;
     h.ssh_key_file = s.ssh_key_file;
+    h.proxy_jump = s.ssh_proxy_jump;
     return p;
 }
 

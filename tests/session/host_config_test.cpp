@@ -40,7 +40,7 @@ TEST(HostConfig, TheConnectionsOwnValuesWinAndTheFilesFillTheRest) {
         memory_files({{"/home/u/.ssh/config", "Host h2\n  HostName 127.0.0.1\n  Port 2222\n  User cfguser\n"
                                               "  ServerAliveInterval 15\n  ConnectTimeout 7\n  SendEnv QT_* LANG\n"
                                               "  ForwardAgent yes\n  IdentitiesOnly yes\n"
-                                    "Host *\n  SendEnv LANG LC_*\n  ForwardAgent yes\n"}});
+                                              "Host *\n  SendEnv LANG LC_*\n  ForwardAgent yes\n"}});
     struct row {
         const char* what;
         int port;
@@ -77,6 +77,24 @@ TEST(HostConfig, TheConnectionsOwnValuesWinAndTheFilesFillTheRest) {
     EXPECT_EQ(other.port, 22);
     EXPECT_FALSE(other.ssh.ssh_agent_forward);
     EXPECT_TRUE(other.ssh.send_env.empty());
+}
+
+// The way to the host: the session's own jump hosts, else the files' ProxyJump.
+TEST(HostConfig, TheSessionsJumpHostsWinOverProxyJump) {
+    ssh_host_config c;
+    c.alias = "h";
+    c.proxy_jump = "bastion.example";
+    std::vector<std::string> notes;
+    Settings s;
+    s.ssh = 1;
+    s.ssh_type_1_2 = 1;
+    s.ssh_proxy_jump = "own@127.0.0.1:2200";
+    connection_profile own = connection_profile::from(s, "h", 22);
+    apply_host_config(c, own, notes);
+    EXPECT_EQ(own.ssh.proxy_jump, "own@127.0.0.1:2200");
+    connection_profile plain = ssh_profile_for("h");
+    apply_host_config(c, plain, notes);
+    EXPECT_EQ(plain.ssh.proxy_jump, "bastion.example");
 }
 
 TEST(HostConfig, ForwardsAreAddedOnceAndABadOneIsTold) {
