@@ -50,6 +50,7 @@ struct launch_values {
     int utf8 = 0, color_fg = 0, color_bg = 0, color_bold = 0, color_cursor = 0, bold_bright = 0;
     int scrollback_lines = 0, alt_meta = 0, ssh_send_locale = 0, screen_size = 0;
     int ssh_keepalive = 0, ssh_keepalive_max = 0;
+    std::string ssh_proxy_jump;
 };
 
 struct Settings {

@@ -404,7 +404,8 @@ launch_values launch_fields(const Settings& s) {
             s.ssh_send_locale,
             s.screen_size,
             s.ssh_keepalive,
-            s.ssh_keepalive_max};
+            s.ssh_keepalive_max,
+            s.ssh_proxy_jump};
 }
 
 // Each launch field still at the launch's value goes back to the stored one.
@@ -428,6 +429,7 @@ Settings without_launch(const Settings& s) {
     if (w.bold_bright == set.bold_bright) w.bold_bright = kept.bold_bright;
     if (w.scrollback_lines == set.scrollback_lines) w.scrollback_lines = kept.scrollback_lines;
     if (w.alt_meta == set.alt_meta) w.alt_meta = kept.alt_meta;
+    if (w.ssh_proxy_jump == set.ssh_proxy_jump) w.ssh_proxy_jump = kept.ssh_proxy_jump;
     if (w.ssh_send_locale == set.ssh_send_locale) w.ssh_send_locale = kept.ssh_send_locale;
     if (w.screen_size == set.screen_size) w.screen_size = kept.screen_size;
     if (w.ssh_keepalive == set.ssh_keepalive) w.ssh_keepalive = kept.ssh_keepalive;
@@ -478,6 +480,8 @@ void apply_launch(Settings& s, const launch_target& t) {
         s.port = t.proto == launch_target::protocol::ssh ? 22 : 23;
     if (!t.user.empty()) s.ssh_user = t.user;
     if (!t.key_file.empty()) s.ssh_key_file = t.key_file;
+    // The configuration's jump hosts are the way to its own host, never to another one a launch names.
+    if (t.host != s.launch_stored.host_name) s.ssh_proxy_jump.clear();
     // Telnet and a bare host keep the configuration as it is: that is the classic program's way in.
     if (t.proto == launch_target::protocol::ssh) apply_todays_defaults(s);
     s.launch_set = launch_fields(s);

@@ -715,11 +715,13 @@ TEST_F(store_fixture, ALaunchNeverReachesTheStoredSettings) {
     s.port = 2300;
     s.ssh_user = "kept";
     s.ssh_default = 1;
+    s.ssh_proxy_jump = "gate.example";  // the way to stored.example
     save_settings(s, backend, sv, &window);
     std::string why;
     ASSERT_TRUE(parse_launch_url("ssh://alice@new.example:2222", sv.launch, why)) << why;
     load();
     EXPECT_EQ(s.host_name, "new.example");
+    EXPECT_EQ(s.ssh_proxy_jump, "") << "another host is not reached through the stored host's jump hosts";
     EXPECT_EQ(s.port, 2222);
     EXPECT_EQ(s.ssh, 1);
     EXPECT_EQ(s.ssh_type_1_2, 1);
@@ -733,6 +735,7 @@ TEST_F(store_fixture, ALaunchNeverReachesTheStoredSettings) {
     EXPECT_EQ(stored_int("autoconnect"), 0);
     EXPECT_EQ(stored_text("ssh_user"), "kept");
     EXPECT_EQ(stored_text("ssh_key_file"), "/changed/during/run");
+    EXPECT_EQ(stored_text("ssh_proxy_jump"), "gate.example");
     // A protocol alone takes that protocol's port.
     sv.launch = {};
     sv.launch.given = true;
