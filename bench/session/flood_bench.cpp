@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         if (c >= 0) ::close(c);
     });
 
-    Settings s;
+    connection_profile s;
     translation_table_t nettopc{}, pctonet{};
     screen_ring ring;
     vt term(ring);

@@ -68,7 +68,7 @@ void run(int encryption, const char* name, std::size_t mib) {
         c.encrypt(server, &stream[at + 4], pad + length);
     }
 
-    Settings s;
+    connection_profile s;
     counting_rig rig;
     ssh_test::prompt_recorder prompts;
     ssh::ssh1_engine eng(s, rig, rig, prompts);

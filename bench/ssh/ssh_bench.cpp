@@ -47,7 +47,7 @@ void run(bool blowfish, std::size_t mib) {
     std::uint8_t v[6][40];
     for (int i = 0; i < 6; ++i)
         for (int j = 0; j < 40; ++j) v[i][j] = std::uint8_t(7 * i + j);
-    Settings s;
+    connection_profile s;
     emulator_sink sink;
     ssh_test::ui_recorder ui;
     ssh_test::prompt_recorder prompts;

@@ -162,7 +162,7 @@ TEST(QtSocket, AHostThatStopsReadingFillsTheSendQueueAndItsMessageComes) {
     app();
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    Settings settings;
+    connection_profile settings;
     translation_table_t nettopc{}, pctonet{};
     screen_ring ring;
     vt term{ring};
