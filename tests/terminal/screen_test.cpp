@@ -315,7 +315,7 @@ TEST(PutCells, MatchesTheCellByCellRule) {
 }
 
 // An erase with plain blanks over a line written only partway (its `used` bound short of the span's end), plain or
-// coloured: the same cells, colours and marks as put_cell on each cell, and `used` still bounds the written cells.
+// coloured: the same cells, colours and marks as put_cell on each cell, and `used` still bounds the cells put there.
 TEST(PutCells, EraseBeyondTheWrittenEndMatchesTheCellRule) {
     auto span = std::make_unique<screen_ring>(), single = std::make_unique<screen_ring>();
     const cell_colours plain{0, 0, 0}, red_on_blue{0x1000001, 0x1000004, 0};
