@@ -456,7 +456,9 @@ void CMainFrame::install_builtin_commands() {
     set_command(
         cmd::local_echo,
         [&s, &v] {
-            s.local_echo = v.term().local_echo ? 0 : 1;
+            const bool on = !v.term().local_echo;
+            s.local_echo = on ? 1 : 0;
+            v.link().set_local_echo(on);
             v.settings_changed();
         },
         {}, [&v] { return v.term().local_echo; });

@@ -57,6 +57,7 @@ bool connection::connect(const connection_profile& p) {
     // The engines hold references into the profile: it is rewritten in place, never replaced.
     crypto::wipe(profile_.ssh.ssh_password);
     profile_ = p;
+    stored_local_echo_ = p.terminal.local_echo;
     apply_terminal(p.terminal);
     // The hosts in between: the ones set for every connection (-J, as ssh's command line), else the profile's own
     // (ProxyJump).
@@ -85,8 +86,14 @@ void connection::disconnect(bool suppress_exit) {
 
 void connection::apply(const connection_profile& o) {
     apply_terminal(o.terminal);
+    // Local echo is the host's to switch while connected (Telnet ECHO, SRM): a change of the other options keeps
+    // it, and only a new stored value takes over.
+    const bool echo =
+        o.terminal.local_echo != stored_local_echo_ ? o.terminal.local_echo : profile_.terminal.local_echo;
+    stored_local_echo_ = o.terminal.local_echo;
     // Telnet answers a later TERMINAL-TYPE question with the new name; the rest of a running session stays.
     profile_.terminal = o.terminal;
+    profile_.terminal.local_echo = echo;
     profile_.auto_reconnect = o.auto_reconnect;
     if (target_) {
         target_->terminal = o.terminal;

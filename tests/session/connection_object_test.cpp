@@ -168,6 +168,25 @@ TEST(Connection, ApplyIsHowARunningSessionLearnsOfAChange) {
     }
 }
 
+// The host switched local echo off (Telnet ECHO): a dialog's OK for other options keeps the host's choice, and only
+// a new stored value takes over.
+TEST(Connection, TheHostsLocalEchoOutlivesAnUnrelatedChange) {
+    link_rig rig;
+    rig.settings.host_echo = 1;
+    rig.settings.local_echo = 1;
+    ASSERT_TRUE(rig.connect("h", 23));
+    rig.receive(std::string{IAC, WILL, ECHO_OPT});
+    ASSERT_FALSE(rig.link.profile().terminal.local_echo);
+    rig.settings.bell = 0;
+    rig.link.apply(connection_profile::from(rig.settings, {}, 0));
+    EXPECT_FALSE(rig.link.profile().terminal.local_echo) << "the host echoes: no second echo";
+    rig.settings.local_echo = 0;
+    rig.link.apply(connection_profile::from(rig.settings, {}, 0));
+    rig.settings.local_echo = 1;
+    rig.link.apply(connection_profile::from(rig.settings, {}, 0));
+    EXPECT_TRUE(rig.link.profile().terminal.local_echo) << "the user's own choice";
+}
+
 TEST(Connection, ReconnectGoesToTheLatestTargetAndLeavesTheSettingsAlone) {
     link_rig rig;
     Settings& s = rig.settings;
