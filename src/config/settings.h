@@ -130,8 +130,8 @@ struct Settings {
     int visual_bell = 0;         // 1: the bell flashes the view instead of sounding
     // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
     int ssh_identities_only = 0;
-    // 0: the written screen (24 rows of 80 or 132 columns, nothing more told to the host); 1: the grid follows the
-    // window and the host hears every change (Telnet NAWS, SSH window-change / window size)
+    // 0: the classic 24x80 screen (24 rows of 80 or 132 columns, nothing more told to the host); 1: the grid
+    // follows the window and the host hears every change (Telnet NAWS, SSH window-change / window size)
     int screen_size = 0;
     int scrollback_lines = 199;  // lines kept above the screen; stored clamped to 24..100000
     int ssh_agent_forward = 0;   // 1: the host may use the local agent's keys while connected (SSH-2)

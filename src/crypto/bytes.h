@@ -29,6 +29,7 @@ inline void store_le(uint8_t* p, uint32_t v) {
 // compress(blocks_start, count) straight from the input, and keeps the tail for the next call.
 template <class Compress>
 inline void absorb_blocks(uint8_t (&block)[64], uint32_t& used, const uint8_t* p, std::size_t n, Compress compress) {
+    if (n == 0) return;  // an empty piece may come with a null pointer, which memcpy must not see
     if (used) {
         std::size_t take = 64 - used < n ? 64 - used : n;
         std::memcpy(block + used, p, take);

@@ -313,8 +313,8 @@ void ssh2_engine::arm_handlers() {
 }
 
 void ssh2_engine::unexpected(wire_reader&) {
-    // RFC 4253 section 11.4 wants an answer to every message not understood or not awaited; the fixed suite keeps
-    // to its written silence.
+    // RFC 4253 section 11.4 wants an answer to every message not understood or not awaited; the fixed legacy suite
+    // stays silent.
     if (!negotiated_) return;
     wire_writer w = begin(SSH_MSG_UNIMPLEMENTED);
     w.u32(in_.seq - 1);

@@ -214,7 +214,7 @@ public:
     // and `note` of set_tunnels, the message pane.
     void notice(std::string_view text);
     // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
-    // DISCONNECT before the socket goes; the fixed suite, as written, never closes from the client side.
+    // DISCONNECT before the socket goes; the fixed legacy suite never closes from the client side.
     void goodbye();
 
     bool keys_active() const { return in_.keyed(); }

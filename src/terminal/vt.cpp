@@ -264,7 +264,7 @@ void vt::resize(int rows, int columns) {
     host_->columns_changed(columns);
 }
 
-void vt::restore_written_size() {
+void vt::restore_classic_size() {
     if (!sized_by_window_) return;
     resize(screen_rows, ring_.columns() > 80 ? 132 : 80);
     sized_by_window_ = false;

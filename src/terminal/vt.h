@@ -145,7 +145,7 @@ public:
     bool sized_by_window() const { return sized_by_window_; }
     // Back to the classic 24x80 screen after resize: 24 rows of 80 columns (132 when the window gave more), DECCOLM
     // obeyed again.
-    void restore_written_size();
+    void restore_classic_size();
 
     vt_options& options() { return options_; }
     const vt_options& options() const { return options_; }

@@ -170,7 +170,7 @@ bool keyboard::xterm_function(key_bytes& out, int n, bool shift, bool ctrl, bool
 
 bool keyboard::xterm_key(key_bytes& out, const key_down_event& e, bool alt, const key_modes& m) const {
     const int mod = xterm_modifier(e.shift, e.ctrl, alt);
-    // The user's own entry is sent as written, Meta as its ESC prefix.
+    // The user's own entry is sent as it stands, Meta as its ESC prefix.
     auto user = [&](int slot) {
         table_entry(out, slot, m);
         if (alt) prefix_esc(out);

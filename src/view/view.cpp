@@ -318,8 +318,8 @@ void CVellumView::refit() {
     if (term().screen_size) {
         fit_window_grid();
     } else {
-        if (vt_->sized_by_window()) {  // the setting was turned off: the written screen comes back
-            vt_->restore_written_size();
+        if (vt_->sized_by_window()) {  // the setting was turned off: the classic 24x80 screen comes back
+            vt_->restore_classic_size();
             emit grid_changed();
         }
         fit_screen_font(width(), height(), 0);

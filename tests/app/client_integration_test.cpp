@@ -82,7 +82,7 @@ TEST(Client, TypesToTelnetHostAndShowsTheAnswer) {
 }
 
 // The same over SSH-2 against a stock sshd: negotiated algorithms, the host key found in a known_hosts file (no
-// question), credentials remembered, the security pane naming the cipher.
+// question), credentials remembered, the security pane naming the cipher and the key exchange.
 TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     peer_window w;
     std::string why;
@@ -95,7 +95,10 @@ TEST(Client, SignsOnToSshHostAndShowsTheAnswer) {
     const bool prompt = w.screen_shows("$ ", 15000);
     w.home_guard.reset();
     ASSERT_TRUE(prompt) << screen_text(w.view()) << w.last_message();
-    EXPECT_EQ(w.view().security_text().toStdString(), "Secure (SSH-2, chacha20-poly1305@openssh.com)");
+    // Stock sshd 9.2 agrees on sntrup761x25519: the pane says the exchange is post-quantum, the tooltip which one.
+    EXPECT_EQ(w.view().security_text().toStdString(), "Secure (SSH-2, chacha20-poly1305@openssh.com, post-quantum)");
+    EXPECT_EQ(w.view().security_tip().toStdString().rfind("Key exchange: sntrup761x25519-sha512", 0), 0u)
+        << w.view().security_tip().toStdString();
     w.type_line("echo $((6*7))");
     EXPECT_TRUE(w.screen_shows("\n42 ")) << screen_text(w.view());
     EXPECT_TRUE(w.ui.messages.empty()) << w.last_message();

@@ -262,9 +262,9 @@ TEST(mycli_launch, MalformedAddressesAreToldNotUsed) {
     }
 }
 
-// What was written stays: /H keeps its stored-host meaning, a bare name is still no host, the old switches
+// Older command lines keep their meaning: /H keeps its stored-host meaning, a bare name is still no host, the old switches
 // with the letters S and T are not taken by -ssh and -telnet.
-TEST(mycli_launch, WrittenFormsKeepTheirMeaning) {
+TEST(mycli_launch, OlderFormsKeepTheirMeaning) {
     std::string error;
     StartupValues sv = parse({"/H", "telnet://old:2323"}, &error);
     EXPECT_EQ(sv.host, "old");

@@ -159,10 +159,11 @@ TEST_F(KexSshd, AsyncsshAgrees) {
     }
 }
 
-// mlkem768x25519-sha256 needs OpenSSH 9.9 or later, which Debian 12 lacks: QTELNET_NEWER_SSHD names a folder
-// with such a build's sshd (and for 10.x its sshd-session and sshd-auth beside it), run here with its own
-// configuration.
-TEST_F(KexSshd, NewerOpenSshAgreesOnMlkem) {
+// mlkem768x25519-sha256 needs OpenSSH 9.9 or later, which Debian 12 lacks, so this check is run by hand:
+// QTELNET_NEWER_SSHD names a folder with such a build's sshd (and for 10.x its sshd-session and sshd-auth beside
+// it), run here with its own configuration; kex_sshd_test --gtest_also_run_disabled_tests. The full run proves the
+// method with the known-answer vectors and our own server side (kex_test).
+TEST_F(KexSshd, DISABLED_NewerOpenSshAgreesOnMlkem) {
     const char* folder = std::getenv("QTELNET_NEWER_SSHD");
     if (!folder || !fs::exists(fs::path(folder) / "sshd")) GTEST_SKIP() << "QTELNET_NEWER_SSHD not set";
     ASSERT_GT(start_sshd({}), 0) << "the test account and its password come from the fixture";

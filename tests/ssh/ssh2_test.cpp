@@ -1549,7 +1549,7 @@ TEST_F(Ssh2Hostile, UnknownMessagesAndChannelsOpenedByTheHostAreAnswered) {
     EXPECT_TRUE(nothing_sent());
     EXPECT_EQ(io.disconnects, 0);
 
-    // The fixed suite keeps its written silence.
+    // The fixed legacy suite stays silent.
     s.ssh.ssh_algorithms = 0;
     fresh();
     login();

@@ -66,6 +66,8 @@ TEST_F(habits_fixture, AltSendsMetaOnlyWhenAsked) {
     EXPECT_TRUE(shortcut_taken(Qt::Key_F, Qt::ControlModifier));
 
     settings().alt_meta = 1;
+
+    view->settings_changed();
     EXPECT_TRUE(shortcut_taken(Qt::Key_F, Qt::AltModifier)) << "the menus give up Alt+letter";
     key(Qt::Key_B, Qt::AltModifier, QStringLiteral("b"));
     key(Qt::Key_F, Qt::AltModifier | Qt::ShiftModifier, QStringLiteral("F"));
@@ -75,6 +77,7 @@ TEST_F(habits_fixture, AltSendsMetaOnlyWhenAsked) {
     EXPECT_EQ(printable(sockets.sent), "ESCbESCFESCDELESC[1;3A");
     sockets.sent.clear();
     settings().utf8 = 1;
+    view->settings_changed();
     key(Qt::Key_E, Qt::AltModifier, QString::fromUtf8("\xc3\xa9"));
     EXPECT_EQ(sockets.sent, "\x1b\xc3\xa9") << "one ESC before the character's bytes";
 }
@@ -100,6 +103,7 @@ TEST_F(habits_fixture, F10GoesToTheHostWhateverAltDoes) {
         if (!view->connected()) connect_xterm(r.xterm);
         settings().termtype = r.xterm ? "xterm" : "vt220";
         settings().alt_meta = r.meta;
+        view->settings_changed();
         view->settings_changed();
         const std::string_view stock = stock_key_entry(key_slot::f1 + 9);
         key_sequence& f10 = key_table()[key_slot::f1 + 9];
@@ -250,6 +254,7 @@ TEST_F(habits_fixture, AModifierAloneKeepsTheSelectionAndSendsNothing) {
             if (!view->connected()) connect_xterm(xterm);
             settings().termtype = xterm ? "xterm" : "vt220";
             settings().alt_meta = meta;
+            view->settings_changed();
             view->settings_changed();
             host("\x1b[H\x1b[2Jhello");
             sockets.sent.clear();
@@ -407,6 +412,7 @@ TEST_F(find_fixture, MatchesShowReversedAndGoAwayWithHostDataAndEsc) {
 
 TEST_F(find_fixture, WideCharactersAndTheColumnsOfA132ColumnScreen) {
     settings().utf8 = 1;
+    view->settings_changed();
     connect_xterm(false);
     host("\x1b[?3h");  // 132 columns
     host("\x1b[H\x1b[2J\x1b[1;120H\xe4\xb8\xad\xe6\x96\x87 end");

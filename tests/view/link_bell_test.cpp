@@ -116,6 +116,7 @@ TEST_F(link_fixture, BellSoundsOrFlashesAndAsksForAttentionOnlyWhenInactive) {
         for (bool active : {false, true}) {
             SCOPED_TRACE(std::to_string(visual) + (active ? " active" : " inactive"));
             settings().visual_bell = visual;
+            view->settings_changed();
             QApplication::setActiveWindow(active ? static_cast<QWidget*>(view.get()) : &other);
             ASSERT_EQ(view->isActiveWindow(), active);
             sounds = 0;
@@ -139,6 +140,7 @@ TEST_F(link_fixture, BellSoundsOrFlashesAndAsksForAttentionOnlyWhenInactive) {
     sounds = 0;
     for (int visual : {0, 1}) {
         settings().visual_bell = visual;
+        view->settings_changed();
         host("\a");
         EXPECT_FALSE(view->flashing()) << "the bell setting off rings nothing";
         EXPECT_EQ(sounds, 0);

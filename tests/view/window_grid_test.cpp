@@ -1,4 +1,5 @@
-// screen_size 1: the grid follows the view's size at the user's font size; zoom keys; the written screen otherwise.
+// screen_size 1: the grid follows the view's size at the user's font size; zoom keys; the classic 24x80 screen
+// otherwise.
 #include <QSignalSpy>
 
 #include "view_fixture.h"
@@ -9,6 +10,7 @@ struct window_grid : view_fixture {
     void SetUp() override {
         view_fixture::SetUp();
         settings().screen_size = 1;
+        view->settings_changed();
         settings().fontsize = 16;
         view->refit();
     }
@@ -67,6 +69,7 @@ TEST_F(window_grid, ZoomKeysChangeTheFontAndTheGridNotTheWindow) {
 
 TEST_F(window_grid, TheWrittenScreenStaysTwentyFourRowsAndFitsItsFont) {
     settings().screen_size = 0;
+    view->settings_changed();
     view->resize(1200, 900);
     QApplication::processEvents();
     EXPECT_EQ(view->rows(), 24);

@@ -17,6 +17,7 @@ struct x11_grid : view_fixture {
         view_fixture::SetUp();
         if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "not on an X server";
         settings().screen_size = 1;
+        view->settings_changed();
         settings().fontsize = 16;
         view->refit();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
