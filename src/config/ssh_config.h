@@ -94,4 +94,3 @@ bool ssh_pattern_match(std::string_view text, std::string_view pattern);
 // OpenSSH's time value: digits with an optional unit s, m, h, d or w (any case), summed ("1h30m"). nullopt when
 // malformed or beyond 32 bits.
 std::optional<int> ssh_time_value(std::string_view text);
-
