@@ -109,13 +109,26 @@ session::session(vt& terminal, connection_profile& profile, const translation_ta
       timer_(proxy_timer),
       ui_(ui),
       view_(view),
-      netop_(*this),
       nettopc_(nettopc),
       pctonet_(pctonet),
-      clock_(clock) {}
+      clock_(clock),
+      a_(std::make_unique<attempt>(*this, static_cast<netop_host&>(*this), false)) {}
 
-session::~session() {
-    if (socket_) socket_->close();
+session::~session() = default;
+
+session::entered::~entered() {
+    if (--s.depth_ == 0) s.retired_.clear();
+}
+
+void session::fresh_attempt() {
+    // The ended attempt may be on the stack (a connect from a nested event loop of its read pass): it stops
+    // hearing its socket now and goes once the outermost call has returned.
+    a_->retired = true;
+    retired_.push_back(std::move(a_));
+    a_ = std::make_unique<attempt>(*this, static_cast<netop_host&>(*this), std::exchange(quiet_next_, false));
+    a_->telnet.set_window_size(grid_.rows, grid_.columns);
+    a_->auto_pending[0] = !p_.telnet.auto_search1.empty();
+    a_->auto_pending[1] = !p_.telnet.auto_search2.empty();
 }
 
 ssh_engine* session::active_ssh() const { return transport() == TransportKind::Telnet ? nullptr : ssh_; }
@@ -129,16 +142,14 @@ TransportKind session::transport() const { return p_.protocol; }
 
 bool session::connect_to(std::string_view host, int port) {
     if (busy()) return false;  // the Connect command is disabled then; never two sockets at once
+    const entered in(*this);
     const TransportKind kind = transport();
     if (kind != TransportKind::Telnet && !ssh_) {
         say(session_msg::no_ssh);
         return false;
     }
-    quiet_ = std::exchange(quiet_next_, false);
-    engine_cause_.clear();
-    output_seen_ = false;
-    answer_owed_ = false;
-    if (st_.log_enabled && !log_.open_truncated()) report_log_failure();
+    fresh_attempt();
+    if (log_enabled_ && !log_.open_truncated()) report_log_failure();
     if (kind != TransportKind::Telnet) {
         vt_.set_auto_wrap_mode(p_.terminal.auto_wrap);
         vt_.set_new_line_mode(p_.terminal.new_line);
@@ -147,59 +158,42 @@ bool session::connect_to(std::string_view host, int port) {
         ssh_->ssh_reset();
         ssh_->ssh_target(host, port);
     }
-    socks_reply_pending_ = false;
-    socks_got_ = 0;
-    socks5_greeted_ = false;
-    close_pending_ = false;
-    peer_closed_ = false;
     view_.connection_starting();
     vt_.reset_parser();  // nothing half-received from the last host swallows the new one
     vt_.set_auto_wrap_mode(p_.terminal.auto_wrap);
-
     ++generation_;
-    previous_byte_ = 0;
-    netop_.reset();
-    auto_pending_[0] = !p_.telnet.auto_search1.empty();
-    auto_pending_[1] = !p_.telnet.auto_search2.empty();
-    st_.send_queue_count = 0;
-    overflow_reported_ = false;
 
-    socket_ = sockets_.create(*this);
-    if (!socket_) {
+    attempt& a = *a_;
+    a.socket = sockets_.create(a);
+    if (!a.socket) {
         attempt_failed(std::string(session_msg::no_socket));
         return false;
     }
-    connect_aborted_ = false;
-    socket_->set_keep_alive(kind == TransportKind::Telnet && p_.telnet.telnet_keepalive);
+    a.connect_aborted = false;
+    a.socket->set_keep_alive(kind == TransportKind::Telnet && p_.telnet.telnet_keepalive);
     view_.show_host_in_title(host);
 
-    std::string_view target = host;
-    int target_port = port;
-    if (p_.proxy.proxy_enable == 1) {
-        proxy_login_pending_ = true;
-        target = p_.proxy.proxy_host;
-        target_port = p_.proxy.proxy_port;
-    } else {
-        proxy_login_pending_ = false;
-    }
-    target_host_ = std::string(target);
-    host_ = std::string(host);
-    port_ = port;
+    // Through a proxy the socket connects to the proxy; messages still name the host.
+    a.proxy_login_pending = p_.proxy.proxy_enable == 1;
+    a.target_host = a.proxy_login_pending ? p_.proxy.proxy_host : std::string(host);
+    const int target_port = a.proxy_login_pending ? p_.proxy.proxy_port : port;
+    a.host = std::string(host);
+    a.port = port;
 
     session_socket::connect_result r = session_socket::connect_result::failed;
-    if (!target.empty() && target_port > 0 && target_port <= 65535)
-        r = socket_->connect(target, static_cast<std::uint16_t>(target_port));
+    if (!a.target_host.empty() && target_port > 0 && target_port <= 65535)
+        r = a.socket->connect(a.target_host, static_cast<std::uint16_t>(target_port));
     switch (r) {
     case session_socket::connect_result::connected:
-        connect_aborted_ = true;
-        st_.connecting = true;
-        st_.connected = true;
+        a.connect_aborted = true;
+        a.connecting = true;
+        a.connected = true;
         start_setup();
         host_reached();
         setup_progress();
         return true;
     case session_socket::connect_result::in_progress:
-        st_.connecting = true;
+        a.connecting = true;
         start_setup();
         return true;
     case session_socket::connect_result::failed: break;
@@ -214,15 +208,16 @@ void session::host_reached() {
 }
 
 void session::connect_failed() {
-    const bool aborted = connect_aborted_;
+    const bool aborted = a_->connect_aborted;
     // Through a proxy it is the proxy that the socket did not reach.
     const bool via_proxy = p_.proxy.proxy_enable == 1;
-    const std::string who =
-        via_proxy ? "the proxy " + named(p_, target_host_, p_.proxy.proxy_port, false) : named(p_, host_, port_, true);
-    const std::string cause = socket_ ? named_cause(socket_->failure(), target_host_, who, true) : std::string();
+    const std::string who = via_proxy ? "the proxy " + named(p_, a_->target_host, p_.proxy.proxy_port, false)
+                                      : named(p_, a_->host, a_->port, true);
+    const std::string cause =
+        a_->socket ? named_cause(a_->socket->failure(), a_->target_host, who, true) : std::string();
     end_setup();
     discard_connection();
-    st_.connecting = false;
+    a_->connecting = false;
     view_.clear_host_from_title();
     if (aborted) {
         set_ending(std::string(session_msg::aborted), false, true);
@@ -234,7 +229,7 @@ void session::connect_failed() {
 
 void session::attempt_failed(std::string text) {
     set_ending(text, false);
-    if (!std::exchange(quiet_, false)) say(text);
+    if (!std::exchange(a_->quiet, false)) say(text);
 }
 
 // Said, then the connection closed: a proxy step that cannot go on. Not a failure to retry.
@@ -293,12 +288,13 @@ void session::run_held() {
 }
 
 void session::on_connect_complete(int error) {
-    if (!st_.connecting || st_.connected || !socket_) return;
+    const entered in(*this);
+    if (!a_->connecting || a_->connected || !a_->socket) return;
     const hold h(*this);
-    st_.connecting = false;
+    a_->connecting = false;
     if (error == 0) {
-        connect_aborted_ = true;
-        st_.connected = true;
+        a_->connect_aborted = true;
+        a_->connected = true;
         host_reached();
         setup_progress();
         return;
@@ -309,55 +305,56 @@ void session::on_connect_complete(int error) {
 }
 
 bool session::abort_connect_by_click() {
-    if (!st_.connecting || st_.connected || connect_aborted_ || !socket_) return false;
-    connect_aborted_ = true;
+    const entered in(*this);
+    if (!a_->connecting || a_->connected || a_->connect_aborted || !a_->socket) return false;
+    a_->connect_aborted = true;
     connect_failed();
     return true;
 }
 
 void session::start_setup() {
-    setting_up_ = true;
-    proxy_tick_ahead_ = proxy_login_pending_;
-    limit_ms_ = std::clamp(p_.connect_timeout, 0, max_connect_timeout_s) * 1000;
-    limit_at_ms_ = limit_ms_;
-    timer_elapsed_ms_ = 0;
+    a_->setting_up = true;
+    a_->proxy_tick_ahead = a_->proxy_login_pending;
+    a_->limit_ms = std::clamp(p_.connect_timeout, 0, max_connect_timeout_s) * 1000;
+    a_->limit_at_ms = a_->limit_ms;
+    a_->timer_elapsed_ms = 0;
     arm_timer();
 }
 
 // The one timer runs to whichever deadline comes first; an expiry adds what it was started with to the time
 // counted, so no clock is needed.
 void session::arm_timer() {
-    int next = proxy_tick_ahead_ ? proxy_timer_ms : 0;
-    if (setting_up_ && limit_at_ms_ > 0 && (next == 0 || limit_at_ms_ < next)) next = limit_at_ms_;
+    int next = a_->proxy_tick_ahead ? proxy_timer_ms : 0;
+    if (a_->setting_up && a_->limit_at_ms > 0 && (next == 0 || a_->limit_at_ms < next)) next = a_->limit_at_ms;
     if (next == 0) {
-        timer_armed_ms_ = 0;
+        a_->timer_armed_ms = 0;
         timer_.stop();
         return;
     }
-    timer_armed_ms_ = std::max(next - timer_elapsed_ms_, 1);
-    timer_.start(timer_armed_ms_);
+    a_->timer_armed_ms = std::max(next - a_->timer_elapsed_ms, 1);
+    timer_.start(a_->timer_armed_ms);
 }
 
 void session::setup_progress() {
-    if (!setting_up_ || !st_.connected || !socket_ || proxy_tick_ahead_ || socks_reply_pending_) return;
+    if (!a_->setting_up || !a_->connected || !a_->socket || a_->proxy_tick_ahead || a_->socks_reply_pending) return;
     if (ssh_engine* e = active_ssh(); e && !e->ssh_handshake_done()) return;
     // A Telnet host may rightly stay silent until the user types (a terminal server's port), so the set-up ends
     // with the connection, or with the proxy's part when there is one.
-    setting_up_ = false;
+    a_->setting_up = false;
     arm_timer();
 }
 
 void session::setup_expired() {
     std::string msg(session_msg::cannot_connect);
     msg += '\n';
-    const std::string seconds = std::to_string(limit_ms_ / 1000) + " s.";
-    const std::string host = named(p_, host_, port_, true);
-    if (!st_.connected && !proxy_login_pending_)
+    const std::string seconds = std::to_string(a_->limit_ms / 1000) + " s.";
+    const std::string host = named(p_, a_->host, a_->port, true);
+    if (!a_->connected && !a_->proxy_login_pending)
         msg += "No answer from " + host + ": " + std::string(session_msg::no_answer) + " " + seconds;
-    else if (!st_.connected)
-        msg += "The proxy " + named(p_, target_host_, p_.proxy.proxy_port, false) + " " +
+    else if (!a_->connected)
+        msg += "The proxy " + named(p_, a_->target_host, p_.proxy.proxy_port, false) + " " +
                std::string(session_msg::proxy_no_answer) + " within " + seconds;
-    else if (proxy_tick_ahead_ || socks_reply_pending_)
+    else if (a_->proxy_tick_ahead || a_->socks_reply_pending)
         msg += std::string(session_msg::proxy_incomplete) + " " + host + " within " + seconds;
     else
         msg += "The host " + host + " " + std::string(session_msg::key_exchange_incomplete) + " within " + seconds;
@@ -367,21 +364,22 @@ void session::setup_expired() {
 }
 
 void session::end_setup() {
-    setting_up_ = false;
-    proxy_tick_ahead_ = false;
-    timer_armed_ms_ = 0;
+    a_->setting_up = false;
+    a_->proxy_tick_ahead = false;
+    a_->timer_armed_ms = 0;
     timer_.stop();
 }
 
 void session::discard_connection() {
-    if (socket_) {
-        socket_->close();
-        socket_.reset();
+    if (a_->socket) {
+        a_->socket->close();
+        a_->socket.reset();
     }
     ++generation_;
 }
 
 void session::disconnect(bool suppress_exit) {
+    const entered in(*this);
     const hold h(*this);
     const bool ends = busy();
     close_connection(suppress_exit);
@@ -390,17 +388,17 @@ void session::disconnect(bool suppress_exit) {
 
 void session::close_connection(bool suppress_exit) {
     // A host that is still there hears the goodbye; after its close or an engine's failure nothing more is said.
-    if (ssh_engine* e = active_ssh(); e && st_.connected && !peer_closed_ && socket_) e->ssh_goodbye();
-    const bool had_socket = socket_ != nullptr;
-    st_.connecting = false;
+    if (ssh_engine* e = active_ssh(); e && a_->connected && !a_->peer_closed && a_->socket) e->ssh_goodbye();
+    const bool had_socket = a_->socket != nullptr;
+    a_->connecting = false;
     end_setup();
     discard_connection();
-    st_.send_queue_count = 0;
-    overflow_reported_ = false;
-    st_.connected = false;
-    socks_reply_pending_ = false;
-    socks5_greeted_ = false;
-    close_pending_ = false;
+    a_->send_queue_count = 0;
+    a_->overflow_reported = false;
+    a_->connected = false;
+    a_->socks_reply_pending = false;
+    a_->socks5_greeted = false;
+    a_->close_pending = false;
     // The engine's channels (file transfers, tunnels) end with the connection, and their owners hear it now, not
     // when the next connection starts or the engine is destroyed under them.
     if (had_socket && ssh_) ssh_->ssh_reset();
@@ -409,10 +407,10 @@ void session::close_connection(bool suppress_exit) {
 }
 
 void session::lost_connection(std::string_view cause) {
-    if (!st_.connected) return;
+    if (!a_->connected) return;
     const hold h(*this);
     const std::string text = with_cause(session_msg::lost, cause);
-    const bool unexpected = output_seen_;
+    const bool unexpected = a_->output_seen;
     // With auto_reconnect the message pane tells it beside the countdown; a box would hold the countdown back
     // until someone came to read it.
     if (!p_.exit && !(unexpected && p_.auto_reconnect)) say(text);
@@ -421,18 +419,18 @@ void session::lost_connection(std::string_view cause) {
 }
 
 void session::host_closed() {
-    if (!st_.connected) return;
-    const socket_failure f = socket_ ? socket_->failure() : socket_failure{};
+    if (!a_->connected) return;
+    const socket_failure f = a_->socket ? a_->socket->failure() : socket_failure{};
     // An SSH host says why in its own DISCONNECT, which the engine shows; a bare close there stays "lost". So does
     // a proxy that closes before its part is done.
-    if (f.cause != socket_cause::none || active_ssh() || setting_up_) {
-        lost_connection(named_cause(f, target_host_, named(p_, host_, port_, true), false));
+    if (f.cause != socket_cause::none || active_ssh() || a_->setting_up) {
+        lost_connection(named_cause(f, a_->target_host, named(p_, a_->host, a_->port, true), false));
         return;
     }
     const hold h(*this);
     // The classic first line, which stored scripts wait for, and the cause under it as the other endings have.
-    const std::string text = with_cause(
-        session_msg::lost, "The host " + named(p_, host_, port_, false) + " " + std::string(session_msg::host_closed));
+    const std::string text = with_cause(session_msg::lost, "The host " + named(p_, a_->host, a_->port, false) + " " +
+                                                               std::string(session_msg::host_closed));
     if (!p_.exit) say(text);
     close_connection(false);
     // An orderly close is how a Telnet host ends a session the user logged out of: not a failure to retry.
@@ -440,19 +438,20 @@ void session::host_closed() {
 }
 
 void session::on_close() {
-    if (!st_.connected) return;
-    peer_closed_ = true;
-    close_pending_ = true;
+    const entered in(*this);
+    if (!a_->connected) return;
+    a_->peer_closed = true;
+    a_->close_pending = true;
     // Whatever the host sent before closing is shown first; a running pass handles the close when it ends.
-    if (st_.receive_guard == 0) on_read(0);
+    if (a_->receive_guard == 0) on_read(0);
 }
 
 void session::session_disconnect() {
     if (ssh_) ssh_->ssh_reset();
-    std::string cause = std::exchange(engine_cause_, {});
-    if (!socket_ || !st_.connected) return;
+    std::string cause = std::exchange(a_->engine_cause, {});
+    if (!a_->socket || !a_->connected) return;
     // Without a message of its own the engine ended in order: the shell exited, or the user cancelled a question.
-    const bool unexpected = !cause.empty() && output_seen_;
+    const bool unexpected = !cause.empty() && a_->output_seen;
     close_connection(true);
     set_ending(cause.empty() ? std::string("The session has ended.") : std::move(cause), unexpected);
 }
@@ -460,8 +459,8 @@ void session::session_disconnect() {
 void session::session_fail(std::string_view text) {
     const hold h(*this);  // the message first, then the ending it tells of
     // A lost session the automatic reconnect takes over is told in the message pane (see lost_connection).
-    if (!(output_seen_ && st_.connected && p_.auto_reconnect)) say(text);
-    engine_cause_.assign(text);
+    if (!(a_->output_seen && a_->connected && p_.auto_reconnect)) say(text);
+    a_->engine_cause.assign(text);
     session_disconnect();
 }
 
@@ -469,30 +468,31 @@ void session::session_fail(std::string_view text) {
 // Proxy log-in
 
 void session::on_proxy_timer() {
+    const entered in(*this);
     const hold h(*this);
     timer_.stop();
-    timer_elapsed_ms_ += timer_armed_ms_;
-    timer_armed_ms_ = 0;
-    if (proxy_tick_ahead_ && timer_elapsed_ms_ >= proxy_timer_ms) {
-        proxy_tick_ahead_ = false;
+    a_->timer_elapsed_ms += a_->timer_armed_ms;
+    a_->timer_armed_ms = 0;
+    if (a_->proxy_tick_ahead && a_->timer_elapsed_ms >= proxy_timer_ms) {
+        a_->proxy_tick_ahead = false;
         // A connection still waited for at this moment never gets its log-in.
-        if (st_.connected && proxy_login_pending_) {
-            proxy_login_pending_ = false;
+        if (a_->connected && a_->proxy_login_pending) {
+            a_->proxy_login_pending = false;
             if (p_.proxy.proxy_socks_enable != 0)
                 send_socks_request();
             else
                 send_proxy_text();
-            if (!st_.connected) return;  // refused
+            if (!a_->connected) return;  // refused
         }
         setup_progress();
     }
-    if (setting_up_ && limit_at_ms_ > 0 && timer_elapsed_ms_ >= limit_at_ms_) {
-        if ((st_.receive_guard == 0 || in_pump_) && user_questions_ == 0) {
+    if (a_->setting_up && a_->limit_at_ms > 0 && a_->timer_elapsed_ms >= a_->limit_at_ms) {
+        if ((a_->receive_guard == 0 || a_->in_pump) && user_questions_ == 0) {
             setup_expired();
             return;
         }
         // A read pass waits on the user (a host-key question, a sign-on dialog): that time is not the host's.
-        limit_at_ms_ = timer_elapsed_ms_ + limit_ms_;
+        a_->limit_at_ms = a_->timer_elapsed_ms + a_->limit_ms;
     }
     arm_timer();
 }
@@ -501,9 +501,9 @@ void session::send_socks_request() {
     if (socks_version() == 5) {
         // No authentication is the one method offered; the CONNECT follows the proxy's choice.
         const std::uint8_t greeting[3] = {5, 1, 0};
-        socks_reply_pending_ = true;
-        socks_got_ = 0;
-        socks5_greeted_ = false;
+        a_->socks_reply_pending = true;
+        a_->socks_got = 0;
+        a_->socks5_greeted = false;
         session_write(greeting, sizeof greeting);
         return;
     }
@@ -526,8 +526,8 @@ void session::send_socks_request() {
         refuse_attempt(session_msg::proxy_too_long);
         return;
     }
-    socks_reply_pending_ = true;
-    socks_got_ = 0;
+    a_->socks_reply_pending = true;
+    a_->socks_got = 0;
     session_write(req, len);
 }
 
@@ -544,40 +544,40 @@ void session::send_socks5_request() {
 // Takes SOCKS 5 reply bytes from rx_[off, n): the method choice, then the CONNECT reply. False when the session
 // ended (a refusal or a reply that is no SOCKS 5).
 bool session::read_socks5_reply(std::size_t n, std::size_t& off) {
-    while (off < n && socks_reply_pending_) {
-        socks_reply_[socks_got_++] = rx_[off++];
-        if (!socks5_greeted_) {
-            if (socks_got_ < 2) continue;
-            if (socks_reply_[0] != 5 || socks_reply_[1] != 0) {
-                lost_connection(socks_reply_[0] == 5 && socks_reply_[1] == 0xFF ? session_msg::socks5_no_method
-                                                                                : session_msg::socks5_garbled);
+    while (off < n && a_->socks_reply_pending) {
+        a_->socks_reply[a_->socks_got++] = rx_[off++];
+        if (!a_->socks5_greeted) {
+            if (a_->socks_got < 2) continue;
+            if (a_->socks_reply[0] != 5 || a_->socks_reply[1] != 0) {
+                lost_connection(a_->socks_reply[0] == 5 && a_->socks_reply[1] == 0xFF ? session_msg::socks5_no_method
+                                                                                      : session_msg::socks5_garbled);
                 return false;
             }
-            socks5_greeted_ = true;
-            socks_got_ = 0;
+            a_->socks5_greeted = true;
+            a_->socks_got = 0;
             send_socks5_request();
-            if (!st_.connected) return false;
+            if (!a_->connected) return false;
             continue;
         }
-        if (socks_got_ == 2 && socks_reply_[0] != 5) {
+        if (a_->socks_got == 2 && a_->socks_reply[0] != 5) {
             lost_connection(session_msg::socks5_garbled);
             return false;
         }
-        if (socks_got_ == 2 && socks_reply_[1] != 0) {
-            lost_connection(socks_refusal(5, socks_reply_[1]));
+        if (a_->socks_got == 2 && a_->socks_reply[1] != 0) {
+            lost_connection(socks_refusal(5, a_->socks_reply[1]));
             return false;
         }
-        const std::size_t whole = socks5_reply_size(socks_reply_, socks_got_);
+        const std::size_t whole = socks5_reply_size(a_->socks_reply, a_->socks_got);
         if (whole == SIZE_MAX) {
             lost_connection(session_msg::socks5_garbled);
             return false;
         }
-        if (whole != 0 && socks_got_ == whole) {
-            socks_reply_pending_ = false;
+        if (whole != 0 && a_->socks_got == whole) {
+            a_->socks_reply_pending = false;
             setup_progress();
         }
     }
-    return st_.connected;
+    return a_->connected;
 }
 
 void session::send_proxy_text() {
@@ -600,12 +600,14 @@ void session::send_proxy_text() {
 // Receive
 
 void session::on_read(int error) {
-    if (st_.receive_guard != 0) {
-        ++st_.receive_guard;
+    attempt& a = *a_;
+    if (a.receive_guard != 0) {
+        ++a.receive_guard;
         return;
     }
     if (error != 0) return;
-    st_.receive_guard = 1;
+    const entered in(*this);
+    a.receive_guard = 1;
     // Passes go on until the socket is empty: data that came in while a pass ran a nested event loop (a message
     // box, the pump) gets no notification of its own. After a budget of passes the session yields to the event
     // loop; the socket notifies again for what is left. After the peer closed, read on until nothing is left.
@@ -617,53 +619,56 @@ void session::on_read(int error) {
             got = read_pass();
         }
         ++passes;
-        const bool again = st_.receive_guard > 1 || got > 0;
-        st_.receive_guard = 1;
-        if (!again || !st_.connected || !socket_) break;
-        if (passes >= receive_passes_per_notification && !close_pending_) break;
+        const bool again = a.receive_guard > 1 || got > 0;
+        a.receive_guard = 1;
+        if (!again || !a.connected || !a.socket) break;
+        if (passes >= receive_passes_per_notification && !a.close_pending) break;
     }
-    st_.receive_guard = 0;
-    if (close_pending_) {
-        close_pending_ = false;
+    a.receive_guard = 0;
+    if (&a == a_.get() && a.close_pending) {
+        a.close_pending = false;
         host_closed();
     }
 }
 
 void session::on_write_ready() {
-    if (st_.connected && socket_ && st_.send_queue_count > 0 && transport() == TransportKind::Telnet) flush_queue();
+    const entered in(*this);
+    if (a_->connected && a_->socket && a_->send_queue_count > 0 && transport() == TransportKind::Telnet) flush_queue();
 }
 
 long session::read_pass() {
     const unsigned gen = generation_;
-    in_pump_ = true;
+    attempt& a = *a_;
+    a.in_pump = true;
     const bool go_on = view_.pump_pending_messages();
-    in_pump_ = false;
-    if (!go_on || !st_.connected || !socket_ || gen != generation_) return 0;
-    long got = socket_->read(rx_.data(), rx_.size());
+    a.in_pump = false;
+    // A disconnect (and a new connect) in the pump leaves this pass nothing to read.
+    if (!go_on || gen != generation_ || !a.connected || !a.socket) return 0;
+    long got = a_->socket->read(rx_.data(), rx_.size());
     if (got <= 0) return 0;
     bytes_received_ += static_cast<std::uint64_t>(got);
-    answer_owed_ = false;
+    a_->answer_owed = false;
     std::size_t n = static_cast<std::size_t>(got);
     std::size_t off = 0;
 
-    if (p_.proxy.proxy_socks_enable != 0 && socks_reply_pending_ && socks_version() == 5) {
+    if (p_.proxy.proxy_socks_enable != 0 && a_->socks_reply_pending && socks_version() == 5) {
         // The proxy's replies; the target's first bytes may follow in the same read and are kept.
         if (!read_socks5_reply(n, off)) {
-            close_pending_ = false;
+            a_->close_pending = false;
             return got;
         }
         if (off == n) return got;
-    } else if (p_.proxy.proxy_socks_enable != 0 && socks_reply_pending_ && (socks_got_ > 0 || rx_[0] == 0)) {
+    } else if (p_.proxy.proxy_socks_enable != 0 && a_->socks_reply_pending && (a_->socks_got > 0 || rx_[0] == 0)) {
         // The proxy's 8-byte reply; the target's first bytes may follow in the same read and are kept.
-        while (off < n && socks_got_ < socks_reply_size) socks_reply_[socks_got_++] = rx_[off++];
-        if (socks_got_ >= 2 && socks_reply_[1] != socks_granted) {
-            socks_reply_pending_ = false;
-            close_pending_ = false;
-            lost_connection(socks_refusal(4, socks_reply_[1]));
+        while (off < n && a_->socks_got < socks_reply_size) a_->socks_reply[a_->socks_got++] = rx_[off++];
+        if (a_->socks_got >= 2 && a_->socks_reply[1] != socks_granted) {
+            a_->socks_reply_pending = false;
+            a_->close_pending = false;
+            lost_connection(socks_refusal(4, a_->socks_reply[1]));
             return got;
         }
-        if (socks_got_ == socks_reply_size) {
-            socks_reply_pending_ = false;
+        if (a_->socks_got == socks_reply_size) {
+            a_->socks_reply_pending = false;
             setup_progress();
         }
         if (off == n) return got;
@@ -672,10 +677,10 @@ long session::read_pass() {
     const std::uint8_t* data = rx_.data() + off;
     n -= off;
     const TransportKind kind = transport();
-    if (st_.log_enabled && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
+    if (log_enabled_ && kind != TransportKind::Telnet) session_log_hex("FROM UNIX (RAW)", data, n);
     if (kind != TransportKind::Telnet) {
         if (ssh_) ssh_->ssh_receive(data, n);
-        if (st_.connected) setup_progress();
+        if (a_->connected) setup_progress();
         return got;
     }
     telnet_pass(data, n);
@@ -686,11 +691,11 @@ void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t b = in[i];
-        const bool command = netop_.process_byte(b);
+        const bool command = a_->telnet.process_byte(b);
         if (!command)
             out_[count++] = translate_incoming(b);
         else
-            previous_byte_ = b;
+            a_->previous_byte = b;
     }
     out_[count] = 0;
     auto_login_check(out_.data(), count);
@@ -699,17 +704,17 @@ void session::telnet_pass(const std::uint8_t* in, std::size_t n) {
 }
 
 void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
-    if (!socket_ || !st_.connected) return;
+    if (!a_->socket || !a_->connected) return;
     session_log_hex("FROM UNIX (descrypted)", bytes, n);
     // Without a translation map (the usual case) the bytes go on as they are, not copied one by one.
     const bool plain = std::all_of(nettopc_.begin(), nettopc_.end(), [](std::int32_t v) { return v == 0; });
     // SSH packets may be larger than the output buffer; they are shown in buffer-sized pieces.
     // A reply the emulator sends may end the session (the engine fails on it).
-    while (n > 0 && st_.connected) {
+    while (n > 0 && a_->connected) {
         const std::size_t k = n < receive_buffer_size ? n : receive_buffer_size;
         const std::uint8_t* shown = bytes;
         if (plain) {
-            previous_byte_ = bytes[k - 1];
+            a_->previous_byte = bytes[k - 1];
         } else {
             for (std::size_t i = 0; i < k; ++i) out_[i] = translate_incoming(bytes[i]);
             shown = out_.data();
@@ -723,14 +728,14 @@ void session::session_deliver(const std::uint8_t* bytes, std::size_t n) {
 
 std::uint8_t session::translate_incoming(std::uint8_t b) {
     // The byte after an ESC is never translated, so escape sequences survive the table.
-    const std::uint8_t t = (nettopc_[b] != 0 && previous_byte_ != ESC) ? nettopc_[b] & 0xFF : b;
-    previous_byte_ = b;
+    const std::uint8_t t = (nettopc_[b] != 0 && a_->previous_byte != ESC) ? nettopc_[b] & 0xFF : b;
+    a_->previous_byte = b;
     return t;
 }
 
 void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
-    if (!st_.connected) return;
-    if (n > 0) output_seen_ = true;
+    if (!a_->connected) return;
+    if (n > 0) a_->output_seen = true;
     view_.before_host_data();
     std::size_t i = 0;
     while (i < n) {
@@ -743,7 +748,7 @@ void session::display_from_host(const std::uint8_t* bytes, std::size_t n) {
             const std::size_t len = std::strlen(reply);
             view_.host_reply(std::string_view(reply, len));
             send_to_host(reinterpret_cast<const std::uint8_t*>(reply), len);
-            if (!st_.connected) return;
+            if (!a_->connected) return;
         }
     }
     view_.update_changed();
@@ -754,9 +759,9 @@ void session::auto_login_check(const std::uint8_t* text, std::size_t n) {
     const std::string* pairs[2][2] = {{&p_.telnet.auto_search1, &p_.telnet.auto_response1},
                                       {&p_.telnet.auto_search2, &p_.telnet.auto_response2}};
     for (int k = 0; k < 2; ++k) {
-        if (!auto_pending_[k] || pairs[k][0]->empty()) continue;
+        if (!a_->auto_pending[k] || pairs[k][0]->empty()) continue;
         if (data.find(*pairs[k][0]) == std::string_view::npos) continue;
-        auto_pending_[k] = false;
+        a_->auto_pending[k] = false;
         send_text_escaped(*pairs[k][1]);
     }
 }
@@ -813,12 +818,12 @@ void session::capture_failed(const char* why) {
 // Send
 
 int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
-    if (!st_.connected) return 0;
-    if (n > 0) answer_owed_ = true;
+    if (!a_->connected) return 0;
+    if (n > 0) a_->answer_owed = true;
     if (transport() != TransportKind::Telnet) {
         if (!ssh_) return 0;
         // Encrypted packets cannot wait in the queue; user data is refused while the socket is full.
-        if (socket_ && socket_->pending_output() >= socket_write_buffer_limit) {
+        if (a_->socket && a_->socket->pending_output() >= socket_write_buffer_limit) {
             report_overflow();
             return 0;
         }
@@ -829,18 +834,18 @@ int session::send_to_host(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void session::send_command(const std::uint8_t* bytes, std::size_t n) {
-    if (st_.connected) queue_and_write(bytes, n, false);
+    if (a_->connected) queue_and_write(bytes, n, false);
 }
 
 int session::queue_and_write(const std::uint8_t* bytes, std::size_t n, bool double_iac) {
     std::size_t wire = n;
     if (double_iac && n < send_queue_size)
         for (std::size_t i = 0; i < n; ++i) wire += bytes[i] == telnet::IAC;
-    if (wire >= send_queue_size - 1 || st_.send_queue_count + wire >= send_queue_size - 1) {
+    if (wire >= send_queue_size - 1 || a_->send_queue_count + wire >= send_queue_size - 1) {
         report_overflow();
         return 0;
     }
-    std::uint8_t* q = st_.send_queue.data() + st_.send_queue_count;
+    std::uint8_t* q = a_->send_queue.data() + a_->send_queue_count;
     if (wire == n) {
         std::memcpy(q, bytes, n);
     } else {
@@ -849,31 +854,31 @@ int session::queue_and_write(const std::uint8_t* bytes, std::size_t n, bool doub
             if (bytes[i] == telnet::IAC) *q++ = telnet::IAC;
         }
     }
-    st_.send_queue_count += wire;
+    a_->send_queue_count += wire;
     return flush_queue();
 }
 
 void session::report_overflow() {
     // A host that floods queries or negotiation and never reads would otherwise bring one box per reply; the
     // message comes again once the queue has emptied.
-    if (overflow_reported_) return;
-    overflow_reported_ = true;
+    if (a_->overflow_reported) return;
+    a_->overflow_reported = true;
     say(session_msg::send_overflow);
 }
 
 int session::flush_queue() {
     // While the socket still holds its limit of earlier output, the bytes wait in the queue: it fills and
     // overflows with its message instead of memory growing without bound.
-    if (socket_ && socket_->pending_output() >= socket_write_buffer_limit) return 0;
-    const int taken = session_write(st_.send_queue.data(), st_.send_queue_count);
+    if (a_->socket && a_->socket->pending_output() >= socket_write_buffer_limit) return 0;
+    const int taken = session_write(a_->send_queue.data(), a_->send_queue_count);
     if (taken <= 0) return 0;  // socket error: everything stays queued for the next call
     const std::size_t t = static_cast<std::size_t>(taken);
-    if (t < st_.send_queue_count) {
-        std::memmove(st_.send_queue.data(), st_.send_queue.data() + t, st_.send_queue_count - t);
-        st_.send_queue_count -= t;
+    if (t < a_->send_queue_count) {
+        std::memmove(a_->send_queue.data(), a_->send_queue.data() + t, a_->send_queue_count - t);
+        a_->send_queue_count -= t;
     } else {
-        st_.send_queue_count = 0;
-        overflow_reported_ = false;
+        a_->send_queue_count = 0;
+        a_->overflow_reported = false;
     }
     return taken;
 }
@@ -893,9 +898,9 @@ int session::send_text_escaped(std::string_view text) {
 }
 
 int session::session_write(const std::uint8_t* bytes, std::size_t n) {
-    if (!socket_ || !st_.connected) return 0;
-    if (st_.log_enabled && transport() != TransportKind::Telnet) session_log_hex("PC (RAW)", bytes, n);
-    const long r = socket_->write(bytes, n);
+    if (!a_->socket || !a_->connected) return 0;
+    if (log_enabled_ && transport() != TransportKind::Telnet) session_log_hex("PC (RAW)", bytes, n);
+    const long r = a_->socket->write(bytes, n);
     return r < 0 ? -1 : static_cast<int>(r);
 }
 
@@ -903,18 +908,18 @@ int session::session_write(const std::uint8_t* bytes, std::size_t n) {
 // Logs and Telnet hooks
 
 void session::session_log_hex(std::string_view label, const std::uint8_t* bytes, std::size_t n) {
-    if (!socket_ || !st_.connected || !log_.is_open()) return;
+    if (!a_->socket || !a_->connected || !log_.is_open()) return;
     log_.write_hex(label, clock_.now(), bytes, n);
 }
 
 void session::session_log_line(std::string_view text) {
-    if (!socket_ || !st_.connected || !log_.is_open()) return;
+    if (!a_->socket || !a_->connected || !log_.is_open()) return;
     log_.write_line(text);
 }
 
 void session::toggle_debug_log() {
-    if (st_.log_enabled) {
-        st_.log_enabled = false;
+    if (log_enabled_) {
+        log_enabled_ = false;
         log_.close();
         return;
     }
@@ -922,7 +927,7 @@ void session::toggle_debug_log() {
         report_log_failure();
         return;
     }
-    st_.log_enabled = true;
+    log_enabled_ = true;
     std::string msg(session_msg::log_prefix);
     msg += log_.path();
     say(msg);
@@ -930,7 +935,7 @@ void session::toggle_debug_log() {
 
 void session::report_log_failure() {
     // Logging stays off (and its check mark with it) rather than on with nothing written.
-    st_.log_enabled = false;
+    log_enabled_ = false;
     std::string msg(session_msg::log_failed);
     msg += log_.path().empty() ? std::string("(none)") : log_.path();
     msg += ": ";

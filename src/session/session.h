@@ -31,8 +31,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/maps.h"
+#include "session/attempt.h"
 #include "session/debug_log.h"
 #include "session/interfaces.h"
 #include "session/profile.h"
@@ -47,23 +49,12 @@ session_clock& system_session_clock();
 
 // Fixed sizes of the pipeline.
 inline constexpr std::size_t receive_buffer_size = 2000;
-inline constexpr std::size_t send_queue_size = 2000;
 inline constexpr std::size_t proxy_text_size = 80;  // decoded proxy text and its substituted result
 inline constexpr std::size_t socks_host_size = 80;  // host name for the SOCKS lookup, terminator included
 inline constexpr std::size_t autologin_response_size = 200;
 // Then the session yields to the event loop: enough passes to drain what the socket holds, so a notification that
 // finds a full socket buffer needs no second one.
 inline constexpr std::size_t receive_passes_per_notification = socket_read_buffer_limit / receive_buffer_size + 2;
-
-// The session's own state. The transport is not stored: it is the profile's (transport()).
-struct SessionState {
-    bool connected = false;   // from the established connection until disconnect
-    bool connecting = false;  // a connection attempt is outstanding (kept until disconnect after a direct success)
-    int receive_guard = 0;    // read notifications during a running read pass; 0 when none runs
-    std::array<std::uint8_t, send_queue_size> send_queue{};  // Telnet bytes the socket has not taken yet
-    std::size_t send_queue_count = 0;                        // 0..1998
-    bool log_enabled = false;                                // "SS&H log to a file"; not saved
-};
 
 // Services the SSH engines call. All of them do nothing unless a socket exists and the session is connected.
 struct session_services {
@@ -134,18 +125,19 @@ public:
     session& operator=(const session&) = delete;
 
     // --- state ------------------------------------------------------------------------------------------------
-    bool connected() const { return st_.connected; }
-    bool connecting() const { return st_.connecting; }
+    bool connected() const { return a_->connected; }
+    bool connecting() const { return a_->connecting; }
     // Connect command enabled only when neither is true.
-    bool busy() const { return st_.connected || st_.connecting; }
+    bool busy() const { return a_->connected || a_->connecting; }
     // From the connect attempt until the session is established: TCP connected, the proxy log-in sent and a SOCKS
     // grant read, and for SSH the key exchange finished. The set-up time limit (`connect_timeout`) runs meanwhile.
-    bool setting_up() const { return setting_up_; }
+    bool setting_up() const { return a_->setting_up; }
     TransportKind transport() const;
-    const SessionState& state() const { return st_; }
-    std::size_t send_queue_count() const { return st_.send_queue_count; }
-    bool socks_reply_pending() const { return socks_reply_pending_; }
-    bool proxy_login_pending() const { return proxy_login_pending_; }
+    // Read notifications during the running read pass (1 for its own); 0 when none runs.
+    int receive_guard() const { return a_->receive_guard; }
+    std::size_t send_queue_count() const { return a_->send_queue_count; }
+    bool socks_reply_pending() const { return a_->socks_reply_pending; }
+    bool proxy_login_pending() const { return a_->proxy_login_pending; }
 
     // --- connection -------------------------------------------------------------------------------------------
     // Opens a session; false on failure (the message has been shown). Callers repaint the whole view afterwards.
@@ -165,7 +157,7 @@ public:
     // Bytes read from the socket since the program started, and whether this connection sent something through
     // send_to_host after the host's latest data (liveness).
     std::uint64_t bytes_received() const { return bytes_received_; }
-    bool answer_owed() const { return answer_owed_; }
+    bool answer_owed() const { return a_->answer_owed; }
     // A left mouse press while a connect is still waiting cancels it. True when the click was used for that.
     bool abort_connect_by_click();
     // Timer 1: the delayed proxy log-in and the set-up time limit, both counted from the connect attempt.
@@ -209,15 +201,18 @@ public:
     const std::string& capture_file() const { return capture_path_; }
     // "SS&H log to a file": on shows the message naming the file and opens it truncated; off closes it.
     void toggle_debug_log();
-    bool log_enabled() const { return st_.log_enabled; }
+    bool log_enabled() const { return log_enabled_; }
     debug_log& log() { return log_; }
 
     // --- auto-login -------------------------------------------------------------------------------------------
-    bool auto_login_pending(int pair) const { return pair >= 1 && pair <= 2 && auto_pending_[pair - 1]; }
+    bool auto_login_pending(int pair) const { return pair >= 1 && pair <= 2 && a_->auto_pending[pair - 1]; }
 
-    const netop& telnet() const { return netop_; }
+    const netop& telnet() const { return a_->telnet; }
     // The terminal's grid. Telnet tells it the host by NAWS with screen_size 1 (the SSH engine has its own call).
-    void set_window_size(int rows, int columns) { netop_.set_window_size(rows, columns); }
+    void set_window_size(int rows, int columns) {
+        grid_.take(rows, columns);
+        a_->telnet.set_window_size(rows, columns);
+    }
 
 private:
     // netop_host
@@ -286,6 +281,17 @@ private:
         bool ask_yes_no(std::string_view text) override;
     };
 
+    // Every call that may end up replacing the attempt holds one: an attempt retired under a running call is
+    // freed only once the outermost has returned.
+    struct entered {
+        session& s;
+        explicit entered(session& owner) : s(owner) { ++s.depth_; }
+        ~entered();
+        entered(const entered&) = delete;
+        entered& operator=(const entered&) = delete;
+    };
+    void fresh_attempt();
+
     vt& vt_;
     connection_profile& p_;
     socket_factory& sockets_;
@@ -293,56 +299,31 @@ private:
     ui_services& ui_;
     session_view& view_;
     ssh_engine* ssh_ = nullptr;
-
-    SessionState st_;
-    std::unique_ptr<session_socket> socket_;
-    netop netop_;
-    bool connect_aborted_ = true;
-    bool proxy_login_pending_ = false;
-    bool socks_reply_pending_ = false;
-    bool auto_pending_[2] = {false, false};
-    std::uint8_t previous_byte_ = 0;
-    unsigned generation_ = 0;  // bumped at every connect and disconnect: the pump and questions check it
-
-    std::array<std::uint8_t, receive_buffer_size> rx_{};
-    std::array<std::uint8_t, receive_buffer_size + 1> out_{};
-
     const translation_table_t& nettopc_;
     const translation_table_t& pctonet_;
     session_clock& clock_;
-    bool close_pending_ = false;          // the peer closed while a read pass was running
-    bool peer_closed_ = false;            // the peer closed this connection
-    bool overflow_reported_ = false;      // the send-queue message was shown and the queue has not emptied since
-    std::uint8_t socks_reply_[262] = {};  // SOCKS 5: 4 + a name of up to 255 bytes with its length + port
-    std::size_t socks_got_ = 0;           // bytes of the SOCKS reply taken so far
-    bool socks5_greeted_ = false;         // the SOCKS 5 proxy chose "no authentication"; its CONNECT reply follows
-    std::string target_host_;             // what the socket connects to (the proxy's name through a proxy)
-    std::string host_;                    // the host asked for, which messages name
-    int port_ = 0;
 
-    // Timer 1 serves two deadlines in ms after the connect attempt: the proxy log-in and the set-up limit.
-    bool setting_up_ = false;
-    bool proxy_tick_ahead_ = false;  // the proxy log-in's deadline has not come yet
-    int limit_ms_ = 0;               // the set-up limit of this attempt; 0: none
-    int limit_at_ms_ = 0;            // when it runs out (moved on while the user answers a question)
-    int timer_elapsed_ms_ = 0;       // time counted by expiries so far
-    int timer_armed_ms_ = 0;         // what the running timer was started with; 0: stopped
-    bool in_pump_ = false;           // inside the read pass's pump_pending_messages
-    int user_questions_ = 0;         // questions open through user_question_open
+    std::unique_ptr<attempt> a_;  // never null: before the first connect an idle one
+    std::vector<std::unique_ptr<attempt>> retired_;
+    int depth_ = 0;            // entered scopes open
+    unsigned generation_ = 0;  // bumped at every connect and disconnect: the pump and questions check it
+    grid_size grid_;           // the terminal's grid, for each attempt's NAWS
+    int user_questions_ = 0;   // questions open through user_question_open
+
+    // Scratch for one read pass and its translated output.
+    std::array<std::uint8_t, receive_buffer_size> rx_{};
+    std::array<std::uint8_t, receive_buffer_size + 1> out_{};
 
     session_ending ending_;
     std::function<void(const session_ending&)> ending_listener_;
-    std::string engine_cause_;  // what the SSH engine said before it gave up, until its disconnect
-    int holding_ = 0;           // hold scopes open
+    int holding_ = 0;  // hold scopes open
     bool running_held_ = false;
     std::deque<held_item> held_;
     message_sink messages_{*this};
-    bool output_seen_ = false;  // this connection showed host data (an SSH session got past its sign-on)
-    bool quiet_next_ = false;   // quiet_next_attempt() for the coming connect_to
-    bool quiet_ = false;        // this attempt's set-up failure shows no message
+    bool quiet_next_ = false;  // quiet_next_attempt() for the coming connect_to
     std::uint64_t bytes_received_ = 0;
-    bool answer_owed_ = false;
 
     std::string capture_path_;
+    bool log_enabled_ = false;  // "SS&H log to a file"; not saved
     debug_log log_;
 };

@@ -636,7 +636,7 @@ TEST(Connection, AMessageRaisedInAPassWaitsForThePassAndMayEndTheSession) {
     std::string shown_before_box;
     rig.ui.during_message = [&] {
         shown_before_box = rig.row(1);
-        EXPECT_EQ(rig.s.state().receive_guard, 1) << "no read while the box is up";
+        EXPECT_EQ(rig.s.receive_guard(), 1) << "no read while the box is up";
         rig.s.disconnect(true);
     };
     rig.receive("A\033[cB");
@@ -670,7 +670,7 @@ TEST(Connection, EngineQuestionsComeAfterTheStepAndOnlyTheAskingSessionHearsTheA
             rig.s.messages().message_box("host key note");
             rig.s.session_ask([&] {
                 order.push_back("put");
-                EXPECT_EQ(rig.s.state().receive_guard, 1) << r.name;
+                EXPECT_EQ(rig.s.receive_guard(), 1) << r.name;
                 if (r.disconnect_in_dialog) rig.s.disconnect(true);
                 return std::function<void()>([&] { order.push_back("answer applied"); });
             });

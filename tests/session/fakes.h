@@ -82,13 +82,15 @@ struct fake_factory : socket_factory {
     session_socket::connect_result result = session_socket::connect_result::connected;
     socket_failure why;  // given to each new socket
     std::vector<std::unique_ptr<fake_socket>> all;
+    std::vector<socket_events*> events;  // whom each socket of `all` reports to
     fake_socket* last = nullptr;
     std::map<std::string, std::uint32_t> names;
     int created = 0;
 
-    std::unique_ptr<session_socket> create(socket_events&) override {
+    std::unique_ptr<session_socket> create(socket_events& sink) override {
         if (fail_create) return nullptr;
         all.push_back(std::make_unique<fake_socket>());
+        events.push_back(&sink);
         last = all.back().get();
         last->result = result;
         last->why = why;
