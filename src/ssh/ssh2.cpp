@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "ssh/agent.h"
 #include "ssh/services.h"
+#include "ssh/ssh2_services.h"
 
 namespace ssh {
 
@@ -68,7 +69,6 @@ ssh2_engine::ssh2_engine(connection_profile& p, session_services& io, ui_service
 
 ssh2_engine::~ssh2_engine() {
     close();
-    tunnels_.reset();  // its forwarder's links still name channels of the table
     crypto::wipe(in_buf_.data(), in_buf_.size());
     crypto::wipe(out_buf_.data(), out_buf_.size());
 }
@@ -81,8 +81,7 @@ void ssh2_engine::close() {
     out_ = packet_direction();
     in_ = packet_direction();
     kex_.forget();
-    stop_tunnels();
-    stop_sftp();
+    conn_.stop();
 }
 
 void ssh2_engine::connected() {
@@ -90,6 +89,19 @@ void ssh2_engine::connected() {
 }
 
 void ssh2_engine::set_target(std::string_view host, int port) { kex_.set_target(host, port); }
+
+fwd::ssh_tunnels* ssh2_engine::direct_channels() { return conn_.tunnels().direct_channels(); }
+
+void ssh2_engine::goodbye() {
+    if (!negotiated_ || !out_.keyed()) return;
+    conn_.goodbye();
+    if (closed_) return;
+    wire_writer w = begin(SSH_MSG_DISCONNECT);
+    w.u32(11);  // SSH_DISCONNECT_BY_APPLICATION
+    w.string("the user closed the session");
+    w.string("");
+    send(w);
+}
 
 void ssh2_engine::fail(std::string_view text) { io_.session_fail(text); }
 
@@ -101,11 +113,11 @@ void ssh2_engine::ask(user_question q) {
     io_.session_ask([this, q = std::move(q)]() -> std::function<void()> {
         std::function<void()> then;
         {
-            const std::shared_ptr<void> kept = hold_ ? hold_() : nullptr;
+            const std::shared_ptr<void> kept = conn_.hold() ? conn_.hold()() : nullptr;
             then = q();
         }
         return [this, then = std::move(then)] {
-            const std::shared_ptr<void> kept = hold_ ? hold_() : nullptr;
+            const std::shared_ptr<void> kept = conn_.hold() ? conn_.hold()() : nullptr;
             asking_ = false;
             if (then) then();
             resume();
@@ -296,20 +308,20 @@ void ssh2_engine::arm_handlers() {
     on_[SSH_MSG_USERAUTH_BANNER] = message_slot::to<&ssh2_auth::on_banner>(&auth_);
     on_[SSH_MSG_USERAUTH_PASSWD_CHANGEREQ] = message_slot::to<&ssh2_auth::on_60>(&auth_);
     // the connection layer
-    on_[SSH_MSG_GLOBAL_REQUEST] = own<&ssh2_engine::on_global_request>();
-    on_[SSH_MSG_REQUEST_SUCCESS] = own<&ssh2_engine::on_request_answer>();
-    on_[SSH_MSG_REQUEST_FAILURE] = own<&ssh2_engine::on_request_answer>();
-    on_[SSH_MSG_CHANNEL_OPEN] = own<&ssh2_engine::on_channel_open>();
-    on_[SSH_MSG_CHANNEL_OPEN_CONFIRMATION] = own<&ssh2_engine::on_open_confirmation>();
-    on_[SSH_MSG_CHANNEL_OPEN_FAILURE] = own<&ssh2_engine::on_open_failure>();
-    on_[SSH_MSG_CHANNEL_WINDOW_ADJUST] = own<&ssh2_engine::on_window_adjust>();
-    on_[SSH_MSG_CHANNEL_DATA] = own<&ssh2_engine::on_data>();
-    on_[SSH_MSG_CHANNEL_EXTENDED_DATA] = own<&ssh2_engine::on_extended_data>();
-    on_[SSH_MSG_CHANNEL_EOF] = own<&ssh2_engine::on_eof>();
-    on_[SSH_MSG_CHANNEL_CLOSE] = own<&ssh2_engine::on_close>();
-    on_[SSH_MSG_CHANNEL_REQUEST] = own<&ssh2_engine::on_channel_request>();
-    on_[SSH_MSG_CHANNEL_SUCCESS] = own<&ssh2_engine::on_channel_success>();
-    on_[SSH_MSG_CHANNEL_FAILURE] = own<&ssh2_engine::on_channel_failure>();
+    on_[SSH_MSG_GLOBAL_REQUEST] = message_slot::to<&ssh2_connection::on_global_request>(&conn_);
+    on_[SSH_MSG_REQUEST_SUCCESS] = message_slot::to<&ssh2_connection::on_request_success>(&conn_);
+    on_[SSH_MSG_REQUEST_FAILURE] = message_slot::to<&ssh2_connection::on_request_failure>(&conn_);
+    on_[SSH_MSG_CHANNEL_OPEN] = message_slot::to<&ssh2_connection::on_channel_open>(&conn_);
+    on_[SSH_MSG_CHANNEL_OPEN_CONFIRMATION] = message_slot::to<&ssh2_connection::on_open_confirmation>(&conn_);
+    on_[SSH_MSG_CHANNEL_OPEN_FAILURE] = message_slot::to<&ssh2_connection::on_open_failure>(&conn_);
+    on_[SSH_MSG_CHANNEL_WINDOW_ADJUST] = message_slot::to<&ssh2_connection::on_window_adjust>(&conn_);
+    on_[SSH_MSG_CHANNEL_DATA] = message_slot::to<&ssh2_connection::on_data>(&conn_);
+    on_[SSH_MSG_CHANNEL_EXTENDED_DATA] = message_slot::to<&ssh2_connection::on_extended_data>(&conn_);
+    on_[SSH_MSG_CHANNEL_EOF] = message_slot::to<&ssh2_connection::on_eof>(&conn_);
+    on_[SSH_MSG_CHANNEL_CLOSE] = message_slot::to<&ssh2_connection::on_close>(&conn_);
+    on_[SSH_MSG_CHANNEL_REQUEST] = message_slot::to<&ssh2_connection::on_channel_request>(&conn_);
+    on_[SSH_MSG_CHANNEL_SUCCESS] = message_slot::to<&ssh2_connection::on_channel_success>(&conn_);
+    on_[SSH_MSG_CHANNEL_FAILURE] = message_slot::to<&ssh2_connection::on_channel_failure>(&conn_);
 }
 
 void ssh2_engine::unexpected(wire_reader&) {
@@ -340,7 +352,7 @@ void ssh2_engine::on_disconnect(wire_reader& r) {
 }
 
 // IGNORE, UNIMPLEMENTED and the global replies: any of them shows the host is there.
-void ssh2_engine::on_reply(wire_reader&) { keepalives_unanswered_ = 0; }
+void ssh2_engine::on_reply(wire_reader&) { conn_.host_alive(); }
 
 void ssh2_engine::on_ignored(wire_reader&) {}
 

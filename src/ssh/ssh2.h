@@ -2,8 +2,8 @@
 // The SSH-2 client engine, one object per connection, in four parts: the transport (this class, ssh2.cpp:
 // identification, reassembly, packets under each direction's packet_cipher, the table of message handlers), the
 // key exchange and re-exchange (ssh2_kex, ssh2_kex.h), sign-on (ssh2_auth, ssh2_auth.h) and the connection layer
-// with its channel table (this class again, ssh2_connection.cpp and ssh2_tunnels.cpp). The key exchange and
-// sign-on hold their own state and reach the transport only through kex_link and auth_link (ssh2_link.h), which
+// with its channel table and channel services (ssh2_connection, ssh2_connection.h). Each part holds its own state
+// and reaches the transport only through its link (kex_link, auth_link, connection_link over ssh2_link.h), which
 // the engine implements; the engine owns one of each and routes their messages to them.
 //
 // Two modes, fixed for a connection by `ssh_algorithms`: the fixed legacy suite (group 1, ssh-dss, 3des-cbc or
@@ -20,7 +20,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +42,8 @@
 #include "ssh/keys.h"
 #include "ssh/packet_cipher.h"
 #include "ssh/ssh2_auth.h"
+#include "ssh/ssh2_connection.h"
+#include "ssh/ssh2_services.h"
 #include "ssh/ssh2_kex.h"
 #include "ssh/ssh2_link.h"
 #include "ssh/wire.h"
@@ -144,17 +145,6 @@ enum : std::uint8_t {
     SSH_MSG_CHANNEL_FAILURE = 100,
 };
 
-// The session channel's window and largest packet: the fixed suite's, then the negotiated mode's (its number is the
-// channel table's first, 27, in both; each window is topped up once half of it is used).
-inline constexpr std::uint32_t initial_window = 8000;
-inline constexpr std::uint32_t announced_max_packet = 16384;
-inline constexpr std::uint32_t large_window = 2 * 1024 * 1024;
-inline constexpr std::uint32_t large_max_packet = 32 * 1024;
-// Largest CHANNEL_DATA payload sent in one packet when the server has not said less.
-inline constexpr std::uint32_t max_data_per_packet = 32768;
-// Typed or pasted bytes held while the host's window is closed (negotiated mode).
-inline constexpr std::size_t pending_send_limit = 256 * 1024;
-
 // One direction of the connection: its packet protection (the clear base object before keys) and sequence number.
 struct packet_direction {
     std::unique_ptr<packet_cipher> cipher = std::make_unique<packet_cipher>();
@@ -167,7 +157,7 @@ struct packet_direction {
                  const std::uint8_t* mac_key);
 };
 
-class ssh2_engine final : private kex_link, private auth_link {
+class ssh2_engine final : private kex_link, private auth_link, private connection_link {
 public:
     ssh2_engine(connection_profile& p, session_services& io, ui_services& ui, ssh_prompts& prompts);
     ~ssh2_engine();
@@ -175,9 +165,6 @@ public:
     ssh2_engine& operator=(const ssh2_engine&) = delete;
 
     void receive(const std::uint8_t* bytes, std::size_t n);
-    // CHANNEL_DATA, in whatever state the engine is; larger blocks go as several packets. In negotiated mode the
-    // host's window and maximum packet are respected: what does not fit waits for its WINDOW_ADJUST.
-    void send_user_data(const std::uint8_t* bytes, std::size_t n);
     // The session has ended: running steps stop, the keys are forgotten, nothing more is sent or taken.
     void close();
     bool closed() const override { return closed_; }
@@ -188,32 +175,20 @@ public:
     void connected();
     // The host and port of the coming connection (for known_hosts).
     void set_target(std::string_view host, int port);
-    // The terminal's width changed (negotiated mode tells the host with window-change unless screen_size is 1).
-    void set_columns(int columns);
-    // The terminal's grid (screen_size 1): the pty request carries it and, in negotiated mode, each change goes to
-    // the host at once as window-change (ssh_client paces the calls).
-    void set_window_size(int rows, int columns);
-    // Keep-alive tick: a keepalive@openssh.com request while keys are active (negotiated mode). With
-    // `ssh_keepalive_max` N, the tick that finds N requests unanswered ends the session instead (OpenSSH's
-    // ServerAliveCountMax: only a reply to a request counts, other traffic does not).
-    void keepalive();
-    int unanswered_keepalives() const { return keepalives_unanswered_; }
-    // Port and agent forwarding (negotiated mode): listeners and local connections come from `net`, failures go to
-    // `note` with their cause. The forwards of `ssh_forwards` (and agent forwarding with `ssh_agent_forward`) start
-    // once the shell is asked for; they end with the engine. `hold` is taken around every call from the local
-    // network (see fwd::forwarder::set_hold) and around a question's dialog and answer, which the session runs
-    // from outside the client's own calls.
+    // The channels, the session channel and the channel services (ssh2_connection.h).
+    ssh2_connection& connection() { return conn_; }
+    const ssh2_connection& connection() const { return conn_; }
+    // Port and agent forwarding (negotiated mode): see ssh2_connection::set_network. `hold` also covers a
+    // question's dialog and answer.
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note,
-                     fwd::forwarder::hold_fn hold = {});
-    std::vector<fwd::forwarder::status> tunnels() const;
+                     fwd::forwarder::hold_fn hold = {}) {
+        conn_.set_network(net, std::move(note), std::move(hold));
+    }
     // A jump host: once signed on, no session channel opens and `ready` runs instead; the channels to the next
     // host are direct-tcpip ones opened through direct_channels() (negotiated mode, after set_tunnels).
-    void set_jump(std::function<void()> ready) { jump_ready_ = std::move(ready); }
+    void set_jump(std::function<void()> ready) { conn_.set_jump(std::move(ready)); }
     fwd::ssh_tunnels* direct_channels();
-    // What the user should know without the session ending (the tunnels' failures, a refused pty): the debug log
-    // and `note` of set_tunnels, the message pane.
-    void notice(std::string_view text);
-    // The user ends the session (Disconnect, exit): negotiated mode closes the channel and says goodbye with
+    // The user ends the session (Disconnect, exit): negotiated mode closes the channels and says goodbye with
     // DISCONNECT before the socket goes; the fixed legacy suite never closes from the client side.
     void goodbye();
 
@@ -221,9 +196,6 @@ public:
     bool sign_on_accepted() const { return signed_on_; }
     bool identification_sent() const { return id_sent_; }
     bool negotiated() const override { return negotiated_; }
-    bool pty_reply_pending() const { return pty_pending_; }
-    // The session channel's window for the host's data (its starting size before the channel exists).
-    std::uint32_t local_window() const;
     const std::uint8_t* session_id() const { return kex_.session_id().data(); }
     // The negotiated server-to-client cipher (empty before keys).
     std::string_view cipher_name() const { return in_.method ? in_.method->name : std::string_view(); }
@@ -238,6 +210,9 @@ public:
     bool install_keys_for_test(const std::uint8_t values[6][64], std::string_view cipher, std::string_view mac,
                                bool as_server);
     void send_message_for_test(const std::uint8_t* payload, std::size_t n);
+
+    // Where agent keys come from (tests give their own); defaults to the agent at SSH_AUTH_SOCK.
+    std::function<std::unique_ptr<agent_client>()> agent_factory;
 
 private:
     // transport
@@ -260,7 +235,7 @@ private:
     void on_ignored(wire_reader& r);
     static constexpr std::size_t payload_room = packet_buffer_size - 5 - 1 - 32 - 64;
 
-    // what the key exchange and the sign-on ask of the transport (ssh2_link.h)
+    // what the key exchange, the sign-on and the connection layer ask of the transport (ssh2_link.h)
     wire_writer begin(std::uint8_t type) override;
     void send(const wire_writer& w, secret_range mask = {}) override;
     void fail(std::string_view text) override;
@@ -276,104 +251,10 @@ private:
     std::unique_ptr<agent_client> open_agent() override;
     void signed_on() override {
         signed_on_ = true;
-        if (jump_ready_) return jump_ready_();
-        open_session();
+        conn_.signed_on();
     }
-
-    // connection layer (ssh2_connection.cpp): channel messages go to the row their recipient number names
-    channel* recipient(wire_reader& r);  // null (and the session ended) when the number is not in the table
-    void on_open_confirmation(wire_reader& r);
-    void on_open_failure(wire_reader& r);
-    void on_data(wire_reader& r);
-    void on_extended_data(wire_reader& r);
-    void take_data(channel& c, std::span<const std::uint8_t> payload, std::optional<std::uint32_t> code);
-    void on_window_adjust(wire_reader& r);
-    void on_eof(wire_reader& r);
-    void on_close(wire_reader& r);
-    void on_channel_success(wire_reader& r);
-    void on_channel_failure(wire_reader& r);
-    void on_global_request(wire_reader& r);
-    void on_channel_request(wire_reader& r);
-    void on_channel_open(wire_reader& r);
-    void on_request_answer(wire_reader& r);
-    void refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why);
-    // The row is not released and our CLOSE not sent: its messages reach its handler; others are dropped.
-    static bool listening(const channel& c);
-    // CHANNEL_CLOSE for an open row, which stays (closing) until the host's CLOSE.
-    void send_close(channel& c);
-    // The handler lets go of its row (see channel::released): CLOSE goes now or once the host confirms the open.
-    void release_channel(std::uint32_t id);
-    // CHANNEL_FAILURE for a host's channel request that wants an answer.
-    void refuse_request(const channel& c, bool want_reply);
-    void send_data_packet(std::uint32_t remote_id, const std::uint8_t* bytes, std::size_t n);
-    void send_window_adjust(const channel& c, std::uint32_t add);
-    // CHANNEL_OPEN of `type` for the row `c` up to its maximum packet; the type's own fields follow.
-    wire_writer channel_open(std::string_view type, const channel& c);
-    void flush_pending(channel& c);
-
-    // the session channel
-    void open_session();
-    channel* session_channel() const;
-    bool session_open() const;
-    void send_channel_request(std::string_view type, bool pty);
-    void send_window_change(int rows, int columns);
-    bool grid_follows_window() const;
-    struct session_handler final : channel_handler {
-        explicit session_handler(ssh2_engine& engine) : e(engine) {}
-        ssh2_engine& e;
-        void opened(channel& c, wire_reader& r) override;
-        void open_refused(channel& c, std::uint32_t reason, std::string_view text) override;
-        void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override;
-        void eof(channel& c) override;
-        void closed(channel& c) override;
-        void request(channel& c, std::string_view type, bool want_reply, wire_reader& r) override;
-        void reply(channel& c, bool success) override;
-    };
-
-    // tunnels (ssh2_tunnels.cpp): the forwarder's channels over the channel table
-    struct tunnel_port;
-    struct tunnel_port_deleter {
-        void operator()(tunnel_port* p) const;
-    };
-    void start_tunnels();
-    void stop_tunnels();   // listeners close; links are freed later, as they may be inside a call of their own
-    void close_tunnels();  // Disconnect: each tunnel's channel closed, then stop_tunnels
-    // What each global request we sent wanting a reply was, in order: the host answers them in that order.
-    enum class global_kind : std::uint8_t { keepalive, forward };
-    std::deque<global_kind> global_pending_;
-    fwd::local_network* tunnel_net_ = nullptr;
-    std::function<void(std::string_view)> tunnel_note_;
-    fwd::forwarder::hold_fn hold_;
-    std::unique_ptr<tunnel_port, tunnel_port_deleter> tunnels_;
-    std::function<void()> jump_ready_;
-
-    // SFTP (ssh2_sftp.cpp): a second session channel with the "sftp" subsystem on the same sign-on, opened once the
-    // shell is asked for (at once when asked later). `ready` gets the client once the server's VERSION came;
-    // `ended` gets the cause when the channel is refused or goes; a new one may be asked for after that. The client
-    // lives as long as the engine; its window reopens by what it consumed.
-public:
-    struct sftp_events {
-        std::function<void(sftp::client&)> ready;
-        std::function<void(std::string_view)> ended;
-    };
-    void open_sftp(sftp_events ev);
-    sftp::client* sftp() const;
-
-private:
-    struct sftp_port;
-    struct sftp_port_deleter {
-        void operator()(sftp_port* p) const;
-    };
-    void start_sftp();  // the shell was asked for: an SFTP channel asked for before opens now
-    void stop_sftp();   // the session ended: whatever runs on the channel fails
-    void close_sftp();  // Disconnect: the channel closed, then stop_sftp
-    bool sftp_may_open_ = false;
-    std::optional<sftp_events> sftp_wanted_;
-    std::unique_ptr<sftp_port, sftp_port_deleter> sftp_;
-    // Channels that failed, kept with their clients for the engine's life (a caller may still be inside one), so a
-    // new one can open after a failure; at most max_failed_sftp of them.
-    static constexpr std::size_t max_failed_sftp = 8;
-    std::vector<std::unique_ptr<sftp_port, sftp_port_deleter>> failed_sftp_;
+    bool keyed() const override { return out_.keyed(); }
+    bool service_requested() const override { return kex_.service_requested(); }
 
     connection_profile& p_;
     session_services& io_;
@@ -383,15 +264,12 @@ private:
     bool closed_ = false;
     bool asking_ = false;
     std::vector<std::uint8_t> waiting_;  // what the buffer could not take while a question was out
-    int keepalives_unanswered_ = 0;
-    bool signed_on_ = false;  // the host accepted the sign-on (each connection has an engine of its own)
+    bool signed_on_ = false;             // the host accepted the sign-on (each connection has an engine of its own)
     bool id_sent_ = false;
     bool id_done_ = false;
     bool negotiated_ = false;
     ident_reader ident_;
     reassembly_buffer rx_;
-    int columns_ = 80;
-    grid_size grid_;
 
     std::array<message_slot, 256> on_{};
     std::uint8_t in_type_ = 0;    // the message being handled
@@ -401,19 +279,7 @@ private:
 
     ssh2_kex kex_{*this, p_.ssh, io_, ui_, prompts_};
     ssh2_auth auth_{*this, p_, io_, ui_, prompts_};
-
-public:
-    // Where agent keys come from (tests give their own); defaults to the agent at SSH_AUTH_SOCK.
-    std::function<std::unique_ptr<agent_client>()> agent_factory;
-
-private:
-    bool shell_pending_ = false;  // the shell request awaits its reply
-
-    channel_table channels_;
-    session_handler session_type_{*this};
-    std::optional<std::uint32_t> session_;  // the session channel's number once opened
-    bool pty_pending_ = false;
-    bool no_pty_ = false;  // the host refused the pty: no window-change for a shell without one
+    ssh2_connection conn_{*this, p_, io_, ui_};
 
     std::array<std::uint8_t, packet_buffer_size> out_buf_{};
     std::array<std::uint8_t, reassembly_capacity> in_buf_{};

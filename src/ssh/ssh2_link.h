@@ -1,7 +1,8 @@
 #pragma once
 // What the parts of the SSH-2 engine (key exchange, sign-on) ask of its transport: building and sending a message,
 // ending the session with a text, questions for the user, arming the slots of the message table, and telling
-// whether the session has ended. Each part has its own interface over this one (kex_link, auth_link).
+// whether the session has ended. Each part has its own interface over this one (kex_link, auth_link,
+// connection_link).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

@@ -1,9 +1,10 @@
-// SFTP over the SSH-2 connection layer: a second "session" channel whose "subsystem" request asks for "sftp"
+// SFTP as a service of the SSH-2 connection layer: a second "session" channel whose "subsystem" request asks for "sftp"
 // (RFC 4254 section 6.5), carrying an sftp::client. Its window reopens only by what the client consumed, and the
 // client's writes wait for room in the channel's queue, which empties as the host's window allows.
 #include "session/profile.h"
 #include "session/session.h"
 #include "ssh/ssh2.h"
+#include "ssh/ssh2_services.h"
 
 namespace ssh {
 namespace {
@@ -14,10 +15,10 @@ constexpr std::uint32_t sftp_max_packet = 32 * 1024;
 constexpr std::size_t sftp_pending_limit = 4 * 1024 * 1024 + 512 * 1024;
 }  // namespace
 
-struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
-    sftp_port(ssh2_engine& engine, sftp_events ev) : e(engine), events(std::move(ev)), client(*this, files) {}
+struct sftp_service::port final : channel_handler, sftp::client::transport {
+    port(ssh2_connection& conn, sftp_events ev) : e(conn), events(std::move(ev)), client(*this, files) {}
 
-    ssh2_engine& e;
+    ssh2_connection& e;
     sftp_events events;
     sftp::posix_files files;
     sftp::client client;
@@ -25,7 +26,7 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
     bool over = false;
 
     channel* row() const {
-        channel* c = id ? e.channels_.find(*id) : nullptr;
+        channel* c = id ? e.channels().find(*id) : nullptr;
         return c && c->state == channel_state::open ? c : nullptr;
     }
     // The channel is over: the engine closes it (replies still on their way are dropped there, never taken as a
@@ -42,7 +43,7 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
     // ----- sftp::client::transport -----
     void send(std::span<const std::uint8_t> bytes) override {
         channel* c = row();
-        if (!c || e.closed_) return;
+        if (!c || e.closed()) return;
         // The client asks for room before large writes; small requests may go a little past the limit.
         c->pending.insert(c->pending.end(), bytes.begin(), bytes.end());
         e.flush_pending(*c);
@@ -56,12 +57,12 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
     // ----- channel_handler -----
     bool own_window() const override { return true; }
     void opened(channel& c, wire_reader&) override {
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_REQUEST);
+        wire_writer w = e.link().begin(SSH_MSG_CHANNEL_REQUEST);
         w.u32(c.remote_id);
         w.string("subsystem");
         w.boolean(true);
         w.string("sftp");
-        e.send(w);
+        e.link().send(w);
     }
     void open_refused(channel&, std::uint32_t reason, std::string_view text) override {
         end("the host refused the SFTP channel: " + std::string(text) + " (reason " + std::to_string(reason) + ")");
@@ -75,20 +76,20 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
     }
     void data(channel& c, std::span<const std::uint8_t> d, std::optional<std::uint32_t> code) override {
         if (d.size() > c.local_window) {
-            e.io_.session_log_line("SFTP channel: the host sent more than its window");
+            e.io().session_log_line("SFTP channel: the host sent more than its window");
             d = d.first(c.local_window);
         }
         c.local_window -= static_cast<std::uint32_t>(d.size());
         const std::uint32_t local_id = c.local_id;
         if (code) {
-            e.io_.session_log_line("SFTP server: " + host_text(d, 200));
+            e.io().session_log_line("SFTP server: " + host_text(d, 200));
         } else {
             client.receive(d);
-            if (e.closed_) return;
+            if (e.closed()) return;
             if (!client.failure().empty() && !over) return end(std::string(client.failure()));
         }
         // What the client took (all of it: it keeps at most one packet) reopens the window.
-        channel* still = e.channels_.find(local_id);
+        channel* still = e.channels().find(local_id);
         if (!still) return;
         if (const std::uint32_t add = reopen_window(*still, d.size())) e.send_window_adjust(*still, add);
     }
@@ -100,47 +101,47 @@ struct ssh2_engine::sftp_port final : channel_handler, sftp::client::transport {
     void writable(channel&) override { client.writable(); }
 };
 
-void ssh2_engine::sftp_port_deleter::operator()(sftp_port* p) const { delete p; }
+void sftp_service::port_deleter::operator()(port* p) const { delete p; }
 
-void ssh2_engine::open_sftp(sftp_events ev) {
-    if (!closed_ && sftp_ && sftp_->over && failed_sftp_.size() < max_failed_sftp)
-        failed_sftp_.push_back(std::move(sftp_));
-    if (closed_ || sftp_) {
+sftp_service::~sftp_service() = default;
+
+void sftp_service::open(sftp_events ev) {
+    const bool closed = conn_.closed();
+    if (!closed && port_ && port_->over && failed_.size() < max_failed) failed_.push_back(std::move(port_));
+    if (closed || port_) {
         if (ev.ended)
-            ev.ended(closed_       ? "the session has ended"
-                     : sftp_->over ? "too many SFTP channels failed in this session"
+            ev.ended(closed        ? "the session has ended"
+                     : port_->over ? "too many SFTP channels failed in this session"
                                    : "an SFTP channel is open already");
         return;
     }
-    sftp_wanted_ = std::move(ev);
-    if (sftp_may_open_) start_sftp();
+    wanted_ = std::move(ev);
+    if (may_open_) start();
 }
 
-sftp::client* ssh2_engine::sftp() const { return sftp_ && !sftp_->over ? &sftp_->client : nullptr; }
+sftp::client* sftp_service::client() const { return port_ && !port_->over ? &port_->client : nullptr; }
 
-void ssh2_engine::start_sftp() {
-    sftp_may_open_ = true;
-    if (!sftp_wanted_ || sftp_ || closed_) return;
-    sftp_events ev = std::move(*sftp_wanted_);
-    sftp_wanted_.reset();
-    if (!negotiated_) {
+void sftp_service::start() {
+    may_open_ = true;
+    if (!wanted_ || port_ || conn_.closed()) return;
+    sftp_events ev = std::move(*wanted_);
+    wanted_.reset();
+    if (!conn_.negotiated()) {
         if (ev.ended) ev.ended("SFTP needs the negotiated SSH-2 mode");
         return;
     }
-    sftp_.reset(new sftp_port(*this, std::move(ev)));
-    channel* c = channels_.add(*sftp_, sftp_window, sftp_max_packet, true, sftp_pending_limit);
-    if (!c) return sftp_->end("too many channels are open");
-    sftp_->id = c->local_id;
-    send(channel_open("session", *c));
+    port_.reset(new port(conn_, std::move(ev)));
+    channel* c = conn_.channels().add(*port_, sftp_window, sftp_max_packet, true, sftp_pending_limit);
+    if (!c) return port_->end("too many channels are open");
+    port_->id = c->local_id;
+    conn_.link().send(conn_.channel_open("session", *c));
 }
 
-void ssh2_engine::close_sftp() { stop_sftp(); }
-
-void ssh2_engine::stop_sftp() {
-    if (sftp_) sftp_->end("the session ended");
-    if (sftp_wanted_) {
-        sftp_events ev = std::move(*sftp_wanted_);
-        sftp_wanted_.reset();
+void sftp_service::stop() {
+    if (port_) port_->end("the session ended");
+    if (wanted_) {
+        sftp_events ev = std::move(*wanted_);
+        wanted_.reset();
         if (ev.ended) ev.ended("the session ended before SFTP could start");
     }
 }

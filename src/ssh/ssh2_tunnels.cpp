@@ -1,11 +1,12 @@
-// Port and agent forwarding over the SSH-2 connection layer: the forwarder's channels (direct-tcpip ones we open,
-// forwarded-tcpip and auth-agent ones the host opens) as rows of the channel table, tcpip-forward requests, and a
-// window per channel that reopens only by what the local end took (RFC 4254 sections 5.2 and 7).
+// Port and agent forwarding as services of the SSH-2 connection layer: the forwarder's channels (direct-tcpip ones
+// we open, forwarded-tcpip and auth-agent ones the host opens) as rows of the channel table, tcpip-forward requests,
+// and a window per channel that reopens only by what the local end took (RFC 4254 sections 5.2 and 7).
 #include <map>
 
 #include "session/profile.h"
 #include "session/session.h"
 #include "ssh/ssh2.h"
+#include "ssh/ssh2_services.h"
 
 namespace ssh {
 namespace {
@@ -14,12 +15,12 @@ constexpr std::uint32_t tunnel_max_packet = 32 * 1024;
 constexpr std::uint32_t open_prohibited = 1;  // SSH_OPEN_ADMINISTRATIVELY_PROHIBITED
 }  // namespace
 
-struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
-    explicit tunnel_port(ssh2_engine& engine)
-        : e(engine), forwarder(*engine.tunnel_net_, *this, [this](std::string_view t) { note(t); }) {
-        forwarder.set_hold(engine.hold_);
+struct tunnel_service::port final : fwd::ssh_tunnels, channel_handler {
+    port(ssh2_connection& conn, channel_service& owner)
+        : e(conn), service(owner), forwarder(*conn.network(), *this, [this](std::string_view t) { note(t); }) {
+        forwarder.set_hold(conn.hold());
     }
-    ~tunnel_port() override { forwarder.stop(); }
+    ~port() override { forwarder.stop(); }
 
     struct row {
         fwd::channel_events* ev = nullptr;  // null until the forwarder accepts a channel the host opened
@@ -27,12 +28,9 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         bool eof_after_data = false;        // EOF asked for while data still waited for window
     };
 
-    void note(std::string_view t) {
-        e.io_.session_log_line(std::string(t));
-        if (e.tunnel_note_) e.tunnel_note_(t);
-    }
+    void note(std::string_view t) { e.notice(t); }
     channel* open_row(fwd::channel_id ch) const {
-        channel* c = e.channels_.find(ch);
+        channel* c = e.channels().find(ch);
         return c && c->state == channel_state::open ? c : nullptr;
     }
     // The row and its channel go; the link that was told about it, if any, is returned to be told the end.
@@ -40,7 +38,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         const auto it = rows.find(id);
         fwd::channel_events* ev = it == rows.end() ? nullptr : it->second.ev;
         if (it != rows.end()) rows.erase(it);
-        e.channels_.remove(id);
+        e.channels().remove(id);
         return ev;
     }
     // Disconnect: every tunnel's channel is closed before the session's, and nothing more is forwarded.
@@ -48,27 +46,18 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         for (const auto& [id, r] : rows) {
             channel* c = open_row(id);
             if (c) send_close(*c);
-            if (e.closed_) return;
+            if (e.closed()) return;
         }
         forwarder.stop();
     }
-    void send_close(channel& c) {
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_CLOSE);
-        w.u32(c.remote_id);
-        c.state = channel_state::closing;
-        e.send(w);
-    }
-    void send_eof_now(const channel& c) {
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_EOF);
-        w.u32(c.remote_id);
-        e.send(w);
-    }
+    void send_close(channel& c) { e.send_close(c); }
+    void send_eof_now(const channel& c) { e.send_eof(c); }
 
     // ----- fwd::ssh_tunnels -----
     fwd::channel_id open_direct(std::string_view host, std::uint16_t port, std::string_view origin,
                                 std::uint16_t origin_port, fwd::channel_events& ev) override {
-        if (e.closed_) return 0;
-        channel* c = e.channels_.add(*this, tunnel_window, tunnel_max_packet, true, tunnel_window);
+        if (e.closed()) return 0;
+        channel* c = e.channels().add(*this, tunnel_window, tunnel_max_packet, true, tunnel_window);
         if (!c) return 0;
         rows[c->local_id].ev = &ev;
         const std::uint32_t id = c->local_id;
@@ -77,7 +66,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         w.u32(port);
         w.string(origin);
         w.u32(origin_port);
-        e.send(w);
+        e.link().send(w);
         return id;
     }
     std::size_t send_room(fwd::channel_id ch) const override {
@@ -103,7 +92,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         send_eof_now(*c);
     }
     void close(fwd::channel_id ch) override {
-        channel* c = e.channels_.find(ch);
+        channel* c = e.channels().find(ch);
         if (!c) return;
         if (c->state == channel_state::opening) {
             rows[ch].close_when_open = true;
@@ -117,39 +106,36 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         if (const std::uint32_t add = reopen_window(*c, n)) e.send_window_adjust(*c, add);
     }
     bool request_remote(std::string_view address, std::uint16_t port) override {
-        if (e.closed_) return false;
-        wire_writer w = e.begin(SSH_MSG_GLOBAL_REQUEST);
-        w.string("tcpip-forward");
-        w.boolean(true);
+        if (e.closed()) return false;
+        wire_writer w = e.global_request("tcpip-forward", service);
         w.string(address);
         w.u32(port);
-        e.global_pending_.push_back(global_kind::forward);
-        e.send(w);
+        e.link().send(w);
         return true;
     }
     void cancel_remote(std::string_view address, std::uint16_t port) override {
-        if (e.closed_) return;
-        wire_writer w = e.begin(SSH_MSG_GLOBAL_REQUEST);
+        if (e.closed()) return;
+        wire_writer w = e.link().begin(SSH_MSG_GLOBAL_REQUEST);
         w.string("cancel-tcpip-forward");
         w.boolean(false);
         w.string(address);
         w.u32(port);
-        e.send(w);
+        e.link().send(w);
     }
     void accept_open(fwd::channel_id ch, fwd::channel_events& ev) override {
-        channel* c = e.channels_.find(ch);
+        channel* c = e.channels().find(ch);
         if (!c || c->state != channel_state::opening) return;
         rows[ch].ev = &ev;
         c->state = channel_state::open;
-        wire_writer w = e.begin(SSH_MSG_CHANNEL_OPEN_CONFIRMATION);
+        wire_writer w = e.link().begin(SSH_MSG_CHANNEL_OPEN_CONFIRMATION);
         w.u32(c->remote_id);
         w.u32(c->local_id);
         w.u32(c->local_window);
         w.u32(c->max_packet);
-        e.send(w);
+        e.link().send(w);
     }
     void refuse_open(fwd::channel_id ch, std::uint32_t reason, std::string_view why) override {
-        channel* c = e.channels_.find(ch);
+        channel* c = e.channels().find(ch);
         if (!c || c->state != channel_state::opening) return;
         const std::uint32_t remote = c->remote_id;
         drop_row(ch);
@@ -170,7 +156,7 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         // The window counts what arrived; it reopens by what the local end takes (consumed). What a host sends
         // beyond it is dropped, as OpenSSH does: the link holds no more than the window it gave.
         if (d.size() > c.local_window) {
-            e.io_.session_log_line("channel " + std::to_string(c.local_id) + ": the host sent more than its window");
+            e.io().session_log_line("channel " + std::to_string(c.local_id) + ": the host sent more than its window");
             d = d.first(c.local_window);
         }
         c.local_window -= static_cast<std::uint32_t>(d.size());
@@ -205,102 +191,104 @@ struct ssh2_engine::tunnel_port final : fwd::ssh_tunnels, channel_handler {
         if (it->second.ev) it->second.ev->channel_writable();
     }
 
-    ssh2_engine& e;
+    ssh2_connection& e;
+    channel_service& service;
     std::map<std::uint32_t, row> rows;
     fwd::forwarder forwarder;
 };
 
-void ssh2_engine::tunnel_port_deleter::operator()(tunnel_port* p) const { delete p; }
+void tunnel_service::port_deleter::operator()(port* p) const { delete p; }
 
-void ssh2_engine::stop_tunnels() {
-    if (tunnels_) tunnels_->forwarder.stop();
+tunnel_service::~tunnel_service() = default;
+
+void tunnel_service::stop() {
+    if (port_) port_->forwarder.stop();
 }
 
-void ssh2_engine::close_tunnels() {
-    if (tunnels_) tunnels_->close_all();
+void tunnel_service::close() {
+    if (port_) port_->close_all();
 }
 
-void ssh2_engine::set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note,
-                              fwd::forwarder::hold_fn hold) {
-    tunnel_net_ = net;
-    tunnel_note_ = std::move(note);
-    hold_ = std::move(hold);
+std::vector<fwd::forwarder::status> tunnel_service::status() const {
+    return port_ ? port_->forwarder.tunnels() : std::vector<fwd::forwarder::status>{};
 }
 
-std::vector<fwd::forwarder::status> ssh2_engine::tunnels() const {
-    return tunnels_ ? tunnels_->forwarder.tunnels() : std::vector<fwd::forwarder::status>{};
+fwd::ssh_tunnels* tunnel_service::direct_channels() {
+    if (!conn_.negotiated() || !conn_.network() || conn_.closed()) return nullptr;
+    if (!port_) port_.reset(new port(conn_, *this));
+    return port_.get();
 }
 
-fwd::ssh_tunnels* ssh2_engine::direct_channels() {
-    if (!negotiated_ || !tunnel_net_ || closed_) return nullptr;
-    if (!tunnels_) tunnels_.reset(new tunnel_port(*this));
-    return tunnels_.get();
-}
-
-void ssh2_engine::start_tunnels() {
-    if (!negotiated_ || !tunnel_net_ || tunnels_) return;
-    const fwd::forward_list list = fwd::parse_forwards(p_.ssh.ssh_forwards);
-    if (list.rules.empty() && list.errors.empty() && !p_.ssh.ssh_agent_forward) return;
-    tunnels_.reset(new tunnel_port(*this));
+void tunnel_service::start() {
+    const ssh_profile& s = conn_.profile().ssh;
+    if (!conn_.negotiated() || !conn_.network() || port_) return;
+    const fwd::forward_list list = fwd::parse_forwards(s.ssh_forwards);
+    if (list.rules.empty() && list.errors.empty() && !s.ssh_agent_forward) return;
+    port_.reset(new port(conn_, *this));
     for (const fwd::forward_error& err : list.errors)
-        tunnels_->note("Forward \"" + err.entry + "\" is not used: " + err.why);
-    tunnels_->forwarder.allow_agent(p_.ssh.ssh_agent_forward != 0);
-    tunnels_->forwarder.start(list.rules);
+        port_->note("Forward \"" + err.entry + "\" is not used: " + err.why);
+    port_->forwarder.allow_agent(s.ssh_agent_forward != 0);
+    port_->forwarder.start(list.rules);
 }
 
-void ssh2_engine::refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why) {
-    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_FAILURE);
-    w.u32(remote);
-    w.u32(reason);
-    w.string(why);
-    w.string("");
-    send(w);
+channel* tunnel_service::host_row(const host_open& o) {
+    channel* c = conn_.channels().add(*port_, tunnel_window, tunnel_max_packet, true, tunnel_window);
+    if (!c) {
+        conn_.refuse_channel(o.sender, 4, "too many channels");  // SSH_OPEN_RESOURCE_SHORTAGE
+        return nullptr;
+    }
+    c->remote_id = o.sender;
+    c->remote_window = o.window;
+    c->remote_max_packet = o.max_packet;
+    port_->rows[c->local_id];
+    return c;
 }
 
-void ssh2_engine::on_channel_open(wire_reader& r) {
-    if (!negotiated_) return;
-    const auto type = r.text(64);
-    const auto sender = r.u32();
-    const auto window = r.u32();
-    const auto max_packet = r.u32();
-    if (!r.ok()) return fail(msg::protocol_violation);
-    const bool forwarded = *type == "forwarded-tcpip";
-    const bool agent = *type == "auth-agent@openssh.com";
-    if (!tunnels_ || (!forwarded && !agent)) {
-        io_.session_log_line("refused a channel of type " + host_text(*type, 64) + " opened by the host");
-        return refuse_channel(*sender, open_prohibited, "no such channels are accepted from the host");
-    }
-    std::optional<std::string_view> address, origin;
-    std::optional<std::uint32_t> port, origin_port;
-    if (forwarded) {
-        address = r.text(256);
-        port = r.u32();
-        origin = r.text(256);
-        origin_port = r.u32();
-        if (!r.ok() || *port > 65535) return fail(msg::protocol_violation);
-    }
-    if (!finished(r)) return;
-    channel* c = channels_.add(*tunnels_, tunnel_window, tunnel_max_packet, true, tunnel_window);
-    if (!c) return refuse_channel(*sender, 4, "too many channels");  // SSH_OPEN_RESOURCE_SHORTAGE
-    c->remote_id = *sender;
-    c->remote_window = *window;
-    c->remote_max_packet = *max_packet;
-    tunnels_->rows[c->local_id];
+void tunnel_service::open_from_host(std::string_view, const host_open& o, wire_reader& r) {
+    const auto address = r.text(256);
+    const auto port = r.u32();
+    const auto origin = r.text(256);
+    const auto origin_port = r.u32();
+    if (!r.ok() || *port > 65535) return conn_.link().fail(msg::protocol_violation);
+    (void)origin_port;
+    if (!conn_.link().finished(r)) return;
+    const channel* c = host_row(o);
+    if (!c) return;
     const std::uint32_t id = c->local_id;
-    const bool taken = forwarded
-                           ? tunnels_->forwarder.forwarded(*address, std::uint16_t(*port), id, host_text(*origin, 256))
-                           : tunnels_->forwarder.agent_opened(id);
-    if (!taken) tunnels_->refuse_open(id, open_prohibited, "no such forward was asked for");
+    if (!port_->forwarder.forwarded(*address, std::uint16_t(*port), id, host_text(*origin, 256)))
+        port_->refuse_open(id, open_prohibited, "no such forward was asked for");
 }
 
-void ssh2_engine::on_request_answer(wire_reader&) {
-    // Any answer shows the host is alive; the oldest request still waiting is the one answered.
-    keepalives_unanswered_ = 0;
-    if (global_pending_.empty()) return;
-    const global_kind kind = global_pending_.front();
-    global_pending_.pop_front();
-    if (kind == global_kind::forward && tunnels_)
-        tunnels_->forwarder.remote_answer(in_type_ == SSH_MSG_REQUEST_SUCCESS);
+void tunnel_service::take_agent_channel(const host_open& o) {
+    const channel* c = host_row(o);
+    if (!c) return;
+    const std::uint32_t id = c->local_id;
+    if (!port_->forwarder.agent_opened(id)) port_->refuse_open(id, open_prohibited, "no such forward was asked for");
+}
+
+void tunnel_service::global_answer(bool success) {
+    if (port_) port_->forwarder.remote_answer(success);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Agent forwarding
+
+bool agent_service::wanted() const {
+    return conn_.negotiated() && conn_.network() && conn_.profile().ssh.ssh_agent_forward;
+}
+
+void agent_service::session_opened(const channel& session) {
+    if (!wanted()) return;
+    // Asked before the shell starts, so that its environment names the forwarded agent.
+    wire_writer w = conn_.link().begin(SSH_MSG_CHANNEL_REQUEST);
+    w.u32(session.remote_id);
+    w.string("auth-agent-req@openssh.com");
+    w.boolean(false);
+    conn_.link().send(w);
+}
+
+void agent_service::open_from_host(std::string_view, const host_open& o, wire_reader& r) {
+    if (conn_.link().finished(r)) tunnels_.take_agent_channel(o);
 }
 
 }  // namespace ssh

@@ -3,6 +3,7 @@
 #include "session/profile.h"
 #include "ssh/ssh1.h"
 #include "ssh/ssh2.h"
+#include "ssh/ssh2_services.h"
 
 namespace ssh {
 
@@ -17,7 +18,7 @@ ssh_client::ssh_client(connection_profile& p, session_services& io, ui_services&
           const entry e(*this);
           rows_ = rows;
           grid_columns_ = columns;
-          v2_->set_window_size(rows, columns);
+          v2_->connection().set_window_size(rows, columns);
           v1_->set_window_size(rows, columns);
       }) {
     fresh_v2();
@@ -32,8 +33,8 @@ ssh_client::entry::~entry() {
 void ssh_client::fresh_v2() {
     v2_ = std::make_unique<ssh2_engine>(p_, io_, ui_, prompts_);
     v2_->set_target(host_, port_);
-    if (columns_ != 0) v2_->set_columns(columns_);
-    if (rows_ != 0) v2_->set_window_size(rows_, grid_columns_);
+    if (columns_ != 0) v2_->connection().set_columns(columns_);
+    if (rows_ != 0) v2_->connection().set_window_size(rows_, grid_columns_);
     give_tunnels();
 }
 
@@ -55,7 +56,7 @@ void ssh_client::set_tunnels(fwd::local_network* net, std::function<void(std::st
     give_tunnels();
 }
 
-std::vector<fwd::forwarder::status> ssh_client::tunnels() const { return v2_->tunnels(); }
+std::vector<fwd::forwarder::status> ssh_client::tunnels() const { return v2_->connection().tunnels().status(); }
 
 void ssh_client::open_sftp(sftp_channel_events ev) {
     const entry e(*this);
@@ -63,7 +64,7 @@ void ssh_client::open_sftp(sftp_channel_events ev) {
         if (ev.ended) ev.ended("SFTP needs SSH-2");
         return;
     }
-    v2_->open_sftp({std::move(ev.ready), std::move(ev.ended)});
+    v2_->connection().sftp().open({std::move(ev.ready), std::move(ev.ended)});
 }
 
 bool ssh_client::version2() const { return p_.protocol == TransportKind::Ssh2; }
@@ -79,7 +80,7 @@ void ssh_client::ssh_receive(const std::uint8_t* bytes, std::size_t n) {
 void ssh_client::ssh_send_user_data(const std::uint8_t* bytes, std::size_t n) {
     const entry e(*this);
     if (version2())
-        v2_->send_user_data(bytes, n);
+        v2_->connection().send_user_data(bytes, n);
     else
         v1_->send_user_data(bytes, n);
 }
@@ -116,13 +117,13 @@ bool ssh_client::signed_on() const { return version2() ? v2_->sign_on_accepted()
 void ssh_client::set_columns(int columns) {
     const entry e(*this);
     columns_ = columns;
-    v2_->set_columns(columns);
+    v2_->connection().set_columns(columns);
 }
 void ssh_client::set_window_size(int rows, int columns) { pacer_.change(rows, columns); }
 void ssh_client::on_resize_timer() { pacer_.expired(); }
 void ssh_client::keepalive() {
     const entry e(*this);
-    if (version2()) v2_->keepalive();
+    if (version2()) v2_->connection().keepalive();
 }
 std::string_view ssh_client::ssh2_cipher_name() const {
     return v2_->negotiated() ? v2_->cipher_name() : std::string_view();

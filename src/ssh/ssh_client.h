@@ -73,7 +73,7 @@ public:
     void set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note);
     // The running connection's forwards with their state and byte counts.
     std::vector<fwd::forwarder::status> tunnels() const;
-    // SFTP on the running SSH-2 connection (see ssh2_engine::open_sftp); SSH-1 has none and says so to `ended`.
+    // SFTP on the running SSH-2 connection (see sftp_service); SSH-1 has none and says so to `ended`.
     void open_sftp(sftp_channel_events ev);
 
     ssh1_engine& v1() { return *v1_; }

@@ -157,7 +157,7 @@ TEST_F(Ssh2, WholeSessionEachCipherAndReadSize) {
             feed(two);
             EXPECT_EQ(io.delivered, "hello world");
             const std::string typed = "ls -l\r";
-            eng->send_user_data(reinterpret_cast<const std::uint8_t*>(typed.data()), typed.size());
+            eng->connection().send_user_data(reinterpret_cast<const std::uint8_t*>(typed.data()), typed.size());
             const bytes d = next(94);
             ssh::wire_reader r(d.data() + 1, d.size() - 1);
             EXPECT_EQ(*r.u32(), 7u) << "server channel from the confirmation";
@@ -334,7 +334,7 @@ TEST_F(Ssh2, ReexchangeKeepsSessionIdAndPtyRequestAndAsksNoSecondService) {
     srv().take_client_newkeys();
     EXPECT_NE(srv().last_h, first_id) << "a new exchange hash";
     EXPECT_EQ(bytes(eng->session_id(), eng->session_id() + 20), first_id);
-    EXPECT_TRUE(eng->pty_reply_pending());
+    EXPECT_TRUE(eng->connection().pty_reply_pending());
     send(channel_msg(99));
     const bytes shell = next(98);
     EXPECT_NE(str(shell).find("shell"), std::string::npos) << "the shell is still requested";
@@ -495,11 +495,11 @@ TEST_F(Ssh2, WindowTopUpAndOverrun) {
         return crypto::load_be(p->data() + 5);
     };
     send(channel_data(std::string(4000, 'a')));
-    EXPECT_EQ(eng->local_window(), 4000u);
+    EXPECT_EQ(eng->connection().local_window(), 4000u);
     EXPECT_FALSE(window_adjust()) << "4000 left: no top-up";
     send(channel_data("b"));
     EXPECT_EQ(window_adjust(), 4001u);
-    EXPECT_EQ(eng->local_window(), 8000u);
+    EXPECT_EQ(eng->connection().local_window(), 8000u);
     // A host that ignores the window: the count stops at zero instead of wrapping, and is topped up in full.
     send(channel_data(std::string(9000, 'c')));
     EXPECT_EQ(window_adjust(), 8000u);
@@ -611,7 +611,7 @@ TEST_F(Ssh2, RequestsWantingAReplyAreRefused) {
 TEST_F(Ssh2, LargeUserDataGoesInPiecesOfTheHostsMaximum) {
     login();
     const std::string paste(70000, 'p');
-    eng->send_user_data(reinterpret_cast<const std::uint8_t*>(paste.data()), paste.size());
+    eng->connection().send_user_data(reinterpret_cast<const std::uint8_t*>(paste.data()), paste.size());
     std::size_t total = 0, packets = 0;
     while (auto p = srv().client_packet()) {
         EXPECT_EQ((*p)[0], 94);
@@ -1256,7 +1256,7 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
     r.boolean();
     r.text();
     EXPECT_EQ(*r.u32(), 80u) << "the terminal's width";
-    eng->set_columns(132);
+    eng->connection().set_columns(132);
     const bytes wc = next(98);
     ssh::wire_reader w(wc.data() + 1, wc.size() - 1);
     EXPECT_EQ(*w.u32(), 7u);
@@ -1264,7 +1264,7 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
     EXPECT_EQ(*w.boolean(), false);
     EXPECT_EQ(*w.u32(), 132u);
     EXPECT_EQ(*w.u32(), 24u);
-    eng->keepalive();
+    eng->connection().keepalive();
     const bytes ka = next(80);
     ssh::wire_reader k(ka.data() + 1, ka.size() - 1);
     EXPECT_EQ(*k.text(), "keepalive@openssh.com");
@@ -1275,10 +1275,10 @@ TEST_F(Ssh2Auth, KeepAliveAndWindowChangeOnlyInNegotiatedMode) {
     // The fixed suite: 80 columns whatever the terminal, no window-change, no keep-alive.
     s.ssh.ssh_algorithms = 0;
     fresh();
-    eng->set_columns(132);
+    eng->connection().set_columns(132);
     open_channel();
-    eng->set_columns(80);
-    eng->keepalive();
+    eng->connection().set_columns(80);
+    eng->connection().keepalive();
     EXPECT_TRUE(nothing_sent());
 }
 
@@ -1288,21 +1288,21 @@ TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
     s.ssh.ssh_keepalive_max = 2;
     to_shell_by_password();
     auto tick = [&] {
-        eng->keepalive();
+        eng->connection().keepalive();
         return io.disconnects == 0 ? next(80) : bytes{};
     };
     tick();
     send(msg(81));  // answered
     tick();
     tick();
-    EXPECT_EQ(eng->unanswered_keepalives(), 2);
+    EXPECT_EQ(eng->connection().unanswered_keepalives(), 2);
     send(msg(82));  // a refusal is an answer too
-    EXPECT_EQ(eng->unanswered_keepalives(), 0);
+    EXPECT_EQ(eng->connection().unanswered_keepalives(), 0);
     tick();
     send(channel_data("output is no answer"));
     tick();
     EXPECT_EQ(io.disconnects, 0) << "two unanswered are allowed";
-    eng->keepalive();
+    eng->connection().keepalive();
     EXPECT_EQ(io.disconnects, 1);
     EXPECT_TRUE(nothing_sent()) << "the tick that ends the session sends nothing more";
     const std::string want = "Connection to host has been lost\nNo answer from the host after 2 keep-alives.";
@@ -1313,8 +1313,8 @@ TEST_F(Ssh2Auth, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
 TEST_F(Ssh2Auth, KeepAlivesWaitForTheKeysAndZeroNeverEnds) {
     s.ssh.ssh_keepalive_max = 1;
     first_read();  // the exchange is under way: no keys yet
-    for (int i = 0; i < 5; ++i) eng->keepalive();
-    EXPECT_EQ(eng->unanswered_keepalives(), 0);
+    for (int i = 0; i < 5; ++i) eng->connection().keepalive();
+    EXPECT_EQ(eng->connection().unanswered_keepalives(), 0);
     EXPECT_EQ(io.disconnects, 0);
 
     s.ssh.ssh_keepalive_max = 0;
@@ -1322,11 +1322,11 @@ TEST_F(Ssh2Auth, KeepAlivesWaitForTheKeysAndZeroNeverEnds) {
     to_methods("password");
     next(50);
     for (int i = 0; i < 20; ++i) {
-        eng->keepalive();
+        eng->connection().keepalive();
         next(80);
     }
     EXPECT_EQ(io.disconnects, 0);
-    EXPECT_EQ(eng->unanswered_keepalives(), 20);
+    EXPECT_EQ(eng->connection().unanswered_keepalives(), 20);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -1511,7 +1511,7 @@ TEST_F(Ssh2Hostile, BannerControlsNeverReachTheTerminalNorItsAnswersTheHost) {
             << utf8;
         // An answer the emulator might still make goes nowhere before the channel is open.
         const std::uint8_t answer[] = "\x1b[1;1R";
-        eng->send_user_data(answer, sizeof answer - 1);
+        eng->connection().send_user_data(answer, sizeof answer - 1);
         EXPECT_TRUE(nothing_sent()) << utf8;
     }
     s.terminal.utf8 = 0;
@@ -1794,7 +1794,7 @@ TEST_F(Ssh2, SessionChannelNumbersAndWindowsAreTheWrittenOnes) {
         EXPECT_EQ(crypto::load_be(next(98).data() + 1), 7u) << "pty-req";
         send(channel_msg(99));
         EXPECT_EQ(crypto::load_be(next(98).data() + 1), 7u) << "shell";
-        eng->send_user_data(reinterpret_cast<const std::uint8_t*>("ls\r"), 3);
+        eng->connection().send_user_data(reinterpret_cast<const std::uint8_t*>("ls\r"), 3);
         const bytes typed = next(94);
         bytes data{94};
         put_u32(data, 7);
@@ -1983,7 +1983,7 @@ TEST_F(Ssh2Hostile, RefusedPtyIsToldAndTheShellRunsWithoutOne) {
         r.u32();
         EXPECT_EQ(*r.text(), "shell");
         send(channel_msg(99));
-        eng->set_window_size(30, 100);
+        eng->connection().set_window_size(30, 100);
         EXPECT_TRUE(nothing_sent()) << "no window-change without a pty";
         send(channel_data("shell without a pty"));
         EXPECT_EQ(io.delivered, "shell without a pty");
@@ -2045,8 +2045,8 @@ TEST_F(Ssh2Auth, PtyRequestAndWindowChangeFollowTheScreenSizeSetting) {
         s.ssh.ssh_algorithms = c.algorithms;
         s.terminal.screen_size = c.screen_size;
         fresh();
-        eng->set_columns(132);
-        eng->set_window_size(50, 200);
+        eng->connection().set_columns(132);
+        eng->connection().set_window_size(50, 200);
         if (c.algorithms == 1) {
             eng->agent_factory = [] { return std::make_unique<fake_agent>(); };
             to_methods("password");
@@ -2086,10 +2086,10 @@ TEST_F(Ssh2Auth, PtyRequestAndWindowChangeFollowTheScreenSizeSetting) {
             EXPECT_TRUE(w.ok());
             EXPECT_EQ(w.remaining(), 0u);
         };
-        eng->set_columns(80);
+        eng->connection().set_columns(80);
         if (c.width_told) window_change(80, 24);
-        eng->set_window_size(60, 255);
-        eng->set_window_size(60, 255);  // unchanged: nothing
+        eng->connection().set_window_size(60, 255);
+        eng->connection().set_window_size(60, 255);  // unchanged: nothing
         if (c.grid_told) window_change(255, 60);
         EXPECT_TRUE(nothing_sent());
     }
@@ -2107,7 +2107,7 @@ TEST_F(Ssh2Auth, WindowChangesArePacedAndTheLastSizeWins) {
     s.terminal.screen_size = 1;
     to_shell_by_password();
 
-    ssh::window_pacer pacer([this](int rows_, int columns) { eng->set_window_size(rows_, columns); });
+    ssh::window_pacer pacer([this](int rows_, int columns) { eng->connection().set_window_size(rows_, columns); });
     pacer.set_timer(&timer);
     std::vector<std::pair<int, std::pair<std::uint32_t, std::uint32_t>>> heard;  // time, (columns, rows)
     int last_change = 0;
@@ -2381,12 +2381,12 @@ TEST_F(Ssh2Tunnels, RemoteForwardIsAskedAndItsChannelsReachHere) {
     EXPECT_EQ(*r.boolean(), true);
     EXPECT_EQ(*r.text(), "127.0.0.1");
     EXPECT_EQ(*r.u32(), 9000u);
-    eng->keepalive();
+    eng->connection().keepalive();
     next(80);
     send(msg(81));  // the forward's answer, then the keep-alive's
     send(msg(82));
     EXPECT_TRUE(notes.empty());
-    EXPECT_EQ(eng->tunnels().at(0).state, "listening");
+    EXPECT_EQ(eng->connection().tunnels().status().at(0).state, "listening");
 
     send(host_open("forwarded-tcpip", 5, "127.0.0.1", 9000));
     ASSERT_EQ(net.dialled.size(), 1u);
@@ -2489,7 +2489,7 @@ protected:
     std::uint32_t ours = 0;
     void SetUp() override {
         Ssh2Tunnels::SetUp();
-        eng->open_sftp(
+        eng->connection().sftp().open(
             {[this](sftp::client& c) { ready = &c; }, [this](std::string_view why) { ended.emplace_back(why); }});
         to_shell_by_password();
         const bytes open = next(90);
@@ -2517,7 +2517,7 @@ TEST_F(Ssh2Sftp, TheClientIsReadyAfterTheHostsVersionAndClosesBeforeTheSession) 
     answer_version();
     ASSERT_NE(ready, nullptr);
     EXPECT_TRUE(ready->usable());
-    EXPECT_EQ(eng->sftp(), ready);
+    EXPECT_EQ(eng->connection().sftp().client(), ready);
     EXPECT_TRUE(io.delivered.empty()) << "nothing of the SFTP channel reaches the terminal";
     eng->goodbye();
     EXPECT_EQ(next(97), channel_msg(97, 11));
@@ -2530,7 +2530,7 @@ TEST_F(Ssh2Sftp, ARefusedSubsystemIsNamedAndTheShellGoesOn) {
     send(channel_msg(100, ours));
     EXPECT_EQ(ended, std::vector<std::string>{"the host refused the sftp subsystem"});
     EXPECT_EQ(ready, nullptr);
-    EXPECT_EQ(eng->sftp(), nullptr);
+    EXPECT_EQ(eng->connection().sftp().client(), nullptr);
     send(data_for(27, "still here"));
     EXPECT_NE(io.delivered.find("still here"), std::string::npos);
 }
@@ -2543,7 +2543,7 @@ TEST_F(Ssh2Sftp, AFailedChannelDropsWhatWasInFlightUntilTheHostsClose) {
     send(data_for(ours, std::string("\0\0\0\1\x65", 5)));  // a STATUS without its request number
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_EQ(next(97), channel_msg(97, 11)) << "the failed channel is closed at once";
-    EXPECT_EQ(eng->sftp(), nullptr);
+    EXPECT_EQ(eng->connection().sftp().client(), nullptr);
 
     bytes stderr_line = channel_msg(95, ours);
     put_u32(stderr_line, 1);
@@ -2585,7 +2585,7 @@ TEST_F(Ssh2Sftp, ANewChannelOpensAfterAFailure) {
         EXPECT_EQ(next(97), channel_msg(97, theirs));
         ended.clear();
         ready = nullptr;
-        eng->open_sftp(
+        eng->connection().sftp().open(
             {[this](sftp::client& c) { ready = &c; }, [this](std::string_view why) { ended.emplace_back(why); }});
         if (failures > 8) {
             EXPECT_EQ(ended, std::vector<std::string>{"too many SFTP channels failed in this session"});
@@ -2608,7 +2608,7 @@ TEST_F(Ssh2Sftp, ANewChannelOpensAfterAFailure) {
         next(94);
         send(data_for(ours, std::string("\0\0\0\5\2\0\0\0\3", 9)));
         ASSERT_NE(ready, nullptr);
-        EXPECT_EQ(eng->sftp(), ready);
+        EXPECT_EQ(eng->connection().sftp().client(), ready);
     }
     EXPECT_EQ(io.disconnects, 0) << io.cause;
 }
@@ -2639,7 +2639,7 @@ TEST_F(Ssh2Tunnels, AChannelLetGoWhileOpeningIsClosedOnceConfirmedOrFreedOnARefu
     for (const bool confirmed : {true, false}) {
         start("");
         std::vector<std::string> ends;
-        eng->open_sftp({nullptr, [&](std::string_view why) { ends.emplace_back(why); }});
+        eng->connection().sftp().open({nullptr, [&](std::string_view why) { ends.emplace_back(why); }});
         const bytes open = next(90);
         ssh::wire_reader r(open.data() + 1, open.size() - 1);
         r.text();
