@@ -56,92 +56,18 @@ struct launch_values {
 struct Settings {
     Settings();  // every field at its load default
 
-    // Colours are 0x00BBGGRR values.
-    int color_fg = 0;
-    int color_bg = 0xFFFF80;
-    int color_cursor = 0x808080;
-    int color_bold = 0x000080;
-    int fontsize = 12;
-    int font_weight = 0;
-    int font_italic = 0;
+    // The plain stored keys, their types and defaults.
+#define STORED(name, type, def) type name = def;
+#include "config/setting_keys.def"
+
+    // Keys the store reads in their own way.
     char font_name[face_name_size] = "Courier New";
-    int font_charset = 0;
-    int term_size = 80;  // only 132 starts in 132-column mode
-    int pfontsize = -17;
-    int pfont_weight = 0;
-    int pfont_italic = 0;
     char pfont_name[face_name_size] = "Courier New";
-    int font_pcharset = 0;  // low byte only
-    int askprint = 1;
-    int x_margin = 10;
-    int y_margin = 10;
-    int rawprint = 0;
-    int use_cv = 0;
-    int numlock = 0;
-    int ignore_app = 0;
-    int bell = 1;
-    std::string myid = "QUILL_TELNET";
-    std::string termtype = "vt220";
-    int port = 23;
-    int autoconnect = 0;
-    std::string host_name;
-    int exit = 0;
-    int confirm = 1;
-    std::string proxy_host = "myproxy";
-    int proxy_port = 1080;
-    int proxy_enable = 0;
-    int proxy_socks_enable = 1;
-    std::string proxy_syntax = "$1 $2\\n\\r";  // literal backslash pairs, 9 characters
-    std::string proxy_return = "\\015\\012";   // literal backslash-octal escapes, 8 characters
-    std::string auto_search1;
-    std::string auto_response1;
-    std::string auto_search2;
-    std::string auto_response2;
     std::string keyname;  // defaults to <current directory>/keys.map at load time
     std::string pctonet;  // <current directory>/pctonet.map
     std::string nettopc;  // <current directory>/nettopc.map
-    int cursortype = 0;   // 0 full block, 1 half block, 2 underline
-    int blink_cursor = 0;
-    int local_echo = 0;
-    int host_echo = 0;
-    int auto_wrap = 1;
-    int new_line = 0;
-    int wheel = 1;
-    int wheel_lines = 1;         // scroll-back lines a wheel notch moves
-    int alt_meta = 0;            // 1: Alt+key sends ESC and the key (the menus give up Alt+letter)
-    int confirm_disconnect = 0;  // 1: Disconnect, and closing while connected, ask first
-    int auto_reconnect = 0;      // 1: an unexpected ending is followed by new attempts, 2 s doubling up to 60 s
-    int telnet_keepalive = 0;    // 1: TCP keep-alive on Telnet connections
-    int ssh_keepalive_max = 0;   // SSH-2 keep-alives unanswered after which the session ends; 0 = never
-    int scroll_bar = 1;
-    int status_bar = 1;
-    int knap_bar = 1;
-    int ssh = 0;
-    int ssh_type_1_2 = 0;    // 0 SSH-1, 1 SSH-2
-    int ssh_encryption = 0;  // SSH-1: 0 DES, 1 3-DES, 2 Blowfish
-    int ssh_default = 0;
-    int ssh_algorithms = 1;      // SSH-2: 0 the fixed legacy suite, 1 negotiated (modern first)
-    int ssh_check_host_key = 1;  // host keys checked against known_hosts, new ones asked about
-    int ssh_keepalive = 0;       // seconds between keep-alive requests to an SSH-2 host; 0 = none
-    int connect_timeout = 30;    // seconds from a connect attempt until the session is set up; 0 = no limit
-    int utf8 = 0;                // 1: the host sends UTF-8 (keyboard, paste, clipboard and printing follow)
-    int bold_bright = 1;         // bold text in palette colours 0-7 shows in the bright colours 8-15
-    int clipboard_write = 0;     // 1: an xterm host may write the clipboard (OSC 52); it can never read it
-    int visual_bell = 0;         // 1: the bell flashes the view instead of sounding
-    // 1: only the key file signs on, never the agent's keys (OpenSSH's IdentitiesOnly)
-    int ssh_identities_only = 0;
-    // 0: the classic 24x80 screen (24 rows of 80 or 132 columns, nothing more told to the host); 1: the grid
-    // follows the window and the host hears every change (Telnet NAWS, SSH window-change / window size)
-    int screen_size = 0;
-    int scrollback_lines = 199;  // lines kept above the screen; stored clamped to 24..100000
-    int ssh_agent_forward = 0;   // 1: the host may use the local agent's keys while connected (SSH-2)
-    int ssh_send_locale = 0;     // 1: SSH-2 sessions pass LANG and the LC_* variables that are set (env requests)
-    // Port forwards, "L8080:127.0.0.1:80,R9000:127.0.0.1:22,D1080" (see forward/forward_rule.h)
-    std::string ssh_forwards;
     std::string ssh_user;
     std::string ssh_password;
-    std::string ssh_key_file;    // SSH-2 private key; empty: ~/.ssh/id_ed25519, id_ecdsa, id_rsa
-    std::string ssh_proxy_jump;  // SSH-2 jump hosts, "user@host:port,..." (ssh's -J); empty: straight to the host
 
     // Connect-dialog host history, entry 0 most recent. Entry i is stored under host_hist_key(i).
     std::array<std::string, host_history_count> host_hist;

@@ -11,95 +11,22 @@
 #include "config/text_scan.h"
 
 namespace {
-struct int_key {
-    const char* name;
-    int Settings::*field;
-};
 struct text_key {
     const char* name;
     std::string Settings::*field;
 };
 
-// Integer keys read and written plainly, defaults taken from a default-constructed record.
-constexpr int_key int_keys[] = {
-    {"color_fg", &Settings::color_fg},
-    {"color_bg", &Settings::color_bg},
-    {"color_cursor", &Settings::color_cursor},
-    {"color_bold", &Settings::color_bold},
-    {"fontsize", &Settings::fontsize},
-    {"font_weight", &Settings::font_weight},
-    {"font_italic", &Settings::font_italic},
-    {"font_charset", &Settings::font_charset},
-    {"term_size", &Settings::term_size},
-    {"pfontsize", &Settings::pfontsize},
-    {"pfont_weight", &Settings::pfont_weight},
-    {"pfont_italic", &Settings::pfont_italic},
-    {"font_pcharset", &Settings::font_pcharset},
-    {"askprint", &Settings::askprint},
-    {"x_margin", &Settings::x_margin},
-    {"y_margin", &Settings::y_margin},
-    {"rawprint", &Settings::rawprint},
-    {"use_cv", &Settings::use_cv},
-    {"numlock", &Settings::numlock},
-    {"ignore_app", &Settings::ignore_app},
-    {"bell", &Settings::bell},
-    {"port", &Settings::port},
-    {"autoconnect", &Settings::autoconnect},
-    {"exit", &Settings::exit},
-    {"confirm", &Settings::confirm},
-    {"proxy_port", &Settings::proxy_port},
-    {"proxy_enable", &Settings::proxy_enable},
-    {"proxy_socks_enable", &Settings::proxy_socks_enable},
-    {"cursortype", &Settings::cursortype},
-    {"blink_cursor", &Settings::blink_cursor},
-    {"local_echo", &Settings::local_echo},
-    {"host_echo", &Settings::host_echo},
-    {"auto_wrap", &Settings::auto_wrap},
-    {"new_line", &Settings::new_line},
-    {"wheel", &Settings::wheel},
-    {"wheel_lines", &Settings::wheel_lines},
-    {"alt_meta", &Settings::alt_meta},
-    {"confirm_disconnect", &Settings::confirm_disconnect},
-    {"auto_reconnect", &Settings::auto_reconnect},
-    {"telnet_keepalive", &Settings::telnet_keepalive},
-    {"ssh_keepalive_max", &Settings::ssh_keepalive_max},
-    {"scroll_bar", &Settings::scroll_bar},
-    {"status_bar", &Settings::status_bar},
-    {"knap_bar", &Settings::knap_bar},
-    {"ssh", &Settings::ssh},
-    {"ssh_type_1_2", &Settings::ssh_type_1_2},
-    {"ssh_encryption", &Settings::ssh_encryption},
-    {"ssh_default", &Settings::ssh_default},
-    {"ssh_algorithms", &Settings::ssh_algorithms},
-    {"ssh_check_host_key", &Settings::ssh_check_host_key},
-    {"ssh_keepalive", &Settings::ssh_keepalive},
-    {"ssh_identities_only", &Settings::ssh_identities_only},
-    {"connect_timeout", &Settings::connect_timeout},
-    {"utf8", &Settings::utf8},
-    {"bold_bright", &Settings::bold_bright},
-    {"clipboard_write", &Settings::clipboard_write},
-    {"screen_size", &Settings::screen_size},
-    {"scrollback_lines", &Settings::scrollback_lines},
-    {"ssh_agent_forward", &Settings::ssh_agent_forward},
-    {"ssh_send_locale", &Settings::ssh_send_locale},
-    {"visual_bell", &Settings::visual_bell},
+// The plain keys (setting_keys.def), read and written alike; defaults come from a default-constructed record.
+struct plain_key {
+    const char* name;
+    int Settings::*number;
+    std::string Settings::*text;
 };
-
-// Text keys with fixed defaults (keyname, pctonet, nettopc and the SSH credentials are handled apart).
-constexpr text_key text_keys[] = {
-    {"myid", &Settings::myid},
-    {"termtype", &Settings::termtype},
-    {"host_name", &Settings::host_name},
-    {"proxy_host", &Settings::proxy_host},
-    {"proxy_syntax", &Settings::proxy_syntax},
-    {"proxy_return", &Settings::proxy_return},
-    {"auto_search1", &Settings::auto_search1},
-    {"auto_response1", &Settings::auto_response1},
-    {"auto_search2", &Settings::auto_search2},
-    {"auto_response2", &Settings::auto_response2},
-    {"ssh_key_file", &Settings::ssh_key_file},
-    {"ssh_proxy_jump", &Settings::ssh_proxy_jump},
-    {"ssh_forwards", &Settings::ssh_forwards},
+constexpr plain_key key_of(const char* name, int Settings::*f) { return {name, f, nullptr}; }
+constexpr plain_key key_of(const char* name, std::string Settings::*f) { return {name, nullptr, f}; }
+constexpr plain_key plain_keys[] = {
+#define STORED(name, type, def) key_of(#name, &Settings::name),
+#include "config/setting_keys.def"
 };
 
 constexpr text_key map_keys[] = {
@@ -158,8 +85,7 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
 const std::vector<std::string>& known_keys() {
     static const std::vector<std::string> keys = [] {
         std::vector<std::string> k;
-        for (const int_key& i : int_keys) k.emplace_back(i.name);
-        for (const text_key& t : text_keys) k.emplace_back(t.name);
+        for (const plain_key& p : plain_keys) k.emplace_back(p.name);
         for (const text_key& t : map_keys) k.emplace_back(t.name);
         for (const char* n : {"font_name", "pfont_name", "ssh_user", "ssh_password"}) k.emplace_back(n);
         for (const char* n : placement_keys) k.emplace_back(n);
@@ -217,10 +143,14 @@ void read_values(Settings& s, settings_backend& backend, const std::string& conf
     };
 
     const Settings defaults;
-    for (const int_key& k : int_keys) s.*k.field = read_int(k.name, defaults.*k.field);
+    for (const plain_key& k : plain_keys) {
+        if (k.number)
+            s.*k.number = read_int(k.name, defaults.*k.number);
+        else
+            s.*k.text = read_text(k.name, defaults.*k.text);
+    }
     s.font_pcharset &= 0xFF;
     s.scrollback_lines = clamp_scrollback(s.scrollback_lines);
-    for (const text_key& k : text_keys) s.*k.field = read_text(k.name, defaults.*k.field);
     s.ssh_user = read_text("ssh_user", "");
     // Only a remembered password is looked for: asking the secret store wakes the desktop's keyring and loads its
     // client libraries, at every start, for a value that is kept only when ssh_default is set.
@@ -444,13 +374,16 @@ void write_values(const Settings& s, settings_backend& b, const std::string& sec
         b.write_text(sec, num_key("newtoolbartext_", n), s.newtoolbar[n].text);
     }
 
-    for (const int_key& k : int_keys) {
-        int v = s.*k.field;
-        if (k.field == &Settings::font_pcharset) v &= 0xFF;
-        if (k.field == &Settings::scrollback_lines) v = clamp_scrollback(v);
+    for (const plain_key& k : plain_keys) {
+        if (!k.number) continue;
+        int v = s.*k.number;
+        if (k.number == &Settings::font_pcharset) v &= 0xFF;
+        if (k.number == &Settings::scrollback_lines) v = clamp_scrollback(v);
         b.write_int(sec, k.name, v);
     }
-    for (const text_key& k : text_keys) b.write_text(sec, k.name, s.*k.field);
+    for (const plain_key& k : plain_keys) {
+        if (k.text) b.write_text(sec, k.name, s.*k.text);
+    }
     for (const text_key& k : map_keys) b.write_text(sec, k.name, s.*k.field);
     b.write_text(sec, "font_name", s.font_name);
     b.write_text(sec, "pfont_name", s.pfont_name);

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <string>
+#include <type_traits>
 
 #include "config/settings.h"
 #include "session/host_config.h"
+#include "session/profile.h"
 
 namespace {
 
@@ -142,3 +145,42 @@ TEST(HostConfig, AMalformedFileIsToldWithItsLineAndWhatCameBeforeStillCounts) {
 }
 
 }  // namespace
+
+// Every key the key list gives a profile record reaches that record at connect, converted to the record's type;
+// the live ones also reach a running connection's profile when the user changes them.
+TEST(Profile, EveryProfiledKeyIsTakenFromTheConfiguration) {
+    Settings s;
+    const connection_profile before = connection_profile::from(s, "h", 23);
+    int n = 0;
+    auto changed = [&n](auto& field) {
+        ++n;
+        if constexpr (std::is_same_v<std::remove_reference_t<decltype(field)>, int>)
+            field = field == 0 ? 1 : 0;  // a flag flips; a number leaves its default
+        else
+            field = "value " + std::to_string(n);
+    };
+#define TERMINAL(name, type, def, ptype) changed(s.name);
+#define LIVE(name, type, def, ptype) changed(s.name);
+#define CONNECTION(name, type, def, ptype) changed(s.name);
+#define TELNET(name, type, def, ptype) changed(s.name);
+#define PROXY(name, type, def, ptype) changed(s.name);
+#define SSH(name, type, def, ptype) changed(s.name);
+#include "config/setting_keys.def"
+    const connection_profile p = connection_profile::from(s, "h", 23);
+#define TERMINAL(name, type, def, ptype) EXPECT_NE(p.terminal.name, before.terminal.name) << #name;
+#define LIVE(name, type, def, ptype) EXPECT_NE(p.name, before.name) << #name;
+#define CONNECTION(name, type, def, ptype) EXPECT_NE(p.name, before.name) << #name;
+#define TELNET(name, type, def, ptype) EXPECT_NE(p.telnet.name, before.telnet.name) << #name;
+#define PROXY(name, type, def, ptype) EXPECT_NE(p.proxy.name, before.proxy.name) << #name;
+#define SSH(name, type, def, ptype) EXPECT_NE(p.ssh.name, before.ssh.name) << #name;
+#include "config/setting_keys.def"
+
+    connection_profile running = before;
+    running.take_live_options(s);
+#define TERMINAL(name, type, def, ptype) EXPECT_EQ(running.terminal.name, p.terminal.name) << #name;
+#define LIVE(name, type, def, ptype) EXPECT_EQ(running.name, p.name) << #name;
+#define CONNECTION(name, type, def, ptype) EXPECT_EQ(running.name, before.name) << #name << " is fixed at connect";
+#define SSH(name, type, def, ptype) EXPECT_EQ(running.ssh.name, before.ssh.name) << #name << " is fixed at connect";
+#include "config/setting_keys.def"
+    EXPECT_EQ(running.host, "h");
+}
