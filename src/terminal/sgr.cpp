@@ -1,6 +1,7 @@
 #include "terminal/sgr.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace {
@@ -9,8 +10,8 @@ void set_bit(uint16_t& word, uint32_t bit, bool on) { word = on ? uint16_t(word 
 
 // Exactly what the VT220 did before colours existed: a parameter with sub-parameters counts by its first value,
 // and 38/48 followed by 5 or 2 skip two or four parameters.
-void apply_vt220(const csi_params& p, cell_pen& pen) {
-    for (int i = 0; i < p.count; i = p.group_end(i)) {
+void apply_vt220(const csi_params& p, cell_pen& pen, int from) {
+    for (int i = from; i < p.count; i = p.group_end(i)) {
         const int v = p.value[i];
         if ((v == 38 || v == 48) && p.group_end(i) == i + 1) {
             const int selector = p.get(p.group_end(i));
@@ -81,10 +82,10 @@ int extended_colour(const csi_params& p, int i, uint32_t& colour) {
     return next;
 }
 
-void apply_xterm(const csi_params& p, cell_pen& pen) {
+void apply_xterm(const csi_params& p, cell_pen& pen, int from) {
     // Not graphic rendition: DECSCA's protection and the character set stay through SGR 0.
     constexpr uint16_t kept = cell_protected | cell_graphics;
-    for (int i = 0; i < p.count;) {
+    for (int i = from; i < p.count;) {
         const int v = p.value[i];
         if (v == 38 || v == 48) {
             i = extended_colour(p, i, v == 38 ? pen.fg : pen.bg);
@@ -151,6 +152,58 @@ void apply_xterm(const csi_params& p, cell_pen& pen) {
     }
 }
 
+// What a parameter below 128 does to the pen on its own, with no sub-parameters: each field becomes
+// (field & keep) | set. Read off the profile's own function with pens of all zeros and all ones, and checked against
+// two more; a value whose effect has another form (38 and 48 take the parameters after them) is no step.
+struct sgr_step {
+    cell_pen keep, set;
+    bool step = false;
+};
+using sgr_steps = std::array<sgr_step, 128>;
+
+cell_pen pen_filled(uint32_t bits) {
+    cell_pen p;
+    p.fg = p.bg = bits;
+    p.extra = p.attr = uint16_t(bits);
+    return p;
+}
+
+template <class Apply>
+sgr_steps steps_of(Apply apply) {
+    sgr_steps steps;
+    for (int v = 0; v < int(steps.size()); ++v) {
+        csi_params p;
+        p.value[0] = v;
+        p.count = 1;
+        auto after = [&](uint32_t bits) {
+            cell_pen pen = pen_filled(bits);
+            apply(p, pen, 0);
+            return pen;
+        };
+        sgr_step& s = steps[size_t(v)];
+        s.set = after(0);
+        const cell_pen ones = after(0xFFFFFFFF);
+        s.keep.fg = ones.fg & ~s.set.fg;
+        s.keep.bg = ones.bg & ~s.set.bg;
+        s.keep.extra = uint16_t(ones.extra & ~s.set.extra);
+        s.keep.attr = uint16_t(ones.attr & ~s.set.attr);
+        s.step = v != 38 && v != 48;
+        for (const uint32_t bits : {0x5A5A5A5Au, 0xA5A5A5A5u}) {
+            cell_pen mixed = pen_filled(bits);
+            cell_pen expected = s.set;
+            expected.fg |= mixed.fg & s.keep.fg;
+            expected.bg |= mixed.bg & s.keep.bg;
+            expected.extra |= uint16_t(mixed.extra & s.keep.extra);
+            expected.attr |= uint16_t(mixed.attr & s.keep.attr);
+            s.step = s.step && after(bits) == expected;
+        }
+    }
+    return steps;
+}
+
+const sgr_steps vt220_steps = steps_of(apply_vt220);
+const sgr_steps xterm_steps = steps_of(apply_xterm);
+
 }  // namespace
 
 void parse_csi_params(const char* text, int len, csi_params& q) {
@@ -165,11 +218,33 @@ void parse_csi_params(const char* text, int len, csi_params& q) {
     b.finish();
 }
 
+// Parameters without sub-parameters go by their steps (most sequences have nothing else) up to the first that has
+// none; the profile's function does the rest.
 void apply_sgr(const csi_params& params, sgr_profile profile, cell_pen& pen) {
+    const sgr_steps& steps = profile == sgr_profile::vt220 ? vt220_steps : xterm_steps;
+    int i = 0;
+    if (params.sub == 0) {
+        uint32_t fg = pen.fg, bg = pen.bg;
+        uint16_t extra = pen.extra, attr = pen.attr;
+        for (; i < params.count; ++i) {
+            const unsigned v = unsigned(params.value[i]);
+            if (v >= steps.size() || !steps[v].step) break;
+            const sgr_step& s = steps[v];
+            fg = (fg & s.keep.fg) | s.set.fg;
+            bg = (bg & s.keep.bg) | s.set.bg;
+            extra = uint16_t((extra & s.keep.extra) | s.set.extra);
+            attr = uint16_t((attr & s.keep.attr) | s.set.attr);
+        }
+        pen.fg = fg;
+        pen.bg = bg;
+        pen.extra = extra;
+        pen.attr = attr;
+    }
+    if (i == params.count) return;
     if (profile == sgr_profile::vt220)
-        apply_vt220(params, pen);
+        apply_vt220(params, pen, i);
     else
-        apply_xterm(params, pen);
+        apply_xterm(params, pen, i);
 }
 
 uint32_t xterm_colour(int index) {

@@ -223,11 +223,6 @@ void vt::reset_parser() {
     title_count_ = 0;
 }
 
-void vt::clamp_to_line() {
-    int limit = ring_.is_double_width(row_) ? ring_.columns() / 2 : ring_.columns();
-    if (col_ > limit) col_ = limit;
-}
-
 void vt::set_columns(int w) {
     if (w != 80 && w != 132) return;
     ring_.set_columns(w);
@@ -318,47 +313,53 @@ int vt::feed_byte(uint8_t c) {
 
 size_t vt::feed(const uint8_t* data, size_t n) {
     size_t i = 0;
-    const bool utf8 = options_.utf8;
-    const bool* table = utf8 ? printable_ascii.v : printable.v;
     while (i < n) {
         // A reply left pending by local input must be taken after the next byte, as feed_byte reports it. A UTF-8
         // sequence left open when utf8 was switched off does not hold byte mode back.
-        if (p_.state == st_ground && !modes_.printer_controller && !reply_pending_) {
-            const uint8_t c = data[i];
-            if (table[c] && !(utf8 && utf8_.pending())) {
-                i += utf8 ? print_run<true>(data + i, n - i) : print_run<false>(data + i, n - i);
-                continue;
-            }
-            if ((c == '\r' || c == '\n') && !(utf8 && utf8_.pending())) {
-                // The commonest controls, taken here instead of through feed_byte and ground.
-                last_printed_ = 0;
-                if (c == '\n')
-                    line_feed();
-                else
-                    carriage_return();
-                ++i;
-                continue;
-            }
-            if (c == ESC && !utf8_.pending()) {
-                if (const size_t k = whole_csi(data + i, n - i)) {
-                    i += k;
-                    if (reply_pending_) break;
-                    continue;
-                }
-                if (whole_designate(data + i, n - i)) {
-                    i += 3;
-                    continue;
-                }
-            } else if (utf8 && c >= 0xC2 && !utf8_.pending()) {
-                uint32_t cp = 0;
-                if (const size_t k = whole_utf8(data + i, n - i, cp)) {
-                    print_code(cp);
-                    i += k;
-                    continue;
-                }
-            }
+        if (p_.state == st_ground && !modes_.printer_controller && !reply_pending_ &&
+            !(options_.utf8 && utf8_.pending())) {
+            i += options_.utf8 ? ground_run<true>(data + i, n - i) : ground_run<false>(data + i, n - i);
+            if (i == n || reply_pending_) break;
         }
         if (feed_byte(data[i++])) break;
+    }
+    return i;
+}
+
+// The ground state's commonest input taken in one loop: printable runs, CR and LF, a whole CSI or designation, a
+// whole UTF-8 character. Returns at the first byte that needs the byte path (other controls, a sequence the block
+// cuts, any other escape sequence), or after a sequence that left a reply pending or started printer controller mode.
+template <bool utf8>
+size_t vt::ground_run(const uint8_t* data, size_t n) {
+    const bool* table = utf8 ? printable_ascii.v : printable.v;
+    size_t i = 0;
+    while (i < n) {
+        const uint8_t c = data[i];
+        if (table[c]) {
+            i += print_run<utf8>(data + i, n - i);
+        } else if (c == ESC) {
+            if (const size_t k = whole_csi(data + i, n - i)) {
+                i += k;
+                if (reply_pending_ || modes_.printer_controller) break;
+            } else if (whole_designate(data + i, n - i)) {
+                i += 3;
+            } else {
+                break;
+            }
+        } else if (c == '\n' || c == '\r') {
+            last_printed_ = 0;
+            if (c == '\n')
+                line_feed();
+            else
+                carriage_return();
+            ++i;
+        } else {
+            uint32_t cp = 0;
+            const size_t k = utf8 && c >= 0xC2 ? whole_utf8(data + i, n - i, cp) : 0;
+            if (k == 0) break;
+            print_code(cp);
+            i += k;
+        }
     }
     return i;
 }
@@ -368,40 +369,58 @@ size_t vt::feed(const uint8_t* data, size_t n) {
 // the end of the block) returns 0 and goes the byte path.
 size_t vt::whole_csi(const uint8_t* p, size_t n) {
     if (n < 3 || p[1] != '[' || modes_.vt52) return 0;
-    size_t i = 2;
-    const bool question = p[i] == '?', greater = p[i] == '>';
-    if (question || greater) ++i;
-    const int limit = xterm() ? csi_limit_xterm : csi_limit;
+    const uint16_t markers = p[2] == '?' ? csi_question : p[2] == '>' ? csi_greater : 0;
+    const size_t start = markers ? 3 : 2;
+    // The final must come before the parameter string reaches the length limit.
+    const size_t stop = std::min(n, start + size_t(xterm() ? csi_limit_xterm : csi_limit));
     const bool colon = options_.sgr == sgr_profile::xterm;
     // The parameters are parsed on the way, as parse_csi_params would parse the same characters.
-    csi_param_builder b(p_.params);
-    const size_t start = i;
-    for (; i < n; ++i) {
+    csi_params& q = p_.params;
+    int count = 0;
+    uint32_t sub = 0, empty = 0;
+    long long v = 0;
+    size_t field = start;  // where the current parameter's digits begin
+    size_t i = start;
+    for (;; ++i) {
+        if (i == stop) return 0;
         const uint8_t c = p[i];
-        if (c >= '0' && c <= '9') {
-            b.digit(char(c));
+        if (uint8_t(c - '0') < 10) {
+            // Saturated instead of overflowing: the actions clamp anyway.
+            v = std::min<long long>(v * 10 + (c - '0'), INT32_MAX);
         } else if (c == ';' || (c == ':' && colon)) {
-            b.separate(char(c));
+            if (count < csi_max_params) {
+                q.value[count] = int(v);
+                empty |= uint32_t(i == field) << count;
+                ++count;
+                if (c == ':' && count < csi_max_params) sub |= 1u << count;
+            }
+            v = 0;
+            field = i + 1;
         } else if (c >= 0x40 && c <= 0x7E) {
             break;
         } else {
             return 0;
         }
     }
-    // Every character before the final was a parameter character: the length is checked once, at the end.
-    if (i >= n || i - start >= size_t(limit)) return 0;
-    b.finish();
-    p_.markers = uint16_t(question ? csi_question : greater ? csi_greater : 0);
+    if (count < csi_max_params) {
+        q.value[count] = int(v);
+        empty |= uint32_t(i == field) << count;
+        ++count;
+    }
+    q.count = count;
+    q.sub = sub;
+    q.empty = empty;
+    p_.markers = markers;
     p_.len = 0;
     p_.state = st_ground;
-    if (p[i] == 'm' && !question && !greater) {
+    if (p[i] == 'm' && !markers) {
         // SGR, most sequences curses programs send: csi_dispatch's row without the lookup.
         last_printed_ = 0;
         csi_sgr('m');
         clamp_column();
         return i + 1;
     }
-    csi_dispatch(p[i], p_.markers);
+    csi_dispatch(p[i], markers);
     return i + 1;
 }
 

@@ -266,7 +266,10 @@ private:
     uint16_t csi_marker(uint8_t c) const;
     void csi_final(uint8_t c);
     void csi_dispatch(uint8_t c, uint16_t present);  // present: the csi_question.. markers seen
-    void clamp_to_line();
+    void clamp_to_line() {
+        const int limit = ring_.is_double_width(row_) ? ring_.columns() / 2 : ring_.columns();
+        if (col_ > limit) col_ = limit;
+    }
 
     // One row of the control sequence table (vt.cpp).
     enum : uint16_t {
@@ -348,6 +351,8 @@ private:
     void print(uint8_t c);
     template <bool utf8>
     size_t print_run(const uint8_t* data, size_t n);
+    template <bool utf8>
+    size_t ground_run(const uint8_t* data, size_t n);
     void print_code(uint32_t cp);
     bool ground_utf8(uint8_t c);
     void join_mark(uint32_t cp);

@@ -165,6 +165,25 @@ TEST_P(SgrProfiles, PenAfterParameters) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SgrProfiles, ::testing::ValuesIn(sgr_cases));
 
+// A sequence without sub-parameters goes by per-value steps; one with any goes through the profile's function
+// whole. "99:0" is a parameter neither profile acts on, so putting it first must change nothing: every value alone
+// and in pairs, and sequences with colours between plain values, from pens with and without attributes.
+TEST(SgrSteps, AgreeWithTheProfilesFunction) {
+    const cell_pen starts[] = {none, all_on, pen_of(cell_graphics | U, colour_rgb(9, 8, 7), colour_index(200))};
+    std::vector<std::string> sequences;
+    for (int v = 0; v < 300; ++v) sequences.push_back(std::to_string(v));
+    for (int a = 0; a < 110; a += 3)
+        for (int b = 0; b < 110; ++b) sequences.push_back(std::to_string(a) + ";" + std::to_string(b));
+    for (const char* s : {"1;38;5;46;4;49", "0;31;48;2;1;2;3;7;22", "38;5;3;48;5;4", "1;2;38;5", "7;;1;300;4",
+                          "38;2;1;2;300;4;39", "1;38;3;1;5", "45;38;5;;27"})
+        sequences.push_back(s);
+    for (const sgr_profile profile : {sgr_profile::xterm, sgr_profile::vt220})
+        for (const cell_pen& start : starts)
+            for (const std::string& s : sequences)
+                ASSERT_EQ(show(apply(s, profile, start)), show(apply("99:0;" + s, profile, start)))
+                    << s << (profile == sgr_profile::xterm ? " xterm" : " vt220") << " from " << show(start);
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // The emulator with the xterm profile: colon sub-parameters reach the unit and the pen reaches the cells.
 
