@@ -272,76 +272,63 @@ void rq_mult_small(fq* h, const fq* f, const small* g) {
 }
 
 // The reciprocals use the constant-time extended GCD of the submission (divsteps on x^p - x - 1 and the reversed
-// input, 2p - 1 steps whatever the input): f, g are the pair being reduced, v, r the cofactors.
-
-// out = 1/in in R3; returns false when in has no inverse.
-bool r3_recip(small* out, const small* in) {
-    small f[p + 1] = {}, g[p + 1], v[p + 1] = {}, r[p + 1] = {};
-    r[0] = 1;
+// input, 2p - 1 steps whatever the input): f, g are the pair being reduced, v, r the cofactors. Both rings share
+// the steps; `eliminate` cancels g[0] against f[0] in its own ring. Returns delta, 0 when the input is invertible.
+template <typename T, typename Eliminate>
+std::int32_t divsteps(T (&f)[p + 1], T (&g)[p + 1], T (&v)[p + 1], T (&r)[p + 1], const small* in, T r0,
+                      Eliminate eliminate) {
+    r[0] = r0;
     f[0] = 1;
     f[p - 1] = f[p] = -1;
-    for (int i = 0; i < p; ++i) g[p - 1 - i] = in[i];
+    for (int i = 0; i < p; ++i) g[p - 1 - i] = T(in[i]);
     g[p] = 0;
     std::int32_t delta = 1;
     for (int step = 0; step < 2 * p - 1; ++step) {
         for (int i = p; i > 0; --i) v[i] = v[i - 1];
         v[0] = 0;
-        const std::int32_t sign = -g[0] * f[0];
         const std::int32_t swap = negative_mask(-delta) & nonzero_mask(g[0]);
         delta ^= swap & (delta ^ -delta);
         delta += 1;
         for (int i = 0; i < p + 1; ++i) {
             std::int32_t t = swap & (f[i] ^ g[i]);
-            f[i] = small(f[i] ^ t);
-            g[i] = small(g[i] ^ t);
+            f[i] = T(f[i] ^ t);
+            g[i] = T(g[i] ^ t);
             t = swap & (v[i] ^ r[i]);
-            v[i] = small(v[i] ^ t);
-            r[i] = small(r[i] ^ t);
+            v[i] = T(v[i] ^ t);
+            r[i] = T(r[i] ^ t);
         }
-        for (int i = 0; i < p + 1; ++i) g[i] = f3_freeze(g[i] + sign * f[i]);
-        for (int i = 0; i < p + 1; ++i) r[i] = f3_freeze(r[i] + sign * v[i]);
+        eliminate();
         for (int i = 0; i < p; ++i) g[i] = g[i + 1];
         g[p] = 0;
     }
+    return delta;
+}
+
+// out = 1/in in R3; returns false when in has no inverse.
+bool r3_recip(small* out, const small* in) {
+    small f[p + 1] = {}, g[p + 1], v[p + 1] = {}, r[p + 1] = {};
+    const std::int32_t delta = divsteps(f, g, v, r, in, small(1), [&] {
+        const std::int32_t sign = -g[0] * f[0];
+        for (int i = 0; i < p + 1; ++i) g[i] = f3_freeze(g[i] + sign * f[i]);
+        for (int i = 0; i < p + 1; ++i) r[i] = f3_freeze(r[i] + sign * v[i]);
+    });
     const std::int32_t sign = f[0];
     for (int i = 0; i < p; ++i) out[i] = small(sign * v[p - 1 - i]);
-    const bool invertible = delta == 0;
     wipe(f, sizeof f);
     wipe(g, sizeof g);
     wipe(v, sizeof v);
     wipe(r, sizeof r);
-    return invertible;
+    return delta == 0;
 }
 
 // out = 1/(3 in) in Rq. Every nonzero small polynomial has one: x^p - x - 1 is irreducible mod q.
 void rq_recip3(fq* out, const small* in) {
     fq f[p + 1] = {}, g[p + 1], v[p + 1] = {}, r[p + 1] = {};
-    r[0] = fq_recip(3);
-    f[0] = 1;
-    f[p - 1] = f[p] = -1;
-    for (int i = 0; i < p; ++i) g[p - 1 - i] = in[i];
-    g[p] = 0;
-    std::int32_t delta = 1;
-    for (int step = 0; step < 2 * p - 1; ++step) {
-        for (int i = p; i > 0; --i) v[i] = v[i - 1];
-        v[0] = 0;
-        const std::int32_t swap = negative_mask(-delta) & nonzero_mask(g[0]);
-        delta ^= swap & (delta ^ -delta);
-        delta += 1;
-        for (int i = 0; i < p + 1; ++i) {
-            std::int32_t t = swap & (f[i] ^ g[i]);
-            f[i] = fq(f[i] ^ t);
-            g[i] = fq(g[i] ^ t);
-            t = swap & (v[i] ^ r[i]);
-            v[i] = fq(v[i] ^ t);
-            r[i] = fq(r[i] ^ t);
-        }
+    divsteps(f, g, v, r, in, fq_recip(3), [&] {
         const std::int32_t f0 = f[0], g0 = g[0];
         for (int i = 0; i < p + 1; ++i) g[i] = fq_freeze(f0 * g[i] - g0 * f[i]);
         for (int i = 0; i < p + 1; ++i) r[i] = fq_freeze(f0 * r[i] - g0 * v[i]);
-        for (int i = 0; i < p; ++i) g[i] = g[i + 1];
-        g[p] = 0;
-    }
+    });
     const std::int32_t scale = fq_recip(f[0]);
     for (int i = 0; i < p; ++i) out[i] = fq_freeze(scale * v[p - 1 - i]);
     wipe(f, sizeof f);
