@@ -210,6 +210,29 @@ void ssh2_connection::on_channel_open(wire_reader& r) {
     refuse_channel(*sender, open_prohibited, "no such channels are accepted from the host");
 }
 
+channel* ssh2_connection::host_channel(const host_open& o, channel_handler& h, std::uint32_t window,
+                                       std::uint32_t max_packet, std::size_t pending_limit) {
+    channel* c = channels_.add(h, window, max_packet, true, pending_limit);
+    if (!c) {
+        refuse_channel(o.sender, 4, "too many channels");  // SSH_OPEN_RESOURCE_SHORTAGE
+        return nullptr;
+    }
+    c->remote_id = o.sender;
+    c->remote_window = o.window;
+    c->remote_max_packet = o.max_packet;
+    return c;
+}
+
+void ssh2_connection::confirm_open(channel& c) {
+    c.state = channel_state::open;
+    wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_CONFIRMATION);
+    w.u32(c.remote_id);
+    w.u32(c.local_id);
+    w.u32(c.local_window);
+    w.u32(c.max_packet);
+    send(w);
+}
+
 void ssh2_connection::refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why) {
     wire_writer w = begin(SSH_MSG_CHANNEL_OPEN_FAILURE);
     w.u32(remote);

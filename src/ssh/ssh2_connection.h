@@ -153,6 +153,12 @@ public:
 
     tunnel_service& tunnels() const { return *tunnels_; }
     sftp_service& sftp() const { return *sftp_; }
+    // A service joins the walk after those already registered and lives as long as the connection.
+    template <class S, class... A>
+    S& add_service(A&&... a) {
+        services_.push_back(std::make_unique<S>(std::forward<A>(a)...));
+        return static_cast<S&>(*services_.back());
+    }
 
     // ----- for the channel services -----
     connection_link& link() const { return link_; }
@@ -167,6 +173,11 @@ public:
     wire_writer channel_open(std::string_view type, const channel& c);
     // GLOBAL_REQUEST of `name` wanting a reply, which goes to `to` (the host answers in order); its fields follow.
     wire_writer global_request(std::string_view name, channel_service& to);
+    // A row for a channel the host opened, still opening until confirm_open; null when the table is full (the
+    // host is refused then).
+    channel* host_channel(const host_open& o, channel_handler& h, std::uint32_t window, std::uint32_t max_packet,
+                          std::size_t pending_limit);
+    void confirm_open(channel& c);
     // The host's CHANNEL_OPEN refused.
     void refuse_channel(std::uint32_t remote, std::uint32_t reason, std::string_view why);
     // CHANNEL_FAILURE for a host's channel request that wants an answer.
@@ -181,11 +192,6 @@ public:
     void release_channel(std::uint32_t id);
 
 private:
-    template <class S, class... A>
-    S& add_service(A&&... a) {
-        services_.push_back(std::make_unique<S>(std::forward<A>(a)...));
-        return static_cast<S&>(*services_.back());
-    }
     channel* recipient(wire_reader& r);  // null (and the session ended) when the number is not in the table
     // The row is not released and our CLOSE not sent: its messages reach its handler; others are dropped.
     static bool listening(const channel& c);

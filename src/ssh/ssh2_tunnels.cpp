@@ -126,13 +126,7 @@ struct tunnel_service::port final : fwd::ssh_tunnels, channel_handler {
         channel* c = e.channels().find(ch);
         if (!c || c->state != channel_state::opening) return;
         rows[ch].ev = &ev;
-        c->state = channel_state::open;
-        wire_writer w = e.link().begin(SSH_MSG_CHANNEL_OPEN_CONFIRMATION);
-        w.u32(c->remote_id);
-        w.u32(c->local_id);
-        w.u32(c->local_window);
-        w.u32(c->max_packet);
-        e.link().send(w);
+        e.confirm_open(*c);
     }
     void refuse_open(fwd::channel_id ch, std::uint32_t reason, std::string_view why) override {
         channel* c = e.channels().find(ch);
@@ -232,15 +226,8 @@ void tunnel_service::start() {
 }
 
 channel* tunnel_service::host_row(const host_open& o) {
-    channel* c = conn_.channels().add(*port_, tunnel_window, tunnel_max_packet, true, tunnel_window);
-    if (!c) {
-        conn_.refuse_channel(o.sender, 4, "too many channels");  // SSH_OPEN_RESOURCE_SHORTAGE
-        return nullptr;
-    }
-    c->remote_id = o.sender;
-    c->remote_window = o.window;
-    c->remote_max_packet = o.max_packet;
-    port_->rows[c->local_id];
+    channel* c = conn_.host_channel(o, *port_, tunnel_window, tunnel_max_packet, tunnel_window);
+    if (c) port_->rows[c->local_id];
     return c;
 }
 

@@ -2480,6 +2480,93 @@ TEST_F(Ssh2Tunnels, WithoutForwardsTheHostsChannelsAreRefusedAsBefore) {
     EXPECT_TRUE(net.listening.empty());
 }
 
+// Forwards running are not agent forwarding: the host's agent channel still needs this profile's ssh_agent_forward.
+TEST_F(Ssh2Tunnels, AgentChannelsNeedThisProfilesAgentForwardingEvenWithForwardsRunning) {
+    start("R9000:127.0.0.1:22");
+    next(80);
+    send(msg(81));
+    send(host_open("auth-agent@openssh.com", 6));
+    EXPECT_EQ(next(92)[4], 6);
+    EXPECT_TRUE(net.agents.empty()) << "the local agent is never reached";
+    EXPECT_EQ(io.disconnects, 0);
+}
+
+// A channel type of its own needs no more than a service: the connection walks it at the shell step, Disconnect
+// and the end, hands it the host's channels of its type, and gives it the answer to its own global request even
+// with a keep-alive asked before it.
+struct recording_service final : ssh::channel_service, ssh::channel_handler {
+    explicit recording_service(ssh::ssh2_connection& c) : conn(c) {}
+    ssh::ssh2_connection& conn;
+    std::vector<std::string> turns;
+    ssh::channel* row = nullptr;
+
+    void start() override { turns.emplace_back("start"); }
+    void close() override {
+        turns.emplace_back("close");
+        if (row) conn.send_close(*row);
+    }
+    void stop() override { turns.emplace_back("stop"); }
+    bool accepts(std::string_view type) const override { return type == "test@example.org"; }
+    void open_from_host(std::string_view, const ssh::host_open& o, ssh::wire_reader& r) override {
+        turns.push_back("open " + std::string(r.text().value_or("?")));
+        row = conn.host_channel(o, *this, 1000, 1000, 1000);
+        if (row) conn.confirm_open(*row);
+    }
+    void global_answer(bool ok) override { turns.emplace_back(ok ? "granted" : "refused"); }
+
+    void opened(ssh::channel&, ssh::wire_reader&) override {}
+    void open_refused(ssh::channel&, std::uint32_t, std::string_view) override {}
+    void data(ssh::channel&, std::span<const std::uint8_t> d, std::optional<std::uint32_t>) override {
+        turns.push_back("data " + std::string(d.begin(), d.end()));
+    }
+    void eof(ssh::channel&) override {}
+    void closed(ssh::channel&) override {}
+    void request(ssh::channel&, std::string_view, bool, ssh::wire_reader&) override {}
+    void reply(ssh::channel&, bool) override {}
+};
+
+TEST_F(Ssh2Tunnels, AServiceIsWalkedAtEachTurnAndGetsItsChannelsAndItsAnswers) {
+    using turns = std::vector<std::string>;
+    fresh();
+    ssh::ssh2_connection& conn = eng->connection();
+    auto& svc = conn.add_service<recording_service>(conn);
+    to_channel_by_password();
+    EXPECT_TRUE(svc.turns.empty()) << "nothing before the shell is asked for";
+    send(channel_msg(99));
+    next(98);
+    EXPECT_EQ(svc.turns, turns{"start"});
+
+    bytes open = host_open("test@example.org", 12);
+    put_string(open, "its own field");
+    send(open);
+    const bytes ok = next(91);
+    ssh::wire_reader r(ok.data() + 1, ok.size() - 1);
+    EXPECT_EQ(*r.u32(), 12u);
+    const std::uint32_t ours = *r.u32();
+    send(data_for(ours, "ping"));
+    send(host_open("other@example.org", 13));
+    EXPECT_EQ(next(92)[4], 13) << "a type no service takes";
+
+    conn.keepalive();
+    next(80);
+    ssh::wire_writer w = conn.global_request("test-global@example.org", svc);
+    conn.link().send(w);
+    next(80);
+    send(msg(81));  // the keep-alive's answer
+    send(msg(82));  // the service's
+    EXPECT_EQ(conn.unanswered_keepalives(), 0);
+    EXPECT_EQ(svc.turns, (turns{"start", "open its own field", "data ping", "refused"}));
+
+    eng->goodbye();
+    EXPECT_EQ(svc.turns.back(), "close");
+    EXPECT_EQ(next(97), channel_msg(97, 12)) << "the service's channel closes before the session's";
+    EXPECT_EQ(next(97), channel_msg(97, 7));
+    next(1);
+    eng->close();
+    EXPECT_EQ(svc.turns.back(), "stop");
+    EXPECT_EQ(io.disconnects, 0);
+}
+
 // SFTP's channel beside the shell: opened once the shell is asked for, its subsystem request, the client's INIT and
 // the host's VERSION through it, a refusal named, and the channel closed before the session on Disconnect.
 class Ssh2Sftp : public Ssh2Tunnels {
