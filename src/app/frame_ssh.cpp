@@ -1,12 +1,10 @@
-// The SSH client of the view's connection: its sign-on dialogs, its pacing and keep-alive timers, and the status
-// bar's security pane.
+// The SSH client of the view's connection: its sign-on dialogs, what it is told of the view's grid, and the status
+// bar's security pane (its timers are the view's connection_runtime).
 #include <QApplication>
 #include <QStatusBar>
-#include <QTimer>
 #include <utility>
 
-#include "adapters/qt_timer.h"
-#include "adapters/qt_tunnel_network.h"
+#include "adapters/connection_runtime.h"
 #include "app/mainframe.h"
 #include "config/settings.h"
 #include "crypto/wipe.h"
@@ -91,12 +89,6 @@ struct dialog_prompts final : ssh::ssh_prompts {
     }
 };
 
-// The window-size pacing timer of the SSH engine, a child of the frame: it outlives the engine that points at it.
-struct pacing_timer final : QObject {
-    using QObject::QObject;
-    qt_timer timer;
-};
-
 }  // namespace
 
 void CMainFrame::reuse_sign_on_once(bool on) {
@@ -106,15 +98,9 @@ void CMainFrame::reuse_sign_on_once(bool on) {
 void CMainFrame::install_ssh_engine() {
     ssh_prompts_ = std::make_unique<dialog_prompts>();
     connection& link = view_->link();
-    auto* pacing = new pacing_timer(this);
-    link.enable_ssh(*ssh_prompts_, &pacing->timer);
-    // Port forwards: listeners and connections on Qt sockets, each failure told in the status bar.
-    static qt_tunnel_network tunnel_net;  // outlives every engine that points at it
-    link.ssh()->set_tunnels(&tunnel_net, [this](std::string_view t) {
+    // Port forwards: each failure told in the status bar.
+    view_->runtime().enable_ssh(*ssh_prompts_, [this](std::string_view t) {
         statusBar()->showMessage(QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size())), 15000);
-    });
-    pacing->timer.set_callback([this] {
-        if (ssh::ssh_client* c = view_->link().ssh()) c->on_resize_timer();
     });
     view_->ssh_status = [this] {
         const ssh::ssh_client* c = view_->link().ssh();
@@ -135,19 +121,4 @@ void CMainFrame::install_ssh_engine() {
     auto tell_grid = [this] { view_->link().set_grid(view_->rows(), view_->columns()); };
     tell_grid();
     connect(view_, &CVellumView::grid_changed, this, tell_grid);
-    // Keep-alive requests every `ssh_keepalive` seconds while connected.
-    auto* tick = new QTimer(this);
-    tick->setInterval(1000);
-    connect(tick, &QTimer::timeout, this, [this, seconds = 0]() mutable {
-        const int every = view_->link().profile().ssh.ssh_keepalive;
-        if (every <= 0 || !view_->connected()) {
-            seconds = 0;
-            return;
-        }
-        if (++seconds >= every) {
-            seconds = 0;
-            ssh().keepalive();
-        }
-    });
-    tick->start();
 }

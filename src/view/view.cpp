@@ -22,12 +22,12 @@
 #include <cmath>
 #include <tuple>
 
+#include "adapters/connection_runtime.h"
 #include "adapters/event_pump.h"
 #include "config/maps.h"
 #include "config/settings.h"
 #include "config/ui_services.h"
 #include "session/connection.h"
-#include "session/host_config.h"
 #include "session/session.h"
 #include "terminal/vt.h"
 #include "view/box_glyphs.h"
@@ -41,7 +41,6 @@ constexpr int blink_ms = 600;
 // Painter run keys beyond the cell's attribute bits and the selected bit 0x10000.
 constexpr uint32_t found_bit = 0x20000u;
 constexpr uint32_t current_bit = 0x40000u;
-constexpr int proxy_login_ms = 2000;
 constexpr int repaint_coalesce_ms = 15;  // host floods repaint at most ~60 times a second
 constexpr int flash_ms = 100;            // the visual bell: long enough to see, short enough not to hide text
 
@@ -136,21 +135,6 @@ private:
     QString host_title_;  // what the connection put in the title, before any host title
 };
 
-// Timer 1: the delayed proxy log-in.
-class view_timer final : public session_timer {
-public:
-    explicit view_timer(QObject* parent) {
-        t_.setParent(parent);
-        t_.setSingleShot(true);
-    }
-    void start(int ms) override { t_.start(ms > 0 ? ms : proxy_login_ms); }
-    void stop() override { t_.stop(); }
-    QTimer& timer() { return t_; }
-
-private:
-    QTimer t_;
-};
-
 CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& sockets, QWidget* parent)
     : QWidget(parent), doc_(doc), ui_(ui) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -161,21 +145,20 @@ CVellumView::CVellumView(CVellumDoc& doc, ui_services& ui, socket_factory& socke
     setAcceptDrops(true);
 
     host_ = std::make_unique<view_host>(*this);
-    proxy_timer_ = std::make_unique<view_timer>(this);
-    link_ = &doc.open(std::make_unique<connection>(
-        connection_parts{sockets, *proxy_timer_, ui_, *host_, *host_, host_.get(), nettopc_table(), pctonet_table()}));
+    runtime_ = std::make_unique<connection_runtime>();
+    link_ = &doc.open(std::make_unique<connection>(connection_parts{
+        sockets, runtime_->setup_timer(), ui_, *host_, *host_, host_.get(), nettopc_table(), pctonet_table()}));
     vt_ = &link_->terminal();
     session_ = &link_->net();
+    runtime_->attach(*link_);
     // Text written before any connection (local messages, a replayed log) already follows the configuration.
-    link_->apply(connection_profile::from(settings(), {}, 0));
+    runtime_->apply(connection_profile::from(settings(), {}, 0));
     link_->set_ending_listener([this](const session_ending&) { emit session_ended(); });
-    connect(&proxy_timer_->timer(), &QTimer::timeout, this, [this] { session_->on_proxy_timer(); });
     keys_ = std::make_unique<keyboard>([](int i) { return key_table()[static_cast<std::size_t>(i)].view(); },
                                        pctonet_table().data());
     mouse_ = std::make_unique<view_mouse>(*this);
 
     bar_ = new QScrollBar(Qt::Vertical, this);
-    ring().set_history_limit(term().scrollback_lines);
     bar_->setRange(1, ring().live_position());
     bar_->setSingleStep(1);
     bar_->setPageStep(rows());
@@ -1180,18 +1163,14 @@ bool CVellumView::reconnect() {
 }
 
 bool CVellumView::take_ssh_config(connection_profile& p) {
-    const std::vector<std::string> notes = apply_ssh_config(p, default_ssh_config_sources());
-    if (!notes.empty()) {
+    const connection_runtime::ssh_config_outcome c = connection_runtime::take_ssh_config(p);
+    if (!c.notes.empty()) {
         std::string text = "The SSH client configuration was read in part; the connection goes on without the rest.";
-        for (const std::string& n : notes) text += "\n" + n;
+        for (const std::string& n : c.notes) text += "\n" + n;
         ui_.message_box(text);
     }
-    // Never straight to a host that is to be reached through others.
-    std::string why;
-    if (p.ssh.proxy_jump.empty() || p.protocol != TransportKind::Ssh2 || parse_jump_chain(p.ssh.proxy_jump, &why))
-        return true;
-    ui_.message_box("Cannot connect to " + p.target_text() + ": its jump hosts \"" + p.ssh.proxy_jump +
-                    "\" cannot be used (" + why + ").");
+    if (c.refusal.empty()) return true;
+    ui_.message_box(c.refusal);
     return false;
 }
 
@@ -1201,9 +1180,7 @@ void CVellumView::disconnect() {
 }
 
 void CVellumView::settings_changed() {
-    link_->apply(connection_profile::from(settings(), {}, 0));
-    // The ring keeps what it can of its history under a new limit.
-    ring().set_history_limit(term().scrollback_lines);
+    runtime_->apply(connection_profile::from(settings(), {}, 0));
     update_all();
 }
 

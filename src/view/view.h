@@ -45,7 +45,7 @@ class session;
 class connection;
 class screen_ring;
 class view_host;
-class view_timer;
+class connection_runtime;
 struct ui_services;
 struct socket_factory;
 struct terminal_profile;
@@ -63,6 +63,8 @@ public:
     vt& terminal() { return *vt_; }
     session& net() { return *session_; }
     connection& link() { return *link_; }
+    // The connection's timers, tunnels network and keep-alives.
+    connection_runtime& runtime() { return *runtime_; }
     const connection& link() const { return *link_; }
     // The running connection's terminal options: the keyboard, the paste, titles and the bell follow them.
     const terminal_profile& term() const;
@@ -252,7 +254,7 @@ private:
     CVellumDoc& doc_;
     ui_services& ui_;
     std::unique_ptr<view_host> host_;
-    std::unique_ptr<view_timer> proxy_timer_;
+    std::unique_ptr<connection_runtime> runtime_;  // outlives the document's connection, which calls into it
     std::unique_ptr<keyboard> keys_;
     connection* link_ = nullptr;  // the document's
     vt* vt_ = nullptr;            // link_'s emulator and session

@@ -23,6 +23,7 @@
 #include <QSocketNotifier>
 #include <unistd.h>
 
+#include "adapters/connection_runtime.h"
 #include "adapters/event_pump.h"
 #include "adapters/qsettings_backend.h"
 #include "adapters/qt_socket.h"
@@ -532,31 +533,27 @@ int main(int argc, char** argv) {
             }
             return info;
         });
-    qt_timer proxy_timer;
     tool_view view;
     tool_term_host term_host;
-    qt_timer resize_timer;         // the SSH client holds it: made first, gone last
-    qt_tunnel_network tunnel_net;  // the same for the tunnels' listeners and connections
+    connection_runtime runtime;  // made first, gone last: the connection calls into it
     if (stub_resolver)
-        tunnel_net.set_resolver([names](const std::string& name, std::uint16_t port) {
+        runtime.tunnel_network().set_resolver([names](const std::string& name, std::uint16_t port) {
             const auto it = names.find(QString::fromStdString(name));
             if (it == names.end()) return lookup_answer{{}, "Host not found"};
             return literal_address(it->second.toString().toStdString(), port);
         });
-    connection link(connection_parts{sockets, proxy_timer, ui, view, system_session_clock(), &term_host,
+    connection link(connection_parts{sockets, runtime.setup_timer(), ui, view, system_session_clock(), &term_host,
                                      nettopc_table(), pctonet_table()});
+    runtime.attach(link);
+    runtime.apply(connection_profile::from(s, {}, 0));  // as the window does: --set scrollback_lines=N
     link.set_jump(std::move(jump));
     session& net = link.net();
     vt& term = link.terminal();
-    link.ring().set_history_limit(s.scrollback_lines);  // as the window does: --set scrollback_lines=N
     const screen_ring& ring = link.ring();
     if (s.term_size == 132) term.set_columns(132);
-    proxy_timer.set_callback([&] { net.on_proxy_timer(); });
     tool_prompts prompts(ui, s);
     prompts.accept_new_host_key = accept_new_host_key;
-    resize_timer.set_callback([&] { link.ssh()->on_resize_timer(); });
-    link.enable_ssh(prompts, &resize_timer);
-    link.ssh()->set_tunnels(&tunnel_net, [](std::string_view t) {
+    runtime.enable_ssh(prompts, [](std::string_view t) {
         std::fprintf(stderr, "vtsession: %.*s\n", static_cast<int>(t.size()), t.data());
     });
     link.set_columns(ring.columns());
@@ -568,11 +565,6 @@ int main(int argc, char** argv) {
         link.set_grid(rows, columns);
     };
     if (size) set_grid(size->first, size->second);
-    QTimer keepalive;
-    if (s.ssh_keepalive > 0) {
-        QObject::connect(&keepalive, &QTimer::timeout, [&] { link.ssh()->keepalive(); });
-        keepalive.start(s.ssh_keepalive * 1000);
-    }
 
     QElapsedTimer clock;
     clock.start();
@@ -584,8 +576,12 @@ int main(int argc, char** argv) {
     if (!capture.empty()) net.set_capture_file(capture);
     if (debug_log) net.toggle_debug_log();
     connection_profile profile = connection_profile::from(s, host, port);
-    for (const std::string& note : apply_ssh_config(profile, default_ssh_config_sources()))
-        std::fprintf(stderr, "vtsession: %s\n", note.c_str());
+    const connection_runtime::ssh_config_outcome config = connection_runtime::take_ssh_config(profile);
+    for (const std::string& note : config.notes) std::fprintf(stderr, "vtsession: %s\n", note.c_str());
+    if (!config.refusal.empty()) {
+        std::fprintf(stderr, "vtsession: connect failed: %s\n", config.refusal.c_str());
+        return 1;
+    }
     if (!link.connect(profile)) {
         std::fprintf(stderr, "vtsession: connect failed: %s\n", ui.last.c_str());
         return 1;
