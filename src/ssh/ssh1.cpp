@@ -94,18 +94,13 @@ ssh1_engine::~ssh1_engine() {
     crypto::wipe(typeahead_.data(), typeahead_.size());
 }
 
-void ssh1_engine::reset() {
+void ssh1_engine::close() {
     ended_ = true;
     asking_ = false;
-    host_trusted_ = false;
-    waiting_.clear();
     state_ = 0;
     cipher_ = nullptr;
     enc_.clear();
     dec_.clear();
-    ident_.reset();
-    ident_done_ = false;
-    rx_.clear();
     crypto::wipe(typeahead_.data(), typeahead_n_);
     typeahead_n_ = 0;
 }
@@ -128,7 +123,6 @@ void ssh1_engine::tell_window_size() {
 }
 
 void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32], int state) {
-    reset();
     ident_done_ = true;
     if (encryption >= 0 && encryption <= 2) {
         cipher_ = cipher_choices[encryption].cipher;
@@ -140,17 +134,23 @@ void ssh1_engine::install_session_key(int encryption, const std::uint8_t key[32]
 
 void ssh1_engine::fail(std::string_view text) {
     io_.session_fail(text);
-    reset();  // the session's disconnect path resets too; this keeps the engine sound without it
+    close();  // the session's disconnect path closes it too; this keeps the engine sound without it
 }
 
 void ssh1_engine::ask(user_question q) {
     asking_ = true;
-    // The engine lives as long as its client; the session drops an answer for a connection that has ended.
+    // The session puts the question and applies its answer only while this connection lasts, so the engine is there
+    // when either starts; the hold keeps it until either has returned, should the connection end inside.
     io_.session_ask([this, q = std::move(q)]() -> std::function<void()> {
-        std::function<void()> then = q();
+        std::function<void()> then;
+        {
+            const std::shared_ptr<void> kept = hold ? hold() : nullptr;
+            then = q();
+        }
         return [this, then = std::move(then)] {
+            const std::shared_ptr<void> kept = hold ? hold() : nullptr;
+            if (ended_) return;
             asking_ = false;
-            ended_ = false;
             if (then) then();
             if (ended_ || asking_) return;
             packets();
@@ -183,7 +183,7 @@ bool ssh1_engine::take_identification(const std::uint8_t*& p, std::size_t& n) {
 }
 
 void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
-    ended_ = false;
+    if (ended_) return;
     if (!ident_done_ && !take_identification(bytes, n)) return;
     // Whole packets are processed as soon as they are in, so a read that holds the end of one and the start of
     // the next is taken in pieces.
@@ -375,7 +375,7 @@ void ssh1_engine::public_key(const std::uint8_t* data, std::size_t n) {
                 if (t.result == host_trust::verdict::refused) return fail(t.message);
                 if (t.result == host_trust::verdict::cancelled) {
                     io_.session_disconnect();
-                    reset();
+                    close();
                     return;
                 }
                 if (!t.message.empty()) ui_.message_box(t.message);
@@ -448,7 +448,7 @@ void ssh1_engine::user_step() {
         return std::function<void()>([this, ok] {
             if (ok) return send_user();
             io_.session_disconnect();
-            reset();
+            close();
         });
     });
 }
@@ -507,6 +507,7 @@ void ssh1_engine::send_stdin(const std::uint8_t* bytes, std::size_t n) {
 
 void ssh1_engine::send_packet(std::uint8_t type, const std::uint8_t* data, std::size_t n, std::size_t secret_at,
                               std::size_t secret_len) {
+    if (ended_) return;  // without keys it would go out in the clear
     const std::size_t length = n + 5;
     const std::size_t pad = 8 - length % 8;
     std::uint8_t* p = out_.data();

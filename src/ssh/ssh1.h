@@ -2,8 +2,9 @@
 // The SSH protocol 1.5 client engine: server identification, packets with CRC-32, the RSA-wrapped session key, one
 // of DES, 3DES or Blowfish, password sign-on, a pseudo-terminal and a shell, then the interactive data stream.
 //
-// ssh::ssh_client owns one engine and forwards the session's ssh_engine calls to it while the settings select
-// SSH-1. The engine writes, delivers and logs through session_services and tells the user through ui_services (the
+// ssh::ssh_client makes one engine for each connection and forwards the session's ssh_engine calls to it while the
+// profile selects SSH-1; nothing of it outlives the connection (the ask-again flag of the run is the client's). The
+// engine writes, delivers and logs through session_services and tells the user through ui_services (the
 // session holds those messages until the step has returned). A question (host key, sign-on) goes to the session
 // as a user_question: no packet is taken until its answer has come back. A fatal failure goes to session_fail.
 // Tests make engines of their own over in-memory services.
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,14 +77,20 @@ public:
     // A question is out: the host's packets wait in the buffer.
     bool asking() const { return asking_; }
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
-    // State 0, no cipher, nothing buffered: called when a connection starts and when it ends.
-    void reset();
+    // The connection has ended: nothing more is taken, and the keys go at once. The owner keeps the object until
+    // no step of it is still running.
+    void close();
+    // Closed, or ended by a failure, the host's goodbye or a cancelled question.
+    bool ended() const { return ended_; }
     int state() const { return state_; }
     bool identification_sent() const { return ident_done_; }
     // Once set (Connect command, failed password) the sign-on dialog is shown at every sign-on of this run.
     void set_ask_again() { ask_again_ = true; }
     // What the user should know without the session ending (a refused pty): beside the debug log, the message pane.
     std::function<void(std::string_view)> note;
+    // The owner's keep-alive: while what it returns is held, no engine the owner retired is freed. An answer to a
+    // question runs outside the owner's calls and may end the connection (a cancelled sign-on). Empty: none.
+    std::function<std::shared_ptr<void>()> hold;
     // The host and port of the coming connection (for known_hosts).
     void set_target(std::string_view host, int port) {
         host_.assign(host);
@@ -126,8 +134,7 @@ private:
     bool ask_again_ = false;
     grid_size size_;
     grid_size host_size_;  // what the host was last told, by the pty request or a size packet
-    // Set by reset(), cleared where a step starts: a step that ended the connection (a failure, the host's
-    // DISCONNECT) stops its loop there.
+    // A step that ended the connection (a failure, the host's DISCONNECT) stops its loop there.
     bool ended_ = false;
     bool asking_ = false;
     bool host_trusted_ = false;          // the host-key answer is in; the key packet is read again

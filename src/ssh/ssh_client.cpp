@@ -12,7 +12,6 @@ ssh_client::ssh_client(connection_profile& p, session_services& io, ui_services&
       io_(io),
       ui_(ui),
       prompts_(prompts),
-      v1_(std::make_unique<ssh1_engine>(p, io, ui, prompts)),
       // Both protocols keep the size: the profile chooses which of them the next connection uses.
       pacer_([this](int rows, int columns) {
           const entry e(*this);
@@ -22,13 +21,23 @@ ssh_client::ssh_client(connection_profile& p, session_services& io, ui_services&
           v1_->set_window_size(rows, columns);
       }) {
     fresh_v2();
+    fresh_v1();
 }
 
 ssh_client::~ssh_client() = default;
 
-ssh_client::entry::~entry() {
-    if (--c.depth_ == 0) c.retired_.clear();
+std::shared_ptr<void> ssh_client::hold() {
+    ++depth_;
+    return std::shared_ptr<void>(nullptr, [this](void*) { leave(); });
 }
+
+void ssh_client::leave() {
+    if (--depth_ != 0) return;
+    retired_.clear();
+    retired_v1_.clear();
+}
+
+ssh_client::entry::~entry() { c.leave(); }
 
 void ssh_client::fresh_v2() {
     v2_ = std::make_unique<ssh2_engine>(p_, io_, ui_, prompts_);
@@ -38,15 +47,19 @@ void ssh_client::fresh_v2() {
     give_tunnels();
 }
 
+void ssh_client::fresh_v1() {
+    v1_ = std::make_unique<ssh1_engine>(p_, io_, ui_, prompts_);
+    v1_->set_target(host_, port_);
+    if (ask_again_) v1_->set_ask_again();
+    if (rows_ != 0) v1_->set_window_size(rows_, grid_columns_);
+    v1_->note = tunnel_note_;
+    v1_->hold = [this] { return hold(); };
+}
+
 void ssh_client::give_tunnels() {
     // A tunnel's socket calls in from outside the session's calls: it holds an entry too, so an engine the
     // session ended under it is freed only after that call.
-    v2_->set_tunnels(tunnel_net_, tunnel_note_, [this] {
-        ++depth_;
-        return std::shared_ptr<void>(nullptr, [this](void*) {
-            if (--depth_ == 0) retired_.clear();
-        });
-    });
+    v2_->set_tunnels(tunnel_net_, tunnel_note_, [this] { return hold(); });
 }
 
 void ssh_client::set_tunnels(fwd::local_network* net, std::function<void(std::string_view)> note) {
@@ -92,7 +105,10 @@ void ssh_client::ssh_reset() {
     v2_->close();
     retired_.push_back(std::move(v2_));
     fresh_v2();
-    v1_->reset();
+    ask_again_ = ask_again_ || v1_->ask_again();  // a failed password asks again from now on
+    v1_->close();
+    retired_v1_.push_back(std::move(v1_));
+    fresh_v1();
 }
 
 void ssh_client::ssh_target(std::string_view host, int port) {
@@ -136,6 +152,9 @@ bool ssh_client::identification_sent() const {
 }
 int ssh_client::ssh1_state() const { return v1_->state(); }
 bool ssh_client::ssh2_keys_active() const { return v2_->keys_active(); }
-void ssh_client::set_ask_again() { v1_->set_ask_again(); }
+void ssh_client::set_ask_again() {
+    ask_again_ = true;
+    v1_->set_ask_again();
+}
 
 }  // namespace ssh

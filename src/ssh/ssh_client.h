@@ -1,8 +1,8 @@
 #pragma once
 // The session's SSH engine: one object for the whole program run, handing the session's calls to the protocol the
 // settings select (`ssh_type_1_2` 1: SSH-2, otherwise SSH-1). The settings cannot change while connected, so the
-// choice is stable for a connection. SSH-2 gets a fresh engine for every connection; SSH-1 keeps its one engine
-// (and the run-wide ask-again flag) and its reset.
+// choice is stable for a connection. Either protocol gets a fresh engine for every connection; the client keeps
+// what outlives one (the grid, the tunnels' note, SSH-1's run-wide ask-again flag).
 #include <memory>
 #include <string>
 #include <string_view>
@@ -82,6 +82,10 @@ private:
     bool version2() const;
     // A new SSH-2 engine for the next connection, told the target and the terminal's size.
     void fresh_v2();
+    void fresh_v1();
+    // Holds the engines it retired until released (for calls from outside the session's: tunnels, answers).
+    std::shared_ptr<void> hold();
+    void leave();
     void give_tunnels();
     // Every entry holds one: an engine the session ended from inside one of its own steps is destroyed only once
     // the outermost call has returned.
@@ -96,6 +100,7 @@ private:
     ssh_prompts& prompts_;
     std::unique_ptr<ssh2_engine> v2_;
     std::vector<std::unique_ptr<ssh2_engine>> retired_;
+    std::vector<std::unique_ptr<ssh1_engine>> retired_v1_;
     int depth_ = 0;
     std::string host_;
     int port_ = 22;
@@ -104,6 +109,7 @@ private:
     fwd::local_network* tunnel_net_ = nullptr;
     std::function<void(std::string_view)> tunnel_note_;
     std::unique_ptr<ssh1_engine> v1_;
+    bool ask_again_ = false;  // SSH-1: the sign-on dialog at every later sign-on of this run
     window_pacer pacer_;
 };
 

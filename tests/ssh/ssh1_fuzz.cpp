@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "config/settings.h"
@@ -20,7 +21,7 @@ namespace {
 struct rig final : session_services, ui_services {
     connection_profile s;
     ssh_test::prompt_recorder prompts;  // accepts, with its own user name and password
-    ssh::ssh1_engine engine{s, *this, *this, prompts};
+    std::unique_ptr<ssh::ssh1_engine> engine;
     rig() { s.ssh.ssh_check_host_key = 0; }
     std::size_t written = 0;
 
@@ -31,8 +32,8 @@ struct rig final : session_services, ui_services {
     void session_deliver(const std::uint8_t*, std::size_t) override {}
     void session_log_hex(std::string_view, const std::uint8_t*, std::size_t) override {}
     void session_log_line(std::string_view) override {}
-    void session_disconnect() override { engine.reset(); }
-    void session_fail(std::string_view) override { engine.reset(); }
+    void session_disconnect() override { engine->close(); }
+    void session_fail(std::string_view) override { engine->close(); }
     // Put at once after each read, as the session does once the step has returned.
     std::vector<user_question> questions;
     void session_ask(user_question q) override { questions.push_back(std::move(q)); }
@@ -53,7 +54,7 @@ const crypto::ssh1_cipher* const ciphers[] = {&crypto::ssh1_des, &crypto::ssh1_3
 
 void feed(rig& r, const std::uint8_t* p, std::size_t n, std::size_t chunk) {
     for (std::size_t i = 0; i < n; i += chunk) {
-        r.engine.receive(p + i, std::min(chunk, n - i));
+        r.engine->receive(p + i, std::min(chunk, n - i));
         r.answer();
     }
 }
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     static rig* r = new rig;
     static crypto::cipher_context* server = new crypto::cipher_context;
-    r->engine.reset();
+    r->engine = std::make_unique<ssh::ssh1_engine>(r->s, *r, *r, r->prompts);  // each input a new connection
     r->questions.clear();
     r->s.ssh.ssh_encryption = (data[0] >> 1) % 4;  // 3: the unknown setting
     r->s.ssh.ssh_default = data[0] >> 7;
@@ -73,11 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t n = size - 2;
     if (!(data[0] & 1)) {
         static const std::uint8_t banner[] = "SSH-1.5-fuzz\n";
-        r->engine.receive(banner, sizeof banner - 1);
+        r->engine->receive(banner, sizeof banner - 1);
         feed(*r, p, n, chunk);
     } else {
         const int enc = (data[0] >> 1) % 4;
-        r->engine.install_session_key(enc, key, 1 + (data[0] >> 3) % 5);
+        r->engine->install_session_key(enc, key, 1 + (data[0] >> 3) % 5);
         if (enc < 3) ciphers[enc]->set_key(*server, key);
         std::vector<std::uint8_t> stream;
         while (n >= 3) {
@@ -97,6 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         feed(*r, stream.data(), stream.size(), chunk);
     }
-    if (r->engine.state() < 0 || r->engine.state() > 5) __builtin_trap();
+    if (r->engine->state() < 0 || r->engine->state() > 5) __builtin_trap();
     return 0;
 }

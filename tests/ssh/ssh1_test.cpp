@@ -15,6 +15,7 @@
 #include "crypto/crc32.h"
 #include "crypto/md5.h"
 #include "ssh/ssh1.h"
+#include "ssh/ssh_client.h"
 #include "ssh2_server.h"
 
 using namespace ssh_test;
@@ -63,9 +64,13 @@ bytes unwrap(const bytes& c, const rsa_pair& k) {
 
 struct ssh1_session : recorder {
     ssh::ssh1_engine* e1 = nullptr;
+    ssh::ssh_client* client = nullptr;  // as the session does: the client ends the connection's engine
     void session_disconnect() override {
         ++disconnects;
-        if (e1) e1->reset();
+        if (client)
+            client->ssh_reset();
+        else if (e1)
+            e1->close();
     }
 };
 
@@ -77,7 +82,9 @@ public:
     ssh1_session io;
     ui_recorder ui;
     prompt_recorder prompts;
-    ssh::ssh1_engine eng{s, io, ui, prompts};
+    std::unique_ptr<ssh::ssh1_engine> own = std::make_unique<ssh::ssh1_engine>(s, io, ui, prompts);
+    ssh::ssh1_engine* eng = own.get();
+    std::unique_ptr<ssh::ssh_client> client;  // when set, the host's bytes go through it
     rsa_pair server_key = fixture_keys().at(0), host_key = fixture_keys().at(1);
     bytes cookie{1, 2, 3, 4, 5, 6, 7, 8};
     const crypto::ssh1_cipher* cipher = nullptr;
@@ -86,7 +93,7 @@ public:
     std::size_t split = 4096;  // largest piece handed to receive()
 
     void SetUp() override {
-        io.e1 = &eng;
+        io.e1 = eng;
         io.shown = &ui;
         s.ssh.ssh_default = 1;
         s.ssh.ssh_user = "alice";
@@ -95,9 +102,11 @@ public:
         s.ssh.ssh_check_host_key = 0;  // never the test runner's own known_hosts (one test below uses a scratch HOME)
     }
 
-    // A fresh connection on the same engine (the ask-again flag survives, as in a program run).
+    // A fresh connection: a new engine, as the client makes one for each.
     void restart() {
-        eng.reset();
+        own = std::make_unique<ssh::ssh1_engine>(s, io, ui, prompts);
+        eng = own.get();
+        io.e1 = eng;
         io.wire.clear();
         io.delivered.clear();
         io.lines.clear();
@@ -108,9 +117,28 @@ public:
         cipher = nullptr;
     }
 
+    // The engine a client made for its next connection, as the session starts one: target, then bytes.
+    void connect_client() {
+        if (!client) {
+            client = std::make_unique<ssh::ssh_client>(s, io, ui, prompts);
+            io.client = client.get();
+        }
+        s.protocol = TransportKind::Ssh1;
+        client->ssh_reset();
+        client->ssh_target("ssh1.example", 22);
+        eng = &client->v1();
+        io.e1 = eng;
+        io.wire.clear();
+        read_pos = 0;
+        cipher = nullptr;
+    }
+
     void feed(const bytes& b) {
         for (std::size_t i = 0; i < b.size(); i += split) {
-            eng.receive(b.data() + i, std::min(split, b.size() - i));
+            if (client)
+                client->ssh_receive(b.data() + i, std::min(split, b.size() - i));
+            else
+                eng->receive(b.data() + i, std::min(split, b.size() - i));
             io.answer();
         }
     }
@@ -178,11 +206,11 @@ public:
     void key_exchange(int encryption = 0) {
         s.ssh.ssh_encryption = encryption;
         feed("SSH-1.5-test\r\n");
-        ASSERT_TRUE(eng.identification_sent());
+        ASSERT_TRUE(eng->identification_sent());
         ASSERT_EQ(std::string(io.wire.begin(), io.wire.begin() + 15), ssh::ssh1_engine::identification);
         send(2, public_key());
         const bytes sk = expect(3);
-        ASSERT_EQ(eng.state(), 1);
+        ASSERT_EQ(eng->state(), 1);
         const std::uint8_t numbers[] = {2, 3, 6};
         ASSERT_EQ(sk[0], numbers[encryption]);
         ASSERT_EQ(bytes(sk.begin() + 1, sk.begin() + 9), cookie);
@@ -219,7 +247,7 @@ public:
         expect(10);
         send(14);
         expect(12);
-        ASSERT_EQ(eng.state(), 5);
+        ASSERT_EQ(eng->state(), 5);
     }
 
     bytes str(std::string_view t) {
@@ -228,7 +256,7 @@ public:
         return b;
     }
     bool failed_with(std::string_view text) const {
-        return !ui.messages.empty() && ui.messages.back() == text && io.disconnects > 0 && eng.state() == 0;
+        return !ui.messages.empty() && ui.messages.back() == text && io.disconnects > 0 && eng->state() == 0;
     }
 };
 
@@ -243,7 +271,7 @@ TEST_F(Ssh1, WholeSessionEachCipherAndReadSize) {
             send(18, str("oops"));
             EXPECT_EQ(io.delivered, "hello\r\noops");
             const std::uint8_t typed[] = {'l', 's', '\r'};
-            eng.send_user_data(typed, 3);
+            eng->send_user_data(typed, 3);
             EXPECT_EQ(text(expect(16)), "ls\r");
             send(20, bytes{0, 0, 0, 3});
             expect(33);
@@ -274,10 +302,10 @@ TEST_F(Ssh1, PtyRequestFields) {
     want.push_back(0);
     EXPECT_EQ(expect(10), want);
     std::vector<std::string> notes;
-    eng.note = [&](std::string_view t) { notes.emplace_back(t); };
+    eng->note = [&](std::string_view t) { notes.emplace_back(t); };
     send(15);  // a refused pty still gets the shell, and the user is told why it has no terminal
     expect(12);
-    EXPECT_EQ(eng.state(), 5);
+    EXPECT_EQ(eng->state(), 5);
     EXPECT_EQ(notes, std::vector<std::string>{std::string(ssh::ssh1_msg::pty_refused)});
     EXPECT_TRUE(ui.messages.empty()) << "a notice, not a message box";
 }
@@ -295,11 +323,11 @@ TEST_F(Ssh1, WindowSizeFollowsTheGridOnlyWhenAskedTo) {
         SCOPED_TRACE(testing::Message() << "screen_size " << mode);
         restart();
         s.terminal.screen_size = mode;
-        eng.set_window_size(40, 300);  // before the connection: kept for the pty request
+        eng->set_window_size(40, 300);  // before the connection: kept for the pty request
         key_exchange();
         send(14);
         expect(4);
-        eng.set_window_size(41, 300);  // signing on: still only kept
+        eng->set_window_size(41, 300);  // signing on: still only kept
         EXPECT_EQ(next().first, 0);
         send(14);
         bytes want = str("vt220");
@@ -307,27 +335,58 @@ TEST_F(Ssh1, WindowSizeFollowsTheGridOnlyWhenAskedTo) {
         for (std::uint32_t v : {pty_rows, pty_columns, 0u, 0u}) put_u32(want, v);
         want.push_back(0);
         EXPECT_EQ(expect(10), want);
-        eng.set_window_size(42, 300);  // waiting for the pty's answer: told once the shell starts
+        eng->set_window_size(42, 300);  // waiting for the pty's answer: told once the shell starts
         EXPECT_EQ(next().first, 0);
         send(14);
         expect(12);
-        ASSERT_EQ(eng.state(), 5);
+        ASSERT_EQ(eng->state(), 5);
         if (mode == 1) {
             EXPECT_EQ(expect(11), size_packet(42, 300));
         }
-        eng.set_window_size(50, 132);
-        eng.set_window_size(50, 132);  // unchanged: nothing more
-        eng.set_window_size(255, 65535);
+        eng->set_window_size(50, 132);
+        eng->set_window_size(50, 132);  // unchanged: nothing more
+        eng->set_window_size(255, 65535);
         if (mode == 1) {
             EXPECT_EQ(expect(11), size_packet(50, 132));
             EXPECT_EQ(expect(11), size_packet(255, 65535));
         }
         EXPECT_EQ(next().first, 0);
         const std::uint8_t typed[] = {'x'};
-        eng.send_user_data(typed, 1);
+        eng->send_user_data(typed, 1);
         EXPECT_EQ(text(expect(16)), "x") << "the stream goes on after the size packets";
         EXPECT_TRUE(ui.messages.empty());
     }
+}
+
+// The size the first host was told is not what the next host knows: after a connection whose pty kept 24 x 80
+// (screen_size 0), the grid the first host had goes to the second once the user lets the grid follow the window.
+TEST_F(Ssh1, TheNextHostHearsASizeTheLastHostWasAlreadyTold) {
+    auto shell = [&] {
+        key_exchange();
+        send(14);
+        expect(4);
+        send(14);
+        expect(10);
+        send(14);
+        expect(12);
+        ASSERT_EQ(eng->state(), 5);
+    };
+    connect_client();
+    s.terminal.screen_size = 1;
+    client->set_window_size(40, 120);
+    shell();  // the pty request told the host 40 x 120
+    EXPECT_EQ(next().first, 0);
+
+    connect_client();
+    client->set_window_size(30, 100);  // the window changed between the connections
+    s.terminal.screen_size = 0;
+    shell();
+    s.terminal.screen_size = 1;  // the user lets the grid follow the window while connected
+    client->set_window_size(40, 120);
+    bytes want;
+    for (std::uint32_t v : {40u, 120u, 0u, 0u}) put_u32(want, v);
+    EXPECT_EQ(expect(11), want);
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(Ssh1, AnyReplyButFailureToTheUserNameCountsAsAccepted) {
@@ -339,7 +398,7 @@ TEST_F(Ssh1, AnyReplyButFailureToTheUserNameCountsAsAccepted) {
         expect(4);
         send(reply);
         expect(10);
-        EXPECT_EQ(eng.state(), 4);
+        EXPECT_EQ(eng->state(), 4);
     }
     EXPECT_TRUE(ui.messages.empty());
 }
@@ -462,12 +521,12 @@ TEST_F(Ssh1, PublicKeyCutShortAnywhereOrLongerIsRefused) {
         longer.insert(longer.end(), tail.begin(), tail.end());
         send(2, longer);
         EXPECT_TRUE(failed_with(msg::bad_public_key)) << tail.size();
-        EXPECT_EQ(eng.state(), 0) << "no session key sent";
+        EXPECT_EQ(eng->state(), 0) << "no session key sent";
     }
     restart();
     feed("SSH-1.5-x\n");
     send(2, full);
-    EXPECT_EQ(eng.state(), 1);
+    EXPECT_EQ(eng->state(), 1);
 }
 
 TEST_F(Ssh1, IdentificationAfterOtherLinesAndWithPacketBytesBehindIt) {
@@ -478,11 +537,12 @@ TEST_F(Ssh1, IdentificationAfterOtherLinesAndWithPacketBytesBehindIt) {
     p = packet(2, public_key());
     b.insert(b.end(), p.begin(), p.end());
     feed(b);
-    EXPECT_EQ(eng.state(), 1);
+    EXPECT_EQ(eng->state(), 1);
     EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(Ssh1, LoginIncorrectAsksOnEveryLaterSignOn) {
+    connect_client();
     key_exchange();
     send(14);
     expect(4);
@@ -493,10 +553,10 @@ TEST_F(Ssh1, LoginIncorrectAsksOnEveryLaterSignOn) {
     EXPECT_EQ(ui.messages, std::vector<std::string>{"Login incorrect"});
     EXPECT_EQ(prompts.calls, 1);
     EXPECT_EQ(text(expect(4)), "dialog-user");
-    EXPECT_EQ(eng.state(), 2);
-    EXPECT_TRUE(eng.ask_again());
-    // A new connection, remember flag still set: the dialog comes again.
-    restart();
+    EXPECT_EQ(eng->state(), 2);
+    EXPECT_TRUE(eng->ask_again());
+    // A new connection of the client, remember flag still set: the dialog comes again.
+    connect_client();
     key_exchange();
     send(14);
     EXPECT_EQ(prompts.calls, 2);
@@ -523,14 +583,24 @@ TEST_F(Ssh1, ForgottenPasswordIsWipedAndNeverLogged) {
     EXPECT_EQ(masked, 1);
 }
 
+// Through the client the session ends the connection from inside the answer: the engine that asked is freed only
+// once the answer has returned.
 TEST_F(Ssh1, CancelledSignOnDisconnectsQuietly) {
     s.ssh.ssh_default = 0;
     prompts.accept = false;
-    key_exchange();
-    send(14);
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(io.disconnects, 1);
-    EXPECT_EQ(eng.state(), 0);
+    for (bool through_client : {false, true}) {
+        SCOPED_TRACE(through_client ? "through the client" : "the engine alone");
+        if (through_client)
+            connect_client();
+        else
+            restart();
+        io.disconnects = 0;
+        key_exchange();
+        send(14);
+        EXPECT_TRUE(ui.messages.empty());
+        EXPECT_EQ(io.disconnects, 1);
+        EXPECT_EQ(through_client ? client->ssh1_state() : eng->state(), 0);
+    }
 }
 
 // The host's reason follows the fixed text, with nothing in it that a terminal or a message box would act on.
@@ -581,7 +651,7 @@ TEST_F(Ssh1, DisconnectShowsTheHostsReasonMadeHarmless) {
         SCOPED_TRACE(state);
         restart();
         to_state(state);
-        ASSERT_EQ(eng.state(), int(state));
+        ASSERT_EQ(eng->state(), int(state));
         send(1, str("Too many authentication failures"));
         EXPECT_EQ(ui.messages, std::vector<std::string>{said + "Too many authentication failures"});
         EXPECT_EQ(io.disconnects, 1);
@@ -590,7 +660,7 @@ TEST_F(Ssh1, DisconnectShowsTheHostsReasonMadeHarmless) {
 
 TEST_F(Ssh1, DataRules) {
     const std::uint8_t early[] = {'a', 'b'};
-    eng.send_user_data(early, 2);  // before the shell: kept, sent once it runs
+    eng->send_user_data(early, 2);  // before the shell: kept, sent once it runs
     sign_in();
     EXPECT_EQ(text(expect(16)), "ab");
     bytes bad = str("HIDDEN");
@@ -600,7 +670,7 @@ TEST_F(Ssh1, DataRules) {
     send(17, str("shown"));
     EXPECT_EQ(io.delivered, "shown");
     bytes big(40000, 'x');
-    eng.send_user_data(big.data(), big.size());
+    eng->send_user_data(big.data(), big.size());
     std::string got;
     int packets = 0;
     for (auto p = next(); p.first == 16; p = next(), ++packets) got += text(p.second);
@@ -640,7 +710,7 @@ TEST_F(Ssh1, TheLargestPacketArrivesWholeWhateverTheReadsHold) {
     feed(more);
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(io.disconnects, 0);
-    EXPECT_EQ(eng.state(), 5);
+    EXPECT_EQ(eng->state(), 5);
     EXPECT_EQ(io.delivered, std::string(65511, 'z'));
 }
 
@@ -656,7 +726,7 @@ TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
     } cleanup{home};
     test_support::scoped_home guard(home);
     s.ssh.ssh_check_host_key = 1;
-    eng.set_target("ssh1.example", 2222);
+    eng->set_target("ssh1.example", 2222);
     prompts.host_key_reply = ssh::host_key_answer::accept_and_remember;
     key_exchange();
     ASSERT_EQ(prompts.host_key_questions.size(), 1u);
@@ -668,10 +738,12 @@ TEST_F(Ssh1, HostKeyIsRememberedAndAChangedOneRefused) {
     EXPECT_EQ(line.rfind("[ssh1.example]:2222 rsa1 ", 0), 0u) << line;
 
     restart();
+    eng->set_target("ssh1.example", 2222);
     key_exchange();
     EXPECT_EQ(prompts.host_key_questions.size(), 1u) << "known now: no second question";
 
     restart();
+    eng->set_target("ssh1.example", 2222);
     std::swap(host_key, server_key);  // the host now shows another key
     feed("SSH-1.5-test\r\n");
     send(2, public_key());
