@@ -168,16 +168,23 @@ file_transfer_window::file_transfer_window(QWidget* parent) : QWidget(parent, Qt
     setWindowTitle(QStringLiteral("File Transfer"));
     prompts_ = default_prompts(this);
     build();
+    sftp::transfer_queue::hooks h;
+    h.check = [this](sftp::transfer_job& j) { check_and_start(static_cast<transfer_row&>(j)); };
+    h.options = [this](const sftp::transfer_job&) {
+        sftp::transfer_options o;
+        o.keep_times = keep_times_->isChecked();
+        return o;
+    };
+    h.changed = [this](sftp::transfer_job& j) { show_row(static_cast<transfer_row&>(j)); };
+    h.ended = [this](sftp::transfer_job& j, const sftp::outcome& o) { finished(static_cast<transfer_row&>(j), o); };
+    queue_.set_hooks(std::move(h));
     set_local_folder(QDir::homePath());
     set_client(nullptr);
     resize(900, 600);
 }
 
 file_transfer_window::~file_transfer_window() {
-    alive_.reset();  // the cancels below report back at once: those reports must find nothing
-    if (!client_) return;
-    for (auto& r : rows_)
-        if (r->st == state::running) client_->cancel(r->id);
+    alive_.reset();  // the queue cancels what runs as it goes; those reports must find nothing here
 }
 
 void file_transfer_window::set_prompts(prompts p) {
@@ -313,16 +320,9 @@ void file_transfer_window::update_enabled() {
 // The connection
 
 void file_transfer_window::set_client(sftp::client* c, const std::string& start_folder, const QString& why) {
-    // The old client normally failed its transfers before it went (lost()); any it did not are over all the same.
-    if (c != client_)
-        for (auto& r : rows_)
-            if (r->st == state::running) {
-                ++r->run;
-                r->st = state::failed;
-                r->message = QStringLiteral("the SFTP channel ended");
-            }
     client_ = c;
     ++generation_;
+    queue_.set_client(c);
     remote_ready_ = false;
     opening_ = false;
     if (!c) {
@@ -565,7 +565,7 @@ void file_transfer_window::upload_paths(const QStringList& local_paths) {
         if (fi.isDir() && !fi.isSymLink()) {
             upload_folder(fi.absoluteFilePath(), target);
         } else if (fi.isFile()) {
-            check_and_start(add_row(true, target, local_bytes(fi.absoluteFilePath()), fi.fileName()));
+            queue_.add(add_row(true, target, local_bytes(fi.absoluteFilePath()), fi.fileName()));
         } else {
             show_status(QStringLiteral("%1 is not a file: not uploaded").arg(path), true);
         }
@@ -599,7 +599,7 @@ void file_transfer_window::upload_folder(const QString& local, const std::string
                         if (fi.isDir())
                             upload_folder(fi.absoluteFilePath(), target, depth + 1);
                         else
-                            check_and_start(add_row(true, target, local_bytes(fi.absoluteFilePath()), fi.fileName()));
+                            queue_.add(add_row(true, target, local_bytes(fi.absoluteFilePath()), fi.fileName()));
                     }
                     if (parent_of(remote) == remote_folder_) refresh();
                 }));
@@ -616,12 +616,9 @@ void file_transfer_window::download() {
         const std::string remote = remote_join(remote_folder_, e.name);
         const std::string local = sftp::join_path(into, sftp::safe_local_name(e.name));
         transfer_row& r = add_row(false, remote, local, shown(e.name));
-        if (e.a.is_dir() && !e.a.is_link()) {
-            r.folder = true;
-            start(r);
-        } else {
-            check_and_start(r);
-        }
+        // A folder comes down whole into a folder of its name: nothing to ask first.
+        r.folder = r.checked = e.a.is_dir() && !e.a.is_link();
+        queue_.add(r);
     }
 }
 
@@ -729,7 +726,6 @@ file_transfer_window::transfer_row& file_transfer_window::add_row(bool upload, s
     r->remote = std::move(remote);
     r->local = std::move(local);
     r->shown = std::move(name);
-    r->serial = next_serial_++;
     r->item = new QTreeWidgetItem(transfer_list_);
     r->item->setText(col_file, r->shown);
     r->item->setText(col_direction, upload ? QStringLiteral("Upload") : QStringLiteral("Download"));
@@ -750,23 +746,17 @@ file_transfer_window::transfer_row& file_transfer_window::add_row(bool upload, s
     connect(r->cancel, &QPushButton::clicked, this, [this, row] { cancel_transfer(row_index(*row)); });
     connect(r->resume, &QPushButton::clicked, this, [this, row] { resume_transfer(row_index(*row)); });
     rows_.push_back(std::move(r));
-    show_row(*row);
     return *row;
-}
-
-file_transfer_window::transfer_row* file_transfer_window::find_row(std::uint64_t serial) const {
-    for (const auto& r : rows_)
-        if (r->serial == serial) return r.get();
-    return nullptr;
 }
 
 void file_transfer_window::clear_finished() {
     std::vector<std::unique_ptr<transfer_row>> kept;
     for (auto& r : rows_) {
-        if (r->st == state::running || r->st == state::waiting) {
+        if (!r->ended()) {
             kept.push_back(std::move(r));
             continue;
         }
+        queue_.forget(*r);
         delete r->item;  // its widgets with it
     }
     rows_ = std::move(kept);
@@ -784,12 +774,9 @@ void file_transfer_window::check_and_start(transfer_row& r) {
     transfer_row* row = &r;
     if (r.upload) {
         client_->stat(r.remote, true, current([this, row](const sftp::outcome& o, const sftp::attrs& a) {
-                          if (!o.ok) return start(*row);  // nothing there (or the open will say why)
-                          if (a.is_dir()) {
-                              row->st = state::failed;
-                              row->message = QStringLiteral("a folder of that name is there");
-                              return show_row(*row);
-                          }
+                          if (!o.ok) return queue_.start(*row);  // nothing there (or the open will say why)
+                          if (a.is_dir())
+                              return queue_.end_unstarted(*row, state::failed, "a folder of that name is there");
                           existing_target q;
                           q.upload = true;
                           q.name = shown(row->remote);
@@ -801,9 +788,9 @@ void file_transfer_window::check_and_start(transfer_row& r) {
         return;
     }
     const auto target = look(r.local), part = look(sftp::partial_name(r.local));
-    if (!target && !part) return start(r);
+    if (!target && !part) return queue_.start(r);
     client_->stat(r.remote, true, current([this, row, target, part](const sftp::outcome& o, const sftp::attrs& a) {
-                      if (!o.ok) return start(*row);  // the transfer reports the host's refusal
+                      if (!o.ok) return queue_.start(*row);  // the transfer reports the host's refusal
                       existing_target q;
                       q.name = QString::fromStdString(row->local);
                       // A partial download is what a resume continues; without one, the file itself.
@@ -828,24 +815,19 @@ void file_transfer_window::ask_existing(transfer_row& r, existing_target q) {
 
 void file_transfer_window::apply_answer(transfer_row& r, const answer& a) {
     switch (a.what) {
-    case choice::overwrite: r.resume_next = false; return start(r);
+    case choice::overwrite: r.resume_next = false; return queue_.start(r);
     case choice::resume:
         r.resume_next = true;
         // A download resumes from LOCAL.part: a whole file kept at LOCAL becomes that part.
         if (!r.upload && look(r.local) && !look(sftp::partial_name(r.local)) &&
-            ::rename(r.local.c_str(), sftp::partial_name(r.local).c_str()) != 0) {
-            r.st = state::failed;
-            r.message = QStringLiteral("cannot move the file aside to resume it");
-            return show_row(r);
-        }
-        return start(r);
-    case choice::skip: r.st = state::skipped; return show_row(r);
+            ::rename(r.local.c_str(), sftp::partial_name(r.local).c_str()) != 0)
+            return queue_.end_unstarted(r, state::failed, "cannot move the file aside to resume it");
+        return queue_.start(r);
+    case choice::skip: return queue_.end_unstarted(r, state::skipped, {});
     case choice::rename:
-        if (!plain_name(a.new_name)) {
-            r.st = state::skipped;
-            r.message = QStringLiteral("not a name: %1").arg(a.new_name);
-            return show_row(r);
-        }
+        if (!plain_name(a.new_name))
+            return queue_.end_unstarted(r, state::skipped,
+                                        QStringLiteral("not a name: %1").arg(a.new_name).toStdString());
         if (r.upload) {
             r.remote = remote_join(parent_of(r.remote), a.new_name.toStdString());
         } else {
@@ -856,67 +838,16 @@ void file_transfer_window::apply_answer(transfer_row& r, const answer& a) {
     }
 }
 
-void file_transfer_window::start(transfer_row& r) {
-    if (!client_) return;
-    r.st = state::running;
-    r.cancel_asked = false;
-    r.message.clear();
-    r.rate = 0;
-    const unsigned run = ++r.run;
-    r.skipped.clear();
-    // The row is looked up each time: clearing the list may have taken it meanwhile.
-    const std::uint64_t serial = r.serial;
-    sftp::transfer_options opt;
-    opt.resume = std::exchange(r.resume_next, false);
-    opt.keep_times = keep_times_->isChecked();
-    auto progress = current([this, run, serial](const sftp::progress& p) {
-        transfer_row* row = find_row(serial);
-        if (row && run == row->run) progressed(*row, p);
-    });
-    auto done = [this, alive = std::weak_ptr<bool>(alive_), run, serial](const sftp::outcome& o) {
-        if (alive.expired()) return;
-        transfer_row* row = find_row(serial);
-        if (row && run == row->run) finished(*row, o);
-    };
-    show_row(r);
-    if (r.folder)
-        r.id = client_->download_folder(r.remote, r.local, opt, progress, done,
-                                        current([this, run, serial](const std::string& remote, const std::string& why) {
-                                            transfer_row* row = find_row(serial);
-                                            if (!row || run != row->run) return;
-                                            if (row->skipped.size() < 50)
-                                                row->skipped << QStringLiteral("%1: %2").arg(
-                                                    shown(remote), QString::fromStdString(why));
-                                            show_row(*row);
-                                        }));
-    else if (r.upload)
-        r.id = client_->upload(r.local, r.remote, opt, progress, done);
-    else
-        r.id = client_->download(r.remote, r.local, opt, progress, done);
-}
-
-void file_transfer_window::progressed(transfer_row& r, const sftp::progress& p) {
-    r.done = p.done;
-    r.total = p.total;
-    r.rate = p.rate;
-    show_row(r);
-}
-
+// The queue has set the row's state and shown it.
 void file_transfer_window::finished(transfer_row& r, const sftp::outcome& o) {
-    if (r.st != state::running) return;
-    if (o.ok) {
-        r.st = state::done;
-        if (r.total) r.done = *r.total;
-    } else {
-        r.st = r.cancel_asked ? state::cancelled : state::failed;
-        r.message = QString::fromStdString(o.message);
+    if (!o.ok) {
         if (!r.cancel_asked)
             show_status(QStringLiteral("%1 of %2 failed: %3")
-                            .arg(r.upload ? QStringLiteral("Upload") : QStringLiteral("Download"), r.shown, r.message),
+                            .arg(r.upload ? QStringLiteral("Upload") : QStringLiteral("Download"), r.shown,
+                                 QString::fromStdString(r.message)),
                         true);
+        return;
     }
-    show_row(r);
-    if (!o.ok) return;
     if (r.upload && parent_of(r.remote) == remote_folder_) refresh();
     if (!r.upload && QString::fromStdString(parent_of(r.local)) == local_folder_) fill_local();
 }
@@ -937,13 +868,18 @@ void file_transfer_window::show_row(transfer_row& r) {
     case state::waiting: text = QStringLiteral("Waiting"); break;
     case state::running: text = QStringLiteral("Running"); break;
     case state::done: text = QStringLiteral("Done"); break;
-    case state::failed: text = QStringLiteral("Failed: %1").arg(r.message); break;
+    case state::failed: text = QStringLiteral("Failed: %1").arg(QString::fromStdString(r.message)); break;
     case state::cancelled: text = QStringLiteral("Cancelled"); break;
-    case state::skipped: text = r.message.isEmpty() ? QStringLiteral("Skipped") : r.message; break;
+    case state::skipped:
+        text = r.message.empty() ? QStringLiteral("Skipped") : QString::fromStdString(r.message);
+        break;
     }
     r.item->setText(col_state, text);
-    r.item->setToolTip(
-        col_state, r.skipped.isEmpty() ? text : QStringLiteral("Not fetched:\n") + r.skipped.join(QLatin1Char('\n')));
+    QStringList skipped;
+    for (const auto& [remote, why] : r.skipped)
+        skipped << QStringLiteral("%1: %2").arg(shown(remote), QString::fromStdString(why));
+    r.item->setToolTip(col_state,
+                       skipped.isEmpty() ? text : QStringLiteral("Not fetched:\n") + skipped.join(QLatin1Char('\n')));
     r.cancel->setEnabled(running);
     r.resume->setEnabled(client_ && (r.st == state::failed || r.st == state::cancelled));
 }
@@ -951,17 +887,13 @@ void file_transfer_window::show_row(transfer_row& r) {
 void file_transfer_window::cancel_transfer(int row) {
     if (row < 0 || std::size_t(row) >= rows_.size() || !client_) return;
     transfer_row& r = *rows_[std::size_t(row)];
-    if (r.st != state::running) return;
-    r.cancel_asked = true;
-    client_->cancel(r.id);
+    queue_.cancel(r);
 }
 
 void file_transfer_window::resume_transfer(int row) {
     if (row < 0 || std::size_t(row) >= rows_.size() || !client_) return;
     transfer_row& r = *rows_[std::size_t(row)];
-    if (r.st != state::failed && r.st != state::cancelled) return;
-    r.resume_next = true;
-    start(r);
+    queue_.resume(r);
 }
 
 void file_transfer_window::post_question(std::function<void()> ask) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sftp/client.h"
+#include "sftp/transfer_queue.h"
 
 class QCheckBox;
 class QLabel;
@@ -54,23 +55,10 @@ public:
         std::function<bool(const QString& question)> confirm;
     };
 
-    enum class state { waiting, running, done, failed, cancelled, skipped };
-    struct transfer_row {
-        bool upload = false;
-        std::string remote, local;  // full paths
-        QString shown;              // the file's name as listed
-        state st = state::waiting;
-        bool resume_next = false;  // the next start continues what is there
-        bool cancel_asked = false;
-        bool folder = false;       // a remote folder downloaded whole
-        unsigned run = 0;          // each start counts; a callback of an earlier run is stale
-        std::uint64_t serial = 0;  // how the client's callbacks find the row, which a clearing may have taken
-        QStringList skipped;       // a folder download's entries not fetched (the first 50), with why
-        sftp::client::transfer_id id = 0;
-        std::uint64_t done = 0;
-        std::optional<std::uint64_t> total;
-        double rate = 0;
-        QString message;
+    using state = sftp::transfer_state;
+    // A transfer as the list shows it; the queue runs it.
+    struct transfer_row : sftp::transfer_job {
+        QString shown;  // the file's name as listed
         QTreeWidgetItem* item = nullptr;
         QProgressBar* bar = nullptr;
         QPushButton* cancel = nullptr;
@@ -155,17 +143,14 @@ private:
     QStringList selected_local() const;
     std::string remote_join(const std::string& folder, const std::string& name) const;
 
-    // Transfers: a row per file, its target checked before it starts.
+    // Transfers: a row per file, handed to the queue, which has its target checked before it starts.
     transfer_row& add_row(bool upload, std::string remote, std::string local, QString shown);
     void check_and_start(transfer_row& r);
     void ask_existing(transfer_row& r, existing_target q);
     void apply_answer(transfer_row& r, const answer& a);
-    void start(transfer_row& r);
-    void progressed(transfer_row& r, const sftp::progress& p);
     void finished(transfer_row& r, const sftp::outcome& o);
     void show_row(transfer_row& r);
     int row_index(const transfer_row& r) const;
-    transfer_row* find_row(std::uint64_t serial) const;
     void upload_folder(const QString& local, const std::string& remote, int depth = 0);
     // A question waits its turn; each one runs from the event loop.
     void post_question(std::function<void()> ask);
@@ -193,7 +178,7 @@ private:
     std::deque<std::function<void()>> questions_;
     bool asking_ = false;
     std::vector<std::unique_ptr<transfer_row>> rows_;
-    std::uint64_t next_serial_ = 1;
+    sftp::transfer_queue queue_;  // holds pointers into rows_: declared after them, gone before them
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     QLineEdit* remote_path_ = nullptr;

@@ -535,7 +535,7 @@ TEST(Client, DroppedFilesUploadAndADownloadResumesAfterReconnect) {
     row.resume->click();
     const bool resumed = wait_for([&] { return row.st != file_transfer_window::state::running; }, 30000);
     EXPECT_TRUE(resumed);
-    EXPECT_EQ(row.st, file_transfer_window::state::done) << row.message.toStdString();
+    EXPECT_EQ(row.st, file_transfer_window::state::done) << row.message;
     EXPECT_TRUE(slurp((down + "/big.log").toStdString()) == big);
     EXPECT_EQ(answer.asked, 1) << "signed on again";
 }

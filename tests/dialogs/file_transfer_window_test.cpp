@@ -414,7 +414,7 @@ TEST_P(ExistingTarget, AnswerDecidesWhatHappens) {
         break;
     }
     if (c.answer != choice::skip) {
-        EXPECT_EQ(last_row().st, state::done) << last_row().message.toStdString();
+        EXPECT_EQ(last_row().st, state::done) << last_row().message;
     }
 }
 
@@ -523,7 +523,7 @@ TEST_P(CancelResume, ResumeCompletesFromTheOffset) {
     const auto writes_before = writes();
     last_row().resume->click();
     pump();
-    EXPECT_EQ(last_row().st, state::done) << last_row().message.toStdString();
+    EXPECT_EQ(last_row().st, state::done) << last_row().message;
     EXPECT_TRUE(same(upload ? server.files["/home/u/f.bin"] : read_local("f.bin"), data));
     // Only the rest moved: what a restart from 0 would have moved is more than the slack allows.
     if (upload) {
@@ -548,7 +548,7 @@ TEST_F(TransferWindow, DroppedConnectionThenResumeOnTheNextChannel) {
     client->lost("the connection was dropped");
     w->set_client(nullptr, {}, QStringLiteral("the session ended"));
     EXPECT_EQ(last_row().st, state::failed);
-    EXPECT_TRUE(last_row().message.contains("dropped")) << last_row().message.toStdString();
+    EXPECT_TRUE(last_row().message.find("dropped") != std::string::npos) << last_row().message;
     EXPECT_EQ(w->connection_line()->text(), QStringLiteral("Not connected: the session ended"));
     for (const char* b : {"upload", "download", "rename", "delete", "new_folder", "remote_up"})
         EXPECT_FALSE(w->button(QString::fromLatin1(b))->isEnabled()) << b;
@@ -560,7 +560,7 @@ TEST_F(TransferWindow, DroppedConnectionThenResumeOnTheNextChannel) {
     ASSERT_TRUE(last_row().resume->isEnabled());
     last_row().resume->click();
     pump();
-    EXPECT_EQ(last_row().st, state::done) << last_row().message.toStdString();
+    EXPECT_EQ(last_row().st, state::done) << last_row().message;
     EXPECT_TRUE(same(read_local("log.txt"), data));
 }
 
@@ -663,7 +663,7 @@ TEST_P(HostileName, ShownVisiblyAndDownloadedInsideTheLocalFolder) {
     w->select_names(file_transfer_window::pane::remote, {visible});
     click("download");
     pump();
-    EXPECT_EQ(last_row().st, state::done) << last_row().message.toStdString();
+    EXPECT_EQ(last_row().st, state::done) << last_row().message;
     const QString stored = QString::fromStdString(sftp::safe_local_name(c.raw));
     EXPECT_EQ(read_local(stored), "evil");
     // Nothing landed beside the chosen folder.
