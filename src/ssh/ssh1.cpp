@@ -96,7 +96,7 @@ ssh1_engine::~ssh1_engine() {
 
 void ssh1_engine::close() {
     ended_ = true;
-    asking_ = false;
+    gate_.close();
     state_ = 0;
     cipher_ = nullptr;
     enc_.clear();
@@ -138,7 +138,7 @@ void ssh1_engine::fail(std::string_view text) {
 }
 
 void ssh1_engine::ask(user_question q) {
-    asking_ = true;
+    gate_.ask();
     // The session puts the question and applies its answer only while this connection lasts, so the engine is there
     // when either starts; the hold keeps it until either has returned, should the connection end inside.
     io_.session_ask([this, q = std::move(q)]() -> std::function<void()> {
@@ -150,12 +150,12 @@ void ssh1_engine::ask(user_question q) {
         return [this, then = std::move(then)] {
             const std::shared_ptr<void> kept = hold ? hold() : nullptr;
             if (ended_) return;
-            asking_ = false;
+            gate_.answered();
             if (then) then();
-            if (ended_ || asking_) return;
+            if (ended_ || gate_.asking()) return;
             packets();
-            if (ended_ || asking_ || waiting_.empty()) return;
-            const std::vector<std::uint8_t> more = std::exchange(waiting_, {});
+            if (ended_ || gate_.asking() || gate_.empty()) return;
+            const std::vector<std::uint8_t> more = gate_.take();
             receive(more.data(), more.size());
         };
     });
@@ -188,9 +188,8 @@ void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
     // Whole packets are processed as soon as they are in, so a read that holds the end of one and the start of
     // the next is taken in pieces.
     while (n > 0 && !ended_) {
-        if (asking_) {
-            // The session reads nothing while its question is out, so this is at most the rest of one read.
-            waiting_.insert(waiting_.end(), bytes, bytes + n);
+        if (gate_.asking()) {
+            if (!gate_.hold(bytes, n)) fail(ssh1_msg::no_memory);
             return;
         }
         const std::size_t k = rx_.take(bytes, n);
@@ -206,7 +205,7 @@ void ssh1_engine::receive(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh1_engine::packets() {
-    while (!ended_ && !asking_ && rx_.size() >= 4) {
+    while (!ended_ && !gate_.asking() && rx_.size() >= 4) {
         const std::uint32_t length = crypto::load_be(rx_.data());
         const std::uint64_t padded = std::uint64_t(length) + 8 - length % 8;
         // Refused before the whole packet is waited for: it could never fit the buffer.

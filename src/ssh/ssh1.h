@@ -20,6 +20,7 @@
 #include "crypto/cipher.h"
 #include "session/interfaces.h"
 #include "ssh/framing.h"
+#include "ssh/question_gate.h"
 
 struct connection_profile;
 struct session_services;
@@ -75,7 +76,7 @@ public:
 
     void receive(const std::uint8_t* bytes, std::size_t n);
     // A question is out: the host's packets wait in the buffer.
-    bool asking() const { return asking_; }
+    bool asking() const { return gate_.asking(); }
     void send_user_data(const std::uint8_t* bytes, std::size_t n);
     // The connection has ended: nothing more is taken, and the keys go at once. The owner keeps the object until
     // no step of it is still running.
@@ -136,9 +137,8 @@ private:
     grid_size host_size_;  // what the host was last told, by the pty request or a size packet
     // A step that ended the connection (a failure, the host's DISCONNECT) stops its loop there.
     bool ended_ = false;
-    bool asking_ = false;
-    bool host_trusted_ = false;          // the host-key answer is in; the key packet is read again
-    std::vector<std::uint8_t> waiting_;  // what the buffer could not take while a question was out
+    bool host_trusted_ = false;  // the host-key answer is in; the key packet is read again
+    question_gate gate_;
     const crypto::ssh1_cipher* cipher_ = nullptr;
     crypto::cipher_context enc_;
     crypto::cipher_context dec_;

@@ -603,6 +603,43 @@ TEST_F(Ssh1, CancelledSignOnDisconnectsQuietly) {
     }
 }
 
+// While the sign-on dialog is up the host's bytes wait and are taken after the answer; a host that sends more than
+// the gate holds ends the session rather than growing the buffer.
+TEST_F(Ssh1, BytesWaitForTheAnswerWithinABound) {
+    const struct {
+        const char* name;
+        std::size_t ignored;  // an IGNORE packet with this much data right behind the packet that brings the dialog
+        std::size_t
+            flood;  // then this many bytes of no packet: the reassembly buffer takes its fill, the gate the rest
+    } rows[] = {
+        {"the rest of a read", 1000, 0},
+        {"beyond the bound", 0, 3 * ssh::question_gate::capacity},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        restart();
+        s.ssh.ssh_default = 0;
+        split = ~std::size_t(0);  // one receive: the dialog is put only after it
+        key_exchange();
+        bytes b = packet(14, {});
+        if (r.ignored) {
+            const bytes ignored = packet(32, str(std::string(r.ignored, 'i')));
+            b.insert(b.end(), ignored.begin(), ignored.end());
+        }
+        b.insert(b.end(), r.flood, 0x78);
+        feed(b);
+        if (r.flood == 0) {
+            EXPECT_EQ(text(expect(4)), "dialog-user");
+            EXPECT_EQ(eng->state(), 2);
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_EQ(io.disconnects, 0);
+        } else {
+            EXPECT_TRUE(failed_with(msg::no_memory));
+            EXPECT_EQ(next().first, 0) << "nothing sent after the refusal";
+        }
+    }
+}
+
 // The host's reason follows the fixed text, with nothing in it that a terminal or a message box would act on.
 TEST_F(Ssh1, DisconnectShowsTheHostsReasonMadeHarmless) {
     const std::string fixed(msg::server_disconnect), said = fixed + "\nThe host said: ";
