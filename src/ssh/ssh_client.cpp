@@ -73,11 +73,15 @@ std::vector<fwd::forwarder::status> ssh_client::tunnels() const { return v2_->co
 
 void ssh_client::open_sftp(sftp_channel_events ev) {
     const entry e(*this);
-    if (!version2()) {
-        if (ev.ended) ev.ended("SFTP needs SSH-2");
-        return;
-    }
-    v2_->connection().sftp().open({std::move(ev.ready), std::move(ev.ended)});
+    const bool v2 = with_ssh2([&ev](ssh2_connection& c) { c.sftp().open({std::move(ev.ready), std::move(ev.ended)}); });
+    if (!v2 && ev.ended) ev.ended("SFTP needs SSH-2");
+}
+
+bool ssh_client::with_ssh2(const std::function<void(ssh2_connection&)>& f) {
+    const entry e(*this);
+    if (!version2()) return false;
+    f(v2_->connection());
+    return true;
 }
 
 bool ssh_client::version2() const { return p_.protocol == TransportKind::Ssh2; }

@@ -21,6 +21,7 @@ namespace ssh {
 
 struct ssh_prompts;
 class ssh2_engine;
+class ssh2_connection;
 struct kex_method;
 class ssh1_engine;
 struct sftp_channel_events {
@@ -75,6 +76,10 @@ public:
     std::vector<fwd::forwarder::status> tunnels() const;
     // SFTP on the running SSH-2 connection (see sftp_service); SSH-1 has none and says so to `ended`.
     void open_sftp(sftp_channel_events ev);
+    // Runs `f` on the running SSH-2 connection layer, its engine kept until `f` returns should the session end
+    // inside: the way to its channel services (a new kind included) without a call of their own here. False, `f`
+    // not run, for SSH-1.
+    bool with_ssh2(const std::function<void(ssh2_connection&)>& f);
 
     ssh1_engine& v1() { return *v1_; }
 

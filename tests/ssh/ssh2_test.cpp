@@ -2219,6 +2219,33 @@ TEST(SshClient, EachConnectionGetsAFreshEngineAlsoAfterOneEndedFromInside) {
     EXPECT_EQ(io.disconnects, 4);
 }
 
+// A call into the connection layer that ends the session (the session resets the client from inside it) still
+// finds its engine until it returns (ASan sees it); SSH-1 runs none and SFTP says why.
+TEST(SshClient, ACallIntoTheConnectionLayerOutlivesTheSessionEndingInside) {
+    connection_profile s;
+    s.protocol = TransportKind::Ssh2;
+    recorder io;
+    ui_recorder ui;
+    prompt_recorder prompts;
+    ssh::ssh_client client(s, io, ui, prompts);
+    int runs = 0;
+    EXPECT_TRUE(client.with_ssh2([&](ssh::ssh2_connection& c) {
+        ++runs;
+        client.ssh_reset();
+        EXPECT_TRUE(c.closed()) << "the engine that ended, not yet freed";
+        c.keepalive();
+    }));
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(io.wire.empty());
+
+    s.protocol = TransportKind::Ssh1;
+    EXPECT_FALSE(client.with_ssh2([&](ssh::ssh2_connection&) { ++runs; }));
+    EXPECT_EQ(runs, 1);
+    std::string why;
+    client.open_sftp({nullptr, [&](std::string_view w) { why = w; }});
+    EXPECT_EQ(why, "SFTP needs SSH-2");
+}
+
 TEST(WindowPacer, WithoutATimerEveryChangePassesAndAfterAQuietIntervalTheNextGoesAtOnce) {
     std::vector<std::pair<int, int>> out;
     ssh::window_pacer direct([&](int r, int c) { out.push_back({r, c}); });
