@@ -28,6 +28,64 @@ void shift_cells(ring_line& l, int to, int from, int n) {
     shift(l.extra, to, from, n);
 }
 
+#ifdef __SSE2__
+// Four cells at a time: the cells (and with colours, their colour arrays) get their values, and each cell that held
+// something else is marked. A run of four or more ends with a block that overlaps the one before: its cells there
+// already hold their values, so they compare equal and keep their marks.
+struct four_cells {
+    __m128i cell_attr, fg, bg, extra;
+    bool changed = false;
+
+    // Marks of the four cells from the compare mask (bit j: cell j kept its value).
+    static void mark(uint8_t* marks, int kept) {
+        static constexpr uint32_t kept_bytes[16] = {
+            0x00000000, 0x000000FF, 0x0000FF00, 0x0000FFFF, 0x00FF0000, 0x00FF00FF, 0x00FFFF00, 0x00FFFFFF,
+            0xFF000000, 0xFF0000FF, 0xFF00FF00, 0xFF00FFFF, 0xFFFF0000, 0xFFFF00FF, 0xFFFFFF00, 0xFFFFFFFF};
+        static_assert(mark_repaint == 1);
+        uint32_t m;
+        std::memcpy(&m, marks, 4);
+        m = (m & kept_bytes[kept]) | (0x01010101u & ~kept_bytes[kept]);
+        std::memcpy(marks, &m, 4);
+    }
+    // The cell words alone (a line without colours, given a plain pen).
+    void store(uint32_t* cells, uint8_t* marks, int at, __m128i v) {
+        auto* c4 = reinterpret_cast<__m128i*>(cells + at);
+        const int kept = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_loadu_si128(c4), v)));
+        if (kept == 0xF) return;
+        _mm_storeu_si128(c4, v);
+        mark(marks + at, kept);
+        changed = true;
+    }
+    // The cell words and the colour arrays.
+    void store(ring_line& l, uint8_t* marks, int at, __m128i v) {
+        auto* c4 = reinterpret_cast<__m128i*>(l.cells + at);
+        auto* f4 = reinterpret_cast<__m128i*>(l.fg + at);
+        auto* b4 = reinterpret_cast<__m128i*>(l.bg + at);
+        auto* e4 = reinterpret_cast<__m128i*>(l.extra + at);
+        const __m128i same_extra = _mm_cmpeq_epi16(_mm_loadl_epi64(e4), extra);
+        const __m128i same = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(c4), v), _mm_cmpeq_epi32(_mm_loadu_si128(f4), fg)),
+            _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(b4), bg), _mm_unpacklo_epi16(same_extra, same_extra)));
+        const int kept = _mm_movemask_ps(_mm_castsi128_ps(same));
+        if (kept == 0xF) return;
+        _mm_storeu_si128(c4, v);
+        _mm_storeu_si128(f4, fg);
+        _mm_storeu_si128(b4, bg);
+        _mm_storel_epi64(e4, extra);
+        mark(marks + at, kept);
+        changed = true;
+    }
+};
+
+// Four bytes as four cell words with the attribute bits.
+inline __m128i four_bytes(const uint8_t* bytes, __m128i attr) {
+    uint32_t four;
+    std::memcpy(&four, bytes, 4);
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_or_si128(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(four)), zero), zero), attr);
+}
+#endif
+
 }  // namespace
 
 line_store::line_store(int count, int line_width)
@@ -92,6 +150,12 @@ bool store_plain_run(uint32_t* cells, uint8_t* marks, const uint8_t* bytes, int 
         any = _mm_or_si128(any, fresh);
     }
     changed = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero))) ^ 0xFFFFu;
+    if (n >= 4) {
+        four_cells f{};
+        for (; i + 4 <= n; i += 4) f.store(cells, marks, i, four_bytes(bytes + i, attr));
+        if (i < n) f.store(cells, marks, n - 4, four_bytes(bytes + n - 4, attr));
+        return changed != 0 || f.changed;
+    }
 #endif
     for (; i < n; ++i) {
         const uint32_t v = attr_bits | bytes[i];
@@ -152,52 +216,31 @@ void screen_ring::blank_cells(ring_line& l, int first, int end, uint32_t c) cons
 void screen_ring::put_run_coloured(ring_line& l, int row, int column, const uint8_t* bytes, int n, uint32_t attr_bits) {
     if (!pen_.plain()) l.coloured = 1;
     const int at = column - 1;
-    uint32_t* cells = l.cells + at;
-    uint32_t* fg = l.fg + at;
-    uint32_t* bg = l.bg + at;
-    uint16_t* extra = l.extra + at;
-    uint8_t* marks = marks_of(row) + at;
+    uint8_t* marks = marks_of(row);
     const uint32_t f = pen_.fg, b = pen_.bg;
     const uint16_t e = pen_.extra;
     l.used = std::max(l.used, at + n);
     bool changed = false;
-    int i = 0;
 #ifdef __SSE2__
-    // Four cells at a time, as put_cells does: all stored, and those that held something else marked.
-    const __m128i attr = _mm_set1_epi32(int(attr_bits)), vf = _mm_set1_epi32(int(f)), vb = _mm_set1_epi32(int(b));
-    const __m128i ve = _mm_set1_epi16(short(e)), zero = _mm_setzero_si128();
-    for (; i + 4 <= n; i += 4) {
-        uint32_t four;
-        std::memcpy(&four, bytes + i, 4);
-        const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(four)), zero), zero);
-        const __m128i v = _mm_or_si128(wide, attr);
-        auto* c4 = reinterpret_cast<__m128i*>(cells + i);
-        auto* f4 = reinterpret_cast<__m128i*>(fg + i);
-        auto* b4 = reinterpret_cast<__m128i*>(bg + i);
-        auto* e4 = reinterpret_cast<__m128i*>(extra + i);
-        const __m128i same_extra = _mm_cmpeq_epi16(_mm_loadl_epi64(e4), ve);
-        const __m128i same = _mm_and_si128(
-            _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(c4), v), _mm_cmpeq_epi32(_mm_loadu_si128(f4), vf)),
-            _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(b4), vb), _mm_unpacklo_epi16(same_extra, same_extra)));
-        const int kept = _mm_movemask_ps(_mm_castsi128_ps(same));
-        if (kept == 0xF) continue;
-        _mm_storeu_si128(c4, v);
-        _mm_storeu_si128(f4, vf);
-        _mm_storeu_si128(b4, vb);
-        _mm_storel_epi64(e4, ve);
-        for (int j = 0; j < 4; ++j)
-            if (!(kept >> j & 1)) marks[i + j] = mark_repaint;
-        changed = true;
+    if (n >= 4) {
+        const __m128i attr = _mm_set1_epi32(int(attr_bits));
+        four_cells k{attr, _mm_set1_epi32(int(f)), _mm_set1_epi32(int(b)), _mm_set1_epi16(short(e))};
+        int i = 0;
+        for (; i + 4 <= n; i += 4) k.store(l, marks, at + i, four_bytes(bytes + i, attr));
+        if (i < n) k.store(l, marks, at + n - 4, four_bytes(bytes + n - 4, attr));
+        if (k.changed) row_marks_[size_t(row - 1)] = 1;
+        return;
     }
 #endif
-    for (; i < n; ++i) {
+    for (int i = 0; i < n; ++i) {
+        const int c = at + i;
         const uint32_t v = attr_bits | bytes[i];
-        if (cells[i] != v || fg[i] != f || bg[i] != b || extra[i] != e) {
-            cells[i] = v;
-            fg[i] = f;
-            bg[i] = b;
-            extra[i] = e;
-            marks[i] = mark_repaint;
+        if (l.cells[c] != v || l.fg[c] != f || l.bg[c] != b || l.extra[c] != e) {
+            l.cells[c] = v;
+            l.fg[c] = f;
+            l.bg[c] = b;
+            l.extra[c] = e;
+            marks[c] = mark_repaint;
             changed = true;
         }
     }
@@ -273,6 +316,7 @@ void screen_ring::resize(int rows, int columns, int push) {
 }
 
 void screen_ring::mark_cells(int row, int first, int last) {
+    if (all_marked_) return;  // a screen switch or a resize marked everything already
     std::memset(marks_of(row) + first - 1, mark_repaint, size_t(last - first + 1));
     row_marks_[size_t(row - 1)] = 1;
 }
@@ -370,7 +414,6 @@ void screen_ring::used_after_delete(ring_line& l, int was, int at, int n) const 
 void screen_ring::put_cells(int row, int first, int last, uint32_t value, const cell_colours& k) {
     ring_line& l = line(row);
     uint8_t* marks = marks_of(row);
-    bool changed = false;
     if (value != cell_blank || !k.plain()) {
         l.used = std::max(l.used, last);
     } else {
@@ -378,61 +421,37 @@ void screen_ring::put_cells(int row, int first, int last, uint32_t value, const 
         last = std::min(last, l.used);
         if (last >= l.used) l.used = std::min(l.used, first - 1);  // an erase to the line's end
     }
-    if (!l.coloured && k.plain()) {
-        int i = first - 1;
+    const bool colours = l.coloured || !k.plain();
+    if (!k.plain()) l.coloured = 1;
+    const int from = first - 1, n = last - from;  // cells from..last - 1 (0-based)
+    bool changed = false;
 #ifdef __SSE2__
-        // Erases mostly meet cells that already hold the blank: passed over four at a time up to the first change.
-        const __m128i v = _mm_set1_epi32(int(value));
-        for (; i + 4 <= last; i += 4)
-            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(l.cells + i)), v)) !=
-                0xFFFF)
-                break;
-#endif
-        for (; i < last; ++i) {
-            if (l.cells[i] != value) {
-                l.cells[i] = value;
-                marks[i] = mark_repaint;
-                changed = true;
-            }
+    if (n >= 4) {
+        four_cells f{_mm_set1_epi32(int(value)), _mm_set1_epi32(int(k.fg)), _mm_set1_epi32(int(k.bg)),
+                     _mm_set1_epi16(short(k.extra))};
+        int i = from;
+        if (colours) {
+            for (; i + 4 <= last; i += 4) f.store(l, marks, i, f.cell_attr);
+            if (i < last) f.store(l, marks, last - 4, f.cell_attr);
+        } else {
+            for (; i + 4 <= last; i += 4) f.store(l.cells, marks, i, f.cell_attr);
+            if (i < last) f.store(l.cells, marks, last - 4, f.cell_attr);
         }
-    } else {
-        if (!k.plain()) l.coloured = 1;
-        const auto put = [&](int i) {
-            if (l.cells[i] != value || l.fg[i] != k.fg || l.bg[i] != k.bg || l.extra[i] != k.extra) {
-                l.cells[i] = value;
+        if (f.changed) row_marks_[size_t(row - 1)] = 1;
+        return;
+    }
+#endif
+    for (int i = from; i < last; ++i) {
+        if (l.cells[i] != value || (colours && (l.fg[i] != k.fg || l.bg[i] != k.bg || l.extra[i] != k.extra))) {
+            l.cells[i] = value;
+            if (colours) {
                 l.fg[i] = k.fg;
                 l.bg[i] = k.bg;
                 l.extra[i] = k.extra;
-                marks[i] = mark_repaint;
-                changed = true;
             }
-        };
-        int i = first - 1;
-#ifdef __SSE2__
-        // Four cells at a time: all stored, and those that held something else marked.
-        const __m128i v = _mm_set1_epi32(int(value)), f = _mm_set1_epi32(int(k.fg)), b = _mm_set1_epi32(int(k.bg));
-        const __m128i x = _mm_set1_epi16(short(k.extra));
-        for (; i + 4 <= last; i += 4) {
-            auto* cells = reinterpret_cast<__m128i*>(l.cells + i);
-            auto* fg = reinterpret_cast<__m128i*>(l.fg + i);
-            auto* bg = reinterpret_cast<__m128i*>(l.bg + i);
-            auto* extra = reinterpret_cast<__m128i*>(l.extra + i);
-            const __m128i same_extra = _mm_cmpeq_epi16(_mm_loadl_epi64(extra), x);
-            const __m128i same = _mm_and_si128(
-                _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(cells), v), _mm_cmpeq_epi32(_mm_loadu_si128(fg), f)),
-                _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(bg), b), _mm_unpacklo_epi16(same_extra, same_extra)));
-            const int kept = _mm_movemask_ps(_mm_castsi128_ps(same));
-            if (kept == 0xF) continue;
-            _mm_storeu_si128(cells, v);
-            _mm_storeu_si128(fg, f);
-            _mm_storeu_si128(bg, b);
-            _mm_storel_epi64(extra, x);
-            for (int j = 0; j < 4; ++j)
-                if (!(kept >> j & 1)) marks[i + j] = mark_repaint;
+            marks[i] = mark_repaint;
             changed = true;
         }
-#endif
-        for (; i < last; ++i) put(i);
     }
     if (changed) row_marks_[size_t(row - 1)] = 1;
 }

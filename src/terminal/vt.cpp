@@ -367,7 +367,7 @@ size_t vt::ground_run(const uint8_t* data, size_t n) {
 // ESC [ with an optional '?' or '>', digits and separators and a final, all in the block: read in one loop and
 // acted on as the byte path would. Anything else (intermediates, controls inside, a string at the length limit,
 // the end of the block) returns 0 and goes the byte path.
-size_t vt::whole_csi(const uint8_t* p, size_t n) {
+inline size_t vt::whole_csi(const uint8_t* p, size_t n) {
     if (n < 3 || p[1] != '[' || modes_.vt52) return 0;
     const uint16_t markers = p[2] == '?' ? csi_question : p[2] == '>' ? csi_greater : 0;
     const size_t start = markers ? 3 : 2;
@@ -620,7 +620,11 @@ void vt::print_code(uint32_t cp) {
             if (wide) ring_.insert_blank(row_, col_);
         }
     }
-    split_wide_edges(col_, wide ? col_ + 1 : col_);
+    // Only a wide character's half at either end needs splitting (as in print_run).
+    const ring_line& l = ring_.line(row_);
+    const int last = wide ? col_ + 1 : col_;
+    if ((l.cell(col_) & cell_wide_right) || (last < ring_.width() && (l.cell(last + 1) & cell_wide_right)))
+        split_wide_edges(col_, last);
     last_printed_ = cp;
     if (wide) {
         ring_.put_cell(base | cell_wide | cell_of_code(cp), row_, col_);

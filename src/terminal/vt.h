@@ -362,7 +362,7 @@ private:
     void widen_to_whole_chars(int& first, int& last) const;
 
     void enter_csi();
-    size_t whole_csi(const uint8_t* p, size_t n);
+    [[gnu::always_inline]] size_t whole_csi(const uint8_t* p, size_t n);
     bool whole_designate(const uint8_t* p, size_t n);
     bool colon_allowed() const;
     void parse_params();

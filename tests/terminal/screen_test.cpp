@@ -242,17 +242,19 @@ TEST_F(ScreenRing, CopyLineAndMarks) {
 
 namespace {
 
-// The plain run store against the one-cell rule it must match: every length around the 16-cell steps, cells that
-// already hold their value keep their marks (a selection's bit included), changed ones get mark_repaint.
+// The plain run store against the one-cell rule it must match: every length around the 16-cell and four-cell steps
+// (a run's last four cells overlap the step before), cells that already hold their value keep their marks (a
+// selection's bit included), changed ones get mark_repaint. -1: every cell holds its value but the run's last.
 TEST(PlainRun, MatchesTheCellByCellRule) {
     for (int n = 0; n <= 40; ++n)
-        for (int same_every : {1, 2, 3, 0}) {
+        for (int same_every : {1, 2, 3, 0, -1}) {
             uint32_t cells[48], want_cells[48];
             uint8_t marks[48], want_marks[48], bytes[48];
             bool want_changed = false;
             for (int i = 0; i < 48; ++i) {
                 bytes[i] = uint8_t('a' + i % 26);
-                cells[i] = want_cells[i] = (same_every && i % same_every == 0) ? (cell_bold | bytes[i]) : cell_blank;
+                const bool same = same_every < 0 ? i != n - 1 : same_every && i % same_every == 0;
+                cells[i] = want_cells[i] = same ? (cell_bold | bytes[i]) : cell_blank;
                 marks[i] = want_marks[i] = uint8_t(i % 5 == 0 ? mark_selected : mark_clean);
             }
             for (int i = 0; i < n; ++i)
