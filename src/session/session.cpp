@@ -120,7 +120,7 @@ session::entered::~entered() {
     if (--s.depth_ == 0) s.retired_.clear();
 }
 
-void session::fresh_attempt() {
+void session::fresh_attempt(std::string_view host, int port) {
     // The ended attempt may be on the stack (a connect from a nested event loop of its read pass): it stops
     // hearing its socket now and goes once the outermost call has returned.
     a_->retired = true;
@@ -129,6 +129,11 @@ void session::fresh_attempt() {
     a_->telnet.set_window_size(grid_.rows, grid_.columns);
     a_->auto_pending[0] = !p_.telnet.auto_search1.empty();
     a_->auto_pending[1] = !p_.telnet.auto_search2.empty();
+    // Through a proxy the socket connects to the proxy; messages still name the host.
+    a_->proxy_login_pending = p_.proxy.proxy_enable == 1;
+    a_->target_host = a_->proxy_login_pending ? p_.proxy.proxy_host : std::string(host);
+    a_->host = std::string(host);
+    a_->port = port;
 }
 
 ssh_engine* session::active_ssh() const { return transport() == TransportKind::Telnet ? nullptr : ssh_; }
@@ -148,7 +153,7 @@ bool session::connect_to(std::string_view host, int port) {
         say(session_msg::no_ssh);
         return false;
     }
-    fresh_attempt();
+    fresh_attempt(host, port);
     if (log_enabled_ && !log_.open_truncated()) report_log_failure();
     if (kind != TransportKind::Telnet) {
         vt_.set_auto_wrap_mode(p_.terminal.auto_wrap);
@@ -173,13 +178,7 @@ bool session::connect_to(std::string_view host, int port) {
     a.socket->set_keep_alive(kind == TransportKind::Telnet && p_.telnet.telnet_keepalive);
     view_.show_host_in_title(host);
 
-    // Through a proxy the socket connects to the proxy; messages still name the host.
-    a.proxy_login_pending = p_.proxy.proxy_enable == 1;
-    a.target_host = a.proxy_login_pending ? p_.proxy.proxy_host : std::string(host);
     const int target_port = a.proxy_login_pending ? p_.proxy.proxy_port : port;
-    a.host = std::string(host);
-    a.port = port;
-
     session_socket::connect_result r = session_socket::connect_result::failed;
     if (!a.target_host.empty() && target_port > 0 && target_port <= 65535)
         r = a.socket->connect(a.target_host, static_cast<std::uint16_t>(target_port));

@@ -290,7 +290,8 @@ private:
         entered(const entered&) = delete;
         entered& operator=(const entered&) = delete;
     };
-    void fresh_attempt();
+    // The attempt for a connect to host:port, with what it starts from.
+    void fresh_attempt(std::string_view host, int port);
 
     vt& vt_;
     connection_profile& p_;
