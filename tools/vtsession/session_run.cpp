@@ -189,7 +189,7 @@ std::unique_ptr<settings_backend> open_settings_file(const std::string& path) {
 // every half second. Each job's failure is told and counted, and the next one goes on.
 class sftp_runner {
 public:
-    sftp_runner(const std::vector<sftp_job>& specs, bool resume, bool keep_times) : queue_(1) {
+    sftp_runner(const std::vector<sftp_job>& wanted, bool resume, bool keep_times) : queue_(1) {
         sftp::transfer_queue::hooks h;
         h.check = [this](sftp::transfer_job& j) { resolve(static_cast<job&>(j)); };
         h.options = [keep_times](const sftp::transfer_job&) {
@@ -200,14 +200,14 @@ public:
         h.progressed = [this](sftp::transfer_job& j, const sftp::progress& p) { progressed(static_cast<job&>(j), p); };
         h.skipped = [](sftp::transfer_job& j, const std::string& remote, const std::string& why) {
             std::fprintf(stderr, "vtsession: get %s: skipped %s: %s\n",
-                         sftp::visible_name(static_cast<job&>(j).spec.from).c_str(), sftp::visible_name(remote).c_str(),
-                         why.c_str());
+                         sftp::visible_name(static_cast<job&>(j).asked.from).c_str(),
+                         sftp::visible_name(remote).c_str(), why.c_str());
         };
         h.ended = [this](sftp::transfer_job& j, const sftp::outcome& o) { finish(static_cast<job&>(j), o); };
         queue_.set_hooks(std::move(h));
-        for (const sftp_job& s : specs) {
+        for (const sftp_job& s : wanted) {
             job& j = jobs_.emplace_back();
-            j.spec = s;
+            j.asked = s;
             j.upload = !s.get;
             j.remote = s.get ? s.from : s.to;
             j.local = s.get ? s.to : s.from;
@@ -228,7 +228,7 @@ public:
 
 private:
     struct job : sftp::transfer_job {
-        sftp_job spec;  // as the command line gave it
+        sftp_job asked;  // as the command line gave it
         QElapsedTimer clock;
         qint64 last_line = -1000;
         sftp::progress last;
@@ -244,7 +244,7 @@ private:
         if (ended_) return;  // the channel is gone: nothing more starts
         j.clock.start();
         sftp::client& c = *queue_.current_client();
-        if (j.spec.get) {
+        if (j.asked.get) {
             if (files_.is_directory(j.local))
                 j.local = sftp::join_path(j.local, sftp::safe_local_name(sftp::remote_basename(j.remote)));
             c.stat(j.remote, true, [this, &j](const sftp::outcome& o, const sftp::attrs& a) {
@@ -269,15 +269,15 @@ private:
         line(j, "", p);
     }
     static void line(const job& j, const char* tail, const sftp::progress& p) {
-        std::fprintf(stderr, "vtsession: %s %s -> %s: %s%s%s, %.1f MiB/s%s\n", j.spec.get ? "get" : "put",
-                     sftp::visible_name(j.spec.from).c_str(), sftp::visible_name(j.spec.to).c_str(),
+        std::fprintf(stderr, "vtsession: %s %s -> %s: %s%s%s, %.1f MiB/s%s\n", j.asked.get ? "get" : "put",
+                     sftp::visible_name(j.asked.from).c_str(), sftp::visible_name(j.asked.to).c_str(),
                      mib(p.done).c_str(), p.total ? " of " : "", p.total ? mib(*p.total).c_str() : "",
                      p.rate / 1048576.0, tail);
     }
     void failed(const job& j, const sftp::outcome& o) {
         ++failures_;
-        std::fprintf(stderr, "vtsession: %s %s failed: %s\n", j.spec.get ? "get" : "put",
-                     sftp::visible_name(j.spec.from).c_str(), o.message.c_str());
+        std::fprintf(stderr, "vtsession: %s %s failed: %s\n", j.asked.get ? "get" : "put",
+                     sftp::visible_name(j.asked.from).c_str(), o.message.c_str());
     }
     void finish(job& j, const sftp::outcome& o) {
         if (o.ok)
