@@ -420,6 +420,7 @@ void screen_ring::put_cells(int row, int first, int last, uint32_t value, const 
         // The cells from `used` on hold plain blanks already.
         last = std::min(last, l.used);
         if (last >= l.used) l.used = std::min(l.used, first - 1);  // an erase to the line's end
+        if (last < first) return;
     }
     const bool colours = l.coloured || !k.plain();
     if (!k.plain()) l.coloured = 1;

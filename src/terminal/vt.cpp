@@ -1431,7 +1431,7 @@ void vt::cursor_to(int row, int col) {
 void vt::erase_display(int mode, bool selective) {
     const int cols = ring_.columns();
     auto span = [&](int r, int from, int to) {
-        if (!selective) return ring_.put_cells(r, from, to, ring_.attr() | ' ', ring_.pen());
+        if (!selective) return ring_.put_cells(r, from, to, cell_blank, ring_.erase_pen());
         for (int col = from; col <= to; ++col) ring_.put_char_selective(' ', r, col);
     };
     auto whole = [&](int r) {
@@ -1461,7 +1461,7 @@ void vt::erase_display(int mode, bool selective) {
 void vt::erase_line(int mode, bool selective) {
     const int cols = ring_.columns();
     auto span = [&](int from, int to) {
-        if (!selective) return ring_.put_cells(row_, from, to, ring_.attr() | ' ', ring_.pen());
+        if (!selective) return ring_.put_cells(row_, from, to, cell_blank, ring_.erase_pen());
         for (int col = from; col <= to; ++col) ring_.put_char_selective(' ', row_, col);
     };
     int first = mode == 0 ? col_ : 1, last = mode == 0 ? cols : col_;
@@ -1735,16 +1735,18 @@ void vt::csi_cursor_position(uint8_t) {
     pending_wrap_ = 0;
 }
 
+// A selective erase writes its blanks with the erase pen as the pen; the others pass it along.
 void vt::csi_erase(uint8_t c) {
+    const bool selective = marked(csi_question);
     const cell_pen saved = ring_.pen();
-    ring_.set_pen(ring_.erase_pen());
+    if (selective) ring_.set_pen(ring_.erase_pen());
     for (int i = 0; i < p_.params.count; ++i) {
         if (c == 'J')
-            erase_display(p_.params.value[i], marked(csi_question));
+            erase_display(p_.params.value[i], selective);
         else
-            erase_line(p_.params.value[i], marked(csi_question));
+            erase_line(p_.params.value[i], selective);
     }
-    ring_.set_pen(saved);
+    if (selective) ring_.set_pen(saved);
 }
 
 void vt::csi_insert_delete_lines(uint8_t c) {
