@@ -564,6 +564,19 @@ TEST_F(TransferWindow, DroppedConnectionThenResumeOnTheNextChannel) {
     EXPECT_TRUE(same(read_local("log.txt"), data));
 }
 
+// A row whose target was still being looked at when the channel went said "Waiting" for good; it is looked at
+// again over the next channel and goes up.
+TEST_F(TransferWindow, ARowWaitingForItsCheckGoesOnOverTheNextChannel) {
+    connect_client();
+    write_local("up.txt", "hello");
+    w->upload_paths({local_path("up.txt")});
+    ASSERT_EQ(w->transfers().size(), 1u);
+    EXPECT_EQ(last_row().st, state::waiting);  // the host has not answered about the target yet
+    connect_client();                          // the old client goes with its unanswered request
+    EXPECT_EQ(last_row().st, state::done) << last_row().message;
+    EXPECT_EQ(server.files["/home/u/up.txt"], "hello");
+}
+
 // Closing for good stops what runs: the transfer's later replies find no window, and the file is not finished.
 TEST_F(TransferWindow, DestroyedWindowCancelsItsTransfers) {
     server.files["/home/u/f.bin"] = random_bytes(8 * 1024 * 1024, 6);
