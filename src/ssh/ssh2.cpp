@@ -75,7 +75,7 @@ ssh2_engine::~ssh2_engine() {
 
 void ssh2_engine::close() {
     closed_ = true;
-    asking_ = false;
+    gate_.close();
     // The keys go at once; the rest of the state goes with the object, which its owner keeps until no step of it
     // is still running.
     out_ = packet_direction();
@@ -106,7 +106,7 @@ void ssh2_engine::goodbye() {
 void ssh2_engine::fail(std::string_view text) { io_.session_fail(text); }
 
 void ssh2_engine::ask(user_question q) {
-    asking_ = true;
+    gate_.ask();
     // The session runs `put` only while this connection lasts, and its answer only if it still does, so the
     // engine is there when either starts; the hold keeps it until either has returned, should the session end
     // inside.
@@ -118,7 +118,7 @@ void ssh2_engine::ask(user_question q) {
         }
         return [this, then = std::move(then)] {
             const std::shared_ptr<void> kept = conn_.hold() ? conn_.hold()() : nullptr;
-            asking_ = false;
+            gate_.answered();
             if (then) then();
             resume();
         };
@@ -126,10 +126,10 @@ void ssh2_engine::ask(user_question q) {
 }
 
 void ssh2_engine::resume() {
-    if (closed_ || asking_) return;
+    if (closed_ || gate_.asking()) return;
     reassemble();
-    if (closed_ || asking_ || waiting_.empty()) return;
-    const std::vector<std::uint8_t> more = std::exchange(waiting_, {});
+    if (closed_ || gate_.asking() || gate_.empty()) return;
+    const std::vector<std::uint8_t> more = gate_.take();
     take(more.data(), more.size());
 }
 
@@ -181,9 +181,8 @@ void ssh2_engine::take(const std::uint8_t* bytes, std::size_t n) {
     // Whole packets are processed as soon as they are in, so a read that holds the end of one packet and the start
     // of the next is taken in pieces.
     while (n > 0 && !closed_) {
-        if (asking_) {
-            // The session reads nothing while its question is out, so this is at most the rest of one read.
-            waiting_.insert(waiting_.end(), bytes, bytes + n);
+        if (gate_.asking()) {
+            if (!gate_.hold(bytes, n)) fail(msg::out_of_memory);
             return;
         }
         const std::size_t k = rx_.take(bytes, n);
@@ -199,7 +198,7 @@ void ssh2_engine::take(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void ssh2_engine::reassemble() {
-    while (rx_.size() >= 4 && !asking_) {
+    while (rx_.size() >= 4 && !gate_.asking()) {
         if (!rx_.head_decrypted) {
             if (rx_.size() < in_.cipher->head()) return;
             head_len_ = in_.cipher->length(in_.seq, rx_.data());

@@ -41,6 +41,7 @@
 #include "ssh/framing.h"
 #include "ssh/keys.h"
 #include "ssh/packet_cipher.h"
+#include "ssh/question_gate.h"
 #include "ssh/ssh2_auth.h"
 #include "ssh/ssh2_connection.h"
 #include "ssh/ssh2_services.h"
@@ -169,7 +170,7 @@ public:
     void close();
     bool closed() const override { return closed_; }
     // A question is out: the host's packets wait in the buffer.
-    bool asking() const { return asking_; }
+    bool asking() const { return gate_.asking(); }
     // The connection is up. Negotiated mode sends its identification now, without waiting for the host's (RFC 4253
     // section 4.2: a host may wait for ours); the fixed suite keeps its written order (the host speaks first).
     void connected();
@@ -262,9 +263,8 @@ private:
     ssh_prompts& prompts_;
 
     bool closed_ = false;
-    bool asking_ = false;
-    std::vector<std::uint8_t> waiting_;  // what the buffer could not take while a question was out
-    bool signed_on_ = false;             // the host accepted the sign-on (each connection has an engine of its own)
+    question_gate gate_;      // the host's bytes while a question is out
+    bool signed_on_ = false;  // the host accepted the sign-on (each connection has an engine of its own)
     bool id_sent_ = false;
     bool id_done_ = false;
     bool negotiated_ = false;

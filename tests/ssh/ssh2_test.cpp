@@ -15,6 +15,7 @@
 #include "../support/scoped_home.h"
 #include "ssh/agent.h"
 #include "ssh/known_hosts.h"
+#include "ssh/question_gate.h"
 #include "ssh/ssh_client.h"
 #include "ssh/window_pacer.h"
 #include "ssh2_server.h"
@@ -856,6 +857,39 @@ TEST_F(Ssh2Auth, PacketsBehindAQuestionWaitForItsAnswer) {
     EXPECT_EQ(method_of(next(50)), "password");
     next(90);  // USERAUTH_SUCCESS, read after the answer: the session channel
     EXPECT_EQ(s.ssh.ssh_user, "alice");
+}
+
+// Behind the packet that brings a dialog the host's bytes wait for the answer, within the question gate's bound: a
+// host that sends more ends the session rather than growing the buffer.
+TEST_F(Ssh2Auth, BytesBehindAQuestionWaitWithinABound) {
+    const struct {
+        const char* name;
+        std::size_t flood;  // bytes of no packet behind the dialog's: the reassembly buffer takes its fill first
+    } rows[] = {
+        {"the rest of a read", 1000},
+        {"beyond the bound", ssh::reassembly_capacity + 2 * ssh::question_gate::capacity},
+    };
+    s.ssh.ssh_default = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fresh();
+        to_methods("password");
+        next(50);
+        bytes read = srv().packet(failure("password"));
+        read.insert(read.end(), row.flood, 0x78);
+        eng->receive(read.data(), read.size());
+        if (row.flood < ssh::question_gate::capacity) {
+            EXPECT_TRUE(eng->asking());
+            EXPECT_EQ(io.disconnects, 0);
+            io.answer();
+            EXPECT_EQ(method_of(next(50)), "password") << "the answer goes, the bytes behind it wait";
+        } else {
+            EXPECT_EQ(io.cause, ssh::msg::out_of_memory);
+            EXPECT_TRUE(nothing_sent());
+            io.answer();
+            EXPECT_TRUE(nothing_sent()) << "the answer of an ended session is dropped";
+        }
+    }
 }
 
 TEST_F(Ssh2Auth, RefusedKeyFallsBackToThePassword) {
