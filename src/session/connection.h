@@ -99,9 +99,8 @@ private:
 
     std::unique_ptr<screen_ring> ring_;
     std::unique_ptr<vt> vt_;
-    connection_profile profile_;
-    bool stored_local_echo_ =
-        false;  // the configuration's local echo as last taken (connect or apply)  // what the session, the SSH client and the window read; rewritten at each connect
+    connection_profile profile_;      // what the session, the SSH client and the window read; rewritten at each connect
+    bool stored_local_echo_ = false;  // the configuration's local echo as last taken (connect or apply)
     std::vector<jump_hop> jump_;
     std::unique_ptr<jump_socket_factory> sockets_;  // the parts' sockets, through the jump hosts when there are any
     std::unique_ptr<session> session_;
