@@ -353,8 +353,8 @@ TEST(PutCells, EraseBeyondTheWrittenEndMatchesTheCellRule) {
 TEST(PutRun, ColouredMatchesTheCellByCellRule) {
     auto run = std::make_unique<screen_ring>(), single = std::make_unique<screen_ring>();
     const cell_colours plain{0, 0, 0}, red_on_blue{0x1000001, 0x1000004, 0}, green_on_blue{0x1000002, 0x1000004, 0},
-        underlined{0, 0, 0x8};
-    const cell_colours all[] = {plain, red_on_blue, green_on_blue, underlined};
+        red_on_cyan{0x1000001, 0x1000006, 0}, underlined{0, 0, 0x8};
+    const cell_colours all[] = {plain, red_on_blue, green_on_blue, red_on_cyan, underlined};
     uint8_t bytes[32];
     for (int i = 0; i < 32; ++i) bytes[i] = uint8_t('A' + i);
     for (const cell_colours& k : all)
@@ -372,7 +372,8 @@ TEST(PutRun, ColouredMatchesTheCellByCellRule) {
                                                   : same_every < 0 ? c % -same_every != 0
                                                                    : false;
                                 const uint32_t byte = c >= first && c - first < 32 ? bytes[c - first] : 'z';
-                                r->put_cell(same ? (cell_bold | byte) : (cell_underline | byte), 1, c,
+                                // Cells that differ in their colours alone when other is not k.
+                                r->put_cell(same || !(other == k) ? (cell_bold | byte) : (cell_underline | byte), 1, c,
                                             same ? k : other);
                             }
                             r->clear_marks();
