@@ -1,7 +1,8 @@
 // Agent forwarding stays with the session it is stored for: one main window, one stock sshd and one ssh-agent, and
 // two saved sessions connected one after the other in the same process. The host lists the agent's key only in
 // the session that forwards it; the other finds no agent there (`ssh-add -l` exits 2), also when reconnected after
-// a Connect dialog that ticked forwarding for it and was cancelled.
+// a Connect dialog that ticked forwarding for it and was cancelled, or connected straight after one; ticked in
+// Connect and confirmed, it forwards.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -112,8 +113,16 @@ TEST(AgentLeak, OnlyTheForwardingSessionReachesTheAgent) {
              QTest::keyClick(&w.view(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
          },
          false},
+        {"a plain connection after a cancelled tick (an ssh:// run in the configuration in use)",
+         [&] {
+             connect_dialog(*w.frame, QStringLiteral("plain"), true, false);
+             EXPECT_TRUE(w.view().connect_to("127.0.0.1", port));
+         },
+         false},
         {"the forwarding session again", [&] { connect_dialog(*w.frame, QStringLiteral("forwarding"), false, true); },
          true},
+        {"ticked in Connect for the plain session",
+         [&] { connect_dialog(*w.frame, QStringLiteral("plain"), true, true); }, true},
     };
     int n = 0;
     for (const auto& step : steps) {
@@ -141,5 +150,5 @@ TEST(AgentLeak, OnlyTheForwardingSessionReachesTheAgent) {
     }
     hooks().message = [](QWidget*, const QString&) {};
     w.home_guard.reset();
-    EXPECT_EQ(told.size(), 1) << "the warning as forwarding was ticked";
+    EXPECT_EQ(told.size(), 3) << "the warning each time forwarding was ticked";
 }
