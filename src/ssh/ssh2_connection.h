@@ -169,7 +169,7 @@ public:
     fwd::local_network* network() const { return net_; }
     const fwd::forwarder::hold_fn& hold() const { return hold_; }
     channel_table& channels() { return channels_; }
-    // A row of `c`'s table and CHANNEL_OPEN of `type` for it up to its maximum packet; the type's fields follow.
+    // CHANNEL_OPEN of `type` for the row `c` (added to channels() by the caller); the type's own fields follow.
     wire_writer channel_open(std::string_view type, const channel& c);
     // GLOBAL_REQUEST of `name` wanting a reply, which goes to `to` (the host answers in order); its fields follow.
     wire_writer global_request(std::string_view name, channel_service& to);
