@@ -32,6 +32,16 @@ void shift_cells(ring_line& l, int to, int from, int n) {
 // Four cells at a time: the cells (and with colours, their colour arrays) get their values, and each cell that held
 // something else is marked. A run of four or more ends with a block that overlaps the one before: its cells there
 // already hold their values, so they compare equal and keep their marks.
+// A line's array pointers, copied out of the line: stores through __m128i may alias anything, so pointers read
+// from the line itself were read again after every store.
+struct line_arrays {
+    uint32_t* cells;
+    uint32_t* fg;
+    uint32_t* bg;
+    uint16_t* extra;
+    explicit line_arrays(const ring_line& l) : cells(l.cells), fg(l.fg), bg(l.bg), extra(l.extra) {}
+};
+
 struct four_cells {
     __m128i cell_attr, fg, bg, extra;
     bool changed = false;
@@ -57,7 +67,7 @@ struct four_cells {
         changed = true;
     }
     // The cell words and the colour arrays.
-    void store(ring_line& l, uint8_t* marks, int at, __m128i v) {
+    void store(const line_arrays& l, uint8_t* marks, int at, __m128i v) {
         auto* c4 = reinterpret_cast<__m128i*>(l.cells + at);
         auto* f4 = reinterpret_cast<__m128i*>(l.fg + at);
         auto* b4 = reinterpret_cast<__m128i*>(l.bg + at);
@@ -72,6 +82,27 @@ struct four_cells {
         _mm_storeu_si128(f4, fg);
         _mm_storeu_si128(b4, bg);
         _mm_storel_epi64(e4, extra);
+        mark(marks + at, kept);
+        changed = true;
+    }
+    // As above with plain colours (the usual erase): a cell kept its value when its word matches and its fg, bg and
+    // extra, or-ed together, are zero; one compare less than matching each array.
+    void store_plain(const line_arrays& l, uint8_t* marks, int at, __m128i v) {
+        auto* c4 = reinterpret_cast<__m128i*>(l.cells + at);
+        auto* f4 = reinterpret_cast<__m128i*>(l.fg + at);
+        auto* b4 = reinterpret_cast<__m128i*>(l.bg + at);
+        auto* e4 = reinterpret_cast<__m128i*>(l.extra + at);
+        const __m128i e = _mm_loadl_epi64(e4);
+        const __m128i any =
+            _mm_or_si128(_mm_or_si128(_mm_loadu_si128(f4), _mm_loadu_si128(b4)), _mm_unpacklo_epi16(e, e));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(_mm_loadu_si128(c4), v), _mm_cmpeq_epi32(any, zero));
+        const int kept = _mm_movemask_ps(_mm_castsi128_ps(same));
+        if (kept == 0xF) return;
+        _mm_storeu_si128(c4, v);
+        _mm_storeu_si128(f4, zero);
+        _mm_storeu_si128(b4, zero);
+        _mm_storel_epi64(e4, zero);
         mark(marks + at, kept);
         changed = true;
     }
@@ -225,9 +256,10 @@ void screen_ring::put_run_coloured(ring_line& l, int row, int column, const uint
     if (n >= 4) {
         const __m128i attr = _mm_set1_epi32(int(attr_bits));
         four_cells k{attr, _mm_set1_epi32(int(f)), _mm_set1_epi32(int(b)), _mm_set1_epi16(short(e))};
+        const line_arrays a(l);
         int i = 0;
-        for (; i + 4 <= n; i += 4) k.store(l, marks, at + i, four_bytes(bytes + i, attr));
-        if (i < n) k.store(l, marks, at + n - 4, four_bytes(bytes + n - 4, attr));
+        for (; i + 4 <= n; i += 4) k.store(a, marks, at + i, four_bytes(bytes + i, attr));
+        if (i < n) k.store(a, marks, at + n - 4, four_bytes(bytes + n - 4, attr));
         if (k.changed) row_marks_[size_t(row - 1)] = 1;
         return;
     }
@@ -430,13 +462,17 @@ void screen_ring::put_cells(int row, int first, int last, uint32_t value, const 
     if (n >= 4) {
         four_cells f{_mm_set1_epi32(int(value)), _mm_set1_epi32(int(k.fg)), _mm_set1_epi32(int(k.bg)),
                      _mm_set1_epi16(short(k.extra))};
+        const line_arrays a(l);
         int i = from;
-        if (colours) {
-            for (; i + 4 <= last; i += 4) f.store(l, marks, i, f.cell_attr);
-            if (i < last) f.store(l, marks, last - 4, f.cell_attr);
+        if (colours && k.plain()) {
+            for (; i + 4 <= last; i += 4) f.store_plain(a, marks, i, f.cell_attr);
+            if (i < last) f.store_plain(a, marks, last - 4, f.cell_attr);
+        } else if (colours) {
+            for (; i + 4 <= last; i += 4) f.store(a, marks, i, f.cell_attr);
+            if (i < last) f.store(a, marks, last - 4, f.cell_attr);
         } else {
-            for (; i + 4 <= last; i += 4) f.store(l.cells, marks, i, f.cell_attr);
-            if (i < last) f.store(l.cells, marks, last - 4, f.cell_attr);
+            for (; i + 4 <= last; i += 4) f.store(a.cells, marks, i, f.cell_attr);
+            if (i < last) f.store(a.cells, marks, last - 4, f.cell_attr);
         }
         if (f.changed) row_marks_[size_t(row - 1)] = 1;
         return;

@@ -579,7 +579,7 @@ void vt::split_for_insert(int n, int right) {
 }
 
 // Erasing cells first..last of the cursor row: a wide character cut by either end is erased whole.
-void vt::widen_to_whole_chars(int& first, int& last) const {
+inline void vt::widen_to_whole_chars(int& first, int& last) const {
     const ring_line& l = ring_.line(row_);
     if (first > 1 && wide_tail(l.cell(first), l.cell(first - 1))) --first;
     if (last < ring_.columns() && wide_tail(l.cell(last + 1), l.cell(last))) ++last;

@@ -277,11 +277,12 @@ namespace {
 // put_cells against put_cell on each cell of the span: every start and length around the four-cell steps, over
 // lines plain or coloured where every, every other, all but every fifth or no cell already holds the value and
 // colours; cells, colours, marks (a selection's bit on kept cells included) and the row mark must come out the same.
+// Cells whose fg, bg or extra alone is set must not pass for plain ones under a plain erase.
 TEST(PutCells, MatchesTheCellByCellRule) {
     auto span = std::make_unique<screen_ring>(), single = std::make_unique<screen_ring>();
     const cell_colours plain{0, 0, 0}, red_on_blue{0x1000001, 0x1000004, 0}, red_on_cyan{0x1000001, 0x1000006, 0},
-        green_on_blue{0x1000002, 0x1000004, 0}, underlined{0, 0, 0x8};
-    const cell_colours all[] = {plain, red_on_blue, red_on_cyan, green_on_blue, underlined};
+        green_on_blue{0x1000002, 0x1000004, 0}, underlined{0, 0, 0x8}, red{0x1000001, 0, 0}, on_blue{0, 0x1000004, 0};
+    const cell_colours all[] = {plain, red_on_blue, red_on_cyan, green_on_blue, underlined, red, on_blue};
     for (const cell_colours& k : all)
         for (const cell_colours& other : all)
             for (int same_every : {1, 2, 3, 0, -5})
