@@ -951,51 +951,17 @@ TEST_F(SshModern, UnansweredKeepAlivesEndTheSessionWithTheirCause) {
 // service, and a port already in use is named while the rest opens.
 namespace {
 
-// A loopback service, one thread a connection, that answers every read with its bytes: in capitals (`upper`), or as
-// they came. Bounded: a stuck peer times out its worker.
-struct loopback_service {
-    int fd = -1;
-    int port = -1;
-    std::thread acceptor;
-    std::vector<std::thread> workers;
-    explicit loopback_service(bool upper) {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        port = ntohs(a.sin_port);
-        acceptor = std::thread([this, upper] {
-            for (;;) {
-                const int c = ::accept(fd, nullptr, nullptr);
-                if (c < 0) return;
-                workers.emplace_back([c, upper] {
-                    timeval tv{30, 0};
-                    ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-                    ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-                    std::vector<char> buf(1 << 16);
-                    for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;) {
-                        if (upper)
-                            for (ssize_t i = 0; i < n; ++i)
-                                buf[std::size_t(i)] =
-                                    char(std::toupper(static_cast<unsigned char>(buf[std::size_t(i)])));
-                        if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
-                    }
-                    ::close(c);
-                });
-            }
-        });
+// Answers every read with its bytes: in capitals (`upper`), or as they came.
+void answer(int c, bool upper) {
+    std::vector<char> buf(1 << 16);
+    for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;) {
+        if (upper)
+            for (ssize_t i = 0; i < n; ++i)
+                buf[std::size_t(i)] = char(std::toupper(static_cast<unsigned char>(buf[std::size_t(i)])));
+        if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
     }
-    ~loopback_service() {
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
-        if (acceptor.joinable()) acceptor.join();
-        for (auto& w : workers) w.join();
-    }
-};
+    ::close(c);
+}
 
 // Connects to 127.0.0.1:port, sends `hello` (a SOCKS request, say) and reads what comes back within 5 s: exactly
 // `expect_first` bytes, then sends `data` and reads its answer.
@@ -1035,7 +1001,7 @@ std::string through(int port, const std::string& hello, std::size_t expect_first
 TEST_F(SshModern, ForwardsCarryBytesBothWaysAndABusyPortIsNamed) {
     const int port = start_sshd({}, "ed25519");
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    loopback_service service(true);
+    peer_test::loopback_service service([](int c) { answer(c, true); });
     ASSERT_GT(service.port, 0);
     const int local = peer_test::free_port(), socks = peer_test::free_port(), remote = peer_test::free_port();
     const std::string to_service = "127.0.0.1:" + std::to_string(service.port);
@@ -1150,7 +1116,7 @@ std::string read_from(const fs::path& p, std::size_t from) {
 TEST_F(SshModern, KeystrokesEchoWhileFiftyMegabytesCrossALocalForward) {
     const int port = start_sshd({}, "ed25519");
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    loopback_service service(false);
+    peer_test::loopback_service service([](int c) { answer(c, false); });
     ASSERT_GT(service.port, 0);
     const int local = peer_test::free_port();
     const fs::path capture = dir / "typed.cap";

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -159,5 +161,42 @@ inline int wait_port_line(const fs::path& out, std::chrono::milliseconds limit) 
     }
     return -1;
 }
+
+// A TCP service on 127.0.0.1 for forwarding tests: one thread a connection runs `serve` on the accepted socket,
+// whose reads and writes time out after 30 s so that a stuck peer ends its worker; `serve` closes it. `port` is -1
+// when no listener could be made.
+struct loopback_service {
+    int fd = -1;
+    int port = -1;
+    std::thread acceptor;
+    std::vector<std::thread> workers;
+    explicit loopback_service(std::function<void(int)> serve) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port = ntohs(a.sin_port);
+        acceptor = std::thread([this, serve = std::move(serve)] {
+            for (int c; (c = ::accept(fd, nullptr, nullptr)) >= 0;) {
+                timeval tv{30, 0};
+                ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+                ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+                workers.emplace_back(serve, c);
+            }
+        });
+    }
+    loopback_service(const loopback_service&) = delete;
+    loopback_service& operator=(const loopback_service&) = delete;
+    ~loopback_service() {
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+        if (acceptor.joinable()) acceptor.join();
+        for (auto& w : workers) w.join();
+    }
+};
 
 }  // namespace peer_test

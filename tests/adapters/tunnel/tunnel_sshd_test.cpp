@@ -65,48 +65,19 @@ int loopback_socket(int port, int receive_buffer = 0) {
 
 // Each connection either echoed until its end of file and then closed (the echo of the last bytes follows the
 // program's FIN), or, as a sink, ended at once on its sending side and read to the end, checking every byte.
-struct loopback_service {
-    int fd = -1;
-    int port = -1;
+void echo_back(int c) {
+    std::vector<char> buf(1 << 16);
+    for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;)
+        if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
+    ::close(c);
+}
+
+struct sink_service {
     std::atomic<std::size_t> sunk{0}, sunk_wrong{0};
     std::atomic<int> sinks_done{0};  // connections that sent something
-    std::thread acceptor;
-    std::vector<std::thread> workers;
-    explicit loopback_service(bool sink) {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        port = ntohs(a.sin_port);
-        acceptor = std::thread([this, sink] {
-            for (int c; (c = ::accept(fd, nullptr, nullptr)) >= 0;)
-                workers.emplace_back([this, c, sink] { sink ? take_all(c) : echo(c); });
-        });
-    }
-    ~loopback_service() {
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
-        if (acceptor.joinable()) acceptor.join();
-        for (auto& w : workers) w.join();
-    }
-    static void limit(int c) {
-        timeval tv{30, 0};
-        ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    }
-    static void echo(int c) {
-        limit(c);
-        std::vector<char> buf(1 << 16);
-        for (ssize_t n; (n = ::recv(c, buf.data(), buf.size(), 0)) > 0;)
-            if (::send(c, buf.data(), std::size_t(n), MSG_NOSIGNAL) != n) break;
-        ::close(c);
-    }
+    peer_test::loopback_service service{[this](int c) { take_all(c); }};
+    const int port = service.port;
     void take_all(int c) {
-        limit(c);
         ::shutdown(c, SHUT_WR);
         byte_stream gen;
         std::vector<std::uint8_t> buf(1 << 16), want(1 << 16);
@@ -205,7 +176,8 @@ struct TunnelHalfClose : ::testing::Test {
 TEST_F(TunnelHalfClose, TwentyMegabytesGetThroughEachKindOfForwardAfterAHalfClose) {
     const int port = start_sshd();
     ASSERT_GT(port, 0) << slurp(dir / "sshd.err");
-    loopback_service echo(false), sink(true);
+    peer_test::loopback_service echo(echo_back);
+    sink_service sink;
     ASSERT_GT(echo.port, 0);
     ASSERT_GT(sink.port, 0);
     const int local = peer_test::free_port(), remote = peer_test::free_port(), socks = peer_test::free_port();
