@@ -81,7 +81,7 @@ protected:
             remote_name = "/t";
             user = "alice";
             password = "wonder";
-            const int port = start({python, peers_dir + "asyncssh_sftp.py", "--root", remote.string(), "--timeout",
+            const int port = start({python, peers_dir + "asyncssh_peer.py", "--root", remote.string(), "--timeout",
                                     "90", "--user", user, "--password", password},
                                    "asyncssh");
             remote = remote / "t";
@@ -284,7 +284,7 @@ TEST_P(SftpResume, AServerKilledMidDownloadThenResumed) {
     EXPECT_TRUE(err.find("failed") != std::string::npos || err.find("SFTP: connection closed") != std::string::npos)
         << err;
 
-    port = start({python, peers_dir + "asyncssh_sftp.py", "--root", remote.parent_path().string(), "--timeout", "90",
+    port = start({python, peers_dir + "asyncssh_peer.py", "--root", remote.parent_path().string(), "--timeout", "90",
                   "--user", user, "--password", password},
                  "asyncssh2");
     ASSERT_GT(port, 0);

@@ -147,8 +147,8 @@ TEST_F(KexSshd, AsyncsshAgrees) {
         fs::remove_all(dir / "state");
         fs::remove(dir / "peer.out");
         sshd = std::make_unique<child>(
-            std::vector<std::string>{python, std::string(SOURCE_DIR) + "/tests/ssh/peers/kex_asyncssh.py", "--kex", kex,
-                                     "--timeout", "60"},
+            std::vector<std::string>{python, std::string(SOURCE_DIR) + "/tests/ssh/peers/asyncssh_peer.py", "--kex",
+                                     kex, "--timeout", "60"},
             dir / "peer.out", dir / "peer.err", true);
         const int port = peer_test::wait_port_line(dir / "peer.out", 20s);
         ASSERT_GT(port, 0) << slurp(dir / "peer.err");

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""An asyncssh SSH server with its SFTP server on 127.0.0.1, for the file transfer tests.
+"""An asyncssh SSH server on 127.0.0.1: a second implementation beside OpenSSH's, for the key exchange and the file
+transfer tests.
 
-Password sign-on for one user; the SFTP server serves the real file system from --root (paths are taken under it,
-as asyncssh's chroot does); a shell request gets a line and stays open. Prints "PORT <n>" once listening and stops
-when standard input closes or --timeout passes.
+Password sign-on for one user; a shell request gets "$ " and answers each line with "ran: LINE" and a new "$ ".
+--kex limits the key exchange to the methods given (asyncssh picks its own group exchange groups, not
+/etc/ssh/moduli); --root serves SFTP from the real file system under DIR (paths are taken under it, as asyncssh's
+chroot does). Prints "PORT <n>" once listening and stops when standard input closes or --timeout passes.
 
-    asyncssh_sftp.py --root DIR [--user NAME --password PW] [--timeout S]
+    asyncssh_peer.py [--kex NAME]... [--root DIR] [--user NAME --password PW] [--timeout S]
 """
 import argparse
 import asyncio
@@ -19,7 +21,8 @@ import asyncssh  # noqa: E402
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--root", required=True)
+    ap.add_argument("--kex", action="append")
+    ap.add_argument("--root")
     ap.add_argument("--user", default="alice")
     ap.add_argument("--password", default="wonder")
     ap.add_argument("--timeout", type=float, default=60)
@@ -36,20 +39,33 @@ def main():
             return username == a.user and password == a.password
 
     async def shell(process):
-        process.stdout.write("asyncssh shell\r\n$ ")
+        process.stdout.write("$ ")
+        line = ""
         try:
-            await process.stdin.read()
+            while True:
+                c = await process.stdin.read(1)
+                if not c:
+                    break
+                if c in "\r\n":
+                    process.stdout.write(f"\r\nran: {line}\r\n$ ")
+                    line = ""
+                else:
+                    line += c
         except Exception:
             pass
         process.exit(0)
 
-    def sftp_factory(chan):
-        return asyncssh.SFTPServer(chan, chroot=a.root.encode())
+    options = {}
+    if a.kex:
+        options["kex_algs"] = a.kex
+    if a.root:
+        options["sftp_factory"] = lambda chan: asyncssh.SFTPServer(chan, chroot=a.root.encode())
+        options["allow_scp"] = False
 
     async def run():
         key = asyncssh.generate_private_key("ssh-ed25519")
         srv = await asyncssh.create_server(server, "127.0.0.1", 0, server_host_keys=[key], process_factory=shell,
-                                           sftp_factory=sftp_factory, allow_scp=False)
+                                           **options)
         port = srv.sockets[0].getsockname()[1]
         print(f"PORT {port}", flush=True)
         loop = asyncio.get_running_loop()
